@@ -1,0 +1,45 @@
+// The host framework that the headless host hands to plug-ins (p3 of the first system start):
+// a counting allocator with failure injection, and ParallelFor over a persistent worker pool.
+#pragma once
+
+#include <cstdint>
+
+#include "host/table.h"
+
+namespace headless {
+
+// The framework table bound to this process's allocator and worker pool.
+const FrameworkTable& FrameworkTableInstance();
+
+// --- allocator ---
+struct AllocationStats {
+  Int64 allocations = 0;  // successful allocations so far
+  Int64 bytesInUse = 0;
+  Int64 peakBytes = 0;
+  Int64 blocksInUse = 0;
+};
+AllocationStats GetAllocationStats();
+void ResetPeakBytes();
+// Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms.
+void FailNthAllocation(Int64 n);
+// Number of allocations attempted through the framework since the process started.
+Int64 AllocationAttempts();
+
+void* Allocate(Int64 size, Bool clear, const char* file, Int32 line);
+void* Reallocate(void* block, Int64 size, const char* file, Int32 line);
+void Free(void* block);
+
+// --- parallel loops ---
+// The switch "enable parallel execution of all ParallelFor loops"; off forces one worker.
+extern bool g_enableParallelFor;
+// Number of workers a loop uses (the pool's threads plus the caller).
+Int32 WorkerCount();
+// Resizes the pool; 0 picks the number of hardware threads. Not while a loop runs.
+void SetWorkerCount(Int32 workers);
+// The framework's ParallelFor: even split into one sub-range per worker (the last takes the
+// remainder; with fewer indices than workers one index each), chunks of at most `granularity`
+// consecutive indices claimed through atomic counters, stealing from other sub-ranges.
+void ParallelFor(Int64 count, Int64 granularity, void* context,
+                 void (*body)(void* context, Int64 begin, Int64 end));
+
+}  // namespace headless

@@ -1,0 +1,5 @@
+#include "source/TTessamire/ttessamire.h"
+
+NodeData* TTessamire::Alloc() {
+  return new (std::nothrow) TTessamire;
+}

@@ -1,0 +1,8 @@
+// Data symbols the host framework's build exports from every plug-in library. They hold no
+// logic of the plug-in.
+#define TESSAMIRE_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+TESSAMIRE_EXPORT void* g_CpuYieldDelegate = nullptr;
+TESSAMIRE_EXPORT char g_privateBinary[] = "net.tessamire.deformer";
+}
