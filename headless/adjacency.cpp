@@ -1,0 +1,290 @@
+#include "headless/adjacency.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "headless/framework.h"
+
+namespace headless {
+
+namespace {
+
+struct Adjacency {
+  Int32 pointCount = 0;
+  Int32 polyCount = 0;
+  PolyInfo* info = nullptr;     // one per polygon
+  Int64* pointStart = nullptr;  // pointCount + 1 offsets into pointPolys
+  Int32* pointPolys = nullptr;  // polygons around each point, ascending; varies with valence
+  const char* error = "";
+};
+
+// One block from the framework allocator, freed on every path.
+template <typename T>
+class Block {
+ public:
+  Block() = default;
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { Free(data_); }
+  Bool Allocate(Int64 count, Bool clear) {
+    if (count < 0 || static_cast<UInt64>(count) > static_cast<UInt64>(INT64_MAX) / sizeof(T))
+      return false;
+    data_ = static_cast<T*>(
+        headless::Allocate(count * static_cast<Int64>(sizeof(T)), clear, __FILE__, __LINE__));
+    return data_ != nullptr;
+  }
+  T* get() const { return data_; }
+  T* release() { return std::exchange(data_, nullptr); }
+
+ private:
+  T* data_ = nullptr;
+};
+
+// One use of an edge: the larger end, and the polygon side that forms it. Bucketed by the
+// smaller end, so (bucket, hi) is the edge key.
+struct EdgeUse {
+  Int32 hi;
+  Int32 poly;
+  Int32 side;
+};
+
+bool UseBefore(const EdgeUse& l, const EdgeUse& r) {
+  if (l.hi != r.hi) return l.hi < r.hi;
+  if (l.poly != r.poly) return l.poly < r.poly;
+  return l.side < r.side;
+}
+
+Int32 Corner(const CPolygon& p, Int32 k) {
+  switch (k) {
+    case 0:
+      return p.a;
+    case 1:
+      return p.b;
+    case 2:
+      return p.c;
+    default:
+      return p.d;
+  }
+}
+
+// Distinct corners of a polygon in corner order; answers how many.
+Int32 DistinctCorners(const CPolygon& p, Int32 out[4]) {
+  Int32 n = 0;
+  for (Int32 k = 0; k < 4; ++k) {
+    const Int32 v = Corner(p, k);
+    Bool seen = false;
+    for (Int32 m = 0; m < n; ++m) seen = seen || out[m] == v;
+    if (!seen) out[n++] = v;
+  }
+  return n;
+}
+
+void Release(Adjacency& adj) {
+  Free(adj.info);
+  Free(adj.pointStart);
+  Free(adj.pointPolys);
+  adj.info = nullptr;
+  adj.pointStart = nullptr;
+  adj.pointPolys = nullptr;
+  adj.pointCount = 0;
+  adj.polyCount = 0;
+}
+
+struct GroupContext {
+  const Int64* edgeStart;
+  EdgeUse* uses;
+  PolyInfo* info;
+};
+
+// Orders one bucket (all uses whose smaller end is `lo`) by (hi, polygon, side) and answers every
+// use in it. Buckets are disjoint and every use belongs to one polygon side, so buckets can be
+// handled concurrently.
+void AnswerBucket(const GroupContext& ctx, Int64 lo) {
+  EdgeUse* begin = ctx.uses + ctx.edgeStart[lo];
+  EdgeUse* end = ctx.uses + ctx.edgeStart[lo + 1];
+  const Int64 size = end - begin;
+  // Uses were appended in (polygon, side) order, so small buckets are nearly sorted; a fan
+  // around one point can make a bucket as large as the mesh, hence the fallback.
+  if (size <= 32) {
+    for (EdgeUse* i = begin + 1; i < end; ++i) {
+      const EdgeUse u = *i;
+      EdgeUse* j = i;
+      for (; j > begin && UseBefore(u, *(j - 1)); --j) *j = *(j - 1);
+      *j = u;
+    }
+  } else {
+    std::sort(begin, end, UseBefore);
+  }
+  for (EdgeUse* run = begin; run < end;) {
+    EdgeUse* runEnd = run + 1;
+    while (runEnd < end && runEnd->hi == run->hi) ++runEnd;
+    const Int32 first = run->poly;
+    Int32 second = -1;  // lowest-indexed user other than `first`
+    for (EdgeUse* u = run + 1; u < runEnd; ++u) {
+      if (u->poly != first) {
+        second = u->poly;
+        break;
+      }
+    }
+    for (EdgeUse* u = run; u < runEnd; ++u) {
+      PolyInfo& pi = ctx.info[u->poly];
+      pi.face[u->side] = u->poly == first ? second : first;
+      pi.edgeReported[u->side] = u != run;
+    }
+    run = runEnd;
+  }
+}
+
+}  // namespace
+
+Neighbor* AdjacencyAlloc() {
+  void* block = Allocate(sizeof(Adjacency), true, __FILE__, __LINE__);
+  if (block == nullptr) return nullptr;
+  return reinterpret_cast<Neighbor*>(new (block) Adjacency());
+}
+
+void AdjacencyFree(Neighbor* nb) {
+  if (nb == nullptr) return;
+  Adjacency* adj = reinterpret_cast<Adjacency*>(nb);
+  Release(*adj);
+  adj->~Adjacency();
+  Free(adj);
+}
+
+Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 polyCount) {
+  if (nb == nullptr) return false;
+  Adjacency& adj = *reinterpret_cast<Adjacency*>(nb);
+  if (pointCount < 0 || polyCount < 0) {
+    adj.error = "AdjacencyInit: negative point or polygon count";
+    return false;
+  }
+  if (polys == nullptr && polyCount > 0) {
+    adj.error = "AdjacencyInit: no polygon array for a non-zero polygon count";
+    return false;
+  }
+  for (Int32 i = 0; i < polyCount; ++i) {
+    const CPolygon& p = polys[i];
+    if (p.a < 0 || p.a >= pointCount || p.b < 0 || p.b >= pointCount || p.c < 0 ||
+        p.c >= pointCount || p.d < 0 || p.d >= pointCount) {
+      adj.error = "AdjacencyInit: a polygon names a point index outside [0, pointCount)";
+      return false;
+    }
+  }
+  const char* outOfMemory = "AdjacencyInit: out of memory";
+
+  // Polygons around each point: count, prefix offsets, fill in polygon order (ascending).
+  Block<Int64> pointStart;
+  if (!pointStart.Allocate(Int64{pointCount} + 1, true)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  Int64* start = pointStart.get();
+  for (Int32 i = 0; i < polyCount; ++i) {
+    Int32 corners[4];
+    const Int32 n = DistinctCorners(polys[i], corners);
+    for (Int32 k = 0; k < n; ++k) ++start[corners[k] + 1];
+  }
+  for (Int64 p = 0; p < pointCount; ++p) start[p + 1] += start[p];
+  Block<Int32> pointPolys;
+  if (!pointPolys.Allocate(start[pointCount], false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  {
+    Block<Int64> cursor;
+    if (!cursor.Allocate(pointCount, false)) {
+      adj.error = outOfMemory;
+      return false;
+    }
+    std::copy(start, start + pointCount, cursor.get());
+    for (Int32 i = 0; i < polyCount; ++i) {
+      Int32 corners[4];
+      const Int32 n = DistinctCorners(polys[i], corners);
+      for (Int32 k = 0; k < n; ++k) pointPolys.get()[cursor.get()[corners[k]]++] = i;
+    }
+  }
+
+  // Edge uses bucketed by their smaller end (a counting sort keeps (polygon, side) order inside
+  // each bucket), then each bucket ordered by its larger end and answered run by run.
+  Block<PolyInfo> info;
+  Block<Int64> edgeStart;
+  if (!info.Allocate(polyCount, false) || !edgeStart.Allocate(Int64{pointCount} + 1, true)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  Int64* es = edgeStart.get();
+  for (Int32 i = 0; i < polyCount; ++i) {
+    const CPolygon& p = polys[i];
+    PolyInfo& pi = info.get()[i];
+    for (Int32 j = 0; j < 4; ++j) {
+      // A side whose ends coincide is not an edge; it stays flagged with no polygon across.
+      pi.face[j] = -1;
+      pi.edgeReported[j] = true;
+      const Int32 s = Corner(p, j);
+      const Int32 t = Corner(p, (j + 1) & 3);
+      if (s != t) ++es[std::min(s, t) + 1];
+    }
+  }
+  for (Int64 p = 0; p < pointCount; ++p) es[p + 1] += es[p];
+  Block<EdgeUse> uses;
+  Block<Int64> edgeCursor;
+  if (!uses.Allocate(es[pointCount], false) || !edgeCursor.Allocate(pointCount, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  std::copy(es, es + pointCount, edgeCursor.get());
+  for (Int32 i = 0; i < polyCount; ++i) {
+    const CPolygon& p = polys[i];
+    for (Int32 j = 0; j < 4; ++j) {
+      const Int32 s = Corner(p, j);
+      const Int32 t = Corner(p, (j + 1) & 3);
+      if (s == t) continue;
+      uses.get()[edgeCursor.get()[std::min(s, t)]++] = EdgeUse{std::max(s, t), i, j};
+    }
+  }
+  GroupContext ctx{es, uses.get(), info.get()};
+  ParallelFor(pointCount, 64, &ctx, [](void* context, Int64 begin, Int64 end) {
+    const GroupContext& c = *static_cast<const GroupContext*>(context);
+    for (Int64 lo = begin; lo < end; ++lo) AnswerBucket(c, lo);
+  });
+
+  Release(adj);
+  adj.pointCount = pointCount;
+  adj.polyCount = polyCount;
+  adj.info = info.release();
+  adj.pointStart = pointStart.release();
+  adj.pointPolys = pointPolys.release();
+  adj.error = "";
+  return true;
+}
+
+Bool AdjacencyPolyInfo(const Neighbor* nb, Int32 poly, PolyInfo* out) {
+  if (nb == nullptr || out == nullptr) return false;
+  const Adjacency& adj = *reinterpret_cast<const Adjacency*>(nb);
+  if (poly < 0 || poly >= adj.polyCount) return false;
+  *out = adj.info[poly];
+  return true;
+}
+
+const Int32* AdjacencyPointPolys(const Neighbor* nb, Int32 point, Int32* count) {
+  Int32 dummy = 0;
+  Int32& n = count != nullptr ? *count : dummy;
+  n = 0;
+  if (nb == nullptr) return nullptr;
+  const Adjacency& adj = *reinterpret_cast<const Adjacency*>(nb);
+  if (point < 0 || point >= adj.pointCount) return nullptr;
+  const Int64 begin = adj.pointStart[point];
+  const Int64 size = adj.pointStart[point + 1] - begin;
+  if (size == 0) return nullptr;
+  // A point lies on at most polyCount polygons (each counted once), so this fits in 32 bits.
+  n = static_cast<Int32>(size);
+  return adj.pointPolys + begin;
+}
+
+const char* AdjacencyError(const Neighbor* nb) {
+  return nb == nullptr ? "AdjacencyError: no adjacency"
+                       : reinterpret_cast<const Adjacency*>(nb)->error;
+}
+
+}  // namespace headless
