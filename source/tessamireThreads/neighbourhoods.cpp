@@ -1,0 +1,110 @@
+#include "source/tessamireThreads/neighbourhoods.h"
+
+#include "source/tessamireThreads/working_memory.h"
+
+Bool PolygonIndicesInRange(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount) {
+  if (polygonCount <= 0) return true;
+  if (polygons == nullptr) return false;
+  // Unsigned compare folds the negative test into the upper bound.
+  const UInt32 limit = static_cast<UInt32>(pointCount < 0 ? 0 : pointCount);
+  for (Int32 i = 0; i < polygonCount; ++i) {
+    const CPolygon& p = polygons[i];
+    if (static_cast<UInt32>(p.a) >= limit || static_cast<UInt32>(p.b) >= limit ||
+        static_cast<UInt32>(p.c) >= limit || static_cast<UInt32>(p.d) >= limit)
+      return false;
+  }
+  return true;
+}
+
+Bool BuildAdjacency(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+                    AdjacencyOwner& adjacency) {
+  Neighbor::Free(adjacency.slot());
+  adjacency.slot() = Neighbor::Alloc();
+  if (adjacency.slot() == nullptr) return false;
+  return adjacency.slot()->Init(pointCount, polygonCount > 0 ? polygons : nullptr, polygonCount);
+}
+
+namespace {
+
+// Ends of side j of a polygon: (a, b), (b, c), (c, d), (d, a).
+inline void SideEnds(const CPolygon& p, Int32 j, Int32& from, Int32& to) {
+  switch (j) {
+    case 0:
+      from = p.a;
+      to = p.b;
+      break;
+    case 1:
+      from = p.b;
+      to = p.c;
+      break;
+    case 2:
+      from = p.c;
+      to = p.d;
+      break;
+    default:
+      from = p.d;
+      to = p.a;
+      break;
+  }
+}
+
+}  // namespace
+
+Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+                         const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border) {
+  if (pointCount < 0 || polygonCount < 0 || (polygonCount > 0 && polygons == nullptr)) return false;
+  HostBuffer<std::uint8_t> sidesTaken;
+  if (!TESSAMIRE_ALLOCATE_CLEAR(border.flag, pointCount) ||
+      !TESSAMIRE_ALLOCATE_CLEAR(lists.start, Int64{pointCount} + 1) ||
+      !TESSAMIRE_ALLOCATE(sidesTaken, polygonCount))
+    return false;
+  std::uint8_t* flag = border.flag.get();
+  Int64* start = lists.start.get();
+
+  // Pass 1: the walk's decisions per polygon (bit j: side j is appended), the border flags, and
+  // the entry count of every point in start[p].
+  for (Int32 i = 0; i < polygonCount; ++i) {
+    const CPolygon& polygon = polygons[i];
+    PolyInfo info;
+    if (!adjacency.GetPolyInfo(i, info)) return false;
+    std::uint8_t taken = 0;
+    for (Int32 j = 0; j < 4; ++j) {
+      if (info.edgeReported[j]) continue;
+      if (j == 2 && polygon.c == polygon.d) continue;
+      Int32 p;
+      Int32 q;
+      SideEnds(polygon, j, p, q);
+      if (info.face[j] == -1) {
+        flag[p] = 1;
+        flag[q] = 1;
+      }
+      ++start[p];
+      ++start[q];
+      taken = static_cast<std::uint8_t>(taken | (1u << j));
+    }
+    sidesTaken[i] = taken;
+  }
+
+  // start[p] becomes the end of p's entries; filling backwards from the ends then leaves start[p]
+  // at the beginning of p's entries.
+  for (Int64 p = 1; p < pointCount; ++p) start[p] += start[p - 1];
+  start[pointCount] = pointCount > 0 ? start[pointCount - 1] : 0;
+  if (!TESSAMIRE_ALLOCATE(lists.index, start[pointCount])) return false;
+  Int32* index = lists.index.get();
+
+  // Pass 2: the same walk in reverse (polygons, sides and the two appends of a side all
+  // reversed), each entry placed just before the later ones, so every list ends up in forward
+  // walk order.
+  for (Int32 i = polygonCount - 1; i >= 0; --i) {
+    const std::uint8_t taken = sidesTaken[i];
+    for (Int32 j = 3; j >= 0; --j) {
+      if ((taken & (1u << j)) == 0) continue;
+      Int32 p;
+      Int32 q;
+      SideEnds(polygons[i], j, p, q);
+      index[--start[q]] = p;
+      index[--start[p]] = q;
+    }
+  }
+  return true;
+}
