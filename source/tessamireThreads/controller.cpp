@@ -1,0 +1,94 @@
+#include "source/tessamireThreads/controller.h"
+
+#include <cstring>
+
+#include "source/tessamireThreads/frames.h"
+#include "source/tessamireThreads/working_memory.h"
+
+Bool TessamireController::Configure(BaseObject* object, Frame* frameBuffer, Int32 iterations,
+                                    Int32 weighting, Bool pinBorder, Bool useVertexMap,
+                                    BaseTag* vertexMap, Float32 strength) {
+  if (object == nullptr || object->GetType() != Opolygon) return false;
+  object_ = object;
+  frameBuffer_ = frameBuffer;
+  iterations_ = iterations;
+  weighting_ = weighting;
+  pinBorder_ = pinBorder;
+  useVertexMap_ = useVertexMap;
+  vertexMap_ = vertexMap;
+  strength_ = strength;
+  pointCount_ = object->GetPointCount();
+  polygonCount_ = object->GetPolygonCount();
+  return true;
+}
+
+void TessamireController::Main() {
+  succeeded_.store(false, std::memory_order_release);
+  const Bool ok = Run();
+  succeeded_.store(ok, std::memory_order_release);
+}
+
+Bool TessamireController::Run() {
+  if (object_ == nullptr || object_->GetType() != Opolygon) return false;
+  // The buffers below are sized by the counts read at Configure; a mesh that changed since then
+  // would be read past its ends.
+  if (object_->GetPointCount() != pointCount_ || object_->GetPolygonCount() != polygonCount_)
+    return false;
+  const Int32 pointCount = pointCount_;
+  const Int32 polygonCount = polygonCount_;
+  const Vector3* points = object_->GetPointR();
+  const CPolygon* polygons = object_->GetPolygonR();
+  if ((pointCount > 0 && (points == nullptr || frameBuffer_ == nullptr)) ||
+      (polygonCount > 0 && polygons == nullptr))
+    return false;
+  if (!PolygonIndicesInRange(polygons, polygonCount, pointCount)) return false;
+
+  HostBuffer<Vector3> source;
+  HostBuffer<Vector3> destination;
+  if (!TESSAMIRE_ALLOCATE(source, pointCount) || !TESSAMIRE_ALLOCATE(destination, pointCount))
+    return false;
+  if (pointCount > 0)
+    std::memcpy(source.get(), points, static_cast<size_t>(pointCount) * sizeof(Vector3));
+
+  AdjacencyOwner adjacency;
+  if (!BuildAdjacency(polygons, polygonCount, pointCount, adjacency)) return false;
+
+  SmoothOptions settings;
+  settings.iterations = iterations_;
+  settings.weighting = weighting_;
+  settings.pinBorder = pinBorder_;
+  settings.strength = strength_;
+  if (useVertexMap_ && vertexMap_ != nullptr) {
+    // A map with fewer weights than points would be read past its end.
+    if (vertexMap_->GetDataCount() < pointCount) return false;
+    settings.weights = vertexMap_->GetWeightsR();
+    if (settings.weights == nullptr && pointCount > 0) return false;
+  }
+
+  NeighbourLists lists;
+  BorderFlags border;
+  if (!BuildNeighbourhoods(polygons, polygonCount, pointCount, *adjacency.get(), lists, border))
+    return false;
+
+  const Vector3* smoothed =
+      Smooth(source.get(), destination.get(), pointCount, lists, border, settings);
+
+  HostBuffer<Frame> frames;
+  if (!TESSAMIRE_ALLOCATE(frames, pointCount)) return false;
+  ComputeOrigins(smoothed, pointCount, frames.get());
+  HostBuffer<Vector3> normals;
+  if (!TESSAMIRE_ALLOCATE(normals, polygonCount)) return false;
+  ComputeFaceNormals(smoothed, polygons, polygonCount, normals.get());
+  ComputeVertexFrames(smoothed, polygons, pointCount, normals.get(), *adjacency.get(),
+                      frames.get());
+
+  if (pointCount > 0)
+    std::memcpy(frameBuffer_, frames.get(), static_cast<size_t>(pointCount) * sizeof(Frame));
+  return true;
+}
+
+Bool RunController(TessamireController& controller) {
+  if (!controller.Start(THREADMODE_ASYNC, THREADPRIORITY_NORMAL)) return false;
+  controller.Wait(false);
+  return controller.Succeeded();
+}

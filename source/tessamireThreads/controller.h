@@ -1,0 +1,55 @@
+// The deformation core's one entry: a host thread that smooths a copy of a polygon object's
+// points and fills a caller-owned buffer with one frame per point.
+#pragma once
+
+#include <atomic>
+
+#include "host/nodes.h"
+#include "host/thread.h"
+#include "source/tessamireThreads/frame.h"
+#include "source/tessamireThreads/smoothing.h"
+
+class TessamireController : public C4DThread {
+ public:
+  TessamireController() = default;
+
+  // Stores the run's inputs and reads the object's point and polygon counts. False, storing
+  // nothing, when `object` is null or not a polygon object. `frameBuffer` must hold
+  // GetPointCount() frames; `vertexMap` is used only when `useVertexMap` is set.
+  Bool Configure(BaseObject* object, Frame* frameBuffer, Int32 iterations, Int32 weighting,
+                 Bool pinBorder, Bool useVertexMap, BaseTag* vertexMap, Float32 strength);
+
+  // One run: checks the polygon indices, builds the adjacency, neighbour lists and border flags,
+  // smooths, builds the frames, and copies them into the frame buffer in one block. A run that
+  // ends early (not a polygon object, counts changed since Configure, a polygon index outside
+  // [0, pointCount), a missing point or polygon array, a vertex map with fewer weights than
+  // points, an allocation or adjacency failure) frees what it took, leaves the frame buffer
+  // untouched and reports failure through Succeeded().
+  void Main() override;
+  const char* GetThreadName() override { return "Tessamire Controller"; }
+  Bool TestDBreak() override { return false; }
+
+  // True once a run has filled the frame buffer; false before a run and after a failed one.
+  Bool Succeeded() const { return succeeded_.load(std::memory_order_acquire); }
+  Int32 GetPointCount() const { return pointCount_; }
+  Int32 GetPolygonCount() const { return polygonCount_; }
+
+ private:
+  Bool Run();
+
+  BaseObject* object_ = nullptr;
+  Frame* frameBuffer_ = nullptr;
+  Int32 iterations_ = 0;
+  Int32 weighting_ = 0;
+  Bool pinBorder_ = false;
+  Int32 pointCount_ = 0;
+  Int32 polygonCount_ = 0;
+  BaseTag* vertexMap_ = nullptr;
+  Bool useVertexMap_ = false;
+  Float32 strength_ = 1.0f;
+  std::atomic<Bool> succeeded_{false};
+};
+
+// Starts the controller on a host thread (asynchronous mode, normal priority), waits for its end
+// and answers whether the run succeeded. When it answers false the frame buffer is untouched.
+Bool RunController(TessamireController& controller);
