@@ -6,6 +6,7 @@
 #include "host/nodes.h"
 #include "source/platform.h"
 #include "source/registration.h"
+#include "source/resources.h"
 
 namespace {
 
@@ -71,6 +72,10 @@ Int32 SystemEnd() {
 }
 
 }  // namespace
+
+const Resource* PluginResources() {
+  return g_resource;
+}
 
 extern "C" __attribute__((visibility("default"))) Int32 c4d_main(Int32 action, void* p1, void* p2,
                                                                  void* p3) {

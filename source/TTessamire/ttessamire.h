@@ -1,10 +1,33 @@
-// The bind tag: carries the rest state of a polygon object for the deformer.
+// The bind tag: carries the rest state of a polygon object for the deformer. Live (not bound),
+// its execution step recomputes the differences at every evaluation; bound, they stay frozen until
+// an unbind or a change of the object's point count.
 #pragma once
 
 #include "host/plugin_base.h"
+#include "source/TTessamire/difference_array.h"
 
 class TTessamire : public TagData {
  public:
   // Allocation function handed to the host at registration; null when memory cannot be had.
   static NodeData* Alloc();
+
+  Bool Initialise(BaseList2D* node) override;
+  Bool ReadState(BaseList2D* node, HyperFile* hf, Int32 level) override;
+  Bool WriteState(BaseList2D* node, HyperFile* hf) override;
+  Bool CopyState(NodeData* dest, BaseList2D* sourceNode, BaseList2D* destNode, Int32 flags,
+                 void* translator) override;
+  Bool HandleMessage(BaseList2D* node, Int32 type, void* data) override;
+  Bool IsParameterEnabled(BaseList2D* node, Int32 id, const void* value, Int32 flags,
+                          const BaseContainer* itemDescription) override;
+  Bool DrawTag(BaseTag* tag, BaseObject* op, BaseDraw* bd, BaseDrawHelp* bh) override;
+  Int32 ExecuteTag(BaseTag* tag, BaseDocument* doc, BaseObject* op, BaseThread* bt, Int32 priority,
+                   Int32 flags) override;
+
+  // The bind data record: one difference per point, and whether they are frozen.
+  DifferenceArray differences;
+  Bool bound = false;
+
+ private:
+  Bool PressBind(BaseList2D* node);
+  Bool PressUnbind();
 };

@@ -1,5 +1,216 @@
 #include "source/otessamire/otessamire.h"
 
+#include "source/TTessamire/tag_parameters.h"
+#include "source/TTessamire/ttessamire.h"
+#include "source/otessamire/apply.h"
+#include "source/registration.h"
+#include "source/tessamireThreads/controller.h"
+
+namespace {
+
+// The bind tags of an object in tag order; a tag that cannot be appended is left out.
+class TagList {
+ public:
+  TagList() = default;
+  TagList(const TagList&) = delete;
+  TagList& operator=(const TagList&) = delete;
+  ~TagList() { DeleteMemory(tags_); }
+
+  void Append(BaseTag* tag) {
+    if (count_ == capacity_) {
+      const Int64 grown = capacity_ == 0 ? 4 : capacity_ * 2;
+      void* block = Framework().memRealloc(tags_, grown * static_cast<Int64>(sizeof(BaseTag*)),
+                                           __FILE__, __LINE__);
+      if (block == nullptr) return;
+      tags_ = static_cast<BaseTag**>(block);
+      capacity_ = grown;
+    }
+    tags_[count_++] = tag;
+  }
+  Int64 Count() const { return count_; }
+  BaseTag* operator[](Int64 i) const { return tags_[i]; }
+
+ private:
+  BaseTag** tags_ = nullptr;
+  Int64 count_ = 0;
+  Int64 capacity_ = 0;
+};
+
+// How one tag of a DeformObject call ended.
+enum class TagOutcome { kApplied, kSkipped, kEndSuccess, kEndFailure };
+
+}  // namespace
+
 NodeData* OTessamire::Create() {
-  return new (std::nothrow) OTessamire;
+  auto* deformer = new (std::nothrow) OTessamire;
+  if (deformer == nullptr) return nullptr;
+  deformer->falloff_ = Falloff::Alloc(0);
+  deformer->lastFalloffDirty_ = 0;
+  return deformer;
+}
+
+OTessamire::~OTessamire() {
+  Falloff::Free(falloff_);
+}
+
+Bool OTessamire::Initialise(BaseList2D* node) {
+  node->SetInt32(OTESSAMIRE_FILTERMODE, OTESSAMIRE_FILTER_EXCLUDE);
+  if (falloff_ == nullptr) return true;
+  return falloff_->InitFalloff(node->GetDataInstance(), nullptr, node);
+}
+
+Bool OTessamire::CopyState(NodeData* dest, BaseList2D*, BaseList2D*, Int32, void*) {
+  if (dest == nullptr) return false;
+  auto* target = static_cast<OTessamire*>(dest);
+  if (falloff_ != nullptr && target->falloff_ != nullptr && !falloff_->CopyTo(target->falloff_))
+    return false;
+  return true;
+}
+
+Bool OTessamire::HandleMessage(BaseList2D* node, Int32 type, void*) {
+  if (type == MSG_MENUPREPARE) static_cast<BaseObject*>(node)->SetDeformMode(true);
+  return true;
+}
+
+Bool OTessamire::DescribeParameters(BaseList2D* node, Description* description, Int32* flags) {
+  if (node == nullptr) return false;
+  BaseContainer* bc = node->GetDataInstance();
+  if (bc == nullptr) return false;
+  if (!Host().descriptionLoad(description, node->GetType())) return false;
+  if (falloff_ != nullptr) {
+    if (!falloff_->SetMode(bc->GetInt32(FALLOFF_MODE, FALLOFF_MODE_DEFAULT), bc)) return false;
+    if (!falloff_->AddFalloffToDescription(description, bc, 0, true, false, false, false))
+      return false;
+  }
+  if (flags != nullptr) *flags |= DESCFLAGS_DESC_LOADED;
+  return true;
+}
+
+Int32 OTessamire::DrawOverlay(BaseObject* op, Int32 drawPass, BaseDraw* bd, BaseDrawHelp* bh) {
+  if (!op->GetDeformMode()) return DRAWRESULT_SKIP;
+  BaseContainer* bc = op->GetDataInstance();
+  if (bc == nullptr) return DRAWRESULT_FAILURE;
+  if (falloff_ != nullptr) falloff_->Draw(bd, bh, drawPass, bc);
+  return ObjectData::DrawOverlay(op, drawPass, bd, bh);
+}
+
+Bool OTessamire::JoinExecution(BaseObject* op, PriorityList* list) {
+  Host().priorityListAdd(list, op, 1000, 0);
+  return true;
+}
+
+Int32 OTessamire::PrepareExecution(BaseObject* op, BaseDocument* doc, BaseThread*, Int32, Int32) {
+  BaseContainer* bc = op->GetDataInstance();
+  if (bc == nullptr) return EXECUTIONRESULT_USERBREAK;
+  if (falloff_ != nullptr && !falloff_->InitFalloff(bc, doc, op))
+    return EXECUTIONRESULT_OUTOFMEMORY;
+  return EXECUTIONRESULT_OK;
+}
+
+void OTessamire::RefreshDirty(BaseObject* op, BaseDocument* doc) {
+  BaseContainer* bc = op->GetDataInstance();
+  if (falloff_ == nullptr || bc == nullptr) return;
+  const Int32 dirty = falloff_->GetDirty(doc, bc);
+  if (dirty == lastFalloffDirty_) return;
+  op->SetDirty(DIRTYFLAGS_DATA);
+  lastFalloffDirty_ = dirty;
+}
+
+Int32 OTessamire::CountHandles(BaseObject* op) {
+  BaseContainer* bc = op->GetDataInstance();
+  return falloff_ != nullptr && bc != nullptr ? falloff_->GetHandleCount(bc) : 0;
+}
+
+void OTessamire::ReadHandle(BaseObject* op, Int32 index, HandleInfo& info) {
+  BaseContainer* bc = op->GetDataInstance();
+  if (falloff_ != nullptr && bc != nullptr) falloff_->GetHandle(index, bc, info);
+}
+
+void OTessamire::WriteHandle(BaseObject* op, Int32 index, const Vector3& position,
+                             const HandleInfo& info) {
+  BaseContainer* bc = op->GetDataInstance();
+  if (falloff_ != nullptr && bc != nullptr) falloff_->SetHandle(index, position, bc, info);
+}
+
+Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op,
+                              const Matrix& opMg, const Matrix&, Float, Int32, BaseThread*) {
+  if (op->GetType() != Opolygon || falloff_ == nullptr) return true;
+
+  Int32 filterMode = 0;
+  mod->GetInt32(OTESSAMIRE_FILTERMODE, filterMode);
+  const InExcludeData* list = nullptr;
+  if (!mod->GetInExclude(OTESSAMIRE_OBJECTLIST, list)) list = nullptr;
+
+  BaseTag* tag = op->GetFirstTag();
+  if (tag == nullptr) return true;
+  TagList bindTags;
+  for (; tag != nullptr; tag = tag->GetNext()) {
+    if (tag->GetType() == ID_TTESSAMIRE) bindTags.Append(tag);
+  }
+
+  HostBuffer<Float32> hostWeights(Host().restrictionWeights(op, mod));
+
+  // Runs the core and the apply step for one tag.
+  auto applyTag = [&](BaseTag* bindTag) -> TagOutcome {
+    BaseObject* carrier = bindTag->GetObject();
+    if (carrier == nullptr) return TagOutcome::kEndSuccess;
+    if (filterMode == OTESSAMIRE_FILTER_EXCLUDE) {
+      if (list != nullptr && list->GetObjectIndex(doc, carrier) != -1) return TagOutcome::kSkipped;
+    } else {
+      if (list == nullptr) return TagOutcome::kEndSuccess;
+      if (list->GetObjectIndex(doc, carrier) == -1) return TagOutcome::kSkipped;
+    }
+    Int32 enabled = 0;
+    Int32 iterations = 0;
+    bindTag->GetInt32(TTESSAMIRE_ENABLED, enabled);
+    if (enabled == 0) return TagOutcome::kSkipped;
+    bindTag->GetInt32(TTESSAMIRE_ITERATIONS, iterations);
+    if (iterations == 0) return TagOutcome::kSkipped;
+
+    Int32 showSmooth = 0;
+    bindTag->GetInt32(TTESSAMIRE_SHOWSMOOTH, showSmooth);
+    SmoothingSettings settings = ReadSmoothingSettings(bindTag);
+    const Int32 pointCount = op->GetPointCount();
+    Vector3* points = op->GetPointW();
+
+    const auto* record = static_cast<const TTessamire*>(bindTag->GetNodeData());
+    if (record == nullptr || record->differences.GetCount() != pointCount)
+      return TagOutcome::kEndSuccess;
+
+    BaseTag* vertexMap = LinkedVertexMap(bindTag, doc);
+    if (vertexMap == nullptr) settings.useVertexMap = false;
+    if (vertexMap != nullptr && vertexMap->GetDataCount() != pointCount)
+      return TagOutcome::kEndFailure;
+
+    TessamireController controller;
+    HostBuffer<Frame> frames(NewMem(Frame, pointCount));
+    if (!frames) return TagOutcome::kEndFailure;
+    controller.Configure(op, frames.get(), settings.iterations, settings.weighting,
+                         settings.pinBorder, settings.useVertexMap, vertexMap, settings.strength);
+    // A run that ended early left the frames unfilled: apply nothing from them.
+    if (!RunController(controller)) return TagOutcome::kEndFailure;
+
+    ApplyContext context;
+    context.showSmoothed = showSmooth != 0;
+    context.points = points;
+    context.frames = frames.get();
+    context.hostWeights = hostWeights.get();
+    context.differences = record->differences.GetData();
+    Apply(doc, mod, opMg, pointCount, context, falloff_);
+    return TagOutcome::kApplied;
+  };
+
+  for (Int64 i = 0; i < bindTags.Count(); ++i) {
+    switch (applyTag(bindTags[i])) {
+      case TagOutcome::kEndSuccess:
+        return true;
+      case TagOutcome::kEndFailure:
+        return false;
+      case TagOutcome::kApplied:
+      case TagOutcome::kSkipped:
+        break;
+    }
+  }
+  op->Message(MSG_UPDATE);
+  return true;
 }

@@ -1,0 +1,12 @@
+// The bind action: computes a tag's differences from the current mesh of its polygon object.
+#pragma once
+
+#include "host/nodes.h"
+#include "source/TTessamire/difference_array.h"
+
+// Runs the core once on `object`'s own points with `tag`'s smoothing settings and stores every
+// rest point encoded in its frame into `differences`. Never touches the bound flag.
+// False when the object is not a polygon object, a linked vertex map's count differs from the
+// point count, memory runs out or the core run fails. Before the core has succeeded the previous
+// differences are kept; a failure to size the array afterwards leaves it empty.
+Bool Bind(DifferenceArray& differences, BaseObject* object, BaseList2D* tag);

@@ -1,0 +1,52 @@
+#include "source/otessamire/apply.h"
+
+#include "host/parallel.h"
+
+void ApplyPoint(const ApplyContext& context, Int64 i) {
+  Float w = 1.0;
+  if (context.falloffActive) {
+    Float sampled = 1.0;
+    context.falloff->Sample(context.points[i], &sampled, !context.showSmoothed, 0.0, nullptr,
+                            static_cast<Int32>(i));
+    w = sampled;
+  }
+  const Vector3 p = context.points[i];
+  const Frame& f = context.frames[i];
+  const Vector3 t = context.showSmoothed ? f.origin : DecodeDifference(f, context.differences[i]);
+  Vector3 out;
+  if (context.hostWeights != nullptr) {
+    const Float r = static_cast<Float>(context.hostWeights[i]);
+    out.x = (r * t.x + (1.0 - r) * p.x) * w + (1.0 - w) * p.x;
+    out.y = (r * t.y + (1.0 - r) * p.y) * w + (1.0 - w) * p.y;
+    out.z = (r * t.z + (1.0 - r) * p.z) * w + (1.0 - w) * p.z;
+  } else {
+    out.x = w * t.x + (1.0 - w) * p.x;
+    out.y = w * t.y + (1.0 - w) * p.y;
+    out.z = w * t.z + (1.0 - w) * p.z;
+  }
+  context.points[i] = out;
+}
+
+FalloffInput MakeFalloffInput(const Vector3* points, Int32 pointCount, const Matrix& m) {
+  FalloffInput input;
+  input.positions = points;
+  input.positionCount = pointCount;
+  input.count = pointCount;
+  input.blockCount = pointCount < 0 ? 0 : pointCount;
+  const Vector3* rows[4] = {&m.off, &m.v1, &m.v2, &m.v3};
+  for (int r = 0; r < 4; ++r) {
+    input.transform[3 * r + 0] = rows[r]->x;
+    input.transform[3 * r + 1] = rows[r]->y;
+    input.transform[3 * r + 2] = rows[r]->z;
+  }
+  input.fullArraySize = pointCount;
+  return input;
+}
+
+void Apply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectMatrix, Int32 pointCount,
+           ApplyContext context, Falloff* falloff) {
+  const FalloffInput input = MakeFalloffInput(context.points, pointCount, objectMatrix);
+  context.falloff = falloff;
+  context.falloffActive = falloff != nullptr && falloff->PreSample(doc, deformer, input, 0);
+  ParallelFor(pointCount, [&context](Int64 i) { ApplyPoint(context, i); });
+}
