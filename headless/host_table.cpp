@@ -11,6 +11,7 @@
 #include "headless/bitmap.h"
 #include "headless/framework.h"
 #include "headless/registry.h"
+#include "headless/stream.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -562,6 +563,8 @@ HostTable MakeTable() {
   t.threadFree = ThreadFree;
   t.threadStart = ThreadStart;
   t.threadWait = ThreadWait;
+
+  FillStreamEntries(t);
   return t;
 }
 
