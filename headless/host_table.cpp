@@ -9,9 +9,13 @@
 
 #include "headless/adjacency.h"
 #include "headless/bitmap.h"
+#include "headless/deform.h"
+#include "headless/falloff.h"
 #include "headless/framework.h"
 #include "headless/registry.h"
+#include "headless/selection.h"
 #include "headless/stream.h"
+#include "headless/undo.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -564,7 +568,12 @@ HostTable MakeTable() {
   t.threadStart = ThreadStart;
   t.threadWait = ThreadWait;
 
+  InstallDeformEntries(t);
+  InstallFalloffEntries(t);
+
   FillStreamEntries(t);
+  AddSelectionEntries(t);
+  AddUndoEntries(t);
   return t;
 }
 

@@ -25,6 +25,7 @@
 namespace headless {
 
 class Document;
+class UndoHistory;
 
 // Type id of a document's root node.
 inline constexpr Int32 kDocumentType = 110059;
@@ -208,6 +209,9 @@ class Document {
   // Objects with BIT_ACTIVE set, in tree order.
   std::vector<Node*> SelectedObjects() const;
   Node* FindObject(const std::string& name) const;
+
+  // Undo groups recorded through the host table (headless/undo.h); made on first use.
+  std::shared_ptr<UndoHistory> undo;
 
  private:
   void CheckInsertable(const Node* op, bool wantTag) const;
