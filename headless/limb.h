@@ -1,0 +1,62 @@
+// A limb-like test mesh for the main job: a closed tube along +Y carrying fine surface detail,
+// with smooth per-joint skin weights.
+//
+// Shape: body rings from y = 0 (shoulder) to y = length, radius `radius` at the shoulder tapering
+// towards the far end, with a slight bulge at the elbow (y = length / 2). Both ends are closed by
+// a fan of triangles to a pole point just beyond the last ring, so the mesh has quads and
+// triangles. Detail, displaced along the smooth surface's normal: grooves running along the tube,
+// ridges running around it, and small Gaussian bumps at seeded pseudo-random positions; peak
+// amplitude about `detailAmplitude` x radius.
+//
+// Layout of the result (0-based indices):
+// - points: ring i (0 = shoulder end), segment j around the axis at index i * segments + j; then
+//   the shoulder pole at rings * segments and the far pole at rings * segments + 1.
+// - polygons: the body quads {P(i, j), P(i + 1, j), P(i + 1, j + 1), P(i, j + 1)} (j wrapping),
+//   ring pair by ring pair; then the shoulder cap triangles, then the far cap triangles, each
+//   triangle repeating its third index as the fourth. Every polygon is wound counter-clockwise
+//   seen from outside, and every edge is shared by exactly two polygons.
+// - weights: one float32 array per joint, one entry per point; at every point they are >= 0 and
+//   sum to 1 (up to float32 rounding). Joint 0 (shoulder) owns the upper arm; each later joint
+//   takes over across a band of half-width `blendHalfWidth` centred on it, through a smoothstep
+//   of y, so weights blend smoothly in the band and are exactly 0 or 1 outside it.
+//
+// The same options always give the same bits.
+#pragma once
+
+#include <vector>
+
+#include "host/types.h"
+
+namespace headless {
+
+struct LimbOptions {
+  // Rings along the axis and segments around it; both 0 = derived from approximatePoints so that
+  // quads are roughly square. Otherwise rings >= 2 and segments >= 3.
+  Int32 rings = 0;
+  Int32 segments = 0;
+  Int64 approximatePoints = 50000;  // used when rings and segments are 0; at least 8
+  Float length = 4.0;
+  Float radius = 0.5;
+  Int32 jointCount = 2;          // 2: shoulder and elbow; 3: and wrist at 7/8 of the length
+  Float blendHalfWidth = 0.4;    // half-width of each joint's blend band, in length units
+  Float detailAmplitude = 0.04;  // peak detail height as a fraction of the radius; 0 = smooth
+  Int32 bumpCount = 400;
+  UInt64 seed = 1;
+};
+
+struct LimbMesh {
+  Int32 rings = 0;
+  Int32 segments = 0;
+  std::vector<Vector3> points;
+  std::vector<CPolygon> polygons;
+  std::vector<Vector3> jointPositions;        // rest position of each joint, on the axis
+  std::vector<std::vector<Float32>> weights;  // one array per joint, one entry per point
+};
+
+// Builds the limb. Throws std::invalid_argument naming the fault for bad options (too few rings,
+// segments or points, a point count beyond int32, a joint count other than 2 or 3, a
+// non-positive length or radius, a blend band that does not fit between the joints, a negative
+// amplitude or bump count).
+LimbMesh MakeLimb(const LimbOptions& options);
+
+}  // namespace headless
