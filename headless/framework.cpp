@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -18,7 +19,23 @@ namespace headless {
 
 namespace {
 
+// Every block carries a 16-byte header: the size asked for, then the capacity of the block.
 constexpr Int64 kHeader = 16;
+// Blocks of at least this capacity are kept on free and handed out again, the way a host's
+// allocator keeps its pages: a scene evaluated again takes no fresh pages. Capacities are whole
+// multiples of kCacheGrain so that the same request finds the same block.
+constexpr Int64 kCacheMin = 64 * 1024;
+constexpr Int64 kCacheGrain = 64 * 1024;
+// A kept block serves a request up to this much larger than the request's own capacity.
+constexpr Int64 kCacheSlackDivisor = 8;
+constexpr Int64 kCacheLimit = Int64{8} << 30;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Sanitizers see reuse of freed memory only when it goes back to the system allocator.
+constexpr bool kCacheEnabled = false;
+#else
+constexpr bool kCacheEnabled = true;
+#endif
 
 std::atomic<Int64> g_attempts{0};
 std::atomic<Int64> g_failAt{0};  // attempt number that fails; 0 = none
@@ -26,6 +43,10 @@ std::atomic<Int64> g_allocations{0};
 std::atomic<Int64> g_bytesInUse{0};
 std::atomic<Int64> g_peakBytes{0};
 std::atomic<Int64> g_blocksInUse{0};
+
+std::mutex g_cacheMutex;
+std::multimap<Int64, char*> g_cache;  // capacity -> raw block
+Int64 g_cachedBytes = 0;
 
 bool NextAttemptFails() {
   const Int64 attempt = g_attempts.fetch_add(1) + 1;
@@ -47,16 +68,58 @@ void CountOut(Int64 size) {
   g_bytesInUse.fetch_sub(size);
 }
 
+void WriteHeader(char* raw, Int64 size, Int64 capacity) {
+  std::memcpy(raw, &size, sizeof size);
+  std::memcpy(raw + 8, &capacity, sizeof capacity);
+}
+
+char* RawBlock(void* block) {
+  return static_cast<char*>(block) - kHeader;
+}
+
 Int64 BlockSize(void* block) {
   Int64 size;
-  std::memcpy(&size, static_cast<char*>(block) - kHeader, sizeof size);
+  std::memcpy(&size, RawBlock(block), sizeof size);
   return size;
+}
+
+Int64 BlockCapacity(void* block) {
+  Int64 capacity;
+  std::memcpy(&capacity, RawBlock(block) + 8, sizeof capacity);
+  return capacity;
+}
+
+// A raw block of at least `capacity` bytes from the cache, or null.
+char* TakeCached(Int64 capacity, Int64& actual) {
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  auto it = g_cache.lower_bound(capacity);
+  if (it == g_cache.end() || it->first > capacity + capacity / kCacheSlackDivisor) return nullptr;
+  char* raw = it->second;
+  actual = it->first;
+  g_cachedBytes -= it->first;
+  g_cache.erase(it);
+  return raw;
+}
+
+// Keeps a raw block for reuse; false when the cache is full (the caller frees it).
+bool KeepCached(char* raw, Int64 capacity) {
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  if (g_cachedBytes + capacity > kCacheLimit) return false;
+  g_cache.emplace(capacity, raw);
+  g_cachedBytes += capacity;
+  return true;
 }
 
 }  // namespace
 
 AllocationStats GetAllocationStats() {
-  return {g_allocations.load(), g_bytesInUse.load(), g_peakBytes.load(), g_blocksInUse.load()};
+  Int64 cached = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    cached = g_cachedBytes;
+  }
+  return {g_allocations.load(), g_bytesInUse.load(), g_peakBytes.load(), g_blocksInUse.load(),
+          cached};
 }
 
 void ResetPeakBytes() {
@@ -71,33 +134,58 @@ Int64 AllocationAttempts() {
   return g_attempts.load();
 }
 
+void ReleaseCachedMemory() {
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  for (auto& [capacity, raw] : g_cache) std::free(raw);
+  g_cache.clear();
+  g_cachedBytes = 0;
+}
+
 void* Allocate(Int64 size, Bool clear, const char*, Int32) {
-  if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader) return nullptr;
-  char* raw = static_cast<char*>(clear ? std::calloc(1, static_cast<size_t>(size + kHeader))
-                                       : std::malloc(static_cast<size_t>(size + kHeader)));
-  if (raw == nullptr) return nullptr;
-  std::memcpy(raw, &size, sizeof size);
+  if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader - kCacheGrain) return nullptr;
+  Int64 capacity = size + kHeader;
+  char* raw = nullptr;
+  if (kCacheEnabled && capacity >= kCacheMin) {
+    capacity = (capacity + kCacheGrain - 1) / kCacheGrain * kCacheGrain;
+    raw = TakeCached(capacity, capacity);
+    if (raw != nullptr && clear) std::memset(raw + kHeader, 0, static_cast<size_t>(size));
+  }
+  if (raw == nullptr) {
+    raw = static_cast<char*>(clear ? std::calloc(1, static_cast<size_t>(capacity))
+                                   : std::malloc(static_cast<size_t>(capacity)));
+    if (raw == nullptr) return nullptr;
+  }
+  WriteHeader(raw, size, capacity);
   CountIn(size);
   return raw + kHeader;
 }
 
 void* Reallocate(void* block, Int64 size, const char* file, Int32 line) {
   if (block == nullptr) return Allocate(size, false, file, line);
-  if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader) return nullptr;
+  if (size < 0) return nullptr;
   const Int64 old = BlockSize(block);
-  char* raw = static_cast<char*>(
-      std::realloc(static_cast<char*>(block) - kHeader, static_cast<size_t>(size + kHeader)));
-  if (raw == nullptr) return nullptr;
-  std::memcpy(raw, &size, sizeof size);
-  CountOut(old);
-  CountIn(size);
-  return raw + kHeader;
+  if (size + kHeader <= BlockCapacity(block)) {
+    // Fits in place; only the attempt counts, so that failure injection still reaches it.
+    if (NextAttemptFails()) return nullptr;
+    WriteHeader(RawBlock(block), size, BlockCapacity(block));
+    CountOut(old);
+    CountIn(size);
+    return block;
+  }
+  void* grown = Allocate(size, false, file, line);
+  if (grown == nullptr) return nullptr;
+  std::memcpy(grown, block, static_cast<size_t>(std::min(old, size)));
+  Free(block);
+  return grown;
 }
 
 void Free(void* block) {
   if (block == nullptr) return;
   CountOut(BlockSize(block));
-  std::free(static_cast<char*>(block) - kHeader);
+  const Int64 capacity = BlockCapacity(block);
+  char* raw = RawBlock(block);
+  if (kCacheEnabled && capacity >= kCacheMin && KeepCached(raw, capacity)) return;
+  std::free(raw);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -17,6 +17,7 @@ struct AllocationStats {
   Int64 bytesInUse = 0;
   Int64 peakBytes = 0;
   Int64 blocksInUse = 0;
+  Int64 cachedBytes = 0;  // freed blocks kept for reuse
 };
 AllocationStats GetAllocationStats();
 void ResetPeakBytes();
@@ -24,6 +25,9 @@ void ResetPeakBytes();
 void FailNthAllocation(Int64 n);
 // Number of allocations attempted through the framework since the process started.
 Int64 AllocationAttempts();
+
+// Returns the blocks kept for reuse to the system.
+void ReleaseCachedMemory();
 
 void* Allocate(Int64 size, Bool clear, const char* file, Int32 line);
 void* Reallocate(void* block, Int64 size, const char* file, Int32 line);

@@ -1,14 +1,22 @@
 #include "headless/platform.h"
 
 #ifdef _WIN32
+#include <psapi.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <sys/resource.h>
 #endif
 
 namespace headless::platform {
 
 #ifdef _WIN32
+
+long long ProcessPageFaults() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return static_cast<long long>(counters.PageFaultCount);
+}
 
 void* OpenLibrary(const std::string& path, std::string& error) {
   HMODULE module = LoadLibraryA(path.c_str());
@@ -45,6 +53,12 @@ void* FindSymbol(void* library, const char* name) {
 
 void CloseLibrary(void* library) {
   if (library != nullptr) dlclose(library);
+}
+
+long long ProcessPageFaults() {
+  rusage usage{};
+  if (getrusage(RUSAGE_SELF, &usage) != 0) return 0;
+  return static_cast<long long>(usage.ru_minflt) + static_cast<long long>(usage.ru_majflt);
 }
 
 #endif

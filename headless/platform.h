@@ -1,4 +1,5 @@
-// The headless host's few platform calls: loading a library and finding a symbol in it.
+// The headless host's few platform calls: loading a library, finding a symbol in it,
+// and the process's page-fault count.
 // Everything else in headless/ uses only the standard library.
 #pragma once
 
@@ -12,5 +13,8 @@ void* OpenLibrary(const std::string& path, std::string& error);
 void* FindSymbol(void* library, const char* name);
 // Closes a library from OpenLibrary; null is ignored.
 void CloseLibrary(void* library);
+
+// Page faults the process has taken so far (minor and major).
+long long ProcessPageFaults();
 
 }  // namespace headless::platform
