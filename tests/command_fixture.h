@@ -1,0 +1,89 @@
+// A document that is the host's active document, with the real tessamire.xdl64 started the way
+// the host starts it, and helpers that build small scenes and print their tree.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "headless/framework.h"
+#include "headless/plugin_host.h"
+#include "headless/registry.h"
+#include "headless/scene.h"
+#include "headless/selection.h"
+#include "headless/undo.h"
+
+namespace command_test {
+
+inline constexpr Int32 kCommandId = 1035622;
+inline constexpr Int32 kDeformerType = 1035447;
+inline constexpr Int32 kTagType = 1035496;
+inline constexpr Int32 kVertexMapLink = 1007;
+
+// One line per node in tree order: objects indented by depth as "name:type", each followed by
+// its tags as "  [type name]".
+inline void DescribeInto(const headless::Node* first, int depth, std::string& out) {
+  for (const headless::Node* op = first; op != nullptr; op = op->next) {
+    out += std::string(static_cast<size_t>(2 * depth), ' ') + op->name + ":" +
+           std::to_string(op->type) + "\n";
+    for (const headless::Node* tag = op->firstTag; tag != nullptr; tag = tag->next)
+      out += std::string(static_cast<size_t>(2 * depth), ' ') + "  [" + std::to_string(tag->type) +
+             " " + tag->name + "]\n";
+    DescribeInto(op->down, depth + 1, out);
+  }
+}
+
+inline std::string Describe(const headless::Document& doc) {
+  std::string out;
+  DescribeInto(doc.FirstObject(), 0, out);
+  return out;
+}
+
+class CommandFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetHost();
+    std::string error;
+    ASSERT_TRUE(plugin.Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error))
+        << error;
+    ASSERT_EQ(plugin.StartUp().start, 1);
+    doc = headless::NewDocument();
+    headless::SetActiveDocument(doc.get());
+  }
+
+  void TearDown() override {
+    headless::FailNthAllocation(0);
+    headless::SetActiveDocument(nullptr);
+    doc.reset();
+    plugin.Close();
+    ResetHost();
+  }
+
+  static void ResetHost() {
+    headless::ClearRegistrations();
+    headless::ClearRefusals();
+    headless::ClearConsole();
+    headless::ClearHostErrors();
+    headless::SetKeyboardQualifier(0);
+    headless::SetInputStateAvailable(true);
+  }
+
+  // A unit quad in the z = 0 plane.
+  headless::Node* Quad(const std::string& name, headless::Node* parent = nullptr) {
+    return doc->AddPolygonObject(name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}},
+                                 parent);
+  }
+  headless::Node* Null(const std::string& name, headless::Node* parent = nullptr) {
+    return doc->AddObject(headless::kNullObjectType, name, parent);
+  }
+  headless::Node* Selected(headless::Node* node) {
+    headless::SetSelected(node, true);
+    return node;
+  }
+
+  headless::PluginHost plugin;
+  std::unique_ptr<headless::Document> doc;
+};
+
+}  // namespace command_test
