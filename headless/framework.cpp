@@ -256,7 +256,9 @@ class Pool {
  private:
   void Start(Int32 workers) {
     stop_ = false;
-    for (Int32 i = 1; i < workers; ++i) threads_.emplace_back([this, i] { Loop(i); });
+    // A worker must know the generation before any loop is posted, or it can miss the first one.
+    const UInt64 seen = generation_;
+    for (Int32 i = 1; i < workers; ++i) threads_.emplace_back([this, i, seen] { Loop(i, seen); });
   }
 
   void Stop() {
@@ -269,12 +271,7 @@ class Pool {
     threads_.clear();
   }
 
-  void Loop(Int32 index) {
-    UInt64 seen = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      seen = generation_;
-    }
+  void Loop(Int32 index, UInt64 seen) {
     for (;;) {
       Job* job = nullptr;
       {
