@@ -38,7 +38,24 @@ Bool TessamireController::Run() {
   const Int32 polygonCount = polygonCount_;
   const Vector3* points = object_->GetPointR();
   const CPolygon* polygons = object_->GetPolygonR();
-  if ((pointCount > 0 && (points == nullptr || frameBuffer_ == nullptr)) ||
+  SmoothOptions options;
+  options.iterations = iterations_;
+  options.weighting = weighting_;
+  options.pinBorder = pinBorder_;
+  options.strength = strength_;
+  if (useVertexMap_ && vertexMap_ != nullptr) {
+    // A map with fewer weights than points would be read past its end.
+    if (vertexMap_->GetDataCount() < pointCount) return false;
+    options.weights = vertexMap_->GetWeightsR();
+    if (options.weights == nullptr && pointCount > 0) return false;
+  }
+  return ComputePointFrames(points, pointCount, polygons, polygonCount, options, frameBuffer_);
+}
+
+Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
+                        Int32 polygonCount, const SmoothOptions& options, Frame* frameBuffer) {
+  if (pointCount < 0 || polygonCount < 0) return false;
+  if ((pointCount > 0 && (points == nullptr || frameBuffer == nullptr)) ||
       (polygonCount > 0 && polygons == nullptr))
     return false;
   if (!PolygonIndicesInRange(polygons, polygonCount, pointCount)) return false;
@@ -53,25 +70,13 @@ Bool TessamireController::Run() {
   AdjacencyOwner adjacency;
   if (!BuildAdjacency(polygons, polygonCount, pointCount, adjacency)) return false;
 
-  SmoothOptions settings;
-  settings.iterations = iterations_;
-  settings.weighting = weighting_;
-  settings.pinBorder = pinBorder_;
-  settings.strength = strength_;
-  if (useVertexMap_ && vertexMap_ != nullptr) {
-    // A map with fewer weights than points would be read past its end.
-    if (vertexMap_->GetDataCount() < pointCount) return false;
-    settings.weights = vertexMap_->GetWeightsR();
-    if (settings.weights == nullptr && pointCount > 0) return false;
-  }
-
   NeighbourLists lists;
   BorderFlags border;
   if (!BuildNeighbourhoods(polygons, polygonCount, pointCount, *adjacency.get(), lists, border))
     return false;
 
   const Vector3* smoothed =
-      Smooth(source.get(), destination.get(), pointCount, lists, border, settings);
+      Smooth(source.get(), destination.get(), pointCount, lists, border, options);
 
   HostBuffer<Frame> frames;
   if (!TESSAMIRE_ALLOCATE(frames, pointCount)) return false;
@@ -83,7 +88,7 @@ Bool TessamireController::Run() {
                       frames.get());
 
   if (pointCount > 0)
-    std::memcpy(frameBuffer_, frames.get(), static_cast<size_t>(pointCount) * sizeof(Frame));
+    std::memcpy(frameBuffer, frames.get(), static_cast<size_t>(pointCount) * sizeof(Frame));
   return true;
 }
 

@@ -50,6 +50,16 @@ class TessamireController : public C4DThread {
   std::atomic<Bool> succeeded_{false};
 };
 
+// The body of a controller run, over plain arrays: checks that every polygon index lies in
+// [0, pointCount), smooths a copy of `points` (options.weights, when set, holds pointCount
+// weights), builds one frame per point and copies them into `frameBuffer` (pointCount frames) in
+// one block. Allocates, in order: two position buffers, the adjacency, the border flags, the
+// neighbour offsets, the walk's per-polygon decisions, the neighbour indices, the run's frames,
+// the face normals; frees them all on every path. False, with `frameBuffer` untouched, when an
+// index is out of range, an array is missing, or an allocation or the adjacency fails.
+Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
+                        Int32 polygonCount, const SmoothOptions& options, Frame* frameBuffer);
+
 // Starts the controller on a host thread (asynchronous mode, normal priority), waits for its end
 // and answers whether the run succeeded. When it answers false the frame buffer is untouched.
 Bool RunController(TessamireController& controller);
