@@ -1,5 +1,5 @@
 // RGB pictures for the headless host's renders and plots, with clipped drawing primitives and a
-// tiny built-in 5 x 7 bitmap font for captions, tick labels and legends.
+// tiny built-in 5 x 8 bitmap font for captions, tick labels and legends.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +44,7 @@ void DrawLine(Image& image, Float x0, Float y0, Float x1, Float y1, Rgb color, I
 // Tiny font: glyphs of kGlyphWidth x kGlyphHeight cells, kGlyphAdvance cells apart, each cell
 // `scale` x `scale` pixels. Printable ASCII; anything else draws as '?'.
 inline constexpr Int32 kGlyphWidth = 5;
-inline constexpr Int32 kGlyphHeight = 7;
+inline constexpr Int32 kGlyphHeight = 8;  // the last row holds descenders
 inline constexpr Int32 kGlyphAdvance = 6;
 // Width in pixels of `text` drawn at `scale` (no trailing gap).
 Int32 TextWidth(const std::string& text, Int32 scale);

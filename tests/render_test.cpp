@@ -119,7 +119,7 @@ TEST(Render, PanelsSitSideBySideWithTheirCaptions) {
   // The caption is drawn in the first panel's top-left corner and nowhere in the second.
   auto captionPixels = [&](Int32 x0) {
     Int32 count = 0;
-    for (Int32 y = 0; y < 8 + 7 * o.captionScale; ++y)
+    for (Int32 y = 0; y < 8 + headless::kGlyphHeight * o.captionScale; ++y)
       for (Int32 x = x0 + 1; x < x0 + 8 + 4 * 6 * o.captionScale; ++x)
         count += Same(headless::PixelAt(image, x, y), o.captionColor);
     return count;
