@@ -175,10 +175,13 @@ TEST_F(HostServicesTest, UndoRemovesEveryNodeOfTheGroupAndRedoPutsThemBackInPlac
   Node* tag = headless::NewNode(Tvertexmap, true);
   tag->name = "newtag";
   doc->InsertTagFirst(mesh, tag);
+  Node* lastTag = headless::NewNode(Tvertexmap, true);
+  lastTag->name = "lasttag";
+  doc->AppendTag(mesh, lastTag);
   Node* top = headless::NewNode(headless::kNullObjectType, false);
   top->name = "top";
   doc->InsertFirst(top, nullptr);
-  Record({deformer, child, tag, top});
+  Record({deformer, child, tag, lastTag, top});
   const std::string after = Describe(*doc);
   ASSERT_NE(before, after);
 
@@ -192,6 +195,7 @@ TEST_F(HostServicesTest, UndoRemovesEveryNodeOfTheGroupAndRedoPutsThemBackInPlac
   ASSERT_TRUE(headless::Redo(*doc));
   EXPECT_EQ(Describe(*doc), after);
   EXPECT_EQ(mesh->firstTag, tag);
+  EXPECT_EQ(lastTag->prev, tag->next);
   EXPECT_EQ(skin->next, deformer);
   EXPECT_EQ(deformer->down, child);
   EXPECT_EQ(doc->FirstObject(), top);
