@@ -1,6 +1,7 @@
 #include "headless/bitmap.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -188,14 +189,22 @@ bool DecodeTiff(const std::vector<std::uint8_t>& file, Bitmap& out, std::string&
 
 Int32 LoadBitmapFile(const std::string& path, Bitmap& out, std::string& error) {
   out = Bitmap{};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
     error = path + ": cannot be opened";
     return kBitmapMissing;
   }
-  const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
-  if (in.bad()) {
+  std::vector<std::uint8_t> data;
+  // A folder or a failing device makes the stream throw; either way the file is unreadable.
+  try {
+    std::ifstream in(path, std::ios::binary);
+    if (!in || !std::filesystem::is_regular_file(path, ec)) {
+      error = path + ": cannot be read";
+      return kBitmapUnreadable;
+    }
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) throw std::ios_base::failure("read error");
+  } catch (const std::exception&) {
     error = path + ": cannot be read";
     return kBitmapUnreadable;
   }

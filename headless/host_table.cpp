@@ -33,6 +33,17 @@ Int64 CopyOut(const std::string& text, char* buf, Int64 capacity) {
   return static_cast<Int64>(text.size());
 }
 
+// Host operations answer the plug-in with a failure value rather than let an exception (a
+// failed std allocation, a stream error) cross into it.
+template <typename R, typename Body>
+R NoThrow(R failure, Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
 template <typename T, typename... Args>
 T* NewHostRecord(Args&&... args) {
   void* memory = Allocate(sizeof(T), false, __FILE__, __LINE__);
@@ -152,9 +163,11 @@ void DocumentInsertObjectLast(BaseDocument* doc, BaseObject* op, BaseObject* par
 Bool NodeMessage(BaseList2D* node, Int32 type, void* data) {
   Node* n = FromHandle(node);
   if (n == nullptr) return false;
-  {
+  try {
     std::lock_guard<std::mutex> lock(n->messageMutex);
     n->messages.push_back(type);
+  } catch (...) {
+    // The record is for observers only; delivery goes on.
   }
   if (n->instance == nullptr) return true;
   try {
@@ -510,7 +523,9 @@ HostTable MakeTable() {
   t.nodeGetDocument = NodeGetDocument;
   t.nodeGetNodeData = NodeGetNodeData;
   t.nodeGetFlags = NodeGetFlags;
-  t.nodeAlloc = NodeAlloc;
+  t.nodeAlloc = [](Int32 type) {
+    return NoThrow<BaseList2D*>(nullptr, [&] { return NodeAlloc(type); });
+  };
   t.nodeFree = NodeFree;
   t.objectInsertTagFirst = ObjectInsertTagFirst;
   t.documentInsertObjectAfter = DocumentInsertObjectAfter;
@@ -527,7 +542,9 @@ HostTable MakeTable() {
   t.paramGetInExclude = ParamGetInExclude;
   t.paramSetInt32 = ParamSetInt32;
   t.paramSetFloat = ParamSetFloat;
-  t.paramSetString = ParamSetString;
+  t.paramSetString = [](BaseList2D* node, Int32 id, const char* utf8, Int32 flags) {
+    return NoThrow(false, [&] { return ParamSetString(node, id, utf8, flags); });
+  };
   t.paramSetLink = ParamSetLink;
   t.linkResolve = LinkResolve;
   t.inExcludeIndex = InExcludeIndex;
@@ -537,19 +554,44 @@ HostTable MakeTable() {
   t.containerGetInt32 = ContainerGetInt32;
   t.containerSetInt32 = ContainerSetInt32;
 
-  t.resourceLoad = ResourceLoad;
+  t.resourceLoad = [](const char* dir) {
+    return NoThrow<Resource*>(nullptr, [&] { return ResourceLoad(dir); });
+  };
   t.resourceFree = ResourceFree;
   t.resourceString = ResourceString;
   t.formatInt64 = FormatInt64;
-  t.consolePrint = ConsolePrint;
+  t.consolePrint = [](const char* utf8) {
+    NoThrow(0, [&] {
+      ConsolePrint(utf8);
+      return 0;
+    });
+  };
   t.bitmapAlloc = BitmapAlloc;
   t.bitmapFree = BitmapFree;
-  t.bitmapLoad = BitmapLoad;
-  t.registerDescription = RegisterDescriptionEntry;
-  t.registerCommand = RegisterCommand;
-  t.registerObject = RegisterObject;
-  t.registerTag = RegisterTag;
-  t.descriptionLoad = DescriptionLoad;
+  t.bitmapLoad = [](BaseBitmap* bmp, const char* path, Int32 frame) {
+    return NoThrow(kBitmapUnreadable, [&] { return BitmapLoad(bmp, path, frame); });
+  };
+  t.registerDescription = [](Int32 id, const char* name, const Resource* res) {
+    return NoThrow(false, [&] { return RegisterDescriptionEntry(id, name, res); });
+  };
+  t.registerCommand = [](Int32 id, const char* name, Int32 flags, BaseBitmap* icon,
+                         const char* help, CommandData* instance) {
+    return NoThrow(false, [&] { return RegisterCommand(id, name, flags, icon, help, instance); });
+  };
+  t.registerObject = [](Int32 id, const char* name, Int32 flags, DataAllocator alloc,
+                        const char* description, BaseBitmap* icon, Int32 diskLevel) {
+    return NoThrow(false, [&] {
+      return RegisterObject(id, name, flags, alloc, description, icon, diskLevel);
+    });
+  };
+  t.registerTag = [](Int32 id, const char* name, Int32 flags, DataAllocator alloc,
+                     const char* description, BaseBitmap* icon, Int32 diskLevel) {
+    return NoThrow(
+        false, [&] { return RegisterTag(id, name, flags, alloc, description, icon, diskLevel); });
+  };
+  t.descriptionLoad = [](Description* desc, Int32 type) {
+    return NoThrow(false, [&] { return DescriptionLoad(desc, type); });
+  };
 
   t.objectDataCount = ObjectDataCount;
   t.objectDataR = ObjectDataR;

@@ -12,13 +12,17 @@ namespace headless {
 bool ReadFile(const std::string& path, std::string& out) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return false;
-  out = buffer.str();
-  return true;
+  try {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return false;
+    out = buffer.str();
+    return true;
+  } catch (const std::exception&) {
+    return false;  // a read error the stream reports by throwing
+  }
 }
 
 namespace {
