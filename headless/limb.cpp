@@ -177,7 +177,11 @@ LimbMesh MakeLimb(const LimbOptions& o) {
   mesh.weights.assign(joints, std::vector<Float32>(static_cast<size_t>(pointCount)));
   const Float hw = o.blendHalfWidth;
   for (Int64 p = 0; p < pointCount; ++p) {
-    const Float y = mesh.points[static_cast<size_t>(p)].y;
+    // The height before the detail displacement, so that the same tube with and without detail
+    // carries the same weights.
+    const Float y = p < shoulderPole ? o.length * static_cast<Float>(p / segments) /
+                                           static_cast<Float>(rings - 1)
+                                     : mesh.points[static_cast<size_t>(p)].y;
     Float previous = 1.0;
     for (size_t k = 0; k < joints; ++k) {
       const Float next =

@@ -18,7 +18,9 @@
 // - weights: one float32 array per joint, one entry per point; at every point they are >= 0 and
 //   sum to 1 (up to float32 rounding). Joint 0 (shoulder) owns the upper arm; each later joint
 //   takes over across a band of half-width `blendHalfWidth` centred on it, through a smoothstep
-//   of y, so weights blend smoothly in the band and are exactly 0 or 1 outside it.
+//   of the ring's height (before the detail displacement; the poles' own height), so weights
+//   blend smoothly in the band and are exactly 0 or 1 outside it, and the same options with any
+//   detail amplitude give the same weights.
 //
 // The same options always give the same bits.
 #pragma once

@@ -39,6 +39,12 @@ Float Dihedral(const Vector3* points, const std::vector<CPolygon>& polygons,
   return std::atan2(sine, Dot(n1, n2));
 }
 
+bool HasNormals(const Vector3* points, const std::vector<CPolygon>& polygons,
+                const MeasuredHinge& h) {
+  return Length(PolygonNormal(points, polygons[static_cast<size_t>(h.first)])) > 0.0 &&
+         Length(PolygonNormal(points, polygons[static_cast<size_t>(h.second)])) > 0.0;
+}
+
 struct SideUse {
   Int32 lo;
   Int32 hi;
@@ -67,7 +73,7 @@ std::vector<Int32> BlendRegion(const std::vector<const Float32*>& weights, Int64
 
 DetailReference PrepareDetailReference(const Vector3* rest, Int64 pointCount,
                                        const CPolygon* polygons, Int64 polygonCount,
-                                       const std::vector<Int32>& region) {
+                                       const std::vector<Int32>& region, const Vector3* restBase) {
   const std::string where = "PrepareDetailReference: ";
   if (pointCount < 0 || polygonCount < 0) throw std::invalid_argument(where + "negative count");
   if ((rest == nullptr && pointCount > 0) || (polygons == nullptr && polygonCount > 0))
@@ -82,6 +88,7 @@ DetailReference PrepareDetailReference(const Vector3* rest, Int64 pointCount,
 
   DetailReference ref;
   ref.pointCount = pointCount;
+  ref.relativeToBase = restBase != nullptr;
   ref.polygons.assign(polygons, polygons + polygonCount);
   std::vector<SideUse> uses;
   uses.reserve(static_cast<size_t>(polygonCount) * 4);
@@ -113,13 +120,15 @@ DetailReference PrepareDetailReference(const Vector3* rest, Int64 pointCount,
     while (end < uses.size() && uses[end].lo == uses[i].lo && uses[end].hi == uses[i].hi) ++end;
     const SideUse& u = uses[i];
     const Float length = Length(Sub(rest[u.hi], rest[u.lo]));
-    if (length > 0.0) ref.edges.push_back({u.lo, u.hi, length});
-    if (end - i == 2 && uses[i + 1].polygon != u.polygon) {
+    const Float baseLength = restBase ? Length(Sub(restBase[u.hi], restBase[u.lo])) : 1.0;
+    const bool edgeKept = length > 0.0 && baseLength > 0.0;
+    if (edgeKept) ref.edges.push_back({u.lo, u.hi, length / baseLength});
+    if (edgeKept && end - i == 2 && uses[i + 1].polygon != u.polygon) {
       MeasuredHinge h{u.from, u.to, u.polygon, uses[i + 1].polygon, 0.0};
-      const Vector3 n1 = PolygonNormal(rest, ref.polygons[static_cast<size_t>(h.first)]);
-      const Vector3 n2 = PolygonNormal(rest, ref.polygons[static_cast<size_t>(h.second)]);
-      if (length > 0.0 && Length(n1) > 0.0 && Length(n2) > 0.0) {
+      if (HasNormals(rest, ref.polygons, h) &&
+          (!restBase || HasNormals(restBase, ref.polygons, h))) {
         h.restAngle = Dihedral(rest, ref.polygons, h);
+        if (restBase) h.restAngle -= Dihedral(restBase, ref.polygons, h);
         ref.hinges.push_back(h);
       }
     }
@@ -129,23 +138,34 @@ DetailReference PrepareDetailReference(const Vector3* rest, Int64 pointCount,
 }
 
 DetailMeasures MeasureDetail(const DetailReference& reference, const Vector3* points,
-                             Int64 pointCount) {
+                             Int64 pointCount, const Vector3* base) {
   if (pointCount != reference.pointCount)
     throw std::invalid_argument("MeasureDetail: " + std::to_string(pointCount) +
                                 " points, but the rest mesh has " +
                                 std::to_string(reference.pointCount));
   if (points == nullptr && pointCount > 0)
     throw std::invalid_argument("MeasureDetail: null point array");
+  if ((base != nullptr) != reference.relativeToBase)
+    throw std::invalid_argument(
+        reference.relativeToBase ? "MeasureDetail: the reference was made with a base, none given"
+                                 : "MeasureDetail: a base given, but the reference has none");
   DetailMeasures m;
   Float edgeSum = 0.0;
   for (const MeasuredEdge& e : reference.edges) {
     const Float length = Length(Sub(points[e.b], points[e.a]));
-    edgeSum += std::fabs(length - e.restLength) / e.restLength;
+    if (base == nullptr) {
+      edgeSum += std::fabs(length - e.restLength) / e.restLength;
+      continue;
+    }
+    const Float baseLength = Length(Sub(base[e.b], base[e.a]));
+    edgeSum += baseLength > 0.0 ? std::fabs(length / baseLength / e.restLength - 1.0) : 1.0;
   }
   Float angleSum = 0.0;
   for (const MeasuredHinge& h : reference.hinges) {
-    Float d = std::fabs(Dihedral(points, reference.polygons, h) - h.restAngle);
-    if (d > kPi) d = 2.0 * kPi - d;
+    Float angle = Dihedral(points, reference.polygons, h);
+    if (base != nullptr) angle -= Dihedral(base, reference.polygons, h);
+    // Bring the difference into [0, 180] degrees, whatever the two angles' own wrapping.
+    Float d = std::fabs(std::remainder(angle - h.restAngle, 2.0 * kPi));
     angleSum += d;
   }
   m.edgeCount = static_cast<Int64>(reference.edges.size());

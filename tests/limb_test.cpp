@@ -13,6 +13,9 @@
 namespace {
 
 constexpr Float32 kWeightSumTolerance = 2e-7f;
+// Weights follow the height before the detail displacement, which moves points along y by a
+// little (the profile's slope times the detail height).
+constexpr Float kDetailHeightSlack = 0.01;
 
 headless::LimbOptions Small() {
   headless::LimbOptions o;
@@ -131,7 +134,8 @@ TEST(Limb, WeightsSumToOneAndBlendOnlyAroundJoints) {
       // Blending happens only inside a band around a joint other than the shoulder.
       bool nearJoint = false;
       for (size_t j = 1; j < mesh.jointPositions.size(); ++j)
-        nearJoint |= std::fabs(mesh.points[p].y - mesh.jointPositions[j].y) < o.blendHalfWidth;
+        nearJoint |= std::fabs(mesh.points[p].y - mesh.jointPositions[j].y) <
+                     o.blendHalfWidth + kDetailHeightSlack;
       if (largest < 1.0f) {
         EXPECT_TRUE(nearJoint) << p;
         ++blended;
@@ -156,6 +160,20 @@ TEST(Limb, WeightsSumToOneAndBlendOnlyAroundJoints) {
     EXPECT_FLOAT_EQ(coarse.weights[0][2 * 4], 0.5f);
     EXPECT_FLOAT_EQ(coarse.weights[1][2 * 4], 0.5f);
   }
+}
+
+TEST(Limb, DetailLeavesTopologyAndWeightsAlone) {
+  headless::LimbOptions o = Small();
+  o.detailAmplitude = 0.0;
+  const headless::LimbMesh smooth = headless::MakeLimb(o);
+  const headless::LimbMesh detailed = headless::MakeLimb(Small());
+  ASSERT_EQ(smooth.polygons.size(), detailed.polygons.size());
+  EXPECT_EQ(std::memcmp(smooth.polygons.data(), detailed.polygons.data(),
+                        smooth.polygons.size() * sizeof(CPolygon)),
+            0);
+  ASSERT_EQ(smooth.weights.size(), detailed.weights.size());
+  for (size_t j = 0; j < smooth.weights.size(); ++j)
+    EXPECT_EQ(smooth.weights[j], detailed.weights[j]);
 }
 
 TEST(Limb, SameOptionsSameBitsAndTheSeedMatters) {

@@ -69,6 +69,41 @@ TEST(DetailMeasures, FoldsAndStretchesGiveTheirExactValues) {
   EXPECT_NEAR(stretch.normalAngleDegrees, 0.0, kExactTolerance);
 }
 
+TEST(DetailMeasures, RelativeToABaseOnlyTheDetailsShareCounts) {
+  const core_meshes::Mesh flat = core_meshes::Grid(2, 1);
+  const std::vector<Vector3> rest = Folded(kPi / 4);  // detail: a 45 degree fold on a flat base
+  const headless::DetailReference ref = headless::PrepareDetailReference(
+      rest.data(), 6, flat.polygons.data(), 2, All(6), flat.points.data());
+  auto measure = [&](const std::vector<Vector3>& points, const std::vector<Vector3>& base) {
+    return headless::MeasureDetail(ref, points.data(), 6, base.data());
+  };
+  // The base folding by 30 degrees and the mesh with it keeps the detail's share.
+  EXPECT_NEAR(measure(Folded(kPi / 4 + kPi / 6), Folded(kPi / 6)).normalAngleDegrees, 0.0,
+              kExactTolerance);
+  // Mesh folded the other way while the base stays flat, or the base folds up by 30 while the
+  // mesh folds down by 45: the detail's share changed by 90 and 120 degrees.
+  EXPECT_NEAR(measure(Folded(-kPi / 4), flat.points).normalAngleDegrees, 90.0, kExactTolerance);
+  EXPECT_NEAR(measure(Folded(-kPi / 4), Folded(kPi / 6)).normalAngleDegrees, 120.0,
+              kExactTolerance);
+  // Growing with the base is no change; the base stretching alone is.
+  std::vector<Vector3> bigBase = flat.points;
+  std::vector<Vector3> big = rest;
+  for (Vector3& p : bigBase) p = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
+  for (Vector3& p : big) p = {3.0 * p.x, 3.0 * p.y, 3.0 * p.z};
+  const headless::DetailMeasures grown = measure(big, bigBase);
+  EXPECT_NEAR(grown.edgeLengthChange, 0.0, kExactTolerance);
+  EXPECT_NEAR(grown.normalAngleDegrees, 0.0, kExactTolerance);
+  std::vector<Vector3> wideBase = flat.points;
+  for (Vector3& p : wideBase) p.x *= 2.0;
+  const headless::DetailMeasures alone = measure(rest, wideBase);
+  EXPECT_NEAR(alone.edgeLengthChange, 4.0 * 0.5 / 7.0, kExactTolerance);
+
+  // A base must be given exactly when the reference was made with one.
+  EXPECT_THROW(headless::MeasureDetail(ref, rest.data(), 6), std::invalid_argument);
+  const headless::DetailReference plain = Reference(flat, All(6));
+  EXPECT_THROW(headless::MeasureDetail(plain, rest.data(), 6, rest.data()), std::invalid_argument);
+}
+
 TEST(DetailMeasures, OnlyEdgesTouchingTheRegionCount) {
   const core_meshes::Mesh grid = core_meshes::Grid(2, 1);
   // Point 0 touches edges 0-1 and 0-3 only, neither of which has two polygons.
@@ -142,6 +177,50 @@ TEST_F(LimbMeasures, CrushedJointScoresClearlyAboveZero) {
   const headless::DetailMeasures less = Measure(ref, skinned);
   EXPECT_LT(less.edgeLengthChange, m.edgeLengthChange);
   EXPECT_LT(less.normalAngleDegrees, m.normalAngleDegrees);
+}
+
+TEST_F(LimbMeasures, RelativeToTheSmoothTubeTheBendItselfCostsNothing) {
+  headless::LimbOptions o;
+  o.approximatePoints = 6000;
+  o.detailAmplitude = 0.0;
+  const headless::LimbMesh smooth = headless::MakeLimb(o);
+  const headless::DetailReference relative = headless::PrepareDetailReference(
+      limb.points.data(), Count(), limb.polygons.data(), static_cast<Int64>(limb.polygons.size()),
+      region, smooth.points.data());
+  // A rigid motion of mesh and base together scores 0.
+  Matrix motion = headless::RotationAbout({1.0, 2.0, 3.0}, {0.3, -1.0, 0.5}, 2.1);
+  std::vector<Vector3> moved(limb.points.size());
+  std::vector<Vector3> movedBase(limb.points.size());
+  for (size_t i = 0; i < moved.size(); ++i) {
+    moved[i] = headless::TransformPoint(motion, limb.points[i]);
+    movedBase[i] = headless::TransformPoint(motion, smooth.points[i]);
+  }
+  const headless::DetailMeasures rigid =
+      headless::MeasureDetail(relative, moved.data(), Count(), movedBase.data());
+  EXPECT_LT(rigid.edgeLengthChange, kRigidTolerance);
+  EXPECT_LT(rigid.normalAngleDegrees, kRigidTolerance);
+
+  // Bent: the skinned detailed tube keeps part of its detail; the skinned smooth tube none of it.
+  const Vector3 elbow = limb.jointPositions[1];
+  Matrix rest;
+  rest.off = elbow;
+  const Matrix bend = headless::RotationAbout(elbow, {0.0, 0.0, 1.0}, 2.0);
+  const std::vector<headless::JointPose> poses{{Matrix{}, Matrix{}},
+                                               {rest, headless::Multiply(bend, rest)}};
+  std::vector<Vector3> skinned(limb.points.size());
+  std::vector<Vector3> skinnedBase(limb.points.size());
+  headless::SkinPoints(limb.points.data(), Count(), poses, weights, skinned.data());
+  headless::SkinPoints(smooth.points.data(), Count(), poses, weights, skinnedBase.data());
+  const headless::DetailMeasures kept =
+      headless::MeasureDetail(relative, skinned.data(), Count(), skinnedBase.data());
+  const headless::DetailMeasures lost =
+      headless::MeasureDetail(relative, skinnedBase.data(), Count(), skinnedBase.data());
+  EXPECT_GT(kept.normalAngleDegrees, 0.1);
+  EXPECT_GT(lost.normalAngleDegrees, kept.normalAngleDegrees);
+  // Against the rest alone the bend dominates: the smooth tube scores about what the detailed
+  // one does, which is what the base takes out.
+  const headless::DetailMeasures plainKept = Measure(ref, skinned);
+  EXPECT_LT(kept.normalAngleDegrees, plainKept.normalAngleDegrees);
 }
 
 TEST(BlendRegion, PicksPointsWhoseLargestWeightIsBelowTheThreshold) {
