@@ -35,8 +35,9 @@ Int64 RunExpressionTags(Document& doc) {
   return run;
 }
 
-void EvaluateDocument(Document& doc) {
+DeformReport EvaluateDocument(Document& doc) {
   RunExpressionTags(doc);
+  return DeformDocument(doc);
 }
 
 }  // namespace headless

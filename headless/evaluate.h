@@ -2,6 +2,7 @@
 // passes below) the deformation of polygon objects.
 #pragma once
 
+#include "headless/deform.h"
 #include "headless/scene.h"
 
 namespace headless {
@@ -16,7 +17,8 @@ inline constexpr Int32 kExpressionEnabledSwitch = 1000999;
 // skipped. Answers the number of tags run.
 Int64 RunExpressionTags(Document& doc);
 
-// One evaluation of the whole document.
-void EvaluateDocument(Document& doc);
+// One evaluation of the whole document: the expression pass, then the deform pass (deform.h),
+// whose report it answers.
+DeformReport EvaluateDocument(Document& doc);
 
 }  // namespace headless
