@@ -1,0 +1,20 @@
+// Per-point weight files: one number per line, one line per point, read as float32 and used as
+// they are (no clamping). Spaces, tabs and a carriage return around a number are allowed, and
+// blank lines after the last number; nothing else.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/types.h"
+
+namespace headless {
+
+// Reads the weights of `path` for a mesh of `pointCount` points (`meshName` names that mesh in
+// messages). Throws std::runtime_error "path:line: what" (line 0 when the file cannot be read)
+// for an unreadable file, a line that is not a finite float32 number, or a count other than
+// `pointCount`.
+std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
+                                     const std::string& meshName);
+
+}  // namespace headless
