@@ -199,12 +199,12 @@ namespace {
 struct alignas(64) SubRange {
   std::atomic<Int64> next{0};
   Int64 end = 0;
+  Int64 chunk = 16;  // min(granularity, sub-range length)
 };
 
 struct Job {
   void* context = nullptr;
   void (*body)(void*, Int64, Int64) = nullptr;
-  Int64 granularity = 16;
   Int32 rangeCount = 0;
   std::unique_ptr<SubRange[]> ranges;
 };
@@ -217,9 +217,9 @@ void Work(Job& job, Int32 first) {
   for (Int32 k = 0; k < job.rangeCount; ++k) {
     SubRange& range = job.ranges[(first + k) % job.rangeCount];
     for (;;) {
-      const Int64 begin = range.next.fetch_add(job.granularity, std::memory_order_relaxed);
+      const Int64 begin = range.next.fetch_add(range.chunk, std::memory_order_relaxed);
       if (begin >= range.end) break;
-      job.body(job.context, begin, std::min(begin + job.granularity, range.end));
+      job.body(job.context, begin, std::min(begin + range.chunk, range.end));
     }
   }
   t_insideLoop = false;
@@ -332,8 +332,8 @@ void ParallelFor(Int64 count, Int64 granularity, void* context,
   for (Int32 r = 0; r < job.rangeCount; ++r) {
     job.ranges[r].next.store(r * share, std::memory_order_relaxed);
     job.ranges[r].end = r + 1 == job.rangeCount ? count : (r + 1) * share;
+    job.ranges[r].chunk = std::min(granularity, job.ranges[r].end - r * share);
   }
-  job.granularity = std::min(granularity, share);
   if (workers == 1) {
     const bool outer = !t_insideLoop;
     Work(job, 0);

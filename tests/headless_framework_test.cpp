@@ -82,11 +82,12 @@ TEST_P(ParallelForTest, EveryIndexRunsOnceInChunksOfAtMostSixteen) {
   }
 }
 
-// Where every sub-range is at least 16 long, the chunk boundaries follow from the even split
-// alone, whichever worker claims them.
+// The chunk boundaries follow from the even split alone, whichever worker claims them: each
+// sub-range is cut into chunks of min(16, its length), so a short last sub-range is one chunk.
 TEST_P(ParallelForTest, ChunksFollowTheEvenSplit) {
   const Int64 workers = headless::WorkerCount();
-  for (const Int64 count : {16 * workers, 16 * workers + 5, Int64{1000}, Int64{4099}}) {
+  for (const Int64 count :
+       {Int64{3}, Int64{17}, 16 * workers, 16 * workers + 5, Int64{1000}, Int64{4099}}) {
     EXPECT_EQ(RunLoop(count)->chunks, ExpectedChunks(count, workers)) << "count " << count;
   }
 }
