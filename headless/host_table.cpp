@@ -257,8 +257,10 @@ BaseList2D* LinkResolve(const BaseLink* link, const BaseDocument* doc, Int32 typ
   return ToList(target);
 }
 
-Int32 InExcludeIndex(const InExcludeData* list, const BaseDocument*, const BaseList2D* node) {
+Int32 InExcludeIndex(const InExcludeData* list, const BaseDocument* doc, const BaseList2D* node) {
   if (list == nullptr || node == nullptr) return -1;
+  // Entries are looked up in the given document: a node outside it is not listed there.
+  if (doc != nullptr && FromHandle(node)->document != DocumentFromHandle(doc)) return -1;
   const auto& targets = reinterpret_cast<const InExcludeValue*>(list)->targets;
   const auto it = std::find(targets.begin(), targets.end(), FromHandle(node)->serial);
   return it == targets.end() ? -1 : static_cast<Int32>(it - targets.begin());

@@ -1,7 +1,7 @@
 // The host table the headless host hands to plug-ins (p1 of the first system start): every
-// operation of host/table.h over the scene of headless/scene.h. Entries that later work fills
-// (scene-file stream, selection, undo, input state, falloff, restriction weights, execution list,
-// default draw) are null.
+// operation of host/table.h over the scene of headless/scene.h. The falloff entries come from
+// headless/falloff.h; the execution list, restriction weights and default draw from
+// headless/deform.h.
 //
 // Contracts beyond host/table.h:
 // - registerCommand: the host owns the command instance from the call on, accepted or not.
@@ -13,6 +13,7 @@
 // - nodeMessage records the message id on the node, then hands it to the plug-in instance.
 // - linkResolve answers null for an empty link, a deleted target, a target of another type than a
 //   non-zero filter, or a target outside the given document.
+// - inExcludeIndex answers -1 for a node outside the given document (any document when null).
 #pragma once
 
 #include "headless/resources.h"

@@ -261,6 +261,16 @@ TEST_F(DeformerTest, AllocationFailuresLeaveThePointsAndFreeEverything) {
   EXPECT_TRUE(sawSuccess);
 }
 
+TEST_F(DeformerTest, ObjectWithoutPointsAnswersTrueWithMessage) {
+  object = doc->AddPolygonObject("empty", {}, {});
+  AddBoundTag(object, {});
+  deformer = AddDeformer(object);
+  const auto report = Evaluate();
+  EXPECT_TRUE(DeformerResult(report, deformer));
+  EXPECT_TRUE(headless::DeformedPoints(object).empty());
+  EXPECT_TRUE(GotUpdate(object));
+}
+
 TEST_F(DeformerTest, AllTagsAppliedAnswersTrueWithMessage) {
   Build({});
   const auto report = Evaluate();
@@ -326,6 +336,28 @@ TEST_F(DeformerTest, ListedObjectIsKeptInIncludeModeAndSkippedInExcludeMode) {
   EXPECT_TRUE(DeformerResult(report, deformer));
   EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
   EXPECT_TRUE(GotUpdate(object));
+}
+
+TEST_F(DeformerTest, ListLookupAnswersTheIndexInTheGivenDocumentOnly) {
+  Build({});
+  Node* other = AddMesh(deform_scene::Sheet(2, 2));
+  headless::Container list;
+  list.SetInExclude(deform_scene::kObjectList, {other->serial, object->serial});
+  const auto* entries =
+      reinterpret_cast<const InExcludeData*>(list.GetInExclude(deform_scene::kObjectList));
+  const HostTable& host = headless::HostTableInstance();
+  BaseDocument* here = headless::ToDocument(doc.get());
+  EXPECT_EQ(host.inExcludeIndex(entries, here, headless::ToList(object)), 1);
+  EXPECT_EQ(host.inExcludeIndex(entries, here, headless::ToList(other)), 0);
+  EXPECT_EQ(host.inExcludeIndex(entries, here, headless::ToList(deformer)), -1);
+  const auto elsewhere = headless::NewDocument();
+  EXPECT_EQ(
+      host.inExcludeIndex(entries, headless::ToDocument(elsewhere.get()), headless::ToList(object)),
+      -1);
+  // Taken out of the document, the object is no longer found there.
+  doc->Remove(other);
+  EXPECT_EQ(host.inExcludeIndex(entries, here, headless::ToList(other)), -1);
+  headless::DestroyNode(other);
 }
 
 TEST_F(DeformerTest, FirstTagWithEmptyDifferencesBlocksTheSecond) {
