@@ -211,9 +211,9 @@ TEST_F(SceneFiles, ASavedAndReloadedSceneHoldsTheSameNodesValuesAndBindData) {
     }
     EXPECT_TRUE(SameBits(after[i]->points, before[i]->points));
     ASSERT_EQ(after[i]->polygons.size(), before[i]->polygons.size());
-    EXPECT_EQ(std::memcmp(after[i]->polygons.data(), before[i]->polygons.data(),
-                          before[i]->polygons.size() * sizeof(CPolygon)),
-              0);
+    for (size_t k = 0; k < before[i]->polygons.size(); ++k) {
+      EXPECT_EQ(std::memcmp(&after[i]->polygons[k], &before[i]->polygons[k], sizeof(CPolygon)), 0);
+    }
     EXPECT_EQ(headless::Document::Tags(after[i]).size(),
               headless::Document::Tags(before[i]).size());
   }
