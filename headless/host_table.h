@@ -1,7 +1,7 @@
 // The host table the headless host hands to plug-ins (p1 of the first system start): every
 // operation of host/table.h over the scene of headless/scene.h. The falloff entries come from
 // headless/falloff.h; the execution list, restriction weights and default draw from
-// headless/deform.h.
+// headless/deform.h; the scene-file stream from headless/stream.h.
 //
 // Contracts beyond host/table.h:
 // - registerCommand: the host owns the command instance from the call on, accepted or not.
