@@ -9,6 +9,7 @@
 #include "headless/draw.h"
 #include "headless/framework.h"
 #include "headless/registry.h"
+#include "headless/skin.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -32,7 +33,7 @@ bool LoadedFrame(Node* deformer, Node*, std::vector<Vector3>& points, std::strin
 
 struct NativeRegistry {
   std::mutex mutex;
-  std::map<Int32, NativeDeformer> routines{{kPointCacheType, LoadedFrame}};
+  std::map<Int32, NativeDeformer> routines{{kPointCacheType, LoadedFrame}, {Oskin, SkinDeform}};
 };
 
 NativeRegistry& Natives() {

@@ -44,8 +44,9 @@ inline constexpr Int32 kPointCacheType = 1099001;
 // answers false with `error` set, leaving `points` unchanged, when it cannot.
 using NativeDeformer = bool (*)(Node* deformer, Node* object, std::vector<Vector3>& points,
                                 std::string& error);
-// Registers the native routine of a host deformer type (kPointCacheType is registered from the
-// start). Throws std::invalid_argument for a null routine.
+// Registers the native routine of a host deformer type (kPointCacheType and the skin deformer
+// Oskin, headless/skin.h, are registered from the start). Throws std::invalid_argument for a null
+// routine.
 void RegisterNativeDeformer(Int32 type, NativeDeformer deform);
 
 bool IsDeformer(const Node* node);
