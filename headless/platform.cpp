@@ -1,11 +1,15 @@
 #include "headless/platform.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <psapi.h>
+#include <stdio.h>
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <stdio.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 namespace headless::platform {
@@ -34,6 +38,10 @@ void CloseLibrary(void* library) {
   if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
 }
 
+bool StderrIsTerminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
+
 #else
 
 void* OpenLibrary(const std::string& path, std::string& error) {
@@ -53,6 +61,10 @@ void* FindSymbol(void* library, const char* name) {
 
 void CloseLibrary(void* library) {
   if (library != nullptr) dlclose(library);
+}
+
+bool StderrIsTerminal() {
+  return isatty(fileno(stderr)) != 0;
 }
 
 long long ProcessPageFaults() {

@@ -1,5 +1,5 @@
 // The headless host's few platform calls: loading a library, finding a symbol in it,
-// and the process's page-fault count.
+// the process's page-fault count, and whether stderr is a terminal.
 // Everything else in headless/ uses only the standard library.
 #pragma once
 
@@ -13,6 +13,9 @@ void* OpenLibrary(const std::string& path, std::string& error);
 void* FindSymbol(void* library, const char* name);
 // Closes a library from OpenLibrary; null is ignored.
 void CloseLibrary(void* library);
+
+// Whether the standard error stream is a terminal (progress output draws a bar there).
+bool StderrIsTerminal();
 
 // Page faults the process has taken so far (minor and major).
 long long ProcessPageFaults();

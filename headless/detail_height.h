@@ -1,0 +1,42 @@
+// Detail height: how far each point stands out of its own smoothed surface, and how much of a
+// rest mesh's detail heights a deformed copy keeps. It looks at the fine detail directly (the
+// ridges, grooves and bumps a viewer sees) rather than at edges and hinges, which the bend itself
+// also changes.
+//
+// For a mesh X: S(X) is X after `iterations` rounds of uniform neighbour averaging (each point
+// moves to the mean of its edge neighbours, all points at once); n(p) is the unit point normal of
+// S(X) at p (the sum of the adjacent polygons' diagonal cross products, normalised); the detail
+// height is h_X(p) = (X(p) - S(X)(p)) . n(p). It is unchanged by a rigid motion of X.
+//
+// Compared against the rest over a set of points: error = sum |h_X - h_rest| / sum |h_rest|, as a
+// fraction of the rest's detail (0 = every height kept, 1 = as far off as losing all the detail).
+// Given a base (the same mesh without detail, at rest and deformed alike), each height has the
+// base's height at the same point subtracted first, so that the bend's own curvature, which
+// smoothing also flattens, does not count as detail. Sums run in point order.
+#pragma once
+
+#include <vector>
+
+#include "host/types.h"
+
+namespace headless {
+
+// Edge neighbours of every point, from the polygons (each once, ascending).
+std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
+                                                const std::vector<CPolygon>& polygons);
+
+// h_X for every point. Throws std::invalid_argument for a polygon index out of range or
+// neighbour lists of another count than the points.
+std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
+                                 const std::vector<CPolygon>& polygons,
+                                 const std::vector<std::vector<Int32>>& neighbours,
+                                 Int32 iterations);
+
+// The error above over `region`; `base` and `restBase` empty or both given (same size as the
+// others). Throws std::invalid_argument for arrays of different sizes or an index out of range.
+// 0 when the rest has no detail in the region.
+Float DetailHeightError(const std::vector<Float>& heights, const std::vector<Float>& restHeights,
+                        const std::vector<Float>& base, const std::vector<Float>& restBase,
+                        const std::vector<Int32>& region);
+
+}  // namespace headless
