@@ -15,7 +15,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	$(BUILD)/tessamire info
+	$(BUILD)/tessamire run --out out
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
