@@ -20,7 +20,9 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-bench: configure
+bench: deps
+	@scripts/install-deps.sh libopenmesh-dev
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSAMIRE_SANITIZE=$(SANITIZE)
 	cmake --build $(BUILD) -j $(JOBS) --target tessamire_bench
 	$(BUILD)/tessamire_bench --benchmark_counters_tabular=true
 

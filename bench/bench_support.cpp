@@ -1,0 +1,184 @@
+#include "bench/bench_support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "headless/limb.h"
+#include "headless/parameters.h"
+#include "headless/skinning.h"
+
+namespace bench {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "bench set-up failed: %s\n", what.c_str());
+  std::exit(2);
+}
+
+// A closed torus of u by v quads around the z axis, radii 3 and 1, with a little ripple so that
+// smoothing moves every point.
+Mesh Torus(Int32 u, Int32 v) {
+  Mesh mesh;
+  const Float twoPi = 6.283185307179586;
+  mesh.points.reserve(static_cast<size_t>(u) * static_cast<size_t>(v));
+  mesh.polygons.reserve(static_cast<size_t>(u) * static_cast<size_t>(v));
+  for (Int32 i = 0; i < u; ++i) {
+    for (Int32 j = 0; j < v; ++j) {
+      const Float a = twoPi * i / u;
+      const Float b = twoPi * j / v;
+      const Float tube = 1.0 + 0.02 * std::sin(40.0 * a) * std::cos(25.0 * b);
+      const Float r = 3.0 + tube * std::cos(b);
+      mesh.points.push_back({r * std::cos(a), r * std::sin(a), tube * std::sin(b)});
+    }
+  }
+  for (Int32 i = 0; i < u; ++i)
+    for (Int32 j = 0; j < v; ++j)
+      mesh.polygons.push_back(
+          {i * v + j, ((i + 1) % u) * v + j, ((i + 1) % u) * v + (j + 1) % v, i * v + (j + 1) % v});
+  return mesh;
+}
+
+struct MeshEntry {
+  Mesh rest;
+  std::vector<Vector3> posed;
+};
+
+MeshEntry MakeTorusEntry(Int32 u, Int32 v) {
+  MeshEntry e;
+  e.rest = Torus(u, v);
+  // A twist about the z axis growing with x, then a move: every frame turns differently.
+  e.posed.reserve(e.rest.points.size());
+  for (const Vector3& p : e.rest.points) {
+    const Float angle = 0.15 * p.x;
+    const Float c = std::cos(angle);
+    const Float s = std::sin(angle);
+    e.posed.push_back({c * p.x - s * p.y + 0.5, s * p.x + c * p.y - 0.25, p.z + 0.1 * p.x});
+  }
+  return e;
+}
+
+MeshEntry MakeLimbEntry() {
+  headless::LimbOptions options;
+  options.approximatePoints = 250000;
+  const headless::LimbMesh limb = headless::MakeLimb(options);
+  MeshEntry e;
+  e.rest.points = limb.points;
+  e.rest.polygons = limb.polygons;
+  // Shoulder still, elbow bent by 60 degrees about the x axis.
+  std::vector<headless::JointPose> joints(limb.jointPositions.size());
+  for (size_t j = 0; j < joints.size(); ++j) {
+    Matrix rest;
+    rest.off = limb.jointPositions[j];
+    joints[j].rest = rest;
+    joints[j].current = rest;
+  }
+  if (joints.size() > 1)
+    joints[1].current = headless::Multiply(
+        headless::RotationAbout(limb.jointPositions[1], {1.0, 0.0, 0.0}, 1.0471975511965976),
+        joints[1].rest);
+  std::vector<const Float32*> weights;
+  for (const auto& w : limb.weights) weights.push_back(w.data());
+  e.posed.resize(limb.points.size());
+  headless::SkinPoints(limb.points.data(), static_cast<Int64>(limb.points.size()), joints, weights,
+                       e.posed.data());
+  return e;
+}
+
+MeshEntry& Entry(const std::string& name) {
+  static std::map<std::string, MeshEntry> entries;
+  auto it = entries.find(name);
+  if (it != entries.end()) return it->second;
+  MeshEntry e;
+  if (name == "torus100k") {
+    e = MakeTorusEntry(400, 250);
+  } else if (name == "torus1M") {
+    e = MakeTorusEntry(1000, 1000);
+  } else if (name == "torus4M") {
+    e = MakeTorusEntry(2000, 2000);
+  } else if (name == "limb") {
+    e = MakeLimbEntry();
+  } else {
+    Fail("no mesh named " + name);
+  }
+  return entries.emplace(name, std::move(e)).first->second;
+}
+
+BoundScene MakeScene(const std::string& name, bool bind) {
+  Plugin();
+  const MeshEntry& e = Entry(name);
+  BoundScene scene;
+  scene.doc = headless::NewDocument();
+  scene.object = scene.doc->AddPolygonObject(name, e.rest.points, e.rest.polygons);
+  scene.tag = scene.doc->AddTag(scene.object, kTagId);
+  if (scene.tag == nullptr || scene.tag->instance == nullptr) Fail("no bind tag instance");
+  if (bind) {
+    if (!headless::PressButton(scene.tag, kBindButton)) Fail("the bind of " + name + " failed");
+    if (scene.doc->AddObject(kDeformerId, "deformer", scene.object) == nullptr)
+      Fail("no deformer instance");
+    // The deformer evaluates the posed mesh against the rest-pose bind.
+    scene.object->points = e.posed;
+  }
+  return scene;
+}
+
+}  // namespace
+
+const Mesh& RestMesh(const std::string& name) {
+  return Entry(name).rest;
+}
+const std::vector<Vector3>& PosedPoints(const std::string& name) {
+  return Entry(name).posed;
+}
+
+headless::PluginHost& Plugin() {
+  static headless::PluginHost* host = [] {
+    auto* h = new headless::PluginHost();
+    std::string error;
+    if (!h->Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error)) Fail(error);
+    if (h->StartUp().start != 1) Fail("the plug-in did not start");
+    return h;
+  }();
+  return *host;
+}
+
+BoundScene& Bound(const std::string& name) {
+  static std::map<std::string, BoundScene> scenes;
+  auto it = scenes.find(name);
+  if (it != scenes.end()) return it->second;
+  return scenes.emplace(name, MakeScene(name, true)).first->second;
+}
+
+BoundScene& Live(const std::string& name) {
+  static std::map<std::string, BoundScene> scenes;
+  auto it = scenes.find(name);
+  if (it != scenes.end()) return it->second;
+  return scenes.emplace(name, MakeScene(name, false)).first->second;
+}
+
+std::map<std::string, std::vector<double>>& Figures() {
+  static std::map<std::string, std::vector<double>> figures;
+  return figures;
+}
+
+void Record(const std::string& figure, double value) {
+  Figures()[figure].push_back(value);
+}
+
+double Median(const std::string& figure) {
+  auto it = Figures().find(figure);
+  if (it == Figures().end() || it->second.empty()) return 0.0;
+  std::vector<double> v = it->second;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+bool Has(const std::string& figure) {
+  auto it = Figures().find(figure);
+  return it != Figures().end() && !it->second.empty();
+}
+
+}  // namespace bench

@@ -1,0 +1,209 @@
+// Whole evaluations through the real tessamire.xdl64 in the headless host: the deform pass of a
+// bound object (one DeformObject with one bound tag at its defaults) on every worker and on one,
+// a live ExecuteTag (an unbound tag binds afresh at every evaluation), the memory peak and the
+// page faults of an evaluation, the time to stream its working set once through memory, and the
+// straightforward baseline of the same evaluation.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "bench/baseline.h"
+#include "bench/bench_support.h"
+#include "bench/benchmarks.h"
+#include "headless/deform.h"
+#include "headless/evaluate.h"
+#include "headless/framework.h"
+#include "headless/platform.h"
+
+namespace bench {
+
+namespace {
+
+std::string WorkerLabel(Int32 workers) {
+  return workers == 1 ? "1worker" : "allworkers";
+}
+
+void EvaluateOnce(benchmark::State& state, BoundScene& scene) {
+  const headless::DeformReport report = headless::DeformDocument(*scene.doc);
+  if (!report.Ok() || report.calls.size() != 1 || !report.calls[0].result)
+    state.SkipWithError("the deform pass failed");
+}
+
+// The all-worker result of each mesh, to compare the one-worker result with bit for bit.
+std::map<std::string, std::vector<Vector3>>& AllWorkerResults() {
+  static std::map<std::string, std::vector<Vector3>> results;
+  return results;
+}
+
+void Evaluate(benchmark::State& state, const std::string& mesh, Int32 workers) {
+  headless::SetWorkerCount(workers);
+  BoundScene& scene = Bound(mesh);
+  const Int64 points = static_cast<Int64>(scene.object->points.size());
+  const Int64 polygons = static_cast<Int64>(scene.object->polygons.size());
+  // Two evaluations fill the allocator's cache of freed blocks, as a host's first frames do.
+  EvaluateOnce(state, scene);
+  EvaluateOnce(state, scene);
+
+  // The peak of framework memory one evaluation takes beyond what the scene already holds.
+  const Int64 base = headless::GetAllocationStats().bytesInUse;
+  headless::ResetPeakBytes();
+  EvaluateOnce(state, scene);
+  const Int64 peak = headless::GetAllocationStats().peakBytes - base;
+  const std::string key = mesh + ":" + WorkerLabel(workers);
+  Record("peak:" + key, static_cast<double>(peak) / static_cast<double>(points));
+  // Working set: that peak, the stored points read into the deform cache, the cache itself
+  // (read and written) and the polygons.
+  Record("workingset:" + mesh,
+         static_cast<double>(peak + points * 2 * static_cast<Int64>(sizeof(Vector3)) +
+                             polygons * static_cast<Int64>(sizeof(CPolygon))));
+
+  Int64 evaluations = 0;
+  const long long faultsBefore = headless::platform::ProcessPageFaults();
+  for (auto _ : state) {
+    const Clock::time_point t = Clock::now();
+    EvaluateOnce(state, scene);
+    const double s = Seconds(t);
+    Record("eval:" + key, s);
+    state.SetIterationTime(s);
+    ++evaluations;
+  }
+  const long long faults = headless::platform::ProcessPageFaults() - faultsBefore;
+  if (evaluations > 0)
+    Record("faults:" + key, static_cast<double>(faults) / static_cast<double>(evaluations));
+
+  const std::vector<Vector3>& result = headless::DeformedPoints(scene.object);
+  if (workers != 1) {
+    AllWorkerResults()[mesh] = result;
+  } else {
+    auto it = AllWorkerResults().find(mesh);
+    const bool same =
+        it != AllWorkerResults().end() && it->second.size() == result.size() &&
+        std::memcmp(it->second.data(), result.data(), result.size() * sizeof(Vector3)) == 0;
+    Record("identical:" + mesh, same ? 1.0 : 0.0);
+    if (!same) state.SkipWithError("one worker and all workers gave different bits");
+  }
+  headless::SetWorkerCount(0);
+  state.counters["points/s"] = benchmark::Counter(static_cast<double>(points),
+                                                  benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["peak_B/pt"] = static_cast<double>(peak) / static_cast<double>(points);
+  state.counters["faults/eval"] =
+      evaluations > 0 ? static_cast<double>(faults) / static_cast<double>(evaluations) : 0.0;
+}
+
+void LiveTag(benchmark::State& state, const std::string& mesh) {
+  BoundScene& scene = Live(mesh);
+  headless::RunExpressionTags(*scene.doc);
+  for (auto _ : state) {
+    const Clock::time_point t = Clock::now();
+    if (headless::RunExpressionTags(*scene.doc) != 1) state.SkipWithError("the tag did not run");
+    const double s = Seconds(t);
+    Record("live:" + mesh, s);
+    state.SetIterationTime(s);
+  }
+  state.counters["points/s"] = benchmark::Counter(static_cast<double>(scene.object->points.size()),
+                                                  benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// a[i] = b[i] + 3 c[i] over three arrays holding the evaluation's working set together, spread
+// over every worker in large chunks: the time to stream that many bytes once.
+void Floor(benchmark::State& state, const std::string& mesh) {
+  const double bytes = Median("workingset:" + mesh);
+  const Int64 n = std::max<Int64>(1, static_cast<Int64>(bytes / (3.0 * sizeof(double))));
+  std::vector<double> a(static_cast<size_t>(n), 0.0), b(static_cast<size_t>(n), 1.0),
+      c(static_cast<size_t>(n), 2.0);
+  struct Arrays {
+    double* a;
+    const double* b;
+    const double* c;
+  } arrays{a.data(), b.data(), c.data()};
+  auto triad = [](void* context, Int64 begin, Int64 end) {
+    const Arrays& x = *static_cast<const Arrays*>(context);
+    for (Int64 i = begin; i < end; ++i) x.a[i] = x.b[i] + 3.0 * x.c[i];
+  };
+  headless::ParallelFor(n, 4096, &arrays, triad);
+  for (auto _ : state) {
+    const Clock::time_point t = Clock::now();
+    headless::ParallelFor(n, 4096, &arrays, triad);
+    const double s = Seconds(t);
+    Record("floor:" + mesh, s);
+    state.SetIterationTime(s);
+    benchmark::DoNotOptimize(a.data());
+  }
+  state.counters["MB"] = bytes / 1e6;
+  state.counters["GB/s"] = benchmark::Counter(bytes, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The straightforward evaluation of the same posed mesh against its own bind of the rest mesh;
+// its result must match the plug-in's last evaluation of the scene up to rounding.
+void Baseline(benchmark::State& state, const std::string& mesh) {
+  const Mesh& rest = RestMesh(mesh);
+  const std::vector<baseline::Quad> faces = baseline::ToQuads(rest.polygons);
+  const std::vector<baseline::Vec> posed = baseline::ToVecs(PosedPoints(mesh));
+  const baseline::Settings settings;
+  const std::vector<baseline::Vec> differences =
+      baseline::Encode(baseline::ToVecs(rest.points), faces, settings);
+  std::vector<baseline::Vec> result;
+  for (auto _ : state) {
+    const Clock::time_point t = Clock::now();
+    result = baseline::Evaluate(posed, faces, differences, settings);
+    const double s = Seconds(t);
+    Record("baseline:" + mesh, s);
+    state.SetIterationTime(s);
+  }
+  const std::vector<Vector3>& ours = headless::DeformedPoints(Bound(mesh).object);
+  double worst = ours.size() == result.size() ? 0.0 : INFINITY;
+  for (size_t i = 0; i < ours.size() && i < result.size(); ++i) {
+    worst = std::max(worst, std::fabs(ours[i].x - result[i][0]));
+    worst = std::max(worst, std::fabs(ours[i].y - result[i][1]));
+    worst = std::max(worst, std::fabs(ours[i].z - result[i][2]));
+  }
+  Record("baselinediff:" + mesh, worst);
+  // Rounding apart, the two are the same formulas: the meshes span a few units, so any real
+  // disagreement shows far above 1e-9.
+  if (!(worst <= 1e-9)) {
+    std::fprintf(stderr, "baseline and plug-in differ on %s by %g\n", mesh.c_str(), worst);
+    state.SkipWithError("the baseline does not match the plug-in's result");
+  }
+  state.counters["max_diff"] = worst;
+}
+
+void Register(const std::string& name, std::function<void(benchmark::State&)> body,
+              int iterations) {
+  benchmark::RegisterBenchmark(name.c_str(), std::move(body))
+      ->Iterations(iterations)
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+void RegisterEvaluationBenchmarks() {
+  for (const char* mesh : {"torus100k", "torus1M", "torus4M", "limb"}) {
+    const std::string m = mesh;
+    const int iterations = m == "torus4M" ? 5 : m == "torus1M" ? 15 : 20;
+    Register(
+        "Evaluate/" + m + "/allworkers", [m](benchmark::State& s) { Evaluate(s, m, 0); },
+        iterations);
+    if (m == "torus1M" || m == "limb")
+      Register(
+          "Evaluate/" + m + "/1worker", [m](benchmark::State& s) { Evaluate(s, m, 1); },
+          iterations);
+    Register(
+        "StreamingFloor/" + m, [m](benchmark::State& s) { Floor(s, m); }, 20);
+    Register(
+        "LiveExecuteTag/" + m, [m](benchmark::State& s) { LiveTag(s, m); },
+        m == "torus4M" ? 3 : 10);
+    if (m != "torus4M")
+      Register(
+          "Straightforward/" + m, [m](benchmark::State& s) { Baseline(s, m); },
+          m == "torus1M" ? 3 : 5);
+  }
+}
+
+}  // namespace bench

@@ -1,0 +1,85 @@
+// Runs every benchmark, then prints the figures they recorded (medians) and, as the last lines,
+// the ratios against the streaming floor, the peer and the baseline.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+#include "bench/bench_support.h"
+#include "bench/benchmarks.h"
+#include "headless/framework.h"
+
+namespace {
+
+double Ms(const std::string& figure) {
+  return bench::Median(figure) * 1e3;
+}
+
+double Ratio(double a, double b) {
+  return b > 0.0 ? a / b : 0.0;
+}
+
+void PrintSummary(bool haveOpenMesh) {
+  using bench::Has;
+  using bench::Median;
+  std::printf("\nmedians (ms) on %d workers:\n", headless::WorkerCount());
+  for (const char* mesh : {"torus100k", "torus1M", "torus4M", "limb"}) {
+    const std::string m = mesh;
+    std::printf(
+        "  %-9s eval %8.2f  1-worker %8.2f  live tag %8.2f  floor %7.2f  baseline %8.2f"
+        "  peak %5.0f B/pt  faults/eval %.1f\n",
+        mesh, Ms("eval:" + m + ":allworkers"), Ms("eval:" + m + ":1worker"), Ms("live:" + m),
+        Ms("floor:" + m), Ms("baseline:" + m), Median("peak:" + m + ":allworkers"),
+        Median("faults:" + m + ":allworkers"));
+    const std::string s = "stage:" + m + ":";
+    std::printf(
+        "            stages: adjacency %.2f  lists %.2f  pass1 %.2f  pass2 %.2f  origins %.2f"
+        "  normals %.2f  frames %.2f  copy %.2f  apply %.2f\n",
+        Ms(s + "adjacency"), Ms(s + "lists"), Ms(s + "pass1"), Ms(s + "pass2"), Ms(s + "origins"),
+        Ms(s + "normals"), Ms(s + "frames"), Ms(s + "copy"), Ms(s + "apply"));
+  }
+  std::printf("  uniform pass torus1M: all workers %.2f, 1 worker %.2f, OpenMesh %s\n",
+              Ms("uniform:torus1M:allworkers"), Ms("uniform:torus1M:1worker"),
+              haveOpenMesh ? std::to_string(Ms("openmesh:torus1M")).c_str() : "not installed");
+  std::printf("  1 worker and all workers bit-identical: torus1M %s, limb %s\n",
+              Median("identical:torus1M") == 1.0 ? "yes" : "NO",
+              Median("identical:limb") == 1.0 ? "yes" : "NO");
+  std::printf("  baseline vs plug-in, largest difference: torus1M %.3g, limb %.3g\n",
+              Median("baselinediff:torus1M"), Median("baselinediff:limb"));
+
+  const double eval1M = Median("eval:torus1M:allworkers");
+  std::printf("\nratios (targets in brackets):\n");
+  std::printf("evaluation / streaming floor, 1M:      %6.2f  [<= 6]\n",
+              Ratio(eval1M, Median("floor:torus1M")));
+  if (haveOpenMesh && Has("openmesh:torus1M"))
+    std::printf("uniform pass / OpenMesh pass, 1M:      %6.3f  [<= 0.333] (1 worker: %.3f)\n",
+                Ratio(Median("uniform:torus1M:allworkers"), Median("openmesh:torus1M")),
+                Ratio(Median("uniform:torus1M:1worker"), Median("openmesh:torus1M")));
+  else
+    std::printf("uniform pass / OpenMesh pass, 1M:      n/a (OpenMesh not installed or not run)\n");
+  std::printf("straightforward / ours, 1M:            %6.2f  [>= 10]\n",
+              Ratio(Median("baseline:torus1M"), eval1M));
+  std::printf("2 workers speed-up over 1 worker, 1M:  %6.2f  [>= 1.7]\n",
+              Ratio(Median("eval:torus1M:1worker"), eval1M));
+  std::printf("4M / 1M:                               %6.2f  [<= 4.5]\n",
+              Ratio(Median("eval:torus4M:allworkers"), eval1M));
+  std::printf("peak bytes per point, 1M:              %6.0f  [<= 400]\n",
+              Median("peak:torus1M:allworkers"));
+  std::printf("page faults per steady-state eval, 1M: %6.1f  [~0] (4M: %.1f, limb %.1f)\n",
+              Median("faults:torus1M:allworkers"), Median("faults:torus4M:allworkers"),
+              Median("faults:limb:allworkers"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  bench::RegisterStageBenchmarks();
+  bench::RegisterEvaluationBenchmarks();
+  const bool haveOpenMesh = bench::RegisterOpenMeshBenchmarks();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  PrintSummary(haveOpenMesh);
+  return 0;
+}
