@@ -1,9 +1,9 @@
 // Progress of work over many items (frames, files) on the error stream: a bar redrawn in place
 // on a terminal, one plain line per item otherwise (logs, pipes), nothing when quiet.
 //
-// Bar:   "\r<label> [########------------] 7/20 <detail>" (padded to wipe a longer earlier
-//        line), ended by a newline when the last item is done or at Finish.
-// Lines: "<label>: 7/20 <detail>\n".
+// Bar:   "\r<label> [########------------] <unit> 7/20 <detail>" (padded to wipe a longer
+//        earlier line), ended by a newline when the last item is done or at Finish.
+// Lines: "<label>: <unit> 7/20: <detail>\n" (without ": <detail>" when the detail is empty).
 #pragma once
 
 #include <ostream>
@@ -20,13 +20,14 @@ ProgressStyle ChooseProgressStyle(bool terminal, bool quiet);
 
 // The bar's text for `done` of `total` items (without the leading carriage return), `width`
 // cells between the brackets. done is clamped to [0, total].
-std::string ProgressBarText(const std::string& label, Int64 done, Int64 total,
-                            const std::string& detail, Int32 width = 24);
+std::string ProgressBarText(const std::string& label, const std::string& unit, Int64 done,
+                            Int64 total, const std::string& detail, Int32 width = 24);
 
 class Progress {
  public:
   // Throws std::invalid_argument for a negative total.
-  Progress(std::ostream& os, ProgressStyle style, std::string label, Int64 total);
+  // `unit` names the items, e.g. "frame".
+  Progress(std::ostream& os, ProgressStyle style, std::string label, std::string unit, Int64 total);
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   ~Progress();
@@ -41,6 +42,7 @@ class Progress {
   std::ostream& os_;
   ProgressStyle style_;
   std::string label_;
+  std::string unit_;
   Int64 total_;
   Int64 done_ = 0;
   size_t lastWidth_ = 0;

@@ -17,6 +17,8 @@
 #include "headless/evaluate.h"
 #include "headless/obj.h"
 #include "headless/parameters.h"
+#include "headless/platform.h"
+#include "headless/progress.h"
 #include "headless/registry.h"
 #include "headless/scene.h"
 #include "headless/weights_file.h"
@@ -254,7 +256,11 @@ int Apply(const ApplyOptions& o, std::ostream& err) {
   } else if (outputs[0].has_parent_path()) {
     fs::create_directories(outputs[0].parent_path());
   }
-  const bool progress = !o.quiet && o.frames.size() > 1;
+  // One frame needs no progress report.
+  headless::Progress progress(err,
+                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                            o.quiet || o.frames.size() < 2),
+                              "tessamire apply", "frame", static_cast<Int64>(o.frames.size()));
   for (size_t i = 0; i < o.frames.size(); ++i) {
     headless::LoadPointCacheFrame(scene.cache, ReadFrame(o.frames[i], count, o.rest));
     const headless::DeformReport report = headless::EvaluateDocument(*scene.doc);
@@ -262,10 +268,9 @@ int Apply(const ApplyOptions& o, std::ostream& err) {
       err << "tessamire apply: warning: " << warning << "\n";
     if (!report.Ok()) throw ApplyError(o.frames[i] + ": " + report.errors.front());
     headless::WriteObj(outputs[i].string(), headless::DeformedPoints(scene.object), rest.polygons);
-    if (progress)
-      err << "tessamire apply: frame " << (i + 1) << "/" << o.frames.size() << ": " << o.frames[i]
-          << " -> " << outputs[i].string() << "\n";
+    progress.Step(o.frames[i] + " -> " + outputs[i].string());
   }
+  progress.Finish();
   scene.doc.reset();
   folder.Close();
   return kExitOk;

@@ -305,7 +305,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   std::vector<Vector3> skinned, corrected, baseSkinned(base.points.size());
   headless::Progress progress(
       err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
-      "tessamire run", o.frames);
+      "tessamire run", "frame", o.frames);
   for (Int32 frame = 0; frame < o.frames; ++frame) {
     FrameRow row;
     row.frame = frame;
@@ -326,7 +326,9 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
     row.correctedHeight = headless::DetailHeightError(heights(corrected), restHeights, baseHeights,
                                                       restBaseHeights, region);
     rows.push_back(row);
-    progress.Step("frame " + std::to_string(frame));
+    char bend[32];
+    std::snprintf(bend, sizeof bend, "bend %.1f deg", row.angle);
+    progress.Step(bend);
   }
   progress.Finish();
 

@@ -12,6 +12,7 @@
 #include "headless/parameters.h"
 #include "headless/registry.h"
 #include "headless/scene_file.h"
+#include "headless/skin.h"
 #include "headless/stream.h"
 
 namespace cli {
@@ -31,6 +32,10 @@ std::string TypeName(Int32 type) {
       return "point data";
     case Tpolygon:
       return "polygon data";
+    case Oskin:
+      return "skin";
+    case headless::kJointType:
+      return "joint";
     default:
       return "type " + std::to_string(type);
   }
@@ -67,10 +72,49 @@ BindState DecodeBindState(const std::vector<std::uint8_t>& bytes) {
   return state;
 }
 
+std::string NodeName(UInt64 serial) {
+  const headless::Node* node = headless::FindLiveNode(serial);
+  return node == nullptr ? std::string("<none>") : "\"" + node->name + "\"";
+}
+
+std::string Position(const Vector3& v) {
+  char text[96];
+  std::snprintf(text, sizeof text, "(%g, %g, %g)", v.x, v.y, v.z);
+  return text;
+}
+
+// A skin's joints and weight maps, a joint's transforms and keys.
+void PrintRig(const headless::Node* object, const std::string& indent, std::ostream& out) {
+  if (object->type == Oskin) {
+    for (const auto& [id, label] : {std::pair{headless::kSkinJoints, "joints"},
+                                    std::pair{headless::kSkinWeightMaps, "weight maps"}}) {
+      out << indent << "  skin " << label << ":";
+      if (const headless::InExcludeValue* list = object->params.GetInExclude(id))
+        for (UInt64 serial : list->targets) out << " " << NodeName(serial);
+      out << "\n";
+    }
+  } else if (headless::IsJoint(object)) {
+    out << indent << "  joint rest at " << Position(headless::JointRest(object).off)
+        << ", current at " << Position(headless::JointCurrent(object).off) << "\n";
+    const headless::JointKeys keys = headless::ReadJointKeys(object);
+    if (keys.kind == headless::JointKeyKind::kRotation) {
+      out << indent << "  keys: " << keys.rotations.size() << " rotations about "
+          << Position(keys.pivot) << " along " << Position(keys.axis) << ":";
+      for (const auto& k : keys.rotations) out << " " << k.frame << "=" << k.degrees << "deg";
+      out << "\n";
+    } else if (keys.kind == headless::JointKeyKind::kTransform) {
+      out << indent << "  keys: " << keys.transforms.size() << " transforms, frames";
+      for (const auto& k : keys.transforms) out << " " << k.frame;
+      out << "\n";
+    }
+  }
+}
+
 void PrintObject(headless::Node* object, int depth, std::ostream& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   out << indent << "object " << TypeName(object->type) << " \"" << object->name
       << "\" points=" << object->points.size() << " polygons=" << object->polygons.size() << "\n";
+  PrintRig(object, indent, out);
   for (headless::Node* tag : headless::Document::Tags(object)) {
     out << indent << "  tag " << TypeName(tag->type) << " (" << tag->type << ")";
     if (!tag->name.empty() && tag->name != TypeName(tag->type)) out << " \"" << tag->name << "\"";
