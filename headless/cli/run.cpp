@@ -3,6 +3,7 @@
 // lands right after the skin), bound at rest, and evaluated over an animation that bends the
 // elbow. Every frame is evaluated twice: with the plug-in's deformer off (what skinning alone
 // gives) and on (the corrected result); both are measured against the rest detail.
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -44,15 +45,14 @@ constexpr Int32 kStrength = 1008;
 // Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
 // ridges and bumps, few enough to keep the tube's shape.
 constexpr Int32 kHeightSmoothing = 8;
+// Smoothing rounds of the main job at 50,000 points; see DefaultIterations.
 constexpr Int32 kRunIterations = 32;
 
 struct RunOptions {
   Int64 points = 50000;
   Int32 frames = 30;
   Float angle = 120.0;
-  // The tag's default (2 rounds) suits fine noise; the limb's ridges and bumps are several
-  // edges wide, so the main job smooths further before it takes the detail apart.
-  Int32 iterations = kRunIterations;
+  std::optional<Int32> iterations;
   std::optional<Int32> weighting;
   std::optional<Float> strength;
   std::string out = "out";
@@ -110,6 +110,15 @@ bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::stri
   if (has("--plugins")) o.plugins = v.at("--plugins");
   o.quiet = parsed.flags.count("--quiet") != 0;
   return true;
+}
+
+// The tag's default (2 rounds) suits fine noise; the limb's ridges and bumps are several edges
+// wide at 50,000 points, so the main job smooths further there. A feature's width in edges grows
+// with the square root of the point count and smoothing reaches about the square root of its
+// rounds, so the rounds scale with the point count.
+Int32 DefaultIterations(Int64 points) {
+  const Float rounds = std::round(kRunIterations * static_cast<Float>(points) / 50000.0);
+  return static_cast<Int32>(std::clamp(rounds, 1.0, 1000.0));
 }
 
 headless::Value IntValue(Int32 i) {
@@ -281,7 +290,8 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::Node* tag = nullptr;
   headless::Node* deformer = nullptr;
   EquipLimb(*doc, scene, tag, deformer);
-  headless::SetParameter(tag, kIterations, IntValue(o.iterations));
+  headless::SetParameter(tag, kIterations,
+                         IntValue(o.iterations.value_or(DefaultIterations(o.points))));
   if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
   if (o.strength) {
     headless::Value value;
@@ -362,7 +372,7 @@ int RunMainJob(const std::vector<std::string>& args, std::ostream& out, std::ost
 
 const SubcommandRegistration kRun(
     {"run",
-     "run [--points N] [--frames F] [--angle DEG] [--iterations N (32)] [--weighting 0|1] "
+     "run [--points N] [--frames F] [--angle DEG] [--iterations N] [--weighting 0|1] "
      "[--strength S] [--out DIR] [--quiet] [--plugins DIR]",
      "the main job: skin the built-in limb, equip it with the setup command, bend the elbow "
      "over F frames, print the detail kept by skinning alone and by the correction, and write "
