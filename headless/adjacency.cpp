@@ -91,21 +91,24 @@ void Release(Adjacency& adj) {
   adj.polyCount = 0;
 }
 
+// Uses of edges whose smaller end is one point fit this many entries on the stack; a point on
+// more polygons than a quarter of it is answered from a shared scratch block, serially.
+constexpr Int64 kLocalUses = 64;
+
 struct GroupContext {
-  const Int64* edgeStart;
-  EdgeUse* uses;
+  const CPolygon* polys;
+  const Int64* pointStart;
+  const Int32* pointPolys;
   PolyInfo* info;
 };
 
-// Orders one bucket (all uses whose smaller end is `lo`) by (hi, polygon, side) and answers every
-// use in it. Buckets are disjoint and every use belongs to one polygon side, so buckets can be
-// handled concurrently.
-void AnswerBucket(const GroupContext& ctx, Int64 lo) {
-  EdgeUse* begin = ctx.uses + ctx.edgeStart[lo];
-  EdgeUse* end = ctx.uses + ctx.edgeStart[lo + 1];
+// Answers every use in [begin, end) (all uses of edges with the same smaller end, in (polygon,
+// side) order): ordered by (hi, polygon, side), each run of one edge reports its first use and
+// names across each use the lowest-indexed other polygon.
+void AnswerUses(EdgeUse* begin, EdgeUse* end, PolyInfo* info) {
   const Int64 size = end - begin;
-  // Uses were appended in (polygon, side) order, so small buckets are nearly sorted; a fan
-  // around one point can make a bucket as large as the mesh, hence the fallback.
+  // Uses arrive in (polygon, side) order, so small groups are nearly sorted; a fan around one
+  // point can make a group as large as the mesh, hence the fallback.
   if (size <= 32) {
     for (EdgeUse* i = begin + 1; i < end; ++i) {
       const EdgeUse u = *i;
@@ -128,12 +131,43 @@ void AnswerBucket(const GroupContext& ctx, Int64 lo) {
       }
     }
     for (EdgeUse* u = run; u < runEnd; ++u) {
-      PolyInfo& pi = ctx.info[u->poly];
+      PolyInfo& pi = info[u->poly];
       pi.face[u->side] = u->poly == first ? second : first;
       pi.edgeReported[u->side] = u != run;
     }
     run = runEnd;
   }
+}
+
+// Collects into `out` the uses of every edge whose smaller end is `lo`, from the polygons around
+// `lo` (ascending, each once), so in (polygon, side) order; answers how many. `out` holds at least
+// four entries per polygon around `lo`.
+Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
+  Int64 n = 0;
+  for (Int64 k = ctx.pointStart[lo]; k < ctx.pointStart[lo + 1]; ++k) {
+    const Int32 i = ctx.pointPolys[k];
+    const CPolygon& p = ctx.polys[i];
+    for (Int32 j = 0; j < 4; ++j) {
+      const Int32 s = Corner(p, j);
+      const Int32 t = Corner(p, (j + 1) & 3);
+      if (s == t || std::min(s, t) != lo) continue;
+      out[n++] = EdgeUse{std::max(s, t), i, j};
+    }
+  }
+  return n;
+}
+
+Bool UsesFitLocally(const GroupContext& ctx, Int64 lo) {
+  return 4 * (ctx.pointStart[lo + 1] - ctx.pointStart[lo]) <= kLocalUses;
+}
+
+// Every edge has exactly one smaller end and every polygon using it is around that end, so the
+// groups of different points are disjoint and write disjoint sides: points run concurrently.
+void AnswerPoint(const GroupContext& ctx, Int64 lo) {
+  if (!UsesFitLocally(ctx, lo)) return;
+  EdgeUse local[kLocalUses];
+  const Int64 n = CollectUses(ctx, static_cast<Int32>(lo), local);
+  AnswerUses(local, local + n, ctx.info);
 }
 
 }  // namespace
@@ -205,49 +239,40 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     }
   }
 
-  // Edge uses bucketed by their smaller end (a counting sort keeps (polygon, side) order inside
-  // each bucket), then each bucket ordered by its larger end and answered run by run.
+  // Sides start out as no edge (flagged, nothing across); every real edge is then answered from
+  // the polygons around its smaller end, those points in parallel.
   Block<PolyInfo> info;
-  Block<Int64> edgeStart;
-  if (!info.Allocate(polyCount, false) || !edgeStart.Allocate(Int64{pointCount} + 1, true)) {
+  if (!info.Allocate(polyCount, false)) {
     adj.error = outOfMemory;
     return false;
   }
-  Int64* es = edgeStart.get();
   for (Int32 i = 0; i < polyCount; ++i) {
-    const CPolygon& p = polys[i];
     PolyInfo& pi = info.get()[i];
     for (Int32 j = 0; j < 4; ++j) {
-      // A side whose ends coincide is not an edge; it stays flagged with no polygon across.
       pi.face[j] = -1;
       pi.edgeReported[j] = true;
-      const Int32 s = Corner(p, j);
-      const Int32 t = Corner(p, (j + 1) & 3);
-      if (s != t) ++es[std::min(s, t) + 1];
     }
   }
-  for (Int64 p = 0; p < pointCount; ++p) es[p + 1] += es[p];
-  Block<EdgeUse> uses;
-  Block<Int64> edgeCursor;
-  if (!uses.Allocate(es[pointCount], false) || !edgeCursor.Allocate(pointCount, false)) {
+  GroupContext ctx{polys, start, pointPolys.get(), info.get()};
+  Int64 largest = 0;  // polygons around the busiest point whose uses do not fit on the stack
+  for (Int64 p = 0; p < pointCount; ++p)
+    if (!UsesFitLocally(ctx, p)) largest = std::max(largest, start[p + 1] - start[p]);
+  Block<EdgeUse> scratch;
+  if (largest > 0 && !scratch.Allocate(4 * largest, false)) {
     adj.error = outOfMemory;
     return false;
   }
-  std::copy(es, es + pointCount, edgeCursor.get());
-  for (Int32 i = 0; i < polyCount; ++i) {
-    const CPolygon& p = polys[i];
-    for (Int32 j = 0; j < 4; ++j) {
-      const Int32 s = Corner(p, j);
-      const Int32 t = Corner(p, (j + 1) & 3);
-      if (s == t) continue;
-      uses.get()[edgeCursor.get()[std::min(s, t)]++] = EdgeUse{std::max(s, t), i, j};
-    }
-  }
-  GroupContext ctx{es, uses.get(), info.get()};
   ParallelFor(pointCount, 64, &ctx, [](void* context, Int64 begin, Int64 end) {
     const GroupContext& c = *static_cast<const GroupContext*>(context);
-    for (Int64 lo = begin; lo < end; ++lo) AnswerBucket(c, lo);
+    for (Int64 lo = begin; lo < end; ++lo) AnswerPoint(c, lo);
   });
+  if (largest > 0) {
+    for (Int64 p = 0; p < pointCount; ++p) {
+      if (UsesFitLocally(ctx, p)) continue;
+      const Int64 n = CollectUses(ctx, static_cast<Int32>(p), scratch.get());
+      AnswerUses(scratch.get(), scratch.get() + n, info.get());
+    }
+  }
 
   Release(adj);
   adj.pointCount = pointCount;
@@ -280,6 +305,22 @@ const Int32* AdjacencyPointPolys(const Neighbor* nb, Int32 point, Int32* count) 
   // A point lies on at most polyCount polygons (each counted once), so this fits in 32 bits.
   n = static_cast<Int32>(size);
   return adj.pointPolys + begin;
+}
+
+Bool AdjacencyPointPolyArrays(const Neighbor* nb, const Int64** start, const Int32** polys) {
+  if (start != nullptr) *start = nullptr;
+  if (polys != nullptr) *polys = nullptr;
+  if (nb == nullptr || start == nullptr || polys == nullptr) return false;
+  const Adjacency& adj = *reinterpret_cast<const Adjacency*>(nb);
+  if (adj.pointStart == nullptr) return false;
+  *start = adj.pointStart;
+  *polys = adj.pointPolys;
+  return true;
+}
+
+const PolyInfo* AdjacencyPolyInfoArray(const Neighbor* nb) {
+  if (nb == nullptr) return nullptr;
+  return reinterpret_cast<const Adjacency*>(nb)->info;
 }
 
 const char* AdjacencyError(const Neighbor* nb) {

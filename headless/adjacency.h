@@ -1,6 +1,7 @@
 // The host's mesh adjacency behind the opaque `Neighbor` handle: for every polygon the polygon
 // across each side, and for every point the polygons that use it. Rebuilt by the plug-in at every
-// evaluation, so Init runs in linear time over flat arrays (a bucket pass over edge keys, no maps).
+// evaluation, so Init runs in linear time over flat arrays (each edge matched among the
+// polygons around its smaller end, those points in parallel; no maps).
 //
 // Contract of the answers (point indices 0-based, polygons a, b, c, d with sides 0..3 joining
 // a-b, b-c, c-d, d-a; a triangle repeats c as d):
@@ -38,6 +39,11 @@ Bool AdjacencyPolyInfo(const Neighbor* nb, Int32 poly, PolyInfo* out);
 // The polygons using `point` in ascending index, their number in *count; null and 0 when none or
 // when `point` is outside [0, pointCount).
 const Int32* AdjacencyPointPolys(const Neighbor* nb, Int32 point, Int32* count);
+// The flat arrays behind AdjacencyPointPolys: pointCount + 1 offsets and the polygon indices.
+// False, both null, for a null adjacency or one without points.
+Bool AdjacencyPointPolyArrays(const Neighbor* nb, const Int64** start, const Int32** polys);
+// The side information of every polygon (polyCount entries), or null when there are none.
+const PolyInfo* AdjacencyPolyInfoArray(const Neighbor* nb);
 // Why the last AdjacencyInit failed, or "" after a success (static text).
 const char* AdjacencyError(const Neighbor* nb);
 

@@ -606,6 +606,8 @@ HostTable MakeTable() {
   t.neighborInit = AdjacencyInit;
   t.neighborPolyInfo = AdjacencyPolyInfo;
   t.neighborPointPolys = AdjacencyPointPolys;
+  t.neighborPointPolyArrays = AdjacencyPointPolyArrays;
+  t.neighborPolyInfoArray = AdjacencyPolyInfoArray;
 
   t.threadAlloc = ThreadAlloc;
   t.threadFree = ThreadFree;

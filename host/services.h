@@ -21,6 +21,18 @@ class Neighbor {
   const Int32* GetPointPolys(Int32 point, Int32& count) const {
     return Host().neighborPointPolys(this, point, &count);
   }
+  // The whole point-to-polygon lists at once (see HostTable::neighborPointPolyArrays); false when
+  // the host offers no such arrays.
+  Bool GetPointPolyArrays(const Int64*& start, const Int32*& polys) const {
+    start = nullptr;
+    polys = nullptr;
+    return Host().neighborPointPolyArrays != nullptr &&
+           Host().neighborPointPolyArrays(this, &start, &polys);
+  }
+  // Every polygon's side information at once, or null when the host offers no such array.
+  const PolyInfo* GetPolyInfoArray() const {
+    return Host().neighborPolyInfoArray != nullptr ? Host().neighborPolyInfoArray(this) : nullptr;
+  }
 };
 
 // The host's falloff evaluator (host library 1019541).

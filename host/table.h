@@ -199,6 +199,14 @@ struct HostTable {
   void (*threadFree)(BaseThread* thread);
   Bool (*threadStart)(BaseThread* thread, Int32 mode, Int32 priority);
   void (*threadWait)(BaseThread* thread, Bool checkEvents);
+
+  // --- mesh adjacency, whole arrays (so that hot loops do not call the host per index) ---
+  // The arrays behind neighborPointPolys: *start gets pointCount + 1 offsets and *polys the
+  // polygon indices, point p's polygons at [start[p], start[p + 1]) in the same order. False,
+  // with both null, when the adjacency holds none. Valid until the adjacency changes or is freed.
+  Bool (*neighborPointPolyArrays)(const Neighbor* nb, const Int64** start, const Int32** polys);
+  // The array behind neighborPolyInfo: one PolyInfo per polygon, or null when none.
+  const PolyInfo* (*neighborPolyInfoArray)(const Neighbor* nb);
 };
 
 // The host framework binding (p3 of the first system start): memory and parallel loops.

@@ -177,6 +177,17 @@ TEST(Adjacency, AgreesWithSlowReference) {
                               {8, 7, 7, 7}});
 }
 
+// Points on many polygons take the adjacency's path for large groups: a closed fan of 40
+// triangles around point 0, and 20 quads all sharing the edge 0-1.
+TEST(Adjacency, BusyPointsAgreeWithSlowReference) {
+  std::vector<CPolygon> fan;
+  for (Int32 k = 0; k < 40; ++k) fan.push_back({0, 1 + k, 1 + (k + 1) % 40, 1 + (k + 1) % 40});
+  ExpectMatchesReference(41, fan);
+  std::vector<CPolygon> fins;
+  for (Int32 k = 0; k < 20; ++k) fins.push_back({0, 1, 2 + 2 * k, 3 + 2 * k});
+  ExpectMatchesReference(42, fins);
+}
+
 TEST(Adjacency, UnusedAndOutOfRangeQueries) {
   AdjacencyPtr nb = Build(5, {{0, 1, 2, 2}});
   EXPECT_TRUE(Around(nb.get(), 4).empty());

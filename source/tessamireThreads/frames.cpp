@@ -24,11 +24,12 @@ void ComputeFaceNormals(const Vector3* smoothed, const CPolygon* polygons, Int32
   ParallelFor(polygonCount, [&](Int64 j) { normals[j] = FaceNormal(smoothed, polygons[j]); });
 }
 
-void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const Vector3* normals,
-                        const Neighbor& adjacency, Int64 i, Frame* frames) {
+namespace {
+
+// The frame axes of point i from its `n` polygons `around` (see ComputeVertexFrame).
+inline void VertexFrame(const Vector3* smoothed, const CPolygon* polygons, const Vector3* normals,
+                        const Int32* around, Int32 n, Int64 i, Frame* frames) {
   const Int32 point = static_cast<Int32>(i);
-  Int32 n = 0;
-  const Int32* around = adjacency.GetPointPolys(point, n);
   if (around == nullptr) n = 0;
   Vector3 sum{0.0, 0.0, 0.0};
   for (Int32 k = 0; k < n; ++k) sum = vmath::Add(sum, normals[around[k]]);
@@ -54,8 +55,29 @@ void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const
   frame.axis3 = axis3;
 }
 
+}  // namespace
+
+void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const Vector3* normals,
+                        const Neighbor& adjacency, Int64 i, Frame* frames) {
+  Int32 n = 0;
+  const Int32* around = adjacency.GetPointPolys(static_cast<Int32>(i), n);
+  VertexFrame(smoothed, polygons, normals, around, n, i, frames);
+}
+
 void ComputeVertexFrames(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
                          const Vector3* normals, const Neighbor& adjacency, Frame* frames) {
+  // The host's whole lists, taken once, keep the loop from calling the host per point; a host
+  // without them is asked point by point.
+  const Int64* start = nullptr;
+  const Int32* around = nullptr;
+  if (adjacency.GetPointPolyArrays(start, around)) {
+    ParallelFor(pointCount, [&](Int64 i) {
+      // A point lies on at most polygonCount polygons, so the count fits in 32 bits.
+      const Int32 n = static_cast<Int32>(start[i + 1] - start[i]);
+      VertexFrame(smoothed, polygons, normals, n > 0 ? around + start[i] : nullptr, n, i, frames);
+    });
+    return;
+  }
   ParallelFor(pointCount, [&](Int64 i) {
     ComputeVertexFrame(smoothed, polygons, normals, adjacency, i, frames);
   });

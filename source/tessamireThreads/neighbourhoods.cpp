@@ -62,11 +62,16 @@ Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 poi
   Int64* start = lists.start.get();
 
   // Pass 1: the walk's decisions per polygon (bit j: side j is appended), the border flags, and
-  // the entry count of every point in start[p].
+  // the entry count of every point in start[p]. The host's whole array of side information, when
+  // it offers one, spares a call per polygon.
+  const PolyInfo* infos = adjacency.GetPolyInfoArray();
   for (Int32 i = 0; i < polygonCount; ++i) {
     const CPolygon& polygon = polygons[i];
     PolyInfo info;
-    if (!adjacency.GetPolyInfo(i, info)) return false;
+    if (infos != nullptr)
+      info = infos[i];
+    else if (!adjacency.GetPolyInfo(i, info))
+      return false;
     std::uint8_t taken = 0;
     for (Int32 j = 0; j < 4; ++j) {
       if (info.edgeReported[j]) continue;
