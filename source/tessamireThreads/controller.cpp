@@ -78,17 +78,17 @@ Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon*
   const Vector3* smoothed =
       Smooth(source.get(), destination.get(), pointCount, lists, border, options);
 
-  HostBuffer<Frame> frames;
-  if (!TESSAMIRE_ALLOCATE(frames, pointCount)) return false;
-  ComputeOrigins(smoothed, pointCount, frames.get());
+  // The face normals are the run's last allocation: once they are taken nothing can fail, so
+  // the frames go straight into the caller's buffer, which a failed run never touches. Writing
+  // them there rather than into a block of the run's own and copying that block at the end
+  // spares 96 bytes per point of memory and twice that of traffic; the caller, waiting for the
+  // run, sees the same finished block either way.
   HostBuffer<Vector3> normals;
   if (!TESSAMIRE_ALLOCATE(normals, polygonCount)) return false;
+  if (pointCount == 0) return true;
+  ComputeOrigins(smoothed, pointCount, frameBuffer);
   ComputeFaceNormals(smoothed, polygons, polygonCount, normals.get());
-  ComputeVertexFrames(smoothed, polygons, pointCount, normals.get(), *adjacency.get(),
-                      frames.get());
-
-  if (pointCount > 0)
-    std::memcpy(frameBuffer, frames.get(), static_cast<size_t>(pointCount) * sizeof(Frame));
+  ComputeVertexFrames(smoothed, polygons, pointCount, normals.get(), *adjacency.get(), frameBuffer);
   return true;
 }
 

@@ -20,10 +20,10 @@ class TessamireController : public C4DThread {
                  Bool pinBorder, Bool useVertexMap, BaseTag* vertexMap, Float32 strength);
 
   // One run: checks the polygon indices, builds the adjacency, neighbour lists and border flags,
-  // smooths, builds the frames, and copies them into the frame buffer in one block. A run that
-  // ends early (not a polygon object, counts changed since Configure, a polygon index outside
-  // [0, pointCount), a missing point or polygon array, a vertex map with fewer weights than
-  // points, an allocation or adjacency failure) frees what it took, leaves the frame buffer
+  // smooths, and, once every allocation has succeeded, builds the frames in the frame buffer.
+  // A run that ends early (not a polygon object, counts changed since Configure, a polygon index
+  // outside [0, pointCount), a missing point or polygon array, a vertex map with fewer weights
+  // than points, an allocation or adjacency failure) frees what it took, leaves the frame buffer
   // untouched and reports failure through Succeeded().
   void Main() override;
   const char* GetThreadName() override { return "Tessamire Controller"; }
@@ -52,9 +52,9 @@ class TessamireController : public C4DThread {
 
 // The body of a controller run, over plain arrays: checks that every polygon index lies in
 // [0, pointCount), smooths a copy of `points` (options.weights, when set, holds pointCount
-// weights), builds one frame per point and copies them into `frameBuffer` (pointCount frames) in
-// one block. Allocates, in order: two position buffers, the adjacency, the border flags, the
-// neighbour offsets, the walk's per-polygon decisions, the neighbour indices, the run's frames,
+// weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it writes
+// only after its last allocation. Allocates, in order: two position buffers, the adjacency, the
+// border flags, the neighbour offsets, the walk's per-polygon decisions, the neighbour indices,
 // the face normals; frees them all on every path. False, with `frameBuffer` untouched, when an
 // index is out of range, an array is missing, or an allocation or the adjacency fails.
 Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
