@@ -2,6 +2,7 @@
 // main job's verdict, and the refusals of eval.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -47,7 +48,8 @@ std::string ReadFile(const fs::path& path) {
 class MainJobTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = fs::path(::testing::TempDir()) / "tessamire_main_job";
+    // ctest runs each test in its own process, several at once: one folder per process.
+    dir_ = fs::path(::testing::TempDir()) / ("tessamire_main_job_" + std::to_string(getpid()));
     fs::remove_all(dir_);
     run_ = RunCli("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
   }
