@@ -248,7 +248,8 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
     fixHeight.values.push_back(100.0 * r.correctedHeight);
   }
   const headless::Image plot =
-      headless::PlotPanels(x, {{"edge change of the detail (%)", {skinEdge, fixEdge}},
+      headless::PlotPanels(x, {{"detail height error (%)", {skinHeight, fixHeight}},
+                               {"edge change of the detail (%)", {skinEdge, fixEdge}},
                                {"hinge change of the detail (deg)", {skinHinge, fixHinge}}});
   headless::WritePng((out / "measures.png").string(), plot);
 }
