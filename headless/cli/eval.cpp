@@ -62,7 +62,15 @@ FrameRange KeyedRange(const headless::Document& doc) {
     any = true;
   }
   if (!any) return {};
-  return {static_cast<Int32>(std::ceil(lo)), static_cast<Int32>(std::floor(hi))};
+  constexpr Float kLimit = 2147483647.0;
+  if (std::ceil(lo) < -kLimit || std::floor(hi) > kLimit)
+    throw std::runtime_error(
+        "the keyed frames reach beyond the whole frame numbers; give --frames");
+  const Int32 first = static_cast<Int32>(std::ceil(lo));
+  const Int32 last = static_cast<Int32>(std::floor(hi));
+  if (first > last)
+    throw std::runtime_error("no whole frame lies in the keyed range; give --frames");
+  return {first, last};
 }
 
 // A file-name stem for each polygon object: its name with anything but letters, digits, '-' and
