@@ -55,28 +55,19 @@ bool UseBefore(const EdgeUse& l, const EdgeUse& r) {
   return l.side < r.side;
 }
 
-Int32 Corner(const CPolygon& p, Int32 k) {
-  switch (k) {
-    case 0:
-      return p.a;
-    case 1:
-      return p.b;
-    case 2:
-      return p.c;
-    default:
-      return p.d;
-  }
+// Corner k (0..3) of a polygon: a, b, c, d.
+inline Int32 Corner(const CPolygon& p, Int32 k) {
+  const Int32 corners[4] = {p.a, p.b, p.c, p.d};
+  return corners[k & 3];
 }
 
 // Distinct corners of a polygon in corner order; answers how many.
-Int32 DistinctCorners(const CPolygon& p, Int32 out[4]) {
-  Int32 n = 0;
-  for (Int32 k = 0; k < 4; ++k) {
-    const Int32 v = Corner(p, k);
-    Bool seen = false;
-    for (Int32 m = 0; m < n; ++m) seen = seen || out[m] == v;
-    if (!seen) out[n++] = v;
-  }
+inline Int32 DistinctCorners(const CPolygon& p, Int32 out[4]) {
+  out[0] = p.a;
+  Int32 n = 1;
+  if (p.b != p.a) out[n++] = p.b;
+  if (p.c != p.a && p.c != p.b) out[n++] = p.c;
+  if (p.d != p.a && p.d != p.b && p.d != p.c) out[n++] = p.d;
   return n;
 }
 
