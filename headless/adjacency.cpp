@@ -1,6 +1,7 @@
 #include "headless/adjacency.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -210,25 +211,27 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     const Int32 n = DistinctCorners(polys[i], corners);
     for (Int32 k = 0; k < n; ++k) ++start[corners[k] + 1];
   }
-  for (Int64 p = 0; p < pointCount; ++p) start[p + 1] += start[p];
+  Int64 largest = 0;  // polygons around the busiest point whose edge uses do not fit on the stack
+  for (Int64 p = 0; p < pointCount; ++p) {
+    const Int64 count = start[p + 1];
+    if (4 * count > kLocalUses) largest = std::max(largest, count);
+    start[p + 1] += start[p];
+  }
   Block<Int32> pointPolys;
   if (!pointPolys.Allocate(start[pointCount], false)) {
     adj.error = outOfMemory;
     return false;
   }
-  {
-    Block<Int64> cursor;
-    if (!cursor.Allocate(pointCount, false)) {
-      adj.error = outOfMemory;
-      return false;
-    }
-    std::copy(start, start + pointCount, cursor.get());
-    for (Int32 i = 0; i < polyCount; ++i) {
-      Int32 corners[4];
-      const Int32 n = DistinctCorners(polys[i], corners);
-      for (Int32 k = 0; k < n; ++k) pointPolys.get()[cursor.get()[corners[k]]++] = i;
-    }
+  // start[p] serves as p's fill cursor and ends at p's end, the next point's beginning; one
+  // shift then restores the beginnings.
+  for (Int32 i = 0; i < polyCount; ++i) {
+    Int32 corners[4];
+    const Int32 n = DistinctCorners(polys[i], corners);
+    for (Int32 k = 0; k < n; ++k) pointPolys.get()[start[corners[k]]++] = i;
   }
+  if (pointCount > 0)
+    std::memmove(start + 1, start, static_cast<size_t>(pointCount) * sizeof(Int64));
+  start[0] = 0;
 
   // Sides start out as no edge (flagged, nothing across); every real edge is then answered from
   // the polygons around its smaller end, those points in parallel.
@@ -237,17 +240,16 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     adj.error = outOfMemory;
     return false;
   }
-  for (Int32 i = 0; i < polyCount; ++i) {
-    PolyInfo& pi = info.get()[i];
-    for (Int32 j = 0; j < 4; ++j) {
-      pi.face[j] = -1;
-      pi.edgeReported[j] = true;
+  ParallelFor(polyCount, 1024, info.get(), [](void* context, Int64 begin, Int64 end) {
+    PolyInfo* infos = static_cast<PolyInfo*>(context);
+    for (Int64 i = begin; i < end; ++i) {
+      for (Int32 j = 0; j < 4; ++j) {
+        infos[i].face[j] = -1;
+        infos[i].edgeReported[j] = true;
+      }
     }
-  }
+  });
   GroupContext ctx{polys, start, pointPolys.get(), info.get()};
-  Int64 largest = 0;  // polygons around the busiest point whose uses do not fit on the stack
-  for (Int64 p = 0; p < pointCount; ++p)
-    if (!UsesFitLocally(ctx, p)) largest = std::max(largest, start[p + 1] - start[p]);
   Block<EdgeUse> scratch;
   if (largest > 0 && !scratch.Allocate(4 * largest, false)) {
     adj.error = outOfMemory;
