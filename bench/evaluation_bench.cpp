@@ -17,6 +17,7 @@
 #include "bench/baseline.h"
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
+#include "headless/checksum.h"
 #include "headless/deform.h"
 #include "headless/evaluate.h"
 #include "headless/framework.h"
@@ -83,6 +84,10 @@ void Evaluate(benchmark::State& state, const std::string& mesh, Int32 workers) {
     Record("faults:" + key, static_cast<double>(faults) / static_cast<double>(evaluations));
 
   const std::vector<Vector3>& result = headless::DeformedPoints(scene.object);
+  // A fingerprint of the result's bits, to compare builds and versions by.
+  Record(
+      "fingerprint:" + mesh,
+      static_cast<double>(headless::Fnv1a64(result.data(), result.size() * sizeof(Vector3)) >> 12));
   if (workers != 1) {
     AllWorkerResults()[mesh] = result;
   } else {

@@ -44,6 +44,9 @@ void PrintSummary(bool haveOpenMesh) {
   std::printf("  1 worker and all workers bit-identical: torus1M %s, limb %s\n",
               Median("identical:torus1M") == 1.0 ? "yes" : "NO",
               Median("identical:limb") == 1.0 ? "yes" : "NO");
+  std::printf("  result fingerprints: torus100k %.0f, torus1M %.0f, torus4M %.0f, limb %.0f\n",
+              Median("fingerprint:torus100k"), Median("fingerprint:torus1M"),
+              Median("fingerprint:torus4M"), Median("fingerprint:limb"));
   std::printf("  baseline vs plug-in, largest difference: torus1M %.3g, limb %.3g\n",
               Median("baselinediff:torus1M"), Median("baselinediff:limb"));
 
