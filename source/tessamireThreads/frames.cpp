@@ -1,6 +1,7 @@
 #include "source/tessamireThreads/frames.h"
 
 #include "host/parallel.h"
+#include "source/tessamireThreads/frame_lanes.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "source/tessamireThreads/vector_ops.h"
 
@@ -64,18 +65,73 @@ void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const
   VertexFrame(smoothed, polygons, normals, around, n, i, frames);
 }
 
+namespace {
+
+struct VertexFramePass {
+  const Vector3* smoothed;
+  const CPolygon* polygons;
+  const Vector3* normals;
+  const Int64* start;   // the adjacency's offsets, pointCount + 1
+  const Int32* around;  // the adjacency's polygons around each point
+  Frame* frames;
+};
+
+// What point i's axes need, in the one-point rule's order: the normals summed in list order.
+inline FrameInput Gather(const VertexFramePass& pass, Int64 i) {
+  // A point lies on at most polygonCount polygons, so the count fits in 32 bits.
+  const Int32 n = static_cast<Int32>(pass.start[i + 1] - pass.start[i]);
+  const Int32* list = pass.around + pass.start[i];
+  FrameInput in;
+  Vector3 sum{0.0, 0.0, 0.0};
+  for (Int32 k = 0; k < n; ++k) sum = vmath::Add(sum, pass.normals[list[k]]);
+  in.normalSum = sum;
+  in.inverseCount = n > 0 ? 1.0 / static_cast<Float>(n) : 1.0;
+  in.here = pass.smoothed[i];
+  in.first = in.here;
+  in.second = in.here;
+  if (n > 0) {
+    const CornerPair pair = PolygonCorners(static_cast<Int32>(i), pass.polygons[list[0]]);
+    if (pair.first >= 0 && pair.second >= 0) {
+      in.first = pass.smoothed[pair.first];
+      in.second = pass.smoothed[pair.second];
+      in.hasPair = true;
+    }
+  }
+  return in;
+}
+
+inline void Store(const FrameAxes& axes, Frame& frame) {
+  frame.axis1 = axes.axis1;
+  frame.axis2 = axes.axis2;
+  frame.axis3 = axes.axis3;
+}
+
+// One chunk of consecutive points, two at a time: the pairs share the latency of their square
+// roots and divisions; each point's bits are those of the one-point rule, so how the range is cut
+// into chunks changes nothing.
+void VertexFrameChunk(void* context, Int64 begin, Int64 end) {
+  const VertexFramePass& pass = *static_cast<const VertexFramePass*>(context);
+  Int64 i = begin;
+  for (; i + 1 < end; i += 2) {
+    FrameAxes a;
+    FrameAxes b;
+    FrameAxesOfPair(Gather(pass, i), Gather(pass, i + 1), a, b);
+    Store(a, pass.frames[i]);
+    Store(b, pass.frames[i + 1]);
+  }
+  if (i < end) Store(FrameAxesOf(Gather(pass, i)), pass.frames[i]);
+}
+
+}  // namespace
+
 void ComputeVertexFrames(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
                          const Vector3* normals, const Neighbor& adjacency, Frame* frames) {
+  if (pointCount <= 0) return;
   // The host's whole lists, taken once, keep the loop from calling the host per point; a host
   // without them is asked point by point.
-  const Int64* start = nullptr;
-  const Int32* around = nullptr;
-  if (adjacency.GetPointPolyArrays(start, around)) {
-    ParallelFor(pointCount, [&](Int64 i) {
-      // A point lies on at most polygonCount polygons, so the count fits in 32 bits.
-      const Int32 n = static_cast<Int32>(start[i + 1] - start[i]);
-      VertexFrame(smoothed, polygons, normals, n > 0 ? around + start[i] : nullptr, n, i, frames);
-    });
+  VertexFramePass pass{smoothed, polygons, normals, nullptr, nullptr, frames};
+  if (adjacency.GetPointPolyArrays(pass.start, pass.around)) {
+    Framework().parallelFor(pointCount, kParallelGranularity, &pass, VertexFrameChunk);
     return;
   }
   ParallelFor(pointCount, [&](Int64 i) {

@@ -1,0 +1,73 @@
+// Two points' frame axes at once give, lane by lane, the bits of the one-point rule, including
+// its zero, singular and not-a-number cases, whichever lane a point sits in.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "source/tessamireThreads/frame_lanes.h"
+
+namespace {
+
+bool SameBits(const FrameAxes& a, const FrameAxes& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+FrameInput Input(Vector3 sum, Float inverseCount, Vector3 here, Vector3 first, Vector3 second,
+                 Bool hasPair) {
+  FrameInput in;
+  in.normalSum = sum;
+  in.inverseCount = inverseCount;
+  in.here = here;
+  in.first = first;
+  in.second = second;
+  in.hasPair = hasPair;
+  return in;
+}
+
+std::vector<FrameInput> Cases() {
+  const Float nan = std::numeric_limits<Float>::quiet_NaN();
+  return {
+      Input({0.1, 0.2, 3.7}, 0.25, {1, 2, 3}, {1.5, 2.1, 3.0}, {0.4, 1.9, 3.1}, true),
+      Input({-0.3, 0.9, 0.05}, 1.0 / 3.0, {0, 0, 0}, {1e-8, 0, 0}, {-1e-8, 2e-9, 0}, true),
+      Input({0, 0, 0}, 0.25, {1, 1, 1}, {2, 1, 1}, {0, 1, 1}, true),         // normals cancel
+      Input({0, 0, 1}, 0.5, {1, 1, 1}, {1, 1, 1}, {1, 1, 1}, true),          // zero tangent
+      Input({0, 0, 2}, 0.5, {0, 0, 0}, {0, 0, 5}, {0, 0, -5}, true),         // tangent along normal
+      Input({0.3, -0.4, 0.5}, 1.0, {7, 8, 9}, {7, 8, 9}, {7, 8, 9}, false),  // no corner pair
+      Input({0, 0, 0}, 1.0, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}, false),         // no polygon
+      Input({nan, 0, 1}, 0.25, {0, 0, 0}, {1, 0, 0}, {-1, 0, 0}, true),
+      Input({1e300, 1e300, 1e300}, 0.25, {0, 0, 0}, {1e-300, 0, 0}, {0, 0, 0}, true),
+  };
+}
+
+TEST(FrameLanes, EachLaneMatchesTheOnePointRuleBitForBit) {
+  const std::vector<FrameInput> cases = Cases();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    for (size_t j = 0; j < cases.size(); ++j) {
+      FrameAxes a;
+      FrameAxes b;
+      FrameAxesOfPair(cases[i], cases[j], a, b);
+      EXPECT_TRUE(SameBits(a, FrameAxesOf(cases[i]))) << "low lane, case " << i << " with " << j;
+      EXPECT_TRUE(SameBits(b, FrameAxesOf(cases[j]))) << "high lane, case " << j << " with " << i;
+    }
+  }
+}
+
+TEST(FrameLanes, OnePointRuleGivesAFrameOrZeroAxes) {
+  // A regular point: right-handed unit axes, axis1 across the tangent hint.
+  const FrameAxes f = FrameAxesOf(Input({0, 0, 4}, 0.25, {0, 0, 0}, {1, 0, 0}, {-1, 0, 0}, true));
+  EXPECT_EQ(f.axis3.z, 1.0);
+  EXPECT_EQ(f.axis1.y, 1.0);
+  EXPECT_EQ(f.axis2.x, -1.0);
+  // Without a corner pair the tangent axes stay zero; a zero normal sum gives a zero axis3.
+  const FrameAxes none = FrameAxesOf(Input({0, 0, 0}, 1.0, {1, 2, 3}, {4, 5, 6}, {7, 8, 9}, false));
+  for (Float v : {none.axis1.x, none.axis1.y, none.axis1.z, none.axis2.x, none.axis2.y,
+                  none.axis2.z, none.axis3.x, none.axis3.y, none.axis3.z}) {
+    EXPECT_EQ(v, 0.0);
+    EXPECT_FALSE(std::signbit(v));
+  }
+}
+
+}  // namespace
