@@ -139,9 +139,23 @@ Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
   for (Int64 k = ctx.pointStart[lo]; k < ctx.pointStart[lo + 1]; ++k) {
     const Int32 i = ctx.pointPolys[k];
     const CPolygon& p = ctx.polys[i];
+    const Int32 c[4] = {p.a, p.b, p.c, p.d};
+    if (c[0] != c[1] && c[0] != c[2] && c[0] != c[3] && c[1] != c[2] && c[1] != c[3] &&
+        c[2] != c[3]) {
+      // Four distinct corners: only the two sides at lo's corner can have lo as an end; side
+      // `before` ends at lo, side `at` starts there. Emitted in side order.
+      const Int32 at = c[0] == lo ? 0 : c[1] == lo ? 1 : c[2] == lo ? 2 : 3;
+      const Int32 before = (at + 3) & 3;
+      const Int32 next = c[(at + 1) & 3];
+      const Int32 previous = c[before];
+      if (before < at && previous > lo) out[n++] = EdgeUse{previous, i, before};
+      if (next > lo) out[n++] = EdgeUse{next, i, at};
+      if (before > at && previous > lo) out[n++] = EdgeUse{previous, i, before};
+      continue;
+    }
     for (Int32 j = 0; j < 4; ++j) {
-      const Int32 s = Corner(p, j);
-      const Int32 t = Corner(p, (j + 1) & 3);
+      const Int32 s = c[j];
+      const Int32 t = c[(j + 1) & 3];
       if (s == t || std::min(s, t) != lo) continue;
       out[n++] = EdgeUse{std::max(s, t), i, j};
     }
