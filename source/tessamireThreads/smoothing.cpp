@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "host/parallel.h"
+#include "source/tessamireThreads/float_pairs.h"
 #include "source/tessamireThreads/vector_ops.h"
 
 namespace {
@@ -52,9 +53,102 @@ void SmoothPoint(const Vector3* source, Vector3* destination, Int64 i, const Nei
   destination[i] = here;
 }
 
+#if defined(TESSAMIRE_FLOAT_PAIRS)
+namespace {
+
+struct SmoothPassContext {
+  const Vector3* source;
+  Vector3* destination;
+  const NeighbourLists* lists;
+  const BorderFlags* border;
+  const SmoothOptions* settings;
+};
+
+// A length-weighted step that runs the whole formula: not pinned, at least one neighbour.
+inline bool FullLengthStep(const SmoothPassContext& c, Int64 i) {
+  return c.settings->weighting == kWeightingLength &&
+         !(c.settings->pinBorder && c.border->flag[i] == 1) && c.lists->Count(i) > 0;
+}
+
+// The length-weighted steps of points i and i + 1, one per lane, each with exactly the
+// operations of SmoothPoint in its order. Past the end of the shorter list its lane keeps its
+// sums (a blend, not an addition of zero, so even a negative zero stays).
+void LengthStepPair(const SmoothPassContext& c, Int64 i) {
+  using namespace pairs;
+  const Vector3* P = c.source;
+  const Int64 j = i + 1;
+  const Int32 na = c.lists->Count(i);
+  const Int32 nb = c.lists->Count(j);
+  const Int32* la = c.lists->List(i);
+  const Int32* lb = c.lists->List(j);
+  const Vec here = Both(P[i], P[j]);
+  Vec sum{Same(0.0), Same(0.0), Same(0.0)};
+  Pair total = Same(0.0);
+  const Int32 longest = na > nb ? na : nb;
+  for (Int32 k = 0; k < longest; ++k) {
+    const bool inA = k < na;
+    const bool inB = k < nb;
+    const Vec other = Both(inA ? P[la[k]] : P[i], inB ? P[lb[k]] : P[j]);
+    const Vec e{other.x - here.x, other.y - here.y, other.z - here.z};
+    const Pair length = Sqrt(e.x * e.x + e.y * e.y + e.z * e.z);
+    const Vec grown{sum.x + e.x * length, sum.y + e.y * length, sum.z + e.z * length};
+    const Pair totalGrown = total + length;
+    if (inA && inB) {
+      sum = grown;
+      total = totalGrown;
+    } else {
+      const Pair live = Mask(inA, inB);
+      sum = {Blend(live, grown.x, sum.x), Blend(live, grown.y, sum.y), Blend(live, grown.z, sum.z)};
+      total = Blend(live, totalGrown, total);
+    }
+  }
+  Pair q = Both(static_cast<Float>(na), static_cast<Float>(nb)) * total;
+  q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
+  const Pair inverse = Same(1.0) / q;
+  Vec step{sum.x * inverse, sum.y * inverse, sum.z * inverse};
+  if (c.settings->weights != nullptr) {
+    const Pair w = Both(static_cast<Float>(c.settings->weights[i]),
+                        static_cast<Float>(c.settings->weights[j]));
+    step = {step.x * w, step.y * w, step.z * w};
+  }
+  const Pair strength = Same(static_cast<Float>(c.settings->strength));
+  step = {step.x * strength, step.y * strength, step.z * strength};
+  const Vec moved{here.x + step.x, here.y + step.y, here.z + step.z};
+  c.destination[i] = Lane0(moved);
+  c.destination[j] = Lane1(moved);
+}
+
+// One chunk: neighbouring points that both take the full length-weighted step go as a pair (their
+// square roots and division share the latency), every other point alone. Each point's bits are
+// SmoothPoint's, so the pairing and the chunk cuts change nothing.
+void SmoothChunk(void* context, Int64 begin, Int64 end) {
+  const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
+  Int64 i = begin;
+  while (i < end) {
+    if (i + 1 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1)) {
+      LengthStepPair(c, i);
+      i += 2;
+    } else {
+      SmoothPoint(c.source, c.destination, i, *c.lists, *c.border, *c.settings);
+      ++i;
+    }
+  }
+}
+
+}  // namespace
+#endif
+
 void SmoothPass(const Vector3* source, Vector3* destination, Int32 pointCount,
                 const NeighbourLists& lists, const BorderFlags& border,
                 const SmoothOptions& settings) {
+#if defined(TESSAMIRE_FLOAT_PAIRS)
+  if (settings.weighting == kWeightingLength) {
+    if (pointCount <= 0) return;
+    SmoothPassContext context{source, destination, &lists, &border, &settings};
+    Framework().parallelFor(pointCount, kParallelGranularity, &context, SmoothChunk);
+    return;
+  }
+#endif
   ParallelFor(pointCount,
               [&](Int64 i) { SmoothPoint(source, destination, i, lists, border, settings); });
 }
