@@ -55,6 +55,21 @@ TEST(FrameLanes, EachLaneMatchesTheOnePointRuleBitForBit) {
   }
 }
 
+TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
+  const std::vector<FrameInput> cases = Cases();
+  const size_t n = cases.size();
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t step = 1; step < n; ++step) {
+      const FrameInput in[4] = {cases[i], cases[(i + step) % n], cases[(i + 2 * step) % n],
+                                cases[(i + 3 * step) % n]};
+      FrameAxes out[4];
+      FrameAxesOfFour(in, out);
+      for (int k = 0; k < 4; ++k)
+        EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
+    }
+  }
+}
+
 TEST(FrameLanes, OnePointRuleGivesAFrameOrZeroAxes) {
   // A regular point: right-handed unit axes, axis1 across the tangent hint.
   const FrameAxes f = FrameAxesOf(Input({0, 0, 4}, 0.25, {0, 0, 0}, {1, 0, 0}, {-1, 0, 0}, true));

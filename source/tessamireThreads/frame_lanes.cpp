@@ -2,9 +2,7 @@
 
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "source/tessamireThreads/float_pairs.h"
 
 namespace {
 
@@ -43,39 +41,46 @@ inline Float Select(Bool keep, Float value) {
   return keep ? value : 0.0;
 }
 
-// The pair overloads are declared before the formulas below so that their calls find them.
-#if defined(__SSE2__)
-// Two float64 lanes; the same layout as __m128d, without its aliasing attribute, which a template
-// argument cannot carry.
-typedef Float Pair __attribute__((vector_size(16)));
+// The pair and quad overloads are declared before the formulas below so that their calls find
+// them.
+#if defined(TESSAMIRE_FLOAT_PAIRS)
+using pairs::Pair;
 
 inline Pair Sqrt(Pair v) {
-  return _mm_sqrt_pd(v);
+  return pairs::Sqrt(v);
 }
+// 1/L in every lane, then 0 where L is exactly 0 (the division's result there is discarded).
 inline Pair InverseLength(Pair length) {
-  const Pair zero = _mm_setzero_pd();
-  // 1/L in every lane, then 0 where L is exactly 0 (the division's result there is discarded).
-  const Pair inverse = _mm_div_pd(_mm_set1_pd(1.0), length);
-  return _mm_andnot_pd(_mm_cmpeq_pd(length, zero), inverse);
+  return pairs::Blend(pairs::EqualMask(length, pairs::Same(0.0)), pairs::Same(0.0),
+                      pairs::Same(1.0) / length);
 }
 inline Pair Select(Pair keepMask, Pair value) {
-  return _mm_and_pd(keepMask, value);
+  return pairs::Blend(keepMask, value, pairs::Same(0.0));
 }
 
-inline Pair Lanes(Float a, Float b) {
-  return _mm_set_pd(b, a);
+// Four lanes as two independent pairs, every operation issued on both back to back, so that the
+// processor overlaps the two chains of square roots and divisions.
+struct Quad {
+  Pair lo, hi;
+};
+inline Quad operator+(Quad a, Quad b) {
+  return {a.lo + b.lo, a.hi + b.hi};
 }
-inline V3<Pair> Lanes(const Vector3& a, const Vector3& b) {
-  return {Lanes(a.x, b.x), Lanes(a.y, b.y), Lanes(a.z, b.z)};
+inline Quad operator-(Quad a, Quad b) {
+  return {a.lo - b.lo, a.hi - b.hi};
 }
-inline Float Low(Pair v) {
-  return _mm_cvtsd_f64(v);
+inline Quad operator*(Quad a, Quad b) {
+  return {a.lo * b.lo, a.hi * b.hi};
 }
-inline Float High(Pair v) {
-  return _mm_cvtsd_f64(_mm_unpackhi_pd(v, v));
+inline Quad Sqrt(Quad v) {
+  return {Sqrt(v.lo), Sqrt(v.hi)};
 }
-
-// __m128d arithmetic through the compiler's vector operators is lane-wise IEEE +, -, *.
+inline Quad InverseLength(Quad v) {
+  return {InverseLength(v.lo), InverseLength(v.hi)};
+}
+inline Quad Select(Quad keepMask, Quad value) {
+  return {Select(keepMask.lo, value.lo), Select(keepMask.hi, value.hi)};
+}
 #endif
 
 template <typename T>
@@ -115,22 +120,71 @@ FrameAxes FrameAxesOf(const FrameInput& in) {
   return {ToVector(axis1), ToVector(axis2), ToVector(axis3)};
 }
 
+#if defined(TESSAMIRE_FLOAT_PAIRS)
+namespace {
+
+using pairs::Both;
+using pairs::Lane0;
+using pairs::Lane1;
+
+V3<Pair> Both3(const Vector3& a, const Vector3& b) {
+  return {Both(a.x, b.x), Both(a.y, b.y), Both(a.z, b.z)};
+}
+Pair KeepMask(const FrameInput& a, const FrameInput& b) {
+  return pairs::Mask(a.hasPair, b.hasPair);
+}
+void Unpack(const V3<Pair>& axis1, const V3<Pair>& axis2, const V3<Pair>& axis3, FrameAxes& a,
+            FrameAxes& b) {
+  a = {{Lane0(axis1.x), Lane0(axis1.y), Lane0(axis1.z)},
+       {Lane0(axis2.x), Lane0(axis2.y), Lane0(axis2.z)},
+       {Lane0(axis3.x), Lane0(axis3.y), Lane0(axis3.z)}};
+  b = {{Lane1(axis1.x), Lane1(axis1.y), Lane1(axis1.z)},
+       {Lane1(axis2.x), Lane1(axis2.y), Lane1(axis2.z)},
+       {Lane1(axis3.x), Lane1(axis3.y), Lane1(axis3.z)}};
+}
+
+V3<Quad> Join(const V3<Pair>& lo, const V3<Pair>& hi) {
+  return {{lo.x, hi.x}, {lo.y, hi.y}, {lo.z, hi.z}};
+}
+V3<Pair> Low(const V3<Quad>& v) {
+  return {v.x.lo, v.y.lo, v.z.lo};
+}
+V3<Pair> High(const V3<Quad>& v) {
+  return {v.x.hi, v.y.hi, v.z.hi};
+}
+
+}  // namespace
+#endif
+
 void FrameAxesOfPair(const FrameInput& a, const FrameInput& b, FrameAxes& outA, FrameAxes& outB) {
-#if defined(__SSE2__)
-  const Pair keep = _mm_castsi128_pd(
-      _mm_set_epi64x(b.hasPair ? -1 : 0, a.hasPair ? -1 : 0));  // high lane b, low lane a
+#if defined(TESSAMIRE_FLOAT_PAIRS)
   V3<Pair> axis1, axis2, axis3;
-  Axes<Pair, Pair>(Lanes(a.normalSum, b.normalSum), Lanes(a.inverseCount, b.inverseCount),
-                   Lanes(a.here, b.here), Lanes(a.first, b.first), Lanes(a.second, b.second), keep,
-                   axis1, axis2, axis3);
-  outA = {{Low(axis1.x), Low(axis1.y), Low(axis1.z)},
-          {Low(axis2.x), Low(axis2.y), Low(axis2.z)},
-          {Low(axis3.x), Low(axis3.y), Low(axis3.z)}};
-  outB = {{High(axis1.x), High(axis1.y), High(axis1.z)},
-          {High(axis2.x), High(axis2.y), High(axis2.z)},
-          {High(axis3.x), High(axis3.y), High(axis3.z)}};
+  Axes<Pair, Pair>(Both3(a.normalSum, b.normalSum), Both(a.inverseCount, b.inverseCount),
+                   Both3(a.here, b.here), Both3(a.first, b.first), Both3(a.second, b.second),
+                   KeepMask(a, b), axis1, axis2, axis3);
+  Unpack(axis1, axis2, axis3, outA, outB);
 #else
   outA = FrameAxesOf(a);
   outB = FrameAxesOf(b);
+#endif
+}
+
+void FrameAxesOfFour(const FrameInput in[4], FrameAxes out[4]) {
+#if defined(TESSAMIRE_FLOAT_PAIRS)
+  const FrameInput& a = in[0];
+  const FrameInput& b = in[1];
+  const FrameInput& c = in[2];
+  const FrameInput& d = in[3];
+  V3<Quad> axis1, axis2, axis3;
+  Axes<Quad, Quad>(Join(Both3(a.normalSum, b.normalSum), Both3(c.normalSum, d.normalSum)),
+                   Quad{Both(a.inverseCount, b.inverseCount), Both(c.inverseCount, d.inverseCount)},
+                   Join(Both3(a.here, b.here), Both3(c.here, d.here)),
+                   Join(Both3(a.first, b.first), Both3(c.first, d.first)),
+                   Join(Both3(a.second, b.second), Both3(c.second, d.second)),
+                   Quad{KeepMask(a, b), KeepMask(c, d)}, axis1, axis2, axis3);
+  Unpack(Low(axis1), Low(axis2), Low(axis3), out[0], out[1]);
+  Unpack(High(axis1), High(axis2), High(axis3), out[2], out[3]);
+#else
+  for (int k = 0; k < 4; ++k) out[k] = FrameAxesOf(in[k]);
 #endif
 }

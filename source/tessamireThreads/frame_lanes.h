@@ -28,3 +28,7 @@ FrameAxes FrameAxesOf(const FrameInput& in);
 // The same for two points, lane by lane; bit for bit the results of FrameAxesOf on each. Uses
 // paired float64 operations where the processor has them, else FrameAxesOf twice.
 void FrameAxesOfPair(const FrameInput& a, const FrameInput& b, FrameAxes& outA, FrameAxes& outB);
+
+// The same for four points, as two pairs whose operations are interleaved; bit for bit the results
+// of FrameAxesOf on each.
+void FrameAxesOfFour(const FrameInput in[4], FrameAxes out[4]);
