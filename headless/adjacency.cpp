@@ -37,6 +37,10 @@ class Block {
   }
   T* get() const { return data_; }
   T* release() { return std::exchange(data_, nullptr); }
+  void Reset() {
+    Free(data_);
+    data_ = nullptr;
+  }
 
  private:
   T* data_ = nullptr;
@@ -176,6 +180,41 @@ void AnswerPoint(const GroupContext& ctx, Int64 lo) {
   AnswerUses(local, local + n, ctx.info);
 }
 
+// Polygons per block below which the point lists are built in one block.
+constexpr Int32 kPolygonsPerBlock = 16384;
+
+struct FillContext {
+  const CPolygon* polys;
+  Int32 polyCount;
+  Int32 pointCount;
+  Int32 blocks;
+  Int32* blockCounts;  // blocks * pointCount
+  const Int64* start;  // pointCount + 1 offsets
+  Int32* pointPolys;
+};
+
+Int32 BlockBegin(const FillContext& f, Int32 b) {
+  return static_cast<Int32>(Int64{f.polyCount} * b / f.blocks);
+}
+
+void CountBlock(const FillContext& f, Int32 b) {
+  Int32* counts = f.blockCounts + Int64{b} * f.pointCount;
+  for (Int32 i = BlockBegin(f, b); i < BlockBegin(f, b + 1); ++i) {
+    Int32 corners[4];
+    const Int32 n = DistinctCorners(f.polys[i], corners);
+    for (Int32 k = 0; k < n; ++k) ++counts[corners[k]];
+  }
+}
+
+void FillBlock(const FillContext& f, Int32 b) {
+  Int32* cursor = f.blockCounts + Int64{b} * f.pointCount;
+  for (Int32 i = BlockBegin(f, b); i < BlockBegin(f, b + 1); ++i) {
+    Int32 corners[4];
+    const Int32 n = DistinctCorners(f.polys[i], corners);
+    for (Int32 k = 0; k < n; ++k) f.pointPolys[f.start[corners[k]] + cursor[corners[k]]++] = i;
+  }
+}
+
 }  // namespace
 
 Neighbor* AdjacencyAlloc() {
@@ -213,39 +252,53 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
   }
   const char* outOfMemory = "AdjacencyInit: out of memory";
 
-  // Polygons around each point: count, prefix offsets, fill in polygon order (ascending).
+  // Polygons around each point, ascending: the polygons are cut into a few consecutive blocks;
+  // each block counts its own uses of every point and later fills them from its own cursor, which
+  // starts after the uses of the earlier blocks, so the lists come out in polygon order whatever
+  // the number of blocks. The blocks run in parallel.
   Block<Int64> pointStart;
-  if (!pointStart.Allocate(Int64{pointCount} + 1, true)) {
+  if (!pointStart.Allocate(Int64{pointCount} + 1, false)) {
     adj.error = outOfMemory;
     return false;
   }
   Int64* start = pointStart.get();
-  for (Int32 i = 0; i < polyCount; ++i) {
-    Int32 corners[4];
-    const Int32 n = DistinctCorners(polys[i], corners);
-    for (Int32 k = 0; k < n; ++k) ++start[corners[k] + 1];
-  }
-  Int64 largest = 0;  // polygons around the busiest point whose edge uses do not fit on the stack
-  for (Int64 p = 0; p < pointCount; ++p) {
-    const Int64 count = start[p + 1];
-    if (4 * count > kLocalUses) largest = std::max(largest, count);
-    start[p + 1] += start[p];
-  }
-  Block<Int32> pointPolys;
-  if (!pointPolys.Allocate(start[pointCount], false)) {
+  const Int32 blocks = polyCount >= kPolygonsPerBlock ? std::clamp(WorkerCount(), 1, 8) : 1;
+  Block<Int32> blockCounts;  // per block, per point: its uses, then its cursor within the point
+  if (!blockCounts.Allocate(Int64{blocks} * pointCount, true)) {
     adj.error = outOfMemory;
     return false;
   }
-  // start[p] serves as p's fill cursor and ends at p's end, the next point's beginning; one
-  // shift then restores the beginnings.
-  for (Int32 i = 0; i < polyCount; ++i) {
-    Int32 corners[4];
-    const Int32 n = DistinctCorners(polys[i], corners);
-    for (Int32 k = 0; k < n; ++k) pointPolys.get()[start[corners[k]]++] = i;
+  FillContext fill{polys, polyCount, pointCount, blocks, blockCounts.get(), start, nullptr};
+  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
+    const FillContext& f = *static_cast<const FillContext*>(context);
+    for (Int64 b = begin; b < end; ++b) CountBlock(f, static_cast<Int32>(b));
+  });
+  Int64 largest = 0;  // polygons around the busiest point whose edge uses do not fit on the stack
+  Int64 running = 0;
+  for (Int64 p = 0; p < pointCount; ++p) {
+    start[p] = running;
+    Int32 within = 0;
+    for (Int32 b = 0; b < blocks; ++b) {
+      Int32& count = blockCounts.get()[Int64{b} * pointCount + p];
+      const Int32 uses = count;
+      count = within;
+      within += uses;
+    }
+    if (4 * Int64{within} > kLocalUses) largest = std::max<Int64>(largest, within);
+    running += within;
   }
-  if (pointCount > 0)
-    std::memmove(start + 1, start, static_cast<size_t>(pointCount) * sizeof(Int64));
-  start[0] = 0;
+  start[pointCount] = running;
+  Block<Int32> pointPolys;
+  if (!pointPolys.Allocate(running, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  fill.pointPolys = pointPolys.get();
+  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
+    const FillContext& f = *static_cast<const FillContext*>(context);
+    for (Int64 b = begin; b < end; ++b) FillBlock(f, static_cast<Int32>(b));
+  });
+  blockCounts.Reset();
 
   // Sides start out as no edge (flagged, nothing across); every real edge is then answered from
   // the polygons around its smaller end, those points in parallel.

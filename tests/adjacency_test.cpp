@@ -188,6 +188,40 @@ TEST(Adjacency, BusyPointsAgreeWithSlowReference) {
   ExpectMatchesReference(42, fins);
 }
 
+// Meshes of many polygons build their point lists in several blocks, as many as the workers:
+// the answers do not depend on that number and the lists hold each polygon once, ascending.
+TEST(Adjacency, LargeMeshesGiveTheSameAnswersOnAnyNumberOfWorkers) {
+  core_meshes::Mesh mesh = core_meshes::Torus(160, 128);
+  for (size_t i = 0; i < mesh.polygons.size(); i += 5) mesh.polygons[i].d = mesh.polygons[i].c;
+  for (size_t i = 2; i < mesh.polygons.size(); i += 97) mesh.polygons[i].c = mesh.polygons[i].a;
+  const Int32 pointCount = static_cast<Int32>(mesh.points.size());
+  const Int32 polyCount = static_cast<Int32>(mesh.polygons.size());
+  std::vector<std::vector<Int32>> expected(mesh.points.size());
+  for (Int32 i = 0; i < polyCount; ++i)
+    for (Int32 k = 0; k < 4; ++k) {
+      std::vector<Int32>& list = expected[Corner(mesh.polygons[i], k)];
+      if (list.empty() || list.back() != i) list.push_back(i);
+    }
+
+  headless::SetWorkerCount(1);
+  AdjacencyPtr one = Build(pointCount, mesh.polygons);
+  headless::SetWorkerCount(3);
+  AdjacencyPtr three = Build(pointCount, mesh.polygons);
+  headless::SetWorkerCount(0);
+  for (Int32 p = 0; p < pointCount; ++p) {
+    ASSERT_EQ(Around(one.get(), p), expected[p]) << p;
+    ASSERT_EQ(Around(three.get(), p), expected[p]) << p;
+  }
+  for (Int32 i = 0; i < polyCount; ++i) {
+    const PolyInfo a = Info(one.get(), i);
+    const PolyInfo b = Info(three.get(), i);
+    for (Int32 j = 0; j < 4; ++j) {
+      ASSERT_EQ(a.face[j], b.face[j]) << i << "/" << j;
+      ASSERT_EQ(a.edgeReported[j], b.edgeReported[j]) << i << "/" << j;
+    }
+  }
+}
+
 TEST(Adjacency, UnusedAndOutOfRangeQueries) {
   AdjacencyPtr nb = Build(5, {{0, 1, 2, 2}});
   EXPECT_TRUE(Around(nb.get(), 4).empty());
