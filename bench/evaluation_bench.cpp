@@ -184,6 +184,53 @@ void Baseline(benchmark::State& state, const std::string& mesh) {
   state.counters["max_diff"] = worst;
 }
 
+// The figures of the closing ratios, taken side by side in every iteration (all workers, one
+// worker, the streaming floor, 4M points, the baseline), so that a change of load on a shared
+// machine touches all of them alike rather than one benchmark more than another.
+void SideBySide(benchmark::State& state) {
+  BoundScene& m1 = Bound("torus1M");
+  BoundScene& m4 = Bound("torus4M");
+  const double bytes = Median("workingset:torus1M");
+  const Int64 n = std::max<Int64>(1, static_cast<Int64>(bytes / (3.0 * sizeof(double))));
+  std::vector<double> a(static_cast<size_t>(n), 0.0), b(static_cast<size_t>(n), 1.0),
+      c(static_cast<size_t>(n), 2.0);
+  struct Arrays {
+    double* a;
+    const double* b;
+    const double* c;
+  } arrays{a.data(), b.data(), c.data()};
+  auto triad = [](void* context, Int64 begin, Int64 end) {
+    const Arrays& x = *static_cast<const Arrays*>(context);
+    for (Int64 i = begin; i < end; ++i) x.a[i] = x.b[i] + 3.0 * x.c[i];
+  };
+  const Mesh& rest = RestMesh("torus1M");
+  const std::vector<baseline::Quad> faces = baseline::ToQuads(rest.polygons);
+  const std::vector<baseline::Vec> posed = baseline::ToVecs(PosedPoints("torus1M"));
+  const baseline::Settings settings;
+  const std::vector<baseline::Vec> differences =
+      baseline::Encode(baseline::ToVecs(rest.points), faces, settings);
+  auto time = [](const char* figure, auto&& body) {
+    const Clock::time_point t = Clock::now();
+    body();
+    Record(figure, Seconds(t));
+  };
+  for (auto _ : state) {
+    const Clock::time_point total = Clock::now();
+    headless::SetWorkerCount(0);
+    time("side:eval1M", [&] { EvaluateOnce(state, m1); });
+    time("side:floor1M", [&] { headless::ParallelFor(n, 4096, &arrays, triad); });
+    time("side:eval4M", [&] { EvaluateOnce(state, m4); });
+    headless::SetWorkerCount(1);
+    time("side:eval1M1worker", [&] { EvaluateOnce(state, m1); });
+    headless::SetWorkerCount(0);
+    time("side:baseline1M", [&] {
+      benchmark::DoNotOptimize(baseline::Evaluate(posed, faces, differences, settings));
+    });
+    state.SetIterationTime(Seconds(total));
+  }
+  benchmark::DoNotOptimize(a.data());
+}
+
 void Register(const std::string& name, std::function<void(benchmark::State&)> body,
               int iterations) {
   benchmark::RegisterBenchmark(name.c_str(), std::move(body))
@@ -215,6 +262,7 @@ void RegisterEvaluationBenchmarks() {
           "Straightforward/" + m, [m](benchmark::State& s) { Baseline(s, m); },
           m == "torus1M" ? 3 : 5);
   }
+  Register("SideBySide/torus1M+torus4M", SideBySide, 7);
 }
 
 }  // namespace bench
