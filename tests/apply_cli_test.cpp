@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "headless/obj.h"
+#include "tests/cli_runner.h"
 #include "tests/deform_scene.h"
 
 namespace {
@@ -22,22 +23,8 @@ using deform_scene::ToRef;
 // The program prints %.17g, so the only differences from the reference are its own roundings.
 constexpr Float kTolerance = 1e-9;
 
-struct CliRun {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
-
 CliRun RunApply(const std::string& arguments) {
-  CliRun result;
-  const std::string line = std::string("'") + TESSAMIRE_CLI + "' apply " + arguments + " 2>&1";
-  FILE* pipe = popen(line.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return RunCli("apply " + arguments);
 }
 
 std::string Quoted(const fs::path& path) {

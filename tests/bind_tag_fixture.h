@@ -16,26 +16,11 @@
 #include "headless/resources.h"
 #include "headless/scene.h"
 #include "source/TTessamire/ttessamire.h"
+#include "tests/plugin_ids.h"
 
 namespace bind_tag {
 
-inline constexpr Int32 kTagId = 1035496;
-inline constexpr Int32 kBindButton = 1000;
-inline constexpr Int32 kUnbindButton = 1001;
-inline constexpr Int32 kStatus = 1002;
-inline constexpr Int32 kWeighting = 1003;
-inline constexpr Int32 kIterations = 1004;
-inline constexpr Int32 kPinBorder = 1005;
-inline constexpr Int32 kShowSmooth = 1006;
-inline constexpr Int32 kVertexMapLink = 1007;
-inline constexpr Int32 kStrength = 1008;
-inline constexpr Int32 kUseVertexMap = 1009;
-inline constexpr Int32 kEnabled = 1000999;
-
-struct Mesh {
-  std::vector<Vector3> points;
-  std::vector<CPolygon> polygons;
-};
+using namespace plugin_ids;
 
 // A columns x rows grid of points in the xy plane, quads between them, with a deterministic bump
 // in z so that smoothing moves every point.

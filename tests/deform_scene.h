@@ -20,29 +20,12 @@
 #include "headless/plugin_host.h"
 #include "headless/registry.h"
 #include "headless/scene.h"
+#include "tests/plugin_ids.h"
 #include "tests/reference_deformer.h"
 
 namespace deform_scene {
 
-inline constexpr Int32 kDeformerId = 1035447;
-inline constexpr Int32 kTagId = 1035496;
-inline constexpr Int32 kBindButton = 1000;
-inline constexpr Int32 kUnbindButton = 1001;
-inline constexpr Int32 kWeighting = 1003;
-inline constexpr Int32 kIterations = 1004;
-inline constexpr Int32 kPinBorder = 1005;
-inline constexpr Int32 kShowSmooth = 1006;
-inline constexpr Int32 kVertexMapLink = 1007;
-inline constexpr Int32 kStrength = 1008;
-inline constexpr Int32 kUseVertexMap = 1009;
-inline constexpr Int32 kEnabled = 1000999;
-inline constexpr Int32 kFilterMode = 1000;
-inline constexpr Int32 kObjectList = 1001;
-
-struct Mesh {
-  std::vector<Vector3> points;
-  std::vector<CPolygon> polygons;
-};
+using namespace plugin_ids;
 
 enum class Faces { kQuads, kTriangles, kMixed };
 

@@ -10,28 +10,11 @@
 #include <sstream>
 
 #include "headless/obj.h"
+#include "tests/cli_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
-
-CliRun RunCli(const std::string& arguments) {
-  CliRun result;
-  const std::string line = std::string("'") + TESSAMIRE_CLI + "' " + arguments + " 2>&1";
-  FILE* pipe = popen(line.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
 
 std::string Quoted(const fs::path& path) {
   return "'" + path.string() + "'";

@@ -10,32 +10,11 @@
 #include <string>
 
 #include "headless/resources.h"
+#include "tests/cli_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-Outcome RunCli(const std::string& arguments) {
-  const fs::path base =
-      fs::temp_directory_path() / ("tessamire_cli_" + std::to_string(std::random_device{}()));
-  const std::string outPath = base.string() + ".out", errPath = base.string() + ".err";
-  const std::string command = std::string("'") + TESSAMIRE_CLI + "' " + arguments + " >'" +
-                              outPath + "' 2>'" + errPath + "'";
-  const int status = std::system(command.c_str());
-  Outcome outcome;
-  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  headless::ReadFile(outPath, outcome.out);
-  headless::ReadFile(errPath, outcome.err);
-  fs::remove(outPath);
-  fs::remove(errPath);
-  return outcome;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -45,8 +24,8 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TEST(CliInfo, PrintsTheBannerAndOneLinePerRegistration) {
-  const Outcome o = RunCli("info");
-  ASSERT_EQ(o.exitCode, 0) << o.err;
+  const CliRun o = RunCli("info");
+  ASSERT_EQ(o.status, 0) << o.err;
   const auto lines = Lines(o.out);
   ASSERT_EQ(lines.size(), 6u) << o.out;
   EXPECT_EQ(lines[0], "---------------");
@@ -67,9 +46,9 @@ TEST(CliInfo, PluginsOptionTakesAnotherFolder) {
   fs::create_directories(folder / "sub");
   fs::copy_file(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64",
                 folder / "sub" / "tessamire.xdl64");
-  const Outcome o = RunCli("info --plugins '" + folder.string() + "'");
+  const CliRun o = RunCli("info --plugins '" + folder.string() + "'");
   fs::remove_all(folder);
-  EXPECT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(Lines(o.out).size(), 6u) << o.out;
   EXPECT_NE(o.err.find("resources could not be loaded"), std::string::npos)
       << "a folder without res is reported: " << o.err;
@@ -77,17 +56,17 @@ TEST(CliInfo, PluginsOptionTakesAnotherFolder) {
 
 TEST(CliUsage, BadCommandsAndArgumentsExitWithTwoAndUsage) {
   for (const char* arguments : {"", "frobnicate", "info --bogus", "info extra", "info --plugins"}) {
-    const Outcome o = RunCli(arguments);
-    EXPECT_EQ(o.exitCode, 2) << arguments;
+    const CliRun o = RunCli(arguments);
+    EXPECT_EQ(o.status, 2) << arguments;
     EXPECT_NE(o.err.find("usage: tessamire"), std::string::npos) << arguments << ": " << o.err;
     EXPECT_EQ(o.out, "") << arguments;
   }
-  const Outcome missing = RunCli("info --plugins /nonexistent/folder");
-  EXPECT_EQ(missing.exitCode, 1);
+  const CliRun missing = RunCli("info --plugins /nonexistent/folder");
+  EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("/nonexistent/folder"), std::string::npos) << missing.err;
 
-  const Outcome help = RunCli("--help");
-  EXPECT_EQ(help.exitCode, 0);
+  const CliRun help = RunCli("--help");
+  EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("info [--plugins DIR]"), std::string::npos) << help.out;
 }
 

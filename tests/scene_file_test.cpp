@@ -17,6 +17,7 @@
 #include "headless/scene_file.h"
 #include "headless/stream.h"
 #include "tests/bind_tag_fixture.h"
+#include "tests/cli_runner.h"
 
 namespace {
 
@@ -351,24 +352,6 @@ TEST_F(SceneFiles, ASceneWhosePlugInIsNotRegisteredIsRefusedByName) {
 // ---------------------------------------------------------------------------------------------
 // `tessamire scene import` and `tessamire scene info`
 
-struct Outcome {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-Outcome RunCli(const std::string& arguments, const fs::path& dir) {
-  const std::string outPath = (dir / "cli.out").string(), errPath = (dir / "cli.err").string();
-  const std::string command = std::string("'") + TESSAMIRE_CLI + "' " + arguments + " >'" +
-                              outPath + "' 2>'" + errPath + "'";
-  const int status = std::system(command.c_str());
-  Outcome outcome;
-  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  headless::ReadFile(outPath, outcome.out);
-  headless::ReadFile(errPath, outcome.err);
-  return outcome;
-}
-
 std::string Checksum(const std::vector<Vector3>& differences) {
   // Three little-endian float64 per difference; this machine stores them so.
   const std::uint64_t hash = headless::Fnv1a64(differences.data(), differences.size() * 24);
@@ -384,9 +367,8 @@ TEST_F(SceneCommands, ImportWithABoundTagShowsTheSameChecksumAfterReload) {
   const std::string obj = Path("plate.obj");
   headless::WriteObj(obj, mesh.points, mesh.polygons);
   const std::string scene = Path("plate.scene");
-  const Outcome imported =
-      RunCli("scene import '" + obj + "' --out '" + scene + "' --tag --bind", dir);
-  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  const CliRun imported = RunCli("scene import '" + obj + "' --out '" + scene + "' --tag --bind");
+  ASSERT_EQ(imported.status, 0) << imported.err;
 
   // The same bind in this process: the differences are deterministic.
   Node* object = doc->AddPolygonObject("plate", mesh.points, mesh.polygons);
@@ -394,8 +376,8 @@ TEST_F(SceneCommands, ImportWithABoundTagShowsTheSameChecksumAfterReload) {
   ASSERT_TRUE(headless::PressButton(tag, kBindButton));
   const std::string expected = Checksum(Differences(tag));
 
-  const Outcome info = RunCli("scene info '" + scene + "'", dir);
-  ASSERT_EQ(info.exitCode, 0) << info.err;
+  const CliRun info = RunCli("scene info '" + scene + "'");
+  ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("object polygon \"plate\" points=187 polygons=160"), std::string::npos)
       << info.out;
   EXPECT_NE(info.out.find("bind: bound=yes differences=187 checksum=" + expected),
@@ -419,9 +401,9 @@ TEST_F(SceneCommands, ImportWithATagOnlyStoresItUnbound) {
   const std::string obj = Path("small.obj");
   headless::WriteObj(obj, mesh.points, mesh.polygons);
   const std::string scene = Path("small.scene");
-  ASSERT_EQ(RunCli("scene import '" + obj + "' --out '" + scene + "' --tag", dir).exitCode, 0);
-  const Outcome info = RunCli("scene info '" + scene + "'", dir);
-  ASSERT_EQ(info.exitCode, 0) << info.err;
+  ASSERT_EQ(RunCli("scene import '" + obj + "' --out '" + scene + "' --tag").status, 0);
+  const CliRun info = RunCli("scene info '" + scene + "'");
+  ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("bind: bound=no differences=0"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("1004 TTESSAMIRE_ITERATIONS \"Iterations\" = 2 (enabled)"),
             std::string::npos)
@@ -430,27 +412,27 @@ TEST_F(SceneCommands, ImportWithATagOnlyStoresItUnbound) {
 
 TEST_F(SceneCommands, ErrorsNameTheFileExitWithOneAndWriteNothing) {
   const std::string scene = Path("out.scene");
-  const Outcome missing =
-      RunCli("scene import '" + Path("missing.obj") + "' --out '" + scene + "' --bind", dir);
-  EXPECT_EQ(missing.exitCode, 1);
+  const CliRun missing =
+      RunCli("scene import '" + Path("missing.obj") + "' --out '" + scene + "' --bind");
+  EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find(Path("missing.obj")), std::string::npos) << missing.err;
   EXPECT_FALSE(fs::exists(scene));
 
   const std::string bad = Path("bad.obj");
   std::ofstream(bad) << "v 0 0 0\nv 1 0 0\nf 1 2 3\n";
-  const Outcome broken = RunCli("scene import '" + bad + "' --out '" + scene + "'", dir);
-  EXPECT_EQ(broken.exitCode, 1);
+  const CliRun broken = RunCli("scene import '" + bad + "' --out '" + scene + "'");
+  EXPECT_EQ(broken.status, 1);
   EXPECT_NE(broken.err.find(bad + ":3:"), std::string::npos) << broken.err;
   EXPECT_FALSE(fs::exists(scene));
 
   std::ofstream(scene) << "not a scene";
-  const Outcome corrupt = RunCli("scene info '" + scene + "'", dir);
-  EXPECT_EQ(corrupt.exitCode, 1);
+  const CliRun corrupt = RunCli("scene info '" + scene + "'");
+  EXPECT_EQ(corrupt.status, 1);
   EXPECT_NE(corrupt.err.find(scene + ": not a scene file"), std::string::npos) << corrupt.err;
   EXPECT_TRUE(corrupt.out.empty());
 
-  EXPECT_EQ(RunCli("scene frobnicate", dir).exitCode, 2);
-  EXPECT_EQ(RunCli("scene import '" + bad + "'", dir).exitCode, 2);
+  EXPECT_EQ(RunCli("scene frobnicate").status, 2);
+  EXPECT_EQ(RunCli("scene import '" + bad + "'").status, 2);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "command_fixture.h"
 #include "headless/scene_file.h"
+#include "tests/cli_runner.h"
 
 namespace {
 
@@ -303,22 +304,10 @@ TEST_F(SetupCommandTest, AllocationFailureKeepsEarlierInsertionsWithTheirUndoSte
 
 namespace cli_run {
 
-struct Result {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
+using Result = CliRun;
 
 Result Run(const std::string& arguments) {
-  Result result;
-  const std::string line = std::string("'") + TESSAMIRE_CLI + "' " + arguments + " 2>&1";
-  FILE* pipe = popen(line.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return RunCli(arguments);
 }
 
 size_t Occurrences(const std::string& text, const std::string& word) {
