@@ -16,9 +16,9 @@ namespace {
 core_meshes::Mesh MixedMesh() {
   core_meshes::Mesh mesh = core_meshes::Torus(8, 6);
   for (size_t i = 0; i < mesh.polygons.size(); i += 3) {
-    CPolygon& p = mesh.polygons[i];
+    const CPolygon p = mesh.polygons[i];  // push_back may move the array
     mesh.polygons.push_back({p.a, p.c, p.d, p.d});
-    p.d = p.c;
+    mesh.polygons[i].d = p.c;
   }
   const Int32 centre = static_cast<Int32>(mesh.points.size());
   mesh.points.push_back({0.0, 0.0, 5.0});
