@@ -87,6 +87,9 @@ void CheckOptions(const RenderOptions& o) {
     throw std::invalid_argument("RenderMesh: supersample must be 1 .. 4, got " +
                                 std::to_string(o.supersample));
   if (o.captionScale < 1) throw std::invalid_argument("RenderMesh: caption scale must be >= 1");
+  for (const Vector3* d : {&o.keyDirection, &o.fillDirection})
+    if (!(Length(*d) > 0.0) || !std::isfinite(Length(*d)))
+      throw std::invalid_argument("RenderMesh: a light direction is zero or not finite");
 }
 
 struct ColorF {
@@ -255,13 +258,14 @@ void RenderMesh(Image& image, Int32 x, Int32 y, Int32 w, Int32 h, const MeshView
     p.sy = halfH - Dot(d, basis.up) * p.invZ * pixelsPerUnit;
   }
 
-  // Lights fixed to the camera: key from the upper left and in front, fill from the right.
+  // Lights fixed to the camera.
   const Vector3 back = Scale(basis.forward, -1.0);
+  auto fromCamera = [&](const Vector3& d) {
+    return Normalized(Add(Add(Scale(basis.right, d.x), Scale(basis.up, d.y)), Scale(back, d.z)));
+  };
   Shading shading{&mesh, &normals, &basis, &options, {}, {}};
-  shading.keyLight =
-      Normalized(Add(Add(Scale(basis.right, -0.45), Scale(basis.up, 0.55)), Scale(back, 0.70)));
-  shading.fillLight =
-      Normalized(Add(Add(Scale(basis.right, 0.75), Scale(basis.up, -0.15)), Scale(back, 0.55)));
+  shading.keyLight = fromCamera(options.keyDirection);
+  shading.fillLight = fromCamera(options.fillDirection);
 
   for (Int64 i = 0; i < mesh.polygonCount; ++i) {
     const CPolygon& p = mesh.polygons[i];

@@ -3,9 +3,9 @@
 // specular), so that fine surface detail reads clearly; several meshes as panels side by side.
 //
 // Conventions: the camera looks from `eye` at `target` with `up` pointing up on screen and a
-// vertical field of view in degrees; lights are fixed relative to the camera (key from the upper
-// left, fill from the right). Quads are split into the triangles (a, b, c) and (a, c, d); a
-// triangle (c == d) is drawn once. Both sides of a polygon are lit (the normal is turned towards
+// vertical field of view in degrees; lights are fixed relative to the camera (by default key from
+// the upper left, fill from the right). Quads are split into the triangles (a, b, c) and (a, c, d);
+// a triangle (c == d) is drawn once. Both sides of a polygon are lit (the normal is turned towards
 // the viewer). Triangles with a corner at or behind the camera's near distance are not drawn.
 // Point normals are the sums of the adjacent polygons' diagonal cross products (area weighted).
 // Drawing is a plain loop in polygon order with a strict nearer-wins depth test, so the picture
@@ -49,6 +49,10 @@ struct RenderOptions {
   Float fill = 0.28;
   Float specular = 0.22;
   Float shininess = 48.0;
+  // Directions towards the lights in the camera's frame (right, up, back towards the viewer);
+  // need not be unit length. A key nearly in the image plane grazes the surface, so relief shows.
+  Vector3 keyDirection{-0.45, 0.55, 0.70};
+  Vector3 fillDirection{0.75, -0.15, 0.55};
 };
 
 // Draws `mesh` into the w x h viewport of `image` whose top-left pixel is (x, y), over the

@@ -196,6 +196,12 @@ TEST(Render, BadInputIsRefusedAndTheImageKept) {
               headless::RenderMesh(image, 0, 0, 8, 8, {}, FrontCamera(), o);
             }).find("supersample"),
             std::string::npos);
+  o = {};
+  o.keyDirection = {0.0, 0.0, 0.0};
+  EXPECT_NE(message([&] {
+              headless::RenderMesh(image, 0, 0, 8, 8, {}, FrontCamera(), o);
+            }).find("light direction"),
+            std::string::npos);
   EXPECT_TRUE(image.rgb == before.rgb);
 }
 
