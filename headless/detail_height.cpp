@@ -4,6 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace headless {
 
@@ -112,6 +113,55 @@ Float DetailHeightError(const std::vector<Float>& heights, const std::vector<Flo
     detail += std::fabs(h0);
   }
   return detail > 0.0 ? error / detail : 0.0;
+}
+
+namespace {
+
+// Each point's value replaced by the mean over itself and its edge neighbours, `rounds` times.
+std::vector<Float> Spread(std::vector<Float> values,
+                          const std::vector<std::vector<Int32>>& neighbours, Int32 rounds) {
+  std::vector<Float> next(values.size());
+  for (Int32 r = 0; r < rounds; ++r) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      Float sum = values[i];
+      for (Int32 j : neighbours[i]) sum += values[static_cast<size_t>(j)];
+      next[i] = sum / static_cast<Float>(neighbours[i].size() + 1);
+    }
+    values.swap(next);
+  }
+  return values;
+}
+
+}  // namespace
+
+std::vector<Float> LocalDetailKept(const std::vector<Float>& heights,
+                                   const std::vector<Float>& restHeights,
+                                   const std::vector<Float>& base,
+                                   const std::vector<Float>& restBase,
+                                   const std::vector<std::vector<Int32>>& neighbours,
+                                   Int32 rounds) {
+  const size_t count = heights.size();
+  const bool withBase = !base.empty() || !restBase.empty();
+  if (restHeights.size() != count || neighbours.size() != count ||
+      (withBase && (base.size() != count || restBase.size() != count)))
+    throw std::invalid_argument("LocalDetailKept: arrays of different sizes");
+  for (const std::vector<Int32>& n : neighbours)
+    for (Int32 j : n)
+      if (j < 0 || static_cast<size_t>(j) >= count)
+        throw std::invalid_argument("LocalDetailKept: a neighbour index is out of range");
+  std::vector<Float> now(count), rest(count);
+  for (size_t i = 0; i < count; ++i) {
+    const Float h = heights[i] - (withBase ? base[i] : 0.0);
+    const Float h0 = restHeights[i] - (withBase ? restBase[i] : 0.0);
+    now[i] = h * h;
+    rest[i] = h0 * h0;
+  }
+  now = Spread(std::move(now), neighbours, rounds);
+  rest = Spread(std::move(rest), neighbours, rounds);
+  std::vector<Float> kept(count, 1.0);
+  for (size_t i = 0; i < count; ++i)
+    if (rest[i] > 0.0) kept[i] = std::sqrt(now[i] / rest[i]);
+  return kept;
 }
 
 }  // namespace headless

@@ -39,4 +39,17 @@ Float DetailHeightError(const std::vector<Float>& heights, const std::vector<Flo
                         const std::vector<Float>& base, const std::vector<Float>& restBase,
                         const std::vector<Int32>& region);
 
+// How much of the rest's detail each point keeps locally, for pictures: the root mean square of
+// (h - base) over the point's neighbourhood divided by that of (h_rest - restBase), where the
+// mean spreads over `rounds` rounds of averaging each point with its edge neighbours (so a point
+// between two ridges still reads its ridges' height). 1 = as at rest, 0 = flattened, above 1 =
+// exaggerated; 1 where the rest has no detail nearby. `base` and `restBase` as for
+// DetailHeightError. Throws std::invalid_argument for arrays or neighbour lists of different
+// sizes.
+std::vector<Float> LocalDetailKept(const std::vector<Float>& heights,
+                                   const std::vector<Float>& restHeights,
+                                   const std::vector<Float>& base,
+                                   const std::vector<Float>& restBase,
+                                   const std::vector<std::vector<Int32>>& neighbours, Int32 rounds);
+
 }  // namespace headless

@@ -65,6 +65,39 @@ TEST(DetailHeightTest, RigidMotionKeepsEveryHeightAndLosingTheDetailScoresOne) {
   EXPECT_LT(headless::DetailHeightError(movedBaseHeights, rest, {}, {}, l.region), 1.0);
 }
 
+// The per-point reading behind the coloured picture: 1 where the detail is as at rest, 0 where it
+// is gone, in between for a part of it, whatever rigid motion moved the mesh.
+TEST(DetailHeightTest, LocalDetailKeptReadsOneForRestZeroForLostAndHalfForHalf) {
+  const Limbs l = MakeLimbs();
+  const std::vector<Float> rest = Heights(l, l.detailed.points);
+  const std::vector<Float> restBase = Heights(l, l.base.points);
+  const Matrix motion = headless::RotationAbout({0.5, 1.0, -2.0}, {0.3, 1.0, 0.2}, 0.7);
+  std::vector<Vector3> moved, movedBase, half;
+  for (size_t i = 0; i < l.detailed.points.size(); ++i) {
+    moved.push_back(headless::TransformPoint(motion, l.detailed.points[i]));
+    movedBase.push_back(headless::TransformPoint(motion, l.base.points[i]));
+    half.push_back({0.5 * (moved[i].x + movedBase[i].x), 0.5 * (moved[i].y + movedBase[i].y),
+                    0.5 * (moved[i].z + movedBase[i].z)});
+  }
+  const std::vector<Float> base = Heights(l, movedBase);
+  auto kept = [&](const std::vector<Vector3>& points) {
+    return headless::LocalDetailKept(Heights(l, points), rest, base, restBase, l.neighbours, 2);
+  };
+  const std::vector<Float> same = kept(moved);
+  const std::vector<Float> lost = kept(movedBase);
+  const std::vector<Float> halved = kept(half);
+  ASSERT_EQ(same.size(), l.detailed.points.size());
+  for (Int32 p : l.region) {
+    const size_t i = static_cast<size_t>(p);
+    EXPECT_NEAR(same[i], 1.0, 1e-6) << p;
+    EXPECT_NEAR(lost[i], 0.0, 1e-9) << p;
+    EXPECT_NEAR(halved[i], 0.5, 0.08) << p;
+  }
+  EXPECT_THROW(headless::LocalDetailKept(rest, {1.0}, {}, {}, l.neighbours, 1),
+               std::invalid_argument);
+  EXPECT_THROW(headless::LocalDetailKept({1.0}, {1.0}, {}, {}, {{3}}, 1), std::invalid_argument);
+}
+
 TEST(DetailHeightTest, RefusesInconsistentInput) {
   const std::vector<Vector3> points{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}};
   EXPECT_THROW(headless::PointNeighbours(3, {{0, 1, 5, 5}}), std::invalid_argument);
