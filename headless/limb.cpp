@@ -36,6 +36,8 @@ struct Profile {
   Float length;
   Float radius;
   Float elbowY;
+  Float ridgeWavelength;  // along the axis, in length units
+  Int64 grooveCount;      // grooves around the tube
 };
 
 // Radius of the smooth tube at height y: thicker at the shoulder, a slight bulge at the elbow.
@@ -57,11 +59,12 @@ Float WrapAngle(Float a) {
   return a;
 }
 
-// Detail height (before scaling by the amplitude) at height y and angle `angle`.
+// Detail height (before scaling by the amplitude) at ring height y and angle `angle`. Ring ridges
+// dominate: they run across the bend, where skinning crushes them.
 Float Detail(const Profile& p, const std::vector<Bump>& bumps, Float y, Float angle) {
-  const Float grooves = std::cos(16.0 * angle);
-  const Float ridges = std::cos(kTwoPi * y / (p.length / 24.0));
-  Float h = 0.3 * grooves + 0.3 * ridges;
+  const Float grooves = std::cos(static_cast<Float>(p.grooveCount) * angle);
+  const Float ridges = std::cos(kTwoPi * y / p.ridgeWavelength);
+  Float h = 0.25 * grooves + 0.4 * ridges;
   const Float r = BaseRadius(p, y);
   for (const Bump& b : bumps) {
     const Float dy = y - b.y;
@@ -87,6 +90,8 @@ void CheckOptions(const LimbOptions& o) {
          std::to_string(o.blendHalfWidth));
   if (!(o.detailAmplitude >= 0.0) || !std::isfinite(o.detailAmplitude))
     fail("detail amplitude must be >= 0, got " + std::to_string(o.detailAmplitude));
+  if (!(o.detailWavelength >= 2.0) || !std::isfinite(o.detailWavelength))
+    fail("detail wavelength must be at least 2 edges, got " + std::to_string(o.detailWavelength));
   if (o.bumpCount < 0) fail("bump count must be >= 0, got " + std::to_string(o.bumpCount));
   if (o.rings == 0 && o.segments == 0) {
     if (o.approximatePoints < 8)
@@ -121,7 +126,11 @@ LimbMesh MakeLimb(const LimbOptions& o) {
   mesh.rings = static_cast<Int32>(rings);
   mesh.segments = static_cast<Int32>(segments);
 
-  const Profile profile{o.length, o.radius, 0.5 * o.length};
+  // The detail's scale follows the edges, so it stays fine and resolvable at any point count.
+  const Float ringSpacing = o.length / static_cast<Float>(rings - 1);
+  const Profile profile{
+      o.length, o.radius, 0.5 * o.length, o.detailWavelength * ringSpacing,
+      std::max<Int64>(1, std::llround(static_cast<Float>(segments) / o.detailWavelength))};
   const Float amplitude = o.detailAmplitude * o.radius;
 
   std::vector<Bump> bumps(static_cast<size_t>(o.bumpCount));
@@ -129,7 +138,7 @@ LimbMesh MakeLimb(const LimbOptions& o) {
   for (Bump& b : bumps) {
     b.y = o.length * (0.05 + 0.9 * rng.Unit());
     b.angle = kTwoPi * rng.Unit();
-    b.sigma = o.length * (0.010 + 0.008 * rng.Unit());
+    b.sigma = profile.ridgeWavelength * (0.15 + 0.1 * rng.Unit());
     b.height = 0.5 + 0.5 * rng.Unit();
   }
 

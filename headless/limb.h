@@ -4,9 +4,12 @@
 // Shape: body rings from y = 0 (shoulder) to y = length, radius `radius` at the shoulder tapering
 // towards the far end, with a slight bulge at the elbow (y = length / 2). Both ends are closed by
 // a fan of triangles to a pole point just beyond the last ring, so the mesh has quads and
-// triangles. Detail, displaced along the smooth surface's normal: grooves running along the tube,
-// ridges running around it, and small Gaussian bumps at seeded pseudo-random positions; peak
-// amplitude about `detailAmplitude` x radius.
+// triangles. Detail, displaced along the smooth surface's normal: ridges running around the tube,
+// shallower grooves running along it, and small Gaussian bumps at seeded pseudo-random positions;
+// peak amplitude about `detailAmplitude` x radius. The detail's wavelength is given in edge
+// lengths (`detailWavelength` ring spacings along the axis, the nearest whole number of grooves
+// to segments / detailWavelength around it, bumps of a quarter of that wide), so it stays fine
+// but resolvable whatever the point count.
 //
 // Layout of the result (0-based indices):
 // - points: ring i (0 = shoulder end), segment j around the axis at index i * segments + j; then
@@ -42,7 +45,8 @@ struct LimbOptions {
   Int32 jointCount = 2;          // 2: shoulder and elbow; 3: and wrist at 7/8 of the length
   Float blendHalfWidth = 0.4;    // half-width of each joint's blend band, in length units
   Float detailAmplitude = 0.04;  // peak detail height as a fraction of the radius; 0 = smooth
-  Int32 bumpCount = 400;
+  Float detailWavelength = 6.0;  // of the ridges and grooves, in edge lengths; at least 2
+  Int32 bumpCount = 1200;
   UInt64 seed = 1;
 };
 
@@ -58,7 +62,7 @@ struct LimbMesh {
 // Builds the limb. Throws std::invalid_argument naming the fault for bad options (too few rings,
 // segments or points, a point count beyond int32, a joint count other than 2 or 3, a
 // non-positive length or radius, a blend band that does not fit between the joints, a negative
-// amplitude or bump count).
+// amplitude or bump count, a detail wavelength below 2 edges).
 LimbMesh MakeLimb(const LimbOptions& options);
 
 }  // namespace headless

@@ -7,11 +7,14 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "headless/cli/subcommands.h"
 #include "headless/deform.h"
@@ -45,8 +48,15 @@ constexpr Int32 kStrength = 1008;
 // Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
 // ridges and bumps, few enough to keep the tube's shape.
 constexpr Int32 kHeightSmoothing = 8;
-// Smoothing rounds of the main job at 50,000 points; see DefaultIterations.
-constexpr Int32 kRunIterations = 32;
+// Smoothing rounds of the main job at 50,000 points and beyond. The limb's ridges and grooves are
+// six edges long whatever its point count, and the smoothing has to reach across about one of them
+// before the smoothed surface is free of the detail; measured at 50,000 points, 64 rounds restore
+// the detail height best while the edge lengths still come out closer to the rest's than skinning
+// alone leaves them (128 rounds start to stretch them). See the README's table.
+constexpr Int32 kRunIterations = 64;
+// Half-width of the elbow's blend band: wide enough that skinning visibly flattens the detail
+// across the joint.
+constexpr Float kRunBlendHalfWidth = 0.6;
 
 struct RunOptions {
   Int64 points = 50000;
@@ -112,13 +122,12 @@ bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::stri
   return true;
 }
 
-// The tag's default (2 rounds) suits fine noise; the limb's ridges and bumps are several edges
-// wide at 50,000 points, so the main job smooths further there. A feature's width in edges grows
-// with the square root of the point count and smoothing reaches about the square root of its
-// rounds, so the rounds scale with the point count.
+// On a coarser limb the blend band spans fewer edges (as the square root of the point count), and
+// smoothing that reaches about the square root of its rounds in edges would start to reshape the
+// bend itself; so below 50,000 points the rounds shrink with the point count.
 Int32 DefaultIterations(Int64 points) {
   const Float rounds = std::round(kRunIterations * static_cast<Float>(points) / 50000.0);
-  return static_cast<Int32>(std::clamp(rounds, 1.0, 1000.0));
+  return static_cast<Int32>(std::clamp(rounds, 1.0, static_cast<Float>(kRunIterations)));
 }
 
 headless::Value IntValue(Int32 i) {
@@ -197,13 +206,65 @@ void PrintTable(const std::vector<FrameRow>& rows, Int64 points, std::ostream& o
   }
 }
 
-// Rest, skinned and corrected side by side, from a camera close on the elbow.
+// The last frame's detail heights, kept for the pictures.
+struct LastHeights {
+  std::vector<Float> skinned;
+  std::vector<Float> corrected;
+  std::vector<Float> base;
+};
+
+// Detail kept -> colour: red where flattened (0), pale yellow at half, blue as at rest (1),
+// purple where exaggerated (1.5 and above).
+headless::Rgb KeptColor(Float kept) {
+  struct Stop {
+    Float at;
+    Float r, g, b;
+  };
+  static const Stop kStops[] = {
+      {0.0, 214, 48, 39}, {0.5, 254, 224, 144}, {1.0, 69, 117, 180}, {1.5, 150, 60, 170}};
+  const Float k = std::isfinite(kept) ? std::clamp(kept, 0.0, 1.5) : 1.5;
+  size_t i = 0;
+  while (i + 2 < std::size(kStops) && k > kStops[i + 1].at) ++i;
+  const Stop& a = kStops[i];
+  const Stop& b = kStops[i + 1];
+  const Float t = (k - a.at) / (b.at - a.at);
+  auto mix = [t](Float u, Float v) {
+    return static_cast<std::uint8_t>(std::lround(u + t * (v - u)));
+  };
+  return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
+}
+
+// Two views of the bent elbow: one from its outer side, one looking into the crease, each tilted
+// a little out of the bend's plane. Answers {outer, inner} view directions (camera to elbow).
+std::pair<Vector3, Vector3> ElbowViews(const headless::LimbMesh& mesh,
+                                       const std::vector<Vector3>& bent) {
+  const Vector3 elbow = mesh.jointPositions[1];
+  auto unit = [](Vector3 v) {
+    const Float len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return len > 0.0 ? Vector3{v.x / len, v.y / len, v.z / len} : Vector3{};
+  };
+  // The poles sit beyond the two ends: the upper arm and the forearm point at them.
+  const size_t shoulderPole = static_cast<size_t>(mesh.rings) * static_cast<size_t>(mesh.segments);
+  const Vector3 upper = unit({bent[shoulderPole].x - elbow.x, bent[shoulderPole].y - elbow.y,
+                              bent[shoulderPole].z - elbow.z});
+  const Vector3 fore = unit({bent[shoulderPole + 1].x - elbow.x, bent[shoulderPole + 1].y - elbow.y,
+                             bent[shoulderPole + 1].z - elbow.z});
+  Vector3 inner = unit({upper.x + fore.x, upper.y + fore.y, upper.z + fore.z});
+  if (inner.x == 0.0 && inner.y == 0.0 && inner.z == 0.0) inner = {-1.0, 0.0, 0.0};  // straight
+  constexpr Float kTilt = 0.45;
+  return {unit({inner.x, inner.y, inner.z - kTilt}), unit({-inner.x, -inner.y, -inner.z - kTilt})};
+}
+
+// Rest, skinned and corrected side by side from one camera, a row each for the elbow's outer side
+// and its crease, under a grazing key light so the relief reads (limb.png); and the skinned and
+// corrected meshes coloured by the detail each point keeps (detail.png).
 void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>& skinned,
-                   const std::vector<Vector3>& corrected, const std::vector<FrameRow>& rows,
+                   const std::vector<Vector3>& corrected, const std::vector<Float>& skinnedKept,
+                   const std::vector<Float>& correctedKept, const std::vector<FrameRow>& rows,
                    const fs::path& out) {
   const headless::LimbMesh& mesh = scene.mesh;
   const Vector3 elbow = mesh.jointPositions[1];
-  auto view = [&](const std::vector<Vector3>& points, const char* caption) {
+  auto view = [&](const std::vector<Vector3>& points, const std::string& caption) {
     headless::MeshView v;
     v.points = points.data();
     v.pointCount = static_cast<Int64>(points.size());
@@ -214,7 +275,7 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   };
   // Frame the points near the elbow in the bent meshes.
   std::vector<Vector3> near;
-  const Float reach = 0.45;
+  const Float reach = 0.5;
   for (const std::vector<Vector3>* points : {&skinned, &corrected})
     for (const Vector3& p : *points) {
       const Vector3 d{p.x - elbow.x, p.y - elbow.y, p.z - elbow.z};
@@ -224,14 +285,75 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   headless::MeshView nearView;
   nearView.points = near.data();
   nearView.pointCount = static_cast<Int64>(near.size());
-  constexpr Int32 kPanelWidth = 560;
-  constexpr Int32 kPanelHeight = 560;
-  const headless::Camera camera =
-      headless::FitCamera({nearView}, {0.35, 0.2, -1.0}, {0.0, 1.0, 0.0}, 30.0, 1.0);
-  const headless::Image panels = headless::RenderPanels(
-      {view(mesh.points, "rest"), view(skinned, "skinned"), view(corrected, "corrected")}, camera,
-      kPanelWidth, kPanelHeight);
-  headless::WritePng((out / "limb.png").string(), panels);
+  const auto [outerDirection, innerDirection] = ElbowViews(mesh, skinned);
+  const Vector3 up{0.0, 0.0, 1.0};
+  const headless::Camera cameras[2] = {
+      headless::FitCamera({nearView}, outerDirection, up, 30.0, 1.0),
+      headless::FitCamera({nearView}, innerDirection, up, 30.0, 1.0)};
+  const char* const sides[2] = {"outer side", "crease"};
+
+  constexpr Int32 kPanel = 440;
+  headless::RenderOptions grazing;
+  grazing.keyDirection = {-0.25, 0.95, 0.18};  // from just above the image plane
+  grazing.key = 0.95;
+  grazing.fill = 0.18;
+  grazing.ambient = 0.10;
+  const Int32 margin = 4 * grazing.captionScale;
+  auto draw = [&](headless::Image& image, Int32 column, Int32 row, const headless::MeshView& v,
+                  const headless::Camera& camera, const headless::RenderOptions& options) {
+    const Int32 x = column * kPanel;
+    const Int32 y = row * kPanel;
+    headless::RenderMesh(image, x, y, kPanel, kPanel, v, camera, options);
+    if (column > 0) headless::FillRect(image, x, y, 1, kPanel, options.backgroundTop);
+    if (row > 0) headless::FillRect(image, x, y, kPanel, 1, options.backgroundTop);
+    headless::DrawText(image, x + margin, y + margin, v.caption, options.captionColor,
+                       options.captionScale);
+  };
+
+  headless::Image shaded = headless::MakeImage(3 * kPanel, 2 * kPanel, {0, 0, 0});
+  for (Int32 row = 0; row < 2; ++row) {
+    const std::string side = sides[row];
+    draw(shaded, 0, row, view(mesh.points, "rest, " + side), cameras[row], grazing);
+    draw(shaded, 1, row, view(skinned, "skinned, " + side), cameras[row], grazing);
+    draw(shaded, 2, row, view(corrected, "corrected, " + side), cameras[row], grazing);
+  }
+  headless::WritePng((out / "limb.png").string(), shaded);
+
+  std::vector<headless::Rgb> skinnedColors, correctedColors;
+  for (Float k : skinnedKept) skinnedColors.push_back(KeptColor(k));
+  for (Float k : correctedKept) correctedColors.push_back(KeptColor(k));
+  headless::RenderOptions soft;  // the default, frontal key: colour carries the message here
+  constexpr Int32 kLegend = 56;
+  headless::Image coloured = headless::MakeImage(2 * kPanel, 2 * kPanel + kLegend, {22, 24, 30});
+  for (Int32 row = 0; row < 2; ++row) {
+    const std::string side = sides[row];
+    headless::MeshView s = view(skinned, "skinned, " + side);
+    s.pointColors = skinnedColors.data();
+    headless::MeshView c = view(corrected, "corrected, " + side);
+    c.pointColors = correctedColors.data();
+    draw(coloured, 0, row, s, cameras[row], soft);
+    draw(coloured, 1, row, c, cameras[row], soft);
+  }
+  // Legend: the colour scale with its ticks, and what the colours mean.
+  const Int32 legendX = 16;
+  const Int32 legendY = 2 * kPanel + 10;
+  constexpr Int32 kScaleWidth = 300;
+  for (Int32 i = 0; i < kScaleWidth; ++i)
+    headless::FillRect(
+        coloured, legendX + i, legendY, 1, 12,
+        KeptColor(1.5 * static_cast<Float>(i) / static_cast<Float>(kScaleWidth - 1)));
+  for (const auto& [at, label] :
+       {std::pair<Float, const char*>{0.0, "0"}, {0.5, "0.5"}, {1.0, "1"}, {1.5, "1.5"}}) {
+    const Int32 x = legendX + static_cast<Int32>(std::lround(at / 1.5 * (kScaleWidth - 1)));
+    const Int32 w = headless::TextWidth(label, 2);
+    headless::DrawText(coloured, std::clamp(x - w / 2, 0, 2 * kPanel - w), legendY + 18, label,
+                       soft.captionColor, 2);
+  }
+  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY,
+                     "detail kept, last frame:", soft.captionColor, 2);
+  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY + 20,
+                     "red flattened, blue as at rest", soft.captionColor, 2);
+  headless::WritePng((out / "detail.png").string(), coloured);
 
   std::vector<Float> x;
   headless::PlotSeries skinEdge{"skinned", {}, {200, 60, 60}};
@@ -264,6 +386,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
 
   headless::LimbSceneOptions sceneOptions;
   sceneOptions.limb.approximatePoints = o.points;
+  sceneOptions.limb.blendHalfWidth = kRunBlendHalfWidth;
   sceneOptions.frames = o.frames;
   sceneOptions.bendDegrees = o.angle;
   std::unique_ptr<headless::Document> doc = headless::NewDocument();
@@ -314,6 +437,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
 
   std::vector<FrameRow> rows;
   std::vector<Vector3> skinned, corrected, baseSkinned(base.points.size());
+  LastHeights last;
   headless::Progress progress(
       err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
       "tessamire run", "frame", o.frames);
@@ -331,10 +455,12 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
                          baseWeights, baseSkinned.data());
     row.skinned = headless::MeasureDetail(reference, skinned.data(), count, baseSkinned.data());
     row.corrected = headless::MeasureDetail(reference, corrected.data(), count, baseSkinned.data());
-    const std::vector<Float> baseHeights = heights(baseSkinned);
-    row.skinnedHeight = headless::DetailHeightError(heights(skinned), restHeights, baseHeights,
-                                                    restBaseHeights, region);
-    row.correctedHeight = headless::DetailHeightError(heights(corrected), restHeights, baseHeights,
+    last.base = heights(baseSkinned);
+    last.skinned = heights(skinned);
+    last.corrected = heights(corrected);
+    row.skinnedHeight =
+        headless::DetailHeightError(last.skinned, restHeights, last.base, restBaseHeights, region);
+    row.correctedHeight = headless::DetailHeightError(last.corrected, restHeights, last.base,
                                                       restBaseHeights, region);
     rows.push_back(row);
     char bend[32];
@@ -347,10 +473,17 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::WriteObj((outDir / "skinned.obj").string(), skinned, scene.mesh.polygons);
   headless::WriteObj((outDir / "corrected.obj").string(), corrected, scene.mesh.polygons);
   headless::SaveScene(*doc, (outDir / "limb.tsm").string());
-  WritePictures(scene, skinned, corrected, rows, outDir);
+  // Two rounds spread each point's reading over about one ridge.
+  constexpr Int32 kKeptSpread = 2;
+  WritePictures(scene, skinned, corrected,
+                headless::LocalDetailKept(last.skinned, restHeights, last.base, restBaseHeights,
+                                          neighbours, kKeptSpread),
+                headless::LocalDetailKept(last.corrected, restHeights, last.base, restBaseHeights,
+                                          neighbours, kKeptSpread),
+                rows, outDir);
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
-        << "limb.png and measures.png\n";
+        << "limb.png, detail.png and measures.png\n";
   doc.reset();
   folder.Close();
   return kExitOk;
