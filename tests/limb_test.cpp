@@ -112,6 +112,37 @@ TEST(Limb, DetailDisplacesTheSurfaceByAFewPercentOfTheRadius) {
   EXPECT_LT(largest, 0.15 * o.radius);
 }
 
+// The detail's scale follows the edges: without bumps, the displacement repeats every
+// detailWavelength rings along the axis and (segments being a multiple of it) every
+// detailWavelength segments around it, up to the profile's slight taper; half a wavelength on it
+// differs.
+TEST(Limb, DetailRepeatsEveryWavelengthInEdges) {
+  headless::LimbOptions o;
+  o.rings = 61;
+  o.segments = 48;
+  o.bumpCount = 0;
+  o.detailWavelength = 6.0;
+  const headless::LimbMesh detailed = headless::MakeLimb(o);
+  o.detailAmplitude = 0.0;
+  const headless::LimbMesh smooth = headless::MakeLimb(o);
+  auto height = [&](Int32 ring, Int32 segment) {
+    const size_t i = static_cast<size_t>(ring * o.segments + segment % o.segments);
+    const Vector3& d = detailed.points[i];
+    const Vector3& s = smooth.points[i];
+    // Outwards, in the ring's plane: the displacement's radial part.
+    const Float r = std::sqrt(s.x * s.x + s.z * s.z);
+    return ((d.x - s.x) * s.x + (d.z - s.z) * s.z) / r;
+  };
+  const Float amplitude = o.radius * Small().detailAmplitude;
+  for (Int32 ring : {10, 24, 37})
+    for (Int32 segment : {0, 5, 17}) {
+      EXPECT_NEAR(height(ring + 6, segment), height(ring, segment), 0.02 * amplitude);
+      EXPECT_NEAR(height(ring, segment + 6), height(ring, segment), 0.02 * amplitude);
+      EXPECT_GT(std::fabs(height(ring + 3, segment) - height(ring, segment)), 0.1 * amplitude);
+      EXPECT_GT(std::fabs(height(ring, segment + 3) - height(ring, segment)), 0.1 * amplitude);
+    }
+}
+
 TEST(Limb, WeightsSumToOneAndBlendOnlyAroundJoints) {
   for (Int32 joints : {2, 3}) {
     headless::LimbOptions o = Small();
@@ -207,6 +238,9 @@ TEST(Limb, BadOptionsAreRefusedByName) {
   o = {};
   o.approximatePoints = 3;
   expectError(o, "point count");
+  o = {};
+  o.detailWavelength = 1.5;
+  expectError(o, "wavelength");
   o = {};
   o.jointCount = 4;
   expectError(o, "joint count");
