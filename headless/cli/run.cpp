@@ -294,9 +294,9 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
 
   constexpr Int32 kPanel = 440;
   headless::RenderOptions grazing;
-  grazing.keyDirection = {-0.25, 0.95, 0.18};  // from just above the image plane
+  grazing.keyDirection = {-0.92, 0.25, 0.30};  // from the left, just off the image plane
   grazing.key = 0.95;
-  grazing.fill = 0.18;
+  grazing.fill = 0.26;
   grazing.ambient = 0.10;
   const Int32 margin = 4 * grazing.captionScale;
   auto draw = [&](headless::Image& image, Int32 column, Int32 row, const headless::MeshView& v,
