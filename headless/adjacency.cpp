@@ -1,6 +1,7 @@
 #include "headless/adjacency.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -91,10 +92,14 @@ void Release(Adjacency& adj) {
 // more polygons than a quarter of it is answered from a shared scratch block, serially.
 constexpr Int64 kLocalUses = 64;
 
+// Marks, in the corner position of a point within a polygon, a polygon that names a corner twice.
+constexpr std::uint8_t kRepeatedCorners = 0xFF;
+
 struct GroupContext {
   const CPolygon* polys;
   const Int64* pointStart;
   const Int32* pointPolys;
+  const std::uint8_t* pointCorner;  // per pointPolys entry: the point's corner 0..3, or repeated
   PolyInfo* info;
 };
 
@@ -144,11 +149,10 @@ Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
     const Int32 i = ctx.pointPolys[k];
     const CPolygon& p = ctx.polys[i];
     const Int32 c[4] = {p.a, p.b, p.c, p.d};
-    if (c[0] != c[1] && c[0] != c[2] && c[0] != c[3] && c[1] != c[2] && c[1] != c[3] &&
-        c[2] != c[3]) {
+    if (ctx.pointCorner[k] != kRepeatedCorners) {
       // Four distinct corners: only the two sides at lo's corner can have lo as an end; side
       // `before` ends at lo, side `at` starts there. Emitted in side order.
-      const Int32 at = c[0] == lo ? 0 : c[1] == lo ? 1 : c[2] == lo ? 2 : 3;
+      const Int32 at = ctx.pointCorner[k];
       const Int32 before = (at + 3) & 3;
       const Int32 next = c[(at + 1) & 3];
       const Int32 previous = c[before];
@@ -191,6 +195,7 @@ struct FillContext {
   Int32* blockCounts;  // blocks * pointCount
   const Int64* start;  // pointCount + 1 offsets
   Int32* pointPolys;
+  std::uint8_t* pointCorner;
 };
 
 Int32 BlockBegin(const FillContext& f, Int32 b) {
@@ -211,7 +216,12 @@ void FillBlock(const FillContext& f, Int32 b) {
   for (Int32 i = BlockBegin(f, b); i < BlockBegin(f, b + 1); ++i) {
     Int32 corners[4];
     const Int32 n = DistinctCorners(f.polys[i], corners);
-    for (Int32 k = 0; k < n; ++k) f.pointPolys[f.start[corners[k]] + cursor[corners[k]]++] = i;
+    for (Int32 k = 0; k < n; ++k) {
+      const Int64 at = f.start[corners[k]] + cursor[corners[k]]++;
+      f.pointPolys[at] = i;
+      // With four distinct corners, corner k of the list is corner k of the polygon.
+      f.pointCorner[at] = n == 4 ? static_cast<std::uint8_t>(k) : kRepeatedCorners;
+    }
   }
 }
 
@@ -268,7 +278,8 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     adj.error = outOfMemory;
     return false;
   }
-  FillContext fill{polys, polyCount, pointCount, blocks, blockCounts.get(), start, nullptr};
+  FillContext fill{polys, polyCount, pointCount, blocks, blockCounts.get(),
+                   start, nullptr,   nullptr};
   ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
     const FillContext& f = *static_cast<const FillContext*>(context);
     for (Int64 b = begin; b < end; ++b) CountBlock(f, static_cast<Int32>(b));
@@ -293,7 +304,13 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     adj.error = outOfMemory;
     return false;
   }
+  Block<std::uint8_t> pointCorner;  // only while the edges are matched
+  if (!pointCorner.Allocate(running, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
   fill.pointPolys = pointPolys.get();
+  fill.pointCorner = pointCorner.get();
   ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
     const FillContext& f = *static_cast<const FillContext*>(context);
     for (Int64 b = begin; b < end; ++b) FillBlock(f, static_cast<Int32>(b));
@@ -316,7 +333,7 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
       }
     }
   });
-  GroupContext ctx{polys, start, pointPolys.get(), info.get()};
+  GroupContext ctx{polys, start, pointPolys.get(), pointCorner.get(), info.get()};
   Block<EdgeUse> scratch;
   if (largest > 0 && !scratch.Allocate(4 * largest, false)) {
     adj.error = outOfMemory;
