@@ -21,9 +21,9 @@ core_meshes::Mesh AwkwardMesh() {
   mesh.points[20] = {-0.0, -0.0, -0.0};
   mesh.points[21] = {-0.0, -0.0, -0.0};
   for (size_t i = 0; i < mesh.polygons.size(); i += 4) {
-    CPolygon& p = mesh.polygons[i];
-    mesh.polygons.push_back({p.a, p.c, p.d, p.d});
-    p.d = p.c;
+    const CPolygon quad = mesh.polygons[i];  // copied: the push_back may move the array
+    mesh.polygons.push_back({quad.a, quad.c, quad.d, quad.d});
+    mesh.polygons[i].d = quad.c;
   }
   mesh.points.push_back({5.0, 5.0, 5.0});  // on no polygon
   return mesh;
