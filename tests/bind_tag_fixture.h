@@ -16,6 +16,7 @@
 #include "headless/resources.h"
 #include "headless/scene.h"
 #include "source/TTessamire/ttessamire.h"
+#include "tests/loaded_plugin.h"
 #include "tests/plugin_ids.h"
 
 namespace bind_tag {
@@ -67,36 +68,12 @@ inline std::string Status(const headless::Node* tag) {
   return tag->params.GetString(kStatus).value_or("<no status>");
 }
 
-class BindTagFixture : public ::testing::Test {
+class BindTagFixture : public LoadedPluginTest {
  protected:
-  void SetUp() override {
-    Reset();
-    std::string error;
-    ASSERT_TRUE(plugin.Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error))
-        << error;
-    const auto report = plugin.StartUp();
-    ASSERT_EQ(report.start, 1);
-    doc = headless::NewDocument();
-  }
-  void TearDown() override {
-    doc.reset();
-    plugin.Close();
-    Reset();
-  }
-  static void Reset() {
-    headless::ClearRegistrations();
-    headless::ClearRefusals();
-    headless::ClearConsole();
-    headless::ClearHostErrors();
-  }
-
   headless::Node* AddGrid(Int32 columns, Int32 rows, const std::string& name = "grid") {
     Mesh mesh = Grid(columns, rows);
     return doc->AddPolygonObject(name, std::move(mesh.points), std::move(mesh.polygons));
   }
-
-  headless::PluginHost plugin;
-  std::unique_ptr<headless::Document> doc;
 };
 
 }  // namespace bind_tag

@@ -13,6 +13,7 @@
 #include "headless/scene.h"
 #include "headless/selection.h"
 #include "headless/undo.h"
+#include "tests/loaded_plugin.h"
 
 namespace command_test {
 
@@ -40,33 +41,15 @@ inline std::string Describe(const headless::Document& doc) {
   return out;
 }
 
-class CommandFixture : public ::testing::Test {
+class CommandFixture : public LoadedPluginTest {
  protected:
   void SetUp() override {
-    ResetHost();
-    std::string error;
-    ASSERT_TRUE(plugin.Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error))
-        << error;
-    ASSERT_EQ(plugin.StartUp().start, 1);
-    doc = headless::NewDocument();
+    LoadedPluginTest::SetUp();
     headless::SetActiveDocument(doc.get());
   }
-
   void TearDown() override {
-    headless::FailNthAllocation(0);
     headless::SetActiveDocument(nullptr);
-    doc.reset();
-    plugin.Close();
-    ResetHost();
-  }
-
-  static void ResetHost() {
-    headless::ClearRegistrations();
-    headless::ClearRefusals();
-    headless::ClearConsole();
-    headless::ClearHostErrors();
-    headless::SetKeyboardQualifier(0);
-    headless::SetInputStateAvailable(true);
+    LoadedPluginTest::TearDown();
   }
 
   // A unit quad in the z = 0 plane.
@@ -81,9 +64,6 @@ class CommandFixture : public ::testing::Test {
     headless::SetSelected(node, true);
     return node;
   }
-
-  headless::PluginHost plugin;
-  std::unique_ptr<headless::Document> doc;
 };
 
 }  // namespace command_test

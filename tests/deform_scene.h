@@ -20,6 +20,7 @@
 #include "headless/plugin_host.h"
 #include "headless/registry.h"
 #include "headless/scene.h"
+#include "tests/loaded_plugin.h"
 #include "tests/plugin_ids.h"
 #include "tests/reference_deformer.h"
 
@@ -150,35 +151,9 @@ inline bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& 
   return true;
 }
 
-inline void ResetHost() {
-  headless::ClearRegistrations();
-  headless::ClearRefusals();
-  headless::ClearConsole();
-  headless::ClearHostErrors();
-  headless::FailNthAllocation(0);
-  headless::WithholdFalloffLibrary(false);
-}
-
 // The plug-in loaded and started like the host does, and one empty document.
-class PluginScene : public ::testing::Test {
+class PluginScene : public LoadedPluginTest {
  protected:
-  void SetUp() override {
-    ResetHost();
-    std::string error;
-    ASSERT_TRUE(plugin.Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error))
-        << error;
-    const auto report = plugin.StartUp();
-    ASSERT_EQ(report.start, 1);
-    doc = headless::NewDocument();
-  }
-  void TearDown() override {
-    doc.reset();
-    plugin.Close();
-    ResetHost();
-    headless::g_enableParallelFor = true;
-    headless::SetWorkerCount(0);
-  }
-
   headless::Node* AddMesh(const Mesh& mesh, headless::Node* parent = nullptr) {
     return doc->AddPolygonObject("mesh", mesh.points, mesh.polygons, parent);
   }
@@ -218,9 +193,6 @@ class PluginScene : public ::testing::Test {
       if (m == MSG_UPDATE) return true;
     return false;
   }
-
-  headless::PluginHost plugin;
-  std::unique_ptr<headless::Document> doc;
 };
 
 }  // namespace deform_scene

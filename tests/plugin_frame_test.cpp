@@ -14,6 +14,7 @@
 #include "headless/registry.h"
 #include "headless/resources.h"
 #include "headless/scene.h"
+#include "tests/loaded_plugin.h"
 
 namespace {
 
@@ -27,23 +28,16 @@ std::string BuiltLibrary() {
   return headless::DefaultPluginDirectory() + "/tessamire.xdl64";
 }
 
-void ResetHost() {
-  headless::ClearRegistrations();
-  headless::ClearRefusals();
-  headless::ClearConsole();
-  headless::ClearHostErrors();
-}
-
 class PluginFrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetHost();
+    ResetHostForTests();
     std::string error;
     ASSERT_TRUE(plugin.Open(BuiltLibrary(), error)) << error;
   }
   void TearDown() override {
     plugin.Close();
-    ResetHost();
+    ResetHostForTests();
   }
 
   std::map<Int32, std::string> ResourceStrings() const {
@@ -217,7 +211,7 @@ TEST_F(PluginFrameTest, NodesOfPluginTypesGetInstancesUntilTheLibraryCloses) {
 // Without res beside the library: message 1 fails, the parts register with empty names and
 // icons, and the banner is printed.
 TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
-  ResetHost();
+  ResetHostForTests();
   const fs::path folder =
       fs::temp_directory_path() / ("tessamire_nores_" + std::to_string(std::random_device{}()));
   fs::create_directories(folder);
@@ -245,7 +239,7 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
     plugin.Close();
   }
   fs::remove_all(folder);
-  ResetHost();
+  ResetHostForTests();
 }
 
 TEST(PluginHostLoading, FolderSearchAndBadLibrariesAreReported) {
