@@ -11,12 +11,14 @@
 
 #include "headless/plugin_host.h"
 #include "headless/scene.h"
+#include "headless/tessamire_ids.h"
 #include "host/types.h"
 
 namespace bench {
 
-inline constexpr Int32 kDeformerId = 1035447;
-inline constexpr Int32 kTagId = 1035496;
+using tessamire_ids::kDeformerId;
+using tessamire_ids::kTagId;
+
 inline constexpr Int32 kBindButton = 1000;
 
 using Clock = std::chrono::steady_clock;

@@ -12,15 +12,13 @@
 #include "headless/registry.h"
 #include "headless/scene.h"
 #include "headless/selection.h"
+#include "headless/tessamire_ids.h"
 #include "headless/undo.h"
 #include "tests/loaded_plugin.h"
 
 namespace command_test {
 
-inline constexpr Int32 kCommandId = 1035622;
-inline constexpr Int32 kDeformerType = 1035447;
-inline constexpr Int32 kTagType = 1035496;
-inline constexpr Int32 kVertexMapLink = 1007;
+using namespace tessamire_ids;
 
 // One line per node in tree order: objects indented by depth as "name:type", each followed by
 // its tags as "  [type name]".

@@ -14,15 +14,14 @@
 #include "headless/registry.h"
 #include "headless/resources.h"
 #include "headless/scene.h"
+#include "headless/tessamire_ids.h"
 #include "tests/loaded_plugin.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace tessamire_ids;
 
-constexpr Int32 kCommandId = 1035622;
-constexpr Int32 kDeformerId = 1035447;
-constexpr Int32 kTagId = 1035496;
+namespace fs = std::filesystem;
 
 std::string BuiltLibrary() {
   return headless::DefaultPluginDirectory() + "/tessamire.xdl64";

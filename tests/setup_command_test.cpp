@@ -15,8 +15,8 @@ namespace {
 using command_test::CommandFixture;
 using command_test::Describe;
 using command_test::kCommandId;
-using command_test::kDeformerType;
-using command_test::kTagType;
+using command_test::kDeformerId;
+using command_test::kTagId;
 using command_test::kVertexMapLink;
 using headless::Node;
 
@@ -82,9 +82,9 @@ TEST_F(SetupCommandTest, NonPolygonObjectsInTheSelectionAreSkipped) {
   const Int64 refreshes = headless::RefreshRequests();
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
   EXPECT_EQ(group->firstTag, nullptr);
-  EXPECT_EQ(CountChildren(group, kDeformerType), 0);
-  EXPECT_EQ(CountTags(mesh, kTagType), 1);
-  EXPECT_EQ(CountChildren(mesh, kDeformerType), 1);
+  EXPECT_EQ(CountChildren(group, kDeformerId), 0);
+  EXPECT_EQ(CountTags(mesh, kTagId), 1);
+  EXPECT_EQ(CountChildren(mesh, kDeformerId), 1);
   EXPECT_EQ(headless::RefreshRequests(), refreshes + 1);
 }
 
@@ -108,9 +108,9 @@ TEST_P(SetupModeTest, QualifierWordChoosesWhereTheDeformerGoes) {
   headless::SetInputStateAvailable(mode.inputAvailable);
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
   ASSERT_NE(mesh->firstTag, nullptr);
-  EXPECT_EQ(mesh->firstTag->type, kTagType);
-  EXPECT_EQ(CountChildren(mesh, kDeformerType), mode.underObject);
-  EXPECT_EQ(CountChildren(parent, kDeformerType), mode.underParent);
+  EXPECT_EQ(mesh->firstTag->type, kTagId);
+  EXPECT_EQ(CountChildren(mesh, kDeformerId), mode.underObject);
+  EXPECT_EQ(CountChildren(parent, kDeformerId), mode.underParent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SetupModeTest,
@@ -122,18 +122,18 @@ INSTANTIATE_TEST_SUITE_P(Modes, SetupModeTest,
 
 TEST_F(SetupCommandTest, ExistingDeformerChildKeepsItAlone) {
   Node* mesh = Selected(Quad("mesh"));
-  Node* existing = doc->AddObject(kDeformerType, "existing", mesh);
+  Node* existing = doc->AddObject(kDeformerId, "existing", mesh);
   headless::SetKeyboardQualifier(QSHIFT);
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
   EXPECT_EQ(ChildrenOf(mesh), std::vector<Node*>{existing});
-  EXPECT_EQ(CountTags(mesh, kTagType), 1);
+  EXPECT_EQ(CountTags(mesh, kTagId), 1);
 }
 
 TEST_F(SetupCommandTest, CtrlOnATopLevelObjectAddsOnlyTheTag) {
   Node* mesh = Selected(Quad("mesh"));
   headless::SetKeyboardQualifier(QCTRL);
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountTags(mesh, kTagType), 1);
+  EXPECT_EQ(CountTags(mesh, kTagId), 1);
   EXPECT_EQ(doc->Objects(), std::vector<Node*>{mesh});
 }
 
@@ -143,10 +143,10 @@ TEST_F(SetupCommandTest, SelectedSiblingsShareOneDeformerUnderTheirParent) {
   Node* b = Selected(Quad("b", parent));
   headless::SetKeyboardQualifier(QCTRL);
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountTags(a, kTagType), 1);
-  EXPECT_EQ(CountTags(b, kTagType), 1);
-  EXPECT_EQ(CountChildren(parent, kDeformerType), 1);
-  EXPECT_EQ(ChildrenOf(parent).back()->type, kDeformerType);
+  EXPECT_EQ(CountTags(a, kTagId), 1);
+  EXPECT_EQ(CountTags(b, kTagId), 1);
+  EXPECT_EQ(CountChildren(parent, kDeformerId), 1);
+  EXPECT_EQ(ChildrenOf(parent).back()->type, kDeformerId);
 }
 
 TEST_F(SetupCommandTest, ObjectAndItsSelectedChildEachGetTheirOwnDeformer) {
@@ -154,10 +154,10 @@ TEST_F(SetupCommandTest, ObjectAndItsSelectedChildEachGetTheirOwnDeformer) {
   Node* inner = Selected(Quad("inner", outer));
   headless::SetKeyboardQualifier(QSHIFT);
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountChildren(outer, kDeformerType), 1);
-  EXPECT_EQ(CountChildren(inner, kDeformerType), 1);
-  EXPECT_EQ(CountTags(outer, kTagType), 1);
-  EXPECT_EQ(CountTags(inner, kTagType), 1);
+  EXPECT_EQ(CountChildren(outer, kDeformerId), 1);
+  EXPECT_EQ(CountChildren(inner, kDeformerId), 1);
+  EXPECT_EQ(CountTags(outer, kTagId), 1);
+  EXPECT_EQ(CountTags(inner, kTagId), 1);
 }
 
 TEST_F(SetupCommandTest, DeformerFollowsTheFirstSkinDeformerOrGoesLast) {
@@ -175,14 +175,14 @@ TEST_F(SetupCommandTest, DeformerFollowsTheFirstSkinDeformerOrGoesLast) {
   ASSERT_EQ(rig.size(), 5u);
   EXPECT_EQ(rig[0], before);
   EXPECT_EQ(rig[1], skin1);
-  EXPECT_EQ(rig[2]->type, kDeformerType);
+  EXPECT_EQ(rig[2]->type, kDeformerId);
   EXPECT_EQ(rig[3], between);
   EXPECT_EQ(rig[4], skin2);
 
   const auto children = ChildrenOf(plain);
   ASSERT_EQ(children.size(), 2u);
   EXPECT_EQ(children[0], plainChild);
-  EXPECT_EQ(children[1]->type, kDeformerType);
+  EXPECT_EQ(children[1]->type, kDeformerId);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -203,11 +203,11 @@ TEST_F(SetupCommandTest, TagGoesFirstAndLinksTheFirstSelectedVertexMap) {
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
 
   Node* tag = mesh->firstTag;
-  ASSERT_EQ(tag->type, kTagType);
+  ASSERT_EQ(tag->type, kTagId);
   EXPECT_EQ(tag->next, unselected);
   EXPECT_EQ(LinkedVertexMap(tag), first);
   EXPECT_NE(LinkedVertexMap(plain->firstTag), nullptr);
-  ASSERT_EQ(unlinked->firstTag->type, kTagType);
+  ASSERT_EQ(unlinked->firstTag->type, kTagId);
   EXPECT_EQ(LinkedVertexMap(unlinked->firstTag), nullptr);
 }
 
@@ -218,8 +218,8 @@ TEST_F(SetupCommandTest, RunningTwiceGivesTwoTagsAndOneUndoTakesBackOneRun) {
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
   const std::string once = Describe(*doc);
   ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountTags(mesh, kTagType), 2);
-  EXPECT_EQ(CountChildren(mesh, kDeformerType), 1);
+  EXPECT_EQ(CountTags(mesh, kTagId), 2);
+  EXPECT_EQ(CountChildren(mesh, kDeformerId), 1);
   EXPECT_EQ(headless::UndoCount(*doc), 2);
 
   ASSERT_TRUE(headless::Undo(*doc));
@@ -280,10 +280,10 @@ TEST_F(SetupCommandTest, AllocationFailureKeepsEarlierInsertionsWithTheirUndoSte
     EXPECT_FALSE(headless::IsUndoGroupOpen(*doc)) << "allocation " << n;
     const Node* first = doc->FindObject("first");
     const Node* second = doc->FindObject("second");
-    if (!ok && CountTags(first, kTagType) == 1 && CountChildren(first, kDeformerType) == 1 &&
-        CountTags(second, kTagType) == 0) {
+    if (!ok && CountTags(first, kTagId) == 1 && CountChildren(first, kDeformerId) == 1 &&
+        CountTags(second, kTagId) == 0) {
       sawSecondTagFail = true;
-      EXPECT_EQ(first->firstTag->type, kTagType);
+      EXPECT_EQ(first->firstTag->type, kTagId);
       EXPECT_EQ(second->firstTag, nullptr);
       EXPECT_EQ(second->down, nullptr);
       EXPECT_EQ(headless::UndoCount(*doc), 1);
@@ -346,10 +346,10 @@ TEST_F(SetupCommandTest, CommandLineAppliesTheSetupToASavedSceneAndUndoesIt) {
   std::unique_ptr<headless::Document> result = headless::LoadScene(out);
   Node* loadedA = result->FindObject("a");
   Node* loadedRig = result->FindObject("rig");
-  ASSERT_EQ(loadedA->firstTag->type, kTagType);
+  ASSERT_EQ(loadedA->firstTag->type, kTagId);
   EXPECT_EQ(LinkedVertexMap(loadedA->firstTag), loadedA->firstTag->next);
-  EXPECT_EQ(CountTags(result->FindObject("b"), kTagType), 1);
-  EXPECT_EQ(CountChildren(loadedRig, kDeformerType), 1);
+  EXPECT_EQ(CountTags(result->FindObject("b"), kTagId), 1);
+  EXPECT_EQ(CountChildren(loadedRig, kDeformerId), 1);
 
   const auto undo = cli_run::Run("command 1035622 --select a --select b --ctrl '" + in +
                                  "' --out '" + undone + "' --undo");

@@ -9,13 +9,14 @@
 #include "headless/selection.h"
 #include "headless/skin.h"
 #include "headless/skinning.h"
+#include "headless/tessamire_ids.h"
 #include "tests/deform_scene.h"
 
 namespace {
 
-using headless::Node;
+using tessamire_ids::kCommandId;
 
-constexpr Int32 kCommandId = 1035622;
+using headless::Node;
 
 bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;

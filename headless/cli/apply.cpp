@@ -21,6 +21,7 @@
 #include "headless/progress.h"
 #include "headless/registry.h"
 #include "headless/scene.h"
+#include "headless/tessamire_ids.h"
 #include "headless/weights_file.h"
 
 namespace cli {
@@ -28,15 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr Int32 kDeformerType = 1035447;
-constexpr Int32 kTagType = 1035496;
-constexpr Int32 kBind = 1000;
-constexpr Int32 kWeighting = 1003;
-constexpr Int32 kIterations = 1004;
-constexpr Int32 kPinBorder = 1005;
-constexpr Int32 kShowSmooth = 1006;
-constexpr Int32 kVertexMap = 1007;
-constexpr Int32 kStrength = 1008;
+using namespace tessamire_ids;
 
 // The options of one run; unset tag settings keep the tag's defaults.
 struct ApplyOptions {
@@ -194,13 +187,13 @@ struct ApplyScene {
 ApplyScene BuildScene(const ApplyOptions& o, const headless::ObjMesh& rest,
                       std::vector<Float32> vertexMap, std::vector<Float32> restriction) {
   headless::Registration registration;
-  if (!headless::FindRegistration(kTagType, registration) ||
-      !headless::FindRegistration(kDeformerType, registration))
+  if (!headless::FindRegistration(kTagId, registration) ||
+      !headless::FindRegistration(kDeformerId, registration))
     throw ApplyError("the plug-in did not register its bind tag and deformer");
   ApplyScene scene;
   scene.object =
       scene.doc->AddPolygonObject(fs::path(o.rest).stem().string(), rest.points, rest.polygons);
-  headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, kTagType) : nullptr;
+  headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, kTagId) : nullptr;
   if (tag == nullptr) throw ApplyError("the bind tag could not be created");
 
   if (o.iterations) headless::SetParameter(tag, kIterations, IntValue(*o.iterations));
@@ -218,13 +211,13 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::ObjMesh& rest,
     headless::Value link;
     link.type = headless::ValueType::kLink;
     link.link.target = map->serial;
-    headless::SetParameter(tag, kVertexMap, link);
+    headless::SetParameter(tag, kVertexMapLink, link);
   }
-  if (!headless::PressButton(tag, kBind))
+  if (!headless::PressButton(tag, kBindButton))
     throw ApplyError(o.rest + ": the bind tag refused to bind the rest mesh");
 
   scene.cache = scene.doc->AddObject(headless::kPointCacheType, "point cache", scene.object);
-  headless::Node* deformer = scene.doc->AddObject(kDeformerType, "deformer", scene.object);
+  headless::Node* deformer = scene.doc->AddObject(kDeformerId, "deformer", scene.object);
   if (scene.cache == nullptr || deformer == nullptr)
     throw ApplyError("the point cache or the deformer could not be created");
   if (!o.restriction.empty()) {

@@ -32,19 +32,15 @@
 #include "headless/scene_file.h"
 #include "headless/selection.h"
 #include "headless/skin.h"
+#include "headless/tessamire_ids.h"
 
 namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr Int32 kCommandType = 1035622;
-constexpr Int32 kDeformerType = 1035447;
-constexpr Int32 kTagType = 1035496;
-constexpr Int32 kBind = 1000;
-constexpr Int32 kWeighting = 1003;
-constexpr Int32 kIterations = 1004;
-constexpr Int32 kStrength = 1008;
+using namespace tessamire_ids;
+
 // Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
 // ridges and bumps, few enough to keep the tube's shape.
 constexpr Int32 kHeightSmoothing = 8;
@@ -147,7 +143,7 @@ void EquipLimb(headless::Document& doc, const headless::LimbScene& scene, headle
   headless::SetKeyboardQualifier(QSHIFT);
   bool ran = false;
   try {
-    ran = headless::ExecuteCommand(kCommandType);
+    ran = headless::ExecuteCommand(kCommandId);
   } catch (...) {
     headless::SetKeyboardQualifier(0);
     headless::SetActiveDocument(nullptr);
@@ -158,10 +154,10 @@ void EquipLimb(headless::Document& doc, const headless::LimbScene& scene, headle
   if (!ran) throw std::runtime_error("the setup command failed on the limb");
   tag = nullptr;
   for (headless::Node* t : headless::Document::Tags(scene.object))
-    if (t->type == kTagType) tag = t;
+    if (t->type == kTagId) tag = t;
   deformer = scene.skin->next;
   if (tag == nullptr) throw std::runtime_error("the setup command put no bind tag on the limb");
-  if (deformer == nullptr || deformer->type != kDeformerType)
+  if (deformer == nullptr || deformer->type != kDeformerId)
     throw std::runtime_error("the setup command did not place its deformer right after the skin");
 }
 
@@ -380,7 +376,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::PluginFolder folder;
   if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
   headless::Registration registration;
-  for (Int32 id : {kCommandType, kDeformerType, kTagType})
+  for (Int32 id : {kCommandId, kDeformerId, kTagId})
     if (!headless::FindRegistration(id, registration))
       throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
 
@@ -425,7 +421,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   }
   // Bind on the rest pose: the bend is 0 at frame 0.
   headless::ApplyKeysAtFrame(*doc, 0.0);
-  if (!headless::PressButton(tag, kBind))
+  if (!headless::PressButton(tag, kBindButton))
     throw std::runtime_error("the bind tag refused to bind the rest limb");
 
   const fs::path outDir(o.out);

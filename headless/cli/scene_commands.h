@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "headless/tessamire_ids.h"
+
 namespace cli {
 
-// The bind tag's plug-in id, the id of its bind button and of its status text.
-inline constexpr int kBindTagType = 1035496;
-inline constexpr int kBindButton = 1000;
+using tessamire_ids::kBindButton;
+using tessamire_ids::kTagId;
 
 int RunSceneImport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunSceneInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -46,9 +46,9 @@ int RunSceneImport(const std::vector<std::string>& args, std::ostream& out, std:
     }
     if (object == nullptr) throw std::runtime_error(meshPath + ": out of memory");
     if (tag) {
-      headless::Node* bindTag = doc->AddTag(object, kBindTagType);
+      headless::Node* bindTag = doc->AddTag(object, kTagId);
       if (bindTag == nullptr)
-        throw std::runtime_error("the bind tag (plug-in " + std::to_string(kBindTagType) +
+        throw std::runtime_error("the bind tag (plug-in " + std::to_string(kTagId) +
                                  ") could not be created");
       if (bind && !headless::PressButton(bindTag, kBindButton))
         throw std::runtime_error(meshPath + ": binding the tag failed");

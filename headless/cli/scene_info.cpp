@@ -127,7 +127,7 @@ void PrintObject(headless::Node* object, int depth, std::ostream& out) {
       out << " = " << (row.value ? headless::FormatValue(*row.value) : std::string("-"))
           << (row.enabled ? " (enabled)" : " (disabled)") << "\n";
     }
-    if (tag->type == kBindTagType && tag->instance != nullptr) {
+    if (tag->type == kTagId && tag->instance != nullptr) {
       const BindState state = DecodeBindState(headless::WriteNodeState(tag));
       char checksum[24];
       std::snprintf(checksum, sizeof checksum, "%016llx",
