@@ -121,30 +121,39 @@ void LiveTag(benchmark::State& state, const std::string& mesh) {
                                                   benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// a[i] = b[i] + 3 c[i] over three arrays holding the evaluation's working set together, spread
-// over every worker in large chunks: the time to stream that many bytes once.
+// a[i] = b[i] + 3 c[i] over three arrays that hold `bytes` together, spread over every worker in
+// large chunks: streaming that many bytes once.
+struct Triad {
+  explicit Triad(double bytes)
+      : n(std::max<Int64>(1, static_cast<Int64>(bytes / (3.0 * sizeof(double))))),
+        a(static_cast<size_t>(n), 0.0),
+        b(static_cast<size_t>(n), 1.0),
+        c(static_cast<size_t>(n), 2.0) {}
+
+  void Run() {
+    auto body = [](void* context, Int64 begin, Int64 end) {
+      Triad& t = *static_cast<Triad*>(context);
+      for (Int64 i = begin; i < end; ++i) t.a[i] = t.b[i] + 3.0 * t.c[i];
+    };
+    headless::ParallelFor(n, 4096, this, body);
+  }
+
+  Int64 n;
+  std::vector<double> a, b, c;
+};
+
+// The time to stream the evaluation's working set once.
 void Floor(benchmark::State& state, const std::string& mesh) {
   const double bytes = Median("workingset:" + mesh);
-  const Int64 n = std::max<Int64>(1, static_cast<Int64>(bytes / (3.0 * sizeof(double))));
-  std::vector<double> a(static_cast<size_t>(n), 0.0), b(static_cast<size_t>(n), 1.0),
-      c(static_cast<size_t>(n), 2.0);
-  struct Arrays {
-    double* a;
-    const double* b;
-    const double* c;
-  } arrays{a.data(), b.data(), c.data()};
-  auto triad = [](void* context, Int64 begin, Int64 end) {
-    const Arrays& x = *static_cast<const Arrays*>(context);
-    for (Int64 i = begin; i < end; ++i) x.a[i] = x.b[i] + 3.0 * x.c[i];
-  };
-  headless::ParallelFor(n, 4096, &arrays, triad);
+  Triad triad(bytes);
+  triad.Run();
   for (auto _ : state) {
     const Clock::time_point t = Clock::now();
-    headless::ParallelFor(n, 4096, &arrays, triad);
+    triad.Run();
     const double s = Seconds(t);
     Record("floor:" + mesh, s);
     state.SetIterationTime(s);
-    benchmark::DoNotOptimize(a.data());
+    benchmark::DoNotOptimize(triad.a.data());
   }
   state.counters["MB"] = bytes / 1e6;
   state.counters["GB/s"] = benchmark::Counter(bytes, benchmark::Counter::kIsIterationInvariantRate);
@@ -191,18 +200,7 @@ void SideBySide(benchmark::State& state) {
   BoundScene& m1 = Bound("torus1M");
   BoundScene& m4 = Bound("torus4M");
   const double bytes = Median("workingset:torus1M");
-  const Int64 n = std::max<Int64>(1, static_cast<Int64>(bytes / (3.0 * sizeof(double))));
-  std::vector<double> a(static_cast<size_t>(n), 0.0), b(static_cast<size_t>(n), 1.0),
-      c(static_cast<size_t>(n), 2.0);
-  struct Arrays {
-    double* a;
-    const double* b;
-    const double* c;
-  } arrays{a.data(), b.data(), c.data()};
-  auto triad = [](void* context, Int64 begin, Int64 end) {
-    const Arrays& x = *static_cast<const Arrays*>(context);
-    for (Int64 i = begin; i < end; ++i) x.a[i] = x.b[i] + 3.0 * x.c[i];
-  };
+  Triad triad(bytes);
   const Mesh& rest = RestMesh("torus1M");
   const std::vector<baseline::Quad> faces = baseline::ToQuads(rest.polygons);
   const std::vector<baseline::Vec> posed = baseline::ToVecs(PosedPoints("torus1M"));
@@ -218,7 +216,7 @@ void SideBySide(benchmark::State& state) {
     const Clock::time_point total = Clock::now();
     headless::SetWorkerCount(0);
     time("side:eval1M", [&] { EvaluateOnce(state, m1); });
-    time("side:floor1M", [&] { headless::ParallelFor(n, 4096, &arrays, triad); });
+    time("side:floor1M", [&] { triad.Run(); });
     time("side:eval4M", [&] { EvaluateOnce(state, m4); });
     headless::SetWorkerCount(1);
     time("side:eval1M1worker", [&] { EvaluateOnce(state, m1); });
@@ -228,7 +226,7 @@ void SideBySide(benchmark::State& state) {
     });
     state.SetIterationTime(Seconds(total));
   }
-  benchmark::DoNotOptimize(a.data());
+  benchmark::DoNotOptimize(triad.a.data());
 }
 
 void Register(const std::string& name, std::function<void(benchmark::State&)> body,
