@@ -55,6 +55,14 @@ class DeformerTest : public PluginScene {
     return headless::EvaluateDocument(*doc);
   }
 
+  // The call's answer is `result`, the points are the frame as the point cache left it, and
+  // message 5 reached the object only when `update`.
+  void ExpectFrameKept(const headless::DeformReport& report, bool result, bool update) {
+    EXPECT_EQ(DeformerResult(report, deformer), result);
+    EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
+    EXPECT_EQ(GotUpdate(object), update);
+  }
+
   deform_scene::Mesh mesh;
   std::vector<Vector3> frame;
   reference::Settings settings;
@@ -147,9 +155,7 @@ TEST_F(DeformerTest, NoFalloffEvaluatorAnswersTrueAndChangesNothing) {
   headless::WithholdFalloffLibrary(true);
   Build({});
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_FALSE(GotUpdate(object));
+  ExpectFrameKept(report, true, false);
 }
 
 TEST_F(DeformerTest, NoTagsAnswersTrueWithoutMessage) {
@@ -159,9 +165,7 @@ TEST_F(DeformerTest, NoTagsAnswersTrueWithoutMessage) {
   AddPointCache(object, frame);
   deformer = AddDeformer(object);
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_FALSE(GotUpdate(object));
+  ExpectFrameKept(report, true, false);
 }
 
 TEST_F(DeformerTest, TagsButNoBindTagAnswersTrueWithMessage) {
@@ -172,9 +176,7 @@ TEST_F(DeformerTest, TagsButNoBindTagAnswersTrueWithMessage) {
   AddPointCache(object, frame);
   deformer = AddDeformer(object);
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_TRUE(GotUpdate(object));
+  ExpectFrameKept(report, true, true);
 }
 
 TEST_F(DeformerTest, TagWithoutCarryingObjectEndsTheCallAfterEarlierTags) {
@@ -194,9 +196,7 @@ TEST_F(DeformerTest, IncludeModeWithoutListAnswersTrueWithoutMessage) {
   Build({});
   deformer->params.SetInt32(deform_scene::kFilterMode, 0);
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_FALSE(GotUpdate(object));
+  ExpectFrameKept(report, true, false);
 }
 
 TEST_F(DeformerTest, DifferencesOfAnotherCountAnswerTrueWithoutMessage) {
@@ -205,9 +205,7 @@ TEST_F(DeformerTest, DifferencesOfAnotherCountAnswerTrueWithoutMessage) {
   // The deform pass alone: an evaluation would let the live tag bind again first.
   object->ClearDeliveredMessages();
   const auto report = headless::DeformDocument(*doc);
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_FALSE(GotUpdate(object));
+  ExpectFrameKept(report, true, false);
 }
 
 TEST_F(DeformerTest, VertexMapOfAnotherCountAnswersFalseAfterEarlierTags) {
@@ -319,9 +317,7 @@ TEST_F(DeformerTest, IncludeModeWithEmptyListAppliesNothingButSendsTheMessage) {
   deformer->params.SetInt32(deform_scene::kFilterMode, 0);
   deformer->params.SetInExclude(deform_scene::kObjectList, {});
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_TRUE(GotUpdate(object));
+  ExpectFrameKept(report, true, true);
 }
 
 TEST_F(DeformerTest, ListedObjectIsKeptInIncludeModeAndSkippedInExcludeMode) {
@@ -333,9 +329,7 @@ TEST_F(DeformerTest, ListedObjectIsKeptInIncludeModeAndSkippedInExcludeMode) {
 
   deformer->params.SetInt32(deform_scene::kFilterMode, 1);
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_TRUE(GotUpdate(object));
+  ExpectFrameKept(report, true, true);
 }
 
 TEST_F(DeformerTest, ListLookupAnswersTheIndexInTheGivenDocumentOnly) {
@@ -366,9 +360,7 @@ TEST_F(DeformerTest, FirstTagWithEmptyDifferencesBlocksTheSecond) {
   EXPECT_TRUE(headless::PressButton(tag, deform_scene::kUnbindButton));
   object->ClearDeliveredMessages();
   const auto report = headless::DeformDocument(*doc);
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_FALSE(GotUpdate(object));
+  ExpectFrameKept(report, true, false);
 }
 
 TEST_F(DeformerTest, DisabledAndZeroIterationTagsArePassedOver) {
@@ -378,9 +370,7 @@ TEST_F(DeformerTest, DisabledAndZeroIterationTagsArePassedOver) {
   none.iterations = 0;
   AddBoundTag(object, none);
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_TRUE(GotUpdate(object));
+  ExpectFrameKept(report, true, true);
 }
 
 TEST_F(DeformerTest, VertexMapWeightsTheSmoothingAndAnEmptyLinkRunsWithout) {
@@ -496,9 +486,7 @@ TEST_F(DeformerTest, FalloffWeightZeroLeavesEveryPointExactly) {
   deformer->params.SetFloat(headless::kFalloffRadius, 0.01);
   // The sheet's corner point sits at the origin in the rest mesh, but the frame moved it away.
   const auto report = Evaluate();
-  EXPECT_TRUE(DeformerResult(report, deformer));
-  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
-  EXPECT_TRUE(GotUpdate(object));
+  ExpectFrameKept(report, true, true);
 }
 
 // ---------------------------------------------------------------------------------------------
