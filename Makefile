@@ -1,6 +1,8 @@
-# Wraps the CMake steps. `make run` and `make test` do all the set-up on a fresh machine.
-BUILD ?= build
-SANITIZE ?=
+# Wraps the CMake presets. `make run` and `make test` do all the set-up on a fresh machine.
+# PRESET picks the build variant of CMakePresets.json: plain (build/), address (build-asan/) or
+# thread (build-tsan/).
+PRESET ?= plain
+BUILD := $(if $(filter address,$(PRESET)),build-asan,$(if $(filter thread,$(PRESET)),build-tsan,build))
 JOBS ?= $(shell nproc)
 
 .PHONY: deps configure build run test bench format clean
@@ -9,7 +11,7 @@ deps:
 	@scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSAMIRE_SANITIZE=$(SANITIZE)
+	cmake --preset $(PRESET)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -18,11 +20,11 @@ run: build
 	$(BUILD)/tessamire run --out out
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	ctest --preset $(PRESET) -j $(JOBS)
 
 bench: deps
 	@scripts/install-deps.sh libopenmesh-dev
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSAMIRE_SANITIZE=$(SANITIZE)
+	cmake --preset $(PRESET)
 	cmake --build $(BUILD) -j $(JOBS) --target tessamire_bench
 	$(BUILD)/tessamire_bench --benchmark_counters_tabular=true
 
@@ -30,4 +32,4 @@ format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf build build-asan build-tsan

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "headless/limb.h"
-#include "headless/parameters.h"
-#include "headless/skinning.h"
+#include "headless/host/parameters.h"
+#include "headless/host/skinning.h"
+#include "headless/job/limb.h"
 
 namespace bench {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "headless/plugin_host.h"
-#include "headless/scene.h"
-#include "headless/tessamire_ids.h"
+#include "headless/host/plugin_host.h"
+#include "headless/host/scene.h"
+#include "headless/host/tessamire_ids.h"
 #include "host/types.h"
 
 namespace bench {

@@ -9,8 +9,8 @@
 
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
-#include "headless/framework.h"
-#include "headless/host_table.h"
+#include "headless/host/framework.h"
+#include "headless/host/host_table.h"
 #include "host/binding.h"
 #include "host/parallel.h"
 #include "source/otessamire/apply.h"

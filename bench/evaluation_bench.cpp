@@ -17,11 +17,11 @@
 #include "bench/baseline.h"
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
-#include "headless/checksum.h"
-#include "headless/deform.h"
-#include "headless/evaluate.h"
-#include "headless/framework.h"
-#include "headless/platform.h"
+#include "headless/host/deform.h"
+#include "headless/host/evaluate.h"
+#include "headless/host/framework.h"
+#include "headless/host/platform.h"
+#include "headless/io/checksum.h"
 
 namespace bench {
 

@@ -7,7 +7,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
-#include "headless/framework.h"
+#include "headless/host/framework.h"
 
 namespace {
 

@@ -1,0 +1,61 @@
+#include "cli/progress.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace headless {
+
+ProgressStyle ChooseProgressStyle(bool terminal, bool quiet) {
+  if (quiet) return ProgressStyle::kQuiet;
+  return terminal ? ProgressStyle::kBar : ProgressStyle::kLines;
+}
+
+std::string ProgressBarText(const std::string& label, const std::string& unit, Int64 done,
+                            Int64 total, const std::string& detail, Int32 width) {
+  done = std::clamp<Int64>(done, 0, std::max<Int64>(total, 0));
+  const Int64 filled = total > 0 ? done * width / total : width;
+  std::string text = label + " [";
+  text.append(static_cast<size_t>(filled), '#');
+  text.append(static_cast<size_t>(width - filled), '-');
+  text += "] " + unit + " " + std::to_string(done) + "/" + std::to_string(total);
+  if (!detail.empty()) text += " " + detail;
+  return text;
+}
+
+Progress::Progress(std::ostream& os, ProgressStyle style, std::string label, std::string unit,
+                   Int64 total)
+    : os_(os), style_(style), label_(std::move(label)), unit_(std::move(unit)), total_(total) {
+  if (total < 0) throw std::invalid_argument("Progress: negative total");
+}
+
+Progress::~Progress() {
+  Finish();
+}
+
+void Progress::Step(const std::string& detail) {
+  ++done_;
+  if (style_ == ProgressStyle::kQuiet) return;
+  if (style_ == ProgressStyle::kLines) {
+    os_ << label_ << ": " << unit_ << " " << done_ << "/" << total_;
+    if (!detail.empty()) os_ << ": " << detail;
+    os_ << "\n" << std::flush;
+    return;
+  }
+  std::string text = ProgressBarText(label_, unit_, done_, total_, detail);
+  const size_t width = text.size();
+  // Spaces wipe what a longer earlier line left behind.
+  if (width < lastWidth_) text.append(lastWidth_ - width, ' ');
+  lastWidth_ = width;
+  os_ << "\r" << text;
+  open_ = true;
+  if (done_ >= total_) Finish();
+  os_ << std::flush;
+}
+
+void Progress::Finish() {
+  if (!open_) return;
+  os_ << "\n" << std::flush;
+  open_ = false;
+}
+
+}  // namespace headless

@@ -1,0 +1,513 @@
+// `tessamire run`: the main job on the built-in limb. The limb is skinned to its joints by the
+// host's skin deformer, equipped by the plug-in's setup command (Shift held, so its deformer
+// lands right after the skin), bound at rest, and evaluated over an animation that bends the
+// elbow. Every frame is evaluated twice: with the plug-in's deformer off (what skinning alone
+// gives) and on (the corrected result); both are measured against the rest detail.
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+#include "cli/progress.h"
+#include "cli/subcommands.h"
+#include "headless/host/deform.h"
+#include "headless/host/parameters.h"
+#include "headless/host/platform.h"
+#include "headless/host/registry.h"
+#include "headless/host/selection.h"
+#include "headless/host/skin.h"
+#include "headless/host/tessamire_ids.h"
+#include "headless/io/obj.h"
+#include "headless/io/png.h"
+#include "headless/io/scene_file.h"
+#include "headless/job/detail_height.h"
+#include "headless/job/limb_scene.h"
+#include "headless/job/measures.h"
+#include "headless/picture/plot.h"
+#include "headless/picture/render.h"
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+using namespace tessamire_ids;
+
+// Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
+// ridges and bumps, few enough to keep the tube's shape.
+constexpr Int32 kHeightSmoothing = 8;
+// Smoothing rounds of the main job at 50,000 points and beyond. The limb's ridges and grooves are
+// six edges long whatever its point count, and the smoothing has to reach across about one of them
+// before the smoothed surface is free of the detail; measured at 50,000 points, 64 rounds restore
+// the detail height best while the edge lengths still come out closer to the rest's than skinning
+// alone leaves them (128 rounds start to stretch them). See the README's table.
+constexpr Int32 kRunIterations = 64;
+// Half-width of the elbow's blend band: wide enough that skinning visibly flattens the detail
+// across the joint.
+constexpr Float kRunBlendHalfWidth = 0.6;
+
+struct RunOptions {
+  Int64 points = 50000;
+  Int32 frames = 30;
+  Float angle = 120.0;
+  std::optional<Int32> iterations;
+  std::optional<Int32> weighting;
+  std::optional<Float> strength;
+  std::string out = "out";
+  std::string plugins;
+  bool quiet = false;
+};
+
+template <typename T>
+bool ParseNumber(const std::string& text, T& out) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, out);
+  return error == std::errc() && stop == end && !text.empty();
+}
+
+bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::string& error) {
+  ParsedArgs parsed;
+  if (!ParseArgs(args,
+                 {"--points", "--frames", "--angle", "--iterations", "--weighting", "--strength",
+                  "--out", "--plugins"},
+                 {"--quiet"}, parsed, error))
+    return false;
+  auto fail = [&](const std::string& message) {
+    error = message;
+    return false;
+  };
+  if (!parsed.positional.empty()) return fail("unexpected argument " + parsed.positional.front());
+  const auto& v = parsed.values;
+  auto has = [&](const char* name) { return v.count(name) != 0; };
+  if (has("--points") && (!ParseNumber(v.at("--points"), o.points) || o.points < 8))
+    return fail("--points wants a whole number >= 8, not \"" + v.at("--points") + "\"");
+  if (has("--frames") && (!ParseNumber(v.at("--frames"), o.frames) || o.frames < 2))
+    return fail("--frames wants a whole number >= 2, not \"" + v.at("--frames") + "\"");
+  if (has("--angle") && (!ParseNumber(v.at("--angle"), o.angle) || !std::isfinite(o.angle) ||
+                         std::fabs(o.angle) > 180.0))
+    return fail("--angle wants degrees in [-180, 180], not \"" + v.at("--angle") + "\"");
+  Int32 n = 0;
+  if (has("--iterations")) {
+    if (!ParseNumber(v.at("--iterations"), n) || n < 0)
+      return fail("--iterations wants a whole number >= 0, not \"" + v.at("--iterations") + "\"");
+    o.iterations = n;
+  }
+  if (has("--weighting")) {
+    if (!ParseNumber(v.at("--weighting"), n) || (n != 0 && n != 1))
+      return fail("--weighting wants 0 or 1, not \"" + v.at("--weighting") + "\"");
+    o.weighting = n;
+  }
+  if (has("--strength")) {
+    Float s = 0.0;
+    if (!ParseNumber(v.at("--strength"), s) || !std::isfinite(s))
+      return fail("--strength wants a finite number, not \"" + v.at("--strength") + "\"");
+    o.strength = s;
+  }
+  if (has("--out")) o.out = v.at("--out");
+  if (o.out.empty()) return fail("--out wants a folder");
+  if (has("--plugins")) o.plugins = v.at("--plugins");
+  o.quiet = parsed.flags.count("--quiet") != 0;
+  return true;
+}
+
+// On a coarser limb the blend band spans fewer edges (as the square root of the point count), and
+// smoothing that reaches about the square root of its rounds in edges would start to reshape the
+// bend itself; so below 50,000 points the rounds shrink with the point count.
+Int32 DefaultIterations(Int64 points) {
+  const Float rounds = std::round(kRunIterations * static_cast<Float>(points) / 50000.0);
+  return static_cast<Int32>(std::clamp(rounds, 1.0, static_cast<Float>(kRunIterations)));
+}
+
+headless::Value IntValue(Int32 i) {
+  headless::Value value;
+  value.type = headless::ValueType::kInt32;
+  value.int32 = i;
+  return value;
+}
+
+// Runs the setup command on the selected limb with Shift held and checks where it put things:
+// the bind tag on the limb, the deformer right after the skin.
+void EquipLimb(headless::Document& doc, const headless::LimbScene& scene, headless::Node*& tag,
+               headless::Node*& deformer) {
+  headless::ClearSelection(doc);
+  headless::SetSelected(scene.object, true);
+  headless::SetActiveDocument(&doc);
+  headless::SetKeyboardQualifier(QSHIFT);
+  bool ran = false;
+  try {
+    ran = headless::ExecuteCommand(kCommandId);
+  } catch (...) {
+    headless::SetKeyboardQualifier(0);
+    headless::SetActiveDocument(nullptr);
+    throw;
+  }
+  headless::SetKeyboardQualifier(0);
+  headless::SetActiveDocument(nullptr);
+  if (!ran) throw std::runtime_error("the setup command failed on the limb");
+  tag = nullptr;
+  for (headless::Node* t : headless::Document::Tags(scene.object))
+    if (t->type == kTagId) tag = t;
+  deformer = scene.skin->next;
+  if (tag == nullptr) throw std::runtime_error("the setup command put no bind tag on the limb");
+  if (deformer == nullptr || deformer->type != kDeformerId)
+    throw std::runtime_error("the setup command did not place its deformer right after the skin");
+}
+
+struct FrameRow {
+  Int32 frame = 0;
+  Float angle = 0.0;
+  headless::DetailMeasures skinned;
+  headless::DetailMeasures corrected;
+  Float skinnedHeight = 0.0;  // detail height error, fraction of the rest detail
+  Float correctedHeight = 0.0;
+  Float skinnedSeconds = 0.0;
+  Float correctedSeconds = 0.0;
+};
+
+// Evaluates the document at `frame` and answers the seconds it took.
+Float TimedEvaluation(headless::Document& doc, Int32 frame) {
+  const auto start = std::chrono::steady_clock::now();
+  const headless::DeformReport report =
+      headless::EvaluateDocumentAtFrame(doc, static_cast<Float>(frame));
+  const auto stop = std::chrono::steady_clock::now();
+  if (!report.Ok())
+    throw std::runtime_error("frame " + std::to_string(frame) + ": " + report.errors.front());
+  return std::chrono::duration<Float>(stop - start).count();
+}
+
+void PrintTable(const std::vector<FrameRow>& rows, Int64 points, std::ostream& out) {
+  out << "frame  angle | height error (%)   | edge change (%)    | hinge change (deg) | "
+         "corrected eval\n"
+         "             | skinned  corrected | skinned  corrected | skinned  corrected |    ms  "
+         " Mpts/s\n";
+  char line[160];
+  for (const FrameRow& r : rows) {
+    const Float rate =
+        r.correctedSeconds > 0.0 ? static_cast<Float>(points) / r.correctedSeconds / 1.0e6 : 0.0;
+    std::snprintf(line, sizeof line,
+                  "%5d %6.1f | %7.2f %10.2f | %7.3f %10.3f | %7.3f %10.3f | %6.1f %8.2f\n",
+                  static_cast<int>(r.frame), r.angle, 100.0 * r.skinnedHeight,
+                  100.0 * r.correctedHeight, 100.0 * r.skinned.edgeLengthChange,
+                  100.0 * r.corrected.edgeLengthChange, r.skinned.normalAngleDegrees,
+                  r.corrected.normalAngleDegrees, 1000.0 * r.correctedSeconds, rate);
+    out << line;
+  }
+}
+
+// The last frame's detail heights, kept for the pictures.
+struct LastHeights {
+  std::vector<Float> skinned;
+  std::vector<Float> corrected;
+  std::vector<Float> base;
+};
+
+// Detail kept -> colour: red where flattened (0), pale yellow at half, blue as at rest (1),
+// purple where exaggerated (1.5 and above).
+headless::Rgb KeptColor(Float kept) {
+  struct Stop {
+    Float at;
+    Float r, g, b;
+  };
+  static const Stop kStops[] = {
+      {0.0, 214, 48, 39}, {0.5, 254, 224, 144}, {1.0, 69, 117, 180}, {1.5, 150, 60, 170}};
+  const Float k = std::isfinite(kept) ? std::clamp(kept, 0.0, 1.5) : 1.5;
+  size_t i = 0;
+  while (i + 2 < std::size(kStops) && k > kStops[i + 1].at) ++i;
+  const Stop& a = kStops[i];
+  const Stop& b = kStops[i + 1];
+  const Float t = (k - a.at) / (b.at - a.at);
+  auto mix = [t](Float u, Float v) {
+    return static_cast<std::uint8_t>(std::lround(u + t * (v - u)));
+  };
+  return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
+}
+
+// Two views of the bent elbow: one from its outer side, one looking into the crease, each tilted
+// a little out of the bend's plane. Answers {outer, inner} view directions (camera to elbow).
+std::pair<Vector3, Vector3> ElbowViews(const headless::LimbMesh& mesh,
+                                       const std::vector<Vector3>& bent) {
+  const Vector3 elbow = mesh.jointPositions[1];
+  auto unit = [](Vector3 v) {
+    const Float len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    return len > 0.0 ? Vector3{v.x / len, v.y / len, v.z / len} : Vector3{};
+  };
+  // The poles sit beyond the two ends: the upper arm and the forearm point at them.
+  const size_t shoulderPole = static_cast<size_t>(mesh.rings) * static_cast<size_t>(mesh.segments);
+  const Vector3 upper = unit({bent[shoulderPole].x - elbow.x, bent[shoulderPole].y - elbow.y,
+                              bent[shoulderPole].z - elbow.z});
+  const Vector3 fore = unit({bent[shoulderPole + 1].x - elbow.x, bent[shoulderPole + 1].y - elbow.y,
+                             bent[shoulderPole + 1].z - elbow.z});
+  Vector3 inner = unit({upper.x + fore.x, upper.y + fore.y, upper.z + fore.z});
+  if (inner.x == 0.0 && inner.y == 0.0 && inner.z == 0.0) inner = {-1.0, 0.0, 0.0};  // straight
+  constexpr Float kTilt = 0.45;
+  return {unit({inner.x, inner.y, inner.z - kTilt}), unit({-inner.x, -inner.y, -inner.z - kTilt})};
+}
+
+// Rest, skinned and corrected side by side from one camera, a row each for the elbow's outer side
+// and its crease, under a grazing key light so the relief reads (limb.png); and the skinned and
+// corrected meshes coloured by the detail each point keeps (detail.png).
+void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>& skinned,
+                   const std::vector<Vector3>& corrected, const std::vector<Float>& skinnedKept,
+                   const std::vector<Float>& correctedKept, const std::vector<FrameRow>& rows,
+                   const fs::path& out) {
+  const headless::LimbMesh& mesh = scene.mesh;
+  const Vector3 elbow = mesh.jointPositions[1];
+  auto view = [&](const std::vector<Vector3>& points, const std::string& caption) {
+    headless::MeshView v;
+    v.points = points.data();
+    v.pointCount = static_cast<Int64>(points.size());
+    v.polygons = mesh.polygons.data();
+    v.polygonCount = static_cast<Int64>(mesh.polygons.size());
+    v.caption = caption;
+    return v;
+  };
+  // Frame the points near the elbow in the bent meshes.
+  std::vector<Vector3> near;
+  const Float reach = 0.5;
+  for (const std::vector<Vector3>* points : {&skinned, &corrected})
+    for (const Vector3& p : *points) {
+      const Vector3 d{p.x - elbow.x, p.y - elbow.y, p.z - elbow.z};
+      if (d.x * d.x + d.y * d.y + d.z * d.z < reach * reach) near.push_back(p);
+    }
+  if (near.empty()) near = corrected;
+  headless::MeshView nearView;
+  nearView.points = near.data();
+  nearView.pointCount = static_cast<Int64>(near.size());
+  const auto [outerDirection, innerDirection] = ElbowViews(mesh, skinned);
+  const Vector3 up{0.0, 0.0, 1.0};
+  const headless::Camera cameras[2] = {
+      headless::FitCamera({nearView}, outerDirection, up, 30.0, 1.0),
+      headless::FitCamera({nearView}, innerDirection, up, 30.0, 1.0)};
+  const char* const sides[2] = {"outer side", "crease"};
+
+  constexpr Int32 kPanel = 440;
+  headless::RenderOptions grazing;
+  grazing.keyDirection = {-0.92, 0.25, 0.30};  // from the left, just off the image plane
+  grazing.key = 0.95;
+  grazing.fill = 0.26;
+  grazing.ambient = 0.10;
+  const Int32 margin = 4 * grazing.captionScale;
+  auto draw = [&](headless::Image& image, Int32 column, Int32 row, const headless::MeshView& v,
+                  const headless::Camera& camera, const headless::RenderOptions& options) {
+    const Int32 x = column * kPanel;
+    const Int32 y = row * kPanel;
+    headless::RenderMesh(image, x, y, kPanel, kPanel, v, camera, options);
+    if (column > 0) headless::FillRect(image, x, y, 1, kPanel, options.backgroundTop);
+    if (row > 0) headless::FillRect(image, x, y, kPanel, 1, options.backgroundTop);
+    headless::DrawText(image, x + margin, y + margin, v.caption, options.captionColor,
+                       options.captionScale);
+  };
+
+  headless::Image shaded = headless::MakeImage(3 * kPanel, 2 * kPanel, {0, 0, 0});
+  for (Int32 row = 0; row < 2; ++row) {
+    const std::string side = sides[row];
+    draw(shaded, 0, row, view(mesh.points, "rest, " + side), cameras[row], grazing);
+    draw(shaded, 1, row, view(skinned, "skinned, " + side), cameras[row], grazing);
+    draw(shaded, 2, row, view(corrected, "corrected, " + side), cameras[row], grazing);
+  }
+  headless::WritePng((out / "limb.png").string(), shaded);
+
+  std::vector<headless::Rgb> skinnedColors, correctedColors;
+  for (Float k : skinnedKept) skinnedColors.push_back(KeptColor(k));
+  for (Float k : correctedKept) correctedColors.push_back(KeptColor(k));
+  headless::RenderOptions soft;  // the default, frontal key: colour carries the message here
+  constexpr Int32 kLegend = 56;
+  headless::Image coloured = headless::MakeImage(2 * kPanel, 2 * kPanel + kLegend, {22, 24, 30});
+  for (Int32 row = 0; row < 2; ++row) {
+    const std::string side = sides[row];
+    headless::MeshView s = view(skinned, "skinned, " + side);
+    s.pointColors = skinnedColors.data();
+    headless::MeshView c = view(corrected, "corrected, " + side);
+    c.pointColors = correctedColors.data();
+    draw(coloured, 0, row, s, cameras[row], soft);
+    draw(coloured, 1, row, c, cameras[row], soft);
+  }
+  // Legend: the colour scale with its ticks, and what the colours mean.
+  const Int32 legendX = 16;
+  const Int32 legendY = 2 * kPanel + 10;
+  constexpr Int32 kScaleWidth = 300;
+  for (Int32 i = 0; i < kScaleWidth; ++i)
+    headless::FillRect(
+        coloured, legendX + i, legendY, 1, 12,
+        KeptColor(1.5 * static_cast<Float>(i) / static_cast<Float>(kScaleWidth - 1)));
+  for (const auto& [at, label] :
+       {std::pair<Float, const char*>{0.0, "0"}, {0.5, "0.5"}, {1.0, "1"}, {1.5, "1.5"}}) {
+    const Int32 x = legendX + static_cast<Int32>(std::lround(at / 1.5 * (kScaleWidth - 1)));
+    const Int32 w = headless::TextWidth(label, 2);
+    headless::DrawText(coloured, std::clamp(x - w / 2, 0, 2 * kPanel - w), legendY + 18, label,
+                       soft.captionColor, 2);
+  }
+  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY,
+                     "detail kept, last frame:", soft.captionColor, 2);
+  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY + 20,
+                     "red flattened, blue as at rest", soft.captionColor, 2);
+  headless::WritePng((out / "detail.png").string(), coloured);
+
+  std::vector<Float> x;
+  headless::PlotSeries skinEdge{"skinned", {}, {200, 60, 60}};
+  headless::PlotSeries fixEdge{"corrected", {}, {40, 110, 200}};
+  headless::PlotSeries skinHinge = skinEdge, fixHinge = fixEdge;
+  headless::PlotSeries skinHeight = skinEdge, fixHeight = fixEdge;
+  for (const FrameRow& r : rows) {
+    x.push_back(r.frame);
+    skinEdge.values.push_back(100.0 * r.skinned.edgeLengthChange);
+    fixEdge.values.push_back(100.0 * r.corrected.edgeLengthChange);
+    skinHinge.values.push_back(r.skinned.normalAngleDegrees);
+    fixHinge.values.push_back(r.corrected.normalAngleDegrees);
+    skinHeight.values.push_back(100.0 * r.skinnedHeight);
+    fixHeight.values.push_back(100.0 * r.correctedHeight);
+  }
+  const headless::Image plot =
+      headless::PlotPanels(x, {{"detail height error (%)", {skinHeight, fixHeight}},
+                               {"edge change of the detail (%)", {skinEdge, fixEdge}},
+                               {"hinge change of the detail (deg)", {skinHinge, fixHinge}}});
+  headless::WritePng((out / "measures.png").string(), plot);
+}
+
+int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
+  headless::PluginFolder folder;
+  if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
+  headless::Registration registration;
+  for (Int32 id : {kCommandId, kDeformerId, kTagId})
+    if (!headless::FindRegistration(id, registration))
+      throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
+
+  headless::LimbSceneOptions sceneOptions;
+  sceneOptions.limb.approximatePoints = o.points;
+  sceneOptions.limb.blendHalfWidth = kRunBlendHalfWidth;
+  sceneOptions.frames = o.frames;
+  sceneOptions.bendDegrees = o.angle;
+  std::unique_ptr<headless::Document> doc = headless::NewDocument();
+  const headless::LimbScene scene = headless::BuildLimbScene(*doc, sceneOptions);
+  const Int64 count = static_cast<Int64>(scene.mesh.points.size());
+
+  // The same tube without detail, skinned alike, separates the detail from the bend itself.
+  headless::LimbOptions baseOptions = sceneOptions.limb;
+  baseOptions.detailAmplitude = 0.0;
+  const headless::LimbMesh base = headless::MakeLimb(baseOptions);
+  std::vector<const Float32*> baseWeights;
+  for (const auto& w : base.weights) baseWeights.push_back(w.data());
+  const std::vector<Int32> region = headless::BlendRegion(baseWeights, count);
+  const headless::DetailReference reference = headless::PrepareDetailReference(
+      scene.mesh.points.data(), count, scene.mesh.polygons.data(),
+      static_cast<Int64>(scene.mesh.polygons.size()), region, base.points.data());
+  const std::vector<std::vector<Int32>> neighbours =
+      headless::PointNeighbours(count, scene.mesh.polygons);
+  auto heights = [&](const std::vector<Vector3>& points) {
+    return headless::DetailHeights(points, scene.mesh.polygons, neighbours, kHeightSmoothing);
+  };
+  const std::vector<Float> restHeights = heights(scene.mesh.points);
+  const std::vector<Float> restBaseHeights = heights(base.points);
+
+  headless::Node* tag = nullptr;
+  headless::Node* deformer = nullptr;
+  EquipLimb(*doc, scene, tag, deformer);
+  headless::SetParameter(tag, kIterations,
+                         IntValue(o.iterations.value_or(DefaultIterations(o.points))));
+  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
+  if (o.strength) {
+    headless::Value value;
+    value.type = headless::ValueType::kFloat;
+    value.real = *o.strength;
+    headless::SetParameter(tag, kStrength, value);
+  }
+  // Bind on the rest pose: the bend is 0 at frame 0.
+  headless::ApplyKeysAtFrame(*doc, 0.0);
+  if (!headless::PressButton(tag, kBindButton))
+    throw std::runtime_error("the bind tag refused to bind the rest limb");
+
+  const fs::path outDir(o.out);
+  fs::create_directories(outDir);
+  if (!o.quiet)
+    out << "limb: " << count << " points, " << scene.mesh.polygons.size() << " polygons, "
+        << scene.joints.size() << " joints; " << reference.edges.size()
+        << " edges measured where the weights blend\n";
+
+  std::vector<FrameRow> rows;
+  std::vector<Vector3> skinned, corrected, baseSkinned(base.points.size());
+  LastHeights last;
+  headless::Progress progress(
+      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
+      "tessamire run", "frame", o.frames);
+  for (Int32 frame = 0; frame < o.frames; ++frame) {
+    FrameRow row;
+    row.frame = frame;
+    row.angle = o.angle * frame / static_cast<Float>(o.frames - 1);
+    deformer->deformMode = false;
+    row.skinnedSeconds = TimedEvaluation(*doc, frame);
+    skinned = headless::DeformedPoints(scene.object);
+    deformer->deformMode = true;
+    row.correctedSeconds = TimedEvaluation(*doc, frame);
+    corrected = headless::DeformedPoints(scene.object);
+    headless::SkinPoints(base.points.data(), count, headless::CurrentPoses(scene.joints),
+                         baseWeights, baseSkinned.data());
+    row.skinned = headless::MeasureDetail(reference, skinned.data(), count, baseSkinned.data());
+    row.corrected = headless::MeasureDetail(reference, corrected.data(), count, baseSkinned.data());
+    last.base = heights(baseSkinned);
+    last.skinned = heights(skinned);
+    last.corrected = heights(corrected);
+    row.skinnedHeight =
+        headless::DetailHeightError(last.skinned, restHeights, last.base, restBaseHeights, region);
+    row.correctedHeight = headless::DetailHeightError(last.corrected, restHeights, last.base,
+                                                      restBaseHeights, region);
+    rows.push_back(row);
+    char bend[32];
+    std::snprintf(bend, sizeof bend, "bend %.1f deg", row.angle);
+    progress.Step(bend);
+  }
+  progress.Finish();
+
+  PrintTable(rows, count, out);
+  headless::WriteObj((outDir / "skinned.obj").string(), skinned, scene.mesh.polygons);
+  headless::WriteObj((outDir / "corrected.obj").string(), corrected, scene.mesh.polygons);
+  headless::SaveScene(*doc, (outDir / "limb.tsm").string());
+  // Two rounds spread each point's reading over about one ridge.
+  constexpr Int32 kKeptSpread = 2;
+  WritePictures(scene, skinned, corrected,
+                headless::LocalDetailKept(last.skinned, restHeights, last.base, restBaseHeights,
+                                          neighbours, kKeptSpread),
+                headless::LocalDetailKept(last.corrected, restHeights, last.base, restBaseHeights,
+                                          neighbours, kKeptSpread),
+                rows, outDir);
+  if (!o.quiet)
+    out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
+        << "limb.png, detail.png and measures.png\n";
+  doc.reset();
+  folder.Close();
+  return kExitOk;
+}
+
+int RunMainJob(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  RunOptions options;
+  std::string error;
+  if (!ParseOptions(args, options, error)) {
+    err << "tessamire run: " << error << "\n";
+    return kExitUsage;
+  }
+  try {
+    return Run(options, out, err);
+  } catch (const std::exception& e) {
+    err << "tessamire run: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+const SubcommandRegistration kRun(
+    {"run",
+     "run [--points N] [--frames F] [--angle DEG] [--iterations N] [--weighting 0|1] "
+     "[--strength S] [--out DIR] [--quiet] [--plugins DIR]",
+     "the main job: skin the built-in limb, equip it with the setup command, bend the elbow "
+     "over F frames, print the detail kept by skinning alone and by the correction, and write "
+     "meshes, the scene and pictures to DIR (default out)",
+     RunMainJob});
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,37 @@
+# Helpers for the layered build: every layer is a library whose include root holds only its own
+# folder, so a unit reaches another layer's headers only through a library it links, and an
+# #include that reaches sideways or upwards fails to compile.
+
+# Our own code: strict warnings, and no fused multiply-add, so that every formula rounds exactly
+# as written whatever the compiler or CPU.
+set(TESSAMIRE_WARNINGS -Wall -Wextra -Werror)
+set(TESSAMIRE_FP -ffp-contract=off)
+
+# Gives `target` an include root under the build folder that holds `folder` (a link to the
+# source folder at its own path), e.g. scopes/headless_io/headless/io. Units then include
+# "headless/io/obj.h" as from the top of the tree, but only what the link exposes.
+function(tessamire_include_scope target folder)
+  set(root ${CMAKE_BINARY_DIR}/scopes/${target})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  if(NOT IS_SYMLINK ${root}/${folder})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${root})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+  endif()
+endfunction()
+
+# A static library of our own from the .cpp files of `folder` (not its subfolders), seeing only
+# `folder` itself and the layers it links: tessamire_layer(NAME FOLDER DEPENDS dep...).
+function(tessamire_layer name)
+  cmake_parse_arguments(L "" "FOLDER" "DEPENDS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${L_FOLDER}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  tessamire_include_scope(${name} ${L_FOLDER})
+  target_compile_options(${name} PRIVATE ${TESSAMIRE_WARNINGS} ${TESSAMIRE_FP})
+  target_link_libraries(${name} PUBLIC ${L_DEPENDS})
+endfunction()

@@ -1,0 +1,408 @@
+#include "headless/host/adjacency.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "headless/host/framework.h"
+
+namespace headless {
+
+namespace {
+
+struct Adjacency {
+  Int32 pointCount = 0;
+  Int32 polyCount = 0;
+  PolyInfo* info = nullptr;     // one per polygon
+  Int64* pointStart = nullptr;  // pointCount + 1 offsets into pointPolys
+  Int32* pointPolys = nullptr;  // polygons around each point, ascending; varies with valence
+  const char* error = "";
+};
+
+// One block from the framework allocator, freed on every path.
+template <typename T>
+class Block {
+ public:
+  Block() = default;
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { Free(data_); }
+  Bool Allocate(Int64 count, Bool clear) {
+    if (count < 0 || static_cast<UInt64>(count) > static_cast<UInt64>(INT64_MAX) / sizeof(T))
+      return false;
+    data_ = static_cast<T*>(
+        headless::Allocate(count * static_cast<Int64>(sizeof(T)), clear, __FILE__, __LINE__));
+    return data_ != nullptr;
+  }
+  T* get() const { return data_; }
+  T* release() { return std::exchange(data_, nullptr); }
+  void Reset() {
+    Free(data_);
+    data_ = nullptr;
+  }
+
+ private:
+  T* data_ = nullptr;
+};
+
+// One use of an edge: the larger end, and the polygon side that forms it. Bucketed by the
+// smaller end, so (bucket, hi) is the edge key.
+struct EdgeUse {
+  Int32 hi;
+  Int32 poly;
+  Int32 side;
+};
+
+bool UseBefore(const EdgeUse& l, const EdgeUse& r) {
+  if (l.hi != r.hi) return l.hi < r.hi;
+  if (l.poly != r.poly) return l.poly < r.poly;
+  return l.side < r.side;
+}
+
+// Corner k (0..3) of a polygon: a, b, c, d.
+inline Int32 Corner(const CPolygon& p, Int32 k) {
+  const Int32 corners[4] = {p.a, p.b, p.c, p.d};
+  return corners[k & 3];
+}
+
+// Distinct corners of a polygon in corner order; answers how many.
+inline Int32 DistinctCorners(const CPolygon& p, Int32 out[4]) {
+  out[0] = p.a;
+  Int32 n = 1;
+  if (p.b != p.a) out[n++] = p.b;
+  if (p.c != p.a && p.c != p.b) out[n++] = p.c;
+  if (p.d != p.a && p.d != p.b && p.d != p.c) out[n++] = p.d;
+  return n;
+}
+
+void Release(Adjacency& adj) {
+  Free(adj.info);
+  Free(adj.pointStart);
+  Free(adj.pointPolys);
+  adj.info = nullptr;
+  adj.pointStart = nullptr;
+  adj.pointPolys = nullptr;
+  adj.pointCount = 0;
+  adj.polyCount = 0;
+}
+
+// Uses of edges whose smaller end is one point fit this many entries on the stack; a point on
+// more polygons than a quarter of it is answered from a shared scratch block, serially.
+constexpr Int64 kLocalUses = 64;
+
+// Marks, in the corner position of a point within a polygon, a polygon that names a corner twice.
+constexpr std::uint8_t kRepeatedCorners = 0xFF;
+
+struct GroupContext {
+  const CPolygon* polys;
+  const Int64* pointStart;
+  const Int32* pointPolys;
+  const std::uint8_t* pointCorner;  // per pointPolys entry: the point's corner 0..3, or repeated
+  PolyInfo* info;
+};
+
+// Answers every use in [begin, end) (all uses of edges with the same smaller end, in (polygon,
+// side) order): ordered by (hi, polygon, side), each run of one edge reports its first use and
+// names across each use the lowest-indexed other polygon.
+void AnswerUses(EdgeUse* begin, EdgeUse* end, PolyInfo* info) {
+  const Int64 size = end - begin;
+  // Uses arrive in (polygon, side) order, so small groups are nearly sorted; a fan around one
+  // point can make a group as large as the mesh, hence the fallback.
+  if (size <= 32) {
+    for (EdgeUse* i = begin + 1; i < end; ++i) {
+      const EdgeUse u = *i;
+      EdgeUse* j = i;
+      for (; j > begin && UseBefore(u, *(j - 1)); --j) *j = *(j - 1);
+      *j = u;
+    }
+  } else {
+    std::sort(begin, end, UseBefore);
+  }
+  for (EdgeUse* run = begin; run < end;) {
+    EdgeUse* runEnd = run + 1;
+    while (runEnd < end && runEnd->hi == run->hi) ++runEnd;
+    const Int32 first = run->poly;
+    Int32 second = -1;  // lowest-indexed user other than `first`
+    for (EdgeUse* u = run + 1; u < runEnd; ++u) {
+      if (u->poly != first) {
+        second = u->poly;
+        break;
+      }
+    }
+    for (EdgeUse* u = run; u < runEnd; ++u) {
+      PolyInfo& pi = info[u->poly];
+      pi.face[u->side] = u->poly == first ? second : first;
+      pi.edgeReported[u->side] = u != run;
+    }
+    run = runEnd;
+  }
+}
+
+// Collects into `out` the uses of every edge whose smaller end is `lo`, from the polygons around
+// `lo` (ascending, each once), so in (polygon, side) order; answers how many. `out` holds at least
+// four entries per polygon around `lo`.
+Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
+  Int64 n = 0;
+  for (Int64 k = ctx.pointStart[lo]; k < ctx.pointStart[lo + 1]; ++k) {
+    const Int32 i = ctx.pointPolys[k];
+    const CPolygon& p = ctx.polys[i];
+    const Int32 c[4] = {p.a, p.b, p.c, p.d};
+    if (ctx.pointCorner[k] != kRepeatedCorners) {
+      // Four distinct corners: only the two sides at lo's corner can have lo as an end; side
+      // `before` ends at lo, side `at` starts there. Emitted in side order.
+      const Int32 at = ctx.pointCorner[k];
+      const Int32 before = (at + 3) & 3;
+      const Int32 next = c[(at + 1) & 3];
+      const Int32 previous = c[before];
+      if (before < at && previous > lo) out[n++] = EdgeUse{previous, i, before};
+      if (next > lo) out[n++] = EdgeUse{next, i, at};
+      if (before > at && previous > lo) out[n++] = EdgeUse{previous, i, before};
+      continue;
+    }
+    for (Int32 j = 0; j < 4; ++j) {
+      const Int32 s = c[j];
+      const Int32 t = c[(j + 1) & 3];
+      if (s == t || std::min(s, t) != lo) continue;
+      out[n++] = EdgeUse{std::max(s, t), i, j};
+    }
+  }
+  return n;
+}
+
+Bool UsesFitLocally(const GroupContext& ctx, Int64 lo) {
+  return 4 * (ctx.pointStart[lo + 1] - ctx.pointStart[lo]) <= kLocalUses;
+}
+
+// Every edge has exactly one smaller end and every polygon using it is around that end, so the
+// groups of different points are disjoint and write disjoint sides: points run concurrently.
+void AnswerPoint(const GroupContext& ctx, Int64 lo) {
+  if (!UsesFitLocally(ctx, lo)) return;
+  EdgeUse local[kLocalUses];
+  const Int64 n = CollectUses(ctx, static_cast<Int32>(lo), local);
+  AnswerUses(local, local + n, ctx.info);
+}
+
+// Polygons per block below which the point lists are built in one block.
+constexpr Int32 kPolygonsPerBlock = 16384;
+
+struct FillContext {
+  const CPolygon* polys;
+  Int32 polyCount;
+  Int32 pointCount;
+  Int32 blocks;
+  Int32* blockCounts;  // blocks * pointCount
+  const Int64* start;  // pointCount + 1 offsets
+  Int32* pointPolys;
+  std::uint8_t* pointCorner;
+};
+
+Int32 BlockBegin(const FillContext& f, Int32 b) {
+  return static_cast<Int32>(Int64{f.polyCount} * b / f.blocks);
+}
+
+void CountBlock(const FillContext& f, Int32 b) {
+  Int32* counts = f.blockCounts + Int64{b} * f.pointCount;
+  for (Int32 i = BlockBegin(f, b); i < BlockBegin(f, b + 1); ++i) {
+    Int32 corners[4];
+    const Int32 n = DistinctCorners(f.polys[i], corners);
+    for (Int32 k = 0; k < n; ++k) ++counts[corners[k]];
+  }
+}
+
+void FillBlock(const FillContext& f, Int32 b) {
+  Int32* cursor = f.blockCounts + Int64{b} * f.pointCount;
+  for (Int32 i = BlockBegin(f, b); i < BlockBegin(f, b + 1); ++i) {
+    Int32 corners[4];
+    const Int32 n = DistinctCorners(f.polys[i], corners);
+    for (Int32 k = 0; k < n; ++k) {
+      const Int64 at = f.start[corners[k]] + cursor[corners[k]]++;
+      f.pointPolys[at] = i;
+      // With four distinct corners, corner k of the list is corner k of the polygon.
+      f.pointCorner[at] = n == 4 ? static_cast<std::uint8_t>(k) : kRepeatedCorners;
+    }
+  }
+}
+
+}  // namespace
+
+Neighbor* AdjacencyAlloc() {
+  void* block = Allocate(sizeof(Adjacency), true, __FILE__, __LINE__);
+  if (block == nullptr) return nullptr;
+  return reinterpret_cast<Neighbor*>(new (block) Adjacency());
+}
+
+void AdjacencyFree(Neighbor* nb) {
+  if (nb == nullptr) return;
+  Adjacency* adj = reinterpret_cast<Adjacency*>(nb);
+  Release(*adj);
+  adj->~Adjacency();
+  Free(adj);
+}
+
+Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 polyCount) {
+  if (nb == nullptr) return false;
+  Adjacency& adj = *reinterpret_cast<Adjacency*>(nb);
+  if (pointCount < 0 || polyCount < 0) {
+    adj.error = "AdjacencyInit: negative point or polygon count";
+    return false;
+  }
+  if (polys == nullptr && polyCount > 0) {
+    adj.error = "AdjacencyInit: no polygon array for a non-zero polygon count";
+    return false;
+  }
+  for (Int32 i = 0; i < polyCount; ++i) {
+    const CPolygon& p = polys[i];
+    if (p.a < 0 || p.a >= pointCount || p.b < 0 || p.b >= pointCount || p.c < 0 ||
+        p.c >= pointCount || p.d < 0 || p.d >= pointCount) {
+      adj.error = "AdjacencyInit: a polygon names a point index outside [0, pointCount)";
+      return false;
+    }
+  }
+  const char* outOfMemory = "AdjacencyInit: out of memory";
+
+  // Polygons around each point, ascending: the polygons are cut into a few consecutive blocks;
+  // each block counts its own uses of every point and later fills them from its own cursor, which
+  // starts after the uses of the earlier blocks, so the lists come out in polygon order whatever
+  // the number of blocks. The blocks run in parallel.
+  Block<Int64> pointStart;
+  if (!pointStart.Allocate(Int64{pointCount} + 1, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  Int64* start = pointStart.get();
+  const Int32 blocks = polyCount >= kPolygonsPerBlock ? std::clamp(WorkerCount(), 1, 8) : 1;
+  Block<Int32> blockCounts;  // per block, per point: its uses, then its cursor within the point
+  if (!blockCounts.Allocate(Int64{blocks} * pointCount, true)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  FillContext fill{polys, polyCount, pointCount, blocks, blockCounts.get(),
+                   start, nullptr,   nullptr};
+  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
+    const FillContext& f = *static_cast<const FillContext*>(context);
+    for (Int64 b = begin; b < end; ++b) CountBlock(f, static_cast<Int32>(b));
+  });
+  Int64 largest = 0;  // polygons around the busiest point whose edge uses do not fit on the stack
+  Int64 running = 0;
+  for (Int64 p = 0; p < pointCount; ++p) {
+    start[p] = running;
+    Int32 within = 0;
+    for (Int32 b = 0; b < blocks; ++b) {
+      Int32& count = blockCounts.get()[Int64{b} * pointCount + p];
+      const Int32 uses = count;
+      count = within;
+      within += uses;
+    }
+    if (4 * Int64{within} > kLocalUses) largest = std::max<Int64>(largest, within);
+    running += within;
+  }
+  start[pointCount] = running;
+  Block<Int32> pointPolys;
+  if (!pointPolys.Allocate(running, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  Block<std::uint8_t> pointCorner;  // only while the edges are matched
+  if (!pointCorner.Allocate(running, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  fill.pointPolys = pointPolys.get();
+  fill.pointCorner = pointCorner.get();
+  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
+    const FillContext& f = *static_cast<const FillContext*>(context);
+    for (Int64 b = begin; b < end; ++b) FillBlock(f, static_cast<Int32>(b));
+  });
+  blockCounts.Reset();
+
+  // Sides start out as no edge (flagged, nothing across); every real edge is then answered from
+  // the polygons around its smaller end, those points in parallel.
+  Block<PolyInfo> info;
+  if (!info.Allocate(polyCount, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  ParallelFor(polyCount, 1024, info.get(), [](void* context, Int64 begin, Int64 end) {
+    PolyInfo* infos = static_cast<PolyInfo*>(context);
+    for (Int64 i = begin; i < end; ++i) {
+      for (Int32 j = 0; j < 4; ++j) {
+        infos[i].face[j] = -1;
+        infos[i].edgeReported[j] = true;
+      }
+    }
+  });
+  GroupContext ctx{polys, start, pointPolys.get(), pointCorner.get(), info.get()};
+  Block<EdgeUse> scratch;
+  if (largest > 0 && !scratch.Allocate(4 * largest, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  ParallelFor(pointCount, 64, &ctx, [](void* context, Int64 begin, Int64 end) {
+    const GroupContext& c = *static_cast<const GroupContext*>(context);
+    for (Int64 lo = begin; lo < end; ++lo) AnswerPoint(c, lo);
+  });
+  if (largest > 0) {
+    for (Int64 p = 0; p < pointCount; ++p) {
+      if (UsesFitLocally(ctx, p)) continue;
+      const Int64 n = CollectUses(ctx, static_cast<Int32>(p), scratch.get());
+      AnswerUses(scratch.get(), scratch.get() + n, info.get());
+    }
+  }
+
+  Release(adj);
+  adj.pointCount = pointCount;
+  adj.polyCount = polyCount;
+  adj.info = info.release();
+  adj.pointStart = pointStart.release();
+  adj.pointPolys = pointPolys.release();
+  adj.error = "";
+  return true;
+}
+
+Bool AdjacencyPolyInfo(const Neighbor* nb, Int32 poly, PolyInfo* out) {
+  if (nb == nullptr || out == nullptr) return false;
+  const Adjacency& adj = *reinterpret_cast<const Adjacency*>(nb);
+  if (poly < 0 || poly >= adj.polyCount) return false;
+  *out = adj.info[poly];
+  return true;
+}
+
+const Int32* AdjacencyPointPolys(const Neighbor* nb, Int32 point, Int32* count) {
+  Int32 dummy = 0;
+  Int32& n = count != nullptr ? *count : dummy;
+  n = 0;
+  if (nb == nullptr) return nullptr;
+  const Adjacency& adj = *reinterpret_cast<const Adjacency*>(nb);
+  if (point < 0 || point >= adj.pointCount) return nullptr;
+  const Int64 begin = adj.pointStart[point];
+  const Int64 size = adj.pointStart[point + 1] - begin;
+  if (size == 0) return nullptr;
+  // A point lies on at most polyCount polygons (each counted once), so this fits in 32 bits.
+  n = static_cast<Int32>(size);
+  return adj.pointPolys + begin;
+}
+
+Bool AdjacencyPointPolyArrays(const Neighbor* nb, const Int64** start, const Int32** polys) {
+  if (start != nullptr) *start = nullptr;
+  if (polys != nullptr) *polys = nullptr;
+  if (nb == nullptr || start == nullptr || polys == nullptr) return false;
+  const Adjacency& adj = *reinterpret_cast<const Adjacency*>(nb);
+  if (adj.pointStart == nullptr) return false;
+  *start = adj.pointStart;
+  *polys = adj.pointPolys;
+  return true;
+}
+
+const PolyInfo* AdjacencyPolyInfoArray(const Neighbor* nb) {
+  if (nb == nullptr) return nullptr;
+  return reinterpret_cast<const Adjacency*>(nb)->info;
+}
+
+const char* AdjacencyError(const Neighbor* nb) {
+  return nb == nullptr ? "AdjacencyError: no adjacency"
+                       : reinterpret_cast<const Adjacency*>(nb)->error;
+}
+
+}  // namespace headless

@@ -1,0 +1,24 @@
+// Evaluation of a document the way the host does it: first the expression pass, then (further
+// passes below) the deformation of polygon objects.
+#pragma once
+
+#include "headless/host/deform.h"
+#include "headless/host/scene.h"
+
+namespace headless {
+
+// The host's enable switch on every expression tag; 0 keeps the tag from running.
+inline constexpr Int32 kExpressionEnabledSwitch = 1000999;
+
+// Runs ExecuteTag of every enabled expression tag (a plug-in tag registered with TAG_EXPRESSION)
+// in tree order: objects depth first, parent before children, and each object's tags in list
+// order. Each tag runs on the object that carries it and sees the object's own stored points
+// (the deform cache is not in use during this pass). A tag whose plug-in instance is gone is
+// skipped. Answers the number of tags run.
+Int64 RunExpressionTags(Document& doc);
+
+// One evaluation of the whole document: the expression pass, then the deform pass (deform.h),
+// whose report it answers.
+DeformReport EvaluateDocument(Document& doc);
+
+}  // namespace headless

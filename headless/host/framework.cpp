@@ -1,0 +1,353 @@
+#include "headless/host/framework.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace headless {
+
+// ---------------------------------------------------------------------------------------------
+// Allocator: every block carries a 16-byte header with its size, so that the bytes in use and
+// the peak can be reported exactly.
+
+namespace {
+
+// Every block carries a 16-byte header: the size asked for, then the capacity of the block.
+constexpr Int64 kHeader = 16;
+// Blocks of at least this capacity are kept on free and handed out again, the way a host's
+// allocator keeps its pages: a scene evaluated again takes no fresh pages. Capacities are whole
+// multiples of kCacheGrain so that the same request finds the same block.
+constexpr Int64 kCacheMin = 64 * 1024;
+constexpr Int64 kCacheGrain = 64 * 1024;
+// A kept block serves a request up to this much larger than the request's own capacity.
+constexpr Int64 kCacheSlackDivisor = 8;
+constexpr Int64 kCacheLimit = Int64{8} << 30;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// Sanitizers see reuse of freed memory only when it goes back to the system allocator.
+constexpr bool kCacheEnabled = false;
+#else
+constexpr bool kCacheEnabled = true;
+#endif
+
+std::atomic<Int64> g_attempts{0};
+std::atomic<Int64> g_failAt{0};  // attempt number that fails; 0 = none
+std::atomic<Int64> g_allocations{0};
+std::atomic<Int64> g_bytesInUse{0};
+std::atomic<Int64> g_peakBytes{0};
+std::atomic<Int64> g_blocksInUse{0};
+
+std::mutex g_cacheMutex;
+std::multimap<Int64, char*> g_cache;  // capacity -> raw block
+Int64 g_cachedBytes = 0;
+
+bool NextAttemptFails() {
+  const Int64 attempt = g_attempts.fetch_add(1) + 1;
+  Int64 target = g_failAt.load();
+  return target != 0 && attempt == target && g_failAt.compare_exchange_strong(target, 0);
+}
+
+void CountIn(Int64 size) {
+  g_allocations.fetch_add(1);
+  g_blocksInUse.fetch_add(1);
+  const Int64 now = g_bytesInUse.fetch_add(size) + size;
+  Int64 peak = g_peakBytes.load();
+  while (now > peak && !g_peakBytes.compare_exchange_weak(peak, now)) {
+  }
+}
+
+void CountOut(Int64 size) {
+  g_blocksInUse.fetch_sub(1);
+  g_bytesInUse.fetch_sub(size);
+}
+
+void WriteHeader(char* raw, Int64 size, Int64 capacity) {
+  std::memcpy(raw, &size, sizeof size);
+  std::memcpy(raw + 8, &capacity, sizeof capacity);
+}
+
+char* RawBlock(void* block) {
+  return static_cast<char*>(block) - kHeader;
+}
+
+Int64 BlockSize(void* block) {
+  Int64 size;
+  std::memcpy(&size, RawBlock(block), sizeof size);
+  return size;
+}
+
+Int64 BlockCapacity(void* block) {
+  Int64 capacity;
+  std::memcpy(&capacity, RawBlock(block) + 8, sizeof capacity);
+  return capacity;
+}
+
+// A raw block of at least `capacity` bytes from the cache, or null.
+char* TakeCached(Int64 capacity, Int64& actual) {
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  auto it = g_cache.lower_bound(capacity);
+  if (it == g_cache.end() || it->first > capacity + capacity / kCacheSlackDivisor) return nullptr;
+  char* raw = it->second;
+  actual = it->first;
+  g_cachedBytes -= it->first;
+  g_cache.erase(it);
+  return raw;
+}
+
+// Keeps a raw block for reuse; false when the cache is full (the caller frees it).
+bool KeepCached(char* raw, Int64 capacity) {
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  if (g_cachedBytes + capacity > kCacheLimit) return false;
+  g_cache.emplace(capacity, raw);
+  g_cachedBytes += capacity;
+  return true;
+}
+
+}  // namespace
+
+AllocationStats GetAllocationStats() {
+  Int64 cached = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    cached = g_cachedBytes;
+  }
+  return {g_allocations.load(), g_bytesInUse.load(), g_peakBytes.load(), g_blocksInUse.load(),
+          cached};
+}
+
+void ResetPeakBytes() {
+  g_peakBytes.store(g_bytesInUse.load());
+}
+
+void FailNthAllocation(Int64 n) {
+  g_failAt.store(n <= 0 ? 0 : g_attempts.load() + n);
+}
+
+Int64 AllocationAttempts() {
+  return g_attempts.load();
+}
+
+void ReleaseCachedMemory() {
+  std::lock_guard<std::mutex> lock(g_cacheMutex);
+  for (auto& [capacity, raw] : g_cache) std::free(raw);
+  g_cache.clear();
+  g_cachedBytes = 0;
+}
+
+void* Allocate(Int64 size, Bool clear, const char*, Int32) {
+  if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader - kCacheGrain) return nullptr;
+  Int64 capacity = size + kHeader;
+  char* raw = nullptr;
+  if (kCacheEnabled && capacity >= kCacheMin) {
+    capacity = (capacity + kCacheGrain - 1) / kCacheGrain * kCacheGrain;
+    raw = TakeCached(capacity, capacity);
+    if (raw != nullptr && clear) std::memset(raw + kHeader, 0, static_cast<size_t>(size));
+  }
+  if (raw == nullptr) {
+    raw = static_cast<char*>(clear ? std::calloc(1, static_cast<size_t>(capacity))
+                                   : std::malloc(static_cast<size_t>(capacity)));
+    if (raw == nullptr) return nullptr;
+  }
+  WriteHeader(raw, size, capacity);
+  CountIn(size);
+  return raw + kHeader;
+}
+
+void* Reallocate(void* block, Int64 size, const char* file, Int32 line) {
+  if (block == nullptr) return Allocate(size, false, file, line);
+  if (size < 0) return nullptr;
+  const Int64 old = BlockSize(block);
+  if (size + kHeader <= BlockCapacity(block)) {
+    // Fits in place; only the attempt counts, so that failure injection still reaches it.
+    if (NextAttemptFails()) return nullptr;
+    WriteHeader(RawBlock(block), size, BlockCapacity(block));
+    CountOut(old);
+    CountIn(size);
+    return block;
+  }
+  void* grown = Allocate(size, false, file, line);
+  if (grown == nullptr) return nullptr;
+  std::memcpy(grown, block, static_cast<size_t>(std::min(old, size)));
+  Free(block);
+  return grown;
+}
+
+void Free(void* block) {
+  if (block == nullptr) return;
+  CountOut(BlockSize(block));
+  const Int64 capacity = BlockCapacity(block);
+  char* raw = RawBlock(block);
+  if (kCacheEnabled && capacity >= kCacheMin && KeepCached(raw, capacity)) return;
+  std::free(raw);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Worker pool. One loop runs at a time; the calling thread works as worker 0. A loop started
+// from inside a loop body runs on the calling worker alone.
+
+bool g_enableParallelFor = true;
+
+namespace {
+
+struct alignas(64) SubRange {
+  std::atomic<Int64> next{0};
+  Int64 end = 0;
+  Int64 chunk = 16;  // min(granularity, sub-range length)
+};
+
+struct Job {
+  void* context = nullptr;
+  void (*body)(void*, Int64, Int64) = nullptr;
+  Int32 rangeCount = 0;
+  std::unique_ptr<SubRange[]> ranges;
+};
+
+thread_local bool t_insideLoop = false;
+
+// Claims chunks from sub-range `first` and then from every other sub-range in turn.
+void Work(Job& job, Int32 first) {
+  t_insideLoop = true;
+  for (Int32 k = 0; k < job.rangeCount; ++k) {
+    SubRange& range = job.ranges[(first + k) % job.rangeCount];
+    for (;;) {
+      const Int64 begin = range.next.fetch_add(range.chunk, std::memory_order_relaxed);
+      if (begin >= range.end) break;
+      job.body(job.context, begin, std::min(begin + range.chunk, range.end));
+    }
+  }
+  t_insideLoop = false;
+}
+
+class Pool {
+ public:
+  explicit Pool(Int32 workers) { Start(workers); }
+  ~Pool() { Stop(); }
+
+  Int32 Workers() const { return static_cast<Int32>(threads_.size()) + 1; }
+
+  void Resize(Int32 workers) {
+    std::lock_guard<std::mutex> submit(submit_);
+    Stop();
+    Start(workers);
+  }
+
+  void Run(Job& job) {
+    std::lock_guard<std::mutex> submit(submit_);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = &job;
+      busy_ = static_cast<Int32>(threads_.size());
+      ++generation_;
+    }
+    wake_.notify_all();
+    Work(job, 0);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return busy_ == 0; });
+    job_ = nullptr;
+  }
+
+ private:
+  void Start(Int32 workers) {
+    stop_ = false;
+    // A worker must know the generation before any loop is posted, or it can miss the first one.
+    const UInt64 seen = generation_;
+    for (Int32 i = 1; i < workers; ++i) threads_.emplace_back([this, i, seen] { Loop(i, seen); });
+  }
+
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+  }
+
+  void Loop(Int32 index, UInt64 seen) {
+    for (;;) {
+      Job* job = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+        if (stop_) return;
+        seen = generation_;
+        job = job_;
+      }
+      Work(*job, index % job->rangeCount);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (--busy_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex submit_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  std::vector<std::thread> threads_;
+  Job* job_ = nullptr;
+  Int32 busy_ = 0;
+  UInt64 generation_ = 0;
+  bool stop_ = false;
+};
+
+Int32 HardwareWorkers() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<Int32>(n);
+}
+
+Pool& ThePool() {
+  static Pool pool(HardwareWorkers());
+  return pool;
+}
+
+}  // namespace
+
+Int32 WorkerCount() {
+  return g_enableParallelFor ? ThePool().Workers() : 1;
+}
+
+void SetWorkerCount(Int32 workers) {
+  ThePool().Resize(workers <= 0 ? HardwareWorkers() : workers);
+}
+
+void ParallelFor(Int64 count, Int64 granularity, void* context,
+                 void (*body)(void* context, Int64 begin, Int64 end)) {
+  if (count <= 0) return;
+  if (granularity < 1) granularity = 1;
+  const Int32 workers = t_insideLoop ? 1 : WorkerCount();
+  Job job;
+  job.context = context;
+  job.body = body;
+  job.rangeCount = static_cast<Int32>(std::min<Int64>(workers, count));
+  job.ranges = std::make_unique<SubRange[]>(static_cast<size_t>(job.rangeCount));
+  const Int64 share = count / job.rangeCount;
+  for (Int32 r = 0; r < job.rangeCount; ++r) {
+    job.ranges[r].next.store(r * share, std::memory_order_relaxed);
+    job.ranges[r].end = r + 1 == job.rangeCount ? count : (r + 1) * share;
+    job.ranges[r].chunk = std::min(granularity, job.ranges[r].end - r * share);
+  }
+  if (workers == 1) {
+    const bool outer = !t_insideLoop;
+    Work(job, 0);
+    if (!outer) t_insideLoop = true;
+    return;
+  }
+  ThePool().Run(job);
+}
+
+const FrameworkTable& FrameworkTableInstance() {
+  static const FrameworkTable table{
+      Allocate, Reallocate, Free, [](const char*, Int32) {}, ParallelFor,
+  };
+  return table;
+}
+
+}  // namespace headless

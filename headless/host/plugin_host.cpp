@@ -1,0 +1,150 @@
+#include "headless/host/plugin_host.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+
+#include "headless/host/framework.h"
+#include "headless/host/host_table.h"
+#include "headless/host/platform.h"
+#include "headless/host/registry.h"
+#include "headless/host/scene.h"
+
+namespace headless {
+
+namespace fs = std::filesystem;
+
+std::string DefaultPluginDirectory() {
+  return TESSAMIRE_DEFAULT_PLUGIN_DIR;
+}
+
+bool FindPluginLibraries(const std::string& directory, std::vector<std::string>& out,
+                         std::string& error) {
+  std::error_code ec;
+  if (!fs::is_directory(directory, ec)) {
+    error = directory + ": not a folder";
+    return false;
+  }
+  std::vector<std::string> found;
+  const auto scan = [&](const fs::path& folder) {
+    std::error_code scanError;
+    for (const auto& entry : fs::directory_iterator(folder, scanError)) {
+      std::error_code typeError;
+      if (entry.path().extension() == ".xdl64" && entry.is_regular_file(typeError))
+        found.push_back(fs::absolute(entry.path()).lexically_normal().string());
+    }
+    return !scanError;
+  };
+  if (!scan(directory)) {
+    error = directory + ": cannot be read";
+    return false;
+  }
+  for (const auto& entry : fs::directory_iterator(directory, ec)) {
+    std::error_code typeError;
+    if (entry.is_directory(typeError)) scan(entry.path());
+  }
+  if (found.empty()) {
+    error = directory + ": holds no plug-in library (*.xdl64)";
+    return false;
+  }
+  std::sort(found.begin(), found.end());
+  out = std::move(found);
+  return true;
+}
+
+PluginHost::~PluginHost() {
+  Close();
+}
+
+bool PluginHost::Open(const std::string& libraryPath, std::string& error) {
+  Close();
+  std::error_code ec;
+  const std::string path = fs::absolute(libraryPath, ec).lexically_normal().string();
+  void* library = platform::OpenLibrary(path, error);
+  if (library == nullptr) return false;
+  auto entry = reinterpret_cast<Entry>(platform::FindSymbol(library, "c4d_main"));
+  if (entry == nullptr) {
+    error = path + ": exports no c4d_main";
+    platform::CloseLibrary(library);
+    return false;
+  }
+  library_ = library;
+  entry_ = entry;
+  path_ = path;
+  return true;
+}
+
+Int32 PluginHost::Call(Int32 action, void* p1, void* p2, void* p3) {
+  if (entry_ == nullptr) return -1;
+  const void* previous = CurrentModule();
+  SetCurrentModule(this);
+  const Int32 result = entry_(action, p1, p2, p3);
+  SetCurrentModule(previous);
+  return result;
+}
+
+Int32 PluginHost::SystemStart(const HostTable* host, const FrameworkTable* framework) {
+  const Int32 result =
+      Call(1, const_cast<HostTable*>(host), nullptr, const_cast<FrameworkTable*>(framework));
+  if (result == 1) ++starts_;
+  return result;
+}
+
+Int32 PluginHost::SendMessage(Int32 id, void* data) {
+  return Call(6, reinterpret_cast<void*>(static_cast<std::intptr_t>(id)), data);
+}
+
+Int32 PluginHost::End() {
+  const Int32 result = Call(3);
+  if (starts_ > 0) --starts_;
+  return result;
+}
+
+PluginHost::StartReport PluginHost::StartUp() {
+  StartReport report;
+  report.systemStart = SystemStart(&HostTableInstance(), &FrameworkTableInstance());
+  if (report.systemStart != 1) return report;
+  report.resources = SendMessage(MSG_PLUGIN_LOAD_RESOURCES);
+  report.start = Start();
+  return report;
+}
+
+void PluginHost::Close() {
+  if (library_ == nullptr) return;
+  // While the library is still bound: its instances and command objects go back through its
+  // own destructors and allocator.
+  ReleaseInstancesOf(this);
+  RemoveRegistrations(this);
+  while (starts_ > 0) End();
+  platform::CloseLibrary(library_);
+  library_ = nullptr;
+  entry_ = nullptr;
+  path_.clear();
+}
+
+bool PluginFolder::Load(const std::string& directory, std::string& error) {
+  std::vector<std::string> paths;
+  if (!FindPluginLibraries(directory, paths, error)) return false;
+  for (const std::string& path : paths) {
+    Loaded loaded;
+    loaded.host = std::make_unique<PluginHost>();
+    if (!loaded.host->Open(path, error)) return false;
+    loaded.report = loaded.host->StartUp();
+    if (loaded.report.systemStart != 1) {
+      error = path + ": refused the system start (answered " +
+              std::to_string(loaded.report.systemStart) + ")";
+      return false;
+    }
+    libraries_.push_back(std::move(loaded));
+  }
+  return true;
+}
+
+void PluginFolder::Close() {
+  while (!libraries_.empty()) {
+    libraries_.back().host->Close();
+    libraries_.pop_back();
+  }
+}
+
+}  // namespace headless

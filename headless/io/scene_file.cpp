@@ -1,0 +1,639 @@
+#include "headless/io/scene_file.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "headless/host/registry.h"
+#include "headless/host/stream.h"
+#include "headless/io/checksum.h"
+#include "host/plugin_base.h"
+
+namespace headless {
+namespace {
+
+constexpr char kMagic[8] = {'T', 'S', 'M', 'S', 'C', 'E', 'N', 'E'};
+constexpr std::size_t kHeaderSize = 8 + 4 + 8;
+constexpr std::size_t kCheckSize = 8;
+
+// Frees a node that never made it into the new document.
+struct NodeDeleter {
+  void operator()(Node* node) const { DestroyNode(node); }
+};
+using OwnedNode = std::unique_ptr<Node, NodeDeleter>;
+
+std::string NodeLabel(const Node* node) {
+  std::string label = node->isTag ? "tag" : "object";
+  label += " of type " + std::to_string(node->type);
+  if (!node->name.empty()) label += " '" + node->name + "'";
+  return label;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+class ByteWriter {
+ public:
+  void U8(std::uint8_t v) { bytes_.push_back(v); }
+  void U32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void U64(std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void I32(Int32 v) { U32(static_cast<std::uint32_t>(v)); }
+  void I64(Int64 v) { U64(static_cast<std::uint64_t>(v)); }
+  void F64(Float v) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    U64(bits);
+  }
+  void F32(Float32 v) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    U32(bits);
+  }
+  void Count(std::size_t n, const char* what) {
+    if (n > std::numeric_limits<std::uint32_t>::max())
+      throw std::runtime_error(std::string("too many ") + what + " to save");
+    U32(static_cast<std::uint32_t>(n));
+  }
+  void Text(const std::string& s) {
+    Count(s.size(), "bytes in a text");
+    Bytes(s.data(), s.size());
+  }
+  void Bytes(const void* data, std::size_t size) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    bytes_.insert(bytes_.end(), p, p + size);
+  }
+  std::vector<std::uint8_t>& Buffer() { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+using IndexOf = std::unordered_map<UInt64, Int64>;  // node serial -> node index in the file
+
+void WriteParameters(ByteWriter& w, const Container& params, const IndexOf& index) {
+  w.Count(params.Entries().size(), "parameters");
+  for (const auto& [id, value] : params.Entries()) {
+    w.I32(id);
+    w.U8(static_cast<std::uint8_t>(value.type));
+    switch (value.type) {
+      case ValueType::kInt32:
+        w.I32(value.int32);
+        break;
+      case ValueType::kFloat:
+        w.F64(value.real);
+        break;
+      case ValueType::kString:
+        w.Text(value.text);
+        break;
+      case ValueType::kLink: {
+        const auto it = index.find(value.link.target);
+        w.I64(it == index.end() ? -1 : it->second);
+        break;
+      }
+      case ValueType::kInExclude: {
+        std::vector<Int64> entries;
+        for (UInt64 serial : value.list.targets) {
+          const auto it = index.find(serial);
+          if (it != index.end()) entries.push_back(it->second);
+        }
+        w.Count(entries.size(), "list entries");
+        for (Int64 e : entries) w.I64(e);
+        break;
+      }
+    }
+  }
+}
+
+void WritePluginState(ByteWriter& w, Node* node) {
+  if (node->instance == nullptr) {
+    w.U8(0);
+    return;
+  }
+  Registration registration;
+  if (!FindRegistration(node->type, registration))
+    throw std::runtime_error(NodeLabel(node) + ": its plug-in is not registered");
+  const std::vector<std::uint8_t> state = WriteNodeState(node);
+  w.U8(1);
+  w.I32(node->type);
+  w.I32(registration.diskLevel);
+  w.U64(state.size());
+  w.Bytes(state.data(), state.size());
+}
+
+void WriteBody(ByteWriter& w, Node* node, const IndexOf& index) {
+  w.Text(node->name);
+  w.I32(node->flags);
+  w.U8(node->deformMode ? 1 : 0);
+  WriteParameters(w, node->params, index);
+  w.Count(node->points.size(), "points");
+  for (const Vector3& p : node->points) {
+    w.F64(p.x);
+    w.F64(p.y);
+    w.F64(p.z);
+  }
+  w.Count(node->polygons.size(), "polygons");
+  for (const CPolygon& f : node->polygons) {
+    w.I32(f.a);
+    w.I32(f.b);
+    w.I32(f.c);
+    w.I32(f.d);
+  }
+  w.Count(node->weights.size(), "weights");
+  for (Float32 weight : node->weights) w.F32(weight);
+  WritePluginState(w, node);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+class ByteReader {
+ public:
+  ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  std::size_t Remaining() const { return size_ - position_; }
+  std::uint8_t U8() { return *Take(1); }
+  std::uint32_t U32() {
+    const std::uint8_t* p = Take(4);
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(p[i]) << (8 * i);
+    return v;
+  }
+  std::uint64_t U64() {
+    const std::uint8_t* p = Take(8);
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    return v;
+  }
+  Int32 I32() { return static_cast<Int32>(U32()); }
+  Int64 I64() { return static_cast<Int64>(U64()); }
+  Float F64() {
+    const std::uint64_t bits = U64();
+    Float v = 0.0;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+  }
+  Float32 F32() {
+    const std::uint32_t bits = U32();
+    Float32 v = 0.0f;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+  }
+  // A count of elements of `elementSize` bytes each that must fit in what is left, so that a
+  // corrupt count never makes us allocate for data that is not there.
+  std::size_t Count(std::size_t elementSize, const char* what) {
+    const std::uint64_t n = U32();
+    if (elementSize != 0 && n > Remaining() / elementSize)
+      Fail(std::string("the count of ") + what + " (" + std::to_string(n) +
+           ") exceeds the data that follows");
+    return static_cast<std::size_t>(n);
+  }
+  std::string Text() {
+    const std::size_t n = Count(1, "text bytes");
+    const std::uint8_t* p = Take(n);
+    return std::string(reinterpret_cast<const char*>(p), n);
+  }
+  const std::uint8_t* Take(std::size_t n) {
+    if (Remaining() < n) Fail("the content ends early");
+    const std::uint8_t* p = data_ + position_;
+    position_ += n;
+    return p;
+  }
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw std::runtime_error(what + " (at content byte " + std::to_string(position_) + ")");
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
+struct PendingLink {
+  Node* node;
+  Int32 id;
+  std::vector<Int64> targets;  // node indices; -1 for an empty link
+  bool isList;
+};
+
+struct PendingState {
+  Node* node;
+  Int32 level;
+  std::vector<std::uint8_t> bytes;
+};
+
+struct LoadContext {
+  std::vector<Node*> nodes;  // by node index
+  std::vector<PendingLink> links;
+  std::vector<PendingState> states;
+};
+
+void ReadParameters(ByteReader& r, Node* node, LoadContext& ctx) {
+  const std::size_t count = r.Count(5, "parameters");
+  node->params.Clear();
+  for (std::size_t i = 0; i < count; ++i) {
+    const Int32 id = r.I32();
+    const std::uint8_t type = r.U8();
+    switch (static_cast<ValueType>(type)) {
+      case ValueType::kInt32:
+        node->params.SetInt32(id, r.I32());
+        break;
+      case ValueType::kFloat:
+        node->params.SetFloat(id, r.F64());
+        break;
+      case ValueType::kString:
+        node->params.SetString(id, r.Text());
+        break;
+      case ValueType::kLink:
+        ctx.links.push_back({node, id, {r.I64()}, false});
+        break;
+      case ValueType::kInExclude: {
+        const std::size_t n = r.Count(8, "list entries");
+        PendingLink link{node, id, {}, true};
+        for (std::size_t k = 0; k < n; ++k) link.targets.push_back(r.I64());
+        ctx.links.push_back(std::move(link));
+        break;
+      }
+      default:
+        r.Fail("parameter " + std::to_string(id) + " of " + NodeLabel(node) +
+               " has an unknown value type " + std::to_string(type));
+    }
+  }
+}
+
+void ReadBody(ByteReader& r, Node* node, LoadContext& ctx) {
+  node->name = r.Text();
+  node->flags = r.I32();
+  const std::uint8_t deformMode = r.U8();
+  if (deformMode > 1) r.Fail("corrupt deform mode of " + NodeLabel(node));
+  node->deformMode = deformMode != 0;
+  ReadParameters(r, node, ctx);
+
+  std::vector<Vector3> points(r.Count(24, "points"));
+  for (Vector3& p : points) {
+    p.x = r.F64();
+    p.y = r.F64();
+    p.z = r.F64();
+  }
+  std::vector<CPolygon> polygons(r.Count(16, "polygons"));
+  for (CPolygon& f : polygons) {
+    f.a = r.I32();
+    f.b = r.I32();
+    f.c = r.I32();
+    f.d = r.I32();
+  }
+  if (!points.empty() || !polygons.empty()) {
+    if (!node->IsPolygonObject())
+      r.Fail(NodeLabel(node) + " holds a mesh but is no polygon object");
+    try {
+      ValidateMesh(points, polygons);
+    } catch (const std::invalid_argument& e) {
+      r.Fail(NodeLabel(node) + ": " + e.what());
+    }
+    node->points = std::move(points);
+    node->polygons = std::move(polygons);
+  }
+  std::vector<Float32> weights(r.Count(4, "weights"));
+  for (Float32& w : weights) w = r.F32();
+  if (!weights.empty() && !(node->isTag && node->type == Tvertexmap))
+    r.Fail(NodeLabel(node) + " holds weights but is no vertex map");
+  node->weights = std::move(weights);
+
+  const std::uint8_t present = r.U8();
+  if (present > 1) r.Fail("corrupt plug-in state marker of " + NodeLabel(node));
+  if (present == 0) return;
+  const Int32 pluginId = r.I32();
+  const Int32 level = r.I32();
+  const std::uint64_t size = r.U64();
+  if (size > r.Remaining()) r.Fail("the plug-in state of " + NodeLabel(node) + " is cut short");
+  const std::uint8_t* bytes = r.Take(static_cast<std::size_t>(size));
+  if (pluginId != node->type)
+    r.Fail(NodeLabel(node) + " carries the state of plug-in " + std::to_string(pluginId));
+  if (node->instance == nullptr)
+    r.Fail(NodeLabel(node) + ": plug-in " + std::to_string(pluginId) +
+           " is not registered (load its library before the scene)");
+  ctx.states.push_back({node, level, std::vector<std::uint8_t>(bytes, bytes + size)});
+}
+
+// A registered plug-in type must be made with the kind it was registered as.
+void CheckKind(ByteReader& r, Int32 type, bool isTag) {
+  Registration registration;
+  if (!FindRegistration(type, registration)) {
+    if (!isTag && IsHostTagType(type)) r.Fail("type " + std::to_string(type) + " is a tag type");
+    if (type == kDocumentType) r.Fail("a document cannot be an object");
+    return;
+  }
+  const PluginKind want = isTag ? PluginKind::kTag : PluginKind::kObject;
+  if (registration.kind != want)
+    r.Fail("type " + std::to_string(type) + " is registered as a " +
+           PluginKindName(registration.kind) + ", stored as " + (isTag ? "tag" : "object"));
+}
+
+OwnedNode MakeNode(ByteReader& r, Int32 type, bool isTag) {
+  CheckKind(r, type, isTag);
+  OwnedNode node(NewNode(type, isTag));
+  if (!node) r.Fail("cannot create a node of type " + std::to_string(type));
+  return node;
+}
+
+Node* ResolveIndex(ByteReader& r, const LoadContext& ctx, Int64 index) {
+  if (index == -1) return nullptr;
+  if (index < 0 || index >= static_cast<Int64>(ctx.nodes.size()))
+    r.Fail("a link refers to node " + std::to_string(index) + " of " +
+           std::to_string(ctx.nodes.size()));
+  return ctx.nodes[static_cast<std::size_t>(index)];
+}
+
+std::unique_ptr<Document> ReadContent(ByteReader& r) {
+  auto doc = NewDocument();
+  LoadContext ctx;
+  std::vector<Node*> objects;
+  const std::size_t objectCount = r.Count(1, "objects");
+  for (std::size_t i = 0; i < objectCount; ++i) {
+    const Int32 type = r.I32();
+    const Int32 parentIndex = r.I32();
+    OwnedNode object = MakeNode(r, type, false);
+    const Int64 ownIndex = static_cast<Int64>(ctx.nodes.size());
+    Node* parent = nullptr;
+    if (parentIndex != -1) {
+      if (parentIndex < 0 || parentIndex >= ownIndex || ctx.nodes[parentIndex]->isTag)
+        r.Fail("object " + std::to_string(i) + " has no valid parent (" +
+               std::to_string(parentIndex) + ")");
+      parent = ctx.nodes[static_cast<std::size_t>(parentIndex)];
+    }
+    ReadBody(r, object.get(), ctx);
+    doc->InsertLast(object.get(), parent);
+    Node* placed = object.release();
+    ctx.nodes.push_back(placed);
+    objects.push_back(placed);
+
+    const std::size_t tagCount = r.Count(1, "tags");
+    for (std::size_t k = 0; k < tagCount; ++k) {
+      OwnedNode tag = MakeNode(r, r.I32(), true);
+      ReadBody(r, tag.get(), ctx);
+      doc->AppendTag(placed, tag.get());
+      Node* placedTag = tag.release();
+      ctx.nodes.push_back(placedTag);
+    }
+  }
+  if (r.Remaining() != 0) r.Fail("unexpected data after the last object");
+
+  for (const PendingLink& link : ctx.links) {
+    std::vector<UInt64> serials;
+    for (Int64 index : link.targets) {
+      Node* target = ResolveIndex(r, ctx, index);
+      if (link.isList && target == nullptr) r.Fail("an include/exclude entry is empty");
+      serials.push_back(target != nullptr ? target->serial : 0);
+    }
+    if (link.isList) {
+      link.node->params.SetInExclude(link.id, std::move(serials));
+    } else {
+      link.node->params.SetLink(link.id, serials.front());
+    }
+  }
+
+  // Plug-in states last, so that each instance finds its node complete and in its document.
+  for (PendingState& state : ctx.states) {
+    MemoryStream stream = MemoryStream::ForReading(std::move(state.bytes));
+    bool read = false;
+    try {
+      read = state.node->instance->ReadState(ToList(state.node), ToHyperFile(&stream), state.level);
+    } catch (...) {
+      read = false;
+    }
+    if (!read)
+      throw std::runtime_error("plug-in " + std::to_string(state.node->type) +
+                               " could not read the state of " + NodeLabel(state.node));
+  }
+  return doc;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::vector<std::uint8_t> bytes;
+  char buffer[1 << 16];
+  while (in) {
+    in.read(buffer, sizeof buffer);
+    bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+  }
+  if (in.bad()) return false;
+  out = std::move(bytes);
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WriteNodeState(Node* node) {
+  if (node == nullptr || node->instance == nullptr)
+    throw std::runtime_error("the node has no plug-in instance");
+  MemoryStream stream;
+  bool written = false;
+  try {
+    written = node->instance->WriteState(ToList(node), ToHyperFile(&stream));
+  } catch (...) {
+    written = false;
+  }
+  if (!written || stream.Failed())
+    throw std::runtime_error("plug-in " + std::to_string(node->type) +
+                             " could not write the state of " + NodeLabel(node));
+  return stream.Bytes();
+}
+
+std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
+  const std::vector<Node*> objects = doc.Objects();
+  IndexOf index;
+  Int64 next = 0;
+  for (Node* object : objects) {
+    index[object->serial] = next++;
+    for (Node* tag : Document::Tags(object)) index[tag->serial] = next++;
+  }
+
+  ByteWriter content;
+  content.Count(objects.size(), "objects");
+  for (Node* object : objects) {
+    content.I32(object->type);
+    content.I32(object->up != nullptr ? static_cast<Int32>(index.at(object->up->serial)) : -1);
+    WriteBody(content, object, index);
+    const std::vector<Node*> tags = Document::Tags(object);
+    content.Count(tags.size(), "tags");
+    for (Node* tag : tags) {
+      content.I32(tag->type);
+      WriteBody(content, tag, index);
+    }
+  }
+
+  ByteWriter file;
+  file.Bytes(kMagic, sizeof kMagic);
+  file.U32(kSceneFormatVersion);
+  file.U64(content.Buffer().size());
+  file.Bytes(content.Buffer().data(), content.Buffer().size());
+  file.U64(Fnv1a64(file.Buffer().data(), file.Buffer().size()));
+  return std::move(file.Buffer());
+}
+
+std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
+                                              const std::string& source) {
+  const auto fail = [&](const std::string& what) {
+    throw std::runtime_error(source + ": " + what);
+  };
+  if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
+    fail("not a scene file (no scene file magic)");
+  if (bytes.size() < kHeaderSize + kCheckSize)
+    fail("truncated scene file (" + std::to_string(bytes.size()) + " bytes)");
+  ByteReader header(bytes.data(), kHeaderSize);
+  header.Take(sizeof kMagic);
+  const std::uint32_t version = header.U32();
+  const std::uint64_t size = header.U64();
+  if (version != kSceneFormatVersion)
+    fail("scene format version " + std::to_string(version) + " is not supported (this host reads " +
+         std::to_string(kSceneFormatVersion) + ")");
+  const std::uint64_t available = bytes.size() - kHeaderSize - kCheckSize;
+  if (size > available)
+    fail("truncated scene file: " + std::to_string(size) + " content bytes announced, " +
+         std::to_string(available) + " present");
+  if (size < available) fail("corrupt scene file: data after the check value");
+  ByteReader check(bytes.data() + kHeaderSize + size, kCheckSize);
+  if (check.U64() != Fnv1a64(bytes.data(), kHeaderSize + static_cast<std::size_t>(size)))
+    fail("corrupt scene file: the check value does not match the content");
+  try {
+    ByteReader content(bytes.data() + kHeaderSize, static_cast<std::size_t>(size));
+    return ReadContent(content);
+  } catch (const std::exception& e) {
+    fail(e.what());
+  }
+  return nullptr;
+}
+
+void SaveScene(const Document& doc, const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = SerializeDocument(doc);
+  } catch (const std::exception& e) {
+    throw std::runtime_error(path + ": " + e.what());
+  }
+  const std::string temp = path + ".partial";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (out) out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (out) out.flush();
+    if (!out) {
+      std::error_code ec;
+      std::filesystem::remove(temp, ec);
+      throw std::runtime_error(path + ": cannot write the scene file");
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    throw std::runtime_error(path + ": cannot write the scene file");
+  }
+}
+
+std::unique_ptr<Document> LoadScene(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  if (!ReadWholeFile(path, bytes)) throw std::runtime_error(path + ": cannot read the file");
+  return DeserializeDocument(bytes, path);
+}
+
+void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc) {
+  std::unique_ptr<Document> loaded = LoadScene(path);
+  doc.swap(loaded);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copying
+
+namespace {
+
+using CopyMap = std::unordered_map<UInt64, UInt64>;  // source serial -> copy serial
+
+// Copies one node's own data (not its tags or children); null on failure.
+OwnedNode CopyOne(const Node* source) {
+  OwnedNode copy(NewNode(source->type, source->isTag));
+  if (!copy) return nullptr;
+  copy->name = source->name;
+  copy->flags = source->flags;
+  copy->deformMode = source->deformMode;
+  copy->params = source->params;
+  copy->points = source->points;
+  copy->polygons = source->polygons;
+  copy->weights = source->weights;
+  if (source->instance != nullptr && copy->instance != nullptr) {
+    bool copied = false;
+    try {
+      copied = source->instance->CopyState(copy->instance, ToList(const_cast<Node*>(source)),
+                                           ToList(copy.get()), 0, nullptr);
+    } catch (...) {
+      copied = false;
+    }
+    if (!copied) return nullptr;
+  }
+  return copy;
+}
+
+OwnedNode CopyTree(const Node* source, CopyMap& map, std::vector<Node*>& made) {
+  OwnedNode copy = CopyOne(source);
+  if (!copy) return nullptr;
+  map[source->serial] = copy->serial;
+  made.push_back(copy.get());
+  Node* lastTag = nullptr;
+  for (const Node* tag = source->firstTag; tag != nullptr; tag = tag->next) {
+    OwnedNode tagCopy = CopyOne(tag);
+    if (!tagCopy) return nullptr;
+    map[tag->serial] = tagCopy->serial;
+    made.push_back(tagCopy.get());
+    Node* t = tagCopy.release();
+    t->up = copy.get();
+    t->prev = lastTag;
+    (lastTag != nullptr ? lastTag->next : copy->firstTag) = t;
+    lastTag = t;
+  }
+  Node* lastChild = nullptr;
+  for (const Node* child = source->down; child != nullptr; child = child->next) {
+    OwnedNode childCopy = CopyTree(child, map, made);
+    if (!childCopy) return nullptr;
+    Node* c = childCopy.release();
+    c->up = copy.get();
+    c->prev = lastChild;
+    (lastChild != nullptr ? lastChild->next : copy->down) = c;
+    lastChild = c;
+  }
+  return copy;
+}
+
+}  // namespace
+
+Node* CopyObject(const Node* source) {
+  if (source == nullptr || source->isTag || source->type == kDocumentType) return nullptr;
+  CopyMap map;
+  std::vector<Node*> made;
+  OwnedNode copy = CopyTree(source, map, made);
+  if (!copy) return nullptr;
+  for (Node* node : made) {
+    for (const auto& [id, value] : node->params.Entries()) {
+      if (value.type == ValueType::kLink) {
+        const auto it = map.find(value.link.target);
+        if (it != map.end()) node->params.SetLink(id, it->second);
+      } else if (value.type == ValueType::kInExclude) {
+        std::vector<UInt64> targets = value.list.targets;
+        for (UInt64& t : targets) {
+          const auto it = map.find(t);
+          if (it != map.end()) t = it->second;
+        }
+        node->params.SetInExclude(id, std::move(targets));
+      }
+    }
+  }
+  return copy.release();
+}
+
+}  // namespace headless

@@ -1,0 +1,67 @@
+// Scene files of the headless host: whole documents saved and loaded, and objects copied with
+// their tags, each node's plug-in state going through its WriteState/ReadState/CopyState.
+//
+// File layout (all integers little-endian, floats as IEEE float64 bit patterns):
+//   magic    8 bytes "TSMSCENE"
+//   version  u32 (kSceneFormatVersion)
+//   size     u64, bytes of content that follow
+//   content  size bytes
+//   check    u64, 64-bit FNV-1a of every byte before it (magic to the end of the content)
+// Content:
+//   u32 object count, then per object in depth-first order (parent before children):
+//     i32 type, i32 parent (node index of an earlier object, -1 at top level), body,
+//     u32 tag count, then per tag in list order: i32 type, body
+//   body: name (u32 length + UTF-8 bytes), i32 flags, u8 deform mode,
+//         parameters: u32 count, per entry in id order: i32 id, u8 value type, payload
+//           (int32: i32; float: f64; string: u32 length + bytes;
+//            link: i64 node index, -1 when empty or outside the document;
+//            include/exclude: u32 count + i64 node index per entry, entries outside the
+//            document dropped),
+//         mesh: u32 point count + 3 f64 per point, u32 polygon count + 4 i32 per polygon,
+//         weights: u32 count + f32 per weight (vertex maps),
+//         plug-in state: u8 present; when 1: i32 plug-in id, i32 disk level of its
+//           registration at saving, u64 size, the bytes its WriteState put in a fresh typed
+//           stream (headless/stream.h).
+// Nodes are indexed in file order: each object, then its tags, then the next object.
+//
+// Loading builds a new document; every fault (unreadable, truncated, corrupt, a newer version,
+// a plug-in that is not registered, ReadState answering false, a broken mesh) throws
+// std::runtime_error "path: what" and nothing the caller holds changes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "headless/host/scene.h"
+
+namespace headless {
+
+inline constexpr std::uint32_t kSceneFormatVersion = 1;
+
+// The file image of `doc`. Throws std::runtime_error when a plug-in's WriteState answers false.
+std::vector<std::uint8_t> SerializeDocument(const Document& doc);
+// A new document from a file image; `source` names it in error messages.
+std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
+                                              const std::string& source);
+
+// Writes to a temporary file renamed over `path` at the end, so a failure leaves no partial
+// file. Throws std::runtime_error naming the path.
+void SaveScene(const Document& doc, const std::string& path);
+std::unique_ptr<Document> LoadScene(const std::string& path);
+// Loads `path` and, only when that succeeded, replaces `doc` with it.
+void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc);
+
+// The bytes a node's plug-in instance writes through WriteState into a fresh typed stream.
+// Throws std::runtime_error when the node has no instance or WriteState answers false.
+std::vector<std::uint8_t> WriteNodeState(Node* node);
+
+// A copy of `source` (an object) with its tags and children, not inserted anywhere: new nodes
+// with names, flags, parameters, meshes and weights copied; each plug-in instance is made by
+// the registration and filled by CopyState from the source's instance. Links within the copied
+// subtree point at the copies; other links keep their targets. Null when an allocation fails or
+// a CopyState answers false (nothing is left behind).
+Node* CopyObject(const Node* source);
+
+}  // namespace headless

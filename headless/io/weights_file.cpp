@@ -1,0 +1,65 @@
+#include "headless/io/weights_file.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+
+namespace headless {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& path, size_t line, const std::string& what) {
+  throw std::runtime_error(path + ":" + std::to_string(line) + ": " + what);
+}
+
+std::string Trimmed(const std::string& text) {
+  const char* space = " \t\r";
+  const size_t first = text.find_first_not_of(space);
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+}  // namespace
+
+std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
+                                     const std::string& meshName) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail(path, 0, "cannot open the weights file");
+  std::vector<Float32> weights;
+  std::string text;
+  size_t line = 0;
+  size_t blankFrom = 0;  // first line of the current run of blank lines, 0 when none
+  while (std::getline(in, text)) {
+    ++line;
+    const std::string number = Trimmed(text);
+    if (number.empty()) {
+      if (blankFrom == 0) blankFrom = line;
+      continue;
+    }
+    if (blankFrom != 0) Fail(path, blankFrom, "blank line, expected one number per line");
+    if (weights.size() == pointCount)
+      Fail(path, line,
+           "more weights than the " + std::to_string(pointCount) + " points of " + meshName);
+    // from_chars takes no leading '+'.
+    const size_t start = number[0] == '+' ? 1 : 0;
+    Float32 value = 0.0f;
+    const char* begin = number.data() + start;
+    const char* end = number.data() + number.size();
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error == std::errc::result_out_of_range)
+      Fail(path, line, "\"" + number + "\" is out of the float32 range");
+    if (error != std::errc() || stop != end || start == number.size())
+      Fail(path, line, "\"" + number + "\" is not a number");
+    if (!std::isfinite(value)) Fail(path, line, "\"" + number + "\" is not a finite number");
+    weights.push_back(value);
+  }
+  if (in.bad()) Fail(path, line, "read error");
+  if (weights.size() != pointCount)
+    Fail(path, line,
+         "the file ends after " + std::to_string(weights.size()) + " weights, but " + meshName +
+             " has " + std::to_string(pointCount) + " points");
+  return weights;
+}
+
+}  // namespace headless

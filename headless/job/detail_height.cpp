@@ -1,0 +1,167 @@
+#include "headless/job/detail_height.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace headless {
+
+std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
+                                                const std::vector<CPolygon>& polygons) {
+  if (pointCount < 0) throw std::invalid_argument("PointNeighbours: negative point count");
+  std::vector<std::vector<Int32>> neighbours(static_cast<size_t>(pointCount));
+  auto link = [&](Int32 a, Int32 b) {
+    if (a == b) return;
+    if (a < 0 || b < 0 || a >= pointCount || b >= pointCount)
+      throw std::invalid_argument("PointNeighbours: a polygon index is out of range");
+    neighbours[static_cast<size_t>(a)].push_back(b);
+    neighbours[static_cast<size_t>(b)].push_back(a);
+  };
+  for (const CPolygon& f : polygons) {
+    link(f.a, f.b);
+    link(f.b, f.c);
+    link(f.c, f.d);
+    link(f.d, f.a);
+  }
+  for (std::vector<Int32>& n : neighbours) {
+    std::sort(n.begin(), n.end());
+    n.erase(std::unique(n.begin(), n.end()), n.end());
+  }
+  return neighbours;
+}
+
+std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
+                                 const std::vector<CPolygon>& polygons,
+                                 const std::vector<std::vector<Int32>>& neighbours,
+                                 Int32 iterations) {
+  const size_t count = points.size();
+  if (neighbours.size() != count)
+    throw std::invalid_argument("DetailHeights: neighbour lists for " +
+                                std::to_string(neighbours.size()) + " points, mesh has " +
+                                std::to_string(count));
+  std::vector<Vector3> smooth = points, next(count);
+  for (Int32 it = 0; it < iterations; ++it) {
+    for (size_t i = 0; i < count; ++i) {
+      const std::vector<Int32>& n = neighbours[i];
+      if (n.empty()) {
+        next[i] = smooth[i];
+        continue;
+      }
+      Vector3 sum;
+      for (Int32 j : n) {
+        sum.x += smooth[static_cast<size_t>(j)].x;
+        sum.y += smooth[static_cast<size_t>(j)].y;
+        sum.z += smooth[static_cast<size_t>(j)].z;
+      }
+      const Float inv = 1.0 / static_cast<Float>(n.size());
+      next[i] = {sum.x * inv, sum.y * inv, sum.z * inv};
+    }
+    smooth.swap(next);
+  }
+  std::vector<Vector3> normals(count);
+  for (const CPolygon& f : polygons) {
+    for (Int32 i : {f.a, f.b, f.c, f.d})
+      if (i < 0 || static_cast<size_t>(i) >= count)
+        throw std::invalid_argument("DetailHeights: a polygon index is out of range");
+    const Vector3& a = smooth[static_cast<size_t>(f.a)];
+    const Vector3& b = smooth[static_cast<size_t>(f.b)];
+    const Vector3& c = smooth[static_cast<size_t>(f.c)];
+    const Vector3& d = smooth[static_cast<size_t>(f.d)];
+    const Vector3 u{c.x - a.x, c.y - a.y, c.z - a.z};
+    const Vector3 v{d.x - b.x, d.y - b.y, d.z - b.z};
+    const Vector3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+    const Int32 corners[4] = {f.a, f.b, f.c, f.d};
+    for (int k = 0; k < 4; ++k) {
+      if (k == 3 && f.d == f.c) break;  // a triangle's repeated corner counts once
+      Vector3& m = normals[static_cast<size_t>(corners[k])];
+      m.x += n.x;
+      m.y += n.y;
+      m.z += n.z;
+    }
+  }
+  std::vector<Float> heights(count);
+  for (size_t i = 0; i < count; ++i) {
+    const Vector3& n = normals[i];
+    const Float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+    if (!(len > 0.0)) continue;
+    const Vector3 d{points[i].x - smooth[i].x, points[i].y - smooth[i].y,
+                    points[i].z - smooth[i].z};
+    heights[i] = (d.x * n.x + d.y * n.y + d.z * n.z) / len;
+  }
+  return heights;
+}
+
+Float DetailHeightError(const std::vector<Float>& heights, const std::vector<Float>& restHeights,
+                        const std::vector<Float>& base, const std::vector<Float>& restBase,
+                        const std::vector<Int32>& region) {
+  const size_t count = heights.size();
+  const bool withBase = !base.empty() || !restBase.empty();
+  if (restHeights.size() != count ||
+      (withBase && (base.size() != count || restBase.size() != count)))
+    throw std::invalid_argument("DetailHeightError: height arrays of different sizes");
+  Float error = 0.0, detail = 0.0;
+  for (Int32 p : region) {
+    if (p < 0 || static_cast<size_t>(p) >= count)
+      throw std::invalid_argument("DetailHeightError: region index " + std::to_string(p) +
+                                  " is out of range");
+    const size_t i = static_cast<size_t>(p);
+    const Float h = heights[i] - (withBase ? base[i] : 0.0);
+    const Float h0 = restHeights[i] - (withBase ? restBase[i] : 0.0);
+    error += std::fabs(h - h0);
+    detail += std::fabs(h0);
+  }
+  return detail > 0.0 ? error / detail : 0.0;
+}
+
+namespace {
+
+// Each point's value replaced by the mean over itself and its edge neighbours, `rounds` times.
+std::vector<Float> Spread(std::vector<Float> values,
+                          const std::vector<std::vector<Int32>>& neighbours, Int32 rounds) {
+  std::vector<Float> next(values.size());
+  for (Int32 r = 0; r < rounds; ++r) {
+    for (size_t i = 0; i < values.size(); ++i) {
+      Float sum = values[i];
+      for (Int32 j : neighbours[i]) sum += values[static_cast<size_t>(j)];
+      next[i] = sum / static_cast<Float>(neighbours[i].size() + 1);
+    }
+    values.swap(next);
+  }
+  return values;
+}
+
+}  // namespace
+
+std::vector<Float> LocalDetailKept(const std::vector<Float>& heights,
+                                   const std::vector<Float>& restHeights,
+                                   const std::vector<Float>& base,
+                                   const std::vector<Float>& restBase,
+                                   const std::vector<std::vector<Int32>>& neighbours,
+                                   Int32 rounds) {
+  const size_t count = heights.size();
+  const bool withBase = !base.empty() || !restBase.empty();
+  if (restHeights.size() != count || neighbours.size() != count ||
+      (withBase && (base.size() != count || restBase.size() != count)))
+    throw std::invalid_argument("LocalDetailKept: arrays of different sizes");
+  for (const std::vector<Int32>& n : neighbours)
+    for (Int32 j : n)
+      if (j < 0 || static_cast<size_t>(j) >= count)
+        throw std::invalid_argument("LocalDetailKept: a neighbour index is out of range");
+  std::vector<Float> now(count), rest(count);
+  for (size_t i = 0; i < count; ++i) {
+    const Float h = heights[i] - (withBase ? base[i] : 0.0);
+    const Float h0 = restHeights[i] - (withBase ? restBase[i] : 0.0);
+    now[i] = h * h;
+    rest[i] = h0 * h0;
+  }
+  now = Spread(std::move(now), neighbours, rounds);
+  rest = Spread(std::move(rest), neighbours, rounds);
+  std::vector<Float> kept(count, 1.0);
+  for (size_t i = 0; i < count; ++i)
+    if (rest[i] > 0.0) kept[i] = std::sqrt(now[i] / rest[i]);
+  return kept;
+}
+
+}  // namespace headless

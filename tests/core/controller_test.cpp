@@ -1,0 +1,214 @@
+// TessamireController driven on a host thread over polygon objects of the in-process host:
+// configuration, determinism across runs and worker counts, and runs that must fail cleanly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "headless/host/registry.h"
+#include "headless/host/scene.h"
+#include "tests/support/core_fixture.h"
+
+namespace {
+
+// A byte pattern that no run writes, to see whether the frame buffer was touched.
+constexpr unsigned char kUntouched = 0xA5;
+
+class ControllerTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    document_ = headless::NewDocument();
+  }
+  void TearDown() override {
+    CoreTest::TearDown();
+    headless::SetWorkerCount(0);
+  }
+
+  headless::Node* AddMesh(const core_meshes::Mesh& mesh) {
+    return document_->AddPolygonObject("mesh", mesh.points, mesh.polygons);
+  }
+
+  struct Settings {
+    Int32 iterations = 2;
+    Int32 weighting = kWeightingLength;
+    Bool pinBorder = false;
+    headless::Node* vertexMap = nullptr;
+    Float32 strength = 1.0f;
+  };
+
+  // One run into a fresh buffer filled with kUntouched; answers whether it succeeded.
+  bool Run(headless::Node* object, const Settings& settings, std::vector<Frame>& frames) {
+    frames.assign(object->points.size() + 1, Frame{});
+    std::memset(static_cast<void*>(frames.data()), kUntouched, frames.size() * sizeof(Frame));
+    TessamireController controller;
+    EXPECT_TRUE(controller.Configure(
+        headless::ToObject(object), frames.data(), settings.iterations, settings.weighting,
+        settings.pinBorder, settings.vertexMap != nullptr,
+        settings.vertexMap != nullptr ? headless::ToTag(settings.vertexMap) : nullptr,
+        settings.strength));
+    return RunController(controller);
+  }
+
+  static bool Untouched(const std::vector<Frame>& frames) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(frames.data());
+    return std::all_of(bytes, bytes + frames.size() * sizeof(Frame),
+                       [](unsigned char b) { return b == kUntouched; });
+  }
+
+  static bool SameBits(const std::vector<Frame>& a, const std::vector<Frame>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Frame)) == 0;
+  }
+
+  std::unique_ptr<headless::Document> document_;
+};
+
+TEST_F(ControllerTest, ConfigureAcceptsOnlyPolygonObjects) {
+  TessamireController controller;
+  Frame frame;
+  headless::Node* null = document_->AddObject(headless::kNullObjectType, "null");
+  EXPECT_FALSE(
+      controller.Configure(headless::ToObject(null), &frame, 2, 1, false, false, nullptr, 1.0f));
+  EXPECT_FALSE(controller.Configure(nullptr, &frame, 2, 1, false, false, nullptr, 1.0f));
+  EXPECT_EQ(controller.GetPointCount(), 0) << "nothing stored";
+  headless::Node* mesh = AddMesh(core_meshes::Grid(2, 1));
+  EXPECT_TRUE(
+      controller.Configure(headless::ToObject(mesh), &frame, 2, 1, false, false, nullptr, 1.0f));
+  EXPECT_EQ(controller.GetPointCount(), 6);
+  EXPECT_EQ(controller.GetPolygonCount(), 2);
+}
+
+TEST_F(ControllerTest, RunFillsOneFramePerPointOnTheHostThread) {
+  headless::ClearThreadNames();
+  const core_meshes::Mesh torus = core_meshes::Torus(12, 8);
+  headless::Node* object = AddMesh(torus);
+  std::vector<Frame> frames;
+  ASSERT_TRUE(Run(object, Settings{}, frames));
+  const std::vector<std::string> names = headless::ThreadNames();
+  EXPECT_NE(std::find(names.begin(), names.end(), "Tessamire Controller"), names.end());
+
+  SmoothOptions options;
+  options.iterations = 2;
+  options.weighting = kWeightingLength;
+  std::vector<Frame> direct = RunFrames(torus, options);
+  direct.push_back(frames.back());
+  EXPECT_TRUE(SameBits(frames, direct)) << "the controller runs the core on the object's points";
+  const auto* tail = reinterpret_cast<const unsigned char*>(&frames.back());
+  EXPECT_TRUE(std::all_of(tail, tail + sizeof(Frame), [](unsigned char b) {
+    return b == kUntouched;
+  })) << "nothing written past pointCount frames";
+  EXPECT_EQ(object->points[0].x, torus.points[0].x) << "the object's points are only read";
+
+  // Zero passes: the origins are the points themselves.
+  Settings none;
+  none.iterations = 0;
+  ASSERT_TRUE(Run(object, none, frames));
+  for (size_t i = 0; i < torus.points.size(); ++i) {
+    EXPECT_EQ(std::memcmp(&frames[i].origin, &torus.points[i], sizeof(Vector3)), 0) << i;
+  }
+}
+
+TEST_F(ControllerTest, RunsAreBitIdenticalAcrossRunsAndWorkerCounts) {
+  core_meshes::Mesh mesh = core_meshes::Torus(37, 23);
+  for (size_t i = 0; i < mesh.points.size(); i += 5) mesh.points[i].z += 0.01 * (i % 7);
+  headless::Node* object = AddMesh(mesh);
+  std::vector<Float32> weights(mesh.points.size());
+  for (size_t i = 0; i < weights.size(); ++i) weights[i] = static_cast<Float32>(i % 11) / 10.0f;
+  Settings settings;
+  settings.vertexMap = document_->AddVertexMap(object, weights);
+  settings.strength = 0.7f;
+
+  for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
+    settings.weighting = weighting;
+    std::vector<Frame> first;
+    std::vector<Frame> second;
+    headless::SetWorkerCount(4);
+    ASSERT_TRUE(Run(object, settings, first));
+    ASSERT_TRUE(Run(object, settings, second));
+    EXPECT_TRUE(SameBits(first, second)) << "two runs";
+
+    std::vector<Frame> serial;
+    headless::g_enableParallelFor = false;
+    ASSERT_TRUE(Run(object, settings, serial));
+    headless::g_enableParallelFor = true;
+    EXPECT_TRUE(SameBits(first, serial)) << "parallel loops switched off";
+
+    std::vector<Frame> one;
+    headless::SetWorkerCount(1);
+    ASSERT_TRUE(Run(object, settings, one));
+    EXPECT_TRUE(SameBits(first, one)) << "one worker";
+  }
+}
+
+TEST_F(ControllerTest, FailedRunsLeaveTheFrameBufferUntouched) {
+  const core_meshes::Mesh grid = core_meshes::Grid(4, 3);
+  std::vector<Frame> frames;
+
+  // A polygon index at the point count, and a negative one.
+  headless::Node* bad = AddMesh(grid);
+  bad->polygons[3].c = static_cast<Int32>(grid.points.size());
+  EXPECT_FALSE(Run(bad, Settings{}, frames));
+  EXPECT_TRUE(Untouched(frames));
+  bad->polygons[3].c = -1;
+  EXPECT_FALSE(Run(bad, Settings{}, frames));
+  EXPECT_TRUE(Untouched(frames));
+
+  // A vertex map with fewer weights than points.
+  headless::Node* object = AddMesh(grid);
+  Settings settings;
+  settings.vertexMap = document_->AddVertexMap(object, std::vector<Float32>(5, 1.0f));
+  EXPECT_FALSE(Run(object, settings, frames));
+  EXPECT_TRUE(Untouched(frames));
+
+  // The mesh changed between Configure and the run.
+  TessamireController controller;
+  std::vector<Frame> buffer(grid.points.size());
+  ASSERT_TRUE(controller.Configure(headless::ToObject(object), buffer.data(), 2, 1, false, false,
+                                   nullptr, 1.0f));
+  object->points.push_back({0, 0, 0});
+  EXPECT_FALSE(RunController(controller));
+}
+
+TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
+  const core_meshes::Mesh torus = core_meshes::Torus(9, 6);
+  headless::Node* object = AddMesh(torus);
+  std::vector<Frame> expected;
+  ASSERT_TRUE(Run(object, Settings{}, expected));
+
+  Int64 failures = 0;
+  bool succeeded = false;
+  for (Int64 k = 1; !succeeded && k < 100; ++k) {
+    std::vector<Frame> frames(torus.points.size());
+    std::memset(static_cast<void*>(frames.data()), kUntouched, frames.size() * sizeof(Frame));
+    const Int64 before = headless::GetAllocationStats().bytesInUse;
+    {
+      TessamireController controller;
+      ASSERT_TRUE(controller.Configure(headless::ToObject(object), frames.data(), 2, 1, false,
+                                       false, nullptr, 1.0f));
+      headless::FailNthAllocation(k);
+      succeeded = RunController(controller);
+      headless::FailNthAllocation(0);
+    }
+    EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before) << "leak with failure at " << k;
+    if (succeeded) {
+      expected.pop_back();
+      EXPECT_TRUE(SameBits(frames, expected));
+    } else {
+      ++failures;
+      EXPECT_TRUE(Untouched(frames)) << "failure at " << k;
+    }
+  }
+  EXPECT_TRUE(succeeded);
+  EXPECT_GE(failures, 8) << "every allocation of the run was made to fail once";
+}
+
+TEST_F(ControllerTest, ObjectWithoutPoints) {
+  headless::Node* empty = AddMesh(core_meshes::Mesh{});
+  std::vector<Frame> frames;
+  EXPECT_TRUE(Run(empty, Settings{}, frames));
+  EXPECT_TRUE(Untouched(frames));
+}
+
+}  // namespace

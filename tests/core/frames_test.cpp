@@ -1,0 +1,158 @@
+// Face normals, vertex frames, and encoding and decoding differences.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "source/tessamireThreads/frames.h"
+#include "source/tessamireThreads/vector_ops.h"
+#include "tests/support/core_fixture.h"
+
+namespace {
+
+using FramesTest = CoreTest;
+
+constexpr Float kTolerance = 1e-12;
+
+void ExpectNear(const Vector3& actual, const Vector3& expected, Float tolerance = kTolerance) {
+  EXPECT_NEAR(actual.x, expected.x, tolerance);
+  EXPECT_NEAR(actual.y, expected.y, tolerance);
+  EXPECT_NEAR(actual.z, expected.z, tolerance);
+}
+
+// Frames of the unsmoothed points through the three passes, as a run builds them.
+std::vector<Frame> FramesOf(const std::vector<Vector3>& points,
+                            const std::vector<CPolygon>& polygons) {
+  Topology t;
+  EXPECT_TRUE(BuildTopology(static_cast<Int32>(points.size()), polygons, t));
+  std::vector<Frame> frames(points.size());
+  std::vector<Vector3> normals(polygons.size());
+  const Int32 n = static_cast<Int32>(points.size());
+  ComputeOrigins(points.data(), n, frames.data());
+  ComputeFaceNormals(points.data(), polygons.data(), static_cast<Int32>(polygons.size()),
+                     normals.data());
+  ComputeVertexFrames(points.data(), polygons.data(), n, normals.data(), *t.adjacency.get(),
+                      frames.data());
+  return frames;
+}
+
+TEST_F(FramesTest, FaceNormalUsesDiagonalsForQuadsAndEdgesForTriangles) {
+  const std::vector<Vector3> p = {{0, 0, 0}, {1, 0, 0}, {1, 1, 1}, {0, 1, 0}};
+  // (b - d) x (c - a) = (1, -1, 0) x (1, 1, 1); (b - a) x (c - a) would give (0, -1, 1).
+  const Float s = 1.0 / std::sqrt(6.0);
+  ExpectNear(FaceNormal(p.data(), {0, 1, 2, 3}), {-s, -s, 2 * s});
+  // (b - a) x (c - a) = (1, 0, 0) x (1, 1, 1).
+  const Float r = 1.0 / std::sqrt(2.0);
+  ExpectNear(FaceNormal(p.data(), {0, 1, 2, 2}), {0, -r, r});
+  // Zero area: the zero vector.
+  const std::vector<Vector3> line = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+  const Vector3 zero = FaceNormal(line.data(), {0, 1, 2, 2});
+  EXPECT_EQ(zero.x, 0.0);
+  EXPECT_EQ(zero.y, 0.0);
+  EXPECT_EQ(zero.z, 0.0);
+}
+
+TEST_F(FramesTest, FlatGridFramesAreRightHandedAndFollowTheFirstPolygon) {
+  const core_meshes::Mesh grid = core_meshes::Grid(3, 2, 0.5);
+  const std::vector<Frame> frames = FramesOf(grid.points, grid.polygons);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const Frame& f = frames[i];
+    ExpectNear(f.axis3, {0, 0, 1});
+    ExpectNear(vmath::Cross(f.axis1, f.axis2), f.axis3);
+    EXPECT_NEAR(vmath::Length(f.axis1), 1.0, kTolerance);
+    EXPECT_NEAR(vmath::Dot(f.axis1, f.axis2), 0.0, kTolerance);
+    EXPECT_EQ(f.origin.x, grid.points[i].x);
+  }
+  // Point 0 is corner a of polygon 0 {0, 1, 5, 4}: axis1 is perpendicular to the diagonal d-b
+  // and axis2 points from o1 = b towards o2 = d.
+  const Vector3 diagonal = vmath::Sub(grid.points[1], grid.points[4]);
+  EXPECT_NEAR(vmath::Dot(frames[0].axis1, diagonal), 0.0, kTolerance);
+  EXPECT_LT(vmath::Dot(frames[0].axis2, diagonal), 0.0);
+}
+
+TEST_F(FramesTest, WorkedExampleOfTheAxes) {
+  // Point 0 of the triangle: normal (0, 0, 1), tangent hint P[1] - P[2] = (1, 0, 0).
+  const std::vector<Vector3> p = {{0, -1, 0}, {1, 0, 0}, {0, 0, 0}};
+  const std::vector<Frame> frames = FramesOf(p, {{0, 1, 2, 2}});
+  ExpectNear(frames[0].axis3, {0, 0, 1});
+  ExpectNear(frames[0].axis1, {0, 1, 0});
+  ExpectNear(frames[0].axis2, {-1, 0, 0});
+}
+
+TEST_F(FramesTest, PointsWithoutCornerPairGetZeroTangentAxes) {
+  // Point 3 is used by no polygon; point 0 is named twice by its only triangle.
+  const std::vector<Vector3> p = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}};
+  const std::vector<Frame> frames = FramesOf(p, {{0, 0, 2, 2}, {1, 2, 0, 0}});
+  for (const Vector3& axis : {frames[3].axis1, frames[3].axis2, frames[3].axis3})
+    ExpectNear(axis, {0, 0, 0}, 0.0);
+  ExpectNear(frames[0].axis1, {0, 0, 0}, 0.0);
+  ExpectNear(frames[0].axis2, {0, 0, 0}, 0.0);
+  // A singular frame stores the rest point itself.
+  const Vector3 stored = EncodeDifference(frames[3], p[3]);
+  ExpectNear(stored, p[3], 0.0);
+}
+
+TEST_F(FramesTest, EncodeThenDecodeGivesThePointBack) {
+  Frame f;
+  f.origin = {1.5, -2.0, 0.25};
+  f.axis1 = {0.9, 0.1, -0.3};
+  f.axis2 = {-0.2, 1.1, 0.4};
+  f.axis3 = {0.3, -0.5, 0.8};
+  const Vector3 point{-3.0, 7.5, 2.0};
+  ExpectNear(DecodeDifference(f, EncodeDifference(f, point)), point);
+  const Frame inverse = InverseFrame(f);
+  ExpectNear(ApplyFrame(f, ApplyFrame(inverse, {1, 0, 0})), {1, 0, 0});
+  ExpectNear(ApplyFrame(inverse, f.origin), {0, 0, 0});
+
+  // det exactly 0 stores the point itself; a NaN det takes the general inverse.
+  Frame flat = f;
+  flat.axis3 = flat.axis1;
+  ExpectNear(EncodeDifference(flat, point), point, 0.0);
+  Frame broken = f;
+  broken.axis1.x = std::numeric_limits<Float>::quiet_NaN();
+  EXPECT_TRUE(std::isnan(EncodeDifference(broken, point).x));
+}
+
+TEST_F(FramesTest, FramesMoveAndTurnWithTheMesh) {
+  const core_meshes::Mesh torus = core_meshes::Torus(10, 6);
+  SmoothOptions options;
+  options.iterations = 2;
+  options.weighting = kWeightingLength;
+  const std::vector<Frame> rest = RunFrames(torus, options);
+  ASSERT_EQ(rest.size(), torus.points.size());
+  std::vector<Vector3> differences;
+  for (size_t i = 0; i < rest.size(); ++i)
+    differences.push_back(EncodeDifference(rest[i], torus.points[i]));
+
+  const Vector3 shift{10.0, -4.0, 2.5};
+  core_meshes::Mesh moved = torus;
+  for (Vector3& p : moved.points) p = vmath::Add(p, shift);
+  const std::vector<Frame> translated = RunFrames(moved, options);
+  ASSERT_EQ(translated.size(), rest.size());
+
+  // A quarter turn about z, then a tilt about x.
+  auto rotate = [](const Vector3& p) {
+    const Float c = std::cos(0.4);
+    const Float s = std::sin(0.4);
+    const Vector3 q{-p.y, p.x, p.z};
+    return Vector3{q.x, c * q.y - s * q.z, s * q.y + c * q.z};
+  };
+  core_meshes::Mesh turned = torus;
+  for (Vector3& p : turned.points) p = rotate(p);
+  const std::vector<Frame> rotated = RunFrames(turned, options);
+  ASSERT_EQ(rotated.size(), rest.size());
+
+  for (size_t i = 0; i < rest.size(); ++i) {
+    ExpectNear(translated[i].axis1, rest[i].axis1, 1e-9);
+    ExpectNear(translated[i].axis3, rest[i].axis3, 1e-9);
+    ExpectNear(DecodeDifference(translated[i], differences[i]), vmath::Add(torus.points[i], shift),
+               1e-9);
+    ExpectNear(rotated[i].axis1, rotate(rest[i].axis1), 1e-9);
+    ExpectNear(rotated[i].axis2, rotate(rest[i].axis2), 1e-9);
+    ExpectNear(DecodeDifference(rotated[i], differences[i]), rotate(torus.points[i]), 1e-9);
+    ExpectNear(DecodeDifference(rest[i], differences[i]), torus.points[i], 1e-9);
+  }
+}
+
+}  // namespace

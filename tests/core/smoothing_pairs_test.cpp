@@ -1,0 +1,77 @@
+// A smoothing pass, which takes neighbouring points two at a time where it can, gives every point
+// the bits of its one-point step, on meshes that mix valences, pinned borders, isolated points,
+// zero-length edges, negative zeros and vertex-map weights, on one worker and on all.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "source/tessamireThreads/smoothing.h"
+#include "tests/support/core_fixture.h"
+
+namespace {
+
+// A grid with ripples, a few triangles, points stacked on their neighbours, an isolated point
+// and coordinates of negative zero.
+core_meshes::Mesh AwkwardMesh() {
+  core_meshes::Mesh mesh = core_meshes::Grid(9, 7);
+  for (size_t i = 0; i < mesh.points.size(); ++i)
+    mesh.points[i].z = 0.1 * static_cast<Float>((i * 7) % 5) - 0.2;
+  mesh.points[3] = mesh.points[4];  // a zero-length edge
+  mesh.points[20] = {-0.0, -0.0, -0.0};
+  mesh.points[21] = {-0.0, -0.0, -0.0};
+  for (size_t i = 0; i < mesh.polygons.size(); i += 4) {
+    const CPolygon quad = mesh.polygons[i];  // copied: the push_back may move the array
+    mesh.polygons.push_back({quad.a, quad.c, quad.d, quad.d});
+    mesh.polygons[i].d = quad.c;
+  }
+  mesh.points.push_back({5.0, 5.0, 5.0});  // on no polygon
+  return mesh;
+}
+
+std::vector<Vector3> OnePointAtATime(const core_meshes::Mesh& mesh, const Topology& t,
+                                     const SmoothOptions& options) {
+  std::vector<Vector3> out(mesh.points.size());
+  for (size_t i = 0; i < mesh.points.size(); ++i)
+    SmoothPoint(mesh.points.data(), out.data(), static_cast<Int64>(i), t.lists, t.border, options);
+  return out;
+}
+
+bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
+}
+
+class SmoothingPairs : public CoreTest {};
+
+TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
+  const core_meshes::Mesh mesh = AwkwardMesh();
+  const Int32 n = static_cast<Int32>(mesh.points.size());
+  Topology t;
+  ASSERT_TRUE(BuildTopology(n, mesh.polygons, t));
+  std::vector<Float32> weights(mesh.points.size());
+  for (size_t i = 0; i < weights.size(); ++i) weights[i] = static_cast<Float32>(i % 4) * 0.3f;
+
+  for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
+    for (bool pin : {false, true}) {
+      for (bool useWeights : {false, true}) {
+        SmoothOptions options;
+        options.weighting = weighting;
+        options.pinBorder = pin;
+        options.weights = useWeights ? weights.data() : nullptr;
+        options.strength = 0.1f;
+        const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options);
+        for (bool parallel : {true, false}) {
+          headless::g_enableParallelFor = parallel;
+          std::vector<Vector3> out(mesh.points.size());
+          SmoothPass(mesh.points.data(), out.data(), n, t.lists, t.border, options);
+          EXPECT_TRUE(SameBits(out, expected))
+              << "weighting " << weighting << " pin " << pin << " weights " << useWeights
+              << " parallel " << parallel;
+        }
+        headless::g_enableParallelFor = true;
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,173 @@
+// The framework services the headless host hands to plug-ins: ParallelFor and the allocator with
+// failure injection.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "headless/host/framework.h"
+#include "headless/host/host_table.h"
+#include "headless/host/scene.h"
+
+namespace {
+
+using Chunk = std::pair<Int64, Int64>;
+
+// Everything one loop did: how often each index ran, the chunks, and the threads.
+struct LoopRecord {
+  explicit LoopRecord(Int64 count) : hits(static_cast<size_t>(count)) {}
+  std::vector<std::atomic<Int32>> hits;
+  std::mutex mutex;
+  std::vector<Chunk> chunks;
+  std::set<std::thread::id> threads;
+};
+
+void RecordChunk(void* context, Int64 begin, Int64 end) {
+  auto& record = *static_cast<LoopRecord*>(context);
+  for (Int64 i = begin; i < end; ++i) record.hits[static_cast<size_t>(i)].fetch_add(1);
+  std::lock_guard<std::mutex> lock(record.mutex);
+  record.chunks.emplace_back(begin, end);
+  record.threads.insert(std::this_thread::get_id());
+}
+
+std::unique_ptr<LoopRecord> RunLoop(Int64 count) {
+  auto record = std::make_unique<LoopRecord>(count);
+  headless::FrameworkTableInstance().parallelFor(count, 16, record.get(), RecordChunk);
+  std::sort(record->chunks.begin(), record->chunks.end());
+  return record;
+}
+
+// The chunks of the even split: one sub-range per worker (the last takes the remainder, one
+// index each when there are fewer indices than workers), cut into chunks of at most 16.
+std::vector<Chunk> ExpectedChunks(Int64 count, Int64 workers) {
+  std::vector<Chunk> chunks;
+  const Int64 ranges = std::min(workers, count);
+  const Int64 share = count / ranges;
+  for (Int64 r = 0; r < ranges; ++r) {
+    const Int64 end = r + 1 == ranges ? count : (r + 1) * share;
+    for (Int64 b = r * share; b < end; b += 16) chunks.emplace_back(b, std::min(b + 16, end));
+  }
+  return chunks;
+}
+
+class ParallelForTest : public ::testing::TestWithParam<Int32> {
+ protected:
+  void SetUp() override { headless::SetWorkerCount(GetParam()); }
+  void TearDown() override {
+    headless::g_enableParallelFor = true;
+    headless::SetWorkerCount(0);
+  }
+};
+
+TEST_P(ParallelForTest, EveryIndexRunsOnceInChunksOfAtMostSixteen) {
+  for (const Int64 count : {0, 1, 15, 16, 17, 100, 1000, 100003}) {
+    const auto record = RunLoop(count);
+    for (Int64 i = 0; i < count; ++i)
+      ASSERT_EQ(record->hits[static_cast<size_t>(i)].load(), 1) << "count " << count << " i " << i;
+    Int64 covered = 0;
+    for (const auto& [begin, end] : record->chunks) {
+      EXPECT_EQ(begin, covered) << "chunks tile the range without gaps or overlaps";
+      EXPECT_GT(end, begin);
+      EXPECT_LE(end - begin, 16);
+      covered = end;
+    }
+    EXPECT_EQ(covered, count);
+  }
+}
+
+// The chunk boundaries follow from the even split alone, whichever worker claims them: each
+// sub-range is cut into chunks of min(16, its length), so a short last sub-range is one chunk.
+TEST_P(ParallelForTest, ChunksFollowTheEvenSplit) {
+  const Int64 workers = headless::WorkerCount();
+  for (const Int64 count :
+       {Int64{3}, Int64{17}, 16 * workers, 16 * workers + 5, Int64{1000}, Int64{4099}}) {
+    EXPECT_EQ(RunLoop(count)->chunks, ExpectedChunks(count, workers)) << "count " << count;
+  }
+}
+
+TEST_P(ParallelForTest, SwitchOffRunsOnTheCallingThreadAlone) {
+  headless::g_enableParallelFor = false;
+  EXPECT_EQ(headless::WorkerCount(), 1);
+  const auto record = RunLoop(5000);
+  EXPECT_EQ(record->threads, std::set<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_EQ(record->chunks, ExpectedChunks(5000, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, ParallelForTest, ::testing::Values(1, 2, 3, 8));
+
+TEST(Allocator, FailsExactlyTheNthAllocationOnce) {
+  const auto before = headless::GetAllocationStats();
+  headless::FailNthAllocation(3);
+  void* a = headless::Allocate(10, false, __FILE__, __LINE__);
+  void* b = headless::Allocate(20, true, __FILE__, __LINE__);
+  void* c = headless::Allocate(30, false, __FILE__, __LINE__);
+  void* d = headless::Allocate(40, false, __FILE__, __LINE__);
+  EXPECT_NE(a, nullptr);
+  EXPECT_NE(b, nullptr);
+  EXPECT_EQ(c, nullptr);
+  EXPECT_NE(d, nullptr);
+  EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse + 70);
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before.blocksInUse + 3);
+  const char zeros[20] = {};
+  EXPECT_EQ(std::memcmp(b, zeros, sizeof zeros), 0) << "cleared on request";
+  headless::Free(a);
+  headless::Free(b);
+  headless::Free(d);
+  headless::Free(nullptr);
+  EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse);
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before.blocksInUse);
+
+  headless::FailNthAllocation(1);
+  headless::FailNthAllocation(0);
+  void* e = headless::Allocate(8, false, __FILE__, __LINE__);
+  EXPECT_NE(e, nullptr) << "0 disarms";
+  headless::Free(e);
+}
+
+TEST(Allocator, ReallocateKeepsContentsAndCountsBytes) {
+  const auto before = headless::GetAllocationStats();
+  auto* block = static_cast<char*>(headless::Allocate(4, false, __FILE__, __LINE__));
+  std::memcpy(block, "abc", 4);
+  headless::FailNthAllocation(1);
+  EXPECT_EQ(headless::Reallocate(block, 400, __FILE__, __LINE__), nullptr);
+  EXPECT_STREQ(block, "abc") << "a failed grow keeps the block";
+  block = static_cast<char*>(headless::Reallocate(block, 400, __FILE__, __LINE__));
+  ASSERT_NE(block, nullptr);
+  EXPECT_STREQ(block, "abc");
+  EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse + 400);
+  headless::Free(block);
+  EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse);
+}
+
+// Allocations a plug-in triggers in the host (nodes, containers, bitmaps, threads) fail under
+// injection with a null answer and leave nothing behind.
+TEST(Allocator, HostRecordsAPluginTriggersCanFail) {
+  const HostTable& host = headless::HostTableInstance();
+  const auto before = headless::GetAllocationStats();
+  headless::FailNthAllocation(1);
+  EXPECT_EQ(host.nodeAlloc(Opolygon), nullptr);
+  headless::FailNthAllocation(1);
+  EXPECT_EQ(host.containerAlloc(), nullptr);
+  headless::FailNthAllocation(1);
+  EXPECT_EQ(host.bitmapAlloc(), nullptr);
+  headless::FailNthAllocation(1);
+  EXPECT_EQ(host.threadAlloc(
+                nullptr, [](void*) {}, nullptr, nullptr),
+            nullptr);
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before.blocksInUse);
+
+  auto doc = headless::NewDocument();
+  headless::FailNthAllocation(1);
+  EXPECT_EQ(doc->AddPolygonObject("p", {{0, 0, 0}}, {}), nullptr);
+  EXPECT_EQ(doc->FirstObject(), nullptr) << "the document is unchanged";
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before.blocksInUse);
+}
+
+}  // namespace

@@ -1,0 +1,356 @@
+// The plug-in resources the headless host reads: string tables, description resources and TIFF
+// icons, and what the host table answers for them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "headless/host/bitmap.h"
+#include "headless/host/host_table.h"
+#include "headless/host/registry.h"
+#include "headless/host/resources.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using headless::DescriptionData;
+using headless::ParameterType;
+
+// A fresh folder under the temp directory, removed with the object.
+struct TempFolder {
+  fs::path path =
+      fs::temp_directory_path() / ("tessamire_res_" + std::to_string(std::random_device{}()));
+  TempFolder() { fs::create_directories(path); }
+  ~TempFolder() { fs::remove_all(path); }
+  void Write(const std::string& relative, const std::string& text) const {
+    fs::create_directories((path / relative).parent_path());
+    std::ofstream(path / relative, std::ios::binary) << text;
+  }
+};
+
+TEST(StringTable, ParsesEscapesCommentsAndBlankLines) {
+  std::map<Int32, std::string> strings;
+  std::string error;
+  ASSERT_TRUE(headless::ParseStringTable(
+      "# names\n\n1000 \"Bind\"\r\n  1001   \"say \\\"hi\\\" \\\\ ok\"  \n1002 \"\"\n",
+      "strings.txt", strings, error))
+      << error;
+  EXPECT_EQ(strings.size(), 3u);
+  EXPECT_EQ(strings[1000], "Bind");
+  EXPECT_EQ(strings[1001], "say \"hi\" \\ ok");
+  EXPECT_EQ(strings[1002], "");
+}
+
+TEST(StringTable, MalformedLinesNameFileAndLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1000 \"a\"\nx1 \"b\"\n", "strings.txt:2: "},
+      {"# c\n1000 \"open\n", "strings.txt:2: "},
+      {"1000 \"a\" trailing\n", "strings.txt:1: "},
+      {"1000 \"bad \\n escape\"\n", "strings.txt:1: "},
+      {"1000 \"a\"\n\n1000 \"b\"\n", "strings.txt:3: "},
+      {"1000 unquoted\n", "strings.txt:1: "},
+  };
+  for (const auto& [text, where] : cases) {
+    std::map<Int32, std::string> strings = {{1, "kept"}};
+    std::string error;
+    EXPECT_FALSE(headless::ParseStringTable(text, "strings.txt", strings, error)) << text;
+    EXPECT_EQ(error.rfind(where, 0), 0u) << error;
+    EXPECT_EQ(strings.size(), 1u) << "the output is untouched on failure";
+  }
+}
+
+TEST(DescriptionResource, ParsesEveryTypeAndKey) {
+  DescriptionData d;
+  std::string error;
+  ASSERT_TRUE(headless::ParseDescription(
+      "# the tag\nDESCRIPTION TTest\n"
+      "1000 button TTEST_BIND \"Bind\"\n"
+      "1002 string TTEST_INFO \"Status\"\n"
+      "1003 int32 TTEST_WEIGHTING \"Weighting\" default=1 cycle=0:Uniform|1:\"Edge length\"\n"
+      "1004 int32 TTEST_ITERATIONS \"Passes\" min=0 max=100 step=1 default=2\n"
+      "1005 bool TTEST_PIN \"Pin \\\"border\\\"\" default=0\n"
+      "1007 link TTEST_MAP \"Map\" accept=5682\n"
+      "1008 float TTEST_STRENGTH \"Strength\" min=-0.5 max=1e3\n"
+      "1001 inexclude TTEST_LIST \"Objects\"\n",
+      "TTest.res", d, error))
+      << error;
+  EXPECT_EQ(d.name, "TTest");
+  ASSERT_EQ(d.parameters.size(), 8u);
+  EXPECT_EQ(d.parameters[0].type, ParameterType::kButton);
+  EXPECT_EQ(d.parameters[0].ident, "TTEST_BIND");
+  const auto* weighting = d.Find(1003);
+  ASSERT_EQ(weighting->cycle.size(), 2u);
+  EXPECT_EQ(weighting->cycle[1].value, 1);
+  EXPECT_EQ(weighting->cycle[1].label, "Edge length");
+  EXPECT_EQ(weighting->defaultValue, std::optional<std::string>("1"));
+  const auto* passes = d.Find(1004);
+  EXPECT_EQ(passes->min, std::optional<Float>(0.0));
+  EXPECT_EQ(passes->max, std::optional<Float>(100.0));
+  EXPECT_EQ(passes->step, std::optional<Float>(1.0));
+  EXPECT_EQ(d.Find(1005)->label, "Pin \"border\"");
+  EXPECT_EQ(d.Find(1007)->accept, std::optional<Int32>(5682));
+  EXPECT_EQ(d.Find(1008)->min, std::optional<Float>(-0.5));
+  EXPECT_EQ(d.Find(1008)->max, std::optional<Float>(1000.0));
+  EXPECT_EQ(d.Find(1001)->type, ParameterType::kInExclude);
+  EXPECT_EQ(d.Find(999), nullptr);
+}
+
+TEST(DescriptionResource, FaultsNameFileAndLine) {
+  const std::string header = "DESCRIPTION D\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {header + "# c\n1000 vector D_X \"X\"\n", "D.res:3: unknown parameter type \"vector\""},
+      {header + "1000 int32 D_X \"X\" colour=red\n", "D.res:2: unknown key \"colour\""},
+      {header + "1000 int32 D_X \"X\" min=abc\n", "D.res:2: "},
+      {header + "1000 bool D_X \"X\" min=0\n", "D.res:2: "},
+      {header + "1000 int32 D_X \"X\" accept=5682\n", "D.res:2: "},
+      {header + "1000 float D_X \"X\" cycle=0:a\n", "D.res:2: "},
+      {header + "1000 int32 D_X \"X\" cycle=0:a|b\n", "D.res:2: "},
+      {header + "1000 int32 D_X X\n", "D.res:2: "},
+      {header + "1000 int32 9X \"X\"\n", "D.res:2: "},
+      {header + "id int32 D_X \"X\"\n", "D.res:2: "},
+      {header + "1000 int32 D_X \"X\"\n1000 float D_Y \"Y\"\n", "D.res:3: "},
+      {"1000 int32 D_X \"X\"\n", "D.res:1: "},
+      {"# only comments\n", "D.res: "},
+  };
+  for (const auto& [text, expected] : cases) {
+    DescriptionData d;
+    std::string error;
+    EXPECT_FALSE(headless::ParseDescription(text, "D.res", d, error)) << text;
+    EXPECT_EQ(error.rfind(expected, 0), 0u) << "error: " << error << "\nfor:\n" << text;
+  }
+}
+
+// resourceLoad, registerDescription and descriptionLoad as a plug-in calls them.
+TEST(ResourceEntries, LoadFromAResFolderAndFailClearly) {
+  const HostTable& host = headless::HostTableInstance();
+  TempFolder res;
+  EXPECT_EQ(host.resourceLoad(res.path.c_str()), nullptr) << "no strings.txt";
+  res.Write("strings/strings.txt", "1000 \"Tag name\"\n");
+  res.Write("description/DGood.res", "DESCRIPTION DGood\n1004 int32 D_PASSES \"Passes\"\n");
+  res.Write("description/DBad.res", "DESCRIPTION DBad\n\n1004 matrix D_M \"M\"\n");
+  res.Write("description/DOther.res", "DESCRIPTION Elsewhere\n");
+  Resource* loaded = host.resourceLoad(res.path.c_str());
+  ASSERT_NE(loaded, nullptr);
+  char text[64];
+  EXPECT_EQ(host.resourceString(loaded, 1000, text, sizeof text), 8);
+  EXPECT_STREQ(text, "Tag name");
+  EXPECT_EQ(host.resourceString(loaded, 1001, text, sizeof text), 0);
+
+  headless::ClearRegistrations();
+  headless::ClearHostErrors();
+  EXPECT_TRUE(host.registerDescription(424201, "DGood", loaded));
+  EXPECT_FALSE(host.registerDescription(424202, "DBad", loaded));
+  EXPECT_FALSE(host.registerDescription(424203, "DMissing", loaded));
+  EXPECT_FALSE(host.registerDescription(424204, "DOther", loaded));
+  const auto errors = headless::HostErrors();
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_NE(errors[0].find("DBad.res:3: unknown parameter type \"matrix\""), std::string::npos)
+      << errors[0];
+  EXPECT_NE(errors[1].find("DMissing.res"), std::string::npos) << errors[1];
+  EXPECT_NE(errors[2].find("Elsewhere"), std::string::npos) << errors[2];
+
+  DescriptionData out;
+  EXPECT_TRUE(host.descriptionLoad(reinterpret_cast<Description*>(&out), 424201));
+  ASSERT_EQ(out.parameters.size(), 1u);
+  EXPECT_EQ(out.parameters[0].ident, "D_PASSES");
+  EXPECT_FALSE(host.descriptionLoad(reinterpret_cast<Description*>(&out), 424202))
+      << "none registered";
+
+  // Without resources the description comes up empty.
+  EXPECT_TRUE(host.registerDescription(424205, "DGood", nullptr));
+  EXPECT_TRUE(host.descriptionLoad(reinterpret_cast<Description*>(&out), 424205));
+  EXPECT_TRUE(out.parameters.empty());
+  host.resourceFree(loaded);
+  headless::ClearRegistrations();
+  headless::ClearHostErrors();
+}
+
+// A baseline TIFF writer for the tests: one image, uncompressed, RGB or RGBA, in strips.
+struct TiffWriter {
+  bool bigEndian = false;
+  std::vector<std::uint8_t> bytes;
+
+  void U16(UInt32 v) {
+    if (bigEndian) {
+      bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+      bytes.push_back(static_cast<std::uint8_t>(v));
+    } else {
+      bytes.push_back(static_cast<std::uint8_t>(v));
+      bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+    }
+  }
+  void U32(UInt32 v) {
+    if (bigEndian) {
+      U16(v >> 16);
+      U16(v & 0xFFFF);
+    } else {
+      U16(v & 0xFFFF);
+      U16(v >> 16);
+    }
+  }
+  void PutU32At(size_t at, UInt32 v) {
+    std::vector<std::uint8_t> saved;
+    saved.swap(bytes);
+    U32(v);
+    std::copy(bytes.begin(), bytes.end(), saved.begin() + static_cast<std::ptrdiff_t>(at));
+    bytes.swap(saved);
+  }
+
+  // Pixels as width * height * samples bytes; `rowsPerStrip` rows per strip.
+  std::vector<std::uint8_t> Write(UInt32 width, UInt32 height, UInt32 samples,
+                                  const std::vector<std::uint8_t>& pixels, UInt32 rowsPerStrip) {
+    bytes.clear();
+    bytes.push_back(bigEndian ? 'M' : 'I');
+    bytes.push_back(bigEndian ? 'M' : 'I');
+    U16(42);
+    U32(0);  // directory offset, patched below
+    const UInt32 strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+    std::vector<UInt32> offsets, counts;
+    for (UInt32 s = 0; s < strips; ++s) {
+      const UInt32 rows = std::min(rowsPerStrip, height - s * rowsPerStrip);
+      offsets.push_back(static_cast<UInt32>(bytes.size()));
+      counts.push_back(rows * width * samples);
+      const auto* begin = pixels.data() + s * rowsPerStrip * width * samples;
+      bytes.insert(bytes.end(), begin, begin + rows * width * samples);
+    }
+    const UInt32 bitsAt = static_cast<UInt32>(bytes.size());
+    for (UInt32 i = 0; i < samples; ++i) U16(8);
+    const UInt32 offsetsAt = static_cast<UInt32>(bytes.size());
+    for (const UInt32 o : offsets) U32(o);
+    const UInt32 countsAt = static_cast<UInt32>(bytes.size());
+    for (const UInt32 c : counts) U32(c);
+    if (bytes.size() % 2 != 0) bytes.push_back(0);
+    PutU32At(4, static_cast<UInt32>(bytes.size()));
+    struct Entry {
+      UInt32 tag, type, count, value;
+    };
+    const std::vector<Entry> entries = {
+        {256, 4, 1, width},
+        {257, 4, 1, height},
+        {258, 3, samples, bitsAt},
+        {259, 3, 1, 1},
+        {262, 3, 1, 2},
+        {273, 4, strips, strips == 1 ? offsets[0] : offsetsAt},
+        {277, 3, 1, samples},
+        {278, 4, 1, rowsPerStrip},
+        {279, 4, strips, strips == 1 ? counts[0] : countsAt},
+    };
+    U16(static_cast<UInt32>(entries.size()));
+    for (const Entry& e : entries) {
+      U16(e.tag);
+      U16(e.type);
+      U32(e.count);
+      if (e.type == 3 && e.count == 1) {
+        U16(e.value);  // a single SHORT sits in the first two bytes of the value field
+        U16(0);
+      } else {
+        U32(e.value);
+      }
+    }
+    U32(0);  // no further directory
+    return bytes;
+  }
+};
+
+std::vector<std::uint8_t> Gradient(UInt32 width, UInt32 height, UInt32 samples) {
+  std::vector<std::uint8_t> pixels;
+  for (UInt32 i = 0; i < width * height * samples; ++i)
+    pixels.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+  return pixels;
+}
+
+TEST(TiffDecoder, ReadsRgbAndRgbaInEitherByteOrderAndStripLayout) {
+  for (const bool bigEndian : {false, true}) {
+    for (const UInt32 samples : {3u, 4u}) {
+      for (const UInt32 rowsPerStrip : {1u, 2u, 5u}) {
+        const UInt32 w = 3, h = 5;
+        const auto pixels = Gradient(w, h, samples);
+        TiffWriter writer{bigEndian, {}};
+        const auto file = writer.Write(w, h, samples, pixels, rowsPerStrip);
+        headless::Bitmap bmp;
+        std::string error;
+        ASSERT_TRUE(headless::DecodeTiff(file, bmp, error))
+            << error << " big-endian " << bigEndian << " samples " << samples;
+        ASSERT_EQ(bmp.width, 3);
+        ASSERT_EQ(bmp.height, 5);
+        for (UInt32 p = 0; p < w * h; ++p) {
+          for (UInt32 c = 0; c < 3; ++c) ASSERT_EQ(bmp.rgba[p * 4 + c], pixels[p * samples + c]);
+          ASSERT_EQ(bmp.rgba[p * 4 + 3], samples == 4 ? pixels[p * samples + 3] : 255);
+        }
+      }
+    }
+  }
+}
+
+TEST(TiffDecoder, DamagedFilesGiveAnEmptyBitmapAndAReason) {
+  TiffWriter writer;
+  const auto good = writer.Write(4, 4, 3, Gradient(4, 4, 3), 2);
+  std::vector<std::vector<std::uint8_t>> damaged;
+  damaged.push_back({});
+  damaged.push_back({'I', 'I', 42, 0});
+  damaged.push_back({'P', 'K', 3, 4, 0, 0, 0, 0});
+  auto truncated = good;
+  truncated.resize(20);  // directory offset points past the end
+  damaged.push_back(truncated);
+  auto badVersion = good;
+  badVersion[2] = 43;
+  damaged.push_back(badVersion);
+  auto farDirectory = good;
+  farDirectory[4] = 0xF0;
+  farDirectory[7] = 0x7F;
+  damaged.push_back(farDirectory);
+  for (const UInt32 tag : {259u, 273u, 277u}) {
+    // Change one field: compression 5, a strip offset beyond the file, 2 samples per pixel.
+    auto changed = good;
+    const size_t dir = changed[4] | (changed[5] << 8);
+    for (size_t e = 0; e < changed[dir]; ++e) {
+      const size_t at = dir + 2 + e * 12;
+      if (static_cast<UInt32>(changed[at] | (changed[at + 1] << 8)) != tag) continue;
+      if (tag == 259) changed[at + 8] = 5;
+      if (tag == 277) changed[at + 8] = 2;
+      if (tag == 273) {
+        const size_t table = changed[at + 8] | (changed[at + 9] << 8);
+        changed[table + 3] = 0x70;
+      }
+    }
+    damaged.push_back(changed);
+  }
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    headless::Bitmap bmp;
+    bmp.width = 9;
+    std::string error;
+    EXPECT_FALSE(headless::DecodeTiff(damaged[i], bmp, error)) << "case " << i;
+    EXPECT_FALSE(error.empty()) << "case " << i;
+    EXPECT_EQ(bmp.width, 0) << "case " << i;
+    EXPECT_TRUE(bmp.rgba.empty()) << "case " << i;
+  }
+}
+
+TEST(TiffDecoder, BitmapLoadAnswersZeroOnlyForAReadableFile) {
+  const HostTable& host = headless::HostTableInstance();
+  TempFolder folder;
+  TiffWriter writer;
+  const auto file = writer.Write(2, 2, 4, Gradient(2, 2, 4), 2);
+  folder.Write("icon.tif", std::string(file.begin(), file.end()));
+  folder.Write("corrupt.tif", "II*\0garbage");
+
+  BaseBitmap* bmp = host.bitmapAlloc();
+  ASSERT_NE(bmp, nullptr);
+  EXPECT_EQ(host.bitmapLoad(bmp, (folder.path / "icon.tif").c_str(), -1), headless::kBitmapOk);
+  EXPECT_EQ(reinterpret_cast<headless::Bitmap*>(bmp)->width, 2);
+  EXPECT_EQ(host.bitmapLoad(bmp, (folder.path / "corrupt.tif").c_str(), -1),
+            headless::kBitmapUnreadable);
+  EXPECT_EQ(reinterpret_cast<headless::Bitmap*>(bmp)->width, 0) << "emptied by a failed load";
+  EXPECT_EQ(host.bitmapLoad(bmp, (folder.path / "absent.tif").c_str(), -1),
+            headless::kBitmapMissing);
+  EXPECT_EQ(host.bitmapLoad(bmp, folder.path.c_str(), -1), headless::kBitmapUnreadable)
+      << "a folder is not an image";
+  host.bitmapFree(bmp);
+  headless::ClearHostErrors();
+}
+
+}  // namespace

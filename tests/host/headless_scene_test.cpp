@@ -1,0 +1,278 @@
+// The headless scene as the plug-in sees it through the host table: the tree, typed parameters,
+// links, include/exclude lists, containers, mesh data, vertex maps, messages and threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "headless/host/framework.h"
+#include "headless/host/host_table.h"
+#include "headless/host/registry.h"
+#include "headless/host/scene.h"
+
+namespace {
+
+using headless::Document;
+using headless::FromHandle;
+using headless::Node;
+using headless::ToList;
+using headless::ToObject;
+using headless::ToTag;
+
+const HostTable& H() {
+  return headless::HostTableInstance();
+}
+
+std::vector<Vector3> QuadPoints() {
+  return {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+}
+
+class SceneTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Document> doc = headless::NewDocument();
+  Node* mesh = doc->AddPolygonObject("mesh", QuadPoints(), {{0, 1, 2, 3}});
+};
+
+TEST_F(SceneTest, ParametersRoundTripByTypeAndRefuseOtherTypes) {
+  BaseList2D* node = ToList(mesh);
+  Int32 i = -7;
+  Float f = -7.0;
+  EXPECT_FALSE(H().paramGetInt32(node, 1004, &i, 0)) << "unset";
+  EXPECT_EQ(i, -7) << "a failed read leaves the output alone";
+
+  ASSERT_TRUE(H().paramSetInt32(node, 1004, 2, 0));
+  ASSERT_TRUE(H().paramSetFloat(node, 1008, 0.1, 0));
+  ASSERT_TRUE(H().paramSetString(node, 1002, "Bound: 96", 0));
+  EXPECT_TRUE(H().paramGetInt32(node, 1004, &i, 0));
+  EXPECT_EQ(i, 2);
+  EXPECT_TRUE(H().paramGetFloat(node, 1008, &f, 0));
+  EXPECT_EQ(f, 0.1) << "float64 kept exactly";
+  EXPECT_EQ(mesh->params.GetString(1002), std::optional<std::string>("Bound: 96"));
+
+  EXPECT_FALSE(H().paramGetFloat(node, 1004, &f, 0)) << "int32 is not read as float";
+  EXPECT_FALSE(H().paramGetInt32(node, 1008, &i, 0)) << "float is not read as int32";
+  EXPECT_FALSE(H().paramGetInt32(node, 1002, &i, 0));
+  const BaseLink* link = nullptr;
+  EXPECT_FALSE(H().paramGetLink(node, 1004, &link, 0));
+  const InExcludeData* list = nullptr;
+  EXPECT_FALSE(H().paramGetInExclude(node, 1004, &list, 0));
+
+  ASSERT_TRUE(H().paramSetFloat(node, 1004, 3.5, 0));
+  EXPECT_FALSE(H().paramGetInt32(node, 1004, &i, 0)) << "a write replaces the type";
+  EXPECT_FALSE(H().paramSetString(node, 1002, nullptr, 0));
+  EXPECT_EQ(mesh->params.GetString(1002), std::optional<std::string>("Bound: 96"));
+}
+
+TEST_F(SceneTest, ContainersShowTheNodesParametersAndStandAloneOnes) {
+  BaseContainer* bc = H().nodeGetContainer(ToList(mesh));
+  H().paramSetInt32(ToList(mesh), 1000, 1, 0);
+  EXPECT_EQ(H().containerGetInt32(bc, 1000, 9), 1);
+  EXPECT_EQ(H().containerGetInt32(bc, 1001, 9), 9) << "absent id gives the default";
+  H().paramSetFloat(ToList(mesh), 1002, 1.0, 0);
+  EXPECT_EQ(H().containerGetInt32(bc, 1002, 9), 9) << "another type gives the default";
+  H().containerSetInt32(bc, 1003, 4);
+  Int32 i = 0;
+  EXPECT_TRUE(H().paramGetInt32(ToList(mesh), 1003, &i, 0));
+  EXPECT_EQ(i, 4);
+
+  const auto before = headless::GetAllocationStats().blocksInUse;
+  BaseContainer* own = H().containerAlloc();
+  ASSERT_NE(own, nullptr);
+  H().containerSetInt32(own, 5, 6);
+  EXPECT_EQ(H().containerGetInt32(own, 5, 0), 6);
+  H().containerFree(own);
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before);
+}
+
+TEST_F(SceneTest, LinksResolveThroughTheTypeFilterAndDocument) {
+  Node* map = doc->AddVertexMap(mesh, {1, 1, 1, 1}, "weights");
+  Node* tag = doc->AddTag(mesh, Tvertexmap);
+  BaseList2D* owner = ToList(tag);
+  const BaseLink* link = nullptr;
+  ASSERT_TRUE(H().paramSetLink(owner, 1007, ToList(map), 0));
+  ASSERT_TRUE(H().paramGetLink(owner, 1007, &link, 0));
+  BaseDocument* d = headless::ToDocument(doc.get());
+  EXPECT_EQ(H().linkResolve(link, d, Tvertexmap), ToList(map));
+  EXPECT_EQ(H().linkResolve(link, d, 0), ToList(map)) << "no filter";
+  EXPECT_EQ(H().linkResolve(link, nullptr, Tvertexmap), ToList(map)) << "no document given";
+  EXPECT_EQ(H().linkResolve(link, d, Opolygon), nullptr) << "another type";
+  auto other = headless::NewDocument();
+  EXPECT_EQ(H().linkResolve(link, headless::ToDocument(other.get()), Tvertexmap), nullptr)
+      << "a target outside the document";
+
+  doc->Delete(map);
+  EXPECT_EQ(H().linkResolve(link, d, Tvertexmap), nullptr) << "a deleted target";
+
+  ASSERT_TRUE(H().paramSetLink(owner, 1007, nullptr, 0));
+  ASSERT_TRUE(H().paramGetLink(owner, 1007, &link, 0));
+  EXPECT_EQ(H().linkResolve(link, d, 0), nullptr) << "an empty link";
+}
+
+TEST_F(SceneTest, IncludeExcludeListsAnswerTheIndexOfANode) {
+  Node* a = doc->AddObject(headless::kNullObjectType, "a");
+  Node* b = doc->AddObject(headless::kNullObjectType, "b");
+  Node* c = doc->AddObject(headless::kNullObjectType, "c");
+  mesh->params.SetInExclude(1001, {a->serial, b->serial});
+  const InExcludeData* list = nullptr;
+  ASSERT_TRUE(H().paramGetInExclude(ToList(mesh), 1001, &list, 0));
+  BaseDocument* d = headless::ToDocument(doc.get());
+  EXPECT_EQ(H().inExcludeIndex(list, d, ToList(a)), 0);
+  EXPECT_EQ(H().inExcludeIndex(list, d, ToList(b)), 1);
+  EXPECT_EQ(H().inExcludeIndex(list, d, ToList(c)), -1);
+  EXPECT_EQ(H().inExcludeIndex(list, d, nullptr), -1);
+
+  mesh->params.SetInExclude(1001, {});
+  EXPECT_EQ(H().inExcludeIndex(list, d, ToList(a)), -1) << "the handle shows the current list";
+}
+
+TEST_F(SceneTest, TreeWalksAndInsertionsFollowHostOrder) {
+  Node* child1 = doc->AddObject(headless::kNullObjectType, "child1", mesh);
+  Node* child2 = doc->AddObject(headless::kNullObjectType, "child2", mesh);
+  Node* top = doc->AddObject(headless::kNullObjectType, "top");
+  Node* tagA = doc->AddTag(mesh, Tvertexmap);
+  Node* tagB = doc->AddTag(mesh, Tvertexmap);
+
+  EXPECT_EQ(H().objectGetUp(ToObject(mesh)), nullptr) << "top level has no parent";
+  EXPECT_EQ(H().objectGetDown(ToObject(mesh)), ToObject(child1));
+  EXPECT_EQ(H().nodeGetNext(ToList(child1)), ToList(child2));
+  EXPECT_EQ(H().nodeGetNext(ToList(child2)), nullptr);
+  EXPECT_EQ(H().objectGetUp(ToObject(child2)), ToObject(mesh));
+  EXPECT_EQ(H().nodeGetNext(ToList(mesh)), ToList(top));
+  EXPECT_EQ(H().objectGetFirstTag(ToObject(mesh)), ToTag(tagA));
+  EXPECT_EQ(H().nodeGetNext(ToList(tagA)), ToList(tagB));
+  EXPECT_EQ(H().tagGetObject(ToTag(tagB)), ToObject(mesh));
+  EXPECT_EQ(H().nodeGetDocument(ToList(tagB)), headless::ToDocument(doc.get()));
+  EXPECT_EQ(H().nodeGetType(ToList(mesh)), Opolygon);
+
+  BaseTag* front = reinterpret_cast<BaseTag*>(H().nodeAlloc(Tvertexmap));
+  ASSERT_NE(front, nullptr);
+  EXPECT_EQ(H().nodeGetDocument(reinterpret_cast<BaseList2D*>(front)), nullptr);
+  H().objectInsertTagFirst(ToObject(mesh), front);
+  EXPECT_EQ(Document::Tags(mesh), (std::vector<Node*>{FromHandle(front), tagA, tagB}));
+
+  BaseDocument* d = headless::ToDocument(doc.get());
+  auto* after = reinterpret_cast<BaseObject*>(H().nodeAlloc(headless::kNullObjectType));
+  auto* last = reinterpret_cast<BaseObject*>(H().nodeAlloc(headless::kNullObjectType));
+  auto* first = reinterpret_cast<BaseObject*>(H().nodeAlloc(headless::kNullObjectType));
+  H().documentInsertObjectAfter(d, after, ToObject(child1));
+  H().documentInsertObjectLast(d, last, ToObject(mesh));
+  H().documentInsertObjectAfter(d, first, nullptr);
+  EXPECT_EQ(doc->Objects(), (std::vector<Node*>{FromHandle(first), mesh, child1, FromHandle(after),
+                                                child2, FromHandle(last), top}));
+
+  // A second insertion of an inserted node is refused and reported; the tree stays.
+  headless::ClearHostErrors();
+  H().documentInsertObjectLast(d, after, nullptr);
+  EXPECT_EQ(headless::HostErrors().size(), 1u);
+  EXPECT_EQ(H().objectGetUp(after), ToObject(mesh));
+
+  H().nodeFree(reinterpret_cast<BaseList2D*>(after));
+  EXPECT_EQ(H().nodeGetNext(ToList(child1)), ToList(child2));
+}
+
+TEST_F(SceneTest, TreeEditsRefuseBadInputAndKeepTheTree) {
+  Node* tag = doc->AddVertexMap(mesh, {});
+  EXPECT_THROW(doc->AddTag(tag, Tvertexmap), std::invalid_argument) << "a tag carries no tags";
+  EXPECT_THROW(doc->AddTag(mesh, Opolygon), std::invalid_argument) << "not a tag type";
+  EXPECT_THROW(doc->AddObject(Tvertexmap, "x"), std::invalid_argument);
+  EXPECT_THROW(doc->InsertLast(mesh, nullptr), std::invalid_argument) << "already inserted";
+  auto other = headless::NewDocument();
+  Node* foreign = other->AddObject(headless::kNullObjectType, "foreign");
+  EXPECT_THROW(doc->AddObject(headless::kNullObjectType, "x", foreign), std::invalid_argument);
+  EXPECT_EQ(doc->Objects(), std::vector<Node*>{mesh});
+  EXPECT_EQ(Document::Tags(mesh), std::vector<Node*>{tag});
+}
+
+TEST_F(SceneTest, MeshesAreValidatedWhereTheyEnter) {
+  try {
+    doc->AddPolygonObject("bad", QuadPoints(), {{0, 1, 2, 3}, {0, 1, 2, 4}});
+    FAIL() << "an index out of range was accepted";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_NE(std::string(e.what()).find("polygon 1 corner d = 4"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(doc->AddPolygonObject("bad", QuadPoints(), {{-1, 1, 2, 2}}), std::invalid_argument);
+  EXPECT_THROW(doc->AddPolygonObject("bad", {{0, 0, std::nan("")}}, {}), std::invalid_argument);
+  EXPECT_EQ(doc->Objects(), std::vector<Node*>{mesh}) << "nothing was added";
+
+  // Tests of the plug-in's own checks can still hand it a broken mesh.
+  headless::SetMeshUnvalidated(mesh, QuadPoints(), {{0, 1, 2, 9}});
+  EXPECT_EQ(H().objectDataCount(ToObject(mesh), Tpolygon), 1);
+}
+
+TEST_F(SceneTest, MeshDataAndVertexMapsAsThePlugInReadsThem) {
+  const BaseObject* op = ToObject(mesh);
+  EXPECT_EQ(H().objectDataCount(op, Tpoint), 4);
+  EXPECT_EQ(H().objectDataCount(op, Tpolygon), 1);
+  EXPECT_EQ(H().objectDataCount(op, Tvertexmap), 0);
+  const auto* points = static_cast<const Vector3*>(H().objectDataR(op, Tpoint));
+  const auto* polys = static_cast<const CPolygon*>(H().objectDataR(op, Tpolygon));
+  ASSERT_NE(points, nullptr);
+  ASSERT_NE(polys, nullptr);
+  EXPECT_EQ(points[2].x, 1.0);
+  EXPECT_EQ(polys[0].d, 3);
+
+  // While the deform cache is in use, reads and writes go to it and the stored points stay.
+  mesh->deformCache = mesh->points;
+  mesh->useDeformCache = true;
+  H().objectPointsW(ToObject(mesh))[0].z = 5.0;
+  EXPECT_EQ(mesh->deformCache[0].z, 5.0);
+  EXPECT_EQ(mesh->points[0].z, 0.0);
+  mesh->useDeformCache = false;
+
+  Node* empty = doc->AddPolygonObject("empty", {}, {});
+  EXPECT_EQ(H().objectDataR(ToObject(empty), Tpoint), nullptr);
+  EXPECT_EQ(H().objectPointsW(ToObject(empty)), nullptr);
+  Node* group = doc->AddObject(headless::kNullObjectType, "group");
+  EXPECT_EQ(H().objectDataCount(ToObject(group), Tpoint), 0) << "not a polygon object";
+
+  Node* map = doc->AddVertexMap(mesh, {0.0f, 0.25f, 0.5f}, "short map");
+  EXPECT_EQ(H().vertexMapCount(ToTag(map)), 3) << "a map of another size is kept as it is";
+  EXPECT_EQ(H().vertexMapDataR(ToTag(map))[1], 0.25f);
+  EXPECT_EQ(H().vertexMapCount(reinterpret_cast<const BaseTag*>(mesh)), 0);
+}
+
+TEST_F(SceneTest, MessagesAreRecordedAndFlagsAndDirtyKept) {
+  EXPECT_TRUE(H().nodeMessage(ToList(mesh), MSG_UPDATE, nullptr));
+  EXPECT_EQ(mesh->DeliveredMessages(), std::vector<Int32>{MSG_UPDATE});
+  EXPECT_EQ(H().nodeGetFlags(ToList(mesh)) & BIT_ACTIVE, 0);
+  mesh->flags |= BIT_ACTIVE;
+  EXPECT_NE(H().nodeGetFlags(ToList(mesh)) & BIT_ACTIVE, 0);
+  EXPECT_EQ(doc->SelectedObjects(), std::vector<Node*>{mesh});
+  H().nodeSetDirty(ToList(mesh), DIRTYFLAGS_DATA);
+  EXPECT_EQ(mesh->dirtyCount.load(), 1);
+  H().objectSetDeformMode(ToObject(mesh), false);
+  EXPECT_FALSE(H().objectGetDeformMode(ToObject(mesh)));
+}
+
+TEST(HostText, NumbersAndStringsAreCopiedTerminated) {
+  char buf[8];
+  EXPECT_EQ(H().formatInt64(-1234567890123LL, buf, sizeof buf), 14);
+  EXPECT_STREQ(buf, "-123456") << "truncated to the buffer, terminated";
+  char big[32];
+  H().formatInt64(96, big, sizeof big);
+  EXPECT_STREQ(big, "96");
+  EXPECT_EQ(H().resourceString(nullptr, 1000, big, sizeof big), 0) << "no resources: empty";
+  EXPECT_STREQ(big, "");
+}
+
+TEST(HostThreads, RunOnceWithTheirNameRecordedAndJoin) {
+  struct Run {
+    std::atomic<Int32> calls{0};
+  } run;
+  headless::ClearThreadNames();
+  BaseThread* thread = H().threadAlloc(
+      &run, [](void* user) { static_cast<Run*>(user)->calls.fetch_add(1); }, nullptr,
+      [](void*) -> const char* { return "Worker Name"; });
+  ASSERT_NE(thread, nullptr);
+  EXPECT_TRUE(H().threadStart(thread, THREADMODE_ASYNC, THREADPRIORITY_NORMAL));
+  H().threadWait(thread, false);
+  EXPECT_EQ(run.calls.load(), 1);
+  EXPECT_FALSE(H().threadStart(thread, THREADMODE_ASYNC, THREADPRIORITY_NORMAL))
+      << "a thread record runs once";
+  H().threadFree(thread);
+  EXPECT_EQ(headless::ThreadNames(), std::vector<std::string>{"Worker Name"});
+}
+
+}  // namespace

@@ -1,0 +1,411 @@
+// The bind tag's record, buttons, parameters and execution step, and its stored form, through the
+// real library in the headless host.
+#include <cmath>
+#include <limits>
+
+#include "headless/host/evaluate.h"
+#include "headless/host/framework.h"
+#include "headless/host/parameters.h"
+#include "headless/host/stream.h"
+#include "headless/io/scene_file.h"
+#include "host/plugin_base.h"
+#include "tests/support/bind_tag_fixture.h"
+
+namespace {
+
+using namespace bind_tag;
+using headless::MemoryStream;
+using headless::Node;
+
+constexpr Int64 kVectorBytes = 24;
+
+// ---------------------------------------------------------------------------------------------
+// A fresh tag, the bind and unbind buttons
+
+using BindButtons = BindTagFixture;
+
+TEST_F(BindButtons, FreshTagHasItsDefaultsAnEmptyRecordAndTheStatusForZero) {
+  Node* tag = doc->AddTag(AddGrid(4, 4), kTagId);
+  ASSERT_NE(tag, nullptr);
+  EXPECT_EQ(tag->params.GetInt32(kIterations), 2);
+  EXPECT_EQ(tag->params.GetInt32(kWeighting), 1);
+  EXPECT_EQ(tag->params.GetInt32(kPinBorder), 0);
+  EXPECT_EQ(tag->params.GetFloat(kStrength), 1.0);
+  EXPECT_EQ(tag->params.GetInt32(kUseVertexMap), 1);
+  EXPECT_EQ(tag->params.Find(kShowSmooth), nullptr);
+  EXPECT_EQ(tag->params.Find(kVertexMapLink), nullptr);
+  EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
+  EXPECT_FALSE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+  EXPECT_EQ(Record(tag).differences.GetData(), nullptr);
+}
+
+TEST_F(BindButtons, BindOnAThousandPointsSetsBoundAndReportsTheBytes) {
+  Node* object = AddGrid(40, 25);
+  ASSERT_EQ(object->points.size(), 1000u);
+  Node* tag = doc->AddTag(object, kTagId);
+  const Int64 refreshes = headless::RefreshRequests();
+  EXPECT_TRUE(headless::PressButton(tag, kBindButton));
+  EXPECT_EQ(Status(tag), ResourceString(1002) + "24000");
+  EXPECT_TRUE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 1000);
+  EXPECT_EQ(Record(tag).differences.GetCapacity(), 1000);
+  EXPECT_EQ(headless::RefreshRequests(), refreshes + 1);
+  const auto console = headless::ConsoleLines();
+  ASSERT_FALSE(console.empty());
+  EXPECT_EQ(console.back(), "initial button prout");
+}
+
+TEST_F(BindButtons, BindOnANonPolygonCarrierFailsAndOnlyResetsTheStatus) {
+  Node* carrier = doc->AddObject(headless::kNullObjectType, "null");
+  Node* tag = doc->AddTag(carrier, kTagId);
+  tag->params.SetString(kStatus, "something else");
+  EXPECT_FALSE(headless::PressButton(tag, kBindButton));
+  EXPECT_FALSE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+  EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
+  EXPECT_EQ(headless::ConsoleLines().back(), "initial button prout");
+}
+
+TEST_F(BindButtons, UnbindReleasesTheMemoryOfTheDifferences) {
+  Node* tag = doc->AddTag(AddGrid(40, 25), kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const Int64 before = headless::GetAllocationStats().bytesInUse;
+  EXPECT_TRUE(headless::PressButton(tag, kUnbindButton));
+  const Int64 after = headless::GetAllocationStats().bytesInUse;
+  EXPECT_GE(before - after, 1000 * kVectorBytes);
+  EXPECT_FALSE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+  EXPECT_EQ(Record(tag).differences.GetCapacity(), 0);
+  EXPECT_EQ(Record(tag).differences.GetData(), nullptr);
+}
+
+TEST_F(BindButtons, BindingTwiceAndWithOneWorkerGivesTheSameBits) {
+  Node* tag = doc->AddTag(AddGrid(23, 17), kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const auto first = Differences(tag);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  EXPECT_TRUE(SameBits(first, Differences(tag)));
+  headless::g_enableParallelFor = false;
+  const bool bound = headless::PressButton(tag, kBindButton);
+  headless::g_enableParallelFor = true;
+  ASSERT_TRUE(bound);
+  EXPECT_TRUE(SameBits(first, Differences(tag)));
+}
+
+TEST_F(BindButtons, OtherMessagesAndButtonsChangeNothing) {
+  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const auto before = Differences(tag);
+  DescriptionCommand other;
+  other.id = kShowSmooth;
+  EXPECT_TRUE(tag->instance->HandleMessage(headless::ToList(tag), MSG_DESCRIPTION_COMMAND, &other));
+  EXPECT_TRUE(tag->instance->HandleMessage(headless::ToList(tag), MSG_UPDATE, nullptr));
+  EXPECT_TRUE(Record(tag).bound);
+  EXPECT_TRUE(SameBits(before, Differences(tag)));
+  EXPECT_THROW(headless::PressButton(tag, kIterations), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The execution step
+
+using ExecutionStep = BindTagFixture;
+
+TEST_F(ExecutionStep, LiveTagRecomputesAtEveryEvaluationAndShowsTheLiveText) {
+  Node* object = AddGrid(12, 9);
+  Node* tag = doc->AddTag(object, kTagId);
+  headless::EvaluateDocument(*doc);
+  EXPECT_FALSE(Record(tag).bound);
+  EXPECT_EQ(Status(tag), ResourceString(1003));
+  const auto first = Differences(tag);
+  ASSERT_EQ(first.size(), object->points.size());
+
+  // The live result is the bind of the current mesh: a second tag bound by its button agrees.
+  Node* witness = doc->AddTag(object, kTagId);
+  ASSERT_TRUE(headless::PressButton(witness, kBindButton));
+  EXPECT_TRUE(SameBits(first, Differences(witness)));
+
+  object->points[40].z += 0.25;
+  headless::EvaluateDocument(*doc);
+  EXPECT_FALSE(SameBits(first, Differences(tag)));
+  ASSERT_TRUE(headless::PressButton(witness, kBindButton));
+  EXPECT_TRUE(SameBits(Differences(witness), Differences(tag)));
+}
+
+TEST_F(ExecutionStep, ABoundTagStaysFrozenWhileThePointCountHolds) {
+  Node* object = AddGrid(8, 8);
+  Node* tag = doc->AddTag(object, kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const auto bound = Differences(tag);
+  const std::string status = Status(tag);
+
+  object->points[10].x += 0.5;                 // moved points
+  object->polygons.back() = {62, 63, 55, 55};  // and different polygons, same point count
+  object->polygons.push_back({54, 55, 63, 63});
+  headless::EvaluateDocument(*doc);
+  EXPECT_TRUE(Record(tag).bound);
+  EXPECT_TRUE(SameBits(bound, Differences(tag)));
+  EXPECT_EQ(Status(tag), status);
+}
+
+TEST_F(ExecutionStep, APointCountChangeUnbindsAndRecomputesInTheSameEvaluation) {
+  Node* object = AddGrid(8, 8);
+  Node* tag = doc->AddTag(object, kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  object->points.push_back({5.0, 5.0, 5.0});
+  headless::EvaluateDocument(*doc);
+  EXPECT_FALSE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 65);
+  EXPECT_EQ(Status(tag), ResourceString(1003));
+}
+
+TEST_F(ExecutionStep, UnbindLeavesTheArrayEmptyUntilTheNextEvaluation) {
+  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  ASSERT_TRUE(headless::PressButton(tag, kUnbindButton));
+  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+  headless::EvaluateDocument(*doc);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 36);
+}
+
+TEST_F(ExecutionStep, ADisabledExpressionTagDoesNotRun) {
+  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
+  tag->params.SetInt32(kEnabled, 0);
+  headless::EvaluateDocument(*doc);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+  EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameters while bound
+
+using TagParameters = BindTagFixture;
+
+TEST_F(TagParameters, SmoothingSettingsAreDisabledWhileBoundAndEnabledAfterUnbind) {
+  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
+  const Int32 locked[] = {kPinBorder,     kWeighting, kIterations,
+                          kVertexMapLink, kStrength,  kUseVertexMap};
+  const Int32 open[] = {kBindButton, kUnbindButton, kStatus, kShowSmooth, kEnabled};
+  for (Int32 id : locked) EXPECT_TRUE(headless::IsParameterEnabled(tag, id)) << id;
+
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  for (Int32 id : locked) EXPECT_FALSE(headless::IsParameterEnabled(tag, id)) << id;
+  for (Int32 id : open) EXPECT_TRUE(headless::IsParameterEnabled(tag, id)) << id;
+  for (const headless::ParameterRow& row : headless::ListParameters(tag)) {
+    const bool isLocked =
+        std::find(std::begin(locked), std::end(locked), row.id) != std::end(locked);
+    EXPECT_EQ(row.enabled, !isLocked) << row.id;
+  }
+  headless::Value three;
+  three.int32 = 3;
+  EXPECT_THROW(headless::SetParameter(tag, kIterations, three), std::invalid_argument);
+  EXPECT_EQ(tag->params.GetInt32(kIterations), 2);
+
+  ASSERT_TRUE(headless::PressButton(tag, kUnbindButton));
+  for (Int32 id : locked) EXPECT_TRUE(headless::IsParameterEnabled(tag, id)) << id;
+  headless::SetParameter(tag, kIterations, three);
+  EXPECT_EQ(tag->params.GetInt32(kIterations), 3);
+  headless::Value text;
+  text.type = headless::ValueType::kString;
+  EXPECT_THROW(headless::SetParameter(tag, kIterations, text), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The bind action's inputs
+
+using BindAction = BindTagFixture;
+
+TEST_F(BindAction, AVertexMapOfTheWrongSizeFailsAndKeepsThePreviousDifferences) {
+  Node* object = AddGrid(7, 6);
+  Node* tag = doc->AddTag(object, kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const auto before = Differences(tag);
+  Node* map = doc->AddVertexMap(object, std::vector<Float32>(41, 0.5f));
+  tag->params.SetLink(kVertexMapLink, map->serial);
+  EXPECT_FALSE(headless::PressButton(tag, kBindButton));
+  EXPECT_TRUE(Record(tag).bound);
+  EXPECT_TRUE(SameBits(before, Differences(tag)));
+  EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
+
+  // A map of the right size is used: the weights change the smoothing.
+  map->weights.assign(42, 0.5f);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  EXPECT_FALSE(SameBits(before, Differences(tag)));
+}
+
+TEST_F(BindAction, UseVertexMapWithNothingLinkedSmoothsWithoutWeights) {
+  Node* object = AddGrid(9, 7);
+  Node* withSwitch = doc->AddTag(object, kTagId);
+  Node* withoutSwitch = doc->AddTag(object, kTagId);
+  withoutSwitch->params.SetInt32(kUseVertexMap, 0);
+  ASSERT_EQ(withSwitch->params.GetInt32(kUseVertexMap), 1);
+  ASSERT_TRUE(headless::PressButton(withSwitch, kBindButton));
+  ASSERT_TRUE(headless::PressButton(withoutSwitch, kBindButton));
+  EXPECT_TRUE(SameBits(Differences(withSwitch), Differences(withoutSwitch)));
+
+  // A link to a node that is no vertex map counts as nothing linked.
+  withSwitch->params.SetLink(kVertexMapLink, object->serial);
+  ASSERT_TRUE(headless::PressButton(withSwitch, kBindButton));
+  EXPECT_TRUE(SameBits(Differences(withSwitch), Differences(withoutSwitch)));
+}
+
+TEST_F(BindAction, ZeroIterationsGiveZeroDifferencesForRegularFrames) {
+  Node* tag = doc->AddTag(AddGrid(10, 10), kTagId);
+  tag->params.SetInt32(kIterations, 0);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const auto differences = Differences(tag);
+  ASSERT_EQ(differences.size(), 100u);
+  constexpr Float kRounding = 1e-12;
+  for (size_t i = 0; i < differences.size(); ++i) {
+    const Vector3& d = differences[i];
+    EXPECT_LT(std::abs(d.x) + std::abs(d.y) + std::abs(d.z), kRounding) << "point " << i;
+  }
+}
+
+TEST_F(BindAction, APointWithASingularFrameStoresItsRestPosition) {
+  Mesh mesh = Grid(5, 5);
+  const Vector3 loose{3.25, -1.5, 0.125};
+  mesh.points.push_back(loose);  // used by no polygon: no frame axes
+  Node* object = doc->AddPolygonObject("loose", mesh.points, mesh.polygons);
+  Node* tag = doc->AddTag(object, kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const auto differences = Differences(tag);
+  ASSERT_EQ(differences.size(), 26u);
+  EXPECT_TRUE(SameBits({differences.back()}, {loose}));
+  EXPECT_NE(differences[12].x, mesh.points[12].x);  // regular frames do encode
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stored form and ReadState
+
+using StoredForm = BindTagFixture;
+
+MemoryStream Reading(const MemoryStream& written) {
+  return MemoryStream::ForReading(written.Bytes());
+}
+
+TEST_F(StoredForm, UnboundTagStoresOneBoolEvenWhenLiveDifferencesExist) {
+  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
+  EXPECT_EQ(headless::WriteNodeState(tag), (std::vector<std::uint8_t>{headless::kStreamBool, 0}));
+  headless::EvaluateDocument(*doc);
+  ASSERT_EQ(Record(tag).differences.GetCount(), 25);
+  EXPECT_EQ(headless::WriteNodeState(tag), (std::vector<std::uint8_t>{headless::kStreamBool, 0}));
+}
+
+TEST_F(StoredForm, BoundTagStoresBoolCountAndEveryVector) {
+  Node* tag = doc->AddTag(AddGrid(6, 5), kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  MemoryStream stream = MemoryStream::ForReading(headless::WriteNodeState(tag));
+  bool bound = false;
+  Int32 count = 0;
+  ASSERT_TRUE(stream.ReadBool(bound));
+  ASSERT_TRUE(stream.ReadInt32(count));
+  EXPECT_TRUE(bound);
+  ASSERT_EQ(count, 30);
+  std::vector<Vector3> stored(30);
+  for (Vector3& v : stored) ASSERT_TRUE(stream.ReadVector(v));
+  EXPECT_TRUE(stream.AtEnd());
+  EXPECT_TRUE(SameBits(stored, Differences(tag)));
+}
+
+TEST_F(StoredForm, ReadingWhatWasWrittenGivesTheSameRecord) {
+  Node* source = doc->AddTag(AddGrid(6, 5), kTagId);
+  ASSERT_TRUE(headless::PressButton(source, kBindButton));
+  MemoryStream stream = MemoryStream::ForReading(headless::WriteNodeState(source));
+  Node* target = doc->AddTag(AddGrid(2, 2, "other"), kTagId);
+  EXPECT_TRUE(
+      target->instance->ReadState(headless::ToList(target), headless::ToHyperFile(&stream), 0));
+  EXPECT_TRUE(Record(target).bound);
+  EXPECT_TRUE(SameBits(Differences(source), Differences(target)));
+  EXPECT_EQ(Record(target).differences.GetCapacity(), 30);
+}
+
+TEST_F(StoredForm, ANonZeroLevelReadsNothingAndLeavesTheTagEmpty) {
+  MemoryStream written;
+  written.WriteBool(true);
+  written.WriteInt32(1);
+  written.WriteVector({1.0, 2.0, 3.0});
+  MemoryStream stream = Reading(written);
+  Node* tag = doc->AddTag(AddGrid(2, 2), kTagId);
+  EXPECT_TRUE(tag->instance->ReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 1));
+  EXPECT_EQ(stream.Position(), 0u);
+  EXPECT_FALSE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+}
+
+TEST_F(StoredForm, BrokenStreamsFailTheRead) {
+  Node* tag = doc->AddTag(AddGrid(2, 2), kTagId);
+  const auto read = [&](const MemoryStream& written) {
+    MemoryStream stream = Reading(written);
+    return tag->instance->ReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 0);
+  };
+
+  MemoryStream negative;
+  negative.WriteBool(true);
+  negative.WriteInt32(-1);
+  EXPECT_FALSE(read(negative));
+
+  MemoryStream noCount;  // the count read fails; the bool already read stays
+  noCount.WriteBool(true);
+  EXPECT_FALSE(read(noCount));
+  EXPECT_TRUE(Record(tag).bound);
+
+  MemoryStream wrongType;
+  wrongType.WriteBool(true);
+  wrongType.WriteVector({});
+  EXPECT_FALSE(read(wrongType));
+
+  MemoryStream truncated;  // three announced, two present
+  truncated.WriteBool(true);
+  truncated.WriteInt32(3);
+  truncated.WriteVector({1.0, 2.0, 3.0});
+  truncated.WriteVector({4.0, 5.0, 6.0});
+  EXPECT_FALSE(read(truncated));
+  EXPECT_FALSE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+  EXPECT_EQ(Record(tag).differences.GetData(), nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copies
+
+using TagCopies = BindTagFixture;
+
+TEST_F(TagCopies, CopyingATagOntoItselfChangesNothing) {
+  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  const auto before = Differences(tag);
+  const Vector3* data = Record(tag).differences.GetData();
+  EXPECT_TRUE(tag->instance->CopyState(tag->instance, headless::ToList(tag), headless::ToList(tag),
+                                       0, nullptr));
+  EXPECT_TRUE(Record(tag).bound);
+  EXPECT_EQ(Record(tag).differences.GetData(), data);
+  EXPECT_TRUE(SameBits(before, Differences(tag)));
+}
+
+TEST_F(TagCopies, CopyingAnObjectCopiesItsLiveAndBoundTagsAndRelinksItsVertexMap) {
+  Node* object = AddGrid(7, 7);
+  Node* live = doc->AddTag(object, kTagId);
+  Node* bound = doc->AddTag(object, kTagId);
+  Node* map = doc->AddVertexMap(object, std::vector<Float32>(49, 1.0f), "weights");
+  bound->params.SetLink(kVertexMapLink, map->serial);
+  ASSERT_TRUE(headless::PressButton(bound, kBindButton));
+  headless::EvaluateDocument(*doc);
+  ASSERT_EQ(Record(live).differences.GetCount(), 49);
+
+  std::unique_ptr<Node, void (*)(Node*)> copy(headless::CopyObject(object), headless::DestroyNode);
+  ASSERT_NE(copy, nullptr);
+  const auto tags = headless::Document::Tags(copy.get());
+  ASSERT_EQ(tags.size(), 3u);
+  EXPECT_FALSE(Record(tags[0]).bound);
+  EXPECT_TRUE(SameBits(Differences(live), Differences(tags[0])));
+  EXPECT_NE(Record(tags[0]).differences.GetData(), Record(live).differences.GetData());
+  EXPECT_TRUE(Record(tags[1]).bound);
+  EXPECT_TRUE(SameBits(Differences(bound), Differences(tags[1])));
+  EXPECT_EQ(Status(tags[1]), Status(bound));
+  EXPECT_EQ(tags[1]->params.GetLink(kVertexMapLink)->target, tags[2]->serial);
+  EXPECT_EQ(tags[2]->weights, map->weights);
+  EXPECT_TRUE(SameBits(copy->points, object->points));
+}
+
+}  // namespace

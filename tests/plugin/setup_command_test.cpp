@@ -1,0 +1,370 @@
+// The setup command of the real tessamire.xdl64, run by the headless host on its active document
+// with a selection and modifier keys.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "headless/io/scene_file.h"
+#include "tests/support/cli_runner.h"
+#include "tests/support/command_fixture.h"
+
+namespace {
+
+using command_test::CommandFixture;
+using command_test::Describe;
+using command_test::kCommandId;
+using command_test::kDeformerId;
+using command_test::kTagId;
+using command_test::kVertexMapLink;
+using headless::Node;
+
+std::vector<Node*> ChildrenOf(const Node* op) {
+  std::vector<Node*> out;
+  for (Node* child = op->down; child != nullptr; child = child->next) out.push_back(child);
+  return out;
+}
+
+Int32 CountChildren(const Node* op, Int32 type) {
+  Int32 count = 0;
+  for (const Node* child : ChildrenOf(op)) count += child->type == type ? 1 : 0;
+  return count;
+}
+
+Int32 CountTags(const Node* op, Int32 type) {
+  Int32 count = 0;
+  for (const Node* tag = op->firstTag; tag != nullptr; tag = tag->next)
+    count += tag->type == type ? 1 : 0;
+  return count;
+}
+
+// The node the bind tag's vertex-map link points at, or null.
+Node* LinkedVertexMap(const Node* tag) {
+  const headless::LinkValue* link = tag->params.GetLink(kVertexMapLink);
+  return link != nullptr ? headless::FindLiveNode(link->target) : nullptr;
+}
+
+class SetupCommandTest : public CommandFixture {};
+
+// ---------------------------------------------------------------------------------------------
+// Menu state and selection
+
+TEST_F(SetupCommandTest, MenuEntryIsEnabledOnlyWithASelectedPolygonObject) {
+  EXPECT_FALSE(headless::IsCommandEnabled(kCommandId));
+  Node* group = Null("group");
+  Node* mesh = Quad("mesh", group);
+  EXPECT_FALSE(headless::IsCommandEnabled(kCommandId));
+  Selected(group);
+  EXPECT_FALSE(headless::IsCommandEnabled(kCommandId));
+  Selected(mesh);  // below a selected object: still counted
+  EXPECT_TRUE(headless::IsCommandEnabled(kCommandId));
+  headless::SetSelected(group, false);
+  EXPECT_TRUE(headless::IsCommandEnabled(kCommandId));
+}
+
+TEST_F(SetupCommandTest, NothingHappensWithoutASelectedPolygonObject) {
+  Node* group = Selected(Null("group"));
+  Quad("mesh", group);
+  const std::string before = Describe(*doc);
+  const Int64 refreshes = headless::RefreshRequests();
+  headless::SetKeyboardQualifier(QSHIFT);
+  EXPECT_FALSE(headless::ExecuteCommand(kCommandId));
+  EXPECT_EQ(Describe(*doc), before);
+  EXPECT_EQ(headless::UndoCount(*doc), 0);
+  EXPECT_EQ(headless::RefreshRequests(), refreshes);
+}
+
+TEST_F(SetupCommandTest, NonPolygonObjectsInTheSelectionAreSkipped) {
+  Node* group = Selected(Null("group"));
+  Node* mesh = Selected(Quad("mesh", group));
+  headless::SetKeyboardQualifier(QSHIFT);
+  const Int64 refreshes = headless::RefreshRequests();
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  EXPECT_EQ(group->firstTag, nullptr);
+  EXPECT_EQ(CountChildren(group, kDeformerId), 0);
+  EXPECT_EQ(CountTags(mesh, kTagId), 1);
+  EXPECT_EQ(CountChildren(mesh, kDeformerId), 1);
+  EXPECT_EQ(headless::RefreshRequests(), refreshes + 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Placement by modifier keys
+
+struct ModeCase {
+  Int32 qualifier;
+  bool inputAvailable;
+  Int32 underObject;  // deformers expected under the selected object
+  Int32 underParent;  // and under its parent
+};
+
+class SetupModeTest : public CommandFixture, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(SetupModeTest, QualifierWordChoosesWhereTheDeformerGoes) {
+  const ModeCase mode = GetParam();
+  Node* parent = Null("parent");
+  Node* mesh = Selected(Quad("mesh", parent));
+  headless::SetKeyboardQualifier(mode.qualifier);
+  headless::SetInputStateAvailable(mode.inputAvailable);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_NE(mesh->firstTag, nullptr);
+  EXPECT_EQ(mesh->firstTag->type, kTagId);
+  EXPECT_EQ(CountChildren(mesh, kDeformerId), mode.underObject);
+  EXPECT_EQ(CountChildren(parent, kDeformerId), mode.underParent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SetupModeTest,
+                         ::testing::Values(ModeCase{0, true, 0, 0}, ModeCase{QSHIFT, true, 1, 0},
+                                           ModeCase{QCTRL, true, 0, 1},
+                                           ModeCase{QSHIFT | QCTRL, true, 0, 0},
+                                           ModeCase{QSHIFT | 4, true, 0, 0},
+                                           ModeCase{QSHIFT, false, 0, 0}));
+
+TEST_F(SetupCommandTest, ExistingDeformerChildKeepsItAlone) {
+  Node* mesh = Selected(Quad("mesh"));
+  Node* existing = doc->AddObject(kDeformerId, "existing", mesh);
+  headless::SetKeyboardQualifier(QSHIFT);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  EXPECT_EQ(ChildrenOf(mesh), std::vector<Node*>{existing});
+  EXPECT_EQ(CountTags(mesh, kTagId), 1);
+}
+
+TEST_F(SetupCommandTest, CtrlOnATopLevelObjectAddsOnlyTheTag) {
+  Node* mesh = Selected(Quad("mesh"));
+  headless::SetKeyboardQualifier(QCTRL);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  EXPECT_EQ(CountTags(mesh, kTagId), 1);
+  EXPECT_EQ(doc->Objects(), std::vector<Node*>{mesh});
+}
+
+TEST_F(SetupCommandTest, SelectedSiblingsShareOneDeformerUnderTheirParent) {
+  Node* parent = Null("parent");
+  Node* a = Selected(Quad("a", parent));
+  Node* b = Selected(Quad("b", parent));
+  headless::SetKeyboardQualifier(QCTRL);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  EXPECT_EQ(CountTags(a, kTagId), 1);
+  EXPECT_EQ(CountTags(b, kTagId), 1);
+  EXPECT_EQ(CountChildren(parent, kDeformerId), 1);
+  EXPECT_EQ(ChildrenOf(parent).back()->type, kDeformerId);
+}
+
+TEST_F(SetupCommandTest, ObjectAndItsSelectedChildEachGetTheirOwnDeformer) {
+  Node* outer = Selected(Quad("outer"));
+  Node* inner = Selected(Quad("inner", outer));
+  headless::SetKeyboardQualifier(QSHIFT);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  EXPECT_EQ(CountChildren(outer, kDeformerId), 1);
+  EXPECT_EQ(CountChildren(inner, kDeformerId), 1);
+  EXPECT_EQ(CountTags(outer, kTagId), 1);
+  EXPECT_EQ(CountTags(inner, kTagId), 1);
+}
+
+TEST_F(SetupCommandTest, DeformerFollowsTheFirstSkinDeformerOrGoesLast) {
+  Node* rigged = Selected(Quad("rigged"));
+  Node* before = Null("before", rigged);
+  Node* skin1 = doc->AddObject(Oskin, "skin1", rigged);
+  Node* between = Null("between", rigged);
+  Node* skin2 = doc->AddObject(Oskin, "skin2", rigged);
+  Node* plain = Selected(Quad("plain"));
+  Node* plainChild = Null("child", plain);
+  headless::SetKeyboardQualifier(QSHIFT);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+
+  const auto rig = ChildrenOf(rigged);
+  ASSERT_EQ(rig.size(), 5u);
+  EXPECT_EQ(rig[0], before);
+  EXPECT_EQ(rig[1], skin1);
+  EXPECT_EQ(rig[2]->type, kDeformerId);
+  EXPECT_EQ(rig[3], between);
+  EXPECT_EQ(rig[4], skin2);
+
+  const auto children = ChildrenOf(plain);
+  ASSERT_EQ(children.size(), 2u);
+  EXPECT_EQ(children[0], plainChild);
+  EXPECT_EQ(children[1]->type, kDeformerId);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tag
+
+TEST_F(SetupCommandTest, TagGoesFirstAndLinksTheFirstSelectedVertexMap) {
+  Node* mesh = Selected(Quad("mesh"));
+  Node* unselected = doc->AddVertexMap(mesh, {1, 1, 1, 1}, "unselected");
+  Node* first = doc->AddVertexMap(mesh, {1, 1, 1, 1}, "first");
+  Node* second = doc->AddVertexMap(mesh, {1, 1, 1, 1}, "second");
+  Selected(first);
+  Selected(second);
+  Node* plain = Selected(Quad("plain"));
+  Selected(doc->AddVertexMap(plain, {1, 1, 1, 1}, "other object's map"));
+  Node* unlinked = Selected(Quad("unlinked"));
+  doc->AddVertexMap(unlinked, {1, 1, 1, 1}, "present but unselected");
+  headless::SetKeyboardQualifier(0);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+
+  Node* tag = mesh->firstTag;
+  ASSERT_EQ(tag->type, kTagId);
+  EXPECT_EQ(tag->next, unselected);
+  EXPECT_EQ(LinkedVertexMap(tag), first);
+  EXPECT_NE(LinkedVertexMap(plain->firstTag), nullptr);
+  ASSERT_EQ(unlinked->firstTag->type, kTagId);
+  EXPECT_EQ(LinkedVertexMap(unlinked->firstTag), nullptr);
+}
+
+TEST_F(SetupCommandTest, RunningTwiceGivesTwoTagsAndOneUndoTakesBackOneRun) {
+  Node* mesh = Selected(Quad("mesh"));
+  headless::SetKeyboardQualifier(QSHIFT);
+  const std::string original = Describe(*doc);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  const std::string once = Describe(*doc);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  EXPECT_EQ(CountTags(mesh, kTagId), 2);
+  EXPECT_EQ(CountChildren(mesh, kDeformerId), 1);
+  EXPECT_EQ(headless::UndoCount(*doc), 2);
+
+  ASSERT_TRUE(headless::Undo(*doc));
+  EXPECT_EQ(Describe(*doc), once);
+  ASSERT_TRUE(headless::Undo(*doc));
+  EXPECT_EQ(Describe(*doc), original);
+  ASSERT_TRUE(headless::Redo(*doc));
+  EXPECT_EQ(Describe(*doc), once);
+}
+
+TEST_F(SetupCommandTest, OneUndoRemovesEverythingOneRunAddedAndRedoRestoresIt) {
+  Node* parent = Null("parent");
+  Node* a = Selected(Quad("a", parent));
+  Selected(Quad("b", parent));
+  Node* c = Selected(Quad("c"));
+  doc->AddObject(Oskin, "skin", c);
+  Null("after skin", c);
+  headless::SetKeyboardQualifier(QSHIFT);
+  const std::string original = Describe(*doc);
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  const std::string done = Describe(*doc);
+  Node* tagOfA = a->firstTag;
+
+  ASSERT_EQ(headless::UndoCount(*doc), 1);
+  ASSERT_TRUE(headless::Undo(*doc));
+  EXPECT_EQ(Describe(*doc), original);
+  ASSERT_TRUE(headless::Redo(*doc));
+  EXPECT_EQ(Describe(*doc), done);
+  EXPECT_EQ(a->firstTag, tagOfA);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Allocation failure part way
+
+TEST_F(SetupCommandTest, AllocationFailureKeepsEarlierInsertionsWithTheirUndoSteps) {
+  // Every allocation of one run fails in turn; the run that loses the second tag must keep the
+  // first object's tag and deformer, undoably, and answer false.
+  const auto build = [this] {
+    doc = headless::NewDocument();
+    headless::SetActiveDocument(doc.get());
+    Selected(Quad("first"));
+    Selected(Quad("second"));
+  };
+  headless::SetKeyboardQualifier(QSHIFT);
+  build();
+  const std::string original = Describe(*doc);
+  const Int64 start = headless::AllocationAttempts();
+  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  const Int64 allocations = headless::AllocationAttempts() - start;
+  ASSERT_GT(allocations, 2);
+
+  bool sawSecondTagFail = false;
+  for (Int64 n = 1; n <= allocations; ++n) {
+    build();
+    headless::FailNthAllocation(n);
+    const bool ok = headless::ExecuteCommand(kCommandId);
+    headless::FailNthAllocation(0);
+    EXPECT_FALSE(headless::IsUndoGroupOpen(*doc)) << "allocation " << n;
+    const Node* first = doc->FindObject("first");
+    const Node* second = doc->FindObject("second");
+    if (!ok && CountTags(first, kTagId) == 1 && CountChildren(first, kDeformerId) == 1 &&
+        CountTags(second, kTagId) == 0) {
+      sawSecondTagFail = true;
+      EXPECT_EQ(first->firstTag->type, kTagId);
+      EXPECT_EQ(second->firstTag, nullptr);
+      EXPECT_EQ(second->down, nullptr);
+      EXPECT_EQ(headless::UndoCount(*doc), 1);
+    }
+    // Whatever the run managed to add, one undo takes it away.
+    if (headless::UndoCount(*doc) == 1) {
+      ASSERT_TRUE(headless::Undo(*doc));
+    }
+    EXPECT_EQ(Describe(*doc), original) << "allocation " << n;
+  }
+  EXPECT_TRUE(sawSecondTagFail);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Command line
+
+namespace cli_run {
+
+using Result = CliRun;
+
+Result Run(const std::string& arguments) {
+  return RunCli(arguments);
+}
+
+size_t Occurrences(const std::string& text, const std::string& word) {
+  size_t count = 0;
+  for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
+  return count;
+}
+
+}  // namespace cli_run
+
+TEST_F(SetupCommandTest, CommandLineAppliesTheSetupToASavedSceneAndUndoesIt) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(::testing::TempDir()) / "setup_command_cli";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string in = (dir / "in.tsm").string();
+  const std::string out = (dir / "out.tsm").string();
+  const std::string undone = (dir / "undone.tsm").string();
+  const std::string refused = (dir / "refused.tsm").string();
+
+  Node* rig = Null("rig");
+  Node* a = Quad("a", rig);
+  doc->AddVertexMap(a, {1, 1, 1, 1}, "weights");
+  Quad("b", rig);
+  const std::string original = Describe(*doc);
+  headless::SaveScene(*doc, in);
+
+  const auto run = cli_run::Run("command 1035622 --select a --select b --select-tag a:0 --ctrl '" +
+                                in + "' --out '" + out + "'");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const auto info = cli_run::Run("scene info '" + out + "'");
+  ASSERT_EQ(info.status, 0) << info.output;
+  EXPECT_NE(info.output.find(": 4 objects"), std::string::npos) << info.output;
+  EXPECT_EQ(cli_run::Occurrences(info.output, "(1035496)"), 2u) << info.output;
+
+  std::unique_ptr<headless::Document> result = headless::LoadScene(out);
+  Node* loadedA = result->FindObject("a");
+  Node* loadedRig = result->FindObject("rig");
+  ASSERT_EQ(loadedA->firstTag->type, kTagId);
+  EXPECT_EQ(LinkedVertexMap(loadedA->firstTag), loadedA->firstTag->next);
+  EXPECT_EQ(CountTags(result->FindObject("b"), kTagId), 1);
+  EXPECT_EQ(CountChildren(loadedRig, kDeformerId), 1);
+
+  const auto undo = cli_run::Run("command 1035622 --select a --select b --ctrl '" + in +
+                                 "' --out '" + undone + "' --undo");
+  ASSERT_EQ(undo.status, 0) << undo.output;
+  EXPECT_EQ(Describe(*headless::LoadScene(undone)), original);
+
+  // Only a group is selected: the menu entry is disabled and nothing is written.
+  const auto disabled =
+      cli_run::Run("command 1035622 --select rig --shift '" + in + "' --out '" + refused + "'");
+  EXPECT_NE(disabled.status, 0);
+  EXPECT_NE(disabled.output.find("disabled"), std::string::npos) << disabled.output;
+  const auto missing =
+      cli_run::Run("command 1035622 --select nobody '" + in + "' --out '" + refused + "'");
+  EXPECT_NE(missing.status, 0);
+  EXPECT_NE(missing.output.find("nobody"), std::string::npos) << missing.output;
+  EXPECT_FALSE(fs::exists(refused));
+  fs::remove_all(dir);
+}

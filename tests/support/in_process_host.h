@@ -1,0 +1,11 @@
+// Binds the plug-in code linked into the test binary to this process's headless host, so that
+// unit tests of the core can call it directly.
+#pragma once
+
+#include "headless/host/framework.h"
+#include "headless/host/host_table.h"
+#include "host/binding.h"
+
+inline void BindInProcessHost() {
+  HostBind(&headless::HostTableInstance(), &headless::FrameworkTableInstance());
+}
