@@ -1,0 +1,154 @@
+// The geometry kit: the order its sums round in, the zero rules of normalising, point normals and
+// corner checks, and the layouts and shapes of the generated grids, tubes and tori.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "headless/geometry/mesh.h"
+#include "headless/geometry/primitives.h"
+#include "headless/geometry/vector.h"
+
+namespace {
+
+constexpr Float kTolerance = 1e-12;
+
+// How many polygons use each undirected edge (a triangle's collapsed side is no edge).
+std::map<std::pair<Int32, Int32>, int> EdgeUses(const std::vector<CPolygon>& polygons) {
+  std::map<std::pair<Int32, Int32>, int> uses;
+  for (const CPolygon& p : polygons) {
+    const Int32 c[4] = {p.a, p.b, p.c, p.d};
+    for (int k = 0; k < 4; ++k) {
+      const Int32 s = c[k], t = c[(k + 1) % 4];
+      if (s != t) ++uses[{std::min(s, t), std::max(s, t)}];
+    }
+  }
+  return uses;
+}
+
+TEST(GeometryVector, SumsRoundInTheirStatedOrder) {
+  // (1e16 - 1e16) + 1 keeps the 1; 1e16 + (-1e16 + 1) would lose it.
+  EXPECT_EQ(headless::Dot({1e16, -1e16, 1.0}, {1.0, 1.0, 1.0}), 1.0);
+  EXPECT_EQ(headless::Length({3.0, 4.0, 12.0}), 13.0);
+  EXPECT_EQ(headless::Cross({1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}).z, 1.0);
+  // Dividing by 10 is not multiplying by its rounded reciprocal.
+  EXPECT_EQ(headless::Divide({3.0, 0.0, 0.0}, 10.0).x, 0.3);
+  EXPECT_NE(headless::Scale({3.0, 0.0, 0.0}, 1.0 / 10.0).x, 0.3);
+}
+
+TEST(GeometryVector, NormalisingGivesUnitLengthOrExactZero) {
+  const Vector3 n = headless::Normalized({0.0, -3.0, 4.0});
+  EXPECT_NEAR(headless::Length(n), 1.0, kTolerance);
+  EXPECT_EQ(n.y, -0.6000000000000001);  // -3 * (1 / 5), not -3 / 5
+  for (const Vector3& v : {Vector3{}, Vector3{-0.0, 0.0, -0.0},
+                           Vector3{std::numeric_limits<Float>::quiet_NaN(), 1.0, 0.0}}) {
+    const Vector3 z = headless::Normalized(v);
+    EXPECT_FALSE(std::signbit(z.x) || std::signbit(z.y) || std::signbit(z.z));
+    EXPECT_EQ(z.x, 0.0);
+    EXPECT_EQ(z.y, 0.0);
+    EXPECT_EQ(z.z, 0.0);
+  }
+}
+
+TEST(GeometryMesh, PointNormalsSumAreaWeightedPolygonNormals) {
+  // Two unit squares folded along x = 1: one flat in z = 0, one rising in x z.
+  const std::vector<Vector3> points{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
+                                    {2, 0, 1}, {2, 1, 1}, {5, 5, 5}};
+  const std::vector<CPolygon> polygons{{0, 1, 2, 3}, {1, 4, 5, 2}};
+  const Vector3 flat = headless::PolygonNormal(points, polygons[0]);
+  EXPECT_EQ(flat.z, 2.0);  // twice the area
+  const std::vector<Vector3> normals = headless::PointNormals(points, polygons);
+  ASSERT_EQ(normals.size(), points.size());
+  const Vector3 fold = headless::Add(flat, headless::PolygonNormal(points, polygons[1]));
+  EXPECT_EQ(normals[1].x, fold.x);
+  EXPECT_EQ(normals[1].z, fold.z);
+  EXPECT_EQ(normals[0].z, 2.0);
+  EXPECT_EQ(headless::Length(normals[6]), 0.0);  // on no polygon
+
+  // A triangle's repeated corner counts once.
+  const std::vector<CPolygon> triangle{{0, 1, 2, 2}};
+  EXPECT_EQ(headless::PointNormals(points, triangle)[2].z, 1.0);
+}
+
+TEST(GeometryMesh, CheckPolygonCornersNamesTheFirstBadCorner) {
+  const std::vector<CPolygon> polygons{{0, 1, 2, 2}, {0, 2, 3, -1}, {0, 9, 2, 2}};
+  EXPECT_NO_THROW(headless::CheckPolygonCorners({polygons.data(), 1}, 3, "here: "));
+  try {
+    headless::CheckPolygonCorners(polygons, 4, "here: ");
+    FAIL() << "a negative corner was accepted";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()), "here: polygon 1 names point -1 outside [0, 4)");
+  }
+}
+
+TEST(GeometryPrimitives, GridIsLaidOutRowByRow) {
+  const headless::Mesh grid = headless::Grid(3, 2, 0.5);
+  ASSERT_EQ(grid.points.size(), 12u);
+  ASSERT_EQ(grid.polygons.size(), 6u);
+  // Point (i, j) at j * 4 + i.
+  EXPECT_EQ(grid.points[6].x, 1.0);
+  EXPECT_EQ(grid.points[6].y, 0.5);
+  EXPECT_EQ(grid.points[6].z, 0.0);
+  // Quad (1, 1): counter-clockwise seen from +z.
+  const CPolygon q = grid.polygons[4];
+  EXPECT_EQ(q.a, 5);
+  EXPECT_EQ(q.b, 6);
+  EXPECT_EQ(q.c, 10);
+  EXPECT_EQ(q.d, 9);
+  EXPECT_GT(headless::PolygonNormal(grid.points, q).z, 0.0);
+  EXPECT_TRUE(headless::Grid(-1, 4).points.empty());
+}
+
+TEST(GeometryPrimitives, TubesAreOpenOrClosedAlongTheirAxis) {
+  const std::vector<CPolygon> open = headless::TubeQuads(4, 5, false);
+  const std::vector<CPolygon> closed = headless::TubeQuads(4, 5, true);
+  EXPECT_EQ(open.size(), 15u);
+  EXPECT_EQ(closed.size(), 20u);
+  // The first quads agree; the closed tube's last ring pair joins ring 3 to ring 0, j wrapping.
+  EXPECT_EQ(closed[0].a, open[0].a);
+  EXPECT_EQ(closed[0].c, open[0].c);
+  const CPolygon last = closed.back();
+  EXPECT_EQ(last.a, 19);
+  EXPECT_EQ(last.b, 4);
+  EXPECT_EQ(last.c, 0);
+  EXPECT_EQ(last.d, 15);
+  // Closed: every edge shared by two quads; open: the end rings' edges by one.
+  int single = 0;
+  for (const auto& [edge, count] : EdgeUses(closed)) EXPECT_EQ(count, 2);
+  for (const auto& [edge, count] : EdgeUses(open)) single += count == 1;
+  EXPECT_EQ(single, 10);
+  EXPECT_TRUE(headless::TubeQuads(0, 5, true).empty());
+}
+
+TEST(GeometryPrimitives, TorusHasItsRadiiAndItsBumps) {
+  const headless::Mesh smooth = headless::Torus(12, 8);
+  ASSERT_EQ(smooth.points.size(), 96u);
+  ASSERT_EQ(smooth.polygons.size(), 96u);
+  for (const auto& [edge, count] : EdgeUses(smooth.polygons)) EXPECT_EQ(count, 2);
+  for (const Vector3& p : smooth.points) {
+    // Distance from the centre circle of radius 3: the tube's radius 1.
+    const Float ring = std::hypot(p.x, p.y) - 3.0;
+    EXPECT_NEAR(std::hypot(ring, p.z), 1.0, kTolerance);
+  }
+  // Point (i, j) at i * v + j: (1, 2) lies a twelfth of a turn about z, on top of the tube.
+  EXPECT_NEAR(smooth.points[10].z, 1.0, kTolerance);
+  EXPECT_NEAR(std::atan2(smooth.points[10].y, smooth.points[10].x), 6.283185307179586 / 12,
+              kTolerance);
+  EXPECT_GT(
+      headless::Dot(headless::PolygonNormal(smooth.points, smooth.polygons[0]), smooth.points[0]),
+      0.0);  // wound outwards
+
+  const headless::Mesh bumpy =
+      headless::Torus(12, 8, {.bumpHeight = 0.1, .bumpsAround = 3.0, .bumpsAcross = 0.0});
+  // Tube radius 1 + 0.1 sin(3 a): 1.1 at a = 30 degrees (i = 1), here on the outer equator.
+  const Vector3& p = bumpy.points[8];
+  EXPECT_NEAR(std::hypot(p.x, p.y), 4.1, kTolerance);
+  EXPECT_EQ(bumpy.polygons.size(), smooth.polygons.size());
+}
+
+}  // namespace
