@@ -18,6 +18,7 @@
 
 #include "cli/progress.h"
 #include "cli/subcommands.h"
+#include "headless/geometry/vector.h"
 #include "headless/host/deform.h"
 #include "headless/host/parameters.h"
 #include "headless/host/platform.h"
@@ -236,16 +237,14 @@ std::pair<Vector3, Vector3> ElbowViews(const headless::LimbMesh& mesh,
                                        const std::vector<Vector3>& bent) {
   const Vector3 elbow = mesh.jointPositions[1];
   auto unit = [](Vector3 v) {
-    const Float len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    return len > 0.0 ? Vector3{v.x / len, v.y / len, v.z / len} : Vector3{};
+    const Float len = headless::Length(v);
+    return len > 0.0 ? headless::Divide(v, len) : Vector3{};
   };
   // The poles sit beyond the two ends: the upper arm and the forearm point at them.
   const size_t shoulderPole = static_cast<size_t>(mesh.rings) * static_cast<size_t>(mesh.segments);
-  const Vector3 upper = unit({bent[shoulderPole].x - elbow.x, bent[shoulderPole].y - elbow.y,
-                              bent[shoulderPole].z - elbow.z});
-  const Vector3 fore = unit({bent[shoulderPole + 1].x - elbow.x, bent[shoulderPole + 1].y - elbow.y,
-                             bent[shoulderPole + 1].z - elbow.z});
-  Vector3 inner = unit({upper.x + fore.x, upper.y + fore.y, upper.z + fore.z});
+  const Vector3 upper = unit(headless::Sub(bent[shoulderPole], elbow));
+  const Vector3 fore = unit(headless::Sub(bent[shoulderPole + 1], elbow));
+  Vector3 inner = unit(headless::Add(upper, fore));
   if (inner.x == 0.0 && inner.y == 0.0 && inner.z == 0.0) inner = {-1.0, 0.0, 0.0};  // straight
   constexpr Float kTilt = 0.45;
   return {unit({inner.x, inner.y, inner.z - kTilt}), unit({-inner.x, -inner.y, -inner.z - kTilt})};
@@ -274,8 +273,8 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   const Float reach = 0.5;
   for (const std::vector<Vector3>* points : {&skinned, &corrected})
     for (const Vector3& p : *points) {
-      const Vector3 d{p.x - elbow.x, p.y - elbow.y, p.z - elbow.z};
-      if (d.x * d.x + d.y * d.y + d.z * d.z < reach * reach) near.push_back(p);
+      const Vector3 d = headless::Sub(p, elbow);
+      if (headless::Dot(d, d) < reach * reach) near.push_back(p);
     }
   if (near.empty()) near = corrected;
   headless::MeshView nearView;

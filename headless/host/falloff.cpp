@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 
+#include "headless/geometry/vector.h"
 #include "headless/host/draw.h"
 #include "headless/host/framework.h"
 #include "headless/host/resources.h"
@@ -43,17 +44,12 @@ bool IsKnownShape(Int32 shape) {
   return shape == kFalloffShapeInfinite || shape == kFalloffShapeSphere;
 }
 
+// Sums from the offset on, ((off + v1 p.x) + v2 p.y) + v3 p.z, which rounds differently from
+// TransformPoint's off + ((v1 p.x + v2 p.y) + v3 p.z); the weights depend on the order.
 Vector3 Apply(const Matrix& m, const Vector3& p) {
   return {m.off.x + m.v1.x * p.x + m.v2.x * p.y + m.v3.x * p.z,
           m.off.y + m.v1.y * p.x + m.v2.y * p.y + m.v3.y * p.z,
           m.off.z + m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z};
-}
-
-Float Distance(const Vector3& a, const Vector3& b) {
-  const Float dx = a.x - b.x;
-  const Float dy = a.y - b.y;
-  const Float dz = a.z - b.z;
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
 Falloff* FalloffAlloc(Int32 type) {
@@ -200,7 +196,7 @@ void FalloffSetHandle(Falloff* fo, Int32 index, Vector3 position, const BaseCont
     return;
   // The container is the deformer's own, which the host may write; the table passes it const
   // only because the plug-in does not.
-  FromHandle(bc)->SetFloat(kFalloffRadius, Distance(position, evaluator->centre));
+  FromHandle(bc)->SetFloat(kFalloffRadius, Length(Sub(position, evaluator->centre)));
 }
 
 Bool FalloffPreSample(Falloff* fo, BaseDocument*, BaseList2D*, const FalloffInput* input, Int32) {
@@ -221,7 +217,7 @@ Float FalloffSample(const Falloff* fo, const Vector3* position, Float* weightOut
   Float weight = 1.0;
   if (evaluator != nullptr && evaluator->sampling && position != nullptr) {
     const Vector3 world = Apply(evaluator->transform, *position);
-    weight = SphereWeight(evaluator->parameters, Distance(world, evaluator->centre));
+    weight = SphereWeight(evaluator->parameters, Length(Sub(world, evaluator->centre)));
   }
   if (weightOut != nullptr) *weightOut = weight;
   return weight;

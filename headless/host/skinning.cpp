@@ -4,23 +4,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "headless/geometry/vector.h"
+
 namespace headless {
-namespace {
-
-Vector3 Add(const Vector3& a, const Vector3& b) {
-  return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-Vector3 Scale(const Vector3& a, Float s) {
-  return {a.x * s, a.y * s, a.z * s};
-}
-Vector3 Cross(const Vector3& a, const Vector3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-Float Dot(const Vector3& a, const Vector3& b) {
-  return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-
-}  // namespace
 
 Vector3 TransformDirection(const Matrix& m, const Vector3& d) {
   return Add(Add(Scale(m.v1, d.x), Scale(m.v2, d.y)), Scale(m.v3, d.z));
@@ -59,7 +45,7 @@ Matrix Inverse(const Matrix& m) {
 }
 
 Matrix RotationAbout(const Vector3& pivot, const Vector3& axis, Float radians) {
-  const Float len = std::sqrt(Dot(axis, axis));
+  const Float len = Length(axis);
   if (!(len > 0.0) || !std::isfinite(len))
     throw std::invalid_argument("RotationAbout: the axis has no direction");
   const Vector3 k = Scale(axis, 1.0 / len);
@@ -75,7 +61,7 @@ Matrix RotationAbout(const Vector3& pivot, const Vector3& axis, Float radians) {
   r.v3 = column({0.0, 0.0, 1.0});
   // Keep the pivot fixed: off = pivot - R pivot.
   const Vector3 rp = TransformDirection(r, pivot);
-  r.off = {pivot.x - rp.x, pivot.y - rp.y, pivot.z - rp.z};
+  r.off = Sub(pivot, rp);
   return r;
 }
 

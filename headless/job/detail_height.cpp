@@ -6,6 +6,9 @@
 #include <string>
 #include <utility>
 
+#include "headless/geometry/mesh.h"
+#include "headless/geometry/vector.h"
+
 namespace headless {
 
 std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
@@ -41,6 +44,7 @@ std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
     throw std::invalid_argument("DetailHeights: neighbour lists for " +
                                 std::to_string(neighbours.size()) + " points, mesh has " +
                                 std::to_string(count));
+  CheckPolygonCorners(polygons, static_cast<Int64>(count), "DetailHeights: ");
   std::vector<Vector3> smooth = points, next(count);
   for (Int32 it = 0; it < iterations; ++it) {
     for (size_t i = 0; i < count; ++i) {
@@ -50,45 +54,17 @@ std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
         continue;
       }
       Vector3 sum;
-      for (Int32 j : n) {
-        sum.x += smooth[static_cast<size_t>(j)].x;
-        sum.y += smooth[static_cast<size_t>(j)].y;
-        sum.z += smooth[static_cast<size_t>(j)].z;
-      }
-      const Float inv = 1.0 / static_cast<Float>(n.size());
-      next[i] = {sum.x * inv, sum.y * inv, sum.z * inv};
+      for (Int32 j : n) sum = Add(sum, smooth[static_cast<size_t>(j)]);
+      next[i] = Scale(sum, 1.0 / static_cast<Float>(n.size()));
     }
     smooth.swap(next);
   }
-  std::vector<Vector3> normals(count);
-  for (const CPolygon& f : polygons) {
-    for (Int32 i : {f.a, f.b, f.c, f.d})
-      if (i < 0 || static_cast<size_t>(i) >= count)
-        throw std::invalid_argument("DetailHeights: a polygon index is out of range");
-    const Vector3& a = smooth[static_cast<size_t>(f.a)];
-    const Vector3& b = smooth[static_cast<size_t>(f.b)];
-    const Vector3& c = smooth[static_cast<size_t>(f.c)];
-    const Vector3& d = smooth[static_cast<size_t>(f.d)];
-    const Vector3 u{c.x - a.x, c.y - a.y, c.z - a.z};
-    const Vector3 v{d.x - b.x, d.y - b.y, d.z - b.z};
-    const Vector3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
-    const Int32 corners[4] = {f.a, f.b, f.c, f.d};
-    for (int k = 0; k < 4; ++k) {
-      if (k == 3 && f.d == f.c) break;  // a triangle's repeated corner counts once
-      Vector3& m = normals[static_cast<size_t>(corners[k])];
-      m.x += n.x;
-      m.y += n.y;
-      m.z += n.z;
-    }
-  }
+  const std::vector<Vector3> normals = PointNormals(smooth, polygons);
   std::vector<Float> heights(count);
   for (size_t i = 0; i < count; ++i) {
-    const Vector3& n = normals[i];
-    const Float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+    const Float len = Length(normals[i]);
     if (!(len > 0.0)) continue;
-    const Vector3 d{points[i].x - smooth[i].x, points[i].y - smooth[i].y,
-                    points[i].z - smooth[i].z};
-    heights[i] = (d.x * n.x + d.y * n.y + d.z * n.z) / len;
+    heights[i] = Dot(Sub(points[i], smooth[i]), normals[i]) / len;
   }
   return heights;
 }

@@ -2,34 +2,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <stdexcept>
 #include <string>
+
+#include "headless/geometry/mesh.h"
+#include "headless/geometry/vector.h"
 
 namespace headless {
 namespace {
 
 constexpr Float kPi = 3.14159265358979323846;
 
-Vector3 Sub(const Vector3& a, const Vector3& b) {
-  return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-Vector3 Cross(const Vector3& a, const Vector3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-Float Dot(const Vector3& a, const Vector3& b) {
-  return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Float Length(const Vector3& a) {
-  return std::sqrt(Dot(a, a));
-}
-
-Vector3 PolygonNormal(const Vector3* points, const CPolygon& p) {
-  return Cross(Sub(points[p.c], points[p.a]), Sub(points[p.d], points[p.b]));
-}
-
 // Signed angle between the normals of `first` and `second` about the edge from -> to; 0 when
 // either normal is zero.
-Float Dihedral(const Vector3* points, const std::vector<CPolygon>& polygons,
+Float Dihedral(std::span<const Vector3> points, const std::vector<CPolygon>& polygons,
                const MeasuredHinge& h) {
   const Vector3 n1 = PolygonNormal(points, polygons[static_cast<size_t>(h.first)]);
   const Vector3 n2 = PolygonNormal(points, polygons[static_cast<size_t>(h.second)]);
@@ -39,7 +26,7 @@ Float Dihedral(const Vector3* points, const std::vector<CPolygon>& polygons,
   return std::atan2(sine, Dot(n1, n2));
 }
 
-bool HasNormals(const Vector3* points, const std::vector<CPolygon>& polygons,
+bool HasNormals(std::span<const Vector3> points, const std::vector<CPolygon>& polygons,
                 const MeasuredHinge& h) {
   return Length(PolygonNormal(points, polygons[static_cast<size_t>(h.first)])) > 0.0 &&
          Length(PolygonNormal(points, polygons[static_cast<size_t>(h.second)])) > 0.0;
@@ -86,21 +73,20 @@ DetailReference PrepareDetailReference(const Vector3* rest, Int64 pointCount,
     inSet[static_cast<size_t>(p)] = 1;
   }
 
+  const size_t n = static_cast<size_t>(pointCount);
+  const std::span<const Vector3> restPoints(rest, n);
+  const std::span<const Vector3> restBasePoints(restBase, restBase ? n : 0);
+
   DetailReference ref;
   ref.pointCount = pointCount;
   ref.relativeToBase = restBase != nullptr;
   ref.polygons.assign(polygons, polygons + polygonCount);
+  CheckPolygonCorners(ref.polygons, pointCount, where);
   std::vector<SideUse> uses;
   uses.reserve(static_cast<size_t>(polygonCount) * 4);
   for (Int64 i = 0; i < polygonCount; ++i) {
     const CPolygon& p = ref.polygons[static_cast<size_t>(i)];
     const Int32 c[4] = {p.a, p.b, p.c, p.d};
-    for (Int32 k = 0; k < 4; ++k) {
-      if (c[k] < 0 || c[k] >= pointCount)
-        throw std::invalid_argument(where + "polygon " + std::to_string(i) + " names point " +
-                                    std::to_string(c[k]) + " outside [0, " +
-                                    std::to_string(pointCount) + ")");
-    }
     for (Int32 k = 0; k < 4; ++k) {
       const Int32 s = c[k];
       const Int32 t = c[(k + 1) & 3];
@@ -119,16 +105,17 @@ DetailReference PrepareDetailReference(const Vector3* rest, Int64 pointCount,
     size_t end = i + 1;
     while (end < uses.size() && uses[end].lo == uses[i].lo && uses[end].hi == uses[i].hi) ++end;
     const SideUse& u = uses[i];
-    const Float length = Length(Sub(rest[u.hi], rest[u.lo]));
-    const Float baseLength = restBase ? Length(Sub(restBase[u.hi], restBase[u.lo])) : 1.0;
+    const Float length = Length(Sub(restPoints[u.hi], restPoints[u.lo]));
+    const Float baseLength =
+        restBase ? Length(Sub(restBasePoints[u.hi], restBasePoints[u.lo])) : 1.0;
     const bool edgeKept = length > 0.0 && baseLength > 0.0;
     if (edgeKept) ref.edges.push_back({u.lo, u.hi, length / baseLength});
     if (edgeKept && end - i == 2 && uses[i + 1].polygon != u.polygon) {
       MeasuredHinge h{u.from, u.to, u.polygon, uses[i + 1].polygon, 0.0};
-      if (HasNormals(rest, ref.polygons, h) &&
-          (!restBase || HasNormals(restBase, ref.polygons, h))) {
-        h.restAngle = Dihedral(rest, ref.polygons, h);
-        if (restBase) h.restAngle -= Dihedral(restBase, ref.polygons, h);
+      if (HasNormals(restPoints, ref.polygons, h) &&
+          (!restBase || HasNormals(restBasePoints, ref.polygons, h))) {
+        h.restAngle = Dihedral(restPoints, ref.polygons, h);
+        if (restBase) h.restAngle -= Dihedral(restBasePoints, ref.polygons, h);
         ref.hinges.push_back(h);
       }
     }
@@ -149,21 +136,24 @@ DetailMeasures MeasureDetail(const DetailReference& reference, const Vector3* po
     throw std::invalid_argument(
         reference.relativeToBase ? "MeasureDetail: the reference was made with a base, none given"
                                  : "MeasureDetail: a base given, but the reference has none");
+  const size_t n = static_cast<size_t>(pointCount);
+  const std::span<const Vector3> current(points, n);
+  const std::span<const Vector3> currentBase(base, base ? n : 0);
   DetailMeasures m;
   Float edgeSum = 0.0;
   for (const MeasuredEdge& e : reference.edges) {
-    const Float length = Length(Sub(points[e.b], points[e.a]));
+    const Float length = Length(Sub(current[e.b], current[e.a]));
     if (base == nullptr) {
       edgeSum += std::fabs(length - e.restLength) / e.restLength;
       continue;
     }
-    const Float baseLength = Length(Sub(base[e.b], base[e.a]));
+    const Float baseLength = Length(Sub(currentBase[e.b], currentBase[e.a]));
     edgeSum += baseLength > 0.0 ? std::fabs(length / baseLength / e.restLength - 1.0) : 1.0;
   }
   Float angleSum = 0.0;
   for (const MeasuredHinge& h : reference.hinges) {
-    Float angle = Dihedral(points, reference.polygons, h);
-    if (base != nullptr) angle -= Dihedral(base, reference.polygons, h);
+    Float angle = Dihedral(current, reference.polygons, h);
+    if (base != nullptr) angle -= Dihedral(currentBase, reference.polygons, h);
     // Bring the difference into [0, 180] degrees, whatever the two angles' own wrapping.
     Float d = std::fabs(std::remainder(angle - h.restAngle, 2.0 * kPi));
     angleSum += d;

@@ -2,36 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <stdexcept>
 #include <string>
+
+#include "headless/geometry/mesh.h"
+#include "headless/geometry/vector.h"
 
 namespace headless {
 namespace {
 
 constexpr Float kPi = 3.14159265358979323846;
-
-Vector3 Add(const Vector3& a, const Vector3& b) {
-  return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-Vector3 Sub(const Vector3& a, const Vector3& b) {
-  return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-Vector3 Scale(const Vector3& a, Float s) {
-  return {a.x * s, a.y * s, a.z * s};
-}
-Vector3 Cross(const Vector3& a, const Vector3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-Float Dot(const Vector3& a, const Vector3& b) {
-  return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Float Length(const Vector3& a) {
-  return std::sqrt(Dot(a, a));
-}
-Vector3 Normalized(const Vector3& a) {
-  const Float len = Length(a);
-  return len > 0.0 ? Scale(a, 1.0 / len) : Vector3{};
-}
 
 // The camera's orthonormal basis: right, up and forward (towards the target).
 struct CameraBasis {
@@ -65,6 +46,14 @@ CameraBasis MakeBasis(const Camera& camera) {
   return b;
 }
 
+// The view's arrays as spans; valid once CheckMesh has passed the counts and pointers.
+std::span<const Vector3> Points(const MeshView& mesh) {
+  return {mesh.points, static_cast<size_t>(mesh.pointCount)};
+}
+std::span<const CPolygon> Polygons(const MeshView& mesh) {
+  return {mesh.polygons, static_cast<size_t>(mesh.polygonCount)};
+}
+
 void CheckMesh(const MeshView& mesh, const char* where) {
   const std::string w = where;
   if (mesh.pointCount < 0 || mesh.polygonCount < 0)
@@ -72,14 +61,7 @@ void CheckMesh(const MeshView& mesh, const char* where) {
   if ((mesh.points == nullptr && mesh.pointCount > 0) ||
       (mesh.polygons == nullptr && mesh.polygonCount > 0))
     throw std::invalid_argument(w + "null point or polygon array");
-  for (Int64 i = 0; i < mesh.polygonCount; ++i) {
-    const CPolygon& p = mesh.polygons[i];
-    for (Int32 c : {p.a, p.b, p.c, p.d})
-      if (c < 0 || c >= mesh.pointCount)
-        throw std::invalid_argument(w + "polygon " + std::to_string(i) + " names point " +
-                                    std::to_string(c) + " outside [0, " +
-                                    std::to_string(mesh.pointCount) + ")");
-  }
+  CheckPolygonCorners(Polygons(mesh), mesh.pointCount, w);
 }
 
 void CheckOptions(const RenderOptions& o) {
@@ -215,15 +197,7 @@ void RenderMesh(Image& image, Int32 x, Int32 y, Int32 w, Int32 h, const MeshView
   CheckMesh(mesh, "RenderMesh: ");
   const CameraBasis basis = MakeBasis(camera);
 
-  // Area-weighted point normals: each polygon's diagonal cross product added to its corners.
-  std::vector<Vector3> normals(static_cast<size_t>(mesh.pointCount));
-  for (Int64 i = 0; i < mesh.polygonCount; ++i) {
-    const CPolygon& p = mesh.polygons[i];
-    const Vector3 n =
-        Cross(Sub(mesh.points[p.c], mesh.points[p.a]), Sub(mesh.points[p.d], mesh.points[p.b]));
-    for (Int32 c : {p.a, p.b, p.c}) normals[static_cast<size_t>(c)] = Add(normals[c], n);
-    if (p.d != p.c) normals[static_cast<size_t>(p.d)] = Add(normals[p.d], n);
-  }
+  const std::vector<Vector3> normals = PointNormals(Points(mesh), Polygons(mesh));
 
   const Int32 ss = options.supersample;
   Raster raster;

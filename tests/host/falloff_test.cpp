@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "headless/geometry/vector.h"
 #include "headless/host/host_table.h"
 #include "headless/host/resources.h"
 #include "tests/support/deform_scene.h"
@@ -243,7 +244,7 @@ TEST_F(FalloffDeformerTest, EachPointIsBlendedByItsSphereWeight) {
   std::vector<double> weights;
   int partial = 0;
   for (const Vector3& p : frame) {
-    weights.push_back(headless::SphereWeight(sphere, std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z)));
+    weights.push_back(headless::SphereWeight(sphere, headless::Length(p)));
     if (weights.back() > 0.0 && weights.back() < 1.0) ++partial;
   }
   EXPECT_GT(partial, 10);  // the test means something only with weights between 0 and 1

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "headless/geometry/vector.h"
 #include "headless/job/limb.h"
 
 namespace {
@@ -16,8 +17,7 @@ constexpr Float kTolerance = 1e-12;
 constexpr Float kPi = 3.14159265358979323846;
 
 Float Distance(const Vector3& a, const Vector3& b) {
-  return std::sqrt((a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) +
-                   (a.z - b.z) * (a.z - b.z));
+  return headless::Length(headless::Sub(a, b));
 }
 
 void ExpectNear(const Vector3& a, const Vector3& b, Float tol = kTolerance) {

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "headless/geometry/mesh.h"
+
 namespace {
 
 constexpr Float32 kWeightSumTolerance = 2e-7f;
@@ -64,14 +66,12 @@ TEST(Limb, NormalsPointOutwards) {
     const Vector3& d = mesh.points[p.d];
     // Normal from the diagonals, compared with the direction away from the axis (or along it at
     // the caps).
-    const Vector3 u{c.x - a.x, c.y - a.y, c.z - a.z};
-    const Vector3 v{d.x - b.x, d.y - b.y, d.z - b.z};
-    const Vector3 nrm{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+    const Vector3 nrm = headless::PolygonNormal(mesh.points, p);
     const Vector3 centre{(a.x + b.x + c.x + d.x) / 4, (a.y + b.y + c.y + d.y) / 4,
                          (a.z + b.z + c.z + d.z) / 4};
     Vector3 out{centre.x, 0.0, centre.z};
     if (p.c == p.d) out.y = centre.y < 1.0 ? -1.0 : 1.0;
-    if (nrm.x * out.x + nrm.y * out.y + nrm.z * out.z <= 0.0) ++inward;
+    if (headless::Dot(nrm, out) <= 0.0) ++inward;
   }
   EXPECT_EQ(inward, 0);
 }
@@ -102,12 +102,9 @@ TEST(Limb, DetailDisplacesTheSurfaceByAFewPercentOfTheRadius) {
   const headless::LimbMesh detailed = headless::MakeLimb(Small());
   ASSERT_EQ(smooth.points.size(), detailed.points.size());
   Float largest = 0.0;
-  for (size_t i = 0; i < smooth.points.size(); ++i) {
-    const Float dx = detailed.points[i].x - smooth.points[i].x;
-    const Float dy = detailed.points[i].y - smooth.points[i].y;
-    const Float dz = detailed.points[i].z - smooth.points[i].z;
-    largest = std::max(largest, std::sqrt(dx * dx + dy * dy + dz * dz));
-  }
+  for (size_t i = 0; i < smooth.points.size(); ++i)
+    largest =
+        std::max(largest, headless::Length(headless::Sub(detailed.points[i], smooth.points[i])));
   EXPECT_GT(largest, 0.01 * o.radius);
   EXPECT_LT(largest, 0.15 * o.radius);
 }
