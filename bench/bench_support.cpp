@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "headless/geometry/primitives.h"
 #include "headless/host/parameters.h"
 #include "headless/host/skinning.h"
 #include "headless/job/limb.h"
@@ -18,29 +19,6 @@ namespace {
   std::exit(2);
 }
 
-// A closed torus of u by v quads around the z axis, radii 3 and 1, with a little ripple so that
-// smoothing moves every point.
-Mesh Torus(Int32 u, Int32 v) {
-  Mesh mesh;
-  const Float twoPi = 6.283185307179586;
-  mesh.points.reserve(static_cast<size_t>(u) * static_cast<size_t>(v));
-  mesh.polygons.reserve(static_cast<size_t>(u) * static_cast<size_t>(v));
-  for (Int32 i = 0; i < u; ++i) {
-    for (Int32 j = 0; j < v; ++j) {
-      const Float a = twoPi * i / u;
-      const Float b = twoPi * j / v;
-      const Float tube = 1.0 + 0.02 * std::sin(40.0 * a) * std::cos(25.0 * b);
-      const Float r = 3.0 + tube * std::cos(b);
-      mesh.points.push_back({r * std::cos(a), r * std::sin(a), tube * std::sin(b)});
-    }
-  }
-  for (Int32 i = 0; i < u; ++i)
-    for (Int32 j = 0; j < v; ++j)
-      mesh.polygons.push_back(
-          {i * v + j, ((i + 1) % u) * v + j, ((i + 1) % u) * v + (j + 1) % v, i * v + (j + 1) % v});
-  return mesh;
-}
-
 struct MeshEntry {
   Mesh rest;
   std::vector<Vector3> posed;
@@ -48,7 +26,8 @@ struct MeshEntry {
 
 MeshEntry MakeTorusEntry(Int32 u, Int32 v) {
   MeshEntry e;
-  e.rest = Torus(u, v);
+  // A closed torus, radii 3 and 1, with a little ripple so that smoothing moves every point.
+  e.rest = headless::Torus(u, v, {.bumpHeight = 0.02, .bumpsAround = 40.0, .bumpsAcross = 25.0});
   // A twist about the z axis growing with x, then a move: every frame turns differently.
   e.posed.reserve(e.rest.points.size());
   for (const Vector3& p : e.rest.points) {
@@ -65,8 +44,7 @@ MeshEntry MakeLimbEntry() {
   options.approximatePoints = 250000;
   const headless::LimbMesh limb = headless::MakeLimb(options);
   MeshEntry e;
-  e.rest.points = limb.points;
-  e.rest.polygons = limb.polygons;
+  e.rest = limb;
   // Shoulder still, elbow bent by 60 degrees about the x axis.
   std::vector<headless::JointPose> joints(limb.jointPositions.size());
   for (size_t j = 0; j < joints.size(); ++j) {

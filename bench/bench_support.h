@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/geometry/mesh.h"
 #include "headless/host/plugin_host.h"
 #include "headless/host/scene.h"
 #include "headless/host/tessamire_ids.h"
@@ -27,10 +28,7 @@ inline double Seconds(Clock::time_point from) {
   return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
-struct Mesh {
-  std::vector<Vector3> points;
-  std::vector<CPolygon> polygons;
-};
+using headless::Mesh;
 
 // The meshes measured, by name: "torus100k", "torus1M", "torus4M" (closed quad tori, every point
 // with four edge neighbours) and "limb" (the main job's skinned limb, quads and triangle caps).

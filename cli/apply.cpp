@@ -163,7 +163,7 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o) {
 // The frame's points, checked against the rest mesh's point count.
 std::vector<Vector3> ReadFrame(const std::string& path, size_t pointCount,
                                const std::string& restPath) {
-  headless::ObjMesh mesh = headless::ReadObj(path);
+  headless::Mesh mesh = headless::ReadObj(path);
   if (mesh.points.size() != pointCount)
     throw ApplyError(path + ": " + std::to_string(mesh.points.size()) + " points, but the rest " +
                      "mesh " + restPath + " has " + std::to_string(pointCount));
@@ -184,7 +184,7 @@ struct ApplyScene {
   headless::Node* cache = nullptr;
 };
 
-ApplyScene BuildScene(const ApplyOptions& o, const headless::ObjMesh& rest,
+ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
                       std::vector<Float32> vertexMap, std::vector<Float32> restriction) {
   headless::Registration registration;
   if (!headless::FindRegistration(kTagId, registration) ||
@@ -229,7 +229,7 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::ObjMesh& rest,
 }
 
 int Apply(const ApplyOptions& o, std::ostream& err) {
-  const headless::ObjMesh rest = headless::ReadObj(o.rest);
+  const headless::Mesh rest = headless::ReadObj(o.rest);
   const size_t count = rest.points.size();
   const std::string restName = "the rest mesh " + o.rest;
   std::vector<Float32> vertexMap, restriction;

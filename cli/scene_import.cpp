@@ -35,7 +35,7 @@ int RunSceneImport(const std::vector<std::string>& args, std::ostream& out, std:
 
   int code = kExitOk;
   try {
-    headless::ObjMesh mesh = headless::ReadObj(meshPath);
+    headless::Mesh mesh = headless::ReadObj(meshPath);
     auto doc = headless::NewDocument();
     const std::string name = std::filesystem::path(meshPath).stem().string();
     headless::Node* object = nullptr;

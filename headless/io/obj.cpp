@@ -67,11 +67,11 @@ struct PendingFace {
 
 }  // namespace
 
-ObjMesh ReadObj(const std::string& path) {
+Mesh ReadObj(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) Fail(path, 0, "cannot open the file for reading");
 
-  ObjMesh mesh;
+  Mesh mesh;
   std::vector<PendingFace> faces;
   std::string line;
   Int64 lineNo = 0;

@@ -14,16 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "headless/geometry/mesh.h"
 #include "host/types.h"
 
 namespace headless {
 
-struct ObjMesh {
-  std::vector<Vector3> points;     // one per `v` line, in file order
-  std::vector<CPolygon> polygons;  // one per `f` line, 0-based indices
-};
-
-ObjMesh ReadObj(const std::string& path);
+// The points, one per `v` line in file order, and the polygons, one per `f` line with 0-based
+// indices.
+Mesh ReadObj(const std::string& path);
 
 // Writes `v` lines with every coordinate printed as %.17g (so a read gives back the same bits)
 // and `f` lines with 1-based indices, triangles (c == d) as 3 corners. The text goes to a

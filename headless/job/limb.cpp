@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "headless/geometry/primitives.h"
+
 namespace headless {
 namespace {
 
@@ -167,10 +169,8 @@ LimbMesh MakeLimb(const LimbOptions& o) {
   auto at = [segments](Int64 i, Int64 j) {
     return static_cast<Int32>(i * segments + j % segments);
   };
+  mesh.polygons = TubeQuads(mesh.rings, mesh.segments, false);
   mesh.polygons.reserve(static_cast<size_t>(polyCount));
-  for (Int64 i = 0; i + 1 < rings; ++i)
-    for (Int64 j = 0; j < segments; ++j)
-      mesh.polygons.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)});
   for (Int64 j = 0; j < segments; ++j)
     mesh.polygons.push_back({at(0, j), at(0, j + 1), shoulderPole, shoulderPole});
   for (Int64 j = 0; j < segments; ++j)

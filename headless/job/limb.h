@@ -30,6 +30,7 @@
 
 #include <vector>
 
+#include "headless/geometry/mesh.h"
 #include "host/types.h"
 
 namespace headless {
@@ -50,11 +51,10 @@ struct LimbOptions {
   UInt64 seed = 1;
 };
 
-struct LimbMesh {
+// The mesh (points and polygons as laid out above) with what the rig needs.
+struct LimbMesh : Mesh {
   Int32 rings = 0;
   Int32 segments = 0;
-  std::vector<Vector3> points;
-  std::vector<CPolygon> polygons;
   std::vector<Vector3> jointPositions;        // rest position of each joint, on the axis
   std::vector<std::vector<Float32>> weights;  // one array per joint, one entry per point
 };

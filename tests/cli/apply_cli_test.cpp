@@ -177,7 +177,7 @@ TEST_F(ApplyCliTest, AgreesWithTheReferenceOnEveryMeshKindAndOption) {
         EXPECT_GT(MaxDistance(got, frames[f]), 1e-4) << "frame " << f;
       }
       // Results keep the rest polygons.
-      const headless::ObjMesh result = headless::ReadObj((out / framePaths[0].filename()).string());
+      const headless::Mesh result = headless::ReadObj((out / framePaths[0].filename()).string());
       ASSERT_EQ(result.polygons.size(), c.mesh.polygons.size());
       for (size_t i = 0; i < result.polygons.size(); ++i) {
         EXPECT_EQ(result.polygons[i].a, c.mesh.polygons[i].a);

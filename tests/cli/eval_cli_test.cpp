@@ -50,8 +50,8 @@ TEST_F(MainJobTest, RunWritesEveryFileAndCorrectionWinsWhenBent) {
   for (const char* name : {"skinned.obj", "corrected.obj", "limb.tsm", "limb.png", "measures.png"})
     EXPECT_TRUE(fs::is_regular_file(dir_ / "out" / name)) << name;
   EXPECT_EQ(ReadFile(dir_ / "out" / "limb.png").substr(1, 3), "PNG");
-  const headless::ObjMesh skinned = headless::ReadObj((dir_ / "out" / "skinned.obj").string());
-  const headless::ObjMesh corrected = headless::ReadObj((dir_ / "out" / "corrected.obj").string());
+  const headless::Mesh skinned = headless::ReadObj((dir_ / "out" / "skinned.obj").string());
+  const headless::Mesh corrected = headless::ReadObj((dir_ / "out" / "corrected.obj").string());
   EXPECT_EQ(skinned.points.size(), corrected.points.size());
   EXPECT_GT(skinned.points.size(), 1500u);
 

@@ -13,8 +13,8 @@ namespace {
 
 // A torus of quads and triangles plus a fan of 30 triangles around one extra point, and one
 // point that no polygon uses.
-core_meshes::Mesh MixedMesh() {
-  core_meshes::Mesh mesh = core_meshes::Torus(8, 6);
+headless::Mesh MixedMesh() {
+  headless::Mesh mesh = headless::Torus(8, 6);
   for (size_t i = 0; i < mesh.polygons.size(); i += 3) {
     const CPolygon p = mesh.polygons[i];  // push_back may move the array
     mesh.polygons.push_back({p.a, p.c, p.d, p.d});
@@ -41,7 +41,7 @@ bool SameBits(const std::vector<Frame>& a, const std::vector<Frame>& b) {
 class AdjacencyArrays : public CoreTest {};
 
 TEST_F(AdjacencyArrays, AgreeWithThePerIndexQueries) {
-  const core_meshes::Mesh mesh = MixedMesh();
+  const headless::Mesh mesh = MixedMesh();
   const Int32 pointCount = static_cast<Int32>(mesh.points.size());
   Topology t;
   ASSERT_TRUE(BuildTopology(pointCount, mesh.polygons, t));
@@ -69,7 +69,7 @@ TEST_F(AdjacencyArrays, AgreeWithThePerIndexQueries) {
 }
 
 TEST_F(AdjacencyArrays, RunsWithAndWithoutThemGiveTheSameBits) {
-  const core_meshes::Mesh mesh = MixedMesh();
+  const headless::Mesh mesh = MixedMesh();
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
     SmoothOptions options;
     options.iterations = 3;

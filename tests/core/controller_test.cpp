@@ -27,7 +27,7 @@ class ControllerTest : public CoreTest {
     headless::SetWorkerCount(0);
   }
 
-  headless::Node* AddMesh(const core_meshes::Mesh& mesh) {
+  headless::Node* AddMesh(const headless::Mesh& mesh) {
     return document_->AddPolygonObject("mesh", mesh.points, mesh.polygons);
   }
 
@@ -73,7 +73,7 @@ TEST_F(ControllerTest, ConfigureAcceptsOnlyPolygonObjects) {
       controller.Configure(headless::ToObject(null), &frame, 2, 1, false, false, nullptr, 1.0f));
   EXPECT_FALSE(controller.Configure(nullptr, &frame, 2, 1, false, false, nullptr, 1.0f));
   EXPECT_EQ(controller.GetPointCount(), 0) << "nothing stored";
-  headless::Node* mesh = AddMesh(core_meshes::Grid(2, 1));
+  headless::Node* mesh = AddMesh(headless::Grid(2, 1));
   EXPECT_TRUE(
       controller.Configure(headless::ToObject(mesh), &frame, 2, 1, false, false, nullptr, 1.0f));
   EXPECT_EQ(controller.GetPointCount(), 6);
@@ -82,7 +82,7 @@ TEST_F(ControllerTest, ConfigureAcceptsOnlyPolygonObjects) {
 
 TEST_F(ControllerTest, RunFillsOneFramePerPointOnTheHostThread) {
   headless::ClearThreadNames();
-  const core_meshes::Mesh torus = core_meshes::Torus(12, 8);
+  const headless::Mesh torus = headless::Torus(12, 8);
   headless::Node* object = AddMesh(torus);
   std::vector<Frame> frames;
   ASSERT_TRUE(Run(object, Settings{}, frames));
@@ -111,7 +111,7 @@ TEST_F(ControllerTest, RunFillsOneFramePerPointOnTheHostThread) {
 }
 
 TEST_F(ControllerTest, RunsAreBitIdenticalAcrossRunsAndWorkerCounts) {
-  core_meshes::Mesh mesh = core_meshes::Torus(37, 23);
+  headless::Mesh mesh = headless::Torus(37, 23);
   for (size_t i = 0; i < mesh.points.size(); i += 5) mesh.points[i].z += 0.01 * (i % 7);
   headless::Node* object = AddMesh(mesh);
   std::vector<Float32> weights(mesh.points.size());
@@ -143,7 +143,7 @@ TEST_F(ControllerTest, RunsAreBitIdenticalAcrossRunsAndWorkerCounts) {
 }
 
 TEST_F(ControllerTest, FailedRunsLeaveTheFrameBufferUntouched) {
-  const core_meshes::Mesh grid = core_meshes::Grid(4, 3);
+  const headless::Mesh grid = headless::Grid(4, 3);
   std::vector<Frame> frames;
 
   // A polygon index at the point count, and a negative one.
@@ -172,7 +172,7 @@ TEST_F(ControllerTest, FailedRunsLeaveTheFrameBufferUntouched) {
 }
 
 TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
-  const core_meshes::Mesh torus = core_meshes::Torus(9, 6);
+  const headless::Mesh torus = headless::Torus(9, 6);
   headless::Node* object = AddMesh(torus);
   std::vector<Frame> expected;
   ASSERT_TRUE(Run(object, Settings{}, expected));
@@ -205,7 +205,7 @@ TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
 }
 
 TEST_F(ControllerTest, ObjectWithoutPoints) {
-  headless::Node* empty = AddMesh(core_meshes::Mesh{});
+  headless::Node* empty = AddMesh(headless::Mesh{});
   std::vector<Frame> frames;
   EXPECT_TRUE(Run(empty, Settings{}, frames));
   EXPECT_TRUE(Untouched(frames));

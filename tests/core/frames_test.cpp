@@ -54,7 +54,7 @@ TEST_F(FramesTest, FaceNormalUsesDiagonalsForQuadsAndEdgesForTriangles) {
 }
 
 TEST_F(FramesTest, FlatGridFramesAreRightHandedAndFollowTheFirstPolygon) {
-  const core_meshes::Mesh grid = core_meshes::Grid(3, 2, 0.5);
+  const headless::Mesh grid = headless::Grid(3, 2, 0.5);
   const std::vector<Frame> frames = FramesOf(grid.points, grid.polygons);
   for (size_t i = 0; i < frames.size(); ++i) {
     const Frame& f = frames[i];
@@ -115,7 +115,7 @@ TEST_F(FramesTest, EncodeThenDecodeGivesThePointBack) {
 }
 
 TEST_F(FramesTest, FramesMoveAndTurnWithTheMesh) {
-  const core_meshes::Mesh torus = core_meshes::Torus(10, 6);
+  const headless::Mesh torus = headless::Torus(10, 6);
   SmoothOptions options;
   options.iterations = 2;
   options.weighting = kWeightingLength;
@@ -126,7 +126,7 @@ TEST_F(FramesTest, FramesMoveAndTurnWithTheMesh) {
     differences.push_back(EncodeDifference(rest[i], torus.points[i]));
 
   const Vector3 shift{10.0, -4.0, 2.5};
-  core_meshes::Mesh moved = torus;
+  headless::Mesh moved = torus;
   for (Vector3& p : moved.points) p = vmath::Add(p, shift);
   const std::vector<Frame> translated = RunFrames(moved, options);
   ASSERT_EQ(translated.size(), rest.size());
@@ -138,7 +138,7 @@ TEST_F(FramesTest, FramesMoveAndTurnWithTheMesh) {
     const Vector3 q{-p.y, p.x, p.z};
     return Vector3{q.x, c * q.y - s * q.z, s * q.y + c * q.z};
   };
-  core_meshes::Mesh turned = torus;
+  headless::Mesh turned = torus;
   for (Vector3& p : turned.points) p = rotate(p);
   const std::vector<Frame> rotated = RunFrames(turned, options);
   ASSERT_EQ(rotated.size(), rest.size());

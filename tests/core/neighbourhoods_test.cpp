@@ -66,7 +66,7 @@ TEST_F(NeighbourhoodsTest, TwoQuadsSharingAnEdge) {
 }
 
 TEST_F(NeighbourhoodsTest, ClosedMeshHasNoBorderAndEveryEdgeOnce) {
-  const core_meshes::Mesh torus = core_meshes::Torus(6, 4);
+  const headless::Mesh torus = headless::Torus(6, 4);
   Topology t;
   ASSERT_TRUE(BuildTopology(24, torus.polygons, t));
   for (Int32 i = 0; i < 24; ++i) {
@@ -83,7 +83,7 @@ TEST_F(NeighbourhoodsTest, ListsFollowTheWalkOnAwkwardMeshes) {
   // quad, a grid with holes, and an unused point.
   std::vector<CPolygon> polygons = {{0, 1, 2, 3}, {1, 0, 4, 4}, {0, 1, 5, 5}, {2, 6, 2, 7},
                                     {6, 6, 7, 8}, {0, 1, 2, 3}, {8, 7, 7, 7}};
-  const core_meshes::Mesh grid = core_meshes::Grid(5, 4);
+  const headless::Mesh grid = headless::Grid(5, 4);
   for (size_t k = 0; k < grid.polygons.size(); k += 3) {
     CPolygon q = grid.polygons[k];
     polygons.push_back({q.a + 10, q.b + 10, q.c + 10, q.d + 10});
@@ -137,7 +137,7 @@ TEST_F(NeighbourhoodsTest, PolygonIndicesOutsideThePointsAreRefused) {
 }
 
 TEST_F(NeighbourhoodsTest, AllocationFailureFreesEverything) {
-  const core_meshes::Mesh grid = core_meshes::Grid(4, 3);
+  const headless::Mesh grid = headless::Grid(4, 3);
   const Int32 pointCount = static_cast<Int32>(grid.points.size());
   const Int64 before = headless::GetAllocationStats().bytesInUse;
   bool built = false;

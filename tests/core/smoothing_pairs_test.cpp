@@ -13,8 +13,8 @@ namespace {
 
 // A grid with ripples, a few triangles, points stacked on their neighbours, an isolated point
 // and coordinates of negative zero.
-core_meshes::Mesh AwkwardMesh() {
-  core_meshes::Mesh mesh = core_meshes::Grid(9, 7);
+headless::Mesh AwkwardMesh() {
+  headless::Mesh mesh = headless::Grid(9, 7);
   for (size_t i = 0; i < mesh.points.size(); ++i)
     mesh.points[i].z = 0.1 * static_cast<Float>((i * 7) % 5) - 0.2;
   mesh.points[3] = mesh.points[4];  // a zero-length edge
@@ -29,7 +29,7 @@ core_meshes::Mesh AwkwardMesh() {
   return mesh;
 }
 
-std::vector<Vector3> OnePointAtATime(const core_meshes::Mesh& mesh, const Topology& t,
+std::vector<Vector3> OnePointAtATime(const headless::Mesh& mesh, const Topology& t,
                                      const SmoothOptions& options) {
   std::vector<Vector3> out(mesh.points.size());
   for (size_t i = 0; i < mesh.points.size(); ++i)
@@ -44,7 +44,7 @@ bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
 class SmoothingPairs : public CoreTest {};
 
 TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
-  const core_meshes::Mesh mesh = AwkwardMesh();
+  const headless::Mesh mesh = AwkwardMesh();
   const Int32 n = static_cast<Int32>(mesh.points.size());
   Topology t;
   ASSERT_TRUE(BuildTopology(n, mesh.polygons, t));

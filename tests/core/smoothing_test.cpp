@@ -45,7 +45,7 @@ const std::vector<CPolygon> kQuadPolygons = {{0, 1, 2, 3}};
 
 // A 2 x 2 grid whose centre (point 4) is lifted by 1: four edges of equal length at the centre.
 Points LiftedGrid() {
-  Points points = core_meshes::Grid(2, 2).points;
+  Points points = headless::Grid(2, 2).points;
   points[4].z = 1.0;
   return points;
 }
@@ -69,7 +69,7 @@ TEST_F(SmoothingTest, HandComputedSteps) {
 
 TEST_F(SmoothingTest, EqualEdgesGiveAQuarterOfTheUniformStep) {
   const Points points = LiftedGrid();
-  const std::vector<CPolygon>& polygons = core_meshes::Grid(2, 2).polygons;
+  const std::vector<CPolygon>& polygons = headless::Grid(2, 2).polygons;
   const Points uniform = Pass(points, polygons, Options(kWeightingUniform));
   const Points weighted = Pass(points, polygons, Options(kWeightingLength));
   EXPECT_EQ(uniform[4].z, 0.0) << "the centre moves onto its neighbours' mean";
@@ -80,7 +80,7 @@ TEST_F(SmoothingTest, EqualEdgesGiveAQuarterOfTheUniformStep) {
 
 TEST_F(SmoothingTest, PointsThatMustStay) {
   // Interior points of a flat regular grid already sit at their neighbours' mean.
-  const core_meshes::Mesh grid = core_meshes::Grid(3, 3);
+  const headless::Mesh grid = headless::Grid(3, 3);
   EXPECT_EQ(Pass(grid.points, grid.polygons, Options(kWeightingUniform))[5].x, grid.points[5].x);
   EXPECT_EQ(Pass(grid.points, grid.polygons, Options(kWeightingUniform))[5].y, grid.points[5].y);
 
@@ -105,7 +105,7 @@ TEST_F(SmoothingTest, PointsThatMustStay) {
 
 TEST_F(SmoothingTest, PinnedBorder) {
   const Points points = LiftedGrid();
-  const std::vector<CPolygon>& polygons = core_meshes::Grid(2, 2).polygons;
+  const std::vector<CPolygon>& polygons = headless::Grid(2, 2).polygons;
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
     SmoothOptions options = Options(weighting);
     options.pinBorder = true;
@@ -124,7 +124,7 @@ TEST_F(SmoothingTest, PinnedBorder) {
 
 TEST_F(SmoothingTest, VertexMapWeights) {
   const Points points = LiftedGrid();
-  const std::vector<CPolygon>& polygons = core_meshes::Grid(2, 2).polygons;
+  const std::vector<CPolygon>& polygons = headless::Grid(2, 2).polygons;
   std::vector<Float32> weights(9, 1.0f);
   weights[4] = 0.0f;
   weights[1] = 0.5f;
@@ -152,7 +152,7 @@ TEST_F(SmoothingTest, StrengthActsAsItsFloat32Value) {
 TEST_F(SmoothingTest, ExactUnderPowerOfTwoRescale) {
   // Every operation of the step scales exactly by a power of two, so rescaling the mesh rescales
   // the result bit for bit: no hidden tolerance or absolute constant.
-  const core_meshes::Mesh torus = core_meshes::Torus(9, 7);
+  const headless::Mesh torus = headless::Torus(9, 7);
   for (Float scale : {std::ldexp(1.0, 27), std::ldexp(1.0, -27)}) {
     Points scaled = torus.points;
     for (Vector3& p : scaled) p = {p.x * scale, p.y * scale, p.z * scale};
@@ -169,7 +169,7 @@ TEST_F(SmoothingTest, ExactUnderPowerOfTwoRescale) {
 }
 
 TEST_F(SmoothingTest, PassesReadOnlyThePreviousPass) {
-  const core_meshes::Mesh torus = core_meshes::Torus(8, 5);
+  const headless::Mesh torus = headless::Torus(8, 5);
   const Int32 n = static_cast<Int32>(torus.points.size());
   Topology t;
   ASSERT_TRUE(BuildTopology(n, torus.polygons, t));

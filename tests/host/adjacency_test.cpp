@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "headless/geometry/primitives.h"
 #include "headless/host/framework.h"
-#include "tests/support/core_meshes.h"
 
 namespace {
 
@@ -164,7 +164,7 @@ TEST(Adjacency, PolygonNamingAPointTwice) {
 }
 
 TEST(Adjacency, AgreesWithSlowReference) {
-  const core_meshes::Mesh torus = core_meshes::Torus(7, 5);
+  const headless::Mesh torus = headless::Torus(7, 5);
   ExpectMatchesReference(static_cast<Int32>(torus.points.size()), torus.polygons);
   // Non-manifold fins, repeated corners, duplicate polygons and an unused point (9).
   ExpectMatchesReference(10, {{0, 1, 2, 3},
@@ -191,7 +191,7 @@ TEST(Adjacency, BusyPointsAgreeWithSlowReference) {
 // Meshes of many polygons build their point lists in several blocks, as many as the workers:
 // the answers do not depend on that number and the lists hold each polygon once, ascending.
 TEST(Adjacency, LargeMeshesGiveTheSameAnswersOnAnyNumberOfWorkers) {
-  core_meshes::Mesh mesh = core_meshes::Torus(160, 128);
+  headless::Mesh mesh = headless::Torus(160, 128);
   for (size_t i = 0; i < mesh.polygons.size(); i += 5) mesh.polygons[i].d = mesh.polygons[i].c;
   for (size_t i = 2; i < mesh.polygons.size(); i += 97) mesh.polygons[i].c = mesh.polygons[i].a;
   const Int32 pointCount = static_cast<Int32>(mesh.points.size());
@@ -253,7 +253,7 @@ TEST(Adjacency, BadInputIsRefusedAndKeepsThePreviousTopology) {
 }
 
 TEST(Adjacency, AllocationFailureKeepsThePreviousTopologyAndLeaksNothing) {
-  const core_meshes::Mesh grid = core_meshes::Grid(3, 2);
+  const headless::Mesh grid = headless::Grid(3, 2);
   AdjacencyPtr nb = Build(4, {{0, 1, 2, 3}});
   const Int64 before = headless::GetAllocationStats().bytesInUse;
   Bool built = false;

@@ -64,7 +64,7 @@ TEST_F(ObjFiles, ReadsPointsAndFacesInEveryCornerFormAndIgnoresTheRest) {
                                  "f -4/1 -3 -2 -1\n"
                                  "f 4 1 2 \n"
                                  "\n");
-  const headless::ObjMesh mesh = headless::ReadObj(path);
+  const headless::Mesh mesh = headless::ReadObj(path);
   ASSERT_EQ(mesh.points.size(), 4u);
   EXPECT_EQ(mesh.points[2].z, 5.0);
   EXPECT_EQ(mesh.points[3].x, -1.0);
@@ -78,7 +78,7 @@ TEST_F(ObjFiles, ReadsPointsAndFacesInEveryCornerFormAndIgnoresTheRest) {
 }
 
 TEST_F(ObjFiles, FacesMayNamePointsThatComeLater) {
-  const headless::ObjMesh mesh =
+  const headless::Mesh mesh =
       headless::ReadObj(Write("late.obj", "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"));
   EXPECT_EQ(mesh.polygons.size(), 1u);
 }
@@ -133,7 +133,7 @@ TEST_F(ObjFiles, WritingThenReadingGivesTheSameBitsAndFaces) {
   const std::string path = (dir / "round.obj").string();
   headless::WriteObj(path, points, polygons);
   EXPECT_FALSE(fs::exists(path + ".partial"));
-  const headless::ObjMesh mesh = headless::ReadObj(path);
+  const headless::Mesh mesh = headless::ReadObj(path);
   ASSERT_EQ(mesh.points.size(), points.size());
   for (size_t i = 0; i < points.size(); ++i) {
     EXPECT_TRUE(SameBits(mesh.points[i].x, points[i].x)) << i;

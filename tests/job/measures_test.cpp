@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "headless/geometry/primitives.h"
 #include "headless/host/skinning.h"
 #include "headless/job/limb.h"
-#include "tests/support/core_meshes.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ constexpr Float kRigidTolerance = 1e-9;
 constexpr Float kExactTolerance = 1e-12;
 constexpr Float kPi = 3.14159265358979323846;
 
-headless::DetailReference Reference(const core_meshes::Mesh& mesh, std::vector<Int32> region) {
+headless::DetailReference Reference(const headless::Mesh& mesh, std::vector<Int32> region) {
   return headless::PrepareDetailReference(mesh.points.data(), mesh.points.size(),
                                           mesh.polygons.data(), mesh.polygons.size(), region);
 }
@@ -42,7 +42,7 @@ std::vector<Vector3> Folded(Float angle) {
 }
 
 TEST(DetailMeasures, FoldsAndStretchesGiveTheirExactValues) {
-  const core_meshes::Mesh grid = core_meshes::Grid(2, 1);
+  const headless::Mesh grid = headless::Grid(2, 1);
   const headless::DetailReference ref = Reference(grid, All(6));
   EXPECT_EQ(ref.edges.size(), 7u);
   ASSERT_EQ(ref.hinges.size(), 1u);  // only the middle edge has polygons on both sides
@@ -55,7 +55,7 @@ TEST(DetailMeasures, FoldsAndStretchesGiveTheirExactValues) {
 
   // Folding one way at rest and the other way now is a change of twice the angle: the sign of the
   // fold counts, so a bump pressed into a dent is not mistaken for the bump.
-  core_meshes::Mesh up = grid;
+  headless::Mesh up = grid;
   up.points = Folded(kPi / 4);
   const headless::DetailReference upRef = Reference(up, All(6));
   EXPECT_NEAR(Measure(upRef, Folded(-kPi / 4)).normalAngleDegrees, 90.0, kExactTolerance);
@@ -70,7 +70,7 @@ TEST(DetailMeasures, FoldsAndStretchesGiveTheirExactValues) {
 }
 
 TEST(DetailMeasures, RelativeToABaseOnlyTheDetailsShareCounts) {
-  const core_meshes::Mesh flat = core_meshes::Grid(2, 1);
+  const headless::Mesh flat = headless::Grid(2, 1);
   const std::vector<Vector3> rest = Folded(kPi / 4);  // detail: a 45 degree fold on a flat base
   const headless::DetailReference ref = headless::PrepareDetailReference(
       rest.data(), 6, flat.polygons.data(), 2, All(6), flat.points.data());
@@ -105,7 +105,7 @@ TEST(DetailMeasures, RelativeToABaseOnlyTheDetailsShareCounts) {
 }
 
 TEST(DetailMeasures, OnlyEdgesTouchingTheRegionCount) {
-  const core_meshes::Mesh grid = core_meshes::Grid(2, 1);
+  const headless::Mesh grid = headless::Grid(2, 1);
   // Point 0 touches edges 0-1 and 0-3 only, neither of which has two polygons.
   const headless::DetailReference corner = Reference(grid, {0});
   EXPECT_EQ(corner.edges.size(), 2u);
@@ -234,7 +234,7 @@ TEST(BlendRegion, PicksPointsWhoseLargestWeightIsBelowTheThreshold) {
 }
 
 TEST(DetailMeasures, BadInputIsRefusedByName) {
-  const core_meshes::Mesh grid = core_meshes::Grid(1, 1);
+  const headless::Mesh grid = headless::Grid(1, 1);
   auto message = [](auto&& call) -> std::string {
     try {
       call();
@@ -244,7 +244,7 @@ TEST(DetailMeasures, BadInputIsRefusedByName) {
     return "no error";
   };
   EXPECT_NE(message([&] { Reference(grid, {4}); }).find("region index 4"), std::string::npos);
-  core_meshes::Mesh broken = grid;
+  headless::Mesh broken = grid;
   broken.polygons[0].c = 9;
   EXPECT_NE(message([&] { Reference(broken, {0}); }).find("names point 9"), std::string::npos);
   const headless::DetailReference ref = Reference(grid, {0});

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/geometry/primitives.h"
 #include "headless/host/plugin_host.h"
 #include "headless/host/registry.h"
 #include "headless/host/resources.h"
@@ -26,15 +27,10 @@ using namespace plugin_ids;
 // A columns x rows grid of points in the xy plane, quads between them, with a deterministic bump
 // in z so that smoothing moves every point.
 inline Mesh Grid(Int32 columns, Int32 rows) {
-  Mesh mesh;
+  Mesh mesh = headless::Grid(columns - 1, rows - 1, 0.1);
   for (Int32 j = 0; j < rows; ++j)
     for (Int32 i = 0; i < columns; ++i)
-      mesh.points.push_back({0.1 * i, 0.1 * j, 0.01 * ((i * 7 + j * 3) % 5)});
-  for (Int32 j = 0; j + 1 < rows; ++j)
-    for (Int32 i = 0; i + 1 < columns; ++i) {
-      const Int32 a = j * columns + i;
-      mesh.polygons.push_back({a, a + 1, a + columns + 1, a + columns});
-    }
+      mesh.points[static_cast<size_t>(j * columns + i)].z = 0.01 * ((i * 7 + j * 3) % 5);
   return mesh;
 }
 

@@ -6,10 +6,10 @@
 
 #include <vector>
 
+#include "headless/geometry/primitives.h"
 #include "headless/host/framework.h"
 #include "source/tessamireThreads/controller.h"
 #include "source/tessamireThreads/neighbourhoods.h"
-#include "tests/support/core_meshes.h"
 #include "tests/support/in_process_host.h"
 
 class CoreTest : public ::testing::Test {
@@ -43,7 +43,7 @@ inline bool BuildTopology(Int32 pointCount, const std::vector<CPolygon>& polygon
 }
 
 // The frames of one run over a mesh; empty when the run fails.
-inline std::vector<Frame> RunFrames(const core_meshes::Mesh& mesh, const SmoothOptions& options) {
+inline std::vector<Frame> RunFrames(const headless::Mesh& mesh, const SmoothOptions& options) {
   std::vector<Frame> frames(mesh.points.size());
   if (!ComputePointFrames(mesh.points.data(), static_cast<Int32>(mesh.points.size()),
                           mesh.polygons.data(), static_cast<Int32>(mesh.polygons.size()), options,

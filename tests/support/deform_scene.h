@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/geometry/primitives.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
 #include "headless/host/falloff.h"
@@ -47,39 +48,19 @@ inline std::vector<CPolygon> Split(const std::vector<CPolygon>& quads, Faces fac
 
 // An open nx by ny grid in the xy plane, spacing 1, with ripples in z as detail.
 inline Mesh Sheet(Int32 nx, Int32 ny, Faces faces = Faces::kQuads) {
-  Mesh mesh;
+  Mesh mesh = headless::Grid(nx, ny);
   for (Int32 j = 0; j <= ny; ++j)
     for (Int32 i = 0; i <= nx; ++i)
-      mesh.points.push_back({Float(i), Float(j),
-                             0.15 * std::sin(1.7 * i) * std::cos(1.3 * j) + 0.05 * ((i + j) % 2)});
-  std::vector<CPolygon> quads;
-  auto at = [nx](Int32 i, Int32 j) { return j * (nx + 1) + i; };
-  for (Int32 j = 0; j < ny; ++j)
-    for (Int32 i = 0; i < nx; ++i)
-      quads.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)});
-  mesh.polygons = Split(quads, faces);
+      mesh.points[static_cast<size_t>(j * (nx + 1) + i)].z =
+          0.15 * std::sin(1.7 * i) * std::cos(1.3 * j) + 0.05 * ((i + j) % 2);
+  mesh.polygons = Split(mesh.polygons, faces);
   return mesh;
 }
 
 // A closed torus of u by v quads around the z axis, radii 3 and 1, with bumps as detail.
 inline Mesh Ring(Int32 u, Int32 v, Faces faces = Faces::kQuads) {
-  Mesh mesh;
-  const Float twoPi = 6.283185307179586;
-  for (Int32 i = 0; i < u; ++i) {
-    for (Int32 j = 0; j < v; ++j) {
-      const Float a = twoPi * i / u;
-      const Float b = twoPi * j / v;
-      const Float tube = 1.0 + 0.08 * std::sin(5.0 * a) * std::cos(3.0 * b);
-      const Float r = 3.0 + tube * std::cos(b);
-      mesh.points.push_back({r * std::cos(a), r * std::sin(a), tube * std::sin(b)});
-    }
-  }
-  std::vector<CPolygon> quads;
-  auto at = [u, v](Int32 i, Int32 j) { return (i % u) * v + (j % v); };
-  for (Int32 i = 0; i < u; ++i)
-    for (Int32 j = 0; j < v; ++j)
-      quads.push_back({at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)});
-  mesh.polygons = Split(quads, faces);
+  Mesh mesh = headless::Torus(u, v, {.bumpHeight = 0.08, .bumpsAround = 5.0, .bumpsAcross = 3.0});
+  mesh.polygons = Split(mesh.polygons, faces);
   return mesh;
 }
 
