@@ -45,6 +45,10 @@ std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
                                 std::to_string(neighbours.size()) + " points, mesh has " +
                                 std::to_string(count));
   CheckPolygonCorners(polygons, static_cast<Int64>(count), "DetailHeights: ");
+  for (const std::vector<Int32>& n : neighbours)
+    for (Int32 j : n)
+      if (j < 0 || static_cast<size_t>(j) >= count)
+        throw std::invalid_argument("DetailHeights: a neighbour index is out of range");
   std::vector<Vector3> smooth = points, next(count);
   for (Int32 it = 0; it < iterations; ++it) {
     for (size_t i = 0; i < count; ++i) {

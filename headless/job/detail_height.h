@@ -25,8 +25,8 @@ namespace headless {
 std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
                                                 const std::vector<CPolygon>& polygons);
 
-// h_X for every point. Throws std::invalid_argument for a polygon index out of range or
-// neighbour lists of another count than the points.
+// h_X for every point. Throws std::invalid_argument for a polygon or neighbour index out of range
+// or neighbour lists of another count than the points.
 std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
                                  const std::vector<CPolygon>& polygons,
                                  const std::vector<std::vector<Int32>>& neighbours,

@@ -102,6 +102,11 @@ TEST(DetailHeightTest, RefusesInconsistentInput) {
   const std::vector<Vector3> points{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}};
   EXPECT_THROW(headless::PointNeighbours(3, {{0, 1, 5, 5}}), std::invalid_argument);
   EXPECT_THROW(headless::DetailHeights(points, {{0, 1, 2, 2}}, {{}, {}}, 1), std::invalid_argument);
+  // A polygon corner or a neighbour beyond the points is refused before anything reads it.
+  EXPECT_THROW(headless::DetailHeights(points, {{0, 1, 3, 3}}, {{}, {}, {}}, 1),
+               std::invalid_argument);
+  EXPECT_THROW(headless::DetailHeights(points, {{0, 1, 2, 2}}, {{1}, {0, 7}, {}}, 1),
+               std::invalid_argument);
   EXPECT_THROW(headless::DetailHeightError({1.0, 2.0}, {1.0}, {}, {}, {0}), std::invalid_argument);
   EXPECT_THROW(headless::DetailHeightError({1.0}, {1.0}, {0.0}, {}, {0}), std::invalid_argument);
   EXPECT_THROW(headless::DetailHeightError({1.0}, {1.0}, {}, {}, {1}), std::invalid_argument);
