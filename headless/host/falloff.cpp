@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
-#include <new>
 #include <optional>
 
 #include "headless/host/draw.h"
@@ -58,9 +57,8 @@ Float Distance(const Vector3& a, const Vector3& b) {
 
 Falloff* FalloffAlloc(Int32 type) {
   if (g_withheld.load()) return nullptr;
-  void* memory = Allocate(sizeof(Evaluator), false, __FILE__, __LINE__);
-  if (memory == nullptr) return nullptr;
-  auto* evaluator = new (memory) Evaluator;
+  Evaluator* evaluator = NewHostRecord<Evaluator>();
+  if (evaluator == nullptr) return nullptr;
   evaluator->type = type;
   g_liveFalloffs.fetch_add(1);
   return reinterpret_cast<Falloff*>(evaluator);
@@ -69,8 +67,7 @@ Falloff* FalloffAlloc(Int32 type) {
 void FalloffFree(Falloff* fo) {
   Evaluator* evaluator = AsEvaluator(fo);
   if (evaluator == nullptr) return;
-  evaluator->~Evaluator();
-  Free(evaluator);
+  DeleteHostRecord(evaluator);
   g_liveFalloffs.fetch_sub(1);
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
+#include <utility>
 
 #include "host/table.h"
 
@@ -32,6 +34,22 @@ void ReleaseCachedMemory();
 void* Allocate(Int64 size, Bool clear, const char* file, Int32 line);
 void* Reallocate(void* block, Int64 size, const char* file, Int32 line);
 void Free(void* block);
+
+// A record the host makes for a plug-in (a container, a bitmap, a thread, ...): taken from the
+// allocator above, so that failure injection reaches it; null when the allocation fails.
+template <typename T, typename... Args>
+T* NewHostRecord(Args&&... args) {
+  void* memory = Allocate(sizeof(T), false, __FILE__, __LINE__);
+  return memory == nullptr ? nullptr : new (memory) T(std::forward<Args>(args)...);
+}
+
+// Destroys a record from NewHostRecord; null is ignored.
+template <typename T>
+void DeleteHostRecord(T* record) {
+  if (record == nullptr) return;
+  record->~T();
+  Free(record);
+}
 
 // --- parallel loops ---
 // The switch "enable parallel execution of all ParallelFor loops"; off forces one worker.

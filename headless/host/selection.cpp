@@ -44,16 +44,11 @@ HostAtomArray* AsArray(const AtomArray* array) {
 }
 
 AtomArray* AtomArrayAlloc() {
-  void* memory = Allocate(sizeof(HostAtomArray), false, __FILE__, __LINE__);
-  if (memory == nullptr) return nullptr;
-  return reinterpret_cast<AtomArray*>(new (memory) HostAtomArray);
+  return reinterpret_cast<AtomArray*>(NewHostRecord<HostAtomArray>());
 }
 
 void AtomArrayFree(AtomArray* array) {
-  HostAtomArray* record = AsArray(array);
-  if (record == nullptr) return;
-  record->~HostAtomArray();
-  Free(record);
+  DeleteHostRecord(AsArray(array));
 }
 
 Int32 AtomArrayCount(const AtomArray* array) {
@@ -163,7 +158,7 @@ bool ExecuteCommand(Int32 id) {
   }
 }
 
-void AddSelectionEntries(HostTable& table) {
+void InstallSelectionEntries(HostTable& table) {
   table.atomArrayAlloc = AtomArrayAlloc;
   table.atomArrayFree = AtomArrayFree;
   table.atomArrayCount = AtomArrayCount;

@@ -50,6 +50,6 @@ bool ExecuteCommand(Int32 id);
 // atomArrayIndex (null out of range), documentGetActiveObjects (replaces the array's contents)
 // and getInputState (device BFM_INPUT_KEYBOARD, channel BFM_INPUT_CHANNEL: sets
 // BFM_INPUT_QUALIFIER in the container; false for any other device or channel).
-void AddSelectionEntries(HostTable& table);
+void InstallSelectionEntries(HostTable& table);
 
 }  // namespace headless

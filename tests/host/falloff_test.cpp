@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "headless/host/host_table.h"
+#include "headless/host/parameters.h"
 #include "headless/host/resources.h"
 #include "tests/support/deform_scene.h"
 

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -23,6 +25,20 @@ using headless::ToTag;
 
 const HostTable& H() {
   return headless::HostTableInstance();
+}
+
+// Every operation after the version field is filled by one of the units that assemble the table.
+TEST(HostTableAssembly, EveryEntryIsFilled) {
+  using Entry = void (*)();
+  const HostTable& table = H();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&table);
+  const size_t first = offsetof(HostTable, nodeGetType);
+  ASSERT_EQ((sizeof(HostTable) - first) % sizeof(Entry), 0u);
+  for (size_t at = first; at < sizeof(HostTable); at += sizeof(Entry)) {
+    Entry entry;
+    std::memcpy(&entry, bytes + at, sizeof entry);
+    EXPECT_NE(entry, nullptr) << "entry " << (at - first) / sizeof(Entry) << " is not filled";
+  }
 }
 
 std::vector<Vector3> QuadPoints() {

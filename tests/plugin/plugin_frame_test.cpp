@@ -11,6 +11,7 @@
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
 #include "headless/host/plugin_host.h"
+#include "headless/host/registration_entries.h"
 #include "headless/host/registry.h"
 #include "headless/host/resources.h"
 #include "headless/host/scene.h"
