@@ -7,6 +7,7 @@
 
 #include "headless/host/draw.h"
 #include "headless/host/framework.h"
+#include "headless/host/host_state.h"
 #include "headless/host/resources.h"
 
 namespace headless {
@@ -14,7 +15,6 @@ namespace headless {
 namespace {
 
 std::atomic<Int64> g_liveFalloffs{0};
-std::atomic<bool> g_withheld{false};
 
 struct Evaluator {
   Int32 type = 0;  // the allocation argument
@@ -56,7 +56,7 @@ Float Distance(const Vector3& a, const Vector3& b) {
 }
 
 Falloff* FalloffAlloc(Int32 type) {
-  if (g_withheld.load()) return nullptr;
+  if (TheHostState().falloffWithheld.load()) return nullptr;
   Evaluator* evaluator = NewHostRecord<Evaluator>();
   if (evaluator == nullptr) return nullptr;
   evaluator->type = type;
@@ -246,7 +246,7 @@ Int64 LiveFalloffs() {
 }
 
 void WithholdFalloffLibrary(bool withheld) {
-  g_withheld.store(withheld);
+  TheHostState().falloffWithheld.store(withheld);
 }
 
 void InstallFalloffEntries(HostTable& t) {

@@ -23,7 +23,8 @@ struct AllocationStats {
 };
 AllocationStats GetAllocationStats();
 void ResetPeakBytes();
-// Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms.
+// Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms, as
+// does resetting the host state (host_state.h).
 void FailNthAllocation(Int64 n);
 // Number of allocations attempted through the framework since the process started.
 Int64 AllocationAttempts();
@@ -52,11 +53,13 @@ void DeleteHostRecord(T* record) {
 }
 
 // --- parallel loops ---
-// The switch "enable parallel execution of all ParallelFor loops"; off forces one worker.
+// The switch "enable parallel execution of all ParallelFor loops"; off forces one worker. On
+// again when the host state is reset (host_state.h).
 extern bool g_enableParallelFor;
 // Number of workers a loop uses (the pool's threads plus the caller).
 Int32 WorkerCount();
-// Resizes the pool; 0 picks the number of hardware threads. Not while a loop runs.
+// Resizes the pool; 0 (and resetting the host state) picks the number of hardware threads. Not
+// while a loop runs.
 void SetWorkerCount(Int32 workers);
 // The framework's ParallelFor: even split into one sub-range per worker (the last takes the
 // remainder; with fewer indices than workers one index each), chunks of at most `granularity`

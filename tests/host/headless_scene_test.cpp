@@ -10,6 +10,7 @@
 #include <string>
 
 #include "headless/host/framework.h"
+#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
 #include "headless/host/registry.h"
 #include "headless/host/scene.h"
@@ -277,7 +278,7 @@ TEST(HostThreads, RunOnceWithTheirNameRecordedAndJoin) {
   struct Run {
     std::atomic<Int32> calls{0};
   } run;
-  headless::ClearThreadNames();
+  headless::TheHostState().Reset();
   BaseThread* thread = H().threadAlloc(
       &run, [](void* user) { static_cast<Run*>(user)->calls.fetch_add(1); }, nullptr,
       [](void*) -> const char* { return "Worker Name"; });
