@@ -19,6 +19,7 @@
 #include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
+#include "headless/host/evaluate.h"
 #include "headless/host/parameters.h"
 #include "headless/host/platform.h"
 #include "headless/host/registry.h"

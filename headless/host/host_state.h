@@ -46,7 +46,8 @@ struct HostState {
 
   // Puts every member back to its start value, and besides switches g_enableParallelFor on,
   // sizes the worker pool to the hardware (framework.h), and removes every registration and
-  // registered description (registry.h). Not while a loop runs or a plug-in is being started.
+  // registered description (registry.h). Native deformer types (native_deformers.h) stay: they
+  // are the host's own. Not while a loop runs or a plug-in is being started.
   void Reset();
 };
 
