@@ -51,9 +51,11 @@ struct HostState {
   void Reset();
 };
 
+// Never destroyed, so that an allocation or a diagnostic during the process's exit (a plug-in
+// unloaded by a static destructor) still finds it.
 inline HostState& TheHostState() {
-  static HostState state;
-  return state;
+  static HostState* const state = new HostState;
+  return *state;
 }
 
 }  // namespace headless

@@ -7,9 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "headless/host/falloff.h"
+#include "headless/host/framework.h"
 #include "headless/host/host_state.h"
 #include "headless/host/plugin_host.h"
+#include "headless/host/registry.h"
 #include "headless/host/scene.h"
+#include "headless/host/selection.h"
 
 class LoadedPluginTest : public ::testing::Test {
  protected:
