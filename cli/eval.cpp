@@ -13,6 +13,7 @@
 #include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
+#include "headless/host/evaluate.h"
 #include "headless/host/platform.h"
 #include "headless/host/skin.h"
 #include "headless/io/obj.h"

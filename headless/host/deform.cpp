@@ -1,6 +1,5 @@
 #include "headless/host/deform.h"
 
-#include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -8,8 +7,8 @@
 
 #include "headless/host/draw.h"
 #include "headless/host/framework.h"
+#include "headless/host/native_deformers.h"
 #include "headless/host/registry.h"
-#include "headless/host/skin.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -18,34 +17,6 @@ namespace {
 
 std::string Describe(const Node* node) {
   return "'" + node->name + "' (type " + std::to_string(node->type) + ")";
-}
-
-bool LoadedFrame(Node* deformer, Node*, std::vector<Vector3>& points, std::string& error) {
-  if (deformer->points.empty()) return true;
-  if (deformer->points.size() != points.size()) {
-    error = "the loaded frame holds " + std::to_string(deformer->points.size()) +
-            " points but the object has " + std::to_string(points.size());
-    return false;
-  }
-  points = deformer->points;
-  return true;
-}
-
-struct NativeRegistry {
-  std::mutex mutex;
-  std::map<Int32, NativeDeformer> routines{{kPointCacheType, LoadedFrame}, {Oskin, SkinDeform}};
-};
-
-NativeRegistry& Natives() {
-  static NativeRegistry registry;
-  return registry;
-}
-
-NativeDeformer FindNative(Int32 type) {
-  NativeRegistry& registry = Natives();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  const auto it = registry.routines.find(type);
-  return it == registry.routines.end() ? nullptr : it->second;
 }
 
 bool IsPluginDeformer(const Node* node) {
@@ -88,7 +59,7 @@ void RunDeformer(Document& doc, Node* deformer, Node* object, DeformReport& repo
   call.deformer = deformer->serial;
   call.object = object->serial;
   const std::string where = "deformer " + Describe(deformer) + " on object " + Describe(object);
-  if (const NativeDeformer native = FindNative(deformer->type)) {
+  if (const NativeDeformer native = FindNativeDeformer(deformer->type)) {
     std::string error;
     call.result = native(deformer, object, object->deformCache, error);
     if (!call.result) report.errors.push_back(where + ": " + error);
@@ -128,18 +99,9 @@ Float32* RestrictionWeights(BaseObject* op, BaseObject* deformer) {
 
 }  // namespace
 
-void RegisterNativeDeformer(Int32 type, NativeDeformer deform) {
-  if (deform == nullptr)
-    throw std::invalid_argument("RegisterNativeDeformer: no routine for type " +
-                                std::to_string(type));
-  NativeRegistry& registry = Natives();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  registry.routines[type] = deform;
-}
-
 bool IsDeformer(const Node* node) {
   if (node == nullptr || node->isTag) return false;
-  return FindNative(node->type) != nullptr || IsPluginDeformer(node);
+  return FindNativeDeformer(node->type) != nullptr || IsPluginDeformer(node);
 }
 
 DeformReport DeformDocument(Document& doc) {
@@ -225,18 +187,6 @@ Node* RestrictionOf(const Node* deformer) {
     serial = it->second;
   }
   return FindLiveNode(serial);
-}
-
-void LoadPointCacheFrame(Node* pointCache, std::vector<Vector3> points) {
-  if (pointCache == nullptr || pointCache->isTag || pointCache->type != kPointCacheType)
-    throw std::invalid_argument("LoadPointCacheFrame: the node is not a point cache");
-  for (size_t i = 0; i < points.size(); ++i) {
-    const Vector3& p = points[i];
-    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-      throw std::invalid_argument("LoadPointCacheFrame: point " + std::to_string(i) +
-                                  " has a non-finite coordinate");
-  }
-  pointCache->points = std::move(points);
 }
 
 void InstallDeformEntries(HostTable& t) {

@@ -1,8 +1,9 @@
 // Deformers in the headless host, and the deform pass of an evaluation.
 //
 // A deformer is an object plug-in registered with OBJECT_MODIFIER (bit 0 of its flags), or a
-// node of a host deformer type (the point cache below; other host types register a native
-// routine). A deformer acts on the polygon object that is its parent.
+// node of a type with a native routine (native_deformers.h: the host's point cache and skin
+// deformer, and any type registered there). A deformer acts on the polygon object that is its
+// parent.
 //
 // DeformDocument, run by the evaluation after the expression tags:
 // 1. every plug-in deformer of the document, in tree order, gets RefreshDirty, then JoinExecution
@@ -32,22 +33,6 @@
 #include "host/table.h"
 
 namespace headless {
-
-// The headless host's point-cache deformer. It holds one loaded frame of points (in the node's
-// `points`; the node is not a polygon object, so no mesh entry of the table sees them) and
-// replaces the deform cache by it. No frame loaded: the cache passes through unchanged. A frame
-// of another point count than the object's is an error of the pass and the cache keeps the
-// points it had.
-inline constexpr Int32 kPointCacheType = 1099001;
-
-// A deformer that the host itself implements. Rewrites `points` (the deform cache) in place;
-// answers false with `error` set, leaving `points` unchanged, when it cannot.
-using NativeDeformer = bool (*)(Node* deformer, Node* object, std::vector<Vector3>& points,
-                                std::string& error);
-// Registers the native routine of a host deformer type (kPointCacheType and the skin deformer
-// Oskin, headless/skin.h, are registered from the start). Throws std::invalid_argument for a null
-// routine.
-void RegisterNativeDeformer(Int32 type, NativeDeformer deform);
 
 bool IsDeformer(const Node* node);
 
@@ -89,10 +74,6 @@ const std::vector<Vector3>& DeformedPoints(const Node* object);
 void RestrictDeformer(Node* deformer, Node* vertexMap);
 // The vertex map a deformer is restricted to, or null.
 Node* RestrictionOf(const Node* deformer);
-
-// Loads a frame into a point-cache node (an empty frame unloads it). Throws
-// std::invalid_argument when the node is not a point cache or a coordinate is not finite.
-void LoadPointCacheFrame(Node* pointCache, std::vector<Vector3> points);
 
 // Puts priorityListAdd, restrictionWeights and objectDefaultDraw into the host table.
 void InstallDeformEntries(HostTable& table);
