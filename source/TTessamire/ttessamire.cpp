@@ -24,12 +24,15 @@ NodeData* TTessamire::Alloc() {
 
 Bool TTessamire::Initialise(BaseList2D* node) {
   try {
-    node->SetInt32(TTESSAMIRE_ITERATIONS, 2);
-    node->SetInt32(TTESSAMIRE_WEIGHTING, 1);
-    node->SetInt32(TTESSAMIRE_PINBORDER, 0);
+    // A new tag's settings are those of a default SmoothingSettings; the float32 strength
+    // widens exactly, so reading it back narrows to the same value.
+    const SmoothingSettings defaults;
+    node->SetInt32(TTESSAMIRE_ITERATIONS, defaults.iterations);
+    node->SetInt32(TTESSAMIRE_WEIGHTING, defaults.weighting);
+    node->SetInt32(TTESSAMIRE_PINBORDER, defaults.pinBorder ? 1 : 0);
     WriteBoundStatus(node, 0);
-    node->SetFloat(TTESSAMIRE_STRENGTH, 1.0);
-    node->SetInt32(TTESSAMIRE_USEVERTEXMAP, 1);
+    node->SetFloat(TTESSAMIRE_STRENGTH, static_cast<Float>(defaults.strength));
+    node->SetInt32(TTESSAMIRE_USEVERTEXMAP, defaults.useVertexMap ? 1 : 0);
     return true;
   } catch (...) {
     return false;
