@@ -171,7 +171,7 @@ Bool NodeMessage(BaseList2D* node, Int32 type, void* data) {
   }
   if (n->instance == nullptr) return true;
   try {
-    return n->instance->HandleMessage(node, type, data);
+    return n->instance->CallHandleMessage(node, type, data);
   } catch (...) {
     return false;
   }
@@ -641,8 +641,8 @@ bool DescribeNode(Node* node, DescriptionData& out) {
     Int32 flags = 0;
     bool described = false;
     try {
-      described = node->instance->DescribeParameters(ToList(node),
-                                                     reinterpret_cast<Description*>(&own), &flags);
+      described = node->instance->CallDescribeParameters(
+          ToList(node), reinterpret_cast<Description*>(&own), &flags);
     } catch (...) {
       described = false;
     }

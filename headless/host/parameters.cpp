@@ -50,7 +50,7 @@ bool IsParameterEnabled(Node* node, Int32 id) {
   if (node == nullptr || node->instance == nullptr) return true;
   const Value* value = node->params.Find(id);
   try {
-    return node->instance->IsParameterEnabled(ToList(node), id, value, 0, nullptr);
+    return node->instance->CallIsParameterEnabled(ToList(node), id, value, 0, nullptr);
   } catch (...) {
     return true;
   }
