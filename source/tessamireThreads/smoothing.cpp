@@ -164,3 +164,13 @@ Vector3* Smooth(Vector3* source, Vector3* destination, Int32 pointCount,
   }
   return source;
 }
+
+const Vector3* SmoothFrom(const Vector3* points, Vector3* first, Vector3* second, Int32 pointCount,
+                          const NeighbourLists& lists, const BorderFlags& border,
+                          const SmoothingSettings& settings, const Float32* weights) {
+  if (settings.iterations <= 0) return points;
+  SmoothPass(points, first, pointCount, lists, border, settings, weights);
+  SmoothingSettings rest = settings;
+  rest.iterations = settings.iterations - 1;
+  return Smooth(first, second, pointCount, lists, border, rest, weights);
+}
