@@ -6,6 +6,7 @@
 #include "source/tessamireThreads/frame_lanes.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "source/tessamireThreads/vector_ops.h"
+#include "source/tessamireThreads/wide_lanes.h"
 
 Vector3 FaceNormal(const Vector3* positions, const CPolygon& polygon) {
   const Vector3& a = positions[polygon.a];
@@ -111,12 +112,16 @@ inline void Store(const FrameAxes& axes, Frame& frame) {
 // the latency of their square roots and divisions; each point's bits are those of the one-point
 // rule, so how the range is cut changes nothing.
 void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
+  const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
   Int64 i = begin;
   for (; i + 3 < end; i += 4) {
     const FrameInput in[4] = {Gather(pass, i), Gather(pass, i + 1), Gather(pass, i + 2),
                               Gather(pass, i + 3)};
     FrameAxes axes[4];
-    FrameAxesOfFour(in, axes);
+    if (wide)
+      FrameAxesOfFourWide(in, axes);
+    else
+      FrameAxesOfFour(in, axes);
     for (Int64 k = 0; k < 4; ++k) Store(axes[k], out[i - begin + k]);
   }
   for (; i + 1 < end; i += 2) {
@@ -182,7 +187,7 @@ void BuildFrameBlocks(const Vector3* smoothed, const CPolygon* polygons, Int32 p
   if (pointCount <= 0) return;
   FrameBlockPass pass{{smoothed, polygons, normals, nullptr, nullptr, nullptr}, &adjacency, sink};
   adjacency.GetPointPolyArrays(pass.axes.start, pass.axes.around);
-  Framework().parallelFor(pointCount, kFrameBlock, &pass, FrameBlockChunk);
+  Framework().parallelFor(pointCount, kFrameChunk, &pass, FrameBlockChunk);
 }
 
 FrameSink FrameBufferSink(Frame* frames) {

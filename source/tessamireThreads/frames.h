@@ -43,10 +43,12 @@ struct FrameSink {
 // The sink that copies every block into `frames` (pointCount entries) at its own place.
 FrameSink FrameBufferSink(Frame* frames);
 
-// Passes 1 and 3 together, parallel over blocks of at most kFrameBlock points: each block's
-// origins and axes (bit for bit those of ComputeOrigins and ComputeVertexFrames) are built in a
-// small array of the worker's own and handed to `sink`, so no frame buffer of the whole mesh is
-// ever stored.
-inline constexpr Int64 kFrameBlock = 256;
+// Passes 1 and 3 together, parallel over chunks of kFrameChunk points, each cut into blocks of at
+// most kFrameBlock: each block's origins and axes (bit for bit those of ComputeOrigins and
+// ComputeVertexFrames) are built in a small array on the worker's stack and handed to `sink`, so
+// no frame buffer of the whole mesh is ever stored. The block stays small so that the stack of
+// a fresh thread needs no new pages for it.
+inline constexpr Int64 kFrameBlock = 32;
+inline constexpr Int64 kFrameChunk = 512;
 void BuildFrameBlocks(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
                       const Vector3* normals, const Neighbor& adjacency, FrameSink sink);

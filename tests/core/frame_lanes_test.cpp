@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "source/tessamireThreads/frame_lanes.h"
+#include "source/tessamireThreads/wide_lanes.h"
 
 namespace {
 
@@ -68,6 +69,29 @@ TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
         EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
     }
   }
+}
+
+TEST(FrameLanes, EachOfFourWideLanesMatchesTheOnePointRule) {
+  if (!WideLanesAvailable()) GTEST_SKIP() << "no 256-bit lanes on this processor or build";
+  const std::vector<FrameInput> cases = Cases();
+  const size_t n = cases.size();
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t step = 1; step < n; ++step) {
+      const FrameInput in[4] = {cases[i], cases[(i + step) % n], cases[(i + 2 * step) % n],
+                                cases[(i + 3 * step) % n]};
+      FrameAxes out[4];
+      FrameAxesOfFourWide(in, out);
+      for (int k = 0; k < 4; ++k)
+        EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
+    }
+  }
+}
+
+TEST(FrameLanes, ForcingAWidthChoosesItWhereAvailable) {
+  EXPECT_EQ(ForceLaneWidth(LaneWidth::kPairs), LaneWidth::kPairs);
+  EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide),
+            WideLanesAvailable() ? LaneWidth::kWide : LaneWidth::kPairs);
+  ForceLaneWidth(LaneWidth::kWide);
 }
 
 TEST(FrameLanes, OnePointRuleGivesAFrameOrZeroAxes) {
