@@ -8,16 +8,15 @@
 
 Bool TessamireController::Configure(BaseObject* object, Frame* frameBuffer,
                                     const SmoothingSettings& settings) {
-  if (!Configure(object, FrameSink{}, settings, nullptr)) return false;
-  frameBuffer_ = frameBuffer;
-  return true;
+  // Without a buffer the sink takes nothing, and a run over points fails.
+  return Configure(object, frameBuffer != nullptr ? FrameBufferSink(frameBuffer) : FrameSink{},
+                   settings, nullptr);
 }
 
 Bool TessamireController::Configure(BaseObject* object, FrameSink sink,
                                     const SmoothingSettings& settings, KeptTopology* kept) {
   if (object == nullptr || object->GetType() != Opolygon) return false;
   object_ = object;
-  frameBuffer_ = nullptr;
   sink_ = sink;
   kept_ = kept;
   settings_ = settings;
@@ -49,9 +48,6 @@ Bool TessamireController::Run() {
     weights = settings_.vertexMap->GetWeightsR();
     if (weights == nullptr && pointCount > 0) return false;
   }
-  if (frameBuffer_ != nullptr)
-    return ComputePointFrames(points, pointCount, polygons, polygonCount, settings_, weights,
-                              frameBuffer_);
   return ComputePointFrames(points, pointCount, polygons, polygonCount, settings_, weights, sink_,
                             kept_);
 }

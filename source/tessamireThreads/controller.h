@@ -24,12 +24,13 @@ class TessamireController : public C4DThread {
   Bool Configure(BaseObject* object, FrameSink sink, const SmoothingSettings& settings,
                  KeptTopology* kept);
 
-  // One run: checks the polygon indices, builds the adjacency, neighbour lists and border flags,
-  // smooths, and, once every allocation has succeeded, builds the frames in the frame buffer.
-  // A run that ends early (not a polygon object, counts changed since Configure, a polygon index
-  // outside [0, pointCount), a missing point or polygon array, a vertex map with fewer weights
-  // than points, an allocation or adjacency failure) frees what it took, leaves the frame buffer
-  // untouched and reports failure through Succeeded().
+  // One run: checks the polygon indices, builds the adjacency, neighbour lists and border flags
+  // (or takes the kept ones), smooths, and, once every allocation has succeeded, builds the frames
+  // into the frame buffer or the sink. A run that ends early (not a polygon object, counts
+  // changed since Configure, a polygon index outside [0, pointCount), a missing point or polygon
+  // array, a vertex map with fewer weights than points, an allocation or adjacency failure) frees
+  // what it took, leaves the frame buffer untouched (the sink uncalled) and reports failure
+  // through Succeeded().
   void Main() override;
   const char* GetThreadName() override { return "Tessamire Controller"; }
   Bool TestDBreak() override { return false; }
@@ -43,7 +44,6 @@ class TessamireController : public C4DThread {
   Bool Run();
 
   BaseObject* object_ = nullptr;
-  Frame* frameBuffer_ = nullptr;
   FrameSink sink_;
   KeptTopology* kept_ = nullptr;
   SmoothingSettings settings_;
@@ -53,12 +53,11 @@ class TessamireController : public C4DThread {
 };
 
 // The body of a controller run, over plain arrays: checks that every polygon index lies in
-// [0, pointCount), smooths a copy of `points` (`weights`, when not null, holds the vertex map's
-// pointCount weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it
-// writes only after its last allocation. Allocates, in order: two position buffers, the adjacency,
-// the border flags, the neighbour offsets, the walk's per-polygon decisions, the neighbour indices,
-// the face normals; frees them all on every path. False, with `frameBuffer` untouched, when an
-// index is out of range, an array is missing, or an allocation or the adjacency fails.
+// [0, pointCount), smooths `points` (`weights`, when not null, holds the vertex map's pointCount
+// weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it writes
+// only after its last allocation; frees everything it took on every path. False, with
+// `frameBuffer` untouched, when an index is out of range, an array is missing, or an allocation or
+// the adjacency fails.
 Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
                         Int32 polygonCount, const SmoothingSettings& settings,
                         const Float32* weights, Frame* frameBuffer);

@@ -56,7 +56,8 @@ TEST(FrameLanes, EachLaneMatchesTheOnePointRuleBitForBit) {
   }
 }
 
-TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
+// Every case in every lane of `four`, beside every other case.
+void ExpectEachOfFourLanesMatchesTheOnePointRule(void (*four)(const FrameInput*, FrameAxes*)) {
   const std::vector<FrameInput> cases = Cases();
   const size_t n = cases.size();
   for (size_t i = 0; i < n; ++i) {
@@ -64,27 +65,20 @@ TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
       const FrameInput in[4] = {cases[i], cases[(i + step) % n], cases[(i + 2 * step) % n],
                                 cases[(i + 3 * step) % n]};
       FrameAxes out[4];
-      FrameAxesOfFour(in, out);
+      four(in, out);
       for (int k = 0; k < 4; ++k)
         EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
     }
   }
 }
 
+TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
+  ExpectEachOfFourLanesMatchesTheOnePointRule(FrameAxesOfFour);
+}
+
 TEST(FrameLanes, EachOfFourWideLanesMatchesTheOnePointRule) {
   if (!WideLanesAvailable()) GTEST_SKIP() << "no 256-bit lanes on this processor or build";
-  const std::vector<FrameInput> cases = Cases();
-  const size_t n = cases.size();
-  for (size_t i = 0; i < n; ++i) {
-    for (size_t step = 1; step < n; ++step) {
-      const FrameInput in[4] = {cases[i], cases[(i + step) % n], cases[(i + 2 * step) % n],
-                                cases[(i + 3 * step) % n]};
-      FrameAxes out[4];
-      FrameAxesOfFourWide(in, out);
-      for (int k = 0; k < 4; ++k)
-        EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
-    }
-  }
+  ExpectEachOfFourLanesMatchesTheOnePointRule(FrameAxesOfFourWide);
 }
 
 TEST(FrameLanes, ForcingAWidthChoosesItWhereAvailable) {
