@@ -340,6 +340,7 @@ Int64 ApplyKeysAtFrame(Document& doc, Float frame) {
 
 DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame) {
   ApplyKeysAtFrame(doc, frame);
+  doc.SetFrame(frame);
   return EvaluateDocument(doc);
 }
 

@@ -103,7 +103,7 @@ bool SkinDeform(Node* skin, Node* object, std::vector<Vector3>& points, std::str
 // answers how many joints were set. Joints without keys keep their current transform. Throws
 // std::invalid_argument for a frame that is not finite or corrupt keys (nothing is changed then).
 Int64 ApplyKeysAtFrame(Document& doc, Float frame);
-// ApplyKeysAtFrame, then EvaluateDocument.
+// ApplyKeysAtFrame, then the document's frame set to `frame`, then EvaluateDocument.
 DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame);
 
 }  // namespace headless
