@@ -145,7 +145,7 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 
 // The frames of a run: OBJ files, or the samples of one point cache.
 struct Frames {
-  std::vector<std::string> files;         // OBJ inputs; empty for a cache
+  std::vector<std::string> files;             // OBJ inputs; empty for a cache
   std::optional<headless::PointCache> cache;  // a cache input
   std::string cachePath;
   std::vector<Float> numbers;  // each frame's number (a sample's frame for a cache)
@@ -194,16 +194,18 @@ Int64 FileNumber(const Frames& frames, size_t i) {
 // two frames share a result and that no result would overwrite an input.
 std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   std::vector<fs::path> outputs;
-  std::vector<std::string> inputs = frames.cache ? std::vector<std::string>{frames.cachePath}
-                                                 : frames.files;
+  std::vector<std::string> inputs =
+      frames.cache ? std::vector<std::string>{frames.cachePath} : frames.files;
   inputs.push_back(o.rest);
   if (headless::PointCacheFormatOf(o.out)) {
     for (const std::string& input : inputs)
-      if (SameFile(o.out, input)) throw ApplyError(o.out + ": the result would overwrite the input " + input);
+      if (SameFile(o.out, input))
+        throw ApplyError(o.out + ": the result would overwrite the input " + input);
     return outputs;
   }
   if (IsFramePattern(o.out)) {
-    for (size_t i = 0; i < frames.Count(); ++i) outputs.push_back(FramePath(o.out, FileNumber(frames, i)));
+    for (size_t i = 0; i < frames.Count(); ++i)
+      outputs.push_back(FramePath(o.out, FileNumber(frames, i)));
   } else if (frames.Count() == 1 && EndsWithObj(o.out)) {
     outputs.push_back(o.out);
   } else {
@@ -258,10 +260,9 @@ headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
   }
   const size_t n = frames.Count();
   out.startFrame = static_cast<Float32>(frames.numbers.front());
-  out.sampleRate =
-      n > 1 ? static_cast<Float32>((frames.numbers.back() - frames.numbers.front()) /
-                                   static_cast<Float>(n - 1))
-            : 1.0f;
+  out.sampleRate = n > 1 ? static_cast<Float32>((frames.numbers.back() - frames.numbers.front()) /
+                                                static_cast<Float>(n - 1))
+                         : 1.0f;
   if (!(out.sampleRate > 0.0f)) out.sampleRate = 1.0f;
   if (out.format == headless::PointCacheFormat::kMdd)
     for (Float frame : frames.numbers) out.times.push_back(static_cast<Float32>(frame / o.fps));
@@ -353,10 +354,10 @@ int Apply(const ApplyOptions& o, std::ostream& err) {
   }
   // One frame needs no progress report.
   const size_t total = frames.Count();
-  headless::Progress progress(err,
-                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                            o.quiet || total < 2),
-                              "tessamire apply", "frame", static_cast<Int64>(total));
+  headless::Progress progress(
+      err,
+      headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || total < 2),
+      "tessamire apply", "frame", static_cast<Int64>(total));
   for (size_t i = 0; i < total; ++i) {
     std::optional<headless::ObjFile> input;
     if (frames.cache) {

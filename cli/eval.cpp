@@ -145,7 +145,8 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const bool cache = format != "obj";
     std::vector<headless::PointCache> caches(objects.size());
     for (headless::PointCache& c : caches) {
-      c.format = format == "pc2" ? headless::PointCacheFormat::kPc2 : headless::PointCacheFormat::kMdd;
+      c.format =
+          format == "pc2" ? headless::PointCacheFormat::kPc2 : headless::PointCacheFormat::kMdd;
       c.startFrame = static_cast<Float32>(range.first);
     }
     headless::Progress progress(
@@ -176,10 +177,10 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       headless::WritePointCache((dir / (stems[i] + "." + format)).string(), caches[i]);
     progress.Finish();
     if (!quiet)
-      out << "wrote " << (cache ? std::to_string(objects.size()) + " caches of " +
-                                      std::to_string(total) + " frames"
-                                : std::to_string(total * static_cast<Int64>(objects.size())) +
-                                      " meshes")
+      out << "wrote "
+          << (cache ? std::to_string(objects.size()) + " caches of " + std::to_string(total) +
+                          " frames"
+                    : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
           << " to " << dir.string() << "\n";
   } catch (const std::exception& e) {
     err << "tessamire eval: " << e.what() << "\n";

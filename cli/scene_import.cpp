@@ -51,8 +51,8 @@ void AttachCache(headless::Document& doc, headless::Node* object, const std::str
     const std::vector<Vector3> sample = cache.Sample(s);
     points.insert(points.end(), sample.begin(), sample.end());
   }
-  headless::Node* node = doc.AddObject(headless::kPointCacheType,
-                                       std::filesystem::path(cachePath).filename().string(), object);
+  headless::Node* node = doc.AddObject(
+      headless::kPointCacheType, std::filesystem::path(cachePath).filename().string(), object);
   if (node == nullptr) throw std::runtime_error("the point cache could not be created");
   try {
     headless::LoadPointCacheSamples(node, static_cast<Int64>(object->points.size()), frames,

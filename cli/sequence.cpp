@@ -94,8 +94,9 @@ std::vector<std::string> ExpandSequence(const std::vector<std::string>& inputs, 
       continue;
     }
     if (!hasRange)
-      throw std::invalid_argument(input + " names a numbered sequence: give its frames with "
-                                          "--frames A:B");
+      throw std::invalid_argument(input +
+                                  " names a numbered sequence: give its frames with "
+                                  "--frames A:B");
     anyPattern = true;
     for (Int64 frame = first; frame <= last; ++frame) {
       frames.push_back(frame);

@@ -45,7 +45,8 @@ bool PlayPointCache(Node* deformer, Node* object, std::vector<Vector3>& points,
   }
   const size_t samples = frames.empty() ? 1 : frames.size();
   if (deformer->points.size() != samples * points.size()) {
-    error = "the cache holds " + std::to_string(samples) + " samples of " +
+    error = (samples == 1 ? "the loaded frame holds "
+                          : "the cache holds " + std::to_string(samples) + " samples of ") +
             std::to_string(deformer->points.size() / samples) + " points but the object has " +
             std::to_string(points.size());
     return false;
@@ -293,8 +294,8 @@ void LoadPointCacheSamples(Node* pointCache, Int64 pointCount, const std::vector
   if (frames.empty() || frames.size() > static_cast<size_t>(kMaxPointCacheSamples))
     throw std::invalid_argument(caller + std::to_string(frames.size()) + " samples (1 to " +
                                 std::to_string(kMaxPointCacheSamples) + " can be held)");
-  if (pointCount < 0 || static_cast<Int64>(points.size()) !=
-                            pointCount * static_cast<Int64>(frames.size()))
+  if (pointCount < 0 ||
+      static_cast<Int64>(points.size()) != pointCount * static_cast<Int64>(frames.size()))
     throw std::invalid_argument(caller + std::to_string(points.size()) + " points are not " +
                                 std::to_string(frames.size()) + " samples of " +
                                 std::to_string(pointCount));

@@ -10,9 +10,9 @@
 #include <set>
 #include <unordered_map>
 
-#include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
+#include <assimp/Importer.hpp>
 
 #include "headless/geometry/vector.h"
 #include "headless/host/skin.h"
@@ -76,9 +76,12 @@ Matrix Compose(const Vector3& position, Quaternion q, const Vector3& scale) {
   const Float w = q.w, x = q.x, y = q.y, z = q.z;
   Matrix m;
   m.off = position;
-  m.v1 = Scale({1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y + w * z), 2.0 * (x * z - w * y)}, scale.x);
-  m.v2 = Scale({2.0 * (x * y - w * z), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z + w * x)}, scale.y);
-  m.v3 = Scale({2.0 * (x * z + w * y), 2.0 * (y * z - w * x), 1.0 - 2.0 * (x * x + y * y)}, scale.z);
+  m.v1 =
+      Scale({1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y + w * z), 2.0 * (x * z - w * y)}, scale.x);
+  m.v2 =
+      Scale({2.0 * (x * y - w * z), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z + w * x)}, scale.y);
+  m.v3 =
+      Scale({2.0 * (x * z + w * y), 2.0 * (y * z - w * x), 1.0 - 2.0 * (x * x + y * y)}, scale.z);
   return m;
 }
 
@@ -144,10 +147,10 @@ class Pose {
       aiVector3D s0, p0;
       aiQuaternion r0;
       node->mTransformation.Decompose(s0, r0, p0);
-      const Vector3 position = VectorAt(c->mPositionKeys, c->mNumPositionKeys, ticks,
-                                        {p0.x, p0.y, p0.z});
-      const Vector3 scale = VectorAt(c->mScalingKeys, c->mNumScalingKeys, ticks,
-                                     {s0.x, s0.y, s0.z});
+      const Vector3 position =
+          VectorAt(c->mPositionKeys, c->mNumPositionKeys, ticks, {p0.x, p0.y, p0.z});
+      const Vector3 scale =
+          VectorAt(c->mScalingKeys, c->mNumScalingKeys, ticks, {s0.x, s0.y, s0.z});
       const Quaternion rotation = c->mNumRotationKeys == 0
                                       ? Quaternion{r0.w, r0.x, r0.y, r0.z}
                                       : RotationAt(c->mRotationKeys, c->mNumRotationKeys, ticks);
@@ -209,8 +212,8 @@ Welded Weld(const aiMesh* mesh) {
   w.vertexToPoint.resize(mesh->mNumVertices);
   for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
     const aiVector3D& p = mesh->mVertices[v];
-    const auto [it, added] =
-        index.emplace(PositionKey{Bits(p.x), Bits(p.y), Bits(p.z)}, static_cast<Int32>(w.points.size()));
+    const auto [it, added] = index.emplace(PositionKey{Bits(p.x), Bits(p.y), Bits(p.z)},
+                                           static_cast<Int32>(w.points.size()));
     if (added) {
       w.points.push_back({p.x, p.y, p.z});
       w.firstVertex.push_back(v);
@@ -237,8 +240,8 @@ class Importer {
 
   CharacterImport Run() {
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(
-        path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
+    const aiScene* scene =
+        importer.ReadFile(path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
     if (scene == nullptr || scene->mRootNode == nullptr)
       throw std::runtime_error(path_ + ": cannot be read as a rigged character (" +
                                importer.GetErrorString() + ")");
@@ -246,10 +249,12 @@ class Importer {
     ChooseAnimation();
     NoteUnused();
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) ImportMesh(m);
-    if (result_.meshes.empty())
+    if (result_.meshes.empty()) {
+      std::string why;
+      for (const std::string& note : result_.notes) why += (why.empty() ? " (" : "; ") + note;
       throw std::runtime_error(path_ + ": holds no skinned mesh of polygons" +
-                               (result_.notes.empty() ? std::string()
-                                                      : " (" + result_.notes.front() + ")"));
+                               (why.empty() ? why : why + ")"));
+    }
     return std::move(result_);
   }
 
@@ -321,7 +326,8 @@ class Importer {
       if (n <= 4) {
         polygons.push_back({at(0), at(1), at(2), at(n - 1)});
       } else {
-        for (unsigned k = 1; k + 1 < n; ++k) polygons.push_back({at(0), at(k), at(k + 1), at(k + 1)});
+        for (unsigned k = 1; k + 1 < n; ++k)
+          polygons.push_back({at(0), at(k), at(k + 1), at(k + 1)});
       }
     }
     if (polygons.empty()) {
@@ -329,8 +335,7 @@ class Importer {
       return;
     }
     if (small > 0)
-      Note(label + ": " + std::to_string(small) +
-           " lines and points among its faces are skipped");
+      Note(label + ": " + std::to_string(small) + " lines and points among its faces are skipped");
 
     ImportedMesh out;
     out.fileVertices = mesh->mNumVertices;
@@ -342,7 +347,7 @@ class Importer {
     if (out.object == nullptr) throw std::runtime_error(path_ + ": out of memory");
 
     // Weights per bone, from the first copy of each point; copies that differ are counted.
-    std::vector<std::vector<Float32>> weights(mesh->mNumBones, std::vector<Float32>(pointCount));
+    std::vector<std::vector<Float32> > weights(mesh->mNumBones, std::vector<Float32>(pointCount));
     std::vector<bool> differs(pointCount, false);
     std::vector<Float32> perVertex(mesh->mNumVertices);
     for (unsigned b = 0; b < mesh->mNumBones; ++b) {
@@ -353,7 +358,8 @@ class Importer {
           perVertex[bone->mWeights[k].mVertexId] += bone->mWeights[k].mWeight;
       for (size_t p = 0; p < pointCount; ++p) weights[b][p] = perVertex[welded.firstVertex[p]];
       for (unsigned v = 0; v < mesh->mNumVertices; ++v)
-        if (perVertex[v] != weights[b][welded.vertexToPoint[v]]) differs[welded.vertexToPoint[v]] = true;
+        if (perVertex[v] != weights[b][welded.vertexToPoint[v]])
+          differs[welded.vertexToPoint[v]] = true;
     }
     const Int64 differing = std::count(differs.begin(), differs.end(), true);
     if (differing > 0)
@@ -367,7 +373,7 @@ class Importer {
 
   // Makes every point's weights sum to 1, so that the bind pose gives back the mesh; a point
   // without weight gets a joint of its own that never moves.
-  void NormaliseWeights(const std::string& label, std::vector<std::vector<Float32>>& weights,
+  void NormaliseWeights(const std::string& label, std::vector<std::vector<Float32> >& weights,
                         size_t pointCount) {
     Int64 unweighted = 0, off = 0;
     Float worst = 0.0;
@@ -402,7 +408,7 @@ class Importer {
   }
 
   void MakeJoints(unsigned meshIndex, const aiMesh* mesh, const std::string& objectName,
-                  ImportedMesh& out, const std::vector<std::vector<Float32>>& weights) {
+                  ImportedMesh& out, const std::vector<std::vector<Float32> >& weights) {
     const Pose pose(scene_, animation_);
     const aiNode* meshNode = NodeOfMesh(scene_->mRootNode, meshIndex);
     const std::map<const aiNode*, Matrix> rest = pose.At(0.0, false);
@@ -424,8 +430,8 @@ class Importer {
         const auto it = jointOfNode.find(up);
         if (it != jointOfNode.end()) parent = it->second;
       }
-      Node* joint = AddJoint(doc_, UniqueName(doc_, boneName), Inverse(FromAssimp(bone->mOffsetMatrix)),
-                             parent);
+      Node* joint = AddJoint(doc_, UniqueName(doc_, boneName),
+                             Inverse(FromAssimp(bone->mOffsetMatrix)), parent);
       Node* map = doc_.AddVertexMap(out.object, weights[b], boneName + " weights");
       if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
       if (node != nullptr) jointOfNode[node] = joint;
@@ -443,13 +449,14 @@ class Importer {
     }
 
     if (animation_ != nullptr) {
-      std::vector<std::vector<TransformKey>> keys(out.joints.size());
+      std::vector<std::vector<TransformKey> > keys(out.joints.size());
       for (Int32 frame = 0; frame <= result_.lastFrame; ++frame) {
         const Float ticks = static_cast<Float>(frame) / result_.fps * ticksPerSecond_;
         const std::map<const aiNode*, Matrix> globals = pose.At(ticks, true);
         for (size_t j = 0; j < out.joints.size(); ++j)
           if (boneNodes[j] != nullptr)
-            keys[j].push_back({static_cast<Float>(frame), Multiply(toMesh, globals.at(boneNodes[j]))});
+            keys[j].push_back(
+                {static_cast<Float>(frame), Multiply(toMesh, globals.at(boneNodes[j]))});
       }
       for (size_t j = 0; j < out.joints.size(); ++j)
         if (!keys[j].empty()) SetTransformKeys(out.joints[j], keys[j]);

@@ -74,7 +74,8 @@ struct Parser {
   ObjFile file;
   Int64 line = 0;
   Int64 texcoords = 0;
-  std::vector<Int64> pendingPoints;  // per corner, 0-based, unchecked against the point count
+  std::vector<Int64> pendingPoints;     // per corner, 0-based, unchecked against the point count
+  std::vector<Int64> pendingTexcoords;  // -1 where the corner names none
   std::vector<Int64> pendingNormals;
 
   [[noreturn]] void Error(const std::string& what) const { Fail(file.name, line, what); }
@@ -123,27 +124,20 @@ struct Parser {
     }
     // v, v/t, v//n or v/t/n.
     Int64 v = 0, t = 0, n = 0;
-    const bool ok = ParseIndex(parts[0], v) && (count < 2 || (count == 3 && parts[1].empty()) ||
-                                                ParseIndex(parts[1], t)) &&
+    const bool ok = ParseIndex(parts[0], v) &&
+                    (count < 2 || (count == 3 && parts[1].empty()) || ParseIndex(parts[1], t)) &&
                     (count < 3 || ParseIndex(parts[2], n));
     if (!ok) Error("malformed face corner '" + std::string(word) + "'");
     const Int64 point = Resolve(v, static_cast<Int64>(file.mesh.points.size()));
     if (point < 0) Error("corner index " + std::to_string(v) + " refers before the first point");
-    if (t != 0) {
-      const Int64 texcoord = Resolve(t, texcoords);
-      if (texcoord < 0 || texcoord >= texcoords)
-        Error("texture coordinate index " + std::to_string(t) + " is out of range (" +
-              std::to_string(texcoords) + " read so far)");
-    }
-    Int64 normal = -1;
-    if (n != 0) {
-      const Int64 normals = static_cast<Int64>(file.normalSpans.size());
-      normal = Resolve(n, normals);
-      if (normal < 0 || normal >= normals)
-        Error("normal index " + std::to_string(n) + " is out of range (" +
-              std::to_string(normals) + " read so far)");
-    }
+    const Int64 texcoord = t == 0 ? -1 : Resolve(t, texcoords);
+    if (t != 0 && texcoord < 0)
+      Error("texture coordinate index " + std::to_string(t) + " refers before the first one");
+    const Int64 normal = n == 0 ? -1 : Resolve(n, static_cast<Int64>(file.normalSpans.size()));
+    if (n != 0 && normal < 0)
+      Error("normal index " + std::to_string(n) + " refers before the first one");
     pendingPoints.push_back(point);
+    pendingTexcoords.push_back(texcoord);
     pendingNormals.push_back(normal);
   }
 
@@ -173,8 +167,9 @@ struct Parser {
   void Finish() {
     const Int64 points = static_cast<Int64>(file.mesh.points.size());
     if (points == 0) Fail(file.name, 0, "no point (`v` line): not an OBJ mesh");
-    if (points > std::numeric_limits<Int32>::max())
-      Fail(file.name, 0, "more points than a polygon object can hold");
+    if (points > std::numeric_limits<Int32>::max() ||
+        static_cast<Int64>(file.normalSpans.size()) > std::numeric_limits<Int32>::max())
+      Fail(file.name, 0, "more points or normals than a polygon object can hold");
     file.cornerPoint.resize(pendingPoints.size());
     file.cornerNormal.resize(pendingNormals.size());
     for (Int64 f = 0; f < file.FaceCount(); ++f) {
@@ -187,6 +182,12 @@ struct Parser {
         for (Int64 e = first; e < c; ++e)
           if (pendingPoints[e] == pendingPoints[c])
             Error("the face names point " + std::to_string(pendingPoints[c] + 1) + " twice");
+        if (pendingTexcoords[c] >= texcoords)
+          Error("texture coordinate index " + std::to_string(pendingTexcoords[c] + 1) +
+                " is out of range (" + std::to_string(texcoords) + " in the file)");
+        if (pendingNormals[c] >= static_cast<Int64>(file.normalSpans.size()))
+          Error("normal index " + std::to_string(pendingNormals[c] + 1) + " is out of range (" +
+                std::to_string(file.normalSpans.size()) + " in the file)");
         file.cornerPoint[c] = static_cast<Int32>(pendingPoints[c]);
         file.cornerNormal[c] = static_cast<Int32>(pendingNormals[c]);
       }
@@ -203,13 +204,12 @@ struct Parser {
 };
 
 void CheckText(const std::string& text, const std::string& name) {
-  if (text.size() >= 2 && ((text[0] == '\xFE' && text[1] == '\xFF') ||
-                           (text[0] == '\xFF' && text[1] == '\xFE')))
+  if (text.size() >= 2 &&
+      ((text[0] == '\xFE' && text[1] == '\xFF') || (text[0] == '\xFF' && text[1] == '\xFE')))
     Fail(name, 0, "UTF-16 text: save the file as UTF-8 or ASCII");
   const size_t zero = text.find('\0');
   if (zero != std::string::npos)
-    Fail(name, 0,
-         "not a text file (byte " + std::to_string(zero) + " is zero): not an OBJ mesh");
+    Fail(name, 0, "not a text file (byte " + std::to_string(zero) + " is zero): not an OBJ mesh");
 }
 
 Vector3 FaceArea(const ObjFile& file, std::span<const Vector3> points, Int64 face) {
@@ -280,7 +280,8 @@ void CheckSameFaces(const ObjFile& rest, const ObjFile& frame) {
     const Int64 a = rest.faceFirst[f], b = frame.faceFirst[f];
     const Int64 n = rest.faceFirst[f + 1] - a;
     bool same = n == frame.faceFirst[f + 1] - b;
-    for (Int64 c = 0; same && c < n; ++c) same = rest.cornerPoint[a + c] == frame.cornerPoint[b + c];
+    for (Int64 c = 0; same && c < n; ++c)
+      same = rest.cornerPoint[a + c] == frame.cornerPoint[b + c];
     if (!same)
       throw std::runtime_error(frame.name + ": face " + std::to_string(f + 1) + " is " +
                                describe(frame, f) + " but " + describe(rest, f) + " in the rest " +
@@ -289,11 +290,10 @@ void CheckSameFaces(const ObjFile& rest, const ObjFile& frame) {
   if (rest.FaceCount() != frame.FaceCount()) {
     const bool restLonger = rest.FaceCount() > frame.FaceCount();
     const ObjFile& longer = restLonger ? rest : frame;
-    throw std::runtime_error(frame.name + ": " + std::to_string(frame.FaceCount()) +
-                             " faces but the rest " + rest.name + " has " +
-                             std::to_string(rest.FaceCount()) + "; face " +
-                             std::to_string(common + 1) + " " + describe(longer, common) +
-                             " is only in " + longer.name);
+    throw std::runtime_error(
+        frame.name + ": " + std::to_string(frame.FaceCount()) + " faces but the rest " + rest.name +
+        " has " + std::to_string(rest.FaceCount()) + "; face " + std::to_string(common + 1) + " " +
+        describe(longer, common) + " is only in " + longer.name);
   }
 }
 
@@ -332,9 +332,9 @@ std::string ObjText(const ObjFile& file, std::span<const Vector3> points) {
   size_t p = 0, n = 0;
   Int64 copied = 0;
   while (p < file.pointSpans.size() || n < file.normalSpans.size()) {
-    const bool point = n == file.normalSpans.size() ||
-                       (p < file.pointSpans.size() &&
-                        file.pointSpans[p].begin < file.normalSpans[n].begin);
+    const bool point =
+        n == file.normalSpans.size() ||
+        (p < file.pointSpans.size() && file.pointSpans[p].begin < file.normalSpans[n].begin);
     const TextSpan span = point ? file.pointSpans[p] : file.normalSpans[n];
     const std::optional<Vector3> value = point ? points[p] : normals[n];
     if (point) {

@@ -5,10 +5,10 @@
 // `v`, `v/vt`, `v//vn` and `v/vt/vn` (1-based, or negative for relative to what was read so
 // far: -1 = the last one), `#` comments (also after the data of a line), and every other
 // statement (`o`, `g`, `s`, `mtllib`, `usemtl`, `l`, `p`, ...), which is kept as written but not
-// part of the mesh. Lines end in LF, CRLF or CR. Faces may name points that come later in the
-// file; indices are checked once everything is read. A face of 3 or 4 corners becomes one host
-// polygon (a triangle repeats its third index, c == d); a larger face becomes a fan of triangles
-// (0, k, k + 1) from its first corner, in order.
+// part of the mesh. Lines end in LF, CRLF or CR. Faces may name points, texture coordinates and
+// normals that come later in the file; indices are checked once everything is read. A face of 3
+// or 4 corners becomes one host polygon (a triangle repeats its third index, c == d); a larger
+// face becomes a fan of triangles (0, k, k + 1) from its first corner, in order.
 //
 // Refused, each with "name:line: what" (line 0 when the fault is not tied to a line): a file
 // that is not text (it holds a zero byte, or is UTF-16), a line longer than kMaxObjLineBytes, a
@@ -48,9 +48,9 @@ struct ObjFile {
   Mesh mesh;         // points in `v` order; polygons from the faces (fans for large faces)
   // Faces in file order: face f has corners faceFirst[f] .. faceFirst[f + 1] - 1.
   std::vector<Int64> faceFirst{0};
-  std::vector<Int32> cornerPoint;   // 0-based point per corner
-  std::vector<Int32> cornerNormal;  // 0-based `vn` per corner, -1 when the corner names none
-  std::vector<Int64> faceLine;      // 1-based line of each face
+  std::vector<Int32> cornerPoint;     // 0-based point per corner
+  std::vector<Int32> cornerNormal;    // 0-based `vn` per corner, -1 when the corner names none
+  std::vector<Int64> faceLine;        // 1-based line of each face
   std::vector<TextSpan> pointSpans;   // the "x y z" of each `v` line
   std::vector<TextSpan> normalSpans;  // the "x y z" of each `vn` line
 
@@ -72,10 +72,12 @@ void CheckSameFaces(const ObjFile& rest, const ObjFile& frame);
 // faces that name it (each face once, in face order), normalised (a zero sum stays zero). That
 // is the area-weighted point normal where the file gave one normal per point, and the normal of
 // a face or of a smoothing group where it gave them per corner. Empty for a `vn` no face names.
-std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file, std::span<const Vector3> points);
+std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
+                                               std::span<const Vector3> points);
 
 // `file`'s text with its `v` coordinates replaced by `points` (one per `v` line) and its `vn`
-// coordinates by ObjNormals (a `vn` no face names is left as it was). Throws std::invalid_argument when the point count differs.
+// coordinates by ObjNormals (a `vn` no face names is left as it was). Throws std::invalid_argument
+// when the point count differs.
 std::string ObjText(const ObjFile& file, std::span<const Vector3> points);
 
 // A coordinate in the shortest form that reads back to the same double.

@@ -59,8 +59,8 @@ void ReadCoordinates(std::span<const std::byte> bytes, std::size_t header, Int32
   if (points == 0) Fail(name, "the cache holds no points");
   const std::uint64_t perSample = static_cast<std::uint64_t>(points) * 12u;
   const std::uint64_t body = bytes.size() - header;
-  const std::string counts = std::to_string(samples) + " samples of " + std::to_string(points) +
-                             " points";
+  const std::string counts =
+      std::to_string(samples) + " samples of " + std::to_string(points) + " points";
   if ((perSample != 0 && static_cast<std::uint64_t>(samples) > body / perSample) ||
       static_cast<std::uint64_t>(samples) * perSample != body) {
     const std::uint64_t have = perSample == 0 ? 0 : body / perSample;
@@ -151,9 +151,9 @@ Float32 Narrow(Float v) {
 }  // namespace
 
 Int64 PointCache::SampleCount() const {
-  return pointCount <= 0 ? 0
-                        : static_cast<Int64>(coordinates.size() / 3 /
-                                             static_cast<std::size_t>(pointCount));
+  return pointCount <= 0
+             ? 0
+             : static_cast<Int64>(coordinates.size() / 3 / static_cast<std::size_t>(pointCount));
 }
 
 std::vector<Vector3> PointCache::Sample(Int64 s) const {
@@ -164,7 +164,12 @@ std::vector<Vector3> PointCache::Sample(Int64 s) const {
 }
 
 Float PointCache::SampleFrame(Int64 s, Float fps) const {
-  if (format == PointCacheFormat::kMdd) return Float{times[static_cast<std::size_t>(s)]} * fps;
+  if (format == PointCacheFormat::kMdd) {
+    // Seconds in float32 rarely give whole frames exactly; within 1e-4 of one they are meant to.
+    const Float frame = Float{times[static_cast<std::size_t>(s)]} * fps;
+    const Float whole = std::round(frame);
+    return std::fabs(frame - whole) < 1e-4 ? whole : frame;
+  }
   return Float{startFrame} + static_cast<Float>(s) * Float{sampleRate};
 }
 
@@ -217,12 +222,12 @@ std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
 
 void WritePointCache(const std::string& path, const PointCache& cache) {
   const std::vector<std::byte> bytes = PointCacheBytes(cache);
-  WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                             bytes.size()));
+  WriteFileAtomically(path,
+                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 void AppendSample(PointCache& cache, std::span<const Vector3> points) {
-  if (cache.coordinates.empty() && cache.times.empty()) {
+  if (cache.coordinates.empty()) {
     if (points.size() > static_cast<std::size_t>(std::numeric_limits<Int32>::max()))
       throw std::invalid_argument("too many points for a point cache");
     cache.pointCount = static_cast<Int32>(points.size());

@@ -9,10 +9,10 @@
 //
 // Readers work over bytes, so that anything (a file, a fuzzer) can hand them data; every fault
 // throws std::runtime_error "name: what" with the numbers involved: a wrong signature or version,
-// a negative count or no points, a size other than the header's counts give (truncated or with trailing
-// bytes), a start frame, rate or time that is not finite, a rate that is not positive, times that
-// do not increase, and a coordinate that is not finite (naming the sample and the point). The
-// values are kept as float32, so a read and a write give back the same bytes.
+// a negative count or no points, a size other than the header's counts give (truncated or with
+// trailing bytes), a start frame, rate or time that is not finite, a rate that is not positive,
+// times that do not increase, and a coordinate that is not finite (naming the sample and the
+// point). The values are kept as float32, so a read and a write give back the same bytes.
 #pragma once
 
 #include <cstddef>
@@ -30,15 +30,16 @@ enum class PointCacheFormat { kPc2, kMdd };
 struct PointCache {
   PointCacheFormat format = PointCacheFormat::kPc2;
   Int32 pointCount = 0;
-  Float32 startFrame = 0.0f;  // PC2
-  Float32 sampleRate = 1.0f;  // PC2
+  Float32 startFrame = 0.0f;         // PC2
+  Float32 sampleRate = 1.0f;         // PC2
   std::vector<Float32> times;        // MDD: one per sample, seconds
   std::vector<Float32> coordinates;  // per sample, per point: x, y, z
 
   Int64 SampleCount() const;
   // The points of sample `s` (widened to float64).
   std::vector<Vector3> Sample(Int64 s) const;
-  // The frame of sample `s`: start + s * rate for PC2, time * fps for MDD.
+  // The frame of sample `s`: start + s * rate for PC2, time * fps for MDD (rounded to the whole
+  // frame when within 1e-4 of it).
   Float SampleFrame(Int64 s, Float fps) const;
 };
 
