@@ -267,4 +267,22 @@ TEST_F(FormatsCliTest, RiggedCharactersGoInAndTheCorrectedAnimationComesOut) {
   }
 }
 
+// The main job's second act on a rigged file: a row per frame of its animation and the pictures.
+TEST_F(FormatsCliTest, RunOnACharacterMeasuresEveryFrameOfItsAnimation) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const fs::path file = "/usr/share/assimp/models/X/anim_test.x";
+  if (!fs::exists(file)) GTEST_SKIP() << file << " is missing (package assimp-testmodels)";
+  const CliRun run = RunCli("run --quiet --character " + Quoted(file) + " --out " + Quoted(dir));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.out.find("frame   time | height error"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n   24    1.0 |"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("bone 'joint3'"), std::string::npos) << run.err;
+  for (const char* name : {"character.png", "character-detail.png", "measures.png", "character.tsm",
+                           "skinned.obj", "corrected.obj"})
+    EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
+  const CliRun limbOnly = RunCli("run --points 100 --character " + Quoted(file));
+  EXPECT_EQ(limbOnly.status, 2);
+  EXPECT_NE(limbOnly.output.find("--points applies to the limb"), std::string::npos);
+}
+
 }  // namespace
