@@ -8,11 +8,16 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "headless/host/deform.h"
+#include "headless/host/parameters.h"
 #include "headless/host/registry.h"
 #include "headless/host/selection.h"
 #include "headless/host/skin.h"
+#include "headless/host/skinning.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/png.h"
+#include "headless/job/detail_height.h"
+#include "headless/job/limb_scene.h"
 #include "headless/picture/plot.h"
 
 namespace cli {
@@ -46,6 +51,14 @@ void EquipWithCommand(headless::Document& doc, headless::Node* object, headless:
     throw std::runtime_error("the setup command did not place its deformer right after the skin");
 }
 
+namespace {
+
+// Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
+// ridges and bumps, few enough to keep the tube's shape.
+constexpr Int32 kHeightSmoothing = 8;
+// Two rounds spread each point's reading of the detail kept over about one ridge.
+constexpr Int32 kKeptSpread = 2;
+
 // Evaluates the document at `frame` and answers the seconds it took.
 Float TimedEvaluation(headless::Document& doc, Int32 frame) {
   const auto start = std::chrono::steady_clock::now();
@@ -55,6 +68,80 @@ Float TimedEvaluation(headless::Document& doc, Int32 frame) {
   if (!report.Ok())
     throw std::runtime_error("frame " + std::to_string(frame) + ": " + report.errors.front());
   return std::chrono::duration<Float>(stop - start).count();
+}
+
+headless::Value IntValue(Int32 i) {
+  headless::Value value;
+  value.type = headless::ValueType::kInt32;
+  value.int32 = i;
+  return value;
+}
+
+}  // namespace
+
+void ApplyTagSettings(headless::Node* tag, const RunOptions& o, std::optional<Int32> iterations) {
+  if (o.iterations) iterations = o.iterations;
+  if (iterations) headless::SetParameter(tag, kIterations, IntValue(*iterations));
+  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
+  if (o.strength) {
+    headless::Value value;
+    value.type = headless::ValueType::kFloat;
+    value.real = *o.strength;
+    headless::SetParameter(tag, kStrength, value);
+  }
+}
+
+FrameMeasurer::FrameMeasurer(std::vector<Vector3> rest, std::vector<CPolygon> polygons,
+                             std::vector<Vector3> base, std::vector<const Float32*> weights,
+                             std::vector<headless::Node*> joints)
+    : rest_(std::move(rest)),
+      base_(std::move(base)),
+      polygons_(std::move(polygons)),
+      weights_(std::move(weights)),
+      joints_(std::move(joints)) {
+  const Int64 count = static_cast<Int64>(rest_.size());
+  region_ = headless::BlendRegion(weights_, count);
+  reference_ =
+      headless::PrepareDetailReference(rest_.data(), count, polygons_.data(),
+                                       static_cast<Int64>(polygons_.size()), region_, base_.data());
+  neighbours_ = headless::PointNeighbours(count, polygons_);
+  restHeights_ = Heights(rest_);
+  restBaseHeights_ = Heights(base_);
+}
+
+std::vector<Float> FrameMeasurer::Heights(const std::vector<Vector3>& points) const {
+  return headless::DetailHeights(points, polygons_, neighbours_, kHeightSmoothing);
+}
+
+MeasuredFrame FrameMeasurer::Measure(headless::Document& doc, headless::Node* object,
+                                     headless::Node* deformer, Int32 frame) const {
+  MeasuredFrame m;
+  m.row.frame = frame;
+  deformer->deformMode = false;
+  m.row.skinnedSeconds = TimedEvaluation(doc, frame);
+  m.skinned = headless::DeformedPoints(object);
+  deformer->deformMode = true;
+  m.row.correctedSeconds = TimedEvaluation(doc, frame);
+  m.corrected = headless::DeformedPoints(object);
+  const Int64 count = static_cast<Int64>(rest_.size());
+  std::vector<Vector3> baseSkinned(base_.size());
+  headless::SkinPoints(base_.data(), count, headless::CurrentPoses(joints_), weights_,
+                       baseSkinned.data());
+  m.row.skinned = headless::MeasureDetail(reference_, m.skinned.data(), count, baseSkinned.data());
+  m.row.corrected =
+      headless::MeasureDetail(reference_, m.corrected.data(), count, baseSkinned.data());
+  const std::vector<Float> base = Heights(baseSkinned);
+  const std::vector<Float> skinned = Heights(m.skinned);
+  const std::vector<Float> corrected = Heights(m.corrected);
+  m.row.skinnedHeight =
+      headless::DetailHeightError(skinned, restHeights_, base, restBaseHeights_, region_);
+  m.row.correctedHeight =
+      headless::DetailHeightError(corrected, restHeights_, base, restBaseHeights_, region_);
+  m.skinnedKept = headless::LocalDetailKept(skinned, restHeights_, base, restBaseHeights_,
+                                            neighbours_, kKeptSpread);
+  m.correctedKept = headless::LocalDetailKept(corrected, restHeights_, base, restBaseHeights_,
+                                              neighbours_, kKeptSpread);
+  return m;
 }
 
 void PrintTable(const std::vector<FrameRow>& rows, Int64 points, const char* label,

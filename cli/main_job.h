@@ -44,8 +44,43 @@ struct FrameRow {
   Float correctedSeconds = 0.0;
 };
 
-// Evaluates the document at `frame` and answers the seconds it took.
-Float TimedEvaluation(headless::Document& doc, Int32 frame);
+// Sets the tag's settings the options give (iterations: `iterations` when the options give
+// none and it is set).
+void ApplyTagSettings(headless::Node* tag, const RunOptions& options,
+                      std::optional<Int32> iterations);
+
+// One frame evaluated with the correction off and on and measured.
+struct MeasuredFrame {
+  FrameRow row;
+  std::vector<Vector3> skinned, corrected;
+  std::vector<Float> skinnedKept, correctedKept;  // LocalDetailKept, for pictures
+};
+
+// What every frame of a skinned object is measured against: its rest mesh, and a base (the same
+// mesh without its fine detail, at rest) skinned alike, which takes the bend's own share out of
+// the measures (headless/job/measures.h, detail_height.h), over the points where `weights` blend.
+class FrameMeasurer {
+ public:
+  FrameMeasurer(std::vector<Vector3> rest, std::vector<CPolygon> polygons,
+                std::vector<Vector3> base, std::vector<const Float32*> weights,
+                std::vector<headless::Node*> joints);
+  // Evaluates `doc` at `frame` with `deformer` off, then on, and measures both.
+  MeasuredFrame Measure(headless::Document& doc, headless::Node* object, headless::Node* deformer,
+                        Int32 frame) const;
+  Int64 EdgeCount() const { return static_cast<Int64>(reference_.edges.size()); }
+
+ private:
+  std::vector<Float> Heights(const std::vector<Vector3>& points) const;
+
+  std::vector<Vector3> rest_, base_;
+  std::vector<CPolygon> polygons_;
+  std::vector<const Float32*> weights_;
+  std::vector<headless::Node*> joints_;
+  std::vector<Int32> region_;
+  headless::DetailReference reference_;
+  std::vector<std::vector<Int32>> neighbours_;
+  std::vector<Float> restHeights_, restBaseHeights_;
+};
 
 // The table of the rows; `label` names the second column ("angle" or "time").
 void PrintTable(const std::vector<FrameRow>& rows, Int64 points, const char* label,

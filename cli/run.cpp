@@ -5,12 +5,9 @@
 // gives) and on (the corrected result); both are measured against the rest detail.
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -24,7 +21,6 @@
 #include "headless/host/parameters.h"
 #include "headless/host/platform.h"
 #include "headless/host/registry.h"
-#include "headless/host/selection.h"
 #include "headless/host/skin.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
@@ -33,7 +29,6 @@
 #include "headless/job/detail_height.h"
 #include "headless/job/limb_scene.h"
 #include "headless/job/measures.h"
-#include "headless/picture/plot.h"
 #include "headless/picture/render.h"
 
 namespace cli {
@@ -43,9 +38,6 @@ namespace fs = std::filesystem;
 
 using namespace tessamire_ids;
 
-// Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
-// ridges and bumps, few enough to keep the tube's shape.
-constexpr Int32 kHeightSmoothing = 8;
 // Smoothing rounds of the main job at 50,000 points and beyond. The limb's ridges and grooves are
 // six edges long whatever its point count, and the smoothing has to reach across about one of them
 // before the smoothed surface is free of the detail; measured at 50,000 points, 64 rounds restore
@@ -122,20 +114,6 @@ Int32 DefaultIterations(Int64 points) {
   const Float rounds = std::round(kRunIterations * static_cast<Float>(points) / 50000.0);
   return static_cast<Int32>(std::clamp(rounds, 1.0, static_cast<Float>(kRunIterations)));
 }
-
-headless::Value IntValue(Int32 i) {
-  headless::Value value;
-  value.type = headless::ValueType::kInt32;
-  value.int32 = i;
-  return value;
-}
-
-// The last frame's detail heights, kept for the pictures.
-struct LastHeights {
-  std::vector<Float> skinned;
-  std::vector<Float> corrected;
-  std::vector<Float> base;
-};
 
 // Two views of the bent elbow: one from its outer side, one looking into the crease, each tilted
 // a little out of the bend's plane. Answers {outer, inner} view directions (camera to elbow).
@@ -282,30 +260,13 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   const headless::LimbMesh base = headless::MakeLimb(baseOptions);
   std::vector<const Float32*> baseWeights;
   for (const auto& w : base.weights) baseWeights.push_back(w.data());
-  const std::vector<Int32> region = headless::BlendRegion(baseWeights, count);
-  const headless::DetailReference reference = headless::PrepareDetailReference(
-      scene.mesh.points.data(), count, scene.mesh.polygons.data(),
-      static_cast<Int64>(scene.mesh.polygons.size()), region, base.points.data());
-  const std::vector<std::vector<Int32>> neighbours =
-      headless::PointNeighbours(count, scene.mesh.polygons);
-  auto heights = [&](const std::vector<Vector3>& points) {
-    return headless::DetailHeights(points, scene.mesh.polygons, neighbours, kHeightSmoothing);
-  };
-  const std::vector<Float> restHeights = heights(scene.mesh.points);
-  const std::vector<Float> restBaseHeights = heights(base.points);
+  const FrameMeasurer measurer(scene.mesh.points, scene.mesh.polygons, base.points, baseWeights,
+                               scene.joints);
 
   headless::Node* tag = nullptr;
   headless::Node* deformer = nullptr;
   EquipWithCommand(*doc, scene.object, scene.skin, tag, deformer);
-  headless::SetParameter(tag, kIterations,
-                         IntValue(o.iterations.value_or(DefaultIterations(o.points))));
-  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
-  if (o.strength) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *o.strength;
-    headless::SetParameter(tag, kStrength, value);
-  }
+  ApplyTagSettings(tag, o, DefaultIterations(o.points));
   // Bind on the rest pose: the bend is 0 at frame 0.
   headless::ApplyKeysAtFrame(*doc, 0.0);
   if (!headless::PressButton(tag, kBindButton))
@@ -315,55 +276,30 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   fs::create_directories(outDir);
   if (!o.quiet)
     out << "limb: " << count << " points, " << scene.mesh.polygons.size() << " polygons, "
-        << scene.joints.size() << " joints; " << reference.edges.size()
+        << scene.joints.size() << " joints; " << measurer.EdgeCount()
         << " edges measured where the weights blend\n";
 
   std::vector<FrameRow> rows;
-  std::vector<Vector3> skinned, corrected, baseSkinned(base.points.size());
-  LastHeights last;
+  MeasuredFrame last;
   headless::Progress progress(
       err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
       "tessamire run", "frame", o.frames);
   for (Int32 frame = 0; frame < o.frames; ++frame) {
-    FrameRow row;
-    row.frame = frame;
-    row.label = o.angle * frame / static_cast<Float>(o.frames - 1);
-    deformer->deformMode = false;
-    row.skinnedSeconds = TimedEvaluation(*doc, frame);
-    skinned = headless::DeformedPoints(scene.object);
-    deformer->deformMode = true;
-    row.correctedSeconds = TimedEvaluation(*doc, frame);
-    corrected = headless::DeformedPoints(scene.object);
-    headless::SkinPoints(base.points.data(), count, headless::CurrentPoses(scene.joints),
-                         baseWeights, baseSkinned.data());
-    row.skinned = headless::MeasureDetail(reference, skinned.data(), count, baseSkinned.data());
-    row.corrected = headless::MeasureDetail(reference, corrected.data(), count, baseSkinned.data());
-    last.base = heights(baseSkinned);
-    last.skinned = heights(skinned);
-    last.corrected = heights(corrected);
-    row.skinnedHeight =
-        headless::DetailHeightError(last.skinned, restHeights, last.base, restBaseHeights, region);
-    row.correctedHeight = headless::DetailHeightError(last.corrected, restHeights, last.base,
-                                                      restBaseHeights, region);
-    rows.push_back(row);
+    last = measurer.Measure(*doc, scene.object, deformer, frame);
+    last.row.label = o.angle * frame / static_cast<Float>(o.frames - 1);
+    rows.push_back(last.row);
     char bend[32];
-    std::snprintf(bend, sizeof bend, "bend %.1f deg", row.label);
+    std::snprintf(bend, sizeof bend, "bend %.1f deg", last.row.label);
     progress.Step(bend);
   }
   progress.Finish();
 
   PrintTable(rows, count, "angle", out);
-  headless::WriteObj((outDir / "skinned.obj").string(), skinned, scene.mesh.polygons);
-  headless::WriteObj((outDir / "corrected.obj").string(), corrected, scene.mesh.polygons);
+  headless::WriteObj((outDir / "skinned.obj").string(), last.skinned, scene.mesh.polygons);
+  headless::WriteObj((outDir / "corrected.obj").string(), last.corrected, scene.mesh.polygons);
   headless::SaveScene(*doc, (outDir / "limb.tsm").string());
-  // Two rounds spread each point's reading over about one ridge.
-  constexpr Int32 kKeptSpread = 2;
-  WritePictures(scene, skinned, corrected,
-                headless::LocalDetailKept(last.skinned, restHeights, last.base, restBaseHeights,
-                                          neighbours, kKeptSpread),
-                headless::LocalDetailKept(last.corrected, restHeights, last.base, restBaseHeights,
-                                          neighbours, kKeptSpread),
-                rows, outDir);
+  WritePictures(scene, last.skinned, last.corrected, last.skinnedKept, last.correctedKept, rows,
+                outDir);
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
         << "limb.png, detail.png and measures.png\n";

@@ -36,8 +36,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tessamire_ids;
 
-// The detail height measure's own smoothing, as for the limb.
-constexpr Int32 kHeightSmoothing = 8;
 // Rounds of neighbour averaging that make the base from the rest mesh: as many as the height
 // measure uses, so the base keeps the shape and loses what the measure counts as detail.
 constexpr Int32 kBaseRounds = 8;
@@ -60,25 +58,10 @@ std::vector<Vector3> Smoothed(std::vector<Vector3> points,
   return points;
 }
 
-headless::Value IntValue(Int32 i) {
-  headless::Value value;
-  value.type = headless::ValueType::kInt32;
-  value.int32 = i;
-  return value;
-}
-
-// The frame shown in the pictures: the one where skinning alone loses most detail.
-struct Shown {
-  Int32 frame = -1;
-  Float error = -1.0;
-  std::vector<Vector3> skinned, corrected;
-  std::vector<Float> skinnedKept, correctedKept;
-};
-
 // Front and side of the character: it is looked at along the shortest side of its box, then the
 // middle one, the longest side up.
 void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>& polygons,
-                   const Shown& shown, const fs::path& out) {
+                   const MeasuredFrame& shown, const fs::path& out) {
   Vector3 lo = rest[0], hi = rest[0];
   for (const Vector3& p : rest) {
     lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
@@ -106,7 +89,7 @@ void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>
     v.caption = caption;
     return v;
   };
-  const std::string at = "frame " + std::to_string(shown.frame);
+  const std::string at = "frame " + std::to_string(shown.row.frame);
   constexpr Int32 kPanel = 400;
   headless::RenderOptions grazing;
   grazing.keyDirection = {-0.92, 0.25, 0.30};
@@ -178,30 +161,15 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   std::vector<const Float32*> weights;
   for (const headless::Node* map : mesh->maps) weights.push_back(map->weights.data());
 
-  const std::vector<Int32> region = headless::BlendRegion(weights, count);
-  const std::vector<std::vector<Int32>> neighbours = headless::PointNeighbours(count, polygons);
-  const std::vector<Vector3> base = Smoothed(rest, neighbours, kBaseRounds);
-  const headless::DetailReference reference =
-      headless::PrepareDetailReference(rest.data(), count, polygons.data(),
-                                       static_cast<Int64>(polygons.size()), region, base.data());
-  auto heights = [&](const std::vector<Vector3>& points) {
-    return headless::DetailHeights(points, polygons, neighbours, kHeightSmoothing);
-  };
-  const std::vector<Float> restHeights = heights(rest);
-  const std::vector<Float> restBaseHeights = heights(base);
+  const std::vector<Vector3> base =
+      Smoothed(rest, headless::PointNeighbours(count, polygons), kBaseRounds);
+  const FrameMeasurer measurer(rest, polygons, base, weights, mesh->joints);
 
   headless::Node* tag = nullptr;
   headless::Node* deformer = nullptr;
   EquipWithCommand(*doc, mesh->object, mesh->skin, tag, deformer);
   // The tag's own default rounds unless asked: a character's detail scale is not known here.
-  if (o.iterations) headless::SetParameter(tag, kIterations, IntValue(*o.iterations));
-  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
-  if (o.strength) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *o.strength;
-    headless::SetParameter(tag, kStrength, value);
-  }
+  ApplyTagSettings(tag, o, std::nullopt);
   if (!headless::PressButton(tag, kBindButton))
     throw std::runtime_error(o.character + ": the bind tag refused to bind the rest mesh");
 
@@ -210,49 +178,22 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.quiet)
     out << mesh->object->name << ": " << count << " points, " << polygons.size() << " polygons, "
         << mesh->joints.size() << " joints, frames 0 to " << imported.lastFrame << " at "
-        << headless::ShortestNumber(imported.fps) << " per second; " << reference.edges.size()
+        << headless::ShortestNumber(imported.fps) << " per second; " << measurer.EdgeCount()
         << " edges measured where the weights blend\n";
 
   std::vector<FrameRow> rows;
-  std::vector<Vector3> baseSkinned(base.size());
-  Shown shown;
+  // The frame shown in the pictures: the one where skinning alone loses most detail.
+  MeasuredFrame shown;
+  shown.row.skinnedHeight = -1.0;
   const Int32 frames = imported.lastFrame + 1;
   headless::Progress progress(
       err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
       "tessamire run", "frame", frames);
   for (Int32 frame = 0; frame < frames; ++frame) {
-    FrameRow row;
-    row.frame = frame;
-    row.label = frame / imported.fps;
-    deformer->deformMode = false;
-    row.skinnedSeconds = TimedEvaluation(*doc, frame);
-    std::vector<Vector3> skinned = headless::DeformedPoints(mesh->object);
-    deformer->deformMode = true;
-    row.correctedSeconds = TimedEvaluation(*doc, frame);
-    std::vector<Vector3> corrected = headless::DeformedPoints(mesh->object);
-    headless::SkinPoints(base.data(), count, headless::CurrentPoses(mesh->joints), weights,
-                         baseSkinned.data());
-    row.skinned = headless::MeasureDetail(reference, skinned.data(), count, baseSkinned.data());
-    row.corrected = headless::MeasureDetail(reference, corrected.data(), count, baseSkinned.data());
-    const std::vector<Float> baseHeights = heights(baseSkinned);
-    const std::vector<Float> skinnedHeights = heights(skinned);
-    const std::vector<Float> correctedHeights = heights(corrected);
-    row.skinnedHeight = headless::DetailHeightError(skinnedHeights, restHeights, baseHeights,
-                                                    restBaseHeights, region);
-    row.correctedHeight = headless::DetailHeightError(correctedHeights, restHeights, baseHeights,
-                                                      restBaseHeights, region);
-    if (row.skinnedHeight > shown.error) {
-      constexpr Int32 kKeptSpread = 2;
-      shown = {frame,
-               row.skinnedHeight,
-               std::move(skinned),
-               std::move(corrected),
-               headless::LocalDetailKept(skinnedHeights, restHeights, baseHeights, restBaseHeights,
-                                         neighbours, kKeptSpread),
-               headless::LocalDetailKept(correctedHeights, restHeights, baseHeights,
-                                         restBaseHeights, neighbours, kKeptSpread)};
-    }
-    rows.push_back(row);
+    MeasuredFrame m = measurer.Measure(*doc, mesh->object, deformer, frame);
+    m.row.label = frame / imported.fps;
+    rows.push_back(m.row);
+    if (m.row.skinnedHeight > shown.row.skinnedHeight) shown = std::move(m);
     progress.Step("at frame " + std::to_string(frame));
   }
   progress.Finish();
@@ -264,7 +205,7 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   WritePictures(rest, polygons, shown, outDir);
   WriteMeasuresPlot(rows, outDir / "measures.png");
   if (!o.quiet)
-    out << "frame " << shown.frame << " (where skinning loses most detail): wrote "
+    out << "frame " << shown.row.frame << " (where skinning loses most detail): wrote "
         << (outDir / "skinned.obj").string()
         << ", corrected.obj, character.tsm, character.png, character-detail.png and "
            "measures.png\n";
