@@ -21,6 +21,7 @@
 #include "headless/host/evaluate.h"
 #include "headless/host/parameters.h"
 #include "headless/host/platform.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/registry.h"
 #include "headless/host/scene.h"
 #include "headless/host/tessamire_ids.h"

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "headless/host/deform.h"
+#include "headless/host/evaluate.h"
 #include "headless/host/parameters.h"
 #include "headless/host/registry.h"
 #include "headless/host/selection.h"

@@ -18,6 +18,7 @@
 #include "cli/subcommands.h"
 #include "headless/geometry/vector.h"
 #include "headless/host/deform.h"
+#include "headless/host/evaluate.h"
 #include "headless/host/parameters.h"
 #include "headless/host/platform.h"
 #include "headless/host/registry.h"

@@ -18,6 +18,7 @@
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
 #include "headless/host/parameters.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/registry.h"
 #include "headless/io/character.h"
 #include "headless/io/obj.h"

@@ -405,4 +405,14 @@ const char* AdjacencyError(const Neighbor* nb) {
                        : reinterpret_cast<const Adjacency*>(nb)->error;
 }
 
+void InstallAdjacencyEntries(HostTable& t) {
+  t.neighborAlloc = AdjacencyAlloc;
+  t.neighborFree = AdjacencyFree;
+  t.neighborInit = AdjacencyInit;
+  t.neighborPolyInfo = AdjacencyPolyInfo;
+  t.neighborPointPolys = AdjacencyPointPolys;
+  t.neighborPointPolyArrays = AdjacencyPointPolyArrays;
+  t.neighborPolyInfoArray = AdjacencyPolyInfoArray;
+}
+
 }  // namespace headless

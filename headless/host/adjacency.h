@@ -47,4 +47,7 @@ const PolyInfo* AdjacencyPolyInfoArray(const Neighbor* nb);
 // Why the last AdjacencyInit failed, or "" after a success (static text).
 const char* AdjacencyError(const Neighbor* nb);
 
+// Puts the neighbor* entries of the host table: the routines above.
+void InstallAdjacencyEntries(HostTable& table);
+
 }  // namespace headless

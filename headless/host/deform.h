@@ -1,8 +1,9 @@
 // Deformers in the headless host, and the deform pass of an evaluation.
 //
 // A deformer is an object plug-in registered with OBJECT_MODIFIER (bit 0 of its flags), or a
-// node of a host deformer type (the point cache below; other host types register a native
-// routine). A deformer acts on the polygon object that is its parent.
+// node of a type with a native routine (native_deformers.h: the host's point cache and skin
+// deformer, and any type registered there). A deformer acts on the polygon object that is its
+// parent.
 //
 // DeformDocument, run by the evaluation after the expression tags:
 // 1. every plug-in deformer of the document, in tree order, gets RefreshDirty, then JoinExecution
@@ -32,29 +33,6 @@
 #include "host/table.h"
 
 namespace headless {
-
-// The headless host's point-cache deformer. It holds samples of the object's points over time
-// and replaces the deform cache by the sample at the document's frame. The node (not a polygon
-// object, so no mesh entry of the table sees them) keeps the samples one after the other in its
-// `points`; kPointCacheSampleCount gives their number and kPointCacheFrames + s the frame of
-// sample s (ascending). Without a count the node holds one sample (or none) that plays at every
-// frame. Between two samples each coordinate is interpolated linearly in the frame; before the
-// first sample the first holds, after the last the last. No sample: the cache passes through
-// unchanged. Samples of another point count than the object's are an error of the pass and the
-// cache keeps the points it had.
-inline constexpr Int32 kPointCacheType = 1099001;
-inline constexpr Int32 kPointCacheSampleCount = 2200;  // int32
-inline constexpr Int32 kPointCacheFrames = 3000;       // float64 per sample
-inline constexpr Int32 kMaxPointCacheSamples = 1 << 20;
-
-// A deformer that the host itself implements. Rewrites `points` (the deform cache) in place;
-// answers false with `error` set, leaving `points` unchanged, when it cannot.
-using NativeDeformer = bool (*)(Node* deformer, Node* object, std::vector<Vector3>& points,
-                                std::string& error);
-// Registers the native routine of a host deformer type (kPointCacheType and the skin deformer
-// Oskin, headless/skin.h, are registered from the start). Throws std::invalid_argument for a null
-// routine.
-void RegisterNativeDeformer(Int32 type, NativeDeformer deform);
 
 bool IsDeformer(const Node* node);
 
@@ -96,19 +74,6 @@ const std::vector<Vector3>& DeformedPoints(const Node* object);
 void RestrictDeformer(Node* deformer, Node* vertexMap);
 // The vertex map a deformer is restricted to, or null.
 Node* RestrictionOf(const Node* deformer);
-
-// Loads one frame into a point-cache node, played at every frame (an empty frame unloads it).
-// Throws std::invalid_argument when the node is not a point cache or a coordinate is not finite.
-void LoadPointCacheFrame(Node* pointCache, std::vector<Vector3> points);
-// Loads samples of `pointCount` points each, sample s (points s * pointCount onwards) at
-// frames[s]. Throws std::invalid_argument, changing nothing, when the node is not a point cache,
-// the sizes disagree, there are more than kMaxPointCacheSamples, frames are not finite and
-// strictly ascending, or a coordinate is not finite.
-void LoadPointCacheSamples(Node* pointCache, Int64 pointCount, const std::vector<Float>& frames,
-                           std::vector<Vector3> points);
-// The frames of a point-cache node's samples (empty when it plays one sample or none). Throws
-// std::invalid_argument when the stored count or frames are damaged.
-std::vector<Float> PointCacheFrames(const Node* pointCache);
 
 // Puts priorityListAdd, restrictionWeights and objectDefaultDraw into the host table.
 void InstallDeformEntries(HostTable& table);

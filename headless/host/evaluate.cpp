@@ -1,6 +1,7 @@
 #include "headless/host/evaluate.h"
 
 #include "headless/host/registry.h"
+#include "headless/host/skin.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -38,6 +39,12 @@ Int64 RunExpressionTags(Document& doc) {
 DeformReport EvaluateDocument(Document& doc) {
   RunExpressionTags(doc);
   return DeformDocument(doc);
+}
+
+DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame) {
+  ApplyKeysAtFrame(doc, frame);
+  doc.SetFrame(frame);
+  return EvaluateDocument(doc);
 }
 
 }  // namespace headless

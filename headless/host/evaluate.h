@@ -1,5 +1,5 @@
-// Evaluation of a document the way the host does it: first the expression pass, then (further
-// passes below) the deformation of polygon objects.
+// Evaluation of a document the way the host does it: first the expression pass, then the
+// deformation of polygon objects; at a frame, the keyed joints are set first.
 #pragma once
 
 #include "headless/host/deform.h"
@@ -20,5 +20,11 @@ Int64 RunExpressionTags(Document& doc);
 // One evaluation of the whole document: the expression pass, then the deform pass (deform.h),
 // whose report it answers.
 DeformReport EvaluateDocument(Document& doc);
+
+// Evaluation at a frame: sets every keyed joint to its keys' value at `frame` (skin.h
+// ApplyKeysAtFrame, which throws std::invalid_argument, changing nothing, for a frame that is not
+// finite or corrupt keys), sets the document's frame (Document::Frame) to `frame`, then
+// EvaluateDocument.
+DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame);
 
 }  // namespace headless

@@ -3,12 +3,12 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
-#include <new>
 #include <optional>
 
 #include "headless/geometry/vector.h"
 #include "headless/host/draw.h"
 #include "headless/host/framework.h"
+#include "headless/host/host_state.h"
 #include "headless/host/resources.h"
 
 namespace headless {
@@ -16,7 +16,6 @@ namespace headless {
 namespace {
 
 std::atomic<Int64> g_liveFalloffs{0};
-std::atomic<bool> g_withheld{false};
 
 struct Evaluator {
   Int32 type = 0;  // the allocation argument
@@ -53,10 +52,9 @@ Vector3 Apply(const Matrix& m, const Vector3& p) {
 }
 
 Falloff* FalloffAlloc(Int32 type) {
-  if (g_withheld.load()) return nullptr;
-  void* memory = Allocate(sizeof(Evaluator), false, __FILE__, __LINE__);
-  if (memory == nullptr) return nullptr;
-  auto* evaluator = new (memory) Evaluator;
+  if (TheHostState().falloffWithheld.load()) return nullptr;
+  Evaluator* evaluator = NewHostRecord<Evaluator>();
+  if (evaluator == nullptr) return nullptr;
   evaluator->type = type;
   g_liveFalloffs.fetch_add(1);
   return reinterpret_cast<Falloff*>(evaluator);
@@ -65,8 +63,7 @@ Falloff* FalloffAlloc(Int32 type) {
 void FalloffFree(Falloff* fo) {
   Evaluator* evaluator = AsEvaluator(fo);
   if (evaluator == nullptr) return;
-  evaluator->~Evaluator();
-  Free(evaluator);
+  DeleteHostRecord(evaluator);
   g_liveFalloffs.fetch_sub(1);
 }
 
@@ -245,7 +242,7 @@ Int64 LiveFalloffs() {
 }
 
 void WithholdFalloffLibrary(bool withheld) {
-  g_withheld.store(withheld);
+  TheHostState().falloffWithheld.store(withheld);
 }
 
 void InstallFalloffEntries(HostTable& t) {

@@ -53,7 +53,7 @@ Float SphereWeight(const FalloffParameters& parameters, Float distance);
 Int64 LiveFalloffs();
 
 // While withheld, the library supplies no evaluator: allocation answers null (tests use it to
-// reach the deformer's paths without one).
+// reach the deformer's paths without one). Resetting the host state (host_state.h) ends it.
 void WithholdFalloffLibrary(bool withheld);
 
 // Puts the falloff entries into the host table.

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "headless/host/host_state.h"
+
 namespace headless {
 
 // ---------------------------------------------------------------------------------------------
@@ -38,7 +40,6 @@ constexpr bool kCacheEnabled = true;
 #endif
 
 std::atomic<Int64> g_attempts{0};
-std::atomic<Int64> g_failAt{0};  // attempt number that fails; 0 = none
 std::atomic<Int64> g_allocations{0};
 std::atomic<Int64> g_bytesInUse{0};
 std::atomic<Int64> g_peakBytes{0};
@@ -50,8 +51,9 @@ Int64 g_cachedBytes = 0;
 
 bool NextAttemptFails() {
   const Int64 attempt = g_attempts.fetch_add(1) + 1;
-  Int64 target = g_failAt.load();
-  return target != 0 && attempt == target && g_failAt.compare_exchange_strong(target, 0);
+  std::atomic<Int64>& failing = TheHostState().failingAllocation;
+  Int64 target = failing.load();
+  return target != 0 && attempt == target && failing.compare_exchange_strong(target, 0);
 }
 
 void CountIn(Int64 size) {
@@ -127,7 +129,7 @@ void ResetPeakBytes() {
 }
 
 void FailNthAllocation(Int64 n) {
-  g_failAt.store(n <= 0 ? 0 : g_attempts.load() + n);
+  TheHostState().failingAllocation.store(n <= 0 ? 0 : g_attempts.load() + n);
 }
 
 Int64 AllocationAttempts() {
@@ -234,6 +236,7 @@ class Pool {
 
   void Resize(Int32 workers) {
     std::lock_guard<std::mutex> submit(submit_);
+    if (workers == Workers()) return;
     Stop();
     Start(workers);
   }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
+#include <utility>
 
 #include "host/table.h"
 
@@ -21,7 +23,8 @@ struct AllocationStats {
 };
 AllocationStats GetAllocationStats();
 void ResetPeakBytes();
-// Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms.
+// Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms, as
+// does resetting the host state (host_state.h).
 void FailNthAllocation(Int64 n);
 // Number of allocations attempted through the framework since the process started.
 Int64 AllocationAttempts();
@@ -33,12 +36,30 @@ void* Allocate(Int64 size, Bool clear, const char* file, Int32 line);
 void* Reallocate(void* block, Int64 size, const char* file, Int32 line);
 void Free(void* block);
 
+// A record the host makes for a plug-in (a container, a bitmap, a thread, ...): taken from the
+// allocator above, so that failure injection reaches it; null when the allocation fails.
+template <typename T, typename... Args>
+T* NewHostRecord(Args&&... args) {
+  void* memory = Allocate(sizeof(T), false, __FILE__, __LINE__);
+  return memory == nullptr ? nullptr : new (memory) T(std::forward<Args>(args)...);
+}
+
+// Destroys a record from NewHostRecord; null is ignored.
+template <typename T>
+void DeleteHostRecord(T* record) {
+  if (record == nullptr) return;
+  record->~T();
+  Free(record);
+}
+
 // --- parallel loops ---
-// The switch "enable parallel execution of all ParallelFor loops"; off forces one worker.
+// The switch "enable parallel execution of all ParallelFor loops"; off forces one worker. On
+// again when the host state is reset (host_state.h).
 extern bool g_enableParallelFor;
 // Number of workers a loop uses (the pool's threads plus the caller).
 Int32 WorkerCount();
-// Resizes the pool; 0 picks the number of hardware threads. Not while a loop runs.
+// Resizes the pool; 0 (and resetting the host state) picks the number of hardware threads. Not
+// while a loop runs.
 void SetWorkerCount(Int32 workers);
 // The framework's ParallelFor: even split into one sub-range per worker (the last takes the
 // remainder; with fewer indices than workers one index each), chunks of at most `granularity`

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "headless/host/host_table.h"
+#include "headless/host/registry.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -45,6 +46,26 @@ std::string TargetName(UInt64 serial) {
 }
 
 }  // namespace
+
+bool DescribeNode(Node* node, DescriptionData& out) {
+  if (node == nullptr) return false;
+  if (node->instance != nullptr) {
+    DescriptionData own;
+    Int32 flags = 0;
+    bool described = false;
+    try {
+      described = node->instance->DescribeParameters(ToList(node),
+                                                     reinterpret_cast<Description*>(&own), &flags);
+    } catch (...) {
+      described = false;
+    }
+    if (described && (flags & DESCFLAGS_DESC_LOADED) != 0) {
+      out = std::move(own);
+      return true;
+    }
+  }
+  return FindDescription(node->type, out);
+}
 
 bool IsParameterEnabled(Node* node, Int32 id) {
   if (node == nullptr || node->instance == nullptr) return true;

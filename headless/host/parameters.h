@@ -13,6 +13,10 @@
 
 namespace headless {
 
+// The description the host shows for a node: the plug-in's own when its DescribeParameters
+// sets DESCFLAGS_DESC_LOADED, else the one registered for its type. False when there is none.
+bool DescribeNode(Node* node, DescriptionData& out);
+
 // The plug-in's answer for parameter `id` of `node` (true for nodes without a plug-in instance).
 bool IsParameterEnabled(Node* node, Int32 id);
 

@@ -1,11 +1,10 @@
 #include "headless/host/registry.h"
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <mutex>
-#include <set>
 
+#include "headless/host/host_state.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -24,18 +23,33 @@ const char* PluginKindName(PluginKind kind) {
 
 namespace {
 
+// Guards the registrations and descriptions. Taken before the host state's mutex when both are.
 std::mutex g_mutex;
 std::vector<Registration> g_registrations;
-std::set<Int32> g_refused;
 std::map<Int32, DescriptionData> g_descriptions;
-std::vector<std::string> g_console;
-std::vector<std::string> g_errors;
-std::vector<std::string> g_threadNames;
-std::atomic<Int64> g_refreshes{0};
 thread_local const void* t_currentModule = nullptr;
 
 void DeleteCommand(CommandData* command) {
   delete command;  // virtual: the plug-in's destructor returns the memory to its allocator
+}
+
+bool IsRefused(Int32 id) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.refusedRegistrations.count(id) != 0;
+}
+
+// Appends to one of the host state's records.
+void Record(std::vector<std::string> HostState::*record, const std::string& line) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  (state.*record).push_back(line);
+}
+
+std::vector<std::string> Copy(std::vector<std::string> HostState::*record) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.*record;
 }
 
 }  // namespace
@@ -50,7 +64,7 @@ bool AddRegistration(Registration registration) {
     const bool incomplete = registration.kind == PluginKind::kCommand
                                 ? registration.command == nullptr
                                 : registration.allocate == nullptr;
-    accepted = !duplicate && !incomplete && g_refused.count(registration.id) == 0;
+    accepted = !duplicate && !incomplete && !IsRefused(registration.id);
     if (accepted) g_registrations.push_back(registration);
   }
   if (!accepted && registration.command != nullptr) DeleteCommand(registration.command);
@@ -106,13 +120,9 @@ void ClearRegistrations() {
 }
 
 void RefuseRegistration(Int32 id) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_refused.insert(id);
-}
-
-void ClearRefusals() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_refused.clear();
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.refusedRegistrations.insert(id);
 }
 
 void SetCurrentModule(const void* owner) {
@@ -124,7 +134,7 @@ const void* CurrentModule() {
 
 bool RegisterDescription(Int32 id, DescriptionData description) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_refused.count(id) != 0) return false;
+  if (IsRefused(id)) return false;
   g_descriptions[id] = std::move(description);
   return true;
 }
@@ -138,55 +148,40 @@ bool FindDescription(Int32 id, DescriptionData& out) {
 }
 
 void ConsolePrintLine(const std::string& line) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_console.push_back(line);
+  Record(&HostState::console, line);
 }
 
 std::vector<std::string> ConsoleLines() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_console;
-}
-
-void ClearConsole() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_console.clear();
+  return Copy(&HostState::console);
 }
 
 void CountRefreshRequest() {
-  g_refreshes.fetch_add(1);
+  TheHostState().refreshRequests.fetch_add(1);
 }
 Int64 RefreshRequests() {
-  return g_refreshes.load();
+  return TheHostState().refreshRequests.load();
 }
 
 void ReportHostError(const std::string& message) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_errors.push_back(message);
+  Record(&HostState::hostErrors, message);
 }
 
 std::vector<std::string> HostErrors() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_errors;
+  return Copy(&HostState::hostErrors);
 }
 
 void ClearHostErrors() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_errors.clear();
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.hostErrors.clear();
 }
 
 void RecordThreadName(const std::string& name) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_threadNames.push_back(name);
+  Record(&HostState::threadNames, name);
 }
 
 std::vector<std::string> ThreadNames() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_threadNames;
-}
-
-void ClearThreadNames() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_threadNames.clear();
+  return Copy(&HostState::threadNames);
 }
 
 }  // namespace headless

@@ -1,7 +1,7 @@
 // What the headless host keeps of its plug-ins and of what they told it: registrations,
 // registered descriptions, the console, refresh requests, the names of host threads that ran,
 // and host diagnostics. Process-wide, like the host application's own lists; every function is
-// safe to call from any thread.
+// safe to call from any thread. All of it is emptied by TheHostState().Reset() (host_state.h).
 #pragma once
 
 #include <string>
@@ -42,9 +42,9 @@ void RemoveRegistrations(const void* owner);
 // Removes every registration (deleting command instances) and every registered description.
 void ClearRegistrations();
 
-// Test injection: the host refuses registrations of `id` until ClearRefusals.
+// Test injection: the host refuses registrations (and descriptions) of `id` until the host
+// state is reset.
 void RefuseRegistration(Int32 id);
-void ClearRefusals();
 
 // The module whose entry is running on this thread; registrations made meanwhile belong to it.
 void SetCurrentModule(const void* owner);
@@ -57,7 +57,6 @@ bool FindDescription(Int32 id, DescriptionData& out);
 // Console: every line printed by plug-ins, in order.
 void ConsolePrintLine(const std::string& line);
 std::vector<std::string> ConsoleLines();
-void ClearConsole();
 
 // Refresh requests made through the host table.
 Int64 RefreshRequests();
@@ -70,7 +69,6 @@ void ClearHostErrors();
 // The names of host threads that have run, in the order they started.
 void RecordThreadName(const std::string& name);
 std::vector<std::string> ThreadNames();
-void ClearThreadNames();
 
 // Internal: counts a refresh request.
 void CountRefreshRequest();

@@ -176,6 +176,15 @@ void DestroyOne(Node* node) {
   }
 }
 
+// Like the host, gives every include/exclude list that the type's registered description
+// declares an empty list, so that the plug-in finds a list there from the start.
+void GiveDescribedLists(Node* node) {
+  DescriptionData description;
+  if (!FindDescription(node->type, description)) return;
+  for (const ParameterDescription& parameter : description.parameters)
+    if (parameter.type == ParameterType::kInExclude) node->params.SetInExclude(parameter.id, {});
+}
+
 void SetDocumentOfSubtree(Node* node, Document* doc) {
   node->document = doc;
   for (Node* tag = node->firstTag; tag != nullptr; tag = tag->next) tag->document = doc;
@@ -208,6 +217,7 @@ Node* NewNode(Int32 type, bool isTag) {
     node->params.SetInt32(kExpressionEnabled, 1);
   bool initialised = false;
   try {
+    GiveDescribedLists(node);
     initialised = instance->Initialise(ToList(node));
   } catch (...) {
     initialised = false;

@@ -147,8 +147,11 @@ struct Node {
 bool IsHostTagType(Int32 type);
 
 // Creates a node of `type`, not inserted anywhere, with its plug-in instance when the type is a
-// registered plug-in type (allocated through the registration and initialised). Null when an
-// allocation fails or the plug-in's initialisation answers false.
+// registered plug-in type (allocated through the registration and initialised). Before the
+// plug-in's Initialise, the host gives such a node what it gives every node of a described type:
+// an empty list for each include/exclude parameter of the type's registered description, and
+// for an expression tag the enable switch 1000999 set to 1. Null when an allocation fails or the
+// plug-in's initialisation answers false.
 Node* NewNode(Int32 type, bool isTag);
 // Frees a node that is not inserted anywhere (or whose document is going away), with its tags
 // and children: each plug-in instance gets Free, then its destructor.

@@ -1,21 +1,17 @@
 #include "headless/host/selection.h"
 
-#include <atomic>
 #include <new>
 #include <stdexcept>
 #include <string>
 
 #include "headless/host/framework.h"
+#include "headless/host/host_state.h"
 #include "headless/host/registry.h"
 #include "host/plugin_base.h"
 
 namespace headless {
 
 namespace {
-
-std::atomic<Int32> g_qualifier{0};
-std::atomic<bool> g_inputAvailable{true};
-std::atomic<Document*> g_activeDocument{nullptr};
 
 bool HasSelectedAncestor(const Node* op) {
   for (const Node* up = op->up; up != nullptr; up = up->up)
@@ -44,16 +40,11 @@ HostAtomArray* AsArray(const AtomArray* array) {
 }
 
 AtomArray* AtomArrayAlloc() {
-  void* memory = Allocate(sizeof(HostAtomArray), false, __FILE__, __LINE__);
-  if (memory == nullptr) return nullptr;
-  return reinterpret_cast<AtomArray*>(new (memory) HostAtomArray);
+  return reinterpret_cast<AtomArray*>(NewHostRecord<HostAtomArray>());
 }
 
 void AtomArrayFree(AtomArray* array) {
-  HostAtomArray* record = AsArray(array);
-  if (record == nullptr) return;
-  record->~HostAtomArray();
-  Free(record);
+  DeleteHostRecord(AsArray(array));
 }
 
 Int32 AtomArrayCount(const AtomArray* array) {
@@ -82,10 +73,11 @@ void DocumentGetActiveObjects(BaseDocument* doc, AtomArray* out, Bool children, 
 }
 
 Bool GetInputState(Int32 device, Int32 channel, BaseContainer* out) {
-  if (!g_inputAvailable.load() || device != BFM_INPUT_KEYBOARD || channel != BFM_INPUT_CHANNEL ||
-      out == nullptr)
+  const HostState& state = TheHostState();
+  if (!state.inputStateAvailable.load() || device != BFM_INPUT_KEYBOARD ||
+      channel != BFM_INPUT_CHANNEL || out == nullptr)
     return false;
-  FromHandle(out)->SetInt32(BFM_INPUT_QUALIFIER, g_qualifier.load());
+  FromHandle(out)->SetInt32(BFM_INPUT_QUALIFIER, state.keyboardQualifier.load());
   return true;
 }
 
@@ -126,23 +118,23 @@ std::vector<Node*> ActiveObjects(const Document& doc, bool children, Int32 type,
 }
 
 void SetKeyboardQualifier(Int32 qualifier) {
-  g_qualifier.store(qualifier);
+  TheHostState().keyboardQualifier.store(qualifier);
 }
 
 Int32 KeyboardQualifier() {
-  return g_qualifier.load();
+  return TheHostState().keyboardQualifier.load();
 }
 
 void SetInputStateAvailable(bool available) {
-  g_inputAvailable.store(available);
+  TheHostState().inputStateAvailable.store(available);
 }
 
 void SetActiveDocument(Document* doc) {
-  g_activeDocument.store(doc);
+  TheHostState().activeDocument.store(doc);
 }
 
 Document* ActiveDocument() {
-  return g_activeDocument.load();
+  return TheHostState().activeDocument.load();
 }
 
 bool IsCommandEnabled(Int32 id) {
@@ -163,7 +155,7 @@ bool ExecuteCommand(Int32 id) {
   }
 }
 
-void AddSelectionEntries(HostTable& table) {
+void InstallSelectionEntries(HostTable& table) {
   table.atomArrayAlloc = AtomArrayAlloc;
   table.atomArrayFree = AtomArrayFree;
   table.atomArrayCount = AtomArrayCount;

@@ -3,8 +3,9 @@
 // command: its menu state and running it.
 //
 // The selection lives in the nodes (BIT_ACTIVE) and so belongs to their document; the qualifier
-// and the active document are process-wide, like the host's own input state, and meant to be set
-// from one thread.
+// and the active document are process-wide, like the host's own input state (kept in
+// host_state.h, and back to their start values when it is reset), and meant to be set from one
+// thread.
 #pragma once
 
 #include <vector>
@@ -50,6 +51,6 @@ bool ExecuteCommand(Int32 id);
 // atomArrayIndex (null out of range), documentGetActiveObjects (replaces the array's contents)
 // and getInputState (device BFM_INPUT_KEYBOARD, channel BFM_INPUT_CHANNEL: sets
 // BFM_INPUT_QUALIFIER in the container; false for any other device or channel).
-void AddSelectionEntries(HostTable& table);
+void InstallSelectionEntries(HostTable& table);
 
 }  // namespace headless

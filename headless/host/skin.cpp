@@ -3,7 +3,6 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "headless/host/evaluate.h"
 #include "headless/host/skinning.h"
 
 namespace headless {
@@ -324,6 +323,10 @@ bool SkinDeform(Node* skin, Node* object, std::vector<Vector3>& points, std::str
   return true;
 }
 
+void InstallSkinDeformer(NativeDeformers& natives) {
+  natives[Oskin] = SkinDeform;
+}
+
 Int64 ApplyKeysAtFrame(Document& doc, Float frame) {
   if (!std::isfinite(frame)) throw std::invalid_argument("ApplyKeysAtFrame: frame not finite");
   // Every transform is worked out first, so that a corrupt joint changes nothing.
@@ -336,12 +339,6 @@ Int64 ApplyKeysAtFrame(Document& doc, Float frame) {
   }
   for (const auto& [joint, transform] : updates) SetJointCurrent(joint, transform);
   return static_cast<Int64>(updates.size());
-}
-
-DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame) {
-  ApplyKeysAtFrame(doc, frame);
-  doc.SetFrame(frame);
-  return EvaluateDocument(doc);
 }
 
 }  // namespace headless

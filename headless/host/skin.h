@@ -1,4 +1,4 @@
-// The headless host's skin deformer and its joints, and evaluation of a document at a frame.
+// The headless host's skin deformer and its joints.
 //
 // Joints are host objects of type kJointType. Each holds, as ordinary parameters (so scene files
 // save them like any other), its rest transform (the pose the mesh was bound in) and its current
@@ -9,7 +9,7 @@
 // the vertex-map tags of that object holding each joint's weights, in the same order. A skin that
 // lists no joints and no maps passes the points through. It reads the points the deform pass
 // hands it (the object's stored points when it is the first deformer), so the rest shape is the
-// object's own mesh.
+// object's own mesh. The skin is one of the host's native deformers (native_deformers.h).
 //
 // Keys. A joint is keyed in one of two ways:
 // - rotation keys: (frame, angle in degrees); the current transform is the rotation by that angle
@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/deform.h"
+#include "headless/host/native_deformers.h"
 #include "headless/host/scene.h"
 
 namespace headless {
@@ -96,14 +96,15 @@ Matrix KeyedTransform(const JointKeys& keys, const Matrix& rest, Float frame);
 // joint or a map is not a vertex-map tag.
 void LinkSkin(Node* skin, const std::vector<Node*>& joints, const std::vector<Node*>& maps);
 
-// The skin's native routine (registered for Oskin in the deform pass).
+// The skin's native routine (native_deformers.h).
 bool SkinDeform(Node* skin, Node* object, std::vector<Vector3>& points, std::string& error);
+// Puts SkinDeform, for type Oskin, into `natives`.
+void InstallSkinDeformer(NativeDeformers& natives);
 
 // Sets the current transform of every keyed joint of `doc` to its keys' value at `frame`;
 // answers how many joints were set. Joints without keys keep their current transform. Throws
 // std::invalid_argument for a frame that is not finite or corrupt keys (nothing is changed then).
+// EvaluateDocumentAtFrame (evaluate.h) does this before it evaluates.
 Int64 ApplyKeysAtFrame(Document& doc, Float frame);
-// ApplyKeysAtFrame, then the document's frame set to `frame`, then EvaluateDocument.
-DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame);
 
 }  // namespace headless

@@ -143,7 +143,7 @@ Bool HfReadVector(HyperFile* hf, Vector3* v) {
 
 }  // namespace
 
-void FillStreamEntries(HostTable& table) {
+void InstallStreamEntries(HostTable& table) {
   table.hfWriteBool = HfWriteBool;
   table.hfWriteInt32 = HfWriteInt32;
   table.hfWriteVector = HfWriteVector;

@@ -60,6 +60,6 @@ HyperFile* ToHyperFile(MemoryStream* stream);
 MemoryStream* FromHandle(HyperFile* handle);
 
 // Sets the hfWrite*/hfRead* entries of the host table.
-void FillStreamEntries(HostTable& table);
+void InstallStreamEntries(HostTable& table);
 
 }  // namespace headless

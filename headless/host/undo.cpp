@@ -167,7 +167,7 @@ bool IsUndoGroupOpen(const Document& doc) {
   return doc.undo != nullptr && doc.undo->depth > 0;
 }
 
-void AddUndoEntries(HostTable& table) {
+void InstallUndoEntries(HostTable& table) {
   table.documentStartUndo = DocumentStartUndo;
   table.documentAddUndo = DocumentAddUndo;
   table.documentEndUndo = DocumentEndUndo;

@@ -31,6 +31,6 @@ bool IsUndoGroupOpen(const Document& doc);
 // Fills the undo entries of the host table (documentStartUndo, documentAddUndo,
 // documentEndUndo). documentAddUndo answers false, recording nothing, outside an open group, for
 // a step type other than UNDOTYPE_NEWOBJ, or for a node that is not in the document.
-void AddUndoEntries(HostTable& table);
+void InstallUndoEntries(HostTable& table);
 
 }  // namespace headless

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 #include "headless/host/deform.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/registry.h"
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"

@@ -22,10 +22,6 @@ class ControllerTest : public CoreTest {
     CoreTest::SetUp();
     document_ = headless::NewDocument();
   }
-  void TearDown() override {
-    CoreTest::TearDown();
-    headless::SetWorkerCount(0);
-  }
 
   headless::Node* AddMesh(const headless::Mesh& mesh) {
     return document_->AddPolygonObject("mesh", mesh.points, mesh.polygons);
@@ -81,7 +77,6 @@ TEST_F(ControllerTest, ConfigureAcceptsOnlyPolygonObjects) {
 }
 
 TEST_F(ControllerTest, RunFillsOneFramePerPointOnTheHostThread) {
-  headless::ClearThreadNames();
   const headless::Mesh torus = headless::Torus(12, 8);
   headless::Node* object = AddMesh(torus);
   std::vector<Frame> frames;

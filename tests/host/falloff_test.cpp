@@ -5,7 +5,9 @@
 #include <thread>
 
 #include "headless/geometry/vector.h"
+#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
+#include "headless/host/parameters.h"
 #include "headless/host/resources.h"
 #include "tests/support/deform_scene.h"
 
@@ -38,6 +40,7 @@ Container Sphere(Float radius, Float inner) {
 class FalloffTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    headless::TheHostState().Reset();
     live = headless::LiveFalloffs();
     falloff = Table().falloffAlloc(0);
     ASSERT_NE(falloff, nullptr);
@@ -45,6 +48,7 @@ class FalloffTableTest : public ::testing::Test {
   void TearDown() override {
     Table().falloffFree(falloff);
     EXPECT_EQ(headless::LiveFalloffs(), live);
+    headless::TheHostState().Reset();
   }
 
   bool PreSample(const Matrix& m = Matrix{}) {
@@ -185,7 +189,6 @@ TEST_F(FalloffTableTest, SamplingFromManyThreadsGivesTheSerialAnswers) {
 TEST_F(FalloffTableTest, WithheldLibrarySuppliesNone) {
   headless::WithholdFalloffLibrary(true);
   EXPECT_EQ(Table().falloffAlloc(0), nullptr);
-  headless::WithholdFalloffLibrary(false);
 }
 
 // ---------------------------------------------------------------------------------------------

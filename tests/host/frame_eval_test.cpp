@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "headless/host/evaluate.h"
 #include "headless/host/selection.h"
 #include "headless/host/skin.h"
 #include "headless/host/skinning.h"

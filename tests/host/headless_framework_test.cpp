@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "headless/host/framework.h"
+#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
 #include "headless/host/scene.h"
 
@@ -59,11 +60,11 @@ std::vector<Chunk> ExpectedChunks(Int64 count, Int64 workers) {
 
 class ParallelForTest : public ::testing::TestWithParam<Int32> {
  protected:
-  void SetUp() override { headless::SetWorkerCount(GetParam()); }
-  void TearDown() override {
-    headless::g_enableParallelFor = true;
-    headless::SetWorkerCount(0);
+  void SetUp() override {
+    headless::TheHostState().Reset();
+    headless::SetWorkerCount(GetParam());
   }
+  void TearDown() override { headless::TheHostState().Reset(); }
 };
 
 TEST_P(ParallelForTest, EveryIndexRunsOnceInChunksOfAtMostSixteen) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "headless/host/bitmap.h"
+#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
 #include "headless/host/registry.h"
 #include "headless/host/resources.h"
@@ -140,8 +141,7 @@ TEST(ResourceEntries, LoadFromAResFolderAndFailClearly) {
   EXPECT_STREQ(text, "Tag name");
   EXPECT_EQ(host.resourceString(loaded, 1001, text, sizeof text), 0);
 
-  headless::ClearRegistrations();
-  headless::ClearHostErrors();
+  headless::TheHostState().Reset();
   EXPECT_TRUE(host.registerDescription(424201, "DGood", loaded));
   EXPECT_FALSE(host.registerDescription(424202, "DBad", loaded));
   EXPECT_FALSE(host.registerDescription(424203, "DMissing", loaded));
@@ -165,8 +165,7 @@ TEST(ResourceEntries, LoadFromAResFolderAndFailClearly) {
   EXPECT_TRUE(host.descriptionLoad(reinterpret_cast<Description*>(&out), 424205));
   EXPECT_TRUE(out.parameters.empty());
   host.resourceFree(loaded);
-  headless::ClearRegistrations();
-  headless::ClearHostErrors();
+  headless::TheHostState().Reset();
 }
 
 // A baseline TIFF writer for the tests: one image, uncompressed, RGB or RGBA, in strips.

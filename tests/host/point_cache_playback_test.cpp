@@ -5,6 +5,7 @@
 
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/scene.h"
 #include "headless/host/skin.h"
 

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
 #include "tests/support/command_fixture.h"
 
@@ -17,17 +18,10 @@ constexpr Int32 kSkinType = Oskin;
 class HostServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    headless::TheHostState().Reset();
     doc = headless::NewDocument();
-    headless::SetKeyboardQualifier(0);
-    headless::SetInputStateAvailable(true);
   }
-  void TearDown() override {
-    headless::FailNthAllocation(0);
-    headless::SetKeyboardQualifier(0);
-    headless::SetInputStateAvailable(true);
-    headless::SetActiveDocument(nullptr);
-    headless::ClearHostErrors();
-  }
+  void TearDown() override { headless::TheHostState().Reset(); }
 
   Node* Quad(const std::string& name, Node* parent = nullptr) {
     return doc->AddPolygonObject(name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2, 2}}, parent);

@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include "headless/host/evaluate.h"
+#include "headless/host/native_deformers.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/selection.h"
 #include "headless/host/skin.h"
 #include "headless/host/skinning.h"
@@ -69,6 +72,40 @@ TEST_F(SkinDeformerTest, UnlinkedSkinPassesPointsThrough) {
   EXPECT_TRUE(report.Ok());
   EXPECT_EQ(report.calls.size(), 1u);
   EXPECT_TRUE(SameBits(headless::DeformedPoints(object), object->points));
+}
+
+// The host's own types are native deformers from the start; another type registers its routine
+// and then runs in the pass like them, in child order.
+TEST_F(SkinDeformerTest, NativeDeformersRunInChildOrder) {
+  EXPECT_NE(headless::FindNativeDeformer(Oskin), nullptr);
+  EXPECT_NE(headless::FindNativeDeformer(headless::kPointCacheType), nullptr);
+  constexpr Int32 kLift = 1099901;
+  EXPECT_EQ(headless::FindNativeDeformer(kLift), nullptr);
+  EXPECT_THROW(headless::RegisterNativeDeformer(kLift, nullptr), std::invalid_argument);
+  headless::RegisterNativeDeformer(kLift,
+                                   [](Node*, Node*, std::vector<Vector3>& points, std::string&) {
+                                     for (Vector3& p : points) p.z += 1.0;
+                                     return true;
+                                   });
+
+  const headless::LimbScene scene = headless::BuildLimbScene(*doc, SmallLimb());
+  Node* lift = doc->AddObject(kLift, "lift", scene.object);
+  EXPECT_TRUE(headless::IsDeformer(lift));
+  headless::SetJointCurrent(scene.joints.back(),
+                            headless::RotationAbout({0, 2, 0}, {0, 0, 1}, 1.0));
+  const headless::DeformReport report = headless::EvaluateDocument(*doc);
+  ASSERT_TRUE(report.Ok()) << report.errors.front();
+  ASSERT_EQ(report.calls.size(), 2u);
+  EXPECT_EQ(report.calls[0].deformer, scene.skin->serial);
+  EXPECT_EQ(report.calls[1].deformer, lift->serial);
+
+  std::vector<const Float32*> weights;
+  for (const Node* map : scene.maps) weights.push_back(map->weights.data());
+  std::vector<Vector3> expected(scene.mesh.points.size());
+  headless::SkinPoints(scene.mesh.points.data(), static_cast<Int64>(expected.size()),
+                       headless::CurrentPoses(scene.joints), weights, expected.data());
+  for (Vector3& p : expected) p.z += 1.0;
+  EXPECT_TRUE(SameBits(headless::DeformedPoints(scene.object), expected));
 }
 
 // Each broken link is an error of the pass naming the fault; the cache keeps the input points.

@@ -192,8 +192,10 @@ TEST_F(DeformerTest, TagWithoutCarryingObjectEndsTheCallAfterEarlierTags) {
   EXPECT_FALSE(GotUpdate(object));
 }
 
+// A deformer from a scene that holds no list (a fresh one has an empty list).
 TEST_F(DeformerTest, IncludeModeWithoutListAnswersTrueWithoutMessage) {
   Build({});
+  ASSERT_TRUE(deformer->params.Erase(deform_scene::kObjectList));
   deformer->params.SetInt32(deform_scene::kFilterMode, 0);
   const auto report = Evaluate();
   ExpectFrameKept(report, true, false);
@@ -294,7 +296,9 @@ TEST_F(DeformerTest, FreshDeformerAppliesEveryEnabledTagInTagOrder) {
   third.strength = 0.7f;
   AddBoundTag(object, third);
   EXPECT_EQ(deformer->params.GetInt32(deform_scene::kFilterMode), 1);
-  EXPECT_EQ(deformer->params.Find(deform_scene::kObjectList), nullptr);
+  const headless::InExcludeValue* list = deformer->params.GetInExclude(deform_scene::kObjectList);
+  ASSERT_NE(list, nullptr) << "the host gives the described list";
+  EXPECT_TRUE(list->targets.empty());
 
   const auto report = Evaluate();
   EXPECT_TRUE(DeformerResult(report, deformer));
@@ -312,10 +316,9 @@ TEST_F(DeformerTest, FreshDeformerAppliesEveryEnabledTagInTagOrder) {
   EXPECT_GT(MaxDistance(headless::DeformedPoints(object), swapped), 1e-6);
 }
 
-TEST_F(DeformerTest, IncludeModeWithEmptyListAppliesNothingButSendsTheMessage) {
+TEST_F(DeformerTest, IncludeModeOnAFreshDeformerAppliesNothingButSendsTheMessage) {
   Build({});
   deformer->params.SetInt32(deform_scene::kFilterMode, 0);
-  deformer->params.SetInExclude(deform_scene::kObjectList, {});
   const auto report = Evaluate();
   ExpectFrameKept(report, true, true);
 }

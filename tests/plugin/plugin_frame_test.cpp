@@ -11,6 +11,7 @@
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
 #include "headless/host/plugin_host.h"
+#include "headless/host/registration_entries.h"
 #include "headless/host/registry.h"
 #include "headless/host/resources.h"
 #include "headless/host/scene.h"
@@ -30,13 +31,13 @@ std::string BuiltLibrary() {
 class PluginFrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetHostForTests();
+    headless::TheHostState().Reset();
     std::string error;
     ASSERT_TRUE(plugin.Open(BuiltLibrary(), error)) << error;
   }
   void TearDown() override {
     plugin.Close();
-    ResetHostForTests();
+    headless::TheHostState().Reset();
   }
 
   std::map<Int32, std::string> ResourceStrings() const {
@@ -210,7 +211,7 @@ TEST_F(PluginFrameTest, NodesOfPluginTypesGetInstancesUntilTheLibraryCloses) {
 // Without res beside the library: message 1 fails, the parts register with empty names and
 // icons, and the banner is printed.
 TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
-  ResetHostForTests();
+  headless::TheHostState().Reset();
   const fs::path folder =
       fs::temp_directory_path() / ("tessamire_nores_" + std::to_string(std::random_device{}()));
   fs::create_directories(folder);
@@ -238,7 +239,7 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
     plugin.Close();
   }
   fs::remove_all(folder);
-  ResetHostForTests();
+  headless::TheHostState().Reset();
 }
 
 TEST(PluginHostLoading, FolderSearchAndBadLibrariesAreReported) {

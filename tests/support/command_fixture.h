@@ -45,10 +45,6 @@ class CommandFixture : public LoadedPluginTest {
     LoadedPluginTest::SetUp();
     headless::SetActiveDocument(doc.get());
   }
-  void TearDown() override {
-    headless::SetActiveDocument(nullptr);
-    LoadedPluginTest::TearDown();
-  }
 
   // A unit quad in the z = 0 plane.
   headless::Node* Quad(const std::string& name, headless::Node* parent = nullptr) {

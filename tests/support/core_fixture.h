@@ -7,18 +7,18 @@
 #include <vector>
 
 #include "headless/geometry/primitives.h"
-#include "headless/host/framework.h"
+#include "headless/host/host_state.h"
 #include "source/tessamireThreads/controller.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "tests/support/in_process_host.h"
 
 class CoreTest : public ::testing::Test {
  protected:
-  void SetUp() override { BindInProcessHost(); }
-  void TearDown() override {
-    headless::FailNthAllocation(0);
-    headless::g_enableParallelFor = true;
+  void SetUp() override {
+    headless::TheHostState().Reset();
+    BindInProcessHost();
   }
+  void TearDown() override { headless::TheHostState().Reset(); }
 };
 
 // Adjacency, neighbour lists and border flags of a mesh, as one run builds them.

@@ -19,6 +19,7 @@
 #include "headless/host/framework.h"
 #include "headless/host/parameters.h"
 #include "headless/host/plugin_host.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/registry.h"
 #include "headless/host/scene.h"
 #include "tests/support/loaded_plugin.h"

@@ -1,5 +1,5 @@
 // The real tessamire.xdl64 loaded and started the way the host starts it, with one empty
-// document; the host's test switches are reset before and after every test.
+// document; the host state is reset before and after every test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,27 +9,16 @@
 
 #include "headless/host/falloff.h"
 #include "headless/host/framework.h"
+#include "headless/host/host_state.h"
 #include "headless/host/plugin_host.h"
 #include "headless/host/registry.h"
 #include "headless/host/scene.h"
 #include "headless/host/selection.h"
 
-inline void ResetHostForTests() {
-  headless::ClearRegistrations();
-  headless::ClearRefusals();
-  headless::ClearConsole();
-  headless::ClearHostErrors();
-  headless::FailNthAllocation(0);
-  headless::WithholdFalloffLibrary(false);
-  headless::SetKeyboardQualifier(0);
-  headless::SetInputStateAvailable(true);
-  headless::g_enableParallelFor = true;
-}
-
 class LoadedPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetHostForTests();
+    headless::TheHostState().Reset();
     std::string error;
     ASSERT_TRUE(plugin.Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error))
         << error;
@@ -39,8 +28,7 @@ class LoadedPluginTest : public ::testing::Test {
   void TearDown() override {
     doc.reset();
     plugin.Close();
-    ResetHostForTests();
-    headless::SetWorkerCount(0);
+    headless::TheHostState().Reset();
   }
 
   headless::PluginHost plugin;

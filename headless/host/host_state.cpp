@@ -1,0 +1,27 @@
+#include "headless/host/host_state.h"
+
+#include "headless/host/framework.h"
+#include "headless/host/registry.h"
+
+namespace headless {
+
+void HostState::Reset() {
+  failingAllocation = 0;
+  falloffWithheld = false;
+  keyboardQualifier = 0;
+  inputStateAvailable = true;
+  activeDocument = nullptr;
+  refreshRequests = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    refusedRegistrations.clear();
+    console.clear();
+    hostErrors.clear();
+    threadNames.clear();
+  }
+  g_enableParallelFor = true;
+  SetWorkerCount(0);
+  ClearRegistrations();
+}
+
+}  // namespace headless

@@ -1,0 +1,170 @@
+#include "headless/host/node_entries.h"
+
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "headless/host/entry_guard.h"
+#include "headless/host/registry.h"
+#include "headless/host/scene.h"
+#include "host/plugin_base.h"
+
+namespace headless {
+
+namespace {
+
+Int32 NodeGetType(const BaseList2D* node) {
+  return node ? FromHandle(node)->type : 0;
+}
+
+BaseList2D* NodeGetNext(const BaseList2D* node) {
+  return node ? ToList(FromHandle(node)->next) : nullptr;
+}
+
+BaseObject* ObjectGetUp(const BaseObject* op) {
+  const Node* n = FromHandle(op);
+  return n && !n->isTag ? ToObject(n->up) : nullptr;
+}
+
+BaseObject* ObjectGetDown(const BaseObject* op) {
+  const Node* n = FromHandle(op);
+  return n && !n->isTag ? ToObject(n->down) : nullptr;
+}
+
+BaseTag* ObjectGetFirstTag(const BaseObject* op) {
+  const Node* n = FromHandle(op);
+  return n && !n->isTag ? ToTag(n->firstTag) : nullptr;
+}
+
+BaseObject* TagGetObject(const BaseTag* tag) {
+  const Node* n = FromHandle(tag);
+  return n && n->isTag ? ToObject(n->up) : nullptr;
+}
+
+BaseDocument* NodeGetDocument(const BaseList2D* node) {
+  return node ? ToDocument(FromHandle(node)->document) : nullptr;
+}
+
+NodeData* NodeGetNodeData(const BaseList2D* node) {
+  return node ? FromHandle(node)->instance : nullptr;
+}
+
+Int32 NodeGetFlags(const BaseList2D* node) {
+  return node ? FromHandle(node)->flags : 0;
+}
+
+BaseList2D* NodeAlloc(Int32 type) {
+  Registration registration;
+  const bool tag = IsHostTagType(type) ||
+                   (FindRegistration(type, registration) && registration.kind == PluginKind::kTag);
+  if (type == kDocumentType) return nullptr;
+  return ToList(NewNode(type, tag));
+}
+
+void NodeFree(BaseList2D* node) {
+  Node* n = FromHandle(node);
+  if (n == nullptr || n->type == kDocumentType) return;
+  if (n->document != nullptr) n->document->Remove(n);
+  DestroyNode(n);
+}
+
+// Tree edits from the plug-in: faults become host diagnostics, never exceptions.
+template <typename Edit>
+void Guarded(const char* what, Edit edit) {
+  try {
+    edit();
+  } catch (const std::exception& e) {
+    ReportHostError(std::string(what) + ": " + e.what());
+  }
+}
+
+void ObjectInsertTagFirst(BaseObject* op, BaseTag* tag) {
+  Node* object = FromHandle(op);
+  Node* t = FromHandle(tag);
+  Guarded("objectInsertTagFirst", [&] {
+    if (object == nullptr || t == nullptr) throw std::invalid_argument("null object or tag");
+    if (object->document != nullptr) {
+      object->document->InsertTagFirst(object, t);
+      return;
+    }
+    // An object outside any document may carry tags too.
+    if (!t->isTag || t->up != nullptr || t->document != nullptr || object->isTag)
+      throw std::invalid_argument("tag is already inserted, or not a tag on an object");
+    t->next = object->firstTag;
+    if (object->firstTag != nullptr) object->firstTag->prev = t;
+    object->firstTag = t;
+    t->up = object;
+  });
+}
+
+void DocumentInsertObjectAfter(BaseDocument* doc, BaseObject* op, BaseObject* pred) {
+  Guarded("documentInsertObjectAfter", [&] {
+    Document* d = DocumentFromHandle(doc);
+    if (d == nullptr) throw std::invalid_argument("no document");
+    d->InsertAfter(FromHandle(op), FromHandle(pred));
+  });
+}
+
+void DocumentInsertObjectLast(BaseDocument* doc, BaseObject* op, BaseObject* parent) {
+  Guarded("documentInsertObjectLast", [&] {
+    Document* d = DocumentFromHandle(doc);
+    if (d == nullptr) throw std::invalid_argument("no document");
+    d->InsertLast(FromHandle(op), FromHandle(parent));
+  });
+}
+
+Bool NodeMessage(BaseList2D* node, Int32 type, void* data) {
+  Node* n = FromHandle(node);
+  if (n == nullptr) return false;
+  try {
+    std::lock_guard<std::mutex> lock(n->messageMutex);
+    n->messages.push_back(type);
+  } catch (...) {
+    // The record is for observers only; delivery goes on.
+  }
+  if (n->instance == nullptr) return true;
+  try {
+    return n->instance->HandleMessage(node, type, data);
+  } catch (...) {
+    return false;
+  }
+}
+
+void NodeSetDirty(BaseList2D* node, Int32) {
+  if (node != nullptr) FromHandle(node)->dirtyCount.fetch_add(1);
+}
+
+void ObjectSetDeformMode(BaseObject* op, Bool on) {
+  if (op != nullptr) FromHandle(op)->deformMode = on;
+}
+
+Bool ObjectGetDeformMode(const BaseObject* op) {
+  return op && FromHandle(op)->deformMode;
+}
+
+}  // namespace
+
+void InstallNodeEntries(HostTable& t) {
+  t.nodeGetType = NodeGetType;
+  t.nodeGetNext = NodeGetNext;
+  t.objectGetUp = ObjectGetUp;
+  t.objectGetDown = ObjectGetDown;
+  t.objectGetFirstTag = ObjectGetFirstTag;
+  t.tagGetObject = TagGetObject;
+  t.nodeGetDocument = NodeGetDocument;
+  t.nodeGetNodeData = NodeGetNodeData;
+  t.nodeGetFlags = NodeGetFlags;
+  t.nodeAlloc = [](Int32 type) {
+    return NoThrow<BaseList2D*>(nullptr, [&] { return NodeAlloc(type); });
+  };
+  t.nodeFree = NodeFree;
+  t.objectInsertTagFirst = ObjectInsertTagFirst;
+  t.documentInsertObjectAfter = DocumentInsertObjectAfter;
+  t.documentInsertObjectLast = DocumentInsertObjectLast;
+  t.nodeMessage = NodeMessage;
+  t.nodeSetDirty = NodeSetDirty;
+  t.objectSetDeformMode = ObjectSetDeformMode;
+  t.objectGetDeformMode = ObjectGetDeformMode;
+}
+
+}  // namespace headless

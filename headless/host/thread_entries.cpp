@@ -1,0 +1,76 @@
+#include "headless/host/thread_entries.h"
+
+#include <stdexcept>
+#include <thread>
+
+#include "headless/host/framework.h"
+#include "headless/host/registry.h"
+
+namespace headless {
+
+namespace {
+
+struct HostThread {
+  void* user = nullptr;
+  void (*main)(void*) = nullptr;
+  Bool (*testBreak)(void*) = nullptr;
+  const char* (*name)(void*) = nullptr;
+  std::thread thread;
+  bool started = false;
+};
+
+HostThread* AsThread(BaseThread* thread) {
+  return reinterpret_cast<HostThread*>(thread);
+}
+
+BaseThread* ThreadAlloc(void* user, void (*main)(void*), Bool (*testBreak)(void*),
+                        const char* (*name)(void*)) {
+  if (main == nullptr) return nullptr;
+  HostThread* t = NewHostRecord<HostThread>();
+  if (t == nullptr) return nullptr;
+  t->user = user;
+  t->main = main;
+  t->testBreak = testBreak;
+  t->name = name;
+  return reinterpret_cast<BaseThread*>(t);
+}
+
+void ThreadWait(BaseThread* thread, Bool) {
+  HostThread* t = AsThread(thread);
+  if (t != nullptr && t->thread.joinable()) t->thread.join();
+}
+
+void ThreadFree(BaseThread* thread) {
+  ThreadWait(thread, false);
+  DeleteHostRecord(AsThread(thread));
+}
+
+Bool ThreadStart(BaseThread* thread, Int32 mode, Int32) {
+  HostThread* t = AsThread(thread);
+  if (t == nullptr || t->started) return false;  // one run per thread record
+  const char* name = t->name != nullptr ? t->name(t->user) : nullptr;
+  RecordThreadName(name != nullptr ? name : "");
+  t->started = true;
+  if (mode != THREADMODE_ASYNC) {
+    t->main(t->user);
+    return true;
+  }
+  try {
+    t->thread = std::thread(t->main, t->user);
+  } catch (const std::exception&) {
+    t->started = false;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void InstallThreadEntries(HostTable& t) {
+  t.threadAlloc = ThreadAlloc;
+  t.threadFree = ThreadFree;
+  t.threadStart = ThreadStart;
+  t.threadWait = ThreadWait;
+}
+
+}  // namespace headless
