@@ -106,7 +106,7 @@ bool ParseOptions(const std::vector<std::string>& args, ApplyOptions& o, std::st
                   value("--frames") + "\"");
     o.hasRange = true;
   }
-  if (has("--fps") && (!ParseFloat(value("--fps"), o.fps) || !(o.fps > 0.0)))
+  if (has("--fps") && !ParseFps(value("--fps"), o.fps))
     return fail("--fps wants a positive number, not \"" + value("--fps") + "\"");
   Int32 n = 0;
   if (has("--iterations")) {

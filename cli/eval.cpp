@@ -4,7 +4,6 @@
 // point cache per object, `<object>.pc2` or `<object>.mdd`.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -112,14 +111,10 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return kExitUsage;
   }
   Float fps = 30.0;
-  if (const auto it = parsed.values.find("--fps"); it != parsed.values.end()) {
-    const std::string& text = it->second;
-    const auto [stop, ec] = std::from_chars(text.data(), text.data() + text.size(), fps);
-    if (ec != std::errc() || stop != text.data() + text.size() || !std::isfinite(fps) ||
-        !(fps > 0.0)) {
-      err << "tessamire eval: --fps wants a positive number, not \"" << text << "\"\n";
-      return kExitUsage;
-    }
+  if (const auto it = parsed.values.find("--fps");
+      it != parsed.values.end() && !ParseFps(it->second, fps)) {
+    err << "tessamire eval: --fps wants a positive number, not \"" << it->second << "\"\n";
+    return kExitUsage;
   }
   const std::string path = parsed.positional.front();
   const bool quiet = parsed.flags.count("--quiet") != 0;

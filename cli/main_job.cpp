@@ -80,6 +80,13 @@ headless::Value IntValue(Int32 i) {
 
 }  // namespace
 
+void RequirePluginParts() {
+  headless::Registration registration;
+  for (Int32 id : {kCommandId, kDeformerId, kTagId})
+    if (!headless::FindRegistration(id, registration))
+      throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
+}
+
 void ApplyTagSettings(headless::Node* tag, const RunOptions& o, std::optional<Int32> iterations) {
   if (o.iterations) iterations = o.iterations;
   if (iterations) headless::SetParameter(tag, kIterations, IntValue(*iterations));

@@ -28,6 +28,10 @@ struct RunOptions {
   bool quiet = false;
 };
 
+// Throws std::runtime_error when the loaded plug-in did not register its command, deformer and
+// bind tag.
+void RequirePluginParts();
+
 // Runs the setup command on `object` (selected alone, Shift held) and checks where it put
 // things: a bind tag on the object (answered in `tag`) and its deformer right after `skin`.
 void EquipWithCommand(headless::Document& doc, headless::Node* object, headless::Node* skin,

@@ -241,10 +241,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.character.empty()) return RunCharacter(o, out, err);
   headless::PluginFolder folder;
   if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
-  headless::Registration registration;
-  for (Int32 id : {kCommandId, kDeformerId, kTagId})
-    if (!headless::FindRegistration(id, registration))
-      throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
+  RequirePluginParts();
 
   headless::LimbSceneOptions sceneOptions;
   sceneOptions.limb.approximatePoints = o.points;

@@ -141,10 +141,7 @@ void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>
 int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::PluginFolder folder;
   if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
-  headless::Registration registration;
-  for (Int32 id : {kCommandId, kDeformerId, kTagId})
-    if (!headless::FindRegistration(id, registration))
-      throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
+  RequirePluginParts();
 
   std::unique_ptr<headless::Document> doc = headless::NewDocument();
   const headless::CharacterImport imported = headless::ImportCharacter(o.character, *doc);

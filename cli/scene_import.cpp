@@ -10,11 +10,11 @@
 // Nothing is written on any error.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 
 #include "cli/scene_commands.h"
+#include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
 #include "headless/host/parameters.h"
@@ -84,14 +84,10 @@ int RunSceneImport(const std::vector<std::string>& args, std::ostream& out, std:
   const bool obj = IsObj(meshPath);
   const auto cacheIt = parsed.values.find("--cache");
   Float fps = 0.0;
-  if (const auto it = parsed.values.find("--fps"); it != parsed.values.end()) {
-    const std::string& text = it->second;
-    const auto [stop, ec] = std::from_chars(text.data(), text.data() + text.size(), fps);
-    if (ec != std::errc() || stop != text.data() + text.size() || !std::isfinite(fps) ||
-        !(fps > 0.0)) {
-      err << "tessamire scene import: --fps wants a positive number, not \"" << text << "\"\n";
-      return kExitUsage;
-    }
+  if (const auto it = parsed.values.find("--fps");
+      it != parsed.values.end() && !ParseFps(it->second, fps)) {
+    err << "tessamire scene import: --fps wants a positive number, not \"" << it->second << "\"\n";
+    return kExitUsage;
   }
   if (!obj && (tag || cacheIt != parsed.values.end())) {
     err << "tessamire scene import: --tag, --bind and --cache apply to an OBJ mesh; a character "

@@ -1,6 +1,7 @@
 #include "cli/sequence.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -64,6 +65,17 @@ std::string FramePath(const std::string& pattern, Int64 frame) {
   const Placeholder p = FindPlaceholder(pattern);
   if (p.begin == std::string::npos) throw std::invalid_argument(pattern + ": no frame placeholder");
   return pattern.substr(0, p.begin) + PaddedFrame(frame, p.width) + pattern.substr(p.end);
+}
+
+bool ParseFps(const std::string& text, Float& fps) {
+  Float value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || text.empty() || !std::isfinite(value) ||
+      !(value > 0.0))
+    return false;
+  fps = value;
+  return true;
 }
 
 bool ParseFrameRange(const std::string& text, Int32& first, Int32& last) {

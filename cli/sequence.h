@@ -23,6 +23,9 @@ std::string FramePath(const std::string& pattern, Int64 frame);
 // `frame` zero-padded to `width` digits after an optional '-'.
 std::string PaddedFrame(Int64 frame, int width = 4);
 
+// A frame rate: a finite number above 0; false on anything else.
+bool ParseFps(const std::string& text, Float& fps);
+
 // "A:B" (A <= B) or "A" in whole frames; false on anything else.
 bool ParseFrameRange(const std::string& text, Int32& first, Int32& last);
 
