@@ -1,9 +1,9 @@
 // `tessamire eval`: loads a saved scene, evaluates it at each frame of a range (keyed joints
-// first, then the expression and deform passes) and writes every polygon object's deformed mesh
-// per frame as `<object>_<frame>.obj`.
+// first, then the expression and deform passes) and writes every polygon object's deformed mesh:
+// per frame as `<object>.<frame>.obj` (the frame zero-padded to 4 digits), or all frames in one
+// point cache per object, `<object>.pc2` or `<object>.mdd`.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -11,12 +11,15 @@
 #include <stdexcept>
 
 #include "cli/progress.h"
+#include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
 #include "headless/host/platform.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/skin.h"
 #include "headless/io/obj.h"
+#include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
@@ -29,34 +32,19 @@ struct FrameRange {
   Int32 last = 0;
 };
 
-bool ParseFrame(const std::string& text, Int32& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty();
-}
-
-// "A:B" (A <= B) or "A".
-bool ParseRange(const std::string& text, FrameRange& range) {
-  const size_t colon = text.find(':');
-  if (colon == std::string::npos) {
-    if (!ParseFrame(text, range.first)) return false;
-    range.last = range.first;
-    return true;
-  }
-  return ParseFrame(text.substr(0, colon), range.first) &&
-         ParseFrame(text.substr(colon + 1), range.last) && range.first <= range.last;
-}
-
-// The frames the scene's keys span; frame 0 alone when nothing is keyed.
+// The frames the scene's keys and point caches span; frame 0 alone when nothing is keyed.
 FrameRange KeyedRange(const headless::Document& doc) {
   bool any = false;
   Float lo = 0.0, hi = 0.0;
   for (const headless::Node* node : doc.Objects()) {
-    if (!headless::IsJoint(node)) continue;
-    const headless::JointKeys keys = headless::ReadJointKeys(node);
     std::vector<Float> frames;
-    for (const auto& k : keys.rotations) frames.push_back(k.frame);
-    for (const auto& k : keys.transforms) frames.push_back(k.frame);
+    if (headless::IsJoint(node)) {
+      const headless::JointKeys keys = headless::ReadJointKeys(node);
+      for (const auto& k : keys.rotations) frames.push_back(k.frame);
+      for (const auto& k : keys.transforms) frames.push_back(k.frame);
+    } else if (node->type == headless::kPointCacheType) {
+      frames = headless::PointCacheFrames(node);
+    }
     if (frames.empty()) continue;
     lo = any ? std::min(lo, frames.front()) : frames.front();
     hi = any ? std::max(hi, frames.back()) : frames.back();
@@ -94,7 +82,8 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
 int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"--frames", "--out", "--plugins"}, {"--quiet"}, parsed, error)) {
+  if (!ParseArgs(args, {"--frames", "--out", "--plugins", "--format", "--fps"}, {"--quiet"}, parsed,
+                 error)) {
     err << "tessamire eval: " << error << "\n";
     return kExitUsage;
   }
@@ -109,9 +98,22 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   }
   const auto framesIt = parsed.values.find("--frames");
   FrameRange range;
-  if (framesIt != parsed.values.end() && !ParseRange(framesIt->second, range)) {
+  if (framesIt != parsed.values.end() &&
+      !ParseFrameRange(framesIt->second, range.first, range.last)) {
     err << "tessamire eval: --frames wants A:B with whole numbers A <= B (or one frame A), not \""
         << framesIt->second << "\"\n";
+    return kExitUsage;
+  }
+  const auto formatIt = parsed.values.find("--format");
+  const std::string format = formatIt == parsed.values.end() ? "obj" : formatIt->second;
+  if (format != "obj" && format != "pc2" && format != "mdd") {
+    err << "tessamire eval: --format wants obj, pc2 or mdd, not \"" << format << "\"\n";
+    return kExitUsage;
+  }
+  Float fps = 30.0;
+  if (const auto it = parsed.values.find("--fps");
+      it != parsed.values.end() && !ParseFps(it->second, fps)) {
+    err << "tessamire eval: --fps wants a positive number, not \"" << it->second << "\"\n";
     return kExitUsage;
   }
   const std::string path = parsed.positional.front();
@@ -137,6 +139,13 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     fs::create_directories(dir);
 
     const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
+    const bool cache = format != "obj";
+    std::vector<headless::PointCache> caches(objects.size());
+    for (headless::PointCache& c : caches) {
+      c.format =
+          format == "pc2" ? headless::PointCacheFormat::kPc2 : headless::PointCacheFormat::kMdd;
+      c.startFrame = static_cast<Float32>(range.first);
+    }
     headless::Progress progress(
         err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
         "tessamire eval", "frame", total);
@@ -148,15 +157,28 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       if (!report.Ok())
         throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
                                  report.errors.front());
-      for (size_t i = 0; i < objects.size(); ++i)
-        headless::WriteObj((dir / (stems[i] + "_" + std::to_string(frame) + ".obj")).string(),
-                           headless::DeformedPoints(objects[i]), objects[i]->polygons);
+      for (size_t i = 0; i < objects.size(); ++i) {
+        const std::vector<Vector3>& points = headless::DeformedPoints(objects[i]);
+        if (cache) {
+          headless::AppendSample(caches[i], points);
+          if (caches[i].format == headless::PointCacheFormat::kMdd)
+            caches[i].times.push_back(static_cast<Float32>(static_cast<Float>(frame) / fps));
+        } else {
+          headless::WriteObj((dir / (stems[i] + "." + PaddedFrame(frame) + ".obj")).string(),
+                             points, objects[i]->polygons);
+        }
+      }
       progress.Step("at frame " + std::to_string(frame));
     }
+    for (size_t i = 0; cache && i < objects.size(); ++i)
+      headless::WritePointCache((dir / (stems[i] + "." + format)).string(), caches[i]);
     progress.Finish();
     if (!quiet)
-      out << "wrote " << total * static_cast<Int64>(objects.size()) << " meshes to " << dir.string()
-          << "\n";
+      out << "wrote "
+          << (cache ? std::to_string(objects.size()) + " caches of " + std::to_string(total) +
+                          " frames"
+                    : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
+          << " to " << dir.string() << "\n";
   } catch (const std::exception& e) {
     err << "tessamire eval: " << e.what() << "\n";
     code = kExitFailure;
@@ -166,9 +188,13 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 }
 
 const SubcommandRegistration kEval(
-    {"eval", "eval SCENE [--frames A:B] --out DIR [--quiet] [--plugins DIR]",
-     "evaluate a saved scene at frames A to B (default: the frames its joints are keyed over) "
-     "and write each polygon object's deformed mesh as DIR/<object>_<frame>.obj",
+    {"eval",
+     "eval SCENE [--frames A:B] [--format obj|pc2|mdd] [--fps F] --out DIR [--quiet] "
+     "[--plugins DIR]",
+     "evaluate a saved scene at frames A to B (default: the frames its joints and point caches "
+     "span) and write each polygon object's deformed mesh as DIR/<object>.<frame>.obj (frame "
+     "zero-padded to 4 digits), or all frames as one cache DIR/<object>.pc2 or .mdd (MDD times "
+     "are frame / F seconds, F default 30)",
      RunEval});
 
 }  // namespace

@@ -5,17 +5,15 @@
 // gives) and on (the corrected result); both are measured against the rest detail.
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <utility>
 
+#include "cli/main_job.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "headless/geometry/vector.h"
@@ -24,7 +22,6 @@
 #include "headless/host/parameters.h"
 #include "headless/host/platform.h"
 #include "headless/host/registry.h"
-#include "headless/host/selection.h"
 #include "headless/host/skin.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
@@ -33,7 +30,6 @@
 #include "headless/job/detail_height.h"
 #include "headless/job/limb_scene.h"
 #include "headless/job/measures.h"
-#include "headless/picture/plot.h"
 #include "headless/picture/render.h"
 
 namespace cli {
@@ -43,9 +39,6 @@ namespace fs = std::filesystem;
 
 using namespace tessamire_ids;
 
-// Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
-// ridges and bumps, few enough to keep the tube's shape.
-constexpr Int32 kHeightSmoothing = 8;
 // Smoothing rounds of the main job at 50,000 points and beyond. The limb's ridges and grooves are
 // six edges long whatever its point count, and the smoothing has to reach across about one of them
 // before the smoothed surface is free of the detail; measured at 50,000 points, 64 rounds restore
@@ -55,18 +48,6 @@ constexpr Int32 kRunIterations = 64;
 // Half-width of the elbow's blend band: wide enough that skinning visibly flattens the detail
 // across the joint.
 constexpr Float kRunBlendHalfWidth = 0.6;
-
-struct RunOptions {
-  Int64 points = 50000;
-  Int32 frames = 30;
-  Float angle = 120.0;
-  std::optional<Int32> iterations;
-  std::optional<Int32> weighting;
-  std::optional<Float> strength;
-  std::string out = "out";
-  std::string plugins;
-  bool quiet = false;
-};
 
 template <typename T>
 bool ParseNumber(const std::string& text, T& out) {
@@ -79,7 +60,7 @@ bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::stri
   ParsedArgs parsed;
   if (!ParseArgs(args,
                  {"--points", "--frames", "--angle", "--iterations", "--weighting", "--strength",
-                  "--out", "--plugins"},
+                  "--out", "--plugins", "--character"},
                  {"--quiet"}, parsed, error))
     return false;
   auto fail = [&](const std::string& message) {
@@ -113,6 +94,13 @@ bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::stri
       return fail("--strength wants a finite number, not \"" + v.at("--strength") + "\"");
     o.strength = s;
   }
+  if (has("--character")) {
+    o.character = v.at("--character");
+    for (const char* limbOnly : {"--points", "--frames", "--angle"})
+      if (has(limbOnly))
+        return fail(std::string(limbOnly) +
+                    " applies to the limb; a character runs its own mesh and animation");
+  }
   if (has("--out")) o.out = v.at("--out");
   if (o.out.empty()) return fail("--out wants a folder");
   if (has("--plugins")) o.plugins = v.at("--plugins");
@@ -126,110 +114,6 @@ bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::stri
 Int32 DefaultIterations(Int64 points) {
   const Float rounds = std::round(kRunIterations * static_cast<Float>(points) / 50000.0);
   return static_cast<Int32>(std::clamp(rounds, 1.0, static_cast<Float>(kRunIterations)));
-}
-
-headless::Value IntValue(Int32 i) {
-  headless::Value value;
-  value.type = headless::ValueType::kInt32;
-  value.int32 = i;
-  return value;
-}
-
-// Runs the setup command on the selected limb with Shift held and checks where it put things:
-// the bind tag on the limb, the deformer right after the skin.
-void EquipLimb(headless::Document& doc, const headless::LimbScene& scene, headless::Node*& tag,
-               headless::Node*& deformer) {
-  headless::ClearSelection(doc);
-  headless::SetSelected(scene.object, true);
-  headless::SetActiveDocument(&doc);
-  headless::SetKeyboardQualifier(QSHIFT);
-  bool ran = false;
-  try {
-    ran = headless::ExecuteCommand(kCommandId);
-  } catch (...) {
-    headless::SetKeyboardQualifier(0);
-    headless::SetActiveDocument(nullptr);
-    throw;
-  }
-  headless::SetKeyboardQualifier(0);
-  headless::SetActiveDocument(nullptr);
-  if (!ran) throw std::runtime_error("the setup command failed on the limb");
-  tag = nullptr;
-  for (headless::Node* t : headless::Document::Tags(scene.object))
-    if (t->type == kTagId) tag = t;
-  deformer = scene.skin->next;
-  if (tag == nullptr) throw std::runtime_error("the setup command put no bind tag on the limb");
-  if (deformer == nullptr || deformer->type != kDeformerId)
-    throw std::runtime_error("the setup command did not place its deformer right after the skin");
-}
-
-struct FrameRow {
-  Int32 frame = 0;
-  Float angle = 0.0;
-  headless::DetailMeasures skinned;
-  headless::DetailMeasures corrected;
-  Float skinnedHeight = 0.0;  // detail height error, fraction of the rest detail
-  Float correctedHeight = 0.0;
-  Float skinnedSeconds = 0.0;
-  Float correctedSeconds = 0.0;
-};
-
-// Evaluates the document at `frame` and answers the seconds it took.
-Float TimedEvaluation(headless::Document& doc, Int32 frame) {
-  const auto start = std::chrono::steady_clock::now();
-  const headless::DeformReport report =
-      headless::EvaluateDocumentAtFrame(doc, static_cast<Float>(frame));
-  const auto stop = std::chrono::steady_clock::now();
-  if (!report.Ok())
-    throw std::runtime_error("frame " + std::to_string(frame) + ": " + report.errors.front());
-  return std::chrono::duration<Float>(stop - start).count();
-}
-
-void PrintTable(const std::vector<FrameRow>& rows, Int64 points, std::ostream& out) {
-  out << "frame  angle | height error (%)   | edge change (%)    | hinge change (deg) | "
-         "corrected eval\n"
-         "             | skinned  corrected | skinned  corrected | skinned  corrected |    ms  "
-         " Mpts/s\n";
-  char line[160];
-  for (const FrameRow& r : rows) {
-    const Float rate =
-        r.correctedSeconds > 0.0 ? static_cast<Float>(points) / r.correctedSeconds / 1.0e6 : 0.0;
-    std::snprintf(line, sizeof line,
-                  "%5d %6.1f | %7.2f %10.2f | %7.3f %10.3f | %7.3f %10.3f | %6.1f %8.2f\n",
-                  static_cast<int>(r.frame), r.angle, 100.0 * r.skinnedHeight,
-                  100.0 * r.correctedHeight, 100.0 * r.skinned.edgeLengthChange,
-                  100.0 * r.corrected.edgeLengthChange, r.skinned.normalAngleDegrees,
-                  r.corrected.normalAngleDegrees, 1000.0 * r.correctedSeconds, rate);
-    out << line;
-  }
-}
-
-// The last frame's detail heights, kept for the pictures.
-struct LastHeights {
-  std::vector<Float> skinned;
-  std::vector<Float> corrected;
-  std::vector<Float> base;
-};
-
-// Detail kept -> colour: red where flattened (0), pale yellow at half, blue as at rest (1),
-// purple where exaggerated (1.5 and above).
-headless::Rgb KeptColor(Float kept) {
-  struct Stop {
-    Float at;
-    Float r, g, b;
-  };
-  static const Stop kStops[] = {
-      {0.0, 214, 48, 39}, {0.5, 254, 224, 144}, {1.0, 69, 117, 180}, {1.5, 150, 60, 170}};
-  const Float k = std::isfinite(kept) ? std::clamp(kept, 0.0, 1.5) : 1.5;
-  size_t i = 0;
-  while (i + 2 < std::size(kStops) && k > kStops[i + 1].at) ++i;
-  const Stop& a = kStops[i];
-  const Stop& b = kStops[i + 1];
-  const Float t = (k - a.at) / (b.at - a.at);
-  auto mix = [t](Float u, Float v) {
-    return static_cast<std::uint8_t>(std::lround(u + t * (v - u)));
-  };
-  return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
 }
 
 // Two views of the bent elbow: one from its outer side, one looking into the crease, each tilted
@@ -350,35 +234,14 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY + 20,
                      "red flattened, blue as at rest", soft.captionColor, 2);
   headless::WritePng((out / "detail.png").string(), coloured);
-
-  std::vector<Float> x;
-  headless::PlotSeries skinEdge{"skinned", {}, {200, 60, 60}};
-  headless::PlotSeries fixEdge{"corrected", {}, {40, 110, 200}};
-  headless::PlotSeries skinHinge = skinEdge, fixHinge = fixEdge;
-  headless::PlotSeries skinHeight = skinEdge, fixHeight = fixEdge;
-  for (const FrameRow& r : rows) {
-    x.push_back(r.frame);
-    skinEdge.values.push_back(100.0 * r.skinned.edgeLengthChange);
-    fixEdge.values.push_back(100.0 * r.corrected.edgeLengthChange);
-    skinHinge.values.push_back(r.skinned.normalAngleDegrees);
-    fixHinge.values.push_back(r.corrected.normalAngleDegrees);
-    skinHeight.values.push_back(100.0 * r.skinnedHeight);
-    fixHeight.values.push_back(100.0 * r.correctedHeight);
-  }
-  const headless::Image plot =
-      headless::PlotPanels(x, {{"detail height error (%)", {skinHeight, fixHeight}},
-                               {"edge change of the detail (%)", {skinEdge, fixEdge}},
-                               {"hinge change of the detail (deg)", {skinHinge, fixHinge}}});
-  headless::WritePng((out / "measures.png").string(), plot);
+  WriteMeasuresPlot(rows, out / "measures.png");
 }
 
 int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
+  if (!o.character.empty()) return RunCharacter(o, out, err);
   headless::PluginFolder folder;
   if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
-  headless::Registration registration;
-  for (Int32 id : {kCommandId, kDeformerId, kTagId})
-    if (!headless::FindRegistration(id, registration))
-      throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
+  RequirePluginParts();
 
   headless::LimbSceneOptions sceneOptions;
   sceneOptions.limb.approximatePoints = o.points;
@@ -395,30 +258,13 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   const headless::LimbMesh base = headless::MakeLimb(baseOptions);
   std::vector<const Float32*> baseWeights;
   for (const auto& w : base.weights) baseWeights.push_back(w.data());
-  const std::vector<Int32> region = headless::BlendRegion(baseWeights, count);
-  const headless::DetailReference reference = headless::PrepareDetailReference(
-      scene.mesh.points.data(), count, scene.mesh.polygons.data(),
-      static_cast<Int64>(scene.mesh.polygons.size()), region, base.points.data());
-  const std::vector<std::vector<Int32>> neighbours =
-      headless::PointNeighbours(count, scene.mesh.polygons);
-  auto heights = [&](const std::vector<Vector3>& points) {
-    return headless::DetailHeights(points, scene.mesh.polygons, neighbours, kHeightSmoothing);
-  };
-  const std::vector<Float> restHeights = heights(scene.mesh.points);
-  const std::vector<Float> restBaseHeights = heights(base.points);
+  const FrameMeasurer measurer(scene.mesh.points, scene.mesh.polygons, base.points, baseWeights,
+                               scene.joints);
 
   headless::Node* tag = nullptr;
   headless::Node* deformer = nullptr;
-  EquipLimb(*doc, scene, tag, deformer);
-  headless::SetParameter(tag, kIterations,
-                         IntValue(o.iterations.value_or(DefaultIterations(o.points))));
-  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
-  if (o.strength) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *o.strength;
-    headless::SetParameter(tag, kStrength, value);
-  }
+  EquipWithCommand(*doc, scene.object, scene.skin, tag, deformer);
+  ApplyTagSettings(tag, o, DefaultIterations(o.points));
   // Bind on the rest pose: the bend is 0 at frame 0.
   headless::ApplyKeysAtFrame(*doc, 0.0);
   if (!headless::PressButton(tag, kBindButton))
@@ -428,55 +274,30 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   fs::create_directories(outDir);
   if (!o.quiet)
     out << "limb: " << count << " points, " << scene.mesh.polygons.size() << " polygons, "
-        << scene.joints.size() << " joints; " << reference.edges.size()
+        << scene.joints.size() << " joints; " << measurer.EdgeCount()
         << " edges measured where the weights blend\n";
 
   std::vector<FrameRow> rows;
-  std::vector<Vector3> skinned, corrected, baseSkinned(base.points.size());
-  LastHeights last;
+  MeasuredFrame last;
   headless::Progress progress(
       err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
       "tessamire run", "frame", o.frames);
   for (Int32 frame = 0; frame < o.frames; ++frame) {
-    FrameRow row;
-    row.frame = frame;
-    row.angle = o.angle * frame / static_cast<Float>(o.frames - 1);
-    deformer->deformMode = false;
-    row.skinnedSeconds = TimedEvaluation(*doc, frame);
-    skinned = headless::DeformedPoints(scene.object);
-    deformer->deformMode = true;
-    row.correctedSeconds = TimedEvaluation(*doc, frame);
-    corrected = headless::DeformedPoints(scene.object);
-    headless::SkinPoints(base.points.data(), count, headless::CurrentPoses(scene.joints),
-                         baseWeights, baseSkinned.data());
-    row.skinned = headless::MeasureDetail(reference, skinned.data(), count, baseSkinned.data());
-    row.corrected = headless::MeasureDetail(reference, corrected.data(), count, baseSkinned.data());
-    last.base = heights(baseSkinned);
-    last.skinned = heights(skinned);
-    last.corrected = heights(corrected);
-    row.skinnedHeight =
-        headless::DetailHeightError(last.skinned, restHeights, last.base, restBaseHeights, region);
-    row.correctedHeight = headless::DetailHeightError(last.corrected, restHeights, last.base,
-                                                      restBaseHeights, region);
-    rows.push_back(row);
+    last = measurer.Measure(*doc, scene.object, deformer, frame);
+    last.row.label = o.angle * frame / static_cast<Float>(o.frames - 1);
+    rows.push_back(last.row);
     char bend[32];
-    std::snprintf(bend, sizeof bend, "bend %.1f deg", row.angle);
+    std::snprintf(bend, sizeof bend, "bend %.1f deg", last.row.label);
     progress.Step(bend);
   }
   progress.Finish();
 
-  PrintTable(rows, count, out);
-  headless::WriteObj((outDir / "skinned.obj").string(), skinned, scene.mesh.polygons);
-  headless::WriteObj((outDir / "corrected.obj").string(), corrected, scene.mesh.polygons);
+  PrintTable(rows, count, "angle", out);
+  headless::WriteObj((outDir / "skinned.obj").string(), last.skinned, scene.mesh.polygons);
+  headless::WriteObj((outDir / "corrected.obj").string(), last.corrected, scene.mesh.polygons);
   headless::SaveScene(*doc, (outDir / "limb.tsm").string());
-  // Two rounds spread each point's reading over about one ridge.
-  constexpr Int32 kKeptSpread = 2;
-  WritePictures(scene, skinned, corrected,
-                headless::LocalDetailKept(last.skinned, restHeights, last.base, restBaseHeights,
-                                          neighbours, kKeptSpread),
-                headless::LocalDetailKept(last.corrected, restHeights, last.base, restBaseHeights,
-                                          neighbours, kKeptSpread),
-                rows, outDir);
+  WritePictures(scene, last.skinned, last.corrected, last.skinnedKept, last.correctedKept, rows,
+                outDir);
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
         << "limb.png, detail.png and measures.png\n";
@@ -503,10 +324,11 @@ int RunMainJob(const std::vector<std::string>& args, std::ostream& out, std::ost
 const SubcommandRegistration kRun(
     {"run",
      "run [--points N] [--frames F] [--angle DEG] [--iterations N] [--weighting 0|1] "
-     "[--strength S] [--out DIR] [--quiet] [--plugins DIR]",
+     "[--strength S] [--character FILE] [--out DIR] [--quiet] [--plugins DIR]",
      "the main job: skin the built-in limb, equip it with the setup command, bend the elbow "
      "over F frames, print the detail kept by skinning alone and by the correction, and write "
-     "meshes, the scene and pictures to DIR (default out)",
+     "meshes, the scene and pictures to DIR (default out); with --character, the same on a "
+     "rigged file's largest skinned mesh over its own animation",
      RunMainJob});
 
 }  // namespace

@@ -19,10 +19,11 @@ int RunScene(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
 const SubcommandRegistration kScene(
     {"scene",
-     "scene import MESH.obj --out FILE [--tag] [--bind] [--plugins DIR] | scene info FILE "
-     "[--plugins DIR]",
-     "import an OBJ mesh into a new scene file (with a bind tag, bound on --bind), or list what "
-     "a scene file holds",
+     "scene import MESH.obj|CHARACTER --out FILE [--tag] [--bind] [--cache CACHE.pc2|.mdd] "
+     "[--fps F] [--plugins DIR] | scene info FILE [--plugins DIR]",
+     "import an OBJ mesh into a new scene file (with a bind tag, bound on --bind, and a point "
+     "cache playing CACHE), or a rigged character (.fbx, .gltf, .glb, .dae, .x: joints, weights, "
+     "skin and keys sampled at the file's rate or F per second); or list what a scene file holds",
      RunScene});
 
 }  // namespace

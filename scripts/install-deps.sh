@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building, testing and benchmarking need, when it is missing (Debian packages).
+# Installs what building, testing and benchmarking need, when it is missing (Debian packages):
+# Assimp reads rigged characters; its test models are real files the tests import.
 set -euo pipefail
 need=()
-for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev libassimp-dev assimp-testmodels "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

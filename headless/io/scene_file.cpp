@@ -1,5 +1,6 @@
 #include "headless/io/scene_file.h"
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "headless/host/deform.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/registry.h"
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"
@@ -289,7 +292,13 @@ void ReadBody(ByteReader& r, Node* node, LoadContext& ctx) {
     f.c = r.I32();
     f.d = r.I32();
   }
-  if (!points.empty() || !polygons.empty()) {
+  if (node->type == kPointCacheType && !node->isTag && polygons.empty()) {
+    // A point cache keeps its samples as points; its parameters say how they play.
+    for (const Vector3& p : points)
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+        r.Fail(NodeLabel(node) + ": a cached point is not finite");
+    node->points = std::move(points);
+  } else if (!points.empty() || !polygons.empty()) {
     if (!node->IsPolygonObject())
       r.Fail(NodeLabel(node) + " holds a mesh but is no polygon object");
     try {

@@ -257,9 +257,11 @@ class ApplyCliErrorTest : public ApplyCliTest {
   std::vector<fs::path> frames;
 };
 
-TEST_F(ApplyCliErrorTest, FaceOfMoreThanFourCorners) {
-  WriteLines(frames[1], {"v 0 0 0", "v 1 0 0", "v 1 1 0", "v 0 1 0", "v 0.5 2 0", "f 1 2 3 4 5"});
-  ExpectFailure(BothFrames(), frames[1].string() + ":6:");
+TEST_F(ApplyCliErrorTest, FrameWhoseFacesDifferFromTheRest) {
+  headless::Mesh turned = headless::ReadObj(frames[1].string());
+  std::swap(turned.polygons[1].a, turned.polygons[1].c);
+  headless::WriteObj(frames[1].string(), turned.points, turned.polygons);
+  ExpectFailure(BothFrames(), frames[1].string() + ": face 2 is");
 }
 
 TEST_F(ApplyCliErrorTest, IndexOutOfRange) {

@@ -86,16 +86,16 @@ TEST_F(MainJobTest, EvalWritesEachObjectPerFrameMatchingTheRun) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"limb_1.obj", "limb_2.obj", "limb_3.obj"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"limb.0001.obj", "limb.0002.obj", "limb.0003.obj"}));
   // The saved scene at the last frame gives the run's corrected mesh, to the bit.
-  EXPECT_EQ(ReadFile(out / "limb_3.obj"), ReadFile(dir_ / "out" / "corrected.obj"));
-  EXPECT_NE(ReadFile(out / "limb_1.obj"), ReadFile(out / "limb_3.obj"));
+  EXPECT_EQ(ReadFile(out / "limb.0003.obj"), ReadFile(dir_ / "out" / "corrected.obj"));
+  EXPECT_NE(ReadFile(out / "limb.0001.obj"), ReadFile(out / "limb.0003.obj"));
 
   // Without --frames: the keyed range 0..3, with a progress line per frame.
   const CliRun all =
       RunCli("eval " + Quoted(dir_ / "out" / "limb.tsm") + " --out " + Quoted(dir_ / "eval_all"));
   ASSERT_EQ(all.status, 0) << all.output;
-  EXPECT_TRUE(fs::is_regular_file(dir_ / "eval_all" / "limb_0.obj"));
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "eval_all" / "limb.0000.obj"));
   EXPECT_NE(all.output.find("tessamire eval: frame 4/4: at frame 3"), std::string::npos)
       << all.output;
 }
