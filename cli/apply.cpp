@@ -4,16 +4,20 @@
 // the plug-in's deformer.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 
+#include "cli/output_folder.h"
+#include "cli/pictures.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
+#include "cli/tag_settings.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
 #include "headless/host/parameters.h"
@@ -23,7 +27,9 @@
 #include "headless/host/scene.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
+#include "headless/io/png.h"
 #include "headless/io/weights_file.h"
+#include "headless/job/pair_measures.h"
 
 namespace cli {
 namespace {
@@ -32,88 +38,24 @@ namespace fs = std::filesystem;
 
 using namespace tessamire_ids;
 
-// The options of one run; unset tag settings keep the tag's defaults.
+// The options of one run; tag settings not given keep the tag's defaults.
 struct ApplyOptions {
+  const Options* options = nullptr;
   std::string rest;
   std::string out;
   std::vector<std::string> frames;
-  std::optional<Int32> iterations;
-  std::optional<Int32> weighting;
-  std::optional<Int32> pinBorder;
-  std::optional<Float> strength;
   std::string vertexMap;
   std::string restriction;
+  std::string preview;
   bool showSmoothed = false;
+  bool report = false;
   bool quiet = false;
-  std::string plugins;
 };
 
 // A failure of the run (bad file, plug-in refusal): message already names file and line.
 struct ApplyError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-bool ParseInt(const std::string& text, Int32& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty();
-}
-
-bool ParseFloat(const std::string& text, Float& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty() && std::isfinite(out);
-}
-
-// False with `error` set on a usage fault.
-bool ParseOptions(const std::vector<std::string>& args, ApplyOptions& o, std::string& error) {
-  ParsedArgs parsed;
-  if (!ParseArgs(args,
-                 {"--rest", "--iterations", "--weighting", "--pin-border", "--strength",
-                  "--vertex-map", "--restriction", "--out", "--plugins"},
-                 {"--show-smoothed", "--quiet"}, parsed, error))
-    return false;
-  auto value = [&](const char* name) -> std::string {
-    const auto it = parsed.values.find(name);
-    return it == parsed.values.end() ? "" : it->second;
-  };
-  auto has = [&](const char* name) { return parsed.values.count(name) != 0; };
-  auto fail = [&](const std::string& message) {
-    error = message;
-    return false;
-  };
-  o.rest = value("--rest");
-  o.out = value("--out");
-  o.frames = parsed.positional;
-  o.vertexMap = value("--vertex-map");
-  o.restriction = value("--restriction");
-  o.plugins = value("--plugins");
-  o.showSmoothed = parsed.flags.count("--show-smoothed") != 0;
-  o.quiet = parsed.flags.count("--quiet") != 0;
-  if (o.rest.empty()) return fail("--rest REST.obj is required");
-  if (o.out.empty()) return fail("--out OUT is required");
-  if (o.frames.empty()) return fail("no FRAME.obj given");
-  Int32 n = 0;
-  if (has("--iterations")) {
-    if (!ParseInt(value("--iterations"), n) || n < 0)
-      return fail("--iterations wants a whole number >= 0, not \"" + value("--iterations") + "\"");
-    o.iterations = n;
-  }
-  for (const auto& [name, slot] :
-       {std::pair{"--weighting", &o.weighting}, std::pair{"--pin-border", &o.pinBorder}}) {
-    if (!has(name)) continue;
-    if (!ParseInt(value(name), n) || (n != 0 && n != 1))
-      return fail(std::string(name) + " wants 0 or 1, not \"" + value(name) + "\"");
-    *slot = n;
-  }
-  if (has("--strength")) {
-    Float s = 0.0;
-    if (!ParseFloat(value("--strength"), s))
-      return fail("--strength wants a finite number, not \"" + value("--strength") + "\"");
-    o.strength = s;
-  }
-  return true;
-}
 
 bool EndsWithObj(const std::string& path) {
   if (path.size() < 4) return false;
@@ -133,7 +75,7 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 // would overwrite an input.
 std::vector<fs::path> PlanOutputs(const ApplyOptions& o) {
   std::vector<fs::path> outputs;
-  if (o.frames.size() == 1 && EndsWithObj(o.out)) {
+  if (o.frames.size() == 1 && (EndsWithObj(o.out) || o.out == "-")) {
     outputs.push_back(o.out);
   } else {
     std::error_code ec;
@@ -141,8 +83,12 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o) {
       throw ApplyError(o.out +
                        ": exists and is not a folder (a single frame's result needs a "
                        "name ending in .obj)");
+    if (o.out == "-")
+      throw UsageError("--out - (the standard output) takes the result of one frame only");
     for (const std::string& frame : o.frames) {
       const fs::path name = fs::path(frame).filename();
+      if (frame == "-")
+        throw UsageError("a frame from the standard input needs --out FILE.obj or --out -");
       if (name.empty()) throw ApplyError(frame + ": not a file name");
       outputs.push_back(fs::path(o.out) / name);
     }
@@ -155,7 +101,7 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o) {
     std::vector<std::string> inputs = o.frames;
     inputs.push_back(o.rest);
     for (const std::string& input : inputs)
-      if (SameFile(outputs[i], input))
+      if (input != "-" && outputs[i] != "-" && SameFile(outputs[i], input))
         throw ApplyError(outputs[i].string() + ": the result would overwrite the input " + input);
   }
   return outputs;
@@ -192,21 +138,13 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
       !headless::FindRegistration(kDeformerId, registration))
     throw ApplyError("the plug-in did not register its bind tag and deformer");
   ApplyScene scene;
-  scene.object =
-      scene.doc->AddPolygonObject(fs::path(o.rest).stem().string(), rest.points, rest.polygons);
+  scene.object = scene.doc->AddPolygonObject(
+      o.rest == "-" ? "rest" : fs::path(o.rest).stem().string(), rest.points, rest.polygons);
   headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, kTagId) : nullptr;
   if (tag == nullptr) throw ApplyError("the bind tag could not be created");
 
-  if (o.iterations) headless::SetParameter(tag, kIterations, IntValue(*o.iterations));
-  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
-  if (o.pinBorder) headless::SetParameter(tag, kPinBorder, IntValue(*o.pinBorder));
+  ApplyTagSettings(*o.options, tag);
   if (o.showSmoothed) headless::SetParameter(tag, kShowSmooth, IntValue(1));
-  if (o.strength) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *o.strength;
-    headless::SetParameter(tag, kStrength, value);
-  }
   if (!o.vertexMap.empty()) {
     headless::Node* map = scene.doc->AddVertexMap(scene.object, std::move(vertexMap), "vertex map");
     headless::Value link;
@@ -229,7 +167,50 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
   return scene;
 }
 
-int Apply(const ApplyOptions& o, std::ostream& err) {
+// Above this many point-rounds (points times smoothing rounds) one evaluation takes about a second
+// or more on a small machine, so even one frame reports its stages.
+constexpr Float kLongEvaluation = 5.0e7;
+
+// The report: per frame, the three measures of the input and of the corrected mesh against the
+// rest, and the time the frame's correction took.
+void PrintReportHeader(std::ostream& os) {
+  os << "frame                          | height error (%)  | edge change (%)   | hinge change "
+        "(deg) |     ms\n"
+        "                               |   input corrected |   input corrected |   input "
+        "corrected |\n";
+}
+
+void PrintReportRow(std::ostream& os, const std::string& frame, const headless::PairMeasures& in,
+                    const headless::PairMeasures& corrected, Float seconds) {
+  char line[256];
+  std::snprintf(line, sizeof line, "%-30s | %7.2f %9.2f | %7.3f %9.3f | %7.3f %9.3f | %6.1f\n",
+                frame.c_str(), 100.0 * in.heightError, 100.0 * corrected.heightError,
+                100.0 * in.detail.edgeLengthChange, 100.0 * corrected.detail.edgeLengthChange,
+                in.detail.normalAngleDegrees, corrected.detail.normalAngleDegrees,
+                1000.0 * seconds);
+  os << line;
+}
+
+// Rest, input and corrected side by side, from three-quarter view.
+void WritePreview(const std::string& path, const headless::Mesh& rest,
+                  const std::vector<Vector3>& input, const std::vector<Vector3>& corrected,
+                  const std::string& frameName) {
+  auto view = [&](const std::vector<Vector3>& points, const std::string& caption) {
+    headless::MeshView v;
+    v.points = points.data();
+    v.pointCount = static_cast<Int64>(points.size());
+    v.polygons = rest.polygons.data();
+    v.polygonCount = static_cast<Int64>(rest.polygons.size());
+    v.caption = caption;
+    return v;
+  };
+  const std::string name = frameName == "-" ? "input" : fs::path(frameName).filename().string();
+  headless::WritePng(path, RenderSideBySide({view(rest.points, "rest"), view(input, name),
+                                             view(corrected, "corrected")},
+                                            NamedView("three-quarter"), 420, 420));
+}
+
+int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const headless::Mesh rest = headless::ReadObj(o.rest);
   const size_t count = rest.points.size();
   const std::string restName = "the rest mesh " + o.rest;
@@ -238,61 +219,137 @@ int Apply(const ApplyOptions& o, std::ostream& err) {
   if (!o.restriction.empty())
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
   const std::vector<fs::path> outputs = PlanOutputs(o);
-  // Every input is checked before anything is written.
-  for (const std::string& frame : o.frames) ReadFrame(frame, count, o.rest);
-
-  headless::PluginFolder folder;
-  if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
-  ApplyScene scene = BuildScene(o, rest, std::move(vertexMap), std::move(restriction));
-
-  if (outputs.size() > 1 || !EndsWithObj(o.out)) {
-    fs::create_directories(o.out);
-  } else if (outputs[0].has_parent_path()) {
-    fs::create_directories(outputs[0].parent_path());
+  // Every input is checked before anything is written; the standard input can be read once only,
+  // so a frame from it is kept.
+  std::vector<Vector3> standardInputFrame;
+  for (const std::string& frame : o.frames) {
+    headless::StopIfInterrupted();
+    std::vector<Vector3> points = ReadFrame(frame, count, o.rest);
+    if (frame == "-") standardInputFrame = std::move(points);
   }
-  // One frame needs no progress report.
-  headless::Progress progress(err,
-                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                            o.quiet || o.frames.size() < 2),
-                              "tessamire apply", "frame", static_cast<Int64>(o.frames.size()));
+  if (outputs.size() > 1 || (!EndsWithObj(o.out) && o.out != "-"))
+    PrepareFolder(o.out);
+  else
+    PrepareOutputFolder(outputs[0].string());
+  if (!o.preview.empty()) PrepareOutputFolder(o.preview);
+
+  // A long single evaluation reports its stages; many frames report each frame.
+  const Float iterations = static_cast<Float>(o.options->Integer("--iterations").value_or(2));
+  const bool longRun =
+      o.frames.size() > 1 || static_cast<Float>(count) * iterations > kLongEvaluation;
+  headless::Progress progress(
+      err,
+      headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
+      "tessamire apply", "step", static_cast<Int64>(o.frames.size()) + 1);
+  ApplyScene scene = BuildScene(o, rest, std::move(vertexMap), std::move(restriction));
+  progress.Step("bound " + o.rest);
+
+  std::optional<headless::PairReference> reference;
+  // The report shares the standard output with nothing but itself.
+  std::ostream& reportStream = o.out == "-" ? err : out;
+  if (o.report) {
+    reference = headless::PreparePairReference(rest, {});
+    PrintReportHeader(reportStream);
+  }
+  std::vector<Vector3> lastInput, lastCorrected;
   for (size_t i = 0; i < o.frames.size(); ++i) {
-    headless::LoadPointCacheFrame(scene.cache, ReadFrame(o.frames[i], count, o.rest));
+    headless::StopIfInterrupted();
+    std::vector<Vector3> input =
+        o.frames[i] == "-" ? standardInputFrame : ReadFrame(o.frames[i], count, o.rest);
+    headless::LoadPointCacheFrame(scene.cache, input);
+    const auto start = std::chrono::steady_clock::now();
     const headless::DeformReport report = headless::EvaluateDocument(*scene.doc);
+    const Float seconds =
+        std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     for (const std::string& warning : report.warnings)
       err << "tessamire apply: warning: " << warning << "\n";
     if (!report.Ok()) throw ApplyError(o.frames[i] + ": " + report.errors.front());
-    headless::WriteObj(outputs[i].string(), headless::DeformedPoints(scene.object), rest.polygons);
+    std::vector<Vector3> corrected = headless::DeformedPoints(scene.object);
+    headless::WriteObj(outputs[i].string(), corrected, rest.polygons);
+    if (reference)
+      PrintReportRow(reportStream, o.frames[i], headless::MeasurePair(*reference, input),
+                     headless::MeasurePair(*reference, corrected), seconds);
     progress.Step(o.frames[i] + " -> " + outputs[i].string());
+    if (i + 1 == o.frames.size()) {
+      lastInput = std::move(input);
+      lastCorrected = std::move(corrected);
+    }
   }
   progress.Finish();
-  scene.doc.reset();
-  folder.Close();
+  if (!o.preview.empty()) WritePreview(o.preview, rest, lastInput, lastCorrected, o.frames.back());
   return kExitOk;
 }
 
-int RunApply(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
-  ApplyOptions options;
-  std::string error;
-  if (!ParseOptions(args, options, error)) {
-    err << "tessamire apply: " << error << "\n";
-    return kExitUsage;
-  }
-  try {
-    return Apply(options, err);
-  } catch (const std::exception& e) {
-    err << "tessamire apply: " << e.what() << "\n";
-    return kExitFailure;
-  }
+int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
+  ApplyOptions o;
+  o.options = &options;
+  o.rest = options.Text("--rest");
+  o.out = options.Text("--out");
+  o.frames = options.Operands();
+  o.vertexMap = options.Text("--vertex-map");
+  o.restriction = options.Text("--restriction");
+  o.preview = options.Text("--preview");
+  o.showSmoothed = options.Has("--show-smoothed");
+  o.report = options.Has("--report");
+  o.quiet = options.Has("--quiet");
+  Int32 fromStandardInput = 0;
+  for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction})
+    fromStandardInput += *input == "-";
+  for (const std::string& frame : o.frames) fromStandardInput += frame == "-";
+  if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
+  if (o.preview == "-" && o.out == "-")
+    throw UsageError("--out and --preview cannot both go to the standard output");
+  return Apply(o, out, err);
+}
+
+std::vector<OptionSpec> ApplyOptionSpecs() {
+  std::vector<OptionSpec> specs = {
+      Required(TextOption("--rest", "REST.obj",
+                          "the rest mesh the bind tag binds; every frame has its points and "
+                          "polygons")),
+      Required(TextOption("--out", "OUT",
+                          "where the corrected frames go: one frame and OUT ending in .obj (or "
+                          "-, the standard output) write that file; otherwise OUT is a folder "
+                          "(created when its parent exists) receiving each frame under its own "
+                          "name"))};
+  for (OptionSpec& o : TagSettingOptions(true)) specs.push_back(o);
+  specs.push_back(TextOption("--vertex-map", "W.txt",
+                             "per-point smoothing weights (one number per line): a point of "
+                             "weight 0 is not smoothed, so its detail is not restored"));
+  specs.push_back(TextOption("--restriction", "R.txt",
+                             "per-point weights (one number per line) blending the corrected "
+                             "result with the input: 0 keeps the input, 1 the correction"));
+  specs.push_back(FlagOption("--show-smoothed",
+                             "write the smoothed mesh the correction is built on instead of the "
+                             "corrected one"));
+  specs.push_back(FlagOption("--report",
+                             "print per frame the detail height error, edge change and hinge "
+                             "change of the input and of the corrected mesh against the rest, "
+                             "and the time the frame took"));
+  specs.push_back(TextOption("--preview", "PIC.png",
+                             "draw rest, input and corrected mesh of the last frame side by "
+                             "side"));
+  specs.push_back(FlagOption("--quiet", "print no progress"));
+  return specs;
 }
 
 const SubcommandRegistration kApply(
-    {"apply",
-     "apply --rest REST.obj [--iterations N] [--weighting 0|1] [--pin-border 0|1] [--strength S] "
-     "[--vertex-map W.txt] [--restriction R.txt] [--show-smoothed] [--quiet] [--plugins DIR] "
-     "--out OUT FRAME.obj...",
-     "bind REST.obj with the plug-in's bind tag and correct each FRAME.obj (same points and "
-     "polygons) with its deformer; one frame and OUT ending in .obj write that file, otherwise "
-     "OUT is a folder receiving each frame under its own name",
+    {[] {
+       CommandSpec spec;
+       spec.name = "apply";
+       spec.operands = "FRAME.obj...";
+       spec.minOperands = 1;
+       spec.maxOperands = -1;
+       spec.summary =
+           "correct deformed meshes of one rest mesh with the plug-in's bind tag and "
+           "deformer";
+       spec.details =
+           "Binds REST.obj with the plug-in's bind tag and corrects each FRAME.obj (the "
+           "rest mesh's points moved; its polygons are kept) with the deformer. One input "
+           "may be - (the standard input).";
+       spec.options = ApplyOptionSpecs();
+       return spec;
+     }(),
      RunApply});
 
 }  // namespace

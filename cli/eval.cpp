@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
@@ -91,84 +92,76 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
   return stems;
 }
 
-int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--frames", "--out", "--plugins"}, {"--quiet"}, parsed, error)) {
-    err << "tessamire eval: " << error << "\n";
-    return kExitUsage;
-  }
-  if (parsed.positional.size() != 1) {
-    err << "tessamire eval: needs one scene FILE\n";
-    return kExitUsage;
-  }
-  const auto outIt = parsed.values.find("--out");
-  if (outIt == parsed.values.end() || outIt->second.empty()) {
-    err << "tessamire eval: --out DIR is required\n";
-    return kExitUsage;
-  }
-  const auto framesIt = parsed.values.find("--frames");
+int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   FrameRange range;
-  if (framesIt != parsed.values.end() && !ParseRange(framesIt->second, range)) {
-    err << "tessamire eval: --frames wants A:B with whole numbers A <= B (or one frame A), not \""
-        << framesIt->second << "\"\n";
-    return kExitUsage;
-  }
-  const std::string path = parsed.positional.front();
-  const bool quiet = parsed.flags.count("--quiet") != 0;
-  const auto pluginsIt = parsed.values.find("--plugins");
+  const bool hasRange = options.Has("--frames");
+  if (hasRange && !ParseRange(options.Text("--frames"), range))
+    throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
+                     options.Text("--frames") + "\"");
+  const std::string path = options.Operands().front();
+  const bool quiet = options.Has("--quiet");
+  const std::string dir = options.Text("--out");
+  if (dir == "-") throw UsageError("--out wants a folder; eval writes a file per object and frame");
 
-  headless::PluginFolder folder;
-  if (!StartPlugins(pluginsIt == parsed.values.end() ? "" : pluginsIt->second, folder, err))
-    return kExitFailure;
-  int code = kExitOk;
-  try {
-    std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
-    if (framesIt == parsed.values.end()) range = KeyedRange(*doc);
-    std::vector<headless::Node*> objects;
-    for (headless::Node* node : doc->Objects())
-      if (node->IsPolygonObject()) objects.push_back(node);
-    if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
-    const std::vector<std::string> stems = FileStems(objects);
-    const fs::path dir(outIt->second);
-    std::error_code ec;
-    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
-      throw std::runtime_error(dir.string() + ": exists and is not a folder");
-    fs::create_directories(dir);
+  std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
+  if (!hasRange) range = KeyedRange(*doc);
+  std::vector<headless::Node*> objects;
+  for (headless::Node* node : doc->Objects())
+    if (node->IsPolygonObject()) objects.push_back(node);
+  if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
+  const std::vector<std::string> stems = FileStems(objects);
+  PrepareFolder(dir);
 
-    const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
-    headless::Progress progress(
-        err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
-        "tessamire eval", "frame", total);
-    for (Int64 frame = range.first; frame <= range.last; ++frame) {
-      const headless::DeformReport report =
-          headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
-      for (const std::string& warning : report.warnings)
-        err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
-      if (!report.Ok())
-        throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
-                                 report.errors.front());
-      for (size_t i = 0; i < objects.size(); ++i)
-        headless::WriteObj((dir / (stems[i] + "_" + std::to_string(frame) + ".obj")).string(),
-                           headless::DeformedPoints(objects[i]), objects[i]->polygons);
-      progress.Step("at frame " + std::to_string(frame));
-    }
-    progress.Finish();
-    if (!quiet)
-      out << "wrote " << total * static_cast<Int64>(objects.size()) << " meshes to " << dir.string()
-          << "\n";
-  } catch (const std::exception& e) {
-    err << "tessamire eval: " << e.what() << "\n";
-    code = kExitFailure;
+  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
+  headless::Progress progress(
+      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
+      "tessamire eval", "frame", total);
+  for (Int64 frame = range.first; frame <= range.last; ++frame) {
+    headless::StopIfInterrupted();
+    const headless::DeformReport report =
+        headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
+    for (const std::string& warning : report.warnings)
+      err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
+    if (!report.Ok())
+      throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
+                               report.errors.front());
+    for (size_t i = 0; i < objects.size(); ++i)
+      headless::WriteObj(
+          (fs::path(dir) / (stems[i] + "_" + std::to_string(frame) + ".obj")).string(),
+          headless::DeformedPoints(objects[i]), objects[i]->polygons);
+    progress.Step("at frame " + std::to_string(frame));
   }
-  folder.Close();
-  return code;
+  progress.Finish();
+  if (!quiet)
+    out << "wrote " << total * static_cast<Int64>(objects.size()) << " meshes to " << dir << "\n";
+  return kExitOk;
 }
 
 const SubcommandRegistration kEval(
-    {"eval", "eval SCENE [--frames A:B] --out DIR [--quiet] [--plugins DIR]",
-     "evaluate a saved scene at frames A to B (default: the frames its joints are keyed over) "
-     "and write each polygon object's deformed mesh as DIR/<object>_<frame>.obj",
+    {[] {
+       CommandSpec spec;
+       spec.name = "eval";
+       spec.operands = "SCENE";
+       spec.minOperands = 1;
+       spec.maxOperands = 1;
+       spec.summary =
+           "evaluate a saved scene over a range of frames and write each polygon object's "
+           "deformed mesh per frame";
+       spec.details =
+           "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
+           "B (keyed joints first, then expression tags, then deformers in tree order) and "
+           "writes each polygon object's deformed mesh as DIR/<object>_<frame>.obj. A range "
+           "with A > B, a missing or damaged scene, or a DIR that is a file is refused "
+           "before anything is written.";
+       spec.options = {
+           TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
+                      "the frames the scene's joints are keyed over"),
+           Required(TextOption("--out", "DIR",
+                               "the folder receiving the meshes (created when its parent "
+                               "exists)")),
+           FlagOption("--quiet", "print no progress and no summary")};
+       return spec;
+     }(),
      RunEval});
 
 }  // namespace

@@ -16,8 +16,10 @@
 #include <stdexcept>
 #include <utility>
 
+#include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
+#include "cli/tag_settings.h"
 #include "headless/geometry/vector.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
@@ -31,8 +33,10 @@
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/detail_height.h"
+#include "headless/job/detail_picture.h"
 #include "headless/job/limb_scene.h"
 #include "headless/job/measures.h"
+#include "headless/job/pair_measures.h"
 #include "headless/picture/plot.h"
 #include "headless/picture/render.h"
 
@@ -43,9 +47,6 @@ namespace fs = std::filesystem;
 
 using namespace tessamire_ids;
 
-// Rounds of neighbour averaging behind the detail height measure: enough to flatten the limb's
-// ridges and bumps, few enough to keep the tube's shape.
-constexpr Int32 kHeightSmoothing = 8;
 // Smoothing rounds of the main job at 50,000 points and beyond. The limb's ridges and grooves are
 // six edges long whatever its point count, and the smoothing has to reach across about one of them
 // before the smoothed surface is free of the detail; measured at 50,000 points, 64 rounds restore
@@ -60,65 +61,9 @@ struct RunOptions {
   Int64 points = 50000;
   Int32 frames = 30;
   Float angle = 120.0;
-  std::optional<Int32> iterations;
-  std::optional<Int32> weighting;
-  std::optional<Float> strength;
   std::string out = "out";
-  std::string plugins;
   bool quiet = false;
 };
-
-template <typename T>
-bool ParseNumber(const std::string& text, T& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty();
-}
-
-bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::string& error) {
-  ParsedArgs parsed;
-  if (!ParseArgs(args,
-                 {"--points", "--frames", "--angle", "--iterations", "--weighting", "--strength",
-                  "--out", "--plugins"},
-                 {"--quiet"}, parsed, error))
-    return false;
-  auto fail = [&](const std::string& message) {
-    error = message;
-    return false;
-  };
-  if (!parsed.positional.empty()) return fail("unexpected argument " + parsed.positional.front());
-  const auto& v = parsed.values;
-  auto has = [&](const char* name) { return v.count(name) != 0; };
-  if (has("--points") && (!ParseNumber(v.at("--points"), o.points) || o.points < 8))
-    return fail("--points wants a whole number >= 8, not \"" + v.at("--points") + "\"");
-  if (has("--frames") && (!ParseNumber(v.at("--frames"), o.frames) || o.frames < 2))
-    return fail("--frames wants a whole number >= 2, not \"" + v.at("--frames") + "\"");
-  if (has("--angle") && (!ParseNumber(v.at("--angle"), o.angle) || !std::isfinite(o.angle) ||
-                         std::fabs(o.angle) > 180.0))
-    return fail("--angle wants degrees in [-180, 180], not \"" + v.at("--angle") + "\"");
-  Int32 n = 0;
-  if (has("--iterations")) {
-    if (!ParseNumber(v.at("--iterations"), n) || n < 0)
-      return fail("--iterations wants a whole number >= 0, not \"" + v.at("--iterations") + "\"");
-    o.iterations = n;
-  }
-  if (has("--weighting")) {
-    if (!ParseNumber(v.at("--weighting"), n) || (n != 0 && n != 1))
-      return fail("--weighting wants 0 or 1, not \"" + v.at("--weighting") + "\"");
-    o.weighting = n;
-  }
-  if (has("--strength")) {
-    Float s = 0.0;
-    if (!ParseNumber(v.at("--strength"), s) || !std::isfinite(s))
-      return fail("--strength wants a finite number, not \"" + v.at("--strength") + "\"");
-    o.strength = s;
-  }
-  if (has("--out")) o.out = v.at("--out");
-  if (o.out.empty()) return fail("--out wants a folder");
-  if (has("--plugins")) o.plugins = v.at("--plugins");
-  o.quiet = parsed.flags.count("--quiet") != 0;
-  return true;
-}
 
 // On a coarser limb the blend band spans fewer edges (as the square root of the point count), and
 // smoothing that reaches about the square root of its rounds in edges would start to reshape the
@@ -211,27 +156,6 @@ struct LastHeights {
   std::vector<Float> base;
 };
 
-// Detail kept -> colour: red where flattened (0), pale yellow at half, blue as at rest (1),
-// purple where exaggerated (1.5 and above).
-headless::Rgb KeptColor(Float kept) {
-  struct Stop {
-    Float at;
-    Float r, g, b;
-  };
-  static const Stop kStops[] = {
-      {0.0, 214, 48, 39}, {0.5, 254, 224, 144}, {1.0, 69, 117, 180}, {1.5, 150, 60, 170}};
-  const Float k = std::isfinite(kept) ? std::clamp(kept, 0.0, 1.5) : 1.5;
-  size_t i = 0;
-  while (i + 2 < std::size(kStops) && k > kStops[i + 1].at) ++i;
-  const Stop& a = kStops[i];
-  const Stop& b = kStops[i + 1];
-  const Float t = (k - a.at) / (b.at - a.at);
-  auto mix = [t](Float u, Float v) {
-    return static_cast<std::uint8_t>(std::lround(u + t * (v - u)));
-  };
-  return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
-}
-
 // Two views of the bent elbow: one from its outer side, one looking into the crease, each tilted
 // a little out of the bend's plane. Answers {outer, inner} view directions (camera to elbow).
 std::pair<Vector3, Vector3> ElbowViews(const headless::LimbMesh& mesh,
@@ -316,11 +240,11 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   headless::WritePng((out / "limb.png").string(), shaded);
 
   std::vector<headless::Rgb> skinnedColors, correctedColors;
-  for (Float k : skinnedKept) skinnedColors.push_back(KeptColor(k));
-  for (Float k : correctedKept) correctedColors.push_back(KeptColor(k));
+  for (Float k : skinnedKept) skinnedColors.push_back(headless::KeptColor(k));
+  for (Float k : correctedKept) correctedColors.push_back(headless::KeptColor(k));
   headless::RenderOptions soft;  // the default, frontal key: colour carries the message here
-  constexpr Int32 kLegend = 56;
-  headless::Image coloured = headless::MakeImage(2 * kPanel, 2 * kPanel + kLegend, {22, 24, 30});
+  headless::Image coloured =
+      headless::MakeImage(2 * kPanel, 2 * kPanel + headless::kKeptLegendHeight, {22, 24, 30});
   for (Int32 row = 0; row < 2; ++row) {
     const std::string side = sides[row];
     headless::MeshView s = view(skinned, "skinned, " + side);
@@ -330,25 +254,8 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
     draw(coloured, 0, row, s, cameras[row], soft);
     draw(coloured, 1, row, c, cameras[row], soft);
   }
-  // Legend: the colour scale with its ticks, and what the colours mean.
-  const Int32 legendX = 16;
-  const Int32 legendY = 2 * kPanel + 10;
-  constexpr Int32 kScaleWidth = 300;
-  for (Int32 i = 0; i < kScaleWidth; ++i)
-    headless::FillRect(
-        coloured, legendX + i, legendY, 1, 12,
-        KeptColor(1.5 * static_cast<Float>(i) / static_cast<Float>(kScaleWidth - 1)));
-  for (const auto& [at, label] :
-       {std::pair<Float, const char*>{0.0, "0"}, {0.5, "0.5"}, {1.0, "1"}, {1.5, "1.5"}}) {
-    const Int32 x = legendX + static_cast<Int32>(std::lround(at / 1.5 * (kScaleWidth - 1)));
-    const Int32 w = headless::TextWidth(label, 2);
-    headless::DrawText(coloured, std::clamp(x - w / 2, 0, 2 * kPanel - w), legendY + 18, label,
-                       soft.captionColor, 2);
-  }
-  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY,
-                     "detail kept, last frame:", soft.captionColor, 2);
-  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY + 20,
-                     "red flattened, blue as at rest", soft.captionColor, 2);
+  headless::DrawKeptLegend(coloured, 2 * kPanel + 10,
+                           "detail kept, last frame:", soft.captionColor);
   headless::WritePng((out / "detail.png").string(), coloured);
 
   std::vector<Float> x;
@@ -372,9 +279,7 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   headless::WritePng((out / "measures.png").string(), plot);
 }
 
-int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
-  headless::PluginFolder folder;
-  if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
+int Run(const RunOptions& o, const Options& options, std::ostream& out, std::ostream& err) {
   headless::Registration registration;
   for (Int32 id : {kCommandId, kDeformerId, kTagId})
     if (!headless::FindRegistration(id, registration))
@@ -402,7 +307,8 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   const std::vector<std::vector<Int32>> neighbours =
       headless::PointNeighbours(count, scene.mesh.polygons);
   auto heights = [&](const std::vector<Vector3>& points) {
-    return headless::DetailHeights(points, scene.mesh.polygons, neighbours, kHeightSmoothing);
+    return headless::DetailHeights(points, scene.mesh.polygons, neighbours,
+                                   headless::kDetailHeightRounds);
   };
   const std::vector<Float> restHeights = heights(scene.mesh.points);
   const std::vector<Float> restBaseHeights = heights(base.points);
@@ -410,22 +316,15 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::Node* tag = nullptr;
   headless::Node* deformer = nullptr;
   EquipLimb(*doc, scene, tag, deformer);
-  headless::SetParameter(tag, kIterations,
-                         IntValue(o.iterations.value_or(DefaultIterations(o.points))));
-  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
-  if (o.strength) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *o.strength;
-    headless::SetParameter(tag, kStrength, value);
-  }
+  headless::SetParameter(tag, kIterations, IntValue(DefaultIterations(o.points)));
+  ApplyTagSettings(options, tag);
   // Bind on the rest pose: the bend is 0 at frame 0.
   headless::ApplyKeysAtFrame(*doc, 0.0);
   if (!headless::PressButton(tag, kBindButton))
     throw std::runtime_error("the bind tag refused to bind the rest limb");
 
   const fs::path outDir(o.out);
-  fs::create_directories(outDir);
+  PrepareFolder(o.out);
   if (!o.quiet)
     out << "limb: " << count << " points, " << scene.mesh.polygons.size() << " polygons, "
         << scene.joints.size() << " joints; " << reference.edges.size()
@@ -469,44 +368,66 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::WriteObj((outDir / "skinned.obj").string(), skinned, scene.mesh.polygons);
   headless::WriteObj((outDir / "corrected.obj").string(), corrected, scene.mesh.polygons);
   headless::SaveScene(*doc, (outDir / "limb.tsm").string());
-  // Two rounds spread each point's reading over about one ridge.
-  constexpr Int32 kKeptSpread = 2;
   WritePictures(scene, skinned, corrected,
                 headless::LocalDetailKept(last.skinned, restHeights, last.base, restBaseHeights,
-                                          neighbours, kKeptSpread),
+                                          neighbours, headless::kKeptSpreadRounds),
                 headless::LocalDetailKept(last.corrected, restHeights, last.base, restBaseHeights,
-                                          neighbours, kKeptSpread),
+                                          neighbours, headless::kKeptSpreadRounds),
                 rows, outDir);
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
         << "limb.png, detail.png and measures.png\n";
-  doc.reset();
-  folder.Close();
   return kExitOk;
 }
 
-int RunMainJob(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  RunOptions options;
-  std::string error;
-  if (!ParseOptions(args, options, error)) {
-    err << "tessamire run: " << error << "\n";
-    return kExitUsage;
+int RunMainJob(const Options& options, std::ostream& out, std::ostream& err) {
+  RunOptions o;
+  o.points = options.Integer("--points").value_or(o.points);
+  o.frames = static_cast<Int32>(options.Integer("--frames").value_or(o.frames));
+  o.angle = options.Number("--angle").value_or(o.angle);
+  o.out = options.Text("--out", o.out);
+  if (o.out == "-") throw UsageError("--out wants a folder; run writes several files");
+  o.quiet = options.Has("--quiet");
+  return Run(o, options, out, err);
+}
+
+std::vector<OptionSpec> RunOptionSpecs() {
+  std::vector<OptionSpec> specs = {
+      IntegerOption("--points", "N", "about how many points the limb has", 8, 2147483647.0,
+                    "50000"),
+      IntegerOption("--frames", "F", "frames of the bend, from straight to --angle", 2, 100000,
+                    "30"),
+      NumberOption("--angle", "DEG", "the elbow's bend at the last frame, in degrees", -180, 180,
+                   "120")};
+  for (OptionSpec& o : TagSettingOptions(false)) {
+    if (o.name == "--iterations")
+      o.meaning +=
+          "; the run's own default is 64 from 50,000 points up, fewer in proportion "
+          "below (it overrides the tag's)";
+    specs.push_back(o);
   }
-  try {
-    return Run(options, out, err);
-  } catch (const std::exception& e) {
-    err << "tessamire run: " << e.what() << "\n";
-    return kExitFailure;
-  }
+  specs.push_back(TextOption("--out", "DIR",
+                             "the folder for meshes, scene and pictures (created when its parent "
+                             "exists)",
+                             "out"));
+  specs.push_back(FlagOption("--quiet", "print no progress and no summary, only the table"));
+  return specs;
 }
 
 const SubcommandRegistration kRun(
-    {"run",
-     "run [--points N] [--frames F] [--angle DEG] [--iterations N] [--weighting 0|1] "
-     "[--strength S] [--out DIR] [--quiet] [--plugins DIR]",
-     "the main job: skin the built-in limb, equip it with the setup command, bend the elbow "
-     "over F frames, print the detail kept by skinning alone and by the correction, and write "
-     "meshes, the scene and pictures to DIR (default out)",
+    {[] {
+       CommandSpec spec;
+       spec.name = "run";
+       spec.summary =
+           "the main job: skin the built-in limb, bend its elbow, and measure the detail "
+           "that skinning alone and the correction keep";
+       spec.details =
+           "Skins the built-in limb, equips it with the plug-in's setup command, bends the "
+           "elbow over F frames, prints the detail kept by skinning alone and by the "
+           "correction per frame, and writes meshes, the scene and pictures to DIR.";
+       spec.options = RunOptionSpecs();
+       return spec;
+     }(),
      RunMainJob});
 
 }  // namespace

@@ -3,69 +3,78 @@
 // (which implies --tag) also presses its bind button. Nothing is written on any error.
 #include <filesystem>
 
-#include "cli/scene_commands.h"
+#include "cli/output_folder.h"
 #include "cli/subcommands.h"
 #include "headless/host/parameters.h"
 #include "headless/host/registry.h"
+#include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
 
-int RunSceneImport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--out", "--plugins"}, {"--tag", "--bind"}, parsed, error)) {
-    err << "tessamire scene import: " << error << "\n";
-    return kExitUsage;
-  }
-  if (parsed.positional.size() != 1 || parsed.values.count("--out") == 0) {
-    err << "tessamire scene import: needs one MESH.obj and --out FILE\n";
-    return kExitUsage;
-  }
-  const std::string meshPath = parsed.positional.front();
-  const std::string outPath = parsed.values.at("--out");
-  const bool bind = parsed.flags.count("--bind") != 0;
-  const bool tag = bind || parsed.flags.count("--tag") != 0;
+using tessamire_ids::kBindButton;
+using tessamire_ids::kTagId;
 
-  headless::PluginFolder folder;
-  const auto dir = parsed.values.find("--plugins");
-  if (!StartPlugins(dir == parsed.values.end() ? "" : dir->second, folder, err))
-    return kExitFailure;
+namespace {
 
-  int code = kExitOk;
+int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err) {
+  const std::string meshPath = options.Operands().front();
+  const std::string outPath = options.Text("--out");
+  const bool bind = options.Has("--bind");
+  const bool tag = bind || options.Has("--tag");
+
+  headless::Mesh mesh = headless::ReadObj(meshPath);
+  auto doc = headless::NewDocument();
+  const std::string name =
+      meshPath == "-" ? "mesh" : std::filesystem::path(meshPath).stem().string();
+  headless::Node* object = nullptr;
   try {
-    headless::Mesh mesh = headless::ReadObj(meshPath);
-    auto doc = headless::NewDocument();
-    const std::string name = std::filesystem::path(meshPath).stem().string();
-    headless::Node* object = nullptr;
-    try {
-      object = doc->AddPolygonObject(name, std::move(mesh.points), std::move(mesh.polygons));
-    } catch (const std::invalid_argument& e) {
-      throw std::runtime_error(meshPath + ": " + e.what());
-    }
-    if (object == nullptr) throw std::runtime_error(meshPath + ": out of memory");
-    if (tag) {
-      headless::Node* bindTag = doc->AddTag(object, kTagId);
-      if (bindTag == nullptr)
-        throw std::runtime_error("the bind tag (plug-in " + std::to_string(kTagId) +
-                                 ") could not be created");
-      if (bind && !headless::PressButton(bindTag, kBindButton))
-        throw std::runtime_error(meshPath + ": binding the tag failed");
-    }
-    headless::SaveScene(*doc, outPath);
-    out << outPath << ": object \"" << name << "\" with " << object->points.size() << " points and "
-        << object->polygons.size() << " polygons"
-        << (bind  ? ", bound tag"
-            : tag ? ", tag"
-                  : "")
-        << "\n";
-  } catch (const std::exception& e) {
-    err << "tessamire scene import: " << e.what() << "\n";
-    code = kExitFailure;
+    object = doc->AddPolygonObject(name, std::move(mesh.points), std::move(mesh.polygons));
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error(meshPath + ": " + e.what());
   }
-  folder.Close();
-  return code;
+  if (object == nullptr) throw std::runtime_error(meshPath + ": out of memory");
+  if (tag) {
+    headless::Node* bindTag = doc->AddTag(object, kTagId);
+    if (bindTag == nullptr)
+      throw std::runtime_error("the bind tag (plug-in " + std::to_string(kTagId) +
+                               ") could not be created");
+    if (bind && !headless::PressButton(bindTag, kBindButton))
+      throw std::runtime_error(meshPath + ": binding the tag failed");
+  }
+  PrepareOutputFolder(outPath);
+  headless::SaveScene(*doc, outPath);
+  // The scene itself may be going to the standard output.
+  (outPath == "-" ? err : out) << outPath << ": object \"" << name << "\" with "
+                               << object->points.size() << " points and " << object->polygons.size()
+                               << " polygons"
+                               << (bind  ? ", bound tag"
+                                   : tag ? ", tag"
+                                         : "")
+                               << "\n";
+  return kExitOk;
 }
 
+const SubcommandRegistration kSceneImport(
+    {[] {
+       CommandSpec spec;
+       spec.name = "scene import";
+       spec.operands = "MESH.obj";
+       spec.minOperands = 1;
+       spec.maxOperands = 1;
+       spec.summary =
+           "make a scene file holding an OBJ mesh as a polygon object (MESH.obj may be - "
+           "for the standard input)";
+       spec.options = {
+           Required(
+               TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+           FlagOption("--tag", "put a bind tag at its defaults on the object"),
+           FlagOption("--bind",
+                      "put a bind tag on the object and bind it at once (implies --tag)")};
+       return spec;
+     }(),
+     RunSceneImport});
+
+}  // namespace
 }  // namespace cli

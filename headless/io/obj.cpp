@@ -1,11 +1,14 @@
 #include "headless/io/obj.h"
 
+#include "headless/io/input_file.h"
+#include "headless/io/output_file.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -68,8 +71,13 @@ struct PendingFace {
 }  // namespace
 
 Mesh ReadObj(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(path, 0, "cannot open the file for reading");
+  std::string text;
+  try {
+    text = ReadInputFile(path);
+  } catch (const std::exception& e) {
+    Fail(path, 0, e.what());
+  }
+  std::istringstream in(std::move(text));
 
   Mesh mesh;
   std::vector<PendingFace> faces;
@@ -138,35 +146,19 @@ Mesh ReadObj(const std::string& path) {
 
 void WriteObj(const std::string& path, const std::vector<Vector3>& points,
               const std::vector<CPolygon>& polygons) {
-  const std::string temp = path + ".partial";
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (!out) throw std::runtime_error(path + ": cannot open '" + temp + "' for writing");
-  bool ok = true;
-  for (const Vector3& p : points) {
-    if (std::fprintf(out, "v %.17g %.17g %.17g\n", p.x, p.y, p.z) < 0) {
-      ok = false;
-      break;
-    }
-  }
-  for (size_t i = 0; ok && i < polygons.size(); ++i) {
-    const CPolygon& f = polygons[i];
+  OutputFile file(path);
+  std::FILE* out = file.Stream();
+  for (const Vector3& p : points) std::fprintf(out, "v %.17g %.17g %.17g\n", p.x, p.y, p.z);
+  for (const CPolygon& f : polygons) {
     const Int64 a = Int64{f.a} + 1, b = Int64{f.b} + 1, c = Int64{f.c} + 1, d = Int64{f.d} + 1;
-    int written = f.c == f.d ? std::fprintf(out, "f %lld %lld %lld\n", static_cast<long long>(a),
-                                            static_cast<long long>(b), static_cast<long long>(c))
-                             : std::fprintf(out, "f %lld %lld %lld %lld\n",
-                                            static_cast<long long>(a), static_cast<long long>(b),
-                                            static_cast<long long>(c), static_cast<long long>(d));
-    if (written < 0) ok = false;
+    if (f.c == f.d)
+      std::fprintf(out, "f %lld %lld %lld\n", static_cast<long long>(a), static_cast<long long>(b),
+                   static_cast<long long>(c));
+    else
+      std::fprintf(out, "f %lld %lld %lld %lld\n", static_cast<long long>(a),
+                   static_cast<long long>(b), static_cast<long long>(c), static_cast<long long>(d));
   }
-  if (std::fflush(out) != 0) ok = false;
-  if (std::fclose(out) != 0) ok = false;
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(temp, path, ec);
-    if (!ec) return;
-  }
-  std::filesystem::remove(temp, ec);
-  throw std::runtime_error(path + ": writing the OBJ file failed");
+  file.Commit();  // a failed fprintf shows as the stream's error there
 }
 
 }  // namespace headless
