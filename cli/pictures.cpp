@@ -18,14 +18,21 @@ const std::vector<std::string>& ViewNames() {
   return names;
 }
 
-View NamedView(const std::string& name) {
-  if (name == "front") return AngleView(0.0, 0.0);
-  if (name == "back") return AngleView(180.0, 0.0);
-  if (name == "left") return AngleView(-90.0, 0.0);
-  if (name == "right") return AngleView(90.0, 0.0);
-  if (name == "top") return {{0.0, 1.0, 0.0}, {0.0, 0.0, -1.0}};
-  if (name == "three-quarter") return AngleView(35.0, 25.0);
+std::pair<Float, Float> ViewAngles(const std::string& name) {
+  if (name == "front") return {0.0, 0.0};
+  if (name == "back") return {180.0, 0.0};
+  if (name == "left") return {-90.0, 0.0};
+  if (name == "right") return {90.0, 0.0};
+  if (name == "top") return {0.0, 89.0};
+  if (name == "three-quarter") return {35.0, 25.0};
   throw std::invalid_argument("unknown view \"" + name + "\"");
+}
+
+View NamedView(const std::string& name) {
+  // Straight down, with the back of the meshes at the top of the picture.
+  if (name == "top") return {{0.0, 1.0, 0.0}, {0.0, 0.0, -1.0}};
+  const auto [azimuth, elevation] = ViewAngles(name);
+  return AngleView(azimuth, elevation);
 }
 
 View AngleView(Float azimuth, Float elevation) {
@@ -52,8 +59,9 @@ headless::Camera FramingCamera(const std::vector<headless::MeshView>& framing, c
 
 headless::Image RenderWithCamera(const std::vector<headless::MeshView>& meshes,
                                  const headless::Camera& camera, Int32 panelWidth,
-                                 Int32 panelHeight, Int32 legendHeight) {
-  const headless::RenderOptions light = GrazingLight();
+                                 Int32 panelHeight, Int32 legendHeight, Int32 captionScale) {
+  headless::RenderOptions light = GrazingLight();
+  light.captionScale = captionScale;
   headless::Image panels = headless::RenderPanels(meshes, camera, panelWidth, panelHeight, light);
   if (legendHeight == 0) return panels;
   headless::Image image =

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "headless/picture/render.h"
@@ -20,6 +21,8 @@ struct View {
 // The names --view takes, and the view of each.
 const std::vector<std::string>& ViewNames();
 View NamedView(const std::string& name);
+// A named view's azimuth and elevation (see AngleView); top is taken as 89 degrees up.
+std::pair<Float, Float> ViewAngles(const std::string& name);
 // The camera at `azimuth` degrees around the vertical axis (0 in front, on +Z; 90 on the right,
 // +X) and `elevation` degrees above the horizon (-89.9 to 89.9).
 View AngleView(Float azimuth, Float elevation);
@@ -36,8 +39,10 @@ headless::Image RenderSideBySide(const std::vector<headless::MeshView>& meshes, 
 headless::Camera FramingCamera(const std::vector<headless::MeshView>& framing, const View& view,
                                Int32 panelWidth, Int32 panelHeight);
 // The picture with a given camera.
+// `captionScale` 1 suits small panels (a contact sheet's).
 headless::Image RenderWithCamera(const std::vector<headless::MeshView>& meshes,
                                  const headless::Camera& camera, Int32 panelWidth,
-                                 Int32 panelHeight, Int32 legendHeight = 0);
+                                 Int32 panelHeight, Int32 legendHeight = 0,
+                                 Int32 captionScale = 2);
 
 }  // namespace cli

@@ -237,6 +237,7 @@ int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
     return help ? kExitOk : kExitUsage;
   }
   err << "tessamire: unknown command \"" << args[0] << "\"\n"
+      << "usage: tessamire COMMAND [OPTIONS] [OPERANDS]\n"
       << "Try 'tessamire --help' for the list of commands.\n";
   return kExitUsage;
 }

@@ -2,7 +2,9 @@
 # Installs what building, testing and benchmarking need, when it is missing (Debian packages).
 set -euo pipefail
 need=()
-for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+# ffmpeg encodes `tessamire render --movie`; assimp-testmodels holds the OBJ files made elsewhere
+# that the tests and the README render.
+for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev ffmpeg assimp-testmodels "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

@@ -117,7 +117,7 @@ TEST_F(MainJobTest, EvalRefusesBadRangesAndFiles) {
       {"eval " + scene + " --frames a:2 --out " + Quoted(out), 2, "\"a:2\""},
       {"eval " + scene + " --frames 1: --out " + Quoted(out), 2, "\"1:\""},
       {"eval " + scene, 2, "--out DIR is required"},
-      {"eval --out " + Quoted(out), 2, "needs one scene FILE"},
+      {"eval --out " + Quoted(out), 2, "missing SCENE"},
       {"eval " + Quoted(dir_ / "missing.tsm") + " --out " + Quoted(out), 1, "missing.tsm"},
       {"eval " + notScene + " --out " + Quoted(out), 1, "skinned.obj"},
       {"eval " + scene + " --out " + Quoted(dir_ / "file_parent" / "plain"), 1, "is not a folder"},
