@@ -42,7 +42,6 @@ headless::Camera FramingCamera(const std::vector<headless::MeshView>& framing, c
 // `captionScale` 1 suits small panels (a contact sheet's).
 headless::Image RenderWithCamera(const std::vector<headless::MeshView>& meshes,
                                  const headless::Camera& camera, Int32 panelWidth,
-                                 Int32 panelHeight, Int32 legendHeight = 0,
-                                 Int32 captionScale = 2);
+                                 Int32 panelHeight, Int32 legendHeight = 0, Int32 captionScale = 2);
 
 }  // namespace cli

@@ -23,6 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Above this many points in all, drawing one picture reports its stages.
+constexpr size_t kLargeMeshes = 1000000;
+
 struct Size {
   Int32 width = 480;
   Int32 height = 480;
@@ -344,12 +347,19 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
     Turntable(renderer, panels, turns, out);
     return kExitOk;
   }
+  // Large meshes take a while to draw: say so.
+  size_t points = 0;
+  for (const Panel& p : panels) points += p.mesh.points.size();
+  const bool large = points > kLargeMeshes;
+  headless::Progress progress = MakeProgress(renderer, "step", large ? 2 : 0);
+  if (large) progress.Step("read " + std::to_string(points) + " points");
   const std::vector<headless::MeshView> views = renderer.Views(panels);
   const Size size = renderer.PanelSize();
   headless::WritePng(
       out,
       renderer.Picture(
           views, FramingCamera(views, renderer.TurnView(0, 1), size.width, size.height), size));
+  if (large) progress.Step("drawn");
   return kExitOk;
 }
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 

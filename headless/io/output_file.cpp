@@ -42,7 +42,8 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     Fail(path_, "not a file name");
   std::error_code ec;
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  if (!fs::is_directory(folder, ec)) Fail(path_, "the folder " + folder.string() + " does not exist");
+  if (!fs::is_directory(folder, ec))
+    Fail(path_, "the folder " + folder.string() + " does not exist");
   if (fs::is_directory(target, ec)) Fail(path_, "is a folder");
   std::string error;
   // A name taken meanwhile by someone else is simply passed over.

@@ -17,9 +17,9 @@ PairReference PreparePairReference(const Mesh& rest, const std::vector<Float32>&
   for (Int64 i = 0; i < count; ++i)
     if (region.empty() || region[static_cast<size_t>(i)] != 0.0f)
       reference.region.push_back(static_cast<Int32>(i));
-  reference.detail = PrepareDetailReference(rest.points.data(), count, rest.polygons.data(),
-                                            static_cast<Int64>(rest.polygons.size()),
-                                            reference.region);
+  reference.detail =
+      PrepareDetailReference(rest.points.data(), count, rest.polygons.data(),
+                             static_cast<Int64>(rest.polygons.size()), reference.region);
   reference.neighbours = PointNeighbours(count, rest.polygons);
   reference.restHeights =
       DetailHeights(rest.points, rest.polygons, reference.neighbours, kDetailHeightRounds);
@@ -31,8 +31,8 @@ PairMeasures MeasurePair(const PairReference& reference, const std::vector<Vecto
     throw std::invalid_argument(std::to_string(points.size()) + " points, but the rest mesh has " +
                                 std::to_string(reference.restHeights.size()));
   PairMeasures measures;
-  measures.detail = MeasureDetail(reference.detail, points.data(),
-                                  static_cast<Int64>(points.size()));
+  measures.detail =
+      MeasureDetail(reference.detail, points.data(), static_cast<Int64>(points.size()));
   const std::vector<Float> heights =
       DetailHeights(points, reference.polygons, reference.neighbours, kDetailHeightRounds);
   measures.heightError =

@@ -34,6 +34,7 @@ class MainJobTest : public ::testing::Test {
     // ctest runs each test in its own process, several at once: one folder per process.
     dir_ = fs::path(::testing::TempDir()) / ("tessamire_main_job_" + std::to_string(getpid()));
     fs::remove_all(dir_);
+    fs::create_directories(dir_);
     run_ = RunCli("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
   }
   static void TearDownTestSuite() { fs::remove_all(dir_); }
