@@ -196,13 +196,7 @@ void WritePreview(const std::string& path, const headless::Mesh& rest,
                   const std::vector<Vector3>& input, const std::vector<Vector3>& corrected,
                   const std::string& frameName) {
   auto view = [&](const std::vector<Vector3>& points, const std::string& caption) {
-    headless::MeshView v;
-    v.points = points.data();
-    v.pointCount = static_cast<Int64>(points.size());
-    v.polygons = rest.polygons.data();
-    v.polygonCount = static_cast<Int64>(rest.polygons.size());
-    v.caption = caption;
-    return v;
+    return headless::ViewOf(points, rest.polygons, caption);
   };
   const std::string name = frameName == "-" ? "input" : fs::path(frameName).filename().string();
   headless::WritePng(path, RenderSideBySide({view(rest.points, "rest"), view(input, name),

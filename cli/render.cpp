@@ -132,12 +132,7 @@ class Renderer {
   std::vector<headless::MeshView> Views(const std::vector<Panel>& panels) const {
     std::vector<headless::MeshView> views;
     for (const Panel& p : panels) {
-      headless::MeshView v;
-      v.points = p.mesh.points.data();
-      v.pointCount = static_cast<Int64>(p.mesh.points.size());
-      v.polygons = p.mesh.polygons.data();
-      v.polygonCount = static_cast<Int64>(p.mesh.polygons.size());
-      v.caption = p.label;
+      headless::MeshView v = headless::ViewOf(p.mesh.points, p.mesh.polygons, p.label);
       if (!p.colours.empty()) v.pointColors = p.colours.data();
       views.push_back(v);
     }

@@ -185,13 +185,7 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   const headless::LimbMesh& mesh = scene.mesh;
   const Vector3 elbow = mesh.jointPositions[1];
   auto view = [&](const std::vector<Vector3>& points, const std::string& caption) {
-    headless::MeshView v;
-    v.points = points.data();
-    v.pointCount = static_cast<Int64>(points.size());
-    v.polygons = mesh.polygons.data();
-    v.polygonCount = static_cast<Int64>(mesh.polygons.size());
-    v.caption = caption;
-    return v;
+    return headless::ViewOf(points, mesh.polygons, caption);
   };
   // Frame the points near the elbow in the bent meshes.
   std::vector<Vector3> near;

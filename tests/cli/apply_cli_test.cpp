@@ -27,10 +27,6 @@ CliRun RunApply(const std::string& arguments) {
   return RunCli("apply " + arguments);
 }
 
-std::string Quoted(const fs::path& path) {
-  return "'" + path.string() + "'";
-}
-
 void WriteLines(const fs::path& path, const std::vector<std::string>& lines) {
   std::ofstream out(path);
   for (const std::string& line : lines) out << line << "\n";

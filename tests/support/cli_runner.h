@@ -26,6 +26,11 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
   return text.str();
 }
 
+// A path as one shell word.
+inline std::string Quoted(const std::filesystem::path& path) {
+  return "'" + path.string() + "'";
+}
+
 // What a run gets besides its arguments.
 struct CliSetting {
   std::string input = "/dev/null";  // the file on the standard input
