@@ -39,7 +39,7 @@ void Stages(benchmark::State& state, const std::string& mesh) {
   const std::vector<Vector3>& posed = PosedPoints(mesh);
   const Int32 n = static_cast<Int32>(m.points.size());
   const Int32 pc = static_cast<Int32>(m.polygons.size());
-  SmoothOptions options;
+  SmoothingSettings options;
   options.iterations = 2;
   options.weighting = kWeightingLength;
   StageBuffers b;
@@ -70,10 +70,10 @@ void Stages(benchmark::State& state, const std::string& mesh) {
 
     std::memcpy(b.source.data(), posed.data(), posed.size() * sizeof(Vector3));
     t = Clock::now();
-    SmoothPass(b.source.data(), b.destination.data(), n, lists, border, options);
+    SmoothPass(b.source.data(), b.destination.data(), n, lists, border, options, nullptr);
     Record(p + "pass1", Seconds(t));
     t = Clock::now();
-    SmoothPass(b.destination.data(), b.source.data(), n, lists, border, options);
+    SmoothPass(b.destination.data(), b.source.data(), n, lists, border, options, nullptr);
     Record(p + "pass2", Seconds(t));
 
     t = Clock::now();
@@ -119,14 +119,14 @@ void UniformPass(benchmark::State& state, const std::string& mesh, Int32 workers
       !BuildNeighbourhoods(m.polygons.data(), static_cast<Int32>(m.polygons.size()), n,
                            *adjacency.get(), lists, border))
     state.SkipWithError("topology");
-  SmoothOptions options;
+  SmoothingSettings options;
   options.iterations = 1;
   options.weighting = kWeightingUniform;
   std::vector<Vector3> source = m.points, destination(m.points.size());
   const std::string figure = "uniform:" + mesh + (workers == 1 ? ":1worker" : ":allworkers");
   for (auto _ : state) {
     const Clock::time_point t = Clock::now();
-    SmoothPass(source.data(), destination.data(), n, lists, border, options);
+    SmoothPass(source.data(), destination.data(), n, lists, border, options, nullptr);
     const double s = Seconds(t);
     Record(figure, s);
     state.SetIterationTime(s);

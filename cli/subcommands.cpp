@@ -84,11 +84,11 @@ bool StartPlugins(const std::string& explicitFolder, headless::PluginFolder& fol
   const bool loaded = folder.Load(directory, error);
   if (!loaded) err << "tessamire: " << error << "\n";
   for (const auto& library : folder.Libraries()) {
-    if (library.report.resources != 1)
+    if (library.report.resources != kAnswerDone)
       err << "tessamire: warning: " << library.host->Path()
           << ": resources could not be loaded (message 1 answered " << library.report.resources
           << ")\n";
-    if (library.report.start != 1)
+    if (library.report.start != kAnswerDone)
       err << "tessamire: warning: " << library.host->Path()
           << ": start did not register every part (action 2 answered " << library.report.start
           << ")\n";

@@ -69,6 +69,23 @@ struct DescriptionCommand {
 inline constexpr Int32 kMinimumInterfaceVersion = 20017;
 inline constexpr Int32 kHostInterfaceVersion = 20026;
 
+// The library's one entry, c4d_main(action, p1, p2, p3) -> answer: the host's actions,
+using PluginEntry = Int32 (*)(Int32 action, void* p1, void* p2, void* p3);
+inline constexpr Int32 kActionSystemStart = 1;  // p1 the HostTable, p3 the FrameworkTable
+inline constexpr Int32 kActionStart = 2;        // register the plug-in's parts
+inline constexpr Int32 kActionEnd = 3;          // once per accepted system start
+inline constexpr Int32 kActionFour = 4;         // answered kAnswerFour; its meaning is the host's
+inline constexpr Int32 kActionMessage = 6;      // p1 the message id, p2 its data
+// the messages of action 6,
+inline constexpr Int32 kMessageLoadResources = 1;  // load the res folder beside the library
+inline constexpr Int32 kMessageQuery = 1001;
+// and the answers.
+inline constexpr Int32 kAnswerDone = 1;         // accepted, done, or a message answered true
+inline constexpr Int32 kAnswerStartFailed = 0;  // action 2: a part could not be registered
+inline constexpr Int32 kAnswerRefused = -1;     // an unknown action, a message answered false
+inline constexpr Int32 kAnswerCannotBind = -3;  // action 1: host too old or no framework
+inline constexpr Int32 kAnswerFour = 5;
+
 struct HostTable {
   Int32 version;  // first 32-bit field: the host's interface version
 

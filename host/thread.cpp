@@ -1,14 +1,18 @@
 #include "host/thread.h"
 
+#include "host/barrier.h"
+
 namespace {
+// What the host thread calls, each through the barrier: a routine that throws has simply ended,
+// a break test that throws asks nothing, a name that throws is empty.
 void RunMain(void* user) {
-  static_cast<C4DThread*>(user)->Main();
+  Barrier([&] { static_cast<C4DThread*>(user)->Main(); });
 }
 Bool RunTestBreak(void* user) {
-  return static_cast<C4DThread*>(user)->TestDBreak();
+  return Barrier(false, [&] { return static_cast<C4DThread*>(user)->TestDBreak(); });
 }
 const char* RunName(void* user) {
-  return static_cast<C4DThread*>(user)->GetThreadName();
+  return Barrier<const char*>("", [&] { return static_cast<C4DThread*>(user)->GetThreadName(); });
 }
 }  // namespace
 

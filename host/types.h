@@ -52,8 +52,6 @@ inline constexpr Int32 BIT_ACTIVE = 2;
 inline constexpr Int32 MSG_UPDATE = 5;
 inline constexpr Int32 MSG_DESCRIPTION_COMMAND = 18;
 inline constexpr Int32 MSG_MENUPREPARE = 22;
-inline constexpr Int32 MSG_PLUGIN_LOAD_RESOURCES = 1;  // c4d_main message 1
-inline constexpr Int32 MSG_PLUGIN_QUERY = 1001;
 
 // Object state index of the deform switch, undo step for a new node, dirty flag for data.
 inline constexpr Int32 OBJECTSTATE_DEFORM = 2;

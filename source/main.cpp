@@ -2,6 +2,7 @@
 // hooks.
 #include <string>
 
+#include "host/barrier.h"
 #include "host/binding.h"
 #include "host/nodes.h"
 #include "source/platform.h"
@@ -34,14 +35,16 @@ void OnEnd() {}
 
 Bool OnMessage(Int32 id, void*) {
   switch (id) {
-    case MSG_PLUGIN_LOAD_RESOURCES: {
+    case kMessageLoadResources: {
+      // Only loading the resources needs the host.
+      if (!HostIsBound()) return false;
       ReleaseResources();
       const std::string dir = PluginDirectory();
       if (dir.empty()) return false;
       g_resource = Host().resourceLoad((dir + "/res").c_str());
       return g_resource != nullptr;
     }
-    case MSG_PLUGIN_QUERY:
+    case kMessageQuery:
       return true;
     default:
       return false;
@@ -50,25 +53,25 @@ Bool OnMessage(Int32 id, void*) {
 
 Int32 SystemStart(void* p1, void* p3) {
   ++g_startCount;
-  if (g_startCount != 1) return 1;
+  if (g_startCount != 1) return kAnswerDone;
   const auto* table = static_cast<const HostTable*>(p1);
   if (table == nullptr || table->version < kMinimumInterfaceVersion || p3 == nullptr) {
     // Not bound: a later start must try again rather than run on a missing host.
     --g_startCount;
-    return -3;
+    return kAnswerCannotBind;
   }
   HostBind(table, static_cast<const FrameworkTable*>(p3));
-  return 1;
+  return kAnswerDone;
 }
 
 Int32 SystemEnd() {
-  if (g_startCount <= 0) return 1;
+  if (g_startCount <= 0) return kAnswerDone;
   if (--g_startCount == 0) {
     OnEnd();
     ReleaseResources();
     HostUnbind();
   }
-  return 1;
+  return kAnswerDone;
 }
 
 }  // namespace
@@ -79,24 +82,23 @@ const Resource* PluginResources() {
 
 extern "C" __attribute__((visibility("default"))) Int32 c4d_main(Int32 action, void* p1, void* p2,
                                                                  void* p3) {
-  try {
+  // A start that throws has failed; any other action that throws is refused.
+  const Int32 failure = action == kActionStart ? kAnswerStartFailed : kAnswerRefused;
+  return Barrier(failure, [&]() -> Int32 {
     switch (action) {
-      case 1:
+      case kActionSystemStart:
         return SystemStart(p1, p3);
-      case 2:
-        return HostIsBound() && OnStart() ? 1 : 0;
-      case 3:
+      case kActionStart:
+        return HostIsBound() && OnStart() ? kAnswerDone : kAnswerStartFailed;
+      case kActionEnd:
         return SystemEnd();
-      case 4:
-        return 5;
-      case 6:
-        return HostIsBound() && OnMessage(static_cast<Int32>(reinterpret_cast<intptr_t>(p1)), p2)
-                   ? 1
-                   : -1;
+      case kActionFour:
+        return kAnswerFour;
+      case kActionMessage:
+        return OnMessage(static_cast<Int32>(reinterpret_cast<intptr_t>(p1)), p2) ? kAnswerDone
+                                                                                 : kAnswerRefused;
       default:
-        return -1;
+        return kAnswerRefused;
     }
-  } catch (...) {
-    return action == 2 ? 0 : -1;
-  }
+  });
 }

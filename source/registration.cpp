@@ -17,9 +17,15 @@ const RegistrationRecord& SetupCommandRecord() {
 }
 
 const RegistrationRecord& DeformerRecord() {
-  static const RegistrationRecord record{
-      PartKind::kObject,  ID_OTESSAMIRE,      1001, 0, 0x8001, "Otessamiredeformer",
-      "tessamire_02.tif", OTessamire::Create, 0};
+  static const RegistrationRecord record{PartKind::kObject,
+                                         ID_OTESSAMIRE,
+                                         1001,
+                                         0,
+                                         0x8001,
+                                         "Otessamiredeformer",
+                                         "tessamire_02.tif",
+                                         AllocateThroughBarrier<OTessamire>,
+                                         0};
   return record;
 }
 
@@ -31,7 +37,7 @@ const RegistrationRecord& BindTagRecord() {
                                          TAG_VISIBLE | TAG_MULTIPLE | TAG_EXPRESSION,
                                          "TTessamireres",
                                          "tshowtbn.tif",
-                                         TTessamire::Alloc,
+                                         AllocateThroughBarrier<TTessamire>,
                                          0};
   return record;
 }
@@ -45,7 +51,7 @@ Bool RegisterPart(const RegistrationRecord& record, const Resource* res) {
   Bool registered = false;
   if (record.kind == PartKind::kCommand) {
     const std::string help = LoadResourceString(res, record.helpString);
-    CommandData* instance = new (std::nothrow) ADDTESSAMIRECMD;
+    CommandData* instance = NewThroughBarrier<ADDTESSAMIRECMD>();
     registered = Host().registerCommand(record.pluginId, name.c_str(), record.flags, icon,
                                         help.c_str(), instance);
   } else if (record.description[0] == '\0' ||

@@ -13,7 +13,7 @@ struct RegistrationRecord {
   Int32 flags;
   const char* description;  // parameter description resource, "" for none
   const char* iconFile;     // file name in res/icons
-  DataAllocator allocate;   // objects and tags
+  DataAllocator allocate;   // objects and tags: an AllocateThroughBarrier
   Int32 diskLevel;
 };
 

@@ -68,8 +68,8 @@ void RunDeformer(Document& doc, Node* deformer, Node* object, DeformReport& repo
     auto* data = static_cast<ObjectData*>(deformer->instance);
     const Matrix identity;
     try {
-      call.result = data->DeformObject(ToObject(deformer), ToDocument(&doc), ToObject(object),
-                                       identity, identity, 1.0, 0, nullptr);
+      call.result = data->CallDeformObject(ToObject(deformer), ToDocument(&doc), ToObject(object),
+                                           identity, identity, 1.0, 0, nullptr);
     } catch (...) {
       call.result = false;
     }
@@ -116,8 +116,8 @@ DeformReport DeformDocument(Document& doc) {
   for (Node* node : plugins) {
     auto* data = static_cast<ObjectData*>(node->instance);
     try {
-      data->RefreshDirty(ToObject(node), ToDocument(&doc));
-      data->JoinExecution(ToObject(node), list);
+      data->CallRefreshDirty(ToObject(node), ToDocument(&doc));
+      data->CallJoinExecution(ToObject(node), list);
     } catch (...) {
       report.errors.push_back("deformer " + Describe(node) + ": exception in its upkeep");
     }
@@ -126,7 +126,7 @@ DeformReport DeformDocument(Document& doc) {
     auto* data = static_cast<ObjectData*>(node->instance);
     Int32 result = EXECUTIONRESULT_USERBREAK;
     try {
-      result = data->PrepareExecution(ToObject(node), ToDocument(&doc), nullptr, 0, 0);
+      result = data->CallPrepareExecution(ToObject(node), ToDocument(&doc), nullptr, 0, 0);
     } catch (...) {
       result = EXECUTIONRESULT_USERBREAK;
     }

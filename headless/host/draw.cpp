@@ -20,7 +20,7 @@ Int32 DrawObject(Node* object, Int32 drawPass, DrawView& view) {
     throw std::invalid_argument("DrawObject: the node is not an object with a plug-in instance");
   auto* data = static_cast<ObjectData*>(object->instance);
   try {
-    return data->DrawOverlay(ToObject(object), drawPass, ToDraw(&view), nullptr);
+    return data->CallDrawOverlay(ToObject(object), drawPass, ToDraw(&view), nullptr);
   } catch (...) {
     return DRAWRESULT_FAILURE;
   }
@@ -34,14 +34,14 @@ Int32 DefaultDraw(BaseObject* op, Int32 drawPass, BaseDraw* bd, BaseDrawHelp*) {
   DrawView* view = DrawViewFromHandle(bd);
   Int32 count = 0;
   try {
-    count = data->CountHandles(op);
+    count = data->CallCountHandles(op);
     for (Int32 i = 0; i < count; ++i) {
       DrawRecord record;
       record.kind = DrawRecord::Kind::kHandle;
       record.node = node->serial;
       record.drawPass = drawPass;
       record.handleIndex = i;
-      data->ReadHandle(op, i, record.handle);
+      data->CallReadHandle(op, i, record.handle);
       if (view != nullptr) view->records.push_back(record);
     }
   } catch (...) {

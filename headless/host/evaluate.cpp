@@ -26,7 +26,7 @@ Int64 RunExpressionTags(Document& doc) {
       // The instance is a TagData: registrations of kind kTag are made through registerTag.
       auto* data = static_cast<TagData*>(tag->instance);
       try {
-        data->ExecuteTag(ToTag(tag), ToDocument(&doc), ToObject(object), nullptr, 0, 0);
+        data->CallExecuteTag(ToTag(tag), ToDocument(&doc), ToObject(object), nullptr, 0, 0);
       } catch (...) {
         // The plug-in's operations never throw; a fault here must not stop the evaluation.
       }

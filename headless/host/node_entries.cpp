@@ -124,7 +124,7 @@ Bool NodeMessage(BaseList2D* node, Int32 type, void* data) {
   }
   if (n->instance == nullptr) return true;
   try {
-    return n->instance->HandleMessage(node, type, data);
+    return n->instance->CallHandleMessage(node, type, data);
   } catch (...) {
     return false;
   }

@@ -54,8 +54,8 @@ bool DescribeNode(Node* node, DescriptionData& out) {
     Int32 flags = 0;
     bool described = false;
     try {
-      described = node->instance->DescribeParameters(ToList(node),
-                                                     reinterpret_cast<Description*>(&own), &flags);
+      described = node->instance->CallDescribeParameters(
+          ToList(node), reinterpret_cast<Description*>(&own), &flags);
     } catch (...) {
       described = false;
     }
@@ -71,7 +71,7 @@ bool IsParameterEnabled(Node* node, Int32 id) {
   if (node == nullptr || node->instance == nullptr) return true;
   const Value* value = node->params.Find(id);
   try {
-    return node->instance->IsParameterEnabled(ToList(node), id, value, 0, nullptr);
+    return node->instance->CallIsParameterEnabled(ToList(node), id, value, 0, nullptr);
   } catch (...) {
     return true;
   }

@@ -58,7 +58,7 @@ bool PluginHost::Open(const std::string& libraryPath, std::string& error) {
   const std::string path = fs::absolute(libraryPath, ec).lexically_normal().string();
   void* library = platform::OpenLibrary(path, error);
   if (library == nullptr) return false;
-  auto entry = reinterpret_cast<Entry>(platform::FindSymbol(library, "c4d_main"));
+  auto entry = reinterpret_cast<PluginEntry>(platform::FindSymbol(library, "c4d_main"));
   if (entry == nullptr) {
     error = path + ": exports no c4d_main";
     platform::CloseLibrary(library);
@@ -71,7 +71,7 @@ bool PluginHost::Open(const std::string& libraryPath, std::string& error) {
 }
 
 Int32 PluginHost::Call(Int32 action, void* p1, void* p2, void* p3) {
-  if (entry_ == nullptr) return -1;
+  if (entry_ == nullptr) return kAnswerRefused;
   const void* previous = CurrentModule();
   SetCurrentModule(this);
   const Int32 result = entry_(action, p1, p2, p3);
@@ -80,18 +80,18 @@ Int32 PluginHost::Call(Int32 action, void* p1, void* p2, void* p3) {
 }
 
 Int32 PluginHost::SystemStart(const HostTable* host, const FrameworkTable* framework) {
-  const Int32 result =
-      Call(1, const_cast<HostTable*>(host), nullptr, const_cast<FrameworkTable*>(framework));
-  if (result == 1) ++starts_;
+  const Int32 result = Call(kActionSystemStart, const_cast<HostTable*>(host), nullptr,
+                            const_cast<FrameworkTable*>(framework));
+  if (result == kAnswerDone) ++starts_;
   return result;
 }
 
 Int32 PluginHost::SendMessage(Int32 id, void* data) {
-  return Call(6, reinterpret_cast<void*>(static_cast<std::intptr_t>(id)), data);
+  return Call(kActionMessage, reinterpret_cast<void*>(static_cast<std::intptr_t>(id)), data);
 }
 
 Int32 PluginHost::End() {
-  const Int32 result = Call(3);
+  const Int32 result = Call(kActionEnd);
   if (starts_ > 0) --starts_;
   return result;
 }
@@ -99,8 +99,8 @@ Int32 PluginHost::End() {
 PluginHost::StartReport PluginHost::StartUp() {
   StartReport report;
   report.systemStart = SystemStart(&HostTableInstance(), &FrameworkTableInstance());
-  if (report.systemStart != 1) return report;
-  report.resources = SendMessage(MSG_PLUGIN_LOAD_RESOURCES);
+  if (report.systemStart != kAnswerDone) return report;
+  report.resources = SendMessage(kMessageLoadResources);
   report.start = Start();
   return report;
 }
@@ -126,7 +126,7 @@ bool PluginFolder::Load(const std::string& directory, std::string& error) {
     loaded.host = std::make_unique<PluginHost>();
     if (!loaded.host->Open(path, error)) return false;
     loaded.report = loaded.host->StartUp();
-    if (loaded.report.systemStart != 1) {
+    if (loaded.report.systemStart != kAnswerDone) {
       error = path + ": refused the system start (answered " +
               std::to_string(loaded.report.systemStart) + ")";
       return false;

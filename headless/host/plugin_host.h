@@ -22,8 +22,6 @@ bool FindPluginLibraries(const std::string& directory, std::vector<std::string>&
 
 class PluginHost {
  public:
-  using Entry = Int32 (*)(Int32 action, void* p1, void* p2, void* p3);
-
   PluginHost() = default;
   ~PluginHost();
   PluginHost(const PluginHost&) = delete;
@@ -41,16 +39,16 @@ class PluginHost {
   Int32 SystemStart(const HostTable* host, const FrameworkTable* framework);
   // Action 6 with p1 = id.
   Int32 SendMessage(Int32 id, void* data = nullptr);
-  Int32 Start() { return Call(2); }
+  Int32 Start() { return Call(kActionStart); }
   // Action 3; counted down.
   Int32 End();
   Int32 StartCount() const { return starts_; }
 
   // What the host's start-up got back from the library.
   struct StartReport {
-    Int32 systemStart = 0;  // action 1: 1 accepted, -3 refused
-    Int32 resources = 0;    // message 1: 1 loaded, -1 not
-    Int32 start = 0;        // action 2: 1 every part registered, 0 not
+    Int32 systemStart = 0;  // action 1: kAnswerDone accepted, kAnswerCannotBind refused
+    Int32 resources = 0;    // message 1: kAnswerDone loaded, kAnswerRefused not
+    Int32 start = 0;        // action 2: kAnswerDone every part registered, kAnswerStartFailed not
   };
   // Start-up as the host does it, with this process's host and framework tables. Message 1 and
   // action 2 are sent only when action 1 was accepted.
@@ -62,7 +60,7 @@ class PluginHost {
 
  private:
   void* library_ = nullptr;
-  Entry entry_ = nullptr;
+  PluginEntry entry_ = nullptr;
   std::string path_;
   Int32 starts_ = 0;
 };

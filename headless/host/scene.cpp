@@ -155,7 +155,7 @@ void DropInstance(Node* node) {
   node->instance = nullptr;
   node->instanceOwner = nullptr;
   try {
-    instance->Free(ToList(node));
+    instance->CallFree(ToList(node));
   } catch (...) {
   }
   delete instance;  // virtual: the plug-in's own destructor returns the memory to its allocator
@@ -218,7 +218,7 @@ Node* NewNode(Int32 type, bool isTag) {
   bool initialised = false;
   try {
     GiveDescribedLists(node);
-    initialised = instance->Initialise(ToList(node));
+    initialised = instance->CallInitialise(ToList(node));
   } catch (...) {
     initialised = false;
   }

@@ -140,7 +140,7 @@ Document* ActiveDocument() {
 bool IsCommandEnabled(Int32 id) {
   CommandData* command = FindCommand(id, "command state");
   try {
-    return (command->GetState(ToDocument(ActiveDocument())) & CMD_ENABLED) != 0;
+    return (command->CallGetState(ToDocument(ActiveDocument())) & CMD_ENABLED) != 0;
   } catch (...) {
     return false;
   }
@@ -149,7 +149,7 @@ bool IsCommandEnabled(Int32 id) {
 bool ExecuteCommand(Int32 id) {
   CommandData* command = FindCommand(id, "command");
   try {
-    return command->Execute(ToDocument(ActiveDocument()));
+    return command->CallExecute(ToDocument(ActiveDocument()));
   } catch (...) {
     return false;
   }

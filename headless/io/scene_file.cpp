@@ -407,7 +407,8 @@ std::unique_ptr<Document> ReadContent(ByteReader& r) {
     MemoryStream stream = MemoryStream::ForReading(std::move(state.bytes));
     bool read = false;
     try {
-      read = state.node->instance->ReadState(ToList(state.node), ToHyperFile(&stream), state.level);
+      read = state.node->instance->CallReadState(ToList(state.node), ToHyperFile(&stream),
+                                                 state.level);
     } catch (...) {
       read = false;
     }
@@ -426,7 +427,7 @@ std::vector<std::uint8_t> WriteNodeState(Node* node) {
   MemoryStream stream;
   bool written = false;
   try {
-    written = node->instance->WriteState(ToList(node), ToHyperFile(&stream));
+    written = node->instance->CallWriteState(ToList(node), ToHyperFile(&stream));
   } catch (...) {
     written = false;
   }
@@ -542,8 +543,8 @@ OwnedNode CopyOne(const Node* source) {
   if (source->instance != nullptr && copy->instance != nullptr) {
     bool copied = false;
     try {
-      copied = source->instance->CopyState(copy->instance, ToList(const_cast<Node*>(source)),
-                                           ToList(copy.get()), 0, nullptr);
+      copied = source->instance->CallCopyState(copy->instance, ToList(const_cast<Node*>(source)),
+                                               ToList(copy.get()), 0, nullptr);
     } catch (...) {
       copied = false;
     }

@@ -11,7 +11,7 @@ enum class Placement { kTagOnly = -1, kUnderObject = 0, kUnderParent = 1 };
 Placement PlacementFromQualifier(Int32 qualifier);
 
 class ADDTESSAMIRECMD : public CommandData {
- public:
+ protected:
   Bool Execute(BaseDocument* doc) override;
   Int32 GetState(BaseDocument* doc) override;
 };

@@ -1,19 +1,27 @@
 #include "source/TTessamire/tag_parameters.h"
 
-SmoothingSettings ReadSmoothingSettings(const BaseList2D* tag) {
-  SmoothingSettings s;
+Int32 ReadIterations(const BaseList2D* tag) {
+  Int32 iterations = 0;
+  tag->GetInt32(TTESSAMIRE_ITERATIONS, iterations);
+  return iterations;
+}
+
+SmoothingSettings ReadSmoothingSettings(const BaseList2D* tag, Int32 iterations) {
+  Int32 weighting = 0;
   Int32 pinBorder = 0;
   Float strength = 0.0;
   Int32 useVertexMap = 0;
-  tag->GetInt32(TTESSAMIRE_ITERATIONS, s.iterations);
-  tag->GetInt32(TTESSAMIRE_WEIGHTING, s.weighting);
+  tag->GetInt32(TTESSAMIRE_WEIGHTING, weighting);
   tag->GetInt32(TTESSAMIRE_PINBORDER, pinBorder);
   tag->GetFloat(TTESSAMIRE_STRENGTH, strength);
   tag->GetInt32(TTESSAMIRE_USEVERTEXMAP, useVertexMap);
-  s.pinBorder = pinBorder != 0;
-  s.strength = static_cast<Float32>(strength);
-  s.useVertexMap = useVertexMap != 0;
-  return s;
+  SmoothingSettings settings;
+  settings.iterations = iterations;
+  settings.weighting = weighting;
+  settings.pinBorder = pinBorder != 0;
+  settings.strength = static_cast<Float32>(strength);
+  settings.useVertexMap = useVertexMap != 0;
+  return settings;
 }
 
 BaseTag* LinkedVertexMap(const BaseList2D* tag, const BaseDocument* doc) {

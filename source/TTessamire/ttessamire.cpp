@@ -18,22 +18,21 @@ void WriteBoundStatus(BaseList2D* node, Int64 bytes) {
 
 }  // namespace
 
-NodeData* TTessamire::Alloc() {
+NodeData* TTessamire::Create() {
   return new (std::nothrow) TTessamire;
 }
 
 Bool TTessamire::Initialise(BaseList2D* node) {
-  try {
-    node->SetInt32(TTESSAMIRE_ITERATIONS, 2);
-    node->SetInt32(TTESSAMIRE_WEIGHTING, 1);
-    node->SetInt32(TTESSAMIRE_PINBORDER, 0);
-    WriteBoundStatus(node, 0);
-    node->SetFloat(TTESSAMIRE_STRENGTH, 1.0);
-    node->SetInt32(TTESSAMIRE_USEVERTEXMAP, 1);
-    return true;
-  } catch (...) {
-    return false;
-  }
+  // A new tag's settings are those of a default SmoothingSettings; the float32 strength widens
+  // exactly, so reading it back narrows to the same value.
+  const SmoothingSettings defaults;
+  node->SetInt32(TTESSAMIRE_ITERATIONS, defaults.iterations);
+  node->SetInt32(TTESSAMIRE_WEIGHTING, defaults.weighting);
+  node->SetInt32(TTESSAMIRE_PINBORDER, defaults.pinBorder ? 1 : 0);
+  WriteBoundStatus(node, 0);
+  node->SetFloat(TTESSAMIRE_STRENGTH, static_cast<Float>(defaults.strength));
+  node->SetInt32(TTESSAMIRE_USEVERTEXMAP, defaults.useVertexMap ? 1 : 0);
+  return true;
 }
 
 // Stored form: bound (bool); when bound, the count (int32) and one vector per element.
@@ -87,17 +86,13 @@ Bool TTessamire::CopyState(NodeData* dest, BaseList2D*, BaseList2D*, Int32, void
 
 Bool TTessamire::HandleMessage(BaseList2D* node, Int32 type, void* data) {
   if (type != MSG_DESCRIPTION_COMMAND || data == nullptr) return true;
-  try {
-    switch (static_cast<const DescriptionCommand*>(data)->id) {
-      case TTESSAMIRE_BIND:
-        return PressBind(node);
-      case TTESSAMIRE_UNBIND:
-        return PressUnbind();
-      default:
-        return true;
-    }
-  } catch (...) {
-    return false;
+  switch (static_cast<const DescriptionCommand*>(data)->id) {
+    case TTESSAMIRE_BIND:
+      return PressBind(node);
+    case TTESSAMIRE_UNBIND:
+      return PressUnbind();
+    default:
+      return true;
   }
 }
 
@@ -139,12 +134,9 @@ Bool TTessamire::DrawTag(BaseTag*, BaseObject*, BaseDraw*, BaseDrawHelp*) {
 
 Int32 TTessamire::ExecuteTag(BaseTag* tag, BaseDocument*, BaseObject* op, BaseThread*, Int32,
                              Int32) {
-  try {
-    if (op->GetPointCount() != differences.GetCount()) bound = false;
-    if (bound) return EXECUTIONRESULT_OK;
-    Bind(differences, op, tag);
-    tag->SetString(TTESSAMIRE_BINDINFO, LoadResourceString(PluginResources(), IDS_STATUS_LIVE));
-  } catch (...) {
-  }
+  if (op->GetPointCount() != differences.GetCount()) bound = false;
+  if (bound) return EXECUTIONRESULT_OK;
+  Bind(differences, op, tag);
+  tag->SetString(TTESSAMIRE_BINDINFO, LoadResourceString(PluginResources(), IDS_STATUS_LIVE));
   return EXECUTIONRESULT_OK;
 }

@@ -8,9 +8,15 @@
 
 class TTessamire : public TagData {
  public:
-  // Allocation function handed to the host at registration; null when memory cannot be had.
-  static NodeData* Alloc();
+  // Allocation function, handed to the host at registration through AllocateThroughBarrier;
+  // null when memory cannot be had.
+  static NodeData* Create();
 
+  // The bind data record: one difference per point, and whether they are frozen.
+  DifferenceArray differences;
+  Bool bound = false;
+
+ protected:
   Bool Initialise(BaseList2D* node) override;
   Bool ReadState(BaseList2D* node, HyperFile* hf, Int32 level) override;
   Bool WriteState(BaseList2D* node, HyperFile* hf) override;
@@ -22,10 +28,6 @@ class TTessamire : public TagData {
   Bool DrawTag(BaseTag* tag, BaseObject* op, BaseDraw* bd, BaseDrawHelp* bh) override;
   Int32 ExecuteTag(BaseTag* tag, BaseDocument* doc, BaseObject* op, BaseThread* bt, Int32 priority,
                    Int32 flags) override;
-
-  // The bind data record: one difference per point, and whether they are frozen.
-  DifferenceArray differences;
-  Bool bound = false;
 
  private:
   Bool PressBind(BaseList2D* node);

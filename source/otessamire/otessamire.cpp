@@ -1,10 +1,10 @@
 #include "source/otessamire/otessamire.h"
 
 #include "source/TTessamire/tag_parameters.h"
+#include "source/TTessamire/tag_run.h"
 #include "source/TTessamire/ttessamire.h"
 #include "source/otessamire/apply.h"
 #include "source/registration.h"
-#include "source/tessamireThreads/controller.h"
 
 namespace {
 
@@ -161,15 +161,14 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
       if (list->GetObjectIndex(doc, carrier) == -1) return TagOutcome::kSkipped;
     }
     Int32 enabled = 0;
-    Int32 iterations = 0;
     bindTag->GetInt32(TTESSAMIRE_ENABLED, enabled);
     if (enabled == 0) return TagOutcome::kSkipped;
-    bindTag->GetInt32(TTESSAMIRE_ITERATIONS, iterations);
+    const Int32 iterations = ReadIterations(bindTag);
     if (iterations == 0) return TagOutcome::kSkipped;
 
     Int32 showSmooth = 0;
     bindTag->GetInt32(TTESSAMIRE_SHOWSMOOTH, showSmooth);
-    SmoothingSettings settings = ReadSmoothingSettings(bindTag);
+    const SmoothingSettings settings = ReadSmoothingSettings(bindTag, iterations);
     const Int32 pointCount = op->GetPointCount();
     Vector3* points = op->GetPointW();
 
@@ -177,18 +176,9 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
     if (record == nullptr || record->differences.GetCount() != pointCount)
       return TagOutcome::kEndSuccess;
 
-    BaseTag* vertexMap = LinkedVertexMap(bindTag, doc);
-    if (vertexMap == nullptr) settings.useVertexMap = false;
-    if (vertexMap != nullptr && vertexMap->GetDataCount() != pointCount)
+    HostBuffer<Frame> frames;
+    if (!RunCoreForTag(op, pointCount, bindTag, doc, settings, frames))
       return TagOutcome::kEndFailure;
-
-    TessamireController controller;
-    HostBuffer<Frame> frames(NewMem(Frame, pointCount));
-    if (!frames) return TagOutcome::kEndFailure;
-    controller.Configure(op, frames.get(), settings.iterations, settings.weighting,
-                         settings.pinBorder, settings.useVertexMap, vertexMap, settings.strength);
-    // A run that ended early left the frames unfilled: apply nothing from them.
-    if (!RunController(controller)) return TagOutcome::kEndFailure;
 
     ApplyContext context;
     context.showSmoothed = showSmooth != 0;

@@ -13,10 +13,12 @@ inline constexpr Int32 OTESSAMIRE_FILTER_EXCLUDE = 1;
 
 class OTessamire : public ObjectData {
  public:
-  // Allocation function handed to the host at registration; null when memory cannot be had.
+  // Allocation function, handed to the host at registration through AllocateThroughBarrier;
+  // null when memory cannot be had.
   static NodeData* Create();
   ~OTessamire() override;
 
+ protected:
   Bool Initialise(BaseList2D* node) override;
   Bool CopyState(NodeData* dest, BaseList2D* sourceNode, BaseList2D* destNode, Int32 flags,
                  void* translator) override;

@@ -6,18 +6,12 @@
 #include "source/tessamireThreads/frames.h"
 #include "source/tessamireThreads/working_memory.h"
 
-Bool TessamireController::Configure(BaseObject* object, Frame* frameBuffer, Int32 iterations,
-                                    Int32 weighting, Bool pinBorder, Bool useVertexMap,
-                                    BaseTag* vertexMap, Float32 strength) {
+Bool TessamireController::Configure(BaseObject* object, Frame* frameBuffer,
+                                    const SmoothingSettings& settings) {
   if (object == nullptr || object->GetType() != Opolygon) return false;
   object_ = object;
   frameBuffer_ = frameBuffer;
-  iterations_ = iterations;
-  weighting_ = weighting;
-  pinBorder_ = pinBorder;
-  useVertexMap_ = useVertexMap;
-  vertexMap_ = vertexMap;
-  strength_ = strength;
+  settings_ = settings;
   pointCount_ = object->GetPointCount();
   polygonCount_ = object->GetPolygonCount();
   return true;
@@ -39,18 +33,15 @@ Bool TessamireController::Run() {
   const Int32 polygonCount = polygonCount_;
   const Vector3* points = object_->GetPointR();
   const CPolygon* polygons = object_->GetPolygonR();
-  SmoothOptions options;
-  options.iterations = iterations_;
-  options.weighting = weighting_;
-  options.pinBorder = pinBorder_;
-  options.strength = strength_;
-  if (useVertexMap_ && vertexMap_ != nullptr) {
+  const Float32* weights = nullptr;
+  if (settings_.useVertexMap && settings_.vertexMap != nullptr) {
     // A map with fewer weights than points would be read past its end.
-    if (vertexMap_->GetDataCount() < pointCount) return false;
-    options.weights = vertexMap_->GetWeightsR();
-    if (options.weights == nullptr && pointCount > 0) return false;
+    if (settings_.vertexMap->GetDataCount() < pointCount) return false;
+    weights = settings_.vertexMap->GetWeightsR();
+    if (weights == nullptr && pointCount > 0) return false;
   }
-  return ComputePointFrames(points, pointCount, polygons, polygonCount, options, frameBuffer_);
+  return ComputePointFrames(points, pointCount, polygons, polygonCount, settings_, weights,
+                            frameBuffer_);
 }
 
 namespace {
@@ -74,7 +65,8 @@ void CopyPoints(const Vector3* from, Int32 pointCount, Vector3* to) {
 }  // namespace
 
 Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
-                        Int32 polygonCount, const SmoothOptions& options, Frame* frameBuffer) {
+                        Int32 polygonCount, const SmoothingSettings& settings,
+                        const Float32* weights, Frame* frameBuffer) {
   if (pointCount < 0 || polygonCount < 0) return false;
   if ((pointCount > 0 && (points == nullptr || frameBuffer == nullptr)) ||
       (polygonCount > 0 && polygons == nullptr))
@@ -96,7 +88,7 @@ Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon*
     return false;
 
   const Vector3* smoothed =
-      Smooth(source.get(), destination.get(), pointCount, lists, border, options);
+      Smooth(source.get(), destination.get(), pointCount, lists, border, settings, weights);
 
   // The face normals are the run's last allocation: once they are taken nothing can fail, so
   // the frames go straight into the caller's buffer, which a failed run never touches. Writing

@@ -15,9 +15,8 @@ class TessamireController : public C4DThread {
 
   // Stores the run's inputs and reads the object's point and polygon counts. False, storing
   // nothing, when `object` is null or not a polygon object. `frameBuffer` must hold
-  // GetPointCount() frames; `vertexMap` is used only when `useVertexMap` is set.
-  Bool Configure(BaseObject* object, Frame* frameBuffer, Int32 iterations, Int32 weighting,
-                 Bool pinBorder, Bool useVertexMap, BaseTag* vertexMap, Float32 strength);
+  // GetPointCount() frames; settings.vertexMap is used only when settings.useVertexMap is set.
+  Bool Configure(BaseObject* object, Frame* frameBuffer, const SmoothingSettings& settings);
 
   // One run: checks the polygon indices, builds the adjacency, neighbour lists and border flags,
   // smooths, and, once every allocation has succeeded, builds the frames in the frame buffer.
@@ -39,26 +38,22 @@ class TessamireController : public C4DThread {
 
   BaseObject* object_ = nullptr;
   Frame* frameBuffer_ = nullptr;
-  Int32 iterations_ = 0;
-  Int32 weighting_ = 0;
-  Bool pinBorder_ = false;
+  SmoothingSettings settings_;
   Int32 pointCount_ = 0;
   Int32 polygonCount_ = 0;
-  BaseTag* vertexMap_ = nullptr;
-  Bool useVertexMap_ = false;
-  Float32 strength_ = 1.0f;
   std::atomic<Bool> succeeded_{false};
 };
 
 // The body of a controller run, over plain arrays: checks that every polygon index lies in
-// [0, pointCount), smooths a copy of `points` (options.weights, when set, holds pointCount
-// weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it writes
-// only after its last allocation. Allocates, in order: two position buffers, the adjacency, the
-// border flags, the neighbour offsets, the walk's per-polygon decisions, the neighbour indices,
+// [0, pointCount), smooths a copy of `points` (`weights`, when not null, holds the vertex map's
+// pointCount weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it
+// writes only after its last allocation. Allocates, in order: two position buffers, the adjacency,
+// the border flags, the neighbour offsets, the walk's per-polygon decisions, the neighbour indices,
 // the face normals; frees them all on every path. False, with `frameBuffer` untouched, when an
 // index is out of range, an array is missing, or an allocation or the adjacency fails.
 Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
-                        Int32 polygonCount, const SmoothOptions& options, Frame* frameBuffer);
+                        Int32 polygonCount, const SmoothingSettings& settings,
+                        const Float32* weights, Frame* frameBuffer);
 
 // Starts the controller on a host thread (asynchronous mode, normal priority), waits for its end
 // and answers whether the run succeeded. When it answers false the frame buffer is untouched.

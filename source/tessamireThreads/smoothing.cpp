@@ -9,16 +9,17 @@
 namespace {
 
 // D * weight (when a map is given), then * strength: the order fixes the rounding.
-inline Vector3 ScaleStep(Vector3 step, Int64 i, const SmoothOptions& settings) {
-  if (settings.weights != nullptr)
-    step = vmath::Scale(step, static_cast<Float>(settings.weights[i]));
+inline Vector3 ScaleStep(Vector3 step, Int64 i, const SmoothingSettings& settings,
+                         const Float32* weights) {
+  if (weights != nullptr) step = vmath::Scale(step, static_cast<Float>(weights[i]));
   return vmath::Scale(step, static_cast<Float>(settings.strength));
 }
 
 }  // namespace
 
 void SmoothPoint(const Vector3* source, Vector3* destination, Int64 i, const NeighbourLists& lists,
-                 const BorderFlags& border, const SmoothOptions& settings) {
+                 const BorderFlags& border, const SmoothingSettings& settings,
+                 const Float32* weights) {
   const Vector3 here = source[i];
   if (settings.pinBorder && border.flag[i] == 1) {
     destination[i] = here;
@@ -30,7 +31,7 @@ void SmoothPoint(const Vector3* source, Vector3* destination, Int64 i, const Nei
     Vector3 sum{0.0, 0.0, 0.0};
     for (Int32 k = 0; k < n; ++k) sum = vmath::Add(sum, vmath::Sub(source[list[k]], here));
     const Float m = n > 0 ? static_cast<Float>(n) : 1.0;
-    const Vector3 step = ScaleStep(vmath::Scale(sum, 1.0 / m), i, settings);
+    const Vector3 step = ScaleStep(vmath::Scale(sum, 1.0 / m), i, settings, weights);
     destination[i] = vmath::Add(here, step);
     return;
   }
@@ -45,7 +46,7 @@ void SmoothPoint(const Vector3* source, Vector3* destination, Int64 i, const Nei
     }
     Float q = static_cast<Float>(n) * totalLength;
     if (q == 0.0) q = 1.0;
-    const Vector3 step = ScaleStep(vmath::Scale(sum, 1.0 / q), i, settings);
+    const Vector3 step = ScaleStep(vmath::Scale(sum, 1.0 / q), i, settings, weights);
     destination[i] = vmath::Add(here, step);
     return;
   }
@@ -61,7 +62,8 @@ struct SmoothPassContext {
   Vector3* destination;
   const NeighbourLists* lists;
   const BorderFlags* border;
-  const SmoothOptions* settings;
+  const SmoothingSettings* settings;
+  const Float32* weights;
 };
 
 // A length-weighted step that runs the whole formula: not pinned, at least one neighbour.
@@ -106,9 +108,8 @@ void LengthStepPair(const SmoothPassContext& c, Int64 i) {
   q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
   const Pair inverse = Same(1.0) / q;
   Vec step{sum.x * inverse, sum.y * inverse, sum.z * inverse};
-  if (c.settings->weights != nullptr) {
-    const Pair w = Both(static_cast<Float>(c.settings->weights[i]),
-                        static_cast<Float>(c.settings->weights[j]));
+  if (c.weights != nullptr) {
+    const Pair w = Both(static_cast<Float>(c.weights[i]), static_cast<Float>(c.weights[j]));
     step = {step.x * w, step.y * w, step.z * w};
   }
   const Pair strength = Same(static_cast<Float>(c.settings->strength));
@@ -129,7 +130,7 @@ void SmoothChunk(void* context, Int64 begin, Int64 end) {
       LengthStepPair(c, i);
       i += 2;
     } else {
-      SmoothPoint(c.source, c.destination, i, *c.lists, *c.border, *c.settings);
+      SmoothPoint(c.source, c.destination, i, *c.lists, *c.border, *c.settings, c.weights);
       ++i;
     }
   }
@@ -140,24 +141,25 @@ void SmoothChunk(void* context, Int64 begin, Int64 end) {
 
 void SmoothPass(const Vector3* source, Vector3* destination, Int32 pointCount,
                 const NeighbourLists& lists, const BorderFlags& border,
-                const SmoothOptions& settings) {
+                const SmoothingSettings& settings, const Float32* weights) {
 #if defined(TESSAMIRE_FLOAT_PAIRS)
   if (settings.weighting == kWeightingLength) {
     if (pointCount <= 0) return;
-    SmoothPassContext context{source, destination, &lists, &border, &settings};
+    SmoothPassContext context{source, destination, &lists, &border, &settings, weights};
     Framework().parallelFor(pointCount, kParallelGranularity, &context, SmoothChunk);
     return;
   }
 #endif
-  ParallelFor(pointCount,
-              [&](Int64 i) { SmoothPoint(source, destination, i, lists, border, settings); });
+  ParallelFor(pointCount, [&](Int64 i) {
+    SmoothPoint(source, destination, i, lists, border, settings, weights);
+  });
 }
 
 Vector3* Smooth(Vector3* source, Vector3* destination, Int32 pointCount,
                 const NeighbourLists& lists, const BorderFlags& border,
-                const SmoothOptions& settings) {
+                const SmoothingSettings& settings, const Float32* weights) {
   for (Int32 pass = 0; pass < settings.iterations; ++pass) {
-    SmoothPass(source, destination, pointCount, lists, border, settings);
+    SmoothPass(source, destination, pointCount, lists, border, settings, weights);
     std::swap(source, destination);
   }
   return source;

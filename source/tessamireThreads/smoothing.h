@@ -7,19 +7,24 @@
 inline constexpr Int32 kWeightingUniform = 0;
 inline constexpr Int32 kWeightingLength = 1;
 
-// The smoothing settings of one run (from the bind tag).
-struct SmoothOptions {
-  Int32 iterations = 0;  // number of passes; <= 0 leaves the points as they are
+// The smoothing settings of a bind tag: one value from the tag's parameters to the controller
+// and its passes. Default-constructed it holds a new tag's settings, which the tag writes into
+// its parameters when it is created.
+struct SmoothingSettings {
+  Int32 iterations = 2;  // number of passes; <= 0 leaves the points as they are
   // kWeightingUniform or kWeightingLength. Any other value defines no step: every point keeps
   // its position in every pass.
-  Int32 weighting = kWeightingUniform;
-  Bool pinBorder = false;            // points with a border flag keep their position
-  const Float32* weights = nullptr;  // vertex-map weight per point, or null for no map
-  Float32 strength = 1.0f;           // step factor, widened to float64 at each use
+  Int32 weighting = kWeightingLength;
+  Bool pinBorder = false;   // points with a border flag keep their position
+  Float32 strength = 1.0f;  // step factor (the tag's float64 narrowed), widened at each use
+  // Scale every step by the point's weight in `vertexMap`; no effect without a linked map.
+  Bool useVertexMap = true;
+  BaseTag* vertexMap = nullptr;  // the vertex-map tag the bind tag links, or null
 };
 
 // Step of point i: writes destination[i] only, reads source (pointCount entries), point i's
-// neighbour list and border flag, and weights[i]. With P = source, n = the list's entry count:
+// neighbour list and border flag, and weights[i] (the vertex map's pointCount weights, or null for
+// none; the passes never look at settings.vertexMap). With P = source, n = the list's entry count:
 //  - pinned border (pinBorder and flag 1): P[i];
 //  - uniform: S = sum over the list in list order of (P[k] - P[i]), starting from zero;
 //    D = S * (1 / m) with m = n, or 1 when n = 0;
@@ -28,16 +33,17 @@ struct SmoothOptions {
 //    q is exactly 0; D = S * (1 / q);
 //  then D *= weights[i] (when weights are given), then D *= strength, and P[i] + D.
 void SmoothPoint(const Vector3* source, Vector3* destination, Int64 i, const NeighbourLists& lists,
-                 const BorderFlags& border, const SmoothOptions& settings);
+                 const BorderFlags& border, const SmoothingSettings& settings,
+                 const Float32* weights);
 
 // One pass: SmoothPoint for every point of [0, pointCount) as one parallel loop. Every point sees
 // only source positions, so the result does not depend on the order or the worker count.
 void SmoothPass(const Vector3* source, Vector3* destination, Int32 pointCount,
                 const NeighbourLists& lists, const BorderFlags& border,
-                const SmoothOptions& settings);
+                const SmoothingSettings& settings, const Float32* weights);
 
 // settings.iterations passes, exchanging the two buffers after each; answers the buffer that
 // holds the newest positions (`source` when no pass runs). Both hold pointCount entries.
 Vector3* Smooth(Vector3* source, Vector3* destination, Int32 pointCount,
                 const NeighbourLists& lists, const BorderFlags& border,
-                const SmoothOptions& settings);
+                const SmoothingSettings& settings, const Float32* weights);

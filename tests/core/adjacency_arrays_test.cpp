@@ -71,7 +71,7 @@ TEST_F(AdjacencyArrays, AgreeWithThePerIndexQueries) {
 TEST_F(AdjacencyArrays, RunsWithAndWithoutThemGiveTheSameBits) {
   const headless::Mesh mesh = MixedMesh();
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
-    SmoothOptions options;
+    SmoothingSettings options;
     options.iterations = 3;
     options.weighting = weighting;
     const std::vector<Frame> withArrays = RunFrames(mesh, options);

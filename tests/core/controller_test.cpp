@@ -27,24 +27,12 @@ class ControllerTest : public CoreTest {
     return document_->AddPolygonObject("mesh", mesh.points, mesh.polygons);
   }
 
-  struct Settings {
-    Int32 iterations = 2;
-    Int32 weighting = kWeightingLength;
-    Bool pinBorder = false;
-    headless::Node* vertexMap = nullptr;
-    Float32 strength = 1.0f;
-  };
-
   // One run into a fresh buffer filled with kUntouched; answers whether it succeeded.
-  bool Run(headless::Node* object, const Settings& settings, std::vector<Frame>& frames) {
+  bool Run(headless::Node* object, const SmoothingSettings& settings, std::vector<Frame>& frames) {
     frames.assign(object->points.size() + 1, Frame{});
     std::memset(static_cast<void*>(frames.data()), kUntouched, frames.size() * sizeof(Frame));
     TessamireController controller;
-    EXPECT_TRUE(controller.Configure(
-        headless::ToObject(object), frames.data(), settings.iterations, settings.weighting,
-        settings.pinBorder, settings.vertexMap != nullptr,
-        settings.vertexMap != nullptr ? headless::ToTag(settings.vertexMap) : nullptr,
-        settings.strength));
+    EXPECT_TRUE(controller.Configure(headless::ToObject(object), frames.data(), settings));
     return RunController(controller);
   }
 
@@ -65,13 +53,11 @@ TEST_F(ControllerTest, ConfigureAcceptsOnlyPolygonObjects) {
   TessamireController controller;
   Frame frame;
   headless::Node* null = document_->AddObject(headless::kNullObjectType, "null");
-  EXPECT_FALSE(
-      controller.Configure(headless::ToObject(null), &frame, 2, 1, false, false, nullptr, 1.0f));
-  EXPECT_FALSE(controller.Configure(nullptr, &frame, 2, 1, false, false, nullptr, 1.0f));
+  EXPECT_FALSE(controller.Configure(headless::ToObject(null), &frame, SmoothingSettings{}));
+  EXPECT_FALSE(controller.Configure(nullptr, &frame, SmoothingSettings{}));
   EXPECT_EQ(controller.GetPointCount(), 0) << "nothing stored";
   headless::Node* mesh = AddMesh(headless::Grid(2, 1));
-  EXPECT_TRUE(
-      controller.Configure(headless::ToObject(mesh), &frame, 2, 1, false, false, nullptr, 1.0f));
+  EXPECT_TRUE(controller.Configure(headless::ToObject(mesh), &frame, SmoothingSettings{}));
   EXPECT_EQ(controller.GetPointCount(), 6);
   EXPECT_EQ(controller.GetPolygonCount(), 2);
 }
@@ -80,11 +66,11 @@ TEST_F(ControllerTest, RunFillsOneFramePerPointOnTheHostThread) {
   const headless::Mesh torus = headless::Torus(12, 8);
   headless::Node* object = AddMesh(torus);
   std::vector<Frame> frames;
-  ASSERT_TRUE(Run(object, Settings{}, frames));
+  ASSERT_TRUE(Run(object, SmoothingSettings{}, frames));
   const std::vector<std::string> names = headless::ThreadNames();
   EXPECT_NE(std::find(names.begin(), names.end(), "Tessamire Controller"), names.end());
 
-  SmoothOptions options;
+  SmoothingSettings options;
   options.iterations = 2;
   options.weighting = kWeightingLength;
   std::vector<Frame> direct = RunFrames(torus, options);
@@ -97,7 +83,7 @@ TEST_F(ControllerTest, RunFillsOneFramePerPointOnTheHostThread) {
   EXPECT_EQ(object->points[0].x, torus.points[0].x) << "the object's points are only read";
 
   // Zero passes: the origins are the points themselves.
-  Settings none;
+  SmoothingSettings none;
   none.iterations = 0;
   ASSERT_TRUE(Run(object, none, frames));
   for (size_t i = 0; i < torus.points.size(); ++i) {
@@ -111,8 +97,8 @@ TEST_F(ControllerTest, RunsAreBitIdenticalAcrossRunsAndWorkerCounts) {
   headless::Node* object = AddMesh(mesh);
   std::vector<Float32> weights(mesh.points.size());
   for (size_t i = 0; i < weights.size(); ++i) weights[i] = static_cast<Float32>(i % 11) / 10.0f;
-  Settings settings;
-  settings.vertexMap = document_->AddVertexMap(object, weights);
+  SmoothingSettings settings;
+  settings.vertexMap = headless::ToTag(document_->AddVertexMap(object, weights));
   settings.strength = 0.7f;
 
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
@@ -144,24 +130,24 @@ TEST_F(ControllerTest, FailedRunsLeaveTheFrameBufferUntouched) {
   // A polygon index at the point count, and a negative one.
   headless::Node* bad = AddMesh(grid);
   bad->polygons[3].c = static_cast<Int32>(grid.points.size());
-  EXPECT_FALSE(Run(bad, Settings{}, frames));
+  EXPECT_FALSE(Run(bad, SmoothingSettings{}, frames));
   EXPECT_TRUE(Untouched(frames));
   bad->polygons[3].c = -1;
-  EXPECT_FALSE(Run(bad, Settings{}, frames));
+  EXPECT_FALSE(Run(bad, SmoothingSettings{}, frames));
   EXPECT_TRUE(Untouched(frames));
 
   // A vertex map with fewer weights than points.
   headless::Node* object = AddMesh(grid);
-  Settings settings;
-  settings.vertexMap = document_->AddVertexMap(object, std::vector<Float32>(5, 1.0f));
+  SmoothingSettings settings;
+  settings.vertexMap =
+      headless::ToTag(document_->AddVertexMap(object, std::vector<Float32>(5, 1.0f)));
   EXPECT_FALSE(Run(object, settings, frames));
   EXPECT_TRUE(Untouched(frames));
 
   // The mesh changed between Configure and the run.
   TessamireController controller;
   std::vector<Frame> buffer(grid.points.size());
-  ASSERT_TRUE(controller.Configure(headless::ToObject(object), buffer.data(), 2, 1, false, false,
-                                   nullptr, 1.0f));
+  ASSERT_TRUE(controller.Configure(headless::ToObject(object), buffer.data(), SmoothingSettings{}));
   object->points.push_back({0, 0, 0});
   EXPECT_FALSE(RunController(controller));
 }
@@ -170,7 +156,7 @@ TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
   const headless::Mesh torus = headless::Torus(9, 6);
   headless::Node* object = AddMesh(torus);
   std::vector<Frame> expected;
-  ASSERT_TRUE(Run(object, Settings{}, expected));
+  ASSERT_TRUE(Run(object, SmoothingSettings{}, expected));
 
   Int64 failures = 0;
   bool succeeded = false;
@@ -180,8 +166,8 @@ TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
     const Int64 before = headless::GetAllocationStats().bytesInUse;
     {
       TessamireController controller;
-      ASSERT_TRUE(controller.Configure(headless::ToObject(object), frames.data(), 2, 1, false,
-                                       false, nullptr, 1.0f));
+      ASSERT_TRUE(
+          controller.Configure(headless::ToObject(object), frames.data(), SmoothingSettings{}));
       headless::FailNthAllocation(k);
       succeeded = RunController(controller);
       headless::FailNthAllocation(0);
@@ -202,7 +188,7 @@ TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
 TEST_F(ControllerTest, ObjectWithoutPoints) {
   headless::Node* empty = AddMesh(headless::Mesh{});
   std::vector<Frame> frames;
-  EXPECT_TRUE(Run(empty, Settings{}, frames));
+  EXPECT_TRUE(Run(empty, SmoothingSettings{}, frames));
   EXPECT_TRUE(Untouched(frames));
 }
 

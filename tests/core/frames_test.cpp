@@ -116,7 +116,7 @@ TEST_F(FramesTest, EncodeThenDecodeGivesThePointBack) {
 
 TEST_F(FramesTest, FramesMoveAndTurnWithTheMesh) {
   const headless::Mesh torus = headless::Torus(10, 6);
-  SmoothOptions options;
+  SmoothingSettings options;
   options.iterations = 2;
   options.weighting = kWeightingLength;
   const std::vector<Frame> rest = RunFrames(torus, options);

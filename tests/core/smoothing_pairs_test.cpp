@@ -30,10 +30,11 @@ headless::Mesh AwkwardMesh() {
 }
 
 std::vector<Vector3> OnePointAtATime(const headless::Mesh& mesh, const Topology& t,
-                                     const SmoothOptions& options) {
+                                     const SmoothingSettings& options, const Float32* weights) {
   std::vector<Vector3> out(mesh.points.size());
   for (size_t i = 0; i < mesh.points.size(); ++i)
-    SmoothPoint(mesh.points.data(), out.data(), static_cast<Int64>(i), t.lists, t.border, options);
+    SmoothPoint(mesh.points.data(), out.data(), static_cast<Int64>(i), t.lists, t.border, options,
+                weights);
   return out;
 }
 
@@ -54,16 +55,16 @@ TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
     for (bool pin : {false, true}) {
       for (bool useWeights : {false, true}) {
-        SmoothOptions options;
+        SmoothingSettings options;
         options.weighting = weighting;
         options.pinBorder = pin;
-        options.weights = useWeights ? weights.data() : nullptr;
         options.strength = 0.1f;
-        const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options);
+        const Float32* map = useWeights ? weights.data() : nullptr;
+        const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options, map);
         for (bool parallel : {true, false}) {
           headless::g_enableParallelFor = parallel;
           std::vector<Vector3> out(mesh.points.size());
-          SmoothPass(mesh.points.data(), out.data(), n, t.lists, t.border, options);
+          SmoothPass(mesh.points.data(), out.data(), n, t.lists, t.border, options, map);
           EXPECT_TRUE(SameBits(out, expected))
               << "weighting " << weighting << " pin " << pin << " weights " << useWeights
               << " parallel " << parallel;

@@ -16,14 +16,14 @@ using Points = std::vector<Vector3>;
 
 constexpr Float kTolerance = 1e-12;
 
-// One pass over the mesh's points with `options`.
+// One pass over the mesh's points with `options` and the vertex-map `weights` (null for none).
 Points Pass(const Points& points, const std::vector<CPolygon>& polygons,
-            const SmoothOptions& options) {
+            const SmoothingSettings& options, const Float32* weights = nullptr) {
   Topology t;
   EXPECT_TRUE(BuildTopology(static_cast<Int32>(points.size()), polygons, t));
   Points out(points.size());
   SmoothPass(points.data(), out.data(), static_cast<Int32>(points.size()), t.lists, t.border,
-             options);
+             options, weights);
   return out;
 }
 
@@ -31,8 +31,8 @@ bool SameBits(const Points& a, const Points& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
 }
 
-SmoothOptions Options(Int32 weighting, Float32 strength = 1.0f) {
-  SmoothOptions options;
+SmoothingSettings Options(Int32 weighting, Float32 strength = 1.0f) {
+  SmoothingSettings options;
   options.iterations = 1;
   options.weighting = weighting;
   options.strength = strength;
@@ -107,7 +107,7 @@ TEST_F(SmoothingTest, PinnedBorder) {
   const Points points = LiftedGrid();
   const std::vector<CPolygon>& polygons = headless::Grid(2, 2).polygons;
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
-    SmoothOptions options = Options(weighting);
+    SmoothingSettings options = Options(weighting);
     options.pinBorder = true;
     const Points pinned = Pass(points, polygons, options);
     for (Int32 i = 0; i < 9; ++i) {
@@ -129,10 +129,9 @@ TEST_F(SmoothingTest, VertexMapWeights) {
   weights[4] = 0.0f;
   weights[1] = 0.5f;
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
-    SmoothOptions options = Options(weighting);
+    const SmoothingSettings options = Options(weighting);
     const Points free = Pass(points, polygons, options);
-    options.weights = weights.data();
-    const Points mapped = Pass(points, polygons, options);
+    const Points mapped = Pass(points, polygons, options, weights.data());
     EXPECT_EQ(mapped[4].z, 1.0) << "weight 0 keeps the point";
     for (Int32 i : {0, 2, 3, 5, 6, 7, 8}) {
       EXPECT_EQ(std::memcmp(&mapped[i], &free[i], sizeof(Vector3)), 0) << "weight 1 at " << i;
@@ -173,29 +172,29 @@ TEST_F(SmoothingTest, PassesReadOnlyThePreviousPass) {
   const Int32 n = static_cast<Int32>(torus.points.size());
   Topology t;
   ASSERT_TRUE(BuildTopology(n, torus.polygons, t));
-  SmoothOptions options = Options(kWeightingLength);
+  SmoothingSettings options = Options(kWeightingLength);
 
   // Two passes by hand through fresh buffers.
   Points once(torus.points.size());
   Points twice(torus.points.size());
-  SmoothPass(torus.points.data(), once.data(), n, t.lists, t.border, options);
-  SmoothPass(once.data(), twice.data(), n, t.lists, t.border, options);
+  SmoothPass(torus.points.data(), once.data(), n, t.lists, t.border, options, nullptr);
+  SmoothPass(once.data(), twice.data(), n, t.lists, t.border, options, nullptr);
 
   Points a = torus.points;
   Points b(torus.points.size());
   options.iterations = 2;
-  const Vector3* result = Smooth(a.data(), b.data(), n, t.lists, t.border, options);
+  const Vector3* result = Smooth(a.data(), b.data(), n, t.lists, t.border, options, nullptr);
   EXPECT_EQ(result, a.data()) << "after an even number of passes the newest is the source";
   EXPECT_TRUE(SameBits(a, twice));
 
   options.iterations = 3;
   a = torus.points;
-  EXPECT_EQ(Smooth(a.data(), b.data(), n, t.lists, t.border, options), b.data());
+  EXPECT_EQ(Smooth(a.data(), b.data(), n, t.lists, t.border, options, nullptr), b.data());
 
   for (Int32 none : {0, -2}) {
     options.iterations = none;
     a = torus.points;
-    EXPECT_EQ(Smooth(a.data(), b.data(), n, t.lists, t.border, options), a.data());
+    EXPECT_EQ(Smooth(a.data(), b.data(), n, t.lists, t.border, options, nullptr), a.data());
     EXPECT_TRUE(SameBits(a, torus.points));
   }
 }

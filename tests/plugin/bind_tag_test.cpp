@@ -99,8 +99,9 @@ TEST_F(BindButtons, OtherMessagesAndButtonsChangeNothing) {
   const auto before = Differences(tag);
   DescriptionCommand other;
   other.id = kShowSmooth;
-  EXPECT_TRUE(tag->instance->HandleMessage(headless::ToList(tag), MSG_DESCRIPTION_COMMAND, &other));
-  EXPECT_TRUE(tag->instance->HandleMessage(headless::ToList(tag), MSG_UPDATE, nullptr));
+  EXPECT_TRUE(
+      tag->instance->CallHandleMessage(headless::ToList(tag), MSG_DESCRIPTION_COMMAND, &other));
+  EXPECT_TRUE(tag->instance->CallHandleMessage(headless::ToList(tag), MSG_UPDATE, nullptr));
   EXPECT_TRUE(Record(tag).bound);
   EXPECT_TRUE(SameBits(before, Differences(tag)));
   EXPECT_THROW(headless::PressButton(tag, kIterations), std::invalid_argument);
@@ -314,7 +315,7 @@ TEST_F(StoredForm, ReadingWhatWasWrittenGivesTheSameRecord) {
   MemoryStream stream = MemoryStream::ForReading(headless::WriteNodeState(source));
   Node* target = doc->AddTag(AddGrid(2, 2, "other"), kTagId);
   EXPECT_TRUE(
-      target->instance->ReadState(headless::ToList(target), headless::ToHyperFile(&stream), 0));
+      target->instance->CallReadState(headless::ToList(target), headless::ToHyperFile(&stream), 0));
   EXPECT_TRUE(Record(target).bound);
   EXPECT_TRUE(SameBits(Differences(source), Differences(target)));
   EXPECT_EQ(Record(target).differences.GetCapacity(), 30);
@@ -327,7 +328,8 @@ TEST_F(StoredForm, ANonZeroLevelReadsNothingAndLeavesTheTagEmpty) {
   written.WriteVector({1.0, 2.0, 3.0});
   MemoryStream stream = Reading(written);
   Node* tag = doc->AddTag(AddGrid(2, 2), kTagId);
-  EXPECT_TRUE(tag->instance->ReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 1));
+  EXPECT_TRUE(
+      tag->instance->CallReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 1));
   EXPECT_EQ(stream.Position(), 0u);
   EXPECT_FALSE(Record(tag).bound);
   EXPECT_EQ(Record(tag).differences.GetCount(), 0);
@@ -337,7 +339,7 @@ TEST_F(StoredForm, BrokenStreamsFailTheRead) {
   Node* tag = doc->AddTag(AddGrid(2, 2), kTagId);
   const auto read = [&](const MemoryStream& written) {
     MemoryStream stream = Reading(written);
-    return tag->instance->ReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 0);
+    return tag->instance->CallReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 0);
   };
 
   MemoryStream negative;
@@ -376,8 +378,8 @@ TEST_F(TagCopies, CopyingATagOntoItselfChangesNothing) {
   ASSERT_TRUE(headless::PressButton(tag, kBindButton));
   const auto before = Differences(tag);
   const Vector3* data = Record(tag).differences.GetData();
-  EXPECT_TRUE(tag->instance->CopyState(tag->instance, headless::ToList(tag), headless::ToList(tag),
-                                       0, nullptr));
+  EXPECT_TRUE(tag->instance->CallCopyState(tag->instance, headless::ToList(tag),
+                                           headless::ToList(tag), 0, nullptr));
   EXPECT_TRUE(Record(tag).bound);
   EXPECT_EQ(Record(tag).differences.GetData(), data);
   EXPECT_TRUE(SameBits(before, Differences(tag)));

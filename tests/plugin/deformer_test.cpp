@@ -146,8 +146,9 @@ TEST_F(DeformerTest, NotAPolygonObjectAnswersTrueAndChangesNothing) {
   Build({});
   Node* group = doc->AddObject(headless::kNullObjectType, "group");
   auto* data = static_cast<ObjectData*>(deformer->instance);
-  EXPECT_TRUE(data->DeformObject(headless::ToObject(deformer), headless::ToDocument(doc.get()),
-                                 headless::ToObject(group), Matrix{}, Matrix{}, 1.0, 0, nullptr));
+  EXPECT_TRUE(data->CallDeformObject(headless::ToObject(deformer), headless::ToDocument(doc.get()),
+                                     headless::ToObject(group), Matrix{}, Matrix{}, 1.0, 0,
+                                     nullptr));
   EXPECT_FALSE(GotUpdate(group));
 }
 
@@ -527,7 +528,7 @@ TEST_F(DeformerTest, RefreshDirtyMarksDirtyOnlyWhenTheFalloffChanges) {
   Build({});
   auto* data = static_cast<ObjectData*>(deformer->instance);
   auto refresh = [&] {
-    data->RefreshDirty(headless::ToObject(deformer), headless::ToDocument(doc.get()));
+    data->CallRefreshDirty(headless::ToObject(deformer), headless::ToDocument(doc.get()));
   };
   const Int32 before = deformer->dirtyCount.load();
   refresh();
@@ -540,13 +541,13 @@ TEST_F(DeformerTest, RefreshDirtyMarksDirtyOnlyWhenTheFalloffChanges) {
   Evaluate();  // the evaluation's upkeep asks too
   EXPECT_EQ(deformer->dirtyCount.load(), before + 1);
   // Moving the radius handle is a change as well.
-  data->WriteHandle(headless::ToObject(deformer), 0, {4.0, 0.0, 0.0}, HandleInfo{});
+  data->CallWriteHandle(headless::ToObject(deformer), 0, {4.0, 0.0, 0.0}, HandleInfo{});
   refresh();
   EXPECT_EQ(deformer->dirtyCount.load(), before + 1);  // infinite shape: no handle to move
   deformer->params.SetInt32(headless::kFalloffShape, headless::kFalloffShapeSphere);
   refresh();
   EXPECT_EQ(deformer->dirtyCount.load(), before + 2);
-  data->WriteHandle(headless::ToObject(deformer), 0, {4.0, 0.0, 0.0}, HandleInfo{});
+  data->CallWriteHandle(headless::ToObject(deformer), 0, {4.0, 0.0, 0.0}, HandleInfo{});
   EXPECT_EQ(deformer->params.GetFloat(headless::kFalloffRadius), 4.0);
   refresh();
   EXPECT_EQ(deformer->dirtyCount.load(), before + 3);

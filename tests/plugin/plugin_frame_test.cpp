@@ -56,9 +56,9 @@ const std::vector<std::string> kBanner = {"---------------", "Tessamire v1.10", 
 
 TEST_F(PluginFrameTest, StartUpRegistersTheThreePartsInOrderAndPrintsTheBanner) {
   const auto report = plugin.StartUp();
-  EXPECT_EQ(report.systemStart, 1);
-  EXPECT_EQ(report.resources, 1);
-  EXPECT_EQ(report.start, 1);
+  EXPECT_EQ(report.systemStart, kAnswerDone);
+  EXPECT_EQ(report.resources, kAnswerDone);
+  EXPECT_EQ(report.start, kAnswerDone);
   EXPECT_EQ(headless::ConsoleLines(), kBanner);
   EXPECT_TRUE(headless::HostErrors().empty()) << headless::HostErrors().front();
 
@@ -99,7 +99,7 @@ TEST_F(PluginFrameTest, StartUpRegistersTheThreePartsInOrderAndPrintsTheBanner) 
 
 // The description resources declare the parameter ids and types the code relies on.
 TEST_F(PluginFrameTest, RegisteredDescriptionsDeclareTheParametersTheCodeReads) {
-  ASSERT_EQ(plugin.StartUp().start, 1);
+  ASSERT_EQ(plugin.StartUp().start, kAnswerDone);
   using T = headless::ParameterType;
   const std::map<Int32, T> tagParameters = {
       {1000, T::kButton}, {1001, T::kButton}, {1002, T::kString}, {1003, T::kInt32},
@@ -122,14 +122,23 @@ TEST_F(PluginFrameTest, RegisteredDescriptionsDeclareTheParametersTheCodeReads) 
 }
 
 TEST_F(PluginFrameTest, EveryActionAnswersAsTheEntryTableSays) {
-  ASSERT_EQ(plugin.StartUp().start, 1);
-  EXPECT_EQ(plugin.Call(4), 5);
-  EXPECT_EQ(plugin.Call(5), -1);
-  EXPECT_EQ(plugin.Call(99), -1);
-  EXPECT_EQ(plugin.Call(0), -1);
-  EXPECT_EQ(plugin.SendMessage(MSG_PLUGIN_QUERY), 1);
-  EXPECT_EQ(plugin.SendMessage(2), -1);
-  EXPECT_EQ(plugin.SendMessage(MSG_PLUGIN_LOAD_RESOURCES), 1);
+  ASSERT_EQ(plugin.StartUp().start, kAnswerDone);
+  EXPECT_EQ(plugin.Call(kActionFour), kAnswerFour);
+  EXPECT_EQ(plugin.Call(5), kAnswerRefused);
+  EXPECT_EQ(plugin.Call(99), kAnswerRefused);
+  EXPECT_EQ(plugin.Call(0), kAnswerRefused);
+  EXPECT_EQ(plugin.SendMessage(kMessageQuery), kAnswerDone);
+  EXPECT_EQ(plugin.SendMessage(2), kAnswerRefused);
+  EXPECT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerDone);
+}
+
+// Only loading the resources needs the host: the query is answered before any system start.
+TEST_F(PluginFrameTest, QueryIsAnsweredWithoutAHost) {
+  EXPECT_EQ(plugin.SendMessage(kMessageQuery), kAnswerDone);
+  EXPECT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerRefused);
+  EXPECT_EQ(plugin.Call(kActionFour), kAnswerFour);
+  EXPECT_EQ(plugin.Start(), kAnswerStartFailed);
+  EXPECT_TRUE(headless::Registrations().empty());
 }
 
 // Two system starts and one end leave the library bound with its resources; the second end
@@ -138,43 +147,49 @@ TEST_F(PluginFrameTest, OnlyTheLastEndReleasesResourcesAndBinding) {
   const Int64 resourcesBefore = headless::LiveResourceSets();
   const auto& host = headless::HostTableInstance();
   const auto& framework = headless::FrameworkTableInstance();
-  ASSERT_EQ(plugin.SystemStart(&host, &framework), 1);
-  ASSERT_EQ(plugin.SystemStart(&host, &framework), 1);
-  ASSERT_EQ(plugin.SendMessage(MSG_PLUGIN_LOAD_RESOURCES), 1);
+  ASSERT_EQ(plugin.SystemStart(&host, &framework), kAnswerDone);
+  ASSERT_EQ(plugin.SystemStart(&host, &framework), kAnswerDone);
+  ASSERT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerDone);
   EXPECT_EQ(headless::LiveResourceSets(), resourcesBefore + 1);
 
-  EXPECT_EQ(plugin.End(), 1);
+  EXPECT_EQ(plugin.End(), kAnswerDone);
   EXPECT_EQ(headless::LiveResourceSets(), resourcesBefore + 1);
-  EXPECT_EQ(plugin.SendMessage(MSG_PLUGIN_QUERY), 1) << "still bound after the first end";
+  EXPECT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerDone)
+      << "still bound after the first end";
+  EXPECT_EQ(headless::LiveResourceSets(), resourcesBefore + 1) << "loaded again, not twice";
 
-  EXPECT_EQ(plugin.End(), 1);
+  EXPECT_EQ(plugin.End(), kAnswerDone);
   EXPECT_EQ(headless::LiveResourceSets(), resourcesBefore);
-  EXPECT_EQ(plugin.SendMessage(MSG_PLUGIN_QUERY), -1) << "unbound after the last end";
-  EXPECT_EQ(plugin.Start(), 0);
+  EXPECT_EQ(plugin.SendMessage(kMessageQuery), kAnswerDone) << "answered bound or not";
+  EXPECT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerRefused)
+      << "unbound after the last end";
+  EXPECT_EQ(headless::LiveResourceSets(), resourcesBefore);
+  EXPECT_EQ(plugin.Start(), kAnswerStartFailed);
   EXPECT_TRUE(headless::Registrations().empty());
 }
 
 TEST_F(PluginFrameTest, FirstSystemStartRefusesAnOldHostOrAMissingFramework) {
   HostTable old = headless::HostTableInstance();
   old.version = kMinimumInterfaceVersion - 1;
-  EXPECT_EQ(plugin.SystemStart(&old, &headless::FrameworkTableInstance()), -3);
-  EXPECT_EQ(plugin.Start(), 0) << "a refused start binds nothing";
-  EXPECT_EQ(plugin.SendMessage(MSG_PLUGIN_QUERY), -1);
+  EXPECT_EQ(plugin.SystemStart(&old, &headless::FrameworkTableInstance()), kAnswerCannotBind);
+  EXPECT_EQ(plugin.Start(), kAnswerStartFailed) << "a refused start binds nothing";
+  EXPECT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerRefused);
 
-  EXPECT_EQ(plugin.SystemStart(&headless::HostTableInstance(), nullptr), -3);
-  EXPECT_EQ(plugin.SendMessage(MSG_PLUGIN_QUERY), -1);
+  EXPECT_EQ(plugin.SystemStart(&headless::HostTableInstance(), nullptr), kAnswerCannotBind);
+  EXPECT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerRefused);
 
   HostTable oldest = headless::HostTableInstance();
   oldest.version = kMinimumInterfaceVersion;
-  EXPECT_EQ(plugin.SystemStart(&oldest, &headless::FrameworkTableInstance()), 1);
-  EXPECT_EQ(plugin.SendMessage(MSG_PLUGIN_QUERY), 1);
+  EXPECT_EQ(plugin.SystemStart(&oldest, &headless::FrameworkTableInstance()), kAnswerDone);
+  EXPECT_EQ(plugin.SendMessage(kMessageLoadResources), kAnswerDone);
+  EXPECT_EQ(plugin.End(), kAnswerDone) << "ended while the table it is bound to still exists";
 }
 
 TEST_F(PluginFrameTest, RefusedDeformerStopsTheStartAfterTheCommand) {
   headless::RefuseRegistration(kDeformerId);
   const auto report = plugin.StartUp();
-  EXPECT_EQ(report.systemStart, 1);
-  EXPECT_EQ(report.start, 0);
+  EXPECT_EQ(report.systemStart, kAnswerDone);
+  EXPECT_EQ(report.start, kAnswerStartFailed);
   const auto registrations = headless::Registrations();
   ASSERT_EQ(registrations.size(), 1u);
   EXPECT_EQ(registrations[0].id, kCommandId);
@@ -185,14 +200,14 @@ TEST_F(PluginFrameTest, RefusedDeformerStopsTheStartAfterTheCommand) {
 
 TEST_F(PluginFrameTest, RefusedCommandRegistersNothing) {
   headless::RefuseRegistration(kCommandId);
-  EXPECT_EQ(plugin.StartUp().start, 0);
+  EXPECT_EQ(plugin.StartUp().start, kAnswerStartFailed);
   EXPECT_TRUE(headless::Registrations().empty());
   EXPECT_TRUE(headless::ConsoleLines().empty());
 }
 
 // The host drops the instances the library made before it unloads, so nodes outlive the code.
 TEST_F(PluginFrameTest, NodesOfPluginTypesGetInstancesUntilTheLibraryCloses) {
-  ASSERT_EQ(plugin.StartUp().start, 1);
+  ASSERT_EQ(plugin.StartUp().start, kAnswerDone);
   auto doc = headless::NewDocument();
   headless::Node* mesh =
       doc->AddPolygonObject("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
@@ -221,9 +236,9 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
     std::string error;
     ASSERT_TRUE(plugin.Open((folder / "tessamire.xdl64").string(), error)) << error;
     const auto report = plugin.StartUp();
-    EXPECT_EQ(report.systemStart, 1);
-    EXPECT_EQ(report.resources, -1);
-    EXPECT_EQ(report.start, 1);
+    EXPECT_EQ(report.systemStart, kAnswerDone);
+    EXPECT_EQ(report.resources, kAnswerRefused);
+    EXPECT_EQ(report.start, kAnswerDone);
     const auto registrations = headless::Registrations();
     ASSERT_EQ(registrations.size(), 3u);
     for (const auto& r : registrations) {
@@ -264,7 +279,7 @@ TEST(PluginHostLoading, FolderSearchAndBadLibrariesAreReported) {
   headless::PluginHost plugin;
   EXPECT_FALSE(plugin.Open(bogus.string(), error));
   EXPECT_FALSE(plugin.IsOpen());
-  EXPECT_EQ(plugin.Call(4), -1) << "no entry to call";
+  EXPECT_EQ(plugin.Call(kActionFour), kAnswerRefused) << "no entry to call";
   fs::remove(bogus);
 }
 

@@ -43,11 +43,11 @@ inline bool BuildTopology(Int32 pointCount, const std::vector<CPolygon>& polygon
 }
 
 // The frames of one run over a mesh; empty when the run fails.
-inline std::vector<Frame> RunFrames(const headless::Mesh& mesh, const SmoothOptions& options) {
+inline std::vector<Frame> RunFrames(const headless::Mesh& mesh, const SmoothingSettings& settings) {
   std::vector<Frame> frames(mesh.points.size());
   if (!ComputePointFrames(mesh.points.data(), static_cast<Int32>(mesh.points.size()),
-                          mesh.polygons.data(), static_cast<Int32>(mesh.polygons.size()), options,
-                          frames.data()))
+                          mesh.polygons.data(), static_cast<Int32>(mesh.polygons.size()), settings,
+                          nullptr, frames.data()))
     frames.clear();
   return frames;
 }
