@@ -5,7 +5,7 @@ PRESET ?= plain
 BUILD := $(if $(filter address,$(PRESET)),build-asan,$(if $(filter thread,$(PRESET)),build-tsan,build))
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test bench format clean
+.PHONY: deps configure build run test bench install format clean
 
 deps:
 	@scripts/install-deps.sh
@@ -21,6 +21,12 @@ run: build
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# Installs bin/tessamire and lib/tessamire/plugins/tessamire/ under PREFIX; the installed tree
+# finds its plug-ins relative to the program, so it may be moved.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
 	@scripts/install-deps.sh libopenmesh-dev

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
@@ -79,122 +80,105 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
   return stems;
 }
 
-int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--frames", "--out", "--plugins", "--format", "--fps"}, {"--quiet"}, parsed,
-                 error)) {
-    err << "tessamire eval: " << error << "\n";
-    return kExitUsage;
-  }
-  if (parsed.positional.size() != 1) {
-    err << "tessamire eval: needs one scene FILE\n";
-    return kExitUsage;
-  }
-  const auto outIt = parsed.values.find("--out");
-  if (outIt == parsed.values.end() || outIt->second.empty()) {
-    err << "tessamire eval: --out DIR is required\n";
-    return kExitUsage;
-  }
-  const auto framesIt = parsed.values.find("--frames");
+int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   FrameRange range;
-  if (framesIt != parsed.values.end() &&
-      !ParseFrameRange(framesIt->second, range.first, range.last)) {
-    err << "tessamire eval: --frames wants A:B with whole numbers A <= B (or one frame A), not \""
-        << framesIt->second << "\"\n";
-    return kExitUsage;
-  }
-  const auto formatIt = parsed.values.find("--format");
-  const std::string format = formatIt == parsed.values.end() ? "obj" : formatIt->second;
-  if (format != "obj" && format != "pc2" && format != "mdd") {
-    err << "tessamire eval: --format wants obj, pc2 or mdd, not \"" << format << "\"\n";
-    return kExitUsage;
-  }
-  Float fps = 30.0;
-  if (const auto it = parsed.values.find("--fps");
-      it != parsed.values.end() && !ParseFps(it->second, fps)) {
-    err << "tessamire eval: --fps wants a positive number, not \"" << it->second << "\"\n";
-    return kExitUsage;
-  }
-  const std::string path = parsed.positional.front();
-  const bool quiet = parsed.flags.count("--quiet") != 0;
-  const auto pluginsIt = parsed.values.find("--plugins");
+  const bool hasRange = options.Has("--frames");
+  if (hasRange && !ParseFrameRange(options.Text("--frames"), range.first, range.last))
+    throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
+                     options.Text("--frames") + "\"");
+  const std::string format = options.Text("--format", "obj");
+  const Float fps = options.Number("--fps").value_or(30.0);
+  if (!(fps > 0.0)) throw UsageError("--fps wants a number above 0");
+  const std::string path = options.Operands().front();
+  const bool quiet = options.Has("--quiet");
+  const std::string dir = options.Text("--out");
+  if (dir == "-") throw UsageError("--out wants a folder; eval writes a file per object");
 
-  headless::PluginFolder folder;
-  if (!StartPlugins(pluginsIt == parsed.values.end() ? "" : pluginsIt->second, folder, err))
-    return kExitFailure;
-  int code = kExitOk;
-  try {
-    std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
-    if (framesIt == parsed.values.end()) range = KeyedRange(*doc);
-    std::vector<headless::Node*> objects;
-    for (headless::Node* node : doc->Objects())
-      if (node->IsPolygonObject()) objects.push_back(node);
-    if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
-    const std::vector<std::string> stems = FileStems(objects);
-    const fs::path dir(outIt->second);
-    std::error_code ec;
-    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
-      throw std::runtime_error(dir.string() + ": exists and is not a folder");
-    fs::create_directories(dir);
+  std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
+  if (!hasRange) range = KeyedRange(*doc);
+  std::vector<headless::Node*> objects;
+  for (headless::Node* node : doc->Objects())
+    if (node->IsPolygonObject()) objects.push_back(node);
+  if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
+  const std::vector<std::string> stems = FileStems(objects);
+  PrepareFolder(dir);
 
-    const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
-    const bool cache = format != "obj";
-    std::vector<headless::PointCache> caches(objects.size());
-    for (headless::PointCache& c : caches) {
-      c.format =
-          format == "pc2" ? headless::PointCacheFormat::kPc2 : headless::PointCacheFormat::kMdd;
-      c.startFrame = static_cast<Float32>(range.first);
-    }
-    headless::Progress progress(
-        err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
-        "tessamire eval", "frame", total);
-    for (Int64 frame = range.first; frame <= range.last; ++frame) {
-      const headless::DeformReport report =
-          headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
-      for (const std::string& warning : report.warnings)
-        err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
-      if (!report.Ok())
-        throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
-                                 report.errors.front());
-      for (size_t i = 0; i < objects.size(); ++i) {
-        const std::vector<Vector3>& points = headless::DeformedPoints(objects[i]);
-        if (cache) {
-          headless::AppendSample(caches[i], points);
-          if (caches[i].format == headless::PointCacheFormat::kMdd)
-            caches[i].times.push_back(static_cast<Float32>(static_cast<Float>(frame) / fps));
-        } else {
-          headless::WriteObj((dir / (stems[i] + "." + PaddedFrame(frame) + ".obj")).string(),
-                             points, objects[i]->polygons);
-        }
+  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
+  const bool cache = format != "obj";
+  std::vector<headless::PointCache> caches(objects.size());
+  for (headless::PointCache& c : caches) {
+    c.format =
+        format == "pc2" ? headless::PointCacheFormat::kPc2 : headless::PointCacheFormat::kMdd;
+    c.startFrame = static_cast<Float32>(range.first);
+  }
+  headless::Progress progress(
+      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
+      "tessamire eval", "frame", total);
+  for (Int64 frame = range.first; frame <= range.last; ++frame) {
+    headless::StopIfInterrupted();
+    const headless::DeformReport report =
+        headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
+    for (const std::string& warning : report.warnings)
+      err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
+    if (!report.Ok())
+      throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
+                               report.errors.front());
+    for (size_t i = 0; i < objects.size(); ++i) {
+      const std::vector<Vector3>& points = headless::DeformedPoints(objects[i]);
+      if (cache) {
+        headless::AppendSample(caches[i], points);
+        if (caches[i].format == headless::PointCacheFormat::kMdd)
+          caches[i].times.push_back(static_cast<Float32>(static_cast<Float>(frame) / fps));
+      } else {
+        headless::WriteObj(
+            (fs::path(dir) / (stems[i] + "." + PaddedFrame(frame) + ".obj")).string(), points,
+            objects[i]->polygons);
       }
-      progress.Step("at frame " + std::to_string(frame));
     }
-    for (size_t i = 0; cache && i < objects.size(); ++i)
-      headless::WritePointCache((dir / (stems[i] + "." + format)).string(), caches[i]);
-    progress.Finish();
-    if (!quiet)
-      out << "wrote "
-          << (cache ? std::to_string(objects.size()) + " caches of " + std::to_string(total) +
-                          " frames"
-                    : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
-          << " to " << dir.string() << "\n";
-  } catch (const std::exception& e) {
-    err << "tessamire eval: " << e.what() << "\n";
-    code = kExitFailure;
+    progress.Step("at frame " + std::to_string(frame));
   }
-  folder.Close();
-  return code;
+  for (size_t i = 0; cache && i < objects.size(); ++i)
+    headless::WritePointCache((fs::path(dir) / (stems[i] + "." + format)).string(), caches[i]);
+  progress.Finish();
+  if (!quiet)
+    out << "wrote "
+        << (cache ? std::to_string(objects.size()) + " caches of " + std::to_string(total) +
+                        " frames"
+                  : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
+        << " to " << dir << "\n";
+  return kExitOk;
 }
 
 const SubcommandRegistration kEval(
-    {"eval",
-     "eval SCENE [--frames A:B] [--format obj|pc2|mdd] [--fps F] --out DIR [--quiet] "
-     "[--plugins DIR]",
-     "evaluate a saved scene at frames A to B (default: the frames its joints and point caches "
-     "span) and write each polygon object's deformed mesh as DIR/<object>.<frame>.obj (frame "
-     "zero-padded to 4 digits), or all frames as one cache DIR/<object>.pc2 or .mdd (MDD times "
-     "are frame / F seconds, F default 30)",
+    {[] {
+       CommandSpec spec;
+       spec.name = "eval";
+       spec.operands = "SCENE";
+       spec.minOperands = 1;
+       spec.maxOperands = 1;
+       spec.summary =
+           "evaluate a saved scene over a range of frames and write each polygon object's "
+           "deformed mesh per frame, or all frames as one point cache per object";
+       spec.details =
+           "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
+           "B (keyed joints first, then expression tags, then deformers in tree order) and "
+           "writes each polygon object's deformed mesh as DIR/<object>.<frame>.obj (the frame "
+           "zero-padded to 4 digits), or with --format pc2 or mdd all frames as one cache "
+           "DIR/<object>.pc2 or .mdd. A range with A > B, a missing or damaged scene, or a DIR "
+           "that is a file is refused before anything is written.";
+       spec.options = {
+           TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
+                      "the frames the scene's joints are keyed over and its point caches span"),
+           Required(TextOption("--out", "DIR",
+                               "the folder receiving the meshes or caches (created when its "
+                               "parent exists)")),
+           ChoiceOption("--format", "FORMAT", "what to write per polygon object",
+                        {"obj", "pc2", "mdd"}, "obj"),
+           NumberOption("--fps", "F", "frames per second of an MDD cache's times (seconds)",
+                        std::nullopt, std::nullopt, "30"),
+           FlagOption("--quiet", "print no progress and no summary")};
+       return spec;
+     }(),
      RunEval});
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "cli/tag_settings.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
 #include "headless/host/parameters.h"
@@ -87,16 +88,9 @@ void RequirePluginParts() {
       throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
 }
 
-void ApplyTagSettings(headless::Node* tag, const RunOptions& o, std::optional<Int32> iterations) {
-  if (o.iterations) iterations = o.iterations;
+void ApplyRunSettings(headless::Node* tag, const RunOptions& o, std::optional<Int32> iterations) {
   if (iterations) headless::SetParameter(tag, kIterations, IntValue(*iterations));
-  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
-  if (o.strength) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *o.strength;
-    headless::SetParameter(tag, kStrength, value);
-  }
+  ApplyTagSettings(*o.options, tag);
 }
 
 FrameMeasurer::FrameMeasurer(std::vector<Vector3> rest, std::vector<CPolygon> polygons,
@@ -173,27 +167,6 @@ void PrintTable(const std::vector<FrameRow>& rows, Int64 points, const char* lab
                   r.corrected.normalAngleDegrees, 1000.0 * r.correctedSeconds, rate);
     out << line;
   }
-}
-
-// Detail kept -> colour: red where flattened (0), pale yellow at half, blue as at rest (1),
-// purple where exaggerated (1.5 and above).
-headless::Rgb KeptColor(Float kept) {
-  struct Stop {
-    Float at;
-    Float r, g, b;
-  };
-  static const Stop kStops[] = {
-      {0.0, 214, 48, 39}, {0.5, 254, 224, 144}, {1.0, 69, 117, 180}, {1.5, 150, 60, 170}};
-  const Float k = std::isfinite(kept) ? std::clamp(kept, 0.0, 1.5) : 1.5;
-  size_t i = 0;
-  while (i + 2 < std::size(kStops) && k > kStops[i + 1].at) ++i;
-  const Stop& a = kStops[i];
-  const Stop& b = kStops[i + 1];
-  const Float t = (k - a.at) / (b.at - a.at);
-  auto mix = [t](Float u, Float v) {
-    return static_cast<std::uint8_t>(std::lround(u + t * (v - u)));
-  };
-  return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b)};
 }
 
 void WriteMeasuresPlot(const std::vector<FrameRow>& rows, const std::filesystem::path& path) {

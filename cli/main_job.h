@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "headless/host/scene.h"
 #include "headless/job/measures.h"
 #include "headless/picture/image.h"
@@ -20,12 +21,9 @@ struct RunOptions {
   Int64 points = 50000;
   Int32 frames = 30;
   Float angle = 120.0;
-  std::optional<Int32> iterations;
-  std::optional<Int32> weighting;
-  std::optional<Float> strength;
   std::string out = "out";
-  std::string plugins;
   bool quiet = false;
+  const Options* options = nullptr;  // the bind tag's settings as given
 };
 
 // Throws std::runtime_error when the loaded plug-in did not register its command, deformer and
@@ -48,9 +46,9 @@ struct FrameRow {
   Float correctedSeconds = 0.0;
 };
 
-// Sets the tag's settings the options give (iterations: `iterations` when the options give
-// none and it is set).
-void ApplyTagSettings(headless::Node* tag, const RunOptions& options,
+// Sets the tag's settings the options give; `iterations`, when set, replaces the tag's default
+// rounds unless the options give theirs.
+void ApplyRunSettings(headless::Node* tag, const RunOptions& options,
                       std::optional<Int32> iterations);
 
 // One frame evaluated with the correction off and on and measured.
@@ -89,10 +87,6 @@ class FrameMeasurer {
 // The table of the rows; `label` names the second column ("angle" or "time").
 void PrintTable(const std::vector<FrameRow>& rows, Int64 points, const char* label,
                 std::ostream& out);
-
-// Detail kept -> colour: red where flattened (0), pale yellow at half, blue as at rest (1),
-// purple where exaggerated (1.5 and above).
-headless::Rgb KeptColor(Float kept);
 
 // The three measures over the frames, skinned against corrected, as a PNG.
 void WriteMeasuresPlot(const std::vector<FrameRow>& rows, const std::filesystem::path& path);

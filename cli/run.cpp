@@ -4,7 +4,6 @@
 // elbow. Every frame is evaluated twice: with the plug-in's deformer off (what skinning alone
 // gives) and on (the corrected result); both are measured against the rest detail.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -14,8 +13,10 @@
 #include <utility>
 
 #include "cli/main_job.h"
+#include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
+#include "cli/tag_settings.h"
 #include "headless/geometry/vector.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
@@ -28,6 +29,7 @@
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/detail_height.h"
+#include "headless/job/detail_picture.h"
 #include "headless/job/limb_scene.h"
 #include "headless/job/measures.h"
 #include "headless/picture/render.h"
@@ -48,65 +50,6 @@ constexpr Int32 kRunIterations = 64;
 // Half-width of the elbow's blend band: wide enough that skinning visibly flattens the detail
 // across the joint.
 constexpr Float kRunBlendHalfWidth = 0.6;
-
-template <typename T>
-bool ParseNumber(const std::string& text, T& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty();
-}
-
-bool ParseOptions(const std::vector<std::string>& args, RunOptions& o, std::string& error) {
-  ParsedArgs parsed;
-  if (!ParseArgs(args,
-                 {"--points", "--frames", "--angle", "--iterations", "--weighting", "--strength",
-                  "--out", "--plugins", "--character"},
-                 {"--quiet"}, parsed, error))
-    return false;
-  auto fail = [&](const std::string& message) {
-    error = message;
-    return false;
-  };
-  if (!parsed.positional.empty()) return fail("unexpected argument " + parsed.positional.front());
-  const auto& v = parsed.values;
-  auto has = [&](const char* name) { return v.count(name) != 0; };
-  if (has("--points") && (!ParseNumber(v.at("--points"), o.points) || o.points < 8))
-    return fail("--points wants a whole number >= 8, not \"" + v.at("--points") + "\"");
-  if (has("--frames") && (!ParseNumber(v.at("--frames"), o.frames) || o.frames < 2))
-    return fail("--frames wants a whole number >= 2, not \"" + v.at("--frames") + "\"");
-  if (has("--angle") && (!ParseNumber(v.at("--angle"), o.angle) || !std::isfinite(o.angle) ||
-                         std::fabs(o.angle) > 180.0))
-    return fail("--angle wants degrees in [-180, 180], not \"" + v.at("--angle") + "\"");
-  Int32 n = 0;
-  if (has("--iterations")) {
-    if (!ParseNumber(v.at("--iterations"), n) || n < 0)
-      return fail("--iterations wants a whole number >= 0, not \"" + v.at("--iterations") + "\"");
-    o.iterations = n;
-  }
-  if (has("--weighting")) {
-    if (!ParseNumber(v.at("--weighting"), n) || (n != 0 && n != 1))
-      return fail("--weighting wants 0 or 1, not \"" + v.at("--weighting") + "\"");
-    o.weighting = n;
-  }
-  if (has("--strength")) {
-    Float s = 0.0;
-    if (!ParseNumber(v.at("--strength"), s) || !std::isfinite(s))
-      return fail("--strength wants a finite number, not \"" + v.at("--strength") + "\"");
-    o.strength = s;
-  }
-  if (has("--character")) {
-    o.character = v.at("--character");
-    for (const char* limbOnly : {"--points", "--frames", "--angle"})
-      if (has(limbOnly))
-        return fail(std::string(limbOnly) +
-                    " applies to the limb; a character runs its own mesh and animation");
-  }
-  if (has("--out")) o.out = v.at("--out");
-  if (o.out.empty()) return fail("--out wants a folder");
-  if (has("--plugins")) o.plugins = v.at("--plugins");
-  o.quiet = parsed.flags.count("--quiet") != 0;
-  return true;
-}
 
 // On a coarser limb the blend band spans fewer edges (as the square root of the point count), and
 // smoothing that reaches about the square root of its rounds in edges would start to reshape the
@@ -145,13 +88,7 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   const headless::LimbMesh& mesh = scene.mesh;
   const Vector3 elbow = mesh.jointPositions[1];
   auto view = [&](const std::vector<Vector3>& points, const std::string& caption) {
-    headless::MeshView v;
-    v.points = points.data();
-    v.pointCount = static_cast<Int64>(points.size());
-    v.polygons = mesh.polygons.data();
-    v.polygonCount = static_cast<Int64>(mesh.polygons.size());
-    v.caption = caption;
-    return v;
+    return headless::ViewOf(points, mesh.polygons, caption);
   };
   // Frame the points near the elbow in the bent meshes.
   std::vector<Vector3> near;
@@ -200,11 +137,11 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
   headless::WritePng((out / "limb.png").string(), shaded);
 
   std::vector<headless::Rgb> skinnedColors, correctedColors;
-  for (Float k : skinnedKept) skinnedColors.push_back(KeptColor(k));
-  for (Float k : correctedKept) correctedColors.push_back(KeptColor(k));
+  for (Float k : skinnedKept) skinnedColors.push_back(headless::KeptColor(k));
+  for (Float k : correctedKept) correctedColors.push_back(headless::KeptColor(k));
   headless::RenderOptions soft;  // the default, frontal key: colour carries the message here
-  constexpr Int32 kLegend = 56;
-  headless::Image coloured = headless::MakeImage(2 * kPanel, 2 * kPanel + kLegend, {22, 24, 30});
+  headless::Image coloured =
+      headless::MakeImage(2 * kPanel, 2 * kPanel + headless::kKeptLegendHeight, {22, 24, 30});
   for (Int32 row = 0; row < 2; ++row) {
     const std::string side = sides[row];
     headless::MeshView s = view(skinned, "skinned, " + side);
@@ -214,33 +151,14 @@ void WritePictures(const headless::LimbScene& scene, const std::vector<Vector3>&
     draw(coloured, 0, row, s, cameras[row], soft);
     draw(coloured, 1, row, c, cameras[row], soft);
   }
-  // Legend: the colour scale with its ticks, and what the colours mean.
-  const Int32 legendX = 16;
-  const Int32 legendY = 2 * kPanel + 10;
-  constexpr Int32 kScaleWidth = 300;
-  for (Int32 i = 0; i < kScaleWidth; ++i)
-    headless::FillRect(
-        coloured, legendX + i, legendY, 1, 12,
-        KeptColor(1.5 * static_cast<Float>(i) / static_cast<Float>(kScaleWidth - 1)));
-  for (const auto& [at, label] :
-       {std::pair<Float, const char*>{0.0, "0"}, {0.5, "0.5"}, {1.0, "1"}, {1.5, "1.5"}}) {
-    const Int32 x = legendX + static_cast<Int32>(std::lround(at / 1.5 * (kScaleWidth - 1)));
-    const Int32 w = headless::TextWidth(label, 2);
-    headless::DrawText(coloured, std::clamp(x - w / 2, 0, 2 * kPanel - w), legendY + 18, label,
-                       soft.captionColor, 2);
-  }
-  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY,
-                     "detail kept, last frame:", soft.captionColor, 2);
-  headless::DrawText(coloured, legendX + kScaleWidth + 48, legendY + 20,
-                     "red flattened, blue as at rest", soft.captionColor, 2);
+  headless::DrawKeptLegend(coloured, 2 * kPanel + 10,
+                           "detail kept, last frame:", soft.captionColor);
   headless::WritePng((out / "detail.png").string(), coloured);
   WriteMeasuresPlot(rows, out / "measures.png");
 }
 
 int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.character.empty()) return RunCharacter(o, out, err);
-  headless::PluginFolder folder;
-  if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
   RequirePluginParts();
 
   headless::LimbSceneOptions sceneOptions;
@@ -264,14 +182,14 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::Node* tag = nullptr;
   headless::Node* deformer = nullptr;
   EquipWithCommand(*doc, scene.object, scene.skin, tag, deformer);
-  ApplyTagSettings(tag, o, DefaultIterations(o.points));
+  ApplyRunSettings(tag, o, DefaultIterations(o.points));
   // Bind on the rest pose: the bend is 0 at frame 0.
   headless::ApplyKeysAtFrame(*doc, 0.0);
   if (!headless::PressButton(tag, kBindButton))
     throw std::runtime_error("the bind tag refused to bind the rest limb");
 
   const fs::path outDir(o.out);
-  fs::create_directories(outDir);
+  PrepareFolder(o.out);
   if (!o.quiet)
     out << "limb: " << count << " points, " << scene.mesh.polygons.size() << " polygons, "
         << scene.joints.size() << " joints; " << measurer.EdgeCount()
@@ -301,34 +219,69 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
         << "limb.png, detail.png and measures.png\n";
-  doc.reset();
-  folder.Close();
   return kExitOk;
 }
 
-int RunMainJob(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  RunOptions options;
-  std::string error;
-  if (!ParseOptions(args, options, error)) {
-    err << "tessamire run: " << error << "\n";
-    return kExitUsage;
+int RunMainJob(const Options& options, std::ostream& out, std::ostream& err) {
+  RunOptions o;
+  o.options = &options;
+  o.character = options.Text("--character");
+  if (!o.character.empty())
+    for (const char* limbOnly : {"--points", "--frames", "--angle"})
+      if (options.Has(limbOnly))
+        throw UsageError(std::string(limbOnly) +
+                         " applies to the limb; a character runs its own mesh and animation");
+  o.points = options.Integer("--points").value_or(o.points);
+  o.frames = static_cast<Int32>(options.Integer("--frames").value_or(o.frames));
+  o.angle = options.Number("--angle").value_or(o.angle);
+  o.out = options.Text("--out", o.out);
+  if (o.out == "-") throw UsageError("--out wants a folder; run writes several files");
+  o.quiet = options.Has("--quiet");
+  return Run(o, out, err);
+}
+
+std::vector<OptionSpec> RunOptionSpecs() {
+  std::vector<OptionSpec> specs = {
+      IntegerOption("--points", "N", "about how many points the limb has", 8, 2147483647.0,
+                    "50000"),
+      IntegerOption("--frames", "F", "frames of the bend, from straight to --angle", 2, 100000,
+                    "30"),
+      NumberOption("--angle", "DEG", "the elbow's bend at the last frame, in degrees", -180, 180,
+                   "120")};
+  for (OptionSpec& o : TagSettingOptions(false)) {
+    if (o.name == "--iterations")
+      o.meaning +=
+          "; the run's own default is 64 from 50,000 points up, fewer in proportion "
+          "below (it overrides the tag's)";
+    specs.push_back(o);
   }
-  try {
-    return Run(options, out, err);
-  } catch (const std::exception& e) {
-    err << "tessamire run: " << e.what() << "\n";
-    return kExitFailure;
-  }
+  specs.push_back(TextOption("--character", "FILE",
+                             "run on this rigged character (.fbx, .gltf, .dae, .x, ...) instead "
+                             "of the limb"));
+  specs.push_back(TextOption("--out", "DIR",
+                             "the folder for meshes, scene and pictures (created when its parent "
+                             "exists)",
+                             "out"));
+  specs.push_back(FlagOption("--quiet", "print no progress and no summary, only the table"));
+  return specs;
 }
 
 const SubcommandRegistration kRun(
-    {"run",
-     "run [--points N] [--frames F] [--angle DEG] [--iterations N] [--weighting 0|1] "
-     "[--strength S] [--character FILE] [--out DIR] [--quiet] [--plugins DIR]",
-     "the main job: skin the built-in limb, equip it with the setup command, bend the elbow "
-     "over F frames, print the detail kept by skinning alone and by the correction, and write "
-     "meshes, the scene and pictures to DIR (default out); with --character, the same on a "
-     "rigged file's largest skinned mesh over its own animation",
+    {[] {
+       CommandSpec spec;
+       spec.name = "run";
+       spec.summary =
+           "the main job: skin the built-in limb, bend its elbow, and measure the detail "
+           "that skinning alone and the correction keep";
+       spec.details =
+           "Skins the built-in limb, equips it with the plug-in's setup command, bends the "
+           "elbow over F frames, prints the detail kept by skinning alone and by the "
+           "correction per frame, and writes meshes, the scene and pictures to DIR. With "
+           "--character, the same on a rigged file's largest skinned mesh over its own "
+           "animation, with the tag's default rounds unless --iterations says otherwise.";
+       spec.options = RunOptionSpecs();
+       return spec;
+     }(),
      RunMainJob});
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "cli/main_job.h"
+#include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "headless/geometry/vector.h"
@@ -26,6 +27,7 @@
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
+#include "headless/job/detail_picture.h"
 #include "headless/job/detail_height.h"
 #include "headless/job/limb_scene.h"
 #include "headless/picture/render.h"
@@ -100,8 +102,8 @@ void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>
   headless::Image shaded = headless::MakeImage(3 * kPanel, 2 * kPanel, {0, 0, 0});
   headless::Image coloured = headless::MakeImage(2 * kPanel, 2 * kPanel, {0, 0, 0});
   std::vector<headless::Rgb> skinnedColors, correctedColors;
-  for (Float k : shown.skinnedKept) skinnedColors.push_back(KeptColor(k));
-  for (Float k : shown.correctedKept) correctedColors.push_back(KeptColor(k));
+  for (Float k : shown.skinnedKept) skinnedColors.push_back(headless::KeptColor(k));
+  for (Float k : shown.correctedKept) correctedColors.push_back(headless::KeptColor(k));
   for (Int32 row = 0; row < 2; ++row) {
     const headless::Camera camera =
         headless::FitCamera({view(rest, ""), view(shown.skinned, ""), view(shown.corrected, "")},
@@ -139,8 +141,6 @@ void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>
 }  // namespace
 
 int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
-  headless::PluginFolder folder;
-  if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
   RequirePluginParts();
 
   std::unique_ptr<headless::Document> doc = headless::NewDocument();
@@ -166,12 +166,12 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::Node* deformer = nullptr;
   EquipWithCommand(*doc, mesh->object, mesh->skin, tag, deformer);
   // The tag's own default rounds unless asked: a character's detail scale is not known here.
-  ApplyTagSettings(tag, o, std::nullopt);
+  ApplyRunSettings(tag, o, std::nullopt);
   if (!headless::PressButton(tag, kBindButton))
     throw std::runtime_error(o.character + ": the bind tag refused to bind the rest mesh");
 
   const fs::path outDir(o.out);
-  fs::create_directories(outDir);
+  PrepareFolder(o.out);
   if (!o.quiet)
     out << mesh->object->name << ": " << count << " points, " << polygons.size() << " polygons, "
         << mesh->joints.size() << " joints, frames 0 to " << imported.lastFrame << " at "
@@ -206,8 +206,6 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
         << (outDir / "skinned.obj").string()
         << ", corrected.obj, character.tsm, character.png, character-detail.png and "
            "measures.png\n";
-  doc.reset();
-  folder.Close();
   return kExitOk;
 }
 

@@ -3,7 +3,9 @@
 # Assimp reads rigged characters; its test models are real files the tests import.
 set -euo pipefail
 need=()
-for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev libassimp-dev assimp-testmodels "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+# ffmpeg encodes `tessamire render --movie`; assimp-testmodels holds models made elsewhere that
+# the tests import and the README renders.
+for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev libassimp-dev ffmpeg assimp-testmodels "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""

@@ -1,9 +1,13 @@
-// The headless host's few platform calls: loading a library, finding a symbol in it,
-// the process's page-fault count, and whether stderr is a terminal.
+// The headless host's few platform calls: loading a library, finding a symbol in it, the
+// process's page-fault count, whether stderr is a terminal, the program's own location, the
+// interrupt (Ctrl-C) handler, files created exclusively and synced to disk, the standard streams
+// in binary mode, and a program started with a pipe to its standard input.
 // Everything else in headless/ uses only the standard library.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace headless::platform {
 
@@ -19,5 +23,39 @@ bool StderrIsTerminal();
 
 // Page faults the process has taken so far (minor and major).
 long long ProcessPageFaults();
+
+// The running program's own file, absolute (Linux: /proc/self/exe; Windows: the module's file
+// name, as UTF-8). Empty when it cannot be found.
+std::string ExecutablePath();
+
+// Ctrl-C (SIGINT; on Windows the console's Ctrl-C and Ctrl-Break) from now on only sets the flag
+// InterruptRequested answers, which long loops check so that the program can stop cleanly. A
+// second Ctrl-C ends the program at once, the usual way. Safe to call more than once.
+void InstallInterruptHandler();
+bool InterruptRequested();
+// Sets or clears the flag as the handler would (tests, and a program that handled it).
+void SetInterruptRequested(bool requested);
+
+// Creates `path` for writing in binary, failing when anything already has that name (O_EXCL).
+// Null with `error` set to the system's reason otherwise.
+std::FILE* CreateNewFile(const std::string& path, std::string& error);
+// Flushes the stream's buffer and asks the system to put the file's data on disk. False with
+// `error` set when either fails.
+bool FlushToDisk(std::FILE* file, std::string& error);
+// Puts a standard stream (stdin or stdout) in binary mode (no line-end translation on Windows).
+void SetBinaryMode(std::FILE* stream);
+
+// The full path of `program` as found along PATH (on Windows with ".exe" added when missing),
+// or empty.
+std::string FindProgram(const std::string& program);
+// Starts `program` (a path) with `arguments` and answers a stream writing to its standard
+// input, in binary; its output goes where this program's does. Null with `error` set when it
+// could not be started. While a pipe is open, writing to a program that has ended fails instead of
+// ending this program.
+std::FILE* OpenPipeTo(const std::string& program, const std::vector<std::string>& arguments,
+                      std::string& error);
+// Closes the pipe, waits for the program and answers its exit code (-1 when it did not end
+// normally).
+int ClosePipe(std::FILE* pipe);
 
 }  // namespace headless::platform

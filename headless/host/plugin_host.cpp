@@ -14,10 +14,6 @@ namespace headless {
 
 namespace fs = std::filesystem;
 
-std::string DefaultPluginDirectory() {
-  return TESSAMIRE_DEFAULT_PLUGIN_DIR;
-}
-
 bool FindPluginLibraries(const std::string& directory, std::vector<std::string>& out,
                          std::string& error) {
   std::error_code ec;

@@ -4,12 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
 
 #include "headless/geometry/vector.h"
+#include "headless/io/input_file.h"
+#include "headless/io/output_file.h"
 
 namespace headless {
 namespace {
@@ -254,14 +255,16 @@ ObjFile ParseObj(std::string text, const std::string& name) {
 }
 
 ObjFile ReadObjFile(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) Fail(path, 0, "is a folder, not a file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(path, 0, "cannot open the file for reading");
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) Fail(path, 0, "read error");
-  return ParseObj(std::move(bytes).str(), path);
+  std::string text;
+  try {
+    text = ReadInputFile(path);
+  } catch (const std::runtime_error& e) {
+    // Named like every other fault of the file: "path:0: cannot read: reason".
+    std::string what = e.what();
+    if (what.rfind(path + ": ", 0) == 0) what.erase(0, path.size() + 2);
+    Fail(path, 0, what);
+  }
+  return ParseObj(std::move(text), path);
 }
 
 Mesh ReadObj(const std::string& path) {
@@ -355,22 +358,6 @@ std::string ShortestNumber(Float value) {
   char buffer[32];
   const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
   return error == std::errc() ? std::string(buffer, end) : std::string("nan");
-}
-
-void WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string temp = path + ".partial";
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (!out) throw std::runtime_error(path + ": cannot open '" + temp + "' for writing");
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  if (std::fflush(out) != 0) ok = false;
-  if (std::fclose(out) != 0) ok = false;
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(temp, path, ec);
-    if (!ec) return;
-  }
-  std::filesystem::remove(temp, ec);
-  throw std::runtime_error(path + ": writing the file failed");
 }
 
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points) {

@@ -83,10 +83,6 @@ std::string ObjText(const ObjFile& file, std::span<const Vector3> points);
 // A coordinate in the shortest form that reads back to the same double.
 std::string ShortestNumber(Float value);
 
-// Writes `bytes` to a temporary file beside `path` renamed over it at the end, so a failure
-// leaves no partial output and an existing file whole. Throws std::runtime_error naming the path.
-void WriteFileAtomically(const std::string& path, std::string_view bytes);
-
 // Writes ObjText(like, points) to `path`.
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points);
 

@@ -12,7 +12,9 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "headless/io/input_file.h"
 #include "headless/io/obj.h"
+#include "headless/io/output_file.h"
 
 namespace headless {
 namespace {
@@ -189,13 +191,8 @@ PointCache ParsePointCache(std::span<const std::byte> bytes, PointCacheFormat fo
 PointCache ReadPointCache(const std::string& path) {
   const std::optional<PointCacheFormat> format = PointCacheFormatOf(path);
   if (!format) Fail(path, "not a point cache name (.pc2 or .mdd)");
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) Fail(path, "is a folder, not a file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(path, "cannot open the file for reading");
-  std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) Fail(path, "read error");
-  return ParsePointCache(std::as_bytes(std::span<const char>(chars)), *format, path);
+  const std::string bytes = ReadInputFile(path);
+  return ParsePointCache(std::as_bytes(std::span<const char>(bytes)), *format, path);
 }
 
 std::vector<std::byte> PointCacheBytes(const PointCache& cache) {

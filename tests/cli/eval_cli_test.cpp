@@ -16,10 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quoted(const fs::path& path) {
-  return "'" + path.string() + "'";
-}
-
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -34,6 +30,7 @@ class MainJobTest : public ::testing::Test {
     // ctest runs each test in its own process, several at once: one folder per process.
     dir_ = fs::path(::testing::TempDir()) / ("tessamire_main_job_" + std::to_string(getpid()));
     fs::remove_all(dir_);
+    fs::create_directories(dir_);
     run_ = RunCli("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
   }
   static void TearDownTestSuite() { fs::remove_all(dir_); }
@@ -117,7 +114,7 @@ TEST_F(MainJobTest, EvalRefusesBadRangesAndFiles) {
       {"eval " + scene + " --frames a:2 --out " + Quoted(out), 2, "\"a:2\""},
       {"eval " + scene + " --frames 1: --out " + Quoted(out), 2, "\"1:\""},
       {"eval " + scene, 2, "--out DIR is required"},
-      {"eval --out " + Quoted(out), 2, "needs one scene FILE"},
+      {"eval --out " + Quoted(out), 2, "missing SCENE"},
       {"eval " + Quoted(dir_ / "missing.tsm") + " --out " + Quoted(out), 1, "missing.tsm"},
       {"eval " + notScene + " --out " + Quoted(out), 1, "skinned.obj"},
       {"eval " + scene + " --out " + Quoted(dir_ / "file_parent" / "plain"), 1, "is not a folder"},

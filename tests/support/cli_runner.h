@@ -26,16 +26,29 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
   return text.str();
 }
 
+// A path as one shell word.
+inline std::string Quoted(const std::filesystem::path& path) {
+  return "'" + path.string() + "'";
+}
+
+// What a run gets besides its arguments.
+struct CliSetting {
+  std::string input = "/dev/null";  // the file on the standard input
+  std::string environment;          // "NAME=value ..." set for the run (shell-quoted)
+};
+
 // `arguments` go to the shell as they are: quote paths in them.
-inline CliRun RunCli(const std::string& arguments) {
+inline CliRun RunCli(const std::string& arguments, const CliSetting& setting = {}) {
   static std::atomic<int> counter{0};
   const std::filesystem::path base =
       std::filesystem::temp_directory_path() /
       ("tessamire_cli_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
   const std::string outPath = base.string() + ".out";
   const std::string errPath = base.string() + ".err";
-  const std::string command = std::string("'") + TESSAMIRE_CLI + "' " + arguments + " >'" +
-                              outPath + "' 2>'" + errPath + "' </dev/null";
+  const std::string command =
+      (setting.environment.empty() ? "" : "env " + setting.environment + " ") + "'" +
+      TESSAMIRE_CLI + "' " + arguments + " >'" + outPath + "' 2>'" + errPath + "' <'" +
+      setting.input + "'";
   const int status = std::system(command.c_str());
   CliRun run;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
