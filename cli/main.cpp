@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "cli/subcommands.h"
+#include "headless/host/platform.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = headless::platform::ProgramArguments(argc, argv);
   if (args.empty()) {
     std::cerr << "tessamire: no command given\n";
     cli::PrintUsage(std::cerr);
