@@ -9,6 +9,6 @@
 
 int main(int argc, char** argv) {
   headless::platform::InstallInterruptHandler();
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = headless::platform::ProgramArguments(argc, argv);
   return cli::RunProgram(args, std::cout, std::cerr);
 }

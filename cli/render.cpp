@@ -149,8 +149,7 @@ headless::Progress MakeProgress(const Renderer& r, const std::string& unit, Int6
 // The name of turn or frame `k` of a picture series: PIC.png -> PIC.0001.png.
 std::string NumberedName(const std::string& path, Int64 k) {
   const fs::path p(path);
-  return (p.parent_path() /
-          (p.stem().string() + "." + PaddedFrame(k) + p.extension().string()))
+  return (p.parent_path() / (p.stem().string() + "." + PaddedFrame(k) + p.extension().string()))
       .string();
 }
 

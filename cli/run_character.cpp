@@ -27,8 +27,8 @@
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
-#include "headless/job/detail_picture.h"
 #include "headless/job/detail_height.h"
+#include "headless/job/detail_picture.h"
 #include "headless/job/limb_scene.h"
 #include "headless/picture/render.h"
 

@@ -67,17 +67,16 @@ void AttachCache(headless::Document& doc, headless::Node* object, const std::str
 }
 
 std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Float fps,
-                                                    const std::string& outPath, std::ostream& out,
-                                                    std::ostream& err) {
+                                                   const std::string& outPath, std::ostream& out,
+                                                   std::ostream& err) {
   auto doc = headless::NewDocument();
   const headless::CharacterImport imported = headless::ImportCharacter(path, *doc, {.fps = fps});
   for (const std::string& note : imported.notes)
     err << "tessamire scene import: note: " << path << ": " << note << "\n";
   for (const headless::ImportedMesh& mesh : imported.meshes)
-    out << outPath << ": object \"" << mesh.object->name << "\" with "
-        << mesh.object->points.size() << " points (" << mesh.fileVertices
-        << " vertices in the file) and " << mesh.object->polygons.size() << " polygons, "
-        << mesh.joints.size() << " joints"
+    out << outPath << ": object \"" << mesh.object->name << "\" with " << mesh.object->points.size()
+        << " points (" << mesh.fileVertices << " vertices in the file) and "
+        << mesh.object->polygons.size() << " polygons, " << mesh.joints.size() << " joints"
         << (imported.lastFrame >= 0
                 ? ", keyed at frames 0 to " + std::to_string(imported.lastFrame) + " (" +
                       headless::ShortestNumber(imported.fps) + " per second)"
@@ -87,8 +86,8 @@ std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Floa
 }
 
 std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool tag, bool bind,
-                                              const std::string& cachePath, Float fps,
-                                              const std::string& outPath, std::ostream& out) {
+                                             const std::string& cachePath, Float fps,
+                                             const std::string& outPath, std::ostream& out) {
   headless::Mesh mesh = headless::ReadObj(meshPath);
   auto doc = headless::NewDocument();
   const std::string name =
@@ -109,8 +108,8 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
       throw std::runtime_error(meshPath + ": binding the tag failed");
   }
   if (!cachePath.empty()) AttachCache(*doc, object, cachePath, fps > 0.0 ? fps : 30.0);
-  out << outPath << ": object \"" << name << "\" with " << object->points.size()
-      << " points and " << object->polygons.size() << " polygons"
+  out << outPath << ": object \"" << name << "\" with " << object->points.size() << " points and "
+      << object->polygons.size() << " polygons"
       << (bind  ? ", bound tag"
           : tag ? ", tag"
                 : "")
@@ -161,8 +160,7 @@ const SubcommandRegistration kSceneImport(
            Required(
                TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
            FlagOption("--tag", "put a bind tag at its defaults on the object"),
-           FlagOption("--bind",
-                      "put a bind tag on the object and bind it at once (implies --tag)"),
+           FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
            TextOption("--cache", "CACHE",
                       "a PC2 or MDD point cache whose samples the object plays over frames"),
            NumberOption("--fps", "F",

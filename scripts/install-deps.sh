@@ -10,6 +10,8 @@ if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+  # Wait for another installation on the same machine rather than fail.
+  apt=(apt-get -o DPkg::Lock::Timeout=600)
+  $SUDO "${apt[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq "${need[@]}"
 fi

@@ -66,12 +66,12 @@ void ReadCoordinates(std::span<const std::byte> bytes, std::size_t header, Int32
   // Compared by division first, so that no product of counts can overflow.
   const bool truncated = static_cast<std::uint64_t>(samples) > body / perSample;
   if (truncated || static_cast<std::uint64_t>(samples) * perSample != body)
-    Fail(name, "the header gives " + counts + " (" + std::to_string(header) + " + " +
-                   std::to_string(samples) + " x " + std::to_string(perSample) + " bytes), but " +
-                   "the file holds " + std::to_string(bytes.size()) + " bytes" +
-                   (truncated ? " (truncated: " + std::to_string(body / perSample) +
-                                    " whole samples)"
-                              : std::string(" (trailing bytes)")));
+    Fail(name,
+         "the header gives " + counts + " (" + std::to_string(header) + " + " +
+             std::to_string(samples) + " x " + std::to_string(perSample) + " bytes), but " +
+             "the file holds " + std::to_string(bytes.size()) + " bytes" +
+             (truncated ? " (truncated: " + std::to_string(body / perSample) + " whole samples)"
+                        : std::string(" (trailing bytes)")));
   cache.coordinates.resize(static_cast<std::size_t>(body / 4));
   const std::byte* p = bytes.data() + header;
   for (std::size_t i = 0; i < cache.coordinates.size(); ++i, p += 4) {

@@ -2,12 +2,11 @@
 // its results agree with the independent reference on every kind of mesh and with every option,
 // and bad input fails with the file and line named and nothing written.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "headless/io/obj.h"
 #include "tests/support/cli_runner.h"
@@ -50,7 +49,7 @@ class ApplyCliTest : public ::testing::Test {
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir = fs::path(::testing::TempDir()) /
-          ("apply_cli_" + std::string(info->name()) + "_" + std::to_string(getpid()));
+          ("apply_cli_" + std::string(info->name()) + "_" + std::to_string(std::random_device{}()));
     fs::remove_all(dir);
     fs::create_directories(dir);
   }

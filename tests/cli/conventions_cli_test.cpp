@@ -269,14 +269,14 @@ TEST_F(ConventionsTest, ThreadsSetTheWorkersWithoutChangingTheResult) {
 
 TEST_F(ConventionsTest, PluginsAreLookedForInTheOptionThenTheEnvironmentThenBesideTheProgram) {
   CliSetting elsewhere;
-  elsewhere.environment = "TESSAMIRE_PLUGINS=" + Quoted(dir / "none");
+  elsewhere.environment = {"TESSAMIRE_PLUGINS=" + (dir / "none").string()};
   CliRun run = RunCli("info", elsewhere);
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(Contains(run.err, (dir / "none").string())) << run.err;
   run = RunCli("info --plugins " + Quoted(TESSAMIRE_DEFAULT_PLUGIN_DIR), elsewhere);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "Tessamire v1.10"));
-  elsewhere.environment = "TESSAMIRE_PLUGINS=" + Quoted(TESSAMIRE_DEFAULT_PLUGIN_DIR);
+  elsewhere.environment = {"TESSAMIRE_PLUGINS=" + std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR)};
   run = RunCli("info --plugins " + Quoted(dir / "none"), elsewhere);
   EXPECT_EQ(run.status, 1) << "--plugins wins over the environment";
 

@@ -1,12 +1,11 @@
 // `tessamire run` and `tessamire eval` through the built program: the files they write, the
 // main job's verdict, and the refusals of eval.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "headless/io/obj.h"
@@ -28,7 +27,8 @@ class MainJobTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // ctest runs each test in its own process, several at once: one folder per process.
-    dir_ = fs::path(::testing::TempDir()) / ("tessamire_main_job_" + std::to_string(getpid()));
+    dir_ = fs::path(::testing::TempDir()) /
+           ("tessamire_main_job_" + std::to_string(std::random_device{}()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     run_ = RunCli("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
@@ -81,7 +81,8 @@ TEST_F(MainJobTest, EvalWritesEachObjectPerFrameMatchingTheRun) {
   ASSERT_EQ(eval.status, 0) << eval.output;
   EXPECT_TRUE(eval.output.empty()) << eval.output;
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(out))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"limb.0001.obj", "limb.0002.obj", "limb.0003.obj"}));
   // The saved scene at the last frame gives the run's corrected mesh, to the bit.

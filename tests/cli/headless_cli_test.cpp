@@ -1,6 +1,5 @@
 // The `tessamire` program: `info` output, usage errors and exit codes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>

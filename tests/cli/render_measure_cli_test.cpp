@@ -140,7 +140,7 @@ TEST_F(RenderMeasureTest, MovieGoesThroughFfmpeg) {
   }
   // ffmpeg missing: the message names the package.
   CliSetting noPath;
-  noPath.environment = "PATH=" + Quoted(dir);
+  noPath.environment = {"PATH=" + dir.string()};
   CliRun run =
       RunCli("render --movie " + Quoted(dir / "m.mp4") + " " + Quoted(dir / "a.1.obj"), noPath);
   EXPECT_EQ(run.status, 1);

@@ -1,6 +1,5 @@
 // The typed stream, scene files (round trips, damaged files, plug-in state chunks) and the
 // `tessamire scene` commands.
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>

@@ -1,7 +1,6 @@
 // The setup command of the real tessamire.xdl64, run by the headless host on its active document
 // with a selection and modifier keys.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
