@@ -351,11 +351,11 @@ TEST_F(ObjFiles, AssimpCorpusReadsOrIsRefusedWithFileAndLine) {
       for (size_t i = 0; i < file.mesh.points.size(); ++i)
         ASSERT_EQ(std::memcmp(&again.mesh.points[i], &file.mesh.points[i], sizeof(Vector3)), 0);
       ASSERT_EQ(again.mesh.polygons.size(), file.mesh.polygons.size()) << path;
-      outcome[entry.path().filename()] = "read";
+      outcome[entry.path().filename().string()] = "read";
     } catch (const std::runtime_error& e) {
       const std::string message = e.what();
       EXPECT_EQ(message.rfind(path + ":", 0), 0u) << message;
-      outcome[entry.path().filename()] = message.substr(path.size());
+      outcome[entry.path().filename().string()] = message.substr(path.size());
     }
   }
   ASSERT_GE(outcome.size(), 20u);
