@@ -115,7 +115,7 @@ headless::PluginHost& Plugin() {
   static headless::PluginHost* host = [] {
     auto* h = new headless::PluginHost();
     std::string error;
-    if (!h->Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error)) Fail(error);
+    if (!h->Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64", error)) Fail(error);
     if (h->StartUp().start != 1) Fail("the plug-in did not start");
     return h;
   }();

@@ -1,19 +1,26 @@
 // `tessamire apply`: binds a rest mesh and corrects deformed meshes of the same topology through
 // the real plug-in in a headless document: a polygon object from the rest mesh with a bind tag
 // (bound by its button), then as its children a point cache that holds each frame in turn and
-// the plug-in's deformer.
+// the plug-in's deformer. The frames come from OBJ files (a list, or a numbered sequence with
+// --frames) or from every sample of one point cache; the results go to OBJ files written like
+// their input (only positions and normals change) or to one point cache.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 
+#include "cli/output_folder.h"
+#include "cli/pictures.h"
 #include "cli/progress.h"
+#include "cli/sequence.h"
 #include "cli/subcommands.h"
+#include "cli/tag_settings.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
 #include "headless/host/parameters.h"
@@ -23,7 +30,10 @@
 #include "headless/host/scene.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
+#include "headless/io/png.h"
+#include "headless/io/point_cache.h"
 #include "headless/io/weights_file.h"
+#include "headless/job/pair_measures.h"
 
 namespace cli {
 namespace {
@@ -32,88 +42,27 @@ namespace fs = std::filesystem;
 
 using namespace tessamire_ids;
 
-// The options of one run; unset tag settings keep the tag's defaults.
+// The options of one run; tag settings not given keep the tag's defaults.
 struct ApplyOptions {
+  const Options* options = nullptr;
   std::string rest;
   std::string out;
   std::vector<std::string> frames;
-  std::optional<Int32> iterations;
-  std::optional<Int32> weighting;
-  std::optional<Int32> pinBorder;
-  std::optional<Float> strength;
+  bool hasRange = false;
+  Int32 first = 0, last = 0;
+  Float fps = 30.0;
   std::string vertexMap;
   std::string restriction;
+  std::string preview;
   bool showSmoothed = false;
+  bool report = false;
   bool quiet = false;
-  std::string plugins;
 };
 
 // A failure of the run (bad file, plug-in refusal): message already names file and line.
 struct ApplyError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-bool ParseInt(const std::string& text, Int32& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty();
-}
-
-bool ParseFloat(const std::string& text, Float& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty() && std::isfinite(out);
-}
-
-// False with `error` set on a usage fault.
-bool ParseOptions(const std::vector<std::string>& args, ApplyOptions& o, std::string& error) {
-  ParsedArgs parsed;
-  if (!ParseArgs(args,
-                 {"--rest", "--iterations", "--weighting", "--pin-border", "--strength",
-                  "--vertex-map", "--restriction", "--out", "--plugins"},
-                 {"--show-smoothed", "--quiet"}, parsed, error))
-    return false;
-  auto value = [&](const char* name) -> std::string {
-    const auto it = parsed.values.find(name);
-    return it == parsed.values.end() ? "" : it->second;
-  };
-  auto has = [&](const char* name) { return parsed.values.count(name) != 0; };
-  auto fail = [&](const std::string& message) {
-    error = message;
-    return false;
-  };
-  o.rest = value("--rest");
-  o.out = value("--out");
-  o.frames = parsed.positional;
-  o.vertexMap = value("--vertex-map");
-  o.restriction = value("--restriction");
-  o.plugins = value("--plugins");
-  o.showSmoothed = parsed.flags.count("--show-smoothed") != 0;
-  o.quiet = parsed.flags.count("--quiet") != 0;
-  if (o.rest.empty()) return fail("--rest REST.obj is required");
-  if (o.out.empty()) return fail("--out OUT is required");
-  if (o.frames.empty()) return fail("no FRAME.obj given");
-  Int32 n = 0;
-  if (has("--iterations")) {
-    if (!ParseInt(value("--iterations"), n) || n < 0)
-      return fail("--iterations wants a whole number >= 0, not \"" + value("--iterations") + "\"");
-    o.iterations = n;
-  }
-  for (const auto& [name, slot] :
-       {std::pair{"--weighting", &o.weighting}, std::pair{"--pin-border", &o.pinBorder}}) {
-    if (!has(name)) continue;
-    if (!ParseInt(value(name), n) || (n != 0 && n != 1))
-      return fail(std::string(name) + " wants 0 or 1, not \"" + value(name) + "\"");
-    *slot = n;
-  }
-  if (has("--strength")) {
-    Float s = 0.0;
-    if (!ParseFloat(value("--strength"), s))
-      return fail("--strength wants a finite number, not \"" + value("--strength") + "\"");
-    o.strength = s;
-  }
-  return true;
-}
 
 bool EndsWithObj(const std::string& path) {
   if (path.size() < 4) return false;
@@ -129,11 +78,70 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
 }
 
-// Where each frame's result goes; checks that no two frames share a result and that no result
-// would overwrite an input.
-std::vector<fs::path> PlanOutputs(const ApplyOptions& o) {
+// The frames of a run: OBJ files, or the samples of one point cache.
+struct Frames {
+  std::vector<std::string> files;             // OBJ inputs; empty for a cache
+  std::optional<headless::PointCache> cache;  // a cache input
+  std::string cachePath;
+  std::vector<Float> numbers;  // each frame's number (a sample's frame for a cache)
+
+  size_t Count() const { return numbers.size(); }
+  std::string Name(size_t i) const {
+    return cache ? cachePath + " sample " + std::to_string(i) : files[i];
+  }
+};
+
+Frames GatherFrames(const ApplyOptions& o, size_t pointCount) {
+  Frames frames;
+  if (o.frames.size() == 1 && headless::PointCacheFormatOf(o.frames[0])) {
+    if (o.hasRange) throw UsageError("--frames applies to a numbered OBJ sequence, not a cache");
+    frames.cachePath = o.frames[0];
+    frames.cache = headless::ReadPointCache(o.frames[0]);
+    if (static_cast<size_t>(frames.cache->pointCount) != pointCount)
+      throw ApplyError(o.frames[0] + ": " + std::to_string(frames.cache->pointCount) +
+                       " points per sample, but the rest mesh " + o.rest + " has " +
+                       std::to_string(pointCount));
+    for (Int64 s = 0; s < frames.cache->SampleCount(); ++s)
+      frames.numbers.push_back(frames.cache->SampleFrame(s, o.fps));
+    if (frames.numbers.empty()) throw ApplyError(o.frames[0] + ": the cache holds no sample");
+    return frames;
+  }
+  std::vector<Int64> numbers;
+  try {
+    frames.files = ExpandSequence(o.frames, o.hasRange, o.first, o.last, numbers);
+  } catch (const std::invalid_argument& e) {
+    throw ApplyError(e.what());
+  }
+  for (const std::string& file : frames.files)
+    if (headless::PointCacheFormatOf(file))
+      throw ApplyError(file + ": a point cache is corrected on its own, not among other frames");
+  for (Int64 n : numbers) frames.numbers.push_back(static_cast<Float>(n));
+  return frames;
+}
+
+// A name's frame number: the frame when it is whole, else the sample's position.
+Int64 FileNumber(const Frames& frames, size_t i) {
+  const Float n = frames.numbers[i];
+  return n == std::floor(n) && std::fabs(n) < 1e15 ? static_cast<Int64>(n) : static_cast<Int64>(i);
+}
+
+// Where each frame's result goes (empty when it goes into one cache, `o.out`); checks that no
+// two frames share a result and that no result would overwrite an input.
+std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   std::vector<fs::path> outputs;
-  if (o.frames.size() == 1 && EndsWithObj(o.out)) {
+  std::vector<std::string> inputs =
+      frames.cache ? std::vector<std::string>{frames.cachePath} : frames.files;
+  inputs.push_back(o.rest);
+  if (headless::PointCacheFormatOf(o.out)) {
+    for (const std::string& input : inputs)
+      if (input != "-" && o.out != "-" && SameFile(o.out, input))
+        throw ApplyError(o.out + ": the result would overwrite the input " + input);
+    return outputs;
+  }
+  if (IsFramePattern(o.out)) {
+    for (size_t i = 0; i < frames.Count(); ++i)
+      outputs.push_back(FramePath(o.out, FileNumber(frames, i)));
+  } else if (frames.Count() == 1 && (EndsWithObj(o.out) || o.out == "-")) {
     outputs.push_back(o.out);
   } else {
     std::error_code ec;
@@ -141,34 +149,63 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o) {
       throw ApplyError(o.out +
                        ": exists and is not a folder (a single frame's result needs a "
                        "name ending in .obj)");
-    for (const std::string& frame : o.frames) {
-      const fs::path name = fs::path(frame).filename();
-      if (name.empty()) throw ApplyError(frame + ": not a file name");
+    if (o.out == "-")
+      throw UsageError("--out - (the standard output) takes the result of one frame only");
+    for (size_t i = 0; i < frames.Count(); ++i) {
+      if (frames.cache) {
+        outputs.push_back(fs::path(o.out) / (fs::path(frames.cachePath).stem().string() + "." +
+                                             PaddedFrame(FileNumber(frames, i)) + ".obj"));
+        continue;
+      }
+      const fs::path name = fs::path(frames.files[i]).filename();
+      if (frames.files[i] == "-")
+        throw UsageError("a frame from the standard input needs --out FILE.obj or --out -");
+      if (name.empty()) throw ApplyError(frames.files[i] + ": not a file name");
       outputs.push_back(fs::path(o.out) / name);
     }
   }
   for (size_t i = 0; i < outputs.size(); ++i) {
     for (size_t j = 0; j < i; ++j)
       if (outputs[i] == outputs[j])
-        throw ApplyError(o.frames[i] + " and " + o.frames[j] + " would both be written to " +
+        throw ApplyError(frames.Name(i) + " and " + frames.Name(j) + " would both be written to " +
                          outputs[i].string());
-    std::vector<std::string> inputs = o.frames;
-    inputs.push_back(o.rest);
     for (const std::string& input : inputs)
-      if (SameFile(outputs[i], input))
+      if (input != "-" && outputs[i] != "-" && SameFile(outputs[i], input))
         throw ApplyError(outputs[i].string() + ": the result would overwrite the input " + input);
   }
   return outputs;
 }
 
-// The frame's points, checked against the rest mesh's point count.
-std::vector<Vector3> ReadFrame(const std::string& path, size_t pointCount,
-                               const std::string& restPath) {
-  headless::Mesh mesh = headless::ReadObj(path);
-  if (mesh.points.size() != pointCount)
-    throw ApplyError(path + ": " + std::to_string(mesh.points.size()) + " points, but the rest " +
-                     "mesh " + restPath + " has " + std::to_string(pointCount));
-  return std::move(mesh.points);
+// The frame's OBJ file, checked against the rest mesh's points and faces.
+headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest) {
+  headless::ObjFile frame = headless::ReadObjFile(path);
+  if (frame.mesh.points.size() != rest.mesh.points.size())
+    throw ApplyError(path + ": " + std::to_string(frame.mesh.points.size()) + " points, but the " +
+                     "rest mesh " + rest.name + " has " + std::to_string(rest.mesh.points.size()));
+  headless::CheckSameFaces(rest, frame);
+  return frame;
+}
+
+// The cache the results go into: the input cache's timing when it is of the same format,
+// else the frames' numbers (PC2: the first and the mean step; MDD: frame / fps seconds).
+headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
+  headless::PointCache out;
+  out.format = *headless::PointCacheFormatOf(o.out);
+  if (frames.cache && frames.cache->format == out.format) {
+    out.startFrame = frames.cache->startFrame;
+    out.sampleRate = frames.cache->sampleRate;
+    out.times = frames.cache->times;
+    return out;
+  }
+  const size_t n = frames.Count();
+  out.startFrame = static_cast<Float32>(frames.numbers.front());
+  out.sampleRate = n > 1 ? static_cast<Float32>((frames.numbers.back() - frames.numbers.front()) /
+                                                static_cast<Float>(n - 1))
+                         : 1.0f;
+  if (!(out.sampleRate > 0.0f)) out.sampleRate = 1.0f;
+  if (out.format == headless::PointCacheFormat::kMdd)
+    for (Float frame : frames.numbers) out.times.push_back(static_cast<Float32>(frame / o.fps));
+  return out;
 }
 
 headless::Value IntValue(Int32 v) {
@@ -192,21 +229,13 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
       !headless::FindRegistration(kDeformerId, registration))
     throw ApplyError("the plug-in did not register its bind tag and deformer");
   ApplyScene scene;
-  scene.object =
-      scene.doc->AddPolygonObject(fs::path(o.rest).stem().string(), rest.points, rest.polygons);
+  scene.object = scene.doc->AddPolygonObject(
+      o.rest == "-" ? "rest" : fs::path(o.rest).stem().string(), rest.points, rest.polygons);
   headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, kTagId) : nullptr;
   if (tag == nullptr) throw ApplyError("the bind tag could not be created");
 
-  if (o.iterations) headless::SetParameter(tag, kIterations, IntValue(*o.iterations));
-  if (o.weighting) headless::SetParameter(tag, kWeighting, IntValue(*o.weighting));
-  if (o.pinBorder) headless::SetParameter(tag, kPinBorder, IntValue(*o.pinBorder));
+  ApplyTagSettings(*o.options, tag);
   if (o.showSmoothed) headless::SetParameter(tag, kShowSmooth, IntValue(1));
-  if (o.strength) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *o.strength;
-    headless::SetParameter(tag, kStrength, value);
-  }
   if (!o.vertexMap.empty()) {
     headless::Node* map = scene.doc->AddVertexMap(scene.object, std::move(vertexMap), "vertex map");
     headless::Value link;
@@ -229,70 +258,218 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
   return scene;
 }
 
-int Apply(const ApplyOptions& o, std::ostream& err) {
-  const headless::Mesh rest = headless::ReadObj(o.rest);
-  const size_t count = rest.points.size();
+// Above this many point-rounds (points times smoothing rounds) one evaluation takes about a second
+// or more on a small machine, so even one frame reports its stages.
+constexpr Float kLongEvaluation = 5.0e7;
+
+// The report: per frame, the three measures of the input and of the corrected mesh against the
+// rest, and the time the frame's correction took.
+void PrintReportHeader(std::ostream& os) {
+  os << "frame                          | height error (%)  | edge change (%)   | hinge change "
+        "(deg) |     ms\n"
+        "                               |   input corrected |   input corrected |   input "
+        "corrected |\n";
+}
+
+void PrintReportRow(std::ostream& os, const std::string& frame, const headless::PairMeasures& in,
+                    const headless::PairMeasures& corrected, Float seconds) {
+  char line[256];
+  std::snprintf(line, sizeof line, "%-30s | %7.2f %9.2f | %7.3f %9.3f | %7.3f %9.3f | %6.1f\n",
+                frame.c_str(), 100.0 * in.heightError, 100.0 * corrected.heightError,
+                100.0 * in.detail.edgeLengthChange, 100.0 * corrected.detail.edgeLengthChange,
+                in.detail.normalAngleDegrees, corrected.detail.normalAngleDegrees,
+                1000.0 * seconds);
+  os << line;
+}
+
+// Rest, input and corrected side by side, from three-quarter view.
+void WritePreview(const std::string& path, const headless::Mesh& rest,
+                  const std::vector<Vector3>& input, const std::vector<Vector3>& corrected,
+                  const std::string& frameName) {
+  auto view = [&](const std::vector<Vector3>& points, const std::string& caption) {
+    return headless::ViewOf(points, rest.polygons, caption);
+  };
+  const std::string name = frameName == "-" ? "input" : fs::path(frameName).filename().string();
+  headless::WritePng(path, RenderSideBySide({view(rest.points, "rest"), view(input, name),
+                                             view(corrected, "corrected")},
+                                            NamedView("three-quarter"), 420, 420));
+}
+
+int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
+  const headless::ObjFile rest = headless::ReadObjFile(o.rest);
+  const size_t count = rest.mesh.points.size();
   const std::string restName = "the rest mesh " + o.rest;
   std::vector<Float32> vertexMap, restriction;
   if (!o.vertexMap.empty()) vertexMap = headless::ReadWeightsFile(o.vertexMap, count, restName);
   if (!o.restriction.empty())
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
-  const std::vector<fs::path> outputs = PlanOutputs(o);
-  // Every input is checked before anything is written.
-  for (const std::string& frame : o.frames) ReadFrame(frame, count, o.rest);
-
-  headless::PluginFolder folder;
-  if (!StartPlugins(o.plugins, folder, err)) return kExitFailure;
-  ApplyScene scene = BuildScene(o, rest, std::move(vertexMap), std::move(restriction));
-
-  if (outputs.size() > 1 || !EndsWithObj(o.out)) {
-    fs::create_directories(o.out);
-  } else if (outputs[0].has_parent_path()) {
-    fs::create_directories(outputs[0].parent_path());
+  const Frames frames = GatherFrames(o, count);
+  const std::vector<fs::path> outputs = PlanOutputs(o, frames);
+  // Every input is checked before anything is written; the standard input can be read once only,
+  // so a frame from it is kept.
+  std::optional<headless::ObjFile> standardInputFrame;
+  for (const std::string& file : frames.files) {
+    headless::StopIfInterrupted();
+    headless::ObjFile frame = ReadFrame(file, rest);
+    if (file == "-") standardInputFrame = std::move(frame);
   }
-  // One frame needs no progress report.
-  headless::Progress progress(err,
-                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                            o.quiet || o.frames.size() < 2),
-                              "tessamire apply", "frame", static_cast<Int64>(o.frames.size()));
-  for (size_t i = 0; i < o.frames.size(); ++i) {
-    headless::LoadPointCacheFrame(scene.cache, ReadFrame(o.frames[i], count, o.rest));
+  const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
+                        (outputs.size() > 1 || (!EndsWithObj(o.out) && o.out != "-"));
+  if (toFolder)
+    PrepareFolder(o.out);
+  else
+    PrepareOutputFolder(outputs.empty() ? o.out : outputs[0].string());
+  if (!o.preview.empty()) PrepareOutputFolder(o.preview);
+
+  // A long single evaluation reports its stages; many frames report each frame.
+  const size_t total = frames.Count();
+  const Float iterations = static_cast<Float>(o.options->Integer("--iterations").value_or(2));
+  const bool longRun = total > 1 || static_cast<Float>(count) * iterations > kLongEvaluation;
+  headless::Progress progress(
+      err,
+      headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
+      "tessamire apply", "step", static_cast<Int64>(total) + 1);
+  ApplyScene scene = BuildScene(o, rest.mesh, std::move(vertexMap), std::move(restriction));
+  progress.Step("bound " + o.rest);
+
+  std::optional<headless::PointCache> cacheOut;
+  if (outputs.empty()) cacheOut = OutputCache(o, frames);
+  std::optional<headless::PairReference> reference;
+  // The report shares the standard output with nothing but itself.
+  std::ostream& reportStream = o.out == "-" ? err : out;
+  if (o.report) {
+    reference = headless::PreparePairReference(rest.mesh, {});
+    PrintReportHeader(reportStream);
+  }
+  std::vector<Vector3> lastInput, lastCorrected;
+  for (size_t i = 0; i < total; ++i) {
+    headless::StopIfInterrupted();
+    std::optional<headless::ObjFile> frame;
+    std::vector<Vector3> input;
+    if (frames.cache) {
+      input = frames.cache->Sample(static_cast<Int64>(i));
+    } else {
+      frame = frames.files[i] == "-" ? *standardInputFrame : ReadFrame(frames.files[i], rest);
+      input = frame->mesh.points;
+    }
+    headless::LoadPointCacheFrame(scene.cache, input);
+    const auto start = std::chrono::steady_clock::now();
     const headless::DeformReport report = headless::EvaluateDocument(*scene.doc);
+    const Float seconds =
+        std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     for (const std::string& warning : report.warnings)
       err << "tessamire apply: warning: " << warning << "\n";
-    if (!report.Ok()) throw ApplyError(o.frames[i] + ": " + report.errors.front());
-    headless::WriteObj(outputs[i].string(), headless::DeformedPoints(scene.object), rest.polygons);
-    progress.Step(o.frames[i] + " -> " + outputs[i].string());
+    if (!report.Ok()) throw ApplyError(frames.Name(i) + ": " + report.errors.front());
+    std::vector<Vector3> corrected = headless::DeformedPoints(scene.object);
+    if (cacheOut) {
+      headless::AppendSample(*cacheOut, corrected);
+      progress.Step(frames.Name(i));
+    } else {
+      headless::WriteObjLike(outputs[i].string(), frame ? *frame : rest, corrected);
+      progress.Step(frames.Name(i) + " -> " + outputs[i].string());
+    }
+    if (reference)
+      PrintReportRow(reportStream, frames.Name(i), headless::MeasurePair(*reference, input),
+                     headless::MeasurePair(*reference, corrected), seconds);
+    if (i + 1 == total) {
+      lastInput = std::move(input);
+      lastCorrected = std::move(corrected);
+    }
   }
+  if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
   progress.Finish();
-  scene.doc.reset();
-  folder.Close();
+  if (!o.preview.empty())
+    WritePreview(o.preview, rest.mesh, lastInput, lastCorrected, frames.Name(total - 1));
   return kExitOk;
 }
 
-int RunApply(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
-  ApplyOptions options;
-  std::string error;
-  if (!ParseOptions(args, options, error)) {
-    err << "tessamire apply: " << error << "\n";
-    return kExitUsage;
+int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
+  ApplyOptions o;
+  o.options = &options;
+  o.rest = options.Text("--rest");
+  o.out = options.Text("--out");
+  o.frames = options.Operands();
+  o.vertexMap = options.Text("--vertex-map");
+  o.restriction = options.Text("--restriction");
+  o.preview = options.Text("--preview");
+  o.showSmoothed = options.Has("--show-smoothed");
+  o.report = options.Has("--report");
+  o.quiet = options.Has("--quiet");
+  if (options.Has("--frames")) {
+    if (!ParseFrameRange(options.Text("--frames"), o.first, o.last))
+      throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
+                       options.Text("--frames") + "\"");
+    o.hasRange = true;
   }
-  try {
-    return Apply(options, err);
-  } catch (const std::exception& e) {
-    err << "tessamire apply: " << e.what() << "\n";
-    return kExitFailure;
-  }
+  o.fps = options.Number("--fps").value_or(30.0);
+  if (!(o.fps > 0.0)) throw UsageError("--fps wants a number above 0");
+  Int32 fromStandardInput = 0;
+  for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction})
+    fromStandardInput += *input == "-";
+  for (const std::string& frame : o.frames) fromStandardInput += frame == "-";
+  if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
+  if (o.preview == "-" && o.out == "-")
+    throw UsageError("--out and --preview cannot both go to the standard output");
+  return Apply(o, out, err);
+}
+
+std::vector<OptionSpec> ApplyOptionSpecs() {
+  std::vector<OptionSpec> specs = {
+      Required(TextOption("--rest", "REST.obj",
+                          "the rest mesh the bind tag binds; every frame has its points and "
+                          "polygons")),
+      Required(TextOption("--out", "OUT",
+                          "where the corrected frames go: OUT ending in .pc2 or .mdd gets one "
+                          "cache of all frames; a pattern (####) one OBJ per frame; one frame "
+                          "and OUT ending in .obj (or -, the standard output) write that file; "
+                          "otherwise OUT is a folder (created when its parent exists) receiving "
+                          "each frame under its own name (a cache's samples as "
+                          "<cache>.<frame>.obj)"))};
+  for (OptionSpec& o : TagSettingOptions(true)) specs.push_back(o);
+  specs.push_back(TextOption("--vertex-map", "W.txt",
+                             "per-point smoothing weights (one number per line): a point of "
+                             "weight 0 is not smoothed, so its detail is not restored"));
+  specs.push_back(TextOption("--restriction", "R.txt",
+                             "per-point weights (one number per line) blending the corrected "
+                             "result with the input: 0 keeps the input, 1 the correction"));
+  specs.push_back(FlagOption("--show-smoothed",
+                             "write the smoothed mesh the correction is built on instead of the "
+                             "corrected one"));
+  specs.push_back(FlagOption("--report",
+                             "print per frame the detail height error, edge change and hinge "
+                             "change of the input and of the corrected mesh against the rest, "
+                             "and the time the frame took"));
+  specs.push_back(TextOption("--preview", "PIC.png",
+                             "draw rest, input and corrected mesh of the last frame side by "
+                             "side"));
+  specs.push_back(TextOption("--frames", "A:B",
+                             "the frames of a numbered sequence (walk.####.obj or walk.%04d.obj)"));
+  specs.push_back(NumberOption("--fps", "F",
+                               "frames per second of an MDD cache's times, which are in seconds",
+                               std::nullopt, std::nullopt, "30"));
+  specs.push_back(FlagOption("--quiet", "print no progress"));
+  return specs;
 }
 
 const SubcommandRegistration kApply(
-    {"apply",
-     "apply --rest REST.obj [--iterations N] [--weighting 0|1] [--pin-border 0|1] [--strength S] "
-     "[--vertex-map W.txt] [--restriction R.txt] [--show-smoothed] [--quiet] [--plugins DIR] "
-     "--out OUT FRAME.obj...",
-     "bind REST.obj with the plug-in's bind tag and correct each FRAME.obj (same points and "
-     "polygons) with its deformer; one frame and OUT ending in .obj write that file, otherwise "
-     "OUT is a folder receiving each frame under its own name",
+    {[] {
+       CommandSpec spec;
+       spec.name = "apply";
+       spec.operands = "FRAME.obj...|SEQ.####.obj|CACHE.pc2|CACHE.mdd";
+       spec.minOperands = 1;
+       spec.maxOperands = -1;
+       spec.summary =
+           "correct deformed meshes of one rest mesh with the plug-in's bind tag and "
+           "deformer";
+       spec.details =
+           "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
+           "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
+           "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
+           "results keep every line of their input but the positions and normals. One input "
+           "may be - (the standard input).";
+       spec.options = ApplyOptionSpecs();
+       return spec;
+     }(),
      RunApply});
 
 }  // namespace

@@ -1,5 +1,5 @@
-// `tessamire command ID --select NAME [--select-tag OBJ:INDEX] [--shift] [--ctrl] SCENE --out
-// FILE [--undo]`: runs a registered command on a scene the way a user picks it from the host's
+// `tessamire command ID SCENE --out FILE [--select NAME]... [--select-tag OBJ:INDEX]... [--shift]
+// [--ctrl] [--undo]`: runs a registered command on a scene the way a user picks it from the host's
 // menu: the named objects and tags are the selection (what the file had selected is cleared),
 // the modifier keys are held, the command must be enabled for that selection, and its result is
 // saved. With --undo the command's undo group is undone before saving, which shows the scene
@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/output_folder.h"
 #include "cli/subcommands.h"
 #include "headless/host/selection.h"
 #include "headless/host/undo.h"
@@ -16,73 +17,10 @@
 namespace cli {
 namespace {
 
-constexpr const char* kName = "tessamire command";
-
-struct CommandOptions {
-  Int32 id = 0;
-  std::vector<std::string> objects;  // --select, in order
-  std::vector<std::string> tags;     // --select-tag OBJ:INDEX, in order
-  Int32 qualifier = 0;
-  bool undo = false;
-  std::string scene;
-  std::string out;
-  std::string plugins;
-};
-
 bool ParseInt32(const std::string& text, Int32& value) {
   const char* end = text.data() + text.size();
   const auto result = std::from_chars(text.data(), end, value);
   return !text.empty() && result.ec == std::errc() && result.ptr == end;
-}
-
-// Repeatable options are read here; ParseArgs keeps one value per option.
-bool ParseCommandArgs(const std::vector<std::string>& args, CommandOptions& options,
-                      std::string& error) {
-  std::vector<std::string> positional;
-  bool haveOut = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool valued = a == "--select" || a == "--select-tag" || a == "--out" || a == "--plugins";
-    if (valued && i + 1 >= args.size()) {
-      error = "option " + a + " needs a value";
-      return false;
-    }
-    if (a == "--select") {
-      options.objects.push_back(args[++i]);
-    } else if (a == "--select-tag") {
-      options.tags.push_back(args[++i]);
-    } else if (a == "--out") {
-      options.out = args[++i];
-      haveOut = true;
-    } else if (a == "--plugins") {
-      options.plugins = args[++i];
-    } else if (a == "--shift") {
-      options.qualifier |= QSHIFT;
-    } else if (a == "--ctrl") {
-      options.qualifier |= QCTRL;
-    } else if (a == "--undo") {
-      options.undo = true;
-    } else if (a.size() >= 2 && a.compare(0, 2, "--") == 0) {
-      error = "unknown option " + a;
-      return false;
-    } else {
-      positional.push_back(a);
-    }
-  }
-  if (positional.size() != 2) {
-    error = "needs a command ID and one SCENE file";
-    return false;
-  }
-  if (!ParseInt32(positional[0], options.id)) {
-    error = "command ID \"" + positional[0] + "\" is not an integer";
-    return false;
-  }
-  options.scene = positional[1];
-  if (!haveOut || options.out.empty()) {
-    error = "needs --out FILE";
-    return false;
-  }
-  return true;
 }
 
 // The only object called `name`.
@@ -128,31 +66,36 @@ Counts CountNodes(const headless::Document& doc) {
 }
 
 // Loads, selects, runs and saves; throws with a message naming the fault.
-void RunOnScene(const CommandOptions& options, std::ostream& out) {
-  std::unique_ptr<headless::Document> doc = headless::LoadScene(options.scene);
+void RunOnScene(Int32 id, const Options& options, std::ostream& out) {
+  const std::string outPath = options.Text("--out");
+  PrepareOutputFolder(outPath);
+  std::unique_ptr<headless::Document> doc = headless::LoadScene(options.Operands()[1]);
   headless::ClearSelection(*doc);
-  for (const std::string& name : options.objects)
+  for (const std::string& name : options.Texts("--select"))
     headless::SetSelected(UniqueObject(*doc, name), true);
-  for (const std::string& reference : options.tags)
+  for (const std::string& reference : options.Texts("--select-tag"))
     headless::SetSelected(TagByReference(*doc, reference), true);
 
-  headless::SetKeyboardQualifier(options.qualifier);
+  headless::SetKeyboardQualifier((options.Has("--shift") ? QSHIFT : 0) |
+                                 (options.Has("--ctrl") ? QCTRL : 0));
+  struct QualifierReset {
+    ~QualifierReset() { headless::SetKeyboardQualifier(0); }
+  } qualifierReset;
   headless::SetActiveDocument(doc.get());
   struct ActiveReset {
     ~ActiveReset() { headless::SetActiveDocument(nullptr); }
   } activeReset;
 
-  const std::string label = "command " + std::to_string(options.id);
-  if (!headless::IsCommandEnabled(options.id))
+  const std::string label = "command " + std::to_string(id);
+  if (!headless::IsCommandEnabled(id))
     throw std::runtime_error(label + " is disabled for this selection");
   const Counts before = CountNodes(*doc);
   const Int32 groupsBefore = headless::UndoCount(*doc);
-  if (!headless::ExecuteCommand(options.id))
-    throw std::runtime_error(label + " failed; nothing written");
+  if (!headless::ExecuteCommand(id)) throw std::runtime_error(label + " failed; nothing written");
   const Counts after = CountNodes(*doc);
   out << label << ": done, " << (after.objects - before.objects) << " objects and "
       << (after.tags - before.tags) << " tags added\n";
-  if (options.undo) {
+  if (options.Has("--undo")) {
     if (headless::UndoCount(*doc) == groupsBefore) {
       out << label << ": recorded nothing to undo\n";
     } else if (!headless::Undo(*doc)) {
@@ -161,39 +104,49 @@ void RunOnScene(const CommandOptions& options, std::ostream& out) {
       out << label << ": undone\n";
     }
   }
-  headless::SaveScene(*doc, options.out);
-  out << options.out << ": saved\n";
+  headless::SaveScene(*doc, outPath);
+  out << outPath << ": saved\n";
 }
 
-int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CommandOptions options;
-  std::string error;
-  if (!ParseCommandArgs(args, options, error)) {
-    err << kName << ": " << error << "\n";
-    return kExitUsage;
-  }
-  headless::PluginFolder folder;
-  if (!StartPlugins(options.plugins, folder, err)) return kExitFailure;
-  int code = kExitOk;
-  try {
-    RunOnScene(options, out);
-  } catch (const std::exception& e) {
-    err << kName << ": " << e.what() << "\n";
-    code = kExitFailure;
-  }
-  headless::SetKeyboardQualifier(0);
-  folder.Close();
-  return code;
+int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
+  Int32 id = 0;
+  if (!ParseInt32(options.Operands()[0], id))
+    throw UsageError("command ID \"" + options.Operands()[0] + "\" is not an integer");
+  // With the scene going to the standard output, the report goes to the error stream.
+  RunOnScene(id, options, options.Text("--out") == "-" ? err : out);
+  return kExitOk;
 }
 
 const SubcommandRegistration kCommand(
-    {"command",
-     "command ID --select NAME [--select NAME ...] [--select-tag OBJECT:INDEX ...] [--shift] "
-     "[--ctrl] SCENE --out FILE [--undo] [--plugins DIR]",
-     "run registered command ID on SCENE with the named objects (and tags: 0-based index in the "
-     "object's tag list) selected and the modifier keys held, and save the result to FILE; "
-     "--undo undoes the command's undo group before saving (the scene file keeps no undo "
-     "history). Fails, writing nothing, when the command is disabled or answers false",
+    {[] {
+       CommandSpec spec;
+       spec.name = "command";
+       spec.operands = "ID SCENE";
+       spec.minOperands = 2;
+       spec.maxOperands = 2;
+       spec.summary =
+           "run a registered command on a scene with objects selected and modifier keys "
+           "held, and save the result";
+       spec.details =
+           "Runs registered command ID on SCENE (- for the standard input) the way a user "
+           "picks it from the host's menu: the named objects and tags are the selection "
+           "(what the file had selected is cleared), the modifier keys are held, and the "
+           "result is saved to FILE. Fails, writing nothing, when the command is disabled "
+           "for that selection or answers false.";
+       spec.options = {
+           Repeatable(TextOption("--select", "NAME", "select the object called NAME")),
+           Repeatable(TextOption("--select-tag", "OBJECT:INDEX",
+                                 "select the tag at 0-based INDEX in the tag list of the "
+                                 "object called OBJECT")),
+           FlagOption("--shift", "hold Shift while the command runs"),
+           FlagOption("--ctrl", "hold Ctrl while the command runs"),
+           Required(
+               TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+           FlagOption("--undo",
+                      "undo the command's undo group before saving (the scene file keeps "
+                      "no undo history)")};
+       return spec;
+     }(),
      RunCommand});
 
 }  // namespace

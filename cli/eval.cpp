@@ -1,22 +1,26 @@
 // `tessamire eval`: loads a saved scene, evaluates it at each frame of a range (keyed joints
-// first, then the expression and deform passes) and writes every polygon object's deformed mesh
-// per frame as `<object>_<frame>.obj`.
+// first, then the expression and deform passes) and writes every polygon object's deformed mesh:
+// per frame as `<object>.<frame>.obj` (the frame zero-padded to 4 digits), or all frames in one
+// point cache per object, `<object>.pc2` or `<object>.mdd`.
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <stdexcept>
 
+#include "cli/output_folder.h"
 #include "cli/progress.h"
+#include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
 #include "headless/host/evaluate.h"
 #include "headless/host/platform.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/skin.h"
 #include "headless/io/obj.h"
+#include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
@@ -29,34 +33,19 @@ struct FrameRange {
   Int32 last = 0;
 };
 
-bool ParseFrame(const std::string& text, Int32& out) {
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, out);
-  return error == std::errc() && stop == end && !text.empty();
-}
-
-// "A:B" (A <= B) or "A".
-bool ParseRange(const std::string& text, FrameRange& range) {
-  const size_t colon = text.find(':');
-  if (colon == std::string::npos) {
-    if (!ParseFrame(text, range.first)) return false;
-    range.last = range.first;
-    return true;
-  }
-  return ParseFrame(text.substr(0, colon), range.first) &&
-         ParseFrame(text.substr(colon + 1), range.last) && range.first <= range.last;
-}
-
-// The frames the scene's keys span; frame 0 alone when nothing is keyed.
+// The frames the scene's keys and point caches span; frame 0 alone when nothing is keyed.
 FrameRange KeyedRange(const headless::Document& doc) {
   bool any = false;
   Float lo = 0.0, hi = 0.0;
   for (const headless::Node* node : doc.Objects()) {
-    if (!headless::IsJoint(node)) continue;
-    const headless::JointKeys keys = headless::ReadJointKeys(node);
     std::vector<Float> frames;
-    for (const auto& k : keys.rotations) frames.push_back(k.frame);
-    for (const auto& k : keys.transforms) frames.push_back(k.frame);
+    if (headless::IsJoint(node)) {
+      const headless::JointKeys keys = headless::ReadJointKeys(node);
+      for (const auto& k : keys.rotations) frames.push_back(k.frame);
+      for (const auto& k : keys.transforms) frames.push_back(k.frame);
+    } else if (node->type == headless::kPointCacheType) {
+      frames = headless::PointCacheFrames(node);
+    }
     if (frames.empty()) continue;
     lo = any ? std::min(lo, frames.front()) : frames.front();
     hi = any ? std::max(hi, frames.back()) : frames.back();
@@ -91,84 +80,105 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
   return stems;
 }
 
-int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--frames", "--out", "--plugins"}, {"--quiet"}, parsed, error)) {
-    err << "tessamire eval: " << error << "\n";
-    return kExitUsage;
-  }
-  if (parsed.positional.size() != 1) {
-    err << "tessamire eval: needs one scene FILE\n";
-    return kExitUsage;
-  }
-  const auto outIt = parsed.values.find("--out");
-  if (outIt == parsed.values.end() || outIt->second.empty()) {
-    err << "tessamire eval: --out DIR is required\n";
-    return kExitUsage;
-  }
-  const auto framesIt = parsed.values.find("--frames");
+int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   FrameRange range;
-  if (framesIt != parsed.values.end() && !ParseRange(framesIt->second, range)) {
-    err << "tessamire eval: --frames wants A:B with whole numbers A <= B (or one frame A), not \""
-        << framesIt->second << "\"\n";
-    return kExitUsage;
+  const bool hasRange = options.Has("--frames");
+  if (hasRange && !ParseFrameRange(options.Text("--frames"), range.first, range.last))
+    throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
+                     options.Text("--frames") + "\"");
+  const std::string format = options.Text("--format", "obj");
+  const Float fps = options.Number("--fps").value_or(30.0);
+  if (!(fps > 0.0)) throw UsageError("--fps wants a number above 0");
+  const std::string path = options.Operands().front();
+  const bool quiet = options.Has("--quiet");
+  const std::string dir = options.Text("--out");
+  if (dir == "-") throw UsageError("--out wants a folder; eval writes a file per object");
+
+  std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
+  if (!hasRange) range = KeyedRange(*doc);
+  std::vector<headless::Node*> objects;
+  for (headless::Node* node : doc->Objects())
+    if (node->IsPolygonObject()) objects.push_back(node);
+  if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
+  const std::vector<std::string> stems = FileStems(objects);
+  PrepareFolder(dir);
+
+  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
+  const bool cache = format != "obj";
+  std::vector<headless::PointCache> caches(objects.size());
+  for (headless::PointCache& c : caches) {
+    c.format =
+        format == "pc2" ? headless::PointCacheFormat::kPc2 : headless::PointCacheFormat::kMdd;
+    c.startFrame = static_cast<Float32>(range.first);
   }
-  const std::string path = parsed.positional.front();
-  const bool quiet = parsed.flags.count("--quiet") != 0;
-  const auto pluginsIt = parsed.values.find("--plugins");
-
-  headless::PluginFolder folder;
-  if (!StartPlugins(pluginsIt == parsed.values.end() ? "" : pluginsIt->second, folder, err))
-    return kExitFailure;
-  int code = kExitOk;
-  try {
-    std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
-    if (framesIt == parsed.values.end()) range = KeyedRange(*doc);
-    std::vector<headless::Node*> objects;
-    for (headless::Node* node : doc->Objects())
-      if (node->IsPolygonObject()) objects.push_back(node);
-    if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
-    const std::vector<std::string> stems = FileStems(objects);
-    const fs::path dir(outIt->second);
-    std::error_code ec;
-    if (fs::exists(dir, ec) && !fs::is_directory(dir, ec))
-      throw std::runtime_error(dir.string() + ": exists and is not a folder");
-    fs::create_directories(dir);
-
-    const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
-    headless::Progress progress(
-        err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
-        "tessamire eval", "frame", total);
-    for (Int64 frame = range.first; frame <= range.last; ++frame) {
-      const headless::DeformReport report =
-          headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
-      for (const std::string& warning : report.warnings)
-        err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
-      if (!report.Ok())
-        throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
-                                 report.errors.front());
-      for (size_t i = 0; i < objects.size(); ++i)
-        headless::WriteObj((dir / (stems[i] + "_" + std::to_string(frame) + ".obj")).string(),
-                           headless::DeformedPoints(objects[i]), objects[i]->polygons);
-      progress.Step("at frame " + std::to_string(frame));
+  headless::Progress progress(
+      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
+      "tessamire eval", "frame", total);
+  for (Int64 frame = range.first; frame <= range.last; ++frame) {
+    headless::StopIfInterrupted();
+    const headless::DeformReport report =
+        headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
+    for (const std::string& warning : report.warnings)
+      err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
+    if (!report.Ok())
+      throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
+                               report.errors.front());
+    for (size_t i = 0; i < objects.size(); ++i) {
+      const std::vector<Vector3>& points = headless::DeformedPoints(objects[i]);
+      if (cache) {
+        headless::AppendSample(caches[i], points);
+        if (caches[i].format == headless::PointCacheFormat::kMdd)
+          caches[i].times.push_back(static_cast<Float32>(static_cast<Float>(frame) / fps));
+      } else {
+        headless::WriteObj(
+            (fs::path(dir) / (stems[i] + "." + PaddedFrame(frame) + ".obj")).string(), points,
+            objects[i]->polygons);
+      }
     }
-    progress.Finish();
-    if (!quiet)
-      out << "wrote " << total * static_cast<Int64>(objects.size()) << " meshes to " << dir.string()
-          << "\n";
-  } catch (const std::exception& e) {
-    err << "tessamire eval: " << e.what() << "\n";
-    code = kExitFailure;
+    progress.Step("at frame " + std::to_string(frame));
   }
-  folder.Close();
-  return code;
+  for (size_t i = 0; cache && i < objects.size(); ++i)
+    headless::WritePointCache((fs::path(dir) / (stems[i] + "." + format)).string(), caches[i]);
+  progress.Finish();
+  if (!quiet)
+    out << "wrote "
+        << (cache
+                ? std::to_string(objects.size()) + " caches of " + std::to_string(total) + " frames"
+                : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
+        << " to " << dir << "\n";
+  return kExitOk;
 }
 
 const SubcommandRegistration kEval(
-    {"eval", "eval SCENE [--frames A:B] --out DIR [--quiet] [--plugins DIR]",
-     "evaluate a saved scene at frames A to B (default: the frames its joints are keyed over) "
-     "and write each polygon object's deformed mesh as DIR/<object>_<frame>.obj",
+    {[] {
+       CommandSpec spec;
+       spec.name = "eval";
+       spec.operands = "SCENE";
+       spec.minOperands = 1;
+       spec.maxOperands = 1;
+       spec.summary =
+           "evaluate a saved scene over a range of frames and write each polygon object's "
+           "deformed mesh per frame, or all frames as one point cache per object";
+       spec.details =
+           "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
+           "B (keyed joints first, then expression tags, then deformers in tree order) and "
+           "writes each polygon object's deformed mesh as DIR/<object>.<frame>.obj (the frame "
+           "zero-padded to 4 digits), or with --format pc2 or mdd all frames as one cache "
+           "DIR/<object>.pc2 or .mdd. A range with A > B, a missing or damaged scene, or a DIR "
+           "that is a file is refused before anything is written.";
+       spec.options = {
+           TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
+                      "the frames the scene's joints are keyed over and its point caches span"),
+           Required(TextOption("--out", "DIR",
+                               "the folder receiving the meshes or caches (created when its "
+                               "parent exists)")),
+           ChoiceOption("--format", "FORMAT", "what to write per polygon object",
+                        {"obj", "pc2", "mdd"}, "obj"),
+           NumberOption("--fps", "F", "frames per second of an MDD cache's times (seconds)",
+                        std::nullopt, std::nullopt, "30"),
+           FlagOption("--quiet", "print no progress and no summary")};
+       return spec;
+     }(),
      RunEval});
 
 }  // namespace

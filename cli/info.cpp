@@ -6,18 +6,7 @@
 namespace cli {
 namespace {
 
-int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--plugins"}, {}, parsed, error) || !parsed.positional.empty()) {
-    err << "tessamire info: "
-        << (error.empty() ? "unexpected argument " + parsed.positional.front() : error) << "\n";
-    return kExitUsage;
-  }
-  headless::PluginFolder folder;
-  const auto dir = parsed.values.find("--plugins");
-  if (!StartPlugins(dir == parsed.values.end() ? "" : dir->second, folder, err))
-    return kExitFailure;
+int RunInfo(const Options&, std::ostream& out, std::ostream&) {
   for (const std::string& line : headless::ConsoleLines()) out << line << "\n";
   for (const headless::Registration& r : headless::Registrations()) {
     out << headless::PluginKindName(r.kind) << " " << r.id << " \"" << r.name
@@ -25,14 +14,23 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         << " description=" << (r.description.empty() ? "-" : r.description)
         << " icon=" << r.iconWidth << "x" << r.iconHeight << "\n";
   }
-  folder.Close();
   return kExitOk;
 }
 
-const SubcommandRegistration kInfo({"info", "info [--plugins DIR]",
-                                    "start the plug-ins like the host and list the console "
-                                    "output and every registration",
-                                    RunInfo});
+const SubcommandRegistration kInfo(
+    {[] {
+       CommandSpec spec;
+       spec.name = "info";
+       spec.summary =
+           "start the plug-ins like the host and list the console output and every "
+           "registration";
+       spec.details =
+           "Plug-ins are looked for in --plugins DIR, else in $TESSAMIRE_PLUGINS, else "
+           "beside the program: <program's folder>/plugins (the build tree), then "
+           "<program's folder>/../lib/tessamire/plugins (an installed program).";
+       return spec;
+     }(),
+     RunInfo});
 
 }  // namespace
 }  // namespace cli

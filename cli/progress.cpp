@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "headless/host/platform.h"
+
 namespace headless {
+
+void StopIfInterrupted() {
+  if (platform::InterruptRequested()) throw Interrupted();
+}
 
 ProgressStyle ChooseProgressStyle(bool terminal, bool quiet) {
   if (quiet) return ProgressStyle::kQuiet;
@@ -33,6 +39,7 @@ Progress::~Progress() {
 }
 
 void Progress::Step(const std::string& detail) {
+  StopIfInterrupted();
   ++done_;
   if (style_ == ProgressStyle::kQuiet) return;
   if (style_ == ProgressStyle::kLines) {

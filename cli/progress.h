@@ -7,11 +7,20 @@
 #pragma once
 
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "host/types.h"
 
 namespace headless {
+
+// Thrown where a long run notices Ctrl-C (headless::platform::InterruptRequested): unwinding
+// removes the temporary files of outputs not yet complete, and the program exits with 130.
+struct Interrupted : std::runtime_error {
+  Interrupted() : std::runtime_error("interrupted") {}
+};
+// Throws Interrupted when Ctrl-C was pressed.
+void StopIfInterrupted();
 
 enum class ProgressStyle { kQuiet, kLines, kBar };
 
@@ -32,7 +41,7 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
   ~Progress();
 
-  // One more item is done; `detail` says which.
+  // One more item is done; `detail` says which. Throws Interrupted first when Ctrl-C was pressed.
   void Step(const std::string& detail = "");
   // Ends a bar that did not reach its total (e.g. on a failure), so later output starts on a
   // fresh line. Does nothing otherwise; safe to call twice.

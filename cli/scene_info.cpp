@@ -6,17 +6,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/scene_commands.h"
 #include "cli/subcommands.h"
 #include "headless/host/parameters.h"
 #include "headless/host/registry.h"
 #include "headless/host/skin.h"
 #include "headless/host/stream.h"
+#include "headless/host/tessamire_ids.h"
 #include "headless/io/checksum.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
 namespace {
+
+using tessamire_ids::kTagId;
 
 std::string TypeName(Int32 type) {
   headless::Registration registration;
@@ -140,40 +142,34 @@ void PrintObject(headless::Node* object, int depth, std::ostream& out) {
     PrintObject(child, depth + 1, out);
 }
 
-}  // namespace
-
-int RunSceneInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  ParsedArgs parsed;
-  std::string error;
-  if (!ParseArgs(args, {"--plugins"}, {}, parsed, error)) {
-    err << "tessamire scene info: " << error << "\n";
-    return kExitUsage;
-  }
-  if (parsed.positional.size() != 1) {
-    err << "tessamire scene info: needs one scene FILE\n";
-    return kExitUsage;
-  }
-  const std::string path = parsed.positional.front();
-  headless::PluginFolder folder;
-  const auto dir = parsed.values.find("--plugins");
-  if (!StartPlugins(dir == parsed.values.end() ? "" : dir->second, folder, err))
-    return kExitFailure;
-  int code = kExitOk;
+int RunSceneInfo(const Options& options, std::ostream& out, std::ostream&) {
+  const std::string path = options.Operands().front();
+  std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
   try {
-    std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
-    try {
-      out << "scene " << path << ": " << doc->Objects().size() << " objects\n";
-      for (headless::Node* object = doc->FirstObject(); object != nullptr; object = object->next)
-        PrintObject(object, 0, out);
-    } catch (const std::exception& e) {
-      throw std::runtime_error(path + ": " + e.what());
-    }
+    out << "scene " << path << ": " << doc->Objects().size() << " objects\n";
+    for (headless::Node* object = doc->FirstObject(); object != nullptr; object = object->next)
+      PrintObject(object, 0, out);
   } catch (const std::exception& e) {
-    err << "tessamire scene info: " << e.what() << "\n";
-    code = kExitFailure;
+    throw std::runtime_error(path + ": " + e.what());
   }
-  folder.Close();
-  return code;
+  return kExitOk;
 }
 
+const SubcommandRegistration kSceneInfo(
+    {[] {
+       CommandSpec spec;
+       spec.name = "scene info";
+       spec.operands = "FILE";
+       spec.minOperands = 1;
+       spec.maxOperands = 1;
+       spec.summary = "list what a scene file holds (FILE may be - for the standard input)";
+       spec.details =
+           "Objects in tree order with their point and polygon counts, tags with every "
+           "parameter, the bind state of bind tags, a skin deformer's joints and weight "
+           "maps, and each joint's rest and current position and keys.";
+       return spec;
+     }(),
+     RunSceneInfo});
+
+}  // namespace
 }  // namespace cli

@@ -1,65 +1,87 @@
 #include "cli/subcommands.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sstream>
 
+#include "cli/progress.h"
+#include "headless/host/framework.h"
+#include "headless/host/platform.h"
+#include "headless/host/plugin_host.h"
 #include "headless/host/registry.h"
+#include "headless/host/tessamire_ids.h"
+
+#ifndef TESSAMIRE_VERSION
+#error "the build gives the program's version"
+#endif
+#ifndef TESSAMIRE_RELATIVE_PLUGIN_DIR
+#error "the build gives the installed plug-in folder relative to the program's"
+#endif
 
 namespace cli {
 
+namespace fs = std::filesystem;
+
 namespace {
+
 std::vector<Subcommand>& Table() {
   static std::vector<Subcommand> table;
   return table;
 }
-}  // namespace
 
-SubcommandRegistration::SubcommandRegistration(const Subcommand& command) {
-  Table().push_back(command);
-}
-
-std::vector<Subcommand> Subcommands() {
-  std::vector<Subcommand> sorted = Table();
-  std::sort(sorted.begin(), sorted.end(),
-            [](const Subcommand& a, const Subcommand& b) { return std::string(a.name) < b.name; });
-  return sorted;
-}
-
-void PrintUsage(std::ostream& os) {
-  os << "usage: tessamire <command> [options]\n"
-        "       tessamire --help\n\n"
-        "commands:\n";
-  for (const Subcommand& c : Subcommands())
-    os << "  " << c.synopsis << "\n      " << c.summary << "\n";
-}
-
-bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& valued,
-               const std::set<std::string>& flags, ParsedArgs& out, std::string& error) {
-  ParsedArgs parsed;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a.size() < 2 || a.compare(0, 2, "--") != 0) {
-      parsed.positional.push_back(a);
-    } else if (valued.count(a) != 0) {
-      if (i + 1 >= args.size()) {
-        error = "option " + a + " needs a value";
-        return false;
-      }
-      parsed.values[a] = args[++i];
-    } else if (flags.count(a) != 0) {
-      parsed.flags.insert(a);
-    } else {
-      error = "unknown option " + a;
-      return false;
+// The command that `args` name: the longest name whose words start the arguments ("scene
+// import" before "scene"). Answers the number of words taken, 0 for none.
+const Subcommand* FindCommand(const std::vector<std::string>& args, size_t& words) {
+  const Subcommand* found = nullptr;
+  words = 0;
+  for (const Subcommand& c : Table()) {
+    std::vector<std::string> name;
+    for (size_t start = 0; start <= c.spec.name.size();) {
+      const size_t space = std::min(c.spec.name.find(' ', start), c.spec.name.size());
+      name.push_back(c.spec.name.substr(start, space - start));
+      start = space + 1;
+    }
+    if (name.size() > args.size() || name.size() <= words) continue;
+    if (std::equal(name.begin(), name.end(), args.begin())) {
+      found = &c;
+      words = name.size();
     }
   }
-  out = std::move(parsed);
-  return true;
+  return found;
 }
 
-bool StartPlugins(const std::string& directory, headless::PluginFolder& folder, std::ostream& err) {
-  const std::string dir = directory.empty() ? headless::DefaultPluginDirectory() : directory;
+// The commands whose name starts with the word `group` and a space ("scene import", "scene
+// info" for "scene").
+std::vector<Subcommand> Group(const std::string& group) {
+  std::vector<Subcommand> members;
+  for (const Subcommand& c : Subcommands())
+    if (c.spec.name.rfind(group + " ", 0) == 0) members.push_back(c);
+  return members;
+}
+
+// Loads the plug-ins the way the host does at start-up, from the first folder of the search
+// that exists; reports problems on `err`. False when no library could be started.
+bool StartPlugins(const std::string& explicitFolder, headless::PluginFolder& folder,
+                  std::ostream& err) {
+  const std::vector<std::string> candidates = PluginSearchFolders(explicitFolder);
+  std::string directory;
+  std::error_code ec;
+  for (const std::string& candidate : candidates) {
+    if (fs::is_directory(candidate, ec)) {
+      directory = candidate;
+      break;
+    }
+  }
+  if (directory.empty()) {
+    err << "tessamire: no plug-in folder found; looked in";
+    for (const std::string& candidate : candidates) err << " " << candidate;
+    err << " (give --plugins DIR or set TESSAMIRE_PLUGINS)\n";
+    return false;
+  }
   std::string error;
-  const bool loaded = folder.Load(dir, error);
+  const bool loaded = folder.Load(directory, error);
   if (!loaded) err << "tessamire: " << error << "\n";
   for (const auto& library : folder.Libraries()) {
     if (library.report.resources != kAnswerDone)
@@ -75,6 +97,149 @@ bool StartPlugins(const std::string& directory, headless::PluginFolder& folder, 
     err << "tessamire: host: " << message << "\n";
   headless::ClearHostErrors();
   return loaded || !folder.Libraries().empty();
+}
+
+// The bind tag's registered description, when a plug-in registered one.
+const headless::DescriptionData* TagDescription(headless::DescriptionData& storage) {
+  return headless::FindDescription(tessamire_ids::kTagId, storage) ? &storage : nullptr;
+}
+
+// `tessamire --version`: the program's version and each plug-in's banner.
+int PrintVersion(std::ostream& out, std::ostream& err) {
+  out << "tessamire " << TESSAMIRE_VERSION << "\n";
+  headless::PluginFolder folder;
+  std::ostringstream problems;
+  if (!StartPlugins("", folder, problems)) {
+    err << problems.str();
+    return kExitFailure;
+  }
+  for (const auto& library : folder.Libraries()) {
+    out << "plug-in " << library.host->Path() << ":";
+    for (const std::string& line : headless::ConsoleLines())
+      if (line.find_first_not_of('-') != std::string::npos) out << " " << line;
+    out << "\n";
+  }
+  folder.Close();
+  return kExitOk;
+}
+
+int Dispatch(const Subcommand& command, const std::vector<std::string>& args, std::ostream& out,
+             std::ostream& err) {
+  CommandSpec spec = command.spec;
+  const std::string label = "tessamire " + spec.name;
+  headless::PluginFolder folder;
+  try {
+    Options options = ParseOptions(spec, args);
+    if (options.Has("--help")) {
+      // The bind tag's ranges and defaults come from the plug-in: load it if it can be.
+      if (spec.loadsPlugins) {
+        std::ostringstream ignored;
+        headless::DescriptionData description;
+        if (StartPlugins(options.Text("--plugins"), folder, ignored))
+          DescribeTagSettings(spec, TagDescription(description));
+      }
+      out << HelpText(spec);
+      return kExitOk;
+    }
+    if (const std::optional<Int64> threads = options.Integer("--threads"))
+      headless::SetWorkerCount(static_cast<Int32>(*threads));
+    if (spec.loadsPlugins) {
+      if (!StartPlugins(options.Text("--plugins"), folder, err)) return kExitFailure;
+      headless::DescriptionData description;
+      if (DescribeTagSettings(spec, TagDescription(description)))
+        options = ParseOptions(spec, args);  // now with the plug-in's ranges
+    }
+    const int code = command.run(options, out, err);
+    folder.Close();
+    return code;
+  } catch (const UsageError& e) {
+    err << label << ": " << e.what() << "\n" << UsageText(spec);
+    return kExitUsage;
+  } catch (const headless::Interrupted&) {
+    err << label << ": interrupted; no output was left half-written\n";
+    return kExitInterrupted;
+  } catch (const std::exception& e) {
+    err << label << ": " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+}  // namespace
+
+SubcommandRegistration::SubcommandRegistration(Subcommand command) {
+  Table().push_back(std::move(command));
+}
+
+std::vector<Subcommand> Subcommands() {
+  std::vector<Subcommand> sorted = Table();
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Subcommand& a, const Subcommand& b) { return a.spec.name < b.spec.name; });
+  return sorted;
+}
+
+void PrintUsage(std::ostream& os) {
+  os << "usage: tessamire COMMAND [OPTIONS] [OPERANDS]\n"
+        "       tessamire COMMAND --help     every option of one command\n"
+        "       tessamire --version          the program's and the plug-in's versions\n\n"
+        "commands:\n";
+  for (const Subcommand& c : Subcommands()) {
+    std::string line = "  " + c.spec.name;
+    line.resize(std::max<size_t>(line.size() + 2, 18), ' ');
+    os << line << c.spec.summary << "\n";
+  }
+}
+
+std::vector<std::string> PluginSearchFolders(const std::string& explicitFolder) {
+  if (!explicitFolder.empty()) return {explicitFolder};
+  const char* environment = std::getenv("TESSAMIRE_PLUGINS");
+  if (environment != nullptr && *environment != '\0') return {environment};
+  const std::string self = headless::platform::ExecutablePath();
+  if (self.empty()) return {};
+  const fs::path dir = fs::path(self).parent_path();
+  return {(dir / "plugins").string(),
+          (dir / TESSAMIRE_RELATIVE_PLUGIN_DIR).lexically_normal().string()};
+}
+
+int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << "tessamire: no command given\n";
+    PrintUsage(err);
+    return kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (args.size() > 1 && args[0] == "help") {
+      std::vector<std::string> rest(args.begin() + 1, args.end());
+      rest.push_back("--help");
+      return RunProgram(rest, out, err);
+    }
+    PrintUsage(out);
+    return kExitOk;
+  }
+  if (args[0] == "--version" || args[0] == "version") {
+    if (args.size() > 1) {
+      err << "tessamire " << args[0] << ": unexpected argument \"" << args[1] << "\"\n";
+      return kExitUsage;
+    }
+    return PrintVersion(out, err);
+  }
+  size_t words = 0;
+  if (const Subcommand* command = FindCommand(args, words))
+    return Dispatch(*command, std::vector<std::string>(args.begin() + words, args.end()), out, err);
+  const std::vector<Subcommand> group = Group(args[0]);
+  if (!group.empty()) {
+    const bool help = args.size() > 1 && args[1] == "--help";
+    std::ostream& os = help ? out : err;
+    if (!help)
+      os << "tessamire " << args[0] << ": "
+         << (args.size() > 1 ? "unknown action \"" + args[1] + "\"" : "no action given") << "\n";
+    for (const Subcommand& c : group)
+      os << UsageText(c.spec).substr(0, UsageText(c.spec).find('\n') + 1);
+    return help ? kExitOk : kExitUsage;
+  }
+  err << "tessamire: unknown command \"" << args[0] << "\"\n"
+      << "usage: tessamire COMMAND [OPTIONS] [OPERANDS]\n"
+      << "Try 'tessamire --help' for the list of commands.\n";
+  return kExitUsage;
 }
 
 }  // namespace cli

@@ -1,51 +1,45 @@
-// The subcommands of the `tessamire` program. Each lives in its own file and adds itself to the
-// table with one static SubcommandRegistration, so a new subcommand needs no edit elsewhere.
+// The subcommands of the `tessamire` program. Each lives in its own file, declares its options
+// (options.h) and adds itself to the table with one static SubcommandRegistration, so a new
+// subcommand needs no edit elsewhere. RunProgram parses, loads the plug-ins and dispatches.
 #pragma once
 
-#include <map>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "headless/host/plugin_host.h"
+#include "cli/options.h"
 
 namespace cli {
 
 // Exit codes.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
-inline constexpr int kExitUsage = 2;  // the program prints the usage text to stderr
+inline constexpr int kExitUsage = 2;          // the command's usage follows the message
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C, as a shell reports SIGINT
 
 struct Subcommand {
-  const char* name;
-  const char* synopsis;  // e.g. "info [--plugins DIR]"
-  const char* summary;   // one line for the usage text
-  // Runs with the arguments after the subcommand name; answers an exit code.
-  int (*run)(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+  CommandSpec spec;
+  // Runs with the parsed options; the plug-ins are loaded when spec.loadsPlugins. Answers an
+  // exit code; may throw UsageError (exit 2), headless::Interrupted (exit 130) or any
+  // std::exception (exit 1, its message printed).
+  int (*run)(const Options& options, std::ostream& out, std::ostream& err);
 };
 
 struct SubcommandRegistration {
-  explicit SubcommandRegistration(const Subcommand& command);
+  explicit SubcommandRegistration(Subcommand command);
 };
 
 // All subcommands, sorted by name.
 std::vector<Subcommand> Subcommands();
+// The program's own help: every command with its summary.
 void PrintUsage(std::ostream& os);
 
-// Options after the subcommand name: `--name value` for names in `valued`, `--name` for names in
-// `flags`, everything else positional. False with `error` set on an unknown option or a missing
-// value.
-struct ParsedArgs {
-  std::map<std::string, std::string> values;
-  std::set<std::string> flags;
-  std::vector<std::string> positional;
-};
-bool ParseArgs(const std::vector<std::string>& args, const std::set<std::string>& valued,
-               const std::set<std::string>& flags, ParsedArgs& out, std::string& error);
+// The whole program: `args` are the arguments after the program's name.
+int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// Loads and starts the plug-ins of `directory` (the built plug-in folder when empty) like the
-// host at start-up; reports problems on `err`. False when no library could be started.
-bool StartPlugins(const std::string& directory, headless::PluginFolder& folder, std::ostream& err);
+// The folders searched for plug-ins, in order: `explicitFolder` alone when not empty, else
+// $TESSAMIRE_PLUGINS alone when set, else beside the program: <exe dir>/plugins (the build
+// tree) and <exe dir>/<relative install folder> (bin/ -> lib/tessamire/plugins).
+std::vector<std::string> PluginSearchFolders(const std::string& explicitFolder);
 
 }  // namespace cli

@@ -1,6 +1,6 @@
 // Data symbols the host framework's build exports from every plug-in library. They hold no
 // logic of the plug-in.
-#define TESSAMIRE_EXPORT __attribute__((visibility("default")))
+#include "source/platform.h"
 
 extern "C" {
 TESSAMIRE_EXPORT void* g_CpuYieldDelegate = nullptr;

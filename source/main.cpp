@@ -80,8 +80,7 @@ const Resource* PluginResources() {
   return g_resource;
 }
 
-extern "C" __attribute__((visibility("default"))) Int32 c4d_main(Int32 action, void* p1, void* p2,
-                                                                 void* p3) {
+extern "C" TESSAMIRE_EXPORT Int32 c4d_main(Int32 action, void* p1, void* p2, void* p3) {
   // A start that throws has failed; any other action that throws is refused.
   const Int32 failure = action == kActionStart ? kAnswerStartFailed : kAnswerRefused;
   return Barrier(failure, [&]() -> Int32 {

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <map>
 
+#include "headless/host/platform.h"
+
 namespace headless {
 
 namespace {
@@ -190,15 +192,21 @@ bool DecodeTiff(const std::vector<std::uint8_t>& file, Bitmap& out, std::string&
 Int32 LoadBitmapFile(const std::string& path, Bitmap& out, std::string& error) {
   out = Bitmap{};
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
+  std::filesystem::path file;
+  try {
+    file = platform::PathFromUtf8(path);
+  } catch (const std::exception&) {
+    // not a name the file system can take: left empty, so missing
+  }
+  if (file.empty() || !std::filesystem::exists(file, ec)) {
     error = path + ": cannot be opened";
     return kBitmapMissing;
   }
   std::vector<std::uint8_t> data;
   // A folder or a failing device makes the stream throw; either way the file is unreadable.
   try {
-    std::ifstream in(path, std::ios::binary);
-    if (!in || !std::filesystem::is_regular_file(path, ec)) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in || !std::filesystem::is_regular_file(file, ec)) {
       error = path + ": cannot be read";
       return kBitmapUnreadable;
     }

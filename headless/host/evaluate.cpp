@@ -43,6 +43,7 @@ DeformReport EvaluateDocument(Document& doc) {
 
 DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame) {
   ApplyKeysAtFrame(doc, frame);
+  doc.SetFrame(frame);
   return EvaluateDocument(doc);
 }
 

@@ -23,7 +23,8 @@ DeformReport EvaluateDocument(Document& doc);
 
 // Evaluation at a frame: sets every keyed joint to its keys' value at `frame` (skin.h
 // ApplyKeysAtFrame, which throws std::invalid_argument, changing nothing, for a frame that is not
-// finite or corrupt keys), then EvaluateDocument.
+// finite or corrupt keys), sets the document's frame (Document::Frame) to `frame`, then
+// EvaluateDocument.
 DeformReport EvaluateDocumentAtFrame(Document& doc, Float frame);
 
 }  // namespace headless

@@ -14,32 +14,29 @@ namespace headless {
 
 namespace fs = std::filesystem;
 
-std::string DefaultPluginDirectory() {
-  return TESSAMIRE_DEFAULT_PLUGIN_DIR;
-}
-
 bool FindPluginLibraries(const std::string& directory, std::vector<std::string>& out,
                          std::string& error) {
   std::error_code ec;
-  if (!fs::is_directory(directory, ec)) {
+  const fs::path folder = platform::PathFromUtf8(directory);
+  if (!fs::is_directory(folder, ec)) {
     error = directory + ": not a folder";
     return false;
   }
   std::vector<std::string> found;
-  const auto scan = [&](const fs::path& folder) {
+  const auto scan = [&](const fs::path& where) {
     std::error_code scanError;
-    for (const auto& entry : fs::directory_iterator(folder, scanError)) {
+    for (const auto& entry : fs::directory_iterator(where, scanError)) {
       std::error_code typeError;
       if (entry.path().extension() == ".xdl64" && entry.is_regular_file(typeError))
-        found.push_back(fs::absolute(entry.path()).lexically_normal().string());
+        found.push_back(platform::Utf8FromPath(fs::absolute(entry.path()).lexically_normal()));
     }
     return !scanError;
   };
-  if (!scan(directory)) {
+  if (!scan(folder)) {
     error = directory + ": cannot be read";
     return false;
   }
-  for (const auto& entry : fs::directory_iterator(directory, ec)) {
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
     std::error_code typeError;
     if (entry.is_directory(typeError)) scan(entry.path());
   }
@@ -59,7 +56,8 @@ PluginHost::~PluginHost() {
 bool PluginHost::Open(const std::string& libraryPath, std::string& error) {
   Close();
   std::error_code ec;
-  const std::string path = fs::absolute(libraryPath, ec).lexically_normal().string();
+  const std::string path = platform::Utf8FromPath(
+      fs::absolute(platform::PathFromUtf8(libraryPath), ec).lexically_normal());
   void* library = platform::OpenLibrary(path, error);
   if (library == nullptr) return false;
   auto entry = reinterpret_cast<PluginEntry>(platform::FindSymbol(library, "c4d_main"));

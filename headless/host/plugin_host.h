@@ -15,8 +15,6 @@
 
 namespace headless {
 
-// The plug-in folder the build made (the library beside its res).
-std::string DefaultPluginDirectory();
 // The plug-in libraries (`*.xdl64`) in `directory` and in its immediate subfolders, sorted by
 // path. False with `error` set when the folder cannot be read or holds none.
 bool FindPluginLibraries(const std::string& directory, std::vector<std::string>& out,

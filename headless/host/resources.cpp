@@ -7,13 +7,16 @@
 #include <set>
 #include <sstream>
 
+#include "headless/host/platform.h"
+
 namespace headless {
 
 bool ReadFile(const std::string& path, std::string& out) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
   try {
-    std::ifstream in(path, std::ios::binary);
+    const std::filesystem::path file = platform::PathFromUtf8(path);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return false;
+    std::ifstream in(file, std::ios::binary);
     if (!in) return false;
     std::ostringstream buffer;
     buffer << in.rdbuf();
@@ -21,7 +24,7 @@ bool ReadFile(const std::string& path, std::string& out) {
     out = buffer.str();
     return true;
   } catch (const std::exception&) {
-    return false;  // a read error the stream reports by throwing
+    return false;  // a name the file system cannot take, or a read error the stream throws
   }
 }
 

@@ -216,6 +216,10 @@ class Document {
   std::vector<Node*> SelectedObjects() const;
   Node* FindObject(const std::string& name) const;
 
+  // The frame the document is evaluated at (0 until set); time-dependent deformers read it.
+  Float Frame() const { return frame_; }
+  void SetFrame(Float frame) { frame_ = frame; }
+
   // Undo groups recorded through the host table (headless/undo.h); made on first use.
   std::shared_ptr<UndoHistory> undo;
 
@@ -225,6 +229,7 @@ class Document {
 
   Node* root_ = nullptr;
   Node* first_ = nullptr;  // first top-level object
+  Float frame_ = 0.0;
 };
 
 std::unique_ptr<Document> NewDocument();

@@ -1,172 +1,385 @@
 #include "headless/io/obj.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
+#include <sstream>
 #include <stdexcept>
-#include <string_view>
+
+#include "headless/geometry/vector.h"
+#include "headless/io/input_file.h"
+#include "headless/io/output_file.h"
 
 namespace headless {
 namespace {
 
-[[noreturn]] void Fail(const std::string& path, Int64 line, const std::string& what) {
-  throw std::runtime_error(path + ":" + std::to_string(line) + ": " + what);
+[[noreturn]] void Fail(const std::string& name, Int64 line, const std::string& what) {
+  throw std::runtime_error(name + ":" + std::to_string(line) + ": " + what);
 }
 
 bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+  return c == ' ' || c == '\t' || c == '\f' || c == '\v';
 }
 
-// Splits a line into whitespace-separated words.
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
+struct Word {
+  std::string_view text;
+  Int64 begin = 0;  // offset in the file
+};
+
+// The whitespace-separated words of the line at `begin`, up to a word starting with '#'.
+std::vector<Word> Words(std::string_view line, Int64 begin) {
+  std::vector<Word> words;
   size_t i = 0;
   while (i < line.size()) {
     while (i < line.size() && IsSpace(line[i])) ++i;
-    size_t start = i;
+    const size_t start = i;
     while (i < line.size() && !IsSpace(line[i])) ++i;
-    if (i > start) words.push_back(line.substr(start, i - start));
+    if (i == start) break;
+    if (line[start] == '#') break;
+    words.push_back({line.substr(start, i - start), begin + static_cast<Int64>(start)});
   }
   return words;
 }
 
-// strtod on a copy, so that the whole word must be a number (no trailing garbage).
-bool ParseDouble(std::string_view word, Float& out) {
-  std::string text(word);
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(text.c_str(), &end);
-  if (end != text.c_str() + text.size()) return false;
-  // "inf", "nan" and overflow are not coordinates; underflow to a denormal or zero is fine.
-  if (!std::isfinite(v)) return false;
-  out = v;
-  return true;
+// The whole word must be a finite decimal number (an optional sign, digits with an optional
+// point, an optional exponent); hexadecimal forms, "inf" and "nan" are not coordinates.
+bool ParseNumber(std::string_view word, Float& out) {
+  if (!word.empty() && word.front() == '+') {
+    word.remove_prefix(1);
+    if (!word.empty() && word.front() == '-') return false;
+  }
+  if (word.empty()) return false;
+  const char* end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, out, std::chars_format::general);
+  return error == std::errc() && stop == end && std::isfinite(out);
 }
 
 bool ParseIndex(std::string_view word, Int64& out) {
-  std::string text(word);
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long long v = std::strtoll(text.c_str(), &end, 10);
-  if (end != text.c_str() + text.size() || errno == ERANGE) return false;
-  out = v;
-  return true;
+  if (word.empty()) return false;
+  const char* end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, out);
+  return error == std::errc() && stop == end && out != 0;
 }
 
-struct PendingFace {
+// A 1-based or relative index against `count` items read so far: 0-based, possibly still
+// beyond the end (checked once the file is read), or -1 when it reaches before the first.
+Int64 Resolve(Int64 index, Int64 count) {
+  if (index > 0) return index - 1;
+  const Int64 absolute = count + index;
+  return absolute < 0 ? -1 : absolute;
+}
+
+struct Parser {
+  ObjFile file;
   Int64 line = 0;
-  Int64 corners[4] = {0, 0, 0, 0};  // 0-based, not yet checked against the point count
-  int count = 0;
+  Int64 texcoords = 0;
+  std::vector<Int64> pendingPoints;     // per corner, 0-based, unchecked against the point count
+  std::vector<Int64> pendingTexcoords;  // -1 where the corner names none
+  std::vector<Int64> pendingNormals;
+
+  [[noreturn]] void Error(const std::string& what) const { Fail(file.name, line, what); }
+
+  // Three coordinates from words[1..3]; answers their span.
+  TextSpan Coordinates(const std::vector<Word>& words, Vector3& p) const {
+    Float* xyz[3] = {&p.x, &p.y, &p.z};
+    for (int k = 0; k < 3; ++k)
+      if (!ParseNumber(words[1 + k].text, *xyz[k]))
+        Error("malformed coordinate '" + std::string(words[1 + k].text) + "'");
+    return {words[1].begin, words[3].begin + static_cast<Int64>(words[3].text.size())};
+  }
+
+  void Point(const std::vector<Word>& words) {
+    const size_t numbers = words.size() - 1;
+    if (numbers < 3) Error("a point needs three coordinates");
+    if (numbers == 5 || numbers > 7)
+      Error("a point line holds " + std::to_string(numbers) +
+            " numbers (3 coordinates, then a weight or a colour of 3 or 4)");
+    Vector3 p;
+    file.pointSpans.push_back(Coordinates(words, p));
+    for (size_t k = 4; k < words.size(); ++k) {
+      Float extra = 0.0;
+      if (!ParseNumber(words[k].text, extra))
+        Error("stray word '" + std::string(words[k].text) + "' on a point line");
+    }
+    file.mesh.points.push_back(p);
+  }
+
+  void Normal(const std::vector<Word>& words) {
+    if (words.size() != 4) Error("a normal needs exactly three numbers");
+    Vector3 n;
+    file.normalSpans.push_back(Coordinates(words, n));
+  }
+
+  void Corner(std::string_view word) {
+    std::string_view parts[3];
+    int count = 0;
+    size_t start = 0;
+    while (true) {
+      const size_t slash = word.find('/', start);
+      if (count == 3) Error("malformed face corner '" + std::string(word) + "'");
+      parts[count++] = word.substr(start, slash == std::string_view::npos ? slash : slash - start);
+      if (slash == std::string_view::npos) break;
+      start = slash + 1;
+    }
+    // v, v/t, v//n or v/t/n.
+    Int64 v = 0, t = 0, n = 0;
+    const bool ok = ParseIndex(parts[0], v) &&
+                    (count < 2 || (count == 3 && parts[1].empty()) || ParseIndex(parts[1], t)) &&
+                    (count < 3 || ParseIndex(parts[2], n));
+    if (!ok) Error("malformed face corner '" + std::string(word) + "'");
+    const Int64 point = Resolve(v, static_cast<Int64>(file.mesh.points.size()));
+    if (point < 0) Error("corner index " + std::to_string(v) + " refers before the first point");
+    const Int64 texcoord = t == 0 ? -1 : Resolve(t, texcoords);
+    if (t != 0 && texcoord < 0)
+      Error("texture coordinate index " + std::to_string(t) + " refers before the first one");
+    const Int64 normal = n == 0 ? -1 : Resolve(n, static_cast<Int64>(file.normalSpans.size()));
+    if (n != 0 && normal < 0)
+      Error("normal index " + std::to_string(n) + " refers before the first one");
+    pendingPoints.push_back(point);
+    pendingTexcoords.push_back(texcoord);
+    pendingNormals.push_back(normal);
+  }
+
+  void Face(const std::vector<Word>& words) {
+    if (words.size() < 4) Error("a face needs at least 3 corners");
+    for (size_t k = 1; k < words.size(); ++k) Corner(words[k].text);
+    file.faceFirst.push_back(static_cast<Int64>(pendingPoints.size()));
+    file.faceLine.push_back(line);
+  }
+
+  void Statement(std::string_view text, Int64 begin) {
+    const std::vector<Word> words = Words(text, begin);
+    if (words.empty()) return;
+    const std::string_view keyword = words[0].text;
+    if (keyword == "v") {
+      Point(words);
+    } else if (keyword == "vn") {
+      Normal(words);
+    } else if (keyword == "vt") {
+      ++texcoords;
+    } else if (keyword == "f") {
+      Face(words);
+    }
+  }
+
+  // Checks the faces against the point count and builds the host polygons.
+  void Finish() {
+    const Int64 points = static_cast<Int64>(file.mesh.points.size());
+    if (points == 0) Fail(file.name, 0, "no point (`v` line): not an OBJ mesh");
+    if (points > std::numeric_limits<Int32>::max() ||
+        static_cast<Int64>(file.normalSpans.size()) > std::numeric_limits<Int32>::max())
+      Fail(file.name, 0, "more points or normals than a polygon object can hold");
+    file.cornerPoint.resize(pendingPoints.size());
+    file.cornerNormal.resize(pendingNormals.size());
+    for (Int64 f = 0; f < file.FaceCount(); ++f) {
+      line = file.faceLine[f];
+      const Int64 first = file.faceFirst[f], end = file.faceFirst[f + 1];
+      for (Int64 c = first; c < end; ++c) {
+        if (pendingPoints[c] >= points)
+          Error("corner index " + std::to_string(pendingPoints[c] + 1) + " is out of range (" +
+                std::to_string(points) + " points)");
+        for (Int64 e = first; e < c; ++e)
+          if (pendingPoints[e] == pendingPoints[c])
+            Error("the face names point " + std::to_string(pendingPoints[c] + 1) + " twice");
+        if (pendingTexcoords[c] >= texcoords)
+          Error("texture coordinate index " + std::to_string(pendingTexcoords[c] + 1) +
+                " is out of range (" + std::to_string(texcoords) + " in the file)");
+        if (pendingNormals[c] >= static_cast<Int64>(file.normalSpans.size()))
+          Error("normal index " + std::to_string(pendingNormals[c] + 1) + " is out of range (" +
+                std::to_string(file.normalSpans.size()) + " in the file)");
+        file.cornerPoint[c] = static_cast<Int32>(pendingPoints[c]);
+        file.cornerNormal[c] = static_cast<Int32>(pendingNormals[c]);
+      }
+      const Int32* corner = file.cornerPoint.data() + first;
+      const Int64 count = end - first;
+      if (count <= 4) {
+        file.mesh.polygons.push_back({corner[0], corner[1], corner[2], corner[count - 1]});
+      } else {
+        for (Int64 k = 1; k + 1 < count; ++k)
+          file.mesh.polygons.push_back({corner[0], corner[k], corner[k + 1], corner[k + 1]});
+      }
+    }
+  }
 };
+
+void CheckText(const std::string& text, const std::string& name) {
+  if (text.size() >= 2 &&
+      ((text[0] == '\xFE' && text[1] == '\xFF') || (text[0] == '\xFF' && text[1] == '\xFE')))
+    Fail(name, 0, "UTF-16 text: save the file as UTF-8 or ASCII");
+  const size_t zero = text.find('\0');
+  if (zero != std::string::npos)
+    Fail(name, 0, "not a text file (byte " + std::to_string(zero) + " is zero): not an OBJ mesh");
+}
+
+Vector3 FaceArea(const ObjFile& file, std::span<const Vector3> points, Int64 face) {
+  const Int64 first = file.faceFirst[face], end = file.faceFirst[face + 1];
+  const Vector3& origin = points[file.cornerPoint[first]];
+  Vector3 sum;
+  for (Int64 c = first + 1; c + 1 < end; ++c)
+    sum = Add(sum, Cross(Sub(points[file.cornerPoint[c]], origin),
+                         Sub(points[file.cornerPoint[c + 1]], origin)));
+  return sum;
+}
+
+void AppendTriple(std::string& out, const Vector3& v) {
+  out += ShortestNumber(v.x);
+  out += ' ';
+  out += ShortestNumber(v.y);
+  out += ' ';
+  out += ShortestNumber(v.z);
+}
 
 }  // namespace
 
-Mesh ReadObj(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(path, 0, "cannot open the file for reading");
-
-  Mesh mesh;
-  std::vector<PendingFace> faces;
-  std::string line;
-  Int64 lineNo = 0;
-  while (std::getline(in, line)) {
-    ++lineNo;
-    std::vector<std::string_view> words = Words(line);
-    if (words.empty()) continue;
-    if (words[0] == "v") {
-      if (words.size() < 4) Fail(path, lineNo, "a point needs three coordinates");
-      Vector3 p;
-      Float* xyz[3] = {&p.x, &p.y, &p.z};
-      for (int k = 0; k < 3; ++k) {
-        if (!ParseDouble(words[1 + k], *xyz[k]))
-          Fail(path, lineNo, "malformed coordinate '" + std::string(words[1 + k]) + "'");
-      }
-      mesh.points.push_back(p);
-    } else if (words[0] == "f") {
-      size_t corners = words.size() - 1;
-      if (corners < 3) Fail(path, lineNo, "a face needs at least 3 corners");
-      if (corners > 4)
-        Fail(path, lineNo,
-             "a face of " + std::to_string(corners) + " corners (at most 4 are supported)");
-      PendingFace face;
-      face.line = lineNo;
-      face.count = static_cast<int>(corners);
-      for (size_t k = 0; k < corners; ++k) {
-        std::string_view word = words[1 + k];
-        std::string_view first = word.substr(0, word.find('/'));
-        Int64 index = 0;
-        if (!ParseIndex(first, index) || index == 0)
-          Fail(path, lineNo, "malformed corner index '" + std::string(word) + "'");
-        // Relative indices count back from the points read so far.
-        Int64 absolute = index > 0 ? index - 1 : static_cast<Int64>(mesh.points.size()) + index;
-        if (absolute < 0)
-          Fail(path, lineNo,
-               "corner index " + std::to_string(index) + " refers before the first point");
-        face.corners[k] = absolute;
-      }
-      faces.push_back(face);
-    }
+ObjFile ParseObj(std::string text, const std::string& name) {
+  CheckText(text, name);
+  Parser parser;
+  parser.file.name = name;
+  parser.file.text = std::move(text);
+  const std::string& t = parser.file.text;
+  size_t start = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a UTF-8 byte-order mark
+  while (start < t.size()) {
+    size_t stop = start;
+    while (stop < t.size() && t[stop] != '\n' && t[stop] != '\r') ++stop;
+    ++parser.line;
+    if (static_cast<Int64>(stop - start) > kMaxObjLineBytes)
+      parser.Error("the line is longer than " + std::to_string(kMaxObjLineBytes) + " bytes");
+    parser.Statement(std::string_view(t).substr(start, stop - start), static_cast<Int64>(start));
+    if (stop < t.size() && t[stop] == '\r' && stop + 1 < t.size() && t[stop + 1] == '\n') ++stop;
+    start = stop + 1;
   }
-  if (in.bad()) Fail(path, lineNo, "read error");
-
-  const Int64 pointCount = static_cast<Int64>(mesh.points.size());
-  if (pointCount > std::numeric_limits<Int32>::max())
-    Fail(path, 0, "more points than a polygon object can hold");
-  mesh.polygons.reserve(faces.size());
-  for (const PendingFace& face : faces) {
-    for (int k = 0; k < face.count; ++k) {
-      if (face.corners[k] >= pointCount)
-        Fail(path, face.line,
-             "corner index " + std::to_string(face.corners[k] + 1) + " is out of range (" +
-                 std::to_string(pointCount) + " points)");
-    }
-    CPolygon poly;
-    poly.a = static_cast<Int32>(face.corners[0]);
-    poly.b = static_cast<Int32>(face.corners[1]);
-    poly.c = static_cast<Int32>(face.corners[2]);
-    poly.d = static_cast<Int32>(face.count == 4 ? face.corners[3] : face.corners[2]);
-    mesh.polygons.push_back(poly);
-  }
-  return mesh;
+  parser.Finish();
+  return std::move(parser.file);
 }
 
-void WriteObj(const std::string& path, const std::vector<Vector3>& points,
-              const std::vector<CPolygon>& polygons) {
-  const std::string temp = path + ".partial";
-  std::FILE* out = std::fopen(temp.c_str(), "wb");
-  if (!out) throw std::runtime_error(path + ": cannot open '" + temp + "' for writing");
-  bool ok = true;
-  for (const Vector3& p : points) {
-    if (std::fprintf(out, "v %.17g %.17g %.17g\n", p.x, p.y, p.z) < 0) {
-      ok = false;
-      break;
+ObjFile ReadObjFile(const std::string& path) {
+  std::string text;
+  try {
+    text = ReadInputFile(path);
+  } catch (const std::runtime_error& e) {
+    // Named like every other fault of the file: "path:0: cannot read: reason".
+    std::string what = e.what();
+    if (what.rfind(path + ": ", 0) == 0) what.erase(0, path.size() + 2);
+    Fail(path, 0, what);
+  }
+  return ParseObj(std::move(text), path);
+}
+
+Mesh ReadObj(const std::string& path) {
+  return ReadObjFile(path).mesh;
+}
+
+void CheckSameFaces(const ObjFile& rest, const ObjFile& frame) {
+  const Int64 common = std::min(rest.FaceCount(), frame.FaceCount());
+  auto describe = [](const ObjFile& file, Int64 f) {
+    std::string text = "f";
+    for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c)
+      text += " " + std::to_string(file.cornerPoint[c] + 1);
+    return "'" + text + "' (line " + std::to_string(file.faceLine[f]) + ")";
+  };
+  for (Int64 f = 0; f < common; ++f) {
+    const Int64 a = rest.faceFirst[f], b = frame.faceFirst[f];
+    const Int64 n = rest.faceFirst[f + 1] - a;
+    bool same = n == frame.faceFirst[f + 1] - b;
+    for (Int64 c = 0; same && c < n; ++c)
+      same = rest.cornerPoint[a + c] == frame.cornerPoint[b + c];
+    if (!same)
+      throw std::runtime_error(frame.name + ": face " + std::to_string(f + 1) + " is " +
+                               describe(frame, f) + " but " + describe(rest, f) + " in the rest " +
+                               rest.name);
+  }
+  if (rest.FaceCount() != frame.FaceCount()) {
+    const bool restLonger = rest.FaceCount() > frame.FaceCount();
+    const ObjFile& longer = restLonger ? rest : frame;
+    throw std::runtime_error(
+        frame.name + ": " + std::to_string(frame.FaceCount()) + " faces but the rest " + rest.name +
+        " has " + std::to_string(rest.FaceCount()) + "; face " + std::to_string(common + 1) + " " +
+        describe(longer, common) + " is only in " + longer.name);
+  }
+}
+
+std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
+                                               std::span<const Vector3> points) {
+  const size_t count = file.normalSpans.size();
+  std::vector<Vector3> sums(count);
+  std::vector<Int64> lastFace(count, -1);
+  for (Int64 f = 0; f < file.FaceCount(); ++f) {
+    Vector3 area;
+    bool computed = false;
+    for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) {
+      const Int32 n = file.cornerNormal[c];
+      if (n < 0 || lastFace[n] == f) continue;
+      if (!computed) area = FaceArea(file, points, f);
+      computed = true;
+      lastFace[n] = f;
+      sums[n] = Add(sums[n], area);
     }
   }
-  for (size_t i = 0; ok && i < polygons.size(); ++i) {
-    const CPolygon& f = polygons[i];
-    const Int64 a = Int64{f.a} + 1, b = Int64{f.b} + 1, c = Int64{f.c} + 1, d = Int64{f.d} + 1;
-    int written = f.c == f.d ? std::fprintf(out, "f %lld %lld %lld\n", static_cast<long long>(a),
-                                            static_cast<long long>(b), static_cast<long long>(c))
-                             : std::fprintf(out, "f %lld %lld %lld %lld\n",
-                                            static_cast<long long>(a), static_cast<long long>(b),
-                                            static_cast<long long>(c), static_cast<long long>(d));
-    if (written < 0) ok = false;
+  std::vector<std::optional<Vector3>> normals(count);
+  for (size_t n = 0; n < count; ++n)
+    if (lastFace[n] >= 0) normals[n] = Normalized(sums[n]);
+  return normals;
+}
+
+std::string ObjText(const ObjFile& file, std::span<const Vector3> points) {
+  if (points.size() != file.pointSpans.size())
+    throw std::invalid_argument(file.name + ": " + std::to_string(points.size()) +
+                                " points given for " + std::to_string(file.pointSpans.size()) +
+                                " `v` lines");
+  const std::vector<std::optional<Vector3>> normals = ObjNormals(file, points);
+  // Both span lists are in file order; merge them.
+  std::string out;
+  out.reserve(file.text.size() + file.text.size() / 4);
+  size_t p = 0, n = 0;
+  Int64 copied = 0;
+  while (p < file.pointSpans.size() || n < file.normalSpans.size()) {
+    const bool point =
+        n == file.normalSpans.size() ||
+        (p < file.pointSpans.size() && file.pointSpans[p].begin < file.normalSpans[n].begin);
+    const TextSpan span = point ? file.pointSpans[p] : file.normalSpans[n];
+    const std::optional<Vector3> value = point ? points[p] : normals[n];
+    if (point) {
+      ++p;
+    } else {
+      ++n;
+    }
+    if (!value) continue;
+    out.append(file.text, static_cast<size_t>(copied), static_cast<size_t>(span.begin - copied));
+    AppendTriple(out, *value);
+    copied = span.end;
   }
-  if (std::fflush(out) != 0) ok = false;
-  if (std::fclose(out) != 0) ok = false;
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(temp, path, ec);
-    if (!ec) return;
+  out.append(file.text, static_cast<size_t>(copied), std::string::npos);
+  return out;
+}
+
+std::string ShortestNumber(Float value) {
+  char buffer[32];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return error == std::errc() ? std::string(buffer, end) : std::string("nan");
+}
+
+void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points) {
+  WriteFileAtomically(path, ObjText(like, points));
+}
+
+void WriteObj(const std::string& path, std::span<const Vector3> points,
+              std::span<const CPolygon> polygons) {
+  std::string out;
+  out.reserve(points.size() * 40 + polygons.size() * 24);
+  for (const Vector3& p : points) {
+    out += "v ";
+    AppendTriple(out, p);
+    out += '\n';
   }
-  std::filesystem::remove(temp, ec);
-  throw std::runtime_error(path + ": writing the OBJ file failed");
+  for (const CPolygon& f : polygons) {
+    const Int64 corners[4] = {Int64{f.a} + 1, Int64{f.b} + 1, Int64{f.c} + 1, Int64{f.d} + 1};
+    out += 'f';
+    for (int k = 0; k < (f.c == f.d ? 3 : 4); ++k) out += " " + std::to_string(corners[k]);
+    out += '\n';
+  }
+  WriteFileAtomically(path, out);
 }
 
 }  // namespace headless

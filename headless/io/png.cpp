@@ -1,5 +1,7 @@
 #include "headless/io/png.h"
 
+#include "headless/io/output_file.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -266,24 +268,7 @@ std::vector<std::uint8_t> EncodePng(const Image& image) {
 }
 
 void WritePng(const std::string& path, const Image& image) {
-  const std::vector<std::uint8_t> bytes = EncodePng(image);
-  const std::string temp = path + ".tmp";
-  auto fail = [&](const std::string& why) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
-    throw std::runtime_error("cannot write PNG '" + path + "': " + why);
-  };
-  {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    if (!file) fail(std::strerror(errno));
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) fail("writing failed");
-  }
-  std::error_code error;
-  std::filesystem::rename(temp, path, error);
-  if (error) fail(error.message());
+  WriteFileAtomically(path, std::span<const std::uint8_t>(EncodePng(image)));
 }
 
 }  // namespace headless

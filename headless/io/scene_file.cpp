@@ -1,5 +1,9 @@
 #include "headless/io/scene_file.h"
 
+#include <cmath>
+#include "headless/io/input_file.h"
+#include "headless/io/output_file.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +12,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "headless/host/deform.h"
+#include "headless/host/point_cache.h"
 #include "headless/host/registry.h"
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"
@@ -289,7 +295,13 @@ void ReadBody(ByteReader& r, Node* node, LoadContext& ctx) {
     f.c = r.I32();
     f.d = r.I32();
   }
-  if (!points.empty() || !polygons.empty()) {
+  if (node->type == kPointCacheType && !node->isTag && polygons.empty()) {
+    // A point cache keeps its samples as points; its parameters say how they play.
+    for (const Vector3& p : points)
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+        r.Fail(NodeLabel(node) + ": a cached point is not finite");
+    node->points = std::move(points);
+  } else if (!points.empty() || !polygons.empty()) {
     if (!node->IsPolygonObject())
       r.Fail(NodeLabel(node) + " holds a mesh but is no polygon object");
     try {
@@ -416,20 +428,6 @@ std::unique_ptr<Document> ReadContent(ByteReader& r) {
   return doc;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::vector<std::uint8_t> bytes;
-  char buffer[1 << 16];
-  while (in) {
-    in.read(buffer, sizeof buffer);
-    bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-  }
-  if (in.bad()) return false;
-  out = std::move(bytes);
-  return true;
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> WriteNodeState(Node* node) {
@@ -520,29 +518,12 @@ void SaveScene(const Document& doc, const std::string& path) {
   } catch (const std::exception& e) {
     throw std::runtime_error(path + ": " + e.what());
   }
-  const std::string temp = path + ".partial";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (out) out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (out) out.flush();
-    if (!out) {
-      std::error_code ec;
-      std::filesystem::remove(temp, ec);
-      throw std::runtime_error(path + ": cannot write the scene file");
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    throw std::runtime_error(path + ": cannot write the scene file");
-  }
+  WriteFileAtomically(path, std::span<const std::uint8_t>(bytes));
 }
 
 std::unique_ptr<Document> LoadScene(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes)) throw std::runtime_error(path + ": cannot read the file");
-  return DeserializeDocument(bytes, path);
+  const std::string text = ReadInputFile(path);
+  return DeserializeDocument(std::vector<std::uint8_t>(text.begin(), text.end()), path);
 }
 
 void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc) {

@@ -1,8 +1,10 @@
 #include "headless/io/weights_file.h"
 
+#include "headless/io/input_file.h"
+
 #include <charconv>
 #include <cmath>
-#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace headless {
@@ -24,8 +26,13 @@ std::string Trimmed(const std::string& text) {
 
 std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
                                      const std::string& meshName) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(path, 0, "cannot open the weights file");
+  std::string bytes;
+  try {
+    bytes = ReadInputFile(path);
+  } catch (const std::exception& e) {
+    Fail(path, 0, e.what());
+  }
+  std::istringstream in(std::move(bytes));
   std::vector<Float32> weights;
   std::string text;
   size_t line = 0;

@@ -269,6 +269,17 @@ void RenderMesh(Image& image, Int32 x, Int32 y, Int32 w, Int32 h, const MeshView
   }
 }
 
+MeshView ViewOf(std::span<const Vector3> points, std::span<const CPolygon> polygons,
+                std::string caption) {
+  MeshView v;
+  v.points = points.data();
+  v.pointCount = static_cast<Int64>(points.size());
+  v.polygons = polygons.data();
+  v.polygonCount = static_cast<Int64>(polygons.size());
+  v.caption = std::move(caption);
+  return v;
+}
+
 Image RenderPanels(const std::vector<MeshView>& meshes, const Camera& camera, Int32 panelWidth,
                    Int32 panelHeight, const RenderOptions& options) {
   if (meshes.empty()) throw std::invalid_argument("RenderPanels: no meshes to draw");

@@ -12,6 +12,7 @@
 // depends on nothing but the inputs.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ struct MeshView {
   Rgb color{196, 170, 150};          // surface colour
   const Rgb* pointColors = nullptr;  // optional, one per point, replaces `color`
 };
+
+// A view of points and polygons held elsewhere (they must outlive the view).
+MeshView ViewOf(std::span<const Vector3> points, std::span<const CPolygon> polygons,
+                std::string caption = "");
 
 struct RenderOptions {
   Rgb backgroundTop{58, 64, 76};

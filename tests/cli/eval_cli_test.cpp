@@ -1,12 +1,11 @@
 // `tessamire run` and `tessamire eval` through the built program: the files they write, the
 // main job's verdict, and the refusals of eval.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "headless/io/obj.h"
@@ -15,10 +14,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quoted(const fs::path& path) {
-  return "'" + path.string() + "'";
-}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -32,9 +27,11 @@ class MainJobTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // ctest runs each test in its own process, several at once: one folder per process.
-    dir_ = fs::path(::testing::TempDir()) / ("tessamire_main_job_" + std::to_string(getpid()));
+    dir_ = fs::path(::testing::TempDir()) /
+           ("tessamire_main_job_" + std::to_string(std::random_device{}()));
     fs::remove_all(dir_);
-    run_ = RunCli("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
+    fs::create_directories(dir_);
+    run_ = RunInProcess("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
   }
   static void TearDownTestSuite() { fs::remove_all(dir_); }
 
@@ -79,23 +76,24 @@ TEST_F(MainJobTest, RunWritesEveryFileAndCorrectionWinsWhenBent) {
 TEST_F(MainJobTest, EvalWritesEachObjectPerFrameMatchingTheRun) {
   ASSERT_EQ(run_.status, 0) << run_.output;
   const fs::path out = dir_ / "eval";
-  const CliRun eval = RunCli("eval " + Quoted(dir_ / "out" / "limb.tsm") +
-                             " --frames 1:3 --quiet --out " + Quoted(out));
+  const CliRun eval = RunInProcess("eval " + Quoted(dir_ / "out" / "limb.tsm") +
+                                   " --frames 1:3 --quiet --out " + Quoted(out));
   ASSERT_EQ(eval.status, 0) << eval.output;
   EXPECT_TRUE(eval.output.empty()) << eval.output;
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(out)) names.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(out))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"limb_1.obj", "limb_2.obj", "limb_3.obj"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"limb.0001.obj", "limb.0002.obj", "limb.0003.obj"}));
   // The saved scene at the last frame gives the run's corrected mesh, to the bit.
-  EXPECT_EQ(ReadFile(out / "limb_3.obj"), ReadFile(dir_ / "out" / "corrected.obj"));
-  EXPECT_NE(ReadFile(out / "limb_1.obj"), ReadFile(out / "limb_3.obj"));
+  EXPECT_EQ(ReadFile(out / "limb.0003.obj"), ReadFile(dir_ / "out" / "corrected.obj"));
+  EXPECT_NE(ReadFile(out / "limb.0001.obj"), ReadFile(out / "limb.0003.obj"));
 
   // Without --frames: the keyed range 0..3, with a progress line per frame.
-  const CliRun all =
-      RunCli("eval " + Quoted(dir_ / "out" / "limb.tsm") + " --out " + Quoted(dir_ / "eval_all"));
+  const CliRun all = RunInProcess("eval " + Quoted(dir_ / "out" / "limb.tsm") + " --out " +
+                                  Quoted(dir_ / "eval_all"));
   ASSERT_EQ(all.status, 0) << all.output;
-  EXPECT_TRUE(fs::is_regular_file(dir_ / "eval_all" / "limb_0.obj"));
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "eval_all" / "limb.0000.obj"));
   EXPECT_NE(all.output.find("tessamire eval: frame 4/4: at frame 3"), std::string::npos)
       << all.output;
 }
@@ -117,14 +115,14 @@ TEST_F(MainJobTest, EvalRefusesBadRangesAndFiles) {
       {"eval " + scene + " --frames a:2 --out " + Quoted(out), 2, "\"a:2\""},
       {"eval " + scene + " --frames 1: --out " + Quoted(out), 2, "\"1:\""},
       {"eval " + scene, 2, "--out DIR is required"},
-      {"eval --out " + Quoted(out), 2, "needs one scene FILE"},
+      {"eval --out " + Quoted(out), 2, "missing SCENE"},
       {"eval " + Quoted(dir_ / "missing.tsm") + " --out " + Quoted(out), 1, "missing.tsm"},
       {"eval " + notScene + " --out " + Quoted(out), 1, "skinned.obj"},
       {"eval " + scene + " --out " + Quoted(dir_ / "file_parent" / "plain"), 1, "is not a folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const CliRun run = RunCli(c.arguments);
+    const CliRun run = RunInProcess(c.arguments);
     EXPECT_EQ(run.status, c.status) << run.output;
     EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
   }
@@ -135,7 +133,7 @@ TEST(RunCliTest, RefusesBadOptions) {
   for (const char* arguments : {"run --frames 1", "run --points x", "run --angle 400",
                                 "run --weighting 2", "run --iterations -1", "run extra"}) {
     SCOPED_TRACE(arguments);
-    const CliRun run = RunCli(arguments);
+    const CliRun run = RunInProcess(arguments);
     EXPECT_EQ(run.status, 2) << run.output;
     EXPECT_NE(run.output.find("tessamire run: "), std::string::npos) << run.output;
   }

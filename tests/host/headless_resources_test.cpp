@@ -12,6 +12,7 @@
 #include "headless/host/bitmap.h"
 #include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
+#include "headless/host/platform.h"
 #include "headless/host/registry.h"
 #include "headless/host/resources.h"
 
@@ -20,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using headless::DescriptionData;
 using headless::ParameterType;
+using headless::platform::Utf8FromPath;
 
 // A fresh folder under the temp directory, removed with the object.
 struct TempFolder {
@@ -129,12 +131,12 @@ TEST(DescriptionResource, FaultsNameFileAndLine) {
 TEST(ResourceEntries, LoadFromAResFolderAndFailClearly) {
   const HostTable& host = headless::HostTableInstance();
   TempFolder res;
-  EXPECT_EQ(host.resourceLoad(res.path.c_str()), nullptr) << "no strings.txt";
+  EXPECT_EQ(host.resourceLoad(Utf8FromPath(res.path).c_str()), nullptr) << "no strings.txt";
   res.Write("strings/strings.txt", "1000 \"Tag name\"\n");
   res.Write("description/DGood.res", "DESCRIPTION DGood\n1004 int32 D_PASSES \"Passes\"\n");
   res.Write("description/DBad.res", "DESCRIPTION DBad\n\n1004 matrix D_M \"M\"\n");
   res.Write("description/DOther.res", "DESCRIPTION Elsewhere\n");
-  Resource* loaded = host.resourceLoad(res.path.c_str());
+  Resource* loaded = host.resourceLoad(Utf8FromPath(res.path).c_str());
   ASSERT_NE(loaded, nullptr);
   char text[64];
   EXPECT_EQ(host.resourceString(loaded, 1000, text, sizeof text), 8);
@@ -339,14 +341,16 @@ TEST(TiffDecoder, BitmapLoadAnswersZeroOnlyForAReadableFile) {
 
   BaseBitmap* bmp = host.bitmapAlloc();
   ASSERT_NE(bmp, nullptr);
-  EXPECT_EQ(host.bitmapLoad(bmp, (folder.path / "icon.tif").c_str(), -1), headless::kBitmapOk);
+  EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path / "icon.tif").c_str(), -1),
+            headless::kBitmapOk);
   EXPECT_EQ(reinterpret_cast<headless::Bitmap*>(bmp)->width, 2);
-  EXPECT_EQ(host.bitmapLoad(bmp, (folder.path / "corrupt.tif").c_str(), -1),
+  EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path / "corrupt.tif").c_str(), -1),
             headless::kBitmapUnreadable);
   EXPECT_EQ(reinterpret_cast<headless::Bitmap*>(bmp)->width, 0) << "emptied by a failed load";
-  EXPECT_EQ(host.bitmapLoad(bmp, (folder.path / "absent.tif").c_str(), -1),
+  EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path / "absent.tif").c_str(), -1),
             headless::kBitmapMissing);
-  EXPECT_EQ(host.bitmapLoad(bmp, folder.path.c_str(), -1), headless::kBitmapUnreadable)
+  EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path).c_str(), -1),
+            headless::kBitmapUnreadable)
       << "a folder is not an image";
   host.bitmapFree(bmp);
   headless::ClearHostErrors();

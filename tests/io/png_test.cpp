@@ -262,8 +262,11 @@ TEST(Png, WriteReplacesTheFileWholeAndNamesThePathOnFailure) {
   }
   const headless::Image image = Pattern(20, 10);
   headless::WritePng(path, image);
-  std::ifstream in(path, std::ios::binary);
-  const Bytes written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  Bytes written;
+  {
+    std::ifstream in(path, std::ios::binary);  // closed before the folder is removed
+    written.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   EXPECT_TRUE(written == headless::EncodePng(image));
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 

@@ -25,7 +25,7 @@ using namespace tessamire_ids;
 namespace fs = std::filesystem;
 
 std::string BuiltLibrary() {
-  return headless::DefaultPluginDirectory() + "/tessamire.xdl64";
+  return std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64";
 }
 
 class PluginFrameTest : public ::testing::Test {
@@ -260,14 +260,14 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
 TEST(PluginHostLoading, FolderSearchAndBadLibrariesAreReported) {
   std::vector<std::string> found;
   std::string error;
-  ASSERT_TRUE(headless::FindPluginLibraries(headless::DefaultPluginDirectory(), found, error))
+  ASSERT_TRUE(headless::FindPluginLibraries(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR), found, error))
       << error;
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(fs::path(found[0]).filename(), "tessamire.xdl64");
 
   // The parent folder finds it one level down.
   ASSERT_TRUE(headless::FindPluginLibraries(
-      fs::path(headless::DefaultPluginDirectory()).parent_path().string(), found, error));
+      fs::path(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR)).parent_path().string(), found, error));
   EXPECT_EQ(found.size(), 1u);
 
   EXPECT_FALSE(headless::FindPluginLibraries("/nonexistent/plugins", found, error));

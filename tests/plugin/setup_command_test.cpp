@@ -1,7 +1,6 @@
 // The setup command of the real tessamire.xdl64, run by the headless host on its active document
 // with a selection and modifier keys.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -307,7 +306,7 @@ namespace cli_run {
 using Result = CliRun;
 
 Result Run(const std::string& arguments) {
-  return RunCli(arguments);
+  return RunInProcess(arguments);
 }
 
 size_t Occurrences(const std::string& text, const std::string& word) {

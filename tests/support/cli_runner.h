@@ -1,16 +1,20 @@
-// Runs the built command-line program `tessamire` with arguments and captures what it printed.
+// Runs the command-line program `tessamire` with arguments and captures what it printed: RunCli
+// starts the built program (no shell is involved, so the same runs work on every platform),
+// RunInProcess calls its dispatcher inside the test process.
 #pragma once
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include <unistd.h>
+#include "cli/subcommands.h"
+#include "headless/host/platform.h"
 
 struct CliRun {
   int status = -1;     // exit status; -1 when the program did not exit normally
@@ -19,30 +23,93 @@ struct CliRun {
   std::string output;  // standard output followed by standard error
 };
 
-inline std::string ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
+// Splits `arguments` at blanks; a part in single quotes is one argument (or part of one) as it
+// stands, blanks and backslashes included, the way a shell reads it.
+inline std::vector<std::string> SplitArguments(const std::string& arguments) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const char c = arguments[i];
+    if (c == ' ') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else if (c == '\'') {
+      const size_t close = arguments.find('\'', i + 1);
+      if (close == std::string::npos) {
+        ADD_FAILURE() << "unclosed quote in: " << arguments;
+        break;
+      }
+      word += arguments.substr(i + 1, close - i - 1);
+      inWord = true;
+      i = close;
+    } else {
+      word.push_back(c);
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+// The program's text output as the test reads it: a program on Windows ends its lines with
+// "\r\n" on the standard streams, which a text-mode read gives back as "\n".
+inline std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-// `arguments` go to the shell as they are: quote paths in them.
-inline CliRun RunCli(const std::string& arguments) {
+// A path as one word of RunCli's arguments.
+inline std::string Quoted(const std::filesystem::path& path) {
+  return "'" + headless::platform::Utf8FromPath(path) + "'";
+}
+
+// A file's bytes as they are.
+inline std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// What a run gets besides its arguments.
+struct CliSetting {
+  std::string input;                     // the file on the standard input; empty: none
+  std::vector<std::string> environment;  // "NAME=value" entries set for the run
+};
+
+// `arguments` as a shell would take them: quote paths in them with Quoted.
+inline CliRun RunCli(const std::string& arguments, const CliSetting& setting = {}) {
   static std::atomic<int> counter{0};
-  const std::filesystem::path base =
-      std::filesystem::temp_directory_path() /
-      ("tessamire_cli_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
-  const std::string outPath = base.string() + ".out";
-  const std::string errPath = base.string() + ".err";
-  const std::string command = std::string("'") + TESSAMIRE_CLI + "' " + arguments + " >'" +
-                              outPath + "' 2>'" + errPath + "' </dev/null";
-  const int status = std::system(command.c_str());
+  static const std::string session = std::to_string(std::random_device{}());
+  const std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                     ("tessamire_cli_" + session + "_" + std::to_string(counter++));
+  const std::filesystem::path outPath = std::filesystem::path(base) += ".out";
+  const std::filesystem::path errPath = std::filesystem::path(base) += ".err";
   CliRun run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = ReadWholeFile(outPath);
-  run.err = ReadWholeFile(errPath);
+  run.status = headless::platform::RunProgram(
+      TESSAMIRE_CLI, SplitArguments(arguments), headless::platform::Utf8FromPath(outPath),
+      headless::platform::Utf8FromPath(errPath), setting.input, setting.environment);
+  run.out = ReadText(outPath);
+  run.err = ReadText(errPath);
   run.output = run.out + run.err;
   std::filesystem::remove(outPath);
   std::filesystem::remove(errPath);
+  return run;
+}
+
+// The same arguments given to the program's own dispatcher inside the test process: for tests of
+// what a command does, which need no separate process (standard streams and environment are the
+// test's own, so runs that read the standard input or set variables use RunCli).
+inline CliRun RunInProcess(const std::string& arguments) {
+  std::ostringstream out, err;
+  CliRun run;
+  run.status = cli::RunProgram(SplitArguments(arguments), out, err);
+  run.out = out.str();
+  run.err = err.str();
+  run.output = run.out + run.err;
   return run;
 }

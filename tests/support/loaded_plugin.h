@@ -20,7 +20,7 @@ class LoadedPluginTest : public ::testing::Test {
   void SetUp() override {
     headless::TheHostState().Reset();
     std::string error;
-    ASSERT_TRUE(plugin.Open(headless::DefaultPluginDirectory() + "/tessamire.xdl64", error))
+    ASSERT_TRUE(plugin.Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64", error))
         << error;
     ASSERT_EQ(plugin.StartUp().start, 1);
     doc = headless::NewDocument();

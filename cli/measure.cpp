@@ -1,0 +1,100 @@
+// `tessamire measure`: the main job's three measures for any rest mesh and deformed copies of it,
+// so that settings can be judged on one's own meshes: the detail height error, the edge change
+// and the hinge change of a skinned (uncorrected) and a corrected mesh against the rest, over
+// every point or over the points a weight file marks.
+#include <cstdio>
+
+#include "cli/progress.h"
+#include "cli/subcommands.h"
+#include "headless/host/platform.h"
+#include "headless/io/obj.h"
+#include "headless/io/weights_file.h"
+#include "headless/job/pair_measures.h"
+
+namespace cli {
+namespace {
+
+// Above this many points the measure reports its stages.
+constexpr size_t kLargeMesh = 200000;
+
+int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
+  const std::string restPath = options.Text("--rest");
+  std::vector<std::pair<std::string, std::string>> inputs;  // label, path
+  for (const char* name : {"--skinned", "--corrected"})
+    if (options.Has(name)) inputs.emplace_back(std::string(name).substr(2), options.Text(name));
+  if (inputs.empty()) throw UsageError("give --skinned A.obj, --corrected B.obj or both");
+  Int32 fromStandardInput = restPath == "-";
+  for (const auto& input : inputs) fromStandardInput += input.second == "-";
+  if (options.Text("--region") == "-") ++fromStandardInput;
+  if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
+
+  const headless::Mesh rest = headless::ReadObj(restPath);
+  std::vector<Float32> region;
+  if (options.Has("--region"))
+    region = headless::ReadWeightsFile(options.Text("--region"), rest.points.size(),
+                                       "the rest mesh " + restPath);
+  std::vector<std::vector<Vector3>> meshes;
+  for (const auto& [label, path] : inputs) {
+    headless::Mesh mesh = headless::ReadObj(path);
+    if (mesh.points.size() != rest.points.size())
+      throw std::runtime_error(path + ": " + std::to_string(mesh.points.size()) +
+                               " points, but the rest mesh " + restPath + " has " +
+                               std::to_string(rest.points.size()));
+    meshes.push_back(std::move(mesh.points));
+  }
+
+  const bool large = rest.points.size() > kLargeMesh;
+  headless::Progress progress(err,
+                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                            options.Has("--quiet") || !large),
+                              "tessamire measure", "step", static_cast<Int64>(inputs.size()) + 1);
+  const headless::PairReference reference = headless::PreparePairReference(rest, region);
+  progress.Step("rest measured");
+  out << "points measured: " << reference.region.size() << " of " << rest.points.size() << " ("
+      << reference.detail.edges.size() << " edges, " << reference.detail.hinges.size()
+      << " hinges)\n";
+  out << "mesh       height error (%)  edge change (%)  hinge change (deg)\n";
+  for (size_t i = 0; i < meshes.size(); ++i) {
+    const headless::PairMeasures m = headless::MeasurePair(reference, meshes[i]);
+    char line[160];
+    std::snprintf(line, sizeof line, "%-10s %16.2f %16.3f %19.3f\n", inputs[i].first.c_str(),
+                  100.0 * m.heightError, 100.0 * m.detail.edgeLengthChange,
+                  m.detail.normalAngleDegrees);
+    out << line;
+    progress.Step(inputs[i].first + " measured");
+  }
+  return kExitOk;
+}
+
+const SubcommandRegistration kMeasure(
+    {[] {
+       CommandSpec spec;
+       spec.name = "measure";
+       spec.summary =
+           "print the main job's measures of detail kept (height error, edge change, hinge "
+           "change) for any rest mesh and deformed copies of it";
+       spec.details =
+           "Compares A.obj (say, skinned alone) and B.obj (say, corrected by `tessamire apply`) "
+           "with REST.obj, which they share points and polygons with. Detail height error: how "
+           "far the points' heights above their own smoothed surface (8 rounds of neighbour "
+           "averaging) differ from the rest's, as a share of the rest's; edge change: the mean "
+           "relative change of edge lengths; hinge change: the mean change of the angle between "
+           "the polygons across each edge. 0 is the rest's detail kept exactly; lower is better. "
+           "Unlike `tessamire run`, which takes out the bend's own share with a detail-free base "
+           "mesh, these count the change of the large-scale shape too: compare the two rows "
+           "rather than reading one alone. One input may be - (the standard input).";
+       spec.loadsPlugins = false;
+       spec.options = {
+           Required(TextOption("--rest", "REST.obj", "the rest mesh")),
+           TextOption("--skinned", "A.obj", "a deformed copy without correction"),
+           TextOption("--corrected", "B.obj", "a deformed copy with correction"),
+           TextOption("--region", "W.txt",
+                      "measure only the points whose weight (one number per line) is not 0",
+                      "every point"),
+           FlagOption("--quiet", "print no progress")};
+       return spec;
+     }(),
+     RunMeasure});
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,29 @@
+#include "cli/output_folder.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace cli {
+
+namespace fs = std::filesystem;
+
+void PrepareFolder(const std::string& folder) {
+  std::error_code ec;
+  const fs::path path(folder);
+  if (fs::is_directory(path, ec)) return;
+  if (fs::exists(path, ec)) throw std::runtime_error(folder + ": exists and is not a folder");
+  const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  if (!fs::is_directory(parent, ec))
+    throw std::runtime_error("cannot create the folder " + folder + ": its parent " +
+                             parent.string() + " does not exist");
+  if (!fs::create_directory(path, ec) && !fs::is_directory(path))
+    throw std::runtime_error("cannot create the folder " + folder + ": " + ec.message());
+}
+
+void PrepareOutputFolder(const std::string& file) {
+  if (file == "-") return;
+  const fs::path parent = fs::path(file).parent_path();
+  if (!parent.empty()) PrepareFolder(parent.string());
+}
+
+}  // namespace cli

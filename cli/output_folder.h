@@ -1,0 +1,17 @@
+// Where the program's outputs go: a folder is created only when its parent exists, so that a
+// mistyped path is reported instead of growing folders from the root.
+#pragma once
+
+#include <string>
+
+namespace cli {
+
+// Makes `folder` exist: nothing when it is a folder already; created when its parent folder
+// exists. Throws std::runtime_error naming the missing parent, or `folder` when it exists and is
+// not a folder.
+void PrepareFolder(const std::string& folder);
+// PrepareFolder of the folder that will hold `file`; nothing for "-" (the standard output) or a
+// name without a folder.
+void PrepareOutputFolder(const std::string& file);
+
+}  // namespace cli

@@ -1,0 +1,385 @@
+// `tessamire render`: pictures of any meshes with the renderer the main job uses. The meshes
+// stand side by side, each labelled with its file name, all from one camera, lit so that relief
+// casts shade; --turntable goes around them, --detail colours them by the detail they keep
+// against a rest mesh, and --movie encodes sequences of them through ffmpeg.
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+
+#include "cli/output_folder.h"
+#include "cli/pictures.h"
+#include "cli/progress.h"
+#include "cli/sequence.h"
+#include "cli/subcommands.h"
+#include "headless/host/platform.h"
+#include "headless/io/obj.h"
+#include "headless/io/output_file.h"
+#include "headless/io/png.h"
+#include "headless/job/detail_picture.h"
+#include "headless/job/pair_measures.h"
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Above this many points in all, drawing one picture reports its stages.
+constexpr size_t kLargeMeshes = 1000000;
+
+struct Size {
+  Int32 width = 480;
+  Int32 height = 480;
+};
+
+// "WxH", each side 16 to 4096.
+Size ParseSize(const std::string& text) {
+  const size_t x = text.find('x');
+  Int64 w = 0, h = 0;
+  if (x == std::string::npos || !ParseInteger(text.substr(0, x), w) ||
+      !ParseInteger(text.substr(x + 1), h) || w < 16 || h < 16 || w > 4096 || h > 4096)
+    throw UsageError("--size wants WxH with whole numbers from 16 to 4096, not \"" + text + "\"");
+  return {static_cast<Int32>(w), static_cast<Int32>(h)};
+}
+
+// "AZ,EL" in degrees: azimuth any finite number, elevation -89.9 to 89.9.
+std::pair<Float, Float> ParseCamera(const std::string& text) {
+  const size_t comma = text.find(',');
+  Float azimuth = 0.0, elevation = 0.0;
+  if (comma == std::string::npos || !ParseNumber(text.substr(0, comma), azimuth) ||
+      !ParseNumber(text.substr(comma + 1), elevation) || std::fabs(elevation) > 89.9)
+    throw UsageError(
+        "--camera wants AZIMUTH,ELEVATION in degrees (elevation from -89.9 to 89.9), not \"" +
+        text + "\"");
+  return {azimuth, elevation};
+}
+
+// A movie longer than this is surely a mistyped range.
+constexpr Int64 kMaxMovieFrames = 100000;
+
+std::string Label(const std::string& path) {
+  return path == "-" ? "standard input" : fs::path(path).filename().string();
+}
+
+// One panel: a mesh, its label and, with --detail, its colours.
+struct Panel {
+  std::string label;
+  headless::Mesh mesh;
+  std::vector<headless::Rgb> colours;
+};
+
+class Renderer {
+ public:
+  Renderer(const Options& options, std::ostream& err) : options_(options), err_(err) {
+    if (options.Has("--size")) size_ = ParseSize(options.Text("--size"));
+    if (options.Has("--camera") && options.Has("--view"))
+      throw UsageError("give --view or --camera, not both");
+    if (options.Has("--camera")) camera_ = ParseCamera(options.Text("--camera"));
+    if (options.Has("--detail")) {
+      restName_ = Label(options.Text("--detail"));
+      rest_ = headless::ReadObj(options.Text("--detail"));
+      reference_ = headless::PreparePairReference(*rest_, {});
+    }
+  }
+
+  // The view of turn `k` of `turns` (one turn: the chosen view).
+  View TurnView(Int64 k, Int64 turns) const {
+    const std::string name = options_.Text("--view", "three-quarter");
+    if (turns <= 1 && !camera_) return NamedView(name);
+    const auto [azimuth, elevation] = camera_ ? *camera_ : ViewAngles(name);
+    return AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns),
+                     elevation);
+  }
+
+  Panel Load(const std::string& path) const {
+    Panel panel{Label(path), headless::ReadObj(path), {}};
+    if (reference_) {
+      if (panel.mesh.points.size() != rest_->points.size())
+        throw std::runtime_error(path + ": " + std::to_string(panel.mesh.points.size()) +
+                                 " points, but the rest mesh " + options_.Text("--detail") +
+                                 " has " + std::to_string(rest_->points.size()));
+      for (Float kept : headless::DetailKept(*reference_, panel.mesh.points))
+        panel.colours.push_back(headless::KeptColor(kept));
+    }
+    return panel;
+  }
+
+  std::vector<headless::MeshView> Views(const std::vector<Panel>& panels) const {
+    std::vector<headless::MeshView> views;
+    for (const Panel& p : panels) {
+      headless::MeshView v = headless::ViewOf(p.mesh.points, p.mesh.polygons, p.label);
+      if (!p.colours.empty()) v.pointColors = p.colours.data();
+      views.push_back(v);
+    }
+    return views;
+  }
+
+  headless::Image Picture(const std::vector<headless::MeshView>& views,
+                          const headless::Camera& camera, Size size, bool small = false) const {
+    const Int32 legend = reference_ ? headless::kKeptLegendHeight : 0;
+    headless::Image image =
+        RenderWithCamera(views, camera, size.width, size.height, legend, small ? 1 : 2);
+    if (reference_)
+      headless::DrawKeptLegend(image, size.height + 10, "detail kept against " + restName_ + ":",
+                               GrazingLight().captionColor);
+    return image;
+  }
+
+  Size PanelSize() const { return size_; }
+  const Options& options() const { return options_; }
+  std::ostream& err() const { return err_; }
+
+ private:
+  const Options& options_;
+  std::ostream& err_;
+  Size size_;
+  std::optional<std::pair<Float, Float>> camera_;
+  std::string restName_;
+  std::optional<headless::Mesh> rest_;
+  std::optional<headless::PairReference> reference_;
+};
+
+headless::Progress MakeProgress(const Renderer& r, const std::string& unit, Int64 total) {
+  return headless::Progress(r.err(),
+                            headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                          r.options().Has("--quiet") || total < 2),
+                            "tessamire render", unit, total);
+}
+
+// The name of turn or frame `k` of a picture series: PIC.png -> PIC.0001.png.
+std::string NumberedName(const std::string& path, Int64 k) {
+  const fs::path p(path);
+  return (p.parent_path() / (p.stem().string() + "." + PaddedFrame(k) + p.extension().string()))
+      .string();
+}
+
+// Pictures around the vertical axis, each written as its own file, and a contact sheet of
+// them (at half size, in rows) at `out`.
+void Turntable(const Renderer& r, const std::vector<Panel>& panels, Int64 turns,
+               const std::string& out) {
+  const std::vector<headless::MeshView> views = r.Views(panels);
+  const Size size = r.PanelSize();
+  const Size thumb{std::max(size.width / 2, 16), std::max(size.height / 2, 16)};
+  const Int64 columns = static_cast<Int64>(std::ceil(std::sqrt(static_cast<Float>(turns))));
+  const Int64 rows = (turns + columns - 1) / columns;
+  std::optional<headless::Image> sheet;
+  headless::Progress progress = MakeProgress(r, "picture", turns);
+  for (Int64 k = 0; k < turns; ++k) {
+    const View view = r.TurnView(k, turns);
+    headless::WritePng(NumberedName(out, k + 1),
+                       r.Picture(views, FramingCamera(views, view, size.width, size.height), size));
+    const headless::Image small =
+        r.Picture(views, FramingCamera(views, view, thumb.width, thumb.height), thumb, true);
+    if (!sheet)
+      sheet = headless::MakeImage(static_cast<Int32>(small.width * columns),
+                                  static_cast<Int32>(small.height * rows), {22, 24, 30});
+    const Int64 x0 = (k % columns) * small.width, y0 = (k / columns) * small.height;
+    for (Int32 y = 0; y < small.height; ++y)
+      std::copy_n(small.rgb.begin() + 3 * static_cast<Int64>(y) * small.width, 3 * small.width,
+                  sheet->rgb.begin() + 3 * ((y0 + y) * sheet->width + x0));
+    progress.Step(NumberedName(out, k + 1));
+  }
+  headless::WritePng(out, *sheet);
+}
+
+// The columns of a movie: each operand naming a numbered sequence (walk.####.obj, walk.%04d.obj)
+// is one over --frames; without any, the operands are the frames of one sequence.
+std::vector<std::vector<std::string>> MovieColumns(const Options& options) {
+  const std::vector<std::string>& operands = options.Operands();
+  const bool patterns = std::any_of(operands.begin(), operands.end(), IsFramePattern);
+  if (!patterns) {
+    if (options.Has("--frames"))
+      throw UsageError("--frames numbers the files of sequences such as walk.####.obj");
+    return {operands};
+  }
+  if (!options.Has("--frames"))
+    throw UsageError("a sequence such as walk.####.obj needs --frames A:B");
+  Int32 first = 0, last = 0;
+  if (!ParseFrameRange(options.Text("--frames"), first, last) ||
+      static_cast<Int64>(last) - first >= kMaxMovieFrames)
+    throw UsageError("--frames wants A:B with whole numbers A <= B (at most " +
+                     std::to_string(kMaxMovieFrames) + " frames), not \"" +
+                     options.Text("--frames") + "\"");
+  std::vector<std::vector<std::string>> columns;
+  for (const std::string& operand : operands) {
+    std::vector<std::string> files;
+    for (Int64 f = first; f <= last; ++f)
+      files.push_back(IsFramePattern(operand) ? FramePath(operand, f) : operand);
+    columns.push_back(std::move(files));
+  }
+  return columns;
+}
+
+// Encodes the frames side by side through ffmpeg, which reads raw RGB frames on its standard
+// input and writes the movie into the output's temporary file.
+void Movie(const Renderer& r, const std::string& moviePath) {
+  const std::string ffmpeg = headless::platform::FindProgram("ffmpeg");
+  if (ffmpeg.empty())
+    throw std::runtime_error(
+        "ffmpeg not found: --movie needs the ffmpeg program (install Debian's ffmpeg package)");
+  const std::vector<std::vector<std::string>> columns = MovieColumns(r.options());
+  const size_t frames = columns.front().size();
+  for (const auto& column : columns)
+    for (const std::string& file : column)
+      if (file == "-") throw UsageError("a movie's frames cannot come from the standard input");
+  const Size size = r.PanelSize();
+  // One camera for the whole movie, framing every frame: a first pass gathers the bounds.
+  std::vector<Vector3> corners;
+  for (const auto& column : columns) {
+    for (const std::string& file : column) {
+      headless::StopIfInterrupted();
+      const headless::Mesh mesh = headless::ReadObj(file);
+      if (mesh.points.empty()) throw std::runtime_error(file + ": no points");
+      Vector3 lo = mesh.points.front(), hi = lo;
+      for (const Vector3& p : mesh.points) {
+        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+      }
+      corners.push_back(lo);
+      corners.push_back(hi);
+    }
+  }
+  headless::MeshView bounds;
+  bounds.points = corners.data();
+  bounds.pointCount = static_cast<Int64>(corners.size());
+  const headless::Camera camera =
+      FramingCamera({bounds}, r.TurnView(0, 1), size.width, size.height);
+
+  PrepareOutputFolder(moviePath);
+  headless::OutputFile movie(moviePath);
+  movie.ReleaseStream();
+  // yuv420p, which players expect, wants even sides.
+  const Int32 width = static_cast<Int32>(size.width * static_cast<Int64>(columns.size()));
+  const Int32 legend = r.options().Has("--detail") ? headless::kKeptLegendHeight : 0;
+  const Int32 evenWidth = width + width % 2, evenHeight = size.height + legend;
+  const Int32 paddedHeight = evenHeight + evenHeight % 2;
+  const std::string fps = r.options().Text("--fps", "24");
+  std::string error;
+  std::FILE* pipe = headless::platform::OpenPipeTo(
+      ffmpeg,
+      {"-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "rgb24", "-s",
+       std::to_string(evenWidth) + "x" + std::to_string(paddedHeight), "-r", fps, "-i", "-",
+       "-pix_fmt", "yuv420p", "-f", "mp4", movie.TemporaryPath()},
+      error);
+  if (pipe == nullptr) throw std::runtime_error("cannot start ffmpeg: " + error);
+  struct PipeCloser {
+    std::FILE*& pipe;
+    ~PipeCloser() {
+      if (pipe != nullptr) headless::platform::ClosePipe(pipe);
+    }
+  } closer{pipe};
+  headless::Progress progress = MakeProgress(r, "frame", static_cast<Int64>(frames));
+  std::vector<std::uint8_t> frame(static_cast<size_t>(evenWidth) * paddedHeight * 3, 0);
+  for (size_t f = 0; f < frames; ++f) {
+    headless::StopIfInterrupted();
+    std::vector<Panel> panels;
+    for (const auto& column : columns) panels.push_back(r.Load(column[f]));
+    const headless::Image image = r.Picture(r.Views(panels), camera, size);
+    for (Int32 y = 0; y < image.height; ++y)
+      std::copy_n(image.rgb.begin() + 3 * static_cast<Int64>(y) * image.width, 3 * image.width,
+                  frame.begin() + 3 * static_cast<Int64>(y) * evenWidth);
+    if (std::fwrite(frame.data(), 1, frame.size(), pipe) != frame.size())
+      throw std::runtime_error("ffmpeg stopped reading frames (see its message above)");
+    progress.Step(columns.front()[f]);
+  }
+  progress.Finish();
+  const int status = headless::platform::ClosePipe(pipe);
+  pipe = nullptr;
+  if (status != 0)
+    throw std::runtime_error("ffmpeg failed (exit " + std::to_string(status) + ") writing " +
+                             moviePath);
+  movie.Commit();
+}
+
+int RunRender(const Options& options, std::ostream&, std::ostream& err) {
+  const std::string out = options.Text("--out");
+  const std::string movie = options.Text("--movie");
+  if (out.empty() == movie.empty()) throw UsageError("give --out PIC.png or --movie OUT.mp4");
+  if (options.Has("--turntable") && !movie.empty())
+    throw UsageError("--turntable makes pictures; it does not go with --movie");
+  Int32 fromStandardInput = options.Text("--detail") == "-";
+  for (const std::string& operand : options.Operands()) fromStandardInput += operand == "-";
+  if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
+  if (movie == "-") throw UsageError("--movie wants a file name; an MP4 needs a seekable file");
+  const Int64 turns = options.Integer("--turntable").value_or(1);
+  if (turns > 1 && out == "-")
+    throw UsageError("--turntable writes several pictures; it needs --out PIC.png");
+
+  const Renderer renderer(options, err);
+  if (!movie.empty()) {
+    Movie(renderer, movie);
+    return kExitOk;
+  }
+  if (options.Has("--frames")) throw UsageError("--frames goes with --movie");
+  std::vector<Panel> panels;
+  for (const std::string& path : options.Operands()) {
+    headless::StopIfInterrupted();
+    panels.push_back(renderer.Load(path));
+  }
+  PrepareOutputFolder(out);
+  if (turns > 1) {
+    Turntable(renderer, panels, turns, out);
+    return kExitOk;
+  }
+  // Large meshes take a while to draw: say so.
+  size_t points = 0;
+  for (const Panel& p : panels) points += p.mesh.points.size();
+  const bool large = points > kLargeMeshes;
+  headless::Progress progress = MakeProgress(renderer, "step", large ? 2 : 0);
+  if (large) progress.Step("read " + std::to_string(points) + " points");
+  const std::vector<headless::MeshView> views = renderer.Views(panels);
+  const Size size = renderer.PanelSize();
+  headless::WritePng(
+      out,
+      renderer.Picture(
+          views, FramingCamera(views, renderer.TurnView(0, 1), size.width, size.height), size));
+  if (large) progress.Step("drawn");
+  return kExitOk;
+}
+
+const SubcommandRegistration kRender(
+    {[] {
+       CommandSpec spec;
+       spec.name = "render";
+       spec.operands = "MESH.obj...";
+       spec.minOperands = 1;
+       spec.maxOperands = -1;
+       spec.summary =
+           "draw any OBJ meshes side by side, labelled, from one camera: pictures, turntables, "
+           "detail-kept colours and movies";
+       spec.details =
+           "Each mesh gets a panel with its file name; all panels share one camera that frames "
+           "every mesh, and a light from the left that grazes the surface so relief casts shade. "
+           "Meshes are taken as Y-up. One mesh may be - (the standard input), and --out - writes "
+           "the picture to the standard output.\n"
+           "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
+           "--frames A:B, drawn side by side with the others; without one, the operands are the "
+           "frames of one sequence, in order. The frames go, as raw RGB, to the ffmpeg program "
+           "(Debian's ffmpeg package), which writes the MP4 file.";
+       spec.loadsPlugins = false;
+       spec.options = {
+           TextOption("--out", "PIC.png",
+                      "the picture to write (- for the standard output); with --turntable, the "
+                      "contact sheet, the pictures going to PIC.0001.png and on"),
+           ChoiceOption("--view", "NAME", "where the camera stands", ViewNames(), "three-quarter"),
+           TextOption("--camera", "AZ,EL",
+                      "the camera by angles in degrees instead: AZ around the vertical axis (0 "
+                      "front, 90 right), EL above the horizon (-89.9 to 89.9)"),
+           TextOption("--size", "WxH", "the size of each mesh's panel in pixels (16 to 4096)",
+                      "480x480"),
+           IntegerOption("--turntable", "N",
+                         "N pictures around the vertical axis, starting at the chosen view", 2,
+                         360),
+           TextOption("--detail", "REST.obj",
+                      "colour each mesh by the share of the rest mesh's detail each point keeps "
+                      "(blue as at rest, red flattened, purple exaggerated), with a legend"),
+           TextOption("--movie", "OUT.mp4", "encode the frames as a movie through ffmpeg"),
+           TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
+           NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),
+           FlagOption("--quiet", "print no progress")};
+       return spec;
+     }(),
+     RunRender});
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,123 @@
+#include "cli/sequence.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace cli {
+namespace {
+
+// The placeholder in the file name of `path`: [begin, end) and the digits it pads to; begin ==
+// npos when there is none.
+struct Placeholder {
+  size_t begin = std::string::npos;
+  size_t end = std::string::npos;
+  int width = 0;
+};
+
+Placeholder FindPlaceholder(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  Placeholder found;
+  int count = 0;
+  for (size_t i = nameStart; i < path.size(); ++i) {
+    if (path[i] == '#') {
+      size_t j = i;
+      while (j < path.size() && path[j] == '#') ++j;
+      found = {i, j, static_cast<int>(j - i)};
+      ++count;
+      i = j - 1;
+    } else if (path[i] == '%') {
+      // %d or %0Nd; any other '%' is part of the name.
+      size_t j = i + 1;
+      int width = 0;
+      if (j < path.size() && path[j] == '0') {
+        ++j;
+        if (j >= path.size() || path[j] < '1' || path[j] > '9') continue;
+        while (j < path.size() && path[j] >= '0' && path[j] <= '9' && width < 100)
+          width = width * 10 + (path[j++] - '0');
+      }
+      if (j >= path.size() || path[j] != 'd' || width > 18) continue;
+      found = {i, j + 1, width};
+      ++count;
+      i = j;
+    }
+  }
+  if (count > 1) throw std::invalid_argument(path + ": more than one frame placeholder");
+  return found;
+}
+
+}  // namespace
+
+bool IsFramePattern(const std::string& path) {
+  return FindPlaceholder(path).begin != std::string::npos;
+}
+
+std::string PaddedFrame(Int64 frame, int width) {
+  std::string digits = std::to_string(frame < 0 ? -frame : frame);
+  if (static_cast<int>(digits.size()) < width)
+    digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+  return (frame < 0 ? "-" : "") + digits;
+}
+
+std::string FramePath(const std::string& pattern, Int64 frame) {
+  const Placeholder p = FindPlaceholder(pattern);
+  if (p.begin == std::string::npos) throw std::invalid_argument(pattern + ": no frame placeholder");
+  return pattern.substr(0, p.begin) + PaddedFrame(frame, p.width) + pattern.substr(p.end);
+}
+
+bool ParseFps(const std::string& text, Float& fps) {
+  Float value = 0.0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || text.empty() || !std::isfinite(value) ||
+      !(value > 0.0))
+    return false;
+  fps = value;
+  return true;
+}
+
+bool ParseFrameRange(const std::string& text, Int32& first, Int32& last) {
+  auto parse = [](const std::string& word, Int32& out) {
+    const char* end = word.data() + word.size();
+    const auto [stop, error] = std::from_chars(word.data(), end, out);
+    return error == std::errc() && stop == end && !word.empty();
+  };
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) {
+    if (!parse(text, first)) return false;
+    last = first;
+    return true;
+  }
+  return parse(text.substr(0, colon), first) && parse(text.substr(colon + 1), last) &&
+         first <= last;
+}
+
+std::vector<std::string> ExpandSequence(const std::vector<std::string>& inputs, bool hasRange,
+                                        Int32 first, Int32 last, std::vector<Int64>& frames) {
+  std::vector<std::string> files;
+  frames.clear();
+  bool anyPattern = false;
+  for (const std::string& input : inputs) {
+    if (!IsFramePattern(input)) {
+      frames.push_back(static_cast<Int64>(files.size()));
+      files.push_back(input);
+      continue;
+    }
+    if (!hasRange)
+      throw std::invalid_argument(input +
+                                  " names a numbered sequence: give its frames with "
+                                  "--frames A:B");
+    anyPattern = true;
+    for (Int64 frame = first; frame <= last; ++frame) {
+      frames.push_back(frame);
+      files.push_back(FramePath(input, frame));
+    }
+  }
+  if (hasRange && !anyPattern)
+    throw std::invalid_argument("--frames applies to a numbered sequence such as walk.####.obj");
+  return files;
+}
+
+}  // namespace cli

@@ -1,0 +1,59 @@
+#include "cli/tag_settings.h"
+
+#include "headless/host/parameters.h"
+#include "headless/host/tessamire_ids.h"
+
+namespace cli {
+
+using namespace tessamire_ids;
+
+std::vector<OptionSpec> TagSettingOptions(bool withPinBorder) {
+  std::vector<OptionSpec> options;
+  OptionSpec iterations =
+      IntegerOption("--iterations", "N",
+                    "smoothing rounds of the bind tag: how far the smoothing reaches (about "
+                    "the square root of N edges); it must reach across the detail to be "
+                    "restored, and costs time in proportion",
+                    {}, {});
+  iterations.tagParameter = kIterations;
+  options.push_back(iterations);
+  OptionSpec weighting =
+      IntegerOption("--weighting", "W", "how each round weighs a point's neighbours", {}, {});
+  weighting.tagParameter = kWeighting;
+  options.push_back(weighting);
+  if (withPinBorder) {
+    OptionSpec pin =
+        IntegerOption("--pin-border", "0|1",
+                      "1 keeps the points of open borders in place while smoothing", {}, {});
+    pin.tagParameter = kPinBorder;
+    options.push_back(pin);
+  }
+  OptionSpec strength = NumberOption(
+      "--strength", "S", "how far each round moves a point towards its neighbours' mean", {}, {});
+  strength.tagParameter = kStrength;
+  strength.float32 = true;
+  options.push_back(strength);
+  return options;
+}
+
+void ApplyTagSettings(const Options& options, headless::Node* tag) {
+  auto setInt = [&](const char* name, Int32 id) {
+    if (const std::optional<Int64> n = options.Integer(name)) {
+      headless::Value value;
+      value.type = headless::ValueType::kInt32;
+      value.int32 = static_cast<Int32>(*n);
+      headless::SetParameter(tag, id, value);
+    }
+  };
+  setInt("--iterations", kIterations);
+  setInt("--weighting", kWeighting);
+  setInt("--pin-border", kPinBorder);
+  if (const std::optional<Float> s = options.Number("--strength")) {
+    headless::Value value;
+    value.type = headless::ValueType::kFloat;
+    value.real = *s;
+    headless::SetParameter(tag, kStrength, value);
+  }
+}
+
+}  // namespace cli

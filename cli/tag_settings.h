@@ -1,0 +1,18 @@
+// The bind tag's settings on the command line, shared by `run` and `apply`: declared once, with
+// ranges and defaults that the plug-in's own description fills in, and set on a tag.
+#pragma once
+
+#include <vector>
+
+#include "cli/options.h"
+#include "headless/host/scene.h"
+
+namespace cli {
+
+// --iterations, --weighting, --pin-border (when `withPinBorder`) and --strength.
+std::vector<OptionSpec> TagSettingOptions(bool withPinBorder);
+
+// Sets on `tag` the settings given in `options`; the others keep the tag's defaults.
+void ApplyTagSettings(const Options& options, headless::Node* tag);
+
+}  // namespace cli

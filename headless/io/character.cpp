@@ -1,0 +1,495 @@
+#include "headless/io/character.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#if TESSAMIRE_HAVE_ASSIMP
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <assimp/Importer.hpp>
+
+#include "headless/geometry/vector.h"
+#include "headless/host/skin.h"
+#include "headless/host/skinning.h"
+#endif
+
+namespace headless {
+
+#if !TESSAMIRE_HAVE_ASSIMP
+
+bool CharacterImportAvailable() {
+  return false;
+}
+
+CharacterImport ImportCharacter(const std::string& path, Document&, const CharacterOptions&) {
+  throw std::runtime_error(path +
+                           ": this build has no Assimp library (libassimp-dev), which reads "
+                           "FBX, glTF, Collada and X files; import the mesh as OBJ instead");
+}
+
+#else
+
+namespace {
+
+constexpr Float kDefaultFps = 30.0;
+constexpr Float kMaxFileRate = 240.0;
+
+Matrix FromAssimp(const aiMatrix4x4& m) {
+  Matrix out;
+  out.off = {m.a4, m.b4, m.c4};
+  out.v1 = {m.a1, m.b1, m.c1};
+  out.v2 = {m.a2, m.b2, m.c2};
+  out.v3 = {m.a3, m.b3, m.c3};
+  return out;
+}
+
+struct Quaternion {
+  Float w = 1.0, x = 0.0, y = 0.0, z = 0.0;
+};
+
+Quaternion Slerp(const Quaternion& a, Quaternion b, Float t) {
+  Float cosine = a.w * b.w + a.x * b.x + a.y * b.y + a.z * b.z;
+  if (cosine < 0.0) {  // the shorter way round
+    cosine = -cosine;
+    b = {-b.w, -b.x, -b.y, -b.z};
+  }
+  Float ka = 1.0 - t, kb = t;
+  if (cosine < 0.9999) {
+    const Float angle = std::acos(cosine);
+    const Float sine = std::sin(angle);
+    ka = std::sin((1.0 - t) * angle) / sine;
+    kb = std::sin(t * angle) / sine;
+  }
+  return {ka * a.w + kb * b.w, ka * a.x + kb * b.x, ka * a.y + kb * b.y, ka * a.z + kb * b.z};
+}
+
+// Translation, then rotation, then scale applied to a point last-to-first: T * R * S.
+Matrix Compose(const Vector3& position, Quaternion q, const Vector3& scale) {
+  const Float norm = std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z);
+  if (norm > 0.0) q = {q.w / norm, q.x / norm, q.y / norm, q.z / norm};
+  const Float w = q.w, x = q.x, y = q.y, z = q.z;
+  Matrix m;
+  m.off = position;
+  m.v1 =
+      Scale({1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y + w * z), 2.0 * (x * z - w * y)}, scale.x);
+  m.v2 =
+      Scale({2.0 * (x * y - w * z), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z + w * x)}, scale.y);
+  m.v3 =
+      Scale({2.0 * (x * z + w * y), 2.0 * (y * z - w * x), 1.0 - 2.0 * (x * x + y * y)}, scale.z);
+  return m;
+}
+
+// The key interval holding `time` and the fraction through it (keys ascending by time).
+template <typename Key>
+void Locate(const Key* keys, unsigned count, Float time, unsigned& i, Float& t) {
+  i = 0;
+  t = 0.0;
+  if (count < 2 || time <= keys[0].mTime) return;
+  if (time >= keys[count - 1].mTime) {
+    i = count - 1;
+    return;
+  }
+  while (keys[i + 1].mTime <= time) ++i;
+  t = (time - keys[i].mTime) / (keys[i + 1].mTime - keys[i].mTime);
+}
+
+Vector3 VectorAt(const aiVectorKey* keys, unsigned count, Float time, const Vector3& none) {
+  if (count == 0) return none;
+  unsigned i = 0;
+  Float t = 0.0;
+  Locate(keys, count, time, i, t);
+  const Vector3 a{keys[i].mValue.x, keys[i].mValue.y, keys[i].mValue.z};
+  if (t == 0.0) return a;
+  const Vector3 b{keys[i + 1].mValue.x, keys[i + 1].mValue.y, keys[i + 1].mValue.z};
+  return Add(a, Scale(Sub(b, a), t));
+}
+
+Quaternion RotationAt(const aiQuatKey* keys, unsigned count, Float time) {
+  unsigned i = 0;
+  Float t = 0.0;
+  Locate(keys, count, time, i, t);
+  const aiQuaternion& a = keys[i].mValue;
+  const Quaternion qa{a.w, a.x, a.y, a.z};
+  if (t == 0.0) return qa;
+  const aiQuaternion& b = keys[i + 1].mValue;
+  return Slerp(qa, {b.w, b.x, b.y, b.z}, t);
+}
+
+// Global transforms of every node at a time of the animation (or at rest without one).
+class Pose {
+ public:
+  Pose(const aiScene* scene, const aiAnimation* animation) : scene_(scene) {
+    if (animation != nullptr)
+      for (unsigned c = 0; c < animation->mNumChannels; ++c)
+        channels_[animation->mChannels[c]->mNodeName.C_Str()] = animation->mChannels[c];
+  }
+
+  // Node name -> global transform; `animated` false gives every node its own transform.
+  std::map<const aiNode*, Matrix> At(Float ticks, bool animated) const {
+    std::map<const aiNode*, Matrix> globals;
+    Walk(scene_->mRootNode, Matrix(), ticks, animated, globals);
+    return globals;
+  }
+
+ private:
+  void Walk(const aiNode* node, const Matrix& parent, Float ticks, bool animated,
+            std::map<const aiNode*, Matrix>& globals) const {
+    Matrix local = FromAssimp(node->mTransformation);
+    const auto it = channels_.find(node->mName.C_Str());
+    if (animated && it != channels_.end()) {
+      const aiNodeAnim* c = it->second;
+      aiVector3D s0, p0;
+      aiQuaternion r0;
+      node->mTransformation.Decompose(s0, r0, p0);
+      const Vector3 position =
+          VectorAt(c->mPositionKeys, c->mNumPositionKeys, ticks, {p0.x, p0.y, p0.z});
+      const Vector3 scale =
+          VectorAt(c->mScalingKeys, c->mNumScalingKeys, ticks, {s0.x, s0.y, s0.z});
+      const Quaternion rotation = c->mNumRotationKeys == 0
+                                      ? Quaternion{r0.w, r0.x, r0.y, r0.z}
+                                      : RotationAt(c->mRotationKeys, c->mNumRotationKeys, ticks);
+      local = Compose(position, rotation, scale);
+    }
+    const Matrix global = Multiply(parent, local);
+    globals[node] = global;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+      Walk(node->mChildren[i], global, ticks, animated, globals);
+  }
+
+  const aiScene* scene_;
+  std::map<std::string, const aiNodeAnim*> channels_;
+};
+
+const aiNode* NodeOfMesh(const aiNode* node, unsigned mesh) {
+  for (unsigned i = 0; i < node->mNumMeshes; ++i)
+    if (node->mMeshes[i] == mesh) return node;
+  for (unsigned i = 0; i < node->mNumChildren; ++i)
+    if (const aiNode* found = NodeOfMesh(node->mChildren[i], mesh)) return found;
+  return nullptr;
+}
+
+std::string UniqueName(const Document& doc, std::string name) {
+  if (name.empty()) name = "mesh";
+  if (doc.FindObject(name) == nullptr) return name;
+  for (int k = 2;; ++k) {
+    const std::string candidate = name + "-" + std::to_string(k);
+    if (doc.FindObject(candidate) == nullptr) return candidate;
+  }
+}
+
+struct PositionKey {
+  std::uint32_t x, y, z;
+  bool operator==(const PositionKey&) const = default;
+};
+struct PositionHash {
+  size_t operator()(const PositionKey& k) const {
+    return (size_t{k.x} * 73856093u) ^ (size_t{k.y} * 19349663u) ^ (size_t{k.z} * 83492791u);
+  }
+};
+
+std::uint32_t Bits(float v) {
+  v += 0.0f;  // -0 and +0 are one position
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+struct Welded {
+  std::vector<Vector3> points;
+  std::vector<Int32> vertexToPoint;
+  std::vector<unsigned> firstVertex;  // per point
+};
+
+Welded Weld(const aiMesh* mesh) {
+  Welded w;
+  std::unordered_map<PositionKey, Int32, PositionHash> index;
+  w.vertexToPoint.resize(mesh->mNumVertices);
+  for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+    const aiVector3D& p = mesh->mVertices[v];
+    const auto [it, added] = index.emplace(PositionKey{Bits(p.x), Bits(p.y), Bits(p.z)},
+                                           static_cast<Int32>(w.points.size()));
+    if (added) {
+      w.points.push_back({p.x, p.y, p.z});
+      w.firstVertex.push_back(v);
+    }
+    w.vertexToPoint[v] = it->second;
+  }
+  return w;
+}
+
+Float Diagonal(const std::vector<Vector3>& points) {
+  if (points.empty()) return 0.0;
+  Vector3 lo = points[0], hi = points[0];
+  for (const Vector3& p : points) {
+    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+  }
+  return Length(Sub(hi, lo));
+}
+
+class Importer {
+ public:
+  Importer(const std::string& path, Document& doc, const CharacterOptions& options)
+      : path_(path), doc_(doc), options_(options) {}
+
+  CharacterImport Run() {
+    Assimp::Importer importer;
+    const aiScene* scene =
+        importer.ReadFile(path_, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
+    if (scene == nullptr || scene->mRootNode == nullptr)
+      throw std::runtime_error(path_ + ": cannot be read as a rigged character (" +
+                               importer.GetErrorString() + ")");
+    scene_ = scene;
+    ChooseAnimation();
+    NoteUnused();
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m) ImportMesh(m);
+    if (result_.meshes.empty()) {
+      std::string why;
+      for (const std::string& note : result_.notes) why += (why.empty() ? " (" : "; ") + note;
+      throw std::runtime_error(path_ + ": holds no skinned mesh of polygons" +
+                               (why.empty() ? why : why + ")"));
+    }
+    return std::move(result_);
+  }
+
+ private:
+  void Note(const std::string& note) { result_.notes.push_back(note); }
+
+  void ChooseAnimation() {
+    if (scene_->mNumAnimations == 0) {
+      Note("the file holds no animation: the joints are not keyed");
+      result_.fps = options_.fps > 0.0 ? options_.fps : kDefaultFps;
+      return;
+    }
+    animation_ = scene_->mAnimations[0];
+    for (unsigned a = 1; a < scene_->mNumAnimations; ++a)
+      Note("animation '" + std::string(scene_->mAnimations[a]->mName.C_Str()) +
+           "' is skipped (only the first is imported)");
+    if (animation_->mNumMeshChannels > 0 || animation_->mNumMorphMeshChannels > 0)
+      Note("animation '" + std::string(animation_->mName.C_Str()) + "': its " +
+           std::to_string(animation_->mNumMeshChannels + animation_->mNumMorphMeshChannels) +
+           " mesh and morph channels are skipped (the host keys joints only)");
+    ticksPerSecond_ = animation_->mTicksPerSecond;
+    const bool fileRate = ticksPerSecond_ > 0.0 && ticksPerSecond_ <= kMaxFileRate;
+    if (options_.fps > 0.0) {
+      result_.fps = options_.fps;
+    } else if (fileRate) {
+      result_.fps = ticksPerSecond_;
+    } else {
+      result_.fps = kDefaultFps;
+      Note("the file gives no frame rate: the animation is sampled at " +
+           std::to_string(static_cast<int>(kDefaultFps)) + " frames per second");
+    }
+    if (!(ticksPerSecond_ > 0.0)) ticksPerSecond_ = result_.fps;  // ticks are frames
+    const Float seconds = animation_->mDuration / ticksPerSecond_;
+    const Float frames = std::ceil(seconds * result_.fps - 1e-9);
+    if (!(frames >= 0.0) || frames > kMaxJointKeys - 1)
+      throw std::runtime_error(path_ + ": the animation spans " + std::to_string(frames) +
+                               " frames at " + std::to_string(result_.fps) +
+                               " per second (at most " + std::to_string(kMaxJointKeys - 1) + ")");
+    result_.lastFrame = static_cast<Int32>(frames);
+  }
+
+  void NoteUnused() {
+    if (scene_->mNumCameras > 0 || scene_->mNumLights > 0)
+      Note(std::to_string(scene_->mNumCameras) + " cameras and " +
+           std::to_string(scene_->mNumLights) + " lights are not imported");
+  }
+
+  void ImportMesh(unsigned index) {
+    const aiMesh* mesh = scene_->mMeshes[index];
+    const std::string label = "mesh '" + std::string(mesh->mName.C_Str()) + "'";
+    if (mesh->mNumAnimMeshes > 0)
+      Note(label + ": its " + std::to_string(mesh->mNumAnimMeshes) +
+           " morph targets are skipped (the host has no morph deformer)");
+    if (!mesh->HasBones()) {
+      Note(label + " has no bones: skipped (import it as OBJ)");
+      return;
+    }
+    Welded welded = Weld(mesh);
+    std::vector<CPolygon> polygons;
+    Int64 small = 0;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+      const aiFace& face = mesh->mFaces[f];
+      const unsigned n = face.mNumIndices;
+      if (n < 3) {
+        ++small;
+        continue;
+      }
+      auto at = [&](unsigned k) { return welded.vertexToPoint[face.mIndices[k]]; };
+      if (n <= 4) {
+        polygons.push_back({at(0), at(1), at(2), at(n - 1)});
+      } else {
+        for (unsigned k = 1; k + 1 < n; ++k)
+          polygons.push_back({at(0), at(k), at(k + 1), at(k + 1)});
+      }
+    }
+    if (polygons.empty()) {
+      Note(label + " is made of lines or points, which a polygon object cannot carry: skipped");
+      return;
+    }
+    if (small > 0)
+      Note(label + ": " + std::to_string(small) + " lines and points among its faces are skipped");
+
+    ImportedMesh out;
+    out.fileVertices = mesh->mNumVertices;
+    out.vertexToPoint = welded.vertexToPoint;
+    out.size = Diagonal(welded.points);
+    const size_t pointCount = welded.points.size();
+    const std::string name = UniqueName(doc_, mesh->mName.C_Str());
+    out.object = doc_.AddPolygonObject(name, welded.points, std::move(polygons));
+    if (out.object == nullptr) throw std::runtime_error(path_ + ": out of memory");
+
+    // Weights per bone, from the first copy of each point; copies that differ are counted.
+    std::vector<std::vector<Float32> > weights(mesh->mNumBones, std::vector<Float32>(pointCount));
+    std::vector<bool> differs(pointCount, false);
+    std::vector<Float32> perVertex(mesh->mNumVertices);
+    for (unsigned b = 0; b < mesh->mNumBones; ++b) {
+      const aiBone* bone = mesh->mBones[b];
+      std::fill(perVertex.begin(), perVertex.end(), 0.0f);
+      for (unsigned k = 0; k < bone->mNumWeights; ++k)
+        if (bone->mWeights[k].mVertexId < mesh->mNumVertices)
+          perVertex[bone->mWeights[k].mVertexId] += bone->mWeights[k].mWeight;
+      for (size_t p = 0; p < pointCount; ++p) weights[b][p] = perVertex[welded.firstVertex[p]];
+      for (unsigned v = 0; v < mesh->mNumVertices; ++v)
+        if (perVertex[v] != weights[b][welded.vertexToPoint[v]])
+          differs[welded.vertexToPoint[v]] = true;
+    }
+    const Int64 differing = std::count(differs.begin(), differs.end(), true);
+    if (differing > 0)
+      Note(label + ": " + std::to_string(differing) +
+           " points have copies with other weights; the first copy's are used");
+    NormaliseWeights(label, weights, pointCount);
+
+    MakeJoints(index, mesh, name, out, weights);
+    result_.meshes.push_back(std::move(out));
+  }
+
+  // Makes every point's weights sum to 1, so that the bind pose gives back the mesh; a point
+  // without weight gets a joint of its own that never moves.
+  void NormaliseWeights(const std::string& label, std::vector<std::vector<Float32> >& weights,
+                        size_t pointCount) {
+    Int64 unweighted = 0, off = 0;
+    Float worst = 0.0;
+    std::vector<Float32> still(pointCount, 0.0f);
+    for (size_t p = 0; p < pointCount; ++p) {
+      Float sum = 0.0;
+      for (const auto& w : weights) sum += w[p];
+      if (!(sum > 0.0)) {
+        ++unweighted;
+        for (auto& w : weights) w[p] = 0.0f;
+        still[p] = 1.0f;
+        continue;
+      }
+      if (std::fabs(sum - 1.0) > 1e-4) {
+        ++off;
+        worst = std::max(worst, std::fabs(sum - 1.0));
+      }
+      if (sum != 1.0)
+        for (auto& w : weights) w[p] = static_cast<Float32>(w[p] / sum);
+    }
+    if (off > 0)
+      Note(label + ": the weights of " + std::to_string(off) +
+           " points did not sum to 1 (off by up to " + std::to_string(worst) + "); normalised");
+    if (unweighted > 0) {
+      Note(label + ": " + std::to_string(unweighted) +
+           " points carry no weight; they stay at rest through joint 'unweighted'");
+      weights.push_back(std::move(still));
+      unweightedJoint_ = true;
+    } else {
+      unweightedJoint_ = false;
+    }
+  }
+
+  void MakeJoints(unsigned meshIndex, const aiMesh* mesh, const std::string& objectName,
+                  ImportedMesh& out, const std::vector<std::vector<Float32> >& weights) {
+    const Pose pose(scene_, animation_);
+    const aiNode* meshNode = NodeOfMesh(scene_->mRootNode, meshIndex);
+    const std::map<const aiNode*, Matrix> rest = pose.At(0.0, false);
+    const Matrix toMesh = meshNode == nullptr ? Matrix() : Inverse(rest.at(meshNode));
+
+    std::vector<const aiNode*> boneNodes;
+    std::map<const aiNode*, Node*> jointOfNode;
+    for (unsigned b = 0; b < mesh->mNumBones; ++b) {
+      const aiBone* bone = mesh->mBones[b];
+      const std::string boneName = bone->mName.C_Str();
+      const aiNode* node = scene_->mRootNode->FindNode(bone->mName);
+      if (node == nullptr)
+        Note("bone '" + boneName + "' of mesh '" + objectName +
+             "' has no node in the file's hierarchy: its joint stays at the bind pose");
+      // The nearest ancestor that is a joint already made becomes the parent.
+      Node* parent = nullptr;
+      for (const aiNode* up = node ? node->mParent : nullptr; up != nullptr && !parent;
+           up = up->mParent) {
+        const auto it = jointOfNode.find(up);
+        if (it != jointOfNode.end()) parent = it->second;
+      }
+      Node* joint = AddJoint(doc_, UniqueName(doc_, boneName),
+                             Inverse(FromAssimp(bone->mOffsetMatrix)), parent);
+      Node* map = doc_.AddVertexMap(out.object, weights[b], boneName + " weights");
+      if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
+      if (node != nullptr) jointOfNode[node] = joint;
+      boneNodes.push_back(node);
+      out.joints.push_back(joint);
+      out.maps.push_back(map);
+    }
+    if (unweightedJoint_) {
+      Node* joint = AddJoint(doc_, UniqueName(doc_, "unweighted"), Matrix());
+      Node* map = doc_.AddVertexMap(out.object, weights.back(), "unweighted weights");
+      if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
+      boneNodes.push_back(nullptr);
+      out.joints.push_back(joint);
+      out.maps.push_back(map);
+    }
+
+    if (animation_ != nullptr) {
+      std::vector<std::vector<TransformKey> > keys(out.joints.size());
+      for (Int32 frame = 0; frame <= result_.lastFrame; ++frame) {
+        const Float ticks = static_cast<Float>(frame) / result_.fps * ticksPerSecond_;
+        const std::map<const aiNode*, Matrix> globals = pose.At(ticks, true);
+        for (size_t j = 0; j < out.joints.size(); ++j)
+          if (boneNodes[j] != nullptr)
+            keys[j].push_back(
+                {static_cast<Float>(frame), Multiply(toMesh, globals.at(boneNodes[j]))});
+      }
+      for (size_t j = 0; j < out.joints.size(); ++j)
+        if (!keys[j].empty()) SetTransformKeys(out.joints[j], keys[j]);
+    }
+    out.skin = doc_.AddObject(Oskin, "skin", out.object);
+    if (out.skin == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    LinkSkin(out.skin, out.joints, out.maps);
+  }
+
+  std::string path_;
+  Document& doc_;
+  CharacterOptions options_;
+  const aiScene* scene_ = nullptr;
+  const aiAnimation* animation_ = nullptr;
+  Float ticksPerSecond_ = 0.0;
+  bool unweightedJoint_ = false;
+  CharacterImport result_;
+};
+
+}  // namespace
+
+bool CharacterImportAvailable() {
+  return true;
+}
+
+CharacterImport ImportCharacter(const std::string& path, Document& doc,
+                                const CharacterOptions& options) {
+  if (!std::isfinite(options.fps) || options.fps < 0.0)
+    throw std::invalid_argument("the frame rate must be positive and finite, not " +
+                                std::to_string(options.fps));
+  return Importer(path, doc, options).Run();
+}
+
+#endif
+
+}  // namespace headless

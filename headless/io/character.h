@@ -1,0 +1,65 @@
+// Rigged, animated characters from the files 3D tools exchange (FBX, glTF 2.0, Collada, X and
+// the other formats Assimp reads), made into what the headless host carries: per skinned mesh a
+// polygon object, its joints with their bind transforms, one weight map per joint, a skin
+// deformer under the object linked to both, and the animation as transform keys of the joints.
+//
+// - Points. The file's mesh splits a point along texture and normal seams; the object gets one
+//   point per distinct position (bit-equal coordinates, in order of first use), so its surface
+//   is connected. `vertexToPoint` keeps, per vertex of the file's mesh, the object's point, so
+//   that what is written per point can be written back per corner; the import is deterministic,
+//   so the mapping is recomputed from the file by importing it again. Where copies of one point
+//   carry different weights, the first copy's are used and a note says how many differ.
+// - Space. Everything is in the mesh's own space (the file's vertex coordinates): joint j's rest
+//   transform is the inverse of the bone's offset matrix, and its transform at a frame is the
+//   inverse of the mesh node's transform times the bone node's global transform at that time.
+//   Skinning then gives M_mesh^-1 * sum_j w_j * G_j(t) * offset_j * v, the file's skinning
+//   brought back into the mesh's space, so the detail the deformer restores keeps its size.
+// - Keys. The first animation is sampled at whole frames, frame k at k / fps seconds, from 0 to
+//   the animation's end: position and scale keys interpolated linearly, rotations by spherical
+//   interpolation, a node without a channel keeping its own transform. `fps` is the file's rate
+//   (its ticks per second) unless given; a file without a rate (ticks per second 0 or above 240,
+//   as glTF's millisecond ticks are) is sampled at 30.
+// - Refused or skipped, never silently: content the host cannot carry (morph targets, morph and
+//   mesh animations, a mesh of lines or points, faces of fewer than 3 corners, meshes without
+//   bones, further animations, bones without a node) is named in `notes`; a file without any
+//   skinned mesh of polygons, or one Assimp cannot read, throws std::runtime_error naming it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "headless/host/scene.h"
+
+namespace headless {
+
+// Whether this build can read characters (it was built with Assimp).
+bool CharacterImportAvailable();
+
+struct CharacterOptions {
+  Float fps = 0.0;  // 0: the file's rate
+};
+
+struct ImportedMesh {
+  Node* object = nullptr;
+  Node* skin = nullptr;
+  std::vector<Node*> joints;
+  std::vector<Node*> maps;
+  std::vector<Int32> vertexToPoint;  // per vertex of the file's mesh
+  Int64 fileVertices = 0;
+  Float size = 0.0;  // the diagonal of the points' bounding box
+};
+
+struct CharacterImport {
+  std::vector<ImportedMesh> meshes;
+  std::vector<std::string> notes;
+  Float fps = 0.0;
+  Int32 lastFrame = -1;  // keys at frames 0 .. lastFrame; -1 without animation
+};
+
+// Imports `path` into `doc` (objects appended at top level). Throws std::runtime_error "path:
+// what" when the file cannot be read, holds no skinned mesh of polygons, or this build has no
+// Assimp; std::invalid_argument for an fps that is not finite and positive.
+CharacterImport ImportCharacter(const std::string& path, Document& doc,
+                                const CharacterOptions& options = {});
+
+}  // namespace headless

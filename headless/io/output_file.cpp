@@ -1,0 +1,127 @@
+#include "headless/io/output_file.h"
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include "headless/host/platform.h"
+
+namespace headless {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
+  throw std::runtime_error(path + ": cannot write: " + reason);
+}
+
+// A name no other writer picks: the target's, hidden, with a random part and a counter.
+std::string TemporaryName(const fs::path& target, unsigned attempt) {
+  static std::atomic<unsigned> counter{0};
+  static const unsigned session = std::random_device{}();
+  const fs::path folder = target.parent_path();
+  const std::string name = "." + target.filename().string() + "." + std::to_string(session) + "-" +
+                           std::to_string(counter++) + "-" + std::to_string(attempt) + ".tmp";
+  return (folder / name).string();
+}
+
+}  // namespace
+
+OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
+  if (path_.empty()) Fail("\"\"", "no file name");
+  if (ToStandardOutput()) {
+    temporary_ = path_;
+    file_ = stdout;
+    platform::SetBinaryMode(stdout);
+    return;
+  }
+  const fs::path target(path_);
+  if (target.filename().empty() || target.filename() == "." || target.filename() == "..")
+    Fail(path_, "not a file name");
+  std::error_code ec;
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  if (!fs::is_directory(folder, ec))
+    Fail(path_, "the folder " + folder.string() + " does not exist");
+  if (fs::is_directory(target, ec)) Fail(path_, "is a folder");
+  std::string error;
+  // A name taken meanwhile by someone else is simply passed over.
+  for (unsigned attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
+    temporary_ = TemporaryName(target, attempt);
+    file_ = platform::CreateNewFile(temporary_, error);
+    if (file_ == nullptr && !fs::exists(temporary_, ec)) break;
+  }
+  if (file_ == nullptr) Fail(path_, error);
+}
+
+OutputFile::~OutputFile() {
+  if (!committed_) Discard();
+}
+
+void OutputFile::Write(std::string_view bytes) {
+  if (file_ == nullptr) Fail(path_, "the file is closed");
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+    Fail(path_, "writing failed");
+}
+
+void OutputFile::Write(std::span<const std::uint8_t> bytes) {
+  Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+void OutputFile::ReleaseStream() {
+  if (file_ == nullptr || ToStandardOutput()) return;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!closed) Fail(path_, "closing the temporary file failed");
+}
+
+void OutputFile::Commit() {
+  if (committed_) return;
+  std::string error;
+  if (ToStandardOutput()) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) Fail(path_, "writing failed");
+    committed_ = true;
+    return;
+  }
+  if (file_ != nullptr) {
+    const bool failed = std::ferror(file_) != 0;
+    const bool synced = !failed && platform::FlushToDisk(file_, error);
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (failed) error = "writing failed";
+    if (failed || !synced || !closed) {
+      Discard();
+      Fail(path_, error.empty() ? "closing the file failed" : error);
+    }
+  }
+  std::error_code ec;
+  fs::rename(temporary_, path_, ec);
+  if (ec) {
+    Discard();
+    Fail(path_, ec.message());
+  }
+  committed_ = true;
+}
+
+void OutputFile::Discard() {
+  if (ToStandardOutput()) return;
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  std::error_code ec;
+  if (!temporary_.empty()) fs::remove(temporary_, ec);
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
+  OutputFile file(path);
+  file.Write(bytes);
+  file.Commit();
+}
+
+void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+  OutputFile file(path);
+  file.Write(bytes);
+  file.Commit();
+}
+
+}  // namespace headless

@@ -1,0 +1,255 @@
+#include "headless/io/point_cache.h"
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+
+#include "headless/io/input_file.h"
+#include "headless/io/obj.h"
+#include "headless/io/output_file.h"
+
+namespace headless {
+namespace {
+
+constexpr char kPc2Signature[12] = {'P', 'O', 'I', 'N', 'T', 'C', 'A', 'C', 'H', 'E', '2', '\0'};
+constexpr std::size_t kPc2Header = 32;
+constexpr std::size_t kMddHeader = 8;
+
+[[noreturn]] void Fail(const std::string& name, const std::string& what) {
+  throw std::runtime_error(name + ": " + what);
+}
+
+std::uint32_t Load32(const std::byte* p, bool bigEndian) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) {
+    const int shift = bigEndian ? 8 * (3 - i) : 8 * i;
+    v |= static_cast<std::uint32_t>(std::to_integer<std::uint8_t>(p[i])) << shift;
+  }
+  return v;
+}
+
+void Store32(std::vector<std::byte>& out, std::uint32_t v, bool bigEndian) {
+  for (int i = 0; i < 4; ++i) {
+    const int shift = bigEndian ? 8 * (3 - i) : 8 * i;
+    out.push_back(static_cast<std::byte>((v >> shift) & 0xFFu));
+  }
+}
+
+Float32 LoadFloat(const std::byte* p, bool bigEndian) {
+  return std::bit_cast<Float32>(Load32(p, bigEndian));
+}
+
+void StoreFloat(std::vector<std::byte>& out, Float32 v, bool bigEndian) {
+  Store32(out, std::bit_cast<std::uint32_t>(v), bigEndian);
+}
+
+Int32 LoadInt(const std::byte* p, bool bigEndian) {
+  return static_cast<Int32>(Load32(p, bigEndian));
+}
+
+// Checks that `size` bytes hold exactly `header` + samples * points * 12 and reads the points.
+void ReadCoordinates(std::span<const std::byte> bytes, std::size_t header, Int32 points,
+                     Int32 samples, bool bigEndian, const std::string& name, PointCache& cache) {
+  if (points == 0) Fail(name, "the cache holds no points");
+  const std::uint64_t perSample = static_cast<std::uint64_t>(points) * 12u;
+  const std::uint64_t body = bytes.size() - header;
+  const std::string counts =
+      std::to_string(samples) + " samples of " + std::to_string(points) + " points";
+  // Compared by division first, so that no product of counts can overflow.
+  const bool truncated = static_cast<std::uint64_t>(samples) > body / perSample;
+  if (truncated || static_cast<std::uint64_t>(samples) * perSample != body)
+    Fail(name,
+         "the header gives " + counts + " (" + std::to_string(header) + " + " +
+             std::to_string(samples) + " x " + std::to_string(perSample) + " bytes), but " +
+             "the file holds " + std::to_string(bytes.size()) + " bytes" +
+             (truncated ? " (truncated: " + std::to_string(body / perSample) + " whole samples)"
+                        : std::string(" (trailing bytes)")));
+  cache.coordinates.resize(static_cast<std::size_t>(body / 4));
+  const std::byte* p = bytes.data() + header;
+  for (std::size_t i = 0; i < cache.coordinates.size(); ++i, p += 4) {
+    const Float32 v = LoadFloat(p, bigEndian);
+    if (!std::isfinite(v)) {
+      const std::uint64_t point = i / 3;
+      Fail(name, "sample " + std::to_string(point / static_cast<std::uint64_t>(points)) +
+                     ", point " + std::to_string(point % static_cast<std::uint64_t>(points)) +
+                     " has a coordinate that is not finite");
+    }
+    cache.coordinates[i] = v;
+  }
+}
+
+PointCache ParsePc2(std::span<const std::byte> bytes, const std::string& name) {
+  if (bytes.size() < kPc2Header)
+    Fail(name, "too short for a PC2 header (" + std::to_string(bytes.size()) + " of " +
+                   std::to_string(kPc2Header) + " bytes)");
+  if (std::memcmp(bytes.data(), kPc2Signature, sizeof kPc2Signature) != 0)
+    Fail(name, "not a PC2 point cache (no POINTCACHE2 signature)");
+  const std::byte* p = bytes.data();
+  const Int32 version = LoadInt(p + 12, false);
+  if (version != 1) Fail(name, "PC2 version " + std::to_string(version) + " (only 1 is known)");
+  PointCache cache;
+  cache.format = PointCacheFormat::kPc2;
+  cache.pointCount = LoadInt(p + 16, false);
+  cache.startFrame = LoadFloat(p + 20, false);
+  cache.sampleRate = LoadFloat(p + 24, false);
+  const Int32 samples = LoadInt(p + 28, false);
+  if (cache.pointCount < 0 || samples < 0)
+    Fail(name, "negative count (" + std::to_string(cache.pointCount) + " points, " +
+                   std::to_string(samples) + " samples)");
+  if (!std::isfinite(cache.startFrame) || !std::isfinite(cache.sampleRate) ||
+      !(cache.sampleRate > 0.0f))
+    Fail(name, "the start frame and the sample rate must be finite and the rate positive (" +
+                   ShortestNumber(cache.startFrame) + ", " + ShortestNumber(cache.sampleRate) +
+                   ")");
+  ReadCoordinates(bytes, kPc2Header, cache.pointCount, samples, false, name, cache);
+  return cache;
+}
+
+PointCache ParseMdd(std::span<const std::byte> bytes, const std::string& name) {
+  if (bytes.size() < kMddHeader)
+    Fail(name, "too short for an MDD header (" + std::to_string(bytes.size()) + " of " +
+                   std::to_string(kMddHeader) + " bytes)");
+  PointCache cache;
+  cache.format = PointCacheFormat::kMdd;
+  const Int32 frames = LoadInt(bytes.data(), true);
+  cache.pointCount = LoadInt(bytes.data() + 4, true);
+  if (frames < 0 || cache.pointCount < 0)
+    Fail(name, "negative count (" + std::to_string(frames) + " frames, " +
+                   std::to_string(cache.pointCount) + " points)");
+  const std::uint64_t timesEnd = kMddHeader + 4ull * static_cast<std::uint64_t>(frames);
+  if (bytes.size() < timesEnd)
+    Fail(name, "the header gives " + std::to_string(frames) + " frames, but the file (" +
+                   std::to_string(bytes.size()) + " bytes) ends within their times");
+  for (Int32 i = 0; i < frames; ++i) {
+    const Float32 t = LoadFloat(bytes.data() + kMddHeader + 4 * static_cast<std::size_t>(i), true);
+    if (!std::isfinite(t)) Fail(name, "the time of frame " + std::to_string(i) + " is not finite");
+    if (i > 0 && !(t > cache.times.back()))
+      Fail(name, "the time of frame " + std::to_string(i) + " (" + ShortestNumber(t) +
+                     " s) is not after the one before (" + ShortestNumber(cache.times.back()) +
+                     " s)");
+    cache.times.push_back(t);
+  }
+  ReadCoordinates(bytes, static_cast<std::size_t>(timesEnd), cache.pointCount, frames, true, name,
+                  cache);
+  return cache;
+}
+
+Float32 Narrow(Float v) {
+  const Float32 f = static_cast<Float32>(v);
+  if (!std::isfinite(f))
+    throw std::invalid_argument("the value " + ShortestNumber(v) + " does not fit in float32");
+  return f;
+}
+
+}  // namespace
+
+Int64 PointCache::SampleCount() const {
+  return pointCount <= 0
+             ? 0
+             : static_cast<Int64>(coordinates.size() / 3 / static_cast<std::size_t>(pointCount));
+}
+
+std::vector<Vector3> PointCache::Sample(Int64 s) const {
+  std::vector<Vector3> points(static_cast<std::size_t>(pointCount));
+  const Float32* c = coordinates.data() + static_cast<std::size_t>(s) * points.size() * 3;
+  for (std::size_t i = 0; i < points.size(); ++i, c += 3) points[i] = {c[0], c[1], c[2]};
+  return points;
+}
+
+Float PointCache::SampleFrame(Int64 s, Float fps) const {
+  if (format == PointCacheFormat::kMdd) {
+    // Seconds in float32 rarely give whole frames exactly; within 1e-4 of one they are meant to.
+    const Float frame = Float{times[static_cast<std::size_t>(s)]} * fps;
+    const Float whole = std::round(frame);
+    return std::fabs(frame - whole) < 1e-4 ? whole : frame;
+  }
+  return Float{startFrame} + static_cast<Float>(s) * Float{sampleRate};
+}
+
+std::optional<PointCacheFormat> PointCacheFormatOf(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".pc2") return PointCacheFormat::kPc2;
+  if (extension == ".mdd") return PointCacheFormat::kMdd;
+  return std::nullopt;
+}
+
+PointCache ParsePointCache(std::span<const std::byte> bytes, PointCacheFormat format,
+                           const std::string& name) {
+  return format == PointCacheFormat::kPc2 ? ParsePc2(bytes, name) : ParseMdd(bytes, name);
+}
+
+PointCache ReadPointCache(const std::string& path) {
+  const std::optional<PointCacheFormat> format = PointCacheFormatOf(path);
+  if (!format) Fail(path, "not a point cache name (.pc2 or .mdd)");
+  const std::string bytes = ReadInputFile(path);
+  return ParsePointCache(std::as_bytes(std::span<const char>(bytes)), *format, path);
+}
+
+std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
+  std::vector<std::byte> out;
+  const Int64 samples = cache.SampleCount();
+  out.reserve(kPc2Header + 4 * static_cast<std::size_t>(samples) + 4 * cache.coordinates.size());
+  const bool big = cache.format == PointCacheFormat::kMdd;
+  if (big) {
+    Store32(out, static_cast<std::uint32_t>(samples), true);
+    Store32(out, static_cast<std::uint32_t>(cache.pointCount), true);
+    for (Float32 t : cache.times) StoreFloat(out, t, true);
+  } else {
+    for (char c : kPc2Signature) out.push_back(static_cast<std::byte>(c));
+    Store32(out, 1, false);
+    Store32(out, static_cast<std::uint32_t>(cache.pointCount), false);
+    StoreFloat(out, cache.startFrame, false);
+    StoreFloat(out, cache.sampleRate, false);
+    Store32(out, static_cast<std::uint32_t>(samples), false);
+  }
+  for (Float32 v : cache.coordinates) StoreFloat(out, v, big);
+  return out;
+}
+
+void WritePointCache(const std::string& path, const PointCache& cache) {
+  const std::vector<std::byte> bytes = PointCacheBytes(cache);
+  WriteFileAtomically(path,
+                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+void AppendSample(PointCache& cache, std::span<const Vector3> points) {
+  if (cache.coordinates.empty()) {
+    if (points.size() > static_cast<std::size_t>(std::numeric_limits<Int32>::max()))
+      throw std::invalid_argument("too many points for a point cache");
+    cache.pointCount = static_cast<Int32>(points.size());
+  } else if (points.size() != static_cast<std::size_t>(cache.pointCount)) {
+    throw std::invalid_argument("a sample of " + std::to_string(points.size()) +
+                                " points for a cache of " + std::to_string(cache.pointCount));
+  }
+  for (const Vector3& p : points) {
+    cache.coordinates.push_back(Narrow(p.x));
+    cache.coordinates.push_back(Narrow(p.y));
+    cache.coordinates.push_back(Narrow(p.z));
+  }
+}
+
+PointCache MakePointCache(PointCacheFormat format, const std::vector<std::vector<Vector3>>& samples,
+                          Float firstFrame, Float fps) {
+  PointCache cache;
+  cache.format = format;
+  cache.startFrame = Narrow(firstFrame);
+  cache.sampleRate = 1.0f;
+  for (std::size_t s = 0; s < samples.size(); ++s) {
+    AppendSample(cache, samples[s]);
+    if (format == PointCacheFormat::kMdd)
+      cache.times.push_back(Narrow((firstFrame + static_cast<Float>(s)) / fps));
+  }
+  return cache;
+}
+
+}  // namespace headless

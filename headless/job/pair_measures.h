@@ -1,0 +1,53 @@
+// The main job's three measures for any rest mesh and a deformed copy of it (same points, same
+// polygons), without a base: the detail height error (detail_height.h), the edge change and the
+// hinge change (measures.h), over every point or over a chosen set. This is what
+// `tessamire measure` and `tessamire apply --report` print, so that settings can be judged on
+// one's own meshes. Also how much detail each point keeps, for pictures.
+//
+// Without a base the bend's own change of shape counts too: compare a corrected mesh with the
+// uncorrected one it came from rather than reading either number alone.
+#pragma once
+
+#include <vector>
+
+#include "headless/geometry/mesh.h"
+#include "headless/job/measures.h"
+#include "host/types.h"
+
+namespace headless {
+
+// Rounds of neighbour averaging behind the detail heights: the main job's, enough to flatten
+// ridges a few edges wide while keeping a limb's shape.
+inline constexpr Int32 kDetailHeightRounds = 8;
+// Rounds that spread each point's reading of kept detail over about one ridge, for pictures.
+inline constexpr Int32 kKeptSpreadRounds = 2;
+
+// What a deformed copy is compared with: the rest mesh's detail heights, neighbours, measured
+// edges and hinges, and the points measured.
+struct PairReference {
+  std::vector<CPolygon> polygons;
+  std::vector<std::vector<Int32>> neighbours;
+  std::vector<Float> restHeights;
+  std::vector<Int32> region;  // ascending point indices
+  DetailReference detail;
+};
+
+struct PairMeasures {
+  Float heightError = 0.0;  // fraction of the rest's detail height (0.05 = 5%)
+  DetailMeasures detail;    // edge change (fraction) and hinge change (degrees)
+};
+
+// The reference of `rest` over the points whose weight in `region` is not 0 (one weight per
+// point), or over every point when `region` is empty. Throws std::invalid_argument naming the
+// fault for a broken mesh or a region of another size than the points.
+PairReference PreparePairReference(const Mesh& rest, const std::vector<Float32>& region);
+
+// Measures `points` (one per rest point) against the reference. Throws std::invalid_argument
+// for another point count.
+PairMeasures MeasurePair(const PairReference& reference, const std::vector<Vector3>& points);
+
+// How much of the rest's detail each point of `points` keeps (1 as at rest, 0 flattened, above 1
+// exaggerated), spread over kKeptSpreadRounds rounds.
+std::vector<Float> DetailKept(const PairReference& reference, const std::vector<Vector3>& points);
+
+}  // namespace headless

@@ -1,0 +1,249 @@
+// Rigged characters made by others (Assimp's test models): each imports with joints, weights and
+// keys; its bind pose gives back the file's mesh; and at several frames the host's skinning of
+// the imported scene agrees with skinning worked out here from Assimp's own data, in Assimp's own
+// float arithmetic (keys interpolated, node hierarchy walked, weights normalised as the
+// importer's note says).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "headless/host/deform.h"
+#include "headless/host/evaluate.h"
+#include "headless/host/skin.h"
+#include "headless/io/character.h"
+
+#if TESSAMIRE_HAVE_ASSIMP
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <assimp/Importer.hpp>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kModels = "/usr/share/assimp/models/";
+
+struct Character {
+  const char* file;
+  size_t joints;
+  Float fps;
+  Int32 lastFrame;
+};
+
+class CharacterTest : public ::testing::TestWithParam<Character> {
+ protected:
+  void SetUp() override {
+    if (!headless::CharacterImportAvailable())
+      GTEST_SKIP() << "built without Assimp: characters cannot be imported";
+    path = std::string(kModels) + GetParam().file;
+    if (!fs::exists(path)) GTEST_SKIP() << path << " is missing (package assimp-testmodels)";
+    doc = headless::NewDocument();
+  }
+
+  std::string path;
+  std::unique_ptr<headless::Document> doc;
+};
+
+#if TESSAMIRE_HAVE_ASSIMP
+
+// Skinning from Assimp's data: per vertex of the file's mesh, in the mesh's own space.
+class AssimpSkinning {
+ public:
+  explicit AssimpSkinning(const std::string& path) {
+    scene_ =
+        importer_.ReadFile(path, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
+  }
+  const aiScene* Scene() const { return scene_; }
+
+  std::vector<aiVector3D> At(Float frame, Float fps) const {
+    const aiMesh* mesh = scene_->mMeshes[0];
+    const aiAnimation* animation = scene_->mAnimations[0];
+    const double tps = animation->mTicksPerSecond > 0.0 ? animation->mTicksPerSecond : fps;
+    const float ticks = static_cast<float>(frame / fps * tps);
+    std::map<std::string, aiMatrix4x4> globals;
+    Walk(scene_->mRootNode, aiMatrix4x4(), animation, ticks, globals);
+    const aiNode* meshNode = FindMeshNode(scene_->mRootNode);
+    aiMatrix4x4 toMesh;
+    Walk(scene_->mRootNode, aiMatrix4x4(), nullptr, 0.0f, rest_);
+    if (meshNode != nullptr) toMesh = rest_.at(meshNode->mName.C_Str()).Inverse();
+    std::vector<aiVector3D> out(mesh->mNumVertices, aiVector3D(0, 0, 0));
+    std::vector<float> sums(mesh->mNumVertices, 0.0f);
+    for (unsigned b = 0; b < mesh->mNumBones; ++b) {
+      const aiBone* bone = mesh->mBones[b];
+      const auto it = globals.find(bone->mName.C_Str());
+      // A bone without a node stays where it was bound.
+      const aiMatrix4x4 skin =
+          it == globals.end() ? aiMatrix4x4() : toMesh * it->second * bone->mOffsetMatrix;
+      for (unsigned k = 0; k < bone->mNumWeights; ++k) {
+        const aiVertexWeight& w = bone->mWeights[k];
+        out[w.mVertexId] += w.mWeight * (skin * mesh->mVertices[w.mVertexId]);
+        sums[w.mVertexId] += w.mWeight;
+      }
+    }
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) out[v] /= sums[v];
+    return out;
+  }
+
+ private:
+  template <typename Key>
+  static unsigned Before(const Key* keys, unsigned count, float ticks) {
+    unsigned i = 0;
+    while (i + 1 < count && keys[i + 1].mTime <= ticks) ++i;
+    return i;
+  }
+  template <typename Key>
+  static float Fraction(const Key* keys, unsigned count, unsigned i, float ticks) {
+    if (i + 1 >= count || ticks <= keys[i].mTime) return 0.0f;
+    return static_cast<float>((ticks - keys[i].mTime) / (keys[i + 1].mTime - keys[i].mTime));
+  }
+
+  static aiVector3D Lerp(const aiVectorKey* keys, unsigned count, float ticks) {
+    const unsigned i = Before(keys, count, ticks);
+    const float t = Fraction(keys, count, i, ticks);
+    return t == 0.0f ? keys[i].mValue : keys[i].mValue + t * (keys[i + 1].mValue - keys[i].mValue);
+  }
+
+  static void Walk(const aiNode* node, const aiMatrix4x4& parent, const aiAnimation* animation,
+                   float ticks, std::map<std::string, aiMatrix4x4>& globals) {
+    aiMatrix4x4 local = node->mTransformation;
+    for (unsigned c = 0; animation && c < animation->mNumChannels; ++c) {
+      const aiNodeAnim* ch = animation->mChannels[c];
+      if (ch->mNodeName != node->mName) continue;
+      const unsigned r = Before(ch->mRotationKeys, ch->mNumRotationKeys, ticks);
+      const float t = Fraction(ch->mRotationKeys, ch->mNumRotationKeys, r, ticks);
+      aiQuaternion rotation = ch->mRotationKeys[r].mValue;
+      if (t > 0.0f)
+        aiQuaternion::Interpolate(rotation, ch->mRotationKeys[r].mValue,
+                                  ch->mRotationKeys[r + 1].mValue, t);
+      local = aiMatrix4x4(Lerp(ch->mScalingKeys, ch->mNumScalingKeys, ticks), rotation.Normalize(),
+                          Lerp(ch->mPositionKeys, ch->mNumPositionKeys, ticks));
+    }
+    const aiMatrix4x4 global = parent * local;
+    globals[node->mName.C_Str()] = global;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+      Walk(node->mChildren[i], global, animation, ticks, globals);
+  }
+
+  const aiNode* FindMeshNode(const aiNode* node) const {
+    if (node->mNumMeshes > 0 && node->mMeshes[0] == 0) return node;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+      if (const aiNode* found = FindMeshNode(node->mChildren[i])) return found;
+    return nullptr;
+  }
+
+  Assimp::Importer importer_;
+  const aiScene* scene_ = nullptr;
+  mutable std::map<std::string, aiMatrix4x4> rest_;
+};
+
+#endif
+
+Float MaxDistance(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
+  Float worst = 0.0;
+  for (size_t i = 0; i < a.size(); ++i)
+    worst = std::max(worst, std::hypot(a[i].x - b[i].x, a[i].y - b[i].y, a[i].z - b[i].z));
+  return worst;
+}
+
+TEST_P(CharacterTest, ImportsJointsWeightsAndKeysAndGivesTheMeshBackAtTheBindPose) {
+  const headless::CharacterImport imported = headless::ImportCharacter(path, *doc);
+  ASSERT_EQ(imported.meshes.size(), 1u);
+  const headless::ImportedMesh& mesh = imported.meshes[0];
+  EXPECT_EQ(mesh.joints.size(), GetParam().joints);
+  EXPECT_EQ(mesh.maps.size(), mesh.joints.size());
+  EXPECT_EQ(imported.fps, GetParam().fps);
+  EXPECT_EQ(imported.lastFrame, GetParam().lastFrame);
+  ASSERT_NE(mesh.object, nullptr);
+  EXPECT_EQ(mesh.skin->up, mesh.object);
+  // Welded: no two points share a position, and every file vertex maps onto its own position.
+  EXPECT_LE(mesh.object->points.size(), static_cast<size_t>(mesh.fileVertices));
+  ASSERT_EQ(mesh.vertexToPoint.size(), static_cast<size_t>(mesh.fileVertices));
+  for (const Int32 p : mesh.vertexToPoint)
+    ASSERT_LT(static_cast<size_t>(p), mesh.object->points.size());
+  // Every point's weights sum to 1.
+  for (size_t p = 0; p < mesh.object->points.size(); ++p) {
+    Float sum = 0.0;
+    for (const headless::Node* map : mesh.maps) sum += map->weights[p];
+    ASSERT_NEAR(sum, 1.0, 1e-6) << p;
+  }
+  // The bind pose (every joint at its rest transform) gives back the file's mesh.
+  const headless::DeformReport report = headless::EvaluateDocument(*doc);
+  ASSERT_TRUE(report.Ok()) << report.errors.front();
+  EXPECT_LT(MaxDistance(headless::DeformedPoints(mesh.object), mesh.object->points),
+            1e-6 * mesh.size);
+  EXPECT_GT(mesh.size, 0.0);
+  // Keys at every frame of the animation.
+  for (const headless::Node* joint : mesh.joints) {
+    const headless::JointKeys keys = headless::ReadJointKeys(joint);
+    if (keys.kind == headless::JointKeyKind::kNone) continue;
+    ASSERT_EQ(keys.transforms.size(), static_cast<size_t>(GetParam().lastFrame) + 1);
+    EXPECT_EQ(keys.transforms.back().frame, GetParam().lastFrame);
+  }
+}
+
+TEST_P(CharacterTest, FramesAgreeWithSkinningFromAssimpsOwnData) {
+#if TESSAMIRE_HAVE_ASSIMP
+  const headless::CharacterImport imported = headless::ImportCharacter(path, *doc);
+  const headless::ImportedMesh& mesh = imported.meshes[0];
+  const AssimpSkinning reference(path);
+  ASSERT_NE(reference.Scene(), nullptr);
+  const Int32 last = imported.lastFrame;
+  Float moved = 0.0;
+  for (const Int32 frame : {0, last / 3, last / 2 + 1, last}) {
+    SCOPED_TRACE("frame " + std::to_string(frame));
+    const headless::DeformReport report =
+        headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
+    ASSERT_TRUE(report.Ok()) << report.errors.front();
+    const std::vector<Vector3>& points = headless::DeformedPoints(mesh.object);
+    const std::vector<aiVector3D> expected = reference.At(frame, imported.fps);
+    Float worst = 0.0;
+    for (size_t v = 0; v < expected.size(); ++v) {
+      const Vector3& p = points[static_cast<size_t>(mesh.vertexToPoint[v])];
+      worst = std::max(worst,
+                       std::hypot(p.x - expected[v].x, p.y - expected[v].y, p.z - expected[v].z));
+    }
+    EXPECT_LT(worst, 1e-4 * mesh.size);  // float arithmetic on Assimp's side
+    moved = std::max(moved, MaxDistance(points, mesh.object->points));
+  }
+  EXPECT_GT(moved, 0.05 * mesh.size) << "the animation moves the mesh";
+#else
+  GTEST_SKIP() << "built without Assimp";
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AssimpTestModels, CharacterTest,
+    ::testing::Values(Character{"FBX/animation_with_skeleton.fbx", 14, 24.0, 20},
+                      Character{"X/anim_test.x", 4, 24.0, 24},
+                      Character{"glTF2/simple_skin/simple_skin.gltf", 2, 30.0, 165}),
+    [](const ::testing::TestParamInfo<Character>& info) {
+      const std::string file = fs::path(info.param.file).stem().string();
+      std::string name;
+      for (char c : file) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
+
+TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  auto doc = headless::NewDocument();
+  const std::string box = std::string(kModels) + "OBJ/box.obj";
+  if (!fs::exists(box)) GTEST_SKIP() << "assimp-testmodels is missing";
+  try {
+    headless::ImportCharacter(box, *doc);
+    FAIL() << "a mesh without bones imported";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(box + ": holds no skinned mesh of polygons"),
+              std::string::npos)
+        << e.what();
+    EXPECT_NE(std::string(e.what()).find("has no bones"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(headless::ImportCharacter("/nonexistent/x.fbx", *doc), std::runtime_error);
+  EXPECT_THROW(headless::ImportCharacter(box, *doc, {.fps = -1.0}), std::invalid_argument);
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// Point caches: PC2 and MDD round trips to the byte, their layouts as other applications write
+// them, and damaged caches refused with their numbers.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "headless/io/point_cache.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using headless::PointCacheFormat;
+
+std::vector<std::byte> Bytes(std::initializer_list<unsigned> values) {
+  std::vector<std::byte> out;
+  for (unsigned v : values) out.push_back(static_cast<std::byte>(v));
+  return out;
+}
+
+void PutLittle(std::vector<std::byte>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
+}
+void PutBig(std::vector<std::byte>& out, std::uint32_t v) {
+  for (int i = 3; i >= 0; --i) out.push_back(static_cast<std::byte>((v >> (8 * i)) & 0xFF));
+}
+std::uint32_t FloatBits(float f) {
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &f, 4);
+  return bits;
+}
+
+// A PC2 file as a 3D application writes it: 2 points, 3 samples from frame 10, every 0.5 frames.
+std::vector<std::byte> Pc2File(int samples = 3, int version = 1) {
+  std::vector<std::byte> out;
+  for (char c : std::string("POINTCACHE2", 12)) out.push_back(static_cast<std::byte>(c));
+  PutLittle(out, static_cast<std::uint32_t>(version));
+  PutLittle(out, 2);
+  PutLittle(out, FloatBits(10.0f));
+  PutLittle(out, FloatBits(0.5f));
+  PutLittle(out, static_cast<std::uint32_t>(samples));
+  for (int s = 0; s < 3; ++s)
+    for (int c = 0; c < 6; ++c) PutLittle(out, FloatBits(0.1f * static_cast<float>(s * 6 + c)));
+  return out;
+}
+
+// An MDD file: 3 frames of 2 points at 0, 1/24 and 2/24 seconds.
+std::vector<std::byte> MddFile() {
+  std::vector<std::byte> out;
+  PutBig(out, 3);
+  PutBig(out, 2);
+  for (int f = 0; f < 3; ++f) PutBig(out, FloatBits(static_cast<float>(f) / 24.0f));
+  for (int s = 0; s < 3; ++s)
+    for (int c = 0; c < 6; ++c) PutBig(out, FloatBits(-1.5f * static_cast<float>(s * 6 + c)));
+  return out;
+}
+
+std::string ErrorOf(const std::vector<std::byte>& bytes, PointCacheFormat format) {
+  try {
+    headless::ParsePointCache(bytes, format, "cache");
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(PointCaches, Pc2ReadsWhatOthersWriteAndWritesItBackToTheByte) {
+  const std::vector<std::byte> file = Pc2File();
+  const headless::PointCache cache = headless::ParsePointCache(file, PointCacheFormat::kPc2, "a");
+  EXPECT_EQ(cache.pointCount, 2);
+  EXPECT_EQ(cache.SampleCount(), 3);
+  EXPECT_EQ(cache.SampleFrame(2, 30.0), 11.0);
+  const std::vector<Vector3> second = cache.Sample(1);
+  EXPECT_EQ(second[1].x, static_cast<double>(0.1f * 9.0f));
+  EXPECT_EQ(headless::PointCacheBytes(cache), file);
+}
+
+TEST(PointCaches, MddReadsBigEndianAndWritesItBackToTheByte) {
+  const std::vector<std::byte> file = MddFile();
+  const headless::PointCache cache = headless::ParsePointCache(file, PointCacheFormat::kMdd, "a");
+  EXPECT_EQ(cache.SampleCount(), 3);
+  EXPECT_EQ(cache.Sample(2)[0].z, -1.5 * 14.0);
+  EXPECT_EQ(cache.SampleFrame(1, 24.0), 1.0);  // 1/24 s in float32, snapped to the frame
+  EXPECT_NEAR(cache.SampleFrame(1, 25.0), 25.0 / 24.0, 1e-6);
+  EXPECT_EQ(headless::PointCacheBytes(cache), file);
+}
+
+TEST(PointCaches, FilesRoundTripThroughTheDiskAndSamplesKeepTheirPoints) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "point_cache_round_trip";
+  fs::create_directories(dir);
+  const std::vector<std::vector<Vector3>> samples = {{{0.1, 2.0, -3.0}, {1e-3, 1e5, 0.0}},
+                                                     {{0.2, 2.5, -3.5}, {2e-3, -1e5, 1.0}}};
+  for (PointCacheFormat format : {PointCacheFormat::kPc2, PointCacheFormat::kMdd}) {
+    const bool pc2 = format == PointCacheFormat::kPc2;
+    const std::string path = (dir / (pc2 ? "c.PC2" : "c.mdd")).string();
+    ASSERT_EQ(headless::PointCacheFormatOf(path), format);
+    const headless::PointCache made = headless::MakePointCache(format, samples, 4.0, 25.0);
+    headless::WritePointCache(path, made);
+    const headless::PointCache read = headless::ReadPointCache(path);
+    EXPECT_EQ(headless::PointCacheBytes(read), headless::PointCacheBytes(made));
+    EXPECT_EQ(fs::file_size(path), (pc2 ? 32u : 8u + 2 * 4u) + 2 * 2 * 12u);
+    EXPECT_EQ(read.SampleFrame(1, 25.0), 5.0);
+    EXPECT_EQ(read.Sample(1)[1].y, static_cast<double>(static_cast<float>(-1e5)));
+  }
+  EXPECT_FALSE(headless::PointCacheFormatOf("x.obj").has_value());
+  EXPECT_THROW(headless::MakePointCache(PointCacheFormat::kPc2, {{{1e300, 0, 0}}}, 0, 30),
+               std::invalid_argument);
+  fs::remove_all(dir);
+}
+
+TEST(PointCaches, DamagedCachesAreRefusedWithTheirNumbers) {
+  std::vector<std::byte> truncated = Pc2File();
+  truncated.resize(truncated.size() - 5);
+  EXPECT_EQ(ErrorOf(truncated, PointCacheFormat::kPc2),
+            "cache: the header gives 3 samples of 2 points (32 + 3 x 24 bytes), but the file holds "
+            "99 bytes (truncated: 2 whole samples)");
+  std::vector<std::byte> longer = Pc2File();
+  longer.push_back(std::byte{0});
+  EXPECT_NE(ErrorOf(longer, PointCacheFormat::kPc2).find("(trailing bytes)"), std::string::npos);
+  EXPECT_NE(ErrorOf(Pc2File(4), PointCacheFormat::kPc2).find("4 samples of 2 points"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(Pc2File(-1), PointCacheFormat::kPc2).find("negative count"), std::string::npos);
+  EXPECT_NE(ErrorOf(Pc2File(3, 2), PointCacheFormat::kPc2).find("PC2 version 2"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(Bytes({'P', 'O', 'I'}), PointCacheFormat::kPc2).find("too short"),
+            std::string::npos);
+  std::vector<std::byte> unsigned_ = Pc2File();
+  unsigned_[0] = std::byte{'X'};
+  EXPECT_NE(ErrorOf(unsigned_, PointCacheFormat::kPc2).find("no POINTCACHE2 signature"),
+            std::string::npos);
+  std::vector<std::byte> nan = Pc2File();
+  const std::uint32_t bits = FloatBits(std::numeric_limits<float>::quiet_NaN());
+  std::memcpy(nan.data() + 32 + 24 + 16, &bits, 4);  // sample 1, point 1, y
+  EXPECT_EQ(ErrorOf(nan, PointCacheFormat::kPc2),
+            "cache: sample 1, point 1 has a coordinate that is not finite");
+
+  std::vector<std::byte> mdd = MddFile();
+  mdd.resize(10);
+  EXPECT_NE(ErrorOf(mdd, PointCacheFormat::kMdd).find("ends within their times"),
+            std::string::npos);
+  std::vector<std::byte> backwards = MddFile();
+  std::swap_ranges(backwards.begin() + 12, backwards.begin() + 16, backwards.begin() + 16);
+  EXPECT_NE(ErrorOf(backwards, PointCacheFormat::kMdd).find("the time of frame 2"),
+            std::string::npos);
+  std::vector<std::byte> mddShort = MddFile();
+  mddShort.pop_back();
+  EXPECT_NE(ErrorOf(mddShort, PointCacheFormat::kMdd).find("truncated"), std::string::npos);
+  EXPECT_NE(ErrorOf(Bytes({0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}), PointCacheFormat::kMdd)
+                .find("holds no points"),
+            std::string::npos);
+  // A huge count never makes the reader allocate for data that is not there.
+  std::vector<std::byte> huge;
+  PutBig(huge, 1);
+  PutBig(huge, 0x7FFFFFFF);
+  PutBig(huge, 0);
+  EXPECT_NE(ErrorOf(huge, PointCacheFormat::kMdd).find("truncated: 0 whole samples"),
+            std::string::npos);
+}
+
+}  // namespace
