@@ -6,13 +6,7 @@
 
 namespace headless {
 
-using vector_math::Add;
-using vector_math::Cross;
-using vector_math::Divide;
-using vector_math::Dot;
-using vector_math::Length;
-using vector_math::Scale;
-using vector_math::Sub;
+using namespace vector_math;
 
 // a multiplied by 1 / |a|; the zero vector when |a| is not positive (zero or NaN).
 inline Vector3 Normalized(const Vector3& a) {

@@ -6,12 +6,7 @@
 
 namespace vmath {
 
-using vector_math::Add;
-using vector_math::Cross;
-using vector_math::Dot;
-using vector_math::Length;
-using vector_math::Scale;
-using vector_math::Sub;
+using namespace vector_math;
 
 // Multiplied by 1/L, or by 0 when L is exactly 0 (a zero vector stays zero; no tolerance).
 inline Vector3 Normalized(const Vector3& v) {
