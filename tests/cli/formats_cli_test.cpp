@@ -72,11 +72,11 @@ class FormatsCliTest : public ::testing::Test {
     for (const CPolygon& f : mesh.polygons)
       restText += "f " + std::to_string(f.a + 1) + "/1/1 " + std::to_string(f.b + 1) + "/1/1 " +
                   std::to_string(f.c + 1) + "/1/1 " + std::to_string(f.d + 1) + "/1/1\n";
-    std::ofstream(dir / "rest.obj") << restText;
+    std::ofstream(dir / "rest.obj", std::ios::binary) << restText;
     for (int f = 1; f <= 3; ++f) {
       frames.push_back(deform_scene::Twist(mesh.points, 0.15 * f, true));
       headless::ObjFile file = headless::ParseObj(restText, "rest");
-      std::ofstream(dir / ("walk." + cli::PaddedFrame(f) + ".obj"))
+      std::ofstream(dir / ("walk." + cli::PaddedFrame(f) + ".obj"), std::ios::binary)
           << headless::ObjText(file, frames.back());
     }
   }
@@ -158,7 +158,7 @@ TEST_F(FormatsCliTest, ApplyRefusesCachesAndFramesThatDoNotFitTheRest) {
             std::string::npos)
       << run.output;
 
-  std::ofstream(dir / "cut.pc2") << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
+  std::ofstream(dir / "cut.pc2", std::ios::binary) << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
   run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " +
                      Quoted(dir / "cut.pc2"));
   EXPECT_EQ(run.status, 1);
@@ -172,7 +172,7 @@ TEST_F(FormatsCliTest, ApplyRefusesCachesAndFramesThatDoNotFitTheRest) {
   std::string a, b, c, d;
   corners >> a >> b >> c >> d;
   turned.replace(second + 1, end - second - 1, "f " + d + " " + c + " " + b + " " + a);
-  std::ofstream(dir / "walk.0002.obj") << turned;
+  std::ofstream(dir / "walk.0002.obj", std::ios::binary) << turned;
   run = RunInProcess("apply " + rest + " --frames 1:3 --out " + Quoted(dir / "out") + " " +
                      Quoted(dir / "walk.####.obj"));
   EXPECT_EQ(run.status, 1);

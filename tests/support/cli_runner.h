@@ -18,7 +18,8 @@
 
 struct CliRun {
   int status = -1;     // exit status; -1 when the program did not exit normally
-  std::string out;     // standard output
+  std::string out;     // standard output, as text
+  std::string outBytes;  // standard output byte for byte (binary output such as "--out -")
   std::string err;     // standard error
   std::string output;  // standard output followed by standard error
 };
@@ -94,6 +95,7 @@ inline CliRun RunCli(const std::string& arguments, const CliSetting& setting = {
       TESSAMIRE_CLI, SplitArguments(arguments), headless::platform::Utf8FromPath(outPath),
       headless::platform::Utf8FromPath(errPath), setting.input, setting.environment);
   run.out = ReadText(outPath);
+  run.outBytes = ReadWholeFile(outPath);
   run.err = ReadText(errPath);
   run.output = run.out + run.err;
   std::filesystem::remove(outPath);
@@ -109,6 +111,7 @@ inline CliRun RunInProcess(const std::string& arguments) {
   CliRun run;
   run.status = cli::RunProgram(SplitArguments(arguments), out, err);
   run.out = out.str();
+  run.outBytes = run.out;
   run.err = err.str();
   run.output = run.out + run.err;
   return run;
