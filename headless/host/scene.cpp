@@ -482,18 +482,18 @@ Node* Document::AddVertexMap(Node* object, std::vector<Float32> weights, const s
   return tag;
 }
 
-namespace {
-void CollectObjects(Node* first, std::vector<Node*>& out) {
-  for (Node* op = first; op != nullptr; op = op->next) {
-    out.push_back(op);
-    CollectObjects(op->down, out);
-  }
-}
-}  // namespace
-
 std::vector<Node*> Document::Objects() const {
+  // Without recursion, so that no depth of the tree can exhaust the stack.
   std::vector<Node*> out;
-  CollectObjects(first_, out);
+  for (Node* op = first_; op != nullptr;) {
+    out.push_back(op);
+    if (op->down != nullptr) {
+      op = op->down;
+      continue;
+    }
+    while (op != nullptr && op->next == nullptr) op = op->up;
+    if (op != nullptr) op = op->next;
+  }
   return out;
 }
 
