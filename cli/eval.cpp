@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -21,6 +22,7 @@
 #include "headless/host/skin.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
+#include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
@@ -80,6 +82,38 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
   return stems;
 }
 
+// More frames than this a run evaluates only when --frames names them: keys spread over a huge
+// span would otherwise quietly write files until the disk is full.
+constexpr Int64 kMaxKeyedFrames = 100000;
+
+// Stops before anything is written when the outputs would not fit in the free space of `dir`
+// (less what the files they replace hold now). An OBJ is about as large as the scene's own mesh
+// written out; a cache's size is exact.
+void CheckFreeSpace(const std::string& dir, const std::vector<headless::Node*>& objects,
+                    const std::function<std::string(size_t, Int64)>& file, FrameRange range,
+                    bool cache) {
+  const Int64 frames = static_cast<Int64>(range.last) - range.first + 1;
+  std::uint64_t needed = 0, replaced = 0;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    const std::uint64_t points = objects[i]->points.size();
+    needed += cache ? 32 + static_cast<std::uint64_t>(frames) * (4 + 12 * points)
+                    : static_cast<std::uint64_t>(frames) *
+                          headless::ObjMeshText(objects[i]->points, objects[i]->polygons).size();
+  }
+  std::error_code ec;
+  for (size_t i = 0; i < objects.size(); ++i)
+    for (Int64 frame = range.first; frame <= (cache ? range.first : range.last); ++frame) {
+      const std::uintmax_t size = fs::file_size(file(i, frame), ec);
+      if (!ec) replaced += size;
+    }
+  const fs::space_info space = fs::space(dir, ec);
+  if (ec) return;  // a file system that cannot say: the writes themselves will tell
+  if (needed > space.available + replaced)
+    throw std::runtime_error(dir + ": the outputs need about " + std::to_string(needed >> 20) +
+                             " MiB, but only " + std::to_string(space.available >> 20) +
+                             " MiB are free; nothing was written");
+}
+
 int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   FrameRange range;
   const bool hasRange = options.Has("--frames");
@@ -96,6 +130,12 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
 
   std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
   if (!hasRange) range = KeyedRange(*doc);
+  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
+  if (!hasRange && total > kMaxKeyedFrames)
+    throw std::runtime_error(path + ": the keys span " + std::to_string(total) + " frames (" +
+                             std::to_string(range.first) + " to " + std::to_string(range.last) +
+                             "), more than " + std::to_string(kMaxKeyedFrames) +
+                             "; give --frames A:B to evaluate that many");
   std::vector<headless::Node*> objects;
   for (headless::Node* node : doc->Objects())
     if (node->IsPolygonObject()) objects.push_back(node);
@@ -103,8 +143,26 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> stems = FileStems(objects);
   PrepareFolder(dir);
 
-  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
   const bool cache = format != "obj";
+  // Object i's output: its cache, or its mesh at `frame`.
+  const auto file = [&](size_t i, Int64 frame) {
+    return (fs::path(dir) /
+            (cache ? stems[i] + "." + format : stems[i] + "." + PaddedFrame(frame) + ".obj"))
+        .string();
+  };
+  // The scene itself may lie among the outputs.
+  const fs::path scene(path);
+  if (SameFile(scene.parent_path().empty() ? "." : scene.parent_path().string(), dir)) {
+    const std::string name = scene.filename().string();
+    for (size_t i = 0; i < objects.size(); ++i) {
+      if (name.rfind(stems[i] + ".", 0) != 0) continue;
+      for (Int64 frame = range.first; frame <= (cache ? range.first : range.last); ++frame)
+        if (fs::path(file(i, frame)).filename() == name)
+          throw std::runtime_error(file(i, frame) + ": the result would overwrite the input " +
+                                   path);
+    }
+  }
+  CheckFreeSpace(dir, objects, file, range, cache);
   std::vector<headless::PointCache> caches(objects.size());
   for (headless::PointCache& c : caches) {
     c.format =
@@ -119,7 +177,8 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
     const headless::DeformReport report =
         headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
     for (const std::string& warning : report.warnings)
-      err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
+      err << "tessamire eval: warning: frame " << frame << ": " << headless::Printable(warning)
+          << "\n";
     if (!report.Ok())
       throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
                                report.errors.front());
@@ -130,15 +189,13 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
         if (caches[i].format == headless::PointCacheFormat::kMdd)
           caches[i].times.push_back(static_cast<Float32>(static_cast<Float>(frame) / fps));
       } else {
-        headless::WriteObj(
-            (fs::path(dir) / (stems[i] + "." + PaddedFrame(frame) + ".obj")).string(), points,
-            objects[i]->polygons);
+        headless::WriteObj(file(i, frame), points, objects[i]->polygons);
       }
     }
     progress.Step("at frame " + std::to_string(frame));
   }
   for (size_t i = 0; cache && i < objects.size(); ++i)
-    headless::WritePointCache((fs::path(dir) / (stems[i] + "." + format)).string(), caches[i]);
+    headless::WritePointCache(file(i, range.first), caches[i]);
   progress.Finish();
   if (!quiet)
     out << "wrote "

@@ -20,6 +20,19 @@ void PrepareFolder(const std::string& folder) {
     throw std::runtime_error("cannot create the folder " + folder + ": " + ec.message());
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == "-" || b == "-") return false;
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
+  return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
+}
+
+void RefuseOverwritingInputs(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs)
+    if (!input.empty() && SameFile(output, input))
+      throw std::runtime_error(output + ": the result would overwrite the input " + input);
+}
+
 void PrepareOutputFolder(const std::string& file) {
   if (file == "-") return;
   const fs::path parent = fs::path(file).parent_path();
