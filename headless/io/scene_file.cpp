@@ -20,6 +20,7 @@
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"
 #include "headless/io/input_file.h"
+#include "headless/io/obj.h"
 #include "headless/io/output_file.h"
 #include "headless/io/printable.h"
 #include "host/plugin_base.h"
@@ -411,33 +412,30 @@ void CheckValues(ByteReader& r, const Node* node) {
   DescriptionData description;
   const bool described = FindDescription(node->type, description);
   for (const auto& [id, value] : node->params.Entries()) {
+    if (value.type != ValueType::kFloat && value.type != ValueType::kInt32) continue;
     const ParameterDescription* d = described ? description.Find(id) : nullptr;
-    const auto refuse = [&](const std::string& shown, const std::string& why) {
+    const bool real = value.type == ValueType::kFloat;
+    const std::string shown = real ? ShortestNumber(value.real) : std::to_string(value.int32);
+    const auto refuse = [&](const std::string& why) {
       r.Fail(NodeLabel(node) + ": " + ParameterLabel(id, d) + " is " + shown + ", " + why);
     };
-    if (value.type == ValueType::kFloat) {
-      if (!std::isfinite(value.real)) refuse(std::to_string(value.real), "not a finite number");
-    } else if (value.type != ValueType::kInt32 || d == nullptr ||
-               d->type != ParameterType::kInt32) {
+    if (real && !std::isfinite(value.real)) refuse("not a finite number");
+    if (d == nullptr || (d->type != ParameterType::kFloat && d->type != ParameterType::kInt32))
       continue;
-    }
-    if (d == nullptr) continue;
-    const Float number = value.type == ValueType::kFloat ? value.real : value.int32;
-    const std::string shown =
-        value.type == ValueType::kFloat ? std::to_string(value.real) : std::to_string(value.int32);
+    const Float number = real ? value.real : value.int32;
     if ((d->min && number < *d->min) || (d->max && number > *d->max))
-      refuse(shown, "outside its range " + (d->min ? std::to_string(*d->min) : "") + " to " +
-                        (d->max ? std::to_string(*d->max) : ""));
-    if (value.type == ValueType::kInt32 && !d->cycle.empty()) {
+      refuse("outside its range " + (d->min ? ShortestNumber(*d->min) : "") + " to " +
+             (d->max ? ShortestNumber(*d->max) : ""));
+    if (!real && !d->cycle.empty()) {
       bool listed = false;
       for (const CycleEntry& choice : d->cycle) listed = listed || choice.value == value.int32;
-      if (!listed) refuse(shown, "none of its choices");
+      if (!listed) refuse("none of its choices");
     }
   }
   for (size_t i = 0; i < node->weights.size(); ++i)
     if (!(node->weights[i] >= 0.0f && node->weights[i] <= 1.0f))
       r.Fail(NodeLabel(node) + ": weight " + std::to_string(i) + " is " +
-             std::to_string(node->weights[i]) + ", not a number from 0 to 1");
+             ShortestNumber(static_cast<Float>(node->weights[i])) + ", not a number from 0 to 1");
   try {
     if (IsJoint(node)) {
       JointRest(node);
