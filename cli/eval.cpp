@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -86,31 +85,65 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
 // span would otherwise quietly write files until the disk is full.
 constexpr Int64 kMaxKeyedFrames = 100000;
 
-// Stops before anything is written when the outputs would not fit in the free space of `dir`
-// (less what the files they replace hold now). An OBJ is about as large as the scene's own mesh
-// written out; a cache's size is exact.
-void CheckFreeSpace(const std::string& dir, const std::vector<headless::Node*>& objects,
-                    const std::function<std::string(size_t, Int64)>& file, FrameRange range,
-                    bool cache) {
-  const Int64 frames = static_cast<Int64>(range.last) - range.first + 1;
-  std::uint64_t needed = 0, replaced = 0;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    const std::uint64_t points = objects[i]->points.size();
-    needed += cache ? 32 + static_cast<std::uint64_t>(frames) * (4 + 12 * points)
-                    : static_cast<std::uint64_t>(frames) *
-                          headless::ObjMeshText(objects[i]->points, objects[i]->polygons).size();
+// The files a run writes into `dir`: per polygon object its cache, or its mesh at each frame.
+struct Outputs {
+  std::string dir;
+  std::vector<std::string> stems;
+  std::string format;
+  FrameRange range;
+
+  bool Cache() const { return format != "obj"; }
+  std::string File(size_t object, Int64 frame) const {
+    return (fs::path(dir) / (Cache() ? stems[object] + "." + format
+                                     : stems[object] + "." + PaddedFrame(frame) + ".obj"))
+        .string();
+  }
+  // Whether the file called `name` in `dir` is one of them.
+  bool Holds(const std::string& name) const {
+    for (const std::string& stem : stems) {
+      if (Cache()) {
+        if (name == stem + "." + format) return true;
+        continue;
+      }
+      const std::string prefix = stem + ".";
+      if (name.size() <= prefix.size() + 4 || name.rfind(prefix, 0) != 0 ||
+          name.substr(name.size() - 4) != ".obj")
+        continue;
+      const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+      Int64 frame = 0;
+      if (ParseInteger(middle, frame) && frame >= range.first && frame <= range.last &&
+          PaddedFrame(frame) == middle)
+        return true;
+    }
+    return false;
+  }
+};
+
+// Stops before anything is written when the outputs would not fit in the free space of their
+// folder, counting the files they replace as free. An OBJ is about as large as the scene's own
+// mesh written out; a cache's size is exact.
+void CheckFreeSpace(const Outputs& outputs, const std::vector<headless::Node*>& objects) {
+  const Float frames = static_cast<Float>(outputs.range.last) - outputs.range.first + 1;
+  Float needed = 0.0;
+  for (const headless::Node* object : objects) {
+    const Float points = static_cast<Float>(object->points.size());
+    needed += outputs.Cache()
+                  ? 32.0 + frames * (4.0 + 12.0 * points)
+                  : frames * static_cast<Float>(
+                                 headless::ObjMeshText(object->points, object->polygons).size());
   }
   std::error_code ec;
-  for (size_t i = 0; i < objects.size(); ++i)
-    for (Int64 frame = range.first; frame <= (cache ? range.first : range.last); ++frame) {
-      const std::uintmax_t size = fs::file_size(file(i, frame), ec);
-      if (!ec) replaced += size;
-    }
-  const fs::space_info space = fs::space(dir, ec);
+  const fs::space_info space = fs::space(outputs.dir, ec);
   if (ec) return;  // a file system that cannot say: the writes themselves will tell
-  if (needed > space.available + replaced)
-    throw std::runtime_error(dir + ": the outputs need about " + std::to_string(needed >> 20) +
-                             " MiB, but only " + std::to_string(space.available >> 20) +
+  Float free = static_cast<Float>(space.available);
+  for (const fs::directory_entry& entry : fs::directory_iterator(outputs.dir, ec))
+    if (entry.is_regular_file(ec) && outputs.Holds(entry.path().filename().string()))
+      free += static_cast<Float>(entry.file_size(ec));
+  if (needed > free)
+    throw std::runtime_error(outputs.dir + ": the outputs need about " +
+                             std::to_string(static_cast<Int64>(needed / 1048576.0)) +
+                             " MiB, but only " +
+                             std::to_string(static_cast<Int64>(free / 1048576.0)) +
                              " MiB are free; nothing was written");
 }
 
@@ -144,25 +177,15 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   PrepareFolder(dir);
 
   const bool cache = format != "obj";
-  // Object i's output: its cache, or its mesh at `frame`.
-  const auto file = [&](size_t i, Int64 frame) {
-    return (fs::path(dir) /
-            (cache ? stems[i] + "." + format : stems[i] + "." + PaddedFrame(frame) + ".obj"))
-        .string();
-  };
+  const Outputs outputs{dir, stems, format, range};
   // The scene itself may lie among the outputs.
   const fs::path scene(path);
-  if (SameFile(scene.parent_path().empty() ? "." : scene.parent_path().string(), dir)) {
-    const std::string name = scene.filename().string();
-    for (size_t i = 0; i < objects.size(); ++i) {
-      if (name.rfind(stems[i] + ".", 0) != 0) continue;
-      for (Int64 frame = range.first; frame <= (cache ? range.first : range.last); ++frame)
-        if (fs::path(file(i, frame)).filename() == name)
-          throw std::runtime_error(file(i, frame) + ": the result would overwrite the input " +
-                                   path);
-    }
-  }
-  CheckFreeSpace(dir, objects, file, range, cache);
+  if (SameFile(scene.parent_path().empty() ? "." : scene.parent_path().string(), dir) &&
+      outputs.Holds(scene.filename().string()))
+    throw std::runtime_error((fs::path(dir) / scene.filename()).string() +
+                             ": the result would overwrite the input " + path);
+  CheckFreeSpace(outputs, objects);
+
   std::vector<headless::PointCache> caches(objects.size());
   for (headless::PointCache& c : caches) {
     c.format =
@@ -189,13 +212,13 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
         if (caches[i].format == headless::PointCacheFormat::kMdd)
           caches[i].times.push_back(static_cast<Float32>(static_cast<Float>(frame) / fps));
       } else {
-        headless::WriteObj(file(i, frame), points, objects[i]->polygons);
+        headless::WriteObj(outputs.File(i, frame), points, objects[i]->polygons);
       }
     }
     progress.Step("at frame " + std::to_string(frame));
   }
   for (size_t i = 0; cache && i < objects.size(); ++i)
-    headless::WritePointCache(file(i, range.first), caches[i]);
+    headless::WritePointCache(outputs.File(i, range.first), caches[i]);
   progress.Finish();
   if (!quiet)
     out << "wrote "

@@ -58,7 +58,8 @@ class SceneBounds : public BindTagFixture {
   std::string Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const {
     const std::string path = (dir / name).string();
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
 
@@ -81,9 +82,9 @@ std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content) {
 
 // An empty body: no name, flags, parameters, mesh, weights or plug-in state.
 void EmptyBody(std::vector<std::uint8_t>& content) {
-  Little(content, 0, 4);  // name
-  Little(content, 0, 4);  // flags
-  content.push_back(1);   // deform mode
+  Little(content, 0, 4);                              // name
+  Little(content, 0, 4);                              // flags
+  content.push_back(1);                               // deform mode
   for (int k = 0; k < 4; ++k) Little(content, 0, 4);  // parameters, points, polygons, weights
   content.push_back(0);                               // no plug-in state
 }
@@ -131,10 +132,12 @@ TEST_F(SceneBounds, HeadersAreCheckedAgainstTheFileBeforeItsContentIsRead) {
   // Data after the announced end, on a pipe too.
   std::vector<std::uint8_t> longer = NestedNulls(2);
   longer.push_back(7);
-  const CliRun trailing = RunCli("scene info -", {.input = Write("longer.scene", longer), .environment = {}});
+  const CliRun trailing =
+      RunCli("scene info -", {.input = Write("longer.scene", longer), .environment = {}});
   EXPECT_EQ(trailing.status, 1);
   EXPECT_NE(trailing.err.find("data after the check value"), std::string::npos) << trailing.err;
-  const CliRun good = RunCli("scene info -", {.input = Write("good.scene", NestedNulls(2)), .environment = {}});
+  const CliRun good =
+      RunCli("scene info -", {.input = Write("good.scene", NestedNulls(2)), .environment = {}});
   EXPECT_EQ(good.status, 0) << good.err;
 }
 
@@ -214,7 +217,8 @@ TEST_F(SceneBounds, DescribedParametersOutsideTheirRangeAreRefusedByNodeAndParam
     tag->params = saved;
   };
   const Float nan = std::numeric_limits<Float>::quiet_NaN();
-  expectRefused(kStrength, nan, "parameter 1008 TTESSAMIRE_STRENGTH \"Strength\" is nan, not a finite");
+  expectRefused(kStrength, nan,
+                "parameter 1008 TTESSAMIRE_STRENGTH \"Strength\" is nan, not a finite");
   expectRefused(kStrength, 1e39, "TTESSAMIRE_STRENGTH \"Strength\" is 1e+39, outside its range");
   expectRefused(kStrength, -0.5, "is -0.5, outside its range 0 to 1");
   expectRefused(kIterations, std::numeric_limits<Int32>::max(),
