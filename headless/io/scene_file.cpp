@@ -652,6 +652,8 @@ void SaveScene(const Document& doc, const std::string& path) {
   std::vector<std::uint8_t> bytes;
   try {
     bytes = SerializeDocument(doc);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& e) {
     throw std::runtime_error(path + ": " + e.what());
   }
