@@ -94,9 +94,10 @@ struct Outputs {
 
   bool Cache() const { return format != "obj"; }
   std::string File(size_t object, Int64 frame) const {
-    return (fs::path(dir) / (Cache() ? stems[object] + "." + format
-                                     : stems[object] + "." + PaddedFrame(frame) + ".obj"))
-        .string();
+    const std::string name =
+        Cache() ? stems[object] + "." + format : stems[object] + "." + PaddedFrame(frame) + ".obj";
+    return headless::platform::Utf8FromPath(headless::platform::PathFromUtf8(dir) /
+                                            headless::platform::PathFromUtf8(name));
   }
   // Whether the file called `name` in `dir` is one of them.
   bool Holds(const std::string& name) const {
@@ -133,11 +134,13 @@ void CheckFreeSpace(const Outputs& outputs, const std::vector<headless::Node*>& 
                                  headless::ObjMeshText(object->points, object->polygons).size());
   }
   std::error_code ec;
-  const fs::space_info space = fs::space(outputs.dir, ec);
+  const fs::path folder = headless::platform::PathFromUtf8(outputs.dir);
+  const fs::space_info space = fs::space(folder, ec);
   if (ec) return;  // a file system that cannot say: the writes themselves will tell
   Float free = static_cast<Float>(space.available);
-  for (const fs::directory_entry& entry : fs::directory_iterator(outputs.dir, ec))
-    if (entry.is_regular_file(ec) && outputs.Holds(entry.path().filename().string()))
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec))
+    if (entry.is_regular_file(ec) &&
+        outputs.Holds(headless::platform::Utf8FromPath(entry.path().filename())))
       free += static_cast<Float>(entry.file_size(ec));
   if (needed > free)
     throw std::runtime_error(outputs.dir + ": the outputs need about " +
@@ -179,11 +182,15 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   const bool cache = format != "obj";
   const Outputs outputs{dir, stems, format, range};
   // The scene itself may lie among the outputs.
-  const fs::path scene(path);
-  if (SameFile(scene.parent_path().empty() ? "." : scene.parent_path().string(), dir) &&
-      outputs.Holds(scene.filename().string()))
-    throw std::runtime_error((fs::path(dir) / scene.filename()).string() +
-                             ": the result would overwrite the input " + path);
+  const fs::path scene = headless::platform::PathFromUtf8(path);
+  const std::string sceneName = headless::platform::Utf8FromPath(scene.filename());
+  if (SameFile(
+          scene.parent_path().empty() ? "." : headless::platform::Utf8FromPath(scene.parent_path()),
+          dir) &&
+      outputs.Holds(sceneName))
+    throw std::runtime_error(
+        headless::platform::Utf8FromPath(headless::platform::PathFromUtf8(dir) / scene.filename()) +
+        ": the result would overwrite the input " + path);
   CheckFreeSpace(outputs, objects);
 
   std::vector<headless::PointCache> caches(objects.size());
@@ -222,9 +229,9 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   progress.Finish();
   if (!quiet)
     out << "wrote "
-        << (cache
-                ? std::to_string(objects.size()) + " caches of " + std::to_string(total) + " frames"
-                : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
+        << (cache ? std::to_string(objects.size()) + (objects.size() == 1 ? " cache" : " caches") +
+                        " of " + std::to_string(total) + " frames"
+                  : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
         << " to " << dir << "\n";
   return kExitOk;
 }

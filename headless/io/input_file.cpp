@@ -26,12 +26,14 @@ InputFile::InputFile(std::string path) : path_(std::move(path)) {
     return;
   }
   std::error_code ec;
-  const auto status = std::filesystem::status(path_, ec);
+  const std::filesystem::path name = platform::PathFromUtf8(path_);
+  const auto status = std::filesystem::status(name, ec);
   if (std::filesystem::is_directory(status)) Fail(path_, "is a folder");
-  file_ = std::fopen(path_.c_str(), "rb");
-  if (file_ == nullptr) Fail(path_, std::strerror(errno));
+  std::string error;
+  file_ = platform::OpenForReading(path_, error);
+  if (file_ == nullptr) Fail(path_, error);
   if (std::filesystem::is_regular_file(status)) {
-    const std::uintmax_t size = std::filesystem::file_size(path_, ec);
+    const std::uintmax_t size = std::filesystem::file_size(name, ec);
     if (!ec) size_ = size;
   }
 }

@@ -24,9 +24,10 @@ std::string TemporaryName(const fs::path& target, unsigned attempt) {
   static std::atomic<unsigned> counter{0};
   static const unsigned session = std::random_device{}();
   const fs::path folder = target.parent_path();
-  const std::string name = "." + target.filename().string() + "." + std::to_string(session) + "-" +
-                           std::to_string(counter++) + "-" + std::to_string(attempt) + ".tmp";
-  return (folder / name).string();
+  const std::string name = "." + platform::Utf8FromPath(target.filename()) + "." +
+                           std::to_string(session) + "-" + std::to_string(counter++) + "-" +
+                           std::to_string(attempt) + ".tmp";
+  return platform::Utf8FromPath(folder / platform::PathFromUtf8(name));
 }
 
 }  // namespace
@@ -39,13 +40,13 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     platform::SetBinaryMode(stdout);
     return;
   }
-  const fs::path target(path_);
+  const fs::path target = platform::PathFromUtf8(path_);
   if (target.filename().empty() || target.filename() == "." || target.filename() == "..")
     Fail(path_, "not a file name");
   std::error_code ec;
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   if (!fs::is_directory(folder, ec))
-    Fail(path_, "the folder " + folder.string() + " does not exist");
+    Fail(path_, "the folder " + platform::Utf8FromPath(folder) + " does not exist");
   // Renaming over a device, a fifo or a socket would replace it by a regular file.
   const fs::file_status status = fs::status(target, ec);
   if (fs::is_directory(status)) Fail(path_, "is a folder");
@@ -56,7 +57,7 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
   for (unsigned attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
     temporary_ = TemporaryName(target, attempt);
     file_ = platform::CreateNewFile(temporary_, error);
-    if (file_ == nullptr && !fs::exists(temporary_, ec)) break;
+    if (file_ == nullptr && !fs::exists(platform::PathFromUtf8(temporary_), ec)) break;
   }
   if (file_ == nullptr) Fail(path_, error);
 }
@@ -116,7 +117,7 @@ void OutputFile::Commit() {
     }
   }
   std::error_code ec;
-  fs::rename(temporary_, path_, ec);
+  fs::rename(platform::PathFromUtf8(temporary_), platform::PathFromUtf8(path_), ec);
   if (ec) {
     Discard();
     Fail(path_, ec.message());
@@ -129,7 +130,7 @@ void OutputFile::Discard() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   std::error_code ec;
-  if (!temporary_.empty()) fs::remove(temporary_, ec);
+  if (!temporary_.empty()) fs::remove(platform::PathFromUtf8(temporary_), ec);
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
