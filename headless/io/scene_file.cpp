@@ -569,7 +569,15 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
   const std::vector<Node*> objects = doc.Objects();
   IndexOf index;
   Int64 next = 0;
+  // A file the loader would refuse is not written: its depth is checked here as there.
+  std::unordered_map<UInt64, std::uint32_t> depth;
   for (Node* object : objects) {
+    const std::uint32_t level = object->up != nullptr ? depth.at(object->up->serial) + 1 : 0;
+    if (level >= kMaxSceneDepth)
+      throw std::runtime_error(NodeLabel(object) + " lies deeper than " +
+                               std::to_string(kMaxSceneDepth) +
+                               " levels in the object tree, too deep to be loaded again");
+    depth[object->serial] = level;
     index[object->serial] = next++;
     for (Node* tag : Document::Tags(object)) index[tag->serial] = next++;
   }

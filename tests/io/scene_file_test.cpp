@@ -567,13 +567,18 @@ TEST_F(SceneBounds, DeepTreesAreRefusedAtTheLimitAndEveryWalkCopesBelowIt) {
   const CliRun info = RunCli("scene info " + Quoted(path));
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_EQ(std::count(info.out.begin(), info.out.end(), '\n'), 1 + 1000);
+  const std::string again = Path("again.scene");
+  headless::SaveScene(*headless::LoadScene(path), again);
+  EXPECT_EQ(headless::LoadScene(again)->Objects().size(), 1000u);
 
-  // A tree deeper than any file may hold, built in memory: listed, saved and freed without
-  // running out of stack.
+  // A tree deeper than any file may hold, built in memory: listed and freed without running out
+  // of stack.
   Node* parent = nullptr;
   for (int i = 0; i < 120000; ++i) parent = doc->AddObject(headless::kNullObjectType, "", parent);
   EXPECT_EQ(doc->Objects().size(), 120000u);
-  headless::SaveScene(*doc, (dir / "deep.scene").string());
+  // Too deep to be loaded again, so it is not saved either.
+  EXPECT_THROW(headless::SaveScene(*doc, (dir / "deep.scene").string()), std::runtime_error);
+  EXPECT_FALSE(fs::exists(dir / "deep.scene"));
   Node* top = doc->FirstObject();
   doc->Remove(top);
   headless::DestroyNode(top);
