@@ -59,9 +59,11 @@ TEST_F(HardeningCli, NoRunOverwritesAFileItReads) {
   const std::string before = ReadWholeFile(mesh);
   ExpectRefused("scene import " + Quoted(mesh) + " --out " + Quoted(mesh),
                 "the result would overwrite the input");
+#ifndef _WIN32  // links want privileges there
   fs::create_symlink(mesh, dir / "link.obj");
   ExpectRefused("scene import " + Quoted(mesh) + " --out " + Quoted(dir / "link.obj"),
                 "would overwrite the input " + mesh.string());
+#endif
   EXPECT_EQ(ReadWholeFile(mesh), before);
 
   // Weight files are inputs too, whatever they are called.

@@ -507,9 +507,11 @@ std::vector<std::uint8_t> NestedNulls(std::uint32_t count) {
 
 TEST_F(SceneBounds, HeadersAreCheckedAgainstTheFileBeforeItsContentIsRead) {
   // An endless input that is no scene is refused at its first bytes.
+#ifndef _WIN32
   const CliRun zero = RunCli("scene info /dev/zero");
   EXPECT_EQ(zero.status, 1);
   EXPECT_NE(zero.err.find("/dev/zero: not a scene file"), std::string::npos) << zero.err;
+#endif
 
   // A header announcing far more than the file holds, with the file's size or on a pipe.
   std::vector<std::uint8_t> image = NestedNulls(1);
