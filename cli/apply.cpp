@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "cli/input_ranges.h"
 #include "cli/output_folder.h"
 #include "cli/pictures.h"
 #include "cli/progress.h"
@@ -32,6 +33,7 @@
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
+#include "headless/io/printable.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
 
@@ -70,12 +72,6 @@ bool EndsWithObj(const std::string& path) {
   std::transform(tail.begin(), tail.end(), tail.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return tail == ".obj";
-}
-
-bool SameFile(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
-  return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
 }
 
 // The frames of a run: OBJ files, or the samples of one point cache.
@@ -131,11 +127,10 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   std::vector<fs::path> outputs;
   std::vector<std::string> inputs =
       frames.cache ? std::vector<std::string>{frames.cachePath} : frames.files;
-  inputs.push_back(o.rest);
+  for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction}) inputs.push_back(*input);
+  if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
   if (headless::PointCacheFormatOf(o.out)) {
-    for (const std::string& input : inputs)
-      if (input != "-" && o.out != "-" && SameFile(o.out, input))
-        throw ApplyError(o.out + ": the result would overwrite the input " + input);
+    RefuseOverwritingInputs(o.out, inputs);
     return outputs;
   }
   if (IsFramePattern(o.out)) {
@@ -169,9 +164,7 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
       if (outputs[i] == outputs[j])
         throw ApplyError(frames.Name(i) + " and " + frames.Name(j) + " would both be written to " +
                          outputs[i].string());
-    for (const std::string& input : inputs)
-      if (input != "-" && outputs[i] != "-" && SameFile(outputs[i], input))
-        throw ApplyError(outputs[i].string() + ": the result would overwrite the input " + input);
+    RefuseOverwritingInputs(outputs[i].string(), inputs);
   }
   return outputs;
 }
@@ -179,6 +172,7 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
 // The frame's OBJ file, checked against the rest mesh's points and faces.
 headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest) {
   headless::ObjFile frame = headless::ReadObjFile(path);
+  CheckCoordinateRange(frame.mesh.points, path);
   if (frame.mesh.points.size() != rest.mesh.points.size())
     throw ApplyError(path + ": " + std::to_string(frame.mesh.points.size()) + " points, but the " +
                      "rest mesh " + rest.name + " has " + std::to_string(rest.mesh.points.size()));
@@ -297,10 +291,14 @@ void WritePreview(const std::string& path, const headless::Mesh& rest,
 
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const headless::ObjFile rest = headless::ReadObjFile(o.rest);
+  CheckCoordinateRange(rest.mesh.points, o.rest);
   const size_t count = rest.mesh.points.size();
   const std::string restName = "the rest mesh " + o.rest;
   std::vector<Float32> vertexMap, restriction;
-  if (!o.vertexMap.empty()) vertexMap = headless::ReadWeightsFile(o.vertexMap, count, restName);
+  // Smoothing weights run from 0 (the point keeps still) to 1 (it moves fully); restriction
+  // weights extrapolate beyond them.
+  if (!o.vertexMap.empty())
+    vertexMap = headless::ReadWeightsFile(o.vertexMap, count, restName, true);
   if (!o.restriction.empty())
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
   const Frames frames = GatherFrames(o, count);
@@ -358,7 +356,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     const Float seconds =
         std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     for (const std::string& warning : report.warnings)
-      err << "tessamire apply: warning: " << warning << "\n";
+      err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
     if (!report.Ok()) throw ApplyError(frames.Name(i) + ": " + report.errors.front());
     std::vector<Vector3> corrected = headless::DeformedPoints(scene.object);
     if (cacheOut) {
@@ -427,8 +425,8 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                           "<cache>.<frame>.obj)"))};
   for (OptionSpec& o : TagSettingOptions(true)) specs.push_back(o);
   specs.push_back(TextOption("--vertex-map", "W.txt",
-                             "per-point smoothing weights (one number per line): a point of "
-                             "weight 0 is not smoothed, so its detail is not restored"));
+                             "per-point smoothing weights (one number per line, from 0 to 1): a "
+                             "point of weight 0 is not smoothed, so its detail is not restored"));
   specs.push_back(TextOption("--restriction", "R.txt",
                              "per-point weights (one number per line) blending the corrected "
                              "result with the input: 0 keeps the input, 1 the correction"));

@@ -68,6 +68,7 @@ Counts CountNodes(const headless::Document& doc) {
 // Loads, selects, runs and saves; throws with a message naming the fault.
 void RunOnScene(Int32 id, const Options& options, std::ostream& out) {
   const std::string outPath = options.Text("--out");
+  RefuseOverwritingInputs(outPath, {options.Operands()[1]});
   PrepareOutputFolder(outPath);
   std::unique_ptr<headless::Document> doc = headless::LoadScene(options.Operands()[1]);
   headless::ClearSelection(*doc);

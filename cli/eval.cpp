@@ -21,6 +21,7 @@
 #include "headless/host/skin.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
+#include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
@@ -80,6 +81,75 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
   return stems;
 }
 
+// More frames than this a run evaluates only when --frames names them: keys spread over a huge
+// span would otherwise quietly write files until the disk is full.
+constexpr Int64 kMaxKeyedFrames = 100000;
+
+// The files a run writes into `dir`: per polygon object its cache, or its mesh at each frame.
+struct Outputs {
+  std::string dir;
+  std::vector<std::string> stems;
+  std::string format;
+  FrameRange range;
+
+  bool Cache() const { return format != "obj"; }
+  std::string File(size_t object, Int64 frame) const {
+    const std::string name =
+        Cache() ? stems[object] + "." + format : stems[object] + "." + PaddedFrame(frame) + ".obj";
+    return headless::platform::Utf8FromPath(headless::platform::PathFromUtf8(dir) /
+                                            headless::platform::PathFromUtf8(name));
+  }
+  // Whether the file called `name` in `dir` is one of them.
+  bool Holds(const std::string& name) const {
+    for (const std::string& stem : stems) {
+      if (Cache()) {
+        if (name == stem + "." + format) return true;
+        continue;
+      }
+      const std::string prefix = stem + ".";
+      if (name.size() <= prefix.size() + 4 || name.rfind(prefix, 0) != 0 ||
+          name.substr(name.size() - 4) != ".obj")
+        continue;
+      const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+      Int64 frame = 0;
+      if (ParseInteger(middle, frame) && frame >= range.first && frame <= range.last &&
+          PaddedFrame(frame) == middle)
+        return true;
+    }
+    return false;
+  }
+};
+
+// Stops before anything is written when the outputs would not fit in the free space of their
+// folder, counting the files they replace as free. An OBJ is about as large as the scene's own
+// mesh written out; a cache's size is exact.
+void CheckFreeSpace(const Outputs& outputs, const std::vector<headless::Node*>& objects) {
+  const Float frames = static_cast<Float>(outputs.range.last) - outputs.range.first + 1;
+  Float needed = 0.0;
+  for (const headless::Node* object : objects) {
+    const Float points = static_cast<Float>(object->points.size());
+    needed += outputs.Cache()
+                  ? 32.0 + frames * (4.0 + 12.0 * points)
+                  : frames * static_cast<Float>(
+                                 headless::ObjMeshText(object->points, object->polygons).size());
+  }
+  std::error_code ec;
+  const fs::path folder = headless::platform::PathFromUtf8(outputs.dir);
+  const fs::space_info space = fs::space(folder, ec);
+  if (ec) return;  // a file system that cannot say: the writes themselves will tell
+  Float free = static_cast<Float>(space.available);
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec))
+    if (entry.is_regular_file(ec) &&
+        outputs.Holds(headless::platform::Utf8FromPath(entry.path().filename())))
+      free += static_cast<Float>(entry.file_size(ec));
+  if (needed > free)
+    throw std::runtime_error(outputs.dir + ": the outputs need about " +
+                             std::to_string(static_cast<Int64>(needed / 1048576.0)) +
+                             " MiB, but only " +
+                             std::to_string(static_cast<Int64>(free / 1048576.0)) +
+                             " MiB are free; nothing was written");
+}
+
 int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   FrameRange range;
   const bool hasRange = options.Has("--frames");
@@ -96,6 +166,12 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
 
   std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
   if (!hasRange) range = KeyedRange(*doc);
+  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
+  if (!hasRange && total > kMaxKeyedFrames)
+    throw std::runtime_error(path + ": the keys span " + std::to_string(total) + " frames (" +
+                             std::to_string(range.first) + " to " + std::to_string(range.last) +
+                             "), more than " + std::to_string(kMaxKeyedFrames) +
+                             "; give --frames A:B to evaluate that many");
   std::vector<headless::Node*> objects;
   for (headless::Node* node : doc->Objects())
     if (node->IsPolygonObject()) objects.push_back(node);
@@ -103,8 +179,20 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> stems = FileStems(objects);
   PrepareFolder(dir);
 
-  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
   const bool cache = format != "obj";
+  const Outputs outputs{dir, stems, format, range};
+  // The scene itself may lie among the outputs.
+  const fs::path scene = headless::platform::PathFromUtf8(path);
+  const std::string sceneName = headless::platform::Utf8FromPath(scene.filename());
+  if (SameFile(
+          scene.parent_path().empty() ? "." : headless::platform::Utf8FromPath(scene.parent_path()),
+          dir) &&
+      outputs.Holds(sceneName))
+    throw std::runtime_error(
+        headless::platform::Utf8FromPath(headless::platform::PathFromUtf8(dir) / scene.filename()) +
+        ": the result would overwrite the input " + path);
+  CheckFreeSpace(outputs, objects);
+
   std::vector<headless::PointCache> caches(objects.size());
   for (headless::PointCache& c : caches) {
     c.format =
@@ -119,7 +207,8 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
     const headless::DeformReport report =
         headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
     for (const std::string& warning : report.warnings)
-      err << "tessamire eval: warning: frame " << frame << ": " << warning << "\n";
+      err << "tessamire eval: warning: frame " << frame << ": " << headless::Printable(warning)
+          << "\n";
     if (!report.Ok())
       throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
                                report.errors.front());
@@ -130,15 +219,13 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
         if (caches[i].format == headless::PointCacheFormat::kMdd)
           caches[i].times.push_back(static_cast<Float32>(static_cast<Float>(frame) / fps));
       } else {
-        headless::WriteObj(
-            (fs::path(dir) / (stems[i] + "." + PaddedFrame(frame) + ".obj")).string(), points,
-            objects[i]->polygons);
+        headless::WriteObj(outputs.File(i, frame), points, objects[i]->polygons);
       }
     }
     progress.Step("at frame " + std::to_string(frame));
   }
   for (size_t i = 0; cache && i < objects.size(); ++i)
-    headless::WritePointCache((fs::path(dir) / (stems[i] + "." + format)).string(), caches[i]);
+    headless::WritePointCache(outputs.File(i, range.first), caches[i]);
   progress.Finish();
   if (!quiet)
     out << "wrote "

@@ -4,6 +4,7 @@
 // every point or over the points a weight file marks.
 #include <cstdio>
 
+#include "cli/input_ranges.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "headless/host/platform.h"
@@ -29,6 +30,7 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
   if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
 
   const headless::Mesh rest = headless::ReadObj(restPath);
+  CheckCoordinateRange(rest.points, restPath);
   std::vector<Float32> region;
   if (options.Has("--region"))
     region = headless::ReadWeightsFile(options.Text("--region"), rest.points.size(),
@@ -36,6 +38,7 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
   std::vector<std::vector<Vector3>> meshes;
   for (const auto& [label, path] : inputs) {
     headless::Mesh mesh = headless::ReadObj(path);
+    CheckCoordinateRange(mesh.points, path);
     if (mesh.points.size() != rest.points.size())
       throw std::runtime_error(path + ": " + std::to_string(mesh.points.size()) +
                                " points, but the rest mesh " + restPath + " has " +

@@ -22,6 +22,21 @@ void PrepareFolder(const std::string& folder) {
     throw std::runtime_error("cannot create the folder " + folder + ": " + ec.message());
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == "-" || b == "-") return false;
+  const fs::path first = headless::platform::PathFromUtf8(a);
+  const fs::path second = headless::platform::PathFromUtf8(b);
+  std::error_code ec;
+  if (fs::exists(first, ec) && fs::exists(second, ec)) return fs::equivalent(first, second, ec);
+  return fs::weakly_canonical(first, ec) == fs::weakly_canonical(second, ec);
+}
+
+void RefuseOverwritingInputs(const std::string& output, const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs)
+    if (!input.empty() && SameFile(output, input))
+      throw std::runtime_error(output + ": the result would overwrite the input " + input);
+}
+
 void PrepareOutputFolder(const std::string& file) {
   if (file == "-") return;
   const fs::path parent = headless::platform::PathFromUtf8(file).parent_path();

@@ -300,6 +300,9 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   Int32 fromStandardInput = options.Text("--detail") == "-";
   for (const std::string& operand : options.Operands()) fromStandardInput += operand == "-";
   if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
+  std::vector<std::string> inputs = options.Operands();
+  inputs.push_back(options.Text("--detail"));
+  RefuseOverwritingInputs(movie.empty() ? out : movie, inputs);
   if (movie == "-") throw UsageError("--movie wants a file name; an MP4 needs a seekable file");
   const Int64 turns = options.Integer("--turntable").value_or(1);
   if (turns > 1 && out == "-")

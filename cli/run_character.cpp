@@ -26,6 +26,7 @@
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
+#include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/detail_height.h"
 #include "headless/job/detail_picture.h"
@@ -146,7 +147,7 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   std::unique_ptr<headless::Document> doc = headless::NewDocument();
   const headless::CharacterImport imported = headless::ImportCharacter(o.character, *doc);
   for (const std::string& note : imported.notes)
-    err << "tessamire run: note: " << o.character << ": " << note << "\n";
+    err << "tessamire run: note: " << o.character << ": " << headless::Printable(note) << "\n";
   if (imported.lastFrame < 1)
     throw std::runtime_error(o.character + ": no animation of two frames or more to run");
   const headless::ImportedMesh* mesh = &imported.meshes[0];
@@ -173,10 +174,10 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   const fs::path outDir(o.out);
   PrepareFolder(o.out);
   if (!o.quiet)
-    out << mesh->object->name << ": " << count << " points, " << polygons.size() << " polygons, "
-        << mesh->joints.size() << " joints, frames 0 to " << imported.lastFrame << " at "
-        << headless::ShortestNumber(imported.fps) << " per second; " << measurer.EdgeCount()
-        << " edges measured where the weights blend\n";
+    out << headless::Printable(mesh->object->name) << ": " << count << " points, "
+        << polygons.size() << " polygons, " << mesh->joints.size() << " joints, frames 0 to "
+        << imported.lastFrame << " at " << headless::ShortestNumber(imported.fps) << " per second; "
+        << measurer.EdgeCount() << " edges measured where the weights blend\n";
 
   std::vector<FrameRow> rows;
   // The frame shown in the pictures: the one where skinning alone loses most detail.

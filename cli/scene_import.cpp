@@ -13,6 +13,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "cli/input_ranges.h"
 #include "cli/output_folder.h"
 #include "cli/subcommands.h"
 #include "headless/host/deform.h"
@@ -23,6 +24,7 @@
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
+#include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
@@ -72,11 +74,12 @@ std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Floa
   auto doc = headless::NewDocument();
   const headless::CharacterImport imported = headless::ImportCharacter(path, *doc, {.fps = fps});
   for (const std::string& note : imported.notes)
-    err << "tessamire scene import: note: " << path << ": " << note << "\n";
+    err << "tessamire scene import: note: " << path << ": " << headless::Printable(note) << "\n";
   for (const headless::ImportedMesh& mesh : imported.meshes)
-    out << outPath << ": object \"" << mesh.object->name << "\" with " << mesh.object->points.size()
-        << " points (" << mesh.fileVertices << " vertices in the file) and "
-        << mesh.object->polygons.size() << " polygons, " << mesh.joints.size() << " joints"
+    out << outPath << ": object \"" << headless::Printable(mesh.object->name) << "\" with "
+        << mesh.object->points.size() << " points (" << mesh.fileVertices
+        << " vertices in the file) and " << mesh.object->polygons.size() << " polygons, "
+        << mesh.joints.size() << " joints"
         << (imported.lastFrame >= 0
                 ? ", keyed at frames 0 to " + std::to_string(imported.lastFrame) + " (" +
                       headless::ShortestNumber(imported.fps) + " per second)"
@@ -89,6 +92,7 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
                                              const std::string& cachePath, Float fps,
                                              const std::string& outPath, std::ostream& out) {
   headless::Mesh mesh = headless::ReadObj(meshPath);
+  CheckCoordinateRange(mesh.points, meshPath);
   auto doc = headless::NewDocument();
   const std::string name =
       meshPath == "-" ? "mesh" : std::filesystem::path(meshPath).stem().string();
@@ -108,8 +112,8 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
       throw std::runtime_error(meshPath + ": binding the tag failed");
   }
   if (!cachePath.empty()) AttachCache(*doc, object, cachePath, fps > 0.0 ? fps : 30.0);
-  out << outPath << ": object \"" << name << "\" with " << object->points.size() << " points and "
-      << object->polygons.size() << " polygons"
+  out << outPath << ": object \"" << headless::Printable(name) << "\" with "
+      << object->points.size() << " points and " << object->polygons.size() << " polygons"
       << (bind  ? ", bound tag"
           : tag ? ", tag"
                 : "")
@@ -132,6 +136,7 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
         "--tag, --bind and --cache apply to an OBJ mesh; a character gets its correction from "
         "`tessamire command`");
 
+  RefuseOverwritingInputs(outPath, {meshPath, cachePath});
   PrepareOutputFolder(outPath);
   // The scene itself may be going to the standard output.
   std::ostream& report = outPath == "-" ? err : out;

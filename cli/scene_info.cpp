@@ -13,6 +13,7 @@
 #include "headless/host/stream.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/checksum.h"
+#include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
@@ -76,7 +77,7 @@ BindState DecodeBindState(const std::vector<std::uint8_t>& bytes) {
 
 std::string NodeName(UInt64 serial) {
   const headless::Node* node = headless::FindLiveNode(serial);
-  return node == nullptr ? std::string("<none>") : "\"" + node->name + "\"";
+  return node == nullptr ? std::string("<none>") : "\"" + headless::Printable(node->name) + "\"";
 }
 
 std::string Position(const Vector3& v) {
@@ -114,19 +115,20 @@ void PrintRig(const headless::Node* object, const std::string& indent, std::ostr
 
 void PrintObject(headless::Node* object, int depth, std::ostream& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
-  out << indent << "object " << TypeName(object->type) << " \"" << object->name
+  out << indent << "object " << TypeName(object->type) << " \"" << headless::Printable(object->name)
       << "\" points=" << object->points.size() << " polygons=" << object->polygons.size() << "\n";
   PrintRig(object, indent, out);
   for (headless::Node* tag : headless::Document::Tags(object)) {
     out << indent << "  tag " << TypeName(tag->type) << " (" << tag->type << ")";
-    if (!tag->name.empty() && tag->name != TypeName(tag->type)) out << " \"" << tag->name << "\"";
+    if (!tag->name.empty() && tag->name != TypeName(tag->type))
+      out << " \"" << headless::Printable(tag->name) << "\"";
     if (tag->type == Tvertexmap) out << " weights=" << tag->weights.size();
     out << "\n";
     for (const headless::ParameterRow& row : headless::ListParameters(tag)) {
       out << indent << "    " << row.id;
       if (!row.ident.empty()) out << " " << row.ident;
       if (!row.label.empty()) out << " \"" << row.label << "\"";
-      out << " = " << (row.value ? headless::FormatValue(*row.value) : std::string("-"))
+      out << " = " << (row.value ? headless::Printable(headless::FormatValue(*row.value)) : "-")
           << (row.enabled ? " (enabled)" : " (disabled)") << "\n";
     }
     if (tag->type == kTagId && tag->instance != nullptr) {

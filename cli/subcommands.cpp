@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "headless/host/plugin_host.h"
 #include "headless/host/registry.h"
 #include "headless/host/tessamire_ids.h"
+#include "headless/io/printable.h"
 
 #ifndef TESSAMIRE_VERSION
 #error "the build gives the program's version"
@@ -153,13 +155,17 @@ int Dispatch(const Subcommand& command, const std::vector<std::string>& args, st
     folder.Close();
     return code;
   } catch (const UsageError& e) {
-    err << label << ": " << e.what() << "\n" << UsageText(spec);
+    err << label << ": " << headless::Printable(e.what()) << "\n" << UsageText(spec);
     return kExitUsage;
   } catch (const headless::Interrupted&) {
     err << label << ": interrupted; no output was left half-written\n";
     return kExitInterrupted;
+  } catch (const std::bad_alloc&) {
+    err << label << ": out of memory; no output was left half-written\n";
+    return kExitFailure;
   } catch (const std::exception& e) {
-    err << label << ": " << e.what() << "\n";
+    // Messages quote names and words from the files they are about.
+    err << label << ": " << headless::Printable(e.what()) << "\n";
     return kExitFailure;
   }
 }

@@ -185,11 +185,18 @@ void GiveDescribedLists(Node* node) {
     if (parameter.type == ParameterType::kInExclude) node->params.SetInExclude(parameter.id, {});
 }
 
+// Walks without recursion, so that no depth of the tree can exhaust the stack.
 void SetDocumentOfSubtree(Node* node, Document* doc) {
-  node->document = doc;
-  for (Node* tag = node->firstTag; tag != nullptr; tag = tag->next) tag->document = doc;
-  for (Node* child = node->down; child != nullptr; child = child->next)
-    SetDocumentOfSubtree(child, doc);
+  for (Node* op = node; op != nullptr;) {
+    op->document = doc;
+    for (Node* tag = op->firstTag; tag != nullptr; tag = tag->next) tag->document = doc;
+    if (op->down != nullptr) {
+      op = op->down;
+      continue;
+    }
+    while (op != node && op->next == nullptr) op = op->up;
+    op = op == node ? nullptr : op->next;
+  }
 }
 
 }  // namespace
@@ -230,18 +237,21 @@ Node* NewNode(Int32 type, bool isTag) {
 }
 
 void DestroyNode(Node* node) {
-  if (node == nullptr) return;
-  for (Node* tag = node->firstTag; tag != nullptr;) {
-    Node* next = tag->next;
-    DestroyOne(tag);
-    tag = next;
+  // Children before their parent, without recursion: down to a node without children, free it,
+  // then on to its next sibling, or back up to its parent once it has none left.
+  for (Node* op = node; op != nullptr;) {
+    while (op->down != nullptr) op = op->down;
+    Node* const parent = op == node ? nullptr : op->up;
+    Node* const next = op == node ? nullptr : op->next;
+    if (parent != nullptr) parent->down = next;
+    for (Node* tag = op->firstTag; tag != nullptr;) {
+      Node* const following = tag->next;
+      DestroyOne(tag);
+      tag = following;
+    }
+    DestroyOne(op);
+    op = next != nullptr ? next : parent;
   }
-  for (Node* child = node->down; child != nullptr;) {
-    Node* next = child->next;
-    DestroyNode(child);
-    child = next;
-  }
-  DestroyOne(node);
 }
 
 Node* FindLiveNode(UInt64 serial) {
@@ -482,18 +492,18 @@ Node* Document::AddVertexMap(Node* object, std::vector<Float32> weights, const s
   return tag;
 }
 
-namespace {
-void CollectObjects(Node* first, std::vector<Node*>& out) {
-  for (Node* op = first; op != nullptr; op = op->next) {
-    out.push_back(op);
-    CollectObjects(op->down, out);
-  }
-}
-}  // namespace
-
 std::vector<Node*> Document::Objects() const {
+  // Without recursion, so that no depth of the tree can exhaust the stack.
   std::vector<Node*> out;
-  CollectObjects(first_, out);
+  for (Node* op = first_; op != nullptr;) {
+    out.push_back(op);
+    if (op->down != nullptr) {
+      op = op->down;
+      continue;
+    }
+    while (op != nullptr && op->next == nullptr) op = op->up;
+    if (op != nullptr) op = op->next;
+  }
   return out;
 }
 

@@ -1,10 +1,40 @@
-// Reading a whole input file, where the name "-" stands for the standard input (read in
-// binary), so every reader of the headless host takes either.
+// Reading input files, where the name "-" stands for the standard input (read in binary), so
+// every reader of the headless host takes either.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <string>
 
 namespace headless {
+
+// An open input that a reader takes in pieces, so that it can check what a header announces
+// before it reads (and holds) the rest. Messages are "path: cannot read: reason", with the
+// system's reason.
+class InputFile {
+ public:
+  // Throws std::runtime_error when `path` is a folder or cannot be opened.
+  explicit InputFile(std::string path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // The size of a regular file; empty for the standard input, a pipe or a device.
+  std::optional<std::uint64_t> Size() const { return size_; }
+  // Appends up to `count` bytes to `out` (fewer at the end of the input) and answers how many.
+  // `out` grows only as bytes arrive, never by what `count` claims. Throws std::runtime_error
+  // on a read error or when memory runs out.
+  std::uint64_t Read(std::uint64_t count, std::string& out);
+  // Everything up to the end of the input, appended to `out`.
+  void ReadRest(std::string& out);
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  std::optional<std::uint64_t> size_;
+};
 
 // The bytes of `path` (or of the standard input for "-"). Throws std::runtime_error
 // "path: cannot read: reason" when it cannot be opened or read.

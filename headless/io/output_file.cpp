@@ -1,6 +1,8 @@
 #include "headless/io/output_file.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -45,7 +47,11 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   if (!fs::is_directory(folder, ec))
     Fail(path_, "the folder " + platform::Utf8FromPath(folder) + " does not exist");
-  if (fs::is_directory(target, ec)) Fail(path_, "is a folder");
+  // Renaming over a device, a fifo or a socket would replace it by a regular file.
+  const fs::file_status status = fs::status(target, ec);
+  if (fs::is_directory(status)) Fail(path_, "is a folder");
+  if (fs::exists(status) && !fs::is_regular_file(status))
+    Fail(path_, "is not a regular file (a device, a fifo or a socket)");
   std::string error;
   // A name taken meanwhile by someone else is simply passed over.
   for (unsigned attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
@@ -62,8 +68,9 @@ OutputFile::~OutputFile() {
 
 void OutputFile::Write(std::string_view bytes) {
   if (file_ == nullptr) Fail(path_, "the file is closed");
+  errno = 0;
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-    Fail(path_, "writing failed");
+    Fail(path_, errno != 0 ? std::strerror(errno) : "writing failed");
 }
 
 void OutputFile::Write(std::span<const std::uint8_t> bytes) {
@@ -74,26 +81,39 @@ void OutputFile::ReleaseStream() {
   if (file_ == nullptr || ToStandardOutput()) return;
   const bool closed = std::fclose(file_) == 0;
   file_ = nullptr;
-  if (!closed) Fail(path_, "closing the temporary file failed");
+  if (!closed)
+    Fail(path_, std::string("closing the temporary file failed: ") + std::strerror(errno));
 }
 
 void OutputFile::Commit() {
   if (committed_) return;
   std::string error;
   if (ToStandardOutput()) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) Fail(path_, "writing failed");
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+      Fail(path_, errno != 0 ? std::strerror(errno) : "writing failed");
     committed_ = true;
     return;
   }
   if (file_ != nullptr) {
+    // A buffered write that failed earlier left its reason in the stream's error state only;
+    // flushing again brings the system's reason back.
     const bool failed = std::ferror(file_) != 0;
-    const bool synced = !failed && platform::FlushToDisk(file_, error);
+    errno = 0;
+    const bool flushed = std::fflush(file_) == 0;
+    const int flushError = errno;
+    const bool synced = !failed && flushed && platform::FlushToDisk(file_, error);
+    errno = 0;
     const bool closed = std::fclose(file_) == 0;
+    const int closeError = errno;
     file_ = nullptr;
-    if (failed) error = "writing failed";
+    if (failed || !flushed)
+      error = flushError != 0 ? std::strerror(flushError) : "writing failed";
+    else if (!closed && error.empty())
+      error = std::string("closing the file failed: ") + std::strerror(closeError);
     if (failed || !synced || !closed) {
       Discard();
-      Fail(path_, error.empty() ? "closing the file failed" : error);
+      Fail(path_, error);
     }
   }
   std::error_code ec;

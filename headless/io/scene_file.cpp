@@ -1,22 +1,28 @@
 #include "headless/io/scene_file.h"
 
+#include <algorithm>
 #include <cmath>
-#include "headless/io/input_file.h"
-#include "headless/io/output_file.h"
-
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <map>
+#include <new>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
 #include "headless/host/deform.h"
 #include "headless/host/point_cache.h"
 #include "headless/host/registry.h"
+#include "headless/host/resources.h"
+#include "headless/host/skin.h"
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"
+#include "headless/io/input_file.h"
+#include "headless/io/obj.h"
+#include "headless/io/output_file.h"
+#include "headless/io/printable.h"
 #include "host/plugin_base.h"
 
 namespace headless {
@@ -35,7 +41,13 @@ using OwnedNode = std::unique_ptr<Node, NodeDeleter>;
 std::string NodeLabel(const Node* node) {
   std::string label = node->isTag ? "tag" : "object";
   label += " of type " + std::to_string(node->type);
-  if (!node->name.empty()) label += " '" + node->name + "'";
+  if (!node->name.empty()) label += " '" + Printable(node->name) + "'";
+  return label;
+}
+
+std::string ParameterLabel(Int32 id, const ParameterDescription* described) {
+  std::string label = "parameter " + std::to_string(id);
+  if (described != nullptr) label += " " + described->ident + " \"" + described->label + "\"";
   return label;
 }
 
@@ -274,6 +286,33 @@ void ReadParameters(ByteReader& r, Node* node, LoadContext& ctx) {
   }
 }
 
+// The typed values of a plug-in's state: every vector finite, since no plug-in can make sense of
+// a position or offset that is not a number.
+void CheckStateVectors(ByteReader& r, const Node* node, const std::vector<std::uint8_t>& state) {
+  MemoryStream stream = MemoryStream::ForReading(state);
+  Int64 vectors = 0;
+  while (!stream.AtEnd() && !stream.Failed()) {
+    const std::uint8_t marker = state[stream.Position()];
+    bool flag = false;
+    Int32 number = 0;
+    Vector3 v;
+    if (marker == kStreamBool) {
+      stream.ReadBool(flag);
+    } else if (marker == kStreamInt32) {
+      stream.ReadInt32(number);
+    } else if (marker == kStreamVector) {
+      if (stream.ReadVector(v) && !(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)))
+        r.Fail(NodeLabel(node) + ": vector " + std::to_string(vectors) +
+               " of its stored plug-in state is not finite");
+      ++vectors;
+    } else {
+      r.Fail(NodeLabel(node) + ": its stored plug-in state holds an unknown value type " +
+             std::to_string(marker));
+    }
+  }
+  if (stream.Failed()) r.Fail(NodeLabel(node) + ": its stored plug-in state is damaged");
+}
+
 void ReadBody(ByteReader& r, Node* node, LoadContext& ctx) {
   node->name = r.Text();
   node->flags = r.I32();
@@ -331,7 +370,9 @@ void ReadBody(ByteReader& r, Node* node, LoadContext& ctx) {
   if (node->instance == nullptr)
     r.Fail(NodeLabel(node) + ": plug-in " + std::to_string(pluginId) +
            " is not registered (load its library before the scene)");
-  ctx.states.push_back({node, level, std::vector<std::uint8_t>(bytes, bytes + size)});
+  std::vector<std::uint8_t> state(bytes, bytes + size);
+  CheckStateVectors(r, node, state);
+  ctx.states.push_back({node, level, std::move(state)});
 }
 
 // A registered plug-in type must be made with the kind it was registered as.
@@ -363,10 +404,59 @@ Node* ResolveIndex(ByteReader& r, const LoadContext& ctx, Int64 index) {
   return ctx.nodes[static_cast<std::size_t>(index)];
 }
 
+// Values a node's parameters may hold: every float finite; a described number within its
+// described range and an int32 with choices one of them. Joints' keys and transforms and point
+// caches' frames as their readers take them; vertex-map weights finite and in [0, 1] (0 keeps a
+// point, 1 moves it fully).
+void CheckValues(ByteReader& r, const Node* node) {
+  DescriptionData description;
+  const bool described = FindDescription(node->type, description);
+  for (const auto& [id, value] : node->params.Entries()) {
+    if (value.type != ValueType::kFloat && value.type != ValueType::kInt32) continue;
+    const ParameterDescription* d = described ? description.Find(id) : nullptr;
+    const bool real = value.type == ValueType::kFloat;
+    const std::string shown = real ? ShortestNumber(value.real) : std::to_string(value.int32);
+    const auto refuse = [&](const std::string& why) {
+      r.Fail(NodeLabel(node) + ": " + ParameterLabel(id, d) + " is " + shown + ", " + why);
+    };
+    if (real && !std::isfinite(value.real)) refuse("not a finite number");
+    if (d == nullptr || (d->type != ParameterType::kFloat && d->type != ParameterType::kInt32))
+      continue;
+    const Float number = real ? value.real : value.int32;
+    if ((d->min && number < *d->min) || (d->max && number > *d->max))
+      refuse("outside its range " + (d->min ? ShortestNumber(*d->min) : "") + " to " +
+             (d->max ? ShortestNumber(*d->max) : ""));
+    if (!real && !d->cycle.empty()) {
+      bool listed = false;
+      for (const CycleEntry& choice : d->cycle) listed = listed || choice.value == value.int32;
+      if (!listed) refuse("none of its choices");
+    }
+  }
+  for (size_t i = 0; i < node->weights.size(); ++i)
+    if (!(node->weights[i] >= 0.0f && node->weights[i] <= 1.0f))
+      r.Fail(NodeLabel(node) + ": weight " + std::to_string(i) + " is " +
+             ShortestNumber(static_cast<Float>(node->weights[i])) + ", not a number from 0 to 1");
+  try {
+    if (IsJoint(node)) {
+      JointRest(node);
+      JointCurrent(node);
+      ReadJointKeys(node);
+    } else if (node->type == kPointCacheType && !node->isTag) {
+      PointCacheFrames(node);
+    }
+  } catch (const std::invalid_argument& e) {
+    r.Fail(e.what());
+  }
+}
+
 std::unique_ptr<Document> ReadContent(ByteReader& r) {
   auto doc = NewDocument();
   LoadContext ctx;
-  std::vector<Node*> objects;
+  // Per node index: an object's depth in the tree and its last child so far, so that appending
+  // a child takes constant time and no walk over the tree can run out of stack.
+  std::vector<std::uint32_t> depth;
+  std::vector<Node*> lastChild;
+  Node* lastTopLevel = nullptr;
   const std::size_t objectCount = r.Count(1, "objects");
   for (std::size_t i = 0; i < objectCount; ++i) {
     const Int32 type = r.I32();
@@ -374,25 +464,54 @@ std::unique_ptr<Document> ReadContent(ByteReader& r) {
     OwnedNode object = MakeNode(r, type, false);
     const Int64 ownIndex = static_cast<Int64>(ctx.nodes.size());
     Node* parent = nullptr;
+    std::uint32_t level = 0;
     if (parentIndex != -1) {
       if (parentIndex < 0 || parentIndex >= ownIndex || ctx.nodes[parentIndex]->isTag)
         r.Fail("object " + std::to_string(i) + " has no valid parent (" +
                std::to_string(parentIndex) + ")");
       parent = ctx.nodes[static_cast<std::size_t>(parentIndex)];
+      level = depth[static_cast<std::size_t>(parentIndex)] + 1;
+      if (level >= kMaxSceneDepth)
+        r.Fail("object " + std::to_string(i) + " lies deeper than " +
+               std::to_string(kMaxSceneDepth) + " levels in the object tree");
     }
     ReadBody(r, object.get(), ctx);
-    doc->InsertLast(object.get(), parent);
-    Node* placed = object.release();
-    ctx.nodes.push_back(placed);
-    objects.push_back(placed);
+    CheckValues(r, object.get());
 
+    // The tags hang on the object before it goes into the document, one after the other.
+    std::vector<OwnedNode> tags;
     const std::size_t tagCount = r.Count(1, "tags");
     for (std::size_t k = 0; k < tagCount; ++k) {
       OwnedNode tag = MakeNode(r, r.I32(), true);
       ReadBody(r, tag.get(), ctx);
-      doc->AppendTag(placed, tag.get());
-      Node* placedTag = tag.release();
-      ctx.nodes.push_back(placedTag);
+      CheckValues(r, tag.get());
+      tags.push_back(std::move(tag));
+    }
+    Node* previousTag = nullptr;
+    for (OwnedNode& owned : tags) {
+      Node* tag = owned.release();
+      tag->up = object.get();
+      tag->prev = previousTag;
+      (previousTag != nullptr ? previousTag->next : object->firstTag) = tag;
+      previousTag = tag;
+    }
+
+    Node*& last =
+        parent != nullptr ? lastChild[static_cast<std::size_t>(parentIndex)] : lastTopLevel;
+    if (last != nullptr) {
+      doc->InsertAfter(object.get(), last);
+    } else {
+      doc->InsertLast(object.get(), parent);
+    }
+    Node* placed = object.release();
+    last = placed;
+    ctx.nodes.push_back(placed);
+    depth.push_back(level);
+    lastChild.push_back(nullptr);
+    for (Node* tag = placed->firstTag; tag != nullptr; tag = tag->next) {
+      ctx.nodes.push_back(tag);
+      depth.push_back(0);
+      lastChild.push_back(nullptr);
     }
   }
   if (r.Remaining() != 0) r.Fail("unexpected data after the last object");
@@ -450,7 +569,15 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
   const std::vector<Node*> objects = doc.Objects();
   IndexOf index;
   Int64 next = 0;
+  // A file the loader would refuse is not written: its depth is checked here as there.
+  std::unordered_map<UInt64, std::uint32_t> depth;
   for (Node* object : objects) {
+    const std::uint32_t level = object->up != nullptr ? depth.at(object->up->serial) + 1 : 0;
+    if (level >= kMaxSceneDepth)
+      throw std::runtime_error(NodeLabel(object) + " lies deeper than " +
+                               std::to_string(kMaxSceneDepth) +
+                               " levels in the object tree, too deep to be loaded again");
+    depth[object->serial] = level;
     index[object->serial] = next++;
     for (Node* tag : Document::Tags(object)) index[tag->serial] = next++;
   }
@@ -478,43 +605,63 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
   return std::move(file.Buffer());
 }
 
-std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
-                                              const std::string& source) {
+namespace {
+
+// Checks magic, version and the content size the header announces against the size of the
+// whole file, when that is known, before any content is read; answers the content size.
+std::uint64_t CheckHeader(std::string_view head, const std::string& source,
+                          std::optional<std::uint64_t> fileSize) {
   const auto fail = [&](const std::string& what) {
     throw std::runtime_error(source + ": " + what);
   };
-  if (bytes.size() < sizeof kMagic || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
+  if (head.size() < sizeof kMagic || std::memcmp(head.data(), kMagic, sizeof kMagic) != 0)
     fail("not a scene file (no scene file magic)");
-  if (bytes.size() < kHeaderSize + kCheckSize)
-    fail("truncated scene file (" + std::to_string(bytes.size()) + " bytes)");
-  ByteReader header(bytes.data(), kHeaderSize);
+  if (head.size() < kHeaderSize || (fileSize && *fileSize < kHeaderSize + kCheckSize))
+    fail("truncated scene file (" + std::to_string(fileSize.value_or(head.size())) + " bytes)");
+  ByteReader header(reinterpret_cast<const std::uint8_t*>(head.data()), kHeaderSize);
   header.Take(sizeof kMagic);
   const std::uint32_t version = header.U32();
   const std::uint64_t size = header.U64();
   if (version != kSceneFormatVersion)
     fail("scene format version " + std::to_string(version) + " is not supported (this host reads " +
          std::to_string(kSceneFormatVersion) + ")");
-  const std::uint64_t available = bytes.size() - kHeaderSize - kCheckSize;
-  if (size > available)
-    fail("truncated scene file: " + std::to_string(size) + " content bytes announced, " +
-         std::to_string(available) + " present");
-  if (size < available) fail("corrupt scene file: data after the check value");
+  if (fileSize) {
+    const std::uint64_t available = *fileSize - kHeaderSize - kCheckSize;
+    if (size > available)
+      fail("truncated scene file: " + std::to_string(size) + " content bytes announced, " +
+           std::to_string(available) + " present");
+    if (size < available) fail("corrupt scene file: data after the check value");
+  }
+  return size;
+}
+
+}  // namespace
+
+std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
+                                              const std::string& source) {
+  const std::uint64_t size =
+      CheckHeader(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                  source, bytes.size());
   ByteReader check(bytes.data() + kHeaderSize + size, kCheckSize);
   if (check.U64() != Fnv1a64(bytes.data(), kHeaderSize + static_cast<std::size_t>(size)))
-    fail("corrupt scene file: the check value does not match the content");
+    throw std::runtime_error(source +
+                             ": corrupt scene file: the check value does not match the content");
   try {
     ByteReader content(bytes.data() + kHeaderSize, static_cast<std::size_t>(size));
     return ReadContent(content);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& e) {
-    fail(e.what());
+    throw std::runtime_error(source + ": " + e.what());
   }
-  return nullptr;
 }
 
 void SaveScene(const Document& doc, const std::string& path) {
   std::vector<std::uint8_t> bytes;
   try {
     bytes = SerializeDocument(doc);
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& e) {
     throw std::runtime_error(path + ": " + e.what());
   }
@@ -522,8 +669,22 @@ void SaveScene(const Document& doc, const std::string& path) {
 }
 
 std::unique_ptr<Document> LoadScene(const std::string& path) {
-  const std::string text = ReadInputFile(path);
-  return DeserializeDocument(std::vector<std::uint8_t>(text.begin(), text.end()), path);
+  InputFile in(path);
+  std::string bytes;
+  in.Read(kHeaderSize, bytes);
+  // The standard input has no size to check against: it is read only as far as announced (and
+  // held only as far as it delivers), then must end there.
+  const std::uint64_t size = CheckHeader(bytes, path, in.Size());
+  if (in.Read(size + kCheckSize, bytes) != size + kCheckSize)
+    throw std::runtime_error(
+        path + ": truncated scene file: " + std::to_string(size) + " content bytes announced, " +
+        std::to_string(bytes.size() -
+                       std::min<std::size_t>(bytes.size(), kHeaderSize + kCheckSize)) +
+        " present");
+  std::string beyond;
+  if (in.Read(1, beyond) != 0)
+    throw std::runtime_error(path + ": corrupt scene file: data after the check value");
+  return DeserializeDocument(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path);
 }
 
 void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc) {

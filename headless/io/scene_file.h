@@ -26,7 +26,15 @@
 //
 // Loading builds a new document; every fault (unreadable, truncated, corrupt, a newer version,
 // a plug-in that is not registered, ReadState answering false, a broken mesh) throws
-// std::runtime_error "path: what" and nothing the caller holds changes.
+// std::runtime_error "path: what" and nothing the caller holds changes. Loading bounds its work
+// before doing it: the header's magic, version and size are checked against the file's size
+// before the content is read, every count against the bytes that follow before anything is
+// allocated, objects nested kMaxSceneDepth levels deep or more are refused, and each object and
+// tag is placed in constant time. Values no reader could use are refused with the node and the
+// parameter named: a float parameter that is not finite, a described parameter outside its
+// described range or choices, a vertex-map weight outside [0, 1] or not finite, a joint's or a
+// point cache's damaged transforms, keys or frames, and a vector of a plug-in state that is not
+// finite.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +47,8 @@
 namespace headless {
 
 inline constexpr std::uint32_t kSceneFormatVersion = 1;
+// Deeper than any scene is built by hand, shallow enough for every walk over the tree.
+inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 
 // The file image of `doc`. Throws std::runtime_error when a plug-in's WriteState answers false.
 std::vector<std::uint8_t> SerializeDocument(const Document& doc);

@@ -25,7 +25,7 @@ std::string Trimmed(const std::string& text) {
 }  // namespace
 
 std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
-                                     const std::string& meshName) {
+                                     const std::string& meshName, bool unitRange) {
   std::string bytes;
   try {
     bytes = ReadInputFile(path);
@@ -59,6 +59,8 @@ std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
     if (error != std::errc() || stop != end || start == number.size())
       Fail(path, line, "\"" + number + "\" is not a number");
     if (!std::isfinite(value)) Fail(path, line, "\"" + number + "\" is not a finite number");
+    if (unitRange && !(value >= 0.0f && value <= 1.0f))
+      Fail(path, line, "\"" + number + "\" is outside the weights' range 0 to 1");
     weights.push_back(value);
   }
   if (in.bad()) Fail(path, line, "read error");

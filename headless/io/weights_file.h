@@ -12,9 +12,9 @@ namespace headless {
 
 // Reads the weights of `path` for a mesh of `pointCount` points (`meshName` names that mesh in
 // messages). Throws std::runtime_error "path:line: what" (line 0 when the file cannot be read)
-// for an unreadable file, a line that is not a finite float32 number, or a count other than
-// `pointCount`.
+// for an unreadable file, a line that is not a finite float32 number (or, with `unitRange`, not
+// one from 0 to 1), or a count other than `pointCount`.
 std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
-                                     const std::string& meshName);
+                                     const std::string& meshName, bool unitRange = false);
 
 }  // namespace headless

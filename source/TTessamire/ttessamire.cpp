@@ -1,5 +1,6 @@
 #include "source/TTessamire/ttessamire.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -59,19 +60,28 @@ Bool TTessamire::ReadState(BaseList2D*, HyperFile* hf, Int32 level) {
   hf->ReadBool(&bound);
   if (!bound) return true;
   Int32 count = 0;
-  if (!hf->ReadInt32(&count)) return false;
-  if (!differences.Resize(static_cast<Int64>(count))) return false;
+  if (!hf->ReadInt32(&count) || count < 0) return false;
+  // The array grows only as vectors arrive, so a damaged count cannot make us claim memory for
+  // data that is not there.
+  constexpr Int64 kFirstBlock = 4096;
+  differences.Clear();
   Vector3 scratch;
-  Vector3* data = differences.GetData();
-  for (Int64 i = 0; i < differences.GetCount(); ++i) {
+  for (Int64 i = 0; i < count; ++i) {
+    if (i == differences.GetCount() &&
+        !differences.Resize(std::min<Int64>(count, std::max<Int64>(kFirstBlock, 2 * i)))) {
+      differences.Release();
+      bound = false;
+      return false;
+    }
     // A truncated or corrupt stream must not load as valid differences.
     if (!hf->ReadVector(&scratch)) {
       differences.Release();
       bound = false;
       return false;
     }
-    data[i] = scratch;
+    differences.GetData()[i] = scratch;
   }
+  if (count == 0) differences.Release();
   return true;
 }
 

@@ -7,6 +7,12 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
 
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
@@ -128,5 +134,70 @@ TEST_F(OutputFileTest, InputFilesAreReadWholeOrNamed) {
     }
   }
 }
+
+TEST_F(OutputFileTest, RunsWritingTheSameTargetAtOnceLeaveOneWholeResult) {
+  const std::string target = (dir / "out.txt").string();
+  // Large enough that the writes interleave; each writer's bytes are its own letter.
+  const size_t size = 1 << 20;
+  for (int trial = 0; trial < 10; ++trial) {
+    std::vector<std::thread> writers;
+    for (char letter : {'a', 'b', 'c'})
+      writers.emplace_back([&, letter] {
+        headless::OutputFile file(target);
+        const std::string chunk(size / 16, letter);
+        for (int k = 0; k < 16; ++k) file.Write(chunk);
+        file.Commit();
+      });
+    for (std::thread& t : writers) t.join();
+    const std::string result = headless::ReadInputFile(target);
+    ASSERT_EQ(result.size(), size);
+    EXPECT_EQ(result, std::string(size, result[0])) << "trial " << trial;
+    EXPECT_EQ(Names(), std::vector<std::string>{"out.txt"});
+  }
+}
+
+#ifndef _WIN32
+TEST_F(OutputFileTest, TargetsThatAreNoRegularFileAreRefusedUntouched) {
+  const std::string fifo = (dir / "pipe").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& target : {fifo, std::string("/dev/null")}) {
+    try {
+      headless::OutputFile file(target);
+      FAIL() << target << " was opened";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(target + ": cannot write: is not a regular file"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  // A link to a regular file is written through as before.
+  std::ofstream(dir / "real.txt") << "old";
+  fs::create_symlink(dir / "real.txt", dir / "link.txt");
+  headless::WriteFileAtomically((dir / "link.txt").string(), std::string_view("new"));
+  EXPECT_EQ(headless::ReadInputFile((dir / "link.txt").string()), "new");
+}
+
+TEST_F(OutputFileTest, WriteFailuresCarryTheSystemsReason) {
+  // A file size limit makes the system refuse the bytes beyond it.
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = old;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  std::string message;
+  try {
+    headless::WriteFileAtomically((dir / "big.txt").string(), std::string(1 << 20, 'x'));
+  } catch (const std::runtime_error& e) {
+    message = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_NE(message.find("big.txt: cannot write: File too large"), std::string::npos) << message;
+  EXPECT_TRUE(Names().empty());
+}
+#endif
 
 }  // namespace

@@ -1,0 +1,22 @@
+#include "cli/input_ranges.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "headless/io/obj.h"
+
+namespace cli {
+
+void CheckCoordinateRange(std::span<const Vector3> points, const std::string& source) {
+  for (size_t i = 0; i < points.size(); ++i) {
+    for (const Float c : {points[i].x, points[i].y, points[i].z}) {
+      const Float size = std::fabs(c);
+      if (c == 0.0 || (size >= kSmallestCoordinate && size <= kLargestCoordinate)) continue;
+      throw std::runtime_error(source + ": point " + std::to_string(i + 1) +
+                               " has the coordinate " + headless::ShortestNumber(c) +
+                               "; coordinates must be 0 or between 1e-150 and 1e150 in size");
+    }
+  }
+}
+
+}  // namespace cli
