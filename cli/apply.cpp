@@ -340,6 +340,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     PrintReportHeader(reportStream);
   }
   std::vector<Vector3> lastInput, lastCorrected;
+  Int64 pointsKept = 0;
   for (size_t i = 0; i < total; ++i) {
     headless::StopIfInterrupted();
     std::optional<headless::ObjFile> frame;
@@ -358,6 +359,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     for (const std::string& warning : report.warnings)
       err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
     if (!report.Ok()) throw ApplyError(frames.Name(i) + ": " + report.errors.front());
+    pointsKept += report.PointsKept();
     std::vector<Vector3> corrected = headless::DeformedPoints(scene.object);
     if (cacheOut) {
       headless::AppendSample(*cacheOut, corrected);
@@ -378,7 +380,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   progress.Finish();
   if (!o.preview.empty())
     WritePreview(o.preview, rest.mesh, lastInput, lastCorrected, frames.Name(total - 1));
-  return kExitOk;
+  return KeptPointsExit(pointsKept, "tessamire apply", err);
 }
 
 int RunApply(const Options& options, std::ostream& out, std::ostream& err) {

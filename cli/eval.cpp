@@ -202,6 +202,7 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   headless::Progress progress(
       err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
       "tessamire eval", "frame", total);
+  Int64 pointsKept = 0;
   for (Int64 frame = range.first; frame <= range.last; ++frame) {
     headless::StopIfInterrupted();
     const headless::DeformReport report =
@@ -212,6 +213,7 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
     if (!report.Ok())
       throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
                                report.errors.front());
+    pointsKept += report.PointsKept();
     for (size_t i = 0; i < objects.size(); ++i) {
       const std::vector<Vector3>& points = headless::DeformedPoints(objects[i]);
       if (cache) {
@@ -233,7 +235,7 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
                         " of " + std::to_string(total) + " frames"
                   : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
         << " to " << dir << "\n";
-  return kExitOk;
+  return KeptPointsExit(pointsKept, "tessamire eval", err);
 }
 
 const SubcommandRegistration kEval(

@@ -195,6 +195,14 @@ void PrintUsage(std::ostream& os) {
   }
 }
 
+int KeptPointsExit(Int64 pointsKept, const std::string& command, std::ostream& err) {
+  if (pointsKept == 0) return kExitOk;
+  err << command << ": " << pointsKept << (pointsKept == 1 ? " point" : " points")
+      << " kept the position the deformations before gave them: the correction was not finite "
+         "there (see the warnings above)\n";
+  return kExitFailure;
+}
+
 std::vector<std::string> PluginSearchFolders(const std::string& explicitFolder) {
   if (!explicitFolder.empty()) return {explicitFolder};
   const char* environment = std::getenv("TESSAMIRE_PLUGINS");

@@ -17,6 +17,10 @@ inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;          // the command's usage follows the message
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C, as a shell reports SIGINT
 
+// The exit code of a run that wrote its results: kExitFailure, with a message saying how many, when
+// some corrected points were not finite and kept their input position instead.
+int KeptPointsExit(Int64 pointsKept, const std::string& command, std::ostream& err);
+
 struct Subcommand {
   CommandSpec spec;
   // Runs with the parsed options; the plug-ins are loaded when spec.loadsPlugins. Answers an

@@ -65,6 +65,12 @@ struct DeformReport {
   std::vector<std::string> errors;    // each names the deformer and the object
   std::vector<std::string> warnings;
   bool Ok() const { return errors.empty(); }
+  // Points that kept their input position over every call (their result was not finite).
+  Int64 PointsKept() const {
+    Int64 kept = 0;
+    for (const DeformCall& call : calls) kept += call.pointsKept;
+    return kept;
+  }
 };
 
 DeformReport DeformDocument(Document& doc);
