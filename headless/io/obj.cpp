@@ -364,8 +364,7 @@ void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const 
   WriteFileAtomically(path, ObjText(like, points));
 }
 
-void WriteObj(const std::string& path, std::span<const Vector3> points,
-              std::span<const CPolygon> polygons) {
+std::string PlainObjText(std::span<const Vector3> points, std::span<const CPolygon> polygons) {
   std::string out;
   out.reserve(points.size() * 40 + polygons.size() * 24);
   for (const Vector3& p : points) {
@@ -379,7 +378,12 @@ void WriteObj(const std::string& path, std::span<const Vector3> points,
     for (int k = 0; k < (f.c == f.d ? 3 : 4); ++k) out += " " + std::to_string(corners[k]);
     out += '\n';
   }
-  WriteFileAtomically(path, out);
+  return out;
+}
+
+void WriteObj(const std::string& path, std::span<const Vector3> points,
+              std::span<const CPolygon> polygons) {
+  WriteFileAtomically(path, PlainObjText(points, polygons));
 }
 
 }  // namespace headless

@@ -86,8 +86,10 @@ std::string ShortestNumber(Float value);
 // Writes ObjText(like, points) to `path`.
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points);
 
-// Writes a plain OBJ: `v` lines in the shortest form, `f` lines with 1-based indices, triangles
+// A plain OBJ: `v` lines in the shortest form, `f` lines with 1-based indices, triangles
 // (c == d) as 3 corners.
+std::string PlainObjText(std::span<const Vector3> points, std::span<const CPolygon> polygons);
+// Writes PlainObjText(points, polygons) to `path`.
 void WriteObj(const std::string& path, std::span<const Vector3> points,
               std::span<const CPolygon> polygons);
 

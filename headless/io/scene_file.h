@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ namespace headless {
 
 inline constexpr std::uint32_t kSceneFormatVersion = 1;
 
+// The file image holding `content`: magic, version, size, the content, its check value.
+std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content);
 // The file image of `doc`. Throws std::runtime_error when a plug-in's WriteState answers false.
 std::vector<std::uint8_t> SerializeDocument(const Document& doc);
 // A new document from a file image; `source` names it in error messages.

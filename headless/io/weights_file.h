@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/types.h"
@@ -16,5 +17,8 @@ namespace headless {
 // `pointCount`.
 std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
                                      const std::string& meshName);
+// The same over text already read; `path` names it in messages.
+std::vector<Float32> ParseWeights(std::string_view text, const std::string& path, size_t pointCount,
+                                  const std::string& meshName);
 
 }  // namespace headless
