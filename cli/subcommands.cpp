@@ -69,7 +69,7 @@ bool StartPlugins(const std::string& explicitFolder, headless::PluginFolder& fol
   std::string directory;
   std::error_code ec;
   for (const std::string& candidate : candidates) {
-    if (fs::is_directory(candidate, ec)) {
+    if (fs::is_directory(headless::platform::PathFromUtf8(candidate), ec)) {
       directory = candidate;
       break;
     }
@@ -195,9 +195,10 @@ std::vector<std::string> PluginSearchFolders(const std::string& explicitFolder) 
   if (environment != nullptr && *environment != '\0') return {environment};
   const std::string self = headless::platform::ExecutablePath();
   if (self.empty()) return {};
-  const fs::path dir = fs::path(self).parent_path();
-  return {(dir / "plugins").string(),
-          (dir / TESSAMIRE_RELATIVE_PLUGIN_DIR).lexically_normal().string()};
+  const fs::path dir = headless::platform::PathFromUtf8(self).parent_path();
+  return {
+      headless::platform::Utf8FromPath(dir / "plugins"),
+      headless::platform::Utf8FromPath((dir / TESSAMIRE_RELATIVE_PLUGIN_DIR).lexically_normal())};
 }
 
 int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

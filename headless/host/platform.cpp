@@ -256,6 +256,12 @@ void InstallInterruptHandler() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+std::FILE* OpenForReading(const std::string& path, std::string& error) {
+  std::FILE* file = _wfopen(WideFromUtf8(path).c_str(), L"rb");
+  if (file == nullptr) error = std::strerror(errno);
+  return file;
+}
+
 std::FILE* CreateNewFile(const std::string& path, std::string& error) {
   const int fd = _wopen(WideFromUtf8(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
                         _S_IREAD | _S_IWRITE);
@@ -403,6 +409,12 @@ void InstallInterruptHandler() {
   // The handler is reset to the default at the first signal: a second Ctrl-C ends the program.
   action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
+}
+
+std::FILE* OpenForReading(const std::string& path, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) error = std::strerror(errno);
+  return file;
 }
 
 std::FILE* CreateNewFile(const std::string& path, std::string& error) {

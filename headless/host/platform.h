@@ -58,6 +58,8 @@ bool InterruptRequested();
 // Sets or clears the flag as the handler would (tests, and a program that handled it).
 void SetInterruptRequested(bool requested);
 
+// Opens `path` (UTF-8) for reading in binary. Null with `error` set to the system's reason.
+std::FILE* OpenForReading(const std::string& path, std::string& error);
 // Creates `path` for writing in binary, failing when anything already has that name (O_EXCL).
 // Null with `error` set to the system's reason otherwise.
 std::FILE* CreateNewFile(const std::string& path, std::string& error);

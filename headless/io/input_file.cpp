@@ -1,8 +1,6 @@
 #include "headless/io/input_file.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -13,10 +11,11 @@ namespace headless {
 std::string ReadInputFile(const std::string& path) {
   const bool standardInput = path == "-";
   std::error_code ec;
-  if (!standardInput && std::filesystem::is_directory(path, ec))
+  if (!standardInput && std::filesystem::is_directory(platform::PathFromUtf8(path), ec))
     throw std::runtime_error(path + ": cannot read: is a folder");
-  std::FILE* in = standardInput ? stdin : std::fopen(path.c_str(), "rb");
-  if (in == nullptr) throw std::runtime_error(path + ": cannot read: " + std::strerror(errno));
+  std::string error;
+  std::FILE* in = standardInput ? stdin : platform::OpenForReading(path, error);
+  if (in == nullptr) throw std::runtime_error(path + ": cannot read: " + error);
   if (standardInput) platform::SetBinaryMode(stdin);
   std::string bytes;
   char buffer[1 << 16];

@@ -22,9 +22,10 @@ std::string TemporaryName(const fs::path& target, unsigned attempt) {
   static std::atomic<unsigned> counter{0};
   static const unsigned session = std::random_device{}();
   const fs::path folder = target.parent_path();
-  const std::string name = "." + target.filename().string() + "." + std::to_string(session) + "-" +
-                           std::to_string(counter++) + "-" + std::to_string(attempt) + ".tmp";
-  return (folder / name).string();
+  const std::string name = "." + platform::Utf8FromPath(target.filename()) + "." +
+                           std::to_string(session) + "-" + std::to_string(counter++) + "-" +
+                           std::to_string(attempt) + ".tmp";
+  return platform::Utf8FromPath(folder / platform::PathFromUtf8(name));
 }
 
 }  // namespace
@@ -37,20 +38,20 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     platform::SetBinaryMode(stdout);
     return;
   }
-  const fs::path target(path_);
+  const fs::path target = platform::PathFromUtf8(path_);
   if (target.filename().empty() || target.filename() == "." || target.filename() == "..")
     Fail(path_, "not a file name");
   std::error_code ec;
   const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
   if (!fs::is_directory(folder, ec))
-    Fail(path_, "the folder " + folder.string() + " does not exist");
+    Fail(path_, "the folder " + platform::Utf8FromPath(folder) + " does not exist");
   if (fs::is_directory(target, ec)) Fail(path_, "is a folder");
   std::string error;
   // A name taken meanwhile by someone else is simply passed over.
   for (unsigned attempt = 0; attempt < 16 && file_ == nullptr; ++attempt) {
     temporary_ = TemporaryName(target, attempt);
     file_ = platform::CreateNewFile(temporary_, error);
-    if (file_ == nullptr && !fs::exists(temporary_, ec)) break;
+    if (file_ == nullptr && !fs::exists(platform::PathFromUtf8(temporary_), ec)) break;
   }
   if (file_ == nullptr) Fail(path_, error);
 }
@@ -96,7 +97,7 @@ void OutputFile::Commit() {
     }
   }
   std::error_code ec;
-  fs::rename(temporary_, path_, ec);
+  fs::rename(platform::PathFromUtf8(temporary_), platform::PathFromUtf8(path_), ec);
   if (ec) {
     Discard();
     Fail(path_, ec.message());
@@ -109,7 +110,7 @@ void OutputFile::Discard() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   std::error_code ec;
-  if (!temporary_.empty()) fs::remove(temporary_, ec);
+  if (!temporary_.empty()) fs::remove(platform::PathFromUtf8(temporary_), ec);
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {

@@ -23,7 +23,7 @@ using deform_scene::ToRef;
 constexpr Float kTolerance = 1e-9;
 
 CliRun RunApply(const std::string& arguments) {
-  return RunCli("apply " + arguments);
+  return RunInProcess("apply " + arguments);
 }
 
 void WriteLines(const fs::path& path, const std::vector<std::string>& lines) {

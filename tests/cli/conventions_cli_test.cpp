@@ -210,18 +210,18 @@ TEST_F(ConventionsTest, DashReadsTheStandardInputAndWritesTheStandardOutput) {
   CliRun run = RunCli(Apply("--out - --report -"), input);
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_EQ(RunCli(Apply("--out " + Quoted(dir / "file.obj") + " " + Frame(0))).status, 0);
-  EXPECT_EQ(run.out, ReadWholeFile(dir / "file.obj")) << "the mesh alone goes to stdout";
+  EXPECT_EQ(run.outBytes, ReadWholeFile(dir / "file.obj")) << "the mesh alone goes to stdout";
   EXPECT_TRUE(Contains(run.err, "height error")) << "the report moves to stderr: " << run.err;
 
   // A picture to the standard output, of a mesh from the standard input.
   run = RunCli("render - --out -", input);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(run.outBytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
 
   // A scene through a pipe: import to stdout, then read it back from stdin.
   run = RunCli("scene import --tag --out - " + Frame(0));
   ASSERT_EQ(run.status, 0) << run.err;
-  { std::ofstream(dir / "piped.tsm", std::ios::binary) << run.out; }
+  { std::ofstream(dir / "piped.tsm", std::ios::binary) << run.outBytes; }
   input.input = (dir / "piped.tsm").string();
   run = RunCli("scene info -", input);
   ASSERT_EQ(run.status, 0) << run.err;

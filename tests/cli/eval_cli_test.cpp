@@ -31,7 +31,7 @@ class MainJobTest : public ::testing::Test {
            ("tessamire_main_job_" + std::to_string(std::random_device{}()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
-    run_ = RunCli("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
+    run_ = RunInProcess("run --points 2000 --frames 4 --out " + Quoted(dir_ / "out"));
   }
   static void TearDownTestSuite() { fs::remove_all(dir_); }
 
@@ -76,8 +76,8 @@ TEST_F(MainJobTest, RunWritesEveryFileAndCorrectionWinsWhenBent) {
 TEST_F(MainJobTest, EvalWritesEachObjectPerFrameMatchingTheRun) {
   ASSERT_EQ(run_.status, 0) << run_.output;
   const fs::path out = dir_ / "eval";
-  const CliRun eval = RunCli("eval " + Quoted(dir_ / "out" / "limb.tsm") +
-                             " --frames 1:3 --quiet --out " + Quoted(out));
+  const CliRun eval = RunInProcess("eval " + Quoted(dir_ / "out" / "limb.tsm") +
+                                   " --frames 1:3 --quiet --out " + Quoted(out));
   ASSERT_EQ(eval.status, 0) << eval.output;
   EXPECT_TRUE(eval.output.empty()) << eval.output;
   std::vector<std::string> names;
@@ -90,8 +90,8 @@ TEST_F(MainJobTest, EvalWritesEachObjectPerFrameMatchingTheRun) {
   EXPECT_NE(ReadFile(out / "limb.0001.obj"), ReadFile(out / "limb.0003.obj"));
 
   // Without --frames: the keyed range 0..3, with a progress line per frame.
-  const CliRun all =
-      RunCli("eval " + Quoted(dir_ / "out" / "limb.tsm") + " --out " + Quoted(dir_ / "eval_all"));
+  const CliRun all = RunInProcess("eval " + Quoted(dir_ / "out" / "limb.tsm") + " --out " +
+                                  Quoted(dir_ / "eval_all"));
   ASSERT_EQ(all.status, 0) << all.output;
   EXPECT_TRUE(fs::is_regular_file(dir_ / "eval_all" / "limb.0000.obj"));
   EXPECT_NE(all.output.find("tessamire eval: frame 4/4: at frame 3"), std::string::npos)
@@ -122,7 +122,7 @@ TEST_F(MainJobTest, EvalRefusesBadRangesAndFiles) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const CliRun run = RunCli(c.arguments);
+    const CliRun run = RunInProcess(c.arguments);
     EXPECT_EQ(run.status, c.status) << run.output;
     EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
   }
@@ -133,7 +133,7 @@ TEST(RunCliTest, RefusesBadOptions) {
   for (const char* arguments : {"run --frames 1", "run --points x", "run --angle 400",
                                 "run --weighting 2", "run --iterations -1", "run extra"}) {
     SCOPED_TRACE(arguments);
-    const CliRun run = RunCli(arguments);
+    const CliRun run = RunInProcess(arguments);
     EXPECT_EQ(run.status, 2) << run.output;
     EXPECT_NE(run.output.find("tessamire run: "), std::string::npos) << run.output;
   }

@@ -72,11 +72,11 @@ class FormatsCliTest : public ::testing::Test {
     for (const CPolygon& f : mesh.polygons)
       restText += "f " + std::to_string(f.a + 1) + "/1/1 " + std::to_string(f.b + 1) + "/1/1 " +
                   std::to_string(f.c + 1) + "/1/1 " + std::to_string(f.d + 1) + "/1/1\n";
-    std::ofstream(dir / "rest.obj") << restText;
+    std::ofstream(dir / "rest.obj", std::ios::binary) << restText;
     for (int f = 1; f <= 3; ++f) {
       frames.push_back(deform_scene::Twist(mesh.points, 0.15 * f, true));
       headless::ObjFile file = headless::ParseObj(restText, "rest");
-      std::ofstream(dir / ("walk." + cli::PaddedFrame(f) + ".obj"))
+      std::ofstream(dir / ("walk." + cli::PaddedFrame(f) + ".obj"), std::ios::binary)
           << headless::ObjText(file, frames.back());
     }
   }
@@ -90,8 +90,8 @@ class FormatsCliTest : public ::testing::Test {
 TEST_F(FormatsCliTest, ApplyCorrectsASequenceIntoFilesWrittenLikeTheirInputsAndIntoCaches) {
   WriteSequence();
   const std::string rest = "--rest " + Quoted(dir / "rest.obj");
-  CliRun run = RunCli("apply " + rest + " --frames 1:3 --quiet --out " + Quoted(dir / "out") + " " +
-                      Quoted(dir / "walk.####.obj"));
+  CliRun run = RunInProcess("apply " + rest + " --frames 1:3 --quiet --out " + Quoted(dir / "out") +
+                            " " + Quoted(dir / "walk.####.obj"));
   ASSERT_EQ(run.status, 0) << run.output;
   std::vector<std::vector<Vector3>> corrected;
   for (int f = 1; f <= 3; ++f) {
@@ -111,8 +111,8 @@ TEST_F(FormatsCliTest, ApplyCorrectsASequenceIntoFilesWrittenLikeTheirInputsAndI
   }
 
   // The same frames into one cache of each kind, from the sequence and from a cache.
-  run = RunCli("apply " + rest + " --frames 1:3 --out " + Quoted(dir / "c.pc2") + " " +
-               Quoted(dir / "walk.%04d.obj"));
+  run = RunInProcess("apply " + rest + " --frames 1:3 --out " + Quoted(dir / "c.pc2") + " " +
+                     Quoted(dir / "walk.%04d.obj"));
   ASSERT_EQ(run.status, 0) << run.output;
   const headless::PointCache pc2 = headless::ReadPointCache((dir / "c.pc2").string());
   ASSERT_EQ(pc2.SampleCount(), 3);
@@ -123,8 +123,8 @@ TEST_F(FormatsCliTest, ApplyCorrectsASequenceIntoFilesWrittenLikeTheirInputsAndI
   headless::WritePointCache(
       (dir / "skinned.mdd").string(),
       headless::MakePointCache(headless::PointCacheFormat::kMdd, frames, 1.0, 24.0));
-  run = RunCli("apply " + rest + " --fps 24 --out " + Quoted(dir / "c.mdd") + " " +
-               Quoted(dir / "skinned.mdd"));
+  run = RunInProcess("apply " + rest + " --fps 24 --out " + Quoted(dir / "c.mdd") + " " +
+                     Quoted(dir / "skinned.mdd"));
   ASSERT_EQ(run.status, 0) << run.output;
   const headless::PointCache mdd = headless::ReadPointCache((dir / "c.mdd").string());
   ASSERT_EQ(mdd.SampleCount(), 3);
@@ -133,8 +133,8 @@ TEST_F(FormatsCliTest, ApplyCorrectsASequenceIntoFilesWrittenLikeTheirInputsAndI
     EXPECT_LT(deform_scene::MaxDistance(mdd.Sample(s), corrected[s]), 1e-5);
 
   // A cache's samples into OBJ files numbered by their frames, written like the rest.
-  run = RunCli("apply " + rest + " --fps 24 --quiet --out " + Quoted(dir / "objs") + " " +
-               Quoted(dir / "skinned.mdd"));
+  run = RunInProcess("apply " + rest + " --fps 24 --quiet --out " + Quoted(dir / "objs") + " " +
+                     Quoted(dir / "skinned.mdd"));
   ASSERT_EQ(run.status, 0) << run.output;
   const headless::ObjFile third =
       headless::ReadObjFile((dir / "objs" / "skinned.0003.obj").string());
@@ -151,15 +151,16 @@ TEST_F(FormatsCliTest, ApplyRefusesCachesAndFramesThatDoNotFitTheRest) {
   headless::WritePointCache(
       (dir / "fewer.pc2").string(),
       headless::MakePointCache(headless::PointCacheFormat::kPc2, fewer, 0, 1));
-  CliRun run =
-      RunCli("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " + Quoted(dir / "fewer.pc2"));
+  CliRun run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " +
+                            Quoted(dir / "fewer.pc2"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("fewer.pc2: 41 points per sample, but the rest mesh"),
             std::string::npos)
       << run.output;
 
-  std::ofstream(dir / "cut.pc2") << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
-  run = RunCli("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " + Quoted(dir / "cut.pc2"));
+  std::ofstream(dir / "cut.pc2", std::ios::binary) << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
+  run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " +
+                     Quoted(dir / "cut.pc2"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("truncated"), std::string::npos) << run.output;
 
@@ -171,15 +172,15 @@ TEST_F(FormatsCliTest, ApplyRefusesCachesAndFramesThatDoNotFitTheRest) {
   std::string a, b, c, d;
   corners >> a >> b >> c >> d;
   turned.replace(second + 1, end - second - 1, "f " + d + " " + c + " " + b + " " + a);
-  std::ofstream(dir / "walk.0002.obj") << turned;
-  run = RunCli("apply " + rest + " --frames 1:3 --out " + Quoted(dir / "out") + " " +
-               Quoted(dir / "walk.####.obj"));
+  std::ofstream(dir / "walk.0002.obj", std::ios::binary) << turned;
+  run = RunInProcess("apply " + rest + " --frames 1:3 --out " + Quoted(dir / "out") + " " +
+                     Quoted(dir / "walk.####.obj"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("walk.0002.obj: face 2 is"), std::string::npos) << run.output;
   EXPECT_FALSE(fs::exists(dir / "out" / "walk.0001.obj")) << "nothing written";
 
-  run = RunCli("apply " + rest + " --out " + Quoted(dir / "out") + " " +
-               Quoted(dir / "walk.####.obj"));
+  run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "out") + " " +
+                     Quoted(dir / "walk.####.obj"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("--frames A:B"), std::string::npos) << run.output;
 }
@@ -189,23 +190,23 @@ TEST_F(FormatsCliTest, AnImportedCachePlaysInTheSceneAndEvalWritesItBack) {
   headless::WritePointCache(
       (dir / "anim.pc2").string(),
       headless::MakePointCache(headless::PointCacheFormat::kPc2, frames, 1.0, 30.0));
-  CliRun run = RunCli("scene import " + Quoted(dir / "rest.obj") + " --cache " +
-                      Quoted(dir / "anim.pc2") + " --out " + Quoted(dir / "s.tsm"));
+  CliRun run = RunInProcess("scene import " + Quoted(dir / "rest.obj") + " --cache " +
+                            Quoted(dir / "anim.pc2") + " --out " + Quoted(dir / "s.tsm"));
   ASSERT_EQ(run.status, 0) << run.output;
   // Frames 1..3 (the cache's span): the cache comes back to the byte.
-  run =
-      RunCli("eval " + Quoted(dir / "s.tsm") + " --quiet --format pc2 --out " + Quoted(dir / "e"));
+  run = RunInProcess("eval " + Quoted(dir / "s.tsm") + " --quiet --format pc2 --out " +
+                     Quoted(dir / "e"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(ReadWholeFile(dir / "e" / "rest.pc2"), ReadWholeFile(dir / "anim.pc2"));
   // Between samples the points are interpolated; beyond them the last sample holds.
-  run =
-      RunCli("eval " + Quoted(dir / "s.tsm") + " --quiet --frames 2:4 --out " + Quoted(dir / "o"));
+  run = RunInProcess("eval " + Quoted(dir / "s.tsm") + " --quiet --frames 2:4 --out " +
+                     Quoted(dir / "o"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_LT(deform_scene::MaxDistance(
                 headless::ReadObj((dir / "o" / "rest.0004.obj").string()).points, frames[2]),
             1e-6);
-  run = RunCli("eval " + Quoted(dir / "s.tsm") + " --quiet --format mdd --fps 10 --out " +
-               Quoted(dir / "m"));
+  run = RunInProcess("eval " + Quoted(dir / "s.tsm") + " --quiet --format mdd --fps 10 --out " +
+                     Quoted(dir / "m"));
   ASSERT_EQ(run.status, 0) << run.output;
   const headless::PointCache mdd = headless::ReadPointCache((dir / "m" / "rest.mdd").string());
   EXPECT_EQ(mdd.times, (std::vector<Float32>{0.1f, 0.2f, 0.3f}));
@@ -215,8 +216,8 @@ TEST_F(FormatsCliTest, AnImportedCachePlaysInTheSceneAndEvalWritesItBack) {
   for (auto& sample : more) sample.push_back({0, 0, 0});
   headless::WritePointCache((dir / "more.pc2").string(),
                             headless::MakePointCache(headless::PointCacheFormat::kPc2, more, 0, 1));
-  run = RunCli("scene import " + Quoted(dir / "rest.obj") + " --cache " + Quoted(dir / "more.pc2") +
-               " --out " + Quoted(dir / "bad.tsm"));
+  run = RunInProcess("scene import " + Quoted(dir / "rest.obj") + " --cache " +
+                     Quoted(dir / "more.pc2") + " --out " + Quoted(dir / "bad.tsm"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("43 points per sample, but the mesh has 42"), std::string::npos)
       << run.output;
@@ -239,18 +240,18 @@ TEST_F(FormatsCliTest, RiggedCharactersGoInAndTheCorrectedAnimationComesOut) {
     const fs::path file = fs::path("/usr/share/assimp/models") / model.file;
     if (!fs::exists(file)) GTEST_SKIP() << file << " is missing (package assimp-testmodels)";
     const fs::path scene = dir / "character.tsm", corrected = dir / "corrected.tsm";
-    CliRun run = RunCli("scene import " + Quoted(file) + " --out " + Quoted(scene));
+    CliRun run = RunInProcess("scene import " + Quoted(file) + " --out " + Quoted(scene));
     ASSERT_EQ(run.status, 0) << run.output;
-    run = RunCli("command 1035622 --select '" + std::string(model.object) + "' --shift " +
-                 Quoted(scene) + " --out " + Quoted(corrected));
+    run = RunInProcess("command 1035622 --select '" + std::string(model.object) + "' --shift " +
+                       Quoted(scene) + " --out " + Quoted(corrected));
     ASSERT_EQ(run.status, 0) << run.output;
     std::string stem = model.object;
     for (char& c : stem)
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
     for (const char* format : {"obj", "pc2", "mdd"}) {
       const fs::path out = dir / format;
-      run = RunCli("eval " + Quoted(corrected) + " --frames 0:3 --quiet --format " + format +
-                   " --out " + Quoted(out));
+      run = RunInProcess("eval " + Quoted(corrected) + " --frames 0:3 --quiet --format " + format +
+                         " --out " + Quoted(out));
       ASSERT_EQ(run.status, 0) << run.output;
     }
     const headless::Mesh last = headless::ReadObj((dir / "obj" / (stem + ".0003.obj")).string());
@@ -272,7 +273,8 @@ TEST_F(FormatsCliTest, RunOnACharacterMeasuresEveryFrameOfItsAnimation) {
   if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   const fs::path file = "/usr/share/assimp/models/X/anim_test.x";
   if (!fs::exists(file)) GTEST_SKIP() << file << " is missing (package assimp-testmodels)";
-  const CliRun run = RunCli("run --quiet --character " + Quoted(file) + " --out " + Quoted(dir));
+  const CliRun run =
+      RunInProcess("run --quiet --character " + Quoted(file) + " --out " + Quoted(dir));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.out.find("frame   time | height error"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\n   24    1.0 |"), std::string::npos) << run.out;
@@ -280,7 +282,7 @@ TEST_F(FormatsCliTest, RunOnACharacterMeasuresEveryFrameOfItsAnimation) {
   for (const char* name : {"character.png", "character-detail.png", "measures.png", "character.tsm",
                            "skinned.obj", "corrected.obj"})
     EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
-  const CliRun limbOnly = RunCli("run --points 100 --character " + Quoted(file));
+  const CliRun limbOnly = RunInProcess("run --points 100 --character " + Quoted(file));
   EXPECT_EQ(limbOnly.status, 2);
   EXPECT_NE(limbOnly.output.find("--points applies to the limb"), std::string::npos);
 }

@@ -23,7 +23,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TEST(CliInfo, PrintsTheBannerAndOneLinePerRegistration) {
-  const CliRun o = RunCli("info");
+  const CliRun o = RunInProcess("info");
   ASSERT_EQ(o.status, 0) << o.err;
   const auto lines = Lines(o.out);
   ASSERT_EQ(lines.size(), 6u) << o.out;
@@ -45,7 +45,7 @@ TEST(CliInfo, PluginsOptionTakesAnotherFolder) {
   fs::create_directories(folder / "sub");
   fs::copy_file(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64",
                 folder / "sub" / "tessamire.xdl64");
-  const CliRun o = RunCli("info --plugins '" + folder.string() + "'");
+  const CliRun o = RunInProcess("info --plugins '" + folder.string() + "'");
   fs::remove_all(folder);
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(Lines(o.out).size(), 6u) << o.out;
@@ -55,16 +55,16 @@ TEST(CliInfo, PluginsOptionTakesAnotherFolder) {
 
 TEST(CliUsage, BadCommandsAndArgumentsExitWithTwoAndUsage) {
   for (const char* arguments : {"", "frobnicate", "info --bogus", "info extra", "info --plugins"}) {
-    const CliRun o = RunCli(arguments);
+    const CliRun o = RunInProcess(arguments);
     EXPECT_EQ(o.status, 2) << arguments;
     EXPECT_NE(o.err.find("usage: tessamire"), std::string::npos) << arguments << ": " << o.err;
     EXPECT_EQ(o.out, "") << arguments;
   }
-  const CliRun missing = RunCli("info --plugins /nonexistent/folder");
+  const CliRun missing = RunInProcess("info --plugins /nonexistent/folder");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("/nonexistent/folder"), std::string::npos) << missing.err;
 
-  const CliRun help = RunCli("--help");
+  const CliRun help = RunInProcess("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("\n  info "), std::string::npos) << help.out;
 }

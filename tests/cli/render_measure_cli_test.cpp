@@ -70,24 +70,24 @@ class RenderMeasureTest : public ::testing::Test {
 };
 
 TEST_F(RenderMeasureTest, RenderDrawsMeshesSideBySideAtTheGivenSize) {
-  CliRun run = RunCli("render " + Quoted(dir / "rest.obj") + " " + Quoted(dir / "bent.obj") +
-                      " --size 200x150 --view front --out " + Quoted(dir / "pair.png"));
+  CliRun run = RunInProcess("render " + Quoted(dir / "rest.obj") + " " + Quoted(dir / "bent.obj") +
+                            " --size 200x150 --view front --out " + Quoted(dir / "pair.png"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(PngSize(dir / "pair.png"), std::make_pair(400, 150));
-  run = RunCli("render " + Quoted(dir / "rest.obj") + " --camera=30,20 --out " +
-               Quoted(dir / "one.png"));
+  run = RunInProcess("render " + Quoted(dir / "rest.obj") + " --camera=30,20 --out " +
+                     Quoted(dir / "one.png"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(PngSize(dir / "one.png"), std::make_pair(480, 480));
   // Different views give different pictures.
-  run =
-      RunCli("render " + Quoted(dir / "rest.obj") + " --view top --out " + Quoted(dir / "top.png"));
+  run = RunInProcess("render " + Quoted(dir / "rest.obj") + " --view top --out " +
+                     Quoted(dir / "top.png"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(ReadWholeFile(dir / "one.png"), ReadWholeFile(dir / "top.png"));
 
   for (const char* bad : {"--size 10x10", "--size 300", "--camera 0,90", "--camera x,1",
                           "--view top --camera 0,0", "--turntable 1", "--frames 1:2"}) {
-    run = RunCli("render " + Quoted(dir / "rest.obj") + " " + bad + " --out " +
-                 Quoted(dir / "bad.png"));
+    run = RunInProcess("render " + Quoted(dir / "rest.obj") + " " + bad + " --out " +
+                       Quoted(dir / "bad.png"));
     EXPECT_EQ(run.status, 2) << bad << run.output;
   }
   EXPECT_FALSE(fs::exists(dir / "bad.png"));
@@ -96,15 +96,15 @@ TEST_F(RenderMeasureTest, RenderDrawsMeshesSideBySideAtTheGivenSize) {
 TEST_F(RenderMeasureTest, RenderReadsAnOutsideObjFile) {
   const fs::path outside = "/usr/share/assimp/models/OBJ/spider.obj";
   if (!fs::exists(outside)) GTEST_SKIP() << outside << " (Debian's assimp-testmodels) is missing";
-  const CliRun run =
-      RunCli("render " + Quoted(outside) + " --size 160x120 --out " + Quoted(dir / "spider.png"));
+  const CliRun run = RunInProcess("render " + Quoted(outside) + " --size 160x120 --out " +
+                                  Quoted(dir / "spider.png"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(PngSize(dir / "spider.png"), std::make_pair(160, 120));
 }
 
 TEST_F(RenderMeasureTest, TurntableWritesEveryTurnAndAContactSheet) {
-  const CliRun run = RunCli("render " + Quoted(dir / "rest.obj") +
-                            " --turntable 5 --size 64x48 --out " + Quoted(dir / "turn.png"));
+  const CliRun run = RunInProcess("render " + Quoted(dir / "rest.obj") +
+                                  " --turntable 5 --size 64x48 --out " + Quoted(dir / "turn.png"));
   ASSERT_EQ(run.status, 0) << run.output;
   for (int k = 1; k <= 5; ++k)
     EXPECT_EQ(PngSize(dir / ("turn.000" + std::to_string(k) + ".png")), std::make_pair(64, 48));
@@ -115,15 +115,15 @@ TEST_F(RenderMeasureTest, TurntableWritesEveryTurnAndAContactSheet) {
 
 TEST_F(RenderMeasureTest, DetailColoursAgainstTheRestWithALegend) {
   CliRun run =
-      RunCli("render " + Quoted(dir / "bent.obj") + " --detail " + Quoted(dir / "rest.obj") +
-             " --size 100x100 --out " + Quoted(dir / "detail.png"));
+      RunInProcess("render " + Quoted(dir / "bent.obj") + " --detail " + Quoted(dir / "rest.obj") +
+                   " --size 100x100 --out " + Quoted(dir / "detail.png"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(PngSize(dir / "detail.png"), std::make_pair(100, 100 + 56));
   headless::WriteObj((dir / "other.obj").string(),
                      std::vector<Vector3>{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
                      std::vector<CPolygon>{{0, 1, 2, 2}});
-  run = RunCli("render " + Quoted(dir / "other.obj") + " --detail " + Quoted(dir / "rest.obj") +
-               " --out " + Quoted(dir / "bad.png"));
+  run = RunInProcess("render " + Quoted(dir / "other.obj") + " --detail " +
+                     Quoted(dir / "rest.obj") + " --out " + Quoted(dir / "bad.png"));
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(Contains(run.err, "3 points, but the rest mesh")) << run.err;
   EXPECT_FALSE(fs::exists(dir / "bad.png"));
@@ -150,33 +150,33 @@ TEST_F(RenderMeasureTest, MovieGoesThroughFfmpeg) {
   if (system("ffmpeg -version >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "ffmpeg is not installed (scripts/install-deps.sh installs it)";
   // A list of files is one sequence.
-  run = RunCli("render --size 64x48 --fps 10 --movie " + Quoted(dir / "list.mp4") + " " +
-               Quoted(dir / "a.1.obj") + " " + Quoted(dir / "a.2.obj") + " " +
-               Quoted(dir / "a.3.obj"));
+  run = RunInProcess("render --size 64x48 --fps 10 --movie " + Quoted(dir / "list.mp4") + " " +
+                     Quoted(dir / "a.1.obj") + " " + Quoted(dir / "a.2.obj") + " " +
+                     Quoted(dir / "a.3.obj"));
   ASSERT_EQ(run.status, 0) << run.output;
   std::string movie = ReadWholeFile(dir / "list.mp4");
   ASSERT_GT(movie.size(), 100u);
   EXPECT_EQ(movie.substr(4, 4), "ftyp") << "an MP4 file starts with its ftyp box";
   // Sequences side by side, with detail colours.
-  run = RunCli("render --size 64x48 --frames 1:3 --detail " + Quoted(dir / "rest.obj") +
-               " --movie " + Quoted(dir / "pair.mp4") + " " + Quoted(dir / "seq.####.obj") + " " +
-               Quoted(dir / "rest.obj"));
+  run = RunInProcess("render --size 64x48 --frames 1:3 --detail " + Quoted(dir / "rest.obj") +
+                     " --movie " + Quoted(dir / "pair.mp4") + " " + Quoted(dir / "seq.####.obj") +
+                     " " + Quoted(dir / "rest.obj"));
   ASSERT_EQ(run.status, 0) << run.output;
   movie = ReadWholeFile(dir / "pair.mp4");
   EXPECT_EQ(movie.substr(4, 4), "ftyp");
   for (const auto& entry : fs::directory_iterator(dir))
     EXPECT_NE(entry.path().extension(), ".tmp") << "a temporary file was left: " << entry.path();
   // A missing frame fails before ffmpeg writes anything.
-  run = RunCli("render --frames 1:4 --movie " + Quoted(dir / "gap.mp4") + " " +
-               Quoted(dir / "seq.####.obj"));
+  run = RunInProcess("render --frames 1:4 --movie " + Quoted(dir / "gap.mp4") + " " +
+                     Quoted(dir / "seq.####.obj"));
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(Contains(run.err, "seq.0004.obj")) << run.err;
   EXPECT_FALSE(fs::exists(dir / "gap.mp4"));
 }
 
 TEST_F(RenderMeasureTest, MeasurePrintsTheThreeMeasuresForAnyPair) {
-  CliRun run = RunCli("measure --rest " + Quoted(dir / "rest.obj") + " --skinned " +
-                      Quoted(dir / "bent.obj") + " --corrected " + Quoted(dir / "rest.obj"));
+  CliRun run = RunInProcess("measure --rest " + Quoted(dir / "rest.obj") + " --skinned " +
+                            Quoted(dir / "bent.obj") + " --corrected " + Quoted(dir / "rest.obj"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(Contains(run.out, "points measured: 288 of 288")) << run.out;
   EXPECT_TRUE(Contains(run.out, "height error (%)  edge change (%)  hinge change (deg)"));
@@ -190,25 +190,25 @@ TEST_F(RenderMeasureTest, MeasurePrintsTheThreeMeasuresForAnyPair) {
   std::ofstream weights(dir / "w.txt");
   for (size_t i = 0; i < mesh.points.size(); ++i) weights << (i < 50 ? "1\n" : "0\n");
   weights.close();
-  run = RunCli("measure --rest " + Quoted(dir / "rest.obj") + " --skinned " +
-               Quoted(dir / "bent.obj") + " --region " + Quoted(dir / "w.txt"));
+  run = RunInProcess("measure --rest " + Quoted(dir / "rest.obj") + " --skinned " +
+                     Quoted(dir / "bent.obj") + " --region " + Quoted(dir / "w.txt"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(Contains(run.out, "points measured: 50 of 288")) << run.out;
 
-  run = RunCli("measure --rest " + Quoted(dir / "rest.obj"));
+  run = RunInProcess("measure --rest " + Quoted(dir / "rest.obj"));
   EXPECT_EQ(run.status, 2);
   headless::WriteObj((dir / "few.obj").string(), std::vector<Vector3>{{0, 0, 0}}, {});
-  run = RunCli("measure --rest " + Quoted(dir / "rest.obj") + " --skinned " +
-               Quoted(dir / "few.obj"));
+  run = RunInProcess("measure --rest " + Quoted(dir / "rest.obj") + " --skinned " +
+                     Quoted(dir / "few.obj"));
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(Contains(run.err, "1 points, but the rest mesh")) << run.err;
 }
 
 TEST_F(RenderMeasureTest, ApplyReportsEachFrameAndPreviewsTheLast) {
   const CliRun run =
-      RunCli("apply --iterations 4 --report --preview " + Quoted(dir / "preview.png") + " --rest " +
-             Quoted(dir / "rest.obj") + " --out " + Quoted(dir / "out") + " " +
-             Quoted(dir / "bent.obj") + " " + Quoted(dir / "rest.obj"));
+      RunInProcess("apply --iterations 4 --report --preview " + Quoted(dir / "preview.png") +
+                   " --rest " + Quoted(dir / "rest.obj") + " --out " + Quoted(dir / "out") + " " +
+                   Quoted(dir / "bent.obj") + " " + Quoted(dir / "rest.obj"));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(Contains(run.out, "height error (%)")) << run.out;
   EXPECT_TRUE(Contains(run.out, "bent.obj")) << run.out;

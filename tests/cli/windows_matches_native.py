@@ -34,7 +34,7 @@ def tube_points(twist, bend):
 
 
 def tube_faces():
-    """Quads on even rows, two triangles (c = d) per cell on odd rows; 1-based corners."""
+    """Quads on even rows, two triangles per cell on odd rows; 1-based corners."""
     faces = []
     for ring in range(ALONG - 1):
         for k in range(AROUND):
@@ -44,7 +44,7 @@ def tube_faces():
             if ring % 2 == 0:
                 faces.append((a, b, c, d))
             else:
-                faces += [(a, b, c, c), (a, c, d, d)]
+                faces += [(a, b, c), (a, c, d)]
     return faces
 
 
@@ -53,7 +53,7 @@ def write_obj(path, points, faces):
         for p in points:
             out.write("v %.17g %.17g %.17g\n" % p)
         for f in faces:
-            out.write("f %d %d %d %d\n" % f)
+            out.write("f " + " ".join(str(i) for i in f) + "\n")
 
 
 def write_weights(path, weights):

@@ -366,7 +366,8 @@ TEST_F(SceneCommands, ImportWithABoundTagShowsTheSameChecksumAfterReload) {
   const std::string obj = Path("plate.obj");
   headless::WriteObj(obj, mesh.points, mesh.polygons);
   const std::string scene = Path("plate.scene");
-  const CliRun imported = RunCli("scene import '" + obj + "' --out '" + scene + "' --tag --bind");
+  const CliRun imported =
+      RunInProcess("scene import '" + obj + "' --out '" + scene + "' --tag --bind");
   ASSERT_EQ(imported.status, 0) << imported.err;
 
   // The same bind in this process: the differences are deterministic.
@@ -375,7 +376,7 @@ TEST_F(SceneCommands, ImportWithABoundTagShowsTheSameChecksumAfterReload) {
   ASSERT_TRUE(headless::PressButton(tag, kBindButton));
   const std::string expected = Checksum(Differences(tag));
 
-  const CliRun info = RunCli("scene info '" + scene + "'");
+  const CliRun info = RunInProcess("scene info '" + scene + "'");
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("object polygon \"plate\" points=187 polygons=160"), std::string::npos)
       << info.out;
@@ -400,8 +401,8 @@ TEST_F(SceneCommands, ImportWithATagOnlyStoresItUnbound) {
   const std::string obj = Path("small.obj");
   headless::WriteObj(obj, mesh.points, mesh.polygons);
   const std::string scene = Path("small.scene");
-  ASSERT_EQ(RunCli("scene import '" + obj + "' --out '" + scene + "' --tag").status, 0);
-  const CliRun info = RunCli("scene info '" + scene + "'");
+  ASSERT_EQ(RunInProcess("scene import '" + obj + "' --out '" + scene + "' --tag").status, 0);
+  const CliRun info = RunInProcess("scene info '" + scene + "'");
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("bind: bound=no differences=0"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("1004 TTESSAMIRE_ITERATIONS \"Iterations\" = 2 (enabled)"),
@@ -412,26 +413,26 @@ TEST_F(SceneCommands, ImportWithATagOnlyStoresItUnbound) {
 TEST_F(SceneCommands, ErrorsNameTheFileExitWithOneAndWriteNothing) {
   const std::string scene = Path("out.scene");
   const CliRun missing =
-      RunCli("scene import '" + Path("missing.obj") + "' --out '" + scene + "' --bind");
+      RunInProcess("scene import '" + Path("missing.obj") + "' --out '" + scene + "' --bind");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find(Path("missing.obj")), std::string::npos) << missing.err;
   EXPECT_FALSE(fs::exists(scene));
 
   const std::string bad = Path("bad.obj");
   std::ofstream(bad) << "v 0 0 0\nv 1 0 0\nf 1 2 3\n";
-  const CliRun broken = RunCli("scene import '" + bad + "' --out '" + scene + "'");
+  const CliRun broken = RunInProcess("scene import '" + bad + "' --out '" + scene + "'");
   EXPECT_EQ(broken.status, 1);
   EXPECT_NE(broken.err.find(bad + ":3:"), std::string::npos) << broken.err;
   EXPECT_FALSE(fs::exists(scene));
 
   std::ofstream(scene) << "not a scene";
-  const CliRun corrupt = RunCli("scene info '" + scene + "'");
+  const CliRun corrupt = RunInProcess("scene info '" + scene + "'");
   EXPECT_EQ(corrupt.status, 1);
   EXPECT_NE(corrupt.err.find(scene + ": not a scene file"), std::string::npos) << corrupt.err;
   EXPECT_TRUE(corrupt.out.empty());
 
-  EXPECT_EQ(RunCli("scene frobnicate").status, 2);
-  EXPECT_EQ(RunCli("scene import '" + bad + "'").status, 2);
+  EXPECT_EQ(RunInProcess("scene frobnicate").status, 2);
+  EXPECT_EQ(RunInProcess("scene import '" + bad + "'").status, 2);
 }
 
 }  // namespace

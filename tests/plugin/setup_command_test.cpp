@@ -306,7 +306,7 @@ namespace cli_run {
 using Result = CliRun;
 
 Result Run(const std::string& arguments) {
-  return RunCli(arguments);
+  return RunInProcess(arguments);
 }
 
 size_t Occurrences(const std::string& text, const std::string& word) {

@@ -1,5 +1,6 @@
-// Runs the built command-line program `tessamire` with arguments and captures what it printed.
-// No shell is involved, so the same runs work on every platform.
+// Runs the command-line program `tessamire` with arguments and captures what it printed: RunCli
+// starts the built program (no shell is involved, so the same runs work on every platform),
+// RunInProcess calls its dispatcher inside the test process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,11 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/subcommands.h"
 #include "headless/host/platform.h"
 
 struct CliRun {
   int status = -1;     // exit status; -1 when the program did not exit normally
-  std::string out;     // standard output
+  std::string out;     // standard output, as text
+  std::string outBytes;  // standard output byte for byte (binary output such as "--out -")
   std::string err;     // standard error
   std::string output;  // standard output followed by standard error
 };
@@ -92,9 +95,24 @@ inline CliRun RunCli(const std::string& arguments, const CliSetting& setting = {
       TESSAMIRE_CLI, SplitArguments(arguments), headless::platform::Utf8FromPath(outPath),
       headless::platform::Utf8FromPath(errPath), setting.input, setting.environment);
   run.out = ReadText(outPath);
+  run.outBytes = ReadWholeFile(outPath);
   run.err = ReadText(errPath);
   run.output = run.out + run.err;
   std::filesystem::remove(outPath);
   std::filesystem::remove(errPath);
+  return run;
+}
+
+// The same arguments given to the program's own dispatcher inside the test process: for tests of
+// what a command does, which need no separate process (standard streams and environment are the
+// test's own, so runs that read the standard input or set variables use RunCli).
+inline CliRun RunInProcess(const std::string& arguments) {
+  std::ostringstream out, err;
+  CliRun run;
+  run.status = cli::RunProgram(SplitArguments(arguments), out, err);
+  run.out = out.str();
+  run.outBytes = run.out;
+  run.err = err.str();
+  run.output = run.out + run.err;
   return run;
 }
