@@ -234,12 +234,13 @@ TEST_F(DeformerTest, AllocationFailuresLeaveThePointsAndFreeEverything) {
   bool sawSuccess = false;
   for (Int64 n = 1; n < 500 && !sawSuccess; ++n) {
     object->ClearDeliveredMessages();
-    const Int64 blocks = headless::GetAllocationStats().blocksInUse;
+    const auto before = headless::GetAllocationStats();
     const Int64 attempts = headless::AllocationAttempts();
     headless::FailNthAllocation(n);
     const auto report = headless::DeformDocument(*doc);
     headless::FailNthAllocation(0);
-    EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks) << "allocation " << n;
+    EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before.blocksInUse) << "allocation " << n;
+    EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse) << "allocation " << n;
     const std::vector<Vector3>& points = headless::DeformedPoints(object);
     if (headless::AllocationAttempts() - attempts < n) {
       // The failure never fired: the whole call ran.
