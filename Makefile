@@ -25,7 +25,7 @@ test: build
 # The soak test at its full length: 10,000 evaluations with random changes between them.
 SOAK_EVALUATIONS ?= 10000
 soak: build
-	TESSAMIRE_SOAK_EVALUATIONS=$(SOAK_EVALUATIONS) $(BUILD)/tests/tessamire_tests --gtest_filter='Soak.*'
+	TESSAMIRE_SOAK_EVALUATIONS=$(SOAK_EVALUATIONS) $(BUILD)/tessamire_tests --gtest_filter='Soak.*'
 
 # Each libFuzzer target of fuzz/ for FUZZ_SECONDS over its seed corpus (clang, installed here
 # when missing); fails on any crash, sanitizer report, leak, timeout or allocation over 2 GB.
