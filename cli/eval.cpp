@@ -142,9 +142,9 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   progress.Finish();
   if (!quiet)
     out << "wrote "
-        << (cache
-                ? std::to_string(objects.size()) + " caches of " + std::to_string(total) + " frames"
-                : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
+        << (cache ? std::to_string(objects.size()) + (objects.size() == 1 ? " cache" : " caches") +
+                        " of " + std::to_string(total) + " frames"
+                  : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
         << " to " << dir << "\n";
   return kExitOk;
 }

@@ -1,39 +1,13 @@
-// Componentwise arithmetic on the host's Vector3 for the headless host, its pictures and its jobs.
-// Every result rounds exactly as written here (our code is built without contraction), and
-// callers' results are compared bit for bit, so an operation's order of evaluation is part of
-// its contract.
+// Vector arithmetic for the headless host, its pictures and its jobs: the shared componentwise
+// operations, and the headless host's own rule for normalising.
 #pragma once
 
-#include <cmath>
-
-#include "host/types.h"
+#include "host/vector_math.h"
 
 namespace headless {
 
-inline Vector3 Add(const Vector3& a, const Vector3& b) {
-  return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-inline Vector3 Sub(const Vector3& a, const Vector3& b) {
-  return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline Vector3 Scale(const Vector3& a, Float s) {
-  return {a.x * s, a.y * s, a.z * s};
-}
-// Each component divided by s (not multiplied by 1 / s, which rounds differently).
-inline Vector3 Divide(const Vector3& a, Float s) {
-  return {a.x / s, a.y / s, a.z / s};
-}
-inline Vector3 Cross(const Vector3& a, const Vector3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-// (a.x b.x + a.y b.y) + a.z b.z.
-inline Float Dot(const Vector3& a, const Vector3& b) {
-  return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-// sqrt((x² + y²) + z²).
-inline Float Length(const Vector3& a) {
-  return std::sqrt(Dot(a, a));
-}
+using namespace vector_math;
+
 // a multiplied by 1 / |a|; the zero vector when |a| is not positive (zero or NaN).
 inline Vector3 Normalized(const Vector3& a) {
   const Float len = Length(a);

