@@ -32,8 +32,16 @@ constexpr Int64 kCacheGrain = 64 * 1024;
 constexpr Int64 kCacheSlackDivisor = 8;
 constexpr Int64 kCacheLimit = Int64{8} << 30;
 
+// Sanitizers see reuse of freed memory only when it goes back to the system allocator. gcc says
+// it builds with one by a macro, clang by __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// Sanitizers see reuse of freed memory only when it goes back to the system allocator.
+#define TESSAMIRE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TESSAMIRE_SANITIZED 1
+#endif
+#endif
+#ifdef TESSAMIRE_SANITIZED
 constexpr bool kCacheEnabled = false;
 #else
 constexpr bool kCacheEnabled = true;
