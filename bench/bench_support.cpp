@@ -94,8 +94,8 @@ BoundScene MakeScene(const std::string& name, bool bind) {
   if (scene.tag == nullptr || scene.tag->instance == nullptr) Fail("no bind tag instance");
   if (bind) {
     if (!headless::PressButton(scene.tag, kBindButton)) Fail("the bind of " + name + " failed");
-    if (scene.doc->AddObject(kDeformerId, "deformer", scene.object) == nullptr)
-      Fail("no deformer instance");
+    scene.deformer = scene.doc->AddObject(kDeformerId, "deformer", scene.object);
+    if (scene.deformer == nullptr) Fail("no deformer instance");
     // The deformer evaluates the posed mesh against the rest-pose bind.
     scene.object->points = e.posed;
   }
@@ -127,6 +127,12 @@ BoundScene& Bound(const std::string& name) {
   auto it = scenes.find(name);
   if (it != scenes.end()) return it->second;
   return scenes.emplace(name, MakeScene(name, true)).first->second;
+}
+
+void FreshDeformer(BoundScene& scene) {
+  if (scene.deformer != nullptr) scene.doc->Delete(scene.deformer);
+  scene.deformer = scene.doc->AddObject(kDeformerId, "deformer", scene.object);
+  if (scene.deformer == nullptr) Fail("no deformer instance");
 }
 
 BoundScene& Live(const std::string& name) {

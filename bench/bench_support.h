@@ -47,7 +47,11 @@ struct BoundScene {
   std::unique_ptr<headless::Document> doc;
   headless::Node* object = nullptr;
   headless::Node* tag = nullptr;
+  headless::Node* deformer = nullptr;
 };
+// Replaces the scene's deformer by a new one, which holds no kept topology: its next evaluation
+// builds the topology afresh.
+void FreshDeformer(BoundScene& scene);
 BoundScene& Bound(const std::string& name);
 
 // One document holding the rest mesh with an unbound tag at its defaults: every expression pass

@@ -2,15 +2,22 @@
 // closing figures and ratios from what they recorded.
 #pragma once
 
+#include <string>
+
 namespace bench {
 
-// Controller stages one by one and the uniform pass alone (controller_bench.cpp).
+// Evaluation stages one by one and the uniform pass beside the peer's (controller_bench.cpp).
 void RegisterStageBenchmarks();
 // Whole evaluations through the loaded plug-in, the streaming floor, the straightforward
 // baseline, peak memory and page faults (evaluation_bench.cpp).
 void RegisterEvaluationBenchmarks();
-// OpenMesh's uniform smoothing pass on the same mesh; registers nothing when the build found no
-// OpenMesh (openmesh_bench.cpp). False in that case.
-bool RegisterOpenMeshBenchmarks();
+// Our uniform pass on a mesh's rest points on the current workers: the seconds of one pass,
+// timed over `passes` passes in one go (controller_bench.cpp).
+double UniformPassSeconds(const std::string& mesh, int passes);
+// The peer's uniform pass on the same mesh, compiled at the core's optimisation level: the seconds
+// of one pass, timed as `passes` passes in one call, so that its per-call set-up is shared as in
+// a run of several passes. Negative when the build found no OpenMesh (openmesh_bench.cpp).
+double OpenMeshPassSeconds(const std::string& mesh, int passes);
+bool HaveOpenMesh();
 
 }  // namespace bench

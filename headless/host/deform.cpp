@@ -67,6 +67,7 @@ void RunDeformer(Document& doc, Node* deformer, Node* object, DeformReport& repo
     CheckRestriction(deformer, object, report);
     auto* data = static_cast<ObjectData*>(deformer->instance);
     const Matrix identity;
+    object->pointsKept.store(0);
     try {
       call.result = data->CallDeformObject(ToObject(deformer), ToDocument(&doc), ToObject(object),
                                            identity, identity, 1.0, 0, nullptr);
@@ -74,6 +75,11 @@ void RunDeformer(Document& doc, Node* deformer, Node* object, DeformReport& repo
       call.result = false;
     }
     if (!call.result) report.errors.push_back(where + ": DeformObject answered false");
+    call.pointsKept = object->pointsKept.exchange(0);
+    if (call.pointsKept > 0)
+      report.warnings.push_back(where + ": " + std::to_string(call.pointsKept) +
+                                " points whose corrected position was not finite kept their "
+                                "input position");
   }
   report.calls.push_back(call);
 }

@@ -53,6 +53,9 @@ struct DeformCall {
   UInt64 deformer = 0;
   UInt64 object = 0;
   bool result = false;  // DeformObject's answer, or whether the native routine succeeded
+  // Points whose corrected position was not finite and which kept their input position, as the
+  // plug-in deformer reported them (message MSG_TESSAMIRE_POINTSKEPT to the object).
+  Int64 pointsKept = 0;
 };
 
 struct DeformReport {

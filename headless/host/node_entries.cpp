@@ -122,6 +122,8 @@ Bool NodeMessage(BaseList2D* node, Int32 type, void* data) {
   } catch (...) {
     // The record is for observers only; delivery goes on.
   }
+  if (type == MSG_TESSAMIRE_POINTSKEPT && data != nullptr)
+    n->pointsKept.fetch_add(*static_cast<const Int64*>(data));
   if (n->instance == nullptr) return true;
   try {
     return n->instance->CallHandleMessage(node, type, data);

@@ -131,6 +131,9 @@ struct Node {
   // Messages delivered through the host table's node message, in order (for tests).
   mutable std::mutex messageMutex;
   std::vector<Int32> messages;
+  // Points the plug-in deformer reported kept at their input positions (message
+  // MSG_TESSAMIRE_POINTSKEPT), summed until the deform pass reads and clears them.
+  std::atomic<Int64> pointsKept{0};
 
   bool IsPolygonObject() const { return !isTag && type == Opolygon; }
   bool IsInserted() const { return document != nullptr; }

@@ -4,7 +4,7 @@
 #include "source/TTessamire/tag_parameters.h"
 #include "source/TTessamire/tag_run.h"
 
-Bool Bind(DifferenceArray& differences, BaseObject* object, BaseList2D* tag) {
+Bool Bind(DifferenceArray& differences, BaseObject* object, BaseList2D* tag, KeptTopology* kept) {
   if (object->GetType() != Opolygon) return false;
   const Int32 iterations = ReadIterations(tag);
   const SmoothingSettings settings = ReadSmoothingSettings(tag, iterations);
@@ -12,7 +12,7 @@ Bool Bind(DifferenceArray& differences, BaseObject* object, BaseList2D* tag) {
   const Vector3* points = object->GetPointR();
 
   HostBuffer<Frame> frames;
-  if (!RunCoreForTag(object, pointCount, tag, object->GetDocument(), settings, frames))
+  if (!RunCoreForTag(object, pointCount, tag, object->GetDocument(), settings, frames, kept))
     return false;
 
   differences.Release();

@@ -3,10 +3,13 @@
 
 #include "host/nodes.h"
 #include "source/TTessamire/difference_array.h"
+#include "source/tessamireThreads/kept_topology.h"
 
 // Runs the core once on `object`'s own points with `tag`'s smoothing settings and stores every
-// rest point encoded in its frame into `differences`. Never touches the bound flag.
+// rest point encoded in its frame into `differences`. Never touches the bound flag. `kept`, when
+// not null, holds the object's topology from one bind to the next (see ComputePointFrames).
 // False when the object is not a polygon object, a linked vertex map's count differs from the
 // point count, memory runs out or the core run fails. Before the core has succeeded the previous
 // differences are kept; a failure to size the array afterwards leaves it empty.
-Bool Bind(DifferenceArray& differences, BaseObject* object, BaseList2D* tag);
+Bool Bind(DifferenceArray& differences, BaseObject* object, BaseList2D* tag,
+          KeptTopology* kept = nullptr);

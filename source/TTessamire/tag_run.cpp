@@ -6,22 +6,30 @@
 #include "source/tessamireThreads/controller.h"
 
 Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
-                   const BaseDocument* doc, SmoothingSettings settings, HostBuffer<Frame>& frames) {
-  frames = HostBuffer<Frame>();
+                   const BaseDocument* doc, SmoothingSettings settings, FrameSink sink,
+                   KeptTopology* kept) {
   settings.vertexMap = LinkedVertexMap(tag, doc);
   if (settings.vertexMap == nullptr) settings.useVertexMap = false;
   if (settings.vertexMap != nullptr && settings.vertexMap->GetDataCount() != pointCount)
     return false;
 
   TessamireController controller;
-  HostBuffer<Frame> buffer(NewMem(Frame, pointCount));
-  if (!buffer) return false;
-  // The buffer holds pointCount frames: the controller must have read the same count.
-  if (!controller.Configure(object, buffer.get(), settings) ||
+  // The sink takes pointCount frames: the controller must have read the same count.
+  if (!controller.Configure(object, sink, settings, kept) ||
       controller.GetPointCount() != pointCount)
     return false;
-  // A run that ended early left the buffer unfilled: hand over nothing.
-  if (!RunController(controller)) return false;
+  return RunController(controller);
+}
+
+Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
+                   const BaseDocument* doc, SmoothingSettings settings, HostBuffer<Frame>& frames,
+                   KeptTopology* kept) {
+  frames = HostBuffer<Frame>();
+  HostBuffer<Frame> buffer(NewMem(Frame, pointCount));
+  if (!buffer) return false;
+  // A run that ended early never called the sink: hand over nothing.
+  if (!RunCoreForTag(object, pointCount, tag, doc, settings, FrameBufferSink(buffer.get()), kept))
+    return false;
   frames = std::move(buffer);
   return true;
 }

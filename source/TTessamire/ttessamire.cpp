@@ -22,6 +22,15 @@ NodeData* TTessamire::Create() {
   return new (std::nothrow) TTessamire;
 }
 
+TTessamire::~TTessamire() {
+  ReleaseKeptTopology();
+}
+
+void TTessamire::ReleaseKeptTopology() {
+  delete kept_;
+  kept_ = nullptr;
+}
+
 Bool TTessamire::Initialise(BaseList2D* node) {
   // A new tag's settings are those of a default SmoothingSettings; the float32 strength widens
   // exactly, so reading it back narrows to the same value.
@@ -105,6 +114,8 @@ Bool TTessamire::PressBind(BaseList2D* node) {
   if (!Bind(differences, object, node)) return false;
   WriteBoundStatus(node, static_cast<Int64>(pointCount) * static_cast<Int64>(sizeof(Vector3)));
   bound = true;
+  // Bound, the tag runs the core no more until it is unbound.
+  ReleaseKeptTopology();
   EventAdd(0);
   return true;
 }
@@ -112,6 +123,7 @@ Bool TTessamire::PressBind(BaseList2D* node) {
 Bool TTessamire::PressUnbind() {
   differences.Release();
   bound = false;
+  ReleaseKeptTopology();
   EventAdd(0);
   return true;
 }
@@ -136,7 +148,10 @@ Int32 TTessamire::ExecuteTag(BaseTag* tag, BaseDocument*, BaseObject* op, BaseTh
                              Int32) {
   if (op->GetPointCount() != differences.GetCount()) bound = false;
   if (bound) return EXECUTIONRESULT_OK;
-  Bind(differences, op, tag);
+  // Live, the tag binds at every evaluation: the object's topology is kept between them. Without
+  // memory for the record the bind runs as a plain one.
+  if (kept_ == nullptr) kept_ = new (std::nothrow) KeptTopology;
+  Bind(differences, op, tag, kept_);
   tag->SetString(TTESSAMIRE_BINDINFO, LoadResourceString(PluginResources(), IDS_STATUS_LIVE));
   return EXECUTIONRESULT_OK;
 }

@@ -5,12 +5,14 @@
 
 #include "host/plugin_base.h"
 #include "source/TTessamire/difference_array.h"
+#include "source/tessamireThreads/kept_topology.h"
 
 class TTessamire : public TagData {
  public:
   // Allocation function, handed to the host at registration through AllocateThroughBarrier;
   // null when memory cannot be had.
   static NodeData* Create();
+  ~TTessamire() override;
 
   // The bind data record: one difference per point, and whether they are frozen.
   DifferenceArray differences;
@@ -32,4 +34,9 @@ class TTessamire : public TagData {
  private:
   Bool PressBind(BaseList2D* node);
   Bool PressUnbind();
+  void ReleaseKeptTopology();
+
+  // The object's topology kept from one live bind to the next; null until a live execution
+  // step first runs, and freed when the tag is bound by its button, unbound or freed.
+  KeptTopology* kept_ = nullptr;
 };

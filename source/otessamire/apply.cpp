@@ -1,8 +1,17 @@
 #include "source/otessamire/apply.h"
 
-#include "host/parallel.h"
+#include <cmath>
 
-void ApplyPoint(const ApplyContext& context, Int64 i) {
+namespace {
+
+inline Bool Finite(const Vector3& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+}  // namespace
+
+Bool ApplyPoint(const ApplyContext& context, Int64 i, const Frame& f) {
+  if (!context.showSmoothed && FrameDeterminant(f) == 0.0) return false;
   Float w = 1.0;
   if (context.falloffActive) {
     Float sampled = 1.0;
@@ -11,7 +20,6 @@ void ApplyPoint(const ApplyContext& context, Int64 i) {
     w = sampled;
   }
   const Vector3 p = context.points[i];
-  const Frame& f = context.frames[i];
   const Vector3 t = context.showSmoothed ? f.origin : DecodeDifference(f, context.differences[i]);
   Vector3 out;
   if (context.hostWeights != nullptr) {
@@ -24,7 +32,9 @@ void ApplyPoint(const ApplyContext& context, Int64 i) {
     out.y = w * t.y + (1.0 - w) * p.y;
     out.z = w * t.z + (1.0 - w) * p.z;
   }
+  if (!Finite(out)) return true;
   context.points[i] = out;
+  return false;
 }
 
 FalloffInput MakeFalloffInput(const Vector3* points, Int32 pointCount, const Matrix& m) {
@@ -43,10 +53,21 @@ FalloffInput MakeFalloffInput(const Vector3* points, Int32 pointCount, const Mat
   return input;
 }
 
-void Apply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectMatrix, Int32 pointCount,
-           ApplyContext context, Falloff* falloff) {
+void PrepareApply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectMatrix,
+                  Int32 pointCount, Falloff* falloff, ApplyContext& context) {
   const FalloffInput input = MakeFalloffInput(context.points, pointCount, objectMatrix);
   context.falloff = falloff;
   context.falloffActive = falloff != nullptr && falloff->PreSample(doc, deformer, input, 0);
-  ParallelFor(pointCount, [&context](Int64 i) { ApplyPoint(context, i); });
+}
+
+FrameSink ApplySink(const ApplyContext& context) {
+  return {const_cast<ApplyContext*>(&context),
+          [](void* c, Int64 begin, Int64 end, const Frame* frames) {
+            const ApplyContext& context = *static_cast<const ApplyContext*>(c);
+            Int64 kept = 0;
+            for (Int64 i = begin; i < end; ++i)
+              if (ApplyPoint(context, i, frames[i - begin])) ++kept;
+            if (kept > 0 && context.keptPoints != nullptr)
+              context.keptPoints->fetch_add(kept, std::memory_order_relaxed);
+          }};
 }

@@ -1,29 +1,41 @@
 // The apply step: rebuilds every point of a deformed object from its frame on the smoothed mesh
-// and the tag's difference, blended by restriction and falloff weights, in place, in parallel.
+// and the tag's difference, blended by restriction and falloff weights, in place. It runs as the
+// sink of the core's frame blocks, so each block of points is rebuilt as soon as its frames exist.
 #pragma once
+
+#include <atomic>
 
 #include "host/services.h"
 #include "source/tessamireThreads/frame.h"
+#include "source/tessamireThreads/frames.h"
 
-// Everything one point's step reads; never written while the loop runs.
+// Everything one point's step reads; never written while the loop runs but for the count.
 struct ApplyContext {
-  Bool showSmoothed = false;      // output the smoothed positions (the frames' origins)
-  Bool falloffActive = false;     // the falloff evaluator answers samples
-  Vector3* points = nullptr;      // the object's points, point count entries, read and written
-  const Frame* frames = nullptr;  // one per point, from the core run
+  Bool showSmoothed = false;   // output the smoothed positions (the frames' origins)
+  Bool falloffActive = false;  // the falloff evaluator answers samples
+  Vector3* points = nullptr;   // the object's points, point count entries, read and written
   const Float32* hostWeights = nullptr;  // restriction weights, one per point, or null
   const Vector3* differences = nullptr;  // the tag's differences, one per point
   const Falloff* falloff = nullptr;
+  // How many points kept their input position because their result was not finite; summed over
+  // the blocks (an integer sum, the same whatever the order).
+  std::atomic<Int64>* keptPoints = nullptr;
 };
 
-// Point i: T = origin (show smoothed) or the decoded difference; then
-// with restriction weight r: P' = (r*T + (1-r)*P)*w + (1-w)*P, without: P' = w*T + (1-w)*P,
-// per component in float64, w the falloff weight sampled at the current point (1 when inactive).
-void ApplyPoint(const ApplyContext& context, Int64 i);
+// Point i with its frame f. When not showing the smoothed mesh and f is singular (determinant
+// exactly 0), the point keeps its input position: a singular frame cannot place a difference.
+// Otherwise T = origin (show smoothed) or the decoded difference; then with restriction weight r:
+// P' = (r*T + (1-r)*P)*w + (1-w)*P, without: P' = w*T + (1-w)*P, per component in float64, w the
+// falloff weight sampled at the current point (1 when inactive). A P' with a component that is
+// not finite is not written: the point keeps P, and the answer is true.
+Bool ApplyPoint(const ApplyContext& context, Int64 i, const Frame& f);
 
 // The sample-input record of the falloff evaluator for `pointCount` points under `objectMatrix`.
 FalloffInput MakeFalloffInput(const Vector3* points, Int32 pointCount, const Matrix& objectMatrix);
 
-// Pre-samples the falloff (when there is one) and runs ApplyPoint over every point.
-void Apply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectMatrix, Int32 pointCount,
-           ApplyContext context, Falloff* falloff);
+// Pre-samples the falloff (when there is one) on the current points and sets falloffActive.
+void PrepareApply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectMatrix,
+                  Int32 pointCount, Falloff* falloff, ApplyContext& context);
+
+// The frame sink that runs ApplyPoint over each block (context: the ApplyContext).
+FrameSink ApplySink(const ApplyContext& context);

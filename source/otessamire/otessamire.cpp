@@ -4,6 +4,7 @@
 #include "source/TTessamire/tag_run.h"
 #include "source/TTessamire/ttessamire.h"
 #include "source/otessamire/apply.h"
+#include "source/otessamire/object_topologies.h"
 #include "source/registration.h"
 
 namespace {
@@ -150,6 +151,33 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
 
   HostBuffer<Float32> hostWeights(Host().restrictionWeights(op, mod));
 
+  // The object's kept topology, taken when a tag first runs the core, shared by its tags (they
+  // all see the same polygons) and put back on every path.
+  struct TakenTopology {
+    ObjectTopologies& from;
+    const BaseObject* object;
+    KeptTopology* kept = nullptr;
+    Bool taken = false;
+    KeptTopology* Get() {
+      if (!taken) kept = from.Take(object);
+      taken = true;
+      return kept;
+    }
+    ~TakenTopology() { from.Return(object, kept); }
+  } topology{topologies_, op};
+
+  // Points whose corrected position was not finite and which kept their input, over all tags;
+  // the object is told their count on every path once the tags have run.
+  std::atomic<Int64> keptPoints{0};
+  struct KeptReport {
+    BaseObject* object;
+    std::atomic<Int64>& count;
+    ~KeptReport() {
+      Int64 n = count.load();
+      if (n > 0) object->Message(MSG_TESSAMIRE_POINTSKEPT, &n);
+    }
+  } report{op, keptPoints};
+
   // Runs the core and the apply step for one tag.
   auto applyTag = [&](BaseTag* bindTag) -> TagOutcome {
     BaseObject* carrier = bindTag->GetObject();
@@ -176,17 +204,17 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
     if (record == nullptr || record->differences.GetCount() != pointCount)
       return TagOutcome::kEndSuccess;
 
-    HostBuffer<Frame> frames;
-    if (!RunCoreForTag(op, pointCount, bindTag, doc, settings, frames))
-      return TagOutcome::kEndFailure;
-
+    // The points are rebuilt block by block as the core builds their frames, which a failed run
+    // never does, so the points are then as earlier tags left them.
     ApplyContext context;
     context.showSmoothed = showSmooth != 0;
     context.points = points;
-    context.frames = frames.get();
     context.hostWeights = hostWeights.get();
     context.differences = record->differences.GetData();
-    Apply(doc, mod, opMg, pointCount, context, falloff_);
+    context.keptPoints = &keptPoints;
+    PrepareApply(doc, mod, opMg, pointCount, falloff_, context);
+    if (!RunCoreForTag(op, pointCount, bindTag, doc, settings, ApplySink(context), topology.Get()))
+      return TagOutcome::kEndFailure;
     return TagOutcome::kApplied;
   };
 

@@ -6,6 +6,7 @@
 
 #include "host/plugin_base.h"
 #include "host/services.h"
+#include "source/otessamire/object_topologies.h"
 
 inline constexpr Int32 OTESSAMIRE_FILTERMODE = 1000;
 inline constexpr Int32 OTESSAMIRE_OBJECTLIST = 1001;
@@ -39,4 +40,5 @@ class OTessamire : public ObjectData {
  private:
   Falloff* falloff_ = nullptr;
   Int32 lastFalloffDirty_ = 0;
+  ObjectTopologies topologies_;  // one kept topology per deformed object
 };

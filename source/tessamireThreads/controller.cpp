@@ -8,9 +8,17 @@
 
 Bool TessamireController::Configure(BaseObject* object, Frame* frameBuffer,
                                     const SmoothingSettings& settings) {
+  // Without a buffer the sink takes nothing, and a run over points fails.
+  return Configure(object, frameBuffer != nullptr ? FrameBufferSink(frameBuffer) : FrameSink{},
+                   settings, nullptr);
+}
+
+Bool TessamireController::Configure(BaseObject* object, FrameSink sink,
+                                    const SmoothingSettings& settings, KeptTopology* kept) {
   if (object == nullptr || object->GetType() != Opolygon) return false;
   object_ = object;
-  frameBuffer_ = frameBuffer;
+  sink_ = sink;
+  kept_ = kept;
   settings_ = settings;
   pointCount_ = object->GetPointCount();
   polygonCount_ = object->GetPolygonCount();
@@ -40,8 +48,8 @@ Bool TessamireController::Run() {
     weights = settings_.vertexMap->GetWeightsR();
     if (weights == nullptr && pointCount > 0) return false;
   }
-  return ComputePointFrames(points, pointCount, polygons, polygonCount, settings_, weights,
-                            frameBuffer_);
+  return ComputePointFrames(points, pointCount, polygons, polygonCount, settings_, weights, sink_,
+                            kept_);
 }
 
 namespace {
@@ -67,40 +75,59 @@ void CopyPoints(const Vector3* from, Int32 pointCount, Vector3* to) {
 Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
                         Int32 polygonCount, const SmoothingSettings& settings,
                         const Float32* weights, Frame* frameBuffer) {
+  if (pointCount > 0 && frameBuffer == nullptr) return false;
+  return ComputePointFrames(points, pointCount, polygons, polygonCount, settings, weights,
+                            FrameBufferSink(frameBuffer), nullptr);
+}
+
+Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
+                        Int32 polygonCount, const SmoothingSettings& settings,
+                        const Float32* weights, FrameSink sink, KeptTopology* kept) {
   if (pointCount < 0 || polygonCount < 0) return false;
-  if ((pointCount > 0 && (points == nullptr || frameBuffer == nullptr)) ||
+  if ((pointCount > 0 && (points == nullptr || sink.consume == nullptr)) ||
       (polygonCount > 0 && polygons == nullptr))
     return false;
-  if (!PolygonIndicesInRange(polygons, polygonCount, pointCount)) return false;
 
-  HostBuffer<Vector3> source;
-  HostBuffer<Vector3> destination;
-  if (!TESSAMIRE_ALLOCATE(source, pointCount) || !TESSAMIRE_ALLOCATE(destination, pointCount))
-    return false;
-  CopyPoints(points, pointCount, source.get());
-
-  AdjacencyOwner adjacency;
-  if (!BuildAdjacency(polygons, polygonCount, pointCount, adjacency)) return false;
-
-  NeighbourLists lists;
-  BorderFlags border;
-  if (!BuildNeighbourhoods(polygons, polygonCount, pointCount, *adjacency.get(), lists, border))
+  // The first pass reads the points where they are; without a pass the frames are built on a copy,
+  // since the sink may write the points while the frames of their neighbours are still read.
+  HostBuffer<Vector3> first;
+  HostBuffer<Vector3> second;
+  if (!TESSAMIRE_ALLOCATE(first, pointCount) ||
+      (settings.iterations >= 2 && !TESSAMIRE_ALLOCATE(second, pointCount)))
     return false;
 
-  const Vector3* smoothed =
-      Smooth(source.get(), destination.get(), pointCount, lists, border, settings, weights);
+  // A kept topology is used only for the very polygons it was built from, whose indices were
+  // checked then against the same point count.
+  const MeshTopology* topology =
+      kept != nullptr ? kept->Find(polygons, polygonCount, pointCount) : nullptr;
+  MeshTopology built;
+  if (topology == nullptr) {
+    if (kept != nullptr) kept->Release();
+    if (!PolygonIndicesInRange(polygons, polygonCount, pointCount)) return false;
+    if (!BuildMeshTopology(polygons, polygonCount, pointCount, built)) return false;
+    topology = &built;
+    if (kept != nullptr) {
+      if (const MeshTopology* held = kept->Keep(polygons, polygonCount, pointCount, built))
+        topology = held;
+    }
+  }
 
-  // The face normals are the run's last allocation: once they are taken nothing can fail, so
-  // the frames go straight into the caller's buffer, which a failed run never touches. Writing
-  // them there rather than into a block of the run's own and copying that block at the end
-  // spares 96 bytes per point of memory and twice that of traffic; the caller, waiting for the
-  // run, sees the same finished block either way.
+  const Vector3* smoothed = nullptr;
+  if (settings.iterations <= 0) {
+    CopyPoints(points, pointCount, first.get());
+    smoothed = first.get();
+  } else {
+    smoothed = SmoothFrom(points, first.get(), second.get(), pointCount, topology->lists,
+                          topology->border, settings, weights);
+  }
+
+  // The face normals are the run's last allocation: once they are taken nothing can fail, so the
+  // frames go to the sink, which a failed run never calls.
   HostBuffer<Vector3> normals;
   if (!TESSAMIRE_ALLOCATE(normals, polygonCount)) return false;
   if (pointCount == 0) return true;
-  ComputeOrigins(smoothed, pointCount, frameBuffer);
   ComputeFaceNormals(smoothed, polygons, polygonCount, normals.get());
-  ComputeVertexFrames(smoothed, polygons, pointCount, normals.get(), *adjacency.get(), frameBuffer);
+  BuildFrameBlocks(smoothed, polygons, pointCount, normals.get(), *topology->adjacency.get(), sink);
   return true;
 }
 

@@ -1,5 +1,5 @@
-// The deformation core's one entry: a host thread that smooths a copy of a polygon object's
-// points and fills a caller-owned buffer with one frame per point.
+// The deformation core's one entry: a host thread that smooths a polygon object's points and
+// builds one frame per point, into a caller-owned buffer or block by block into a caller's sink.
 #pragma once
 
 #include <atomic>
@@ -7,6 +7,8 @@
 #include "host/nodes.h"
 #include "host/thread.h"
 #include "source/tessamireThreads/frame.h"
+#include "source/tessamireThreads/frames.h"
+#include "source/tessamireThreads/kept_topology.h"
 #include "source/tessamireThreads/smoothing.h"
 
 class TessamireController : public C4DThread {
@@ -17,13 +19,18 @@ class TessamireController : public C4DThread {
   // nothing, when `object` is null or not a polygon object. `frameBuffer` must hold
   // GetPointCount() frames; settings.vertexMap is used only when settings.useVertexMap is set.
   Bool Configure(BaseObject* object, Frame* frameBuffer, const SmoothingSettings& settings);
+  // The same, the frames going block by block to `sink` (see FrameSink), and the object's
+  // topology taken from and kept in `kept` when it is not null (see ComputePointFrames).
+  Bool Configure(BaseObject* object, FrameSink sink, const SmoothingSettings& settings,
+                 KeptTopology* kept);
 
-  // One run: checks the polygon indices, builds the adjacency, neighbour lists and border flags,
-  // smooths, and, once every allocation has succeeded, builds the frames in the frame buffer.
-  // A run that ends early (not a polygon object, counts changed since Configure, a polygon index
-  // outside [0, pointCount), a missing point or polygon array, a vertex map with fewer weights
-  // than points, an allocation or adjacency failure) frees what it took, leaves the frame buffer
-  // untouched and reports failure through Succeeded().
+  // One run: checks the polygon indices, builds the adjacency, neighbour lists and border flags
+  // (or takes the kept ones), smooths, and, once every allocation has succeeded, builds the frames
+  // into the frame buffer or the sink. A run that ends early (not a polygon object, counts
+  // changed since Configure, a polygon index outside [0, pointCount), a missing point or polygon
+  // array, a vertex map with fewer weights than points, an allocation or adjacency failure) frees
+  // what it took, leaves the frame buffer untouched (the sink uncalled) and reports failure
+  // through Succeeded().
   void Main() override;
   const char* GetThreadName() override { return "Tessamire Controller"; }
   Bool TestDBreak() override { return false; }
@@ -37,7 +44,8 @@ class TessamireController : public C4DThread {
   Bool Run();
 
   BaseObject* object_ = nullptr;
-  Frame* frameBuffer_ = nullptr;
+  FrameSink sink_;
+  KeptTopology* kept_ = nullptr;
   SmoothingSettings settings_;
   Int32 pointCount_ = 0;
   Int32 polygonCount_ = 0;
@@ -45,15 +53,27 @@ class TessamireController : public C4DThread {
 };
 
 // The body of a controller run, over plain arrays: checks that every polygon index lies in
-// [0, pointCount), smooths a copy of `points` (`weights`, when not null, holds the vertex map's
-// pointCount weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it
-// writes only after its last allocation. Allocates, in order: two position buffers, the adjacency,
-// the border flags, the neighbour offsets, the walk's per-polygon decisions, the neighbour indices,
-// the face normals; frees them all on every path. False, with `frameBuffer` untouched, when an
-// index is out of range, an array is missing, or an allocation or the adjacency fails.
+// [0, pointCount), smooths `points` (`weights`, when not null, holds the vertex map's pointCount
+// weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it writes
+// only after its last allocation; frees everything it took on every path. False, with
+// `frameBuffer` untouched, when an index is out of range, an array is missing, or an allocation or
+// the adjacency fails.
 Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
                         Int32 polygonCount, const SmoothingSettings& settings,
                         const Float32* weights, Frame* frameBuffer);
+
+// The same run handing its frames block by block to `sink`, called only once the run's last
+// allocation has succeeded, so a failed run never calls it. `points` are only read, and the first
+// pass reads them where they are (with no pass they are copied first): the sink may therefore
+// write them, each block its own points. With `kept`, the topology it holds is used when it was
+// built for these counts and polygons (and the indices are known to be in range); otherwise it is
+// freed, the topology built afresh and kept there, with a copy of the polygons. When that copy
+// cannot be had the run goes on with its own topology, freed at its end, and nothing is kept.
+// Allocates, in order: the position buffers (the second only for two passes or more), the
+// topology when it is not reused, the kept copy of the polygons, the face normals.
+Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
+                        Int32 polygonCount, const SmoothingSettings& settings,
+                        const Float32* weights, FrameSink sink, KeptTopology* kept);
 
 // Starts the controller on a host thread (asynchronous mode, normal priority), waits for its end
 // and answers whether the run succeeded. When it answers false the frame buffer is untouched.

@@ -13,6 +13,11 @@ struct Frame {
 };
 static_assert(sizeof(Frame) == 96, "a frame is four Vector3, the host's matrix layout");
 
+// axis1 . (axis2 x axis3): exactly 0 for a singular frame.
+inline Float FrameDeterminant(const Frame& frame) {
+  return vmath::Dot(frame.axis1, vmath::Cross(frame.axis2, frame.axis3));
+}
+
 // The inverse used to encode: with R the matrix of columns axis1, axis2, axis3 and
 // det = axis1 . (axis2 x axis3): the identity frame when det is exactly 0; otherwise (NaN
 // included) the general affine inverse: 1/det formed once, the rows of R⁻¹ are
@@ -23,7 +28,7 @@ inline Frame InverseFrame(const Frame& frame) {
   const Vector3& a1 = frame.axis1;
   const Vector3& a2 = frame.axis2;
   const Vector3& a3 = frame.axis3;
-  const Float det = vmath::Dot(a1, vmath::Cross(a2, a3));
+  const Float det = FrameDeterminant(frame);
   Frame inverse;
   if (det == 0.0) {
     inverse.axis1 = {1.0, 0.0, 0.0};

@@ -1,33 +1,12 @@
 #include "source/tessamireThreads/frame_lanes.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "source/tessamireThreads/float_pairs.h"
+#include "source/tessamireThreads/wide_lanes.h"
 
 namespace {
-
-// One formula for a lane type T (Float, or a pair of Float); every operation as in vmath.
-template <typename T>
-struct V3 {
-  T x, y, z;
-};
-
-template <typename T>
-inline V3<T> Add(const V3<T>& a, const V3<T>& b) {
-  return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-template <typename T>
-inline V3<T> Sub(const V3<T>& a, const V3<T>& b) {
-  return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-template <typename T>
-inline V3<T> Scale(const V3<T>& v, T s) {
-  return {v.x * s, v.y * s, v.z * s};
-}
-template <typename T>
-inline V3<T> Cross(const V3<T>& a, const V3<T>& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
 
 inline Float Sqrt(Float v) {
   return std::sqrt(v);
@@ -41,8 +20,7 @@ inline Float Select(Bool keep, Float value) {
   return keep ? value : 0.0;
 }
 
-// The pair and quad overloads are declared before the formulas below so that their calls find
-// them.
+// The pair and quad overloads are declared before the formula so that its calls find them.
 #if defined(TESSAMIRE_FLOAT_PAIRS)
 using pairs::Pair;
 
@@ -83,26 +61,11 @@ inline Quad Select(Quad keepMask, Quad value) {
 }
 #endif
 
-template <typename T>
-inline V3<T> Normalized(const V3<T>& v) {
-  const T length = Sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-  return Scale(v, InverseLength(length));
-}
+}  // namespace
 
-template <typename T, typename Mask>
-inline void Axes(const V3<T>& normalSum, T inverseCount, const V3<T>& here, const V3<T>& first,
-                 const V3<T>& second, Mask hasPair, V3<T>& axis1, V3<T>& axis2, V3<T>& axis3) {
-  axis3 = Normalized(Scale(normalSum, inverseCount));
-  const V3<T> tangent = Normalized(Add(Sub(here, second), Sub(first, here)));
-  const V3<T> a1 = Normalized(Cross(axis3, tangent));
-  const V3<T> a2 = Cross(axis3, a1);
-  // Without a pair both axes are zero, as the one-point rule leaves them.
-  axis1 = {Select(hasPair, a1.x), Select(hasPair, a1.y), Select(hasPair, a1.z)};
-  axis2 = {Select(hasPair, a2.x), Select(hasPair, a2.y), Select(hasPair, a2.z)};
-  axis1 = Normalized(axis1);
-  axis2 = Normalized(axis2);
-  axis3 = Normalized(axis3);
-}
+#include "source/tessamireThreads/lane_formula.h"
+
+namespace {
 
 V3<Float> Of(const Vector3& v) {
   return {v.x, v.y, v.z};
@@ -187,4 +150,32 @@ void FrameAxesOfFour(const FrameInput in[4], FrameAxes out[4]) {
 #else
   for (int k = 0; k < 4; ++k) out[k] = FrameAxesOf(in[k]);
 #endif
+}
+
+namespace {
+
+// 0: the processor decides; otherwise the forced LaneWidth.
+std::atomic<Int32> g_forcedWidth{0};
+
+}  // namespace
+
+Bool WideLanesAvailable() {
+#if defined(TESSAMIRE_WIDE_LANES) && (defined(__x86_64__) || defined(__i386__))
+  static const bool available = __builtin_cpu_supports("avx");
+  return available;
+#else
+  return false;
+#endif
+}
+
+LaneWidth ActiveLaneWidth() {
+  const Int32 forced = g_forcedWidth.load(std::memory_order_relaxed);
+  if (forced == static_cast<Int32>(LaneWidth::kPairs) || !WideLanesAvailable())
+    return LaneWidth::kPairs;
+  return LaneWidth::kWide;
+}
+
+LaneWidth ForceLaneWidth(LaneWidth width) {
+  g_forcedWidth.store(static_cast<Int32>(width), std::memory_order_relaxed);
+  return ActiveLaneWidth();
 }

@@ -1,9 +1,12 @@
 #include "source/tessamireThreads/frames.h"
 
+#include <cstring>
+
 #include "host/parallel.h"
 #include "source/tessamireThreads/frame_lanes.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "source/tessamireThreads/vector_ops.h"
+#include "source/tessamireThreads/wide_lanes.h"
 
 Vector3 FaceNormal(const Vector3* positions, const CPolygon& polygon) {
   const Vector3& a = positions[polygon.a];
@@ -29,7 +32,7 @@ namespace {
 
 // The frame axes of point i from its `n` polygons `around` (see ComputeVertexFrame).
 inline void VertexFrame(const Vector3* smoothed, const CPolygon* polygons, const Vector3* normals,
-                        const Int32* around, Int32 n, Int64 i, Frame* frames) {
+                        const Int32* around, Int32 n, Int64 i, Frame& frame) {
   const Int32 point = static_cast<Int32>(i);
   if (around == nullptr) n = 0;
   Vector3 sum{0.0, 0.0, 0.0};
@@ -50,7 +53,6 @@ inline void VertexFrame(const Vector3* smoothed, const CPolygon* polygons, const
   axis1 = vmath::Normalized(axis1);
   axis2 = vmath::Normalized(axis2);
   axis3 = vmath::Normalized(axis3);
-  Frame& frame = frames[i];
   frame.axis1 = axis1;
   frame.axis2 = axis2;
   frame.axis3 = axis3;
@@ -62,7 +64,7 @@ void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const
                         const Neighbor& adjacency, Int64 i, Frame* frames) {
   Int32 n = 0;
   const Int32* around = adjacency.GetPointPolys(static_cast<Int32>(i), n);
-  VertexFrame(smoothed, polygons, normals, around, n, i, frames);
+  VertexFrame(smoothed, polygons, normals, around, n, i, frames[i]);
 }
 
 namespace {
@@ -106,27 +108,61 @@ inline void Store(const FrameAxes& axes, Frame& frame) {
   frame.axis3 = axes.axis3;
 }
 
-// One chunk of consecutive points, four (then two) at a time: they share the latency of their
-// square roots and divisions; each point's bits are those of the one-point rule, so how the range
-// is cut into chunks changes nothing.
-void VertexFrameChunk(void* context, Int64 begin, Int64 end) {
-  const VertexFramePass& pass = *static_cast<const VertexFramePass*>(context);
+// The axes of points [begin, end) into out[0, end - begin), four (then two) at a time: they share
+// the latency of their square roots and divisions; each point's bits are those of the one-point
+// rule, so how the range is cut changes nothing.
+void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
+  const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
   Int64 i = begin;
   for (; i + 3 < end; i += 4) {
     const FrameInput in[4] = {Gather(pass, i), Gather(pass, i + 1), Gather(pass, i + 2),
                               Gather(pass, i + 3)};
-    FrameAxes out[4];
-    FrameAxesOfFour(in, out);
-    for (Int64 k = 0; k < 4; ++k) Store(out[k], pass.frames[i + k]);
+    FrameAxes axes[4];
+    if (wide)
+      FrameAxesOfFourWide(in, axes);
+    else
+      FrameAxesOfFour(in, axes);
+    for (Int64 k = 0; k < 4; ++k) Store(axes[k], out[i - begin + k]);
   }
   for (; i + 1 < end; i += 2) {
     FrameAxes a;
     FrameAxes b;
     FrameAxesOfPair(Gather(pass, i), Gather(pass, i + 1), a, b);
-    Store(a, pass.frames[i]);
-    Store(b, pass.frames[i + 1]);
+    Store(a, out[i - begin]);
+    Store(b, out[i - begin + 1]);
   }
-  if (i < end) Store(FrameAxesOf(Gather(pass, i)), pass.frames[i]);
+  if (i < end) Store(FrameAxesOf(Gather(pass, i)), out[i - begin]);
+}
+
+void VertexFrameChunk(void* context, Int64 begin, Int64 end) {
+  const VertexFramePass& pass = *static_cast<const VertexFramePass*>(context);
+  FillAxes(pass, begin, end, pass.frames + begin);
+}
+
+struct FrameBlockPass {
+  VertexFramePass axes;
+  const Neighbor* adjacency;  // asked point by point when the host has no whole lists
+  FrameSink sink;
+};
+
+void FrameBlockChunk(void* context, Int64 begin, Int64 end) {
+  const FrameBlockPass& pass = *static_cast<const FrameBlockPass*>(context);
+  Frame block[kFrameBlock];
+  for (Int64 from = begin; from < end; from += kFrameBlock) {
+    const Int64 to = from + kFrameBlock < end ? from + kFrameBlock : end;
+    for (Int64 i = from; i < to; ++i) block[i - from].origin = pass.axes.smoothed[i];
+    if (pass.axes.start != nullptr) {
+      FillAxes(pass.axes, from, to, block);
+    } else {
+      for (Int64 i = from; i < to; ++i) {
+        Int32 n = 0;
+        const Int32* around = pass.adjacency->GetPointPolys(static_cast<Int32>(i), n);
+        VertexFrame(pass.axes.smoothed, pass.axes.polygons, pass.axes.normals, around, n, i,
+                    block[i - from]);
+      }
+    }
+    pass.sink.consume(pass.sink.context, from, to, block);
+  }
 }
 
 }  // namespace
@@ -144,4 +180,19 @@ void ComputeVertexFrames(const Vector3* smoothed, const CPolygon* polygons, Int3
   ParallelFor(pointCount, [&](Int64 i) {
     ComputeVertexFrame(smoothed, polygons, normals, adjacency, i, frames);
   });
+}
+
+void BuildFrameBlocks(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
+                      const Vector3* normals, const Neighbor& adjacency, FrameSink sink) {
+  if (pointCount <= 0) return;
+  FrameBlockPass pass{{smoothed, polygons, normals, nullptr, nullptr, nullptr}, &adjacency, sink};
+  adjacency.GetPointPolyArrays(pass.axes.start, pass.axes.around);
+  Framework().parallelFor(pointCount, kFrameChunk, &pass, FrameBlockChunk);
+}
+
+FrameSink FrameBufferSink(Frame* frames) {
+  return {frames, [](void* context, Int64 begin, Int64 end, const Frame* block) {
+            std::memcpy(static_cast<Frame*>(context) + begin, block,
+                        static_cast<size_t>(end - begin) * sizeof(Frame));
+          }};
 }

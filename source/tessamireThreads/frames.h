@@ -31,3 +31,24 @@ void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const
 // Pass 3, parallel over points: ComputeVertexFrame for every point of [0, pointCount).
 void ComputeVertexFrames(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
                          const Vector3* normals, const Neighbor& adjacency, Frame* frames);
+
+// Where frames built in blocks go. `consume` is called once per block, concurrently for
+// different blocks, with the frames of points [begin, end) (frames[k] is point begin + k's); the
+// blocks cover [0, pointCount) once. The frames live only for the call.
+struct FrameSink {
+  void* context = nullptr;
+  void (*consume)(void* context, Int64 begin, Int64 end, const Frame* frames) = nullptr;
+};
+
+// The sink that copies every block into `frames` (pointCount entries) at its own place.
+FrameSink FrameBufferSink(Frame* frames);
+
+// Passes 1 and 3 together, parallel over chunks of kFrameChunk points, each cut into blocks of at
+// most kFrameBlock: each block's origins and axes (bit for bit those of ComputeOrigins and
+// ComputeVertexFrames) are built in a small array on the worker's stack and handed to `sink`, so
+// no frame buffer of the whole mesh is ever stored. The block stays small so that the stack of
+// a fresh thread needs no new pages for it.
+inline constexpr Int64 kFrameBlock = 32;
+inline constexpr Int64 kFrameChunk = 512;
+void BuildFrameBlocks(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
+                      const Vector3* normals, const Neighbor& adjacency, FrameSink sink);

@@ -113,3 +113,10 @@ Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 poi
   }
   return true;
 }
+
+Bool BuildMeshTopology(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+                       MeshTopology& topology) {
+  return BuildAdjacency(polygons, polygonCount, pointCount, topology.adjacency) &&
+         BuildNeighbourhoods(polygons, polygonCount, pointCount, *topology.adjacency.get(),
+                             topology.lists, topology.border);
+}

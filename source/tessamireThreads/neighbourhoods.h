@@ -23,12 +23,23 @@ struct BorderFlags {
   HostBuffer<std::uint8_t> flag;  // pointCount entries
 };
 
-// The host adjacency of one run; released on every path.
+// The host adjacency of one run (or of a kept topology); released on every path.
 class AdjacencyOwner {
  public:
   AdjacencyOwner() = default;
   AdjacencyOwner(const AdjacencyOwner&) = delete;
   AdjacencyOwner& operator=(const AdjacencyOwner&) = delete;
+  AdjacencyOwner(AdjacencyOwner&& other) noexcept : adjacency_(other.adjacency_) {
+    other.adjacency_ = nullptr;
+  }
+  AdjacencyOwner& operator=(AdjacencyOwner&& other) noexcept {
+    if (this != &other) {
+      Neighbor::Free(adjacency_);
+      adjacency_ = other.adjacency_;
+      other.adjacency_ = nullptr;
+    }
+    return *this;
+  }
   ~AdjacencyOwner() { Neighbor::Free(adjacency_); }
   const Neighbor* get() const { return adjacency_; }
   Neighbor*& slot() { return adjacency_; }
@@ -57,6 +68,19 @@ Bool BuildAdjacency(const CPolygon* polygons, Int32 polygonCount, Int32 pointCou
 // allocated, on an allocation failure or when the adjacency refuses a polygon index.
 Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
                          const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border);
+
+// Everything a run needs of a mesh's polygons: the adjacency, the neighbour lists and the border
+// flags. Depends only on the point count and the polygon array, never on the positions.
+struct MeshTopology {
+  AdjacencyOwner adjacency;
+  NeighbourLists lists;
+  BorderFlags border;
+};
+
+// BuildAdjacency, then BuildNeighbourhoods, into `topology`. False on the first failure, with
+// `topology` possibly partly built.
+Bool BuildMeshTopology(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+                       MeshTopology& topology);
 
 // The two corners of `polygon` on either side of `point`, or (-1, -1) when there is no pair.
 struct CornerPair {

@@ -5,6 +5,7 @@
 #include "host/parallel.h"
 #include "source/tessamireThreads/float_pairs.h"
 #include "source/tessamireThreads/vector_ops.h"
+#include "source/tessamireThreads/wide_lanes.h"
 
 namespace {
 
@@ -119,14 +120,26 @@ void LengthStepPair(const SmoothPassContext& c, Int64 i) {
   c.destination[j] = Lane1(moved);
 }
 
-// One chunk: neighbouring points that both take the full length-weighted step go as a pair (their
-// square roots and division share the latency), every other point alone. Each point's bits are
+// One chunk: four neighbouring points that all take the full length-weighted step go in the wide
+// lanes when they are in use, two as a pair (their square roots and division share the latency),
+// every other point alone. Each point's bits are
 // SmoothPoint's, so the pairing and the chunk cuts change nothing.
 void SmoothChunk(void* context, Int64 begin, Int64 end) {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
+  const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
+  const LengthStepArrays arrays{c.source,
+                                c.destination,
+                                c.lists->start.get(),
+                                c.lists->index.get(),
+                                c.weights,
+                                static_cast<Float>(c.settings->strength)};
   Int64 i = begin;
   while (i < end) {
-    if (i + 1 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1)) {
+    if (wide && i + 3 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1) &&
+        FullLengthStep(c, i + 2) && FullLengthStep(c, i + 3)) {
+      LengthStepsWide(arrays, i);
+      i += 4;
+    } else if (i + 1 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1)) {
       LengthStepPair(c, i);
       i += 2;
     } else {
@@ -163,4 +176,14 @@ Vector3* Smooth(Vector3* source, Vector3* destination, Int32 pointCount,
     std::swap(source, destination);
   }
   return source;
+}
+
+const Vector3* SmoothFrom(const Vector3* points, Vector3* first, Vector3* second, Int32 pointCount,
+                          const NeighbourLists& lists, const BorderFlags& border,
+                          const SmoothingSettings& settings, const Float32* weights) {
+  if (settings.iterations <= 0) return points;
+  SmoothPass(points, first, pointCount, lists, border, settings, weights);
+  SmoothingSettings rest = settings;
+  rest.iterations = settings.iterations - 1;
+  return Smooth(first, second, pointCount, lists, border, rest, weights);
 }

@@ -47,3 +47,11 @@ void SmoothPass(const Vector3* source, Vector3* destination, Int32 pointCount,
 Vector3* Smooth(Vector3* source, Vector3* destination, Int32 pointCount,
                 const NeighbourLists& lists, const BorderFlags& border,
                 const SmoothingSettings& settings, const Float32* weights);
+
+// settings.iterations passes starting from `points`, which are only read: the first pass reads
+// `points` and writes `first`, the later ones alternate between `first` and `second` (which may
+// be null when at most one pass runs). Answers the buffer that holds the newest positions:
+// `points` itself when no pass runs. Bit for bit Smooth on a copy of `points`.
+const Vector3* SmoothFrom(const Vector3* points, Vector3* first, Vector3* second, Int32 pointCount,
+                          const NeighbourLists& lists, const BorderFlags& border,
+                          const SmoothingSettings& settings, const Float32* weights);

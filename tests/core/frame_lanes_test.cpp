@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "source/tessamireThreads/frame_lanes.h"
+#include "source/tessamireThreads/wide_lanes.h"
 
 namespace {
 
@@ -55,7 +56,8 @@ TEST(FrameLanes, EachLaneMatchesTheOnePointRuleBitForBit) {
   }
 }
 
-TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
+// Every case in every lane of `four`, beside every other case.
+void ExpectEachOfFourLanesMatchesTheOnePointRule(void (*four)(const FrameInput*, FrameAxes*)) {
   const std::vector<FrameInput> cases = Cases();
   const size_t n = cases.size();
   for (size_t i = 0; i < n; ++i) {
@@ -63,11 +65,27 @@ TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
       const FrameInput in[4] = {cases[i], cases[(i + step) % n], cases[(i + 2 * step) % n],
                                 cases[(i + 3 * step) % n]};
       FrameAxes out[4];
-      FrameAxesOfFour(in, out);
+      four(in, out);
       for (int k = 0; k < 4; ++k)
         EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
     }
   }
+}
+
+TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
+  ExpectEachOfFourLanesMatchesTheOnePointRule(FrameAxesOfFour);
+}
+
+TEST(FrameLanes, EachOfFourWideLanesMatchesTheOnePointRule) {
+  if (!WideLanesAvailable()) GTEST_SKIP() << "no 256-bit lanes on this processor or build";
+  ExpectEachOfFourLanesMatchesTheOnePointRule(FrameAxesOfFourWide);
+}
+
+TEST(FrameLanes, ForcingAWidthChoosesItWhereAvailable) {
+  EXPECT_EQ(ForceLaneWidth(LaneWidth::kPairs), LaneWidth::kPairs);
+  EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide),
+            WideLanesAvailable() ? LaneWidth::kWide : LaneWidth::kPairs);
+  ForceLaneWidth(LaneWidth::kWide);
 }
 
 TEST(FrameLanes, OnePointRuleGivesAFrameOrZeroAxes) {

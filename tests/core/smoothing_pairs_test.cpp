@@ -1,12 +1,14 @@
-// A smoothing pass, which takes neighbouring points two at a time where it can, gives every point
-// the bits of its one-point step, on meshes that mix valences, pinned borders, isolated points,
-// zero-length edges, negative zeros and vertex-map weights, on one worker and on all.
+// A smoothing pass, which takes neighbouring points two or four at a time where it can, gives
+// every point the bits of its one-point step, on meshes that mix valences, pinned borders,
+// isolated points, zero-length edges, negative zeros and vertex-map weights, on one worker and
+// on all, in paired lanes and in wide ones; and whole runs give the same frames in either.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "source/tessamireThreads/smoothing.h"
+#include "source/tessamireThreads/wide_lanes.h"
 #include "tests/support/core_fixture.h"
 
 namespace {
@@ -42,7 +44,18 @@ bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
 }
 
-class SmoothingPairs : public CoreTest {};
+class SmoothingPairs : public CoreTest {
+ protected:
+  void TearDown() override {
+    ForceLaneWidth(LaneWidth::kWide);
+    CoreTest::TearDown();
+  }
+  // The widths this processor can run: both where the wide lanes exist.
+  static std::vector<LaneWidth> Widths() {
+    if (WideLanesAvailable()) return {LaneWidth::kPairs, LaneWidth::kWide};
+    return {LaneWidth::kPairs};
+  }
+};
 
 TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
   const headless::Mesh mesh = AwkwardMesh();
@@ -61,16 +74,40 @@ TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
         options.strength = 0.1f;
         const Float32* map = useWeights ? weights.data() : nullptr;
         const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options, map);
-        for (bool parallel : {true, false}) {
-          headless::g_enableParallelFor = parallel;
-          std::vector<Vector3> out(mesh.points.size());
-          SmoothPass(mesh.points.data(), out.data(), n, t.lists, t.border, options, map);
-          EXPECT_TRUE(SameBits(out, expected))
-              << "weighting " << weighting << " pin " << pin << " weights " << useWeights
-              << " parallel " << parallel;
+        for (LaneWidth width : Widths()) {
+          ForceLaneWidth(width);
+          for (bool parallel : {true, false}) {
+            headless::g_enableParallelFor = parallel;
+            std::vector<Vector3> out(mesh.points.size());
+            SmoothPass(mesh.points.data(), out.data(), n, t.lists, t.border, options, map);
+            EXPECT_TRUE(SameBits(out, expected))
+                << "weighting " << weighting << " pin " << pin << " weights " << useWeights
+                << " parallel " << parallel << " lanes " << static_cast<int>(width);
+          }
         }
         headless::g_enableParallelFor = true;
       }
+    }
+  }
+}
+
+TEST_F(SmoothingPairs, RunsGiveTheSameFramesInEveryLaneWidth) {
+  if (!WideLanesAvailable()) GTEST_SKIP() << "no 256-bit lanes on this processor or build";
+  headless::Mesh mesh = AwkwardMesh();
+  headless::Mesh ring = headless::Torus(29, 13);
+  for (size_t i = 0; i < ring.points.size(); i += 3) ring.points[i].z *= 1.01;
+  for (const headless::Mesh* m : {&mesh, &ring}) {
+    for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
+      SmoothingSettings options;
+      options.weighting = weighting;
+      options.iterations = 3;
+      ForceLaneWidth(LaneWidth::kPairs);
+      const std::vector<Frame> pairs = RunFrames(*m, options);
+      ForceLaneWidth(LaneWidth::kWide);
+      const std::vector<Frame> wide = RunFrames(*m, options);
+      ASSERT_FALSE(pairs.empty());
+      EXPECT_EQ(std::memcmp(pairs.data(), wide.data(), pairs.size() * sizeof(Frame)), 0)
+          << "weighting " << weighting;
     }
   }
 }

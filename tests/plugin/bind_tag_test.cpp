@@ -169,6 +169,39 @@ TEST_F(ExecutionStep, UnbindLeavesTheArrayEmptyUntilTheNextEvaluation) {
   EXPECT_EQ(Record(tag).differences.GetCount(), 36);
 }
 
+// Live, the tag binds at every evaluation on the same polygons: their topology is built once,
+// and freed when the tag is bound by its button, unbound or deleted.
+TEST_F(ExecutionStep, ALiveTagKeepsItsTopologyUntilBoundUnboundOrDeleted) {
+  Node* object = AddGrid(12, 10);
+  const Int64 noTag = headless::GetAllocationStats().blocksInUse;
+  Node* tag = doc->AddTag(object, kTagId);
+  const Int64 blocks = headless::GetAllocationStats().blocksInUse;
+
+  Int64 attempts = headless::AllocationAttempts();
+  headless::EvaluateDocument(*doc);
+  const Int64 first = headless::AllocationAttempts() - attempts;
+  const auto live = Differences(tag);
+  object->points[5].z += 0.05;  // moved points, the same polygons
+  attempts = headless::AllocationAttempts();
+  headless::EvaluateDocument(*doc);
+  EXPECT_LT(headless::AllocationAttempts() - attempts, first) << "the topology is reused";
+  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  EXPECT_FALSE(SameBits(live, Differences(tag)));
+  const auto bound = Differences(tag);
+  object->points[5].z -= 0.05;
+  ASSERT_TRUE(headless::PressButton(tag, kUnbindButton));
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks) << "unbound: nothing kept";
+
+  // The differences of a live tag that kept its topology are those of a plain bind.
+  headless::EvaluateDocument(*doc);
+  EXPECT_TRUE(SameBits(live, Differences(tag)));
+  object->points[5].z += 0.05;
+  headless::EvaluateDocument(*doc);
+  EXPECT_TRUE(SameBits(bound, Differences(tag)));
+  doc->Delete(tag);
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, noTag) << "deleted: nothing kept";
+}
+
 TEST_F(ExecutionStep, ADisabledExpressionTagDoesNotRun) {
   Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
   tag->params.SetInt32(kEnabled, 0);

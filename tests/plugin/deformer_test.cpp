@@ -3,6 +3,10 @@
 // drawing and dirty upkeep, and thread-count independence.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <string>
+
 #include "headless/host/draw.h"
 #include "headless/host/host_table.h"
 #include "host/plugin_base.h"
@@ -232,35 +236,49 @@ TEST_F(DeformerTest, AllocationFailuresLeaveThePointsAndFreeEverything) {
   const reference::Mesh corrected = Expected(settings);
   bool sawFalse = false;
   bool sawSuccess = false;
+  bool sawPlainRun = false;
   for (Int64 n = 1; n < 500 && !sawSuccess; ++n) {
-    object->ClearDeliveredMessages();
+    // A fresh deformer each time, deleted after the call, so that what it keeps between
+    // evaluations is freed too and every block and byte of the call is accounted for.
+    doc->Delete(deformer);
     const auto before = headless::GetAllocationStats();
+    deformer = AddDeformer(object);
+    object->ClearDeliveredMessages();
     const Int64 attempts = headless::AllocationAttempts();
     headless::FailNthAllocation(n);
     const auto report = headless::DeformDocument(*doc);
     headless::FailNthAllocation(0);
+    const bool fired = headless::AllocationAttempts() - attempts >= n;
+    const std::vector<Vector3> points = headless::DeformedPoints(object);
+    const bool result = DeformerResult(report, deformer);
+    doc->Delete(deformer);
     EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before.blocksInUse) << "allocation " << n;
     EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse) << "allocation " << n;
-    const std::vector<Vector3>& points = headless::DeformedPoints(object);
-    if (headless::AllocationAttempts() - attempts < n) {
+    deformer = AddDeformer(object);
+    if (!fired) {
       // The failure never fired: the whole call ran.
       sawSuccess = true;
-      EXPECT_TRUE(DeformerResult(report, deformer));
+      EXPECT_TRUE(result);
       EXPECT_LT(MaxDistance(points, corrected), kTolerance);
       EXPECT_TRUE(GotUpdate(object));
-    } else if (!DeformerResult(report, deformer)) {
+    } else if (!result) {
       // Frame buffer, controller thread or a buffer of the run.
       sawFalse = true;
       EXPECT_TRUE(SameBits(points, frame)) << "allocation " << n;
       EXPECT_FALSE(GotUpdate(object)) << "allocation " << n;
+    } else if (SameBits(points, frame)) {
+      // The tag list may fail silently: then no bind tag was gathered.
+      EXPECT_TRUE(GotUpdate(object)) << "allocation " << n;
     } else {
-      // Only the tag list may fail silently: then no bind tag was gathered.
-      EXPECT_TRUE(SameBits(points, frame)) << "allocation " << n;
+      // Or the topology kept between evaluations: the call then runs as a plain one.
+      sawPlainRun = true;
+      EXPECT_LT(MaxDistance(points, corrected), kTolerance) << "allocation " << n;
       EXPECT_TRUE(GotUpdate(object)) << "allocation " << n;
     }
   }
   EXPECT_TRUE(sawFalse);
   EXPECT_TRUE(sawSuccess);
+  EXPECT_TRUE(sawPlainRun);
 }
 
 TEST_F(DeformerTest, ObjectWithoutPointsAnswersTrueWithMessage) {
@@ -492,6 +510,76 @@ TEST_F(DeformerTest, FalloffWeightZeroLeavesEveryPointExactly) {
   // The sheet's corner point sits at the origin in the rest mesh, but the frame moved it away.
   const auto report = Evaluate();
   ExpectFrameKept(report, true, true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Topology kept between evaluations; points a frame cannot place
+
+TEST_F(DeformerTest, TopologyIsKeptBetweenEvaluationsAndFreedWithTheDeformer) {
+  Build({});
+  doc->Delete(deformer);
+  const Int64 blocks = headless::GetAllocationStats().blocksInUse;
+  deformer = AddDeformer(object);
+  Int64 attempts = headless::AllocationAttempts();
+  Evaluate();
+  const Int64 firstCall = headless::AllocationAttempts() - attempts;
+  EXPECT_LT(MaxDistance(headless::DeformedPoints(object), Expected(settings)), kTolerance);
+
+  // The next frame: same polygons, other points; the topology is not built again.
+  frame = deform_scene::Twist(mesh.points, -0.2, true, {0.1, 0.3, -0.2});
+  headless::LoadPointCacheFrame(cache, frame);
+  attempts = headless::AllocationAttempts();
+  Evaluate();
+  EXPECT_LT(headless::AllocationAttempts() - attempts, firstCall);
+  EXPECT_LT(MaxDistance(headless::DeformedPoints(object), Expected(settings)), kTolerance);
+
+  doc->Delete(deformer);
+  deformer = nullptr;
+  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks);
+}
+
+// Every point on one line: no polygon has a normal, every frame is singular. Each point stays
+// where the point cache put it instead of landing on its smoothed position.
+TEST_F(DeformerTest, SingularFramesKeepThePointsFromAbove) {
+  Build({});
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = {0.01 * Float(i * i), 0.0, 0.0};
+  headless::LoadPointCacheFrame(cache, frame);
+  const auto smoothed = reference::Smooth(
+      ToRef(frame), reference::BuildTopology(frame.size(), ToRef(mesh.polygons)), settings);
+  ASSERT_GT(MaxDistance(frame, smoothed), 1e-3) << "the smoothing moves the points";
+  const auto report = Evaluate();
+  EXPECT_TRUE(DeformerResult(report, deformer));
+  EXPECT_TRUE(SameBits(headless::DeformedPoints(object), frame));
+  EXPECT_EQ(report.calls.back().pointsKept, 0) << "a singular frame is no fault of the numbers";
+}
+
+// A point far out (squares overflow) makes its neighbourhood's results not finite: those points
+// keep their input, the others are corrected, and the host hears how many were kept.
+TEST_F(DeformerTest, NonFiniteResultsKeepTheirInputAndAreReported) {
+  Build({});
+  frame[17] = {1e300, 0.0, 0.0};
+  headless::LoadPointCacheFrame(cache, frame);
+  const auto report = Evaluate();
+  EXPECT_TRUE(DeformerResult(report, deformer));
+  const std::vector<Vector3>& points = headless::DeformedPoints(object);
+  Int64 kept = 0;
+  for (size_t i = 0; i < points.size(); ++i) {
+    EXPECT_TRUE(std::isfinite(points[i].x) && std::isfinite(points[i].y) &&
+                std::isfinite(points[i].z))
+        << i;
+    if (std::memcmp(&points[i], &frame[i], sizeof(Vector3)) == 0) ++kept;
+  }
+  EXPECT_GT(kept, 0);
+  EXPECT_LT(kept, static_cast<Int64>(points.size())) << "the points far away are corrected";
+  EXPECT_EQ(report.calls.back().pointsKept, kept);
+  ASSERT_FALSE(report.warnings.empty());
+  EXPECT_NE(report.warnings.back().find(std::to_string(kept) + " points"), std::string::npos);
+  EXPECT_TRUE(GotUpdate(object));
+
+  // Finite input again: nothing is reported.
+  frame[17] = mesh.points[17];
+  headless::LoadPointCacheFrame(cache, frame);
+  EXPECT_EQ(Evaluate().calls.back().pointsKept, 0);
 }
 
 // ---------------------------------------------------------------------------------------------

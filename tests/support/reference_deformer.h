@@ -191,6 +191,12 @@ inline std::vector<RefFrame> Frames(const Mesh& smoothed, const Faces& faces, co
   return frames;
 }
 
+// The determinant of the frame's axes.
+inline double Determinant(const RefFrame& f) {
+  const Vec c = CrossOf(f[2], f[3]);
+  return f[1][0] * c[0] + f[1][1] * c[1] + f[1][2] * c[2];
+}
+
 // p in the frame's coordinates; a frame of determinant exactly 0 keeps p.
 inline Vec Encode(const RefFrame& f, const Vec& p) {
   const Vec& a = f[1];
@@ -232,7 +238,8 @@ inline Mesh Bind(const Mesh& rest, const Faces& faces, const Settings& s) {
   return differences;
 }
 
-// One tag's correction of `current`; `falloff` holds a weight per point or is empty (all 1).
+// One tag's correction of `current`; `falloff` holds a weight per point or is empty (all 1). A
+// point whose frame is singular, or whose result is not finite, keeps its current position.
 inline Mesh Correct(const Mesh& current, const Faces& faces, const Mesh& differences,
                     const Settings& s, const std::vector<double>& falloff = {}) {
   const Topology t = BuildTopology(current.size(), faces);
@@ -242,6 +249,8 @@ inline Mesh Correct(const Mesh& current, const Faces& faces, const Mesh& differe
     const Vec target = s.showSmoothed ? frames[i][0] : Decode(frames[i], differences[i]);
     const double w = falloff.empty() ? 1.0 : falloff[i];
     const Vec& p = current[i];
+    out[i] = p;
+    if (!s.showSmoothed && Determinant(frames[i]) == 0.0) continue;
     for (int c = 0; c < 3; ++c) {
       if (s.restriction.empty()) {
         out[i][c] = w * target[c] + (1.0 - w) * p[c];
@@ -250,6 +259,8 @@ inline Mesh Correct(const Mesh& current, const Faces& faces, const Mesh& differe
         out[i][c] = (r * target[c] + (1.0 - r) * p[c]) * w + (1.0 - w) * p[c];
       }
     }
+    if (!std::isfinite(out[i][0]) || !std::isfinite(out[i][1]) || !std::isfinite(out[i][2]))
+      out[i] = p;
   }
   return out;
 }
