@@ -5,6 +5,7 @@
 // runs 10,000).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -17,6 +18,8 @@ namespace {
 using deform_scene::PluginScene;
 using headless::Node;
 using namespace plugin_ids;
+
+constexpr Int64 kWarmUp = 100;
 
 Int64 SoakEvaluations() {
   const char* count = std::getenv("TESSAMIRE_SOAK_EVALUATIONS");
@@ -83,10 +86,15 @@ class Soak : public PluginScene {
       outcome.hash =
           headless::Fnv1a64(points.data(), points.size() * sizeof(Vector3), outcome.hash);
       outcome.liveEvaluations += (live[0] || live[1]) ? 1 : 0;
-      // Both tags hold one difference per point after every evaluation, bound or live.
+      // Both tags hold one difference per point after every evaluation, bound or live, and the
+      // deformer keeps its topology and buffers between evaluations: after the first hundred
+      // (every kind of change met), the bytes in use never pass what they reached by then.
       const Int64 bytes = headless::GetAllocationStats().bytesInUse;
-      if (flatBytes < 0) flatBytes = bytes;
-      ASSERT_EQ(bytes, flatBytes) << "evaluation " << e;
+      if (e < kWarmUp) {
+        flatBytes = std::max(flatBytes, bytes);
+      } else {
+        ASSERT_LE(bytes, flatBytes) << "evaluation " << e;
+      }
     }
   }
 };
