@@ -1,11 +1,11 @@
 # Wraps the CMake presets. `make run` and `make test` do all the set-up on a fresh machine.
-# PRESET picks the build variant of CMakePresets.json: plain (build/), address (build-asan/) or
-# thread (build-tsan/).
+# PRESET picks the build variant of CMakePresets.json: plain (build/), address (build-asan/),
+# thread (build-tsan/) or fuzz (build-fuzz/: clang with libFuzzer, see `make fuzz`).
 PRESET ?= plain
-BUILD := $(if $(filter address,$(PRESET)),build-asan,$(if $(filter thread,$(PRESET)),build-tsan,build))
+BUILD := $(if $(filter address,$(PRESET)),build-asan,$(if $(filter thread,$(PRESET)),build-tsan,$(if $(filter fuzz,$(PRESET)),build-fuzz,build)))
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test bench install windows test-windows package-windows format clean
+.PHONY: deps configure build run test soak fuzz bench install windows test-windows package-windows format clean
 
 deps:
 	@scripts/install-deps.sh
@@ -21,6 +21,21 @@ run: build
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# The soak test at its full length: 10,000 evaluations with random changes between them.
+SOAK_EVALUATIONS ?= 10000
+soak: build
+	TESSAMIRE_SOAK_EVALUATIONS=$(SOAK_EVALUATIONS) $(BUILD)/tessamire_tests --gtest_filter='Soak.*'
+
+# Each libFuzzer target of fuzz/ for FUZZ_SECONDS over its seed corpus (clang, installed here
+# when missing); fails on any crash, sanitizer report, leak, timeout or allocation over 2 GB.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := scene_file obj weights_file pc2 mdd
+fuzz: deps
+	@scripts/install-deps.sh clang libclang-rt-dev
+	cmake --preset fuzz
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh build-fuzz $(FUZZ_TARGETS)
 
 # Installs bin/tessamire and lib/tessamire/plugins/tessamire/ under PREFIX; the installed tree
 # finds its plug-ins relative to the program, so it may be moved.
@@ -53,4 +68,4 @@ format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')
 
 clean:
-	rm -rf build build-asan build-tsan build-windows dist
+	rm -rf build build-asan build-tsan build-fuzz build-windows dist

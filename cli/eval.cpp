@@ -131,7 +131,7 @@ void CheckFreeSpace(const Outputs& outputs, const std::vector<headless::Node*>& 
     needed += outputs.Cache()
                   ? 32.0 + frames * (4.0 + 12.0 * points)
                   : frames * static_cast<Float>(
-                                 headless::ObjMeshText(object->points, object->polygons).size());
+                                 headless::PlainObjText(object->points, object->polygons).size());
   }
   std::error_code ec;
   const fs::path folder = headless::platform::PathFromUtf8(outputs.dir);

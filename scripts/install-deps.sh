@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, testing and benchmarking need, when it is missing (Debian packages):
-# Assimp reads rigged characters; its test models are real files the tests import.
+# Assimp reads rigged characters; its test models are real files the tests import. Package names
+# given as arguments are installed too (`make fuzz`: clang and its libFuzzer runtime).
 set -euo pipefail
 need=()
 # ffmpeg encodes `tessamire render --movie`; assimp-testmodels holds models made elsewhere that

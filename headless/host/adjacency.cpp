@@ -61,12 +61,6 @@ bool UseBefore(const EdgeUse& l, const EdgeUse& r) {
   return l.side < r.side;
 }
 
-// Corner k (0..3) of a polygon: a, b, c, d.
-inline Int32 Corner(const CPolygon& p, Int32 k) {
-  const Int32 corners[4] = {p.a, p.b, p.c, p.d};
-  return corners[k & 3];
-}
-
 // Distinct corners of a polygon in corner order; answers how many.
 inline Int32 DistinctCorners(const CPolygon& p, Int32 out[4]) {
   out[0] = p.a;

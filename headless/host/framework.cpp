@@ -32,8 +32,16 @@ constexpr Int64 kCacheGrain = 64 * 1024;
 constexpr Int64 kCacheSlackDivisor = 8;
 constexpr Int64 kCacheLimit = Int64{8} << 30;
 
+// Sanitizers see reuse of freed memory only when it goes back to the system allocator. gcc says
+// it builds with one by a macro, clang by __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// Sanitizers see reuse of freed memory only when it goes back to the system allocator.
+#define TESSAMIRE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TESSAMIRE_SANITIZED 1
+#endif
+#endif
+#ifdef TESSAMIRE_SANITIZED
 constexpr bool kCacheEnabled = false;
 #else
 constexpr bool kCacheEnabled = true;
@@ -132,6 +140,10 @@ void FailNthAllocation(Int64 n) {
   TheHostState().failingAllocation.store(n <= 0 ? 0 : g_attempts.load() + n);
 }
 
+void LimitAllocationSize(Int64 bytes) {
+  TheHostState().largestAllocation.store(bytes <= 0 ? 0 : bytes);
+}
+
 Int64 AllocationAttempts() {
   return g_attempts.load();
 }
@@ -145,6 +157,8 @@ void ReleaseCachedMemory() {
 
 void* Allocate(Int64 size, Bool clear, const char*, Int32) {
   if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader - kCacheGrain) return nullptr;
+  const Int64 largest = TheHostState().largestAllocation.load();
+  if (largest != 0 && size > largest) return nullptr;
   Int64 capacity = size + kHeader;
   char* raw = nullptr;
   if (kCacheEnabled && capacity >= kCacheMin) {

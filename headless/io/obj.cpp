@@ -364,7 +364,7 @@ void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const 
   WriteFileAtomically(path, ObjText(like, points));
 }
 
-std::string ObjMeshText(std::span<const Vector3> points, std::span<const CPolygon> polygons) {
+std::string PlainObjText(std::span<const Vector3> points, std::span<const CPolygon> polygons) {
   std::string out;
   out.reserve(points.size() * 40 + polygons.size() * 24);
   for (const Vector3& p : points) {
@@ -383,7 +383,7 @@ std::string ObjMeshText(std::span<const Vector3> points, std::span<const CPolygo
 
 void WriteObj(const std::string& path, std::span<const Vector3> points,
               std::span<const CPolygon> polygons) {
-  WriteFileAtomically(path, ObjMeshText(points, polygons));
+  WriteFileAtomically(path, PlainObjText(points, polygons));
 }
 
 }  // namespace headless

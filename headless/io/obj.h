@@ -88,8 +88,8 @@ void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const 
 
 // A plain OBJ: `v` lines in the shortest form, `f` lines with 1-based indices, triangles
 // (c == d) as 3 corners.
-std::string ObjMeshText(std::span<const Vector3> points, std::span<const CPolygon> polygons);
-// Writes ObjMeshText(points, polygons) to `path`.
+std::string PlainObjText(std::span<const Vector3> points, std::span<const CPolygon> polygons);
+// Writes PlainObjText(points, polygons) to `path`.
 void WriteObj(const std::string& path, std::span<const Vector3> points,
               std::span<const CPolygon> polygons);
 

@@ -596,11 +596,15 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
     }
   }
 
+  return SceneFileImage(content.Buffer());
+}
+
+std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content) {
   ByteWriter file;
   file.Bytes(kMagic, sizeof kMagic);
   file.U32(kSceneFormatVersion);
-  file.U64(content.Buffer().size());
-  file.Bytes(content.Buffer().data(), content.Buffer().size());
+  file.U64(content.size());
+  file.Bytes(content.data(), content.size());
   file.U64(Fnv1a64(file.Buffer().data(), file.Buffer().size()));
   return std::move(file.Buffer());
 }

@@ -39,6 +39,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ inline constexpr std::uint32_t kSceneFormatVersion = 1;
 // Deeper than any scene is built by hand, shallow enough for every walk over the tree.
 inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 
+// The file image holding `content`: magic, version, size, the content, its check value.
+std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content);
 // The file image of `doc`. Throws std::runtime_error when a plug-in's WriteState answers false.
 std::vector<std::uint8_t> SerializeDocument(const Document& doc);
 // A new document from a file image; `source` names it in error messages.

@@ -32,14 +32,19 @@ std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
   } catch (const std::exception& e) {
     Fail(path, 0, e.what());
   }
-  std::istringstream in(std::move(bytes));
+  return ParseWeights(bytes, path, pointCount, meshName, unitRange);
+}
+
+std::vector<Float32> ParseWeights(std::string_view text, const std::string& path, size_t pointCount,
+                                  const std::string& meshName, bool unitRange) {
+  std::istringstream in{std::string(text)};
   std::vector<Float32> weights;
-  std::string text;
+  std::string lineText;
   size_t line = 0;
   size_t blankFrom = 0;  // first line of the current run of blank lines, 0 when none
-  while (std::getline(in, text)) {
+  while (std::getline(in, lineText)) {
     ++line;
-    const std::string number = Trimmed(text);
+    const std::string number = Trimmed(lineText);
     if (number.empty()) {
       if (blankFrom == 0) blankFrom = line;
       continue;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/types.h"
@@ -16,5 +17,8 @@ namespace headless {
 // one from 0 to 1), or a count other than `pointCount`.
 std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
                                      const std::string& meshName, bool unitRange = false);
+// The same over text already read; `path` names it in messages.
+std::vector<Float32> ParseWeights(std::string_view text, const std::string& path, size_t pointCount,
+                                  const std::string& meshName, bool unitRange = false);
 
 }  // namespace headless

@@ -239,21 +239,23 @@ TEST_F(DeformerTest, AllocationFailuresLeaveThePointsAndFreeEverything) {
   bool sawPlainRun = false;
   for (Int64 n = 1; n < 500 && !sawSuccess; ++n) {
     // A fresh deformer each time, deleted after the call, so that what it keeps between
-    // evaluations is freed too and every block of the call is accounted for.
+    // evaluations is freed too and every block and byte of the call is accounted for.
     doc->Delete(deformer);
-    const Int64 blocks = headless::GetAllocationStats().blocksInUse;
+    const auto before = headless::GetAllocationStats();
     deformer = AddDeformer(object);
     object->ClearDeliveredMessages();
     const Int64 attempts = headless::AllocationAttempts();
     headless::FailNthAllocation(n);
     const auto report = headless::DeformDocument(*doc);
     headless::FailNthAllocation(0);
+    const bool fired = headless::AllocationAttempts() - attempts >= n;
     const std::vector<Vector3> points = headless::DeformedPoints(object);
     const bool result = DeformerResult(report, deformer);
     doc->Delete(deformer);
-    EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks) << "allocation " << n;
+    EXPECT_EQ(headless::GetAllocationStats().blocksInUse, before.blocksInUse) << "allocation " << n;
+    EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse) << "allocation " << n;
     deformer = AddDeformer(object);
-    if (headless::AllocationAttempts() - attempts < n) {
+    if (!fired) {
       // The failure never fired: the whole call ran.
       sawSuccess = true;
       EXPECT_TRUE(result);

@@ -272,6 +272,8 @@ TEST_F(SetupCommandTest, AllocationFailureKeepsEarlierInsertionsWithTheirUndoSte
 
   bool sawSecondTagFail = false;
   for (Int64 n = 1; n <= allocations; ++n) {
+    doc.reset();
+    const Int64 bytes = headless::GetAllocationStats().bytesInUse;
     build();
     headless::FailNthAllocation(n);
     const bool ok = headless::ExecuteCommand(kCommandId);
@@ -292,6 +294,10 @@ TEST_F(SetupCommandTest, AllocationFailureKeepsEarlierInsertionsWithTheirUndoSte
       ASSERT_TRUE(headless::Undo(*doc));
     }
     EXPECT_EQ(Describe(*doc), original) << "allocation " << n;
+    // Nothing outlives the document: no leak from the failed run nor from its undo steps.
+    headless::SetActiveDocument(nullptr);
+    doc.reset();
+    EXPECT_EQ(headless::GetAllocationStats().bytesInUse, bytes) << "allocation " << n;
   }
   EXPECT_TRUE(sawSecondTagFail);
 }
