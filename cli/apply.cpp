@@ -414,7 +414,7 @@ int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 std::vector<OptionSpec> ApplyOptionSpecs() {
-  std::vector<OptionSpec> specs = {
+  std::vector<OptionSpec> declarations = {
       Required(TextOption("--rest", "REST.obj",
                           "the rest mesh the bind tag binds; every frame has its points and "
                           "polygons")),
@@ -425,50 +425,54 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                           "otherwise OUT is a folder (created when its parent exists) receiving "
                           "each frame under its own name (a cache's samples as "
                           "<cache>.<frame>.obj)"))};
-  for (OptionSpec& o : TagSettingOptions(true)) specs.push_back(o);
-  specs.push_back(TextOption("--vertex-map", "W.txt",
-                             "per-point smoothing weights (one number per line, from 0 to 1): a "
-                             "point of weight 0 is not smoothed, so its detail is not restored"));
-  specs.push_back(TextOption("--restriction", "R.txt",
-                             "per-point weights (one number per line) blending the corrected "
-                             "result with the input: 0 keeps the input, 1 the correction"));
-  specs.push_back(FlagOption("--show-smoothed",
-                             "write the smoothed mesh the correction is built on instead of the "
-                             "corrected one"));
-  specs.push_back(FlagOption("--report",
-                             "print per frame the detail height error, edge change and hinge "
-                             "change of the input and of the corrected mesh against the rest, "
-                             "and the time the frame took"));
-  specs.push_back(TextOption("--preview", "PIC.png",
-                             "draw rest, input and corrected mesh of the last frame side by "
-                             "side"));
-  specs.push_back(TextOption("--frames", "A:B",
-                             "the frames of a numbered sequence (walk.####.obj or walk.%04d.obj)"));
-  specs.push_back(NumberOption("--fps", "F",
-                               "frames per second of an MDD cache's times, which are in seconds",
-                               std::nullopt, std::nullopt, "30"));
-  specs.push_back(FlagOption("--quiet", "print no progress"));
-  return specs;
+  for (OptionSpec& o : TagSettingOptions(true)) declarations.push_back(o);
+  declarations.push_back(
+      TextOption("--vertex-map", "W.txt",
+                 "per-point smoothing weights (one number per line, from 0 to 1): a "
+                 "point of weight 0 is not smoothed, so its detail is not restored"));
+  declarations.push_back(
+      TextOption("--restriction", "R.txt",
+                 "per-point weights (one number per line) blending the corrected "
+                 "result with the input: 0 keeps the input, 1 the correction"));
+  declarations.push_back(
+      FlagOption("--show-smoothed",
+                 "write the smoothed mesh the correction is built on instead of the "
+                 "corrected one"));
+  declarations.push_back(
+      FlagOption("--report",
+                 "print per frame the detail height error, edge change and hinge "
+                 "change of the input and of the corrected mesh against the rest, "
+                 "and the time the frame took"));
+  declarations.push_back(TextOption("--preview", "PIC.png",
+                                    "draw rest, input and corrected mesh of the last frame side by "
+                                    "side"));
+  declarations.push_back(TextOption(
+      "--frames", "A:B", "the frames of a numbered sequence (walk.####.obj or walk.%04d.obj)"));
+  declarations.push_back(
+      NumberOption("--fps", "F", "frames per second of an MDD cache's times, which are in seconds",
+                   std::nullopt, std::nullopt, "30"));
+  declarations.push_back(FlagOption("--quiet", "print no progress"));
+  return declarations;
 }
 
 const SubcommandRegistration kApply(
     {[] {
-       CommandSpec spec;
-       spec.name = "apply";
-       spec.operands = "FRAME.obj...|SEQ.####.obj|CACHE.pc2|CACHE.mdd";
-       spec.minOperands = 1;
-       spec.maxOperands = -1;
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "apply";
+       declaration.operands = "FRAME.obj...|SEQ.####.obj|CACHE.pc2|CACHE.mdd";
+       declaration.minOperands = 1;
+       declaration.maxOperands = -1;
+       declaration.summary =
            "correct deformed meshes of one rest mesh with the plug-in's bind tag and "
            "deformer";
-       spec.details =
+       declaration.details =
            "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
            "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
            "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
            "results keep every line of their input but the positions and normals. One input "
            "may be - (the standard input).";
-       spec.options = ApplyOptionSpecs();
-       return spec;
+       declaration.options = ApplyOptionSpecs();
+       return declaration;
      }(),
      RunApply});
 

@@ -120,21 +120,21 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
 
 const SubcommandRegistration kCommand(
     {[] {
-       CommandSpec spec;
-       spec.name = "command";
-       spec.operands = "ID SCENE";
-       spec.minOperands = 2;
-       spec.maxOperands = 2;
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "command";
+       declaration.operands = "ID SCENE";
+       declaration.minOperands = 2;
+       declaration.maxOperands = 2;
+       declaration.summary =
            "run a registered command on a scene with objects selected and modifier keys "
            "held, and save the result";
-       spec.details =
+       declaration.details =
            "Runs registered command ID on SCENE (- for the standard input) the way a user "
            "picks it from the host's menu: the named objects and tags are the selection "
            "(what the file had selected is cleared), the modifier keys are held, and the "
            "result is saved to FILE. Fails, writing nothing, when the command is disabled "
            "for that selection or answers false.";
-       spec.options = {
+       declaration.options = {
            Repeatable(TextOption("--select", "NAME", "select the object called NAME")),
            Repeatable(TextOption("--select-tag", "OBJECT:INDEX",
                                  "select the tag at 0-based INDEX in the tag list of the "
@@ -146,7 +146,7 @@ const SubcommandRegistration kCommand(
            FlagOption("--undo",
                       "undo the command's undo group before saving (the scene file keeps "
                       "no undo history)")};
-       return spec;
+       return declaration;
      }(),
      RunCommand});
 

@@ -240,22 +240,22 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
 
 const SubcommandRegistration kEval(
     {[] {
-       CommandSpec spec;
-       spec.name = "eval";
-       spec.operands = "SCENE";
-       spec.minOperands = 1;
-       spec.maxOperands = 1;
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "eval";
+       declaration.operands = "SCENE";
+       declaration.minOperands = 1;
+       declaration.maxOperands = 1;
+       declaration.summary =
            "evaluate a saved scene over a range of frames and write each polygon object's "
            "deformed mesh per frame, or all frames as one point cache per object";
-       spec.details =
+       declaration.details =
            "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
            "B (keyed joints first, then expression tags, then deformers in tree order) and "
            "writes each polygon object's deformed mesh as DIR/<object>.<frame>.obj (the frame "
            "zero-padded to 4 digits), or with --format pc2 or mdd all frames as one cache "
            "DIR/<object>.pc2 or .mdd. A range with A > B, a missing or damaged scene, or a DIR "
            "that is a file is refused before anything is written.";
-       spec.options = {
+       declaration.options = {
            TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
                       "the frames the scene's joints are keyed over and its point caches span"),
            Required(TextOption("--out", "DIR",
@@ -266,7 +266,7 @@ const SubcommandRegistration kEval(
            NumberOption("--fps", "F", "frames per second of an MDD cache's times (seconds)",
                         std::nullopt, std::nullopt, "30"),
            FlagOption("--quiet", "print no progress and no summary")};
-       return spec;
+       return declaration;
      }(),
      RunEval});
 

@@ -19,16 +19,16 @@ int RunInfo(const Options&, std::ostream& out, std::ostream&) {
 
 const SubcommandRegistration kInfo(
     {[] {
-       CommandSpec spec;
-       spec.name = "info";
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "info";
+       declaration.summary =
            "start the plug-ins like the host and list the console output and every "
            "registration";
-       spec.details =
+       declaration.details =
            "Plug-ins are looked for in --plugins DIR, else in $TESSAMIRE_PLUGINS, else "
            "beside the program: <program's folder>/plugins (the build tree), then "
            "<program's folder>/../lib/tessamire/plugins (an installed program).";
-       return spec;
+       return declaration;
      }(),
      RunInfo});
 

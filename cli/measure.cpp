@@ -71,12 +71,12 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
 
 const SubcommandRegistration kMeasure(
     {[] {
-       CommandSpec spec;
-       spec.name = "measure";
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "measure";
+       declaration.summary =
            "print the main job's measures of detail kept (height error, edge change, hinge "
            "change) for any rest mesh and deformed copies of it";
-       spec.details =
+       declaration.details =
            "Compares A.obj (say, skinned alone) and B.obj (say, corrected by `tessamire apply`) "
            "with REST.obj, which they share points and polygons with. Detail height error: how "
            "far the points' heights above their own smoothed surface (8 rounds of neighbour "
@@ -86,8 +86,8 @@ const SubcommandRegistration kMeasure(
            "Unlike `tessamire run`, which takes out the bend's own share with a detail-free base "
            "mesh, these count the change of the large-scale shape too: compare the two rows "
            "rather than reading one alone. One input may be - (the standard input).";
-       spec.loadsPlugins = false;
-       spec.options = {
+       declaration.loadsPlugins = false;
+       declaration.options = {
            Required(TextOption("--rest", "REST.obj", "the rest mesh")),
            TextOption("--skinned", "A.obj", "a deformed copy without correction"),
            TextOption("--corrected", "B.obj", "a deformed copy with correction"),
@@ -95,7 +95,7 @@ const SubcommandRegistration kMeasure(
                       "measure only the points whose weight (one number per line) is not 0",
                       "every point"),
            FlagOption("--quiet", "print no progress")};
-       return spec;
+       return declaration;
      }(),
      RunMeasure});
 

@@ -183,9 +183,9 @@ std::optional<Float> Options::Number(const std::string& name) const {
   return x;
 }
 
-std::vector<OptionSpec> CommonOptions(const CommandSpec& spec) {
+std::vector<OptionSpec> CommonOptions(const CommandSpec& declaration) {
   std::vector<OptionSpec> common;
-  if (spec.loadsPlugins)
+  if (declaration.loadsPlugins)
     common.push_back(TextOption("--plugins", "DIR",
                                 "load the plug-ins of DIR and its immediate subfolders instead of "
                                 "looking in $TESSAMIRE_PLUGINS, then beside the program"));
@@ -197,9 +197,9 @@ std::vector<OptionSpec> CommonOptions(const CommandSpec& spec) {
   return common;
 }
 
-Options ParseOptions(const CommandSpec& spec, const std::vector<std::string>& args) {
-  std::vector<OptionSpec> all = spec.options;
-  for (OptionSpec& o : CommonOptions(spec)) all.push_back(std::move(o));
+Options ParseOptions(const CommandSpec& declaration, const std::vector<std::string>& args) {
+  std::vector<OptionSpec> all = declaration.options;
+  for (OptionSpec& o : CommonOptions(declaration)) all.push_back(std::move(o));
   auto find = [&](const std::string& name) -> const OptionSpec* {
     for (const OptionSpec& o : all)
       if (o.name == name) return &o;
@@ -243,17 +243,18 @@ Options ParseOptions(const CommandSpec& spec, const std::vector<std::string>& ar
     if (o.required && !parsed.Has(o.name))
       throw UsageError("option " + Signature(o) + " is required");
   const Int64 count = static_cast<Int64>(parsed.operands_.size());
-  if (count < spec.minOperands)
-    throw UsageError(spec.operands.empty() ? "missing operand" : "missing " + spec.operands);
-  if (spec.maxOperands >= 0 && count > spec.maxOperands)
+  if (count < declaration.minOperands)
+    throw UsageError(declaration.operands.empty() ? "missing operand"
+                                                  : "missing " + declaration.operands);
+  if (declaration.maxOperands >= 0 && count > declaration.maxOperands)
     throw UsageError("unexpected operand \"" +
-                     parsed.operands_[static_cast<size_t>(spec.maxOperands)] + "\"");
+                     parsed.operands_[static_cast<size_t>(declaration.maxOperands)] + "\"");
   return parsed;
 }
 
-bool DescribeTagSettings(CommandSpec& spec, const headless::DescriptionData* description) {
+bool DescribeTagSettings(CommandSpec& declaration, const headless::DescriptionData* description) {
   if (description == nullptr) return false;
-  for (OptionSpec& o : spec.options) {
+  for (OptionSpec& o : declaration.options) {
     if (o.tagParameter == 0) continue;
     const headless::ParameterDescription* p = description->Find(o.tagParameter);
     if (p == nullptr) continue;
@@ -278,26 +279,26 @@ bool DescribeTagSettings(CommandSpec& spec, const headless::DescriptionData* des
   return true;
 }
 
-std::string UsageText(const CommandSpec& spec) {
-  std::string line = "usage: tessamire " + spec.name + " [OPTIONS]";
-  for (const OptionSpec& o : spec.options)
+std::string UsageText(const CommandSpec& declaration) {
+  std::string line = "usage: tessamire " + declaration.name + " [OPTIONS]";
+  for (const OptionSpec& o : declaration.options)
     if (o.required) line += " " + Signature(o);
-  if (!spec.operands.empty()) line += " " + spec.operands;
-  return line + "\nTry 'tessamire " + spec.name + " --help' for every option.\n";
+  if (!declaration.operands.empty()) line += " " + declaration.operands;
+  return line + "\nTry 'tessamire " + declaration.name + " --help' for every option.\n";
 }
 
-std::string HelpText(const CommandSpec& spec) {
-  std::string text = UsageText(spec);
+std::string HelpText(const CommandSpec& declaration) {
+  std::string text = UsageText(declaration);
   text.erase(text.find("\nTry") + 1);
-  text += "\n" + Wrap(spec.summary, 96, 0) + "\n";
-  if (!spec.details.empty()) {
-    std::istringstream paragraphs(spec.details);
+  text += "\n" + Wrap(declaration.summary, 96, 0) + "\n";
+  if (!declaration.details.empty()) {
+    std::istringstream paragraphs(declaration.details);
     for (std::string paragraph; std::getline(paragraphs, paragraph);)
       text += (paragraph.empty() ? "" : "\n" + Wrap(paragraph, 96, 0)) + "\n";
   }
   text += "\nOptions (--name=value and --name value both work):\n";
-  std::vector<OptionSpec> all = spec.options;
-  for (OptionSpec& o : CommonOptions(spec)) all.push_back(std::move(o));
+  std::vector<OptionSpec> all = declaration.options;
+  for (OptionSpec& o : CommonOptions(declaration)) all.push_back(std::move(o));
   constexpr size_t kColumn = 26;
   for (const OptionSpec& o : all) {
     std::string entry = "  " + Signature(o);

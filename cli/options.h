@@ -90,30 +90,30 @@ class Options {
   const std::vector<std::string>& Operands() const { return operands_; }
 
  private:
-  friend Options ParseOptions(const CommandSpec& spec, const std::vector<std::string>& args);
+  friend Options ParseOptions(const CommandSpec& declaration, const std::vector<std::string>& args);
   std::map<std::string, std::vector<std::string>> values_;
   std::vector<std::string> operands_;
 };
 
 // The options every command takes besides its own: --plugins (when it loads plug-ins),
 // --threads and --help.
-std::vector<OptionSpec> CommonOptions(const CommandSpec& spec);
+std::vector<OptionSpec> CommonOptions(const CommandSpec& declaration);
 
 // Parses the arguments after the command's name against its declaration (CommonOptions
 // included). Throws UsageError naming the option or operand at fault. A bind-tag setting is
 // checked against its description only when DescribeTagSettings has filled it in.
-Options ParseOptions(const CommandSpec& spec, const std::vector<std::string>& args);
+Options ParseOptions(const CommandSpec& declaration, const std::vector<std::string>& args);
 
 // Fills the range, choices and default of every option with a tagParameter from the bind tag's
 // registered description: int32 `min`/`max`, a cycle's values, a bool's 0 and 1, float `min`/
 // `max`, and `default`. Answers false when no description was given (the plug-in is not loaded).
-bool DescribeTagSettings(CommandSpec& spec, const headless::DescriptionData* description);
+bool DescribeTagSettings(CommandSpec& declaration, const headless::DescriptionData* description);
 
 // "usage: tessamire apply [OPTIONS] --rest REST.obj --out OUT FRAME.obj..." and a pointer to
 // --help.
-std::string UsageText(const CommandSpec& spec);
+std::string UsageText(const CommandSpec& declaration);
 // The whole help of one command: usage, details, every option with meaning, range and default.
-std::string HelpText(const CommandSpec& spec);
+std::string HelpText(const CommandSpec& declaration);
 
 // Number parsing as the options do it (whole text, no NaN, no infinity).
 bool ParseInteger(const std::string& text, Int64& out);

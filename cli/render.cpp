@@ -342,15 +342,15 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
 
 const SubcommandRegistration kRender(
     {[] {
-       CommandSpec spec;
-       spec.name = "render";
-       spec.operands = "MESH.obj...";
-       spec.minOperands = 1;
-       spec.maxOperands = -1;
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "render";
+       declaration.operands = "MESH.obj...";
+       declaration.minOperands = 1;
+       declaration.maxOperands = -1;
+       declaration.summary =
            "draw any OBJ meshes side by side, labelled, from one camera: pictures, turntables, "
            "detail-kept colours and movies";
-       spec.details =
+       declaration.details =
            "Each mesh gets a panel with its file name; all panels share one camera that frames "
            "every mesh, and a light from the left that grazes the surface so relief casts shade. "
            "Meshes are taken as Y-up. One mesh may be - (the standard input), and --out - writes "
@@ -359,8 +359,8 @@ const SubcommandRegistration kRender(
            "--frames A:B, drawn side by side with the others; without one, the operands are the "
            "frames of one sequence, in order. The frames go, as raw RGB, to the ffmpeg program "
            "(Debian's ffmpeg package), which writes the MP4 file.";
-       spec.loadsPlugins = false;
-       spec.options = {
+       declaration.loadsPlugins = false;
+       declaration.options = {
            TextOption("--out", "PIC.png",
                       "the picture to write (- for the standard output); with --turntable, the "
                       "contact sheet, the pictures going to PIC.0001.png and on"),
@@ -380,7 +380,7 @@ const SubcommandRegistration kRender(
            TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
            NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),
            FlagOption("--quiet", "print no progress")};
-       return spec;
+       return declaration;
      }(),
      RunRender});
 

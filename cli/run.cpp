@@ -241,7 +241,7 @@ int RunMainJob(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 std::vector<OptionSpec> RunOptionSpecs() {
-  std::vector<OptionSpec> specs = {
+  std::vector<OptionSpec> declarations = {
       IntegerOption("--points", "N", "about how many points the limb has", 8, 2147483647.0,
                     "50000"),
       IntegerOption("--frames", "F", "frames of the bend, from straight to --angle", 2, 100000,
@@ -253,34 +253,36 @@ std::vector<OptionSpec> RunOptionSpecs() {
       o.meaning +=
           "; the run's own default is 64 from 50,000 points up, fewer in proportion "
           "below (it overrides the tag's)";
-    specs.push_back(o);
+    declarations.push_back(o);
   }
-  specs.push_back(TextOption("--character", "FILE",
-                             "run on this rigged character (.fbx, .gltf, .dae, .x, ...) instead "
-                             "of the limb"));
-  specs.push_back(TextOption("--out", "DIR",
-                             "the folder for meshes, scene and pictures (created when its parent "
-                             "exists)",
-                             "out"));
-  specs.push_back(FlagOption("--quiet", "print no progress and no summary, only the table"));
-  return specs;
+  declarations.push_back(
+      TextOption("--character", "FILE",
+                 "run on this rigged character (.fbx, .gltf, .dae, .x, ...) instead "
+                 "of the limb"));
+  declarations.push_back(
+      TextOption("--out", "DIR",
+                 "the folder for meshes, scene and pictures (created when its parent "
+                 "exists)",
+                 "out"));
+  declarations.push_back(FlagOption("--quiet", "print no progress and no summary, only the table"));
+  return declarations;
 }
 
 const SubcommandRegistration kRun(
     {[] {
-       CommandSpec spec;
-       spec.name = "run";
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "run";
+       declaration.summary =
            "the main job: skin the built-in limb, bend its elbow, and measure the detail "
            "that skinning alone and the correction keep";
-       spec.details =
+       declaration.details =
            "Skins the built-in limb, equips it with the plug-in's setup command, bends the "
            "elbow over F frames, prints the detail kept by skinning alone and by the "
            "correction per frame, and writes meshes, the scene and pictures to DIR. With "
            "--character, the same on a rigged file's largest skinned mesh over its own "
            "animation, with the tag's default rounds unless --iterations says otherwise.";
-       spec.options = RunOptionSpecs();
-       return spec;
+       declaration.options = RunOptionSpecs();
+       return declaration;
      }(),
      RunMainJob});
 

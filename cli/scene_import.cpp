@@ -148,20 +148,20 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
 
 const SubcommandRegistration kSceneImport(
     {[] {
-       CommandSpec spec;
-       spec.name = "scene import";
-       spec.operands = "MESH.obj|CHARACTER";
-       spec.minOperands = 1;
-       spec.maxOperands = 1;
-       spec.summary =
+       CommandSpec declaration;
+       declaration.name = "scene import";
+       declaration.operands = "MESH.obj|CHARACTER";
+       declaration.minOperands = 1;
+       declaration.maxOperands = 1;
+       declaration.summary =
            "make a scene file from an OBJ mesh (- for the standard input) or a rigged character";
-       spec.details =
+       declaration.details =
            "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
            "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
            ".gltf, .glb, .dae, .x and the other formats Assimp reads) becomes polygon objects "
            "with joints, weights, skin deformers and keys sampled at the file's rate or F per "
            "second; what cannot be carried is named as a note.";
-       spec.options = {
+       declaration.options = {
            Required(
                TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
            FlagOption("--tag", "put a bind tag at its defaults on the object"),
@@ -171,7 +171,7 @@ const SubcommandRegistration kSceneImport(
            NumberOption("--fps", "F",
                         "frames per second: an MDD cache's times, or a character's keys",
                         std::nullopt, std::nullopt, "30, or a character file's own rate")};
-       return spec;
+       return declaration;
      }(),
      RunSceneImport});
 

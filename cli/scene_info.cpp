@@ -159,17 +159,17 @@ int RunSceneInfo(const Options& options, std::ostream& out, std::ostream&) {
 
 const SubcommandRegistration kSceneInfo(
     {[] {
-       CommandSpec spec;
-       spec.name = "scene info";
-       spec.operands = "FILE";
-       spec.minOperands = 1;
-       spec.maxOperands = 1;
-       spec.summary = "list what a scene file holds (FILE may be - for the standard input)";
-       spec.details =
+       CommandSpec declaration;
+       declaration.name = "scene info";
+       declaration.operands = "FILE";
+       declaration.minOperands = 1;
+       declaration.maxOperands = 1;
+       declaration.summary = "list what a scene file holds (FILE may be - for the standard input)";
+       declaration.details =
            "Objects in tree order with their point and polygon counts, tags with every "
            "parameter, the bind state of bind tags, a skin deformer's joints and weight "
            "maps, and each joint's rest and current position and keys.";
-       return spec;
+       return declaration;
      }(),
      RunSceneInfo});
 

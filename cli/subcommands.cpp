@@ -40,9 +40,9 @@ const Subcommand* FindCommand(const std::vector<std::string>& args, size_t& word
   words = 0;
   for (const Subcommand& c : Table()) {
     std::vector<std::string> name;
-    for (size_t start = 0; start <= c.spec.name.size();) {
-      const size_t space = std::min(c.spec.name.find(' ', start), c.spec.name.size());
-      name.push_back(c.spec.name.substr(start, space - start));
+    for (size_t start = 0; start <= c.declaration.name.size();) {
+      const size_t space = std::min(c.declaration.name.find(' ', start), c.declaration.name.size());
+      name.push_back(c.declaration.name.substr(start, space - start));
       start = space + 1;
     }
     if (name.size() > args.size() || name.size() <= words) continue;
@@ -59,7 +59,7 @@ const Subcommand* FindCommand(const std::vector<std::string>& args, size_t& word
 std::vector<Subcommand> Group(const std::string& group) {
   std::vector<Subcommand> members;
   for (const Subcommand& c : Subcommands())
-    if (c.spec.name.rfind(group + " ", 0) == 0) members.push_back(c);
+    if (c.declaration.name.rfind(group + " ", 0) == 0) members.push_back(c);
   return members;
 }
 
@@ -127,35 +127,35 @@ int PrintVersion(std::ostream& out, std::ostream& err) {
 
 int Dispatch(const Subcommand& command, const std::vector<std::string>& args, std::ostream& out,
              std::ostream& err) {
-  CommandSpec spec = command.spec;
-  const std::string label = "tessamire " + spec.name;
+  CommandSpec declaration = command.declaration;
+  const std::string label = "tessamire " + declaration.name;
   headless::PluginFolder folder;
   try {
-    Options options = ParseOptions(spec, args);
+    Options options = ParseOptions(declaration, args);
     if (options.Has("--help")) {
       // The bind tag's ranges and defaults come from the plug-in: load it if it can be.
-      if (spec.loadsPlugins) {
+      if (declaration.loadsPlugins) {
         std::ostringstream ignored;
         headless::DescriptionData description;
         if (StartPlugins(options.Text("--plugins"), folder, ignored))
-          DescribeTagSettings(spec, TagDescription(description));
+          DescribeTagSettings(declaration, TagDescription(description));
       }
-      out << HelpText(spec);
+      out << HelpText(declaration);
       return kExitOk;
     }
     if (const std::optional<Int64> threads = options.Integer("--threads"))
       headless::SetWorkerCount(static_cast<Int32>(*threads));
-    if (spec.loadsPlugins) {
+    if (declaration.loadsPlugins) {
       if (!StartPlugins(options.Text("--plugins"), folder, err)) return kExitFailure;
       headless::DescriptionData description;
-      if (DescribeTagSettings(spec, TagDescription(description)))
-        options = ParseOptions(spec, args);  // now with the plug-in's ranges
+      if (DescribeTagSettings(declaration, TagDescription(description)))
+        options = ParseOptions(declaration, args);  // now with the plug-in's ranges
     }
     const int code = command.run(options, out, err);
     folder.Close();
     return code;
   } catch (const UsageError& e) {
-    err << label << ": " << headless::Printable(e.what()) << "\n" << UsageText(spec);
+    err << label << ": " << headless::Printable(e.what()) << "\n" << UsageText(declaration);
     return kExitUsage;
   } catch (const headless::Interrupted&) {
     err << label << ": interrupted; no output was left half-written\n";
@@ -178,8 +178,9 @@ SubcommandRegistration::SubcommandRegistration(Subcommand command) {
 
 std::vector<Subcommand> Subcommands() {
   std::vector<Subcommand> sorted = Table();
-  std::sort(sorted.begin(), sorted.end(),
-            [](const Subcommand& a, const Subcommand& b) { return a.spec.name < b.spec.name; });
+  std::sort(sorted.begin(), sorted.end(), [](const Subcommand& a, const Subcommand& b) {
+    return a.declaration.name < b.declaration.name;
+  });
   return sorted;
 }
 
@@ -189,9 +190,9 @@ void PrintUsage(std::ostream& os) {
         "       tessamire --version          the program's and the plug-in's versions\n\n"
         "commands:\n";
   for (const Subcommand& c : Subcommands()) {
-    std::string line = "  " + c.spec.name;
+    std::string line = "  " + c.declaration.name;
     line.resize(std::max<size_t>(line.size() + 2, 18), ' ');
-    os << line << c.spec.summary << "\n";
+    os << line << c.declaration.summary << "\n";
   }
 }
 
@@ -248,7 +249,7 @@ int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ost
       os << "tessamire " << args[0] << ": "
          << (args.size() > 1 ? "unknown action \"" + args[1] + "\"" : "no action given") << "\n";
     for (const Subcommand& c : group)
-      os << UsageText(c.spec).substr(0, UsageText(c.spec).find('\n') + 1);
+      os << UsageText(c.declaration).substr(0, UsageText(c.declaration).find('\n') + 1);
     return help ? kExitOk : kExitUsage;
   }
   err << "tessamire: unknown command \"" << args[0] << "\"\n"

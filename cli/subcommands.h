@@ -22,8 +22,8 @@ inline constexpr int kExitInterrupted = 130;  // Ctrl-C, as a shell reports SIGI
 int KeptPointsExit(Int64 pointsKept, const std::string& command, std::ostream& err);
 
 struct Subcommand {
-  CommandSpec spec;
-  // Runs with the parsed options; the plug-ins are loaded when spec.loadsPlugins. Answers an
+  CommandSpec declaration;
+  // Runs with the parsed options; the plug-ins are loaded when declaration.loadsPlugins. Answers an
   // exit code; may throw UsageError (exit 2), headless::Interrupted (exit 130) or any
   // std::exception (exit 1, its message printed).
   int (*run)(const Options& options, std::ostream& out, std::ostream& err);
