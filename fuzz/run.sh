@@ -13,14 +13,6 @@ seconds="${FUZZ_SECONDS:-60}"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:halt_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
-# Longest input per target. Scenes: a nesting tens of thousands of objects deep still overflows
-# the stack in the tree walks, which 64 KiB of content cannot reach.
-max_len() {
-  case "$1" in
-    scene_file) echo 65536 ;;
-    *) echo 1048576 ;;
-  esac
-}
 
 failed=()
 for target in "${targets[@]}"; do
@@ -32,7 +24,7 @@ for target in "${targets[@]}"; do
   echo "== fuzz $target: ${seconds}s"
   status=0
   "$program" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=10 \
-    -max_len="$(max_len "$target")" -print_final_stats=1 -artifact_prefix="$artifacts/$target-" \
+    -max_len=1048576 -print_final_stats=1 -artifact_prefix="$artifacts/$target-" \
     "$work" "$here/corpus/$target" >"$log" 2>&1 || status=$?
   grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE)' "$log" || true
   if [ "$status" -ne 0 ]; then

@@ -20,11 +20,6 @@
 
 namespace {
 
-// A bind record announcing more differences than its bytes hold is allocated before it is read
-// (known, being mended in the plug-in's reader); until then the host's allocator refuses blocks
-// larger than the libFuzzer limit, as a host short of memory would, and the load fails cleanly.
-constexpr Int64 kLargestHostBlock = Int64{1} << 30;
-
 // Started once and kept loaded for the whole run; closed at exit, before the host's records go,
 // so that the plug-in frees what it registered.
 headless::PluginHost* g_plugin = nullptr;
@@ -47,7 +42,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::exit(1);
   }
   std::atexit(ClosePlugin);
-  headless::LimitAllocationSize(kLargestHostBlock);
   return 0;
 }
 

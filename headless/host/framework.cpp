@@ -140,10 +140,6 @@ void FailNthAllocation(Int64 n) {
   TheHostState().failingAllocation.store(n <= 0 ? 0 : g_attempts.load() + n);
 }
 
-void LimitAllocationSize(Int64 bytes) {
-  TheHostState().largestAllocation.store(bytes <= 0 ? 0 : bytes);
-}
-
 Int64 AllocationAttempts() {
   return g_attempts.load();
 }
@@ -157,8 +153,6 @@ void ReleaseCachedMemory() {
 
 void* Allocate(Int64 size, Bool clear, const char*, Int32) {
   if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader - kCacheGrain) return nullptr;
-  const Int64 largest = TheHostState().largestAllocation.load();
-  if (largest != 0 && size > largest) return nullptr;
   Int64 capacity = size + kHeader;
   char* raw = nullptr;
   if (kCacheEnabled && capacity >= kCacheMin) {

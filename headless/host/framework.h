@@ -26,9 +26,6 @@ void ResetPeakBytes();
 // Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms, as
 // does resetting the host state (host_state.h).
 void FailNthAllocation(Int64 n);
-// Makes every allocation larger than `bytes` fail, as in a host with that much memory free;
-// 0 lifts the limit, as does resetting the host state.
-void LimitAllocationSize(Int64 bytes);
 // Number of allocations attempted through the framework since the process started.
 Int64 AllocationAttempts();
 

@@ -7,7 +7,6 @@ namespace headless {
 
 void HostState::Reset() {
   failingAllocation = 0;
-  largestAllocation = 0;
   falloffWithheld = false;
   keyboardQualifier = 0;
   inputStateAvailable = true;

@@ -3,9 +3,9 @@
 // The host application keeps some state for the whole process: what the user holds (keyboard
 // qualifier, active document), what plug-ins told it (console lines, refresh requests, the
 // names of the threads they ran) and its own diagnostics. The headless host adds switches for
-// tests (a failing allocation, a size limit on allocations, a withheld falloff library, refused
-// registrations). All of it lives here, so that TheHostState().Reset() puts the host back as it
-// starts; every test fixture calls it before and after its test.
+// tests (a failing allocation, a withheld falloff library, refused registrations). All of it
+// lives here, so that TheHostState().Reset() puts the host back as it starts; every test fixture
+// calls it before and after its test.
 //
 // The units that own each switch keep the functions that set and read it (FailNthAllocation,
 // WithholdFalloffLibrary, RefuseRegistration, SetKeyboardQualifier, SetActiveDocument,
@@ -27,8 +27,6 @@ class Document;
 struct HostState {
   // framework.h: the allocation attempt that fails (0: none).
   std::atomic<Int64> failingAllocation{0};
-  // framework.h: the largest block the allocator hands out (0: no limit).
-  std::atomic<Int64> largestAllocation{0};
   // falloff.h: while set, the falloff library supplies no evaluator.
   std::atomic<bool> falloffWithheld{false};
   // selection.h: the input state and the document commands run on.

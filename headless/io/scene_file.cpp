@@ -416,8 +416,9 @@ void CheckValues(ByteReader& r, const Node* node) {
     const ParameterDescription* d = described ? description.Find(id) : nullptr;
     const bool real = value.type == ValueType::kFloat;
     const std::string shown = real ? ShortestNumber(value.real) : std::to_string(value.int32);
+    const std::string label = NodeLabel(node) + ": " + ParameterLabel(id, d);
     const auto refuse = [&](const std::string& why) {
-      r.Fail(NodeLabel(node) + ": " + ParameterLabel(id, d) + " is " + shown + ", " + why);
+      r.Fail(label + " is " + shown + ", " + why);
     };
     if (real && !std::isfinite(value.real)) refuse("not a finite number");
     if (d == nullptr || (d->type != ParameterType::kFloat && d->type != ParameterType::kInt32))

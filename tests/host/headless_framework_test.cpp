@@ -132,21 +132,6 @@ TEST(Allocator, FailsExactlyTheNthAllocationOnce) {
   headless::Free(e);
 }
 
-TEST(Allocator, RefusesBlocksOverTheSizeLimitUntilLifted) {
-  const auto before = headless::GetAllocationStats();
-  headless::LimitAllocationSize(100);
-  void* fits = headless::Allocate(100, false, __FILE__, __LINE__);
-  EXPECT_NE(fits, nullptr);
-  EXPECT_EQ(headless::Allocate(101, true, __FILE__, __LINE__), nullptr);
-  EXPECT_EQ(headless::Reallocate(fits, 4096, __FILE__, __LINE__), nullptr) << "growing too";
-  EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse + 100);
-  headless::LimitAllocationSize(0);
-  void* grown = headless::Reallocate(fits, 4096, __FILE__, __LINE__);
-  ASSERT_NE(grown, nullptr) << "0 lifts the limit";
-  headless::Free(grown);
-  EXPECT_EQ(headless::GetAllocationStats().bytesInUse, before.bytesInUse);
-}
-
 TEST(Allocator, ReallocateKeepsContentsAndCountsBytes) {
   const auto before = headless::GetAllocationStats();
   auto* block = static_cast<char*>(headless::Allocate(4, false, __FILE__, __LINE__));
