@@ -11,8 +11,8 @@
 
 #include "headless/geometry/mesh.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/scene.h"
 #include "headless/host/tessamire_ids.h"
+#include "headless/scene/scene.h"
 #include "host/types.h"
 
 namespace bench {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "headless/host/scene.h"
 #include "headless/job/measures.h"
 #include "headless/picture/image.h"
+#include "headless/scene/scene.h"
 
 namespace cli {
 

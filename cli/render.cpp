@@ -12,12 +12,12 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
-#include "headless/host/platform.h"
 #include "headless/io/obj.h"
 #include "headless/io/output_file.h"
 #include "headless/io/png.h"
 #include "headless/job/detail_picture.h"
 #include "headless/job/pair_measures.h"
+#include "headless/platform/platform.h"
 
 namespace cli {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/host_state.h"
-#include "headless/host/registry.h"
+#include "headless/scene/host_state.h"
+#include "headless/scene/registry.h"
 #include "host/plugin_base.h"
 #include "host/thread.h"
 #include "tests/support/in_process_host.h"
