@@ -13,7 +13,7 @@
 #include "headless/host/plugin_host.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/scene/scene.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace bench {
 

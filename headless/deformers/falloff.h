@@ -30,7 +30,7 @@
 #include "headless/scene/description.h"
 #include "headless/scene/draw.h"
 #include "headless/scene/scene.h"
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

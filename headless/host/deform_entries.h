@@ -4,7 +4,7 @@
 // object, or its weight count differs from the object's point count) and objectDefaultDraw.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -3,7 +3,7 @@
 // make their allocation fail; a null handle or container answers false, 0 or nothing.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

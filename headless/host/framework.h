@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -7,7 +7,7 @@
 #include "headless/host/framework.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "headless/scene/description.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -6,7 +6,7 @@
 // channel, and while the input state is unavailable).
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

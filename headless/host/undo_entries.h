@@ -2,7 +2,7 @@
 // the documents' undo histories (headless/scene/undo.h); each answers false for no document.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

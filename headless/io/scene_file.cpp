@@ -23,7 +23,7 @@
 #include "headless/io/printable.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/registry.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 namespace {

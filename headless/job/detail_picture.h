@@ -6,7 +6,7 @@
 #include <string>
 
 #include "headless/picture/image.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -4,7 +4,7 @@
 
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 

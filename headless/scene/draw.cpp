@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "headless/scene/scene.h"
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "headless/scene/host_state.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "headless/scene/description.h"
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

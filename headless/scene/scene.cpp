@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "headless/scene/registry.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 

@@ -5,7 +5,7 @@
 
 #include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 

@@ -17,7 +17,7 @@
 #include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 #include "tests/support/in_process_host.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "headless/io/scene_file.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 #include "tests/support/bind_tag_fixture.h"
 
 namespace {

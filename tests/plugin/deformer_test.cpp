@@ -10,7 +10,7 @@
 #include "headless/host/falloff_entries.h"
 #include "headless/host/host_table.h"
 #include "headless/scene/draw.h"
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 #include "tests/support/deform_scene.h"
 
 namespace {

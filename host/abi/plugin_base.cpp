@@ -1,4 +1,4 @@
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 BaseData::~BaseData() = default;
 
@@ -105,9 +105,6 @@ Bool NodeData::IsParameterEnabled(BaseList2D*, Int32, const void*, Int32, const 
   return true;
 }
 
-Int32 ObjectData::DrawOverlay(BaseObject* op, Int32 drawPass, BaseDraw* bd, BaseDrawHelp* bh) {
-  return Host().objectDefaultDraw(op, drawPass, bd, bh);
-}
 Bool ObjectData::JoinExecution(BaseObject*, PriorityList*) {
   return false;
 }

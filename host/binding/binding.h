@@ -1,7 +1,7 @@
 // The plug-in's binding to its host: the two tables received at the first system start.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 // Binds the plug-in to the tables of the host; both must stay valid until HostUnbind.
 void HostBind(const HostTable* host, const FrameworkTable* framework);

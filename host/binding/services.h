@@ -1,7 +1,7 @@
 // Host services beyond the scene: the mesh adjacency, the falloff evaluator and bitmaps.
 #pragma once
 
-#include "host/binding.h"
+#include "host/binding/binding.h"
 
 // The host's mesh adjacency: polygons across each side and polygons around each point.
 class Neighbor {

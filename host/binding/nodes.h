@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/binding.h"
+#include "host/binding/binding.h"
 
 class BaseList2D {
  public:

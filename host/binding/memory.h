@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "host/binding.h"
+#include "host/binding/binding.h"
 
 // Allocates `count` elements of T, uncleared (cleared with `clear`); null on failure or when the
 // byte size does not fit in 64 bits. The size in bytes is formed in 64 bits.

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "host/nodes.h"
+#include "host/binding/nodes.h"
 
 std::string LoadResourceString(const Resource* res, Int32 id) {
   char small[256];

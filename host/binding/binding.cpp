@@ -1,4 +1,4 @@
-#include "host/binding.h"
+#include "host/binding/binding.h"
 
 namespace {
 const HostTable* g_hostTable = nullptr;

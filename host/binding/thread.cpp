@@ -1,6 +1,6 @@
-#include "host/thread.h"
+#include "host/binding/thread.h"
 
-#include "host/barrier.h"
+#include "host/abi/barrier.h"
 
 namespace {
 // What the host thread calls, each through the barrier: a routine that throws has simply ended,

@@ -9,16 +9,22 @@
 // the barrier is. The operations' defaults keep the host base behaviour.
 #pragma once
 
+#include <cstddef>
 #include <new>
 #include <type_traits>
 
-#include "host/barrier.h"
-#include "host/memory.h"
-#include "host/nodes.h"
+#include "host/abi/barrier.h"
+#include "host/abi/table.h"
 
 class BaseData {
  public:
-  TESSAMIRE_HOST_ALLOCATED
+  // Instances come from the host framework's allocator, so that the host's failure injection
+  // reaches them: `new (std::nothrow)` answers null instead of throwing, and plain `new` does not
+  // compile. Defined on the plug-in's side (the binding), where the framework is bound.
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t) = delete;
   // The host deletes instances through this; being noexcept, no destructor lets anything out.
   virtual ~BaseData();
 };

@@ -2,7 +2,7 @@
 // and released with it.
 #pragma once
 
-#include "host/memory.h"
+#include "host/binding/memory.h"
 
 class C4DThread {
  public:

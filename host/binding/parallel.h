@@ -3,7 +3,7 @@
 // order; the call returns when every index is done. Bodies must write only their own index.
 #pragma once
 
-#include "host/binding.h"
+#include "host/binding/binding.h"
 
 inline constexpr Int64 kParallelGranularity = 16;
 

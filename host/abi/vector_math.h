@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace vector_math {
 

@@ -4,7 +4,7 @@
 // exception ever crosses it.
 #pragma once
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 // Opaque host types. The plug-in never sees their layout: a pointer to one is a handle that
 // only the host's operations understand.
