@@ -11,7 +11,6 @@
 #include "cli/tag_settings.h"
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/png.h"
 #include "headless/job/detail_height.h"
 #include "headless/job/limb_scene.h"
@@ -21,10 +20,9 @@
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/selection.h"
+#include "host/abi/ids.h"
 
 namespace cli {
-
-using namespace tessamire_ids;
 
 void EquipWithCommand(headless::Document& doc, headless::Node* object, headless::Node* skin,
                       headless::Node*& tag, headless::Node*& deformer) {
@@ -34,7 +32,7 @@ void EquipWithCommand(headless::Document& doc, headless::Node* object, headless:
   headless::SetKeyboardQualifier(QSHIFT);
   bool ran = false;
   try {
-    ran = headless::ExecuteCommand(kCommandId);
+    ran = headless::ExecuteCommand(ID_ADDTESSAMIRECMD);
   } catch (...) {
     headless::SetKeyboardQualifier(0);
     headless::SetActiveDocument(nullptr);
@@ -45,11 +43,11 @@ void EquipWithCommand(headless::Document& doc, headless::Node* object, headless:
   if (!ran) throw std::runtime_error("the setup command failed on " + object->name);
   tag = nullptr;
   for (headless::Node* t : headless::Document::Tags(object))
-    if (t->type == kTagId) tag = t;
+    if (t->type == ID_TTESSAMIRE) tag = t;
   deformer = skin->next;
   if (tag == nullptr)
     throw std::runtime_error("the setup command put no bind tag on " + object->name);
-  if (deformer == nullptr || deformer->type != kDeformerId)
+  if (deformer == nullptr || deformer->type != ID_OTESSAMIRE)
     throw std::runtime_error("the setup command did not place its deformer right after the skin");
 }
 
@@ -83,13 +81,13 @@ headless::Value IntValue(Int32 i) {
 
 void RequirePluginParts() {
   headless::Registration registration;
-  for (Int32 id : {kCommandId, kDeformerId, kTagId})
+  for (Int32 id : {ID_ADDTESSAMIRECMD, ID_OTESSAMIRE, ID_TTESSAMIRE})
     if (!headless::FindRegistration(id, registration))
       throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
 }
 
 void ApplyRunSettings(headless::Node* tag, const RunOptions& o, std::optional<Int32> iterations) {
-  if (iterations) headless::SetParameter(tag, kIterations, IntValue(*iterations));
+  if (iterations) headless::SetParameter(tag, TTESSAMIRE_ITERATIONS, IntValue(*iterations));
   ApplyTagSettings(*o.options, tag);
 }
 

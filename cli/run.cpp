@@ -19,7 +19,6 @@
 #include "cli/tag_settings.h"
 #include "headless/deformers/skin.h"
 #include "headless/geometry/vector.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
@@ -33,13 +32,12 @@
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-using namespace tessamire_ids;
 
 // Smoothing rounds of the main job at 50,000 points and beyond. The limb's ridges and grooves are
 // six edges long whatever its point count, and the smoothing has to reach across about one of them
@@ -185,7 +183,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   ApplyRunSettings(tag, o, DefaultIterations(o.points));
   // Bind on the rest pose: the bend is 0 at frame 0.
   headless::ApplyKeysAtFrame(*doc, 0.0);
-  if (!headless::PressButton(tag, kBindButton))
+  if (!headless::PressButton(tag, TTESSAMIRE_BIND))
     throw std::runtime_error("the bind tag refused to bind the rest limb");
 
   const fs::path outDir(o.out);

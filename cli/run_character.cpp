@@ -18,7 +18,6 @@
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
 #include "headless/geometry/vector.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
@@ -32,12 +31,12 @@
 #include "headless/scene/deform.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace tessamire_ids;
 
 // Rounds of neighbour averaging that make the base from the rest mesh: as many as the height
 // measure uses, so the base keeps the shape and loses what the measure counts as detail.
@@ -168,7 +167,7 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   EquipWithCommand(*doc, mesh->object, mesh->skin, tag, deformer);
   // The tag's own default rounds unless asked: a character's detail scale is not known here.
   ApplyRunSettings(tag, o, std::nullopt);
-  if (!headless::PressButton(tag, kBindButton))
+  if (!headless::PressButton(tag, TTESSAMIRE_BIND))
     throw std::runtime_error(o.character + ": the bind tag refused to bind the rest mesh");
 
   const fs::path outDir(o.out);
