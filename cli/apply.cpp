@@ -317,10 +317,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     PrepareOutputFolder(outputs.empty() ? o.out : outputs[0].string());
   if (!o.preview.empty()) PrepareOutputFolder(o.preview);
 
-  // A long single evaluation reports its stages; many frames report each frame.
+  // A long single evaluation reports its stages; many frames report each frame. The rounds not
+  // given are the tag's default, which the plug-in's description states; without it the run counts
+  // as long.
   const size_t total = frames.Count();
-  const Float iterations = static_cast<Float>(o.options->Integer("--iterations").value_or(2));
-  const bool longRun = total > 1 || static_cast<Float>(count) * iterations > kLongEvaluation;
+  const std::optional<Int64> iterations = o.options->IntegerOrDefault("--iterations");
+  const bool longRun =
+      total > 1 || !iterations ||
+      static_cast<Float>(count) * static_cast<Float>(*iterations) > kLongEvaluation;
   headless::Progress progress(
       err,
       headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
