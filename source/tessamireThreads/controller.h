@@ -66,7 +66,7 @@ struct PointFramesInput {
 // [0, point count), smooths the points and builds one frame per point in `frames`, which it
 // writes only after its last allocation; frees everything it took on every path. False, with
 // `frames` untouched, when the counts do not match (frames or weights other than one per point,
-// more points or polygons than an Int32 counts), an index is out of range, or an allocation or
+// more points or polygons than an Int32 holds), an index is out of range, or an allocation or
 // the adjacency fails.
 Bool ComputePointFrames(const PointFramesInput& input, std::span<Frame> frames);
 
