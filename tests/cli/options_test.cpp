@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 
 #include "cli/options.h"
 #include "cli/tag_settings.h"
-#include "headless/scene/description.h"
-#include "host/abi/ids.h"
+#include "headless/host/resources.h"
 
 namespace {
 
@@ -18,14 +18,14 @@ TEST(OptionDefaults, ATagSettingNotGivenTakesTheDescriptionsDefault) {
   EXPECT_EQ(cli::ParseOptions(declaration, {}).IntegerOrDefault("--iterations"), std::nullopt)
       << "no description read: no default";
 
-  headless::ParameterDescription iterations;
-  iterations.id = TTESSAMIRE_ITERATIONS;
-  iterations.type = headless::ParameterType::kInt32;
-  iterations.min = 0.0;
-  iterations.max = 1000.0;
-  iterations.defaultValue = "7";
+  // A description like the plug-in's, with another default for the rounds.
   headless::DescriptionData description;
-  description.parameters.push_back(iterations);
+  std::string error;
+  ASSERT_TRUE(headless::ParseDescription(
+      "DESCRIPTION TTessamireres\n"
+      "1004 int32 TTESSAMIRE_ITERATIONS \"Iterations\" default=7 min=0 max=1000 step=1\n",
+      "test", description, error))
+      << error;
   ASSERT_TRUE(cli::DescribeTagSettings(declaration, &description));
 
   const cli::Options none = cli::ParseOptions(declaration, {});
