@@ -704,11 +704,15 @@ std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content) 
 
 namespace {
 
+struct Header {
+  std::uint32_t version = 0;
+  std::uint64_t size = 0;  // of the content
+};
+
 // Checks magic, version and the content size the header announces against the size of the
-// whole file, when that is known, before any content is read; answers the content size and
-// sets `version`.
-std::uint64_t CheckHeader(std::string_view head, const std::string& source,
-                          std::optional<std::uint64_t> fileSize, std::uint32_t& version) {
+// whole file, when that is known, before any content is read.
+Header CheckHeader(std::string_view head, const std::string& source,
+                   std::optional<std::uint64_t> fileSize) {
   const auto fail = [&](const std::string& what) {
     throw std::runtime_error(source + ": " + what);
   };
@@ -718,7 +722,7 @@ std::uint64_t CheckHeader(std::string_view head, const std::string& source,
     fail("truncated scene file (" + std::to_string(fileSize.value_or(head.size())) + " bytes)");
   ByteReader header(reinterpret_cast<const std::uint8_t*>(head.data()), kHeaderSize);
   header.Take(sizeof kMagic);
-  version = header.U32();
+  const std::uint32_t version = header.U32();
   const std::uint64_t size = header.U64();
   if (version < kOldestSceneFormatVersion || version > kSceneFormatVersion)
     fail("scene format version " + std::to_string(version) + " is not supported (this host reads " +
@@ -731,17 +735,16 @@ std::uint64_t CheckHeader(std::string_view head, const std::string& source,
            std::to_string(available) + " present");
     if (size < available) fail("corrupt scene file: data after the check value");
   }
-  return size;
+  return {version, size};
 }
 
 }  // namespace
 
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
                                               const std::string& source, SceneFileInfo* info) {
-  std::uint32_t version = 0;
-  const std::uint64_t size =
+  const auto [version, size] =
       CheckHeader(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                  source, bytes.size(), version);
+                  source, bytes.size());
   ByteReader check(bytes.data() + kHeaderSize + size, kCheckSize);
   if (check.U64() != Fnv1a64(bytes.data(), kHeaderSize + static_cast<std::size_t>(size)))
     throw std::runtime_error(source +
@@ -776,8 +779,7 @@ std::unique_ptr<Document> LoadScene(const std::string& path, SceneFileInfo* info
   in.Read(kHeaderSize, bytes);
   // The standard input has no size to check against: it is read only as far as announced (and
   // held only as far as it delivers), then must end there.
-  std::uint32_t version = 0;
-  const std::uint64_t size = CheckHeader(bytes, path, in.Size(), version);
+  const std::uint64_t size = CheckHeader(bytes, path, in.Size()).size;
   if (in.Read(size + kCheckSize, bytes) != size + kCheckSize)
     throw std::runtime_error(
         path + ": truncated scene file: " + std::to_string(size) + " content bytes announced, " +
