@@ -20,6 +20,17 @@ const kLinear = Float32Array.from({ length: 256 }, (_, i) => {
   return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4;
 });
 
+// Whether WebGL draws in software here (SwiftShader, llvmpipe): multisampling there costs more
+// than the rest of a frame, so such a browser draws without it.
+function softwareRenderer() {
+  const gl = document.createElement('canvas').getContext('webgl2');
+  if (!gl) return false;
+  const info = gl.getExtension('WEBGL_debug_renderer_info');
+  const name = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
+  gl.getExtension('WEBGL_lose_context')?.loseContext();
+  return /swiftshader|llvmpipe|software/i.test(name);
+}
+
 class Input {
   constructor(page, index, topology) {
     const data = page.inputs[index];
@@ -47,12 +58,21 @@ class Input {
     });
     this.mesh = new THREE.Mesh(geometry, this.material);
     this.mesh.frustumCulled = false;
-    const lines = new THREE.BufferGeometry();
-    lines.setAttribute('position', this.position);
-    lines.setIndex(new THREE.BufferAttribute(topology.edges, 1));
-    this.wire = new THREE.LineSegments(lines, new THREE.LineBasicMaterial({ color: 0x101418 }));
+    // The wireframe's edges are found when it is first shown.
+    this.topology = topology;
+    this.wire = new THREE.LineSegments(new THREE.BufferGeometry(), new THREE.LineBasicMaterial({ color: 0x101418 }));
     this.wire.frustumCulled = false;
     this.shown = -1;
+  }
+
+  showWire(on) {
+    if (on && !this.wire.geometry.index) {
+      const { topology } = this;
+      topology.edges ??= edges(topology.polygons, topology.points);
+      this.wire.geometry.setAttribute('position', this.position);
+      this.wire.geometry.setIndex(new THREE.BufferAttribute(topology.edges, 1));
+    }
+    this.wire.visible = on;
   }
 
   hasKept() { return Array.isArray(this.data.kept); }
@@ -92,10 +112,16 @@ class Input {
                           new THREE.Vector3(...min.map((m, i) => m + 65535 * step[i])));
   }
 
-  paintUniform([r, g, b]) {
-    this.material.vertexColors = false;
-    this.material.color.setRGB(kLinear[r], kLinear[g], kLinear[b]);
+  // Switching vertex colours on or off rebuilds the material's shader: only when it changes.
+  useVertexColours(on) {
+    if (this.material.vertexColors === on) return;
+    this.material.vertexColors = on;
     this.material.needsUpdate = true;
+  }
+
+  paintUniform([r, g, b]) {
+    this.useVertexColours(false);
+    this.material.color.setRGB(kLinear[r], kLinear[g], kLinear[b]);
   }
 
   // Colours per point from `values` through `stops`.
@@ -106,9 +132,8 @@ class Input {
       out[3 * i] = kLinear[rgb[0]]; out[3 * i + 1] = kLinear[rgb[1]]; out[3 * i + 2] = kLinear[rgb[2]];
     }
     this.colour.needsUpdate = true;
-    this.material.vertexColors = true;
+    this.useVertexColours(true);
     this.material.color.setRGB(1, 1, 1);
-    this.material.needsUpdate = true;
   }
 }
 
@@ -121,7 +146,7 @@ export class Viewer {
     this.wireframe = false;
     const topologies = page.topologies.map((t) => {
       const polygons = decodePolygons(t);
-      return { points: t.points, polygons, triangles: triangles(polygons), edges: edges(polygons, t.points) };
+      return { points: t.points, polygons, triangles: triangles(polygons), edges: null };
     });
     this.inputs = page.inputs.map((_, i) => new Input(page, i, topologies[page.inputs[i].topology]));
     this.timeline = timeline(this.inputs);
@@ -134,7 +159,7 @@ export class Viewer {
     this.distanceMax = null;
     this.up = page.up === 'z' ? 'z' : 'y';
 
-    this.renderer = new THREE.WebGLRenderer({ canvas, antialias: true, alpha: true });
+    this.renderer = new THREE.WebGLRenderer({ canvas, antialias: !softwareRenderer(), alpha: true });
     this.renderer.setPixelRatio(window.devicePixelRatio);
     this.renderer.setClearColor(0x000000, 0);
     this.renderer.setScissorTest(true);
@@ -239,7 +264,6 @@ export class Viewer {
   }
 
   setWireframe(on) {
-    for (const input of this.inputs) input.wire.visible = on;
     this.wireframe = on;
     this.requestDraw();
   }
@@ -319,7 +343,7 @@ export class Viewer {
     const panels = this.panels();
     for (const panel of panels) {
       for (const input of this.inputs) input.mesh.visible = input === panel.input;
-      for (const input of this.inputs) input.wire.visible = this.wireframe && input === panel.input;
+      for (const input of this.inputs) input.showWire(this.wireframe && input === panel.input);
       this.camera.aspect = panel.width / panel.height;
       this.camera.updateProjectionMatrix();
       // WebGL counts rows from the bottom.

@@ -7,14 +7,11 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import puppeteer from 'puppeteer-core';
+import { launchChromium } from './browser.mjs';
 
 const cli = process.env.TESSAMIRE_CLI;
 const out = process.env.TESSAMIRE_WEB_OUT;
-const chromium = process.env.TESSAMIRE_CHROMIUM || '/usr/bin/chromium';
 if (!cli || !out) throw new Error('set TESSAMIRE_CLI and TESSAMIRE_WEB_OUT (CTest does)');
-// scripts/install-deps.sh installs chromium: without it these tests fail, they never skip.
-if (!fs.existsSync(chromium)) throw new Error(`${chromium} is missing: run scripts/install-deps.sh`);
 
 // A bumpy sphere of 24 x 12 quads (triangles at the poles) stretched along y by `stretch` and
 // moved along x by `shift`: its point i is the same point at every frame.
@@ -50,7 +47,7 @@ function readObj(file) {
 }
 
 const dir = path.join(out, 'view');
-let browser, userData;
+let browser, closeBrowser;
 const problems = [];  // console errors, page errors and requests that left the file
 
 async function open(page, file) {
@@ -106,20 +103,13 @@ before(async () => {
   assert.equal(count, 2 + 11 * 24);
   execFileSync(cli, ['view', '--quiet', '--frames', '1:3', '--rest', 'rest.obj', '--weights', 'upper.txt',
                      'a.####.obj', 'b.####.obj', '--out', 'page.html'], { cwd: dir });
-  userData = fs.mkdtempSync(path.join(out, 'chromium-profile-'));
-  // No network here: everything chromium would fetch on its own is turned off.
-  browser = await puppeteer.launch({
-    executablePath: chromium, headless: true, userDataDir: userData,
-    args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--disable-quic',
-           '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  ({ browser, close: closeBrowser } = await launchChromium(out));
   page = await browser.newPage();
   await open(page, path.join(dir, 'page.html'));
 });
 
 after(async () => {
-  if (browser) await browser.close();
-  if (userData) fs.rmSync(userData, { recursive: true, force: true });
+  if (closeBrowser) await closeBrowser();
 });
 
 test('the page opens from a file with no console error and no network request', async () => {
