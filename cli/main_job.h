@@ -92,6 +92,10 @@ class RunPage {
   RunPage(std::string title, const std::vector<Vector3>& rest,
           const std::vector<CPolygon>& polygons, char up);
   void Add(const MeasuredFrame& frame);
+  // Where the camera looks from at first (towards the camera, in the mesh's coordinates).
+  void SetViewDirection(const Vector3& towardsCamera) {
+    page_.Builder().SetViewDirection(towardsCamera);
+  }
   void Write(const std::filesystem::path& path) { page_.Write(path.string()); }
 
  private:

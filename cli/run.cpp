@@ -219,6 +219,9 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::SaveScene(*doc, (outDir / "limb.tsm").string());
   WritePictures(scene, last.skinned, last.corrected, last.skinnedKept, last.correctedKept, rows,
                 outDir);
+  // The page opens on the elbow's outer side, as the pictures show it.
+  const Vector3 outer = ElbowViews(scene.mesh, last.skinned).first;
+  page.SetViewDirection({-outer.x, -outer.y, -outer.z});
   page.Write(outDir / "view.html");
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "

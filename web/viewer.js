@@ -54,7 +54,7 @@ class Input {
     geometry.setAttribute('color', this.colour);
     geometry.setIndex(new THREE.BufferAttribute(topology.triangles, 1));
     this.material = new THREE.MeshPhongMaterial({
-      side: THREE.DoubleSide, shininess: 48, specular: new THREE.Color(0.22, 0.22, 0.22),
+      side: THREE.DoubleSide, shininess: 30, specular: new THREE.Color(0.1, 0.1, 0.1),
     });
     this.mesh = new THREE.Mesh(geometry, this.material);
     this.mesh.frustumCulled = false;
@@ -313,8 +313,10 @@ export class Viewer {
     const half = (kFieldOfView * Math.PI) / 360;
     const fit = Math.min(Math.tan(half), Math.tan(half) * aspect);
     const distance = (1.1 * radius) / Math.sin(Math.atan(fit));
-    const direction = new THREE.Vector3(
-      Math.sin(kAzimuth) * Math.cos(kElevation), Math.sin(kElevation), Math.cos(kAzimuth) * Math.cos(kElevation));
+    const direction = this.page.view
+      ? new THREE.Vector3(...this.page.view).transformDirection(this.root.matrixWorld)
+      : new THREE.Vector3(Math.sin(kAzimuth) * Math.cos(kElevation), Math.sin(kElevation),
+                          Math.cos(kAzimuth) * Math.cos(kElevation));
     this.camera.position.copy(sphere.center).addScaledVector(direction, distance);
     this.camera.near = distance / 100;
     this.camera.far = distance * 100;

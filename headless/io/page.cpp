@@ -217,6 +217,12 @@ void PageBuilder::SetUp(char axis) {
 
 void PageBuilder::SetFocus(const Vector3& min, const Vector3& max) { focus_ = {{min, max}}; }
 
+void PageBuilder::SetViewDirection(const Vector3& towardsCamera) {
+  if (!(std::fabs(towardsCamera.x) + std::fabs(towardsCamera.y) + std::fabs(towardsCamera.z) > 0.0))
+    throw std::invalid_argument("a view direction cannot be 0");
+  viewDirection_ = towardsCamera;
+}
+
 void PageBuilder::SetDistanceReference(Int32 input) {
   At(input);
   distanceReference_ = input;
@@ -236,6 +242,7 @@ std::string PageBuilder::Json() const {
   if (focus_)
     json += ",\"focus\":{\"min\":" + Triple(focus_->first) + ",\"max\":" + Triple(focus_->second) +
             "}";
+  if (viewDirection_) json += ",\"view\":" + Triple(*viewDirection_);
   json += ",\"scales\":{\"kept\":" + ScaleJson(KeptScale(), keptTitle_) +
           ",\"max\":" + Number(KeptScale().stops.back().at) +
           ",\"codeMax\":" + Number(kKeptCodeMax) +

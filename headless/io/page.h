@@ -15,8 +15,9 @@
 //   exact. Normals are not stored: the page computes them. Optionally per frame the detail kept
 //   per point as 8-bit codes over 0 .. 1.5 (base64), and per point weights as float32 (base64);
 // - `scales`: the colour scales (headless/picture/colour_scale.h) with their legends' text;
-// - `up` ("y" or "z"), `fps` (playback), `title`, an optional `focus` box to frame first, and
-//   the input the distance mode compares with (`distanceReference`).
+// - `up` ("y" or "z"), `fps` (playback), `title`, an optional `focus` box to frame first, an
+//   optional `view` direction towards the camera, and the input the distance mode compares with
+//   (`distanceReference`).
 // Text in the JSON escapes '<', '>' and '&', so the data can never end its <script> element.
 #pragma once
 
@@ -70,6 +71,9 @@ class PageBuilder {
   void SetUp(char axis);
   // The box to frame at first, in the meshes' coordinates (default: every input).
   void SetFocus(const Vector3& min, const Vector3& max);
+  // Where the camera looks from at first: a direction from the meshes towards the camera, in
+  // the meshes' coordinates (default: the pictures' three-quarter view).
+  void SetViewDirection(const Vector3& towardsCamera);
   void SetDistanceReference(Int32 input);
   void SetFps(Float fps);
   // The legend's title of the detail kept (e.g. "detail kept against rest.obj").
@@ -103,6 +107,7 @@ class PageBuilder {
   std::string title_;
   char up_ = 'y';
   std::optional<std::pair<Vector3, Vector3>> focus_;
+  std::optional<Vector3> viewDirection_;
   Int32 distanceReference_ = 0;
   Float fps_ = 24.0;
   std::string keptTitle_ = "detail kept";
