@@ -7,7 +7,7 @@
 #include <array>
 #include <vector>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace baseline {
 

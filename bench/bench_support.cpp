@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "headless/deformers/skinning.h"
 #include "headless/geometry/primitives.h"
-#include "headless/host/parameters.h"
-#include "headless/host/skinning.h"
 #include "headless/job/limb.h"
+#include "headless/scene/parameters.h"
 
 namespace bench {
 
@@ -115,7 +115,8 @@ headless::PluginHost& Plugin() {
   static headless::PluginHost* host = [] {
     auto* h = new headless::PluginHost();
     std::string error;
-    if (!h->Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64", error)) Fail(error);
+    if (!h->Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64", error))
+      Fail(error);
     if (h->StartUp().start != 1) Fail("the plug-in did not start");
     return h;
   }();

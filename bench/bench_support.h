@@ -11,9 +11,9 @@
 
 #include "headless/geometry/mesh.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/scene.h"
 #include "headless/host/tessamire_ids.h"
-#include "host/types.h"
+#include "headless/scene/scene.h"
+#include "host/abi/types.h"
 
 namespace bench {
 

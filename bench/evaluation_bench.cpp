@@ -18,11 +18,11 @@
 #include "bench/baseline.h"
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
 #include "headless/host/framework.h"
-#include "headless/host/platform.h"
 #include "headless/io/checksum.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
 
 namespace bench {
 

@@ -23,13 +23,7 @@
 #include "cli/subcommands.h"
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/parameters.h"
-#include "headless/host/platform.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
+#include "headless/deformers/point_cache.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
@@ -37,6 +31,12 @@
 #include "headless/io/printable.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/parameters.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
 
 namespace cli {
 namespace {

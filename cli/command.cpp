@@ -10,9 +10,9 @@
 
 #include "cli/output_folder.h"
 #include "cli/subcommands.h"
-#include "headless/host/selection.h"
-#include "headless/host/undo.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/selection.h"
+#include "headless/scene/undo.h"
 
 namespace cli {
 namespace {

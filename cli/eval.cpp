@@ -15,15 +15,14 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/platform.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/skin.h"
+#include "headless/deformers/point_cache.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
 
 namespace cli {
 namespace {

@@ -1,7 +1,7 @@
 // `tessamire info`: starts the plug-ins like the host does and shows the console and the
 // registrations.
 #include "cli/subcommands.h"
-#include "headless/host/registry.h"
+#include "headless/scene/registry.h"
 
 namespace cli {
 namespace {

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace cli {
 

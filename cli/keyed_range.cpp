@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "headless/host/point_cache.h"
-#include "headless/host/skin.h"
+#include "headless/deformers/point_cache.h"
+#include "headless/deformers/skin.h"
 
 namespace cli {
 

@@ -2,7 +2,7 @@
 // given.
 #pragma once
 
-#include "headless/host/scene.h"
+#include "headless/scene/scene.h"
 
 namespace cli {
 

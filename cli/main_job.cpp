@@ -9,18 +9,18 @@
 #include <stdexcept>
 
 #include "cli/tag_settings.h"
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/parameters.h"
-#include "headless/host/registry.h"
-#include "headless/host/selection.h"
-#include "headless/host/skin.h"
-#include "headless/host/skinning.h"
+#include "headless/deformers/skin.h"
+#include "headless/deformers/skinning.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/png.h"
 #include "headless/job/detail_height.h"
 #include "headless/job/limb_scene.h"
 #include "headless/picture/plot.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/parameters.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/selection.h"
 
 namespace cli {
 

@@ -11,9 +11,9 @@
 
 #include "cli/options.h"
 #include "cli/view_page.h"
-#include "headless/host/scene.h"
 #include "headless/job/measures.h"
 #include "headless/picture/image.h"
+#include "headless/scene/scene.h"
 
 namespace cli {
 

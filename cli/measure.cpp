@@ -7,10 +7,10 @@
 #include "cli/input_ranges.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
-#include "headless/host/platform.h"
 #include "headless/io/obj.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
+#include "headless/platform/platform.h"
 
 namespace cli {
 namespace {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "headless/host/resources.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace cli {
 

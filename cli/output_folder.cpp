@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "headless/host/platform.h"
+#include "headless/platform/platform.h"
 
 namespace cli {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "headless/host/platform.h"
+#include "headless/platform/platform.h"
 
 namespace headless {
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

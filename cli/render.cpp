@@ -17,7 +17,6 @@
 #include "cli/subcommands.h"
 #include "cli/view_page.h"
 #include "headless/geometry/vector.h"
-#include "headless/host/platform.h"
 #include "headless/io/obj.h"
 #include "headless/io/output_file.h"
 #include "headless/io/png.h"
@@ -25,6 +24,7 @@
 #include "headless/job/detail_picture.h"
 #include "headless/job/pair_measures.h"
 #include "headless/picture/colour_scale.h"
+#include "headless/platform/platform.h"
 
 namespace cli {
 namespace {

@@ -17,13 +17,8 @@
 #include "cli/progress.h"
 #include "cli/subcommands.h"
 #include "cli/tag_settings.h"
+#include "headless/deformers/skin.h"
 #include "headless/geometry/vector.h"
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/parameters.h"
-#include "headless/host/platform.h"
-#include "headless/host/registry.h"
-#include "headless/host/skin.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
@@ -33,6 +28,11 @@
 #include "headless/job/limb_scene.h"
 #include "headless/job/measures.h"
 #include "headless/picture/render.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/parameters.h"
+#include "headless/scene/registry.h"
 
 namespace cli {
 namespace {

@@ -15,13 +15,9 @@
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/subcommands.h"
+#include "headless/deformers/skin.h"
+#include "headless/deformers/skinning.h"
 #include "headless/geometry/vector.h"
-#include "headless/host/deform.h"
-#include "headless/host/parameters.h"
-#include "headless/host/platform.h"
-#include "headless/host/registry.h"
-#include "headless/host/skin.h"
-#include "headless/host/skinning.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
@@ -32,6 +28,10 @@
 #include "headless/job/detail_picture.h"
 #include "headless/job/limb_scene.h"
 #include "headless/picture/render.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/parameters.h"
+#include "headless/scene/registry.h"
 
 namespace cli {
 namespace {

@@ -16,16 +16,16 @@
 #include "cli/input_ranges.h"
 #include "cli/output_folder.h"
 #include "cli/subcommands.h"
-#include "headless/host/deform.h"
-#include "headless/host/parameters.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/registry.h"
+#include "headless/deformers/point_cache.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/parameters.h"
+#include "headless/scene/registry.h"
 
 namespace cli {
 namespace {

@@ -7,14 +7,14 @@
 #include <cstring>
 
 #include "cli/subcommands.h"
-#include "headless/host/parameters.h"
-#include "headless/host/registry.h"
-#include "headless/host/skin.h"
+#include "headless/deformers/skin.h"
 #include "headless/host/stream.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/checksum.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/parameters.h"
+#include "headless/scene/registry.h"
 
 namespace cli {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace cli {
 

@@ -9,11 +9,11 @@
 
 #include "cli/progress.h"
 #include "headless/host/framework.h"
-#include "headless/host/platform.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/registry.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/printable.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/registry.h"
 
 #ifndef TESSAMIRE_VERSION
 #error "the build gives the program's version"

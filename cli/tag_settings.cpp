@@ -1,7 +1,7 @@
 #include "cli/tag_settings.h"
 
-#include "headless/host/parameters.h"
 #include "headless/host/tessamire_ids.h"
+#include "headless/scene/parameters.h"
 
 namespace cli {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "headless/host/scene.h"
+#include "headless/scene/scene.h"
 
 namespace cli {
 

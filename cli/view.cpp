@@ -15,13 +15,13 @@
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "cli/view_page.h"
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/platform.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
 
 namespace cli {
 namespace {

@@ -14,9 +14,9 @@
 
 #include "fuzz/fuzz_check.h"
 #include "headless/host/framework.h"
-#include "headless/host/host_state.h"
 #include "headless/host/plugin_host.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/host_state.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // hooks.
 #include <string>
 
-#include "host/barrier.h"
-#include "host/binding.h"
-#include "host/nodes.h"
+#include "host/abi/barrier.h"
+#include "host/binding/binding.h"
+#include "host/binding/nodes.h"
 #include "source/platform.h"
 #include "source/registration.h"
 #include "source/resources.h"

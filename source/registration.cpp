@@ -3,8 +3,8 @@
 #include <new>
 #include <string>
 
-#include "host/nodes.h"
-#include "host/services.h"
+#include "host/binding/nodes.h"
+#include "host/binding/services.h"
 #include "source/CaddTessamire/addtessamirecmd.h"
 #include "source/TTessamire/ttessamire.h"
 #include "source/otessamire/otessamire.h"

@@ -1,7 +1,7 @@
 // The registration records of the plug-in's three parts and the procedure that registers them.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 enum class PartKind { kCommand, kObject, kTag };
 

@@ -2,6 +2,6 @@
 // not be loaded, in which case every resource string reads empty.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 const Resource* PluginResources();

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "headless/geometry/vector.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -2,7 +2,7 @@
 // operations, and the headless host's own rule for normalising.
 #pragma once
 
-#include "host/vector_math.h"
+#include "host/abi/vector_math.h"
 
 namespace headless {
 

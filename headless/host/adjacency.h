@@ -21,7 +21,7 @@
 //   in ascending polygon index. A point used by no polygon answers count 0 and null.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

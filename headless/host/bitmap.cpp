@@ -6,7 +6,7 @@
 #include <iterator>
 #include <map>
 
-#include "headless/host/platform.h"
+#include "headless/platform/platform.h"
 
 namespace headless {
 

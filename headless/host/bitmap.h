@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "headless/host/host_state.h"
+#include "headless/scene/host_state.h"
 
 namespace headless {
 
@@ -202,7 +202,7 @@ void Free(void* block) {
 // Worker pool. One loop runs at a time; the calling thread works as worker 0. A loop started
 // from inside a loop body runs on the calling worker alone.
 
-bool g_enableParallelFor = true;
+std::atomic<bool>& g_enableParallelFor = TheHostState().enableParallelFor;
 
 namespace {
 
@@ -242,15 +242,13 @@ class Pool {
 
   Int32 Workers() const { return static_cast<Int32>(threads_.size()) + 1; }
 
-  void Resize(Int32 workers) {
+  // Runs `job` on `workers` workers (the caller included), resizing the pool first when needed.
+  void Run(Job& job, Int32 workers) {
     std::lock_guard<std::mutex> submit(submit_);
-    if (workers == Workers()) return;
-    Stop();
-    Start(workers);
-  }
-
-  void Run(Job& job) {
-    std::lock_guard<std::mutex> submit(submit_);
+    if (workers != Workers()) {
+      Stop();
+      Start(workers);
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       job_ = &job;
@@ -322,11 +320,14 @@ Pool& ThePool() {
 }  // namespace
 
 Int32 WorkerCount() {
-  return g_enableParallelFor ? ThePool().Workers() : 1;
+  const HostState& state = TheHostState();
+  if (!state.enableParallelFor.load()) return 1;
+  const Int32 workers = state.workers.load();
+  return workers <= 0 ? HardwareWorkers() : workers;
 }
 
 void SetWorkerCount(Int32 workers) {
-  ThePool().Resize(workers <= 0 ? HardwareWorkers() : workers);
+  TheHostState().workers.store(workers);
 }
 
 void ParallelFor(Int64 count, Int64 granularity, void* context,
@@ -351,7 +352,7 @@ void ParallelFor(Int64 count, Int64 granularity, void* context,
     if (!outer) t_insideLoop = true;
     return;
   }
-  ThePool().Run(job);
+  ThePool().Run(job, workers);
 }
 
 const FrameworkTable& FrameworkTableInstance() {

@@ -2,11 +2,12 @@
 // a counting allocator with failure injection, and ParallelFor over a persistent worker pool.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <new>
 #include <utility>
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 
@@ -54,12 +55,12 @@ void DeleteHostRecord(T* record) {
 
 // --- parallel loops ---
 // The switch "enable parallel execution of all ParallelFor loops"; off forces one worker. On
-// again when the host state is reset (host_state.h).
-extern bool g_enableParallelFor;
+// again when the host state is reset (headless/scene/host_state.h), where it lives.
+extern std::atomic<bool>& g_enableParallelFor;
 // Number of workers a loop uses (the pool's threads plus the caller).
 Int32 WorkerCount();
-// Resizes the pool; 0 (and resetting the host state) picks the number of hardware threads. Not
-// while a loop runs.
+// Sets the number of workers the next loops use; 0 (and resetting the host state) picks the
+// number of hardware threads. The pool resizes before its next loop.
 void SetWorkerCount(Int32 workers);
 // The framework's ParallelFor: even split into one sub-range per worker (the last takes the
 // remainder; with fewer indices than workers one index each), chunks of at most `granularity`

@@ -1,22 +1,25 @@
 #include "headless/host/host_table.h"
 
+#include "headless/deformers/host_deformers.h"
 #include "headless/host/adjacency.h"
-#include "headless/host/deform.h"
-#include "headless/host/falloff.h"
+#include "headless/host/deform_entries.h"
+#include "headless/host/falloff_entries.h"
 #include "headless/host/mesh_entries.h"
 #include "headless/host/node_entries.h"
 #include "headless/host/parameter_entries.h"
 #include "headless/host/registration_entries.h"
-#include "headless/host/selection.h"
+#include "headless/host/selection_entries.h"
 #include "headless/host/stream.h"
 #include "headless/host/thread_entries.h"
-#include "headless/host/undo.h"
+#include "headless/host/undo_entries.h"
 
 namespace headless {
 
 namespace {
 
 HostTable MakeTable() {
+  // A plug-in's deformer may sit below the host's own (a skin): they run in the same pass.
+  InstallHostDeformers();
   HostTable t{};
   t.version = kHostInterfaceVersion;
   InstallNodeEntries(t);

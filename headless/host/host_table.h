@@ -13,7 +13,7 @@
 //   thread_entries.h        host threads
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -1,6 +1,6 @@
 #include "headless/host/mesh_entries.h"
 
-#include "headless/host/scene.h"
+#include "headless/scene/scene.h"
 
 namespace headless {
 

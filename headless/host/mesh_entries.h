@@ -8,7 +8,7 @@
 // - An empty array answers null; a node of another kind answers count 0 and null.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -1,17 +1,22 @@
 #include "headless/host/node_entries.h"
 
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
 #include "headless/host/entry_guard.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
-#include "host/plugin_base.h"
+#include "headless/host/framework.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 
 namespace {
+
+// Nodes the plug-in asks for come from the framework allocator, so that tests can make it fail.
+const NodeMemory kFrameworkMemory{
+    [](size_t bytes) { return Allocate(static_cast<Int64>(bytes), false, __FILE__, __LINE__); },
+    [](void* record) { Free(record); }};
 
 Int32 NodeGetType(const BaseList2D* node) {
   return node ? FromHandle(node)->type : 0;
@@ -58,7 +63,7 @@ BaseList2D* NodeAlloc(Int32 type) {
   const bool tag = IsHostTagType(type) ||
                    (FindRegistration(type, registration) && registration.kind == PluginKind::kTag);
   if (type == kDocumentType) return nullptr;
-  return ToList(NewNode(type, tag));
+  return ToList(NewNode(type, tag, &kFrameworkMemory));
 }
 
 void NodeFree(BaseList2D* node) {
@@ -114,22 +119,7 @@ void DocumentInsertObjectLast(BaseDocument* doc, BaseObject* op, BaseObject* par
 }
 
 Bool NodeMessage(BaseList2D* node, Int32 type, void* data) {
-  Node* n = FromHandle(node);
-  if (n == nullptr) return false;
-  try {
-    std::lock_guard<std::mutex> lock(n->messageMutex);
-    n->messages.push_back(type);
-  } catch (...) {
-    // The record is for observers only; delivery goes on.
-  }
-  if (type == MSG_TESSAMIRE_POINTSKEPT && data != nullptr)
-    n->pointsKept.fetch_add(*static_cast<const Int64*>(data));
-  if (n->instance == nullptr) return true;
-  try {
-    return n->instance->CallHandleMessage(node, type, data);
-  } catch (...) {
-    return false;
-  }
+  return DeliverMessage(FromHandle(node), type, data);
 }
 
 void NodeSetDirty(BaseList2D* node, Int32) {

@@ -11,7 +11,7 @@
 //   the plug-in instance; a node without instance answers true.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

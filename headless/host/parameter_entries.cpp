@@ -4,7 +4,7 @@
 
 #include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
-#include "headless/host/scene.h"
+#include "headless/scene/scene.h"
 
 namespace headless {
 

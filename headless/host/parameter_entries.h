@@ -10,7 +10,7 @@
 // - containerAlloc takes its record from the framework allocator (failure injection reaches it).
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -6,9 +6,9 @@
 
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
-#include "headless/host/platform.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
 
 namespace headless {
 

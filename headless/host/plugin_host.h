@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

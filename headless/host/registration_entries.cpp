@@ -8,8 +8,8 @@
 #include "headless/host/bitmap.h"
 #include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
-#include "headless/host/registry.h"
 #include "headless/host/resources.h"
+#include "headless/scene/registry.h"
 
 namespace headless {
 

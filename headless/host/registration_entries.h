@@ -15,7 +15,7 @@
 // - eventAdd counts a refresh request (RefreshRequests()).
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "headless/host/platform.h"
+#include "headless/platform/platform.h"
 
 namespace headless {
 
@@ -290,42 +290,6 @@ bool LoadResourceSet(const std::string& resDirectory, ResourceSet& out, std::str
   if (!ParseStringTable(text, path, set.strings, error)) return false;
   out = std::move(set);
   return true;
-}
-
-const char* ParameterTypeName(ParameterType type) {
-  switch (type) {
-    case ParameterType::kButton:
-      return "button";
-    case ParameterType::kString:
-      return "string";
-    case ParameterType::kInt32:
-      return "int32";
-    case ParameterType::kBool:
-      return "bool";
-    case ParameterType::kFloat:
-      return "float";
-    case ParameterType::kLink:
-      return "link";
-    case ParameterType::kInExclude:
-      return "inexclude";
-  }
-  return "unknown";
-}
-
-std::optional<ParameterType> ParameterTypeFromName(const std::string& name) {
-  static const ParameterType kAll[] = {ParameterType::kButton,   ParameterType::kString,
-                                       ParameterType::kInt32,    ParameterType::kBool,
-                                       ParameterType::kFloat,    ParameterType::kLink,
-                                       ParameterType::kInExclude};
-  for (const ParameterType type : kAll)
-    if (name == ParameterTypeName(type)) return type;
-  return std::nullopt;
-}
-
-const ParameterDescription* DescriptionData::Find(Int32 id) const {
-  for (const ParameterDescription& p : parameters)
-    if (p.id == id) return &p;
-  return nullptr;
 }
 
 bool ParseDescription(const std::string& text, const std::string& source, DescriptionData& out,

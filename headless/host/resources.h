@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/types.h"
+#include "headless/scene/description.h"
+#include "host/abi/types.h"
 
 namespace headless {
 
@@ -31,37 +32,6 @@ bool ParseStringTable(const std::string& text, const std::string& source,
 // Loads `<resDirectory>/strings/strings.txt`. False with `error` set when the file is absent,
 // unreadable or malformed.
 bool LoadResourceSet(const std::string& resDirectory, ResourceSet& out, std::string& error);
-
-enum class ParameterType { kButton, kString, kInt32, kBool, kFloat, kLink, kInExclude };
-const char* ParameterTypeName(ParameterType type);
-std::optional<ParameterType> ParameterTypeFromName(const std::string& name);
-
-struct CycleEntry {
-  Int32 value = 0;
-  std::string label;
-};
-
-// One parameter of a description.
-struct ParameterDescription {
-  Int32 id = 0;
-  ParameterType type = ParameterType::kInt32;
-  std::string ident;  // e.g. TTESSAMIRE_ITERATIONS
-  std::string label;
-  std::optional<Float> min;
-  std::optional<Float> max;
-  std::optional<Float> step;
-  std::optional<std::string> defaultValue;  // as written in the file
-  std::optional<Int32> accept;              // link: accepted node type
-  std::vector<CycleEntry> cycle;            // int32: the choices, in file order
-};
-
-// A parameter description (the plug-in's Description handle points at one).
-struct DescriptionData {
-  std::string name;
-  std::vector<ParameterDescription> parameters;
-
-  const ParameterDescription* Find(Int32 id) const;
-};
 
 // Parses a description resource. On a fault answers false and sets `error` to
 // "<source>:<line>: <fault>".

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

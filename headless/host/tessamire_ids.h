@@ -3,7 +3,7 @@
 // registers; these are the values that plug-in registers and reads.
 #pragma once
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace tessamire_ids {
 

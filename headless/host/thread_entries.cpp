@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "headless/host/framework.h"
-#include "headless/host/registry.h"
+#include "headless/scene/registry.h"
 
 namespace headless {
 

@@ -9,7 +9,7 @@
 // - threadFree waits for the thread first.
 #pragma once
 
-#include "host/table.h"
+#include "host/abi/table.h"
 
 namespace headless {
 

@@ -14,9 +14,9 @@
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
 
+#include "headless/deformers/skin.h"
+#include "headless/deformers/skinning.h"
 #include "headless/geometry/vector.h"
-#include "headless/host/skin.h"
-#include "headless/host/skinning.h"
 #endif
 
 namespace headless {

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "headless/geometry/mesh.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "headless/host/platform.h"
+#include "headless/platform/platform.h"
 
 namespace headless {
 

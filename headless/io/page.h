@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -12,18 +12,18 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "headless/host/deform.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/registry.h"
+#include "headless/deformers/point_cache.h"
+#include "headless/deformers/skin.h"
 #include "headless/host/resources.h"
-#include "headless/host/skin.h"
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"
 #include "headless/io/input_file.h"
 #include "headless/io/obj.h"
 #include "headless/io/output_file.h"
 #include "headless/io/printable.h"
-#include "host/plugin_base.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/registry.h"
+#include "host/abi/plugin_base.h"
 
 namespace headless {
 namespace {

@@ -43,7 +43,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/scene.h"
+#include "headless/scene/scene.h"
 
 namespace headless {
 

@@ -17,7 +17,7 @@
 
 #include <vector>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

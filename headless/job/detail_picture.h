@@ -7,7 +7,7 @@
 
 #include "headless/picture/colour_scale.h"
 #include "headless/picture/image.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

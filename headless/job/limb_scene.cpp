@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "headless/host/skin.h"
+#include "headless/deformers/skin.h"
 
 namespace headless {
 

@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "headless/host/scene.h"
-#include "headless/host/skinning.h"
+#include "headless/deformers/skinning.h"
 #include "headless/job/limb.h"
+#include "headless/scene/scene.h"
 
 namespace headless {
 

@@ -12,7 +12,7 @@
 
 #include "headless/geometry/mesh.h"
 #include "headless/job/measures.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "headless/picture/image.h"
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace headless {
 

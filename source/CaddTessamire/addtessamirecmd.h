@@ -2,7 +2,7 @@
 // keys held, a deformer under the object (Shift) or under its parent (Ctrl), in one undo group.
 #pragma once
 
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 
 // Where the deformers go, from the keyboard qualifier word.
 enum class Placement { kTagOnly = -1, kUnderObject = 0, kUnderParent = 1 };

@@ -1,6 +1,6 @@
 #include "source/TTessamire/bind.h"
 
-#include "host/parallel.h"
+#include "host/binding/parallel.h"
 #include "source/TTessamire/tag_parameters.h"
 #include "source/TTessamire/tag_run.h"
 

@@ -1,7 +1,7 @@
 // The bind action: computes a tag's differences from the current mesh of its polygon object.
 #pragma once
 
-#include "host/nodes.h"
+#include "host/binding/nodes.h"
 #include "source/TTessamire/difference_array.h"
 #include "source/tessamireThreads/kept_topology.h"
 

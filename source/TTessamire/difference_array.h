@@ -2,7 +2,7 @@
 // block from the framework allocator, sized exactly (capacity never exceeds what was asked).
 #pragma once
 
-#include "host/memory.h"
+#include "host/binding/memory.h"
 
 class DifferenceArray {
  public:

@@ -1,7 +1,7 @@
 // Parameter ids of the bind tag, and the reading of its smoothing settings.
 #pragma once
 
-#include "host/nodes.h"
+#include "host/binding/nodes.h"
 #include "source/tessamireThreads/smoothing.h"
 
 inline constexpr Int32 TTESSAMIRE_BIND = 1000;

@@ -2,8 +2,8 @@
 // settings to the core, shared by the bind action and the deformer.
 #pragma once
 
-#include "host/memory.h"
-#include "host/nodes.h"
+#include "host/binding/memory.h"
+#include "host/binding/nodes.h"
 #include "source/tessamireThreads/frame.h"
 #include "source/tessamireThreads/frames.h"
 #include "source/tessamireThreads/kept_topology.h"

@@ -3,7 +3,7 @@
 // an unbind or a change of the object's point count.
 #pragma once
 
-#include "host/plugin_base.h"
+#include "host/abi/plugin_base.h"
 #include "source/TTessamire/difference_array.h"
 #include "source/tessamireThreads/kept_topology.h"
 

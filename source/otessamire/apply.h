@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "host/services.h"
+#include "host/binding/services.h"
 #include "source/tessamireThreads/frame.h"
 #include "source/tessamireThreads/frames.h"
 

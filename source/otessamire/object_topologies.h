@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "host/nodes.h"
+#include "host/binding/nodes.h"
 #include "source/tessamireThreads/kept_topology.h"
 
 // Entries are keyed by the object's address, which is only ever compared, never followed: an

@@ -4,8 +4,8 @@
 // state it passes through to the host.
 #pragma once
 
-#include "host/plugin_base.h"
-#include "host/services.h"
+#include "host/abi/plugin_base.h"
+#include "host/binding/services.h"
 #include "source/otessamire/object_topologies.h"
 
 inline constexpr Int32 OTESSAMIRE_FILTERMODE = 1000;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/binding.h"
+#include "host/binding/binding.h"
 #include "source/tessamireThreads/frames.h"
 #include "source/tessamireThreads/working_memory.h"
 

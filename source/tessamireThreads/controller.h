@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "host/nodes.h"
-#include "host/thread.h"
+#include "host/binding/nodes.h"
+#include "host/binding/thread.h"
 #include "source/tessamireThreads/frame.h"
 #include "source/tessamireThreads/frames.h"
 #include "source/tessamireThreads/kept_topology.h"

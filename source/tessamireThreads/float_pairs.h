@@ -8,7 +8,7 @@
 #define TESSAMIRE_FLOAT_PAIRS 1
 #include <emmintrin.h>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace pairs {
 

@@ -4,7 +4,7 @@
 // equal the one-point result. Only the latency of those long operations is shared.
 #pragma once
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 // Everything one point's axes need, gathered by the caller: the sum of its polygons' normals in
 // list order, the factor 1/n (1 when n = 0), its smoothed position, the positions of its first

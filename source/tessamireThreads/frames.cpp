@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "host/parallel.h"
+#include "host/binding/parallel.h"
 #include "source/tessamireThreads/frame_lanes.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "source/tessamireThreads/vector_ops.h"

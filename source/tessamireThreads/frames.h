@@ -1,7 +1,7 @@
 // Local frames of the smoothed mesh and the encoding of points as differences in them.
 #pragma once
 
-#include "host/services.h"
+#include "host/binding/services.h"
 #include "source/tessamireThreads/frame.h"
 
 // Normal of one polygon from the positions P: quad (c != d) normalise((P[b] - P[d]) x

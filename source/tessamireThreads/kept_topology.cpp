@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "host/binding.h"
+#include "host/binding/binding.h"
 #include "source/tessamireThreads/working_memory.h"
 
 namespace {

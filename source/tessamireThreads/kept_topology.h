@@ -3,7 +3,7 @@
 // the polygons change.
 #pragma once
 
-#include "host/memory.h"
+#include "host/binding/memory.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 
 // True when the first `count` polygons of `a` and `b` are equal corner for corner. The comparison

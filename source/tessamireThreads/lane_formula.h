@@ -8,7 +8,7 @@
 // are not class types (a class type's are found at instantiation).
 #pragma once
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "host/memory.h"
-#include "host/services.h"
+#include "host/binding/memory.h"
+#include "host/binding/services.h"
 
 // Per point, the points joined to it by a polygon edge, in the order the walk met them (see
 // BuildNeighbourhoods). Compact: one index array, point i's entries at [start[i], start[i + 1]).

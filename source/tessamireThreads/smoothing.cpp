@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "host/parallel.h"
+#include "host/binding/parallel.h"
 #include "source/tessamireThreads/float_pairs.h"
 #include "source/tessamireThreads/vector_ops.h"
 #include "source/tessamireThreads/wide_lanes.h"

@@ -2,7 +2,7 @@
 // for normalising.
 #pragma once
 
-#include "host/vector_math.h"
+#include "host/abi/vector_math.h"
 
 namespace vmath {
 

@@ -2,7 +2,7 @@
 // source location.
 #pragma once
 
-#include "host/memory.h"
+#include "host/binding/memory.h"
 
 // Replaces `buffer` by `count` new elements (zero-filled when `clear`). An empty request takes
 // nothing from the allocator and succeeds with an empty buffer, so a mesh without points or

@@ -8,11 +8,11 @@
 #include <fstream>
 #include <random>
 
-#include "headless/host/scene.h"
-#include "headless/host/skin.h"
+#include "headless/deformers/skin.h"
 #include "headless/io/obj.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/scene.h"
 #include "tests/support/cli_runner.h"
 
 namespace {

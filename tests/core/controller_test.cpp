@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
 #include "tests/support/core_fixture.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "headless/host/bitmap.h"
-#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
-#include "headless/host/platform.h"
-#include "headless/host/registry.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/host_state.h"
+#include "headless/scene/registry.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

@@ -5,10 +5,11 @@
 #include <thread>
 
 #include "headless/geometry/vector.h"
-#include "headless/host/host_state.h"
+#include "headless/host/falloff_entries.h"
 #include "headless/host/host_table.h"
-#include "headless/host/parameters.h"
 #include "headless/host/resources.h"
+#include "headless/scene/host_state.h"
+#include "headless/scene/parameters.h"
 #include "tests/support/deform_scene.h"
 
 namespace {

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "headless/host/evaluate.h"
-#include "headless/host/selection.h"
-#include "headless/host/skin.h"
-#include "headless/host/skinning.h"
+#include "headless/deformers/skin.h"
+#include "headless/deformers/skinning.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/limb_scene.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/selection.h"
 #include "tests/support/deform_scene.h"
 
 namespace {

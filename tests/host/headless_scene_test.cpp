@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "headless/host/framework.h"
-#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
-#include "host/plugin_base.h"
+#include "headless/scene/host_state.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
+#include "host/abi/plugin_base.h"
 #include "tests/support/in_process_host.h"
 
 namespace {

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <thread>
 
-#include "headless/host/falloff.h"
+#include "headless/host/falloff_entries.h"
 #include "headless/host/framework.h"
-#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
-#include "headless/host/selection.h"
+#include "headless/scene/host_state.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
+#include "headless/scene/selection.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 // nothing.
 #include <gtest/gtest.h>
 
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/scene.h"
-#include "headless/host/skin.h"
+#include "headless/deformers/point_cache.h"
+#include "headless/deformers/skin.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/scene.h"
 
 namespace {
 

@@ -5,14 +5,14 @@
 
 #include <cstring>
 
-#include "headless/host/evaluate.h"
-#include "headless/host/native_deformers.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/selection.h"
-#include "headless/host/skin.h"
-#include "headless/host/skinning.h"
+#include "headless/deformers/point_cache.h"
+#include "headless/deformers/skin.h"
+#include "headless/deformers/skinning.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/job/limb_scene.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/native_deformers.h"
+#include "headless/scene/selection.h"
 #include "tests/support/deform_scene.h"
 
 namespace {

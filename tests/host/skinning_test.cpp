@@ -1,6 +1,6 @@
 // Linear blend skinning and its transform helpers: identity poses, rigid single-joint motion,
 // blending by weights, inverses, and refusal of inconsistent input.
-#include "headless/host/skinning.h"
+#include "headless/deformers/skinning.h"
 
 #include <gtest/gtest.h>
 

@@ -11,10 +11,10 @@
 #include <map>
 #include <string>
 
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/skin.h"
+#include "headless/deformers/skin.h"
 #include "headless/io/character.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
 
 #if TESSAMIRE_HAVE_ASSIMP
 #include <assimp/postprocess.h>

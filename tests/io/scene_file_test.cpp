@@ -13,15 +13,15 @@
 #include <random>
 #include <type_traits>
 
-#include "headless/host/evaluate.h"
+#include "headless/deformers/point_cache.h"
+#include "headless/deformers/skin.h"
 #include "headless/host/framework.h"
-#include "headless/host/parameters.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/skin.h"
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"
 #include "headless/io/obj.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/parameters.h"
 #include "tests/support/bind_tag_fixture.h"
 #include "tests/support/cli_runner.h"
 

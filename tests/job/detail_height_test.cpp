@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "headless/host/skinning.h"
+#include "headless/deformers/skinning.h"
 #include "headless/job/detail_height.h"
 #include "headless/job/limb.h"
 #include "headless/job/measures.h"

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "headless/deformers/skinning.h"
 #include "headless/geometry/primitives.h"
-#include "headless/host/skinning.h"
 #include "headless/job/limb.h"
 
 namespace {

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/evaluate.h"
 #include "headless/host/framework.h"
-#include "headless/host/parameters.h"
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/parameters.h"
 #include "tests/support/bind_tag_fixture.h"
 #include "tests/support/temp_folder.h"
 

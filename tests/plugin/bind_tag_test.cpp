@@ -3,12 +3,12 @@
 #include <cmath>
 #include <limits>
 
-#include "headless/host/evaluate.h"
 #include "headless/host/framework.h"
-#include "headless/host/parameters.h"
 #include "headless/host/stream.h"
 #include "headless/io/scene_file.h"
-#include "host/plugin_base.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/parameters.h"
+#include "host/abi/plugin_base.h"
 #include "tests/support/bind_tag_fixture.h"
 
 namespace {

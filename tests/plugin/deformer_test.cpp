@@ -7,9 +7,10 @@
 #include <cstring>
 #include <string>
 
-#include "headless/host/draw.h"
+#include "headless/host/falloff_entries.h"
 #include "headless/host/host_table.h"
-#include "host/plugin_base.h"
+#include "headless/scene/draw.h"
+#include "host/abi/plugin_base.h"
 #include "tests/support/deform_scene.h"
 
 namespace {

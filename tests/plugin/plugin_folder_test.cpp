@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/platform.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/registry.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/registry.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/loaded_plugin.h"
 

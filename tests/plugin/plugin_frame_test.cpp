@@ -12,10 +12,10 @@
 #include "headless/host/host_table.h"
 #include "headless/host/plugin_host.h"
 #include "headless/host/registration_entries.h"
-#include "headless/host/registry.h"
 #include "headless/host/resources.h"
-#include "headless/host/scene.h"
 #include "headless/host/tessamire_ids.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
 #include "tests/support/loaded_plugin.h"
 
 namespace {
@@ -260,7 +260,8 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
 TEST(PluginHostLoading, FolderSearchAndBadLibrariesAreReported) {
   std::vector<std::string> found;
   std::string error;
-  ASSERT_TRUE(headless::FindPluginLibraries(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR), found, error))
+  ASSERT_TRUE(
+      headless::FindPluginLibraries(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR), found, error))
       << error;
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(fs::path(found[0]).filename(), "tessamire.xdl64");

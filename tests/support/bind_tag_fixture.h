@@ -13,9 +13,9 @@
 
 #include "headless/geometry/primitives.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/registry.h"
 #include "headless/host/resources.h"
-#include "headless/host/scene.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
 #include "source/TTessamire/ttessamire.h"
 #include "tests/support/loaded_plugin.h"
 #include "tests/support/plugin_ids.h"

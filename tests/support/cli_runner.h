@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "cli/subcommands.h"
-#include "headless/host/platform.h"
+#include "headless/platform/platform.h"
 
 struct CliRun {
-  int status = -1;     // exit status; -1 when the program did not exit normally
-  std::string out;     // standard output, as text
+  int status = -1;       // exit status; -1 when the program did not exit normally
+  std::string out;       // standard output, as text
   std::string outBytes;  // standard output byte for byte (binary output such as "--out -")
-  std::string err;     // standard error
-  std::string output;  // standard output followed by standard error
+  std::string err;       // standard error
+  std::string output;    // standard output followed by standard error
 };
 
 // Splits `arguments` at blanks; a part in single quotes is one argument (or part of one) as it

@@ -9,11 +9,11 @@
 
 #include "headless/host/framework.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
-#include "headless/host/selection.h"
 #include "headless/host/tessamire_ids.h"
-#include "headless/host/undo.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
+#include "headless/scene/selection.h"
+#include "headless/scene/undo.h"
 #include "tests/support/loaded_plugin.h"
 
 namespace command_test {

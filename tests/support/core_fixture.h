@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "headless/geometry/primitives.h"
-#include "headless/host/host_state.h"
+#include "headless/scene/host_state.h"
 #include "source/tessamireThreads/controller.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "tests/support/in_process_host.h"

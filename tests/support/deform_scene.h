@@ -12,16 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "headless/deformers/falloff.h"
+#include "headless/deformers/point_cache.h"
 #include "headless/geometry/primitives.h"
-#include "headless/host/deform.h"
-#include "headless/host/evaluate.h"
-#include "headless/host/falloff.h"
 #include "headless/host/framework.h"
-#include "headless/host/parameters.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/point_cache.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
+#include "headless/scene/parameters.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
 #include "tests/support/loaded_plugin.h"
 #include "tests/support/plugin_ids.h"
 #include "tests/support/reference_deformer.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/host_state.h"
 #include "headless/host/host_table.h"
+#include "headless/scene/host_state.h"
 #include "tests/support/command_fixture.h"
 
 namespace host_services {

@@ -4,7 +4,7 @@
 
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
-#include "host/binding.h"
+#include "host/binding/binding.h"
 
 inline void BindInProcessHost() {
   HostBind(&headless::HostTableInstance(), &headless::FrameworkTableInstance());

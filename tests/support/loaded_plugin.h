@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
-#include "headless/host/falloff.h"
+#include "headless/deformers/falloff.h"
 #include "headless/host/framework.h"
-#include "headless/host/host_state.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/registry.h"
-#include "headless/host/scene.h"
-#include "headless/host/selection.h"
+#include "headless/scene/host_state.h"
+#include "headless/scene/registry.h"
+#include "headless/scene/scene.h"
+#include "headless/scene/selection.h"
 
 class LoadedPluginTest : public ::testing::Test {
  protected:

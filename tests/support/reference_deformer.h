@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/types.h"
+#include "host/abi/types.h"
 
 namespace reference {
 

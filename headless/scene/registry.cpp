@@ -1,0 +1,187 @@
+#include "headless/scene/registry.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "headless/scene/host_state.h"
+#include "host/abi/plugin_base.h"
+
+namespace headless {
+
+const char* PluginKindName(PluginKind kind) {
+  switch (kind) {
+    case PluginKind::kCommand:
+      return "command";
+    case PluginKind::kObject:
+      return "object";
+    case PluginKind::kTag:
+      return "tag";
+  }
+  return "unknown";
+}
+
+namespace {
+
+// Guards the registrations and descriptions. Taken before the host state's mutex when both are.
+std::mutex g_mutex;
+std::vector<Registration> g_registrations;
+std::map<Int32, DescriptionData> g_descriptions;
+thread_local const void* t_currentModule = nullptr;
+
+void DeleteCommand(CommandData* command) {
+  delete command;  // virtual: the plug-in's destructor returns the memory to its allocator
+}
+
+bool IsRefused(Int32 id) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.refusedRegistrations.count(id) != 0;
+}
+
+// Appends to one of the host state's records.
+void Record(std::vector<std::string> HostState::*record, const std::string& line) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  (state.*record).push_back(line);
+}
+
+std::vector<std::string> Copy(std::vector<std::string> HostState::*record) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.*record;
+}
+
+}  // namespace
+
+bool AddRegistration(Registration registration) {
+  bool accepted = true;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const bool duplicate =
+        std::any_of(g_registrations.begin(), g_registrations.end(),
+                    [&](const Registration& r) { return r.id == registration.id; });
+    const bool incomplete = registration.kind == PluginKind::kCommand
+                                ? registration.command == nullptr
+                                : registration.allocate == nullptr;
+    accepted = !duplicate && !incomplete && !IsRefused(registration.id);
+    if (accepted) g_registrations.push_back(registration);
+  }
+  if (!accepted && registration.command != nullptr) DeleteCommand(registration.command);
+  return accepted;
+}
+
+bool FindRegistration(Int32 id, Registration& out) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (const Registration& r : g_registrations) {
+    if (r.id == id) {
+      out = r;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<Registration> Registrations() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_registrations;
+}
+
+namespace {
+template <typename Predicate>
+void RemoveWhere(Predicate remove) {
+  std::vector<Registration> removed;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (auto it = g_registrations.begin(); it != g_registrations.end();) {
+      if (remove(*it)) {
+        removed.push_back(*it);
+        it = g_registrations.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (const Registration& r : removed) g_descriptions.erase(r.id);
+  }
+  // Outside the lock: a destructor may call back into the host.
+  for (const Registration& r : removed)
+    if (r.command != nullptr) DeleteCommand(r.command);
+}
+}  // namespace
+
+void RemoveRegistrations(const void* owner) {
+  RemoveWhere([owner](const Registration& r) { return r.owner == owner; });
+}
+
+void ClearRegistrations() {
+  RemoveWhere([](const Registration&) { return true; });
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_descriptions.clear();
+}
+
+void RefuseRegistration(Int32 id) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.refusedRegistrations.insert(id);
+}
+
+void SetCurrentModule(const void* owner) {
+  t_currentModule = owner;
+}
+const void* CurrentModule() {
+  return t_currentModule;
+}
+
+bool RegisterDescription(Int32 id, DescriptionData description) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (IsRefused(id)) return false;
+  g_descriptions[id] = std::move(description);
+  return true;
+}
+
+bool FindDescription(Int32 id, DescriptionData& out) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const auto it = g_descriptions.find(id);
+  if (it == g_descriptions.end()) return false;
+  out = it->second;
+  return true;
+}
+
+void ConsolePrintLine(const std::string& line) {
+  Record(&HostState::console, line);
+}
+
+std::vector<std::string> ConsoleLines() {
+  return Copy(&HostState::console);
+}
+
+void CountRefreshRequest() {
+  TheHostState().refreshRequests.fetch_add(1);
+}
+Int64 RefreshRequests() {
+  return TheHostState().refreshRequests.load();
+}
+
+void ReportHostError(const std::string& message) {
+  Record(&HostState::hostErrors, message);
+}
+
+std::vector<std::string> HostErrors() {
+  return Copy(&HostState::hostErrors);
+}
+
+void ClearHostErrors() {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.hostErrors.clear();
+}
+
+void RecordThreadName(const std::string& name) {
+  Record(&HostState::threadNames, name);
+}
+
+std::vector<std::string> ThreadNames() {
+  return Copy(&HostState::threadNames);
+}
+
+}  // namespace headless
