@@ -137,7 +137,8 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
       frames.cache ? std::vector<std::string>{frames.cachePath} : frames.files;
   for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction}) inputs.push_back(*input);
   if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
-  if (!o.preview.empty() && o.preview != "-") RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
+  if (!o.preview.empty() && o.preview != "-")
+    RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
   if (headless::PointCacheFormatOf(o.out)) {
     RefuseOverwritingInputs(o.out, inputs);
     return outputs;
@@ -306,17 +307,21 @@ class PreviewPage {
               std::ostream& err)
       : page_("tessamire apply: " + o.rest), frames_(frames) {
     const Int64 count = static_cast<Int64>(rest.points.size());
-    const std::string restName = o.rest == "-" ? "the rest mesh" : fs::path(o.rest).filename().string();
+    const std::string restName =
+        o.rest == "-" ? "the rest mesh" : fs::path(o.rest).filename().string();
     page_.SetRest(rest, restName);
     page_.AddFrame(page_.AddInput("rest", count, rest.polygons), 0.0, rest.points);
     std::string inputName = "input";
-    if (frames.cache) inputName = fs::path(frames.cachePath).filename().string();
-    else if (o.frames.size() == 1 && o.frames[0] != "-") inputName = fs::path(o.frames[0]).filename().string();
+    if (frames.cache)
+      inputName = fs::path(frames.cachePath).filename().string();
+    else if (o.frames.size() == 1 && o.frames[0] != "-")
+      inputName = fs::path(o.frames[0]).filename().string();
     input_ = page_.AddInput(inputName, count, rest.polygons);
     corrected_ = page_.AddInput("corrected", count, rest.polygons);
     page_.Builder().SetDistanceReference(input_);
     // About 9 bytes per point and frame of each of the two inputs.
-    maxFrames_ = static_cast<size_t>(std::max<Int64>(1, headless::kMaxPageDataBytes / (18 * count + 1)));
+    maxFrames_ =
+        static_cast<size_t>(std::max<Int64>(1, headless::kMaxPageDataBytes / (18 * count + 1)));
     if (frames.Count() > maxFrames_)
       err << "tessamire apply: note: the preview page shows the first " << maxFrames_ << " of "
           << frames.Count() << " frames\n";

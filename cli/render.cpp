@@ -131,8 +131,8 @@ class Renderer {
     View view = NamedView(name);
     if (turns > 1 || camera_) {
       const auto [azimuth, elevation] = camera_ ? *camera_ : ViewAngles(name);
-      view = AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns),
-                       elevation);
+      view =
+          AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns), elevation);
     }
     return zUp_ ? ZUp(view) : view;
   }
@@ -167,7 +167,8 @@ class Renderer {
     const Float top = distanceMax_ > 0.0 ? distanceMax_ : 1.0;
     for (Panel& p : panels) {
       p.colours.clear();
-      for (Float d : p.distances) p.colours.push_back(headless::ScaleColour(headless::DistanceScale(), d / top));
+      for (Float d : p.distances)
+        p.colours.push_back(headless::ScaleColour(headless::DistanceScale(), d / top));
     }
   }
 
@@ -176,8 +177,9 @@ class Renderer {
   void GrowFocus(const std::vector<Panel>& panels, std::vector<Vector3>& corners) {
     if (!options_.Has("--focus")) return;
     if (!focus_)
-      focus_ = headless::ReadWeightsFile(options_.Text("--focus"), panels.front().mesh.points.size(),
-                                         "the first mesh " + panels.front().label);
+      focus_ =
+          headless::ReadWeightsFile(options_.Text("--focus"), panels.front().mesh.points.size(),
+                                    "the first mesh " + panels.front().label);
     for (const Panel& p : panels)
       if (p.mesh.points.size() == focus_->size())
         if (const auto box = WeightedBounds(p.mesh.points, *focus_)) Enclose(corners, *box);
@@ -219,9 +221,7 @@ class Renderer {
     return image;
   }
 
-  Int32 LegendHeight() const {
-    return reference_ || other_ ? headless::kScaleLegendHeight : 0;
-  }
+  Int32 LegendHeight() const { return reference_ || other_ ? headless::kScaleLegendHeight : 0; }
 
   Size PanelSize() const { return size_; }
   const Options& options() const { return options_; }
@@ -473,7 +473,8 @@ const SubcommandRegistration kRender(
        declaration.details =
            "Each mesh gets a panel with its file name; all panels share one camera that frames "
            "every mesh, and a light from the left that grazes the surface so relief casts shade. "
-           "Meshes are taken as Y-up unless --up z. One mesh may be - (the standard input), and --out - writes "
+           "Meshes are taken as Y-up unless --up z. One mesh may be - (the standard input), and "
+           "--out - writes "
            "the picture to the standard output.\n"
            "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
            "--frames A:B, drawn side by side with the others; without one, the operands are the "
@@ -502,8 +503,8 @@ const SubcommandRegistration kRender(
            TextOption("--focus", "W.txt",
                       "frame the camera on the points whose weight is not 0 (one number per line, "
                       "for the first mesh's points; every mesh of that point count counts)"),
-           ChoiceOption("--up", "AXIS", "the meshes' up axis: y, or z for Z-up meshes",
-                        {"y", "z"}, "y"),
+           ChoiceOption("--up", "AXIS", "the meshes' up axis: y, or z for Z-up meshes", {"y", "z"},
+                        "y"),
            TextOption("--movie", "OUT.mp4", "encode the frames as a movie through ffmpeg"),
            TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
            NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),

@@ -30,8 +30,9 @@ namespace {
 constexpr Int64 kMaxSequenceFrames = 100000;
 
 std::string FileName(const std::string& path) {
-  return path == "-" ? "standard input" : headless::platform::Utf8FromPath(
-                                              headless::platform::PathFromUtf8(path).filename());
+  return path == "-"
+             ? "standard input"
+             : headless::platform::Utf8FromPath(headless::platform::PathFromUtf8(path).filename());
 }
 
 // Whether `path` is a saved scene: its first bytes are the scene file's magic.
@@ -114,9 +115,10 @@ headless::Mesh ReadMesh(const std::string& path) {
 }
 
 bool SamePolygons(const std::vector<CPolygon>& a, const std::vector<CPolygon>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const CPolygon& u, const CPolygon& v) {
-    return u.a == v.a && u.b == v.b && u.c == v.c && u.d == v.d;
-  });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const CPolygon& u, const CPolygon& v) {
+                      return u.a == v.a && u.b == v.b && u.c == v.c && u.d == v.d;
+                    });
 }
 
 // Adds the source's inputs and frames to the page.
@@ -125,9 +127,9 @@ void Convert(const ViewRun& run, Source& source, ViewPage& page, headless::Progr
   switch (source.kind) {
     case Source::Kind::kMesh: {
       const headless::Mesh mesh = ReadMesh(operand);
-      page.AddFrame(page.AddInput(FileName(operand), static_cast<Int64>(mesh.points.size()),
-                                  mesh.polygons),
-                    0.0, mesh.points);
+      page.AddFrame(
+          page.AddInput(FileName(operand), static_cast<Int64>(mesh.points.size()), mesh.polygons),
+          0.0, mesh.points);
       progress.Step(operand);
       return;
     }
@@ -139,8 +141,8 @@ void Convert(const ViewRun& run, Source& source, ViewPage& page, headless::Progr
         const headless::Mesh mesh = ReadMesh(file);
         if (!input) {
           polygons = mesh.polygons;
-          input = page.AddInput(FileName(operand), static_cast<Int64>(mesh.points.size()),
-                                polygons);
+          input =
+              page.AddInput(FileName(operand), static_cast<Int64>(mesh.points.size()), polygons);
         } else if (!SamePolygons(polygons, mesh.polygons)) {
           throw std::runtime_error(file + ": its polygons differ from those of " +
                                    FramePath(operand, source.range.first));
@@ -151,8 +153,8 @@ void Convert(const ViewRun& run, Source& source, ViewPage& page, headless::Progr
       return;
     }
     case Source::Kind::kCache: {
-      const Int32 input = page.AddInput(FileName(operand), source.cache->pointCount,
-                                        run.rest->polygons);
+      const Int32 input =
+          page.AddInput(FileName(operand), source.cache->pointCount, run.rest->polygons);
       for (Int64 s = 0; s < source.cache->SampleCount(); ++s) {
         page.AddFrame(input, source.cache->SampleFrame(s, run.fps), source.cache->Sample(s));
         progress.Step(operand + " sample " + std::to_string(s));
@@ -228,11 +230,10 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   page.SetWeightsFile(options.Text("--weights"));
   page.SetFocusFile(options.Text("--focus"));
 
-  headless::Progress progress(
-      err,
-      headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                    options.Has("--quiet") || total < 2),
-      "tessamire view", "frame", total);
+  headless::Progress progress(err,
+                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                            options.Has("--quiet") || total < 2),
+                              "tessamire view", "frame", total);
   for (Source& source : sources) Convert(run, source, page, progress);
   if (options.Has("--distance-to")) {
     const Int64 reference = *options.Integer("--distance-to");
@@ -269,8 +270,10 @@ const SubcommandRegistration kView(
            "Positions are stored as 16-bit codes within each frame's bounds: each coordinate is "
            "within 1/131070 of that frame's extent along its axis.";
        declaration.options = {
-           Required(TextOption("--out", "PAGE.html", "the page to write (- for the standard output)")),
-           TextOption("--frames", "A:B", "the frames of sequences, or of scenes instead of their keys"),
+           Required(
+               TextOption("--out", "PAGE.html", "the page to write (- for the standard output)")),
+           TextOption("--frames", "A:B",
+                      "the frames of sequences, or of scenes instead of their keys"),
            TextOption("--rest", "REST.obj",
                       "the rest mesh: the polygons of point caches, and what the detail-kept "
                       "colours compare with (inputs of its point count)"),

@@ -60,14 +60,13 @@ std::string ScaleJson(const ColourScale& scale, const std::string& title) {
 }  // namespace
 
 std::string Base64(std::span<const std::uint8_t> bytes) {
-  static const char kDigits[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
-    const std::uint32_t v = (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) |
-                            bytes[i + 2];
+    const std::uint32_t v =
+        (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
     for (int shift : {18, 12, 6, 0}) out += kDigits[(v >> shift) & 63];
   }
   if (i < bytes.size()) {
@@ -197,8 +196,9 @@ void PageBuilder::AddFrame(Int32 index, Float frame, std::span<const Vector3> po
   bytes_ += static_cast<Int64>(input.positions.back().size()) +
             (input.kept.empty() ? 0 : static_cast<Int64>(input.kept.back().size()));
   if (bytes_ > kMaxPageDataBytes)
-    throw std::runtime_error("the page's data passes " + std::to_string(kMaxPageDataBytes / 1000000) +
-                             " MB at " + input.name + " frame " + Number(frame) +
+    throw std::runtime_error("the page's data passes " +
+                             std::to_string(kMaxPageDataBytes / 1000000) + " MB at " + input.name +
+                             " frame " + Number(frame) +
                              ", more than a browser opens: show fewer frames or inputs");
 }
 
@@ -215,7 +215,9 @@ void PageBuilder::SetUp(char axis) {
   up_ = axis;
 }
 
-void PageBuilder::SetFocus(const Vector3& min, const Vector3& max) { focus_ = {{min, max}}; }
+void PageBuilder::SetFocus(const Vector3& min, const Vector3& max) {
+  focus_ = {{min, max}};
+}
 
 void PageBuilder::SetViewDirection(const Vector3& towardsCamera) {
   if (!(std::fabs(towardsCamera.x) + std::fabs(towardsCamera.y) + std::fabs(towardsCamera.z) > 0.0))
@@ -233,15 +235,17 @@ void PageBuilder::SetFps(Float fps) {
   fps_ = fps;
 }
 
-void PageBuilder::SetKeptTitle(std::string title) { keptTitle_ = std::move(title); }
+void PageBuilder::SetKeptTitle(std::string title) {
+  keptTitle_ = std::move(title);
+}
 
 std::string PageBuilder::Json() const {
   std::string json = "{\"format\":\"tessamire-view 1\",\"title\":" + JsonString(title_) +
                      ",\"up\":\"" + up_ + "\",\"fps\":" + Number(fps_) +
                      ",\"distanceReference\":" + std::to_string(distanceReference_);
   if (focus_)
-    json += ",\"focus\":{\"min\":" + Triple(focus_->first) + ",\"max\":" + Triple(focus_->second) +
-            "}";
+    json +=
+        ",\"focus\":{\"min\":" + Triple(focus_->first) + ",\"max\":" + Triple(focus_->second) + "}";
   if (viewDirection_) json += ",\"view\":" + Triple(*viewDirection_);
   json += ",\"scales\":{\"kept\":" + ScaleJson(KeptScale(), keptTitle_) +
           ",\"max\":" + Number(KeptScale().stops.back().at) +
@@ -252,7 +256,8 @@ std::string PageBuilder::Json() const {
   for (size_t t = 0; t < topologies_.size(); ++t) {
     std::vector<Int32> indices;
     indices.reserve(topologies_[t].polygons.size() * 4);
-    for (const CPolygon& p : topologies_[t].polygons) indices.insert(indices.end(), {p.a, p.b, p.c, p.d});
+    for (const CPolygon& p : topologies_[t].polygons)
+      indices.insert(indices.end(), {p.a, p.b, p.c, p.d});
     json += std::string(t ? "," : "") + "{\"points\":" + std::to_string(topologies_[t].pointCount) +
             ",\"polygons\":\"" + Base64Of<Int32>(indices) + "\"}";
   }
@@ -262,13 +267,16 @@ std::string PageBuilder::Json() const {
     if (input.frames.empty()) throw std::invalid_argument(input.name + ": no frame to show");
     json += std::string(i ? "," : "") + "{\"name\":" + JsonString(input.name) +
             ",\"topology\":" + std::to_string(input.topology) + ",\"frames\":[";
-    for (size_t f = 0; f < input.frames.size(); ++f) json += (f ? "," : "") + Number(input.frames[f]);
+    for (size_t f = 0; f < input.frames.size(); ++f)
+      json += (f ? "," : "") + Number(input.frames[f]);
     json += "],\"positions\":[";
-    for (size_t f = 0; f < input.positions.size(); ++f) json += (f ? ",\n" : "\n") + input.positions[f];
+    for (size_t f = 0; f < input.positions.size(); ++f)
+      json += (f ? ",\n" : "\n") + input.positions[f];
     json += "]";
     if (!input.kept.empty()) {
       json += ",\"kept\":[";
-      for (size_t f = 0; f < input.kept.size(); ++f) json += (f ? ",\"" : "\"") + input.kept[f] + "\"";
+      for (size_t f = 0; f < input.kept.size(); ++f)
+        json += (f ? ",\"" : "\"") + input.kept[f] + "\"";
       json += "]";
     }
     if (!input.weights.empty()) json += ",\"weights\":\"" + input.weights + "\"";
@@ -279,7 +287,8 @@ std::string PageBuilder::Json() const {
 
 std::string PageBuilder::Text(std::string_view pageTemplate) const {
   const size_t at = pageTemplate.find(kDataMarker);
-  if (at == std::string_view::npos || pageTemplate.find(kDataMarker, at + 1) != std::string_view::npos)
+  if (at == std::string_view::npos ||
+      pageTemplate.find(kDataMarker, at + 1) != std::string_view::npos)
     throw std::invalid_argument("the page template needs its data marker exactly once");
   if (inputs_.empty()) throw std::invalid_argument("a page needs an input");
   std::string page(pageTemplate.substr(0, at));

@@ -4,7 +4,9 @@
 
 namespace headless {
 
-Rgb KeptColor(Float kept) { return ScaleColour(KeptScale(), kept); }
+Rgb KeptColor(Float kept) {
+  return ScaleColour(KeptScale(), kept);
+}
 
 void DrawKeptLegend(Image& image, Int32 y, const std::string& title, Rgb color) {
   DrawScaleLegend(image, y, KeptScale(), title, color);

@@ -8,8 +8,8 @@ namespace headless {
 
 Rgb ScaleColour(const ColourScale& scale, Float value) {
   const std::vector<ColourStop>& stops = scale.stops;
-  const Float k = std::isfinite(value) ? std::clamp(value, stops.front().at, stops.back().at)
-                                       : stops.back().at;
+  const Float k =
+      std::isfinite(value) ? std::clamp(value, stops.front().at, stops.back().at) : stops.back().at;
   size_t i = 0;
   while (i + 2 < stops.size() && k > stops[i + 1].at) ++i;
   const ColourStop& a = stops[i];

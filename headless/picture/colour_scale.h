@@ -18,9 +18,9 @@ struct ColourStop {
 };
 
 struct ColourScale {
-  std::vector<ColourStop> stops;                    // at least two, `at` ascending
+  std::vector<ColourStop> stops;                     // at least two, `at` ascending
   std::vector<std::pair<Float, std::string>> ticks;  // where the legend labels the scale
-  std::string note;                                 // the legend's line saying how to read it
+  std::string note;                                  // the legend's line saying how to read it
 };
 
 // The colour at `value`: the value clamped to the first and last stop (a value that is not

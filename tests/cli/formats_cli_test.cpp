@@ -158,7 +158,8 @@ TEST_F(FormatsCliTest, ApplyRefusesCachesAndFramesThatDoNotFitTheRest) {
             std::string::npos)
       << run.output;
 
-  std::ofstream(dir / "cut.pc2", std::ios::binary) << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
+  std::ofstream(dir / "cut.pc2", std::ios::binary)
+      << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
   run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " +
                      Quoted(dir / "cut.pc2"));
   EXPECT_EQ(run.status, 1);

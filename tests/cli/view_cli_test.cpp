@@ -56,11 +56,10 @@ TEST_F(ViewTest, OnePageOfSequencesCachesAndMeshesWithTheViewerInside) {
   ASSERT_EQ(run.status, 0) << run.output;
   const std::string page = ReadWholeFile(dir / "page.html");
   // Each input labelled by its name (a sequence by its pattern), with its own frames.
-  for (const char* part :
-       {"\"name\":\"walk.%d.obj\",\"topology\":0,\"frames\":[1,2,3]",
-        "\"name\":\"walk.pc2\",\"topology\":0,\"frames\":[10,11,12]",
-        "\"name\":\"rest.obj\",\"topology\":0,\"frames\":[0]", "\"up\":\"z\"", "\"kept\":",
-        "detail kept against rest.obj"})
+  for (const char* part : {"\"name\":\"walk.%d.obj\",\"topology\":0,\"frames\":[1,2,3]",
+                           "\"name\":\"walk.pc2\",\"topology\":0,\"frames\":[10,11,12]",
+                           "\"name\":\"rest.obj\",\"topology\":0,\"frames\":[0]", "\"up\":\"z\"",
+                           "\"kept\":", "detail kept against rest.obj"})
     EXPECT_TRUE(Contains(page, part)) << part;
   // Self-contained: the viewer is inline, nothing is loaded from elsewhere.
   EXPECT_TRUE(Contains(page, "<script type=\"module\">"));
@@ -103,8 +102,7 @@ TEST_F(ViewTest, RefusesWhatItCannotShow) {
     EXPECT_TRUE(Contains(run.err, c.message)) << c.arguments << "\n" << run.err;
     EXPECT_FALSE(fs::exists(dir / "page.html")) << c.arguments;
   }
-  const CliRun run =
-      RunInProcess("view " + rest + " --out " + Quoted(dir / "rest.obj"));
+  const CliRun run = RunInProcess("view " + rest + " --out " + Quoted(dir / "rest.obj"));
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(Contains(run.err, "would overwrite the input")) << run.err;
 }

@@ -93,8 +93,8 @@ TEST(PageBuilder, InputsShareTheirPolygonsAndFramesGoInOrder) {
   EXPECT_NE(data.find("\"name\":\"c\",\"topology\":1"), std::string::npos);
   EXPECT_NE(data.find("\"frames\":[1,2.5]"), std::string::npos);
   // Kept 1, 0, 2 (clamped to 1.5) and NaN as codes 170, 0, 255, 255.
-  EXPECT_NE(data.find("\"kept\":[\"" + headless::Base64(std::vector<std::uint8_t>{170, 0, 255, 255}) +
-                      "\"]"),
+  EXPECT_NE(data.find("\"kept\":[\"" +
+                      headless::Base64(std::vector<std::uint8_t>{170, 0, 255, 255}) + "\"]"),
             std::string::npos);
   EXPECT_EQ(page.Text(kTemplate).rfind("<p>before</p><script>{", 0), 0u);
   EXPECT_THROW(page.Text("no marker"), std::invalid_argument);

@@ -7,7 +7,9 @@
 
 namespace {
 
-bool Same(headless::Rgb a, headless::Rgb b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+bool Same(headless::Rgb a, headless::Rgb b) {
+  return a.r == b.r && a.g == b.g && a.b == b.b;
+}
 
 TEST(ColourScale, StopsExactMixesRoundedAndTheEndsClamped) {
   for (const headless::ColourScale* scale :
