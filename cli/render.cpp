@@ -92,18 +92,6 @@ headless::MeshView PointsView(const std::vector<Vector3>& points) {
   return v;
 }
 
-// Grows the box `corners` (empty, or the low and high corner) to hold `box`.
-void Enclose(std::vector<Vector3>& corners, const std::pair<Vector3, Vector3>& box) {
-  if (corners.empty()) {
-    corners = {box.first, box.second};
-    return;
-  }
-  corners[0] = {std::min(corners[0].x, box.first.x), std::min(corners[0].y, box.first.y),
-                std::min(corners[0].z, box.first.z)};
-  corners[1] = {std::max(corners[1].x, box.second.x), std::max(corners[1].y, box.second.y),
-                std::max(corners[1].z, box.second.z)};
-}
-
 class Renderer {
  public:
   Renderer(const Options& options, std::ostream& err) : options_(options), err_(err) {
@@ -173,8 +161,8 @@ class Renderer {
   }
 
   // With --focus: the box of the points whose weight is not 0 in the panels of the weights'
-  // point count (the first panel's), grown into `corners`.
-  void GrowFocus(const std::vector<Panel>& panels, std::vector<Vector3>& corners) {
+  // point count (the first panel's), grown into `focus`.
+  void GrowFocus(const std::vector<Panel>& panels, std::optional<Box>& focus) {
     if (!options_.Has("--focus")) return;
     if (!focus_)
       focus_ =
@@ -182,11 +170,11 @@ class Renderer {
                                     "the first mesh " + panels.front().label);
     for (const Panel& p : panels)
       if (p.mesh.points.size() == focus_->size())
-        if (const auto box = WeightedBounds(p.mesh.points, *focus_)) Enclose(corners, *box);
+        if (const auto box = WeightedBounds(p.mesh.points, *focus_)) Enclose(focus, *box);
   }
   // Throws when --focus found no point.
-  void CheckFocus(const std::vector<Vector3>& corners) const {
-    if (options_.Has("--focus") && corners.empty())
+  void CheckFocus(const std::optional<Box>& focus) const {
+    if (options_.Has("--focus") && !focus)
       throw std::runtime_error(options_.Text("--focus") +
                                ": every weight is 0 (or no mesh has its point count): nothing to "
                                "frame");
@@ -330,7 +318,8 @@ void Movie(Renderer& r, const std::string& moviePath) {
   const Size size = r.PanelSize();
   // One camera and one colour scale for the whole movie, framing every frame (or its focus): a
   // first pass gathers the bounds and the largest distance.
-  std::vector<Vector3> corners, focus;
+  std::vector<Vector3> corners;
+  std::optional<Box> focus;
   Float distanceMax = 0.0;
   for (const auto& column : columns) {
     for (const std::string& file : column) {
@@ -351,8 +340,9 @@ void Movie(Renderer& r, const std::string& moviePath) {
   }
   r.CheckFocus(focus);
   r.SetDistanceMax(distanceMax);
-  const headless::Camera camera = FramingCamera({PointsView(focus.empty() ? corners : focus)},
-                                                r.TurnView(0, 1), size.width, size.height);
+  if (focus) corners = {focus->first, focus->second};
+  const headless::Camera camera =
+      FramingCamera({PointsView(corners)}, r.TurnView(0, 1), size.width, size.height);
 
   PrepareOutputFolder(moviePath);
   headless::OutputFile movie(moviePath);
@@ -434,11 +424,13 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   }
   renderer.SetDistanceMax(LargestDistance(panels));
   renderer.ColourDistances(panels);
-  std::vector<Vector3> focus;
+  std::optional<Box> focus;
   renderer.GrowFocus(panels, focus);
   renderer.CheckFocus(focus);
+  const std::vector<Vector3> corners =
+      focus ? std::vector<Vector3>{focus->first, focus->second} : std::vector<Vector3>{};
   const std::vector<headless::MeshView> framing =
-      focus.empty() ? renderer.Views(panels) : std::vector<headless::MeshView>{PointsView(focus)};
+      focus ? std::vector<headless::MeshView>{PointsView(corners)} : renderer.Views(panels);
   PrepareOutputFolder(out);
   if (turns > 1) {
     Turntable(renderer, panels, framing, turns, out);

@@ -108,17 +108,14 @@ Source Open(const ViewRun& run, const std::string& operand) {
   return source;
 }
 
-headless::Mesh ReadMesh(const std::string& path) {
-  headless::Mesh mesh = headless::ReadObj(path);
-  CheckCoordinateRange(mesh.points, path);
-  return mesh;
+headless::ObjFile ReadMeshFile(const std::string& path) {
+  headless::ObjFile file = headless::ReadObjFile(path);
+  CheckCoordinateRange(file.mesh.points, path);
+  return file;
 }
 
-bool SamePolygons(const std::vector<CPolygon>& a, const std::vector<CPolygon>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const CPolygon& u, const CPolygon& v) {
-                      return u.a == v.a && u.b == v.b && u.c == v.c && u.d == v.d;
-                    });
+headless::Mesh ReadMesh(const std::string& path) {
+  return ReadMeshFile(path).mesh;
 }
 
 // Adds the source's inputs and frames to the page.
@@ -134,20 +131,20 @@ void Convert(const ViewRun& run, Source& source, ViewPage& page, headless::Progr
       return;
     }
     case Source::Kind::kSequence: {
-      std::optional<Int32> input;
-      std::vector<CPolygon> polygons;
+      // Every frame has the first frame's faces.
+      std::optional<headless::ObjFile> first;
+      Int32 input = 0;
       for (Int64 f = source.range.first; f <= source.range.last; ++f) {
         const std::string file = FramePath(operand, f);
-        const headless::Mesh mesh = ReadMesh(file);
-        if (!input) {
-          polygons = mesh.polygons;
-          input =
-              page.AddInput(FileName(operand), static_cast<Int64>(mesh.points.size()), polygons);
-        } else if (!SamePolygons(polygons, mesh.polygons)) {
-          throw std::runtime_error(file + ": its polygons differ from those of " +
-                                   FramePath(operand, source.range.first));
+        const headless::ObjFile frame = ReadMeshFile(file);
+        if (!first) {
+          first = frame;
+          input = page.AddInput(FileName(operand), static_cast<Int64>(frame.mesh.points.size()),
+                                frame.mesh.polygons);
+        } else {
+          headless::CheckSameFaces(*first, frame);
         }
-        page.AddFrame(*input, static_cast<Float>(f), mesh.points);
+        page.AddFrame(input, static_cast<Float>(f), frame.mesh.points);
         progress.Step(file);
       }
       return;

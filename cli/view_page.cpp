@@ -8,18 +8,22 @@
 
 namespace cli {
 
-std::optional<std::pair<Vector3, Vector3>> WeightedBounds(std::span<const Vector3> points,
-                                                          std::span<const Float32> weights) {
-  std::optional<std::pair<Vector3, Vector3>> box;
-  for (size_t i = 0; i < points.size() && i < weights.size(); ++i) {
-    if (weights[i] == 0.0f) continue;
-    const Vector3& p = points[i];
-    if (!box) box = {p, p};
-    box->first = {std::min(box->first.x, p.x), std::min(box->first.y, p.y),
-                  std::min(box->first.z, p.z)};
-    box->second = {std::max(box->second.x, p.x), std::max(box->second.y, p.y),
-                   std::max(box->second.z, p.z)};
+void Enclose(std::optional<Box>& box, const Box& more) {
+  if (!box) {
+    box = more;
+    return;
   }
+  box->first = {std::min(box->first.x, more.first.x), std::min(box->first.y, more.first.y),
+                std::min(box->first.z, more.first.z)};
+  box->second = {std::max(box->second.x, more.second.x), std::max(box->second.y, more.second.y),
+                 std::max(box->second.z, more.second.z)};
+}
+
+std::optional<Box> WeightedBounds(std::span<const Vector3> points,
+                                  std::span<const Float32> weights) {
+  std::optional<Box> box;
+  for (size_t i = 0; i < points.size() && i < weights.size(); ++i)
+    if (weights[i] != 0.0f) Enclose(box, {points[i], points[i]});
   return box;
 }
 
@@ -56,15 +60,7 @@ void ViewPage::AddFrame(Int32 input, Float frame, std::span<const Vector3> point
                         std::span<const Float> kept) {
   page_.AddFrame(input, frame, points, kept);
   if (focus_.size() != points.size()) return;
-  if (const auto box = WeightedBounds(points, focus_)) {
-    if (!focusBox_) focusBox_ = box;
-    focusBox_->first = {std::min(focusBox_->first.x, box->first.x),
-                        std::min(focusBox_->first.y, box->first.y),
-                        std::min(focusBox_->first.z, box->first.z)};
-    focusBox_->second = {std::max(focusBox_->second.x, box->second.x),
-                         std::max(focusBox_->second.y, box->second.y),
-                         std::max(focusBox_->second.z, box->second.z)};
-  }
+  if (const auto box = WeightedBounds(points, focus_)) Enclose(focusBox_, *box);
 }
 
 void ViewPage::Write(const std::string& path) {

@@ -15,10 +15,15 @@
 
 namespace cli {
 
+// A box by its low and high corner.
+using Box = std::pair<Vector3, Vector3>;
+
 // The box of the points whose weight is not 0 (`weights` one per point), or none when every
 // weight is 0.
-std::optional<std::pair<Vector3, Vector3>> WeightedBounds(std::span<const Vector3> points,
-                                                          std::span<const Float32> weights);
+std::optional<Box> WeightedBounds(std::span<const Vector3> points,
+                                  std::span<const Float32> weights);
+// Grows `box` (made when there is none) to hold `more`.
+void Enclose(std::optional<Box>& box, const Box& more);
 
 class ViewPage {
  public:
@@ -51,7 +56,7 @@ class ViewPage {
   Int64 restCount_ = 0;
   std::vector<Float32> weights_;
   std::vector<Float32> focus_;
-  std::optional<std::pair<Vector3, Vector3>> focusBox_;
+  std::optional<Box> focusBox_;
 };
 
 }  // namespace cli
