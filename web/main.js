@@ -143,7 +143,9 @@ $('canvas').addEventListener('pointerdown', (event) => {
 });
 
 document.addEventListener('keydown', (event) => {
-  if (event.target instanceof HTMLInputElement && event.target.type !== 'checkbox') return;
+  // Keys typed into the slider or a list stay there.
+  const target = event.target;
+  if (target instanceof HTMLSelectElement || (target instanceof HTMLInputElement && target.type !== 'checkbox')) return;
   const key = event.key;
   if (key >= '1' && key <= '9') viewer.select(Number(key) - 1);
   else if (key === ' ') playing ? pause() : play();
