@@ -143,10 +143,10 @@ $('canvas').addEventListener('pointerdown', (event) => {
 });
 
 document.addEventListener('keydown', (event) => {
-  // Keys typed into the slider or a list stay there.
-  const target = event.target;
-  if (target instanceof HTMLSelectElement || (target instanceof HTMLInputElement && target.type !== 'checkbox')) return;
   const key = event.key;
+  // Arrows on the slider or a list move that control.
+  const target = event.target;
+  if (key.startsWith('Arrow') && (target instanceof HTMLSelectElement || target.type === 'range')) return;
   if (key >= '1' && key <= '9') viewer.select(Number(key) - 1);
   else if (key === ' ') playing ? pause() : play();
   else if (key === 'ArrowRight') setFrame(Math.min(viewer.frameIndex + 1, viewer.timeline.length - 1));
