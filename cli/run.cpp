@@ -195,7 +195,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
         << scene.joints.size() << " joints; " << measurer.EdgeCount()
         << " edges measured where the weights blend\n";
 
-  // The limb stands along Z.
+  // The limb bends in its XY plane: Z is up.
   RunPage page("tessamire run: the limb", scene.mesh.points, scene.mesh.polygons, 'z');
   std::vector<FrameRow> rows;
   MeasuredFrame last;

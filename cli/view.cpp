@@ -217,6 +217,14 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
         return s.kind == Source::Kind::kSequence || s.kind == Source::Kind::kScene;
       }))
     throw UsageError("--frames applies to a numbered sequence such as walk.####.obj or a scene");
+  // A scene gives an input per polygon object, any other operand one.
+  Int64 inputCount = 0;
+  for (const Source& s : sources)
+    inputCount += s.kind == Source::Kind::kScene ? static_cast<Int64>(s.objects.size()) : 1;
+  const Int64 reference = options.Integer("--distance-to").value_or(1);
+  if (reference > inputCount)
+    throw UsageError("--distance-to " + std::to_string(reference) + ": the page has " +
+                     std::to_string(inputCount) + " inputs");
 
   std::string title = "tessamire view:";
   for (const std::string& operand : options.Operands()) title += " " + FileName(operand);
@@ -232,14 +240,8 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
                                                             options.Has("--quiet") || total < 2),
                               "tessamire view", "frame", total);
   for (Source& source : sources) Convert(run, source, page, progress);
-  if (options.Has("--distance-to")) {
-    const Int64 reference = *options.Integer("--distance-to");
-    if (reference > page.Builder().InputCount())
-      throw UsageError("--distance-to " + std::to_string(reference) + ": the page has " +
-                       std::to_string(page.Builder().InputCount()) + " inputs");
-    page.Builder().SetDistanceReference(static_cast<Int32>(reference - 1));
-  }
   progress.Finish();
+  page.Builder().SetDistanceReference(static_cast<Int32>(reference - 1));
   PrepareOutputFolder(out);
   page.Write(out);
   return kExitOk;
