@@ -4,18 +4,15 @@
 // digits), all frames in one point cache per object, `<object>.pc2` or `<object>.mdd`, or every
 // object and frame in one glTF, `<scene>.glb`; on a character file's own vertices where an object
 // came from one, unless --welded.
-#include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 
+#include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
-#include "headless/deformers/point_cache.h"
-#include "headless/deformers/skin.h"
 #include "headless/io/printable.h"
 #include "headless/io/results.h"
 #include "headless/io/scene_file.h"
@@ -27,45 +24,6 @@ namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct FrameRange {
-  Int32 first = 0;
-  Int32 last = 0;
-};
-
-// The frames the scene's keys and point caches span; frame 0 alone when nothing is keyed.
-FrameRange KeyedRange(const headless::Document& doc) {
-  bool any = false;
-  Float lo = 0.0, hi = 0.0;
-  for (const headless::Node* node : doc.Objects()) {
-    std::vector<Float> frames;
-    if (headless::IsJoint(node)) {
-      const headless::JointKeys keys = headless::ReadJointKeys(node);
-      for (const auto& k : keys.rotations) frames.push_back(k.frame);
-      for (const auto& k : keys.transforms) frames.push_back(k.frame);
-    } else if (node->type == headless::kPointCacheType) {
-      frames = headless::PointCacheFrames(node);
-    }
-    if (frames.empty()) continue;
-    lo = any ? std::min(lo, frames.front()) : frames.front();
-    hi = any ? std::max(hi, frames.back()) : frames.back();
-    any = true;
-  }
-  if (!any) return {};
-  constexpr Float kLimit = 2147483647.0;
-  if (std::ceil(lo) < -kLimit || std::floor(hi) > kLimit)
-    throw std::runtime_error(
-        "the keyed frames reach beyond the whole frame numbers; give --frames");
-  const Int32 first = static_cast<Int32>(std::ceil(lo));
-  const Int32 last = static_cast<Int32>(std::floor(hi));
-  if (first > last)
-    throw std::runtime_error("no whole frame lies in the keyed range; give --frames");
-  return {first, last};
-}
-
-// More frames than this a run evaluates only when --frames names them: keys spread over a huge
-// span would otherwise quietly write files until the disk is full.
-constexpr Int64 kMaxKeyedFrames = 100000;
 
 int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   FrameRange range;

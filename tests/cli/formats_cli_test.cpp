@@ -284,7 +284,7 @@ TEST_F(FormatsCliTest, RunOnACharacterMeasuresEveryFrameOfItsAnimation) {
   EXPECT_NE(run.out.find("\n   24    1.0 |"), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("bone 'joint3'"), std::string::npos) << run.err;
   for (const char* name : {"character.png", "character-detail.png", "measures.png", "character.tsm",
-                           "skinned.obj", "corrected.obj"})
+                           "skinned.obj", "corrected.obj", "view.html"})
     EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
   const CliRun limbOnly = RunInProcess("run --points 100 --character " + Quoted(file));
   EXPECT_EQ(limbOnly.status, 2);
