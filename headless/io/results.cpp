@@ -131,6 +131,10 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
   if (options_.format != ResultFormat::kGlb) return;
   glb_ = std::make_unique<GlbWriter>();
   for (const Target& target : targets_) {
+    if (target.object->points.empty())
+      throw std::runtime_error("object \"" + Printable(target.object->name) +
+                               "\" has no points, and a glTF mesh needs vertices; write it as "
+                               "OBJ or a point cache");
     if (target.file == nullptr) {
       glb_->AddMesh(WeldedVertices(target.object), target.object->points, {});
     } else {

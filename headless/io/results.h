@@ -54,7 +54,8 @@ struct ResultOptions {
 class ResultWriter {
  public:
   // Writes `objects` (polygon objects, in the order given) over frames `first` to `last`.
-  // Throws std::invalid_argument for an fps that is not finite and positive or an empty range.
+  // Throws std::invalid_argument for an fps that is not finite and positive or an empty range,
+  // std::runtime_error for glTF of an object without points.
   ResultWriter(std::vector<Node*> objects, ResultOptions options, Int64 first, Int64 last);
 
   // Objects written on their welded points although they came from a file, and why.
