@@ -90,6 +90,10 @@ TEST_P(CharacterResults, GoOutOnTheFilesOwnVerticesWithTheirTextureCoordinates) 
   const size_t vertices = sourceMesh->mNumVertices;
 
   const fs::path corrected = Corrected(file, model.object);
+  const CliRun info = RunInProcess("scene info " + Quoted(corrected));
+  EXPECT_NE(info.out.find("file vertices: " + std::to_string(vertices) + " of \""),
+            std::string::npos)
+      << info.out;
   const std::string stem = Stem(model.object);
   for (const char* format : {"obj", "pc2", "mdd", "glb"}) {
     const CliRun run = RunInProcess("eval " + Quoted(corrected) + " --quiet --format " + format +
