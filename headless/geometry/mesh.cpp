@@ -46,7 +46,8 @@ bool Axes(const SurfaceFrame& frame, Vector3& t, Vector3& b, Vector3& n) {
   n = Normalized(frame.normal);
   t = Normalized(Sub(frame.along, Scale(n, Dot(frame.along, n))));
   b = Cross(n, t);
-  return Dot(n, n) > 0.0 && Dot(t, t) > 0.0;
+  // Unit lengths both, not zero nor what normalising an infinite vector gives.
+  return Dot(n, n) > 0.5 && Dot(t, t) > 0.5;
 }
 
 }  // namespace

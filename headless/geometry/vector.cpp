@@ -6,7 +6,8 @@ namespace headless {
 
 Vector3 Rotated(const Vector3& v, const Vector3& from, const Vector3& to) {
   const Vector3 f = Normalized(from), t = Normalized(to);
-  if (Dot(f, f) == 0.0 || Dot(t, t) == 0.0) return v;
+  // No direction: zero, or so long that normalising it gives no number.
+  if (!(Dot(f, f) > 0.5) || !(Dot(t, t) > 0.5)) return v;
   if (f.x == t.x && f.y == t.y && f.z == t.z) return v;
   const Float d = Dot(f, t);
   // Nearly opposite: 1 + d loses every digit, so turn half round an axis perpendicular to f.

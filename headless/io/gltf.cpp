@@ -74,8 +74,13 @@ std::string Number(Float32 value) {
   return ShortestNumber(static_cast<Float>(value));
 }
 
+// glTF holds float32: a number beyond its range is refused rather than written as infinite.
 Float32 Narrow(Float value) {
-  return static_cast<Float32>(value);
+  const Float32 narrow = static_cast<Float32>(value);
+  if (!std::isfinite(narrow))
+    throw std::invalid_argument(ShortestNumber(value) +
+                                " does not fit in the float32 numbers a glTF holds");
+  return narrow;
 }
 
 // `n` normalised in float64, then narrowed; +z when it has no direction.
@@ -163,26 +168,38 @@ void GlbWriter::AddFrame(Float seconds, const std::vector<std::span<const Vector
                                   std::to_string(positions[m].size()) + " positions for " +
                                   std::to_string(mesh.Vertices()) + " vertices");
   }
+  // Worked out whole before anything is kept, so a refused frame leaves the file as it was.
+  struct Frame {
+    std::vector<Float32> offsets, turns, low, high;
+  };
+  std::vector<Frame> added(meshes_.size());
   for (size_t m = 0; m < meshes_.size(); ++m) {
-    Mesh& mesh = meshes_[m];
-    Float32 low[3] = {0.0f, 0.0f, 0.0f}, high[3] = {0.0f, 0.0f, 0.0f};
+    const Mesh& mesh = meshes_[m];
+    Frame& frame = added[m];
+    frame.low.assign(3, 0.0f);
+    frame.high.assign(3, 0.0f);
+    frame.offsets.reserve(3 * positions[m].size());
     for (size_t v = 0; v < positions[m].size(); ++v) {
       const Vector3& p = positions[m][v];
       const Float32 offset[3] = {Narrow(p.x - mesh.rest[3 * v]), Narrow(p.y - mesh.rest[3 * v + 1]),
                                  Narrow(p.z - mesh.rest[3 * v + 2])};
       for (int k = 0; k < 3; ++k) {
-        low[k] = v == 0 ? offset[k] : std::min(low[k], offset[k]);
-        high[k] = v == 0 ? offset[k] : std::max(high[k], offset[k]);
+        frame.low[k] = v == 0 ? offset[k] : std::min(frame.low[k], offset[k]);
+        frame.high[k] = v == 0 ? offset[k] : std::max(frame.high[k], offset[k]);
       }
-      mesh.offsets.insert(mesh.offsets.end(), offset, offset + 3);
+      frame.offsets.insert(frame.offsets.end(), offset, offset + 3);
     }
-    mesh.low.insert(mesh.low.end(), low, low + 3);
-    mesh.high.insert(mesh.high.end(), high, high + 3);
     if (mesh.normals.empty()) continue;
-    std::vector<Float32> unit;
-    unit.reserve(3 * normals[m].size());
-    for (const Vector3& n : normals[m]) AppendUnit(unit, n);
-    for (size_t k = 0; k < unit.size(); ++k) mesh.turns.push_back(unit[k] - mesh.normals[k]);
+    for (const Vector3& n : normals[m]) AppendUnit(frame.turns, n);
+    for (size_t k = 0; k < frame.turns.size(); ++k) frame.turns[k] -= mesh.normals[k];
+  }
+  for (size_t m = 0; m < meshes_.size(); ++m) {
+    Mesh& mesh = meshes_[m];
+    const Frame& frame = added[m];
+    mesh.offsets.insert(mesh.offsets.end(), frame.offsets.begin(), frame.offsets.end());
+    mesh.turns.insert(mesh.turns.end(), frame.turns.begin(), frame.turns.end());
+    mesh.low.insert(mesh.low.end(), frame.low.begin(), frame.low.end());
+    mesh.high.insert(mesh.high.end(), frame.high.begin(), frame.high.end());
   }
   times_.push_back(Narrow(seconds));
 }

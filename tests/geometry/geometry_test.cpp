@@ -165,9 +165,11 @@ TEST(GeometryVector, RotatedTurnsAsTheDirectionTurnsAndKeepsLength) {
   EXPECT_TRUE(Near(Rotated({0.0, 1.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}), {-1.0, 0.0, 0.0}));
   // The same direction, or none on either side, gives the vector back bit for bit.
   const Vector3 v{0.1, 0.7, -0.3};
+  const Float infinite = std::numeric_limits<Float>::infinity();
   for (const auto& [from, to] : {std::pair<Vector3, Vector3>{{1, 2, 3}, {2, 4, 6}},
                                  {{0, 0, 0}, {1, 0, 0}},
-                                 {{1, 0, 0}, {0, 0, 0}}}) {
+                                 {{1, 0, 0}, {0, 0, 0}},
+                                 {{infinite, 0, 0}, {0, 1, 0}}}) {
     const Vector3 r = Rotated(v, from, to);
     EXPECT_TRUE(r.x == v.x && r.y == v.y && r.z == v.z);
   }

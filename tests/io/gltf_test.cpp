@@ -161,6 +161,12 @@ TEST(GlbWriter, RefusesFramesOutOfOrderAndCountsThatDisagree) {
   EXPECT_THROW(writer.AddFrame(0.0, {}, {}), std::invalid_argument);
   writer.AddFrame(0.5, {kBarePoints}, {{}});
   EXPECT_THROW(writer.AddFrame(0.5, {kBarePoints}, {{}}), std::invalid_argument);
+  // Beyond float32: refused, and the frames so far stay as they were.
+  const std::string before = writer.Image();
+  std::vector<Vector3> far = kBarePoints;
+  far[1].y = 1e39;
+  EXPECT_THROW(writer.AddFrame(1.0, {far}, {{}}), std::invalid_argument);
+  EXPECT_EQ(writer.Image(), before);
   EXPECT_THROW(writer.AddMesh(bare, kBarePoints, {}), std::invalid_argument);
   EXPECT_EQ(writer.FrameCount(), 1);
 }
