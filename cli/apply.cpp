@@ -3,7 +3,8 @@
 // (bound by its button), then as its children a point cache that holds each frame in turn and
 // the plug-in's deformer. The frames come from OBJ files (a list, or a numbered sequence with
 // --frames) or from every sample of one point cache; the results go to OBJ files written like
-// their input (only positions and normals change) or to one point cache.
+// their input (positions, normals and a material library's way change), to one point cache, or
+// to one glTF on the rest OBJ's own vertices.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -240,6 +241,8 @@ struct GlbOut {
         polygons(&rest.mesh.polygons),
         origin(std::min(0.0, frames.numbers.front())),
         fps(framesPerSecond) {
+    if (vertices->VertexCount() == 0)
+      throw ApplyError(rest.name + ": no face, so a glTF of it would hold no vertex");
     writer.AddMesh(vertices, headless::FileVertexPositions(*vertices, rest.mesh.points),
                    vertices->normals);
   }
@@ -584,8 +587,9 @@ const SubcommandRegistration kApply(
            "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
            "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
            "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
-           "results keep every line of their input but the positions and normals. One input "
-           "may be - (the standard input).";
+           "results keep every line of their input but the positions, the normals (turned "
+           "with the surface) and a relative material library's name (rewritten to reach it "
+           "from the result's folder). One input may be - (the standard input).";
        declaration.options = ApplyOptionSpecs();
        return declaration;
      }(),

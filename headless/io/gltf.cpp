@@ -1,8 +1,8 @@
 #include "headless/io/gltf.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <stdexcept>
 
 #include "headless/io/obj.h"
@@ -341,15 +341,15 @@ std::string GlbWriter::Json(const Layout& layout) const {
       primitives = "{\"attributes\":{" + attributes + "},\"mode\":0" +
                    (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
     const FileVertices& file = *mesh.file;
-    std::string mesh_json = "{\"name\":" + JsonString(file.mesh.empty() ? file.object : file.mesh) +
-                            ",\"primitives\":[" + primitives + "]";
+    std::string meshJson = "{\"name\":" + JsonString(file.mesh.empty() ? file.object : file.mesh) +
+                           ",\"primitives\":[" + primitives + "]";
     if (frames > 0) {
       std::string weights, names;
       for (Int64 k = 0; k < frames; ++k) {
         weights += k > 0 ? ",0" : "0";
         names += std::string(k > 0 ? "," : "") + "\"frame " + std::to_string(k) + "\"";
       }
-      mesh_json += ",\"weights\":[" + weights + "],\"extras\":{\"targetNames\":[" + names + "]}";
+      meshJson += ",\"weights\":[" + weights + "],\"extras\":{\"targetNames\":[" + names + "]}";
       const Int64 output = accessor(view(pieces.weights, 4 * frames * frames, 0), 0,
                                     kFloatComponents, frames * frames, "SCALAR", "");
       animationSamplers +=
@@ -358,7 +358,7 @@ std::string GlbWriter::Json(const Layout& layout) const {
       animationChannels += std::string(m > 0 ? "," : "") + "{\"sampler\":" + std::to_string(m) +
                            ",\"target\":{\"node\":" + std::to_string(m) + ",\"path\":\"weights\"}}";
     }
-    meshes += std::string(m > 0 ? "," : "") + mesh_json + "}";
+    meshes += std::string(m > 0 ? "," : "") + meshJson + "}";
     nodes += std::string(m > 0 ? "," : "") +
              "{\"name\":" + JsonString(file.object.empty() ? file.mesh : file.object) +
              ",\"mesh\":" + std::to_string(m) + "}";
@@ -400,7 +400,6 @@ void GlbWriter::Emit(Sink&& sink) const {
       sink(bytes, 4);
     }
   };
-  // Little-endian float32 and uint32 arrays, as the machine holds them on every platform we build.
   const auto floats = [&](const std::vector<Float32>& values) {
     if (!values.empty()) sink(values.data(), values.size() * sizeof(Float32));
   };

@@ -530,11 +530,15 @@ FileVertices ObjFileVertices(const ObjFile& file) {
     const auto [it, added] = vertexOf.emplace(corner, static_cast<Int32>(out.vertexPoint.size()));
     if (added) {
       out.vertexPoint.push_back(corner.point);
-      if (texcoords) {
-        const size_t t = static_cast<size_t>(corner.texcoord);
-        out.uvs.push_back(corner.texcoord < 0 ? 0.0f : static_cast<Float32>(file.texcoords[2 * t]));
-        out.uvs.push_back(corner.texcoord < 0 ? 0.0f
-                                              : static_cast<Float32>(file.texcoords[2 * t + 1]));
+      for (int k = 0; texcoords && k < 2; ++k) {
+        const Float32 uv = corner.texcoord < 0
+                               ? 0.0f
+                               : static_cast<Float32>(file.texcoords[2 * corner.texcoord + k]);
+        if (!std::isfinite(uv))
+          throw std::runtime_error(file.name + ": texture coordinate " +
+                                   std::to_string(corner.texcoord + 1) +
+                                   " does not fit in float32");
+        out.uvs.push_back(uv);
       }
       if (normals)
         out.normals.push_back(corner.normal < 0 ? Vector3{} : file.normals[corner.normal]);

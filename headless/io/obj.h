@@ -113,6 +113,7 @@ void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const 
 // The file's own vertices of an OBJ: one per distinct corner (point, `vt`, `vn`) in order of first
 // use by the faces, with the file's texture coordinates and normals (zero for a corner that names
 // none where others do), faces, materials and object name (the first `o`, else the file's stem).
+// Throws std::runtime_error naming the file for a texture coordinate beyond float32.
 FileVertices ObjFileVertices(const ObjFile& file);
 
 // An OBJ of a file's own vertices at `positions` with `normals` (one each per vertex; normals

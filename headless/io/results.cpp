@@ -114,7 +114,7 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
                          e.what() + ")");
       }
     } else if (target.object->fileVertices == nullptr && !options_.welded &&
-               options_.sceneVersion < 2 && Skinned(target.object)) {
+               options_.sceneVersion < kSceneFormatWithFileVertices && Skinned(target.object)) {
       notes_.push_back(label + " is written on its " + std::to_string(points) +
                        " welded points: the scene was saved in format version " +
                        std::to_string(options_.sceneVersion) +

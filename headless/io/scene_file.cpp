@@ -513,7 +513,7 @@ FileVertices ReadFileVertices(ByteReader& r) {
   return file;
 }
 
-// Version 2 on: after the objects, the file vertices of the objects that have them.
+// After the objects, the file vertices of the objects that have them.
 void ReadAllFileVertices(ByteReader& r, const LoadContext& ctx) {
   const std::size_t count = r.Count(9, "objects with file vertices");
   for (std::size_t i = 0; i < count; ++i) {
@@ -599,7 +599,7 @@ std::unique_ptr<Document> ReadContent(ByteReader& r, std::uint32_t version) {
       lastChild.push_back(nullptr);
     }
   }
-  if (version >= 2) ReadAllFileVertices(r, ctx);
+  if (version >= kSceneFormatWithFileVertices) ReadAllFileVertices(r, ctx);
   if (r.Remaining() != 0) r.Fail("unexpected data after the last object");
 
   for (const PendingLink& link : ctx.links) {

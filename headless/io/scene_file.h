@@ -56,6 +56,8 @@ namespace headless {
 // Files are written in kSceneFormatVersion; every version from kOldestSceneFormatVersion on loads.
 inline constexpr std::uint32_t kSceneFormatVersion = 2;
 inline constexpr std::uint32_t kOldestSceneFormatVersion = 1;
+// The first version that keeps the file vertices of imported objects.
+inline constexpr std::uint32_t kSceneFormatWithFileVertices = 2;
 // Deeper than any scene is built by hand, shallow enough for every walk over the tree.
 inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 
