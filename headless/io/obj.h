@@ -5,14 +5,16 @@
 // `v`, `v/vt`, `v//vn` and `v/vt/vn` (1-based, or negative for relative to what was read so
 // far: -1 = the last one), `#` comments (also after the data of a line), and every other
 // statement (`o`, `g`, `s`, `mtllib`, `usemtl`, `l`, `p`, ...), which is kept as written but not
-// part of the mesh. Lines end in LF, CRLF or CR. Faces may name points, texture coordinates and
-// normals that come later in the file; indices are checked once everything is read. A face of 3
-// or 4 corners becomes one host polygon (a triangle repeats its third index, c == d); a larger
-// face becomes a fan of triangles (0, k, k + 1) from its first corner, in order.
+// part of the mesh; of those, the first `o`'s name, each face's `usemtl` and where each `mtllib`
+// names its libraries are noted. Lines end in LF, CRLF or CR. Faces may name points, texture
+// coordinates and normals that come later in the file; indices are checked once everything is read.
+// A face of 3 or 4 corners becomes one host polygon (a triangle repeats its third index, c == d); a
+// larger face becomes a fan of triangles (0, k, k + 1) from its first corner, in order.
 //
 // Refused, each with "name:line: what" (line 0 when the fault is not tied to a line): a file
 // that is not text (it holds a zero byte, or is UTF-16), a line longer than kMaxObjLineBytes, a
-// malformed or non-finite number, a stray word on a `v` or `vn` line, a malformed face corner,
+// malformed or non-finite number, a stray word on a `v` or `vn` line, a `vt` of no number or more
+// than three, a malformed face corner,
 // an index out of range, a face of fewer than 3 corners or naming one point twice, and a file
 // without any `v` line (not a mesh).
 //
