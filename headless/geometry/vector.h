@@ -17,8 +17,8 @@ inline Vector3 Normalized(const Vector3& a) {
 // `v` turned by the smallest rotation that takes the direction of `from` to that of `to`: with
 // f, t the two normalised, c = f x t and d = f . t, it is (v d + c x v) + c (c . v) / (1 + d).
 // `v` comes back as it was when either direction is zero (or infinite) or they are equal; opposite
-// directions turn it half round the axis perpendicular to `from` that lies nearest the plane of the
-// coordinate axis `from` is least along.
+// directions turn it half round the axis perpendicular both to `from` and to the coordinate axis
+// `from` is least along.
 Vector3 Rotated(const Vector3& v, const Vector3& from, const Vector3& to);
 
 }  // namespace headless
