@@ -3,7 +3,8 @@
 // (bound by its button), then as its children a point cache that holds each frame in turn and
 // the plug-in's deformer. The frames come from OBJ files (a list, or a numbered sequence with
 // --frames) or from every sample of one point cache; the results go to OBJ files written like
-// their input (only positions and normals change) or to one point cache.
+// their input (positions, normals and a material library's way change), to one point cache, or
+// to one glTF on the rest OBJ's own vertices.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -22,7 +23,10 @@
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "cli/tag_settings.h"
+#include "cli/view_page.h"
 #include "headless/deformers/point_cache.h"
+#include "headless/geometry/mesh.h"
+#include "headless/io/gltf.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
@@ -64,12 +68,21 @@ struct ApplyError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-bool EndsWithObj(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
+bool EndsWith(const std::string& path, const std::string& extension) {
+  if (path.size() < extension.size()) return false;
+  std::string tail = path.substr(path.size() - extension.size());
   std::transform(tail.begin(), tail.end(), tail.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return tail == ".obj";
+  return tail == extension;
+}
+
+bool EndsWithObj(const std::string& path) {
+  return EndsWith(path, ".obj");
+}
+
+// One binary glTF of every frame, on the rest mesh's own vertices.
+bool GlbOutput(const std::string& path) {
+  return EndsWith(path, ".glb");
 }
 
 // The frames of a run: OBJ files, or the samples of one point cache.
@@ -119,6 +132,13 @@ Int64 FileNumber(const Frames& frames, size_t i) {
   return n == std::floor(n) && std::fabs(n) < 1e15 ? static_cast<Int64>(n) : static_cast<Int64>(i);
 }
 
+// The page beside the preview picture: PIC.png -> PIC.html.
+std::string PreviewPagePath(const std::string& preview) {
+  fs::path page = headless::platform::PathFromUtf8(preview);
+  page.replace_extension(".html");
+  return headless::platform::Utf8FromPath(page);
+}
+
 // Where each frame's result goes (empty when it goes into one cache, `o.out`); checks that no
 // two frames share a result and that no result would overwrite an input.
 std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
@@ -127,7 +147,9 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
       frames.cache ? std::vector<std::string>{frames.cachePath} : frames.files;
   for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction}) inputs.push_back(*input);
   if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
-  if (headless::PointCacheFormatOf(o.out)) {
+  if (!o.preview.empty() && o.preview != "-")
+    RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
+  if (headless::PointCacheFormatOf(o.out) || GlbOutput(o.out)) {
     RefuseOverwritingInputs(o.out, inputs);
     return outputs;
   }
@@ -199,6 +221,36 @@ headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
     for (Float frame : frames.numbers) out.times.push_back(static_cast<Float32>(frame / o.fps));
   return out;
 }
+
+// The glTF the results go into: the rest mesh's own vertices (ObjFileVertices) at rest, then a
+// frame per result at its number / fps seconds, shifted to start at 0 when numbers run below 0;
+// normals turn with the surface from the rest mesh's.
+struct GlbOut {
+  std::shared_ptr<const headless::FileVertices> vertices;
+  std::vector<headless::SurfaceFrame> restFrames;  // per point
+  const std::vector<CPolygon>* polygons;
+  Float origin = 0.0;  // the frame at 0 seconds
+  Float fps = 30.0;
+  headless::GlbWriter writer;
+
+  GlbOut(const headless::ObjFile& rest, const Frames& frames, Float framesPerSecond)
+      : vertices(std::make_shared<headless::FileVertices>(headless::ObjFileVertices(rest))),
+        restFrames(headless::PointFrames(rest.mesh.points, rest.mesh.polygons)),
+        polygons(&rest.mesh.polygons),
+        origin(std::min(0.0, frames.numbers.front())),
+        fps(framesPerSecond) {
+    if (vertices->VertexCount() == 0)
+      throw ApplyError(rest.name + ": no face, so a glTF of it would hold no vertex");
+    writer.AddMesh(vertices, headless::FileVertexPositions(*vertices, rest.mesh.points),
+                   vertices->normals);
+  }
+  void Add(Float frame, const std::vector<Vector3>& points) {
+    const std::vector<Vector3> positions = headless::FileVertexPositions(*vertices, points);
+    const std::vector<Vector3> normals = headless::FileVertexNormals(
+        *vertices, restFrames, headless::PointFrames(points, *polygons));
+    writer.AddFrame((frame - origin) / fps, {positions}, {normals});
+  }
+};
 
 headless::Value IntValue(Int32 v) {
   headless::Value value;
@@ -287,6 +339,54 @@ void WritePreview(const std::string& path, const headless::Mesh& rest,
                                             NamedView("three-quarter"), 420, 420));
 }
 
+// The preview's page: the rest mesh, and the frames as given and corrected, coloured by the
+// detail kept against the rest; frames past what a page holds are left out, with a note.
+class PreviewPage {
+ public:
+  PreviewPage(const ApplyOptions& o, const headless::Mesh& rest, const Frames& frames,
+              std::ostream& err)
+      : page_("tessamire apply: " + o.rest), frames_(frames) {
+    const Int64 count = static_cast<Int64>(rest.points.size());
+    const std::string restName =
+        o.rest == "-" ? "the rest mesh" : fs::path(o.rest).filename().string();
+    page_.SetRest(rest, restName);
+    page_.AddFrame(page_.AddInput("rest", count, rest.polygons), 0.0, rest.points);
+    std::string inputName = "input";
+    if (frames.cache)
+      inputName = fs::path(frames.cachePath).filename().string();
+    else if (o.frames.size() == 1 && o.frames[0] != "-")
+      inputName = fs::path(o.frames[0]).filename().string();
+    input_ = page_.AddInput(inputName, count, rest.polygons);
+    corrected_ = page_.AddInput("corrected", count, rest.polygons);
+    page_.Builder().SetDistanceReference(input_);
+    // About 9 bytes per point and frame of each of the two inputs.
+    maxFrames_ =
+        static_cast<size_t>(std::max<Int64>(1, headless::kMaxPageDataBytes / (18 * count + 1)));
+    if (frames.Count() > maxFrames_)
+      err << "tessamire apply: note: the preview page shows the first " << maxFrames_ << " of "
+          << frames.Count() << " frames\n";
+    for (size_t i = 1; i < frames.numbers.size(); ++i)
+      if (!(frames.numbers[i] > frames.numbers[i - 1])) increasing_ = false;
+  }
+
+  void Add(size_t i, const std::vector<Vector3>& input, const std::vector<Vector3>& corrected) {
+    if (i >= maxFrames_) return;
+    // Frames numbered out of order (a list of files) show in their order.
+    const Float frame = increasing_ ? frames_.numbers[i] : static_cast<Float>(i);
+    page_.AddFrame(input_, frame, input);
+    page_.AddFrame(corrected_, frame, corrected);
+  }
+
+  void Write(const std::string& path) { page_.Write(path); }
+
+ private:
+  ViewPage page_;
+  const Frames& frames_;
+  Int32 input_ = 0, corrected_ = 0;
+  size_t maxFrames_ = 0;
+  bool increasing_ = true;
+};
+
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const headless::ObjFile rest = headless::ReadObjFile(o.rest);
   CheckCoordinateRange(rest.mesh.points, o.rest);
@@ -333,7 +433,12 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   progress.Step("bound " + o.rest);
 
   std::optional<headless::PointCache> cacheOut;
-  if (outputs.empty()) cacheOut = OutputCache(o, frames);
+  std::optional<GlbOut> glbOut;
+  if (outputs.empty() && GlbOutput(o.out)) {
+    glbOut.emplace(rest, frames, o.fps);
+  } else if (outputs.empty()) {
+    cacheOut = OutputCache(o, frames);
+  }
   std::optional<headless::PairReference> reference;
   // The report shares the standard output with nothing but itself.
   std::ostream& reportStream = o.out == "-" ? err : out;
@@ -342,6 +447,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     PrintReportHeader(reportStream);
   }
   std::vector<Vector3> lastInput, lastCorrected;
+  std::optional<PreviewPage> page;
+  if (!o.preview.empty() && o.preview != "-") page.emplace(o, rest.mesh, frames, err);
   Int64 pointsKept = 0;
   for (size_t i = 0; i < total; ++i) {
     headless::StopIfInterrupted();
@@ -366,6 +473,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (cacheOut) {
       headless::AppendSample(*cacheOut, corrected);
       progress.Step(frames.Name(i));
+    } else if (glbOut) {
+      glbOut->Add(frames.numbers[i], corrected);
+      progress.Step(frames.Name(i));
     } else {
       headless::WriteObjLike(outputs[i].string(), frame ? *frame : rest, corrected);
       progress.Step(frames.Name(i) + " -> " + outputs[i].string());
@@ -373,15 +483,18 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (reference)
       PrintReportRow(reportStream, frames.Name(i), headless::MeasurePair(*reference, input),
                      headless::MeasurePair(*reference, corrected), seconds);
+    if (page) page->Add(i, input, corrected);
     if (i + 1 == total) {
       lastInput = std::move(input);
       lastCorrected = std::move(corrected);
     }
   }
   if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
+  if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();
   if (!o.preview.empty())
     WritePreview(o.preview, rest.mesh, lastInput, lastCorrected, frames.Name(total - 1));
+  if (page) page->Write(PreviewPagePath(o.preview));
   return KeptPointsExit(pointsKept, "tessamire apply", err);
 }
 
@@ -422,7 +535,9 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                           "polygons")),
       Required(TextOption("--out", "OUT",
                           "where the corrected frames go: OUT ending in .pc2 or .mdd gets one "
-                          "cache of all frames; a pattern (####) one OBJ per frame; one frame "
+                          "cache of all frames, OUT ending in .glb one binary glTF of the rest "
+                          "mesh's own vertices with every frame as a morph target keyed at its "
+                          "frame / F seconds; a pattern (####) one OBJ per frame; one frame "
                           "and OUT ending in .obj (or -, the standard output) write that file; "
                           "otherwise OUT is a folder (created when its parent exists) receiving "
                           "each frame under its own name (a cache's samples as "
@@ -447,11 +562,14 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                  "and the time the frame took"));
   declarations.push_back(TextOption("--preview", "PIC.png",
                                     "draw rest, input and corrected mesh of the last frame side by "
-                                    "side"));
+                                    "side, and write PIC.html beside it: the page of `tessamire "
+                                    "view` with every frame as given and corrected"));
   declarations.push_back(TextOption(
       "--frames", "A:B", "the frames of a numbered sequence (walk.####.obj or walk.%04d.obj)"));
   declarations.push_back(
-      NumberOption("--fps", "F", "frames per second of an MDD cache's times, which are in seconds",
+      NumberOption("--fps", "F",
+                   "frames per second of an MDD cache's times, which are in seconds, and of a "
+                   "glTF's",
                    std::nullopt, std::nullopt, "30"));
   declarations.push_back(FlagOption("--quiet", "print no progress"));
   return declarations;
@@ -471,8 +589,9 @@ const SubcommandRegistration kApply(
            "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
            "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
            "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
-           "results keep every line of their input but the positions and normals. One input "
-           "may be - (the standard input).";
+           "results keep every line of their input but the positions, the normals (turned "
+           "with the surface) and a relative material library's name (rewritten to reach it "
+           "from the result's folder). One input may be - (the standard input).";
        declaration.options = ApplyOptionSpecs();
        return declaration;
      }(),
