@@ -10,10 +10,10 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/subcommands.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/deformers/skin.h"
 #include "headless/io/obj.h"
@@ -238,37 +238,36 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   return KeptPointsExit(pointsKept, "tessamire eval", err);
 }
 
-const SubcommandRegistration kEval(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "eval";
-       declaration.operands = "SCENE";
-       declaration.minOperands = 1;
-       declaration.maxOperands = 1;
-       declaration.summary =
-           "evaluate a saved scene over a range of frames and write each polygon object's "
-           "deformed mesh per frame, or all frames as one point cache per object";
-       declaration.details =
-           "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
-           "B (keyed joints first, then expression tags, then deformers in tree order) and "
-           "writes each polygon object's deformed mesh as DIR/<object>.<frame>.obj (the frame "
-           "zero-padded to 4 digits), or with --format pc2 or mdd all frames as one cache "
-           "DIR/<object>.pc2 or .mdd. A range with A > B, a missing or damaged scene, or a DIR "
-           "that is a file is refused before anything is written.";
-       declaration.options = {
-           TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
-                      "the frames the scene's joints are keyed over and its point caches span"),
-           Required(TextOption("--out", "DIR",
-                               "the folder receiving the meshes or caches (created when its "
-                               "parent exists)")),
-           ChoiceOption("--format", "FORMAT", "what to write per polygon object",
-                        {"obj", "pc2", "mdd"}, "obj"),
-           NumberOption("--fps", "F", "frames per second of an MDD cache's times (seconds)",
-                        std::nullopt, std::nullopt, "30"),
-           FlagOption("--quiet", "print no progress and no summary")};
-       return declaration;
-     }(),
-     RunEval});
-
 }  // namespace
+
+Subcommand EvalSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "eval";
+  declaration.operands = "SCENE";
+  declaration.minOperands = 1;
+  declaration.maxOperands = 1;
+  declaration.summary =
+      "evaluate a saved scene over a range of frames and write each polygon object's "
+      "deformed mesh per frame, or all frames as one point cache per object";
+  declaration.details =
+      "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
+      "B (keyed joints first, then expression tags, then deformers in tree order) and "
+      "writes each polygon object's deformed mesh as DIR/<object>.<frame>.obj (the frame "
+      "zero-padded to 4 digits), or with --format pc2 or mdd all frames as one cache "
+      "DIR/<object>.pc2 or .mdd. A range with A > B, a missing or damaged scene, or a DIR "
+      "that is a file is refused before anything is written.";
+  declaration.options = {
+      TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
+                 "the frames the scene's joints are keyed over and its point caches span"),
+      Required(TextOption("--out", "DIR",
+                          "the folder receiving the meshes or caches (created when its "
+                          "parent exists)")),
+      ChoiceOption("--format", "FORMAT", "what to write per polygon object", {"obj", "pc2", "mdd"},
+                   "obj"),
+      NumberOption("--fps", "F", "frames per second of an MDD cache's times (seconds)",
+                   std::nullopt, std::nullopt, "30"),
+      FlagOption("--quiet", "print no progress and no summary")};
+  return {declaration, RunEval};
+}
+
 }  // namespace cli

@@ -7,16 +7,16 @@
 #include <filesystem>
 #include <optional>
 
+#include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/pictures.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/subcommands.h"
 #include "headless/io/obj.h"
 #include "headless/io/output_file.h"
 #include "headless/io/png.h"
 #include "headless/job/detail_picture.h"
 #include "headless/job/pair_measures.h"
+#include "headless/picture/side_by_side.h"
 #include "headless/platform/platform.h"
 
 namespace cli {
@@ -83,12 +83,12 @@ class Renderer {
   }
 
   // The view of turn `k` of `turns` (one turn: the chosen view).
-  View TurnView(Int64 k, Int64 turns) const {
+  headless::View TurnView(Int64 k, Int64 turns) const {
     const std::string name = options_.Text("--view", "three-quarter");
-    if (turns <= 1 && !camera_) return NamedView(name);
-    const auto [azimuth, elevation] = camera_ ? *camera_ : ViewAngles(name);
-    return AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns),
-                     elevation);
+    if (turns <= 1 && !camera_) return headless::NamedView(name);
+    const auto [azimuth, elevation] = camera_ ? *camera_ : headless::ViewAngles(name);
+    return headless::AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns),
+                               elevation);
   }
 
   Panel Load(const std::string& path) const {
@@ -118,10 +118,10 @@ class Renderer {
                           const headless::Camera& camera, Size size, bool small = false) const {
     const Int32 legend = reference_ ? headless::kKeptLegendHeight : 0;
     headless::Image image =
-        RenderWithCamera(views, camera, size.width, size.height, legend, small ? 1 : 2);
+        headless::RenderWithCamera(views, camera, size.width, size.height, legend, small ? 1 : 2);
     if (reference_)
       headless::DrawKeptLegend(image, size.height + 10, "detail kept against " + restName_ + ":",
-                               GrazingLight().captionColor);
+                               headless::GrazingLight().captionColor);
     return image;
   }
 
@@ -165,11 +165,12 @@ void Turntable(const Renderer& r, const std::vector<Panel>& panels, Int64 turns,
   std::optional<headless::Image> sheet;
   headless::Progress progress = MakeProgress(r, "picture", turns);
   for (Int64 k = 0; k < turns; ++k) {
-    const View view = r.TurnView(k, turns);
-    headless::WritePng(NumberedName(out, k + 1),
-                       r.Picture(views, FramingCamera(views, view, size.width, size.height), size));
-    const headless::Image small =
-        r.Picture(views, FramingCamera(views, view, thumb.width, thumb.height), thumb, true);
+    const headless::View view = r.TurnView(k, turns);
+    headless::WritePng(
+        NumberedName(out, k + 1),
+        r.Picture(views, headless::FramingCamera(views, view, size.width, size.height), size));
+    const headless::Image small = r.Picture(
+        views, headless::FramingCamera(views, view, thumb.width, thumb.height), thumb, true);
     if (!sheet)
       sheet = headless::MakeImage(static_cast<Int32>(small.width * columns),
                                   static_cast<Int32>(small.height * rows), {22, 24, 30});
@@ -243,7 +244,7 @@ void Movie(const Renderer& r, const std::string& moviePath) {
   bounds.points = corners.data();
   bounds.pointCount = static_cast<Int64>(corners.size());
   const headless::Camera camera =
-      FramingCamera({bounds}, r.TurnView(0, 1), size.width, size.height);
+      headless::FramingCamera({bounds}, r.TurnView(0, 1), size.width, size.height);
 
   PrepareOutputFolder(moviePath);
   headless::OutputFile movie(moviePath);
@@ -332,57 +333,56 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   if (large) progress.Step("read " + std::to_string(points) + " points");
   const std::vector<headless::MeshView> views = renderer.Views(panels);
   const Size size = renderer.PanelSize();
-  headless::WritePng(
-      out,
-      renderer.Picture(
-          views, FramingCamera(views, renderer.TurnView(0, 1), size.width, size.height), size));
+  headless::WritePng(out, renderer.Picture(views,
+                                           headless::FramingCamera(views, renderer.TurnView(0, 1),
+                                                                   size.width, size.height),
+                                           size));
   if (large) progress.Step("drawn");
   return kExitOk;
 }
 
-const SubcommandRegistration kRender(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "render";
-       declaration.operands = "MESH.obj...";
-       declaration.minOperands = 1;
-       declaration.maxOperands = -1;
-       declaration.summary =
-           "draw any OBJ meshes side by side, labelled, from one camera: pictures, turntables, "
-           "detail-kept colours and movies";
-       declaration.details =
-           "Each mesh gets a panel with its file name; all panels share one camera that frames "
-           "every mesh, and a light from the left that grazes the surface so relief casts shade. "
-           "Meshes are taken as Y-up. One mesh may be - (the standard input), and --out - writes "
-           "the picture to the standard output.\n"
-           "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
-           "--frames A:B, drawn side by side with the others; without one, the operands are the "
-           "frames of one sequence, in order. The frames go, as raw RGB, to the ffmpeg program "
-           "(Debian's ffmpeg package), which writes the MP4 file.";
-       declaration.loadsPlugins = false;
-       declaration.options = {
-           TextOption("--out", "PIC.png",
-                      "the picture to write (- for the standard output); with --turntable, the "
-                      "contact sheet, the pictures going to PIC.0001.png and on"),
-           ChoiceOption("--view", "NAME", "where the camera stands", ViewNames(), "three-quarter"),
-           TextOption("--camera", "AZ,EL",
-                      "the camera by angles in degrees instead: AZ around the vertical axis (0 "
-                      "front, 90 right), EL above the horizon (-89.9 to 89.9)"),
-           TextOption("--size", "WxH", "the size of each mesh's panel in pixels (16 to 4096)",
-                      "480x480"),
-           IntegerOption("--turntable", "N",
-                         "N pictures around the vertical axis, starting at the chosen view", 2,
-                         360),
-           TextOption("--detail", "REST.obj",
-                      "colour each mesh by the share of the rest mesh's detail each point keeps "
-                      "(blue as at rest, red flattened, purple exaggerated), with a legend"),
-           TextOption("--movie", "OUT.mp4", "encode the frames as a movie through ffmpeg"),
-           TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
-           NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),
-           FlagOption("--quiet", "print no progress")};
-       return declaration;
-     }(),
-     RunRender});
-
 }  // namespace
+
+Subcommand RenderSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "render";
+  declaration.operands = "MESH.obj...";
+  declaration.minOperands = 1;
+  declaration.maxOperands = -1;
+  declaration.summary =
+      "draw any OBJ meshes side by side, labelled, from one camera: pictures, turntables, "
+      "detail-kept colours and movies";
+  declaration.details =
+      "Each mesh gets a panel with its file name; all panels share one camera that frames "
+      "every mesh, and a light from the left that grazes the surface so relief casts shade. "
+      "Meshes are taken as Y-up. One mesh may be - (the standard input), and --out - writes "
+      "the picture to the standard output.\n"
+      "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
+      "--frames A:B, drawn side by side with the others; without one, the operands are the "
+      "frames of one sequence, in order. The frames go, as raw RGB, to the ffmpeg program "
+      "(Debian's ffmpeg package), which writes the MP4 file.";
+  declaration.loadsPlugins = false;
+  declaration.options = {
+      TextOption("--out", "PIC.png",
+                 "the picture to write (- for the standard output); with --turntable, the "
+                 "contact sheet, the pictures going to PIC.0001.png and on"),
+      ChoiceOption("--view", "NAME", "where the camera stands", headless::ViewNames(),
+                   "three-quarter"),
+      TextOption("--camera", "AZ,EL",
+                 "the camera by angles in degrees instead: AZ around the vertical axis (0 "
+                 "front, 90 right), EL above the horizon (-89.9 to 89.9)"),
+      TextOption("--size", "WxH", "the size of each mesh's panel in pixels (16 to 4096)",
+                 "480x480"),
+      IntegerOption("--turntable", "N",
+                    "N pictures around the vertical axis, starting at the chosen view", 2, 360),
+      TextOption("--detail", "REST.obj",
+                 "colour each mesh by the share of the rest mesh's detail each point keeps "
+                 "(blue as at rest, red flattened, purple exaggerated), with a legend"),
+      TextOption("--movie", "OUT.mp4", "encode the frames as a movie through ffmpeg"),
+      TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
+      NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),
+      FlagOption("--quiet", "print no progress")};
+  return {declaration, RunRender};
+}
+
 }  // namespace cli

@@ -21,6 +21,12 @@
 
 namespace headless {
 
+// Rounds of neighbour averaging behind the detail heights: the main job's, enough to flatten
+// ridges a few edges wide while keeping a limb's shape.
+inline constexpr Int32 kDetailHeightRounds = 8;
+// Rounds that spread each point's reading of kept detail over about one ridge, for pictures.
+inline constexpr Int32 kKeptSpreadRounds = 2;
+
 // Edge neighbours of every point, from the polygons (each once, ascending).
 std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
                                                 const std::vector<CPolygon>& polygons);
