@@ -21,24 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<Vector3> Smoothed(std::vector<Vector3> points,
-                              const std::vector<std::vector<Int32>>& neighbours, Int32 rounds) {
-  std::vector<Vector3> next(points.size());
-  for (Int32 r = 0; r < rounds; ++r) {
-    for (size_t p = 0; p < points.size(); ++p) {
-      if (neighbours[p].empty()) {
-        next[p] = points[p];
-        continue;
-      }
-      Vector3 sum;
-      for (Int32 n : neighbours[p]) sum = Add(sum, points[static_cast<size_t>(n)]);
-      next[p] = Divide(sum, static_cast<Float>(neighbours[p].size()));
-    }
-    points.swap(next);
-  }
-  return points;
-}
-
 // Front and side of the character: it is looked at along the shortest side of its box, then the
 // middle one, the longest side up.
 void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>& polygons,
@@ -129,7 +111,7 @@ CharacterJob::CharacterJob(const CharacterJobOptions& options) {
   for (const Node* map : mesh->maps) weights.push_back(map->weights.data());
 
   const std::vector<Vector3> base =
-      Smoothed(rest_, PointNeighbours(PointCount(), polygons), kDetailHeightRounds);
+      SmoothedPoints(rest_, PointNeighbours(PointCount(), polygons), kDetailHeightRounds);
   measurer_.emplace(rest_, polygons, base, weights, mesh->joints);
 
   // The tag's own default rounds unless the user's settings say otherwise.

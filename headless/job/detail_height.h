@@ -31,6 +31,13 @@ inline constexpr Int32 kKeptSpreadRounds = 2;
 std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
                                                 const std::vector<CPolygon>& polygons);
 
+// S(X): `points` after `rounds` rounds of uniform neighbour averaging (a point without neighbours
+// stays). Throws std::invalid_argument for neighbour lists of another count than the points or
+// an index out of range.
+std::vector<Vector3> SmoothedPoints(std::vector<Vector3> points,
+                                    const std::vector<std::vector<Int32>>& neighbours,
+                                    Int32 rounds);
+
 // h_X for every point. Throws std::invalid_argument for a polygon or neighbour index out of range
 // or neighbour lists of another count than the points.
 std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
