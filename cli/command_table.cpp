@@ -14,6 +14,7 @@ const std::vector<Subcommand>& CommandTable() {
       RunSubcommand(),          // run
       SceneImportSubcommand(),  // scene import
       SceneInfoSubcommand(),    // scene info
+      ViewSubcommand(),         // view
   };
   return table;
 }

@@ -18,6 +18,7 @@ Subcommand RenderSubcommand();       // render.cpp
 Subcommand RunSubcommand();          // run.cpp
 Subcommand SceneImportSubcommand();  // scene_import.cpp
 Subcommand SceneInfoSubcommand();    // scene_info.cpp
+Subcommand ViewSubcommand();         // view.cpp
 
 // Every subcommand, in the order of the table.
 const std::vector<Subcommand>& CommandTable();

@@ -15,6 +15,7 @@
 #include "headless/job/limb_job.h"
 #include "headless/job/tables.h"
 #include "headless/platform/platform.h"
+#include "web/page_template.h"
 
 namespace cli {
 namespace {
@@ -54,10 +55,10 @@ int RunLimb(const RunOptions& o, const headless::TagSettings& settings, std::ost
   }
   progress.Finish();
   headless::PrintFrameTable(job.Rows(), job.PointCount(), "angle", out);
-  job.WriteOutputs(outDir);
+  job.WriteOutputs(outDir, web::PageTemplate());
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
-        << "limb.png, detail.png and measures.png\n";
+        << "limb.png, detail.png, measures.png and view.html\n";
   return kExitOk;
 }
 
@@ -81,12 +82,12 @@ int RunCharacter(const RunOptions& o, const headless::TagSettings& settings, std
   }
   progress.Finish();
   headless::PrintFrameTable(job.Rows(), job.PointCount(), "time", out);
-  job.WriteOutputs(outDir);
+  job.WriteOutputs(outDir, web::PageTemplate());
   if (!o.quiet)
     out << "frame " << job.ShownFrame() << " (where skinning loses most detail): wrote "
         << (outDir / "skinned.obj").string()
-        << ", corrected.obj, character.tsm, character.png, character-detail.png and "
-           "measures.png\n";
+        << ", corrected.obj, character.tsm, character.png, character-detail.png, "
+           "measures.png and view.html\n";
   return kExitOk;
 }
 

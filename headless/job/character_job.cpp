@@ -118,6 +118,7 @@ CharacterJob::CharacterJob(const CharacterJobOptions& options) {
   const Equipment equipment =
       EquipWithCommand(*doc_, object_, mesh->skin, std::nullopt, options.tagSettings);
   deformer_ = equipment.deformer;
+  page_.emplace("tessamire run: " + object_->name, rest_, polygons, 'y');
   if (!PressButton(equipment.tag, tessamire_ids::kBindButton))
     throw std::runtime_error(options.file + ": the bind tag refused to bind the rest mesh");
   shown_.row.skinnedHeight = -1.0;
@@ -127,17 +128,19 @@ const FrameRow& CharacterJob::MeasureFrame(Int32 frame) {
   MeasuredFrame m = measurer_->Measure(*doc_, object_, deformer_, frame);
   m.row.label = frame / fps_;
   rows_.push_back(m.row);
+  page_->Add(m);
   if (m.row.skinnedHeight > shown_.row.skinnedHeight) shown_ = std::move(m);
   return rows_.back();
 }
 
-void CharacterJob::WriteOutputs(const fs::path& folder) const {
+void CharacterJob::WriteOutputs(const fs::path& folder, std::string_view pageTemplate) const {
   const std::vector<CPolygon>& polygons = object_->polygons;
   WriteObj((folder / "skinned.obj").string(), shown_.skinned, polygons);
   WriteObj((folder / "corrected.obj").string(), shown_.corrected, polygons);
   SaveScene(*doc_, (folder / "character.tsm").string());
   WritePictures(rest_, polygons, shown_, folder);
   WriteMeasuresPlot(rows_, folder / "measures.png");
+  page_->Write(folder / "view.html", pageTemplate);
 }
 
 }  // namespace headless

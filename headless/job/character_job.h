@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "headless/job/main_job.h"
@@ -53,9 +54,10 @@ class CharacterJob {
   Int32 ShownFrame() const { return shown_.row.frame; }
 
   // Writes into `folder` (which exists) the shown frame: skinned.obj, corrected.obj, the scene
-  // character.tsm, the pictures character.png and character-detail.png, and the plot
-  // measures.png.
-  void WriteOutputs(const std::filesystem::path& folder) const;
+  // character.tsm, the pictures character.png and character-detail.png, the plot measures.png,
+  // and the page of every frame view.html (`pageTemplate`, the viewer built into the program,
+  // with the data).
+  void WriteOutputs(const std::filesystem::path& folder, std::string_view pageTemplate) const;
 
  private:
   std::unique_ptr<Document> doc_;
@@ -66,6 +68,7 @@ class CharacterJob {
   Int32 lastFrame_ = 0;
   Float fps_ = 0.0;
   std::optional<FrameMeasurer> measurer_;
+  std::optional<RunPage> page_;
   std::vector<FrameRow> rows_;
   MeasuredFrame shown_;
 };

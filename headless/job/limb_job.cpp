@@ -149,6 +149,8 @@ LimbJob::LimbJob(const LimbJobOptions& options) : options_(options) {
   const Equipment equipment = EquipWithCommand(
       *doc_, scene_.object, scene_.skin, LimbJobIterations(options.points), options.tagSettings);
   deformer_ = equipment.deformer;
+  // The limb bends in its XY plane: Z is up.
+  page_.emplace("tessamire run: the limb", scene_.mesh.points, scene_.mesh.polygons, 'z');
   // Bind on the rest pose: the bend is 0 at frame 0.
   ApplyKeysAtFrame(*doc_, 0.0);
   if (!PressButton(equipment.tag, tessamire_ids::kBindButton))
@@ -159,15 +161,20 @@ const FrameRow& LimbJob::MeasureFrame(Int32 frame) {
   last_ = measurer_->Measure(*doc_, scene_.object, deformer_, frame);
   last_.row.label = options_.angle * frame / static_cast<Float>(options_.frames - 1);
   rows_.push_back(last_.row);
+  page_->Add(last_);
   return rows_.back();
 }
 
-void LimbJob::WriteOutputs(const fs::path& folder) const {
+void LimbJob::WriteOutputs(const fs::path& folder, std::string_view pageTemplate) {
   WriteObj((folder / "skinned.obj").string(), last_.skinned, scene_.mesh.polygons);
   WriteObj((folder / "corrected.obj").string(), last_.corrected, scene_.mesh.polygons);
   SaveScene(*doc_, (folder / "limb.tsm").string());
   WritePictures(scene_.mesh, last_, folder);
   WriteMeasuresPlot(rows_, folder / "measures.png");
+  // The page opens on the elbow's outer side, as the pictures show it.
+  const Vector3 outer = ElbowViews(scene_.mesh, last_.skinned).first;
+  page_->SetViewDirection({-outer.x, -outer.y, -outer.z});
+  page_->Write(folder / "view.html", pageTemplate);
 }
 
 }  // namespace headless

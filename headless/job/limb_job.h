@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "headless/job/limb_scene.h"
@@ -49,8 +50,9 @@ class LimbJob {
   const std::vector<FrameRow>& Rows() const { return rows_; }
 
   // Writes into `folder` (which exists) the last frame measured: skinned.obj, corrected.obj, the
-  // scene limb.tsm, the pictures limb.png and detail.png, and the plot measures.png.
-  void WriteOutputs(const std::filesystem::path& folder) const;
+  // scene limb.tsm, the pictures limb.png and detail.png, the plot measures.png, and the page of
+  // every frame view.html (`pageTemplate`, the viewer built into the program, with the data).
+  void WriteOutputs(const std::filesystem::path& folder, std::string_view pageTemplate);
 
  private:
   LimbJobOptions options_;
@@ -58,6 +60,7 @@ class LimbJob {
   LimbScene scene_;
   std::vector<std::vector<Float32>> baseWeights_;  // the measurer's, per joint
   std::optional<FrameMeasurer> measurer_;
+  std::optional<RunPage> page_;
   Node* deformer_ = nullptr;
   std::vector<FrameRow> rows_;
   MeasuredFrame last_;

@@ -125,6 +125,24 @@ MeasuredFrame FrameMeasurer::Measure(Document& doc, Node* object, Node* deformer
   return m;
 }
 
+RunPage::RunPage(std::string title, const std::vector<Vector3>& rest,
+                 const std::vector<CPolygon>& polygons, char up)
+    : page_(std::move(title)) {
+  const Int64 count = static_cast<Int64>(rest.size());
+  page_.SetUp(up);
+  page_.SetKeptTitle("detail kept");
+  page_.AddFrame(page_.AddInput("rest", count, polygons), 0.0, rest,
+                 std::vector<Float>(rest.size(), 1.0));
+  skinned_ = page_.AddInput("skinned", count, polygons);
+  corrected_ = page_.AddInput("corrected", count, polygons);
+  page_.SetDistanceReference(skinned_);
+}
+
+void RunPage::Add(const MeasuredFrame& frame) {
+  page_.AddFrame(skinned_, frame.row.frame, frame.skinned, frame.skinnedKept);
+  page_.AddFrame(corrected_, frame.row.frame, frame.corrected, frame.correctedKept);
+}
+
 void WriteMeasuresPlot(const std::vector<FrameRow>& rows, const std::filesystem::path& path) {
   std::vector<Float> x;
   PlotSeries skinEdge{"skinned", {}, {200, 60, 60}};

@@ -1,13 +1,17 @@
 // What the main job's two acts share, the built-in limb (limb_job.h) and an imported rigged
 // character (character_job.h): checking the plug-in's parts, equipping an object with the setup
-// command, measuring one frame with the correction off and on, and the plot of the measures.
+// command, measuring one frame with the correction off and on, the page of the frames and the plot
+// of the measures.
 #pragma once
 
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "headless/io/page.h"
 #include "headless/job/measures.h"
 #include "headless/scene/scene.h"
 
@@ -77,6 +81,27 @@ class FrameMeasurer {
   DetailReference reference_;
   std::vector<std::vector<Int32>> neighbours_;
   std::vector<Float> restHeights_, restBaseHeights_;
+};
+
+// The page of a run (view.html, the viewer `tessamire view` writes): the rest mesh, and every
+// frame skinned and corrected, coloured by the detail each point keeps as the pictures are; the
+// distance colours compare the two.
+class RunPage {
+ public:
+  // `up` is the meshes' up axis, 'y' or 'z'.
+  RunPage(std::string title, const std::vector<Vector3>& rest,
+          const std::vector<CPolygon>& polygons, char up);
+  void Add(const MeasuredFrame& frame);
+  // Where the camera looks from at first (towards the camera, in the mesh's coordinates).
+  void SetViewDirection(const Vector3& towardsCamera) { page_.SetViewDirection(towardsCamera); }
+  // Writes the page: `pageTemplate` (the viewer built into the program) with the data.
+  void Write(const std::filesystem::path& path, std::string_view pageTemplate) const {
+    page_.Write(path.string(), pageTemplate);
+  }
+
+ private:
+  PageBuilder page_;
+  Int32 skinned_ = 0, corrected_ = 0;
 };
 
 // The three measures over the frames, skinned against corrected, as a PNG.
