@@ -297,8 +297,8 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
   longer.push_back(0);
   expectRefused(longer, "corrupt");
   std::vector<std::uint8_t> newer = image;
-  newer[8] = 2;
-  expectRefused(newer, "version 2");
+  newer[8] = static_cast<std::uint8_t>(headless::kSceneFormatVersion + 1);
+  expectRefused(newer, "version " + std::to_string(headless::kSceneFormatVersion + 1));
 
   fs::remove(path);
   EXPECT_THROW(headless::LoadSceneInto(path, doc), std::runtime_error);
@@ -308,6 +308,86 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
   headless::SaveScene(*doc, path);
   headless::LoadSceneInto(path, doc);
   EXPECT_NE(doc.get(), open);
+}
+
+// The file's own vertices of an imported object: kept, copied with the object, saved and loaded
+// as they were; damaged ones refused naming the object; a version 1 file (before they were kept)
+// loads without them and says so.
+TEST_F(SceneFiles, FileVerticesTravelWithTheirObjectAndDamagedOnesAreRefused) {
+  object = AddGrid(3, 3, "character");
+  auto file = std::make_shared<headless::FileVertices>();
+  file->object = "Body";
+  file->mesh = "Body mesh";
+  file->materials = {"skin", "eyes"};
+  for (Int32 p = 0; p < 9; ++p) file->vertexPoint.push_back(p);
+  file->vertexPoint.push_back(4);  // point 4 once more, along a seam
+  for (Int32 v = 0; v < 10; ++v) {
+    file->normals.push_back({0.0, 0.1 * v, 1.0});
+    file->uvs.insert(file->uvs.end(), {0.1f * static_cast<Float32>(v), 0.5f});
+  }
+  for (const CPolygon& f : object->polygons) {
+    file->cornerVertex.insert(file->cornerVertex.end(), {f.a, f.b, f.c, f.d == 4 ? 9 : f.d});
+    file->faceFirst.push_back(static_cast<Int64>(file->cornerVertex.size()));
+    file->faceMaterial.push_back(static_cast<Int32>(file->faceMaterial.size() % 3) - 1);
+  }
+  object->fileVertices = file;
+  Node* copy = headless::CopyObject(object);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->fileVertices, object->fileVertices);
+  headless::DestroyNode(copy);
+
+  const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
+  headless::SceneFileInfo info;
+  const std::unique_ptr<headless::Document> loaded =
+      headless::DeserializeDocument(image, "kept", &info);
+  EXPECT_EQ(info.version, headless::kSceneFormatVersion);
+  const Node* back = loaded->FindObject("character");
+  ASSERT_NE(back->fileVertices, nullptr);
+  const headless::FileVertices& kept = *back->fileVertices;
+  EXPECT_EQ(kept.object, file->object);
+  EXPECT_EQ(kept.mesh, file->mesh);
+  EXPECT_EQ(kept.materials, file->materials);
+  EXPECT_EQ(kept.vertexPoint, file->vertexPoint);
+  EXPECT_EQ(kept.uvs, file->uvs);
+  ASSERT_EQ(kept.normals.size(), 10u);
+  EXPECT_EQ(kept.normals[9].y, file->normals[9].y);
+  EXPECT_EQ(kept.faceFirst, file->faceFirst);
+  EXPECT_EQ(kept.cornerVertex, file->cornerVertex);
+  EXPECT_EQ(kept.faceMaterial, file->faceMaterial);
+  EXPECT_EQ(headless::SerializeDocument(*loaded), image);
+
+  // The seam vertex's point (4, the last of the vertex list) out of range.
+  std::vector<std::uint8_t> damaged = image;
+  const std::uint8_t lastTwo[8] = {8, 0, 0, 0, 4, 0, 0, 0};  // the vertex list ends 8, 4
+  auto at = std::find_end(damaged.begin(), damaged.end(), std::begin(lastTwo), std::end(lastTwo));
+  ASSERT_NE(at, damaged.end());
+  at[4] = 9;
+  Reseal(damaged);
+  try {
+    headless::DeserializeDocument(damaged, "damaged");
+    ADD_FAILURE() << "damaged file vertices loaded";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(
+                  "'character': its file vertices: vertex 9 sits on point 9 outside [0, 9)"),
+              std::string::npos)
+        << e.what();
+  }
+  // Cut short inside them: refused as well.
+  std::vector<std::uint8_t> cut(image.begin(), image.end() - 8 - 20);
+  cut.resize(cut.size() + 8);
+  Reseal(cut);
+  EXPECT_THROW(headless::DeserializeDocument(cut, "cut"), std::runtime_error);
+
+  // Version 1: the same objects, nothing after them.
+  object->fileVertices = nullptr;
+  std::vector<std::uint8_t> old = headless::SerializeDocument(*doc);
+  old.erase(old.end() - 8 - 4, old.end() - 8);  // no count of objects with file vertices
+  old[8] = 1;
+  Reseal(old);
+  const std::unique_ptr<headless::Document> first =
+      headless::DeserializeDocument(old, "first", &info);
+  EXPECT_EQ(info.version, 1u);
+  EXPECT_EQ(first->FindObject("character")->fileVertices, nullptr);
 }
 
 TEST_F(SceneFiles, TheStoredLevelIsHandedBackToReadState) {
@@ -463,10 +543,10 @@ void Little(std::vector<std::uint8_t>& out, std::uint64_t v, int bytes) {
   for (int k = 0; k < bytes; ++k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
 }
 
-// A file image around `content`, with a correct size and check value.
+// A version 1 file image (objects only) around `content`, with a correct size and check value.
 std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content) {
   std::vector<std::uint8_t> image = {'T', 'S', 'M', 'S', 'C', 'E', 'N', 'E'};
-  Little(image, headless::kSceneFormatVersion, 4);
+  Little(image, 1, 4);
   Little(image, content.size(), 8);
   image.insert(image.end(), content.begin(), content.end());
   Little(image, headless::Fnv1a64(image.data(), image.size()), 8);
