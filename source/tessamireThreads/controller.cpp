@@ -64,10 +64,12 @@ struct PointCopy {
 void CopyPoints(const Vector3* from, Int32 pointCount, Vector3* to) {
   if (pointCount <= 0) return;
   PointCopy copy{from, to};
-  Framework().parallelFor(pointCount, 1 << 14, &copy, [](void* context, Int64 begin, Int64 end) {
-    const PointCopy& c = *static_cast<const PointCopy*>(context);
-    std::memcpy(c.to + begin, c.from + begin, static_cast<size_t>(end - begin) * sizeof(Vector3));
-  });
+  Framework().parallelFor(pointCount, 1 << 14, &copy,
+                          [](void* context, Int64 begin, Int64 end) noexcept {
+                            const PointCopy& c = *static_cast<const PointCopy*>(context);
+                            std::memcpy(c.to + begin, c.from + begin,
+                                        static_cast<size_t>(end - begin) * sizeof(Vector3));
+                          });
 }
 
 }  // namespace

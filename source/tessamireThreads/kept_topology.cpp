@@ -23,7 +23,7 @@ Bool SamePolygons(const CPolygon* a, const CPolygon* b, Int32 count) {
   if (a == nullptr || b == nullptr) return false;
   PolygonComparison comparison{a, b};
   Framework().parallelFor(
-      count, kCompareBlock, &comparison, [](void* context, Int64 begin, Int64 end) {
+      count, kCompareBlock, &comparison, [](void* context, Int64 begin, Int64 end) noexcept {
         auto& c = *static_cast<PolygonComparison*>(context);
         // Once a difference is known the remaining blocks need not be read.
         if (c.differ.load(std::memory_order_relaxed)) return;

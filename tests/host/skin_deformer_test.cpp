@@ -82,11 +82,9 @@ TEST_F(SkinDeformerTest, NativeDeformersRunInChildOrder) {
   constexpr Int32 kLift = 1099901;
   EXPECT_EQ(headless::FindNativeDeformer(kLift), nullptr);
   EXPECT_THROW(headless::RegisterNativeDeformer(kLift, nullptr), std::invalid_argument);
-  headless::RegisterNativeDeformer(kLift,
-                                   [](Node*, Node*, std::vector<Vector3>& points, std::string&) {
-                                     for (Vector3& p : points) p.z += 1.0;
-                                     return true;
-                                   });
+  headless::RegisterNativeDeformer(kLift, [](Node*, Node*, std::vector<Vector3>& points) {
+    for (Vector3& p : points) p.z += 1.0;
+  });
 
   const headless::LimbScene scene = headless::BuildLimbScene(*doc, SmallLimb());
   Node* lift = doc->AddObject(kLift, "lift", scene.object);

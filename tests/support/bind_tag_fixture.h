@@ -52,11 +52,9 @@ inline bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& 
 }
 
 inline std::string ResourceString(Int32 id) {
-  std::string text, error;
-  std::map<Int32, std::string> strings;
-  EXPECT_TRUE(
-      headless::ReadFile(std::string(TESSAMIRE_SOURCE_DIR) + "/res/strings/strings.txt", text));
-  EXPECT_TRUE(headless::ParseStringTable(text, "strings.txt", strings, error)) << error;
+  const std::map<Int32, std::string> strings = headless::ParseStringTable(
+      headless::ReadFile(std::string(TESSAMIRE_SOURCE_DIR) + "/res/strings/strings.txt"),
+      "strings.txt");
   return strings.count(id) != 0 ? strings.at(id) : std::string();
 }
 
