@@ -17,6 +17,7 @@
 #include "headless/scene/parameters.h"
 #include "tests/support/bind_tag_fixture.h"
 #include "tests/support/cli_runner.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -26,21 +27,9 @@ using headless::Node;
 
 class SceneCommands : public BindTagFixture {
  protected:
-  void SetUp() override {
-    BindTagFixture::SetUp();
-    dir = fs::temp_directory_path() /
-          ("tessamire_scene_commands_" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override {
-    fs::remove_all(dir);
-    BindTagFixture::TearDown();
-  }
-  std::string Path(const std::string& name) const { return (dir / name).string(); }
+  std::string Path(const std::string& name) const { return (folder.path / name).string(); }
 
-  fs::path dir;
+  TempFolder folder;
 };
 
 std::string Checksum(const std::vector<Vector3>& differences) {

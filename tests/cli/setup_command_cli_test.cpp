@@ -14,30 +14,13 @@
 namespace {
 
 using command_test::CommandFixture;
+using command_test::CountChildren;
+using command_test::CountTags;
 using command_test::Describe;
 using command_test::kDeformerId;
 using command_test::kTagId;
-using command_test::kVertexMapLink;
+using command_test::LinkedVertexMap;
 using headless::Node;
-
-Int32 CountChildren(const Node* op, Int32 type) {
-  Int32 count = 0;
-  for (const Node* child = op->down; child != nullptr; child = child->next)
-    count += child->type == type ? 1 : 0;
-  return count;
-}
-
-Int32 CountTags(const Node* op, Int32 type) {
-  Int32 count = 0;
-  for (const Node* tag = op->firstTag; tag != nullptr; tag = tag->next)
-    count += tag->type == type ? 1 : 0;
-  return count;
-}
-
-Node* LinkedVertexMap(const Node* tag) {
-  const headless::LinkValue* link = tag->params.GetLink(kVertexMapLink);
-  return link != nullptr ? headless::FindLiveNode(link->target) : nullptr;
-}
 
 size_t Occurrences(const std::string& text, const std::string& word) {
   size_t count = 0;
