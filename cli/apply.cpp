@@ -3,47 +3,48 @@
 // (bound by its button), then as its children a point cache that holds each frame in turn and
 // the plug-in's deformer. The frames come from OBJ files (a list, or a numbered sequence with
 // --frames) or from every sample of one point cache; the results go to OBJ files written like
-// their input (only positions and normals change) or to one point cache.
+// their input (positions, normals and a material library's way change), to one point cache, or
+// to one glTF on the rest OBJ's own vertices.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/input_ranges.h"
 #include "cli/output_folder.h"
-#include "cli/pictures.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/subcommands.h"
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
 #include "headless/deformers/point_cache.h"
-#include "headless/host/tessamire_ids.h"
+#include "headless/geometry/mesh.h"
+#include "headless/io/gltf.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
+#include "headless/job/tables.h"
+#include "headless/picture/side_by_side.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-using namespace tessamire_ids;
 
 // The options of one run; tag settings not given keep the tag's defaults.
 struct ApplyOptions {
@@ -67,12 +68,21 @@ struct ApplyError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-bool EndsWithObj(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
+bool EndsWith(const std::string& path, const std::string& extension) {
+  if (path.size() < extension.size()) return false;
+  std::string tail = path.substr(path.size() - extension.size());
   std::transform(tail.begin(), tail.end(), tail.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return tail == ".obj";
+  return tail == extension;
+}
+
+bool EndsWithObj(const std::string& path) {
+  return EndsWith(path, ".obj");
+}
+
+// One binary glTF of every frame, on the rest mesh's own vertices.
+bool GlbOutput(const std::string& path) {
+  return EndsWith(path, ".glb");
 }
 
 // The frames of a run: OBJ files, or the samples of one point cache.
@@ -139,7 +149,7 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
   if (!o.preview.empty() && o.preview != "-")
     RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
-  if (headless::PointCacheFormatOf(o.out)) {
+  if (headless::PointCacheFormatOf(o.out) || GlbOutput(o.out)) {
     RefuseOverwritingInputs(o.out, inputs);
     return outputs;
   }
@@ -212,6 +222,36 @@ headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
   return out;
 }
 
+// The glTF the results go into: the rest mesh's own vertices (ObjFileVertices) at rest, then a
+// frame per result at its number / fps seconds, shifted to start at 0 when numbers run below 0;
+// normals turn with the surface from the rest mesh's.
+struct GlbOut {
+  std::shared_ptr<const headless::FileVertices> vertices;
+  std::vector<headless::SurfaceFrame> restFrames;  // per point
+  const std::vector<CPolygon>* polygons;
+  Float origin = 0.0;  // the frame at 0 seconds
+  Float fps = 30.0;
+  headless::GlbWriter writer;
+
+  GlbOut(const headless::ObjFile& rest, const Frames& frames, Float framesPerSecond)
+      : vertices(std::make_shared<headless::FileVertices>(headless::ObjFileVertices(rest))),
+        restFrames(headless::PointFrames(rest.mesh.points, rest.mesh.polygons)),
+        polygons(&rest.mesh.polygons),
+        origin(std::min(0.0, frames.numbers.front())),
+        fps(framesPerSecond) {
+    if (vertices->VertexCount() == 0)
+      throw ApplyError(rest.name + ": no face, so a glTF of it would hold no vertex");
+    writer.AddMesh(vertices, headless::FileVertexPositions(*vertices, rest.mesh.points),
+                   vertices->normals);
+  }
+  void Add(Float frame, const std::vector<Vector3>& points) {
+    const std::vector<Vector3> positions = headless::FileVertexPositions(*vertices, points);
+    const std::vector<Vector3> normals = headless::FileVertexNormals(
+        *vertices, restFrames, headless::PointFrames(points, *polygons));
+    writer.AddFrame((frame - origin) / fps, {positions}, {normals});
+  }
+};
+
 headless::Value IntValue(Int32 v) {
   headless::Value value;
   value.type = headless::ValueType::kInt32;
@@ -229,29 +269,29 @@ struct ApplyScene {
 ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
                       std::vector<Float32> vertexMap, std::vector<Float32> restriction) {
   headless::Registration registration;
-  if (!headless::FindRegistration(kTagId, registration) ||
-      !headless::FindRegistration(kDeformerId, registration))
+  if (!headless::FindRegistration(ID_TTESSAMIRE, registration) ||
+      !headless::FindRegistration(ID_OTESSAMIRE, registration))
     throw ApplyError("the plug-in did not register its bind tag and deformer");
   ApplyScene scene;
   scene.object = scene.doc->AddPolygonObject(
       o.rest == "-" ? "rest" : fs::path(o.rest).stem().string(), rest.points, rest.polygons);
-  headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, kTagId) : nullptr;
+  headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, ID_TTESSAMIRE) : nullptr;
   if (tag == nullptr) throw ApplyError("the bind tag could not be created");
 
   ApplyTagSettings(*o.options, tag);
-  if (o.showSmoothed) headless::SetParameter(tag, kShowSmooth, IntValue(1));
+  if (o.showSmoothed) headless::SetParameter(tag, TTESSAMIRE_SHOWSMOOTH, IntValue(1));
   if (!o.vertexMap.empty()) {
     headless::Node* map = scene.doc->AddVertexMap(scene.object, std::move(vertexMap), "vertex map");
     headless::Value link;
     link.type = headless::ValueType::kLink;
     link.link.target = map->serial;
-    headless::SetParameter(tag, kVertexMapLink, link);
+    headless::SetParameter(tag, TTESSAMIRE_VERTEXMAP, link);
   }
-  if (!headless::PressButton(tag, kBindButton))
+  if (!headless::PressButton(tag, TTESSAMIRE_BIND))
     throw ApplyError(o.rest + ": the bind tag refused to bind the rest mesh");
 
   scene.cache = scene.doc->AddObject(headless::kPointCacheType, "point cache", scene.object);
-  headless::Node* deformer = scene.doc->AddObject(kDeformerId, "deformer", scene.object);
+  headless::Node* deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
   if (scene.cache == nullptr || deformer == nullptr)
     throw ApplyError("the point cache or the deformer could not be created");
   if (!o.restriction.empty()) {
@@ -266,26 +306,6 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
 // or more on a small machine, so even one frame reports its stages.
 constexpr Float kLongEvaluation = 5.0e7;
 
-// The report: per frame, the three measures of the input and of the corrected mesh against the
-// rest, and the time the frame's correction took.
-void PrintReportHeader(std::ostream& os) {
-  os << "frame                          | height error (%)  | edge change (%)   | hinge change "
-        "(deg) |     ms\n"
-        "                               |   input corrected |   input corrected |   input "
-        "corrected |\n";
-}
-
-void PrintReportRow(std::ostream& os, const std::string& frame, const headless::PairMeasures& in,
-                    const headless::PairMeasures& corrected, Float seconds) {
-  char line[256];
-  std::snprintf(line, sizeof line, "%-30s | %7.2f %9.2f | %7.3f %9.3f | %7.3f %9.3f | %6.1f\n",
-                frame.c_str(), 100.0 * in.heightError, 100.0 * corrected.heightError,
-                100.0 * in.detail.edgeLengthChange, 100.0 * corrected.detail.edgeLengthChange,
-                in.detail.normalAngleDegrees, corrected.detail.normalAngleDegrees,
-                1000.0 * seconds);
-  os << line;
-}
-
 // Rest, input and corrected side by side, from three-quarter view.
 void WritePreview(const std::string& path, const headless::Mesh& rest,
                   const std::vector<Vector3>& input, const std::vector<Vector3>& corrected,
@@ -294,9 +314,10 @@ void WritePreview(const std::string& path, const headless::Mesh& rest,
     return headless::ViewOf(points, rest.polygons, caption);
   };
   const std::string name = frameName == "-" ? "input" : fs::path(frameName).filename().string();
-  headless::WritePng(path, RenderSideBySide({view(rest.points, "rest"), view(input, name),
-                                             view(corrected, "corrected")},
-                                            NamedView("three-quarter"), 420, 420));
+  headless::WritePng(
+      path, headless::RenderSideBySide(
+                {view(rest.points, "rest"), view(input, name), view(corrected, "corrected")},
+                headless::NamedView("three-quarter"), 420, 420));
 }
 
 // The preview's page: the rest mesh, and the frames as given and corrected, coloured by the
@@ -377,10 +398,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     PrepareOutputFolder(outputs.empty() ? o.out : outputs[0].string());
   if (!o.preview.empty()) PrepareOutputFolder(o.preview);
 
-  // A long single evaluation reports its stages; many frames report each frame.
+  // A long single evaluation reports its stages; many frames report each frame. The rounds not
+  // given are the tag's default, which the plug-in's description states; without it the run counts
+  // as long.
   const size_t total = frames.Count();
-  const Float iterations = static_cast<Float>(o.options->Integer("--iterations").value_or(2));
-  const bool longRun = total > 1 || static_cast<Float>(count) * iterations > kLongEvaluation;
+  const std::optional<Int64> iterations = o.options->IntegerOrDefault("--iterations");
+  const bool longRun =
+      total > 1 || !iterations ||
+      static_cast<Float>(count) * static_cast<Float>(*iterations) > kLongEvaluation;
   headless::Progress progress(
       err,
       headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
@@ -389,13 +414,18 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   progress.Step("bound " + o.rest);
 
   std::optional<headless::PointCache> cacheOut;
-  if (outputs.empty()) cacheOut = OutputCache(o, frames);
+  std::optional<GlbOut> glbOut;
+  if (outputs.empty() && GlbOutput(o.out)) {
+    glbOut.emplace(rest, frames, o.fps);
+  } else if (outputs.empty()) {
+    cacheOut = OutputCache(o, frames);
+  }
   std::optional<headless::PairReference> reference;
   // The report shares the standard output with nothing but itself.
   std::ostream& reportStream = o.out == "-" ? err : out;
   if (o.report) {
     reference = headless::PreparePairReference(rest.mesh, {});
-    PrintReportHeader(reportStream);
+    headless::PrintReportHeader(reportStream);
   }
   std::vector<Vector3> lastInput, lastCorrected;
   std::optional<PreviewPage> page;
@@ -424,13 +454,16 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (cacheOut) {
       headless::AppendSample(*cacheOut, corrected);
       progress.Step(frames.Name(i));
+    } else if (glbOut) {
+      glbOut->Add(frames.numbers[i], corrected);
+      progress.Step(frames.Name(i));
     } else {
       headless::WriteObjLike(outputs[i].string(), frame ? *frame : rest, corrected);
       progress.Step(frames.Name(i) + " -> " + outputs[i].string());
     }
     if (reference)
-      PrintReportRow(reportStream, frames.Name(i), headless::MeasurePair(*reference, input),
-                     headless::MeasurePair(*reference, corrected), seconds);
+      headless::PrintReportRow(frames.Name(i), headless::MeasurePair(*reference, input),
+                               headless::MeasurePair(*reference, corrected), seconds, reportStream);
     if (page) page->Add(i, input, corrected);
     if (i + 1 == total) {
       lastInput = std::move(input);
@@ -438,6 +471,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     }
   }
   if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
+  if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();
   if (!o.preview.empty())
     WritePreview(o.preview, rest.mesh, lastInput, lastCorrected, frames.Name(total - 1));
@@ -482,7 +516,9 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                           "polygons")),
       Required(TextOption("--out", "OUT",
                           "where the corrected frames go: OUT ending in .pc2 or .mdd gets one "
-                          "cache of all frames; a pattern (####) one OBJ per frame; one frame "
+                          "cache of all frames, OUT ending in .glb one binary glTF of the rest "
+                          "mesh's own vertices with every frame as a morph target keyed at its "
+                          "frame / F seconds; a pattern (####) one OBJ per frame; one frame "
                           "and OUT ending in .obj (or -, the standard output) write that file; "
                           "otherwise OUT is a folder (created when its parent exists) receiving "
                           "each frame under its own name (a cache's samples as "
@@ -512,32 +548,34 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
   declarations.push_back(TextOption(
       "--frames", "A:B", "the frames of a numbered sequence (walk.####.obj or walk.%04d.obj)"));
   declarations.push_back(
-      NumberOption("--fps", "F", "frames per second of an MDD cache's times, which are in seconds",
+      NumberOption("--fps", "F",
+                   "frames per second of an MDD cache's times, which are in seconds, and of a "
+                   "glTF's",
                    std::nullopt, std::nullopt, "30"));
   declarations.push_back(FlagOption("--quiet", "print no progress"));
   return declarations;
 }
 
-const SubcommandRegistration kApply(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "apply";
-       declaration.operands = "FRAME.obj...|SEQ.####.obj|CACHE.pc2|CACHE.mdd";
-       declaration.minOperands = 1;
-       declaration.maxOperands = -1;
-       declaration.summary =
-           "correct deformed meshes of one rest mesh with the plug-in's bind tag and "
-           "deformer";
-       declaration.details =
-           "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
-           "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
-           "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
-           "results keep every line of their input but the positions and normals. One input "
-           "may be - (the standard input).";
-       declaration.options = ApplyOptionSpecs();
-       return declaration;
-     }(),
-     RunApply});
-
 }  // namespace
+
+Subcommand ApplySubcommand() {
+  CommandSpec declaration;
+  declaration.name = "apply";
+  declaration.operands = "FRAME.obj...|SEQ.####.obj|CACHE.pc2|CACHE.mdd";
+  declaration.minOperands = 1;
+  declaration.maxOperands = -1;
+  declaration.summary =
+      "correct deformed meshes of one rest mesh with the plug-in's bind tag and "
+      "deformer";
+  declaration.details =
+      "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
+      "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
+      "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
+      "results keep every line of their input but the positions, the normals (turned "
+      "with the surface) and a relative material library's name (rewritten to reach it "
+      "from the result's folder). One input may be - (the standard input).";
+  declaration.options = ApplyOptionSpecs();
+  return {declaration, RunApply};
+}
+
 }  // namespace cli

@@ -8,8 +8,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/subcommands.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/selection.h"
 #include "headless/scene/undo.h"
@@ -118,37 +118,35 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-const SubcommandRegistration kCommand(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "command";
-       declaration.operands = "ID SCENE";
-       declaration.minOperands = 2;
-       declaration.maxOperands = 2;
-       declaration.summary =
-           "run a registered command on a scene with objects selected and modifier keys "
-           "held, and save the result";
-       declaration.details =
-           "Runs registered command ID on SCENE (- for the standard input) the way a user "
-           "picks it from the host's menu: the named objects and tags are the selection "
-           "(what the file had selected is cleared), the modifier keys are held, and the "
-           "result is saved to FILE. Fails, writing nothing, when the command is disabled "
-           "for that selection or answers false.";
-       declaration.options = {
-           Repeatable(TextOption("--select", "NAME", "select the object called NAME")),
-           Repeatable(TextOption("--select-tag", "OBJECT:INDEX",
-                                 "select the tag at 0-based INDEX in the tag list of the "
-                                 "object called OBJECT")),
-           FlagOption("--shift", "hold Shift while the command runs"),
-           FlagOption("--ctrl", "hold Ctrl while the command runs"),
-           Required(
-               TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
-           FlagOption("--undo",
-                      "undo the command's undo group before saving (the scene file keeps "
-                      "no undo history)")};
-       return declaration;
-     }(),
-     RunCommand});
-
 }  // namespace
+
+Subcommand CommandSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "command";
+  declaration.operands = "ID SCENE";
+  declaration.minOperands = 2;
+  declaration.maxOperands = 2;
+  declaration.summary =
+      "run a registered command on a scene with objects selected and modifier keys "
+      "held, and save the result";
+  declaration.details =
+      "Runs registered command ID on SCENE (- for the standard input) the way a user "
+      "picks it from the host's menu: the named objects and tags are the selection "
+      "(what the file had selected is cleared), the modifier keys are held, and the "
+      "result is saved to FILE. Fails, writing nothing, when the command is disabled "
+      "for that selection or answers false.";
+  declaration.options = {
+      Repeatable(TextOption("--select", "NAME", "select the object called NAME")),
+      Repeatable(TextOption("--select-tag", "OBJECT:INDEX",
+                            "select the tag at 0-based INDEX in the tag list of the "
+                            "object called OBJECT")),
+      FlagOption("--shift", "hold Shift while the command runs"),
+      FlagOption("--ctrl", "hold Ctrl while the command runs"),
+      Required(TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+      FlagOption("--undo",
+                 "undo the command's undo group before saving (the scene file keeps "
+                 "no undo history)")};
+  return {declaration, RunCommand};
+}
+
 }  // namespace cli

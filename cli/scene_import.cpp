@@ -13,11 +13,10 @@
 #include <cmath>
 #include <filesystem>
 
+#include "cli/command_table.h"
 #include "cli/input_ranges.h"
 #include "cli/output_folder.h"
-#include "cli/subcommands.h"
 #include "headless/deformers/point_cache.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
@@ -26,12 +25,10 @@
 #include "headless/scene/deform.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
-
-using tessamire_ids::kBindButton;
-using tessamire_ids::kTagId;
 
 bool IsObj(const std::string& path) {
   std::string extension = std::filesystem::path(path).extension().string();
@@ -104,11 +101,11 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
   }
   if (object == nullptr) throw std::runtime_error(meshPath + ": out of memory");
   if (tag) {
-    headless::Node* bindTag = doc->AddTag(object, kTagId);
+    headless::Node* bindTag = doc->AddTag(object, ID_TTESSAMIRE);
     if (bindTag == nullptr)
-      throw std::runtime_error("the bind tag (plug-in " + std::to_string(kTagId) +
+      throw std::runtime_error("the bind tag (plug-in " + std::to_string(ID_TTESSAMIRE) +
                                ") could not be created");
-    if (bind && !headless::PressButton(bindTag, kBindButton))
+    if (bind && !headless::PressButton(bindTag, TTESSAMIRE_BIND))
       throw std::runtime_error(meshPath + ": binding the tag failed");
   }
   if (!cachePath.empty()) AttachCache(*doc, object, cachePath, fps > 0.0 ? fps : 30.0);
@@ -146,34 +143,31 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
   return kExitOk;
 }
 
-const SubcommandRegistration kSceneImport(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "scene import";
-       declaration.operands = "MESH.obj|CHARACTER";
-       declaration.minOperands = 1;
-       declaration.maxOperands = 1;
-       declaration.summary =
-           "make a scene file from an OBJ mesh (- for the standard input) or a rigged character";
-       declaration.details =
-           "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
-           "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
-           ".gltf, .glb, .dae, .x and the other formats Assimp reads) becomes polygon objects "
-           "with joints, weights, skin deformers and keys sampled at the file's rate or F per "
-           "second; what cannot be carried is named as a note.";
-       declaration.options = {
-           Required(
-               TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
-           FlagOption("--tag", "put a bind tag at its defaults on the object"),
-           FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
-           TextOption("--cache", "CACHE",
-                      "a PC2 or MDD point cache whose samples the object plays over frames"),
-           NumberOption("--fps", "F",
-                        "frames per second: an MDD cache's times, or a character's keys",
-                        std::nullopt, std::nullopt, "30, or a character file's own rate")};
-       return declaration;
-     }(),
-     RunSceneImport});
-
 }  // namespace
+
+Subcommand SceneImportSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "scene import";
+  declaration.operands = "MESH.obj|CHARACTER";
+  declaration.minOperands = 1;
+  declaration.maxOperands = 1;
+  declaration.summary =
+      "make a scene file from an OBJ mesh (- for the standard input) or a rigged character";
+  declaration.details =
+      "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
+      "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
+      ".gltf, .glb, .dae, .x and the other formats Assimp reads) becomes polygon objects "
+      "with joints, weights, skin deformers and keys sampled at the file's rate or F per "
+      "second; what cannot be carried is named as a note.";
+  declaration.options = {
+      Required(TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+      FlagOption("--tag", "put a bind tag at its defaults on the object"),
+      FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
+      TextOption("--cache", "CACHE",
+                 "a PC2 or MDD point cache whose samples the object plays over frames"),
+      NumberOption("--fps", "F", "frames per second: an MDD cache's times, or a character's keys",
+                   std::nullopt, std::nullopt, "30, or a character file's own rate")};
+  return {declaration, RunSceneImport};
+}
+
 }  // namespace cli

@@ -6,20 +6,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/subcommands.h"
+#include "cli/command_table.h"
 #include "headless/deformers/skin.h"
 #include "headless/host/stream.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/checksum.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
-
-using tessamire_ids::kTagId;
 
 std::string TypeName(Int32 type) {
   headless::Registration registration;
@@ -117,6 +115,16 @@ void PrintObject(headless::Node* object, int depth, std::ostream& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   out << indent << "object " << TypeName(object->type) << " \"" << headless::Printable(object->name)
       << "\" points=" << object->points.size() << " polygons=" << object->polygons.size() << "\n";
+  if (const headless::FileVertices* file = object->fileVertices.get()) {
+    out << indent << "  file vertices: " << file->VertexCount() << " of \""
+        << headless::Printable(file->object) << "\" (mesh \"" << headless::Printable(file->mesh)
+        << "\"), " << file->FaceCount() << " faces" << (file->normals.empty() ? "" : ", normals")
+        << (file->uvs.empty() ? "" : ", texture coordinates");
+    for (size_t m = 0; m < file->materials.size(); ++m)
+      out << (m == 0 ? ", materials \"" : ", \"") << headless::Printable(file->materials[m])
+          << "\"";
+    out << "\n";
+  }
   PrintRig(object, indent, out);
   for (headless::Node* tag : headless::Document::Tags(object)) {
     out << indent << "  tag " << TypeName(tag->type) << " (" << tag->type << ")";
@@ -131,7 +139,7 @@ void PrintObject(headless::Node* object, int depth, std::ostream& out) {
       out << " = " << (row.value ? headless::Printable(headless::FormatValue(*row.value)) : "-")
           << (row.enabled ? " (enabled)" : " (disabled)") << "\n";
     }
-    if (tag->type == kTagId && tag->instance != nullptr) {
+    if (tag->type == ID_TTESSAMIRE && tag->instance != nullptr) {
       const BindState state = DecodeBindState(headless::WriteNodeState(tag));
       char checksum[24];
       std::snprintf(checksum, sizeof checksum, "%016llx",
@@ -157,21 +165,20 @@ int RunSceneInfo(const Options& options, std::ostream& out, std::ostream&) {
   return kExitOk;
 }
 
-const SubcommandRegistration kSceneInfo(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "scene info";
-       declaration.operands = "FILE";
-       declaration.minOperands = 1;
-       declaration.maxOperands = 1;
-       declaration.summary = "list what a scene file holds (FILE may be - for the standard input)";
-       declaration.details =
-           "Objects in tree order with their point and polygon counts, tags with every "
-           "parameter, the bind state of bind tags, a skin deformer's joints and weight "
-           "maps, and each joint's rest and current position and keys.";
-       return declaration;
-     }(),
-     RunSceneInfo});
-
 }  // namespace
+
+Subcommand SceneInfoSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "scene info";
+  declaration.operands = "FILE";
+  declaration.minOperands = 1;
+  declaration.maxOperands = 1;
+  declaration.summary = "list what a scene file holds (FILE may be - for the standard input)";
+  declaration.details =
+      "Objects in tree order with their point and polygon counts, tags with every "
+      "parameter, the bind state of bind tags, a skin deformer's joints and weight "
+      "maps, and each joint's rest and current position and keys.";
+  return {declaration, RunSceneInfo};
+}
+
 }  // namespace cli

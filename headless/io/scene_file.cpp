@@ -169,6 +169,29 @@ void WriteBody(ByteWriter& w, Node* node, const IndexOf& index) {
   WritePluginState(w, node);
 }
 
+void WriteFileVertices(ByteWriter& w, const FileVertices& file) {
+  w.Text(file.object);
+  w.Text(file.mesh);
+  w.Count(file.materials.size(), "materials");
+  for (const std::string& material : file.materials) w.Text(material);
+  w.Count(file.vertexPoint.size(), "file vertices");
+  for (Int32 point : file.vertexPoint) w.I32(point);
+  w.U8(file.normals.empty() ? 0 : 1);
+  for (const Vector3& n : file.normals) {
+    w.F64(n.x);
+    w.F64(n.y);
+    w.F64(n.z);
+  }
+  w.U8(file.uvs.empty() ? 0 : 1);
+  for (Float32 uv : file.uvs) w.F32(uv);
+  w.Count(static_cast<std::size_t>(file.FaceCount()), "faces");
+  for (Int64 f = 0; f < file.FaceCount(); ++f) {
+    w.Count(static_cast<std::size_t>(file.faceFirst[f + 1] - file.faceFirst[f]), "face corners");
+    w.I32(file.faceMaterial[f]);
+    for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) w.I32(file.cornerVertex[c]);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Reading
 
@@ -450,7 +473,68 @@ void CheckValues(ByteReader& r, const Node* node) {
   }
 }
 
-std::unique_ptr<Document> ReadContent(ByteReader& r) {
+FileVertices ReadFileVertices(ByteReader& r) {
+  FileVertices file;
+  file.object = r.Text();
+  file.mesh = r.Text();
+  file.materials.resize(r.Count(4, "materials"));
+  for (std::string& material : file.materials) material = r.Text();
+  file.vertexPoint.resize(r.Count(4, "file vertices"));
+  for (Int32& point : file.vertexPoint) point = r.I32();
+  const std::size_t vertices = file.vertexPoint.size();
+  const auto present = [&](std::size_t bytesEach, const char* what) {
+    const std::uint8_t marker = r.U8();
+    if (marker > 1) r.Fail(std::string("corrupt marker of the file vertices' ") + what);
+    if (marker == 1 && vertices > r.Remaining() / bytesEach)
+      r.Fail(std::string("the file vertices' ") + what + " exceed the data that follows");
+    return marker == 1;
+  };
+  if (present(24, "normals")) {
+    file.normals.resize(vertices);
+    for (Vector3& n : file.normals) {
+      n.x = r.F64();
+      n.y = r.F64();
+      n.z = r.F64();
+    }
+  }
+  if (present(8, "texture coordinates")) {
+    file.uvs.resize(2 * vertices);
+    for (Float32& uv : file.uvs) uv = r.F32();
+  }
+  const std::size_t faces = r.Count(8, "faces");
+  file.faceFirst.reserve(faces + 1);
+  file.faceMaterial.reserve(faces);
+  for (std::size_t f = 0; f < faces; ++f) {
+    const std::size_t corners = r.Count(4, "face corners");
+    file.faceMaterial.push_back(r.I32());
+    for (std::size_t c = 0; c < corners; ++c) file.cornerVertex.push_back(r.I32());
+    file.faceFirst.push_back(static_cast<Int64>(file.cornerVertex.size()));
+  }
+  return file;
+}
+
+// After the objects, the file vertices of the objects that have them.
+void ReadAllFileVertices(ByteReader& r, const LoadContext& ctx) {
+  const std::size_t count = r.Count(9, "objects with file vertices");
+  for (std::size_t i = 0; i < count; ++i) {
+    const Int64 index = r.I64();
+    Node* object = index >= 0 && index < static_cast<Int64>(ctx.nodes.size())
+                       ? ctx.nodes[static_cast<std::size_t>(index)]
+                       : nullptr;
+    if (object == nullptr || !object->IsPolygonObject())
+      r.Fail("file vertices for node " + std::to_string(index) + ", which is no polygon object");
+    if (object->fileVertices != nullptr) r.Fail(NodeLabel(object) + " has its file vertices twice");
+    auto file = std::make_shared<FileVertices>(ReadFileVertices(r));
+    try {
+      CheckFileVertices(*file, static_cast<Int64>(object->points.size()));
+    } catch (const std::invalid_argument& e) {
+      r.Fail(NodeLabel(object) + ": its file vertices: " + e.what());
+    }
+    object->fileVertices = std::move(file);
+  }
+}
+
+std::unique_ptr<Document> ReadContent(ByteReader& r, std::uint32_t version) {
   auto doc = NewDocument();
   LoadContext ctx;
   // Per node index: an object's depth in the tree and its last child so far, so that appending
@@ -515,6 +599,7 @@ std::unique_ptr<Document> ReadContent(ByteReader& r) {
       lastChild.push_back(nullptr);
     }
   }
+  if (version >= kSceneFormatWithFileVertices) ReadAllFileVertices(r, ctx);
   if (r.Remaining() != 0) r.Fail("unexpected data after the last object");
 
   for (const PendingLink& link : ctx.links) {
@@ -585,7 +670,9 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
 
   ByteWriter content;
   content.Count(objects.size(), "objects");
+  std::vector<const Node*> withFileVertices;
   for (Node* object : objects) {
+    if (object->fileVertices != nullptr) withFileVertices.push_back(object);
     content.I32(object->type);
     content.I32(object->up != nullptr ? static_cast<Int32>(index.at(object->up->serial)) : -1);
     WriteBody(content, object, index);
@@ -595,6 +682,11 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
       content.I32(tag->type);
       WriteBody(content, tag, index);
     }
+  }
+  content.Count(withFileVertices.size(), "objects with file vertices");
+  for (const Node* object : withFileVertices) {
+    content.I64(index.at(object->serial));
+    WriteFileVertices(content, *object->fileVertices);
   }
 
   return SceneFileImage(content.Buffer());
@@ -612,10 +704,15 @@ std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content) 
 
 namespace {
 
+struct Header {
+  std::uint32_t version = 0;
+  std::uint64_t size = 0;  // of the content
+};
+
 // Checks magic, version and the content size the header announces against the size of the
-// whole file, when that is known, before any content is read; answers the content size.
-std::uint64_t CheckHeader(std::string_view head, const std::string& source,
-                          std::optional<std::uint64_t> fileSize) {
+// whole file, when that is known, before any content is read.
+Header CheckHeader(std::string_view head, const std::string& source,
+                   std::optional<std::uint64_t> fileSize) {
   const auto fail = [&](const std::string& what) {
     throw std::runtime_error(source + ": " + what);
   };
@@ -627,9 +724,10 @@ std::uint64_t CheckHeader(std::string_view head, const std::string& source,
   header.Take(sizeof kMagic);
   const std::uint32_t version = header.U32();
   const std::uint64_t size = header.U64();
-  if (version != kSceneFormatVersion)
+  if (version < kOldestSceneFormatVersion || version > kSceneFormatVersion)
     fail("scene format version " + std::to_string(version) + " is not supported (this host reads " +
-         std::to_string(kSceneFormatVersion) + ")");
+         std::to_string(kOldestSceneFormatVersion) + " to " + std::to_string(kSceneFormatVersion) +
+         ")");
   if (fileSize) {
     const std::uint64_t available = *fileSize - kHeaderSize - kCheckSize;
     if (size > available)
@@ -637,14 +735,14 @@ std::uint64_t CheckHeader(std::string_view head, const std::string& source,
            std::to_string(available) + " present");
     if (size < available) fail("corrupt scene file: data after the check value");
   }
-  return size;
+  return {version, size};
 }
 
 }  // namespace
 
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
-                                              const std::string& source) {
-  const std::uint64_t size =
+                                              const std::string& source, SceneFileInfo* info) {
+  const auto [version, size] =
       CheckHeader(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                   source, bytes.size());
   ByteReader check(bytes.data() + kHeaderSize + size, kCheckSize);
@@ -653,7 +751,9 @@ std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& b
                              ": corrupt scene file: the check value does not match the content");
   try {
     ByteReader content(bytes.data() + kHeaderSize, static_cast<std::size_t>(size));
-    return ReadContent(content);
+    std::unique_ptr<Document> doc = ReadContent(content, version);
+    if (info != nullptr) info->version = version;
+    return doc;
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
@@ -673,13 +773,13 @@ void SaveScene(const Document& doc, const std::string& path) {
   WriteFileAtomically(path, std::span<const std::uint8_t>(bytes));
 }
 
-std::unique_ptr<Document> LoadScene(const std::string& path) {
+std::unique_ptr<Document> LoadScene(const std::string& path, SceneFileInfo* info) {
   InputFile in(path);
   std::string bytes;
   in.Read(kHeaderSize, bytes);
   // The standard input has no size to check against: it is read only as far as announced (and
   // held only as far as it delivers), then must end there.
-  const std::uint64_t size = CheckHeader(bytes, path, in.Size());
+  const std::uint64_t size = CheckHeader(bytes, path, in.Size()).size;
   if (in.Read(size + kCheckSize, bytes) != size + kCheckSize)
     throw std::runtime_error(
         path + ": truncated scene file: " + std::to_string(size) + " content bytes announced, " +
@@ -689,7 +789,7 @@ std::unique_ptr<Document> LoadScene(const std::string& path) {
   std::string beyond;
   if (in.Read(1, beyond) != 0)
     throw std::runtime_error(path + ": corrupt scene file: data after the check value");
-  return DeserializeDocument(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path);
+  return DeserializeDocument(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path, info);
 }
 
 void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc) {
@@ -714,6 +814,7 @@ OwnedNode CopyOne(const Node* source) {
   copy->params = source->params;
   copy->points = source->points;
   copy->polygons = source->polygons;
+  copy->fileVertices = source->fileVertices;
   copy->weights = source->weights;
   if (source->instance != nullptr && copy->instance != nullptr) {
     bool copied = false;

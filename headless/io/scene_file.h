@@ -22,6 +22,12 @@
 //         plug-in state: u8 present; when 1: i32 plug-in id, i32 disk level of its
 //           registration at saving, u64 size, the bytes its WriteState put in a fresh typed
 //           stream (headless/stream.h).
+//   From version 2 on, after the objects: u32 count of polygon objects with file vertices, then
+//   per such object: i64 its node index, its name and its mesh's name in the file (texts),
+//   u32 material count + a text per material, u32 vertex count + i32 point per vertex, u8 normals
+//   present; when 1: 3 f64 per vertex, u8 texture coordinates present; when 1: 2 f32 per vertex,
+//   u32 face count, per face: u32 corner count, i32 material (-1: none), i32 vertex per corner.
+//   (Version 1 files end after the objects; their objects have no file vertices.)
 // Nodes are indexed in file order: each object, then its tags, then the next object.
 //
 // Loading builds a new document; every fault (unreadable, truncated, corrupt, a newer version,
@@ -33,8 +39,8 @@
 // tag is placed in constant time. Values no reader could use are refused with the node and the
 // parameter named: a float parameter that is not finite, a described parameter outside its
 // described range or choices, a vertex-map weight outside [0, 1] or not finite, a joint's or a
-// point cache's damaged transforms, keys or frames, and a vector of a plug-in state that is not
-// finite.
+// point cache's damaged transforms, keys or frames, a vector of a plug-in state that is not
+// finite, and file vertices CheckFileVertices refuses.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +53,11 @@
 
 namespace headless {
 
-inline constexpr std::uint32_t kSceneFormatVersion = 1;
+// Files are written in kSceneFormatVersion; every version from kOldestSceneFormatVersion on loads.
+inline constexpr std::uint32_t kSceneFormatVersion = 2;
+inline constexpr std::uint32_t kOldestSceneFormatVersion = 1;
+// The first version that keeps the file vertices of imported objects.
+inline constexpr std::uint32_t kSceneFormatWithFileVertices = 2;
 // Deeper than any scene is built by hand, shallow enough for every walk over the tree.
 inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 
@@ -55,14 +65,22 @@ inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content);
 // The file image of `doc`. Throws std::runtime_error when a plug-in's WriteState answers false.
 std::vector<std::uint8_t> SerializeDocument(const Document& doc);
-// A new document from a file image; `source` names it in error messages.
+
+// What loading learnt of the file besides the document.
+struct SceneFileInfo {
+  std::uint32_t version = 0;  // the format version the file was written in
+};
+
+// A new document from a file image; `source` names it in error messages. `info`, when given,
+// receives what loading learnt of the file.
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
-                                              const std::string& source);
+                                              const std::string& source,
+                                              SceneFileInfo* info = nullptr);
 
 // Writes to a temporary file renamed over `path` at the end, so a failure leaves no partial
 // file. Throws std::runtime_error naming the path.
 void SaveScene(const Document& doc, const std::string& path);
-std::unique_ptr<Document> LoadScene(const std::string& path);
+std::unique_ptr<Document> LoadScene(const std::string& path, SceneFileInfo* info = nullptr);
 // Loads `path` and, only when that succeeded, replaces `doc` with it.
 void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc);
 

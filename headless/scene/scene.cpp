@@ -8,6 +8,7 @@
 
 #include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 #include "host/abi/plugin_base.h"
 
 namespace headless {

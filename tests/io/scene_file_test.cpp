@@ -66,11 +66,11 @@ class SceneFiles : public BindTagFixture {
     doc->AddObject(headless::kNullObjectType, "second top");
     map = doc->AddVertexMap(object, std::vector<Float32>(72, 0.25f), "weights");
     map->weights[5] = -0.0f;
-    bound = doc->AddTag(object, kTagId);
-    bound->params.SetLink(kVertexMapLink, map->serial);
-    live = doc->AddTag(object, kTagId);
-    live->params.SetFloat(kStrength, 0.1);
-    ASSERT_TRUE(headless::PressButton(bound, kBindButton));
+    bound = doc->AddTag(object, ID_TTESSAMIRE);
+    bound->params.SetLink(TTESSAMIRE_VERTEXMAP, map->serial);
+    live = doc->AddTag(object, ID_TTESSAMIRE);
+    live->params.SetFloat(TTESSAMIRE_STRENGTH, 0.1);
+    ASSERT_TRUE(headless::PressButton(bound, TTESSAMIRE_BIND));
     headless::EvaluateDocument(*doc);
 
     group->params.SetString(7, "text with \"quotes\" and ümlauts");
@@ -169,7 +169,7 @@ TEST_F(SceneFiles, ASavedAndReloadedSceneHoldsTheSameNodesValuesAndBindData) {
 
   EXPECT_EQ(tags[0]->weights, map->weights);
   EXPECT_TRUE(std::signbit(tags[0]->weights[5]));
-  EXPECT_EQ(tags[1]->params.GetLink(kVertexMapLink)->target, tags[0]->serial);
+  EXPECT_EQ(tags[1]->params.GetLink(TTESSAMIRE_VERTEXMAP)->target, tags[0]->serial);
   // The bound tag: bit for bit, with its status and settings (what the plug-in makes of it in
   // memory is in tests/plugin/bind_tag_test.cpp).
   const StoredBind boundBind = StoredBindOf(bound);
@@ -181,7 +181,7 @@ TEST_F(SceneFiles, ASavedAndReloadedSceneHoldsTheSameNodesValuesAndBindData) {
   EXPECT_EQ(tags[1]->params.Entries().size(), bound->params.Entries().size());
   // The live tag comes back live; evaluating leaves the bound one as it was.
   EXPECT_FALSE(StoredBindOf(tags[2]).bound);
-  EXPECT_EQ(tags[2]->params.GetFloat(kStrength), 0.1);
+  EXPECT_EQ(tags[2]->params.GetFloat(TTESSAMIRE_STRENGTH), 0.1);
   headless::EvaluateDocument(*loaded);
   EXPECT_TRUE(SameBits(StoredBindOf(tags[1]).differences, boundBind.differences));
 
@@ -226,8 +226,8 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
   longer.push_back(0);
   expectRefused(longer, "corrupt");
   std::vector<std::uint8_t> newer = image;
-  newer[8] = 2;
-  expectRefused(newer, "version 2");
+  newer[8] = static_cast<std::uint8_t>(headless::kSceneFormatVersion + 1);
+  expectRefused(newer, "version " + std::to_string(headless::kSceneFormatVersion + 1));
 
   fs::remove(path);
   EXPECT_THROW(headless::LoadSceneInto(path, doc), std::runtime_error);
@@ -239,14 +239,94 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
   EXPECT_NE(doc.get(), open);
 }
 
+// The file's own vertices of an imported object: kept, copied with the object, saved and loaded
+// as they were; damaged ones refused naming the object; a version 1 file (before they were kept)
+// loads without them and says so.
+TEST_F(SceneFiles, FileVerticesTravelWithTheirObjectAndDamagedOnesAreRefused) {
+  object = AddGrid(3, 3, "character");
+  auto file = std::make_shared<headless::FileVertices>();
+  file->object = "Body";
+  file->mesh = "Body mesh";
+  file->materials = {"skin", "eyes"};
+  for (Int32 p = 0; p < 9; ++p) file->vertexPoint.push_back(p);
+  file->vertexPoint.push_back(4);  // point 4 once more, along a seam
+  for (Int32 v = 0; v < 10; ++v) {
+    file->normals.push_back({0.0, 0.1 * v, 1.0});
+    file->uvs.insert(file->uvs.end(), {0.1f * static_cast<Float32>(v), 0.5f});
+  }
+  for (const CPolygon& f : object->polygons) {
+    file->cornerVertex.insert(file->cornerVertex.end(), {f.a, f.b, f.c, f.d == 4 ? 9 : f.d});
+    file->faceFirst.push_back(static_cast<Int64>(file->cornerVertex.size()));
+    file->faceMaterial.push_back(static_cast<Int32>(file->faceMaterial.size() % 3) - 1);
+  }
+  object->fileVertices = file;
+  Node* copy = headless::CopyObject(object);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->fileVertices, object->fileVertices);
+  headless::DestroyNode(copy);
+
+  const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
+  headless::SceneFileInfo info;
+  const std::unique_ptr<headless::Document> loaded =
+      headless::DeserializeDocument(image, "kept", &info);
+  EXPECT_EQ(info.version, headless::kSceneFormatVersion);
+  const Node* back = loaded->FindObject("character");
+  ASSERT_NE(back->fileVertices, nullptr);
+  const headless::FileVertices& kept = *back->fileVertices;
+  EXPECT_EQ(kept.object, file->object);
+  EXPECT_EQ(kept.mesh, file->mesh);
+  EXPECT_EQ(kept.materials, file->materials);
+  EXPECT_EQ(kept.vertexPoint, file->vertexPoint);
+  EXPECT_EQ(kept.uvs, file->uvs);
+  ASSERT_EQ(kept.normals.size(), 10u);
+  EXPECT_EQ(kept.normals[9].y, file->normals[9].y);
+  EXPECT_EQ(kept.faceFirst, file->faceFirst);
+  EXPECT_EQ(kept.cornerVertex, file->cornerVertex);
+  EXPECT_EQ(kept.faceMaterial, file->faceMaterial);
+  EXPECT_EQ(headless::SerializeDocument(*loaded), image);
+
+  // The seam vertex's point (4, the last of the vertex list) out of range.
+  std::vector<std::uint8_t> damaged = image;
+  const std::uint8_t lastTwo[8] = {8, 0, 0, 0, 4, 0, 0, 0};  // the vertex list ends 8, 4
+  auto at = std::find_end(damaged.begin(), damaged.end(), std::begin(lastTwo), std::end(lastTwo));
+  ASSERT_NE(at, damaged.end());
+  at[4] = 9;
+  Reseal(damaged);
+  try {
+    headless::DeserializeDocument(damaged, "damaged");
+    ADD_FAILURE() << "damaged file vertices loaded";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(
+                  "'character': its file vertices: vertex 9 sits on point 9 outside [0, 9)"),
+              std::string::npos)
+        << e.what();
+  }
+  // Cut short inside them: refused as well.
+  std::vector<std::uint8_t> cut(image.begin(), image.end() - 8 - 20);
+  cut.resize(cut.size() + 8);
+  Reseal(cut);
+  EXPECT_THROW(headless::DeserializeDocument(cut, "cut"), std::runtime_error);
+
+  // Version 1: the same objects, nothing after them.
+  object->fileVertices = nullptr;
+  std::vector<std::uint8_t> old = headless::SerializeDocument(*doc);
+  old.erase(old.end() - 8 - 4, old.end() - 8);  // no count of objects with file vertices
+  old[8] = 1;
+  Reseal(old);
+  const std::unique_ptr<headless::Document> first =
+      headless::DeserializeDocument(old, "first", &info);
+  EXPECT_EQ(info.version, 1u);
+  EXPECT_EQ(first->FindObject("character")->fileVertices, nullptr);
+}
+
 TEST_F(SceneFiles, TheStoredLevelIsHandedBackToReadState) {
-  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(5, 5), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   const size_t chunk = FindChunk(image, headless::WriteNodeState(tag));
   // The chunk is preceded by the plug-in id and the level (0, as registered).
   EXPECT_EQ(image[chunk - 4], 0);
-  EXPECT_EQ(image[chunk - 8], kTagId & 0xff);
+  EXPECT_EQ(image[chunk - 8], ID_TTESSAMIRE & 0xff);
   image[chunk - 4] = 1;
   Reseal(image);
   std::unique_ptr<headless::Document> loaded = headless::DeserializeDocument(image, "level 1");
@@ -255,8 +335,8 @@ TEST_F(SceneFiles, TheStoredLevelIsHandedBackToReadState) {
 }
 
 TEST_F(SceneFiles, AStateThatReadStateRefusesFailsTheLoad) {
-  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(5, 5), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   const std::vector<std::uint8_t> state = headless::WriteNodeState(tag);
   const size_t chunk = FindChunk(image, state);
@@ -268,17 +348,17 @@ TEST_F(SceneFiles, AStateThatReadStateRefusesFailsTheLoad) {
   Reseal(image);
   const std::string message = LoadError(image);
   EXPECT_NE(message.find("could not read the state"), std::string::npos) << message;
-  EXPECT_NE(message.find(std::to_string(kTagId)), std::string::npos) << message;
+  EXPECT_NE(message.find(std::to_string(ID_TTESSAMIRE)), std::string::npos) << message;
 }
 
 TEST_F(SceneFiles, ASceneWhosePlugInIsNotRegisteredIsRefusedByName) {
-  Node* tag = doc->AddTag(AddGrid(4, 4), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(4, 4), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   doc.reset();
   plugin.Close();
   const std::string message = LoadError(image);
-  EXPECT_NE(message.find("plug-in " + std::to_string(kTagId) + " is not registered"),
+  EXPECT_NE(message.find("plug-in " + std::to_string(ID_TTESSAMIRE) + " is not registered"),
             std::string::npos)
       << message;
 }
@@ -304,10 +384,10 @@ void Little(std::vector<std::uint8_t>& out, std::uint64_t v, int bytes) {
   for (int k = 0; k < bytes; ++k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
 }
 
-// A file image around `content`, with a correct size and check value.
+// A version 1 file image (objects only) around `content`, with a correct size and check value.
 std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content) {
   std::vector<std::uint8_t> image = {'T', 'S', 'M', 'S', 'C', 'E', 'N', 'E'};
-  Little(image, headless::kSceneFormatVersion, 4);
+  Little(image, 1, 4);
   Little(image, content.size(), 8);
   image.insert(image.end(), content.begin(), content.end());
   Little(image, headless::Fnv1a64(image.data(), image.size()), 8);
@@ -378,7 +458,7 @@ TEST_F(SceneBounds, HeadersAreCheckedAgainstTheFileBeforeItsContentIsRead) {
 }
 
 TEST_F(SceneBounds, ABindRecordClaimingMoreDifferencesThanItHoldsClaimsNoMemoryForThem) {
-  Node* tag = doc->AddTag(AddGrid(3, 3), kTagId);
+  Node* tag = doc->AddTag(AddGrid(3, 3), ID_TTESSAMIRE);
   headless::MemoryStream claim;
   claim.WriteBool(true);
   claim.WriteInt32(300000000);
@@ -393,8 +473,8 @@ TEST_F(SceneBounds, ABindRecordClaimingMoreDifferencesThanItHoldsClaimsNoMemoryF
   EXPECT_FALSE(StoredBindOf(tag).bound);
 
   // Many differences that are there still read back whole, across the growth steps.
-  Node* big = doc->AddTag(AddGrid(150, 100, "big"), kTagId);
-  ASSERT_TRUE(headless::PressButton(big, kBindButton));
+  Node* big = doc->AddTag(AddGrid(150, 100, "big"), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(big, TTESSAMIRE_BIND));
   const std::vector<Vector3> bound = StoredBindOf(big).differences;
   ASSERT_EQ(bound.size(), 15000u);
   std::unique_ptr<headless::Document> loaded =
@@ -442,7 +522,7 @@ TEST_F(SceneBounds, LoadingTakesTimeInProportionToObjectsAndTags) {
 
 TEST_F(SceneBounds, DescribedParametersOutsideTheirRangeAreRefusedByNodeAndParameter) {
   Node* object = AddGrid(3, 3, "sleeve");
-  Node* tag = doc->AddTag(object, kTagId);
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
   tag->name = "bind";
   const auto expectRefused = [&](Int32 id, auto value, const std::string& what) {
     headless::Container saved = tag->params;
@@ -452,20 +532,23 @@ TEST_F(SceneBounds, DescribedParametersOutsideTheirRangeAreRefusedByNodeAndParam
       tag->params.SetInt32(id, value);
     }
     const std::string message = SavedLoadError();
-    EXPECT_NE(message.find("tag of type " + std::to_string(kTagId) + " 'bind'"), std::string::npos)
+    EXPECT_NE(message.find("tag of type " + std::to_string(ID_TTESSAMIRE) + " 'bind'"),
+              std::string::npos)
         << message;
     EXPECT_NE(message.find(what), std::string::npos) << message;
     tag->params = saved;
   };
   const Float nan = std::numeric_limits<Float>::quiet_NaN();
-  expectRefused(kStrength, nan,
+  expectRefused(TTESSAMIRE_STRENGTH, nan,
                 "parameter 1008 TTESSAMIRE_STRENGTH \"Strength\" is nan, not a finite");
-  expectRefused(kStrength, 1e39, "TTESSAMIRE_STRENGTH \"Strength\" is 1e+39, outside its range");
-  expectRefused(kStrength, -0.5, "is -0.5, outside its range 0 to 1");
-  expectRefused(kIterations, std::numeric_limits<Int32>::max(),
+  expectRefused(TTESSAMIRE_STRENGTH, 1e39,
+                "TTESSAMIRE_STRENGTH \"Strength\" is 1e+39, outside its range");
+  expectRefused(TTESSAMIRE_STRENGTH, -0.5, "is -0.5, outside its range 0 to 1");
+  expectRefused(TTESSAMIRE_ITERATIONS, std::numeric_limits<Int32>::max(),
                 "TTESSAMIRE_ITERATIONS \"Iterations\" is 2147483647, outside its range 0 to 1000");
-  expectRefused(kIterations, -1, "ITERATIONS \"Iterations\" is -1");
-  expectRefused(kWeighting, 7, "TTESSAMIRE_WEIGHTING \"Weighting\" is 7, none of its choices");
+  expectRefused(TTESSAMIRE_ITERATIONS, -1, "ITERATIONS \"Iterations\" is -1");
+  expectRefused(TTESSAMIRE_WEIGHTING, 7,
+                "TTESSAMIRE_WEIGHTING \"Weighting\" is 7, none of its choices");
   // Any float a node holds, described or not.
   Node* group = doc->AddObject(headless::kNullObjectType, "group");
   group->params.SetFloat(77, std::numeric_limits<Float>::infinity());
@@ -474,8 +557,8 @@ TEST_F(SceneBounds, DescribedParametersOutsideTheirRangeAreRefusedByNodeAndParam
   group->params.Clear();
 
   // What is in range loads.
-  tag->params.SetInt32(kIterations, 1000);
-  tag->params.SetFloat(kStrength, 0.0);
+  tag->params.SetInt32(TTESSAMIRE_ITERATIONS, 1000);
+  tag->params.SetFloat(TTESSAMIRE_STRENGTH, 0.0);
   EXPECT_EQ(SavedLoadError(), "");
 }
 
@@ -510,8 +593,8 @@ TEST_F(SceneBounds, WeightsKeysFramesAndStoredVectorsThatAreNotSoundAreRefused) 
   EXPECT_EQ(SavedLoadError(), "");
 
   // A difference that is not finite in a bind record.
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   const std::vector<std::uint8_t> state = headless::WriteNodeState(tag);
   std::vector<std::uint8_t> needle(state.begin(), state.end());

@@ -1,0 +1,22 @@
+#include "cli/command_table.h"
+
+namespace cli {
+
+const std::vector<Subcommand>& CommandTable() {
+  // One line per command, in the order of their names.
+  static const std::vector<Subcommand> table = {
+      ApplySubcommand(),        // apply
+      CommandSubcommand(),      // command
+      EvalSubcommand(),         // eval
+      InfoSubcommand(),         // info
+      MeasureSubcommand(),      // measure
+      RenderSubcommand(),       // render
+      RunSubcommand(),          // run
+      SceneImportSubcommand(),  // scene import
+      SceneInfoSubcommand(),    // scene info
+      ViewSubcommand(),         // view
+  };
+  return table;
+}
+
+}  // namespace cli
