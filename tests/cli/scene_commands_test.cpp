@@ -51,8 +51,8 @@ TEST_F(SceneCommands, ImportWithABoundTagShowsTheSameChecksumAfterReload) {
 
   // The same bind in this process: the differences are deterministic.
   Node* object = doc->AddPolygonObject("plate", mesh.points, mesh.polygons);
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const std::string expected = Checksum(StoredBindOf(tag).differences);
 
   const CliRun info = RunInProcess("scene info '" + scene + "'");

@@ -17,8 +17,6 @@ using command_test::CommandFixture;
 using command_test::CountChildren;
 using command_test::CountTags;
 using command_test::Describe;
-using command_test::kDeformerId;
-using command_test::kTagId;
 using command_test::LinkedVertexMap;
 using headless::Node;
 
@@ -58,10 +56,10 @@ TEST_F(SetupCommandLine, CommandLineAppliesTheSetupToASavedSceneAndUndoesIt) {
   std::unique_ptr<headless::Document> result = headless::LoadScene(out);
   Node* loadedA = result->FindObject("a");
   Node* loadedRig = result->FindObject("rig");
-  ASSERT_EQ(loadedA->firstTag->type, kTagId);
+  ASSERT_EQ(loadedA->firstTag->type, ID_TTESSAMIRE);
   EXPECT_EQ(LinkedVertexMap(loadedA->firstTag), loadedA->firstTag->next);
-  EXPECT_EQ(CountTags(result->FindObject("b"), kTagId), 1);
-  EXPECT_EQ(CountChildren(loadedRig, kDeformerId), 1);
+  EXPECT_EQ(CountTags(result->FindObject("b"), ID_TTESSAMIRE), 1);
+  EXPECT_EQ(CountChildren(loadedRig, ID_OTESSAMIRE), 1);
 
   const auto undo = RunInProcess("command 1035622 --select a --select b --ctrl '" + in +
                                  "' --out '" + undone + "' --undo");

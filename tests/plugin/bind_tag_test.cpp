@@ -360,10 +360,10 @@ TEST_F(StoredForm, ReadingWhatWasWrittenGivesTheSameRecord) {
 // empty, and the live one's first evaluation computes again what it held.
 TEST_F(StoredForm, TagsLoadedFromASceneFileHoldWhatTheirStateSays) {
   Node* object = AddGrid(9, 8);
-  Node* bound = doc->AddTag(object, kTagId);
-  Node* live = doc->AddTag(object, kTagId);
-  live->params.SetFloat(kStrength, 0.1);
-  ASSERT_TRUE(headless::PressButton(bound, kBindButton));
+  Node* bound = doc->AddTag(object, ID_TTESSAMIRE);
+  Node* live = doc->AddTag(object, ID_TTESSAMIRE);
+  live->params.SetFloat(TTESSAMIRE_STRENGTH, 0.1);
+  ASSERT_TRUE(headless::PressButton(bound, TTESSAMIRE_BIND));
   headless::EvaluateDocument(*doc);
   ASSERT_EQ(Record(live).differences.GetCount(), 72);
 

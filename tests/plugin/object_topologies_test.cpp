@@ -16,9 +16,7 @@ namespace {
 // One run over `mesh` that fills `kept`; false when it fails.
 bool RunOnce(const headless::Mesh& mesh, KeptTopology* kept) {
   std::vector<Frame> frames(mesh.points.size());
-  return ComputePointFrames(mesh.points.data(), static_cast<Int32>(mesh.points.size()),
-                            mesh.polygons.data(), static_cast<Int32>(mesh.polygons.size()),
-                            SmoothingSettings{}, nullptr, FrameBufferSink(frames.data()), kept);
+  return ComputePointFrames(InputOf(mesh, SmoothingSettings{}), FrameBufferSink(frames), kept);
 }
 
 class ObjectTopologiesTest : public CoreTest {

@@ -54,7 +54,7 @@ inline Int32 CountTags(const headless::Node* op, Int32 type) {
 
 // The node the bind tag's vertex-map link points at, or null.
 inline headless::Node* LinkedVertexMap(const headless::Node* tag) {
-  const headless::LinkValue* link = tag->params.GetLink(kVertexMapLink);
+  const headless::LinkValue* link = tag->params.GetLink(TTESSAMIRE_VERTEXMAP);
   return link != nullptr ? headless::FindLiveNode(link->target) : nullptr;
 }
 
