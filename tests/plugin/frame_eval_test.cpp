@@ -2,7 +2,6 @@
 // of the order frames are evaluated in, and the rig's round trip through a scene file.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "headless/deformers/skin.h"
@@ -15,11 +14,8 @@
 
 namespace {
 
+using deform_scene::SameBits;
 using headless::Node;
-
-bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
-}
 
 headless::LimbSceneOptions SmallLimb() {
   headless::LimbSceneOptions options;

@@ -3,7 +3,6 @@
 // same points handed to it by a point cache.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "headless/deformers/skinning.h"
@@ -16,11 +15,8 @@
 
 namespace {
 
+using deform_scene::SameBits;
 using headless::Node;
-
-bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
-}
 
 headless::LimbSceneOptions SmallLimb() {
   headless::LimbSceneOptions options;
