@@ -1,5 +1,6 @@
 #include "headless/scene/host_state.h"
 
+#include "headless/platform/platform.h"
 #include "headless/scene/registry.h"
 
 namespace headless {
@@ -21,6 +22,7 @@ void HostState::Reset() {
   enableParallelFor = true;
   workers = 0;
   ClearRegistrations();
+  platform::FailNthFlush(0);
 }
 
 }  // namespace headless

@@ -3,9 +3,10 @@
 // The host application keeps some state for the whole process: what the user holds (keyboard
 // qualifier, active document), what plug-ins told it (console lines, refresh requests, the
 // names of the threads they ran) and its own diagnostics. The headless host adds switches for
-// tests (a failing allocation, a withheld falloff library, refused registrations). All of it
-// lives here, so that TheHostState().Reset() puts the host back as it starts; every test fixture
-// calls it before and after its test.
+// tests (a failing allocation, a withheld falloff library, refused registrations, a failing
+// flush to disk). All of it lives here, so that TheHostState().Reset() puts the host back as it
+// starts; every test fixture calls it before and after its test. The one exception is the
+// failing flush: the platform layer below keeps it (FailNthFlush), and Reset disarms it there.
 //
 // The units that own each switch keep the functions that set and read it (FailNthAllocation,
 // WithholdFalloffLibrary, RefuseRegistration, SetKeyboardQualifier, SetActiveDocument,
