@@ -610,4 +610,54 @@ TEST_F(SceneBounds, WeightsKeysFramesAndStoredVectorsThatAreNotSoundAreRefused) 
       << message;
 }
 
+TEST_F(SceneBounds, LinksToNodesTheFileDoesNotHoldAreRefusedAndNothingLoads) {
+  constexpr Int32 kLink = 9;
+  constexpr Int32 kList = 10;
+  Node* first = doc->AddObject(headless::kNullObjectType, "first");
+  Node* second = doc->AddObject(headless::kNullObjectType, "second");
+  first->params.SetLink(kLink, second->serial);
+  first->params.SetInExclude(kList, {second->serial});
+  const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
+  ASSERT_EQ(LoadError(image), "");
+  headless::Document* const open = doc.get();
+  const std::string path = Path("links.scene");
+
+  for (const Int32 id : {kLink, kList}) {
+    // The stored parameter: its id, its value type, the entry count of a list, then the index of
+    // the second node, 1.
+    std::vector<std::uint8_t> stored;
+    Little(stored, static_cast<std::uint32_t>(id), 4);
+    if (id == kLink) {
+      stored.push_back(static_cast<std::uint8_t>(headless::ValueType::kLink));
+    } else {
+      stored.push_back(static_cast<std::uint8_t>(headless::ValueType::kInExclude));
+      Little(stored, 1, 4);
+    }
+    Little(stored, 1, 8);
+    const auto at = std::search(image.begin(), image.end(), stored.begin(), stored.end());
+    ASSERT_NE(at, image.end());
+    const size_t target = static_cast<size_t>(at - image.begin()) + stored.size() - 8;
+
+    for (const Int64 index : {Int64{2}, Int64{-2}, std::numeric_limits<Int64>::max()}) {
+      std::vector<std::uint8_t> bad = image;
+      for (int k = 0; k < 8; ++k)
+        bad[target + k] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(index) >> (8 * k));
+      Reseal(bad);
+      Write("links.scene", bad);
+      try {
+        headless::LoadSceneInto(path, doc);
+        ADD_FAILURE() << "parameter " << id << " linking node " << index << " loaded";
+      } catch (const std::runtime_error& e) {
+        const std::string message = e.what();
+        EXPECT_EQ(
+            message.rfind(path + ": a link refers to node " + std::to_string(index) + " of 2", 0),
+            0u)
+            << message;
+      }
+      EXPECT_EQ(doc.get(), open);
+      EXPECT_EQ(doc->Objects().size(), 2u);
+    }
+  }
+}
+
 }  // namespace
