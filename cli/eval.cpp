@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/eval.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
@@ -28,11 +29,6 @@ namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct FrameRange {
-  Int32 first = 0;
-  Int32 last = 0;
-};
 
 // The frames the scene's keys and point caches span; frame 0 alone when nothing is keyed.
 FrameRange KeyedRange(const headless::Document& doc) {
@@ -150,21 +146,20 @@ void CheckFreeSpace(const Outputs& outputs, const std::vector<headless::Node*>& 
                              " MiB are free; nothing was written");
 }
 
-int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
-  FrameRange range;
-  const bool hasRange = options.Has("--frames");
-  if (hasRange && !ParseFrameRange(options.Text("--frames"), range.first, range.last))
-    throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
-                     options.Text("--frames") + "\"");
-  const std::string format = options.Text("--format", "obj");
-  const Float fps = options.Number("--fps").value_or(30.0);
-  if (!(fps > 0.0)) throw UsageError("--fps wants a number above 0");
-  const std::string path = options.Operands().front();
-  const bool quiet = options.Has("--quiet");
-  const std::string dir = options.Text("--out");
-  if (dir == "-") throw UsageError("--out wants a folder; eval writes a file per object");
+}  // namespace
 
-  std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
+// Evaluates and writes; `request.frames` unset takes the keyed range.
+int EvaluateScene(headless::Document& document, const EvalRequest& request, std::ostream& out,
+                  std::ostream& err) {
+  headless::Document* const doc = &document;
+  const std::string& path = request.source;
+  const std::string& format = request.format;
+  const std::string& dir = request.dir;
+  const bool quiet = request.quiet;
+  const bool hasRange = request.frames.has_value();
+  const Float fps = request.fps.value_or(doc->FrameRate());
+  const std::string command = request.command;
+  FrameRange range = request.frames.value_or(FrameRange{});
   if (!hasRange) range = KeyedRange(*doc);
   const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
   if (!hasRange && total > kMaxKeyedFrames)
@@ -200,15 +195,15 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
     c.startFrame = static_cast<Float32>(range.first);
   }
   headless::Progress progress(
-      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
-      "tessamire eval", "frame", total);
+      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet), command,
+      "frame", total);
   Int64 pointsKept = 0;
   for (Int64 frame = range.first; frame <= range.last; ++frame) {
     headless::StopIfInterrupted();
     const headless::DeformReport report =
         headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
     for (const std::string& warning : report.warnings)
-      err << "tessamire eval: warning: frame " << frame << ": " << headless::Printable(warning)
+      err << command << ": warning: frame " << frame << ": " << headless::Printable(warning)
           << "\n";
     if (!report.Ok())
       throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
@@ -235,7 +230,29 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
                         " of " + std::to_string(total) + " frames"
                   : std::to_string(total * static_cast<Int64>(objects.size())) + " meshes")
         << " to " << dir << "\n";
-  return KeptPointsExit(pointsKept, "tessamire eval", err);
+  return KeptPointsExit(pointsKept, command, err);
+}
+
+namespace {
+
+int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
+  EvalRequest request;
+  request.source = options.Operands().front();
+  if (options.Has("--frames")) {
+    FrameRange range;
+    if (!ParseFrameRange(options.Text("--frames"), range.first, range.last))
+      throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
+                       options.Text("--frames") + "\"");
+    request.frames = range;
+  }
+  request.format = options.Text("--format", "obj");
+  request.fps = options.Number("--fps");
+  if (request.fps && !(*request.fps > 0.0)) throw UsageError("--fps wants a number above 0");
+  request.quiet = options.Has("--quiet");
+  request.dir = options.Text("--out");
+  if (request.dir == "-") throw UsageError("--out wants a folder; eval writes a file per object");
+  const std::unique_ptr<headless::Document> doc = headless::LoadScene(request.source);
+  return EvaluateScene(*doc, request, out, err);
 }
 
 const SubcommandRegistration kEval(
@@ -264,7 +281,7 @@ const SubcommandRegistration kEval(
            ChoiceOption("--format", "FORMAT", "what to write per polygon object",
                         {"obj", "pc2", "mdd"}, "obj"),
            NumberOption("--fps", "F", "frames per second of an MDD cache's times (seconds)",
-                        std::nullopt, std::nullopt, "30"),
+                        std::nullopt, std::nullopt, "the scene's own rate"),
            FlagOption("--quiet", "print no progress and no summary")};
        return declaration;
      }(),

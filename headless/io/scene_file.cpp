@@ -450,8 +450,14 @@ void CheckValues(ByteReader& r, const Node* node) {
   }
 }
 
-std::unique_ptr<Document> ReadContent(ByteReader& r) {
+std::unique_ptr<Document> ReadContent(ByteReader& r, std::uint32_t version) {
   auto doc = NewDocument();
+  if (version >= 2) {
+    const Float fps = r.F64();
+    if (!std::isfinite(fps) || !(fps > 0.0))
+      r.Fail("the frame rate " + ShortestNumber(fps) + " is not a finite number above 0");
+    doc->SetFrameRate(fps);
+  }
   LoadContext ctx;
   // Per node index: an object's depth in the tree and its last child so far, so that appending
   // a child takes constant time and no walk over the tree can run out of stack.
@@ -584,6 +590,7 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
   }
 
   ByteWriter content;
+  content.F64(doc.FrameRate());
   content.Count(objects.size(), "objects");
   for (Node* object : objects) {
     content.I32(object->type);
@@ -612,10 +619,15 @@ std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content) 
 
 namespace {
 
+struct Header {
+  std::uint32_t version = 0;
+  std::uint64_t size = 0;  // of the content
+};
+
 // Checks magic, version and the content size the header announces against the size of the
-// whole file, when that is known, before any content is read; answers the content size.
-std::uint64_t CheckHeader(std::string_view head, const std::string& source,
-                          std::optional<std::uint64_t> fileSize) {
+// whole file, when that is known, before any content is read.
+Header CheckHeader(std::string_view head, const std::string& source,
+                   std::optional<std::uint64_t> fileSize) {
   const auto fail = [&](const std::string& what) {
     throw std::runtime_error(source + ": " + what);
   };
@@ -627,9 +639,10 @@ std::uint64_t CheckHeader(std::string_view head, const std::string& source,
   header.Take(sizeof kMagic);
   const std::uint32_t version = header.U32();
   const std::uint64_t size = header.U64();
-  if (version != kSceneFormatVersion)
+  if (version < kOldestSceneFormatVersion || version > kSceneFormatVersion)
     fail("scene format version " + std::to_string(version) + " is not supported (this host reads " +
-         std::to_string(kSceneFormatVersion) + ")");
+         std::to_string(kOldestSceneFormatVersion) + " to " + std::to_string(kSceneFormatVersion) +
+         ")");
   if (fileSize) {
     const std::uint64_t available = *fileSize - kHeaderSize - kCheckSize;
     if (size > available)
@@ -637,14 +650,14 @@ std::uint64_t CheckHeader(std::string_view head, const std::string& source,
            std::to_string(available) + " present");
     if (size < available) fail("corrupt scene file: data after the check value");
   }
-  return size;
+  return {version, size};
 }
 
 }  // namespace
 
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
                                               const std::string& source) {
-  const std::uint64_t size =
+  const auto [version, size] =
       CheckHeader(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                   source, bytes.size());
   ByteReader check(bytes.data() + kHeaderSize + size, kCheckSize);
@@ -653,7 +666,7 @@ std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& b
                              ": corrupt scene file: the check value does not match the content");
   try {
     ByteReader content(bytes.data() + kHeaderSize, static_cast<std::size_t>(size));
-    return ReadContent(content);
+    return ReadContent(content, version);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
@@ -679,7 +692,7 @@ std::unique_ptr<Document> LoadScene(const std::string& path) {
   in.Read(kHeaderSize, bytes);
   // The standard input has no size to check against: it is read only as far as announced (and
   // held only as far as it delivers), then must end there.
-  const std::uint64_t size = CheckHeader(bytes, path, in.Size());
+  const std::uint64_t size = CheckHeader(bytes, path, in.Size()).size;
   if (in.Read(size + kCheckSize, bytes) != size + kCheckSize)
     throw std::runtime_error(
         path + ": truncated scene file: " + std::to_string(size) + " content bytes announced, " +
@@ -690,6 +703,14 @@ std::unique_ptr<Document> LoadScene(const std::string& path) {
   if (in.Read(1, beyond) != 0)
     throw std::runtime_error(path + ": corrupt scene file: data after the check value");
   return DeserializeDocument(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path);
+}
+
+bool IsSceneFile(const std::string& path) {
+  if (path == "-") return true;
+  InputFile in(path);
+  std::string head;
+  in.Read(sizeof kMagic, head);
+  return head.size() == sizeof kMagic && std::memcmp(head.data(), kMagic, sizeof kMagic) == 0;
 }
 
 void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc) {

@@ -8,6 +8,8 @@
 //   content  size bytes
 //   check    u64, 64-bit FNV-1a of every byte before it (magic to the end of the content)
 // Content:
+//   f64 frames per second (version 2 on; a version 1 file is read at kDefaultFrameRate, the rate
+//     every time in seconds was reckoned at before the rate was kept),
 //   u32 object count, then per object in depth-first order (parent before children):
 //     i32 type, i32 parent (node index of an earlier object, -1 at top level), body,
 //     u32 tag count, then per tag in list order: i32 type, body
@@ -47,7 +49,9 @@
 
 namespace headless {
 
-inline constexpr std::uint32_t kSceneFormatVersion = 1;
+inline constexpr std::uint32_t kSceneFormatVersion = 2;
+// The oldest version still read.
+inline constexpr std::uint32_t kOldestSceneFormatVersion = 1;
 // Deeper than any scene is built by hand, shallow enough for every walk over the tree.
 inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 
@@ -58,6 +62,11 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc);
 // A new document from a file image; `source` names it in error messages.
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
                                               const std::string& source);
+
+// Whether `path` begins as a scene file does (its magic), so that a command taking a scene or
+// another kind of file can tell them apart; the standard input ("-") is taken for a scene.
+// Throws std::runtime_error when the file cannot be opened.
+bool IsSceneFile(const std::string& path);
 
 // Writes to a temporary file renamed over `path` at the end, so a failure leaves no partial
 // file. Throws std::runtime_error naming the path.

@@ -326,6 +326,13 @@ Document::Document() {
   root_->document = this;
 }
 
+void Document::SetFrameRate(Float fps) {
+  if (!std::isfinite(fps) || !(fps > 0.0))
+    throw std::invalid_argument("a frame rate must be a finite number above 0, not " +
+                                std::to_string(fps));
+  frameRate_ = fps;
+}
+
 Document::~Document() {
   for (Node* op = first_; op != nullptr;) {
     Node* next = op->next;

@@ -297,8 +297,8 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
   longer.push_back(0);
   expectRefused(longer, "corrupt");
   std::vector<std::uint8_t> newer = image;
-  newer[8] = 2;
-  expectRefused(newer, "version 2");
+  newer[8] = static_cast<std::uint8_t>(headless::kSceneFormatVersion + 1);
+  expectRefused(newer, "version " + std::to_string(headless::kSceneFormatVersion + 1));
 
   fs::remove(path);
   EXPECT_THROW(headless::LoadSceneInto(path, doc), std::runtime_error);
@@ -463,10 +463,17 @@ void Little(std::vector<std::uint8_t>& out, std::uint64_t v, int bytes) {
   for (int k = 0; k < bytes; ++k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
 }
 
-// A file image around `content`, with a correct size and check value.
-std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content) {
+void LittleFloat(std::vector<std::uint8_t>& out, Float v) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  Little(out, bits, 8);
+}
+
+// A file image of `version` around `content`, with a correct size and check value.
+std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content,
+                                 std::uint32_t version = headless::kSceneFormatVersion) {
   std::vector<std::uint8_t> image = {'T', 'S', 'M', 'S', 'C', 'E', 'N', 'E'};
-  Little(image, headless::kSceneFormatVersion, 4);
+  Little(image, version, 4);
   Little(image, content.size(), 8);
   image.insert(image.end(), content.begin(), content.end());
   Little(image, headless::Fnv1a64(image.data(), image.size()), 8);
@@ -486,6 +493,7 @@ void EmptyBody(std::vector<std::uint8_t>& content) {
 // the last carries `tags` empty vertex maps.
 std::vector<std::uint8_t> NullObjects(std::uint32_t count, bool nested, std::uint32_t tags = 0) {
   std::vector<std::uint8_t> content;
+  LittleFloat(content, 24.0);  // frames per second
   Little(content, count, 4);
   for (std::uint32_t i = 0; i < count; ++i) {
     Little(content, headless::kNullObjectType, 4);
@@ -534,6 +542,37 @@ TEST_F(SceneBounds, HeadersAreCheckedAgainstTheFileBeforeItsContentIsRead) {
   const CliRun good =
       RunCli("scene info -", {.input = Write("good.scene", NestedNulls(2)), .environment = {}});
   EXPECT_EQ(good.status, 0) << good.err;
+}
+
+// The frame rate travels with the scene; a file written before it was kept reads at 30 frames
+// per second, the rate times in seconds were reckoned at then; a rate no clock runs at is refused.
+TEST_F(SceneBounds, TheFrameRateTravelsWithTheSceneAndOlderFilesReadAtThirty) {
+  doc->SetFrameRate(25.0);
+  const std::string path = Path("rate.scene");
+  headless::SaveScene(*doc, path);
+  EXPECT_EQ(headless::LoadScene(path)->FrameRate(), 25.0);
+
+  std::vector<std::uint8_t> old;
+  Little(old, 1, 4);  // one null object at the top level, without tags
+  Little(old, headless::kNullObjectType, 4);
+  Little(old, 0xffffffffu, 4);
+  EmptyBody(old);
+  Little(old, 0, 4);
+  const std::unique_ptr<headless::Document> loaded =
+      headless::LoadScene(Write("old.scene", Sealed(old, 1)));
+  EXPECT_EQ(loaded->FrameRate(), headless::kDefaultFrameRate);
+  EXPECT_EQ(loaded->Objects().size(), 1u);
+
+  for (Float rate : {0.0, -24.0, std::numeric_limits<Float>::infinity(),
+                     std::numeric_limits<Float>::quiet_NaN()}) {
+    std::vector<std::uint8_t> content;
+    LittleFloat(content, rate);
+    Little(content, 0, 4);
+    EXPECT_NE(LoadError(Sealed(content)).find("is not a finite number above 0"), std::string::npos)
+        << rate;
+  }
+  EXPECT_THROW(doc->SetFrameRate(0.0), std::invalid_argument);
+  EXPECT_EQ(doc->FrameRate(), 25.0);
 }
 
 TEST_F(SceneBounds, ABindRecordClaimingMoreDifferencesThanItHoldsClaimsNoMemoryForThem) {
