@@ -243,7 +243,8 @@ TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
     EXPECT_NE(std::string(e.what()).find("has no bones"), std::string::npos) << e.what();
   }
   EXPECT_THROW(headless::ImportCharacter("/nonexistent/x.fbx", *doc), std::runtime_error);
-  EXPECT_THROW(headless::ImportCharacter(box, *doc, {.fps = -1.0}), std::invalid_argument);
+  EXPECT_THROW(headless::ImportCharacter(box, *doc, {.fps = -1.0, .clip = ""}),
+               std::invalid_argument);
 }
 
 }  // namespace
