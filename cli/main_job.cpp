@@ -26,10 +26,9 @@ namespace cli {
 
 using namespace tessamire_ids;
 
-void EquipWithCommand(headless::Document& doc, headless::Node* object, headless::Node* skin,
-                      headless::Node*& tag, headless::Node*& deformer) {
+void RunSetupCommand(headless::Document& doc, const std::vector<headless::Node*>& objects) {
   headless::ClearSelection(doc);
-  headless::SetSelected(object, true);
+  for (headless::Node* object : objects) headless::SetSelected(object, true);
   headless::SetActiveDocument(&doc);
   headless::SetKeyboardQualifier(QSHIFT);
   bool ran = false;
@@ -42,7 +41,17 @@ void EquipWithCommand(headless::Document& doc, headless::Node* object, headless:
   }
   headless::SetKeyboardQualifier(0);
   headless::SetActiveDocument(nullptr);
-  if (!ran) throw std::runtime_error("the setup command failed on " + object->name);
+  if (!ran) {
+    std::string names;
+    for (const headless::Node* object : objects)
+      names += (names.empty() ? "" : ", ") + object->name;
+    throw std::runtime_error("the setup command failed on " + names);
+  }
+}
+
+void EquipWithCommand(headless::Document& doc, headless::Node* object, headless::Node* skin,
+                      headless::Node*& tag, headless::Node*& deformer) {
+  RunSetupCommand(doc, {object});
   tag = nullptr;
   for (headless::Node* t : headless::Document::Tags(object))
     if (t->type == kTagId) tag = t;

@@ -30,6 +30,11 @@ struct RunOptions {
 // bind tag.
 void RequirePluginParts();
 
+// Runs the setup command once on `objects` (selected together, nothing else, Shift held: a tag
+// and a deformer for each) the way a user picks it from the menu. Throws std::runtime_error when
+// the command fails.
+void RunSetupCommand(headless::Document& doc, const std::vector<headless::Node*>& objects);
+
 // Runs the setup command on `object` (selected alone, Shift held) and checks where it put
 // things: a bind tag on the object (answered in `tag`) and its deformer right after `skin`.
 void EquipWithCommand(headless::Document& doc, headless::Node* object, headless::Node* skin,
