@@ -367,8 +367,9 @@ const SubcommandRegistration kRender(
            "Meshes are taken as Y-up. One mesh may be - (the standard input), and --out - writes "
            "the picture to the standard output.\n"
            "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
-           "--frames A:B, drawn side by side with the others; without one, the operands are the "
-           "frames of one sequence, in order. The frames go, as raw RGB, to the ffmpeg program "
+           "--frames A:B, drawn side by side with the others and labelled by its pattern; "
+           "without one, the operands are the frames of one sequence, in order, each labelled "
+           "by its file name. The frames go, as raw RGB, to the ffmpeg program "
            "(Debian's ffmpeg package), which writes the MP4 file.";
        declaration.loadsPlugins = false;
        declaration.options = {
