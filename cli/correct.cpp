@@ -13,7 +13,6 @@
 #include "cli/eval.h"
 #include "cli/main_job.h"
 #include "cli/output_folder.h"
-#include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "cli/tag_settings.h"
 #include "headless/deformers/point_cache.h"
@@ -68,23 +67,7 @@ std::unique_ptr<headless::Document> LoadInput(const std::string& input, const Op
 }
 
 int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
-  EvalRequest request;
-  request.command = "tessamire correct";
-  request.source = options.Operands().front();
-  request.format = options.Text("--format");
-  request.dir = options.Text("--out");
-  request.quiet = options.Has("--quiet");
-  request.fps = options.Number("--fps");
-  if (request.fps && !(*request.fps > 0.0)) throw UsageError("--fps wants a number above 0");
-  if (options.Has("--frames")) {
-    FrameRange range;
-    if (!ParseFrameRange(options.Text("--frames"), range.first, range.last))
-      throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
-                       options.Text("--frames") + "\"");
-    request.frames = range;
-  }
-  if (request.dir == "-")
-    throw UsageError("--out wants a folder; correct writes a file per object");
+  const EvalRequest request = ParseEvalRequest(options, "tessamire correct");
   RequirePluginParts();
 
   const std::unique_ptr<headless::Document> doc = LoadInput(request.source, options, err);
@@ -101,6 +84,9 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
   headless::Registration command;
   headless::FindRegistration(kCommandId, command);
   if (!unequipped.empty()) RunSetupCommand(*doc, unequipped);
+  for (const headless::Node* object : unequipped)
+    if (BindTags(object).empty())
+      throw std::runtime_error("the setup command put no bind tag on " + object->name);
 
   const bool settings = GivesSettings(options);
   for (headless::Node* object : deformed) {

@@ -148,19 +148,37 @@ void CheckFreeSpace(const Outputs& outputs, const std::vector<headless::Node*>& 
 
 }  // namespace
 
-// Evaluates and writes; `request.frames` unset takes the keyed range.
-int EvaluateScene(headless::Document& document, const EvalRequest& request, std::ostream& out,
+EvalRequest ParseEvalRequest(const Options& options, const std::string& command) {
+  EvalRequest request;
+  request.command = command;
+  request.source = options.Operands().front();
+  if (options.Has("--frames")) {
+    FrameRange range;
+    if (!ParseFrameRange(options.Text("--frames"), range.first, range.last))
+      throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
+                       options.Text("--frames") + "\"");
+    request.frames = range;
+  }
+  request.format = options.Text("--format", "obj");
+  request.fps = options.Number("--fps");
+  if (request.fps && !(*request.fps > 0.0)) throw UsageError("--fps wants a number above 0");
+  request.quiet = options.Has("--quiet");
+  request.dir = options.Text("--out");
+  if (request.dir == "-") throw UsageError("--out wants a folder; a file is written per object");
+  return request;
+}
+
+int EvaluateScene(headless::Document& doc, const EvalRequest& request, std::ostream& out,
                   std::ostream& err) {
-  headless::Document* const doc = &document;
   const std::string& path = request.source;
   const std::string& format = request.format;
   const std::string& dir = request.dir;
   const bool quiet = request.quiet;
   const bool hasRange = request.frames.has_value();
-  const Float fps = request.fps.value_or(doc->FrameRate());
+  const Float fps = request.fps.value_or(doc.FrameRate());
   const std::string command = request.command;
   FrameRange range = request.frames.value_or(FrameRange{});
-  if (!hasRange) range = KeyedRange(*doc);
+  if (!hasRange) range = KeyedRange(doc);
   const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
   if (!hasRange && total > kMaxKeyedFrames)
     throw std::runtime_error(path + ": the keys span " + std::to_string(total) + " frames (" +
@@ -168,7 +186,7 @@ int EvaluateScene(headless::Document& document, const EvalRequest& request, std:
                              "), more than " + std::to_string(kMaxKeyedFrames) +
                              "; give --frames A:B to evaluate that many");
   std::vector<headless::Node*> objects;
-  for (headless::Node* node : doc->Objects())
+  for (headless::Node* node : doc.Objects())
     if (node->IsPolygonObject()) objects.push_back(node);
   if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
   const std::vector<std::string> stems = FileStems(objects);
@@ -201,7 +219,7 @@ int EvaluateScene(headless::Document& document, const EvalRequest& request, std:
   for (Int64 frame = range.first; frame <= range.last; ++frame) {
     headless::StopIfInterrupted();
     const headless::DeformReport report =
-        headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
+        headless::EvaluateDocumentAtFrame(doc, static_cast<Float>(frame));
     for (const std::string& warning : report.warnings)
       err << command << ": warning: frame " << frame << ": " << headless::Printable(warning)
           << "\n";
@@ -236,21 +254,7 @@ int EvaluateScene(headless::Document& document, const EvalRequest& request, std:
 namespace {
 
 int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
-  EvalRequest request;
-  request.source = options.Operands().front();
-  if (options.Has("--frames")) {
-    FrameRange range;
-    if (!ParseFrameRange(options.Text("--frames"), range.first, range.last))
-      throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
-                       options.Text("--frames") + "\"");
-    request.frames = range;
-  }
-  request.format = options.Text("--format", "obj");
-  request.fps = options.Number("--fps");
-  if (request.fps && !(*request.fps > 0.0)) throw UsageError("--fps wants a number above 0");
-  request.quiet = options.Has("--quiet");
-  request.dir = options.Text("--out");
-  if (request.dir == "-") throw UsageError("--out wants a folder; eval writes a file per object");
+  const EvalRequest request = ParseEvalRequest(options, "tessamire eval");
   const std::unique_ptr<headless::Document> doc = headless::LoadScene(request.source);
   return EvaluateScene(*doc, request, out, err);
 }

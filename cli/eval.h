@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/options.h"
 #include "headless/scene/scene.h"
 
 namespace cli {
@@ -25,6 +26,10 @@ struct EvalRequest {
   bool quiet = false;
   std::string command = "tessamire eval";  // how messages and progress begin
 };
+
+// The request of `eval`'s and `correct`'s options: the first operand, --frames, --format, --fps,
+// --out and --quiet. Throws UsageError for a malformed range, a rate not above 0, or --out -.
+EvalRequest ParseEvalRequest(const Options& options, const std::string& command);
 
 // Evaluates `doc` at every frame of the range and writes the results into `request.dir`. Answers
 // the exit code (KeptPointsExit); throws std::runtime_error naming the fault, before anything

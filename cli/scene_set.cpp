@@ -223,6 +223,11 @@ int RunSceneSet(const Options& options, std::ostream& out, std::ostream& err) {
       const headless::Value value = ParseValue(p, a.substr(equals + 1), *doc);
       const headless::Value* before = c.node->params.Find(p.id);
       const std::string was = before ? headless::FormatValue(*before) : "-";
+      if (!headless::IsParameterEnabled(c.node, p.id))
+        throw std::invalid_argument(p.label + " (" + p.ident + ") of " + Quote(c.path) +
+                                    " is disabled and cannot be changed: the plug-in disables it "
+                                    "in the node's present state (a bound tag's settings, until "
+                                    "a run with --press Unbind)");
       headless::SetParameter(c.node, p.id, value);
       report << Quote(c.path) << ": " << p.label << " (" << p.ident
              << ") = " << headless::Printable(headless::FormatValue(value)) << ", was "

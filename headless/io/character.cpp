@@ -333,7 +333,6 @@ class Importer {
     const aiScene* scene = ReadFile(path_, importer);
     scene_ = scene;
     ChooseAnimation();
-    doc_.SetFrameRate(result_.fps);
     NoteUnused();
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) ImportMesh(m);
     if (result_.meshes.empty()) {
@@ -342,6 +341,7 @@ class Importer {
       throw std::runtime_error(path_ + ": holds no skinned mesh of polygons" +
                                (why.empty() ? why : why + ")"));
     }
+    doc_.SetFrameRate(result_.fps);
     return std::move(result_);
   }
 
