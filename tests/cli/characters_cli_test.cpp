@@ -188,7 +188,11 @@ TEST_F(CharactersCli, AModelWithSeveralClipsIsListedAndCorrectedWithTheClipItNam
                        "Wuson_Bind       0     30 per second (the file gives none), "
                        "does not move"))
       << list.out;
-  EXPECT_FALSE(fs::exists(dir / "anything")) << "--list writes nothing";
+  // --list writes nothing, so it takes no scene to write.
+  EXPECT_EQ(RunInProcess("scene import " + Quoted(wuson) + " --list --out " + Quoted(dir / "s.tsm"))
+                .status,
+            2);
+  EXPECT_FALSE(fs::exists(dir / "s.tsm"));
 
   // The walk, by name: all its 109 frames, moving, and corrected (not as skinning alone gives).
   Run("correct " + Quoted(wuson) + " --clip Wuson_Walk --quiet --format pc2 --out " +
