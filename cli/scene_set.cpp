@@ -1,7 +1,7 @@
 // `tessamire scene set SCENE --out FILE [--node PATH] NAME=VALUE... [--press BUTTON]...`: changes
 // described parameters of a saved scene the way a user does in the host's attribute view, and
 // saves the result.
-// - NAME is a parameter's id, identifier or label, in any case (4, TTESSAMIRE_ITERATIONS,
+// - NAME is a parameter's id, identifier or label, in any case (1004, TTESSAMIRE_ITERATIONS,
 //   iterations); VALUE is checked against the node's description: a whole number within its
 //   range (or one of its choices, by value or label), a number within its range, 0 or 1 (also
 //   true/false, on/off, yes/no), a text, or a link given as a node's PATH (empty: none).
@@ -263,7 +263,7 @@ const SubcommandRegistration kSceneSet(
            "change parameters of a scene's tags and objects and press their buttons, as a user "
            "does, and save the result";
        declaration.details =
-           "NAME is a parameter's id, identifier or label in any case (4, "
+           "NAME is a parameter's id, identifier or label in any case (1004, "
            "TTESSAMIRE_ITERATIONS, iterations); VALUE is checked against the parameter's "
            "description: its range, its choices (by value or label), 0 or 1 for a switch, a "
            "node's PATH for a link. PATH names a node by its objects' names from the top joined "
