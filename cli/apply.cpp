@@ -22,6 +22,7 @@
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "cli/tag_settings.h"
+#include "cli/view_page.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
@@ -122,6 +123,13 @@ Int64 FileNumber(const Frames& frames, size_t i) {
   return n == std::floor(n) && std::fabs(n) < 1e15 ? static_cast<Int64>(n) : static_cast<Int64>(i);
 }
 
+// The page beside the preview picture: PIC.png -> PIC.html.
+std::string PreviewPagePath(const std::string& preview) {
+  fs::path page = headless::platform::PathFromUtf8(preview);
+  page.replace_extension(".html");
+  return headless::platform::Utf8FromPath(page);
+}
+
 // Where each frame's result goes (empty when it goes into one cache, `o.out`); checks that no
 // two frames share a result and that no result would overwrite an input.
 std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
@@ -131,6 +139,8 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction, &o.region})
     inputs.push_back(*input);
   if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
+  if (!o.preview.empty() && o.preview != "-")
+    RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
   if (headless::PointCacheFormatOf(o.out)) {
     RefuseOverwritingInputs(o.out, inputs);
     return outputs;
@@ -291,6 +301,54 @@ void WritePreview(const std::string& path, const headless::Mesh& rest,
                                             NamedView("three-quarter"), 420, 420));
 }
 
+// The preview's page: the rest mesh, and the frames as given and corrected, coloured by the
+// detail kept against the rest; frames past what a page holds are left out, with a note.
+class PreviewPage {
+ public:
+  PreviewPage(const ApplyOptions& o, const headless::Mesh& rest, const Frames& frames,
+              std::ostream& err)
+      : page_("tessamire apply: " + o.rest), frames_(frames) {
+    const Int64 count = static_cast<Int64>(rest.points.size());
+    const std::string restName =
+        o.rest == "-" ? "the rest mesh" : fs::path(o.rest).filename().string();
+    page_.SetRest(rest, restName);
+    page_.AddFrame(page_.AddInput("rest", count, rest.polygons), 0.0, rest.points);
+    std::string inputName = "input";
+    if (frames.cache)
+      inputName = fs::path(frames.cachePath).filename().string();
+    else if (o.frames.size() == 1 && o.frames[0] != "-")
+      inputName = fs::path(o.frames[0]).filename().string();
+    input_ = page_.AddInput(inputName, count, rest.polygons);
+    corrected_ = page_.AddInput("corrected", count, rest.polygons);
+    page_.Builder().SetDistanceReference(input_);
+    // About 9 bytes per point and frame of each of the two inputs.
+    maxFrames_ =
+        static_cast<size_t>(std::max<Int64>(1, headless::kMaxPageDataBytes / (18 * count + 1)));
+    if (frames.Count() > maxFrames_)
+      err << "tessamire apply: note: the preview page shows the first " << maxFrames_ << " of "
+          << frames.Count() << " frames\n";
+    for (size_t i = 1; i < frames.numbers.size(); ++i)
+      if (!(frames.numbers[i] > frames.numbers[i - 1])) increasing_ = false;
+  }
+
+  void Add(size_t i, const std::vector<Vector3>& input, const std::vector<Vector3>& corrected) {
+    if (i >= maxFrames_) return;
+    // Frames numbered out of order (a list of files) show in their order.
+    const Float frame = increasing_ ? frames_.numbers[i] : static_cast<Float>(i);
+    page_.AddFrame(input_, frame, input);
+    page_.AddFrame(corrected_, frame, corrected);
+  }
+
+  void Write(const std::string& path) { page_.Write(path); }
+
+ private:
+  ViewPage page_;
+  const Frames& frames_;
+  Int32 input_ = 0, corrected_ = 0;
+  size_t maxFrames_ = 0;
+  bool increasing_ = true;
+};
+
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const headless::ObjFile rest = headless::ReadObjFile(o.rest);
   CheckCoordinateRange(rest.mesh.points, o.rest);
@@ -346,6 +404,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     PrintReportHeader(reportStream);
   }
   std::vector<Vector3> lastInput, lastCorrected;
+  std::optional<PreviewPage> page;
+  if (!o.preview.empty() && o.preview != "-") page.emplace(o, rest.mesh, frames, err);
   Int64 pointsKept = 0;
   for (size_t i = 0; i < total; ++i) {
     headless::StopIfInterrupted();
@@ -377,6 +437,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (reference)
       PrintReportRow(reportStream, frames.Name(i), headless::MeasurePair(*reference, input),
                      headless::MeasurePair(*reference, corrected), seconds);
+    if (page) page->Add(i, input, corrected);
     if (i + 1 == total) {
       lastInput = std::move(input);
       lastCorrected = std::move(corrected);
@@ -386,6 +447,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   progress.Finish();
   if (!o.preview.empty())
     WritePreview(o.preview, rest.mesh, lastInput, lastCorrected, frames.Name(total - 1));
+  if (page) page->Write(PreviewPagePath(o.preview));
   return KeptPointsExit(pointsKept, "tessamire apply", err);
 }
 
@@ -458,7 +520,8 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                                     "every point"));
   declarations.push_back(TextOption("--preview", "PIC.png",
                                     "draw rest, input and corrected mesh of the last frame side by "
-                                    "side"));
+                                    "side, and write PIC.html beside it: the page of `tessamire "
+                                    "view` with every frame as given and corrected"));
   declarations.push_back(TextOption(
       "--frames", "A:B", "the frames of a numbered sequence (walk.####.obj or walk.%04d.obj)"));
   declarations.push_back(

@@ -53,7 +53,8 @@ bool GivesSettings(const Options& options) {
 // The scene to correct: the character imported, or the scene loaded.
 std::unique_ptr<headless::Document> LoadInput(const std::string& input, const Options& options,
                                               std::ostream& err) {
-  if (headless::IsSceneFile(input)) {
+  // A scene may come from the standard input; a character file is read by its name.
+  if (input == "-" || headless::IsSceneFile(input)) {
     if (options.Has("--clip"))
       throw UsageError("--clip picks an animation of a character file; a scene holds its own");
     return headless::LoadScene(input);

@@ -11,12 +11,12 @@
 #include <stdexcept>
 
 #include "cli/eval.h"
+#include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
 #include "headless/deformers/point_cache.h"
-#include "headless/deformers/skin.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
@@ -29,36 +29,6 @@ namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The frames the scene's keys and point caches span; frame 0 alone when nothing is keyed.
-FrameRange KeyedRange(const headless::Document& doc) {
-  bool any = false;
-  Float lo = 0.0, hi = 0.0;
-  for (const headless::Node* node : doc.Objects()) {
-    std::vector<Float> frames;
-    if (headless::IsJoint(node)) {
-      const headless::JointKeys keys = headless::ReadJointKeys(node);
-      for (const auto& k : keys.rotations) frames.push_back(k.frame);
-      for (const auto& k : keys.transforms) frames.push_back(k.frame);
-    } else if (node->type == headless::kPointCacheType) {
-      frames = headless::PointCacheFrames(node);
-    }
-    if (frames.empty()) continue;
-    lo = any ? std::min(lo, frames.front()) : frames.front();
-    hi = any ? std::max(hi, frames.back()) : frames.back();
-    any = true;
-  }
-  if (!any) return {};
-  constexpr Float kLimit = 2147483647.0;
-  if (std::ceil(lo) < -kLimit || std::floor(hi) > kLimit)
-    throw std::runtime_error(
-        "the keyed frames reach beyond the whole frame numbers; give --frames");
-  const Int32 first = static_cast<Int32>(std::ceil(lo));
-  const Int32 last = static_cast<Int32>(std::floor(hi));
-  if (first > last)
-    throw std::runtime_error("no whole frame lies in the keyed range; give --frames");
-  return {first, last};
-}
 
 // A file-name stem for each polygon object: its name with anything but letters, digits, '-' and
 // '_' replaced by '_'; objects whose stems collide get their position in tree order appended.
@@ -76,10 +46,6 @@ std::vector<std::string> FileStems(const std::vector<headless::Node*>& objects) 
     if (uses[stems[i]] > 1) stems[i] += "-" + std::to_string(i);
   return stems;
 }
-
-// More frames than this a run evaluates only when --frames names them: keys spread over a huge
-// span would otherwise quietly write files until the disk is full.
-constexpr Int64 kMaxKeyedFrames = 100000;
 
 // The files a run writes into `dir`: per polygon object its cache, or its mesh at each frame.
 struct Outputs {

@@ -7,15 +7,11 @@
 #include <ostream>
 #include <string>
 
+#include "cli/keyed_range.h"
 #include "cli/options.h"
 #include "headless/scene/scene.h"
 
 namespace cli {
-
-struct FrameRange {
-  Int32 first = 0;
-  Int32 last = 0;
-};
 
 struct EvalRequest {
   std::string source;                // the input file: named in messages, never overwritten

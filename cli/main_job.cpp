@@ -155,6 +155,24 @@ MeasuredFrame FrameMeasurer::Measure(headless::Document& doc, headless::Node* ob
   return m;
 }
 
+RunPage::RunPage(std::string title, const std::vector<Vector3>& rest,
+                 const std::vector<CPolygon>& polygons, char up)
+    : page_(std::move(title)) {
+  const Int64 count = static_cast<Int64>(rest.size());
+  page_.Builder().SetUp(up);
+  page_.Builder().SetKeptTitle("detail kept");
+  page_.AddFrame(page_.AddInput("rest", count, polygons), 0.0, rest,
+                 std::vector<Float>(rest.size(), 1.0));
+  skinned_ = page_.AddInput("skinned", count, polygons);
+  corrected_ = page_.AddInput("corrected", count, polygons);
+  page_.Builder().SetDistanceReference(skinned_);
+}
+
+void RunPage::Add(const MeasuredFrame& frame) {
+  page_.AddFrame(skinned_, frame.row.frame, frame.skinned, frame.skinnedKept);
+  page_.AddFrame(corrected_, frame.row.frame, frame.corrected, frame.correctedKept);
+}
+
 void PrintTable(const std::vector<FrameRow>& rows, Int64 points, const char* label,
                 std::ostream& out) {
   char head[16];

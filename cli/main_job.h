@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/view_page.h"
 #include "headless/job/measures.h"
 #include "headless/picture/image.h"
 #include "headless/scene/scene.h"
@@ -87,6 +88,24 @@ class FrameMeasurer {
   headless::DetailReference reference_;
   std::vector<std::vector<Int32>> neighbours_;
   std::vector<Float> restHeights_, restBaseHeights_;
+};
+
+// The page of a run (view.html): the rest mesh, and every frame skinned and corrected, coloured
+// by the detail each point keeps as the pictures are; the distance colours compare the two.
+class RunPage {
+ public:
+  RunPage(std::string title, const std::vector<Vector3>& rest,
+          const std::vector<CPolygon>& polygons, char up);
+  void Add(const MeasuredFrame& frame);
+  // Where the camera looks from at first (towards the camera, in the mesh's coordinates).
+  void SetViewDirection(const Vector3& towardsCamera) {
+    page_.Builder().SetViewDirection(towardsCamera);
+  }
+  void Write(const std::filesystem::path& path) { page_.Write(path.string()); }
+
+ private:
+  ViewPage page_;
+  Int32 skinned_ = 0, corrected_ = 0;
 };
 
 // The table of the rows; `label` names the second column ("angle" or "time").

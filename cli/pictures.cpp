@@ -41,6 +41,11 @@ View AngleView(Float azimuth, Float elevation) {
   return {{std::sin(a) * std::cos(e), std::sin(e), std::cos(a) * std::cos(e)}, {0.0, 1.0, 0.0}};
 }
 
+View ZUp(const View& view) {
+  auto turn = [](const Vector3& v) { return Vector3{v.x, -v.z, v.y}; };
+  return {turn(view.towardsCamera), turn(view.up)};
+}
+
 headless::RenderOptions GrazingLight() {
   headless::RenderOptions options;
   options.keyDirection = {-0.92, 0.25, 0.30};

@@ -12,7 +12,8 @@
 namespace cli {
 
 // Where the camera looks from, as a direction from the meshes towards the camera, and which
-// way is up on screen. Meshes are taken as Y-up, the way OBJ files are mostly written.
+// way is up on screen. Views are made for Y-up meshes, the way OBJ files are mostly written;
+// ZUp turns one for meshes whose up is +Z (scans, some applications' exports).
 struct View {
   Vector3 towardsCamera{0.0, 0.0, 1.0};
   Vector3 up{0.0, 1.0, 0.0};
@@ -26,6 +27,10 @@ std::pair<Float, Float> ViewAngles(const std::string& name);
 // The camera at `azimuth` degrees around the vertical axis (0 in front, on +Z; 90 on the right,
 // +X) and `elevation` degrees above the horizon (-89.9 to 89.9).
 View AngleView(Float azimuth, Float elevation);
+
+// `view` for Z-up meshes: the meshes' +Z where a Y-up view has +Y, their +Y where it has -Z
+// (away from a camera in front), as `tessamire view` turns them.
+View ZUp(const View& view);
 
 // The light of these pictures: a key from the left, just off the picture's plane.
 headless::RenderOptions GrazingLight();

@@ -1,9 +1,12 @@
 // `tessamire render`: pictures of any meshes with the renderer the main job uses. The meshes
 // stand side by side, each labelled with its file name, all from one camera, lit so that relief
 // casts shade; --turntable goes around them, --detail colours them by the detail they keep
-// against a rest mesh, and --movie encodes sequences of them through ffmpeg.
+// against a rest mesh, --distance by how far each point is from the same point of another mesh,
+// --focus frames chosen points, --up z stands Z-up meshes upright, and --movie encodes sequences
+// of them through ffmpeg.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -12,11 +15,15 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/subcommands.h"
+#include "cli/view_page.h"
+#include "headless/geometry/vector.h"
 #include "headless/io/obj.h"
 #include "headless/io/output_file.h"
 #include "headless/io/png.h"
+#include "headless/io/weights_file.h"
 #include "headless/job/detail_picture.h"
 #include "headless/job/pair_measures.h"
+#include "headless/picture/colour_scale.h"
 #include "headless/platform/platform.h"
 
 namespace cli {
@@ -61,12 +68,29 @@ std::string Label(const std::string& path) {
   return path == "-" ? "standard input" : fs::path(path).filename().string();
 }
 
-// One panel: a mesh, its label and, with --detail, its colours.
+// One panel: a mesh, its label and, with --detail or --distance, its colours.
 struct Panel {
   std::string label;
   headless::Mesh mesh;
   std::vector<headless::Rgb> colours;
+  std::vector<Float> distances;  // with --distance, one per point
 };
+
+// The largest distance of the panels (0 without --distance).
+Float LargestDistance(const std::vector<Panel>& panels) {
+  Float max = 0.0;
+  for (const Panel& p : panels)
+    for (Float d : p.distances) max = std::max(max, d);
+  return max;
+}
+
+// A view of bare points (no polygons) that frames them.
+headless::MeshView PointsView(const std::vector<Vector3>& points) {
+  headless::MeshView v;
+  v.points = points.data();
+  v.pointCount = static_cast<Int64>(points.size());
+  return v;
+}
 
 class Renderer {
  public:
@@ -75,6 +99,13 @@ class Renderer {
     if (options.Has("--camera") && options.Has("--view"))
       throw UsageError("give --view or --camera, not both");
     if (options.Has("--camera")) camera_ = ParseCamera(options.Text("--camera"));
+    if (options.Has("--detail") && options.Has("--distance"))
+      throw UsageError("give --detail or --distance, not both: a picture has one colour scale");
+    zUp_ = options.Text("--up", "y") == "z";
+    if (options.Has("--distance")) {
+      otherName_ = Label(options.Text("--distance"));
+      other_ = headless::ReadObj(options.Text("--distance"));
+    }
     if (options.Has("--detail")) {
       restName_ = Label(options.Text("--detail"));
       rest_ = headless::ReadObj(options.Text("--detail"));
@@ -85,15 +116,19 @@ class Renderer {
   // The view of turn `k` of `turns` (one turn: the chosen view).
   View TurnView(Int64 k, Int64 turns) const {
     const std::string name = options_.Text("--view", "three-quarter");
-    if (turns <= 1 && !camera_) return NamedView(name);
-    const auto [azimuth, elevation] = camera_ ? *camera_ : ViewAngles(name);
-    return AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns),
-                     elevation);
+    View view = NamedView(name);
+    if (turns > 1 || camera_) {
+      const auto [azimuth, elevation] = camera_ ? *camera_ : ViewAngles(name);
+      view =
+          AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns), elevation);
+    }
+    return zUp_ ? ZUp(view) : view;
   }
 
-  Panel Load(const std::string& path) const {
-    Panel panel{Label(path), headless::ReadObj(path), {}};
-    if (reference_) {
+  // The mesh at `path`, with its detail-kept colours unless `kept` is false.
+  Panel Load(const std::string& path, bool kept = true) const {
+    Panel panel{Label(path), headless::ReadObj(path), {}, {}};
+    if (reference_ && kept) {
       if (panel.mesh.points.size() != rest_->points.size())
         throw std::runtime_error(path + ": " + std::to_string(panel.mesh.points.size()) +
                                  " points, but the rest mesh " + options_.Text("--detail") +
@@ -101,7 +136,48 @@ class Renderer {
       for (Float kept : headless::DetailKept(*reference_, panel.mesh.points))
         panel.colours.push_back(headless::KeptColor(kept));
     }
+    if (other_) {
+      if (panel.mesh.points.size() != other_->points.size())
+        throw std::runtime_error(path + ": " + std::to_string(panel.mesh.points.size()) +
+                                 " points, but " + options_.Text("--distance") + " has " +
+                                 std::to_string(other_->points.size()));
+      for (size_t i = 0; i < panel.mesh.points.size(); ++i)
+        panel.distances.push_back(
+            headless::Length(headless::Sub(panel.mesh.points[i], other_->points[i])));
+    }
     return panel;
+  }
+
+  // With --distance: the scale's top, and the panels coloured on it.
+  void SetDistanceMax(Float max) { distanceMax_ = max; }
+  void ColourDistances(std::vector<Panel>& panels) const {
+    if (!other_) return;
+    const Float top = distanceMax_ > 0.0 ? distanceMax_ : 1.0;
+    for (Panel& p : panels) {
+      p.colours.clear();
+      for (Float d : p.distances)
+        p.colours.push_back(headless::ScaleColour(headless::DistanceScale(), d / top));
+    }
+  }
+
+  // With --focus: the box of the points whose weight is not 0 in the panels of the weights'
+  // point count (the first panel's), grown into `focus`.
+  void GrowFocus(const std::vector<Panel>& panels, std::optional<Box>& focus) {
+    if (!options_.Has("--focus")) return;
+    if (!focus_)
+      focus_ =
+          headless::ReadWeightsFile(options_.Text("--focus"), panels.front().mesh.points.size(),
+                                    "the first mesh " + panels.front().label);
+    for (const Panel& p : panels)
+      if (p.mesh.points.size() == focus_->size())
+        if (const auto box = WeightedBounds(p.mesh.points, *focus_)) Enclose(focus, *box);
+  }
+  // Throws when --focus found no point.
+  void CheckFocus(const std::optional<Box>& focus) const {
+    if (options_.Has("--focus") && !focus)
+      throw std::runtime_error(options_.Text("--focus") +
+                               ": every weight is 0 (or no mesh has its point count): nothing to "
+                               "frame");
   }
 
   std::vector<headless::MeshView> Views(const std::vector<Panel>& panels) const {
@@ -116,14 +192,24 @@ class Renderer {
 
   headless::Image Picture(const std::vector<headless::MeshView>& views,
                           const headless::Camera& camera, Size size, bool small = false) const {
-    const Int32 legend = reference_ ? headless::kKeptLegendHeight : 0;
     headless::Image image =
-        RenderWithCamera(views, camera, size.width, size.height, legend, small ? 1 : 2);
+        RenderWithCamera(views, camera, size.width, size.height, LegendHeight(), small ? 1 : 2);
     if (reference_)
       headless::DrawKeptLegend(image, size.height + 10, "detail kept against " + restName_ + ":",
                                GrazingLight().captionColor);
+    if (other_) {
+      headless::ColourScale scale = headless::DistanceScale();
+      char half[32], top[32];
+      std::snprintf(half, sizeof half, "%.3g", distanceMax_ / 2.0);
+      std::snprintf(top, sizeof top, "%.3g", distanceMax_);
+      scale.ticks = {{0.0, "0"}, {0.5, half}, {1.0, top}};
+      headless::DrawScaleLegend(image, size.height + 10, scale, "distance to " + otherName_ + ":",
+                                GrazingLight().captionColor);
+    }
     return image;
   }
+
+  Int32 LegendHeight() const { return reference_ || other_ ? headless::kScaleLegendHeight : 0; }
 
   Size PanelSize() const { return size_; }
   const Options& options() const { return options_; }
@@ -137,6 +223,11 @@ class Renderer {
   std::string restName_;
   std::optional<headless::Mesh> rest_;
   std::optional<headless::PairReference> reference_;
+  bool zUp_ = false;
+  std::string otherName_;
+  std::optional<headless::Mesh> other_;
+  Float distanceMax_ = 0.0;
+  std::optional<std::vector<Float32>> focus_;
 };
 
 headless::Progress MakeProgress(const Renderer& r, const std::string& unit, Int64 total) {
@@ -155,7 +246,8 @@ std::string NumberedName(const std::string& path, Int64 k) {
 
 // Pictures around the vertical axis, each written as its own file, and a contact sheet of
 // them (at half size, in rows) at `out`.
-void Turntable(const Renderer& r, const std::vector<Panel>& panels, Int64 turns,
+void Turntable(const Renderer& r, const std::vector<Panel>& panels,
+               const std::vector<headless::MeshView>& framing, Int64 turns,
                const std::string& out) {
   const std::vector<headless::MeshView> views = r.Views(panels);
   const Size size = r.PanelSize();
@@ -166,10 +258,11 @@ void Turntable(const Renderer& r, const std::vector<Panel>& panels, Int64 turns,
   headless::Progress progress = MakeProgress(r, "picture", turns);
   for (Int64 k = 0; k < turns; ++k) {
     const View view = r.TurnView(k, turns);
-    headless::WritePng(NumberedName(out, k + 1),
-                       r.Picture(views, FramingCamera(views, view, size.width, size.height), size));
+    headless::WritePng(
+        NumberedName(out, k + 1),
+        r.Picture(views, FramingCamera(framing, view, size.width, size.height), size));
     const headless::Image small =
-        r.Picture(views, FramingCamera(views, view, thumb.width, thumb.height), thumb, true);
+        r.Picture(views, FramingCamera(framing, view, thumb.width, thumb.height), thumb, true);
     if (!sheet)
       sheet = headless::MakeImage(static_cast<Int32>(small.width * columns),
                                   static_cast<Int32>(small.height * rows), {22, 24, 30});
@@ -220,7 +313,7 @@ std::vector<MovieColumn> MovieColumns(const Options& options) {
 
 // Encodes the frames side by side through ffmpeg, which reads raw RGB frames on its standard
 // input and writes the movie into the output's temporary file.
-void Movie(const Renderer& r, const std::string& moviePath) {
+void Movie(Renderer& r, const std::string& moviePath) {
   const std::string ffmpeg = headless::platform::FindProgram("ffmpeg");
   if (ffmpeg.empty())
     throw std::runtime_error(
@@ -231,13 +324,19 @@ void Movie(const Renderer& r, const std::string& moviePath) {
     for (const std::string& file : column.files)
       if (file == "-") throw UsageError("a movie's frames cannot come from the standard input");
   const Size size = r.PanelSize();
-  // One camera for the whole movie, framing every frame: a first pass gathers the bounds.
+  // One camera and one colour scale for the whole movie, framing every frame (or its focus): a
+  // first pass gathers the bounds and the largest distance.
   std::vector<Vector3> corners;
+  std::optional<Box> focus;
+  Float distanceMax = 0.0;
   for (const MovieColumn& column : columns) {
     for (const std::string& file : column.files) {
       headless::StopIfInterrupted();
-      const headless::Mesh mesh = headless::ReadObj(file);
+      const std::vector<Panel> panel = {r.Load(file, false)};
+      const headless::Mesh& mesh = panel.front().mesh;
       if (mesh.points.empty()) throw std::runtime_error(file + ": no points");
+      distanceMax = std::max(distanceMax, LargestDistance(panel));
+      r.GrowFocus(panel, focus);
       Vector3 lo = mesh.points.front(), hi = lo;
       for (const Vector3& p : mesh.points) {
         lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
@@ -247,18 +346,18 @@ void Movie(const Renderer& r, const std::string& moviePath) {
       corners.push_back(hi);
     }
   }
-  headless::MeshView bounds;
-  bounds.points = corners.data();
-  bounds.pointCount = static_cast<Int64>(corners.size());
+  r.CheckFocus(focus);
+  r.SetDistanceMax(distanceMax);
+  if (focus) corners = {focus->first, focus->second};
   const headless::Camera camera =
-      FramingCamera({bounds}, r.TurnView(0, 1), size.width, size.height);
+      FramingCamera({PointsView(corners)}, r.TurnView(0, 1), size.width, size.height);
 
   PrepareOutputFolder(moviePath);
   headless::OutputFile movie(moviePath);
   movie.ReleaseStream();
   // yuv420p, which players expect, wants even sides.
   const Int32 width = static_cast<Int32>(size.width * static_cast<Int64>(columns.size()));
-  const Int32 legend = r.options().Has("--detail") ? headless::kKeptLegendHeight : 0;
+  const Int32 legend = r.LegendHeight();
   const Int32 evenWidth = width + width % 2, evenHeight = size.height + legend;
   const Int32 paddedHeight = evenHeight + evenHeight % 2;
   const std::string fps = r.options().Text("--fps", "24");
@@ -285,6 +384,7 @@ void Movie(const Renderer& r, const std::string& moviePath) {
       panels.push_back(r.Load(column.files[f]));
       if (!column.label.empty()) panels.back().label = column.label;
     }
+    r.ColourDistances(panels);
     const headless::Image image = r.Picture(r.Views(panels), camera, size);
     for (Int32 y = 0; y < image.height; ++y)
       std::copy_n(image.rgb.begin() + 3 * static_cast<Int64>(y) * image.width, 3 * image.width,
@@ -308,18 +408,21 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   if (out.empty() == movie.empty()) throw UsageError("give --out PIC.png or --movie OUT.mp4");
   if (options.Has("--turntable") && !movie.empty())
     throw UsageError("--turntable makes pictures; it does not go with --movie");
-  Int32 fromStandardInput = options.Text("--detail") == "-";
+  Int32 fromStandardInput = 0;
+  for (const char* option : {"--detail", "--distance", "--focus"})
+    fromStandardInput += options.Text(option) == "-";
   for (const std::string& operand : options.Operands()) fromStandardInput += operand == "-";
   if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
   std::vector<std::string> inputs = options.Operands();
-  inputs.push_back(options.Text("--detail"));
+  for (const char* option : {"--detail", "--distance", "--focus"})
+    inputs.push_back(options.Text(option));
   RefuseOverwritingInputs(movie.empty() ? out : movie, inputs);
   if (movie == "-") throw UsageError("--movie wants a file name; an MP4 needs a seekable file");
   const Int64 turns = options.Integer("--turntable").value_or(1);
   if (turns > 1 && out == "-")
     throw UsageError("--turntable writes several pictures; it needs --out PIC.png");
 
-  const Renderer renderer(options, err);
+  Renderer renderer(options, err);
   if (!movie.empty()) {
     Movie(renderer, movie);
     return kExitOk;
@@ -330,9 +433,18 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
     headless::StopIfInterrupted();
     panels.push_back(renderer.Load(path));
   }
+  renderer.SetDistanceMax(LargestDistance(panels));
+  renderer.ColourDistances(panels);
+  std::optional<Box> focus;
+  renderer.GrowFocus(panels, focus);
+  renderer.CheckFocus(focus);
+  const std::vector<Vector3> corners =
+      focus ? std::vector<Vector3>{focus->first, focus->second} : std::vector<Vector3>{};
+  const std::vector<headless::MeshView> framing =
+      focus ? std::vector<headless::MeshView>{PointsView(corners)} : renderer.Views(panels);
   PrepareOutputFolder(out);
   if (turns > 1) {
-    Turntable(renderer, panels, turns, out);
+    Turntable(renderer, panels, framing, turns, out);
     return kExitOk;
   }
   // Large meshes take a while to draw: say so.
@@ -346,7 +458,7 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   headless::WritePng(
       out,
       renderer.Picture(
-          views, FramingCamera(views, renderer.TurnView(0, 1), size.width, size.height), size));
+          views, FramingCamera(framing, renderer.TurnView(0, 1), size.width, size.height), size));
   if (large) progress.Step("drawn");
   return kExitOk;
 }
@@ -364,7 +476,8 @@ const SubcommandRegistration kRender(
        declaration.details =
            "Each mesh gets a panel with its file name; all panels share one camera that frames "
            "every mesh, and a light from the left that grazes the surface so relief casts shade. "
-           "Meshes are taken as Y-up. One mesh may be - (the standard input), and --out - writes "
+           "Meshes are taken as Y-up unless --up z. One mesh may be - (the standard input), and "
+           "--out - writes "
            "the picture to the standard output.\n"
            "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
            "--frames A:B, drawn side by side with the others and labelled by its pattern; "
@@ -388,6 +501,14 @@ const SubcommandRegistration kRender(
            TextOption("--detail", "REST.obj",
                       "colour each mesh by the share of the rest mesh's detail each point keeps "
                       "(blue as at rest, red flattened, purple exaggerated), with a legend"),
+           TextOption("--distance", "OTHER.obj",
+                      "colour each mesh by each point's distance to the same point of OTHER.obj, "
+                      "from 0 to the largest distance of all meshes (and frames), with a legend"),
+           TextOption("--focus", "W.txt",
+                      "frame the camera on the points whose weight is not 0 (one number per line, "
+                      "for the first mesh's points; every mesh of that point count counts)"),
+           ChoiceOption("--up", "AXIS", "the meshes' up axis: y, or z for Z-up meshes", {"y", "z"},
+                        "y"),
            TextOption("--movie", "OUT.mp4", "encode the frames as a movie through ffmpeg"),
            TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
            NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),

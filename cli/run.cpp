@@ -195,6 +195,8 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
         << scene.joints.size() << " joints; " << measurer.EdgeCount()
         << " edges measured where the weights blend\n";
 
+  // The limb bends in its XY plane: Z is up.
+  RunPage page("tessamire run: the limb", scene.mesh.points, scene.mesh.polygons, 'z');
   std::vector<FrameRow> rows;
   MeasuredFrame last;
   headless::Progress progress(
@@ -204,6 +206,7 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
     last = measurer.Measure(*doc, scene.object, deformer, frame);
     last.row.label = o.angle * frame / static_cast<Float>(o.frames - 1);
     rows.push_back(last.row);
+    page.Add(last);
     char bend[32];
     std::snprintf(bend, sizeof bend, "bend %.1f deg", last.row.label);
     progress.Step(bend);
@@ -216,9 +219,13 @@ int Run(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::SaveScene(*doc, (outDir / "limb.tsm").string());
   WritePictures(scene, last.skinned, last.corrected, last.skinnedKept, last.correctedKept, rows,
                 outDir);
+  // The page opens on the elbow's outer side, as the pictures show it.
+  const Vector3 outer = ElbowViews(scene.mesh, last.skinned).first;
+  page.SetViewDirection({-outer.x, -outer.y, -outer.z});
+  page.Write(outDir / "view.html");
   if (!o.quiet)
     out << "wrote " << (outDir / "skinned.obj").string() << ", corrected.obj, limb.tsm, "
-        << "limb.png, detail.png and measures.png\n";
+        << "limb.png, detail.png, measures.png and view.html\n";
   return kExitOk;
 }
 

@@ -179,6 +179,7 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
         << imported.lastFrame << " at " << headless::ShortestNumber(imported.fps) << " per second; "
         << measurer.EdgeCount() << " edges measured where the weights blend\n";
 
+  RunPage page("tessamire run: " + mesh->object->name, rest, polygons, 'y');
   std::vector<FrameRow> rows;
   // The frame shown in the pictures: the one where skinning alone loses most detail.
   MeasuredFrame shown;
@@ -191,6 +192,7 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
     MeasuredFrame m = measurer.Measure(*doc, mesh->object, deformer, frame);
     m.row.label = frame / imported.fps;
     rows.push_back(m.row);
+    page.Add(m);
     if (m.row.skinnedHeight > shown.row.skinnedHeight) shown = std::move(m);
     progress.Step("at frame " + std::to_string(frame));
   }
@@ -202,11 +204,12 @@ int RunCharacter(const RunOptions& o, std::ostream& out, std::ostream& err) {
   headless::SaveScene(*doc, (outDir / "character.tsm").string());
   WritePictures(rest, polygons, shown, outDir);
   WriteMeasuresPlot(rows, outDir / "measures.png");
+  page.Write(outDir / "view.html");
   if (!o.quiet)
     out << "frame " << shown.row.frame << " (where skinning loses most detail): wrote "
         << (outDir / "skinned.obj").string()
-        << ", corrected.obj, character.tsm, character.png, character-detail.png and "
-           "measures.png\n";
+        << ", corrected.obj, character.tsm, character.png, character-detail.png, "
+           "measures.png and view.html\n";
   return kExitOk;
 }
 

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building, testing and benchmarking need, when it is missing (Debian packages):
 # Assimp reads rigged characters; its test models are real files the tests import. Package names
-# given as arguments are installed too (`make fuzz`: clang and its libFuzzer runtime).
+# given as arguments are installed too (`make fuzz`: clang and its libFuzzer runtime). Then the
+# npm packages package-lock.json pins go into node_modules/: three.js and esbuild, from which the
+# build makes the page `tessamire view` writes, and puppeteer-core, which drives chromium in the
+# page's browser tests.
 set -euo pipefail
 need=()
 # ffmpeg encodes `tessamire render --movie`; assimp-testmodels holds models made elsewhere that
 # the tests import and the README renders.
-for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev libassimp-dev ffmpeg assimp-testmodels "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+# chromium runs the page's tests headless, drawing WebGL in software.
+for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev libassimp-dev ffmpeg assimp-testmodels chromium "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+# Node.js and npm from Debian, unless a Node.js with its npm is there already.
+command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || need+=(nodejs npm)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   SUDO=""
@@ -15,4 +21,12 @@ if [ ${#need[@]} -gt 0 ]; then
   apt=(apt-get -o DPkg::Lock::Timeout=600)
   $SUDO "${apt[@]}" update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq "${need[@]}"
+fi
+
+# node_modules/ as the lock file pins it, fetched again when the lock file is newer than what npm
+# last installed.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+if [ ! -f "$root/node_modules/.package-lock.json" ] || [ "$root/package-lock.json" -nt "$root/node_modules/.package-lock.json" ]; then
+  echo "installing the npm packages of package-lock.json into node_modules/"
+  (cd "$root" && npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -706,10 +706,13 @@ std::unique_ptr<Document> LoadScene(const std::string& path) {
 }
 
 bool IsSceneFile(const std::string& path) {
-  if (path == "-") return true;
-  InputFile in(path);
+  if (path == "-") return false;
   std::string head;
-  in.Read(sizeof kMagic, head);
+  try {
+    InputFile(path).Read(sizeof kMagic, head);
+  } catch (const std::runtime_error&) {
+    return false;
+  }
   return head.size() == sizeof kMagic && std::memcmp(head.data(), kMagic, sizeof kMagic) == 0;
 }
 

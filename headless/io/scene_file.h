@@ -64,8 +64,8 @@ std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& b
                                               const std::string& source);
 
 // Whether `path` begins as a scene file does (its magic), so that a command taking a scene or
-// another kind of file can tell them apart; the standard input ("-") is taken for a scene.
-// Throws std::runtime_error when the file cannot be opened.
+// another kind of file can tell them apart. False for the standard input ("-"), which cannot be
+// looked at first, and for a file that cannot be read (its reader will say why).
 bool IsSceneFile(const std::string& path);
 
 // Writes to a temporary file renamed over `path` at the end, so a failure leaves no partial

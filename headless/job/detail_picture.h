@@ -5,16 +5,17 @@
 
 #include <string>
 
+#include "headless/picture/colour_scale.h"
 #include "headless/picture/image.h"
 #include "host/abi/types.h"
 
 namespace headless {
 
 // Height of the band DrawKeptLegend fills below the panels.
-inline constexpr Int32 kKeptLegendHeight = 56;
+inline constexpr Int32 kKeptLegendHeight = kScaleLegendHeight;
 
-// Detail kept -> colour: red where flattened (0), pale yellow at half, blue as at rest (1),
-// purple where exaggerated (1.5 and above; also for a value that is not finite).
+// Detail kept -> colour through KeptScale(): red where flattened (0), pale yellow at half, blue
+// as at rest (1), purple where exaggerated (1.5 and above; also for a value that is not finite).
 Rgb KeptColor(Float kept);
 
 // The colour scale from 0 to 1.5 with its ticks at (16, y), and beside it `title` over the line

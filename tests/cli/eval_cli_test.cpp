@@ -44,7 +44,8 @@ CliRun MainJobTest::run_;
 
 TEST_F(MainJobTest, RunWritesEveryFileAndCorrectionWinsWhenBent) {
   ASSERT_EQ(run_.status, 0) << run_.output;
-  for (const char* name : {"skinned.obj", "corrected.obj", "limb.tsm", "limb.png", "measures.png"})
+  for (const char* name :
+       {"skinned.obj", "corrected.obj", "limb.tsm", "limb.png", "measures.png", "view.html"})
     EXPECT_TRUE(fs::is_regular_file(dir_ / "out" / name)) << name;
   EXPECT_EQ(ReadFile(dir_ / "out" / "limb.png").substr(1, 3), "PNG");
   const headless::Mesh skinned = headless::ReadObj((dir_ / "out" / "skinned.obj").string());

@@ -158,7 +158,8 @@ TEST_F(FormatsCliTest, ApplyRefusesCachesAndFramesThatDoNotFitTheRest) {
             std::string::npos)
       << run.output;
 
-  std::ofstream(dir / "cut.pc2", std::ios::binary) << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
+  std::ofstream(dir / "cut.pc2", std::ios::binary)
+      << ReadWholeFile(dir / "fewer.pc2").substr(0, 100);
   run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " +
                      Quoted(dir / "cut.pc2"));
   EXPECT_EQ(run.status, 1);
@@ -280,7 +281,7 @@ TEST_F(FormatsCliTest, RunOnACharacterMeasuresEveryFrameOfItsAnimation) {
   EXPECT_NE(run.out.find("\n   24    1.0 |"), std::string::npos) << run.out;
   EXPECT_NE(run.err.find("bone 'joint3'"), std::string::npos) << run.err;
   for (const char* name : {"character.png", "character-detail.png", "measures.png", "character.tsm",
-                           "skinned.obj", "corrected.obj"})
+                           "skinned.obj", "corrected.obj", "view.html"})
     EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
   const CliRun limbOnly = RunInProcess("run --points 100 --character " + Quoted(file));
   EXPECT_EQ(limbOnly.status, 2);

@@ -232,6 +232,11 @@ TEST_F(RenderMeasureTest, ApplyReportsEachFrameAndPreviewsTheLast) {
   ASSERT_EQ(bent.size(), 7u) << run.out;
   EXPECT_GT(bent[0], 0.0) << "the twisted input has lost detail height: " << run.out;
   EXPECT_EQ(PngSize(dir / "preview.png"), std::make_pair(3 * 420, 420));
+  // Beside the picture, the page of every frame as given and corrected.
+  const std::string page = ReadWholeFile(dir / "preview.html");
+  for (const char* name : {"\"name\":\"rest\"", "\"name\":\"input\"", "\"name\":\"corrected\"",
+                           "\"frames\":[0,1]", "\"kept\":"})
+    EXPECT_TRUE(Contains(page, name)) << name;
 
   // Over the points of a weight file, the input measured as `measure` measures it.
   std::ofstream weights(dir / "w.txt");
@@ -251,6 +256,38 @@ TEST_F(RenderMeasureTest, ApplyReportsEachFrameAndPreviewsTheLast) {
   EXPECT_EQ(inRegion[0], Row(measured.out, "skinned")[0]) << region.out << measured.out;
   EXPECT_NE(inRegion[0], bent[0]) << "the region changes what is measured";
   EXPECT_EQ(RunInProcess("apply --region " + Quoted(dir / "w.txt") + files).status, 2);
+}
+
+TEST_F(RenderMeasureTest, DistanceColoursFocusAndUpAxis) {
+  auto render = [&](const std::string& options, const std::string& out) {
+    return RunInProcess("render " + Quoted(dir / "rest.obj") + " " + Quoted(dir / "bent.obj") +
+                        " --size 120x100 " + options + " --out " + Quoted(dir / out));
+  };
+  CliRun run = render("", "plain.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = render("--distance " + Quoted(dir / "rest.obj"), "distance.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(PngSize(dir / "distance.png"), std::make_pair(240, 100 + 56));
+  // Framing the points of one end only.
+  std::string weights;
+  for (const Vector3& p : mesh.points) weights += p.x > 0.5 ? "1\n" : "0\n";
+  std::ofstream(dir / "end.txt") << weights;
+  run = render("--focus " + Quoted(dir / "end.txt"), "focus.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = render("--up z", "z.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  for (const char* other : {"focus.png", "z.png"})
+    EXPECT_NE(ReadWholeFile(dir / "plain.png"), ReadWholeFile(dir / other)) << other;
+  std::string zeros;
+  for (size_t i = 0; i < mesh.points.size(); ++i) zeros += "0\n";
+  std::ofstream(dir / "zero.txt") << zeros;
+  run = render("--focus " + Quoted(dir / "zero.txt"), "none.png");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "every weight is 0")) << run.err;
+  run = render("--detail " + Quoted(dir / "rest.obj") + " --distance " + Quoted(dir / "rest.obj"),
+               "both.png");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_FALSE(fs::exists(dir / "none.png") || fs::exists(dir / "both.png"));
 }
 
 }  // namespace

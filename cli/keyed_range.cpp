@@ -1,0 +1,42 @@
+#include "cli/keyed_range.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include "headless/deformers/point_cache.h"
+#include "headless/deformers/skin.h"
+
+namespace cli {
+
+FrameRange KeyedRange(const headless::Document& doc) {
+  bool any = false;
+  Float lo = 0.0, hi = 0.0;
+  for (const headless::Node* node : doc.Objects()) {
+    std::vector<Float> frames;
+    if (headless::IsJoint(node)) {
+      const headless::JointKeys keys = headless::ReadJointKeys(node);
+      for (const auto& k : keys.rotations) frames.push_back(k.frame);
+      for (const auto& k : keys.transforms) frames.push_back(k.frame);
+    } else if (node->type == headless::kPointCacheType) {
+      frames = headless::PointCacheFrames(node);
+    }
+    if (frames.empty()) continue;
+    lo = any ? std::min(lo, frames.front()) : frames.front();
+    hi = any ? std::max(hi, frames.back()) : frames.back();
+    any = true;
+  }
+  if (!any) return {};
+  constexpr Float kLimit = 2147483647.0;
+  if (std::ceil(lo) < -kLimit || std::floor(hi) > kLimit)
+    throw std::runtime_error(
+        "the keyed frames reach beyond the whole frame numbers; give --frames");
+  const Int32 first = static_cast<Int32>(std::ceil(lo));
+  const Int32 last = static_cast<Int32>(std::floor(hi));
+  if (first > last)
+    throw std::runtime_error("no whole frame lies in the keyed range; give --frames");
+  return {first, last};
+}
+
+}  // namespace cli

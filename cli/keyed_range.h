@@ -1,0 +1,22 @@
+// The frames a saved scene animates over: what `eval` and `view` evaluate when no --frames is
+// given.
+#pragma once
+
+#include "headless/scene/scene.h"
+
+namespace cli {
+
+struct FrameRange {
+  Int32 first = 0;
+  Int32 last = 0;
+};
+
+// More frames than this a run evaluates only when --frames names them: keys spread over a huge
+// span would otherwise quietly run until the disk or memory is full.
+inline constexpr Int64 kMaxKeyedFrames = 100000;
+
+// The whole frames the scene's joint keys and point caches span; frame 0 alone when nothing is
+// keyed. Throws std::runtime_error when the span holds no whole frame or leaves the int32 range.
+FrameRange KeyedRange(const headless::Document& doc);
+
+}  // namespace cli

@@ -1,0 +1,62 @@
+// The pages of `tessamire view` as the commands make them: `view` itself, `run` and `apply
+// --preview` beside their pictures. Adds to the page's data what the options ask for: the detail
+// kept against a rest mesh, weights, and a focus to frame first.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "headless/geometry/mesh.h"
+#include "headless/io/page.h"
+#include "headless/job/pair_measures.h"
+
+namespace cli {
+
+// A box by its low and high corner.
+using Box = std::pair<Vector3, Vector3>;
+
+// The box of the points whose weight is not 0 (`weights` one per point), or none when every
+// weight is 0.
+std::optional<Box> WeightedBounds(std::span<const Vector3> points,
+                                  std::span<const Float32> weights);
+// Grows `box` (made when there is none) to hold `more`.
+void Enclose(std::optional<Box>& box, const Box& more);
+
+class ViewPage {
+ public:
+  explicit ViewPage(std::string title) : page_(std::move(title)) {}
+
+  // Every frame of an input with the rest's point count carries the detail each point keeps
+  // against `rest` (pair_measures.h); the legend names `restName`.
+  void SetRest(const headless::Mesh& rest, const std::string& restName);
+  // Weight files of the first input's points, read when it is added (one number per line):
+  // weights for the weights colours, and a focus: the camera frames first the points whose weight
+  // is not 0, over every frame. Both go to every input of the first's point count.
+  void SetWeightsFile(std::string path) { weightsFile_ = std::move(path); }
+  void SetFocusFile(std::string path) { focusFile_ = std::move(path); }
+
+  Int32 AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons);
+  void AddFrame(Int32 input, Float frame, std::span<const Vector3> points);
+  // The same with the detail kept given (the main job measures its own).
+  void AddFrame(Int32 input, Float frame, std::span<const Vector3> points,
+                std::span<const Float> kept);
+
+  headless::PageBuilder& Builder() { return page_; }
+  // Writes the page (the program's built-in viewer with the data) to `path`. Throws
+  // std::runtime_error when no focus point was found in any frame.
+  void Write(const std::string& path);
+
+ private:
+  headless::PageBuilder page_;
+  std::string weightsFile_, focusFile_;
+  std::optional<headless::PairReference> rest_;
+  Int64 restCount_ = 0;
+  std::vector<Float32> weights_;
+  std::vector<Float32> focus_;
+  std::optional<Box> focusBox_;
+};
+
+}  // namespace cli
