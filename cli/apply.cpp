@@ -3,7 +3,8 @@
 // (bound by its button), then as its children a point cache that holds each frame in turn and
 // the plug-in's deformer. The frames come from OBJ files (a list, or a numbered sequence with
 // --frames) or from every sample of one point cache; the results go to OBJ files written like
-// their input (only positions and normals change) or to one point cache.
+// their input (positions, normals and a material library's way change), to one point cache, or
+// to one glTF on the rest OBJ's own vertices.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -24,7 +25,9 @@
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
 #include "headless/deformers/point_cache.h"
+#include "headless/geometry/mesh.h"
 #include "headless/host/tessamire_ids.h"
+#include "headless/io/gltf.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
@@ -68,12 +71,21 @@ struct ApplyError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-bool EndsWithObj(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
+bool EndsWith(const std::string& path, const std::string& extension) {
+  if (path.size() < extension.size()) return false;
+  std::string tail = path.substr(path.size() - extension.size());
   std::transform(tail.begin(), tail.end(), tail.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return tail == ".obj";
+  return tail == extension;
+}
+
+bool EndsWithObj(const std::string& path) {
+  return EndsWith(path, ".obj");
+}
+
+// One binary glTF of every frame, on the rest mesh's own vertices.
+bool GlbOutput(const std::string& path) {
+  return EndsWith(path, ".glb");
 }
 
 // The frames of a run: OBJ files, or the samples of one point cache.
@@ -141,7 +153,7 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
   if (!o.preview.empty() && o.preview != "-")
     RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
-  if (headless::PointCacheFormatOf(o.out)) {
+  if (headless::PointCacheFormatOf(o.out) || GlbOutput(o.out)) {
     RefuseOverwritingInputs(o.out, inputs);
     return outputs;
   }
@@ -213,6 +225,36 @@ headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
     for (Float frame : frames.numbers) out.times.push_back(static_cast<Float32>(frame / o.fps));
   return out;
 }
+
+// The glTF the results go into: the rest mesh's own vertices (ObjFileVertices) at rest, then a
+// frame per result at its number / fps seconds, shifted to start at 0 when numbers run below 0;
+// normals turn with the surface from the rest mesh's.
+struct GlbOut {
+  std::shared_ptr<const headless::FileVertices> vertices;
+  std::vector<headless::SurfaceFrame> restFrames;  // per point
+  const std::vector<CPolygon>* polygons;
+  Float origin = 0.0;  // the frame at 0 seconds
+  Float fps = 30.0;
+  headless::GlbWriter writer;
+
+  GlbOut(const headless::ObjFile& rest, const Frames& frames, Float framesPerSecond)
+      : vertices(std::make_shared<headless::FileVertices>(headless::ObjFileVertices(rest))),
+        restFrames(headless::PointFrames(rest.mesh.points, rest.mesh.polygons)),
+        polygons(&rest.mesh.polygons),
+        origin(std::min(0.0, frames.numbers.front())),
+        fps(framesPerSecond) {
+    if (vertices->VertexCount() == 0)
+      throw ApplyError(rest.name + ": no face, so a glTF of it would hold no vertex");
+    writer.AddMesh(vertices, headless::FileVertexPositions(*vertices, rest.mesh.points),
+                   vertices->normals);
+  }
+  void Add(Float frame, const std::vector<Vector3>& points) {
+    const std::vector<Vector3> positions = headless::FileVertexPositions(*vertices, points);
+    const std::vector<Vector3> normals = headless::FileVertexNormals(
+        *vertices, restFrames, headless::PointFrames(points, *polygons));
+    writer.AddFrame((frame - origin) / fps, {positions}, {normals});
+  }
+};
 
 headless::Value IntValue(Int32 v) {
   headless::Value value;
@@ -392,7 +434,12 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   progress.Step("bound " + o.rest);
 
   std::optional<headless::PointCache> cacheOut;
-  if (outputs.empty()) cacheOut = OutputCache(o, frames);
+  std::optional<GlbOut> glbOut;
+  if (outputs.empty() && GlbOutput(o.out)) {
+    glbOut.emplace(rest, frames, o.fps);
+  } else if (outputs.empty()) {
+    cacheOut = OutputCache(o, frames);
+  }
   std::optional<headless::PairReference> reference;
   // The report shares the standard output with nothing but itself.
   std::ostream& reportStream = o.out == "-" ? err : out;
@@ -430,6 +477,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (cacheOut) {
       headless::AppendSample(*cacheOut, corrected);
       progress.Step(frames.Name(i));
+    } else if (glbOut) {
+      glbOut->Add(frames.numbers[i], corrected);
+      progress.Step(frames.Name(i));
     } else {
       headless::WriteObjLike(outputs[i].string(), frame ? *frame : rest, corrected);
       progress.Step(frames.Name(i) + " -> " + outputs[i].string());
@@ -444,6 +494,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     }
   }
   if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
+  if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();
   if (!o.preview.empty())
     WritePreview(o.preview, rest.mesh, lastInput, lastCorrected, frames.Name(total - 1));
@@ -491,7 +542,9 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                           "polygons")),
       Required(TextOption("--out", "OUT",
                           "where the corrected frames go: OUT ending in .pc2 or .mdd gets one "
-                          "cache of all frames; a pattern (####) one OBJ per frame; one frame "
+                          "cache of all frames, OUT ending in .glb one binary glTF of the rest "
+                          "mesh's own vertices with every frame as a morph target keyed at its "
+                          "frame / F seconds; a pattern (####) one OBJ per frame; one frame "
                           "and OUT ending in .obj (or -, the standard output) write that file; "
                           "otherwise OUT is a folder (created when its parent exists) receiving "
                           "each frame under its own name (a cache's samples as "
@@ -525,7 +578,9 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
   declarations.push_back(TextOption(
       "--frames", "A:B", "the frames of a numbered sequence (walk.####.obj or walk.%04d.obj)"));
   declarations.push_back(
-      NumberOption("--fps", "F", "frames per second of an MDD cache's times, which are in seconds",
+      NumberOption("--fps", "F",
+                   "frames per second of an MDD cache's times, which are in seconds, and of a "
+                   "glTF's",
                    std::nullopt, std::nullopt, "30"));
   declarations.push_back(FlagOption("--quiet", "print no progress"));
   return declarations;
@@ -545,8 +600,9 @@ const SubcommandRegistration kApply(
            "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
            "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
            "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
-           "results keep every line of their input but the positions and normals. One input "
-           "may be - (the standard input).";
+           "results keep every line of their input but the positions, the normals (turned "
+           "with the surface) and a relative material library's name (rewritten to reach it "
+           "from the result's folder). One input may be - (the standard input).";
        declaration.options = ApplyOptionSpecs();
        return declaration;
      }(),

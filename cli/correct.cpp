@@ -50,14 +50,19 @@ bool GivesSettings(const Options& options) {
   return false;
 }
 
-// The scene to correct: the character imported, or the scene loaded.
-std::unique_ptr<headless::Document> LoadInput(const std::string& input, const Options& options,
+// The scene to correct: the character imported, or the scene loaded (its file's version noted in
+// `request`).
+std::unique_ptr<headless::Document> LoadInput(EvalRequest& request, const Options& options,
                                               std::ostream& err) {
+  const std::string& input = request.source;
   // A scene may come from the standard input; a character file is read by its name.
   if (input == "-" || headless::IsSceneFile(input)) {
     if (options.Has("--clip"))
       throw UsageError("--clip picks an animation of a character file; a scene holds its own");
-    return headless::LoadScene(input);
+    headless::SceneFileInfo info;
+    std::unique_ptr<headless::Document> doc = headless::LoadScene(input, &info);
+    request.sceneVersion = info.version;
+    return doc;
   }
   auto doc = headless::NewDocument();
   const headless::CharacterImport imported = headless::ImportCharacter(
@@ -68,10 +73,10 @@ std::unique_ptr<headless::Document> LoadInput(const std::string& input, const Op
 }
 
 int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
-  const EvalRequest request = ParseEvalRequest(options, "tessamire correct");
+  EvalRequest request = ParseEvalRequest(options, "tessamire correct");
   RequirePluginParts();
 
-  const std::unique_ptr<headless::Document> doc = LoadInput(request.source, options, err);
+  const std::unique_ptr<headless::Document> doc = LoadInput(request, options, err);
   std::vector<headless::Node*> deformed, unequipped;
   for (headless::Node* object : doc->Objects()) {
     if (!IsDeformed(object)) continue;
@@ -134,12 +139,13 @@ const SubcommandRegistration kCorrect(
            "or loads a SCENE file), runs the plug-in's setup command on every mesh a skin or a "
            "point cache deforms, as a user does with Shift held (a bind tag, and the deformer "
            "after the skin), gives every bind tag the settings, binds it at the bind pose and "
-           "evaluates the animation's frames, writing each corrected mesh as `eval` does: "
-           "DIR/<object>.<frame>.obj, or one cache DIR/<object>.pc2 or .mdd timed at the "
-           "scene's frame rate.";
+           "evaluates the animation's frames, writing each corrected mesh as `eval` does, on "
+           "the file's own vertices unless --welded: DIR/<object>.<frame>.obj, one cache "
+           "DIR/<object>.pc2 or .mdd, or one binary glTF DIR/<file>.glb, timed at the scene's "
+           "frame rate.";
        declaration.options = {
            Required(ChoiceOption("--format", "FORMAT", "what to write per mesh",
-                                 {"obj", "pc2", "mdd"}, "")),
+                                 {"obj", "pc2", "mdd", "glb"}, "")),
            Required(TextOption("--out", "DIR",
                                "the folder receiving the meshes or caches (created when its "
                                "parent exists)"))};
@@ -154,6 +160,10 @@ const SubcommandRegistration kCorrect(
        declaration.options.push_back(NumberOption(
            "--fps", "F", "frames per second: the character's keys and the caches' times",
            std::nullopt, std::nullopt, "the file's own rate, else 30"));
+       declaration.options.push_back(
+           FlagOption("--welded",
+                      "write the welded points the correction runs on, not the file's own "
+                      "vertices"));
        declaration.options.push_back(
            TextOption("--save-scene", "FILE", "also save the corrected scene, for `eval`"));
        declaration.options.push_back(FlagOption("--quiet", "print no progress and no summary"));

@@ -118,6 +118,16 @@ void PrintObject(headless::Node* object, int depth, std::ostream& out) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   out << indent << "object " << TypeName(object->type) << " \"" << headless::Printable(object->name)
       << "\" points=" << object->points.size() << " polygons=" << object->polygons.size() << "\n";
+  if (const headless::FileVertices* file = object->fileVertices.get()) {
+    out << indent << "  file vertices: " << file->VertexCount() << " of \""
+        << headless::Printable(file->object) << "\" (mesh \"" << headless::Printable(file->mesh)
+        << "\"), " << file->FaceCount() << " faces" << (file->normals.empty() ? "" : ", normals")
+        << (file->uvs.empty() ? "" : ", texture coordinates");
+    for (size_t m = 0; m < file->materials.size(); ++m)
+      out << (m == 0 ? ", materials \"" : ", \"") << headless::Printable(file->materials[m])
+          << "\"";
+    out << "\n";
+  }
   PrintRig(object, indent, out);
   for (headless::Node* tag : headless::Document::Tags(object)) {
     out << indent << "  tag " << TypeName(tag->type) << " (" << tag->type << ")";

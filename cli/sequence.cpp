@@ -54,13 +54,6 @@ bool IsFramePattern(const std::string& path) {
   return FindPlaceholder(path).begin != std::string::npos;
 }
 
-std::string PaddedFrame(Int64 frame, int width) {
-  std::string digits = std::to_string(frame < 0 ? -frame : frame);
-  if (static_cast<int>(digits.size()) < width)
-    digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
-  return (frame < 0 ? "-" : "") + digits;
-}
-
 std::string FramePath(const std::string& pattern, Int64 frame) {
   const Placeholder p = FindPlaceholder(pattern);
   if (p.begin == std::string::npos) throw std::invalid_argument(pattern + ": no frame placeholder");

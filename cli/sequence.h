@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/io/results.h"
 #include "host/abi/types.h"
 
 namespace cli {
@@ -21,7 +22,7 @@ bool IsFramePattern(const std::string& path);
 // `pattern` with its placeholder replaced by `frame`.
 std::string FramePath(const std::string& pattern, Int64 frame);
 // `frame` zero-padded to `width` digits after an optional '-'.
-std::string PaddedFrame(Int64 frame, int width = 4);
+using headless::PaddedFrame;
 
 // A frame rate: a finite number above 0; false on anything else.
 bool ParseFps(const std::string& text, Float& fps);

@@ -1,5 +1,6 @@
 // The OBJ reader. A file that reads must write back, in both forms the program writes, to text
-// that reads to the same points (bit for bit) and polygons.
+// that reads to the same points (bit for bit) and polygons; its own vertices must be sound and
+// their OBJ must read back with as many vertices and the same faces.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -42,5 +43,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const headless::ObjFile kept = headless::ParseObj(like, "like");
   fuzz::Check(SameMesh(kept.mesh, mesh), "OBJ written like its source, read");
   fuzz::Check(headless::ObjText(kept, mesh.points) == like, "OBJ written like its source twice");
+
+  headless::FileVertices own;
+  try {
+    own = headless::ObjFileVertices(file);
+  } catch (const std::runtime_error&) {
+    return 0;  // texture coordinates beyond float32
+  }
+  try {
+    headless::CheckFileVertices(own, static_cast<Int64>(mesh.points.size()));
+  } catch (const std::invalid_argument&) {
+    fuzz::Check(false, "an OBJ's own vertices are sound");
+  }
+  if (own.VertexCount() == 0) return 0;  // no face: nothing to write
+
+  const headless::ObjFile back =
+      headless::ParseObj(headless::FileVerticesObjText(
+                             own, headless::FileVertexPositions(own, mesh.points), own.normals),
+                         "own");
+  fuzz::Check(static_cast<Int64>(back.mesh.points.size()) == own.VertexCount() &&
+                  back.faceFirst == own.faceFirst && back.cornerPoint == own.cornerVertex,
+              "the OBJ of an OBJ's own vertices, read");
   return 0;
 }

@@ -3,8 +3,9 @@
 # Assimp reads rigged characters; its test models are real files the tests import. Package names
 # given as arguments are installed too (`make fuzz`: clang and its libFuzzer runtime). Then the
 # npm packages package-lock.json pins go into node_modules/: three.js and esbuild, from which the
-# build makes the page `tessamire view` writes, and puppeteer-core, which drives chromium in the
-# page's browser tests.
+# build makes the page `tessamire view` writes, puppeteer-core, which drives chromium in the
+# page's browser tests, and the Khronos glTF validator, which checks every glTF file the tests
+# write.
 set -euo pipefail
 need=()
 # ffmpeg encodes `tessamire render --movie`; assimp-testmodels holds models made elsewhere that

@@ -31,6 +31,25 @@ inline Vector3 PolygonNormal(std::span<const Vector3> points, const CPolygon& p)
 std::vector<Vector3> PointNormals(std::span<const Vector3> points,
                                   std::span<const CPolygon> polygons);
 
+// How a surface lies at a place: its normal (any length) and the direction of one of its edges
+// there, which together fix how the surface turned, about its normal too.
+struct SurfaceFrame {
+  Vector3 normal;
+  Vector3 along;
+};
+
+// Per point: its PointNormals normal and the edge from it to the next corner of the first polygon
+// that uses it (zero for a point on no polygon).
+std::vector<SurfaceFrame> PointFrames(std::span<const Vector3> points,
+                                      std::span<const CPolygon> polygons);
+
+// `v` turned as the surface turned from `from` to `to`: with n the normalised normal, t the edge
+// made perpendicular to it and normalised, and b = n x t in each frame, t'(t . v) + b'(b . v) +
+// n'(n . v). `v` comes back as it was when the frames are equal or either has no normal; where
+// either edge has no part across its normal, the smallest rotation of normal to normal
+// (Rotated) turns it.
+Vector3 Turned(const Vector3& v, const SurfaceFrame& from, const SurfaceFrame& to);
+
 // Throws std::invalid_argument "<where>polygon <i> names point <c> outside [0, <pointCount>)" for
 // the first corner, in polygon order, that is not a point index.
 void CheckPolygonCorners(std::span<const CPolygon> polygons, Int64 pointCount,

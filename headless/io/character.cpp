@@ -5,7 +5,9 @@
 
 #if TESSAMIRE_HAVE_ASSIMP
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <unordered_map>
@@ -236,6 +238,58 @@ Welded Weld(const aiMesh* mesh) {
   return w;
 }
 
+// glTF's vertices are the file's own, already one per distinct corner (a GPU draws them as they
+// are), so nothing is joined: Assimp then delivers them in the file's order, unused ones included.
+// Other formats arrive one vertex per face corner, joined where every attribute agrees.
+unsigned ImportSteps(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const bool gltf = extension == ".gltf" || extension == ".glb";
+  return aiProcess_ValidateDataStructure | (gltf ? 0u : unsigned{aiProcess_JoinIdenticalVertices});
+}
+
+// The file's vertices over the welded points: normals and texture coordinates as the file gave
+// them (one that is not finite becomes zero, counted in `unusable`), its faces of 3 corners or
+// more, its material and names.
+FileVertices MakeFileVertices(const aiScene* scene, const aiMesh* mesh, const aiNode* node,
+                              std::vector<Int32> vertexToPoint, Int64& unusable) {
+  FileVertices file;
+  file.object = node != nullptr ? node->mName.C_Str() : "";
+  file.mesh = mesh->mName.C_Str();
+  aiString material;
+  if (mesh->mMaterialIndex < scene->mNumMaterials &&
+      scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material) == AI_SUCCESS &&
+      material.length > 0)
+    file.materials.push_back(material.C_Str());
+  file.vertexPoint = std::move(vertexToPoint);
+  const auto finite = [&](Float v) {
+    if (std::isfinite(v)) return v;
+    ++unusable;
+    return 0.0;
+  };
+  if (mesh->HasNormals())
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+      const aiVector3D& n = mesh->mNormals[v];
+      file.normals.push_back({finite(n.x), finite(n.y), finite(n.z)});
+    }
+  if (mesh->HasTextureCoords(0))
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+      const aiVector3D& uv = mesh->mTextureCoords[0][v];
+      file.uvs.push_back(static_cast<Float32>(finite(uv.x)));
+      file.uvs.push_back(static_cast<Float32>(finite(uv.y)));
+    }
+  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+    const aiFace& face = mesh->mFaces[f];
+    if (face.mNumIndices < 3) continue;
+    file.cornerVertex.insert(file.cornerVertex.end(), face.mIndices,
+                             face.mIndices + face.mNumIndices);
+    file.faceFirst.push_back(static_cast<Int64>(file.cornerVertex.size()));
+    file.faceMaterial.push_back(file.materials.empty() ? -1 : 0);
+  }
+  return file;
+}
+
 Float Diagonal(const std::vector<Vector3>& points) {
   if (points.empty()) return 0.0;
   Vector3 lo = points[0], hi = points[0];
@@ -247,8 +301,7 @@ Float Diagonal(const std::vector<Vector3>& points) {
 }
 
 const aiScene* ReadFile(const std::string& path, Assimp::Importer& importer) {
-  const aiScene* scene =
-      importer.ReadFile(path, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
+  const aiScene* scene = importer.ReadFile(path, ImportSteps(path));
   if (scene == nullptr || scene->mRootNode == nullptr)
     throw std::runtime_error(path + ": cannot be read as a rigged character (" +
                              importer.GetErrorString() + ")");
@@ -428,12 +481,17 @@ class Importer {
 
     ImportedMesh out;
     out.fileVertices = mesh->mNumVertices;
-    out.vertexToPoint = welded.vertexToPoint;
     out.size = Diagonal(welded.points);
     const size_t pointCount = welded.points.size();
     const std::string name = UniqueName(doc_, mesh->mName.C_Str());
     out.object = doc_.AddPolygonObject(name, welded.points, std::move(polygons));
     if (out.object == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    Int64 unusable = 0;
+    out.object->fileVertices = std::make_shared<const FileVertices>(MakeFileVertices(
+        scene_, mesh, NodeOfMesh(scene_->mRootNode, index), welded.vertexToPoint, unusable));
+    if (unusable > 0)
+      Note(label + ": " + std::to_string(unusable) +
+           " coordinates of its normals and texture coordinates are not numbers; they are 0");
 
     // Weights per bone, from the first copy of each point; copies that differ are counted.
     std::vector<std::vector<Float32> > weights(mesh->mNumBones, std::vector<Float32>(pointCount));

@@ -5,10 +5,12 @@
 //
 // - Points. The file's mesh splits a point along texture and normal seams; the object gets one
 //   point per distinct position (bit-equal coordinates, in order of first use), so its surface
-//   is connected. `vertexToPoint` keeps, per vertex of the file's mesh, the object's point, so
-//   that what is written per point can be written back per corner; the import is deterministic,
-//   so the mapping is recomputed from the file by importing it again. Where copies of one point
-//   carry different weights, the first copy's are used and a note says how many differ.
+//   is connected. The object keeps the file's own vertices (`Node::fileVertices`: per vertex its
+//   point, normal and texture coordinates, the faces over the vertices, the material's and the
+//   names), so results can be written on them. The vertices are those Assimp delivers: a glTF
+//   file's as they stand, in its order; other formats' one per face corner, joined where every
+//   attribute agrees, in order of first use. Where copies of one point carry different weights,
+//   the first copy's are used and a note says how many differ.
 // - Space. Everything is in the mesh's own space (the file's vertex coordinates): joint j's rest
 //   transform is the inverse of the bone's offset matrix, and its transform at a frame is the
 //   inverse of the mesh node's transform times the bone node's global transform at that time.
@@ -49,9 +51,8 @@ struct ImportedMesh {
   Node* skin = nullptr;
   std::vector<Node*> joints;
   std::vector<Node*> maps;
-  std::vector<Int32> vertexToPoint;  // per vertex of the file's mesh
-  Int64 fileVertices = 0;
-  Float size = 0.0;  // the diagonal of the points' bounding box
+  Int64 fileVertices = 0;  // vertices of the file's mesh (object->fileVertices holds them)
+  Float size = 0.0;        // the diagonal of the points' bounding box
 };
 
 struct CharacterImport {

@@ -1,5 +1,6 @@
 #include "headless/io/obj.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -7,10 +8,12 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "headless/geometry/vector.h"
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
+#include "headless/platform/platform.h"
 
 namespace headless {
 namespace {
@@ -74,7 +77,7 @@ Int64 Resolve(Int64 index, Int64 count) {
 struct Parser {
   ObjFile file;
   Int64 line = 0;
-  Int64 texcoords = 0;
+  Int32 material = -1;                  // the latest `usemtl`
   std::vector<Int64> pendingPoints;     // per corner, 0-based, unchecked against the point count
   std::vector<Int64> pendingTexcoords;  // -1 where the corner names none
   std::vector<Int64> pendingNormals;
@@ -110,6 +113,28 @@ struct Parser {
     if (words.size() != 4) Error("a normal needs exactly three numbers");
     Vector3 n;
     file.normalSpans.push_back(Coordinates(words, n));
+    file.normals.push_back(n);
+  }
+
+  // u, then an optional v and w (w is not kept).
+  void Texcoord(const std::vector<Word>& words) {
+    if (words.size() < 2 || words.size() > 4)
+      Error("a texture coordinate holds 1 to 3 numbers, not " + std::to_string(words.size() - 1));
+    Float uvw[3] = {0.0, 0.0, 0.0};
+    for (size_t k = 1; k < words.size(); ++k)
+      if (!ParseNumber(words[k].text, uvw[k - 1]))
+        Error("malformed texture coordinate '" + std::string(words[k].text) + "'");
+    file.texcoords.push_back(uvw[0]);
+    file.texcoords.push_back(uvw[1]);
+  }
+
+  // The words after the keyword as written, blanks between them included.
+  static std::string_view Rest(std::string_view line, Int64 lineBegin,
+                               const std::vector<Word>& words) {
+    if (words.size() < 2) return {};
+    const Word& last = words.back();
+    return line.substr(static_cast<size_t>(words[1].begin - lineBegin),
+                       static_cast<size_t>(last.begin - words[1].begin) + last.text.size());
   }
 
   void Corner(std::string_view word) {
@@ -131,6 +156,7 @@ struct Parser {
     if (!ok) Error("malformed face corner '" + std::string(word) + "'");
     const Int64 point = Resolve(v, static_cast<Int64>(file.mesh.points.size()));
     if (point < 0) Error("corner index " + std::to_string(v) + " refers before the first point");
+    const Int64 texcoords = static_cast<Int64>(file.texcoords.size() / 2);
     const Int64 texcoord = t == 0 ? -1 : Resolve(t, texcoords);
     if (t != 0 && texcoord < 0)
       Error("texture coordinate index " + std::to_string(t) + " refers before the first one");
@@ -147,6 +173,7 @@ struct Parser {
     for (size_t k = 1; k < words.size(); ++k) Corner(words[k].text);
     file.faceFirst.push_back(static_cast<Int64>(pendingPoints.size()));
     file.faceLine.push_back(line);
+    file.faceMaterial.push_back(material);
   }
 
   void Statement(std::string_view text, Int64 begin) {
@@ -158,9 +185,24 @@ struct Parser {
     } else if (keyword == "vn") {
       Normal(words);
     } else if (keyword == "vt") {
-      ++texcoords;
+      Texcoord(words);
     } else if (keyword == "f") {
       Face(words);
+    } else if (keyword == "usemtl") {
+      const std::string name(Rest(text, begin, words));
+      material = -1;
+      for (size_t m = 0; m < file.materials.size() && material < 0; ++m)
+        if (file.materials[m] == name) material = static_cast<Int32>(m);
+      if (material < 0) {
+        material = static_cast<Int32>(file.materials.size());
+        file.materials.push_back(name);
+      }
+    } else if (keyword == "mtllib" && words.size() > 1) {
+      const std::string_view rest = Rest(text, begin, words);
+      file.mtllibSpans.push_back(
+          {words[1].begin, words[1].begin + static_cast<Int64>(rest.size())});
+    } else if (keyword == "o" && file.objectName.empty()) {
+      file.objectName = std::string(Rest(text, begin, words));
     }
   }
 
@@ -168,10 +210,13 @@ struct Parser {
   void Finish() {
     const Int64 points = static_cast<Int64>(file.mesh.points.size());
     if (points == 0) Fail(file.name, 0, "no point (`v` line): not an OBJ mesh");
+    const Int64 texcoords = static_cast<Int64>(file.texcoords.size() / 2);
     if (points > std::numeric_limits<Int32>::max() ||
-        static_cast<Int64>(file.normalSpans.size()) > std::numeric_limits<Int32>::max())
-      Fail(file.name, 0, "more points or normals than a polygon object can hold");
+        static_cast<Int64>(file.normalSpans.size()) > std::numeric_limits<Int32>::max() ||
+        texcoords > std::numeric_limits<Int32>::max())
+      Fail(file.name, 0, "more points, normals or texture coordinates than a mesh can hold");
     file.cornerPoint.resize(pendingPoints.size());
+    file.cornerTexcoord.resize(pendingTexcoords.size());
     file.cornerNormal.resize(pendingNormals.size());
     for (Int64 f = 0; f < file.FaceCount(); ++f) {
       line = file.faceLine[f];
@@ -190,6 +235,7 @@ struct Parser {
           Error("normal index " + std::to_string(pendingNormals[c] + 1) + " is out of range (" +
                 std::to_string(file.normalSpans.size()) + " in the file)");
         file.cornerPoint[c] = static_cast<Int32>(pendingPoints[c]);
+        file.cornerTexcoord[c] = static_cast<Int32>(pendingTexcoords[c]);
         file.cornerNormal[c] = static_cast<Int32>(pendingNormals[c]);
       }
       const Int32* corner = file.cornerPoint.data() + first;
@@ -323,34 +369,125 @@ std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
   return normals;
 }
 
-std::string ObjText(const ObjFile& file, std::span<const Vector3> points) {
+namespace {
+
+// How the surface each `vn` stands for lies: its ObjNormals direction, and the edge from the
+// first corner that names it to the next corner of that face. Empty for a `vn` no face names.
+std::vector<std::optional<SurfaceFrame>> NormalFrames(const ObjFile& file,
+                                                      std::span<const Vector3> points) {
+  const std::vector<std::optional<Vector3>> normals = ObjNormals(file, points);
+  std::vector<std::optional<SurfaceFrame>> frames(normals.size());
+  for (Int64 f = 0; f < file.FaceCount(); ++f) {
+    const Int64 first = file.faceFirst[f], end = file.faceFirst[f + 1];
+    for (Int64 c = first; c < end; ++c) {
+      const Int32 n = file.cornerNormal[c];
+      if (n < 0 || frames[n]) continue;
+      const Int64 next = c + 1 < end ? c + 1 : first;
+      frames[n] = SurfaceFrame{*normals[n],
+                               Sub(points[file.cornerPoint[next]], points[file.cornerPoint[c]])};
+    }
+  }
+  return frames;
+}
+
+}  // namespace
+
+std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
+                    const std::string& outputPath) {
   if (points.size() != file.pointSpans.size())
     throw std::invalid_argument(file.name + ": " + std::to_string(points.size()) +
                                 " points given for " + std::to_string(file.pointSpans.size()) +
                                 " `v` lines");
-  const std::vector<std::optional<Vector3>> normals = ObjNormals(file, points);
-  // Both span lists are in file order; merge them.
+  // What changes, in file order: every `v`, each `vn` that turned, each `mtllib` that moved.
+  enum Kind { kPoint, kNormal, kLibrary };
+  struct Change {
+    TextSpan span;
+    Kind kind;
+    size_t index;
+  };
+  std::vector<Change> changes;
+  changes.reserve(points.size());
+  for (size_t p = 0; p < points.size(); ++p) changes.push_back({file.pointSpans[p], kPoint, p});
+  std::vector<Change> more;
+  std::vector<Vector3> turned(file.normals.size());
+  if (!file.normals.empty()) {
+    const std::vector<std::optional<SurfaceFrame>> rest = NormalFrames(file, file.mesh.points);
+    const std::vector<std::optional<SurfaceFrame>> now = NormalFrames(file, points);
+    for (size_t n = 0; n < turned.size(); ++n) {
+      if (!rest[n]) continue;
+      turned[n] = Turned(file.normals[n], *rest[n], *now[n]);
+      const Vector3& was = file.normals[n];
+      if (turned[n].x != was.x || turned[n].y != was.y || turned[n].z != was.z)
+        more.push_back({file.normalSpans[n], kNormal, n});
+    }
+  }
+  std::vector<std::string> libraries;
+  for (const TextSpan& span : file.mtllibSpans) {
+    const std::string name = file.text.substr(static_cast<size_t>(span.begin),
+                                              static_cast<size_t>(span.end - span.begin));
+    std::string moved = RelocatedLibrary(name, file.name, outputPath);
+    if (moved == name) continue;
+    more.push_back({span, kLibrary, libraries.size()});
+    libraries.push_back(std::move(moved));
+  }
+  const auto before = [](const Change& a, const Change& b) { return a.span.begin < b.span.begin; };
+  std::sort(more.begin(), more.end(), before);
+  const size_t middle = changes.size();
+  changes.insert(changes.end(), more.begin(), more.end());
+  std::inplace_merge(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(middle),
+                     changes.end(), before);
+
   std::string out;
   out.reserve(file.text.size() + file.text.size() / 4);
-  size_t p = 0, n = 0;
   Int64 copied = 0;
-  while (p < file.pointSpans.size() || n < file.normalSpans.size()) {
-    const bool point =
-        n == file.normalSpans.size() ||
-        (p < file.pointSpans.size() && file.pointSpans[p].begin < file.normalSpans[n].begin);
-    const TextSpan span = point ? file.pointSpans[p] : file.normalSpans[n];
-    const std::optional<Vector3> value = point ? points[p] : normals[n];
-    if (point) {
-      ++p;
+  for (const Change& change : changes) {
+    out.append(file.text, static_cast<size_t>(copied),
+               static_cast<size_t>(change.span.begin - copied));
+    if (change.kind == kLibrary) {
+      out += libraries[change.index];
     } else {
-      ++n;
+      AppendTriple(out, change.kind == kPoint ? points[change.index] : turned[change.index]);
     }
-    if (!value) continue;
-    out.append(file.text, static_cast<size_t>(copied), static_cast<size_t>(span.begin - copied));
-    AppendTriple(out, *value);
-    copied = span.end;
+    copied = change.span.end;
   }
   out.append(file.text, static_cast<size_t>(copied), std::string::npos);
+  return out;
+}
+
+std::string RelocatedLibrary(const std::string& name, const std::string& sourcePath,
+                             const std::string& outputPath) {
+  namespace fs = std::filesystem;
+  if (sourcePath.empty() || outputPath.empty() || sourcePath == "-" || outputPath == "-")
+    return name;
+  std::error_code ec;
+  const fs::path source = fs::absolute(platform::PathFromUtf8(sourcePath), ec);
+  const fs::path output = fs::absolute(platform::PathFromUtf8(outputPath), ec);
+  if (ec) return name;
+  const fs::path from = source.parent_path().lexically_normal();
+  const fs::path to = output.parent_path().lexically_normal();
+  if (from == to) return name;
+  const auto relocate = [&](const std::string& one) {
+    const fs::path library = platform::PathFromUtf8(one);
+    if (library.is_absolute() || library.has_root_name()) return one;
+    const fs::path target = (from / library).lexically_normal();
+    fs::path relative = target.lexically_relative(to);
+    std::string text = platform::Utf8FromPath(relative.empty() ? target : relative);
+    if (fs::path::preferred_separator != '/') std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+  };
+  const bool blanks = name.find_first_of(" \t") != std::string::npos;
+  if (!blanks || fs::is_regular_file(from / platform::PathFromUtf8(name), ec))
+    return relocate(name);
+  std::string out, word;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i < name.size() && !IsSpace(name[i])) {
+      word += name[i];
+      continue;
+    }
+    if (!word.empty()) out += relocate(word);
+    word.clear();
+    if (i < name.size()) out += name[i];
+  }
   return out;
 }
 
@@ -361,7 +498,116 @@ std::string ShortestNumber(Float value) {
 }
 
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points) {
-  WriteFileAtomically(path, ObjText(like, points));
+  WriteFileAtomically(path, ObjText(like, points, path));
+}
+
+FileVertices ObjFileVertices(const ObjFile& file) {
+  struct Corner {
+    Int32 point, texcoord, normal;
+    bool operator==(const Corner&) const = default;
+  };
+  struct CornerHash {
+    size_t operator()(const Corner& c) const {
+      return (size_t(UInt32(c.point)) * 73856093u) ^ (size_t(UInt32(c.texcoord)) * 19349663u) ^
+             (size_t(UInt32(c.normal)) * 83492791u);
+    }
+  };
+  FileVertices out;
+  out.object = file.objectName;
+  if (out.object.empty())
+    out.object = platform::Utf8FromPath(platform::PathFromUtf8(file.name).stem());
+  out.mesh = out.object;
+  out.materials = file.materials;
+  out.faceMaterial = file.faceMaterial;
+  const bool texcoords = std::any_of(file.cornerTexcoord.begin(), file.cornerTexcoord.end(),
+                                     [](Int32 t) { return t >= 0; });
+  const bool normals = std::any_of(file.cornerNormal.begin(), file.cornerNormal.end(),
+                                   [](Int32 n) { return n >= 0; });
+  std::unordered_map<Corner, Int32, CornerHash> vertexOf;
+  out.cornerVertex.reserve(file.cornerPoint.size());
+  for (size_t c = 0; c < file.cornerPoint.size(); ++c) {
+    const Corner corner{file.cornerPoint[c], file.cornerTexcoord[c], file.cornerNormal[c]};
+    const auto [it, added] = vertexOf.emplace(corner, static_cast<Int32>(out.vertexPoint.size()));
+    if (added) {
+      out.vertexPoint.push_back(corner.point);
+      for (int k = 0; texcoords && k < 2; ++k) {
+        const Float32 uv = corner.texcoord < 0
+                               ? 0.0f
+                               : static_cast<Float32>(file.texcoords[2 * corner.texcoord + k]);
+        if (!std::isfinite(uv))
+          throw std::runtime_error(file.name + ": texture coordinate " +
+                                   std::to_string(corner.texcoord + 1) +
+                                   " does not fit in float32");
+        out.uvs.push_back(uv);
+      }
+      if (normals)
+        out.normals.push_back(corner.normal < 0 ? Vector3{} : file.normals[corner.normal]);
+    }
+    out.cornerVertex.push_back(it->second);
+  }
+  out.faceFirst = file.faceFirst;
+  return out;
+}
+
+namespace {
+
+// A name on one line of its own: line ends become blanks.
+std::string OneLine(std::string name) {
+  for (char& c : name)
+    if (c == '\n' || c == '\r') c = ' ';
+  return name;
+}
+
+void AppendShortest(std::string& out, Float32 value) {
+  char buffer[32];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, error == std::errc() ? end : buffer);
+}
+
+}  // namespace
+
+std::string FileVerticesObjText(const FileVertices& file, std::span<const Vector3> positions,
+                                std::span<const Vector3> normals) {
+  std::string out;
+  out.reserve(positions.size() * 100 + file.cornerVertex.size() * 24);
+  const std::string name = file.object.empty() ? file.mesh : file.object;
+  if (!name.empty()) out += "o " + OneLine(name) + "\n";
+  for (const Vector3& p : positions) {
+    out += "v ";
+    AppendTriple(out, p);
+    out += '\n';
+  }
+  for (size_t k = 0; k + 1 < file.uvs.size(); k += 2) {
+    out += "vt ";
+    AppendShortest(out, file.uvs[k]);
+    out += ' ';
+    AppendShortest(out, file.uvs[k + 1]);
+    out += '\n';
+  }
+  for (const Vector3& n : normals) {
+    out += "vn ";
+    AppendTriple(out, n);
+    out += '\n';
+  }
+  const bool texcoords = !file.uvs.empty();
+  const bool withNormals = !normals.empty();
+  Int32 material = -1;
+  for (Int64 f = 0; f < file.FaceCount(); ++f) {
+    if (file.faceMaterial[f] != material && file.faceMaterial[f] >= 0)
+      out += "usemtl " + OneLine(file.materials[file.faceMaterial[f]]) + "\n";
+    material = file.faceMaterial[f];
+    out += 'f';
+    for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) {
+      const std::string index = std::to_string(Int64{file.cornerVertex[c]} + 1);
+      out += ' ';
+      out += index;
+      if (texcoords || withNormals) out += '/';
+      if (texcoords) out += index;
+      if (withNormals) out += '/' + index;
+    }
+    out += '\n';
+  }
+  return out;
 }
 
 std::string PlainObjText(std::span<const Vector3> points, std::span<const CPolygon> polygons) {

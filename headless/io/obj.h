@@ -5,20 +5,24 @@
 // `v`, `v/vt`, `v//vn` and `v/vt/vn` (1-based, or negative for relative to what was read so
 // far: -1 = the last one), `#` comments (also after the data of a line), and every other
 // statement (`o`, `g`, `s`, `mtllib`, `usemtl`, `l`, `p`, ...), which is kept as written but not
-// part of the mesh. Lines end in LF, CRLF or CR. Faces may name points, texture coordinates and
-// normals that come later in the file; indices are checked once everything is read. A face of 3
-// or 4 corners becomes one host polygon (a triangle repeats its third index, c == d); a larger
-// face becomes a fan of triangles (0, k, k + 1) from its first corner, in order.
+// part of the mesh; of those, the first `o`'s name, each face's `usemtl` and where each `mtllib`
+// names its libraries are noted. Lines end in LF, CRLF or CR. Faces may name points, texture
+// coordinates and normals that come later in the file; indices are checked once everything is read.
+// A face of 3 or 4 corners becomes one host polygon (a triangle repeats its third index, c == d); a
+// larger face becomes a fan of triangles (0, k, k + 1) from its first corner, in order.
 //
 // Refused, each with "name:line: what" (line 0 when the fault is not tied to a line): a file
 // that is not text (it holds a zero byte, or is UTF-16), a line longer than kMaxObjLineBytes, a
-// malformed or non-finite number, a stray word on a `v` or `vn` line, a malformed face corner,
+// malformed or non-finite number, a stray word on a `v` or `vn` line, a `vt` of no number or more
+// than three, a malformed face corner,
 // an index out of range, a face of fewer than 3 corners or naming one point twice, and a file
 // without any `v` line (not a mesh).
 //
-// Writing back (ObjText) changes only the three coordinates of every `v` line and of every
-// referenced `vn` line and copies every other byte as it was, so groups, materials, texture
-// coordinates, smoothing groups, comments, line ends and the original faces all survive.
+// Writing back (ObjText) changes only the three coordinates of every `v` line and of every `vn`
+// line that turned with the surface, and the file names of `mtllib` lines where the result goes
+// to another folder, and copies every other byte as it was, so groups, materials, texture
+// coordinates, smoothing groups, comments, line ends and the original faces (degenerate ones
+// too) all survive.
 #pragma once
 
 #include <optional>
@@ -27,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "headless/geometry/file_vertices.h"
 #include "headless/geometry/mesh.h"
 #include "host/abi/types.h"
 
@@ -48,11 +53,18 @@ struct ObjFile {
   Mesh mesh;         // points in `v` order; polygons from the faces (fans for large faces)
   // Faces in file order: face f has corners faceFirst[f] .. faceFirst[f + 1] - 1.
   std::vector<Int64> faceFirst{0};
-  std::vector<Int32> cornerPoint;     // 0-based point per corner
-  std::vector<Int32> cornerNormal;    // 0-based `vn` per corner, -1 when the corner names none
-  std::vector<Int64> faceLine;        // 1-based line of each face
-  std::vector<TextSpan> pointSpans;   // the "x y z" of each `v` line
-  std::vector<TextSpan> normalSpans;  // the "x y z" of each `vn` line
+  std::vector<Int32> cornerPoint;      // 0-based point per corner
+  std::vector<Int32> cornerTexcoord;   // 0-based `vt` per corner, -1 when the corner names none
+  std::vector<Int32> cornerNormal;     // 0-based `vn` per corner, -1 when the corner names none
+  std::vector<Int64> faceLine;         // 1-based line of each face
+  std::vector<Int32> faceMaterial;     // per face: its `usemtl` in `materials`, -1 before any
+  std::vector<TextSpan> pointSpans;    // the "x y z" of each `v` line
+  std::vector<TextSpan> normalSpans;   // the "x y z" of each `vn` line
+  std::vector<Vector3> normals;        // each `vn` as written
+  std::vector<Float> texcoords;        // u, v of each `vt` (v is 0 where the line has none)
+  std::vector<std::string> materials;  // the names `usemtl` lines give, in order of first use
+  std::vector<TextSpan> mtllibSpans;   // the file names of each `mtllib` line, as written
+  std::string objectName;              // the first `o` line's name
 
   Int64 FaceCount() const { return static_cast<Int64>(faceLine.size()); }
 };
@@ -68,23 +80,49 @@ Mesh ReadObj(const std::string& path);
 // `frame`'s faces differ from `rest`'s, or the first face one of them lacks.
 void CheckSameFaces(const ObjFile& rest, const ObjFile& frame);
 
-// The normal each `vn` of `file` gets for the given points: the sum of the vector areas of the
-// faces that name it (each face once, in face order), normalised (a zero sum stays zero). That
-// is the area-weighted point normal where the file gave one normal per point, and the normal of
-// a face or of a smoothing group where it gave them per corner. Empty for a `vn` no face names.
+// The direction of the surface each `vn` of `file` stands for, for the given points: the sum of
+// the vector areas of the faces that name it (each face once, in face order), normalised (a zero
+// sum stays zero). That is the area-weighted point normal where the file gave one normal per
+// point, and the normal of a face or of a smoothing group where it gave them per corner. Empty
+// for a `vn` no face names.
 std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
                                                std::span<const Vector3> points);
 
-// `file`'s text with its `v` coordinates replaced by `points` (one per `v` line) and its `vn`
-// coordinates by ObjNormals (a `vn` no face names is left as it was). Throws std::invalid_argument
-// when the point count differs.
-std::string ObjText(const ObjFile& file, std::span<const Vector3> points);
+// `file`'s text with its `v` coordinates replaced by `points` (one per `v` line) and each `vn`
+// turned with the surface (Turned) from how it lay at the file's own points to how it lies at
+// `points`: the surface's ObjNormals direction there and the edge from the first corner naming
+// the `vn` to the next corner of its face. The file's points give back every `vn` as written; a
+// `vn` whose faces have no area (degenerate faces), or that no face names, is left as it was. With
+// `outputPath` (the file the text goes to), each relative file name of an `mtllib` line is
+// rewritten to reach the same library from the output's folder (a name with blanks is taken whole
+// when such a file exists beside the source, else word by word). Throws std::invalid_argument when
+// the point count differs.
+std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
+                    const std::string& outputPath = "");
 
 // A coordinate in the shortest form that reads back to the same double.
 std::string ShortestNumber(Float value);
 
-// Writes ObjText(like, points) to `path`.
+// A relative material library name of a file read from `sourcePath` as seen from the folder of
+// `outputPath`, with '/' between folders; an absolute name, or any name when either path is "-"
+// or both lie in one folder, stays as it is.
+std::string RelocatedLibrary(const std::string& name, const std::string& sourcePath,
+                             const std::string& outputPath);
+
+// Writes ObjText(like, points, path) to `path`.
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points);
+
+// The file's own vertices of an OBJ: one per distinct corner (point, `vt`, `vn`) in order of first
+// use by the faces, with the file's texture coordinates and normals (zero for a corner that names
+// none where others do), faces, materials and object name (the first `o`, else the file's stem).
+// Throws std::runtime_error naming the file for a texture coordinate beyond float32.
+FileVertices ObjFileVertices(const ObjFile& file);
+
+// An OBJ of a file's own vertices at `positions` with `normals` (one each per vertex; normals
+// empty when the file gave none): `o` with the object's name, `v`, `vt`, `vn` per vertex, and the
+// faces, each material's run of them after its `usemtl`.
+std::string FileVerticesObjText(const FileVertices& file, std::span<const Vector3> positions,
+                                std::span<const Vector3> normals);
 
 // A plain OBJ: `v` lines in the shortest form, `f` lines with 1-based indices, triangles
 // (c == d) as 3 corners.

@@ -169,6 +169,29 @@ void WriteBody(ByteWriter& w, Node* node, const IndexOf& index) {
   WritePluginState(w, node);
 }
 
+void WriteFileVertices(ByteWriter& w, const FileVertices& file) {
+  w.Text(file.object);
+  w.Text(file.mesh);
+  w.Count(file.materials.size(), "materials");
+  for (const std::string& material : file.materials) w.Text(material);
+  w.Count(file.vertexPoint.size(), "file vertices");
+  for (Int32 point : file.vertexPoint) w.I32(point);
+  w.U8(file.normals.empty() ? 0 : 1);
+  for (const Vector3& n : file.normals) {
+    w.F64(n.x);
+    w.F64(n.y);
+    w.F64(n.z);
+  }
+  w.U8(file.uvs.empty() ? 0 : 1);
+  for (Float32 uv : file.uvs) w.F32(uv);
+  w.Count(static_cast<std::size_t>(file.FaceCount()), "faces");
+  for (Int64 f = 0; f < file.FaceCount(); ++f) {
+    w.Count(static_cast<std::size_t>(file.faceFirst[f + 1] - file.faceFirst[f]), "face corners");
+    w.I32(file.faceMaterial[f]);
+    for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) w.I32(file.cornerVertex[c]);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Reading
 
@@ -450,14 +473,69 @@ void CheckValues(ByteReader& r, const Node* node) {
   }
 }
 
+FileVertices ReadFileVertices(ByteReader& r) {
+  FileVertices file;
+  file.object = r.Text();
+  file.mesh = r.Text();
+  file.materials.resize(r.Count(4, "materials"));
+  for (std::string& material : file.materials) material = r.Text();
+  file.vertexPoint.resize(r.Count(4, "file vertices"));
+  for (Int32& point : file.vertexPoint) point = r.I32();
+  const std::size_t vertices = file.vertexPoint.size();
+  const auto present = [&](std::size_t bytesEach, const char* what) {
+    const std::uint8_t marker = r.U8();
+    if (marker > 1) r.Fail(std::string("corrupt marker of the file vertices' ") + what);
+    if (marker == 1 && vertices > r.Remaining() / bytesEach)
+      r.Fail(std::string("the file vertices' ") + what + " exceed the data that follows");
+    return marker == 1;
+  };
+  if (present(24, "normals")) {
+    file.normals.resize(vertices);
+    for (Vector3& n : file.normals) {
+      n.x = r.F64();
+      n.y = r.F64();
+      n.z = r.F64();
+    }
+  }
+  if (present(8, "texture coordinates")) {
+    file.uvs.resize(2 * vertices);
+    for (Float32& uv : file.uvs) uv = r.F32();
+  }
+  const std::size_t faces = r.Count(8, "faces");
+  file.faceFirst.reserve(faces + 1);
+  file.faceMaterial.reserve(faces);
+  for (std::size_t f = 0; f < faces; ++f) {
+    const std::size_t corners = r.Count(4, "face corners");
+    file.faceMaterial.push_back(r.I32());
+    for (std::size_t c = 0; c < corners; ++c) file.cornerVertex.push_back(r.I32());
+    file.faceFirst.push_back(static_cast<Int64>(file.cornerVertex.size()));
+  }
+  return file;
+}
+
+// After the objects, the file vertices of the objects that have them.
+void ReadAllFileVertices(ByteReader& r, const LoadContext& ctx) {
+  const std::size_t count = r.Count(9, "objects with file vertices");
+  for (std::size_t i = 0; i < count; ++i) {
+    const Int64 index = r.I64();
+    Node* object = index >= 0 && index < static_cast<Int64>(ctx.nodes.size())
+                       ? ctx.nodes[static_cast<std::size_t>(index)]
+                       : nullptr;
+    if (object == nullptr || !object->IsPolygonObject())
+      r.Fail("file vertices for node " + std::to_string(index) + ", which is no polygon object");
+    if (object->fileVertices != nullptr) r.Fail(NodeLabel(object) + " has its file vertices twice");
+    auto file = std::make_shared<FileVertices>(ReadFileVertices(r));
+    try {
+      CheckFileVertices(*file, static_cast<Int64>(object->points.size()));
+    } catch (const std::invalid_argument& e) {
+      r.Fail(NodeLabel(object) + ": its file vertices: " + e.what());
+    }
+    object->fileVertices = std::move(file);
+  }
+}
+
 std::unique_ptr<Document> ReadContent(ByteReader& r, std::uint32_t version) {
   auto doc = NewDocument();
-  if (version >= 2) {
-    const Float fps = r.F64();
-    if (!std::isfinite(fps) || !(fps > 0.0))
-      r.Fail("the frame rate " + ShortestNumber(fps) + " is not a finite number above 0");
-    doc->SetFrameRate(fps);
-  }
   LoadContext ctx;
   // Per node index: an object's depth in the tree and its last child so far, so that appending
   // a child takes constant time and no walk over the tree can run out of stack.
@@ -520,6 +598,13 @@ std::unique_ptr<Document> ReadContent(ByteReader& r, std::uint32_t version) {
       depth.push_back(0);
       lastChild.push_back(nullptr);
     }
+  }
+  if (version >= kSceneFormatWithFileVertices) ReadAllFileVertices(r, ctx);
+  if (version >= kSceneFormatWithFrameRate) {
+    const Float fps = r.F64();
+    if (!std::isfinite(fps) || !(fps > 0.0))
+      r.Fail("the frame rate " + ShortestNumber(fps) + " is not a finite number above 0");
+    doc->SetFrameRate(fps);
   }
   if (r.Remaining() != 0) r.Fail("unexpected data after the last object");
 
@@ -590,9 +675,10 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
   }
 
   ByteWriter content;
-  content.F64(doc.FrameRate());
   content.Count(objects.size(), "objects");
+  std::vector<const Node*> withFileVertices;
   for (Node* object : objects) {
+    if (object->fileVertices != nullptr) withFileVertices.push_back(object);
     content.I32(object->type);
     content.I32(object->up != nullptr ? static_cast<Int32>(index.at(object->up->serial)) : -1);
     WriteBody(content, object, index);
@@ -603,6 +689,12 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
       WriteBody(content, tag, index);
     }
   }
+  content.Count(withFileVertices.size(), "objects with file vertices");
+  for (const Node* object : withFileVertices) {
+    content.I64(index.at(object->serial));
+    WriteFileVertices(content, *object->fileVertices);
+  }
+  content.F64(doc.FrameRate());
 
   return SceneFileImage(content.Buffer());
 }
@@ -656,7 +748,7 @@ Header CheckHeader(std::string_view head, const std::string& source,
 }  // namespace
 
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
-                                              const std::string& source) {
+                                              const std::string& source, SceneFileInfo* info) {
   const auto [version, size] =
       CheckHeader(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                   source, bytes.size());
@@ -666,7 +758,9 @@ std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& b
                              ": corrupt scene file: the check value does not match the content");
   try {
     ByteReader content(bytes.data() + kHeaderSize, static_cast<std::size_t>(size));
-    return ReadContent(content, version);
+    std::unique_ptr<Document> doc = ReadContent(content, version);
+    if (info != nullptr) info->version = version;
+    return doc;
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
@@ -686,7 +780,7 @@ void SaveScene(const Document& doc, const std::string& path) {
   WriteFileAtomically(path, std::span<const std::uint8_t>(bytes));
 }
 
-std::unique_ptr<Document> LoadScene(const std::string& path) {
+std::unique_ptr<Document> LoadScene(const std::string& path, SceneFileInfo* info) {
   InputFile in(path);
   std::string bytes;
   in.Read(kHeaderSize, bytes);
@@ -702,7 +796,7 @@ std::unique_ptr<Document> LoadScene(const std::string& path) {
   std::string beyond;
   if (in.Read(1, beyond) != 0)
     throw std::runtime_error(path + ": corrupt scene file: data after the check value");
-  return DeserializeDocument(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path);
+  return DeserializeDocument(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path, info);
 }
 
 bool IsSceneFile(const std::string& path) {
@@ -738,6 +832,7 @@ OwnedNode CopyOne(const Node* source) {
   copy->params = source->params;
   copy->points = source->points;
   copy->polygons = source->polygons;
+  copy->fileVertices = source->fileVertices;
   copy->weights = source->weights;
   if (source->instance != nullptr && copy->instance != nullptr) {
     bool copied = false;

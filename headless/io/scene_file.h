@@ -8,8 +8,6 @@
 //   content  size bytes
 //   check    u64, 64-bit FNV-1a of every byte before it (magic to the end of the content)
 // Content:
-//   f64 frames per second (version 2 on; a version 1 file is read at kDefaultFrameRate, the rate
-//     every time in seconds was reckoned at before the rate was kept),
 //   u32 object count, then per object in depth-first order (parent before children):
 //     i32 type, i32 parent (node index of an earlier object, -1 at top level), body,
 //     u32 tag count, then per tag in list order: i32 type, body
@@ -24,6 +22,14 @@
 //         plug-in state: u8 present; when 1: i32 plug-in id, i32 disk level of its
 //           registration at saving, u64 size, the bytes its WriteState put in a fresh typed
 //           stream (headless/stream.h).
+//   From version 2 on, after the objects: u32 count of polygon objects with file vertices, then
+//   per such object: i64 its node index, its name and its mesh's name in the file (texts),
+//   u32 material count + a text per material, u32 vertex count + i32 point per vertex, u8 normals
+//   present; when 1: 3 f64 per vertex, u8 texture coordinates present; when 1: 2 f32 per vertex,
+//   u32 face count, per face: u32 corner count, i32 material (-1: none), i32 vertex per corner.
+//   (Version 1 files end after the objects; their objects have no file vertices.)
+//   From version 3 on, last: f64 the document's frames per second. (Files of versions 1 and 2
+//   are read at kDefaultFrameRate, the rate every time in seconds was reckoned at before.)
 // Nodes are indexed in file order: each object, then its tags, then the next object.
 //
 // Loading builds a new document; every fault (unreadable, truncated, corrupt, a newer version,
@@ -35,8 +41,8 @@
 // tag is placed in constant time. Values no reader could use are refused with the node and the
 // parameter named: a float parameter that is not finite, a described parameter outside its
 // described range or choices, a vertex-map weight outside [0, 1] or not finite, a joint's or a
-// point cache's damaged transforms, keys or frames, and a vector of a plug-in state that is not
-// finite.
+// point cache's damaged transforms, keys or frames, a vector of a plug-in state that is not
+// finite, and file vertices CheckFileVertices refuses.
 #pragma once
 
 #include <cstdint>
@@ -49,9 +55,13 @@
 
 namespace headless {
 
-inline constexpr std::uint32_t kSceneFormatVersion = 2;
-// The oldest version still read.
+// Files are written in kSceneFormatVersion; every version from kOldestSceneFormatVersion on loads.
+inline constexpr std::uint32_t kSceneFormatVersion = 3;
 inline constexpr std::uint32_t kOldestSceneFormatVersion = 1;
+// The first version that keeps the file vertices of imported objects.
+inline constexpr std::uint32_t kSceneFormatWithFileVertices = 2;
+// The first version that keeps the document's frame rate.
+inline constexpr std::uint32_t kSceneFormatWithFrameRate = 3;
 // Deeper than any scene is built by hand, shallow enough for every walk over the tree.
 inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 
@@ -59,9 +69,17 @@ inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 std::vector<std::uint8_t> SceneFileImage(std::span<const std::uint8_t> content);
 // The file image of `doc`. Throws std::runtime_error when a plug-in's WriteState answers false.
 std::vector<std::uint8_t> SerializeDocument(const Document& doc);
-// A new document from a file image; `source` names it in error messages.
+
+// What loading learnt of the file besides the document.
+struct SceneFileInfo {
+  std::uint32_t version = 0;  // the format version the file was written in
+};
+
+// A new document from a file image; `source` names it in error messages. `info`, when given,
+// receives what loading learnt of the file.
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
-                                              const std::string& source);
+                                              const std::string& source,
+                                              SceneFileInfo* info = nullptr);
 
 // Whether `path` begins as a scene file does (its magic), so that a command taking a scene or
 // another kind of file can tell them apart. False for the standard input ("-"), which cannot be
@@ -71,7 +89,7 @@ bool IsSceneFile(const std::string& path);
 // Writes to a temporary file renamed over `path` at the end, so a failure leaves no partial
 // file. Throws std::runtime_error naming the path.
 void SaveScene(const Document& doc, const std::string& path);
-std::unique_ptr<Document> LoadScene(const std::string& path);
+std::unique_ptr<Document> LoadScene(const std::string& path, SceneFileInfo* info = nullptr);
 // Loads `path` and, only when that succeeded, replaces `doc` with it.
 void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc);
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/geometry/file_vertices.h"
 #include "host/abi/table.h"
 
 namespace headless {
@@ -120,6 +121,10 @@ struct Node {
   // repeating its third index.
   std::vector<Vector3> points;
   std::vector<CPolygon> polygons;
+  // Polygon objects made from a file that splits points along seams (a character's meshes): the
+  // file's own vertices over the points, which results are written on. Never changed, so copies
+  // share it; null for every other object.
+  std::shared_ptr<const FileVertices> fileVertices;
   // Deform state. While `useDeformCache` is set, the mesh operations of the host table read and
   // write `deformCache` (a copy of `points` that deformers rewrite) instead of `points`.
   bool deformMode = true;

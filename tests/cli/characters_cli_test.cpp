@@ -1,7 +1,7 @@
 // Rigged characters all the way round through the program, on files nobody here made (Assimp's
 // test models) and on a small two-clip glTF written here: clips listed and picked, the one-step
-// `correct`, settings changed in a saved scene by `scene set`, commands by name, and caches timed
-// at the file's own frame rate.
+// `correct`, settings changed in a saved scene by `scene set`, commands by name, and caches and
+// glTF files timed at the file's own frame rate.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,6 +18,7 @@
 #include "headless/io/point_cache.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
+#include "tests/support/gltf_check.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ TEST_F(CharactersCli, AModelWithSeveralClipsIsListedAndCorrectedWithTheClipItNam
       Quoted(dir / "walk"));
   const headless::PointCache walk = headless::ReadPointCache((dir / "walk" / "Wuson.pc2").string());
   ASSERT_EQ(walk.SampleCount(), 109);
-  ASSERT_EQ(walk.pointCount, 2117);
+  ASSERT_EQ(walk.pointCount, 3205);  // on the file's own vertices
   EXPECT_GT(MaxDistance(walk.Sample(0), walk.Sample(54)), 0.1) << "the walk moves";
   Run("scene import " + Quoted(wuson) + " --clip 1 --out " + Quoted(dir / "skinned.tsm"));
   Run("eval " + Quoted(dir / "skinned.tsm") + " --quiet --format pc2 --out " +
@@ -395,6 +396,23 @@ TEST_F(CharactersCli, CachesOfA24AndA25FramesPerSecondFileAreTimedAtTheirOwnRate
         Quoted(out / "eval"));
     EXPECT_EQ(ReadWholeFile(out / "eval" / (std::string(model.object) + ".mdd")),
               ReadWholeFile(out / (std::string(model.object) + ".mdd")));
+    // A glTF's keys at the same times, one per frame.
+    Run("correct " + Quoted(file) + " --quiet --format glb --out " + Quoted(out / "glb"));
+    const fs::path glb = out / "glb" / (file.stem().string() + ".glb");
+    ExpectValidGltf(glb);
+#if TESSAMIRE_HAVE_ASSIMP
+    Assimp::Importer reader;
+    const aiScene* scene = reader.ReadFile(glb.string(), 0);
+    ASSERT_NE(scene, nullptr) << reader.GetErrorString();
+    ASSERT_EQ(scene->mNumAnimations, 1u);
+    ASSERT_EQ(scene->mAnimations[0]->mNumMorphMeshChannels, 1u);
+    const aiMeshMorphAnim* channel = scene->mAnimations[0]->mMorphMeshChannels[0];
+    ASSERT_EQ(channel->mNumKeys, static_cast<unsigned>(model.frames));
+    for (unsigned k = 0; k < channel->mNumKeys; ++k)
+      EXPECT_NEAR(channel->mKeys[k].mTime / scene->mAnimations[0]->mTicksPerSecond, k / model.fps,
+                  1e-6)
+          << k;
+#endif
     Run("scene import " + Quoted(file) + " --fps 50 --out " + Quoted(out / "50.tsm"));
     Run("eval " + Quoted(out / "50.tsm") + " --quiet --frames 0:3 --format mdd --out " +
         Quoted(out / "50"));

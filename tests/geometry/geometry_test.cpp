@@ -1,5 +1,6 @@
-// The geometry kit: the order its sums round in, the zero rules of normalising, point normals and
-// corner checks, and the layouts and shapes of the generated grids, tubes and tori.
+// The geometry kit: the order its sums round in, the zero rules of normalising, turning a vector
+// with a surface, point normals and corner checks, a file's own vertices over welded points, and
+// the layouts and shapes of the generated grids, tubes and tori.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "headless/geometry/file_vertices.h"
 #include "headless/geometry/mesh.h"
 #include "headless/geometry/primitives.h"
 #include "headless/geometry/vector.h"
@@ -149,6 +151,130 @@ TEST(GeometryPrimitives, TorusHasItsRadiiAndItsBumps) {
   const Vector3& p = bumpy.points[8];
   EXPECT_NEAR(std::hypot(p.x, p.y), 4.1, kTolerance);
   EXPECT_EQ(bumpy.polygons.size(), smooth.polygons.size());
+}
+
+bool Near(const Vector3& a, const Vector3& b) {
+  return std::fabs(a.x - b.x) + std::fabs(a.y - b.y) + std::fabs(a.z - b.z) < kTolerance;
+}
+
+TEST(GeometryVector, RotatedTurnsAsTheDirectionTurnsAndKeepsLength) {
+  using headless::Rotated;
+  // A quarter turn about z: x goes to y, and so does a vector along x of any length; z stays.
+  EXPECT_TRUE(Near(Rotated({2.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 5.0, 0.0}), {0.0, 2.0, 0.0}));
+  EXPECT_TRUE(Near(Rotated({0.0, 0.0, 3.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}), {0.0, 0.0, 3.0}));
+  EXPECT_TRUE(Near(Rotated({0.0, 1.0, 0.0}, {1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}), {-1.0, 0.0, 0.0}));
+  // The same direction, or none on either side, gives the vector back bit for bit.
+  const Vector3 v{0.1, 0.7, -0.3};
+  const Float infinite = std::numeric_limits<Float>::infinity();
+  for (const auto& [from, to] : {std::pair<Vector3, Vector3>{{1, 2, 3}, {2, 4, 6}},
+                                 {{0, 0, 0}, {1, 0, 0}},
+                                 {{1, 0, 0}, {0, 0, 0}},
+                                 {{infinite, 0, 0}, {0, 1, 0}}}) {
+    const Vector3 r = Rotated(v, from, to);
+    EXPECT_TRUE(r.x == v.x && r.y == v.y && r.z == v.z);
+  }
+  // Opposite directions: a half turn, which reverses the direction and keeps lengths.
+  const Vector3 flipped = Rotated({1.0, 0.0, 0.0}, {1.0, 0.0, 0.0}, {-1.0, 0.0, 0.0});
+  EXPECT_TRUE(Near(flipped, {-1.0, 0.0, 0.0}));
+  const Vector3 side = Rotated(v, {0.0, 0.0, 1.0}, {0.0, 0.0, -1.0});
+  EXPECT_NEAR(headless::Length(side), headless::Length(v), kTolerance);
+  EXPECT_NEAR(side.z, 0.3, kTolerance);
+  // A general turn keeps lengths and the angle to the direction turned.
+  const Vector3 from{0.3, -0.2, 0.9}, to{-0.5, 0.4, 0.2};
+  const Vector3 turned = Rotated(v, from, to);
+  EXPECT_NEAR(headless::Length(turned), headless::Length(v), kTolerance);
+  EXPECT_NEAR(headless::Dot(turned, headless::Normalized(to)),
+              headless::Dot(v, headless::Normalized(from)), kTolerance);
+}
+
+// A quad split along a seam: four points, five vertices (point 1 twice, with other texture
+// coordinates), two triangles.
+headless::FileVertices SeamedQuad() {
+  headless::FileVertices file;
+  file.vertexPoint = {0, 1, 2, 3, 1};
+  file.normals = {{0, 0, 1}, {0, 0, 1}, {0, 0, 1}, {0, 0.6, 0.8}, {0, 0, 1}};
+  file.uvs = {0, 0, 1, 0, 1, 1, 0, 1, 0.5f, 0};
+  file.faceFirst = {0, 3, 6};
+  file.cornerVertex = {0, 1, 2, 0, 2, 3};
+  file.faceMaterial = {0, -1};
+  file.materials = {"skin"};
+  return file;
+}
+
+TEST(GeometryFileVertices, ChecksNameTheirFirstFault) {
+  headless::FileVertices file = SeamedQuad();
+  EXPECT_NO_THROW(headless::CheckFileVertices(file, 4));
+  const auto fault = [](const headless::FileVertices& f, Int64 points) {
+    try {
+      headless::CheckFileVertices(f, points);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  EXPECT_EQ(fault(file, 3), "vertex 3 sits on point 3 outside [0, 3)");
+  headless::FileVertices broken = file;
+  broken.normals.pop_back();
+  EXPECT_EQ(fault(broken, 4), "4 normals for 5 vertices");
+  broken = file;
+  broken.uvs[3] = std::numeric_limits<Float32>::quiet_NaN();
+  EXPECT_EQ(fault(broken, 4), "the texture coordinates of vertex 1 are not finite");
+  broken = file;
+  broken.faceFirst = {0, 2, 6};
+  EXPECT_EQ(fault(broken, 4), "face 0 has fewer than 3 corners");
+  broken = file;
+  broken.faceFirst.back() = 5;
+  EXPECT_EQ(fault(broken, 4), "the face offsets end at 5, not at the 6 corners");
+  broken = file;
+  broken.cornerVertex[4] = 5;
+  EXPECT_EQ(fault(broken, 4), "corner 4 names vertex 5 outside [0, 5)");
+  broken = file;
+  broken.faceMaterial[1] = 1;
+  EXPECT_EQ(fault(broken, 4), "face 1 names material 1 of 1");
+}
+
+TEST(GeometryFileVertices, VerticesFollowTheirPointsAndTheirNormalsTurnWithThem) {
+  const headless::FileVertices file = SeamedQuad();
+  const std::vector<Vector3> points = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  const std::vector<Vector3> positions = headless::FileVertexPositions(file, points);
+  ASSERT_EQ(positions.size(), 5u);
+  EXPECT_EQ(positions[4].x, 1.0);  // the seam's second copy of point 1
+  // At rest every normal comes back as the file gave it, the tilted one too, bit for bit.
+  const std::vector<headless::SurfaceFrame> rest = headless::PointFrames(points, {{{0, 1, 2, 3}}});
+  EXPECT_TRUE(Near(rest[1].normal, {0, 0, 2}));
+  EXPECT_TRUE(Near(rest[1].along, {0, 1, 0}));  // towards point 2
+  std::vector<Vector3> normals = headless::FileVertexNormals(file, rest, rest);
+  for (size_t v = 0; v < normals.size(); ++v) {
+    EXPECT_EQ(normals[v].y, file.normals[v].y);
+    EXPECT_EQ(normals[v].z, file.normals[v].z);
+  }
+  // The surface turned a quarter about x: every normal turns with it.
+  std::vector<Vector3> turnedPoints;
+  for (const Vector3& p : points) turnedPoints.push_back({p.x, -p.z, p.y});
+  const std::vector<headless::SurfaceFrame> turned =
+      headless::PointFrames(turnedPoints, {{{0, 1, 2, 3}}});
+  normals = headless::FileVertexNormals(file, rest, turned);
+  EXPECT_TRUE(Near(normals[0], {0, -1, 0}));
+  EXPECT_TRUE(Near(normals[3], {0, -0.8, 0.6}));
+  headless::FileVertices bare = file;
+  bare.normals.clear();
+  EXPECT_TRUE(headless::FileVertexNormals(bare, rest, turned).empty());
+}
+
+TEST(GeometryMesh, NormalsTurnWithTheSurfaceAboutItsNormalToo) {
+  using headless::SurfaceFrame;
+  // A flat surface spun a quarter about its own normal: a tilted normal spins with it, which the
+  // smallest rotation of normal to normal (none here) would miss.
+  const SurfaceFrame flat{{0, 0, 3}, {1, 0, 0}}, spun{{0, 0, 3}, {0, 2, 0}};
+  EXPECT_TRUE(Near(headless::Turned({0.6, 0, 0.8}, flat, spun), {0, 0.6, 0.8}));
+  // Tipped over a quarter about y as well: z goes to x.
+  const SurfaceFrame tipped{{3, 0, 0}, {0, 2, 0}};
+  EXPECT_TRUE(Near(headless::Turned({0.6, 0, 0.8}, flat, tipped), {0.8, 0.6, 0}));
+  // An edge along the normal gives no turn about it: the smallest rotation stands in.
+  EXPECT_TRUE(
+      Near(headless::Turned({0, 0, 1}, {{0, 0, 1}, {0, 0, 1}}, {{1, 0, 0}, {0, 1, 0}}), {1, 0, 0}));
+  // No normal on either side: as it was.
+  EXPECT_TRUE(Near(headless::Turned({0.6, 0, 0.8}, {{0, 0, 0}, {1, 0, 0}}, spun), {0.6, 0, 0.8}));
 }
 
 }  // namespace

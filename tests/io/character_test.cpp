@@ -52,12 +52,19 @@ class CharacterTest : public ::testing::TestWithParam<Character> {
 
 #if TESSAMIRE_HAVE_ASSIMP
 
+// How the import reads a file: glTF's vertices as they stand, other formats' joined.
+unsigned ImportSteps(const std::string& path) {
+  const std::string extension = fs::path(path).extension().string();
+  return aiProcess_ValidateDataStructure |
+         (extension == ".gltf" || extension == ".glb" ? 0u
+                                                      : unsigned{aiProcess_JoinIdenticalVertices});
+}
+
 // Skinning from Assimp's data: per vertex of the file's mesh, in the mesh's own space.
 class AssimpSkinning {
  public:
   explicit AssimpSkinning(const std::string& path) {
-    scene_ =
-        importer_.ReadFile(path, aiProcess_JoinIdenticalVertices | aiProcess_ValidateDataStructure);
+    scene_ = importer_.ReadFile(path, ImportSteps(path));
   }
   const aiScene* Scene() const { return scene_; }
 
@@ -165,9 +172,11 @@ TEST_P(CharacterTest, ImportsJointsWeightsAndKeysAndGivesTheMeshBackAtTheBindPos
   EXPECT_EQ(mesh.skin->up, mesh.object);
   // Welded: no two points share a position, and every file vertex maps onto its own position.
   EXPECT_LE(mesh.object->points.size(), static_cast<size_t>(mesh.fileVertices));
-  ASSERT_EQ(mesh.vertexToPoint.size(), static_cast<size_t>(mesh.fileVertices));
-  for (const Int32 p : mesh.vertexToPoint)
-    ASSERT_LT(static_cast<size_t>(p), mesh.object->points.size());
+  ASSERT_NE(mesh.object->fileVertices, nullptr);
+  const headless::FileVertices& file = *mesh.object->fileVertices;
+  ASSERT_EQ(file.VertexCount(), mesh.fileVertices);
+  EXPECT_NO_THROW(
+      headless::CheckFileVertices(file, static_cast<Int64>(mesh.object->points.size())));
   // Every point's weights sum to 1.
   for (size_t p = 0; p < mesh.object->points.size(); ++p) {
     Float sum = 0.0;
@@ -206,7 +215,7 @@ TEST_P(CharacterTest, FramesAgreeWithSkinningFromAssimpsOwnData) {
     const std::vector<aiVector3D> expected = reference.At(frame, imported.fps);
     Float worst = 0.0;
     for (size_t v = 0; v < expected.size(); ++v) {
-      const Vector3& p = points[static_cast<size_t>(mesh.vertexToPoint[v])];
+      const Vector3& p = points[static_cast<size_t>(mesh.object->fileVertices->vertexPoint[v])];
       worst = std::max(worst,
                        std::hypot(p.x - expected[v].x, p.y - expected[v].y, p.z - expected[v].z));
     }
@@ -214,6 +223,51 @@ TEST_P(CharacterTest, FramesAgreeWithSkinningFromAssimpsOwnData) {
     moved = std::max(moved, MaxDistance(points, mesh.object->points));
   }
   EXPECT_GT(moved, 0.05 * mesh.size) << "the animation moves the mesh";
+#else
+  GTEST_SKIP() << "built without Assimp";
+#endif
+}
+
+// The object keeps the file's own vertices as Assimp delivers them: their count and order, each
+// on the point at its position, their normals, texture coordinates and faces, the material's and
+// the mesh's and its node's names.
+TEST_P(CharacterTest, KeepsTheFilesOwnVerticesAsAssimpDeliversThem) {
+#if TESSAMIRE_HAVE_ASSIMP
+  const headless::CharacterImport imported = headless::ImportCharacter(path, *doc);
+  const headless::Node* object = imported.meshes[0].object;
+  ASSERT_NE(object->fileVertices, nullptr);
+  const headless::FileVertices& file = *object->fileVertices;
+  Assimp::Importer importer;
+  const aiScene* scene = importer.ReadFile(path, ImportSteps(path));
+  ASSERT_NE(scene, nullptr);
+  const aiMesh* mesh = scene->mMeshes[0];
+  ASSERT_EQ(file.VertexCount(), static_cast<Int64>(mesh->mNumVertices));
+  for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+    const Vector3& p = object->points[static_cast<size_t>(file.vertexPoint[v])];
+    ASSERT_EQ(static_cast<float>(p.x), mesh->mVertices[v].x) << v;
+    ASSERT_EQ(static_cast<float>(p.y), mesh->mVertices[v].y) << v;
+    ASSERT_EQ(static_cast<float>(p.z), mesh->mVertices[v].z) << v;
+  }
+  ASSERT_EQ(file.normals.empty(), !mesh->HasNormals());
+  for (size_t v = 0; v < file.normals.size(); ++v)
+    ASSERT_EQ(static_cast<float>(file.normals[v].y), mesh->mNormals[v].y) << v;
+  ASSERT_EQ(file.uvs.empty(), !mesh->HasTextureCoords(0));
+  for (size_t v = 0; 2 * v < file.uvs.size(); ++v) {
+    ASSERT_EQ(file.uvs[2 * v], mesh->mTextureCoords[0][v].x) << v;
+    ASSERT_EQ(file.uvs[2 * v + 1], mesh->mTextureCoords[0][v].y) << v;
+  }
+  ASSERT_EQ(file.FaceCount(), static_cast<Int64>(mesh->mNumFaces));
+  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+    ASSERT_EQ(file.faceFirst[f + 1] - file.faceFirst[f], mesh->mFaces[f].mNumIndices);
+    for (unsigned k = 0; k < mesh->mFaces[f].mNumIndices; ++k)
+      ASSERT_EQ(file.cornerVertex[file.faceFirst[f] + k], Int32(mesh->mFaces[f].mIndices[k]));
+  }
+  EXPECT_EQ(file.mesh, mesh->mName.C_Str());
+  aiString material;
+  scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material);
+  EXPECT_EQ(file.materials, material.length > 0 ? std::vector<std::string>{material.C_Str()}
+                                                : std::vector<std::string>{});
+  EXPECT_FALSE(file.object.empty());
 #else
   GTEST_SKIP() << "built without Assimp";
 #endif

@@ -1,5 +1,7 @@
 // OBJ meshes: what the reader keeps, how it names faults, a bit-exact round trip, the write-back
-// that changes nothing but positions and normals, and a corpus of OBJ files made elsewhere.
+// that changes nothing but positions, normals turned with the surface and the material library's
+// way from another folder, an OBJ's own vertices and the OBJ of a file's own vertices, and a
+// corpus of OBJ files made elsewhere.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "headless/geometry/vector.h"
 #include "headless/io/obj.h"
 
 namespace {
@@ -106,6 +110,9 @@ TEST_F(ObjFiles, FaultsNameTheFileAndTheLine) {
       {"v 0 0 0 1 1\n", ":1:", "holds 5 numbers"},
       {"v 0 0 0\nvn 0 0\n", ":2:", "exactly three numbers"},
       {"v 0 0 0\nvn 0 0 1 2\n", ":2:", "exactly three numbers"},
+      {"v 0 0 0\nvt 0 0 0 1\n", ":2:", "texture coordinate holds 1 to 3 numbers, not 4"},
+      {"v 0 0 0\nvt\n", ":2:", "texture coordinate holds 1 to 3 numbers, not 0"},
+      {"v 0 0 0\nvt 0.5 nan\n", ":2:", "malformed texture coordinate 'nan'"},
       {"v 0 0 0\nv 3.1+e2 0 0\n", ":2:", "malformed coordinate '3.1+e2'"},
       {"v 0x1p3 0 0\n", ":1:", "malformed coordinate"},
       {"v +-1 0 0\n", ":1:", "malformed coordinate"},
@@ -373,6 +380,112 @@ TEST_F(ObjFiles, AssimpCorpusReadsOrIsRefusedWithFileAndLine) {
   EXPECT_EQ(outcome["box_longline.obj"], ":24: the face names point 1 twice");
   for (const auto& [name, result] : outcome)
     std::printf("  %-32s %s\n", name.c_str(), result.c_str());
+}
+
+// Normals authored as the exporter wished (not the ones the faces give), a degenerate face with
+// a normal of its own, and a normal no face names.
+const char* const kAuthored =
+    "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 0 0\nv 3 0 0\n"
+    "vn 0.1 0 0.99\nvn -0.2 0.3 0.9\nvn 0 0 1\nvn 0.6 0 0.8\nvn 0 1 0\nvn 7 7 7\n"
+    "f 1//1 2//2 3//3 4//4\nf 1//5 5//5 6//5\n";
+
+TEST_F(ObjFiles, AuthoredNormalsTurnWithTheSurfaceAndComeBackAsWrittenAtRest) {
+  const headless::ObjFile file = headless::ParseObj(kAuthored, "authored");
+  ASSERT_EQ(file.normals.size(), 6u);
+  // At rest, every byte as it was.
+  EXPECT_EQ(headless::ObjText(file, file.mesh.points), kAuthored);
+  // Turned a quarter about z and moved: each normal turns the same quarter; the degenerate
+  // face's (it has no area, so no direction to follow) and the unnamed one stay as written.
+  std::vector<Vector3> turned;
+  for (const Vector3& p : file.mesh.points) turned.push_back({5.0 - p.y, p.x, p.z + 1.0});
+  const headless::ObjFile again = headless::ParseObj(headless::ObjText(file, turned), "turned");
+  for (size_t n = 0; n < 4; ++n) {
+    const Vector3& was = file.normals[n];
+    const Vector3& is = again.normals[n];
+    EXPECT_NEAR(is.x, -was.y, 1e-12) << n;
+    EXPECT_NEAR(is.y, was.x, 1e-12) << n;
+    EXPECT_NEAR(is.z, was.z, 1e-12) << n;
+  }
+  for (size_t n : {size_t{4}, size_t{5}}) {
+    EXPECT_EQ(again.normals[n].x, file.normals[n].x) << n;
+    EXPECT_EQ(again.normals[n].y, file.normals[n].y) << n;
+  }
+  // Bent: the quad folds up along its diagonal; point 3's normal follows its faces.
+  std::vector<Vector3> bent = file.mesh.points;
+  bent[2].z = 0.5;
+  const headless::ObjFile folded = headless::ParseObj(headless::ObjText(file, bent), "bent");
+  EXPECT_LT(folded.normals[2].x, -0.1);
+  EXPECT_NEAR(headless::Length(folded.normals[2]), 1.0, 1e-12);
+}
+
+TEST_F(ObjFiles, MaterialLibrariesAreReachedFromTheOutputsFolder) {
+  using headless::RelocatedLibrary;
+  const std::string source = (dir / "in" / "walk.obj").string();
+  EXPECT_EQ(RelocatedLibrary("walk.mtl", source, (dir / "in" / "out.obj").string()), "walk.mtl");
+  EXPECT_EQ(RelocatedLibrary("walk.mtl", source, (dir / "out" / "w.obj").string()),
+            "../in/walk.mtl");
+  EXPECT_EQ(RelocatedLibrary("lib/a.mtl", source, (dir / "in" / "deep" / "w.obj").string()),
+            "../lib/a.mtl");
+  EXPECT_EQ(RelocatedLibrary("/abs/a.mtl", source, (dir / "out" / "w.obj").string()), "/abs/a.mtl");
+  EXPECT_EQ(RelocatedLibrary("walk.mtl", "-", (dir / "out" / "w.obj").string()), "walk.mtl");
+  EXPECT_EQ(RelocatedLibrary("walk.mtl", source, "-"), "walk.mtl");
+  // Several libraries on one line, unless a file is called by the whole name.
+  EXPECT_EQ(RelocatedLibrary("a.mtl  b.mtl", source, (dir / "out" / "w.obj").string()),
+            "../in/a.mtl  ../in/b.mtl");
+  fs::create_directories(dir / "in");
+  std::ofstream(dir / "in" / "my skin.mtl") << "newmtl skin\n";
+  EXPECT_EQ(RelocatedLibrary("my skin.mtl", source, (dir / "out" / "w.obj").string()),
+            "../in/my skin.mtl");
+
+  // Written elsewhere, the line names the library from there; nothing else moves.
+  const headless::ObjFile file = headless::ParseObj(
+      "mtllib my skin.mtl # the skin\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", source);
+  fs::create_directories(dir / "out");
+  headless::WriteObjLike((dir / "out" / "w.obj").string(), file, file.mesh.points);
+  std::ifstream written(dir / "out" / "w.obj");
+  std::string first;
+  std::getline(written, first);
+  EXPECT_EQ(first, "mtllib ../in/my skin.mtl # the skin");
+}
+
+TEST_F(ObjFiles, AnObjsOwnVerticesAreItsDistinctCornersAndWriteBackAsAnObj) {
+  const headless::ObjFile file = headless::ReadObjFile(Write("exported.obj", kExported));
+  const headless::FileVertices vertices = headless::ObjFileVertices(file);
+  EXPECT_NO_THROW(headless::CheckFileVertices(vertices, 7));
+  EXPECT_EQ(vertices.object, "Hexagon Thing");
+  EXPECT_EQ(vertices.materials, std::vector<std::string>{"red material"});
+  EXPECT_EQ(vertices.faceMaterial, (std::vector<Int32>{0, 0, 0}));
+  // The hexagon's six corners, the side triangle's three (v//n), the last face's three (v/t).
+  ASSERT_EQ(vertices.VertexCount(), 12);
+  ASSERT_EQ(vertices.normals.size(), 12u);
+  ASSERT_EQ(vertices.uvs.size(), 24u);
+  EXPECT_EQ(vertices.vertexPoint[6], 0);
+  EXPECT_EQ(vertices.normals[6].x, 0.5);
+  EXPECT_EQ(vertices.uvs[2 * 6], 0.0f);  // names no texture coordinate
+  EXPECT_EQ(vertices.uvs[2 * 9 + 1], 0.0f);
+  EXPECT_EQ(vertices.uvs[2 * 10], 1.0f);
+  EXPECT_EQ(vertices.normals[9].z, 0.0);  // names no normal
+
+  // Its OBJ: a `v`, `vt` and `vn` per vertex, the faces on them after their material.
+  const std::vector<Vector3> positions = headless::FileVertexPositions(vertices, file.mesh.points);
+  const std::string text = headless::FileVerticesObjText(vertices, positions, vertices.normals);
+  const headless::ObjFile back = headless::ParseObj(text, "back");
+  EXPECT_EQ(back.objectName, "Hexagon Thing");
+  EXPECT_EQ(back.materials, vertices.materials);
+  ASSERT_EQ(back.mesh.points.size(), 12u);
+  ASSERT_EQ(back.FaceCount(), 3);
+  EXPECT_EQ(back.faceFirst, vertices.faceFirst);
+  for (size_t c = 0; c < back.cornerPoint.size(); ++c) {
+    EXPECT_EQ(back.cornerPoint[c], vertices.cornerVertex[c]);
+    EXPECT_EQ(back.cornerTexcoord[c], vertices.cornerVertex[c]);
+    EXPECT_EQ(back.cornerNormal[c], vertices.cornerVertex[c]);
+  }
+  for (size_t v = 0; v < 12; ++v) {
+    EXPECT_TRUE(SameBits(back.mesh.points[v].y, positions[v].y)) << v;
+    EXPECT_EQ(static_cast<Float32>(back.texcoords[2 * v + 1]), vertices.uvs[2 * v + 1]) << v;
+  }
+  EXPECT_EQ(text.find("usemtl red material\nf 1/1/1 2/2/2 3/3/3 4/4/4 5/5/5 6/6/6\n"),
+            text.find("usemtl"));
 }
 
 }  // namespace

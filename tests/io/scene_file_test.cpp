@@ -310,6 +310,87 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
   EXPECT_NE(doc.get(), open);
 }
 
+// The file's own vertices of an imported object: kept, copied with the object, saved and loaded
+// as they were; damaged ones refused naming the object; a version 1 file (before they were kept)
+// loads without them and says so.
+TEST_F(SceneFiles, FileVerticesTravelWithTheirObjectAndDamagedOnesAreRefused) {
+  object = AddGrid(3, 3, "character");
+  auto file = std::make_shared<headless::FileVertices>();
+  file->object = "Body";
+  file->mesh = "Body mesh";
+  file->materials = {"skin", "eyes"};
+  for (Int32 p = 0; p < 9; ++p) file->vertexPoint.push_back(p);
+  file->vertexPoint.push_back(4);  // point 4 once more, along a seam
+  for (Int32 v = 0; v < 10; ++v) {
+    file->normals.push_back({0.0, 0.1 * v, 1.0});
+    file->uvs.insert(file->uvs.end(), {0.1f * static_cast<Float32>(v), 0.5f});
+  }
+  for (const CPolygon& f : object->polygons) {
+    file->cornerVertex.insert(file->cornerVertex.end(), {f.a, f.b, f.c, f.d == 4 ? 9 : f.d});
+    file->faceFirst.push_back(static_cast<Int64>(file->cornerVertex.size()));
+    file->faceMaterial.push_back(static_cast<Int32>(file->faceMaterial.size() % 3) - 1);
+  }
+  object->fileVertices = file;
+  Node* copy = headless::CopyObject(object);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->fileVertices, object->fileVertices);
+  headless::DestroyNode(copy);
+
+  const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
+  headless::SceneFileInfo info;
+  const std::unique_ptr<headless::Document> loaded =
+      headless::DeserializeDocument(image, "kept", &info);
+  EXPECT_EQ(info.version, headless::kSceneFormatVersion);
+  const Node* back = loaded->FindObject("character");
+  ASSERT_NE(back->fileVertices, nullptr);
+  const headless::FileVertices& kept = *back->fileVertices;
+  EXPECT_EQ(kept.object, file->object);
+  EXPECT_EQ(kept.mesh, file->mesh);
+  EXPECT_EQ(kept.materials, file->materials);
+  EXPECT_EQ(kept.vertexPoint, file->vertexPoint);
+  EXPECT_EQ(kept.uvs, file->uvs);
+  ASSERT_EQ(kept.normals.size(), 10u);
+  EXPECT_EQ(kept.normals[9].y, file->normals[9].y);
+  EXPECT_EQ(kept.faceFirst, file->faceFirst);
+  EXPECT_EQ(kept.cornerVertex, file->cornerVertex);
+  EXPECT_EQ(kept.faceMaterial, file->faceMaterial);
+  EXPECT_EQ(headless::SerializeDocument(*loaded), image);
+
+  // The seam vertex's point (4, the last of the vertex list) out of range.
+  std::vector<std::uint8_t> damaged = image;
+  const std::uint8_t lastTwo[8] = {8, 0, 0, 0, 4, 0, 0, 0};  // the vertex list ends 8, 4
+  auto at = std::find_end(damaged.begin(), damaged.end(), std::begin(lastTwo), std::end(lastTwo));
+  ASSERT_NE(at, damaged.end());
+  at[4] = 9;
+  Reseal(damaged);
+  try {
+    headless::DeserializeDocument(damaged, "damaged");
+    ADD_FAILURE() << "damaged file vertices loaded";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(
+                  "'character': its file vertices: vertex 9 sits on point 9 outside [0, 9)"),
+              std::string::npos)
+        << e.what();
+  }
+  // Cut short inside them: refused as well.
+  std::vector<std::uint8_t> cut(image.begin(), image.end() - 8 - 20);
+  cut.resize(cut.size() + 8);
+  Reseal(cut);
+  EXPECT_THROW(headless::DeserializeDocument(cut, "cut"), std::runtime_error);
+
+  // Version 1: the same objects, nothing after them.
+  object->fileVertices = nullptr;
+  std::vector<std::uint8_t> old = headless::SerializeDocument(*doc);
+  // No count of objects with file vertices, no frame rate.
+  old.erase(old.end() - 8 - 8 - 4, old.end() - 8);
+  old[8] = 1;
+  Reseal(old);
+  const std::unique_ptr<headless::Document> first =
+      headless::DeserializeDocument(old, "first", &info);
+  EXPECT_EQ(info.version, 1u);
+  EXPECT_EQ(first->FindObject("character")->fileVertices, nullptr);
+}
+
 TEST_F(SceneFiles, TheStoredLevelIsHandedBackToReadState) {
   Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
   ASSERT_TRUE(headless::PressButton(tag, kBindButton));
@@ -469,9 +550,10 @@ void LittleFloat(std::vector<std::uint8_t>& out, Float v) {
   Little(out, bits, 8);
 }
 
-// A file image of `version` around `content`, with a correct size and check value.
+// A file image of `version` (by default 1: objects only) around `content`, with a correct size
+// and check value.
 std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content,
-                                 std::uint32_t version = headless::kSceneFormatVersion) {
+                                 std::uint32_t version = 1) {
   std::vector<std::uint8_t> image = {'T', 'S', 'M', 'S', 'C', 'E', 'N', 'E'};
   Little(image, version, 4);
   Little(image, content.size(), 8);
@@ -493,7 +575,6 @@ void EmptyBody(std::vector<std::uint8_t>& content) {
 // the last carries `tags` empty vertex maps.
 std::vector<std::uint8_t> NullObjects(std::uint32_t count, bool nested, std::uint32_t tags = 0) {
   std::vector<std::uint8_t> content;
-  LittleFloat(content, 24.0);  // frames per second
   Little(content, count, 4);
   for (std::uint32_t i = 0; i < count; ++i) {
     Little(content, headless::kNullObjectType, 4);
@@ -544,8 +625,9 @@ TEST_F(SceneBounds, HeadersAreCheckedAgainstTheFileBeforeItsContentIsRead) {
   EXPECT_EQ(good.status, 0) << good.err;
 }
 
-// The frame rate travels with the scene; a file written before it was kept reads at 30 frames
-// per second, the rate times in seconds were reckoned at then; a rate no clock runs at is refused.
+// The frame rate travels with the scene; a file written before it was kept (versions 1 and 2)
+// reads at 30 frames per second, the rate times in seconds were reckoned at then; a rate no clock
+// runs at is refused.
 TEST_F(SceneBounds, TheFrameRateTravelsWithTheSceneAndOlderFilesReadAtThirty) {
   doc->SetFrameRate(25.0);
   const std::string path = Path("rate.scene");
@@ -558,17 +640,23 @@ TEST_F(SceneBounds, TheFrameRateTravelsWithTheSceneAndOlderFilesReadAtThirty) {
   Little(old, 0xffffffffu, 4);
   EmptyBody(old);
   Little(old, 0, 4);
-  const std::unique_ptr<headless::Document> loaded =
-      headless::LoadScene(Write("old.scene", Sealed(old, 1)));
-  EXPECT_EQ(loaded->FrameRate(), headless::kDefaultFrameRate);
-  EXPECT_EQ(loaded->Objects().size(), 1u);
+  for (std::uint32_t version = 1; version < headless::kSceneFormatWithFrameRate; ++version) {
+    if (version == headless::kSceneFormatWithFileVertices) Little(old, 0, 4);
+    const std::unique_ptr<headless::Document> loaded =
+        headless::LoadScene(Write("old.scene", Sealed(old, version)));
+    EXPECT_EQ(loaded->FrameRate(), headless::kDefaultFrameRate) << version;
+    EXPECT_EQ(loaded->Objects().size(), 1u) << version;
+  }
 
   for (Float rate : {0.0, -24.0, std::numeric_limits<Float>::infinity(),
                      std::numeric_limits<Float>::quiet_NaN()}) {
     std::vector<std::uint8_t> content;
+    Little(content, 0, 4);  // no objects
+    Little(content, 0, 4);  // none with file vertices
     LittleFloat(content, rate);
-    Little(content, 0, 4);
-    EXPECT_NE(LoadError(Sealed(content)).find("is not a finite number above 0"), std::string::npos)
+    EXPECT_NE(LoadError(Sealed(content, headless::kSceneFormatWithFrameRate))
+                  .find("is not a finite number above 0"),
+              std::string::npos)
         << rate;
   }
   EXPECT_THROW(doc->SetFrameRate(0.0), std::invalid_argument);

@@ -1,0 +1,324 @@
+#include "headless/io/results.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+
+#include "headless/geometry/mesh.h"
+#include "headless/io/obj.h"
+#include "headless/io/output_file.h"
+#include "headless/io/printable.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+
+namespace headless {
+namespace {
+
+namespace fs = std::filesystem;
+
+// File-name stems: the object's name with anything but letters, digits, '-' and '_' replaced by
+// '_'; objects whose stems collide get their position appended.
+std::vector<std::string> FileStems(const std::vector<Node*>& objects) {
+  std::vector<std::string> stems;
+  std::map<std::string, int> uses;
+  for (const Node* object : objects) {
+    std::string stem = object->name.empty() ? "object" : object->name;
+    for (char& c : stem)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+    stems.push_back(stem);
+    ++uses[stem];
+  }
+  for (size_t i = 0; i < stems.size(); ++i)
+    if (uses[stems[i]] > 1) stems[i] += "-" + std::to_string(i);
+  return stems;
+}
+
+bool Skinned(const Node* object) {
+  for (const Node* child = object->down; child != nullptr; child = child->next)
+    if (child->type == Oskin) return true;
+  return false;
+}
+
+// The welded points as vertices of their own: one per point, the polygons as faces.
+std::shared_ptr<const FileVertices> WeldedVertices(const Node* object) {
+  auto file = std::make_shared<FileVertices>();
+  file->object = object->name;
+  file->mesh = object->name;
+  file->vertexPoint.resize(object->points.size());
+  for (size_t p = 0; p < object->points.size(); ++p) file->vertexPoint[p] = static_cast<Int32>(p);
+  for (const CPolygon& polygon : object->polygons) {
+    file->cornerVertex.insert(file->cornerVertex.end(), {polygon.a, polygon.b, polygon.c});
+    if (polygon.d != polygon.c) file->cornerVertex.push_back(polygon.d);
+    file->faceFirst.push_back(static_cast<Int64>(file->cornerVertex.size()));
+    file->faceMaterial.push_back(-1);
+  }
+  return file;
+}
+
+const char* Extension(ResultFormat format) {
+  switch (format) {
+    case ResultFormat::kObj:
+      return "obj";
+    case ResultFormat::kPc2:
+      return "pc2";
+    case ResultFormat::kMdd:
+      return "mdd";
+    case ResultFormat::kGlb:
+      return "glb";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::optional<ResultFormat> ResultFormatNamed(const std::string& name) {
+  for (ResultFormat format :
+       {ResultFormat::kObj, ResultFormat::kPc2, ResultFormat::kMdd, ResultFormat::kGlb})
+    if (name == Extension(format)) return format;
+  return std::nullopt;
+}
+
+std::string PaddedFrame(Int64 frame, int width) {
+  std::string digits = std::to_string(frame < 0 ? -frame : frame);
+  if (static_cast<int>(digits.size()) < width)
+    digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+  return (frame < 0 ? "-" : "") + digits;
+}
+
+ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, Int64 first,
+                           Int64 last)
+    : options_(std::move(options)), first_(first), last_(last), next_(first) {
+  if (!std::isfinite(options_.fps) || !(options_.fps > 0.0))
+    throw std::invalid_argument("the frame rate must be positive and finite, not " +
+                                ShortestNumber(options_.fps));
+  if (first > last)
+    throw std::invalid_argument("no frame from " + std::to_string(first) + " to " +
+                                std::to_string(last));
+  const std::vector<std::string> stems = FileStems(objects);
+  for (size_t i = 0; i < objects.size(); ++i) {
+    Target target;
+    target.object = objects[i];
+    target.stem = stems[i];
+    const std::string label = "object \"" + Printable(target.object->name) + "\"";
+    const Int64 points = static_cast<Int64>(target.object->points.size());
+    if (target.object->fileVertices != nullptr && !options_.welded) {
+      try {
+        CheckFileVertices(*target.object->fileVertices, points);
+        target.file = target.object->fileVertices;
+      } catch (const std::invalid_argument& e) {
+        notes_.push_back(label + " is written on its " + std::to_string(points) +
+                         " welded points: the file's vertices it keeps no longer fit them (" +
+                         e.what() + ")");
+      }
+    } else if (target.object->fileVertices == nullptr && !options_.welded &&
+               options_.sceneVersion < kSceneFormatWithFileVertices && Skinned(target.object)) {
+      notes_.push_back(label + " is written on its " + std::to_string(points) +
+                       " welded points: the scene was saved in format version " +
+                       std::to_string(options_.sceneVersion) +
+                       ", which kept no vertices of the file a character came from; import "
+                       "the file again to write on its own vertices");
+    }
+    if (target.file != nullptr && !target.file->normals.empty())
+      target.restFrames = PointFrames(target.object->points, target.object->polygons);
+    target.cache.format =
+        options_.format == ResultFormat::kMdd ? PointCacheFormat::kMdd : PointCacheFormat::kPc2;
+    target.cache.startFrame = static_cast<Float32>(first);
+    targets_.push_back(std::move(target));
+  }
+  if (options_.format != ResultFormat::kGlb) return;
+  glb_ = std::make_unique<GlbWriter>();
+  for (const Target& target : targets_) {
+    if (target.object->points.empty())
+      throw std::runtime_error("object \"" + Printable(target.object->name) +
+                               "\" has no points, and a glTF mesh needs vertices; write it as "
+                               "OBJ or a point cache");
+    if (target.file == nullptr) {
+      glb_->AddMesh(WeldedVertices(target.object), target.object->points, {});
+    } else {
+      glb_->AddMesh(target.file, FileVertexPositions(*target.file, target.object->points),
+                    target.file->normals);
+    }
+  }
+}
+
+std::string ResultWriter::File(size_t object, Int64 frame) const {
+  const std::string& stem = targets_[object].stem;
+  std::string name;
+  switch (options_.format) {
+    case ResultFormat::kObj:
+      name = stem + "." + PaddedFrame(frame) + ".obj";
+      break;
+    case ResultFormat::kPc2:
+    case ResultFormat::kMdd:
+      name = stem + "." + Extension(options_.format);
+      break;
+    case ResultFormat::kGlb:
+      name = options_.name + ".glb";
+      break;
+  }
+  return platform::Utf8FromPath(platform::PathFromUtf8(options_.folder) /
+                                platform::PathFromUtf8(name));
+}
+
+bool ResultWriter::Holds(const std::string& name) const {
+  if (options_.format == ResultFormat::kGlb) return name == options_.name + ".glb";
+  for (const Target& target : targets_) {
+    if (options_.format != ResultFormat::kObj) {
+      if (name == target.stem + "." + Extension(options_.format)) return true;
+      continue;
+    }
+    const std::string prefix = target.stem + ".";
+    if (name.size() <= prefix.size() + 4 || name.rfind(prefix, 0) != 0 ||
+        name.substr(name.size() - 4) != ".obj")
+      continue;
+    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    Int64 frame = 0;
+    const auto [end, error] = std::from_chars(middle.data(), middle.data() + middle.size(), frame);
+    if (error == std::errc() && end == middle.data() + middle.size() && frame >= first_ &&
+        frame <= last_ && PaddedFrame(frame) == middle)
+      return true;
+  }
+  return false;
+}
+
+Float ResultWriter::EstimatedBytes() const {
+  const Float frames = static_cast<Float>(last_ - first_ + 1);
+  Float bytes = 0.0;
+  for (const Target& target : targets_) {
+    const Node* object = target.object;
+    const Float vertices = static_cast<Float>(
+        target.file ? target.file->VertexCount() : static_cast<Int64>(object->points.size()));
+    switch (options_.format) {
+      case ResultFormat::kObj: {
+        const Float text =
+            target.file ? static_cast<Float>(
+                              FileVerticesObjText(*target.file,
+                                                  FileVertexPositions(*target.file, object->points),
+                                                  target.file->normals)
+                                  .size())
+                        : static_cast<Float>(PlainObjText(object->points, object->polygons).size());
+        bytes += frames * text;
+        break;
+      }
+      case ResultFormat::kPc2:
+      case ResultFormat::kMdd:
+        bytes += 32.0 + frames * (4.0 + 12.0 * vertices);
+        break;
+      case ResultFormat::kGlb:
+        break;
+    }
+  }
+  if (glb_ != nullptr) {
+    // The file at rest, then per frame every target's offsets, weights and JSON.
+    Float perFrame = 0.0;
+    for (const Target& target : targets_) {
+      const bool normals = target.file != nullptr && !target.file->normals.empty();
+      const Float vertices =
+          static_cast<Float>(target.file ? target.file->VertexCount()
+                                         : static_cast<Int64>(target.object->points.size()));
+      perFrame += (normals ? 24.0 : 12.0) * vertices + 4.0 * frames + 200.0;
+    }
+    bytes += static_cast<Float>(glb_->Bytes()) + frames * perFrame;
+  }
+  return bytes;
+}
+
+void ResultWriter::CheckFreeSpace() const {
+  std::error_code ec;
+  const fs::path folder = platform::PathFromUtf8(options_.folder);
+  const fs::space_info space = fs::space(folder, ec);
+  if (ec) return;  // a file system that cannot say: the writes themselves will tell
+  Float free = static_cast<Float>(space.available);
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec))
+    if (entry.is_regular_file(ec) && Holds(platform::Utf8FromPath(entry.path().filename())))
+      free += static_cast<Float>(entry.file_size(ec));
+  const Float needed = EstimatedBytes();
+  if (needed > free)
+    throw std::runtime_error(options_.folder + ": the outputs need about " +
+                             std::to_string(static_cast<Int64>(needed / 1048576.0)) +
+                             " MiB, but only " +
+                             std::to_string(static_cast<Int64>(free / 1048576.0)) +
+                             " MiB are free; nothing was written");
+}
+
+std::vector<Vector3> ResultWriter::Normals(const Target& target,
+                                           std::span<const Vector3> points) const {
+  if (target.restFrames.empty()) return {};
+  return FileVertexNormals(*target.file, target.restFrames,
+                           PointFrames(points, target.object->polygons));
+}
+
+void ResultWriter::AddFrame(Int64 frame) {
+  if (frame != next_ || frame > last_)
+    throw std::invalid_argument("frame " + std::to_string(frame) + " is not the next, " +
+                                std::to_string(next_));
+  std::vector<std::vector<Vector3>> positions(targets_.size()), normals(targets_.size());
+  for (size_t i = 0; i < targets_.size(); ++i) {
+    Target& target = targets_[i];
+    const std::vector<Vector3>& points = DeformedPoints(target.object);
+    if (target.file == nullptr) {
+      positions[i] = points;
+    } else {
+      positions[i] = FileVertexPositions(*target.file, points);
+      normals[i] = Normals(target, points);
+    }
+    switch (options_.format) {
+      case ResultFormat::kObj:
+        WriteFileAtomically(File(i, frame),
+                            target.file
+                                ? FileVerticesObjText(*target.file, positions[i], normals[i])
+                                : PlainObjText(points, target.object->polygons));
+        break;
+      case ResultFormat::kMdd:
+        target.cache.times.push_back(
+            static_cast<Float32>(static_cast<Float>(frame) / options_.fps));
+        [[fallthrough]];
+      case ResultFormat::kPc2:
+        AppendSample(target.cache, positions[i]);
+        break;
+      case ResultFormat::kGlb:
+        break;
+    }
+  }
+  if (glb_ != nullptr) {
+    const Int64 origin = first_ < 0 ? first_ : 0;
+    std::vector<std::span<const Vector3>> p(positions.begin(), positions.end());
+    std::vector<std::span<const Vector3>> n(normals.begin(), normals.end());
+    glb_->AddFrame(static_cast<Float>(frame - origin) / options_.fps, p, n);
+  }
+  ++next_;
+}
+
+void ResultWriter::Finish() {
+  if (next_ != last_ + 1)
+    throw std::logic_error("the results end at frame " + std::to_string(next_ - 1) + ", not " +
+                           std::to_string(last_));
+  if (glb_ != nullptr) {
+    glb_->Write(File(0, first_));
+    return;
+  }
+  if (options_.format == ResultFormat::kObj) return;
+  for (size_t i = 0; i < targets_.size(); ++i) WritePointCache(File(i, first_), targets_[i].cache);
+}
+
+std::string ResultWriter::Written() const {
+  const Int64 frames = last_ - first_ + 1;
+  const Int64 objects = static_cast<Int64>(targets_.size());
+  switch (options_.format) {
+    case ResultFormat::kObj:
+      return std::to_string(frames * objects) + (frames * objects == 1 ? " mesh" : " meshes");
+    case ResultFormat::kPc2:
+    case ResultFormat::kMdd:
+      return std::to_string(objects) + (objects == 1 ? " cache" : " caches") + " of " +
+             std::to_string(frames) + " frames";
+    case ResultFormat::kGlb:
+      return "a glTF of " + std::to_string(objects) + (objects == 1 ? " mesh" : " meshes") +
+             " and " + std::to_string(frames) + " frames";
+  }
+  return "";
+}
+
+}  // namespace headless

@@ -1,0 +1,100 @@
+// What the program writes of an evaluated scene (`eval`, and every command that evaluates a
+// scene over frames): each polygon object's deformed points at every frame of a range, in one of
+// four forms, into one folder.
+//
+//   obj  DIR/<stem>.<frame>.obj per object and frame (the frame zero-padded, see PaddedFrame)
+//   pc2  DIR/<stem>.pc2 per object, every frame (start frame and one frame per sample)
+//   mdd  DIR/<stem>.mdd per object, every frame at frame / fps seconds
+//   glb  DIR/<name>.glb, every object and frame (gltf.h), frame at (frame - first frame, when
+//        that is below 0, else frame) / fps seconds
+//
+// An object imported from a file that splits points along seams (Node::fileVertices) is written
+// on the file's own vertices: one per vertex, in the file's order, positions from their points,
+// the file's normals turned with the surface (FileVertexNormals, from the rest mesh's point
+// frames to the deformed one's), its texture coordinates, faces, materials and names (OBJ and
+// glTF; the caches hold positions only). With `welded`, and for every other object, the welded
+// points are written: as plain OBJ (points and polygons), as caches of the points, or in glTF
+// without normals or texture coordinates. A `<stem>` is the object's name with anything but
+// letters, digits, '-' and '_' replaced by '_', and the object's position among the polygon
+// objects appended where two stems collide.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "headless/io/gltf.h"
+#include "headless/io/point_cache.h"
+#include "headless/io/scene_file.h"
+#include "headless/scene/scene.h"
+
+namespace headless {
+
+enum class ResultFormat { kObj, kPc2, kMdd, kGlb };
+
+// "obj", "pc2", "mdd" or "glb"; none for anything else.
+std::optional<ResultFormat> ResultFormatNamed(const std::string& name);
+
+// `frame` zero-padded to `width` digits after an optional '-'.
+std::string PaddedFrame(Int64 frame, int width = 4);
+
+struct ResultOptions {
+  ResultFormat format = ResultFormat::kObj;
+  std::string folder;          // must exist before the first frame is written
+  std::string name = "scene";  // the glTF file's stem
+  Float fps = 30.0;            // frames per second of MDD and glTF times
+  bool welded = false;         // welded points even where an object has its file's vertices
+  // The scene file's format version, for the note on objects a version 1 file kept no file
+  // vertices for.
+  std::uint32_t sceneVersion = kSceneFormatVersion;
+};
+
+class ResultWriter {
+ public:
+  // Writes `objects` (polygon objects, in the order given) over frames `first` to `last`.
+  // Throws std::invalid_argument for an fps that is not finite and positive or an empty range,
+  // std::runtime_error for glTF of an object without points.
+  ResultWriter(std::vector<Node*> objects, ResultOptions options, Int64 first, Int64 last);
+
+  // Objects written on their welded points although they came from a file, and why.
+  const std::vector<std::string>& Notes() const { return notes_; }
+  // The file object `object` (an index into the objects) goes to at `frame`.
+  std::string File(size_t object, Int64 frame) const;
+  // Whether the file called `name` in the folder is one of the results.
+  bool Holds(const std::string& name) const;
+  // About how many bytes the results take: exact for caches and glTF, for OBJ the rest mesh's
+  // size at every frame.
+  Float EstimatedBytes() const;
+  // Throws std::runtime_error, before anything is written, when the results would not fit in
+  // the free space of the folder (counting the files they replace as free).
+  void CheckFreeSpace() const;
+
+  // Takes every object's deformed points (DeformedPoints) as frame `frame`, the next of the
+  // range; an OBJ is written at once.
+  void AddFrame(Int64 frame);
+  // Writes the caches or the glTF; call once after the last frame.
+  void Finish();
+
+  // What was written, for a summary: "3 meshes", "2 caches of 24 frames", "a glTF of 24 frames".
+  std::string Written() const;
+
+ private:
+  struct Target {
+    Node* object = nullptr;
+    std::string stem;
+    std::shared_ptr<const FileVertices> file;  // null: the welded points
+    std::vector<SurfaceFrame> restFrames;      // per point, where the file has normals
+    PointCache cache;
+  };
+  std::vector<Vector3> Normals(const Target& target, std::span<const Vector3> points) const;
+
+  ResultOptions options_;
+  Int64 first_ = 0, last_ = 0, next_ = 0;
+  std::vector<Target> targets_;
+  std::vector<std::string> notes_;
+  std::unique_ptr<GlbWriter> glb_;
+};
+
+}  // namespace headless
