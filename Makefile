@@ -5,7 +5,7 @@ PRESET ?= plain
 BUILD := $(if $(filter address,$(PRESET)),build-asan,$(if $(filter thread,$(PRESET)),build-tsan,$(if $(filter fuzz,$(PRESET)),build-fuzz,build)))
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test soak fuzz bench install windows test-windows package-windows format clean
+.PHONY: deps configure build program run test soak fuzz bench install windows test-windows package-windows format clean
 
 deps:
 	@scripts/install-deps.sh
@@ -13,10 +13,15 @@ deps:
 configure: deps
 	cmake --preset $(PRESET)
 
+# Every target but the benchmarks: the plug-in, the program and the test suite.
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the plug-in and the program, all that `make run` and `make install` need.
+program: configure
+	cmake --build $(BUILD) -j $(JOBS) --target tessamire tessamire_cli
+
+run: program
 	$(BUILD)/tessamire run --out out
 
 test: build
@@ -40,7 +45,7 @@ fuzz: deps
 # Installs bin/tessamire and lib/tessamire/plugins/tessamire/ under PREFIX; the installed tree
 # finds its plug-ins relative to the program, so it may be moved.
 PREFIX ?= /usr/local
-install: build
+install: program
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps

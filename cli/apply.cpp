@@ -9,19 +9,17 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/input_ranges.h"
 #include "cli/output_folder.h"
-#include "cli/pictures.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/subcommands.h"
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
 #include "headless/deformers/point_cache.h"
@@ -34,6 +32,8 @@
 #include "headless/io/printable.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
+#include "headless/job/tables.h"
+#include "headless/picture/side_by_side.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
@@ -310,26 +310,6 @@ ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
 // or more on a small machine, so even one frame reports its stages.
 constexpr Float kLongEvaluation = 5.0e7;
 
-// The report: per frame, the three measures of the input and of the corrected mesh against the
-// rest, and the time the frame's correction took.
-void PrintReportHeader(std::ostream& os) {
-  os << "frame                          | height error (%)  | edge change (%)   | hinge change "
-        "(deg) |     ms\n"
-        "                               |   input corrected |   input corrected |   input "
-        "corrected |\n";
-}
-
-void PrintReportRow(std::ostream& os, const std::string& frame, const headless::PairMeasures& in,
-                    const headless::PairMeasures& corrected, Float seconds) {
-  char line[256];
-  std::snprintf(line, sizeof line, "%-30s | %7.2f %9.2f | %7.3f %9.3f | %7.3f %9.3f | %6.1f\n",
-                frame.c_str(), 100.0 * in.heightError, 100.0 * corrected.heightError,
-                100.0 * in.detail.edgeLengthChange, 100.0 * corrected.detail.edgeLengthChange,
-                in.detail.normalAngleDegrees, corrected.detail.normalAngleDegrees,
-                1000.0 * seconds);
-  os << line;
-}
-
 // Rest, input and corrected side by side, from three-quarter view.
 void WritePreview(const std::string& path, const headless::Mesh& rest,
                   const std::vector<Vector3>& input, const std::vector<Vector3>& corrected,
@@ -338,9 +318,10 @@ void WritePreview(const std::string& path, const headless::Mesh& rest,
     return headless::ViewOf(points, rest.polygons, caption);
   };
   const std::string name = frameName == "-" ? "input" : fs::path(frameName).filename().string();
-  headless::WritePng(path, RenderSideBySide({view(rest.points, "rest"), view(input, name),
-                                             view(corrected, "corrected")},
-                                            NamedView("three-quarter"), 420, 420));
+  headless::WritePng(
+      path, headless::RenderSideBySide(
+                {view(rest.points, "rest"), view(input, name), view(corrected, "corrected")},
+                headless::NamedView("three-quarter"), 420, 420));
 }
 
 // The preview's page: the rest mesh, and the frames as given and corrected, coloured by the
@@ -448,7 +429,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (!region.empty())
       reportStream << "measured over " << reference->region.size() << " of " << count
                    << " points, those of nonzero weight in " << o.region << "\n";
-    PrintReportHeader(reportStream);
+    headless::PrintReportHeader(reportStream);
   }
   std::vector<Vector3> lastInput, lastCorrected;
   std::optional<PreviewPage> page;
@@ -485,8 +466,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       progress.Step(frames.Name(i) + " -> " + outputs[i].string());
     }
     if (reference)
-      PrintReportRow(reportStream, frames.Name(i), headless::MeasurePair(*reference, input),
-                     headless::MeasurePair(*reference, corrected), seconds);
+      headless::PrintReportRow(frames.Name(i), headless::MeasurePair(*reference, input),
+                               headless::MeasurePair(*reference, corrected), seconds, reportStream);
     if (page) page->Add(i, input, corrected);
     if (i + 1 == total) {
       lastInput = std::move(input);
@@ -586,27 +567,26 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
   return declarations;
 }
 
-const SubcommandRegistration kApply(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "apply";
-       declaration.operands = "FRAME.obj...|SEQ.####.obj|CACHE.pc2|CACHE.mdd";
-       declaration.minOperands = 1;
-       declaration.maxOperands = -1;
-       declaration.summary =
-           "correct deformed meshes of one rest mesh with the plug-in's bind tag and "
-           "deformer";
-       declaration.details =
-           "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
-           "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
-           "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
-           "results keep every line of their input but the positions, the normals (turned "
-           "with the surface) and a relative material library's name (rewritten to reach it "
-           "from the result's folder). One input may be - (the standard input).";
-       declaration.options = ApplyOptionSpecs();
-       return declaration;
-     }(),
-     RunApply});
-
 }  // namespace
+
+Subcommand ApplySubcommand() {
+  CommandSpec declaration;
+  declaration.name = "apply";
+  declaration.operands = "FRAME.obj...|SEQ.####.obj|CACHE.pc2|CACHE.mdd";
+  declaration.minOperands = 1;
+  declaration.maxOperands = -1;
+  declaration.summary =
+      "correct deformed meshes of one rest mesh with the plug-in's bind tag and "
+      "deformer";
+  declaration.details =
+      "Binds REST.obj once with the plug-in's bind tag and corrects each frame (the "
+      "rest mesh's points moved, the same faces) with the deformer: OBJ files, a "
+      "numbered sequence over --frames A:B, or every sample of one point cache. OBJ "
+      "results keep every line of their input but the positions, the normals (turned "
+      "with the surface) and a relative material library's name (rewritten to reach it "
+      "from the result's folder). One input may be - (the standard input).";
+  declaration.options = ApplyOptionSpecs();
+  return {declaration, RunApply};
+}
+
 }  // namespace cli

@@ -10,8 +10,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/subcommands.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/registry.h"
@@ -156,38 +156,37 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-const SubcommandRegistration kCommand(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "command";
-       declaration.operands = "ID|NAME SCENE";
-       declaration.minOperands = 0;
-       declaration.maxOperands = 2;
-       declaration.summary =
-           "run a registered command on a scene with objects selected and modifier keys "
-           "held, and save the result";
-       declaration.details =
-           "Runs a registered command, named by its id or its menu name in any case ('Add "
-           "Tessamire'), on SCENE (- for the standard input) the way a user picks it from the "
-           "host's menu: the named objects and tags are the selection (what the file had "
-           "selected is cleared), the modifier keys are held, and the result is saved to "
-           "FILE. Fails, writing nothing, when the command is disabled for that selection or "
-           "answers false. --list lists the registered commands with their ids and names.";
-       declaration.options = {
-           Repeatable(TextOption("--select", "NAME", "select the object called NAME")),
-           Repeatable(TextOption("--select-tag", "OBJECT:INDEX",
-                                 "select the tag at 0-based INDEX in the tag list of the "
-                                 "object called OBJECT")),
-           FlagOption("--shift", "hold Shift while the command runs"),
-           FlagOption("--ctrl", "hold Ctrl while the command runs"),
-           TextOption("--out", "FILE", "the scene file to write (- for the standard output)"),
-           FlagOption("--list", "list the registered commands: id, name and help text"),
-           FlagOption("--undo",
-                      "undo the command's undo group before saving (the scene file keeps "
-                      "no undo history)")};
-       return declaration;
-     }(),
-     RunCommand});
-
 }  // namespace
+
+Subcommand CommandSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "command";
+  declaration.operands = "ID|NAME SCENE";
+  declaration.minOperands = 0;
+  declaration.maxOperands = 2;
+  declaration.summary =
+      "run a registered command on a scene with objects selected and modifier keys "
+      "held, and save the result";
+  declaration.details =
+      "Runs a registered command, named by its id or its menu name in any case ('Add "
+      "Tessamire'), on SCENE (- for the standard input) the way a user picks it from the "
+      "host's menu: the named objects and tags are the selection (what the file had "
+      "selected is cleared), the modifier keys are held, and the result is saved to "
+      "FILE. Fails, writing nothing, when the command is disabled for that selection or "
+      "answers false. --list lists the registered commands with their ids and names.";
+  declaration.options = {
+      Repeatable(TextOption("--select", "NAME", "select the object called NAME")),
+      Repeatable(TextOption("--select-tag", "OBJECT:INDEX",
+                            "select the tag at 0-based INDEX in the tag list of the "
+                            "object called OBJECT")),
+      FlagOption("--shift", "hold Shift while the command runs"),
+      FlagOption("--ctrl", "hold Ctrl while the command runs"),
+      TextOption("--out", "FILE", "the scene file to write (- for the standard output)"),
+      FlagOption("--list", "list the registered commands: id, name and help text"),
+      FlagOption("--undo",
+                 "undo the command's undo group before saving (the scene file keeps "
+                 "no undo history)")};
+  return {declaration, RunCommand};
+}
+
 }  // namespace cli

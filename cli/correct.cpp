@@ -10,10 +10,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/eval.h"
-#include "cli/main_job.h"
 #include "cli/output_folder.h"
-#include "cli/subcommands.h"
 #include "cli/tag_settings.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/deformers/skin.h"
@@ -21,6 +20,7 @@
 #include "headless/io/character.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/job/main_job.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
 
@@ -74,7 +74,7 @@ std::unique_ptr<headless::Document> LoadInput(EvalRequest& request, const Option
 
 int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
   EvalRequest request = ParseEvalRequest(options, "tessamire correct");
-  RequirePluginParts();
+  headless::RequirePluginParts();
 
   const std::unique_ptr<headless::Document> doc = LoadInput(request, options, err);
   std::vector<headless::Node*> deformed, unequipped;
@@ -89,7 +89,7 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
                              "correct");
   headless::Registration command;
   headless::FindRegistration(kCommandId, command);
-  if (!unequipped.empty()) RunSetupCommand(*doc, unequipped);
+  if (!unequipped.empty()) headless::RunSetupCommand(*doc, unequipped);
   for (const headless::Node* object : unequipped)
     if (BindTags(object).empty())
       throw std::runtime_error("the setup command put no bind tag on " + object->name);
@@ -124,52 +124,51 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
   return EvaluateScene(*doc, request, out, err);
 }
 
-const SubcommandRegistration kCorrect(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "correct";
-       declaration.operands = "CHARACTER|SCENE";
-       declaration.minOperands = 1;
-       declaration.maxOperands = 1;
-       declaration.summary =
-           "correct a rigged character (or a scene) in one step: import, set up, bind at the "
-           "bind pose, evaluate the animation and write it";
-       declaration.details =
-           "Imports CHARACTER (.fbx, .gltf, .glb, .dae, .x and the other formats Assimp reads; "
-           "or loads a SCENE file), runs the plug-in's setup command on every mesh a skin or a "
-           "point cache deforms, as a user does with Shift held (a bind tag, and the deformer "
-           "after the skin), gives every bind tag the settings, binds it at the bind pose and "
-           "evaluates the animation's frames, writing each corrected mesh as `eval` does, on "
-           "the file's own vertices unless --welded: DIR/<object>.<frame>.obj, one cache "
-           "DIR/<object>.pc2 or .mdd, or one binary glTF DIR/<file>.glb, timed at the scene's "
-           "frame rate.";
-       declaration.options = {
-           Required(ChoiceOption("--format", "FORMAT", "what to write per mesh",
-                                 {"obj", "pc2", "mdd", "glb"}, "")),
-           Required(TextOption("--out", "DIR",
-                               "the folder receiving the meshes or caches (created when its "
-                               "parent exists)"))};
-       for (OptionSpec& o : TagSettingOptions(true)) declaration.options.push_back(o);
-       declaration.options.push_back(
-           TextOption("--clip", "NAME|INDEX",
-                      "the character's animation, by name or 0-based index (scene import --list "
-                      "lists them)",
-                      "the first"));
-       declaration.options.push_back(TextOption(
-           "--frames", "A:B", "the frames to evaluate, or one frame A", "the animation's frames"));
-       declaration.options.push_back(NumberOption(
-           "--fps", "F", "frames per second: the character's keys and the caches' times",
-           std::nullopt, std::nullopt, "the file's own rate, else 30"));
-       declaration.options.push_back(
-           FlagOption("--welded",
-                      "write the welded points the correction runs on, not the file's own "
-                      "vertices"));
-       declaration.options.push_back(
-           TextOption("--save-scene", "FILE", "also save the corrected scene, for `eval`"));
-       declaration.options.push_back(FlagOption("--quiet", "print no progress and no summary"));
-       return declaration;
-     }(),
-     RunCorrect});
-
 }  // namespace
+
+Subcommand CorrectSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "correct";
+  declaration.operands = "CHARACTER|SCENE";
+  declaration.minOperands = 1;
+  declaration.maxOperands = 1;
+  declaration.summary =
+      "correct a rigged character (or a scene) in one step: import, set up, bind at the "
+      "bind pose, evaluate the animation and write it";
+  declaration.details =
+      "Imports CHARACTER (.fbx, .gltf, .glb, .dae, .x and the other formats Assimp reads; "
+      "or loads a SCENE file), runs the plug-in's setup command on every mesh a skin or a "
+      "point cache deforms, as a user does with Shift held (a bind tag, and the deformer "
+      "after the skin), gives every bind tag the settings, binds it at the bind pose and "
+      "evaluates the animation's frames, writing each corrected mesh as `eval` does, on "
+      "the file's own vertices unless --welded: DIR/<object>.<frame>.obj, one cache "
+      "DIR/<object>.pc2 or .mdd, or one binary glTF DIR/<file>.glb, timed at the scene's "
+      "frame rate.";
+  declaration.options = {
+      Required(ChoiceOption("--format", "FORMAT", "what to write per mesh",
+                            {"obj", "pc2", "mdd", "glb"}, "")),
+      Required(TextOption("--out", "DIR",
+                          "the folder receiving the meshes or caches (created when its "
+                          "parent exists)"))};
+  for (OptionSpec& o : TagSettingOptions(true)) declaration.options.push_back(o);
+  declaration.options.push_back(
+      TextOption("--clip", "NAME|INDEX",
+                 "the character's animation, by name or 0-based index (scene import --list "
+                 "lists them)",
+                 "the first"));
+  declaration.options.push_back(TextOption(
+      "--frames", "A:B", "the frames to evaluate, or one frame A", "the animation's frames"));
+  declaration.options.push_back(NumberOption(
+      "--fps", "F", "frames per second: the character's keys and the caches' times",
+      std::nullopt, std::nullopt, "the file's own rate, else 30"));
+  declaration.options.push_back(
+      FlagOption("--welded",
+                 "write the welded points the correction runs on, not the file's own "
+                 "vertices"));
+  declaration.options.push_back(
+      TextOption("--save-scene", "FILE", "also save the corrected scene, for `eval`"));
+  declaration.options.push_back(FlagOption("--quiet", "print no progress and no summary"));
+  return {declaration, RunCorrect};
+}
+
 }  // namespace cli

@@ -8,12 +8,12 @@
 #include <memory>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/eval.h"
 #include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/subcommands.h"
 #include "headless/io/printable.h"
 #include "headless/io/results.h"
 #include "headless/io/scene_file.h"
@@ -124,44 +124,43 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   return EvaluateScene(*doc, request, out, err);
 }
 
-const SubcommandRegistration kEval(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "eval";
-       declaration.operands = "SCENE";
-       declaration.minOperands = 1;
-       declaration.maxOperands = 1;
-       declaration.summary =
-           "evaluate a saved scene over a range of frames and write each polygon object's "
-           "deformed mesh per frame, or all frames as one point cache per object";
-       declaration.details =
-           "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
-           "B (keyed joints first, then expression tags, then deformers in tree order) and "
-           "writes each polygon object's deformed mesh as DIR/<object>.<frame>.obj (the frame "
-           "zero-padded to 4 digits), with --format pc2 or mdd all frames as one cache "
-           "DIR/<object>.pc2 or .mdd, or with --format glb every object and frame as one "
-           "binary glTF DIR/<scene>.glb (morph targets keyed at frame / F seconds). An object "
-           "imported from a character file is written on the file's own vertices, with its "
-           "normals turned with the surface, texture coordinates, materials and names, unless "
-           "--welded. A range with A > B, a missing or damaged scene, or a DIR that is a file is "
-           "refused before anything is written.";
-       declaration.options = {
-           TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
-                      "the frames the scene's joints are keyed over and its point caches span"),
-           Required(TextOption("--out", "DIR",
-                               "the folder receiving the meshes or caches (created when its "
-                               "parent exists)")),
-           ChoiceOption("--format", "FORMAT", "what to write per polygon object",
-                        {"obj", "pc2", "mdd", "glb"}, "obj"),
-           FlagOption("--welded",
-                      "write the welded points the correction runs on, not the vertices of the "
-                      "file a character came from"),
-           NumberOption("--fps", "F", "frames per second of an MDD cache's or a glTF's times",
-                        std::nullopt, std::nullopt, "the scene's own rate"),
-           FlagOption("--quiet", "print no progress and no summary")};
-       return declaration;
-     }(),
-     RunEval});
-
 }  // namespace
+
+Subcommand EvalSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "eval";
+  declaration.operands = "SCENE";
+  declaration.minOperands = 1;
+  declaration.maxOperands = 1;
+  declaration.summary =
+      "evaluate a saved scene over a range of frames and write each polygon object's "
+      "deformed mesh per frame, or all frames as one point cache per object";
+  declaration.details =
+      "Loads SCENE (- for the standard input), evaluates it at every frame from A to "
+      "B (keyed joints first, then expression tags, then deformers in tree order) and "
+      "writes each polygon object's deformed mesh as DIR/<object>.<frame>.obj (the frame "
+      "zero-padded to 4 digits), with --format pc2 or mdd all frames as one cache "
+      "DIR/<object>.pc2 or .mdd, or with --format glb every object and frame as one "
+      "binary glTF DIR/<scene>.glb (morph targets keyed at frame / F seconds). An object "
+      "imported from a character file is written on the file's own vertices, with its "
+      "normals turned with the surface, texture coordinates, materials and names, unless "
+      "--welded. A range with A > B, a missing or damaged scene, or a DIR that is a file is "
+      "refused before anything is written.";
+  declaration.options = {
+      TextOption("--frames", "A:B", "the frames to evaluate, or one frame A",
+                 "the frames the scene's joints are keyed over and its point caches span"),
+      Required(TextOption("--out", "DIR",
+                          "the folder receiving the meshes or caches (created when its "
+                          "parent exists)")),
+      ChoiceOption("--format", "FORMAT", "what to write per polygon object",
+                   {"obj", "pc2", "mdd", "glb"}, "obj"),
+      FlagOption("--welded",
+                 "write the welded points the correction runs on, not the vertices of the "
+                 "file a character came from"),
+      NumberOption("--fps", "F", "frames per second of an MDD cache's or a glTF's times",
+                   std::nullopt, std::nullopt, "the scene's own rate"),
+      FlagOption("--quiet", "print no progress and no summary")};
+  return {declaration, RunEval};
+}
+
 }  // namespace cli

@@ -1,6 +1,6 @@
 // `tessamire info`: starts the plug-ins like the host does and shows the console and the
 // registrations.
-#include "cli/subcommands.h"
+#include "cli/command_table.h"
 #include "headless/scene/registry.h"
 
 namespace cli {
@@ -17,20 +17,19 @@ int RunInfo(const Options&, std::ostream& out, std::ostream&) {
   return kExitOk;
 }
 
-const SubcommandRegistration kInfo(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "info";
-       declaration.summary =
-           "start the plug-ins like the host and list the console output and every "
-           "registration";
-       declaration.details =
-           "Plug-ins are looked for in --plugins DIR, else in $TESSAMIRE_PLUGINS, else "
-           "beside the program: <program's folder>/plugins (the build tree), then "
-           "<program's folder>/../lib/tessamire/plugins (an installed program).";
-       return declaration;
-     }(),
-     RunInfo});
-
 }  // namespace
+
+Subcommand InfoSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "info";
+  declaration.summary =
+      "start the plug-ins like the host and list the console output and every "
+      "registration";
+  declaration.details =
+      "Plug-ins are looked for in --plugins DIR, else in $TESSAMIRE_PLUGINS, else "
+      "beside the program: <program's folder>/plugins (the build tree), then "
+      "<program's folder>/../lib/tessamire/plugins (an installed program).";
+  return {declaration, RunInfo};
+}
+
 }  // namespace cli

@@ -2,14 +2,13 @@
 // so that settings can be judged on one's own meshes: the detail height error, the edge change
 // and the hinge change of a skinned (uncorrected) and a corrected mesh against the rest, over
 // every point or over the points a weight file marks.
-#include <cstdio>
-
+#include "cli/command_table.h"
 #include "cli/input_ranges.h"
 #include "cli/progress.h"
-#include "cli/subcommands.h"
 #include "headless/io/obj.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
+#include "headless/job/tables.h"
 #include "headless/platform/platform.h"
 
 namespace cli {
@@ -53,51 +52,42 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
                               "tessamire measure", "step", static_cast<Int64>(inputs.size()) + 1);
   const headless::PairReference reference = headless::PreparePairReference(rest, region);
   progress.Step("rest measured");
-  out << "points measured: " << reference.region.size() << " of " << rest.points.size() << " ("
-      << reference.detail.edges.size() << " edges, " << reference.detail.hinges.size()
-      << " hinges)\n";
-  out << "mesh       height error (%)  edge change (%)  hinge change (deg)\n";
+  headless::PrintPairHeader(reference, out);
   for (size_t i = 0; i < meshes.size(); ++i) {
-    const headless::PairMeasures m = headless::MeasurePair(reference, meshes[i]);
-    char line[160];
-    std::snprintf(line, sizeof line, "%-10s %16.2f %16.3f %19.3f\n", inputs[i].first.c_str(),
-                  100.0 * m.heightError, 100.0 * m.detail.edgeLengthChange,
-                  m.detail.normalAngleDegrees);
-    out << line;
+    headless::PrintPairRow(inputs[i].first, headless::MeasurePair(reference, meshes[i]), out);
     progress.Step(inputs[i].first + " measured");
   }
   return kExitOk;
 }
 
-const SubcommandRegistration kMeasure(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "measure";
-       declaration.summary =
-           "print the main job's measures of detail kept (height error, edge change, hinge "
-           "change) for any rest mesh and deformed copies of it";
-       declaration.details =
-           "Compares A.obj (say, skinned alone) and B.obj (say, corrected by `tessamire apply`) "
-           "with REST.obj, which they share points and polygons with. Detail height error: how "
-           "far the points' heights above their own smoothed surface (8 rounds of neighbour "
-           "averaging) differ from the rest's, as a share of the rest's; edge change: the mean "
-           "relative change of edge lengths; hinge change: the mean change of the angle between "
-           "the polygons across each edge. 0 is the rest's detail kept exactly; lower is better. "
-           "Unlike `tessamire run`, which takes out the bend's own share with a detail-free base "
-           "mesh, these count the change of the large-scale shape too: compare the two rows "
-           "rather than reading one alone. One input may be - (the standard input).";
-       declaration.loadsPlugins = false;
-       declaration.options = {
-           Required(TextOption("--rest", "REST.obj", "the rest mesh")),
-           TextOption("--skinned", "A.obj", "a deformed copy without correction"),
-           TextOption("--corrected", "B.obj", "a deformed copy with correction"),
-           TextOption("--region", "W.txt",
-                      "measure only the points whose weight (one number per line) is not 0",
-                      "every point"),
-           FlagOption("--quiet", "print no progress")};
-       return declaration;
-     }(),
-     RunMeasure});
-
 }  // namespace
+
+Subcommand MeasureSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "measure";
+  declaration.summary =
+      "print the main job's measures of detail kept (height error, edge change, hinge "
+      "change) for any rest mesh and deformed copies of it";
+  declaration.details =
+      "Compares A.obj (say, skinned alone) and B.obj (say, corrected by `tessamire apply`) "
+      "with REST.obj, which they share points and polygons with. Detail height error: how "
+      "far the points' heights above their own smoothed surface (8 rounds of neighbour "
+      "averaging) differ from the rest's, as a share of the rest's; edge change: the mean "
+      "relative change of edge lengths; hinge change: the mean change of the angle between "
+      "the polygons across each edge. 0 is the rest's detail kept exactly; lower is better. "
+      "Unlike `tessamire run`, which takes out the bend's own share with a detail-free base "
+      "mesh, these count the change of the large-scale shape too: compare the two rows "
+      "rather than reading one alone. One input may be - (the standard input).";
+  declaration.loadsPlugins = false;
+  declaration.options = {
+      Required(TextOption("--rest", "REST.obj", "the rest mesh")),
+      TextOption("--skinned", "A.obj", "a deformed copy without correction"),
+      TextOption("--corrected", "B.obj", "a deformed copy with correction"),
+      TextOption("--region", "W.txt",
+                 "measure only the points whose weight (one number per line) is not 0",
+                 "every point"),
+      FlagOption("--quiet", "print no progress")};
+  return {declaration, RunMeasure};
+}
+
 }  // namespace cli

@@ -10,11 +10,10 @@
 #include <filesystem>
 #include <optional>
 
+#include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/pictures.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/subcommands.h"
 #include "cli/view_page.h"
 #include "headless/geometry/vector.h"
 #include "headless/io/obj.h"
@@ -24,6 +23,7 @@
 #include "headless/job/detail_picture.h"
 #include "headless/job/pair_measures.h"
 #include "headless/picture/colour_scale.h"
+#include "headless/picture/side_by_side.h"
 #include "headless/platform/platform.h"
 
 namespace cli {
@@ -114,15 +114,15 @@ class Renderer {
   }
 
   // The view of turn `k` of `turns` (one turn: the chosen view).
-  View TurnView(Int64 k, Int64 turns) const {
+  headless::View TurnView(Int64 k, Int64 turns) const {
     const std::string name = options_.Text("--view", "three-quarter");
-    View view = NamedView(name);
+    headless::View view = headless::NamedView(name);
     if (turns > 1 || camera_) {
-      const auto [azimuth, elevation] = camera_ ? *camera_ : ViewAngles(name);
-      view =
-          AngleView(azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns), elevation);
+      const auto [azimuth, elevation] = camera_ ? *camera_ : headless::ViewAngles(name);
+      view = headless::AngleView(
+          azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns), elevation);
     }
-    return zUp_ ? ZUp(view) : view;
+    return zUp_ ? headless::ZUp(view) : view;
   }
 
   // The mesh at `path`, with its detail-kept colours unless `kept` is false.
@@ -192,11 +192,11 @@ class Renderer {
 
   headless::Image Picture(const std::vector<headless::MeshView>& views,
                           const headless::Camera& camera, Size size, bool small = false) const {
-    headless::Image image =
-        RenderWithCamera(views, camera, size.width, size.height, LegendHeight(), small ? 1 : 2);
+    headless::Image image = headless::RenderWithCamera(views, camera, size.width, size.height,
+                                                       LegendHeight(), small ? 1 : 2);
     if (reference_)
       headless::DrawKeptLegend(image, size.height + 10, "detail kept against " + restName_ + ":",
-                               GrazingLight().captionColor);
+                               headless::GrazingLight().captionColor);
     if (other_) {
       headless::ColourScale scale = headless::DistanceScale();
       char half[32], top[32];
@@ -204,7 +204,7 @@ class Renderer {
       std::snprintf(top, sizeof top, "%.3g", distanceMax_);
       scale.ticks = {{0.0, "0"}, {0.5, half}, {1.0, top}};
       headless::DrawScaleLegend(image, size.height + 10, scale, "distance to " + otherName_ + ":",
-                                GrazingLight().captionColor);
+                                headless::GrazingLight().captionColor);
     }
     return image;
   }
@@ -257,12 +257,12 @@ void Turntable(const Renderer& r, const std::vector<Panel>& panels,
   std::optional<headless::Image> sheet;
   headless::Progress progress = MakeProgress(r, "picture", turns);
   for (Int64 k = 0; k < turns; ++k) {
-    const View view = r.TurnView(k, turns);
+    const headless::View view = r.TurnView(k, turns);
     headless::WritePng(
         NumberedName(out, k + 1),
-        r.Picture(views, FramingCamera(framing, view, size.width, size.height), size));
-    const headless::Image small =
-        r.Picture(views, FramingCamera(framing, view, thumb.width, thumb.height), thumb, true);
+        r.Picture(views, headless::FramingCamera(framing, view, size.width, size.height), size));
+    const headless::Image small = r.Picture(
+        views, headless::FramingCamera(framing, view, thumb.width, thumb.height), thumb, true);
     if (!sheet)
       sheet = headless::MakeImage(static_cast<Int32>(small.width * columns),
                                   static_cast<Int32>(small.height * rows), {22, 24, 30});
@@ -350,7 +350,7 @@ void Movie(Renderer& r, const std::string& moviePath) {
   r.SetDistanceMax(distanceMax);
   if (focus) corners = {focus->first, focus->second};
   const headless::Camera camera =
-      FramingCamera({PointsView(corners)}, r.TurnView(0, 1), size.width, size.height);
+      headless::FramingCamera({PointsView(corners)}, r.TurnView(0, 1), size.width, size.height);
 
   PrepareOutputFolder(moviePath);
   headless::OutputFile movie(moviePath);
@@ -455,67 +455,65 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   if (large) progress.Step("read " + std::to_string(points) + " points");
   const std::vector<headless::MeshView> views = renderer.Views(panels);
   const Size size = renderer.PanelSize();
-  headless::WritePng(
-      out,
-      renderer.Picture(
-          views, FramingCamera(framing, renderer.TurnView(0, 1), size.width, size.height), size));
+  headless::WritePng(out, renderer.Picture(views,
+                                           headless::FramingCamera(framing, renderer.TurnView(0, 1),
+                                                                   size.width, size.height),
+                                           size));
   if (large) progress.Step("drawn");
   return kExitOk;
 }
 
-const SubcommandRegistration kRender(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "render";
-       declaration.operands = "MESH.obj...";
-       declaration.minOperands = 1;
-       declaration.maxOperands = -1;
-       declaration.summary =
-           "draw any OBJ meshes side by side, labelled, from one camera: pictures, turntables, "
-           "detail-kept colours and movies";
-       declaration.details =
-           "Each mesh gets a panel with its file name; all panels share one camera that frames "
-           "every mesh, and a light from the left that grazes the surface so relief casts shade. "
-           "Meshes are taken as Y-up unless --up z. One mesh may be - (the standard input), and "
-           "--out - writes "
-           "the picture to the standard output.\n"
-           "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
-           "--frames A:B, drawn side by side with the others and labelled by its pattern; "
-           "without one, the operands are the frames of one sequence, in order, each labelled "
-           "by its file name. The frames go, as raw RGB, to the ffmpeg program "
-           "(Debian's ffmpeg package), which writes the MP4 file.";
-       declaration.loadsPlugins = false;
-       declaration.options = {
-           TextOption("--out", "PIC.png",
-                      "the picture to write (- for the standard output); with --turntable, the "
-                      "contact sheet, the pictures going to PIC.0001.png and on"),
-           ChoiceOption("--view", "NAME", "where the camera stands", ViewNames(), "three-quarter"),
-           TextOption("--camera", "AZ,EL",
-                      "the camera by angles in degrees instead: AZ around the vertical axis (0 "
-                      "front, 90 right), EL above the horizon (-89.9 to 89.9)"),
-           TextOption("--size", "WxH", "the size of each mesh's panel in pixels (16 to 4096)",
-                      "480x480"),
-           IntegerOption("--turntable", "N",
-                         "N pictures around the vertical axis, starting at the chosen view", 2,
-                         360),
-           TextOption("--detail", "REST.obj",
-                      "colour each mesh by the share of the rest mesh's detail each point keeps "
-                      "(blue as at rest, red flattened, purple exaggerated), with a legend"),
-           TextOption("--distance", "OTHER.obj",
-                      "colour each mesh by each point's distance to the same point of OTHER.obj, "
-                      "from 0 to the largest distance of all meshes (and frames), with a legend"),
-           TextOption("--focus", "W.txt",
-                      "frame the camera on the points whose weight is not 0 (one number per line, "
-                      "for the first mesh's points; every mesh of that point count counts)"),
-           ChoiceOption("--up", "AXIS", "the meshes' up axis: y, or z for Z-up meshes", {"y", "z"},
-                        "y"),
-           TextOption("--movie", "OUT.mp4", "encode the frames as a movie through ffmpeg"),
-           TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
-           NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),
-           FlagOption("--quiet", "print no progress")};
-       return declaration;
-     }(),
-     RunRender});
-
 }  // namespace
+
+Subcommand RenderSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "render";
+  declaration.operands = "MESH.obj...";
+  declaration.minOperands = 1;
+  declaration.maxOperands = -1;
+  declaration.summary =
+      "draw any OBJ meshes side by side, labelled, from one camera: pictures, turntables, "
+      "detail-kept colours and movies";
+  declaration.details =
+      "Each mesh gets a panel with its file name; all panels share one camera that frames "
+      "every mesh, and a light from the left that grazes the surface so relief casts shade. "
+      "Meshes are taken as Y-up unless --up z. One mesh may be - (the standard input), and "
+      "--out - writes "
+      "the picture to the standard output.\n"
+      "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
+      "--frames A:B, drawn side by side with the others and labelled by its pattern; "
+      "without one, the operands are the frames of one sequence, in order, each labelled "
+      "by its file name. The frames go, as raw RGB, to the ffmpeg program "
+      "(Debian's ffmpeg package), which writes the MP4 file.";
+  declaration.loadsPlugins = false;
+  declaration.options = {
+      TextOption("--out", "PIC.png",
+                 "the picture to write (- for the standard output); with --turntable, the "
+                 "contact sheet, the pictures going to PIC.0001.png and on"),
+      ChoiceOption("--view", "NAME", "where the camera stands", headless::ViewNames(),
+                   "three-quarter"),
+      TextOption("--camera", "AZ,EL",
+                 "the camera by angles in degrees instead: AZ around the vertical axis (0 "
+                 "front, 90 right), EL above the horizon (-89.9 to 89.9)"),
+      TextOption("--size", "WxH", "the size of each mesh's panel in pixels (16 to 4096)",
+                 "480x480"),
+      IntegerOption("--turntable", "N",
+                    "N pictures around the vertical axis, starting at the chosen view", 2, 360),
+      TextOption("--detail", "REST.obj",
+                 "colour each mesh by the share of the rest mesh's detail each point keeps "
+                 "(blue as at rest, red flattened, purple exaggerated), with a legend"),
+      TextOption("--distance", "OTHER.obj",
+                 "colour each mesh by each point's distance to the same point of OTHER.obj, "
+                 "from 0 to the largest distance of all meshes (and frames), with a legend"),
+      TextOption("--focus", "W.txt",
+                 "frame the camera on the points whose weight is not 0 (one number per line, "
+                 "for the first mesh's points; every mesh of that point count counts)"),
+      ChoiceOption("--up", "AXIS", "the meshes' up axis: y, or z for Z-up meshes", {"y", "z"}, "y"),
+      TextOption("--movie", "OUT.mp4", "encode the frames as a movie through ffmpeg"),
+      TextOption("--frames", "A:B", "the frames of sequences such as walk.####.obj"),
+      NumberOption("--fps", "F", "frames per second of the movie", 1, 240, "24"),
+      FlagOption("--quiet", "print no progress")};
+  return {declaration, RunRender};
+}
+
 }  // namespace cli

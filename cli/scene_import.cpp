@@ -16,9 +16,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "cli/command_table.h"
 #include "cli/input_ranges.h"
 #include "cli/output_folder.h"
-#include "cli/subcommands.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
@@ -207,43 +207,42 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
   return kExitOk;
 }
 
-const SubcommandRegistration kSceneImport(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "scene import";
-       declaration.operands = "MESH.obj|CHARACTER";
-       declaration.minOperands = 1;
-       declaration.maxOperands = 1;
-       declaration.summary =
-           "make a scene file from an OBJ mesh (- for the standard input) or a rigged character";
-       declaration.details =
-           "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
-           "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
-           ".gltf, .glb, .dae, .x and the other formats Assimp reads) becomes polygon objects "
-           "with joints, weights, skin deformers and the keys of one animation (--clip; the "
-           "first by default) sampled at the file's rate or F per second; what cannot be "
-           "carried is named as a note. --list prints a character file's meshes, joints and "
-           "animations and writes nothing. The scene keeps its frame rate, which `eval` and "
-           "`correct` time their caches by.";
-       declaration.options = {
-           TextOption("--out", "FILE", "the scene file to write (- for the standard output)"),
-           FlagOption("--list",
-                      "print the file's meshes (vertices, points after welding, joints), joints "
-                      "and animations (index, name, duration in frames, rate); write nothing"),
-           TextOption("--clip", "NAME|INDEX",
-                      "the animation to import, by name or 0-based index (see --list)",
-                      "the first"),
-           FlagOption("--tag", "put a bind tag at its defaults on the object"),
-           FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
-           TextOption("--cache", "CACHE",
-                      "a PC2 or MDD point cache whose samples the object plays over frames"),
-           NumberOption("--fps", "F",
-                        "frames per second of the scene: an MDD cache's times, or a character's "
-                        "keys",
-                        std::nullopt, std::nullopt, "30, or a character file's own rate")};
-       return declaration;
-     }(),
-     RunSceneImport});
-
 }  // namespace
+
+Subcommand SceneImportSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "scene import";
+  declaration.operands = "MESH.obj|CHARACTER";
+  declaration.minOperands = 1;
+  declaration.maxOperands = 1;
+  declaration.summary =
+      "make a scene file from an OBJ mesh (- for the standard input) or a rigged character";
+  declaration.details =
+      "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
+      "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
+      ".gltf, .glb, .dae, .x and the other formats Assimp reads) becomes polygon objects "
+      "with joints, weights, skin deformers and the keys of one animation (--clip; the "
+      "first by default) sampled at the file's rate or F per second; what cannot be "
+      "carried is named as a note. --list prints a character file's meshes, joints and "
+      "animations and writes nothing. The scene keeps its frame rate, which `eval` and "
+      "`correct` time their caches by.";
+  declaration.options = {
+      TextOption("--out", "FILE", "the scene file to write (- for the standard output)"),
+      FlagOption("--list",
+                 "print the file's meshes (vertices, points after welding, joints), joints "
+                 "and animations (index, name, duration in frames, rate); write nothing"),
+      TextOption("--clip", "NAME|INDEX",
+                 "the animation to import, by name or 0-based index (see --list)",
+                 "the first"),
+      FlagOption("--tag", "put a bind tag at its defaults on the object"),
+      FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
+      TextOption("--cache", "CACHE",
+                 "a PC2 or MDD point cache whose samples the object plays over frames"),
+      NumberOption("--fps", "F",
+                   "frames per second of the scene: an MDD cache's times, or a character's "
+                   "keys",
+                   std::nullopt, std::nullopt, "30, or a character file's own rate")};
+  return {declaration, RunSceneImport};
+}
+
 }  // namespace cli

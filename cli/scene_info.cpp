@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/subcommands.h"
+#include "cli/command_table.h"
 #include "headless/deformers/skin.h"
 #include "headless/host/stream.h"
 #include "headless/host/tessamire_ids.h"
@@ -169,22 +169,20 @@ int RunSceneInfo(const Options& options, std::ostream& out, std::ostream&) {
   return kExitOk;
 }
 
-const SubcommandRegistration kSceneInfo(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "scene info";
-       declaration.operands = "FILE";
-       declaration.minOperands = 1;
-       declaration.maxOperands = 1;
-       declaration.summary = "list what a scene file holds (FILE may be - for the standard input)";
-       declaration.details =
-           "The frame rate, objects in tree order with their point and polygon counts, tags with "
-           "every "
-           "parameter, the bind state of bind tags, a skin deformer's joints and weight "
-           "maps, and each joint's rest and current position and keys.";
-       return declaration;
-     }(),
-     RunSceneInfo});
-
 }  // namespace
+
+Subcommand SceneInfoSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "scene info";
+  declaration.operands = "FILE";
+  declaration.minOperands = 1;
+  declaration.maxOperands = 1;
+  declaration.summary = "list what a scene file holds (FILE may be - for the standard input)";
+  declaration.details =
+      "The frame rate, objects in tree order with their point and polygon counts, tags with "
+      "every parameter, the bind state of bind tags, a skin deformer's joints and weight maps, "
+      "and each joint's rest and current position and keys.";
+  return {declaration, RunSceneInfo};
+}
+
 }  // namespace cli

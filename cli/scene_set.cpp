@@ -17,8 +17,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/subcommands.h"
 #include "headless/io/obj.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
@@ -252,37 +252,36 @@ int RunSceneSet(const Options& options, std::ostream& out, std::ostream& err) {
   return kExitOk;
 }
 
-const SubcommandRegistration kSceneSet(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "scene set";
-       declaration.operands = "SCENE [NAME=VALUE...]";
-       declaration.minOperands = 1;
-       declaration.maxOperands = -1;
-       declaration.summary =
-           "change parameters of a scene's tags and objects and press their buttons, as a user "
-           "does, and save the result";
-       declaration.details =
-           "NAME is a parameter's id, identifier or label in any case (1004, "
-           "TTESSAMIRE_ITERATIONS, iterations); VALUE is checked against the parameter's "
-           "description: its range, its choices (by value or label), 0 or 1 for a switch, a "
-           "node's PATH for a link. PATH names a node by its objects' names from the top joined "
-           "by '/', a tag's name last (\"Wuson/Tessamire Bind\"); without --node the one node "
-           "with such a parameter is meant, and a name several nodes have is refused naming "
-           "them. Values are set in the order given, then the buttons pressed; a parameter the "
-           "plug-in disables (a bound tag's settings) is refused: press Unbind first. `scene "
-           "info` lists every node's parameters.";
-       declaration.options = {
-           Required(
-               TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
-           TextOption("--node", "PATH", "the node whose parameters change",
-                      "the one node with each parameter"),
-           Repeatable(TextOption("--press", "BUTTON",
-                                 "press a button (by id, identifier or label) after the values "
-                                 "are set"))};
-       return declaration;
-     }(),
-     RunSceneSet});
-
 }  // namespace
+
+Subcommand SceneSetSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "scene set";
+  declaration.operands = "SCENE [NAME=VALUE...]";
+  declaration.minOperands = 1;
+  declaration.maxOperands = -1;
+  declaration.summary =
+      "change parameters of a scene's tags and objects and press their buttons, as a user "
+      "does, and save the result";
+  declaration.details =
+      "NAME is a parameter's id, identifier or label in any case (1004, "
+      "TTESSAMIRE_ITERATIONS, iterations); VALUE is checked against the parameter's "
+      "description: its range, its choices (by value or label), 0 or 1 for a switch, a "
+      "node's PATH for a link. PATH names a node by its objects' names from the top joined "
+      "by '/', a tag's name last (\"Wuson/Tessamire Bind\"); without --node the one node "
+      "with such a parameter is meant, and a name several nodes have is refused naming "
+      "them. Values are set in the order given, then the buttons pressed; a parameter the "
+      "plug-in disables (a bound tag's settings) is refused: press Unbind first. `scene "
+      "info` lists every node's parameters.";
+  declaration.options = {
+      Required(
+          TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+      TextOption("--node", "PATH", "the node whose parameters change",
+                 "the one node with each parameter"),
+      Repeatable(TextOption("--press", "BUTTON",
+                            "press a button (by id, identifier or label) after the values "
+                            "are set"))};
+  return {declaration, RunSceneSet};
+}
+
 }  // namespace cli

@@ -7,6 +7,7 @@
 #include <optional>
 #include <sstream>
 
+#include "cli/command_table.h"
 #include "cli/progress.h"
 #include "headless/host/framework.h"
 #include "headless/host/plugin_host.h"
@@ -28,17 +29,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<Subcommand>& Table() {
-  static std::vector<Subcommand> table;
-  return table;
-}
-
 // The command that `args` name: the longest name whose words start the arguments ("scene
 // import" before "scene"). Answers the number of words taken, 0 for none.
 const Subcommand* FindCommand(const std::vector<std::string>& args, size_t& words) {
   const Subcommand* found = nullptr;
   words = 0;
-  for (const Subcommand& c : Table()) {
+  for (const Subcommand& c : CommandTable()) {
     std::vector<std::string> name;
     for (size_t start = 0; start <= c.declaration.name.size();) {
       const size_t space = std::min(c.declaration.name.find(' ', start), c.declaration.name.size());
@@ -172,12 +168,8 @@ int Dispatch(const Subcommand& command, const std::vector<std::string>& args, st
 
 }  // namespace
 
-SubcommandRegistration::SubcommandRegistration(Subcommand command) {
-  Table().push_back(std::move(command));
-}
-
 std::vector<Subcommand> Subcommands() {
-  std::vector<Subcommand> sorted = Table();
+  std::vector<Subcommand> sorted = CommandTable();
   std::sort(sorted.begin(), sorted.end(), [](const Subcommand& a, const Subcommand& b) {
     return a.declaration.name < b.declaration.name;
   });

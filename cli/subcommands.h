@@ -1,6 +1,6 @@
-// The subcommands of the `tessamire` program. Each lives in its own file, declares its options
-// (options.h) and adds itself to the table with one static SubcommandRegistration, so a new
-// subcommand needs no edit elsewhere. RunProgram parses, loads the plug-ins and dispatches.
+// The subcommands of the `tessamire` program. Each lives in its own file and declares its options
+// (options.h); the program's table lists them all (command_table.h). RunProgram parses, loads the
+// plug-ins and dispatches.
 #pragma once
 
 #include <ostream>
@@ -29,11 +29,7 @@ struct Subcommand {
   int (*run)(const Options& options, std::ostream& out, std::ostream& err);
 };
 
-struct SubcommandRegistration {
-  explicit SubcommandRegistration(Subcommand command);
-};
-
-// All subcommands, sorted by name.
+// Every subcommand of the table, sorted by name.
 std::vector<Subcommand> Subcommands();
 // The program's own help: every command with its summary.
 void PrintUsage(std::ostream& os);

@@ -7,12 +7,12 @@
 #include <memory>
 #include <optional>
 
+#include "cli/command_table.h"
 #include "cli/input_ranges.h"
 #include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/subcommands.h"
 #include "cli/view_page.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
@@ -238,53 +238,50 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   return kExitOk;
 }
 
-const SubcommandRegistration kView(
-    {[] {
-       CommandSpec declaration;
-       declaration.name = "view";
-       declaration.operands = "INPUT...";
-       declaration.minOperands = 1;
-       declaration.maxOperands = -1;
-       declaration.summary =
-           "write one HTML page of meshes, sequences, caches and scenes to orbit, scrub and "
-           "compare in any browser";
-       declaration.details =
-           "Each INPUT is an OBJ mesh (- for the standard input), a numbered sequence "
-           "(walk.####.obj or walk.%04d.obj) over --frames A:B, a point cache (.pc2, .mdd) of "
-           "the --rest mesh's points, or a saved scene, evaluated at every frame its keys span "
-           "(or over --frames), each polygon object an input of its own. The page holds "
-           "everything, the viewer (three.js) included, so it opens from a file with nothing "
-           "fetched. In it: the inputs side by side or overlaid (keys 1..9), one camera for all, "
-           "a frame slider with play, wireframe, the up axis, and colours: shaded, the detail "
-           "kept against --rest, the distance per point between two inputs, or --weights. "
-           "Positions are stored as 16-bit codes within each frame's bounds: each coordinate is "
-           "within 1/131070 of that frame's extent along its axis.";
-       declaration.options = {
-           Required(
-               TextOption("--out", "PAGE.html", "the page to write (- for the standard output)")),
-           TextOption("--frames", "A:B",
-                      "the frames of sequences, or of scenes instead of their keys"),
-           TextOption("--rest", "REST.obj",
-                      "the rest mesh: the polygons of point caches, and what the detail-kept "
-                      "colours compare with (inputs of its point count)"),
-           TextOption("--weights", "W.txt",
-                      "per-point weights (one number per line) of the first input's points, "
-                      "shown by the weights colours on every input of that point count"),
-           TextOption("--focus", "W.txt",
-                      "frame the camera first on the points whose weight is not 0 (the first "
-                      "input's points, one number per line)"),
-           ChoiceOption("--up", "AXIS", "the axis pointing up at first (the page can switch)",
-                        {"y", "z"}, "y"),
-           IntegerOption("--distance-to", "N",
-                         "the input (1 for the first) the distance colours compare the others "
-                         "with at first",
-                         1, 2147483647.0, "1"),
-           NumberOption("--fps", "F", "frames per second of playback, and of an MDD cache's times",
-                        1e-3, 1000, "30"),
-           FlagOption("--quiet", "print no progress")};
-       return declaration;
-     }(),
-     RunView});
-
 }  // namespace
+
+Subcommand ViewSubcommand() {
+  CommandSpec declaration;
+  declaration.name = "view";
+  declaration.operands = "INPUT...";
+  declaration.minOperands = 1;
+  declaration.maxOperands = -1;
+  declaration.summary =
+      "write one HTML page of meshes, sequences, caches and scenes to orbit, scrub and "
+      "compare in any browser";
+  declaration.details =
+      "Each INPUT is an OBJ mesh (- for the standard input), a numbered sequence "
+      "(walk.####.obj or walk.%04d.obj) over --frames A:B, a point cache (.pc2, .mdd) of "
+      "the --rest mesh's points, or a saved scene, evaluated at every frame its keys span "
+      "(or over --frames), each polygon object an input of its own. The page holds "
+      "everything, the viewer (three.js) included, so it opens from a file with nothing "
+      "fetched. In it: the inputs side by side or overlaid (keys 1..9), one camera for all, "
+      "a frame slider with play, wireframe, the up axis, and colours: shaded, the detail "
+      "kept against --rest, the distance per point between two inputs, or --weights. "
+      "Positions are stored as 16-bit codes within each frame's bounds: each coordinate is "
+      "within 1/131070 of that frame's extent along its axis.";
+  declaration.options = {
+      Required(TextOption("--out", "PAGE.html", "the page to write (- for the standard output)")),
+      TextOption("--frames", "A:B", "the frames of sequences, or of scenes instead of their keys"),
+      TextOption("--rest", "REST.obj",
+                 "the rest mesh: the polygons of point caches, and what the detail-kept "
+                 "colours compare with (inputs of its point count)"),
+      TextOption("--weights", "W.txt",
+                 "per-point weights (one number per line) of the first input's points, "
+                 "shown by the weights colours on every input of that point count"),
+      TextOption("--focus", "W.txt",
+                 "frame the camera first on the points whose weight is not 0 (the first "
+                 "input's points, one number per line)"),
+      ChoiceOption("--up", "AXIS", "the axis pointing up at first (the page can switch)",
+                   {"y", "z"}, "y"),
+      IntegerOption("--distance-to", "N",
+                    "the input (1 for the first) the distance colours compare the others "
+                    "with at first",
+                    1, 2147483647.0, "1"),
+      NumberOption("--fps", "F", "frames per second of playback, and of an MDD cache's times", 1e-3,
+                   1000, "30"),
+      FlagOption("--quiet", "print no progress")};
+  return {declaration, RunView};
+}
+
 }  // namespace cli

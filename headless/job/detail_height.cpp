@@ -35,34 +35,41 @@ std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
   return neighbours;
 }
 
+std::vector<Vector3> SmoothedPoints(std::vector<Vector3> points,
+                                    const std::vector<std::vector<Int32>>& neighbours,
+                                    Int32 rounds) {
+  if (neighbours.size() != points.size())
+    throw std::invalid_argument("SmoothedPoints: neighbour lists for " +
+                                std::to_string(neighbours.size()) + " points, mesh has " +
+                                std::to_string(points.size()));
+  for (const std::vector<Int32>& n : neighbours)
+    for (Int32 j : n)
+      if (j < 0 || static_cast<size_t>(j) >= points.size())
+        throw std::invalid_argument("SmoothedPoints: a neighbour index is out of range");
+  std::vector<Vector3> next(points.size());
+  for (Int32 r = 0; r < rounds; ++r) {
+    for (size_t i = 0; i < points.size(); ++i) {
+      const std::vector<Int32>& n = neighbours[i];
+      if (n.empty()) {
+        next[i] = points[i];
+        continue;
+      }
+      Vector3 sum;
+      for (Int32 j : n) sum = Add(sum, points[static_cast<size_t>(j)]);
+      next[i] = Scale(sum, 1.0 / static_cast<Float>(n.size()));
+    }
+    points.swap(next);
+  }
+  return points;
+}
+
 std::vector<Float> DetailHeights(const std::vector<Vector3>& points,
                                  const std::vector<CPolygon>& polygons,
                                  const std::vector<std::vector<Int32>>& neighbours,
                                  Int32 iterations) {
   const size_t count = points.size();
-  if (neighbours.size() != count)
-    throw std::invalid_argument("DetailHeights: neighbour lists for " +
-                                std::to_string(neighbours.size()) + " points, mesh has " +
-                                std::to_string(count));
   CheckPolygonCorners(polygons, static_cast<Int64>(count), "DetailHeights: ");
-  for (const std::vector<Int32>& n : neighbours)
-    for (Int32 j : n)
-      if (j < 0 || static_cast<size_t>(j) >= count)
-        throw std::invalid_argument("DetailHeights: a neighbour index is out of range");
-  std::vector<Vector3> smooth = points, next(count);
-  for (Int32 it = 0; it < iterations; ++it) {
-    for (size_t i = 0; i < count; ++i) {
-      const std::vector<Int32>& n = neighbours[i];
-      if (n.empty()) {
-        next[i] = smooth[i];
-        continue;
-      }
-      Vector3 sum;
-      for (Int32 j : n) sum = Add(sum, smooth[static_cast<size_t>(j)]);
-      next[i] = Scale(sum, 1.0 / static_cast<Float>(n.size()));
-    }
-    smooth.swap(next);
-  }
+  const std::vector<Vector3> smooth = SmoothedPoints(points, neighbours, iterations);
   const std::vector<Vector3> normals = PointNormals(smooth, polygons);
   std::vector<Float> heights(count);
   for (size_t i = 0; i < count; ++i) {

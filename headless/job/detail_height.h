@@ -21,9 +21,22 @@
 
 namespace headless {
 
+// Rounds of neighbour averaging behind the detail heights: the main job's, enough to flatten
+// ridges a few edges wide while keeping a limb's shape.
+inline constexpr Int32 kDetailHeightRounds = 8;
+// Rounds that spread each point's reading of kept detail over about one ridge, for pictures.
+inline constexpr Int32 kKeptSpreadRounds = 2;
+
 // Edge neighbours of every point, from the polygons (each once, ascending).
 std::vector<std::vector<Int32>> PointNeighbours(Int64 pointCount,
                                                 const std::vector<CPolygon>& polygons);
+
+// S(X): `points` after `rounds` rounds of uniform neighbour averaging (a point without neighbours
+// stays). Throws std::invalid_argument for neighbour lists of another count than the points or
+// an index out of range.
+std::vector<Vector3> SmoothedPoints(std::vector<Vector3> points,
+                                    const std::vector<std::vector<Int32>>& neighbours,
+                                    Int32 rounds);
 
 // h_X for every point. Throws std::invalid_argument for a polygon or neighbour index out of range
 // or neighbour lists of another count than the points.

@@ -16,12 +16,6 @@
 
 namespace headless {
 
-// Rounds of neighbour averaging behind the detail heights: the main job's, enough to flatten
-// ridges a few edges wide while keeping a limb's shape.
-inline constexpr Int32 kDetailHeightRounds = 8;
-// Rounds that spread each point's reading of kept detail over about one ridge, for pictures.
-inline constexpr Int32 kKeptSpreadRounds = 2;
-
 // What a deformed copy is compared with: the rest mesh's detail heights, neighbours, measured
 // edges and hinges, and the points measured.
 struct PairReference {
@@ -47,7 +41,7 @@ PairReference PreparePairReference(const Mesh& rest, const std::vector<Float32>&
 PairMeasures MeasurePair(const PairReference& reference, const std::vector<Vector3>& points);
 
 // How much of the rest's detail each point of `points` keeps (1 as at rest, 0 flattened, above 1
-// exaggerated), spread over kKeptSpreadRounds rounds.
+// exaggerated), spread over kKeptSpreadRounds rounds (detail_height.h).
 std::vector<Float> DetailKept(const PairReference& reference, const std::vector<Vector3>& points);
 
 }  // namespace headless

@@ -1,10 +1,11 @@
-#include "cli/pictures.h"
+#include "headless/picture/side_by_side.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
 
-namespace cli {
+namespace headless {
 
 namespace {
 
@@ -46,8 +47,8 @@ View ZUp(const View& view) {
   return {turn(view.towardsCamera), turn(view.up)};
 }
 
-headless::RenderOptions GrazingLight() {
-  headless::RenderOptions options;
+RenderOptions GrazingLight() {
+  RenderOptions options;
   options.keyDirection = {-0.92, 0.25, 0.30};
   options.key = 0.95;
   options.fill = 0.26;
@@ -55,30 +56,28 @@ headless::RenderOptions GrazingLight() {
   return options;
 }
 
-headless::Camera FramingCamera(const std::vector<headless::MeshView>& framing, const View& view,
-                               Int32 panelWidth, Int32 panelHeight) {
+Camera FramingCamera(const std::vector<MeshView>& framing, const View& view, Int32 panelWidth,
+                     Int32 panelHeight) {
   const Vector3 direction{-view.towardsCamera.x, -view.towardsCamera.y, -view.towardsCamera.z};
-  return headless::FitCamera(framing, direction, view.up, kFieldOfView,
-                             static_cast<Float>(panelWidth) / static_cast<Float>(panelHeight));
+  return FitCamera(framing, direction, view.up, kFieldOfView,
+                   static_cast<Float>(panelWidth) / static_cast<Float>(panelHeight));
 }
 
-headless::Image RenderWithCamera(const std::vector<headless::MeshView>& meshes,
-                                 const headless::Camera& camera, Int32 panelWidth,
-                                 Int32 panelHeight, Int32 legendHeight, Int32 captionScale) {
-  headless::RenderOptions light = GrazingLight();
+Image RenderWithCamera(const std::vector<MeshView>& meshes, const Camera& camera, Int32 panelWidth,
+                       Int32 panelHeight, Int32 legendHeight, Int32 captionScale) {
+  RenderOptions light = GrazingLight();
   light.captionScale = captionScale;
-  headless::Image panels = headless::RenderPanels(meshes, camera, panelWidth, panelHeight, light);
+  Image panels = RenderPanels(meshes, camera, panelWidth, panelHeight, light);
   if (legendHeight == 0) return panels;
-  headless::Image image =
-      headless::MakeImage(panels.width, panels.height + legendHeight, light.backgroundBottom);
+  Image image = MakeImage(panels.width, panels.height + legendHeight, light.backgroundBottom);
   std::copy(panels.rgb.begin(), panels.rgb.end(), image.rgb.begin());
   return image;
 }
 
-headless::Image RenderSideBySide(const std::vector<headless::MeshView>& meshes, const View& view,
-                                 Int32 panelWidth, Int32 panelHeight, Int32 legendHeight) {
+Image RenderSideBySide(const std::vector<MeshView>& meshes, const View& view, Int32 panelWidth,
+                       Int32 panelHeight, Int32 legendHeight) {
   return RenderWithCamera(meshes, FramingCamera(meshes, view, panelWidth, panelHeight), panelWidth,
                           panelHeight, legendHeight);
 }
 
-}  // namespace cli
+}  // namespace headless

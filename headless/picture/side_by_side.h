@@ -1,6 +1,6 @@
-// Pictures of meshes side by side, as `tessamire render` and `apply --preview` draw them: every
-// mesh in its own panel with its label, all from one camera, under a light that grazes the
-// surface so that relief casts shade.
+// Pictures of meshes side by side, as `tessamire render`, `apply --preview` and the main job draw
+// them: every mesh in its own panel with its label, all from one camera, under a light that
+// grazes the surface so that relief casts shade.
 #pragma once
 
 #include <string>
@@ -9,7 +9,7 @@
 
 #include "headless/picture/render.h"
 
-namespace cli {
+namespace headless {
 
 // Where the camera looks from, as a direction from the meshes towards the camera, and which
 // way is up on screen. Views are made for Y-up meshes, the way OBJ files are mostly written;
@@ -33,20 +33,19 @@ View AngleView(Float azimuth, Float elevation);
 View ZUp(const View& view);
 
 // The light of these pictures: a key from the left, just off the picture's plane.
-headless::RenderOptions GrazingLight();
+RenderOptions GrazingLight();
 
 // One picture, `panelWidth` x `panelHeight` per mesh side by side, every mesh from one camera
 // framing them all, with `legendHeight` pixels left empty below for a legend.
-headless::Image RenderSideBySide(const std::vector<headless::MeshView>& meshes, const View& view,
-                                 Int32 panelWidth, Int32 panelHeight, Int32 legendHeight = 0);
+Image RenderSideBySide(const std::vector<MeshView>& meshes, const View& view, Int32 panelWidth,
+                       Int32 panelHeight, Int32 legendHeight = 0);
 
 // The camera RenderSideBySide uses for `framing` (meshes, or only their bounds).
-headless::Camera FramingCamera(const std::vector<headless::MeshView>& framing, const View& view,
-                               Int32 panelWidth, Int32 panelHeight);
+Camera FramingCamera(const std::vector<MeshView>& framing, const View& view, Int32 panelWidth,
+                     Int32 panelHeight);
 // The picture with a given camera.
 // `captionScale` 1 suits small panels (a contact sheet's).
-headless::Image RenderWithCamera(const std::vector<headless::MeshView>& meshes,
-                                 const headless::Camera& camera, Int32 panelWidth,
-                                 Int32 panelHeight, Int32 legendHeight = 0, Int32 captionScale = 2);
+Image RenderWithCamera(const std::vector<MeshView>& meshes, const Camera& camera, Int32 panelWidth,
+                       Int32 panelHeight, Int32 legendHeight = 0, Int32 captionScale = 2);
 
-}  // namespace cli
+}  // namespace headless

@@ -1,0 +1,24 @@
+#include "cli/command_table.h"
+
+namespace cli {
+
+const std::vector<Subcommand>& CommandTable() {
+  // One line per command, in the order of their names.
+  static const std::vector<Subcommand> table = {
+      ApplySubcommand(),        // apply
+      CommandSubcommand(),      // command
+      CorrectSubcommand(),      // correct
+      EvalSubcommand(),         // eval
+      InfoSubcommand(),         // info
+      MeasureSubcommand(),      // measure
+      RenderSubcommand(),       // render
+      RunSubcommand(),          // run
+      SceneImportSubcommand(),  // scene import
+      SceneInfoSubcommand(),    // scene info
+      SceneSetSubcommand(),     // scene set
+      ViewSubcommand(),         // view
+  };
+  return table;
+}
+
+}  // namespace cli
