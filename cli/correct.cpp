@@ -158,9 +158,9 @@ Subcommand CorrectSubcommand() {
                  "the first"));
   declaration.options.push_back(TextOption(
       "--frames", "A:B", "the frames to evaluate, or one frame A", "the animation's frames"));
-  declaration.options.push_back(NumberOption(
-      "--fps", "F", "frames per second: the character's keys and the caches' times",
-      std::nullopt, std::nullopt, "the file's own rate, else 30"));
+  declaration.options.push_back(
+      NumberOption("--fps", "F", "frames per second: the character's keys and the caches' times",
+                   std::nullopt, std::nullopt, "the file's own rate, else 30"));
   declaration.options.push_back(
       FlagOption("--welded",
                  "write the welded points the correction runs on, not the file's own "

@@ -232,8 +232,7 @@ Subcommand SceneImportSubcommand() {
                  "print the file's meshes (vertices, points after welding, joints), joints "
                  "and animations (index, name, duration in frames, rate); write nothing"),
       TextOption("--clip", "NAME|INDEX",
-                 "the animation to import, by name or 0-based index (see --list)",
-                 "the first"),
+                 "the animation to import, by name or 0-based index (see --list)", "the first"),
       FlagOption("--tag", "put a bind tag at its defaults on the object"),
       FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
       TextOption("--cache", "CACHE",

@@ -274,8 +274,7 @@ Subcommand SceneSetSubcommand() {
       "plug-in disables (a bound tag's settings) is refused: press Unbind first. `scene "
       "info` lists every node's parameters.";
   declaration.options = {
-      Required(
-          TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+      Required(TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
       TextOption("--node", "PATH", "the node whose parameters change",
                  "the one node with each parameter"),
       Repeatable(TextOption("--press", "BUTTON",
