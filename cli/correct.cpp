@@ -16,18 +16,16 @@
 #include "cli/tag_settings.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/deformers/skin.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/main_job.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
-
-using namespace tessamire_ids;
 
 // A polygon object that a skin or a point cache beneath it deforms.
 bool IsDeformed(const headless::Node* object) {
@@ -40,7 +38,7 @@ bool IsDeformed(const headless::Node* object) {
 std::vector<headless::Node*> BindTags(const headless::Node* object) {
   std::vector<headless::Node*> tags;
   for (headless::Node* tag : headless::Document::Tags(object))
-    if (tag->type == kTagId) tags.push_back(tag);
+    if (tag->type == ID_TTESSAMIRE) tags.push_back(tag);
   return tags;
 }
 
@@ -88,7 +86,7 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
                              ": holds no mesh that a skin or point cache deforms; nothing to "
                              "correct");
   headless::Registration command;
-  headless::FindRegistration(kCommandId, command);
+  headless::FindRegistration(ID_ADDTESSAMIRECMD, command);
   if (!unequipped.empty()) headless::RunSetupCommand(*doc, unequipped);
   for (const headless::Node* object : unequipped)
     if (BindTags(object).empty())
@@ -98,10 +96,10 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
   for (headless::Node* object : deformed) {
     for (headless::Node* tag : BindTags(object)) {
       if (settings) {
-        headless::PressButton(tag, kUnbindButton);  // a bound tag's settings are disabled
+        headless::PressButton(tag, TTESSAMIRE_UNBIND);  // a bound tag's settings are disabled
         ApplyTagSettings(options, tag);
       }
-      if (!headless::PressButton(tag, kBindButton))
+      if (!headless::PressButton(tag, TTESSAMIRE_BIND))
         throw std::runtime_error(request.source + ": the bind tag of " + object->name +
                                  " refused to bind its mesh");
     }
@@ -111,7 +109,8 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
                   ? "equipped by " + command.name + " (Shift)"
                   : std::string("already equipped"));
       for (const headless::Node* tag : BindTags(object))
-        out << "; bound at " << tag->params.GetInt32(kIterations).value_or(0) << " iterations";
+        out << "; bound at " << tag->params.GetInt32(TTESSAMIRE_ITERATIONS).value_or(0)
+            << " iterations";
       out << "\n";
     }
   }
