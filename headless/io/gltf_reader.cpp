@@ -25,7 +25,9 @@ constexpr char kGlbMagic[] = "glTF";
 bool IsGlbFile(const std::string& path) {
   if (path == "-") return false;
   try {
+    // Only a regular file: telling a pipe's format would take bytes its reader then misses.
     InputFile in(path);
+    if (!in.Size()) return false;
     std::string head;
     return in.Read(4, head) == 4 && head == kGlbMagic;
   } catch (const std::exception&) {

@@ -26,8 +26,8 @@ struct MorphedMesh {
 // Whether this build can read glTF files (it was built with Assimp).
 bool GlbReadingAvailable();
 
-// Whether `path`'s first bytes are a binary glTF's magic ("glTF"); false for "-" and for what
-// cannot be opened.
+// Whether `path` is a regular file whose first bytes are a binary glTF's magic ("glTF"); false
+// for "-", pipes and devices, and for what cannot be opened.
 bool IsGlbFile(const std::string& path);
 
 // The meshes of the binary glTF `path` ("-" for the standard input), in the file's order.
