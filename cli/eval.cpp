@@ -64,6 +64,8 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   headless::ResultWriter writer(objects, results, range.first, range.last);
   for (const std::string& note : writer.Notes())
     err << "tessamire eval: note: " << path << ": " << note << "\n";
+  for (const std::string& note : SampleSpacingNotes(*doc))
+    err << "tessamire eval: note: " << path << ": " << note << "\n";
   PrepareFolder(dir);
   // The scene itself may lie among the outputs.
   const std::string sceneName = headless::platform::Utf8FromPath(scene.filename());
