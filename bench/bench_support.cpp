@@ -90,11 +90,11 @@ BoundScene MakeScene(const std::string& name, bool bind) {
   BoundScene scene;
   scene.doc = headless::NewDocument();
   scene.object = scene.doc->AddPolygonObject(name, e.rest.points, e.rest.polygons);
-  scene.tag = scene.doc->AddTag(scene.object, kTagId);
+  scene.tag = scene.doc->AddTag(scene.object, ID_TTESSAMIRE);
   if (scene.tag == nullptr || scene.tag->instance == nullptr) Fail("no bind tag instance");
   if (bind) {
-    if (!headless::PressButton(scene.tag, kBindButton)) Fail("the bind of " + name + " failed");
-    scene.deformer = scene.doc->AddObject(kDeformerId, "deformer", scene.object);
+    if (!headless::PressButton(scene.tag, TTESSAMIRE_BIND)) Fail("the bind of " + name + " failed");
+    scene.deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
     if (scene.deformer == nullptr) Fail("no deformer instance");
     // The deformer evaluates the posed mesh against the rest-pose bind.
     scene.object->points = e.posed;
@@ -132,7 +132,7 @@ BoundScene& Bound(const std::string& name) {
 
 void FreshDeformer(BoundScene& scene) {
   if (scene.deformer != nullptr) scene.doc->Delete(scene.deformer);
-  scene.deformer = scene.doc->AddObject(kDeformerId, "deformer", scene.object);
+  scene.deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
   if (scene.deformer == nullptr) Fail("no deformer instance");
 }
 

@@ -11,16 +11,11 @@
 
 #include "headless/geometry/mesh.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/scene/scene.h"
+#include "host/abi/ids.h"
 #include "host/abi/types.h"
 
 namespace bench {
-
-using tessamire_ids::kDeformerId;
-using tessamire_ids::kTagId;
-
-inline constexpr Int32 kBindButton = 1000;
 
 using Clock = std::chrono::steady_clock;
 

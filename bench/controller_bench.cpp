@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <map>
+#include <span>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -41,7 +42,6 @@ void Stages(benchmark::State& state, const std::string& mesh) {
   const Mesh& m = RestMesh(mesh);
   const std::vector<Vector3>& posed = PosedPoints(mesh);
   const Int32 n = static_cast<Int32>(m.points.size());
-  const Int32 pc = static_cast<Int32>(m.polygons.size());
   SmoothingSettings options;
   options.iterations = 2;
   options.weighting = kWeightingLength;
@@ -60,38 +60,37 @@ void Stages(benchmark::State& state, const std::string& mesh) {
     const Clock::time_point total = Clock::now();
     Clock::time_point t = Clock::now();
     AdjacencyOwner adjacency;
-    if (!BuildAdjacency(m.polygons.data(), pc, n, adjacency)) state.SkipWithError("adjacency");
+    if (!BuildAdjacency(m.polygons, n, adjacency)) state.SkipWithError("adjacency");
     Record(p + "adjacency", Seconds(t));
 
     t = Clock::now();
     NeighbourLists lists;
     BorderFlags border;
-    if (!BuildNeighbourhoods(m.polygons.data(), pc, n, *adjacency.get(), lists, border))
+    if (!BuildNeighbourhoods(m.polygons, n, *adjacency.get(), lists, border))
       state.SkipWithError("neighbour lists");
     Record(p + "lists", Seconds(t));
 
     t = Clock::now();
-    if (!SamePolygons(b.polygons.data(), m.polygons.data(), pc)) state.SkipWithError("compare");
+    if (!SamePolygons(b.polygons, m.polygons)) state.SkipWithError("compare");
     Record(p + "compare", Seconds(t));
 
     // The first pass reads the points where they are, as in an evaluation.
     t = Clock::now();
-    SmoothPass(b.points.data(), b.destination.data(), n, lists, border, options, nullptr);
+    SmoothPass(b.points, b.destination, lists, border, options, {});
     Record(p + "pass1", Seconds(t));
     t = Clock::now();
-    SmoothPass(b.destination.data(), b.source.data(), n, lists, border, options, nullptr);
+    SmoothPass(b.destination, b.source, lists, border, options, {});
     Record(p + "pass2", Seconds(t));
 
     t = Clock::now();
-    ComputeFaceNormals(b.source.data(), m.polygons.data(), pc, b.normals.data());
+    ComputeFaceNormals(b.source, m.polygons, b.normals);
     Record(p + "normals", Seconds(t));
 
     ApplyContext context;
-    context.points = b.points.data();
-    context.differences = b.differences.data();
+    context.points = b.points;
+    context.differences = b.differences;
     t = Clock::now();
-    BuildFrameBlocks(b.source.data(), m.polygons.data(), n, b.normals.data(), *adjacency.get(),
-                     ApplySink(context));
+    BuildFrameBlocks(b.source, m.polygons, b.normals, *adjacency.get(), ApplySink(context));
     Record(p + "frames+apply", Seconds(t));
     state.SetIterationTime(Seconds(total));
     benchmark::DoNotOptimize(b.points.data());
@@ -135,11 +134,10 @@ double UniformPassSeconds(const std::string& mesh, int passes) {
   BindInProcess();
   const Mesh& m = RestMesh(mesh);
   const Int32 n = static_cast<Int32>(m.points.size());
-  const Int32 pc = static_cast<Int32>(m.polygons.size());
   auto it = built.find(mesh);
   if (it == built.end()) {
     it = built.emplace(mesh, Pass{}).first;
-    if (!BuildMeshTopology(m.polygons.data(), pc, n, it->second.topology)) return 0.0;
+    if (!BuildMeshTopology(m.polygons, n, it->second.topology)) return 0.0;
     it->second.a = m.points;
     it->second.b.resize(m.points.size());
   }
@@ -148,10 +146,10 @@ double UniformPassSeconds(const std::string& mesh, int passes) {
   options.iterations = passes;
   options.weighting = kWeightingUniform;
   const Clock::time_point t = Clock::now();
-  const Vector3* result =
-      Smooth(p.a.data(), p.b.data(), n, p.topology.lists, p.topology.border, options, nullptr);
+  const std::span<Vector3> result =
+      Smooth(p.a, p.b, p.topology.lists, p.topology.border, options, {});
   const double s = Seconds(t);
-  benchmark::DoNotOptimize(result);
+  benchmark::DoNotOptimize(result.data());
   p.a = m.points;
   return s / passes;
 }

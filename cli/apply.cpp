@@ -25,7 +25,6 @@
 #include "cli/view_page.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/geometry/mesh.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/gltf.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
@@ -41,13 +40,12 @@
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-using namespace tessamire_ids;
 
 // The options of one run; tag settings not given keep the tag's defaults.
 struct ApplyOptions {
@@ -278,29 +276,29 @@ struct ApplyScene {
 ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
                       std::vector<Float32> vertexMap, std::vector<Float32> restriction) {
   headless::Registration registration;
-  if (!headless::FindRegistration(kTagId, registration) ||
-      !headless::FindRegistration(kDeformerId, registration))
+  if (!headless::FindRegistration(ID_TTESSAMIRE, registration) ||
+      !headless::FindRegistration(ID_OTESSAMIRE, registration))
     throw ApplyError("the plug-in did not register its bind tag and deformer");
   ApplyScene scene;
   scene.object = scene.doc->AddPolygonObject(
       o.rest == "-" ? "rest" : fs::path(o.rest).stem().string(), rest.points, rest.polygons);
-  headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, kTagId) : nullptr;
+  headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, ID_TTESSAMIRE) : nullptr;
   if (tag == nullptr) throw ApplyError("the bind tag could not be created");
 
   ApplyTagSettings(*o.options, tag);
-  if (o.showSmoothed) headless::SetParameter(tag, kShowSmooth, IntValue(1));
+  if (o.showSmoothed) headless::SetParameter(tag, TTESSAMIRE_SHOWSMOOTH, IntValue(1));
   if (!o.vertexMap.empty()) {
     headless::Node* map = scene.doc->AddVertexMap(scene.object, std::move(vertexMap), "vertex map");
     headless::Value link;
     link.type = headless::ValueType::kLink;
     link.link.target = map->serial;
-    headless::SetParameter(tag, kVertexMapLink, link);
+    headless::SetParameter(tag, TTESSAMIRE_VERTEXMAP, link);
   }
-  if (!headless::PressButton(tag, kBindButton))
+  if (!headless::PressButton(tag, TTESSAMIRE_BIND))
     throw ApplyError(o.rest + ": the bind tag refused to bind the rest mesh");
 
   scene.cache = scene.doc->AddObject(headless::kPointCacheType, "point cache", scene.object);
-  headless::Node* deformer = scene.doc->AddObject(kDeformerId, "deformer", scene.object);
+  headless::Node* deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
   if (scene.cache == nullptr || deformer == nullptr)
     throw ApplyError("the point cache or the deformer could not be created");
   if (!o.restriction.empty()) {
@@ -409,10 +407,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     PrepareOutputFolder(outputs.empty() ? o.out : outputs[0].string());
   if (!o.preview.empty()) PrepareOutputFolder(o.preview);
 
-  // A long single evaluation reports its stages; many frames report each frame.
+  // A long single evaluation reports its stages; many frames report each frame. The rounds not
+  // given are the tag's default, which the plug-in's description states; without it the run counts
+  // as long.
   const size_t total = frames.Count();
-  const Float iterations = static_cast<Float>(o.options->Integer("--iterations").value_or(2));
-  const bool longRun = total > 1 || static_cast<Float>(count) * iterations > kLongEvaluation;
+  const std::optional<Int64> iterations = o.options->IntegerOrDefault("--iterations");
+  const bool longRun =
+      total > 1 || !iterations ||
+      static_cast<Float>(count) * static_cast<Float>(*iterations) > kLongEvaluation;
   headless::Progress progress(
       err,
       headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),

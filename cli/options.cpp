@@ -177,6 +177,14 @@ std::optional<Int64> Options::Integer(const std::string& name) const {
   return n;
 }
 
+std::optional<Int64> Options::IntegerOrDefault(const std::string& name) const {
+  if (Has(name)) return Integer(name);
+  const auto it = defaults_.find(name);
+  Int64 n = 0;
+  if (it == defaults_.end() || !ParseInteger(it->second, n)) return std::nullopt;
+  return n;
+}
+
 std::optional<Float> Options::Number(const std::string& name) const {
   Float x = 0.0;
   if (!Has(name) || !ParseNumber(Text(name), x)) return std::nullopt;
@@ -207,6 +215,8 @@ Options ParseOptions(const CommandSpec& declaration, const std::vector<std::stri
   };
 
   Options parsed;
+  for (const OptionSpec& o : all)
+    if (!o.defaultText.empty()) parsed.defaults_[o.name] = o.defaultText;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];

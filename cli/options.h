@@ -87,11 +87,16 @@ class Options {
   std::vector<std::string> Texts(const std::string& name) const;
   std::optional<Int64> Integer(const std::string& name) const;
   std::optional<Float> Number(const std::string& name) const;
+  // Integer(name) when the option was given, else its declared default (a bind-tag setting's is
+  // the plug-in's description's once DescribeTagSettings has filled it in); nullopt when that is
+  // not a whole number either.
+  std::optional<Int64> IntegerOrDefault(const std::string& name) const;
   const std::vector<std::string>& Operands() const { return operands_; }
 
  private:
   friend Options ParseOptions(const CommandSpec& declaration, const std::vector<std::string>& args);
   std::map<std::string, std::vector<std::string>> values_;
+  std::map<std::string, std::string> defaults_;  // declared defaults, by option name
   std::vector<std::string> operands_;
 };
 

@@ -19,7 +19,6 @@
 #include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "headless/deformers/point_cache.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
@@ -28,12 +27,10 @@
 #include "headless/scene/deform.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
-
-using tessamire_ids::kBindButton;
-using tessamire_ids::kTagId;
 
 bool IsObj(const std::string& path) {
   std::string extension = std::filesystem::path(path).extension().string();
@@ -109,11 +106,11 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
   }
   if (object == nullptr) throw std::runtime_error(meshPath + ": out of memory");
   if (tag) {
-    headless::Node* bindTag = doc->AddTag(object, kTagId);
+    headless::Node* bindTag = doc->AddTag(object, ID_TTESSAMIRE);
     if (bindTag == nullptr)
-      throw std::runtime_error("the bind tag (plug-in " + std::to_string(kTagId) +
+      throw std::runtime_error("the bind tag (plug-in " + std::to_string(ID_TTESSAMIRE) +
                                ") could not be created");
-    if (bind && !headless::PressButton(bindTag, kBindButton))
+    if (bind && !headless::PressButton(bindTag, TTESSAMIRE_BIND))
       throw std::runtime_error(meshPath + ": binding the tag failed");
   }
   if (!cachePath.empty()) AttachCache(*doc, object, cachePath, fps > 0.0 ? fps : 30.0, err);

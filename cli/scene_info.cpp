@@ -9,17 +9,15 @@
 #include "cli/command_table.h"
 #include "headless/deformers/skin.h"
 #include "headless/host/stream.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/checksum.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
-
-using tessamire_ids::kTagId;
 
 std::string TypeName(Int32 type) {
   headless::Registration registration;
@@ -141,7 +139,7 @@ void PrintObject(headless::Node* object, int depth, std::ostream& out) {
       out << " = " << (row.value ? headless::Printable(headless::FormatValue(*row.value)) : "-")
           << (row.enabled ? " (enabled)" : " (disabled)") << "\n";
     }
-    if (tag->type == kTagId && tag->instance != nullptr) {
+    if (tag->type == ID_TTESSAMIRE && tag->instance != nullptr) {
       const BindState state = DecodeBindState(headless::WriteNodeState(tag));
       char checksum[24];
       std::snprintf(checksum, sizeof checksum, "%016llx",

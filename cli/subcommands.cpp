@@ -11,10 +11,10 @@
 #include "cli/progress.h"
 #include "headless/host/framework.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/printable.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 
 #ifndef TESSAMIRE_VERSION
 #error "the build gives the program's version"
@@ -99,7 +99,7 @@ bool StartPlugins(const std::string& explicitFolder, headless::PluginFolder& fol
 
 // The bind tag's registered description, when a plug-in registered one.
 const headless::DescriptionData* TagDescription(headless::DescriptionData& storage) {
-  return headless::FindDescription(tessamire_ids::kTagId, storage) ? &storage : nullptr;
+  return headless::FindDescription(ID_TTESSAMIRE, storage) ? &storage : nullptr;
 }
 
 // `tessamire --version`: the program's version and each plug-in's banner.

@@ -1,11 +1,9 @@
 #include "cli/tag_settings.h"
 
-#include "headless/host/tessamire_ids.h"
 #include "headless/scene/parameters.h"
+#include "host/abi/ids.h"
 
 namespace cli {
-
-using namespace tessamire_ids;
 
 std::vector<OptionSpec> TagSettingOptions(bool withPinBorder) {
   std::vector<OptionSpec> options;
@@ -15,22 +13,22 @@ std::vector<OptionSpec> TagSettingOptions(bool withPinBorder) {
                     "the square root of N edges); it must reach across the detail to be "
                     "restored, and costs time in proportion",
                     {}, {});
-  iterations.tagParameter = kIterations;
+  iterations.tagParameter = TTESSAMIRE_ITERATIONS;
   options.push_back(iterations);
   OptionSpec weighting =
       IntegerOption("--weighting", "W", "how each round weighs a point's neighbours", {}, {});
-  weighting.tagParameter = kWeighting;
+  weighting.tagParameter = TTESSAMIRE_WEIGHTING;
   options.push_back(weighting);
   if (withPinBorder) {
     OptionSpec pin =
         IntegerOption("--pin-border", "0|1",
                       "1 keeps the points of open borders in place while smoothing", {}, {});
-    pin.tagParameter = kPinBorder;
+    pin.tagParameter = TTESSAMIRE_PINBORDER;
     options.push_back(pin);
   }
   OptionSpec strength = NumberOption(
       "--strength", "S", "how far each round moves a point towards its neighbours' mean", {}, {});
-  strength.tagParameter = kStrength;
+  strength.tagParameter = TTESSAMIRE_STRENGTH;
   strength.float32 = true;
   options.push_back(strength);
   return options;
@@ -45,14 +43,14 @@ void ApplyTagSettings(const Options& options, headless::Node* tag) {
       headless::SetParameter(tag, id, value);
     }
   };
-  setInt("--iterations", kIterations);
-  setInt("--weighting", kWeighting);
-  setInt("--pin-border", kPinBorder);
+  setInt("--iterations", TTESSAMIRE_ITERATIONS);
+  setInt("--weighting", TTESSAMIRE_WEIGHTING);
+  setInt("--pin-border", TTESSAMIRE_PINBORDER);
   if (const std::optional<Float> s = options.Number("--strength")) {
     headless::Value value;
     value.type = headless::ValueType::kFloat;
     value.real = *s;
-    headless::SetParameter(tag, kStrength, value);
+    headless::SetParameter(tag, TTESSAMIRE_STRENGTH, value);
   }
 }
 

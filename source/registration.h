@@ -1,6 +1,7 @@
 // The registration records of the plug-in's three parts and the procedure that registers them.
 #pragma once
 
+#include "host/abi/ids.h"
 #include "host/abi/table.h"
 
 enum class PartKind { kCommand, kObject, kTag };
@@ -16,10 +17,6 @@ struct RegistrationRecord {
   DataAllocator allocate;   // objects and tags: an AllocateThroughBarrier
   Int32 diskLevel;
 };
-
-inline constexpr Int32 ID_ADDTESSAMIRECMD = 1035622;
-inline constexpr Int32 ID_OTESSAMIRE = 1035447;
-inline constexpr Int32 ID_TTESSAMIRE = 1035496;
 
 const RegistrationRecord& SetupCommandRecord();
 const RegistrationRecord& DeformerRecord();

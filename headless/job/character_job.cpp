@@ -4,7 +4,6 @@
 #include <stdexcept>
 
 #include "headless/geometry/vector.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
@@ -14,6 +13,7 @@
 #include "headless/picture/render.h"
 #include "headless/picture/side_by_side.h"
 #include "headless/scene/parameters.h"
+#include "host/abi/ids.h"
 
 namespace headless {
 
@@ -119,7 +119,7 @@ CharacterJob::CharacterJob(const CharacterJobOptions& options) {
       EquipWithCommand(*doc_, object_, mesh->skin, std::nullopt, options.tagSettings);
   deformer_ = equipment.deformer;
   page_.emplace("tessamire run: " + object_->name, rest_, polygons, 'y');
-  if (!PressButton(equipment.tag, tessamire_ids::kBindButton))
+  if (!PressButton(equipment.tag, TTESSAMIRE_BIND))
     throw std::runtime_error(options.file + ": the bind tag refused to bind the rest mesh");
   shown_.row.skinnedHeight = -1.0;
 }

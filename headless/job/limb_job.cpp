@@ -8,7 +8,6 @@
 
 #include "headless/deformers/skin.h"
 #include "headless/geometry/vector.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
@@ -17,6 +16,7 @@
 #include "headless/picture/side_by_side.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
+#include "host/abi/ids.h"
 
 namespace headless {
 
@@ -157,7 +157,7 @@ LimbJob::LimbJob(const LimbJobOptions& options) : options_(options) {
   page_.emplace("tessamire run: the limb", scene_.mesh.points, scene_.mesh.polygons, 'z');
   // Bind on the rest pose: the bend is 0 at frame 0.
   ApplyKeysAtFrame(*doc_, 0.0);
-  if (!PressButton(equipment.tag, tessamire_ids::kBindButton))
+  if (!PressButton(equipment.tag, TTESSAMIRE_BIND))
     throw std::runtime_error("the bind tag refused to bind the rest limb");
 }
 

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "headless/deformers/skinning.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/io/png.h"
 #include "headless/job/detail_height.h"
 #include "headless/job/limb_scene.h"
@@ -15,10 +14,9 @@
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/selection.h"
+#include "host/abi/ids.h"
 
 namespace headless {
-
-using namespace tessamire_ids;
 
 namespace {
 
@@ -36,7 +34,7 @@ Float TimedEvaluation(Document& doc, Int32 frame) {
 
 void RequirePluginParts() {
   Registration registration;
-  for (Int32 id : {kCommandId, kDeformerId, kTagId})
+  for (Int32 id : {ID_ADDTESSAMIRECMD, ID_OTESSAMIRE, ID_TTESSAMIRE})
     if (!FindRegistration(id, registration))
       throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
 }
@@ -49,7 +47,7 @@ Equipment EquipWithCommand(Document& doc, Node* object, Node* skin, std::optiona
   SetKeyboardQualifier(QSHIFT);
   bool ran = false;
   try {
-    ran = ExecuteCommand(kCommandId);
+    ran = ExecuteCommand(ID_ADDTESSAMIRECMD);
   } catch (...) {
     SetKeyboardQualifier(0);
     SetActiveDocument(nullptr);
@@ -60,17 +58,17 @@ Equipment EquipWithCommand(Document& doc, Node* object, Node* skin, std::optiona
   if (!ran) throw std::runtime_error("the setup command failed on " + object->name);
   Equipment equipment;
   for (Node* t : Document::Tags(object))
-    if (t->type == kTagId) equipment.tag = t;
+    if (t->type == ID_TTESSAMIRE) equipment.tag = t;
   equipment.deformer = skin->next;
   if (equipment.tag == nullptr)
     throw std::runtime_error("the setup command put no bind tag on " + object->name);
-  if (equipment.deformer == nullptr || equipment.deformer->type != kDeformerId)
+  if (equipment.deformer == nullptr || equipment.deformer->type != ID_OTESSAMIRE)
     throw std::runtime_error("the setup command did not place its deformer right after the skin");
   if (iterations) {
     Value value;
     value.type = ValueType::kInt32;
     value.int32 = *iterations;
-    SetParameter(equipment.tag, kIterations, value);
+    SetParameter(equipment.tag, TTESSAMIRE_ITERATIONS, value);
   }
   if (settings) settings(equipment.tag);
   return equipment;

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "headless/scene/registry.h"
+#include "host/abi/ids.h"
 #include "host/abi/plugin_base.h"
 
 namespace headless {

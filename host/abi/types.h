@@ -52,10 +52,6 @@ inline constexpr Int32 BIT_ACTIVE = 2;
 inline constexpr Int32 MSG_UPDATE = 5;
 inline constexpr Int32 MSG_DESCRIPTION_COMMAND = 18;
 inline constexpr Int32 MSG_MENUPREPARE = 22;
-// Sent by the tessamire deformer to the object it deformed when corrected points came out not
-// finite and kept their input positions; the data is an Int64 holding how many. The id is the
-// deformer's own plug-in id, which no other message uses.
-inline constexpr Int32 MSG_TESSAMIRE_POINTSKEPT = 1035447;
 
 // Object state index of the deform switch, undo step for a new node, dirty flag for data.
 inline constexpr Int32 OBJECTSTATE_DEFORM = 2;

@@ -1,9 +1,9 @@
-// Working memory from the host framework's allocator, labelled with the caller's location.
+// Memory from the host framework's allocator, labelled with the caller's location: the blocks of
+// HostArray (host_array.h) and the plug-in's own objects.
 #pragma once
 
 #include <cstddef>
 #include <new>
-#include <utility>
 
 #include "host/binding/binding.h"
 
@@ -20,35 +20,6 @@ T* NewMemory(Int64 count, Bool clear, const char* file, Int32 line) {
 inline void DeleteMemory(void* block) {
   if (block != nullptr) Framework().memFree(block);
 }
-
-#define NewMem(T, count) NewMemory<T>((count), false, __FILE__, __LINE__)
-#define NewMemClear(T, count) NewMemory<T>((count), true, __FILE__, __LINE__)
-
-// Owns one block from the framework allocator; frees it on every path.
-template <typename T>
-class HostBuffer {
- public:
-  HostBuffer() = default;
-  explicit HostBuffer(T* block) : block_(block) {}
-  HostBuffer(const HostBuffer&) = delete;
-  HostBuffer& operator=(const HostBuffer&) = delete;
-  HostBuffer(HostBuffer&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
-  HostBuffer& operator=(HostBuffer&& other) noexcept {
-    if (this != &other) {
-      DeleteMemory(block_);
-      block_ = std::exchange(other.block_, nullptr);
-    }
-    return *this;
-  }
-  ~HostBuffer() { DeleteMemory(block_); }
-
-  T* get() const { return block_; }
-  T& operator[](Int64 i) const { return block_[i]; }
-  explicit operator bool() const { return block_ != nullptr; }
-
- private:
-  T* block_ = nullptr;
-};
 
 // Objects of the plug-in's classes come from the framework allocator too, so that the host's
 // failure injection reaches them; `new` answers null instead of throwing.

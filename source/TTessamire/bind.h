@@ -1,8 +1,8 @@
 // The bind action: computes a tag's differences from the current mesh of its polygon object.
 #pragma once
 
+#include "host/binding/host_array.h"
 #include "host/binding/nodes.h"
-#include "source/TTessamire/difference_array.h"
 #include "source/tessamireThreads/kept_topology.h"
 
 // Runs the core once on `object`'s own points with `tag`'s smoothing settings and stores every
@@ -11,5 +11,5 @@
 // False when the object is not a polygon object, a linked vertex map's count differs from the
 // point count, memory runs out or the core run fails. Before the core has succeeded the previous
 // differences are kept; a failure to size the array afterwards leaves it empty.
-Bool Bind(DifferenceArray& differences, BaseObject* object, BaseList2D* tag,
+Bool Bind(HostArray<Vector3>& differences, BaseObject* object, BaseList2D* tag,
           KeptTopology* kept = nullptr);

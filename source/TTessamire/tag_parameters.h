@@ -1,20 +1,10 @@
-// Parameter ids of the bind tag, and the reading of its smoothing settings.
+// The reading of the bind tag's parameters (their ids are in host/abi/ids.h) and its resource
+// strings.
 #pragma once
 
+#include "host/abi/ids.h"
 #include "host/binding/nodes.h"
 #include "source/tessamireThreads/smoothing.h"
-
-inline constexpr Int32 TTESSAMIRE_BIND = 1000;
-inline constexpr Int32 TTESSAMIRE_UNBIND = 1001;
-inline constexpr Int32 TTESSAMIRE_BINDINFO = 1002;
-inline constexpr Int32 TTESSAMIRE_WEIGHTING = 1003;
-inline constexpr Int32 TTESSAMIRE_ITERATIONS = 1004;
-inline constexpr Int32 TTESSAMIRE_PINBORDER = 1005;
-inline constexpr Int32 TTESSAMIRE_SHOWSMOOTH = 1006;
-inline constexpr Int32 TTESSAMIRE_VERTEXMAP = 1007;
-inline constexpr Int32 TTESSAMIRE_STRENGTH = 1008;
-inline constexpr Int32 TTESSAMIRE_USEVERTEXMAP = 1009;
-inline constexpr Int32 TTESSAMIRE_ENABLED = 1000999;
 
 // Resource strings of the tag's status text.
 inline constexpr Int32 IDS_STATUS_BOUND_PREFIX = 1002;

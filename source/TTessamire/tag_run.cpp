@@ -22,13 +22,13 @@ Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
 }
 
 Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
-                   const BaseDocument* doc, SmoothingSettings settings, HostBuffer<Frame>& frames,
+                   const BaseDocument* doc, SmoothingSettings settings, HostArray<Frame>& frames,
                    KeptTopology* kept) {
-  frames = HostBuffer<Frame>();
-  HostBuffer<Frame> buffer(NewMem(Frame, pointCount));
-  if (!buffer) return false;
+  frames.Release();
+  HostArray<Frame> buffer;
+  if (!buffer.Allocate(pointCount)) return false;
   // A run that ended early never called the sink: hand over nothing.
-  if (!RunCoreForTag(object, pointCount, tag, doc, settings, FrameBufferSink(buffer.get()), kept))
+  if (!RunCoreForTag(object, pointCount, tag, doc, settings, FrameBufferSink(buffer.Span()), kept))
     return false;
   frames = std::move(buffer);
   return true;

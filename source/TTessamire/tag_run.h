@@ -2,7 +2,7 @@
 // settings to the core, shared by the bind action and the deformer.
 #pragma once
 
-#include "host/binding/memory.h"
+#include "host/binding/host_array.h"
 #include "host/binding/nodes.h"
 #include "source/tessamireThreads/frame.h"
 #include "source/tessamireThreads/frames.h"
@@ -21,7 +21,7 @@ Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
                    KeptTopology* kept);
 
 // The same, handing over one frame per point in `frames`: allocates the frame buffer (uncleared)
-// before the run. False also when the buffer cannot be had; `frames` then holds no frames to use.
+// before the run. False also when the buffer cannot be had; `frames` is then empty.
 Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
-                   const BaseDocument* doc, SmoothingSettings settings, HostBuffer<Frame>& frames,
+                   const BaseDocument* doc, SmoothingSettings settings, HostArray<Frame>& frames,
                    KeptTopology* kept);

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "host/abi/plugin_base.h"
-#include "source/TTessamire/difference_array.h"
+#include "host/binding/host_array.h"
 #include "source/tessamireThreads/kept_topology.h"
 
 class TTessamire : public TagData {
@@ -14,8 +14,9 @@ class TTessamire : public TagData {
   static NodeData* Create();
   ~TTessamire() override;
 
-  // The bind data record: one difference per point, and whether they are frozen.
-  DifferenceArray differences;
+  // The bind data record: one difference per point, in one block sized exactly (capacity equals
+  // count after a bind, a read or a copy), and whether they are frozen.
+  HostArray<Vector3> differences;
   Bool bound = false;
 
  protected:

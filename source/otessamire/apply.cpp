@@ -22,7 +22,7 @@ Bool ApplyPoint(const ApplyContext& context, Int64 i, const Frame& f) {
   const Vector3 p = context.points[i];
   const Vector3 t = context.showSmoothed ? f.origin : DecodeDifference(f, context.differences[i]);
   Vector3 out;
-  if (context.hostWeights != nullptr) {
+  if (!context.hostWeights.empty()) {
     const Float r = static_cast<Float>(context.hostWeights[i]);
     out.x = (r * t.x + (1.0 - r) * p.x) * w + (1.0 - w) * p.x;
     out.y = (r * t.y + (1.0 - r) * p.y) * w + (1.0 - w) * p.y;
@@ -37,12 +37,13 @@ Bool ApplyPoint(const ApplyContext& context, Int64 i, const Frame& f) {
   return false;
 }
 
-FalloffInput MakeFalloffInput(const Vector3* points, Int32 pointCount, const Matrix& m) {
+FalloffInput MakeFalloffInput(std::span<const Vector3> points, const Matrix& m) {
+  const Int64 pointCount = static_cast<Int64>(points.size());
   FalloffInput input;
-  input.positions = points;
+  input.positions = points.data();
   input.positionCount = pointCount;
   input.count = pointCount;
-  input.blockCount = pointCount < 0 ? 0 : pointCount;
+  input.blockCount = pointCount;
   const Vector3* rows[4] = {&m.off, &m.v1, &m.v2, &m.v3};
   for (int r = 0; r < 4; ++r) {
     input.transform[3 * r + 0] = rows[r]->x;
@@ -54,19 +55,19 @@ FalloffInput MakeFalloffInput(const Vector3* points, Int32 pointCount, const Mat
 }
 
 void PrepareApply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectMatrix,
-                  Int32 pointCount, Falloff* falloff, ApplyContext& context) {
-  const FalloffInput input = MakeFalloffInput(context.points, pointCount, objectMatrix);
+                  Falloff* falloff, ApplyContext& context) {
+  const FalloffInput input = MakeFalloffInput(context.points, objectMatrix);
   context.falloff = falloff;
   context.falloffActive = falloff != nullptr && falloff->PreSample(doc, deformer, input, 0);
 }
 
 FrameSink ApplySink(const ApplyContext& context) {
   return {const_cast<ApplyContext*>(&context),
-          [](void* c, Int64 begin, Int64 end, const Frame* frames) {
+          [](void* c, Int64 begin, std::span<const Frame> frames) {
             const ApplyContext& context = *static_cast<const ApplyContext*>(c);
             Int64 kept = 0;
-            for (Int64 i = begin; i < end; ++i)
-              if (ApplyPoint(context, i, frames[i - begin])) ++kept;
+            for (size_t k = 0; k < frames.size(); ++k)
+              if (ApplyPoint(context, begin + static_cast<Int64>(k), frames[k])) ++kept;
             if (kept > 0 && context.keptPoints != nullptr)
               context.keptPoints->fetch_add(kept, std::memory_order_relaxed);
           }};

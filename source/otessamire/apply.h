@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <span>
 
 #include "host/binding/services.h"
 #include "source/tessamireThreads/frame.h"
@@ -11,11 +12,11 @@
 
 // Everything one point's step reads; never written while the loop runs but for the count.
 struct ApplyContext {
-  Bool showSmoothed = false;   // output the smoothed positions (the frames' origins)
-  Bool falloffActive = false;  // the falloff evaluator answers samples
-  Vector3* points = nullptr;   // the object's points, point count entries, read and written
-  const Float32* hostWeights = nullptr;  // restriction weights, one per point, or null
-  const Vector3* differences = nullptr;  // the tag's differences, one per point
+  Bool showSmoothed = false;             // output the smoothed positions (the frames' origins)
+  Bool falloffActive = false;            // the falloff evaluator answers samples
+  std::span<Vector3> points;             // the object's points, read and written
+  std::span<const Float32> hostWeights;  // restriction weights, one per point, or empty for none
+  std::span<const Vector3> differences;  // the tag's differences, one per point
   const Falloff* falloff = nullptr;
   // How many points kept their input position because their result was not finite; summed over
   // the blocks (an integer sum, the same whatever the order).
@@ -30,12 +31,12 @@ struct ApplyContext {
 // not finite is not written: the point keeps P, and the answer is true.
 Bool ApplyPoint(const ApplyContext& context, Int64 i, const Frame& f);
 
-// The sample-input record of the falloff evaluator for `pointCount` points under `objectMatrix`.
-FalloffInput MakeFalloffInput(const Vector3* points, Int32 pointCount, const Matrix& objectMatrix);
+// The sample-input record of the falloff evaluator for `points` under `objectMatrix`.
+FalloffInput MakeFalloffInput(std::span<const Vector3> points, const Matrix& objectMatrix);
 
-// Pre-samples the falloff (when there is one) on the current points and sets falloffActive.
+// Pre-samples the falloff (when there is one) on context.points and sets falloffActive.
 void PrepareApply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectMatrix,
-                  Int32 pointCount, Falloff* falloff, ApplyContext& context);
+                  Falloff* falloff, ApplyContext& context);
 
 // The frame sink that runs ApplyPoint over each block (context: the ApplyContext).
 FrameSink ApplySink(const ApplyContext& context);

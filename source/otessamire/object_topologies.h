@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "host/binding/host_array.h"
 #include "host/binding/nodes.h"
 #include "source/tessamireThreads/kept_topology.h"
 
@@ -36,8 +37,6 @@ class ObjectTopologies {
   };
 
   mutable std::mutex mutex_;  // guards the list only, never held during a run
-  Entry* entries_ = nullptr;
-  Int64 count_ = 0;
-  Int64 capacity_ = 0;
+  HostArray<Entry> entries_;
   Int64 calls_ = 0;
 };

@@ -9,34 +9,6 @@
 
 namespace {
 
-// The bind tags of an object in tag order; a tag that cannot be appended is left out.
-class TagList {
- public:
-  TagList() = default;
-  TagList(const TagList&) = delete;
-  TagList& operator=(const TagList&) = delete;
-  ~TagList() { DeleteMemory(tags_); }
-
-  void Append(BaseTag* tag) {
-    if (count_ == capacity_) {
-      const Int64 grown = capacity_ == 0 ? 4 : capacity_ * 2;
-      void* block = Framework().memRealloc(tags_, grown * static_cast<Int64>(sizeof(BaseTag*)),
-                                           __FILE__, __LINE__);
-      if (block == nullptr) return;
-      tags_ = static_cast<BaseTag**>(block);
-      capacity_ = grown;
-    }
-    tags_[count_++] = tag;
-  }
-  Int64 Count() const { return count_; }
-  BaseTag* operator[](Int64 i) const { return tags_[i]; }
-
- private:
-  BaseTag** tags_ = nullptr;
-  Int64 count_ = 0;
-  Int64 capacity_ = 0;
-};
-
 // How one tag of a DeformObject call ended.
 enum class TagOutcome { kApplied, kSkipped, kEndSuccess, kEndFailure };
 
@@ -144,12 +116,15 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
 
   BaseTag* tag = op->GetFirstTag();
   if (tag == nullptr) return true;
-  TagList bindTags;
+  // The bind tags in tag order; a tag that cannot be appended for lack of memory is left out.
+  HostArray<BaseTag*> bindTags;
   for (; tag != nullptr; tag = tag->GetNext()) {
     if (tag->GetType() == ID_TTESSAMIRE) bindTags.Append(tag);
   }
 
-  HostBuffer<Float32> hostWeights(Host().restrictionWeights(op, mod));
+  // One per point, or none; the points keep their count through the call.
+  HostArray<Float32> hostWeights;
+  hostWeights.Adopt(Host().restrictionWeights(op, mod), op->GetPointCount());
 
   // The object's kept topology, taken when a tag first runs the core, shared by its tags (they
   // all see the same polygons) and put back on every path.
@@ -208,18 +183,18 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
     // never does, so the points are then as earlier tags left them.
     ApplyContext context;
     context.showSmoothed = showSmooth != 0;
-    context.points = points;
-    context.hostWeights = hostWeights.get();
-    context.differences = record->differences.GetData();
+    context.points = {points, static_cast<size_t>(pointCount)};
+    context.hostWeights = hostWeights.Span();
+    context.differences = record->differences.Span();
     context.keptPoints = &keptPoints;
-    PrepareApply(doc, mod, opMg, pointCount, falloff_, context);
+    PrepareApply(doc, mod, opMg, falloff_, context);
     if (!RunCoreForTag(op, pointCount, bindTag, doc, settings, ApplySink(context), topology.Get()))
       return TagOutcome::kEndFailure;
     return TagOutcome::kApplied;
   };
 
-  for (Int64 i = 0; i < bindTags.Count(); ++i) {
-    switch (applyTag(bindTags[i])) {
+  for (BaseTag* bindTag : bindTags.Span()) {
+    switch (applyTag(bindTag)) {
       case TagOutcome::kEndSuccess:
         return true;
       case TagOutcome::kEndFailure:

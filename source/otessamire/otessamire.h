@@ -4,13 +4,10 @@
 // state it passes through to the host.
 #pragma once
 
+#include "host/abi/ids.h"
 #include "host/abi/plugin_base.h"
 #include "host/binding/services.h"
 #include "source/otessamire/object_topologies.h"
-
-inline constexpr Int32 OTESSAMIRE_FILTERMODE = 1000;
-inline constexpr Int32 OTESSAMIRE_OBJECTLIST = 1001;
-inline constexpr Int32 OTESSAMIRE_FILTER_EXCLUDE = 1;
 
 class OTessamire : public ObjectData {
  public:

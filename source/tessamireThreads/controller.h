@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <span>
 
 #include "host/binding/nodes.h"
 #include "host/binding/thread.h"
@@ -16,9 +17,9 @@ class TessamireController : public C4DThread {
   TessamireController() = default;
 
   // Stores the run's inputs and reads the object's point and polygon counts. False, storing
-  // nothing, when `object` is null or not a polygon object. `frameBuffer` must hold
-  // GetPointCount() frames; settings.vertexMap is used only when settings.useVertexMap is set.
-  Bool Configure(BaseObject* object, Frame* frameBuffer, const SmoothingSettings& settings);
+  // nothing, when `object` is null or not a polygon object, or when `frames` does not hold one
+  // frame per point. settings.vertexMap is used only when settings.useVertexMap is set.
+  Bool Configure(BaseObject* object, std::span<Frame> frames, const SmoothingSettings& settings);
   // The same, the frames going block by block to `sink` (see FrameSink), and the object's
   // topology taken from and kept in `kept` when it is not null (see ComputePointFrames).
   Bool Configure(BaseObject* object, FrameSink sink, const SmoothingSettings& settings,
@@ -52,28 +53,33 @@ class TessamireController : public C4DThread {
   std::atomic<Bool> succeeded_{false};
 };
 
+// What a run reads: the mesh, the vertex map's weights and the smoothing settings (whose
+// vertexMap is not looked at: its weights are here).
+struct PointFramesInput {
+  std::span<const Vector3> points;     // one per point, at most the largest Int32 of them
+  std::span<const CPolygon> polygons;  // at most the largest Int32 of them
+  std::span<const Float32> weights;    // one per point, or empty for no vertex map
+  SmoothingSettings settings;
+};
+
 // The body of a controller run, over plain arrays: checks that every polygon index lies in
-// [0, pointCount), smooths `points` (`weights`, when not null, holds the vertex map's pointCount
-// weights) and builds one frame per point in `frameBuffer` (pointCount frames), which it writes
-// only after its last allocation; frees everything it took on every path. False, with
-// `frameBuffer` untouched, when an index is out of range, an array is missing, or an allocation or
+// [0, point count), smooths the points and builds one frame per point in `frames`, which it
+// writes only after its last allocation; frees everything it took on every path. False, with
+// `frames` untouched, when the counts do not match (frames or weights other than one per point,
+// more points or polygons than an Int32 holds), an index is out of range, or an allocation or
 // the adjacency fails.
-Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
-                        Int32 polygonCount, const SmoothingSettings& settings,
-                        const Float32* weights, Frame* frameBuffer);
+Bool ComputePointFrames(const PointFramesInput& input, std::span<Frame> frames);
 
 // The same run handing its frames block by block to `sink`, called only once the run's last
-// allocation has succeeded, so a failed run never calls it. `points` are only read, and the first
-// pass reads them where they are (with no pass they are copied first): the sink may therefore
-// write them, each block its own points. With `kept`, the topology it holds is used when it was
-// built for these counts and polygons (and the indices are known to be in range); otherwise it is
-// freed, the topology built afresh and kept there, with a copy of the polygons. When that copy
-// cannot be had the run goes on with its own topology, freed at its end, and nothing is kept.
-// Allocates, in order: the position buffers (the second only for two passes or more), the
-// topology when it is not reused, the kept copy of the polygons, the face normals.
-Bool ComputePointFrames(const Vector3* points, Int32 pointCount, const CPolygon* polygons,
-                        Int32 polygonCount, const SmoothingSettings& settings,
-                        const Float32* weights, FrameSink sink, KeptTopology* kept);
+// allocation has succeeded, so a failed run never calls it. The points are only read, and the
+// first pass reads them where they are (with no pass they are copied first): the sink may
+// therefore write them, each block its own points. With `kept`, the topology it holds is used when
+// it was built for these counts and polygons (and the indices are known to be in range);
+// otherwise it is freed, the topology built afresh and kept there, with a copy of the polygons.
+// When that copy cannot be had the run goes on with its own topology, freed at its end, and
+// nothing is kept. Allocates, in order: the position buffers (the second only for two passes or
+// more), the topology when it is not reused, the kept copy of the polygons, the face normals.
+Bool ComputePointFrames(const PointFramesInput& input, FrameSink sink, KeptTopology* kept);
 
 // Starts the controller on a host thread (asynchronous mode, normal priority), waits for its end
 // and answers whether the run succeeded. When it answers false the frame buffer is untouched.

@@ -8,7 +8,7 @@
 #include "source/tessamireThreads/vector_ops.h"
 #include "source/tessamireThreads/wide_lanes.h"
 
-Vector3 FaceNormal(const Vector3* positions, const CPolygon& polygon) {
+Vector3 FaceNormal(std::span<const Vector3> positions, const CPolygon& polygon) {
   const Vector3& a = positions[polygon.a];
   const Vector3& b = positions[polygon.b];
   const Vector3& c = positions[polygon.c];
@@ -19,20 +19,23 @@ Vector3 FaceNormal(const Vector3* positions, const CPolygon& polygon) {
   return vmath::Normalized(vmath::Cross(vmath::Sub(b, a), vmath::Sub(c, a)));
 }
 
-void ComputeOrigins(const Vector3* smoothed, Int32 pointCount, Frame* frames) {
-  ParallelFor(pointCount, [&](Int64 i) { frames[i].origin = smoothed[i]; });
+void ComputeOrigins(std::span<const Vector3> smoothed, std::span<Frame> frames) {
+  ParallelFor(static_cast<Int64>(smoothed.size()),
+              [&](Int64 i) { frames[i].origin = smoothed[i]; });
 }
 
-void ComputeFaceNormals(const Vector3* smoothed, const CPolygon* polygons, Int32 polygonCount,
-                        Vector3* normals) {
-  ParallelFor(polygonCount, [&](Int64 j) { normals[j] = FaceNormal(smoothed, polygons[j]); });
+void ComputeFaceNormals(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                        std::span<Vector3> normals) {
+  ParallelFor(static_cast<Int64>(polygons.size()),
+              [&](Int64 j) { normals[j] = FaceNormal(smoothed, polygons[j]); });
 }
 
 namespace {
 
 // The frame axes of point i from its `n` polygons `around` (see ComputeVertexFrame).
-inline void VertexFrame(const Vector3* smoothed, const CPolygon* polygons, const Vector3* normals,
-                        const Int32* around, Int32 n, Int64 i, Frame& frame) {
+inline void VertexFrame(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                        std::span<const Vector3> normals, const Int32* around, Int32 n, Int64 i,
+                        Frame& frame) {
   const Int32 point = static_cast<Int32>(i);
   if (around == nullptr) n = 0;
   Vector3 sum{0.0, 0.0, 0.0};
@@ -60,8 +63,9 @@ inline void VertexFrame(const Vector3* smoothed, const CPolygon* polygons, const
 
 }  // namespace
 
-void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const Vector3* normals,
-                        const Neighbor& adjacency, Int64 i, Frame* frames) {
+void ComputeVertexFrame(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                        std::span<const Vector3> normals, const Neighbor& adjacency, Int64 i,
+                        std::span<Frame> frames) {
   Int32 n = 0;
   const Int32* around = adjacency.GetPointPolys(static_cast<Int32>(i), n);
   VertexFrame(smoothed, polygons, normals, around, n, i, frames[i]);
@@ -70,12 +74,12 @@ void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const
 namespace {
 
 struct VertexFramePass {
-  const Vector3* smoothed;
-  const CPolygon* polygons;
-  const Vector3* normals;
+  std::span<const Vector3> smoothed;
+  std::span<const CPolygon> polygons;
+  std::span<const Vector3> normals;
   const Int64* start;   // the adjacency's offsets, pointCount + 1
   const Int32* around;  // the adjacency's polygons around each point
-  Frame* frames;
+  Frame* frames;        // one per point, or null when the frames go to a sink
 };
 
 // What point i's axes need, in the one-point rule's order: the normals summed in list order.
@@ -161,18 +165,20 @@ void FrameBlockChunk(void* context, Int64 begin, Int64 end) {
                     block[i - from]);
       }
     }
-    pass.sink.consume(pass.sink.context, from, to, block);
+    pass.sink.consume(pass.sink.context, from, std::span<const Frame>(block, to - from));
   }
 }
 
 }  // namespace
 
-void ComputeVertexFrames(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
-                         const Vector3* normals, const Neighbor& adjacency, Frame* frames) {
+void ComputeVertexFrames(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                         std::span<const Vector3> normals, const Neighbor& adjacency,
+                         std::span<Frame> frames) {
+  const Int64 pointCount = static_cast<Int64>(smoothed.size());
   if (pointCount <= 0) return;
   // The host's whole lists, taken once, keep the loop from calling the host per point; a host
   // without them is asked point by point.
-  VertexFramePass pass{smoothed, polygons, normals, nullptr, nullptr, frames};
+  VertexFramePass pass{smoothed, polygons, normals, nullptr, nullptr, frames.data()};
   if (adjacency.GetPointPolyArrays(pass.start, pass.around)) {
     Framework().parallelFor(pointCount, kParallelGranularity, &pass, VertexFrameChunk);
     return;
@@ -182,17 +188,17 @@ void ComputeVertexFrames(const Vector3* smoothed, const CPolygon* polygons, Int3
   });
 }
 
-void BuildFrameBlocks(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
-                      const Vector3* normals, const Neighbor& adjacency, FrameSink sink) {
+void BuildFrameBlocks(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                      std::span<const Vector3> normals, const Neighbor& adjacency, FrameSink sink) {
+  const Int64 pointCount = static_cast<Int64>(smoothed.size());
   if (pointCount <= 0) return;
   FrameBlockPass pass{{smoothed, polygons, normals, nullptr, nullptr, nullptr}, &adjacency, sink};
   adjacency.GetPointPolyArrays(pass.axes.start, pass.axes.around);
   Framework().parallelFor(pointCount, kFrameChunk, &pass, FrameBlockChunk);
 }
 
-FrameSink FrameBufferSink(Frame* frames) {
-  return {frames, [](void* context, Int64 begin, Int64 end, const Frame* block) {
-            std::memcpy(static_cast<Frame*>(context) + begin, block,
-                        static_cast<size_t>(end - begin) * sizeof(Frame));
+FrameSink FrameBufferSink(std::span<Frame> frames) {
+  return {frames.data(), [](void* context, Int64 begin, std::span<const Frame> block) {
+            std::memcpy(static_cast<Frame*>(context) + begin, block.data(), block.size_bytes());
           }};
 }

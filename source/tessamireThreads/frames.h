@@ -1,20 +1,26 @@
 // Local frames of the smoothed mesh and the encoding of points as differences in them.
 #pragma once
 
+#include <span>
+
 #include "host/binding/services.h"
 #include "source/tessamireThreads/frame.h"
+
+// Arrays travel as spans: `smoothed` holds one position per point, `frames` one frame per point,
+// `normals` one normal per polygon; `polygons` index into `smoothed` (checked before a run builds
+// anything, see PolygonIndicesInRange).
 
 // Normal of one polygon from the positions P: quad (c != d) normalise((P[b] - P[d]) x
 // (P[c] - P[a])), the diagonals b-d first; triangle (c == d) normalise((P[b] - P[a]) x
 // (P[c] - P[a])). A vanishing cross product gives the zero vector.
-Vector3 FaceNormal(const Vector3* positions, const CPolygon& polygon);
+Vector3 FaceNormal(std::span<const Vector3> positions, const CPolygon& polygon);
 
 // Pass 1, parallel over points: frames[i].origin = smoothed[i]. Writes only the origins.
-void ComputeOrigins(const Vector3* smoothed, Int32 pointCount, Frame* frames);
+void ComputeOrigins(std::span<const Vector3> smoothed, std::span<Frame> frames);
 
 // Pass 2, parallel over polygons: normals[j] = FaceNormal(smoothed, polygons[j]).
-void ComputeFaceNormals(const Vector3* smoothed, const CPolygon* polygons, Int32 polygonCount,
-                        Vector3* normals);
+void ComputeFaceNormals(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                        std::span<Vector3> normals);
 
 // Frame axes of point i, from the smoothed positions (the frames' origins), the face normals and
 // the polygons around i as the adjacency lists them (count n):
@@ -25,23 +31,25 @@ void ComputeFaceNormals(const Vector3* smoothed, const CPolygon* polygons, Int32
 //  twice) gets zero axis1 and axis2, so its frame is singular, the same at bind and evaluation.
 //  Finally axis1, axis2, axis3 are each normalised again, in that order.
 // Writes only axis1..axis3 of frames[i].
-void ComputeVertexFrame(const Vector3* smoothed, const CPolygon* polygons, const Vector3* normals,
-                        const Neighbor& adjacency, Int64 i, Frame* frames);
+void ComputeVertexFrame(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                        std::span<const Vector3> normals, const Neighbor& adjacency, Int64 i,
+                        std::span<Frame> frames);
 
-// Pass 3, parallel over points: ComputeVertexFrame for every point of [0, pointCount).
-void ComputeVertexFrames(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
-                         const Vector3* normals, const Neighbor& adjacency, Frame* frames);
+// Pass 3, parallel over points: ComputeVertexFrame for every point.
+void ComputeVertexFrames(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                         std::span<const Vector3> normals, const Neighbor& adjacency,
+                         std::span<Frame> frames);
 
 // Where frames built in blocks go. `consume` is called once per block, concurrently for
-// different blocks, with the frames of points [begin, end) (frames[k] is point begin + k's); the
-// blocks cover [0, pointCount) once. The frames live only for the call.
+// different blocks, with the frames of points [begin, begin + frames.size()) (frames[k] is point
+// begin + k's); the blocks cover every point once. The frames live only for the call.
 struct FrameSink {
   void* context = nullptr;
-  void (*consume)(void* context, Int64 begin, Int64 end, const Frame* frames) = nullptr;
+  void (*consume)(void* context, Int64 begin, std::span<const Frame> frames) = nullptr;
 };
 
-// The sink that copies every block into `frames` (pointCount entries) at its own place.
-FrameSink FrameBufferSink(Frame* frames);
+// The sink that copies every block into `frames` (one per point) at its own place.
+FrameSink FrameBufferSink(std::span<Frame> frames);
 
 // Passes 1 and 3 together, parallel over chunks of kFrameChunk points, each cut into blocks of at
 // most kFrameBlock: each block's origins and axes (bit for bit those of ComputeOrigins and
@@ -50,5 +58,5 @@ FrameSink FrameBufferSink(Frame* frames);
 // a fresh thread needs no new pages for it.
 inline constexpr Int64 kFrameBlock = 32;
 inline constexpr Int64 kFrameChunk = 512;
-void BuildFrameBlocks(const Vector3* smoothed, const CPolygon* polygons, Int32 pointCount,
-                      const Vector3* normals, const Neighbor& adjacency, FrameSink sink);
+void BuildFrameBlocks(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
+                      std::span<const Vector3> normals, const Neighbor& adjacency, FrameSink sink);

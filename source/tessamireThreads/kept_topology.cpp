@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "host/binding/binding.h"
-#include "source/tessamireThreads/working_memory.h"
 
 namespace {
 
@@ -18,10 +17,11 @@ constexpr Int64 kCompareBlock = 1 << 14;
 
 }  // namespace
 
-Bool SamePolygons(const CPolygon* a, const CPolygon* b, Int32 count) {
-  if (count <= 0) return true;
-  if (a == nullptr || b == nullptr) return false;
-  PolygonComparison comparison{a, b};
+Bool SamePolygons(std::span<const CPolygon> a, std::span<const CPolygon> b) {
+  if (a.size() != b.size()) return false;
+  const Int64 count = static_cast<Int64>(a.size());
+  if (count == 0) return true;
+  PolygonComparison comparison{a.data(), b.data()};
   Framework().parallelFor(
       count, kCompareBlock, &comparison, [](void* context, Int64 begin, Int64 end) {
         auto& c = *static_cast<PolygonComparison*>(context);
@@ -34,23 +34,19 @@ Bool SamePolygons(const CPolygon* a, const CPolygon* b, Int32 count) {
   return !comparison.differ.load(std::memory_order_relaxed);
 }
 
-const MeshTopology* KeptTopology::Find(const CPolygon* polygons, Int32 polygonCount,
-                                       Int32 pointCount) const {
-  if (!held_ || pointCount != pointCount_ || polygonCount != polygonCount_) return nullptr;
-  return SamePolygons(polygons_.get(), polygons, polygonCount) ? &topology_ : nullptr;
+const MeshTopology* KeptTopology::Find(std::span<const CPolygon> polygons, Int32 pointCount) const {
+  if (!held_ || pointCount != pointCount_) return nullptr;
+  return SamePolygons(polygons_.Span(), polygons) ? &topology_ : nullptr;
 }
 
-const MeshTopology* KeptTopology::Keep(const CPolygon* polygons, Int32 polygonCount,
-                                       Int32 pointCount, MeshTopology& topology) {
+const MeshTopology* KeptTopology::Keep(std::span<const CPolygon> polygons, Int32 pointCount,
+                                       MeshTopology& topology) {
   Release();
-  if (polygonCount < 0 || pointCount < 0 || (polygonCount > 0 && polygons == nullptr))
-    return nullptr;
-  if (!TESSAMIRE_ALLOCATE(polygons_, polygonCount)) return nullptr;
-  if (polygonCount > 0)
-    std::memcpy(polygons_.get(), polygons, static_cast<size_t>(polygonCount) * sizeof(CPolygon));
+  if (pointCount < 0) return nullptr;
+  if (!polygons_.Allocate(static_cast<Int64>(polygons.size()))) return nullptr;
+  if (!polygons.empty()) std::memcpy(polygons_.GetData(), polygons.data(), polygons.size_bytes());
   topology_ = std::move(topology);
   pointCount_ = pointCount;
-  polygonCount_ = polygonCount;
   held_ = true;
   ++keptCount_;
   return &topology_;
@@ -58,8 +54,7 @@ const MeshTopology* KeptTopology::Keep(const CPolygon* polygons, Int32 polygonCo
 
 void KeptTopology::Release() {
   held_ = false;
-  polygons_ = HostBuffer<CPolygon>();
+  polygons_.Release();
   topology_ = MeshTopology();
   pointCount_ = 0;
-  polygonCount_ = 0;
 }

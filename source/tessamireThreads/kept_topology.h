@@ -3,12 +3,15 @@
 // the polygons change.
 #pragma once
 
+#include <span>
+
+#include "host/binding/host_array.h"
 #include "host/binding/memory.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 
-// True when the first `count` polygons of `a` and `b` are equal corner for corner. The comparison
-// is exact (a hash could collide and reuse the wrong topology) and spread over the workers.
-Bool SamePolygons(const CPolygon* a, const CPolygon* b, Int32 count);
+// True when `a` and `b` hold as many polygons, equal corner for corner. The comparison is exact
+// (a hash could collide and reuse the wrong topology) and spread over the workers.
+Bool SamePolygons(std::span<const CPolygon> a, std::span<const CPolygon> b);
 
 // One object's kept topology, with the point count, polygon count and a copy of the polygon array
 // it was built from. Every block comes from the host's allocator.
@@ -20,13 +23,13 @@ class KeptTopology {
   KeptTopology(const KeptTopology&) = delete;
   KeptTopology& operator=(const KeptTopology&) = delete;
 
-  // The kept topology when it was built for exactly these counts and polygons; else null.
-  const MeshTopology* Find(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount) const;
+  // The kept topology when it was built for exactly these polygons and point count; else null.
+  const MeshTopology* Find(std::span<const CPolygon> polygons, Int32 pointCount) const;
 
-  // Frees what is kept, then keeps `topology` (built for these polygons and counts) with a copy of
-  // the polygons, moving it out of the caller's hands, and answers the kept topology. Null when
-  // the copy cannot be had: nothing is kept then and `topology` stays the caller's.
-  const MeshTopology* Keep(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+  // Frees what is kept, then keeps `topology` (built for these polygons and point count) with a
+  // copy of the polygons, moving it out of the caller's hands, and answers the kept topology. Null
+  // when the copy cannot be had: nothing is kept then and `topology` stays the caller's.
+  const MeshTopology* Keep(std::span<const CPolygon> polygons, Int32 pointCount,
                            MeshTopology& topology);
 
   // Frees everything kept.
@@ -39,8 +42,7 @@ class KeptTopology {
  private:
   Bool held_ = false;
   Int32 pointCount_ = 0;
-  Int32 polygonCount_ = 0;
-  HostBuffer<CPolygon> polygons_;  // polygonCount_ entries
+  HostArray<CPolygon> polygons_;  // the polygons the topology was built from
   MeshTopology topology_;
   Int64 keptCount_ = 0;
 };

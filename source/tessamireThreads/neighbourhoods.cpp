@@ -1,14 +1,9 @@
 #include "source/tessamireThreads/neighbourhoods.h"
 
-#include "source/tessamireThreads/working_memory.h"
-
-Bool PolygonIndicesInRange(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount) {
-  if (polygonCount <= 0) return true;
-  if (polygons == nullptr) return false;
+Bool PolygonIndicesInRange(std::span<const CPolygon> polygons, Int32 pointCount) {
   // Unsigned compare folds the negative test into the upper bound.
   const UInt32 limit = static_cast<UInt32>(pointCount < 0 ? 0 : pointCount);
-  for (Int32 i = 0; i < polygonCount; ++i) {
-    const CPolygon& p = polygons[i];
+  for (const CPolygon& p : polygons) {
     if (static_cast<UInt32>(p.a) >= limit || static_cast<UInt32>(p.b) >= limit ||
         static_cast<UInt32>(p.c) >= limit || static_cast<UInt32>(p.d) >= limit)
       return false;
@@ -16,12 +11,14 @@ Bool PolygonIndicesInRange(const CPolygon* polygons, Int32 polygonCount, Int32 p
   return true;
 }
 
-Bool BuildAdjacency(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+Bool BuildAdjacency(std::span<const CPolygon> polygons, Int32 pointCount,
                     AdjacencyOwner& adjacency) {
   Neighbor::Free(adjacency.slot());
   adjacency.slot() = Neighbor::Alloc();
   if (adjacency.slot() == nullptr) return false;
-  return adjacency.slot()->Init(pointCount, polygonCount > 0 ? polygons : nullptr, polygonCount);
+  const Int32 polygonCount = static_cast<Int32>(polygons.size());
+  return adjacency.slot()->Init(pointCount, polygonCount > 0 ? polygons.data() : nullptr,
+                                polygonCount);
 }
 
 namespace {
@@ -50,16 +47,16 @@ inline void SideEnds(const CPolygon& p, Int32 j, Int32& from, Int32& to) {
 
 }  // namespace
 
-Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
                          const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border) {
-  if (pointCount < 0 || polygonCount < 0 || (polygonCount > 0 && polygons == nullptr)) return false;
-  HostBuffer<std::uint8_t> sidesTaken;
-  if (!TESSAMIRE_ALLOCATE_CLEAR(border.flag, pointCount) ||
-      !TESSAMIRE_ALLOCATE_CLEAR(lists.start, Int64{pointCount} + 1) ||
-      !TESSAMIRE_ALLOCATE(sidesTaken, polygonCount))
+  const Int32 polygonCount = static_cast<Int32>(polygons.size());
+  if (pointCount < 0) return false;
+  HostArray<std::uint8_t> sidesTaken;
+  if (!border.flag.AllocateZeroed(pointCount) ||
+      !lists.start.AllocateZeroed(Int64{pointCount} + 1) || !sidesTaken.Allocate(polygonCount))
     return false;
-  std::uint8_t* flag = border.flag.get();
-  Int64* start = lists.start.get();
+  std::uint8_t* flag = border.flag.GetData();
+  Int64* start = lists.start.GetData();
 
   // Pass 1: the walk's decisions per polygon (bit j: side j is appended), the border flags, and
   // the entry count of every point in start[p]. The host's whole array of side information, when
@@ -94,8 +91,8 @@ Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 poi
   // at the beginning of p's entries.
   for (Int64 p = 1; p < pointCount; ++p) start[p] += start[p - 1];
   start[pointCount] = pointCount > 0 ? start[pointCount - 1] : 0;
-  if (!TESSAMIRE_ALLOCATE(lists.index, start[pointCount])) return false;
-  Int32* index = lists.index.get();
+  if (!lists.index.Allocate(start[pointCount])) return false;
+  Int32* index = lists.index.GetData();
 
   // Pass 2: the same walk in reverse (polygons, sides and the two appends of a side all
   // reversed), each entry placed just before the later ones, so every list ends up in forward
@@ -114,9 +111,9 @@ Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 poi
   return true;
 }
 
-Bool BuildMeshTopology(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+Bool BuildMeshTopology(std::span<const CPolygon> polygons, Int32 pointCount,
                        MeshTopology& topology) {
-  return BuildAdjacency(polygons, polygonCount, pointCount, topology.adjacency) &&
-         BuildNeighbourhoods(polygons, polygonCount, pointCount, *topology.adjacency.get(),
-                             topology.lists, topology.border);
+  return BuildAdjacency(polygons, pointCount, topology.adjacency) &&
+         BuildNeighbourhoods(polygons, pointCount, *topology.adjacency.get(), topology.lists,
+                             topology.border);
 }

@@ -3,24 +3,28 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
-#include "host/binding/memory.h"
+#include "host/binding/host_array.h"
 #include "host/binding/services.h"
 
 // Per point, the points joined to it by a polygon edge, in the order the walk met them (see
 // BuildNeighbourhoods). Compact: one index array, point i's entries at [start[i], start[i + 1]).
 struct NeighbourLists {
-  HostBuffer<Int64> start;  // pointCount + 1 offsets into index
-  HostBuffer<Int32> index;  // start[pointCount] point indices; per point varies with valence
+  HostArray<Int64> start;  // pointCount + 1 offsets into index
+  HostArray<Int32> index;  // start[pointCount] point indices; per point varies with valence
 
   // Entry count of point i, as the signed 32-bit count the smoothing divides by.
   Int32 Count(Int64 i) const { return static_cast<Int32>(start[i + 1] - start[i]); }
-  const Int32* List(Int64 i) const { return index.get() + start[i]; }
+  // Point i's entries, Count(i) of them.
+  std::span<const Int32> List(Int64 i) const {
+    return {index.GetData() + start[i], static_cast<size_t>(Count(i))};
+  }
 };
 
 // One byte per point: 1 when the point ends at least one open edge, else 0.
 struct BorderFlags {
-  HostBuffer<std::uint8_t> flag;  // pointCount entries
+  HostArray<std::uint8_t> flag;  // pointCount entries
 };
 
 // The host adjacency of one run (or of a kept topology); released on every path.
@@ -48,13 +52,16 @@ class AdjacencyOwner {
   Neighbor* adjacency_ = nullptr;
 };
 
-// True when every corner index of the `polygonCount` polygons lies in [0, pointCount). Checked
-// before any topology is built, so that no later pass indexes outside its arrays.
-Bool PolygonIndicesInRange(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount);
+// Polygons travel as a span whose size is the polygon count, at most the largest Int32 (the
+// host's counts); points are named by their count.
 
-// Creates the host adjacency of the polygons (no selection). `polygons` may be null when
-// polygonCount is 0. False when the host cannot create or initialise it.
-Bool BuildAdjacency(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+// True when every corner index of the polygons lies in [0, pointCount). Checked before any
+// topology is built, so that no later pass indexes outside its arrays.
+Bool PolygonIndicesInRange(std::span<const CPolygon> polygons, Int32 pointCount);
+
+// Creates the host adjacency of the polygons (no selection). False when the host cannot create
+// or initialise it.
+Bool BuildAdjacency(std::span<const CPolygon> polygons, Int32 pointCount,
                     AdjacencyOwner& adjacency);
 
 // Builds the neighbour lists and border flags of `pointCount` points from the polygons and their
@@ -66,7 +73,7 @@ Bool BuildAdjacency(const CPolygon* polygons, Int32 polygonCount, Int32 pointCou
 // Allocates, in order: the border flags (cleared), the offsets, one byte per polygon for the
 // walk's decisions, the index array. False, with `lists` and `border` possibly partly
 // allocated, on an allocation failure or when the adjacency refuses a polygon index.
-Bool BuildNeighbourhoods(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
                          const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border);
 
 // Everything a run needs of a mesh's polygons: the adjacency, the neighbour lists and the border
@@ -79,7 +86,7 @@ struct MeshTopology {
 
 // BuildAdjacency, then BuildNeighbourhoods, into `topology`. False on the first failure, with
 // `topology` possibly partly built.
-Bool BuildMeshTopology(const CPolygon* polygons, Int32 polygonCount, Int32 pointCount,
+Bool BuildMeshTopology(std::span<const CPolygon> polygons, Int32 pointCount,
                        MeshTopology& topology);
 
 // The two corners of `polygon` on either side of `point`, or (-1, -1) when there is no pair.

@@ -11,23 +11,23 @@ namespace {
 
 // D * weight (when a map is given), then * strength: the order fixes the rounding.
 inline Vector3 ScaleStep(Vector3 step, Int64 i, const SmoothingSettings& settings,
-                         const Float32* weights) {
-  if (weights != nullptr) step = vmath::Scale(step, static_cast<Float>(weights[i]));
+                         std::span<const Float32> weights) {
+  if (!weights.empty()) step = vmath::Scale(step, static_cast<Float>(weights[i]));
   return vmath::Scale(step, static_cast<Float>(settings.strength));
 }
 
 }  // namespace
 
-void SmoothPoint(const Vector3* source, Vector3* destination, Int64 i, const NeighbourLists& lists,
-                 const BorderFlags& border, const SmoothingSettings& settings,
-                 const Float32* weights) {
+void SmoothPoint(std::span<const Vector3> source, std::span<Vector3> destination, Int64 i,
+                 const NeighbourLists& lists, const BorderFlags& border,
+                 const SmoothingSettings& settings, std::span<const Float32> weights) {
   const Vector3 here = source[i];
   if (settings.pinBorder && border.flag[i] == 1) {
     destination[i] = here;
     return;
   }
-  const Int32 n = lists.Count(i);
-  const Int32* list = lists.List(i);
+  const std::span<const Int32> list = lists.List(i);
+  const Int32 n = static_cast<Int32>(list.size());
   if (settings.weighting == kWeightingUniform) {
     Vector3 sum{0.0, 0.0, 0.0};
     for (Int32 k = 0; k < n; ++k) sum = vmath::Add(sum, vmath::Sub(source[list[k]], here));
@@ -59,12 +59,12 @@ void SmoothPoint(const Vector3* source, Vector3* destination, Int64 i, const Nei
 namespace {
 
 struct SmoothPassContext {
-  const Vector3* source;
-  Vector3* destination;
+  std::span<const Vector3> source;
+  std::span<Vector3> destination;
   const NeighbourLists* lists;
   const BorderFlags* border;
   const SmoothingSettings* settings;
-  const Float32* weights;
+  std::span<const Float32> weights;
 };
 
 // A length-weighted step that runs the whole formula: not pinned, at least one neighbour.
@@ -78,12 +78,12 @@ inline bool FullLengthStep(const SmoothPassContext& c, Int64 i) {
 // sums (a blend, not an addition of zero, so even a negative zero stays).
 void LengthStepPair(const SmoothPassContext& c, Int64 i) {
   using namespace pairs;
-  const Vector3* P = c.source;
+  const Vector3* P = c.source.data();
   const Int64 j = i + 1;
   const Int32 na = c.lists->Count(i);
   const Int32 nb = c.lists->Count(j);
-  const Int32* la = c.lists->List(i);
-  const Int32* lb = c.lists->List(j);
+  const Int32* la = c.lists->List(i).data();
+  const Int32* lb = c.lists->List(j).data();
   const Vec here = Both(P[i], P[j]);
   Vec sum{Same(0.0), Same(0.0), Same(0.0)};
   Pair total = Same(0.0);
@@ -109,7 +109,7 @@ void LengthStepPair(const SmoothPassContext& c, Int64 i) {
   q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
   const Pair inverse = Same(1.0) / q;
   Vec step{sum.x * inverse, sum.y * inverse, sum.z * inverse};
-  if (c.weights != nullptr) {
+  if (!c.weights.empty()) {
     const Pair w = Both(static_cast<Float>(c.weights[i]), static_cast<Float>(c.weights[j]));
     step = {step.x * w, step.y * w, step.z * w};
   }
@@ -127,11 +127,11 @@ void LengthStepPair(const SmoothPassContext& c, Int64 i) {
 void SmoothChunk(void* context, Int64 begin, Int64 end) {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
   const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
-  const LengthStepArrays arrays{c.source,
-                                c.destination,
-                                c.lists->start.get(),
-                                c.lists->index.get(),
-                                c.weights,
+  const LengthStepArrays arrays{c.source.data(),
+                                c.destination.data(),
+                                c.lists->start.GetData(),
+                                c.lists->index.GetData(),
+                                c.weights.empty() ? nullptr : c.weights.data(),
                                 static_cast<Float>(c.settings->strength)};
   Int64 i = begin;
   while (i < end) {
@@ -152,9 +152,10 @@ void SmoothChunk(void* context, Int64 begin, Int64 end) {
 }  // namespace
 #endif
 
-void SmoothPass(const Vector3* source, Vector3* destination, Int32 pointCount,
+void SmoothPass(std::span<const Vector3> source, std::span<Vector3> destination,
                 const NeighbourLists& lists, const BorderFlags& border,
-                const SmoothingSettings& settings, const Float32* weights) {
+                const SmoothingSettings& settings, std::span<const Float32> weights) {
+  const Int64 pointCount = static_cast<Int64>(source.size());
 #if defined(TESSAMIRE_FLOAT_PAIRS)
   if (settings.weighting == kWeightingLength) {
     if (pointCount <= 0) return;
@@ -168,22 +169,23 @@ void SmoothPass(const Vector3* source, Vector3* destination, Int32 pointCount,
   });
 }
 
-Vector3* Smooth(Vector3* source, Vector3* destination, Int32 pointCount,
-                const NeighbourLists& lists, const BorderFlags& border,
-                const SmoothingSettings& settings, const Float32* weights) {
+std::span<Vector3> Smooth(std::span<Vector3> source, std::span<Vector3> destination,
+                          const NeighbourLists& lists, const BorderFlags& border,
+                          const SmoothingSettings& settings, std::span<const Float32> weights) {
   for (Int32 pass = 0; pass < settings.iterations; ++pass) {
-    SmoothPass(source, destination, pointCount, lists, border, settings, weights);
+    SmoothPass(source, destination, lists, border, settings, weights);
     std::swap(source, destination);
   }
   return source;
 }
 
-const Vector3* SmoothFrom(const Vector3* points, Vector3* first, Vector3* second, Int32 pointCount,
-                          const NeighbourLists& lists, const BorderFlags& border,
-                          const SmoothingSettings& settings, const Float32* weights) {
+std::span<const Vector3> SmoothFrom(std::span<const Vector3> points, std::span<Vector3> first,
+                                    std::span<Vector3> second, const NeighbourLists& lists,
+                                    const BorderFlags& border, const SmoothingSettings& settings,
+                                    std::span<const Float32> weights) {
   if (settings.iterations <= 0) return points;
-  SmoothPass(points, first, pointCount, lists, border, settings, weights);
+  SmoothPass(points, first, lists, border, settings, weights);
   SmoothingSettings rest = settings;
   rest.iterations = settings.iterations - 1;
-  return Smooth(first, second, pointCount, lists, border, rest, weights);
+  return Smooth(first, second, lists, border, rest, weights);
 }

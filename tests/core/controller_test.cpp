@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,15 @@ class ControllerTest : public CoreTest {
     return document_->AddPolygonObject("mesh", mesh.points, mesh.polygons);
   }
 
-  // One run into a fresh buffer filled with kUntouched; answers whether it succeeded.
+  // One run into a fresh buffer filled with kUntouched, one frame longer than the points;
+  // answers whether it succeeded.
   bool Run(headless::Node* object, const SmoothingSettings& settings, std::vector<Frame>& frames) {
     frames.assign(object->points.size() + 1, Frame{});
     std::memset(static_cast<void*>(frames.data()), kUntouched, frames.size() * sizeof(Frame));
     TessamireController controller;
-    EXPECT_TRUE(controller.Configure(headless::ToObject(object), frames.data(), settings));
+    EXPECT_TRUE(controller.Configure(headless::ToObject(object),
+                                     std::span<Frame>(frames).first(object->points.size()),
+                                     settings));
     return RunController(controller);
   }
 
@@ -49,15 +53,19 @@ class ControllerTest : public CoreTest {
   std::unique_ptr<headless::Document> document_;
 };
 
-TEST_F(ControllerTest, ConfigureAcceptsOnlyPolygonObjects) {
+TEST_F(ControllerTest, ConfigureAcceptsOnlyPolygonObjectsWithOneFramePerPoint) {
   TessamireController controller;
-  Frame frame;
+  std::vector<Frame> frames(6);
   headless::Node* null = document_->AddObject(headless::kNullObjectType, "null");
-  EXPECT_FALSE(controller.Configure(headless::ToObject(null), &frame, SmoothingSettings{}));
-  EXPECT_FALSE(controller.Configure(nullptr, &frame, SmoothingSettings{}));
-  EXPECT_EQ(controller.GetPointCount(), 0) << "nothing stored";
+  EXPECT_FALSE(controller.Configure(headless::ToObject(null), frames, SmoothingSettings{}));
+  EXPECT_FALSE(controller.Configure(nullptr, frames, SmoothingSettings{}));
   headless::Node* mesh = AddMesh(headless::Grid(2, 1));
-  EXPECT_TRUE(controller.Configure(headless::ToObject(mesh), &frame, SmoothingSettings{}));
+  for (size_t wrong : {size_t{0}, size_t{5}})
+    EXPECT_FALSE(controller.Configure(headless::ToObject(mesh),
+                                      std::span<Frame>(frames).first(wrong), SmoothingSettings{}))
+        << wrong << " frames for 6 points";
+  EXPECT_EQ(controller.GetPointCount(), 0) << "nothing stored";
+  EXPECT_TRUE(controller.Configure(headless::ToObject(mesh), frames, SmoothingSettings{}));
   EXPECT_EQ(controller.GetPointCount(), 6);
   EXPECT_EQ(controller.GetPolygonCount(), 2);
 }
@@ -147,9 +155,28 @@ TEST_F(ControllerTest, FailedRunsLeaveTheFrameBufferUntouched) {
   // The mesh changed between Configure and the run.
   TessamireController controller;
   std::vector<Frame> buffer(grid.points.size());
-  ASSERT_TRUE(controller.Configure(headless::ToObject(object), buffer.data(), SmoothingSettings{}));
+  ASSERT_TRUE(controller.Configure(headless::ToObject(object), buffer, SmoothingSettings{}));
   object->points.push_back({0, 0, 0});
   EXPECT_FALSE(RunController(controller));
+}
+
+TEST_F(ControllerTest, RunsRefuseFramesOrWeightsOfAnotherCount) {
+  const headless::Mesh grid = headless::Grid(4, 3);
+  const size_t n = grid.points.size();
+  std::vector<Frame> frames(n + 1);
+  std::memset(static_cast<void*>(frames.data()), kUntouched, frames.size() * sizeof(Frame));
+  const std::span<Frame> all(frames);
+  PointFramesInput input = InputOf(grid, SmoothingSettings{});
+  EXPECT_FALSE(ComputePointFrames(input, all.first(n - 1)));
+  EXPECT_FALSE(ComputePointFrames(input, all));
+  std::vector<Float32> weights(n + 1, 0.5f);
+  for (size_t count : {n - 1, n + 1}) {
+    input.weights = std::span<const Float32>(weights).first(count);
+    EXPECT_FALSE(ComputePointFrames(input, all.first(n))) << count << " weights for " << n;
+  }
+  EXPECT_TRUE(Untouched(frames));
+  input.weights = std::span<const Float32>(weights).first(n);
+  EXPECT_TRUE(ComputePointFrames(input, all.first(n)));
 }
 
 TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
@@ -166,8 +193,7 @@ TEST_F(ControllerTest, AllocationFailureAtEveryStepFailsCleanly) {
     const Int64 before = headless::GetAllocationStats().bytesInUse;
     {
       TessamireController controller;
-      ASSERT_TRUE(
-          controller.Configure(headless::ToObject(object), frames.data(), SmoothingSettings{}));
+      ASSERT_TRUE(controller.Configure(headless::ToObject(object), frames, SmoothingSettings{}));
       headless::FailNthAllocation(k);
       succeeded = RunController(controller);
       headless::FailNthAllocation(0);

@@ -28,12 +28,9 @@ std::vector<Frame> FramesOf(const std::vector<Vector3>& points,
   EXPECT_TRUE(BuildTopology(static_cast<Int32>(points.size()), polygons, t));
   std::vector<Frame> frames(points.size());
   std::vector<Vector3> normals(polygons.size());
-  const Int32 n = static_cast<Int32>(points.size());
-  ComputeOrigins(points.data(), n, frames.data());
-  ComputeFaceNormals(points.data(), polygons.data(), static_cast<Int32>(polygons.size()),
-                     normals.data());
-  ComputeVertexFrames(points.data(), polygons.data(), n, normals.data(), *t.adjacency.get(),
-                      frames.data());
+  ComputeOrigins(points, frames);
+  ComputeFaceNormals(points, polygons, normals);
+  ComputeVertexFrames(points, polygons, normals, *t.adjacency.get(), frames);
   return frames;
 }
 
@@ -41,13 +38,13 @@ TEST_F(FramesTest, FaceNormalUsesDiagonalsForQuadsAndEdgesForTriangles) {
   const std::vector<Vector3> p = {{0, 0, 0}, {1, 0, 0}, {1, 1, 1}, {0, 1, 0}};
   // (b - d) x (c - a) = (1, -1, 0) x (1, 1, 1); (b - a) x (c - a) would give (0, -1, 1).
   const Float s = 1.0 / std::sqrt(6.0);
-  ExpectNear(FaceNormal(p.data(), {0, 1, 2, 3}), {-s, -s, 2 * s});
+  ExpectNear(FaceNormal(p, {0, 1, 2, 3}), {-s, -s, 2 * s});
   // (b - a) x (c - a) = (1, 0, 0) x (1, 1, 1).
   const Float r = 1.0 / std::sqrt(2.0);
-  ExpectNear(FaceNormal(p.data(), {0, 1, 2, 2}), {0, -r, r});
+  ExpectNear(FaceNormal(p, {0, 1, 2, 2}), {0, -r, r});
   // Zero area: the zero vector.
   const std::vector<Vector3> line = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
-  const Vector3 zero = FaceNormal(line.data(), {0, 1, 2, 2});
+  const Vector3 zero = FaceNormal(line, {0, 1, 2, 2});
   EXPECT_EQ(zero.x, 0.0);
   EXPECT_EQ(zero.y, 0.0);
   EXPECT_EQ(zero.z, 0.0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "headless/host/framework.h"
@@ -24,9 +25,7 @@ class KeptTopologyTest : public CoreTest {
   // One run over `mesh`, with `kept` or without (null); empty when the run fails.
   static std::vector<Frame> Run(const headless::Mesh& mesh, KeptTopology* kept) {
     std::vector<Frame> frames(mesh.points.size());
-    if (!ComputePointFrames(mesh.points.data(), static_cast<Int32>(mesh.points.size()),
-                            mesh.polygons.data(), static_cast<Int32>(mesh.polygons.size()),
-                            SmoothingSettings{}, nullptr, FrameBufferSink(frames.data()), kept))
+    if (!ComputePointFrames(InputOf(mesh, SmoothingSettings{}), FrameBufferSink(frames), kept))
       frames.clear();
     return frames;
   }
@@ -98,15 +97,16 @@ TEST_F(KeptTopologyTest, SamePolygonsComparesEveryCornerOverTheWorkers) {
   for (size_t i = 0; i < a.size(); ++i)
     a[i] = {Int32(i), Int32(i + 1), Int32(i + 2), Int32(i % 3 == 0 ? i + 2 : i + 3)};
   std::vector<CPolygon> b = a;
-  const Int32 n = static_cast<Int32>(a.size());
-  EXPECT_TRUE(SamePolygons(a.data(), b.data(), n));
+  EXPECT_TRUE(SamePolygons(a, b));
   for (size_t at : {size_t{0}, a.size() / 2 + 7, a.size() - 1}) {
     b[at].c += 1;
-    EXPECT_FALSE(SamePolygons(a.data(), b.data(), n)) << at;
+    EXPECT_FALSE(SamePolygons(a, b)) << at;
     b[at].c -= 1;
   }
-  EXPECT_TRUE(SamePolygons(a.data(), nullptr, 0));
-  EXPECT_FALSE(SamePolygons(a.data(), nullptr, n));
+  EXPECT_TRUE(SamePolygons({}, {}));
+  EXPECT_FALSE(SamePolygons(a, {}));
+  EXPECT_FALSE(SamePolygons(a, std::span<const CPolygon>(b).first(b.size() - 1)))
+      << "a shorter array, equal as far as it goes";
   headless::SetWorkerCount(0);
 }
 

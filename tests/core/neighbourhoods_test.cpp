@@ -128,12 +128,12 @@ TEST_F(NeighbourhoodsTest, PolygonCorners) {
 
 TEST_F(NeighbourhoodsTest, PolygonIndicesOutsideThePointsAreRefused) {
   const std::vector<CPolygon> good = {{0, 1, 2, 3}};
-  EXPECT_TRUE(PolygonIndicesInRange(good.data(), 1, 4));
-  EXPECT_FALSE(PolygonIndicesInRange(good.data(), 1, 3)) << "index == point count";
+  EXPECT_TRUE(PolygonIndicesInRange(good, 4));
+  EXPECT_FALSE(PolygonIndicesInRange(good, 3)) << "index == point count";
   const std::vector<CPolygon> negative = {{0, 1, 2, -1}};
-  EXPECT_FALSE(PolygonIndicesInRange(negative.data(), 1, 4));
-  EXPECT_TRUE(PolygonIndicesInRange(nullptr, 0, 0));
-  EXPECT_FALSE(PolygonIndicesInRange(nullptr, 1, 4));
+  EXPECT_FALSE(PolygonIndicesInRange(negative, 4));
+  EXPECT_TRUE(PolygonIndicesInRange({}, 0));
+  EXPECT_FALSE(PolygonIndicesInRange(good, -1)) << "a negative point count holds no index";
 }
 
 TEST_F(NeighbourhoodsTest, AllocationFailureFreesEverything) {

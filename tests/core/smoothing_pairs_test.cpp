@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "source/tessamireThreads/smoothing.h"
@@ -32,11 +33,11 @@ headless::Mesh AwkwardMesh() {
 }
 
 std::vector<Vector3> OnePointAtATime(const headless::Mesh& mesh, const Topology& t,
-                                     const SmoothingSettings& options, const Float32* weights) {
+                                     const SmoothingSettings& options,
+                                     std::span<const Float32> weights) {
   std::vector<Vector3> out(mesh.points.size());
   for (size_t i = 0; i < mesh.points.size(); ++i)
-    SmoothPoint(mesh.points.data(), out.data(), static_cast<Int64>(i), t.lists, t.border, options,
-                weights);
+    SmoothPoint(mesh.points, out, static_cast<Int64>(i), t.lists, t.border, options, weights);
   return out;
 }
 
@@ -72,14 +73,15 @@ TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
         options.weighting = weighting;
         options.pinBorder = pin;
         options.strength = 0.1f;
-        const Float32* map = useWeights ? weights.data() : nullptr;
+        const std::span<const Float32> map =
+            useWeights ? std::span<const Float32>(weights) : std::span<const Float32>();
         const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options, map);
         for (LaneWidth width : Widths()) {
           ForceLaneWidth(width);
           for (bool parallel : {true, false}) {
             headless::g_enableParallelFor = parallel;
             std::vector<Vector3> out(mesh.points.size());
-            SmoothPass(mesh.points.data(), out.data(), n, t.lists, t.border, options, map);
+            SmoothPass(mesh.points, out, t.lists, t.border, options, map);
             EXPECT_TRUE(SameBits(out, expected))
                 << "weighting " << weighting << " pin " << pin << " weights " << useWeights
                 << " parallel " << parallel << " lanes " << static_cast<int>(width);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "source/tessamireThreads/smoothing.h"
@@ -16,14 +17,13 @@ using Points = std::vector<Vector3>;
 
 constexpr Float kTolerance = 1e-12;
 
-// One pass over the mesh's points with `options` and the vertex-map `weights` (null for none).
+// One pass over the mesh's points with `options` and the vertex-map `weights` (empty for none).
 Points Pass(const Points& points, const std::vector<CPolygon>& polygons,
-            const SmoothingSettings& options, const Float32* weights = nullptr) {
+            const SmoothingSettings& options, std::span<const Float32> weights = {}) {
   Topology t;
   EXPECT_TRUE(BuildTopology(static_cast<Int32>(points.size()), polygons, t));
   Points out(points.size());
-  SmoothPass(points.data(), out.data(), static_cast<Int32>(points.size()), t.lists, t.border,
-             options, weights);
+  SmoothPass(points, out, t.lists, t.border, options, weights);
   return out;
 }
 
@@ -131,7 +131,7 @@ TEST_F(SmoothingTest, VertexMapWeights) {
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
     const SmoothingSettings options = Options(weighting);
     const Points free = Pass(points, polygons, options);
-    const Points mapped = Pass(points, polygons, options, weights.data());
+    const Points mapped = Pass(points, polygons, options, weights);
     EXPECT_EQ(mapped[4].z, 1.0) << "weight 0 keeps the point";
     for (Int32 i : {0, 2, 3, 5, 6, 7, 8}) {
       EXPECT_EQ(std::memcmp(&mapped[i], &free[i], sizeof(Vector3)), 0) << "weight 1 at " << i;
@@ -177,24 +177,25 @@ TEST_F(SmoothingTest, PassesReadOnlyThePreviousPass) {
   // Two passes by hand through fresh buffers.
   Points once(torus.points.size());
   Points twice(torus.points.size());
-  SmoothPass(torus.points.data(), once.data(), n, t.lists, t.border, options, nullptr);
-  SmoothPass(once.data(), twice.data(), n, t.lists, t.border, options, nullptr);
+  SmoothPass(torus.points, once, t.lists, t.border, options, {});
+  SmoothPass(once, twice, t.lists, t.border, options, {});
 
   Points a = torus.points;
   Points b(torus.points.size());
   options.iterations = 2;
-  const Vector3* result = Smooth(a.data(), b.data(), n, t.lists, t.border, options, nullptr);
-  EXPECT_EQ(result, a.data()) << "after an even number of passes the newest is the source";
+  const std::span<Vector3> result = Smooth(a, b, t.lists, t.border, options, {});
+  EXPECT_EQ(result.data(), a.data()) << "after an even number of passes the newest is the source";
+  EXPECT_EQ(result.size(), a.size());
   EXPECT_TRUE(SameBits(a, twice));
 
   options.iterations = 3;
   a = torus.points;
-  EXPECT_EQ(Smooth(a.data(), b.data(), n, t.lists, t.border, options, nullptr), b.data());
+  EXPECT_EQ(Smooth(a, b, t.lists, t.border, options, {}).data(), b.data());
 
   for (Int32 none : {0, -2}) {
     options.iterations = none;
     a = torus.points;
-    EXPECT_EQ(Smooth(a.data(), b.data(), n, t.lists, t.border, options, nullptr), a.data());
+    EXPECT_EQ(Smooth(a, b, t.lists, t.border, options, {}).data(), a.data());
     EXPECT_TRUE(SameBits(a, torus.points));
   }
 }

@@ -206,23 +206,22 @@ std::vector<Int32> DescribedIds(Node* node) {
 }
 
 TEST_F(FalloffDeformerTest, DescriptionListsTheFalloffParameters) {
-  Node* deformer = doc->AddObject(deform_scene::kDeformerId, "deformer");
-  EXPECT_EQ(DescribedIds(deformer),
-            (std::vector<Int32>{deform_scene::kFilterMode, deform_scene::kObjectList,
-                                headless::kFalloffShape, headless::kFalloffRadius,
-                                headless::kFalloffInnerRadius}));
+  Node* deformer = doc->AddObject(ID_OTESSAMIRE, "deformer");
+  EXPECT_EQ(
+      DescribedIds(deformer),
+      (std::vector<Int32>{OTESSAMIRE_FILTERMODE, OTESSAMIRE_OBJECTLIST, headless::kFalloffShape,
+                          headless::kFalloffRadius, headless::kFalloffInnerRadius}));
 
   headless::WithholdFalloffLibrary(true);
   const Int64 live = headless::LiveFalloffs();
-  Node* bare = doc->AddObject(deform_scene::kDeformerId, "bare");
+  Node* bare = doc->AddObject(ID_OTESSAMIRE, "bare");
   EXPECT_EQ(headless::LiveFalloffs(), live);
-  EXPECT_EQ(DescribedIds(bare),
-            (std::vector<Int32>{deform_scene::kFilterMode, deform_scene::kObjectList}));
+  EXPECT_EQ(DescribedIds(bare), (std::vector<Int32>{OTESSAMIRE_FILTERMODE, OTESSAMIRE_OBJECTLIST}));
 }
 
 TEST_F(FalloffDeformerTest, DeformerFreesItsEvaluator) {
   const Int64 live = headless::LiveFalloffs();
-  Node* deformer = doc->AddObject(deform_scene::kDeformerId, "deformer");
+  Node* deformer = doc->AddObject(ID_OTESSAMIRE, "deformer");
   EXPECT_EQ(headless::LiveFalloffs(), live + 1);
   doc->Delete(deformer);
   EXPECT_EQ(headless::LiveFalloffs(), live);

@@ -8,16 +8,14 @@
 #include "headless/deformers/point_cache.h"
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/job/limb_scene.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/selection.h"
+#include "host/abi/ids.h"
 #include "tests/support/deform_scene.h"
 
 namespace {
-
-using tessamire_ids::kCommandId;
 
 using headless::Node;
 
@@ -186,17 +184,17 @@ TEST_F(SkinWithPluginTest, SkinRunsBeforeTheDeformerTheCommandPlacesAfterIt) {
   headless::SetSelected(scene.object, true);
   headless::SetActiveDocument(doc.get());
   headless::SetKeyboardQualifier(QSHIFT);
-  const bool ran = headless::ExecuteCommand(kCommandId);
+  const bool ran = headless::ExecuteCommand(ID_ADDTESSAMIRECMD);
   headless::SetKeyboardQualifier(0);
   headless::SetActiveDocument(nullptr);
   ASSERT_TRUE(ran);
   Node* deformer = scene.skin->next;
   ASSERT_NE(deformer, nullptr);
-  ASSERT_EQ(deformer->type, deform_scene::kDeformerId);
+  ASSERT_EQ(deformer->type, ID_OTESSAMIRE);
   EXPECT_EQ(deformer->next, tail);
   Node* tag = scene.object->firstTag;
-  ASSERT_EQ(tag->type, deform_scene::kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, deform_scene::kBindButton));
+  ASSERT_EQ(tag->type, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
 
   const headless::DeformReport report = headless::EvaluateDocumentAtFrame(*doc, 4.0);
   ASSERT_TRUE(report.Ok()) << report.errors.front();
@@ -214,10 +212,10 @@ TEST_F(SkinWithPluginTest, SkinRunsBeforeTheDeformerTheCommandPlacesAfterIt) {
 
   // The same tag settings on a copy of the rest fed the skinned points by a point cache.
   Node* copy = doc->AddPolygonObject("copy", scene.mesh.points, scene.mesh.polygons);
-  Node* copyTag = doc->AddTag(copy, deform_scene::kTagId);
+  Node* copyTag = doc->AddTag(copy, ID_TTESSAMIRE);
   for (const auto& [id, value] : tag->params.Entries())
     if (value.type != headless::ValueType::kLink) copyTag->params.Set(id, value);
-  ASSERT_TRUE(headless::PressButton(copyTag, deform_scene::kBindButton));
+  ASSERT_TRUE(headless::PressButton(copyTag, TTESSAMIRE_BIND));
   AddPointCache(copy, skinned);
   AddDeformer(copy);
   ASSERT_TRUE(headless::EvaluateDocumentAtFrame(*doc, 4.0).Ok());

@@ -138,11 +138,11 @@ class SceneFiles : public BindTagFixture {
     doc->AddObject(headless::kNullObjectType, "second top");
     map = doc->AddVertexMap(object, std::vector<Float32>(72, 0.25f), "weights");
     map->weights[5] = -0.0f;
-    bound = doc->AddTag(object, kTagId);
-    bound->params.SetLink(kVertexMapLink, map->serial);
-    live = doc->AddTag(object, kTagId);
-    live->params.SetFloat(kStrength, 0.1);
-    ASSERT_TRUE(headless::PressButton(bound, kBindButton));
+    bound = doc->AddTag(object, ID_TTESSAMIRE);
+    bound->params.SetLink(TTESSAMIRE_VERTEXMAP, map->serial);
+    live = doc->AddTag(object, ID_TTESSAMIRE);
+    live->params.SetFloat(TTESSAMIRE_STRENGTH, 0.1);
+    ASSERT_TRUE(headless::PressButton(bound, TTESSAMIRE_BIND));
     headless::EvaluateDocument(*doc);
 
     group->params.SetString(7, "text with \"quotes\" and ümlauts");
@@ -241,7 +241,7 @@ TEST_F(SceneFiles, ASavedAndReloadedSceneHoldsTheSameNodesValuesAndBindData) {
 
   EXPECT_EQ(tags[0]->weights, map->weights);
   EXPECT_TRUE(std::signbit(tags[0]->weights[5]));
-  EXPECT_EQ(tags[1]->params.GetLink(kVertexMapLink)->target, tags[0]->serial);
+  EXPECT_EQ(tags[1]->params.GetLink(TTESSAMIRE_VERTEXMAP)->target, tags[0]->serial);
   // The bound tag: bit for bit, with its status and settings.
   EXPECT_TRUE(Record(tags[1]).bound);
   EXPECT_TRUE(SameBits(Differences(tags[1]), Differences(bound)));
@@ -251,7 +251,7 @@ TEST_F(SceneFiles, ASavedAndReloadedSceneHoldsTheSameNodesValuesAndBindData) {
   // The live tag comes back empty and live, and its first evaluation recomputes it.
   EXPECT_FALSE(Record(tags[2]).bound);
   EXPECT_EQ(Record(tags[2]).differences.GetCount(), 0);
-  EXPECT_EQ(tags[2]->params.GetFloat(kStrength), 0.1);
+  EXPECT_EQ(tags[2]->params.GetFloat(TTESSAMIRE_STRENGTH), 0.1);
   headless::EvaluateDocument(*loaded);
   EXPECT_TRUE(SameBits(Differences(tags[2]), Differences(live)));
   EXPECT_TRUE(SameBits(Differences(tags[1]), Differences(bound)));
@@ -391,13 +391,13 @@ TEST_F(SceneFiles, FileVerticesTravelWithTheirObjectAndDamagedOnesAreRefused) {
 }
 
 TEST_F(SceneFiles, TheStoredLevelIsHandedBackToReadState) {
-  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(5, 5), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   const size_t chunk = FindChunk(image, headless::WriteNodeState(tag));
   // The chunk is preceded by the plug-in id and the level (0, as registered).
   EXPECT_EQ(image[chunk - 4], 0);
-  EXPECT_EQ(image[chunk - 8], kTagId & 0xff);
+  EXPECT_EQ(image[chunk - 8], ID_TTESSAMIRE & 0xff);
   image[chunk - 4] = 1;
   Reseal(image);
   std::unique_ptr<headless::Document> loaded = headless::DeserializeDocument(image, "level 1");
@@ -407,8 +407,8 @@ TEST_F(SceneFiles, TheStoredLevelIsHandedBackToReadState) {
 }
 
 TEST_F(SceneFiles, AStateThatReadStateRefusesFailsTheLoad) {
-  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(5, 5), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   const std::vector<std::uint8_t> state = headless::WriteNodeState(tag);
   const size_t chunk = FindChunk(image, state);
@@ -420,17 +420,17 @@ TEST_F(SceneFiles, AStateThatReadStateRefusesFailsTheLoad) {
   Reseal(image);
   const std::string message = LoadError(image);
   EXPECT_NE(message.find("could not read the state"), std::string::npos) << message;
-  EXPECT_NE(message.find(std::to_string(kTagId)), std::string::npos) << message;
+  EXPECT_NE(message.find(std::to_string(ID_TTESSAMIRE)), std::string::npos) << message;
 }
 
 TEST_F(SceneFiles, ASceneWhosePlugInIsNotRegisteredIsRefusedByName) {
-  Node* tag = doc->AddTag(AddGrid(4, 4), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(4, 4), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   doc.reset();
   plugin.Close();
   const std::string message = LoadError(image);
-  EXPECT_NE(message.find("plug-in " + std::to_string(kTagId) + " is not registered"),
+  EXPECT_NE(message.find("plug-in " + std::to_string(ID_TTESSAMIRE) + " is not registered"),
             std::string::npos)
       << message;
 }
@@ -459,8 +459,8 @@ TEST_F(SceneCommands, ImportWithABoundTagShowsTheSameChecksumAfterReload) {
 
   // The same bind in this process: the differences are deterministic.
   Node* object = doc->AddPolygonObject("plate", mesh.points, mesh.polygons);
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const std::string expected = Checksum(Differences(tag));
 
   const CliRun info = RunInProcess("scene info '" + scene + "'");
@@ -617,7 +617,7 @@ TEST_F(SceneBounds, HeadersAreCheckedAgainstTheFileBeforeItsContentIsRead) {
 }
 
 TEST_F(SceneBounds, ABindRecordClaimingMoreDifferencesThanItHoldsClaimsNoMemoryForThem) {
-  Node* tag = doc->AddTag(AddGrid(3, 3), kTagId);
+  Node* tag = doc->AddTag(AddGrid(3, 3), ID_TTESSAMIRE);
   headless::MemoryStream claim;
   claim.WriteBool(true);
   claim.WriteInt32(300000000);
@@ -633,8 +633,8 @@ TEST_F(SceneBounds, ABindRecordClaimingMoreDifferencesThanItHoldsClaimsNoMemoryF
   EXPECT_EQ(Record(tag).differences.GetCount(), 0);
 
   // Many differences that are there still read back whole, across the growth steps.
-  Node* big = doc->AddTag(AddGrid(150, 100, "big"), kTagId);
-  ASSERT_TRUE(headless::PressButton(big, kBindButton));
+  Node* big = doc->AddTag(AddGrid(150, 100, "big"), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(big, TTESSAMIRE_BIND));
   const std::vector<Vector3> bound = Differences(big);
   std::unique_ptr<headless::Document> loaded =
       headless::DeserializeDocument(headless::SerializeDocument(*doc), "big");
@@ -681,7 +681,7 @@ TEST_F(SceneBounds, LoadingTakesTimeInProportionToObjectsAndTags) {
 
 TEST_F(SceneBounds, DescribedParametersOutsideTheirRangeAreRefusedByNodeAndParameter) {
   Node* object = AddGrid(3, 3, "sleeve");
-  Node* tag = doc->AddTag(object, kTagId);
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
   tag->name = "bind";
   const auto expectRefused = [&](Int32 id, auto value, const std::string& what) {
     headless::Container saved = tag->params;
@@ -691,20 +691,23 @@ TEST_F(SceneBounds, DescribedParametersOutsideTheirRangeAreRefusedByNodeAndParam
       tag->params.SetInt32(id, value);
     }
     const std::string message = SavedLoadError();
-    EXPECT_NE(message.find("tag of type " + std::to_string(kTagId) + " 'bind'"), std::string::npos)
+    EXPECT_NE(message.find("tag of type " + std::to_string(ID_TTESSAMIRE) + " 'bind'"),
+              std::string::npos)
         << message;
     EXPECT_NE(message.find(what), std::string::npos) << message;
     tag->params = saved;
   };
   const Float nan = std::numeric_limits<Float>::quiet_NaN();
-  expectRefused(kStrength, nan,
+  expectRefused(TTESSAMIRE_STRENGTH, nan,
                 "parameter 1008 TTESSAMIRE_STRENGTH \"Strength\" is nan, not a finite");
-  expectRefused(kStrength, 1e39, "TTESSAMIRE_STRENGTH \"Strength\" is 1e+39, outside its range");
-  expectRefused(kStrength, -0.5, "is -0.5, outside its range 0 to 1");
-  expectRefused(kIterations, std::numeric_limits<Int32>::max(),
+  expectRefused(TTESSAMIRE_STRENGTH, 1e39,
+                "TTESSAMIRE_STRENGTH \"Strength\" is 1e+39, outside its range");
+  expectRefused(TTESSAMIRE_STRENGTH, -0.5, "is -0.5, outside its range 0 to 1");
+  expectRefused(TTESSAMIRE_ITERATIONS, std::numeric_limits<Int32>::max(),
                 "TTESSAMIRE_ITERATIONS \"Iterations\" is 2147483647, outside its range 0 to 1000");
-  expectRefused(kIterations, -1, "ITERATIONS \"Iterations\" is -1");
-  expectRefused(kWeighting, 7, "TTESSAMIRE_WEIGHTING \"Weighting\" is 7, none of its choices");
+  expectRefused(TTESSAMIRE_ITERATIONS, -1, "ITERATIONS \"Iterations\" is -1");
+  expectRefused(TTESSAMIRE_WEIGHTING, 7,
+                "TTESSAMIRE_WEIGHTING \"Weighting\" is 7, none of its choices");
   // Any float a node holds, described or not.
   Node* group = doc->AddObject(headless::kNullObjectType, "group");
   group->params.SetFloat(77, std::numeric_limits<Float>::infinity());
@@ -713,8 +716,8 @@ TEST_F(SceneBounds, DescribedParametersOutsideTheirRangeAreRefusedByNodeAndParam
   group->params.Clear();
 
   // What is in range loads.
-  tag->params.SetInt32(kIterations, 1000);
-  tag->params.SetFloat(kStrength, 0.0);
+  tag->params.SetInt32(TTESSAMIRE_ITERATIONS, 1000);
+  tag->params.SetFloat(TTESSAMIRE_STRENGTH, 0.0);
   EXPECT_EQ(SavedLoadError(), "");
 }
 
@@ -749,8 +752,8 @@ TEST_F(SceneBounds, WeightsKeysFramesAndStoredVectorsThatAreNotSoundAreRefused) 
   EXPECT_EQ(SavedLoadError(), "");
 
   // A difference that is not finite in a bind record.
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   const std::vector<std::uint8_t> state = headless::WriteNodeState(tag);
   std::vector<std::uint8_t> needle(state.begin(), state.end());

@@ -64,7 +64,7 @@ using LiveTagAllocation = BindTagFixture;
 
 TEST_F(LiveTagAllocation, EachFailureKeepsOrRecomputesTheDifferencesAndLeaksNothing) {
   Node* object = AddGrid(9, 7);
-  Node* tag = doc->AddTag(object, kTagId);
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
   headless::RunExpressionTags(*doc);
   const std::vector<Vector3> before = Differences(tag);
   object->points[20].z += 0.3;
@@ -81,7 +81,7 @@ TEST_F(LiveTagAllocation, EachFailureKeepsOrRecomputesTheDifferencesAndLeaksNoth
         headless::RunExpressionTags(*doc);
         object->points[20].z += 0.3;
         ASSERT_TRUE(SameBits(Differences(tag), before));
-        tag->params.SetString(kStatus, "stale");
+        tag->params.SetString(TTESSAMIRE_BINDINFO, "stale");
         bytes = BytesInUse() - ArrayBytes(tag);
       },
       [&] { EXPECT_EQ(headless::RunExpressionTags(*doc), 1); },
@@ -112,11 +112,11 @@ class SceneAllocation : public BindTagFixture {
   void Build() {
     Node* object = AddGrid(8, 6);
     Node* map = doc->AddVertexMap(object, std::vector<Float32>(48, 0.5f), "map");
-    Node* bound = doc->AddTag(object, kTagId);
-    bound->params.SetLink(kVertexMapLink, map->serial);
-    ASSERT_TRUE(headless::PressButton(bound, kBindButton));
-    doc->AddTag(object, kTagId);
-    doc->AddObject(kDeformerId, "deformer", object);
+    Node* bound = doc->AddTag(object, ID_TTESSAMIRE);
+    bound->params.SetLink(TTESSAMIRE_VERTEXMAP, map->serial);
+    ASSERT_TRUE(headless::PressButton(bound, TTESSAMIRE_BIND));
+    doc->AddTag(object, ID_TTESSAMIRE);
+    doc->AddObject(ID_OTESSAMIRE, "deformer", object);
     AddGridBelow(object);
     headless::EvaluateDocument(*doc);
   }

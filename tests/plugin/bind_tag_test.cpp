@@ -25,15 +25,15 @@ constexpr Int64 kVectorBytes = 24;
 using BindButtons = BindTagFixture;
 
 TEST_F(BindButtons, FreshTagHasItsDefaultsAnEmptyRecordAndTheStatusForZero) {
-  Node* tag = doc->AddTag(AddGrid(4, 4), kTagId);
+  Node* tag = doc->AddTag(AddGrid(4, 4), ID_TTESSAMIRE);
   ASSERT_NE(tag, nullptr);
-  EXPECT_EQ(tag->params.GetInt32(kIterations), 2);
-  EXPECT_EQ(tag->params.GetInt32(kWeighting), 1);
-  EXPECT_EQ(tag->params.GetInt32(kPinBorder), 0);
-  EXPECT_EQ(tag->params.GetFloat(kStrength), 1.0);
-  EXPECT_EQ(tag->params.GetInt32(kUseVertexMap), 1);
-  EXPECT_EQ(tag->params.Find(kShowSmooth), nullptr);
-  EXPECT_EQ(tag->params.Find(kVertexMapLink), nullptr);
+  EXPECT_EQ(tag->params.GetInt32(TTESSAMIRE_ITERATIONS), 2);
+  EXPECT_EQ(tag->params.GetInt32(TTESSAMIRE_WEIGHTING), 1);
+  EXPECT_EQ(tag->params.GetInt32(TTESSAMIRE_PINBORDER), 0);
+  EXPECT_EQ(tag->params.GetFloat(TTESSAMIRE_STRENGTH), 1.0);
+  EXPECT_EQ(tag->params.GetInt32(TTESSAMIRE_USEVERTEXMAP), 1);
+  EXPECT_EQ(tag->params.Find(TTESSAMIRE_SHOWSMOOTH), nullptr);
+  EXPECT_EQ(tag->params.Find(TTESSAMIRE_VERTEXMAP), nullptr);
   EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
   EXPECT_FALSE(Record(tag).bound);
   EXPECT_EQ(Record(tag).differences.GetCount(), 0);
@@ -43,9 +43,9 @@ TEST_F(BindButtons, FreshTagHasItsDefaultsAnEmptyRecordAndTheStatusForZero) {
 TEST_F(BindButtons, BindOnAThousandPointsSetsBoundAndReportsTheBytes) {
   Node* object = AddGrid(40, 25);
   ASSERT_EQ(object->points.size(), 1000u);
-  Node* tag = doc->AddTag(object, kTagId);
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
   const Int64 refreshes = headless::RefreshRequests();
-  EXPECT_TRUE(headless::PressButton(tag, kBindButton));
+  EXPECT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   EXPECT_EQ(Status(tag), ResourceString(1002) + "24000");
   EXPECT_TRUE(Record(tag).bound);
   EXPECT_EQ(Record(tag).differences.GetCount(), 1000);
@@ -58,9 +58,9 @@ TEST_F(BindButtons, BindOnAThousandPointsSetsBoundAndReportsTheBytes) {
 
 TEST_F(BindButtons, BindOnANonPolygonCarrierFailsAndOnlyResetsTheStatus) {
   Node* carrier = doc->AddObject(headless::kNullObjectType, "null");
-  Node* tag = doc->AddTag(carrier, kTagId);
-  tag->params.SetString(kStatus, "something else");
-  EXPECT_FALSE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(carrier, ID_TTESSAMIRE);
+  tag->params.SetString(TTESSAMIRE_BINDINFO, "something else");
+  EXPECT_FALSE(headless::PressButton(tag, TTESSAMIRE_BIND));
   EXPECT_FALSE(Record(tag).bound);
   EXPECT_EQ(Record(tag).differences.GetCount(), 0);
   EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
@@ -68,10 +68,10 @@ TEST_F(BindButtons, BindOnANonPolygonCarrierFailsAndOnlyResetsTheStatus) {
 }
 
 TEST_F(BindButtons, UnbindReleasesTheMemoryOfTheDifferences) {
-  Node* tag = doc->AddTag(AddGrid(40, 25), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(40, 25), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const Int64 before = headless::GetAllocationStats().bytesInUse;
-  EXPECT_TRUE(headless::PressButton(tag, kUnbindButton));
+  EXPECT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND));
   const Int64 after = headless::GetAllocationStats().bytesInUse;
   EXPECT_GE(before - after, 1000 * kVectorBytes);
   EXPECT_FALSE(Record(tag).bound);
@@ -81,30 +81,30 @@ TEST_F(BindButtons, UnbindReleasesTheMemoryOfTheDifferences) {
 }
 
 TEST_F(BindButtons, BindingTwiceAndWithOneWorkerGivesTheSameBits) {
-  Node* tag = doc->AddTag(AddGrid(23, 17), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(23, 17), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const auto first = Differences(tag);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   EXPECT_TRUE(SameBits(first, Differences(tag)));
   headless::g_enableParallelFor = false;
-  const bool bound = headless::PressButton(tag, kBindButton);
+  const bool bound = headless::PressButton(tag, TTESSAMIRE_BIND);
   headless::g_enableParallelFor = true;
   ASSERT_TRUE(bound);
   EXPECT_TRUE(SameBits(first, Differences(tag)));
 }
 
 TEST_F(BindButtons, OtherMessagesAndButtonsChangeNothing) {
-  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(5, 5), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const auto before = Differences(tag);
   DescriptionCommand other;
-  other.id = kShowSmooth;
+  other.id = TTESSAMIRE_SHOWSMOOTH;
   EXPECT_TRUE(
       tag->instance->CallHandleMessage(headless::ToList(tag), MSG_DESCRIPTION_COMMAND, &other));
   EXPECT_TRUE(tag->instance->CallHandleMessage(headless::ToList(tag), MSG_UPDATE, nullptr));
   EXPECT_TRUE(Record(tag).bound);
   EXPECT_TRUE(SameBits(before, Differences(tag)));
-  EXPECT_THROW(headless::PressButton(tag, kIterations), std::invalid_argument);
+  EXPECT_THROW(headless::PressButton(tag, TTESSAMIRE_ITERATIONS), std::invalid_argument);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -114,7 +114,7 @@ using ExecutionStep = BindTagFixture;
 
 TEST_F(ExecutionStep, LiveTagRecomputesAtEveryEvaluationAndShowsTheLiveText) {
   Node* object = AddGrid(12, 9);
-  Node* tag = doc->AddTag(object, kTagId);
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
   headless::EvaluateDocument(*doc);
   EXPECT_FALSE(Record(tag).bound);
   EXPECT_EQ(Status(tag), ResourceString(1003));
@@ -122,21 +122,21 @@ TEST_F(ExecutionStep, LiveTagRecomputesAtEveryEvaluationAndShowsTheLiveText) {
   ASSERT_EQ(first.size(), object->points.size());
 
   // The live result is the bind of the current mesh: a second tag bound by its button agrees.
-  Node* witness = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(witness, kBindButton));
+  Node* witness = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(witness, TTESSAMIRE_BIND));
   EXPECT_TRUE(SameBits(first, Differences(witness)));
 
   object->points[40].z += 0.25;
   headless::EvaluateDocument(*doc);
   EXPECT_FALSE(SameBits(first, Differences(tag)));
-  ASSERT_TRUE(headless::PressButton(witness, kBindButton));
+  ASSERT_TRUE(headless::PressButton(witness, TTESSAMIRE_BIND));
   EXPECT_TRUE(SameBits(Differences(witness), Differences(tag)));
 }
 
 TEST_F(ExecutionStep, ABoundTagStaysFrozenWhileThePointCountHolds) {
   Node* object = AddGrid(8, 8);
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const auto bound = Differences(tag);
   const std::string status = Status(tag);
 
@@ -151,8 +151,8 @@ TEST_F(ExecutionStep, ABoundTagStaysFrozenWhileThePointCountHolds) {
 
 TEST_F(ExecutionStep, APointCountChangeUnbindsAndRecomputesInTheSameEvaluation) {
   Node* object = AddGrid(8, 8);
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   object->points.push_back({5.0, 5.0, 5.0});
   headless::EvaluateDocument(*doc);
   EXPECT_FALSE(Record(tag).bound);
@@ -161,9 +161,9 @@ TEST_F(ExecutionStep, APointCountChangeUnbindsAndRecomputesInTheSameEvaluation) 
 }
 
 TEST_F(ExecutionStep, UnbindLeavesTheArrayEmptyUntilTheNextEvaluation) {
-  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
-  ASSERT_TRUE(headless::PressButton(tag, kUnbindButton));
+  Node* tag = doc->AddTag(AddGrid(6, 6), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND));
   EXPECT_EQ(Record(tag).differences.GetCount(), 0);
   headless::EvaluateDocument(*doc);
   EXPECT_EQ(Record(tag).differences.GetCount(), 36);
@@ -174,7 +174,7 @@ TEST_F(ExecutionStep, UnbindLeavesTheArrayEmptyUntilTheNextEvaluation) {
 TEST_F(ExecutionStep, ALiveTagKeepsItsTopologyUntilBoundUnboundOrDeleted) {
   Node* object = AddGrid(12, 10);
   const Int64 noTag = headless::GetAllocationStats().blocksInUse;
-  Node* tag = doc->AddTag(object, kTagId);
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
   const Int64 blocks = headless::GetAllocationStats().blocksInUse;
 
   Int64 attempts = headless::AllocationAttempts();
@@ -185,11 +185,11 @@ TEST_F(ExecutionStep, ALiveTagKeepsItsTopologyUntilBoundUnboundOrDeleted) {
   attempts = headless::AllocationAttempts();
   headless::EvaluateDocument(*doc);
   EXPECT_LT(headless::AllocationAttempts() - attempts, first) << "the topology is reused";
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   EXPECT_FALSE(SameBits(live, Differences(tag)));
   const auto bound = Differences(tag);
   object->points[5].z -= 0.05;
-  ASSERT_TRUE(headless::PressButton(tag, kUnbindButton));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND));
   EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks) << "unbound: nothing kept";
 
   // The differences of a live tag that kept its topology are those of a plain bind.
@@ -203,8 +203,8 @@ TEST_F(ExecutionStep, ALiveTagKeepsItsTopologyUntilBoundUnboundOrDeleted) {
 }
 
 TEST_F(ExecutionStep, ADisabledExpressionTagDoesNotRun) {
-  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
-  tag->params.SetInt32(kEnabled, 0);
+  Node* tag = doc->AddTag(AddGrid(6, 6), ID_TTESSAMIRE);
+  tag->params.SetInt32(TTESSAMIRE_ENABLED, 0);
   headless::EvaluateDocument(*doc);
   EXPECT_EQ(Record(tag).differences.GetCount(), 0);
   EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
@@ -216,13 +216,14 @@ TEST_F(ExecutionStep, ADisabledExpressionTagDoesNotRun) {
 using TagParameters = BindTagFixture;
 
 TEST_F(TagParameters, SmoothingSettingsAreDisabledWhileBoundAndEnabledAfterUnbind) {
-  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
-  const Int32 locked[] = {kPinBorder,     kWeighting, kIterations,
-                          kVertexMapLink, kStrength,  kUseVertexMap};
-  const Int32 open[] = {kBindButton, kUnbindButton, kStatus, kShowSmooth, kEnabled};
+  Node* tag = doc->AddTag(AddGrid(6, 6), ID_TTESSAMIRE);
+  const Int32 locked[] = {TTESSAMIRE_PINBORDER, TTESSAMIRE_WEIGHTING, TTESSAMIRE_ITERATIONS,
+                          TTESSAMIRE_VERTEXMAP, TTESSAMIRE_STRENGTH,  TTESSAMIRE_USEVERTEXMAP};
+  const Int32 open[] = {TTESSAMIRE_BIND, TTESSAMIRE_UNBIND, TTESSAMIRE_BINDINFO,
+                        TTESSAMIRE_SHOWSMOOTH, TTESSAMIRE_ENABLED};
   for (Int32 id : locked) EXPECT_TRUE(headless::IsParameterEnabled(tag, id)) << id;
 
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   for (Int32 id : locked) EXPECT_FALSE(headless::IsParameterEnabled(tag, id)) << id;
   for (Int32 id : open) EXPECT_TRUE(headless::IsParameterEnabled(tag, id)) << id;
   for (const headless::ParameterRow& row : headless::ListParameters(tag)) {
@@ -232,16 +233,16 @@ TEST_F(TagParameters, SmoothingSettingsAreDisabledWhileBoundAndEnabledAfterUnbin
   }
   headless::Value three;
   three.int32 = 3;
-  EXPECT_THROW(headless::SetParameter(tag, kIterations, three), std::invalid_argument);
-  EXPECT_EQ(tag->params.GetInt32(kIterations), 2);
+  EXPECT_THROW(headless::SetParameter(tag, TTESSAMIRE_ITERATIONS, three), std::invalid_argument);
+  EXPECT_EQ(tag->params.GetInt32(TTESSAMIRE_ITERATIONS), 2);
 
-  ASSERT_TRUE(headless::PressButton(tag, kUnbindButton));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND));
   for (Int32 id : locked) EXPECT_TRUE(headless::IsParameterEnabled(tag, id)) << id;
-  headless::SetParameter(tag, kIterations, three);
-  EXPECT_EQ(tag->params.GetInt32(kIterations), 3);
+  headless::SetParameter(tag, TTESSAMIRE_ITERATIONS, three);
+  EXPECT_EQ(tag->params.GetInt32(TTESSAMIRE_ITERATIONS), 3);
   headless::Value text;
   text.type = headless::ValueType::kString;
-  EXPECT_THROW(headless::SetParameter(tag, kIterations, text), std::invalid_argument);
+  EXPECT_THROW(headless::SetParameter(tag, TTESSAMIRE_ITERATIONS, text), std::invalid_argument);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -251,42 +252,42 @@ using BindAction = BindTagFixture;
 
 TEST_F(BindAction, AVertexMapOfTheWrongSizeFailsAndKeepsThePreviousDifferences) {
   Node* object = AddGrid(7, 6);
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const auto before = Differences(tag);
   Node* map = doc->AddVertexMap(object, std::vector<Float32>(41, 0.5f));
-  tag->params.SetLink(kVertexMapLink, map->serial);
-  EXPECT_FALSE(headless::PressButton(tag, kBindButton));
+  tag->params.SetLink(TTESSAMIRE_VERTEXMAP, map->serial);
+  EXPECT_FALSE(headless::PressButton(tag, TTESSAMIRE_BIND));
   EXPECT_TRUE(Record(tag).bound);
   EXPECT_TRUE(SameBits(before, Differences(tag)));
   EXPECT_EQ(Status(tag), ResourceString(1002) + "0");
 
   // A map of the right size is used: the weights change the smoothing.
   map->weights.assign(42, 0.5f);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   EXPECT_FALSE(SameBits(before, Differences(tag)));
 }
 
 TEST_F(BindAction, UseVertexMapWithNothingLinkedSmoothsWithoutWeights) {
   Node* object = AddGrid(9, 7);
-  Node* withSwitch = doc->AddTag(object, kTagId);
-  Node* withoutSwitch = doc->AddTag(object, kTagId);
-  withoutSwitch->params.SetInt32(kUseVertexMap, 0);
-  ASSERT_EQ(withSwitch->params.GetInt32(kUseVertexMap), 1);
-  ASSERT_TRUE(headless::PressButton(withSwitch, kBindButton));
-  ASSERT_TRUE(headless::PressButton(withoutSwitch, kBindButton));
+  Node* withSwitch = doc->AddTag(object, ID_TTESSAMIRE);
+  Node* withoutSwitch = doc->AddTag(object, ID_TTESSAMIRE);
+  withoutSwitch->params.SetInt32(TTESSAMIRE_USEVERTEXMAP, 0);
+  ASSERT_EQ(withSwitch->params.GetInt32(TTESSAMIRE_USEVERTEXMAP), 1);
+  ASSERT_TRUE(headless::PressButton(withSwitch, TTESSAMIRE_BIND));
+  ASSERT_TRUE(headless::PressButton(withoutSwitch, TTESSAMIRE_BIND));
   EXPECT_TRUE(SameBits(Differences(withSwitch), Differences(withoutSwitch)));
 
   // A link to a node that is no vertex map counts as nothing linked.
-  withSwitch->params.SetLink(kVertexMapLink, object->serial);
-  ASSERT_TRUE(headless::PressButton(withSwitch, kBindButton));
+  withSwitch->params.SetLink(TTESSAMIRE_VERTEXMAP, object->serial);
+  ASSERT_TRUE(headless::PressButton(withSwitch, TTESSAMIRE_BIND));
   EXPECT_TRUE(SameBits(Differences(withSwitch), Differences(withoutSwitch)));
 }
 
 TEST_F(BindAction, ZeroIterationsGiveZeroDifferencesForRegularFrames) {
-  Node* tag = doc->AddTag(AddGrid(10, 10), kTagId);
-  tag->params.SetInt32(kIterations, 0);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(10, 10), ID_TTESSAMIRE);
+  tag->params.SetInt32(TTESSAMIRE_ITERATIONS, 0);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const auto differences = Differences(tag);
   ASSERT_EQ(differences.size(), 100u);
   constexpr Float kRounding = 1e-12;
@@ -301,8 +302,8 @@ TEST_F(BindAction, APointWithASingularFrameStoresItsRestPosition) {
   const Vector3 loose{3.25, -1.5, 0.125};
   mesh.points.push_back(loose);  // used by no polygon: no frame axes
   Node* object = doc->AddPolygonObject("loose", mesh.points, mesh.polygons);
-  Node* tag = doc->AddTag(object, kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const auto differences = Differences(tag);
   ASSERT_EQ(differences.size(), 26u);
   EXPECT_TRUE(SameBits({differences.back()}, {loose}));
@@ -319,7 +320,7 @@ MemoryStream Reading(const MemoryStream& written) {
 }
 
 TEST_F(StoredForm, UnboundTagStoresOneBoolEvenWhenLiveDifferencesExist) {
-  Node* tag = doc->AddTag(AddGrid(5, 5), kTagId);
+  Node* tag = doc->AddTag(AddGrid(5, 5), ID_TTESSAMIRE);
   EXPECT_EQ(headless::WriteNodeState(tag), (std::vector<std::uint8_t>{headless::kStreamBool, 0}));
   headless::EvaluateDocument(*doc);
   ASSERT_EQ(Record(tag).differences.GetCount(), 25);
@@ -327,8 +328,8 @@ TEST_F(StoredForm, UnboundTagStoresOneBoolEvenWhenLiveDifferencesExist) {
 }
 
 TEST_F(StoredForm, BoundTagStoresBoolCountAndEveryVector) {
-  Node* tag = doc->AddTag(AddGrid(6, 5), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(6, 5), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   MemoryStream stream = MemoryStream::ForReading(headless::WriteNodeState(tag));
   bool bound = false;
   Int32 count = 0;
@@ -343,10 +344,10 @@ TEST_F(StoredForm, BoundTagStoresBoolCountAndEveryVector) {
 }
 
 TEST_F(StoredForm, ReadingWhatWasWrittenGivesTheSameRecord) {
-  Node* source = doc->AddTag(AddGrid(6, 5), kTagId);
-  ASSERT_TRUE(headless::PressButton(source, kBindButton));
+  Node* source = doc->AddTag(AddGrid(6, 5), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(source, TTESSAMIRE_BIND));
   MemoryStream stream = MemoryStream::ForReading(headless::WriteNodeState(source));
-  Node* target = doc->AddTag(AddGrid(2, 2, "other"), kTagId);
+  Node* target = doc->AddTag(AddGrid(2, 2, "other"), ID_TTESSAMIRE);
   EXPECT_TRUE(
       target->instance->CallReadState(headless::ToList(target), headless::ToHyperFile(&stream), 0));
   EXPECT_TRUE(Record(target).bound);
@@ -360,7 +361,7 @@ TEST_F(StoredForm, ANonZeroLevelReadsNothingAndLeavesTheTagEmpty) {
   written.WriteInt32(1);
   written.WriteVector({1.0, 2.0, 3.0});
   MemoryStream stream = Reading(written);
-  Node* tag = doc->AddTag(AddGrid(2, 2), kTagId);
+  Node* tag = doc->AddTag(AddGrid(2, 2), ID_TTESSAMIRE);
   EXPECT_TRUE(
       tag->instance->CallReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 1));
   EXPECT_EQ(stream.Position(), 0u);
@@ -369,7 +370,7 @@ TEST_F(StoredForm, ANonZeroLevelReadsNothingAndLeavesTheTagEmpty) {
 }
 
 TEST_F(StoredForm, BrokenStreamsFailTheRead) {
-  Node* tag = doc->AddTag(AddGrid(2, 2), kTagId);
+  Node* tag = doc->AddTag(AddGrid(2, 2), ID_TTESSAMIRE);
   const auto read = [&](const MemoryStream& written) {
     MemoryStream stream = Reading(written);
     return tag->instance->CallReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 0);
@@ -407,8 +408,8 @@ TEST_F(StoredForm, BrokenStreamsFailTheRead) {
 using TagCopies = BindTagFixture;
 
 TEST_F(TagCopies, CopyingATagOntoItselfChangesNothing) {
-  Node* tag = doc->AddTag(AddGrid(6, 6), kTagId);
-  ASSERT_TRUE(headless::PressButton(tag, kBindButton));
+  Node* tag = doc->AddTag(AddGrid(6, 6), ID_TTESSAMIRE);
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   const auto before = Differences(tag);
   const Vector3* data = Record(tag).differences.GetData();
   EXPECT_TRUE(tag->instance->CallCopyState(tag->instance, headless::ToList(tag),
@@ -420,11 +421,11 @@ TEST_F(TagCopies, CopyingATagOntoItselfChangesNothing) {
 
 TEST_F(TagCopies, CopyingAnObjectCopiesItsLiveAndBoundTagsAndRelinksItsVertexMap) {
   Node* object = AddGrid(7, 7);
-  Node* live = doc->AddTag(object, kTagId);
-  Node* bound = doc->AddTag(object, kTagId);
+  Node* live = doc->AddTag(object, ID_TTESSAMIRE);
+  Node* bound = doc->AddTag(object, ID_TTESSAMIRE);
   Node* map = doc->AddVertexMap(object, std::vector<Float32>(49, 1.0f), "weights");
-  bound->params.SetLink(kVertexMapLink, map->serial);
-  ASSERT_TRUE(headless::PressButton(bound, kBindButton));
+  bound->params.SetLink(TTESSAMIRE_VERTEXMAP, map->serial);
+  ASSERT_TRUE(headless::PressButton(bound, TTESSAMIRE_BIND));
   headless::EvaluateDocument(*doc);
   ASSERT_EQ(Record(live).differences.GetCount(), 49);
 
@@ -438,7 +439,7 @@ TEST_F(TagCopies, CopyingAnObjectCopiesItsLiveAndBoundTagsAndRelinksItsVertexMap
   EXPECT_TRUE(Record(tags[1]).bound);
   EXPECT_TRUE(SameBits(Differences(bound), Differences(tags[1])));
   EXPECT_EQ(Status(tags[1]), Status(bound));
-  EXPECT_EQ(tags[1]->params.GetLink(kVertexMapLink)->target, tags[2]->serial);
+  EXPECT_EQ(tags[1]->params.GetLink(TTESSAMIRE_VERTEXMAP)->target, tags[2]->serial);
   EXPECT_EQ(tags[2]->weights, map->weights);
   EXPECT_TRUE(SameBits(copy->points, object->points));
 }

@@ -201,15 +201,15 @@ TEST_F(DeformerTest, TagWithoutCarryingObjectEndsTheCallAfterEarlierTags) {
 // A deformer from a scene that holds no list (a fresh one has an empty list).
 TEST_F(DeformerTest, IncludeModeWithoutListAnswersTrueWithoutMessage) {
   Build({});
-  ASSERT_TRUE(deformer->params.Erase(deform_scene::kObjectList));
-  deformer->params.SetInt32(deform_scene::kFilterMode, 0);
+  ASSERT_TRUE(deformer->params.Erase(OTESSAMIRE_OBJECTLIST));
+  deformer->params.SetInt32(OTESSAMIRE_FILTERMODE, 0);
   const auto report = Evaluate();
   ExpectFrameKept(report, true, false);
 }
 
 TEST_F(DeformerTest, DifferencesOfAnotherCountAnswerTrueWithoutMessage) {
   Build({});
-  EXPECT_TRUE(headless::PressButton(tag, deform_scene::kUnbindButton));
+  EXPECT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND));
   // The deform pass alone: an evaluation would let the live tag bind again first.
   object->ClearDeliveredMessages();
   const auto report = headless::DeformDocument(*doc);
@@ -223,7 +223,7 @@ TEST_F(DeformerTest, VertexMapOfAnotherCountAnswersFalseAfterEarlierTags) {
       doc->AddVertexMap(object, std::vector<Float32>(mesh.points.size() - 1, 1.0f), "short");
   // Linked after the bind, as a user could not do on a bound tag, so that only the deformer
   // meets the mismatch.
-  second->params.SetLink(deform_scene::kVertexMapLink, shortMap->serial);
+  second->params.SetLink(TTESSAMIRE_VERTEXMAP, shortMap->serial);
   const auto report = Evaluate();
   EXPECT_FALSE(DeformerResult(report, deformer));
   ASSERT_EQ(report.errors.size(), 1u);
@@ -310,14 +310,14 @@ TEST_F(DeformerTest, FreshDeformerAppliesEveryEnabledTagInTagOrder) {
   Build(first);
   reference::Settings disabled;
   Node* off = AddBoundTag(object, disabled);
-  off->params.SetInt32(deform_scene::kEnabled, 0);
+  off->params.SetInt32(TTESSAMIRE_ENABLED, 0);
   reference::Settings third;
   third.iterations = 3;
   third.pinBorder = true;
   third.strength = 0.7f;
   AddBoundTag(object, third);
-  EXPECT_EQ(deformer->params.GetInt32(deform_scene::kFilterMode), 1);
-  const headless::InExcludeValue* list = deformer->params.GetInExclude(deform_scene::kObjectList);
+  EXPECT_EQ(deformer->params.GetInt32(OTESSAMIRE_FILTERMODE), 1);
+  const headless::InExcludeValue* list = deformer->params.GetInExclude(OTESSAMIRE_OBJECTLIST);
   ASSERT_NE(list, nullptr) << "the host gives the described list";
   EXPECT_TRUE(list->targets.empty());
 
@@ -339,19 +339,19 @@ TEST_F(DeformerTest, FreshDeformerAppliesEveryEnabledTagInTagOrder) {
 
 TEST_F(DeformerTest, IncludeModeOnAFreshDeformerAppliesNothingButSendsTheMessage) {
   Build({});
-  deformer->params.SetInt32(deform_scene::kFilterMode, 0);
+  deformer->params.SetInt32(OTESSAMIRE_FILTERMODE, 0);
   const auto report = Evaluate();
   ExpectFrameKept(report, true, true);
 }
 
 TEST_F(DeformerTest, ListedObjectIsKeptInIncludeModeAndSkippedInExcludeMode) {
   Build({});
-  deformer->params.SetInExclude(deform_scene::kObjectList, {object->serial});
-  deformer->params.SetInt32(deform_scene::kFilterMode, 0);
+  deformer->params.SetInExclude(OTESSAMIRE_OBJECTLIST, {object->serial});
+  deformer->params.SetInt32(OTESSAMIRE_FILTERMODE, 0);
   Evaluate();
   EXPECT_LT(MaxDistance(headless::DeformedPoints(object), Expected(settings)), kTolerance);
 
-  deformer->params.SetInt32(deform_scene::kFilterMode, 1);
+  deformer->params.SetInt32(OTESSAMIRE_FILTERMODE, 1);
   const auto report = Evaluate();
   ExpectFrameKept(report, true, true);
 }
@@ -360,9 +360,9 @@ TEST_F(DeformerTest, ListLookupAnswersTheIndexInTheGivenDocumentOnly) {
   Build({});
   Node* other = AddMesh(deform_scene::Sheet(2, 2));
   headless::Container list;
-  list.SetInExclude(deform_scene::kObjectList, {other->serial, object->serial});
+  list.SetInExclude(OTESSAMIRE_OBJECTLIST, {other->serial, object->serial});
   const auto* entries =
-      reinterpret_cast<const InExcludeData*>(list.GetInExclude(deform_scene::kObjectList));
+      reinterpret_cast<const InExcludeData*>(list.GetInExclude(OTESSAMIRE_OBJECTLIST));
   const HostTable& host = headless::HostTableInstance();
   BaseDocument* here = headless::ToDocument(doc.get());
   EXPECT_EQ(host.inExcludeIndex(entries, here, headless::ToList(object)), 1);
@@ -381,7 +381,7 @@ TEST_F(DeformerTest, ListLookupAnswersTheIndexInTheGivenDocumentOnly) {
 TEST_F(DeformerTest, FirstTagWithEmptyDifferencesBlocksTheSecond) {
   Build({});
   AddBoundTag(object, {});
-  EXPECT_TRUE(headless::PressButton(tag, deform_scene::kUnbindButton));
+  EXPECT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND));
   object->ClearDeliveredMessages();
   const auto report = headless::DeformDocument(*doc);
   ExpectFrameKept(report, true, false);
@@ -389,7 +389,7 @@ TEST_F(DeformerTest, FirstTagWithEmptyDifferencesBlocksTheSecond) {
 
 TEST_F(DeformerTest, DisabledAndZeroIterationTagsArePassedOver) {
   Build({});
-  tag->params.SetInt32(deform_scene::kEnabled, 0);
+  tag->params.SetInt32(TTESSAMIRE_ENABLED, 0);
   reference::Settings none;
   none.iterations = 0;
   AddBoundTag(object, none);
@@ -417,9 +417,9 @@ TEST_F(DeformerTest, VertexMapWeightsTheSmoothingAndAnEmptyLinkRunsWithout) {
 
   // Use-vertex-map stays on, but nothing is linked: plain smoothing.
   tag = doc->FirstObject()->firstTag->next;
-  ASSERT_EQ(tag->type, deform_scene::kTagId);
-  tag->params.SetLink(deform_scene::kVertexMapLink, 0);
-  EXPECT_TRUE(headless::PressButton(tag, deform_scene::kBindButton));
+  ASSERT_EQ(tag->type, ID_TTESSAMIRE);
+  tag->params.SetLink(TTESSAMIRE_VERTEXMAP, 0);
+  EXPECT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   Evaluate();
   EXPECT_LT(MaxDistance(headless::DeformedPoints(object),
                         reference::BindAndCorrect(ToRef(mesh.points), ToRef(frame), faces, {})),

@@ -13,14 +13,12 @@
 #include "headless/host/plugin_host.h"
 #include "headless/host/registration_entries.h"
 #include "headless/host/resources.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
+#include "host/abi/ids.h"
 #include "tests/support/loaded_plugin.h"
 
 namespace {
-
-using namespace tessamire_ids;
 
 namespace fs = std::filesystem;
 
@@ -67,7 +65,7 @@ TEST_F(PluginFrameTest, StartUpRegistersTheThreePartsInOrderAndPrintsTheBanner) 
   ASSERT_EQ(registrations.size(), 3u);
   const headless::Registration& command = registrations[0];
   EXPECT_EQ(command.kind, headless::PluginKind::kCommand);
-  EXPECT_EQ(command.id, kCommandId);
+  EXPECT_EQ(command.id, ID_ADDTESSAMIRECMD);
   EXPECT_EQ(command.flags, 0);
   EXPECT_EQ(command.name, strings.at(1004));
   EXPECT_EQ(command.help, strings.at(1005));
@@ -75,7 +73,7 @@ TEST_F(PluginFrameTest, StartUpRegistersTheThreePartsInOrderAndPrintsTheBanner) 
 
   const headless::Registration& deformer = registrations[1];
   EXPECT_EQ(deformer.kind, headless::PluginKind::kObject);
-  EXPECT_EQ(deformer.id, kDeformerId);
+  EXPECT_EQ(deformer.id, ID_OTESSAMIRE);
   EXPECT_EQ(deformer.flags, 32769);
   EXPECT_EQ(deformer.name, strings.at(1001));
   EXPECT_EQ(deformer.description, "Otessamiredeformer");
@@ -84,7 +82,7 @@ TEST_F(PluginFrameTest, StartUpRegistersTheThreePartsInOrderAndPrintsTheBanner) 
 
   const headless::Registration& tag = registrations[2];
   EXPECT_EQ(tag.kind, headless::PluginKind::kTag);
-  EXPECT_EQ(tag.id, kTagId);
+  EXPECT_EQ(tag.id, ID_TTESSAMIRE);
   EXPECT_EQ(tag.flags, 11);
   EXPECT_EQ(tag.name, strings.at(1000));
   EXPECT_EQ(tag.description, "TTessamireres");
@@ -107,7 +105,7 @@ TEST_F(PluginFrameTest, RegisteredDescriptionsDeclareTheParametersTheCodeReads) 
       {1008, T::kFloat},  {1009, T::kBool}};
   const std::map<Int32, T> deformerParameters = {{1000, T::kInt32}, {1001, T::kInExclude}};
   for (const auto& [type, expected] :
-       {std::pair{kTagId, tagParameters}, std::pair{kDeformerId, deformerParameters}}) {
+       {std::pair{ID_TTESSAMIRE, tagParameters}, std::pair{ID_OTESSAMIRE, deformerParameters}}) {
     headless::DescriptionData description;
     ASSERT_TRUE(headless::FindDescription(type, description)) << type;
     for (const auto& [id, parameterType] : expected) {
@@ -117,7 +115,7 @@ TEST_F(PluginFrameTest, RegisteredDescriptionsDeclareTheParametersTheCodeReads) 
     }
   }
   headless::DescriptionData linked;
-  ASSERT_TRUE(headless::FindDescription(kTagId, linked));
+  ASSERT_TRUE(headless::FindDescription(ID_TTESSAMIRE, linked));
   EXPECT_EQ(linked.Find(1007)->accept, std::optional<Int32>(Tvertexmap));
 }
 
@@ -186,20 +184,20 @@ TEST_F(PluginFrameTest, FirstSystemStartRefusesAnOldHostOrAMissingFramework) {
 }
 
 TEST_F(PluginFrameTest, RefusedDeformerStopsTheStartAfterTheCommand) {
-  headless::RefuseRegistration(kDeformerId);
+  headless::RefuseRegistration(ID_OTESSAMIRE);
   const auto report = plugin.StartUp();
   EXPECT_EQ(report.systemStart, kAnswerDone);
   EXPECT_EQ(report.start, kAnswerStartFailed);
   const auto registrations = headless::Registrations();
   ASSERT_EQ(registrations.size(), 1u);
-  EXPECT_EQ(registrations[0].id, kCommandId);
+  EXPECT_EQ(registrations[0].id, ID_ADDTESSAMIRECMD);
   headless::Registration tag;
-  EXPECT_FALSE(headless::FindRegistration(kTagId, tag));
+  EXPECT_FALSE(headless::FindRegistration(ID_TTESSAMIRE, tag));
   EXPECT_TRUE(headless::ConsoleLines().empty());
 }
 
 TEST_F(PluginFrameTest, RefusedCommandRegistersNothing) {
-  headless::RefuseRegistration(kCommandId);
+  headless::RefuseRegistration(ID_ADDTESSAMIRECMD);
   EXPECT_EQ(plugin.StartUp().start, kAnswerStartFailed);
   EXPECT_TRUE(headless::Registrations().empty());
   EXPECT_TRUE(headless::ConsoleLines().empty());
@@ -211,7 +209,7 @@ TEST_F(PluginFrameTest, NodesOfPluginTypesGetInstancesUntilTheLibraryCloses) {
   auto doc = headless::NewDocument();
   headless::Node* mesh =
       doc->AddPolygonObject("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
-  headless::Node* tag = doc->AddTag(mesh, kTagId);
+  headless::Node* tag = doc->AddTag(mesh, ID_TTESSAMIRE);
   ASSERT_NE(tag, nullptr);
   EXPECT_NE(tag->instance, nullptr);
   EXPECT_EQ(tag->params.GetInt32(1000999), std::optional<Int32>(1))
@@ -249,7 +247,7 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
     EXPECT_EQ(registrations[0].help, "");
     EXPECT_EQ(headless::ConsoleLines(), kBanner);
     headless::DescriptionData description;
-    ASSERT_TRUE(headless::FindDescription(kTagId, description));
+    ASSERT_TRUE(headless::FindDescription(ID_TTESSAMIRE, description));
     EXPECT_TRUE(description.parameters.empty());
     plugin.Close();
   }

@@ -13,10 +13,6 @@ namespace {
 
 using command_test::CommandFixture;
 using command_test::Describe;
-using command_test::kCommandId;
-using command_test::kDeformerId;
-using command_test::kTagId;
-using command_test::kVertexMapLink;
 using headless::Node;
 
 std::vector<Node*> ChildrenOf(const Node* op) {
@@ -40,7 +36,7 @@ Int32 CountTags(const Node* op, Int32 type) {
 
 // The node the bind tag's vertex-map link points at, or null.
 Node* LinkedVertexMap(const Node* tag) {
-  const headless::LinkValue* link = tag->params.GetLink(kVertexMapLink);
+  const headless::LinkValue* link = tag->params.GetLink(TTESSAMIRE_VERTEXMAP);
   return link != nullptr ? headless::FindLiveNode(link->target) : nullptr;
 }
 
@@ -50,16 +46,16 @@ class SetupCommandTest : public CommandFixture {};
 // Menu state and selection
 
 TEST_F(SetupCommandTest, MenuEntryIsEnabledOnlyWithASelectedPolygonObject) {
-  EXPECT_FALSE(headless::IsCommandEnabled(kCommandId));
+  EXPECT_FALSE(headless::IsCommandEnabled(ID_ADDTESSAMIRECMD));
   Node* group = Null("group");
   Node* mesh = Quad("mesh", group);
-  EXPECT_FALSE(headless::IsCommandEnabled(kCommandId));
+  EXPECT_FALSE(headless::IsCommandEnabled(ID_ADDTESSAMIRECMD));
   Selected(group);
-  EXPECT_FALSE(headless::IsCommandEnabled(kCommandId));
+  EXPECT_FALSE(headless::IsCommandEnabled(ID_ADDTESSAMIRECMD));
   Selected(mesh);  // below a selected object: still counted
-  EXPECT_TRUE(headless::IsCommandEnabled(kCommandId));
+  EXPECT_TRUE(headless::IsCommandEnabled(ID_ADDTESSAMIRECMD));
   headless::SetSelected(group, false);
-  EXPECT_TRUE(headless::IsCommandEnabled(kCommandId));
+  EXPECT_TRUE(headless::IsCommandEnabled(ID_ADDTESSAMIRECMD));
 }
 
 TEST_F(SetupCommandTest, NothingHappensWithoutASelectedPolygonObject) {
@@ -68,7 +64,7 @@ TEST_F(SetupCommandTest, NothingHappensWithoutASelectedPolygonObject) {
   const std::string before = Describe(*doc);
   const Int64 refreshes = headless::RefreshRequests();
   headless::SetKeyboardQualifier(QSHIFT);
-  EXPECT_FALSE(headless::ExecuteCommand(kCommandId));
+  EXPECT_FALSE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
   EXPECT_EQ(Describe(*doc), before);
   EXPECT_EQ(headless::UndoCount(*doc), 0);
   EXPECT_EQ(headless::RefreshRequests(), refreshes);
@@ -79,11 +75,11 @@ TEST_F(SetupCommandTest, NonPolygonObjectsInTheSelectionAreSkipped) {
   Node* mesh = Selected(Quad("mesh", group));
   headless::SetKeyboardQualifier(QSHIFT);
   const Int64 refreshes = headless::RefreshRequests();
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
   EXPECT_EQ(group->firstTag, nullptr);
-  EXPECT_EQ(CountChildren(group, kDeformerId), 0);
-  EXPECT_EQ(CountTags(mesh, kTagId), 1);
-  EXPECT_EQ(CountChildren(mesh, kDeformerId), 1);
+  EXPECT_EQ(CountChildren(group, ID_OTESSAMIRE), 0);
+  EXPECT_EQ(CountTags(mesh, ID_TTESSAMIRE), 1);
+  EXPECT_EQ(CountChildren(mesh, ID_OTESSAMIRE), 1);
   EXPECT_EQ(headless::RefreshRequests(), refreshes + 1);
 }
 
@@ -105,11 +101,11 @@ TEST_P(SetupModeTest, QualifierWordChoosesWhereTheDeformerGoes) {
   Node* mesh = Selected(Quad("mesh", parent));
   headless::SetKeyboardQualifier(mode.qualifier);
   headless::SetInputStateAvailable(mode.inputAvailable);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
   ASSERT_NE(mesh->firstTag, nullptr);
-  EXPECT_EQ(mesh->firstTag->type, kTagId);
-  EXPECT_EQ(CountChildren(mesh, kDeformerId), mode.underObject);
-  EXPECT_EQ(CountChildren(parent, kDeformerId), mode.underParent);
+  EXPECT_EQ(mesh->firstTag->type, ID_TTESSAMIRE);
+  EXPECT_EQ(CountChildren(mesh, ID_OTESSAMIRE), mode.underObject);
+  EXPECT_EQ(CountChildren(parent, ID_OTESSAMIRE), mode.underParent);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SetupModeTest,
@@ -121,18 +117,18 @@ INSTANTIATE_TEST_SUITE_P(Modes, SetupModeTest,
 
 TEST_F(SetupCommandTest, ExistingDeformerChildKeepsItAlone) {
   Node* mesh = Selected(Quad("mesh"));
-  Node* existing = doc->AddObject(kDeformerId, "existing", mesh);
+  Node* existing = doc->AddObject(ID_OTESSAMIRE, "existing", mesh);
   headless::SetKeyboardQualifier(QSHIFT);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
   EXPECT_EQ(ChildrenOf(mesh), std::vector<Node*>{existing});
-  EXPECT_EQ(CountTags(mesh, kTagId), 1);
+  EXPECT_EQ(CountTags(mesh, ID_TTESSAMIRE), 1);
 }
 
 TEST_F(SetupCommandTest, CtrlOnATopLevelObjectAddsOnlyTheTag) {
   Node* mesh = Selected(Quad("mesh"));
   headless::SetKeyboardQualifier(QCTRL);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountTags(mesh, kTagId), 1);
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
+  EXPECT_EQ(CountTags(mesh, ID_TTESSAMIRE), 1);
   EXPECT_EQ(doc->Objects(), std::vector<Node*>{mesh});
 }
 
@@ -141,22 +137,22 @@ TEST_F(SetupCommandTest, SelectedSiblingsShareOneDeformerUnderTheirParent) {
   Node* a = Selected(Quad("a", parent));
   Node* b = Selected(Quad("b", parent));
   headless::SetKeyboardQualifier(QCTRL);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountTags(a, kTagId), 1);
-  EXPECT_EQ(CountTags(b, kTagId), 1);
-  EXPECT_EQ(CountChildren(parent, kDeformerId), 1);
-  EXPECT_EQ(ChildrenOf(parent).back()->type, kDeformerId);
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
+  EXPECT_EQ(CountTags(a, ID_TTESSAMIRE), 1);
+  EXPECT_EQ(CountTags(b, ID_TTESSAMIRE), 1);
+  EXPECT_EQ(CountChildren(parent, ID_OTESSAMIRE), 1);
+  EXPECT_EQ(ChildrenOf(parent).back()->type, ID_OTESSAMIRE);
 }
 
 TEST_F(SetupCommandTest, ObjectAndItsSelectedChildEachGetTheirOwnDeformer) {
   Node* outer = Selected(Quad("outer"));
   Node* inner = Selected(Quad("inner", outer));
   headless::SetKeyboardQualifier(QSHIFT);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountChildren(outer, kDeformerId), 1);
-  EXPECT_EQ(CountChildren(inner, kDeformerId), 1);
-  EXPECT_EQ(CountTags(outer, kTagId), 1);
-  EXPECT_EQ(CountTags(inner, kTagId), 1);
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
+  EXPECT_EQ(CountChildren(outer, ID_OTESSAMIRE), 1);
+  EXPECT_EQ(CountChildren(inner, ID_OTESSAMIRE), 1);
+  EXPECT_EQ(CountTags(outer, ID_TTESSAMIRE), 1);
+  EXPECT_EQ(CountTags(inner, ID_TTESSAMIRE), 1);
 }
 
 TEST_F(SetupCommandTest, DeformerFollowsTheFirstSkinDeformerOrGoesLast) {
@@ -168,20 +164,20 @@ TEST_F(SetupCommandTest, DeformerFollowsTheFirstSkinDeformerOrGoesLast) {
   Node* plain = Selected(Quad("plain"));
   Node* plainChild = Null("child", plain);
   headless::SetKeyboardQualifier(QSHIFT);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
 
   const auto rig = ChildrenOf(rigged);
   ASSERT_EQ(rig.size(), 5u);
   EXPECT_EQ(rig[0], before);
   EXPECT_EQ(rig[1], skin1);
-  EXPECT_EQ(rig[2]->type, kDeformerId);
+  EXPECT_EQ(rig[2]->type, ID_OTESSAMIRE);
   EXPECT_EQ(rig[3], between);
   EXPECT_EQ(rig[4], skin2);
 
   const auto children = ChildrenOf(plain);
   ASSERT_EQ(children.size(), 2u);
   EXPECT_EQ(children[0], plainChild);
-  EXPECT_EQ(children[1]->type, kDeformerId);
+  EXPECT_EQ(children[1]->type, ID_OTESSAMIRE);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -199,14 +195,14 @@ TEST_F(SetupCommandTest, TagGoesFirstAndLinksTheFirstSelectedVertexMap) {
   Node* unlinked = Selected(Quad("unlinked"));
   doc->AddVertexMap(unlinked, {1, 1, 1, 1}, "present but unselected");
   headless::SetKeyboardQualifier(0);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
 
   Node* tag = mesh->firstTag;
-  ASSERT_EQ(tag->type, kTagId);
+  ASSERT_EQ(tag->type, ID_TTESSAMIRE);
   EXPECT_EQ(tag->next, unselected);
   EXPECT_EQ(LinkedVertexMap(tag), first);
   EXPECT_NE(LinkedVertexMap(plain->firstTag), nullptr);
-  ASSERT_EQ(unlinked->firstTag->type, kTagId);
+  ASSERT_EQ(unlinked->firstTag->type, ID_TTESSAMIRE);
   EXPECT_EQ(LinkedVertexMap(unlinked->firstTag), nullptr);
 }
 
@@ -214,11 +210,11 @@ TEST_F(SetupCommandTest, RunningTwiceGivesTwoTagsAndOneUndoTakesBackOneRun) {
   Node* mesh = Selected(Quad("mesh"));
   headless::SetKeyboardQualifier(QSHIFT);
   const std::string original = Describe(*doc);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
   const std::string once = Describe(*doc);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
-  EXPECT_EQ(CountTags(mesh, kTagId), 2);
-  EXPECT_EQ(CountChildren(mesh, kDeformerId), 1);
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
+  EXPECT_EQ(CountTags(mesh, ID_TTESSAMIRE), 2);
+  EXPECT_EQ(CountChildren(mesh, ID_OTESSAMIRE), 1);
   EXPECT_EQ(headless::UndoCount(*doc), 2);
 
   ASSERT_TRUE(headless::Undo(*doc));
@@ -238,7 +234,7 @@ TEST_F(SetupCommandTest, OneUndoRemovesEverythingOneRunAddedAndRedoRestoresIt) {
   Null("after skin", c);
   headless::SetKeyboardQualifier(QSHIFT);
   const std::string original = Describe(*doc);
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
   const std::string done = Describe(*doc);
   Node* tagOfA = a->firstTag;
 
@@ -266,7 +262,7 @@ TEST_F(SetupCommandTest, AllocationFailureKeepsEarlierInsertionsWithTheirUndoSte
   build();
   const std::string original = Describe(*doc);
   const Int64 start = headless::AllocationAttempts();
-  ASSERT_TRUE(headless::ExecuteCommand(kCommandId));
+  ASSERT_TRUE(headless::ExecuteCommand(ID_ADDTESSAMIRECMD));
   const Int64 allocations = headless::AllocationAttempts() - start;
   ASSERT_GT(allocations, 2);
 
@@ -276,15 +272,15 @@ TEST_F(SetupCommandTest, AllocationFailureKeepsEarlierInsertionsWithTheirUndoSte
     const Int64 bytes = headless::GetAllocationStats().bytesInUse;
     build();
     headless::FailNthAllocation(n);
-    const bool ok = headless::ExecuteCommand(kCommandId);
+    const bool ok = headless::ExecuteCommand(ID_ADDTESSAMIRECMD);
     headless::FailNthAllocation(0);
     EXPECT_FALSE(headless::IsUndoGroupOpen(*doc)) << "allocation " << n;
     const Node* first = doc->FindObject("first");
     const Node* second = doc->FindObject("second");
-    if (!ok && CountTags(first, kTagId) == 1 && CountChildren(first, kDeformerId) == 1 &&
-        CountTags(second, kTagId) == 0) {
+    if (!ok && CountTags(first, ID_TTESSAMIRE) == 1 && CountChildren(first, ID_OTESSAMIRE) == 1 &&
+        CountTags(second, ID_TTESSAMIRE) == 0) {
       sawSecondTagFail = true;
-      EXPECT_EQ(first->firstTag->type, kTagId);
+      EXPECT_EQ(first->firstTag->type, ID_TTESSAMIRE);
       EXPECT_EQ(second->firstTag, nullptr);
       EXPECT_EQ(second->down, nullptr);
       EXPECT_EQ(headless::UndoCount(*doc), 1);
@@ -351,10 +347,10 @@ TEST_F(SetupCommandTest, CommandLineAppliesTheSetupToASavedSceneAndUndoesIt) {
   std::unique_ptr<headless::Document> result = headless::LoadScene(out);
   Node* loadedA = result->FindObject("a");
   Node* loadedRig = result->FindObject("rig");
-  ASSERT_EQ(loadedA->firstTag->type, kTagId);
+  ASSERT_EQ(loadedA->firstTag->type, ID_TTESSAMIRE);
   EXPECT_EQ(LinkedVertexMap(loadedA->firstTag), loadedA->firstTag->next);
-  EXPECT_EQ(CountTags(result->FindObject("b"), kTagId), 1);
-  EXPECT_EQ(CountChildren(loadedRig, kDeformerId), 1);
+  EXPECT_EQ(CountTags(result->FindObject("b"), ID_TTESSAMIRE), 1);
+  EXPECT_EQ(CountChildren(loadedRig, ID_OTESSAMIRE), 1);
 
   const auto undo = cli_run::Run("command 1035622 --select a --select b --ctrl '" + in +
                                  "' --out '" + undone + "' --undo");

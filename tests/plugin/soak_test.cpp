@@ -51,24 +51,24 @@ class Soak : public PluginScene {
       const UInt64 value = random();
       switch ((draw >> 8) % 7) {
         case 0:
-          tag->params.SetInt32(kIterations, static_cast<Int32>(value % 6));
+          tag->params.SetInt32(TTESSAMIRE_ITERATIONS, static_cast<Int32>(value % 6));
           break;
         case 1:
-          tag->params.SetFloat(kStrength, static_cast<Float>(value % 1001) / 1000.0);
+          tag->params.SetFloat(TTESSAMIRE_STRENGTH, static_cast<Float>(value % 1001) / 1000.0);
           break;
         case 2:
-          tag->params.SetInt32(kWeighting, static_cast<Int32>(value % 2));
+          tag->params.SetInt32(TTESSAMIRE_WEIGHTING, static_cast<Int32>(value % 2));
           break;
         case 3:
-          tag->params.SetInt32(kPinBorder, static_cast<Int32>(value % 2));
+          tag->params.SetInt32(TTESSAMIRE_PINBORDER, static_cast<Int32>(value % 2));
           break;
         case 4:
-          ASSERT_TRUE(headless::PressButton(tag, kBindButton)) << "evaluation " << e;
+          ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND)) << "evaluation " << e;
           live[draw % 2] = false;
           ++outcome.rebinds;
           break;
         case 5:
-          ASSERT_TRUE(headless::PressButton(tag, kUnbindButton)) << "evaluation " << e;
+          ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND)) << "evaluation " << e;
           live[draw % 2] = true;
           break;
         default: {

@@ -61,7 +61,7 @@ inline std::string ResourceString(Int32 id) {
 }
 
 inline std::string Status(const headless::Node* tag) {
-  return tag->params.GetString(kStatus).value_or("<no status>");
+  return tag->params.GetString(TTESSAMIRE_BINDINFO).value_or("<no status>");
 }
 
 class BindTagFixture : public LoadedPluginTest {

@@ -9,16 +9,14 @@
 
 #include "headless/host/framework.h"
 #include "headless/host/plugin_host.h"
-#include "headless/host/tessamire_ids.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "headless/scene/selection.h"
 #include "headless/scene/undo.h"
+#include "host/abi/ids.h"
 #include "tests/support/loaded_plugin.h"
 
 namespace command_test {
-
-using namespace tessamire_ids;
 
 // One line per node in tree order: objects indented by depth as "name:type", each followed by
 // its tags as "  [type name]".

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <vector>
 
 #include "headless/geometry/primitives.h"
@@ -29,25 +30,30 @@ struct Topology {
   Int32 pointCount = 0;
 
   std::vector<Int32> List(Int32 i) const {
-    return std::vector<Int32>(lists.List(i), lists.List(i) + lists.Count(i));
+    const std::span<const Int32> list = lists.List(i);
+    return std::vector<Int32>(list.begin(), list.end());
   }
   bool Border(Int32 i) const { return border.flag[i] == 1; }
 };
 
 inline bool BuildTopology(Int32 pointCount, const std::vector<CPolygon>& polygons, Topology& out) {
-  const Int32 polygonCount = static_cast<Int32>(polygons.size());
   out.pointCount = pointCount;
-  return BuildAdjacency(polygons.data(), polygonCount, pointCount, out.adjacency) &&
-         BuildNeighbourhoods(polygons.data(), polygonCount, pointCount, *out.adjacency.get(),
-                             out.lists, out.border);
+  return BuildAdjacency(polygons, pointCount, out.adjacency) &&
+         BuildNeighbourhoods(polygons, pointCount, *out.adjacency.get(), out.lists, out.border);
+}
+
+// The input of a run over a mesh, without vertex-map weights.
+inline PointFramesInput InputOf(const headless::Mesh& mesh, const SmoothingSettings& settings) {
+  PointFramesInput input;
+  input.points = mesh.points;
+  input.polygons = mesh.polygons;
+  input.settings = settings;
+  return input;
 }
 
 // The frames of one run over a mesh; empty when the run fails.
 inline std::vector<Frame> RunFrames(const headless::Mesh& mesh, const SmoothingSettings& settings) {
   std::vector<Frame> frames(mesh.points.size());
-  if (!ComputePointFrames(mesh.points.data(), static_cast<Int32>(mesh.points.size()),
-                          mesh.polygons.data(), static_cast<Int32>(mesh.polygons.size()), settings,
-                          nullptr, frames.data()))
-    frames.clear();
+  if (!ComputePointFrames(InputOf(mesh, settings), frames)) frames.clear();
   return frames;
 }

@@ -144,19 +144,19 @@ class PluginScene : public LoadedPluginTest {
   headless::Node* AddBoundTag(headless::Node* object, const reference::Settings& s,
                               headless::Node* vertexMap = nullptr) {
     headless::Node* tag = AddTag(object, s, vertexMap);
-    EXPECT_TRUE(headless::PressButton(tag, kBindButton));
+    EXPECT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
     return tag;
   }
 
   headless::Node* AddTag(headless::Node* object, const reference::Settings& s,
                          headless::Node* vertexMap = nullptr) {
-    headless::Node* tag = doc->AddTag(object, kTagId);
-    tag->params.SetInt32(kIterations, s.iterations);
-    tag->params.SetInt32(kWeighting, s.weighting);
-    tag->params.SetInt32(kPinBorder, s.pinBorder ? 1 : 0);
-    tag->params.SetFloat(kStrength, static_cast<Float>(s.strength));
-    tag->params.SetInt32(kShowSmooth, s.showSmoothed ? 1 : 0);
-    if (vertexMap != nullptr) tag->params.SetLink(kVertexMapLink, vertexMap->serial);
+    headless::Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+    tag->params.SetInt32(TTESSAMIRE_ITERATIONS, s.iterations);
+    tag->params.SetInt32(TTESSAMIRE_WEIGHTING, s.weighting);
+    tag->params.SetInt32(TTESSAMIRE_PINBORDER, s.pinBorder ? 1 : 0);
+    tag->params.SetFloat(TTESSAMIRE_STRENGTH, static_cast<Float>(s.strength));
+    tag->params.SetInt32(TTESSAMIRE_SHOWSMOOTH, s.showSmoothed ? 1 : 0);
+    if (vertexMap != nullptr) tag->params.SetLink(TTESSAMIRE_VERTEXMAP, vertexMap->serial);
     return tag;
   }
 
@@ -167,7 +167,7 @@ class PluginScene : public LoadedPluginTest {
   }
 
   headless::Node* AddDeformer(headless::Node* object) {
-    return doc->AddObject(kDeformerId, "deformer", object);
+    return doc->AddObject(ID_OTESSAMIRE, "deformer", object);
   }
 
   static bool GotUpdate(const headless::Node* object) {

@@ -1,12 +1,11 @@
-// The plug-in's ids as the tests name them, and the plain mesh record the scene fixtures build.
+// The plug-in's ids (host/abi/ids.h) for the tests that drive it, and the plain mesh record the
+// scene fixtures build.
 #pragma once
 
 #include "headless/geometry/mesh.h"
-#include "headless/host/tessamire_ids.h"
+#include "host/abi/ids.h"
 
 namespace plugin_ids {
-
-using namespace tessamire_ids;
 
 using headless::Mesh;
 
