@@ -110,8 +110,7 @@ bool ParseFrameRange(const std::string& text, Int32& first, Int32& last) {
 }
 
 void ParseSequenceRange(const std::string& text, Int32& first, Int32& last) {
-  if (!ParseFrameRange(text, first, last) ||
-      static_cast<Int64>(last) - first >= kMaxSequenceFrames)
+  if (!ParseFrameRange(text, first, last) || static_cast<Int64>(last) - first >= kMaxSequenceFrames)
     throw std::invalid_argument("--frames wants A:B with whole numbers A <= B (at most " +
                                 std::to_string(kMaxSequenceFrames) + " frames), not \"" + text +
                                 "\"");

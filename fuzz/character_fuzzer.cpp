@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Int64 points = static_cast<Int64>(mesh.object->points.size());
     bool inside = points > 0;
     for (const CPolygon& p : mesh.object->polygons)
-      for (const Int32 corner : {p.a, p.b, p.c, p.d}) inside = inside && corner >= 0 && corner < points;
+      for (const Int32 corner : {p.a, p.b, p.c, p.d})
+        inside = inside && corner >= 0 && corner < points;
     fuzz::Check(inside, "an imported mesh's polygons lie within its points");
     if (mesh.object->fileVertices != nullptr)
       headless::CheckFileVertices(*mesh.object->fileVertices, points);

@@ -74,7 +74,7 @@ CharacterImport ImportCharacter(const std::string& path, Document& doc,
 // The same from a file's bytes in memory, of the format its content shows (`name` names it in
 // messages); a glTF's buffers and pictures in other files cannot be reached from there. The
 // fuzzer's way in.
-CharacterImport ImportCharacterBytes(std::string_view bytes, const std::string& name,
-                                     Document& doc, const CharacterOptions& options = {});
+CharacterImport ImportCharacterBytes(std::string_view bytes, const std::string& name, Document& doc,
+                                     const CharacterOptions& options = {});
 
 }  // namespace headless

@@ -130,9 +130,9 @@ void GlbWriter::AddMesh(std::shared_ptr<const FileVertices> file,
   mesh.file = file;
   for (size_t v = 0; v < restPositions.size(); ++v) {
     const Vector3& p = restPositions[v];
-    mesh.rest.insert(mesh.rest.end(), {NarrowAt(p.x, meshes_.size(), v),
-                                       NarrowAt(p.y, meshes_.size(), v),
-                                       NarrowAt(p.z, meshes_.size(), v)});
+    mesh.rest.insert(mesh.rest.end(),
+                     {NarrowAt(p.x, meshes_.size(), v), NarrowAt(p.y, meshes_.size(), v),
+                      NarrowAt(p.z, meshes_.size(), v)});
   }
   if (!file->normals.empty())
     for (const Vector3& n : restNormals) AppendUnit(mesh.normals, n);

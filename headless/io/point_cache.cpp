@@ -356,6 +356,13 @@ void SetCacheTiming(PointCache& cache, Int64 count, const std::function<Float(In
   cache.sampleRate = rate32;
 }
 
+void SetWholeFrameTiming(PointCache& cache, Int64 first, Int64 count, Float fps) {
+  // One apart from an exact start, every later frame is exact too: two samples tell.
+  const Int64 checked = cache.format == PointCacheFormat::kPc2 ? std::min<Int64>(count, 2) : count;
+  SetCacheTiming(
+      cache, checked, [first](Int64 s) { return static_cast<Float>(first + s); }, fps);
+}
+
 PointCache MakePointCache(PointCacheFormat format, const std::vector<std::vector<Vector3>>& samples,
                           Float firstFrame, Float fps) {
   PointCache cache;

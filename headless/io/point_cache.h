@@ -56,15 +56,18 @@ std::vector<std::byte> PointCacheBytes(const PointCache& cache);
 // Writes atomically (a temporary file renamed over `path`).
 void WritePointCache(const std::string& path, const PointCache& cache);
 
-// Sets the timing of a cache that will hold `count` samples, sample s at `frame(s)` (ascending): PC2's
-// start frame and rate, MDD's times at frame / fps seconds. Throws std::invalid_argument naming
-// the first sample the format cannot hold where it is, rather than move it: PC2 holds only even
-// steps (sample s at start + s * rate), so uneven frames, and a start or rate whose float32
+// Sets the timing of a cache that will hold `count` samples, sample s at `frame(s)` (ascending):
+// PC2's start frame and rate, MDD's times at frame / fps seconds. Throws std::invalid_argument
+// naming the first sample the format cannot hold where it is, rather than move it: PC2 holds only
+// even steps (sample s at start + s * rate), so uneven frames, and a start or rate whose float32
 // value would put a sample elsewhere (frame 16777217 is 16777216 in float32), are refused;
 // MDD's float32 times must be finite and strictly increasing. A sample's frame counts as kept
 // within 1e-4 frame, as ReadPointCache's MDD frames are.
 void SetCacheTiming(PointCache& cache, Int64 count, const std::function<Float(Int64)>& frame,
                     Float fps);
+// SetCacheTiming of `count` whole frames one apart from `first`, in a time that for PC2 does not
+// grow with the count.
+void SetWholeFrameTiming(PointCache& cache, Int64 first, Int64 count, Float fps);
 
 // A cache of `format` from samples of equal point count (narrowed to float32), the first at
 // `firstFrame` and one frame apart; MDD times are frame / fps. Throws std::invalid_argument when

@@ -129,10 +129,9 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
   }
   if (options_.format == ResultFormat::kPc2 || options_.format == ResultFormat::kMdd) {
     // Refused here, before anything is written, when the cache cannot keep every frame's time.
-    const auto frame = [&](Int64 s) { return static_cast<Float>(first + s); };
     for (size_t i = 0; i < targets_.size(); ++i) {
       try {
-        SetCacheTiming(targets_[i].cache, last - first + 1, frame, options_.fps);
+        SetWholeFrameTiming(targets_[i].cache, first, last - first + 1, options_.fps);
       } catch (const std::invalid_argument& e) {
         throw std::runtime_error(File(i, first) + ": " + e.what());
       }
