@@ -50,7 +50,8 @@ std::optional<CharacterFormat> FormatOfName(const std::string& path) {
 // or UTF-16, whose zero bytes are left out) a glTF's JSON object, a Collada document's element
 // or an FBX's own words.
 std::optional<CharacterFormat> FormatOfContent(std::string_view head) {
-  if (head.starts_with(std::string_view("Kaydara FBX Binary  \0", 21))) return CharacterFormat::kFbx;
+  if (head.starts_with(std::string_view("Kaydara FBX Binary  \0", 21)))
+    return CharacterFormat::kFbx;
   if (head.starts_with("xof ")) return CharacterFormat::kX;
   if (head.size() >= 8 && head.starts_with("glTF") && head[4] == 2 && head[5] == 0 &&
       head[6] == 0 && head[7] == 0)
@@ -89,6 +90,22 @@ constexpr std::uint64_t kFormatHeadBytes = 4096;
   return "";
 }
 
+const char* FormatName(CharacterFormat format) {
+  switch (format) {
+    case CharacterFormat::kFbx:
+      return "FBX";
+    case CharacterFormat::kGltf:
+      return "glTF 2.0's JSON";
+    case CharacterFormat::kGlb:
+      return "binary glTF 2.0";
+    case CharacterFormat::kCollada:
+      return "Collada";
+    case CharacterFormat::kX:
+      return "DirectX";
+  }
+  return "";
+}
+
 // Throws std::runtime_error naming `path` unless it names a format taken and is a regular file
 // whose content is of that format.
 [[maybe_unused]] CharacterFormat CheckCharacterFile(const std::string& path) {
@@ -103,12 +120,8 @@ constexpr std::uint64_t kFormatHeadBytes = 4096;
   in.Read(kFormatHeadBytes, head);
   const std::optional<CharacterFormat> content = FormatOfContent(head);
   if (content != named)
-    throw std::runtime_error(path + ": its content is not " +
-                             (*named == CharacterFormat::kGlb    ? "binary glTF 2.0"
-                              : *named == CharacterFormat::kGltf ? "glTF's JSON"
-                                                                 : ExtensionOf(*named)) +
-                             std::string(" as its name says; this program reads ") +
-                             CharacterFormats());
+    throw std::runtime_error(path + ": its content is not " + FormatName(*named) +
+                             ", as its name says; this program reads " + CharacterFormats());
   return *named;
 }
 
@@ -413,8 +426,7 @@ class CharacterReader {
   const aiScene* Read(std::string_view bytes, const std::string& name) {
     const std::optional<CharacterFormat> format =
         FormatOfContent(bytes.substr(0, kFormatHeadBytes));
-    if (!format)
-      throw std::runtime_error(name + ": its content is none of " + CharacterFormats());
+    if (!format) throw std::runtime_error(name + ": its content is none of " + CharacterFormats());
     const std::string hint = ExtensionOf(*format);
     return Checked(importer_.ReadFileFromMemory(bytes.data(), bytes.size(),
                                                 ImportSteps("memory." + hint), hint.c_str()),
@@ -425,11 +437,21 @@ class CharacterReader {
   const aiScene* Checked(const aiScene* scene, const std::string& name) {
     if (scene == nullptr || scene->mRootNode == nullptr)
       throw std::runtime_error(name + ": cannot be read as a rigged character (" +
-                               importer_.GetErrorString() + ")");
+                               Shortened(importer_.GetErrorString()) + ")");
     return scene;
   }
 
-  std::vector<std::unique_ptr<Assimp::BaseImporter>> removed_;
+  // Assimp quotes what it could not parse whole, a damaged file's array of any length: the
+  // message keeps its start, cut at a character's boundary.
+  static std::string Shortened(std::string reason) {
+    constexpr size_t kReasonBytes = 240;
+    if (reason.size() <= kReasonBytes) return reason;
+    size_t end = kReasonBytes;
+    while (end > 0 && (static_cast<unsigned char>(reason[end]) & 0xC0) == 0x80) --end;
+    return reason.substr(0, end) + "...";
+  }
+
+  std::vector<std::unique_ptr<Assimp::BaseImporter> > removed_;
   Assimp::Importer importer_;
 };
 
