@@ -468,7 +468,9 @@ std::string RelocatedLibrary(const std::string& name, const std::string& sourceP
   if (from == to) return name;
   const auto relocate = [&](const std::string& one) {
     const fs::path library = platform::PathFromUtf8(one);
-    if (library.is_absolute() || library.has_root_name()) return one;
+    // A rooted name ("/lib/a.mtl" is rooted but not absolute on Windows) names the same place
+    // from any folder.
+    if (library.has_root_directory() || library.has_root_name()) return one;
     const fs::path target = (from / library).lexically_normal();
     fs::path relative = target.lexically_relative(to);
     std::string text = platform::Utf8FromPath(relative.empty() ? target : relative);
