@@ -78,9 +78,13 @@ bool StartPlugins(const std::string& explicitFolder, headless::PluginFolder& fol
     err << " (give --plugins DIR or set TESSAMIRE_PLUGINS)\n";
     return false;
   }
-  std::string error;
-  const bool loaded = folder.Load(directory, error);
-  if (!loaded) err << "tessamire: " << error << "\n";
+  bool loaded = true;
+  try {
+    folder.Load(directory);
+  } catch (const std::exception& e) {
+    loaded = false;
+    err << "tessamire: " << e.what() << "\n";
+  }
   for (const auto& library : folder.Libraries()) {
     if (library.report.resources != kAnswerDone)
       err << "tessamire: warning: " << library.host->Path()

@@ -27,7 +27,7 @@ void ResetPeakBytes();
 // Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms, as
 // does resetting the host state (host_state.h).
 void FailNthAllocation(Int64 n);
-// Number of allocations attempted through the framework since the process started.
+// Number of allocations attempted through the framework since the host state was last reset.
 Int64 AllocationAttempts();
 
 // Returns the blocks kept for reuse to the system.
@@ -62,10 +62,14 @@ Int32 WorkerCount();
 // Sets the number of workers the next loops use; 0 (and resetting the host state) picks the
 // number of hardware threads. The pool resizes before its next loop.
 void SetWorkerCount(Int32 workers);
+// A loop's chunk callback: runs the indices [begin, end). Never throws: the loop cannot stop its
+// other workers halfway, so a body keeps its faults to itself (in its context).
+using LoopBody = void (*)(void* context, Int64 begin, Int64 end) noexcept;
 // The framework's ParallelFor: even split into one sub-range per worker (the last takes the
 // remainder; with fewer indices than workers one index each), chunks of at most `granularity`
-// consecutive indices claimed through atomic counters, stealing from other sub-ranges.
-void ParallelFor(Int64 count, Int64 granularity, void* context,
-                 void (*body)(void* context, Int64 begin, Int64 end));
+// consecutive indices claimed through atomic counters, stealing from other sub-ranges. With one
+// worker, inside another loop's body, or when the pool cannot be had (no memory, no thread), the
+// caller runs the chunks in order. One loop runs on the pool at a time; a second caller waits.
+void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body);
 
 }  // namespace headless

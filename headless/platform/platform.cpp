@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -480,11 +481,13 @@ void OnInterrupt(int) {
 }
 
 // Pipes open; SIGPIPE is ignored while there is one, so that writing to a program that ended
-// fails with EPIPE instead of ending this program.
+// fails with EPIPE instead of ending this program. Pipes may be opened and closed on any thread.
+std::mutex g_pipeMutex;
 int g_openPipes = 0;
 struct sigaction g_oldPipeAction;
 
 void PipeOpened() {
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
   if (g_openPipes++ > 0) return;
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
@@ -493,7 +496,13 @@ void PipeOpened() {
 }
 
 void PipeClosed() {
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
   if (--g_openPipes == 0) sigaction(SIGPIPE, &g_oldPipeAction, nullptr);
+}
+
+// Pipes may be open on several threads; the handler ends the child of the first only.
+void ForgetPipeChild(pid_t child) {
+  g_pipeChild.compare_exchange_strong(child, 0);
 }
 
 // Waits for `child`; a Ctrl-C meanwhile ends it first. Its exit code, or -1.
@@ -607,7 +616,8 @@ ProgramPipe* OpenPipeTo(const std::string& program, const std::vector<std::strin
     return nullptr;
   }
   PipeOpened();
-  g_pipeChild.store(child);
+  pid_t none = 0;
+  g_pipeChild.compare_exchange_strong(none, child);
   return new ProgramPipe{ends[1], child};
 }
 
@@ -637,7 +647,7 @@ PipeWrite WriteToPipe(ProgramPipe* pipe, const void* data, size_t size, std::str
 int ClosePipe(ProgramPipe* pipe) {
   close(pipe->fd);
   const int status = WaitFor(pipe->child);
-  g_pipeChild.store(0);
+  ForgetPipeChild(pipe->child);
   PipeClosed();
   delete pipe;
   return status;
@@ -647,7 +657,7 @@ void AbandonPipe(ProgramPipe* pipe) {
   close(pipe->fd);
   kill(pipe->child, SIGKILL);
   WaitFor(pipe->child);
-  g_pipeChild.store(0);
+  ForgetPipeChild(pipe->child);
   PipeClosed();
   delete pipe;
 }
