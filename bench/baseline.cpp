@@ -157,7 +157,7 @@ std::vector<Vec> Encode(const std::vector<Vec>& rest, const std::vector<Quad>& f
     const Frame& f = frames[i];
     const double det = Dot(f.axis1, Cross(f.axis2, f.axis3));
     if (det == 0.0) {
-      out[i] = rest[i];
+      out[i] = Sub(rest[i], f.origin);
       continue;
     }
     // Rows of the inverse rotation part; the difference is R^-1 (P - origin).

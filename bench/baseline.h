@@ -30,7 +30,7 @@ struct Frame {
 std::vector<Frame> Frames(const std::vector<Vec>& points, const std::vector<Quad>& faces,
                           const Settings& settings);
 
-// The bind: each rest point in its frame's inverse (a singular frame keeps the point).
+// The bind: each rest point in its frame's inverse (a singular frame: its offset from the origin).
 std::vector<Vec> Encode(const std::vector<Vec>& rest, const std::vector<Quad>& faces,
                         const Settings& settings);
 

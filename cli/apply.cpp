@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "cli/command_table.h"
 #include "cli/input_ranges.h"
@@ -140,19 +141,24 @@ std::string PreviewPagePath(const std::string& preview) {
   return headless::platform::Utf8FromPath(page);
 }
 
-// Where each frame's result goes (empty when it goes into one cache, `o.out`); checks that no
-// two frames share a result and that no result would overwrite an input.
+// Where each frame's result goes (empty when it goes into one cache or glTF, `o.out`); checks
+// that every input exists, that no two frames share a result and that no result would
+// overwrite an input. Each input and each result is looked at once, so a long sequence costs
+// time in proportion to its length.
 std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   std::vector<fs::path> outputs;
-  std::vector<std::string> inputs =
+  std::vector<std::string> names =
       frames.cache ? std::vector<std::string>{frames.cachePath} : frames.files;
   for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction, &o.region})
-    inputs.push_back(*input);
-  if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
-  if (!o.preview.empty() && o.preview != "-")
-    RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
+    names.push_back(*input);
+  const InputFiles inputs(names);
+  // Only frames can be missing here (the rest, the weights and a cache are read by now): the
+  // reader names the first, as it would have when it reached it.
+  if (!inputs.FirstMissing().empty()) headless::ReadObjFile(inputs.FirstMissing());
+  if (!o.preview.empty()) inputs.RefuseOverwriting(o.preview);
+  if (!o.preview.empty() && o.preview != "-") inputs.RefuseOverwriting(PreviewPagePath(o.preview));
   if (headless::PointCacheFormatOf(o.out) || GlbOutput(o.out)) {
-    RefuseOverwritingInputs(o.out, inputs);
+    inputs.RefuseOverwriting(o.out);
     return outputs;
   }
   if (IsFramePattern(o.out)) {
@@ -181,12 +187,13 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
       outputs.push_back(fs::path(o.out) / name);
     }
   }
+  std::unordered_map<std::string, size_t> frameOf;  // result -> the frame it holds
   for (size_t i = 0; i < outputs.size(); ++i) {
-    for (size_t j = 0; j < i; ++j)
-      if (outputs[i] == outputs[j])
-        throw ApplyError(frames.Name(i) + " and " + frames.Name(j) + " would both be written to " +
-                         outputs[i].string());
-    RefuseOverwritingInputs(outputs[i].string(), inputs);
+    const auto [other, added] = frameOf.emplace(outputs[i].string(), i);
+    if (!added)
+      throw ApplyError(frames.Name(i) + " and " + frames.Name(other->second) +
+                       " would both be written to " + outputs[i].string());
+    inputs.RefuseOverwriting(outputs[i].string());
   }
   return outputs;
 }
@@ -203,7 +210,8 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
 }
 
 // The cache the results go into: the input cache's timing when it is of the same format,
-// else the frames' numbers (PC2: the first and the mean step; MDD: frame / fps seconds).
+// else the frames' numbers (PC2: the first and the step, which must be even; MDD: frame / fps
+// seconds). Refused, before anything is written, when the format cannot hold them.
 headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
   headless::PointCache out;
   out.format = *headless::PointCacheFormatOf(o.out);
@@ -213,14 +221,13 @@ headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
     out.times = frames.cache->times;
     return out;
   }
-  const size_t n = frames.Count();
-  out.startFrame = static_cast<Float32>(frames.numbers.front());
-  out.sampleRate = n > 1 ? static_cast<Float32>((frames.numbers.back() - frames.numbers.front()) /
-                                                static_cast<Float>(n - 1))
-                         : 1.0f;
-  if (!(out.sampleRate > 0.0f)) out.sampleRate = 1.0f;
-  if (out.format == headless::PointCacheFormat::kMdd)
-    for (Float frame : frames.numbers) out.times.push_back(static_cast<Float32>(frame / o.fps));
+  try {
+    headless::SetCacheTiming(
+        out, static_cast<Int64>(frames.Count()),
+        [&](Int64 s) { return frames.numbers[static_cast<size_t>(s)]; }, o.fps);
+  } catch (const std::invalid_argument& e) {
+    throw ApplyError(o.out + ": " + e.what());
+  }
   return out;
 }
 
@@ -385,6 +392,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
   const Frames frames = GatherFrames(o, count);
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
+  std::optional<headless::PointCache> cacheOut;
+  if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
   // Every input is checked before anything is written; the standard input can be read once only,
   // so a frame from it is kept.
   std::optional<headless::ObjFile> standardInputFrame;
@@ -416,13 +425,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   ApplyScene scene = BuildScene(o, rest.mesh, std::move(vertexMap), std::move(restriction));
   progress.Step("bound " + o.rest);
 
-  std::optional<headless::PointCache> cacheOut;
   std::optional<GlbOut> glbOut;
-  if (outputs.empty() && GlbOutput(o.out)) {
-    glbOut.emplace(rest, frames, o.fps);
-  } else if (outputs.empty()) {
-    cacheOut = OutputCache(o, frames);
-  }
+  if (outputs.empty() && GlbOutput(o.out)) glbOut.emplace(rest, frames, o.fps);
   std::optional<headless::PairReference> reference;
   // The report shares the standard output with nothing but itself.
   std::ostream& reportStream = o.out == "-" ? err : out;
@@ -458,7 +462,11 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     pointsKept += report.PointsKept();
     std::vector<Vector3> corrected = headless::DeformedPoints(scene.object);
     if (cacheOut) {
-      headless::AppendSample(*cacheOut, corrected);
+      try {
+        headless::AppendSample(*cacheOut, corrected);
+      } catch (const std::invalid_argument& e) {
+        throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
+      }
       progress.Step(frames.Name(i));
     } else if (glbOut) {
       glbOut->Add(frames.numbers[i], corrected);
@@ -499,9 +507,11 @@ int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
   o.report = options.Has("--report");
   o.quiet = options.Has("--quiet");
   if (options.Has("--frames")) {
-    if (!ParseFrameRange(options.Text("--frames"), o.first, o.last))
-      throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
-                       options.Text("--frames") + "\"");
+    try {
+      ParseSequenceRange(options.Text("--frames"), o.first, o.last);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(e.what());
+    }
     o.hasRange = true;
   }
   o.fps = options.Number("--fps").value_or(30.0);

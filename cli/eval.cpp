@@ -78,6 +78,8 @@ int EvaluateScene(headless::Document& doc, const EvalRequest& request, std::ostr
   headless::ResultWriter writer(objects, results, range.first, range.last);
   for (const std::string& note : writer.Notes())
     err << command << ": note: " << path << ": " << note << "\n";
+  for (const std::string& note : SampleSpacingNotes(doc))
+    err << command << ": note: " << path << ": " << note << "\n";
   PrepareFolder(dir);
   // The scene itself may lie among the outputs.
   const std::string sceneName = headless::platform::Utf8FromPath(scene.filename());

@@ -7,6 +7,8 @@
 
 #include "headless/deformers/point_cache.h"
 #include "headless/deformers/skin.h"
+#include "headless/io/obj.h"
+#include "headless/io/printable.h"
 
 namespace cli {
 
@@ -37,6 +39,29 @@ FrameRange KeyedRange(const headless::Document& doc) {
   if (first > last)
     throw std::runtime_error("no whole frame lies in the keyed range; give --frames");
   return {first, last};
+}
+
+std::string SampleSpacingNote(const std::vector<Float>& frames) {
+  if (frames.size() < 2) return {};
+  const Float whole = std::floor(frames.back()) - std::ceil(frames.front()) + 1.0;
+  if (!(whole < static_cast<Float>(frames.size()))) return {};
+  return std::to_string(frames.size()) + " samples from frame " +
+         headless::ShortestNumber(frames.front()) + " to " +
+         headless::ShortestNumber(frames.back()) + " hold " +
+         std::to_string(static_cast<Int64>(std::max(whole, 0.0))) +
+         " whole frames; a scene plays whole frames only, so the samples between them are "
+         "not shown on their own";
+}
+
+std::vector<std::string> SampleSpacingNotes(const headless::Document& doc) {
+  std::vector<std::string> notes;
+  for (const headless::Node* node : doc.Objects())
+    if (node->type == headless::kPointCacheType) {
+      const std::string note = SampleSpacingNote(headless::PointCacheFrames(node));
+      if (!note.empty())
+        notes.push_back("point cache '" + headless::Printable(node->name) + "': " + note);
+    }
+  return notes;
 }
 
 }  // namespace cli

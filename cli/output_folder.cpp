@@ -31,10 +31,47 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fs::weakly_canonical(first, ec) == fs::weakly_canonical(second, ec);
 }
 
+namespace {
+
+// The name a file that does not exist would have, links of its existing folders followed.
+std::string AbsoluteName(const std::string& name) {
+  std::error_code ec;
+  return headless::platform::Utf8FromPath(
+      fs::weakly_canonical(headless::platform::PathFromUtf8(name), ec));
+}
+
+}  // namespace
+
+InputFiles::InputFiles(const std::vector<std::string>& inputs) {
+  for (const std::string& input : inputs) {
+    if (input.empty() || input == "-") continue;
+    headless::platform::FileIdentity identity;
+    if (headless::platform::IdentifyFile(input, identity)) {
+      existing_.emplace(identity, input);
+      continue;
+    }
+    missing_.emplace(AbsoluteName(input), input);
+    if (firstMissing_.empty()) firstMissing_ = input;
+  }
+}
+
+void InputFiles::RefuseOverwriting(const std::string& output) const {
+  if (output.empty() || output == "-") return;
+  headless::platform::FileIdentity identity;
+  const std::string* input = nullptr;
+  if (headless::platform::IdentifyFile(output, identity)) {
+    const auto found = existing_.find(identity);
+    if (found != existing_.end()) input = &found->second;
+  } else if (!missing_.empty()) {
+    const auto found = missing_.find(AbsoluteName(output));
+    if (found != missing_.end()) input = &found->second;
+  }
+  if (input != nullptr)
+    throw std::runtime_error(output + ": the result would overwrite the input " + *input);
+}
+
 void RefuseOverwritingInputs(const std::string& output, const std::vector<std::string>& inputs) {
-  for (const std::string& input : inputs)
-    if (!input.empty() && SameFile(output, input))
-      throw std::runtime_error(output + ": the result would overwrite the input " + input);
+  InputFiles(inputs).RefuseOverwriting(output);
 }
 
 void PrepareOutputFolder(const std::string& file) {

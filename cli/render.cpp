@@ -61,9 +61,6 @@ std::pair<Float, Float> ParseCamera(const std::string& text) {
   return {azimuth, elevation};
 }
 
-// A movie longer than this is surely a mistyped range.
-constexpr Int64 kMaxMovieFrames = 100000;
-
 std::string Label(const std::string& path) {
   return path == "-" ? "standard input" : fs::path(path).filename().string();
 }
@@ -296,11 +293,11 @@ std::vector<MovieColumn> MovieColumns(const Options& options) {
   if (!options.Has("--frames"))
     throw UsageError("a sequence such as walk.####.obj needs --frames A:B");
   Int32 first = 0, last = 0;
-  if (!ParseFrameRange(options.Text("--frames"), first, last) ||
-      static_cast<Int64>(last) - first >= kMaxMovieFrames)
-    throw UsageError("--frames wants A:B with whole numbers A <= B (at most " +
-                     std::to_string(kMaxMovieFrames) + " frames), not \"" +
-                     options.Text("--frames") + "\"");
+  try {
+    ParseSequenceRange(options.Text("--frames"), first, last);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
   std::vector<MovieColumn> columns;
   for (const std::string& operand : operands) {
     MovieColumn column{{}, Label(operand)};
@@ -362,17 +359,19 @@ void Movie(Renderer& r, const std::string& moviePath) {
   const Int32 paddedHeight = evenHeight + evenHeight % 2;
   const std::string fps = r.options().Text("--fps", "24");
   std::string error;
-  std::FILE* pipe = headless::platform::OpenPipeTo(
+  headless::platform::ProgramPipe* pipe = headless::platform::OpenPipeTo(
       ffmpeg,
       {"-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "rgb24", "-s",
        std::to_string(evenWidth) + "x" + std::to_string(paddedHeight), "-r", fps, "-i", "-",
        "-pix_fmt", "yuv420p", "-f", "mp4", movie.TemporaryPath()},
       error);
   if (pipe == nullptr) throw std::runtime_error("cannot start ffmpeg: " + error);
+  // A run that fails or is stopped ends the encoder rather than wait for it: it may have
+  // stopped reading.
   struct PipeCloser {
-    std::FILE*& pipe;
+    headless::platform::ProgramPipe*& pipe;
     ~PipeCloser() {
-      if (pipe != nullptr) headless::platform::ClosePipe(pipe);
+      if (pipe != nullptr) headless::platform::AbandonPipe(pipe);
     }
   } closer{pipe};
   headless::Progress progress = MakeProgress(r, "frame", static_cast<Int64>(frames));
@@ -389,13 +388,21 @@ void Movie(Renderer& r, const std::string& moviePath) {
     for (Int32 y = 0; y < image.height; ++y)
       std::copy_n(image.rgb.begin() + 3 * static_cast<Int64>(y) * image.width, 3 * image.width,
                   frame.begin() + 3 * static_cast<Int64>(y) * evenWidth);
-    if (std::fwrite(frame.data(), 1, frame.size(), pipe) != frame.size())
-      throw std::runtime_error("ffmpeg stopped reading frames (see its message above)");
+    switch (headless::platform::WriteToPipe(pipe, frame.data(), frame.size(), error)) {
+      case headless::platform::PipeWrite::kWritten:
+        break;
+      case headless::platform::PipeWrite::kInterrupted:
+        throw headless::Interrupted();
+      case headless::platform::PipeWrite::kFailed:
+        throw std::runtime_error("ffmpeg stopped reading frames (" + error +
+                                 "; see its message above)");
+    }
     progress.Step(columns.front().files[f]);
   }
   progress.Finish();
   const int status = headless::platform::ClosePipe(pipe);
   pipe = nullptr;
+  headless::StopIfInterrupted();
   if (status != 0)
     throw std::runtime_error("ffmpeg failed (exit " + std::to_string(status) + ") writing " +
                              moviePath);
@@ -416,11 +423,14 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   std::vector<std::string> inputs = options.Operands();
   for (const char* option : {"--detail", "--distance", "--focus"})
     inputs.push_back(options.Text(option));
-  RefuseOverwritingInputs(movie.empty() ? out : movie, inputs);
   if (movie == "-") throw UsageError("--movie wants a file name; an MP4 needs a seekable file");
   const Int64 turns = options.Integer("--turntable").value_or(1);
   if (turns > 1 && out == "-")
     throw UsageError("--turntable writes several pictures; it needs --out PIC.png");
+  // Every file the run writes: the movie, or the picture and a turntable's numbered ones.
+  const InputFiles read(inputs);
+  read.RefuseOverwriting(movie.empty() ? out : movie);
+  for (Int64 k = 1; turns > 1 && k <= turns; ++k) read.RefuseOverwriting(NumberedName(out, k));
 
   Renderer renderer(options, err);
   if (!movie.empty()) {

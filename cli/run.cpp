@@ -37,8 +37,25 @@ headless::Progress FrameProgress(const RunOptions& o, Int64 frames, std::ostream
       "tessamire run", "frame", frames);
 }
 
+// Refuses a limb the machine's memory cannot hold, before building any of it.
+void CheckLimbFits(const RunOptions& o) {
+  const Float needed = headless::LimbJobBytes(o.points, o.frames);
+  const Float memory = static_cast<Float>(headless::platform::PhysicalMemoryBytes());
+  const auto gib = [](Float bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GiB", bytes / 1073741824.0);
+    return std::string(text);
+  };
+  if (memory > 0.0 && needed > memory)
+    throw std::runtime_error("--points " + std::to_string(o.points) + " over " +
+                             std::to_string(o.frames) + " frames would take about " + gib(needed) +
+                             " of memory, more than the " + gib(memory) +
+                             " of this machine; give fewer points or frames");
+}
+
 int RunLimb(const RunOptions& o, const headless::TagSettings& settings, std::ostream& out,
             std::ostream& err) {
+  CheckLimbFits(o);
   headless::LimbJob job({o.points, o.frames, o.angle, settings});
   const fs::path outDir(o.out);
   PrepareFolder(o.out);
@@ -127,7 +144,7 @@ std::vector<OptionSpec> RunOptionSpecs() {
   }
   declarations.push_back(
       TextOption("--character", "FILE",
-                 "run on this rigged character (.fbx, .gltf, .dae, .x, ...) instead "
+                 "run on this rigged character (.fbx, .gltf, .glb, .dae or .x) instead "
                  "of the limb"));
   declarations.push_back(
       TextOption("--out", "DIR",

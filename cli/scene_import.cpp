@@ -4,7 +4,7 @@
 //   its defaults, --bind (which implies --tag) also presses its bind button; --cache puts the
 //   host's point-cache deformer under the object with every sample of a PC2 or MDD file (an MDD's
 //   times become frames at --fps, default 30).
-// - A rigged character (.fbx, .gltf, .glb, .dae, .x and the rest Assimp reads): per skinned mesh
+// - A rigged character (.fbx, .gltf, .glb, .dae or .x, by name and content): per skinned mesh
 //   a polygon object with its joints, weights, skin deformer and keys of one animation, --clip
 //   (headless/io/character.h), sampled at the file's rate or --fps. What could not be carried is
 //   printed as notes.
@@ -15,9 +15,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include "cli/command_table.h"
 #include "cli/input_ranges.h"
+#include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/io/character.h"
@@ -42,7 +44,7 @@ bool IsObj(const std::string& path) {
 
 // Every sample of the cache into a point-cache deformer under `object`.
 void AttachCache(headless::Document& doc, headless::Node* object, const std::string& cachePath,
-                 Float fps) {
+                 Float fps, std::ostream& err) {
   const headless::PointCache cache = headless::ReadPointCache(cachePath);
   if (static_cast<size_t>(cache.pointCount) != object->points.size())
     throw std::runtime_error(cachePath + ": " + std::to_string(cache.pointCount) +
@@ -57,6 +59,8 @@ void AttachCache(headless::Document& doc, headless::Node* object, const std::str
     const std::vector<Vector3> sample = cache.Sample(s);
     points.insert(points.end(), sample.begin(), sample.end());
   }
+  const std::string note = SampleSpacingNote(frames);
+  if (!note.empty()) err << "tessamire scene import: note: " << cachePath << ": " << note << "\n";
   headless::Node* node = doc.AddObject(
       headless::kPointCacheType, std::filesystem::path(cachePath).filename().string(), object);
   if (node == nullptr) throw std::runtime_error("the point cache could not be created");
@@ -93,7 +97,8 @@ std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Floa
 
 std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool tag, bool bind,
                                              const std::string& cachePath, Float fps,
-                                             const std::string& outPath, std::ostream& out) {
+                                             const std::string& outPath, std::ostream& out,
+                                             std::ostream& err) {
   headless::Mesh mesh = headless::ReadObj(meshPath);
   CheckCoordinateRange(mesh.points, meshPath);
   auto doc = headless::NewDocument();
@@ -115,7 +120,7 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
     if (bind && !headless::PressButton(bindTag, TTESSAMIRE_BIND))
       throw std::runtime_error(meshPath + ": binding the tag failed");
   }
-  if (!cachePath.empty()) AttachCache(*doc, object, cachePath, fps > 0.0 ? fps : 30.0);
+  if (!cachePath.empty()) AttachCache(*doc, object, cachePath, fps > 0.0 ? fps : 30.0, err);
   out << outPath << ": object \"" << headless::Printable(name) << "\" with "
       << object->points.size() << " points and " << object->polygons.size() << " polygons"
       << (bind  ? ", bound tag"
@@ -196,11 +201,12 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
 
   RefuseOverwritingInputs(outPath, {meshPath, cachePath});
   PrepareOutputFolder(outPath);
-  // The scene itself may be going to the standard output.
-  std::ostream& report = outPath == "-" ? err : out;
-  const auto doc = obj ? ObjScene(meshPath, tag, bind, cachePath, fps, outPath, report)
-                       : CharacterScene(meshPath, fps, clip, outPath, report, err);
+  // The summary is printed once the scene is saved (it may be going to the standard output).
+  std::ostringstream summary;
+  const auto doc = obj ? ObjScene(meshPath, tag, bind, cachePath, fps, outPath, summary, err)
+                       : CharacterScene(meshPath, fps, clip, outPath, summary, err);
   headless::SaveScene(*doc, outPath);
+  (outPath == "-" ? err : out) << summary.str();
   return kExitOk;
 }
 
@@ -217,12 +223,12 @@ Subcommand SceneImportSubcommand() {
   declaration.details =
       "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
       "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
-      ".gltf, .glb, .dae, .x and the other formats Assimp reads) becomes polygon objects "
-      "with joints, weights, skin deformers and the keys of one animation (--clip; the "
-      "first by default) sampled at the file's rate or F per second; what cannot be "
-      "carried is named as a note. --list prints a character file's meshes, joints and "
-      "animations and writes nothing. The scene keeps its frame rate, which `eval` and "
-      "`correct` time their caches by.";
+      ".gltf, .glb, .dae or .x, taken when its content is of the format its name says) "
+      "becomes polygon objects with joints, weights, skin deformers and the keys of one "
+      "animation (--clip; the first by default) sampled at the file's rate or F per second; "
+      "what cannot be carried is named as a note. --list prints a character file's meshes, "
+      "joints and animations and writes nothing. The scene keeps its frame rate, which "
+      "`eval` and `correct` time their caches by.";
   declaration.options = {
       TextOption("--out", "FILE", "the scene file to write (- for the standard output)"),
       FlagOption("--list",

@@ -29,7 +29,11 @@ Placeholder FindPlaceholder(const std::string& path) {
       ++count;
       i = j - 1;
     } else if (path[i] == '%') {
-      // %d or %0Nd; any other '%' is part of the name.
+      // "%%" is a '%' of the name, as printf writes it; so is any '%' other than %d or %0Nd.
+      if (i + 1 < path.size() && path[i + 1] == '%') {
+        ++i;
+        continue;
+      }
       size_t j = i + 1;
       int width = 0;
       if (j < path.size() && path[j] == '0') {
@@ -48,6 +52,16 @@ Placeholder FindPlaceholder(const std::string& path) {
   return found;
 }
 
+// `text` with each "%%" as one '%'.
+std::string SingleEscapedPercents(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    out.push_back(text[i]);
+    if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '%') ++i;
+  }
+  return out;
+}
+
 }  // namespace
 
 bool IsFramePattern(const std::string& path) {
@@ -57,7 +71,15 @@ bool IsFramePattern(const std::string& path) {
 std::string FramePath(const std::string& pattern, Int64 frame) {
   const Placeholder p = FindPlaceholder(pattern);
   if (p.begin == std::string::npos) throw std::invalid_argument(pattern + ": no frame placeholder");
-  return pattern.substr(0, p.begin) + PaddedFrame(frame, p.width) + pattern.substr(p.end);
+  std::string before = pattern.substr(0, p.begin), after = pattern.substr(p.end);
+  if (pattern[p.begin] == '%') {
+    // A printf field: each "%%" of the file name stands for one '%'.
+    const size_t slash = before.find_last_of('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    before = before.substr(0, nameStart) + SingleEscapedPercents(before.substr(nameStart));
+    after = SingleEscapedPercents(after);
+  }
+  return before + PaddedFrame(frame, p.width) + after;
 }
 
 bool ParseFps(const std::string& text, Float& fps) {
@@ -85,6 +107,13 @@ bool ParseFrameRange(const std::string& text, Int32& first, Int32& last) {
   }
   return parse(text.substr(0, colon), first) && parse(text.substr(colon + 1), last) &&
          first <= last;
+}
+
+void ParseSequenceRange(const std::string& text, Int32& first, Int32& last) {
+  if (!ParseFrameRange(text, first, last) || static_cast<Int64>(last) - first >= kMaxSequenceFrames)
+    throw std::invalid_argument("--frames wants A:B with whole numbers A <= B (at most " +
+                                std::to_string(kMaxSequenceFrames) + " frames), not \"" + text +
+                                "\"");
 }
 
 std::vector<std::string> ExpandSequence(const std::vector<std::string>& inputs, bool hasRange,

@@ -17,7 +17,8 @@ namespace cli {
 
 // Whether the file name of `path` holds a frame placeholder. Throws std::invalid_argument for a
 // name with more than one placeholder. Any '%' other than %d or %0Nd (N up to 18) is part of
-// the name.
+// the name, and in a name with such a field "%%" stands for one '%', as printf writes it
+// (`100%%.%04d.obj` names `100%.0007.obj`).
 bool IsFramePattern(const std::string& path);
 // `pattern` with its placeholder replaced by `frame`.
 std::string FramePath(const std::string& pattern, Int64 frame);
@@ -29,6 +30,13 @@ bool ParseFps(const std::string& text, Float& fps);
 
 // "A:B" (A <= B) or "A" in whole frames; false on anything else.
 bool ParseFrameRange(const std::string& text, Int32& first, Int32& last);
+
+// A numbered sequence longer than this is surely a mistyped range: it would name more files
+// than any run reads.
+inline constexpr Int64 kMaxSequenceFrames = 100000;
+// The frames of a numbered sequence: ParseFrameRange of at most kMaxSequenceFrames frames. Throws
+// std::invalid_argument naming --frames, the form and the limit otherwise.
+void ParseSequenceRange(const std::string& text, Int32& first, Int32& last);
 
 // The files a list of inputs names: a pattern expands to one file per frame of `first`..`last`
 // (and needs a range: `hasRange`), every other entry stays as it is. `frames` gets each file's

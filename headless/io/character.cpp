@@ -1,7 +1,12 @@
 #include "headless/io/character.h"
 
+#include <cctype>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
+
+#include "headless/io/input_file.h"
+#include "headless/platform/platform.h"
 
 #if TESSAMIRE_HAVE_ASSIMP
 #include <algorithm>
@@ -12,6 +17,8 @@
 #include <set>
 #include <unordered_map>
 
+#include <assimp/BaseImporter.h>
+#include <assimp/importerdesc.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
@@ -23,6 +30,107 @@
 #endif
 
 namespace headless {
+
+namespace {
+
+enum class CharacterFormat { kFbx, kGltf, kGlb, kCollada, kX };
+
+// The extension that names a format taken, any case.
+std::optional<CharacterFormat> FormatOfName(const std::string& path) {
+  std::string extension = platform::Utf8FromPath(platform::PathFromUtf8(path).extension());
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".fbx") return CharacterFormat::kFbx;
+  if (extension == ".gltf") return CharacterFormat::kGltf;
+  if (extension == ".glb") return CharacterFormat::kGlb;
+  if (extension == ".dae") return CharacterFormat::kCollada;
+  if (extension == ".x") return CharacterFormat::kX;
+  return std::nullopt;
+}
+
+// The format the first bytes of a file show: a binary format's signature, or for text (UTF-8,
+// or UTF-16, whose zero bytes are left out) a glTF's JSON object, a Collada document's element
+// or an FBX's own words.
+std::optional<CharacterFormat> FormatOfContent(std::string_view head) {
+  if (head.starts_with(std::string_view("Kaydara FBX Binary  \0", 21)))
+    return CharacterFormat::kFbx;
+  if (head.starts_with("xof ")) return CharacterFormat::kX;
+  if (head.size() >= 8 && head.starts_with("glTF") && head[4] == 2 && head[5] == 0 &&
+      head[6] == 0 && head[7] == 0)
+    return CharacterFormat::kGlb;
+  std::string text;
+  for (char c : head)
+    if (c != '\0') text.push_back(c);
+  size_t start = 0;
+  for (std::string_view mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
+    if (std::string_view(text).substr(start).starts_with(mark)) start += mark.size();
+  start = std::min(text.find_first_not_of(" \t\r\n", start), text.size());
+  const std::string_view body = std::string_view(text).substr(start);
+  if (body.starts_with("{")) return CharacterFormat::kGltf;
+  if (body.find("<COLLADA") != std::string_view::npos) return CharacterFormat::kCollada;
+  if (body.starts_with("; FBX") || body.find("FBXHeaderExtension") != std::string_view::npos)
+    return CharacterFormat::kFbx;
+  return std::nullopt;
+}
+
+// Enough of a file to tell its format.
+constexpr std::uint64_t kFormatHeadBytes = 4096;
+
+[[maybe_unused]] const char* ExtensionOf(CharacterFormat format) {
+  switch (format) {
+    case CharacterFormat::kFbx:
+      return "fbx";
+    case CharacterFormat::kGltf:
+      return "gltf";
+    case CharacterFormat::kGlb:
+      return "glb";
+    case CharacterFormat::kCollada:
+      return "dae";
+    case CharacterFormat::kX:
+      return "x";
+  }
+  return "";
+}
+
+const char* FormatName(CharacterFormat format) {
+  switch (format) {
+    case CharacterFormat::kFbx:
+      return "FBX";
+    case CharacterFormat::kGltf:
+      return "glTF 2.0's JSON";
+    case CharacterFormat::kGlb:
+      return "binary glTF 2.0";
+    case CharacterFormat::kCollada:
+      return "Collada";
+    case CharacterFormat::kX:
+      return "DirectX";
+  }
+  return "";
+}
+
+// Throws std::runtime_error naming `path` unless it names a format taken and is a regular file
+// whose content is of that format.
+[[maybe_unused]] CharacterFormat CheckCharacterFile(const std::string& path) {
+  const std::optional<CharacterFormat> named = FormatOfName(path);
+  if (!named)
+    throw std::runtime_error(path + ": not a character file this program reads; it reads " +
+                             CharacterFormats());
+  InputFile in(path);
+  // Assimp's readers seek about the file.
+  if (!in.Size()) throw std::runtime_error(path + ": a character is read from a regular file");
+  std::string head;
+  in.Read(kFormatHeadBytes, head);
+  const std::optional<CharacterFormat> content = FormatOfContent(head);
+  if (content != named)
+    throw std::runtime_error(path + ": its content is not " + FormatName(*named) +
+                             ", as its name says; this program reads " + CharacterFormats());
+  return *named;
+}
+
+}  // namespace
+
+std::string CharacterFormats() {
+  return "FBX (.fbx), glTF 2.0 (.gltf, .glb), Collada (.dae) and DirectX (.x)";
+}
 
 #if !TESSAMIRE_HAVE_ASSIMP
 
@@ -46,6 +154,11 @@ CharacterImport ImportCharacter(const std::string& path, Document&, const Charac
 
 CharacterListing ListCharacter(const std::string& path, const CharacterOptions&) {
   NoAssimp(path);
+}
+
+CharacterImport ImportCharacterBytes(std::string_view, const std::string& name, Document&,
+                                     const CharacterOptions&) {
+  NoAssimp(name);
 }
 
 #else
@@ -300,13 +413,60 @@ Float Diagonal(const std::vector<Vector3>& points) {
   return Length(Sub(hi, lo));
 }
 
-const aiScene* ReadFile(const std::string& path, Assimp::Importer& importer) {
-  const aiScene* scene = importer.ReadFile(path, ImportSteps(path));
-  if (scene == nullptr || scene->mRootNode == nullptr)
-    throw std::runtime_error(path + ": cannot be read as a rigged character (" +
-                             importer.GetErrorString() + ")");
-  return scene;
-}
+// An Assimp importer holding the readers of the formats taken only, so that nothing else ever
+// reads a file: each of Assimp's other readers is taken out (and freed here, as Assimp leaves
+// that to whoever takes one out).
+class CharacterReader {
+ public:
+  CharacterReader() {
+    std::vector<Assimp::BaseImporter*> others;
+    for (size_t i = 0; i < importer_.GetImporterCount(); ++i) {
+      const std::string_view name = importer_.GetImporterInfo(i)->mName;
+      if (name != "Autodesk FBX Importer" && name != "glTF2 Importer" &&
+          name != "Collada Importer" && name != "Direct3D XFile Importer")
+        others.push_back(importer_.GetImporter(i));
+    }
+    for (Assimp::BaseImporter* other : others)
+      if (importer_.UnregisterLoader(other) == AI_SUCCESS) removed_.emplace_back(other);
+  }
+
+  // The scene of the file at `path`, after CheckCharacterFile.
+  const aiScene* Read(const std::string& path) {
+    CheckCharacterFile(path);
+    return Checked(importer_.ReadFile(path, ImportSteps(path)), path);
+  }
+  // The scene of a file's bytes, of the format its content shows; `name` names it in messages.
+  const aiScene* Read(std::string_view bytes, const std::string& name) {
+    const std::optional<CharacterFormat> format =
+        FormatOfContent(bytes.substr(0, kFormatHeadBytes));
+    if (!format) throw std::runtime_error(name + ": its content is none of " + CharacterFormats());
+    const std::string hint = ExtensionOf(*format);
+    return Checked(importer_.ReadFileFromMemory(bytes.data(), bytes.size(),
+                                                ImportSteps("memory." + hint), hint.c_str()),
+                   name);
+  }
+
+ private:
+  const aiScene* Checked(const aiScene* scene, const std::string& name) {
+    if (scene == nullptr || scene->mRootNode == nullptr)
+      throw std::runtime_error(name + ": cannot be read as a rigged character (" +
+                               Shortened(importer_.GetErrorString()) + ")");
+    return scene;
+  }
+
+  // Assimp quotes what it could not parse whole, a damaged file's array of any length: the
+  // message keeps its start, cut at a character's boundary.
+  static std::string Shortened(std::string reason) {
+    constexpr size_t kReasonBytes = 240;
+    if (reason.size() <= kReasonBytes) return reason;
+    size_t end = kReasonBytes;
+    while (end > 0 && (static_cast<unsigned char>(reason[end]) & 0xC0) == 0x80) --end;
+    return reason.substr(0, end) + "...";
+  }
+
+  std::vector<std::unique_ptr<Assimp::BaseImporter> > removed_;
+  Assimp::Importer importer_;
+};
 
 std::string ClipLabel(const aiScene* scene, unsigned index) {
   return "'" + std::string(scene->mAnimations[index]->mName.C_Str()) + "' (" +
@@ -381,9 +541,7 @@ class Importer {
   Importer(const std::string& path, Document& doc, const CharacterOptions& options)
       : path_(path), doc_(doc), options_(options) {}
 
-  CharacterImport Run() {
-    Assimp::Importer importer;
-    const aiScene* scene = ReadFile(path_, importer);
+  CharacterImport Run(const aiScene* scene) {
     scene_ = scene;
     ChooseAnimation();
     NoteUnused();
@@ -634,15 +792,25 @@ CharacterImport ImportCharacter(const std::string& path, Document& doc,
   if (!std::isfinite(options.fps) || options.fps < 0.0)
     throw std::invalid_argument("the frame rate must be positive and finite, not " +
                                 std::to_string(options.fps));
-  return Importer(path, doc, options).Run();
+  CharacterReader reader;
+  return Importer(path, doc, options).Run(reader.Read(path));
+}
+
+CharacterImport ImportCharacterBytes(std::string_view bytes, const std::string& name, Document& doc,
+                                     const CharacterOptions& options) {
+  if (!std::isfinite(options.fps) || options.fps < 0.0)
+    throw std::invalid_argument("the frame rate must be positive and finite, not " +
+                                std::to_string(options.fps));
+  CharacterReader reader;
+  return Importer(name, doc, options).Run(reader.Read(bytes, name));
 }
 
 CharacterListing ListCharacter(const std::string& path, const CharacterOptions& options) {
   if (!std::isfinite(options.fps) || options.fps < 0.0)
     throw std::invalid_argument("the frame rate must be positive and finite, not " +
                                 std::to_string(options.fps));
-  Assimp::Importer importer;
-  const aiScene* scene = ReadFile(path, importer);
+  CharacterReader reader;
+  const aiScene* scene = reader.Read(path);
   CharacterListing listing;
   std::set<std::string> jointNames;
   for (unsigned m = 0; m < scene->mNumMeshes; ++m) {

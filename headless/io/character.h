@@ -1,8 +1,13 @@
-// Rigged, animated characters from the files 3D tools exchange (FBX, glTF 2.0, Collada, X and
-// the other formats Assimp reads), made into what the headless host carries: per skinned mesh a
-// polygon object, its joints with their bind transforms, one weight map per joint, a skin
-// deformer under the object linked to both, and the animation as transform keys of the joints.
+// Rigged, animated characters from the files 3D tools exchange (FBX, glTF 2.0, Collada and X),
+// made into what the headless host carries: per skinned mesh a polygon object, its joints with
+// their bind transforms, one weight map per joint, a skin deformer under the object linked to
+// both, and the animation as transform keys of the joints.
 //
+// - Formats. Only those documented and tested are read (CharacterFormats): a file is taken when
+//   its extension names one of them and its first bytes are of that format, and Assimp reads it
+//   with that format's reader alone, never with one of its many others (some of which grow to
+//   gigabytes on a forged file). A file of any other name or content is refused naming the
+//   formats taken.
 // - Points. The file's mesh splits a point along texture and normal seams; the object gets one
 //   point per distinct position (bit-equal coordinates, in order of first use), so its surface
 //   is connected. The object keeps the file's own vertices (`Node::fileVertices`: per vertex its
@@ -32,6 +37,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "headless/scene/scene.h"
@@ -40,6 +46,9 @@ namespace headless {
 
 // Whether this build can read characters (it was built with Assimp).
 bool CharacterImportAvailable();
+
+// The formats taken, for messages and help: "FBX (.fbx), glTF 2.0 (.gltf, .glb), ...".
+std::string CharacterFormats();
 
 struct CharacterOptions {
   Float fps = 0.0;   // 0: the file's rate
@@ -69,6 +78,11 @@ struct CharacterImport {
 // Assimp; std::invalid_argument for an fps that is not finite and positive.
 CharacterImport ImportCharacter(const std::string& path, Document& doc,
                                 const CharacterOptions& options = {});
+// The same from a file's bytes in memory, of the format its content shows (`name` names it in
+// messages); a glTF's buffers and pictures in other files cannot be reached from there. The
+// fuzzer's way in.
+CharacterImport ImportCharacterBytes(std::string_view bytes, const std::string& name, Document& doc,
+                                     const CharacterOptions& options = {});
 
 // What a character file holds, read without importing it.
 struct CharacterListing {

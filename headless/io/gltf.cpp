@@ -83,6 +83,16 @@ Float32 Narrow(Float value) {
   return narrow;
 }
 
+// Narrow, naming the vertex whose coordinate does not fit.
+Float32 NarrowAt(Float value, size_t mesh, size_t vertex) {
+  const Float32 narrow = static_cast<Float32>(value);
+  if (!std::isfinite(narrow))
+    throw std::invalid_argument("mesh " + std::to_string(mesh) + ", vertex " +
+                                std::to_string(vertex) + ": " + ShortestNumber(value) +
+                                " does not fit in the float32 numbers a glTF holds");
+  return narrow;
+}
+
 // `n` normalised in float64, then narrowed; +z when it has no direction.
 void AppendUnit(std::vector<Float32>& out, const Vector3& n) {
   const Float length = Length(n);
@@ -118,8 +128,12 @@ void GlbWriter::AddMesh(std::shared_ptr<const FileVertices> file,
                                 std::to_string(vertices) + " vertices");
   Mesh mesh;
   mesh.file = file;
-  for (const Vector3& p : restPositions)
-    mesh.rest.insert(mesh.rest.end(), {Narrow(p.x), Narrow(p.y), Narrow(p.z)});
+  for (size_t v = 0; v < restPositions.size(); ++v) {
+    const Vector3& p = restPositions[v];
+    mesh.rest.insert(mesh.rest.end(),
+                     {NarrowAt(p.x, meshes_.size(), v), NarrowAt(p.y, meshes_.size(), v),
+                      NarrowAt(p.z, meshes_.size(), v)});
+  }
   if (!file->normals.empty())
     for (const Vector3& n : restNormals) AppendUnit(mesh.normals, n);
   for (size_t k = 0; k + 1 < file->uvs.size(); k += 2)
@@ -181,8 +195,9 @@ void GlbWriter::AddFrame(Float seconds, const std::vector<std::span<const Vector
     frame.offsets.reserve(3 * positions[m].size());
     for (size_t v = 0; v < positions[m].size(); ++v) {
       const Vector3& p = positions[m][v];
-      const Float32 offset[3] = {Narrow(p.x - mesh.rest[3 * v]), Narrow(p.y - mesh.rest[3 * v + 1]),
-                                 Narrow(p.z - mesh.rest[3 * v + 2])};
+      const Float32 offset[3] = {NarrowAt(p.x - mesh.rest[3 * v], m, v),
+                                 NarrowAt(p.y - mesh.rest[3 * v + 1], m, v),
+                                 NarrowAt(p.z - mesh.rest[3 * v + 2], m, v)};
       for (int k = 0; k < 3; ++k) {
         frame.low[k] = v == 0 ? offset[k] : std::min(frame.low[k], offset[k]);
         frame.high[k] = v == 0 ? offset[k] : std::max(frame.high[k], offset[k]);

@@ -37,12 +37,14 @@ class GlbWriter {
   // A mesh on the vertices `file` describes (sound, see CheckFileVertices), at rest at
   // `restPositions` with `restNormals` (one per vertex each; normals are written only when the
   // file has normals). Throws std::invalid_argument, adding nothing, when the counts disagree,
-  // the file has no vertex, a coordinate exceeds float32 or a frame was added already.
+  // the file has no vertex, a coordinate exceeds float32 (naming the mesh and the vertex) or a
+  // frame was added already.
   void AddMesh(std::shared_ptr<const FileVertices> file, std::span<const Vector3> restPositions,
                std::span<const Vector3> restNormals);
   // One frame at `seconds` (finite, at least 0, above the last frame's): per mesh, in the order
   // they were added, its vertices' positions and normals. Throws std::invalid_argument, adding
-  // nothing, when the time or a count is wrong or a position's offset exceeds float32.
+  // nothing, when the time or a count is wrong or a position's offset exceeds float32 (naming
+  // the mesh and the vertex).
   void AddFrame(Float seconds, const std::vector<std::span<const Vector3>>& positions,
                 const std::vector<std::span<const Vector3>>& normals);
 

@@ -80,4 +80,22 @@ std::string ReadInputFile(const std::string& path) {
   return bytes;
 }
 
+std::string ReadTextInput(const std::string& path, std::uint64_t maxLineBytes) {
+  constexpr std::uint64_t kPiece = std::uint64_t{1} << 16;
+  InputFile in(path);
+  std::string text;
+  std::uint64_t line = 0;  // bytes of the last line so far
+  for (;;) {
+    const size_t start = text.size();
+    const std::uint64_t got = in.Read(kPiece, text);
+    for (size_t i = start; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c == '\0') return text;
+      line = c == '\n' || c == '\r' ? 0 : line + 1;
+      if (line > maxLineBytes) return text;
+    }
+    if (got < kPiece) return text;
+  }
+}
+
 }  // namespace headless

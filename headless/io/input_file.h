@@ -40,4 +40,11 @@ class InputFile {
 // "path: cannot read: reason" when it cannot be opened or read.
 std::string ReadInputFile(const std::string& path);
 
+// The text of `path` for a reader of lines, read with a bound: reading stops once the bytes read
+// hold a zero byte or a line (the bytes between line ends, LF or CR) longer than `maxLineBytes`,
+// so that a device or an endless stream (/dev/zero) costs no more than one such line. Such text
+// is no text file: the reader's own parse finds the fault in what was read and names it. Throws
+// as ReadInputFile.
+std::string ReadTextInput(const std::string& path, std::uint64_t maxLineBytes);
+
 }  // namespace headless

@@ -303,7 +303,7 @@ ObjFile ParseObj(std::string text, const std::string& name) {
 ObjFile ReadObjFile(const std::string& path) {
   std::string text;
   try {
-    text = ReadInputFile(path);
+    text = ReadTextInput(path, static_cast<std::uint64_t>(kMaxObjLineBytes));
   } catch (const std::runtime_error& e) {
     // Named like every other fault of the file: "path:0: cannot read: reason".
     std::string what = e.what();

@@ -60,6 +60,8 @@ OutputFile::OutputFile(std::string path) : path_(std::move(path)) {
     if (file_ == nullptr && !fs::exists(platform::PathFromUtf8(temporary_), ec)) break;
   }
   if (file_ == nullptr) Fail(path_, error);
+  // Even a program ended at once (a second Ctrl-C) leaves no half-written file.
+  platform::HoldForRemoval(temporary_);
 }
 
 OutputFile::~OutputFile() {
@@ -122,6 +124,7 @@ void OutputFile::Commit() {
     Discard();
     Fail(path_, ec.message());
   }
+  platform::Release(temporary_);
   committed_ = true;
 }
 
@@ -131,6 +134,7 @@ void OutputFile::Discard() {
   file_ = nullptr;
   std::error_code ec;
   if (!temporary_.empty()) fs::remove(platform::PathFromUtf8(temporary_), ec);
+  platform::Release(temporary_);
 }
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {

@@ -2,7 +2,8 @@
 // sees half a file: the bytes go to a temporary file with a unique name, created exclusively in
 // the target's own folder, which is flushed, synced to disk and renamed over the target only
 // when everything was written. On any failure, on an exception passing by, or when the program
-// is interrupted, the temporary file is removed and an old target stays as it was.
+// is interrupted, the temporary file is removed and an old target stays as it was; a program
+// ended at once by a second Ctrl-C removes it too (platform::HoldForRemoval).
 //
 // The name "-" stands for the standard output: the bytes go there directly (there is nothing to
 // rename), in binary.

@@ -15,6 +15,7 @@
 #include "headless/io/input_file.h"
 #include "headless/io/obj.h"
 #include "headless/io/output_file.h"
+#include "headless/platform/platform.h"
 
 namespace headless {
 namespace {
@@ -55,23 +56,41 @@ Int32 LoadInt(const std::byte* p, bool bigEndian) {
   return static_cast<Int32>(Load32(p, bigEndian));
 }
 
-// Checks that `size` bytes hold exactly `header` + samples * points * 12 and reads the points.
-void ReadCoordinates(std::span<const std::byte> bytes, std::size_t header, Int32 points,
-                     Int32 samples, bool bigEndian, const std::string& name, PointCache& cache) {
+// Samples x points x 12 bytes after a header of `header` bytes, saturated at the largest
+// uint64 (no real input reaches it).
+std::uint64_t CacheBytes(std::uint64_t header, Int32 points, Int32 samples) {
+  const std::uint64_t perSample = static_cast<std::uint64_t>(points) * 12u;
+  const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+  if (perSample != 0 && static_cast<std::uint64_t>(samples) > (most - header) / perSample)
+    return most;
+  return header + static_cast<std::uint64_t>(samples) * perSample;
+}
+
+// Throws unless `held` bytes (at least so many when `atLeast`: a stream read no further) are
+// exactly `header` + samples * points * 12.
+void CheckSize(std::uint64_t held, bool atLeast, std::uint64_t header, Int32 points, Int32 samples,
+               const std::string& name) {
   if (points == 0) Fail(name, "the cache holds no points");
   const std::uint64_t perSample = static_cast<std::uint64_t>(points) * 12u;
-  const std::uint64_t body = bytes.size() - header;
-  const std::string counts =
-      std::to_string(samples) + " samples of " + std::to_string(points) + " points";
+  const std::uint64_t body = held >= header ? held - header : 0;
   // Compared by division first, so that no product of counts can overflow.
   const bool truncated = static_cast<std::uint64_t>(samples) > body / perSample;
-  if (truncated || static_cast<std::uint64_t>(samples) * perSample != body)
-    Fail(name,
-         "the header gives " + counts + " (" + std::to_string(header) + " + " +
-             std::to_string(samples) + " x " + std::to_string(perSample) + " bytes), but " +
-             "the file holds " + std::to_string(bytes.size()) + " bytes" +
-             (truncated ? " (truncated: " + std::to_string(body / perSample) + " whole samples)"
-                        : std::string(" (trailing bytes)")));
+  if (!atLeast && !truncated && static_cast<std::uint64_t>(samples) * perSample == body) return;
+  const std::string counts =
+      std::to_string(samples) + " samples of " + std::to_string(points) + " points";
+  Fail(name, "the header gives " + counts + " (" + std::to_string(header) + " + " +
+                 std::to_string(samples) + " x " + std::to_string(perSample) + " bytes), but " +
+                 "the file holds " + (atLeast ? "more than " : "") +
+                 std::to_string(atLeast ? held - 1 : held) + " bytes" +
+                 (truncated ? " (truncated: " + std::to_string(body / perSample) + " whole samples)"
+                            : std::string(" (trailing bytes)")));
+}
+
+// Checks that the bytes hold exactly `header` + samples * points * 12 and reads the points.
+void ReadCoordinates(std::span<const std::byte> bytes, std::size_t header, Int32 points,
+                     Int32 samples, bool bigEndian, const std::string& name, PointCache& cache) {
+  CheckSize(bytes.size(), false, header, points, samples, name);
+  const std::uint64_t body = bytes.size() - header;
   cache.coordinates.resize(static_cast<std::size_t>(body / 4));
   const std::byte* p = bytes.data() + header;
   for (std::size_t i = 0; i < cache.coordinates.size(); ++i, p += 4) {
@@ -84,6 +103,35 @@ void ReadCoordinates(std::span<const std::byte> bytes, std::size_t header, Int32
     }
     cache.coordinates[i] = v;
   }
+}
+
+// What a cache's first bytes announce: the bytes before the coordinates, the counts and so the
+// whole size. Empty when they make no header the parse accepts (the parse names why).
+struct CacheHeader {
+  std::uint64_t header = 0;
+  Int32 points = 0;
+  Int32 samples = 0;
+  std::uint64_t Total() const { return CacheBytes(header, points, samples); }
+};
+
+std::optional<CacheHeader> AnnouncedHeader(std::span<const std::byte> head,
+                                           PointCacheFormat format) {
+  CacheHeader h;
+  if (format == PointCacheFormat::kPc2) {
+    if (head.size() < kPc2Header || std::memcmp(head.data(), kPc2Signature, 12) != 0 ||
+        LoadInt(head.data() + 12, false) != 1)
+      return std::nullopt;
+    h.header = kPc2Header;
+    h.points = LoadInt(head.data() + 16, false);
+    h.samples = LoadInt(head.data() + 28, false);
+  } else {
+    if (head.size() < kMddHeader) return std::nullopt;
+    h.samples = LoadInt(head.data(), true);
+    h.points = LoadInt(head.data() + 4, true);
+    h.header = kMddHeader + 4ull * static_cast<std::uint64_t>(std::max(h.samples, 0));
+  }
+  if (h.points < 0 || h.samples < 0) return std::nullopt;
+  return h;
 }
 
 PointCache ParsePc2(std::span<const std::byte> bytes, const std::string& name) {
@@ -142,12 +190,9 @@ PointCache ParseMdd(std::span<const std::byte> bytes, const std::string& name) {
   return cache;
 }
 
-Float32 Narrow(Float v) {
-  const Float32 f = static_cast<Float32>(v);
-  if (!std::isfinite(f))
-    throw std::invalid_argument("the value " + ShortestNumber(v) + " does not fit in float32");
-  return f;
-}
+// A sample's frame survives a cache's numbers when they give it back within this much; the
+// MDD reader takes whole frames within it too.
+constexpr Float kFrameTolerance = 1e-4;
 
 }  // namespace
 
@@ -166,10 +211,10 @@ std::vector<Vector3> PointCache::Sample(Int64 s) const {
 
 Float PointCache::SampleFrame(Int64 s, Float fps) const {
   if (format == PointCacheFormat::kMdd) {
-    // Seconds in float32 rarely give whole frames exactly; within 1e-4 of one they are meant to.
+    // Seconds in float32 rarely give whole frames exactly; that close to one they are meant to.
     const Float frame = Float{times[static_cast<std::size_t>(s)]} * fps;
     const Float whole = std::round(frame);
-    return std::fabs(frame - whole) < 1e-4 ? whole : frame;
+    return std::fabs(frame - whole) < kFrameTolerance ? whole : frame;
   }
   return Float{startFrame} + static_cast<Float>(s) * Float{sampleRate};
 }
@@ -191,8 +236,28 @@ PointCache ParsePointCache(std::span<const std::byte> bytes, PointCacheFormat fo
 PointCache ReadPointCache(const std::string& path) {
   const std::optional<PointCacheFormat> format = PointCacheFormatOf(path);
   if (!format) Fail(path, "not a point cache name (.pc2 or .mdd)");
-  const std::string bytes = ReadInputFile(path);
-  return ParsePointCache(std::as_bytes(std::span<const char>(bytes)), *format, path);
+  // The header first, then exactly what it announces and one byte more: a forged header or an
+  // endless stream costs no more than the cache it claims to be.
+  InputFile in(path);
+  std::string bytes;
+  in.Read(*format == PointCacheFormat::kPc2 ? kPc2Header : kMddHeader, bytes);
+  const auto asBytes = [&] { return std::as_bytes(std::span<const char>(bytes)); };
+  const std::optional<CacheHeader> header = AnnouncedHeader(asBytes(), *format);
+  if (header) {
+    const std::uint64_t total = header->Total();
+    if (in.Size() && *in.Size() != total)
+      CheckSize(*in.Size(), false, header->header, header->points, header->samples, path);
+    const std::uint64_t memory = platform::PhysicalMemoryBytes();
+    if (memory != 0 && total > memory)
+      Fail(path, "the header gives " + std::to_string(header->samples) + " samples of " +
+                     std::to_string(header->points) + " points, " + std::to_string(total >> 20) +
+                     " MiB, more than the " + std::to_string(memory >> 20) +
+                     " MiB of this machine's memory");
+    in.Read(total + 1 - bytes.size(), bytes);
+    if (bytes.size() > total)
+      CheckSize(bytes.size(), true, header->header, header->points, header->samples, path);
+  }
+  return ParsePointCache(asBytes(), *format, path);
 }
 
 std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
@@ -231,24 +296,81 @@ void AppendSample(PointCache& cache, std::span<const Vector3> points) {
     throw std::invalid_argument("a sample of " + std::to_string(points.size()) +
                                 " points for a cache of " + std::to_string(cache.pointCount));
   }
-  for (const Vector3& p : points) {
-    cache.coordinates.push_back(Narrow(p.x));
-    cache.coordinates.push_back(Narrow(p.y));
-    cache.coordinates.push_back(Narrow(p.z));
+  const Int64 sample = cache.SampleCount();
+  const std::size_t start = cache.coordinates.size();
+  for (std::size_t i = 0; i < points.size(); ++i)
+    for (const Float v : {points[i].x, points[i].y, points[i].z}) {
+      const Float32 narrow = static_cast<Float32>(v);
+      if (!std::isfinite(narrow)) {
+        cache.coordinates.resize(start);
+        throw std::invalid_argument("sample " + std::to_string(sample) + ", point " +
+                                    std::to_string(i) + ": the coordinate " + ShortestNumber(v) +
+                                    " does not fit in the float32 numbers a point cache holds");
+      }
+      cache.coordinates.push_back(narrow);
+    }
+}
+
+void SetCacheTiming(PointCache& cache, Int64 count, const std::function<Float(Int64)>& frame,
+                    Float fps) {
+  if (count <= 0) return;
+  const auto refuse = [&](Int64 s, const std::string& why) {
+    throw std::invalid_argument("sample " + std::to_string(s) + " at frame " +
+                                ShortestNumber(frame(s)) + ": " + why);
+  };
+  if (cache.format == PointCacheFormat::kMdd) {
+    cache.times.clear();
+    for (Int64 s = 0; s < count; ++s) {
+      const Float seconds = frame(s) / fps;
+      const Float32 time = static_cast<Float32>(seconds);
+      if (!std::isfinite(time))
+        refuse(s, "its time, " + ShortestNumber(seconds) +
+                      " s, does not fit in the float32 numbers an MDD holds");
+      if (s > 0 && !(time > cache.times.back()))
+        refuse(s, "its time in float32 (" + ShortestNumber(time) +
+                      " s) is not after the one before; an MDD cannot tell the two apart");
+      cache.times.push_back(time);
+    }
+    return;
   }
+  const Float first = frame(0);
+  const Float rate = count == 1 ? 1.0 : (frame(count - 1) - first) / static_cast<Float>(count - 1);
+  const Float32 start32 = static_cast<Float32>(first);
+  const Float32 rate32 = static_cast<Float32>(rate);
+  if (!std::isfinite(start32) || !std::isfinite(rate32) || !(rate32 > 0.0f))
+    refuse(count - 1, "a PC2 from frame " + ShortestNumber(first) +
+                          " needs a start and rate beyond the float32 numbers it holds");
+  for (Int64 s = 0; s < count; ++s) {
+    const Float at = frame(s);
+    const Float even = first + static_cast<Float>(s) * rate;
+    if (!(std::fabs(at - even) <= kFrameTolerance))
+      refuse(s, "a PC2 holds samples at even steps only, here frame " + ShortestNumber(even) +
+                    " (every " + ShortestNumber(rate) + " frames from " + ShortestNumber(first) +
+                    "); write an MDD, which keeps each time");
+    const Float held = Float{start32} + static_cast<Float>(s) * Float{rate32};
+    if (!(std::fabs(at - held) <= kFrameTolerance))
+      refuse(s, "a PC2's float32 start and rate (" + ShortestNumber(start32) + ", " +
+                    ShortestNumber(rate32) + ") would put it at frame " + ShortestNumber(held));
+  }
+  cache.startFrame = start32;
+  cache.sampleRate = rate32;
+}
+
+void SetWholeFrameTiming(PointCache& cache, Int64 first, Int64 count, Float fps) {
+  // One apart from an exact start, every later frame is exact too: two samples tell.
+  const Int64 checked = cache.format == PointCacheFormat::kPc2 ? std::min<Int64>(count, 2) : count;
+  SetCacheTiming(
+      cache, checked, [first](Int64 s) { return static_cast<Float>(first + s); }, fps);
 }
 
 PointCache MakePointCache(PointCacheFormat format, const std::vector<std::vector<Vector3>>& samples,
                           Float firstFrame, Float fps) {
   PointCache cache;
   cache.format = format;
-  cache.startFrame = Narrow(firstFrame);
-  cache.sampleRate = 1.0f;
-  for (std::size_t s = 0; s < samples.size(); ++s) {
-    AppendSample(cache, samples[s]);
-    if (format == PointCacheFormat::kMdd)
-      cache.times.push_back(Narrow((firstFrame + static_cast<Float>(s)) / fps));
-  }
+  SetCacheTiming(
+      cache, static_cast<Int64>(samples.size()),
+      [&](Int64 s) { return firstFrame + static_cast<Float>(s); }, fps);
+  for (const std::vector<Vector3>& sample : samples) AppendSample(cache, sample);
   return cache;
 }
 

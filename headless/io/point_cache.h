@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -55,13 +56,28 @@ std::vector<std::byte> PointCacheBytes(const PointCache& cache);
 // Writes atomically (a temporary file renamed over `path`).
 void WritePointCache(const std::string& path, const PointCache& cache);
 
+// Sets the timing of a cache that will hold `count` samples, sample s at `frame(s)` (ascending):
+// PC2's start frame and rate, MDD's times at frame / fps seconds. Throws std::invalid_argument
+// naming the first sample the format cannot hold where it is, rather than move it: PC2 holds only
+// even steps (sample s at start + s * rate), so uneven frames, and a start or rate whose float32
+// value would put a sample elsewhere (frame 16777217 is 16777216 in float32), are refused;
+// MDD's float32 times must be finite and strictly increasing. A sample's frame counts as kept
+// within 1e-4 frame, as ReadPointCache's MDD frames are.
+void SetCacheTiming(PointCache& cache, Int64 count, const std::function<Float(Int64)>& frame,
+                    Float fps);
+// SetCacheTiming of `count` whole frames one apart from `first`, in a time that for PC2 does not
+// grow with the count.
+void SetWholeFrameTiming(PointCache& cache, Int64 first, Int64 count, Float fps);
+
 // A cache of `format` from samples of equal point count (narrowed to float32), the first at
 // `firstFrame` and one frame apart; MDD times are frame / fps. Throws std::invalid_argument when
 // the samples differ in point count or a value does not fit in float32.
 PointCache MakePointCache(PointCacheFormat format, const std::vector<std::vector<Vector3>>& samples,
                           Float firstFrame, Float fps);
 
-// Adds one sample (its point count must match the cache's; the first sets it).
+// Adds one sample (its point count must match the cache's; the first sets it). Throws
+// std::invalid_argument naming the sample and the point whose coordinate does not fit in
+// float32.
 void AppendSample(PointCache& cache, std::span<const Vector3> points);
 
 }  // namespace headless

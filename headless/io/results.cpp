@@ -125,8 +125,17 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
       target.restFrames = PointFrames(target.object->points, target.object->polygons);
     target.cache.format =
         options_.format == ResultFormat::kMdd ? PointCacheFormat::kMdd : PointCacheFormat::kPc2;
-    target.cache.startFrame = static_cast<Float32>(first);
     targets_.push_back(std::move(target));
+  }
+  if (options_.format == ResultFormat::kPc2 || options_.format == ResultFormat::kMdd) {
+    // Refused here, before anything is written, when the cache cannot keep every frame's time.
+    for (size_t i = 0; i < targets_.size(); ++i) {
+      try {
+        SetWholeFrameTiming(targets_[i].cache, first, last - first + 1, options_.fps);
+      } catch (const std::invalid_argument& e) {
+        throw std::runtime_error(File(i, first) + ": " + e.what());
+      }
+    }
   }
   if (options_.format != ResultFormat::kGlb) return;
   glb_ = std::make_unique<GlbWriter>();
@@ -135,11 +144,15 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
       throw std::runtime_error("object \"" + Printable(target.object->name) +
                                "\" has no points, and a glTF mesh needs vertices; write it as "
                                "OBJ or a point cache");
-    if (target.file == nullptr) {
-      glb_->AddMesh(WeldedVertices(target.object), target.object->points, {});
-    } else {
-      glb_->AddMesh(target.file, FileVertexPositions(*target.file, target.object->points),
-                    target.file->normals);
+    try {
+      if (target.file == nullptr) {
+        glb_->AddMesh(WeldedVertices(target.object), target.object->points, {});
+      } else {
+        glb_->AddMesh(target.file, FileVertexPositions(*target.file, target.object->points),
+                      target.file->normals);
+      }
+    } catch (const std::invalid_argument& e) {
+      throw std::runtime_error(File(0, first) + ": " + e.what());
     }
   }
 }
@@ -273,11 +286,13 @@ void ResultWriter::AddFrame(Int64 frame) {
                                 : PlainObjText(points, target.object->polygons));
         break;
       case ResultFormat::kMdd:
-        target.cache.times.push_back(
-            static_cast<Float32>(static_cast<Float>(frame) / options_.fps));
-        [[fallthrough]];
       case ResultFormat::kPc2:
-        AppendSample(target.cache, positions[i]);
+        try {
+          AppendSample(target.cache, positions[i]);
+        } catch (const std::invalid_argument& e) {
+          throw std::runtime_error(File(i, frame) + ": frame " + std::to_string(frame) + ", " +
+                                   e.what());
+        }
         break;
       case ResultFormat::kGlb:
         break;
@@ -287,7 +302,12 @@ void ResultWriter::AddFrame(Int64 frame) {
     const Int64 origin = first_ < 0 ? first_ : 0;
     std::vector<std::span<const Vector3>> p(positions.begin(), positions.end());
     std::vector<std::span<const Vector3>> n(normals.begin(), normals.end());
-    glb_->AddFrame(static_cast<Float>(frame - origin) / options_.fps, p, n);
+    try {
+      glb_->AddFrame(static_cast<Float>(frame - origin) / options_.fps, p, n);
+    } catch (const std::invalid_argument& e) {
+      throw std::runtime_error(File(0, frame) + ": frame " + std::to_string(frame) + ": " +
+                               e.what());
+    }
   }
   ++next_;
 }

@@ -2,6 +2,7 @@
 
 #include "headless/io/input_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -28,7 +29,7 @@ std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
                                      const std::string& meshName, bool unitRange) {
   std::string bytes;
   try {
-    bytes = ReadInputFile(path);
+    bytes = ReadTextInput(path, kMaxWeightLineBytes);
   } catch (const std::exception& e) {
     Fail(path, 0, e.what());
   }
@@ -37,6 +38,10 @@ std::vector<Float32> ReadWeightsFile(const std::string& path, size_t pointCount,
 
 std::vector<Float32> ParseWeights(std::string_view text, const std::string& path, size_t pointCount,
                                   const std::string& meshName, bool unitRange) {
+  const size_t zero = text.find('\0');
+  if (zero != std::string_view::npos)
+    Fail(path, static_cast<size_t>(std::count(text.begin(), text.begin() + zero, '\n')) + 1,
+         "not a text file (byte " + std::to_string(zero) + " is zero): not a weight file");
   std::istringstream in{std::string(text)};
   std::vector<Float32> weights;
   std::string lineText;
@@ -44,6 +49,8 @@ std::vector<Float32> ParseWeights(std::string_view text, const std::string& path
   size_t blankFrom = 0;  // first line of the current run of blank lines, 0 when none
   while (std::getline(in, lineText)) {
     ++line;
+    if (lineText.size() > kMaxWeightLineBytes)
+      Fail(path, line, "the line is longer than " + std::to_string(kMaxWeightLineBytes) + " bytes");
     const std::string number = Trimmed(lineText);
     if (number.empty()) {
       if (blankFrom == 0) blankFrom = line;

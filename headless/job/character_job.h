@@ -20,7 +20,7 @@
 namespace headless {
 
 struct CharacterJobOptions {
-  std::string file;  // the rigged character (.fbx, .gltf, .dae, .x, ...)
+  std::string file;  // the rigged character (.fbx, .gltf, .glb, .dae or .x)
   // The user's settings for the bind tag, over the tag's own defaults: a character's detail scale
   // is not known here.
   TagSettings tagSettings;

@@ -114,6 +114,10 @@ void WritePictures(const LimbMesh& mesh, const MeasuredFrame& shown, const fs::p
 
 }  // namespace
 
+Float LimbJobBytes(Int64 points, Int32 frames) {
+  return static_cast<Float>(points) * (1000.0 + 100.0 * static_cast<Float>(frames));
+}
+
 // The limb's ridges and grooves are six edges long whatever its point count, and the smoothing has
 // to reach across about one of them before the smoothed surface is free of the detail; measured at
 // 50,000 points, 64 rounds restore the detail height best while the edge lengths still come out

@@ -30,6 +30,12 @@ inline constexpr Int32 kLimbJobIterations = 64;
 // The rounds the main job gives the bind tag on a limb of about `points` points.
 Int32 LimbJobIterations(Int64 points);
 
+// About how many bytes of memory the main job takes on a limb of about `points` points over
+// `frames` frames: some 1,000 per point (the limb, its rig, the plug-in's arrays, the measures and
+// pictures) and 100 per point and frame (the page of every frame), as measured at 50,000 and
+// 200,000 points.
+Float LimbJobBytes(Int64 points, Int32 frames);
+
 class LimbJob {
  public:
   // Builds the limb's scene, equips it, sets the bind tag's rounds (LimbJobIterations, then the

@@ -19,6 +19,7 @@
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -50,6 +51,18 @@ bool FlushFailureInjected() {
   errno = EIO;
   return true;
 }
+
+// The files held for removal, in fixed slots that a signal handler may read: a slot is free (0),
+// being filled or emptied (1) or holds a name (2).
+struct HeldFile {
+  std::atomic<int> state{0};
+  char path[4096];
+};
+HeldFile g_held[32];
+static_assert(std::atomic<int>::is_always_lock_free, "the slots are read from a handler");
+
+// Removes every held file; safe in a signal handler (POSIX: unlink only).
+void RemoveHeldFiles();
 
 // PATH split at its separator; empty entries mean the current folder.
 std::vector<std::string> SearchFolders(char separator) {
@@ -95,6 +108,27 @@ void FailNthFlush(long long n) {
 
 bool InterruptRequested() {
   return g_interrupted.load();
+}
+
+void HoldForRemoval(const std::string& path) {
+  if (path.size() >= sizeof HeldFile::path) return;
+  for (HeldFile& slot : g_held) {
+    int free = 0;
+    if (!slot.state.compare_exchange_strong(free, 1)) continue;
+    std::memcpy(slot.path, path.c_str(), path.size() + 1);
+    slot.state.store(2);
+    return;
+  }
+}
+
+void Release(const std::string& path) {
+  for (HeldFile& slot : g_held) {
+    int held = 2;
+    if (!slot.state.compare_exchange_strong(held, 1)) continue;
+    const bool same = path == slot.path;
+    slot.state.store(same ? 0 : 2);
+    if (same) return;
+  }
 }
 
 void SetInterruptRequested(bool requested) {
@@ -159,9 +193,15 @@ std::wstring QuotedArgument(const std::wstring& argument) {
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  // The second press goes to the default handler, which ends the program.
-  if (g_interrupted.exchange(true)) return FALSE;
-  return TRUE;
+  if (!g_interrupted.exchange(true)) return TRUE;
+  // The second press: the held files go, then the default handler ends the program.
+  RemoveHeldFiles();
+  return FALSE;
+}
+
+void RemoveHeldFiles() {
+  for (HeldFile& slot : g_held)
+    if (slot.state.load() == 2) DeleteFileW(WideFromUtf8(slot.path).c_str());
 }
 
 }  // namespace
@@ -257,6 +297,12 @@ long long ProcessPageFaults() {
   return static_cast<long long>(counters.PageFaultCount);
 }
 
+std::uint64_t PhysicalMemoryBytes() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? static_cast<std::uint64_t>(status.ullTotalPhys) : 0;
+}
+
 std::string ExecutablePath() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
@@ -273,6 +319,21 @@ std::string ExecutablePath() {
 
 void InstallInterruptHandler() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  // Backup semantics open folders too; no access right is needed to read the identity.
+  const HANDLE handle = CreateFileW(WideFromUtf8(path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  identity.device = info.dwVolumeSerialNumber;
+  identity.file = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
 }
 
 std::FILE* OpenForReading(const std::string& path, std::string& error) {
@@ -320,20 +381,41 @@ std::string FindProgram(const std::string& program) {
   return {};
 }
 
-std::FILE* OpenPipeTo(const std::string& program, const std::vector<std::string>& arguments,
-                      std::string& error) {
+struct ProgramPipe {
+  std::FILE* file = nullptr;
+};
+
+ProgramPipe* OpenPipeTo(const std::string& program, const std::vector<std::string>& arguments,
+                        std::string& error) {
   // _wpopen hands the line to cmd.exe, which takes the outer quotes off a line starting with one.
   std::wstring command = L"\"" + QuotedArgument(WideFromUtf8(program));
   for (const std::string& argument : arguments)
     command += L" " + QuotedArgument(WideFromUtf8(argument));
   command += L"\"";
-  std::FILE* pipe = _wpopen(command.c_str(), L"wb");
-  if (pipe == nullptr) error = program + ": " + std::strerror(errno);
-  return pipe;
+  std::FILE* file = _wpopen(command.c_str(), L"wb");
+  if (file == nullptr) {
+    error = program + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  return new ProgramPipe{file};
 }
 
-int ClosePipe(std::FILE* pipe) {
-  return _pclose(pipe);
+PipeWrite WriteToPipe(ProgramPipe* pipe, const void* data, size_t size, std::string& error) {
+  errno = 0;
+  if (std::fwrite(data, 1, size, pipe->file) == size) return PipeWrite::kWritten;
+  if (InterruptRequested()) return PipeWrite::kInterrupted;
+  error = errno != 0 ? std::strerror(errno) : "the program stopped reading";
+  return PipeWrite::kFailed;
+}
+
+int ClosePipe(ProgramPipe* pipe) {
+  const int status = _pclose(pipe->file);
+  delete pipe;
+  return status;
+}
+
+void AbandonPipe(ProgramPipe* pipe) {
+  ClosePipe(pipe);
 }
 
 #else
@@ -398,8 +480,22 @@ bool StderrIsTerminal() {
 
 namespace {
 
+void RemoveHeldFiles() {
+  for (HeldFile& slot : g_held)
+    if (slot.state.load() == 2) unlink(slot.path);
+}
+
+// The program a pipe feeds, ended with this one by a second signal.
+std::atomic<pid_t> g_pipeChild{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free, "the child is read from a handler");
+
+// The first signal asks the program to stop; a second ends it at once, leaving nothing behind.
 void OnInterrupt(int) {
-  g_interrupted.store(true);
+  if (!g_interrupted.exchange(true)) return;
+  RemoveHeldFiles();
+  const pid_t child = g_pipeChild.load();
+  if (child > 0) kill(child, SIGKILL);
+  _exit(130);
 }
 
 // Pipes open; SIGPIPE is ignored while there is one, so that writing to a program that ended
@@ -408,10 +504,33 @@ std::mutex g_pipeMutex;
 int g_openPipes = 0;
 struct sigaction g_oldPipeAction;
 
-std::string ShellQuote(const std::string& argument) {
-  std::string quoted = "'";
-  for (char c : argument) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
+void PipeOpened() {
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
+  if (g_openPipes++ > 0) return;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, &g_oldPipeAction);
+}
+
+void PipeClosed() {
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
+  if (--g_openPipes == 0) sigaction(SIGPIPE, &g_oldPipeAction, nullptr);
+}
+
+// Pipes may be open on several threads; the handler ends the child of the first only.
+void ForgetPipeChild(pid_t child) {
+  g_pipeChild.compare_exchange_strong(child, 0);
+}
+
+// Waits for `child`; a Ctrl-C meanwhile ends it first. Its exit code, or -1.
+int WaitFor(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+    if (InterruptRequested()) kill(child, SIGKILL);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
@@ -426,9 +545,18 @@ void InstallInterruptHandler() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // The handler is reset to the default at the first signal: a second Ctrl-C ends the program.
-  action.sa_flags = SA_RESETHAND;
+  // No SA_RESTART: a wait for a child or a pipe returns, so the program notices at once.
+  action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  identity.device = static_cast<std::uint64_t>(info.st_dev);
+  identity.file = static_cast<std::uint64_t>(info.st_ino);
+  return true;
 }
 
 std::FILE* OpenForReading(const std::string& path, std::string& error) {
@@ -474,31 +602,89 @@ std::string FindProgram(const std::string& program) {
   return {};
 }
 
-std::FILE* OpenPipeTo(const std::string& program, const std::vector<std::string>& arguments,
-                      std::string& error) {
-  std::string command = "exec " + ShellQuote(program);
-  for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
-  std::lock_guard<std::mutex> lock(g_pipeMutex);
-  if (g_openPipes == 0) {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, &g_oldPipeAction);
-  }
-  ++g_openPipes;
-  std::FILE* pipe = popen(command.c_str(), "w");
-  if (pipe == nullptr) {
+struct ProgramPipe {
+  int fd = -1;
+  pid_t child = 0;
+};
+
+ProgramPipe* OpenPipeTo(const std::string& program, const std::vector<std::string>& arguments,
+                        std::string& error) {
+  int ends[2];
+  if (pipe(ends) != 0) {
     error = program + ": " + std::strerror(errno);
-    if (--g_openPipes == 0) sigaction(SIGPIPE, &g_oldPipeAction, nullptr);
+    return nullptr;
   }
-  return pipe;
+  // The write end stays with this program only, and never blocks it: WriteToPipe waits itself.
+  fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+  fcntl(ends[1], F_SETFL, fcntl(ends[1], F_GETFL) | O_NONBLOCK);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
+  posix_spawn_file_actions_addclose(&actions, ends[0]);
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  const int started = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(ends[0]);
+  if (started != 0) {
+    close(ends[1]);
+    error = program + ": " + std::strerror(started);
+    return nullptr;
+  }
+  PipeOpened();
+  pid_t none = 0;
+  g_pipeChild.compare_exchange_strong(none, child);
+  return new ProgramPipe{ends[1], child};
 }
 
-int ClosePipe(std::FILE* pipe) {
-  const int status = pclose(pipe);
-  std::lock_guard<std::mutex> lock(g_pipeMutex);
-  if (--g_openPipes == 0) sigaction(SIGPIPE, &g_oldPipeAction, nullptr);
-  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+PipeWrite WriteToPipe(ProgramPipe* pipe, const void* data, size_t size, std::string& error) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    if (InterruptRequested()) return PipeWrite::kInterrupted;
+    const ssize_t written = write(pipe->fd, bytes, size);
+    if (written > 0) {
+      bytes += written;
+      size -= static_cast<size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Full: wait for room, looking at the flag a few times a second.
+      pollfd room{pipe->fd, POLLOUT, 0};
+      poll(&room, 1, 100);
+      continue;
+    }
+    error = written < 0 ? std::strerror(errno) : "the program stopped reading";
+    return PipeWrite::kFailed;
+  }
+  return PipeWrite::kWritten;
+}
+
+int ClosePipe(ProgramPipe* pipe) {
+  close(pipe->fd);
+  const int status = WaitFor(pipe->child);
+  ForgetPipeChild(pipe->child);
+  PipeClosed();
+  delete pipe;
+  return status;
+}
+
+void AbandonPipe(ProgramPipe* pipe) {
+  close(pipe->fd);
+  kill(pipe->child, SIGKILL);
+  WaitFor(pipe->child);
+  ForgetPipeChild(pipe->child);
+  PipeClosed();
+  delete pipe;
+}
+
+std::uint64_t PhysicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
 long long ProcessPageFaults() {

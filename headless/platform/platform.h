@@ -8,6 +8,7 @@
 // platform; PathFromUtf8 and Utf8FromPath convert at the file system's door.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -46,17 +47,38 @@ bool StderrIsTerminal();
 // Page faults the process has taken so far (minor and major).
 long long ProcessPageFaults();
 
+// The machine's physical memory in bytes; 0 when the system does not say.
+std::uint64_t PhysicalMemoryBytes();
+
 // The running program's own file, absolute (Linux: /proc/self/exe; Windows: the module's file
 // name, as UTF-8). Empty when it cannot be found.
 std::string ExecutablePath();
 
-// Ctrl-C (SIGINT; on Windows the console's Ctrl-C and Ctrl-Break) from now on only sets the flag
-// InterruptRequested answers, which long loops check so that the program can stop cleanly. A
-// second Ctrl-C ends the program at once, the usual way. Safe to call more than once.
+// Ctrl-C and SIGTERM (on Windows the console's Ctrl-C and Ctrl-Break) from now on only set the
+// flag InterruptRequested answers, which long loops check so that the program can stop cleanly.
+// A second one ends the program at once with exit code 130, after removing the files held for
+// removal (HoldForRemoval) and ending the program a pipe feeds (OpenPipeTo). Safe to call more
+// than once.
 void InstallInterruptHandler();
 bool InterruptRequested();
 // Sets or clears the flag as the handler would (tests, and a program that handled it).
 void SetInterruptRequested(bool requested);
+
+// A file (a temporary output) that a program ended at once by a second Ctrl-C removes on its way
+// out, until Release: so that not even then is anything half-written left. At most a few dozen
+// are held at a time (beyond, a name is not held), each name at most 4095 bytes.
+void HoldForRemoval(const std::string& path);
+void Release(const std::string& path);
+
+// What tells one file from every other: the device (volume) and the file's number on it, the
+// same under every name and link that reaches it.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the file `path` (UTF-8) reaches, links followed; false when there is none.
+bool IdentifyFile(const std::string& path, FileIdentity& identity);
 
 // Opens `path` (UTF-8) for reading in binary. Null with `error` set to the system's reason.
 std::FILE* OpenForReading(const std::string& path, std::string& error);
@@ -76,14 +98,23 @@ void SetBinaryMode(std::FILE* stream);
 // The full path of `program` as found along PATH (on Windows with ".exe" added when missing),
 // or empty.
 std::string FindProgram(const std::string& program);
-// Starts `program` (a path) with `arguments` and answers a stream writing to its standard
-// input, in binary; its output goes where this program's does. Null with `error` set when it
-// could not be started. While a pipe is open, writing to a program that has ended fails instead of
-// ending this program.
-std::FILE* OpenPipeTo(const std::string& program, const std::vector<std::string>& arguments,
-                      std::string& error);
+// A program started with a pipe to its standard input.
+struct ProgramPipe;
+// Starts `program` (a path) with `arguments`, its standard input the pipe, its output where this
+// program's goes. Null with `error` set when it could not be started. While a pipe is open,
+// writing to a program that has ended fails instead of ending this program.
+ProgramPipe* OpenPipeTo(const std::string& program, const std::vector<std::string>& arguments,
+                        std::string& error);
+enum class PipeWrite { kWritten, kInterrupted, kFailed };
+// Writes `size` bytes to the program. While the pipe is full it waits, but never past a Ctrl-C:
+// kInterrupted then (some bytes may be written). kFailed with `error` set when the program no
+// longer reads (it ended, or closed its input). On Windows the write simply waits.
+PipeWrite WriteToPipe(ProgramPipe* pipe, const void* data, size_t size, std::string& error);
 // Closes the pipe, waits for the program and answers its exit code (-1 when it did not end
-// normally).
-int ClosePipe(std::FILE* pipe);
+// normally). A Ctrl-C while it waits ends the program (POSIX).
+int ClosePipe(ProgramPipe* pipe);
+// Closes the pipe and ends the program without waiting for it to finish its work (it may have
+// stopped reading and never end by itself); for a run that gives up its output.
+void AbandonPipe(ProgramPipe* pipe);
 
 }  // namespace headless::platform

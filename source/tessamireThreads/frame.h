@@ -19,8 +19,9 @@ inline Float FrameDeterminant(const Frame& frame) {
 }
 
 // The inverse used to encode: with R the matrix of columns axis1, axis2, axis3 and
-// det = axis1 . (axis2 x axis3): the identity frame when det is exactly 0; otherwise (NaN
-// included) the general affine inverse: 1/det formed once, the rows of R⁻¹ are
+// det = axis1 . (axis2 x axis3): when det is exactly 0 the identity axes with the origin
+// negated, so a point becomes its offset from the frame's origin; otherwise (NaN included) the
+// general affine inverse: 1/det formed once, the rows of R⁻¹ are
 // (axis2 x axis3), (axis3 x axis1), (axis1 x axis2) with every cofactor times 1/det; the
 // inverse's axes are the columns of R⁻¹, and its origin is -(((o.x axis1' + o.y axis2') +
 // o.z axis3')) with o the frame's origin and axisN' the inverse's axes.
@@ -31,6 +32,7 @@ inline Frame InverseFrame(const Frame& frame) {
   const Float det = FrameDeterminant(frame);
   Frame inverse;
   if (det == 0.0) {
+    inverse.origin = {-frame.origin.x, -frame.origin.y, -frame.origin.z};
     inverse.axis1 = {1.0, 0.0, 0.0};
     inverse.axis2 = {0.0, 1.0, 0.0};
     inverse.axis3 = {0.0, 0.0, 1.0};
@@ -59,7 +61,10 @@ inline Vector3 ApplyFrame(const Frame& f, const Vector3& p) {
 }
 
 // The difference of a rest point in its frame: ApplyFrame(InverseFrame(frame), point). A
-// singular frame (det exactly 0) stores the point itself.
+// singular frame (det exactly 0) has no coordinates to give, so the point is stored as its offset
+// from the frame's origin (its smoothed position): once its frame is regular again it lands that
+// far from its smoothed position, never a rotated copy of where it stood in space. Evaluation
+// reads both forms alike, so differences stored as the rest position itself keep their results.
 inline Vector3 EncodeDifference(const Frame& frame, const Vector3& point) {
   return ApplyFrame(InverseFrame(frame), point);
 }

@@ -50,6 +50,19 @@ TEST(Sequences, PatternsNameEveryFramePaddedAsAsked) {
   EXPECT_FALSE(cli::ParseFrameRange("5:2", first, last));
 }
 
+// "%%" is one '%' in a name with a printf field, as printf writes it; a '#' pattern keeps it.
+TEST(Sequences, PercentSignsFollowPrintfAndRangesAreCapped) {
+  EXPECT_EQ(cli::FramePath("shots/100%%.%04d.obj", 7), "shots/100%.0007.obj");
+  EXPECT_EQ(cli::FramePath("a%%%d.obj", 5), "a%5.obj");
+  EXPECT_FALSE(cli::IsFramePattern("100%%d.obj"));  // printf writes "100%d.obj"
+  EXPECT_FALSE(cli::IsFramePattern("a%%04d.obj"));
+  EXPECT_EQ(cli::FramePath("50%%.##.obj", 7), "50%%.07.obj");
+  Int32 first = 0, last = 0;
+  EXPECT_NO_THROW(cli::ParseSequenceRange("1:100000", first, last));
+  EXPECT_THROW(cli::ParseSequenceRange("1:100001", first, last), std::invalid_argument);
+  EXPECT_THROW(cli::ParseSequenceRange("0:2147483647", first, last), std::invalid_argument);
+}
+
 class FormatsCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -226,6 +239,89 @@ TEST_F(FormatsCliTest, AnImportedCachePlaysInTheSceneAndEvalWritesItBack) {
   EXPECT_NE(run.output.find("43 points per sample, but the mesh has 42"), std::string::npos)
       << run.output;
   EXPECT_FALSE(fs::exists(dir / "bad.tsm"));
+}
+
+// A cache keeps each sample's time as its format can hold it, or the run is refused before
+// anything is written, naming the first sample it could not keep: a PC2 holds even steps only
+// (an MDD's uneven times are not moved), float32 must hold every start and time exactly and in
+// order, and a coordinate beyond float32 names the file and the point.
+TEST_F(FormatsCliTest, CachesKeepEverySamplesTimeOrAreRefused) {
+  WriteSequence();
+  const std::string rest = "--rest " + Quoted(dir / "rest.obj");
+  headless::PointCache uneven =
+      headless::MakePointCache(headless::PointCacheFormat::kMdd, frames, 0.0, 30.0);
+  uneven.times = {0.0f, 1.0f / 30.0f, 10.0f / 30.0f};
+  headless::WritePointCache((dir / "uneven.mdd").string(), uneven);
+  CliRun run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " +
+                            Quoted(dir / "uneven.mdd"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("o.pc2: sample 1 at frame 1: a PC2 holds samples at even steps only"),
+            std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fs::exists(dir / "o.pc2"));
+  // Times beyond any frame a PC2 can start at.
+  uneven.times = {0.0f, 1e38f, 2e38f};
+  headless::WritePointCache((dir / "huge.mdd").string(), uneven);
+  run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.pc2") + " " +
+                     Quoted(dir / "huge.mdd"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("beyond the float32 numbers it holds"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir / "o.pc2"));
+  // Even times convert; an MDD keeps its own.
+  run = RunInProcess("apply " + rest + " --out " + Quoted(dir / "o.mdd") + " " +
+                     Quoted(dir / "uneven.mdd"));
+  EXPECT_EQ(run.status, 0) << run.output;
+
+  run = RunInProcess("scene import " + Quoted(dir / "rest.obj") + " --tag --out " +
+                     Quoted(dir / "s.tsm"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = RunInProcess("eval " + Quoted(dir / "s.tsm") + " --quiet --format mdd --frames " +
+                     "20000000:20000003 --out " + Quoted(dir / "e"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("rest.mdd: sample 1 at frame 20000001: its time in float32"),
+            std::string::npos)
+      << run.err;
+  run = RunInProcess("eval " + Quoted(dir / "s.tsm") + " --quiet --format pc2 --frames " +
+                     "16777217:16777218 --out " + Quoted(dir / "e"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("would put it at frame 16777216"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(dir / "e" / "rest.pc2"));
+  run = RunInProcess("eval " + Quoted(dir / "s.tsm") + " --quiet --format pc2 --frames " +
+                     "20000000:20000003 --out " + Quoted(dir / "e"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(headless::ReadPointCache((dir / "e" / "rest.pc2").string()).startFrame, 2e7f);
+
+  // A corrected point beyond float32 (coordinates up to 1e150 are taken).
+  std::string far = restText;
+  far.replace(far.find("\nv ") + 3, far.find('\n', far.find("\nv ") + 1) - far.find("\nv ") - 3,
+              "1e39 0 0");
+  std::ofstream(dir / "far.obj", std::ios::binary) << far;
+  run = RunInProcess("apply --rest " + Quoted(dir / "far.obj") + " --out " +
+                     Quoted(dir / "far.pc2") + " " + Quoted(dir / "far.obj"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("far.pc2: sample 0, point "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("does not fit in the float32 numbers a point cache holds"),
+            std::string::npos)
+      << run.err;
+}
+
+// Samples closer than whole frames play only where a whole frame falls: the import and eval say
+// so instead of quietly showing fewer frames than the cache holds.
+TEST_F(FormatsCliTest, CacheSamplesBetweenWholeFramesAreNoted) {
+  WriteSequence();
+  headless::PointCache dense =
+      headless::MakePointCache(headless::PointCacheFormat::kPc2, frames, 0.0, 30.0);
+  dense.sampleRate = 0.25f;
+  headless::WritePointCache((dir / "dense.pc2").string(), dense);
+  CliRun run = RunInProcess("scene import " + Quoted(dir / "rest.obj") + " --cache " +
+                            Quoted(dir / "dense.pc2") + " --out " + Quoted(dir / "s.tsm"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string note = "3 samples from frame 0 to 0.5 hold 1 whole frames";
+  EXPECT_NE(run.err.find("note: " + (dir / "dense.pc2").string() + ": " + note), std::string::npos)
+      << run.err;
+  run = RunInProcess("eval " + Quoted(dir / "s.tsm") + " --quiet --out " + Quoted(dir / "e"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.err.find("point cache 'dense.pc2': " + note), std::string::npos) << run.err;
 }
 
 // The README's commands on each rigged test model: import, add the correction after the skin,

@@ -90,11 +90,46 @@ TEST_F(HardeningCli, NoRunOverwritesAFileItReads) {
   EXPECT_EQ(ReadWholeFile(scene), saved);
 }
 
+// Every file a run writes is checked: a turntable's numbered pictures as well as its sheet.
+TEST_F(HardeningCli, TurntablePicturesNeverOverwriteAnInput) {
+  const fs::path mesh = Sheet("turn.0002.png");
+  const std::string before = ReadWholeFile(mesh);
+  ExpectRefused("render --turntable 3 " + Quoted(mesh) + " --out " + Quoted(dir / "turn.png"),
+                "turn.0002.png: the result would overwrite the input " + mesh.string());
+  EXPECT_EQ(ReadWholeFile(mesh), before);
+  EXPECT_FALSE(fs::exists(dir / "turn.0001.png"));
+}
+
+// A long sequence is planned in time proportional to its length: each input is looked up once
+// (by its identity, so a result that is an input under another name is still refused) and a
+// missing frame is named before any result is planned.
+TEST_F(HardeningCli, LongSequencesAreCheckedOnceForInputsAndResults) {
+  const fs::path rest = Sheet("rest.obj");
+  fs::create_directories(dir / "in");
+  fs::create_directories(dir / "out");
+  for (int f = 1; f <= 10000; ++f)
+    fs::copy_file(rest, dir / "in" / ("walk." + std::to_string(100000 + f).substr(1) + ".obj"));
+  const std::string apply = "apply --rest " + Quoted(rest) + " --quiet --frames 1:10000 --out " +
+                            Quoted(dir / "out") + " " + Quoted(dir / "in" / "walk.#####.obj");
+#ifndef _WIN32  // links want privileges there
+  fs::create_hard_link(dir / "in" / "walk.07777.obj", dir / "out" / "walk.07777.obj");
+  ExpectRefused(apply, "walk.07777.obj: the result would overwrite the input " +
+                           (dir / "in" / "walk.07777.obj").string());
+  fs::remove(dir / "out" / "walk.07777.obj");
+#endif
+  fs::remove(dir / "in" / "walk.09999.obj");
+  ExpectRefused(apply, (dir / "in" / "walk.09999.obj").string() + ":0: cannot read");
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
 #ifndef _WIN32
 TEST_F(HardeningCli, OutputsThatAreNoRegularFileAreRefused) {
   const fs::path mesh = Sheet("m.obj");
-  ExpectRefused("scene import " + Quoted(mesh) + " --out /dev/null",
-                "/dev/null: cannot write: is not a regular file");
+  const CliRun device = RunCli("scene import " + Quoted(mesh) + " --out /dev/null");
+  EXPECT_EQ(device.status, 1);
+  EXPECT_NE(device.err.find("/dev/null: cannot write: is not a regular file"), std::string::npos)
+      << device.err;
+  EXPECT_EQ(device.out, "") << "no summary of a scene that was not written";
   EXPECT_TRUE(fs::is_character_file("/dev/null"));
   fs::create_directories(dir / "folder.tsm");
   ExpectRefused("scene import " + Quoted(mesh) + " --out " + Quoted(dir / "folder.tsm"),

@@ -85,9 +85,9 @@ TEST_F(FramesTest, PointsWithoutCornerPairGetZeroTangentAxes) {
     ExpectNear(axis, {0, 0, 0}, 0.0);
   ExpectNear(frames[0].axis1, {0, 0, 0}, 0.0);
   ExpectNear(frames[0].axis2, {0, 0, 0}, 0.0);
-  // A singular frame stores the rest point itself.
+  // A singular frame stores the rest point's offset from its origin (here the point itself).
   const Vector3 stored = EncodeDifference(frames[3], p[3]);
-  ExpectNear(stored, p[3], 0.0);
+  ExpectNear(stored, vmath::Sub(p[3], frames[3].origin), 0.0);
 }
 
 TEST_F(FramesTest, EncodeThenDecodeGivesThePointBack) {
@@ -102,10 +102,11 @@ TEST_F(FramesTest, EncodeThenDecodeGivesThePointBack) {
   ExpectNear(ApplyFrame(f, ApplyFrame(inverse, {1, 0, 0})), {1, 0, 0});
   ExpectNear(ApplyFrame(inverse, f.origin), {0, 0, 0});
 
-  // det exactly 0 stores the point itself; a NaN det takes the general inverse.
+  // det exactly 0 stores the point's offset from the origin; a NaN det takes the general
+  // inverse.
   Frame flat = f;
   flat.axis3 = flat.axis1;
-  ExpectNear(EncodeDifference(flat, point), point, 0.0);
+  ExpectNear(EncodeDifference(flat, point), {-4.5, 9.5, 1.75}, 0.0);
   Frame broken = f;
   broken.axis1.x = std::numeric_limits<Float>::quiet_NaN();
   EXPECT_TRUE(std::isnan(EncodeDifference(broken, point).x));

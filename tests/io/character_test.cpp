@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <tuple>
@@ -324,7 +326,7 @@ TEST(CharacterImport, AnyAnimationIsListedAndImportedByNameOrIndex) {
 TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
   if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   auto doc = headless::NewDocument();
-  const std::string box = std::string(kModels) + "OBJ/box.obj";
+  const std::string box = std::string(kModels) + "FBX/box.fbx";
   if (!fs::exists(box)) GTEST_SKIP() << "assimp-testmodels is missing";
   try {
     headless::ImportCharacter(box, *doc);
@@ -338,6 +340,71 @@ TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
   EXPECT_THROW(headless::ImportCharacter("/nonexistent/x.fbx", *doc), std::runtime_error);
   EXPECT_THROW(headless::ImportCharacter(box, *doc, {.fps = -1.0, .clip = ""}),
                std::invalid_argument);
+}
+
+// Only the formats documented and tested are read, each by its own reader: a file of another
+// format, or one whose content is not the format its name says, is refused naming the formats
+// taken before any reader sees it.
+TEST(CharacterImport, TakesOnlyItsFormatsByNameAndContent) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const std::string skinned = std::string(kModels) + "X/anim_test.x";
+  const std::string obj = std::string(kModels) + "OBJ/box.obj";
+  if (!fs::exists(skinned) || !fs::exists(obj)) GTEST_SKIP() << "assimp-testmodels is missing";
+  const auto refusal = [](const std::string& path) {
+    auto doc = headless::NewDocument();
+    try {
+      headless::ImportCharacter(path, *doc);
+    } catch (const std::runtime_error& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  const std::string formats = "FBX (.fbx), glTF 2.0 (.gltf, .glb), Collada (.dae) and DirectX (.x)";
+  EXPECT_EQ(refusal(obj), obj + ": not a character file this program reads; it reads " + formats);
+  const fs::path dir = fs::path(::testing::TempDir()) / "character_formats";
+  fs::create_directories(dir);
+  for (const char* name : {"anim_test.fbx", "anim_test.dae", "anim_test.glb", "anim_test.gltf"}) {
+    fs::copy_file(skinned, dir / name, fs::copy_options::overwrite_existing);
+    EXPECT_NE(refusal((dir / name).string()).find("its content is not"), std::string::npos) << name;
+  }
+  fs::copy_file(skinned, dir / "upper.X", fs::copy_options::overwrite_existing);
+  EXPECT_EQ(refusal((dir / "upper.X").string()), "");
+
+  // From memory the content alone tells the format, and the result is the file's.
+  std::ifstream in(skinned, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto fromFile = headless::NewDocument();
+  auto fromMemory = headless::NewDocument();
+  const headless::CharacterImport a = headless::ImportCharacter(skinned, *fromFile);
+  const headless::CharacterImport b = headless::ImportCharacterBytes(bytes, "bytes", *fromMemory);
+  ASSERT_EQ(a.meshes.size(), b.meshes.size());
+  EXPECT_EQ(a.meshes[0].object->points.size(), b.meshes[0].object->points.size());
+  EXPECT_EQ(a.lastFrame, b.lastFrame);
+  EXPECT_THROW(headless::ImportCharacterBytes("v 0 0 0\n", "text", *fromMemory),
+               std::runtime_error);
+  fs::remove_all(dir);
+}
+
+// Assimp quotes the text it could not parse, however long: a damaged array of a hundred thousand
+// numbers gives a message of a line, not of the array.
+TEST(CharacterImport, ALibraryMessageIsKeptShort) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  std::string collada =
+      "<?xml version=\"1.0\"?>\n<COLLADA xmlns=\"http://www.collada.org/2005/11/COLLADASchema\" "
+      "version=\"1.4.1\"><library_geometries><geometry id=\"g\"><mesh><source id=\"s\">"
+      "<float_array id=\"a\" count=\"100000\">)";
+  for (int i = 0; i < 100000; ++i) collada += " 0.125";
+  collada += "</float_array></source></mesh></geometry></library_geometries></COLLADA>\n";
+  auto doc = headless::NewDocument();
+  try {
+    headless::ImportCharacterBytes(collada, "damaged.dae", *doc);
+    ADD_FAILURE() << "a damaged array was read";
+  } catch (const std::runtime_error& e) {
+    const std::string message = e.what();
+    EXPECT_EQ(message.rfind("damaged.dae: cannot be read as a rigged character (", 0), 0u)
+        << message.substr(0, 400);
+    EXPECT_LT(message.size(), 400u) << message.substr(0, 400);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -158,6 +159,76 @@ TEST(PointCaches, DamagedCachesAreRefusedWithTheirNumbers) {
   PutBig(huge, 0);
   EXPECT_NE(ErrorOf(huge, PointCacheFormat::kMdd).find("truncated: 0 whole samples"),
             std::string::npos);
+}
+
+// A file is read as far as its header announces and one byte more: a longer file is refused
+// with its size read from the file system, not with what was read of it.
+TEST(PointCaches, FilesAreReadNoFurtherThanTheirHeaderAnnounces) {
+  const fs::path path = fs::path(::testing::TempDir()) / "longer_than_announced.pc2";
+  std::vector<std::byte> bytes = Pc2File();
+  bytes.resize(bytes.size() + 1000000, std::byte{0});
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  try {
+    headless::ReadPointCache(path.string());
+    ADD_FAILURE() << "a cache with a million trailing bytes was read";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("the file holds 1000104 bytes (trailing bytes)"),
+              std::string::npos)
+        << e.what();
+  }
+  fs::remove(path);
+}
+
+// A cache keeps every sample's time as its format holds it, or the timing is refused naming the
+// first sample it would move: a PC2 holds even steps from a float32 start by a float32 rate, an
+// MDD float32 times that increase.
+TEST(PointCaches, TimingsAreKeptExactlyOrRefusedNamingTheSample) {
+  const auto at = [](std::vector<Float> frames) {
+    return [frames](Int64 s) { return frames[static_cast<size_t>(s)]; };
+  };
+  const auto refusal = [&](PointCacheFormat format, std::vector<Float> frames, Float fps) {
+    headless::PointCache cache;
+    cache.format = format;
+    try {
+      headless::SetCacheTiming(cache, static_cast<Int64>(frames.size()), at(frames), fps);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  headless::PointCache pc2;
+  headless::SetCacheTiming(pc2, 3, at({10.0, 10.5, 11.0}), 30.0);
+  EXPECT_EQ(pc2.startFrame, 10.0f);
+  EXPECT_EQ(pc2.sampleRate, 0.5f);
+  EXPECT_EQ(
+      refusal(PointCacheFormat::kPc2, {0, 1, 10}, 30.0)
+          .rfind("sample 1 at frame 1: a PC2 holds samples at even steps only, here frame 5", 0),
+      0u);
+  EXPECT_EQ(refusal(PointCacheFormat::kPc2, {16777217, 16777218}, 30.0),
+            "sample 0 at frame 16777217: a PC2's float32 start and rate (16777216, 1) would put "
+            "it at frame 16777216");
+  EXPECT_EQ(refusal(PointCacheFormat::kPc2, {20000000, 20000001, 20000002}, 30.0), "");
+  EXPECT_EQ(
+      refusal(PointCacheFormat::kMdd, {20000000, 20000001}, 30.0)
+          .rfind("sample 1 at frame 20000001: its time in float32 (666666.6875 s) is not after", 0),
+      0u);
+  EXPECT_NE(refusal(PointCacheFormat::kMdd, {0, 1e300}, 30.0).find("does not fit"),
+            std::string::npos);
+  EXPECT_EQ(refusal(PointCacheFormat::kMdd, {0, 1, 10}, 30.0), "");
+
+  headless::PointCache cache;
+  headless::AppendSample(cache, std::vector<Vector3>{{0, 0, 0}, {1, 1, 1}, {2, 2, 2}});
+  try {
+    headless::AppendSample(cache, std::vector<Vector3>{{0, 0, 0}, {1, 1, 1}, {2, 1e300, 2}});
+    ADD_FAILURE() << "a coordinate beyond float32 was taken";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "sample 1, point 2: the coordinate 1e+300 does not fit in the float32 numbers a "
+              "point cache holds");
+  }
+  EXPECT_EQ(cache.SampleCount(), 1);
 }
 
 }  // namespace

@@ -574,6 +574,37 @@ TEST_F(DeformerTest, SingularFramesKeepThePointsFromAbove) {
   EXPECT_EQ(report.calls.back().pointsKept, 0) << "a singular frame is no fault of the numbers";
 }
 
+// Four collinear points around x = 10 bind with singular frames (their triangles have no normal).
+// Bent a little, their frames are regular: each point lands within its rest distance of its
+// smoothed position, as the reference has it, not at a turned copy of where it stood in space
+// (which put them between x = 4 and x = 22).
+TEST_F(DeformerTest, PointsBoundWithSingularFramesStayNearTheirSmoothedPosition) {
+  mesh.points = {{9.7, 0.0, 0.0}, {9.9, 0.0, 0.0}, {10.1, 0.0, 0.0}, {10.3, 0.0, 0.0}};
+  mesh.polygons = {{0, 1, 2, 2}, {1, 2, 3, 3}};
+  frame = mesh.points;
+  frame[1].y = 0.2;
+  frame[2].y = -0.1;
+  object = AddMesh(mesh);
+  tag = AddBoundTag(object, settings);
+  cache = AddPointCache(object, frame);
+  deformer = AddDeformer(object);
+  const auto report = Evaluate();
+  EXPECT_TRUE(DeformerResult(report, deformer));
+  const std::vector<Vector3>& points = headless::DeformedPoints(object);
+  const reference::Faces faces = ToRef(mesh.polygons);
+  const auto topology = reference::BuildTopology(mesh.points.size(), faces);
+  const auto restSmoothed = reference::Smooth(ToRef(mesh.points), topology, settings);
+  const auto smoothed = reference::Smooth(ToRef(frame), topology, settings);
+  const auto distance = [](const Vector3& p, const reference::Vec& q) {
+    return std::hypot(p.x - q[0], p.y - q[1], p.z - q[2]);
+  };
+  for (size_t i = 0; i < points.size(); ++i)
+    EXPECT_LE(distance(points[i], smoothed[i]),
+              distance(mesh.points[i], restSmoothed[i]) + kTolerance)
+        << i;
+  EXPECT_LT(MaxDistance(points, Expected(settings)), kTolerance);
+}
+
 // A point far out (squares overflow) makes its neighbourhood's results not finite: those points
 // keep their input, the others are corrected, and the host hears how many were kept.
 TEST_F(DeformerTest, NonFiniteResultsKeepTheirInputAndAreReported) {

@@ -197,7 +197,7 @@ inline double Determinant(const RefFrame& f) {
   return f[1][0] * c[0] + f[1][1] * c[1] + f[1][2] * c[2];
 }
 
-// p in the frame's coordinates; a frame of determinant exactly 0 keeps p.
+// p in the frame's coordinates; a frame of determinant exactly 0 gives p's offset from its origin.
 inline Vec Encode(const RefFrame& f, const Vec& p) {
   const Vec& a = f[1];
   const Vec& b = f[2];
@@ -207,8 +207,8 @@ inline Vec Encode(const RefFrame& f, const Vec& p) {
   const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
                      m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
                      m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-  if (det == 0.0) return p;
   const Vec v = Sub(p, f[0]);
+  if (det == 0.0) return v;
   double inv[3][3];
   for (int r = 0; r < 3; ++r) {
     for (int k = 0; k < 3; ++k) {
