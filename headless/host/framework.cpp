@@ -380,6 +380,10 @@ ThreadWorkers::~ThreadWorkers() {
   t_threadWorkers = previous_;
 }
 
+Int32 ThreadOwnWorkers() {
+  return t_threadWorkers;
+}
+
 void MeetAtLoops(Int32 callers, Float timeoutSeconds) {
   Meeting& meeting = TheMeeting();
   std::lock_guard<std::mutex> lock(meeting.mutex);

@@ -75,6 +75,8 @@ class ThreadWorkers {
  private:
   Int32 previous_;
 };
+// The count a ThreadWorkers on this thread set (0: none), for threads started on its behalf.
+Int32 ThreadOwnWorkers();
 // A switch for tests of evaluations on several threads: the first loop that each of the next
 // `callers` threads starts (not one inside a loop body) waits until all `callers` threads have
 // started one, so they are inside their evaluations at once; then LoopsMet() answers true. When
