@@ -17,9 +17,10 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Only the plug-in and the program, all that `make run` and `make install` need.
+# Only the plug-in, the program and (plain builds) the Python module: what `make run` and
+# `make install` need.
 program: configure
-	cmake --build $(BUILD) -j $(JOBS) --target tessamire tessamire_cli
+	cmake --build $(BUILD) -j $(JOBS) --target tessamire tessamire_cli $(if $(filter plain,$(PRESET)),tessamire_python)
 
 run: program
 	$(BUILD)/tessamire run --out out
