@@ -52,8 +52,9 @@ install: program
 bench: deps
 	@scripts/install-deps.sh libopenmesh-dev
 	cmake --preset $(PRESET)
-	cmake --build $(BUILD) -j $(JOBS) --target tessamire_bench
+	cmake --build $(BUILD) -j $(JOBS) --target tessamire_bench $(if $(filter plain,$(PRESET)),tessamire_python)
 	$(BUILD)/tessamire_bench --benchmark_counters_tabular=true
+	$(if $(filter plain,$(PRESET)),PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python_apply.py)
 
 # Windows x86-64 (build-windows/): the plug-in folder plugins/tessamire/, tessamire.exe and
 # tessamire_tests.exe, cross-built with mingw-w64.

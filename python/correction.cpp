@@ -1,7 +1,9 @@
 // tessamire.Correction: a rest mesh bound by the plug-in's bind tag in a document of its own,
 // correcting frames of points given as numpy arrays.
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -124,6 +126,23 @@ py::array_t<double> PyCorrection::Run(py::handle points, bool smoothed) {
   });
   pointsKept_ = kept;
   return out;
+}
+
+double PyCorrection::NativeSeconds(py::handle points, Int32 repeats) {
+  const py::array_t<double> in = PointArray(points, "points", 2);
+  double best = std::numeric_limits<double>::infinity();
+  WithoutGil([&] {
+    const std::lock_guard<std::mutex> serial(mutex_);
+    const auto inUse = PluginsInUse();
+    const headless::ThreadWorkers workers(threads_);
+    for (Int32 r = 0; r < repeats; ++r) {
+      const auto start = std::chrono::steady_clock::now();
+      correction_->Correct(FramePoints(in, 0), "points");
+      best = std::min(
+          best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+  });
+  return best;
 }
 
 void BindCorrection(py::module_& m) {
