@@ -1,9 +1,10 @@
 // `tessamire view`: one self-contained HTML page of any meshes and animations, to orbit, zoom,
-// scrub and compare in a browser: OBJ meshes, numbered sequences, point caches on a rest mesh and
-// saved scenes evaluated over their frames, side by side or overlaid, shaded or coloured by the
-// detail kept, the distance between inputs or weights (web/ holds the viewer, headless/io/page.h
-// the page's data).
+// scrub and compare in a browser: OBJ meshes, numbered sequences, point caches on a rest mesh,
+// saved scenes evaluated over their frames and binary glTF files of moving meshes, side by side or
+// overlaid, shaded or coloured by the detail kept, the distance between inputs or weights (web/
+// holds the viewer, headless/io/page.h the page's data).
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
+#include "headless/io/gltf_reader.h"
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
@@ -46,12 +48,19 @@ bool IsScene(const std::string& path) {
 // One operand and what it holds, opened before anything is converted so that the progress knows
 // the frames to come and every operand is checked first.
 struct Source {
-  enum class Kind { kMesh, kSequence, kCache, kScene } kind = Kind::kMesh;
+  enum class Kind { kMesh, kSequence, kCache, kScene, kGlb } kind = Kind::kMesh;
   std::string operand;
   std::optional<headless::PointCache> cache;
   std::unique_ptr<headless::Document> scene;
   std::vector<headless::Node*> objects;  // a scene's polygon objects
   FrameRange range;                      // a sequence's or a scene's frames
+  std::vector<headless::MorphedMesh> glb;
+
+  // A scene gives an input per polygon object, a glTF one per mesh, any other operand one.
+  Int64 Inputs() const {
+    if (kind == Kind::kScene) return static_cast<Int64>(objects.size());
+    return kind == Kind::kGlb ? static_cast<Int64>(glb.size()) : 1;
+  }
 
   Int64 Frames() const {
     switch (kind) {
@@ -59,6 +68,12 @@ struct Source {
         return 1;
       case Kind::kCache:
         return cache->SampleCount();
+      case Kind::kGlb: {
+        Int64 frames = 0;
+        for (const headless::MorphedMesh& mesh : glb)
+          frames += std::max<Int64>(1, static_cast<Int64>(mesh.frames.size()));
+        return frames;
+      }
       default:
         return static_cast<Int64>(range.last) - range.first + 1;
     }
@@ -91,6 +106,11 @@ Source Open(const ViewRun& run, const std::string& operand) {
     if (!run.frames) throw UsageError(operand + " names a numbered sequence: give --frames A:B");
     source.kind = Source::Kind::kSequence;
     source.range = *run.frames;
+  } else if (headless::IsGlbFile(operand)) {
+    source.kind = Source::Kind::kGlb;
+    source.glb = headless::ReadGlb(operand);
+    for (const headless::MorphedMesh& mesh : source.glb)
+      headless::CheckCoordinateRange(mesh.rest.points, operand);
   } else if (IsScene(operand)) {
     source.kind = Source::Kind::kScene;
     source.scene = headless::LoadScene(operand);
@@ -158,6 +178,27 @@ void Convert(const ViewRun& run, Source& source, ViewPage& page, headless::Progr
       }
       return;
     }
+    case Source::Kind::kGlb: {
+      // Frames at the times the file keys them; a mesh without frames shows at rest.
+      for (const headless::MorphedMesh& mesh : source.glb) {
+        const std::string name = FileName(operand) + ": " + mesh.name;
+        const Int32 input =
+            page.AddInput(name, static_cast<Int64>(mesh.rest.points.size()), mesh.rest.polygons);
+        if (mesh.frames.empty()) {
+          page.AddFrame(input, 0.0, mesh.rest.points);
+          progress.Step(name);
+        }
+        for (size_t k = 0; k < mesh.frames.size(); ++k) {
+          // glTF keeps times in float32: a frame within a thousandth of a whole one is that one.
+          const Float frame = mesh.seconds[k] * run.fps;
+          page.AddFrame(input,
+                        std::fabs(frame - std::round(frame)) < 1e-3 ? std::round(frame) : frame,
+                        mesh.frames[k]);
+          progress.Step(name + " frame " + std::to_string(k + 1));
+        }
+      }
+      return;
+    }
     case Source::Kind::kScene: {
       std::vector<Int32> inputs;
       for (const headless::Node* object : source.objects)
@@ -217,10 +258,8 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
         return s.kind == Source::Kind::kSequence || s.kind == Source::Kind::kScene;
       }))
     throw UsageError("--frames applies to a numbered sequence such as walk.####.obj or a scene");
-  // A scene gives an input per polygon object, any other operand one.
   Int64 inputCount = 0;
-  for (const Source& s : sources)
-    inputCount += s.kind == Source::Kind::kScene ? static_cast<Int64>(s.objects.size()) : 1;
+  for (const Source& s : sources) inputCount += s.Inputs();
   const Int64 reference = options.Integer("--distance-to").value_or(1);
   if (reference > inputCount)
     throw UsageError("--distance-to " + std::to_string(reference) + ": the page has " +
@@ -256,13 +295,16 @@ Subcommand ViewSubcommand() {
   declaration.minOperands = 1;
   declaration.maxOperands = -1;
   declaration.summary =
-      "write one HTML page of meshes, sequences, caches and scenes to orbit, scrub and "
+      "write one HTML page of meshes, sequences, caches, scenes and glTF files to orbit, "
+      "scrub and "
       "compare in any browser";
   declaration.details =
       "Each INPUT is an OBJ mesh (- for the standard input), a numbered sequence "
       "(walk.####.obj or walk.%04d.obj) over --frames A:B, a point cache (.pc2, .mdd) of "
       "the --rest mesh's points, or a saved scene, evaluated at every frame its keys span "
-      "(or over --frames), each polygon object an input of its own. The page holds "
+      "(or over --frames), each polygon object an input of its own, or a binary glTF (.glb) "
+      "such as apply and eval write, each mesh an input whose morph targets are its frames, "
+      "at the times its animation gives them. The page holds "
       "everything, the viewer (three.js) included, so it opens from a file with nothing "
       "fetched. In it: the inputs side by side or overlaid (keys 1..9), one camera for all, "
       "a frame slider with play, wireframe, the up axis, and colours: shaded, the detail "
@@ -287,7 +329,8 @@ Subcommand ViewSubcommand() {
                     "the input (1 for the first) the distance colours compare the others "
                     "with at first",
                     1, 2147483647.0, "1"),
-      NumberOption("--fps", "F", "frames per second of playback, and of an MDD cache's times", 1e-3,
+      NumberOption("--fps", "F",
+                   "frames per second of playback, and of an MDD cache's and a glTF's times", 1e-3,
                    1000, "30"),
       FlagOption("--quiet", "print no progress")};
   return {declaration, RunView};

@@ -12,6 +12,16 @@ set(TESSAMIRE_FP -ffp-contract=off)
 # "headless/io/obj.h" as from the top of the tree, but only what the link exposes.
 function(tessamire_include_scope target folder)
   set(root ${CMAKE_BINARY_DIR}/scopes/${target})
+  # A build folder from an older layout may hold a link where a folder now goes (scopes/x/host
+  # linked whole, now scopes/x/host/abi): remove such a link, never what it points to.
+  string(REPLACE "/" ";" parts ${folder})
+  set(prefix ${root})
+  foreach(part ${parts})
+    set(prefix ${prefix}/${part})
+    if(NOT prefix STREQUAL "${root}/${folder}" AND IS_SYMLINK ${prefix})
+      file(REMOVE ${prefix})
+    endif()
+  endforeach()
   get_filename_component(parent ${root}/${folder} DIRECTORY)
   file(MAKE_DIRECTORY ${parent})
   if(NOT IS_SYMLINK ${root}/${folder})

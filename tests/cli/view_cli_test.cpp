@@ -80,6 +80,22 @@ TEST_F(ViewTest, ASceneShowsEachPolygonObjectOverItsFrames) {
       << page.substr(0, 600);
 }
 
+TEST_F(ViewTest, AGlbShowsEachMeshOverTheFramesItsAnimationTimes) {
+  CliRun run = RunInProcess("apply --rest " + Quoted(dir / "rest.obj") + " --frames 1:3 " +
+                            Quoted(dir / "walk.%d.obj") + " --out " + Quoted(dir / "walk.glb"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = View(Quoted(dir / "walk.glb"));
+#if TESSAMIRE_HAVE_ASSIMP
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string page = ReadWholeFile(dir / "page.html");
+  EXPECT_TRUE(Contains(page, "\"name\":\"walk.glb: rest\",\"topology\":0,\"frames\":[1,2,3]"))
+      << page.substr(0, 600);
+#else
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "no Assimp")) << run.err;
+#endif
+}
+
 TEST_F(ViewTest, RefusesWhatItCannotShow) {
   const std::string rest = Quoted(dir / "rest.obj");
   struct Case {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -14,6 +15,7 @@
 
 #include "headless/geometry/file_vertices.h"
 #include "headless/io/gltf.h"
+#include "headless/io/gltf_reader.h"
 #include "tests/support/gltf_check.h"
 #include "tests/support/temp_folder.h"
 
@@ -136,6 +138,62 @@ TEST(GlbWriter, WritesEveryFrameAsAMorphTargetThatReadsBackWithinFloatRounding) 
   }
 #endif
 }
+
+#if TESSAMIRE_HAVE_ASSIMP
+TEST(GlbReader, GivesBackTheWritersMeshesFramesAndTimes) {
+  TempFolder folder;
+  const auto patch = Patch(), bare = Bare();
+  headless::GlbWriter writer;
+  writer.AddMesh(patch, headless::FileVertexPositions(*patch, PatchPoints(0.0)), patch->normals);
+  writer.AddMesh(bare, kBarePoints, {});
+  std::vector<std::vector<Vector3>> patchFrames;
+  for (int k = 0; k < 3; ++k) {
+    patchFrames.push_back(headless::FileVertexPositions(*patch, PatchPoints(0.5 * k)));
+    writer.AddFrame(1.0 + k / 24.0, {patchFrames.back(), kBarePoints}, {patch->normals, {}});
+  }
+  const std::string path = (folder.path / "patch.glb").string();
+  writer.Write(path);
+  ASSERT_TRUE(headless::IsGlbFile(path));
+
+  const std::vector<headless::MorphedMesh> meshes = headless::ReadGlb(path);
+  ASSERT_EQ(meshes.size(), 2u);
+  // The patch's three primitives are one mesh again: its quad, pentagon and triangle as the
+  // writer's fans of 2, 3 and 1 triangles over its 7 vertices.
+  const headless::MorphedMesh& one = meshes[0];
+  EXPECT_EQ(one.name, "patch \"one\"\n\xC3\xA4\xEF\xBF\xBD");
+  ASSERT_EQ(one.rest.points.size(), 7u);
+  EXPECT_EQ(one.rest.polygons.size(), 6u);
+  for (const CPolygon& p : one.rest.polygons) EXPECT_EQ(p.c, p.d);
+  ASSERT_EQ(one.frames.size(), 3u);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(one.seconds[k], 1.0 + k / 24.0, 1e-6) << k;
+    for (size_t v = 0; v < 7; ++v) {
+      EXPECT_NEAR(one.frames[k][v].x, patchFrames[k][v].x, 1e-6) << k << " " << v;
+      EXPECT_NEAR(one.frames[k][v].z, patchFrames[k][v].z, 1e-6) << k << " " << v;
+    }
+  }
+  EXPECT_EQ(meshes[1].name, "bare");
+  EXPECT_EQ(meshes[1].rest.polygons.size(), 1u);
+  EXPECT_EQ(meshes[1].frames.size(), 3u);
+
+  // A file cut short, or longer than its header says, and what is no glTF at all are refused.
+  const std::string image = writer.Image();
+  const auto refused = [&](const std::string& bytes, const std::string& message) {
+    const std::string other = (folder.path / "other.glb").string();
+    std::ofstream(other, std::ios::binary) << bytes;
+    try {
+      headless::ReadGlb(other);
+      ADD_FAILURE() << "read " << message;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  };
+  refused(image.substr(0, image.size() - 4), "header announces");
+  refused(image + "more", "header announces");
+  refused("v 0 0 0\n", "not a binary glTF");
+  EXPECT_FALSE(headless::IsGlbFile((folder.path / "missing.glb").string()));
+}
+#endif
 
 TEST(GlbWriter, AFileWithoutFramesHoldsTheRestMeshAlone) {
   TempFolder folder;
