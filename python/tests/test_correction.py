@@ -123,6 +123,8 @@ def test_bad_arrays_raise_value_error_naming_the_fault():
         tessamire.Correction(points, quads.astype(float))
     with pytest.raises(TypeError, match="complex"):
         fix.apply(points.astype(complex))
+    with pytest.raises(TypeError, match="float128|longdouble"):
+        fix.apply(points.astype(np.longdouble))
 
 
 def test_vertex_map_and_restriction_change_the_result_where_they_say():
