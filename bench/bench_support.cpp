@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "headless/deformers/skinning.h"
 #include "headless/geometry/primitives.h"
@@ -114,9 +115,11 @@ const std::vector<Vector3>& PosedPoints(const std::string& name) {
 headless::PluginHost& Plugin() {
   static headless::PluginHost* host = [] {
     auto* h = new headless::PluginHost();
-    std::string error;
-    if (!h->Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64", error))
-      Fail(error);
+    try {
+      h->Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64");
+    } catch (const std::exception& e) {
+      Fail(e.what());
+    }
     if (h->StartUp().start != 1) Fail("the plug-in did not start");
     return h;
   }();

@@ -151,7 +151,7 @@ struct Triad {
         c(static_cast<size_t>(n), 2.0) {}
 
   void Run() {
-    auto body = [](void* context, Int64 begin, Int64 end) {
+    auto body = [](void* context, Int64 begin, Int64 end) noexcept {
       Triad& t = *static_cast<Triad*>(context);
       for (Int64 i = begin; i < end; ++i) t.a[i] = t.b[i] + 3.0 * t.c[i];
     };

@@ -36,8 +36,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   headless::TheHostState().Reset();
   g_plugin = new headless::PluginHost;
   std::string error;
-  if (!g_plugin->Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64", error) ||
-      g_plugin->StartUp().start != 1) {
+  try {
+    g_plugin->Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64");
+    if (g_plugin->StartUp().start != 1) error = "the start was refused";
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  if (!error.empty()) {
     std::fprintf(stderr, "cannot start the plug-in: %s\n", error.c_str());
     std::exit(1);
   }

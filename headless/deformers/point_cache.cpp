@@ -21,27 +21,19 @@ void CheckPointCache(const Node* node, const char* caller) {
     throw std::invalid_argument(std::string(caller) + ": the node is not a point cache");
 }
 
-bool PlayPointCache(Node* deformer, Node* object, std::vector<Vector3>& points,
-                    std::string& error) {
-  if (deformer->points.empty()) return true;
-  std::vector<Float> frames;
-  try {
-    frames = PointCacheFrames(deformer);
-  } catch (const std::invalid_argument& e) {
-    error = e.what();
-    return false;
-  }
+void PlayPointCache(Node* deformer, Node* object, std::vector<Vector3>& points) {
+  if (deformer->points.empty()) return;
+  const std::vector<Float> frames = PointCacheFrames(deformer);
   const size_t samples = frames.empty() ? 1 : frames.size();
-  if (deformer->points.size() != samples * points.size()) {
-    error = (samples == 1 ? "the loaded frame holds "
-                          : "the cache holds " + std::to_string(samples) + " samples of ") +
-            std::to_string(deformer->points.size() / samples) + " points but the object has " +
-            std::to_string(points.size());
-    return false;
-  }
+  if (deformer->points.size() != samples * points.size())
+    throw std::invalid_argument(
+        (samples == 1 ? "the loaded frame holds "
+                      : "the cache holds " + std::to_string(samples) + " samples of ") +
+        std::to_string(deformer->points.size() / samples) + " points but the object has " +
+        std::to_string(points.size()));
   if (frames.size() < 2) {
     points = deformer->points;
-    return true;
+    return;
   }
   // The sample interval holding the frame, as the joints' keys do it.
   const Float frame = object->document != nullptr ? object->document->Frame() : 0.0;
@@ -56,13 +48,12 @@ bool PlayPointCache(Node* deformer, Node* object, std::vector<Vector3>& points,
   const Vector3* a = deformer->points.data() + i * points.size();
   if (t == 0.0) {
     points.assign(a, a + points.size());
-    return true;
+    return;
   }
   const Vector3* b = a + points.size();
   for (size_t p = 0; p < points.size(); ++p)
     points[p] = {a[p].x + t * (b[p].x - a[p].x), a[p].y + t * (b[p].y - a[p].y),
                  a[p].z + t * (b[p].z - a[p].z)};
-  return true;
 }
 
 }  // namespace
@@ -122,7 +113,7 @@ std::vector<Float> PointCacheFrames(const Node* pointCache) {
 }
 
 void InstallPointCache() {
-  RegisterNativeDeformer(kPointCacheType, PlayPointCache);
+  RegisterNativeDeformer(kPointCacheType, PlayPointCache, NativeLifetime::kProcess);
 }
 
 }  // namespace headless

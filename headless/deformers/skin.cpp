@@ -281,51 +281,39 @@ void LinkSkin(Node* skin, const std::vector<Node*>& joints, const std::vector<No
   skin->params.SetInExclude(kSkinWeightMaps, std::move(mapSerials));
 }
 
-bool SkinDeform(Node* skin, Node* object, std::vector<Vector3>& points, std::string& error) {
+void SkinDeform(Node* skin, Node* object, std::vector<Vector3>& points) {
   const std::vector<Node*> joints = ListedNodes(skin, kSkinJoints);
   const std::vector<Node*> maps = ListedNodes(skin, kSkinWeightMaps);
-  if (joints.empty() && maps.empty()) return true;  // nothing bound yet
-  if (joints.size() != maps.size()) {
-    error = "the skin lists " + std::to_string(joints.size()) + " joints but " +
-            std::to_string(maps.size()) + " weight maps";
-    return false;
-  }
+  if (joints.empty() && maps.empty()) return;  // nothing bound yet
+  if (joints.size() != maps.size())
+    throw std::invalid_argument("the skin lists " + std::to_string(joints.size()) + " joints but " +
+                                std::to_string(maps.size()) + " weight maps");
   std::vector<JointPose> poses;
   std::vector<const Float32*> weights;
-  try {
-    for (size_t i = 0; i < joints.size(); ++i) {
-      const std::string which = std::to_string(i);
-      if (!IsJoint(joints[i])) {
-        error = "joint " + which + " of the skin is gone or is no joint";
-        return false;
-      }
-      const Node* map = maps[i];
-      if (map == nullptr || !map->isTag || map->type != Tvertexmap || map->up != object) {
-        error = "weight map " + which + " of the skin is gone or is no vertex map of the object";
-        return false;
-      }
-      if (map->weights.size() != points.size()) {
-        error = "weight map " + which + " '" + map->name + "' holds " +
-                std::to_string(map->weights.size()) + " weights for " +
-                std::to_string(points.size()) + " points";
-        return false;
-      }
-      poses.push_back({JointRest(joints[i]), JointCurrent(joints[i])});
-      weights.push_back(map->weights.data());
-    }
-    std::vector<Vector3> out(points.size());
-    SkinPoints(points.data(), static_cast<Int64>(points.size()), poses, weights, out.data());
-    points.swap(out);
-  } catch (const std::exception& e) {
-    error = e.what();
-    return false;
+  for (size_t i = 0; i < joints.size(); ++i) {
+    const std::string which = std::to_string(i);
+    if (!IsJoint(joints[i]))
+      throw std::invalid_argument("joint " + which + " of the skin is gone or is no joint");
+    const Node* map = maps[i];
+    if (map == nullptr || !map->isTag || map->type != Tvertexmap || map->up != object)
+      throw std::invalid_argument("weight map " + which +
+                                  " of the skin is gone or is no vertex map of the object");
+    if (map->weights.size() != points.size())
+      throw std::invalid_argument("weight map " + which + " '" + map->name + "' holds " +
+                                  std::to_string(map->weights.size()) + " weights for " +
+                                  std::to_string(points.size()) + " points");
+    poses.push_back({JointRest(joints[i]), JointCurrent(joints[i])});
+    weights.push_back(map->weights.data());
   }
-  return true;
+  std::vector<Vector3> out(points.size());
+  SkinPoints(points.data(), static_cast<Int64>(points.size()), poses, weights, out.data());
+  points.swap(out);
 }
 
 void InstallSkinDeformer() {
-  RegisterNativeDeformer(Oskin, SkinDeform);
-  RegisterFrameAnimation([](Document& doc, Float frame) { ApplyKeysAtFrame(doc, frame); });
+  RegisterNativeDeformer(Oskin, SkinDeform, NativeLifetime::kProcess);
+  RegisterFrameAnimation([](Document& doc, Float frame) { ApplyKeysAtFrame(doc, frame); },
+                         NativeLifetime::kProcess);
 }
 
 Int64 ApplyKeysAtFrame(Document& doc, Float frame) {

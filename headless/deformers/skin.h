@@ -96,8 +96,9 @@ Matrix KeyedTransform(const JointKeys& keys, const Matrix& rest, Float frame);
 // joint or a map is not a vertex-map tag.
 void LinkSkin(Node* skin, const std::vector<Node*>& joints, const std::vector<Node*>& maps);
 
-// The skin's native routine (native_deformers.h).
-bool SkinDeform(Node* skin, Node* object, std::vector<Vector3>& points, std::string& error);
+// The skin's native routine (native_deformers.h): throws std::invalid_argument naming the fault
+// (a joint or weight map gone, counts that differ), leaving `points` as they were.
+void SkinDeform(Node* skin, Node* object, std::vector<Vector3>& points);
 // Registers SkinDeform for type Oskin, and ApplyKeysAtFrame as a frame animation
 // (native_deformers.h).
 void InstallSkinDeformer();

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
 
 namespace headless {
@@ -274,7 +275,7 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
   }
   FillContext fill{polys, polyCount, pointCount, blocks, blockCounts.get(),
                    start, nullptr,   nullptr};
-  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
+  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) noexcept {
     const FillContext& f = *static_cast<const FillContext*>(context);
     for (Int64 b = begin; b < end; ++b) CountBlock(f, static_cast<Int32>(b));
   });
@@ -305,7 +306,7 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
   }
   fill.pointPolys = pointPolys.get();
   fill.pointCorner = pointCorner.get();
-  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) {
+  ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) noexcept {
     const FillContext& f = *static_cast<const FillContext*>(context);
     for (Int64 b = begin; b < end; ++b) FillBlock(f, static_cast<Int32>(b));
   });
@@ -318,7 +319,7 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     adj.error = outOfMemory;
     return false;
   }
-  ParallelFor(polyCount, 1024, info.get(), [](void* context, Int64 begin, Int64 end) {
+  ParallelFor(polyCount, 1024, info.get(), [](void* context, Int64 begin, Int64 end) noexcept {
     PolyInfo* infos = static_cast<PolyInfo*>(context);
     for (Int64 i = begin; i < end; ++i) {
       for (Int32 j = 0; j < 4; ++j) {
@@ -333,7 +334,7 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     adj.error = outOfMemory;
     return false;
   }
-  ParallelFor(pointCount, 64, &ctx, [](void* context, Int64 begin, Int64 end) {
+  ParallelFor(pointCount, 64, &ctx, [](void* context, Int64 begin, Int64 end) noexcept {
     const GroupContext& c = *static_cast<const GroupContext*>(context);
     for (Int64 lo = begin; lo < end; ++lo) AnswerPoint(c, lo);
   });
@@ -400,13 +401,13 @@ const char* AdjacencyError(const Neighbor* nb) {
 }
 
 void InstallAdjacencyEntries(HostTable& t) {
-  t.neighborAlloc = AdjacencyAlloc;
-  t.neighborFree = AdjacencyFree;
-  t.neighborInit = AdjacencyInit;
-  t.neighborPolyInfo = AdjacencyPolyInfo;
-  t.neighborPointPolys = AdjacencyPointPolys;
-  t.neighborPointPolyArrays = AdjacencyPointPolyArrays;
-  t.neighborPolyInfoArray = AdjacencyPolyInfoArray;
+  t.neighborAlloc = Entry<AdjacencyAlloc>;
+  t.neighborFree = Entry<AdjacencyFree>;
+  t.neighborInit = Entry<AdjacencyInit>;
+  t.neighborPolyInfo = Entry<AdjacencyPolyInfo>;
+  t.neighborPointPolys = Entry<AdjacencyPointPolys>;
+  t.neighborPointPolyArrays = Entry<AdjacencyPointPolyArrays>;
+  t.neighborPolyInfoArray = Entry<AdjacencyPolyInfoArray>;
 }
 
 }  // namespace headless

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,16 @@ struct Bitmap {
   std::vector<std::uint8_t> rgba;  // width * height * 4 bytes
 };
 
-// Decodes a TIFF held in memory. On failure answers false, leaves `out` empty and sets `error`.
-bool DecodeTiff(const std::vector<std::uint8_t>& file, Bitmap& out, std::string& error);
-// Loads a TIFF file; answers a kBitmap result and leaves `out` empty on failure.
-Int32 LoadBitmapFile(const std::string& path, Bitmap& out, std::string& error);
+// Thrown by LoadBitmapFile when the file cannot be opened (kBitmapMissing at the table).
+struct BitmapMissing : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Decodes a TIFF held in memory. Throws std::invalid_argument naming the fault.
+Bitmap DecodeTiff(const std::vector<std::uint8_t>& file);
+// Loads a TIFF file. Throws BitmapMissing "<path>: cannot be opened", std::runtime_error
+// "<path>: cannot be read" (a folder, a read error) or std::invalid_argument "<path>: <fault>"
+// (not a TIFF this decoder reads, or damaged).
+Bitmap LoadBitmapFile(const std::string& path);
 
 }  // namespace headless

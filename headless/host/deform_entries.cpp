@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/draw.h"
@@ -32,9 +33,9 @@ Float32* RestrictionWeights(BaseObject* op, BaseObject* deformer) {
 }  // namespace
 
 void InstallDeformEntries(HostTable& t) {
-  t.priorityListAdd = PriorityListAdd;
-  t.restrictionWeights = RestrictionWeights;
-  t.objectDefaultDraw = DefaultDraw;
+  t.priorityListAdd = Entry<PriorityListAdd>;
+  t.restrictionWeights = Entry<RestrictionWeights>;
+  t.objectDefaultDraw = Entry<DefaultDraw>;
 }
 
 }  // namespace headless

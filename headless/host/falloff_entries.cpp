@@ -1,16 +1,13 @@
 #include "headless/host/falloff_entries.h"
 
-#include <atomic>
-
 #include "headless/deformers/falloff.h"
+#include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
 #include "headless/scene/host_state.h"
 
 namespace headless {
 
 namespace {
-
-std::atomic<Int64> g_liveFalloffs{0};
 
 FalloffEvaluator* AsEvaluator(Falloff* fo) {
   return reinterpret_cast<FalloffEvaluator*>(fo);
@@ -24,7 +21,7 @@ Falloff* FalloffAlloc(Int32 type) {
   FalloffEvaluator* evaluator = NewHostRecord<FalloffEvaluator>();
   if (evaluator == nullptr) return nullptr;
   evaluator->type = type;
-  g_liveFalloffs.fetch_add(1);
+  TheHostState().liveFalloffs.fetch_add(1);
   return reinterpret_cast<Falloff*>(evaluator);
 }
 
@@ -32,7 +29,7 @@ void FalloffFree(Falloff* fo) {
   FalloffEvaluator* evaluator = AsEvaluator(fo);
   if (evaluator == nullptr) return;
   DeleteHostRecord(evaluator);
-  g_liveFalloffs.fetch_sub(1);
+  TheHostState().liveFalloffs.fetch_sub(1);
 }
 
 Bool FalloffInit(Falloff* fo, const BaseContainer* bc, BaseDocument*, BaseList2D*) {
@@ -100,7 +97,7 @@ Float FalloffSample(const Falloff* fo, const Vector3* position, Float* weightOut
 }  // namespace
 
 Int64 LiveFalloffs() {
-  return g_liveFalloffs.load();
+  return TheHostState().liveFalloffs.load();
 }
 
 void WithholdFalloffLibrary(bool withheld) {
@@ -108,19 +105,19 @@ void WithholdFalloffLibrary(bool withheld) {
 }
 
 void InstallFalloffEntries(HostTable& t) {
-  t.falloffAlloc = FalloffAlloc;
-  t.falloffFree = FalloffFree;
-  t.falloffInit = FalloffInit;
-  t.falloffSetMode = FalloffSetMode;
-  t.falloffAddDescription = FalloffAddDescription;
-  t.falloffDraw = FalloffDraw;
-  t.falloffCopyTo = FalloffCopyTo;
-  t.falloffDirty = FalloffDirty;
-  t.falloffHandleCount = FalloffHandleCountEntry;
-  t.falloffGetHandle = FalloffGetHandle;
-  t.falloffSetHandle = FalloffSetHandle;
-  t.falloffPreSample = FalloffPreSample;
-  t.falloffSample = FalloffSample;
+  t.falloffAlloc = Entry<FalloffAlloc>;
+  t.falloffFree = Entry<FalloffFree>;
+  t.falloffInit = Entry<FalloffInit>;
+  t.falloffSetMode = Entry<FalloffSetMode>;
+  t.falloffAddDescription = Entry<FalloffAddDescription>;
+  t.falloffDraw = Entry<FalloffDraw>;
+  t.falloffCopyTo = Entry<FalloffCopyTo>;
+  t.falloffDirty = Entry<FalloffDirty>;
+  t.falloffHandleCount = Entry<FalloffHandleCountEntry>;
+  t.falloffGetHandle = Entry<FalloffGetHandle>;
+  t.falloffSetHandle = Entry<FalloffSetHandle>;
+  t.falloffPreSample = Entry<FalloffPreSample>;
+  t.falloffSample = Entry<FalloffSample>;
 }
 
 }  // namespace headless

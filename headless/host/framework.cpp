@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "headless/host/entry_guard.h"
 #include "headless/scene/host_state.h"
 
 namespace headless {
@@ -49,35 +50,33 @@ constexpr bool kCacheEnabled = false;
 constexpr bool kCacheEnabled = true;
 #endif
 
-std::atomic<Int64> g_attempts{0};
-std::atomic<Int64> g_allocations{0};
-std::atomic<Int64> g_bytesInUse{0};
-std::atomic<Int64> g_peakBytes{0};
-std::atomic<Int64> g_blocksInUse{0};
-
-std::mutex g_cacheMutex;
-std::multimap<Int64, char*> g_cache;  // capacity -> raw block
-Int64 g_cachedBytes = 0;
+// The allocator's books live in the host state.
+HostState::Allocator& Books() {
+  return TheHostState().allocator;
+}
 
 bool NextAttemptFails() {
-  const Int64 attempt = g_attempts.fetch_add(1) + 1;
-  std::atomic<Int64>& failing = TheHostState().failingAllocation;
-  Int64 target = failing.load();
-  return target != 0 && attempt == target && failing.compare_exchange_strong(target, 0);
+  HostState& state = TheHostState();
+  const Int64 attempt = state.allocator.attempts.fetch_add(1) + 1;
+  Int64 target = state.failingAllocation.load();
+  return target != 0 && attempt == target &&
+         state.failingAllocation.compare_exchange_strong(target, 0);
 }
 
 void CountIn(Int64 size) {
-  g_allocations.fetch_add(1);
-  g_blocksInUse.fetch_add(1);
-  const Int64 now = g_bytesInUse.fetch_add(size) + size;
-  Int64 peak = g_peakBytes.load();
-  while (now > peak && !g_peakBytes.compare_exchange_weak(peak, now)) {
+  HostState::Allocator& books = Books();
+  books.allocations.fetch_add(1);
+  books.blocksInUse.fetch_add(1);
+  const Int64 now = books.bytesInUse.fetch_add(size) + size;
+  Int64 peak = books.peakBytes.load();
+  while (now > peak && !books.peakBytes.compare_exchange_weak(peak, now)) {
   }
 }
 
 void CountOut(Int64 size) {
-  g_blocksInUse.fetch_sub(1);
-  g_bytesInUse.fetch_sub(size);
+  HostState::Allocator& books = Books();
+  books.blocksInUse.fetch_sub(1);
+  books.bytesInUse.fetch_sub(size);
 }
 
 void WriteHeader(char* raw, Int64 size, Int64 capacity) {
@@ -103,54 +102,66 @@ Int64 BlockCapacity(void* block) {
 
 // A raw block of at least `capacity` bytes from the cache, or null.
 char* TakeCached(Int64 capacity, Int64& actual) {
-  std::lock_guard<std::mutex> lock(g_cacheMutex);
-  auto it = g_cache.lower_bound(capacity);
-  if (it == g_cache.end() || it->first > capacity + capacity / kCacheSlackDivisor) return nullptr;
+  HostState::Allocator& books = Books();
+  std::lock_guard<std::mutex> lock(books.cacheMutex);
+  auto it = books.cache.lower_bound(capacity);
+  if (it == books.cache.end() || it->first > capacity + capacity / kCacheSlackDivisor)
+    return nullptr;
   char* raw = it->second;
   actual = it->first;
-  g_cachedBytes -= it->first;
-  g_cache.erase(it);
+  books.cachedBytes -= it->first;
+  books.cache.erase(it);
   return raw;
 }
 
-// Keeps a raw block for reuse; false when the cache is full (the caller frees it).
-bool KeepCached(char* raw, Int64 capacity) {
-  std::lock_guard<std::mutex> lock(g_cacheMutex);
-  if (g_cachedBytes + capacity > kCacheLimit) return false;
-  g_cache.emplace(capacity, raw);
-  g_cachedBytes += capacity;
+// Keeps a raw block for reuse; false when the cache is full or cannot take another entry (the
+// caller frees it).
+bool KeepCached(char* raw, Int64 capacity) noexcept {
+  HostState::Allocator& books = Books();
+  std::lock_guard<std::mutex> lock(books.cacheMutex);
+  if (books.cachedBytes + capacity > kCacheLimit) return false;
+  try {
+    books.cache.emplace(capacity, raw);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  books.cachedBytes += capacity;
   return true;
 }
 
 }  // namespace
 
 AllocationStats GetAllocationStats() {
+  HostState::Allocator& books = Books();
   Int64 cached = 0;
   {
-    std::lock_guard<std::mutex> lock(g_cacheMutex);
-    cached = g_cachedBytes;
+    std::lock_guard<std::mutex> lock(books.cacheMutex);
+    cached = books.cachedBytes;
   }
-  return {g_allocations.load(), g_bytesInUse.load(), g_peakBytes.load(), g_blocksInUse.load(),
-          cached};
+  return {books.allocations.load(), books.bytesInUse.load(), books.peakBytes.load(),
+          books.blocksInUse.load(), cached};
 }
 
 void ResetPeakBytes() {
-  g_peakBytes.store(g_bytesInUse.load());
+  HostState::Allocator& books = Books();
+  books.peakBytes.store(books.bytesInUse.load());
 }
 
 void FailNthAllocation(Int64 n) {
-  TheHostState().failingAllocation.store(n <= 0 ? 0 : g_attempts.load() + n);
+  HostState& state = TheHostState();
+  state.failingAllocation.store(n <= 0 ? 0 : state.allocator.attempts.load() + n);
 }
 
 Int64 AllocationAttempts() {
-  return g_attempts.load();
+  return Books().attempts.load();
 }
 
 void ReleaseCachedMemory() {
-  std::lock_guard<std::mutex> lock(g_cacheMutex);
-  for (auto& [capacity, raw] : g_cache) std::free(raw);
-  g_cache.clear();
-  g_cachedBytes = 0;
+  HostState::Allocator& books = Books();
+  std::lock_guard<std::mutex> lock(books.cacheMutex);
+  for (auto& [capacity, raw] : books.cache) std::free(raw);
+  books.cache.clear();
+  books.cachedBytes = 0;
 }
 
 void* Allocate(Int64 size, Bool clear, const char*, Int32) {
@@ -218,7 +229,7 @@ struct alignas(64) SubRange {
 
 struct Job {
   void* context = nullptr;
-  void (*body)(void*, Int64, Int64) = nullptr;
+  LoopBody body = nullptr;
   Int32 rangeCount = 0;
   std::unique_ptr<SubRange[]> ranges;
 };
@@ -400,34 +411,48 @@ bool LoopsMet() {
   return meeting.met;
 }
 
-void ParallelFor(Int64 count, Int64 granularity, void* context,
-                 void (*body)(void* context, Int64 begin, Int64 end)) {
+void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body) {
   if (count <= 0) return;
   if (granularity < 1) granularity = 1;
   if (!t_insideLoop) AttendMeeting();
   const Int32 workers = t_insideLoop ? 1 : WorkerCount();
-  Job job;
-  job.context = context;
-  job.body = body;
-  job.rangeCount = static_cast<Int32>(std::min<Int64>(workers, count));
-  job.ranges = std::make_unique<SubRange[]>(static_cast<size_t>(job.rangeCount));
-  const Int64 share = count / job.rangeCount;
-  for (Int32 r = 0; r < job.rangeCount; ++r) {
-    job.ranges[r].next.store(r * share, std::memory_order_relaxed);
-    job.ranges[r].end = r + 1 == job.rangeCount ? count : (r + 1) * share;
-    job.ranges[r].chunk = std::min(granularity, job.ranges[r].end - r * share);
+  if (workers > 1) {
+    // Should the sub-ranges or a worker thread not be had, the loop runs on the caller alone
+    // (nothing has run yet then).
+    try {
+      Job job;
+      job.context = context;
+      job.body = body;
+      job.rangeCount = static_cast<Int32>(std::min<Int64>(workers, count));
+      job.ranges = std::make_unique<SubRange[]>(static_cast<size_t>(job.rangeCount));
+      const Int64 share = count / job.rangeCount;
+      for (Int32 r = 0; r < job.rangeCount; ++r) {
+        job.ranges[r].next.store(r * share, std::memory_order_relaxed);
+        job.ranges[r].end = r + 1 == job.rangeCount ? count : (r + 1) * share;
+        job.ranges[r].chunk = std::min(granularity, job.ranges[r].end - r * share);
+      }
+      if (ThePool().TryRun(job, workers)) return;
+    } catch (const std::exception&) {
+    }
   }
-  if (workers > 1 && ThePool().TryRun(job, workers)) return;
-  // One worker, a loop inside a loop body, or the pool busy with another thread's loop: the
-  // caller claims every chunk of the same split itself.
+  // One worker, a loop inside a loop body, the pool busy with another thread's loop or not to
+  // be had: the same chunks in order, on the caller.
   const bool outer = !t_insideLoop;
-  Work(job, 0);
-  if (!outer) t_insideLoop = true;
+  t_insideLoop = true;
+  for (Int64 begin = 0; begin < count; begin += granularity)
+    body(context, begin, std::min(begin + granularity, count));
+  t_insideLoop = !outer;
 }
+
+namespace {
+
+void OutOfMemory(const char*, Int32) {}
+
+}  // namespace
 
 const FrameworkTable& FrameworkTableInstance() {
   static const FrameworkTable table{
-      Allocate, Reallocate, Free, [](const char*, Int32) {}, ParallelFor,
+      Entry<Allocate>, Entry<Reallocate>, Entry<Free>, Entry<OutOfMemory>, Entry<ParallelFor>,
   };
   return table;
 }

@@ -27,7 +27,7 @@ void ResetPeakBytes();
 // Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms, as
 // does resetting the host state (host_state.h).
 void FailNthAllocation(Int64 n);
-// Number of allocations attempted through the framework since the process started.
+// Number of allocations attempted through the framework since the host state was last reset.
 Int64 AllocationAttempts();
 
 // Returns the blocks kept for reuse to the system.
@@ -84,12 +84,15 @@ Int32 ThreadOwnWorkers();
 // 0 or 1 disarms it.
 void MeetAtLoops(Int32 callers, Float timeoutSeconds);
 bool LoopsMet();
+// A loop's chunk callback: runs the indices [begin, end). Never throws: the loop cannot stop its
+// other workers halfway, so a body keeps its faults to itself (in its context).
+using LoopBody = void (*)(void* context, Int64 begin, Int64 end) noexcept;
 // The framework's ParallelFor: even split into one sub-range per worker (the last takes the
 // remainder; with fewer indices than workers one index each), chunks of at most `granularity`
-// consecutive indices claimed through atomic counters, stealing from other sub-ranges. One loop
-// runs on the pool at a time: a loop that finds another thread's loop on it runs the same chunks
-// on its caller alone, as does a loop inside a loop body.
-void ParallelFor(Int64 count, Int64 granularity, void* context,
-                 void (*body)(void* context, Int64 begin, Int64 end));
+// consecutive indices claimed through atomic counters, stealing from other sub-ranges. With one
+// worker, inside another loop's body, or when the pool cannot be had (no memory, no thread), the
+// caller runs the chunks in order. One loop runs on the pool at a time: a loop whose caller finds
+// another thread's loop on it runs its chunks in order on its caller too, rather than wait.
+void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body);
 
 }  // namespace headless

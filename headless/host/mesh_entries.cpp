@@ -1,5 +1,6 @@
 #include "headless/host/mesh_entries.h"
 
+#include "headless/host/entry_guard.h"
 #include "headless/scene/scene.h"
 
 namespace headless {
@@ -42,11 +43,11 @@ const Float32* VertexMapDataR(const BaseTag* tag) {
 }  // namespace
 
 void InstallMeshEntries(HostTable& t) {
-  t.objectDataCount = ObjectDataCount;
-  t.objectDataR = ObjectDataR;
-  t.objectPointsW = ObjectPointsW;
-  t.vertexMapCount = VertexMapCount;
-  t.vertexMapDataR = VertexMapDataR;
+  t.objectDataCount = Entry<ObjectDataCount>;
+  t.objectDataR = Entry<ObjectDataR>;
+  t.objectPointsW = Entry<ObjectPointsW>;
+  t.vertexMapCount = Entry<VertexMapCount>;
+  t.vertexMapDataR = Entry<VertexMapDataR>;
 }
 
 }  // namespace headless

@@ -73,49 +73,39 @@ void NodeFree(BaseList2D* node) {
   DestroyNode(n);
 }
 
-// Tree edits from the plug-in: faults become host diagnostics, never exceptions.
-template <typename Edit>
-void Guarded(const char* what, Edit edit) {
-  try {
-    edit();
-  } catch (const std::exception& e) {
-    ReportHostError(std::string(what) + ": " + e.what());
-  }
-}
-
+// Tree edits from the plug-in: a fault (thrown) becomes a host diagnostic through the entry's
+// guard, and the tree stays as it was.
 void ObjectInsertTagFirst(BaseObject* op, BaseTag* tag) {
   Node* object = FromHandle(op);
   Node* t = FromHandle(tag);
-  Guarded("objectInsertTagFirst", [&] {
-    if (object == nullptr || t == nullptr) throw std::invalid_argument("null object or tag");
-    if (object->document != nullptr) {
-      object->document->InsertTagFirst(object, t);
-      return;
-    }
-    // An object outside any document may carry tags too.
-    if (!t->isTag || t->up != nullptr || t->document != nullptr || object->isTag)
-      throw std::invalid_argument("tag is already inserted, or not a tag on an object");
-    t->next = object->firstTag;
-    if (object->firstTag != nullptr) object->firstTag->prev = t;
-    object->firstTag = t;
-    t->up = object;
-  });
+  if (object == nullptr || t == nullptr)
+    throw std::invalid_argument("objectInsertTagFirst: null object or tag");
+  if (object->document != nullptr) {
+    object->document->InsertTagFirst(object, t);
+    return;
+  }
+  // An object outside any document may carry tags too.
+  if (!t->isTag || t->up != nullptr || t->document != nullptr || object->isTag)
+    throw std::invalid_argument(
+        "objectInsertTagFirst: tag is already inserted, or not a tag on an object");
+  t->next = object->firstTag;
+  if (object->firstTag != nullptr) object->firstTag->prev = t;
+  object->firstTag = t;
+  t->up = object;
+}
+
+Document& DocumentOf(BaseDocument* doc, const char* entry) {
+  Document* d = DocumentFromHandle(doc);
+  if (d == nullptr) throw std::invalid_argument(std::string(entry) + ": no document");
+  return *d;
 }
 
 void DocumentInsertObjectAfter(BaseDocument* doc, BaseObject* op, BaseObject* pred) {
-  Guarded("documentInsertObjectAfter", [&] {
-    Document* d = DocumentFromHandle(doc);
-    if (d == nullptr) throw std::invalid_argument("no document");
-    d->InsertAfter(FromHandle(op), FromHandle(pred));
-  });
+  DocumentOf(doc, "documentInsertObjectAfter").InsertAfter(FromHandle(op), FromHandle(pred));
 }
 
 void DocumentInsertObjectLast(BaseDocument* doc, BaseObject* op, BaseObject* parent) {
-  Guarded("documentInsertObjectLast", [&] {
-    Document* d = DocumentFromHandle(doc);
-    if (d == nullptr) throw std::invalid_argument("no document");
-    d->InsertLast(FromHandle(op), FromHandle(parent));
-  });
+  DocumentOf(doc, "documentInsertObjectLast").InsertLast(FromHandle(op), FromHandle(parent));
 }
 
 Bool NodeMessage(BaseList2D* node, Int32 type, void* data) {
@@ -137,26 +127,24 @@ Bool ObjectGetDeformMode(const BaseObject* op) {
 }  // namespace
 
 void InstallNodeEntries(HostTable& t) {
-  t.nodeGetType = NodeGetType;
-  t.nodeGetNext = NodeGetNext;
-  t.objectGetUp = ObjectGetUp;
-  t.objectGetDown = ObjectGetDown;
-  t.objectGetFirstTag = ObjectGetFirstTag;
-  t.tagGetObject = TagGetObject;
-  t.nodeGetDocument = NodeGetDocument;
-  t.nodeGetNodeData = NodeGetNodeData;
-  t.nodeGetFlags = NodeGetFlags;
-  t.nodeAlloc = [](Int32 type) {
-    return NoThrow<BaseList2D*>(nullptr, [&] { return NodeAlloc(type); });
-  };
-  t.nodeFree = NodeFree;
-  t.objectInsertTagFirst = ObjectInsertTagFirst;
-  t.documentInsertObjectAfter = DocumentInsertObjectAfter;
-  t.documentInsertObjectLast = DocumentInsertObjectLast;
-  t.nodeMessage = NodeMessage;
-  t.nodeSetDirty = NodeSetDirty;
-  t.objectSetDeformMode = ObjectSetDeformMode;
-  t.objectGetDeformMode = ObjectGetDeformMode;
+  t.nodeGetType = Entry<NodeGetType>;
+  t.nodeGetNext = Entry<NodeGetNext>;
+  t.objectGetUp = Entry<ObjectGetUp>;
+  t.objectGetDown = Entry<ObjectGetDown>;
+  t.objectGetFirstTag = Entry<ObjectGetFirstTag>;
+  t.tagGetObject = Entry<TagGetObject>;
+  t.nodeGetDocument = Entry<NodeGetDocument>;
+  t.nodeGetNodeData = Entry<NodeGetNodeData>;
+  t.nodeGetFlags = Entry<NodeGetFlags>;
+  t.nodeAlloc = Entry<NodeAlloc>;
+  t.nodeFree = Entry<NodeFree>;
+  t.objectInsertTagFirst = Entry<ObjectInsertTagFirst>;
+  t.documentInsertObjectAfter = Entry<DocumentInsertObjectAfter>;
+  t.documentInsertObjectLast = Entry<DocumentInsertObjectLast>;
+  t.nodeMessage = Entry<NodeMessage>;
+  t.nodeSetDirty = Entry<NodeSetDirty>;
+  t.objectSetDeformMode = Entry<ObjectSetDeformMode>;
+  t.objectGetDeformMode = Entry<ObjectGetDeformMode>;
 }
 
 }  // namespace headless

@@ -1,7 +1,7 @@
 // The node entries of the host table: the scene tree as the plug-in walks and edits it, node
 // creation, messages, dirty marks and the deform state.
 //
-// Contracts beyond host/table.h:
+// Contracts beyond host/abi/table.h:
 // - nodeAlloc makes a tag for a host tag type or a registered plug-in tag type, an object
 //   otherwise, with its plug-in instance when the type is a registered plug-in type (scene.h
 //   NewNode); null for the document type or when an allocation fails.

@@ -104,23 +104,21 @@ void ContainerSetInt32(BaseContainer* bc, Int32 id, Int32 value) {
 }  // namespace
 
 void InstallParameterEntries(HostTable& t) {
-  t.paramGetInt32 = ParamGetInt32;
-  t.paramGetFloat = ParamGetFloat;
-  t.paramGetLink = ParamGetLink;
-  t.paramGetInExclude = ParamGetInExclude;
-  t.paramSetInt32 = ParamSetInt32;
-  t.paramSetFloat = ParamSetFloat;
-  t.paramSetString = [](BaseList2D* node, Int32 id, const char* utf8, Int32 flags) {
-    return NoThrow(false, [&] { return ParamSetString(node, id, utf8, flags); });
-  };
-  t.paramSetLink = ParamSetLink;
-  t.linkResolve = LinkResolve;
-  t.inExcludeIndex = InExcludeIndex;
-  t.nodeGetContainer = NodeGetContainer;
-  t.containerAlloc = ContainerAlloc;
-  t.containerFree = ContainerFree;
-  t.containerGetInt32 = ContainerGetInt32;
-  t.containerSetInt32 = ContainerSetInt32;
+  t.paramGetInt32 = Entry<ParamGetInt32>;
+  t.paramGetFloat = Entry<ParamGetFloat>;
+  t.paramGetLink = Entry<ParamGetLink>;
+  t.paramGetInExclude = Entry<ParamGetInExclude>;
+  t.paramSetInt32 = Entry<ParamSetInt32>;
+  t.paramSetFloat = Entry<ParamSetFloat>;
+  t.paramSetString = Entry<ParamSetString>;
+  t.paramSetLink = Entry<ParamSetLink>;
+  t.linkResolve = Entry<LinkResolve>;
+  t.inExcludeIndex = Entry<InExcludeIndex>;
+  t.nodeGetContainer = Entry<NodeGetContainer>;
+  t.containerAlloc = Entry<ContainerAlloc>;
+  t.containerFree = Entry<ContainerFree>;
+  t.containerGetInt32 = Entry<ContainerGetInt32>;
+  t.containerSetInt32 = Entry<ContainerSetInt32>;
 }
 
 }  // namespace headless

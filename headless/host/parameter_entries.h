@@ -1,7 +1,7 @@
 // The parameter entries of the host table: typed parameters of a node by id, links and
 // include/exclude lists, and containers.
 //
-// Contracts beyond host/table.h:
+// Contracts beyond host/abi/table.h:
 // - A read of an absent id, or of an id holding another type, answers false and leaves the
 //   output alone.
 // - linkResolve answers null for an empty link, a deleted target, a target of another type than a

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
@@ -15,14 +16,10 @@ namespace headless {
 
 namespace fs = std::filesystem;
 
-bool FindPluginLibraries(const std::string& directory, std::vector<std::string>& out,
-                         std::string& error) {
+std::vector<std::string> FindPluginLibraries(const std::string& directory) {
   std::error_code ec;
   const fs::path folder = platform::PathFromUtf8(directory);
-  if (!fs::is_directory(folder, ec)) {
-    error = directory + ": not a folder";
-    return false;
-  }
+  if (!fs::is_directory(folder, ec)) throw std::runtime_error(directory + ": not a folder");
   std::vector<std::string> found;
   const auto scan = [&](const fs::path& where) {
     std::error_code scanError;
@@ -33,44 +30,36 @@ bool FindPluginLibraries(const std::string& directory, std::vector<std::string>&
     }
     return !scanError;
   };
-  if (!scan(folder)) {
-    error = directory + ": cannot be read";
-    return false;
-  }
+  if (!scan(folder)) throw std::runtime_error(directory + ": cannot be read");
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     std::error_code typeError;
     if (entry.is_directory(typeError)) scan(entry.path());
   }
-  if (found.empty()) {
-    error = directory + ": holds no plug-in library (*.xdl64)";
-    return false;
-  }
+  if (found.empty()) throw std::runtime_error(directory + ": holds no plug-in library (*.xdl64)");
   std::sort(found.begin(), found.end());
-  out = std::move(found);
-  return true;
+  return found;
 }
 
 PluginHost::~PluginHost() {
   Close();
 }
 
-bool PluginHost::Open(const std::string& libraryPath, std::string& error) {
+void PluginHost::Open(const std::string& libraryPath) {
   Close();
   std::error_code ec;
-  const std::string path = platform::Utf8FromPath(
+  std::string path = platform::Utf8FromPath(
       fs::absolute(platform::PathFromUtf8(libraryPath), ec).lexically_normal());
+  std::string error;
   void* library = platform::OpenLibrary(path, error);
-  if (library == nullptr) return false;
+  if (library == nullptr) throw std::runtime_error(error);
   auto entry = reinterpret_cast<PluginEntry>(platform::FindSymbol(library, "c4d_main"));
   if (entry == nullptr) {
-    error = path + ": exports no c4d_main";
     platform::CloseLibrary(library);
-    return false;
+    throw std::runtime_error(path + ": exports no c4d_main");
   }
   library_ = library;
   entry_ = entry;
-  path_ = path;
-  return true;
+  path_ = std::move(path);
 }
 
 Int32 PluginHost::Call(Int32 action, void* p1, void* p2, void* p3) {
@@ -121,22 +110,17 @@ void PluginHost::Close() {
   path_.clear();
 }
 
-bool PluginFolder::Load(const std::string& directory, std::string& error) {
-  std::vector<std::string> paths;
-  if (!FindPluginLibraries(directory, paths, error)) return false;
-  for (const std::string& path : paths) {
+void PluginFolder::Load(const std::string& directory) {
+  for (const std::string& path : FindPluginLibraries(directory)) {
     Loaded loaded;
     loaded.host = std::make_unique<PluginHost>();
-    if (!loaded.host->Open(path, error)) return false;
+    loaded.host->Open(path);
     loaded.report = loaded.host->StartUp();
-    if (loaded.report.systemStart != kAnswerDone) {
-      error = path + ": refused the system start (answered " +
-              std::to_string(loaded.report.systemStart) + ")";
-      return false;
-    }
+    if (loaded.report.systemStart != kAnswerDone)
+      throw std::runtime_error(path + ": refused the system start (answered " +
+                               std::to_string(loaded.report.systemStart) + ")");
     libraries_.push_back(std::move(loaded));
   }
-  return true;
 }
 
 void PluginFolder::Close() {
@@ -172,8 +156,11 @@ FolderStart StartFirstPluginFolder(const std::vector<std::string>& candidates,
     }
   }
   if (start.folder.empty()) return start;
-  std::string error;
-  if (!plugins.Load(start.folder, error)) start.errors.push_back(error);
+  try {
+    plugins.Load(start.folder);
+  } catch (const std::exception& e) {
+    start.errors.push_back(e.what());
+  }
   for (const auto& library : plugins.Libraries()) {
     if (library.report.resources != kAnswerDone)
       start.warnings.push_back("warning: " + library.host->Path() +

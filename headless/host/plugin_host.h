@@ -16,9 +16,8 @@
 namespace headless {
 
 // The plug-in libraries (`*.xdl64`) in `directory` and in its immediate subfolders, sorted by
-// path. False with `error` set when the folder cannot be read or holds none.
-bool FindPluginLibraries(const std::string& directory, std::vector<std::string>& out,
-                         std::string& error);
+// path. Throws std::runtime_error naming the folder when it cannot be read or holds none.
+std::vector<std::string> FindPluginLibraries(const std::string& directory);
 
 class PluginHost {
  public:
@@ -27,8 +26,9 @@ class PluginHost {
   PluginHost(const PluginHost&) = delete;
   PluginHost& operator=(const PluginHost&) = delete;
 
-  // Opens a library and finds its entry; false with `error` set otherwise (nothing is kept).
-  bool Open(const std::string& libraryPath, std::string& error);
+  // Opens a library and finds its entry. Throws std::runtime_error with the system's reason or
+  // naming the missing entry; nothing is kept then.
+  void Open(const std::string& libraryPath);
   bool IsOpen() const { return entry_ != nullptr; }
   const std::string& Path() const { return path_; }
 
@@ -73,9 +73,9 @@ class PluginFolder {
     PluginHost::StartReport report;
   };
 
-  // Opens and starts every library. False with `error` set when the folder holds no library or
-  // one cannot be opened or refuses the system start; libraries started before stay loaded.
-  bool Load(const std::string& directory, std::string& error);
+  // Opens and starts every library. Throws std::runtime_error when the folder holds no library
+  // or one cannot be opened or refuses the system start; libraries started before stay loaded.
+  void Load(const std::string& directory);
   const std::vector<Loaded>& Libraries() const { return libraries_; }
   // Closes the libraries in reverse order.
   void Close();

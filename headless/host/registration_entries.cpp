@@ -1,7 +1,6 @@
 #include "headless/host/registration_entries.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -9,6 +8,7 @@
 #include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
 #include "headless/host/resources.h"
+#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 
 namespace headless {
@@ -26,28 +26,22 @@ Int64 CopyOut(const std::string& text, char* buf, Int64 capacity) {
   return static_cast<Int64>(text.size());
 }
 
-std::atomic<Int64> g_liveResources{0};
-
 const ResourceSet* AsResourceSet(const Resource* res) {
   return reinterpret_cast<const ResourceSet*>(res);
 }
 
+// A resource folder that cannot be loaded answers null, with the reason in the host diagnostics
+// (recorded by the entry's guard).
 Resource* ResourceLoad(const char* resDirectory) {
   if (resDirectory == nullptr) return nullptr;
-  ResourceSet set;
-  std::string error;
-  if (!LoadResourceSet(resDirectory, set, error)) {
-    ReportHostError("resources: " + error);
-    return nullptr;
-  }
-  ResourceSet* record = NewHostRecord<ResourceSet>(std::move(set));
-  if (record != nullptr) g_liveResources.fetch_add(1);
+  ResourceSet* record = NewHostRecord<ResourceSet>(LoadResourceSet(resDirectory));
+  if (record != nullptr) TheHostState().liveResources.fetch_add(1);
   return reinterpret_cast<Resource*>(record);
 }
 
 void ResourceFree(Resource* res) {
   if (res == nullptr) return;
-  g_liveResources.fetch_sub(1);
+  TheHostState().liveResources.fetch_sub(1);
   DeleteHostRecord(reinterpret_cast<ResourceSet*>(res));
 }
 
@@ -86,25 +80,30 @@ void BitmapFree(BaseBitmap* bmp) {
   DeleteHostRecord(AsBitmap(bmp));
 }
 
+// A failed load leaves the bitmap empty; a file that cannot be read or decoded answers
+// kBitmapUnreadable through the entry's guard, which records why.
 Int32 BitmapLoad(BaseBitmap* bmp, const char* path, Int32) {
   if (bmp == nullptr || path == nullptr) return kBitmapMissing;
-  std::string error;
-  const Int32 result = LoadBitmapFile(path, *AsBitmap(bmp), error);
-  if (result != kBitmapOk) ReportHostError("bitmap: " + error);
-  return result;
+  Bitmap& bitmap = *AsBitmap(bmp);
+  bitmap = Bitmap{};
+  try {
+    bitmap = LoadBitmapFile(path);
+  } catch (const BitmapMissing& e) {
+    ReportHostError(e.what());
+    return kBitmapMissing;
+  }
+  return kBitmapOk;
 }
 
+// A description resource that cannot be loaded fails the call, its fault recorded by the guard.
 Bool RegisterDescriptionEntry(Int32 id, const char* name, const Resource* res) {
   if (name == nullptr || name[0] == '\0') return false;
-  DescriptionData description;
-  description.name = name;
   const ResourceSet* set = AsResourceSet(res);
+  DescriptionData description;
   if (set != nullptr) {
-    std::string error;
-    if (!LoadDescription(set->directory, name, description, error)) {
-      ReportHostError("description: " + error);
-      return false;
-    }
+    description = LoadDescription(set->directory, name);
+  } else {
+    description.name = name;
   }
   return RegisterDescription(id, std::move(description));
 }
@@ -162,49 +161,24 @@ Bool DescriptionLoad(Description* desc, Int32 type) {
 }  // namespace
 
 void InstallRegistrationEntries(HostTable& t) {
-  t.resourceLoad = [](const char* dir) {
-    return NoThrow<Resource*>(nullptr, [&] { return ResourceLoad(dir); });
-  };
-  t.resourceFree = ResourceFree;
-  t.resourceString = ResourceString;
-  t.formatInt64 = FormatInt64;
-  t.consolePrint = [](const char* utf8) {
-    NoThrow(0, [&] {
-      ConsolePrint(utf8);
-      return 0;
-    });
-  };
-  t.eventAdd = EventAdd;
-  t.bitmapAlloc = BitmapAlloc;
-  t.bitmapFree = BitmapFree;
-  t.bitmapLoad = [](BaseBitmap* bmp, const char* path, Int32 frame) {
-    return NoThrow(kBitmapUnreadable, [&] { return BitmapLoad(bmp, path, frame); });
-  };
-  t.registerDescription = [](Int32 id, const char* name, const Resource* res) {
-    return NoThrow(false, [&] { return RegisterDescriptionEntry(id, name, res); });
-  };
-  t.registerCommand = [](Int32 id, const char* name, Int32 flags, BaseBitmap* icon,
-                         const char* help, CommandData* instance) {
-    return NoThrow(false, [&] { return RegisterCommand(id, name, flags, icon, help, instance); });
-  };
-  t.registerObject = [](Int32 id, const char* name, Int32 flags, DataAllocator alloc,
-                        const char* description, BaseBitmap* icon, Int32 diskLevel) {
-    return NoThrow(false, [&] {
-      return RegisterObject(id, name, flags, alloc, description, icon, diskLevel);
-    });
-  };
-  t.registerTag = [](Int32 id, const char* name, Int32 flags, DataAllocator alloc,
-                     const char* description, BaseBitmap* icon, Int32 diskLevel) {
-    return NoThrow(
-        false, [&] { return RegisterTag(id, name, flags, alloc, description, icon, diskLevel); });
-  };
-  t.descriptionLoad = [](Description* desc, Int32 type) {
-    return NoThrow(false, [&] { return DescriptionLoad(desc, type); });
-  };
+  t.resourceLoad = Entry<ResourceLoad>;
+  t.resourceFree = Entry<ResourceFree>;
+  t.resourceString = Entry<ResourceString>;
+  t.formatInt64 = Entry<FormatInt64>;
+  t.consolePrint = Entry<ConsolePrint>;
+  t.eventAdd = Entry<EventAdd>;
+  t.bitmapAlloc = Entry<BitmapAlloc>;
+  t.bitmapFree = Entry<BitmapFree>;
+  t.bitmapLoad = Entry<BitmapLoad, kBitmapUnreadable>;
+  t.registerDescription = Entry<RegisterDescriptionEntry>;
+  t.registerCommand = Entry<RegisterCommand>;
+  t.registerObject = Entry<RegisterObject>;
+  t.registerTag = Entry<RegisterTag>;
+  t.descriptionLoad = Entry<DescriptionLoad>;
 }
 
 Int64 LiveResourceSets() {
-  return g_liveResources.load();
+  return TheHostState().liveResources.load();
 }
 
 }  // namespace headless

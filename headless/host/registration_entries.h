@@ -3,7 +3,7 @@
 // console, refresh requests, bitmaps, registrations of commands, objects and tags, and their
 // descriptions.
 //
-// Contracts beyond host/table.h:
+// Contracts beyond host/abi/table.h:
 // - resourceLoad answers null, with the reason in HostErrors(), when the strings of the `res`
 //   folder are missing or malformed (resources.h).
 // - registerCommand: the host owns the command instance from the call on, accepted or not.

@@ -6,26 +6,26 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "headless/platform/platform.h"
 
 namespace headless {
 
-bool ReadFile(const std::string& path, std::string& out) {
+std::string ReadFile(const std::string& path) {
   try {
     const std::filesystem::path file = platform::PathFromUtf8(path);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return false;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return false;
-    out = buffer.str();
-    return true;
+    if (std::filesystem::is_regular_file(file, ec)) {
+      std::ifstream in(file, std::ios::binary);
+      std::ostringstream buffer;
+      if (in) buffer << in.rdbuf();
+      if (in && !in.bad()) return buffer.str();
+    }
   } catch (const std::exception&) {
-    return false;  // a name the file system cannot take, or a read error the stream throws
+    // a name the file system cannot take, or a read error the stream throws
   }
+  throw std::runtime_error(path + ": cannot be read");
 }
 
 namespace {
@@ -49,30 +49,26 @@ struct LineReader {
     while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t') ++pos;
     return line.substr(start, pos - start);
   }
-  // A quoted text with \" and \\ escapes; false with `fault` set when malformed.
-  bool Quoted(std::string& out, std::string& fault) {
+  // A quoted text with \" and \\ escapes; throws std::invalid_argument when malformed.
+  std::string Quoted() {
     SkipSpace();
-    if (pos >= line.size() || line[pos] != '"') {
-      fault = "expected a quoted text";
-      return false;
-    }
+    if (pos >= line.size() || line[pos] != '"')
+      throw std::invalid_argument("expected a quoted text");
     ++pos;
-    out.clear();
+    std::string out;
     while (pos < line.size()) {
       const char c = line[pos++];
-      if (c == '"') return true;
+      if (c == '"') return out;
       if (c == '\\') {
-        if (pos >= line.size() || (line[pos] != '"' && line[pos] != '\\')) {
-          fault = "unknown escape in quoted text (only \\\" and \\\\ are allowed)";
-          return false;
-        }
+        if (pos >= line.size() || (line[pos] != '"' && line[pos] != '\\'))
+          throw std::invalid_argument(
+              "unknown escape in quoted text (only \\\" and \\\\ are allowed)");
         out.push_back(line[pos++]);
       } else {
         out.push_back(c);
       }
     }
-    fault = "quoted text is not closed";
-    return false;
+    throw std::invalid_argument("quoted text is not closed");
   }
 };
 
@@ -118,7 +114,7 @@ std::string Where(const std::string& source, size_t lineIndex) {
 }
 
 // `<v>:<label>|<v>:<label>`; labels may be quoted.
-bool ParseCycle(const std::string& text, std::vector<CycleEntry>& out, std::string& fault) {
+std::vector<CycleEntry> ParseCycle(const std::string& text) {
   std::vector<std::string> items;
   std::string current;
   bool quoted = false;
@@ -132,23 +128,20 @@ bool ParseCycle(const std::string& text, std::vector<CycleEntry>& out, std::stri
     }
   }
   items.push_back(current);
+  std::vector<CycleEntry> out;
   for (const std::string& item : items) {
     const size_t colon = item.find(':');
     CycleEntry entry;
-    if (colon == std::string::npos || !ParseInt32(item.substr(0, colon), entry.value)) {
-      fault = "cycle entry \"" + item + "\" is not <value>:<label>";
-      return false;
-    }
+    if (colon == std::string::npos || !ParseInt32(item.substr(0, colon), entry.value))
+      throw std::invalid_argument("cycle entry \"" + item + "\" is not <value>:<label>");
     entry.label = item.substr(colon + 1);
     if (entry.label.size() >= 2 && entry.label.front() == '"' && entry.label.back() == '"')
       entry.label = entry.label.substr(1, entry.label.size() - 2);
-    if (entry.label.empty()) {
-      fault = "cycle entry \"" + item + "\" has an empty label";
-      return false;
-    }
+    if (entry.label.empty())
+      throw std::invalid_argument("cycle entry \"" + item + "\" has an empty label");
     out.push_back(entry);
   }
-  return true;
+  return out;
 }
 
 // A key=value word whose value may hold quoted parts with spaces.
@@ -166,188 +159,130 @@ std::string OptionWord(LineReader& reader) {
   return word;
 }
 
-bool ParseOption(const std::string& word, ParameterDescription& p, std::string& fault) {
+void ParseOption(const std::string& word, ParameterDescription& p) {
   const size_t eq = word.find('=');
-  if (eq == std::string::npos || eq == 0) {
-    fault = "expected key=value, found \"" + word + "\"";
-    return false;
-  }
+  if (eq == std::string::npos || eq == 0)
+    throw std::invalid_argument("expected key=value, found \"" + word + "\"");
   const std::string key = word.substr(0, eq);
   const std::string value = word.substr(eq + 1);
   const bool numeric = p.type == ParameterType::kInt32 || p.type == ParameterType::kFloat;
   if (key == "min" || key == "max" || key == "step") {
     Float number = 0.0;
-    if (!numeric) {
-      fault = "key " + key + " applies only to int32 and float parameters";
-      return false;
-    }
-    if (!ParseFloat(value, number)) {
-      fault = "value of " + key + " is not a number: \"" + value + "\"";
-      return false;
-    }
+    if (!numeric)
+      throw std::invalid_argument("key " + key + " applies only to int32 and float parameters");
+    if (!ParseFloat(value, number))
+      throw std::invalid_argument("value of " + key + " is not a number: \"" + value + "\"");
     (key == "min" ? p.min : key == "max" ? p.max : p.step) = number;
-    return true;
-  }
-  if (key == "default") {
+  } else if (key == "default") {
     p.defaultValue = value;
-    return true;
-  }
-  if (key == "accept") {
+  } else if (key == "accept") {
     Int32 type = 0;
-    if (p.type != ParameterType::kLink) {
-      fault = "key accept applies only to link parameters";
-      return false;
-    }
-    if (!ParseInt32(value, type)) {
-      fault = "value of accept is not a type id: \"" + value + "\"";
-      return false;
-    }
+    if (p.type != ParameterType::kLink)
+      throw std::invalid_argument("key accept applies only to link parameters");
+    if (!ParseInt32(value, type))
+      throw std::invalid_argument("value of accept is not a type id: \"" + value + "\"");
     p.accept = type;
-    return true;
+  } else if (key == "cycle") {
+    if (p.type != ParameterType::kInt32)
+      throw std::invalid_argument("key cycle applies only to int32 parameters");
+    const std::vector<CycleEntry> entries = ParseCycle(value);
+    p.cycle.insert(p.cycle.end(), entries.begin(), entries.end());
+  } else {
+    throw std::invalid_argument("unknown key \"" + key + "\"");
   }
-  if (key == "cycle") {
-    if (p.type != ParameterType::kInt32) {
-      fault = "key cycle applies only to int32 parameters";
-      return false;
-    }
-    return ParseCycle(value, p.cycle, fault);
-  }
-  fault = "unknown key \"" + key + "\"";
-  return false;
 }
 
-bool ParseParameterLine(const std::string& line, ParameterDescription& p, std::string& fault) {
+ParameterDescription ParseParameterLine(const std::string& line) {
+  ParameterDescription p;
   LineReader reader{line};
   const std::string id = reader.Word();
-  if (!ParseInt32(id, p.id)) {
-    fault = "parameter id \"" + id + "\" is not an int32";
-    return false;
-  }
+  if (!ParseInt32(id, p.id))
+    throw std::invalid_argument("parameter id \"" + id + "\" is not an int32");
   const std::string typeName = reader.Word();
   const auto type = ParameterTypeFromName(typeName);
-  if (!type) {
-    fault = "unknown parameter type \"" + typeName + "\"";
-    return false;
-  }
+  if (!type) throw std::invalid_argument("unknown parameter type \"" + typeName + "\"");
   p.type = *type;
   p.ident = reader.Word();
-  if (!IsIdentifier(p.ident)) {
-    fault = "parameter identifier \"" + p.ident + "\" is not a valid name";
-    return false;
+  if (!IsIdentifier(p.ident))
+    throw std::invalid_argument("parameter identifier \"" + p.ident + "\" is not a valid name");
+  try {
+    p.label = reader.Quoted();
+  } catch (const std::invalid_argument& e) {
+    throw std::invalid_argument(std::string("label: ") + e.what());
   }
-  if (!reader.Quoted(p.label, fault)) {
-    fault = "label: " + fault;
-    return false;
-  }
-  while (!reader.AtEnd())
-    if (!ParseOption(OptionWord(reader), p, fault)) return false;
-  return true;
+  while (!reader.AtEnd()) ParseOption(OptionWord(reader), p);
+  return p;
 }
 
 }  // namespace
 
-bool ParseStringTable(const std::string& text, const std::string& source,
-                      std::map<Int32, std::string>& out, std::string& error) {
+std::map<Int32, std::string> ParseStringTable(const std::string& text, const std::string& source) {
   std::map<Int32, std::string> strings;
   const std::vector<std::string> lines = Lines(text);
   for (size_t i = 0; i < lines.size(); ++i) {
     if (IsSkippable(lines[i])) continue;
-    LineReader reader{lines[i]};
-    const std::string idText = reader.Word();
-    Int32 id = 0;
-    std::string value;
-    std::string fault;
-    if (!ParseInt32(idText, id)) {
-      error = Where(source, i) + "string id \"" + idText + "\" is not an int32";
-      return false;
-    }
-    if (!reader.Quoted(value, fault)) {
-      error = Where(source, i) + fault;
-      return false;
-    }
-    if (!reader.AtEnd()) {
-      error = Where(source, i) + "unexpected text after the closing quote";
-      return false;
-    }
-    if (!strings.emplace(id, value).second) {
-      error = Where(source, i) + "string id " + idText + " is defined twice";
-      return false;
+    try {
+      LineReader reader{lines[i]};
+      const std::string idText = reader.Word();
+      Int32 id = 0;
+      if (!ParseInt32(idText, id))
+        throw std::invalid_argument("string id \"" + idText + "\" is not an int32");
+      std::string value = reader.Quoted();
+      if (!reader.AtEnd()) throw std::invalid_argument("unexpected text after the closing quote");
+      if (!strings.emplace(id, std::move(value)).second)
+        throw std::invalid_argument("string id " + idText + " is defined twice");
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument(Where(source, i) + e.what());
     }
   }
-  out = std::move(strings);
-  return true;
+  return strings;
 }
 
-bool LoadResourceSet(const std::string& resDirectory, ResourceSet& out, std::string& error) {
+ResourceSet LoadResourceSet(const std::string& resDirectory) {
   const std::string path = resDirectory + "/strings/strings.txt";
-  std::string text;
-  if (!ReadFile(path, text)) {
-    error = path + ": cannot be read";
-    return false;
-  }
   ResourceSet set;
   set.directory = resDirectory;
-  if (!ParseStringTable(text, path, set.strings, error)) return false;
-  out = std::move(set);
-  return true;
+  set.strings = ParseStringTable(ReadFile(path), path);
+  return set;
 }
 
-bool ParseDescription(const std::string& text, const std::string& source, DescriptionData& out,
-                      std::string& error) {
+DescriptionData ParseDescription(const std::string& text, const std::string& source) {
   DescriptionData description;
   bool header = false;
   std::set<Int32> ids;
   const std::vector<std::string> lines = Lines(text);
   for (size_t i = 0; i < lines.size(); ++i) {
     if (IsSkippable(lines[i])) continue;
-    if (!header) {
-      LineReader reader{lines[i]};
-      const std::string keyword = reader.Word();
-      description.name = reader.Word();
-      if (keyword != "DESCRIPTION" || description.name.empty() || !reader.AtEnd()) {
-        error = Where(source, i) + "expected \"DESCRIPTION <Name>\"";
-        return false;
+    try {
+      if (!header) {
+        LineReader reader{lines[i]};
+        const std::string keyword = reader.Word();
+        description.name = reader.Word();
+        if (keyword != "DESCRIPTION" || description.name.empty() || !reader.AtEnd())
+          throw std::invalid_argument("expected \"DESCRIPTION <Name>\"");
+        header = true;
+        continue;
       }
-      header = true;
-      continue;
+      ParameterDescription parameter = ParseParameterLine(lines[i]);
+      if (!ids.insert(parameter.id).second)
+        throw std::invalid_argument("parameter id " + std::to_string(parameter.id) +
+                                    " is declared twice");
+      description.parameters.push_back(std::move(parameter));
+    } catch (const std::invalid_argument& e) {
+      throw std::invalid_argument(Where(source, i) + e.what());
     }
-    ParameterDescription parameter;
-    std::string fault;
-    if (!ParseParameterLine(lines[i], parameter, fault)) {
-      error = Where(source, i) + fault;
-      return false;
-    }
-    if (!ids.insert(parameter.id).second) {
-      error =
-          Where(source, i) + "parameter id " + std::to_string(parameter.id) + " is declared twice";
-      return false;
-    }
-    description.parameters.push_back(std::move(parameter));
   }
-  if (!header) {
-    error = source + ": no \"DESCRIPTION <Name>\" line";
-    return false;
-  }
-  out = std::move(description);
-  return true;
+  if (!header) throw std::invalid_argument(source + ": no \"DESCRIPTION <Name>\" line");
+  return description;
 }
 
-bool LoadDescription(const std::string& resDirectory, const std::string& name, DescriptionData& out,
-                     std::string& error) {
+DescriptionData LoadDescription(const std::string& resDirectory, const std::string& name) {
   const std::string path = resDirectory + "/description/" + name + ".res";
-  std::string text;
-  if (!ReadFile(path, text)) {
-    error = path + ": cannot be read";
-    return false;
-  }
-  DescriptionData description;
-  if (!ParseDescription(text, path, description, error)) return false;
-  if (description.name != name) {
-    error = path + ": declares DESCRIPTION " + description.name + ", expected " + name;
-    return false;
-  }
-  out = std::move(description);
-  return true;
+  DescriptionData description = ParseDescription(ReadFile(path), path);
+  if (description.name != name)
+    throw std::invalid_argument(path + ": declares DESCRIPTION " + description.name +
+                                ", expected " + name);
+  return description;
 }
 
 }  // namespace headless

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <map>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,23 +24,21 @@ struct ResourceSet {
   std::map<Int32, std::string> strings;
 };
 
-// Parses a string table. On a malformed line answers false and sets `error` to
-// "<source>:<line>: <fault>".
-bool ParseStringTable(const std::string& text, const std::string& source,
-                      std::map<Int32, std::string>& out, std::string& error);
-// Loads `<resDirectory>/strings/strings.txt`. False with `error` set when the file is absent,
-// unreadable or malformed.
-bool LoadResourceSet(const std::string& resDirectory, ResourceSet& out, std::string& error);
+// Parses a string table. Throws std::invalid_argument "<source>:<line>: <fault>" on a malformed
+// line.
+std::map<Int32, std::string> ParseStringTable(const std::string& text, const std::string& source);
+// Loads `<resDirectory>/strings/strings.txt`. Throws std::runtime_error when the file is absent
+// or unreadable, std::invalid_argument when it is malformed.
+ResourceSet LoadResourceSet(const std::string& resDirectory);
 
-// Parses a description resource. On a fault answers false and sets `error` to
-// "<source>:<line>: <fault>".
-bool ParseDescription(const std::string& text, const std::string& source, DescriptionData& out,
-                      std::string& error);
-// Loads `<resDirectory>/description/<name>.res` and checks that it declares `name`.
-bool LoadDescription(const std::string& resDirectory, const std::string& name, DescriptionData& out,
-                     std::string& error);
+// Parses a description resource. Throws std::invalid_argument "<source>:<line>: <fault>".
+DescriptionData ParseDescription(const std::string& text, const std::string& source);
+// Loads `<resDirectory>/description/<name>.res` and checks that it declares `name`; throws as
+// LoadResourceSet does.
+DescriptionData LoadDescription(const std::string& resDirectory, const std::string& name);
 
-// Reads a whole file; false when it cannot be opened or read.
-bool ReadFile(const std::string& path, std::string& out);
+// Reads a whole file. Throws std::runtime_error "<path>: cannot be read" when it cannot be opened
+// or read.
+std::string ReadFile(const std::string& path);
 
 }  // namespace headless

@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
@@ -65,12 +66,12 @@ Bool GetInputState(Int32 device, Int32 channel, BaseContainer* out) {
 }  // namespace
 
 void InstallSelectionEntries(HostTable& table) {
-  table.atomArrayAlloc = AtomArrayAlloc;
-  table.atomArrayFree = AtomArrayFree;
-  table.atomArrayCount = AtomArrayCount;
-  table.atomArrayIndex = AtomArrayIndex;
-  table.documentGetActiveObjects = DocumentGetActiveObjects;
-  table.getInputState = GetInputState;
+  table.atomArrayAlloc = Entry<AtomArrayAlloc>;
+  table.atomArrayFree = Entry<AtomArrayFree>;
+  table.atomArrayCount = Entry<AtomArrayCount>;
+  table.atomArrayIndex = Entry<AtomArrayIndex>;
+  table.documentGetActiveObjects = Entry<DocumentGetActiveObjects>;
+  table.getInputState = Entry<GetInputState>;
 }
 
 }  // namespace headless

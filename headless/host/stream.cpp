@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "headless/host/entry_guard.h"
+
 namespace headless {
 namespace {
 
@@ -144,12 +146,12 @@ Bool HfReadVector(HyperFile* hf, Vector3* v) {
 }  // namespace
 
 void InstallStreamEntries(HostTable& table) {
-  table.hfWriteBool = HfWriteBool;
-  table.hfWriteInt32 = HfWriteInt32;
-  table.hfWriteVector = HfWriteVector;
-  table.hfReadBool = HfReadBool;
-  table.hfReadInt32 = HfReadInt32;
-  table.hfReadVector = HfReadVector;
+  table.hfWriteBool = Entry<HfWriteBool>;
+  table.hfWriteInt32 = Entry<HfWriteInt32>;
+  table.hfWriteVector = Entry<HfWriteVector>;
+  table.hfReadBool = Entry<HfReadBool>;
+  table.hfReadInt32 = Entry<HfReadInt32>;
+  table.hfReadVector = Entry<HfReadVector>;
 }
 
 }  // namespace headless

@@ -3,7 +3,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
+#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 
 namespace headless {
@@ -32,6 +34,7 @@ BaseThread* ThreadAlloc(void* user, void (*main)(void*), Bool (*testBreak)(void*
   t->main = main;
   t->testBreak = testBreak;
   t->name = name;
+  TheHostState().liveThreads.fetch_add(1);
   return reinterpret_cast<BaseThread*>(t);
 }
 
@@ -41,8 +44,10 @@ void ThreadWait(BaseThread* thread, Bool) {
 }
 
 void ThreadFree(BaseThread* thread) {
+  if (thread == nullptr) return;
   ThreadWait(thread, false);
   DeleteHostRecord(AsThread(thread));
+  TheHostState().liveThreads.fetch_sub(1);
 }
 
 Bool ThreadStart(BaseThread* thread, Int32 mode, Int32) {
@@ -72,11 +77,15 @@ Bool ThreadStart(BaseThread* thread, Int32 mode, Int32) {
 
 }  // namespace
 
+Int64 LiveThreadRecords() {
+  return TheHostState().liveThreads.load();
+}
+
 void InstallThreadEntries(HostTable& t) {
-  t.threadAlloc = ThreadAlloc;
-  t.threadFree = ThreadFree;
-  t.threadStart = ThreadStart;
-  t.threadWait = ThreadWait;
+  t.threadAlloc = Entry<ThreadAlloc>;
+  t.threadFree = Entry<ThreadFree>;
+  t.threadStart = Entry<ThreadStart>;
+  t.threadWait = Entry<ThreadWait>;
 }
 
 }  // namespace headless

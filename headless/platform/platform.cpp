@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -384,7 +385,8 @@ void OnInterrupt(int) {
 }
 
 // Pipes open; SIGPIPE is ignored while there is one, so that writing to a program that ended
-// fails with EPIPE instead of ending this program.
+// fails with EPIPE instead of ending this program. Pipes may be opened and closed on any thread.
+std::mutex g_pipeMutex;
 int g_openPipes = 0;
 struct sigaction g_oldPipeAction;
 
@@ -458,6 +460,7 @@ std::FILE* OpenPipeTo(const std::string& program, const std::vector<std::string>
                       std::string& error) {
   std::string command = "exec " + ShellQuote(program);
   for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
   if (g_openPipes == 0) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
@@ -475,6 +478,7 @@ std::FILE* OpenPipeTo(const std::string& program, const std::vector<std::string>
 
 int ClosePipe(std::FILE* pipe) {
   const int status = pclose(pipe);
+  std::lock_guard<std::mutex> lock(g_pipeMutex);
   if (--g_openPipes == 0) sigaction(SIGPIPE, &g_oldPipeAction, nullptr);
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

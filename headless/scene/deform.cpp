@@ -50,9 +50,12 @@ void RunDeformer(Document& doc, Node* deformer, Node* object, DeformReport& repo
   call.object = object->serial;
   const std::string where = "deformer " + Describe(deformer) + " on object " + Describe(object);
   if (const NativeDeformer native = FindNativeDeformer(deformer->type)) {
-    std::string error;
-    call.result = native(deformer, object, object->deformCache, error);
-    if (!call.result) report.errors.push_back(where + ": " + error);
+    try {
+      native(deformer, object, object->deformCache);
+      call.result = true;
+    } catch (const std::exception& e) {
+      report.errors.push_back(where + ": " + e.what());
+    }
   } else {
     CheckRestriction(deformer, object, report);
     auto* data = static_cast<ObjectData*>(deformer->instance);

@@ -1,11 +1,11 @@
 #include "headless/scene/host_state.h"
 
-#include "headless/scene/registry.h"
-
 namespace headless {
 
 void HostState::Reset() {
   failingAllocation = 0;
+  enableParallelFor = true;
+  workers = 0;
   falloffWithheld = false;
   keyboardQualifier = 0;
   inputStateAvailable = true;
@@ -18,9 +18,14 @@ void HostState::Reset() {
     hostErrors.clear();
     threadNames.clear();
   }
-  enableParallelFor = true;
-  workers = 0;
   ClearRegistrations();
+  {
+    std::lock_guard<std::mutex> lock(nativeMutex);
+    addedNatives = {};
+  }
+  allocator.attempts = 0;
+  allocator.allocations = 0;
+  allocator.peakBytes = allocator.bytesInUse.load();
 }
 
 }  // namespace headless

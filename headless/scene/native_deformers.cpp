@@ -5,55 +5,56 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "headless/scene/host_state.h"
+
 namespace headless {
 
 namespace {
 
-struct NativeRegistry {
-  std::mutex mutex;
-  NativeDeformers routines;
-  std::vector<FrameAnimation> animations;
-};
-
-NativeRegistry& Natives() {
-  static NativeRegistry registry;
-  return registry;
+HostState::NativeTypes& Natives(HostState& state, NativeLifetime lifetime) {
+  return lifetime == NativeLifetime::kProcess ? state.hostNatives : state.addedNatives;
 }
 
 }  // namespace
 
-void RegisterNativeDeformer(Int32 type, NativeDeformer deform) {
+void RegisterNativeDeformer(Int32 type, NativeDeformer deform, NativeLifetime lifetime) {
   if (deform == nullptr)
     throw std::invalid_argument("RegisterNativeDeformer: no routine for type " +
                                 std::to_string(type));
-  NativeRegistry& registry = Natives();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  registry.routines[type] = deform;
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.nativeMutex);
+  Natives(state, lifetime).routines[type] = deform;
 }
 
 NativeDeformer FindNativeDeformer(Int32 type) {
-  NativeRegistry& registry = Natives();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  const auto it = registry.routines.find(type);
-  return it == registry.routines.end() ? nullptr : it->second;
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.nativeMutex);
+  for (const HostState::NativeTypes* natives : {&state.addedNatives, &state.hostNatives}) {
+    const auto it = natives->routines.find(type);
+    if (it != natives->routines.end()) return it->second;
+  }
+  return nullptr;
 }
 
-void RegisterFrameAnimation(FrameAnimation animate) {
+void RegisterFrameAnimation(FrameAnimation animate, NativeLifetime lifetime) {
   if (animate == nullptr) throw std::invalid_argument("RegisterFrameAnimation: no routine");
-  NativeRegistry& registry = Natives();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  if (std::find(registry.animations.begin(), registry.animations.end(), animate) ==
-      registry.animations.end())
-    registry.animations.push_back(animate);
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.nativeMutex);
+  std::vector<FrameAnimation>& animations = Natives(state, lifetime).animations;
+  if (std::find(animations.begin(), animations.end(), animate) == animations.end())
+    animations.push_back(animate);
 }
 
 void AnimateAtFrame(Document& doc, Float frame) {
   if (!std::isfinite(frame)) throw std::invalid_argument("the frame is not finite");
   std::vector<FrameAnimation> animations;
   {
-    NativeRegistry& registry = Natives();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    animations = registry.animations;
+    HostState& state = TheHostState();
+    std::lock_guard<std::mutex> lock(state.nativeMutex);
+    animations = state.hostNatives.animations;
+    for (const FrameAnimation animate : state.addedNatives.animations)
+      if (std::find(animations.begin(), animations.end(), animate) == animations.end())
+        animations.push_back(animate);
   }
   for (const FrameAnimation animate : animations) animate(doc, frame);
 }

@@ -16,17 +16,23 @@
 
 namespace headless {
 
-// Rewrites `points` (the deform cache of `object`, which `deformer` sits under) in place; answers
-// false with `error` set, leaving `points` unchanged, when it cannot.
-using NativeDeformer = bool (*)(Node* deformer, Node* object, std::vector<Vector3>& points,
-                                std::string& error);
+// Rewrites `points` (the deform cache of `object`, which `deformer` sits under) in place. Throws
+// (std::invalid_argument naming the fault, or whatever the routine's work throws), leaving
+// `points` unchanged, when it cannot; the deform pass reports it.
+using NativeDeformer = void (*)(Node* deformer, Node* object, std::vector<Vector3>& points);
 
 // Native routines by deformer type id.
 using NativeDeformers = std::map<Int32, NativeDeformer>;
 
-// Registers (or replaces) the native routine of a deformer type. Throws std::invalid_argument
-// for a null routine.
-void RegisterNativeDeformer(Int32 type, NativeDeformer deform);
+// How long a native type stays: the host's own (InstallHostDeformers) for the process; one
+// registered later (a test's) until the host state is reset (host_state.h), where both live.
+enum class NativeLifetime { kProcess, kUntilReset };
+
+// Registers (or replaces) the native routine of a deformer type; one registered until a reset
+// stands over the host's own of the same type meanwhile. Throws std::invalid_argument for a null
+// routine.
+void RegisterNativeDeformer(Int32 type, NativeDeformer deform,
+                            NativeLifetime lifetime = NativeLifetime::kUntilReset);
 
 // The native routine of `type`, or null when the host implements no deformer of that type.
 NativeDeformer FindNativeDeformer(Int32 type);
@@ -36,8 +42,10 @@ NativeDeformer FindNativeDeformer(Int32 type);
 // changing nothing, when the document's animation is damaged.
 using FrameAnimation = void (*)(Document& doc, Float frame);
 // Registers an animation once (a second registration of the same routine is ignored).
-void RegisterFrameAnimation(FrameAnimation animate);
-// Runs every registered animation for `frame`, in registration order. Throws
+void RegisterFrameAnimation(FrameAnimation animate,
+                            NativeLifetime lifetime = NativeLifetime::kUntilReset);
+// Runs every registered animation for `frame`, the host's own first, each in registration
+// order. Throws
 // std::invalid_argument for a frame that is not finite.
 void AnimateAtFrame(Document& doc, Float frame);
 

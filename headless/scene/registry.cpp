@@ -23,10 +23,7 @@ const char* PluginKindName(PluginKind kind) {
 
 namespace {
 
-// Guards the registrations and descriptions. Taken before the host state's mutex when both are.
-std::mutex g_mutex;
-std::vector<Registration> g_registrations;
-std::map<Int32, DescriptionData> g_descriptions;
+// The module whose entry runs on this thread: context of the call, not state of the host.
 thread_local const void* t_currentModule = nullptr;
 
 void DeleteCommand(CommandData* command) {
@@ -55,25 +52,27 @@ std::vector<std::string> Copy(std::vector<std::string> HostState::*record) {
 }  // namespace
 
 bool AddRegistration(Registration registration) {
+  HostState& state = TheHostState();
   bool accepted = true;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(state.registryMutex);
     const bool duplicate =
-        std::any_of(g_registrations.begin(), g_registrations.end(),
+        std::any_of(state.registrations.begin(), state.registrations.end(),
                     [&](const Registration& r) { return r.id == registration.id; });
     const bool incomplete = registration.kind == PluginKind::kCommand
                                 ? registration.command == nullptr
                                 : registration.allocate == nullptr;
     accepted = !duplicate && !incomplete && !IsRefused(registration.id);
-    if (accepted) g_registrations.push_back(registration);
+    if (accepted) state.registrations.push_back(registration);
   }
   if (!accepted && registration.command != nullptr) DeleteCommand(registration.command);
   return accepted;
 }
 
 bool FindRegistration(Int32 id, Registration& out) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  for (const Registration& r : g_registrations) {
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.registryMutex);
+  for (const Registration& r : state.registrations) {
     if (r.id == id) {
       out = r;
       return true;
@@ -83,25 +82,27 @@ bool FindRegistration(Int32 id, Registration& out) {
 }
 
 std::vector<Registration> Registrations() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_registrations;
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.registryMutex);
+  return state.registrations;
 }
 
 namespace {
 template <typename Predicate>
 void RemoveWhere(Predicate remove) {
+  HostState& state = TheHostState();
   std::vector<Registration> removed;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    for (auto it = g_registrations.begin(); it != g_registrations.end();) {
+    std::lock_guard<std::mutex> lock(state.registryMutex);
+    for (auto it = state.registrations.begin(); it != state.registrations.end();) {
       if (remove(*it)) {
         removed.push_back(*it);
-        it = g_registrations.erase(it);
+        it = state.registrations.erase(it);
       } else {
         ++it;
       }
     }
-    for (const Registration& r : removed) g_descriptions.erase(r.id);
+    for (const Registration& r : removed) state.descriptions.erase(r.id);
   }
   // Outside the lock: a destructor may call back into the host.
   for (const Registration& r : removed)
@@ -115,8 +116,9 @@ void RemoveRegistrations(const void* owner) {
 
 void ClearRegistrations() {
   RemoveWhere([](const Registration&) { return true; });
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_descriptions.clear();
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.registryMutex);
+  state.descriptions.clear();
 }
 
 void RefuseRegistration(Int32 id) {
@@ -133,16 +135,18 @@ const void* CurrentModule() {
 }
 
 bool RegisterDescription(Int32 id, DescriptionData description) {
-  std::lock_guard<std::mutex> lock(g_mutex);
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.registryMutex);
   if (IsRefused(id)) return false;
-  g_descriptions[id] = std::move(description);
+  state.descriptions[id] = std::move(description);
   return true;
 }
 
 bool FindDescription(Int32 id, DescriptionData& out) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  const auto it = g_descriptions.find(id);
-  if (it == g_descriptions.end()) return false;
+  HostState& state = TheHostState();
+  std::lock_guard<std::mutex> lock(state.registryMutex);
+  const auto it = state.descriptions.find(id);
+  if (it == state.descriptions.end()) return false;
   out = it->second;
   return true;
 }

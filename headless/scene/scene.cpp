@@ -5,8 +5,8 @@
 #include <new>
 #include <shared_mutex>
 #include <stdexcept>
-#include <unordered_map>
 
+#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"
 #include "host/abi/plugin_base.h"
@@ -126,9 +126,7 @@ bool IsHostTagType(Int32 type) {
 
 namespace {
 
-std::shared_mutex g_liveMutex;
-std::unordered_map<UInt64, Node*> g_live;
-std::atomic<UInt64> g_nextSerial{1};
+void DestroyOne(Node* node);
 
 Node* NewRecord(Int32 type, bool isTag, const NodeMemory* from) {
   void* memory =
@@ -136,11 +134,17 @@ Node* NewRecord(Int32 type, bool isTag, const NodeMemory* from) {
   if (memory == nullptr) return nullptr;
   Node* node = new (memory) Node;
   if (from != nullptr) node->release = from->release;
-  node->serial = g_nextSerial.fetch_add(1);
+  HostState& state = TheHostState();
+  node->serial = state.nextSerial.fetch_add(1);
   node->type = type;
   node->isTag = isTag;
-  std::unique_lock<std::shared_mutex> lock(g_liveMutex);
-  g_live.emplace(node->serial, node);
+  try {
+    std::unique_lock<std::shared_mutex> lock(state.liveMutex);
+    state.liveNodes.emplace(node->serial, node);
+  } catch (...) {
+    DestroyOne(node);
+    return nullptr;
+  }
   return node;
 }
 
@@ -159,8 +163,9 @@ void DropInstance(Node* node) {
 void DestroyOne(Node* node) {
   DropInstance(node);
   {
-    std::unique_lock<std::shared_mutex> lock(g_liveMutex);
-    g_live.erase(node->serial);
+    HostState& state = TheHostState();
+    std::unique_lock<std::shared_mutex> lock(state.liveMutex);
+    state.liveNodes.erase(node->serial);
   }
   void (*const release)(void*) = node->release;
   node->~Node();
@@ -269,16 +274,18 @@ void DestroyNode(Node* node) {
 
 Node* FindLiveNode(UInt64 serial) {
   if (serial == 0) return nullptr;
-  std::shared_lock<std::shared_mutex> lock(g_liveMutex);
-  const auto it = g_live.find(serial);
-  return it == g_live.end() ? nullptr : it->second;
+  HostState& state = TheHostState();
+  std::shared_lock<std::shared_mutex> lock(state.liveMutex);
+  const auto it = state.liveNodes.find(serial);
+  return it == state.liveNodes.end() ? nullptr : it->second;
 }
 
 void ReleaseInstancesOf(const void* owner) {
   std::vector<Node*> nodes;
   {
-    std::shared_lock<std::shared_mutex> lock(g_liveMutex);
-    for (const auto& [serial, node] : g_live)
+    HostState& state = TheHostState();
+    std::shared_lock<std::shared_mutex> lock(state.liveMutex);
+    for (const auto& [serial, node] : state.liveNodes)
       if (node->instance != nullptr && node->instanceOwner == owner) nodes.push_back(node);
   }
   for (Node* node : nodes) DropInstance(node);
@@ -328,6 +335,9 @@ Document::Document() {
 }
 
 Document::~Document() {
+  // A destroyed document is no longer the one commands run on.
+  Document* self = this;
+  TheHostState().activeDocument.compare_exchange_strong(self, nullptr);
   for (Node* op = first_; op != nullptr;) {
     Node* next = op->next;
     DestroyNode(op);

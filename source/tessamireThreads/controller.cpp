@@ -70,10 +70,12 @@ void CopyPoints(std::span<const Vector3> from, std::span<Vector3> to) {
   const Int64 pointCount = static_cast<Int64>(to.size());
   if (pointCount <= 0) return;
   PointCopy copy{from.data(), to.data()};
-  Framework().parallelFor(pointCount, 1 << 14, &copy, [](void* context, Int64 begin, Int64 end) {
-    const PointCopy& c = *static_cast<const PointCopy*>(context);
-    std::memcpy(c.to + begin, c.from + begin, static_cast<size_t>(end - begin) * sizeof(Vector3));
-  });
+  Framework().parallelFor(pointCount, 1 << 14, &copy,
+                          [](void* context, Int64 begin, Int64 end) noexcept {
+                            const PointCopy& c = *static_cast<const PointCopy*>(context);
+                            std::memcpy(c.to + begin, c.from + begin,
+                                        static_cast<size_t>(end - begin) * sizeof(Vector3));
+                          });
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
   if (i < end) Store(FrameAxesOf(Gather(pass, i)), out[i - begin]);
 }
 
-void VertexFrameChunk(void* context, Int64 begin, Int64 end) {
+void VertexFrameChunk(void* context, Int64 begin, Int64 end) noexcept {
   const VertexFramePass& pass = *static_cast<const VertexFramePass*>(context);
   FillAxes(pass, begin, end, pass.frames + begin);
 }
@@ -149,7 +149,7 @@ struct FrameBlockPass {
   FrameSink sink;
 };
 
-void FrameBlockChunk(void* context, Int64 begin, Int64 end) {
+void FrameBlockChunk(void* context, Int64 begin, Int64 end) noexcept {
   const FrameBlockPass& pass = *static_cast<const FrameBlockPass*>(context);
   Frame block[kFrameBlock];
   for (Int64 from = begin; from < end; from += kFrameBlock) {

@@ -23,7 +23,7 @@ Bool SamePolygons(std::span<const CPolygon> a, std::span<const CPolygon> b) {
   if (count == 0) return true;
   PolygonComparison comparison{a.data(), b.data()};
   Framework().parallelFor(
-      count, kCompareBlock, &comparison, [](void* context, Int64 begin, Int64 end) {
+      count, kCompareBlock, &comparison, [](void* context, Int64 begin, Int64 end) noexcept {
         auto& c = *static_cast<PolygonComparison*>(context);
         // Once a difference is known the remaining blocks need not be read.
         if (c.differ.load(std::memory_order_relaxed)) return;

@@ -124,7 +124,7 @@ void LengthStepPair(const SmoothPassContext& c, Int64 i) {
 // lanes when they are in use, two as a pair (their square roots and division share the latency),
 // every other point alone. Each point's bits are
 // SmoothPoint's, so the pairing and the chunk cuts change nothing.
-void SmoothChunk(void* context, Int64 begin, Int64 end) {
+void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
   const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
   const LengthStepArrays arrays{c.source.data(),

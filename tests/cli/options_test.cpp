@@ -19,13 +19,10 @@ TEST(OptionDefaults, ATagSettingNotGivenTakesTheDescriptionsDefault) {
       << "no description read: no default";
 
   // A description like the plug-in's, with another default for the rounds.
-  headless::DescriptionData description;
-  std::string error;
-  ASSERT_TRUE(headless::ParseDescription(
+  headless::DescriptionData description = headless::ParseDescription(
       "DESCRIPTION TTessamireres\n"
       "1004 int32 TTESSAMIRE_ITERATIONS \"Iterations\" default=7 min=0 max=1000 step=1\n",
-      "test", description, error))
-      << error;
+      "test");
   ASSERT_TRUE(cli::DescribeTagSettings(declaration, &description));
 
   const cli::Options none = cli::ParseOptions(declaration, {});

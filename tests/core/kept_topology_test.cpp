@@ -1,6 +1,6 @@
 // Topology kept between runs: reused while the polygons stay the same, rebuilt for any change of
-// them or of the counts, freed on release, and a plain run when memory for keeping it is short;
-// the deformer's one entry per object.
+// them or of the counts, freed on release, and a plain run when memory for keeping it is short.
+// The deformer's one entry per object is in tests/plugin/object_topologies_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "headless/host/framework.h"
-#include "source/otessamire/object_topologies.h"
 #include "source/tessamireThreads/kept_topology.h"
 #include "tests/support/core_fixture.h"
 
@@ -150,43 +149,6 @@ TEST_F(KeptTopologyTest, AllocationFailuresFallBackToAPlainRunOrFailCleanly) {
   }
   EXPECT_TRUE(sawPlainRun);
   EXPECT_TRUE(sawSuccess);
-}
-
-// Addresses standing for objects: the list compares them and never follows them.
-const BaseObject* FakeObject(std::uintptr_t n) {
-  return reinterpret_cast<const BaseObject*>(n * 64);
-}
-
-TEST_F(KeptTopologyTest, TheDeformerKeepsOneEntryPerObjectAndDropsObjectsGone) {
-  const Int64 blocks = headless::GetAllocationStats().blocksInUse;
-  {
-    ObjectTopologies list;
-    KeptTopology* first = list.Take(FakeObject(1));
-    ASSERT_NE(first, nullptr);
-    ASSERT_FALSE(Run(mesh_, first).empty());
-    list.Return(FakeObject(1), first);
-    KeptTopology* second = list.Take(FakeObject(2));
-    ASSERT_NE(second, first) << "a second object gets its own entry";
-    list.Return(FakeObject(2), second);
-    EXPECT_EQ(list.Count(), 2);
-    EXPECT_EQ(list.Take(FakeObject(1)), first) << "and each finds its own again";
-    list.Return(FakeObject(1), first);
-
-    // Object 2 is deformed no more: its entry goes once it has gone unused for longer than
-    // every object's turn.
-    for (int call = 0; call < 4; ++call) list.Return(FakeObject(1), list.Take(FakeObject(1)));
-    EXPECT_EQ(list.Count(), 1);
-    EXPECT_EQ(list.Take(FakeObject(1)), first);
-    list.Return(FakeObject(1), first);
-
-    // Without memory for a new entry the call runs without one.
-    headless::FailNthAllocation(1);
-    EXPECT_EQ(list.Take(FakeObject(3)), nullptr);
-    headless::FailNthAllocation(0);
-    list.Return(FakeObject(3), nullptr);
-    EXPECT_EQ(list.Count(), 1);
-  }
-  EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks) << "freed with the deformer";
 }
 
 }  // namespace

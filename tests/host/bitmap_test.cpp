@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
@@ -121,9 +123,8 @@ TEST(TiffDecoder, ReadsRgbAndRgbaInEitherByteOrderAndStripLayout) {
         TiffWriter writer{bigEndian, {}};
         const auto file = writer.Write(w, h, samples, pixels, rowsPerStrip);
         headless::Bitmap bmp;
-        std::string error;
-        ASSERT_TRUE(headless::DecodeTiff(file, bmp, error))
-            << error << " big-endian " << bigEndian << " samples " << samples;
+        ASSERT_NO_THROW(bmp = headless::DecodeTiff(file))
+            << " big-endian " << bigEndian << " samples " << samples;
         ASSERT_EQ(bmp.width, 3);
         ASSERT_EQ(bmp.height, 5);
         for (UInt32 p = 0; p < w * h; ++p) {
@@ -135,7 +136,7 @@ TEST(TiffDecoder, ReadsRgbAndRgbaInEitherByteOrderAndStripLayout) {
   }
 }
 
-TEST(TiffDecoder, DamagedFilesGiveAnEmptyBitmapAndAReason) {
+TEST(TiffDecoder, DamagedFilesAreRefusedWithAReason) {
   TiffWriter writer;
   const auto good = writer.Write(4, 4, 3, Gradient(4, 4, 3), 2);
   std::vector<std::vector<std::uint8_t>> damaged;
@@ -168,15 +169,9 @@ TEST(TiffDecoder, DamagedFilesGiveAnEmptyBitmapAndAReason) {
     }
     damaged.push_back(changed);
   }
-  for (size_t i = 0; i < damaged.size(); ++i) {
-    headless::Bitmap bmp;
-    bmp.width = 9;
-    std::string error;
-    EXPECT_FALSE(headless::DecodeTiff(damaged[i], bmp, error)) << "case " << i;
-    EXPECT_FALSE(error.empty()) << "case " << i;
-    EXPECT_EQ(bmp.width, 0) << "case " << i;
-    EXPECT_TRUE(bmp.rgba.empty()) << "case " << i;
-  }
+  for (size_t i = 0; i < damaged.size(); ++i)
+    EXPECT_NE(ThrownMessage<std::invalid_argument>([&] { headless::DecodeTiff(damaged[i]); }), "")
+        << "case " << i;
 }
 
 TEST(TiffDecoder, BitmapLoadAnswersZeroOnlyForAReadableFile) {
@@ -192,9 +187,13 @@ TEST(TiffDecoder, BitmapLoadAnswersZeroOnlyForAReadableFile) {
   EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path / "icon.tif").c_str(), -1),
             headless::kBitmapOk);
   EXPECT_EQ(reinterpret_cast<headless::Bitmap*>(bmp)->width, 2);
+  headless::ClearHostErrors();
   EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path / "corrupt.tif").c_str(), -1),
             headless::kBitmapUnreadable);
   EXPECT_EQ(reinterpret_cast<headless::Bitmap*>(bmp)->width, 0) << "emptied by a failed load";
+  ASSERT_EQ(headless::HostErrors().size(), 1u);
+  EXPECT_NE(headless::HostErrors()[0].find("corrupt.tif: "), std::string::npos)
+      << headless::HostErrors()[0];
   EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path / "absent.tif").c_str(), -1),
             headless::kBitmapMissing);
   EXPECT_EQ(host.bitmapLoad(bmp, Utf8FromPath(folder.path).c_str(), -1),

@@ -1,5 +1,6 @@
 // The headless scene as the plug-in sees it through the host table: the tree, typed parameters,
-// links, include/exclude lists, containers, mesh data, vertex maps, messages and threads.
+// links, include/exclude lists, containers, mesh data, vertex maps, messages and threads. The
+// scene's own checks are in tests/scene.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,7 +19,6 @@
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "host/abi/plugin_base.h"
-#include "tests/support/in_process_host.h"
 
 namespace {
 
@@ -194,35 +194,6 @@ TEST_F(SceneTest, TreeWalksAndInsertionsFollowHostOrder) {
   EXPECT_EQ(H().nodeGetNext(ToList(child1)), ToList(child2));
 }
 
-TEST_F(SceneTest, TreeEditsRefuseBadInputAndKeepTheTree) {
-  Node* tag = doc->AddVertexMap(mesh, {});
-  EXPECT_THROW(doc->AddTag(tag, Tvertexmap), std::invalid_argument) << "a tag carries no tags";
-  EXPECT_THROW(doc->AddTag(mesh, Opolygon), std::invalid_argument) << "not a tag type";
-  EXPECT_THROW(doc->AddObject(Tvertexmap, "x"), std::invalid_argument);
-  EXPECT_THROW(doc->InsertLast(mesh, nullptr), std::invalid_argument) << "already inserted";
-  auto other = headless::NewDocument();
-  Node* foreign = other->AddObject(headless::kNullObjectType, "foreign");
-  EXPECT_THROW(doc->AddObject(headless::kNullObjectType, "x", foreign), std::invalid_argument);
-  EXPECT_EQ(doc->Objects(), std::vector<Node*>{mesh});
-  EXPECT_EQ(Document::Tags(mesh), std::vector<Node*>{tag});
-}
-
-TEST_F(SceneTest, MeshesAreValidatedWhereTheyEnter) {
-  try {
-    doc->AddPolygonObject("bad", QuadPoints(), {{0, 1, 2, 3}, {0, 1, 2, 4}});
-    FAIL() << "an index out of range was accepted";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find("polygon 1 corner d = 4"), std::string::npos) << e.what();
-  }
-  EXPECT_THROW(doc->AddPolygonObject("bad", QuadPoints(), {{-1, 1, 2, 2}}), std::invalid_argument);
-  EXPECT_THROW(doc->AddPolygonObject("bad", {{0, 0, std::nan("")}}, {}), std::invalid_argument);
-  EXPECT_EQ(doc->Objects(), std::vector<Node*>{mesh}) << "nothing was added";
-
-  // Tests of the plug-in's own checks can still hand it a broken mesh.
-  headless::SetMeshUnvalidated(mesh, QuadPoints(), {{0, 1, 2, 9}});
-  EXPECT_EQ(H().objectDataCount(ToObject(mesh), Tpolygon), 1);
-}
-
 TEST_F(SceneTest, MeshDataAndVertexMapsAsThePlugInReadsThem) {
   const BaseObject* op = ToObject(mesh);
   EXPECT_EQ(H().objectDataCount(op, Tpoint), 4);
@@ -266,68 +237,6 @@ TEST_F(SceneTest, MessagesAreRecordedAndFlagsAndDirtyKept) {
   EXPECT_EQ(mesh->dirtyCount.load(), 1);
   H().objectSetDeformMode(ToObject(mesh), false);
   EXPECT_FALSE(H().objectGetDeformMode(ToObject(mesh)));
-}
-
-// A plug-in type made in this process, whose Initialise notes the include/exclude lists it finds.
-template <typename Base>
-class ListProbe : public Base {
- public:
-  static inline std::vector<Int32> seen;
-  Bool Initialise(BaseList2D* node) override {
-    for (const auto& [id, value] : FromHandle(node)->params.Entries())
-      if (value.type == headless::ValueType::kInExclude && value.list.targets.empty())
-        seen.push_back(id);
-    return true;
-  }
-};
-
-// Every include/exclude list of a registered plug-in type's description is there, empty, before
-// the plug-in's Initialise; other described parameters are left to the plug-in.
-TEST(DescribedLists, AFreshPlugInNodeHoldsAnEmptyListPerDescribedList) {
-  headless::TheHostState().Reset();
-  BindInProcessHost();
-  constexpr Int32 kObjectType = 424301;
-  constexpr Int32 kTagType = 424302;
-  headless::DescriptionData description;
-  for (const auto& [id, type] : {std::pair{1000, headless::ParameterType::kInt32},
-                                 std::pair{1001, headless::ParameterType::kInExclude},
-                                 std::pair{1002, headless::ParameterType::kLink},
-                                 std::pair{1003, headless::ParameterType::kInExclude}}) {
-    headless::ParameterDescription parameter;
-    parameter.id = id;
-    parameter.type = type;
-    description.parameters.push_back(parameter);
-  }
-  headless::Registration object;
-  object.kind = headless::PluginKind::kObject;
-  object.id = kObjectType;
-  object.allocate = []() -> NodeData* { return new (std::nothrow) ListProbe<ObjectData>; };
-  headless::Registration tag = object;
-  tag.kind = headless::PluginKind::kTag;
-  tag.id = kTagType;
-  tag.allocate = []() -> NodeData* { return new (std::nothrow) ListProbe<TagData>; };
-  ASSERT_TRUE(headless::AddRegistration(object));
-  ASSERT_TRUE(headless::AddRegistration(tag));
-  ASSERT_TRUE(headless::RegisterDescription(kObjectType, description));
-  ASSERT_TRUE(headless::RegisterDescription(kTagType, description));
-
-  {
-    auto doc = headless::NewDocument();
-    Node* node = doc->AddObject(kObjectType, "probe");
-    Node* tagNode = doc->AddTag(node, kTagType);
-    for (const Node* n : {node, tagNode}) {
-      std::vector<Int32> ids;
-      for (const auto& [id, value] : n->params.Entries()) ids.push_back(id);
-      EXPECT_EQ(ids, (std::vector<Int32>{1001, 1003})) << "only the lists, nothing else";
-      ASSERT_NE(n->params.GetInExclude(1001), nullptr);
-      EXPECT_TRUE(n->params.GetInExclude(1001)->targets.empty());
-    }
-    EXPECT_EQ(ListProbe<ObjectData>::seen, (std::vector<Int32>{1001, 1003}));
-    EXPECT_EQ(ListProbe<TagData>::seen, (std::vector<Int32>{1001, 1003}));
-    Node* plain = doc->AddObject(headless::kNullObjectType, "not described");
-    EXPECT_TRUE(plain->params.Entries().empty());
-  }
-  headless::TheHostState().Reset();
 }
 
 TEST(HostText, NumbersAndStringsAreCopiedTerminated) {

@@ -1,5 +1,6 @@
 // The host state's one reset: every switch a test or a plug-in can turn, and every record the
-// host keeps for observers, back as the host starts.
+// host keeps for observers, back as the host starts; what still exists (nodes, blocks, the host's
+// own deformer types) kept. Node and document deletion take what belongs to them along.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +9,9 @@
 #include "headless/host/falloff_entries.h"
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
+#include "headless/host/thread_entries.h"
 #include "headless/scene/host_state.h"
+#include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "headless/scene/selection.h"
@@ -59,6 +62,62 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
   EXPECT_TRUE(headless::HostErrors().empty());
   EXPECT_TRUE(headless::ThreadNames().empty());
 
+  headless::TheHostState().Reset();
+}
+
+TEST(HostState, ResetKeepsWhatStillExists) {
+  headless::TheHostState().Reset();
+  constexpr Int32 kAdded = 424297;
+  auto doc = headless::NewDocument();
+  headless::Node* kept = doc->AddObject(headless::kNullObjectType, "kept");
+  void* block = headless::Allocate(1000, false, __FILE__, __LINE__);
+  const headless::NativeDeformer skinRoutine = headless::FindNativeDeformer(Oskin);
+  ASSERT_NE(skinRoutine, nullptr);
+  headless::RegisterNativeDeformer(kAdded,
+                                   [](headless::Node*, headless::Node*, std::vector<Vector3>&) {});
+  headless::RegisterNativeDeformer(Oskin,
+                                   [](headless::Node*, headless::Node*, std::vector<Vector3>&) {});
+  const auto before = headless::GetAllocationStats();
+  ASSERT_GT(headless::AllocationAttempts(), 0);
+
+  headless::TheHostState().Reset();
+
+  EXPECT_EQ(headless::FindLiveNode(kept->serial), kept) << "a node a document holds stays";
+  EXPECT_GT(doc->AddObject(headless::kNullObjectType, "next")->serial, kept->serial)
+      << "serials are not reused";
+  EXPECT_EQ(headless::FindNativeDeformer(kAdded), nullptr) << "a type added since goes";
+  EXPECT_EQ(headless::FindNativeDeformer(Oskin), skinRoutine) << "the host's own is back";
+  const auto after = headless::GetAllocationStats();
+  EXPECT_EQ(after.bytesInUse, before.bytesInUse) << "the block is still in use";
+  EXPECT_EQ(after.blocksInUse, before.blocksInUse);
+  EXPECT_EQ(after.peakBytes, after.bytesInUse);
+  EXPECT_EQ(after.allocations, 0);
+  EXPECT_EQ(headless::AllocationAttempts(), 0);
+  headless::Free(block);
+  headless::TheHostState().Reset();
+}
+
+TEST(HostState, DeletionTakesAlongWhatBelongsToTheNode) {
+  headless::TheHostState().Reset();
+  auto doc = headless::NewDocument();
+  headless::Node* object = doc->AddObject(headless::kNullObjectType, "object");
+  const UInt64 serial = object->serial;
+  doc->Delete(object);
+  EXPECT_EQ(headless::FindLiveNode(serial), nullptr);
+
+  headless::SetActiveDocument(doc.get());
+  doc.reset();
+  EXPECT_EQ(headless::ActiveDocument(), nullptr) << "a destroyed document is no longer active";
+
+  // Thread records count while the plug-in holds them.
+  const HostTable& host = headless::HostTableInstance();
+  const Int64 threads = headless::LiveThreadRecords();
+  BaseThread* thread = host.threadAlloc(
+      nullptr, [](void*) {}, nullptr, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(headless::LiveThreadRecords(), threads + 1);
+  host.threadFree(thread);
+  EXPECT_EQ(headless::LiveThreadRecords(), threads);
   headless::TheHostState().Reset();
 }
 

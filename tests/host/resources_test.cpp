@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
@@ -26,11 +28,10 @@ using headless::platform::Utf8FromPath;
 
 TEST(StringTable, ParsesEscapesCommentsAndBlankLines) {
   std::map<Int32, std::string> strings;
-  std::string error;
-  ASSERT_TRUE(headless::ParseStringTable(
-      "# names\n\n1000 \"Bind\"\r\n  1001   \"say \\\"hi\\\" \\\\ ok\"  \n1002 \"\"\n",
-      "strings.txt", strings, error))
-      << error;
+  ASSERT_NO_THROW(
+      strings = headless::ParseStringTable(
+          "# names\n\n1000 \"Bind\"\r\n  1001   \"say \\\"hi\\\" \\\\ ok\"  \n1002 \"\"\n",
+          "strings.txt"));
   EXPECT_EQ(strings.size(), 3u);
   EXPECT_EQ(strings[1000], "Bind");
   EXPECT_EQ(strings[1001], "say \"hi\" \\ ok");
@@ -47,29 +48,26 @@ TEST(StringTable, MalformedLinesNameFileAndLine) {
       {"1000 unquoted\n", "strings.txt:1: "},
   };
   for (const auto& [text, where] : cases) {
-    std::map<Int32, std::string> strings = {{1, "kept"}};
-    std::string error;
-    EXPECT_FALSE(headless::ParseStringTable(text, "strings.txt", strings, error)) << text;
-    EXPECT_EQ(error.rfind(where, 0), 0u) << error;
-    EXPECT_EQ(strings.size(), 1u) << "the output is untouched on failure";
+    const std::string error = ThrownMessage<std::invalid_argument>(
+        [text = text] { headless::ParseStringTable(text, "strings.txt"); });
+    EXPECT_EQ(error.rfind(where, 0), 0u) << text << ": " << error;
   }
 }
 
 TEST(DescriptionResource, ParsesEveryTypeAndKey) {
   DescriptionData d;
-  std::string error;
-  ASSERT_TRUE(headless::ParseDescription(
-      "# the tag\nDESCRIPTION TTest\n"
-      "1000 button TTEST_BIND \"Bind\"\n"
-      "1002 string TTEST_INFO \"Status\"\n"
-      "1003 int32 TTEST_WEIGHTING \"Weighting\" default=1 cycle=0:Uniform|1:\"Edge length\"\n"
-      "1004 int32 TTEST_ITERATIONS \"Passes\" min=0 max=100 step=1 default=2\n"
-      "1005 bool TTEST_PIN \"Pin \\\"border\\\"\" default=0\n"
-      "1007 link TTEST_MAP \"Map\" accept=5682\n"
-      "1008 float TTEST_STRENGTH \"Strength\" min=-0.5 max=1e3\n"
-      "1001 inexclude TTEST_LIST \"Objects\"\n",
-      "TTest.res", d, error))
-      << error;
+  ASSERT_NO_THROW(
+      d = headless::ParseDescription(
+          "# the tag\nDESCRIPTION TTest\n"
+          "1000 button TTEST_BIND \"Bind\"\n"
+          "1002 string TTEST_INFO \"Status\"\n"
+          "1003 int32 TTEST_WEIGHTING \"Weighting\" default=1 cycle=0:Uniform|1:\"Edge length\"\n"
+          "1004 int32 TTEST_ITERATIONS \"Passes\" min=0 max=100 step=1 default=2\n"
+          "1005 bool TTEST_PIN \"Pin \\\"border\\\"\" default=0\n"
+          "1007 link TTEST_MAP \"Map\" accept=5682\n"
+          "1008 float TTEST_STRENGTH \"Strength\" min=-0.5 max=1e3\n"
+          "1001 inexclude TTEST_LIST \"Objects\"\n",
+          "TTest.res"));
   EXPECT_EQ(d.name, "TTest");
   ASSERT_EQ(d.parameters.size(), 8u);
   EXPECT_EQ(d.parameters[0].type, ParameterType::kButton);
@@ -109,9 +107,8 @@ TEST(DescriptionResource, FaultsNameFileAndLine) {
       {"# only comments\n", "D.res: "},
   };
   for (const auto& [text, expected] : cases) {
-    DescriptionData d;
-    std::string error;
-    EXPECT_FALSE(headless::ParseDescription(text, "D.res", d, error)) << text;
+    const std::string error = ThrownMessage<std::invalid_argument>(
+        [&text = text] { headless::ParseDescription(text, "D.res"); });
     EXPECT_EQ(error.rfind(expected, 0), 0u) << "error: " << error << "\nfor:\n" << text;
   }
 }

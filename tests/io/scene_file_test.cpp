@@ -1,5 +1,6 @@
-// The typed stream, scene files (round trips, damaged files, plug-in state chunks, the bounds
-// the reader keeps and the values it refuses) and the `tessamire scene` commands.
+// Scene files holding the plug-in's nodes: round trips, damaged files, plug-in state chunks, the
+// bounds the reader keeps and the values it refuses. The typed stream is tested in
+// tests/host/stream_test.cpp, the `tessamire scene` commands in tests/cli/scene_commands_test.cpp.
 
 #include <algorithm>
 #include <chrono>
@@ -22,8 +23,9 @@
 #include "headless/io/scene_file.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
+#include "host/abi/plugin_base.h"
 #include "tests/support/bind_tag_fixture.h"
-#include "tests/support/cli_runner.h"
+#include "tests/support/program_runner.h"
 
 namespace {
 
@@ -31,80 +33,6 @@ namespace fs = std::filesystem;
 using namespace bind_tag;
 using headless::MemoryStream;
 using headless::Node;
-
-// ---------------------------------------------------------------------------------------------
-// The typed stream
-
-TEST(TypedStream, ValuesComeBackBitForBitInOrder) {
-  const Vector3 awkward{-0.0, std::numeric_limits<Float>::denorm_min(),
-                        std::numeric_limits<Float>::quiet_NaN()};
-  MemoryStream out;
-  EXPECT_TRUE(out.WriteBool(true));
-  EXPECT_TRUE(out.WriteInt32(std::numeric_limits<Int32>::min()));
-  EXPECT_TRUE(out.WriteVector(awkward));
-  EXPECT_TRUE(out.WriteBool(false));
-  EXPECT_TRUE(out.WriteInt32(-2));
-  EXPECT_EQ(out.Bytes().size(), 2u + 5u + 25u + 2u + 5u);
-  // Little-endian payloads behind their markers.
-  EXPECT_EQ(out.Bytes()[2], headless::kStreamInt32);
-  EXPECT_EQ(out.Bytes()[6], 0x80);
-
-  MemoryStream in = MemoryStream::ForReading(out.Bytes());
-  bool b = false;
-  Int32 i = 0;
-  Vector3 v;
-  ASSERT_TRUE(in.ReadBool(b));
-  EXPECT_TRUE(b);
-  ASSERT_TRUE(in.ReadInt32(i));
-  EXPECT_EQ(i, std::numeric_limits<Int32>::min());
-  ASSERT_TRUE(in.ReadVector(v));
-  EXPECT_TRUE(SameBits({v}, {awkward}));
-  ASSERT_TRUE(in.ReadBool(b));
-  EXPECT_FALSE(b);
-  ASSERT_TRUE(in.ReadInt32(i));
-  EXPECT_EQ(i, -2);
-  EXPECT_TRUE(in.AtEnd());
-  EXPECT_FALSE(in.Failed());
-}
-
-TEST(TypedStream, WrongTypesEndsAndCorruptValuesFailForGood) {
-  MemoryStream out;
-  out.WriteInt32(7);
-  out.WriteBool(true);
-
-  MemoryStream wrongType = MemoryStream::ForReading(out.Bytes());
-  bool b = false;
-  EXPECT_FALSE(wrongType.ReadBool(b));
-  Int32 i = 99;
-  EXPECT_FALSE(wrongType.ReadInt32(i));  // sticky, though an int32 comes next
-  EXPECT_EQ(i, 99);
-
-  MemoryStream pastEnd = MemoryStream::ForReading(out.Bytes());
-  ASSERT_TRUE(pastEnd.ReadInt32(i));
-  ASSERT_TRUE(pastEnd.ReadBool(b));
-  EXPECT_FALSE(pastEnd.ReadBool(b));
-  EXPECT_TRUE(pastEnd.Failed());
-
-  std::vector<std::uint8_t> bytes = out.Bytes();
-  bytes.pop_back();  // a cut payload
-  MemoryStream cut = MemoryStream::ForReading(bytes);
-  ASSERT_TRUE(cut.ReadInt32(i));
-  EXPECT_FALSE(cut.ReadBool(b));
-
-  bytes = out.Bytes();
-  bytes.back() = 2;  // a bool that is neither 0 nor 1
-  MemoryStream corrupt = MemoryStream::ForReading(bytes);
-  ASSERT_TRUE(corrupt.ReadInt32(i));
-  b = false;
-  EXPECT_FALSE(corrupt.ReadBool(b));
-  EXPECT_FALSE(b);
-
-  MemoryStream reading = MemoryStream::ForReading(out.Bytes());
-  EXPECT_FALSE(reading.WriteBool(true));
-  MemoryStream writing;
-  EXPECT_FALSE(writing.ReadBool(b));
-  EXPECT_FALSE(writing.WriteBool(true));
-}
 
 // ---------------------------------------------------------------------------------------------
 // Scene files
@@ -242,19 +170,20 @@ TEST_F(SceneFiles, ASavedAndReloadedSceneHoldsTheSameNodesValuesAndBindData) {
   EXPECT_EQ(tags[0]->weights, map->weights);
   EXPECT_TRUE(std::signbit(tags[0]->weights[5]));
   EXPECT_EQ(tags[1]->params.GetLink(TTESSAMIRE_VERTEXMAP)->target, tags[0]->serial);
-  // The bound tag: bit for bit, with its status and settings.
-  EXPECT_TRUE(Record(tags[1]).bound);
-  EXPECT_TRUE(SameBits(Differences(tags[1]), Differences(bound)));
-  EXPECT_EQ(Record(tags[1]).differences.GetCapacity(), 72);
+  // The bound tag: bit for bit, with its status and settings (what the plug-in makes of it in
+  // memory is in tests/plugin/bind_tag_test.cpp).
+  const StoredBind boundBind = StoredBindOf(bound);
+  ASSERT_TRUE(boundBind.bound);
+  EXPECT_EQ(boundBind.differences.size(), 72u);
+  EXPECT_TRUE(StoredBindOf(tags[1]).bound);
+  EXPECT_TRUE(SameBits(StoredBindOf(tags[1]).differences, boundBind.differences));
   EXPECT_EQ(Status(tags[1]), Status(bound));
   EXPECT_EQ(tags[1]->params.Entries().size(), bound->params.Entries().size());
-  // The live tag comes back empty and live, and its first evaluation recomputes it.
-  EXPECT_FALSE(Record(tags[2]).bound);
-  EXPECT_EQ(Record(tags[2]).differences.GetCount(), 0);
+  // The live tag comes back live; evaluating leaves the bound one as it was.
+  EXPECT_FALSE(StoredBindOf(tags[2]).bound);
   EXPECT_EQ(tags[2]->params.GetFloat(TTESSAMIRE_STRENGTH), 0.1);
   headless::EvaluateDocument(*loaded);
-  EXPECT_TRUE(SameBits(Differences(tags[2]), Differences(live)));
-  EXPECT_TRUE(SameBits(Differences(tags[1]), Differences(bound)));
+  EXPECT_TRUE(SameBits(StoredBindOf(tags[1]).differences, boundBind.differences));
 
   // Saving what was loaded gives the same file.
   EXPECT_EQ(headless::SerializeDocument(*loaded), headless::SerializeDocument(*doc));
@@ -265,7 +194,7 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
   const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
   const std::string path = Path("damaged.scene");
   headless::Document* const open = doc.get();
-  const auto openBits = Differences(bound);
+  const auto openBits = StoredBindOf(bound).differences;
 
   const auto expectRefused = [&](const std::vector<std::uint8_t>& bytes, const std::string& what) {
     {
@@ -282,7 +211,7 @@ TEST_F(SceneFiles, DamagedFilesFailWithAClearErrorAndLeaveTheOpenDocumentAlone) 
     }
     EXPECT_EQ(doc.get(), open);
     EXPECT_EQ(doc->Objects().size(), 4u);
-    EXPECT_TRUE(SameBits(Differences(bound), openBits));
+    EXPECT_TRUE(SameBits(StoredBindOf(bound).differences, openBits));
   };
 
   for (size_t keep : {size_t{0}, size_t{5}, size_t{27}, image.size() / 2, image.size() - 1})
@@ -402,8 +331,7 @@ TEST_F(SceneFiles, TheStoredLevelIsHandedBackToReadState) {
   Reseal(image);
   std::unique_ptr<headless::Document> loaded = headless::DeserializeDocument(image, "level 1");
   Node* loadedTag = loaded->FirstObject()->firstTag;
-  EXPECT_FALSE(Record(loadedTag).bound);
-  EXPECT_EQ(Record(loadedTag).differences.GetCount(), 0);
+  EXPECT_FALSE(StoredBindOf(loadedTag).bound);
 }
 
 TEST_F(SceneFiles, AStateThatReadStateRefusesFailsTheLoad) {
@@ -433,93 +361,6 @@ TEST_F(SceneFiles, ASceneWhosePlugInIsNotRegisteredIsRefusedByName) {
   EXPECT_NE(message.find("plug-in " + std::to_string(ID_TTESSAMIRE) + " is not registered"),
             std::string::npos)
       << message;
-}
-
-// ---------------------------------------------------------------------------------------------
-// `tessamire scene import` and `tessamire scene info`
-
-std::string Checksum(const std::vector<Vector3>& differences) {
-  // Three little-endian float64 per difference; this machine stores them so.
-  const std::uint64_t hash = headless::Fnv1a64(differences.data(), differences.size() * 24);
-  char text[24];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
-}
-
-using SceneCommands = SceneFiles;
-
-TEST_F(SceneCommands, ImportWithABoundTagShowsTheSameChecksumAfterReload) {
-  const Mesh mesh = Grid(17, 11);
-  const std::string obj = Path("plate.obj");
-  headless::WriteObj(obj, mesh.points, mesh.polygons);
-  const std::string scene = Path("plate.scene");
-  const CliRun imported =
-      RunInProcess("scene import '" + obj + "' --out '" + scene + "' --tag --bind");
-  ASSERT_EQ(imported.status, 0) << imported.err;
-
-  // The same bind in this process: the differences are deterministic.
-  Node* object = doc->AddPolygonObject("plate", mesh.points, mesh.polygons);
-  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
-  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
-  const std::string expected = Checksum(Differences(tag));
-
-  const CliRun info = RunInProcess("scene info '" + scene + "'");
-  ASSERT_EQ(info.status, 0) << info.err;
-  EXPECT_NE(info.out.find("object polygon \"plate\" points=187 polygons=160"), std::string::npos)
-      << info.out;
-  EXPECT_NE(info.out.find("bind: bound=yes differences=187 checksum=" + expected),
-            std::string::npos)
-      << info.out;
-  EXPECT_NE(info.out.find("1004 TTESSAMIRE_ITERATIONS \"Iterations\" = 2 (disabled)"),
-            std::string::npos)
-      << info.out;
-  EXPECT_NE(info.out.find("1002 TTESSAMIRE_BINDINFO \"Status\" = \"" + ResourceString(1002) +
-                          "4488\" (enabled)"),
-            std::string::npos)
-      << info.out;
-
-  // And what the file holds loads here with the same bits.
-  std::unique_ptr<headless::Document> loaded = headless::LoadScene(scene);
-  EXPECT_TRUE(SameBits(Differences(loaded->FirstObject()->firstTag), Differences(tag)));
-}
-
-TEST_F(SceneCommands, ImportWithATagOnlyStoresItUnbound) {
-  const Mesh mesh = Grid(4, 3);
-  const std::string obj = Path("small.obj");
-  headless::WriteObj(obj, mesh.points, mesh.polygons);
-  const std::string scene = Path("small.scene");
-  ASSERT_EQ(RunInProcess("scene import '" + obj + "' --out '" + scene + "' --tag").status, 0);
-  const CliRun info = RunInProcess("scene info '" + scene + "'");
-  ASSERT_EQ(info.status, 0) << info.err;
-  EXPECT_NE(info.out.find("bind: bound=no differences=0"), std::string::npos) << info.out;
-  EXPECT_NE(info.out.find("1004 TTESSAMIRE_ITERATIONS \"Iterations\" = 2 (enabled)"),
-            std::string::npos)
-      << info.out;
-}
-
-TEST_F(SceneCommands, ErrorsNameTheFileExitWithOneAndWriteNothing) {
-  const std::string scene = Path("out.scene");
-  const CliRun missing =
-      RunInProcess("scene import '" + Path("missing.obj") + "' --out '" + scene + "' --bind");
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find(Path("missing.obj")), std::string::npos) << missing.err;
-  EXPECT_FALSE(fs::exists(scene));
-
-  const std::string bad = Path("bad.obj");
-  std::ofstream(bad) << "v 0 0 0\nv 1 0 0\nf 1 2 3\n";
-  const CliRun broken = RunInProcess("scene import '" + bad + "' --out '" + scene + "'");
-  EXPECT_EQ(broken.status, 1);
-  EXPECT_NE(broken.err.find(bad + ":3:"), std::string::npos) << broken.err;
-  EXPECT_FALSE(fs::exists(scene));
-
-  std::ofstream(scene) << "not a scene";
-  const CliRun corrupt = RunInProcess("scene info '" + scene + "'");
-  EXPECT_EQ(corrupt.status, 1);
-  EXPECT_NE(corrupt.err.find(scene + ": not a scene file"), std::string::npos) << corrupt.err;
-  EXPECT_TRUE(corrupt.out.empty());
-
-  EXPECT_EQ(RunInProcess("scene frobnicate").status, 2);
-  EXPECT_EQ(RunInProcess("scene import '" + bad + "'").status, 2);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -629,16 +470,16 @@ TEST_F(SceneBounds, ABindRecordClaimingMoreDifferencesThanItHoldsClaimsNoMemoryF
       tag->instance->CallReadState(headless::ToList(tag), headless::ToHyperFile(&stream), 0));
   // 300 million differences would take 7.2 GB; what was there takes one block of a few.
   EXPECT_LT(headless::GetAllocationStats().peakBytes - before, Int64{1} << 20);
-  EXPECT_FALSE(Record(tag).bound);
-  EXPECT_EQ(Record(tag).differences.GetCount(), 0);
+  EXPECT_FALSE(StoredBindOf(tag).bound);
 
   // Many differences that are there still read back whole, across the growth steps.
   Node* big = doc->AddTag(AddGrid(150, 100, "big"), ID_TTESSAMIRE);
   ASSERT_TRUE(headless::PressButton(big, TTESSAMIRE_BIND));
-  const std::vector<Vector3> bound = Differences(big);
+  const std::vector<Vector3> bound = StoredBindOf(big).differences;
+  ASSERT_EQ(bound.size(), 15000u);
   std::unique_ptr<headless::Document> loaded =
       headless::DeserializeDocument(headless::SerializeDocument(*doc), "big");
-  EXPECT_TRUE(SameBits(Differences(loaded->Objects().back()->firstTag), bound));
+  EXPECT_TRUE(SameBits(StoredBindOf(loaded->Objects().back()->firstTag).differences, bound));
 }
 
 TEST_F(SceneBounds, DeepTreesAreRefusedAtTheLimitAndEveryWalkCopesBelowIt) {

@@ -16,6 +16,7 @@
 #include "headless/io/scene_file.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
+#include "tests/support/bind_record.h"
 #include "tests/support/bind_tag_fixture.h"
 #include "tests/support/temp_folder.h"
 

@@ -9,6 +9,7 @@
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
 #include "host/abi/plugin_base.h"
+#include "tests/support/bind_record.h"
 #include "tests/support/bind_tag_fixture.h"
 
 namespace {
@@ -353,6 +354,31 @@ TEST_F(StoredForm, ReadingWhatWasWrittenGivesTheSameRecord) {
   EXPECT_TRUE(Record(target).bound);
   EXPECT_TRUE(SameBits(Differences(source), Differences(target)));
   EXPECT_EQ(Record(target).differences.GetCapacity(), 30);
+}
+
+// Through a scene file: the bound tag comes back holding exactly its differences, the live one
+// empty, and the live one's first evaluation computes again what it held.
+TEST_F(StoredForm, TagsLoadedFromASceneFileHoldWhatTheirStateSays) {
+  Node* object = AddGrid(9, 8);
+  Node* bound = doc->AddTag(object, ID_TTESSAMIRE);
+  Node* live = doc->AddTag(object, ID_TTESSAMIRE);
+  live->params.SetFloat(TTESSAMIRE_STRENGTH, 0.1);
+  ASSERT_TRUE(headless::PressButton(bound, TTESSAMIRE_BIND));
+  headless::EvaluateDocument(*doc);
+  ASSERT_EQ(Record(live).differences.GetCount(), 72);
+
+  std::unique_ptr<headless::Document> loaded =
+      headless::DeserializeDocument(headless::SerializeDocument(*doc), "tags");
+  const auto tags = headless::Document::Tags(loaded->FirstObject());
+  ASSERT_EQ(tags.size(), 2u);
+  EXPECT_TRUE(Record(tags[0]).bound);
+  EXPECT_TRUE(SameBits(Differences(tags[0]), Differences(bound)));
+  EXPECT_EQ(Record(tags[0]).differences.GetCapacity(), 72);
+  EXPECT_FALSE(Record(tags[1]).bound);
+  EXPECT_EQ(Record(tags[1]).differences.GetCount(), 0);
+  headless::EvaluateDocument(*loaded);
+  EXPECT_TRUE(SameBits(Differences(tags[1]), Differences(live)));
+  EXPECT_TRUE(SameBits(Differences(tags[0]), Differences(bound)));
 }
 
 TEST_F(StoredForm, ANonZeroLevelReadsNothingAndLeavesTheTagEmpty) {

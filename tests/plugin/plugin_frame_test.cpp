@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "headless/host/framework.h"
@@ -17,6 +18,7 @@
 #include "headless/scene/scene.h"
 #include "host/abi/ids.h"
 #include "tests/support/loaded_plugin.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
@@ -30,8 +32,7 @@ class PluginFrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
     headless::TheHostState().Reset();
-    std::string error;
-    ASSERT_TRUE(plugin.Open(BuiltLibrary(), error)) << error;
+    ASSERT_NO_THROW(plugin.Open(BuiltLibrary()));
   }
   void TearDown() override {
     plugin.Close();
@@ -39,12 +40,9 @@ class PluginFrameTest : public ::testing::Test {
   }
 
   std::map<Int32, std::string> ResourceStrings() const {
-    std::string text, error;
-    std::map<Int32, std::string> strings;
-    EXPECT_TRUE(
-        headless::ReadFile(std::string(TESSAMIRE_SOURCE_DIR) + "/res/strings/strings.txt", text));
-    EXPECT_TRUE(headless::ParseStringTable(text, "strings.txt", strings, error)) << error;
-    return strings;
+    return headless::ParseStringTable(
+        headless::ReadFile(std::string(TESSAMIRE_SOURCE_DIR) + "/res/strings/strings.txt"),
+        "strings.txt");
   }
 
   headless::PluginHost plugin;
@@ -231,8 +229,7 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
   fs::copy_file(BuiltLibrary(), folder / "tessamire.xdl64", fs::copy_options::overwrite_existing);
   {
     headless::PluginHost plugin;
-    std::string error;
-    ASSERT_TRUE(plugin.Open((folder / "tessamire.xdl64").string(), error)) << error;
+    ASSERT_NO_THROW(plugin.Open((folder / "tessamire.xdl64").string()));
     const auto report = plugin.StartUp();
     EXPECT_EQ(report.systemStart, kAnswerDone);
     EXPECT_EQ(report.resources, kAnswerRefused);
@@ -257,26 +254,26 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
 
 TEST(PluginHostLoading, FolderSearchAndBadLibrariesAreReported) {
   std::vector<std::string> found;
-  std::string error;
-  ASSERT_TRUE(
-      headless::FindPluginLibraries(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR), found, error))
-      << error;
+  ASSERT_NO_THROW(found = headless::FindPluginLibraries(TESSAMIRE_DEFAULT_PLUGIN_DIR));
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(fs::path(found[0]).filename(), "tessamire.xdl64");
 
   // The parent folder finds it one level down.
-  ASSERT_TRUE(headless::FindPluginLibraries(
-      fs::path(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR)).parent_path().string(), found, error));
+  ASSERT_NO_THROW(found = headless::FindPluginLibraries(
+                      fs::path(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR)).parent_path().string()));
   EXPECT_EQ(found.size(), 1u);
 
-  EXPECT_FALSE(headless::FindPluginLibraries("/nonexistent/plugins", found, error));
-  EXPECT_NE(error.find("/nonexistent/plugins"), std::string::npos);
+  const std::string missing = ThrownMessage<std::runtime_error>(
+      [] { headless::FindPluginLibraries("/nonexistent/plugins"); });
+  EXPECT_NE(missing.find("/nonexistent/plugins"), std::string::npos) << missing;
 
   const fs::path bogus = fs::temp_directory_path() /
                          ("tessamire_bogus_" + std::to_string(std::random_device{}()) + ".xdl64");
   { std::ofstream(bogus) << "not a library"; }
   headless::PluginHost plugin;
-  EXPECT_FALSE(plugin.Open(bogus.string(), error));
+  const std::string refused =
+      ThrownMessage<std::runtime_error>([&] { plugin.Open(bogus.string()); });
+  EXPECT_NE(refused, "");
   EXPECT_FALSE(plugin.IsOpen());
   EXPECT_EQ(plugin.Call(kActionFour), kAnswerRefused) << "no entry to call";
   fs::remove(bogus);

@@ -1,10 +1,11 @@
 // The bind tag through the real tessamire.xdl64 loaded by the headless host: a fixture with the
-// library started, a document, grid meshes with a little surface detail, and a read-only view of
-// a tag's bind record.
+// library started, a document, grid meshes with a little surface detail, and a tag's bind as its
+// plug-in stores it (the record itself, read in place, is in bind_record.h).
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -14,9 +15,10 @@
 #include "headless/geometry/primitives.h"
 #include "headless/host/plugin_host.h"
 #include "headless/host/resources.h"
+#include "headless/host/stream.h"
+#include "headless/io/scene_file.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
-#include "source/TTessamire/ttessamire.h"
 #include "tests/support/loaded_plugin.h"
 #include "tests/support/plugin_ids.h"
 
@@ -34,16 +36,24 @@ inline Mesh Grid(Int32 columns, Int32 rows) {
   return mesh;
 }
 
-// The plug-in's record of a tag, read in place. The instance was made by the loaded library from
-// the same class definition; only inline accessors are used, never code of this binary's copy.
-inline const TTessamire& Record(const headless::Node* tag) {
-  return *static_cast<const TTessamire*>(tag->instance);
-}
+// A tag's bind as its plug-in writes it to a scene file: the bound flag, then, when bound, the
+// count and the differences.
+struct StoredBind {
+  bool bound = false;
+  std::vector<Vector3> differences;
+};
 
-inline std::vector<Vector3> Differences(const headless::Node* tag) {
-  const TTessamire& record = Record(tag);
-  const Vector3* data = record.differences.GetData();
-  return std::vector<Vector3>(data, data + record.differences.GetCount());
+inline StoredBind StoredBindOf(headless::Node* tag) {
+  headless::MemoryStream stream = headless::MemoryStream::ForReading(headless::WriteNodeState(tag));
+  StoredBind bind;
+  EXPECT_TRUE(stream.ReadBool(bind.bound));
+  Int32 count = 0;
+  if (bind.bound) {
+    EXPECT_TRUE(stream.ReadInt32(count));
+  }
+  bind.differences.resize(static_cast<size_t>(std::max(count, 0)));
+  for (Vector3& difference : bind.differences) EXPECT_TRUE(stream.ReadVector(difference));
+  return bind;
 }
 
 inline bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
@@ -52,11 +62,9 @@ inline bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& 
 }
 
 inline std::string ResourceString(Int32 id) {
-  std::string text, error;
-  std::map<Int32, std::string> strings;
-  EXPECT_TRUE(
-      headless::ReadFile(std::string(TESSAMIRE_SOURCE_DIR) + "/res/strings/strings.txt", text));
-  EXPECT_TRUE(headless::ParseStringTable(text, "strings.txt", strings, error)) << error;
+  const std::map<Int32, std::string> strings = headless::ParseStringTable(
+      headless::ReadFile(std::string(TESSAMIRE_SOURCE_DIR) + "/res/strings/strings.txt"),
+      "strings.txt");
   return strings.count(id) != 0 ? strings.at(id) : std::string();
 }
 

@@ -37,6 +37,27 @@ inline std::string Describe(const headless::Document& doc) {
   return out;
 }
 
+// How many children of `op`, and how many tags on it, are of `type`.
+inline Int32 CountChildren(const headless::Node* op, Int32 type) {
+  Int32 count = 0;
+  for (const headless::Node* child = op->down; child != nullptr; child = child->next)
+    count += child->type == type ? 1 : 0;
+  return count;
+}
+
+inline Int32 CountTags(const headless::Node* op, Int32 type) {
+  Int32 count = 0;
+  for (const headless::Node* tag = op->firstTag; tag != nullptr; tag = tag->next)
+    count += tag->type == type ? 1 : 0;
+  return count;
+}
+
+// The node the bind tag's vertex-map link points at, or null.
+inline headless::Node* LinkedVertexMap(const headless::Node* tag) {
+  const headless::LinkValue* link = tag->params.GetLink(TTESSAMIRE_VERTEXMAP);
+  return link != nullptr ? headless::FindLiveNode(link->target) : nullptr;
+}
+
 class CommandFixture : public LoadedPluginTest {
  protected:
   void SetUp() override {

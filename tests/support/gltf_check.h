@@ -8,7 +8,7 @@
 #include <string>
 
 #include "headless/platform/platform.h"
-#include "tests/support/cli_runner.h"
+#include "tests/support/program_runner.h"
 
 #if TESSAMIRE_HAVE_ASSIMP
 #include <assimp/postprocess.h>

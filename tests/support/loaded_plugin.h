@@ -19,9 +19,7 @@ class LoadedPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
     headless::TheHostState().Reset();
-    std::string error;
-    ASSERT_TRUE(plugin.Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64", error))
-        << error;
+    ASSERT_NO_THROW(plugin.Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64"));
     ASSERT_EQ(plugin.StartUp().start, 1);
     doc = headless::NewDocument();
   }

@@ -44,13 +44,12 @@ class NonAsciiPluginFolder : public ::testing::Test {
 
 TEST_F(NonAsciiPluginFolder, LoadsWithItsResourcesInProcess) {
   std::vector<std::string> found;
-  std::string error;
-  ASSERT_TRUE(headless::FindPluginLibraries(Utf8FromPath(root), found, error)) << error;
+  ASSERT_NO_THROW(found = headless::FindPluginLibraries(Utf8FromPath(root)));
   ASSERT_EQ(found.size(), 1u);
   EXPECT_TRUE(fs::equivalent(PathFromUtf8(found[0]), folder / "tessamire.xdl64")) << found[0];
 
   headless::PluginHost plugin;
-  ASSERT_TRUE(plugin.Open(found[0], error)) << error;
+  ASSERT_NO_THROW(plugin.Open(found[0]));
   const auto report = plugin.StartUp();
   EXPECT_EQ(report.resources, 1) << "res beside the library is found";
   EXPECT_EQ(report.start, 1);
