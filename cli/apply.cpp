@@ -51,6 +51,7 @@ struct ApplyOptions {
   Float fps = 30.0;
   std::string vertexMap;
   std::string restriction;
+  std::string region;
   std::string preview;
   bool showSmoothed = false;
   bool report = false;
@@ -139,7 +140,8 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   std::vector<fs::path> outputs;
   std::vector<std::string> inputs =
       frames.cache ? std::vector<std::string>{frames.cachePath} : frames.files;
-  for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction}) inputs.push_back(*input);
+  for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction, &o.region})
+    inputs.push_back(*input);
   if (!o.preview.empty()) RefuseOverwritingInputs(o.preview, inputs);
   if (!o.preview.empty() && o.preview != "-")
     RefuseOverwritingInputs(PreviewPagePath(o.preview), inputs);
@@ -315,13 +317,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   headless::CheckCoordinateRange(rest.mesh.points, o.rest);
   const size_t count = rest.mesh.points.size();
   const std::string restName = "the rest mesh " + o.rest;
-  std::vector<Float32> vertexMap, restriction;
+  std::vector<Float32> vertexMap, restriction, region;
   // Smoothing weights run from 0 (the point keeps still) to 1 (it moves fully); restriction
   // weights extrapolate beyond them.
   if (!o.vertexMap.empty())
     vertexMap = headless::ReadWeightsFile(o.vertexMap, count, restName, true);
   if (!o.restriction.empty())
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
+  if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
   const Frames frames = GatherFrames(o, count);
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
   // Every input is checked before anything is written; the standard input can be read once only,
@@ -368,7 +371,10 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   // The report shares the standard output with nothing but itself.
   std::ostream& reportStream = o.out == "-" ? err : out;
   if (o.report) {
-    reference = headless::PreparePairReference(rest.mesh, {});
+    reference = headless::PreparePairReference(rest.mesh, region);
+    if (!region.empty())
+      reportStream << "measured over " << reference->region.size() << " of " << count
+                   << " points, those of nonzero weight in " << o.region << "\n";
     headless::PrintReportHeader(reportStream);
   }
   std::vector<Vector3> lastInput, lastCorrected;
@@ -429,6 +435,7 @@ int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
   o.frames = options.Operands();
   o.vertexMap = options.Text("--vertex-map");
   o.restriction = options.Text("--restriction");
+  o.region = options.Text("--region");
   o.preview = options.Text("--preview");
   o.showSmoothed = options.Has("--show-smoothed");
   o.report = options.Has("--report");
@@ -442,10 +449,12 @@ int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
   o.fps = options.Number("--fps").value_or(30.0);
   if (!(o.fps > 0.0)) throw UsageError("--fps wants a number above 0");
   Int32 fromStandardInput = 0;
-  for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction})
+  for (const std::string* input : {&o.rest, &o.vertexMap, &o.restriction, &o.region})
     fromStandardInput += *input == "-";
   for (const std::string& frame : o.frames) fromStandardInput += frame == "-";
   if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
+  if (!o.region.empty() && !o.report)
+    throw UsageError("--region chooses the points --report measures; give --report too");
   if (o.preview == "-" && o.out == "-")
     throw UsageError("--out and --preview cannot both go to the standard output");
   return Apply(o, out, err);
@@ -483,6 +492,10 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                  "print per frame the detail height error, edge change and hinge "
                  "change of the input and of the corrected mesh against the rest, "
                  "and the time the frame took"));
+  declarations.push_back(TextOption("--region", "W.txt",
+                                    "with --report, measure only the points whose weight (one "
+                                    "number per line) is not 0",
+                                    "every point"));
   declarations.push_back(TextOption("--preview", "PIC.png",
                                     "draw rest, input and corrected mesh of the last frame side by "
                                     "side, and write PIC.html beside it: the page of `tessamire "

@@ -1,16 +1,20 @@
-// `tessamire command ID SCENE --out FILE [--select NAME]... [--select-tag OBJ:INDEX]... [--shift]
-// [--ctrl] [--undo]`: runs a registered command on a scene the way a user picks it from the host's
-// menu: the named objects and tags are the selection (what the file had selected is cleared),
-// the modifier keys are held, the command must be enabled for that selection, and its result is
-// saved. With --undo the command's undo group is undone before saving, which shows the scene
-// as the user sees it after one undo.
+// `tessamire command ID|NAME SCENE --out FILE [--select NAME]... [--select-tag OBJ:INDEX]...
+// [--shift] [--ctrl] [--undo]`: runs a registered command, named by its id or by its menu name
+// in any case, on a scene the way a user picks it from the host's menu: the named objects and
+// tags are the selection (what the file had selected is cleared), the modifier keys are held,
+// the command must be enabled for that selection, and its result is saved. With --undo the
+// command's undo group is undone before saving, which shows the scene as the user sees it after
+// one undo. `command --list` lists the registered commands.
+#include <algorithm>
 #include <charconv>
 #include <memory>
 #include <stdexcept>
 
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
+#include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/scene/registry.h"
 #include "headless/scene/selection.h"
 #include "headless/scene/undo.h"
 
@@ -87,7 +91,9 @@ void RunOnScene(Int32 id, const Options& options, std::ostream& out) {
     ~ActiveReset() { headless::SetActiveDocument(nullptr); }
   } activeReset;
 
-  const std::string label = "command " + std::to_string(id);
+  headless::Registration registration;
+  headless::FindRegistration(id, registration);
+  const std::string label = "command " + std::to_string(id) + " (" + registration.name + ")";
   if (!headless::IsCommandEnabled(id))
     throw std::runtime_error(label + " is disabled for this selection");
   const Counts before = CountNodes(*doc);
@@ -109,10 +115,42 @@ void RunOnScene(Int32 id, const Options& options, std::ostream& out) {
   out << outPath << ": saved\n";
 }
 
-int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
+std::vector<headless::Registration> Commands() {
+  std::vector<headless::Registration> commands;
+  for (const headless::Registration& r : headless::Registrations())
+    if (r.kind == headless::PluginKind::kCommand) commands.push_back(r);
+  return commands;
+}
+
+// The registered command `text` names: its id, or its menu name in any case.
+Int32 CommandId(const std::string& text) {
   Int32 id = 0;
-  if (!ParseInt32(options.Operands()[0], id))
-    throw UsageError("command ID \"" + options.Operands()[0] + "\" is not an integer");
+  std::string known;
+  for (const headless::Registration& r : Commands()) {
+    if (ParseInt32(text, id) ? r.id == id
+                             : headless::LowerAscii(r.name) == headless::LowerAscii(text))
+      return r.id;
+    known += (known.empty() ? "" : ", ") + std::to_string(r.id) + " \"" + r.name + "\"";
+  }
+  throw std::runtime_error(std::string("no registered command is ") +
+                           (ParseInt32(text, id) ? "numbered " : "called ") + "\"" + text +
+                           "\"; the commands are " + (known.empty() ? "none" : known) +
+                           " (tessamire command --list)");
+}
+
+int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
+  if (options.Has("--list")) {
+    if (!options.Operands().empty() || options.Has("--out"))
+      throw UsageError("--list takes no scene and writes nothing");
+    for (const headless::Registration& r : Commands())
+      out << r.id << "  " << headless::Printable(r.name) << ": " << headless::Printable(r.help)
+          << "\n";
+    return kExitOk;
+  }
+  if (options.Operands().size() != 2)
+    throw UsageError("give the command's ID or NAME and the SCENE (or --list)");
+  if (!options.Has("--out")) throw UsageError("option --out FILE is required");
+  const Int32 id = CommandId(options.Operands()[0]);
   // With the scene going to the standard output, the report goes to the error stream.
   RunOnScene(id, options, options.Text("--out") == "-" ? err : out);
   return kExitOk;
@@ -123,18 +161,19 @@ int RunCommand(const Options& options, std::ostream& out, std::ostream& err) {
 Subcommand CommandSubcommand() {
   CommandSpec declaration;
   declaration.name = "command";
-  declaration.operands = "ID SCENE";
-  declaration.minOperands = 2;
+  declaration.operands = "ID|NAME SCENE";
+  declaration.minOperands = 0;
   declaration.maxOperands = 2;
   declaration.summary =
       "run a registered command on a scene with objects selected and modifier keys "
       "held, and save the result";
   declaration.details =
-      "Runs registered command ID on SCENE (- for the standard input) the way a user "
-      "picks it from the host's menu: the named objects and tags are the selection "
-      "(what the file had selected is cleared), the modifier keys are held, and the "
-      "result is saved to FILE. Fails, writing nothing, when the command is disabled "
-      "for that selection or answers false.";
+      "Runs a registered command, named by its id or its menu name in any case ('Add "
+      "Tessamire'), on SCENE (- for the standard input) the way a user picks it from the "
+      "host's menu: the named objects and tags are the selection (what the file had "
+      "selected is cleared), the modifier keys are held, and the result is saved to "
+      "FILE. Fails, writing nothing, when the command is disabled for that selection or "
+      "answers false. --list lists the registered commands with their ids and names.";
   declaration.options = {
       Repeatable(TextOption("--select", "NAME", "select the object called NAME")),
       Repeatable(TextOption("--select-tag", "OBJECT:INDEX",
@@ -142,7 +181,8 @@ Subcommand CommandSubcommand() {
                             "object called OBJECT")),
       FlagOption("--shift", "hold Shift while the command runs"),
       FlagOption("--ctrl", "hold Ctrl while the command runs"),
-      Required(TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+      TextOption("--out", "FILE", "the scene file to write (- for the standard output)"),
+      FlagOption("--list", "list the registered commands: id, name and help text"),
       FlagOption("--undo",
                  "undo the command's undo group before saving (the scene file keeps "
                  "no undo history)")};

@@ -7,6 +7,7 @@ const std::vector<Subcommand>& CommandTable() {
   static const std::vector<Subcommand> table = {
       ApplySubcommand(),        // apply
       CommandSubcommand(),      // command
+      CorrectSubcommand(),      // correct
       EvalSubcommand(),         // eval
       InfoSubcommand(),         // info
       MeasureSubcommand(),      // measure
@@ -14,6 +15,7 @@ const std::vector<Subcommand>& CommandTable() {
       RunSubcommand(),          // run
       SceneImportSubcommand(),  // scene import
       SceneInfoSubcommand(),    // scene info
+      SceneSetSubcommand(),     // scene set
       ViewSubcommand(),         // view
   };
   return table;

@@ -11,6 +11,7 @@ namespace cli {
 
 Subcommand ApplySubcommand();        // apply.cpp
 Subcommand CommandSubcommand();      // command.cpp
+Subcommand CorrectSubcommand();      // correct.cpp
 Subcommand EvalSubcommand();         // eval.cpp
 Subcommand InfoSubcommand();         // info.cpp
 Subcommand MeasureSubcommand();      // measure.cpp
@@ -18,6 +19,7 @@ Subcommand RenderSubcommand();       // render.cpp
 Subcommand RunSubcommand();          // run.cpp
 Subcommand SceneImportSubcommand();  // scene_import.cpp
 Subcommand SceneInfoSubcommand();    // scene_info.cpp
+Subcommand SceneSetSubcommand();     // scene_set.cpp
 Subcommand ViewSubcommand();         // view.cpp
 
 // Every subcommand, in the order of the table.

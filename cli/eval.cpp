@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "cli/command_table.h"
+#include "cli/eval.h"
 #include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
@@ -25,23 +26,36 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
-  FrameRange range;
-  const bool hasRange = options.Has("--frames");
-  if (hasRange && !ParseFrameRange(options.Text("--frames"), range.first, range.last))
-    throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
-                     options.Text("--frames") + "\"");
-  const std::string format = options.Text("--format", "obj");
-  const Float fps = options.Number("--fps").value_or(30.0);
-  if (!(fps > 0.0)) throw UsageError("--fps wants a number above 0");
-  const std::string path = options.Operands().front();
-  const bool quiet = options.Has("--quiet");
-  const std::string dir = options.Text("--out");
-  if (dir == "-") throw UsageError("--out wants a folder; eval writes a file per object");
+}  // namespace
 
-  headless::SceneFileInfo info;
-  std::unique_ptr<headless::Document> doc = headless::LoadScene(path, &info);
-  if (!hasRange) range = KeyedRange(*doc);
+EvalRequest ParseEvalRequest(const Options& options, const std::string& command) {
+  EvalRequest request;
+  request.command = command;
+  request.source = options.Operands().front();
+  if (options.Has("--frames")) {
+    FrameRange range;
+    if (!ParseFrameRange(options.Text("--frames"), range.first, range.last))
+      throw UsageError("--frames wants A:B with whole numbers A <= B (or one frame A), not \"" +
+                       options.Text("--frames") + "\"");
+    request.frames = range;
+  }
+  request.format = options.Text("--format", "obj");
+  request.fps = options.Number("--fps");
+  if (request.fps && !(*request.fps > 0.0)) throw UsageError("--fps wants a number above 0");
+  request.welded = options.Has("--welded");
+  request.quiet = options.Has("--quiet");
+  request.dir = options.Text("--out");
+  if (request.dir == "-") throw UsageError("--out wants a folder; a file is written per object");
+  return request;
+}
+
+int EvaluateScene(headless::Document& doc, const EvalRequest& request, std::ostream& out,
+                  std::ostream& err) {
+  const std::string& path = request.source;
+  const std::string& dir = request.dir;
+  const std::string& command = request.command;
+  const bool hasRange = request.frames.has_value();
+  const FrameRange range = hasRange ? *request.frames : KeyedRange(doc);
   const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
   if (!hasRange && total > kMaxKeyedFrames)
     throw std::runtime_error(path + ": the keys span " + std::to_string(total) + " frames (" +
@@ -49,21 +63,21 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
                              "), more than " + std::to_string(kMaxKeyedFrames) +
                              "; give --frames A:B to evaluate that many");
   std::vector<headless::Node*> objects;
-  for (headless::Node* node : doc->Objects())
+  for (headless::Node* node : doc.Objects())
     if (node->IsPolygonObject()) objects.push_back(node);
   if (objects.empty()) throw std::runtime_error(path + ": the scene holds no polygon object");
 
   headless::ResultOptions results;
-  results.format = *headless::ResultFormatNamed(format);
+  results.format = *headless::ResultFormatNamed(request.format);
   results.folder = dir;
   const fs::path scene = headless::platform::PathFromUtf8(path);
   if (path != "-") results.name = headless::platform::Utf8FromPath(scene.stem());
-  results.fps = fps;
-  results.welded = options.Has("--welded");
-  results.sceneVersion = info.version;
+  results.fps = request.fps.value_or(doc.FrameRate());
+  results.welded = request.welded;
+  results.sceneVersion = request.sceneVersion;
   headless::ResultWriter writer(objects, results, range.first, range.last);
   for (const std::string& note : writer.Notes())
-    err << "tessamire eval: note: " << path << ": " << note << "\n";
+    err << command << ": note: " << path << ": " << note << "\n";
   PrepareFolder(dir);
   // The scene itself may lie among the outputs.
   const std::string sceneName = headless::platform::Utf8FromPath(scene.filename());
@@ -77,15 +91,15 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   writer.CheckFreeSpace();
 
   headless::Progress progress(
-      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), quiet),
-      "tessamire eval", "frame", total);
+      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), request.quiet),
+      command, "frame", total);
   Int64 pointsKept = 0;
   for (Int64 frame = range.first; frame <= range.last; ++frame) {
     headless::StopIfInterrupted();
     const headless::DeformReport report =
-        headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(frame));
+        headless::EvaluateDocumentAtFrame(doc, static_cast<Float>(frame));
     for (const std::string& warning : report.warnings)
-      err << "tessamire eval: warning: frame " << frame << ": " << headless::Printable(warning)
+      err << command << ": warning: frame " << frame << ": " << headless::Printable(warning)
           << "\n";
     if (!report.Ok())
       throw std::runtime_error(path + ": frame " + std::to_string(frame) + ": " +
@@ -96,8 +110,18 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   }
   writer.Finish();
   progress.Finish();
-  if (!quiet) out << "wrote " << writer.Written() << " to " << dir << "\n";
-  return KeptPointsExit(pointsKept, "tessamire eval", err);
+  if (!request.quiet) out << "wrote " << writer.Written() << " to " << dir << "\n";
+  return KeptPointsExit(pointsKept, command, err);
+}
+
+namespace {
+
+int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
+  EvalRequest request = ParseEvalRequest(options, "tessamire eval");
+  headless::SceneFileInfo info;
+  const std::unique_ptr<headless::Document> doc = headless::LoadScene(request.source, &info);
+  request.sceneVersion = info.version;
+  return EvaluateScene(*doc, request, out, err);
 }
 
 }  // namespace
@@ -134,7 +158,7 @@ Subcommand EvalSubcommand() {
                  "write the welded points the correction runs on, not the vertices of the "
                  "file a character came from"),
       NumberOption("--fps", "F", "frames per second of an MDD cache's or a glTF's times",
-                   std::nullopt, std::nullopt, "30"),
+                   std::nullopt, std::nullopt, "the scene's own rate"),
       FlagOption("--quiet", "print no progress and no summary")};
   return {declaration, RunEval};
 }

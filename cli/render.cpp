@@ -275,15 +275,23 @@ void Turntable(const Renderer& r, const std::vector<Panel>& panels,
   headless::WritePng(out, *sheet);
 }
 
+// One column of a movie: its files, one per frame, and the label its panel keeps throughout
+// (empty: each frame's file name).
+struct MovieColumn {
+  std::vector<std::string> files;
+  std::string label;
+};
+
 // The columns of a movie: each operand naming a numbered sequence (walk.####.obj, walk.%04d.obj)
-// is one over --frames; without any, the operands are the frames of one sequence.
-std::vector<std::vector<std::string>> MovieColumns(const Options& options) {
+// is one over --frames, labelled by its pattern; without any, the operands are the frames of one
+// sequence, each labelled by its own name.
+std::vector<MovieColumn> MovieColumns(const Options& options) {
   const std::vector<std::string>& operands = options.Operands();
   const bool patterns = std::any_of(operands.begin(), operands.end(), IsFramePattern);
   if (!patterns) {
     if (options.Has("--frames"))
       throw UsageError("--frames numbers the files of sequences such as walk.####.obj");
-    return {operands};
+    return {{operands, ""}};
   }
   if (!options.Has("--frames"))
     throw UsageError("a sequence such as walk.####.obj needs --frames A:B");
@@ -293,12 +301,12 @@ std::vector<std::vector<std::string>> MovieColumns(const Options& options) {
     throw UsageError("--frames wants A:B with whole numbers A <= B (at most " +
                      std::to_string(kMaxMovieFrames) + " frames), not \"" +
                      options.Text("--frames") + "\"");
-  std::vector<std::vector<std::string>> columns;
+  std::vector<MovieColumn> columns;
   for (const std::string& operand : operands) {
-    std::vector<std::string> files;
+    MovieColumn column{{}, Label(operand)};
     for (Int64 f = first; f <= last; ++f)
-      files.push_back(IsFramePattern(operand) ? FramePath(operand, f) : operand);
-    columns.push_back(std::move(files));
+      column.files.push_back(IsFramePattern(operand) ? FramePath(operand, f) : operand);
+    columns.push_back(std::move(column));
   }
   return columns;
 }
@@ -310,10 +318,10 @@ void Movie(Renderer& r, const std::string& moviePath) {
   if (ffmpeg.empty())
     throw std::runtime_error(
         "ffmpeg not found: --movie needs the ffmpeg program (install Debian's ffmpeg package)");
-  const std::vector<std::vector<std::string>> columns = MovieColumns(r.options());
-  const size_t frames = columns.front().size();
-  for (const auto& column : columns)
-    for (const std::string& file : column)
+  const std::vector<MovieColumn> columns = MovieColumns(r.options());
+  const size_t frames = columns.front().files.size();
+  for (const MovieColumn& column : columns)
+    for (const std::string& file : column.files)
       if (file == "-") throw UsageError("a movie's frames cannot come from the standard input");
   const Size size = r.PanelSize();
   // One camera and one colour scale for the whole movie, framing every frame (or its focus): a
@@ -321,8 +329,8 @@ void Movie(Renderer& r, const std::string& moviePath) {
   std::vector<Vector3> corners;
   std::optional<Box> focus;
   Float distanceMax = 0.0;
-  for (const auto& column : columns) {
-    for (const std::string& file : column) {
+  for (const MovieColumn& column : columns) {
+    for (const std::string& file : column.files) {
       headless::StopIfInterrupted();
       const std::vector<Panel> panel = {r.Load(file, false)};
       const headless::Mesh& mesh = panel.front().mesh;
@@ -372,7 +380,10 @@ void Movie(Renderer& r, const std::string& moviePath) {
   for (size_t f = 0; f < frames; ++f) {
     headless::StopIfInterrupted();
     std::vector<Panel> panels;
-    for (const auto& column : columns) panels.push_back(r.Load(column[f]));
+    for (const MovieColumn& column : columns) {
+      panels.push_back(r.Load(column.files[f]));
+      if (!column.label.empty()) panels.back().label = column.label;
+    }
     r.ColourDistances(panels);
     const headless::Image image = r.Picture(r.Views(panels), camera, size);
     for (Int32 y = 0; y < image.height; ++y)
@@ -380,7 +391,7 @@ void Movie(Renderer& r, const std::string& moviePath) {
                   frame.begin() + 3 * static_cast<Int64>(y) * evenWidth);
     if (std::fwrite(frame.data(), 1, frame.size(), pipe) != frame.size())
       throw std::runtime_error("ffmpeg stopped reading frames (see its message above)");
-    progress.Step(columns.front()[f]);
+    progress.Step(columns.front().files[f]);
   }
   progress.Finish();
   const int status = headless::platform::ClosePipe(pipe);
@@ -470,8 +481,9 @@ Subcommand RenderSubcommand() {
       "--out - writes "
       "the picture to the standard output.\n"
       "With --movie, each operand holding a run of '#' (walk.####.obj) is a sequence over "
-      "--frames A:B, drawn side by side with the others; without one, the operands are the "
-      "frames of one sequence, in order. The frames go, as raw RGB, to the ffmpeg program "
+      "--frames A:B, drawn side by side with the others and labelled by its pattern; "
+      "without one, the operands are the frames of one sequence, in order, each labelled "
+      "by its file name. The frames go, as raw RGB, to the ffmpeg program "
       "(Debian's ffmpeg package), which writes the MP4 file.";
   declaration.loadsPlugins = false;
   declaration.options = {

@@ -1,16 +1,19 @@
-// `tessamire scene import FILE --out SCENE [--tag] [--bind] [--cache CACHE] [--fps F]`: a scene
-// made from a mesh or a rigged character.
+// `tessamire scene import FILE --out SCENE [--tag] [--bind] [--cache CACHE] [--fps F] [--clip C]`:
+// a scene made from a mesh or a rigged character; `--list` prints what FILE holds instead.
 // - MESH.obj: the mesh as a polygon object named after the file's stem; --tag adds a bind tag at
 //   its defaults, --bind (which implies --tag) also presses its bind button; --cache puts the
 //   host's point-cache deformer under the object with every sample of a PC2 or MDD file (an MDD's
 //   times become frames at --fps, default 30).
 // - A rigged character (.fbx, .gltf, .glb, .dae, .x and the rest Assimp reads): per skinned mesh
-//   a polygon object with its joints, weights, skin deformer and keys (headless/io/character.h),
-//   sampled at the file's rate or --fps. What could not be carried is printed as notes.
+//   a polygon object with its joints, weights, skin deformer and keys of one animation, --clip
+//   (headless/io/character.h), sampled at the file's rate or --fps. What could not be carried is
+//   printed as notes.
+// The scene keeps its frame rate: the character's, or --fps (default 30).
 // Nothing is written on any error.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "cli/command_table.h"
@@ -66,10 +69,12 @@ void AttachCache(headless::Document& doc, headless::Node* object, const std::str
 }
 
 std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Float fps,
+                                                   const std::string& clip,
                                                    const std::string& outPath, std::ostream& out,
                                                    std::ostream& err) {
   auto doc = headless::NewDocument();
-  const headless::CharacterImport imported = headless::ImportCharacter(path, *doc, {.fps = fps});
+  const headless::CharacterImport imported =
+      headless::ImportCharacter(path, *doc, {.fps = fps, .clip = clip});
   for (const std::string& note : imported.notes)
     err << "tessamire scene import: note: " << path << ": " << headless::Printable(note) << "\n";
   for (const headless::ImportedMesh& mesh : imported.meshes)
@@ -79,7 +84,8 @@ std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Floa
         << mesh.joints.size() << " joints"
         << (imported.lastFrame >= 0
                 ? ", keyed at frames 0 to " + std::to_string(imported.lastFrame) + " (" +
-                      headless::ShortestNumber(imported.fps) + " per second)"
+                      headless::ShortestNumber(imported.fps) + " per second) from animation '" +
+                      headless::Printable(imported.clipName) + "'"
                 : std::string())
         << "\n";
   return doc;
@@ -100,6 +106,7 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
     throw std::runtime_error(meshPath + ": " + e.what());
   }
   if (object == nullptr) throw std::runtime_error(meshPath + ": out of memory");
+  if (fps > 0.0) doc->SetFrameRate(fps);
   if (tag) {
     headless::Node* bindTag = doc->AddTag(object, ID_TTESSAMIRE);
     if (bindTag == nullptr)
@@ -118,12 +125,57 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
   return doc;
 }
 
+// A column of `width` characters (at least the text and a space).
+std::string Column(const std::string& text, size_t width) {
+  return text + std::string(width > text.size() ? width - text.size() : 1, ' ');
+}
+
+// `--list` of a character file: meshes, joints and animations.
+void ListCharacterFile(const std::string& path, Float fps, std::ostream& out) {
+  const headless::CharacterListing listing =
+      headless::ListCharacter(path, {.fps = fps, .clip = ""});
+  out << path << ": " << listing.meshes.size() << " meshes, " << listing.joints.size()
+      << " joints, " << listing.clips.size() << " animations\n";
+  size_t width = 4;
+  for (const auto& mesh : listing.meshes)
+    width = std::max(width, headless::Printable(mesh.name).size() + 2);
+  out << "meshes:\n  " << Column("name", width)
+      << "vertices    points   joints (points: after welding by position)\n";
+  for (const auto& mesh : listing.meshes) {
+    char numbers[96];
+    std::snprintf(numbers, sizeof numbers, "%8lld  %8lld  %7lld",
+                  static_cast<long long>(mesh.vertices), static_cast<long long>(mesh.points),
+                  static_cast<long long>(mesh.joints));
+    out << "  " << Column(headless::Printable(mesh.name), width) << numbers
+        << (mesh.joints == 0 ? "   not skinned: not imported" : "") << "\n";
+  }
+  out << "joints:\n";
+  for (const auto& joint : listing.joints)
+    out << "  " << headless::Printable(joint.name)
+        << (joint.parent.empty() ? "" : "  (under " + headless::Printable(joint.parent) + ")")
+        << "\n";
+  width = 4;
+  for (const auto& clip : listing.clips)
+    width = std::max(width, std::max<size_t>(headless::Printable(clip.name).size(), 9) + 2);
+  out << "animations:\n  index  " << Column("name", width) << "frames   rate\n";
+  for (const auto& clip : listing.clips) {
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "%6d  %5s", static_cast<int>(clip.frames),
+                  headless::ShortestNumber(clip.fps).c_str());
+    out << "  " << Column(std::to_string(clip.index), 7)
+        << Column(clip.name.empty() ? "(no name)" : headless::Printable(clip.name), width)
+        << numbers << " per second" << (clip.fileRate || fps > 0.0 ? "" : " (the file gives none)")
+        << (clip.moves ? "" : ", does not move") << "\n";
+  }
+}
+
 int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err) {
   const std::string meshPath = options.Operands().front();
   const std::string outPath = options.Text("--out");
   const bool bind = options.Has("--bind");
   const bool tag = bind || options.Has("--tag");
   const std::string cachePath = options.Text("--cache");
+  const std::string clip = options.Text("--clip");
   const Float fps = options.Number("--fps").value_or(0.0);
   if (options.Has("--fps") && !(fps > 0.0)) throw UsageError("--fps wants a number above 0");
   // A mesh from the standard input is an OBJ mesh.
@@ -131,14 +183,23 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
   if (!obj && (tag || !cachePath.empty()))
     throw UsageError(
         "--tag, --bind and --cache apply to an OBJ mesh; a character gets its correction from "
-        "`tessamire command`");
+        "`tessamire command` or `tessamire correct`");
+  if (obj && (options.Has("--clip") || options.Has("--list")))
+    throw UsageError("--clip and --list apply to a character file, not an OBJ mesh");
+  if (options.Has("--list")) {
+    if (options.Has("--out") || options.Has("--clip"))
+      throw UsageError("--list prints what the file holds and writes nothing: no --out or --clip");
+    ListCharacterFile(meshPath, fps, out);
+    return kExitOk;
+  }
+  if (outPath.empty()) throw UsageError("give --out FILE (or --list)");
 
   RefuseOverwritingInputs(outPath, {meshPath, cachePath});
   PrepareOutputFolder(outPath);
   // The scene itself may be going to the standard output.
   std::ostream& report = outPath == "-" ? err : out;
   const auto doc = obj ? ObjScene(meshPath, tag, bind, cachePath, fps, outPath, report)
-                       : CharacterScene(meshPath, fps, outPath, report, err);
+                       : CharacterScene(meshPath, fps, clip, outPath, report, err);
   headless::SaveScene(*doc, outPath);
   return kExitOk;
 }
@@ -157,15 +218,25 @@ Subcommand SceneImportSubcommand() {
       "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
       "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
       ".gltf, .glb, .dae, .x and the other formats Assimp reads) becomes polygon objects "
-      "with joints, weights, skin deformers and keys sampled at the file's rate or F per "
-      "second; what cannot be carried is named as a note.";
+      "with joints, weights, skin deformers and the keys of one animation (--clip; the "
+      "first by default) sampled at the file's rate or F per second; what cannot be "
+      "carried is named as a note. --list prints a character file's meshes, joints and "
+      "animations and writes nothing. The scene keeps its frame rate, which `eval` and "
+      "`correct` time their caches by.";
   declaration.options = {
-      Required(TextOption("--out", "FILE", "the scene file to write (- for the standard output)")),
+      TextOption("--out", "FILE", "the scene file to write (- for the standard output)"),
+      FlagOption("--list",
+                 "print the file's meshes (vertices, points after welding, joints), joints "
+                 "and animations (index, name, duration in frames, rate); write nothing"),
+      TextOption("--clip", "NAME|INDEX",
+                 "the animation to import, by name or 0-based index (see --list)", "the first"),
       FlagOption("--tag", "put a bind tag at its defaults on the object"),
       FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
       TextOption("--cache", "CACHE",
                  "a PC2 or MDD point cache whose samples the object plays over frames"),
-      NumberOption("--fps", "F", "frames per second: an MDD cache's times, or a character's keys",
+      NumberOption("--fps", "F",
+                   "frames per second of the scene: an MDD cache's times, or a character's "
+                   "keys",
                    std::nullopt, std::nullopt, "30, or a character file's own rate")};
   return {declaration, RunSceneImport};
 }

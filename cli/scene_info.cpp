@@ -1,7 +1,7 @@
-// `tessamire scene info FILE`: what a scene file holds. Objects in tree order (children indented
-// beneath their parent) with type, name, point and polygon counts; their tags with every
-// parameter (id, identifier, label, value, enabled or disabled as the plug-in answers); for each
-// bind tag its stored state: bound, difference count and the FNV-1a 64 of the differences'
+// `tessamire scene info FILE`: what a scene file holds. Its frame rate; objects in tree order
+// (children indented beneath their parent) with type, name, point and polygon counts; their tags
+// with every parameter (id, identifier, label, value, enabled or disabled as the plug-in answers);
+// for each bind tag its stored state: bound, difference count and the FNV-1a 64 of the differences'
 // bytes (three little-endian float64 per difference, in point order).
 #include <cstdio>
 #include <cstring>
@@ -10,6 +10,7 @@
 #include "headless/deformers/skin.h"
 #include "headless/host/stream.h"
 #include "headless/io/checksum.h"
+#include "headless/io/obj.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/parameters.h"
@@ -156,7 +157,8 @@ int RunSceneInfo(const Options& options, std::ostream& out, std::ostream&) {
   const std::string path = options.Operands().front();
   std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
   try {
-    out << "scene " << path << ": " << doc->Objects().size() << " objects\n";
+    out << "scene " << path << ": " << doc->Objects().size() << " objects, "
+        << headless::ShortestNumber(doc->FrameRate()) << " frames per second\n";
     for (headless::Node* object = doc->FirstObject(); object != nullptr; object = object->next)
       PrintObject(object, 0, out);
   } catch (const std::exception& e) {
@@ -175,9 +177,9 @@ Subcommand SceneInfoSubcommand() {
   declaration.maxOperands = 1;
   declaration.summary = "list what a scene file holds (FILE may be - for the standard input)";
   declaration.details =
-      "Objects in tree order with their point and polygon counts, tags with every "
-      "parameter, the bind state of bind tags, a skin deformer's joints and weight "
-      "maps, and each joint's rest and current position and keys.";
+      "The frame rate, objects in tree order with their point and polygon counts, tags with "
+      "every parameter, the bind state of bind tags, a skin deformer's joints and weight maps, "
+      "and each joint's rest and current position and keys.";
   return {declaration, RunSceneInfo};
 }
 

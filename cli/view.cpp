@@ -5,7 +5,6 @@
 // holds the viewer, headless/io/page.h the page's data).
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <memory>
 #include <optional>
 
@@ -35,14 +34,6 @@ std::string FileName(const std::string& path) {
   return path == "-"
              ? "standard input"
              : headless::platform::Utf8FromPath(headless::platform::PathFromUtf8(path).filename());
-}
-
-// Whether `path` is a saved scene: its first bytes are the scene file's magic.
-bool IsScene(const std::string& path) {
-  if (path == "-") return false;
-  std::ifstream in(headless::platform::PathFromUtf8(path), std::ios::binary);
-  char head[8] = {};
-  return in.read(head, sizeof head) && std::string(head, sizeof head) == "TSMSCENE";
 }
 
 // One operand and what it holds, opened before anything is converted so that the progress knows
@@ -111,7 +102,7 @@ Source Open(const ViewRun& run, const std::string& operand) {
     source.glb = headless::ReadGlb(operand);
     for (const headless::MorphedMesh& mesh : source.glb)
       headless::CheckCoordinateRange(mesh.rest.points, operand);
-  } else if (IsScene(operand)) {
+  } else if (headless::IsSceneFile(operand)) {
     source.kind = Source::Kind::kScene;
     source.scene = headless::LoadScene(operand);
     for (headless::Node* node : source.scene->Objects())

@@ -8,6 +8,7 @@
 
 #include "headless/host/entry_guard.h"
 #include "headless/host/framework.h"
+#include "headless/scene/registry.h"
 
 namespace headless {
 
@@ -239,21 +240,22 @@ void AdjacencyFree(Neighbor* nb) {
 Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 polyCount) {
   if (nb == nullptr) return false;
   Adjacency& adj = *reinterpret_cast<Adjacency*>(nb);
-  if (pointCount < 0 || polyCount < 0) {
-    adj.error = "AdjacencyInit: negative point or polygon count";
+  // Arguments no host adjacency can take are the caller's fault: a diagnostic too, since the
+  // host application need not check them.
+  const auto refuse = [&adj](const char* why) {
+    adj.error = why;
+    ReportHostError(why);
     return false;
-  }
-  if (polys == nullptr && polyCount > 0) {
-    adj.error = "AdjacencyInit: no polygon array for a non-zero polygon count";
-    return false;
-  }
+  };
+  if (pointCount < 0 || polyCount < 0)
+    return refuse("AdjacencyInit: negative point or polygon count");
+  if (polys == nullptr && polyCount > 0)
+    return refuse("AdjacencyInit: no polygon array for a non-zero polygon count");
   for (Int32 i = 0; i < polyCount; ++i) {
     const CPolygon& p = polys[i];
     if (p.a < 0 || p.a >= pointCount || p.b < 0 || p.b >= pointCount || p.c < 0 ||
-        p.c >= pointCount || p.d < 0 || p.d >= pointCount) {
-      adj.error = "AdjacencyInit: a polygon names a point index outside [0, pointCount)";
-      return false;
-    }
+        p.c >= pointCount || p.d < 0 || p.d >= pointCount)
+      return refuse("AdjacencyInit: a polygon names a point index outside [0, pointCount)");
   }
   const char* outOfMemory = "AdjacencyInit: out of memory";
 

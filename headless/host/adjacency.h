@@ -32,7 +32,8 @@ void AdjacencyFree(Neighbor* nb);
 // Builds the adjacency of `polyCount` polygons over `pointCount` points. `polys` may be null only
 // when polyCount is 0. False, keeping what the adjacency held before, on a negative count, a null
 // polygon array, a corner index outside [0, pointCount), or exhausted memory;
-// AdjacencyError names the fault.
+// AdjacencyError names the fault, and HostErrors() (registry.h) gets it too unless memory ran
+// out.
 Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 polyCount);
 // Side information of polygon `poly`; false when `poly` is outside [0, polyCount).
 Bool AdjacencyPolyInfo(const Neighbor* nb, Int32 poly, PolyInfo* out);

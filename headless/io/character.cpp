@@ -19,6 +19,7 @@
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
 #include "headless/geometry/vector.h"
+#include "headless/io/printable.h"
 #endif
 
 namespace headless {
@@ -29,10 +30,22 @@ bool CharacterImportAvailable() {
   return false;
 }
 
-CharacterImport ImportCharacter(const std::string& path, Document&, const CharacterOptions&) {
+namespace {
+
+[[noreturn]] void NoAssimp(const std::string& path) {
   throw std::runtime_error(path +
                            ": this build has no Assimp library (libassimp-dev), which reads "
                            "FBX, glTF, Collada and X files; import the mesh as OBJ instead");
+}
+
+}  // namespace
+
+CharacterImport ImportCharacter(const std::string& path, Document&, const CharacterOptions&) {
+  NoAssimp(path);
+}
+
+CharacterListing ListCharacter(const std::string& path, const CharacterOptions&) {
+  NoAssimp(path);
 }
 
 #else
@@ -287,6 +300,82 @@ Float Diagonal(const std::vector<Vector3>& points) {
   return Length(Sub(hi, lo));
 }
 
+const aiScene* ReadFile(const std::string& path, Assimp::Importer& importer) {
+  const aiScene* scene = importer.ReadFile(path, ImportSteps(path));
+  if (scene == nullptr || scene->mRootNode == nullptr)
+    throw std::runtime_error(path + ": cannot be read as a rigged character (" +
+                             importer.GetErrorString() + ")");
+  return scene;
+}
+
+std::string ClipLabel(const aiScene* scene, unsigned index) {
+  return "'" + std::string(scene->mAnimations[index]->mName.C_Str()) + "' (" +
+         std::to_string(index) + ")";
+}
+
+// The rate an animation is sampled at, its ticks per second and its last whole frame.
+struct ClipTiming {
+  Float fps = kDefaultFps;
+  bool fileRate = false;
+  Float ticksPerSecond = kDefaultFps;
+  Int32 lastFrame = 0;
+};
+
+ClipTiming TimingOf(const std::string& path, const aiAnimation* animation, Float fps) {
+  ClipTiming timing;
+  const Float ticks = animation->mTicksPerSecond;
+  timing.fileRate = ticks > 0.0 && ticks <= kMaxFileRate;
+  timing.fps = fps > 0.0 ? fps : timing.fileRate ? ticks : kDefaultFps;
+  timing.ticksPerSecond = ticks > 0.0 ? ticks : timing.fps;  // ticks are frames
+  const Float seconds = animation->mDuration / timing.ticksPerSecond;
+  const Float frames = std::ceil(seconds * timing.fps - 1e-9);
+  if (!(frames >= 0.0) || frames > kMaxJointKeys - 1)
+    throw std::runtime_error(path + ": animation '" + animation->mName.C_Str() + "' spans " +
+                             std::to_string(frames) + " frames at " + std::to_string(timing.fps) +
+                             " per second (at most " + std::to_string(kMaxJointKeys - 1) + ")");
+  timing.lastFrame = static_cast<Int32>(frames);
+  return timing;
+}
+
+// Whether any of the animation's channels holds two different keys.
+bool Moves(const aiAnimation* animation) {
+  auto varies = [](const auto* keys, unsigned count) {
+    for (unsigned k = 1; k < count; ++k)
+      if (!(keys[k].mValue == keys[0].mValue)) return true;
+    return false;
+  };
+  for (unsigned c = 0; c < animation->mNumChannels; ++c) {
+    const aiNodeAnim* channel = animation->mChannels[c];
+    if (varies(channel->mPositionKeys, channel->mNumPositionKeys) ||
+        varies(channel->mRotationKeys, channel->mNumRotationKeys) ||
+        varies(channel->mScalingKeys, channel->mNumScalingKeys))
+      return true;
+  }
+  return false;
+}
+
+// The animation `clip` names: its exact name, else its name in any case when only one has it,
+// else its index.
+unsigned FindClip(const std::string& path, const aiScene* scene, const std::string& clip) {
+  const unsigned count = scene->mNumAnimations;
+  if (count == 0)
+    throw std::runtime_error(path + ": holds no animation, so there is no clip '" + clip +
+                             "' to pick");
+  for (unsigned a = 0; a < count; ++a)
+    if (clip == scene->mAnimations[a]->mName.C_Str()) return a;
+  std::vector<unsigned> alike;
+  for (unsigned a = 0; a < count; ++a)
+    if (LowerAscii(clip) == LowerAscii(scene->mAnimations[a]->mName.C_Str())) alike.push_back(a);
+  if (alike.size() == 1) return alike.front();
+  if (!clip.empty() && clip.find_first_not_of("0123456789") == std::string::npos &&
+      clip.size() <= 9 && std::stoul(clip) < count)
+    return static_cast<unsigned>(std::stoul(clip));
+  std::string known;
+  for (unsigned a = 0; a < count; ++a) known += (a == 0 ? "" : ", ") + ClipLabel(scene, a);
+  throw std::runtime_error(path + ": holds no animation called or numbered '" + clip +
+                           "'; its animations are " + known);
+}
+
 class Importer {
  public:
   Importer(const std::string& path, Document& doc, const CharacterOptions& options)
@@ -294,10 +383,7 @@ class Importer {
 
   CharacterImport Run() {
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(path_, ImportSteps(path_));
-    if (scene == nullptr || scene->mRootNode == nullptr)
-      throw std::runtime_error(path_ + ": cannot be read as a rigged character (" +
-                               importer.GetErrorString() + ")");
+    const aiScene* scene = ReadFile(path_, importer);
     scene_ = scene;
     ChooseAnimation();
     NoteUnused();
@@ -308,6 +394,7 @@ class Importer {
       throw std::runtime_error(path_ + ": holds no skinned mesh of polygons" +
                                (why.empty() ? why : why + ")"));
     }
+    doc_.SetFrameRate(result_.fps);
     return std::move(result_);
   }
 
@@ -316,37 +403,39 @@ class Importer {
 
   void ChooseAnimation() {
     if (scene_->mNumAnimations == 0) {
+      if (!options_.clip.empty()) FindClip(path_, scene_, options_.clip);
       Note("the file holds no animation: the joints are not keyed");
       result_.fps = options_.fps > 0.0 ? options_.fps : kDefaultFps;
       return;
     }
-    animation_ = scene_->mAnimations[0];
-    for (unsigned a = 1; a < scene_->mNumAnimations; ++a)
-      Note("animation '" + std::string(scene_->mAnimations[a]->mName.C_Str()) +
-           "' is skipped (only the first is imported)");
+    const unsigned chosen = options_.clip.empty() ? 0 : FindClip(path_, scene_, options_.clip);
+    animation_ = scene_->mAnimations[chosen];
+    result_.clip = static_cast<Int32>(chosen);
+    result_.clipName = animation_->mName.C_Str();
+    std::string others, moving;
+    for (unsigned a = 0; a < scene_->mNumAnimations; ++a) {
+      if (a == chosen) continue;
+      others += (others.empty() ? "" : ", ") + ClipLabel(scene_, a);
+      if (Moves(scene_->mAnimations[a]))
+        moving += (moving.empty() ? "" : ", ") + ClipLabel(scene_, a);
+    }
+    if (options_.clip.empty() && !moving.empty() && !Moves(animation_))
+      Note("the first animation, " + ClipLabel(scene_, chosen) +
+           ", does not move; these do: " + moving + " (pick one with --clip NAME|INDEX)");
+    else if (!others.empty())
+      Note("animation " + ClipLabel(scene_, chosen) + " is imported; not " + others +
+           " (--clip picks another)");
     if (animation_->mNumMeshChannels > 0 || animation_->mNumMorphMeshChannels > 0)
-      Note("animation '" + std::string(animation_->mName.C_Str()) + "': its " +
+      Note("animation '" + result_.clipName + "': its " +
            std::to_string(animation_->mNumMeshChannels + animation_->mNumMorphMeshChannels) +
            " mesh and morph channels are skipped (the host keys joints only)");
-    ticksPerSecond_ = animation_->mTicksPerSecond;
-    const bool fileRate = ticksPerSecond_ > 0.0 && ticksPerSecond_ <= kMaxFileRate;
-    if (options_.fps > 0.0) {
-      result_.fps = options_.fps;
-    } else if (fileRate) {
-      result_.fps = ticksPerSecond_;
-    } else {
-      result_.fps = kDefaultFps;
+    const ClipTiming timing = TimingOf(path_, animation_, options_.fps);
+    if (options_.fps <= 0.0 && !timing.fileRate)
       Note("the file gives no frame rate: the animation is sampled at " +
            std::to_string(static_cast<int>(kDefaultFps)) + " frames per second");
-    }
-    if (!(ticksPerSecond_ > 0.0)) ticksPerSecond_ = result_.fps;  // ticks are frames
-    const Float seconds = animation_->mDuration / ticksPerSecond_;
-    const Float frames = std::ceil(seconds * result_.fps - 1e-9);
-    if (!(frames >= 0.0) || frames > kMaxJointKeys - 1)
-      throw std::runtime_error(path_ + ": the animation spans " + std::to_string(frames) +
-                               " frames at " + std::to_string(result_.fps) +
-                               " per second (at most " + std::to_string(kMaxJointKeys - 1) + ")");
-    result_.lastFrame = static_cast<Int32>(frames);
+    result_.fps = timing.fps;
+    ticksPerSecond_ = timing.ticksPerSecond;
+    result_.lastFrame = timing.lastFrame;
   }
 
   void NoteUnused() {
@@ -546,6 +635,39 @@ CharacterImport ImportCharacter(const std::string& path, Document& doc,
     throw std::invalid_argument("the frame rate must be positive and finite, not " +
                                 std::to_string(options.fps));
   return Importer(path, doc, options).Run();
+}
+
+CharacterListing ListCharacter(const std::string& path, const CharacterOptions& options) {
+  if (!std::isfinite(options.fps) || options.fps < 0.0)
+    throw std::invalid_argument("the frame rate must be positive and finite, not " +
+                                std::to_string(options.fps));
+  Assimp::Importer importer;
+  const aiScene* scene = ReadFile(path, importer);
+  CharacterListing listing;
+  std::set<std::string> jointNames;
+  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+    const aiMesh* mesh = scene->mMeshes[m];
+    listing.meshes.push_back({mesh->mName.C_Str(), mesh->mNumVertices,
+                              static_cast<Int64>(Weld(mesh).points.size()), mesh->mNumBones});
+    for (unsigned b = 0; b < mesh->mNumBones; ++b)
+      if (jointNames.insert(mesh->mBones[b]->mName.C_Str()).second)
+        listing.joints.push_back({mesh->mBones[b]->mName.C_Str(), ""});
+  }
+  for (CharacterListing::Joint& joint : listing.joints) {
+    const aiNode* node = scene->mRootNode->FindNode(joint.name.c_str());
+    for (const aiNode* up = node ? node->mParent : nullptr; up != nullptr; up = up->mParent)
+      if (jointNames.count(up->mName.C_Str()) != 0) {
+        joint.parent = up->mName.C_Str();
+        break;
+      }
+  }
+  for (unsigned a = 0; a < scene->mNumAnimations; ++a) {
+    const aiAnimation* animation = scene->mAnimations[a];
+    const ClipTiming timing = TimingOf(path, animation, options.fps);
+    listing.clips.push_back({static_cast<Int32>(a), animation->mName.C_Str(), timing.lastFrame,
+                             timing.fps, timing.fileRate && options.fps <= 0.0, Moves(animation)});
+  }
+  return listing;
 }
 
 #endif

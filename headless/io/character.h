@@ -16,15 +16,19 @@
 //   inverse of the mesh node's transform times the bone node's global transform at that time.
 //   Skinning then gives M_mesh^-1 * sum_j w_j * G_j(t) * offset_j * v, the file's skinning
 //   brought back into the mesh's space, so the detail the deformer restores keeps its size.
-// - Keys. The first animation is sampled at whole frames, frame k at k / fps seconds, from 0 to
-//   the animation's end: position and scale keys interpolated linearly, rotations by spherical
-//   interpolation, a node without a channel keeping its own transform. `fps` is the file's rate
-//   (its ticks per second) unless given; a file without a rate (ticks per second 0 or above 240,
-//   as glTF's millisecond ticks are) is sampled at 30.
+// - Keys. One animation, the clip, is sampled at whole frames, frame k at k / fps seconds, from
+//   0 to the animation's end: position and scale keys interpolated linearly, rotations by
+//   spherical interpolation, a node without a channel keeping its own transform. `fps` is the
+//   file's rate (its ticks per second) unless given; a file without a rate (ticks per second 0 or
+//   above 240, as glTF's millisecond ticks are) is sampled at 30. The document takes that rate.
+// - Clips. `clip` names the animation by its name (exactly, else case-insensitively when that
+//   is unique) or by its 0-based index in the file; without it the first is taken, and when the
+//   first does not move (its keys all hold one pose) while others do, a note names those.
 // - Refused or skipped, never silently: content the host cannot carry (morph targets, morph and
 //   mesh animations, a mesh of lines or points, faces of fewer than 3 corners, meshes without
-//   bones, further animations, bones without a node) is named in `notes`; a file without any
-//   skinned mesh of polygons, or one Assimp cannot read, throws std::runtime_error naming it.
+//   bones, the animations not imported, bones without a node) is named in `notes`; a file
+//   without any skinned mesh of polygons, or one Assimp cannot read, or a clip it does not hold,
+//   throws std::runtime_error naming it.
 #pragma once
 
 #include <string>
@@ -38,7 +42,8 @@ namespace headless {
 bool CharacterImportAvailable();
 
 struct CharacterOptions {
-  Float fps = 0.0;  // 0: the file's rate
+  Float fps = 0.0;   // 0: the file's rate
+  std::string clip;  // the animation by name or index; empty: the first
 };
 
 struct ImportedMesh {
@@ -55,6 +60,8 @@ struct CharacterImport {
   std::vector<std::string> notes;
   Float fps = 0.0;
   Int32 lastFrame = -1;  // keys at frames 0 .. lastFrame; -1 without animation
+  Int32 clip = -1;       // the imported animation's index in the file; -1 without animation
+  std::string clipName;
 };
 
 // Imports `path` into `doc` (objects appended at top level). Throws std::runtime_error "path:
@@ -62,5 +69,34 @@ struct CharacterImport {
 // Assimp; std::invalid_argument for an fps that is not finite and positive.
 CharacterImport ImportCharacter(const std::string& path, Document& doc,
                                 const CharacterOptions& options = {});
+
+// What a character file holds, read without importing it.
+struct CharacterListing {
+  struct Mesh {
+    std::string name;
+    Int64 vertices = 0;  // as the file has them
+    Int64 points = 0;    // after welding by position
+    Int64 joints = 0;    // bones that weigh its vertices; 0: not skinned, not imported
+  };
+  struct Joint {
+    std::string name;
+    std::string parent;  // the nearest ancestor that is a joint too; empty at the root
+  };
+  struct Clip {
+    Int32 index = 0;
+    std::string name;
+    Int32 frames = 0;       // duration: keys at frames 0 .. frames
+    Float fps = 0.0;        // the rate the import samples it at (the file's, --fps or 30)
+    bool fileRate = false;  // the rate is the file's own
+    bool moves = false;     // its keys hold more than one pose
+  };
+  std::vector<Mesh> meshes;
+  std::vector<Joint> joints;  // every mesh's bones, each once, in order of first use
+  std::vector<Clip> clips;
+};
+
+// Lists `path`; `options.fps` gives the rate clips are counted at (0: each clip's file rate).
+// Throws std::runtime_error as ImportCharacter does when the file cannot be read.
+CharacterListing ListCharacter(const std::string& path, const CharacterOptions& options = {});
 
 }  // namespace headless

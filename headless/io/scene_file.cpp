@@ -600,6 +600,12 @@ std::unique_ptr<Document> ReadContent(ByteReader& r, std::uint32_t version) {
     }
   }
   if (version >= kSceneFormatWithFileVertices) ReadAllFileVertices(r, ctx);
+  if (version >= kSceneFormatWithFrameRate) {
+    const Float fps = r.F64();
+    if (!std::isfinite(fps) || !(fps > 0.0))
+      r.Fail("the frame rate " + ShortestNumber(fps) + " is not a finite number above 0");
+    doc->SetFrameRate(fps);
+  }
   if (r.Remaining() != 0) r.Fail("unexpected data after the last object");
 
   for (const PendingLink& link : ctx.links) {
@@ -688,6 +694,7 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
     content.I64(index.at(object->serial));
     WriteFileVertices(content, *object->fileVertices);
   }
+  content.F64(doc.FrameRate());
 
   return SceneFileImage(content.Buffer());
 }
@@ -790,6 +797,17 @@ std::unique_ptr<Document> LoadScene(const std::string& path, SceneFileInfo* info
   if (in.Read(1, beyond) != 0)
     throw std::runtime_error(path + ": corrupt scene file: data after the check value");
   return DeserializeDocument(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path, info);
+}
+
+bool IsSceneFile(const std::string& path) {
+  if (path == "-") return false;
+  std::string head;
+  try {
+    InputFile(path).Read(sizeof kMagic, head);
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+  return head.size() == sizeof kMagic && std::memcmp(head.data(), kMagic, sizeof kMagic) == 0;
 }
 
 void LoadSceneInto(const std::string& path, std::unique_ptr<Document>& doc) {

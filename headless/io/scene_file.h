@@ -28,6 +28,8 @@
 //   present; when 1: 3 f64 per vertex, u8 texture coordinates present; when 1: 2 f32 per vertex,
 //   u32 face count, per face: u32 corner count, i32 material (-1: none), i32 vertex per corner.
 //   (Version 1 files end after the objects; their objects have no file vertices.)
+//   From version 3 on, last: f64 the document's frames per second. (Files of versions 1 and 2
+//   are read at kDefaultFrameRate, the rate every time in seconds was reckoned at before.)
 // Nodes are indexed in file order: each object, then its tags, then the next object.
 //
 // Loading builds a new document; every fault (unreadable, truncated, corrupt, a newer version,
@@ -54,10 +56,12 @@
 namespace headless {
 
 // Files are written in kSceneFormatVersion; every version from kOldestSceneFormatVersion on loads.
-inline constexpr std::uint32_t kSceneFormatVersion = 2;
+inline constexpr std::uint32_t kSceneFormatVersion = 3;
 inline constexpr std::uint32_t kOldestSceneFormatVersion = 1;
 // The first version that keeps the file vertices of imported objects.
 inline constexpr std::uint32_t kSceneFormatWithFileVertices = 2;
+// The first version that keeps the document's frame rate.
+inline constexpr std::uint32_t kSceneFormatWithFrameRate = 3;
 // Deeper than any scene is built by hand, shallow enough for every walk over the tree.
 inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 
@@ -76,6 +80,11 @@ struct SceneFileInfo {
 std::unique_ptr<Document> DeserializeDocument(const std::vector<std::uint8_t>& bytes,
                                               const std::string& source,
                                               SceneFileInfo* info = nullptr);
+
+// Whether `path` begins as a scene file does (its magic), so that a command taking a scene or
+// another kind of file can tell them apart. False for the standard input ("-"), which cannot be
+// looked at first, and for a file that cannot be read (its reader will say why).
+bool IsSceneFile(const std::string& path);
 
 // Writes to a temporary file renamed over `path` at the end, so a failure leaves no partial
 // file. Throws std::runtime_error naming the path.

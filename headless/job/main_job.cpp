@@ -39,10 +39,9 @@ void RequirePluginParts() {
       throw std::runtime_error("the plug-in did not register part " + std::to_string(id));
 }
 
-Equipment EquipWithCommand(Document& doc, Node* object, Node* skin, std::optional<Int32> iterations,
-                           const TagSettings& settings) {
+void RunSetupCommand(Document& doc, const std::vector<Node*>& objects) {
   ClearSelection(doc);
-  SetSelected(object, true);
+  for (Node* object : objects) SetSelected(object, true);
   SetActiveDocument(&doc);
   SetKeyboardQualifier(QSHIFT);
   bool ran = false;
@@ -55,7 +54,16 @@ Equipment EquipWithCommand(Document& doc, Node* object, Node* skin, std::optiona
   }
   SetKeyboardQualifier(0);
   SetActiveDocument(nullptr);
-  if (!ran) throw std::runtime_error("the setup command failed on " + object->name);
+  if (!ran) {
+    std::string names;
+    for (const Node* object : objects) names += (names.empty() ? "" : ", ") + object->name;
+    throw std::runtime_error("the setup command failed on " + names);
+  }
+}
+
+Equipment EquipWithCommand(Document& doc, Node* object, Node* skin, std::optional<Int32> iterations,
+                           const TagSettings& settings) {
+  RunSetupCommand(doc, {object});
   Equipment equipment;
   for (Node* t : Document::Tags(object))
     if (t->type == ID_TTESSAMIRE) equipment.tag = t;

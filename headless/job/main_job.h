@@ -31,6 +31,11 @@ struct Equipment {
   Node* deformer = nullptr;
 };
 
+// Runs the setup command once on `objects` (selected together, nothing else, Shift held: a tag
+// and a deformer for each) the way a user picks it from the menu. Throws std::runtime_error when
+// the command fails.
+void RunSetupCommand(Document& doc, const std::vector<Node*>& objects);
+
 // Runs the setup command on `object` (selected alone, Shift held) and checks where it put
 // things: a bind tag on the object and its deformer right after `skin`. Then sets the tag's
 // rounds to `iterations` when given, and the user's `settings` over them. Throws

@@ -37,6 +37,20 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt flag is set from a handler");
 
+// FailNthFlush: flushes attempted so far, and the attempt that fails (0: none).
+std::atomic<long long> g_flushes{0};
+std::atomic<long long> g_failingFlush{0};
+
+// Whether this flush is the one FailNthFlush armed; sets errno as the failing call would.
+bool FlushFailureInjected() {
+  const long long attempt = g_flushes.fetch_add(1) + 1;
+  long long target = g_failingFlush.load();
+  if (target == 0 || attempt != target || !g_failingFlush.compare_exchange_strong(target, 0))
+    return false;
+  errno = EIO;
+  return true;
+}
+
 // PATH split at its separator; empty entries mean the current folder.
 std::vector<std::string> SearchFolders(char separator) {
   std::vector<std::string> folders;
@@ -74,6 +88,10 @@ std::vector<String> MergedEnvironment(const std::vector<String>& base,
 }
 
 }  // namespace
+
+void FailNthFlush(long long n) {
+  g_failingFlush.store(n <= 0 ? 0 : g_flushes.load() + n);
+}
 
 bool InterruptRequested() {
   return g_interrupted.load();
@@ -279,7 +297,7 @@ std::FILE* CreateNewFile(const std::string& path, std::string& error) {
 }
 
 bool FlushToDisk(std::FILE* file, std::string& error) {
-  if (std::fflush(file) != 0 || _commit(_fileno(file)) != 0) {
+  if (std::fflush(file) != 0 || FlushFailureInjected() || _commit(_fileno(file)) != 0) {
     error = std::strerror(errno);
     return false;
   }
@@ -434,7 +452,7 @@ std::FILE* CreateNewFile(const std::string& path, std::string& error) {
 }
 
 bool FlushToDisk(std::FILE* file, std::string& error) {
-  if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) {
+  if (std::fflush(file) != 0 || FlushFailureInjected() || fsync(fileno(file)) != 0) {
     error = std::strerror(errno);
     return false;
   }

@@ -66,6 +66,10 @@ std::FILE* CreateNewFile(const std::string& path, std::string& error);
 // Flushes the stream's buffer and asks the system to put the file's data on disk. False with
 // `error` set when either fails.
 bool FlushToDisk(std::FILE* file, std::string& error);
+// Test switch: makes the n-th FlushToDisk from now on (1 = the next) fail after the buffer's
+// flush, as a failing disk would, with EIO as the system's reason; only that one. 0 disarms, as
+// does resetting the host state (headless/scene/host_state.h).
+void FailNthFlush(long long n);
 // Puts a standard stream (stdin or stdout) in binary mode (no line-end translation on Windows).
 void SetBinaryMode(std::FILE* stream);
 

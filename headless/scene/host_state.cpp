@@ -1,5 +1,8 @@
 #include "headless/scene/host_state.h"
 
+#include "headless/platform/platform.h"
+#include "headless/scene/registry.h"
+
 namespace headless {
 
 void HostState::Reset() {
@@ -26,6 +29,7 @@ void HostState::Reset() {
   allocator.attempts = 0;
   allocator.allocations = 0;
   allocator.peakBytes = allocator.bytesInUse.load();
+  platform::FailNthFlush(0);
 }
 
 }  // namespace headless

@@ -5,7 +5,9 @@
 // refresh requests, the names of the threads they ran), its own diagnostics, the books of its
 // allocator and the nodes alive. The headless host adds switches for tests (a failing
 // allocation, a withheld falloff library, refused registrations). All of it lives here; what
-// belongs to one node (its restriction, its messages) lives on the node and goes with it.
+// belongs to one node (its restriction, its messages) lives on the node and goes with it. The
+// one switch kept below, in the platform layer, is the failing flush to disk (FailNthFlush);
+// Reset disarms it there.
 //
 // The units that own each part keep the functions that set and read it (FailNthAllocation and
 // GetAllocationStats in headless/host/framework.h, the registry in registry.h, the live nodes in

@@ -334,6 +334,13 @@ Document::Document() {
   root_->document = this;
 }
 
+void Document::SetFrameRate(Float fps) {
+  if (!std::isfinite(fps) || !(fps > 0.0))
+    throw std::invalid_argument("a frame rate must be a finite number above 0, not " +
+                                std::to_string(fps));
+  frameRate_ = fps;
+}
+
 Document::~Document() {
   // A destroyed document is no longer the one commands run on.
   Document* self = this;

@@ -32,6 +32,8 @@ class UndoHistory;
 inline constexpr Int32 kDocumentType = 110059;
 // Type id of a plain null object (a grouping object without data).
 inline constexpr Int32 kNullObjectType = 5140;
+// Frames per second of a document nobody gave a rate.
+inline constexpr Float kDefaultFrameRate = 30.0;
 
 // ---------------------------------------------------------------------------------------------
 // Typed parameter values.
@@ -242,6 +244,10 @@ class Document {
   // The frame the document is evaluated at (0 until set); time-dependent deformers read it.
   Float Frame() const { return frame_; }
   void SetFrame(Float frame) { frame_ = frame; }
+  // Frames per second: what a frame is in time, for the files that count in seconds. Throws
+  // std::invalid_argument for a rate that is not finite and positive.
+  Float FrameRate() const { return frameRate_; }
+  void SetFrameRate(Float fps);
 
   // Undo groups recorded through the host table (headless/undo.h); made on first use.
   std::shared_ptr<UndoHistory> undo;
@@ -253,6 +259,7 @@ class Document {
   Node* root_ = nullptr;
   Node* first_ = nullptr;  // first top-level object
   Float frame_ = 0.0;
+  Float frameRate_ = kDefaultFrameRate;
 };
 
 std::unique_ptr<Document> NewDocument();

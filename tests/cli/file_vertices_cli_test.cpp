@@ -194,9 +194,10 @@ TEST_F(FileVerticesCli, AnOlderSceneIsWrittenWeldedWithANote) {
   ASSERT_EQ(run.status, 0) << run.output;
   std::unique_ptr<headless::Document> doc = headless::LoadScene(imported.string());
   for (headless::Node* object : doc->Objects()) object->fileVertices = nullptr;
-  // Version 1 is version 2 without the (here empty) list of file vertices after the objects.
+  // Version 1 is the present version without what follows the objects: the (here empty) list of
+  // file vertices and the frame rate.
   std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
-  std::vector<std::uint8_t> content(image.begin() + 20, image.end() - 8 - 4);
+  std::vector<std::uint8_t> content(image.begin() + 20, image.end() - 8 - 4 - 8);
   image = headless::SceneFileImage(content);
   image[8] = 1;
   const std::uint64_t check = headless::Fnv1a64(image.data(), image.size() - 8);

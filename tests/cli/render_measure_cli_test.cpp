@@ -172,6 +172,18 @@ TEST_F(RenderMeasureTest, MovieGoesThroughFfmpeg) {
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(Contains(run.err, "seq.0004.obj")) << run.err;
   EXPECT_FALSE(fs::exists(dir / "gap.mp4"));
+  // Each sequence is labelled by its pattern, not by the frame's file: the same meshes under
+  // other frame numbers make the same movie.
+  for (int f = 4; f <= 6; ++f)
+    fs::copy_file(dir / ("seq.000" + std::to_string(f - 3) + ".obj"),
+                  dir / ("seq.000" + std::to_string(f) + ".obj"));
+  for (const char* frames : {"1:3", "4:6"}) {
+    run = RunInProcess("render --size 64x48 --frames " + std::string(frames) + " --movie " +
+                       Quoted(dir / (std::string(frames).substr(0, 1) + ".mp4")) + " " +
+                       Quoted(dir / "seq.####.obj"));
+    ASSERT_EQ(run.status, 0) << run.output;
+  }
+  EXPECT_EQ(ReadWholeFile(dir / "1.mp4"), ReadWholeFile(dir / "4.mp4"));
 }
 
 TEST_F(RenderMeasureTest, MeasurePrintsTheThreeMeasuresForAnyPair) {
@@ -225,6 +237,25 @@ TEST_F(RenderMeasureTest, ApplyReportsEachFrameAndPreviewsTheLast) {
   for (const char* name : {"\"name\":\"rest\"", "\"name\":\"input\"", "\"name\":\"corrected\"",
                            "\"frames\":[0,1]", "\"kept\":"})
     EXPECT_TRUE(Contains(page, name)) << name;
+
+  // Over the points of a weight file, the input measured as `measure` measures it.
+  std::ofstream weights(dir / "w.txt");
+  for (size_t i = 0; i < mesh.points.size(); ++i) weights << (i % 3 == 0 ? "0.5\n" : "0\n");
+  weights.close();
+  const std::string files = " --rest " + Quoted(dir / "rest.obj") + " --out " +
+                            Quoted(dir / "region") + " " + Quoted(dir / "bent.obj");
+  const CliRun region = RunInProcess("apply --report --region " + Quoted(dir / "w.txt") + files);
+  ASSERT_EQ(region.status, 0) << region.output;
+  EXPECT_TRUE(Contains(region.out, "measured over 96 of 288 points")) << region.out;
+  const CliRun measured =
+      RunInProcess("measure --rest " + Quoted(dir / "rest.obj") + " --skinned " +
+                   Quoted(dir / "bent.obj") + " --region " + Quoted(dir / "w.txt"));
+  const std::vector<double> inRegion = Row(region.out, (dir / "bent.obj").string());
+  ASSERT_EQ(inRegion.size(), 7u) << region.out;
+  ASSERT_EQ(Row(measured.out, "skinned").size(), 3u) << measured.out;
+  EXPECT_EQ(inRegion[0], Row(measured.out, "skinned")[0]) << region.out << measured.out;
+  EXPECT_NE(inRegion[0], bent[0]) << "the region changes what is measured";
+  EXPECT_EQ(RunInProcess("apply --region " + Quoted(dir / "w.txt") + files).status, 2);
 }
 
 TEST_F(RenderMeasureTest, DistanceColoursFocusAndUpAxis) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "headless/scene/registry.h"
@@ -135,14 +136,21 @@ TEST_F(ControllerTest, FailedRunsLeaveTheFrameBufferUntouched) {
   const headless::Mesh grid = headless::Grid(4, 3);
   std::vector<Frame> frames;
 
-  // A polygon index at the point count, and a negative one.
+  // A polygon index at the point count, and a negative one, in each corner. The core refuses
+  // them itself: the host's adjacency, which need not check, never sees them (the headless one
+  // would report them).
   headless::Node* bad = AddMesh(grid);
-  bad->polygons[3].c = static_cast<Int32>(grid.points.size());
-  EXPECT_FALSE(Run(bad, SmoothingSettings{}, frames));
-  EXPECT_TRUE(Untouched(frames));
-  bad->polygons[3].c = -1;
-  EXPECT_FALSE(Run(bad, SmoothingSettings{}, frames));
-  EXPECT_TRUE(Untouched(frames));
+  const std::pair<char, Int32 CPolygon::*> corners[] = {
+      {'a', &CPolygon::a}, {'b', &CPolygon::b}, {'c', &CPolygon::c}, {'d', &CPolygon::d}};
+  for (const auto& [name, corner] : corners) {
+    for (const Int32 index : {static_cast<Int32>(grid.points.size()), -1}) {
+      bad->polygons[3] = grid.polygons[3];
+      bad->polygons[3].*corner = index;
+      EXPECT_FALSE(Run(bad, SmoothingSettings{}, frames)) << name << " = " << index;
+      EXPECT_TRUE(Untouched(frames)) << name << " = " << index;
+    }
+  }
+  EXPECT_EQ(headless::HostErrors(), std::vector<std::string>{});
 
   // A vertex map with fewer weights than points.
   headless::Node* object = AddMesh(grid);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
+#include <utility>
 #include <vector>
 
 #include "tests/support/core_fixture.h"
@@ -127,11 +129,18 @@ TEST_F(NeighbourhoodsTest, PolygonCorners) {
 }
 
 TEST_F(NeighbourhoodsTest, PolygonIndicesOutsideThePointsAreRefused) {
-  const std::vector<CPolygon> good = {{0, 1, 2, 3}};
+  const std::vector<CPolygon> good = {{0, 1, 2, 3}, {3, 2, 1, 0}};
   EXPECT_TRUE(PolygonIndicesInRange(good, 4));
-  EXPECT_FALSE(PolygonIndicesInRange(good, 3)) << "index == point count";
-  const std::vector<CPolygon> negative = {{0, 1, 2, -1}};
-  EXPECT_FALSE(PolygonIndicesInRange(negative, 4));
+  // Each corner in turn, of the second polygon, at the point count and below 0.
+  const std::pair<char, Int32 CPolygon::*> corners[] = {
+      {'a', &CPolygon::a}, {'b', &CPolygon::b}, {'c', &CPolygon::c}, {'d', &CPolygon::d}};
+  for (const auto& [name, corner] : corners) {
+    for (const Int32 index : {4, -1, std::numeric_limits<Int32>::min()}) {
+      std::vector<CPolygon> bad = good;
+      bad[1].*corner = index;
+      EXPECT_FALSE(PolygonIndicesInRange(bad, 4)) << name << " = " << index;
+    }
+  }
   EXPECT_TRUE(PolygonIndicesInRange({}, 0));
   EXPECT_FALSE(PolygonIndicesInRange(good, -1)) << "a negative point count holds no index";
 }

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <thread>
 
 #include "headless/host/falloff_entries.h"
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
 #include "headless/host/thread_entries.h"
+#include "headless/platform/platform.h"
 #include "headless/scene/host_state.h"
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
@@ -26,6 +29,7 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
   const Int32 hardware = std::max(1, static_cast<Int32>(std::thread::hardware_concurrency()));
 
   headless::FailNthAllocation(1);
+  headless::platform::FailNthFlush(1);
   headless::g_enableParallelFor = false;
   headless::SetWorkerCount(hardware + 1);
   headless::WithholdFalloffLibrary(true);
@@ -44,6 +48,12 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
   void* block = headless::Allocate(8, false, __FILE__, __LINE__);
   EXPECT_NE(block, nullptr) << "no allocation is armed to fail";
   headless::Free(block);
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  std::string error;
+  EXPECT_TRUE(headless::platform::FlushToDisk(file, error))
+      << "no flush is armed to fail: " << error;
+  std::fclose(file);
   EXPECT_TRUE(headless::g_enableParallelFor);
   EXPECT_EQ(headless::WorkerCount(), hardware);
   Falloff* falloff = host.falloffAlloc(0);

@@ -74,7 +74,7 @@ TEST(TypedStream, WrongTypesEndsAndCorruptValuesFailForGood) {
   EXPECT_FALSE(cut.ReadBool(b));
 
   bytes = out.Bytes();
-  bytes.back() = 2;  // a bool that is neither 0 nor 1
+  bytes.at(bytes.size() - 1) = 2;  // a bool that is neither 0 nor 1 (at(): gcc -O3 sees no size)
   MemoryStream corrupt = MemoryStream::ForReading(bytes);
   ASSERT_TRUE(corrupt.ReadInt32(i));
   b = false;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "headless/deformers/skin.h"
 #include "headless/io/character.h"
@@ -164,7 +165,9 @@ TEST_P(CharacterTest, ImportsJointsWeightsAndKeysAndGivesTheMeshBackAtTheBindPos
   EXPECT_EQ(mesh.joints.size(), GetParam().joints);
   EXPECT_EQ(mesh.maps.size(), mesh.joints.size());
   EXPECT_EQ(imported.fps, GetParam().fps);
+  EXPECT_EQ(doc->FrameRate(), GetParam().fps);
   EXPECT_EQ(imported.lastFrame, GetParam().lastFrame);
+  EXPECT_EQ(imported.clip, 0);
   ASSERT_NE(mesh.object, nullptr);
   EXPECT_EQ(mesh.skin->up, mesh.object);
   // Welded: no two points share a position, and every file vertex maps onto its own position.
@@ -282,6 +285,42 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// A file of three animations: each is listed with its length at the rate it is sampled at, and
+// any one is imported by name or index, keyed over its own frames.
+TEST(CharacterImport, AnyAnimationIsListedAndImportedByNameOrIndex) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const std::string wuson = std::string(kModels) + "X/Testwuson.X";
+  if (!fs::exists(wuson)) GTEST_SKIP() << "assimp-testmodels is missing";
+  const headless::CharacterListing listing = headless::ListCharacter(wuson);
+  ASSERT_EQ(listing.clips.size(), 3u);
+  EXPECT_EQ(listing.clips[1].name, "Wuson_Walk");
+  EXPECT_EQ(listing.clips[1].frames, 108);  // 17280 ticks at 4800 per second, 30 frames a second
+  EXPECT_TRUE(listing.clips[1].moves);
+  EXPECT_FALSE(listing.clips[2].moves);
+  EXPECT_EQ(headless::ListCharacter(wuson, {.fps = 60.0, .clip = ""}).clips[1].frames, 216);
+
+  for (const auto& [clip, index, lastFrame] :
+       {std::tuple{"Wuson_Walk", 1, 108}, std::tuple{"wuson_bind", 2, 0}, std::tuple{"0", 0, 29}}) {
+    SCOPED_TRACE(clip);
+    auto doc = headless::NewDocument();
+    const headless::CharacterImport imported =
+        headless::ImportCharacter(wuson, *doc, {.fps = 0.0, .clip = clip});
+    EXPECT_EQ(imported.clip, index);
+    EXPECT_EQ(imported.clipName, listing.clips[static_cast<size_t>(index)].name);
+    EXPECT_EQ(imported.lastFrame, lastFrame);
+    for (const headless::Node* joint : imported.meshes[0].joints) {
+      const headless::JointKeys keys = headless::ReadJointKeys(joint);
+      if (keys.kind != headless::JointKeyKind::kNone) {
+        EXPECT_EQ(keys.transforms.size(), static_cast<size_t>(lastFrame) + 1);
+      }
+    }
+  }
+  auto doc = headless::NewDocument();
+  EXPECT_THROW(headless::ImportCharacter(wuson, *doc, {.fps = 0.0, .clip = "3"}),
+               std::runtime_error);
+  EXPECT_TRUE(doc->Objects().empty());
+}
+
 TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
   if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   auto doc = headless::NewDocument();
@@ -297,7 +336,8 @@ TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
     EXPECT_NE(std::string(e.what()).find("has no bones"), std::string::npos) << e.what();
   }
   EXPECT_THROW(headless::ImportCharacter("/nonexistent/x.fbx", *doc), std::runtime_error);
-  EXPECT_THROW(headless::ImportCharacter(box, *doc, {.fps = -1.0}), std::invalid_argument);
+  EXPECT_THROW(headless::ImportCharacter(box, *doc, {.fps = -1.0, .clip = ""}),
+               std::invalid_argument);
 }
 
 }  // namespace

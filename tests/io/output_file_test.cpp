@@ -5,6 +5,8 @@
 #include <unistd.h>
 #include <atomic>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,6 +20,7 @@
 
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
+#include "headless/platform/platform.h"
 
 namespace {
 
@@ -79,6 +82,30 @@ TEST_F(OutputFileTest, AFailureBeforeTheCommitKeepsTheOldFile) {
     file.Write(std::string_view("x"));
   }
   EXPECT_EQ(Names(), std::vector<std::string>{"out.txt"});
+}
+
+TEST_F(OutputFileTest, AFailingSyncToDiskFailsTheWriteAndKeepsTheOldFile) {
+  const std::string target = (dir / "out.txt").string();
+  std::ofstream(target) << "old";
+  headless::platform::FailNthFlush(1);
+  std::string message;
+  try {
+    headless::WriteFileAtomically(target, std::string_view("new"));
+  } catch (const std::runtime_error& e) {
+    message = e.what();
+  }
+  headless::platform::FailNthFlush(0);
+  EXPECT_EQ(message, target + ": cannot write: " + std::strerror(EIO));
+  EXPECT_EQ(headless::ReadInputFile(target), "old");
+  EXPECT_EQ(Names(), std::vector<std::string>{"out.txt"});
+
+  // The switch fails the n-th flush, and that one only.
+  headless::platform::FailNthFlush(2);
+  headless::WriteFileAtomically(target, std::string_view("new"));
+  EXPECT_THROW(headless::WriteFileAtomically(target, std::string_view("newer")),
+               std::runtime_error);
+  headless::WriteFileAtomically(target, std::string_view("newest"));
+  EXPECT_EQ(headless::ReadInputFile(target), "newest");
 }
 
 TEST_F(OutputFileTest, WritersOfTheSameTargetDoNotMeet) {

@@ -310,7 +310,8 @@ TEST_F(SceneFiles, FileVerticesTravelWithTheirObjectAndDamagedOnesAreRefused) {
   // Version 1: the same objects, nothing after them.
   object->fileVertices = nullptr;
   std::vector<std::uint8_t> old = headless::SerializeDocument(*doc);
-  old.erase(old.end() - 8 - 4, old.end() - 8);  // no count of objects with file vertices
+  // No count of objects with file vertices, no frame rate.
+  old.erase(old.end() - 8 - 8 - 4, old.end() - 8);
   old[8] = 1;
   Reseal(old);
   const std::unique_ptr<headless::Document> first =
@@ -384,10 +385,18 @@ void Little(std::vector<std::uint8_t>& out, std::uint64_t v, int bytes) {
   for (int k = 0; k < bytes; ++k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
 }
 
-// A version 1 file image (objects only) around `content`, with a correct size and check value.
-std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content) {
+void LittleFloat(std::vector<std::uint8_t>& out, Float v) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  Little(out, bits, 8);
+}
+
+// A file image of `version` (by default 1: objects only) around `content`, with a correct size
+// and check value.
+std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& content,
+                                 std::uint32_t version = 1) {
   std::vector<std::uint8_t> image = {'T', 'S', 'M', 'S', 'C', 'E', 'N', 'E'};
-  Little(image, 1, 4);
+  Little(image, version, 4);
   Little(image, content.size(), 8);
   image.insert(image.end(), content.begin(), content.end());
   Little(image, headless::Fnv1a64(image.data(), image.size()), 8);
@@ -455,6 +464,44 @@ TEST_F(SceneBounds, HeadersAreCheckedAgainstTheFileBeforeItsContentIsRead) {
   const CliRun good =
       RunCli("scene info -", {.input = Write("good.scene", NestedNulls(2)), .environment = {}});
   EXPECT_EQ(good.status, 0) << good.err;
+}
+
+// The frame rate travels with the scene; a file written before it was kept (versions 1 and 2)
+// reads at 30 frames per second, the rate times in seconds were reckoned at then; a rate no clock
+// runs at is refused.
+TEST_F(SceneBounds, TheFrameRateTravelsWithTheSceneAndOlderFilesReadAtThirty) {
+  doc->SetFrameRate(25.0);
+  const std::string path = Path("rate.scene");
+  headless::SaveScene(*doc, path);
+  EXPECT_EQ(headless::LoadScene(path)->FrameRate(), 25.0);
+
+  std::vector<std::uint8_t> old;
+  Little(old, 1, 4);  // one null object at the top level, without tags
+  Little(old, headless::kNullObjectType, 4);
+  Little(old, 0xffffffffu, 4);
+  EmptyBody(old);
+  Little(old, 0, 4);
+  for (std::uint32_t version = 1; version < headless::kSceneFormatWithFrameRate; ++version) {
+    if (version == headless::kSceneFormatWithFileVertices) Little(old, 0, 4);
+    const std::unique_ptr<headless::Document> loaded =
+        headless::LoadScene(Write("old.scene", Sealed(old, version)));
+    EXPECT_EQ(loaded->FrameRate(), headless::kDefaultFrameRate) << version;
+    EXPECT_EQ(loaded->Objects().size(), 1u) << version;
+  }
+
+  for (Float rate : {0.0, -24.0, std::numeric_limits<Float>::infinity(),
+                     std::numeric_limits<Float>::quiet_NaN()}) {
+    std::vector<std::uint8_t> content;
+    Little(content, 0, 4);  // no objects
+    Little(content, 0, 4);  // none with file vertices
+    LittleFloat(content, rate);
+    EXPECT_NE(LoadError(Sealed(content, headless::kSceneFormatWithFrameRate))
+                  .find("is not a finite number above 0"),
+              std::string::npos)
+        << rate;
+  }
+  EXPECT_THROW(doc->SetFrameRate(0.0), std::invalid_argument);
+  EXPECT_EQ(doc->FrameRate(), 25.0);
 }
 
 TEST_F(SceneBounds, ABindRecordClaimingMoreDifferencesThanItHoldsClaimsNoMemoryForThem) {
@@ -608,6 +655,56 @@ TEST_F(SceneBounds, WeightsKeysFramesAndStoredVectorsThatAreNotSoundAreRefused) 
   const std::string message = LoadError(image);
   EXPECT_NE(message.find("vector 2 of its stored plug-in state is not finite"), std::string::npos)
       << message;
+}
+
+TEST_F(SceneBounds, LinksToNodesTheFileDoesNotHoldAreRefusedAndNothingLoads) {
+  constexpr Int32 kLink = 9;
+  constexpr Int32 kList = 10;
+  Node* first = doc->AddObject(headless::kNullObjectType, "first");
+  Node* second = doc->AddObject(headless::kNullObjectType, "second");
+  first->params.SetLink(kLink, second->serial);
+  first->params.SetInExclude(kList, {second->serial});
+  const std::vector<std::uint8_t> image = headless::SerializeDocument(*doc);
+  ASSERT_EQ(LoadError(image), "");
+  headless::Document* const open = doc.get();
+  const std::string path = Path("links.scene");
+
+  for (const Int32 id : {kLink, kList}) {
+    // The stored parameter: its id, its value type, the entry count of a list, then the index of
+    // the second node, 1.
+    std::vector<std::uint8_t> stored;
+    Little(stored, static_cast<std::uint32_t>(id), 4);
+    if (id == kLink) {
+      stored.push_back(static_cast<std::uint8_t>(headless::ValueType::kLink));
+    } else {
+      stored.push_back(static_cast<std::uint8_t>(headless::ValueType::kInExclude));
+      Little(stored, 1, 4);
+    }
+    Little(stored, 1, 8);
+    const auto at = std::search(image.begin(), image.end(), stored.begin(), stored.end());
+    ASSERT_NE(at, image.end());
+    const size_t target = static_cast<size_t>(at - image.begin()) + stored.size() - 8;
+
+    for (const Int64 index : {Int64{2}, Int64{-2}, std::numeric_limits<Int64>::max()}) {
+      std::vector<std::uint8_t> bad = image;
+      for (int k = 0; k < 8; ++k)
+        bad[target + k] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(index) >> (8 * k));
+      Reseal(bad);
+      Write("links.scene", bad);
+      try {
+        headless::LoadSceneInto(path, doc);
+        ADD_FAILURE() << "parameter " << id << " linking node " << index << " loaded";
+      } catch (const std::runtime_error& e) {
+        const std::string message = e.what();
+        EXPECT_EQ(
+            message.rfind(path + ": a link refers to node " + std::to_string(index) + " of 2", 0),
+            0u)
+            << message;
+      }
+      EXPECT_EQ(doc.get(), open);
+      EXPECT_EQ(doc->Objects().size(), 2u);
+    }
+  }
 }
 
 }  // namespace

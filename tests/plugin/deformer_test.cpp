@@ -232,6 +232,26 @@ TEST_F(DeformerTest, VertexMapOfAnotherCountAnswersFalseAfterEarlierTags) {
   EXPECT_FALSE(GotUpdate(object));
 }
 
+// A polygon index at the point count or below 0, in any corner: the deformer answers false and
+// leaves the points, and its core refused the polygons before the host's adjacency saw them.
+TEST_F(DeformerTest, PolygonIndicesOutsideThePointsAnswerFalseAndKeepThePoints) {
+  Build({});
+  const std::pair<char, Int32 CPolygon::*> corners[] = {
+      {'a', &CPolygon::a}, {'b', &CPolygon::b}, {'c', &CPolygon::c}, {'d', &CPolygon::d}};
+  for (const auto& [name, corner] : corners) {
+    for (const Int32 index : {static_cast<Int32>(mesh.points.size()), -1}) {
+      SCOPED_TRACE(std::string(1, name) + " = " + std::to_string(index));
+      std::vector<CPolygon> polygons = mesh.polygons;
+      polygons[7].*corner = index;
+      headless::SetMeshUnvalidated(object, mesh.points, polygons);
+      // The deform pass alone, so that only the deformer meets the broken mesh.
+      object->ClearDeliveredMessages();
+      ExpectFrameKept(headless::DeformDocument(*doc), false, false);
+    }
+  }
+  EXPECT_EQ(headless::HostErrors(), std::vector<std::string>{});
+}
+
 TEST_F(DeformerTest, AllocationFailuresLeaveThePointsAndFreeEverything) {
   Build({});
   const reference::Mesh corrected = Expected(settings);
