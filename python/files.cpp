@@ -41,6 +41,7 @@ struct Character {
   py::list meshes;
   py::list notes;
   double fps = 0.0;
+  py::object clip;
 };
 
 py::array_t<double> CopiedPoints(std::span<const Vector3> points) {
@@ -139,15 +140,18 @@ void WriteCache(const std::string& path, py::handle framesValue, double start, d
   FileWork([&] { WithoutGil([&] { headless::WritePointCache(path, cache); }); });
 }
 
-Character ImportCharacter(const std::string& path, std::optional<double> fps) {
+Character ImportCharacter(const std::string& path, py::object clip, std::optional<double> fps) {
   CheckReadable(path);
   auto doc = headless::NewDocument();
   headless::CharacterOptions options;
   if (fps) options.fps = *fps;
+  // A clip by its name, or by its index in the file.
+  if (!clip.is_none()) options.clip = py::str(clip).cast<std::string>();
   const headless::CharacterImport imported = FileWork(
       [&] { return WithoutGil([&] { return headless::ImportCharacter(path, *doc, options); }); });
   Character character;
   character.fps = imported.fps;
+  character.clip = imported.clip < 0 ? py::none() : py::object(py::str(imported.clipName));
   for (const std::string& note : imported.notes) character.notes.append(note);
   const Int64 frameCount = imported.lastFrame + 1;
   std::vector<py::array_t<double>> frames;
@@ -241,14 +245,17 @@ The file is replaced as a whole or not at all.)");
   py::class_<Character>(m, "Character", "A rigged character as imported.")
       .def_readonly("meshes", &Character::meshes, "The skinned meshes (CharacterMesh).")
       .def_readonly("notes", &Character::notes, "What could not be carried over, in words.")
-      .def_readonly("fps", &Character::fps, "The frames per second the animation was sampled at.");
-  m.def("import_character", &ImportCharacter, py::arg("path"), py::kw_only(),
-        py::arg("fps") = py::none(),
+      .def_readonly("fps", &Character::fps, "The frames per second the animation was sampled at.")
+      .def_readonly("clip", &Character::clip,
+                    "The name of the animation imported; None when the file has none.");
+  m.def("import_character", &ImportCharacter, py::arg("path"), py::arg("clip") = py::none(),
+        py::kw_only(), py::arg("fps") = py::none(),
         R"(Import a rigged, animated character (FBX, glTF, Collada and the rest Assimp reads).
 
 Each skinned mesh comes with its joints, weights and its points skinned at every whole frame
-of the animation, sampled at the file's rate or `fps`. Raises OSError when the file cannot be
-read or holds no skinned mesh.)");
+of one animation, `clip` (its name or index in the file; None: the first), sampled at the
+file's rate or `fps`. Raises OSError when the file cannot be read, holds no skinned mesh or
+not the clip.)");
 }
 
 }  // namespace tessamire_python

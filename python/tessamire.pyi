@@ -153,8 +153,13 @@ class Character:
     def fps(self) -> float:
         """The frames per second the animation was sampled at."""
 
+    @property
+    def clip(self) -> Optional[str]:
+        """The name of the animation imported; None when the file has none."""
 
-def import_character(path: str, *, fps: Optional[float] = None) -> Character:
+
+def import_character(path: str, clip: Optional[Union[str, int]] = None, *,
+                     fps: Optional[float] = None) -> Character:
     """Import a rigged, animated character with its skinned frames."""
 
 

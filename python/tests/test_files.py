@@ -117,6 +117,13 @@ def test_character_frames_are_the_scene_evaluated_at_each_frame(program, tmp_pat
         assert np.array_equal(scene.evaluate(f)[mesh.name], mesh.frames[f]), f"frame {f}"
     with pytest.raises(ValueError):
         scene.evaluate(float("nan"))
+    # The same animation picked by its index and by its name.
+    by_index = tessamire.import_character(path, 0)
+    assert by_index.clip == character.clip
+    assert np.array_equal(tessamire.import_character(path, character.clip).meshes[0].frames,
+                          by_index.meshes[0].frames)
+    with pytest.raises(OSError):
+        tessamire.import_character(path, "no such clip")
 
 
 def test_scene_saved_loads_and_evaluates_the_same(program, tmp_path):
