@@ -18,9 +18,10 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Only the plug-in and the program, all that `make run` and `make install` need.
+# Only the plug-in, the program and (plain builds) the Python module: what `make run` and
+# `make install` need.
 program: configure
-	cmake --build $(BUILD) -j $(JOBS) --target tessamire tessamire_cli
+	cmake --build $(BUILD) -j $(JOBS) --target tessamire tessamire_cli $(if $(filter plain,$(PRESET)),tessamire_python)
 
 run: program
 	$(BUILD)/tessamire run --out out
@@ -53,8 +54,9 @@ install: program
 bench: deps
 	@scripts/install-deps.sh libopenmesh-dev
 	cmake --preset $(PRESET)
-	cmake --build $(BUILD) -j $(JOBS) --target tessamire_bench
+	cmake --build $(BUILD) -j $(JOBS) --target tessamire_bench $(if $(filter plain,$(PRESET)),tessamire_python)
 	$(BUILD)/tessamire_bench --benchmark_counters_tabular=true
+	$(if $(filter plain,$(PRESET)),PYTHONPATH=$(BUILD)/python /usr/bin/python3 bench/python_apply.py)
 
 # Windows x86-64 (build-windows/): the plug-in folder plugins/tessamire/, tessamire.exe and
 # tessamire_tests.exe, cross-built with mingw-w64.

@@ -1,7 +1,7 @@
 // `tessamire apply`: binds a rest mesh and corrects deformed meshes of the same topology through
-// the real plug-in in a headless document: a polygon object from the rest mesh with a bind tag
-// (bound by its button), then as its children a point cache that holds each frame in turn and
-// the plug-in's deformer. The frames come from OBJ files (a list, or a numbered sequence with
+// the real plug-in in a headless document (headless/job/correction.h: the rest mesh's object with
+// a bind tag bound by its button and the plug-in's deformer; each frame becomes the object's
+// points). The frames come from OBJ files (a list, or a numbered sequence with
 // --frames) or from every sample of one point cache; the results go to OBJ files written like
 // their input (positions, normals and a material library's way change), to one point cache, or
 // to one glTF on the rest OBJ's own vertices.
@@ -17,30 +17,24 @@
 #include <unordered_map>
 
 #include "cli/command_table.h"
-#include "cli/input_ranges.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
-#include "headless/deformers/point_cache.h"
 #include "headless/geometry/mesh.h"
 #include "headless/io/gltf.h"
+#include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
 #include "headless/io/weights_file.h"
+#include "headless/job/correction.h"
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
 #include "headless/picture/side_by_side.h"
 #include "headless/platform/platform.h"
-#include "headless/scene/deform.h"
-#include "headless/scene/evaluate.h"
-#include "headless/scene/parameters.h"
-#include "headless/scene/registry.h"
-#include "headless/scene/scene.h"
-#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
@@ -201,10 +195,8 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
 // The frame's OBJ file, checked against the rest mesh's points and faces.
 headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest) {
   headless::ObjFile frame = headless::ReadObjFile(path);
-  CheckCoordinateRange(frame.mesh.points, path);
-  if (frame.mesh.points.size() != rest.mesh.points.size())
-    throw ApplyError(path + ": " + std::to_string(frame.mesh.points.size()) + " points, but the " +
-                     "rest mesh " + rest.name + " has " + std::to_string(rest.mesh.points.size()));
+  headless::CheckCoordinateRange(frame.mesh.points, path);
+  headless::CheckPointCount(frame.mesh.points.size(), rest.mesh.points.size(), rest.name, path);
   headless::CheckSameFaces(rest, frame);
   return frame;
 }
@@ -260,56 +252,6 @@ struct GlbOut {
     writer.AddFrame((frame - origin) / fps, {positions}, {normals});
   }
 };
-
-headless::Value IntValue(Int32 v) {
-  headless::Value value;
-  value.type = headless::ValueType::kInt32;
-  value.int32 = v;
-  return value;
-}
-
-// The scene: the rest object with its bind tag, maps, point cache and deformer.
-struct ApplyScene {
-  std::unique_ptr<headless::Document> doc = headless::NewDocument();
-  headless::Node* object = nullptr;
-  headless::Node* cache = nullptr;
-};
-
-ApplyScene BuildScene(const ApplyOptions& o, const headless::Mesh& rest,
-                      std::vector<Float32> vertexMap, std::vector<Float32> restriction) {
-  headless::Registration registration;
-  if (!headless::FindRegistration(ID_TTESSAMIRE, registration) ||
-      !headless::FindRegistration(ID_OTESSAMIRE, registration))
-    throw ApplyError("the plug-in did not register its bind tag and deformer");
-  ApplyScene scene;
-  scene.object = scene.doc->AddPolygonObject(
-      o.rest == "-" ? "rest" : fs::path(o.rest).stem().string(), rest.points, rest.polygons);
-  headless::Node* tag = scene.object ? scene.doc->AddTag(scene.object, ID_TTESSAMIRE) : nullptr;
-  if (tag == nullptr) throw ApplyError("the bind tag could not be created");
-
-  ApplyTagSettings(*o.options, tag);
-  if (o.showSmoothed) headless::SetParameter(tag, TTESSAMIRE_SHOWSMOOTH, IntValue(1));
-  if (!o.vertexMap.empty()) {
-    headless::Node* map = scene.doc->AddVertexMap(scene.object, std::move(vertexMap), "vertex map");
-    headless::Value link;
-    link.type = headless::ValueType::kLink;
-    link.link.target = map->serial;
-    headless::SetParameter(tag, TTESSAMIRE_VERTEXMAP, link);
-  }
-  if (!headless::PressButton(tag, TTESSAMIRE_BIND))
-    throw ApplyError(o.rest + ": the bind tag refused to bind the rest mesh");
-
-  scene.cache = scene.doc->AddObject(headless::kPointCacheType, "point cache", scene.object);
-  headless::Node* deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
-  if (scene.cache == nullptr || deformer == nullptr)
-    throw ApplyError("the point cache or the deformer could not be created");
-  if (!o.restriction.empty()) {
-    headless::Node* map =
-        scene.doc->AddVertexMap(scene.object, std::move(restriction), "restriction");
-    headless::RestrictDeformer(deformer, map);
-  }
-  return scene;
-}
 
 // Above this many point-rounds (points times smoothing rounds) one evaluation takes about a second
 // or more on a small machine, so even one frame reports its stages.
@@ -379,7 +321,7 @@ class PreviewPage {
 
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const headless::ObjFile rest = headless::ReadObjFile(o.rest);
-  CheckCoordinateRange(rest.mesh.points, o.rest);
+  headless::CheckCoordinateRange(rest.mesh.points, o.rest);
   const size_t count = rest.mesh.points.size();
   const std::string restName = "the rest mesh " + o.rest;
   std::vector<Float32> vertexMap, restriction, region;
@@ -422,7 +364,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       err,
       headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
       "tessamire apply", "step", static_cast<Int64>(total) + 1);
-  ApplyScene scene = BuildScene(o, rest.mesh, std::move(vertexMap), std::move(restriction));
+  headless::Correction correction(o.rest, rest.mesh.points, rest.mesh.polygons,
+                                  TagSettingsOf(*o.options), std::move(vertexMap),
+                                  std::move(restriction));
   progress.Step("bound " + o.rest);
 
   std::optional<GlbOut> glbOut;
@@ -451,16 +395,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       frame = frames.files[i] == "-" ? *standardInputFrame : ReadFrame(frames.files[i], rest);
       input = frame->mesh.points;
     }
-    headless::LoadPointCacheFrame(scene.cache, input);
     const auto start = std::chrono::steady_clock::now();
-    const headless::DeformReport report = headless::EvaluateDocument(*scene.doc);
+    const headless::DeformReport report = correction.Correct(input, frames.Name(i), o.showSmoothed);
     const Float seconds =
         std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     for (const std::string& warning : report.warnings)
       err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
-    if (!report.Ok()) throw ApplyError(frames.Name(i) + ": " + report.errors.front());
     pointsKept += report.PointsKept();
-    std::vector<Vector3> corrected = headless::DeformedPoints(scene.object);
+    std::vector<Vector3> corrected = correction.Result();
     if (cacheOut) {
       try {
         headless::AppendSample(*cacheOut, corrected);

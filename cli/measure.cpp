@@ -3,8 +3,8 @@
 // and the hinge change of a skinned (uncorrected) and a corrected mesh against the rest, over
 // every point or over the points a weight file marks.
 #include "cli/command_table.h"
-#include "cli/input_ranges.h"
 #include "cli/progress.h"
+#include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
@@ -29,7 +29,7 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
   if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
 
   const headless::Mesh rest = headless::ReadObj(restPath);
-  CheckCoordinateRange(rest.points, restPath);
+  headless::CheckCoordinateRange(rest.points, restPath);
   std::vector<Float32> region;
   if (options.Has("--region"))
     region = headless::ReadWeightsFile(options.Text("--region"), rest.points.size(),
@@ -37,7 +37,7 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
   std::vector<std::vector<Vector3>> meshes;
   for (const auto& [label, path] : inputs) {
     headless::Mesh mesh = headless::ReadObj(path);
-    CheckCoordinateRange(mesh.points, path);
+    headless::CheckCoordinateRange(mesh.points, path);
     if (mesh.points.size() != rest.points.size())
       throw std::runtime_error(path + ": " + std::to_string(mesh.points.size()) +
                                " points, but the rest mesh " + restPath + " has " +

@@ -10,12 +10,6 @@ namespace cli {
 
 namespace {
 
-std::string FormatBound(Float value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.10g", value);
-  return text;
-}
-
 // "a whole number from 0 to 1000", "0 or 1", "one of front, back", "a number from 0 to 1".
 std::string Accepted(const OptionSpec& o) {
   if (o.kind == OptionKind::kText) {
@@ -24,14 +18,7 @@ std::string Accepted(const OptionSpec& o) {
       words += (i == 0 ? "" : i + 1 == o.choices.size() ? " or " : ", ") + o.choices[i];
     return o.choices.size() == 1 ? words : "one of " + words;
   }
-  const bool whole = o.kind == OptionKind::kInteger;
-  if (whole && o.min && o.max && *o.max - *o.min == 1.0)
-    return FormatBound(*o.min) + " or " + FormatBound(*o.max);
-  std::string text = whole ? "a whole number" : "a finite number";
-  if (o.min && o.max) return text + " from " + FormatBound(*o.min) + " to " + FormatBound(*o.max);
-  if (o.min) return text + " >= " + FormatBound(*o.min);
-  if (o.max) return text + " <= " + FormatBound(*o.max);
-  return text;
+  return headless::AcceptedText(o.kind == OptionKind::kInteger, {o.min, o.max});
 }
 
 [[noreturn]] void Refuse(const OptionSpec& o, const std::string& value) {
@@ -268,21 +255,13 @@ bool DescribeTagSettings(CommandSpec& declaration, const headless::DescriptionDa
     if (o.tagParameter == 0) continue;
     const headless::ParameterDescription* p = description->Find(o.tagParameter);
     if (p == nullptr) continue;
-    o.min = p->min;
-    o.max = p->max;
-    if (p->type == headless::ParameterType::kBool) {
-      o.min = 0.0;
-      o.max = 1.0;
-    }
+    const headless::AcceptedRange range = headless::RangeOf(*p);
+    o.min = range.min;
+    o.max = range.max;
     if (!p->cycle.empty()) {
-      o.min = p->cycle.front().value;
-      o.max = p->cycle.front().value;
       o.choiceMeanings.clear();
-      for (const headless::CycleEntry& c : p->cycle) {
-        o.min = std::min<Float>(*o.min, c.value);
-        o.max = std::max<Float>(*o.max, c.value);
+      for (const headless::CycleEntry& c : p->cycle)
         o.choiceMeanings.push_back(std::to_string(c.value) + " " + c.label);
-      }
     }
     if (p->defaultValue) o.defaultText = *p->defaultValue;
   }

@@ -18,11 +18,11 @@
 #include <sstream>
 
 #include "cli/command_table.h"
-#include "cli/input_ranges.h"
 #include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "headless/deformers/point_cache.h"
 #include "headless/io/character.h"
+#include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
@@ -100,7 +100,7 @@ std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool t
                                              const std::string& outPath, std::ostream& out,
                                              std::ostream& err) {
   headless::Mesh mesh = headless::ReadObj(meshPath);
-  CheckCoordinateRange(mesh.points, meshPath);
+  headless::CheckCoordinateRange(mesh.points, meshPath);
   auto doc = headless::NewDocument();
   const std::string name =
       meshPath == "-" ? "mesh" : std::filesystem::path(meshPath).stem().string();

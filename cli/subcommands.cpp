@@ -1,8 +1,6 @@
 #include "cli/subcommands.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <sstream>
@@ -24,8 +22,6 @@
 #endif
 
 namespace cli {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -64,41 +60,16 @@ std::vector<Subcommand> Group(const std::string& group) {
 bool StartPlugins(const std::string& explicitFolder, headless::PluginFolder& folder,
                   std::ostream& err) {
   const std::vector<std::string> candidates = PluginSearchFolders(explicitFolder);
-  std::string directory;
-  std::error_code ec;
-  for (const std::string& candidate : candidates) {
-    if (fs::is_directory(headless::platform::PathFromUtf8(candidate), ec)) {
-      directory = candidate;
-      break;
-    }
-  }
-  if (directory.empty()) {
+  const headless::FolderStart start = headless::StartFirstPluginFolder(candidates, folder);
+  if (start.folder.empty()) {
     err << "tessamire: no plug-in folder found; looked in";
     for (const std::string& candidate : candidates) err << " " << candidate;
     err << " (give --plugins DIR or set TESSAMIRE_PLUGINS)\n";
     return false;
   }
-  bool loaded = true;
-  try {
-    folder.Load(directory);
-  } catch (const std::exception& e) {
-    loaded = false;
-    err << "tessamire: " << e.what() << "\n";
-  }
-  for (const auto& library : folder.Libraries()) {
-    if (library.report.resources != kAnswerDone)
-      err << "tessamire: warning: " << library.host->Path()
-          << ": resources could not be loaded (message 1 answered " << library.report.resources
-          << ")\n";
-    if (library.report.start != kAnswerDone)
-      err << "tessamire: warning: " << library.host->Path()
-          << ": start did not register every part (action 2 answered " << library.report.start
-          << ")\n";
-  }
-  for (const std::string& message : headless::HostErrors())
-    err << "tessamire: host: " << message << "\n";
-  headless::ClearHostErrors();
-  return loaded || !folder.Libraries().empty();
+  for (const std::string& error : start.errors) err << "tessamire: " << error << "\n";
+  for (const std::string& warning : start.warnings) err << "tessamire: " << warning << "\n";
+  return start.Started(folder);
 }
 
 // The bind tag's registered description, when a plug-in registered one.
@@ -201,15 +172,13 @@ int KeptPointsExit(Int64 pointsKept, const std::string& command, std::ostream& e
 }
 
 std::vector<std::string> PluginSearchFolders(const std::string& explicitFolder) {
-  if (!explicitFolder.empty()) return {explicitFolder};
-  const char* environment = std::getenv("TESSAMIRE_PLUGINS");
-  if (environment != nullptr && *environment != '\0') return {environment};
   const std::string self = headless::platform::ExecutablePath();
-  if (self.empty()) return {};
-  const fs::path dir = headless::platform::PathFromUtf8(self).parent_path();
-  return {
-      headless::platform::Utf8FromPath(dir / "plugins"),
-      headless::platform::Utf8FromPath((dir / TESSAMIRE_RELATIVE_PLUGIN_DIR).lexically_normal())};
+  return headless::PluginSearchFolders(
+      explicitFolder,
+      self.empty()
+          ? ""
+          : headless::platform::Utf8FromPath(headless::platform::PathFromUtf8(self).parent_path()),
+      {"plugins", TESSAMIRE_RELATIVE_PLUGIN_DIR});
 }
 
 int RunProgram(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

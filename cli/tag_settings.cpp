@@ -1,6 +1,5 @@
 #include "cli/tag_settings.h"
 
-#include "headless/scene/parameters.h"
 #include "host/abi/ids.h"
 
 namespace cli {
@@ -34,24 +33,21 @@ std::vector<OptionSpec> TagSettingOptions(bool withPinBorder) {
   return options;
 }
 
-void ApplyTagSettings(const Options& options, headless::Node* tag) {
-  auto setInt = [&](const char* name, Int32 id) {
-    if (const std::optional<Int64> n = options.Integer(name)) {
-      headless::Value value;
-      value.type = headless::ValueType::kInt32;
-      value.int32 = static_cast<Int32>(*n);
-      headless::SetParameter(tag, id, value);
-    }
+headless::CorrectionSettings TagSettingsOf(const Options& options) {
+  headless::CorrectionSettings settings;
+  auto whole = [&](const char* name) -> std::optional<Int32> {
+    if (const std::optional<Int64> n = options.Integer(name)) return static_cast<Int32>(*n);
+    return std::nullopt;
   };
-  setInt("--iterations", TTESSAMIRE_ITERATIONS);
-  setInt("--weighting", TTESSAMIRE_WEIGHTING);
-  setInt("--pin-border", TTESSAMIRE_PINBORDER);
-  if (const std::optional<Float> s = options.Number("--strength")) {
-    headless::Value value;
-    value.type = headless::ValueType::kFloat;
-    value.real = *s;
-    headless::SetParameter(tag, TTESSAMIRE_STRENGTH, value);
-  }
+  settings.iterations = whole("--iterations");
+  settings.weighting = whole("--weighting");
+  settings.pinBorder = whole("--pin-border");
+  settings.strength = options.Number("--strength");
+  return settings;
+}
+
+void ApplyTagSettings(const Options& options, headless::Node* tag) {
+  headless::SetTagSettings(tag, TagSettingsOf(options));
 }
 
 }  // namespace cli

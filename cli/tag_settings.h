@@ -5,12 +5,16 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "headless/job/correction.h"
 #include "headless/scene/scene.h"
 
 namespace cli {
 
 // --iterations, --weighting, --pin-border (when `withPinBorder`) and --strength.
 std::vector<OptionSpec> TagSettingOptions(bool withPinBorder);
+
+// The settings given in `options`.
+headless::CorrectionSettings TagSettingsOf(const Options& options);
 
 // Sets on `tag` the settings given in `options`; the others keep the tag's defaults.
 void ApplyTagSettings(const Options& options, headless::Node* tag);

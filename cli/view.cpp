@@ -9,13 +9,13 @@
 #include <optional>
 
 #include "cli/command_table.h"
-#include "cli/input_ranges.h"
 #include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
 #include "headless/io/gltf_reader.h"
+#include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
@@ -98,7 +98,7 @@ Source Open(const ViewRun& run, const std::string& operand) {
     source.kind = Source::Kind::kGlb;
     source.glb = headless::ReadGlb(operand);
     for (const headless::MorphedMesh& mesh : source.glb)
-      CheckCoordinateRange(mesh.rest.points, operand);
+      headless::CheckCoordinateRange(mesh.rest.points, operand);
   } else if (headless::IsSceneFile(operand)) {
     source.kind = Source::Kind::kScene;
     source.scene = headless::LoadScene(operand);
@@ -118,7 +118,7 @@ Source Open(const ViewRun& run, const std::string& operand) {
 
 headless::ObjFile ReadMeshFile(const std::string& path) {
   headless::ObjFile file = headless::ReadObjFile(path);
-  CheckCoordinateRange(file.mesh.points, path);
+  headless::CheckCoordinateRange(file.mesh.points, path);
   return file;
 }
 

@@ -71,4 +71,39 @@ void CheckPolygonCorners(std::span<const CPolygon> polygons, Int64 pointCount,
   }
 }
 
+void AppendFacePolygons(std::span<const Int32> corners, std::vector<CPolygon>& polygons) {
+  const size_t count = corners.size();
+  if (count <= 4) {
+    polygons.push_back({corners[0], corners[1], corners[2], corners[count - 1]});
+    return;
+  }
+  for (size_t k = 1; k + 1 < count; ++k)
+    polygons.push_back({corners[0], corners[k], corners[k + 1], corners[k + 1]});
+}
+
+std::vector<CPolygon> FacePolygons(std::span<const Int64> faceFirst, std::span<const Int64> corners,
+                                   Int64 pointCount) {
+  std::vector<CPolygon> polygons;
+  for (size_t f = 0; f + 1 < faceFirst.size(); ++f) {
+    const std::span<const Int64> face = corners.subspan(
+        static_cast<size_t>(faceFirst[f]), static_cast<size_t>(faceFirst[f + 1] - faceFirst[f]));
+    const std::string where = "face " + std::to_string(f) + ": ";
+    if (face.size() < 3)
+      throw std::invalid_argument(where + "a face needs at least 3 corners, not " +
+                                  std::to_string(face.size()));
+    for (size_t c = 0; c < face.size(); ++c) {
+      if (face[c] < 0 || face[c] >= pointCount)
+        throw std::invalid_argument(where + "corner index " + std::to_string(face[c]) +
+                                    " is out of range (" + std::to_string(pointCount) + " points)");
+      for (size_t e = 0; e < c; ++e)
+        if (face[e] == face[c])
+          throw std::invalid_argument(where + "the face names point " + std::to_string(face[c]) +
+                                      " twice");
+    }
+    const std::vector<Int32> points(face.begin(), face.end());
+    AppendFacePolygons(points, polygons);
+  }
+  return polygons;
+}
+
 }  // namespace headless

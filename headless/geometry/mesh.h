@@ -55,4 +55,16 @@ Vector3 Turned(const Vector3& v, const SurfaceFrame& from, const SurfaceFrame& t
 void CheckPolygonCorners(std::span<const CPolygon> polygons, Int64 pointCount,
                          const std::string& where);
 
+// Appends the host polygons of one face of at least 3 corners (point indices, in order): a face of
+// 3 or 4 corners becomes one polygon (a triangle repeats its third index), a larger face a fan of
+// triangles (0, k, k + 1) from its first corner, in order.
+void AppendFacePolygons(std::span<const Int32> corners, std::vector<CPolygon>& polygons);
+
+// The host polygons of faces given as corner lists (face f has the corners faceFirst[f] ..
+// faceFirst[f + 1] - 1), each through AppendFacePolygons. Throws std::invalid_argument naming the
+// 0-based face and point for a face of fewer than 3 corners, a corner outside [0, pointCount) or
+// a face naming one point twice.
+std::vector<CPolygon> FacePolygons(std::span<const Int64> faceFirst, std::span<const Int64> corners,
+                                   Int64 pointCount);
+
 }  // namespace headless

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -210,8 +212,10 @@ void Free(void* block) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Worker pool. One loop runs at a time; the calling thread works as worker 0. A loop started
-// from inside a loop body runs on the calling worker alone.
+// Worker pool. One loop runs on it at a time, the calling thread working as worker 0; a loop
+// whose caller finds the pool running another thread's loop runs on its caller alone rather than
+// wait, so that evaluations on several threads go on side by side. A loop started from inside a
+// loop body runs on the calling worker alone.
 
 std::atomic<bool>& g_enableParallelFor = TheHostState().enableParallelFor;
 
@@ -254,8 +258,10 @@ class Pool {
   Int32 Workers() const { return static_cast<Int32>(threads_.size()) + 1; }
 
   // Runs `job` on `workers` workers (the caller included), resizing the pool first when needed.
-  void Run(Job& job, Int32 workers) {
-    std::lock_guard<std::mutex> submit(submit_);
+  // False, with nothing run, while another thread's loop has the pool.
+  bool TryRun(Job& job, Int32 workers) {
+    std::unique_lock<std::mutex> submit(submit_, std::try_to_lock);
+    if (!submit.owns_lock()) return false;
     if (workers != Workers()) {
       Stop();
       Start(workers);
@@ -271,6 +277,7 @@ class Pool {
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [this] { return busy_ == 0; });
     job_ = nullptr;
+    return true;
   }
 
  private:
@@ -328,12 +335,47 @@ Pool& ThePool() {
   return pool;
 }
 
+// The workers loops started on this thread use (0: the process-wide count).
+thread_local Int32 t_threadWorkers = 0;
+
+// The test switch MeetAtLoops: callers still expected at the meeting and those arrived.
+struct Meeting {
+  std::mutex mutex;
+  std::condition_variable everyoneArrived;
+  Int32 expected = 0;  // 0: not armed
+  std::set<std::thread::id> arrived;
+  std::chrono::steady_clock::duration timeout{};
+  bool met = false;
+};
+
+Meeting& TheMeeting() {
+  static Meeting* const meeting = new Meeting;
+  return *meeting;
+}
+
+// While a meeting is armed, holds each new caller's first loop until every expected caller has
+// reached one, or the meeting's time is up (it is then called off).
+void AttendMeeting() {
+  Meeting& meeting = TheMeeting();
+  std::unique_lock<std::mutex> lock(meeting.mutex);
+  if (meeting.expected == 0 || !meeting.arrived.insert(std::this_thread::get_id()).second) return;
+  if (static_cast<Int32>(meeting.arrived.size()) == meeting.expected) {
+    meeting.met = true;
+    meeting.expected = 0;
+    meeting.everyoneArrived.notify_all();
+    return;
+  }
+  if (!meeting.everyoneArrived.wait_for(lock, meeting.timeout,
+                                        [&] { return meeting.expected == 0; }))
+    meeting.expected = 0;
+}
+
 }  // namespace
 
 Int32 WorkerCount() {
   const HostState& state = TheHostState();
   if (!state.enableParallelFor.load()) return 1;
-  const Int32 workers = state.workers.load();
+  const Int32 workers = t_threadWorkers > 0 ? t_threadWorkers : state.workers.load();
   return workers <= 0 ? HardwareWorkers() : workers;
 }
 
@@ -341,9 +383,38 @@ void SetWorkerCount(Int32 workers) {
   TheHostState().workers.store(workers);
 }
 
+ThreadWorkers::ThreadWorkers(Int32 workers) : previous_(t_threadWorkers) {
+  t_threadWorkers = workers;
+}
+
+ThreadWorkers::~ThreadWorkers() {
+  t_threadWorkers = previous_;
+}
+
+Int32 ThreadOwnWorkers() {
+  return t_threadWorkers;
+}
+
+void MeetAtLoops(Int32 callers, Float timeoutSeconds) {
+  Meeting& meeting = TheMeeting();
+  std::lock_guard<std::mutex> lock(meeting.mutex);
+  meeting.expected = callers > 1 ? callers : 0;
+  meeting.arrived.clear();
+  meeting.met = false;
+  meeting.timeout = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<Float>(timeoutSeconds > 0.0 ? timeoutSeconds : 0.0));
+}
+
+bool LoopsMet() {
+  Meeting& meeting = TheMeeting();
+  std::lock_guard<std::mutex> lock(meeting.mutex);
+  return meeting.met;
+}
+
 void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body) {
   if (count <= 0) return;
   if (granularity < 1) granularity = 1;
+  if (!t_insideLoop) AttendMeeting();
   const Int32 workers = t_insideLoop ? 1 : WorkerCount();
   if (workers > 1) {
     // Should the sub-ranges or a worker thread not be had, the loop runs on the caller alone
@@ -360,12 +431,12 @@ void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body) {
         job.ranges[r].end = r + 1 == job.rangeCount ? count : (r + 1) * share;
         job.ranges[r].chunk = std::min(granularity, job.ranges[r].end - r * share);
       }
-      ThePool().Run(job, workers);
-      return;
+      if (ThePool().TryRun(job, workers)) return;
     } catch (const std::exception&) {
     }
   }
-  // One worker: the same chunks in order, on the caller.
+  // One worker, a loop inside a loop body, the pool busy with another thread's loop or not to
+  // be had: the same chunks in order, on the caller.
   const bool outer = !t_insideLoop;
   t_insideLoop = true;
   for (Int64 begin = 0; begin < count; begin += granularity)

@@ -62,6 +62,28 @@ Int32 WorkerCount();
 // Sets the number of workers the next loops use; 0 (and resetting the host state) picks the
 // number of hardware threads. The pool resizes before its next loop.
 void SetWorkerCount(Int32 workers);
+// While it lives, loops started on the constructing thread use `workers` workers (0: the number
+// SetWorkerCount set), whatever other threads use: each evaluation keeps its own count. Restores
+// the thread's previous count when destroyed.
+class ThreadWorkers {
+ public:
+  explicit ThreadWorkers(Int32 workers);
+  ~ThreadWorkers();
+  ThreadWorkers(const ThreadWorkers&) = delete;
+  ThreadWorkers& operator=(const ThreadWorkers&) = delete;
+
+ private:
+  Int32 previous_;
+};
+// The count a ThreadWorkers on this thread set (0: none), for threads started on its behalf.
+Int32 ThreadOwnWorkers();
+// A switch for tests of evaluations on several threads: the first loop that each of the next
+// `callers` threads starts (not one inside a loop body) waits until all `callers` threads have
+// started one, so they are inside their evaluations at once; then LoopsMet() answers true. When
+// `timeoutSeconds` pass first, the waiting loops go on and LoopsMet() stays false. A `callers` of
+// 0 or 1 disarms it.
+void MeetAtLoops(Int32 callers, Float timeoutSeconds);
+bool LoopsMet();
 // A loop's chunk callback: runs the indices [begin, end). Never throws: the loop cannot stop its
 // other workers halfway, so a body keeps its faults to itself (in its context).
 using LoopBody = void (*)(void* context, Int64 begin, Int64 end) noexcept;
@@ -69,7 +91,8 @@ using LoopBody = void (*)(void* context, Int64 begin, Int64 end) noexcept;
 // remainder; with fewer indices than workers one index each), chunks of at most `granularity`
 // consecutive indices claimed through atomic counters, stealing from other sub-ranges. With one
 // worker, inside another loop's body, or when the pool cannot be had (no memory, no thread), the
-// caller runs the chunks in order. One loop runs on the pool at a time; a second caller waits.
+// caller runs the chunks in order. One loop runs on the pool at a time: a loop whose caller finds
+// another thread's loop on it runs its chunks in order on its caller too, rather than wait.
 void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body);
 
 }  // namespace headless

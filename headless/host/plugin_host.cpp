@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -127,6 +128,52 @@ void PluginFolder::Close() {
     libraries_.back().host->Close();
     libraries_.pop_back();
   }
+}
+
+std::vector<std::string> PluginSearchFolders(const std::string& explicitFolder,
+                                             const std::string& selfFolder,
+                                             const std::vector<std::string>& beside) {
+  if (!explicitFolder.empty()) return {explicitFolder};
+  const char* environment = std::getenv("TESSAMIRE_PLUGINS");
+  if (environment != nullptr && *environment != '\0') return {environment};
+  if (selfFolder.empty()) return {};
+  std::vector<std::string> folders;
+  const fs::path self = platform::PathFromUtf8(selfFolder);
+  for (const std::string& relative : beside)
+    folders.push_back(
+        platform::Utf8FromPath((self / platform::PathFromUtf8(relative)).lexically_normal()));
+  return folders;
+}
+
+FolderStart StartFirstPluginFolder(const std::vector<std::string>& candidates,
+                                   PluginFolder& plugins) {
+  FolderStart start;
+  std::error_code ec;
+  for (const std::string& candidate : candidates) {
+    if (fs::is_directory(platform::PathFromUtf8(candidate), ec)) {
+      start.folder = candidate;
+      break;
+    }
+  }
+  if (start.folder.empty()) return start;
+  try {
+    plugins.Load(start.folder);
+  } catch (const std::exception& e) {
+    start.errors.push_back(e.what());
+  }
+  for (const auto& library : plugins.Libraries()) {
+    if (library.report.resources != kAnswerDone)
+      start.warnings.push_back("warning: " + library.host->Path() +
+                               ": resources could not be loaded (message 1 answered " +
+                               std::to_string(library.report.resources) + ")");
+    if (library.report.start != kAnswerDone)
+      start.warnings.push_back("warning: " + library.host->Path() +
+                               ": start did not register every part (action 2 answered " +
+                               std::to_string(library.report.start) + ")");
+  }
+  for (const std::string& message : HostErrors()) start.warnings.push_back("host: " + message);
+  ClearHostErrors();
+  return start;
 }
 
 }  // namespace headless

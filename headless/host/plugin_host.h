@@ -85,4 +85,27 @@ class PluginFolder {
   std::vector<Loaded> libraries_;
 };
 
+// The folders searched for plug-ins, in order: `explicitFolder` alone when not empty, else
+// $TESSAMIRE_PLUGINS alone when set, else each of `beside` taken from `selfFolder`, the folder of
+// the program or module that loads them (its build tree's and its installed tree's places).
+std::vector<std::string> PluginSearchFolders(const std::string& explicitFolder,
+                                             const std::string& selfFolder,
+                                             const std::vector<std::string>& beside);
+
+// What starting a plug-in folder met.
+struct FolderStart {
+  std::string folder;                 // the folder loaded; empty when no candidate exists
+  std::vector<std::string> errors;    // why the folder's libraries could not all be started
+  std::vector<std::string> warnings;  // "warning: ..." of libraries started without their
+                                      // resources or parts, "host: ..." the host's diagnostics
+  bool Started(const PluginFolder& plugins) const {
+    return !folder.empty() && (errors.empty() || !plugins.Libraries().empty());
+  }
+};
+
+// Loads into `plugins` the first of `candidates` that is a folder, the way the host does at
+// start-up, and clears the host's diagnostics it reports.
+FolderStart StartFirstPluginFolder(const std::vector<std::string>& candidates,
+                                   PluginFolder& plugins);
+
 }  // namespace headless

@@ -61,7 +61,13 @@ Bool ThreadStart(BaseThread* thread, Int32 mode, Int32) {
     return true;
   }
   try {
-    t->thread = std::thread(t->main, t->user);
+    // A thread a plug-in starts within an evaluation loops with its caller's workers.
+    t->thread = std::thread(
+        [t](Int32 workers) {
+          const ThreadWorkers own(workers);
+          t->main(t->user);
+        },
+        ThreadOwnWorkers());
   } catch (const std::exception&) {
     t->started = false;
     return false;

@@ -238,14 +238,9 @@ struct Parser {
         file.cornerTexcoord[c] = static_cast<Int32>(pendingTexcoords[c]);
         file.cornerNormal[c] = static_cast<Int32>(pendingNormals[c]);
       }
-      const Int32* corner = file.cornerPoint.data() + first;
-      const Int64 count = end - first;
-      if (count <= 4) {
-        file.mesh.polygons.push_back({corner[0], corner[1], corner[2], corner[count - 1]});
-      } else {
-        for (Int64 k = 1; k + 1 < count; ++k)
-          file.mesh.polygons.push_back({corner[0], corner[k], corner[k + 1], corner[k + 1]});
-      }
+      AppendFacePolygons(std::span<const Int32>(file.cornerPoint)
+                             .subspan(static_cast<size_t>(first), static_cast<size_t>(end - first)),
+                         file.mesh.polygons);
     }
   }
 };

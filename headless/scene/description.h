@@ -42,4 +42,16 @@ struct DescriptionData {
   const ParameterDescription* Find(Int32 id) const;
 };
 
+// The values a described number accepts: an int32's or a float's `min` and `max`, a bool's 0 and
+// 1, a cycle's smallest and largest value; either end may be open.
+struct AcceptedRange {
+  std::optional<Float> min;
+  std::optional<Float> max;
+};
+AcceptedRange RangeOf(const ParameterDescription& parameter);
+
+// How messages that refuse a value name what is accepted: "a whole number from 0 to 1000", "0 or
+// 1", "a finite number >= 0", "a whole number".
+std::string AcceptedText(bool whole, const AcceptedRange& range);
+
 }  // namespace headless

@@ -40,4 +40,23 @@ string(FIND "${out}" "${base}/moved/lib/tessamire/plugins/tessamire/tessamire.xd
 if(NOT result EQUAL 0 OR at EQUAL -1)
   message(FATAL_ERROR "the moved program's --version does not name the moved plug-in:\n${out}")
 endif()
+# The Python module, installed where the prefix's Python looks, finds the moved plug-in too.
+if(DEFINED PYTHON)
+  file(GLOB module ${base}/moved/lib/python*/*-packages/tessamire*.so)
+  list(LENGTH module found)
+  if(NOT found EQUAL 1)
+    message(FATAL_ERROR "the install holds ${found} Python modules under lib/python*/*-packages")
+  endif()
+  get_filename_component(site ${module} DIRECTORY)
+  if(NOT EXISTS ${site}/tessamire.pyi)
+    message(FATAL_ERROR "the install lacks the module's stub beside it in ${site}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=TESSAMIRE_PLUGINS PYTHONPATH=${site}
+                          ${PYTHON} -c "import tessamire; tessamire.load_plugins(); print(tessamire.plugin_folder())"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE error)
+  string(FIND "${out}" "${base}/moved/lib/tessamire/plugins" at)
+  if(NOT result EQUAL 0 OR at EQUAL -1)
+    message(FATAL_ERROR "the moved Python module did not load the moved plug-in (${result}):\n${out}${error}")
+  endif()
+endif()
 file(REMOVE_RECURSE ${base})

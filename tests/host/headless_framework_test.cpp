@@ -101,8 +101,9 @@ TEST_P(ParallelForTest, SwitchOffRunsOnTheCallingThreadAlone) {
   EXPECT_EQ(record->chunks, ExpectedChunks(5000, 1));
 }
 
-// Loops asked for from two threads at once (two corrections evaluating side by side) run one
-// after the other on the pool, each index of each loop once.
+// Loops asked for from two threads at once (two corrections evaluating side by side) run side by
+// side, one on the pool and the other on its caller, or one after the other: each index of each
+// loop once.
 TEST_P(ParallelForTest, LoopsFromTwoThreadsAtOnceEachRunWhole) {
   std::unique_ptr<LoopRecord> records[2];
   std::thread other([&] { records[1] = RunLoop(20011); });
@@ -113,6 +114,66 @@ TEST_P(ParallelForTest, LoopsFromTwoThreadsAtOnceEachRunWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, ParallelForTest, ::testing::Values(1, 2, 3, 8));
+
+class LoopsOnSeveralThreads : public ::testing::Test {
+ protected:
+  void SetUp() override { headless::TheHostState().Reset(); }
+  void TearDown() override {
+    headless::MeetAtLoops(0, 0.0);
+    headless::TheHostState().Reset();
+  }
+};
+
+// Two callers whose loops are both under way at once (the meeting holds the first until the
+// second has started): each loop still runs every index once, in the split of its own caller's
+// worker count when it got the pool, in order on its caller when the other loop had it.
+TEST_F(LoopsOnSeveralThreads, TwoCallersLoopAtOnceEachWithItsOwnWorkers) {
+  headless::SetWorkerCount(1);
+  headless::MeetAtLoops(2, 60.0);
+  constexpr Int64 kCount = 100003;
+  std::unique_ptr<LoopRecord> records[2];
+  std::thread callers[2];
+  for (Int32 c = 0; c < 2; ++c)
+    callers[c] = std::thread([&records, c] {
+      const headless::ThreadWorkers workers(2 + c);
+      EXPECT_EQ(headless::WorkerCount(), 2 + c);
+      records[c] = RunLoop(kCount);
+    });
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_TRUE(headless::LoopsMet());
+  for (Int32 c = 0; c < 2; ++c) {
+    for (Int64 i = 0; i < kCount; ++i)
+      ASSERT_EQ(records[c]->hits[static_cast<size_t>(i)].load(), 1) << "caller " << c;
+    const auto& chunks = records[c]->chunks;
+    EXPECT_TRUE(chunks == ExpectedChunks(kCount, 2 + c) || chunks == ExpectedChunks(kCount, 1))
+        << "caller " << c;
+  }
+  EXPECT_EQ(headless::WorkerCount(), 1) << "a thread's own count stays with that thread";
+}
+
+TEST_F(LoopsOnSeveralThreads, ThreadWorkersRestoreTheCountBefore) {
+  headless::SetWorkerCount(3);
+  {
+    const headless::ThreadWorkers outer(2);
+    {
+      const headless::ThreadWorkers inner(5);
+      EXPECT_EQ(headless::WorkerCount(), 5);
+    }
+    EXPECT_EQ(headless::WorkerCount(), 2);
+    headless::g_enableParallelFor = false;
+    EXPECT_EQ(headless::WorkerCount(), 1) << "the switch still forces one worker";
+    headless::g_enableParallelFor = true;
+  }
+  EXPECT_EQ(headless::WorkerCount(), 3);
+}
+
+// A meeting nobody else comes to is called off when its time is up: the loop runs, and the
+// callers are not reported as having met.
+TEST_F(LoopsOnSeveralThreads, AMeetingNobodyElseReachesIsCalledOff) {
+  headless::MeetAtLoops(2, 0.01);
+  EXPECT_EQ(RunLoop(1000)->chunks, ExpectedChunks(1000, headless::WorkerCount()));
+  EXPECT_FALSE(headless::LoopsMet());
+}
 
 TEST(Allocator, FailsExactlyTheNthAllocationOnce) {
   const auto before = headless::GetAllocationStats();

@@ -268,4 +268,25 @@ TEST(HostThreads, RunOnceWithTheirNameRecordedAndJoin) {
   EXPECT_EQ(headless::ThreadNames(), std::vector<std::string>{"Worker Name"});
 }
 
+// A thread a plug-in starts during an evaluation that asked for its own workers loops with that
+// count, not the process's.
+TEST(HostThreads, AsyncThreadsTakeTheirCallersWorkers) {
+  headless::TheHostState().Reset();
+  headless::SetWorkerCount(1);
+  std::atomic<Int32> seen{0};
+  BaseThread* thread = H().threadAlloc(
+      &seen,
+      [](void* user) { static_cast<std::atomic<Int32>*>(user)->store(headless::WorkerCount()); },
+      nullptr, nullptr);
+  ASSERT_NE(thread, nullptr);
+  {
+    const headless::ThreadWorkers workers(3);
+    ASSERT_TRUE(H().threadStart(thread, THREADMODE_ASYNC, THREADPRIORITY_NORMAL));
+  }
+  H().threadWait(thread, false);
+  H().threadFree(thread);
+  EXPECT_EQ(seen.load(), 3);
+  headless::TheHostState().Reset();
+}
+
 }  // namespace

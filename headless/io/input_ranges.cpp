@@ -1,0 +1,24 @@
+#include "headless/io/input_ranges.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "headless/io/obj.h"
+
+namespace headless {
+
+void CheckCoordinateRange(std::span<const Vector3> points, const std::string& source,
+                          Int64 firstNumber) {
+  for (size_t i = 0; i < points.size(); ++i) {
+    for (const Float c : {points[i].x, points[i].y, points[i].z}) {
+      const Float size = std::fabs(c);
+      if (c == 0.0 || (size >= kSmallestCoordinate && size <= kLargestCoordinate)) continue;
+      throw std::invalid_argument(source + ": point " +
+                                  std::to_string(static_cast<Int64>(i) + firstNumber) +
+                                  " has the coordinate " + ShortestNumber(c) +
+                                  "; coordinates must be 0 or between 1e-150 and 1e150 in size");
+    }
+  }
+}
+
+}  // namespace headless

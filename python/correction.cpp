@@ -1,0 +1,190 @@
+// tessamire.Correction: a rest mesh bound by the plug-in's bind tag in a document of its own,
+// correcting frames of points given as numpy arrays.
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "headless/host/framework.h"
+#include "headless/job/correction.h"
+#include "headless/scene/description.h"
+#include "headless/scene/registry.h"
+#include "host/abi/ids.h"
+#include "python/arrays.h"
+#include "python/calls.h"
+#include "python/module.h"
+#include "python/plugins.h"
+
+namespace tessamire_python {
+
+namespace {
+
+// A setting checked against the bind tag's registered description: the same range the command
+// line takes, in the same words ("iterations wants a whole number from 0 to 1000, not 5000").
+template <typename T>
+std::optional<T> Setting(const std::optional<T>& value, const char* name, Int32 id, bool whole) {
+  if (!value) return value;
+  headless::DescriptionData description;
+  if (!headless::FindDescription(ID_TTESSAMIRE, description)) return value;
+  const headless::ParameterDescription* p = description.Find(id);
+  if (p == nullptr) return value;
+  const headless::AcceptedRange range = headless::RangeOf(*p);
+  const double x = static_cast<double>(*value);
+  if (!std::isfinite(x) || (range.min && x < *range.min) || (range.max && x > *range.max))
+    throw py::value_error(std::string(name) + " wants " + headless::AcceptedText(whole, range) +
+                          ", not " + py::repr(py::cast(*value)).template cast<std::string>());
+  return value;
+}
+
+// An optional whole number; Python's bool and int pass, a float with a fraction does not.
+std::optional<Int32> WholeSetting(const py::object& value, const char* name, Int32 id) {
+  if (value.is_none()) return std::nullopt;
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) {
+    PyErr_Clear();
+    throw py::type_error(std::string(name) + " wants a whole number, not " +
+                         py::repr(value).cast<std::string>());
+  }
+  const long long n = index.cast<long long>();
+  if (n < INT32_MIN || n > INT32_MAX)
+    throw py::value_error(std::string(name) +
+                          " is beyond a 32-bit whole number: " + std::to_string(n));
+  return Setting<Int32>(static_cast<Int32>(n), name, id, true);
+}
+
+}  // namespace
+
+PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object iterations,
+                           py::object weighting, py::object pinBorder,
+                           std::optional<double> strength, py::object vertexMap,
+                           py::object restriction, std::optional<Int32> threads) {
+  // The settings are checked against the description the plug-in registers.
+  EnsurePlugins();
+  const py::array_t<double> rest = PointArray(restPoints, "rest points", 2);
+  const size_t count = PointsPerFrame(rest);
+  std::vector<CPolygon> polygons = FacePolygons(faces, static_cast<Int64>(count));
+  headless::CorrectionSettings settings;
+  settings.iterations = WholeSetting(iterations, "iterations", TTESSAMIRE_ITERATIONS);
+  settings.weighting = WholeSetting(weighting, "weighting", TTESSAMIRE_WEIGHTING);
+  settings.pinBorder = WholeSetting(pinBorder, "pin_border", TTESSAMIRE_PINBORDER);
+  settings.strength = Setting(strength, "strength", TTESSAMIRE_STRENGTH, false);
+  if (threads && *threads < 0)
+    throw py::value_error("threads wants a whole number >= 0, not " + std::to_string(*threads));
+  threads_ = threads.value_or(0);
+  std::vector<Float32> map, restricted;
+  if (!vertexMap.is_none()) map = WeightArray(vertexMap, "vertex map");
+  if (!restriction.is_none()) restricted = WeightArray(restriction, "restriction");
+  const std::span<const Vector3> points = FramePoints(rest, 0);
+  WithoutGil([&] {
+    const auto inUse = PluginsInUse();
+    const headless::ThreadWorkers workers(threads_);
+    correction_ = std::make_unique<headless::Correction>(
+        "", std::vector<Vector3>(points.begin(), points.end()), std::move(polygons), settings,
+        std::move(map), std::move(restricted), 0);
+  });
+}
+
+PyCorrection::~PyCorrection() {
+  // The document's nodes call into the plug-in as they go.
+  const auto inUse = PluginsInUse();
+  correction_.reset();
+}
+
+size_t PyCorrection::PointCount() const {
+  return correction_->PointCount();
+}
+
+py::tuple PyCorrection::Faces() const {
+  return PolygonTuples(correction_->Polygons());
+}
+
+py::array_t<double> PyCorrection::Run(py::handle points, bool smoothed) {
+  const py::array_t<double> in = PointArray(points, "points", 0);
+  const bool frames = in.ndim() == 3;
+  const Int64 frameCount = frames ? static_cast<Int64>(in.shape(0)) : 1;
+  py::array_t<double> out = NewPointArray(frames ? frameCount : -1, PointsPerFrame(in));
+  Vector3* to = WritablePoints(out);
+  const size_t count = PointsPerFrame(in);
+  Int64 kept = 0;
+  WithoutGil([&] {
+    // One document, one evaluation at a time: a second thread waits for the first.
+    const std::lock_guard<std::mutex> serial(mutex_);
+    const auto inUse = PluginsInUse();
+    const headless::ThreadWorkers workers(threads_);
+    for (Int64 f = 0; f < frameCount; ++f) {
+      const std::string source = frames ? "frame " + std::to_string(f) : std::string("points");
+      kept += correction_->Correct(FramePoints(in, static_cast<size_t>(f)), source, smoothed)
+                  .PointsKept();
+      const std::vector<Vector3>& result = correction_->Result();
+      std::copy(result.begin(), result.end(), to + static_cast<size_t>(f) * count);
+    }
+  });
+  pointsKept_ = kept;
+  return out;
+}
+
+double PyCorrection::NativeSeconds(py::handle points, Int32 repeats) {
+  const py::array_t<double> in = PointArray(points, "points", 2);
+  double best = std::numeric_limits<double>::infinity();
+  WithoutGil([&] {
+    const std::lock_guard<std::mutex> serial(mutex_);
+    const auto inUse = PluginsInUse();
+    const headless::ThreadWorkers workers(threads_);
+    for (Int32 r = 0; r < repeats; ++r) {
+      const auto start = std::chrono::steady_clock::now();
+      correction_->Correct(FramePoints(in, 0), "points");
+      best = std::min(
+          best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+  });
+  return best;
+}
+
+void BindCorrection(py::module_& m) {
+  py::class_<PyCorrection>(m, "Correction", R"(A rest mesh bound for correction by the plug-in.
+
+The rest points (N, 3) and faces are bound once by the plug-in's bind tag with the settings
+given (None keeps the plug-in's default, the same as the command line's); apply() then corrects
+deformed points of the same mesh. Each Correction holds a document of its own, so corrections
+on different threads run at the same time; calls on one Correction from several threads are
+serialised.)")
+      .def(py::init<py::handle, py::handle, py::object, py::object, py::object,
+                    std::optional<double>, py::object, py::object, std::optional<Int32>>(),
+           py::arg("rest_points"), py::arg("faces"), py::kw_only(),
+           py::arg("iterations") = py::none(), py::arg("weighting") = py::none(),
+           py::arg("pin_border") = py::none(), py::arg("strength") = py::none(),
+           py::arg("vertex_map") = py::none(), py::arg("restriction") = py::none(),
+           py::arg("threads") = py::none(),
+           R"(Bind `rest_points` with `faces`.
+
+faces: a sequence of index sequences (3 or more corners; larger faces are fanned into
+triangles as the OBJ reader does) or an integer array of shape (M, 3) or (M, 4).
+iterations, weighting, pin_border, strength: the bind tag's settings, checked against the
+plug-in's description. vertex_map: smoothing weights from 0 to 1, one per point.
+restriction: per point, 0 keeps the input and 1 takes the correction. threads: workers of
+this correction's evaluations (0 or None: one per hardware thread).
+
+Raises ValueError for bad input, RuntimeError when the plug-in cannot be found or refuses
+to bind.)")
+      .def("apply", &PyCorrection::Apply, py::arg("points"),
+           R"(The corrected points of `points`: (N, 3) gives (N, 3), (F, N, 3) gives (F, N, 3), the
+frames evaluated in order. A new float64 array; the input is converted once when it is not
+C-ordered float64 already.)")
+      .def("smoothed", &PyCorrection::Smoothed, py::arg("points"),
+           "The smoothed mesh the correction of `points` is built on, shaped as apply()'s result.")
+      .def_property_readonly("point_count", &PyCorrection::PointCount,
+                             "The number of points of the rest mesh.")
+      .def_property_readonly("faces", &PyCorrection::Faces,
+                             "The bound polygons as tuples of point indices (3 or 4 each).")
+      .def_property_readonly(
+          "points_kept", [](const PyCorrection& c) { return c.pointsKept_; },
+          "How many points of the last call kept their input position because their "
+          "correction was not finite.");
+}
+
+}  // namespace tessamire_python

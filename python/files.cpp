@@ -1,0 +1,261 @@
+// The module's files: OBJ meshes, PC2 and MDD point caches and rigged characters, read into and
+// written from numpy arrays by the headless host's own readers and writers.
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "headless/deformers/skin.h"
+#include "headless/io/character.h"
+#include "headless/io/obj.h"
+#include "headless/io/point_cache.h"
+#include "headless/scene/evaluate.h"
+#include "python/arrays.h"
+#include "python/calls.h"
+#include "python/module.h"
+
+namespace tessamire_python {
+
+namespace {
+
+// An OBJ file as read: its points, its faces, and everything else the faithful writer keeps.
+struct ObjMesh {
+  std::shared_ptr<const headless::ObjFile> file;
+  py::object points;
+  py::object faces;
+};
+
+struct Cache {
+  py::object frames;
+  std::string format;
+  py::object start;
+  py::object rate;
+  py::object times;
+};
+
+struct CharacterMesh {
+  std::string name;
+  py::object points, faces, joints, weights, frames;
+};
+
+struct Character {
+  py::list meshes;
+  py::list notes;
+  double fps = 0.0;
+  py::object clip;
+};
+
+py::array_t<double> CopiedPoints(std::span<const Vector3> points) {
+  py::array_t<double> out = NewPointArray(-1, points.size());
+  std::copy(points.begin(), points.end(), WritablePoints(out));
+  return out;
+}
+
+ObjMesh ReadObj(const std::string& path) {
+  CheckReadable(path);
+  auto file = std::make_shared<headless::ObjFile>(
+      FileWork([&] { return WithoutGil([&] { return headless::ReadObjFile(path); }); }));
+  ObjMesh mesh;
+  mesh.points = CopiedPoints(file->mesh.points);
+  mesh.faces = FaceTuples(file->faceFirst, file->cornerPoint);
+  mesh.file = std::move(file);
+  return mesh;
+}
+
+void WriteObj(const std::string& path, py::handle points, py::object like, py::object faces) {
+  const py::array_t<double> p = PointArray(points, "points", 2);
+  const std::span<const Vector3> at = FramePoints(p, 0);
+  if (like.is_none() == faces.is_none())
+    throw py::value_error("write_obj wants either like= (an ObjMesh) or faces=, not " +
+                          std::string(like.is_none() ? "neither" : "both"));
+  if (!like.is_none()) {
+    const ObjMesh& mesh = like.cast<const ObjMesh&>();
+    if (at.size() != mesh.file->mesh.points.size())
+      throw py::value_error("points: " + std::to_string(at.size()) + " points, but the mesh " +
+                            mesh.file->name + " has " +
+                            std::to_string(mesh.file->mesh.points.size()));
+    FileWork([&] { WithoutGil([&] { headless::WriteObjLike(path, *mesh.file, at); }); });
+    return;
+  }
+  const std::vector<CPolygon> polygons = FacePolygons(faces, static_cast<Int64>(at.size()));
+  FileWork([&] { WithoutGil([&] { headless::WriteObj(path, at, polygons); }); });
+}
+
+Cache ReadCache(const std::string& path) {
+  CheckReadable(path);
+  const headless::PointCache cache =
+      FileWork([&] { return WithoutGil([&] { return headless::ReadPointCache(path); }); });
+  const Int64 samples = cache.SampleCount();
+  py::array_t<double> frames = NewPointArray(samples, static_cast<size_t>(cache.pointCount));
+  double* to = frames.mutable_data();
+  for (size_t i = 0; i < cache.coordinates.size(); ++i) to[i] = cache.coordinates[i];
+  Cache out;
+  out.frames = std::move(frames);
+  const bool pc2 = cache.format == headless::PointCacheFormat::kPc2;
+  out.format = pc2 ? "pc2" : "mdd";
+  out.start = pc2 ? py::object(py::float_(cache.startFrame)) : py::none();
+  out.rate = pc2 ? py::object(py::float_(cache.sampleRate)) : py::none();
+  out.times =
+      pc2 ? py::none() : py::object(py::array_t<Float32>(cache.times.size(), cache.times.data()));
+  return out;
+}
+
+Float32 Narrowed(double value, const std::string& what) {
+  if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<Float32>::max())
+    throw py::value_error(what + " (" + py::repr(py::float_(value)).cast<std::string>() +
+                          ") does not fit in float32");
+  return static_cast<Float32>(value);
+}
+
+void WriteCache(const std::string& path, py::handle framesValue, double start, double rate,
+                py::object times) {
+  const std::optional<headless::PointCacheFormat> format = headless::PointCacheFormatOf(path);
+  if (!format) throw py::value_error(path + ": a point cache is named .pc2 or .mdd");
+  const py::array_t<double> frames = PointArray(framesValue, "frames", 3);
+  const bool pc2 = *format == headless::PointCacheFormat::kPc2;
+  if (pc2 && !times.is_none())
+    throw py::value_error("times are an MDD file's; a PC2 file has start and rate");
+  headless::PointCache cache;
+  cache.format = *format;
+  if (frames.shape(1) > std::numeric_limits<Int32>::max())
+    throw py::value_error("frames: more points than a point cache holds");
+  cache.pointCount = static_cast<Int32>(frames.shape(1));
+  cache.startFrame = Narrowed(start, "start");
+  cache.sampleRate = Narrowed(rate, "rate");
+  const auto count = static_cast<size_t>(frames.shape(0));
+  if (!pc2) {
+    // Without times, sample i is at i / 30 seconds, the 30 frames per second MDD readers assume.
+    const std::vector<Float32> given =
+        times.is_none() ? std::vector<Float32>() : WeightArray(times, "times");
+    if (!times.is_none() && given.size() != count)
+      throw py::value_error("times: " + std::to_string(given.size()) + " times for " +
+                            std::to_string(count) + " frames");
+    for (size_t i = 0; i < count; ++i)
+      cache.times.push_back(times.is_none() ? static_cast<Float32>(static_cast<double>(i) / 30.0)
+                                            : given[i]);
+  }
+  const double* from = frames.data();
+  cache.coordinates.resize(static_cast<size_t>(frames.size()));
+  for (size_t i = 0; i < cache.coordinates.size(); ++i)
+    cache.coordinates[i] = Narrowed(from[i], "frames: coordinate " + std::to_string(i / 3));
+  FileWork([&] { WithoutGil([&] { headless::WritePointCache(path, cache); }); });
+}
+
+Character ImportCharacter(const std::string& path, py::object clip, std::optional<double> fps) {
+  CheckReadable(path);
+  auto doc = headless::NewDocument();
+  headless::CharacterOptions options;
+  if (fps) options.fps = *fps;
+  // A clip by its name, or by its index in the file.
+  if (!clip.is_none()) options.clip = py::str(clip).cast<std::string>();
+  const headless::CharacterImport imported = FileWork(
+      [&] { return WithoutGil([&] { return headless::ImportCharacter(path, *doc, options); }); });
+  Character character;
+  character.fps = imported.fps;
+  character.clip = imported.clip < 0 ? py::none() : py::object(py::str(imported.clipName));
+  for (const std::string& note : imported.notes) character.notes.append(note);
+  const Int64 frameCount = imported.lastFrame + 1;
+  std::vector<py::array_t<double>> frames;
+  std::vector<Vector3*> to;
+  for (const headless::ImportedMesh& mesh : imported.meshes) {
+    frames.push_back(NewPointArray(frameCount, mesh.object->points.size()));
+    to.push_back(WritablePoints(frames.back()));
+  }
+  // The skin alone: the plug-in takes no part, so no plug-in needs to be loaded.
+  WithoutGil([&] {
+    for (Int64 f = 0; f < frameCount; ++f) {
+      const headless::DeformReport report =
+          headless::EvaluateDocumentAtFrame(*doc, static_cast<Float>(f));
+      if (!report.Ok())
+        throw std::runtime_error(path + ": frame " + std::to_string(f) + ": " +
+                                 report.errors.front());
+      for (size_t m = 0; m < imported.meshes.size(); ++m) {
+        const std::vector<Vector3>& skinned = headless::DeformedPoints(imported.meshes[m].object);
+        std::copy(skinned.begin(), skinned.end(), to[m] + static_cast<size_t>(f) * skinned.size());
+      }
+    }
+  });
+  for (size_t m = 0; m < imported.meshes.size(); ++m) {
+    const headless::ImportedMesh& mesh = imported.meshes[m];
+    CharacterMesh out;
+    out.name = mesh.object->name;
+    out.points = CopiedPoints(mesh.object->points);
+    out.faces = PolygonTuples(mesh.object->polygons);
+    py::list joints;
+    for (const headless::Node* joint : mesh.joints) joints.append(joint->name);
+    out.joints = joints;
+    const size_t points = mesh.object->points.size();
+    py::array_t<Float32> weights(
+        {static_cast<py::ssize_t>(mesh.maps.size()), static_cast<py::ssize_t>(points)});
+    for (size_t j = 0; j < mesh.maps.size(); ++j)
+      std::copy(mesh.maps[j]->weights.begin(), mesh.maps[j]->weights.end(),
+                weights.mutable_data() + j * points);
+    out.weights = weights;
+    out.frames = frames[m];
+    character.meshes.append(py::cast(std::move(out)));
+  }
+  return character;
+}
+
+}  // namespace
+
+void BindFiles(py::module_& m) {
+  py::class_<ObjMesh>(m, "ObjMesh", "An OBJ file as read: points, faces and the rest of the file.")
+      .def_readonly("points", &ObjMesh::points, "The points, (N, 3) float64, in `v` order.")
+      .def_readonly("faces", &ObjMesh::faces,
+                    "The faces as tuples of 0-based point indices, in file order.")
+      .def_property_readonly(
+          "name", [](const ObjMesh& mesh) { return mesh.file->name; }, "The file's name.");
+  m.def("read_obj", &ReadObj, py::arg("path"),
+        "Read an OBJ file. Raises OSError when it cannot be read or is not a sound OBJ.");
+  m.def("write_obj", &WriteObj, py::arg("path"), py::arg("points"), py::kw_only(),
+        py::arg("like") = py::none(), py::arg("faces") = py::none(),
+        R"(Write `points` (N, 3) as an OBJ file.
+
+like: an ObjMesh of the same points, written as it was read with only the positions (and the
+normals they turn) changed. faces: instead, the faces of a plain OBJ file. Raises OSError when
+the file cannot be written.)");
+
+  py::class_<Cache>(m, "PointCache", "The samples of a PC2 or MDD point cache.")
+      .def_readonly("frames", &Cache::frames, "The samples, (F, N, 3) float64.")
+      .def_readonly("format", &Cache::format, "'pc2' or 'mdd'.")
+      .def_readonly("start", &Cache::start, "A PC2 file's first frame; None for MDD.")
+      .def_readonly("rate", &Cache::rate, "A PC2 file's frames between samples; None for MDD.")
+      .def_readonly("times", &Cache::times,
+                    "An MDD file's time of each sample in seconds (float32); None for PC2.");
+  m.def("read_cache", &ReadCache, py::arg("path"),
+        "Read a PC2 or MDD point cache (by its extension). Raises OSError when it cannot be "
+        "read or is not sound.");
+  m.def("write_cache", &WriteCache, py::arg("path"), py::arg("frames"), py::kw_only(),
+        py::arg("start") = 0.0, py::arg("rate") = 1.0, py::arg("times") = py::none(),
+        R"(Write `frames` (F, N, 3) as a PC2 or MDD point cache (by the extension of `path`).
+
+A PC2 file has `start` and `rate`; an MDD file `times` in seconds, one per frame (by default
+frame i at i / 30). Coordinates are stored as float32: one beyond its range raises ValueError.
+The file is replaced as a whole or not at all.)");
+
+  py::class_<CharacterMesh>(m, "CharacterMesh", "One skinned mesh of an imported character.")
+      .def_readonly("name", &CharacterMesh::name, "The mesh's name.")
+      .def_readonly("points", &CharacterMesh::points, "The rest points, (N, 3) float64.")
+      .def_readonly("faces", &CharacterMesh::faces, "The polygons as tuples of point indices.")
+      .def_readonly("joints", &CharacterMesh::joints, "The names of the joints that bend it.")
+      .def_readonly("weights", &CharacterMesh::weights,
+                    "Per joint, per point: the skin weights, (J, N) float32.")
+      .def_readonly("frames", &CharacterMesh::frames,
+                    "The skinned points of every frame of the animation, (F, N, 3) float64.");
+  py::class_<Character>(m, "Character", "A rigged character as imported.")
+      .def_readonly("meshes", &Character::meshes, "The skinned meshes (CharacterMesh).")
+      .def_readonly("notes", &Character::notes, "What could not be carried over, in words.")
+      .def_readonly("fps", &Character::fps, "The frames per second the animation was sampled at.")
+      .def_readonly("clip", &Character::clip,
+                    "The name of the animation imported; None when the file has none.");
+  m.def("import_character", &ImportCharacter, py::arg("path"), py::arg("clip") = py::none(),
+        py::kw_only(), py::arg("fps") = py::none(),
+        R"(Import a rigged, animated character (FBX, glTF, Collada and the rest Assimp reads).
+
+Each skinned mesh comes with its joints, weights and its points skinned at every whole frame
+of one animation, `clip` (its name or index in the file; None: the first), sampled at the
+file's rate or `fps`. Raises OSError when the file cannot be read, holds no skinned mesh or
+not the clip.)");
+}
+
+}  // namespace tessamire_python

@@ -1,0 +1,181 @@
+"""Detail-restoring correction of deformed meshes by the Tessamire plug-in, on numpy arrays."""
+
+from typing import Optional, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+Faces = Union[Sequence[Sequence[int]], npt.NDArray[np.integer]]
+Points = npt.ArrayLike
+
+
+def load_plugins(folder: str = "") -> str:
+    """Load the plug-ins of `folder` (empty: $TESSAMIRE_PLUGINS, else beside the module)."""
+
+
+def close_plugins() -> None:
+    """Close the plug-ins once running evaluations end."""
+
+
+def plugin_folder() -> Optional[str]:
+    """The plug-in folder loaded, or None."""
+
+
+class Correction:
+    """A rest mesh bound for correction by the plug-in."""
+
+    def __init__(self, rest_points: Points, faces: Faces, *,
+                 iterations: Optional[int] = None, weighting: Optional[int] = None,
+                 pin_border: Optional[int] = None, strength: Optional[float] = None,
+                 vertex_map: Optional[Points] = None, restriction: Optional[Points] = None,
+                 threads: Optional[int] = None) -> None:
+        """Bind `rest_points` (N, 3) with `faces`; None keeps a setting's default."""
+
+    def apply(self, points: Points) -> npt.NDArray[np.float64]:
+        """The corrected points: (N, 3) -> (N, 3), (F, N, 3) -> (F, N, 3)."""
+
+    def smoothed(self, points: Points) -> npt.NDArray[np.float64]:
+        """The smoothed mesh the correction of `points` is built on."""
+
+    @property
+    def point_count(self) -> int:
+        """The number of points of the rest mesh."""
+
+    @property
+    def faces(self) -> tuple[tuple[int, ...], ...]:
+        """The bound polygons as tuples of point indices (3 or 4 each)."""
+
+    @property
+    def points_kept(self) -> int:
+        """Points of the last call that kept their input position (correction not finite)."""
+
+
+class ObjMesh:
+    """An OBJ file as read: points, faces and the rest of the file."""
+
+    @property
+    def points(self) -> npt.NDArray[np.float64]:
+        """The points, (N, 3), in `v` order."""
+
+    @property
+    def faces(self) -> tuple[tuple[int, ...], ...]:
+        """The faces as tuples of 0-based point indices, in file order."""
+
+    @property
+    def name(self) -> str:
+        """The file's name."""
+
+
+def read_obj(path: str) -> ObjMesh:
+    """Read an OBJ file; OSError when it cannot be read or is not sound."""
+
+
+def write_obj(path: str, points: Points, *, like: Optional[ObjMesh] = None,
+              faces: Optional[Faces] = None) -> None:
+    """Write `points` like an ObjMesh read before, or as a plain OBJ of `faces`."""
+
+
+class PointCache:
+    """The samples of a PC2 or MDD point cache."""
+
+    @property
+    def frames(self) -> npt.NDArray[np.float64]:
+        """The samples, (F, N, 3)."""
+
+    @property
+    def format(self) -> str:
+        """'pc2' or 'mdd'."""
+
+    @property
+    def start(self) -> Optional[float]:
+        """A PC2 file's first frame; None for MDD."""
+
+    @property
+    def rate(self) -> Optional[float]:
+        """A PC2 file's frames between samples; None for MDD."""
+
+    @property
+    def times(self) -> Optional[npt.NDArray[np.float32]]:
+        """An MDD file's time of each sample in seconds; None for PC2."""
+
+
+def read_cache(path: str) -> PointCache:
+    """Read a PC2 or MDD point cache (by its extension)."""
+
+
+def write_cache(path: str, frames: Points, *, start: float = 0.0, rate: float = 1.0,
+                times: Optional[Points] = None) -> None:
+    """Write `frames` (F, N, 3) as a PC2 (start, rate) or MDD (times) point cache."""
+
+
+class CharacterMesh:
+    """One skinned mesh of an imported character."""
+
+    @property
+    def name(self) -> str:
+        """The mesh's name."""
+
+    @property
+    def points(self) -> npt.NDArray[np.float64]:
+        """The rest points, (N, 3)."""
+
+    @property
+    def faces(self) -> tuple[tuple[int, ...], ...]:
+        """The polygons as tuples of point indices."""
+
+    @property
+    def joints(self) -> list[str]:
+        """The names of the joints that bend it."""
+
+    @property
+    def weights(self) -> npt.NDArray[np.float32]:
+        """Per joint, per point: the skin weights, (J, N)."""
+
+    @property
+    def frames(self) -> npt.NDArray[np.float64]:
+        """The skinned points of every frame of the animation, (F, N, 3)."""
+
+
+class Character:
+    """A rigged character as imported."""
+
+    @property
+    def meshes(self) -> list[CharacterMesh]:
+        """The skinned meshes."""
+
+    @property
+    def notes(self) -> list[str]:
+        """What could not be carried over, in words."""
+
+    @property
+    def fps(self) -> float:
+        """The frames per second the animation was sampled at."""
+
+    @property
+    def clip(self) -> Optional[str]:
+        """The name of the animation imported; None when the file has none."""
+
+
+def import_character(path: str, clip: Optional[Union[str, int]] = None, *,
+                     fps: Optional[float] = None) -> Character:
+    """Import a rigged, animated character with its skinned frames."""
+
+
+class Scene:
+    """A scene file's document, evaluated the way the host does."""
+
+    @staticmethod
+    def load(path: str) -> "Scene":
+        """Load a scene file; OSError when it cannot be read or is not sound."""
+
+    def save(self, path: str) -> None:
+        """Save the scene, replacing the file as a whole or not at all."""
+
+    @property
+    def objects(self) -> list[str]:
+        """The names of the scene's polygon objects, in tree order."""
+
+    def evaluate(self, frame: float) -> dict[str, npt.NDArray[np.float64]]:
+        """Each polygon object's deformed points at `frame`, by name."""
