@@ -18,10 +18,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Only the plug-in, the program and (plain builds) the Python module: what `make run` and
-# `make install` need.
+# Only the plug-in and the program, all that `make run` needs.
 program: configure
-	cmake --build $(BUILD) -j $(JOBS) --target tessamire tessamire_cli $(if $(filter plain,$(PRESET)),tessamire_python)
+	cmake --build $(BUILD) -j $(JOBS) --target tessamire tessamire_cli
 
 run: program
 	$(BUILD)/tessamire run --out out
@@ -45,10 +44,12 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
 	FUZZ_BUDGET=$(FUZZ_BUDGET) fuzz/run.sh build-fuzz $(FUZZ_TARGETS)
 
-# Installs bin/tessamire and lib/tessamire/plugins/tessamire/ under PREFIX; the installed tree
+# Installs bin/tessamire, lib/tessamire/plugins/tessamire/ and (plain builds) the Python module
+# under PREFIX; the installed tree
 # finds its plug-ins relative to the program, so it may be moved.
 PREFIX ?= /usr/local
 install: program
+	$(if $(filter plain,$(PRESET)),cmake --build $(BUILD) -j $(JOBS) --target tessamire_python)
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
