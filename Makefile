@@ -45,8 +45,7 @@ fuzz: deps
 	FUZZ_BUDGET=$(FUZZ_BUDGET) fuzz/run.sh build-fuzz $(FUZZ_TARGETS)
 
 # Installs bin/tessamire, lib/tessamire/plugins/tessamire/ and (plain builds) the Python module
-# under PREFIX; the installed tree
-# finds its plug-ins relative to the program, so it may be moved.
+# under PREFIX; the installed tree finds its plug-ins relative to the program, so it may be moved.
 PREFIX ?= /usr/local
 install: program
 	$(if $(filter plain,$(PRESET)),cmake --build $(BUILD) -j $(JOBS) --target tessamire_python)
