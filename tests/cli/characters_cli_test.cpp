@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <random>
 #include <sstream>
 #include <string>
@@ -62,7 +63,7 @@ std::string TwoClipGltf() {
   constexpr int kAround = 8, kRings = 7;
   for (int r = 0; r < kRings; ++r)
     for (int a = 0; a < kAround; ++a) {
-      const double angle = 2.0 * M_PI * a / kAround;
+      const double angle = 2.0 * std::numbers::pi * a / kAround;
       floats({static_cast<float>(0.3 * std::cos(angle)), 0.5f * r,
               static_cast<float>(0.3 * std::sin(angle))});
     }
