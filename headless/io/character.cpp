@@ -541,6 +541,16 @@ class Importer {
   Importer(const std::string& path, Document& doc, const CharacterOptions& options)
       : path_(path), doc_(doc), options_(options) {}
 
+  // A transform the file gives, inverted; a file whose transform has no inverse (a damaged or
+  // degenerate one) is refused naming it.
+  Matrix InverseOf(const Matrix& m, const std::string& what) const {
+    try {
+      return Inverse(m);
+    } catch (const std::invalid_argument&) {
+      throw std::runtime_error(path_ + ": " + what + " cannot be inverted (its axes are singular)");
+    }
+  }
+
   CharacterImport Run(const aiScene* scene) {
     scene_ = scene;
     ChooseAnimation();
@@ -717,7 +727,10 @@ class Importer {
     const Pose pose(scene_, animation_);
     const aiNode* meshNode = NodeOfMesh(scene_->mRootNode, meshIndex);
     const std::map<const aiNode*, Matrix> rest = pose.At(0.0, false);
-    const Matrix toMesh = meshNode == nullptr ? Matrix() : Inverse(rest.at(meshNode));
+    const Matrix toMesh =
+        meshNode == nullptr
+            ? Matrix()
+            : InverseOf(rest.at(meshNode), "the transform of mesh '" + objectName + "''s node");
 
     std::vector<const aiNode*> boneNodes;
     std::map<const aiNode*, Node*> jointOfNode;
@@ -735,8 +748,9 @@ class Importer {
         const auto it = jointOfNode.find(up);
         if (it != jointOfNode.end()) parent = it->second;
       }
-      Node* joint = AddJoint(doc_, UniqueName(doc_, boneName),
-                             Inverse(FromAssimp(bone->mOffsetMatrix)), parent);
+      Node* joint = AddJoint(
+          doc_, UniqueName(doc_, boneName),
+          InverseOf(FromAssimp(bone->mOffsetMatrix), "bone '" + boneName + "''s offset"), parent);
       Node* map = doc_.AddVertexMap(out.object, weights[b], boneName + " weights");
       if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
       if (node != nullptr) jointOfNode[node] = joint;

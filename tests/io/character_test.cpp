@@ -323,6 +323,27 @@ TEST(CharacterImport, AnyAnimationIsListedAndImportedByNameOrIndex) {
   EXPECT_TRUE(doc->Objects().empty());
 }
 
+// A skin whose bind shape is singular makes its bone's offset singular: refused by name, as a
+// damaged file (an exception the program reports, not one that ends it).
+TEST(CharacterImport, ATransformWithoutInverseIsRefusedNamingIt) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const fs::path box = fs::path(kModels) / "Collada/box_nested_animation.dae";
+  if (!fs::exists(box)) GTEST_SKIP() << "assimp-testmodels is missing";
+  std::ifstream in(box, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t at = bytes.find("<bind_shape_matrix>1 ");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + std::string("<bind_shape_matrix>").size()] = '0';
+  auto doc = headless::NewDocument();
+  try {
+    headless::ImportCharacterBytes(bytes, "flat.dae", *doc);
+    ADD_FAILURE() << "imported";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("flat.dae: bone '"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("cannot be inverted"), std::string::npos) << e.what();
+  }
+}
+
 TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
   if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   auto doc = headless::NewDocument();
