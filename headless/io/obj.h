@@ -25,6 +25,7 @@
 // too) all survive.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -99,6 +100,11 @@ std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
 // the point count differs.
 std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
                     const std::string& outputPath = "");
+// ObjText handed to `sink` in pieces, in order: runs of unchanged text as they stand in `file`,
+// the rest in pieces of about a MiB, so the text is never held twice.
+void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
+                   const std::string& outputPath,
+                   const std::function<void(std::string_view)>& sink);
 
 // A coordinate in the shortest form that reads back to the same double.
 std::string ShortestNumber(Float value);
