@@ -6,6 +6,7 @@
 // their input (positions, normals and a material library's way change), to one point cache, or
 // to one glTF on the rest OBJ's own vertices.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -31,6 +32,7 @@
 #include "headless/io/printable.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/correction.h"
+#include "headless/job/frame_pipeline.h"
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
 #include "headless/picture/side_by_side.h"
@@ -198,6 +200,15 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   headless::CheckCoordinateRange(frame.mesh.points, path);
   headless::CheckPointCount(frame.mesh.points.size(), rest.mesh.points.size(), rest.name, path);
   headless::CheckSameFaces(rest, frame);
+  // Writing back needs the faces only to turn normals; the polygons are the rest's.
+  frame.mesh.polygons = {};
+  if (frame.normals.empty()) {
+    frame.faceFirst = {0};
+    frame.cornerPoint = {};
+    frame.cornerTexcoord = {};
+    frame.faceLine = {};
+    frame.faceMaterial = {};
+  }
   return frame;
 }
 
@@ -320,7 +331,7 @@ class PreviewPage {
 };
 
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
-  const headless::ObjFile rest = headless::ReadObjFile(o.rest);
+  headless::ObjFile rest = headless::ReadObjFile(o.rest);
   headless::CheckCoordinateRange(rest.mesh.points, o.rest);
   const size_t count = rest.mesh.points.size();
   const std::string restName = "the rest mesh " + o.rest;
@@ -333,6 +344,11 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
   const Frames frames = GatherFrames(o, count);
+  // Frames of OBJ files are written like themselves: the rest's text is not needed again.
+  if (!frames.cache) {
+    rest.text = std::string();
+    rest.pointSpans = {};
+  }
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
   std::optional<headless::PointCache> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
@@ -385,47 +401,70 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<PreviewPage> page;
   if (!o.preview.empty() && o.preview != "-") page.emplace(o, rest.mesh, frames, err);
   Int64 pointsKept = 0;
-  for (size_t i = 0; i < total; ++i) {
-    headless::StopIfInterrupted();
+  // Frame i lives in slot i % kPipelineSlots from its reading to its writing.
+  struct Slot {
     std::optional<headless::ObjFile> frame;
-    std::vector<Vector3> input;
-    if (frames.cache) {
-      input = frames.cache->Sample(static_cast<Int64>(i));
-    } else {
-      frame = frames.files[i] == "-" ? *standardInputFrame : ReadFrame(frames.files[i], rest);
-      input = frame->mesh.points;
-    }
+    std::vector<Vector3> sample;  // a cache's sample
+    std::vector<Vector3> corrected;
+    headless::DeformReport report;
+    Float seconds = 0.0;
+    const std::vector<Vector3>& Input() const { return frame ? frame->mesh.points : sample; }
+  };
+  std::array<Slot, headless::kPipelineSlots> slots;
+  const auto slotOf = [&slots](size_t i) -> Slot& { return slots[i % slots.size()]; };
+  headless::FrameStages stages;
+  stages.read = [&](size_t i) {
+    headless::StopIfInterrupted();
+    Slot& slot = slotOf(i);
+    slot.frame.reset();
+    if (frames.cache)
+      slot.sample = frames.cache->Sample(static_cast<Int64>(i));
+    else if (frames.files[i] == "-")
+      slot.frame = std::move(standardInputFrame);
+    else
+      slot.frame = ReadFrame(frames.files[i], rest);
+  };
+  stages.correct = [&](size_t i) {
+    Slot& slot = slotOf(i);
     const auto start = std::chrono::steady_clock::now();
-    const headless::DeformReport report = correction.Correct(input, frames.Name(i), o.showSmoothed);
-    const Float seconds =
-        std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
-    for (const std::string& warning : report.warnings)
-      err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
-    pointsKept += report.PointsKept();
-    std::vector<Vector3> corrected = correction.Result();
+    slot.report = correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
+    slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
+    // Copied: the next frame's correction replaces the result while this one is written.
+    slot.corrected = correction.Result();
+  };
+  stages.write = [&](size_t i) {
+    const Slot& slot = slotOf(i);
     if (cacheOut) {
       try {
-        headless::AppendSample(*cacheOut, corrected);
+        headless::AppendSample(*cacheOut, slot.corrected);
       } catch (const std::invalid_argument& e) {
         throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
       }
-      progress.Step(frames.Name(i));
     } else if (glbOut) {
-      glbOut->Add(frames.numbers[i], corrected);
-      progress.Step(frames.Name(i));
+      glbOut->Add(frames.numbers[i], slot.corrected);
     } else {
-      headless::WriteObjLike(outputs[i].string(), frame ? *frame : rest, corrected);
-      progress.Step(frames.Name(i) + " -> " + outputs[i].string());
+      headless::WriteObjLike(outputs[i].string(), slot.frame ? *slot.frame : rest, slot.corrected);
     }
+  };
+  // Everything printed, on the calling thread, once the frame is written.
+  stages.written = [&](size_t i) {
+    Slot& slot = slotOf(i);
+    for (const std::string& warning : slot.report.warnings)
+      err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
+    pointsKept += slot.report.PointsKept();
+    progress.Step(outputs.empty() ? frames.Name(i) : frames.Name(i) + " -> " + outputs[i].string());
     if (reference)
-      headless::PrintReportRow(frames.Name(i), headless::MeasurePair(*reference, input),
-                               headless::MeasurePair(*reference, corrected), seconds, reportStream);
-    if (page) page->Add(i, input, corrected);
+      headless::PrintReportRow(frames.Name(i), headless::MeasurePair(*reference, slot.Input()),
+                               headless::MeasurePair(*reference, slot.corrected), slot.seconds,
+                               reportStream);
+    if (page) page->Add(i, slot.Input(), slot.corrected);
     if (i + 1 == total) {
-      lastInput = std::move(input);
-      lastCorrected = std::move(corrected);
+      lastInput = slot.Input();
+      lastCorrected = std::move(slot.corrected);
     }
-  }
+    slot.frame.reset();  // the text is let go as soon as it is written
+  };
+  headless::RunFrames(total, stages);
   if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
   if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();

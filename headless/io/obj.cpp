@@ -210,8 +210,15 @@ struct Parser {
       Error("normal index " + std::to_string(n) + " refers before the first one");
     const Int64 corner = static_cast<Int64>(file.cornerPoint.size());
     file.cornerPoint.push_back(Keep(point, corner, 0));
-    file.cornerTexcoord.push_back(Keep(texcoord, corner, 1));
-    file.cornerNormal.push_back(Keep(normal, corner, 2));
+    // Texture coordinates and normals per corner only once some corner names one.
+    if (texcoord >= 0 || !file.cornerTexcoord.empty()) {
+      file.cornerTexcoord.resize(static_cast<size_t>(corner), -1);
+      file.cornerTexcoord.push_back(Keep(texcoord, corner, 1));
+    }
+    if (normal >= 0 || !file.cornerNormal.empty()) {
+      file.cornerNormal.resize(static_cast<size_t>(corner), -1);
+      file.cornerNormal.push_back(Keep(normal, corner, 2));
+    }
   }
 
   void Face(Words& words) {
@@ -286,11 +293,11 @@ struct Parser {
         for (Int64 e = first; e < c; ++e)
           if (file.cornerPoint[e] == file.cornerPoint[c])
             Error("the face names point " + std::to_string(point + 1) + " twice");
-        const Int64 texcoord = Kept(file.cornerTexcoord[c], c, 1);
+        const Int64 texcoord = Kept(file.CornerTexcoord(c), c, 1);
         if (texcoord >= texcoords)
           Error("texture coordinate index " + std::to_string(texcoord + 1) + " is out of range (" +
                 std::to_string(texcoords) + " in the file)");
-        const Int64 normal = Kept(file.cornerNormal[c], c, 2);
+        const Int64 normal = Kept(file.CornerNormal(c), c, 2);
         if (normal >= normals)
           Error("normal index " + std::to_string(normal + 1) + " is out of range (" +
                 std::to_string(normals) + " in the file)");
@@ -409,13 +416,14 @@ void CheckSameFaces(const ObjFile& rest, const ObjFile& frame) {
 std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
                                                std::span<const Vector3> points) {
   const size_t count = file.normalSpans.size();
+  if (count == 0) return {};
   std::vector<Vector3> sums(count);
   std::vector<Int64> lastFace(count, -1);
   for (Int64 f = 0; f < file.FaceCount(); ++f) {
     Vector3 area;
     bool computed = false;
     for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) {
-      const Int32 n = file.cornerNormal[c];
+      const Int32 n = file.CornerNormal(c);
       if (n < 0 || lastFace[n] == f) continue;
       if (!computed) area = FaceArea(file, points, f);
       computed = true;
@@ -440,7 +448,7 @@ std::vector<std::optional<SurfaceFrame>> NormalFrames(const ObjFile& file,
   for (Int64 f = 0; f < file.FaceCount(); ++f) {
     const Int64 first = file.faceFirst[f], end = file.faceFirst[f + 1];
     for (Int64 c = first; c < end; ++c) {
-      const Int32 n = file.cornerNormal[c];
+      const Int32 n = file.CornerNormal(c);
       if (n < 0 || frames[n]) continue;
       const Int64 next = c + 1 < end ? c + 1 : first;
       frames[n] = SurfaceFrame{*normals[n],
@@ -618,7 +626,7 @@ FileVertices ObjFileVertices(const ObjFile& file) {
   std::unordered_map<Corner, Int32, CornerHash> vertexOf;
   out.cornerVertex.reserve(file.cornerPoint.size());
   for (size_t c = 0; c < file.cornerPoint.size(); ++c) {
-    const Corner corner{file.cornerPoint[c], file.cornerTexcoord[c], file.cornerNormal[c]};
+    const Corner corner{file.cornerPoint[c], file.CornerTexcoord(c), file.CornerNormal(c)};
     const auto [it, added] = vertexOf.emplace(corner, static_cast<Int32>(out.vertexPoint.size()));
     if (added) {
       out.vertexPoint.push_back(corner.point);

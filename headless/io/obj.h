@@ -54,9 +54,11 @@ struct ObjFile {
   Mesh mesh;         // points in `v` order; polygons from the faces (fans for large faces)
   // Faces in file order: face f has corners faceFirst[f] .. faceFirst[f + 1] - 1.
   std::vector<Int64> faceFirst{0};
-  std::vector<Int32> cornerPoint;      // 0-based point per corner
-  std::vector<Int32> cornerTexcoord;   // 0-based `vt` per corner, -1 when the corner names none
-  std::vector<Int32> cornerNormal;     // 0-based `vn` per corner, -1 when the corner names none
+  std::vector<Int32> cornerPoint;  // 0-based point per corner
+  // 0-based `vt` and `vn` per corner, -1 when the corner names none; empty when no corner names
+  // one (CornerTexcoord and CornerNormal answer -1 then).
+  std::vector<Int32> cornerTexcoord;
+  std::vector<Int32> cornerNormal;
   std::vector<Int64> faceLine;         // 1-based line of each face
   std::vector<Int32> faceMaterial;     // per face: its `usemtl` in `materials`, -1 before any
   std::vector<TextSpan> pointSpans;    // the "x y z" of each `v` line
@@ -68,6 +70,12 @@ struct ObjFile {
   std::string objectName;              // the first `o` line's name
 
   Int64 FaceCount() const { return static_cast<Int64>(faceLine.size()); }
+  Int32 CornerTexcoord(Int64 c) const {
+    return cornerTexcoord.empty() ? -1 : cornerTexcoord[static_cast<size_t>(c)];
+  }
+  Int32 CornerNormal(Int64 c) const {
+    return cornerNormal.empty() ? -1 : cornerNormal[static_cast<size_t>(c)];
+  }
 };
 
 // Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above.
