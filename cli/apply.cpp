@@ -352,14 +352,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
   std::optional<headless::PointCache> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
-  // Every input is checked before anything is written; the standard input can be read once only,
-  // so a frame from it is kept.
+  // Every input is checked before anything is written, two at a time; the first failing is named.
+  // The standard input can be read once only, so a frame from it is kept.
   std::optional<headless::ObjFile> standardInputFrame;
-  for (const std::string& file : frames.files) {
+  headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
-    headless::ObjFile frame = ReadFrame(file, rest);
-    if (file == "-") standardInputFrame = std::move(frame);
-  }
+    headless::ObjFile frame = ReadFrame(frames.files[i], rest);
+    if (frames.files[i] == "-") standardInputFrame = std::move(frame);
+  });
   const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
                         (outputs.size() > 1 || (!EndsWithObj(o.out) && o.out != "-"));
   if (toFolder)

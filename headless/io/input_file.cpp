@@ -48,8 +48,11 @@ std::uint64_t InputFile::Read(std::uint64_t count, std::string& out) {
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 16;
   std::uint64_t total = 0;
   while (total < count) {
-    const size_t want = static_cast<size_t>(std::min(kPiece, count - total));
     const size_t held = out.size();
+    // Into the room reserved, when there is some: reading up to the end of a file of known size
+    // then costs no growth.
+    const std::uint64_t room = out.capacity() - held > 0 ? out.capacity() - held : kPiece;
+    const size_t want = static_cast<size_t>(std::min({kPiece, room, count - total}));
     // Straight into the string: it grows by at most one piece beyond what arrived.
     try {
       out.resize(held + want);
@@ -87,11 +90,12 @@ std::string ReadTextInput(const std::string& path, std::uint64_t maxLineBytes) {
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 20;
   InputFile in(path);
   std::string text;
-  // A regular file is held whole in the end: one allocation of its size, no copies on the way.
+  // A regular file is held whole in the end: one allocation of its size (and a byte to find its
+  // end), no copies on the way.
   // Reserving touches no memory, so a binary file refused at its first bytes costs no more.
   if (in.Size() && *in.Size() < std::numeric_limits<size_t>::max() / 2) {
     try {
-      text.reserve(static_cast<size_t>(*in.Size()));
+      text.reserve(static_cast<size_t>(*in.Size()) + 1);
     } catch (const std::exception&) {
       Fail(path, "not enough memory to hold the file");
     }

@@ -59,4 +59,21 @@ void RunFrames(size_t count, const FrameStages& stages, bool pipelined) {
   if (failure) std::rethrow_exception(failure);
 }
 
+void RunInPairs(size_t count, const std::function<void(size_t)>& work) {
+  for (size_t i = 0; i < count; i += 2) {
+    StageRun first, second;
+    first.frame = i;
+    {
+      std::optional<std::jthread> other;
+      if (i + 1 < count) {
+        second.frame = i + 1;
+        other.emplace([&] { second.Run(work); });
+      }
+      first.Run(work);
+    }
+    for (const StageRun* run : {&first, &second})
+      if (run->failure) std::rethrow_exception(run->failure);
+  }
+}
+
 }  // namespace headless

@@ -28,4 +28,9 @@ struct FrameStages {
 // another on the calling thread (the same results, for comparison).
 void RunFrames(size_t count, const FrameStages& stages, bool pipelined = true);
 
+// `work` for frames 0 .. count - 1, two at a time (frame i on the calling thread, i + 1 on
+// another), e.g. to check every frame before anything is written. The failure of the first frame
+// failing is thrown once both threads have finished; every frame before it has run.
+void RunInPairs(size_t count, const std::function<void(size_t frame)>& work);
+
 }  // namespace headless

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
@@ -78,6 +79,28 @@ TEST(FramePipeline, AFailingFrameStopsTheRunAfterEveryEarlierFrameIsWritten) {
       EXPECT_LE(log.corrected.size(), failAt + 2);
     }
   }
+}
+
+TEST(FramePipeline, InPairsTheFirstFailingFrameIsTheOneNamed) {
+  for (const size_t count : {size_t{1}, size_t{6}, size_t{7}}) {
+    Log log;
+    headless::RunInPairs(count, [&log](size_t frame) { log.Add(log.read, frame); });
+    std::sort(log.read.begin(), log.read.end());
+    EXPECT_EQ(log.read, Frames(count));
+  }
+  // Frames 4 and 5, checked at once, both fail: 4 is named, and every frame before it ran.
+  Log log;
+  try {
+    headless::RunInPairs(7, [&log](size_t frame) {
+      if (frame == 4 || frame == 5) throw std::runtime_error("frame " + std::to_string(frame));
+      log.Add(log.read, frame);
+    });
+    ADD_FAILURE() << "no failure";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "frame 4");
+  }
+  std::sort(log.read.begin(), log.read.end());
+  EXPECT_EQ(log.read, Frames(4));
 }
 
 TEST(FramePipeline, StagesOfOneStepRunAtOnce) {
