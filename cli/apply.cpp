@@ -195,10 +195,12 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
 }
 
 // The frame's OBJ file, checked against the rest mesh's points and faces.
-headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest) {
+// `restPoints` is the rest's point count (its points may have gone to the correction).
+headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest,
+                            size_t restPoints) {
   headless::ObjFile frame = headless::ReadObjFile(path);
   headless::CheckCoordinateRange(frame.mesh.points, path);
-  headless::CheckPointCount(frame.mesh.points.size(), rest.mesh.points.size(), rest.name, path);
+  headless::CheckPointCount(frame.mesh.points.size(), restPoints, rest.name, path);
   headless::CheckSameFaces(rest, frame);
   // Writing back needs the faces only to turn normals; the polygons are the rest's.
   frame.mesh.polygons = {};
@@ -357,7 +359,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<headless::ObjFile> standardInputFrame;
   headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
-    headless::ObjFile frame = ReadFrame(frames.files[i], rest);
+    headless::ObjFile frame = ReadFrame(frames.files[i], rest, count);
     if (frames.files[i] == "-") standardInputFrame = std::move(frame);
   });
   const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
@@ -380,9 +382,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       err,
       headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
       "tessamire apply", "step", static_cast<Int64>(total) + 1);
-  headless::Correction correction(o.rest, rest.mesh.points, rest.mesh.polygons,
-                                  TagSettingsOf(*o.options), std::move(vertexMap),
-                                  std::move(restriction));
+  // The rest's points and polygons go to the correction's document unless the preview, the
+  // report, a glTF or turning the rest's normals needs them again.
+  const bool restMeshAgain =
+      o.report || !o.preview.empty() || GlbOutput(o.out) || !rest.normals.empty();
+  headless::Correction correction(
+      o.rest, restMeshAgain ? rest.mesh.points : std::move(rest.mesh.points),
+      restMeshAgain ? rest.mesh.polygons : std::move(rest.mesh.polygons),
+      TagSettingsOf(*o.options), std::move(vertexMap), std::move(restriction));
   progress.Step("bound " + o.rest);
 
   std::optional<GlbOut> glbOut;
@@ -422,7 +429,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     else if (frames.files[i] == "-")
       slot.frame = std::move(standardInputFrame);
     else
-      slot.frame = ReadFrame(frames.files[i], rest);
+      slot.frame = ReadFrame(frames.files[i], rest, count);
   };
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
@@ -431,6 +438,10 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     // Copied: the next frame's correction replaces the result while this one is written.
     slot.corrected = correction.Result();
+    // The input again only for the report, the preview, the last frame or turning normals.
+    if (slot.frame && !reference && !page && o.preview.empty() && i + 1 != total &&
+        slot.frame->normals.empty())
+      slot.frame->mesh.points = {};
   };
   stages.write = [&](size_t i) {
     const Slot& slot = slotOf(i);
