@@ -135,12 +135,60 @@ TEST_F(ObjFiles, FaultsNameTheFileAndTheLine) {
       {"v 1 nan 0\n", ":1:", "malformed coordinate"},
       {"v 1 1e999 0\n", ":1:", "malformed coordinate"},
       {"f 1 2 3\nv 0 0 0\n", ":1:", "out of range"},
+      // Indices beyond what a corner keeps are named whole.
+      {points + "f 1 2 3000000000\n", ":6:", "corner index 3000000000 is out of range (5 points)"},
+      {points + "vt 0 0\nf 1/1 2/1 3/2147483648\n",
+       ":7:", "texture coordinate index 2147483648 is out of range (1 in the file)"},
+      {points + "vn 0 0 1\nf 1//1 2//1 3//99999999999\n",
+       ":7:", "normal index 99999999999 is out of range (1 in the file)"},
+      // The length is refused before what the line holds.
+      {"v 0 0 0\nf " + std::string(headless::kMaxObjLineBytes, 'x') + "\n",
+       ":2:", "longer than 1048576 bytes"},
   };
   for (const Case& c : cases) {
     const std::string message = ErrorOf(c.text);
     EXPECT_NE(message.find(path + c.line), std::string::npos) << c.text << " -> " << message;
     EXPECT_NE(message.find(c.what), std::string::npos) << c.text << " -> " << message;
   }
+}
+
+TEST_F(ObjFiles, CornersHoldTextureCoordinatesAndNormalsOnlyOnceSomeCornerNamesOne) {
+  const std::string text =
+      "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nvt 0.5 0.5\nf 1/1 3/1 4/1\n";
+  const headless::ObjFile file = headless::ParseObj(text, "t.obj");
+  const std::vector<Int32> texcoords = {-1, -1, -1, 0, 0, 0};
+  EXPECT_EQ(file.cornerTexcoord, texcoords);
+  EXPECT_TRUE(file.cornerNormal.empty());
+  for (Int64 c = 0; c < 6; ++c) {
+    EXPECT_EQ(file.CornerTexcoord(c), texcoords[static_cast<size_t>(c)]);
+    EXPECT_EQ(file.CornerNormal(c), -1);
+  }
+  EXPECT_EQ(headless::ObjText(file, file.mesh.points), text);
+}
+
+// Megabytes of text go out in pieces, long unchanged runs as they stand: the same bytes as line
+// for line.
+TEST_F(ObjFiles, ALargeFileIsWrittenBackWholeThroughItsPieces) {
+  const auto text = [](const std::string& x) {
+    std::string out;
+    for (int half = 0; half < 2; ++half) {
+      for (int i = 0; i < 40000; ++i) out += "v " + x + " " + std::to_string(i) + " -3\r\n";
+      if (half == 0) out += "# " + std::string(300000, '-') + "\n";
+    }
+    return out + "f 1 2 3\n";
+  };
+  const headless::ObjFile file = headless::ParseObj(text("0.25"), "large.obj");
+  EXPECT_EQ(headless::ObjText(file, file.mesh.points), text("0.25"));
+  std::vector<Vector3> moved = file.mesh.points;
+  for (Vector3& p : moved) p.x = 0.125;
+  size_t pieces = 0;
+  std::string streamed;
+  headless::StreamObjText(file, moved, "", [&](std::string_view piece) {
+    ++pieces;
+    streamed += piece;
+  });
+  EXPECT_EQ(streamed, text("0.125"));
+  EXPECT_GE(pieces, 3u);
 }
 
 TEST_F(ObjFiles, AnUnreadableFileIsNamed) {
