@@ -698,12 +698,18 @@ std::string FileVerticesObjText(const FileVertices& file, std::span<const Vector
     material = file.faceMaterial[f];
     out += 'f';
     for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) {
-      const std::string index = std::to_string(Int64{file.cornerVertex[c]} + 1);
+      char number[24];
+      const char* end =
+          std::to_chars(number, number + sizeof number, Int64{file.cornerVertex[c]} + 1).ptr;
+      const std::string_view index(number, static_cast<size_t>(end - number));
       out += ' ';
       out += index;
       if (texcoords || withNormals) out += '/';
       if (texcoords) out += index;
-      if (withNormals) out += '/' + index;
+      if (withNormals) {
+        out += '/';
+        out += index;
+      }
     }
     out += '\n';
   }
