@@ -346,12 +346,13 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
   const Frames frames = GatherFrames(o, count);
-  // Frames of OBJ files are written like themselves: the rest's text is not needed again.
-  if (!frames.cache) {
+  const std::vector<fs::path> outputs = PlanOutputs(o, frames);
+  // The rest's text is written again only as the OBJ result of a cache's sample (frames of OBJ
+  // files are written like themselves).
+  if (!frames.cache || outputs.empty()) {
     rest.text = std::string();
     rest.pointSpans = {};
   }
-  const std::vector<fs::path> outputs = PlanOutputs(o, frames);
   std::optional<headless::PointCache> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
   // Every input is checked before anything is written, two at a time; the first failing is named.
