@@ -389,8 +389,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       o.report || !o.preview.empty() || GlbOutput(o.out) || !rest.normals.empty();
   headless::Correction correction(
       o.rest, restMeshAgain ? rest.mesh.points : std::move(rest.mesh.points),
-      restMeshAgain ? rest.mesh.polygons : std::move(rest.mesh.polygons),
-      TagSettingsOf(*o.options), std::move(vertexMap), std::move(restriction));
+      restMeshAgain ? rest.mesh.polygons : std::move(rest.mesh.polygons), TagSettingsOf(*o.options),
+      std::move(vertexMap), std::move(restriction));
   progress.Step("bound " + o.rest);
 
   std::optional<GlbOut> glbOut;
