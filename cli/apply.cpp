@@ -194,6 +194,12 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   return outputs;
 }
 
+// Lets go of `c`'s storage (`c = {}` assigns an empty list and keeps it).
+template <typename Container>
+void Release(Container& c) {
+  Container().swap(c);
+}
+
 // The frame's OBJ file, checked against the rest mesh's points and faces.
 // `restPoints` is the rest's point count (its points may have gone to the correction).
 headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest,
@@ -203,13 +209,14 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   headless::CheckPointCount(frame.mesh.points.size(), restPoints, rest.name, path);
   headless::CheckSameFaces(rest, frame);
   // Writing back needs the faces only to turn normals; the polygons are the rest's.
-  frame.mesh.polygons = {};
+  Release(frame.mesh.polygons);
   if (frame.normals.empty()) {
     frame.faceFirst = {0};
-    frame.cornerPoint = {};
-    frame.cornerTexcoord = {};
-    frame.faceLine = {};
-    frame.faceMaterial = {};
+    frame.faceFirst.shrink_to_fit();
+    Release(frame.cornerPoint);
+    Release(frame.cornerTexcoord);
+    Release(frame.faceLine);
+    Release(frame.faceMaterial);
   }
   return frame;
 }
@@ -350,8 +357,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   // The rest's text is written again only as the OBJ result of a cache's sample (frames of OBJ
   // files are written like themselves).
   if (!frames.cache || outputs.empty()) {
-    rest.text = std::string();
-    rest.pointSpans = {};
+    Release(rest.text);
+    Release(rest.pointSpans);
   }
   std::optional<headless::PointCache> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
@@ -442,7 +449,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     // The input again only for the report, the preview, the last frame or turning normals.
     if (slot.frame && !reference && !page && o.preview.empty() && i + 1 != total &&
         slot.frame->normals.empty())
-      slot.frame->mesh.points = {};
+      Release(slot.frame->mesh.points);
   };
   stages.write = [&](size_t i) {
     const Slot& slot = slotOf(i);
