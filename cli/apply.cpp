@@ -10,6 +10,7 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "cli/view_page.h"
 #include "headless/geometry/mesh.h"
 #include "headless/io/gltf.h"
+#include "headless/io/input_file.h"
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
@@ -220,6 +222,35 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   }
   return frame;
 }
+
+// A frame's text is let go once the frame is parsed and read again to write the result: the
+// system's cache makes the second read cheap, and the text is held only while it is read or
+// written, not while the frame waits for or goes through its correction. The standard input
+// cannot be read twice, so its frame keeps its text.
+struct SetAsideText {
+  std::uint64_t bytes = 0;
+  fs::file_time_type modified;
+
+  // Lets go of `frame`'s text; nothing for the standard input.
+  void Take(headless::ObjFile& frame) {
+    if (frame.name == "-") return;
+    bytes = frame.text.size();
+    modified = Modified(frame.name);
+    Release(frame.text);
+  }
+  // Gives `frame` its text again, refused when the file has changed since it was read.
+  void Restore(headless::ObjFile& frame) const {
+    if (frame.name == "-" || !frame.text.empty()) return;
+    const fs::file_time_type before = Modified(frame.name);
+    frame.text = headless::ReadInputFile(frame.name);
+    if (before != modified || frame.text.size() != bytes)
+      throw ApplyError(frame.name + ": changed while it was being corrected; nothing of it written");
+  }
+  static fs::file_time_type Modified(const std::string& path) {
+    std::error_code ec;
+    return fs::last_write_time(headless::platform::PathFromUtf8(path), ec);
+  }
+};
 
 // The cache the results go into: the input cache's timing when it is of the same format,
 // else the frames' numbers (PC2: the first and the step, which must be even; MDD: frame / fps
@@ -419,6 +450,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   // Frame i lives in slot i % kPipelineSlots from its reading to its writing.
   struct Slot {
     std::optional<headless::ObjFile> frame;
+    SetAsideText text;
     std::vector<Vector3> sample;  // a cache's sample
     std::vector<Vector3> corrected;
     headless::DeformReport report;
@@ -438,6 +470,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       slot.frame = std::move(standardInputFrame);
     else
       slot.frame = ReadFrame(frames.files[i], rest, count);
+    if (slot.frame) slot.text.Take(*slot.frame);
   };
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
@@ -452,7 +485,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       Release(slot.frame->mesh.points);
   };
   stages.write = [&](size_t i) {
-    const Slot& slot = slotOf(i);
+    Slot& slot = slotOf(i);
     if (cacheOut) {
       try {
         headless::AppendSample(*cacheOut, slot.corrected);
@@ -461,8 +494,12 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       }
     } else if (glbOut) {
       glbOut->Add(frames.numbers[i], slot.corrected);
+    } else if (slot.frame) {
+      slot.text.Restore(*slot.frame);
+      headless::WriteObjLike(outputs[i].string(), *slot.frame, slot.corrected);
+      Release(slot.frame->text);
     } else {
-      headless::WriteObjLike(outputs[i].string(), slot.frame ? *slot.frame : rest, slot.corrected);
+      headless::WriteObjLike(outputs[i].string(), rest, slot.corrected);
     }
   };
   // Everything printed, on the calling thread, once the frame is written.
