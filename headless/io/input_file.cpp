@@ -79,9 +79,26 @@ void InputFile::ReadRest(std::string& out) {
   }
 }
 
+namespace {
+
+// Room for the whole of a regular file (and a byte to find its end), so that it is held in one
+// allocation of its size with no copies on the way. Reserving touches no memory, so a file
+// refused at its first bytes costs no more.
+void ReserveWhole(const InputFile& in, std::string& out) {
+  if (!in.Size() || *in.Size() >= std::numeric_limits<size_t>::max() / 2) return;
+  try {
+    out.reserve(static_cast<size_t>(*in.Size()) + 1);
+  } catch (const std::exception&) {
+    Fail(in.Path(), "not enough memory to hold the file");
+  }
+}
+
+}  // namespace
+
 std::string ReadInputFile(const std::string& path) {
   InputFile in(path);
   std::string bytes;
+  ReserveWhole(in, bytes);
   in.ReadRest(bytes);
   return bytes;
 }
@@ -90,16 +107,7 @@ std::string ReadTextInput(const std::string& path, std::uint64_t maxLineBytes) {
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 20;
   InputFile in(path);
   std::string text;
-  // A regular file is held whole in the end: one allocation of its size (and a byte to find its
-  // end), no copies on the way.
-  // Reserving touches no memory, so a binary file refused at its first bytes costs no more.
-  if (in.Size() && *in.Size() < std::numeric_limits<size_t>::max() / 2) {
-    try {
-      text.reserve(static_cast<size_t>(*in.Size()) + 1);
-    } catch (const std::exception&) {
-      Fail(path, "not enough memory to hold the file");
-    }
-  }
+  ReserveWhole(in, text);
   std::uint64_t line = 0;  // bytes of the last line so far
   for (;;) {
     const size_t start = text.size();
