@@ -10,7 +10,6 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -26,7 +25,6 @@
 #include "cli/view_page.h"
 #include "headless/geometry/mesh.h"
 #include "headless/io/gltf.h"
-#include "headless/io/input_file.h"
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
@@ -223,27 +221,21 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   return frame;
 }
 
-// A frame's text is let go once the frame is parsed and read again to write the result: the
-// system's cache makes the second read cheap, and the text is held only while it is read or
-// written, not while the frame waits for or goes through its correction. The standard input
-// cannot be read twice, so its frame keeps its text.
+// A frame's text is let go once the frame is parsed; writing the result reads it again from the
+// file as it goes (the system's cache makes that cheap), so a frame's text is held only while it
+// is parsed. The standard input cannot be read twice, so its frame keeps its text.
 struct SetAsideText {
-  std::uint64_t bytes = 0;
   fs::file_time_type modified;
 
   // Lets go of `frame`'s text; nothing for the standard input.
   void Take(headless::ObjFile& frame) {
     if (frame.name == "-") return;
-    bytes = frame.text.size();
     modified = Modified(frame.name);
     Release(frame.text);
   }
-  // Gives `frame` its text again, refused when the file has changed since it was read.
-  void Restore(headless::ObjFile& frame) const {
-    if (frame.name == "-" || !frame.text.empty()) return;
-    const fs::file_time_type before = Modified(frame.name);
-    frame.text = headless::ReadInputFile(frame.name);
-    if (before != modified || frame.text.size() != bytes)
+  // Throws when the file was written to since it was read (writing back checks its length).
+  void CheckUnchanged(const headless::ObjFile& frame) const {
+    if (frame.name != "-" && Modified(frame.name) != modified)
       throw ApplyError(frame.name + ": changed while it was being corrected; nothing of it written");
   }
   static fs::file_time_type Modified(const std::string& path) {
@@ -485,7 +477,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       Release(slot.frame->mesh.points);
   };
   stages.write = [&](size_t i) {
-    Slot& slot = slotOf(i);
+    const Slot& slot = slotOf(i);
     if (cacheOut) {
       try {
         headless::AppendSample(*cacheOut, slot.corrected);
@@ -495,9 +487,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     } else if (glbOut) {
       glbOut->Add(frames.numbers[i], slot.corrected);
     } else if (slot.frame) {
-      slot.text.Restore(*slot.frame);
+      slot.text.CheckUnchanged(*slot.frame);
       headless::WriteObjLike(outputs[i].string(), *slot.frame, slot.corrected);
-      Release(slot.frame->text);
     } else {
       headless::WriteObjLike(outputs[i].string(), rest, slot.corrected);
     }

@@ -346,6 +346,7 @@ ObjFile ParseObj(std::string text, const std::string& name) {
   CheckText(text, name);
   Parser parser;
   parser.file.name = name;
+  parser.file.textBytes = static_cast<Int64>(text.size());
   parser.file.text = std::move(text);
   const std::string& t = parser.file.text;
   const char* const begin = t.data();
@@ -458,6 +459,54 @@ std::vector<std::optional<SurfaceFrame>> NormalFrames(const ObjFile& file,
   return frames;
 }
 
+// The text of a file being written back, read forwards: from `file.text`, or, where the file has
+// let it go, from the file it was read from, a piece at a time.
+class ForwardText {
+ public:
+  explicit ForwardText(const ObjFile& file) : file_(file) {
+    if (static_cast<Int64>(file.text.size()) != file.textBytes) in_.emplace(file.name);
+  }
+
+  // Bytes [begin, end), valid until the next call; each call begins at or after the last's begin.
+  std::string_view View(Int64 begin, Int64 end) {
+    if (!in_) return std::string_view(file_.text).substr(static_cast<size_t>(begin),
+                                                        static_cast<size_t>(end - begin));
+    while (start_ + static_cast<Int64>(held_.size()) < end) {
+      // What lies before `begin` is not asked for again; keep what follows it and read on.
+      const Int64 keep = std::max<Int64>(begin, start_);
+      const Int64 drop = std::min<Int64>(keep - start_, static_cast<Int64>(held_.size()));
+      held_.erase(0, static_cast<size_t>(drop));
+      start_ += drop;
+      const Int64 want = std::max<Int64>(kPiece, end - start_ - static_cast<Int64>(held_.size()));
+      if (in_->Read(static_cast<std::uint64_t>(want), held_) == 0) Changed();
+    }
+    return std::string_view(held_).substr(static_cast<size_t>(begin - start_),
+                                          static_cast<size_t>(end - begin));
+  }
+
+  // Throws unless the file ends where the text did.
+  void CheckEnd() {
+    if (!in_) return;
+    std::string more;
+    if (start_ + static_cast<Int64>(held_.size()) != file_.textBytes || in_->Read(1, more) != 0)
+      Changed();
+  }
+
+  bool FromFile() const { return in_.has_value(); }
+
+  static constexpr Int64 kPiece = Int64{1} << 20;
+
+ private:
+  [[noreturn]] void Changed() const {
+    throw std::runtime_error(file_.name + ": cannot read: the file changed after it was read");
+  }
+
+  const ObjFile& file_;
+  std::optional<InputFile> in_;
+  std::string held_;  // bytes [start_, start_ + held_.size()) of the file
+  Int64 start_ = 0;
+};
+
 }  // namespace
 
 void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
@@ -489,9 +538,9 @@ void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
     }
   }
   std::vector<std::string> libraries;
+  ForwardText libraryText(file);
   for (const TextSpan& span : file.mtllibSpans) {
-    const std::string name = file.text.substr(static_cast<size_t>(span.begin),
-                                              static_cast<size_t>(span.end - span.begin));
+    const std::string name(libraryText.View(span.begin, span.end));
     std::string moved = RelocatedLibrary(name, file.name, outputPath);
     if (moved == name) continue;
     more.push_back({span, kLibrary, libraries.size()});
@@ -504,22 +553,27 @@ void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
   constexpr size_t kPiece = size_t{1} << 20;
   std::string piece;
   piece.reserve(kPiece + 256);
-  const std::string_view text = file.text;
+  ForwardText text(file);
   Int64 copied = 0;
   const auto copyTo = [&](Int64 until) {
-    const std::string_view same =
-        text.substr(static_cast<size_t>(copied), static_cast<size_t>(until - copied));
-    copied = until;
-    if (same.size() < kPiece / 8) {
-      piece.append(same);
-    } else {
-      if (!piece.empty()) sink(piece);
-      piece.clear();
-      sink(same);
-    }
-    if (piece.size() >= kPiece) {
-      sink(piece);
-      piece.clear();
+    while (copied < until) {
+      // A long run read again from the file comes a piece at a time.
+      const Int64 next = until - copied > ForwardText::kPiece && text.FromFile()
+                             ? copied + ForwardText::kPiece
+                             : until;
+      const std::string_view same = text.View(copied, next);
+      copied = next;
+      if (same.size() < kPiece / 8) {
+        piece.append(same);
+      } else {
+        if (!piece.empty()) sink(piece);
+        piece.clear();
+        sink(same);
+      }
+      if (piece.size() >= kPiece) {
+        sink(piece);
+        piece.clear();
+      }
     }
   };
   size_t p = 0, m = 0;
@@ -538,14 +592,15 @@ void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
       AppendTriple(piece, turned[change.index]);
     copied = change.span.end;
   }
-  copyTo(static_cast<Int64>(text.size()));
+  copyTo(file.textBytes);
+  text.CheckEnd();
   if (!piece.empty()) sink(piece);
 }
 
 std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
                     const std::string& outputPath) {
   std::string out;
-  out.reserve(file.text.size() + file.text.size() / 4);
+  out.reserve(static_cast<size_t>(file.textBytes + file.textBytes / 4));
   StreamObjText(file, points, outputPath, [&out](std::string_view piece) { out += piece; });
   return out;
 }

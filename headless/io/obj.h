@@ -50,7 +50,10 @@ struct TextSpan {
 // An OBJ file as read: its text, the mesh handed to the host, and the faces as written.
 struct ObjFile {
   std::string name;  // names the file in messages
-  std::string text;  // the bytes as read
+  std::string text;  // the bytes as read; may be let go (below)
+  // The text's length. Where `text` has been let go (it is shorter), writing back reads the text
+  // again from the file `name` as it goes, and refuses a file that is no longer that long.
+  Int64 textBytes = 0;
   Mesh mesh;         // points in `v` order; polygons from the faces (fans for large faces)
   // Faces in file order: face f has corners faceFirst[f] .. faceFirst[f + 1] - 1.
   std::vector<Int64> faceFirst{0};
@@ -109,7 +112,9 @@ std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
 std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
                     const std::string& outputPath = "");
 // ObjText handed to `sink` in pieces, in order: runs of unchanged text as they stand in `file`,
-// the rest in pieces of about a MiB, so the text is never held twice.
+// the rest in pieces of about a MiB, so the text is never held twice, and not at all where the
+// file has let it go. Throws std::runtime_error "name: cannot read: reason" when the file read
+// again cannot be read or is no longer as long as it was.
 void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
                    const std::string& outputPath,
                    const std::function<void(std::string_view)>& sink);

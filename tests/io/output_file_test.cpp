@@ -175,6 +175,9 @@ TEST_F(OutputFileTest, TextOfKnownSizeIsReadIntoOneBlockOfItsSize) {
   const std::string read = headless::ReadTextInput((dir / "in.obj").string(), 4096);
   EXPECT_EQ(read, text);
   EXPECT_LE(read.capacity(), text.size() + 64);
+  const std::string bytes = headless::ReadInputFile((dir / "in.obj").string());
+  EXPECT_EQ(bytes, text);
+  EXPECT_LE(bytes.capacity(), text.size() + 64);
   // A line over the limit stops the reading soon after it.
   std::ofstream(dir / "long.obj", std::ios::binary) << "v 1\n" + std::string(3u << 20, 'x');
   EXPECT_LT(headless::ReadTextInput((dir / "long.obj").string(), 4096).size(), 2u << 20);
