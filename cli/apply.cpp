@@ -204,7 +204,8 @@ void Release(Container& c) {
 // `restPoints` is the rest's point count (its points may have gone to the correction).
 headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest,
                             size_t restPoints) {
-  headless::ObjFile frame = headless::ReadObjFile(path);
+  headless::ObjFile frame = headless::ReadObjFile(
+      path, {restPoints, static_cast<size_t>(rest.FaceCount()), rest.cornerPoint.size()});
   headless::CheckCoordinateRange(frame.mesh.points, path);
   headless::CheckPointCount(frame.mesh.points.size(), restPoints, rest.name, path);
   headless::CheckSameFaces(rest, frame);

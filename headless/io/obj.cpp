@@ -342,10 +342,18 @@ void AppendTriple(std::string& out, const Vector3& v) {
 
 }  // namespace
 
-ObjFile ParseObj(std::string text, const std::string& name) {
+ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected) {
   CheckText(text, name);
   Parser parser;
   parser.file.name = name;
+  // Room for what is expected: no arrays grown by doubling and copied on the way.
+  ObjFile& file = parser.file;
+  file.mesh.points.reserve(expected.points);
+  file.pointSpans.reserve(expected.points);
+  file.faceFirst.reserve(expected.faces + 1);
+  file.cornerPoint.reserve(expected.corners);
+  file.faceLine.reserve(expected.faces);
+  file.faceMaterial.reserve(expected.faces);
   parser.file.textBytes = static_cast<Int64>(text.size());
   parser.file.text = std::move(text);
   const std::string& t = parser.file.text;
@@ -368,7 +376,7 @@ ObjFile ParseObj(std::string text, const std::string& name) {
   return std::move(parser.file);
 }
 
-ObjFile ReadObjFile(const std::string& path) {
+ObjFile ReadObjFile(const std::string& path, const ObjSizes& expected) {
   std::string text;
   try {
     text = ReadTextInput(path, static_cast<std::uint64_t>(kMaxObjLineBytes));
@@ -378,7 +386,7 @@ ObjFile ReadObjFile(const std::string& path) {
     if (what.rfind(path + ": ", 0) == 0) what.erase(0, path.size() + 2);
     Fail(path, 0, what);
   }
-  return ParseObj(std::move(text), path);
+  return ParseObj(std::move(text), path, expected);
 }
 
 Mesh ReadObj(const std::string& path) {

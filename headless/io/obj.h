@@ -81,10 +81,18 @@ struct ObjFile {
   }
 };
 
+// How many points, faces and corners a file is expected to hold (e.g. the rest of a sequence's
+// frames): its arrays start with room for them. The result is the same whatever the text holds.
+struct ObjSizes {
+  size_t points = 0;
+  size_t faces = 0;
+  size_t corners = 0;
+};
+
 // Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above.
-ObjFile ParseObj(std::string text, const std::string& name);
+ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected = {});
 // Reads and parses the file at `path` (named by its path). An unreadable file fails on line 0.
-ObjFile ReadObjFile(const std::string& path);
+ObjFile ReadObjFile(const std::string& path, const ObjSizes& expected = {});
 // ReadObjFile(path).mesh.
 Mesh ReadObj(const std::string& path);
 

@@ -90,6 +90,28 @@ TEST_F(ObjFiles, FacesMayNamePointsThatComeLater) {
   EXPECT_EQ(mesh.polygons.size(), 1u);
 }
 
+// Room expected for more or fewer points and faces than the text holds reads the same file, and
+// refuses the same faults.
+TEST_F(ObjFiles, ExpectedSizesChangeNothingRead) {
+  const std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 4 3\nf 1 2 3\n";
+  const headless::ObjFile plain = headless::ParseObj(text, "a.obj");
+  for (const headless::ObjSizes expected :
+       {headless::ObjSizes{1, 1, 1}, headless::ObjSizes{4, 2, 7}, headless::ObjSizes{100, 50, 400}}) {
+    const headless::ObjFile read = headless::ParseObj(text, "a.obj", expected);
+    EXPECT_EQ(read.pointSpans.size(), plain.pointSpans.size());
+    EXPECT_EQ(read.faceFirst, plain.faceFirst);
+    EXPECT_EQ(read.cornerPoint, plain.cornerPoint);
+    EXPECT_EQ(read.faceLine, plain.faceLine);
+    EXPECT_EQ(headless::ObjText(read, read.mesh.points), text);
+    try {
+      headless::ParseObj(text + "f 1 2 9\n", "a.obj", expected);
+      ADD_FAILURE() << "an index out of range was read";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), "a.obj:7: corner index 9 is out of range (4 points)");
+    }
+  }
+}
+
 TEST_F(ObjFiles, FaultsNameTheFileAndTheLine) {
   const std::string path = (dir / "bad.obj").string();
   const std::string points = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 2 0\n";
