@@ -365,6 +365,11 @@ class PreviewPage {
 
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   headless::ObjFile rest = headless::ReadObjFile(o.rest);
+  // The rest's faces stay for checking every frame's against them: without the room they grew by.
+  rest.faceFirst.shrink_to_fit();
+  rest.cornerPoint.shrink_to_fit();
+  rest.faceLine.shrink_to_fit();
+  rest.faceMaterial.shrink_to_fit();
   headless::CheckCoordinateRange(rest.mesh.points, o.rest);
   const size_t count = rest.mesh.points.size();
   const std::string restName = "the rest mesh " + o.rest;
@@ -510,7 +515,10 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       lastInput = slot.Input();
       lastCorrected = std::move(slot.corrected);
     }
-    slot.frame.reset();  // the text is let go as soon as it is written
+    // A frame's arrays go as soon as it is written, not when its slot is taken again.
+    slot.frame.reset();
+    Release(slot.corrected);
+    Release(slot.sample);
   };
   headless::RunFrames(total, stages);
   if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
