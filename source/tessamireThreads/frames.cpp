@@ -112,17 +112,26 @@ inline void Store(const FrameAxes& axes, Frame& frame) {
   frame.axis3 = axes.axis3;
 }
 
-// The axes of points [begin, end) into out[0, end - begin), four (then two) at a time: they share
-// the latency of their square roots and divisions; each point's bits are those of the one-point
-// rule, so how the range is cut changes nothing.
+// The axes of points [begin, end) into out[0, end - begin), eight, four, then two at a time as
+// the lanes in use allow: they share the latency of their square roots and divisions; each
+// point's bits are those of the one-point rule, so how the range is cut changes nothing.
 void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
-  const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
+  const LaneWidth width = ActiveLaneWidth();
   Int64 i = begin;
+  if (width == LaneWidth::kWide512) {
+    for (; i + 7 < end; i += 8) {
+      FrameInput in[8];
+      for (Int64 k = 0; k < 8; ++k) in[k] = Gather(pass, i + k);
+      FrameAxes axes[8];
+      FrameAxesOfEight512(in, axes);
+      for (Int64 k = 0; k < 8; ++k) Store(axes[k], out[i - begin + k]);
+    }
+  }
   for (; i + 3 < end; i += 4) {
     const FrameInput in[4] = {Gather(pass, i), Gather(pass, i + 1), Gather(pass, i + 2),
                               Gather(pass, i + 3)};
     FrameAxes axes[4];
-    if (wide)
+    if (width != LaneWidth::kPairs)
       FrameAxesOfFourWide(in, axes);
     else
       FrameAxesOfFour(in, axes);

@@ -120,13 +120,21 @@ void LengthStepPair(const SmoothPassContext& c, Int64 i) {
   c.destination[j] = Lane1(moved);
 }
 
-// One chunk: four neighbouring points that all take the full length-weighted step go in the wide
-// lanes when they are in use, two as a pair (their square roots and division share the latency),
-// every other point alone. Each point's bits are
-// SmoothPoint's, so the pairing and the chunk cuts change nothing.
+// Whether points [i, i + count) all take the full length-weighted step.
+inline bool FullLengthSteps(const SmoothPassContext& c, Int64 i, Int64 count) {
+  for (Int64 k = 0; k < count; ++k) {
+    if (!FullLengthStep(c, i + k)) return false;
+  }
+  return true;
+}
+
+// One chunk: eight (or four) neighbouring points that all take the full length-weighted step go
+// in the widest lanes in use, two as a pair (their square roots and division share the latency),
+// every other point alone. Each point's bits are SmoothPoint's, so the grouping and the chunk
+// cuts change nothing.
 void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
-  const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
+  const LaneWidth width = ActiveLaneWidth();
   const LengthStepArrays arrays{c.source.data(),
                                 c.destination.data(),
                                 c.lists->start.GetData(),
@@ -135,11 +143,13 @@ void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
                                 static_cast<Float>(c.settings->strength)};
   Int64 i = begin;
   while (i < end) {
-    if (wide && i + 3 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1) &&
-        FullLengthStep(c, i + 2) && FullLengthStep(c, i + 3)) {
+    if (width == LaneWidth::kWide512 && i + 7 < end && FullLengthSteps(c, i, 8)) {
+      LengthSteps512(arrays, i);
+      i += 8;
+    } else if (width != LaneWidth::kPairs && i + 3 < end && FullLengthSteps(c, i, 4)) {
       LengthStepsWide(arrays, i);
       i += 4;
-    } else if (i + 1 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1)) {
+    } else if (i + 1 < end && FullLengthSteps(c, i, 2)) {
       LengthStepPair(c, i);
       i += 2;
     } else {

@@ -48,13 +48,16 @@ bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
 class SmoothingPairs : public CoreTest {
  protected:
   void TearDown() override {
-    ForceLaneWidth(LaneWidth::kWide);
+    UnforceLaneWidth();
     CoreTest::TearDown();
   }
-  // The widths this processor can run: both where the wide lanes exist.
+  // The widths this processor and build can run.
   static std::vector<LaneWidth> Widths() {
-    if (WideLanesAvailable()) return {LaneWidth::kPairs, LaneWidth::kWide};
-    return {LaneWidth::kPairs};
+    std::vector<LaneWidth> widths;
+    for (LaneWidth w : {LaneWidth::kPairs, LaneWidth::kWide, LaneWidth::kWide512}) {
+      if (LaneWidthAvailable(w)) widths.push_back(w);
+    }
+    return widths;
   }
 };
 
@@ -105,11 +108,14 @@ TEST_F(SmoothingPairs, RunsGiveTheSameFramesInEveryLaneWidth) {
       options.iterations = 3;
       ForceLaneWidth(LaneWidth::kPairs);
       const std::vector<Frame> pairs = RunFrames(*m, options);
-      ForceLaneWidth(LaneWidth::kWide);
-      const std::vector<Frame> wide = RunFrames(*m, options);
       ASSERT_FALSE(pairs.empty());
-      EXPECT_EQ(std::memcmp(pairs.data(), wide.data(), pairs.size() * sizeof(Frame)), 0)
-          << "weighting " << weighting;
+      for (LaneWidth width : Widths()) {
+        ASSERT_EQ(ForceLaneWidth(width), width);
+        const std::vector<Frame> wide = RunFrames(*m, options);
+        ASSERT_EQ(wide.size(), pairs.size());
+        EXPECT_EQ(std::memcmp(pairs.data(), wide.data(), pairs.size() * sizeof(Frame)), 0)
+            << "weighting " << weighting << " lanes " << static_cast<int>(width);
+      }
     }
   }
 }
