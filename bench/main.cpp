@@ -20,6 +20,12 @@ double Ratio(double a, double b) {
   return b > 0.0 ? a / b : 0.0;
 }
 
+// Whether the one-worker result of a mesh had the all-worker result's bits.
+const char* Identical(const std::string& mesh) {
+  if (!bench::Has("identical:" + mesh)) return "not compared";
+  return bench::Median("identical:" + mesh) == 1.0 ? "yes" : "NO";
+}
+
 // Evaluations per second of every rig row that ran.
 void PrintRigTable() {
   bool any = false;
@@ -56,8 +62,8 @@ void PrintMachine() {
 }
 
 void PrintSummary(bool haveOpenMesh) {
-  using bench::Has;
   using bench::BusyMark;
+  using bench::Has;
   using bench::Median;
   std::printf("\nmedians (ms) on %d workers, %d-bit lanes:\n", headless::WorkerCount(),
               64 * static_cast<int>(ActiveLaneWidth()));
@@ -83,8 +89,7 @@ void PrintSummary(bool haveOpenMesh) {
               Ms("uniform:torus1M:allworkers"), Ms("uniform:torus1M:1worker"),
               haveOpenMesh ? std::to_string(Ms("openmesh:torus1M")).c_str() : "not installed");
   std::printf("  1 worker and all workers bit-identical: torus1M %s, limb %s\n",
-              Median("identical:torus1M") == 1.0 ? "yes" : "NO",
-              Median("identical:limb") == 1.0 ? "yes" : "NO");
+              Identical("torus1M"), Identical("limb"));
   std::printf("  result fingerprints: torus100k %.0f, torus1M %.0f, torus4M %.0f, limb %.0f\n",
               Median("fingerprint:torus100k"), Median("fingerprint:torus1M"),
               Median("fingerprint:torus4M"), Median("fingerprint:limb"));

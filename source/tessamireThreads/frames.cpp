@@ -24,10 +24,40 @@ void ComputeOrigins(std::span<const Vector3> smoothed, std::span<Frame> frames) 
               [&](Int64 i) { frames[i].origin = smoothed[i]; });
 }
 
+namespace {
+
+struct NormalPass {
+  std::span<const Vector3> positions;
+  std::span<const CPolygon> polygons;
+  std::span<Vector3> normals;
+};
+
+// Polygons [begin, end): eight or four at a time in the widest lanes in use, the rest one by one;
+// each normal's bits are FaceNormal's, so how the range is cut changes nothing.
+void NormalChunk(void* context, Int64 begin, Int64 end) noexcept {
+  const NormalPass& pass = *static_cast<const NormalPass*>(context);
+  const LaneWidth width = ActiveLaneWidth();
+  const Vector3* positions = pass.positions.data();
+  Int64 j = begin;
+  if (width == LaneWidth::kWide512) {
+    for (; j + 7 < end; j += 8)
+      FaceNormals512(positions, pass.polygons.data() + j, pass.normals.data() + j);
+  }
+  if (width != LaneWidth::kPairs) {
+    for (; j + 3 < end; j += 4)
+      FaceNormalsWide(positions, pass.polygons.data() + j, pass.normals.data() + j);
+  }
+  for (; j < end; ++j) pass.normals[j] = FaceNormal(pass.positions, pass.polygons[j]);
+}
+
+}  // namespace
+
 void ComputeFaceNormals(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
                         std::span<Vector3> normals) {
-  ParallelFor(static_cast<Int64>(polygons.size()),
-              [&](Int64 j) { normals[j] = FaceNormal(smoothed, polygons[j]); });
+  const Int64 count = static_cast<Int64>(polygons.size());
+  if (count <= 0) return;
+  NormalPass pass{smoothed, polygons, normals};
+  Framework().parallelFor(count, kFrameChunk, &pass, NormalChunk);
 }
 
 namespace {

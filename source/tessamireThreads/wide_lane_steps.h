@@ -1,4 +1,5 @@
-// The frame axes and the length-weighted smoothing step of N points at once, written once for a
+// The frame axes, the length-weighted smoothing step and the face normals of N points (or
+// polygons) at once, written once for a
 // register of N float64 lanes. Included only by the units built for a wider instruction set
 // (wide_lanes.cpp: 256 bits, wide_lanes_512.cpp: 512 bits), each of which first defines, inside
 // an anonymous namespace, its lane type W and mask type M with:
@@ -135,6 +136,24 @@ inline void LengthStepsOfLanes(const LengthStepArrays& c, Int64 i) {
   }
   step = Scale(step, Same(c.strength));
   Scatter(Add(here, step), c.destination + i, 1);
+}
+
+// See FaceNormal: per lane, normalise((P[b] - P[x]) x (P[c] - P[a])) with x = d for a quad
+// (c != d) and a for a triangle.
+inline void FaceNormalsOfLanes(const Vector3* P, const CPolygon* polygons, Vector3* out) {
+  const Vector3* a[kLanes];
+  const Vector3* b[kLanes];
+  const Vector3* c[kLanes];
+  const Vector3* x[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    const CPolygon& p = polygons[k];
+    a[k] = &P[p.a];
+    b[k] = &P[p.b];
+    c[k] = &P[p.c];
+    x[k] = &P[p.c != p.d ? p.d : p.a];
+  }
+  const V3<W> corner = OfPoints(a);
+  Scatter(Normalized(Cross(Sub(OfPoints(b), OfPoints(x)), Sub(OfPoints(c), corner))), out, 1);
 }
 
 }  // namespace

@@ -63,6 +63,10 @@ void LengthStepsWide(const LengthStepArrays& arrays, Int64 i) {
   LengthStepsOfLanes(arrays, i);
 }
 
+void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
+  FaceNormalsOfLanes(positions, polygons, normals);
+}
+
 #else
 
 // Built without the wide lanes (TESSAMIRE_WIDE_LANES unset): never chosen, never called.
@@ -70,5 +74,6 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
   FrameAxesOfFour(in, out);
 }
 void LengthStepsWide(const LengthStepArrays&, Int64) {}
+void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*) {}
 
 #endif

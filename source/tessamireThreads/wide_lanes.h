@@ -51,3 +51,9 @@ void LengthStepsWide(const LengthStepArrays& arrays, Int64 i);
 // LaneWidthAvailable(LaneWidth::kWide512).
 void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]);
 void LengthSteps512(const LengthStepArrays& arrays, Int64 i);
+
+// The normals of polygons[0 .. 3] (of the 512-bit lanes: [0 .. 7]) from `positions` into
+// normals[0 .. 3] (or 7); bit for bit FaceNormal on each. Only to be called where the width is
+// available.
+void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
+void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals);

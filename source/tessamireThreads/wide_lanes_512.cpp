@@ -66,6 +66,10 @@ void LengthSteps512(const LengthStepArrays& arrays, Int64 i) {
   LengthStepsOfLanes(arrays, i);
 }
 
+void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
+  FaceNormalsOfLanes(positions, polygons, normals);
+}
+
 #else
 
 // Built without the 512-bit lanes: never chosen, never called.
@@ -74,5 +78,6 @@ void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
   FrameAxesOfFour(in + 4, out + 4);
 }
 void LengthSteps512(const LengthStepArrays&, Int64) {}
+void FaceNormals512(const Vector3*, const CPolygon*, Vector3*) {}
 
 #endif
