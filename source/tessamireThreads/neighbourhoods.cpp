@@ -144,11 +144,11 @@ Int32 RangeBegin(const RangedWalk& w, Int64 r) {
   return static_cast<Int32>(Int64{w.pointCount} * r / kWalkRanges);
 }
 
-// Pass 1 of range r: its points' entry counts in start[p] and their border flags.
-void CountRange(const RangedWalk& w, Int64 r) {
-  const Int32 from = RangeBegin(w, r);
-  const Int32 to = RangeBegin(w, r + 1);
-  Int64 total = 0;
+// Pass 1 of ranges [rangeBegin, rangeEnd), in one walk: their points' entry counts in start[p],
+// their border flags, and each range's total.
+void CountRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
+  const Int32 from = RangeBegin(w, rangeBegin);
+  const Int32 to = RangeBegin(w, rangeEnd);
   for (Int32 i = 0; i < w.polygonCount; ++i) {
     const CPolygon& polygon = w.polygons[i];
     const PolyInfo& info = w.infos[i];
@@ -161,19 +161,23 @@ void CountRange(const RangedWalk& w, Int64 r) {
         if (end < from || end >= to) continue;
         if (info.face[j] == -1) w.flag[end] = 1;
         ++w.start[end];
-        ++total;
       }
     }
   }
-  w.rangeTotal[r] = total;
+  for (Int64 r = rangeBegin; r < rangeEnd; ++r) {
+    Int64 total = 0;
+    for (Int32 p = RangeBegin(w, r); p < RangeBegin(w, r + 1); ++p) total += w.start[p];
+    w.rangeTotal[r] = total;
+  }
 }
 
-// Pass 2 of range r: start[p] becomes the end of p's entries, then the walk in reverse places each
-// entry just before the later ones (see BuildNeighbourhoodsByWalk), leaving start[p] at p's first.
-void FillRange(const RangedWalk& w, Int64 r) {
-  const Int32 from = RangeBegin(w, r);
-  const Int32 to = RangeBegin(w, r + 1);
-  Int64 running = w.rangeTotal[r];
+// Pass 2 of ranges [rangeBegin, rangeEnd), in one walk: start[p] becomes the end of p's entries,
+// then the walk in reverse places each entry just before the later ones (see
+// BuildNeighbourhoodsByWalk), leaving start[p] at p's first.
+void FillRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
+  const Int32 from = RangeBegin(w, rangeBegin);
+  const Int32 to = RangeBegin(w, rangeEnd);
+  Int64 running = w.rangeTotal[rangeBegin];
   for (Int32 p = from; p < to; ++p) {
     running += w.start[p];
     w.start[p] = running;
@@ -208,9 +212,11 @@ Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
                   polygonCount,          pointCount,
                   border.flag.GetData(), lists.start.GetData(),
                   rangeTotal.GetData(),  nullptr};
-  Framework().parallelFor(kWalkRanges, 1, &walk, [](void* c, Int64 begin, Int64 end) noexcept {
-    for (Int64 r = begin; r < end; ++r) CountRange(*static_cast<const RangedWalk*>(c), r);
-  });
+  // A chunk of both ranges (one worker runs the loop) walks the polygons once for both.
+  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
+                          [](void* c, Int64 begin, Int64 end) noexcept {
+                            CountRanges(*static_cast<const RangedWalk*>(c), begin, end);
+                          });
   Int64 running = 0;
   for (Int64 r = 0; r < kWalkRanges; ++r) {
     const Int64 total = rangeTotal[r];
@@ -220,9 +226,10 @@ Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
   lists.start[pointCount] = running;
   if (!lists.index.Allocate(running)) return false;
   walk.index = lists.index.GetData();
-  Framework().parallelFor(kWalkRanges, 1, &walk, [](void* c, Int64 begin, Int64 end) noexcept {
-    for (Int64 r = begin; r < end; ++r) FillRange(*static_cast<const RangedWalk*>(c), r);
-  });
+  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
+                          [](void* c, Int64 begin, Int64 end) noexcept {
+                            FillRanges(*static_cast<const RangedWalk*>(c), begin, end);
+                          });
   return true;
 }
 
