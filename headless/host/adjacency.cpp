@@ -137,7 +137,8 @@ void AnswerUses(EdgeUse* begin, EdgeUse* end, PolyInfo* info) {
 }
 
 // Collects into `out` the uses of every edge whose smaller end is `lo`, from the polygons around
-// `lo` (ascending, each once), so in (polygon, side) order; answers how many. `out` holds at least
+// `lo` (ascending, each once), so in (polygon, side) order; answers how many. A side from `lo` to
+// itself is no edge: it is answered at once. `out` holds at least
 // four entries per polygon around `lo`.
 Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
   Int64 n = 0;
@@ -160,7 +161,15 @@ Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
     for (Int32 j = 0; j < 4; ++j) {
       const Int32 s = c[j];
       const Int32 t = c[(j + 1) & 3];
-      if (s == t || std::min(s, t) != lo) continue;
+      if (s == t) {
+        // No edge: flagged, nothing across. Answered here, by the group of the point it names.
+        if (s == lo) {
+          ctx.info[i].face[j] = -1;
+          ctx.info[i].edgeReported[j] = true;
+        }
+        continue;
+      }
+      if (std::min(s, t) != lo) continue;
       out[n++] = EdgeUse{std::max(s, t), i, j};
     }
   }
@@ -401,22 +410,13 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
   });
   blockCounts.Reset();
 
-  // Sides start out as no edge (flagged, nothing across); every real edge is then answered from
-  // the polygons around its smaller end, those points in parallel.
+  // Every side is answered from the polygons around its smaller end (a side from a point to
+  // itself from that point), those points in parallel: each side once, by one point's group.
   Block<PolyInfo> info;
   if (!info.Allocate(polyCount, false)) {
     adj.error = outOfMemory;
     return false;
   }
-  ParallelFor(polyCount, 1024, info.get(), [](void* context, Int64 begin, Int64 end) noexcept {
-    PolyInfo* infos = static_cast<PolyInfo*>(context);
-    for (Int64 i = begin; i < end; ++i) {
-      for (Int32 j = 0; j < 4; ++j) {
-        infos[i].face[j] = -1;
-        infos[i].edgeReported[j] = true;
-      }
-    }
-  });
   GroupContext ctx{polys, start, pointPolys.get(), pointCorner.get(), info.get()};
   Block<EdgeUse> scratch;
   if (largest > 0 && !scratch.Allocate(4 * largest, false)) {
