@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "source/tessamireThreads/frame_lanes.h"
@@ -124,6 +126,26 @@ TEST(FrameLanes, ForcingAWidthChoosesTheWidestAvailableUpToIt) {
   EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide512), widest);
   EXPECT_EQ(UnforceLaneWidth(), widest);
   EXPECT_TRUE(LaneWidthAvailable(LaneWidth::kPairs));
+}
+
+// TESSAMIRE_LANE_WIDTH, read when a process first chooses a width, forces the widest available
+// up to it; any other value leaves the choice to the processor. ctest runs this alone in a
+// process of its own under 128, 256 and a value that is no width.
+TEST(FrameLanes, TheEnvironmentForcesAWidthForTheWholeProcess) {
+  const char* text = std::getenv("TESSAMIRE_LANE_WIDTH");
+  if (text == nullptr) GTEST_SKIP() << "run by ctest with TESSAMIRE_LANE_WIDTH set";
+  // A width forced by an earlier test of the same process would stand over the environment.
+  if (::testing::UnitTest::GetInstance()->test_to_run_count() != 1)
+    GTEST_SKIP() << "runs alone in its process (ctest runs it so)";
+  const LaneWidth widest = LaneWidthAvailable(LaneWidth::kWide512) ? LaneWidth::kWide512
+                           : WideLanesAvailable()                  ? LaneWidth::kWide
+                                                                   : LaneWidth::kPairs;
+  const std::string bits = text;
+  const LaneWidth expected = bits == "128" ? LaneWidth::kPairs
+                             : bits == "256"
+                                 ? (WideLanesAvailable() ? LaneWidth::kWide : LaneWidth::kPairs)
+                                 : widest;
+  EXPECT_EQ(ActiveLaneWidth(), expected) << "TESSAMIRE_LANE_WIDTH=" << bits;
 }
 
 TEST(FrameLanes, OnePointRuleGivesAFrameOrZeroAxes) {
