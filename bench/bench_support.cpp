@@ -156,12 +156,8 @@ BoundScene& Bound(const std::string& name) {
   return scenes.emplace(name, MakeScene(name, true)).first->second;
 }
 
-BoundScene& BoundWithRounds(const std::string& name, Int32 rounds) {
-  static std::map<std::pair<std::string, Int32>, BoundScene> scenes;
-  const auto key = std::make_pair(name, rounds);
-  auto it = scenes.find(key);
-  if (it != scenes.end()) return it->second;
-  return scenes.emplace(key, MakeScene(name, true, rounds)).first->second;
+BoundScene BindWithRounds(const std::string& name, Int32 rounds) {
+  return MakeScene(name, true, rounds);
 }
 
 void FreshDeformer(BoundScene& scene) {

@@ -53,8 +53,9 @@ struct BoundScene {
 // builds the topology afresh.
 void FreshDeformer(BoundScene& scene);
 BoundScene& Bound(const std::string& name);
-// The same bound with the tag's smoothing passes set to `rounds` first.
-BoundScene& BoundWithRounds(const std::string& name, Int32 rounds);
+// A new scene like Bound's, with the tag's smoothing passes set to `rounds` before the bind; the
+// caller holds it (and frees it when done).
+BoundScene BindWithRounds(const std::string& name, Int32 rounds);
 
 // One document holding the rest mesh with an unbound tag at its defaults: every expression pass
 // binds it afresh (the tag's live mode).

@@ -22,7 +22,7 @@ void Rig(benchmark::State& state, const std::string& mesh) {
   for (auto _ : state) {
     const Clock::time_point total = Clock::now();
     for (Int32 rounds : kRigRounds) {
-      BoundScene& scene = BoundWithRounds(mesh, rounds);
+      const BoundScene scene = BindWithRounds(mesh, rounds);
       for (Int32 workers : {1, 0}) {
         headless::SetWorkerCount(workers);
         // The first evaluation builds and keeps the topology; the rest are a playing rig's.
