@@ -83,11 +83,13 @@ inline void AxesOfLanes(const FrameInput* in, FrameAxes* out) {
   Scatter(axis3, &out[0].axis3, kStride);
 }
 
-// See SmoothPoint: per lane, for each list entry in order e = P[k] - P[i], L = |e|, S += e * L,
-// W += L; q = n * W (1 when exactly 0); D = S * (1 / q), * weight, * strength; P[i] + D. A lane
-// past its list's end reads its own point and keeps its sums by a blend (not an addition of zero,
-// so a negative zero stays).
-inline void LengthStepsOfLanes(const LengthStepArrays& c, Int64 i) {
+// See SmoothPoint: per lane, for each list entry in order e = P[k] - P[i]; length-weighted
+// (kLength): L = |e|, S += e * L, W += L, then q = n * W (1 when exactly 0); uniform: S += e, then
+// q = n (1 when n = 0); D = S * (1 / q), * weight, * strength; P[i] + D. A lane past its list's
+// end reads its own point and keeps its sums by a blend (not an addition of zero, so a negative
+// zero stays).
+template <bool kLength>
+inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
   const Vector3* P = c.source;
   Int32 n[kLanes];
   const Int32* list[kLanes];
@@ -99,7 +101,7 @@ inline void LengthStepsOfLanes(const LengthStepArrays& c, Int64 i) {
     n[k] = static_cast<Int32>(c.start[i + k + 1] - c.start[i + k]);
     list[k] = c.index + c.start[i + k];
     longest = n[k] > longest ? n[k] : longest;
-    count[k] = static_cast<Float>(n[k]);
+    count[k] = kLength || n[k] > 0 ? static_cast<Float>(n[k]) : 1.0;
   }
   const V3<W> here = OfPoints(own);
   V3<W> sum{Same(0.0), Same(0.0), Same(0.0)};
@@ -114,9 +116,15 @@ inline void LengthStepsOfLanes(const LengthStepArrays& c, Int64 i) {
       other[k] = live[k] ? &P[list[k][e]] : own[k];
     }
     const V3<W> edge = Sub(OfPoints(other), here);
-    const W length = Sqrt(edge.x * edge.x + edge.y * edge.y + edge.z * edge.z);
-    const V3<W> grown = Add(sum, Scale(edge, length));
-    const W totalGrown = total + length;
+    V3<W> grown;
+    W totalGrown = total;
+    if constexpr (kLength) {
+      const W length = Sqrt(edge.x * edge.x + edge.y * edge.y + edge.z * edge.z);
+      grown = Add(sum, Scale(edge, length));
+      totalGrown = total + length;
+    } else {
+      grown = Add(sum, edge);
+    }
     if (allLive) {
       sum = grown;
       total = totalGrown;
@@ -126,8 +134,11 @@ inline void LengthStepsOfLanes(const LengthStepArrays& c, Int64 i) {
       total = Blend(m, totalGrown, total);
     }
   }
-  W q = Load(count) * total;
-  q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
+  W q = Load(count);
+  if constexpr (kLength) {
+    q = q * total;
+    q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
+  }
   V3<W> step = Scale(sum, Divide(Same(1.0), q));
   if (c.weights != nullptr) {
     Float w[kLanes];

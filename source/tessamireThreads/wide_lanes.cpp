@@ -60,7 +60,11 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
 }
 
 void LengthStepsWide(const LengthStepArrays& arrays, Int64 i) {
-  LengthStepsOfLanes(arrays, i);
+  StepsOfLanes<true>(arrays, i);
+}
+
+void UniformStepsWide(const LengthStepArrays& arrays, Int64 i) {
+  StepsOfLanes<false>(arrays, i);
 }
 
 void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
@@ -74,6 +78,7 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
   FrameAxesOfFour(in, out);
 }
 void LengthStepsWide(const LengthStepArrays&, Int64) {}
+void UniformStepsWide(const LengthStepArrays&, Int64) {}
 void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*) {}
 
 #endif

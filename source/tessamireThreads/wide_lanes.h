@@ -30,8 +30,8 @@ LaneWidth ForceLaneWidth(LaneWidth width);
 // Lets the processor decide again: the widest available.
 LaneWidth UnforceLaneWidth();
 
-// What the length-weighted step of a point reads (see SmoothPoint): positions, the neighbour
-// lists as offsets and indices, the vertex map's weights or null, and the strength.
+// What the smoothing step of a point reads (see SmoothPoint): positions, the neighbour lists as
+// offsets and indices, the vertex map's weights or null, and the strength.
 struct LengthStepArrays {
   const Vector3* source;
   Vector3* destination;
@@ -47,10 +47,14 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]);
 // The length-weighted steps of points i .. i + 3, each with at least one neighbour and not
 // pinned; bit for bit SmoothPoint on each. Only to be called when WideLanesAvailable().
 void LengthStepsWide(const LengthStepArrays& arrays, Int64 i);
+// The uniform steps of points i .. i + 3, none pinned; bit for bit SmoothPoint on each. Only to be
+// called when WideLanesAvailable().
+void UniformStepsWide(const LengthStepArrays& arrays, Int64 i);
 // The same for eight points in 512-bit lanes. Only to be called when
 // LaneWidthAvailable(LaneWidth::kWide512).
 void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]);
 void LengthSteps512(const LengthStepArrays& arrays, Int64 i);
+void UniformSteps512(const LengthStepArrays& arrays, Int64 i);
 
 // The normals of polygons[0 .. 3] (of the 512-bit lanes: [0 .. 7]) from `positions` into
 // normals[0 .. 3] (or 7); bit for bit FaceNormal on each. Only to be called where the width is

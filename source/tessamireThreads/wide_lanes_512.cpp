@@ -63,7 +63,11 @@ void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
 }
 
 void LengthSteps512(const LengthStepArrays& arrays, Int64 i) {
-  LengthStepsOfLanes(arrays, i);
+  StepsOfLanes<true>(arrays, i);
+}
+
+void UniformSteps512(const LengthStepArrays& arrays, Int64 i) {
+  StepsOfLanes<false>(arrays, i);
 }
 
 void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
@@ -78,6 +82,7 @@ void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
   FrameAxesOfFour(in + 4, out + 4);
 }
 void LengthSteps512(const LengthStepArrays&, Int64) {}
+void UniformSteps512(const LengthStepArrays&, Int64) {}
 void FaceNormals512(const Vector3*, const CPolygon*, Vector3*) {}
 
 #endif

@@ -14,8 +14,8 @@
 
 namespace {
 
-// A grid with ripples, a few triangles, points stacked on their neighbours, an isolated point
-// and coordinates of negative zero.
+// A grid with ripples, a few triangles, points stacked on their neighbours, isolated points (one
+// last, one amid the others) and coordinates of negative zero.
 headless::Mesh AwkwardMesh() {
   headless::Mesh mesh = headless::Grid(9, 7);
   for (size_t i = 0; i < mesh.points.size(); ++i)
@@ -29,6 +29,10 @@ headless::Mesh AwkwardMesh() {
     mesh.polygons[i].d = quad.c;
   }
   mesh.points.push_back({5.0, 5.0, 5.0});  // on no polygon
+  // And one among the others, so that it shares its lanes with points that have neighbours.
+  std::erase_if(mesh.polygons, [](const CPolygon& p) {
+    return p.a == 30 || p.b == 30 || p.c == 30 || p.d == 30;
+  });
   return mesh;
 }
 
