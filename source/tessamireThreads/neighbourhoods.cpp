@@ -1,7 +1,5 @@
 #include "source/tessamireThreads/neighbourhoods.h"
 
-#include <algorithm>
-
 #include "host/binding/binding.h"
 
 Bool PolygonIndicesInRange(std::span<const CPolygon> polygons, Int32 pointCount) {
@@ -123,27 +121,19 @@ inline bool SideTaken(const CPolygon& polygon, const PolyInfo& info, Int32 j) {
   return !info.edgeReported[j] && !(j == 2 && polygon.c == polygon.d);
 }
 
-// The walk split by points: ranges of kRangePoints points each walk the polygons that can name
-// their points (those from the lowest to the highest polygon around them: the adjacency lists
-// them in ascending order) and count, flag and place only their own points' entries. The ranges
-// write disjoint parts of every array, and every list keeps the whole walk's order. On a mesh
-// numbered with some locality these spans hardly overlap, so the ranges together read the
-// polygons about once; where they overlap much the single walk runs instead.
-constexpr Int32 kRangePoints = 1 << 14;
+// The walk split by points: each of kWalkRanges ranges of points walks every polygon but counts,
+// flags and places only the entries of its own points, so the ranges run in parallel and write
+// disjoint parts of every array, and each list comes out in the whole walk's order. Every range
+// reads all polygons; the writes, scattered over the lists, are what is shared out.
+constexpr Int64 kWalkRanges = 2;
 // Below this many polygons the single walk is as quick.
 constexpr Int32 kRangedWalkPolygons = 1 << 15;
-// The ranges' spans may add up to at most this many times the polygons.
-constexpr Int64 kSpanOverlap = 2;
 
 struct RangedWalk {
   const CPolygon* polygons;
   const PolyInfo* infos;
   Int32 polygonCount;
   Int32 pointCount;
-  const Int64* around;       // the adjacency's offsets of the polygons around each point
-  const Int32* aroundIndex;  // and those polygons, ascending
-  Int32* spanFirst;          // per range: the polygons [spanFirst, spanEnd) it walks
-  Int32* spanEnd;
   std::uint8_t* flag;
   Int64* start;
   Int64* rangeTotal;  // per range: its entry count, then the offset its first point starts at
@@ -151,30 +141,7 @@ struct RangedWalk {
 };
 
 Int32 RangeBegin(const RangedWalk& w, Int64 r) {
-  return static_cast<Int32>(std::min<Int64>(r * kRangePoints, w.pointCount));
-}
-
-void SpanRange(const RangedWalk& w, Int64 r) {
-  Int32 first = w.polygonCount;
-  Int32 end = 0;
-  for (Int32 p = RangeBegin(w, r); p < RangeBegin(w, r + 1); ++p) {
-    if (w.around[p] == w.around[p + 1]) continue;
-    first = std::min(first, w.aroundIndex[w.around[p]]);
-    end = std::max(end, w.aroundIndex[w.around[p + 1] - 1] + 1);
-  }
-  w.spanFirst[r] = first < end ? first : 0;
-  w.spanEnd[r] = first < end ? end : 0;
-}
-
-// The polygons that ranges [rangeBegin, rangeEnd) walk together, [first, end).
-void Span(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd, Int32& first, Int32& end) {
-  first = w.polygonCount;
-  end = 0;
-  for (Int64 r = rangeBegin; r < rangeEnd; ++r) {
-    if (w.spanFirst[r] == w.spanEnd[r]) continue;
-    first = std::min(first, w.spanFirst[r]);
-    end = std::max(end, w.spanEnd[r]);
-  }
+  return static_cast<Int32>(Int64{w.pointCount} * r / kWalkRanges);
 }
 
 // Pass 1 of ranges [rangeBegin, rangeEnd), in one walk: their points' entry counts in start[p],
@@ -182,10 +149,7 @@ void Span(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd, Int32& first, I
 void CountRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
   const Int32 from = RangeBegin(w, rangeBegin);
   const Int32 to = RangeBegin(w, rangeEnd);
-  Int32 first;
-  Int32 last;
-  Span(w, rangeBegin, rangeEnd, first, last);
-  for (Int32 i = first; i < last; ++i) {
+  for (Int32 i = 0; i < w.polygonCount; ++i) {
     const CPolygon& polygon = w.polygons[i];
     const PolyInfo& info = w.infos[i];
     for (Int32 j = 0; j < 4; ++j) {
@@ -218,10 +182,7 @@ void FillRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
     running += w.start[p];
     w.start[p] = running;
   }
-  Int32 first;
-  Int32 last;
-  Span(w, rangeBegin, rangeEnd, first, last);
-  for (Int32 i = last - 1; i >= first; --i) {
+  for (Int32 i = w.polygonCount - 1; i >= 0; --i) {
     const CPolygon& polygon = w.polygons[i];
     const PolyInfo& info = w.infos[i];
     for (Int32 j = 3; j >= 0; --j) {
@@ -241,40 +202,23 @@ Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
                          const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border) {
   const PolyInfo* infos = adjacency.GetPolyInfoArray();
   const Int32 polygonCount = static_cast<Int32>(polygons.size());
-  const Int64 ranges = (Int64{pointCount} + kRangePoints - 1) / kRangePoints;
-  RangedWalk walk{};
-  if (ranges < 2 || polygonCount < kRangedWalkPolygons || infos == nullptr ||
-      !adjacency.GetPointPolyArrays(walk.around, walk.aroundIndex))
+  if (pointCount < kWalkRanges || polygonCount < kRangedWalkPolygons || infos == nullptr)
     return BuildNeighbourhoodsByWalk(polygons, pointCount, adjacency, lists, border);
-  HostArray<Int32> spanFirst;
-  HostArray<Int32> spanEnd;
   HostArray<Int64> rangeTotal;
-  if (!spanFirst.Allocate(ranges) || !spanEnd.Allocate(ranges) || !rangeTotal.Allocate(ranges))
+  if (!border.flag.AllocateZeroed(pointCount) ||
+      !lists.start.AllocateZeroed(Int64{pointCount} + 1) || !rangeTotal.Allocate(kWalkRanges))
     return false;
-  walk.polygons = polygons.data();
-  walk.infos = infos;
-  walk.polygonCount = polygonCount;
-  walk.pointCount = pointCount;
-  walk.spanFirst = spanFirst.GetData();
-  walk.spanEnd = spanEnd.GetData();
-  walk.rangeTotal = rangeTotal.GetData();
-  Framework().parallelFor(ranges, 1, &walk, [](void* c, Int64 begin, Int64 end) noexcept {
-    for (Int64 r = begin; r < end; ++r) SpanRange(*static_cast<const RangedWalk*>(c), r);
-  });
-  Int64 spans = 0;
-  for (Int64 r = 0; r < ranges; ++r) spans += spanEnd[r] - spanFirst[r];
-  if (spans > kSpanOverlap * polygonCount)
-    return BuildNeighbourhoodsByWalk(polygons, pointCount, adjacency, lists, border);
-
-  if (!border.flag.AllocateZeroed(pointCount) || !lists.start.AllocateZeroed(Int64{pointCount} + 1))
-    return false;
-  walk.flag = border.flag.GetData();
-  walk.start = lists.start.GetData();
-  Framework().parallelFor(ranges, 1, &walk, [](void* c, Int64 begin, Int64 end) noexcept {
-    CountRanges(*static_cast<const RangedWalk*>(c), begin, end);
-  });
+  RangedWalk walk{polygons.data(),       infos,
+                  polygonCount,          pointCount,
+                  border.flag.GetData(), lists.start.GetData(),
+                  rangeTotal.GetData(),  nullptr};
+  // A chunk of both ranges (one worker runs the loop) walks the polygons once for both.
+  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
+                          [](void* c, Int64 begin, Int64 end) noexcept {
+                            CountRanges(*static_cast<const RangedWalk*>(c), begin, end);
+                          });
   Int64 running = 0;
-  for (Int64 r = 0; r < ranges; ++r) {
+  for (Int64 r = 0; r < kWalkRanges; ++r) {
     const Int64 total = rangeTotal[r];
     rangeTotal[r] = running;
     running += total;
@@ -282,9 +226,10 @@ Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
   lists.start[pointCount] = running;
   if (!lists.index.Allocate(running)) return false;
   walk.index = lists.index.GetData();
-  Framework().parallelFor(ranges, 1, &walk, [](void* c, Int64 begin, Int64 end) noexcept {
-    FillRanges(*static_cast<const RangedWalk*>(c), begin, end);
-  });
+  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
+                          [](void* c, Int64 begin, Int64 end) noexcept {
+                            FillRanges(*static_cast<const RangedWalk*>(c), begin, end);
+                          });
   return true;
 }
 

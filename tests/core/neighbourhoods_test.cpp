@@ -102,10 +102,10 @@ TEST_F(NeighbourhoodsTest, ListsFollowTheWalkOnAwkwardMeshes) {
 }
 
 // Built by ranges of points in parallel, the lists and flags are the single walk's, array for
-// array, on a mesh large enough to be split into three ranges whose spans of polygons overlap
-// (about 1.6 times the polygons in all): a grid with holes (borders), fins on one edge (three
-// polygons on it), a fan of hundreds of triangles around one point, polygons naming a point twice,
-// a side from a point to itself, points on no polygon, and a last polygon joining the ranges.
+// array, on a mesh large enough to be split in two: a grid with holes (borders), fins on one edge
+// (three polygons on it), a fan of hundreds of triangles around one point, polygons naming a point
+// twice, a side from a point to itself, points on no polygon, and a last polygon joining the
+// halves.
 TEST_F(NeighbourhoodsTest, RangesInParallelGiveTheWalksArrays) {
   const headless::Mesh grid = headless::Grid(240, 160);
   const Int32 gridPoints = static_cast<Int32>(grid.points.size());
@@ -123,7 +123,7 @@ TEST_F(NeighbourhoodsTest, RangesInParallelGiveTheWalksArrays) {
   polygons.push_back({fin + 6, fin + 6, fin + 7, fin + 8});  // a side from a point to itself
   polygons.push_back({0, 1, gridPoints + 240, gridPoints + 240});
   const Int32 pointCount = fin + 12;
-  // A polygon joining points of every range, last: every range's span reaches the end.
+  // A polygon joining points of both halves, the first of the second half among them.
   polygons.push_back({pointCount / 2, 0, fin + 11, pointCount / 2 + 1});
   ASSERT_GE(polygons.size(), size_t{1} << 15) << "too few polygons to split the walk";
 
