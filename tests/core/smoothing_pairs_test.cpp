@@ -30,9 +30,8 @@ headless::Mesh AwkwardMesh() {
   }
   mesh.points.push_back({5.0, 5.0, 5.0});  // on no polygon
   // And one among the others, so that it shares its lanes with points that have neighbours.
-  std::erase_if(mesh.polygons, [](const CPolygon& p) {
-    return p.a == 30 || p.b == 30 || p.c == 30 || p.d == 30;
-  });
+  std::erase_if(mesh.polygons,
+                [](const CPolygon& p) { return p.a == 30 || p.b == 30 || p.c == 30 || p.d == 30; });
   return mesh;
 }
 
