@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <exception>
 
+#include <unistd.h>
+
 #include "headless/deformers/skinning.h"
 #include "headless/geometry/primitives.h"
 #include "headless/job/limb.h"
 #include "headless/scene/parameters.h"
+#include "host/abi/ids.h"
 
 namespace bench {
 
@@ -40,9 +43,9 @@ MeshEntry MakeTorusEntry(Int32 u, Int32 v) {
   return e;
 }
 
-MeshEntry MakeLimbEntry() {
+MeshEntry MakeLimbEntry(Int64 points) {
   headless::LimbOptions options;
-  options.approximatePoints = 250000;
+  options.approximatePoints = points;
   const headless::LimbMesh limb = headless::MakeLimb(options);
   MeshEntry e;
   e.rest = limb;
@@ -78,14 +81,28 @@ MeshEntry& Entry(const std::string& name) {
   } else if (name == "torus4M") {
     e = MakeTorusEntry(2000, 2000);
   } else if (name == "limb") {
-    e = MakeLimbEntry();
+    e = MakeLimbEntry(250000);
+  } else if (name == "torus10k") {
+    e = MakeTorusEntry(125, 80);
+  } else if (name == "torus50k") {
+    e = MakeTorusEntry(250, 200);
+  } else if (name == "torus200k") {
+    e = MakeTorusEntry(500, 400);
+  } else if (name == "limb10k") {
+    e = MakeLimbEntry(10000);
+  } else if (name == "limb50k") {
+    e = MakeLimbEntry(50000);
+  } else if (name == "limb200k") {
+    e = MakeLimbEntry(200000);
+  } else if (name == "limb1M") {
+    e = MakeLimbEntry(1000000);
   } else {
     Fail("no mesh named " + name);
   }
   return entries.emplace(name, std::move(e)).first->second;
 }
 
-BoundScene MakeScene(const std::string& name, bool bind) {
+BoundScene MakeScene(const std::string& name, bool bind, Int32 rounds = 0) {
   Plugin();
   const MeshEntry& e = Entry(name);
   BoundScene scene;
@@ -93,6 +110,12 @@ BoundScene MakeScene(const std::string& name, bool bind) {
   scene.object = scene.doc->AddPolygonObject(name, e.rest.points, e.rest.polygons);
   scene.tag = scene.doc->AddTag(scene.object, ID_TTESSAMIRE);
   if (scene.tag == nullptr || scene.tag->instance == nullptr) Fail("no bind tag instance");
+  if (rounds > 0) {
+    headless::Value value;
+    value.type = headless::ValueType::kInt32;
+    value.int32 = rounds;
+    headless::SetParameter(scene.tag, TTESSAMIRE_ITERATIONS, value);
+  }
   if (bind) {
     if (!headless::PressButton(scene.tag, TTESSAMIRE_BIND)) Fail("the bind of " + name + " failed");
     scene.deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
@@ -133,6 +156,10 @@ BoundScene& Bound(const std::string& name) {
   return scenes.emplace(name, MakeScene(name, true)).first->second;
 }
 
+BoundScene BindWithRounds(const std::string& name, Int32 rounds) {
+  return MakeScene(name, true, rounds);
+}
+
 void FreshDeformer(BoundScene& scene) {
   if (scene.deformer != nullptr) scene.doc->Delete(scene.deformer);
   scene.deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
@@ -167,6 +194,86 @@ double Median(const std::string& figure) {
 bool Has(const std::string& figure) {
   auto it = Figures().find(figure);
   return it != Figures().end() && !it->second.empty();
+}
+
+namespace {
+
+struct MachineSample {
+  double load = 0.0;
+  unsigned long long busy = 0, total = 0, steal = 0;  // every processor, in clock ticks
+  double ownSeconds = 0.0;                            // this process's processor time
+};
+
+MachineSample SampleMachine() {
+  MachineSample m;
+  if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(f, "%lf", &m.load) != 1) m.load = 0.0;
+    std::fclose(f);
+  }
+  if (std::FILE* f = std::fopen("/proc/stat", "r")) {
+    unsigned long long v[8] = {};
+    // cpu  user nice system idle iowait irq softirq steal
+    if (std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3],
+                    &v[4], &v[5], &v[6], &v[7]) == 8) {
+      m.steal = v[7];
+      m.busy = v[0] + v[1] + v[2] + v[5] + v[6];
+      m.total = m.busy + v[3] + v[4] + v[7];
+    }
+    std::fclose(f);
+  }
+  m.ownSeconds = static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+  return m;
+}
+
+MachineShare Compare(const MachineSample& before, const MachineSample& after) {
+  MachineShare share;
+  share.loadBefore = before.load;
+  share.loadAfter = after.load;
+  const double total = static_cast<double>(after.total - before.total);
+  if (total <= 0.0) return share;
+  const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+  share.stolen = static_cast<double>(after.steal - before.steal) / total;
+  const double own = (after.ownSeconds - before.ownSeconds) * tick;
+  share.others = std::max(0.0, (static_cast<double>(after.busy - before.busy) - own) / total);
+  return share;
+}
+
+std::vector<std::pair<std::string, MachineShare>>& Groups() {
+  static std::vector<std::pair<std::string, MachineShare>> groups;
+  return groups;
+}
+
+}  // namespace
+
+std::function<void(benchmark::State&)> Watched(const std::string& group,
+                                               std::function<void(benchmark::State&)> body) {
+  return [group, body](benchmark::State& state) {
+    const MachineSample before = SampleMachine();
+    std::printf("[machine] before %s: load %.2f\n", group.c_str(), before.load);
+    std::fflush(stdout);
+    body(state);
+    const MachineShare share = Compare(before, SampleMachine());
+    std::printf("[machine] after  %s: load %.2f, stolen %.1f%%, other processes %.0f%%%s\n",
+                group.c_str(), share.loadAfter, 100.0 * share.stolen, 100.0 * share.others,
+                share.Busy() ? "  BUSY: not evidence" : "");
+    std::fflush(stdout);
+    Groups().emplace_back(group, share);
+  };
+}
+
+const std::vector<std::pair<std::string, MachineShare>>& WatchedGroups() {
+  return Groups();
+}
+
+bool GroupBusy(const std::string& group) {
+  for (const auto& [name, share] : Groups()) {
+    if (name == group && share.Busy()) return true;
+  }
+  return false;
+}
+
+std::string BusyMark(const std::string& group) {
+  return GroupBusy(group) ? " [busy]" : "";
 }
 
 }  // namespace bench

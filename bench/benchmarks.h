@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "host/abi/types.h"
+
 namespace bench {
 
 // Evaluation stages one by one and the uniform pass beside the peer's (controller_bench.cpp).
@@ -19,5 +21,14 @@ double UniformPassSeconds(const std::string& mesh, int passes);
 // a run of several passes. Negative when the build found no OpenMesh (openmesh_bench.cpp).
 double OpenMeshPassSeconds(const std::string& mesh, int passes);
 bool HaveOpenMesh();
+
+// Frames per second at rig sizes (rig_bench.cpp): each mesh of kRigSizes, torus and limb, with the
+// tag's passes at each of kRigRounds, on one worker and on all.
+inline constexpr const char* kRigSizes[] = {"10k", "50k", "200k", "1M"};
+inline constexpr Int32 kRigRounds[] = {2, 16};
+void RegisterRigBenchmarks();
+// The name of the figure holding the seconds of each evaluation of one row (workers 1, or 0 for
+// all).
+std::string RigFigure(const std::string& mesh, Int32 rounds, Int32 workers);
 
 }  // namespace bench

@@ -157,14 +157,16 @@ double UniformPassSeconds(const std::string& mesh, int passes) {
 void RegisterStageBenchmarks() {
   for (const char* mesh : {"torus100k", "torus1M", "torus4M", "limb"}) {
     const int iterations = std::string(mesh) == "torus4M" ? 3 : 10;
-    benchmark::RegisterBenchmark((std::string("Stages/") + mesh).c_str(),
-                                 [mesh](benchmark::State& s) { Stages(s, mesh); })
+    const std::string name = std::string("Stages/") + mesh;
+    benchmark::RegisterBenchmark(name.c_str(),
+                                 Watched(name, [mesh](benchmark::State& s) { Stages(s, mesh); }))
         ->Iterations(iterations)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("UniformPassVersusPeer/torus1M",
-                               [](benchmark::State& s) { PassVersusPeer(s, "torus1M"); })
+                               Watched("UniformPassVersusPeer/torus1M",
+                                       [](benchmark::State& s) { PassVersusPeer(s, "torus1M"); }))
       ->Iterations(15)
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond);

@@ -265,7 +265,7 @@ void SideBySide(benchmark::State& state) {
 
 void Register(const std::string& name, std::function<void(benchmark::State&)> body,
               int iterations) {
-  benchmark::RegisterBenchmark(name.c_str(), std::move(body))
+  benchmark::RegisterBenchmark(name.c_str(), Watched(name, std::move(body)))
       ->Iterations(iterations)
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond);

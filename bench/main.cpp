@@ -9,6 +9,7 @@
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
 #include "headless/host/framework.h"
+#include "source/tessamireThreads/wide_lanes.h"
 
 namespace {
 
@@ -20,72 +21,143 @@ double Ratio(double a, double b) {
   return b > 0.0 ? a / b : 0.0;
 }
 
+// Whether the one-worker result of a mesh had the all-worker result's bits.
+const char* Identical(const std::string& mesh) {
+  if (!bench::Has("identical:" + mesh)) return "not compared";
+  return bench::Median("identical:" + mesh) == 1.0 ? "yes" : "NO";
+}
+
+// Evaluations per second of every rig row that ran.
+void PrintRigTable() {
+  bool any = false;
+  for (const char* kind : {"torus", "limb"}) {
+    for (const char* size : bench::kRigSizes) {
+      const std::string mesh = std::string(kind) + size;
+      for (Int32 rounds : bench::kRigRounds) {
+        const std::string one = bench::RigFigure(mesh, rounds, 1);
+        const std::string all = bench::RigFigure(mesh, rounds, 0);
+        if (!bench::Has(one)) continue;
+        if (!any)
+          std::printf(
+              "\nevaluations per second (topology kept; median):\n"
+              "  mesh       passes  1 worker  %d workers\n",
+              headless::WorkerCount());
+        any = true;
+        std::printf("  %-10s %6d  %8.1f  %9.1f%s\n", mesh.c_str(), rounds,
+                    Ratio(1.0, bench::Median(one)), Ratio(1.0, bench::Median(all)),
+                    bench::BusyMark("Rig/" + mesh).c_str());
+      }
+    }
+  }
+}
+
+// The machine during every group: whether other work shared it.
+void PrintMachine() {
+  std::printf(
+      "\nmachine during each group (load average before -> after, share stolen, share "
+      "taken by other processes):\n");
+  for (const auto& [group, share] : bench::WatchedGroups())
+    std::printf("  %-40s %5.2f -> %5.2f  stolen %4.1f%%  others %3.0f%%%s\n", group.c_str(),
+                share.loadBefore, share.loadAfter, 100.0 * share.stolen, 100.0 * share.others,
+                share.Busy() ? "  BUSY" : "");
+}
+
 void PrintSummary(bool haveOpenMesh) {
+  using bench::BusyMark;
   using bench::Has;
   using bench::Median;
-  std::printf("\nmedians (ms) on %d workers:\n", headless::WorkerCount());
+  std::printf("\nmedians (ms) on %d workers, %d-bit lanes:\n", headless::WorkerCount(),
+              64 * static_cast<int>(ActiveLaneWidth()));
   for (const char* mesh : {"torus100k", "torus1M", "torus4M", "limb"}) {
     const std::string m = mesh;
     std::printf(
         "  %-9s eval %8.2f  1-worker %8.2f  live tag %8.2f  floor %7.2f  minimal %7.2f"
-        "  baseline %8.2f  peak %5.0f B/pt  faults/eval %.1f\n",
+        "  baseline %8.2f  peak %5.0f B/pt  faults/eval %.1f%s\n",
         mesh, Ms("eval:" + m + ":allworkers"), Ms("eval:" + m + ":1worker"), Ms("live:" + m),
         Ms("floor:" + m), Ms("minimalfloor:" + m), Ms("baseline:" + m),
-        Median("peak:" + m + ":allworkers"), Median("faults:" + m + ":allworkers"));
+        Median("peak:" + m + ":allworkers"), Median("faults:" + m + ":allworkers"),
+        (bench::BusyMark("Evaluate/" + m + "/allworkers") +
+         bench::BusyMark("Evaluate/" + m + "/1worker"))
+            .c_str());
     const std::string s = "stage:" + m + ":";
     std::printf(
         "            stages: adjacency %.2f  lists %.2f  compare %.2f  pass1 %.2f  pass2 %.2f"
-        "  normals %.2f  frames+apply %.2f\n",
+        "  normals %.2f  frames+apply %.2f%s\n",
         Ms(s + "adjacency"), Ms(s + "lists"), Ms(s + "compare"), Ms(s + "pass1"), Ms(s + "pass2"),
-        Ms(s + "normals"), Ms(s + "frames+apply"));
+        Ms(s + "normals"), Ms(s + "frames+apply"), bench::BusyMark("Stages/" + m).c_str());
   }
   std::printf("  uniform pass torus1M: all workers %.2f, 1 worker %.2f, OpenMesh %s\n",
               Ms("uniform:torus1M:allworkers"), Ms("uniform:torus1M:1worker"),
               haveOpenMesh ? std::to_string(Ms("openmesh:torus1M")).c_str() : "not installed");
   std::printf("  1 worker and all workers bit-identical: torus1M %s, limb %s\n",
-              Median("identical:torus1M") == 1.0 ? "yes" : "NO",
-              Median("identical:limb") == 1.0 ? "yes" : "NO");
+              Identical("torus1M"), Identical("limb"));
   std::printf("  result fingerprints: torus100k %.0f, torus1M %.0f, torus4M %.0f, limb %.0f\n",
               Median("fingerprint:torus100k"), Median("fingerprint:torus1M"),
               Median("fingerprint:torus4M"), Median("fingerprint:limb"));
   std::printf("  baseline vs plug-in, largest difference: torus1M %.3g, limb %.3g\n",
               Median("baselinediff:torus1M"), Median("baselinediff:limb"));
 
+  // The figures a change must keep: the results of the evaluations before any of these
+  // optimisations, bit for bit.
+  const struct {
+    const char* mesh;
+    double fingerprint;
+  } kExpected[] = {{"torus100k", 773528937806693.0},
+                   {"torus1M", 1114607447190206.0},
+                   {"torus4M", 2188375847463208.0},
+                   {"limb", 1558478174630997.0}};
+  for (const auto& e : kExpected) {
+    const std::string f = std::string("fingerprint:") + e.mesh;
+    if (Has(f))
+      std::printf("  fingerprint %-9s %s\n", e.mesh,
+                  Median(f) == e.fingerprint ? "as before" : "CHANGED: the results differ");
+  }
+
+  PrintRigTable();
+
   // The ratios come from the side-by-side benchmarks, whose figures share every iteration.
   const double eval1M = Median("side:eval1M");
+  const std::string side = BusyMark("SideBySide/torus1M+torus4M");
   std::printf(
-      "\nside by side (ms): eval 1M %.2f, topology rebuilt %.2f, 1 worker %.2f, floor %.2f, "
+      "\nside by side (ms)%s: eval 1M %.2f, topology rebuilt %.2f, 1 worker %.2f, floor %.2f, "
       "minimal-traffic floor %.2f (%.0f B/pt), eval 4M %.2f, baseline %.2f\n",
-      Ms("side:eval1M"), Ms("side:eval1Mrebuilt"), Ms("side:eval1M1worker"), Ms("side:floor1M"),
-      Ms("side:minimal1M"), Median("minimalperpoint:torus1M"), Ms("side:eval4M"),
-      Ms("side:baseline1M"));
-  std::printf("\nratios (targets in brackets):\n");
-  std::printf("evaluation 1M, topology kept (ms):          %6.2f  [<= 40]\n", eval1M * 1e3);
-  std::printf("rebuilt / kept, 1M:                         %6.2f  [>= 2]\n",
-              Ratio(Median("side:eval1Mrebuilt"), eval1M));
-  std::printf("evaluation / minimal-traffic floor, 1M:     %6.2f  [<= 7]\n",
-              Ratio(eval1M, Median("side:minimal1M")));
-  std::printf("evaluation / peak-allocation floor, 1M:     %6.2f\n",
-              Ratio(eval1M, Median("side:floor1M")));
+      side.c_str(), Ms("side:eval1M"), Ms("side:eval1Mrebuilt"), Ms("side:eval1M1worker"),
+      Ms("side:floor1M"), Ms("side:minimal1M"), Median("minimalperpoint:torus1M"),
+      Ms("side:eval4M"), Ms("side:baseline1M"));
+  std::printf(
+      "\nratios (targets in brackets; [busy]: taken while other work held the machine, "
+      "no evidence either way):\n");
+  std::printf("evaluation 1M, topology kept (ms):          %6.2f%s\n", eval1M * 1e3, side.c_str());
+  std::printf("evaluation / minimal-traffic floor, 1M:     %6.2f  [<= 5]%s\n",
+              Ratio(eval1M, Median("side:minimal1M")), side.c_str());
+  std::printf("evaluation / peak-allocation floor, 1M:     %6.2f%s\n",
+              Ratio(eval1M, Median("side:floor1M")), side.c_str());
+  std::printf("2 workers speed-up over 1 worker, 1M:       %6.2f  [>= 1.85]%s\n",
+              Ratio(Median("side:eval1M1worker"), eval1M), side.c_str());
+  const std::string peer = BusyMark("UniformPassVersusPeer/torus1M");
   if (haveOpenMesh && Has("openmesh:torus1M"))
-    std::printf(
-        "OpenMesh pass / uniform pass, 1M, 1 worker: %6.2f  [>= 3] (all workers: %.2f "
-        "[>= 4.5])\n",
-        Ratio(Median("openmesh:torus1M"), Median("uniform:torus1M:1worker")),
-        Ratio(Median("openmesh:torus1M"), Median("uniform:torus1M:allworkers")));
+    std::printf("OpenMesh pass / uniform pass, 1M, 1 worker: %6.2f  [>= 4] (all workers: %.2f)%s\n",
+                Ratio(Median("openmesh:torus1M"), Median("uniform:torus1M:1worker")),
+                Ratio(Median("openmesh:torus1M"), Median("uniform:torus1M:allworkers")),
+                peer.c_str());
   else
     std::printf("OpenMesh pass / uniform pass, 1M:           n/a (OpenMesh not installed)\n");
-  std::printf("straightforward / ours, 1M:                 %6.2f  [>= 10]\n",
-              Ratio(Median("side:baseline1M"), eval1M));
-  std::printf("2 workers speed-up over 1 worker, 1M:       %6.2f  [>= 1.85]\n",
-              Ratio(Median("side:eval1M1worker"), eval1M));
-  std::printf("4M / 1M:                                    %6.2f  [<= 4.2]\n",
-              Ratio(Median("side:eval4M"), eval1M));
-  std::printf("peak bytes per point, 1M, kept topology in: %6.0f  [<= 300]\n",
+  std::printf("adjacency + neighbour lists, 1M (ms):       %6.2f  [<= 30] (%.2f + %.2f)%s\n",
+              Ms("stage:torus1M:adjacency") + Ms("stage:torus1M:lists"),
+              Ms("stage:torus1M:adjacency"), Ms("stage:torus1M:lists"),
+              BusyMark("Stages/torus1M").c_str());
+  std::printf("rebuilt / kept, 1M:                         %6.2f%s\n",
+              Ratio(Median("side:eval1Mrebuilt"), eval1M), side.c_str());
+  std::printf("straightforward / ours, 1M:                 %6.2f  [>= 10]%s\n",
+              Ratio(Median("side:baseline1M"), eval1M), side.c_str());
+  std::printf("4M / 1M:                                    %6.2f  [<= 4.1]%s\n",
+              Ratio(Median("side:eval4M"), eval1M), side.c_str());
+  std::printf("peak bytes per point, 1M, kept topology in: %6.0f  [<= 160]\n",
               Median("peak:torus1M:allworkers"));
   std::printf("page faults per steady-state eval, 1M:      %6.1f  [0] (4M: %.1f, limb %.1f)\n",
               Median("faults:torus1M:allworkers"), Median("faults:torus4M:allworkers"),
               Median("faults:limb:allworkers"));
+  PrintMachine();
 }
 
 }  // namespace
@@ -96,6 +168,7 @@ int main(int argc, char** argv) {
   bench::RegisterStageBenchmarks();
   bench::RegisterEvaluationBenchmarks();
   bench::RegisterBatchBenchmarks();
+  bench::RegisterRigBenchmarks();
   const bool haveOpenMesh = bench::HaveOpenMesh();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -137,7 +137,8 @@ void AnswerUses(EdgeUse* begin, EdgeUse* end, PolyInfo* info) {
 }
 
 // Collects into `out` the uses of every edge whose smaller end is `lo`, from the polygons around
-// `lo` (ascending, each once), so in (polygon, side) order; answers how many. `out` holds at least
+// `lo` (ascending, each once), so in (polygon, side) order; answers how many. A side from `lo` to
+// itself is no edge: it is answered at once. `out` holds at least
 // four entries per polygon around `lo`.
 Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
   Int64 n = 0;
@@ -160,7 +161,15 @@ Int64 CollectUses(const GroupContext& ctx, Int32 lo, EdgeUse* out) {
     for (Int32 j = 0; j < 4; ++j) {
       const Int32 s = c[j];
       const Int32 t = c[(j + 1) & 3];
-      if (s == t || std::min(s, t) != lo) continue;
+      if (s == t) {
+        // No edge: flagged, nothing across. Answered here, by the group of the point it names.
+        if (s == lo) {
+          ctx.info[i].face[j] = -1;
+          ctx.info[i].edgeReported[j] = true;
+        }
+        continue;
+      }
+      if (std::min(s, t) != lo) continue;
       out[n++] = EdgeUse{std::max(s, t), i, j};
     }
   }
@@ -189,7 +198,7 @@ struct FillContext {
   Int32 pointCount;
   Int32 blocks;
   Int32* blockCounts;  // blocks * pointCount
-  const Int64* start;  // pointCount + 1 offsets
+  Int64* start;        // pointCount + 1 offsets
   Int32* pointPolys;
   std::uint8_t* pointCorner;
 };
@@ -219,6 +228,86 @@ void FillBlock(const FillContext& f, Int32 b) {
       f.pointCorner[at] = n == 4 ? static_cast<std::uint8_t>(k) : kRepeatedCorners;
     }
   }
+}
+
+// Points per range of the offsets' prefix sums.
+constexpr Int64 kPointsPerRange = 1 << 14;
+
+struct RangeSums {
+  Int64 uses;     // the range's uses of points, then the offset its first point starts at
+  Int64 largest;  // its busiest point's polygons whose edge uses do not fit on the stack, or 0
+};
+
+struct OffsetContext {
+  const FillContext* fill;
+  RangeSums* sums;
+};
+
+Int64 RangeEnd(const FillContext& f, Int64 r) {
+  return std::min<Int64>((r + 1) * kPointsPerRange, f.pointCount);
+}
+
+// Points of range r: start[p] = p's uses, each block's count of p its cursor within p's uses.
+RangeSums CountRange(const FillContext& f, Int64 r) {
+  RangeSums sums{0, 0};
+  for (Int64 p = r * kPointsPerRange; p < RangeEnd(f, r); ++p) {
+    Int32 within = 0;
+    for (Int32 b = 0; b < f.blocks; ++b) {
+      Int32& count = f.blockCounts[Int64{b} * f.pointCount + p];
+      const Int32 uses = count;
+      count = within;
+      within += uses;
+    }
+    if (4 * Int64{within} > kLocalUses) sums.largest = std::max<Int64>(sums.largest, within);
+    f.start[p] = within;
+    sums.uses += within;
+  }
+  return sums;
+}
+
+// Points of range r, whose first starts at `offset`: start[p] becomes p's offset.
+void PlaceRange(const FillContext& f, Int64 r, Int64 offset) {
+  Int64* start = f.start;
+  for (Int64 p = r * kPointsPerRange; p < RangeEnd(f, r); ++p) {
+    const Int64 uses = start[p];
+    start[p] = offset;
+    offset += uses;
+  }
+}
+
+struct RangeCheck {
+  const CPolygon* polys;
+  Int32 polyCount;
+  Int32 pointCount;
+  std::uint8_t* bad;  // per range of kPolygonsPerCheck polygons
+};
+
+constexpr Int64 kPolygonsPerCheck = 1 << 16;
+
+// True when every corner of every polygon lies in [0, pointCount); ranges of polygons in parallel.
+bool IndicesInRange(const CPolygon* polys, Int32 polyCount, Int32 pointCount) {
+  const Int64 ranges = (Int64{polyCount} + kPolygonsPerCheck - 1) / kPolygonsPerCheck;
+  std::uint8_t bad[1 << 15];  // enough ranges for every Int32 count of polygons
+  RangeCheck check{polys, polyCount, pointCount, bad};
+  ParallelFor(ranges, 1, &check, [](void* context, Int64 begin, Int64 end) noexcept {
+    const RangeCheck& c = *static_cast<const RangeCheck*>(context);
+    // Unsigned compare folds the negative test into the upper bound.
+    const UInt32 limit = static_cast<UInt32>(c.pointCount);
+    for (Int64 r = begin; r < end; ++r) {
+      const Int64 to = std::min<Int64>((r + 1) * kPolygonsPerCheck, c.polyCount);
+      bool outside = false;
+      for (Int64 i = r * kPolygonsPerCheck; i < to; ++i) {
+        const CPolygon& p = c.polys[i];
+        outside |= static_cast<UInt32>(p.a) >= limit || static_cast<UInt32>(p.b) >= limit ||
+                   static_cast<UInt32>(p.c) >= limit || static_cast<UInt32>(p.d) >= limit;
+      }
+      c.bad[r] = outside ? 1 : 0;
+    }
+  });
+  for (Int64 r = 0; r < ranges; ++r) {
+    if (bad[r] != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -251,12 +340,8 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     return refuse("AdjacencyInit: negative point or polygon count");
   if (polys == nullptr && polyCount > 0)
     return refuse("AdjacencyInit: no polygon array for a non-zero polygon count");
-  for (Int32 i = 0; i < polyCount; ++i) {
-    const CPolygon& p = polys[i];
-    if (p.a < 0 || p.a >= pointCount || p.b < 0 || p.b >= pointCount || p.c < 0 ||
-        p.c >= pointCount || p.d < 0 || p.d >= pointCount)
-      return refuse("AdjacencyInit: a polygon names a point index outside [0, pointCount)");
-  }
+  if (!IndicesInRange(polys, polyCount, pointCount))
+    return refuse("AdjacencyInit: a polygon names a point index outside [0, pointCount)");
   const char* outOfMemory = "AdjacencyInit: out of memory";
 
   // Polygons around each point, ascending: the polygons are cut into a few consecutive blocks;
@@ -281,20 +366,31 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     const FillContext& f = *static_cast<const FillContext*>(context);
     for (Int64 b = begin; b < end; ++b) CountBlock(f, static_cast<Int32>(b));
   });
+  // Each point's count becomes its offset, and each block's count of it the block's cursor within
+  // the point: ranges of points in parallel, then the ranges' offsets, then the ranges again.
+  const Int64 ranges = (Int64{pointCount} + kPointsPerRange - 1) / kPointsPerRange;
+  Block<RangeSums> rangeSums;
+  if (!rangeSums.Allocate(ranges, false)) {
+    adj.error = outOfMemory;
+    return false;
+  }
+  OffsetContext offsets{&fill, rangeSums.get()};
+  ParallelFor(ranges, 1, &offsets, [](void* context, Int64 begin, Int64 end) noexcept {
+    const OffsetContext& o = *static_cast<const OffsetContext*>(context);
+    for (Int64 r = begin; r < end; ++r) o.sums[r] = CountRange(*o.fill, r);
+  });
   Int64 largest = 0;  // polygons around the busiest point whose edge uses do not fit on the stack
   Int64 running = 0;
-  for (Int64 p = 0; p < pointCount; ++p) {
-    start[p] = running;
-    Int32 within = 0;
-    for (Int32 b = 0; b < blocks; ++b) {
-      Int32& count = blockCounts.get()[Int64{b} * pointCount + p];
-      const Int32 uses = count;
-      count = within;
-      within += uses;
-    }
-    if (4 * Int64{within} > kLocalUses) largest = std::max<Int64>(largest, within);
-    running += within;
+  for (Int64 r = 0; r < ranges; ++r) {
+    largest = std::max(largest, rangeSums.get()[r].largest);
+    const Int64 uses = rangeSums.get()[r].uses;
+    rangeSums.get()[r].uses = running;
+    running += uses;
   }
+  ParallelFor(ranges, 1, &offsets, [](void* context, Int64 begin, Int64 end) noexcept {
+    const OffsetContext& o = *static_cast<const OffsetContext*>(context);
+    for (Int64 r = begin; r < end; ++r) PlaceRange(*o.fill, r, o.sums[r].uses);
+  });
   start[pointCount] = running;
   Block<Int32> pointPolys;
   if (!pointPolys.Allocate(running, false)) {
@@ -314,22 +410,13 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
   });
   blockCounts.Reset();
 
-  // Sides start out as no edge (flagged, nothing across); every real edge is then answered from
-  // the polygons around its smaller end, those points in parallel.
+  // Every side is answered from the polygons around its smaller end (a side from a point to
+  // itself from that point), those points in parallel: each side once, by one point's group.
   Block<PolyInfo> info;
   if (!info.Allocate(polyCount, false)) {
     adj.error = outOfMemory;
     return false;
   }
-  ParallelFor(polyCount, 1024, info.get(), [](void* context, Int64 begin, Int64 end) noexcept {
-    PolyInfo* infos = static_cast<PolyInfo*>(context);
-    for (Int64 i = begin; i < end; ++i) {
-      for (Int32 j = 0; j < 4; ++j) {
-        infos[i].face[j] = -1;
-        infos[i].edgeReported[j] = true;
-      }
-    }
-  });
   GroupContext ctx{polys, start, pointPolys.get(), pointCorner.get(), info.get()};
   Block<EdgeUse> scratch;
   if (largest > 0 && !scratch.Allocate(4 * largest, false)) {

@@ -30,9 +30,24 @@ Float32* RestrictionWeights(BaseObject* op, BaseObject* deformer) {
   return weights;
 }
 
+struct PointCopyContext {
+  const Vector3* from;
+  Vector3* to;
+};
+
+// The deform pass's copy of an object's points into its cache, in large blocks over the workers.
+void CopyOverWorkers(const Vector3* from, Vector3* to, Int64 count) {
+  PointCopyContext copy{from, to};
+  ParallelFor(count, 1 << 14, &copy, [](void* context, Int64 begin, Int64 end) noexcept {
+    const PointCopyContext& c = *static_cast<const PointCopyContext*>(context);
+    std::memcpy(c.to + begin, c.from + begin, static_cast<size_t>(end - begin) * sizeof(Vector3));
+  });
+}
+
 }  // namespace
 
 void InstallDeformEntries(HostTable& t) {
+  SetDeformCacheCopy(CopyOverWorkers);
   t.priorityListAdd = Entry<PriorityListAdd>;
   t.restrictionWeights = Entry<RestrictionWeights>;
   t.objectDefaultDraw = Entry<DefaultDraw>;

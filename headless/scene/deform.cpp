@@ -1,5 +1,7 @@
 #include "headless/scene/deform.h"
 
+#include <atomic>
+#include <cstring>
 #include <stdexcept>
 
 #include "headless/scene/native_deformers.h"
@@ -19,6 +21,25 @@ bool IsPluginDeformer(const Node* node) {
   Registration registration;
   return FindRegistration(node->type, registration) && registration.kind == PluginKind::kObject &&
          (registration.flags & OBJECT_MODIFIER) != 0;
+}
+
+void CopyPlainly(const Vector3* from, Vector3* to, Int64 count) {
+  std::memcpy(to, from, static_cast<size_t>(count) * sizeof(Vector3));
+}
+
+std::atomic<PointCopy>& CacheCopy() {
+  static std::atomic<PointCopy> copy{&CopyPlainly};
+  return copy;
+}
+
+// The object's deform cache becomes a copy of its stored points.
+void CopyIntoDeformCache(Node& object) {
+  // Sized once: an animated mesh keeps its point count, so later passes only copy.
+  if (object.deformCache.size() != object.points.size())
+    object.deformCache.resize(object.points.size());
+  if (!object.points.empty())
+    CacheCopy().load(std::memory_order_acquire)(object.points.data(), object.deformCache.data(),
+                                                static_cast<Int64>(object.points.size()));
 }
 
 // Sets the object's deform cache in use for as long as it lives, whatever happens.
@@ -126,7 +147,7 @@ DeformReport DeformDocument(Document& doc) {
       object->deformCache.clear();
       continue;
     }
-    object->deformCache = object->points;
+    CopyIntoDeformCache(*object);
     DeformCacheInUse inUse(object);
     for (Node* deformer : deformers) {
       if (!deformer->deformMode) continue;
@@ -136,6 +157,10 @@ DeformReport DeformDocument(Document& doc) {
     }
   }
   return report;
+}
+
+void SetDeformCacheCopy(PointCopy copy) {
+  CacheCopy().store(copy != nullptr ? copy : &CopyPlainly, std::memory_order_release);
 }
 
 const std::vector<Vector3>& DeformedPoints(const Node* object) {

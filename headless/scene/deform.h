@@ -74,6 +74,13 @@ struct DeformReport {
 
 DeformReport DeformDocument(Document& doc);
 
+// How the pass copies an object's `count` stored points into its deform cache (already sized).
+// One plain copy until a host installs its own: the host layer installs one spread over its
+// workers, since on meshes of millions of points the copy is a visible share of a pass. The copy
+// must give the same bits; null restores the plain copy.
+using PointCopy = void (*)(const Vector3* from, Vector3* to, Int64 count);
+void SetDeformCacheCopy(PointCopy copy);
+
 // The points of the object's last deform pass, or its stored points when it had no deformer.
 const std::vector<Vector3>& DeformedPoints(const Node* object);
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <string_view>
 
 #include "source/tessamireThreads/float_pairs.h"
 #include "source/tessamireThreads/wide_lanes.h"
@@ -154,28 +156,80 @@ void FrameAxesOfFour(const FrameInput in[4], FrameAxes out[4]) {
 
 namespace {
 
+// Not yet read from the environment.
+constexpr Int32 kUnread = -1;
 // 0: the processor decides; otherwise the forced LaneWidth.
-std::atomic<Int32> g_forcedWidth{0};
+std::atomic<Int32> g_forcedWidth{kUnread};
+
+Int32 WidthFromEnvironment() {
+  const char* text = std::getenv("TESSAMIRE_LANE_WIDTH");
+  if (text == nullptr) return 0;
+  const std::string_view bits(text);
+  if (bits == "128") return static_cast<Int32>(LaneWidth::kPairs);
+  if (bits == "256") return static_cast<Int32>(LaneWidth::kWide);
+  if (bits == "512") return static_cast<Int32>(LaneWidth::kWide512);
+  return 0;
+}
+
+Int32 ForcedWidth() {
+  Int32 forced = g_forcedWidth.load(std::memory_order_relaxed);
+  if (forced == kUnread) {
+    Int32 unread = kUnread;
+    // A width forced meanwhile by a call wins over the environment.
+    if (!g_forcedWidth.compare_exchange_strong(unread, WidthFromEnvironment(),
+                                               std::memory_order_relaxed))
+      return unread;
+    forced = g_forcedWidth.load(std::memory_order_relaxed);
+  }
+  return forced;
+}
 
 }  // namespace
 
-Bool WideLanesAvailable() {
-#if defined(TESSAMIRE_WIDE_LANES) && (defined(__x86_64__) || defined(__i386__))
-  static const bool available = __builtin_cpu_supports("avx");
-  return available;
+Bool BuildCarriesLaneWidth(LaneWidth width) {
+  if (width == LaneWidth::kPairs) return true;
+#if defined(TESSAMIRE_WIDE_LANES)
+  return width == LaneWidth::kWide || width == LaneWidth::kWide512;
 #else
   return false;
 #endif
 }
 
+Bool ProcessorHasLaneWidth(LaneWidth width) {
+  if (width == LaneWidth::kPairs) return true;
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+  // The checks also ask whether the system saves the registers.
+  static const bool avx = __builtin_cpu_supports("avx");
+  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  if (width == LaneWidth::kWide) return avx;
+  if (width == LaneWidth::kWide512) return avx512;
+#endif
+  return false;
+}
+
+Bool LaneWidthAvailable(LaneWidth width) {
+  return BuildCarriesLaneWidth(width) && ProcessorHasLaneWidth(width);
+}
+
+Bool WideLanesAvailable() {
+  return LaneWidthAvailable(LaneWidth::kWide);
+}
+
 LaneWidth ActiveLaneWidth() {
-  const Int32 forced = g_forcedWidth.load(std::memory_order_relaxed);
-  if (forced == static_cast<Int32>(LaneWidth::kPairs) || !WideLanesAvailable())
-    return LaneWidth::kPairs;
-  return LaneWidth::kWide;
+  const Int32 forced = ForcedWidth();
+  const Int32 ceiling = forced == 0 ? static_cast<Int32>(LaneWidth::kWide512) : forced;
+  for (LaneWidth width : {LaneWidth::kWide512, LaneWidth::kWide}) {
+    if (static_cast<Int32>(width) <= ceiling && LaneWidthAvailable(width)) return width;
+  }
+  return LaneWidth::kPairs;
 }
 
 LaneWidth ForceLaneWidth(LaneWidth width) {
   g_forcedWidth.store(static_cast<Int32>(width), std::memory_order_relaxed);
+  return ActiveLaneWidth();
+}
+
+LaneWidth UnforceLaneWidth() {
+  g_forcedWidth.store(0, std::memory_order_relaxed);
   return ActiveLaneWidth();
 }

@@ -24,10 +24,40 @@ void ComputeOrigins(std::span<const Vector3> smoothed, std::span<Frame> frames) 
               [&](Int64 i) { frames[i].origin = smoothed[i]; });
 }
 
+namespace {
+
+struct NormalPass {
+  std::span<const Vector3> positions;
+  std::span<const CPolygon> polygons;
+  std::span<Vector3> normals;
+};
+
+// Polygons [begin, end): eight or four at a time in the widest lanes in use, the rest one by one;
+// each normal's bits are FaceNormal's, so how the range is cut changes nothing.
+void NormalChunk(void* context, Int64 begin, Int64 end) noexcept {
+  const NormalPass& pass = *static_cast<const NormalPass*>(context);
+  const LaneWidth width = ActiveLaneWidth();
+  const Vector3* positions = pass.positions.data();
+  Int64 j = begin;
+  if (width == LaneWidth::kWide512) {
+    for (; j + 7 < end; j += 8)
+      FaceNormals512(positions, pass.polygons.data() + j, pass.normals.data() + j);
+  }
+  if (width != LaneWidth::kPairs) {
+    for (; j + 3 < end; j += 4)
+      FaceNormalsWide(positions, pass.polygons.data() + j, pass.normals.data() + j);
+  }
+  for (; j < end; ++j) pass.normals[j] = FaceNormal(pass.positions, pass.polygons[j]);
+}
+
+}  // namespace
+
 void ComputeFaceNormals(std::span<const Vector3> smoothed, std::span<const CPolygon> polygons,
                         std::span<Vector3> normals) {
-  ParallelFor(static_cast<Int64>(polygons.size()),
-              [&](Int64 j) { normals[j] = FaceNormal(smoothed, polygons[j]); });
+  const Int64 count = static_cast<Int64>(polygons.size());
+  if (count <= 0) return;
+  NormalPass pass{smoothed, polygons, normals};
+  Framework().parallelFor(count, kFrameChunk, &pass, NormalChunk);
 }
 
 namespace {
@@ -112,17 +142,28 @@ inline void Store(const FrameAxes& axes, Frame& frame) {
   frame.axis3 = axes.axis3;
 }
 
-// The axes of points [begin, end) into out[0, end - begin), four (then two) at a time: they share
-// the latency of their square roots and divisions; each point's bits are those of the one-point
-// rule, so how the range is cut changes nothing.
+// The axes of points [begin, end) into out[0, end - begin), eight, four, then two at a time as
+// the lanes in use allow: they share the latency of their square roots and divisions; each
+// point's bits are those of the one-point rule, so how the range is cut changes nothing.
 void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
-  const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
+  const LaneWidth width = ActiveLaneWidth();
   Int64 i = begin;
+  if (width == LaneWidth::kWide512) {
+    for (; i + 7 < end; i += 8) {
+      // Built in place: a default-constructed array would be cleared first, a visible cost here.
+      const FrameInput in[8] = {Gather(pass, i),     Gather(pass, i + 1), Gather(pass, i + 2),
+                                Gather(pass, i + 3), Gather(pass, i + 4), Gather(pass, i + 5),
+                                Gather(pass, i + 6), Gather(pass, i + 7)};
+      FrameAxes axes[8];
+      FrameAxesOfEight512(in, axes);
+      for (Int64 k = 0; k < 8; ++k) Store(axes[k], out[i - begin + k]);
+    }
+  }
   for (; i + 3 < end; i += 4) {
     const FrameInput in[4] = {Gather(pass, i), Gather(pass, i + 1), Gather(pass, i + 2),
                               Gather(pass, i + 3)};
     FrameAxes axes[4];
-    if (wide)
+    if (width != LaneWidth::kPairs)
       FrameAxesOfFourWide(in, axes);
     else
       FrameAxesOfFour(in, axes);

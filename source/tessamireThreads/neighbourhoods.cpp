@@ -1,5 +1,7 @@
 #include "source/tessamireThreads/neighbourhoods.h"
 
+#include "host/binding/binding.h"
+
 Bool PolygonIndicesInRange(std::span<const CPolygon> polygons, Int32 pointCount) {
   // Unsigned compare folds the negative test into the upper bound.
   const UInt32 limit = static_cast<UInt32>(pointCount < 0 ? 0 : pointCount);
@@ -47,8 +49,9 @@ inline void SideEnds(const CPolygon& p, Int32 j, Int32& from, Int32& to) {
 
 }  // namespace
 
-Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
-                         const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border) {
+Bool BuildNeighbourhoodsByWalk(std::span<const CPolygon> polygons, Int32 pointCount,
+                               const Neighbor& adjacency, NeighbourLists& lists,
+                               BorderFlags& border) {
   const Int32 polygonCount = static_cast<Int32>(polygons.size());
   if (pointCount < 0) return false;
   HostArray<std::uint8_t> sidesTaken;
@@ -108,6 +111,125 @@ Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
       index[--start[p]] = q;
     }
   }
+  return true;
+}
+
+namespace {
+
+// Whether the walk appends side j of a polygon (see BuildNeighbourhoods).
+inline bool SideTaken(const CPolygon& polygon, const PolyInfo& info, Int32 j) {
+  return !info.edgeReported[j] && !(j == 2 && polygon.c == polygon.d);
+}
+
+// The walk split by points: each of kWalkRanges ranges of points walks every polygon but counts,
+// flags and places only the entries of its own points, so the ranges run in parallel and write
+// disjoint parts of every array, and each list comes out in the whole walk's order. Every range
+// reads all polygons; the writes, scattered over the lists, are what is shared out.
+constexpr Int64 kWalkRanges = 2;
+// Below this many polygons the single walk is as quick.
+constexpr Int32 kRangedWalkPolygons = 1 << 15;
+
+struct RangedWalk {
+  const CPolygon* polygons;
+  const PolyInfo* infos;
+  Int32 polygonCount;
+  Int32 pointCount;
+  std::uint8_t* flag;
+  Int64* start;
+  Int64* rangeTotal;  // per range: its entry count, then the offset its first point starts at
+  Int32* index;
+};
+
+Int32 RangeBegin(const RangedWalk& w, Int64 r) {
+  return static_cast<Int32>(Int64{w.pointCount} * r / kWalkRanges);
+}
+
+// Pass 1 of ranges [rangeBegin, rangeEnd), in one walk: their points' entry counts in start[p],
+// their border flags, and each range's total.
+void CountRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
+  const Int32 from = RangeBegin(w, rangeBegin);
+  const Int32 to = RangeBegin(w, rangeEnd);
+  for (Int32 i = 0; i < w.polygonCount; ++i) {
+    const CPolygon& polygon = w.polygons[i];
+    const PolyInfo& info = w.infos[i];
+    for (Int32 j = 0; j < 4; ++j) {
+      if (!SideTaken(polygon, info, j)) continue;
+      Int32 p;
+      Int32 q;
+      SideEnds(polygon, j, p, q);
+      for (const Int32 end : {p, q}) {
+        if (end < from || end >= to) continue;
+        if (info.face[j] == -1) w.flag[end] = 1;
+        ++w.start[end];
+      }
+    }
+  }
+  for (Int64 r = rangeBegin; r < rangeEnd; ++r) {
+    Int64 total = 0;
+    for (Int32 p = RangeBegin(w, r); p < RangeBegin(w, r + 1); ++p) total += w.start[p];
+    w.rangeTotal[r] = total;
+  }
+}
+
+// Pass 2 of ranges [rangeBegin, rangeEnd), in one walk: start[p] becomes the end of p's entries,
+// then the walk in reverse places each entry just before the later ones (see
+// BuildNeighbourhoodsByWalk), leaving start[p] at p's first.
+void FillRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
+  const Int32 from = RangeBegin(w, rangeBegin);
+  const Int32 to = RangeBegin(w, rangeEnd);
+  Int64 running = w.rangeTotal[rangeBegin];
+  for (Int32 p = from; p < to; ++p) {
+    running += w.start[p];
+    w.start[p] = running;
+  }
+  for (Int32 i = w.polygonCount - 1; i >= 0; --i) {
+    const CPolygon& polygon = w.polygons[i];
+    const PolyInfo& info = w.infos[i];
+    for (Int32 j = 3; j >= 0; --j) {
+      if (!SideTaken(polygon, info, j)) continue;
+      Int32 p;
+      Int32 q;
+      SideEnds(polygon, j, p, q);
+      if (q >= from && q < to) w.index[--w.start[q]] = p;
+      if (p >= from && p < to) w.index[--w.start[p]] = q;
+    }
+  }
+}
+
+}  // namespace
+
+Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
+                         const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border) {
+  const PolyInfo* infos = adjacency.GetPolyInfoArray();
+  const Int32 polygonCount = static_cast<Int32>(polygons.size());
+  if (pointCount < kWalkRanges || polygonCount < kRangedWalkPolygons || infos == nullptr)
+    return BuildNeighbourhoodsByWalk(polygons, pointCount, adjacency, lists, border);
+  HostArray<Int64> rangeTotal;
+  if (!border.flag.AllocateZeroed(pointCount) ||
+      !lists.start.AllocateZeroed(Int64{pointCount} + 1) || !rangeTotal.Allocate(kWalkRanges))
+    return false;
+  RangedWalk walk{polygons.data(),       infos,
+                  polygonCount,          pointCount,
+                  border.flag.GetData(), lists.start.GetData(),
+                  rangeTotal.GetData(),  nullptr};
+  // A chunk of both ranges (one worker runs the loop) walks the polygons once for both.
+  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
+                          [](void* c, Int64 begin, Int64 end) noexcept {
+                            CountRanges(*static_cast<const RangedWalk*>(c), begin, end);
+                          });
+  Int64 running = 0;
+  for (Int64 r = 0; r < kWalkRanges; ++r) {
+    const Int64 total = rangeTotal[r];
+    rangeTotal[r] = running;
+    running += total;
+  }
+  lists.start[pointCount] = running;
+  if (!lists.index.Allocate(running)) return false;
+  walk.index = lists.index.GetData();
+  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
+                          [](void* c, Int64 begin, Int64 end) noexcept {
+                            FillRanges(*static_cast<const RangedWalk*>(c), begin, end);
+                          });
   return true;
 }
 

@@ -65,16 +65,24 @@ Bool BuildAdjacency(std::span<const CPolygon> polygons, Int32 pointCount,
                     AdjacencyOwner& adjacency);
 
 // Builds the neighbour lists and border flags of `pointCount` points from the polygons and their
-// adjacency, single-threaded. The walk: polygon i = 0 .. polygonCount - 1, side j = 0 .. 3;
+// adjacency. The walk: polygon i = 0 .. polygonCount - 1, side j = 0 .. 3;
 // skip a side the adjacency flags as already reported and side 2 of a triangle (c == d); the
 // ends (p, q) are (a, b), (b, c), (c, d), (d, a) for sides 0..3; a side with no polygon across
 // sets the border flags of p and q; then q is appended to p's list, then p to q's. No sorting,
 // no removal of duplicates. Two passes (count, then fill) size the index array exactly once.
-// Allocates, in order: the border flags (cleared), the offsets, one byte per polygon for the
-// walk's decisions, the index array. False, with `lists` and `border` possibly partly
-// allocated, on an allocation failure or when the adjacency refuses a polygon index.
+// On a large mesh whose host offers every polygon's side information at once, two halves of the
+// points each walk every polygon in parallel, taking only their own points' entries, which gives
+// the same arrays; otherwise one walk on the calling thread (BuildNeighbourhoodsByWalk).
+// Allocates, in order: the border flags (cleared), the offsets, then one byte per polygon for the
+// walk's decisions or two sums for the halves, the index array. False, with `lists` and `border`
+// possibly partly allocated, on an allocation failure or when the adjacency refuses a polygon
+// index.
 Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
                          const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border);
+// The single walk on the calling thread.
+Bool BuildNeighbourhoodsByWalk(std::span<const CPolygon> polygons, Int32 pointCount,
+                               const Neighbor& adjacency, NeighbourLists& lists,
+                               BorderFlags& border);
 
 // Everything a run needs of a mesh's polygons: the adjacency, the neighbour lists and the border
 // flags. Depends only on the point count and the polygon array, never on the positions.

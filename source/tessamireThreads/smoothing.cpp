@@ -67,10 +67,12 @@ struct SmoothPassContext {
   std::span<const Float32> weights;
 };
 
-// A length-weighted step that runs the whole formula: not pinned, at least one neighbour.
-inline bool FullLengthStep(const SmoothPassContext& c, Int64 i) {
-  return c.settings->weighting == kWeightingLength &&
-         !(c.settings->pinBorder && c.border->flag[i] == 1) && c.lists->Count(i) > 0;
+// A step that runs the whole formula of its weighting: not pinned, and length-weighted with at
+// least one neighbour, or uniform.
+inline bool FullStep(const SmoothPassContext& c, Int64 i) {
+  if (c.settings->pinBorder && c.border->flag[i] == 1) return false;
+  return c.settings->weighting == kWeightingUniform ||
+         (c.settings->weighting == kWeightingLength && c.lists->Count(i) > 0);
 }
 
 // The length-weighted steps of points i and i + 1, one per lane, each with exactly the
@@ -120,13 +122,22 @@ void LengthStepPair(const SmoothPassContext& c, Int64 i) {
   c.destination[j] = Lane1(moved);
 }
 
-// One chunk: four neighbouring points that all take the full length-weighted step go in the wide
-// lanes when they are in use, two as a pair (their square roots and division share the latency),
-// every other point alone. Each point's bits are
-// SmoothPoint's, so the pairing and the chunk cuts change nothing.
+// Whether points [i, i + count) all take the full step.
+inline bool FullSteps(const SmoothPassContext& c, Int64 i, Int64 count) {
+  for (Int64 k = 0; k < count; ++k) {
+    if (!FullStep(c, i + k)) return false;
+  }
+  return true;
+}
+
+// One chunk: eight (or four) neighbouring points that all take the full step go in the widest
+// lanes in use; two length-weighted ones as a pair (their square roots and division share the
+// latency); every other point alone. Each point's bits are SmoothPoint's, so the grouping and the
+// chunk cuts change nothing.
 void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
-  const bool wide = ActiveLaneWidth() == LaneWidth::kWide;
+  const LaneWidth width = ActiveLaneWidth();
+  const bool length = c.settings->weighting == kWeightingLength;
   const LengthStepArrays arrays{c.source.data(),
                                 c.destination.data(),
                                 c.lists->start.GetData(),
@@ -135,11 +146,19 @@ void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
                                 static_cast<Float>(c.settings->strength)};
   Int64 i = begin;
   while (i < end) {
-    if (wide && i + 3 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1) &&
-        FullLengthStep(c, i + 2) && FullLengthStep(c, i + 3)) {
-      LengthStepsWide(arrays, i);
+    if (width == LaneWidth::kWide512 && i + 7 < end && FullSteps(c, i, 8)) {
+      if (length)
+        LengthSteps512(arrays, i);
+      else
+        UniformSteps512(arrays, i);
+      i += 8;
+    } else if (width != LaneWidth::kPairs && i + 3 < end && FullSteps(c, i, 4)) {
+      if (length)
+        LengthStepsWide(arrays, i);
+      else
+        UniformStepsWide(arrays, i);
       i += 4;
-    } else if (i + 1 < end && FullLengthStep(c, i) && FullLengthStep(c, i + 1)) {
+    } else if (length && i + 1 < end && FullSteps(c, i, 2)) {
       LengthStepPair(c, i);
       i += 2;
     } else {
@@ -157,7 +176,9 @@ void SmoothPass(std::span<const Vector3> source, std::span<Vector3> destination,
                 const SmoothingSettings& settings, std::span<const Float32> weights) {
   const Int64 pointCount = static_cast<Int64>(source.size());
 #if defined(TESSAMIRE_FLOAT_PAIRS)
-  if (settings.weighting == kWeightingLength) {
+  // Uniform steps gain from the wide lanes only; in pairs they run one by one below.
+  if (settings.weighting == kWeightingLength ||
+      (settings.weighting == kWeightingUniform && ActiveLaneWidth() != LaneWidth::kPairs)) {
     if (pointCount <= 0) return;
     SmoothPassContext context{source, destination, &lists, &border, &settings, weights};
     Framework().parallelFor(pointCount, kParallelGranularity, &context, SmoothChunk);

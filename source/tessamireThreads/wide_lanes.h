@@ -1,25 +1,37 @@
-// Four float64 lanes in one 256-bit register, for the square roots and divisions of the frame
-// axes and of the length-weighted smoothing step. Built for that instruction set in a unit of its
-// own and chosen at run time when the processor has it; the paired lanes serve otherwise. The
-// operations are the same correctly rounded IEEE ones, so every lane's bits equal the one-point
-// rule's whichever path runs.
+// Four float64 lanes in one 256-bit register, or eight in one 512-bit register, for the square
+// roots and divisions of the frame axes and of the length-weighted smoothing step. Each width is
+// built for its instruction set in a unit of its own and chosen at run time when the processor
+// has it; the paired lanes (128 bits) serve otherwise. The operations are the same correctly
+// rounded IEEE ones in the same order, so every lane's bits equal the one-point rule's whichever
+// width runs.
 #pragma once
 
 #include "source/tessamireThreads/frame_lanes.h"
 
-// The lanes the core's loops use.
-enum class LaneWidth : Int32 { kPairs = 2, kWide = 4 };
+// The lanes the core's loops use, by the float64 values in one register.
+enum class LaneWidth : Int32 { kPairs = 2, kWide = 4, kWide512 = 8 };
 
-// True when this build carries the wide code and the processor runs it.
+// True when this build carries the width's code (the pairs always; the wider ones on x86-64
+// builds with gcc or clang, but not Windows).
+Bool BuildCarriesLaneWidth(LaneWidth width);
+// True when the processor runs the width's instructions and the system saves their registers.
+Bool ProcessorHasLaneWidth(LaneWidth width);
+// Both: the width may be chosen.
+Bool LaneWidthAvailable(LaneWidth width);
+// LaneWidthAvailable(LaneWidth::kWide).
 Bool WideLanesAvailable();
-// The width in use: wide when available, unless forced otherwise.
+// The width in use: the widest available, or the forced one (see ForceLaneWidth). At the first
+// call, the environment variable TESSAMIRE_LANE_WIDTH (128, 256 or 512 bits) forces a width as
+// ForceLaneWidth does, so that a whole program can be run in each width.
 LaneWidth ActiveLaneWidth();
-// Forces a width (tests and benchmarks compare the paths); kWide where it is not available
-// leaves the pairs. Answers the width now in use.
+// Forces a width (tests and benchmarks compare the paths): where it is not available the widest
+// available below it is used. Answers the width now in use.
 LaneWidth ForceLaneWidth(LaneWidth width);
+// Lets the processor decide again: the widest available.
+LaneWidth UnforceLaneWidth();
 
-// What the length-weighted step of a point reads (see SmoothPoint): positions, the neighbour
-// lists as offsets and indices, the vertex map's weights or null, and the strength.
+// What the smoothing step of a point reads (see SmoothPoint): positions, the neighbour lists as
+// offsets and indices, the vertex map's weights or null, and the strength.
 struct LengthStepArrays {
   const Vector3* source;
   Vector3* destination;
@@ -35,3 +47,17 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]);
 // The length-weighted steps of points i .. i + 3, each with at least one neighbour and not
 // pinned; bit for bit SmoothPoint on each. Only to be called when WideLanesAvailable().
 void LengthStepsWide(const LengthStepArrays& arrays, Int64 i);
+// The uniform steps of points i .. i + 3, none pinned; bit for bit SmoothPoint on each. Only to be
+// called when WideLanesAvailable().
+void UniformStepsWide(const LengthStepArrays& arrays, Int64 i);
+// The same for eight points in 512-bit lanes. Only to be called when
+// LaneWidthAvailable(LaneWidth::kWide512).
+void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]);
+void LengthSteps512(const LengthStepArrays& arrays, Int64 i);
+void UniformSteps512(const LengthStepArrays& arrays, Int64 i);
+
+// The normals of polygons[0 .. 3] (of the 512-bit lanes: [0 .. 7]) from `positions` into
+// normals[0 .. 3] (or 7); bit for bit FaceNormal on each. Only to be called where the width is
+// available.
+void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
+void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals);

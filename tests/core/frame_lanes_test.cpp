@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "source/tessamireThreads/frame_lanes.h"
@@ -81,11 +83,69 @@ TEST(FrameLanes, EachOfFourWideLanesMatchesTheOnePointRule) {
   ExpectEachOfFourLanesMatchesTheOnePointRule(FrameAxesOfFourWide);
 }
 
-TEST(FrameLanes, ForcingAWidthChoosesItWhereAvailable) {
+// Whether the processor has 512-bit float64 lanes, asked here rather than of the core, so that a
+// core that failed to see them cannot turn this test into a skip.
+bool ProcessorHas512BitLanes() {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+  return __builtin_cpu_supports("avx512f");
+#else
+  return false;
+#endif
+}
+
+// Eight lanes: every case in every lane beside every other case.
+TEST(FrameLanes, EachOfEight512BitLanesMatchesTheOnePointRule) {
+  if (!ProcessorHas512BitLanes())
+    GTEST_SKIP() << "this processor has no 512-bit lanes: they are not tested here";
+  if (!BuildCarriesLaneWidth(LaneWidth::kWide512))
+    GTEST_SKIP() << "this build carries no 512-bit lanes: they are not tested here";
+  ASSERT_TRUE(LaneWidthAvailable(LaneWidth::kWide512));
+  const std::vector<FrameInput> cases = Cases();
+  const size_t n = cases.size();
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t step = 1; step < n; ++step) {
+      FrameInput in[8];
+      for (size_t k = 0; k < 8; ++k) in[k] = cases[(i + k * step) % n];
+      FrameAxes out[8];
+      FrameAxesOfEight512(in, out);
+      for (int k = 0; k < 8; ++k)
+        EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
+    }
+  }
+  // And the core chooses them unless told otherwise.
+  EXPECT_EQ(UnforceLaneWidth(), LaneWidth::kWide512);
+}
+
+TEST(FrameLanes, ForcingAWidthChoosesTheWidestAvailableUpToIt) {
   EXPECT_EQ(ForceLaneWidth(LaneWidth::kPairs), LaneWidth::kPairs);
   EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide),
             WideLanesAvailable() ? LaneWidth::kWide : LaneWidth::kPairs);
-  ForceLaneWidth(LaneWidth::kWide);
+  const LaneWidth widest = LaneWidthAvailable(LaneWidth::kWide512) ? LaneWidth::kWide512
+                           : WideLanesAvailable()                  ? LaneWidth::kWide
+                                                                   : LaneWidth::kPairs;
+  EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide512), widest);
+  EXPECT_EQ(UnforceLaneWidth(), widest);
+  EXPECT_TRUE(LaneWidthAvailable(LaneWidth::kPairs));
+}
+
+// TESSAMIRE_LANE_WIDTH, read when a process first chooses a width, forces the widest available
+// up to it; any other value leaves the choice to the processor. ctest runs this alone in a
+// process of its own under 128, 256 and a value that is no width.
+TEST(FrameLanes, TheEnvironmentForcesAWidthForTheWholeProcess) {
+  const char* text = std::getenv("TESSAMIRE_LANE_WIDTH");
+  if (text == nullptr) GTEST_SKIP() << "run by ctest with TESSAMIRE_LANE_WIDTH set";
+  // A width forced by an earlier test of the same process would stand over the environment.
+  if (::testing::UnitTest::GetInstance()->test_to_run_count() != 1)
+    GTEST_SKIP() << "runs alone in its process (ctest runs it so)";
+  const LaneWidth widest = LaneWidthAvailable(LaneWidth::kWide512) ? LaneWidth::kWide512
+                           : WideLanesAvailable()                  ? LaneWidth::kWide
+                                                                   : LaneWidth::kPairs;
+  const std::string bits = text;
+  const LaneWidth expected = bits == "128" ? LaneWidth::kPairs
+                             : bits == "256"
+                                 ? (WideLanesAvailable() ? LaneWidth::kWide : LaneWidth::kPairs)
+                                 : widest;
+  EXPECT_EQ(ActiveLaneWidth(), expected) << "TESSAMIRE_LANE_WIDTH=" << bits;
 }
 
 TEST(FrameLanes, OnePointRuleGivesAFrameOrZeroAxes) {

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
 #include "source/tessamireThreads/frames.h"
 #include "source/tessamireThreads/vector_ops.h"
+#include "source/tessamireThreads/wide_lanes.h"
 #include "tests/support/core_fixture.h"
 
 namespace {
@@ -48,6 +50,47 @@ TEST_F(FramesTest, FaceNormalUsesDiagonalsForQuadsAndEdgesForTriangles) {
   EXPECT_EQ(zero.x, 0.0);
   EXPECT_EQ(zero.y, 0.0);
   EXPECT_EQ(zero.z, 0.0);
+}
+
+// The normals pass takes polygons eight or four at a time in the wide lanes: every normal is the
+// one-polygon rule's bits in every width, whatever lane a polygon sits in, for quads, triangles,
+// polygons of no area, repeated corners, a not-a-number corner and huge coordinates.
+TEST_F(FramesTest, FaceNormalsAreTheOnePolygonBitsInEveryLaneWidth) {
+  const Float nan = std::numeric_limits<Float>::quiet_NaN();
+  std::vector<Vector3> points;
+  for (Int32 i = 0; i < 40; ++i)
+    points.push_back({0.37 * i, std::sin(0.9 * i), 0.01 * static_cast<Float>((i * 7) % 11)});
+  points[5] = points[6];
+  points[11] = {nan, 0.0, 1.0};
+  points[17] = {1e300, -1e300, 1e300};
+  points[18] = {-0.0, -0.0, -0.0};
+  std::vector<CPolygon> polygons;
+  for (Int32 k = 0; k < 45; ++k) {
+    const Int32 a = (k * 7) % 40, b = (k * 3 + 1) % 40, c = (k * 11 + 5) % 40, d = (k * 5 + 2) % 40;
+    if (k % 3 == 1)
+      polygons.push_back({a, b, c, c});  // a triangle
+    else if (k % 7 == 2)
+      polygons.push_back({a, b, a, d});  // a corner named twice
+    else
+      polygons.push_back({a, b, c, d});
+  }
+  polygons.push_back({5, 6, 6, 6});  // no area at all
+  std::vector<Vector3> expected;
+  for (const CPolygon& p : polygons) expected.push_back(FaceNormal(points, p));
+  for (LaneWidth width : {LaneWidth::kPairs, LaneWidth::kWide, LaneWidth::kWide512}) {
+    if (!LaneWidthAvailable(width)) continue;
+    ASSERT_EQ(ForceLaneWidth(width), width);
+    // Every offset, so that each polygon meets every lane.
+    for (size_t from = 0; from < 8; ++from) {
+      const std::span<const CPolygon> some(polygons.data() + from, polygons.size() - from);
+      std::vector<Vector3> normals(some.size());
+      ComputeFaceNormals(points, some, normals);
+      EXPECT_EQ(
+          std::memcmp(normals.data(), expected.data() + from, normals.size() * sizeof(Vector3)), 0)
+          << "lanes " << static_cast<int>(width) << ", from " << from;
+    }
+  }
+  UnforceLaneWidth();
 }
 
 TEST_F(FramesTest, FlatGridFramesAreRightHandedAndFollowTheFirstPolygon) {

@@ -101,6 +101,61 @@ TEST_F(NeighbourhoodsTest, ListsFollowTheWalkOnAwkwardMeshes) {
   }
 }
 
+// Built by ranges of points in parallel, the lists and flags are the single walk's, array for
+// array, on a mesh large enough to be split in two: a grid with holes (borders), fins on one edge
+// (three polygons on it), a fan of hundreds of triangles around one point, polygons naming a point
+// twice, a side from a point to itself, points on no polygon, and a last polygon joining the
+// halves.
+TEST_F(NeighbourhoodsTest, RangesInParallelGiveTheWalksArrays) {
+  const headless::Mesh grid = headless::Grid(240, 160);
+  const Int32 gridPoints = static_cast<Int32>(grid.points.size());
+  std::vector<CPolygon> polygons;
+  for (size_t k = 0; k < grid.polygons.size(); ++k) {
+    if (k % 7 != 3) polygons.push_back(grid.polygons[k]);
+  }
+  const Int32 hub = gridPoints + 5;  // points gridPoints .. + 4 lie on no polygon
+  for (Int32 k = 0; k < 300; ++k) polygons.push_back({hub, hub + 1 + k, hub + 2 + k, hub + 2 + k});
+  const Int32 fin = hub + 302;
+  polygons.push_back({fin, fin + 1, fin + 2, fin + 3});
+  polygons.push_back({fin + 1, fin, fin + 4, fin + 4});
+  polygons.push_back({fin, fin + 1, fin + 5, fin + 5});
+  polygons.push_back({fin + 2, fin + 6, fin + 2, fin + 7});  // names a point twice
+  polygons.push_back({fin + 6, fin + 6, fin + 7, fin + 8});  // a side from a point to itself
+  polygons.push_back({0, 1, gridPoints + 240, gridPoints + 240});
+  const Int32 pointCount = fin + 12;
+  // A polygon joining points of both halves, the first of the second half among them.
+  polygons.push_back({pointCount / 2, 0, fin + 11, pointCount / 2 + 1});
+  ASSERT_GE(polygons.size(), size_t{1} << 15) << "too few polygons to split the walk";
+
+  AdjacencyOwner adjacency;
+  ASSERT_TRUE(BuildAdjacency(polygons, pointCount, adjacency));
+  NeighbourLists walked;
+  BorderFlags walkedBorder;
+  ASSERT_TRUE(
+      BuildNeighbourhoodsByWalk(polygons, pointCount, *adjacency.get(), walked, walkedBorder));
+  EXPECT_EQ(walked.Count(hub), 301);
+  EXPECT_EQ(walked.Count(gridPoints), 0);
+  EXPECT_EQ(walked.Count(fin), 4);
+  for (bool parallel : {true, false}) {
+    headless::g_enableParallelFor = parallel;
+    NeighbourLists lists;
+    BorderFlags border;
+    ASSERT_TRUE(BuildNeighbourhoods(polygons, pointCount, *adjacency.get(), lists, border));
+    const Int64 entries = walked.start[pointCount];
+    ASSERT_EQ(lists.start[pointCount], entries);
+    EXPECT_TRUE(std::equal(walked.start.GetData(), walked.start.GetData() + pointCount + 1,
+                           lists.start.GetData()))
+        << "offsets, parallel " << parallel;
+    EXPECT_TRUE(
+        std::equal(walked.index.GetData(), walked.index.GetData() + entries, lists.index.GetData()))
+        << "entries, parallel " << parallel;
+    EXPECT_TRUE(std::equal(walkedBorder.flag.GetData(), walkedBorder.flag.GetData() + pointCount,
+                           border.flag.GetData()))
+        << "border flags, parallel " << parallel;
+  }
+  headless::g_enableParallelFor = true;
+}
+
 TEST_F(NeighbourhoodsTest, PolygonCorners) {
   const CPolygon quad{10, 11, 12, 13};
   EXPECT_EQ(PolygonCorners(10, quad).first, 11);

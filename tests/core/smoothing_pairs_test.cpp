@@ -14,8 +14,8 @@
 
 namespace {
 
-// A grid with ripples, a few triangles, points stacked on their neighbours, an isolated point
-// and coordinates of negative zero.
+// A grid with ripples, a few triangles, points stacked on their neighbours, isolated points (one
+// last, one amid the others) and coordinates of negative zero.
 headless::Mesh AwkwardMesh() {
   headless::Mesh mesh = headless::Grid(9, 7);
   for (size_t i = 0; i < mesh.points.size(); ++i)
@@ -29,6 +29,9 @@ headless::Mesh AwkwardMesh() {
     mesh.polygons[i].d = quad.c;
   }
   mesh.points.push_back({5.0, 5.0, 5.0});  // on no polygon
+  // And one among the others, so that it shares its lanes with points that have neighbours.
+  std::erase_if(mesh.polygons,
+                [](const CPolygon& p) { return p.a == 30 || p.b == 30 || p.c == 30 || p.d == 30; });
   return mesh;
 }
 
@@ -48,13 +51,16 @@ bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
 class SmoothingPairs : public CoreTest {
  protected:
   void TearDown() override {
-    ForceLaneWidth(LaneWidth::kWide);
+    UnforceLaneWidth();
     CoreTest::TearDown();
   }
-  // The widths this processor can run: both where the wide lanes exist.
+  // The widths this processor and build can run.
   static std::vector<LaneWidth> Widths() {
-    if (WideLanesAvailable()) return {LaneWidth::kPairs, LaneWidth::kWide};
-    return {LaneWidth::kPairs};
+    std::vector<LaneWidth> widths;
+    for (LaneWidth w : {LaneWidth::kPairs, LaneWidth::kWide, LaneWidth::kWide512}) {
+      if (LaneWidthAvailable(w)) widths.push_back(w);
+    }
+    return widths;
   }
 };
 
@@ -105,11 +111,14 @@ TEST_F(SmoothingPairs, RunsGiveTheSameFramesInEveryLaneWidth) {
       options.iterations = 3;
       ForceLaneWidth(LaneWidth::kPairs);
       const std::vector<Frame> pairs = RunFrames(*m, options);
-      ForceLaneWidth(LaneWidth::kWide);
-      const std::vector<Frame> wide = RunFrames(*m, options);
       ASSERT_FALSE(pairs.empty());
-      EXPECT_EQ(std::memcmp(pairs.data(), wide.data(), pairs.size() * sizeof(Frame)), 0)
-          << "weighting " << weighting;
+      for (LaneWidth width : Widths()) {
+        ASSERT_EQ(ForceLaneWidth(width), width);
+        const std::vector<Frame> wide = RunFrames(*m, options);
+        ASSERT_EQ(wide.size(), pairs.size());
+        EXPECT_EQ(std::memcmp(pairs.data(), wide.data(), pairs.size() * sizeof(Frame)), 0)
+            << "weighting " << weighting << " lanes " << static_cast<int>(width);
+      }
     }
   }
 }

@@ -250,6 +250,20 @@ TEST(Adjacency, BadInputIsRefusedAndKeepsThePreviousTopology) {
   EXPECT_FALSE(headless::AdjacencyInit(nb.get(), 4, nullptr, 1));
   EXPECT_EQ(Around(nb.get(), 3), std::vector<Int32>{0});
   EXPECT_FALSE(headless::AdjacencyInit(nullptr, 4, outOfRange.data(), 1));
+
+  // The polygons are checked in ranges, in parallel: a fault in any range is found.
+  const headless::Mesh torus = headless::Torus(300, 250);
+  const Int32 points = static_cast<Int32>(torus.points.size());
+  for (size_t at : {size_t{0}, size_t{65535}, size_t{65536}, torus.polygons.size() - 1}) {
+    for (Int32 index : {-1, points}) {
+      std::vector<CPolygon> polygons = torus.polygons;
+      polygons[at].c = index;
+      EXPECT_FALSE(headless::AdjacencyInit(nb.get(), points, polygons.data(),
+                                           static_cast<Int32>(polygons.size())))
+          << "polygon " << at << ", index " << index;
+    }
+  }
+  EXPECT_EQ(Around(nb.get(), 3), std::vector<Int32>{0});
 }
 
 TEST(Adjacency, AllocationFailureKeepsThePreviousTopologyAndLeaksNothing) {

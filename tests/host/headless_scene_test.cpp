@@ -13,9 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "headless/geometry/primitives.h"
 #include "headless/host/framework.h"
 #include "headless/host/host_table.h"
+#include "headless/scene/deform.h"
 #include "headless/scene/host_state.h"
+#include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "host/abi/plugin_base.h"
@@ -237,6 +240,40 @@ TEST_F(SceneTest, MessagesAreRecordedAndFlagsAndDirtyKept) {
   EXPECT_EQ(mesh->dirtyCount.load(), 1);
   H().objectSetDeformMode(ToObject(mesh), false);
   EXPECT_FALSE(H().objectGetDeformMode(ToObject(mesh)));
+}
+
+// The deform pass copies the stored points into the cache with the host's copy over its workers:
+// a mesh of many blocks arrives whole at the first deformer, on one worker and on all, and the
+// stored points stay as they were.
+TEST(DeformCache, StartsAsAnExactCopyOfTheStoredPoints) {
+  H();  // the host layer installs its copy
+  headless::TheHostState().Reset();
+  constexpr Int32 kRecord = 1099903;
+  static std::vector<Vector3> received;
+  headless::RegisterNativeDeformer(kRecord, [](Node*, Node*, std::vector<Vector3>& points) {
+    received = points;
+    for (Vector3& p : points) p.x = -p.x;
+  });
+  const headless::Mesh grid = headless::Grid(300, 250);
+  std::vector<Vector3> points = grid.points;
+  for (size_t i = 0; i < points.size(); ++i) points[i].z = 1e-3 * static_cast<Float>(i % 977);
+  std::unique_ptr<Document> doc = headless::NewDocument();
+  Node* object = doc->AddPolygonObject("grid", points, grid.polygons);
+  doc->AddObject(kRecord, "record", object);
+  const auto same = [](const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
+  };
+  for (bool parallel : {true, false}) {
+    headless::g_enableParallelFor = parallel;
+    received.clear();
+    EXPECT_TRUE(headless::DeformDocument(*doc).Ok());
+    EXPECT_TRUE(same(received, points)) << "parallel " << parallel;
+    EXPECT_TRUE(same(object->points, points));
+    EXPECT_EQ(headless::DeformedPoints(object)[7].x, -points[7].x);
+  }
+  headless::g_enableParallelFor = true;
+  doc.reset();
+  headless::TheHostState().Reset();
 }
 
 TEST(HostText, NumbersAndStringsAreCopiedTerminated) {

@@ -1,0 +1,170 @@
+// The frame axes, the length-weighted smoothing step and the face normals of N points (or
+// polygons) at once, written once for a
+// register of N float64 lanes. Included only by the units built for a wider instruction set
+// (wide_lanes.cpp: 256 bits, wide_lanes_512.cpp: 512 bits), each of which first defines, inside
+// an anonymous namespace, its lane type W and mask type M with:
+//   kLanes; W + W, W - W, W * W; Divide(W, W); Sqrt(W); Same(Float); Load(const Float[kLanes]);
+//   Store(W, Float[kLanes]); MaskOf(const bool[kLanes]); EqualMask(W, W) -> M;
+//   Blend(M, yes, no) (`yes` in the lanes of the mask, `no` elsewhere, bit for bit).
+// Every operation is one correctly rounded IEEE operation per lane or a bitwise selection, in the
+// order of the one-point rules, so each lane's bits are those rules' whatever the width.
+//
+// Everything here has internal linkage, and nothing outside calls an inline function with
+// external linkage, so no code built for the wider instructions can be picked up by another unit.
+#pragma once
+
+#include "source/tessamireThreads/wide_lanes.h"
+
+namespace {
+
+// 1/L in every lane, then 0 where L is exactly 0 (the division's result there is discarded).
+inline W InverseLength(W length) {
+  return Blend(EqualMask(length, Same(0.0)), Same(0.0), Divide(Same(1.0), length));
+}
+inline W Select(M keepMask, W value) {
+  return Blend(keepMask, value, Same(0.0));
+}
+
+}  // namespace
+
+#include "source/tessamireThreads/lane_formula.h"
+
+namespace {
+
+// One component of one member of N records, as one register.
+template <typename Record>
+inline W Component(const Record* records, const Vector3 Record::*member, Float Vector3::*c) {
+  Float v[kLanes];
+  for (int k = 0; k < kLanes; ++k) v[k] = (records[k].*member).*c;
+  return Load(v);
+}
+
+template <typename Record>
+inline V3<W> Gather(const Record* records, const Vector3 Record::*member) {
+  return {Component(records, member, &Vector3::x), Component(records, member, &Vector3::y),
+          Component(records, member, &Vector3::z)};
+}
+
+// The points p[0] .. p[kLanes - 1], one per lane.
+inline V3<W> OfPoints(const Vector3* const* p) {
+  Float x[kLanes], y[kLanes], z[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    x[k] = p[k]->x;
+    y[k] = p[k]->y;
+    z[k] = p[k]->z;
+  }
+  return {Load(x), Load(y), Load(z)};
+}
+
+inline void Scatter(const V3<W>& v, Vector3* out, Int64 stride) {
+  Float x[kLanes], y[kLanes], z[kLanes];
+  Store(v.x, x);
+  Store(v.y, y);
+  Store(v.z, z);
+  for (int k = 0; k < kLanes; ++k) out[k * stride] = {x[k], y[k], z[k]};
+}
+
+inline void AxesOfLanes(const FrameInput* in, FrameAxes* out) {
+  Float inverseCount[kLanes];
+  bool hasPair[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    inverseCount[k] = in[k].inverseCount;
+    hasPair[k] = in[k].hasPair;
+  }
+  V3<W> axis1, axis2, axis3;
+  Axes<W, M>(Gather(in, &FrameInput::normalSum), Load(inverseCount), Gather(in, &FrameInput::here),
+             Gather(in, &FrameInput::first), Gather(in, &FrameInput::second), MaskOf(hasPair),
+             axis1, axis2, axis3);
+  // FrameAxes holds three Vector3, so one axis of consecutive records lies 3 Vector3 apart.
+  constexpr Int64 kStride = sizeof(FrameAxes) / sizeof(Vector3);
+  static_assert(kStride * sizeof(Vector3) == sizeof(FrameAxes));
+  Scatter(axis1, &out[0].axis1, kStride);
+  Scatter(axis2, &out[0].axis2, kStride);
+  Scatter(axis3, &out[0].axis3, kStride);
+}
+
+// See SmoothPoint: per lane, for each list entry in order e = P[k] - P[i]; length-weighted
+// (kLength): L = |e|, S += e * L, W += L, then q = n * W (1 when exactly 0); uniform: S += e, then
+// q = n (1 when n = 0); D = S * (1 / q), * weight, * strength; P[i] + D. A lane past its list's
+// end reads its own point and keeps its sums by a blend (not an addition of zero, so a negative
+// zero stays).
+template <bool kLength>
+inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
+  const Vector3* P = c.source;
+  Int32 n[kLanes];
+  const Int32* list[kLanes];
+  Int32 longest = 0;
+  Float count[kLanes];
+  const Vector3* own[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    own[k] = &P[i + k];
+    n[k] = static_cast<Int32>(c.start[i + k + 1] - c.start[i + k]);
+    list[k] = c.index + c.start[i + k];
+    longest = n[k] > longest ? n[k] : longest;
+    count[k] = kLength || n[k] > 0 ? static_cast<Float>(n[k]) : 1.0;
+  }
+  const V3<W> here = OfPoints(own);
+  V3<W> sum{Same(0.0), Same(0.0), Same(0.0)};
+  W total = Same(0.0);
+  for (Int32 e = 0; e < longest; ++e) {
+    bool live[kLanes];
+    bool allLive = true;
+    const Vector3* other[kLanes];
+    for (int k = 0; k < kLanes; ++k) {
+      live[k] = e < n[k];
+      allLive = allLive && live[k];
+      other[k] = live[k] ? &P[list[k][e]] : own[k];
+    }
+    const V3<W> edge = Sub(OfPoints(other), here);
+    V3<W> grown;
+    W totalGrown = total;
+    if constexpr (kLength) {
+      const W length = Sqrt(edge.x * edge.x + edge.y * edge.y + edge.z * edge.z);
+      grown = Add(sum, Scale(edge, length));
+      totalGrown = total + length;
+    } else {
+      grown = Add(sum, edge);
+    }
+    if (allLive) {
+      sum = grown;
+      total = totalGrown;
+    } else {
+      const M m = MaskOf(live);
+      sum = {Blend(m, grown.x, sum.x), Blend(m, grown.y, sum.y), Blend(m, grown.z, sum.z)};
+      total = Blend(m, totalGrown, total);
+    }
+  }
+  W q = Load(count);
+  if constexpr (kLength) {
+    q = q * total;
+    q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
+  }
+  V3<W> step = Scale(sum, Divide(Same(1.0), q));
+  if (c.weights != nullptr) {
+    Float w[kLanes];
+    for (int k = 0; k < kLanes; ++k) w[k] = static_cast<Float>(c.weights[i + k]);
+    step = Scale(step, Load(w));
+  }
+  step = Scale(step, Same(c.strength));
+  Scatter(Add(here, step), c.destination + i, 1);
+}
+
+// See FaceNormal: per lane, normalise((P[b] - P[x]) x (P[c] - P[a])) with x = d for a quad
+// (c != d) and a for a triangle.
+inline void FaceNormalsOfLanes(const Vector3* P, const CPolygon* polygons, Vector3* out) {
+  const Vector3* a[kLanes];
+  const Vector3* b[kLanes];
+  const Vector3* c[kLanes];
+  const Vector3* x[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    const CPolygon& p = polygons[k];
+    a[k] = &P[p.a];
+    b[k] = &P[p.b];
+    c[k] = &P[p.c];
+    x[k] = &P[p.c != p.d ? p.d : p.a];
+  }
+  const V3<W> corner = OfPoints(a);
+  Scatter(Normalized(Cross(Sub(OfPoints(b), OfPoints(x)), Sub(OfPoints(c), corner))), out, 1);
+}
+
+}  // namespace
