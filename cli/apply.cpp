@@ -237,7 +237,8 @@ struct SetAsideText {
   // Throws when the file was written to since it was read (writing back checks its length).
   void CheckUnchanged(const headless::ObjFile& frame) const {
     if (frame.name != "-" && Modified(frame.name) != modified)
-      throw ApplyError(frame.name + ": changed while it was being corrected; nothing of it written");
+      throw ApplyError(frame.name +
+                       ": changed while it was being corrected; nothing of it written");
   }
   static fs::file_time_type Modified(const std::string& path) {
     std::error_code ec;

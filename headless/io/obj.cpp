@@ -477,8 +477,9 @@ class ForwardText {
 
   // Bytes [begin, end), valid until the next call; each call begins at or after the last's begin.
   std::string_view View(Int64 begin, Int64 end) {
-    if (!in_) return std::string_view(file_.text).substr(static_cast<size_t>(begin),
-                                                        static_cast<size_t>(end - begin));
+    if (!in_)
+      return std::string_view(file_.text)
+          .substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
     while (start_ + static_cast<Int64>(held_.size()) < end) {
       // What lies before `begin` is not asked for again; keep what follows it and read on.
       const Int64 keep = std::max<Int64>(begin, start_);

@@ -54,7 +54,7 @@ struct ObjFile {
   // The text's length. Where `text` has been let go (it is shorter), writing back reads the text
   // again from the file `name` as it goes, and refuses a file that is no longer that long.
   Int64 textBytes = 0;
-  Mesh mesh;         // points in `v` order; polygons from the faces (fans for large faces)
+  Mesh mesh;  // points in `v` order; polygons from the faces (fans for large faces)
   // Faces in file order: face f has corners faceFirst[f] .. faceFirst[f + 1] - 1.
   std::vector<Int64> faceFirst{0};
   std::vector<Int32> cornerPoint;  // 0-based point per corner

@@ -96,7 +96,8 @@ TEST_F(ObjFiles, ExpectedSizesChangeNothingRead) {
   const std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 4 3\nf 1 2 3\n";
   const headless::ObjFile plain = headless::ParseObj(text, "a.obj");
   for (const headless::ObjSizes expected :
-       {headless::ObjSizes{1, 1, 1}, headless::ObjSizes{4, 2, 7}, headless::ObjSizes{100, 50, 400}}) {
+       {headless::ObjSizes{1, 1, 1}, headless::ObjSizes{4, 2, 7},
+        headless::ObjSizes{100, 50, 400}}) {
     const headless::ObjFile read = headless::ParseObj(text, "a.obj", expected);
     EXPECT_EQ(read.pointSpans.size(), plain.pointSpans.size());
     EXPECT_EQ(read.faceFirst, plain.faceFirst);
@@ -521,7 +522,8 @@ TEST_F(ObjFiles, AFileThatLetItsTextGoIsWrittenBackFromItsFile) {
       headless::WriteObjLike(other, file, moved);
       ADD_FAILURE() << "a file changed after it was read was written back";
     } catch (const std::runtime_error& e) {
-      EXPECT_EQ(std::string(e.what()), source + ": cannot read: the file changed after it was read");
+      EXPECT_EQ(std::string(e.what()),
+                source + ": cannot read: the file changed after it was read");
     }
     EXPECT_FALSE(fs::exists(other));
   }
