@@ -393,12 +393,20 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<headless::PointCache> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
   // Every input is checked before anything is written, two at a time; the first failing is named.
-  // The standard input can be read once only, so a frame from it is kept.
-  std::optional<headless::ObjFile> standardInputFrame;
+  // The first frame is kept without its text: parsed now, before the bind, its text and the bound
+  // plug-in's arrays are never held at once. The standard input can be read once only, so a frame
+  // from it is kept too (each is written by one thread only).
+  std::optional<headless::ObjFile> firstFrame, standardInputFrame;
+  SetAsideText firstText;
   headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
     headless::ObjFile frame = ReadFrame(frames.files[i], rest, count);
-    if (frames.files[i] == "-") standardInputFrame = std::move(frame);
+    if (i == 0) {
+      firstText.Take(frame);
+      firstFrame = std::move(frame);
+    } else if (frames.files[i] == "-") {
+      standardInputFrame = std::move(frame);
+    }
   });
   const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
                         (outputs.size() > 1 || (!EndsWithObj(o.out) && o.out != "-"));
@@ -463,13 +471,17 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     headless::StopIfInterrupted();
     Slot& slot = slotOf(i);
     slot.frame.reset();
-    if (frames.cache)
+    if (frames.cache) {
       slot.sample = frames.cache->Sample(static_cast<Int64>(i));
-    else if (frames.files[i] == "-")
+    } else if (i == 0) {
+      slot.frame = std::move(firstFrame);
+      slot.text = firstText;
+    } else if (frames.files[i] == "-") {
       slot.frame = std::move(standardInputFrame);
-    else
+    } else {
       slot.frame = ReadFrame(frames.files[i], rest, count);
-    if (slot.frame) slot.text.Take(*slot.frame);
+      slot.text.Take(*slot.frame);
+    }
   };
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
