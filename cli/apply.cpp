@@ -393,17 +393,19 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<headless::PointCache> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
   // Every input is checked before anything is written, two at a time; the first failing is named.
-  // The first frame is kept without its text: parsed now, before the bind, its text and the bound
-  // plug-in's arrays are never held at once. The standard input can be read once only, so a frame
-  // from it is kept too (each is written by one thread only).
-  std::optional<headless::ObjFile> firstFrame, standardInputFrame;
-  SetAsideText firstText;
+  // The first two frames (the check's first pair) are kept without their text: parsed before the
+  // bind, their text and the bound plug-in's arrays are never held at once, and they are not parsed
+  // again. The standard input can be read once only, so a frame from it is kept too. Each frame
+  // kept is written by one thread only.
+  std::array<std::optional<headless::ObjFile>, 2> early;
+  std::array<SetAsideText, 2> earlyText;
+  std::optional<headless::ObjFile> standardInputFrame;
   headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
     headless::ObjFile frame = ReadFrame(frames.files[i], rest, count);
-    if (i == 0) {
-      firstText.Take(frame);
-      firstFrame = std::move(frame);
+    if (i < early.size()) {
+      earlyText[i].Take(frame);
+      early[i] = std::move(frame);
     } else if (frames.files[i] == "-") {
       standardInputFrame = std::move(frame);
     }
@@ -473,9 +475,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     slot.frame.reset();
     if (frames.cache) {
       slot.sample = frames.cache->Sample(static_cast<Int64>(i));
-    } else if (i == 0) {
-      slot.frame = std::move(firstFrame);
-      slot.text = firstText;
+    } else if (i < early.size()) {
+      slot.frame = std::move(early[i]);
+      slot.text = earlyText[i];
     } else if (frames.files[i] == "-") {
       slot.frame = std::move(standardInputFrame);
     } else {
