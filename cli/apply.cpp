@@ -462,9 +462,11 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     SetAsideText text;
     std::vector<Vector3> sample;  // a cache's sample
     std::vector<Vector3> corrected;
+    const std::vector<Vector3>* result = nullptr;  // `corrected`, or the correction's own
     headless::DeformReport report;
     Float seconds = 0.0;
     const std::vector<Vector3>& Input() const { return frame ? frame->mesh.points : sample; }
+    const std::vector<Vector3>& Result() const { return *result; }
   };
   std::array<Slot, headless::kPipelineSlots> slots;
   const auto slotOf = [&slots](size_t i) -> Slot& { return slots[i % slots.size()]; };
@@ -490,28 +492,33 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     const auto start = std::chrono::steady_clock::now();
     slot.report = correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
-    // Copied: the next frame's correction replaces the result while this one is written.
-    slot.corrected = correction.Result();
-    // The input again only for the report, the preview, the last frame or turning normals.
-    if (slot.frame && !reference && !page && o.preview.empty() && i + 1 != total &&
-        slot.frame->normals.empty())
+    // Copied but for the last frame: the next frame's correction replaces the result while this
+    // one is written.
+    if (i + 1 == total) {
+      slot.result = &correction.Result();
+    } else {
+      slot.corrected = correction.Result();
+      slot.result = &slot.corrected;
+    }
+    // The input again only for the report, the preview or turning normals.
+    if (slot.frame && !reference && !page && o.preview.empty() && slot.frame->normals.empty())
       Release(slot.frame->mesh.points);
   };
   stages.write = [&](size_t i) {
     const Slot& slot = slotOf(i);
     if (cacheOut) {
       try {
-        headless::AppendSample(*cacheOut, slot.corrected);
+        headless::AppendSample(*cacheOut, slot.Result());
       } catch (const std::invalid_argument& e) {
         throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
       }
     } else if (glbOut) {
-      glbOut->Add(frames.numbers[i], slot.corrected);
+      glbOut->Add(frames.numbers[i], slot.Result());
     } else if (slot.frame) {
       slot.text.CheckUnchanged(*slot.frame);
-      headless::WriteObjLike(outputs[i].string(), *slot.frame, slot.corrected);
+      headless::WriteObjLike(outputs[i].string(), *slot.frame, slot.Result());
     } else {
-      headless::WriteObjLike(outputs[i].string(), rest, slot.corrected);
+      headless::WriteObjLike(outputs[i].string(), rest, slot.Result());
     }
   };
   // Everything printed, on the calling thread, once the frame is written.
@@ -523,12 +530,12 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     progress.Step(outputs.empty() ? frames.Name(i) : frames.Name(i) + " -> " + outputs[i].string());
     if (reference)
       headless::PrintReportRow(frames.Name(i), headless::MeasurePair(*reference, slot.Input()),
-                               headless::MeasurePair(*reference, slot.corrected), slot.seconds,
+                               headless::MeasurePair(*reference, slot.Result()), slot.seconds,
                                reportStream);
-    if (page) page->Add(i, slot.Input(), slot.corrected);
-    if (i + 1 == total) {
+    if (page) page->Add(i, slot.Input(), slot.Result());
+    if (i + 1 == total && !o.preview.empty()) {
       lastInput = slot.Input();
-      lastCorrected = std::move(slot.corrected);
+      lastCorrected = slot.Result();
     }
     // A frame's arrays go as soon as it is written, not when its slot is taken again.
     slot.frame.reset();
