@@ -52,7 +52,7 @@ install: program
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: deps
-	@scripts/install-deps.sh libopenmesh-dev
+	@scripts/install-deps.sh libopenmesh-dev libtinyobjloader-dev time
 	cmake --preset $(PRESET)
 	cmake --build $(BUILD) -j $(JOBS) --target tessamire_bench $(if $(filter plain,$(PRESET)),tessamire_python)
 	$(BUILD)/tessamire_bench --benchmark_counters_tabular=true

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/batch_bench.h"
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
 #include "headless/host/framework.h"
@@ -166,10 +167,12 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   bench::RegisterStageBenchmarks();
   bench::RegisterEvaluationBenchmarks();
+  bench::RegisterBatchBenchmarks();
   bench::RegisterRigBenchmarks();
   const bool haveOpenMesh = bench::HaveOpenMesh();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintSummary(haveOpenMesh);
+  bench::PrintBatchSummary();
   return 0;
 }

@@ -6,6 +6,7 @@
 // their input (positions, normals and a material library's way change), to one point cache, or
 // to one glTF on the rest OBJ's own vertices.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -31,6 +32,7 @@
 #include "headless/io/printable.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/correction.h"
+#include "headless/job/frame_pipeline.h"
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
 #include "headless/picture/side_by_side.h"
@@ -192,14 +194,57 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
   return outputs;
 }
 
+// Lets go of `c`'s storage (`c = {}` assigns an empty list and keeps it).
+template <typename Container>
+void Release(Container& c) {
+  Container().swap(c);
+}
+
 // The frame's OBJ file, checked against the rest mesh's points and faces.
-headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest) {
-  headless::ObjFile frame = headless::ReadObjFile(path);
+// `restPoints` is the rest's point count (its points may have gone to the correction).
+headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest,
+                            size_t restPoints) {
+  headless::ObjFile frame = headless::ReadObjFile(
+      path, {restPoints, static_cast<size_t>(rest.FaceCount()), rest.cornerPoint.size()});
   headless::CheckCoordinateRange(frame.mesh.points, path);
-  headless::CheckPointCount(frame.mesh.points.size(), rest.mesh.points.size(), rest.name, path);
+  headless::CheckPointCount(frame.mesh.points.size(), restPoints, rest.name, path);
   headless::CheckSameFaces(rest, frame);
+  // Writing back needs the faces only to turn normals; the polygons are the rest's.
+  Release(frame.mesh.polygons);
+  if (frame.normals.empty()) {
+    frame.faceFirst = {0};
+    frame.faceFirst.shrink_to_fit();
+    Release(frame.cornerPoint);
+    Release(frame.cornerTexcoord);
+    Release(frame.faceLine);
+    Release(frame.faceMaterial);
+  }
   return frame;
 }
+
+// A frame's text is let go once the frame is parsed; writing the result reads it again from the
+// file as it goes (the system's cache makes that cheap), so a frame's text is held only while it
+// is parsed. The standard input cannot be read twice, so its frame keeps its text.
+struct SetAsideText {
+  fs::file_time_type modified;
+
+  // Lets go of `frame`'s text; nothing for the standard input.
+  void Take(headless::ObjFile& frame) {
+    if (frame.name == "-") return;
+    modified = Modified(frame.name);
+    Release(frame.text);
+  }
+  // Throws when the file was written to since it was read (writing back checks its length).
+  void CheckUnchanged(const headless::ObjFile& frame) const {
+    if (frame.name != "-" && Modified(frame.name) != modified)
+      throw ApplyError(frame.name +
+                       ": changed while it was being corrected; nothing of it written");
+  }
+  static fs::file_time_type Modified(const std::string& path) {
+    std::error_code ec;
+    return fs::last_write_time(headless::platform::PathFromUtf8(path), ec);
+  }
+};
 
 // The cache the results go into: the input cache's timing when it is of the same format,
 // else the frames' numbers (PC2: the first and the step, which must be even; MDD: frame / fps
@@ -320,7 +365,12 @@ class PreviewPage {
 };
 
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
-  const headless::ObjFile rest = headless::ReadObjFile(o.rest);
+  headless::ObjFile rest = headless::ReadObjFile(o.rest);
+  // The rest's faces stay for checking every frame's against them: without the room they grew by.
+  rest.faceFirst.shrink_to_fit();
+  rest.cornerPoint.shrink_to_fit();
+  rest.faceLine.shrink_to_fit();
+  rest.faceMaterial.shrink_to_fit();
   headless::CheckCoordinateRange(rest.mesh.points, o.rest);
   const size_t count = rest.mesh.points.size();
   const std::string restName = "the rest mesh " + o.rest;
@@ -334,16 +384,32 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
   const Frames frames = GatherFrames(o, count);
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
+  // The rest's text is written again only as the OBJ result of a cache's sample (frames of OBJ
+  // files are written like themselves).
+  if (!frames.cache || outputs.empty()) {
+    Release(rest.text);
+    Release(rest.pointSpans);
+  }
   std::optional<headless::PointCache> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
-  // Every input is checked before anything is written; the standard input can be read once only,
-  // so a frame from it is kept.
+  // Every input is checked before anything is written, two at a time; the first failing is named.
+  // The first two frames (the check's first pair) are kept without their text: parsed before the
+  // bind, their text and the bound plug-in's arrays are never held at once, and they are not parsed
+  // again. The standard input can be read once only, so a frame from it is kept too. Each frame
+  // kept is written by one thread only.
+  std::array<std::optional<headless::ObjFile>, 2> early;
+  std::array<SetAsideText, 2> earlyText;
   std::optional<headless::ObjFile> standardInputFrame;
-  for (const std::string& file : frames.files) {
+  headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
-    headless::ObjFile frame = ReadFrame(file, rest);
-    if (file == "-") standardInputFrame = std::move(frame);
-  }
+    headless::ObjFile frame = ReadFrame(frames.files[i], rest, count);
+    if (i < early.size()) {
+      earlyText[i].Take(frame);
+      early[i] = std::move(frame);
+    } else if (frames.files[i] == "-") {
+      standardInputFrame = std::move(frame);
+    }
+  });
   const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
                         (outputs.size() > 1 || (!EndsWithObj(o.out) && o.out != "-"));
   if (toFolder)
@@ -364,9 +430,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       err,
       headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
       "tessamire apply", "step", static_cast<Int64>(total) + 1);
-  headless::Correction correction(o.rest, rest.mesh.points, rest.mesh.polygons,
-                                  TagSettingsOf(*o.options), std::move(vertexMap),
-                                  std::move(restriction));
+  // The rest's points and polygons go to the correction's document unless the preview, the
+  // report, a glTF or turning the rest's normals needs them again.
+  const bool restMeshAgain =
+      o.report || !o.preview.empty() || GlbOutput(o.out) || !rest.normals.empty();
+  headless::Correction correction(
+      o.rest, restMeshAgain ? rest.mesh.points : std::move(rest.mesh.points),
+      restMeshAgain ? rest.mesh.polygons : std::move(rest.mesh.polygons), TagSettingsOf(*o.options),
+      std::move(vertexMap), std::move(restriction));
   progress.Step("bound " + o.rest);
 
   std::optional<GlbOut> glbOut;
@@ -385,47 +456,93 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<PreviewPage> page;
   if (!o.preview.empty() && o.preview != "-") page.emplace(o, rest.mesh, frames, err);
   Int64 pointsKept = 0;
-  for (size_t i = 0; i < total; ++i) {
-    headless::StopIfInterrupted();
+  // Frame i lives in slot i % kPipelineSlots from its reading to its writing.
+  struct Slot {
     std::optional<headless::ObjFile> frame;
-    std::vector<Vector3> input;
+    SetAsideText text;
+    std::vector<Vector3> sample;  // a cache's sample
+    std::vector<Vector3> corrected;
+    const std::vector<Vector3>* result = nullptr;  // `corrected`, or the correction's own
+    headless::DeformReport report;
+    Float seconds = 0.0;
+    const std::vector<Vector3>& Input() const { return frame ? frame->mesh.points : sample; }
+    const std::vector<Vector3>& Result() const { return *result; }
+  };
+  std::array<Slot, headless::kPipelineSlots> slots;
+  const auto slotOf = [&slots](size_t i) -> Slot& { return slots[i % slots.size()]; };
+  headless::FrameStages stages;
+  stages.read = [&](size_t i) {
+    headless::StopIfInterrupted();
+    Slot& slot = slotOf(i);
+    slot.frame.reset();
     if (frames.cache) {
-      input = frames.cache->Sample(static_cast<Int64>(i));
+      slot.sample = frames.cache->Sample(static_cast<Int64>(i));
+    } else if (i < early.size()) {
+      slot.frame = std::move(early[i]);
+      slot.text = earlyText[i];
+    } else if (frames.files[i] == "-") {
+      slot.frame = std::move(standardInputFrame);
     } else {
-      frame = frames.files[i] == "-" ? *standardInputFrame : ReadFrame(frames.files[i], rest);
-      input = frame->mesh.points;
+      slot.frame = ReadFrame(frames.files[i], rest, count);
+      slot.text.Take(*slot.frame);
     }
+  };
+  stages.correct = [&](size_t i) {
+    Slot& slot = slotOf(i);
     const auto start = std::chrono::steady_clock::now();
-    const headless::DeformReport report = correction.Correct(input, frames.Name(i), o.showSmoothed);
-    const Float seconds =
-        std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
-    for (const std::string& warning : report.warnings)
-      err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
-    pointsKept += report.PointsKept();
-    std::vector<Vector3> corrected = correction.Result();
+    slot.report = correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
+    slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
+    // Copied but for the last frame: the next frame's correction replaces the result while this
+    // one is written.
+    if (i + 1 == total) {
+      slot.result = &correction.Result();
+    } else {
+      slot.corrected = correction.Result();
+      slot.result = &slot.corrected;
+    }
+    // The input again only for the report, the preview or turning normals.
+    if (slot.frame && !reference && !page && o.preview.empty() && slot.frame->normals.empty())
+      Release(slot.frame->mesh.points);
+  };
+  stages.write = [&](size_t i) {
+    const Slot& slot = slotOf(i);
     if (cacheOut) {
       try {
-        headless::AppendSample(*cacheOut, corrected);
+        headless::AppendSample(*cacheOut, slot.Result());
       } catch (const std::invalid_argument& e) {
         throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
       }
-      progress.Step(frames.Name(i));
     } else if (glbOut) {
-      glbOut->Add(frames.numbers[i], corrected);
-      progress.Step(frames.Name(i));
+      glbOut->Add(frames.numbers[i], slot.Result());
+    } else if (slot.frame) {
+      slot.text.CheckUnchanged(*slot.frame);
+      headless::WriteObjLike(outputs[i].string(), *slot.frame, slot.Result());
     } else {
-      headless::WriteObjLike(outputs[i].string(), frame ? *frame : rest, corrected);
-      progress.Step(frames.Name(i) + " -> " + outputs[i].string());
+      headless::WriteObjLike(outputs[i].string(), rest, slot.Result());
     }
+  };
+  // Everything printed, on the calling thread, once the frame is written.
+  stages.written = [&](size_t i) {
+    Slot& slot = slotOf(i);
+    for (const std::string& warning : slot.report.warnings)
+      err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
+    pointsKept += slot.report.PointsKept();
+    progress.Step(outputs.empty() ? frames.Name(i) : frames.Name(i) + " -> " + outputs[i].string());
     if (reference)
-      headless::PrintReportRow(frames.Name(i), headless::MeasurePair(*reference, input),
-                               headless::MeasurePair(*reference, corrected), seconds, reportStream);
-    if (page) page->Add(i, input, corrected);
-    if (i + 1 == total) {
-      lastInput = std::move(input);
-      lastCorrected = std::move(corrected);
+      headless::PrintReportRow(frames.Name(i), headless::MeasurePair(*reference, slot.Input()),
+                               headless::MeasurePair(*reference, slot.Result()), slot.seconds,
+                               reportStream);
+    if (page) page->Add(i, slot.Input(), slot.Result());
+    if (i + 1 == total && !o.preview.empty()) {
+      lastInput = slot.Input();
+      lastCorrected = slot.Result();
     }
-  }
+    // A frame's arrays go as soon as it is written, not when its slot is taken again.
+    slot.frame.reset();
+    Release(slot.corrected);
+    Release(slot.sample);
+  };
+  headless::RunFrames(total, stages);
   if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
   if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();

@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
   headless::platform::InstallInterruptHandler();
+  headless::platform::ReturnLargeBlocksAtOnce();
   headless::InstallHostDeformers();
   const std::vector<std::string> args = headless::platform::ProgramArguments(argc, argv);
   return cli::RunProgram(args, std::cout, std::cerr);

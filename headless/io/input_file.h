@@ -47,4 +47,7 @@ std::string ReadInputFile(const std::string& path);
 // as ReadInputFile.
 std::string ReadTextInput(const std::string& path, std::uint64_t maxLineBytes);
 
+// The first line end (LF or CR) in [p, end), or end; eight bytes at a time.
+const char* FindLineEnd(const char* p, const char* end);
+
 }  // namespace headless

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -31,20 +32,52 @@ struct Word {
   Int64 begin = 0;  // offset in the file
 };
 
-// The whitespace-separated words of the line at `begin`, up to a word starting with '#'.
-std::vector<Word> Words(std::string_view line, Int64 begin) {
-  std::vector<Word> words;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && IsSpace(line[i])) ++i;
-    const size_t start = i;
-    while (i < line.size() && !IsSpace(line[i])) ++i;
-    if (i == start) break;
-    if (line[start] == '#') break;
-    words.push_back({line.substr(start, i - start), begin + static_cast<Int64>(start)});
+// The whitespace-separated words of one line, up to a word starting with '#', one at a time.
+class Words {
+ public:
+  // The line [line, end) of the file `text`.
+  Words(const char* line, const char* end, const char* text) : p_(line), end_(end), text_(text) {}
+
+  bool Next(Word& word) {
+    while (p_ < end_ && IsSpace(*p_)) ++p_;
+    if (p_ == end_ || *p_ == '#') {
+      p_ = end_;
+      return false;
+    }
+    const char* start = p_;
+    while (p_ < end_ && !IsSpace(*p_)) ++p_;
+    word = {std::string_view(start, static_cast<size_t>(p_ - start)), start - text_};
+    return true;
   }
-  return words;
-}
+
+  // The first N of the remaining words into `words`; answers how many remained in all.
+  template <size_t N>
+  size_t Take(Word (&words)[N]) {
+    size_t count = 0;
+    Word word;
+    while (Next(word)) {
+      if (count < N) words[count] = word;
+      ++count;
+    }
+    return count;
+  }
+
+  // The remaining words as written, blanks between them included (empty when none); `first` gets
+  // the first of them.
+  std::string_view Rest(Word& first) {
+    if (!Next(first)) return {};
+    Word last = first, word;
+    while (Next(word)) last = word;
+    return std::string_view(
+        first.text.data(),
+        static_cast<size_t>(last.text.data() + last.text.size() - first.text.data()));
+  }
+
+ private:
+  const char* p_;
+  const char* end_;
+  const char* text_;
+};
 
 // The whole word must be a finite decimal number (an optional sign, digits with an optional
 // point, an optional exponent); hexadecimal forms, "inf" and "nan" are not coordinates.
@@ -74,67 +107,79 @@ Int64 Resolve(Int64 index, Int64 count) {
   return absolute < 0 ? -1 : absolute;
 }
 
+// A corner keeps its indices in Int32; an index beyond (out of range, since a mesh holds fewer
+// items) is kept aside whole, for the message refusing it.
+constexpr Int32 kBeyond = std::numeric_limits<Int32>::max();
+
 struct Parser {
   ObjFile file;
+  const char* text = nullptr;  // file.text's bytes
   Int64 line = 0;
-  Int32 material = -1;                  // the latest `usemtl`
-  std::vector<Int64> pendingPoints;     // per corner, 0-based, unchecked against the point count
-  std::vector<Int64> pendingTexcoords;  // -1 where the corner names none
-  std::vector<Int64> pendingNormals;
+  Int32 material = -1;  // the latest `usemtl`
+  // Indices of kBeyond or more, by corner * 3 + (0 point, 1 texture coordinate, 2 normal).
+  std::vector<std::pair<Int64, Int64>> beyond;
 
   [[noreturn]] void Error(const std::string& what) const { Fail(file.name, line, what); }
 
-  // Three coordinates from words[1..3]; answers their span.
-  TextSpan Coordinates(const std::vector<Word>& words, Vector3& p) const {
-    Float* xyz[3] = {&p.x, &p.y, &p.z};
-    for (int k = 0; k < 3; ++k)
-      if (!ParseNumber(words[1 + k].text, *xyz[k]))
-        Error("malformed coordinate '" + std::string(words[1 + k].text) + "'");
-    return {words[1].begin, words[3].begin + static_cast<Int64>(words[3].text.size())};
+  Int32 Keep(Int64 index, Int64 corner, int which) {
+    if (index < kBeyond) return static_cast<Int32>(index);
+    beyond.push_back({corner * 3 + which, index});
+    return kBeyond;
   }
 
-  void Point(const std::vector<Word>& words) {
-    const size_t numbers = words.size() - 1;
+  Int64 Kept(Int32 index, Int64 corner, int which) const {
+    if (index != kBeyond) return index;
+    const auto it = std::lower_bound(beyond.begin(), beyond.end(),
+                                     std::pair<Int64, Int64>{corner * 3 + which, 0});
+    return it->second;
+  }
+
+  // Three coordinates; answers their span.
+  TextSpan Coordinates(const Word* words, Vector3& p) const {
+    Float* xyz[3] = {&p.x, &p.y, &p.z};
+    for (int k = 0; k < 3; ++k)
+      if (!ParseNumber(words[k].text, *xyz[k]))
+        Error("malformed coordinate '" + std::string(words[k].text) + "'");
+    return {words[0].begin, words[2].begin + static_cast<Int64>(words[2].text.size())};
+  }
+
+  void Point(Words& words) {
+    Word w[7];
+    const size_t numbers = words.Take(w);
     if (numbers < 3) Error("a point needs three coordinates");
     if (numbers == 5 || numbers > 7)
       Error("a point line holds " + std::to_string(numbers) +
             " numbers (3 coordinates, then a weight or a colour of 3 or 4)");
     Vector3 p;
-    file.pointSpans.push_back(Coordinates(words, p));
-    for (size_t k = 4; k < words.size(); ++k) {
+    file.pointSpans.push_back(Coordinates(w, p));
+    for (size_t k = 3; k < numbers; ++k) {
       Float extra = 0.0;
-      if (!ParseNumber(words[k].text, extra))
-        Error("stray word '" + std::string(words[k].text) + "' on a point line");
+      if (!ParseNumber(w[k].text, extra))
+        Error("stray word '" + std::string(w[k].text) + "' on a point line");
     }
     file.mesh.points.push_back(p);
   }
 
-  void Normal(const std::vector<Word>& words) {
-    if (words.size() != 4) Error("a normal needs exactly three numbers");
+  void Normal(Words& words) {
+    Word w[3];
+    if (words.Take(w) != 3) Error("a normal needs exactly three numbers");
     Vector3 n;
-    file.normalSpans.push_back(Coordinates(words, n));
+    file.normalSpans.push_back(Coordinates(w, n));
     file.normals.push_back(n);
   }
 
   // u, then an optional v and w (w is not kept).
-  void Texcoord(const std::vector<Word>& words) {
-    if (words.size() < 2 || words.size() > 4)
-      Error("a texture coordinate holds 1 to 3 numbers, not " + std::to_string(words.size() - 1));
+  void Texcoord(Words& words) {
+    Word w[3];
+    const size_t numbers = words.Take(w);
+    if (numbers < 1 || numbers > 3)
+      Error("a texture coordinate holds 1 to 3 numbers, not " + std::to_string(numbers));
     Float uvw[3] = {0.0, 0.0, 0.0};
-    for (size_t k = 1; k < words.size(); ++k)
-      if (!ParseNumber(words[k].text, uvw[k - 1]))
-        Error("malformed texture coordinate '" + std::string(words[k].text) + "'");
+    for (size_t k = 0; k < numbers; ++k)
+      if (!ParseNumber(w[k].text, uvw[k]))
+        Error("malformed texture coordinate '" + std::string(w[k].text) + "'");
     file.texcoords.push_back(uvw[0]);
     file.texcoords.push_back(uvw[1]);
-  }
-
-  // The words after the keyword as written, blanks between them included.
-  static std::string_view Rest(std::string_view line, Int64 lineBegin,
-                               const std::vector<Word>& words) {
-    if (words.size() < 2) return {};
-    const Word& last = words.back();
-    return line.substr(static_cast<size_t>(words[1].begin - lineBegin),
-                       static_cast<size_t>(last.begin - words[1].begin) + last.text.size());
   }
 
   void Corner(std::string_view word) {
@@ -163,33 +208,48 @@ struct Parser {
     const Int64 normal = n == 0 ? -1 : Resolve(n, static_cast<Int64>(file.normalSpans.size()));
     if (n != 0 && normal < 0)
       Error("normal index " + std::to_string(n) + " refers before the first one");
-    pendingPoints.push_back(point);
-    pendingTexcoords.push_back(texcoord);
-    pendingNormals.push_back(normal);
+    const Int64 corner = static_cast<Int64>(file.cornerPoint.size());
+    file.cornerPoint.push_back(Keep(point, corner, 0));
+    // Texture coordinates and normals per corner only once some corner names one.
+    if (texcoord >= 0 || !file.cornerTexcoord.empty()) {
+      file.cornerTexcoord.resize(static_cast<size_t>(corner), -1);
+      file.cornerTexcoord.push_back(Keep(texcoord, corner, 1));
+    }
+    if (normal >= 0 || !file.cornerNormal.empty()) {
+      file.cornerNormal.resize(static_cast<size_t>(corner), -1);
+      file.cornerNormal.push_back(Keep(normal, corner, 2));
+    }
   }
 
-  void Face(const std::vector<Word>& words) {
-    if (words.size() < 4) Error("a face needs at least 3 corners");
-    for (size_t k = 1; k < words.size(); ++k) Corner(words[k].text);
-    file.faceFirst.push_back(static_cast<Int64>(pendingPoints.size()));
+  void Face(Words& words) {
+    Word first[3];
+    size_t count = 0;
+    while (count < 3 && words.Next(first[count])) ++count;
+    if (count < 3) Error("a face needs at least 3 corners");
+    for (const Word& corner : first) Corner(corner.text);
+    Word more;
+    while (words.Next(more)) Corner(more.text);
+    file.faceFirst.push_back(static_cast<Int64>(file.cornerPoint.size()));
     file.faceLine.push_back(line);
     file.faceMaterial.push_back(material);
   }
 
-  void Statement(std::string_view text, Int64 begin) {
-    const std::vector<Word> words = Words(text, begin);
-    if (words.empty()) return;
-    const std::string_view keyword = words[0].text;
+  // The line [begin, end) of the text.
+  void Statement(const char* begin, const char* end) {
+    Words words(begin, end, text);
+    Word word;
+    if (!words.Next(word)) return;
+    const std::string_view keyword = word.text;
     if (keyword == "v") {
       Point(words);
+    } else if (keyword == "f") {
+      Face(words);
     } else if (keyword == "vn") {
       Normal(words);
     } else if (keyword == "vt") {
       Texcoord(words);
-    } else if (keyword == "f") {
-      Face(words);
     } else if (keyword == "usemtl") {
-      const std::string name(Rest(text, begin, words));
+      const std::string name(words.Rest(word));
       material = -1;
       for (size_t m = 0; m < file.materials.size() && material < 0; ++m)
         if (file.materials[m] == name) material = static_cast<Int32>(m);
@@ -197,12 +257,12 @@ struct Parser {
         material = static_cast<Int32>(file.materials.size());
         file.materials.push_back(name);
       }
-    } else if (keyword == "mtllib" && words.size() > 1) {
-      const std::string_view rest = Rest(text, begin, words);
-      file.mtllibSpans.push_back(
-          {words[1].begin, words[1].begin + static_cast<Int64>(rest.size())});
+    } else if (keyword == "mtllib") {
+      const std::string_view rest = words.Rest(word);
+      if (!rest.empty())
+        file.mtllibSpans.push_back({word.begin, word.begin + static_cast<Int64>(rest.size())});
     } else if (keyword == "o" && file.objectName.empty()) {
-      file.objectName = std::string(Rest(text, begin, words));
+      file.objectName = std::string(words.Rest(word));
     }
   }
 
@@ -211,32 +271,36 @@ struct Parser {
     const Int64 points = static_cast<Int64>(file.mesh.points.size());
     if (points == 0) Fail(file.name, 0, "no point (`v` line): not an OBJ mesh");
     const Int64 texcoords = static_cast<Int64>(file.texcoords.size() / 2);
-    if (points > std::numeric_limits<Int32>::max() ||
-        static_cast<Int64>(file.normalSpans.size()) > std::numeric_limits<Int32>::max() ||
+    const Int64 normals = static_cast<Int64>(file.normalSpans.size());
+    if (points > std::numeric_limits<Int32>::max() || normals > std::numeric_limits<Int32>::max() ||
         texcoords > std::numeric_limits<Int32>::max())
       Fail(file.name, 0, "more points, normals or texture coordinates than a mesh can hold");
-    file.cornerPoint.resize(pendingPoints.size());
-    file.cornerTexcoord.resize(pendingTexcoords.size());
-    file.cornerNormal.resize(pendingNormals.size());
+    size_t polygons = 0;  // a face of up to 4 corners is one, a larger one a fan
+    for (Int64 f = 0; f < file.FaceCount(); ++f) {
+      const Int64 corners = file.faceFirst[f + 1] - file.faceFirst[f];
+      polygons += static_cast<size_t>(corners <= 4 ? 1 : corners - 2);
+    }
+    file.mesh.polygons.reserve(polygons);
     for (Int64 f = 0; f < file.FaceCount(); ++f) {
       line = file.faceLine[f];
       const Int64 first = file.faceFirst[f], end = file.faceFirst[f + 1];
       for (Int64 c = first; c < end; ++c) {
-        if (pendingPoints[c] >= points)
-          Error("corner index " + std::to_string(pendingPoints[c] + 1) + " is out of range (" +
+        const Int64 point = Kept(file.cornerPoint[c], c, 0);
+        if (point >= points)
+          Error("corner index " + std::to_string(point + 1) + " is out of range (" +
                 std::to_string(points) + " points)");
+        // The corners before are in range, so their Int32 indices are whole.
         for (Int64 e = first; e < c; ++e)
-          if (pendingPoints[e] == pendingPoints[c])
-            Error("the face names point " + std::to_string(pendingPoints[c] + 1) + " twice");
-        if (pendingTexcoords[c] >= texcoords)
-          Error("texture coordinate index " + std::to_string(pendingTexcoords[c] + 1) +
-                " is out of range (" + std::to_string(texcoords) + " in the file)");
-        if (pendingNormals[c] >= static_cast<Int64>(file.normalSpans.size()))
-          Error("normal index " + std::to_string(pendingNormals[c] + 1) + " is out of range (" +
-                std::to_string(file.normalSpans.size()) + " in the file)");
-        file.cornerPoint[c] = static_cast<Int32>(pendingPoints[c]);
-        file.cornerTexcoord[c] = static_cast<Int32>(pendingTexcoords[c]);
-        file.cornerNormal[c] = static_cast<Int32>(pendingNormals[c]);
+          if (file.cornerPoint[e] == file.cornerPoint[c])
+            Error("the face names point " + std::to_string(point + 1) + " twice");
+        const Int64 texcoord = Kept(file.CornerTexcoord(c), c, 1);
+        if (texcoord >= texcoords)
+          Error("texture coordinate index " + std::to_string(texcoord + 1) + " is out of range (" +
+                std::to_string(texcoords) + " in the file)");
+        const Int64 normal = Kept(file.CornerNormal(c), c, 2);
+        if (normal >= normals)
+          Error("normal index " + std::to_string(normal + 1) + " is out of range (" +
+                std::to_string(normals) + " in the file)");
       }
       AppendFacePolygons(std::span<const Int32>(file.cornerPoint)
                              .subspan(static_cast<size_t>(first), static_cast<size_t>(end - first)),
@@ -264,38 +328,55 @@ Vector3 FaceArea(const ObjFile& file, std::span<const Vector3> points, Int64 fac
   return sum;
 }
 
+// Appends "x y z", each in the shortest form that reads back to the same double.
 void AppendTriple(std::string& out, const Vector3& v) {
-  out += ShortestNumber(v.x);
-  out += ' ';
-  out += ShortestNumber(v.y);
-  out += ' ';
-  out += ShortestNumber(v.z);
+  char buffer[3 * 32];
+  char* p = buffer;
+  for (const Float c : {v.x, v.y, v.z}) {
+    const auto [end, error] = std::to_chars(p, buffer + sizeof buffer - 1, c);
+    p = error == std::errc() ? end : std::copy_n("nan", 3, p);
+    *p++ = ' ';
+  }
+  out.append(buffer, static_cast<size_t>(p - 1 - buffer));
 }
 
 }  // namespace
 
-ObjFile ParseObj(std::string text, const std::string& name) {
+ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected) {
   CheckText(text, name);
   Parser parser;
   parser.file.name = name;
+  // Room for what is expected: no arrays grown by doubling and copied on the way.
+  ObjFile& file = parser.file;
+  file.mesh.points.reserve(expected.points);
+  file.pointSpans.reserve(expected.points);
+  file.faceFirst.reserve(expected.faces + 1);
+  file.cornerPoint.reserve(expected.corners);
+  file.faceLine.reserve(expected.faces);
+  file.faceMaterial.reserve(expected.faces);
+  parser.file.textBytes = static_cast<Int64>(text.size());
   parser.file.text = std::move(text);
   const std::string& t = parser.file.text;
-  size_t start = t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a UTF-8 byte-order mark
-  while (start < t.size()) {
-    size_t stop = start;
-    while (stop < t.size() && t[stop] != '\n' && t[stop] != '\r') ++stop;
+  const char* const begin = t.data();
+  const char* const end = begin + t.size();
+  parser.text = begin;
+  const char* p =
+      begin + (t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);  // a UTF-8 byte-order mark
+  while (p < end) {
+    const char* stop = FindLineEnd(p, end);
     ++parser.line;
-    if (static_cast<Int64>(stop - start) > kMaxObjLineBytes)
+    if (stop - p > kMaxObjLineBytes)
       parser.Error("the line is longer than " + std::to_string(kMaxObjLineBytes) + " bytes");
-    parser.Statement(std::string_view(t).substr(start, stop - start), static_cast<Int64>(start));
-    if (stop < t.size() && t[stop] == '\r' && stop + 1 < t.size() && t[stop + 1] == '\n') ++stop;
-    start = stop + 1;
+    parser.Statement(p, stop);
+    if (stop == end) break;
+    if (*stop == '\r' && stop + 1 < end && stop[1] == '\n') ++stop;
+    p = stop + 1;
   }
   parser.Finish();
   return std::move(parser.file);
 }
 
-ObjFile ReadObjFile(const std::string& path) {
+ObjFile ReadObjFile(const std::string& path, const ObjSizes& expected) {
   std::string text;
   try {
     text = ReadTextInput(path, static_cast<std::uint64_t>(kMaxObjLineBytes));
@@ -305,7 +386,7 @@ ObjFile ReadObjFile(const std::string& path) {
     if (what.rfind(path + ": ", 0) == 0) what.erase(0, path.size() + 2);
     Fail(path, 0, what);
   }
-  return ParseObj(std::move(text), path);
+  return ParseObj(std::move(text), path, expected);
 }
 
 Mesh ReadObj(const std::string& path) {
@@ -344,13 +425,14 @@ void CheckSameFaces(const ObjFile& rest, const ObjFile& frame) {
 std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
                                                std::span<const Vector3> points) {
   const size_t count = file.normalSpans.size();
+  if (count == 0) return {};
   std::vector<Vector3> sums(count);
   std::vector<Int64> lastFace(count, -1);
   for (Int64 f = 0; f < file.FaceCount(); ++f) {
     Vector3 area;
     bool computed = false;
     for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) {
-      const Int32 n = file.cornerNormal[c];
+      const Int32 n = file.CornerNormal(c);
       if (n < 0 || lastFace[n] == f) continue;
       if (!computed) area = FaceArea(file, points, f);
       computed = true;
@@ -375,7 +457,7 @@ std::vector<std::optional<SurfaceFrame>> NormalFrames(const ObjFile& file,
   for (Int64 f = 0; f < file.FaceCount(); ++f) {
     const Int64 first = file.faceFirst[f], end = file.faceFirst[f + 1];
     for (Int64 c = first; c < end; ++c) {
-      const Int32 n = file.cornerNormal[c];
+      const Int32 n = file.CornerNormal(c);
       if (n < 0 || frames[n]) continue;
       const Int64 next = c + 1 < end ? c + 1 : first;
       frames[n] = SurfaceFrame{*normals[n],
@@ -385,24 +467,72 @@ std::vector<std::optional<SurfaceFrame>> NormalFrames(const ObjFile& file,
   return frames;
 }
 
+// The text of a file being written back, read forwards: from `file.text`, or, where the file has
+// let it go, from the file it was read from, a piece at a time.
+class ForwardText {
+ public:
+  explicit ForwardText(const ObjFile& file) : file_(file) {
+    if (static_cast<Int64>(file.text.size()) != file.textBytes) in_.emplace(file.name);
+  }
+
+  // Bytes [begin, end), valid until the next call; each call begins at or after the last's begin.
+  std::string_view View(Int64 begin, Int64 end) {
+    if (!in_)
+      return std::string_view(file_.text)
+          .substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
+    while (start_ + static_cast<Int64>(held_.size()) < end) {
+      // What lies before `begin` is not asked for again; keep what follows it and read on.
+      const Int64 keep = std::max<Int64>(begin, start_);
+      const Int64 drop = std::min<Int64>(keep - start_, static_cast<Int64>(held_.size()));
+      held_.erase(0, static_cast<size_t>(drop));
+      start_ += drop;
+      const Int64 want = std::max<Int64>(kPiece, end - start_ - static_cast<Int64>(held_.size()));
+      if (in_->Read(static_cast<std::uint64_t>(want), held_) == 0) Changed();
+    }
+    return std::string_view(held_).substr(static_cast<size_t>(begin - start_),
+                                          static_cast<size_t>(end - begin));
+  }
+
+  // Throws unless the file ends where the text did.
+  void CheckEnd() {
+    if (!in_) return;
+    std::string more;
+    if (start_ + static_cast<Int64>(held_.size()) != file_.textBytes || in_->Read(1, more) != 0)
+      Changed();
+  }
+
+  bool FromFile() const { return in_.has_value(); }
+
+  static constexpr Int64 kPiece = Int64{1} << 20;
+
+ private:
+  [[noreturn]] void Changed() const {
+    throw std::runtime_error(file_.name + ": cannot read: the file changed after it was read");
+  }
+
+  const ObjFile& file_;
+  std::optional<InputFile> in_;
+  std::string held_;  // bytes [start_, start_ + held_.size()) of the file
+  Int64 start_ = 0;
+};
+
 }  // namespace
 
-std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
-                    const std::string& outputPath) {
+void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
+                   const std::string& outputPath,
+                   const std::function<void(std::string_view)>& sink) {
   if (points.size() != file.pointSpans.size())
     throw std::invalid_argument(file.name + ": " + std::to_string(points.size()) +
                                 " points given for " + std::to_string(file.pointSpans.size()) +
                                 " `v` lines");
-  // What changes, in file order: every `v`, each `vn` that turned, each `mtllib` that moved.
-  enum Kind { kPoint, kNormal, kLibrary };
+  // What changes besides every `v`, in file order: each `vn` that turned, each `mtllib` that
+  // moved. The `v` lines are merged in as they come, in file order too.
+  enum Kind { kNormal, kLibrary };
   struct Change {
     TextSpan span;
     Kind kind;
     size_t index;
   };
-  std::vector<Change> changes;
-  changes.reserve(points.size());
-  for (size_t p = 0; p < points.size(); ++p) changes.push_back({file.pointSpans[p], kPoint, p});
   std::vector<Change> more;
   std::vector<Vector3> turned(file.normals.size());
   if (!file.normals.empty()) {
@@ -417,35 +547,70 @@ std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
     }
   }
   std::vector<std::string> libraries;
+  ForwardText libraryText(file);
   for (const TextSpan& span : file.mtllibSpans) {
-    const std::string name = file.text.substr(static_cast<size_t>(span.begin),
-                                              static_cast<size_t>(span.end - span.begin));
+    const std::string name(libraryText.View(span.begin, span.end));
     std::string moved = RelocatedLibrary(name, file.name, outputPath);
     if (moved == name) continue;
     more.push_back({span, kLibrary, libraries.size()});
     libraries.push_back(std::move(moved));
   }
-  const auto before = [](const Change& a, const Change& b) { return a.span.begin < b.span.begin; };
-  std::sort(more.begin(), more.end(), before);
-  const size_t middle = changes.size();
-  changes.insert(changes.end(), more.begin(), more.end());
-  std::inplace_merge(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(middle),
-                     changes.end(), before);
+  std::sort(more.begin(), more.end(),
+            [](const Change& a, const Change& b) { return a.span.begin < b.span.begin; });
 
-  std::string out;
-  out.reserve(file.text.size() + file.text.size() / 4);
+  // Pieces of about kPiece bytes; a long run of unchanged text goes to the sink as it stands.
+  constexpr size_t kPiece = size_t{1} << 20;
+  std::string piece;
+  piece.reserve(kPiece + 256);
+  ForwardText text(file);
   Int64 copied = 0;
-  for (const Change& change : changes) {
-    out.append(file.text, static_cast<size_t>(copied),
-               static_cast<size_t>(change.span.begin - copied));
-    if (change.kind == kLibrary) {
-      out += libraries[change.index];
-    } else {
-      AppendTriple(out, change.kind == kPoint ? points[change.index] : turned[change.index]);
+  const auto copyTo = [&](Int64 until) {
+    while (copied < until) {
+      // A long run read again from the file comes a piece at a time.
+      const Int64 next = until - copied > ForwardText::kPiece && text.FromFile()
+                             ? copied + ForwardText::kPiece
+                             : until;
+      const std::string_view same = text.View(copied, next);
+      copied = next;
+      if (same.size() < kPiece / 8) {
+        piece.append(same);
+      } else {
+        if (!piece.empty()) sink(piece);
+        piece.clear();
+        sink(same);
+      }
+      if (piece.size() >= kPiece) {
+        sink(piece);
+        piece.clear();
+      }
     }
+  };
+  size_t p = 0, m = 0;
+  while (p < points.size() || m < more.size()) {
+    if (m == more.size() || (p < points.size() && file.pointSpans[p].begin < more[m].span.begin)) {
+      copyTo(file.pointSpans[p].begin);
+      AppendTriple(piece, points[p]);
+      copied = file.pointSpans[p++].end;
+      continue;
+    }
+    const Change& change = more[m++];
+    copyTo(change.span.begin);
+    if (change.kind == kLibrary)
+      piece += libraries[change.index];
+    else
+      AppendTriple(piece, turned[change.index]);
     copied = change.span.end;
   }
-  out.append(file.text, static_cast<size_t>(copied), std::string::npos);
+  copyTo(file.textBytes);
+  text.CheckEnd();
+  if (!piece.empty()) sink(piece);
+}
+
+std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
+                    const std::string& outputPath) {
+  std::string out;
+  out.reserve(static_cast<size_t>(file.textBytes + file.textBytes / 4));
+  StreamObjText(file, points, outputPath, [&out](std::string_view piece) { out += piece; });
   return out;
 }
 
@@ -495,7 +660,9 @@ std::string ShortestNumber(Float value) {
 }
 
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points) {
-  WriteFileAtomically(path, ObjText(like, points, path));
+  OutputFile out(path);
+  StreamObjText(like, points, path, [&out](std::string_view piece) { out.Write(piece); });
+  out.Commit();
 }
 
 FileVertices ObjFileVertices(const ObjFile& file) {
@@ -523,7 +690,7 @@ FileVertices ObjFileVertices(const ObjFile& file) {
   std::unordered_map<Corner, Int32, CornerHash> vertexOf;
   out.cornerVertex.reserve(file.cornerPoint.size());
   for (size_t c = 0; c < file.cornerPoint.size(); ++c) {
-    const Corner corner{file.cornerPoint[c], file.cornerTexcoord[c], file.cornerNormal[c]};
+    const Corner corner{file.cornerPoint[c], file.CornerTexcoord(c), file.CornerNormal(c)};
     const auto [it, added] = vertexOf.emplace(corner, static_cast<Int32>(out.vertexPoint.size()));
     if (added) {
       out.vertexPoint.push_back(corner.point);
@@ -595,12 +762,18 @@ std::string FileVerticesObjText(const FileVertices& file, std::span<const Vector
     material = file.faceMaterial[f];
     out += 'f';
     for (Int64 c = file.faceFirst[f]; c < file.faceFirst[f + 1]; ++c) {
-      const std::string index = std::to_string(Int64{file.cornerVertex[c]} + 1);
+      char number[24];
+      const char* end =
+          std::to_chars(number, number + sizeof number, Int64{file.cornerVertex[c]} + 1).ptr;
+      const std::string_view index(number, static_cast<size_t>(end - number));
       out += ' ';
       out += index;
       if (texcoords || withNormals) out += '/';
       if (texcoords) out += index;
-      if (withNormals) out += '/' + index;
+      if (withNormals) {
+        out += '/';
+        out += index;
+      }
     }
     out += '\n';
   }
@@ -617,9 +790,14 @@ std::string PlainObjText(std::span<const Vector3> points, std::span<const CPolyg
   }
   for (const CPolygon& f : polygons) {
     const Int64 corners[4] = {Int64{f.a} + 1, Int64{f.b} + 1, Int64{f.c} + 1, Int64{f.d} + 1};
-    out += 'f';
-    for (int k = 0; k < (f.c == f.d ? 3 : 4); ++k) out += " " + std::to_string(corners[k]);
-    out += '\n';
+    char line[4 * 21 + 2] = "f";
+    char* p = line + 1;
+    for (int k = 0; k < (f.c == f.d ? 3 : 4); ++k) {
+      *p++ = ' ';
+      p = std::to_chars(p, line + sizeof line, corners[k]).ptr;
+    }
+    *p++ = '\n';
+    out.append(line, static_cast<size_t>(p - line));
   }
   return out;
 }

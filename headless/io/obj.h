@@ -25,6 +25,7 @@
 // too) all survive.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -49,13 +50,18 @@ struct TextSpan {
 // An OBJ file as read: its text, the mesh handed to the host, and the faces as written.
 struct ObjFile {
   std::string name;  // names the file in messages
-  std::string text;  // the bytes as read
-  Mesh mesh;         // points in `v` order; polygons from the faces (fans for large faces)
+  std::string text;  // the bytes as read; may be let go (below)
+  // The text's length. Where `text` has been let go (it is shorter), writing back reads the text
+  // again from the file `name` as it goes, and refuses a file that is no longer that long.
+  Int64 textBytes = 0;
+  Mesh mesh;  // points in `v` order; polygons from the faces (fans for large faces)
   // Faces in file order: face f has corners faceFirst[f] .. faceFirst[f + 1] - 1.
   std::vector<Int64> faceFirst{0};
-  std::vector<Int32> cornerPoint;      // 0-based point per corner
-  std::vector<Int32> cornerTexcoord;   // 0-based `vt` per corner, -1 when the corner names none
-  std::vector<Int32> cornerNormal;     // 0-based `vn` per corner, -1 when the corner names none
+  std::vector<Int32> cornerPoint;  // 0-based point per corner
+  // 0-based `vt` and `vn` per corner, -1 when the corner names none; empty when no corner names
+  // one (CornerTexcoord and CornerNormal answer -1 then).
+  std::vector<Int32> cornerTexcoord;
+  std::vector<Int32> cornerNormal;
   std::vector<Int64> faceLine;         // 1-based line of each face
   std::vector<Int32> faceMaterial;     // per face: its `usemtl` in `materials`, -1 before any
   std::vector<TextSpan> pointSpans;    // the "x y z" of each `v` line
@@ -67,12 +73,26 @@ struct ObjFile {
   std::string objectName;              // the first `o` line's name
 
   Int64 FaceCount() const { return static_cast<Int64>(faceLine.size()); }
+  Int32 CornerTexcoord(Int64 c) const {
+    return cornerTexcoord.empty() ? -1 : cornerTexcoord[static_cast<size_t>(c)];
+  }
+  Int32 CornerNormal(Int64 c) const {
+    return cornerNormal.empty() ? -1 : cornerNormal[static_cast<size_t>(c)];
+  }
+};
+
+// How many points, faces and corners a file is expected to hold (e.g. the rest of a sequence's
+// frames): its arrays start with room for them. The result is the same whatever the text holds.
+struct ObjSizes {
+  size_t points = 0;
+  size_t faces = 0;
+  size_t corners = 0;
 };
 
 // Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above.
-ObjFile ParseObj(std::string text, const std::string& name);
+ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected = {});
 // Reads and parses the file at `path` (named by its path). An unreadable file fails on line 0.
-ObjFile ReadObjFile(const std::string& path);
+ObjFile ReadObjFile(const std::string& path, const ObjSizes& expected = {});
 // ReadObjFile(path).mesh.
 Mesh ReadObj(const std::string& path);
 
@@ -99,6 +119,13 @@ std::vector<std::optional<Vector3>> ObjNormals(const ObjFile& file,
 // the point count differs.
 std::string ObjText(const ObjFile& file, std::span<const Vector3> points,
                     const std::string& outputPath = "");
+// ObjText handed to `sink` in pieces, in order: runs of unchanged text as they stand in `file`,
+// the rest in pieces of about a MiB, so the text is never held twice, and not at all where the
+// file has let it go. Throws std::runtime_error "name: cannot read: reason" when the file read
+// again cannot be read or is no longer as long as it was.
+void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
+                   const std::string& outputPath,
+                   const std::function<void(std::string_view)>& sink);
 
 // A coordinate in the shortest form that reads back to the same double.
 std::string ShortestNumber(Float value);

@@ -27,6 +27,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 extern char** environ;
 #endif
@@ -104,6 +107,12 @@ std::vector<String> MergedEnvironment(const std::vector<String>& base,
 
 void FailNthFlush(long long n) {
   g_failingFlush.store(n <= 0 ? 0 : g_flushes.load() + n);
+}
+
+void ReturnLargeBlocksAtOnce() {
+#ifdef __GLIBC__
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
 }
 
 bool InterruptRequested() {

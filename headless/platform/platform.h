@@ -60,6 +60,11 @@ std::string ExecutablePath();
 // removal (HoldForRemoval) and ending the program a pipe feeds (OpenPipeTo). Safe to call more
 // than once.
 void InstallInterruptHandler();
+// Blocks of a MiB and more come from the system and go straight back to it when freed, rather
+// than staying in the allocator's pools (glibc raises its threshold for that after the first such
+// block is freed): a program whose threads take turns with frame-sized arrays otherwise keeps
+// every pool's share of them. Nothing elsewhere.
+void ReturnLargeBlocksAtOnce();
 bool InterruptRequested();
 // Sets or clears the flag as the handler would (tests, and a program that handled it).
 void SetInterruptRequested(bool requested);

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "headless/io/obj.h"
+#include "headless/platform/platform.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 
@@ -190,6 +191,35 @@ TEST_F(ApplyCliTest, RigidlyMovedFrameGivesTheMovedRestMesh) {
                               Quoted(dir / "moved.obj") + " " + Quoted(frames[0]));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_LT(MaxDistance(ReadPoints(dir / "moved.obj"), moved), kTolerance);
+}
+
+// A frame failing midway (its result cannot be written: the disk fails at its flush), while later
+// frames are already read and corrected, stops the run with the earlier results as a whole run
+// writes them and nothing of any later frame, not even a temporary file.
+TEST_F(ApplyCliTest, AFrameFailingMidwayLeavesOnlyTheEarlierResultsAndNoTemporaryFile) {
+  const deform_scene::Mesh mesh = deform_scene::Sheet(6, 5);
+  std::vector<std::vector<Vector3>> poses;
+  for (int k = 1; k <= 6; ++k) poses.push_back(deform_scene::Twist(mesh.points, 0.05 * k, true));
+  std::string operands;
+  for (const fs::path& frame : WriteScene(mesh, poses)) operands += " " + Quoted(frame);
+  const std::string rest = "--rest " + Quoted(dir / "rest.obj") + " --quiet --out ";
+  CliRun run = RunApply(rest + Quoted(dir / "whole") + operands);
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  headless::platform::FailNthFlush(3);
+  run = RunApply(rest + Quoted(dir / "failed") + operands);
+  headless::platform::FailNthFlush(0);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find((dir / "failed" / "frame2.obj").string() + ": cannot write"),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(Files(dir / "failed"), (std::vector<fs::path>{"frame0.obj", "frame1.obj"}));
+  const auto bytes = [](const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  for (const char* name : {"frame0.obj", "frame1.obj"})
+    EXPECT_EQ(bytes(dir / "failed" / name), bytes(dir / "whole" / name)) << name;
 }
 
 // ---------------------------------------------------------------------------------------------

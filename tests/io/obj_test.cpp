@@ -90,6 +90,29 @@ TEST_F(ObjFiles, FacesMayNamePointsThatComeLater) {
   EXPECT_EQ(mesh.polygons.size(), 1u);
 }
 
+// Room expected for more or fewer points and faces than the text holds reads the same file, and
+// refuses the same faults.
+TEST_F(ObjFiles, ExpectedSizesChangeNothingRead) {
+  const std::string text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 4 3\nf 1 2 3\n";
+  const headless::ObjFile plain = headless::ParseObj(text, "a.obj");
+  for (const headless::ObjSizes expected :
+       {headless::ObjSizes{1, 1, 1}, headless::ObjSizes{4, 2, 7},
+        headless::ObjSizes{100, 50, 400}}) {
+    const headless::ObjFile read = headless::ParseObj(text, "a.obj", expected);
+    EXPECT_EQ(read.pointSpans.size(), plain.pointSpans.size());
+    EXPECT_EQ(read.faceFirst, plain.faceFirst);
+    EXPECT_EQ(read.cornerPoint, plain.cornerPoint);
+    EXPECT_EQ(read.faceLine, plain.faceLine);
+    EXPECT_EQ(headless::ObjText(read, read.mesh.points), text);
+    try {
+      headless::ParseObj(text + "f 1 2 9\n", "a.obj", expected);
+      ADD_FAILURE() << "an index out of range was read";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), "a.obj:7: corner index 9 is out of range (4 points)");
+    }
+  }
+}
+
 TEST_F(ObjFiles, FaultsNameTheFileAndTheLine) {
   const std::string path = (dir / "bad.obj").string();
   const std::string points = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 2 0\n";
@@ -135,12 +158,60 @@ TEST_F(ObjFiles, FaultsNameTheFileAndTheLine) {
       {"v 1 nan 0\n", ":1:", "malformed coordinate"},
       {"v 1 1e999 0\n", ":1:", "malformed coordinate"},
       {"f 1 2 3\nv 0 0 0\n", ":1:", "out of range"},
+      // Indices beyond what a corner keeps are named whole.
+      {points + "f 1 2 3000000000\n", ":6:", "corner index 3000000000 is out of range (5 points)"},
+      {points + "vt 0 0\nf 1/1 2/1 3/2147483648\n",
+       ":7:", "texture coordinate index 2147483648 is out of range (1 in the file)"},
+      {points + "vn 0 0 1\nf 1//1 2//1 3//99999999999\n",
+       ":7:", "normal index 99999999999 is out of range (1 in the file)"},
+      // The length is refused before what the line holds.
+      {"v 0 0 0\nf " + std::string(headless::kMaxObjLineBytes, 'x') + "\n",
+       ":2:", "longer than 1048576 bytes"},
   };
   for (const Case& c : cases) {
     const std::string message = ErrorOf(c.text);
     EXPECT_NE(message.find(path + c.line), std::string::npos) << c.text << " -> " << message;
     EXPECT_NE(message.find(c.what), std::string::npos) << c.text << " -> " << message;
   }
+}
+
+TEST_F(ObjFiles, CornersHoldTextureCoordinatesAndNormalsOnlyOnceSomeCornerNamesOne) {
+  const std::string text =
+      "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nvt 0.5 0.5\nf 1/1 3/1 4/1\n";
+  const headless::ObjFile file = headless::ParseObj(text, "t.obj");
+  const std::vector<Int32> texcoords = {-1, -1, -1, 0, 0, 0};
+  EXPECT_EQ(file.cornerTexcoord, texcoords);
+  EXPECT_TRUE(file.cornerNormal.empty());
+  for (Int64 c = 0; c < 6; ++c) {
+    EXPECT_EQ(file.CornerTexcoord(c), texcoords[static_cast<size_t>(c)]);
+    EXPECT_EQ(file.CornerNormal(c), -1);
+  }
+  EXPECT_EQ(headless::ObjText(file, file.mesh.points), text);
+}
+
+// Megabytes of text go out in pieces, long unchanged runs as they stand: the same bytes as line
+// for line.
+TEST_F(ObjFiles, ALargeFileIsWrittenBackWholeThroughItsPieces) {
+  const auto text = [](const std::string& x) {
+    std::string out;
+    for (int half = 0; half < 2; ++half) {
+      for (int i = 0; i < 40000; ++i) out += "v " + x + " " + std::to_string(i) + " -3\r\n";
+      if (half == 0) out += "# " + std::string(300000, '-') + "\n";
+    }
+    return out + "f 1 2 3\n";
+  };
+  const headless::ObjFile file = headless::ParseObj(text("0.25"), "large.obj");
+  EXPECT_EQ(headless::ObjText(file, file.mesh.points), text("0.25"));
+  std::vector<Vector3> moved = file.mesh.points;
+  for (Vector3& p : moved) p.x = 0.125;
+  size_t pieces = 0;
+  std::string streamed;
+  headless::StreamObjText(file, moved, "", [&](std::string_view piece) {
+    ++pieces;
+    streamed += piece;
+  });
+  EXPECT_EQ(streamed, text("0.125"));
+  EXPECT_GE(pieces, 3u);
 }
 
 TEST_F(ObjFiles, AnUnreadableFileIsNamed) {
@@ -416,6 +487,46 @@ TEST_F(ObjFiles, AuthoredNormalsTurnWithTheSurfaceAndComeBackAsWrittenAtRest) {
   const headless::ObjFile folded = headless::ParseObj(headless::ObjText(file, bent), "bent");
   EXPECT_LT(folded.normals[2].x, -0.1);
   EXPECT_NEAR(headless::Length(folded.normals[2]), 1.0, 1e-12);
+}
+
+// A file that has let its text go is written back from the file it was read from, a piece at a
+// time, to the same bytes as from its text: libraries moved, normals turned, long unchanged runs
+// across the pieces. A file that is no longer as long as it was is refused and nothing written.
+TEST_F(ObjFiles, AFileThatLetItsTextGoIsWrittenBackFromItsFile) {
+  std::string text = "mtllib a.mtl\r\n";
+  for (int i = 0; i < 60000; ++i) text += "v " + std::to_string(i) + " 0.5 -3\r\n";
+  text += "vn 0 0 1\n";
+  for (int i = 0; i < 6; ++i) text += "# " + std::string(500000, '-') + "\n";
+  for (int i = 1; i + 2 <= 60000; i += 2)
+    text += "f " + std::to_string(i) + "//1 " + std::to_string(i + 1) + "//1 " +
+            std::to_string(i + 2) + "//1\n";
+  fs::create_directories(dir / "in");
+  fs::create_directories(dir / "out");
+  const std::string source = (dir / "in" / "big.obj").string();
+  std::ofstream(source, std::ios::binary) << text;
+  headless::ObjFile file = headless::ReadObjFile(source);
+  std::vector<Vector3> moved = file.mesh.points;
+  for (Vector3& p : moved) p = {p.x, 0.5 * p.x, 0.125};
+  const std::string output = (dir / "out" / "big.obj").string();
+  const std::string expected = headless::ObjText(file, moved, output);
+  std::string().swap(file.text);
+  EXPECT_EQ(headless::ObjText(file, moved, output), expected);
+  headless::WriteObjLike(output, file, moved);
+  std::ifstream written(output, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), expected);
+
+  for (const std::string& changed : {text + "# more\n", text.substr(0, text.size() / 2)}) {
+    std::ofstream(source, std::ios::binary | std::ios::trunc) << changed;
+    const std::string other = (dir / "out" / "other.obj").string();
+    try {
+      headless::WriteObjLike(other, file, moved);
+      ADD_FAILURE() << "a file changed after it was read was written back";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()),
+                source + ": cannot read: the file changed after it was read");
+    }
+    EXPECT_FALSE(fs::exists(other));
+  }
 }
 
 TEST_F(ObjFiles, MaterialLibrariesAreReachedFromTheOutputsFolder) {

@@ -164,6 +164,31 @@ TEST_F(OutputFileTest, InputFilesAreReadWholeOrNamed) {
   }
 }
 
+// A text file of known size is read into one block of its size: megabytes of text held twice, or
+// in a block twice the size, would count against every frame a batch holds. Lines end at LF or
+// CR wherever they fall in the blocks the reader scans.
+TEST_F(OutputFileTest, TextOfKnownSizeIsReadIntoOneBlockOfItsSize) {
+  std::string text;
+  for (int i = 0; text.size() < (3u << 20); ++i)
+    text += "v " + std::to_string(i) + (i % 3 == 0 ? " 1 2\r\n" : i % 3 == 1 ? " 3\n" : "\r");
+  std::ofstream(dir / "in.obj", std::ios::binary) << text;
+  const std::string read = headless::ReadTextInput((dir / "in.obj").string(), 4096);
+  EXPECT_EQ(read, text);
+  EXPECT_LE(read.capacity(), text.size() + 64);
+  const std::string bytes = headless::ReadInputFile((dir / "in.obj").string());
+  EXPECT_EQ(bytes, text);
+  EXPECT_LE(bytes.capacity(), text.size() + 64);
+  // A line over the limit stops the reading soon after it.
+  std::ofstream(dir / "long.obj", std::ios::binary) << "v 1\n" + std::string(3u << 20, 'x');
+  EXPECT_LT(headless::ReadTextInput((dir / "long.obj").string(), 4096).size(), 2u << 20);
+  for (const char* cut : {"ab\ncd", "abcdefgh\rijklmnop", "abcdefghijklmnopq"}) {
+    const std::string_view line(cut);
+    EXPECT_EQ(headless::FindLineEnd(line.data(), line.data() + line.size()) - line.data(),
+              static_cast<std::ptrdiff_t>(std::min(line.find_first_of("\r\n"), line.size())))
+        << cut;
+  }
+}
+
 TEST_F(OutputFileTest, RunsWritingTheSameTargetAtOnceLeaveOneWholeResult) {
   const std::string target = (dir / "out.txt").string();
   // Large enough that the writes interleave; each writer's bytes are its own letter.
