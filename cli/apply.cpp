@@ -391,7 +391,13 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(rest.pointSpans);
   }
   std::optional<headless::PointCache> cacheOut;
-  if (outputs.empty() && !GlbOutput(o.out)) cacheOut = OutputCache(o, frames);
+  if (outputs.empty() && !GlbOutput(o.out)) {
+    cacheOut = OutputCache(o, frames);
+    // Its whole size at once: growing it would copy every sample so far and hold both copies.
+    // (More points than a cache holds are refused with the first sample.)
+    if (count <= static_cast<size_t>(std::numeric_limits<Int32>::max()))
+      cacheOut->coordinates.reserve(frames.Count() * count * 3);
+  }
   // Every input is checked before anything is written, two at a time; the first failing is named.
   // The first two frames (the check's first pair) are kept without their text: parsed before the
   // bind, their text and the bound plug-in's arrays are never held at once, and they are not parsed

@@ -260,12 +260,14 @@ PointCache ReadPointCache(const std::string& path) {
   return ParsePointCache(asBytes(), *format, path);
 }
 
-std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
+namespace {
+
+// The bytes before the coordinates.
+std::vector<std::byte> HeaderBytes(const PointCache& cache, std::size_t capacity) {
   std::vector<std::byte> out;
+  out.reserve(capacity);
   const Int64 samples = cache.SampleCount();
-  out.reserve(kPc2Header + 4 * static_cast<std::size_t>(samples) + 4 * cache.coordinates.size());
-  const bool big = cache.format == PointCacheFormat::kMdd;
-  if (big) {
+  if (cache.format == PointCacheFormat::kMdd) {
     Store32(out, static_cast<std::uint32_t>(samples), true);
     Store32(out, static_cast<std::uint32_t>(cache.pointCount), true);
     for (Float32 t : cache.times) StoreFloat(out, t, true);
@@ -277,14 +279,36 @@ std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
     StoreFloat(out, cache.sampleRate, false);
     Store32(out, static_cast<std::uint32_t>(samples), false);
   }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
+  std::vector<std::byte> out =
+      HeaderBytes(cache, kPc2Header + 4 * static_cast<std::size_t>(cache.SampleCount()) +
+                             4 * cache.coordinates.size());
+  const bool big = cache.format == PointCacheFormat::kMdd;
   for (Float32 v : cache.coordinates) StoreFloat(out, v, big);
   return out;
 }
 
 void WritePointCache(const std::string& path, const PointCache& cache) {
-  const std::vector<std::byte> bytes = PointCacheBytes(cache);
-  WriteFileAtomically(path,
-                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  // A MiB at a time: the cache is not held a second time as bytes.
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  OutputFile file(path);
+  std::vector<std::byte> piece = HeaderBytes(cache, kPiece + 4 * cache.times.size() + kPc2Header);
+  const bool big = cache.format == PointCacheFormat::kMdd;
+  const auto flush = [&] {
+    file.Write(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
+    piece.clear();
+  };
+  for (Float32 v : cache.coordinates) {
+    StoreFloat(piece, v, big);
+    if (piece.size() >= kPiece) flush();
+  }
+  flush();
+  file.Commit();
 }
 
 void AppendSample(PointCache& cache, std::span<const Vector3> points) {

@@ -112,6 +112,28 @@ TEST(PointCaches, FilesRoundTripThroughTheDiskAndSamplesKeepTheirPoints) {
   fs::remove_all(dir);
 }
 
+// A cache of several MiB goes to the disk in pieces; the file is still its bytes, every one.
+TEST(PointCaches, LargeCachesAreWrittenInPiecesToTheByte) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "point_cache_pieces";
+  fs::create_directories(dir);
+  std::vector<std::vector<Vector3>> samples(3, std::vector<Vector3>(100'003));
+  for (size_t s = 0; s < samples.size(); ++s)
+    for (size_t i = 0; i < samples[s].size(); ++i)
+      samples[s][i] = {0.5 * static_cast<double>(i), -1.0 * static_cast<double>(s), 1e-3 * i};
+  for (PointCacheFormat format : {PointCacheFormat::kPc2, PointCacheFormat::kMdd}) {
+    const std::string path =
+        (dir / (format == PointCacheFormat::kPc2 ? "c.pc2" : "c.mdd")).string();
+    const headless::PointCache made = headless::MakePointCache(format, samples, 1.0, 24.0);
+    headless::WritePointCache(path, made);
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<std::byte> expected = headless::PointCacheBytes(made);
+    ASSERT_EQ(text.size(), expected.size());
+    EXPECT_EQ(std::memcmp(text.data(), expected.data(), text.size()), 0);
+  }
+  fs::remove_all(dir);
+}
+
 TEST(PointCaches, DamagedCachesAreRefusedWithTheirNumbers) {
   std::vector<std::byte> truncated = Pc2File();
   truncated.resize(truncated.size() - 5);
