@@ -200,6 +200,17 @@ void Release(Container& c) {
   Container().swap(c);
 }
 
+// Lets go of an OBJ file's faces (as a file without faces has them).
+void ReleaseFaces(headless::ObjFile& file) {
+  file.faceFirst = {0};
+  file.faceFirst.shrink_to_fit();
+  Release(file.cornerPoint);
+  Release(file.cornerTexcoord);
+  Release(file.cornerNormal);
+  Release(file.faceLine);
+  Release(file.faceMaterial);
+}
+
 // The frame's OBJ file, checked against the rest mesh's points and faces.
 // `restPoints` is the rest's point count (its points may have gone to the correction).
 headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& rest,
@@ -211,14 +222,7 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   headless::CheckSameFaces(rest, frame);
   // Writing back needs the faces only to turn normals; the polygons are the rest's.
   Release(frame.mesh.polygons);
-  if (frame.normals.empty()) {
-    frame.faceFirst = {0};
-    frame.faceFirst.shrink_to_fit();
-    Release(frame.cornerPoint);
-    Release(frame.cornerTexcoord);
-    Release(frame.faceLine);
-    Release(frame.faceMaterial);
-  }
+  if (frame.normals.empty()) ReleaseFaces(frame);
   return frame;
 }
 
@@ -416,6 +420,11 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       standardInputFrame = std::move(frame);
     }
   });
+  // With every frame kept from the check, no frame is read again: the rest's faces, kept to check
+  // frames against, can go (a glTF and a rest with normals still need them).
+  if (!frames.cache && frames.files.size() <= early.size() && !GlbOutput(o.out) &&
+      rest.normals.empty())
+    ReleaseFaces(rest);
   const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
                         (outputs.size() > 1 || (!EndsWithObj(o.out) && o.out != "-"));
   if (toFolder)
@@ -496,7 +505,13 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
     const auto start = std::chrono::steady_clock::now();
-    slot.report = correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
+    // The input again only for the report, the preview or turning normals; else the correction
+    // takes its array.
+    std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &slot.sample;
+    if (reference || page || !o.preview.empty() || (slot.frame && !slot.frame->normals.empty()))
+      own = nullptr;
+    slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed)
+                      : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     // Copied but for the last frame: the next frame's correction replaces the result while this
     // one is written.
@@ -506,9 +521,6 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       slot.corrected = correction.Result();
       slot.result = &slot.corrected;
     }
-    // The input again only for the report, the preview or turning normals.
-    if (slot.frame && !reference && !page && o.preview.empty() && slot.frame->normals.empty())
-      Release(slot.frame->mesh.points);
   };
   stages.write = [&](size_t i) {
     const Slot& slot = slotOf(i);

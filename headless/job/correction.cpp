@@ -104,8 +104,8 @@ const std::vector<CPolygon>& Correction::Polygons() const {
   return object_->polygons;
 }
 
-DeformReport Correction::Correct(std::span<const Vector3> frame, const std::string& source,
-                                 bool smoothed) {
+void Correction::CheckFrame(std::span<const Vector3> frame, const std::string& source,
+                            bool smoothed) {
   CheckPointCount(frame.size(), restPoints_, name_, source);
   CheckCoordinateRange(frame, source, firstPoint_);
   // A closed plug-in leaves its nodes without their instances: the deformer would not run and the
@@ -116,10 +116,27 @@ DeformReport Correction::Correct(std::span<const Vector3> frame, const std::stri
     SetParameter(tag_, TTESSAMIRE_SHOWSMOOTH, IntValue(smoothed ? 1 : 0));
     smoothed_ = smoothed;
   }
-  object_->points.assign(frame.begin(), frame.end());
+}
+
+DeformReport Correction::Evaluate(const std::string& source) {
   DeformReport report = EvaluateDocument(*doc_);
   if (!report.Ok()) throw std::runtime_error(source + ": " + report.errors.front());
   return report;
+}
+
+DeformReport Correction::Correct(std::span<const Vector3> frame, const std::string& source,
+                                 bool smoothed) {
+  CheckFrame(frame, source, smoothed);
+  object_->points.assign(frame.begin(), frame.end());
+  return Evaluate(source);
+}
+
+DeformReport Correction::Correct(std::vector<Vector3>&& frame, const std::string& source,
+                                 bool smoothed) {
+  CheckFrame(frame, source, smoothed);
+  object_->points = std::move(frame);
+  frame = {};
+  return Evaluate(source);
 }
 
 const std::vector<Vector3>& Correction::Result() const {

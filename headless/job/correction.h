@@ -71,10 +71,17 @@ class Correction {
   // position; the report counts them (PointsKept) and warns.
   DeformReport Correct(std::span<const Vector3> frame, const std::string& source,
                        bool smoothed = false);
+  // The same, taking `frame`'s array as the object's points rather than copying it (it is left
+  // empty): a caller done with its frame holds one array of points the fewer while it is corrected.
+  DeformReport Correct(std::vector<Vector3>&& frame, const std::string& source,
+                       bool smoothed = false);
   // The last frame's result, the object's deform cache.
   const std::vector<Vector3>& Result() const;
 
  private:
+  void CheckFrame(std::span<const Vector3> frame, const std::string& source, bool smoothed);
+  DeformReport Evaluate(const std::string& source);
+
   std::string name_;
   size_t restPoints_ = 0;
   Int64 firstPoint_ = 1;

@@ -59,6 +59,25 @@ TEST_F(CorrectionTest, TwoCorrectionsOnTwoThreadsEvaluateAtOnceAndAsAlone) {
   EXPECT_FALSE(SameBits(alone[0], frames[0]));
 }
 
+// A frame whose array the correction takes gives the bits of one it copies, frame after frame;
+// a frame it refuses is not taken.
+TEST_F(CorrectionTest, TakingAFramesArrayGivesTheSameBitsAsCopyingIt) {
+  const headless::Mesh torus = headless::Torus(60, 24);
+  headless::Correction copying("torus", torus.points, torus.polygons, {});
+  headless::Correction taking("torus", torus.points, torus.polygons, {});
+  for (Float angle : {0.5, 1.5}) {
+    const std::vector<Vector3> frame = Bent(torus.points, angle);
+    copying.Correct(frame, "frame");
+    std::vector<Vector3> own = frame;
+    taking.Correct(std::move(own), "frame");
+    EXPECT_TRUE(own.empty());
+    EXPECT_TRUE(SameBits(taking.Result(), copying.Result())) << "bent by " << angle;
+  }
+  std::vector<Vector3> shorter(torus.points.begin(), torus.points.end() - 1);
+  EXPECT_THROW(taking.Correct(std::move(shorter), "short"), std::invalid_argument);
+  EXPECT_EQ(shorter.size(), torus.points.size() - 1);
+}
+
 TEST_F(CorrectionTest, RefusesFramesItCannotCorrectAndAClosedPlugin) {
   const headless::Mesh torus = headless::Torus(12, 8);
   headless::Correction correction("torus", torus.points, torus.polygons, {});
