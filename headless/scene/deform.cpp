@@ -1,9 +1,9 @@
 #include "headless/scene/deform.h"
 
-#include <atomic>
 #include <cstring>
 #include <stdexcept>
 
+#include "headless/scene/host_state.h"
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
 #include "host/abi/plugin_base.h"
@@ -23,23 +23,18 @@ bool IsPluginDeformer(const Node* node) {
          (registration.flags & OBJECT_MODIFIER) != 0;
 }
 
-void CopyPlainly(const Vector3* from, Vector3* to, Int64 count) {
-  std::memcpy(to, from, static_cast<size_t>(count) * sizeof(Vector3));
-}
-
-std::atomic<PointCopy>& CacheCopy() {
-  static std::atomic<PointCopy> copy{&CopyPlainly};
-  return copy;
-}
-
 // The object's deform cache becomes a copy of its stored points.
 void CopyIntoDeformCache(Node& object) {
   // Sized once: an animated mesh keeps its point count, so later passes only copy.
   if (object.deformCache.size() != object.points.size())
     object.deformCache.resize(object.points.size());
-  if (!object.points.empty())
-    CacheCopy().load(std::memory_order_acquire)(object.points.data(), object.deformCache.data(),
-                                                static_cast<Int64>(object.points.size()));
+  if (object.points.empty()) return;
+  const PointCopy copy = TheHostState().deformCacheCopy.load(std::memory_order_acquire);
+  if (copy != nullptr)
+    copy(object.points.data(), object.deformCache.data(), static_cast<Int64>(object.points.size()));
+  else
+    std::memcpy(object.deformCache.data(), object.points.data(),
+                object.points.size() * sizeof(Vector3));
 }
 
 // Sets the object's deform cache in use for as long as it lives, whatever happens.
@@ -160,7 +155,7 @@ DeformReport DeformDocument(Document& doc) {
 }
 
 void SetDeformCacheCopy(PointCopy copy) {
-  CacheCopy().store(copy != nullptr ? copy : &CopyPlainly, std::memory_order_release);
+  TheHostState().deformCacheCopy.store(copy, std::memory_order_release);
 }
 
 const std::vector<Vector3>& DeformedPoints(const Node* object) {

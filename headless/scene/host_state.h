@@ -77,6 +77,10 @@ struct HostState {
   NativeTypes hostNatives;
   NativeTypes addedNatives;
 
+  // --- deform.h: how the deform pass copies points into a deform cache (kept by Reset) ---
+  // Null: one plain copy. The host layer installs its own, as it does its native deformers.
+  std::atomic<void (*)(const Vector3* from, Vector3* to, Int64 count)> deformCacheCopy{nullptr};
+
   // --- headless/host/framework.h: the framework allocator's books ---
   // Reset zeroes the counts of events (attempts, allocations) and brings the peak down to the
   // bytes in use; the blocks in use and the cache of freed blocks stay, as the memory does.
@@ -109,7 +113,8 @@ struct HostState {
   // falloff library there, no qualifier, the input state available, no active document), every
   // record emptied, every registration and registered description removed (command instances
   // deleted), native deformer types back to the host's own, the allocator's event counts zeroed.
-  // Kept: the live nodes and the serial counter, the live counts, the blocks in use and cached.
+  // Kept: the live nodes and the serial counter, the live counts, the blocks in use and cached,
+  // the deform cache's copy.
   // Not while a loop runs or a plug-in is being started.
   void Reset();
 };
