@@ -49,6 +49,10 @@ class Block {
   T* data_ = nullptr;
 };
 
+// Uses of edges whose smaller end is one point fit this many entries on the stack; a point on
+// more polygons than a quarter of it is answered from a shared scratch block, serially.
+constexpr Int64 kLocalUses = 64;
+
 // One use of an edge: the larger end, and the polygon side that forms it. Bucketed by the
 // smaller end, so (bucket, hi) is the edge key.
 struct EdgeUse {
@@ -84,10 +88,6 @@ void Release(Adjacency& adj) {
   adj.polyCount = 0;
 }
 
-// Uses of edges whose smaller end is one point fit this many entries on the stack; a point on
-// more polygons than a quarter of it is answered from a shared scratch block, serially.
-constexpr Int64 kLocalUses = 64;
-
 // Marks, in the corner position of a point within a polygon, a polygon that names a corner twice.
 constexpr std::uint8_t kRepeatedCorners = 0xFF;
 
@@ -100,22 +100,36 @@ struct GroupContext {
 };
 
 // Answers every use in [begin, end) (all uses of edges with the same smaller end, in (polygon,
-// side) order): ordered by (hi, polygon, side), each run of one edge reports its first use and
-// names across each use the lowest-indexed other polygon.
+// side) order): the first use of each edge is reported, and across each use is the
+// lowest-indexed other polygon on the edge.
 void AnswerUses(EdgeUse* begin, EdgeUse* end, PolyInfo* info) {
   const Int64 size = end - begin;
-  // Uses arrive in (polygon, side) order, so small groups are nearly sorted; a fan around one
-  // point can make a group as large as the mesh, hence the fallback.
-  if (size <= 32) {
-    for (EdgeUse* i = begin + 1; i < end; ++i) {
-      const EdgeUse u = *i;
-      EdgeUse* j = i;
-      for (; j > begin && UseBefore(u, *(j - 1)); --j) *j = *(j - 1);
-      *j = u;
+  // Uses arrive in (polygon, side) order, so a group's uses of one edge already stand in the
+  // order of the answers: a small group is answered in place, by scans instead of a sort. A fan
+  // around one point can make a group as large as the mesh, hence the sort there.
+  if (size <= kLocalUses) {
+    for (Int64 a = 0; a < size; ++a) {
+      const EdgeUse& u = begin[a];
+      Int64 f = 0;
+      while (begin[f].hi != u.hi) ++f;  // the edge's first use; stops at `a` at the latest
+      const Int32 first = begin[f].poly;
+      Int32 across = first;
+      if (u.poly == first) {
+        across = -1;  // the lowest-indexed later user other than `first`
+        for (Int64 c = f + 1; c < size; ++c) {
+          if (begin[c].hi == u.hi && begin[c].poly != first) {
+            across = begin[c].poly;
+            break;
+          }
+        }
+      }
+      PolyInfo& pi = info[u.poly];
+      pi.face[u.side] = across;
+      pi.edgeReported[u.side] = f != a;
     }
-  } else {
-    std::sort(begin, end, UseBefore);
+    return;
   }
+  std::sort(begin, end, UseBefore);
   for (EdgeUse* run = begin; run < end;) {
     EdgeUse* runEnd = run + 1;
     while (runEnd < end && runEnd->hi == run->hi) ++runEnd;

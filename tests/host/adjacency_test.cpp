@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -186,6 +187,27 @@ TEST(Adjacency, BusyPointsAgreeWithSlowReference) {
   std::vector<CPolygon> fins;
   for (Int32 k = 0; k < 20; ++k) fins.push_back({0, 1, 2 + 2 * k, 3 + 2 * k});
   ExpectMatchesReference(42, fins);
+}
+
+// Small random meshes over few points: edges of one to many users, repeated corners, and points
+// whose groups of uses span the sizes answered in place and those that are sorted.
+TEST(Adjacency, RandomMeshesAgreeWithSlowReference) {
+  std::uint32_t state = 12345;
+  const auto next = [&state](Int32 below) {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<Int32>((state >> 8) % static_cast<std::uint32_t>(below));
+  };
+  for (const Int32 points : {6, 12, 30}) {
+    for (const Int32 count : {10, 40, 120}) {
+      std::vector<CPolygon> polys;
+      for (Int32 i = 0; i < count; ++i) {
+        CPolygon p{next(points), next(points), next(points), next(points)};
+        if (next(4) == 0) p.d = p.c;  // a triangle
+        polys.push_back(p);
+      }
+      ExpectMatchesReference(points, polys);
+    }
+  }
 }
 
 // Meshes of many polygons build their point lists in several blocks, as many as the workers:
