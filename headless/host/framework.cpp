@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "headless/host/entry_guard.h"
-#include "headless/platform/platform.h"
 #include "headless/scene/host_state.h"
 
 namespace headless {
@@ -50,30 +49,6 @@ constexpr bool kCacheEnabled = false;
 #else
 constexpr bool kCacheEnabled = true;
 #endif
-
-// Blocks of at least this capacity are whole runs of huge pages from the system (see
-// AllocateLargeBlock): the core's point, polygon and neighbour arrays are gathered out of order,
-// and with 4 KiB pages those reads miss the address translation cache. Off with the cache, so that
-// sanitizers see every block.
-constexpr Int64 kLargeMin = Int64{4} << 20;
-constexpr bool kLargeEnabled = kCacheEnabled;
-constexpr Int64 kLargeGrain = static_cast<Int64>(platform::kLargeBlockGrain);
-
-// A fresh raw block of `capacity` bytes (a whole number of large grains from kLargeMin on), zeroed
-// when asked (large blocks always are), or null.
-char* NewRaw(Int64 capacity, Bool clear) {
-  if (kLargeEnabled && capacity >= kLargeMin)
-    return static_cast<char*>(platform::AllocateLargeBlock(static_cast<std::uint64_t>(capacity)));
-  return static_cast<char*>(clear ? std::calloc(1, static_cast<size_t>(capacity))
-                                  : std::malloc(static_cast<size_t>(capacity)));
-}
-
-void DeleteRaw(char* raw, Int64 capacity) {
-  if (kLargeEnabled && capacity >= kLargeMin)
-    platform::FreeLargeBlock(raw, static_cast<std::uint64_t>(capacity));
-  else
-    std::free(raw);
-}
 
 // The allocator's books live in the host state.
 HostState::Allocator& Books() {
@@ -184,23 +159,23 @@ Int64 AllocationAttempts() {
 void ReleaseCachedMemory() {
   HostState::Allocator& books = Books();
   std::lock_guard<std::mutex> lock(books.cacheMutex);
-  for (auto& [capacity, raw] : books.cache) DeleteRaw(raw, capacity);
+  for (auto& [capacity, raw] : books.cache) std::free(raw);
   books.cache.clear();
   books.cachedBytes = 0;
 }
 
 void* Allocate(Int64 size, Bool clear, const char*, Int32) {
-  if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader - kLargeGrain) return nullptr;
+  if (NextAttemptFails() || size < 0 || size > INT64_MAX - kHeader - kCacheGrain) return nullptr;
   Int64 capacity = size + kHeader;
   char* raw = nullptr;
   if (kCacheEnabled && capacity >= kCacheMin) {
-    const Int64 grain = kLargeEnabled && capacity >= kLargeMin ? kLargeGrain : kCacheGrain;
-    capacity = (capacity + grain - 1) / grain * grain;
+    capacity = (capacity + kCacheGrain - 1) / kCacheGrain * kCacheGrain;
     raw = TakeCached(capacity, capacity);
     if (raw != nullptr && clear) std::memset(raw + kHeader, 0, static_cast<size_t>(size));
   }
   if (raw == nullptr) {
-    raw = NewRaw(capacity, clear);
+    raw = static_cast<char*>(clear ? std::calloc(1, static_cast<size_t>(capacity))
+                                   : std::malloc(static_cast<size_t>(capacity)));
     if (raw == nullptr) return nullptr;
   }
   WriteHeader(raw, size, capacity);
@@ -233,7 +208,7 @@ void Free(void* block) {
   const Int64 capacity = BlockCapacity(block);
   char* raw = RawBlock(block);
   if (kCacheEnabled && capacity >= kCacheMin && KeepCached(raw, capacity)) return;
-  DeleteRaw(raw, capacity);
+  std::free(raw);
 }
 
 // ---------------------------------------------------------------------------------------------

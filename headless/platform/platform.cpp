@@ -23,7 +23,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -305,14 +304,6 @@ long long ProcessPageFaults() {
   PROCESS_MEMORY_COUNTERS counters{};
   if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
   return static_cast<long long>(counters.PageFaultCount);
-}
-
-void* AllocateLargeBlock(std::uint64_t bytes) {
-  return std::calloc(1, static_cast<size_t>(bytes));
-}
-
-void FreeLargeBlock(void* block, std::uint64_t) {
-  std::free(block);
 }
 
 std::uint64_t PhysicalMemoryBytes() {
@@ -703,29 +694,6 @@ std::uint64_t PhysicalMemoryBytes() {
   const long pageSize = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return 0;
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-}
-
-void* AllocateLargeBlock(std::uint64_t bytes) {
-  // Mapped one grain larger, then trimmed to an aligned run: the system aligns maps to 4 KiB only.
-  const size_t size = static_cast<size_t>(bytes);
-  const size_t grain = static_cast<size_t>(kLargeBlockGrain);
-  void* mapped =
-      mmap(nullptr, size + grain, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) return nullptr;
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(mapped);
-  const std::uintptr_t aligned = (start + grain - 1) / grain * grain;
-  if (aligned > start) munmap(mapped, aligned - start);
-  const std::uintptr_t end = start + size + grain;
-  if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
-  void* block = reinterpret_cast<void*>(aligned);
-#ifdef MADV_HUGEPAGE
-  madvise(block, size, MADV_HUGEPAGE);  // advice only: a system without huge pages ignores it
-#endif
-  return block;
-}
-
-void FreeLargeBlock(void* block, std::uint64_t bytes) {
-  if (block != nullptr) munmap(block, static_cast<size_t>(bytes));
 }
 
 long long ProcessPageFaults() {

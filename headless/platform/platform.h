@@ -50,15 +50,6 @@ long long ProcessPageFaults();
 // The machine's physical memory in bytes; 0 when the system does not say.
 std::uint64_t PhysicalMemoryBytes();
 
-// Alignment, and granule of the sizes, of the blocks below: one huge page on x86-64 Linux.
-constexpr std::uint64_t kLargeBlockGrain = std::uint64_t{2} << 20;
-// A zeroed block of `bytes` (a whole multiple of kLargeBlockGrain) straight from the system, for
-// large arrays read out of order: on Linux aligned to kLargeBlockGrain and marked for huge pages,
-// which spare the address translations of 4 KiB pages; elsewhere the C allocator's block. Null
-// when memory is exhausted. Released only by FreeLargeBlock with the same size.
-void* AllocateLargeBlock(std::uint64_t bytes);
-void FreeLargeBlock(void* block, std::uint64_t bytes);
-
 // The running program's own file, absolute (Linux: /proc/self/exe; Windows: the module's file
 // name, as UTF-8). Empty when it cannot be found.
 std::string ExecutablePath();
