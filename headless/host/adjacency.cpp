@@ -212,6 +212,7 @@ struct FillContext {
   Int32 pointCount;
   Int32 blocks;
   Int32* blockCounts;  // blocks * pointCount
+  std::uint8_t* bad;   // per block: 1 when one of its polygons names a point outside the range
   Int64* start;        // pointCount + 1 offsets
   Int32* pointPolys;
   std::uint8_t* pointCorner;
@@ -221,11 +222,22 @@ Int32 BlockBegin(const FillContext& f, Int32 b) {
   return static_cast<Int32>(Int64{f.polyCount} * b / f.blocks);
 }
 
+// Counts block b's uses of every point, checking each polygon's corners on the way; a corner
+// outside [0, pointCount) stops the block and marks it.
 void CountBlock(const FillContext& f, Int32 b) {
   Int32* counts = f.blockCounts + Int64{b} * f.pointCount;
+  // Unsigned compare folds the negative test into the upper bound.
+  const UInt32 limit = static_cast<UInt32>(f.pointCount);
+  f.bad[b] = 0;
   for (Int32 i = BlockBegin(f, b); i < BlockBegin(f, b + 1); ++i) {
+    const CPolygon& p = f.polys[i];
+    if (static_cast<UInt32>(p.a) >= limit || static_cast<UInt32>(p.b) >= limit ||
+        static_cast<UInt32>(p.c) >= limit || static_cast<UInt32>(p.d) >= limit) {
+      f.bad[b] = 1;
+      return;
+    }
     Int32 corners[4];
-    const Int32 n = DistinctCorners(f.polys[i], corners);
+    const Int32 n = DistinctCorners(p, corners);
     for (Int32 k = 0; k < n; ++k) ++counts[corners[k]];
   }
 }
@@ -289,41 +301,6 @@ void PlaceRange(const FillContext& f, Int64 r, Int64 offset) {
   }
 }
 
-struct RangeCheck {
-  const CPolygon* polys;
-  Int32 polyCount;
-  Int32 pointCount;
-  std::uint8_t* bad;  // per range of kPolygonsPerCheck polygons
-};
-
-constexpr Int64 kPolygonsPerCheck = 1 << 16;
-
-// True when every corner of every polygon lies in [0, pointCount); ranges of polygons in parallel.
-bool IndicesInRange(const CPolygon* polys, Int32 polyCount, Int32 pointCount) {
-  const Int64 ranges = (Int64{polyCount} + kPolygonsPerCheck - 1) / kPolygonsPerCheck;
-  std::uint8_t bad[1 << 15];  // enough ranges for every Int32 count of polygons
-  RangeCheck check{polys, polyCount, pointCount, bad};
-  ParallelFor(ranges, 1, &check, [](void* context, Int64 begin, Int64 end) noexcept {
-    const RangeCheck& c = *static_cast<const RangeCheck*>(context);
-    // Unsigned compare folds the negative test into the upper bound.
-    const UInt32 limit = static_cast<UInt32>(c.pointCount);
-    for (Int64 r = begin; r < end; ++r) {
-      const Int64 to = std::min<Int64>((r + 1) * kPolygonsPerCheck, c.polyCount);
-      bool outside = false;
-      for (Int64 i = r * kPolygonsPerCheck; i < to; ++i) {
-        const CPolygon& p = c.polys[i];
-        outside |= static_cast<UInt32>(p.a) >= limit || static_cast<UInt32>(p.b) >= limit ||
-                   static_cast<UInt32>(p.c) >= limit || static_cast<UInt32>(p.d) >= limit;
-      }
-      c.bad[r] = outside ? 1 : 0;
-    }
-  });
-  for (Int64 r = 0; r < ranges; ++r) {
-    if (bad[r] != 0) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 Neighbor* AdjacencyAlloc() {
@@ -354,14 +331,12 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     return refuse("AdjacencyInit: negative point or polygon count");
   if (polys == nullptr && polyCount > 0)
     return refuse("AdjacencyInit: no polygon array for a non-zero polygon count");
-  if (!IndicesInRange(polys, polyCount, pointCount))
-    return refuse("AdjacencyInit: a polygon names a point index outside [0, pointCount)");
   const char* outOfMemory = "AdjacencyInit: out of memory";
 
   // Polygons around each point, ascending: the polygons are cut into a few consecutive blocks;
   // each block counts its own uses of every point and later fills them from its own cursor, which
   // starts after the uses of the earlier blocks, so the lists come out in polygon order whatever
-  // the number of blocks. The blocks run in parallel.
+  // the number of blocks. The blocks run in parallel, and the count checks every corner first.
   Block<Int64> pointStart;
   if (!pointStart.Allocate(Int64{pointCount} + 1, false)) {
     adj.error = outOfMemory;
@@ -374,12 +349,15 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     adj.error = outOfMemory;
     return false;
   }
+  std::uint8_t bad[8];
   FillContext fill{polys, polyCount, pointCount, blocks, blockCounts.get(),
-                   start, nullptr,   nullptr};
+                   bad,   start,     nullptr,    nullptr};
   ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) noexcept {
     const FillContext& f = *static_cast<const FillContext*>(context);
     for (Int64 b = begin; b < end; ++b) CountBlock(f, static_cast<Int32>(b));
   });
+  if (std::any_of(bad, bad + blocks, [](std::uint8_t v) { return v != 0; }))
+    return refuse("AdjacencyInit: a polygon names a point index outside [0, pointCount)");
   // Each point's count becomes its offset, and each block's count of it the block's cursor within
   // the point: ranges of points in parallel, then the ranges' offsets, then the ranges again.
   const Int64 ranges = (Int64{pointCount} + kPointsPerRange - 1) / kPointsPerRange;
