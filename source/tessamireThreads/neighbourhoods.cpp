@@ -227,13 +227,12 @@ void FillBlock(const BlockedWalk& w, Int64 b) {
   }
 }
 
+// Runs Step for every index of [0, count) on the workers, one index to a chunk.
 template <void (*Step)(const BlockedWalk&, Int64)>
-void EachOf(const BlockedWalk& walk, Int64 count) {
-  Framework().parallelFor(count, 1, const_cast<BlockedWalk*>(&walk),
-                          [](void* c, Int64 begin, Int64 end) noexcept {
-                            for (Int64 k = begin; k < end; ++k)
-                              Step(*static_cast<const BlockedWalk*>(c), k);
-                          });
+void EachOf(BlockedWalk& walk, Int64 count) {
+  Framework().parallelFor(count, 1, &walk, [](void* c, Int64 begin, Int64 end) noexcept {
+    for (Int64 k = begin; k < end; ++k) Step(*static_cast<const BlockedWalk*>(c), k);
+  });
 }
 
 }  // namespace
