@@ -226,6 +226,8 @@ Int32 BlockBegin(const FillContext& f, Int32 b) {
 // outside [0, pointCount) stops the block and marks it.
 void CountBlock(const FillContext& f, Int32 b) {
   Int32* counts = f.blockCounts + Int64{b} * f.pointCount;
+  // Each block clears its own counts, so the clearing is shared out too.
+  std::memset(counts, 0, static_cast<size_t>(f.pointCount) * sizeof(Int32));
   // Unsigned compare folds the negative test into the upper bound.
   const UInt32 limit = static_cast<UInt32>(f.pointCount);
   f.bad[b] = 0;
@@ -345,7 +347,7 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
   Int64* start = pointStart.get();
   const Int32 blocks = polyCount >= kPolygonsPerBlock ? std::clamp(WorkerCount(), 1, 8) : 1;
   Block<Int32> blockCounts;  // per block, per point: its uses, then its cursor within the point
-  if (!blockCounts.Allocate(Int64{blocks} * pointCount, true)) {
+  if (!blockCounts.Allocate(Int64{blocks} * pointCount, false)) {
     adj.error = outOfMemory;
     return false;
   }

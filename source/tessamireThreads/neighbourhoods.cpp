@@ -1,6 +1,7 @@
 #include "source/tessamireThreads/neighbourhoods.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "host/binding/binding.h"
 
@@ -161,6 +162,9 @@ Int64 RangeEnd(const BlockedWalk& w, Int64 r) {
 void CountBlock(const BlockedWalk& w, Int64 b) {
   Int32* counts = w.blockCounts + b * w.pointCount;
   std::uint8_t* open = w.blockBorder + b * w.pointCount;
+  // Each block clears its own counts and marks, so the clearing is shared out too.
+  std::memset(counts, 0, static_cast<size_t>(w.pointCount) * sizeof(Int32));
+  std::memset(open, 0, static_cast<size_t>(w.pointCount));
   for (Int32 i = BlockBegin(w, b); i < BlockBegin(w, b + 1); ++i) {
     const CPolygon& polygon = w.polygons[i];
     const PolyInfo& info = w.infos[i];
@@ -248,8 +252,8 @@ Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
   HostArray<std::uint8_t> blockBorder;
   HostArray<Int64> rangeOffset;
   if (!border.flag.Allocate(pointCount) || !lists.start.Allocate(Int64{pointCount} + 1) ||
-      !blockCounts.AllocateZeroed(Int64{kWalkBlocks} * pointCount) ||
-      !blockBorder.AllocateZeroed(Int64{kWalkBlocks} * pointCount) || !rangeOffset.Allocate(ranges))
+      !blockCounts.Allocate(Int64{kWalkBlocks} * pointCount) ||
+      !blockBorder.Allocate(Int64{kWalkBlocks} * pointCount) || !rangeOffset.Allocate(ranges))
     return false;
   BlockedWalk walk{polygons.data(),       infos,
                    polygonCount,          pointCount,
