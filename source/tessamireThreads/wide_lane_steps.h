@@ -103,8 +103,7 @@ inline void AxesOfLanes(const FrameInput* in, FrameAxes* out) {
 // See DecodeInPlace: per lane the frame's determinant axis1 . (axis2 x axis3), the decoded
 // difference T (the frame's origin is `here`), and P' = w*T + (1-w)*P with w = 1; the lanes are
 // then written one by one, a singular frame or a P' not finite keeping P.
-inline Int32 DecodedAxesOfLanes(const FrameInput* in, Vector3* points,
-                                const Vector3* differences) {
+inline Int32 DecodedAxesOfLanes(const FrameInput* in, Vector3* points, const Vector3* differences) {
   V3<W> axis1, axis2, axis3;
   LaneAxes(in, axis1, axis2, axis3);
   const V3<W> c = Cross(axis2, axis3);
