@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -85,8 +84,8 @@ bool GlbOutput(const std::string& path) {
 
 // The frames of a run: OBJ files, or the samples of one point cache.
 struct Frames {
-  std::vector<std::string> files;             // OBJ inputs; empty for a cache
-  std::optional<headless::PointCache> cache;  // a cache input
+  std::vector<std::string> files;                      // OBJ inputs; empty for a cache
+  std::unique_ptr<headless::PointCacheSamples> cache;  // a cache input, read a sample at a time
   std::string cachePath;
   std::vector<Float> numbers;  // each frame's number (a sample's frame for a cache)
 
@@ -101,13 +100,14 @@ Frames GatherFrames(const ApplyOptions& o, size_t pointCount) {
   if (o.frames.size() == 1 && headless::PointCacheFormatOf(o.frames[0])) {
     if (o.hasRange) throw UsageError("--frames applies to a numbered OBJ sequence, not a cache");
     frames.cachePath = o.frames[0];
-    frames.cache = headless::ReadPointCache(o.frames[0]);
-    if (static_cast<size_t>(frames.cache->pointCount) != pointCount)
-      throw ApplyError(o.frames[0] + ": " + std::to_string(frames.cache->pointCount) +
+    frames.cache = std::make_unique<headless::PointCacheSamples>(o.frames[0]);
+    const Int32 cachePoints = frames.cache->Timing().pointCount;
+    if (static_cast<size_t>(cachePoints) != pointCount)
+      throw ApplyError(o.frames[0] + ": " + std::to_string(cachePoints) +
                        " points per sample, but the rest mesh " + o.rest + " has " +
                        std::to_string(pointCount));
     for (Int64 s = 0; s < frames.cache->SampleCount(); ++s)
-      frames.numbers.push_back(frames.cache->SampleFrame(s, o.fps));
+      frames.numbers.push_back(frames.cache->Timing().SampleFrame(s, o.fps));
     if (frames.numbers.empty()) throw ApplyError(o.frames[0] + ": the cache holds no sample");
     return frames;
   }
@@ -256,10 +256,10 @@ struct SetAsideText {
 headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
   headless::PointCache out;
   out.format = *headless::PointCacheFormatOf(o.out);
-  if (frames.cache && frames.cache->format == out.format) {
-    out.startFrame = frames.cache->startFrame;
-    out.sampleRate = frames.cache->sampleRate;
-    out.times = frames.cache->times;
+  if (frames.cache && frames.cache->Timing().format == out.format) {
+    out.startFrame = frames.cache->Timing().startFrame;
+    out.sampleRate = frames.cache->Timing().sampleRate;
+    out.times = frames.cache->Timing().times;
     return out;
   }
   try {
@@ -386,7 +386,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.restriction.empty())
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
-  const Frames frames = GatherFrames(o, count);
+  Frames frames = GatherFrames(o, count);
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
   // The rest's text is written again only as the OBJ result of a cache's sample (frames of OBJ
   // files are written like themselves).
@@ -394,14 +394,10 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(rest.text);
     Release(rest.pointSpans);
   }
-  std::optional<headless::PointCache> cacheOut;
-  if (outputs.empty() && !GlbOutput(o.out)) {
-    cacheOut = OutputCache(o, frames);
-    // Its whole size at once: growing it would copy every sample so far and hold both copies.
-    // (More points than a cache holds are refused with the first sample.)
-    if (count <= static_cast<size_t>(std::numeric_limits<Int32>::max()))
-      cacheOut->coordinates.reserve(frames.Count() * count * 3);
-  }
+  // The output cache goes to its file a sample at a time, as each is corrected.
+  std::optional<headless::PointCacheWriter> cacheOut;
+  if (outputs.empty() && !GlbOutput(o.out))
+    cacheOut.emplace(o.out, OutputCache(o, frames), static_cast<Int64>(frames.Count()));
   // Every input is checked before anything is written, two at a time; the first failing is named.
   // The first two frames (the check's first pair) are kept without their text: parsed before the
   // bind, their text and the bound plug-in's arrays are never held at once, and they are not parsed
@@ -420,9 +416,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       standardInputFrame = std::move(frame);
     }
   });
-  // With every frame kept from the check, no frame is read again: the rest's faces, kept to check
-  // frames against, can go (a glTF and a rest with normals still need them).
-  if (!frames.cache && frames.files.size() <= early.size() && !GlbOutput(o.out) &&
+  // With every frame kept from the check, or a cache's samples, no frame is read again: the rest's
+  // faces, kept to check frames against, can go (a glTF and a rest with normals still need them).
+  if ((frames.cache || frames.files.size() <= early.size()) && !GlbOutput(o.out) &&
       rest.normals.empty())
     ReleaseFaces(rest);
   const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
@@ -490,9 +486,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     headless::StopIfInterrupted();
     Slot& slot = slotOf(i);
     slot.frame.reset();
-    if (frames.cache) {
-      slot.sample = frames.cache->Sample(static_cast<Int64>(i));
-    } else if (i < early.size()) {
+    if (frames.cache) return;  // read in the correction's stage
+    if (i < early.size()) {
       slot.frame = std::move(early[i]);
       slot.text = earlyText[i];
     } else if (frames.files[i] == "-") {
@@ -502,20 +497,32 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       slot.text.Take(*slot.frame);
     }
   };
+  // The measures, the preview and its page look at a frame's input and result once it is written.
+  const bool resultAgain = reference || page || !o.preview.empty();
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
+    // A cache's sample is read right before its correction rather than beside the one before, so
+    // two samples are never held at once; reading one costs a few milliseconds.
+    if (frames.cache) frames.cache->Read(static_cast<Int64>(i), slot.sample);
     const auto start = std::chrono::steady_clock::now();
     // The input again only for the report, the preview or turning normals; else the correction
     // takes its array.
     std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &slot.sample;
-    if (reference || page || !o.preview.empty() || (slot.frame && !slot.frame->normals.empty()))
-      own = nullptr;
+    if (resultAgain || (slot.frame && !slot.frame->normals.empty())) own = nullptr;
     slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed)
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
-    // Copied but for the last frame: the next frame's correction replaces the result while this
-    // one is written.
-    if (i + 1 == total) {
+    // A cache's sample goes into it at once: written, it needs no copy unless the written stage
+    // looks at it again. Other results are copied but for the last frame: the next frame's
+    // correction replaces the result while this one is written.
+    if (cacheOut) {
+      try {
+        cacheOut->Append(correction.Result());
+      } catch (const std::invalid_argument& e) {
+        throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
+      }
+    }
+    if (i + 1 == total || (cacheOut && !resultAgain)) {
       slot.result = &correction.Result();
     } else {
       slot.corrected = correction.Result();
@@ -524,13 +531,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   };
   stages.write = [&](size_t i) {
     const Slot& slot = slotOf(i);
-    if (cacheOut) {
-      try {
-        headless::AppendSample(*cacheOut, slot.Result());
-      } catch (const std::invalid_argument& e) {
-        throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
-      }
-    } else if (glbOut) {
+    if (cacheOut) return;  // written as it was corrected
+    if (glbOut) {
       glbOut->Add(frames.numbers[i], slot.Result());
     } else if (slot.frame) {
       slot.text.CheckUnchanged(*slot.frame);
@@ -561,7 +563,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(slot.sample);
   };
   headless::RunFrames(total, stages);
-  if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
+  if (cacheOut) cacheOut->Commit();
   if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();
   if (!o.preview.empty())
