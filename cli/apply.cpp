@@ -26,6 +26,7 @@
 #include "headless/io/gltf.h"
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
+#include "headless/io/obj_frame_scan.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
@@ -226,6 +227,15 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   return frame;
 }
 
+// The frame's OBJ file as writing its result needs it: read by a quick look that keeps only that
+// where the look is sure the file is a frame of the rest (without normals), else by ReadFrame.
+headless::ObjFile ReadFrameToWrite(const std::string& path, const headless::ObjFile& rest,
+                                   size_t restPoints) {
+  headless::ObjFile frame;
+  if (headless::SurelyFrameOf(path, rest, restPoints, &frame)) return frame;
+  return ReadFrame(path, rest, restPoints);
+}
+
 // A frame's text is let go once the frame is parsed; writing the result reads it again from the
 // file as it goes (the system's cache makes that cheap), so a frame's text is held only while it
 // is parsed. The standard input cannot be read twice, so its frame keeps its text.
@@ -408,7 +418,11 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<headless::ObjFile> standardInputFrame;
   headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
-    headless::ObjFile frame = ReadFrame(frames.files[i], rest, count);
+    // A later frame is read again when its turn comes: here a quick look that stores nothing
+    // does, and the full read only where it is not sure (which names the fault).
+    if (i >= early.size() && headless::SurelyFrameOf(frames.files[i], rest, count)) return;
+    headless::ObjFile frame = i < early.size() ? ReadFrameToWrite(frames.files[i], rest, count)
+                                               : ReadFrame(frames.files[i], rest, count);
     if (i < early.size()) {
       earlyText[i].Take(frame);
       early[i] = std::move(frame);
@@ -493,7 +507,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     } else if (frames.files[i] == "-") {
       slot.frame = std::move(standardInputFrame);
     } else {
-      slot.frame = ReadFrame(frames.files[i], rest, count);
+      slot.frame = ReadFrameToWrite(frames.files[i], rest, count);
       slot.text.Take(*slot.frame);
     }
   };
