@@ -513,15 +513,19 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   };
   // The measures, the preview and its page look at a frame's input and result once it is written.
   const bool resultAgain = reference || page || !o.preview.empty();
+  // A cache's samples are read into one array the correction takes and gives back, unless the
+  // written stage looks at them again.
+  std::vector<Vector3> sampleRoom;
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
     // A cache's sample is read right before its correction rather than beside the one before, so
     // two samples are never held at once; reading one costs a few milliseconds.
-    if (frames.cache) frames.cache->Read(static_cast<Int64>(i), slot.sample);
+    if (frames.cache)
+      frames.cache->Read(static_cast<Int64>(i), resultAgain ? slot.sample : sampleRoom);
     const auto start = std::chrono::steady_clock::now();
     // The input again only for the report, the preview or turning normals; else the correction
     // takes its array.
-    std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &slot.sample;
+    std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &sampleRoom;
     if (resultAgain || (slot.frame && !slot.frame->normals.empty())) own = nullptr;
     slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed)
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);

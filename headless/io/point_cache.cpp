@@ -86,19 +86,45 @@ void CheckSize(std::uint64_t held, bool atLeast, std::uint64_t header, Int32 poi
                             : std::string(" (trailing bytes)")));
 }
 
+// Float32s from their bytes in the file's order into `out`; the same bits as LoadFloat, copied
+// whole where the file's order is the machine's.
+void LoadFloats(const std::byte* p, std::span<Float32> out, bool bigEndian) {
+  if (bigEndian == (std::endian::native == std::endian::big)) {
+    std::memcpy(out.data(), p, out.size() * 4);
+    return;
+  }
+  for (std::size_t i = 0; i < out.size(); ++i, p += 4) out[i] = LoadFloat(p, bigEndian);
+}
+
+// Float32s as bytes in the file's order, appended to `out`, as StoreFloat appends them.
+void StoreFloats(std::span<const Float32> values, std::vector<std::byte>& out, bool bigEndian) {
+  const std::size_t start = out.size();
+  out.resize(start + values.size() * 4);
+  std::byte* p = out.data() + start;
+  if (bigEndian == (std::endian::native == std::endian::big)) {
+    std::memcpy(p, values.data(), values.size() * 4);
+    return;
+  }
+  for (const Float32 v : values) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
+    for (int i = 0; i < 4; ++i)
+      *p++ = static_cast<std::byte>((bits >> (bigEndian ? 8 * (3 - i) : 8 * i)) & 0xFFu);
+  }
+}
+
 // Coordinates [first, first + out.size()) of a cache of `points` points per sample, from their
 // bytes; throws naming the sample and the point of one that is not finite.
 void LoadCoordinates(const std::byte* p, std::uint64_t first, std::span<Float32> out, Int32 points,
                      bool bigEndian, const std::string& name) {
-  for (std::size_t i = 0; i < out.size(); ++i, p += 4) {
-    const Float32 v = LoadFloat(p, bigEndian);
+  LoadFloats(p, out, bigEndian);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const Float32 v = out[i];
     if (!std::isfinite(v)) {
       const std::uint64_t point = (first + i) / 3;
       Fail(name, "sample " + std::to_string(point / static_cast<std::uint64_t>(points)) +
                      ", point " + std::to_string(point % static_cast<std::uint64_t>(points)) +
                      " has a coordinate that is not finite");
     }
-    out[i] = v;
   }
 }
 
@@ -391,7 +417,7 @@ std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
                   kPc2Header + 4 * static_cast<std::size_t>(cache.SampleCount()) +
                       4 * cache.coordinates.size());
   const bool big = cache.format == PointCacheFormat::kMdd;
-  for (Float32 v : cache.coordinates) StoreFloat(out, v, big);
+  StoreFloats(cache.coordinates, out, big);
   return out;
 }
 
@@ -432,15 +458,20 @@ void CheckSamplePoints(std::span<const Vector3> points, Int32 pointCount, Int64 
 // sample and the point whose coordinate does not fit.
 void Narrow(std::span<const Vector3> points, std::size_t first, Int64 sample,
             std::span<Float32> out) {
-  for (std::size_t k = 0; k < out.size(); ++k) {
-    const std::size_t i = first + k / 3;
-    const Float v = k % 3 == 0 ? points[i].x : k % 3 == 1 ? points[i].y : points[i].z;
-    out[k] = static_cast<Float32>(v);
-    if (!std::isfinite(out[k]))
+  for (std::size_t k = 0; k < out.size() / 3; ++k) {
+    const Vector3& p = points[first + k];
+    out[3 * k] = static_cast<Float32>(p.x);
+    out[3 * k + 1] = static_cast<Float32>(p.y);
+    out[3 * k + 2] = static_cast<Float32>(p.z);
+  }
+  for (std::size_t k = 0; k < out.size(); ++k)
+    if (!std::isfinite(out[k])) {
+      const std::size_t i = first + k / 3;
+      const Float v = k % 3 == 0 ? points[i].x : k % 3 == 1 ? points[i].y : points[i].z;
       throw std::invalid_argument("sample " + std::to_string(sample) + ", point " +
                                   std::to_string(i) + ": the coordinate " + ShortestNumber(v) +
                                   " does not fit in the float32 numbers a point cache holds");
-  }
+    }
 }
 
 }  // namespace
@@ -484,7 +515,7 @@ void PointCacheWriter::Append(std::span<const Vector3> points) {
     narrow.resize(3 * count);
     Narrow(points, done, written_, narrow);
     piece.clear();
-    for (const Float32 v : narrow) StoreFloat(piece, v, big);
+    StoreFloats(narrow, piece, big);
     file_->Write(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
     done += count;
   }

@@ -134,8 +134,8 @@ DeformReport Correction::Correct(std::span<const Vector3> frame, const std::stri
 DeformReport Correction::Correct(std::vector<Vector3>&& frame, const std::string& source,
                                  bool smoothed) {
   CheckFrame(frame, source, smoothed);
-  object_->points = std::move(frame);
-  frame = {};
+  object_->points.swap(frame);
+  frame.clear();
   return Evaluate(source);
 }
 

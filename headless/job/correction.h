@@ -71,8 +71,10 @@ class Correction {
   // position; the report counts them (PointsKept) and warns.
   DeformReport Correct(std::span<const Vector3> frame, const std::string& source,
                        bool smoothed = false);
-  // The same, taking `frame`'s array as the object's points rather than copying it (it is left
-  // empty): a caller done with its frame holds one array of points the fewer while it is corrected.
+  // The same, taking `frame`'s array as the object's points rather than copying it: a caller done
+  // with its frame holds one array of points the fewer while it is corrected. `frame` is left
+  // empty, with the room of the points it replaced, so the next frame read into it needs no new
+  // memory.
   DeformReport Correct(std::vector<Vector3>&& frame, const std::string& source,
                        bool smoothed = false);
   // The last frame's result, the object's deform cache.
