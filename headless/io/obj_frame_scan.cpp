@@ -220,10 +220,11 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
     keep->mesh.points.reserve(points);
     keep->pointSpans.reserve(points);
   }
-  // Pieces of a few MiB, and what is left of a line cut by a piece's end.
-  constexpr std::uint64_t kPiece = std::uint64_t{4} << 20;
+  // Pieces of 256 KiB, and what is left of a line cut by a piece's end (the text grows for a line
+  // longer than a piece): small enough that the memory of one look is reused by the next.
+  constexpr std::uint64_t kPiece = std::uint64_t{1} << 18;
   std::string text;
-  text.reserve(static_cast<size_t>(kPiece + kMaxObjLineBytes + 1));
+  text.reserve(static_cast<size_t>(2 * kPiece));
   Scan scan{rest, keep};
   bool first = true;
   for (bool atEnd = false; !atEnd;) {

@@ -71,6 +71,7 @@ TEST_F(CorrectionTest, TakingAFramesArrayGivesTheSameBitsAsCopyingIt) {
     std::vector<Vector3> own = frame;
     taking.Correct(std::move(own), "frame");
     EXPECT_TRUE(own.empty());
+    EXPECT_GE(own.capacity(), torus.points.size()) << "the room of the points replaced";
     EXPECT_TRUE(SameBits(taking.Result(), copying.Result())) << "bent by " << angle;
   }
   std::vector<Vector3> shorter(torus.points.begin(), torus.points.end() - 1);
