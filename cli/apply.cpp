@@ -227,12 +227,24 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   return frame;
 }
 
+// When the file at `path` was last written (the least time when that cannot be known).
+fs::file_time_type LastWritten(const std::string& path) {
+  std::error_code ec;
+  return fs::last_write_time(headless::platform::PathFromUtf8(path), ec);
+}
+
 // The frame's OBJ file as writing its result needs it: read by a quick look that keeps only that
 // where the look is sure the file is a frame of the rest (without normals), else by ReadFrame.
+// `checked`: when a look found the file's faces the rest's, if one did; they are not looked at
+// again while the file stays as it was then.
 headless::ObjFile ReadFrameToWrite(const std::string& path, const headless::ObjFile& rest,
-                                   size_t restPoints) {
+                                   size_t restPoints,
+                                   std::optional<fs::file_time_type> checked = std::nullopt) {
   headless::ObjFile frame;
-  if (headless::SurelyFrameOf(path, rest, restPoints, &frame)) return frame;
+  const bool unchanged = checked && LastWritten(path) == *checked;
+  if (headless::SurelyFrameOf(path, rest, restPoints, &frame, unchanged) &&
+      (!unchanged || LastWritten(path) == *checked))
+    return frame;
   return ReadFrame(path, rest, restPoints);
 }
 
@@ -245,18 +257,14 @@ struct SetAsideText {
   // Lets go of `frame`'s text; nothing for the standard input.
   void Take(headless::ObjFile& frame) {
     if (frame.name == "-") return;
-    modified = Modified(frame.name);
+    modified = LastWritten(frame.name);
     Release(frame.text);
   }
   // Throws when the file was written to since it was read (writing back checks its length).
   void CheckUnchanged(const headless::ObjFile& frame) const {
-    if (frame.name != "-" && Modified(frame.name) != modified)
+    if (frame.name != "-" && LastWritten(frame.name) != modified)
       throw ApplyError(frame.name +
                        ": changed while it was being corrected; nothing of it written");
-  }
-  static fs::file_time_type Modified(const std::string& path) {
-    std::error_code ec;
-    return fs::last_write_time(headless::platform::PathFromUtf8(path), ec);
   }
 };
 
@@ -416,11 +424,19 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::array<std::optional<headless::ObjFile>, 2> early;
   std::array<SetAsideText, 2> earlyText;
   std::optional<headless::ObjFile> standardInputFrame;
+  // When a later frame's quick look found its faces the rest's.
+  std::vector<std::optional<fs::file_time_type>> facesChecked(frames.files.size());
   headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
     // A later frame is read again when its turn comes: here a quick look that stores nothing
     // does, and the full read only where it is not sure (which names the fault).
-    if (i >= early.size() && headless::SurelyFrameOf(frames.files[i], rest, count)) return;
+    if (i >= early.size()) {
+      const fs::file_time_type before = LastWritten(frames.files[i]);
+      if (headless::SurelyFrameOf(frames.files[i], rest, count)) {
+        facesChecked[i] = before;
+        return;
+      }
+    }
     headless::ObjFile frame = i < early.size() ? ReadFrameToWrite(frames.files[i], rest, count)
                                                : ReadFrame(frames.files[i], rest, count);
     if (i < early.size()) {
@@ -507,7 +523,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     } else if (frames.files[i] == "-") {
       slot.frame = std::move(standardInputFrame);
     } else {
-      slot.frame = ReadFrameToWrite(frames.files[i], rest, count);
+      slot.frame = ReadFrameToWrite(frames.files[i], rest, count, facesChecked[i]);
       slot.text.Take(*slot.frame);
     }
   };

@@ -94,6 +94,7 @@ bool Index(const char*& p, const char* end, Int64 count, Int64& out) {
 struct Scan {
   const ObjFile& rest;
   ObjFile* keep = nullptr;       // what writing a result needs, or nothing
+  bool facesChecked = false;     // faces and their indices need no look
   const char* buffer = nullptr;  // the text held now
   Int64 bufferOffset = 0;        // where in the file `buffer` starts
   Int64 points = 0, texcoords = 0, normals = 0;
@@ -188,7 +189,7 @@ struct Scan {
     while (!line.AtWordEnd()) ++line.p;
     const std::string_view word(keyword, static_cast<size_t>(line.p - keyword));
     if (word == "v") return Point(line);
-    if (word == "f") return Face(line);
+    if (word == "f") return facesChecked || Face(line);
     if (word == "vn") {
       ++normals;
       // Normals turn with the faces that name them: a frame kept for writing keeps its faces.
@@ -205,12 +206,14 @@ struct Scan {
 
   bool Finished(size_t expectedPoints) const {
     const Int64 most = std::numeric_limits<Int32>::max();
-    return points == static_cast<Int64>(expectedPoints) && face == rest.FaceCount() &&
-           lastTexcoord < texcoords && lastNormal < normals && texcoords <= most && normals <= most;
+    return points == static_cast<Int64>(expectedPoints) &&
+           (facesChecked || (face == rest.FaceCount() && lastTexcoord < texcoords &&
+                             lastNormal < normals && texcoords <= most && normals <= most));
   }
 };
 
-bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep) {
+bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
+             bool facesChecked) {
   if (path == "-") return false;
   InputFile in(path);
   if (!in.Size()) return false;
@@ -225,7 +228,7 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 18;
   std::string text;
   text.reserve(static_cast<size_t>(2 * kPiece));
-  Scan scan{rest, keep};
+  Scan scan{rest, keep, facesChecked};
   bool first = true;
   for (bool atEnd = false; !atEnd;) {
     const size_t kept = text.size();
@@ -256,9 +259,10 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
 
 }  // namespace
 
-bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep) {
+bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
+                   bool facesChecked) {
   try {
-    return Scanned(path, rest, points, keep);
+    return Scanned(path, rest, points, keep, facesChecked);
   } catch (const std::runtime_error&) {
     return false;  // the full read names what went wrong
   }

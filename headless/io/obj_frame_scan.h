@@ -27,7 +27,11 @@ namespace headless {
 // writing reads it again from the file), the points, where each `v` line's coordinates stand and
 // each `mtllib` line's file names. Where it answers false, `keep` holds nothing of use; a file
 // with normals (`vn`), which turn with the faces, answers false then.
+//
+// With `facesChecked` the caller vouches for the faces (the file has not changed since a look
+// without it was sure of it): faces and the indices they hold are not looked at again, only the
+// points are.
 bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points,
-                   ObjFile* keep = nullptr);
+                   ObjFile* keep = nullptr, bool facesChecked = false);
 
 }  // namespace headless
