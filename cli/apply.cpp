@@ -417,10 +417,10 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (outputs.empty() && !GlbOutput(o.out))
     cacheOut.emplace(o.out, OutputCache(o, frames), static_cast<Int64>(frames.Count()));
   // Every input is checked before anything is written, two at a time; the first failing is named.
-  // The first two frames (the check's first pair) are kept without their text: parsed before the
-  // bind, their text and the bound plug-in's arrays are never held at once, and they are not parsed
-  // again. The standard input can be read once only, so a frame from it is kept too. Each frame
-  // kept is written by one thread only.
+  // The first two frames (the check's first pair) are read for writing and kept, without their
+  // text: read before the bind, their reading and the bound plug-in's arrays are never held at
+  // once, and they are not read again. The standard input can be read once only, so a frame from it
+  // is kept too. Each frame kept is written by one thread only.
   std::array<std::optional<headless::ObjFile>, 2> early;
   std::array<SetAsideText, 2> earlyText;
   std::optional<headless::ObjFile> standardInputFrame;
@@ -501,7 +501,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   struct Slot {
     std::optional<headless::ObjFile> frame;
     SetAsideText text;
-    std::vector<Vector3> sample;  // a cache's sample
+    std::vector<Vector3> sample;  // a cache's sample, when the written stage looks at it
     std::vector<Vector3> corrected;
     const std::vector<Vector3>* result = nullptr;  // `corrected`, or the correction's own
     headless::DeformReport report;

@@ -297,6 +297,21 @@ std::span<const std::byte> AsBytes(const std::string& bytes) {
 // Coordinates read and written a piece at a time: whole points, 768 KiB.
 constexpr std::size_t kCoordinatePiece = 12 * (std::size_t{1} << 16);
 
+// ReadPointCache's work once `bytes` holds the first bytes of `in`, which announce `header`.
+PointCache ReadWhole(InputFile& in, std::string& bytes, const std::optional<CacheHeader>& header,
+                     PointCacheFormat format, const std::string& path) {
+  if (header) {
+    const std::uint64_t total = header->Total();
+    if (in.Size() && *in.Size() != total)
+      CheckSize(*in.Size(), false, header->header, header->points, header->samples, path);
+    RefuseBeyondMemory(*header, total, path);
+    in.Read(total + 1 - bytes.size(), bytes);
+    if (bytes.size() > total)
+      CheckSize(bytes.size(), true, header->header, header->points, header->samples, path);
+  }
+  return ParsePointCache(AsBytes(bytes), format, path);
+}
+
 }  // namespace
 
 PointCache ReadPointCache(const std::string& path) {
@@ -307,17 +322,7 @@ PointCache ReadPointCache(const std::string& path) {
   InputFile in(path);
   std::string bytes;
   in.Read(HeaderStart(*format), bytes);
-  const std::optional<CacheHeader> header = AnnouncedHeader(AsBytes(bytes), *format);
-  if (header) {
-    const std::uint64_t total = header->Total();
-    if (in.Size() && *in.Size() != total)
-      CheckSize(*in.Size(), false, header->header, header->points, header->samples, path);
-    RefuseBeyondMemory(*header, total, path);
-    in.Read(total + 1 - bytes.size(), bytes);
-    if (bytes.size() > total)
-      CheckSize(bytes.size(), true, header->header, header->points, header->samples, path);
-  }
-  return ParsePointCache(AsBytes(bytes), *format, path);
+  return ReadWhole(in, bytes, AnnouncedHeader(AsBytes(bytes), *format), *format, path);
 }
 
 PointCacheSamples::PointCacheSamples(const std::string& path) : path_(path) {
@@ -332,7 +337,7 @@ PointCacheSamples::PointCacheSamples(const std::string& path) : path_(path) {
     // What is not a whole file of the size its header gives is read as ever, to be refused (or
     // held, from a pipe).
     if (!header || !in.Size() || *in.Size() != header->Total()) {
-      timing_ = ReadPointCache(path);
+      timing_ = ReadWhole(in, bytes, header, *format, path);
       samples_ = timing_.SampleCount();
       return;
     }
