@@ -543,10 +543,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     // takes its array.
     std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &sampleRoom;
     if (resultAgain || (slot.frame && !slot.frame->normals.empty())) own = nullptr;
-    slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed)
+    slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed,
+                                           own == &sampleRoom)
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
-    // The room a frame's array gives back goes at once: only a cache's next sample reuses it.
-    if (own != nullptr && own != &sampleRoom) Release(*own);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     // A cache's sample goes into it at once: written, it needs no copy unless the written stage
     // looks at it again. Other results are copied but for the last frame: the next frame's
