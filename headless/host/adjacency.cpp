@@ -49,6 +49,10 @@ class Block {
   T* data_ = nullptr;
 };
 
+// Uses of edges whose smaller end is one point fit this many entries on the stack; a point on
+// more polygons than a quarter of it is answered from a shared scratch block, serially.
+constexpr Int64 kLocalUses = 64;
+
 // One use of an edge: the larger end, and the polygon side that forms it. Bucketed by the
 // smaller end, so (bucket, hi) is the edge key.
 struct EdgeUse {
@@ -84,10 +88,6 @@ void Release(Adjacency& adj) {
   adj.polyCount = 0;
 }
 
-// Uses of edges whose smaller end is one point fit this many entries on the stack; a point on
-// more polygons than a quarter of it is answered from a shared scratch block, serially.
-constexpr Int64 kLocalUses = 64;
-
 // Marks, in the corner position of a point within a polygon, a polygon that names a corner twice.
 constexpr std::uint8_t kRepeatedCorners = 0xFF;
 
@@ -100,22 +100,36 @@ struct GroupContext {
 };
 
 // Answers every use in [begin, end) (all uses of edges with the same smaller end, in (polygon,
-// side) order): ordered by (hi, polygon, side), each run of one edge reports its first use and
-// names across each use the lowest-indexed other polygon.
+// side) order): the first use of each edge is reported, and across each use is the
+// lowest-indexed other polygon on the edge.
 void AnswerUses(EdgeUse* begin, EdgeUse* end, PolyInfo* info) {
   const Int64 size = end - begin;
-  // Uses arrive in (polygon, side) order, so small groups are nearly sorted; a fan around one
-  // point can make a group as large as the mesh, hence the fallback.
-  if (size <= 32) {
-    for (EdgeUse* i = begin + 1; i < end; ++i) {
-      const EdgeUse u = *i;
-      EdgeUse* j = i;
-      for (; j > begin && UseBefore(u, *(j - 1)); --j) *j = *(j - 1);
-      *j = u;
+  // Uses arrive in (polygon, side) order, so a group's uses of one edge already stand in the
+  // order of the answers: a small group is answered in place, by scans instead of a sort. A fan
+  // around one point can make a group as large as the mesh, hence the sort there.
+  if (size <= kLocalUses) {
+    for (Int64 a = 0; a < size; ++a) {
+      const EdgeUse& u = begin[a];
+      Int64 f = 0;
+      while (begin[f].hi != u.hi) ++f;  // the edge's first use; stops at `a` at the latest
+      const Int32 first = begin[f].poly;
+      Int32 across = first;
+      if (u.poly == first) {
+        across = -1;  // the lowest-indexed later user other than `first`
+        for (Int64 c = f + 1; c < size; ++c) {
+          if (begin[c].hi == u.hi && begin[c].poly != first) {
+            across = begin[c].poly;
+            break;
+          }
+        }
+      }
+      PolyInfo& pi = info[u.poly];
+      pi.face[u.side] = across;
+      pi.edgeReported[u.side] = f != a;
     }
-  } else {
-    std::sort(begin, end, UseBefore);
+    return;
   }
+  std::sort(begin, end, UseBefore);
   for (EdgeUse* run = begin; run < end;) {
     EdgeUse* runEnd = run + 1;
     while (runEnd < end && runEnd->hi == run->hi) ++runEnd;
@@ -198,6 +212,7 @@ struct FillContext {
   Int32 pointCount;
   Int32 blocks;
   Int32* blockCounts;  // blocks * pointCount
+  std::uint8_t* bad;   // per block: 1 when one of its polygons names a point outside the range
   Int64* start;        // pointCount + 1 offsets
   Int32* pointPolys;
   std::uint8_t* pointCorner;
@@ -207,11 +222,24 @@ Int32 BlockBegin(const FillContext& f, Int32 b) {
   return static_cast<Int32>(Int64{f.polyCount} * b / f.blocks);
 }
 
+// Counts block b's uses of every point, checking each polygon's corners on the way; a corner
+// outside [0, pointCount) stops the block and marks it.
 void CountBlock(const FillContext& f, Int32 b) {
   Int32* counts = f.blockCounts + Int64{b} * f.pointCount;
+  // Each block clears its own counts, so the clearing is shared out too.
+  std::memset(counts, 0, static_cast<size_t>(f.pointCount) * sizeof(Int32));
+  // Unsigned compare folds the negative test into the upper bound.
+  const UInt32 limit = static_cast<UInt32>(f.pointCount);
+  f.bad[b] = 0;
   for (Int32 i = BlockBegin(f, b); i < BlockBegin(f, b + 1); ++i) {
+    const CPolygon& p = f.polys[i];
+    if (static_cast<UInt32>(p.a) >= limit || static_cast<UInt32>(p.b) >= limit ||
+        static_cast<UInt32>(p.c) >= limit || static_cast<UInt32>(p.d) >= limit) {
+      f.bad[b] = 1;
+      return;
+    }
     Int32 corners[4];
-    const Int32 n = DistinctCorners(f.polys[i], corners);
+    const Int32 n = DistinctCorners(p, corners);
     for (Int32 k = 0; k < n; ++k) ++counts[corners[k]];
   }
 }
@@ -275,41 +303,6 @@ void PlaceRange(const FillContext& f, Int64 r, Int64 offset) {
   }
 }
 
-struct RangeCheck {
-  const CPolygon* polys;
-  Int32 polyCount;
-  Int32 pointCount;
-  std::uint8_t* bad;  // per range of kPolygonsPerCheck polygons
-};
-
-constexpr Int64 kPolygonsPerCheck = 1 << 16;
-
-// True when every corner of every polygon lies in [0, pointCount); ranges of polygons in parallel.
-bool IndicesInRange(const CPolygon* polys, Int32 polyCount, Int32 pointCount) {
-  const Int64 ranges = (Int64{polyCount} + kPolygonsPerCheck - 1) / kPolygonsPerCheck;
-  std::uint8_t bad[1 << 15];  // enough ranges for every Int32 count of polygons
-  RangeCheck check{polys, polyCount, pointCount, bad};
-  ParallelFor(ranges, 1, &check, [](void* context, Int64 begin, Int64 end) noexcept {
-    const RangeCheck& c = *static_cast<const RangeCheck*>(context);
-    // Unsigned compare folds the negative test into the upper bound.
-    const UInt32 limit = static_cast<UInt32>(c.pointCount);
-    for (Int64 r = begin; r < end; ++r) {
-      const Int64 to = std::min<Int64>((r + 1) * kPolygonsPerCheck, c.polyCount);
-      bool outside = false;
-      for (Int64 i = r * kPolygonsPerCheck; i < to; ++i) {
-        const CPolygon& p = c.polys[i];
-        outside |= static_cast<UInt32>(p.a) >= limit || static_cast<UInt32>(p.b) >= limit ||
-                   static_cast<UInt32>(p.c) >= limit || static_cast<UInt32>(p.d) >= limit;
-      }
-      c.bad[r] = outside ? 1 : 0;
-    }
-  });
-  for (Int64 r = 0; r < ranges; ++r) {
-    if (bad[r] != 0) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 Neighbor* AdjacencyAlloc() {
@@ -340,14 +333,12 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
     return refuse("AdjacencyInit: negative point or polygon count");
   if (polys == nullptr && polyCount > 0)
     return refuse("AdjacencyInit: no polygon array for a non-zero polygon count");
-  if (!IndicesInRange(polys, polyCount, pointCount))
-    return refuse("AdjacencyInit: a polygon names a point index outside [0, pointCount)");
   const char* outOfMemory = "AdjacencyInit: out of memory";
 
   // Polygons around each point, ascending: the polygons are cut into a few consecutive blocks;
   // each block counts its own uses of every point and later fills them from its own cursor, which
   // starts after the uses of the earlier blocks, so the lists come out in polygon order whatever
-  // the number of blocks. The blocks run in parallel.
+  // the number of blocks. The blocks run in parallel, and the count checks every corner first.
   Block<Int64> pointStart;
   if (!pointStart.Allocate(Int64{pointCount} + 1, false)) {
     adj.error = outOfMemory;
@@ -356,16 +347,19 @@ Bool AdjacencyInit(Neighbor* nb, Int32 pointCount, const CPolygon* polys, Int32 
   Int64* start = pointStart.get();
   const Int32 blocks = polyCount >= kPolygonsPerBlock ? std::clamp(WorkerCount(), 1, 8) : 1;
   Block<Int32> blockCounts;  // per block, per point: its uses, then its cursor within the point
-  if (!blockCounts.Allocate(Int64{blocks} * pointCount, true)) {
+  if (!blockCounts.Allocate(Int64{blocks} * pointCount, false)) {
     adj.error = outOfMemory;
     return false;
   }
+  std::uint8_t bad[8];
   FillContext fill{polys, polyCount, pointCount, blocks, blockCounts.get(),
-                   start, nullptr,   nullptr};
+                   bad,   start,     nullptr,    nullptr};
   ParallelFor(blocks, 1, &fill, [](void* context, Int64 begin, Int64 end) noexcept {
     const FillContext& f = *static_cast<const FillContext*>(context);
     for (Int64 b = begin; b < end; ++b) CountBlock(f, static_cast<Int32>(b));
   });
+  if (std::any_of(bad, bad + blocks, [](std::uint8_t v) { return v != 0; }))
+    return refuse("AdjacencyInit: a polygon names a point index outside [0, pointCount)");
   // Each point's count becomes its offset, and each block's count of it the block's cursor within
   // the point: ranges of points in parallel, then the ranges' offsets, then the ranges again.
   const Int64 ranges = (Int64{pointCount} + kPointsPerRange - 1) / kPointsPerRange;

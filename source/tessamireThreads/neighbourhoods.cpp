@@ -1,5 +1,8 @@
 #include "source/tessamireThreads/neighbourhoods.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "host/binding/binding.h"
 
 Bool PolygonIndicesInRange(std::span<const CPolygon> polygons, Int32 pointCount) {
@@ -121,35 +124,48 @@ inline bool SideTaken(const CPolygon& polygon, const PolyInfo& info, Int32 j) {
   return !info.edgeReported[j] && !(j == 2 && polygon.c == polygon.d);
 }
 
-// The walk split by points: each of kWalkRanges ranges of points walks every polygon but counts,
-// flags and places only the entries of its own points, so the ranges run in parallel and write
-// disjoint parts of every array, and each list comes out in the whole walk's order. Every range
-// reads all polygons; the writes, scattered over the lists, are what is shared out.
-constexpr Int64 kWalkRanges = 2;
+// The walk split by polygons: each of kWalkBlocks consecutive blocks of polygons counts its own
+// entries of every point and later places them from its own cursor, which starts after the
+// earlier blocks' entries of the point, so every list comes out in the whole walk's order. The
+// blocks run in parallel and write disjoint entries; the points' offsets and border flags are
+// settled between the two, by ranges of points in parallel.
+constexpr Int32 kWalkBlocks = 2;
 // Below this many polygons the single walk is as quick.
-constexpr Int32 kRangedWalkPolygons = 1 << 15;
+constexpr Int32 kBlockedWalkPolygons = 1 << 15;
+// Points per range of the offsets' sums.
+constexpr Int64 kPointsPerRange = 1 << 14;
 
-struct RangedWalk {
+struct BlockedWalk {
   const CPolygon* polygons;
   const PolyInfo* infos;
   Int32 polygonCount;
   Int32 pointCount;
+  // Per block, per point: its entries, then its cursor within the point's entries. Each edge is
+  // taken once, so a point has fewer entries than there are points: 32 bits suffice.
+  Int32* blockCounts;
+  std::uint8_t* blockBorder;  // per block, per point: 1 when the block takes an open side of it
   std::uint8_t* flag;
   Int64* start;
-  Int64* rangeTotal;  // per range: its entry count, then the offset its first point starts at
+  Int64* rangeOffset;  // per range of points: its entry count, then where its first point starts
   Int32* index;
 };
 
-Int32 RangeBegin(const RangedWalk& w, Int64 r) {
-  return static_cast<Int32>(Int64{w.pointCount} * r / kWalkRanges);
+Int32 BlockBegin(const BlockedWalk& w, Int64 b) {
+  return static_cast<Int32>(Int64{w.polygonCount} * b / kWalkBlocks);
 }
 
-// Pass 1 of ranges [rangeBegin, rangeEnd), in one walk: their points' entry counts in start[p],
-// their border flags, and each range's total.
-void CountRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
-  const Int32 from = RangeBegin(w, rangeBegin);
-  const Int32 to = RangeBegin(w, rangeEnd);
-  for (Int32 i = 0; i < w.polygonCount; ++i) {
+Int64 RangeEnd(const BlockedWalk& w, Int64 r) {
+  return std::min<Int64>((r + 1) * kPointsPerRange, w.pointCount);
+}
+
+// Pass 1 of block b: its entries of every point and its open sides.
+void CountBlock(const BlockedWalk& w, Int64 b) {
+  Int32* counts = w.blockCounts + b * w.pointCount;
+  std::uint8_t* open = w.blockBorder + b * w.pointCount;
+  // Each block clears its own counts and marks, so the clearing is shared out too.
+  std::memset(counts, 0, static_cast<size_t>(w.pointCount) * sizeof(Int32));
+  std::memset(open, 0, static_cast<size_t>(w.pointCount));
+  for (Int32 i = BlockBegin(w, b); i < BlockBegin(w, b + 1); ++i) {
     const CPolygon& polygon = w.polygons[i];
     const PolyInfo& info = w.infos[i];
     for (Int32 j = 0; j < 4; ++j) {
@@ -157,43 +173,70 @@ void CountRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
       Int32 p;
       Int32 q;
       SideEnds(polygon, j, p, q);
-      for (const Int32 end : {p, q}) {
-        if (end < from || end >= to) continue;
-        if (info.face[j] == -1) w.flag[end] = 1;
-        ++w.start[end];
+      if (info.face[j] == -1) {
+        open[p] = 1;
+        open[q] = 1;
       }
+      ++counts[p];
+      ++counts[q];
     }
-  }
-  for (Int64 r = rangeBegin; r < rangeEnd; ++r) {
-    Int64 total = 0;
-    for (Int32 p = RangeBegin(w, r); p < RangeBegin(w, r + 1); ++p) total += w.start[p];
-    w.rangeTotal[r] = total;
   }
 }
 
-// Pass 2 of ranges [rangeBegin, rangeEnd), in one walk: start[p] becomes the end of p's entries,
-// then the walk in reverse places each entry just before the later ones (see
-// BuildNeighbourhoodsByWalk), leaving start[p] at p's first.
-void FillRanges(const RangedWalk& w, Int64 rangeBegin, Int64 rangeEnd) {
-  const Int32 from = RangeBegin(w, rangeBegin);
-  const Int32 to = RangeBegin(w, rangeEnd);
-  Int64 running = w.rangeTotal[rangeBegin];
-  for (Int32 p = from; p < to; ++p) {
-    running += w.start[p];
-    w.start[p] = running;
+// Points of range r: start[p] = p's entries, each block's count its cursor within them, and the
+// border flag from every block's; the range's total in rangeOffset[r].
+void CountRange(const BlockedWalk& w, Int64 r) {
+  Int64 total = 0;
+  for (Int64 p = r * kPointsPerRange; p < RangeEnd(w, r); ++p) {
+    Int64 within = 0;
+    std::uint8_t open = 0;
+    for (Int64 b = 0; b < kWalkBlocks; ++b) {
+      Int32& count = w.blockCounts[b * w.pointCount + p];
+      const Int32 entries = count;
+      count = static_cast<Int32>(within);
+      within += entries;
+      open |= w.blockBorder[b * w.pointCount + p];
+    }
+    w.start[p] = within;
+    w.flag[p] = open;
+    total += within;
   }
-  for (Int32 i = w.polygonCount - 1; i >= 0; --i) {
+  w.rangeOffset[r] = total;
+}
+
+// Points of range r: start[p] becomes p's offset.
+void PlaceRange(const BlockedWalk& w, Int64 r) {
+  Int64 offset = w.rangeOffset[r];
+  for (Int64 p = r * kPointsPerRange; p < RangeEnd(w, r); ++p) {
+    const Int64 entries = w.start[p];
+    w.start[p] = offset;
+    offset += entries;
+  }
+}
+
+// Pass 2 of block b: its entries placed in walk order from its cursors.
+void FillBlock(const BlockedWalk& w, Int64 b) {
+  Int32* cursor = w.blockCounts + b * w.pointCount;
+  for (Int32 i = BlockBegin(w, b); i < BlockBegin(w, b + 1); ++i) {
     const CPolygon& polygon = w.polygons[i];
     const PolyInfo& info = w.infos[i];
-    for (Int32 j = 3; j >= 0; --j) {
+    for (Int32 j = 0; j < 4; ++j) {
       if (!SideTaken(polygon, info, j)) continue;
       Int32 p;
       Int32 q;
       SideEnds(polygon, j, p, q);
-      if (q >= from && q < to) w.index[--w.start[q]] = p;
-      if (p >= from && p < to) w.index[--w.start[p]] = q;
+      w.index[w.start[p] + cursor[p]++] = q;
+      w.index[w.start[q] + cursor[q]++] = p;
     }
   }
+}
+
+// Runs Step for every index of [0, count) on the workers, one index to a chunk.
+template <void (*Step)(const BlockedWalk&, Int64)>
+void EachOf(BlockedWalk& walk, Int64 count) {
+  Framework().parallelFor(count, 1, &walk, [](void* c, Int64 begin, Int64 end) noexcept {
+    for (Int64 k = begin; k < end; ++k) Step(*static_cast<const BlockedWalk*>(c), k);
+  });
 }
 
 }  // namespace
@@ -202,34 +245,34 @@ Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
                          const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border) {
   const PolyInfo* infos = adjacency.GetPolyInfoArray();
   const Int32 polygonCount = static_cast<Int32>(polygons.size());
-  if (pointCount < kWalkRanges || polygonCount < kRangedWalkPolygons || infos == nullptr)
+  if (pointCount < 1 || polygonCount < kBlockedWalkPolygons || infos == nullptr)
     return BuildNeighbourhoodsByWalk(polygons, pointCount, adjacency, lists, border);
-  HostArray<Int64> rangeTotal;
-  if (!border.flag.AllocateZeroed(pointCount) ||
-      !lists.start.AllocateZeroed(Int64{pointCount} + 1) || !rangeTotal.Allocate(kWalkRanges))
+  const Int64 ranges = (Int64{pointCount} + kPointsPerRange - 1) / kPointsPerRange;
+  HostArray<Int32> blockCounts;
+  HostArray<std::uint8_t> blockBorder;
+  HostArray<Int64> rangeOffset;
+  if (!border.flag.Allocate(pointCount) || !lists.start.Allocate(Int64{pointCount} + 1) ||
+      !blockCounts.Allocate(Int64{kWalkBlocks} * pointCount) ||
+      !blockBorder.Allocate(Int64{kWalkBlocks} * pointCount) || !rangeOffset.Allocate(ranges))
     return false;
-  RangedWalk walk{polygons.data(),       infos,
-                  polygonCount,          pointCount,
-                  border.flag.GetData(), lists.start.GetData(),
-                  rangeTotal.GetData(),  nullptr};
-  // A chunk of both ranges (one worker runs the loop) walks the polygons once for both.
-  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
-                          [](void* c, Int64 begin, Int64 end) noexcept {
-                            CountRanges(*static_cast<const RangedWalk*>(c), begin, end);
-                          });
+  BlockedWalk walk{polygons.data(),       infos,
+                   polygonCount,          pointCount,
+                   blockCounts.GetData(), blockBorder.GetData(),
+                   border.flag.GetData(), lists.start.GetData(),
+                   rangeOffset.GetData(), nullptr};
+  EachOf<CountBlock>(walk, kWalkBlocks);
+  EachOf<CountRange>(walk, ranges);
   Int64 running = 0;
-  for (Int64 r = 0; r < kWalkRanges; ++r) {
-    const Int64 total = rangeTotal[r];
-    rangeTotal[r] = running;
+  for (Int64 r = 0; r < ranges; ++r) {
+    const Int64 total = rangeOffset[r];
+    rangeOffset[r] = running;
     running += total;
   }
   lists.start[pointCount] = running;
+  EachOf<PlaceRange>(walk, ranges);
   if (!lists.index.Allocate(running)) return false;
   walk.index = lists.index.GetData();
-  Framework().parallelFor(kWalkRanges, kWalkRanges, &walk,
-                          [](void* c, Int64 begin, Int64 end) noexcept {
-                            FillRanges(*static_cast<const RangedWalk*>(c), begin, end);
-                          });
+  EachOf<FillBlock>(walk, kWalkBlocks);
   return true;
 }
 

@@ -70,13 +70,14 @@ Bool BuildAdjacency(std::span<const CPolygon> polygons, Int32 pointCount,
 // ends (p, q) are (a, b), (b, c), (c, d), (d, a) for sides 0..3; a side with no polygon across
 // sets the border flags of p and q; then q is appended to p's list, then p to q's. No sorting,
 // no removal of duplicates. Two passes (count, then fill) size the index array exactly once.
-// On a large mesh whose host offers every polygon's side information at once, two halves of the
-// points each walk every polygon in parallel, taking only their own points' entries, which gives
-// the same arrays; otherwise one walk on the calling thread (BuildNeighbourhoodsByWalk).
-// Allocates, in order: the border flags (cleared), the offsets, then one byte per polygon for the
-// walk's decisions or two sums for the halves, the index array. False, with `lists` and `border`
-// possibly partly allocated, on an allocation failure or when the adjacency refuses a polygon
-// index.
+// On a large mesh whose host offers every polygon's side information at once, a few blocks of
+// consecutive polygons each count and then place their own entries in parallel, each block's
+// entries of a point after the earlier blocks', which gives the same arrays; otherwise one walk
+// on the calling thread (BuildNeighbourhoodsByWalk). Allocates, in order: the border flags
+// (cleared on the walk), the offsets, then one byte per polygon for the walk's decisions or the
+// blocks' counts and open sides per point and the sums of ranges of points, the index array.
+// False, with `lists` and `border` possibly partly allocated, on an allocation failure or when
+// the adjacency refuses a polygon index.
 Bool BuildNeighbourhoods(std::span<const CPolygon> polygons, Int32 pointCount,
                          const Neighbor& adjacency, NeighbourLists& lists, BorderFlags& border);
 // The single walk on the calling thread.

@@ -101,11 +101,11 @@ TEST_F(NeighbourhoodsTest, ListsFollowTheWalkOnAwkwardMeshes) {
   }
 }
 
-// Built by ranges of points in parallel, the lists and flags are the single walk's, array for
-// array, on a mesh large enough to be split in two: a grid with holes (borders), fins on one edge
-// (three polygons on it), a fan of hundreds of triangles around one point, polygons naming a point
-// twice, a side from a point to itself, points on no polygon, and a last polygon joining the
-// halves.
+// Built by blocks of polygons in parallel, the lists and flags are the single walk's, array for
+// array, on a mesh large enough to be split in blocks: a grid with holes (borders), fins on one
+// edge (three polygons on it), a fan of hundreds of triangles around one point, polygons naming a
+// point twice, a side from a point to itself, points on no polygon, and a last polygon joining
+// distant points.
 TEST_F(NeighbourhoodsTest, RangesInParallelGiveTheWalksArrays) {
   const headless::Mesh grid = headless::Grid(240, 160);
   const Int32 gridPoints = static_cast<Int32>(grid.points.size());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -188,6 +189,27 @@ TEST(Adjacency, BusyPointsAgreeWithSlowReference) {
   ExpectMatchesReference(42, fins);
 }
 
+// Small random meshes over few points: edges of one to many users, repeated corners, and points
+// whose groups of uses span the sizes answered in place and those that are sorted.
+TEST(Adjacency, RandomMeshesAgreeWithSlowReference) {
+  std::uint32_t state = 12345;
+  const auto next = [&state](Int32 below) {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<Int32>((state >> 8) % static_cast<std::uint32_t>(below));
+  };
+  for (const Int32 points : {6, 12, 30}) {
+    for (const Int32 count : {10, 40, 120}) {
+      std::vector<CPolygon> polys;
+      for (Int32 i = 0; i < count; ++i) {
+        CPolygon p{next(points), next(points), next(points), next(points)};
+        if (next(4) == 0) p.d = p.c;  // a triangle
+        polys.push_back(p);
+      }
+      ExpectMatchesReference(points, polys);
+    }
+  }
+}
+
 // Meshes of many polygons build their point lists in several blocks, as many as the workers:
 // the answers do not depend on that number and the lists hold each polygon once, ascending.
 TEST(Adjacency, LargeMeshesGiveTheSameAnswersOnAnyNumberOfWorkers) {
@@ -251,10 +273,11 @@ TEST(Adjacency, BadInputIsRefusedAndKeepsThePreviousTopology) {
   EXPECT_EQ(Around(nb.get(), 3), std::vector<Int32>{0});
   EXPECT_FALSE(headless::AdjacencyInit(nullptr, 4, outOfRange.data(), 1));
 
-  // The polygons are checked in ranges, in parallel: a fault in any range is found.
+  // The polygons are checked by blocks, in parallel: a fault in any block, at either end, is found.
   const headless::Mesh torus = headless::Torus(300, 250);
   const Int32 points = static_cast<Int32>(torus.points.size());
-  for (size_t at : {size_t{0}, size_t{65535}, size_t{65536}, torus.polygons.size() - 1}) {
+  const size_t half = torus.polygons.size() / 2;
+  for (size_t at : {size_t{0}, half - 1, half, size_t{65536}, torus.polygons.size() - 1}) {
     for (Int32 index : {-1, points}) {
       std::vector<CPolygon> polygons = torus.polygons;
       polygons[at].c = index;
