@@ -294,8 +294,8 @@ std::span<const std::byte> AsBytes(const std::string& bytes) {
   return std::as_bytes(std::span<const char>(bytes));
 }
 
-// Coordinates read and written a piece at a time: whole points, 768 KiB.
-constexpr std::size_t kCoordinatePiece = 12 * (std::size_t{1} << 16);
+// Coordinates read and written a piece at a time: whole points, 192 KiB.
+constexpr std::size_t kCoordinatePiece = 12 * (std::size_t{1} << 14);
 
 // ReadPointCache's work once `bytes` holds the first bytes of `in`, which announce `header`.
 PointCache ReadWhole(InputFile& in, std::string& bytes, const std::optional<CacheHeader>& header,
