@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -27,6 +26,7 @@
 #include "headless/io/gltf.h"
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
+#include "headless/io/obj_frame_scan.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
@@ -85,8 +85,8 @@ bool GlbOutput(const std::string& path) {
 
 // The frames of a run: OBJ files, or the samples of one point cache.
 struct Frames {
-  std::vector<std::string> files;             // OBJ inputs; empty for a cache
-  std::optional<headless::PointCache> cache;  // a cache input
+  std::vector<std::string> files;                      // OBJ inputs; empty for a cache
+  std::unique_ptr<headless::PointCacheSamples> cache;  // a cache input, read a sample at a time
   std::string cachePath;
   std::vector<Float> numbers;  // each frame's number (a sample's frame for a cache)
 
@@ -101,13 +101,14 @@ Frames GatherFrames(const ApplyOptions& o, size_t pointCount) {
   if (o.frames.size() == 1 && headless::PointCacheFormatOf(o.frames[0])) {
     if (o.hasRange) throw UsageError("--frames applies to a numbered OBJ sequence, not a cache");
     frames.cachePath = o.frames[0];
-    frames.cache = headless::ReadPointCache(o.frames[0]);
-    if (static_cast<size_t>(frames.cache->pointCount) != pointCount)
-      throw ApplyError(o.frames[0] + ": " + std::to_string(frames.cache->pointCount) +
+    frames.cache = std::make_unique<headless::PointCacheSamples>(o.frames[0]);
+    const Int32 cachePoints = frames.cache->Timing().pointCount;
+    if (static_cast<size_t>(cachePoints) != pointCount)
+      throw ApplyError(o.frames[0] + ": " + std::to_string(cachePoints) +
                        " points per sample, but the rest mesh " + o.rest + " has " +
                        std::to_string(pointCount));
     for (Int64 s = 0; s < frames.cache->SampleCount(); ++s)
-      frames.numbers.push_back(frames.cache->SampleFrame(s, o.fps));
+      frames.numbers.push_back(frames.cache->Timing().SampleFrame(s, o.fps));
     if (frames.numbers.empty()) throw ApplyError(o.frames[0] + ": the cache holds no sample");
     return frames;
   }
@@ -226,6 +227,27 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   return frame;
 }
 
+// When the file at `path` was last written (the least time when that cannot be known).
+fs::file_time_type LastWritten(const std::string& path) {
+  std::error_code ec;
+  return fs::last_write_time(headless::platform::PathFromUtf8(path), ec);
+}
+
+// The frame's OBJ file as writing its result needs it: read by a quick look that keeps only that
+// where the look is sure the file is a frame of the rest (without normals), else by ReadFrame.
+// `checked`: when a look found the file's faces the rest's, if one did; they are not looked at
+// again while the file stays as it was then.
+headless::ObjFile ReadFrameToWrite(const std::string& path, const headless::ObjFile& rest,
+                                   size_t restPoints,
+                                   std::optional<fs::file_time_type> checked = std::nullopt) {
+  headless::ObjFile frame;
+  const bool unchanged = checked && LastWritten(path) == *checked;
+  if (headless::SurelyFrameOf(path, rest, restPoints, &frame, unchanged) &&
+      (!unchanged || LastWritten(path) == *checked))
+    return frame;
+  return ReadFrame(path, rest, restPoints);
+}
+
 // A frame's text is let go once the frame is parsed; writing the result reads it again from the
 // file as it goes (the system's cache makes that cheap), so a frame's text is held only while it
 // is parsed. The standard input cannot be read twice, so its frame keeps its text.
@@ -235,18 +257,14 @@ struct SetAsideText {
   // Lets go of `frame`'s text; nothing for the standard input.
   void Take(headless::ObjFile& frame) {
     if (frame.name == "-") return;
-    modified = Modified(frame.name);
+    modified = LastWritten(frame.name);
     Release(frame.text);
   }
   // Throws when the file was written to since it was read (writing back checks its length).
   void CheckUnchanged(const headless::ObjFile& frame) const {
-    if (frame.name != "-" && Modified(frame.name) != modified)
+    if (frame.name != "-" && LastWritten(frame.name) != modified)
       throw ApplyError(frame.name +
                        ": changed while it was being corrected; nothing of it written");
-  }
-  static fs::file_time_type Modified(const std::string& path) {
-    std::error_code ec;
-    return fs::last_write_time(headless::platform::PathFromUtf8(path), ec);
   }
 };
 
@@ -256,10 +274,10 @@ struct SetAsideText {
 headless::PointCache OutputCache(const ApplyOptions& o, const Frames& frames) {
   headless::PointCache out;
   out.format = *headless::PointCacheFormatOf(o.out);
-  if (frames.cache && frames.cache->format == out.format) {
-    out.startFrame = frames.cache->startFrame;
-    out.sampleRate = frames.cache->sampleRate;
-    out.times = frames.cache->times;
+  if (frames.cache && frames.cache->Timing().format == out.format) {
+    out.startFrame = frames.cache->Timing().startFrame;
+    out.sampleRate = frames.cache->Timing().sampleRate;
+    out.times = frames.cache->Timing().times;
     return out;
   }
   try {
@@ -386,7 +404,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.restriction.empty())
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
-  const Frames frames = GatherFrames(o, count);
+  Frames frames = GatherFrames(o, count);
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
   // The rest's text is written again only as the OBJ result of a cache's sample (frames of OBJ
   // files are written like themselves).
@@ -394,25 +412,33 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(rest.text);
     Release(rest.pointSpans);
   }
-  std::optional<headless::PointCache> cacheOut;
-  if (outputs.empty() && !GlbOutput(o.out)) {
-    cacheOut = OutputCache(o, frames);
-    // Its whole size at once: growing it would copy every sample so far and hold both copies.
-    // (More points than a cache holds are refused with the first sample.)
-    if (count <= static_cast<size_t>(std::numeric_limits<Int32>::max()))
-      cacheOut->coordinates.reserve(frames.Count() * count * 3);
-  }
+  // The output cache goes to its file a sample at a time, as each is corrected.
+  std::optional<headless::PointCacheWriter> cacheOut;
+  if (outputs.empty() && !GlbOutput(o.out))
+    cacheOut.emplace(o.out, OutputCache(o, frames), static_cast<Int64>(frames.Count()));
   // Every input is checked before anything is written, two at a time; the first failing is named.
-  // The first two frames (the check's first pair) are kept without their text: parsed before the
-  // bind, their text and the bound plug-in's arrays are never held at once, and they are not parsed
-  // again. The standard input can be read once only, so a frame from it is kept too. Each frame
-  // kept is written by one thread only.
+  // The first two frames (the check's first pair) are read for writing and kept, without their
+  // text: read before the bind, their reading and the bound plug-in's arrays are never held at
+  // once, and they are not read again. The standard input can be read once only, so a frame from it
+  // is kept too. Each frame kept is written by one thread only.
   std::array<std::optional<headless::ObjFile>, 2> early;
   std::array<SetAsideText, 2> earlyText;
   std::optional<headless::ObjFile> standardInputFrame;
+  // When a later frame's quick look found its faces the rest's.
+  std::vector<std::optional<fs::file_time_type>> facesChecked(frames.files.size());
   headless::RunInPairs(frames.files.size(), [&](size_t i) {
     headless::StopIfInterrupted();
-    headless::ObjFile frame = ReadFrame(frames.files[i], rest, count);
+    // A later frame is read again when its turn comes: here a quick look that stores nothing
+    // does, and the full read only where it is not sure (which names the fault).
+    if (i >= early.size()) {
+      const fs::file_time_type before = LastWritten(frames.files[i]);
+      if (headless::SurelyFrameOf(frames.files[i], rest, count)) {
+        facesChecked[i] = before;
+        return;
+      }
+    }
+    headless::ObjFile frame = i < early.size() ? ReadFrameToWrite(frames.files[i], rest, count)
+                                               : ReadFrame(frames.files[i], rest, count);
     if (i < early.size()) {
       earlyText[i].Take(frame);
       early[i] = std::move(frame);
@@ -420,9 +446,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       standardInputFrame = std::move(frame);
     }
   });
-  // With every frame kept from the check, no frame is read again: the rest's faces, kept to check
-  // frames against, can go (a glTF and a rest with normals still need them).
-  if (!frames.cache && frames.files.size() <= early.size() && !GlbOutput(o.out) &&
+  // With every frame kept from the check, or a cache's samples, no frame is read again: the rest's
+  // faces, kept to check frames against, can go (a glTF and a rest with normals still need them).
+  if ((frames.cache || frames.files.size() <= early.size()) && !GlbOutput(o.out) &&
       rest.normals.empty())
     ReleaseFaces(rest);
   const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
@@ -475,7 +501,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   struct Slot {
     std::optional<headless::ObjFile> frame;
     SetAsideText text;
-    std::vector<Vector3> sample;  // a cache's sample
+    std::vector<Vector3> sample;  // a cache's sample, when the written stage looks at it
     std::vector<Vector3> corrected;
     const std::vector<Vector3>* result = nullptr;  // `corrected`, or the correction's own
     headless::DeformReport report;
@@ -490,32 +516,48 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     headless::StopIfInterrupted();
     Slot& slot = slotOf(i);
     slot.frame.reset();
-    if (frames.cache) {
-      slot.sample = frames.cache->Sample(static_cast<Int64>(i));
-    } else if (i < early.size()) {
+    if (frames.cache) return;  // read in the correction's stage
+    if (i < early.size()) {
       slot.frame = std::move(early[i]);
       slot.text = earlyText[i];
     } else if (frames.files[i] == "-") {
       slot.frame = std::move(standardInputFrame);
     } else {
-      slot.frame = ReadFrame(frames.files[i], rest, count);
+      slot.frame = ReadFrameToWrite(frames.files[i], rest, count, facesChecked[i]);
       slot.text.Take(*slot.frame);
     }
   };
+  // The measures, the preview and its page look at a frame's input and result once it is written.
+  const bool resultAgain = reference || page || !o.preview.empty();
+  // A cache's samples are read into one array the correction takes and gives back, unless the
+  // written stage looks at them again.
+  std::vector<Vector3> sampleRoom;
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
+    // A cache's sample is read right before its correction rather than beside the one before, so
+    // two samples are never held at once; reading one costs a few milliseconds.
+    if (frames.cache)
+      frames.cache->Read(static_cast<Int64>(i), resultAgain ? slot.sample : sampleRoom);
     const auto start = std::chrono::steady_clock::now();
     // The input again only for the report, the preview or turning normals; else the correction
     // takes its array.
-    std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &slot.sample;
-    if (reference || page || !o.preview.empty() || (slot.frame && !slot.frame->normals.empty()))
-      own = nullptr;
-    slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed)
+    std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &sampleRoom;
+    if (resultAgain || (slot.frame && !slot.frame->normals.empty())) own = nullptr;
+    slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed,
+                                           own == &sampleRoom)
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
-    // Copied but for the last frame: the next frame's correction replaces the result while this
-    // one is written.
-    if (i + 1 == total) {
+    // A cache's sample goes into it at once: written, it needs no copy unless the written stage
+    // looks at it again. Other results are copied but for the last frame: the next frame's
+    // correction replaces the result while this one is written.
+    if (cacheOut) {
+      try {
+        cacheOut->Append(correction.Result());
+      } catch (const std::invalid_argument& e) {
+        throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
+      }
+    }
+    if (i + 1 == total || (cacheOut && !resultAgain)) {
       slot.result = &correction.Result();
     } else {
       slot.corrected = correction.Result();
@@ -524,13 +566,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   };
   stages.write = [&](size_t i) {
     const Slot& slot = slotOf(i);
-    if (cacheOut) {
-      try {
-        headless::AppendSample(*cacheOut, slot.Result());
-      } catch (const std::invalid_argument& e) {
-        throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
-      }
-    } else if (glbOut) {
+    if (cacheOut) return;  // written as it was corrected
+    if (glbOut) {
       glbOut->Add(frames.numbers[i], slot.Result());
     } else if (slot.frame) {
       slot.text.CheckUnchanged(*slot.frame);
@@ -561,7 +598,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(slot.sample);
   };
   headless::RunFrames(total, stages);
-  if (cacheOut) headless::WritePointCache(o.out, *cacheOut);
+  if (cacheOut) cacheOut->Commit();
   if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();
   if (!o.preview.empty())

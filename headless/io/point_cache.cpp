@@ -86,23 +86,55 @@ void CheckSize(std::uint64_t held, bool atLeast, std::uint64_t header, Int32 poi
                             : std::string(" (trailing bytes)")));
 }
 
+// Float32s from their bytes in the file's order into `out`; the same bits as LoadFloat, copied
+// whole where the file's order is the machine's.
+void LoadFloats(const std::byte* p, std::span<Float32> out, bool bigEndian) {
+  if (bigEndian == (std::endian::native == std::endian::big)) {
+    std::memcpy(out.data(), p, out.size() * 4);
+    return;
+  }
+  for (std::size_t i = 0; i < out.size(); ++i, p += 4) out[i] = LoadFloat(p, bigEndian);
+}
+
+// Float32s as bytes in the file's order, appended to `out`, as StoreFloat appends them.
+void StoreFloats(std::span<const Float32> values, std::vector<std::byte>& out, bool bigEndian) {
+  const std::size_t start = out.size();
+  out.resize(start + values.size() * 4);
+  std::byte* p = out.data() + start;
+  if (bigEndian == (std::endian::native == std::endian::big)) {
+    std::memcpy(p, values.data(), values.size() * 4);
+    return;
+  }
+  for (const Float32 v : values) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
+    for (int i = 0; i < 4; ++i)
+      *p++ = static_cast<std::byte>((bits >> (bigEndian ? 8 * (3 - i) : 8 * i)) & 0xFFu);
+  }
+}
+
+// Coordinates [first, first + out.size()) of a cache of `points` points per sample, from their
+// bytes; throws naming the sample and the point of one that is not finite.
+void LoadCoordinates(const std::byte* p, std::uint64_t first, std::span<Float32> out, Int32 points,
+                     bool bigEndian, const std::string& name) {
+  LoadFloats(p, out, bigEndian);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const Float32 v = out[i];
+    if (!std::isfinite(v)) {
+      const std::uint64_t point = (first + i) / 3;
+      Fail(name, "sample " + std::to_string(point / static_cast<std::uint64_t>(points)) +
+                     ", point " + std::to_string(point % static_cast<std::uint64_t>(points)) +
+                     " has a coordinate that is not finite");
+    }
+  }
+}
+
 // Checks that the bytes hold exactly `header` + samples * points * 12 and reads the points.
 void ReadCoordinates(std::span<const std::byte> bytes, std::size_t header, Int32 points,
                      Int32 samples, bool bigEndian, const std::string& name, PointCache& cache) {
   CheckSize(bytes.size(), false, header, points, samples, name);
   const std::uint64_t body = bytes.size() - header;
   cache.coordinates.resize(static_cast<std::size_t>(body / 4));
-  const std::byte* p = bytes.data() + header;
-  for (std::size_t i = 0; i < cache.coordinates.size(); ++i, p += 4) {
-    const Float32 v = LoadFloat(p, bigEndian);
-    if (!std::isfinite(v)) {
-      const std::uint64_t point = i / 3;
-      Fail(name, "sample " + std::to_string(point / static_cast<std::uint64_t>(points)) +
-                     ", point " + std::to_string(point % static_cast<std::uint64_t>(points)) +
-                     " has a coordinate that is not finite");
-    }
-    cache.coordinates[i] = v;
-  }
+  LoadCoordinates(bytes.data() + header, 0, cache.coordinates, points, bigEndian, name);
 }
 
 // What a cache's first bytes announce: the bytes before the coordinates, the counts and so the
@@ -134,7 +166,10 @@ std::optional<CacheHeader> AnnouncedHeader(std::span<const std::byte> head,
   return h;
 }
 
-PointCache ParsePc2(std::span<const std::byte> bytes, const std::string& name) {
+// The fields before the coordinates, checked; answers the header's length and sample count.
+// `bytes` holds at least the header (MDD: what the file holds of its times, for the message).
+std::pair<std::size_t, Int32> ParsePc2Header(std::span<const std::byte> bytes,
+                                             const std::string& name, PointCache& cache) {
   if (bytes.size() < kPc2Header)
     Fail(name, "too short for a PC2 header (" + std::to_string(bytes.size()) + " of " +
                    std::to_string(kPc2Header) + " bytes)");
@@ -143,7 +178,6 @@ PointCache ParsePc2(std::span<const std::byte> bytes, const std::string& name) {
   const std::byte* p = bytes.data();
   const Int32 version = LoadInt(p + 12, false);
   if (version != 1) Fail(name, "PC2 version " + std::to_string(version) + " (only 1 is known)");
-  PointCache cache;
   cache.format = PointCacheFormat::kPc2;
   cache.pointCount = LoadInt(p + 16, false);
   cache.startFrame = LoadFloat(p + 20, false);
@@ -157,15 +191,14 @@ PointCache ParsePc2(std::span<const std::byte> bytes, const std::string& name) {
     Fail(name, "the start frame and the sample rate must be finite and the rate positive (" +
                    ShortestNumber(cache.startFrame) + ", " + ShortestNumber(cache.sampleRate) +
                    ")");
-  ReadCoordinates(bytes, kPc2Header, cache.pointCount, samples, false, name, cache);
-  return cache;
+  return {kPc2Header, samples};
 }
 
-PointCache ParseMdd(std::span<const std::byte> bytes, const std::string& name) {
+std::pair<std::size_t, Int32> ParseMddHeader(std::span<const std::byte> bytes,
+                                             const std::string& name, PointCache& cache) {
   if (bytes.size() < kMddHeader)
     Fail(name, "too short for an MDD header (" + std::to_string(bytes.size()) + " of " +
                    std::to_string(kMddHeader) + " bytes)");
-  PointCache cache;
   cache.format = PointCacheFormat::kMdd;
   const Int32 frames = LoadInt(bytes.data(), true);
   cache.pointCount = LoadInt(bytes.data() + 4, true);
@@ -185,9 +218,13 @@ PointCache ParseMdd(std::span<const std::byte> bytes, const std::string& name) {
                      " s)");
     cache.times.push_back(t);
   }
-  ReadCoordinates(bytes, static_cast<std::size_t>(timesEnd), cache.pointCount, frames, true, name,
-                  cache);
-  return cache;
+  return {static_cast<std::size_t>(timesEnd), frames};
+}
+
+std::pair<std::size_t, Int32> ParseHeader(std::span<const std::byte> bytes, PointCacheFormat format,
+                                          const std::string& name, PointCache& cache) {
+  return format == PointCacheFormat::kPc2 ? ParsePc2Header(bytes, name, cache)
+                                          : ParseMddHeader(bytes, name, cache);
 }
 
 // A sample's frame survives a cache's numbers when they give it back within this much; the
@@ -230,8 +267,52 @@ std::optional<PointCacheFormat> PointCacheFormatOf(const std::string& path) {
 
 PointCache ParsePointCache(std::span<const std::byte> bytes, PointCacheFormat format,
                            const std::string& name) {
-  return format == PointCacheFormat::kPc2 ? ParsePc2(bytes, name) : ParseMdd(bytes, name);
+  PointCache cache;
+  const auto [header, samples] = ParseHeader(bytes, format, name, cache);
+  ReadCoordinates(bytes, header, cache.pointCount, samples, format == PointCacheFormat::kMdd, name,
+                  cache);
+  return cache;
 }
+
+namespace {
+
+// Refuses a cache larger than the machine's memory, before any of it is read.
+void RefuseBeyondMemory(const CacheHeader& header, std::uint64_t total, const std::string& path) {
+  const std::uint64_t memory = platform::PhysicalMemoryBytes();
+  if (memory != 0 && total > memory)
+    Fail(path, "the header gives " + std::to_string(header.samples) + " samples of " +
+                   std::to_string(header.points) + " points, " + std::to_string(total >> 20) +
+                   " MiB, more than the " + std::to_string(memory >> 20) +
+                   " MiB of this machine's memory");
+}
+
+std::size_t HeaderStart(PointCacheFormat format) {
+  return format == PointCacheFormat::kPc2 ? kPc2Header : kMddHeader;
+}
+
+std::span<const std::byte> AsBytes(const std::string& bytes) {
+  return std::as_bytes(std::span<const char>(bytes));
+}
+
+// Coordinates read and written a piece at a time: whole points, 192 KiB.
+constexpr std::size_t kCoordinatePiece = 12 * (std::size_t{1} << 14);
+
+// ReadPointCache's work once `bytes` holds the first bytes of `in`, which announce `header`.
+PointCache ReadWhole(InputFile& in, std::string& bytes, const std::optional<CacheHeader>& header,
+                     PointCacheFormat format, const std::string& path) {
+  if (header) {
+    const std::uint64_t total = header->Total();
+    if (in.Size() && *in.Size() != total)
+      CheckSize(*in.Size(), false, header->header, header->points, header->samples, path);
+    RefuseBeyondMemory(*header, total, path);
+    in.Read(total + 1 - bytes.size(), bytes);
+    if (bytes.size() > total)
+      CheckSize(bytes.size(), true, header->header, header->points, header->samples, path);
+  }
+  return ParsePointCache(AsBytes(bytes), format, path);
+}
+
+}  // namespace
 
 PointCache ReadPointCache(const std::string& path) {
   const std::optional<PointCacheFormat> format = PointCacheFormatOf(path);
@@ -240,33 +321,84 @@ PointCache ReadPointCache(const std::string& path) {
   // endless stream costs no more than the cache it claims to be.
   InputFile in(path);
   std::string bytes;
-  in.Read(*format == PointCacheFormat::kPc2 ? kPc2Header : kMddHeader, bytes);
-  const auto asBytes = [&] { return std::as_bytes(std::span<const char>(bytes)); };
-  const std::optional<CacheHeader> header = AnnouncedHeader(asBytes(), *format);
-  if (header) {
-    const std::uint64_t total = header->Total();
-    if (in.Size() && *in.Size() != total)
-      CheckSize(*in.Size(), false, header->header, header->points, header->samples, path);
-    const std::uint64_t memory = platform::PhysicalMemoryBytes();
-    if (memory != 0 && total > memory)
-      Fail(path, "the header gives " + std::to_string(header->samples) + " samples of " +
-                     std::to_string(header->points) + " points, " + std::to_string(total >> 20) +
-                     " MiB, more than the " + std::to_string(memory >> 20) +
-                     " MiB of this machine's memory");
-    in.Read(total + 1 - bytes.size(), bytes);
-    if (bytes.size() > total)
-      CheckSize(bytes.size(), true, header->header, header->points, header->samples, path);
+  in.Read(HeaderStart(*format), bytes);
+  return ReadWhole(in, bytes, AnnouncedHeader(AsBytes(bytes), *format), *format, path);
+}
+
+PointCacheSamples::PointCacheSamples(const std::string& path) : path_(path) {
+  const std::optional<PointCacheFormat> format = PointCacheFormatOf(path);
+  if (!format) Fail(path, "not a point cache name (.pc2 or .mdd)");
+  std::optional<CacheHeader> header;
+  {
+    InputFile in(path);
+    std::string bytes;
+    in.Read(HeaderStart(*format), bytes);
+    header = AnnouncedHeader(AsBytes(bytes), *format);
+    // What is not a whole file of the size its header gives is read as ever, to be refused (or
+    // held, from a pipe).
+    if (!header || !in.Size() || *in.Size() != header->Total()) {
+      timing_ = ReadWhole(in, bytes, header, *format, path);
+      samples_ = timing_.SampleCount();
+      return;
+    }
+    RefuseBeyondMemory(*header, header->Total(), path);
+    in.Read(header->header - bytes.size(), bytes);
+    const auto [start, samples] = ParseHeader(AsBytes(bytes), *format, path, timing_);
+    CheckSize(*in.Size(), false, start, timing_.pointCount, samples, path);
+    // Every coordinate is checked before the first sample is handed out.
+    const std::uint64_t count = header->Total() - start;
+    std::vector<Float32> piece;
+    for (std::uint64_t done = 0; done < count;) {
+      bytes.clear();
+      const std::uint64_t want = std::min<std::uint64_t>(kCoordinatePiece, count - done);
+      if (in.Read(want, bytes) != want) Fail(path, "cannot read: the file ended early");
+      piece.resize(static_cast<std::size_t>(want / 4));
+      LoadCoordinates(reinterpret_cast<const std::byte*>(bytes.data()), done / 4, piece,
+                      timing_.pointCount, *format == PointCacheFormat::kMdd, path);
+      done += want;
+    }
+    samples_ = samples;
   }
-  return ParsePointCache(asBytes(), *format, path);
+  in_ = std::make_unique<InputFile>(path);
+  std::string skipped;
+  in_->Read(header->header, skipped);
+}
+
+PointCacheSamples::~PointCacheSamples() = default;
+
+void PointCacheSamples::Read(Int64 s, std::vector<Vector3>& points) {
+  if (!in_) {
+    points = timing_.Sample(s);
+    return;
+  }
+  if (s != next_) throw std::logic_error("samples of a point cache are read in order");
+  const std::size_t count = static_cast<std::size_t>(timing_.pointCount);
+  points.resize(count);
+  std::string bytes;
+  std::vector<Float32> piece;
+  const bool big = timing_.format == PointCacheFormat::kMdd;
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t want = std::min(kCoordinatePiece / 12, count - done);
+    bytes.clear();
+    if (in_->Read(want * 12, bytes) != want * 12)
+      Fail(path_, "cannot read: the file is shorter than when it was opened");
+    piece.resize(want * 3);
+    LoadCoordinates(reinterpret_cast<const std::byte*>(bytes.data()),
+                    (static_cast<std::uint64_t>(s) * count + done) * 3, piece, timing_.pointCount,
+                    big, path_);
+    for (std::size_t i = 0; i < want; ++i)
+      points[done + i] = {piece[3 * i], piece[3 * i + 1], piece[3 * i + 2]};
+    done += want;
+  }
+  ++next_;
 }
 
 namespace {
 
 // The bytes before the coordinates.
-std::vector<std::byte> HeaderBytes(const PointCache& cache, std::size_t capacity) {
+std::vector<std::byte> HeaderBytes(const PointCache& cache, Int64 samples, std::size_t capacity) {
   std::vector<std::byte> out;
   out.reserve(capacity);
-  const Int64 samples = cache.SampleCount();
   if (cache.format == PointCacheFormat::kMdd) {
     Store32(out, static_cast<std::uint32_t>(samples), true);
     Store32(out, static_cast<std::uint32_t>(cache.pointCount), true);
@@ -286,10 +418,11 @@ std::vector<std::byte> HeaderBytes(const PointCache& cache, std::size_t capacity
 
 std::vector<std::byte> PointCacheBytes(const PointCache& cache) {
   std::vector<std::byte> out =
-      HeaderBytes(cache, kPc2Header + 4 * static_cast<std::size_t>(cache.SampleCount()) +
-                             4 * cache.coordinates.size());
+      HeaderBytes(cache, cache.SampleCount(),
+                  kPc2Header + 4 * static_cast<std::size_t>(cache.SampleCount()) +
+                      4 * cache.coordinates.size());
   const bool big = cache.format == PointCacheFormat::kMdd;
-  for (Float32 v : cache.coordinates) StoreFloat(out, v, big);
+  StoreFloats(cache.coordinates, out, big);
   return out;
 }
 
@@ -297,7 +430,8 @@ void WritePointCache(const std::string& path, const PointCache& cache) {
   // A MiB at a time: the cache is not held a second time as bytes.
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   OutputFile file(path);
-  std::vector<std::byte> piece = HeaderBytes(cache, kPiece + 4 * cache.times.size() + kPc2Header);
+  std::vector<std::byte> piece =
+      HeaderBytes(cache, cache.SampleCount(), kPiece + 4 * cache.times.size() + kPc2Header);
   const bool big = cache.format == PointCacheFormat::kMdd;
   const auto flush = [&] {
     file.Write(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
@@ -311,28 +445,93 @@ void WritePointCache(const std::string& path, const PointCache& cache) {
   file.Commit();
 }
 
-void AppendSample(PointCache& cache, std::span<const Vector3> points) {
-  if (cache.coordinates.empty()) {
+namespace {
+
+// Throws unless `points` may be sample `sample` of a cache of `pointCount` points (0: the first
+// sample, which sets it).
+void CheckSamplePoints(std::span<const Vector3> points, Int32 pointCount, Int64 sample) {
+  if (sample == 0) {
     if (points.size() > static_cast<std::size_t>(std::numeric_limits<Int32>::max()))
       throw std::invalid_argument("too many points for a point cache");
-    cache.pointCount = static_cast<Int32>(points.size());
-  } else if (points.size() != static_cast<std::size_t>(cache.pointCount)) {
+  } else if (points.size() != static_cast<std::size_t>(pointCount)) {
     throw std::invalid_argument("a sample of " + std::to_string(points.size()) +
-                                " points for a cache of " + std::to_string(cache.pointCount));
+                                " points for a cache of " + std::to_string(pointCount));
   }
-  const Int64 sample = cache.SampleCount();
-  const std::size_t start = cache.coordinates.size();
-  for (std::size_t i = 0; i < points.size(); ++i)
-    for (const Float v : {points[i].x, points[i].y, points[i].z}) {
-      const Float32 narrow = static_cast<Float32>(v);
-      if (!std::isfinite(narrow)) {
-        cache.coordinates.resize(start);
-        throw std::invalid_argument("sample " + std::to_string(sample) + ", point " +
-                                    std::to_string(i) + ": the coordinate " + ShortestNumber(v) +
-                                    " does not fit in the float32 numbers a point cache holds");
-      }
-      cache.coordinates.push_back(narrow);
+}
+
+// Points [first, first + out.size() / 3) narrowed to float32 into `out`; throws naming the
+// sample and the point whose coordinate does not fit.
+void Narrow(std::span<const Vector3> points, std::size_t first, Int64 sample,
+            std::span<Float32> out) {
+  for (std::size_t k = 0; k < out.size() / 3; ++k) {
+    const Vector3& p = points[first + k];
+    out[3 * k] = static_cast<Float32>(p.x);
+    out[3 * k + 1] = static_cast<Float32>(p.y);
+    out[3 * k + 2] = static_cast<Float32>(p.z);
+  }
+  for (std::size_t k = 0; k < out.size(); ++k)
+    if (!std::isfinite(out[k])) {
+      const std::size_t i = first + k / 3;
+      const Float v = k % 3 == 0 ? points[i].x : k % 3 == 1 ? points[i].y : points[i].z;
+      throw std::invalid_argument("sample " + std::to_string(sample) + ", point " +
+                                  std::to_string(i) + ": the coordinate " + ShortestNumber(v) +
+                                  " does not fit in the float32 numbers a point cache holds");
     }
+}
+
+}  // namespace
+
+void AppendSample(PointCache& cache, std::span<const Vector3> points) {
+  const Int64 sample = cache.coordinates.empty() ? 0 : cache.SampleCount();
+  CheckSamplePoints(points, cache.pointCount, sample);
+  if (sample == 0) cache.pointCount = static_cast<Int32>(points.size());
+  const std::size_t start = cache.coordinates.size();
+  cache.coordinates.resize(start + 3 * points.size());
+  try {
+    Narrow(points, 0, sample, std::span<Float32>(cache.coordinates).subspan(start));
+  } catch (...) {
+    cache.coordinates.resize(start);
+    throw;
+  }
+}
+
+PointCacheWriter::PointCacheWriter(std::string path, PointCache timing, Int64 samples)
+    : path_(std::move(path)), timing_(std::move(timing)), samples_(samples) {
+  timing_.coordinates.clear();
+}
+
+PointCacheWriter::~PointCacheWriter() = default;
+
+void PointCacheWriter::Append(std::span<const Vector3> points) {
+  CheckSamplePoints(points, timing_.pointCount, written_);
+  if (written_ == 0) timing_.pointCount = static_cast<Int32>(points.size());
+  if (!file_) {
+    file_ = std::make_unique<OutputFile>(path_);
+    const std::vector<std::byte> header = HeaderBytes(timing_, samples_, kPc2Header);
+    file_->Write(std::string_view(reinterpret_cast<const char*>(header.data()), header.size()));
+  }
+  // A piece at a time; a sample that does not fit leaves the file unfinished, never committed.
+  const bool big = timing_.format == PointCacheFormat::kMdd;
+  std::vector<Float32> narrow;
+  std::vector<std::byte> piece;
+  piece.reserve(kCoordinatePiece);
+  for (std::size_t done = 0; done < points.size();) {
+    const std::size_t count = std::min(kCoordinatePiece / 12, points.size() - done);
+    narrow.resize(3 * count);
+    Narrow(points, done, written_, narrow);
+    piece.clear();
+    StoreFloats(narrow, piece, big);
+    file_->Write(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
+    done += count;
+  }
+  ++written_;
+}
+
+void PointCacheWriter::Commit() {
+  if (written_ != samples_ || !file_)
+    throw std::logic_error(path_ + ": " + std::to_string(written_) + " samples written of " +
+                           std::to_string(samples_));
+  file_->Commit();
 }
 
 void SetCacheTiming(PointCache& cache, Int64 count, const std::function<Float(Int64)>& frame,

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,6 +26,9 @@
 #include "host/abi/types.h"
 
 namespace headless {
+
+class InputFile;
+class OutputFile;
 
 enum class PointCacheFormat { kPc2, kMdd };
 
@@ -51,6 +55,33 @@ PointCache ParsePointCache(std::span<const std::byte> bytes, PointCacheFormat fo
                            const std::string& name);
 // Reads the file at `path` in the format its extension names.
 PointCache ReadPointCache(const std::string& path);
+
+// A point cache file whose samples are read one at a time, in order, rather than held all at once.
+// Opening checks all that ReadPointCache checks, with its messages, reading every coordinate a
+// piece at a time; a file that is not whole at the size its header gives (which is refused) or
+// that cannot be read twice (a pipe) is read by ReadPointCache, and held.
+class PointCacheSamples {
+ public:
+  explicit PointCacheSamples(const std::string& path);
+  ~PointCacheSamples();
+  PointCacheSamples(const PointCacheSamples&) = delete;
+  PointCacheSamples& operator=(const PointCacheSamples&) = delete;
+
+  // The format, point count and timing (SampleFrame); the coordinates are not held.
+  const PointCache& Timing() const { return timing_; }
+  Int64 SampleCount() const { return samples_; }
+  // The points of sample `s` (widened to float64) into `points`; samples 0, 1, ... in order, from
+  // one thread at a time. Throws std::runtime_error naming the file when it no longer holds them
+  // (it changed since it was opened).
+  void Read(Int64 s, std::vector<Vector3>& points);
+
+ private:
+  std::string path_;
+  PointCache timing_;
+  Int64 samples_ = 0;
+  Int64 next_ = 0;
+  std::unique_ptr<InputFile> in_;  // at sample next_; none when timing_ holds the samples
+};
 
 std::vector<std::byte> PointCacheBytes(const PointCache& cache);
 // Writes atomically (a temporary file renamed over `path`).
@@ -79,5 +110,30 @@ PointCache MakePointCache(PointCacheFormat format, const std::vector<std::vector
 // std::invalid_argument naming the sample and the point whose coordinate does not fit in
 // float32.
 void AppendSample(PointCache& cache, std::span<const Vector3> points);
+
+// A cache written to its file a sample at a time, as WritePointCache would write the cache of
+// the same samples, without holding them: through an OutputFile, so nothing reaches `path` until
+// every sample is in and Commit succeeds, and an unfinished file is removed.
+class PointCacheWriter {
+ public:
+  // `timing`'s format and timing (its coordinates are not used), for `samples` samples.
+  PointCacheWriter(std::string path, PointCache timing, Int64 samples);
+  ~PointCacheWriter();
+  PointCacheWriter(const PointCacheWriter&) = delete;
+  PointCacheWriter& operator=(const PointCacheWriter&) = delete;
+
+  // The next sample; throws std::invalid_argument as AppendSample, and std::runtime_error when
+  // the file cannot be written.
+  void Append(std::span<const Vector3> points);
+  // Throws std::logic_error unless every sample was appended, std::runtime_error as OutputFile.
+  void Commit();
+
+ private:
+  std::string path_;
+  PointCache timing_;
+  Int64 samples_ = 0;
+  Int64 written_ = 0;
+  std::unique_ptr<OutputFile> file_;
+};
 
 }  // namespace headless

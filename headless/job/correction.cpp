@@ -132,10 +132,13 @@ DeformReport Correction::Correct(std::span<const Vector3> frame, const std::stri
 }
 
 DeformReport Correction::Correct(std::vector<Vector3>&& frame, const std::string& source,
-                                 bool smoothed) {
+                                 bool smoothed, bool giveBackRoom) {
   CheckFrame(frame, source, smoothed);
-  object_->points = std::move(frame);
-  frame = {};
+  object_->points.swap(frame);
+  if (giveBackRoom)
+    frame.clear();
+  else
+    std::vector<Vector3>().swap(frame);
   return Evaluate(source);
 }
 

@@ -71,10 +71,13 @@ class Correction {
   // position; the report counts them (PointsKept) and warns.
   DeformReport Correct(std::span<const Vector3> frame, const std::string& source,
                        bool smoothed = false);
-  // The same, taking `frame`'s array as the object's points rather than copying it (it is left
-  // empty): a caller done with its frame holds one array of points the fewer while it is corrected.
+  // The same, taking `frame`'s array as the object's points rather than copying it: a caller done
+  // with its frame holds one array of points the fewer while it is corrected. `frame` is left
+  // empty; with `giveBackRoom` it keeps the room of the points it replaced, so that the next frame
+  // read into it needs no new memory (both arrays are held while it is corrected), else those
+  // points are let go before the evaluation.
   DeformReport Correct(std::vector<Vector3>&& frame, const std::string& source,
-                       bool smoothed = false);
+                       bool smoothed = false, bool giveBackRoom = false);
   // The last frame's result, the object's deform cache.
   const std::vector<Vector3>& Result() const;
 

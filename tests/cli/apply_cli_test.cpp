@@ -220,6 +220,23 @@ TEST_F(ApplyCliTest, AFrameFailingMidwayLeavesOnlyTheEarlierResultsAndNoTemporar
   };
   for (const char* name : {"frame0.obj", "frame1.obj"})
     EXPECT_EQ(bytes(dir / "failed" / name), bytes(dir / "whole" / name)) << name;
+
+  // A cache is written as its frames are corrected: a later frame that does not fit its float32
+  // numbers leaves neither the cache nor a temporary file of it.
+  std::vector<Vector3> far = poses[4];
+  far[0].x = 1e100;
+  headless::WriteObj((dir / "frame4.obj").string(), far, mesh.polygons);
+  fs::create_directories(dir / "cache");
+  run = RunApply(rest + Quoted(dir / "cache" / "walk.pc2") + operands);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("walk.pc2: sample 4, point 0: the coordinate "), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("does not fit in the float32 numbers a point cache holds (the result "
+                            "of " +
+                            (dir / "frame4.obj").string() + ")"),
+            std::string::npos)
+      << run.output;
+  EXPECT_TRUE(Files(dir / "cache").empty());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -251,6 +252,102 @@ TEST(PointCaches, TimingsAreKeptExactlyOrRefusedNamingTheSample) {
               "point cache holds");
   }
   EXPECT_EQ(cache.SampleCount(), 1);
+}
+
+// A cache read a sample at a time gives what the whole cache read at once gives, over samples
+// spanning several of the pieces it reads, and refuses a damaged file with the same message
+// before handing out any sample; a cache written a sample at a time is WritePointCache's file to
+// the byte, and nothing at all until every sample is in.
+TEST(PointCaches, SamplesReadAndWrittenOneAtATimeAreTheWholeCachesOwn) {
+  const fs::path dir = fs::path(::testing::TempDir()) / "point_cache_one_at_a_time";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::vector<std::vector<Vector3>> samples(3, std::vector<Vector3>(100'003));
+  for (size_t s = 0; s < samples.size(); ++s)
+    for (size_t i = 0; i < samples[s].size(); ++i)
+      samples[s][i] = {0.25 * static_cast<double>(i), -1.0 * static_cast<double>(s), 1e-3 * i};
+  const auto errorOf = [](const auto& read) -> std::string {
+    try {
+      read();
+    } catch (const std::runtime_error& e) {
+      return e.what();
+    }
+    return "";
+  };
+  for (PointCacheFormat format : {PointCacheFormat::kPc2, PointCacheFormat::kMdd}) {
+    const bool pc2 = format == PointCacheFormat::kPc2;
+    const std::string whole = (dir / (pc2 ? "whole.pc2" : "whole.mdd")).string();
+    const std::string parts = (dir / (pc2 ? "parts.pc2" : "parts.mdd")).string();
+    const headless::PointCache made = headless::MakePointCache(format, samples, 3.0, 24.0);
+    headless::WritePointCache(whole, made);
+    const auto files = [&] {
+      return std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+    };
+    const auto before = files();
+    {
+      headless::PointCacheWriter writer(parts, made, 3);
+      writer.Append(samples[0]);
+      writer.Append(samples[1]);
+      EXPECT_THROW(writer.Commit(), std::logic_error);
+      EXPECT_FALSE(fs::exists(parts));
+    }
+    EXPECT_EQ(files(), before) << "an unfinished cache left a file behind";
+    {
+      headless::PointCacheWriter writer(parts, made, 3);
+      for (const std::vector<Vector3>& sample : samples) writer.Append(sample);
+      writer.Commit();
+    }
+    EXPECT_EQ(headless::PointCacheBytes(headless::ReadPointCache(parts)),
+              headless::PointCacheBytes(made));
+
+    headless::PointCacheSamples read(whole);
+    ASSERT_EQ(read.SampleCount(), 3);
+    EXPECT_TRUE(read.Timing().coordinates.empty());
+    EXPECT_EQ(read.Timing().pointCount, 100'003);
+    EXPECT_EQ(read.Timing().SampleFrame(2, 24.0), 5.0);
+    std::vector<Vector3> points;
+    for (Int64 s = 0; s < 3; ++s) {
+      read.Read(s, points);
+      const std::vector<Vector3> expected = made.Sample(s);
+      ASSERT_EQ(points.size(), expected.size());
+      EXPECT_EQ(std::memcmp(points.data(), expected.data(), points.size() * sizeof(Vector3)), 0)
+          << "sample " << s;
+    }
+
+    // A coordinate that is not finite in the last piece of the last sample.
+    std::vector<std::byte> bytes = headless::PointCacheBytes(made);
+    std::vector<std::byte> nan;
+    (pc2 ? PutLittle : PutBig)(nan, FloatBits(std::numeric_limits<float>::quiet_NaN()));
+    std::copy(nan.begin(), nan.end(), bytes.end() - 8);
+    const std::string damaged = (dir / (pc2 ? "nan.pc2" : "nan.mdd")).string();
+    std::ofstream(damaged, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    const std::string refusal = errorOf([&] { headless::ReadPointCache(damaged); });
+    EXPECT_EQ(refusal, damaged + ": sample 2, point 100002 has a coordinate that is not finite");
+    EXPECT_EQ(errorOf([&] { headless::PointCacheSamples{damaged}; }), refusal);
+    fs::resize_file(damaged, bytes.size() - 1);
+    EXPECT_NE(errorOf([&] { headless::PointCacheSamples{damaged}; }).find("truncated"),
+              std::string::npos);
+
+    // A file cut short after it was opened.
+    headless::PointCacheSamples shortened(whole);
+    fs::resize_file(whole, fs::file_size(whole) - 12);
+    shortened.Read(0, points);
+    shortened.Read(1, points);
+    EXPECT_NE(errorOf([&] { shortened.Read(2, points); }).find("shorter than when it was opened"),
+              std::string::npos);
+  }
+  headless::PointCacheWriter wide((dir / "wide.pc2").string(), {}, 1);
+  try {
+    wide.Append(std::vector<Vector3>{{0, 0, 0}, {1e300, 0, 0}});
+    ADD_FAILURE() << "a coordinate beyond float32 was written";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(),
+                 "sample 0, point 1: the coordinate 1e+300 does not fit in the float32 numbers a "
+                 "point cache holds");
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -69,8 +69,10 @@ TEST_F(CorrectionTest, TakingAFramesArrayGivesTheSameBitsAsCopyingIt) {
     const std::vector<Vector3> frame = Bent(torus.points, angle);
     copying.Correct(frame, "frame");
     std::vector<Vector3> own = frame;
-    taking.Correct(std::move(own), "frame");
+    const bool room = angle > 1.0;
+    taking.Correct(std::move(own), "frame", false, room);
     EXPECT_TRUE(own.empty());
+    EXPECT_EQ(own.capacity() >= torus.points.size(), room) << "the room of the points replaced";
     EXPECT_TRUE(SameBits(taking.Result(), copying.Result())) << "bent by " << angle;
   }
   std::vector<Vector3> shorter(torus.points.begin(), torus.points.end() - 1);

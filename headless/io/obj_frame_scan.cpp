@@ -1,0 +1,271 @@
+#include "headless/io/obj_frame_scan.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "headless/io/input_file.h"
+#include "headless/io/input_ranges.h"
+
+namespace headless {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\f' || c == '\v';
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The words of one line [p, end), split as the OBJ reader splits them: blanks between words, and a
+// word starting with '#' ends the line.
+struct Line {
+  const char* p;
+  const char* end;
+
+  // Moves to the next word's start; false at the line's end or a comment.
+  bool NextWord() {
+    while (p < end && IsBlank(*p)) ++p;
+    return p < end && *p != '#';
+  }
+  bool AtWordEnd() const { return p == end || IsBlank(*p); }
+};
+
+// A whole word that is a plain decimal number (the header's): its size is 0 or between 1e-139
+// and 1e139, and the reader takes it. Moves past it.
+bool PlainNumber(Line& line) {
+  const char*& p = line.p;
+  if (p < line.end && (*p == '+' || *p == '-')) ++p;
+  const char* const first = p;
+  while (p < line.end && IsDigit(*p)) ++p;
+  if (p == first) return false;
+  Int64 digits = p - first;
+  if (p < line.end && *p == '.') {
+    const char* const fraction = ++p;
+    while (p < line.end && IsDigit(*p)) ++p;
+    if (p == fraction) return false;
+    digits += p - fraction;
+  }
+  if (digits > 40) return false;
+  if (p < line.end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p < line.end && (*p == '+' || *p == '-')) ++p;
+    const char* const exponent = p;
+    while (p < line.end && IsDigit(*p)) ++p;
+    if (p == exponent || p - exponent > 2) return false;
+  }
+  return line.AtWordEnd();
+}
+
+// A whole word that is a coordinate as the reader reads it (an optional '+', then a number
+// std::from_chars takes) and that lies in the range the plug-in takes. Moves past it.
+bool Coordinate(Line& line, Float& out) {
+  const char* p = line.p;
+  if (*p == '+' && ++p < line.end && *p == '-') return false;
+  const auto [stop, error] = std::from_chars(p, line.end, out, std::chars_format::general);
+  if (error != std::errc()) return false;
+  line.p = stop;
+  const Float size = std::fabs(out);
+  return line.AtWordEnd() &&
+         (out == 0.0 || (size >= kSmallestCoordinate && size <= kLargestCoordinate));
+}
+
+// A face corner's index as the reader takes it (a nonzero whole number; a negative one counts
+// back from the `count` items read so far), 0-based into `out`; false when it is not one or
+// reaches before the first item. Moves past it.
+bool Index(const char*& p, const char* end, Int64 count, Int64& out) {
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  const char* const first = p;
+  Int64 value = 0;
+  while (p < end && IsDigit(*p)) {
+    if (p - first == 10) return false;  // beyond any index a mesh holds
+    value = value * 10 + (*p++ - '0');
+  }
+  if (p == first || value == 0) return false;
+  out = negative ? count - value : value - 1;
+  return out >= 0;
+}
+
+struct Scan {
+  const ObjFile& rest;
+  ObjFile* keep = nullptr;       // what writing a result needs, or nothing
+  bool facesChecked = false;     // faces and their indices need no look
+  const char* buffer = nullptr;  // the text held now
+  Int64 bufferOffset = 0;        // where in the file `buffer` starts
+  Int64 points = 0, texcoords = 0, normals = 0;
+  Int64 face = 0, corner = 0;
+  Int64 lastTexcoord = -1, lastNormal = -1;  // the largest index a corner names
+
+  // Numbers of a `v`, `vn` or `vt` line: how many, or -1 when one is not plain.
+  static Int64 Numbers(Line& line) {
+    Int64 count = 0;
+    while (line.NextWord()) {
+      if (!PlainNumber(line)) return -1;
+      ++count;
+    }
+    return count;
+  }
+
+  TextSpan Span(const char* begin, const char* end) const {
+    return {bufferOffset + (begin - buffer), bufferOffset + (end - buffer)};
+  }
+
+  // Three coordinates, then nothing, a weight or a colour of 3 or 4 numbers. Kept coordinates
+  // are read as the reader reads them; others need only be plain.
+  bool Point(Line& line) {
+    Vector3 p;
+    Float* xyz[3] = {&p.x, &p.y, &p.z};
+    const char* first = nullptr;
+    const char* third = nullptr;  // the third coordinate's end
+    Int64 count = 0;
+    while (line.NextWord()) {
+      if (count == 0) first = line.p;
+      if (!(keep != nullptr && count < 3 ? Coordinate(line, *xyz[count]) : PlainNumber(line)))
+        return false;
+      if (++count == 3) third = line.p;
+    }
+    ++points;
+    if (count != 3 && count != 4 && count != 6 && count != 7) return false;
+    if (keep != nullptr) {
+      keep->mesh.points.push_back(p);
+      keep->pointSpans.push_back(Span(first, third));
+    }
+    return true;
+  }
+
+  // The file names of a `mtllib` line, as written.
+  void Libraries(Line& line) {
+    if (keep == nullptr || !line.NextWord()) return;
+    const char* const first = line.p;
+    const char* last = line.p;
+    do {
+      while (!line.AtWordEnd()) ++line.p;
+      last = line.p;
+    } while (line.NextWord());
+    keep->mtllibSpans.push_back(Span(first, last));
+  }
+
+  // v, v/t, v//n or v/t/n, naming the rest's point of this corner.
+  bool Corner(Line& line) {
+    Int64 point = 0, texcoord = -1, normal = -1;
+    if (!Index(line.p, line.end, points, point) || point != rest.cornerPoint[corner]) return false;
+    if (line.p < line.end && *line.p == '/') {
+      ++line.p;
+      if (line.p < line.end && *line.p == '/') {
+        ++line.p;
+        if (!Index(line.p, line.end, normals, normal)) return false;
+      } else {
+        if (!Index(line.p, line.end, texcoords, texcoord)) return false;
+        if (line.p < line.end && *line.p == '/') {
+          ++line.p;
+          if (!Index(line.p, line.end, normals, normal)) return false;
+        }
+      }
+    }
+    lastTexcoord = std::max(lastTexcoord, texcoord);
+    lastNormal = std::max(lastNormal, normal);
+    ++corner;
+    return line.AtWordEnd();
+  }
+
+  bool Face(Line& line) {
+    if (face >= rest.FaceCount()) return false;
+    const Int64 end = rest.faceFirst[face + 1];
+    while (line.NextWord())
+      if (corner == end || !Corner(line)) return false;
+    ++face;
+    return corner == end;
+  }
+
+  bool Statement(const char* begin, const char* end) {
+    Line line{begin, end};
+    if (!line.NextWord()) return true;
+    const char* const keyword = line.p;
+    while (!line.AtWordEnd()) ++line.p;
+    const std::string_view word(keyword, static_cast<size_t>(line.p - keyword));
+    if (word == "v") return Point(line);
+    if (word == "f") return facesChecked || Face(line);
+    if (word == "vn") {
+      ++normals;
+      // Normals turn with the faces that name them: a frame kept for writing keeps its faces.
+      return keep == nullptr && Numbers(line) == 3;
+    }
+    if (word == "vt") {
+      ++texcoords;
+      const Int64 n = Numbers(line);
+      return n >= 1 && n <= 3;
+    }
+    if (word == "mtllib") Libraries(line);
+    return true;  // kept as written, whatever it says
+  }
+
+  bool Finished(size_t expectedPoints) const {
+    const Int64 most = std::numeric_limits<Int32>::max();
+    return points == static_cast<Int64>(expectedPoints) &&
+           (facesChecked || (face == rest.FaceCount() && lastTexcoord < texcoords &&
+                             lastNormal < normals && texcoords <= most && normals <= most));
+  }
+};
+
+bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
+             bool facesChecked) {
+  if (path == "-") return false;
+  InputFile in(path);
+  if (!in.Size()) return false;
+  if (keep != nullptr) {
+    keep->name = path;
+    keep->textBytes = static_cast<Int64>(*in.Size());
+    keep->mesh.points.reserve(points);
+    keep->pointSpans.reserve(points);
+  }
+  // Pieces of 256 KiB, and what is left of a line cut by a piece's end (the text grows for a line
+  // longer than a piece): small enough that the memory of one look is reused by the next.
+  constexpr std::uint64_t kPiece = std::uint64_t{1} << 18;
+  std::string text;
+  text.reserve(static_cast<size_t>(2 * kPiece));
+  Scan scan{rest, keep, facesChecked};
+  bool first = true;
+  for (bool atEnd = false; !atEnd;) {
+    const size_t kept = text.size();
+    atEnd = in.Read(kPiece, text) < kPiece;
+    if (std::memchr(text.data() + kept, 0, text.size() - kept) != nullptr) return false;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    scan.buffer = p;
+    if (first) {
+      first = false;
+      if (text.compare(0, 2, "\xFE\xFF") == 0 || text.compare(0, 2, "\xFF\xFE") == 0)
+        return false;  // UTF-16, which the reader refuses
+      if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
+    }
+    while (true) {
+      const char* const stop = FindLineEnd(p, end);
+      if (stop == end && !atEnd) break;
+      if (stop - p > kMaxObjLineBytes || !scan.Statement(p, stop)) return false;
+      if (stop == end) break;
+      p = stop + 1;
+    }
+    if (end - p > kMaxObjLineBytes) return false;
+    scan.bufferOffset += p - text.data();
+    text.erase(0, static_cast<size_t>(p - text.data()));
+  }
+  return scan.Finished(points);
+}
+
+}  // namespace
+
+bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
+                   bool facesChecked) {
+  try {
+    return Scanned(path, rest, points, keep, facesChecked);
+  } catch (const std::runtime_error&) {
+    return false;  // the full read names what went wrong
+  }
+}
+
+}  // namespace headless

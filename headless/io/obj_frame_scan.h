@@ -1,0 +1,37 @@
+// A quick look at an OBJ file that should be a frame of a rest mesh (the rest's points moved, its
+// faces as they were), for checking every frame of a long sequence before anything is written
+// without parsing and holding each one: one pass over the text a piece at a time, storing nothing.
+//
+// The look is sure only of what it understands: `v` lines of plain decimal numbers (an optional
+// sign, digits with an optional point inside, an optional exponent of one or two digits, at most
+// 40 digits in all, so that every coordinate lies in the range the plug-in takes), `vt` and `vn`
+// lines of such numbers, faces naming the rest's points corner for corner (with texture
+// coordinates and normals in range), and any other statement. (Coordinates it keeps, below, it
+// reads as the reader does, so any number the reader takes does.) Anything else, and any fault,
+// makes it unsure; the caller then reads the file in full, which finds the fault and names it.
+#pragma once
+
+#include <string>
+
+#include "headless/io/obj.h"
+
+namespace headless {
+
+// True only when ReadObjFile(path) surely succeeds and gives `points` points (all 0 or between
+// kSmallestCoordinate and kLargestCoordinate in size) and faces CheckSameFaces finds the same as
+// `rest`'s. False when it is not sure: the file may still be such a frame. A file that is not a
+// regular file (the standard input, a pipe) is never looked at: false.
+//
+// With `keep`, the look also keeps what writing a result like the file needs (WriteObjLike), as
+// ReadObjFile would read it: the name, the length of the text (the text itself is not held, so
+// writing reads it again from the file), the points, where each `v` line's coordinates stand and
+// each `mtllib` line's file names. Where it answers false, `keep` holds nothing of use; a file
+// with normals (`vn`), which turn with the faces, answers false then.
+//
+// With `facesChecked` the caller vouches for the faces (the file has not changed since a look
+// without it was sure of it): faces and the indices they hold are not looked at again, only the
+// points are.
+bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points,
+                   ObjFile* keep = nullptr, bool facesChecked = false);
+
+}  // namespace headless

@@ -1,0 +1,158 @@
+// The quick look at an OBJ frame of a rest mesh: sure only of frames the full read and the checks
+// accept, sure of the plain frames applications write, and keeping what writing a result needs as
+// the full read reads it, over files longer than the pieces it reads.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "headless/io/input_ranges.h"
+#include "headless/io/obj.h"
+#include "headless/io/obj_frame_scan.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ObjFrameScan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("tessamire_obj_frame_scan_" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "out");
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const fs::path path = dir / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+  }
+
+  // Whether the full read and every check of a frame accept the file.
+  static bool Accepted(const std::string& path, const headless::ObjFile& rest) {
+    try {
+      const headless::ObjFile frame = headless::ReadObjFile(path);
+      headless::CheckCoordinateRange(frame.mesh.points, path);
+      headless::CheckSameFaces(rest, frame);
+      return frame.mesh.points.size() == rest.mesh.points.size();
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+
+  fs::path dir;
+};
+
+// Four points, two faces with texture coordinates, one of them relative.
+constexpr const char* kRest =
+    "mtllib m.mtl\n"
+    "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+    "vt 0 0\nvt 1 0\nvt 1 1\n"
+    "f 1/1 2/2 3/3\nf -4/-3 -2/-1 -1/-1\n";
+
+TEST_F(ObjFrameScan, SureOnlyOfFramesTheFullReadAccepts) {
+  const headless::ObjFile rest = headless::ReadObjFile(Write("rest.obj", kRest));
+  const std::string faces = "vt 0 0\nvt 1 0\nvt 1 1\nf 1/1 2/2 3/3\nf -4/-3 -2/-1 -1/-1\n";
+  const std::string points = "v 0.5 0 0\nv 1 0 -2.5e-3\nv 1 1 0\nv 0 1 0\n";
+  // The frame's text, whether the look is sure of it.
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {points + faces, true},
+      {"\xEF\xBB\xBF# made elsewhere\r\no x\r\nmtllib m.mtl\r\nv +0.5 0 0 1\r\n"
+       "v 1 0 0 0.1 0.2 0.3\r\nv 1 1 0 # a comment\r\nv 0 1 0 1 1 1 1\r\ng a\r\n"
+       "usemtl red\r\n" +
+           faces,
+       true},
+      {points + "vn 0 0 1\n" + faces + "f 1//1 2//1 4//1\n", false},  // a third face
+      {points + "vn 0 0 1\nvt 0 0\nvt 1 0\nvt 1 1\nf 1/1/1 2/2/1 3/3/1\nf 1/1 3/2 4/3\n", true},
+      {points + "vt 0 0\nf 1/1 2/1 3/1\nf 1/4 3/1 4/1\n", false},  // texture coordinate 4
+      {points + "vt 0 0\nf 1 2 3\nf 1 3 2\n", false},              // the corners turned
+      {points + "vt 0 0\nf 1 2 3\nf 1 3 4 2\n", false},            // a corner more
+      {points + "vt 0 0\nf 1 2 3\n", false},                       // a face fewer
+      {"v 0 0 0\nv 1 0 0\nv 1 1 0\n" + faces, false},              // a point fewer
+      {points + "v 2 2 2\n" + faces, false},                       // a point more
+      {"v 0 0 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n" + faces, false},
+      {"v 0 0 1.5x\nv 1 0 0\nv 1 1 0\nv 0 1 0\n" + faces, false},
+      {"v 0 0 1e400\nv 1 0 0\nv 1 1 0\nv 0 1 0\n" + faces, false},
+      {"v 0 0 1e151\nv 1 0 0\nv 1 1 0\nv 0 1 0\n" + faces, false},  // beyond the plug-in's range
+      {"v 0 0 -1e-151\nv 1 0 0\nv 1 1 0\nv 0 1 0\n" + faces, false},
+      {"v 0 0 .5\nv 1 0 0\nv 1 1 0\nv 0 1 0\n" + faces, false},  // read, but not plain
+      {points + "vn 0 1\n" + faces, false},
+      {points + "vt 0 0\nvt 1 0\nvt 1 1\nf 1/1 2/2 3/3#\nf 1 3 4\n", false},
+      {points + "vt 0 0\nf 0 2 3\nf 1 3 4\n", false},
+      {points + "vt 0 0\nf -5 2 3\nf 1 3 4\n", false},
+      {points + faces + std::string("# \0", 3), false},
+      {"\xFF\xFEv 0 0 0\n", false},
+      {points + "vt 0 0\nf 1/1/ 2 3\nf 1 3 4\n", false},
+      {points + "vt 0 0\nf 1 2 3\nf 1 3 99999999999\n", false},
+  };
+  for (size_t k = 0; k < cases.size(); ++k) {
+    const std::string path = Write("frame" + std::to_string(k) + ".obj", cases[k].first);
+    const bool sure = headless::SurelyFrameOf(path, rest, 4);
+    EXPECT_EQ(sure, cases[k].second) << "case " << k;
+    EXPECT_TRUE(!sure || Accepted(path, rest)) << "case " << k;
+  }
+  // Faces vouched for are not looked at again; points still are.
+  const std::string turned = Write("turned.obj", points + "vt 0 0\nf 1 2 3\nf 1 3 2\n");
+  EXPECT_TRUE(headless::SurelyFrameOf(turned, rest, 4, nullptr, true));
+  const std::string fewer = Write("fewer.obj", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
+  EXPECT_FALSE(headless::SurelyFrameOf(fewer, rest, 4, nullptr, true));
+  // Nothing of the kind: a folder, a missing file, the standard input.
+  EXPECT_FALSE(headless::SurelyFrameOf(dir.string(), rest, 4));
+  EXPECT_FALSE(headless::SurelyFrameOf((dir / "missing.obj").string(), rest, 4));
+  EXPECT_FALSE(headless::SurelyFrameOf("-", rest, 4));
+}
+
+// A grid of more than 4 MiB of text, so that lines are cut where the pieces end.
+TEST_F(ObjFrameScan, KeepsWhatWritingNeedsAsTheFullReadReadsIt) {
+  constexpr int kSide = 300;
+  std::string rest = "mtllib looks.mtl\n", frame = "mtllib looks.mtl\r\n";
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x) {
+      rest += "v " + std::to_string(x) + " " + std::to_string(y) + " 0\n";
+      frame += "v  " + std::to_string(x * 0.123456789012345) + "\t+" +
+               std::to_string(y * 1.000000000000001e-3) + " -" + std::to_string(x * y) +
+               "e-7 # moved\r\n";
+    }
+  std::string faces;
+  for (int y = 0; y + 1 < kSide; ++y)
+    for (int x = 0; x + 1 < kSide; ++x) {
+      const int a = y * kSide + x + 1;
+      faces += "f " + std::to_string(a) + " " + std::to_string(a + 1) + " " +
+               std::to_string(a + kSide + 1) + " " + std::to_string(a + kSide) + "\n";
+    }
+  ASSERT_GT(frame.size() + faces.size(), size_t{4} << 20);
+  const headless::ObjFile restFile = headless::ReadObjFile(Write("rest.obj", rest + faces));
+  const std::string path = Write("frame.obj", frame + faces);
+  headless::ObjFile kept;
+  ASSERT_TRUE(headless::SurelyFrameOf(path, restFile, kSide * kSide, &kept));
+  const headless::ObjFile full = headless::ReadObjFile(path);
+  EXPECT_EQ(kept.name, path);
+  EXPECT_TRUE(kept.text.empty());
+  EXPECT_EQ(kept.textBytes, full.textBytes);
+  ASSERT_EQ(kept.mesh.points.size(), full.mesh.points.size());
+  EXPECT_EQ(std::memcmp(kept.mesh.points.data(), full.mesh.points.data(),
+                        full.mesh.points.size() * sizeof(Vector3)),
+            0);
+  ASSERT_EQ(kept.pointSpans.size(), full.pointSpans.size());
+  for (size_t i = 0; i < full.pointSpans.size(); ++i)
+    ASSERT_TRUE(kept.pointSpans[i].begin == full.pointSpans[i].begin &&
+                kept.pointSpans[i].end == full.pointSpans[i].end)
+        << "point " << i;
+  ASSERT_EQ(kept.mtllibSpans.size(), 1u);
+  EXPECT_EQ(kept.mtllibSpans[0].begin, full.mtllibSpans[0].begin);
+  EXPECT_EQ(kept.mtllibSpans[0].end, full.mtllibSpans[0].end);
+  // Written elsewhere, the result is the full read's, its material library reached from there.
+  std::vector<Vector3> moved = full.mesh.points;
+  for (Vector3& p : moved) p.z += 0.25;
+  const std::string out = (dir / "out" / "frame.obj").string();
+  EXPECT_EQ(headless::ObjText(kept, moved, out), headless::ObjText(full, moved, out));
+}
+
+}  // namespace
