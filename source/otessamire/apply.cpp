@@ -62,13 +62,21 @@ void PrepareApply(BaseDocument* doc, BaseList2D* deformer, const Matrix& objectM
 }
 
 FrameSink ApplySink(const ApplyContext& context) {
-  return {const_cast<ApplyContext*>(&context),
-          [](void* c, Int64 begin, std::span<const Frame> frames) {
-            const ApplyContext& context = *static_cast<const ApplyContext*>(c);
-            Int64 kept = 0;
-            for (size_t k = 0; k < frames.size(); ++k)
-              if (ApplyPoint(context, begin + static_cast<Int64>(k), frames[k])) ++kept;
-            if (kept > 0 && context.keptPoints != nullptr)
-              context.keptPoints->fetch_add(kept, std::memory_order_relaxed);
-          }};
+  FrameSink sink{const_cast<ApplyContext*>(&context),
+                 [](void* c, Int64 begin, std::span<const Frame> frames) {
+                   const ApplyContext& context = *static_cast<const ApplyContext*>(c);
+                   Int64 kept = 0;
+                   for (size_t k = 0; k < frames.size(); ++k)
+                     if (ApplyPoint(context, begin + static_cast<Int64>(k), frames[k])) ++kept;
+                   if (kept > 0 && context.keptPoints != nullptr)
+                     context.keptPoints->fetch_add(kept, std::memory_order_relaxed);
+                 }};
+  // Without weights or the smoothed mesh, ApplyPoint is DecodeInPlace, which the core does in
+  // the lanes that build the frames.
+  if (!context.showSmoothed && !context.falloffActive && context.hostWeights.empty()) {
+    sink.decodePoints = context.points.data();
+    sink.decodeDifferences = context.differences.data();
+    sink.decodeNotFinite = context.keptPoints;
+  }
+  return sink;
 }

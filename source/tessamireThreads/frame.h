@@ -1,6 +1,8 @@
 // The local frame of one point: the host's matrix layout, offset first, then the three axes.
 #pragma once
 
+#include <cmath>
+
 #include "source/tessamireThreads/vector_ops.h"
 
 // Applying a frame F to p gives origin + axis1 * p.x + axis2 * p.y + axis3 * p.z. One frame per
@@ -72,4 +74,18 @@ inline Vector3 EncodeDifference(const Frame& frame, const Vector3& point) {
 // The point a stored difference gives in a new frame: ApplyFrame(frame, difference).
 inline Vector3 DecodeDifference(const Frame& frame, const Vector3& difference) {
   return ApplyFrame(frame, difference);
+}
+
+// The plain apply of one point, without weights: with w = 1, P' = w*T + (1-w)*P per component of
+// T = DecodeDifference(frame, difference). A singular frame (determinant exactly 0) keeps P and
+// answers false; a P' with a component that is not finite keeps P and answers true.
+inline Bool DecodeInPlace(const Frame& frame, const Vector3& difference, Vector3& point) {
+  if (FrameDeterminant(frame) == 0.0) return false;
+  const Vector3 t = DecodeDifference(frame, difference);
+  const Float w = 1.0;
+  const Vector3 out{w * t.x + (1.0 - w) * point.x, w * t.y + (1.0 - w) * point.y,
+                    w * t.z + (1.0 - w) * point.z};
+  if (!(std::isfinite(out.x) && std::isfinite(out.y) && std::isfinite(out.z))) return true;
+  point = out;
+  return false;
 }

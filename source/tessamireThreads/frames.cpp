@@ -142,10 +142,12 @@ inline void Store(const FrameAxes& axes, Frame& frame) {
   frame.axis3 = axes.axis3;
 }
 
-// The axes of points [begin, end) into out[0, end - begin), eight, four, then two at a time as
-// the lanes in use allow: they share the latency of their square roots and divisions; each
-// point's bits are those of the one-point rule, so how the range is cut changes nothing.
-void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
+// Points [begin, end) eight, four, then two at a time as the lanes in use allow: they share the
+// latency of their square roots and divisions; each point's bits are those of the one-point rule,
+// so how the range is cut changes nothing. `out` takes the groups of eight and of four (a false
+// answer: not taken) and the single points' axes.
+template <typename Out>
+void EachAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Out& out) {
   const LaneWidth width = ActiveLaneWidth();
   Int64 i = begin;
   if (width == LaneWidth::kWide512) {
@@ -154,30 +156,67 @@ void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
       const FrameInput in[8] = {Gather(pass, i),     Gather(pass, i + 1), Gather(pass, i + 2),
                                 Gather(pass, i + 3), Gather(pass, i + 4), Gather(pass, i + 5),
                                 Gather(pass, i + 6), Gather(pass, i + 7)};
-      FrameAxes axes[8];
-      FrameAxesOfEight512(in, axes);
-      for (Int64 k = 0; k < 8; ++k) Store(axes[k], out[i - begin + k]);
+      out.Eight(in, i);
     }
   }
   for (; i + 3 < end; i += 4) {
     const FrameInput in[4] = {Gather(pass, i), Gather(pass, i + 1), Gather(pass, i + 2),
                               Gather(pass, i + 3)};
+    if (width != LaneWidth::kPairs && out.FourWide(in, i)) continue;
     FrameAxes axes[4];
     if (width != LaneWidth::kPairs)
       FrameAxesOfFourWide(in, axes);
     else
       FrameAxesOfFour(in, axes);
-    for (Int64 k = 0; k < 4; ++k) Store(axes[k], out[i - begin + k]);
+    for (Int64 k = 0; k < 4; ++k) out.One(axes[k], i + k);
   }
   for (; i + 1 < end; i += 2) {
     FrameAxes a;
     FrameAxes b;
     FrameAxesOfPair(Gather(pass, i), Gather(pass, i + 1), a, b);
-    Store(a, out[i - begin]);
-    Store(b, out[i - begin + 1]);
+    out.One(a, i);
+    out.One(b, i + 1);
   }
-  if (i < end) Store(FrameAxesOf(Gather(pass, i)), out[i - begin]);
+  if (i < end) out.One(FrameAxesOf(Gather(pass, i)), i);
 }
+
+// The axes into frames[0, end - begin).
+struct StoredAxes {
+  Frame* frames;
+  Int64 begin;
+  void Eight(const FrameInput in[8], Int64 i) {
+    FrameAxes axes[8];
+    FrameAxesOfEight512(in, axes);
+    for (Int64 k = 0; k < 8; ++k) Store(axes[k], frames[i - begin + k]);
+  }
+  Bool FourWide(const FrameInput*, Int64) { return false; }
+  void One(const FrameAxes& axes, Int64 i) { Store(axes, frames[i - begin]); }
+};
+
+void FillAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Frame* out) {
+  StoredAxes stored{out, begin};
+  EachAxes(pass, begin, end, stored);
+}
+
+// Each point's difference decoded in place in its frame (see FrameSink), counting the results not
+// finite.
+struct DecodedAxes {
+  const VertexFramePass& pass;
+  Vector3* points;
+  const Vector3* differences;
+  Int64 notFinite = 0;
+  void Eight(const FrameInput in[8], Int64 i) {
+    notFinite += DecodedAxes512(in, points + i, differences + i);
+  }
+  Bool FourWide(const FrameInput in[4], Int64 i) {
+    notFinite += DecodedAxesWide(in, points + i, differences + i);
+    return true;
+  }
+  void One(const FrameAxes& axes, Int64 i) {
+    const Frame frame{pass.smoothed[i], axes.axis1, axes.axis2, axes.axis3};
+    if (DecodeInPlace(frame, differences[i], points[i])) ++notFinite;
+  }
+};
 
 void VertexFrameChunk(void* context, Int64 begin, Int64 end) noexcept {
   const VertexFramePass& pass = *static_cast<const VertexFramePass*>(context);
@@ -192,6 +231,13 @@ struct FrameBlockPass {
 
 void FrameBlockChunk(void* context, Int64 begin, Int64 end) noexcept {
   const FrameBlockPass& pass = *static_cast<const FrameBlockPass*>(context);
+  if (pass.sink.decodePoints != nullptr && pass.axes.start != nullptr) {
+    DecodedAxes decoded{pass.axes, pass.sink.decodePoints, pass.sink.decodeDifferences};
+    EachAxes(pass.axes, begin, end, decoded);
+    if (decoded.notFinite > 0 && pass.sink.decodeNotFinite != nullptr)
+      pass.sink.decodeNotFinite->fetch_add(decoded.notFinite, std::memory_order_relaxed);
+    return;
+  }
   Frame block[kFrameBlock];
   for (Int64 from = begin; from < end; from += kFrameBlock) {
     const Int64 to = from + kFrameBlock < end ? from + kFrameBlock : end;

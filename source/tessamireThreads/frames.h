@@ -1,6 +1,7 @@
 // Local frames of the smoothed mesh and the encoding of points as differences in them.
 #pragma once
 
+#include <atomic>
 #include <span>
 
 #include "host/binding/services.h"
@@ -43,9 +44,17 @@ void ComputeVertexFrames(std::span<const Vector3> smoothed, std::span<const CPol
 // Where frames built in blocks go. `consume` is called once per block, concurrently for
 // different blocks, with the frames of points [begin, begin + frames.size()) (frames[k] is point
 // begin + k's); the blocks cover every point once. The frames live only for the call.
+//
+// A sink whose whole work per point is DecodeInPlace(frame, differences[i], points[i]) also names
+// those arrays and where to add the count of results not finite: the frames are then decoded
+// where they are built, in the lanes that build them, and `consume` is called only where the
+// adjacency has no whole lists.
 struct FrameSink {
   void* context = nullptr;
   void (*consume)(void* context, Int64 begin, std::span<const Frame> frames) = nullptr;
+  Vector3* decodePoints = nullptr;
+  const Vector3* decodeDifferences = nullptr;
+  std::atomic<Int64>* decodeNotFinite = nullptr;  // may be null
 };
 
 // The sink that copies every block into `frames` (one per point) at its own place.

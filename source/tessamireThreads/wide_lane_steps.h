@@ -13,6 +13,8 @@
 // external linkage, so no code built for the wider instructions can be picked up by another unit.
 #pragma once
 
+#include <cmath>
+
 #include "source/tessamireThreads/wide_lanes.h"
 
 namespace {
@@ -64,23 +66,71 @@ inline void Scatter(const V3<W>& v, Vector3* out, Int64 stride) {
   for (int k = 0; k < kLanes; ++k) out[k * stride] = {x[k], y[k], z[k]};
 }
 
-inline void AxesOfLanes(const FrameInput* in, FrameAxes* out) {
+inline void LaneAxes(const FrameInput* in, V3<W>& axis1, V3<W>& axis2, V3<W>& axis3) {
   Float inverseCount[kLanes];
   bool hasPair[kLanes];
   for (int k = 0; k < kLanes; ++k) {
     inverseCount[k] = in[k].inverseCount;
     hasPair[k] = in[k].hasPair;
   }
-  V3<W> axis1, axis2, axis3;
   Axes<W, M>(Gather(in, &FrameInput::normalSum), Load(inverseCount), Gather(in, &FrameInput::here),
              Gather(in, &FrameInput::first), Gather(in, &FrameInput::second), MaskOf(hasPair),
              axis1, axis2, axis3);
+}
+
+// The points v[0] .. v[kLanes - 1] of one array, one per lane.
+inline V3<W> OfRow(const Vector3* v) {
+  Float x[kLanes], y[kLanes], z[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    x[k] = v[k].x;
+    y[k] = v[k].y;
+    z[k] = v[k].z;
+  }
+  return {Load(x), Load(y), Load(z)};
+}
+
+inline void AxesOfLanes(const FrameInput* in, FrameAxes* out) {
+  V3<W> axis1, axis2, axis3;
+  LaneAxes(in, axis1, axis2, axis3);
   // FrameAxes holds three Vector3, so one axis of consecutive records lies 3 Vector3 apart.
   constexpr Int64 kStride = sizeof(FrameAxes) / sizeof(Vector3);
   static_assert(kStride * sizeof(Vector3) == sizeof(FrameAxes));
   Scatter(axis1, &out[0].axis1, kStride);
   Scatter(axis2, &out[0].axis2, kStride);
   Scatter(axis3, &out[0].axis3, kStride);
+}
+
+// See DecodeInPlace: per lane the frame's determinant axis1 . (axis2 x axis3), the decoded
+// difference T (the frame's origin is `here`), and P' = w*T + (1-w)*P with w = 1; the lanes are
+// then written one by one, a singular frame or a P' not finite keeping P.
+inline Int32 DecodedAxesOfLanes(const FrameInput* in, Vector3* points, const Vector3* differences) {
+  V3<W> axis1, axis2, axis3;
+  LaneAxes(in, axis1, axis2, axis3);
+  const V3<W> c = Cross(axis2, axis3);
+  const W det = axis1.x * c.x + axis1.y * c.y + axis1.z * c.z;
+  const V3<W> o = Gather(in, &FrameInput::here);
+  const V3<W> d = OfRow(differences);
+  const V3<W> t = {((d.x * axis1.x + o.x) + d.y * axis2.x) + d.z * axis3.x,
+                   ((d.x * axis1.y + o.y) + d.y * axis2.y) + d.z * axis3.y,
+                   ((d.x * axis1.z + o.z) + d.y * axis2.z) + d.z * axis3.z};
+  const V3<W> p = OfRow(points);
+  const W w = Same(1.0);
+  const W rest = Same(1.0) - w;
+  Float determinant[kLanes], x[kLanes], y[kLanes], z[kLanes];
+  Store(det, determinant);
+  Store(w * t.x + rest * p.x, x);
+  Store(w * t.y + rest * p.y, y);
+  Store(w * t.z + rest * p.z, z);
+  Int32 notFinite = 0;
+  for (int k = 0; k < kLanes; ++k) {
+    if (determinant[k] == 0.0) continue;
+    if (!(std::isfinite(x[k]) && std::isfinite(y[k]) && std::isfinite(z[k]))) {
+      ++notFinite;
+      continue;
+    }
+    points[k] = {x[k], y[k], z[k]};
+  }
+  return notFinite;
 }
 
 // See SmoothPoint: per lane, for each list entry in order e = P[k] - P[i]; length-weighted

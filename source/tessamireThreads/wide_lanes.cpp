@@ -71,6 +71,10 @@ void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3
   FaceNormalsOfLanes(positions, polygons, normals);
 }
 
+Int32 DecodedAxesWide(const FrameInput in[4], Vector3* points, const Vector3* differences) {
+  return DecodedAxesOfLanes(in, points, differences);
+}
+
 #else
 
 // Built without the wide lanes (TESSAMIRE_WIDE_LANES unset): never chosen, never called.
@@ -80,5 +84,8 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
 void LengthStepsWide(const LengthStepArrays&, Int64) {}
 void UniformStepsWide(const LengthStepArrays&, Int64) {}
 void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*) {}
+Int32 DecodedAxesWide(const FrameInput*, Vector3*, const Vector3*) {
+  return 0;
+}
 
 #endif

@@ -61,3 +61,9 @@ void UniformSteps512(const LengthStepArrays& arrays, Int64 i);
 // available.
 void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
 void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
+
+// The frames of points 0 .. 3 (of the 512-bit lanes: 0 .. 7) from `in`, each decoding its point's
+// difference in place as DecodeInPlace does: bit for bit its results on each. Answers how many
+// results were not finite. Only to be called where the width is available.
+Int32 DecodedAxesWide(const FrameInput in[4], Vector3* points, const Vector3* differences);
+Int32 DecodedAxes512(const FrameInput in[8], Vector3* points, const Vector3* differences);

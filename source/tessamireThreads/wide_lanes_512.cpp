@@ -74,6 +74,10 @@ void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3*
   FaceNormalsOfLanes(positions, polygons, normals);
 }
 
+Int32 DecodedAxes512(const FrameInput in[8], Vector3* points, const Vector3* differences) {
+  return DecodedAxesOfLanes(in, points, differences);
+}
+
 #else
 
 // Built without the 512-bit lanes: never chosen, never called.
@@ -84,5 +88,8 @@ void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
 void LengthSteps512(const LengthStepArrays&, Int64) {}
 void UniformSteps512(const LengthStepArrays&, Int64) {}
 void FaceNormals512(const Vector3*, const CPolygon*, Vector3*) {}
+Int32 DecodedAxes512(const FrameInput*, Vector3*, const Vector3*) {
+  return 0;
+}
 
 #endif
