@@ -30,8 +30,27 @@ LaneWidth ForceLaneWidth(LaneWidth width);
 // Lets the processor decide again: the widest available.
 LaneWidth UnforceLaneWidth();
 
+// Arrays the wide lanes write of at least this many bytes outgrow the last-level cache: their
+// points go out with stores that bypass the cache, which saves reading each line in before it is
+// overwritten. A smaller array is read back from the cache by the next pass, so it is stored as
+// usual.
+inline constexpr Int64 kStreamingBytes = Int64{8} << 20;
+// The chunk a loop that streams its stores hands each worker: every chunk ends with a fence, so it
+// must be long enough for the fence to cost nothing much.
+inline constexpr Int64 kStreamingChunk = 4096;
+
+// Whether an array of `count` Vector3 written in `width` bypasses the cache.
+inline bool StreamsStores(LaneWidth width, Int64 count) {
+  return width != LaneWidth::kPairs && count * Int64{sizeof(Vector3)} >= kStreamingBytes;
+}
+// Makes the stores that bypassed the cache visible before anything this thread writes after it;
+// every loop body that streamed calls it before it returns, so the loop's join publishes them.
+void FenceStreamedStores();
+
 // What the smoothing step of a point reads (see SmoothPoint): positions, the neighbour lists as
-// offsets and indices, the vertex map's weights or null, and the strength.
+// offsets and indices, the vertex map's weights or null, and the strength; and whether the
+// destination bypasses the cache (only where a group's first point lies on the register's
+// alignment: 32 bytes for four lanes, 64 for eight).
 struct LengthStepArrays {
   const Vector3* source;
   Vector3* destination;
@@ -39,6 +58,7 @@ struct LengthStepArrays {
   const Int32* index;
   const Float32* weights;
   Float strength;
+  bool stream;
 };
 
 // The frame axes of four points in one register per component; bit for bit FrameAxesOf on each.
@@ -57,10 +77,12 @@ void LengthSteps512(const LengthStepArrays& arrays, Int64 i);
 void UniformSteps512(const LengthStepArrays& arrays, Int64 i);
 
 // The normals of polygons[0 .. 3] (of the 512-bit lanes: [0 .. 7]) from `positions` into
-// normals[0 .. 3] (or 7); bit for bit FaceNormal on each. Only to be called where the width is
-// available.
-void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
-void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
+// normals[0 .. 3] (or 7); bit for bit FaceNormal on each; `stream` as in LengthStepArrays. Only to
+// be called where the width is available.
+void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals,
+                     bool stream);
+void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals,
+                    bool stream);
 
 // The frames of points 0 .. 3 (of the 512-bit lanes: 0 .. 7) from `in`, each decoding its point's
 // difference in place as DecodeInPlace does: bit for bit its results on each. Answers how many
