@@ -1,6 +1,5 @@
 #include "source/tessamireThreads/frames.h"
 
-#include <cstdint>
 #include <cstring>
 
 #include "host/binding/parallel.h"
@@ -34,28 +33,21 @@ struct NormalPass {
 };
 
 // Polygons [begin, end): eight or four at a time in the widest lanes in use, the rest one by one;
-// each normal's bits are FaceNormal's, so how the range is cut changes nothing. When the normals
-// bypass the cache, one by one up to the first group whose stores are whole cache lines.
+// each normal's bits are FaceNormal's, so how the range is cut changes nothing.
 void NormalChunk(void* context, Int64 begin, Int64 end) noexcept {
   const NormalPass& pass = *static_cast<const NormalPass*>(context);
   const LaneWidth width = ActiveLaneWidth();
-  const bool stream = StreamsStores(width, static_cast<Int64>(pass.normals.size()));
   const Vector3* positions = pass.positions.data();
   Int64 j = begin;
-  if (stream) {
-    for (; j < end && reinterpret_cast<std::uintptr_t>(pass.normals.data() + j) % 64 != 0; ++j)
-      pass.normals[j] = FaceNormal(pass.positions, pass.polygons[j]);
-  }
   if (width == LaneWidth::kWide512) {
     for (; j + 7 < end; j += 8)
-      FaceNormals512(positions, pass.polygons.data() + j, pass.normals.data() + j, stream);
+      FaceNormals512(positions, pass.polygons.data() + j, pass.normals.data() + j);
   }
   if (width != LaneWidth::kPairs) {
     for (; j + 3 < end; j += 4)
-      FaceNormalsWide(positions, pass.polygons.data() + j, pass.normals.data() + j, stream);
+      FaceNormalsWide(positions, pass.polygons.data() + j, pass.normals.data() + j);
   }
   for (; j < end; ++j) pass.normals[j] = FaceNormal(pass.positions, pass.polygons[j]);
-  if (stream) FenceStreamedStores();
 }
 
 }  // namespace
@@ -65,10 +57,7 @@ void ComputeFaceNormals(std::span<const Vector3> smoothed, std::span<const CPoly
   const Int64 count = static_cast<Int64>(polygons.size());
   if (count <= 0) return;
   NormalPass pass{smoothed, polygons, normals};
-  const Int64 chunk = StreamsStores(ActiveLaneWidth(), static_cast<Int64>(normals.size()))
-                          ? kStreamingChunk
-                          : kFrameChunk;
-  Framework().parallelFor(count, chunk, &pass, NormalChunk);
+  Framework().parallelFor(count, kFrameChunk, &pass, NormalChunk);
 }
 
 namespace {

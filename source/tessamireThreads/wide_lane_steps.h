@@ -214,8 +214,7 @@ inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
 
 // See FaceNormal: per lane, normalise((P[b] - P[x]) x (P[c] - P[a])) with x = d for a quad
 // (c != d) and a for a triangle.
-inline void FaceNormalsOfLanes(const Vector3* P, const CPolygon* polygons, Vector3* out,
-                               bool stream) {
+inline void FaceNormalsOfLanes(const Vector3* P, const CPolygon* polygons, Vector3* out) {
   const Vector3* a[kLanes];
   const Vector3* b[kLanes];
   const Vector3* c[kLanes];
@@ -228,7 +227,7 @@ inline void FaceNormalsOfLanes(const Vector3* P, const CPolygon* polygons, Vecto
     x[k] = &P[p.c != p.d ? p.d : p.a];
   }
   const V3<W> corner = OfPoints(a);
-  Emit(Normalized(Cross(Sub(OfPoints(b), OfPoints(x)), Sub(OfPoints(c), corner))), out, stream);
+  Scatter(Normalized(Cross(Sub(OfPoints(b), OfPoints(x)), Sub(OfPoints(c), corner))), out, 1);
 }
 
 }  // namespace

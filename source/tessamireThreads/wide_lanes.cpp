@@ -83,9 +83,8 @@ void UniformStepsWide(const LengthStepArrays& arrays, Int64 i) {
   StepsOfLanes<false>(arrays, i);
 }
 
-void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals,
-                     bool stream) {
-  FaceNormalsOfLanes(positions, polygons, normals, stream);
+void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
+  FaceNormalsOfLanes(positions, polygons, normals);
 }
 
 void FenceStreamedStores() {
@@ -104,7 +103,7 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
 }
 void LengthStepsWide(const LengthStepArrays&, Int64) {}
 void UniformStepsWide(const LengthStepArrays&, Int64) {}
-void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*, bool) {}
+void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*) {}
 void FenceStreamedStores() {}
 Int32 DecodedAxesWide(const FrameInput*, Vector3*, const Vector3*) {
   return 0;

@@ -30,10 +30,11 @@ LaneWidth ForceLaneWidth(LaneWidth width);
 // Lets the processor decide again: the widest available.
 LaneWidth UnforceLaneWidth();
 
-// Arrays the wide lanes write of at least this many bytes outgrow the last-level cache: their
-// points go out with stores that bypass the cache, which saves reading each line in before it is
-// overwritten. A smaller array is read back from the cache by the next pass, so it is stored as
-// usual.
+// Smoothed points the wide lanes write into an array of at least this many bytes go out with
+// stores that bypass the cache: such an array outgrows the cache along with what the pass reads,
+// and an ordinary store reads every line in before it overwrites it. A smaller array is read back
+// from the cache by the next pass, so it is stored as usual. (The face normals stay in the cache:
+// the frames read them straight after, and bypassing it there measured slower.)
 inline constexpr Int64 kStreamingBytes = Int64{8} << 20;
 // The chunk a loop that streams its stores hands each worker: every chunk ends with a fence, so it
 // must be long enough for the fence to cost nothing much.
@@ -77,12 +78,10 @@ void LengthSteps512(const LengthStepArrays& arrays, Int64 i);
 void UniformSteps512(const LengthStepArrays& arrays, Int64 i);
 
 // The normals of polygons[0 .. 3] (of the 512-bit lanes: [0 .. 7]) from `positions` into
-// normals[0 .. 3] (or 7); bit for bit FaceNormal on each; `stream` as in LengthStepArrays. Only to
-// be called where the width is available.
-void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals,
-                     bool stream);
-void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals,
-                    bool stream);
+// normals[0 .. 3] (or 7); bit for bit FaceNormal on each. Only to be called where the width is
+// available.
+void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
+void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals);
 
 // The frames of points 0 .. 3 (of the 512-bit lanes: 0 .. 7) from `in`, each decoding its point's
 // difference in place as DecodeInPlace does: bit for bit its results on each. Answers how many

@@ -89,9 +89,8 @@ void UniformSteps512(const LengthStepArrays& arrays, Int64 i) {
   StepsOfLanes<false>(arrays, i);
 }
 
-void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals,
-                    bool stream) {
-  FaceNormalsOfLanes(positions, polygons, normals, stream);
+void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
+  FaceNormalsOfLanes(positions, polygons, normals);
 }
 
 Int32 DecodedAxes512(const FrameInput in[8], Vector3* points, const Vector3* differences) {
@@ -107,7 +106,7 @@ void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
 }
 void LengthSteps512(const LengthStepArrays&, Int64) {}
 void UniformSteps512(const LengthStepArrays&, Int64) {}
-void FaceNormals512(const Vector3*, const CPolygon*, Vector3*, bool) {}
+void FaceNormals512(const Vector3*, const CPolygon*, Vector3*) {}
 Int32 DecodedAxes512(const FrameInput*, Vector3*, const Vector3*) {
   return 0;
 }

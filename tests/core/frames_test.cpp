@@ -1,9 +1,7 @@
 // Face normals, vertex frames, and encoding and decoding differences.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -92,39 +90,6 @@ TEST_F(FramesTest, FaceNormalsAreTheOnePolygonBitsInEveryLaneWidth) {
           << "lanes " << static_cast<int>(width) << ", from " << from;
     }
   }
-  UnforceLaneWidth();
-}
-
-// Normals enough that the wide lanes' stores bypass the cache, at a base on a cache line and at
-// one 8 bytes past it (single polygons lead up to the first whole line), on one worker and on all.
-TEST_F(FramesTest, NormalsStoredAroundTheCacheAreTheOnePolygonBits) {
-  headless::Mesh mesh = headless::Grid(611, 599);
-  for (size_t i = 0; i < mesh.points.size(); ++i)
-    mesh.points[i].z = 0.01 * static_cast<Float>((i * 7) % 5);
-  for (size_t i = 0; i < mesh.polygons.size(); i += 5) mesh.polygons[i].d = mesh.polygons[i].c;
-  const size_t count = mesh.polygons.size();
-  ASSERT_GE(static_cast<Int64>(count * sizeof(Vector3)), kStreamingBytes);
-  std::vector<Vector3> expected;
-  for (const CPolygon& p : mesh.polygons) expected.push_back(FaceNormal(mesh.points, p));
-  std::vector<Vector3> buffer(count + 8);
-  const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(buffer.data());
-  for (LaneWidth width : {LaneWidth::kPairs, LaneWidth::kWide, LaneWidth::kWide512}) {
-    if (!LaneWidthAvailable(width)) continue;
-    ASSERT_EQ(ForceLaneWidth(width), width);
-    for (std::uintptr_t past : {0, 8}) {
-      size_t first = 0;
-      while ((base + first * sizeof(Vector3)) % 64 != past) ++first;
-      for (bool parallel : {true, false}) {
-        headless::g_enableParallelFor = parallel;
-        const std::span<Vector3> normals(buffer.data() + first, count);
-        std::fill(buffer.begin(), buffer.end(), Vector3{-1.0, -1.0, -1.0});
-        ComputeFaceNormals(mesh.points, mesh.polygons, normals);
-        EXPECT_EQ(std::memcmp(normals.data(), expected.data(), normals.size_bytes()), 0)
-            << "lanes " << static_cast<int>(width) << " past " << past << " parallel " << parallel;
-      }
-    }
-  }
-  headless::g_enableParallelFor = true;
   UnforceLaneWidth();
 }
 
