@@ -338,6 +338,20 @@ TEST(PointCaches, SamplesReadAndWrittenOneAtATimeAreTheWholeCachesOwn) {
     EXPECT_NE(errorOf([&] { shortened.Read(2, points); }).find("shorter than when it was opened"),
               std::string::npos);
   }
+  // A cache of no sample, as the whole cache writes it.
+  {
+    const std::string path = (dir / "none.pc2").string();
+    headless::PointCache made = headless::MakePointCache(PointCacheFormat::kPc2, {}, 1.0, 24.0);
+    made.pointCount = 4;
+    {
+      headless::PointCacheWriter writer(path, made, 0);
+      writer.Commit();
+    }
+    EXPECT_EQ(headless::PointCacheBytes(headless::ReadPointCache(path)),
+              headless::PointCacheBytes(made));
+    EXPECT_EQ(headless::PointCacheSamples(path).SampleCount(), 0);
+    fs::remove(path);
+  }
   {
     // Closed before the folder goes: Windows removes no file that is still open.
     headless::PointCacheWriter wide((dir / "wide.pc2").string(), {}, 1);
