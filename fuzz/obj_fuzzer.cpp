@@ -1,23 +1,36 @@
 // The OBJ reader. A file that reads must write back, in both forms the program writes, to text
 // that reads to the same points (bit for bit) and polygons; its own vertices must be sound and
 // their OBJ must read back with as many vertices and the same faces.
+//
+// The quick look at frames too: looked at as a frame of a small fixed rest and, when it reads, as
+// a frame of itself, the input may be found surely a frame only where the full read and the
+// frame's checks accept it, and what the look keeps for writing must be what the full read reads.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "fuzz/fuzz_check.h"
+#include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
+#include "headless/io/obj_frame_scan.h"
 
 namespace {
 
+// Bits, not values: -0 must stay -0.
+bool SamePoints(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0);
+}
+
 bool SameMesh(const headless::Mesh& a, const headless::Mesh& b) {
-  if (a.points.size() != b.points.size() || a.polygons.size() != b.polygons.size()) return false;
-  // Bits, not values: -0 must stay -0.
-  if (!a.points.empty() &&
-      std::memcmp(a.points.data(), b.points.data(), a.points.size() * sizeof(Vector3)) != 0)
-    return false;
+  if (!SamePoints(a.points, b.points) || a.polygons.size() != b.polygons.size()) return false;
   for (std::size_t i = 0; i < a.polygons.size(); ++i) {
     const CPolygon& p = a.polygons[i];
     const CPolygon& q = b.polygons[i];
@@ -26,9 +39,72 @@ bool SameMesh(const headless::Mesh& a, const headless::Mesh& b) {
   return true;
 }
 
+bool SameSpans(const std::vector<headless::TextSpan>& a, const std::vector<headless::TextSpan>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].begin != b[i].begin || a[i].end != b[i].end) return false;
+  return true;
+}
+
+// Four points, two faces, one of them with relative texture coordinates; the corpus holds frames
+// of it.
+const headless::ObjFile& FixedRest() {
+  static const headless::ObjFile rest = headless::ParseObj(
+      "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+      "f 1/1 2/2 3/3\nf -4/-3 -2/-1 -1/-1\n",
+      "rest");
+  return rest;
+}
+
+// The file at `path` as the full read and a frame's checks take it against `rest`, or nothing.
+std::optional<headless::ObjFile> AcceptedFrame(const std::string& path,
+                                               const headless::ObjFile& rest) {
+  try {
+    headless::ObjFile frame = headless::ReadObjFile(path);
+    headless::CheckCoordinateRange(frame.mesh.points, path);
+    headless::CheckSameFaces(rest, frame);
+    if (frame.mesh.points.size() != rest.mesh.points.size()) return std::nullopt;
+    return frame;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+void CheckQuickLook(const std::string& path, const headless::ObjFile& rest) {
+  const std::size_t points = rest.mesh.points.size();
+  headless::ObjFile kept;
+  const bool sureKeeping = headless::SurelyFrameOf(path, rest, points, &kept);
+  // Without keeping, numbers are only scanned, so the look may be less sure, never wrongly sure.
+  if (!sureKeeping && !headless::SurelyFrameOf(path, rest, points)) return;
+  const std::optional<headless::ObjFile> full = AcceptedFrame(path, rest);
+  fuzz::Check(full.has_value(), "the quick look is sure only of frames the full read accepts");
+  fuzz::Check(!sureKeeping || (SamePoints(kept.mesh.points, full->mesh.points) &&
+                               SameSpans(kept.pointSpans, full->pointSpans) &&
+                               SameSpans(kept.mtllibSpans, full->mtllibSpans) &&
+                               kept.textBytes == full->textBytes),
+              "the quick look keeps what the full read reads");
+}
+
+std::string FramePath() {
+  static const std::string path =
+      (std::filesystem::temp_directory_path() /
+       ("tessamire_fuzz_obj_frame_" + std::to_string(getpid()) + ".obj"))
+          .string();
+  return path;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string framePath = FramePath();
+  std::ofstream(framePath, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  CheckQuickLook(framePath, FixedRest());
+  try {
+    CheckQuickLook(framePath, headless::ReadObjFile(framePath));
+  } catch (const std::runtime_error&) {
+  }
+
   headless::ObjFile file;
   try {
     file = headless::ParseObj(std::string(reinterpret_cast<const char*>(data), size), "input");

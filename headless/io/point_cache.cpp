@@ -89,6 +89,7 @@ void CheckSize(std::uint64_t held, bool atLeast, std::uint64_t header, Int32 poi
 // Float32s from their bytes in the file's order into `out`; the same bits as LoadFloat, copied
 // whole where the file's order is the machine's.
 void LoadFloats(const std::byte* p, std::span<Float32> out, bool bigEndian) {
+  if (out.empty()) return;  // a sample of no points: nothing to copy, maybe from nowhere
   if (bigEndian == (std::endian::native == std::endian::big)) {
     std::memcpy(out.data(), p, out.size() * 4);
     return;
@@ -98,6 +99,7 @@ void LoadFloats(const std::byte* p, std::span<Float32> out, bool bigEndian) {
 
 // Float32s as bytes in the file's order, appended to `out`, as StoreFloat appends them.
 void StoreFloats(std::span<const Float32> values, std::vector<std::byte>& out, bool bigEndian) {
+  if (values.empty()) return;
   const std::size_t start = out.size();
   out.resize(start + values.size() * 4);
   std::byte* p = out.data() + start;
@@ -505,11 +507,7 @@ PointCacheWriter::~PointCacheWriter() = default;
 void PointCacheWriter::Append(std::span<const Vector3> points) {
   CheckSamplePoints(points, timing_.pointCount, written_);
   if (written_ == 0) timing_.pointCount = static_cast<Int32>(points.size());
-  if (!file_) {
-    file_ = std::make_unique<OutputFile>(path_);
-    const std::vector<std::byte> header = HeaderBytes(timing_, samples_, kPc2Header);
-    file_->Write(std::string_view(reinterpret_cast<const char*>(header.data()), header.size()));
-  }
+  Open();
   // A piece at a time; a sample that does not fit leaves the file unfinished, never committed.
   const bool big = timing_.format == PointCacheFormat::kMdd;
   std::vector<Float32> narrow;
@@ -527,10 +525,18 @@ void PointCacheWriter::Append(std::span<const Vector3> points) {
   ++written_;
 }
 
+void PointCacheWriter::Open() {
+  if (file_) return;
+  file_ = std::make_unique<OutputFile>(path_);
+  const std::vector<std::byte> header = HeaderBytes(timing_, samples_, kPc2Header);
+  file_->Write(std::string_view(reinterpret_cast<const char*>(header.data()), header.size()));
+}
+
 void PointCacheWriter::Commit() {
-  if (written_ != samples_ || !file_)
+  if (written_ != samples_)
     throw std::logic_error(path_ + ": " + std::to_string(written_) + " samples written of " +
                            std::to_string(samples_));
+  Open();  // a cache of no sample is its header alone
   file_->Commit();
 }
 

@@ -129,6 +129,9 @@ class PointCacheWriter {
   void Commit();
 
  private:
+  // The file, with its header, from the first sample (or a commit of none) on.
+  void Open();
+
   std::string path_;
   PointCache timing_;
   Int64 samples_ = 0;

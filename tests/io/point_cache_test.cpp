@@ -338,15 +338,35 @@ TEST(PointCaches, SamplesReadAndWrittenOneAtATimeAreTheWholeCachesOwn) {
     EXPECT_NE(errorOf([&] { shortened.Read(2, points); }).find("shorter than when it was opened"),
               std::string::npos);
   }
-  headless::PointCacheWriter wide((dir / "wide.pc2").string(), {}, 1);
-  try {
-    wide.Append(std::vector<Vector3>{{0, 0, 0}, {1e300, 0, 0}});
-    ADD_FAILURE() << "a coordinate beyond float32 was written";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(),
-                 "sample 0, point 1: the coordinate 1e+300 does not fit in the float32 numbers a "
-                 "point cache holds");
+  // A cache of no sample, as the whole cache writes it.
+  {
+    const std::string path = (dir / "none.pc2").string();
+    headless::PointCache made = headless::MakePointCache(PointCacheFormat::kPc2, {}, 1.0, 24.0);
+    made.pointCount = 4;
+    {
+      headless::PointCacheWriter writer(path, made, 0);
+      writer.Commit();
+    }
+    EXPECT_EQ(headless::PointCacheBytes(headless::ReadPointCache(path)),
+              headless::PointCacheBytes(made));
+    EXPECT_EQ(headless::PointCacheSamples(path).SampleCount(), 0);
+    fs::remove(path);
   }
+  {
+    // Closed before the folder goes: Windows removes no file that is still open.
+    headless::PointCacheWriter wide((dir / "wide.pc2").string(), {}, 1);
+    try {
+      wide.Append(std::vector<Vector3>{{0, 0, 0}, {1e300, 0, 0}});
+      ADD_FAILURE() << "a coordinate beyond float32 was written";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(),
+                   "sample 0, point 1: the coordinate 1e+300 does not fit in the float32 numbers "
+                   "a point cache holds");
+    }
+  }
+  // Only the whole, written-in-parts and damaged caches of both formats remain.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 6)
+      << "a cache that failed left a file behind";
   fs::remove_all(dir);
 }
 
