@@ -1,5 +1,6 @@
 #include "source/tessamireThreads/smoothing.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "host/binding/parallel.h"
@@ -130,35 +131,46 @@ inline bool FullSteps(const SmoothPassContext& c, Int64 i, Int64 count) {
   return true;
 }
 
+// Whether `p` lies on a multiple of `bytes`.
+inline bool AlignedTo(const Vector3* p, std::uintptr_t bytes) {
+  return reinterpret_cast<std::uintptr_t>(p) % bytes == 0;
+}
+
 // One chunk: eight (or four) neighbouring points that all take the full step go in the widest
 // lanes in use; two length-weighted ones as a pair (their square roots and division share the
 // latency); every other point alone. Each point's bits are SmoothPoint's, so the grouping and the
-// chunk cuts change nothing.
+// chunk cuts change nothing. When the destination bypasses the cache, a group starts only where
+// its stores can go around it (64 bytes for eight, 32 for four) and single points lead up to
+// there, so that the stores are whole cache lines.
 void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
   const LaneWidth width = ActiveLaneWidth();
   const bool length = c.settings->weighting == kWeightingLength;
+  const bool stream = StreamsStores(width, static_cast<Int64>(c.destination.size()));
   const LengthStepArrays arrays{c.source.data(),
                                 c.destination.data(),
                                 c.lists->start.GetData(),
                                 c.lists->index.GetData(),
                                 c.weights.empty() ? nullptr : c.weights.data(),
-                                static_cast<Float>(c.settings->strength)};
+                                static_cast<Float>(c.settings->strength),
+                                stream};
   Int64 i = begin;
   while (i < end) {
-    if (width == LaneWidth::kWide512 && i + 7 < end && FullSteps(c, i, 8)) {
+    const bool at32 = !stream || AlignedTo(arrays.destination + i, 32);
+    if (width == LaneWidth::kWide512 && i + 7 < end &&
+        (!stream || AlignedTo(arrays.destination + i, 64)) && FullSteps(c, i, 8)) {
       if (length)
         LengthSteps512(arrays, i);
       else
         UniformSteps512(arrays, i);
       i += 8;
-    } else if (width != LaneWidth::kPairs && i + 3 < end && FullSteps(c, i, 4)) {
+    } else if (width != LaneWidth::kPairs && at32 && i + 3 < end && FullSteps(c, i, 4)) {
       if (length)
         LengthStepsWide(arrays, i);
       else
         UniformStepsWide(arrays, i);
       i += 4;
-    } else if (length && i + 1 < end && FullSteps(c, i, 2)) {
+    } else if (length && at32 && i + 1 < end && FullSteps(c, i, 2)) {
       LengthStepPair(c, i);
       i += 2;
     } else {
@@ -166,6 +178,7 @@ void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
       ++i;
     }
   }
+  if (stream) FenceStreamedStores();
 }
 
 }  // namespace
@@ -181,7 +194,10 @@ void SmoothPass(std::span<const Vector3> source, std::span<Vector3> destination,
       (settings.weighting == kWeightingUniform && ActiveLaneWidth() != LaneWidth::kPairs)) {
     if (pointCount <= 0) return;
     SmoothPassContext context{source, destination, &lists, &border, &settings, weights};
-    Framework().parallelFor(pointCount, kParallelGranularity, &context, SmoothChunk);
+    const Int64 chunk = StreamsStores(ActiveLaneWidth(), static_cast<Int64>(destination.size()))
+                            ? kStreamingChunk
+                            : kParallelGranularity;
+    Framework().parallelFor(pointCount, chunk, &context, SmoothChunk);
     return;
   }
 #endif

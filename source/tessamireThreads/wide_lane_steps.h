@@ -5,7 +5,10 @@
 // an anonymous namespace, its lane type W and mask type M with:
 //   kLanes; W + W, W - W, W * W; Divide(W, W); Sqrt(W); Same(Float); Load(const Float[kLanes]);
 //   Store(W, Float[kLanes]); MaskOf(const bool[kLanes]); EqualMask(W, W) -> M;
-//   Blend(M, yes, no) (`yes` in the lanes of the mask, `no` elsewhere, bit for bit).
+//   Blend(M, yes, no) (`yes` in the lanes of the mask, `no` elsewhere, bit for bit);
+//   kStreamAlignment and StreamRow(x, y, z, Vector3* out), which writes the kLanes points
+//   (x[k], y[k], z[k]) to out[0 .. kLanes - 1] with stores that bypass the cache, `out` lying on
+//   kStreamAlignment bytes.
 // Every operation is one correctly rounded IEEE operation per lane or a bitwise selection, in the
 // order of the one-point rules, so each lane's bits are those rules' whatever the width.
 //
@@ -14,6 +17,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 
 #include "source/tessamireThreads/wide_lanes.h"
 
@@ -64,6 +68,15 @@ inline void Scatter(const V3<W>& v, Vector3* out, Int64 stride) {
   Store(v.y, y);
   Store(v.z, z);
   for (int k = 0; k < kLanes; ++k) out[k * stride] = {x[k], y[k], z[k]};
+}
+
+// The points of one register to out[0 .. kLanes - 1]: around the cache when `stream` and `out` is
+// aligned for it, the same bits either way.
+inline void Emit(const V3<W>& v, Vector3* out, bool stream) {
+  if (stream && reinterpret_cast<std::uintptr_t>(out) % kStreamAlignment == 0)
+    StreamRow(v.x, v.y, v.z, out);
+  else
+    Scatter(v, out, 1);
 }
 
 inline void LaneAxes(const FrameInput* in, V3<W>& axis1, V3<W>& axis2, V3<W>& axis3) {
@@ -196,7 +209,7 @@ inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
     step = Scale(step, Load(w));
   }
   step = Scale(step, Same(c.strength));
-  Scatter(Add(here, step), c.destination + i, 1);
+  Emit(Add(here, step), c.destination + i, c.stream);
 }
 
 // See FaceNormal: per lane, normalise((P[b] - P[x]) x (P[c] - P[a])) with x = d for a quad

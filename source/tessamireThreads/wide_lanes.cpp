@@ -6,6 +6,8 @@
 #if defined(__AVX__)
 #include <immintrin.h>
 
+#include <cstdint>
+
 namespace {
 
 constexpr int kLanes = 4;
@@ -51,6 +53,20 @@ inline W Blend(M mask, W yes, W no) {
   return {_mm256_or_pd(_mm256_and_pd(mask.v, yes.v), _mm256_andnot_pd(mask.v, no.v))};
 }
 
+// Four points are 12 doubles, three registers, interleaved from the pairs (x y), (y z) and (z x)
+// of each 128-bit half, then three 32-byte non-temporal stores: half a cache line each, so two
+// groups in a row fill three lines.
+constexpr std::uintptr_t kStreamAlignment = 32;
+inline void StreamRow(W x, W y, W z, Vector3* out) {
+  const __m256d xy = _mm256_unpacklo_pd(x.v, y.v);     // x0 y0 x2 y2
+  const __m256d yz = _mm256_unpackhi_pd(y.v, z.v);     // y1 z1 y3 z3
+  const __m256d zx = _mm256_shuffle_pd(z.v, x.v, 10);  // z0 x1 z2 x3
+  Float* to = &out[0].x;
+  _mm256_stream_pd(to, _mm256_permute2f128_pd(xy, zx, 0x20));      // x0 y0 z0 x1
+  _mm256_stream_pd(to + 4, _mm256_permute2f128_pd(yz, xy, 0x30));  // y1 z1 x2 y2
+  _mm256_stream_pd(to + 8, _mm256_permute2f128_pd(zx, yz, 0x31));  // z2 x3 y3 z3
+}
+
 }  // namespace
 
 #include "source/tessamireThreads/wide_lane_steps.h"
@@ -71,6 +87,10 @@ void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3
   FaceNormalsOfLanes(positions, polygons, normals);
 }
 
+void FenceStreamedStores() {
+  _mm_sfence();
+}
+
 Int32 DecodedAxesWide(const FrameInput in[4], Vector3* points, const Vector3* differences) {
   return DecodedAxesOfLanes(in, points, differences);
 }
@@ -84,6 +104,7 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
 void LengthStepsWide(const LengthStepArrays&, Int64) {}
 void UniformStepsWide(const LengthStepArrays&, Int64) {}
 void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*) {}
+void FenceStreamedStores() {}
 Int32 DecodedAxesWide(const FrameInput*, Vector3*, const Vector3*) {
   return 0;
 }

@@ -30,8 +30,28 @@ LaneWidth ForceLaneWidth(LaneWidth width);
 // Lets the processor decide again: the widest available.
 LaneWidth UnforceLaneWidth();
 
+// Smoothed points the wide lanes write into an array of at least this many bytes go out with
+// stores that bypass the cache: such an array outgrows the cache along with what the pass reads,
+// and an ordinary store reads every line in before it overwrites it. A smaller array is read back
+// from the cache by the next pass, so it is stored as usual. (The face normals stay in the cache:
+// the frames read them straight after, and bypassing it there measured slower.)
+inline constexpr Int64 kStreamingBytes = Int64{8} << 20;
+// The chunk a loop that streams its stores hands each worker: every chunk ends with a fence, so it
+// must be long enough for the fence to cost nothing much.
+inline constexpr Int64 kStreamingChunk = 4096;
+
+// Whether an array of `count` Vector3 written in `width` bypasses the cache.
+inline bool StreamsStores(LaneWidth width, Int64 count) {
+  return width != LaneWidth::kPairs && count * Int64{sizeof(Vector3)} >= kStreamingBytes;
+}
+// Makes the stores that bypassed the cache visible before anything this thread writes after it;
+// every loop body that streamed calls it before it returns, so the loop's join publishes them.
+void FenceStreamedStores();
+
 // What the smoothing step of a point reads (see SmoothPoint): positions, the neighbour lists as
-// offsets and indices, the vertex map's weights or null, and the strength.
+// offsets and indices, the vertex map's weights or null, and the strength; and whether the
+// destination bypasses the cache (only where a group's first point lies on the register's
+// alignment: 32 bytes for four lanes, 64 for eight).
 struct LengthStepArrays {
   const Vector3* source;
   Vector3* destination;
@@ -39,6 +59,7 @@ struct LengthStepArrays {
   const Int32* index;
   const Float32* weights;
   Float strength;
+  bool stream;
 };
 
 // The frame axes of four points in one register per component; bit for bit FrameAxesOf on each.

@@ -6,6 +6,8 @@
 #if defined(__AVX512F__)
 #include <immintrin.h>
 
+#include <cstdint>
+
 namespace {
 
 constexpr int kLanes = 8;
@@ -52,6 +54,23 @@ inline M EqualMask(W a, W b) {
 }
 inline W Blend(M mask, W yes, W no) {
   return {_mm512_mask_blend_pd(mask, no.v, yes.v)};
+}
+
+// Eight points are 24 doubles, three registers: x y z interleaved by two two-source permutes each
+// (indices 0 .. 7 pick from the first source, 8 .. 15 from the second), then three 64-byte
+// non-temporal stores, whole cache lines.
+constexpr std::uintptr_t kStreamAlignment = 64;
+inline void StreamRow(W x, W y, W z, Vector3* out) {
+  const auto row = [&](__m512i fromXY, __m512i withZ) {
+    return _mm512_permutex2var_pd(_mm512_permutex2var_pd(x.v, fromXY, y.v), withZ, z.v);
+  };
+  Float* to = &out[0].x;
+  _mm512_stream_pd(to, row(_mm512_setr_epi64(0, 8, 0, 1, 9, 0, 2, 10),  // x0 y0 z0 x1 y1 z1 x2 y2
+                           _mm512_setr_epi64(0, 1, 8, 3, 4, 9, 6, 7)));
+  _mm512_stream_pd(to + 8, row(_mm512_setr_epi64(0, 3, 11, 0, 4, 12, 0, 5),  // z2 x3 y3 z3 ... x5
+                               _mm512_setr_epi64(10, 1, 2, 11, 4, 5, 12, 7)));
+  _mm512_stream_pd(to + 16, row(_mm512_setr_epi64(13, 0, 6, 14, 0, 7, 15, 0),  // y5 z5 ... y7 z7
+                                _mm512_setr_epi64(0, 13, 2, 3, 14, 5, 6, 15)));
 }
 
 }  // namespace
