@@ -5,13 +5,9 @@
 // The quick look at frames too: looked at as a frame of a small fixed rest and, when it reads, as
 // a frame of itself, the input may be found surely a frame only where the full read and the
 // frame's checks accept it, and what the look keeps for writing must be what the full read reads.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -85,20 +81,10 @@ void CheckQuickLook(const std::string& path, const headless::ObjFile& rest) {
               "the quick look keeps what the full read reads");
 }
 
-std::string FramePath() {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() /
-       ("tessamire_fuzz_obj_frame_" + std::to_string(getpid()) + ".obj"))
-          .string();
-  return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string framePath = FramePath();
-  std::ofstream(framePath, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  const std::string framePath = fuzz::WrittenInput(data, size, "frame.obj");
   CheckQuickLook(framePath, FixedRest());
   try {
     CheckQuickLook(framePath, headless::ReadObjFile(framePath));

@@ -4,13 +4,10 @@
 // give the same samples, and written a sample at a time they give the same file.
 #pragma once
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -24,12 +21,10 @@
 
 namespace fuzz {
 
-// A file of this process's own for the target's format: "in" or "out".
-inline std::string CachePath(headless::PointCacheFormat format, const char* which) {
-  return (std::filesystem::temp_directory_path() /
-          ("tessamire_fuzz_cache_" + std::to_string(getpid()) + "_" + which +
-           (format == headless::PointCacheFormat::kPc2 ? ".pc2" : ".mdd")))
-      .string();
+// The name of the target's format's file that is `which`: "in" or "out".
+inline std::string CacheName(headless::PointCacheFormat format, const char* which) {
+  return std::string("cache_") + which +
+         (format == headless::PointCacheFormat::kPc2 ? ".pc2" : ".mdd");
 }
 
 inline std::vector<char> FileBytes(const std::string& path) {
@@ -40,9 +35,7 @@ inline std::vector<char> FileBytes(const std::string& path) {
 inline int PointCacheRoundTrip(const std::uint8_t* data, std::size_t size,
                                headless::PointCacheFormat format) {
   const auto bytes = std::as_bytes(std::span<const std::uint8_t>(data, size));
-  const std::string in = CachePath(format, "in");
-  std::ofstream(in, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  const std::string in = WrittenInput(data, size, CacheName(format, "in"));
   std::unique_ptr<headless::PointCacheSamples> samples;
   try {
     samples = std::make_unique<headless::PointCacheSamples>(in);
@@ -58,7 +51,7 @@ inline int PointCacheRoundTrip(const std::uint8_t* data, std::size_t size,
   Check(samples != nullptr && samples->SampleCount() == cache.SampleCount() &&
             samples->Timing().pointCount == cache.pointCount,
         "a cache read a sample at a time is taken where one read whole is, with its counts");
-  const std::string out = CachePath(format, "out");
+  const std::string out = ProcessFile(CacheName(format, "out"));
   {
     headless::PointCacheWriter writer(out, cache, cache.SampleCount());
     std::vector<Vector3> points;

@@ -1,6 +1,5 @@
 #include "headless/io/input_ranges.h"
 
-#include <cmath>
 #include <stdexcept>
 
 #include "headless/io/obj.h"
@@ -11,8 +10,7 @@ void CheckCoordinateRange(std::span<const Vector3> points, const std::string& so
                           Int64 firstNumber) {
   for (size_t i = 0; i < points.size(); ++i) {
     for (const Float c : {points[i].x, points[i].y, points[i].z}) {
-      const Float size = std::fabs(c);
-      if (c == 0.0 || (size >= kSmallestCoordinate && size <= kLargestCoordinate)) continue;
+      if (CoordinateInRange(c)) continue;
       throw std::invalid_argument(source + ": point " +
                                   std::to_string(static_cast<Int64>(i) + firstNumber) +
                                   " has the coordinate " + ShortestNumber(c) +

@@ -79,19 +79,6 @@ class Words {
   const char* text_;
 };
 
-// The whole word must be a finite decimal number (an optional sign, digits with an optional
-// point, an optional exponent); hexadecimal forms, "inf" and "nan" are not coordinates.
-bool ParseNumber(std::string_view word, Float& out) {
-  if (!word.empty() && word.front() == '+') {
-    word.remove_prefix(1);
-    if (!word.empty() && word.front() == '-') return false;
-  }
-  if (word.empty()) return false;
-  const char* end = word.data() + word.size();
-  const auto [stop, error] = std::from_chars(word.data(), end, out, std::chars_format::general);
-  return error == std::errc() && stop == end && std::isfinite(out);
-}
-
 bool ParseIndex(std::string_view word, Int64& out) {
   if (word.empty()) return false;
   const char* end = word.data() + word.size();
@@ -138,7 +125,7 @@ struct Parser {
   TextSpan Coordinates(const Word* words, Vector3& p) const {
     Float* xyz[3] = {&p.x, &p.y, &p.z};
     for (int k = 0; k < 3; ++k)
-      if (!ParseNumber(words[k].text, *xyz[k]))
+      if (!ParseObjNumber(words[k].text, *xyz[k]))
         Error("malformed coordinate '" + std::string(words[k].text) + "'");
     return {words[0].begin, words[2].begin + static_cast<Int64>(words[2].text.size())};
   }
@@ -154,7 +141,7 @@ struct Parser {
     file.pointSpans.push_back(Coordinates(w, p));
     for (size_t k = 3; k < numbers; ++k) {
       Float extra = 0.0;
-      if (!ParseNumber(w[k].text, extra))
+      if (!ParseObjNumber(w[k].text, extra))
         Error("stray word '" + std::string(w[k].text) + "' on a point line");
     }
     file.mesh.points.push_back(p);
@@ -176,7 +163,7 @@ struct Parser {
       Error("a texture coordinate holds 1 to 3 numbers, not " + std::to_string(numbers));
     Float uvw[3] = {0.0, 0.0, 0.0};
     for (size_t k = 0; k < numbers; ++k)
-      if (!ParseNumber(w[k].text, uvw[k]))
+      if (!ParseObjNumber(w[k].text, uvw[k]))
         Error("malformed texture coordinate '" + std::string(w[k].text) + "'");
     file.texcoords.push_back(uvw[0]);
     file.texcoords.push_back(uvw[1]);
@@ -341,6 +328,17 @@ void AppendTriple(std::string& out, const Vector3& v) {
 }
 
 }  // namespace
+
+bool ParseObjNumber(std::string_view word, Float& out) {
+  if (!word.empty() && word.front() == '+') {
+    word.remove_prefix(1);
+    if (!word.empty() && word.front() == '-') return false;
+  }
+  if (word.empty()) return false;
+  const char* end = word.data() + word.size();
+  const auto [stop, error] = std::from_chars(word.data(), end, out, std::chars_format::general);
+  return error == std::errc() && stop == end && std::isfinite(out);
+}
 
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected) {
   CheckText(text, name);

@@ -89,6 +89,11 @@ struct ObjSizes {
   size_t corners = 0;
 };
 
+// Whether the whole `word` is a number as the reader takes a coordinate (in `out`): a finite
+// decimal number, an optional sign, digits with an optional point, an optional exponent;
+// hexadecimal forms, "inf" and "nan" are not.
+bool ParseObjNumber(std::string_view word, Float& out);
+
 // Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above.
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected = {});
 // Reads and parses the file at `path` (named by its path). An unreadable file fails on line 0.

@@ -1,8 +1,6 @@
 #include "headless/io/obj_frame_scan.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -61,17 +59,13 @@ bool PlainNumber(Line& line) {
   return line.AtWordEnd();
 }
 
-// A whole word that is a coordinate as the reader reads it (an optional '+', then a number
-// std::from_chars takes) and that lies in the range the plug-in takes. Moves past it.
+// A whole word that is a coordinate as the reader reads it and that lies in the range the plug-in
+// takes. Moves past it.
 bool Coordinate(Line& line, Float& out) {
-  const char* p = line.p;
-  if (*p == '+' && ++p < line.end && *p == '-') return false;
-  const auto [stop, error] = std::from_chars(p, line.end, out, std::chars_format::general);
-  if (error != std::errc()) return false;
-  line.p = stop;
-  const Float size = std::fabs(out);
-  return line.AtWordEnd() &&
-         (out == 0.0 || (size >= kSmallestCoordinate && size <= kLargestCoordinate));
+  const char* const word = line.p;
+  while (!line.AtWordEnd()) ++line.p;
+  return ParseObjNumber(std::string_view(word, static_cast<size_t>(line.p - word)), out) &&
+         CoordinateInRange(out);
 }
 
 // A face corner's index as the reader takes it (a nonzero whole number; a negative one counts

@@ -97,21 +97,18 @@ void LoadFloats(const std::byte* p, std::span<Float32> out, bool bigEndian) {
   for (std::size_t i = 0; i < out.size(); ++i, p += 4) out[i] = LoadFloat(p, bigEndian);
 }
 
-// Float32s as bytes in the file's order, appended to `out`, as StoreFloat appends them.
+// Float32s as bytes in the file's order, appended to `out` as StoreFloat appends them; copied
+// whole where the file's order is the machine's.
 void StoreFloats(std::span<const Float32> values, std::vector<std::byte>& out, bool bigEndian) {
   if (values.empty()) return;
-  const std::size_t start = out.size();
-  out.resize(start + values.size() * 4);
-  std::byte* p = out.data() + start;
-  if (bigEndian == (std::endian::native == std::endian::big)) {
-    std::memcpy(p, values.data(), values.size() * 4);
+  if (bigEndian != (std::endian::native == std::endian::big)) {
+    out.reserve(out.size() + values.size() * 4);
+    for (const Float32 v : values) StoreFloat(out, v, bigEndian);
     return;
   }
-  for (const Float32 v : values) {
-    const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i)
-      *p++ = static_cast<std::byte>((bits >> (bigEndian ? 8 * (3 - i) : 8 * i)) & 0xFFu);
-  }
+  const std::size_t start = out.size();
+  out.resize(start + values.size() * 4);
+  std::memcpy(out.data() + start, values.data(), values.size() * 4);
 }
 
 // Coordinates [first, first + out.size()) of a cache of `points` points per sample, from their
@@ -432,18 +429,20 @@ void WritePointCache(const std::string& path, const PointCache& cache) {
   // A MiB at a time: the cache is not held a second time as bytes.
   constexpr std::size_t kPiece = std::size_t{1} << 20;
   OutputFile file(path);
-  std::vector<std::byte> piece =
-      HeaderBytes(cache, cache.SampleCount(), kPiece + 4 * cache.times.size() + kPc2Header);
-  const bool big = cache.format == PointCacheFormat::kMdd;
-  const auto flush = [&] {
-    file.Write(std::string_view(reinterpret_cast<const char*>(piece.data()), piece.size()));
-    piece.clear();
+  const auto write = [&](const std::vector<std::byte>& bytes) {
+    file.Write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   };
-  for (Float32 v : cache.coordinates) {
-    StoreFloat(piece, v, big);
-    if (piece.size() >= kPiece) flush();
+  write(HeaderBytes(cache, cache.SampleCount(), kPc2Header));
+  const bool big = cache.format == PointCacheFormat::kMdd;
+  const std::span<const Float32> coordinates(cache.coordinates);
+  std::vector<std::byte> piece;
+  piece.reserve(kPiece);
+  for (std::size_t done = 0; done < coordinates.size(); done += kPiece / 4) {
+    piece.clear();
+    StoreFloats(coordinates.subspan(done, std::min(kPiece / 4, coordinates.size() - done)), piece,
+                big);
+    write(piece);
   }
-  flush();
   file.Commit();
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/obj_frame_scan.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -20,19 +20,9 @@ namespace fs = std::filesystem;
 
 class ObjFrameScan : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("tessamire_obj_frame_scan_" +
-           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "out");
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   std::string Write(const std::string& name, const std::string& text) {
-    const fs::path path = dir / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+    folder.Write(name, text);
+    return (folder.path / name).string();
   }
 
   // Whether the full read and every check of a frame accept the file.
@@ -47,7 +37,8 @@ class ObjFrameScan : public ::testing::Test {
     }
   }
 
-  fs::path dir;
+  TempFolder folder;
+  const fs::path& dir = folder.path;
 };
 
 // Four points, two faces with texture coordinates, one of them relative.
@@ -151,6 +142,7 @@ TEST_F(ObjFrameScan, KeepsWhatWritingNeedsAsTheFullReadReadsIt) {
   // Written elsewhere, the result is the full read's, its material library reached from there.
   std::vector<Vector3> moved = full.mesh.points;
   for (Vector3& p : moved) p.z += 0.25;
+  fs::create_directories(dir / "out");
   const std::string out = (dir / "out" / "frame.obj").string();
   EXPECT_EQ(headless::ObjText(kept, moved, out), headless::ObjText(full, moved, out));
 }
