@@ -657,9 +657,13 @@ std::string ShortestNumber(Float value) {
   return error == std::errc() ? std::string(buffer, end) : std::string("nan");
 }
 
+void WriteObjLike(OutputFile& out, const ObjFile& like, std::span<const Vector3> points) {
+  StreamObjText(like, points, out.Path(), [&out](std::string_view piece) { out.Write(piece); });
+}
+
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points) {
   OutputFile out(path);
-  StreamObjText(like, points, path, [&out](std::string_view piece) { out.Write(piece); });
+  WriteObjLike(out, like, points);
   out.Commit();
 }
 

@@ -38,6 +38,8 @@
 
 namespace headless {
 
+class OutputFile;
+
 // Long enough for a face of tens of thousands of corners; a longer line is a damaged file.
 inline constexpr Int64 kMaxObjLineBytes = Int64{1} << 20;
 
@@ -143,6 +145,9 @@ std::string RelocatedLibrary(const std::string& name, const std::string& sourceP
 
 // Writes ObjText(like, points, path) to `path`.
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points);
+// Writes ObjText(like, points, out.Path()) into `out`, leaving its finishing and renaming to the
+// caller.
+void WriteObjLike(OutputFile& out, const ObjFile& like, std::span<const Vector3> points);
 
 // The file's own vertices of an OBJ: one per distinct corner (point, `vt`, `vn`) in order of first
 // use by the faces, with the file's texture coordinates and normals (zero for a corner that names
