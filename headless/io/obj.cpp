@@ -329,15 +329,19 @@ void AppendTriple(std::string& out, const Vector3& v) {
 
 }  // namespace
 
-bool ParseObjNumber(std::string_view word, Float& out) {
-  if (!word.empty() && word.front() == '+') {
-    word.remove_prefix(1);
-    if (!word.empty() && word.front() == '-') return false;
+const char* ParseObjNumberAt(const char* p, const char* end, Float& out) {
+  if (p < end && *p == '+') {
+    ++p;
+    if (p < end && *p == '-') return nullptr;
   }
-  if (word.empty()) return false;
+  if (p == end) return nullptr;
+  const auto [stop, error] = std::from_chars(p, end, out, std::chars_format::general);
+  return error == std::errc() && std::isfinite(out) ? stop : nullptr;
+}
+
+bool ParseObjNumber(std::string_view word, Float& out) {
   const char* end = word.data() + word.size();
-  const auto [stop, error] = std::from_chars(word.data(), end, out, std::chars_format::general);
-  return error == std::errc() && stop == end && std::isfinite(out);
+  return ParseObjNumberAt(word.data(), end, out) == end;
 }
 
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected) {

@@ -95,6 +95,9 @@ struct ObjSizes {
 // decimal number, an optional sign, digits with an optional point, an optional exponent;
 // hexadecimal forms, "inf" and "nan" are not.
 bool ParseObjNumber(std::string_view word, Float& out);
+// The same number read from `p` as far as it runs before `end`, for a caller that finds the word's
+// end from where the number stops: that place, or null when no such number starts at `p`.
+const char* ParseObjNumberAt(const char* p, const char* end, Float& out);
 
 // Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above.
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected = {});

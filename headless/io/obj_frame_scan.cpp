@@ -60,12 +60,13 @@ bool PlainNumber(Line& line) {
 }
 
 // A whole word that is a coordinate as the reader reads it and that lies in the range the plug-in
-// takes. Moves past it.
+// takes. Moves past it. (A number never runs over a blank, so it is the whole word exactly when it
+// stops at the word's end.)
 bool Coordinate(Line& line, Float& out) {
-  const char* const word = line.p;
-  while (!line.AtWordEnd()) ++line.p;
-  return ParseObjNumber(std::string_view(word, static_cast<size_t>(line.p - word)), out) &&
-         CoordinateInRange(out);
+  const char* const stop = ParseObjNumberAt(line.p, line.end, out);
+  if (stop == nullptr) return false;
+  line.p = stop;
+  return line.AtWordEnd() && CoordinateInRange(out);
 }
 
 // A face corner's index as the reader takes it (a nonzero whole number; a negative one counts
