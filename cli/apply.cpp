@@ -551,8 +551,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     // A cache's sample goes into it at once: written, it needs no copy unless the written stage
-    // looks at it again. Other results are copied but for the last frame: the next frame's
-    // correction replaces the result while this one is written.
+    // looks at it again. Other results are taken from the correction but for the last frame's: the
+    // next frame's correction builds its own while this one is written.
     if (cacheOut) {
       try {
         cacheOut->Append(correction.Result());
@@ -563,7 +563,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (i + 1 == total || (cacheOut && !resultAgain)) {
       slot.result = &correction.Result();
     } else {
-      slot.corrected = correction.Result();
+      slot.corrected = correction.TakeResult();
       slot.result = &slot.corrected;
     }
   };
