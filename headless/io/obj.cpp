@@ -329,6 +329,32 @@ void AppendTriple(std::string& out, const Vector3& v) {
 
 }  // namespace
 
+void SpanList::push_back(const TextSpan& span) {
+  const Int64 gap = span.begin - lastEnd_, length = span.end - span.begin;
+  if (gap >= 0 && gap < kWhole && length >= 0 && length <= kWhole) {
+    steps_.push_back({static_cast<UInt32>(gap), static_cast<UInt32>(length)});
+  } else {
+    steps_.push_back({kWhole, 0});
+    whole_.push_back(span);
+  }
+  lastEnd_ = span.end;
+}
+
+void SpanList::swap(SpanList& other) noexcept {
+  steps_.swap(other.steps_);
+  whole_.swap(other.whole_);
+  std::swap(lastEnd_, other.lastEnd_);
+}
+
+TextSpan SpanList::Reader::Next() {
+  const Step step = list_.steps_[step_++];
+  const TextSpan span = step.gap == kWhole
+                            ? list_.whole_[whole_++]
+                            : TextSpan{lastEnd_ + step.gap, lastEnd_ + step.gap + step.length};
+  lastEnd_ = span.end;
+  return span;
+}
+
 const char* ParseObjNumberAt(const char* p, const char* end, Float& out) {
   if (p < end && *p == '+') {
     ++p;
@@ -587,12 +613,15 @@ void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
       }
     }
   };
+  SpanList::Reader pointSpans(file.pointSpans);
+  TextSpan span = points.empty() ? TextSpan{} : pointSpans.Next();  // point p's
   size_t p = 0, m = 0;
   while (p < points.size() || m < more.size()) {
-    if (m == more.size() || (p < points.size() && file.pointSpans[p].begin < more[m].span.begin)) {
-      copyTo(file.pointSpans[p].begin);
+    if (m == more.size() || (p < points.size() && span.begin < more[m].span.begin)) {
+      copyTo(span.begin);
       AppendTriple(piece, points[p]);
-      copied = file.pointSpans[p++].end;
+      copied = span.end;
+      if (++p < points.size()) span = pointSpans.Next();
       continue;
     }
     const Change& change = more[m++];

@@ -49,6 +49,41 @@ struct TextSpan {
   Int64 end = 0;
 };
 
+// Spans of a text in order, each at or after the end of the one before, held in 8 bytes each
+// rather than 16: the distance from that end and the length, in 32 bits each (a span beyond
+// either is held whole, aside). Read back in order, by a Reader.
+class SpanList {
+ public:
+  void push_back(const TextSpan& span);
+  void reserve(size_t count) { steps_.reserve(count); }
+  size_t size() const { return steps_.size(); }
+  bool empty() const { return steps_.empty(); }
+  void swap(SpanList& other) noexcept;
+
+  class Reader {
+   public:
+    explicit Reader(const SpanList& list) : list_(list) {}
+    // The next span; call it size() times at most.
+    TextSpan Next();
+
+   private:
+    const SpanList& list_;
+    size_t step_ = 0, whole_ = 0;
+    Int64 lastEnd_ = 0;
+  };
+
+ private:
+  struct Step {
+    UInt32 gap = 0;  // kWhole: the span is the next of `whole_`
+    UInt32 length = 0;
+  };
+  static constexpr UInt32 kWhole = ~UInt32{0};
+
+  std::vector<Step> steps_;
+  std::vector<TextSpan> whole_;
+  Int64 lastEnd_ = 0;
+};
+
 // An OBJ file as read: its text, the mesh handed to the host, and the faces as written.
 struct ObjFile {
   std::string name;  // names the file in messages
@@ -66,7 +101,7 @@ struct ObjFile {
   std::vector<Int32> cornerNormal;
   std::vector<Int64> faceLine;         // 1-based line of each face
   std::vector<Int32> faceMaterial;     // per face: its `usemtl` in `materials`, -1 before any
-  std::vector<TextSpan> pointSpans;    // the "x y z" of each `v` line
+  SpanList pointSpans;                 // the "x y z" of each `v` line
   std::vector<TextSpan> normalSpans;   // the "x y z" of each `vn` line
   std::vector<Vector3> normals;        // each `vn` as written
   std::vector<Float> texcoords;        // u, v of each `vt` (v is 0 where the line has none)
