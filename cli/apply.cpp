@@ -27,6 +27,7 @@
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/obj_frame_scan.h"
+#include "headless/io/output_file.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
@@ -234,17 +235,12 @@ fs::file_time_type LastWritten(const std::string& path) {
 }
 
 // The frame's OBJ file as writing its result needs it: read by a quick look that keeps only that
-// where the look is sure the file is a frame of the rest (without normals), else by ReadFrame.
-// `checked`: when a look found the file's faces the rest's, if one did; they are not looked at
-// again while the file stays as it was then.
+// where the look is sure the file is a frame of the rest (without normals), else by ReadFrame,
+// which names the fault.
 headless::ObjFile ReadFrameToWrite(const std::string& path, const headless::ObjFile& rest,
-                                   size_t restPoints,
-                                   std::optional<fs::file_time_type> checked = std::nullopt) {
+                                   size_t restPoints) {
   headless::ObjFile frame;
-  const bool unchanged = checked && LastWritten(path) == *checked;
-  if (headless::SurelyFrameOf(path, rest, restPoints, &frame, unchanged) &&
-      (!unchanged || LastWritten(path) == *checked))
-    return frame;
+  if (headless::SurelyFrameOf(path, rest, restPoints, &frame)) return frame;
   return ReadFrame(path, rest, restPoints);
 }
 
@@ -416,27 +412,20 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<headless::PointCacheWriter> cacheOut;
   if (outputs.empty() && !GlbOutput(o.out))
     cacheOut.emplace(o.out, OutputCache(o, frames), static_cast<Int64>(frames.Count()));
-  // Every input is checked before anything is written, two at a time; the first failing is named.
-  // The first two frames (the check's first pair) are read for writing and kept, without their
-  // text: read before the bind, their reading and the bound plug-in's arrays are never held at
-  // once, and they are not read again. The standard input can be read once only, so a frame from it
-  // is kept too. Each frame kept is written by one thread only.
+  // The first two frames are read for writing and kept, without their text, two at a time: read
+  // before the bind, their reading and the bound plug-in's arrays are never held at once. The
+  // standard input can be read once only, so a frame from it is read here too. Later frames are
+  // read in their turn, and nothing is written before every frame has been read (below). Each
+  // frame kept is written by one thread only.
   std::array<std::optional<headless::ObjFile>, 2> early;
   std::array<SetAsideText, 2> earlyText;
   std::optional<headless::ObjFile> standardInputFrame;
-  // When a later frame's quick look found its faces the rest's.
-  std::vector<std::optional<fs::file_time_type>> facesChecked(frames.files.size());
-  headless::RunInPairs(frames.files.size(), [&](size_t i) {
+  std::vector<size_t> readNow;
+  for (size_t i = 0; i < frames.files.size(); ++i)
+    if (i < early.size() || frames.files[i] == "-") readNow.push_back(i);
+  headless::RunInPairs(readNow.size(), [&](size_t k) {
     headless::StopIfInterrupted();
-    // A later frame is read again when its turn comes: here a quick look that stores nothing
-    // does, and the full read only where it is not sure (which names the fault).
-    if (i >= early.size()) {
-      const fs::file_time_type before = LastWritten(frames.files[i]);
-      if (headless::SurelyFrameOf(frames.files[i], rest, count)) {
-        facesChecked[i] = before;
-        return;
-      }
-    }
+    const size_t i = readNow[k];
     headless::ObjFile frame = i < early.size() ? ReadFrameToWrite(frames.files[i], rest, count)
                                                : ReadFrame(frames.files[i], rest, count);
     if (i < early.size()) {
@@ -511,6 +500,15 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   };
   std::array<Slot, headless::kPipelineSlots> slots;
   const auto slotOf = [&slots](size_t i) -> Slot& { return slots[i % slots.size()]; };
+  // Each OBJ result is finished under a temporary name as it is written, and renamed over its
+  // target once the run ends: a frame at fault as input leaves nothing written, as though every
+  // frame had been checked first, while a result that cannot be written, or an interruption,
+  // keeps the results before it, as a run of one frame after another writes them.
+  std::vector<std::unique_ptr<headless::OutputFile>> finished;
+  bool inputFault = false;
+  const auto commitFinished = [&finished] {
+    for (const std::unique_ptr<headless::OutputFile>& file : finished) file->Commit();
+  };
   headless::FrameStages stages;
   stages.read = [&](size_t i) {
     headless::StopIfInterrupted();
@@ -523,7 +521,12 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     } else if (frames.files[i] == "-") {
       slot.frame = std::move(standardInputFrame);
     } else {
-      slot.frame = ReadFrameToWrite(frames.files[i], rest, count, facesChecked[i]);
+      try {
+        slot.frame = ReadFrameToWrite(frames.files[i], rest, count);
+      } catch (...) {
+        inputFault = true;
+        throw;
+      }
       slot.text.Take(*slot.frame);
     }
   };
@@ -548,8 +551,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
     // A cache's sample goes into it at once: written, it needs no copy unless the written stage
-    // looks at it again. Other results are copied but for the last frame: the next frame's
-    // correction replaces the result while this one is written.
+    // looks at it again. Other results are taken from the correction but for the last frame's: the
+    // next frame's correction builds its own while this one is written.
     if (cacheOut) {
       try {
         cacheOut->Append(correction.Result());
@@ -560,7 +563,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (i + 1 == total || (cacheOut && !resultAgain)) {
       slot.result = &correction.Result();
     } else {
-      slot.corrected = correction.Result();
+      slot.corrected = correction.TakeResult();
       slot.result = &slot.corrected;
     }
   };
@@ -569,11 +572,12 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     if (cacheOut) return;  // written as it was corrected
     if (glbOut) {
       glbOut->Add(frames.numbers[i], slot.Result());
-    } else if (slot.frame) {
-      slot.text.CheckUnchanged(*slot.frame);
-      headless::WriteObjLike(outputs[i].string(), *slot.frame, slot.Result());
     } else {
-      headless::WriteObjLike(outputs[i].string(), rest, slot.Result());
+      if (slot.frame) slot.text.CheckUnchanged(*slot.frame);
+      auto file = std::make_unique<headless::OutputFile>(outputs[i].string());
+      headless::WriteObjLike(*file, slot.frame ? *slot.frame : rest, slot.Result());
+      file->Finish();
+      finished.push_back(std::move(file));
     }
   };
   // Everything printed, on the calling thread, once the frame is written.
@@ -597,7 +601,13 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(slot.corrected);
     Release(slot.sample);
   };
-  headless::RunFrames(total, stages);
+  try {
+    headless::RunFrames(total, stages);
+  } catch (...) {
+    if (!inputFault) commitFinished();
+    throw;
+  }
+  commitFinished();
   if (cacheOut) cacheOut->Commit();
   if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();

@@ -42,6 +42,16 @@ bool SameSpans(const std::vector<headless::TextSpan>& a, const std::vector<headl
   return true;
 }
 
+bool SameSpans(const headless::SpanList& a, const headless::SpanList& b) {
+  if (a.size() != b.size()) return false;
+  headless::SpanList::Reader x(a), y(b);
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const headless::TextSpan p = x.Next(), q = y.Next();
+    if (p.begin != q.begin || p.end != q.end) return false;
+  }
+  return true;
+}
+
 // Four points, two faces, one of them with relative texture coordinates; the corpus holds frames
 // of it.
 const headless::ObjFile& FixedRest() {

@@ -329,15 +329,45 @@ void AppendTriple(std::string& out, const Vector3& v) {
 
 }  // namespace
 
-bool ParseObjNumber(std::string_view word, Float& out) {
-  if (!word.empty() && word.front() == '+') {
-    word.remove_prefix(1);
-    if (!word.empty() && word.front() == '-') return false;
+void SpanList::push_back(const TextSpan& span) {
+  const Int64 gap = span.begin - lastEnd_, length = span.end - span.begin;
+  if (gap >= 0 && gap < kWhole && length >= 0 && length <= kWhole) {
+    steps_.push_back({static_cast<UInt32>(gap), static_cast<UInt32>(length)});
+  } else {
+    steps_.push_back({kWhole, 0});
+    whole_.push_back(span);
   }
-  if (word.empty()) return false;
+  lastEnd_ = span.end;
+}
+
+void SpanList::swap(SpanList& other) noexcept {
+  steps_.swap(other.steps_);
+  whole_.swap(other.whole_);
+  std::swap(lastEnd_, other.lastEnd_);
+}
+
+TextSpan SpanList::Reader::Next() {
+  const Step step = list_.steps_[step_++];
+  const TextSpan span = step.gap == kWhole
+                            ? list_.whole_[whole_++]
+                            : TextSpan{lastEnd_ + step.gap, lastEnd_ + step.gap + step.length};
+  lastEnd_ = span.end;
+  return span;
+}
+
+const char* ParseObjNumberAt(const char* p, const char* end, Float& out) {
+  if (p < end && *p == '+') {
+    ++p;
+    if (p < end && *p == '-') return nullptr;
+  }
+  if (p == end) return nullptr;
+  const auto [stop, error] = std::from_chars(p, end, out, std::chars_format::general);
+  return error == std::errc() && std::isfinite(out) ? stop : nullptr;
+}
+
+bool ParseObjNumber(std::string_view word, Float& out) {
   const char* end = word.data() + word.size();
-  const auto [stop, error] = std::from_chars(word.data(), end, out, std::chars_format::general);
-  return error == std::errc() && stop == end && std::isfinite(out);
+  return ParseObjNumberAt(word.data(), end, out) == end;
 }
 
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected) {
@@ -583,12 +613,15 @@ void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
       }
     }
   };
+  SpanList::Reader pointSpans(file.pointSpans);
+  TextSpan span = points.empty() ? TextSpan{} : pointSpans.Next();  // point p's
   size_t p = 0, m = 0;
   while (p < points.size() || m < more.size()) {
-    if (m == more.size() || (p < points.size() && file.pointSpans[p].begin < more[m].span.begin)) {
-      copyTo(file.pointSpans[p].begin);
+    if (m == more.size() || (p < points.size() && span.begin < more[m].span.begin)) {
+      copyTo(span.begin);
       AppendTriple(piece, points[p]);
-      copied = file.pointSpans[p++].end;
+      copied = span.end;
+      if (++p < points.size()) span = pointSpans.Next();
       continue;
     }
     const Change& change = more[m++];
@@ -657,9 +690,13 @@ std::string ShortestNumber(Float value) {
   return error == std::errc() ? std::string(buffer, end) : std::string("nan");
 }
 
+void WriteObjLike(OutputFile& out, const ObjFile& like, std::span<const Vector3> points) {
+  StreamObjText(like, points, out.Path(), [&out](std::string_view piece) { out.Write(piece); });
+}
+
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points) {
   OutputFile out(path);
-  StreamObjText(like, points, path, [&out](std::string_view piece) { out.Write(piece); });
+  WriteObjLike(out, like, points);
   out.Commit();
 }
 

@@ -38,6 +38,8 @@
 
 namespace headless {
 
+class OutputFile;
+
 // Long enough for a face of tens of thousands of corners; a longer line is a damaged file.
 inline constexpr Int64 kMaxObjLineBytes = Int64{1} << 20;
 
@@ -45,6 +47,41 @@ inline constexpr Int64 kMaxObjLineBytes = Int64{1} << 20;
 struct TextSpan {
   Int64 begin = 0;
   Int64 end = 0;
+};
+
+// Spans of a text in order, each at or after the end of the one before, held in 8 bytes each
+// rather than 16: the distance from that end and the length, in 32 bits each (a span beyond
+// either is held whole, aside). Read back in order, by a Reader.
+class SpanList {
+ public:
+  void push_back(const TextSpan& span);
+  void reserve(size_t count) { steps_.reserve(count); }
+  size_t size() const { return steps_.size(); }
+  bool empty() const { return steps_.empty(); }
+  void swap(SpanList& other) noexcept;
+
+  class Reader {
+   public:
+    explicit Reader(const SpanList& list) : list_(list) {}
+    // The next span; call it size() times at most.
+    TextSpan Next();
+
+   private:
+    const SpanList& list_;
+    size_t step_ = 0, whole_ = 0;
+    Int64 lastEnd_ = 0;
+  };
+
+ private:
+  struct Step {
+    UInt32 gap = 0;  // kWhole: the span is the next of `whole_`
+    UInt32 length = 0;
+  };
+  static constexpr UInt32 kWhole = ~UInt32{0};
+
+  std::vector<Step> steps_;
+  std::vector<TextSpan> whole_;
+  Int64 lastEnd_ = 0;
 };
 
 // An OBJ file as read: its text, the mesh handed to the host, and the faces as written.
@@ -64,7 +101,7 @@ struct ObjFile {
   std::vector<Int32> cornerNormal;
   std::vector<Int64> faceLine;         // 1-based line of each face
   std::vector<Int32> faceMaterial;     // per face: its `usemtl` in `materials`, -1 before any
-  std::vector<TextSpan> pointSpans;    // the "x y z" of each `v` line
+  SpanList pointSpans;                 // the "x y z" of each `v` line
   std::vector<TextSpan> normalSpans;   // the "x y z" of each `vn` line
   std::vector<Vector3> normals;        // each `vn` as written
   std::vector<Float> texcoords;        // u, v of each `vt` (v is 0 where the line has none)
@@ -93,6 +130,9 @@ struct ObjSizes {
 // decimal number, an optional sign, digits with an optional point, an optional exponent;
 // hexadecimal forms, "inf" and "nan" are not.
 bool ParseObjNumber(std::string_view word, Float& out);
+// The same number read from `p` as far as it runs before `end`, for a caller that finds the word's
+// end from where the number stops: that place, or null when no such number starts at `p`.
+const char* ParseObjNumberAt(const char* p, const char* end, Float& out);
 
 // Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above.
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected = {});
@@ -143,6 +183,9 @@ std::string RelocatedLibrary(const std::string& name, const std::string& sourceP
 
 // Writes ObjText(like, points, path) to `path`.
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points);
+// Writes ObjText(like, points, out.Path()) into `out`, leaving its finishing and renaming to the
+// caller.
+void WriteObjLike(OutputFile& out, const ObjFile& like, std::span<const Vector3> points);
 
 // The file's own vertices of an OBJ: one per distinct corner (point, `vt`, `vn`) in order of first
 // use by the faces, with the file's texture coordinates and normals (zero for a corner that names

@@ -60,12 +60,13 @@ bool PlainNumber(Line& line) {
 }
 
 // A whole word that is a coordinate as the reader reads it and that lies in the range the plug-in
-// takes. Moves past it.
+// takes. Moves past it. (A number never runs over a blank, so it is the whole word exactly when it
+// stops at the word's end.)
 bool Coordinate(Line& line, Float& out) {
-  const char* const word = line.p;
-  while (!line.AtWordEnd()) ++line.p;
-  return ParseObjNumber(std::string_view(word, static_cast<size_t>(line.p - word)), out) &&
-         CoordinateInRange(out);
+  const char* const stop = ParseObjNumberAt(line.p, line.end, out);
+  if (stop == nullptr) return false;
+  line.p = stop;
+  return line.AtWordEnd() && CoordinateInRange(out);
 }
 
 // A face corner's index as the reader takes it (a nonzero whole number; a negative one counts
@@ -88,7 +89,6 @@ bool Index(const char*& p, const char* end, Int64 count, Int64& out) {
 struct Scan {
   const ObjFile& rest;
   ObjFile* keep = nullptr;       // what writing a result needs, or nothing
-  bool facesChecked = false;     // faces and their indices need no look
   const char* buffer = nullptr;  // the text held now
   Int64 bufferOffset = 0;        // where in the file `buffer` starts
   Int64 points = 0, texcoords = 0, normals = 0;
@@ -183,7 +183,7 @@ struct Scan {
     while (!line.AtWordEnd()) ++line.p;
     const std::string_view word(keyword, static_cast<size_t>(line.p - keyword));
     if (word == "v") return Point(line);
-    if (word == "f") return facesChecked || Face(line);
+    if (word == "f") return Face(line);
     if (word == "vn") {
       ++normals;
       // Normals turn with the faces that name them: a frame kept for writing keeps its faces.
@@ -200,14 +200,12 @@ struct Scan {
 
   bool Finished(size_t expectedPoints) const {
     const Int64 most = std::numeric_limits<Int32>::max();
-    return points == static_cast<Int64>(expectedPoints) &&
-           (facesChecked || (face == rest.FaceCount() && lastTexcoord < texcoords &&
-                             lastNormal < normals && texcoords <= most && normals <= most));
+    return points == static_cast<Int64>(expectedPoints) && face == rest.FaceCount() &&
+           lastTexcoord < texcoords && lastNormal < normals && texcoords <= most && normals <= most;
   }
 };
 
-bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
-             bool facesChecked) {
+bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep) {
   if (path == "-") return false;
   InputFile in(path);
   if (!in.Size()) return false;
@@ -222,7 +220,7 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 18;
   std::string text;
   text.reserve(static_cast<size_t>(2 * kPiece));
-  Scan scan{rest, keep, facesChecked};
+  Scan scan{rest, keep};
   bool first = true;
   for (bool atEnd = false; !atEnd;) {
     const size_t kept = text.size();
@@ -253,10 +251,9 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
 
 }  // namespace
 
-bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
-                   bool facesChecked) {
+bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep) {
   try {
-    return Scanned(path, rest, points, keep, facesChecked);
+    return Scanned(path, rest, points, keep);
   } catch (const std::runtime_error&) {
     return false;  // the full read names what went wrong
   }

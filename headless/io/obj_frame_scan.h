@@ -1,6 +1,6 @@
 // A quick look at an OBJ file that should be a frame of a rest mesh (the rest's points moved, its
-// faces as they were), for checking every frame of a long sequence before anything is written
-// without parsing and holding each one: one pass over the text a piece at a time, storing nothing.
+// faces as they were), for reading the frames of a long sequence without parsing and holding each
+// one whole: one pass over the text a piece at a time, storing nothing but what is asked for.
 //
 // The look is sure only of what it understands: `v` lines of plain decimal numbers (an optional
 // sign, digits with an optional point inside, an optional exponent of one or two digits, at most
@@ -27,11 +27,7 @@ namespace headless {
 // writing reads it again from the file), the points, where each `v` line's coordinates stand and
 // each `mtllib` line's file names. Where it answers false, `keep` holds nothing of use; a file
 // with normals (`vn`), which turn with the faces, answers false then.
-//
-// With `facesChecked` the caller vouches for the faces (the file has not changed since a look
-// without it was sure of it): faces and the indices they hold are not looked at again, only the
-// points are.
 bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points,
-                   ObjFile* keep = nullptr, bool facesChecked = false);
+                   ObjFile* keep = nullptr);
 
 }  // namespace headless

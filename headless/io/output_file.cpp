@@ -87,9 +87,32 @@ void OutputFile::ReleaseStream() {
     Fail(path_, std::string("closing the temporary file failed: ") + std::strerror(errno));
 }
 
+void OutputFile::Finish() {
+  if (file_ == nullptr || ToStandardOutput()) return;
+  // A buffered write that failed earlier left its reason in the stream's error state only;
+  // flushing again brings the system's reason back.
+  std::string error;
+  const bool failed = std::ferror(file_) != 0;
+  errno = 0;
+  const bool flushed = std::fflush(file_) == 0;
+  const int flushError = errno;
+  const bool synced = !failed && flushed && platform::FlushToDisk(file_, error);
+  errno = 0;
+  const bool closed = std::fclose(file_) == 0;
+  const int closeError = errno;
+  file_ = nullptr;
+  if (failed || !flushed)
+    error = flushError != 0 ? std::strerror(flushError) : "writing failed";
+  else if (!closed && error.empty())
+    error = std::string("closing the file failed: ") + std::strerror(closeError);
+  if (failed || !synced || !closed) {
+    Discard();
+    Fail(path_, error);
+  }
+}
+
 void OutputFile::Commit() {
   if (committed_) return;
-  std::string error;
   if (ToStandardOutput()) {
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
@@ -97,27 +120,7 @@ void OutputFile::Commit() {
     committed_ = true;
     return;
   }
-  if (file_ != nullptr) {
-    // A buffered write that failed earlier left its reason in the stream's error state only;
-    // flushing again brings the system's reason back.
-    const bool failed = std::ferror(file_) != 0;
-    errno = 0;
-    const bool flushed = std::fflush(file_) == 0;
-    const int flushError = errno;
-    const bool synced = !failed && flushed && platform::FlushToDisk(file_, error);
-    errno = 0;
-    const bool closed = std::fclose(file_) == 0;
-    const int closeError = errno;
-    file_ = nullptr;
-    if (failed || !flushed)
-      error = flushError != 0 ? std::strerror(flushError) : "writing failed";
-    else if (!closed && error.empty())
-      error = std::string("closing the file failed: ") + std::strerror(closeError);
-    if (failed || !synced || !closed) {
-      Discard();
-      Fail(path_, error);
-    }
-  }
+  Finish();
   std::error_code ec;
   fs::rename(platform::PathFromUtf8(temporary_), platform::PathFromUtf8(path_), ec);
   if (ec) {

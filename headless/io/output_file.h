@@ -42,7 +42,11 @@ class OutputFile {
   // what that program left.
   void ReleaseStream();
 
-  // Flushes, syncs and renames the temporary file over the target. Throws std::runtime_error
+  // Flushes, syncs and closes the temporary file, which waits under its own name for Commit (or
+  // is removed by the destructor): a writer can finish many files and rename them all at once.
+  // Throws std::runtime_error naming the path (the temporary file removed) when any step fails.
+  void Finish();
+  // Finishes the file if need be and renames it over the target. Throws std::runtime_error
   // naming the path (the temporary file removed, an old target untouched) when any step fails.
   void Commit();
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <utility>
 
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
@@ -144,6 +145,11 @@ DeformReport Correction::Correct(std::vector<Vector3>&& frame, const std::string
 
 const std::vector<Vector3>& Correction::Result() const {
   return DeformedPoints(object_);
+}
+
+std::vector<Vector3> Correction::TakeResult() {
+  if (object_->deformCache.empty()) return DeformedPoints(object_);
+  return std::exchange(object_->deformCache, {});
 }
 
 }  // namespace headless

@@ -80,6 +80,10 @@ class Correction {
                        bool smoothed = false, bool giveBackRoom = false);
   // The last frame's result, the object's deform cache.
   const std::vector<Vector3>& Result() const;
+  // The last frame's result taken rather than copied, for a caller that keeps it while the next
+  // frame is corrected: that frame's result goes into an array of its own. Result() is not the
+  // result again until the next Correct.
+  std::vector<Vector3> TakeResult();
 
  private:
   void CheckFrame(std::span<const Vector3> frame, const std::string& source, bool smoothed);

@@ -221,6 +221,18 @@ TEST_F(ApplyCliTest, AFrameFailingMidwayLeavesOnlyTheEarlierResultsAndNoTemporar
   for (const char* name : {"frame0.obj", "frame1.obj"})
     EXPECT_EQ(bytes(dir / "failed" / name), bytes(dir / "whole" / name)) << name;
 
+  // A later frame at fault as input, found once earlier results are already written under their
+  // temporary names, leaves nothing written at all, as the check of every frame before writing
+  // did.
+  std::vector<Vector3> fewer = poses[4];
+  fewer.pop_back();
+  headless::WriteObj((dir / "frame4.obj").string(), fewer, {});
+  fs::create_directories(dir / "bad");
+  run = RunApply(rest + Quoted(dir / "bad") + operands);
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find((dir / "frame4.obj").string() + ": "), std::string::npos) << run.output;
+  EXPECT_TRUE(Files(dir / "bad").empty());
+
   // A cache is written as its frames are corrected: a later frame that does not fit its float32
   // numbers leaves neither the cache nor a temporary file of it.
   std::vector<Vector3> far = poses[4];

@@ -113,6 +113,34 @@ TEST_F(ObjFiles, ExpectedSizesChangeNothingRead) {
   }
 }
 
+// Spans are held in 8 bytes each, near ones as a distance and a length; those far from the last
+// one's end (beyond 32 bits), long ones, and the first far into a text come back as they went in.
+TEST(SpanLists, GiveBackEverySpanInOrder) {
+  // Distances of 2^32 - 2 and 2^32 - 1 sit on either side of what 32 bits hold beside the mark.
+  const Int64 far = Int64{1} << 35, most = (Int64{1} << 32) - 1;
+  const std::vector<headless::TextSpan> spans = {{2, 9},
+                                                 {9, 9},
+                                                 {12, 40},
+                                                 {39 + most, 41 + most},
+                                                 {41 + 2 * most, 43 + 2 * most},
+                                                 {far, far + 7},
+                                                 {far + 8, far + 8},
+                                                 {far + 9, 3 * far},
+                                                 {3 * far + 1, 3 * far + 5},
+                                                 {4 * far, 4 * far + 2}};
+  for (size_t first = 0; first < spans.size(); ++first) {
+    headless::SpanList list;
+    for (size_t i = first; i < spans.size(); ++i) list.push_back(spans[i]);
+    ASSERT_EQ(list.size(), spans.size() - first);
+    headless::SpanList::Reader reader(list);
+    for (size_t i = first; i < spans.size(); ++i) {
+      const headless::TextSpan span = reader.Next();
+      EXPECT_EQ(span.begin, spans[i].begin) << first << " " << i;
+      EXPECT_EQ(span.end, spans[i].end) << first << " " << i;
+    }
+  }
+}
+
 TEST_F(ObjFiles, FaultsNameTheFileAndTheLine) {
   const std::string path = (dir / "bad.obj").string();
   const std::string points = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 2 0\n";
