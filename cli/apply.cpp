@@ -596,9 +596,10 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       lastInput = slot.Input();
       lastCorrected = slot.Result();
     }
-    // A frame's arrays go as soon as it is written, not when its slot is taken again.
+    // A frame's arrays go as soon as it is written, not when its slot is taken again; its
+    // result's goes back to the correction for the next result.
     slot.frame.reset();
-    Release(slot.corrected);
+    correction.GiveBackRoom(std::move(slot.corrected));
     Release(slot.sample);
   };
   try {

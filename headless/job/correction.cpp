@@ -147,6 +147,12 @@ const std::vector<Vector3>& Correction::Result() const {
   return DeformedPoints(object_);
 }
 
+void Correction::GiveBackRoom(std::vector<Vector3>&& room) {
+  if (object_->deformCache.empty() && room.size() == object_->points.size())
+    object_->deformCache = std::move(room);
+  room = {};
+}
+
 std::vector<Vector3> Correction::TakeResult() {
   if (object_->deformCache.empty()) return DeformedPoints(object_);
   return std::exchange(object_->deformCache, {});

@@ -84,6 +84,10 @@ class Correction {
   // frame is corrected: that frame's result goes into an array of its own. Result() is not the
   // result again until the next Correct.
   std::vector<Vector3> TakeResult();
+  // A result taken earlier handed back once its caller is done with it, for the next frame's
+  // result to be built in without new memory (its values do not matter). Let go unless the last
+  // result was taken and `room` holds as many points as the mesh.
+  void GiveBackRoom(std::vector<Vector3>&& room);
 
  private:
   void CheckFrame(std::span<const Vector3> frame, const std::string& source, bool smoothed);

@@ -74,9 +74,14 @@ TEST_F(CorrectionTest, TakingAFramesArrayGivesTheSameBitsAsCopyingIt) {
     EXPECT_TRUE(own.empty());
     EXPECT_EQ(own.capacity() >= torus.points.size(), room) << "the room of the points replaced";
     EXPECT_TRUE(SameBits(taking.Result(), copying.Result())) << "bent by " << angle;
-    // A result taken is the result; the next frame's goes into an array of its own.
-    const std::vector<Vector3> taken = taking.TakeResult();
+    // A result taken is the result; handed back, its stale values do not reach the next one's.
+    std::vector<Vector3> taken = taking.TakeResult();
     EXPECT_TRUE(SameBits(taken, copying.Result())) << "bent by " << angle;
+    taking.GiveBackRoom(std::move(taken));
+    EXPECT_TRUE(taken.empty());
+    copying.Correct(Bent(torus.points, angle + 0.25), "next");
+    taking.Correct(Bent(torus.points, angle + 0.25), "next");
+    EXPECT_TRUE(SameBits(taking.Result(), copying.Result())) << "bent by " << angle + 0.25;
   }
   std::vector<Vector3> shorter(torus.points.begin(), torus.points.end() - 1);
   EXPECT_THROW(taking.Correct(std::move(shorter), "short"), std::invalid_argument);
