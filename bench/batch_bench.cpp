@@ -271,7 +271,7 @@ void ApplyProgram(benchmark::State& state, const std::string& name) {
 
 void Register(const std::string& name, std::function<void(benchmark::State&)> body,
               int iterations) {
-  benchmark::RegisterBenchmark(name.c_str(), std::move(body))
+  benchmark::RegisterBenchmark(name.c_str(), Watched(name, std::move(body)))
       ->Iterations(iterations)
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond);
@@ -306,12 +306,14 @@ void PrintBatchSummary() {
   std::printf("\nbatch: OBJ of the 500k grid (%.1f MB), medians:\n", Median("objread:bytes") / 1e6);
   std::printf(
       "  reading: ours %.0f MB/s, tinyobjloader %s MB/s, ours / peer %.2f  [>= 400 MB/s, "
-      ">= 2]\n",
+      ">= 2]%s\n",
       MBps("objread:bytes", "objread:ours"),
       HaveTinyObjLoader() ? std::to_string(static_cast<int>(peer)).c_str() : "(not installed)",
-      Ratio(Median("objread:peer"), Median("objread:ours")));
-  std::printf("  writing: text %.0f MB/s  [>= 300], written and synced to disk %.0f MB/s\n",
-              MBps("objtext:bytes", "objtext"), MBps("objtext:bytes", "objwrite"));
+      Ratio(Median("objread:peer"), Median("objread:ours")),
+      BusyMark("batch/obj_read_500k").c_str());
+  std::printf("  writing: text %.0f MB/s  [>= 300], written and synced to disk %.0f MB/s%s\n",
+              MBps("objtext:bytes", "objtext"), MBps("objtext:bytes", "objwrite"),
+              BusyMark("batch/obj_write_500k").c_str());
   std::printf("batch: apply, %d frames, %d rounds, frames per second (medians):\n", kFrames,
               kRounds);
   for (const char* name : {"50k", "500k"}) {
@@ -319,24 +321,25 @@ void PrintBatchSummary() {
     const auto fps = [](const std::string& figure) { return Ratio(kFrames, Median(figure)); };
     std::printf(
         "  %-4s in-process: OBJ pipelined %.2f, one by one %.2f (gain %.2f); PC2 pipelined %.2f, "
-        "one by one %.2f (gain %.2f); correction alone %.2f\n",
+        "one by one %.2f (gain %.2f); correction alone %.2f%s\n",
         name, fps("inproc:obj:" + n + ":pipelined"), fps("inproc:obj:" + n + ":onebyone"),
         Ratio(Median("inproc:obj:" + n + ":onebyone"), Median("inproc:obj:" + n + ":pipelined")),
         fps("inproc:pc2:" + n + ":pipelined"), fps("inproc:pc2:" + n + ":onebyone"),
         Ratio(Median("inproc:pc2:" + n + ":onebyone"), Median("inproc:pc2:" + n + ":pipelined")),
-        Ratio(1.0, Median("correct:" + n)));
+        Ratio(1.0, Median("correct:" + n)), BusyMark("batch/apply_in_process_" + n).c_str());
     // A frame of a cache: what 8 samples more add to a whole run, per sample.
     const double pc2Frame = (Median("program:pc2long:" + n) - Median("program:pc2:" + n)) / kFrames;
     std::printf(
         "  %-4s program:    OBJ sequence %.2f, PC2 %.2f; OBJ / PC2 time %.2f [<= 2.5], PC2 whole "
         "run / (%d x correction alone) %.2f [<= 3], a PC2 frame (run of %d samples - run of %d, "
         "/ %d) / correction alone %.2f; peak B/point: one frame %.0f, OBJ sequence %.0f, PC2 %.0f "
-        "[<= 400]\n",
+        "[<= 400]%s\n",
         name, fps("program:obj:" + n), fps("program:pc2:" + n),
         Ratio(Median("program:obj:" + n), Median("program:pc2:" + n)), kFrames,
         Ratio(Median("program:pc2:" + n), kFrames * Median("correct:" + n)), 2 * kFrames, kFrames,
         kFrames, Ratio(pc2Frame, Median("correct:" + n)), Median("programpeak:one:" + n),
-        Median("programpeak:obj:" + n), Median("programpeak:pc2:" + n));
+        Median("programpeak:obj:" + n), Median("programpeak:pc2:" + n),
+        BusyMark("batch/apply_program_" + n).c_str());
   }
   for (const auto& [name, sequence] : Sequences()) {
     std::error_code ec;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "headless/deformers/skinning.h"
@@ -201,7 +202,7 @@ namespace {
 struct MachineSample {
   double load = 0.0;
   unsigned long long busy = 0, total = 0, steal = 0;  // every processor, in clock ticks
-  double ownSeconds = 0.0;                            // this process's processor time
+  double ownSeconds = 0.0;  // this process's processor time and its finished children's
 };
 
 MachineSample SampleMachine() {
@@ -221,7 +222,13 @@ MachineSample SampleMachine() {
     }
     std::fclose(f);
   }
-  m.ownSeconds = static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+  // The programs a group runs and waits for are its own work, not other processes'.
+  for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+    rusage usage{};
+    getrusage(who, &usage);
+    for (const timeval& t : {usage.ru_utime, usage.ru_stime})
+      m.ownSeconds += static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+  }
   return m;
 }
 
