@@ -1,15 +1,5 @@
 #include "source/otessamire/apply.h"
 
-#include <cmath>
-
-namespace {
-
-inline Bool Finite(const Vector3& v) {
-  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
-}
-
-}  // namespace
-
 Bool ApplyPoint(const ApplyContext& context, Int64 i, const Frame& f) {
   if (!context.showSmoothed && FrameDeterminant(f) == 0.0) return false;
   Float w = 1.0;
@@ -21,17 +11,11 @@ Bool ApplyPoint(const ApplyContext& context, Int64 i, const Frame& f) {
   }
   const Vector3 p = context.points[i];
   const Vector3 t = context.showSmoothed ? f.origin : DecodeDifference(f, context.differences[i]);
-  Vector3 out;
-  if (!context.hostWeights.empty()) {
-    const Float r = static_cast<Float>(context.hostWeights[i]);
-    out.x = (r * t.x + (1.0 - r) * p.x) * w + (1.0 - w) * p.x;
-    out.y = (r * t.y + (1.0 - r) * p.y) * w + (1.0 - w) * p.y;
-    out.z = (r * t.z + (1.0 - r) * p.z) * w + (1.0 - w) * p.z;
-  } else {
-    out.x = w * t.x + (1.0 - w) * p.x;
-    out.y = w * t.y + (1.0 - w) * p.y;
-    out.z = w * t.z + (1.0 - w) * p.z;
-  }
+  // The restriction weight r first, then the falloff's w: (r*T + (1-r)*P) * w + (1-w)*P.
+  const Vector3 restricted = context.hostWeights.empty()
+                                 ? t
+                                 : BlendPoint(static_cast<Float>(context.hostWeights[i]), t, p);
+  const Vector3 out = BlendPoint(w, restricted, p);
   if (!Finite(out)) return true;
   context.points[i] = out;
   return false;

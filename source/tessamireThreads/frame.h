@@ -76,16 +76,22 @@ inline Vector3 DecodeDifference(const Frame& frame, const Vector3& difference) {
   return ApplyFrame(frame, difference);
 }
 
-// The plain apply of one point, without weights: with w = 1, P' = w*T + (1-w)*P per component of
+inline Bool Finite(const Vector3& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
+// w*T + (1-w)*P per component: T where w is 1, P where it is 0.
+inline Vector3 BlendPoint(Float w, const Vector3& t, const Vector3& p) {
+  return {w * t.x + (1.0 - w) * p.x, w * t.y + (1.0 - w) * p.y, w * t.z + (1.0 - w) * p.z};
+}
+
+// The plain apply of one point, without weights: P' = BlendPoint(1, T, P) with
 // T = DecodeDifference(frame, difference). A singular frame (determinant exactly 0) keeps P and
 // answers false; a P' with a component that is not finite keeps P and answers true.
 inline Bool DecodeInPlace(const Frame& frame, const Vector3& difference, Vector3& point) {
   if (FrameDeterminant(frame) == 0.0) return false;
-  const Vector3 t = DecodeDifference(frame, difference);
-  const Float w = 1.0;
-  const Vector3 out{w * t.x + (1.0 - w) * point.x, w * t.y + (1.0 - w) * point.y,
-                    w * t.z + (1.0 - w) * point.z};
-  if (!(std::isfinite(out.x) && std::isfinite(out.y) && std::isfinite(out.z))) return true;
+  const Vector3 out = BlendPoint(1.0, DecodeDifference(frame, difference), point);
+  if (!Finite(out)) return true;
   point = out;
   return false;
 }

@@ -37,29 +37,28 @@ inline W Select(M keepMask, W value) {
 
 namespace {
 
-// One component of one member of N records, as one register.
-template <typename Record>
-inline W Component(const Record* records, const Vector3 Record::*member, Float Vector3::*c) {
-  Float v[kLanes];
-  for (int k = 0; k < kLanes; ++k) v[k] = (records[k].*member).*c;
-  return Load(v);
-}
-
-template <typename Record>
-inline V3<W> Gather(const Record* records, const Vector3 Record::*member) {
-  return {Component(records, member, &Vector3::x), Component(records, member, &Vector3::y),
-          Component(records, member, &Vector3::z)};
-}
-
-// The points p[0] .. p[kLanes - 1], one per lane.
-inline V3<W> OfPoints(const Vector3* const* p) {
+// The points point(0) .. point(kLanes - 1), one per lane.
+template <typename Point>
+inline V3<W> Lanes(Point point) {
   Float x[kLanes], y[kLanes], z[kLanes];
   for (int k = 0; k < kLanes; ++k) {
-    x[k] = p[k]->x;
-    y[k] = p[k]->y;
-    z[k] = p[k]->z;
+    const Vector3& v = point(k);
+    x[k] = v.x;
+    y[k] = v.y;
+    z[k] = v.z;
   }
   return {Load(x), Load(y), Load(z)};
+}
+
+// One member of kLanes records.
+template <typename Record>
+inline V3<W> Gather(const Record* records, const Vector3 Record::*member) {
+  return Lanes([records, member](int k) -> const Vector3& { return records[k].*member; });
+}
+
+// The points p[0] .. p[kLanes - 1].
+inline V3<W> OfPoints(const Vector3* const* p) {
+  return Lanes([p](int k) -> const Vector3& { return *p[k]; });
 }
 
 inline void Scatter(const V3<W>& v, Vector3* out, Int64 stride) {
@@ -91,15 +90,9 @@ inline void LaneAxes(const FrameInput* in, V3<W>& axis1, V3<W>& axis2, V3<W>& ax
              axis1, axis2, axis3);
 }
 
-// The points v[0] .. v[kLanes - 1] of one array, one per lane.
+// The points v[0] .. v[kLanes - 1] of one array.
 inline V3<W> OfRow(const Vector3* v) {
-  Float x[kLanes], y[kLanes], z[kLanes];
-  for (int k = 0; k < kLanes; ++k) {
-    x[k] = v[k].x;
-    y[k] = v[k].y;
-    z[k] = v[k].z;
-  }
-  return {Load(x), Load(y), Load(z)};
+  return Lanes([v](int k) -> const Vector3& { return v[k]; });
 }
 
 inline void AxesOfLanes(const FrameInput* in, FrameAxes* out) {
