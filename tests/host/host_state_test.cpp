@@ -18,6 +18,7 @@
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "headless/scene/selection.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -48,7 +49,10 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
   void* block = headless::Allocate(8, false, __FILE__, __LINE__);
   EXPECT_NE(block, nullptr) << "no allocation is armed to fail";
   headless::Free(block);
-  std::FILE* file = std::tmpfile();
+  // A file of the test's own folder: std::tmpfile makes its file in the drive's root on Windows,
+  // which a run under wine cannot always create.
+  const TempFolder folder;
+  std::FILE* file = std::fopen((folder.path / "flushed").string().c_str(), "wb");
   ASSERT_NE(file, nullptr);
   std::string error;
   EXPECT_TRUE(headless::platform::FlushToDisk(file, error))
