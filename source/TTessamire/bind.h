@@ -9,7 +9,6 @@
 // rest point encoded in its frame into `differences`. Never touches the bound flag. `kept`, when
 // not null, holds the object's topology from one bind to the next (see ComputePointFrames).
 // False when the object is not a polygon object, a linked vertex map's count differs from the
-// point count, memory runs out or the core run fails. Before the core has succeeded the previous
-// differences are kept; a failure to size the array afterwards leaves it empty.
+// point count, memory runs out or the core run fails; the previous differences are then kept.
 Bool Bind(HostArray<Vector3>& differences, BaseObject* object, BaseList2D* tag,
           KeptTopology* kept = nullptr);

@@ -1,7 +1,5 @@
 #include "source/TTessamire/tag_run.h"
 
-#include <utility>
-
 #include "source/TTessamire/tag_parameters.h"
 #include "source/tessamireThreads/controller.h"
 
@@ -19,17 +17,4 @@ Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
       controller.GetPointCount() != pointCount)
     return false;
   return RunController(controller);
-}
-
-Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
-                   const BaseDocument* doc, SmoothingSettings settings, HostArray<Frame>& frames,
-                   KeptTopology* kept) {
-  frames.Release();
-  HostArray<Frame> buffer;
-  if (!buffer.Allocate(pointCount)) return false;
-  // A run that ended early never called the sink: hand over nothing.
-  if (!RunCoreForTag(object, pointCount, tag, doc, settings, FrameBufferSink(buffer.Span()), kept))
-    return false;
-  frames = std::move(buffer);
-  return true;
 }

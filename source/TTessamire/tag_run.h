@@ -2,7 +2,6 @@
 // settings to the core, shared by the bind action and the deformer.
 #pragma once
 
-#include "host/binding/host_array.h"
 #include "host/binding/nodes.h"
 #include "source/tessamireThreads/frame.h"
 #include "source/tessamireThreads/frames.h"
@@ -18,10 +17,4 @@
 // for it. False when the map refuses the run or the run fails; the sink is then never called.
 Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
                    const BaseDocument* doc, SmoothingSettings settings, FrameSink sink,
-                   KeptTopology* kept);
-
-// The same, handing over one frame per point in `frames`: allocates the frame buffer (uncleared)
-// before the run. False also when the buffer cannot be had; `frames` is then empty.
-Bool RunCoreForTag(BaseObject* object, Int32 pointCount, const BaseList2D* tag,
-                   const BaseDocument* doc, SmoothingSettings settings, HostArray<Frame>& frames,
                    KeptTopology* kept);

@@ -57,6 +57,24 @@ TEST_F(BindButtons, BindOnAThousandPointsSetsBoundAndReportsTheBytes) {
   EXPECT_EQ(console.back(), "initial button prout");
 }
 
+// The bind builds the frames an evaluation builds and encodes each point as its frame comes: at
+// its peak it holds no more than the deformer's first evaluation of the mesh (which builds the
+// topology too) and the differences it fills, not a frame of every point (96 bytes each).
+TEST_F(BindButtons, TheBindHoldsNoMoreThanAFirstEvaluationAndItsDifferences) {
+  Node* object = AddGrid(100, 100);
+  Node* tag = doc->AddTag(object, ID_TTESSAMIRE);
+  const auto peakOf = [](const auto& run) {
+    headless::ResetPeakBytes();
+    const Int64 before = headless::GetAllocationStats().bytesInUse;
+    run();
+    return headless::GetAllocationStats().peakBytes - before;
+  };
+  const Int64 bind = peakOf([&] { ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND)); });
+  ASSERT_NE(doc->AddObject(ID_OTESSAMIRE, "deformer", object), nullptr);
+  const Int64 evaluation = peakOf([&] { headless::EvaluateDocument(*doc); });
+  EXPECT_LE(bind, evaluation + 10000 * kVectorBytes);
+}
+
 TEST_F(BindButtons, BindOnANonPolygonCarrierFailsAndOnlyResetsTheStatus) {
   Node* carrier = doc->AddObject(headless::kNullObjectType, "null");
   Node* tag = doc->AddTag(carrier, ID_TTESSAMIRE);
