@@ -2,12 +2,15 @@
 // that reads to the same points (bit for bit) and polygons; its own vertices must be sound and
 // their OBJ must read back with as many vertices and the same faces.
 //
+// Read in parts side by side, it must read as in one go, or fail with the same message.
+//
 // The quick look at frames too: looked at as a frame of a small fixed rest and, when it reads, as
 // a frame of itself, the input may be found surely a frame only where the full read and the
 // frame's checks accept it, and what the look keeps for writing must be what the full read reads.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -93,6 +96,34 @@ void CheckQuickLook(const std::string& path, const headless::ObjFile& rest) {
 
 }  // namespace
 
+// Read in parts side by side, the input gives what a reading in one go gives, or the same fault.
+void CheckReadInParts(const std::string& text) {
+  std::optional<headless::ObjFile> whole, parts;
+  std::string wholeFault, partsFault;
+  try {
+    whole = headless::ParseObj(text, "input", {}, std::numeric_limits<size_t>::max());
+  } catch (const std::runtime_error& e) {
+    wholeFault = e.what();
+  }
+  try {
+    parts = headless::ParseObj(text, "input", {}, 0);
+  } catch (const std::runtime_error& e) {
+    partsFault = e.what();
+  }
+  fuzz::Check(wholeFault == partsFault, "the same fault read in parts");
+  if (!whole || !parts) return;
+  fuzz::Check(SameMesh(parts->mesh, whole->mesh) && parts->faceFirst == whole->faceFirst &&
+                  parts->cornerPoint == whole->cornerPoint &&
+                  parts->cornerTexcoord == whole->cornerTexcoord &&
+                  parts->cornerNormal == whole->cornerNormal &&
+                  parts->faceLine == whole->faceLine &&
+                  parts->faceMaterial == whole->faceMaterial &&
+                  parts->materials == whole->materials && parts->objectName == whole->objectName &&
+                  headless::ObjText(*parts, parts->mesh.points) ==
+                      headless::ObjText(*whole, whole->mesh.points),
+              "the same file read in parts");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string framePath = fuzz::WrittenInput(data, size, "frame.obj");
   CheckQuickLook(framePath, FixedRest());
@@ -100,6 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckQuickLook(framePath, headless::ReadObjFile(framePath));
   } catch (const std::runtime_error&) {
   }
+
+  CheckReadInParts(std::string(reinterpret_cast<const char*>(data), size));
 
   headless::ObjFile file;
   try {

@@ -1,14 +1,18 @@
 #include "headless/io/obj.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "headless/geometry/vector.h"
@@ -98,11 +102,16 @@ Int64 Resolve(Int64 index, Int64 count) {
 // items) is kept aside whole, for the message refusing it.
 constexpr Int32 kBeyond = std::numeric_limits<Int32>::max();
 
+// The material of the faces of a later part of the text before its first `usemtl`: the one in use
+// where the part starts.
+constexpr Int32 kInherited = -2;
+
 struct Parser {
   ObjFile file;
   const char* text = nullptr;  // file.text's bytes
   Int64 line = 0;
-  Int32 material = -1;  // the latest `usemtl`
+  Int32 material = -1;    // the latest `usemtl`
+  bool relative = false;  // a corner counted back from the items read so far
   // Indices of kBeyond or more, by corner * 3 + (0 point, 1 texture coordinate, 2 normal).
   std::vector<std::pair<Int64, Int64>> beyond;
 
@@ -186,6 +195,7 @@ struct Parser {
                     (count < 2 || (count == 3 && parts[1].empty()) || ParseIndex(parts[1], t)) &&
                     (count < 3 || ParseIndex(parts[2], n));
     if (!ok) Error("malformed face corner '" + std::string(word) + "'");
+    relative = relative || v < 0 || t < 0 || n < 0;
     const Int64 point = Resolve(v, static_cast<Int64>(file.mesh.points.size()));
     if (point < 0) Error("corner index " + std::to_string(v) + " refers before the first point");
     const Int64 texcoords = static_cast<Int64>(file.texcoords.size() / 2);
@@ -253,6 +263,95 @@ struct Parser {
     }
   }
 
+  // The lines of [p, end), a part of the text that starts at a line's start and ends at one's end
+  // (or the text's).
+  void Lines(const char* p, const char* end) {
+    while (p < end) {
+      const char* stop = FindLineEnd(p, end);
+      ++line;
+      if (stop - p > kMaxObjLineBytes)
+        Error("the line is longer than " + std::to_string(kMaxObjLineBytes) + " bytes");
+      Statement(p, stop);
+      if (stop == end) break;
+      if (*stop == '\r' && stop + 1 < end && stop[1] == '\n') ++stop;
+      p = stop + 1;
+    }
+  }
+
+  // Room for what `next` parts read besides this one's, so that taking them in copies each once.
+  void Reserve(std::span<const Parser> next) {
+    ObjFile& a = file;
+    size_t points = a.mesh.points.size(), normals = a.normals.size(),
+           texcoords = a.texcoords.size();
+    size_t faces = a.faceLine.size(), corners = a.cornerPoint.size();
+    bool perCorner[2] = {!a.cornerTexcoord.empty(), !a.cornerNormal.empty()};
+    for (const Parser& part : next) {
+      const ObjFile& b = part.file;
+      points += b.mesh.points.size();
+      normals += b.normals.size();
+      texcoords += b.texcoords.size();
+      faces += b.faceLine.size();
+      corners += b.cornerPoint.size();
+      perCorner[0] = perCorner[0] || !b.cornerTexcoord.empty();
+      perCorner[1] = perCorner[1] || !b.cornerNormal.empty();
+    }
+    a.mesh.points.reserve(points);
+    a.pointSpans.reserve(points);
+    a.normals.reserve(normals);
+    a.normalSpans.reserve(normals);
+    a.texcoords.reserve(texcoords);
+    a.faceFirst.reserve(faces + 1);
+    a.faceLine.reserve(faces);
+    a.faceMaterial.reserve(faces);
+    a.cornerPoint.reserve(corners);
+    if (perCorner[0]) a.cornerTexcoord.reserve(corners);
+    if (perCorner[1]) a.cornerNormal.reserve(corners);
+  }
+
+  // Takes in what `next` read of the part of the text after this one's, as though this parser had
+  // read on: its faces' corners, lines and materials follow on from this part's. `next` counted
+  // nothing back (relative is false) and started with the inherited material.
+  void Append(Parser&& next) {
+    ObjFile& b = next.file;
+    const Int64 corners = static_cast<Int64>(file.cornerPoint.size());
+    const auto append = [](auto& to, const auto& from) {
+      to.insert(to.end(), from.begin(), from.end());
+    };
+    append(file.mesh.points, b.mesh.points);
+    SpanList::Reader spans(b.pointSpans);
+    for (size_t k = 0; k < b.pointSpans.size(); ++k) file.pointSpans.push_back(spans.Next());
+    append(file.normalSpans, b.normalSpans);
+    append(file.normals, b.normals);
+    append(file.texcoords, b.texcoords);
+    append(file.mtllibSpans, b.mtllibSpans);
+    for (size_t f = 1; f < b.faceFirst.size(); ++f)
+      file.faceFirst.push_back(b.faceFirst[f] + corners);
+    append(file.cornerPoint, b.cornerPoint);
+    // Once a corner names one, every corner after has its entry.
+    const auto perCorner = [&](std::vector<Int32>& to, const std::vector<Int32>& from) {
+      if (from.empty() && to.empty()) return;
+      to.resize(static_cast<size_t>(corners), -1);
+      append(to, from);
+      to.resize(file.cornerPoint.size(), -1);
+    };
+    perCorner(file.cornerTexcoord, b.cornerTexcoord);
+    perCorner(file.cornerNormal, b.cornerNormal);
+    for (const Int64 faceLine : b.faceLine) file.faceLine.push_back(line + faceLine);
+    // Materials in order of first use: those new to this part go after this part's.
+    std::vector<Int32> global(b.materials.size());
+    for (size_t m = 0; m < b.materials.size(); ++m) {
+      const auto known = std::find(file.materials.begin(), file.materials.end(), b.materials[m]);
+      global[m] = static_cast<Int32>(known - file.materials.begin());
+      if (known == file.materials.end()) file.materials.push_back(b.materials[m]);
+    }
+    const auto globalOf = [&](Int32 m) { return m == kInherited ? material : global[m]; };
+    for (const Int32 m : b.faceMaterial) file.faceMaterial.push_back(globalOf(m));
+    for (const auto& [key, index] : next.beyond) beyond.push_back({key + corners * 3, index});
+    if (file.objectName.empty()) file.objectName = std::move(b.objectName);
+    line += next.line;
+    material = globalOf(next.material);
+  }
+
   // Checks the faces against the point count and builds the host polygons.
   void Finish() {
     const Int64 points = static_cast<Int64>(file.mesh.points.size());
@@ -295,6 +394,62 @@ struct Parser {
     }
   }
 };
+
+// Reads [p, end) of `parser`'s text in parts side by side, each starting at the start of a line
+// (every byte after a line feed starts one). A part is taken in only when it read without a fault
+// and counted nothing back; from the first that did not, the text is read again in turn, which
+// gives the counts and the line of the fault as a reading in one go does.
+void ReadInParts(Parser& parser, const char* p, const char* end) {
+  std::vector<const char*> starts{p};
+  for (Int64 k = 1; k < kObjParts; ++k) {
+    const char* from = std::max(starts.back(), p + (end - p) / kObjParts * k);
+    const char* feed =
+        static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(end - from)));
+    if (feed == nullptr || feed + 1 >= end) break;
+    if (feed + 1 > starts.back()) starts.push_back(feed + 1);
+  }
+  starts.push_back(end);
+  const size_t parts = starts.size() - 1;
+  std::vector<Parser> later(parts - 1);  // parts 1 on
+  std::vector<char> partRead(parts - 1, 0);
+  std::atomic<size_t> next{1};
+  const auto readParts = [&](std::stop_token stop) {
+    for (size_t k = next++; k < parts && !stop.stop_requested(); k = next++) {
+      Parser& part = later[k - 1];
+      part.file.name = parser.file.name;
+      part.text = parser.text;
+      part.material = kInherited;
+      try {
+        part.Lines(starts[k], starts[k + 1]);
+        partRead[k - 1] = 1;
+      } catch (...) {
+      }
+    }
+  };
+  {
+    // Joined, after it finishes its part, also when the first part fails.
+    std::jthread helper;
+    if (parts > 1) {
+      try {
+        helper = std::jthread(readParts);
+      } catch (const std::system_error&) {
+      }
+    }
+    parser.Lines(starts[0], starts[1]);
+    readParts({});
+  }
+  size_t taken = 1;  // parts taken in as read
+  while (taken < parts && partRead[taken - 1] && !later[taken - 1].relative) ++taken;
+  parser.Reserve(std::span<const Parser>(later).first(taken - 1));
+  for (size_t k = 1; k < parts; ++k) {
+    if (k == taken) {
+      parser.Lines(starts[k], end);
+      break;
+    }
+    parser.Append(std::move(later[k - 1]));
+    later[k - 1] = Parser();
+  }
+}
 
 void CheckText(const std::string& text, const std::string& name) {
   if (text.size() >= 2 &&
@@ -371,6 +526,11 @@ bool ParseObjNumber(std::string_view word, Float& out) {
 }
 
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected) {
+  return ParseObj(std::move(text), name, expected, kObjPartsFrom);
+}
+
+ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected,
+                 size_t partsFrom) {
   CheckText(text, name);
   Parser parser;
   parser.file.name = name;
@@ -390,16 +550,10 @@ ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expe
   parser.text = begin;
   const char* p =
       begin + (t.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0);  // a UTF-8 byte-order mark
-  while (p < end) {
-    const char* stop = FindLineEnd(p, end);
-    ++parser.line;
-    if (stop - p > kMaxObjLineBytes)
-      parser.Error("the line is longer than " + std::to_string(kMaxObjLineBytes) + " bytes");
-    parser.Statement(p, stop);
-    if (stop == end) break;
-    if (*stop == '\r' && stop + 1 < end && stop[1] == '\n') ++stop;
-    p = stop + 1;
-  }
+  if (t.size() >= partsFrom)
+    ReadInParts(parser, p, end);
+  else
+    parser.Lines(p, end);
   parser.Finish();
   return std::move(parser.file);
 }

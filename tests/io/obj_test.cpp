@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
@@ -479,6 +480,90 @@ TEST_F(ObjFiles, AssimpCorpusReadsOrIsRefusedWithFileAndLine) {
   EXPECT_EQ(outcome["box_longline.obj"], ":24: the face names point 1 twice");
   for (const auto& [name, result] : outcome)
     std::printf("  %-32s %s\n", name.c_str(), result.c_str());
+}
+
+// Everything a reading keeps, numbers by their bits, or the fault it names.
+std::string ReadingOf(const std::string& text, size_t partsFrom) {
+  std::string out;
+  const auto add = [&out](const auto& values) {
+    for (const auto& v : values) out += std::to_string(v) + " ";
+    out += "|\n";
+  };
+  const auto addSpan = [&out](const headless::TextSpan& span) {
+    out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
+  };
+  try {
+    const headless::ObjFile file = headless::ParseObj(text, "parts.obj", {}, partsFrom);
+    for (const Vector3& p : file.mesh.points)
+      for (const Float c : {p.x, p.y, p.z}) out += headless::ShortestNumber(c) + " ";
+    out += "|\n";
+    for (const CPolygon& q : file.mesh.polygons) add(std::vector<Int32>{q.a, q.b, q.c, q.d});
+    add(file.faceFirst);
+    add(file.cornerPoint);
+    add(file.cornerTexcoord);
+    add(file.cornerNormal);
+    add(file.faceLine);
+    add(file.faceMaterial);
+    headless::SpanList::Reader spans(file.pointSpans);
+    for (size_t k = 0; k < file.pointSpans.size(); ++k) addSpan(spans.Next());
+    for (const auto& list : {file.normalSpans, file.mtllibSpans})
+      for (const headless::TextSpan& span : list) addSpan(span);
+    for (const Vector3& n : file.normals) out += headless::ShortestNumber(n.x + n.y + n.z) + " ";
+    add(file.texcoords);
+    for (const std::string& m : file.materials) out += m + "|";
+    out += "\n" + file.objectName + "\n" + std::to_string(file.textBytes);
+  } catch (const std::runtime_error& e) {
+    out = e.what();
+  }
+  return out;
+}
+
+// A large text is read in parts side by side: a part's counts, lines and materials follow on from
+// the parts before, a part that counts back or holds a fault is read again in turn, and the
+// result, or the fault with its line, is that of a reading in one go.
+TEST_F(ObjFiles, ReadingInPartsGivesWhatReadingInOneGoGives) {
+  std::string grid = "\xEF\xBB\xBFmtllib a b.mtl\n# a grid\n";
+  for (int j = 0; j < 12; ++j)
+    for (int i = 0; i < 12; ++i)
+      grid += "v " + std::to_string(i * 0.25) + " " + std::to_string(j) + " 0.5\n";
+  grid += "vt 0 0\nvt 1 0\nvt 1 1\nvn 0 0 1\n";
+  for (int f = 0; f < 121; ++f) {
+    const int a = f / 11 * 12 + f % 11 + 1;
+    if (f == 30) grid += "usemtl skin\n";
+    if (f == 60) grid += "o later\nusemtl cloth\r\n";
+    if (f == 90) grid += "usemtl skin\n";
+    const std::string corner = f > 100 ? "/1" : f > 80 ? "//1" : "";
+    grid += "f " + std::to_string(a) + corner + " " + std::to_string(a + 1) + corner + " " +
+            std::to_string(a + 13) + " " + std::to_string(a + 12) + (f % 7 == 0 ? "\r\n" : "\n");
+  }
+  const std::vector<std::string> texts = {
+      grid,
+      grid + "f -1 -2 -3\nf 1/-1 2 3\n",      // counted back at the end
+      "v 1 2 3\nf -1 -1 -1\n" + grid,         // at the start
+      grid + "v 1 2 three\n",                 // a fault at the end
+      "v 1 2\n" + grid + "v 1 2 three\n",     // the first fault wins
+      grid + "f 1 2 99999999999\nv 0 0 0\n",  // a fault found once every part is in
+      grid + "f 1/4 2 3\n",                   // a texture coordinate out of range
+      grid + "f 5 6 5\n",                     // a point twice
+      grid.substr(0, grid.size() / 2) + "\n\n\n" + grid.substr(grid.size() / 2),
+      "v 0 0 0\rv 1 0 0\rv 0 1 0\rf 1 2 3\r",  // no line feed to split at
+  };
+  for (const std::string& text : texts) {
+    const std::string inOneGo = ReadingOf(text, std::numeric_limits<size_t>::max());
+    EXPECT_EQ(ReadingOf(text, 0), inOneGo);
+    EXPECT_EQ(ReadingOf(text, text.size()), inOneGo);
+  }
+  EXPECT_NE(ReadingOf(texts[0], 0).find("cloth"), std::string::npos);
+  EXPECT_EQ(ReadingOf(texts[3], 0), "parts.obj:276: malformed coordinate 'three'");
+  const fs::path corpus = "/usr/share/assimp/models/OBJ";
+  if (!fs::is_directory(corpus)) return;
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    if (entry.path().extension() != ".obj") continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(ReadingOf(text, 0), ReadingOf(text, std::numeric_limits<size_t>::max()))
+        << entry.path();
+  }
 }
 
 // Normals authored as the exporter wished (not the ones the faces give), a degenerate face with
