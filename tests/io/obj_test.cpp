@@ -492,11 +492,14 @@ std::string ReadingOf(const std::string& text, size_t partsFrom) {
   const auto addSpan = [&out](const headless::TextSpan& span) {
     out += std::to_string(span.begin) + "-" + std::to_string(span.end) + " ";
   };
+  const auto addNumbers = [&out](const auto& vectors) {
+    for (const Vector3& v : vectors)
+      for (const Float c : {v.x, v.y, v.z}) out += headless::ShortestNumber(c) + " ";
+    out += "|\n";
+  };
   try {
     const headless::ObjFile file = headless::ParseObj(text, "parts.obj", {}, partsFrom);
-    for (const Vector3& p : file.mesh.points)
-      for (const Float c : {p.x, p.y, p.z}) out += headless::ShortestNumber(c) + " ";
-    out += "|\n";
+    addNumbers(file.mesh.points);
     for (const CPolygon& q : file.mesh.polygons) add(std::vector<Int32>{q.a, q.b, q.c, q.d});
     add(file.faceFirst);
     add(file.cornerPoint);
@@ -508,8 +511,8 @@ std::string ReadingOf(const std::string& text, size_t partsFrom) {
     for (size_t k = 0; k < file.pointSpans.size(); ++k) addSpan(spans.Next());
     for (const auto& list : {file.normalSpans, file.mtllibSpans})
       for (const headless::TextSpan& span : list) addSpan(span);
-    for (const Vector3& n : file.normals) out += headless::ShortestNumber(n.x + n.y + n.z) + " ";
-    add(file.texcoords);
+    addNumbers(file.normals);
+    for (const Float uv : file.texcoords) out += headless::ShortestNumber(uv) + " ";
     for (const std::string& m : file.materials) out += m + "|";
     out += "\n" + file.objectName + "\n" + std::to_string(file.textBytes);
   } catch (const std::runtime_error& e) {
