@@ -12,6 +12,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
@@ -490,7 +491,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   struct Slot {
     std::optional<headless::ObjFile> frame;
     SetAsideText text;
-    std::vector<Vector3> sample;  // a cache's sample, when the written stage looks at it
+    std::vector<Vector3> sample;  // a cache's sample, until corrected or, looked at again, written
     std::vector<Vector3> corrected;
     const std::vector<Vector3>* result = nullptr;  // `corrected`, or the correction's own
     headless::DeformReport report;
@@ -509,12 +510,28 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const auto commitFinished = [&finished] {
     for (const std::unique_ptr<headless::OutputFile>& file : finished) file->Commit();
   };
+  // The measures, the preview and its page look at a frame's input and result once it is written.
+  const bool resultAgain = reference || page || !o.preview.empty();
+  // Arrays of points a correction gave back, for later samples of a cache to be read into without
+  // new memory: one is put back by each correction and taken by the reading two frames on.
+  std::mutex roomsMutex;
+  std::vector<std::vector<Vector3>> rooms;
   headless::FrameStages stages;
   stages.read = [&](size_t i) {
     headless::StopIfInterrupted();
     Slot& slot = slotOf(i);
     slot.frame.reset();
-    if (frames.cache) return;  // read in the correction's stage
+    if (frames.cache) {
+      {
+        const std::lock_guard<std::mutex> lock(roomsMutex);
+        if (!rooms.empty()) {
+          slot.sample = std::move(rooms.back());
+          rooms.pop_back();
+        }
+      }
+      frames.cache->Read(static_cast<Int64>(i), slot.sample);
+      return;
+    }
     if (i < early.size()) {
       slot.frame = std::move(early[i]);
       slot.text = earlyText[i];
@@ -530,37 +547,24 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       slot.text.Take(*slot.frame);
     }
   };
-  // The measures, the preview and its page look at a frame's input and result once it is written.
-  const bool resultAgain = reference || page || !o.preview.empty();
-  // A cache's samples are read into one array the correction takes and gives back, unless the
-  // written stage looks at them again.
-  std::vector<Vector3> sampleRoom;
   stages.correct = [&](size_t i) {
     Slot& slot = slotOf(i);
-    // A cache's sample is read right before its correction rather than beside the one before, so
-    // two samples are never held at once; reading one costs a few milliseconds.
-    if (frames.cache)
-      frames.cache->Read(static_cast<Int64>(i), resultAgain ? slot.sample : sampleRoom);
     const auto start = std::chrono::steady_clock::now();
     // The input again only for the report, the preview or turning normals; else the correction
-    // takes its array.
-    std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &sampleRoom;
+    // takes its array, and a sample's gives back the room of the points it replaced.
+    std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &slot.sample;
     if (resultAgain || (slot.frame && !slot.frame->normals.empty())) own = nullptr;
     slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed,
-                                           own == &sampleRoom)
+                                           own == &slot.sample)
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
-    // A cache's sample goes into it at once: written, it needs no copy unless the written stage
-    // looks at it again. Other results are taken from the correction but for the last frame's: the
-    // next frame's correction builds its own while this one is written.
-    if (cacheOut) {
-      try {
-        cacheOut->Append(correction.Result());
-      } catch (const std::invalid_argument& e) {
-        throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
-      }
+    if (own == &slot.sample) {
+      const std::lock_guard<std::mutex> lock(roomsMutex);
+      rooms.push_back(std::move(slot.sample));
     }
-    if (i + 1 == total || (cacheOut && !resultAgain)) {
+    // Results are taken from the correction but for the last frame's: the next frame's correction
+    // builds its own while this one is written.
+    if (i + 1 == total) {
       slot.result = &correction.Result();
     } else {
       slot.corrected = correction.TakeResult();
@@ -569,8 +573,13 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   };
   stages.write = [&](size_t i) {
     const Slot& slot = slotOf(i);
-    if (cacheOut) return;  // written as it was corrected
-    if (glbOut) {
+    if (cacheOut) {
+      try {
+        cacheOut->Append(slot.Result());
+      } catch (const std::invalid_argument& e) {
+        throw ApplyError(o.out + ": " + e.what() + " (the result of " + frames.Name(i) + ")");
+      }
+    } else if (glbOut) {
       glbOut->Add(frames.numbers[i], slot.Result());
     } else {
       if (slot.frame) slot.text.CheckUnchanged(*slot.frame);

@@ -147,6 +147,15 @@ TEST_F(FormatsCliTest, ApplyCorrectsASequenceIntoFilesWrittenLikeTheirInputsAndI
   EXPECT_EQ(mdd.times, headless::ReadPointCache((dir / "skinned.mdd").string()).times);
   for (int s = 0; s < 3; ++s)
     EXPECT_LT(deform_scene::MaxDistance(mdd.Sample(s), corrected[s]), 1e-5);
+  // The report keeps each sample beside its result until both are measured; the cache written is
+  // the same to the byte as where the correction takes the samples' arrays.
+  run = RunInProcess("apply " + rest + " --fps 24 --report --out " + Quoted(dir / "r.mdd") + " " +
+                     Quoted(dir / "skinned.mdd"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(ReadWholeFile(dir / "r.mdd"), ReadWholeFile(dir / "c.mdd"));
+  for (int s = 0; s < 3; ++s)
+    EXPECT_NE(run.output.find("skinned.mdd sample " + std::to_string(s)), std::string::npos)
+        << run.output;
 
   // A cache's samples into OBJ files numbered by their frames, written like the rest.
   run = RunInProcess("apply " + rest + " --fps 24 --quiet --out " + Quoted(dir / "objs") + " " +
