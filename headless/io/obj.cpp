@@ -395,6 +395,9 @@ struct Parser {
   }
 };
 
+// Enough parts for two threads to share the work evenly, though faces take longer than points.
+constexpr Int64 kObjParts = 8;
+
 // Reads [p, end) of `parser`'s text in parts side by side, each starting at the start of a line
 // (every byte after a line feed starts one). A part is taken in only when it read without a fault
 // and counted nothing back; from the first that did not, the text is read again in turn, which
@@ -523,10 +526,6 @@ const char* ParseObjNumberAt(const char* p, const char* end, Float& out) {
 bool ParseObjNumber(std::string_view word, Float& out) {
   const char* end = word.data() + word.size();
   return ParseObjNumberAt(word.data(), end, out) == end;
-}
-
-ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected) {
-  return ParseObj(std::move(text), name, expected, kObjPartsFrom);
 }
 
 ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected,

@@ -134,15 +134,13 @@ bool ParseObjNumber(std::string_view word, Float& out);
 // end from where the number stops: that place, or null when no such number starts at `p`.
 const char* ParseObjNumberAt(const char* p, const char* end, Float& out);
 
-// Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above.
-ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected = {});
-// A text of kObjPartsFrom bytes or more is read by ParseObj in kObjParts parts, two at a time.
+// The size from which ParseObj reads a text in parts, two at a time.
 inline constexpr size_t kObjPartsFrom = size_t{4} << 20;
-inline constexpr Int64 kObjParts = 8;
-// The same, reading in parts from `partsFrom` bytes on: the same file, and the same fault, as a
+// Parses OBJ text; `name` names it in messages. Throws std::runtime_error as above. A text of
+// `partsFrom` bytes or more is read in parts side by side: the same file, and the same fault, as a
 // reading in one go.
-ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected,
-                 size_t partsFrom);
+ObjFile ParseObj(std::string text, const std::string& name, const ObjSizes& expected = {},
+                 size_t partsFrom = kObjPartsFrom);
 // Reads and parses the file at `path` (named by its path). An unreadable file fails on line 0.
 ObjFile ReadObjFile(const std::string& path, const ObjSizes& expected = {});
 // ReadObjFile(path).mesh.
