@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -27,24 +28,20 @@ std::string Library(double value) {
 
 TEST(ShortestNumbers, AreWhatToCharsWritesForEveryKindOfDouble) {
   using limits = std::numeric_limits<double>;
-  std::vector<double> values = {0.0,
-                                -0.0,
-                                limits::infinity(),
-                                -limits::infinity(),
-                                limits::quiet_NaN(),
-                                limits::denorm_min(),
-                                limits::min(),
-                                limits::max(),
-                                limits::lowest(),
-                                limits::epsilon(),
-                                0.1,
-                                0.5,
-                                1.0 / 3.0,
-                                123456.789,
-                                1e-5,
-                                1.5e-4,
-                                0.001,
-                                2e-4};
+  const double kinds[] = {0.0,
+                          -0.0,
+                          limits::infinity(),
+                          -limits::infinity(),
+                          limits::quiet_NaN(),
+                          limits::denorm_min(),
+                          limits::min(),
+                          limits::max(),
+                          limits::lowest(),
+                          limits::epsilon(),
+                          1.0 / 3.0,
+                          123456.789,
+                          1.5e-4};
+  std::vector<double> values(std::begin(kinds), std::end(kinds));
   // Where fixed and scientific forms change places: the powers of ten and their neighbours.
   for (int power = -330; power <= 310; ++power) {
     const double ten = std::pow(10.0, power);
