@@ -502,13 +502,23 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::array<Slot, headless::kPipelineSlots> slots;
   const auto slotOf = [&slots](size_t i) -> Slot& { return slots[i % slots.size()]; };
   // Each OBJ result is finished under a temporary name as it is written, and renamed over its
-  // target once the run ends: a frame at fault as input leaves nothing written, as though every
-  // frame had been checked first, while a result that cannot be written, or an interruption,
-  // keeps the results before it, as a run of one frame after another writes them.
-  std::vector<std::unique_ptr<headless::OutputFile>> finished;
-  bool inputFault = false;
-  const auto commitFinished = [&finished] {
-    for (const std::unique_ptr<headless::OutputFile>& file : finished) file->Commit();
+  // target once every frame has been read (beside the last frames' correction and writing): a
+  // frame at fault as input leaves nothing written, as though every frame had been checked first,
+  // while a result that cannot be written, or an interruption, keeps the results before it, as a
+  // run of one frame after another writes them. A result that cannot be renamed stops the run
+  // and keeps the results before it.
+  std::vector<std::unique_ptr<headless::OutputFile>> finished(total);
+  bool inputFault = false, commitFault = false;
+  const auto commitFinished = [&finished, &commitFault](size_t before) {
+    for (size_t i = 0; i < before; ++i) {
+      if (!finished[i]) continue;
+      try {
+        finished[i]->Commit();
+      } catch (...) {
+        commitFault = true;
+        throw;
+      }
+    }
   };
   // The measures, the preview and its page look at a frame's input and result once it is written.
   const bool resultAgain = reference || page || !o.preview.empty();
@@ -586,7 +596,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       auto file = std::make_unique<headless::OutputFile>(outputs[i].string());
       headless::WriteObjLike(*file, slot.frame ? *slot.frame : rest, slot.Result());
       file->Finish();
-      finished.push_back(std::move(file));
+      finished[i] = std::move(file);
     }
   };
   // Everything printed, on the calling thread, once the frame is written.
@@ -611,13 +621,14 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     correction.GiveBackRoom(std::move(slot.corrected));
     Release(slot.sample);
   };
+  stages.onceAllRead = commitFinished;
   try {
     headless::RunFrames(total, stages);
   } catch (...) {
-    if (!inputFault) commitFinished();
+    if (!inputFault && !commitFault) commitFinished(total);
     throw;
   }
-  commitFinished();
+  commitFinished(total);
   if (cacheOut) cacheOut->Commit();
   if (glbOut) glbOut->writer.Write(o.out);
   progress.Finish();

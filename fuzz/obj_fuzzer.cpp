@@ -2,11 +2,14 @@
 // that reads to the same points (bit for bit) and polygons; its own vertices must be sound and
 // their OBJ must read back with as many vertices and the same faces.
 //
+// Every eight bytes of the input, as a double, are written as std::to_chars writes them.
+//
 // Read in parts side by side, it must read as in one go, or fail with the same message.
 //
 // The quick look at frames too: looked at as a frame of a small fixed rest and, when it reads, as
 // a frame of itself, the input may be found surely a frame only where the full read and the
 // frame's checks accept it, and what the look keeps for writing must be what the full read reads.
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include "headless/io/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/obj_frame_scan.h"
+#include "headless/io/shortest_number.h"
 
 namespace {
 
@@ -124,6 +128,18 @@ void CheckReadInParts(const std::string& text) {
               "the same file read in parts");
 }
 
+void CheckShortest(const std::uint8_t* data, std::size_t size) {
+  for (std::size_t i = 0; i + sizeof(double) <= size; i += sizeof(double)) {
+    double value = 0.0;
+    std::memcpy(&value, data + i, sizeof value);
+    char ours[headless::kShortestBytes], library[64];
+    const char* const ourEnd = headless::WriteShortest(ours, value);
+    const char* const libraryEnd = std::to_chars(library, library + sizeof library, value).ptr;
+    fuzz::Check(std::string(ours, ourEnd) == std::string(library, libraryEnd),
+                "a number written as std::to_chars writes it");
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string framePath = fuzz::WrittenInput(data, size, "frame.obj");
   CheckQuickLook(framePath, FixedRest());
@@ -133,6 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   CheckReadInParts(std::string(reinterpret_cast<const char*>(data), size));
+  CheckShortest(data, size);
 
   headless::ObjFile file;
   try {

@@ -18,6 +18,7 @@
 #include "headless/geometry/vector.h"
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
+#include "headless/io/shortest_number.h"
 #include "headless/platform/platform.h"
 
 namespace headless {
@@ -475,11 +476,10 @@ Vector3 FaceArea(const ObjFile& file, std::span<const Vector3> points, Int64 fac
 
 // Appends "x y z", each in the shortest form that reads back to the same double.
 void AppendTriple(std::string& out, const Vector3& v) {
-  char buffer[3 * 32];
+  char buffer[3 * (kShortestBytes + 1)];
   char* p = buffer;
   for (const Float c : {v.x, v.y, v.z}) {
-    const auto [end, error] = std::to_chars(p, buffer + sizeof buffer - 1, c);
-    p = error == std::errc() ? end : std::copy_n("nan", 3, p);
+    p = WriteShortest(p, c);
     *p++ = ' ';
   }
   out.append(buffer, static_cast<size_t>(p - 1 - buffer));
@@ -838,9 +838,8 @@ std::string RelocatedLibrary(const std::string& name, const std::string& sourceP
 }
 
 std::string ShortestNumber(Float value) {
-  char buffer[32];
-  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return error == std::errc() ? std::string(buffer, end) : std::string("nan");
+  char buffer[kShortestBytes];
+  return std::string(buffer, WriteShortest(buffer, value));
 }
 
 void WriteObjLike(OutputFile& out, const ObjFile& like, std::span<const Vector3> points) {

@@ -15,6 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A large file goes to disk while the rest of it is still being made, so that finishing it waits
+// only for its last part.
+constexpr std::uint64_t kPutOnDiskEvery = std::uint64_t{8} << 20;
+
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
   throw std::runtime_error(path + ": cannot write: " + reason);
 }
@@ -73,6 +77,11 @@ void OutputFile::Write(std::string_view bytes) {
   errno = 0;
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size())
     Fail(path_, errno != 0 ? std::strerror(errno) : "writing failed");
+  unhinted_ += bytes.size();
+  if (unhinted_ >= kPutOnDiskEvery && !ToStandardOutput()) {
+    platform::StartPuttingOnDisk(file_);
+    unhinted_ = 0;
+  }
 }
 
 void OutputFile::Write(std::span<const std::uint8_t> bytes) {

@@ -57,6 +57,7 @@ class OutputFile {
   std::string temporary_;
   std::FILE* file_ = nullptr;
   bool committed_ = false;
+  std::uint64_t unhinted_ = 0;  // bytes written since the system was last told to put them on disk
 };
 
 // The whole of `bytes` written through an OutputFile.

@@ -38,18 +38,23 @@ void RunFrames(size_t count, const FrameStages& stages, bool pipelined) {
   std::exception_ptr failure;
   // Step s reads frame s, corrects frame s - 1 and writes frame s - 2.
   for (size_t s = 0; s < stop + 2; ++s) {
-    StageRun read, correct, write;
+    StageRun read, correct, write, allRead;
     if (s < stop) read.frame = s;
     if (s >= 1 && s - 1 < stop) correct.frame = s - 1;
     if (s >= 2 && s - 2 < stop) write.frame = s - 2;
+    // Frames before s - 2 were written in earlier steps.
+    if (stages.onceAllRead && stop == count && s >= count && s >= 3) allRead.frame = s - 2;
     {
       std::optional<std::jthread> reader, writer;
-      if (read.frame) reader.emplace([&] { read.Run(stages.read); });
+      if (read.frame)
+        reader.emplace([&] { read.Run(stages.read); });
+      else if (allRead.frame)
+        reader.emplace([&] { allRead.Run(stages.onceAllRead); });
       if (write.frame) writer.emplace([&] { write.Run(stages.write); });
       if (correct.frame) correct.Run(stages.correct);
     }
     // The earliest frame failing wins; later frames' work of this step is dropped.
-    for (StageRun* run : {&write, &correct, &read})
+    for (StageRun* run : {&write, &correct, &read, &allRead})
       if (run->failure && *run->frame < stop) {
         stop = *run->frame;
         failure = run->failure;

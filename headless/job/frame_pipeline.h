@@ -22,6 +22,11 @@ struct FrameStages {
   std::function<void(size_t frame)> write;
   // Called on the calling thread after each step with the frame just written, e.g. to report it.
   std::function<void(size_t frame)> written;
+  // Called, when given, in each step after every frame was read without a failure, on the thread
+  // that read, beside the step's correction and writing: with how many frames were written in
+  // the steps before (frames 0 .. writtenBefore - 1), e.g. to publish their results. Its failure
+  // stops the run as a failure of the frame that step writes. Pipelined runs only.
+  std::function<void(size_t writtenBefore)> onceAllRead;
 };
 
 // Takes frames 0 .. count - 1 through the stages; with `pipelined` false, one frame after

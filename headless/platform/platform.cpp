@@ -374,6 +374,8 @@ bool FlushToDisk(std::FILE* file, std::string& error) {
   return true;
 }
 
+void StartPuttingOnDisk(std::FILE*) {}
+
 void SetBinaryMode(std::FILE* stream) {
   _setmode(_fileno(stream), _O_BINARY);
 }
@@ -594,6 +596,10 @@ bool FlushToDisk(std::FILE* file, std::string& error) {
     return false;
   }
   return true;
+}
+
+void StartPuttingOnDisk(std::FILE* file) {
+  if (std::fflush(file) == 0) sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 void SetBinaryMode(std::FILE*) {}

@@ -93,6 +93,10 @@ std::FILE* CreateNewFile(const std::string& path, std::string& error);
 // Flushes the stream's buffer and asks the system to put the file's data on disk. False with
 // `error` set when either fails.
 bool FlushToDisk(std::FILE* file, std::string& error);
+// Flushes the stream's buffer and has the system start putting what the file holds on disk
+// without waiting, so that a later FlushToDisk waits for little. A hint: where the system has no
+// such call nothing happens, and its faults show in FlushToDisk.
+void StartPuttingOnDisk(std::FILE* file);
 // Test switch: makes the n-th FlushToDisk from now on (1 = the next) fail after the buffer's
 // flush, as a failing disk would, with EIO as the system's reason; only that one. 0 disarms, as
 // does resetting the host state (headless/scene/host_state.h).

@@ -108,6 +108,44 @@ TEST_F(OutputFileTest, AFailingSyncToDiskFailsTheWriteAndKeepsTheOldFile) {
   EXPECT_EQ(headless::ReadInputFile(target), "newest");
 }
 
+TEST_F(OutputFileTest, ALargeFileGoesToDiskAsItIsWrittenAndStillFailsWhole) {
+  // Pieces of 1 MiB, some straight into the stream, past the size after which the system is
+  // told to start putting the file on disk: the file reads back whole, in order.
+  const std::string target = (dir / "large.bin").string();
+  std::string expected;
+  const auto write = [&](headless::OutputFile& file) {
+    expected.clear();
+    for (int k = 0; k < 20; ++k) {
+      const std::string piece(std::size_t{1} << 20, static_cast<char>('a' + k));
+      if (k % 3 == 2)
+        std::fwrite(piece.data(), 1, piece.size(), file.Stream());
+      else
+        file.Write(std::string_view(piece));
+      expected += piece;
+    }
+  };
+  {
+    headless::OutputFile file(target);
+    write(file);
+    file.Commit();
+  }
+  EXPECT_TRUE(headless::ReadInputFile(target) == expected);
+
+  // What went to disk early is no promise: a failing sync at the end still fails the file, and
+  // the old one stays.
+  headless::platform::FailNthFlush(1);
+  EXPECT_THROW(
+      {
+        headless::OutputFile file(target);
+        write(file);
+        file.Commit();
+      },
+      std::runtime_error);
+  headless::platform::FailNthFlush(0);
+  EXPECT_TRUE(headless::ReadInputFile(target) == expected);
+  EXPECT_EQ(Names(), std::vector<std::string>{"large.bin"});
+}
+
 TEST_F(OutputFileTest, WritersOfTheSameTargetDoNotMeet) {
   const std::string target = (dir / "out.txt").string();
   headless::OutputFile first(target);

@@ -81,6 +81,40 @@ TEST(FramePipeline, AFailingFrameStopsTheRunAfterEveryEarlierFrameIsWritten) {
   }
 }
 
+TEST(FramePipeline, OnceEveryFrameIsReadTheFramesWrittenBeforeAStepAreHandedOn) {
+  // The steps after the last read: each hands on the frames written in the steps before it.
+  const std::vector<std::pair<size_t, std::vector<size_t>>> runs = {
+      {1, {}}, {2, {1}}, {3, {1, 2}}, {7, {5, 6}}};
+  for (const auto& [count, handedOn] : runs) {
+    Log log;
+    std::vector<size_t> calls;
+    headless::FrameStages stages = Logging(log, "", 0);
+    stages.onceAllRead = [&](size_t writtenBefore) {
+      std::lock_guard<std::mutex> lock(log.mutex);
+      EXPECT_EQ(log.read.size(), count);
+      EXPECT_GE(log.written.size(), writtenBefore);
+      calls.push_back(writtenBefore);
+    };
+    headless::RunFrames(count, stages);
+    EXPECT_EQ(calls, handedOn) << count << " frames";
+  }
+  // Never after a failed read; and its own failure stops the run as the failure of the frame
+  // its step writes.
+  for (const std::string stage : {"read", "onceAllRead"}) {
+    Log log;
+    size_t calls = 0;
+    headless::FrameStages stages = Logging(log, stage, 6);
+    stages.onceAllRead = [&](size_t writtenBefore) {
+      ++calls;
+      if (stage == "onceAllRead" && writtenBefore == 5)
+        throw std::runtime_error("handing on failed");
+    };
+    EXPECT_THROW(headless::RunFrames(7, stages), std::runtime_error);
+    EXPECT_EQ(calls, stage == "read" ? 0u : 1u);
+    EXPECT_EQ(log.reported, Frames(stage == "read" ? 6 : 5)) << stage;
+  }
+}
+
 TEST(FramePipeline, InPairsTheFirstFailingFrameIsTheOneNamed) {
   for (const size_t count : {size_t{1}, size_t{6}, size_t{7}}) {
     Log log;
