@@ -133,8 +133,8 @@ void CheckShortest(const std::uint8_t* data, std::size_t size) {
     double value = 0.0;
     std::memcpy(&value, data + i, sizeof value);
     char ours[headless::kShortestBytes], library[64];
-    const char* const ourEnd = headless::WriteShortest(ours, value);
-    const char* const libraryEnd = std::to_chars(library, library + sizeof library, value).ptr;
+    char* const ourEnd = headless::WriteShortest(ours, value);
+    char* const libraryEnd = std::to_chars(library, library + sizeof library, value).ptr;
     fuzz::Check(std::string(ours, ourEnd) == std::string(library, libraryEnd),
                 "a number written as std::to_chars writes it");
   }
