@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
+#include <system_error>
 
 namespace fuzz {
 
@@ -21,11 +23,21 @@ inline void Check(bool holds, const char* what) {
 }
 
 // A file of this process's own under the temporary folder, `name` ending it, for readers and
-// writers that take a path.
+// writers that take a path. The files are removed when the process exits.
 inline std::string ProcessFile(const std::string& name) {
-  return (std::filesystem::temp_directory_path() /
-          ("tessamire_fuzz_" + std::to_string(getpid()) + "_" + name))
-      .string();
+  struct Made {
+    std::set<std::string> paths;
+    ~Made() {
+      std::error_code ec;
+      for (const std::string& path : paths) std::filesystem::remove(path, ec);
+    }
+  };
+  static Made made;
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("tessamire_fuzz_" + std::to_string(getpid()) + "_" + name))
+                               .string();
+  made.paths.insert(path);
+  return path;
 }
 
 // ProcessFile(name), holding the input's bytes.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the fuzz targets over their seed corpora, sharing FUZZ_BUDGET seconds (default 300) equally,
 # or each for FUZZ_SECONDS when that is set, with the limits CI holds them to. Fails on any crash,
-# sanitizer report, leak, timeout or allocation over 2 GB; the input that caused it is left in
+# sanitizer report, leak, timeout, allocation over 2 GB or file left in its temporary folder (each
+# target has its own, under BUILD/fuzz/tmp/); the input that caused it is left in
 # BUILD/fuzz/artifacts/.
 #
 # The character target runs its seeds (Assimp's test models) once and mutates nothing unless
@@ -50,14 +51,21 @@ for target in "${targets[@]}"; do
   else
     echo "== fuzz $target: ${seconds}s"
   fi
+  # A temporary folder of the target's own: a clean run must leave it empty.
+  temporary="$build/fuzz/tmp/$target"
+  rm -rf "$temporary"
+  mkdir -p "$temporary"
   status=0
-  "$program" "${limit[@]}" -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=10 \
+  TMPDIR="$temporary" "$program" "${limit[@]}" -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=10 \
     -max_len=1048576 -print_final_stats=1 -artifact_prefix="$artifacts/$target-" \
     "$work" "${seeds[@]}" >"$log" 2>&1 || status=$?
   grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb|#[0-9]+ +DONE)' "$log" || true
   if [ "$status" -ne 0 ]; then
     echo "fuzz $target FAILED (exit $status); the end of $log:"
     tail -n 60 "$log"
+    failed+=("$target")
+  elif [ -n "$(ls -A "$temporary")" ]; then
+    echo "fuzz $target FAILED: it left files in its temporary folder: $(ls -A "$temporary" | head -5)"
     failed+=("$target")
   fi
 done
