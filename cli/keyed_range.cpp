@@ -7,8 +7,8 @@
 
 #include "headless/deformers/point_cache.h"
 #include "headless/deformers/skin.h"
-#include "headless/io/obj.h"
 #include "headless/io/printable.h"
+#include "headless/io/shortest_number.h"
 
 namespace cli {
 

@@ -27,6 +27,7 @@
 #include "headless/io/point_cache.h"
 #include "headless/io/printable.h"
 #include "headless/io/scene_file.h"
+#include "headless/io/shortest_number.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "headless/io/obj.h"
 #include "headless/io/output_file.h"
+#include "headless/io/shortest_number.h"
 
 namespace headless {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "headless/io/obj.h"
+#include "headless/io/shortest_number.h"
 
 namespace headless {
 

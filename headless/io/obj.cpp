@@ -837,11 +837,6 @@ std::string RelocatedLibrary(const std::string& name, const std::string& sourceP
   return out;
 }
 
-std::string ShortestNumber(Float value) {
-  char buffer[kShortestBytes];
-  return std::string(buffer, WriteShortest(buffer, value));
-}
-
 void WriteObjLike(OutputFile& out, const ObjFile& like, std::span<const Vector3> points) {
   StreamObjText(like, points, out.Path(), [&out](std::string_view piece) { out.Write(piece); });
 }

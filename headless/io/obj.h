@@ -177,9 +177,6 @@ void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
                    const std::string& outputPath,
                    const std::function<void(std::string_view)>& sink);
 
-// A coordinate in the shortest form that reads back to the same double.
-std::string ShortestNumber(Float value);
-
 // A relative material library name of a file read from `sourcePath` as seen from the folder of
 // `outputPath`, with '/' between folders; an absolute name, or any name when either path is "-"
 // or both lie in one folder, stays as it is.

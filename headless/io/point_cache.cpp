@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "headless/io/input_file.h"
-#include "headless/io/obj.h"
 #include "headless/io/output_file.h"
+#include "headless/io/shortest_number.h"
 #include "headless/platform/platform.h"
 
 namespace headless {

@@ -11,6 +11,7 @@
 #include "headless/io/obj.h"
 #include "headless/io/output_file.h"
 #include "headless/io/printable.h"
+#include "headless/io/shortest_number.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
 

@@ -130,4 +130,9 @@ char* WriteShortest(char* at, Float value) {
 
 #endif
 
+std::string ShortestNumber(Float value) {
+  char buffer[kShortestBytes];
+  return std::string(buffer, WriteShortest(buffer, value));
+}
+
 }  // namespace headless

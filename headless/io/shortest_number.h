@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "host/abi/types.h"
 
@@ -14,5 +15,7 @@ inline constexpr std::size_t kShortestBytes = 24;
 
 // Writes `value` at `at`, which has room for kShortestBytes, and returns the text's end.
 char* WriteShortest(char* at, Float value);
+// The same text as a string, e.g. for a message.
+std::string ShortestNumber(Float value);
 
 }  // namespace headless

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "headless/io/input_ranges.h"
-#include "headless/io/obj.h"
+#include "headless/io/shortest_number.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"

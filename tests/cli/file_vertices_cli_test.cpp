@@ -21,6 +21,7 @@
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
+#include "headless/io/shortest_number.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 #include "tests/support/gltf_check.h"

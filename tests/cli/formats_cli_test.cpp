@@ -13,6 +13,7 @@
 #include "headless/io/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
+#include "headless/io/shortest_number.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 
