@@ -12,6 +12,7 @@
 #include "headless/deformers/skinning.h"
 #include "headless/geometry/primitives.h"
 #include "headless/job/limb.h"
+#include "headless/scene/deform.h"
 #include "headless/scene/parameters.h"
 #include "host/abi/ids.h"
 
@@ -119,8 +120,12 @@ BoundScene MakeScene(const std::string& name, bool bind, Int32 rounds = 0) {
   }
   if (bind) {
     if (!headless::PressButton(scene.tag, TTESSAMIRE_BIND)) Fail("the bind of " + name + " failed");
+    // A first deformer takes the topology the bind built; the scene keeps a second one, which has
+    // kept nothing, so that the groups see a topology built and kept by the evaluations they time.
     scene.deformer = scene.doc->AddObject(ID_OTESSAMIRE, "deformer", scene.object);
     if (scene.deformer == nullptr) Fail("no deformer instance");
+    headless::DeformDocument(*scene.doc);
+    FreshDeformer(scene);
     // The deformer evaluates the posed mesh against the rest-pose bind.
     scene.object->points = e.posed;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "source/TTessamire/bind.h"
@@ -25,6 +26,7 @@ NodeData* TTessamire::Create() {
 
 TTessamire::~TTessamire() {
   ReleaseKeptTopology();
+  delete boundTopology_.exchange(nullptr);
 }
 
 void TTessamire::ReleaseKeptTopology() {
@@ -121,11 +123,22 @@ Bool TTessamire::PressBind(BaseList2D* node) {
   if (object == nullptr) return false;
   const Int32 pointCount = object->GetPointCount();
   WriteBoundStatus(node, 0);
-  if (!Bind(differences, object, node)) return false;
+  // The topology is built into a record of its own, for the deformer; without memory for the
+  // record the bind runs as a plain one.
+  KeptTopology* built = new (std::nothrow) KeptTopology;
+  if (!Bind(differences, object, node, built)) {
+    delete built;
+    return false;
+  }
   WriteBoundStatus(node, static_cast<Int64>(pointCount) * static_cast<Int64>(sizeof(Vector3)));
   bound = true;
   // Bound, the tag runs the core no more until it is unbound.
   ReleaseKeptTopology();
+  if (built != nullptr && !built->Holds()) {
+    delete built;
+    built = nullptr;
+  }
+  delete boundTopology_.exchange(built);
   EventAdd(0);
   return true;
 }
@@ -134,6 +147,7 @@ Bool TTessamire::PressUnbind() {
   differences.Release();
   bound = false;
   ReleaseKeptTopology();
+  delete boundTopology_.exchange(nullptr);
   EventAdd(0);
   return true;
 }

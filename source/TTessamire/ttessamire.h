@@ -3,6 +3,8 @@
 // an unbind or a change of the object's point count.
 #pragma once
 
+#include <atomic>
+
 #include "host/abi/plugin_base.h"
 #include "host/binding/host_array.h"
 #include "source/tessamireThreads/kept_topology.h"
@@ -18,6 +20,10 @@ class TTessamire : public TagData {
   // count after a bind, a read or a copy), and whether they are frozen.
   HostArray<Vector3> differences;
   Bool bound = false;
+
+  // The topology the bind by the button built, handed on to the first deformer run on the object
+  // (answered once, then null), which would otherwise build the same again; null when none.
+  KeptTopology* TakeBoundTopology() { return boundTopology_.exchange(nullptr); }
 
  protected:
   Bool Initialise(BaseList2D* node) override;
@@ -40,4 +46,7 @@ class TTessamire : public TagData {
   // The object's topology kept from one live bind to the next; null until a live execution
   // step first runs, and freed when the tag is bound by its button, unbound or freed.
   KeptTopology* kept_ = nullptr;
+  // Held from the bind by the button until a deformer takes it, the tag is unbound or freed. More
+  // than one deformer may run on the object at once, hence the exchange.
+  std::atomic<KeptTopology*> boundTopology_{nullptr};
 };

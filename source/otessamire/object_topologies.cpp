@@ -2,18 +2,21 @@
 
 #include <new>
 
-KeptTopology* ObjectTopologies::Take(const BaseObject* object) {
+KeptTopology* ObjectTopologies::Take(const BaseObject* object, KeptTopology* offered) {
+  KeptTopology* kept = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++calls_;
     for (Int64 i = 0; i < entries_.GetCount(); ++i) {
       if (entries_[i].object != object) continue;
-      KeptTopology* kept = entries_[i].kept;
+      kept = entries_[i].kept;
       entries_.RemoveUnordered(i);
-      return kept;
+      break;
     }
   }
-  return new (std::nothrow) KeptTopology;
+  if (offered == nullptr) return kept != nullptr ? kept : new (std::nothrow) KeptTopology;
+  delete kept;
+  return offered;
 }
 
 void ObjectTopologies::Return(const BaseObject* object, KeptTopology* kept) {

@@ -21,8 +21,9 @@ class ObjectTopologies {
   ~ObjectTopologies() { Clear(); }
 
   // The object's kept topology, taken out for one call (a new, empty one the first time); null
-  // when memory for it cannot be had, and the call then runs without.
-  KeptTopology* Take(const BaseObject* object);
+  // when memory for it cannot be had, and the call then runs without. A topology `offered` (a
+  // bind's, newer than anything kept) replaces the object's entry and is answered instead.
+  KeptTopology* Take(const BaseObject* object, KeptTopology* offered = nullptr);
   // Puts back what Take answered (null is ignored); frees it when it cannot be put back.
   void Return(const BaseObject* object, KeptTopology* kept);
   // Frees every entry.

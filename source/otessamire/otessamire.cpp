@@ -127,14 +127,19 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
   hostWeights.Adopt(Host().restrictionWeights(op, mod), op->GetPointCount());
 
   // The object's kept topology, taken when a tag first runs the core, shared by its tags (they
-  // all see the same polygons) and put back on every path.
+  // all see the same polygons) and put back on every path. A topology a tag's bind handed on is
+  // taken instead the first time, and dropped by a later tag.
   struct TakenTopology {
     ObjectTopologies& from;
     const BaseObject* object;
     KeptTopology* kept = nullptr;
     Bool taken = false;
-    KeptTopology* Get() {
-      if (!taken) kept = from.Take(object);
+    KeptTopology* Get(KeptTopology* handedOn) {
+      if (taken) {
+        delete handedOn;
+        return kept;
+      }
+      kept = from.Take(object, handedOn);
       taken = true;
       return kept;
     }
@@ -175,7 +180,7 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
     const Int32 pointCount = op->GetPointCount();
     Vector3* points = op->GetPointW();
 
-    const auto* record = static_cast<const TTessamire*>(bindTag->GetNodeData());
+    auto* record = static_cast<TTessamire*>(bindTag->GetNodeData());
     if (record == nullptr || record->differences.GetCount() != pointCount)
       return TagOutcome::kEndSuccess;
 
@@ -188,7 +193,8 @@ Bool OTessamire::DeformObject(BaseObject* mod, BaseDocument* doc, BaseObject* op
     context.differences = record->differences.Span();
     context.keptPoints = &keptPoints;
     PrepareApply(doc, mod, opMg, falloff_, context);
-    if (!RunCoreForTag(op, pointCount, bindTag, doc, settings, ApplySink(context), topology.Get()))
+    if (!RunCoreForTag(op, pointCount, bindTag, doc, settings, ApplySink(context),
+                       topology.Get(record->TakeBoundTopology())))
       return TagOutcome::kEndFailure;
     return TagOutcome::kApplied;
   };

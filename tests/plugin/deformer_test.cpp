@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "headless/host/falloff_entries.h"
 #include "headless/host/host_table.h"
@@ -254,6 +256,7 @@ TEST_F(DeformerTest, PolygonIndicesOutsideThePointsAnswerFalseAndKeepThePoints) 
 
 TEST_F(DeformerTest, AllocationFailuresLeaveThePointsAndFreeEverything) {
   Build({});
+  Evaluate();  // takes the bind's topology, freed with the deformer below: each call builds its own
   const reference::Mesh corrected = Expected(settings);
   bool sawFalse = false;
   bool sawSuccess = false;
@@ -538,6 +541,7 @@ TEST_F(DeformerTest, FalloffWeightZeroLeavesEveryPointExactly) {
 
 TEST_F(DeformerTest, TopologyIsKeptBetweenEvaluationsAndFreedWithTheDeformer) {
   Build({});
+  Evaluate();  // takes the bind's topology, freed with the deformer: the next one builds its own
   doc->Delete(deformer);
   const Int64 blocks = headless::GetAllocationStats().blocksInUse;
   deformer = AddDeformer(object);
@@ -557,6 +561,32 @@ TEST_F(DeformerTest, TopologyIsKeptBetweenEvaluationsAndFreedWithTheDeformer) {
   doc->Delete(deformer);
   deformer = nullptr;
   EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks);
+}
+
+TEST_F(DeformerTest, TheFirstEvaluationAfterABindTakesTheBindsTopologyOnlyForTheSamePolygons) {
+  Build({});
+  Int64 attempts = headless::AllocationAttempts();
+  Evaluate();
+  const Int64 firstCall = headless::AllocationAttempts() - attempts;
+  EXPECT_LT(MaxDistance(headless::DeformedPoints(object), Expected(settings)), kTolerance);
+  attempts = headless::AllocationAttempts();
+  Evaluate();
+  // Building a topology takes a dozen blocks; the first call only adds the deformer's list entry.
+  EXPECT_LE(firstCall, headless::AllocationAttempts() - attempts + 1) << "the bind's is used";
+
+  // The first polygon moved onto the last one's corners after the bind, as many polygons as before:
+  // the bind's topology is theirs no more, so the first evaluation builds its own, as a deformer
+  // that never met the bind does.
+  EXPECT_TRUE(headless::PressButton(tag, TTESSAMIRE_UNBIND));
+  ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
+  object->polygons.front() = object->polygons.back();
+  Evaluate();
+  const std::vector<Vector3> handedOn = headless::DeformedPoints(object);
+  doc->Delete(deformer);
+  deformer = AddDeformer(object);
+  Evaluate();
+  EXPECT_TRUE(SameBits(handedOn, headless::DeformedPoints(object)));
+  EXPECT_FALSE(SameBits(handedOn, frame)) << "the deformer ran";
 }
 
 // Every point on one line: no polygon has a normal, every frame is singular. Each point stays
