@@ -9,6 +9,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "headless/io/pages_ahead.h"
 #include "headless/platform/platform.h"
 
 namespace headless {
@@ -108,6 +109,7 @@ std::string ReadTextInput(const std::string& path, std::uint64_t maxLineBytes) {
   InputFile in(path);
   std::string text;
   ReserveWhole(in, text);
+  const PagesAhead ahead({RoomOf(text)});
   std::uint64_t line = 0;  // bytes of the last line so far
   for (;;) {
     const size_t start = text.size();

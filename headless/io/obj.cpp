@@ -18,6 +18,7 @@
 #include "headless/geometry/vector.h"
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
+#include "headless/io/pages_ahead.h"
 #include "headless/io/shortest_number.h"
 #include "headless/platform/platform.h"
 
@@ -368,6 +369,7 @@ struct Parser {
       polygons += static_cast<size_t>(corners <= 4 ? 1 : corners - 2);
     }
     file.mesh.polygons.reserve(polygons);
+    const PagesAhead ahead({RoomOf(file.mesh.polygons)});
     for (Int64 f = 0; f < file.FaceCount(); ++f) {
       line = file.faceLine[f];
       const Int64 first = file.faceFirst[f], end = file.faceFirst[f + 1];
@@ -445,6 +447,10 @@ void ReadInParts(Parser& parser, const char* p, const char* end) {
   size_t taken = 1;  // parts taken in as read
   while (taken < parts && partRead[taken - 1] && !later[taken - 1].relative) ++taken;
   parser.Reserve(std::span<const Parser>(later).first(taken - 1));
+  ObjFile& file = parser.file;
+  const PagesAhead ahead({RoomOf(file.mesh.points), RoomOf(file.faceFirst),
+                          RoomOf(file.cornerPoint), RoomOf(file.faceLine),
+                          RoomOf(file.faceMaterial)});
   for (size_t k = 1; k < parts; ++k) {
     if (k == taken) {
       parser.Lines(starts[k], end);

@@ -97,6 +97,10 @@ bool FlushToDisk(std::FILE* file, std::string& error);
 // without waiting, so that a later FlushToDisk waits for little. A hint: where the system has no
 // such call nothing happens, and its faults show in FlushToDisk.
 void StartPuttingOnDisk(std::FILE* file);
+// Has the system give the whole pages within [begin, begin + bytes) their memory now, as a first
+// write to each would, without writing anything: for a thread to do ahead of the one that will
+// write there. A hint: false where the system has no such call, and nothing happens.
+bool FillInPages(void* begin, std::size_t bytes);
 // Test switch: makes the n-th FlushToDisk from now on (1 = the next) fail after the buffer's
 // flush, as a failing disk would, with EIO as the system's reason; only that one. 0 disarms, as
 // does resetting the host state (headless/scene/host_state.h).
