@@ -9,15 +9,7 @@
 
 #include "headless/io/pages_ahead.h"
 #include "headless/platform/platform.h"
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TESSAMIRE_TESTS_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TESSAMIRE_TESTS_SANITIZED 1
-#endif
+#include "tests/support/sanitized.h"
 
 namespace {
 
