@@ -23,7 +23,8 @@ PagesAhead::PagesAhead(std::vector<std::span<std::byte>> ranges) {
     thread_ = std::jthread([ranges = std::move(ranges)](std::stop_token stop) {
       for (const std::span<std::byte> range : ranges)
         for (std::size_t at = 0; at < range.size() && !stop.stop_requested(); at += kPiece)
-          platform::FillInPages(range.data() + at, std::min(kPiece, range.size() - at));
+          if (!platform::FillInPages(range.data() + at, std::min(kPiece, range.size() - at)))
+            return;  // the system has no such call
     });
   } catch (const std::system_error&) {
   }
