@@ -134,10 +134,7 @@ Bool TTessamire::PressBind(BaseList2D* node) {
   bound = true;
   // Bound, the tag runs the core no more until it is unbound.
   ReleaseKeptTopology();
-  if (built != nullptr && !built->Holds()) {
-    delete built;
-    built = nullptr;
-  }
+  // Should the bind not have kept its topology, the deformer builds one into the record.
   delete boundTopology_.exchange(built);
   EventAdd(0);
   return true;
