@@ -200,7 +200,8 @@ Bool ProcessorHasLaneWidth(LaneWidth width) {
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
   // The checks also ask whether the system saves the registers.
   static const bool avx = __builtin_cpu_supports("avx");
-  static const bool avx512 = __builtin_cpu_supports("avx512f");
+  static const bool avx512 =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
   if (width == LaneWidth::kWide) return avx;
   if (width == LaneWidth::kWide512) return avx512;
 #endif

@@ -68,12 +68,10 @@ struct SmoothPassContext {
   std::span<const Float32> weights;
 };
 
-// A step that runs the whole formula of its weighting: not pinned, and length-weighted with at
-// least one neighbour, or uniform.
+// A length-weighted step that runs the whole formula: not pinned, and with at least one neighbour.
 inline bool FullStep(const SmoothPassContext& c, Int64 i) {
   if (c.settings->pinBorder && c.border->flag[i] == 1) return false;
-  return c.settings->weighting == kWeightingUniform ||
-         (c.settings->weighting == kWeightingLength && c.lists->Count(i) > 0);
+  return c.lists->Count(i) > 0;
 }
 
 // The length-weighted steps of points i and i + 1, one per lane, each with exactly the
@@ -136,16 +134,16 @@ inline bool AlignedTo(const Vector3* p, std::uintptr_t bytes) {
   return reinterpret_cast<std::uintptr_t>(p) % bytes == 0;
 }
 
-// One chunk: eight (or four) neighbouring points that all take the full step go in the widest
-// lanes in use; two length-weighted ones as a pair (their square roots and division share the
-// latency); every other point alone. Each point's bits are SmoothPoint's, so the grouping and the
-// chunk cuts change nothing. When the destination bypasses the cache, a group starts only where
-// its stores can go around it (64 bytes for eight, 32 for four) and single points lead up to
-// there, so that the stores are whole cache lines.
+// One chunk (length-weighted, or uniform in the wide units). Uniform steps go point by point in
+// the wide units, which also take the pinned points. Length-weighted: eight (or four) neighbouring
+// points that all take the full step go in the widest lanes in use; two as a pair (their square
+// roots and division share the latency); every other point alone. Each point's bits are
+// SmoothPoint's, so the grouping and the chunk cuts change nothing. When the destination bypasses
+// the cache, a group starts only where its stores can go around it (64 bytes for eight, 32 for
+// four) and single points lead up to there, so that the stores are whole cache lines.
 void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
   const LaneWidth width = ActiveLaneWidth();
-  const bool length = c.settings->weighting == kWeightingLength;
   const bool stream = StreamsStores(width, static_cast<Int64>(c.destination.size()));
   const LengthStepArrays arrays{c.source.data(),
                                 c.destination.data(),
@@ -154,23 +152,26 @@ void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
                                 c.weights.empty() ? nullptr : c.weights.data(),
                                 static_cast<Float>(c.settings->strength),
                                 stream};
+  if (c.settings->weighting == kWeightingUniform && width != LaneWidth::kPairs) {
+    const std::uint8_t* pinned = c.settings->pinBorder ? c.border->flag.GetData() : nullptr;
+    if (width == LaneWidth::kWide512)
+      UniformSteps512(arrays, pinned, begin, end);
+    else
+      UniformStepsWide(arrays, pinned, begin, end);
+    if (stream) FenceStreamedStores();
+    return;
+  }
   Int64 i = begin;
   while (i < end) {
     const bool at32 = !stream || AlignedTo(arrays.destination + i, 32);
     if (width == LaneWidth::kWide512 && i + 7 < end &&
         (!stream || AlignedTo(arrays.destination + i, 64)) && FullSteps(c, i, 8)) {
-      if (length)
-        LengthSteps512(arrays, i);
-      else
-        UniformSteps512(arrays, i);
+      LengthSteps512(arrays, i);
       i += 8;
     } else if (width != LaneWidth::kPairs && at32 && i + 3 < end && FullSteps(c, i, 4)) {
-      if (length)
-        LengthStepsWide(arrays, i);
-      else
-        UniformStepsWide(arrays, i);
+      LengthStepsWide(arrays, i);
       i += 4;
-    } else if (length && at32 && i + 1 < end && FullSteps(c, i, 2)) {
+    } else if (at32 && i + 1 < end && FullSteps(c, i, 2)) {
       LengthStepPair(c, i);
       i += 2;
     } else {
@@ -189,7 +190,7 @@ void SmoothPass(std::span<const Vector3> source, std::span<Vector3> destination,
                 const SmoothingSettings& settings, std::span<const Float32> weights) {
   const Int64 pointCount = static_cast<Int64>(source.size());
 #if defined(TESSAMIRE_FLOAT_PAIRS)
-  // Uniform steps gain from the wide lanes only; in pairs they run one by one below.
+  // Uniform steps gain from the wide units only; in pairs they run one by one below.
   if (settings.weighting == kWeightingLength ||
       (settings.weighting == kWeightingUniform && ActiveLaneWidth() != LaneWidth::kPairs)) {
     if (pointCount <= 0) return;

@@ -8,7 +8,9 @@
 //   Blend(M, yes, no) (`yes` in the lanes of the mask, `no` elsewhere, bit for bit);
 //   kStreamAlignment and StreamRow(x, y, z, Vector3* out), which writes the kLanes points
 //   (x[k], y[k], z[k]) to out[0 .. kLanes - 1] with stores that bypass the cache, `out` lying on
-//   kStreamAlignment bytes.
+//   kStreamAlignment bytes; StreamLine(W, Float* out), the same for one register's kLanes values;
+//   and, for one point in the lower three lanes of a 256-bit register (the fourth neither read
+//   nor written in memory), LoadPoint(const Vector3&) and StorePoint(__m256d, Float* x y z).
 // Every operation is one correctly rounded IEEE operation per lane or a bitwise selection, in the
 // order of the one-point rules, so each lane's bits are those rules' whatever the width.
 //
@@ -139,13 +141,11 @@ inline Int32 DecodedAxesOfLanes(const FrameInput* in, Vector3* points, const Vec
   return notFinite;
 }
 
-// See SmoothPoint: per lane, for each list entry in order e = P[k] - P[i]; length-weighted
-// (kLength): L = |e|, S += e * L, W += L, then q = n * W (1 when exactly 0); uniform: S += e, then
-// q = n (1 when n = 0); D = S * (1 / q), * weight, * strength; P[i] + D. A lane past its list's
-// end reads its own point and keeps its sums by a blend (not an addition of zero, so a negative
-// zero stays).
-template <bool kLength>
-inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
+// See SmoothPoint: per lane, for each list entry in order e = P[k] - P[i], L = |e|, S += e * L,
+// W += L, then q = n * W (1 when exactly 0); D = S * (1 / q), * weight, * strength; P[i] + D. A
+// lane past its list's end reads its own point and keeps its sums by a blend (not an addition of
+// zero, so a negative zero stays).
+inline void LengthStepsOfLanes(const LengthStepArrays& c, Int64 i) {
   const Vector3* P = c.source;
   Int32 n[kLanes];
   const Int32* list[kLanes];
@@ -157,7 +157,7 @@ inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
     n[k] = static_cast<Int32>(c.start[i + k + 1] - c.start[i + k]);
     list[k] = c.index + c.start[i + k];
     longest = n[k] > longest ? n[k] : longest;
-    count[k] = kLength || n[k] > 0 ? static_cast<Float>(n[k]) : 1.0;
+    count[k] = static_cast<Float>(n[k]);
   }
   const V3<W> here = OfPoints(own);
   V3<W> sum{Same(0.0), Same(0.0), Same(0.0)};
@@ -172,15 +172,9 @@ inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
       other[k] = live[k] ? &P[list[k][e]] : own[k];
     }
     const V3<W> edge = Sub(OfPoints(other), here);
-    V3<W> grown;
-    W totalGrown = total;
-    if constexpr (kLength) {
-      const W length = Sqrt(edge.x * edge.x + edge.y * edge.y + edge.z * edge.z);
-      grown = Add(sum, Scale(edge, length));
-      totalGrown = total + length;
-    } else {
-      grown = Add(sum, edge);
-    }
+    const W length = Sqrt(edge.x * edge.x + edge.y * edge.y + edge.z * edge.z);
+    const V3<W> grown = Add(sum, Scale(edge, length));
+    const W totalGrown = total + length;
     if (allLive) {
       sum = grown;
       total = totalGrown;
@@ -190,11 +184,8 @@ inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
       total = Blend(m, totalGrown, total);
     }
   }
-  W q = Load(count);
-  if constexpr (kLength) {
-    q = q * total;
-    q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
-  }
+  W q = Load(count) * total;
+  q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
   V3<W> step = Scale(sum, Divide(Same(1.0), q));
   if (c.weights != nullptr) {
     Float w[kLanes];
@@ -203,6 +194,61 @@ inline void StepsOfLanes(const LengthStepArrays& c, Int64 i) {
   }
   step = Scale(step, Same(c.strength));
   Emit(Add(here, step), c.destination + i, c.stream);
+}
+
+// See SmoothPoint, uniform: the step of point p into out[0 .. 2], with its x, y and z in one
+// register: a pinned point (`pinned` non-null and its flag 1) keeps P[p]; else S = sum over the
+// list in order of (P[k] - P[p]) from zero, D = S * (1 / m) (m = n, or 1 when n = 0), * weight,
+// * strength; P[p] + D.
+// `c` is taken by value so that the stores cannot be taken to change it.
+inline void UniformStepOfPoint(const LengthStepArrays c, const std::uint8_t* pinned, Int64 p,
+                               Float* out) {
+  const __m256d here = LoadPoint(c.source[p]);
+  if (pinned != nullptr && pinned[p] == 1) {
+    StorePoint(here, out);
+    return;
+  }
+  const Int32* list = c.index + c.start[p];
+  const Int64 n = c.start[p + 1] - c.start[p];
+  const auto edge = [&](Int64 e) { return _mm256_sub_pd(LoadPoint(c.source[list[e]]), here); };
+  __m256d sum = _mm256_setzero_pd();
+  Float inverse = 0.25;  // 1 / 4 exactly
+  if (n == 4) {
+    // A quad mesh's usual valence, without the loop's branches or the division.
+    sum = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_add_pd(sum, edge(0)), edge(1)), edge(2)),
+                        edge(3));
+  } else {
+    for (Int64 e = 0; e < n; ++e) sum = _mm256_add_pd(sum, edge(e));
+    inverse = 1.0 / (n > 0 ? static_cast<Float>(n) : 1.0);
+  }
+  __m256d step = _mm256_mul_pd(sum, _mm256_set1_pd(inverse));
+  if (c.weights != nullptr)
+    step = _mm256_mul_pd(step, _mm256_set1_pd(static_cast<Float>(c.weights[p])));
+  step = _mm256_mul_pd(step, _mm256_set1_pd(c.strength));
+  StorePoint(_mm256_add_pd(here, step), out);
+}
+
+// The uniform steps of points [begin, end), one point at a time: with no square root or division
+// to share, gathering points into the lanes would cost more than their additions save. Where the
+// destination bypasses the cache, kLanes points (three registers of values, whole lines) go out
+// together from where they start on kStreamAlignment bytes.
+inline void UniformStepsOfRange(const LengthStepArrays& c, const std::uint8_t* pinned, Int64 begin,
+                                Int64 end) {
+  Float* destination = &c.destination[0].x;
+  Int64 p = begin;
+  if (c.stream) {
+    const auto aligned = [&](Int64 q) {
+      return reinterpret_cast<std::uintptr_t>(destination + 3 * q) % kStreamAlignment == 0;
+    };
+    for (; p < end && !aligned(p); ++p) UniformStepOfPoint(c, pinned, p, destination + 3 * p);
+    alignas(64) Float block[3 * kLanes];
+    for (; p + kLanes <= end; p += kLanes) {
+      for (int k = 0; k < kLanes; ++k) UniformStepOfPoint(c, pinned, p + k, block + 3 * k);
+      for (int r = 0; r < 3; ++r)
+        StreamLine(Load(block + r * kLanes), destination + 3 * p + r * kLanes);
+    }
+  }
+  for (; p < end; ++p) UniformStepOfPoint(c, pinned, p, destination + 3 * p);
 }
 
 // See FaceNormal: per lane, normalise((P[b] - P[x]) x (P[c] - P[a])) with x = d for a quad

@@ -66,6 +66,18 @@ inline void StreamRow(W x, W y, W z, Vector3* out) {
   _mm256_stream_pd(to + 4, _mm256_permute2f128_pd(yz, xy, 0x30));  // y1 z1 x2 y2
   _mm256_stream_pd(to + 8, _mm256_permute2f128_pd(zx, yz, 0x31));  // z2 x3 y3 z3
 }
+inline void StreamLine(W v, Float* out) {
+  _mm256_stream_pd(out, v.v);
+}
+
+// Whole 256-bit stores would write into the next point, which may be another worker's.
+inline __m256d LoadPoint(const Vector3& v) {
+  return _mm256_maskload_pd(&v.x, _mm256_setr_epi64x(-1, -1, -1, 0));
+}
+inline void StorePoint(__m256d v, Float* out) {
+  _mm_storeu_pd(out, _mm256_castpd256_pd128(v));
+  _mm_store_sd(out + 2, _mm256_extractf128_pd(v, 1));
+}
 
 }  // namespace
 
@@ -76,11 +88,12 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
 }
 
 void LengthStepsWide(const LengthStepArrays& arrays, Int64 i) {
-  StepsOfLanes<true>(arrays, i);
+  LengthStepsOfLanes(arrays, i);
 }
 
-void UniformStepsWide(const LengthStepArrays& arrays, Int64 i) {
-  StepsOfLanes<false>(arrays, i);
+void UniformStepsWide(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,
+                      Int64 end) {
+  UniformStepsOfRange(arrays, pinned, begin, end);
 }
 
 void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
@@ -102,7 +115,7 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
   FrameAxesOfFour(in, out);
 }
 void LengthStepsWide(const LengthStepArrays&, Int64) {}
-void UniformStepsWide(const LengthStepArrays&, Int64) {}
+void UniformStepsWide(const LengthStepArrays&, const std::uint8_t*, Int64, Int64) {}
 void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*) {}
 void FenceStreamedStores() {}
 Int32 DecodedAxesWide(const FrameInput*, Vector3*, const Vector3*) {

@@ -6,6 +6,8 @@
 // width runs.
 #pragma once
 
+#include <cstdint>
+
 #include "source/tessamireThreads/frame_lanes.h"
 
 // The lanes the core's loops use, by the float64 values in one register.
@@ -68,14 +70,17 @@ void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]);
 // The length-weighted steps of points i .. i + 3, each with at least one neighbour and not
 // pinned; bit for bit SmoothPoint on each. Only to be called when WideLanesAvailable().
 void LengthStepsWide(const LengthStepArrays& arrays, Int64 i);
-// The uniform steps of points i .. i + 3, none pinned; bit for bit SmoothPoint on each. Only to be
-// called when WideLanesAvailable().
-void UniformStepsWide(const LengthStepArrays& arrays, Int64 i);
+// The uniform steps of points [begin, end), those whose `pinned` flag is 1 keeping their place
+// (`pinned` null: none); bit for bit SmoothPoint on each. Only to be called when
+// WideLanesAvailable().
+void UniformStepsWide(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,
+                      Int64 end);
 // The same for eight points in 512-bit lanes. Only to be called when
 // LaneWidthAvailable(LaneWidth::kWide512).
 void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]);
 void LengthSteps512(const LengthStepArrays& arrays, Int64 i);
-void UniformSteps512(const LengthStepArrays& arrays, Int64 i);
+void UniformSteps512(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,
+                     Int64 end);
 
 // The normals of polygons[0 .. 3] (of the 512-bit lanes: [0 .. 7]) from `positions` into
 // normals[0 .. 3] (or 7); bit for bit FaceNormal on each. Only to be called where the width is

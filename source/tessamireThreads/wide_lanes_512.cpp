@@ -1,9 +1,10 @@
-// Built with 512-bit float64 lanes enabled for this unit alone: nothing here may be called unless
-// the processor has them (LaneWidthAvailable), and nothing with external linkage but the two
-// entry points is defined here, so no other unit can pick up code built for those lanes.
+// Built with 512-bit float64 lanes (and their masked 256-bit forms) enabled for this unit alone:
+// nothing here may be called unless the processor has them (LaneWidthAvailable), and nothing with
+// external linkage but the two entry points is defined here, so no other unit can pick up code
+// built for those lanes.
 #include "source/tessamireThreads/wide_lanes.h"
 
-#if defined(__AVX512F__)
+#if defined(__AVX512F__) && defined(__AVX512VL__)
 #include <immintrin.h>
 
 #include <cstdint>
@@ -72,6 +73,18 @@ inline void StreamRow(W x, W y, W z, Vector3* out) {
   _mm512_stream_pd(to + 16, row(_mm512_setr_epi64(13, 0, 6, 14, 0, 7, 15, 0),  // y5 z5 ... y7 z7
                                 _mm512_setr_epi64(0, 13, 2, 3, 14, 5, 6, 15)));
 }
+inline void StreamLine(W v, Float* out) {
+  _mm512_stream_pd(out, v.v);
+}
+
+// Masked to the three values: a whole 256-bit store would write into the next point, which may
+// be another worker's.
+inline __m256d LoadPoint(const Vector3& v) {
+  return _mm256_maskz_loadu_pd(0x7, &v.x);
+}
+inline void StorePoint(__m256d v, Float* out) {
+  _mm256_mask_storeu_pd(out, 0x7, v);
+}
 
 }  // namespace
 
@@ -82,11 +95,12 @@ void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
 }
 
 void LengthSteps512(const LengthStepArrays& arrays, Int64 i) {
-  StepsOfLanes<true>(arrays, i);
+  LengthStepsOfLanes(arrays, i);
 }
 
-void UniformSteps512(const LengthStepArrays& arrays, Int64 i) {
-  StepsOfLanes<false>(arrays, i);
+void UniformSteps512(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,
+                     Int64 end) {
+  UniformStepsOfRange(arrays, pinned, begin, end);
 }
 
 void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
@@ -105,7 +119,7 @@ void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
   FrameAxesOfFour(in + 4, out + 4);
 }
 void LengthSteps512(const LengthStepArrays&, Int64) {}
-void UniformSteps512(const LengthStepArrays&, Int64) {}
+void UniformSteps512(const LengthStepArrays&, const std::uint8_t*, Int64, Int64) {}
 void FaceNormals512(const Vector3*, const CPolygon*, Vector3*) {}
 Int32 DecodedAxes512(const FrameInput*, Vector3*, const Vector3*) {
   return 0;

@@ -87,7 +87,7 @@ TEST(FrameLanes, EachOfFourWideLanesMatchesTheOnePointRule) {
 // core that failed to see them cannot turn this test into a skip.
 bool ProcessorHas512BitLanes() {
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-  return __builtin_cpu_supports("avx512f");
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 #else
   return false;
 #endif

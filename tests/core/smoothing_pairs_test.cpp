@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -18,11 +19,15 @@
 namespace {
 
 // A grid with ripples, a few triangles, points stacked on their neighbours, isolated points (one
-// last, one amid the others) and coordinates of negative zero.
+// last, one amid the others) and coordinates of negative zero. The points are shaken a little, so
+// that sums in another order round otherwise.
 headless::Mesh AwkwardMesh() {
   headless::Mesh mesh = headless::Grid(9, 7);
-  for (size_t i = 0; i < mesh.points.size(); ++i)
+  for (size_t i = 0; i < mesh.points.size(); ++i) {
+    mesh.points[i].x += 1e-3 * std::sin(static_cast<Float>(i));
+    mesh.points[i].y += 1e-3 * std::cos(static_cast<Float>(3 * i));
     mesh.points[i].z = 0.1 * static_cast<Float>((i * 7) % 5) - 0.2;
+  }
   mesh.points[3] = mesh.points[4];  // a zero-length edge
   mesh.points[20] = {-0.0, -0.0, -0.0};
   mesh.points[21] = {-0.0, -0.0, -0.0};
