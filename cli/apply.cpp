@@ -10,11 +10,14 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
+#include <thread>
 #include <unordered_map>
 
 #include "cli/command_table.h"
@@ -98,12 +101,42 @@ struct Frames {
   }
 };
 
-Frames GatherFrames(const ApplyOptions& o, size_t pointCount) {
+// A cache's opening, which checks every coordinate, started on a thread of its own beside the
+// reading of the rest. Its outcome (the samples, or what it threw) is taken where the cache is
+// needed, so that its error still comes after the rest's and the weights'. A run that ends before
+// stops it at its next piece.
+class CacheOpening {
+ public:
+  explicit CacheOpening(const ApplyOptions& o) {
+    if (o.frames.size() != 1 || !headless::PointCacheFormatOf(o.frames[0]) || o.hasRange) return;
+    thread_ = std::jthread([this, path = o.frames[0]](std::stop_token stop) {
+      try {
+        samples_ = std::make_unique<headless::PointCacheSamples>(path, stop);
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+    });
+  }
+  // The samples of `path`: those opened on the thread when it was started, else opened here.
+  std::unique_ptr<headless::PointCacheSamples> Take(const std::string& path) {
+    if (!thread_.joinable()) return std::make_unique<headless::PointCacheSamples>(path);
+    thread_.join();
+    if (error_) std::rethrow_exception(error_);
+    return std::move(samples_);
+  }
+
+ private:
+  std::unique_ptr<headless::PointCacheSamples> samples_;
+  std::exception_ptr error_;
+  std::jthread thread_;  // last: stopped and joined before the members it writes go
+};
+
+Frames GatherFrames(const ApplyOptions& o, size_t pointCount, CacheOpening& opening) {
   Frames frames;
   if (o.frames.size() == 1 && headless::PointCacheFormatOf(o.frames[0])) {
     if (o.hasRange) throw UsageError("--frames applies to a numbered OBJ sequence, not a cache");
     frames.cachePath = o.frames[0];
-    frames.cache = std::make_unique<headless::PointCacheSamples>(o.frames[0]);
+    frames.cache = opening.Take(o.frames[0]);
     const Int32 cachePoints = frames.cache->Timing().pointCount;
     if (static_cast<size_t>(cachePoints) != pointCount)
       throw ApplyError(o.frames[0] + ": " + std::to_string(cachePoints) +
@@ -384,6 +417,7 @@ class PreviewPage {
 };
 
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
+  CacheOpening opening(o);
   headless::ObjFile rest = headless::ReadObjFile(o.rest);
   // The rest's faces stay for checking every frame's against them: without the room they grew by.
   rest.faceFirst.shrink_to_fit();
@@ -401,7 +435,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.restriction.empty())
     restriction = headless::ReadWeightsFile(o.restriction, count, restName);
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
-  Frames frames = GatherFrames(o, count);
+  Frames frames = GatherFrames(o, count, opening);
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
   // The rest's text is written again only as the OBJ result of a cache's sample (frames of OBJ
   // files are written like themselves).

@@ -324,7 +324,7 @@ PointCache ReadPointCache(const std::string& path) {
   return ReadWhole(in, bytes, AnnouncedHeader(AsBytes(bytes), *format), *format, path);
 }
 
-PointCacheSamples::PointCacheSamples(const std::string& path) : path_(path) {
+PointCacheSamples::PointCacheSamples(const std::string& path, std::stop_token stop) : path_(path) {
   const std::optional<PointCacheFormat> format = PointCacheFormatOf(path);
   if (!format) Fail(path, "not a point cache name (.pc2 or .mdd)");
   std::optional<CacheHeader> header;
@@ -348,6 +348,7 @@ PointCacheSamples::PointCacheSamples(const std::string& path) : path_(path) {
     const std::uint64_t count = header->Total() - start;
     std::vector<Float32> piece;
     for (std::uint64_t done = 0; done < count;) {
+      if (stop.stop_requested()) Fail(path, "opening stopped");
       bytes.clear();
       const std::uint64_t want = std::min<std::uint64_t>(kCoordinatePiece, count - done);
       if (in.Read(want, bytes) != want) Fail(path, "cannot read: the file ended early");

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -59,10 +60,11 @@ PointCache ReadPointCache(const std::string& path);
 // A point cache file whose samples are read one at a time, in order, rather than held all at once.
 // Opening checks all that ReadPointCache checks, with its messages, reading every coordinate a
 // piece at a time; a file that is not whole at the size its header gives (which is refused) or
-// that cannot be read twice (a pipe) is read by ReadPointCache, and held.
+// that cannot be read twice (a pipe) is read by ReadPointCache, and held. A stop requested of
+// `stop` during the check ends it at the next piece, throwing std::runtime_error.
 class PointCacheSamples {
  public:
-  explicit PointCacheSamples(const std::string& path);
+  explicit PointCacheSamples(const std::string& path, std::stop_token stop = {});
   ~PointCacheSamples();
   PointCacheSamples(const PointCacheSamples&) = delete;
   PointCacheSamples& operator=(const PointCacheSamples&) = delete;

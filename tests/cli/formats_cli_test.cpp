@@ -190,6 +190,18 @@ TEST_F(FormatsCliTest, ApplyRefusesCachesAndFramesThatDoNotFitTheRest) {
                      Quoted(dir / "cut.pc2"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("truncated"), std::string::npos) << run.output;
+  // The cache is checked beside the rest's reading, but a rest or weights at fault are still
+  // named first, as when the cache came after them.
+  run = RunInProcess("apply --rest " + Quoted(dir / "absent.obj") + " --out " +
+                     Quoted(dir / "o.pc2") + " " + Quoted(dir / "cut.pc2"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("absent.obj"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("truncated"), std::string::npos) << run.output;
+  run = RunInProcess("apply " + rest + " --vertex-map " + Quoted(dir / "absent.txt") + " --out " +
+                     Quoted(dir / "o.pc2") + " " + Quoted(dir / "cut.pc2"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("absent.txt"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("truncated"), std::string::npos) << run.output;
 
   // A frame whose second face turns the other way.
   std::string turned = ReadWholeFile(dir / "walk.0002.obj");
