@@ -200,7 +200,7 @@ inline void LengthStepsOfLanes(const LengthStepArrays& c, Int64 i) {
 // register: a pinned point (`pinned` non-null and its flag 1) keeps P[p]; else S = sum over the
 // list in order of (P[k] - P[p]) from zero, D = S * (1 / m) (m = n, or 1 when n = 0), * weight,
 // * strength; P[p] + D.
-// `c` is taken by value so that the stores cannot be taken to change it.
+// `c` is taken by value: as a copy its fields need not be read again after every store.
 inline void UniformStepOfPoint(const LengthStepArrays c, const std::uint8_t* pinned, Int64 p,
                                Float* out) {
   const __m256d here = LoadPoint(c.source[p]);
