@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <stop_token>
 #include <string>
 
 #include "headless/io/point_cache.h"
@@ -299,6 +300,14 @@ TEST(PointCaches, SamplesReadAndWrittenOneAtATimeAreTheWholeCachesOwn) {
     }
     EXPECT_EQ(headless::PointCacheBytes(headless::ReadPointCache(parts)),
               headless::PointCacheBytes(made));
+
+    // An opening asked to stop goes no further than its first piece.
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_NE(errorOf([&] {
+                headless::PointCacheSamples(whole, stop.get_token());
+              }).find("opening stopped"),
+              std::string::npos);
 
     headless::PointCacheSamples read(whole);
     ASSERT_EQ(read.SampleCount(), 3);
