@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -101,6 +102,11 @@ struct Frames {
   }
 };
 
+// Whether the run's frames are the samples of one point cache.
+bool FramesOfOneCache(const ApplyOptions& o) {
+  return o.frames.size() == 1 && headless::PointCacheFormatOf(o.frames[0]).has_value();
+}
+
 // A cache's opening, which checks every coordinate, started on a thread of its own beside the
 // reading of the rest. Its outcome (the samples, or what it threw) is taken where the cache is
 // needed, so that its error still comes after the rest's and the weights'. A run that ends before
@@ -108,14 +114,18 @@ struct Frames {
 class CacheOpening {
  public:
   explicit CacheOpening(const ApplyOptions& o) {
-    if (o.frames.size() != 1 || !headless::PointCacheFormatOf(o.frames[0]) || o.hasRange) return;
-    thread_ = std::jthread([this, path = o.frames[0]](std::stop_token stop) {
-      try {
-        samples_ = std::make_unique<headless::PointCacheSamples>(path, stop);
-      } catch (...) {
-        error_ = std::current_exception();
-      }
-    });
+    if (!FramesOfOneCache(o) || o.hasRange) return;
+    try {
+      thread_ = std::jthread([this, path = o.frames[0]](std::stop_token stop) {
+        try {
+          samples_ = std::make_unique<headless::PointCacheSamples>(path, stop);
+        } catch (...) {
+          error_ = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: the cache is opened where it is taken.
+    }
   }
   // The samples of `path`: those opened on the thread when it was started, else opened here.
   std::unique_ptr<headless::PointCacheSamples> Take(const std::string& path) {
@@ -133,7 +143,7 @@ class CacheOpening {
 
 Frames GatherFrames(const ApplyOptions& o, size_t pointCount, CacheOpening& opening) {
   Frames frames;
-  if (o.frames.size() == 1 && headless::PointCacheFormatOf(o.frames[0])) {
+  if (FramesOfOneCache(o)) {
     if (o.hasRange) throw UsageError("--frames applies to a numbered OBJ sequence, not a cache");
     frames.cachePath = o.frames[0];
     frames.cache = opening.Take(o.frames[0]);

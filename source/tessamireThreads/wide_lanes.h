@@ -75,8 +75,8 @@ void LengthStepsWide(const LengthStepArrays& arrays, Int64 i);
 // WideLanesAvailable().
 void UniformStepsWide(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,
                       Int64 end);
-// The same for eight points in 512-bit lanes. Only to be called when
-// LaneWidthAvailable(LaneWidth::kWide512).
+// The same in 512-bit lanes, eight points (or polygons) where the ones above take four. Only to
+// be called when LaneWidthAvailable(LaneWidth::kWide512).
 void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]);
 void LengthSteps512(const LengthStepArrays& arrays, Int64 i);
 void UniformSteps512(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,

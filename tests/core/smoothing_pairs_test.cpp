@@ -109,7 +109,8 @@ TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
 
 // A destination large enough that the wide lanes' stores bypass the cache, at a base on a cache
 // line and at one 8 bytes past it (so that single points lead up to the first whole line), with
-// pinned borders breaking the groups on every row: the one-point bits still, in every width.
+// pinned borders breaking the groups on every row, with and without a vertex map's weights: the
+// one-point bits still, in every width.
 TEST_F(SmoothingPairs, StoresAroundTheCacheKeepTheOnePointBits) {
   headless::Mesh mesh = headless::Grid(611, 599);
   for (size_t i = 0; i < mesh.points.size(); ++i)
@@ -120,23 +121,29 @@ TEST_F(SmoothingPairs, StoresAroundTheCacheKeepTheOnePointBits) {
   ASSERT_TRUE(BuildTopology(static_cast<Int32>(count), mesh.polygons, t));
   std::vector<Vector3> buffer(mesh.points.size() + 8);
   const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(buffer.data());
+  std::vector<Float32> weights(mesh.points.size());
+  for (size_t i = 0; i < weights.size(); ++i) weights[i] = static_cast<Float32>(i % 5) * 0.2f;
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
-    SmoothingSettings options;
-    options.weighting = weighting;
-    options.pinBorder = true;
-    options.strength = 0.7f;
-    const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options, {});
-    for (LaneWidth width : Widths()) {
-      ForceLaneWidth(width);
-      for (std::uintptr_t past : {0, 8}) {
-        size_t first = 0;
-        while ((base + first * sizeof(Vector3)) % 64 != past) ++first;
-        const std::span<Vector3> out(buffer.data() + first, mesh.points.size());
-        std::fill(buffer.begin(), buffer.end(), Vector3{-1.0, -1.0, -1.0});
-        SmoothPass(mesh.points, out, t.lists, t.border, options, {});
-        EXPECT_EQ(std::memcmp(out.data(), expected.data(), out.size_bytes()), 0)
-            << "weighting " << weighting << " lanes " << static_cast<int>(width) << " past "
-            << past;
+    for (bool useWeights : {false, true}) {
+      SmoothingSettings options;
+      options.weighting = weighting;
+      options.pinBorder = true;
+      options.strength = 0.7f;
+      const std::span<const Float32> map =
+          useWeights ? std::span<const Float32>(weights) : std::span<const Float32>();
+      const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options, map);
+      for (LaneWidth width : Widths()) {
+        ForceLaneWidth(width);
+        for (std::uintptr_t past : {0, 8}) {
+          size_t first = 0;
+          while ((base + first * sizeof(Vector3)) % 64 != past) ++first;
+          const std::span<Vector3> out(buffer.data() + first, mesh.points.size());
+          std::fill(buffer.begin(), buffer.end(), Vector3{-1.0, -1.0, -1.0});
+          SmoothPass(mesh.points, out, t.lists, t.border, options, map);
+          EXPECT_EQ(std::memcmp(out.data(), expected.data(), out.size_bytes()), 0)
+              << "weighting " << weighting << " weights " << useWeights << " lanes "
+              << static_cast<int>(width) << " past " << past;
+        }
       }
     }
   }
