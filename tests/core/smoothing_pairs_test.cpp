@@ -52,6 +52,19 @@ std::vector<Vector3> OnePointAtATime(const headless::Mesh& mesh, const Topology&
   return out;
 }
 
+SmoothingSettings Options(Int32 weighting, bool pin, Float32 strength) {
+  SmoothingSettings options;
+  options.weighting = weighting;
+  options.pinBorder = pin;
+  options.strength = strength;
+  return options;
+}
+
+// The vertex map's weights when `use`, else none.
+std::span<const Float32> MapIf(bool use, const std::vector<Float32>& weights) {
+  return use ? std::span<const Float32>(weights) : std::span<const Float32>();
+}
+
 bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
 }
@@ -83,12 +96,8 @@ TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
     for (bool pin : {false, true}) {
       for (bool useWeights : {false, true}) {
-        SmoothingSettings options;
-        options.weighting = weighting;
-        options.pinBorder = pin;
-        options.strength = 0.1f;
-        const std::span<const Float32> map =
-            useWeights ? std::span<const Float32>(weights) : std::span<const Float32>();
+        const SmoothingSettings options = Options(weighting, pin, 0.1f);
+        const std::span<const Float32> map = MapIf(useWeights, weights);
         const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options, map);
         for (LaneWidth width : Widths()) {
           ForceLaneWidth(width);
@@ -125,12 +134,8 @@ TEST_F(SmoothingPairs, StoresAroundTheCacheKeepTheOnePointBits) {
   for (size_t i = 0; i < weights.size(); ++i) weights[i] = static_cast<Float32>(i % 5) * 0.2f;
   for (Int32 weighting : {kWeightingUniform, kWeightingLength}) {
     for (bool useWeights : {false, true}) {
-      SmoothingSettings options;
-      options.weighting = weighting;
-      options.pinBorder = true;
-      options.strength = 0.7f;
-      const std::span<const Float32> map =
-          useWeights ? std::span<const Float32>(weights) : std::span<const Float32>();
+      const SmoothingSettings options = Options(weighting, true, 0.7f);
+      const std::span<const Float32> map = MapIf(useWeights, weights);
       const std::vector<Vector3> expected = OnePointAtATime(mesh, t, options, map);
       for (LaneWidth width : Widths()) {
         ForceLaneWidth(width);
