@@ -90,12 +90,20 @@ inline CliRun RunCli(const std::string& arguments, const CliSetting& setting = {
   const std::filesystem::path outPath = std::filesystem::path(base) += ".out";
   const std::filesystem::path errPath = std::filesystem::path(base) += ".err";
   CliRun run;
-  run.status = headless::platform::RunProgram(
-      TESSAMIRE_CLI, SplitArguments(arguments), headless::platform::Utf8FromPath(outPath),
-      headless::platform::Utf8FromPath(errPath), setting.input, setting.environment);
-  run.out = ReadText(outPath);
-  run.outBytes = ReadWholeFile(outPath);
-  run.err = ReadText(errPath);
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    run.status = headless::platform::RunProgram(
+        TESSAMIRE_CLI, SplitArguments(arguments), headless::platform::Utf8FromPath(outPath),
+        headless::platform::Utf8FromPath(errPath), setting.input, setting.environment);
+    run.out = ReadText(outPath);
+    run.outBytes = ReadWholeFile(outPath);
+    run.err = ReadText(errPath);
+#if defined(_WIN32)
+    // Under wine a program now and then fails to start on a busy machine: it ends abnormally
+    // without a byte written, which the program itself never does, so it is started again.
+    if (run.status == -1 && run.outBytes.empty() && run.err.empty()) continue;
+#endif
+    break;
+  }
   run.output = run.out + run.err;
   std::filesystem::remove(outPath);
   std::filesystem::remove(errPath);
