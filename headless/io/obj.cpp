@@ -15,6 +15,10 @@
 #include <thread>
 #include <unordered_map>
 
+#ifdef TESSAMIRE_HAVE_FAST_FLOAT
+#include <fast_float/fast_float.h>
+#endif
+
 #include "headless/geometry/vector.h"
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
@@ -525,6 +529,14 @@ const char* ParseObjNumberAt(const char* p, const char* end, Float& out) {
     if (p < end && *p == '-') return nullptr;
   }
   if (p == end) return nullptr;
+#ifdef TESSAMIRE_HAVE_FAST_FLOAT
+  // The two read every number that gives a finite nonzero value alike (both round correctly);
+  // a value out of range reads as 0 or infinity here but is refused by std::from_chars, which
+  // decides those.
+  if (const auto fast = fast_float::from_chars(p, end, out);
+      fast.ec == std::errc() && std::isfinite(out) && out != 0.0)
+    return fast.ptr;
+#endif
   const auto [stop, error] = std::from_chars(p, end, out, std::chars_format::general);
   return error == std::errc() && std::isfinite(out) ? stop : nullptr;
 }

@@ -187,6 +187,7 @@ TEST_F(ObjFiles, FaultsNameTheFileAndTheLine) {
       {"v 0 0 0\rv 1 0 0\rv 0 1 0\rf 1 2 4\r", ":4:", "out of range"},
       {"v 1 nan 0\n", ":1:", "malformed coordinate"},
       {"v 1 1e999 0\n", ":1:", "malformed coordinate"},
+      {"v 1 1e-999 0\n", ":1:", "malformed coordinate"},  // below the least double, not 0
       {"f 1 2 3\nv 0 0 0\n", ":1:", "out of range"},
       // Indices beyond what a corner keeps are named whole.
       {points + "f 1 2 3000000000\n", ":6:", "corner index 3000000000 is out of range (5 points)"},
