@@ -176,6 +176,56 @@ struct Scan {
     return corner == end;
   }
 
+  // A line in the form nearly every frame's lines take, "v x y z" (kept coordinates) or
+  // "f a b c ..." (positive indices), one space between words and LF at the end, read without
+  // looking for its end first. Returns the place after it; null, having changed nothing, when the
+  // line is in any other form or is cut by `end`: the general way then decides it.
+  const char* PlainLine(const char* p, const char* end) {
+    if (end - p < 3 || p[1] != ' ') return nullptr;
+    if (p[0] == 'v' && keep != nullptr) return PlainPoint(p, end);
+    if (p[0] == 'f') return PlainFace(p, end);
+    return nullptr;
+  }
+
+  const char* PlainPoint(const char* line, const char* end) {
+    const char* const first = line + 2;
+    const char* p = first;
+    Vector3 v;
+    for (Float* c : {&v.x, &v.y, &v.z}) {
+      p = ParseObjNumberAt(p, end, *c);
+      if (p == nullptr || p == end || *p != (c == &v.z ? '\n' : ' ') || !CoordinateInRange(*c))
+        return nullptr;
+      ++p;
+    }
+    if (p - line > kMaxObjLineBytes) return nullptr;
+    ++points;
+    keep->mesh.points.push_back(v);
+    keep->pointSpans.push_back(Span(first, p - 1));
+    return p;
+  }
+
+  const char* PlainFace(const char* line, const char* end) {
+    if (face >= rest.FaceCount()) return nullptr;
+    const Int64 last = rest.faceFirst[face + 1];
+    Int64 c = corner;
+    for (const char* p = line + 2;; ++p) {
+      const char* const digits = p;
+      Int64 value = 0;
+      while (p < end && IsDigit(*p) && p - digits <= 10) value = value * 10 + (*p++ - '0');
+      if (p == digits || p - digits > 10 || p == end || value == 0 || c == last ||
+          value - 1 != rest.cornerPoint[c])
+        return nullptr;
+      ++c;
+      if (*p == '\n') {
+        if (c != last || p - line > kMaxObjLineBytes) return nullptr;
+        corner = c;
+        ++face;
+        return p + 1;
+      }
+      if (*p != ' ') return nullptr;
+    }
+  }
+
   bool Statement(const char* begin, const char* end) {
     Line line{begin, end};
     if (!line.NextWord()) return true;
@@ -236,6 +286,10 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
       if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
     }
     while (true) {
+      if (const char* const next = scan.PlainLine(p, end)) {
+        p = next;
+        continue;
+      }
       const char* const stop = FindLineEnd(p, end);
       if (stop == end && !atEnd) break;
       if (stop - p > kMaxObjLineBytes || !scan.Statement(p, stop)) return false;
