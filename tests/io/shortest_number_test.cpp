@@ -2,6 +2,8 @@
 // kind of double.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -16,9 +18,20 @@
 
 namespace {
 
+// Written amid bytes that must stay as they were: the text, and whatever else is stored on the
+// way, keep within the kShortestBytes the caller gives.
 std::string Ours(double value) {
-  char text[headless::kShortestBytes];
-  return std::string(text, headless::WriteShortest(text, value));
+  constexpr std::size_t kGuard = 8;
+  constexpr char kUnwritten = '#';
+  std::array<char, kGuard + headless::kShortestBytes + kGuard> bytes;
+  bytes.fill(kUnwritten);
+  char* const at = bytes.data() + kGuard;
+  const std::string text(at, headless::WriteShortest(at, value));
+  const auto unwritten = [](char c) { return c == kUnwritten; };
+  if (!std::all_of(bytes.data(), at, unwritten) ||
+      !std::all_of(at + headless::kShortestBytes, bytes.data() + bytes.size(), unwritten))
+    return text + " (and bytes outside its room)";
+  return text;
 }
 
 std::string Library(double value) {
@@ -68,6 +81,35 @@ TEST(ShortestNumbers, AreWhatToCharsWritesForEveryKindOfDouble) {
     EXPECT_LE(ours.size(), headless::kShortestBytes);
   }
   EXPECT_EQ(wrong, 0) << "of " << values.size();
+}
+
+// Every count of digits at every place of the point: fixed with zeros after the point, with the
+// point among the digits, scientific with one digit and with many, each sign.
+TEST(ShortestNumbers, AreWhatToCharsWritesForEveryCountOfDigitsAtEveryPlace) {
+  std::mt19937_64 random(20261210);
+  int wrong = 0, tried = 0;
+  for (int count = 1; count <= 17; ++count) {
+    for (int power = -330; power <= 20; ++power) {
+      // 8 of each: the nearest double to 17 digits often has 16, and every place should see 17.
+      for (int sample = 0; sample < 8; ++sample) {
+        std::string digits;
+        for (int k = 0; k < count; ++k) {
+          const bool end = k == 0 || k == count - 1;  // no leading or trailing zero
+          digits += static_cast<char>('0' + (end ? 1 + random() % 9 : random() % 10));
+        }
+        const std::string text = digits + "e" + std::to_string(power - count + 1);
+        double value = 0.0;
+        std::from_chars(text.data(), text.data() + text.size(), value);
+        for (const double v : {value, -value}) {
+          ++tried;
+          const std::string ours = Ours(v), library = Library(v);
+          if (ours != library && ++wrong <= 10)
+            ADD_FAILURE() << text << ": " << ours << " for " << library;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(wrong, 0) << "of " << tried;
 }
 
 }  // namespace
