@@ -269,10 +269,68 @@ struct Parser {
     }
   }
 
+  // A line in the form nearly every application writes, "v x y z" or "f a b c ..." (positive
+  // indices, no texture coordinates or normals so far), one space between words and LF at the end
+  // within [p, end), read without finding its end and splitting its words first. Returns the place
+  // after it; null, having changed nothing, for a line in any other form: the general way then
+  // reads it, and names any fault.
+  const char* PlainLine(const char* p, const char* end) {
+    if (end - p < 3 || p[1] != ' ') return nullptr;
+    if (p[0] == 'v') return PlainPoint(p, end);
+    if (p[0] == 'f' && file.cornerTexcoord.empty() && file.cornerNormal.empty())
+      return PlainFace(p, end);
+    return nullptr;
+  }
+
+  const char* PlainPoint(const char* begin, const char* end) {
+    const char* p = begin + 2;
+    const char* const first = p;
+    Vector3 v;
+    for (Float* c : {&v.x, &v.y, &v.z}) {
+      p = ParseObjNumberAt(p, end, *c);
+      if (p == nullptr || p == end || *p != (c == &v.z ? '\n' : ' ')) return nullptr;
+      ++p;
+    }
+    if (p - begin > kMaxObjLineBytes) return nullptr;
+    ++line;
+    file.pointSpans.push_back({first - text, p - 1 - text});
+    file.mesh.points.push_back(v);
+    return p;
+  }
+
+  const char* PlainFace(const char* begin, const char* end) {
+    const size_t before = file.cornerPoint.size();
+    const auto other = [&] {
+      file.cornerPoint.resize(before);
+      return nullptr;
+    };
+    for (const char* p = begin + 2;; ++p) {
+      // Up to 9 digits: below the largest index a corner keeps.
+      const char* const digits = p;
+      Int32 value = 0;
+      while (p < end && *p >= '0' && *p <= '9' && p - digits < 9) value = value * 10 + (*p++ - '0');
+      if (p == digits || p == end || value == 0) return other();
+      file.cornerPoint.push_back(value - 1);
+      if (*p == '\n') {
+        if (file.cornerPoint.size() - before < 3 || p - begin > kMaxObjLineBytes) return other();
+        ++line;
+        file.faceFirst.push_back(static_cast<Int64>(file.cornerPoint.size()));
+        file.faceLine.push_back(line);
+        file.faceMaterial.push_back(material);
+        return p + 1;
+      }
+      if (*p != ' ') return other();
+    }
+  }
+
   // The lines of [p, end), a part of the text that starts at a line's start and ends at one's end
   // (or the text's).
   void Lines(const char* p, const char* end) {
     while (p < end) {
+      if (const char* const next = PlainLine(p, end)) {
+        p = next;
+        continue;
+      }
       const char* stop = FindLineEnd(p, end);
       ++line;
       if (stop - p > kMaxObjLineBytes)

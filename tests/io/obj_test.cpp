@@ -552,11 +552,26 @@ TEST_F(ObjFiles, ReadingInPartsGivesWhatReadingInOneGoGives) {
       grid + "f 5 6 5\n",                     // a point twice
       grid.substr(0, grid.size() / 2) + "\n\n\n" + grid.substr(grid.size() / 2),
       "v 0 0 0\rv 1 0 0\rv 0 1 0\rf 1 2 3\r",  // no line feed to split at
+      // Lines that start as the common forms do but end otherwise, or are faulty.
+      "v 1 2 3#c\nv 1 +2 3\nv 4 5 6 7\nv .5 1e-3 -0\nv 1 2 3 \n" + grid + "f 1 2 3",
+      "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 2\n" + grid,
+      "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 0 1 2\n" + grid,
+      "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 1234567890\n" + grid,
+      grid + "v 1 2 1e999\n",
+  };
+  // The same text with a tab after every `v` and `f` keyword: each line read the general way.
+  const auto tabbed = [](std::string text) {
+    for (size_t i = 0; i + 1 < text.size(); ++i)
+      if ((i == 0 || text[i - 1] == '\n' || text[i - 1] == '\r') &&
+          (text[i] == 'v' || text[i] == 'f') && text[i + 1] == ' ')
+        text[i + 1] = '\t';
+    return text;
   };
   for (const std::string& text : texts) {
     const std::string inOneGo = ReadingOf(text, std::numeric_limits<size_t>::max());
     EXPECT_EQ(ReadingOf(text, 0), inOneGo);
     EXPECT_EQ(ReadingOf(text, text.size()), inOneGo);
+    EXPECT_EQ(ReadingOf(tabbed(text), std::numeric_limits<size_t>::max()), inOneGo);
   }
   EXPECT_NE(ReadingOf(texts[0], 0).find("cloth"), std::string::npos);
   EXPECT_EQ(ReadingOf(texts[3], 0), "parts.obj:276: malformed coordinate 'three'");
