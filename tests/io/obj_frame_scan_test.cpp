@@ -116,9 +116,9 @@ TEST_F(ObjFrameScan, KeepsWhatWritingNeedsAsTheFullReadReadsIt) {
   for (int y = 0; y < kSide; ++y)
     for (int x = 0; x < kSide; ++x) {
       rest += "v " + std::to_string(x) + " " + std::to_string(y) + " 0\n";
-      const std::string xy =
-          std::to_string(x * 0.123456789012345) + (x % 2 == 0 ? "\t+" : " ") +
-          std::to_string(y * 1.000000000000001e-3) + " -" + std::to_string(x * y) + "e-7";
+      const std::string xy = std::to_string(x * 0.123456789012345) + (x % 2 == 0 ? "\t+" : " ") +
+                             std::to_string(y * 1.000000000000001e-3) + " -" +
+                             std::to_string(x * y) + "e-7";
       frame += x % 2 == 0 ? "v  " + xy + " # moved\r\n" : "v " + xy + "\n";
     }
   std::string faces;
