@@ -283,15 +283,10 @@ struct Parser {
   }
 
   const char* PlainPoint(const char* begin, const char* end) {
-    const char* p = begin + 2;
-    const char* const first = p;
+    const char* const first = begin + 2;
     Vector3 v;
-    for (Float* c : {&v.x, &v.y, &v.z}) {
-      p = ParseObjNumberAt(p, end, *c);
-      if (p == nullptr || p == end || *p != (c == &v.z ? '\n' : ' ')) return nullptr;
-      ++p;
-    }
-    if (p - begin > kMaxObjLineBytes) return nullptr;
+    const char* const p = ParsePlainTriple(first, end, v);
+    if (p == nullptr || p - begin > kMaxObjLineBytes) return nullptr;
     ++line;
     file.pointSpans.push_back({first - text, p - 1 - text});
     file.mesh.points.push_back(v);
@@ -597,6 +592,15 @@ const char* ParseObjNumberAt(const char* p, const char* end, Float& out) {
 #endif
   const auto [stop, error] = std::from_chars(p, end, out, std::chars_format::general);
   return error == std::errc() && std::isfinite(out) ? stop : nullptr;
+}
+
+const char* ParsePlainTriple(const char* p, const char* end, Vector3& out) {
+  for (Float* c : {&out.x, &out.y, &out.z}) {
+    p = ParseObjNumberAt(p, end, *c);
+    if (p == nullptr || p == end || *p != (c == &out.z ? '\n' : ' ')) return nullptr;
+    ++p;
+  }
+  return p;
 }
 
 bool ParseObjNumber(std::string_view word, Float& out) {

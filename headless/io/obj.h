@@ -133,6 +133,9 @@ bool ParseObjNumber(std::string_view word, Float& out);
 // The same number read from `p` as far as it runs before `end`, for a caller that finds the word's
 // end from where the number stops: that place, or null when no such number starts at `p`.
 const char* ParseObjNumberAt(const char* p, const char* end, Float& out);
+// Three such numbers from `p`, one space between them and LF after the third, all before `end`:
+// the place after the LF, or null when the text at `p` is not in that form.
+const char* ParsePlainTriple(const char* p, const char* end, Vector3& out);
 
 // The size from which ParseObj reads a text in parts, two at a time.
 inline constexpr size_t kObjPartsFrom = size_t{4} << 20;

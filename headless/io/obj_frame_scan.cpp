@@ -189,15 +189,11 @@ struct Scan {
 
   const char* PlainPoint(const char* line, const char* end) {
     const char* const first = line + 2;
-    const char* p = first;
     Vector3 v;
-    for (Float* c : {&v.x, &v.y, &v.z}) {
-      p = ParseObjNumberAt(p, end, *c);
-      if (p == nullptr || p == end || *p != (c == &v.z ? '\n' : ' ') || !CoordinateInRange(*c))
-        return nullptr;
-      ++p;
-    }
-    if (p - line > kMaxObjLineBytes) return nullptr;
+    const char* const p = ParsePlainTriple(first, end, v);
+    if (p == nullptr || p - line > kMaxObjLineBytes || !CoordinateInRange(v.x) ||
+        !CoordinateInRange(v.y) || !CoordinateInRange(v.z))
+      return nullptr;
     ++points;
     keep->mesh.points.push_back(v);
     keep->pointSpans.push_back(Span(first, p - 1));
