@@ -300,12 +300,10 @@ struct Parser {
       return nullptr;
     };
     for (const char* p = begin + 2;; ++p) {
-      // Up to 9 digits: below the largest index a corner keeps.
-      const char* const digits = p;
-      Int32 value = 0;
-      while (p < end && *p >= '0' && *p <= '9' && p - digits < 9) value = value * 10 + (*p++ - '0');
-      if (p == digits || p == end || value == 0) return other();
-      file.cornerPoint.push_back(value - 1);
+      Int32 index = 0;
+      p = ParsePlainIndex(p, end, index);
+      if (p == nullptr || p == end) return other();
+      file.cornerPoint.push_back(index - 1);
       if (*p == '\n') {
         if (file.cornerPoint.size() - before < 3 || p - begin > kMaxObjLineBytes) return other();
         ++line;
@@ -601,6 +599,13 @@ const char* ParsePlainTriple(const char* p, const char* end, Vector3& out) {
     ++p;
   }
   return p;
+}
+
+const char* ParsePlainIndex(const char* p, const char* end, Int32& out) {
+  const char* const digits = p;
+  out = 0;
+  while (p < end && *p >= '0' && *p <= '9' && p - digits < 9) out = out * 10 + (*p++ - '0');
+  return p == digits || out == 0 ? nullptr : p;
 }
 
 bool ParseObjNumber(std::string_view word, Float& out) {

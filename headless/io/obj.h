@@ -136,6 +136,9 @@ const char* ParseObjNumberAt(const char* p, const char* end, Float& out);
 // Three such numbers from `p`, one space between them and LF after the third, all before `end`:
 // the place after the LF, or null when the text at `p` is not in that form.
 const char* ParsePlainTriple(const char* p, const char* end, Vector3& out);
+// A face corner in the plain form from `p`: a 1-based index of 1 to 9 digits (below the largest
+// a corner keeps) into `out`; the place after it, or null when the text at `p` is not one.
+const char* ParsePlainIndex(const char* p, const char* end, Int32& out);
 
 // The size from which ParseObj reads a text in parts, two at a time.
 inline constexpr size_t kObjPartsFrom = size_t{4} << 20;

@@ -205,12 +205,9 @@ struct Scan {
     const Int64 last = rest.faceFirst[face + 1];
     Int64 c = corner;
     for (const char* p = line + 2;; ++p) {
-      const char* const digits = p;
-      Int64 value = 0;
-      while (p < end && IsDigit(*p) && p - digits <= 10) value = value * 10 + (*p++ - '0');
-      if (p == digits || p - digits > 10 || p == end || value == 0 || c == last ||
-          value - 1 != rest.cornerPoint[c])
-        return nullptr;
+      Int32 index = 0;
+      p = ParsePlainIndex(p, end, index);
+      if (p == nullptr || p == end || c == last || index - 1 != rest.cornerPoint[c]) return nullptr;
       ++c;
       if (*p == '\n') {
         if (c != last || p - line > kMaxObjLineBytes) return nullptr;
