@@ -586,6 +586,29 @@ TEST_F(ObjFiles, ReadingInPartsGivesWhatReadingInOneGoGives) {
   }
 }
 
+// A face corner's index read from a word of 8 bytes at a time or digit by digit, whatever follows
+// it and wherever the text ends.
+TEST(PlainIndices, ReadAsTheirDigitsSayWhereverTheTextEnds) {
+  for (const std::string number : {"9876543210", "1000000001", "0000000070"}) {
+    for (size_t length = 0; length <= number.size(); ++length) {
+      for (const std::string after : {"", " ", "\n", "/", ":", "\x80", "\xff", "\x7f", ".",
+                                      "/2 3 4 5 6 7\n", ":2 3 4 5 6 7\n", "\xba\x80 3 4 5 6\n"}) {
+        const std::string text = number.substr(0, length) + after;
+        const std::string digits = number.substr(0, std::min<size_t>(length, 9));
+        const bool taken = !digits.empty() && std::stoi(digits) != 0;
+        Int32 index = -1;
+        const char* const end =
+            headless::ParsePlainIndex(text.data(), text.data() + text.size(), index);
+        SCOPED_TRACE("'" + text + "'");
+        EXPECT_EQ(end, taken ? text.data() + digits.size() : nullptr);
+        if (taken) {
+          EXPECT_EQ(index, std::stoi(digits));
+        }
+      }
+    }
+  }
+}
+
 // Normals authored as the exporter wished (not the ones the faces give), a degenerate face with
 // a normal of its own, and a normal no face names.
 const char* const kAuthored =
