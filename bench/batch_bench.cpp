@@ -163,6 +163,7 @@ void ApplyInProcess(benchmark::State& state, const std::string& name) {
     corrected[slot(i)] = correction.Result();
   };
   headless::FrameStages objStages;
+  objStages.writesApart = true;
   objStages.read = [&](size_t i) {
     files[slot(i)] = headless::ReadObjFile(s.frames[i].string());
     headless::CheckSameFaces(rest, *files[slot(i)]);

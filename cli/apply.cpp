@@ -644,7 +644,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     }
   };
   // Everything printed, on the calling thread, once the frame is written.
+  size_t framesWritten = 0;
   stages.written = [&](size_t i) {
+    framesWritten = i + 1;
     Slot& slot = slotOf(i);
     for (const std::string& warning : slot.report.warnings)
       err << "tessamire apply: warning: " << headless::Printable(warning) << "\n";
@@ -666,10 +668,13 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(slot.sample);
   };
   stages.onceAllRead = commitFinished;
+  // Frames written to files of their own: the last may be written beside the one before it, and
+  // is then kept only if that one was written too (reported in `written`).
+  stages.writesApart = !cacheOut && !glbOut;
   try {
     headless::RunFrames(total, stages);
   } catch (...) {
-    if (!inputFault && !commitFault) commitFinished(total);
+    if (!inputFault && !commitFault) commitFinished(framesWritten);
     throw;
   }
   commitFinished(total);

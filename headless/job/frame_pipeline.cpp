@@ -38,10 +38,13 @@ void RunFrames(size_t count, const FrameStages& stages, bool pipelined) {
   std::exception_ptr failure;
   // Step s reads frame s, corrects frame s - 1 and writes frame s - 2.
   for (size_t s = 0; s < stop + 2; ++s) {
-    StageRun read, correct, write, allRead;
+    StageRun read, correct, write, allRead, writeLast;
     if (s < stop) read.frame = s;
     if (s >= 1 && s - 1 < stop) correct.frame = s - 1;
     if (s >= 2 && s - 2 < stop) write.frame = s - 2;
+    // The last frame's writing follows its correction in the same step, beside the frame before.
+    const bool lastStep = stages.writesApart && s >= 1 && s == stop;
+    if (lastStep) writeLast.frame = s - 1;
     // Frames before s - 2 were written in earlier steps.
     if (stages.onceAllRead && stop == count && s >= count && s >= 3) allRead.frame = s - 2;
     {
@@ -52,14 +55,17 @@ void RunFrames(size_t count, const FrameStages& stages, bool pipelined) {
         reader.emplace([&] { allRead.Run(stages.onceAllRead); });
       if (write.frame) writer.emplace([&] { write.Run(stages.write); });
       if (correct.frame) correct.Run(stages.correct);
+      if (writeLast.frame && !correct.failure) writeLast.Run(stages.write);
     }
     // The earliest frame failing wins; later frames' work of this step is dropped.
-    for (StageRun* run : {&write, &correct, &read, &allRead})
+    for (StageRun* run : {&write, &correct, &read, &allRead, &writeLast})
       if (run->failure && *run->frame < stop) {
         stop = *run->frame;
         failure = run->failure;
       }
-    if (write.frame && *write.frame < stop && stages.written) stages.written(*write.frame);
+    for (const StageRun* run : {&write, &writeLast})
+      if (run->frame && *run->frame < stop && stages.written) stages.written(*run->frame);
+    if (lastStep) break;
   }
   if (failure) std::rethrow_exception(failure);
 }

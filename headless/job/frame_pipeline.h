@@ -27,6 +27,11 @@ struct FrameStages {
   // the steps before (frames 0 .. writtenBefore - 1), e.g. to publish their results. Its failure
   // stops the run as a failure of the frame that step writes. Pipelined runs only.
   std::function<void(size_t writtenBefore)> onceAllRead;
+  // True when one frame's writing needs nothing of the frame's before it (each to a file of its
+  // own): the last frame is then written as soon as it is corrected, while the frame before it
+  // is still being written, and a failure of that frame's writing drops the last one's unreported
+  // (`written` is never called for it).
+  bool writesApart = false;
 };
 
 // Takes frames 0 .. count - 1 through the stages; with `pipelined` false, one frame after

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -112,6 +113,41 @@ TEST(FramePipeline, OnceEveryFrameIsReadTheFramesWrittenBeforeAStepAreHandedOn) 
     EXPECT_THROW(headless::RunFrames(7, stages), std::runtime_error);
     EXPECT_EQ(calls, stage == "read" ? 0u : 1u);
     EXPECT_EQ(log.reported, Frames(stage == "read" ? 6 : 5)) << stage;
+  }
+}
+
+TEST(FramePipeline, FramesWrittenApartEndWithTheLastTwoWrittenAtOnce) {
+  for (const size_t count : {size_t{1}, size_t{2}, size_t{7}}) {
+    Log log;
+    headless::FrameStages stages = Logging(log, "", 0);
+    stages.writesApart = true;
+    // The frame before the last is written only once the last one's writing has started.
+    std::atomic<bool> lastStarted{false};
+    bool met = count < 2;
+    const auto write = stages.write;
+    stages.write = [&](size_t frame) {
+      if (frame + 1 == count) lastStarted.store(true);
+      if (frame + 2 == count) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!lastStarted.load() && std::chrono::steady_clock::now() < until)
+          std::this_thread::yield();
+        met = lastStarted.load();
+      }
+      write(frame);
+    };
+    headless::RunFrames(count, stages);
+    EXPECT_TRUE(met) << count << " frames";
+    std::sort(log.written.begin(), log.written.end());
+    EXPECT_EQ(log.written, Frames(count));
+    EXPECT_EQ(log.reported, Frames(count));
+  }
+  // Either of the two failing: nothing of a later frame is reported written.
+  for (const size_t failAt : {size_t{5}, size_t{6}}) {
+    Log log;
+    headless::FrameStages stages = Logging(log, "write", failAt);
+    stages.writesApart = true;
+    EXPECT_THROW(headless::RunFrames(7, stages), std::runtime_error);
+    EXPECT_EQ(log.reported, Frames(failAt));
   }
 }
 
