@@ -88,6 +88,11 @@ TEST_F(ObjFrameScan, SureOnlyOfFramesTheFullReadAccepts) {
       {points + "vt 0 0\nf 1 2 3 \nf 1 3 4", true},
       {points + "vt 0 0\nf 1 2 3\nf 1 3 4 # the last\n", true},
       {points + "vt 0 0\nf 1 2\nf 3 1 3 4\n", false},  // the same corners, split otherwise
+      // Corners whose text is not the index plainly written, or only starts as it.
+      {points + "vt 0 0\nf 001 2 03\nf 1 3 0000004\n", true},
+      {points + "vt 0 0\nf 1 2 31\nf 1 3 4\n", false},
+      {points + "vt 0 0\nf 1 2 3\nf 1 3 4x 4\n", false},
+      {points + "vt 0 0\nf 1 2 3\nf 1 3 2\n# the corners turned, then more text\n", false},
   };
   for (size_t k = 0; k < cases.size(); ++k) {
     const std::string path = Write("frame" + std::to_string(k) + ".obj", cases[k].first);
