@@ -668,8 +668,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Release(slot.sample);
   };
   stages.onceAllRead = commitFinished;
-  // Frames written to files of their own: the last may be written beside the one before it, and
-  // is then kept only if that one was written too (reported in `written`).
+  // Frames written to files of their own: the last may be written beside the one before it, so
+  // after a failure only the frames reported written are committed.
   stages.writesApart = !cacheOut && !glbOut;
   try {
     headless::RunFrames(total, stages);
