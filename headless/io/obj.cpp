@@ -603,26 +603,24 @@ const char* ParsePlainTriple(const char* p, const char* end, Vector3& out) {
 }
 
 const char* ParsePlainIndex(const char* p, const char* end, Int32& out) {
-  if constexpr (std::endian::native == std::endian::little) {
-    // Up to 7 digits from one 8-byte word: most indices, in a few steps without a branch.
-    if (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      // A byte that is not a digit has its top bit set once '0' is taken from it or 0x46 added
-      // to it. Bytes after the first such one may be wrong (a borrow or carry from it) but are
-      // not looked at.
-      const std::uint64_t other =
-          ((word - 0x3030303030303030) | (word + 0x4646464646464646)) & 0x8080808080808080;
-      const int count = std::countr_zero(other) / 8;
-      if (count == 0) return nullptr;
-      if (count < 8) {
-        // The digits to the top bytes, zeros before them; then pairs, fours and eights summed.
-        std::uint64_t v = (word & 0x0F0F0F0F0F0F0F0F) << (64 - 8 * count);
-        v = (v * 2561) >> 8 & 0x00FF00FF00FF00FF;
-        v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFF;
-        out = static_cast<Int32>((v * 42949672960001) >> 32);
-        return out == 0 ? nullptr : p + count;
-      }
+  // Up to 7 digits from one 8-byte word: most indices, in a few steps without a branch.
+  if (std::endian::native == std::endian::little && end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    // A byte that is not a digit has its top bit set once '0' is taken from it or 0x46 added to
+    // it. Bytes after the first such one may be wrong (a borrow or carry from it) but are not
+    // looked at.
+    const std::uint64_t other =
+        ((word - 0x3030303030303030) | (word + 0x4646464646464646)) & 0x8080808080808080;
+    const int count = std::countr_zero(other) / 8;
+    if (count == 0) return nullptr;
+    if (count < 8) {
+      // The digits to the top bytes, zeros before them; then pairs, fours and eights summed.
+      std::uint64_t v = (word & 0x0F0F0F0F0F0F0F0F) << (64 - 8 * count);
+      v = (v * 2561) >> 8 & 0x00FF00FF00FF00FF;
+      v = (v * 6553601) >> 16 & 0x0000FFFF0000FFFF;
+      out = static_cast<Int32>((v * 42949672960001) >> 32);
+      return out == 0 ? nullptr : p + count;
     }
   }
   const char* const digits = p;
