@@ -272,6 +272,28 @@ headless::ObjFile ReadFrame(const std::string& path, const headless::ObjFile& re
   return frame;
 }
 
+// Arrays frames are done with, for later frames to be read into without fresh memory.
+template <typename Array>
+class Rooms {
+ public:
+  void Put(Array&& room) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    rooms_.push_back(std::move(room));
+  }
+  // A room, or an empty array when there is none.
+  Array Take() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (rooms_.empty()) return {};
+    Array room = std::move(rooms_.back());
+    rooms_.pop_back();
+    return room;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Array> rooms_;
+};
+
 // When the file at `path` was last written (the least time when that cannot be known).
 fs::file_time_type LastWritten(const std::string& path) {
   std::error_code ec;
@@ -280,10 +302,13 @@ fs::file_time_type LastWritten(const std::string& path) {
 
 // The frame's OBJ file as writing its result needs it: read by a quick look that keeps only that
 // where the look is sure the file is a frame of the rest (without normals), else by ReadFrame,
-// which names the fault.
+// which names the fault. The look reads into the room of `points` and `spans`.
 headless::ObjFile ReadFrameToWrite(const std::string& path, const headless::ObjFile& rest,
-                                   size_t restPoints) {
+                                   size_t restPoints, std::vector<Vector3> points = {},
+                                   headless::SpanList spans = {}) {
   headless::ObjFile frame;
+  frame.mesh.points = std::move(points);
+  frame.pointSpans = std::move(spans);
   if (headless::SurelyFrameOf(path, rest, restPoints, &frame)) return frame;
   return ReadFrame(path, rest, restPoints);
 }
@@ -566,23 +591,19 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   };
   // The measures, the preview and its page look at a frame's input and result once it is written.
   const bool resultAgain = reference || page || !o.preview.empty();
-  // Arrays of points a correction gave back, for later samples of a cache to be read into without
-  // new memory: one is put back by each correction and taken by the reading two frames on.
-  std::mutex roomsMutex;
-  std::vector<std::vector<Vector3>> rooms;
+  // Fresh pages cost more than reading fills them with, so frames are read into the room of
+  // frames done with: the points each correction takes back, and where a written frame's `v`
+  // lines stood. A room is put aside only for a frame still to be read, which takes it in the
+  // next step, when its holder would have let it go: no more is held than without them.
+  Rooms<std::vector<Vector3>> pointRooms;
+  Rooms<headless::SpanList> spanRooms;
   headless::FrameStages stages;
   stages.read = [&](size_t i) {
     headless::StopIfInterrupted();
     Slot& slot = slotOf(i);
     slot.frame.reset();
     if (frames.cache) {
-      {
-        const std::lock_guard<std::mutex> lock(roomsMutex);
-        if (!rooms.empty()) {
-          slot.sample = std::move(rooms.back());
-          rooms.pop_back();
-        }
-      }
+      slot.sample = pointRooms.Take();
       frames.cache->Read(static_cast<Int64>(i), slot.sample);
       return;
     }
@@ -593,7 +614,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       slot.frame = std::move(standardInputFrame);
     } else {
       try {
-        slot.frame = ReadFrameToWrite(frames.files[i], rest, count);
+        slot.frame =
+            ReadFrameToWrite(frames.files[i], rest, count, pointRooms.Take(), spanRooms.Take());
       } catch (...) {
         inputFault = true;
         throw;
@@ -605,17 +627,13 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     Slot& slot = slotOf(i);
     const auto start = std::chrono::steady_clock::now();
     // The input again only for the report, the preview or turning normals; else the correction
-    // takes its array, and a sample's gives back the room of the points it replaced.
+    // takes its array, and gives it back as room for the frame read in the next step.
     std::vector<Vector3>* own = slot.frame ? &slot.frame->mesh.points : &slot.sample;
     if (resultAgain || (slot.frame && !slot.frame->normals.empty())) own = nullptr;
-    slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed,
-                                           own == &slot.sample)
+    slot.report = own ? correction.Correct(std::move(*own), frames.Name(i), o.showSmoothed)
                       : correction.Correct(slot.Input(), frames.Name(i), o.showSmoothed);
     slot.seconds = std::chrono::duration<Float>(std::chrono::steady_clock::now() - start).count();
-    if (own == &slot.sample) {
-      const std::lock_guard<std::mutex> lock(roomsMutex);
-      rooms.push_back(std::move(slot.sample));
-    }
+    if (own && i + 2 < total) pointRooms.Put(correction.TakeInput());
     // Results are taken from the correction but for the last frame's: the next frame's correction
     // builds its own while this one is written.
     if (i + 1 == total) {
@@ -663,6 +681,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
     }
     // A frame's arrays go as soon as it is written, not when its slot is taken again; its
     // result's goes back to the correction for the next result.
+    if (slot.frame && i + 3 < total) spanRooms.Put(std::move(slot.frame->pointSpans));
     slot.frame.reset();
     correction.GiveBackRoom(std::move(slot.corrected));
     Release(slot.sample);

@@ -560,6 +560,12 @@ void SpanList::push_back(const TextSpan& span) {
   lastEnd_ = span.end;
 }
 
+void SpanList::clear() {
+  steps_.clear();
+  whole_.clear();
+  lastEnd_ = 0;
+}
+
 void SpanList::swap(SpanList& other) noexcept {
   steps_.swap(other.steps_);
   whole_.swap(other.whole_);

@@ -56,6 +56,7 @@ class SpanList {
  public:
   void push_back(const TextSpan& span);
   void reserve(size_t count) { steps_.reserve(count); }
+  void clear();  // keeps the room
   size_t size() const { return steps_.size(); }
   bool empty() const { return steps_.empty(); }
   void swap(SpanList& other) noexcept;

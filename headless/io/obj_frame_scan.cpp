@@ -253,6 +253,13 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
   InputFile in(path);
   if (!in.Size()) return false;
   if (keep != nullptr) {
+    // Whatever `keep` held goes but the room of its points and their places.
+    ObjFile fresh;
+    fresh.mesh.points = std::move(keep->mesh.points);
+    fresh.pointSpans = std::move(keep->pointSpans);
+    fresh.mesh.points.clear();
+    fresh.pointSpans.clear();
+    *keep = std::move(fresh);
     keep->name = path;
     keep->textBytes = static_cast<Int64>(*in.Size());
     keep->mesh.points.reserve(points);

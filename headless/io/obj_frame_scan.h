@@ -26,7 +26,8 @@ namespace headless {
 // ReadObjFile would read it: the name, the length of the text (the text itself is not held, so
 // writing reads it again from the file), the points, where each `v` line's coordinates stand and
 // each `mtllib` line's file names. Where it answers false, `keep` holds nothing of use; a file
-// with normals (`vn`), which turn with the faces, answers false then.
+// with normals (`vn`), which turn with the faces, answers false then. What `keep` held goes
+// first, but the room of its points and their places, which is used again.
 bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points,
                    ObjFile* keep = nullptr);
 

@@ -133,14 +133,18 @@ DeformReport Correction::Correct(std::span<const Vector3> frame, const std::stri
 }
 
 DeformReport Correction::Correct(std::vector<Vector3>&& frame, const std::string& source,
-                                 bool smoothed, bool giveBackRoom) {
+                                 bool smoothed) {
   CheckFrame(frame, source, smoothed);
   object_->points.swap(frame);
-  if (giveBackRoom)
-    frame.clear();
-  else
-    std::vector<Vector3>().swap(frame);
+  std::vector<Vector3>().swap(frame);
   return Evaluate(source);
+}
+
+std::vector<Vector3> Correction::TakeInput() {
+  if (object_->deformCache.empty()) return {};  // the points are the result
+  std::vector<Vector3> input = std::exchange(object_->points, {});
+  input.clear();
+  return input;
 }
 
 const std::vector<Vector3>& Correction::Result() const {
@@ -148,7 +152,7 @@ const std::vector<Vector3>& Correction::Result() const {
 }
 
 void Correction::GiveBackRoom(std::vector<Vector3>&& room) {
-  if (object_->deformCache.empty() && room.size() == object_->points.size())
+  if (object_->deformCache.empty() && room.size() == restPoints_)
     object_->deformCache = std::move(room);
   room = {};
 }

@@ -73,11 +73,14 @@ class Correction {
                        bool smoothed = false);
   // The same, taking `frame`'s array as the object's points rather than copying it: a caller done
   // with its frame holds one array of points the fewer while it is corrected. `frame` is left
-  // empty; with `giveBackRoom` it keeps the room of the points it replaced, so that the next frame
-  // read into it needs no new memory (both arrays are held while it is corrected), else those
-  // points are let go before the evaluation.
+  // empty, and the points it replaced are let go before the evaluation.
   DeformReport Correct(std::vector<Vector3>&& frame, const std::string& source,
-                       bool smoothed = false, bool giveBackRoom = false);
+                       bool smoothed = false);
+  // The last frame's points taken back once it is corrected, emptied, for a later frame to be read
+  // into without new memory: fresh pages cost more than the reading fills them with. The object
+  // holds no points until the next Correct. Called before TakeResult; empty when the points are
+  // the result.
+  std::vector<Vector3> TakeInput();
   // The last frame's result, the object's deform cache.
   const std::vector<Vector3>& Result() const;
   // The last frame's result taken rather than copied, for a caller that keeps it while the next

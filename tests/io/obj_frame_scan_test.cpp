@@ -134,9 +134,12 @@ TEST_F(ObjFrameScan, KeepsWhatWritingNeedsAsTheFullReadReadsIt) {
                std::to_string(a + kSide + 1) + " " + std::to_string(a + kSide) + "\n";
     }
   ASSERT_GT(frame.size() + faces.size(), size_t{4} << 20);
-  const headless::ObjFile restFile = headless::ReadObjFile(Write("rest.obj", rest + faces));
+  const std::string restPath = Write("rest.obj", rest + faces);
+  const headless::ObjFile restFile = headless::ReadObjFile(restPath);
   const std::string path = Write("frame.obj", frame + faces);
+  // Looked at after another file, whose points and places it reads over.
   headless::ObjFile kept;
+  ASSERT_TRUE(headless::SurelyFrameOf(restPath, restFile, kSide * kSide, &kept));
   ASSERT_TRUE(headless::SurelyFrameOf(path, restFile, kSide * kSide, &kept));
   const headless::ObjFile full = headless::ReadObjFile(path);
   EXPECT_EQ(kept.name, path);
