@@ -21,6 +21,7 @@
 #endif
 
 #include "headless/geometry/vector.h"
+#include "headless/io/disk_writer.h"
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
 #include "headless/io/pages_ahead.h"
@@ -851,8 +852,9 @@ void StreamObjText(const ObjFile& file, std::span<const Vector3> points,
   std::sort(more.begin(), more.end(),
             [](const Change& a, const Change& b) { return a.span.begin < b.span.begin; });
 
-  // Pieces of about kPiece bytes; a long run of unchanged text goes to the sink as it stands.
-  constexpr size_t kPiece = size_t{1} << 20;
+  // Pieces of about kPiece bytes, for the sink to gather; a long run of unchanged text goes to it
+  // as it stands.
+  constexpr size_t kPiece = size_t{1} << 16;
   std::string piece;
   piece.reserve(kPiece + 256);
   ForwardText text(file);
@@ -950,7 +952,9 @@ std::string RelocatedLibrary(const std::string& name, const std::string& sourceP
 }
 
 void WriteObjLike(OutputFile& out, const ObjFile& like, std::span<const Vector3> points) {
-  StreamObjText(like, points, out.Path(), [&out](std::string_view piece) { out.Write(piece); });
+  DiskWriter disk(out);
+  StreamObjText(like, points, out.Path(), [&disk](std::string_view piece) { disk.Write(piece); });
+  disk.Finish();
 }
 
 void WriteObjLike(const std::string& path, const ObjFile& like, std::span<const Vector3> points) {

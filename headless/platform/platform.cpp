@@ -1,5 +1,6 @@
 #include "headless/platform/platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -378,6 +379,22 @@ bool FlushToDisk(std::FILE* file, std::string& error) {
 
 void StartPuttingOnDisk(std::FILE*) {}
 
+bool WriteAroundCache(std::FILE* file, bool around) {
+  std::fflush(file);
+  return !around;  // the system's cache only
+}
+
+int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std::size_t& written) {
+  const int fd = _fileno(file);
+  while (written < count) {
+    const unsigned piece = static_cast<unsigned>(std::min<std::size_t>(count - written, 1u << 30));
+    const int wrote = _write(fd, bytes + written, piece);
+    if (wrote < 0) return errno;
+    written += static_cast<std::size_t>(wrote);
+  }
+  return 0;
+}
+
 bool FillInPages(void*, std::size_t) {
   return false;
 }
@@ -606,6 +623,26 @@ bool FlushToDisk(std::FILE* file, std::string& error) {
 
 void StartPuttingOnDisk(std::FILE* file) {
   if (std::fflush(file) == 0) sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+bool WriteAroundCache(std::FILE* file, bool around) {
+  if (std::fflush(file) != 0) return false;
+  const int fd = fileno(file);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  return fcntl(fd, F_SETFL, around ? flags | O_DIRECT : flags & ~O_DIRECT) == 0;
+}
+
+int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std::size_t& written) {
+  const int fd = fileno(file);
+  while (written < count) {
+    const ssize_t wrote = write(fd, bytes + written, count - written);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) return errno;
+    if (wrote == 0) return EIO;
+    written += static_cast<std::size_t>(wrote);
+  }
+  return 0;
 }
 
 bool FillInPages(void* begin, std::size_t bytes) {

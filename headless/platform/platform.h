@@ -97,6 +97,16 @@ bool FlushToDisk(std::FILE* file, std::string& error);
 // without waiting, so that a later FlushToDisk waits for little. A hint: where the system has no
 // such call nothing happens, and its faults show in FlushToDisk.
 void StartPuttingOnDisk(std::FILE* file);
+// Has writes to the file go straight to the disk (`around` true), not through the system's cache,
+// or through it again; flushes the stream first. Such writes take whole blocks from memory aligned
+// to kDiskBlockBytes, at offsets that are multiples of it. False, with nothing changed, where the
+// system or the file's file system cannot.
+bool WriteAroundCache(std::FILE* file, bool around);
+inline constexpr std::size_t kDiskBlockBytes = 4096;
+// Writes [bytes + written, bytes + count) to the file's descriptor, past the stream (which holds
+// nothing unwritten), moving `written` on as bytes go. 0 when all went, else the system's error
+// number.
+int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std::size_t& written);
 // Has the system give the whole pages within [begin, begin + bytes) their memory now, as a first
 // write to each would, without writing anything: for a thread to do ahead of the one that will
 // write there. A hint: false where the system has no such call, and nothing happens.
