@@ -304,12 +304,15 @@ fs::file_time_type LastWritten(const std::string& path) {
 // where the look is sure the file is a frame of the rest (without normals), else by ReadFrame,
 // which names the fault. The look reads into the room of `points` and `spans`.
 headless::ObjFile ReadFrameToWrite(const std::string& path, const headless::ObjFile& rest,
-                                   size_t restPoints, std::vector<Vector3> points = {},
+                                   size_t restPoints,
+                                   const std::optional<headless::RestFaceText>& restFaces,
+                                   std::vector<Vector3> points = {},
                                    headless::SpanList spans = {}) {
   headless::ObjFile frame;
   frame.mesh.points = std::move(points);
   frame.pointSpans = std::move(spans);
-  if (headless::SurelyFrameOf(path, rest, restPoints, &frame)) return frame;
+  if (headless::SurelyFrameOf(path, rest, restPoints, &frame, restFaces ? &*restFaces : nullptr))
+    return frame;
   return ReadFrame(path, rest, restPoints);
 }
 
@@ -472,6 +475,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.region.empty()) region = headless::ReadWeightsFile(o.region, count, restName);
   Frames frames = GatherFrames(o, count, opening);
   const std::vector<fs::path> outputs = PlanOutputs(o, frames);
+  // Frames of OBJ files compare their faces' text with the rest's, read while the rest's is held.
+  std::optional<headless::RestFaceText> restFaces;
+  if (!frames.cache && frames.files.size() > 1) restFaces = headless::RestFaceTextOf(rest);
   // The rest's text is written again only as the OBJ result of a cache's sample (frames of OBJ
   // files are written like themselves).
   if (!frames.cache || outputs.empty()) {
@@ -496,8 +502,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   headless::RunInPairs(readNow.size(), [&](size_t k) {
     headless::StopIfInterrupted();
     const size_t i = readNow[k];
-    headless::ObjFile frame = i < early.size() ? ReadFrameToWrite(frames.files[i], rest, count)
-                                               : ReadFrame(frames.files[i], rest, count);
+    headless::ObjFile frame = i < early.size()
+                                  ? ReadFrameToWrite(frames.files[i], rest, count, restFaces)
+                                  : ReadFrame(frames.files[i], rest, count);
     if (i < early.size()) {
       earlyText[i].Take(frame);
       early[i] = std::move(frame);
@@ -614,8 +621,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       slot.frame = std::move(standardInputFrame);
     } else {
       try {
-        slot.frame =
-            ReadFrameToWrite(frames.files[i], rest, count, pointRooms.Take(), spanRooms.Take());
+        slot.frame = ReadFrameToWrite(frames.files[i], rest, count, restFaces, pointRooms.Take(),
+                                      spanRooms.Take());
       } catch (...) {
         inputFault = true;
         throw;

@@ -75,6 +75,10 @@ std::uint64_t InputFile::Read(std::uint64_t count, std::string& out) {
   return total;
 }
 
+bool InputFile::Seek(std::uint64_t offset) {
+  return size_ && platform::SeekTo(file_, offset);
+}
+
 void InputFile::ReadRest(std::string& out) {
   while (Read(std::uint64_t{1} << 20, out) == std::uint64_t{1} << 20) {
   }

@@ -27,6 +27,8 @@ class InputFile {
   // `out` grows only as bytes arrive, never by what `count` claims. Throws std::runtime_error
   // on a read error or when memory runs out.
   std::uint64_t Read(std::uint64_t count, std::string& out);
+  // Goes on reading from `offset` bytes into a regular file; false where the input cannot.
+  bool Seek(std::uint64_t offset);
   // Everything up to the end of the input, appended to `out`.
   void ReadRest(std::string& out);
 

@@ -226,7 +226,7 @@ struct Parser {
     }
   }
 
-  void Face(Words& words) {
+  void Face(const char* begin, Words& words) {
     Word first[3];
     size_t count = 0;
     while (count < 3 && words.Next(first[count])) ++count;
@@ -234,6 +234,11 @@ struct Parser {
     for (const Word& corner : first) Corner(corner.text);
     Word more;
     while (words.Next(more)) Corner(more.text);
+    AddFace(begin);
+  }
+
+  void AddFace(const char* begin) {
+    if (file.faceLine.empty()) file.firstFaceAt = begin - text;
     file.faceFirst.push_back(static_cast<Int64>(file.cornerPoint.size()));
     file.faceLine.push_back(line);
     file.faceMaterial.push_back(material);
@@ -248,7 +253,7 @@ struct Parser {
     if (keyword == "v") {
       Point(words);
     } else if (keyword == "f") {
-      Face(words);
+      Face(begin, words);
     } else if (keyword == "vn") {
       Normal(words);
     } else if (keyword == "vt") {
@@ -309,9 +314,7 @@ struct Parser {
       if (*p == '\n') {
         if (file.cornerPoint.size() - before < 3 || p - begin > kMaxObjLineBytes) return other();
         ++line;
-        file.faceFirst.push_back(static_cast<Int64>(file.cornerPoint.size()));
-        file.faceLine.push_back(line);
-        file.faceMaterial.push_back(material);
+        AddFace(begin);
         return p + 1;
       }
       if (*p != ' ') return other();
@@ -395,6 +398,7 @@ struct Parser {
     };
     perCorner(file.cornerTexcoord, b.cornerTexcoord);
     perCorner(file.cornerNormal, b.cornerNormal);
+    if (file.faceLine.empty()) file.firstFaceAt = b.firstFaceAt;
     for (const Int64 faceLine : b.faceLine) file.faceLine.push_back(line + faceLine);
     // Materials in order of first use: those new to this part go after this part's.
     std::vector<Int32> global(b.materials.size());

@@ -101,6 +101,7 @@ struct ObjFile {
   std::vector<Int32> cornerTexcoord;
   std::vector<Int32> cornerNormal;
   std::vector<Int64> faceLine;         // 1-based line of each face
+  Int64 firstFaceAt = -1;              // where in the text the first face's line begins
   std::vector<Int32> faceMaterial;     // per face: its `usemtl` in `materials`, -1 before any
   SpanList pointSpans;                 // the "x y z" of each `v` line
   std::vector<TextSpan> normalSpans;   // the "x y z" of each `vn` line

@@ -2,14 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <stdexcept>
 
 #include "headless/io/input_file.h"
 #include "headless/io/input_ranges.h"
+#include "headless/platform/platform.h"
 
 namespace headless {
 namespace {
+
+namespace fs = std::filesystem;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\f' || c == '\v';
@@ -86,11 +90,59 @@ bool Index(const char*& p, const char* end, Int64 count, Int64& out) {
   return out >= 0;
 }
 
+// The keyword of the line [p, end) names a point, texture coordinates or a normal.
+bool VertexLine(const char* p, const char* end) {
+  while (p < end && IsBlank(*p)) ++p;
+  if (p == end || *p != 'v') return false;
+  ++p;
+  if (p < end && (*p == 't' || *p == 'n')) ++p;
+  return p == end || IsBlank(*p) || *p == '#';
+}
+
+// The line [p, end) is a face whose keyword starts it.
+bool PlainFaceLine(const char* p, const char* end) {
+  return end - p >= 2 && p[0] == 'f' && IsBlank(p[1]);
+}
+
+// Reads `count` bytes of `in` a piece at a time, handing each to `same`: false as soon as the input
+// ends early or `same` finds a piece other than it should be.
+template <typename Same>
+bool ReadsAlike(InputFile& in, std::uint64_t count, Same same) {
+  constexpr std::uint64_t kPiece = std::uint64_t{1} << 18;
+  std::string piece;
+  piece.reserve(static_cast<size_t>(std::min(kPiece, count)));
+  for (std::uint64_t left = count; left > 0;) {
+    const std::uint64_t want = std::min(kPiece, left);
+    piece.clear();
+    if (in.Read(want, piece) != want || !same(std::string_view(piece))) return false;
+    left -= want;
+  }
+  return true;
+}
+
+// Opens `path` into `in`, moved on to `from`; false unless it is a regular file of `size` bytes.
+bool OpenAt(std::optional<InputFile>& in, const std::string& path, std::uint64_t size,
+            std::uint64_t from) {
+  in.emplace(path);
+  return in->Size() && *in->Size() == size && in->Seek(from);
+}
+
+// The rest's file as it was when its face text was taken.
+bool Unchanged(const RestFaceText& faces) {
+  std::error_code ec;
+  const fs::path name = platform::PathFromUtf8(faces.path);
+  const std::uintmax_t size = fs::file_size(name, ec);
+  if (ec || size != static_cast<std::uintmax_t>(faces.fileBytes)) return false;
+  const fs::file_time_type modified = fs::last_write_time(name, ec);
+  return !ec && modified == faces.modified;
+}
+
 struct Scan {
   const ObjFile& rest;
-  ObjFile* keep = nullptr;       // what writing a result needs, or nothing
-  const char* buffer = nullptr;  // the text held now
-  Int64 bufferOffset = 0;        // where in the file `buffer` starts
+  ObjFile* keep = nullptr;              // what writing a result needs, or nothing
+  const RestFaceText* faces = nullptr;  // the rest's face text, until compared
+  const char* buffer = nullptr;         // the text held now
+  Int64 bufferOffset = 0;               // where in the file `buffer` starts
   Int64 points = 0, texcoords = 0, normals = 0;
   Int64 face = 0, corner = 0;
   Int64 lastTexcoord = -1, lastNormal = -1;  // the largest index a corner names
@@ -241,6 +293,23 @@ struct Scan {
     return true;  // kept as written, whatever it says
   }
 
+  // At the frame's first face, at `at` in the file: true when from here on the frame is the rest's
+  // face text, read before it as many points and texture coordinates as the rest, and so has the
+  // rest's faces; false, having changed nothing, when it is not, or not sure.
+  bool RestFaces(const std::string& path, Int64 at, size_t expectedPoints) {
+    const RestFaceText& text = *faces;
+    faces = nullptr;  // compared once
+    if (points != static_cast<Int64>(expectedPoints) || texcoords != text.texcoords ||
+        normals != 0 || !EndsInRestFaces(path, at, text))
+      return false;
+    face = rest.FaceCount();
+    corner = static_cast<Int64>(rest.cornerPoint.size());
+    if (keep != nullptr)
+      for (const TextSpan& span : text.mtllibSpans)
+        keep->mtllibSpans.push_back({span.begin + at, span.end + at});
+    return true;
+  }
+
   bool Finished(size_t expectedPoints) const {
     const Int64 most = std::numeric_limits<Int32>::max();
     return points == static_cast<Int64>(expectedPoints) && face == rest.FaceCount() &&
@@ -248,7 +317,8 @@ struct Scan {
   }
 };
 
-bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep) {
+bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
+             const RestFaceText* faces) {
   if (path == "-") return false;
   InputFile in(path);
   if (!in.Size()) return false;
@@ -270,7 +340,7 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 18;
   std::string text;
   text.reserve(static_cast<size_t>(2 * kPiece));
-  Scan scan{rest, keep};
+  Scan scan{rest, keep, faces};
   bool first = true;
   for (bool atEnd = false; !atEnd;) {
     const size_t kept = text.size();
@@ -286,6 +356,9 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
       if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
     }
     while (true) {
+      if (scan.faces != nullptr && scan.face == 0 && PlainFaceLine(p, end) &&
+          scan.RestFaces(path, scan.bufferOffset + (p - text.data()), points))
+        return scan.Finished(points);
       if (const char* const next = scan.PlainLine(p, end)) {
         p = next;
         continue;
@@ -305,9 +378,79 @@ bool Scanned(const std::string& path, const ObjFile& rest, size_t points, ObjFil
 
 }  // namespace
 
-bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep) {
+std::optional<RestFaceText> RestFaceTextOf(const ObjFile& rest) {
+  if (rest.name == "-" || static_cast<Int64>(rest.text.size()) != rest.textBytes ||
+      rest.FaceCount() == 0 || !rest.normals.empty())
+    return std::nullopt;
+  const std::string_view all = rest.text;
+  const size_t begin = static_cast<size_t>(rest.firstFaceAt);
+  if (!PlainFaceLine(all.data() + begin, all.data() + all.size())) return std::nullopt;
+  // After it, no line adds a point, texture coordinates or a normal: a `v` starts no statement.
+  const std::string_view tail = all.substr(begin);
+  for (size_t at = tail.find('v'); at != std::string_view::npos; at = tail.find('v', at + 1)) {
+    size_t start = at;
+    while (start > 0 && IsBlank(tail[start - 1])) --start;
+    if ((start == 0 || tail[start - 1] == '\n' || tail[start - 1] == '\r') &&
+        VertexLine(tail.data() + at, FindLineEnd(tail.data() + at, tail.data() + tail.size())))
+      return std::nullopt;
+  }
+  RestFaceText faces;
+  faces.path = rest.name;
+  faces.begin = static_cast<Int64>(begin);
+  faces.bytes = rest.textBytes - faces.begin;
+  faces.texcoords = static_cast<Int64>(rest.texcoords.size() / 2);
+  for (const TextSpan& span : rest.mtllibSpans)
+    if (span.begin >= faces.begin)
+      faces.mtllibSpans.push_back({span.begin - faces.begin, span.end - faces.begin});
+  faces.fileBytes = rest.textBytes;
+  std::error_code ec;
+  faces.modified = fs::last_write_time(platform::PathFromUtf8(rest.name), ec);
   try {
-    return Scanned(path, rest, points, keep);
+    // The file still ends in the text that was read.
+    std::string_view expected = tail;
+    std::optional<InputFile> in;
+    if (ec ||
+        !OpenAt(in, rest.name, static_cast<std::uint64_t>(rest.textBytes),
+                static_cast<std::uint64_t>(faces.begin)) ||
+        !ReadsAlike(*in, expected.size(),
+                    [&](std::string_view piece) {
+                      const bool same = piece == expected.substr(0, piece.size());
+                      expected.remove_prefix(piece.size());
+                      return same;
+                    }) ||
+        !Unchanged(faces))
+      return std::nullopt;
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
+  }
+  return faces;
+}
+
+bool EndsInRestFaces(const std::string& path, Int64 from, const RestFaceText& faces) {
+  try {
+    if (!Unchanged(faces)) return false;
+    const auto bytes = static_cast<std::uint64_t>(faces.bytes);
+    std::optional<InputFile> frame, rest;
+    std::string restPiece;
+    if (!OpenAt(frame, path, static_cast<std::uint64_t>(from) + bytes,
+                static_cast<std::uint64_t>(from)) ||
+        !OpenAt(rest, faces.path, static_cast<std::uint64_t>(faces.fileBytes),
+                static_cast<std::uint64_t>(faces.begin)) ||
+        !ReadsAlike(*frame, bytes, [&](std::string_view piece) {
+          restPiece.clear();
+          return rest->Read(piece.size(), restPiece) == piece.size() && restPiece == piece;
+        }))
+      return false;
+    return Unchanged(faces);
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points, ObjFile* keep,
+                   const RestFaceText* faces) {
+  try {
+    return Scanned(path, rest, points, keep, faces);
   } catch (const std::runtime_error&) {
     return false;  // the full read names what went wrong
   }

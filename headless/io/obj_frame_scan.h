@@ -11,11 +11,38 @@
 // makes it unsure; the caller then reads the file in full, which finds the fault and names it.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "headless/io/obj.h"
 
 namespace headless {
+
+// The text of a rest mesh's faces, from the line of its first face to the end of its file, where
+// nothing there adds points, texture coordinates or normals: a frame written by the same
+// application ends in the very same bytes, which the look compares with the rest's file instead of
+// reading its faces (a fifth of a frame's look). The rest's file is read again for it, and taken
+// only while its length and modification time stay as they were when its text was found the same.
+struct RestFaceText {
+  std::string path;
+  Int64 begin = 0;                    // where the first face's line begins ("f " at its start)
+  Int64 bytes = 0;                    // from there to the end of the file
+  Int64 texcoords = 0;                // `vt` lines, all before it
+  std::vector<TextSpan> mtllibSpans;  // the names of `mtllib` lines after it, from `begin`
+  Int64 fileBytes = 0;
+  std::filesystem::file_time_type modified;
+};
+
+// The face text of `rest`, read from a file and holding its text; none where it has no face, has
+// normals (whose frames the look does not keep), or adds points, texture coordinates or normals
+// after its first face, or where its file no longer ends in that text.
+std::optional<RestFaceText> RestFaceTextOf(const ObjFile& rest);
+
+// Whether the file at `path` holds, from `from` to its end, the very bytes of `faces`, the rest's
+// file unchanged since.
+bool EndsInRestFaces(const std::string& path, Int64 from, const RestFaceText& faces);
 
 // True only when ReadObjFile(path) surely succeeds and gives `points` points (all 0 or between
 // kSmallestCoordinate and kLargestCoordinate in size) and faces CheckSameFaces finds the same as
@@ -28,7 +55,10 @@ namespace headless {
 // each `mtllib` line's file names. Where it answers false, `keep` holds nothing of use; a file
 // with normals (`vn`), which turn with the faces, answers false then. What `keep` held goes
 // first, but the room of its points and their places, which is used again.
+//
+// With `faces`, the rest's face text, a frame whose text from its first face on is the rest's,
+// with as many texture coordinates before, has the rest's faces without reading them.
 bool SurelyFrameOf(const std::string& path, const ObjFile& rest, size_t points,
-                   ObjFile* keep = nullptr);
+                   ObjFile* keep = nullptr, const RestFaceText* faces = nullptr);
 
 }  // namespace headless

@@ -384,6 +384,10 @@ bool WriteAroundCache(std::FILE* file, bool around) {
   return !around;  // the system's cache only
 }
 
+bool SeekTo(std::FILE* file, std::uint64_t offset) {
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std::size_t& written) {
   const int fd = _fileno(file);
   while (written < count) {
@@ -623,6 +627,10 @@ bool FlushToDisk(std::FILE* file, std::string& error) {
 
 void StartPuttingOnDisk(std::FILE* file) {
   if (std::fflush(file) == 0) sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+bool SeekTo(std::FILE* file, std::uint64_t offset) {
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 bool WriteAroundCache(std::FILE* file, bool around) {

@@ -87,6 +87,9 @@ bool IdentifyFile(const std::string& path, FileIdentity& identity);
 
 // Opens `path` (UTF-8) for reading in binary. Null with `error` set to the system's reason.
 std::FILE* OpenForReading(const std::string& path, std::string& error);
+// Moves a stream opened by OpenForReading to `offset` bytes from its start; false where it
+// cannot (a pipe, a device).
+bool SeekTo(std::FILE* file, std::uint64_t offset);
 // Creates `path` for writing in binary, failing when anything already has that name (O_EXCL).
 // Null with `error` set to the system's reason otherwise.
 std::FILE* CreateNewFile(const std::string& path, std::string& error);

@@ -3,8 +3,10 @@
 // the full read reads it, over files longer than the pieces it reads.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,7 +95,11 @@ TEST_F(ObjFrameScan, SureOnlyOfFramesTheFullReadAccepts) {
       {points + "vt 0 0\nf 1 2 31\nf 1 3 4\n", false},
       {points + "vt 0 0\nf 1 2 3\nf 1 3 4x 4\n", false},
       {points + "vt 0 0\nf 1 2 3\nf 1 3 2\n# the corners turned, then more text\n", false},
+      // The rest's face text after a texture coordinate fewer, which its corners reach past.
+      {points + "vt 0 0\nvt 1 0\nf 1/1 2/2 3/3\nf -4/-3 -2/-1 -1/-1\n", false},
   };
+  const std::optional<headless::RestFaceText> restFaces = headless::RestFaceTextOf(rest);
+  ASSERT_TRUE(restFaces.has_value());
   for (size_t k = 0; k < cases.size(); ++k) {
     const std::string path = Write("frame" + std::to_string(k) + ".obj", cases[k].first);
     const bool sure = headless::SurelyFrameOf(path, rest, 4);
@@ -106,11 +112,55 @@ TEST_F(ObjFrameScan, SureOnlyOfFramesTheFullReadAccepts) {
     const bool keptSure = headless::SurelyFrameOf(path, rest, 4, &kept);
     EXPECT_TRUE(keptSure || !sure || normals) << "case " << k;
     EXPECT_TRUE(!keptSure || (Accepted(path, rest) && !normals)) << "case " << k;
+    // Comparing the text from the first face on with the rest's decides as reading the faces.
+    EXPECT_EQ(headless::SurelyFrameOf(path, rest, 4, &kept, &*restFaces), keptSure) << "case " << k;
   }
   // Nothing of the kind: a folder, a missing file, the standard input.
   EXPECT_FALSE(headless::SurelyFrameOf(dir.string(), rest, 4));
   EXPECT_FALSE(headless::SurelyFrameOf((dir / "missing.obj").string(), rest, 4));
   EXPECT_FALSE(headless::SurelyFrameOf("-", rest, 4));
+}
+
+// A frame's text from its first face on is compared with the rest's file only while that file is
+// as it was read, and only a rest that adds no vertex after its first face has such text.
+TEST_F(ObjFrameScan, ComparesFaceTextOnlyWithTheRestAsRead) {
+  const std::string head = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n";
+  const std::string tail = "f 1/1 2/2 3/3\nmtllib more.mtl\nusemtl velvet\nf -4/-3 -2/-1 -1/-1\n";
+  const std::string restPath = Write("rest.obj", head + tail);
+  const headless::ObjFile rest = headless::ReadObjFile(restPath);
+  const std::optional<headless::RestFaceText> faces = headless::RestFaceTextOf(rest);
+  ASSERT_TRUE(faces.has_value());
+  EXPECT_EQ(faces->begin, static_cast<Int64>(head.size()));
+  const std::string points = "v 0.5 0 0\nv 1 0 -2.5e-3\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n";
+  const auto at = static_cast<Int64>(points.size());
+  const std::string good = Write("good.obj", points + tail);
+  headless::ObjFile byText, byReading;
+  ASSERT_TRUE(headless::SurelyFrameOf(good, rest, 4, &byText, &*faces));
+  ASSERT_TRUE(headless::SurelyFrameOf(good, rest, 4, &byReading));
+  ASSERT_EQ(byText.mtllibSpans.size(), 1u);
+  EXPECT_EQ(byText.mtllibSpans[0].begin, byReading.mtllibSpans[0].begin);
+  EXPECT_EQ(byText.mtllibSpans[0].end, byReading.mtllibSpans[0].end);
+  EXPECT_TRUE(headless::EndsInRestFaces(good, at, *faces));
+  EXPECT_FALSE(headless::EndsInRestFaces(good, at - 1, *faces));
+  // As long, the second face's corners turned.
+  const std::string badTail =
+      "f 1/1 2/2 3/3\nmtllib more.mtl\nusemtl velvet\nf -4/-3 -1/-1 -2/-1\n";
+  const std::string bad = Write("bad.obj", points + badTail);
+  EXPECT_FALSE(headless::EndsInRestFaces(bad, at, *faces));
+  // The rest's file written since to end as the bad frame does: its faces are still those read.
+  Write("rest.obj", head + badTail);
+  fs::last_write_time(restPath, faces->modified + std::chrono::seconds(1));
+  EXPECT_FALSE(headless::EndsInRestFaces(bad, at, *faces));
+  EXPECT_FALSE(headless::SurelyFrameOf(bad, rest, 4, nullptr, &*faces));
+  EXPECT_TRUE(headless::SurelyFrameOf(good, rest, 4, nullptr, &*faces));
+  // No face text where a vertex follows the first face, the first face does not start its line,
+  // or the rest has normals (whose frames are not kept).
+  for (const std::string& text : {head + tail + "vt 0 1\n", head + tail + " \tv 0 0 0\n",
+                                  head + " " + tail, head + "vn 0 0 1\n" + tail}) {
+    Write("other.obj", text);
+    EXPECT_FALSE(headless::RestFaceTextOf(headless::ReadObjFile((dir / "other.obj").string())))
+        << text;
+  }
 }
 
 // A grid of more than 4 MiB of text, so that lines are cut where the pieces end, every other
@@ -158,6 +208,12 @@ TEST_F(ObjFrameScan, KeepsWhatWritingNeedsAsTheFullReadReadsIt) {
   ASSERT_EQ(kept.mtllibSpans.size(), 1u);
   EXPECT_EQ(kept.mtllibSpans[0].begin, full.mtllibSpans[0].begin);
   EXPECT_EQ(kept.mtllibSpans[0].end, full.mtllibSpans[0].end);
+  // Its faces' text is the rest's, found where the reader read the first face (in a part of the
+  // text other than the first).
+  const std::optional<headless::RestFaceText> faceText = headless::RestFaceTextOf(restFile);
+  ASSERT_TRUE(faceText.has_value());
+  EXPECT_EQ(faceText->begin, static_cast<Int64>(rest.size()));
+  EXPECT_TRUE(headless::EndsInRestFaces(path, static_cast<Int64>(frame.size()), *faceText));
   // Written elsewhere, the result is the full read's, its material library reached from there.
   std::vector<Vector3> moved = full.mesh.points;
   for (Vector3& p : moved) p.z += 0.25;
