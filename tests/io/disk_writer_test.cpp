@@ -3,8 +3,6 @@
 // with the system's reason.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
@@ -18,6 +16,7 @@
 #include "headless/io/disk_writer.h"
 #include "headless/io/input_file.h"
 #include "headless/io/output_file.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -25,16 +24,8 @@ namespace fs = std::filesystem;
 
 class DiskWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::path(::testing::TempDir()) /
-          ("disk_writer_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  fs::path dir;
+  TempFolder folder;
+  const fs::path& dir = folder.path;
 };
 
 // Bytes that differ from place to place, so that a piece out of order or twice shows.
