@@ -801,7 +801,7 @@ class ForwardText {
 
   bool FromFile() const { return in_.has_value(); }
 
-  static constexpr Int64 kPiece = Int64{1} << 20;
+  static constexpr Int64 kPiece = Int64{1} << 18;
 
  private:
   [[noreturn]] void Changed() const {

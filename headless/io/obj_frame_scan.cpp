@@ -108,7 +108,7 @@ bool PlainFaceLine(const char* p, const char* end) {
 // ends early or `same` finds a piece other than it should be.
 template <typename Same>
 bool ReadsAlike(InputFile& in, std::uint64_t count, Same same) {
-  constexpr std::uint64_t kPiece = std::uint64_t{1} << 18;
+  constexpr std::uint64_t kPiece = std::uint64_t{1} << 16;
   std::string piece;
   piece.reserve(static_cast<size_t>(std::min(kPiece, count)));
   for (std::uint64_t left = count; left > 0;) {
