@@ -397,7 +397,6 @@ std::optional<RestFaceText> RestFaceTextOf(const ObjFile& rest) {
   RestFaceText faces;
   faces.path = rest.name;
   faces.begin = static_cast<Int64>(begin);
-  faces.bytes = rest.textBytes - faces.begin;
   faces.texcoords = static_cast<Int64>(rest.texcoords.size() / 2);
   for (const TextSpan& span : rest.mtllibSpans)
     if (span.begin >= faces.begin)
@@ -429,7 +428,7 @@ std::optional<RestFaceText> RestFaceTextOf(const ObjFile& rest) {
 bool EndsInRestFaces(const std::string& path, Int64 from, const RestFaceText& faces) {
   try {
     if (!Unchanged(faces)) return false;
-    const auto bytes = static_cast<std::uint64_t>(faces.bytes);
+    const auto bytes = static_cast<std::uint64_t>(faces.fileBytes - faces.begin);
     std::optional<InputFile> frame, rest;
     std::string restPiece;
     if (!OpenAt(frame, path, static_cast<std::uint64_t>(from) + bytes,

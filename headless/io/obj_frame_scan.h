@@ -28,10 +28,9 @@ namespace headless {
 struct RestFaceText {
   std::string path;
   Int64 begin = 0;                    // where the first face's line begins ("f " at its start)
-  Int64 bytes = 0;                    // from there to the end of the file
   Int64 texcoords = 0;                // `vt` lines, all before it
   std::vector<TextSpan> mtllibSpans;  // the names of `mtllib` lines after it, from `begin`
-  Int64 fileBytes = 0;
+  Int64 fileBytes = 0;                // the whole file's
   std::filesystem::file_time_type modified;
 };
 
