@@ -23,8 +23,8 @@
 #include "headless/geometry/primitives.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
-#include "headless/job/correction.h"
-#include "headless/job/frame_pipeline.h"
+#include "headless/batch/correction.h"
+#include "headless/batch/frame_pipeline.h"
 
 extern char** environ;
 

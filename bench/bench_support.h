@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "headless/geometry/mesh.h"
-#include "headless/host/plugin_host.h"
+#include "headless/entries/plugin_host.h"
 #include "headless/scene/scene.h"
 #include "host/abi/ids.h"
 #include "host/abi/types.h"

@@ -12,8 +12,8 @@
 
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
-#include "headless/host/framework.h"
-#include "headless/host/host_table.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/host_table.h"
 #include "host/binding/binding.h"
 #include "host/binding/parallel.h"
 #include "source/otessamire/apply.h"

@@ -8,7 +8,7 @@
 #include "bench/batch_bench.h"
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
-#include "headless/host/framework.h"
+#include "headless/entries/framework.h"
 #include "source/tessamireThreads/wide_lanes.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
-#include "headless/host/framework.h"
+#include "headless/entries/framework.h"
 #include "headless/scene/deform.h"
 
 namespace bench {

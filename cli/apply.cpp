@@ -1,5 +1,5 @@
 // `tessamire apply`: binds a rest mesh and corrects deformed meshes of the same topology through
-// the real plug-in in a headless document (headless/job/correction.h: the rest mesh's object with
+// the real plug-in in a headless document (headless/batch/correction.h: the rest mesh's object with
 // a bind tag bound by its button and the plug-in's deformer; each frame becomes the object's
 // points). The frames come from OBJ files (a list, or a numbered sequence with
 // --frames) or from every sample of one point cache; the results go to OBJ files written like
@@ -27,18 +27,19 @@
 #include "cli/sequence.h"
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
+#include "headless/files/interruption.h"
 #include "headless/geometry/mesh.h"
-#include "headless/io/gltf.h"
-#include "headless/io/input_ranges.h"
+#include "headless/characters/gltf.h"
+#include "headless/files/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/obj_frame_scan.h"
-#include "headless/io/output_file.h"
+#include "headless/files/output_file.h"
 #include "headless/io/png.h"
 #include "headless/io/point_cache.h"
-#include "headless/io/printable.h"
+#include "headless/files/printable.h"
 #include "headless/io/weights_file.h"
-#include "headless/job/correction.h"
-#include "headless/job/frame_pipeline.h"
+#include "headless/batch/correction.h"
+#include "headless/batch/frame_pipeline.h"
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
 #include "headless/picture/side_by_side.h"
@@ -533,9 +534,9 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   const bool longRun =
       total > 1 || !iterations ||
       static_cast<Float>(count) * static_cast<Float>(*iterations) > kLongEvaluation;
-  headless::Progress progress(
+  Progress progress(
       err,
-      headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
+      ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
       "tessamire apply", "step", static_cast<Int64>(total) + 1);
   // The rest's points and polygons go to the correction's document unless the preview, the
   // report, a glTF or turning the rest's normals needs them again.

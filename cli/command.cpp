@@ -12,7 +12,7 @@
 
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "headless/io/printable.h"
+#include "headless/files/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/selection.h"

@@ -14,7 +14,8 @@
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "headless/io/printable.h"
+#include "headless/files/interruption.h"
+#include "headless/files/printable.h"
 #include "headless/io/results.h"
 #include "headless/io/scene_file.h"
 #include "headless/platform/platform.h"
@@ -92,8 +93,8 @@ int EvaluateScene(headless::Document& doc, const EvalRequest& request, std::ostr
         ": the result would overwrite the input " + path);
   writer.CheckFreeSpace();
 
-  headless::Progress progress(
-      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), request.quiet),
+  Progress progress(
+      err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), request.quiet),
       command, "frame", total);
   Int64 pointsKept = 0;
   for (Int64 frame = range.first; frame <= range.last; ++frame) {

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
-#include "headless/deformers/point_cache.h"
+#include "headless/deformers/cache_deformer.h"
 #include "headless/deformers/skin.h"
-#include "headless/io/printable.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/printable.h"
+#include "headless/files/shortest_number.h"
 
 namespace cli {
 

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "cli/subcommands.h"
-#include "headless/deformers/host_deformers.h"
+#include "headless/deformers/installation.h"
 #include "headless/platform/platform.h"
 
 int main(int argc, char** argv) {
   headless::platform::InstallInterruptHandler();
   headless::platform::ReturnLargeBlocksAtOnce();
-  headless::InstallHostDeformers();
+  headless::InstallNativeDeformers();
   const std::vector<std::string> args = headless::platform::ProgramArguments(argc, argv);
   return cli::RunProgram(args, std::cout, std::cerr);
 }

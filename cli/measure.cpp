@@ -4,7 +4,7 @@
 // every point or over the points a weight file marks.
 #include "cli/command_table.h"
 #include "cli/progress.h"
-#include "headless/io/input_ranges.h"
+#include "headless/files/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
@@ -46,8 +46,8 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
   }
 
   const bool large = rest.points.size() > kLargeMesh;
-  headless::Progress progress(err,
-                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+  Progress progress(err,
+                              ChooseProgressStyle(headless::platform::StderrIsTerminal(),
                                                             options.Has("--quiet") || !large),
                               "tessamire measure", "step", static_cast<Int64>(inputs.size()) + 1);
   const headless::PairReference reference = headless::PreparePairReference(rest, region);

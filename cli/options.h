@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/resources.h"
+#include "headless/entries/resources.h"
 #include "host/abi/types.h"
 
 namespace cli {

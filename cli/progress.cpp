@@ -3,13 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "headless/platform/platform.h"
+#include "headless/files/interruption.h"
 
-namespace headless {
-
-void StopIfInterrupted() {
-  if (platform::InterruptRequested()) throw Interrupted();
-}
+namespace cli {
 
 ProgressStyle ChooseProgressStyle(bool terminal, bool quiet) {
   if (quiet) return ProgressStyle::kQuiet;
@@ -30,8 +26,17 @@ std::string ProgressBarText(const std::string& label, const std::string& unit, I
 
 Progress::Progress(std::ostream& os, ProgressStyle style, std::string label, std::string unit,
                    Int64 total)
-    : os_(os), style_(style), label_(std::move(label)), unit_(std::move(unit)), total_(total) {
+    : Progress(os, style, std::move(label)) {
+  Begin(unit, total);
+}
+
+Progress::Progress(std::ostream& os, ProgressStyle style, std::string label)
+    : os_(os), style_(style), label_(std::move(label)) {}
+
+void Progress::Begin(const std::string& unit, Int64 total) {
   if (total < 0) throw std::invalid_argument("Progress: negative total");
+  unit_ = unit;
+  total_ = total;
 }
 
 Progress::~Progress() {
@@ -39,7 +44,7 @@ Progress::~Progress() {
 }
 
 void Progress::Step(const std::string& detail) {
-  StopIfInterrupted();
+  headless::StopIfInterrupted();
   ++done_;
   if (style_ == ProgressStyle::kQuiet) return;
   if (style_ == ProgressStyle::kLines) {
@@ -65,4 +70,4 @@ void Progress::Finish() {
   open_ = false;
 }
 
-}  // namespace headless
+}  // namespace cli

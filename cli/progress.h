@@ -7,20 +7,12 @@
 #pragma once
 
 #include <ostream>
-#include <stdexcept>
 #include <string>
 
+#include "headless/batch/progress_observer.h"
 #include "host/abi/types.h"
 
-namespace headless {
-
-// Thrown where a long run notices Ctrl-C (headless::platform::InterruptRequested): unwinding
-// removes the temporary files of outputs not yet complete, and the program exits with 130.
-struct Interrupted : std::runtime_error {
-  Interrupted() : std::runtime_error("interrupted") {}
-};
-// Throws Interrupted when Ctrl-C was pressed.
-void StopIfInterrupted();
+namespace cli {
 
 enum class ProgressStyle { kQuiet, kLines, kBar };
 
@@ -32,30 +24,34 @@ ProgressStyle ChooseProgressStyle(bool terminal, bool quiet);
 std::string ProgressBarText(const std::string& label, const std::string& unit, Int64 done,
                             Int64 total, const std::string& detail, Int32 width = 24);
 
-class Progress {
+class Progress final : public headless::ProgressObserver {
  public:
   // Throws std::invalid_argument for a negative total.
   // `unit` names the items, e.g. "frame".
   Progress(std::ostream& os, ProgressStyle style, std::string label, std::string unit, Int64 total);
+  // The unit and total come later, from the run's Begin.
+  Progress(std::ostream& os, ProgressStyle style, std::string label);
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
-  ~Progress();
+  ~Progress() override;
 
+  // Sets the unit and the total. Throws std::invalid_argument for a negative total.
+  void Begin(const std::string& unit, Int64 total) override;
   // One more item is done; `detail` says which. Throws Interrupted first when Ctrl-C was pressed.
-  void Step(const std::string& detail = "");
+  void Step(const std::string& detail = "") override;
   // Ends a bar that did not reach its total (e.g. on a failure), so later output starts on a
   // fresh line. Does nothing otherwise; safe to call twice.
-  void Finish();
+  void Finish() override;
 
  private:
   std::ostream& os_;
   ProgressStyle style_;
   std::string label_;
   std::string unit_;
-  Int64 total_;
+  Int64 total_ = 0;
   Int64 done_ = 0;
   size_t lastWidth_ = 0;
   bool open_ = false;  // a bar is drawn and its line not yet ended
 };
 
-}  // namespace headless
+}  // namespace cli

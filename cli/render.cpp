@@ -15,9 +15,10 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
+#include "headless/files/interruption.h"
 #include "headless/geometry/vector.h"
 #include "headless/io/obj.h"
-#include "headless/io/output_file.h"
+#include "headless/files/output_file.h"
 #include "headless/io/png.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/detail_picture.h"
@@ -227,9 +228,9 @@ class Renderer {
   std::optional<std::vector<Float32>> focus_;
 };
 
-headless::Progress MakeProgress(const Renderer& r, const std::string& unit, Int64 total) {
-  return headless::Progress(r.err(),
-                            headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+Progress MakeProgress(const Renderer& r, const std::string& unit, Int64 total) {
+  return Progress(r.err(),
+                            ChooseProgressStyle(headless::platform::StderrIsTerminal(),
                                                           r.options().Has("--quiet") || total < 2),
                             "tessamire render", unit, total);
 }
@@ -252,7 +253,7 @@ void Turntable(const Renderer& r, const std::vector<Panel>& panels,
   const Int64 columns = static_cast<Int64>(std::ceil(std::sqrt(static_cast<Float>(turns))));
   const Int64 rows = (turns + columns - 1) / columns;
   std::optional<headless::Image> sheet;
-  headless::Progress progress = MakeProgress(r, "picture", turns);
+  Progress progress = MakeProgress(r, "picture", turns);
   for (Int64 k = 0; k < turns; ++k) {
     const headless::View view = r.TurnView(k, turns);
     headless::WritePng(
@@ -374,7 +375,7 @@ void Movie(Renderer& r, const std::string& moviePath) {
       if (pipe != nullptr) headless::platform::AbandonPipe(pipe);
     }
   } closer{pipe};
-  headless::Progress progress = MakeProgress(r, "frame", static_cast<Int64>(frames));
+  Progress progress = MakeProgress(r, "frame", static_cast<Int64>(frames));
   std::vector<std::uint8_t> frame(static_cast<size_t>(evenWidth) * paddedHeight * 3, 0);
   for (size_t f = 0; f < frames; ++f) {
     headless::StopIfInterrupted();
@@ -461,7 +462,7 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   size_t points = 0;
   for (const Panel& p : panels) points += p.mesh.points.size();
   const bool large = points > kLargeMeshes;
-  headless::Progress progress = MakeProgress(renderer, "step", large ? 2 : 0);
+  Progress progress = MakeProgress(renderer, "step", large ? 2 : 0);
   if (large) progress.Step("read " + std::to_string(points) + " points");
   const std::vector<headless::MeshView> views = renderer.Views(panels);
   const Size size = renderer.PanelSize();

@@ -9,8 +9,8 @@
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/tag_settings.h"
-#include "headless/io/printable.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/printable.h"
+#include "headless/files/shortest_number.h"
 #include "headless/job/character_job.h"
 #include "headless/job/limb_job.h"
 #include "headless/job/tables.h"
@@ -31,9 +31,9 @@ struct RunOptions {
   bool quiet = false;
 };
 
-headless::Progress FrameProgress(const RunOptions& o, Int64 frames, std::ostream& err) {
-  return headless::Progress(
-      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
+Progress FrameProgress(const RunOptions& o, Int64 frames, std::ostream& err) {
+  return Progress(
+      err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
       "tessamire run", "frame", frames);
 }
 
@@ -63,7 +63,7 @@ int RunLimb(const RunOptions& o, const headless::TagSettings& settings, std::ost
     out << "limb: " << job.PointCount() << " points, " << job.PolygonCount() << " polygons, "
         << job.JointCount() << " joints; " << job.EdgeCount()
         << " edges measured where the weights blend\n";
-  headless::Progress progress = FrameProgress(o, job.FrameCount(), err);
+  Progress progress = FrameProgress(o, job.FrameCount(), err);
   for (Int32 frame = 0; frame < job.FrameCount(); ++frame) {
     const headless::FrameRow& row = job.MeasureFrame(frame);
     char bend[32];
@@ -92,7 +92,7 @@ int RunCharacter(const RunOptions& o, const headless::TagSettings& settings, std
         << job.PolygonCount() << " polygons, " << job.JointCount() << " joints, frames 0 to "
         << job.LastFrame() << " at " << headless::ShortestNumber(job.Fps()) << " per second; "
         << job.EdgeCount() << " edges measured where the weights blend\n";
-  headless::Progress progress = FrameProgress(o, job.FrameCount(), err);
+  Progress progress = FrameProgress(o, job.FrameCount(), err);
   for (Int32 frame = 0; frame < job.FrameCount(); ++frame) {
     job.MeasureFrame(frame);
     progress.Step("at frame " + std::to_string(frame));

@@ -19,9 +19,9 @@
 
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "headless/io/printable.h"
+#include "headless/files/printable.h"
 #include "headless/io/scene_file.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/shortest_number.h"
 #include "headless/scene/parameters.h"
 
 namespace cli {

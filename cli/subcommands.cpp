@@ -7,9 +7,10 @@
 
 #include "cli/command_table.h"
 #include "cli/progress.h"
-#include "headless/host/framework.h"
-#include "headless/host/plugin_host.h"
-#include "headless/io/printable.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/plugin_host.h"
+#include "headless/files/interruption.h"
+#include "headless/files/printable.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "headless/files/interruption.h"
 
 namespace cli {
 

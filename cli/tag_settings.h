@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "headless/job/correction.h"
+#include "headless/batch/correction.h"
 #include "headless/scene/scene.h"
 
 namespace cli {

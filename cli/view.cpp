@@ -14,11 +14,12 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
-#include "headless/io/gltf_reader.h"
-#include "headless/io/input_ranges.h"
+#include "headless/characters/gltf_reader.h"
+#include "headless/files/input_ranges.h"
+#include "headless/files/interruption.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
-#include "headless/io/printable.h"
+#include "headless/files/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
@@ -127,7 +128,7 @@ headless::Mesh ReadMesh(const std::string& path) {
 }
 
 // Adds the source's inputs and frames to the page.
-void Convert(const ViewRun& run, Source& source, ViewPage& page, headless::Progress& progress) {
+void Convert(const ViewRun& run, Source& source, ViewPage& page, Progress& progress) {
   const std::string& operand = source.operand;
   switch (source.kind) {
     case Source::Kind::kMesh: {
@@ -262,8 +263,8 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   page.SetWeightsFile(options.Text("--weights"));
   page.SetFocusFile(options.Text("--focus"));
 
-  headless::Progress progress(err,
-                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+  Progress progress(err,
+                              ChooseProgressStyle(headless::platform::StderrIsTerminal(),
                                                             options.Has("--quiet") || total < 2),
                               "tessamire view", "frame", total);
   for (Source& source : sources) Convert(run, source, page, progress);

@@ -12,7 +12,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "headless/geometry/file_vertices.h"
-#include "headless/io/character.h"
+#include "headless/characters/character.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/host_state.h"
 

@@ -19,10 +19,10 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
-#include "headless/io/input_ranges.h"
+#include "headless/files/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/obj_frame_scan.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/shortest_number.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "headless/host/framework.h"
-#include "headless/host/plugin_host.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/plugin_host.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/host_state.h"
 

@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "headless/host/framework.h"
-#include "headless/job/correction.h"
+#include "headless/entries/framework.h"
+#include "headless/batch/correction.h"
 #include "headless/scene/description.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"

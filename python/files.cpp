@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "headless/deformers/skin.h"
-#include "headless/io/character.h"
+#include "headless/characters/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/scene/evaluate.h"

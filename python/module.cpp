@@ -1,7 +1,7 @@
 // The `tessamire` module: the plug-in's correction and the headless host's files over numpy.
 #include "python/module.h"
 
-#include "headless/host/framework.h"
+#include "headless/entries/framework.h"
 #include "python/plugins.h"
 
 #ifndef TESSAMIRE_VERSION

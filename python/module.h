@@ -9,7 +9,7 @@
 #include <mutex>
 #include <optional>
 
-#include "headless/job/correction.h"
+#include "headless/batch/correction.h"
 
 namespace tessamire_python {
 

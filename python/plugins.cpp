@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "headless/host/plugin_host.h"
+#include "headless/entries/plugin_host.h"
 #include "headless/platform/platform.h"
 #include "python/calls.h"
 

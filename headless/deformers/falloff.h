@@ -1,5 +1,5 @@
 // The headless host's falloff evaluator (host library 1019541): what its table entries
-// (headless/host/falloff_entries.h) do, over plain records.
+// (headless/entries/falloff_entries.h) do, over plain records.
 //
 // Shapes, chosen by container entry FALLOFF_MODE (5105) of the deformer that owns the
 // evaluator:

@@ -21,11 +21,11 @@
 #endif
 
 #include "headless/geometry/vector.h"
-#include "headless/io/disk_writer.h"
-#include "headless/io/input_file.h"
-#include "headless/io/output_file.h"
-#include "headless/io/pages_ahead.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/disk_writer.h"
+#include "headless/files/input_file.h"
+#include "headless/files/output_file.h"
+#include "headless/files/pages_ahead.h"
+#include "headless/files/shortest_number.h"
 #include "headless/platform/platform.h"
 
 namespace headless {

@@ -6,8 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
-#include "headless/io/input_file.h"
-#include "headless/io/input_ranges.h"
+#include "headless/files/input_file.h"
+#include "headless/files/input_ranges.h"
 #include "headless/platform/platform.h"
 
 namespace headless {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "headless/io/output_file.h"
+#include "headless/files/output_file.h"
 #include "headless/picture/colour_scale.h"
 
 namespace headless {

@@ -1,6 +1,6 @@
 #include "headless/io/png.h"
 
-#include "headless/io/output_file.h"
+#include "headless/files/output_file.h"
 
 #include <array>
 #include <cerrno>

@@ -12,9 +12,9 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "headless/io/input_file.h"
-#include "headless/io/output_file.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/input_file.h"
+#include "headless/files/output_file.h"
+#include "headless/files/shortest_number.h"
 #include "headless/platform/platform.h"
 
 namespace headless {

@@ -9,9 +9,9 @@
 
 #include "headless/geometry/mesh.h"
 #include "headless/io/obj.h"
-#include "headless/io/output_file.h"
-#include "headless/io/printable.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/output_file.h"
+#include "headless/files/printable.h"
+#include "headless/files/shortest_number.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
 

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/io/gltf.h"
+#include "headless/characters/gltf.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/scene.h"

@@ -12,15 +12,15 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "headless/deformers/point_cache.h"
+#include "headless/deformers/cache_deformer.h"
 #include "headless/deformers/skin.h"
-#include "headless/host/resources.h"
-#include "headless/host/stream.h"
-#include "headless/io/checksum.h"
-#include "headless/io/input_file.h"
-#include "headless/io/output_file.h"
-#include "headless/io/printable.h"
-#include "headless/io/shortest_number.h"
+#include "headless/entries/resources.h"
+#include "headless/entries/stream.h"
+#include "headless/files/checksum.h"
+#include "headless/files/input_file.h"
+#include "headless/files/output_file.h"
+#include "headless/files/printable.h"
+#include "headless/files/shortest_number.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/registry.h"
 #include "host/abi/plugin_base.h"

@@ -1,6 +1,6 @@
 #include "headless/io/weights_file.h"
 
-#include "headless/io/input_file.h"
+#include "headless/files/input_file.h"
 
 #include <algorithm>
 #include <charconv>

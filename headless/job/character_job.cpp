@@ -4,13 +4,13 @@
 #include <stdexcept>
 
 #include "headless/geometry/vector.h"
-#include "headless/io/character.h"
+#include "headless/characters/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/detail_height.h"
 #include "headless/job/detail_picture.h"
-#include "headless/picture/render.h"
+#include "headless/picture/rasterizer.h"
 #include "headless/picture/side_by_side.h"
 #include "headless/scene/parameters.h"
 #include "host/abi/ids.h"

@@ -12,7 +12,7 @@
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/detail_picture.h"
-#include "headless/picture/render.h"
+#include "headless/picture/rasterizer.h"
 #include "headless/picture/side_by_side.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "headless/picture/render.h"
+#include "headless/picture/rasterizer.h"
 
 namespace headless {
 

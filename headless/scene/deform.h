@@ -20,7 +20,7 @@
 // The object's own stored points never change.
 //
 // Restriction: a deformer may be restricted to a vertex map on the object it deforms; the plug-in
-// receives the map's weights through the table (headless/host/deform_entries.h). When the map's
+// receives the map's weights through the table (headless/entries/deform_entries.h). When the map's
 // weight count differs from the object's point count the deformer runs unrestricted and the pass
 // reports a warning naming the map and both counts.
 #pragma once

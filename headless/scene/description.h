@@ -1,6 +1,6 @@
 // Parameter descriptions: what the host shows of a node type's parameters (ids, types,
 // identifiers, labels, ranges, defaults, choices). The host reads them from a plug-in's resources
-// (headless/host/resources.h) and registers them by plug-in type (registry.h).
+// (headless/entries/resources.h) and registers them by plug-in type (registry.h).
 #pragma once
 
 #include <optional>

@@ -10,7 +10,7 @@
 // Reset disarms it there.
 //
 // The units that own each part keep the functions that set and read it (FailNthAllocation and
-// GetAllocationStats in headless/host/framework.h, the registry in registry.h, the live nodes in
+// GetAllocationStats in headless/entries/framework.h, the registry in registry.h, the live nodes in
 // scene.h, ...); only they touch the members below. Everything here may be touched from any
 // thread, including during an evaluation: atomics, or containers behind their mutex.
 //
@@ -36,12 +36,12 @@ namespace headless {
 
 struct HostState {
   // --- switches (put back by Reset) ---
-  // headless/host/framework.h: the allocation attempt that fails (0: none); the switch
+  // headless/entries/framework.h: the allocation attempt that fails (0: none); the switch
   // g_enableParallelFor; the workers loops use (0: one per hardware thread).
   std::atomic<Int64> failingAllocation{0};
   std::atomic<bool> enableParallelFor{true};
   std::atomic<Int32> workers{0};
-  // headless/host/falloff_entries.h: while set, the falloff library supplies no evaluator.
+  // headless/entries/falloff_entries.h: while set, the falloff library supplies no evaluator.
   std::atomic<bool> falloffWithheld{false};
   // selection.h: the input state and the document commands run on (cleared as well when that
   // document is destroyed).
@@ -67,7 +67,7 @@ struct HostState {
   std::map<Int32, DescriptionData> descriptions;
 
   // --- native_deformers.h: deformer types the host runs natively, under `nativeMutex` ---
-  // The host's own (InstallHostDeformers) stay for the process; those registered since (by a
+  // The host's own (InstallNativeDeformers) stay for the process; those registered since (by a
   // test) are dropped by Reset.
   struct NativeTypes {
     NativeDeformers routines;
@@ -81,7 +81,7 @@ struct HostState {
   // Null: one plain copy. The host layer installs its own, as it does its native deformers.
   std::atomic<void (*)(const Vector3* from, Vector3* to, Int64 count)> deformCacheCopy{nullptr};
 
-  // --- headless/host/framework.h: the framework allocator's books ---
+  // --- headless/entries/framework.h: the framework allocator's books ---
   // Reset zeroes the counts of events (attempts, allocations) and brings the peak down to the
   // bytes in use; the blocks in use and the cache of freed blocks stay, as the memory does.
   struct Allocator {
@@ -96,7 +96,7 @@ struct HostState {
   } allocator;
 
   // --- records a plug-in holds (kept by Reset: they count what is still alive) ---
-  // headless/host/: resource sets, falloff evaluators and thread records not yet freed.
+  // headless/entries/: resource sets, falloff evaluators and thread records not yet freed.
   std::atomic<Int64> liveResources{0};
   std::atomic<Int64> liveFalloffs{0};
   std::atomic<Int64> liveThreads{0};

@@ -2,8 +2,8 @@
 // of such a type through its native routine instead of a plug-in's DeformObject.
 //
 // The host's own types (the point cache and the skin deformer of headless/deformers/) live in the
-// layer above and register here when a program starts the host: InstallHostDeformers
-// (headless/deformers/host_deformers.h). Registering explicitly, rather than from static
+// layer above and register here when a program starts the host: InstallNativeDeformers
+// (headless/deformers/installation.h). Registering explicitly, rather than from static
 // initialisers, keeps them from depending on the order of static initialisation or on the linker
 // keeping an otherwise unreferenced unit of a static library.
 #pragma once
@@ -24,7 +24,7 @@ using NativeDeformer = void (*)(Node* deformer, Node* object, std::vector<Vector
 // Native routines by deformer type id.
 using NativeDeformers = std::map<Int32, NativeDeformer>;
 
-// How long a native type stays: the host's own (InstallHostDeformers) for the process; one
+// How long a native type stays: the host's own (InstallNativeDeformers) for the process; one
 // registered later (a test's) until the host state is reset (host_state.h), where both live.
 enum class NativeLifetime { kProcess, kUntilReset };
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <utility>
 
-#include "headless/host/framework.h"
+#include "headless/entries/framework.h"
 #include "headless/scene/host_state.h"
 #include "host/binding/host_array.h"
 #include "tests/support/in_process_host.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/io/character.h"
+#include "headless/characters/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "tests/support/cli_runner.h"

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "cli/sequence.h"
-#include "headless/io/character.h"
-#include "headless/io/checksum.h"
+#include "headless/characters/character.h"
+#include "headless/files/checksum.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/shortest_number.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 #include "tests/support/gltf_check.h"

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "cli/sequence.h"
-#include "headless/io/character.h"
+#include "headless/characters/character.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/shortest_number.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

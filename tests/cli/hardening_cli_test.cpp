@@ -10,7 +10,7 @@
 
 #include "headless/deformers/skin.h"
 #include "headless/io/obj.h"
-#include "headless/io/printable.h"
+#include "headless/files/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/scene.h"
 #include "tests/support/cli_runner.h"

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "headless/host/resources.h"
+#include "headless/entries/resources.h"
 #include "tests/support/cli_runner.h"
 
 namespace {

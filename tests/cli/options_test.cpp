@@ -7,7 +7,7 @@
 
 #include "cli/options.h"
 #include "cli/tag_settings.h"
-#include "headless/host/resources.h"
+#include "headless/entries/resources.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/plugin_host.h"
+#include "headless/entries/plugin_host.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/registry.h"
 #include "tests/support/cli_runner.h"

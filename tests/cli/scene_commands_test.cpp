@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/io/checksum.h"
+#include "headless/files/checksum.h"
 #include "headless/io/obj.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/parameters.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "headless/host/host_table.h"
+#include "headless/entries/host_table.h"
 #include "tests/support/core_fixture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "headless/host/framework.h"
+#include "headless/entries/framework.h"
 #include "source/tessamireThreads/kept_topology.h"
 #include "tests/support/core_fixture.h"
 

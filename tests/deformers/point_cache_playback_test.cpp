@@ -3,7 +3,7 @@
 // nothing.
 #include <gtest/gtest.h>
 
-#include "headless/deformers/point_cache.h"
+#include "headless/deformers/cache_deformer.h"
 #include "headless/deformers/skin.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "headless/deformers/point_cache.h"
+#include "headless/deformers/cache_deformer.h"
 #include "headless/deformers/skin.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "headless/io/input_ranges.h"
+#include "headless/files/input_ranges.h"
 #include "headless/io/obj.h"
 #include "headless/io/obj_frame_scan.h"
 #include "tests/support/temp_folder.h"

@@ -17,7 +17,7 @@
 
 #include "headless/geometry/vector.h"
 #include "headless/io/obj.h"
-#include "headless/io/shortest_number.h"
+#include "headless/files/shortest_number.h"
 
 namespace {
 

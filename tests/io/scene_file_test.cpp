@@ -1,6 +1,6 @@
 // Scene files holding the plug-in's nodes: round trips, damaged files, plug-in state chunks, the
 // bounds the reader keeps and the values it refuses. The typed stream is tested in
-// tests/host/stream_test.cpp, the `tessamire scene` commands in tests/cli/scene_commands_test.cpp.
+// tests/entries/stream_test.cpp, the `tessamire scene` commands in tests/cli/scene_commands_test.cpp.
 
 #include <algorithm>
 #include <chrono>
@@ -14,11 +14,11 @@
 #include <random>
 #include <type_traits>
 
-#include "headless/deformers/point_cache.h"
+#include "headless/deformers/cache_deformer.h"
 #include "headless/deformers/skin.h"
-#include "headless/host/framework.h"
-#include "headless/host/stream.h"
-#include "headless/io/checksum.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/stream.h"
+#include "headless/files/checksum.h"
 #include "headless/io/obj.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/evaluate.h"

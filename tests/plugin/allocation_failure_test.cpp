@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/framework.h"
-#include "headless/io/input_file.h"
-#include "headless/io/output_file.h"
+#include "headless/entries/framework.h"
+#include "headless/files/input_file.h"
+#include "headless/files/output_file.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"

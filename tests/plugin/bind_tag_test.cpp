@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "headless/host/framework.h"
-#include "headless/host/stream.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/stream.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"

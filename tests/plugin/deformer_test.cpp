@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "headless/host/falloff_entries.h"
-#include "headless/host/host_table.h"
+#include "headless/entries/falloff_entries.h"
+#include "headless/entries/host_table.h"
 #include "headless/scene/draw.h"
 #include "host/abi/plugin_base.h"
 #include "tests/support/deform_scene.h"

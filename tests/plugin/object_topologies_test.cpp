@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "headless/geometry/primitives.h"
-#include "headless/host/framework.h"
+#include "headless/entries/framework.h"
 #include "source/otessamire/object_topologies.h"
 #include "source/tessamireThreads/kept_topology.h"
 #include "tests/support/core_fixture.h"

@@ -9,11 +9,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "headless/host/framework.h"
-#include "headless/host/host_table.h"
-#include "headless/host/plugin_host.h"
-#include "headless/host/registration_entries.h"
-#include "headless/host/resources.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/host_table.h"
+#include "headless/entries/plugin_host.h"
+#include "headless/entries/registration_entries.h"
+#include "headless/entries/resources.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "host/abi/ids.h"

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "headless/io/checksum.h"
+#include "headless/files/checksum.h"
 #include "tests/support/deform_scene.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "headless/geometry/primitives.h"
-#include "headless/host/plugin_host.h"
-#include "headless/host/resources.h"
-#include "headless/host/stream.h"
+#include "headless/entries/plugin_host.h"
+#include "headless/entries/resources.h"
+#include "headless/entries/stream.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"

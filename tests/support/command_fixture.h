@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "headless/host/framework.h"
-#include "headless/host/plugin_host.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/plugin_host.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "headless/scene/selection.h"

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "headless/deformers/falloff.h"
-#include "headless/deformers/point_cache.h"
+#include "headless/deformers/cache_deformer.h"
 #include "headless/geometry/primitives.h"
-#include "headless/host/framework.h"
-#include "headless/host/plugin_host.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/plugin_host.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"

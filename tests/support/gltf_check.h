@@ -16,14 +16,14 @@
 #include <assimp/Importer.hpp>
 #endif
 
-// Runs tests/io/validate_gltf.mjs on `path`: a failure lists the validator's issues.
+// Runs tests/characters/validate_gltf.mjs on `path`: a failure lists the validator's issues.
 inline void ExpectValidGltf(const std::filesystem::path& path) {
 #if TESSAMIRE_GLTF_VALIDATOR
   const std::filesystem::path out = std::filesystem::path(path) += ".validation";
   const std::filesystem::path err = std::filesystem::path(path) += ".validation-errors";
   const int status = headless::platform::RunProgram(
       TESSAMIRE_NODE,
-      {std::string(TESSAMIRE_SOURCE_DIR) + "/tests/io/validate_gltf.mjs",
+      {std::string(TESSAMIRE_SOURCE_DIR) + "/tests/characters/validate_gltf.mjs",
        headless::platform::Utf8FromPath(path)},
       headless::platform::Utf8FromPath(out), headless::platform::Utf8FromPath(err));
   EXPECT_EQ(status, 0) << ReadText(out) << ReadText(err);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/host/host_table.h"
+#include "headless/entries/host_table.h"
 #include "headless/scene/host_state.h"
 #include "tests/support/command_fixture.h"
 

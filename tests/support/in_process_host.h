@@ -2,8 +2,8 @@
 // unit tests of the core can call it directly.
 #pragma once
 
-#include "headless/host/framework.h"
-#include "headless/host/host_table.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/host_table.h"
 #include "host/binding/binding.h"
 
 inline void BindInProcessHost() {

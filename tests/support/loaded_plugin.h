@@ -8,8 +8,8 @@
 #include <string>
 
 #include "headless/deformers/falloff.h"
-#include "headless/host/framework.h"
-#include "headless/host/plugin_host.h"
+#include "headless/entries/framework.h"
+#include "headless/entries/plugin_host.h"
 #include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"

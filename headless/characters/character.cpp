@@ -1,0 +1,857 @@
+#include "headless/characters/character.h"
+
+#include <cctype>
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+
+#include "headless/files/input_file.h"
+#include "headless/platform/platform.h"
+
+#if TESSAMIRE_HAVE_ASSIMP
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include <assimp/BaseImporter.h>
+#include <assimp/importerdesc.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <assimp/Importer.hpp>
+
+#include "headless/deformers/skin.h"
+#include "headless/deformers/skinning.h"
+#include "headless/geometry/vector.h"
+#include "headless/files/printable.h"
+#endif
+
+namespace headless {
+
+namespace {
+
+enum class CharacterFormat { kFbx, kGltf, kGlb, kCollada, kX };
+
+// The extension that names a format taken, any case.
+std::optional<CharacterFormat> FormatOfName(const std::string& path) {
+  std::string extension = platform::Utf8FromPath(platform::PathFromUtf8(path).extension());
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".fbx") return CharacterFormat::kFbx;
+  if (extension == ".gltf") return CharacterFormat::kGltf;
+  if (extension == ".glb") return CharacterFormat::kGlb;
+  if (extension == ".dae") return CharacterFormat::kCollada;
+  if (extension == ".x") return CharacterFormat::kX;
+  return std::nullopt;
+}
+
+// The format the first bytes of a file show: a binary format's signature, or for text (UTF-8,
+// or UTF-16, whose zero bytes are left out) a glTF's JSON object, a Collada document's element
+// or an FBX's own words.
+std::optional<CharacterFormat> FormatOfContent(std::string_view head) {
+  if (head.starts_with(std::string_view("Kaydara FBX Binary  \0", 21)))
+    return CharacterFormat::kFbx;
+  if (head.starts_with("xof ")) return CharacterFormat::kX;
+  if (head.size() >= 8 && head.starts_with("glTF") && head[4] == 2 && head[5] == 0 &&
+      head[6] == 0 && head[7] == 0)
+    return CharacterFormat::kGlb;
+  std::string text;
+  for (char c : head)
+    if (c != '\0') text.push_back(c);
+  size_t start = 0;
+  for (std::string_view mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
+    if (std::string_view(text).substr(start).starts_with(mark)) start += mark.size();
+  start = std::min(text.find_first_not_of(" \t\r\n", start), text.size());
+  const std::string_view body = std::string_view(text).substr(start);
+  if (body.starts_with("{")) return CharacterFormat::kGltf;
+  if (body.find("<COLLADA") != std::string_view::npos) return CharacterFormat::kCollada;
+  if (body.starts_with("; FBX") || body.find("FBXHeaderExtension") != std::string_view::npos)
+    return CharacterFormat::kFbx;
+  return std::nullopt;
+}
+
+// Enough of a file to tell its format.
+constexpr std::uint64_t kFormatHeadBytes = 4096;
+
+[[maybe_unused]] const char* ExtensionOf(CharacterFormat format) {
+  switch (format) {
+    case CharacterFormat::kFbx:
+      return "fbx";
+    case CharacterFormat::kGltf:
+      return "gltf";
+    case CharacterFormat::kGlb:
+      return "glb";
+    case CharacterFormat::kCollada:
+      return "dae";
+    case CharacterFormat::kX:
+      return "x";
+  }
+  return "";
+}
+
+const char* FormatName(CharacterFormat format) {
+  switch (format) {
+    case CharacterFormat::kFbx:
+      return "FBX";
+    case CharacterFormat::kGltf:
+      return "glTF 2.0's JSON";
+    case CharacterFormat::kGlb:
+      return "binary glTF 2.0";
+    case CharacterFormat::kCollada:
+      return "Collada";
+    case CharacterFormat::kX:
+      return "DirectX";
+  }
+  return "";
+}
+
+// Throws std::runtime_error naming `path` unless it names a format taken and is a regular file
+// whose content is of that format.
+[[maybe_unused]] CharacterFormat CheckCharacterFile(const std::string& path) {
+  const std::optional<CharacterFormat> named = FormatOfName(path);
+  if (!named)
+    throw std::runtime_error(path + ": not a character file this program reads; it reads " +
+                             CharacterFormats());
+  InputFile in(path);
+  // Assimp's readers seek about the file.
+  if (!in.Size()) throw std::runtime_error(path + ": a character is read from a regular file");
+  std::string head;
+  in.Read(kFormatHeadBytes, head);
+  const std::optional<CharacterFormat> content = FormatOfContent(head);
+  if (content != named)
+    throw std::runtime_error(path + ": its content is not " + FormatName(*named) +
+                             ", as its name says; this program reads " + CharacterFormats());
+  return *named;
+}
+
+}  // namespace
+
+std::string CharacterFormats() {
+  return "FBX (.fbx), glTF 2.0 (.gltf, .glb), Collada (.dae) and DirectX (.x)";
+}
+
+#if !TESSAMIRE_HAVE_ASSIMP
+
+bool CharacterImportAvailable() {
+  return false;
+}
+
+namespace {
+
+[[noreturn]] void NoAssimp(const std::string& path) {
+  throw std::runtime_error(path +
+                           ": this build has no Assimp library (libassimp-dev), which reads "
+                           "FBX, glTF, Collada and X files; import the mesh as OBJ instead");
+}
+
+}  // namespace
+
+CharacterImport ImportCharacter(const std::string& path, Document&, const CharacterOptions&) {
+  NoAssimp(path);
+}
+
+CharacterListing ListCharacter(const std::string& path, const CharacterOptions&) {
+  NoAssimp(path);
+}
+
+CharacterImport ImportCharacterBytes(std::string_view, const std::string& name, Document&,
+                                     const CharacterOptions&) {
+  NoAssimp(name);
+}
+
+#else
+
+namespace {
+
+constexpr Float kDefaultFps = 30.0;
+constexpr Float kMaxFileRate = 240.0;
+
+Matrix FromAssimp(const aiMatrix4x4& m) {
+  Matrix out;
+  out.off = {m.a4, m.b4, m.c4};
+  out.v1 = {m.a1, m.b1, m.c1};
+  out.v2 = {m.a2, m.b2, m.c2};
+  out.v3 = {m.a3, m.b3, m.c3};
+  return out;
+}
+
+struct Quaternion {
+  Float w = 1.0, x = 0.0, y = 0.0, z = 0.0;
+};
+
+Quaternion Slerp(const Quaternion& a, Quaternion b, Float t) {
+  Float cosine = a.w * b.w + a.x * b.x + a.y * b.y + a.z * b.z;
+  if (cosine < 0.0) {  // the shorter way round
+    cosine = -cosine;
+    b = {-b.w, -b.x, -b.y, -b.z};
+  }
+  Float ka = 1.0 - t, kb = t;
+  if (cosine < 0.9999) {
+    const Float angle = std::acos(cosine);
+    const Float sine = std::sin(angle);
+    ka = std::sin((1.0 - t) * angle) / sine;
+    kb = std::sin(t * angle) / sine;
+  }
+  return {ka * a.w + kb * b.w, ka * a.x + kb * b.x, ka * a.y + kb * b.y, ka * a.z + kb * b.z};
+}
+
+// Translation, then rotation, then scale applied to a point last-to-first: T * R * S.
+Matrix Compose(const Vector3& position, Quaternion q, const Vector3& scale) {
+  const Float norm = std::sqrt(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z);
+  if (norm > 0.0) q = {q.w / norm, q.x / norm, q.y / norm, q.z / norm};
+  const Float w = q.w, x = q.x, y = q.y, z = q.z;
+  Matrix m;
+  m.off = position;
+  m.v1 =
+      Scale({1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y + w * z), 2.0 * (x * z - w * y)}, scale.x);
+  m.v2 =
+      Scale({2.0 * (x * y - w * z), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z + w * x)}, scale.y);
+  m.v3 =
+      Scale({2.0 * (x * z + w * y), 2.0 * (y * z - w * x), 1.0 - 2.0 * (x * x + y * y)}, scale.z);
+  return m;
+}
+
+// The key interval holding `time` and the fraction through it (keys ascending by time).
+template <typename Key>
+void Locate(const Key* keys, unsigned count, Float time, unsigned& i, Float& t) {
+  i = 0;
+  t = 0.0;
+  if (count < 2 || time <= keys[0].mTime) return;
+  if (time >= keys[count - 1].mTime) {
+    i = count - 1;
+    return;
+  }
+  while (keys[i + 1].mTime <= time) ++i;
+  t = (time - keys[i].mTime) / (keys[i + 1].mTime - keys[i].mTime);
+}
+
+Vector3 VectorAt(const aiVectorKey* keys, unsigned count, Float time, const Vector3& none) {
+  if (count == 0) return none;
+  unsigned i = 0;
+  Float t = 0.0;
+  Locate(keys, count, time, i, t);
+  const Vector3 a{keys[i].mValue.x, keys[i].mValue.y, keys[i].mValue.z};
+  if (t == 0.0) return a;
+  const Vector3 b{keys[i + 1].mValue.x, keys[i + 1].mValue.y, keys[i + 1].mValue.z};
+  return Add(a, Scale(Sub(b, a), t));
+}
+
+Quaternion RotationAt(const aiQuatKey* keys, unsigned count, Float time) {
+  unsigned i = 0;
+  Float t = 0.0;
+  Locate(keys, count, time, i, t);
+  const aiQuaternion& a = keys[i].mValue;
+  const Quaternion qa{a.w, a.x, a.y, a.z};
+  if (t == 0.0) return qa;
+  const aiQuaternion& b = keys[i + 1].mValue;
+  return Slerp(qa, {b.w, b.x, b.y, b.z}, t);
+}
+
+// Global transforms of every node at a time of the animation (or at rest without one).
+class Pose {
+ public:
+  Pose(const aiScene* scene, const aiAnimation* animation) : scene_(scene) {
+    if (animation != nullptr)
+      for (unsigned c = 0; c < animation->mNumChannels; ++c)
+        channels_[animation->mChannels[c]->mNodeName.C_Str()] = animation->mChannels[c];
+  }
+
+  // Node name -> global transform; `animated` false gives every node its own transform.
+  std::map<const aiNode*, Matrix> At(Float ticks, bool animated) const {
+    std::map<const aiNode*, Matrix> globals;
+    Walk(scene_->mRootNode, Matrix(), ticks, animated, globals);
+    return globals;
+  }
+
+ private:
+  void Walk(const aiNode* node, const Matrix& parent, Float ticks, bool animated,
+            std::map<const aiNode*, Matrix>& globals) const {
+    Matrix local = FromAssimp(node->mTransformation);
+    const auto it = channels_.find(node->mName.C_Str());
+    if (animated && it != channels_.end()) {
+      const aiNodeAnim* c = it->second;
+      aiVector3D s0, p0;
+      aiQuaternion r0;
+      node->mTransformation.Decompose(s0, r0, p0);
+      const Vector3 position =
+          VectorAt(c->mPositionKeys, c->mNumPositionKeys, ticks, {p0.x, p0.y, p0.z});
+      const Vector3 scale =
+          VectorAt(c->mScalingKeys, c->mNumScalingKeys, ticks, {s0.x, s0.y, s0.z});
+      const Quaternion rotation = c->mNumRotationKeys == 0
+                                      ? Quaternion{r0.w, r0.x, r0.y, r0.z}
+                                      : RotationAt(c->mRotationKeys, c->mNumRotationKeys, ticks);
+      local = Compose(position, rotation, scale);
+    }
+    const Matrix global = Multiply(parent, local);
+    globals[node] = global;
+    for (unsigned i = 0; i < node->mNumChildren; ++i)
+      Walk(node->mChildren[i], global, ticks, animated, globals);
+  }
+
+  const aiScene* scene_;
+  std::map<std::string, const aiNodeAnim*> channels_;
+};
+
+const aiNode* NodeOfMesh(const aiNode* node, unsigned mesh) {
+  for (unsigned i = 0; i < node->mNumMeshes; ++i)
+    if (node->mMeshes[i] == mesh) return node;
+  for (unsigned i = 0; i < node->mNumChildren; ++i)
+    if (const aiNode* found = NodeOfMesh(node->mChildren[i], mesh)) return found;
+  return nullptr;
+}
+
+std::string UniqueName(const Document& doc, std::string name) {
+  if (name.empty()) name = "mesh";
+  if (doc.FindObject(name) == nullptr) return name;
+  for (int k = 2;; ++k) {
+    const std::string candidate = name + "-" + std::to_string(k);
+    if (doc.FindObject(candidate) == nullptr) return candidate;
+  }
+}
+
+struct PositionKey {
+  std::uint32_t x, y, z;
+  bool operator==(const PositionKey&) const = default;
+};
+struct PositionHash {
+  size_t operator()(const PositionKey& k) const {
+    return (size_t{k.x} * 73856093u) ^ (size_t{k.y} * 19349663u) ^ (size_t{k.z} * 83492791u);
+  }
+};
+
+std::uint32_t Bits(float v) {
+  v += 0.0f;  // -0 and +0 are one position
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+struct Welded {
+  std::vector<Vector3> points;
+  std::vector<Int32> vertexToPoint;
+  std::vector<unsigned> firstVertex;  // per point
+};
+
+Welded Weld(const aiMesh* mesh) {
+  Welded w;
+  std::unordered_map<PositionKey, Int32, PositionHash> index;
+  w.vertexToPoint.resize(mesh->mNumVertices);
+  for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+    const aiVector3D& p = mesh->mVertices[v];
+    const auto [it, added] = index.emplace(PositionKey{Bits(p.x), Bits(p.y), Bits(p.z)},
+                                           static_cast<Int32>(w.points.size()));
+    if (added) {
+      w.points.push_back({p.x, p.y, p.z});
+      w.firstVertex.push_back(v);
+    }
+    w.vertexToPoint[v] = it->second;
+  }
+  return w;
+}
+
+// glTF's vertices are the file's own, already one per distinct corner (a GPU draws them as they
+// are), so nothing is joined: Assimp then delivers them in the file's order, unused ones included.
+// Other formats arrive one vertex per face corner, joined where every attribute agrees.
+unsigned ImportSteps(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const bool gltf = extension == ".gltf" || extension == ".glb";
+  return aiProcess_ValidateDataStructure | (gltf ? 0u : unsigned{aiProcess_JoinIdenticalVertices});
+}
+
+// The file's vertices over the welded points: normals and texture coordinates as the file gave
+// them (one that is not finite becomes zero, counted in `unusable`), its faces of 3 corners or
+// more, its material and names.
+FileVertices MakeFileVertices(const aiScene* scene, const aiMesh* mesh, const aiNode* node,
+                              std::vector<Int32> vertexToPoint, Int64& unusable) {
+  FileVertices file;
+  file.object = node != nullptr ? node->mName.C_Str() : "";
+  file.mesh = mesh->mName.C_Str();
+  aiString material;
+  if (mesh->mMaterialIndex < scene->mNumMaterials &&
+      scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material) == AI_SUCCESS &&
+      material.length > 0)
+    file.materials.push_back(material.C_Str());
+  file.vertexPoint = std::move(vertexToPoint);
+  const auto finite = [&](Float v) {
+    if (std::isfinite(v)) return v;
+    ++unusable;
+    return 0.0;
+  };
+  if (mesh->HasNormals())
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+      const aiVector3D& n = mesh->mNormals[v];
+      file.normals.push_back({finite(n.x), finite(n.y), finite(n.z)});
+    }
+  if (mesh->HasTextureCoords(0))
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+      const aiVector3D& uv = mesh->mTextureCoords[0][v];
+      file.uvs.push_back(static_cast<Float32>(finite(uv.x)));
+      file.uvs.push_back(static_cast<Float32>(finite(uv.y)));
+    }
+  for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+    const aiFace& face = mesh->mFaces[f];
+    if (face.mNumIndices < 3) continue;
+    file.cornerVertex.insert(file.cornerVertex.end(), face.mIndices,
+                             face.mIndices + face.mNumIndices);
+    file.faceFirst.push_back(static_cast<Int64>(file.cornerVertex.size()));
+    file.faceMaterial.push_back(file.materials.empty() ? -1 : 0);
+  }
+  return file;
+}
+
+Float Diagonal(const std::vector<Vector3>& points) {
+  if (points.empty()) return 0.0;
+  Vector3 lo = points[0], hi = points[0];
+  for (const Vector3& p : points) {
+    lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+    hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+  }
+  return Length(Sub(hi, lo));
+}
+
+// An Assimp importer holding the readers of the formats taken only, so that nothing else ever
+// reads a file: each of Assimp's other readers is taken out (and freed here, as Assimp leaves
+// that to whoever takes one out).
+class CharacterReader {
+ public:
+  CharacterReader() {
+    std::vector<Assimp::BaseImporter*> others;
+    for (size_t i = 0; i < importer_.GetImporterCount(); ++i) {
+      const std::string_view name = importer_.GetImporterInfo(i)->mName;
+      if (name != "Autodesk FBX Importer" && name != "glTF2 Importer" &&
+          name != "Collada Importer" && name != "Direct3D XFile Importer")
+        others.push_back(importer_.GetImporter(i));
+    }
+    for (Assimp::BaseImporter* other : others)
+      if (importer_.UnregisterLoader(other) == AI_SUCCESS) removed_.emplace_back(other);
+  }
+
+  // The scene of the file at `path`, after CheckCharacterFile.
+  const aiScene* Read(const std::string& path) {
+    CheckCharacterFile(path);
+    return Checked(importer_.ReadFile(path, ImportSteps(path)), path);
+  }
+  // The scene of a file's bytes, of the format its content shows; `name` names it in messages.
+  const aiScene* Read(std::string_view bytes, const std::string& name) {
+    const std::optional<CharacterFormat> format =
+        FormatOfContent(bytes.substr(0, kFormatHeadBytes));
+    if (!format) throw std::runtime_error(name + ": its content is none of " + CharacterFormats());
+    const std::string hint = ExtensionOf(*format);
+    return Checked(importer_.ReadFileFromMemory(bytes.data(), bytes.size(),
+                                                ImportSteps("memory." + hint), hint.c_str()),
+                   name);
+  }
+
+ private:
+  const aiScene* Checked(const aiScene* scene, const std::string& name) {
+    if (scene == nullptr || scene->mRootNode == nullptr)
+      throw std::runtime_error(name + ": cannot be read as a rigged character (" +
+                               Shortened(importer_.GetErrorString()) + ")");
+    return scene;
+  }
+
+  // Assimp quotes what it could not parse whole, a damaged file's array of any length: the
+  // message keeps its start, cut at a character's boundary.
+  static std::string Shortened(std::string reason) {
+    constexpr size_t kReasonBytes = 240;
+    if (reason.size() <= kReasonBytes) return reason;
+    size_t end = kReasonBytes;
+    while (end > 0 && (static_cast<unsigned char>(reason[end]) & 0xC0) == 0x80) --end;
+    return reason.substr(0, end) + "...";
+  }
+
+  std::vector<std::unique_ptr<Assimp::BaseImporter> > removed_;
+  Assimp::Importer importer_;
+};
+
+std::string ClipLabel(const aiScene* scene, unsigned index) {
+  return "'" + std::string(scene->mAnimations[index]->mName.C_Str()) + "' (" +
+         std::to_string(index) + ")";
+}
+
+// The rate an animation is sampled at, its ticks per second and its last whole frame.
+struct ClipTiming {
+  Float fps = kDefaultFps;
+  bool fileRate = false;
+  Float ticksPerSecond = kDefaultFps;
+  Int32 lastFrame = 0;
+};
+
+ClipTiming TimingOf(const std::string& path, const aiAnimation* animation, Float fps) {
+  ClipTiming timing;
+  const Float ticks = animation->mTicksPerSecond;
+  timing.fileRate = ticks > 0.0 && ticks <= kMaxFileRate;
+  timing.fps = fps > 0.0 ? fps : timing.fileRate ? ticks : kDefaultFps;
+  timing.ticksPerSecond = ticks > 0.0 ? ticks : timing.fps;  // ticks are frames
+  const Float seconds = animation->mDuration / timing.ticksPerSecond;
+  const Float frames = std::ceil(seconds * timing.fps - 1e-9);
+  if (!(frames >= 0.0) || frames > kMaxJointKeys - 1)
+    throw std::runtime_error(path + ": animation '" + animation->mName.C_Str() + "' spans " +
+                             std::to_string(frames) + " frames at " + std::to_string(timing.fps) +
+                             " per second (at most " + std::to_string(kMaxJointKeys - 1) + ")");
+  timing.lastFrame = static_cast<Int32>(frames);
+  return timing;
+}
+
+// Whether any of the animation's channels holds two different keys.
+bool Moves(const aiAnimation* animation) {
+  auto varies = [](const auto* keys, unsigned count) {
+    for (unsigned k = 1; k < count; ++k)
+      if (!(keys[k].mValue == keys[0].mValue)) return true;
+    return false;
+  };
+  for (unsigned c = 0; c < animation->mNumChannels; ++c) {
+    const aiNodeAnim* channel = animation->mChannels[c];
+    if (varies(channel->mPositionKeys, channel->mNumPositionKeys) ||
+        varies(channel->mRotationKeys, channel->mNumRotationKeys) ||
+        varies(channel->mScalingKeys, channel->mNumScalingKeys))
+      return true;
+  }
+  return false;
+}
+
+// The animation `clip` names: its exact name, else its name in any case when only one has it,
+// else its index.
+unsigned FindClip(const std::string& path, const aiScene* scene, const std::string& clip) {
+  const unsigned count = scene->mNumAnimations;
+  if (count == 0)
+    throw std::runtime_error(path + ": holds no animation, so there is no clip '" + clip +
+                             "' to pick");
+  for (unsigned a = 0; a < count; ++a)
+    if (clip == scene->mAnimations[a]->mName.C_Str()) return a;
+  std::vector<unsigned> alike;
+  for (unsigned a = 0; a < count; ++a)
+    if (LowerAscii(clip) == LowerAscii(scene->mAnimations[a]->mName.C_Str())) alike.push_back(a);
+  if (alike.size() == 1) return alike.front();
+  if (!clip.empty() && clip.find_first_not_of("0123456789") == std::string::npos &&
+      clip.size() <= 9 && std::stoul(clip) < count)
+    return static_cast<unsigned>(std::stoul(clip));
+  std::string known;
+  for (unsigned a = 0; a < count; ++a) known += (a == 0 ? "" : ", ") + ClipLabel(scene, a);
+  throw std::runtime_error(path + ": holds no animation called or numbered '" + clip +
+                           "'; its animations are " + known);
+}
+
+class Importer {
+ public:
+  Importer(const std::string& path, Document& doc, const CharacterOptions& options)
+      : path_(path), doc_(doc), options_(options) {}
+
+  // A transform the file gives, inverted; a file whose transform has no inverse (a damaged or
+  // degenerate one) is refused naming it.
+  Matrix InverseOf(const Matrix& m, const std::string& what) const {
+    try {
+      return Inverse(m);
+    } catch (const std::invalid_argument&) {
+      throw std::runtime_error(path_ + ": " + what + " cannot be inverted (its axes are singular)");
+    }
+  }
+
+  CharacterImport Run(const aiScene* scene) {
+    scene_ = scene;
+    ChooseAnimation();
+    NoteUnused();
+    for (unsigned m = 0; m < scene->mNumMeshes; ++m) ImportMesh(m);
+    if (result_.meshes.empty()) {
+      std::string why;
+      for (const std::string& note : result_.notes) why += (why.empty() ? " (" : "; ") + note;
+      throw std::runtime_error(path_ + ": holds no skinned mesh of polygons" +
+                               (why.empty() ? why : why + ")"));
+    }
+    doc_.SetFrameRate(result_.fps);
+    return std::move(result_);
+  }
+
+ private:
+  void Note(const std::string& note) { result_.notes.push_back(note); }
+
+  void ChooseAnimation() {
+    if (scene_->mNumAnimations == 0) {
+      if (!options_.clip.empty()) FindClip(path_, scene_, options_.clip);
+      Note("the file holds no animation: the joints are not keyed");
+      result_.fps = options_.fps > 0.0 ? options_.fps : kDefaultFps;
+      return;
+    }
+    const unsigned chosen = options_.clip.empty() ? 0 : FindClip(path_, scene_, options_.clip);
+    animation_ = scene_->mAnimations[chosen];
+    result_.clip = static_cast<Int32>(chosen);
+    result_.clipName = animation_->mName.C_Str();
+    std::string others, moving;
+    for (unsigned a = 0; a < scene_->mNumAnimations; ++a) {
+      if (a == chosen) continue;
+      others += (others.empty() ? "" : ", ") + ClipLabel(scene_, a);
+      if (Moves(scene_->mAnimations[a]))
+        moving += (moving.empty() ? "" : ", ") + ClipLabel(scene_, a);
+    }
+    if (options_.clip.empty() && !moving.empty() && !Moves(animation_))
+      Note("the first animation, " + ClipLabel(scene_, chosen) +
+           ", does not move; these do: " + moving + " (pick one with --clip NAME|INDEX)");
+    else if (!others.empty())
+      Note("animation " + ClipLabel(scene_, chosen) + " is imported; not " + others +
+           " (--clip picks another)");
+    if (animation_->mNumMeshChannels > 0 || animation_->mNumMorphMeshChannels > 0)
+      Note("animation '" + result_.clipName + "': its " +
+           std::to_string(animation_->mNumMeshChannels + animation_->mNumMorphMeshChannels) +
+           " mesh and morph channels are skipped (the host keys joints only)");
+    const ClipTiming timing = TimingOf(path_, animation_, options_.fps);
+    if (options_.fps <= 0.0 && !timing.fileRate)
+      Note("the file gives no frame rate: the animation is sampled at " +
+           std::to_string(static_cast<int>(kDefaultFps)) + " frames per second");
+    result_.fps = timing.fps;
+    ticksPerSecond_ = timing.ticksPerSecond;
+    result_.lastFrame = timing.lastFrame;
+  }
+
+  void NoteUnused() {
+    if (scene_->mNumCameras > 0 || scene_->mNumLights > 0)
+      Note(std::to_string(scene_->mNumCameras) + " cameras and " +
+           std::to_string(scene_->mNumLights) + " lights are not imported");
+  }
+
+  void ImportMesh(unsigned index) {
+    const aiMesh* mesh = scene_->mMeshes[index];
+    const std::string label = "mesh '" + std::string(mesh->mName.C_Str()) + "'";
+    if (mesh->mNumAnimMeshes > 0)
+      Note(label + ": its " + std::to_string(mesh->mNumAnimMeshes) +
+           " morph targets are skipped (the host has no morph deformer)");
+    if (!mesh->HasBones()) {
+      Note(label + " has no bones: skipped (import it as OBJ)");
+      return;
+    }
+    Welded welded = Weld(mesh);
+    std::vector<CPolygon> polygons;
+    Int64 small = 0;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+      const aiFace& face = mesh->mFaces[f];
+      const unsigned n = face.mNumIndices;
+      if (n < 3) {
+        ++small;
+        continue;
+      }
+      auto at = [&](unsigned k) { return welded.vertexToPoint[face.mIndices[k]]; };
+      if (n <= 4) {
+        polygons.push_back({at(0), at(1), at(2), at(n - 1)});
+      } else {
+        for (unsigned k = 1; k + 1 < n; ++k)
+          polygons.push_back({at(0), at(k), at(k + 1), at(k + 1)});
+      }
+    }
+    if (polygons.empty()) {
+      Note(label + " is made of lines or points, which a polygon object cannot carry: skipped");
+      return;
+    }
+    if (small > 0)
+      Note(label + ": " + std::to_string(small) + " lines and points among its faces are skipped");
+
+    ImportedMesh out;
+    out.fileVertices = mesh->mNumVertices;
+    out.size = Diagonal(welded.points);
+    const size_t pointCount = welded.points.size();
+    const std::string name = UniqueName(doc_, mesh->mName.C_Str());
+    out.object = doc_.AddPolygonObject(name, welded.points, std::move(polygons));
+    if (out.object == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    Int64 unusable = 0;
+    out.object->fileVertices = std::make_shared<const FileVertices>(MakeFileVertices(
+        scene_, mesh, NodeOfMesh(scene_->mRootNode, index), welded.vertexToPoint, unusable));
+    if (unusable > 0)
+      Note(label + ": " + std::to_string(unusable) +
+           " coordinates of its normals and texture coordinates are not numbers; they are 0");
+
+    // Weights per bone, from the first copy of each point; copies that differ are counted.
+    std::vector<std::vector<Float32> > weights(mesh->mNumBones, std::vector<Float32>(pointCount));
+    std::vector<bool> differs(pointCount, false);
+    std::vector<Float32> perVertex(mesh->mNumVertices);
+    for (unsigned b = 0; b < mesh->mNumBones; ++b) {
+      const aiBone* bone = mesh->mBones[b];
+      std::fill(perVertex.begin(), perVertex.end(), 0.0f);
+      for (unsigned k = 0; k < bone->mNumWeights; ++k)
+        if (bone->mWeights[k].mVertexId < mesh->mNumVertices)
+          perVertex[bone->mWeights[k].mVertexId] += bone->mWeights[k].mWeight;
+      for (size_t p = 0; p < pointCount; ++p) weights[b][p] = perVertex[welded.firstVertex[p]];
+      for (unsigned v = 0; v < mesh->mNumVertices; ++v)
+        if (perVertex[v] != weights[b][welded.vertexToPoint[v]])
+          differs[welded.vertexToPoint[v]] = true;
+    }
+    const Int64 differing = std::count(differs.begin(), differs.end(), true);
+    if (differing > 0)
+      Note(label + ": " + std::to_string(differing) +
+           " points have copies with other weights; the first copy's are used");
+    NormaliseWeights(label, weights, pointCount);
+
+    MakeJoints(index, mesh, name, out, weights);
+    result_.meshes.push_back(std::move(out));
+  }
+
+  // Makes every point's weights sum to 1, so that the bind pose gives back the mesh; a point
+  // without weight gets a joint of its own that never moves.
+  void NormaliseWeights(const std::string& label, std::vector<std::vector<Float32> >& weights,
+                        size_t pointCount) {
+    Int64 unweighted = 0, off = 0;
+    Float worst = 0.0;
+    std::vector<Float32> still(pointCount, 0.0f);
+    for (size_t p = 0; p < pointCount; ++p) {
+      Float sum = 0.0;
+      for (const auto& w : weights) sum += w[p];
+      if (!(sum > 0.0)) {
+        ++unweighted;
+        for (auto& w : weights) w[p] = 0.0f;
+        still[p] = 1.0f;
+        continue;
+      }
+      if (std::fabs(sum - 1.0) > 1e-4) {
+        ++off;
+        worst = std::max(worst, std::fabs(sum - 1.0));
+      }
+      if (sum != 1.0)
+        for (auto& w : weights) w[p] = static_cast<Float32>(w[p] / sum);
+    }
+    if (off > 0)
+      Note(label + ": the weights of " + std::to_string(off) +
+           " points did not sum to 1 (off by up to " + std::to_string(worst) + "); normalised");
+    if (unweighted > 0) {
+      Note(label + ": " + std::to_string(unweighted) +
+           " points carry no weight; they stay at rest through joint 'unweighted'");
+      weights.push_back(std::move(still));
+      unweightedJoint_ = true;
+    } else {
+      unweightedJoint_ = false;
+    }
+  }
+
+  void MakeJoints(unsigned meshIndex, const aiMesh* mesh, const std::string& objectName,
+                  ImportedMesh& out, const std::vector<std::vector<Float32> >& weights) {
+    const Pose pose(scene_, animation_);
+    const aiNode* meshNode = NodeOfMesh(scene_->mRootNode, meshIndex);
+    const std::map<const aiNode*, Matrix> rest = pose.At(0.0, false);
+    const Matrix toMesh =
+        meshNode == nullptr
+            ? Matrix()
+            : InverseOf(rest.at(meshNode), "the transform of mesh '" + objectName + "''s node");
+
+    std::vector<const aiNode*> boneNodes;
+    std::map<const aiNode*, Node*> jointOfNode;
+    for (unsigned b = 0; b < mesh->mNumBones; ++b) {
+      const aiBone* bone = mesh->mBones[b];
+      const std::string boneName = bone->mName.C_Str();
+      const aiNode* node = scene_->mRootNode->FindNode(bone->mName);
+      if (node == nullptr)
+        Note("bone '" + boneName + "' of mesh '" + objectName +
+             "' has no node in the file's hierarchy: its joint stays at the bind pose");
+      // The nearest ancestor that is a joint already made becomes the parent.
+      Node* parent = nullptr;
+      for (const aiNode* up = node ? node->mParent : nullptr; up != nullptr && !parent;
+           up = up->mParent) {
+        const auto it = jointOfNode.find(up);
+        if (it != jointOfNode.end()) parent = it->second;
+      }
+      Node* joint = AddJoint(
+          doc_, UniqueName(doc_, boneName),
+          InverseOf(FromAssimp(bone->mOffsetMatrix), "bone '" + boneName + "''s offset"), parent);
+      Node* map = doc_.AddVertexMap(out.object, weights[b], boneName + " weights");
+      if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
+      if (node != nullptr) jointOfNode[node] = joint;
+      boneNodes.push_back(node);
+      out.joints.push_back(joint);
+      out.maps.push_back(map);
+    }
+    if (unweightedJoint_) {
+      Node* joint = AddJoint(doc_, UniqueName(doc_, "unweighted"), Matrix());
+      Node* map = doc_.AddVertexMap(out.object, weights.back(), "unweighted weights");
+      if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
+      boneNodes.push_back(nullptr);
+      out.joints.push_back(joint);
+      out.maps.push_back(map);
+    }
+
+    if (animation_ != nullptr) {
+      std::vector<std::vector<TransformKey> > keys(out.joints.size());
+      for (Int32 frame = 0; frame <= result_.lastFrame; ++frame) {
+        const Float ticks = static_cast<Float>(frame) / result_.fps * ticksPerSecond_;
+        const std::map<const aiNode*, Matrix> globals = pose.At(ticks, true);
+        for (size_t j = 0; j < out.joints.size(); ++j)
+          if (boneNodes[j] != nullptr)
+            keys[j].push_back(
+                {static_cast<Float>(frame), Multiply(toMesh, globals.at(boneNodes[j]))});
+      }
+      for (size_t j = 0; j < out.joints.size(); ++j)
+        if (!keys[j].empty()) SetTransformKeys(out.joints[j], keys[j]);
+    }
+    out.skin = doc_.AddObject(Oskin, "skin", out.object);
+    if (out.skin == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    LinkSkin(out.skin, out.joints, out.maps);
+  }
+
+  std::string path_;
+  Document& doc_;
+  CharacterOptions options_;
+  const aiScene* scene_ = nullptr;
+  const aiAnimation* animation_ = nullptr;
+  Float ticksPerSecond_ = 0.0;
+  bool unweightedJoint_ = false;
+  CharacterImport result_;
+};
+
+}  // namespace
+
+bool CharacterImportAvailable() {
+  return true;
+}
+
+CharacterImport ImportCharacter(const std::string& path, Document& doc,
+                                const CharacterOptions& options) {
+  if (!std::isfinite(options.fps) || options.fps < 0.0)
+    throw std::invalid_argument("the frame rate must be positive and finite, not " +
+                                std::to_string(options.fps));
+  CharacterReader reader;
+  return Importer(path, doc, options).Run(reader.Read(path));
+}
+
+CharacterImport ImportCharacterBytes(std::string_view bytes, const std::string& name, Document& doc,
+                                     const CharacterOptions& options) {
+  if (!std::isfinite(options.fps) || options.fps < 0.0)
+    throw std::invalid_argument("the frame rate must be positive and finite, not " +
+                                std::to_string(options.fps));
+  CharacterReader reader;
+  return Importer(name, doc, options).Run(reader.Read(bytes, name));
+}
+
+CharacterListing ListCharacter(const std::string& path, const CharacterOptions& options) {
+  if (!std::isfinite(options.fps) || options.fps < 0.0)
+    throw std::invalid_argument("the frame rate must be positive and finite, not " +
+                                std::to_string(options.fps));
+  CharacterReader reader;
+  const aiScene* scene = reader.Read(path);
+  CharacterListing listing;
+  std::set<std::string> jointNames;
+  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+    const aiMesh* mesh = scene->mMeshes[m];
+    listing.meshes.push_back({mesh->mName.C_Str(), mesh->mNumVertices,
+                              static_cast<Int64>(Weld(mesh).points.size()), mesh->mNumBones});
+    for (unsigned b = 0; b < mesh->mNumBones; ++b)
+      if (jointNames.insert(mesh->mBones[b]->mName.C_Str()).second)
+        listing.joints.push_back({mesh->mBones[b]->mName.C_Str(), ""});
+  }
+  for (CharacterListing::Joint& joint : listing.joints) {
+    const aiNode* node = scene->mRootNode->FindNode(joint.name.c_str());
+    for (const aiNode* up = node ? node->mParent : nullptr; up != nullptr; up = up->mParent)
+      if (jointNames.count(up->mName.C_Str()) != 0) {
+        joint.parent = up->mName.C_Str();
+        break;
+      }
+  }
+  for (unsigned a = 0; a < scene->mNumAnimations; ++a) {
+    const aiAnimation* animation = scene->mAnimations[a];
+    const ClipTiming timing = TimingOf(path, animation, options.fps);
+    listing.clips.push_back({static_cast<Int32>(a), animation->mName.C_Str(), timing.lastFrame,
+                             timing.fps, timing.fileRate && options.fps <= 0.0, Moves(animation)});
+  }
+  return listing;
+}
+
+#endif
+
+}  // namespace headless

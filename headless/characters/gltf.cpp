@@ -1,0 +1,472 @@
+#include "headless/characters/gltf.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <stdexcept>
+
+#include "headless/files/output_file.h"
+#include "headless/files/shortest_number.h"
+
+namespace headless {
+namespace {
+
+constexpr std::uint32_t kGlbMagic = 0x46546C67;   // "glTF"
+constexpr std::uint32_t kJsonChunk = 0x4E4F534A;  // "JSON"
+constexpr std::uint32_t kBinChunk = 0x004E4942;   // "BIN\0"
+constexpr int kArrayBuffer = 34962;
+constexpr int kElementArrayBuffer = 34963;
+constexpr int kFloatComponents = 5126;
+constexpr int kUnsignedIntComponents = 5125;
+
+// `text` as a JSON string: quotes, backslashes and control characters escaped, every byte that
+// is not part of well-formed UTF-8 replaced by U+FFFD.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char c = bytes[i];
+    if (c < 0x80) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += static_cast<char>(c);
+      } else if (c < 0x20) {
+        const char* hex = "0123456789abcdef";
+        out += "\\u00";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+      } else {
+        out += static_cast<char>(c);
+      }
+      ++i;
+      continue;
+    }
+    // The length a lead byte announces, and the range its first continuation byte must lie in
+    // (which excludes overlong forms, surrogates and code points beyond U+10FFFF).
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    }
+    bool whole = length > 0 && i + length <= size && bytes[i + 1] >= low && bytes[i + 1] <= high;
+    for (size_t k = 2; whole && k < length; ++k) whole = (bytes[i + k] & 0xC0) == 0x80;
+    if (whole) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out + "\"";
+}
+
+std::string Number(Float32 value) {
+  return ShortestNumber(static_cast<Float>(value));
+}
+
+// glTF holds float32: a number beyond its range is refused rather than written as infinite.
+Float32 Narrow(Float value) {
+  const Float32 narrow = static_cast<Float32>(value);
+  if (!std::isfinite(narrow))
+    throw std::invalid_argument(ShortestNumber(value) +
+                                " does not fit in the float32 numbers a glTF holds");
+  return narrow;
+}
+
+// Narrow, naming the vertex whose coordinate does not fit.
+Float32 NarrowAt(Float value, size_t mesh, size_t vertex) {
+  const Float32 narrow = static_cast<Float32>(value);
+  if (!std::isfinite(narrow))
+    throw std::invalid_argument("mesh " + std::to_string(mesh) + ", vertex " +
+                                std::to_string(vertex) + ": " + ShortestNumber(value) +
+                                " does not fit in the float32 numbers a glTF holds");
+  return narrow;
+}
+
+// `n` normalised in float64, then narrowed; +z when it has no direction.
+void AppendUnit(std::vector<Float32>& out, const Vector3& n) {
+  const Float length = Length(n);
+  if (!(length > 0.0) || !std::isfinite(length)) {
+    out.insert(out.end(), {0.0f, 0.0f, 1.0f});
+    return;
+  }
+  out.insert(out.end(), {Narrow(n.x / length), Narrow(n.y / length), Narrow(n.z / length)});
+}
+
+}  // namespace
+
+struct GlbWriter::Layout {
+  struct MeshPieces {
+    Int64 rest = 0, normals = 0, uvs = 0, targets = 0, turns = 0, weights = 0;
+    std::vector<Int64> indices;  // per primitive
+  };
+  std::vector<MeshPieces> meshes;
+  Int64 times = 0;
+  Int64 binBytes = 0;
+};
+
+void GlbWriter::AddMesh(std::shared_ptr<const FileVertices> file,
+                        std::span<const Vector3> restPositions,
+                        std::span<const Vector3> restNormals) {
+  if (!times_.empty()) throw std::invalid_argument("a mesh added after the first frame");
+  const Int64 vertices = file->VertexCount();
+  if (vertices == 0) throw std::invalid_argument("a mesh without vertices");
+  if (static_cast<Int64>(restPositions.size()) != vertices ||
+      (!file->normals.empty() && static_cast<Int64>(restNormals.size()) != vertices))
+    throw std::invalid_argument(std::to_string(restPositions.size()) + " positions and " +
+                                std::to_string(restNormals.size()) + " normals for " +
+                                std::to_string(vertices) + " vertices");
+  Mesh mesh;
+  mesh.file = file;
+  for (size_t v = 0; v < restPositions.size(); ++v) {
+    const Vector3& p = restPositions[v];
+    mesh.rest.insert(mesh.rest.end(),
+                     {NarrowAt(p.x, meshes_.size(), v), NarrowAt(p.y, meshes_.size(), v),
+                      NarrowAt(p.z, meshes_.size(), v)});
+  }
+  if (!file->normals.empty())
+    for (const Vector3& n : restNormals) AppendUnit(mesh.normals, n);
+  for (size_t k = 0; k + 1 < file->uvs.size(); k += 2)
+    mesh.uvs.insert(mesh.uvs.end(), {file->uvs[k], 1.0f - file->uvs[k + 1]});
+
+  // One primitive per material, in order of first use; faces as fans from their first corner.
+  std::vector<Int32> primitiveOf;  // by material + 1
+  for (Int64 f = 0; f < file->FaceCount(); ++f) {
+    Int32 material = -1;
+    if (file->faceMaterial[f] >= 0) {
+      const std::string& name = file->materials[file->faceMaterial[f]];
+      const auto it = std::find(materials_.begin(), materials_.end(), name);
+      material = static_cast<Int32>(it - materials_.begin());
+      if (it == materials_.end()) materials_.push_back(name);
+    }
+    const size_t slot = static_cast<size_t>(file->faceMaterial[f] + 1);
+    if (primitiveOf.size() <= slot) primitiveOf.resize(slot + 1, -1);
+    if (primitiveOf[slot] < 0) {
+      primitiveOf[slot] = static_cast<Int32>(mesh.primitives.size());
+      mesh.primitives.push_back({material, {}});
+    }
+    std::vector<UInt32>& indices = mesh.primitives[primitiveOf[slot]].indices;
+    const Int32* corner = file->cornerVertex.data() + file->faceFirst[f];
+    const Int64 count = file->faceFirst[f + 1] - file->faceFirst[f];
+    for (Int64 k = 1; k + 1 < count; ++k)
+      indices.insert(indices.end(), {static_cast<UInt32>(corner[0]), static_cast<UInt32>(corner[k]),
+                                     static_cast<UInt32>(corner[k + 1])});
+  }
+  meshes_.push_back(std::move(mesh));
+}
+
+void GlbWriter::AddFrame(Float seconds, const std::vector<std::span<const Vector3>>& positions,
+                         const std::vector<std::span<const Vector3>>& normals) {
+  if (!std::isfinite(seconds) || seconds < 0.0 ||
+      (!times_.empty() && !(Narrow(seconds) > times_.back())))
+    throw std::invalid_argument("frame time " + ShortestNumber(seconds) +
+                                " s does not follow the last frame's");
+  if (positions.size() != meshes_.size() || normals.size() != meshes_.size())
+    throw std::invalid_argument("a frame of " + std::to_string(positions.size()) + " meshes for " +
+                                std::to_string(meshes_.size()));
+  for (size_t m = 0; m < meshes_.size(); ++m) {
+    const Mesh& mesh = meshes_[m];
+    if (static_cast<Int64>(positions[m].size()) != mesh.Vertices() ||
+        (!mesh.normals.empty() && static_cast<Int64>(normals[m].size()) != mesh.Vertices()))
+      throw std::invalid_argument("a frame of mesh " + std::to_string(m) + " has " +
+                                  std::to_string(positions[m].size()) + " positions for " +
+                                  std::to_string(mesh.Vertices()) + " vertices");
+  }
+  // Worked out whole before anything is kept, so a refused frame leaves the file as it was.
+  struct Frame {
+    std::vector<Float32> offsets, turns, low, high;
+  };
+  std::vector<Frame> added(meshes_.size());
+  for (size_t m = 0; m < meshes_.size(); ++m) {
+    const Mesh& mesh = meshes_[m];
+    Frame& frame = added[m];
+    frame.low.assign(3, 0.0f);
+    frame.high.assign(3, 0.0f);
+    frame.offsets.reserve(3 * positions[m].size());
+    for (size_t v = 0; v < positions[m].size(); ++v) {
+      const Vector3& p = positions[m][v];
+      const Float32 offset[3] = {NarrowAt(p.x - mesh.rest[3 * v], m, v),
+                                 NarrowAt(p.y - mesh.rest[3 * v + 1], m, v),
+                                 NarrowAt(p.z - mesh.rest[3 * v + 2], m, v)};
+      for (int k = 0; k < 3; ++k) {
+        frame.low[k] = v == 0 ? offset[k] : std::min(frame.low[k], offset[k]);
+        frame.high[k] = v == 0 ? offset[k] : std::max(frame.high[k], offset[k]);
+      }
+      frame.offsets.insert(frame.offsets.end(), offset, offset + 3);
+    }
+    if (mesh.normals.empty()) continue;
+    for (const Vector3& n : normals[m]) AppendUnit(frame.turns, n);
+    for (size_t k = 0; k < frame.turns.size(); ++k) frame.turns[k] -= mesh.normals[k];
+  }
+  for (size_t m = 0; m < meshes_.size(); ++m) {
+    Mesh& mesh = meshes_[m];
+    const Frame& frame = added[m];
+    mesh.offsets.insert(mesh.offsets.end(), frame.offsets.begin(), frame.offsets.end());
+    mesh.turns.insert(mesh.turns.end(), frame.turns.begin(), frame.turns.end());
+    mesh.low.insert(mesh.low.end(), frame.low.begin(), frame.low.end());
+    mesh.high.insert(mesh.high.end(), frame.high.begin(), frame.high.end());
+  }
+  times_.push_back(Narrow(seconds));
+}
+
+GlbWriter::Layout GlbWriter::Plan() const {
+  Layout layout;
+  Int64 at = 0;
+  const Int64 frames = FrameCount();
+  for (const Mesh& mesh : meshes_) {
+    Layout::MeshPieces pieces;
+    const Int64 vertexBytes = 12 * mesh.Vertices();
+    pieces.rest = at;
+    at += vertexBytes;
+    pieces.normals = at;
+    if (!mesh.normals.empty()) at += vertexBytes;
+    pieces.uvs = at;
+    at += 4 * static_cast<Int64>(mesh.uvs.size());
+    for (const Primitive& primitive : mesh.primitives) {
+      pieces.indices.push_back(at);
+      at += 4 * static_cast<Int64>(primitive.indices.size());
+    }
+    pieces.targets = at;
+    at += frames * vertexBytes;
+    pieces.turns = at;
+    if (!mesh.normals.empty()) at += frames * vertexBytes;
+    layout.meshes.push_back(std::move(pieces));
+  }
+  layout.times = at;
+  at += 4 * frames;
+  for (Layout::MeshPieces& pieces : layout.meshes) {
+    pieces.weights = at;
+    at += 4 * frames * frames;
+  }
+  layout.binBytes = at;
+  return layout;
+}
+
+std::string GlbWriter::Json(const Layout& layout) const {
+  std::string views, accessors;
+  Int64 viewCount = 0, accessorCount = 0;
+  // A buffer view over [offset, offset + bytes); `target` 0 for none. Views that several
+  // accessors of vertex attributes share give their stride.
+  const auto view = [&](Int64 offset, Int64 bytes, int target, int stride = 0) {
+    views += std::string(viewCount > 0 ? "," : "") +
+             "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
+             ",\"byteLength\":" + std::to_string(bytes) +
+             (stride != 0 ? ",\"byteStride\":" + std::to_string(stride) : std::string()) +
+             (target != 0 ? ",\"target\":" + std::to_string(target) : std::string()) + "}";
+    return viewCount++;
+  };
+  const auto accessor = [&](Int64 bufferView, Int64 offset, int components, Int64 count,
+                            const char* type, const std::string& bounds) {
+    accessors += std::string(accessorCount > 0 ? "," : "") +
+                 "{\"bufferView\":" + std::to_string(bufferView) +
+                 (offset != 0 ? ",\"byteOffset\":" + std::to_string(offset) : std::string()) +
+                 ",\"componentType\":" + std::to_string(components) +
+                 ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"" + bounds +
+                 "}";
+    return accessorCount++;
+  };
+  const auto bounds = [](const Float32* low, const Float32* high, int n) {
+    std::string text = ",\"min\":[";
+    for (int k = 0; k < n; ++k) text += (k > 0 ? "," : "") + Number(low[k]);
+    text += "],\"max\":[";
+    for (int k = 0; k < n; ++k) text += (k > 0 ? "," : "") + Number(high[k]);
+    return text + "]";
+  };
+  const Int64 frames = FrameCount();
+
+  std::string nodes, meshes, animationSamplers, animationChannels;
+  std::vector<Int64> weightAccessors;
+  Int64 timesAccessor = -1;
+  if (frames > 0) {
+    timesAccessor = accessor(view(layout.times, 4 * frames, 0), 0, kFloatComponents, frames,
+                             "SCALAR", bounds(&times_.front(), &times_.back(), 1));
+  }
+  for (size_t m = 0; m < meshes_.size(); ++m) {
+    const Mesh& mesh = meshes_[m];
+    const Layout::MeshPieces& pieces = layout.meshes[m];
+    const Int64 vertices = mesh.Vertices();
+    const Int64 vertexBytes = 12 * vertices;
+    Float32 low[3], high[3];
+    for (int k = 0; k < 3; ++k) {
+      low[k] = high[k] = mesh.rest[k];
+      for (Int64 v = 1; v < vertices; ++v) {
+        low[k] = std::min(low[k], mesh.rest[3 * v + k]);
+        high[k] = std::max(high[k], mesh.rest[3 * v + k]);
+      }
+    }
+    std::string attributes =
+        "\"POSITION\":" +
+        std::to_string(accessor(view(pieces.rest, vertexBytes, kArrayBuffer), 0, kFloatComponents,
+                                vertices, "VEC3", bounds(low, high, 3)));
+    if (!mesh.normals.empty())
+      attributes +=
+          ",\"NORMAL\":" + std::to_string(accessor(view(pieces.normals, vertexBytes, kArrayBuffer),
+                                                   0, kFloatComponents, vertices, "VEC3", ""));
+    if (!mesh.uvs.empty())
+      attributes +=
+          ",\"TEXCOORD_0\":" + std::to_string(accessor(view(pieces.uvs, 8 * vertices, kArrayBuffer),
+                                                       0, kFloatComponents, vertices, "VEC2", ""));
+    std::string targets;
+    if (frames > 0) {
+      const Int64 targetView = view(pieces.targets, frames * vertexBytes, kArrayBuffer, 12);
+      const Int64 turnView =
+          mesh.normals.empty() ? -1 : view(pieces.turns, frames * vertexBytes, kArrayBuffer, 12);
+      for (Int64 k = 0; k < frames; ++k) {
+        targets += std::string(k > 0 ? "," : "") + "{\"POSITION\":" +
+                   std::to_string(accessor(targetView, k * vertexBytes, kFloatComponents, vertices,
+                                           "VEC3", bounds(&mesh.low[3 * k], &mesh.high[3 * k], 3)));
+        if (turnView >= 0)
+          targets +=
+              ",\"NORMAL\":" + std::to_string(accessor(turnView, k * vertexBytes, kFloatComponents,
+                                                       vertices, "VEC3", ""));
+        targets += "}";
+      }
+    }
+    std::string primitives;
+    for (size_t p = 0; p < mesh.primitives.size(); ++p) {
+      const Primitive& primitive = mesh.primitives[p];
+      const Int64 count = static_cast<Int64>(primitive.indices.size());
+      if (count == 0) continue;
+      UInt32 highest = 0, lowest = primitive.indices[0];
+      for (UInt32 i : primitive.indices) {
+        highest = std::max(highest, i);
+        lowest = std::min(lowest, i);
+      }
+      const Int64 indices = accessor(
+          view(pieces.indices[p], 4 * count, kElementArrayBuffer), 0, kUnsignedIntComponents, count,
+          "SCALAR",
+          ",\"min\":[" + std::to_string(lowest) + "],\"max\":[" + std::to_string(highest) + "]");
+      primitives += std::string(primitives.empty() ? "" : ",") + "{\"attributes\":{" + attributes +
+                    "},\"indices\":" + std::to_string(indices) +
+                    (primitive.material >= 0 ? ",\"material\":" + std::to_string(primitive.material)
+                                             : std::string()) +
+                    ",\"mode\":4" + (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
+    }
+    if (primitives.empty())  // no face: the vertices as points
+      primitives = "{\"attributes\":{" + attributes + "},\"mode\":0" +
+                   (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
+    const FileVertices& file = *mesh.file;
+    std::string meshJson = "{\"name\":" + JsonString(file.mesh.empty() ? file.object : file.mesh) +
+                           ",\"primitives\":[" + primitives + "]";
+    if (frames > 0) {
+      std::string weights, names;
+      for (Int64 k = 0; k < frames; ++k) {
+        weights += k > 0 ? ",0" : "0";
+        names += std::string(k > 0 ? "," : "") + "\"frame " + std::to_string(k) + "\"";
+      }
+      meshJson += ",\"weights\":[" + weights + "],\"extras\":{\"targetNames\":[" + names + "]}";
+      const Int64 output = accessor(view(pieces.weights, 4 * frames * frames, 0), 0,
+                                    kFloatComponents, frames * frames, "SCALAR", "");
+      animationSamplers +=
+          std::string(m > 0 ? "," : "") + "{\"input\":" + std::to_string(timesAccessor) +
+          ",\"output\":" + std::to_string(output) + ",\"interpolation\":\"LINEAR\"}";
+      animationChannels += std::string(m > 0 ? "," : "") + "{\"sampler\":" + std::to_string(m) +
+                           ",\"target\":{\"node\":" + std::to_string(m) + ",\"path\":\"weights\"}}";
+    }
+    meshes += std::string(m > 0 ? "," : "") + meshJson + "}";
+    nodes += std::string(m > 0 ? "," : "") +
+             "{\"name\":" + JsonString(file.object.empty() ? file.mesh : file.object) +
+             ",\"mesh\":" + std::to_string(m) + "}";
+  }
+
+  std::string sceneNodes, materials;
+  for (size_t m = 0; m < meshes_.size(); ++m) sceneNodes += (m > 0 ? "," : "") + std::to_string(m);
+  for (size_t k = 0; k < materials_.size(); ++k)
+    materials += std::string(k > 0 ? "," : "") + "{\"name\":" + JsonString(materials_[k]) +
+                 ",\"pbrMetallicRoughness\":{\"metallicFactor\":0,\"roughnessFactor\":1}}";
+  std::string json =
+      "{\"asset\":{\"version\":\"2.0\",\"generator\":\"tessamire\"},\"scene\":0,"
+      "\"scenes\":[{\"nodes\":[" +
+      sceneNodes + "]}],\"nodes\":[" + nodes + "],\"meshes\":[" + meshes + "]";
+  if (!materials.empty()) json += ",\"materials\":[" + materials + "]";
+  if (frames > 0)
+    json += ",\"animations\":[{\"name\":\"frames\",\"samplers\":[" + animationSamplers +
+            "],\"channels\":[" + animationChannels + "]}]";
+  json += ",\"accessors\":[" + accessors + "],\"bufferViews\":[" + views +
+          "],\"buffers\":[{\"byteLength\":" + std::to_string(layout.binBytes) + "}]}";
+  return json;
+}
+
+template <typename Sink>
+void GlbWriter::Emit(Sink&& sink) const {
+  const Layout layout = Plan();
+  std::string json = Json(layout);
+  json.append((4 - json.size() % 4) % 4, ' ');
+  const Int64 total = 12 + 8 + static_cast<Int64>(json.size()) + 8 + layout.binBytes;
+  if (total > kMaxGlbBytes)
+    throw std::runtime_error("the glTF would take " + std::to_string(total) +
+                             " bytes, more than the 4 GiB a binary glTF can hold; write fewer "
+                             "frames to it, or a point cache");
+  const auto words = [&](std::initializer_list<std::uint32_t> values) {
+    for (std::uint32_t v : values) {
+      const std::uint8_t bytes[4] = {
+          static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+      sink(bytes, 4);
+    }
+  };
+  const auto floats = [&](const std::vector<Float32>& values) {
+    if (!values.empty()) sink(values.data(), values.size() * sizeof(Float32));
+  };
+  words({kGlbMagic, 2, static_cast<std::uint32_t>(total)});
+  words({static_cast<std::uint32_t>(json.size()), kJsonChunk});
+  sink(json.data(), json.size());
+  words({static_cast<std::uint32_t>(layout.binBytes), kBinChunk});
+  for (const Mesh& mesh : meshes_) {
+    floats(mesh.rest);
+    floats(mesh.normals);
+    floats(mesh.uvs);
+    for (const Primitive& primitive : mesh.primitives)
+      if (!primitive.indices.empty())
+        sink(primitive.indices.data(), primitive.indices.size() * sizeof(UInt32));
+    floats(mesh.offsets);
+    floats(mesh.turns);
+  }
+  floats(times_);
+  std::vector<Float32> key(times_.size(), 0.0f);
+  for (size_t m = 0; m < meshes_.size(); ++m)
+    for (size_t k = 0; k < times_.size(); ++k) {
+      key[k] = 1.0f;
+      floats(key);
+      key[k] = 0.0f;
+    }
+}
+
+Int64 GlbWriter::Bytes() const {
+  const Layout layout = Plan();
+  const Int64 json = static_cast<Int64>(Json(layout).size());
+  return 12 + 8 + (json + 3) / 4 * 4 + 8 + layout.binBytes;
+}
+
+std::string GlbWriter::Image() const {
+  std::string image;
+  Emit(
+      [&](const void* data, size_t bytes) { image.append(static_cast<const char*>(data), bytes); });
+  return image;
+}
+
+void GlbWriter::Write(const std::string& path) const {
+  OutputFile out(path);
+  try {
+    Emit([&](const void* data, size_t bytes) {
+      out.Write(std::string_view(static_cast<const char*>(data), bytes));
+    });
+  } catch (const std::runtime_error& e) {
+    const std::string what = e.what();
+    if (what.rfind(path + ":", 0) == 0) throw;
+    throw std::runtime_error(path + ": " + what);
+  }
+  out.Commit();
+}
+
+}  // namespace headless
