@@ -20,11 +20,12 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "headless/geometry/primitives.h"
-#include "headless/io/obj.h"
-#include "headless/io/point_cache.h"
 #include "headless/batch/correction.h"
 #include "headless/batch/frame_pipeline.h"
+#include "headless/geometry/primitives.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
+#include "headless/io/point_cache.h"
 
 extern char** environ;
 

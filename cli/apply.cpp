@@ -27,19 +27,21 @@
 #include "cli/sequence.h"
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
-#include "headless/files/interruption.h"
-#include "headless/geometry/mesh.h"
-#include "headless/characters/gltf.h"
-#include "headless/files/input_ranges.h"
-#include "headless/io/obj.h"
-#include "headless/io/obj_frame_scan.h"
-#include "headless/files/output_file.h"
-#include "headless/io/png.h"
-#include "headless/io/point_cache.h"
-#include "headless/files/printable.h"
-#include "headless/io/weights_file.h"
 #include "headless/batch/correction.h"
 #include "headless/batch/frame_pipeline.h"
+#include "headless/characters/gltf.h"
+#include "headless/files/input_ranges.h"
+#include "headless/files/interruption.h"
+#include "headless/files/output_file.h"
+#include "headless/files/printable.h"
+#include "headless/geometry/mesh.h"
+#include "headless/io/obj_file_vertices.h"
+#include "headless/io/obj_frame_scan.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
+#include "headless/io/png.h"
+#include "headless/io/point_cache.h"
+#include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
 #include "headless/picture/side_by_side.h"
@@ -535,8 +537,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       total > 1 || !iterations ||
       static_cast<Float>(count) * static_cast<Float>(*iterations) > kLongEvaluation;
   Progress progress(
-      err,
-      ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
+      err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
       "tessamire apply", "step", static_cast<Int64>(total) + 1);
   // The rest's points and polygons go to the correction's document unless the preview, the
   // report, a glTF or turning the rest's normals needs them again.

@@ -16,9 +16,9 @@
 #include "cli/sequence.h"
 #include "cli/view_page.h"
 #include "headless/files/interruption.h"
-#include "headless/geometry/vector.h"
-#include "headless/io/obj.h"
 #include "headless/files/output_file.h"
+#include "headless/geometry/vector.h"
+#include "headless/io/obj_read.h"
 #include "headless/io/png.h"
 #include "headless/io/weights_file.h"
 #include "headless/job/detail_picture.h"
@@ -230,9 +230,9 @@ class Renderer {
 
 Progress MakeProgress(const Renderer& r, const std::string& unit, Int64 total) {
   return Progress(r.err(),
-                            ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                          r.options().Has("--quiet") || total < 2),
-                            "tessamire render", unit, total);
+                  ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                      r.options().Has("--quiet") || total < 2),
+                  "tessamire render", unit, total);
 }
 
 // The name of turn or frame `k` of a picture series: PIC.png -> PIC.0001.png.

@@ -17,9 +17,9 @@
 #include "headless/characters/gltf_reader.h"
 #include "headless/files/input_ranges.h"
 #include "headless/files/interruption.h"
-#include "headless/io/obj.h"
-#include "headless/io/point_cache.h"
 #include "headless/files/printable.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
@@ -264,9 +264,9 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   page.SetFocusFile(options.Text("--focus"));
 
   Progress progress(err,
-                              ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                            options.Has("--quiet") || total < 2),
-                              "tessamire view", "frame", total);
+                    ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                        options.Has("--quiet") || total < 2),
+                    "tessamire view", "frame", total);
   for (Source& source : sources) Convert(run, source, page, progress);
   progress.Finish();
   page.Builder().SetDistanceReference(static_cast<Int32>(reference - 1));

@@ -20,9 +20,11 @@
 
 #include "fuzz/fuzz_check.h"
 #include "headless/files/input_ranges.h"
-#include "headless/io/obj.h"
-#include "headless/io/obj_frame_scan.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/obj_file_vertices.h"
+#include "headless/io/obj_frame_scan.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
 
 namespace {
 

@@ -4,9 +4,10 @@
 #include <limits>
 #include <memory>
 
-#include "headless/deformers/skin.h"
 #include "headless/characters/character.h"
-#include "headless/io/obj.h"
+#include "headless/deformers/skin.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
 #include "headless/io/point_cache.h"
 #include "headless/scene/evaluate.h"
 #include "python/arrays.h"

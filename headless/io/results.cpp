@@ -7,11 +7,12 @@
 #include <map>
 #include <stdexcept>
 
-#include "headless/geometry/mesh.h"
-#include "headless/io/obj.h"
 #include "headless/files/output_file.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
+#include "headless/geometry/mesh.h"
+#include "headless/io/obj_file_vertices.h"
+#include "headless/io/obj_write.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
 

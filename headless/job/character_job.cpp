@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "headless/geometry/vector.h"
 #include "headless/characters/character.h"
-#include "headless/io/obj.h"
+#include "headless/geometry/vector.h"
+#include "headless/io/obj_write.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/detail_height.h"

@@ -8,7 +8,7 @@
 
 #include "headless/deformers/skin.h"
 #include "headless/geometry/vector.h"
-#include "headless/io/obj.h"
+#include "headless/io/obj_write.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/detail_picture.h"

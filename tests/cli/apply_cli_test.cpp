@@ -8,7 +8,8 @@
 #include <fstream>
 #include <random>
 
-#include "headless/io/obj.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
 #include "headless/platform/platform.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "headless/characters/character.h"
-#include "headless/io/obj.h"
+#include "headless/io/obj_read.h"
 #include "headless/io/point_cache.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "headless/geometry/primitives.h"
-#include "headless/io/obj.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

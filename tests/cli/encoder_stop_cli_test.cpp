@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/io/obj.h"
+#include "headless/io/obj_write.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

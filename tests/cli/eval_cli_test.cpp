@@ -8,7 +8,7 @@
 #include <random>
 #include <sstream>
 
-#include "headless/io/obj.h"
+#include "headless/io/obj_read.h"
 #include "tests/support/cli_runner.h"
 
 namespace {

@@ -11,9 +11,10 @@
 
 #include "cli/sequence.h"
 #include "headless/characters/character.h"
-#include "headless/io/obj.h"
-#include "headless/io/point_cache.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
+#include "headless/io/point_cache.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

@@ -9,8 +9,8 @@
 #include <random>
 
 #include "headless/deformers/skin.h"
-#include "headless/io/obj.h"
 #include "headless/files/printable.h"
+#include "headless/io/obj_read.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/scene.h"
 #include "tests/support/cli_runner.h"

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "headless/io/obj.h"
+#include "headless/io/obj_write.h"
 #include "headless/io/png.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "headless/files/checksum.h"
-#include "headless/io/obj.h"
+#include "headless/io/obj_write.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/parameters.h"
 #include "tests/support/bind_tag_fixture.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "headless/io/obj.h"
+#include "headless/io/obj_write.h"
 #include "headless/io/point_cache.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"

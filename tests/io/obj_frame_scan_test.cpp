@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "headless/files/input_ranges.h"
-#include "headless/io/obj.h"
 #include "headless/io/obj_frame_scan.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
 #include "tests/support/temp_folder.h"
 
 namespace {

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "headless/geometry/vector.h"
-#include "headless/io/obj.h"
 #include "headless/files/shortest_number.h"
+#include "headless/geometry/vector.h"
+#include "headless/io/obj_file_vertices.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/obj_write.h"
 
 namespace {
 
