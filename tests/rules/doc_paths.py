@@ -49,17 +49,20 @@ def documents(files):
 
 
 def backticked_words(text):
-    """(line number, word) for each whitespace-separated word inside inline backticks."""
+    """(line number, word) for each whitespace-separated word inside inline backticks; a span may
+    run over a line break, and fenced code blocks are left out."""
+    lines = text.split("\n")
     fenced = False
-    for number, line in enumerate(text.splitlines(), 1):
-        if line.lstrip().startswith(("```", "~~~")):
+    for i, line in enumerate(lines):
+        fence = line.lstrip().startswith(("```", "~~~"))
+        if fence or fenced:
+            lines[i] = ""  # keeps the line numbers
+        if fence:
             fenced = not fenced
-            continue
-        if fenced:
-            continue
-        for span in re.findall(r"`([^`]+)`", line):
-            for word in span.split():
-                yield number, word
+    prose = "\n".join(lines)
+    for span in re.finditer(r"`([^`]+)`", prose):
+        for word in re.finditer(r"\S+", span.group(1)):
+            yield prose.count("\n", 0, span.start(1) + word.start()) + 1, word.group()
 
 
 def expand(word):
