@@ -1,6 +1,9 @@
 # The plug-in's three registration ids are written as numbers in one file, host/abi/ids.h; every
-# other file under host/, source/, headless/ and cli/ uses their names. (The tests and the
-# description resources in res/ are outside these folders.)
+# other file of the product (host/, source/, headless/, cli/, python/), of the page (web/), the
+# benchmarks (bench/) and the fuzz targets (fuzz/) uses their names. (The tests and the
+# description resources in res/ are outside these folders.) What is not source is left out:
+# hidden folders, node_modules/, __pycache__/, the fuzzers' seed corpora (corpus/: data the
+# program wrote, where an id is a binary field) and minified bundles (*.min.js).
 #
 #   cmake -DROOT=<source tree> -P check_id_literals.cmake
 #
@@ -27,7 +30,7 @@ if(NOT count EQUAL 3)
 endif()
 
 set(files "")
-foreach(folder host source headless cli)
+foreach(folder host source headless cli python web bench fuzz)
   file(GLOB_RECURSE found LIST_DIRECTORIES false ${ROOT}/${folder}/*)
   list(APPEND files ${found})
 endforeach()
@@ -35,11 +38,14 @@ list(REMOVE_ITEM files ${home})
 
 set(faults "")
 foreach(file IN LISTS files)
+  file(RELATIVE_PATH name ${ROOT} ${file})
+  if(name MATCHES "(^|/)(\\.[^/]*|node_modules|__pycache__|corpus)/" OR name MATCHES "\\.min\\.js$")
+    continue()
+  endif()
   foreach(id IN LISTS ids)
     # The id as a whole number: not a part of a longer one.
     file(STRINGS ${file} hits REGEX "(^|[^0-9])${id}([^0-9]|$)")
     foreach(hit IN LISTS hits)
-      file(RELATIVE_PATH name ${ROOT} ${file})
       string(STRIP "${hit}" hit)
       string(APPEND faults "  ${name}: ${hit}\n")
     endforeach()

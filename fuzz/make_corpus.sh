@@ -20,7 +20,7 @@ content live.tsm live_tag
 "$tessamire" scene import "$mesh" --tag --bind --out bound.tsm >/dev/null
 content bound.tsm bound_tag
 # The setup command: a bound tag and the deformer, and a vertex map linked.
-"$tessamire" command 1035622 --select quads_normals --shift plain.tsm --out setup.tsm >/dev/null
+"$tessamire" command 'Add Tessamire' --select quads_normals --shift plain.tsm --out setup.tsm >/dev/null
 content setup.tsm setup_command
 
 # Point caches: the mesh evaluated over a few frames of a cache played on it.

@@ -1,9 +1,8 @@
-// PNG output with no library: 8-bit RGB, non-interlaced, one IDAT chunk holding a zlib stream
-// (one final deflate block with the fixed Huffman codes over greedy LZ77 matches), each row
-// filtered with whichever of the five PNG filters gives the smallest sum of absolute bytes.
+// PNG output: 8-bit RGB, non-interlaced, encoded by stb_image_write (Debian's libstb-dev), which
+// filters each row with whichever of the five PNG filters leaves the smallest sum of absolute
+// bytes and compresses the rows with its own deflate.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,13 +11,13 @@
 
 namespace headless {
 
-// CRC-32 as PNG chunks use it (reflected, polynomial 0xEDB88320, initial and final xor ~0).
-UInt32 Crc32(const std::uint8_t* data, size_t size);
-// Adler-32 as zlib streams end with it.
-UInt32 Adler32(const std::uint8_t* data, size_t size);
+// The most bytes the rows of a picture may hold once filtered, (width * 3 + 1) * height: the
+// encoder counts in int, and its compressed stream can be larger than what it compresses.
+inline constexpr UInt64 kMaxPngRowBytes = UInt64{1} << 30;
 
-// The complete PNG file of `image`. Throws std::invalid_argument for an empty image or one whose
-// pixel buffer does not hold width * height * 3 bytes.
+// The complete PNG file of `image`. Throws std::invalid_argument for an empty image, one whose
+// pixel buffer does not hold width * height * 3 bytes, or one over kMaxPngRowBytes, and
+// std::bad_alloc when the encoder runs out of memory.
 std::vector<std::uint8_t> EncodePng(const Image& image);
 
 // Writes EncodePng(image) to `path` through a temporary file beside it and a rename, so the path
