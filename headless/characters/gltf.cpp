@@ -252,132 +252,167 @@ GlbWriter::Layout GlbWriter::Plan() const {
   return layout;
 }
 
-std::string GlbWriter::Json(const Layout& layout) const {
-  std::string views, accessors;
-  Int64 viewCount = 0, accessorCount = 0;
+// The buffer views and accessors of a glTF's JSON, numbered as they are added.
+class GlbWriter::Tables {
+ public:
   // A buffer view over [offset, offset + bytes); `target` 0 for none. Views that several
   // accessors of vertex attributes share give their stride.
-  const auto view = [&](Int64 offset, Int64 bytes, int target, int stride = 0) {
-    views += std::string(viewCount > 0 ? "," : "") +
-             "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
-             ",\"byteLength\":" + std::to_string(bytes) +
-             (stride != 0 ? ",\"byteStride\":" + std::to_string(stride) : std::string()) +
-             (target != 0 ? ",\"target\":" + std::to_string(target) : std::string()) + "}";
-    return viewCount++;
-  };
-  const auto accessor = [&](Int64 bufferView, Int64 offset, int components, Int64 count,
-                            const char* type, const std::string& bounds) {
-    accessors += std::string(accessorCount > 0 ? "," : "") +
-                 "{\"bufferView\":" + std::to_string(bufferView) +
-                 (offset != 0 ? ",\"byteOffset\":" + std::to_string(offset) : std::string()) +
-                 ",\"componentType\":" + std::to_string(components) +
-                 ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"" + bounds +
-                 "}";
-    return accessorCount++;
-  };
-  const auto bounds = [](const Float32* low, const Float32* high, int n) {
+  Int64 View(Int64 offset, Int64 bytes, int target, int stride = 0) {
+    views_ += std::string(viewCount_ > 0 ? "," : "") +
+              "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
+              ",\"byteLength\":" + std::to_string(bytes) +
+              (stride != 0 ? ",\"byteStride\":" + std::to_string(stride) : std::string()) +
+              (target != 0 ? ",\"target\":" + std::to_string(target) : std::string()) + "}";
+    return viewCount_++;
+  }
+  Int64 Accessor(Int64 bufferView, Int64 offset, int components, Int64 count, const char* type,
+                 const std::string& bounds) {
+    accessors_ += std::string(accessorCount_ > 0 ? "," : "") +
+                  "{\"bufferView\":" + std::to_string(bufferView) +
+                  (offset != 0 ? ",\"byteOffset\":" + std::to_string(offset) : std::string()) +
+                  ",\"componentType\":" + std::to_string(components) +
+                  ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"" + bounds +
+                  "}";
+    return accessorCount_++;
+  }
+  static std::string Bounds(const Float32* low, const Float32* high, int n) {
     std::string text = ",\"min\":[";
     for (int k = 0; k < n; ++k) text += (k > 0 ? "," : "") + Number(low[k]);
     text += "],\"max\":[";
     for (int k = 0; k < n; ++k) text += (k > 0 ? "," : "") + Number(high[k]);
     return text + "]";
-  };
-  const Int64 frames = FrameCount();
+  }
+  const std::string& Views() const { return views_; }
+  const std::string& Accessors() const { return accessors_; }
 
+ private:
+  std::string views_, accessors_;
+  Int64 viewCount_ = 0, accessorCount_ = 0;
+};
+
+// The JSON of one mesh and its node, appended to the lists of the whole file.
+struct GlbWriter::MeshLists {
   std::string nodes, meshes, animationSamplers, animationChannels;
-  std::vector<Int64> weightAccessors;
+};
+
+std::string GlbWriter::Attributes(size_t m, const Layout& layout, Tables& tables) const {
+  const Mesh& mesh = meshes_[m];
+  const Layout::MeshPieces& pieces = layout.meshes[m];
+  const Int64 vertices = mesh.Vertices();
+  const Int64 vertexBytes = 12 * vertices;
+  Float32 low[3], high[3];
+  for (int k = 0; k < 3; ++k) {
+    low[k] = high[k] = mesh.rest[k];
+    for (Int64 v = 1; v < vertices; ++v) {
+      low[k] = std::min(low[k], mesh.rest[3 * v + k]);
+      high[k] = std::max(high[k], mesh.rest[3 * v + k]);
+    }
+  }
+  std::string attributes =
+      "\"POSITION\":" + std::to_string(tables.Accessor(
+                            tables.View(pieces.rest, vertexBytes, kArrayBuffer), 0,
+                            kFloatComponents, vertices, "VEC3", Tables::Bounds(low, high, 3)));
+  if (!mesh.normals.empty())
+    attributes += ",\"NORMAL\":" + std::to_string(tables.Accessor(
+                                       tables.View(pieces.normals, vertexBytes, kArrayBuffer), 0,
+                                       kFloatComponents, vertices, "VEC3", ""));
+  if (!mesh.uvs.empty())
+    attributes += ",\"TEXCOORD_0\":" + std::to_string(tables.Accessor(
+                                           tables.View(pieces.uvs, 8 * vertices, kArrayBuffer), 0,
+                                           kFloatComponents, vertices, "VEC2", ""));
+  return attributes;
+}
+
+std::string GlbWriter::Targets(size_t m, const Layout& layout, Tables& tables) const {
+  const Mesh& mesh = meshes_[m];
+  const Layout::MeshPieces& pieces = layout.meshes[m];
+  const Int64 frames = FrameCount();
+  const Int64 vertices = mesh.Vertices();
+  const Int64 vertexBytes = 12 * vertices;
+  std::string targets;
+  const Int64 targetView = tables.View(pieces.targets, frames * vertexBytes, kArrayBuffer, 12);
+  const Int64 turnView =
+      mesh.normals.empty() ? -1 : tables.View(pieces.turns, frames * vertexBytes, kArrayBuffer, 12);
+  for (Int64 k = 0; k < frames; ++k) {
+    targets += std::string(k > 0 ? "," : "") + "{\"POSITION\":" +
+               std::to_string(
+                   tables.Accessor(targetView, k * vertexBytes, kFloatComponents, vertices, "VEC3",
+                                   Tables::Bounds(&mesh.low[3 * k], &mesh.high[3 * k], 3)));
+    if (turnView >= 0)
+      targets +=
+          ",\"NORMAL\":" + std::to_string(tables.Accessor(turnView, k * vertexBytes,
+                                                          kFloatComponents, vertices, "VEC3", ""));
+    targets += "}";
+  }
+  return targets;
+}
+
+void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor, Tables& tables,
+                            MeshLists& lists) const {
+  const Mesh& mesh = meshes_[m];
+  const Layout::MeshPieces& pieces = layout.meshes[m];
+  const Int64 frames = FrameCount();
+  const std::string attributes = Attributes(m, layout, tables);
+  const std::string targets = frames > 0 ? Targets(m, layout, tables) : std::string();
+  std::string primitives;
+  for (size_t p = 0; p < mesh.primitives.size(); ++p) {
+    const Primitive& primitive = mesh.primitives[p];
+    const Int64 count = static_cast<Int64>(primitive.indices.size());
+    if (count == 0) continue;
+    UInt32 highest = 0, lowest = primitive.indices[0];
+    for (UInt32 i : primitive.indices) {
+      highest = std::max(highest, i);
+      lowest = std::min(lowest, i);
+    }
+    const Int64 indices = tables.Accessor(
+        tables.View(pieces.indices[p], 4 * count, kElementArrayBuffer), 0, kUnsignedIntComponents,
+        count, "SCALAR",
+        ",\"min\":[" + std::to_string(lowest) + "],\"max\":[" + std::to_string(highest) + "]");
+    primitives += std::string(primitives.empty() ? "" : ",") + "{\"attributes\":{" + attributes +
+                  "},\"indices\":" + std::to_string(indices) +
+                  (primitive.material >= 0 ? ",\"material\":" + std::to_string(primitive.material)
+                                           : std::string()) +
+                  ",\"mode\":4" + (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
+  }
+  if (primitives.empty())  // no face: the vertices as points
+    primitives = "{\"attributes\":{" + attributes + "},\"mode\":0" +
+                 (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
+  const FileVertices& file = *mesh.file;
+  std::string meshJson = "{\"name\":" + JsonString(file.mesh.empty() ? file.object : file.mesh) +
+                         ",\"primitives\":[" + primitives + "]";
+  if (frames > 0) {
+    std::string weights, names;
+    for (Int64 k = 0; k < frames; ++k) {
+      weights += k > 0 ? ",0" : "0";
+      names += std::string(k > 0 ? "," : "") + "\"frame " + std::to_string(k) + "\"";
+    }
+    meshJson += ",\"weights\":[" + weights + "],\"extras\":{\"targetNames\":[" + names + "]}";
+    const Int64 output = tables.Accessor(tables.View(pieces.weights, 4 * frames * frames, 0), 0,
+                                         kFloatComponents, frames * frames, "SCALAR", "");
+    lists.animationSamplers +=
+        std::string(m > 0 ? "," : "") + "{\"input\":" + std::to_string(timesAccessor) +
+        ",\"output\":" + std::to_string(output) + ",\"interpolation\":\"LINEAR\"}";
+    lists.animationChannels += std::string(m > 0 ? "," : "") + "{\"sampler\":" + std::to_string(m) +
+                               ",\"target\":{\"node\":" + std::to_string(m) +
+                               ",\"path\":\"weights\"}}";
+  }
+  lists.meshes += std::string(m > 0 ? "," : "") + meshJson + "}";
+  lists.nodes += std::string(m > 0 ? "," : "") +
+                 "{\"name\":" + JsonString(file.object.empty() ? file.mesh : file.object) +
+                 ",\"mesh\":" + std::to_string(m) + "}";
+}
+
+std::string GlbWriter::Json(const Layout& layout) const {
+  Tables tables;
+  const Int64 frames = FrameCount();
+  MeshLists lists;
   Int64 timesAccessor = -1;
   if (frames > 0) {
-    timesAccessor = accessor(view(layout.times, 4 * frames, 0), 0, kFloatComponents, frames,
-                             "SCALAR", bounds(&times_.front(), &times_.back(), 1));
+    timesAccessor =
+        tables.Accessor(tables.View(layout.times, 4 * frames, 0), 0, kFloatComponents, frames,
+                        "SCALAR", Tables::Bounds(&times_.front(), &times_.back(), 1));
   }
-  for (size_t m = 0; m < meshes_.size(); ++m) {
-    const Mesh& mesh = meshes_[m];
-    const Layout::MeshPieces& pieces = layout.meshes[m];
-    const Int64 vertices = mesh.Vertices();
-    const Int64 vertexBytes = 12 * vertices;
-    Float32 low[3], high[3];
-    for (int k = 0; k < 3; ++k) {
-      low[k] = high[k] = mesh.rest[k];
-      for (Int64 v = 1; v < vertices; ++v) {
-        low[k] = std::min(low[k], mesh.rest[3 * v + k]);
-        high[k] = std::max(high[k], mesh.rest[3 * v + k]);
-      }
-    }
-    std::string attributes =
-        "\"POSITION\":" +
-        std::to_string(accessor(view(pieces.rest, vertexBytes, kArrayBuffer), 0, kFloatComponents,
-                                vertices, "VEC3", bounds(low, high, 3)));
-    if (!mesh.normals.empty())
-      attributes +=
-          ",\"NORMAL\":" + std::to_string(accessor(view(pieces.normals, vertexBytes, kArrayBuffer),
-                                                   0, kFloatComponents, vertices, "VEC3", ""));
-    if (!mesh.uvs.empty())
-      attributes +=
-          ",\"TEXCOORD_0\":" + std::to_string(accessor(view(pieces.uvs, 8 * vertices, kArrayBuffer),
-                                                       0, kFloatComponents, vertices, "VEC2", ""));
-    std::string targets;
-    if (frames > 0) {
-      const Int64 targetView = view(pieces.targets, frames * vertexBytes, kArrayBuffer, 12);
-      const Int64 turnView =
-          mesh.normals.empty() ? -1 : view(pieces.turns, frames * vertexBytes, kArrayBuffer, 12);
-      for (Int64 k = 0; k < frames; ++k) {
-        targets += std::string(k > 0 ? "," : "") + "{\"POSITION\":" +
-                   std::to_string(accessor(targetView, k * vertexBytes, kFloatComponents, vertices,
-                                           "VEC3", bounds(&mesh.low[3 * k], &mesh.high[3 * k], 3)));
-        if (turnView >= 0)
-          targets +=
-              ",\"NORMAL\":" + std::to_string(accessor(turnView, k * vertexBytes, kFloatComponents,
-                                                       vertices, "VEC3", ""));
-        targets += "}";
-      }
-    }
-    std::string primitives;
-    for (size_t p = 0; p < mesh.primitives.size(); ++p) {
-      const Primitive& primitive = mesh.primitives[p];
-      const Int64 count = static_cast<Int64>(primitive.indices.size());
-      if (count == 0) continue;
-      UInt32 highest = 0, lowest = primitive.indices[0];
-      for (UInt32 i : primitive.indices) {
-        highest = std::max(highest, i);
-        lowest = std::min(lowest, i);
-      }
-      const Int64 indices = accessor(
-          view(pieces.indices[p], 4 * count, kElementArrayBuffer), 0, kUnsignedIntComponents, count,
-          "SCALAR",
-          ",\"min\":[" + std::to_string(lowest) + "],\"max\":[" + std::to_string(highest) + "]");
-      primitives += std::string(primitives.empty() ? "" : ",") + "{\"attributes\":{" + attributes +
-                    "},\"indices\":" + std::to_string(indices) +
-                    (primitive.material >= 0 ? ",\"material\":" + std::to_string(primitive.material)
-                                             : std::string()) +
-                    ",\"mode\":4" + (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
-    }
-    if (primitives.empty())  // no face: the vertices as points
-      primitives = "{\"attributes\":{" + attributes + "},\"mode\":0" +
-                   (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
-    const FileVertices& file = *mesh.file;
-    std::string meshJson = "{\"name\":" + JsonString(file.mesh.empty() ? file.object : file.mesh) +
-                           ",\"primitives\":[" + primitives + "]";
-    if (frames > 0) {
-      std::string weights, names;
-      for (Int64 k = 0; k < frames; ++k) {
-        weights += k > 0 ? ",0" : "0";
-        names += std::string(k > 0 ? "," : "") + "\"frame " + std::to_string(k) + "\"";
-      }
-      meshJson += ",\"weights\":[" + weights + "],\"extras\":{\"targetNames\":[" + names + "]}";
-      const Int64 output = accessor(view(pieces.weights, 4 * frames * frames, 0), 0,
-                                    kFloatComponents, frames * frames, "SCALAR", "");
-      animationSamplers +=
-          std::string(m > 0 ? "," : "") + "{\"input\":" + std::to_string(timesAccessor) +
-          ",\"output\":" + std::to_string(output) + ",\"interpolation\":\"LINEAR\"}";
-      animationChannels += std::string(m > 0 ? "," : "") + "{\"sampler\":" + std::to_string(m) +
-                           ",\"target\":{\"node\":" + std::to_string(m) + ",\"path\":\"weights\"}}";
-    }
-    meshes += std::string(m > 0 ? "," : "") + meshJson + "}";
-    nodes += std::string(m > 0 ? "," : "") +
-             "{\"name\":" + JsonString(file.object.empty() ? file.mesh : file.object) +
-             ",\"mesh\":" + std::to_string(m) + "}";
-  }
+  for (size_t m = 0; m < meshes_.size(); ++m) AddMeshJson(m, layout, timesAccessor, tables, lists);
 
   std::string sceneNodes, materials;
   for (size_t m = 0; m < meshes_.size(); ++m) sceneNodes += (m > 0 ? "," : "") + std::to_string(m);
@@ -387,12 +422,12 @@ std::string GlbWriter::Json(const Layout& layout) const {
   std::string json =
       "{\"asset\":{\"version\":\"2.0\",\"generator\":\"tessamire\"},\"scene\":0,"
       "\"scenes\":[{\"nodes\":[" +
-      sceneNodes + "]}],\"nodes\":[" + nodes + "],\"meshes\":[" + meshes + "]";
+      sceneNodes + "]}],\"nodes\":[" + lists.nodes + "],\"meshes\":[" + lists.meshes + "]";
   if (!materials.empty()) json += ",\"materials\":[" + materials + "]";
   if (frames > 0)
-    json += ",\"animations\":[{\"name\":\"frames\",\"samplers\":[" + animationSamplers +
-            "],\"channels\":[" + animationChannels + "]}]";
-  json += ",\"accessors\":[" + accessors + "],\"bufferViews\":[" + views +
+    json += ",\"animations\":[{\"name\":\"frames\",\"samplers\":[" + lists.animationSamplers +
+            "],\"channels\":[" + lists.animationChannels + "]}]";
+  json += ",\"accessors\":[" + tables.Accessors() + "],\"bufferViews\":[" + tables.Views() +
           "],\"buffers\":[{\"byteLength\":" + std::to_string(layout.binBytes) + "}]}";
   return json;
 }

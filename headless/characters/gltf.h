@@ -76,7 +76,15 @@ class GlbWriter {
   // Where each piece of the binary chunk starts, in the order Emit writes them.
   struct Layout;
   Layout Plan() const;
+  class Tables;
+  struct MeshLists;
   std::string Json(const Layout& layout) const;
+  // The JSON of mesh `m`: its attributes, its morph targets, and the whole mesh with its node and
+  // its animation's sampler and channel.
+  std::string Attributes(size_t m, const Layout& layout, Tables& tables) const;
+  std::string Targets(size_t m, const Layout& layout, Tables& tables) const;
+  void AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor, Tables& tables,
+                   MeshLists& lists) const;
   template <typename Sink>
   void Emit(Sink&& sink) const;
 
