@@ -6,8 +6,8 @@
 //   times become frames at --fps, default 30).
 // - A rigged character (.fbx, .gltf, .glb, .dae or .x, by name and content): per skinned mesh
 //   a polygon object with its joints, weights, skin deformer and keys of one animation, --clip
-//   (headless/characters/character.h), sampled at the file's rate or --fps. What could not be carried is
-//   printed as notes.
+//   (headless/characters/character.h), sampled at the file's rate or --fps. What could not be
+//   carried is printed as notes.
 // The scene keeps its frame rate: the character's, or --fps (default 30).
 // Nothing is written on any error.
 #include <algorithm>
@@ -18,16 +18,16 @@
 #include <sstream>
 
 #include "cli/command_table.h"
-#include "cli/keyed_range.h"
 #include "cli/output_folder.h"
-#include "headless/deformers/cache_deformer.h"
+#include "headless/batch/keyed_range.h"
 #include "headless/characters/character.h"
+#include "headless/deformers/cache_deformer.h"
 #include "headless/files/input_ranges.h"
+#include "headless/files/printable.h"
+#include "headless/files/shortest_number.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
-#include "headless/files/printable.h"
 #include "headless/io/scene_file.h"
-#include "headless/files/shortest_number.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
@@ -60,7 +60,7 @@ void AttachCache(headless::Document& doc, headless::Node* object, const std::str
     const std::vector<Vector3> sample = cache.Sample(s);
     points.insert(points.end(), sample.begin(), sample.end());
   }
-  const std::string note = SampleSpacingNote(frames);
+  const std::string note = headless::SampleSpacingNote(frames);
   if (!note.empty()) err << "tessamire scene import: note: " << cachePath << ": " << note << "\n";
   headless::Node* node = doc.AddObject(
       headless::kPointCacheType, std::filesystem::path(cachePath).filename().string(), object);
