@@ -1,46 +1,17 @@
 // `tessamire correct INPUT [settings] [--clip C] [--fps F] [--frames A:B] --format FORMAT --out
-// DIR`: a rigged character (or a scene) corrected in one step, the way a rigger does it by hand.
-// The character is imported (one clip, at its own rate or --fps); the setup command runs once
-// on every deformed mesh that carries no bind tag yet (each selected, Shift held: a tag and a
-// deformer after the skin); every bind tag of those meshes takes the settings given (unbound
-// first when it was bound, since the plug-in disables a bound tag's settings) and is bound by
-// its button, which binds the mesh's own points, the bind pose; then the clip's frames are
-// evaluated and written as `eval` writes them (cli/eval.h).
-#include <algorithm>
-#include <memory>
-#include <stdexcept>
-
+// DIR`: a rigged character (or a scene) corrected in one step, the way a rigger does it by hand:
+// imported, equipped by the setup command, bound at the bind pose with the settings given, and
+// its frames evaluated and written as `eval` writes them (headless/job/correct_character.h does
+// the work; here the options are mapped and the outcome printed).
 #include "cli/command_table.h"
 #include "cli/eval.h"
-#include "cli/output_folder.h"
 #include "cli/tag_settings.h"
-#include "headless/deformers/cache_deformer.h"
-#include "headless/deformers/skin.h"
-#include "headless/characters/character.h"
 #include "headless/files/printable.h"
 #include "headless/io/scene_file.h"
-#include "headless/job/main_job.h"
-#include "headless/scene/parameters.h"
-#include "headless/scene/registry.h"
-#include "host/abi/ids.h"
+#include "headless/job/correct_character.h"
 
 namespace cli {
 namespace {
-
-// A polygon object that a skin or a point cache beneath it deforms.
-bool IsDeformed(const headless::Node* object) {
-  if (!object->IsPolygonObject()) return false;
-  for (const headless::Node* child = object->down; child != nullptr; child = child->next)
-    if (child->type == Oskin || child->type == headless::kPointCacheType) return true;
-  return false;
-}
-
-std::vector<headless::Node*> BindTags(const headless::Node* object) {
-  std::vector<headless::Node*> tags;
-  for (headless::Node* tag : headless::Document::Tags(object))
-    if (tag->type == ID_TTESSAMIRE) tags.push_back(tag);
-  return tags;
-}
 
 bool GivesSettings(const Options& options) {
   for (const OptionSpec& o : TagSettingOptions(true))
@@ -48,79 +19,34 @@ bool GivesSettings(const Options& options) {
   return false;
 }
 
-// The scene to correct: the character imported, or the scene loaded (its file's version noted in
-// `request`).
-std::unique_ptr<headless::Document> LoadInput(EvalRequest& request, const Options& options,
-                                              std::ostream& err) {
-  const std::string& input = request.source;
-  // A scene may come from the standard input; a character file is read by its name.
-  if (input == "-" || headless::IsSceneFile(input)) {
-    if (options.Has("--clip"))
-      throw UsageError("--clip picks an animation of a character file; a scene holds its own");
-    headless::SceneFileInfo info;
-    std::unique_ptr<headless::Document> doc = headless::LoadScene(input, &info);
-    request.sceneVersion = info.version;
-    return doc;
-  }
-  auto doc = headless::NewDocument();
-  const headless::CharacterImport imported = headless::ImportCharacter(
-      input, *doc, {.fps = options.Number("--fps").value_or(0.0), .clip = options.Text("--clip")});
-  for (const std::string& note : imported.notes)
-    err << "tessamire correct: note: " << input << ": " << headless::Printable(note) << "\n";
-  return doc;
+void PrintBound(const headless::BoundMesh& mesh, std::ostream& out) {
+  out << headless::Printable(mesh.name) << ": "
+      << (mesh.equippedBy ? "equipped by " + *mesh.equippedBy + " (Shift)"
+                          : std::string("already equipped"));
+  for (const Int32 iterations : mesh.iterations)
+    out << "; bound at " << iterations << " iterations";
+  out << "\n";
 }
 
 int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
-  EvalRequest request = ParseEvalRequest(options, "tessamire correct");
-  headless::RequirePluginParts();
+  headless::CorrectRequest request;
+  const EvalCommand run = ParseEvalRequest(options, "tessamire correct");
+  request.eval = run.request;
+  const std::string& input = request.eval.source;
+  if (options.Has("--clip")) {
+    // A scene may come from the standard input; a character file is read by its name.
+    if (input == "-" || headless::IsSceneFile(input))
+      throw UsageError("--clip picks an animation of a character file; a scene holds its own");
+    request.clip = options.Text("--clip");
+  }
+  if (GivesSettings(options)) request.settings = TagSettingsOf(options);
+  if (options.Has("--save-scene")) request.saveScene = options.Text("--save-scene");
 
-  const std::unique_ptr<headless::Document> doc = LoadInput(request, options, err);
-  std::vector<headless::Node*> deformed, unequipped;
-  for (headless::Node* object : doc->Objects()) {
-    if (!IsDeformed(object)) continue;
-    deformed.push_back(object);
-    if (BindTags(object).empty()) unequipped.push_back(object);
-  }
-  if (deformed.empty())
-    throw std::runtime_error(request.source +
-                             ": holds no mesh that a skin or point cache deforms; nothing to "
-                             "correct");
-  headless::Registration command;
-  headless::FindRegistration(ID_ADDTESSAMIRECMD, command);
-  if (!unequipped.empty()) headless::RunSetupCommand(*doc, unequipped);
-  for (const headless::Node* object : unequipped)
-    if (BindTags(object).empty())
-      throw std::runtime_error("the setup command put no bind tag on " + object->name);
-
-  const bool settings = GivesSettings(options);
-  for (headless::Node* object : deformed) {
-    for (headless::Node* tag : BindTags(object)) {
-      if (settings) {
-        headless::PressButton(tag, TTESSAMIRE_UNBIND);  // a bound tag's settings are disabled
-        ApplyTagSettings(options, tag);
-      }
-      if (!headless::PressButton(tag, TTESSAMIRE_BIND))
-        throw std::runtime_error(request.source + ": the bind tag of " + object->name +
-                                 " refused to bind its mesh");
-    }
-    if (!request.quiet) {
-      out << headless::Printable(object->name) << ": "
-          << (std::find(unequipped.begin(), unequipped.end(), object) != unequipped.end()
-                  ? "equipped by " + command.name + " (Shift)"
-                  : std::string("already equipped"));
-      for (const headless::Node* tag : BindTags(object))
-        out << "; bound at " << tag->params.GetInt32(TTESSAMIRE_ITERATIONS).value_or(0)
-            << " iterations";
-      out << "\n";
-    }
-  }
-  if (options.Has("--save-scene")) {
-    const std::string scene = options.Text("--save-scene");
-    RefuseOverwritingInputs(scene, {request.source});
-    PrepareOutputFolder(scene);
-    headless::SaveScene(*doc, scene);
-  }
-  return EvaluateScene(*doc, request, out, err);
+  EvalPrinter printer(run, err);
+  headless::CorrectObserver observer{printer.Observer(), {}};
+  if (!run.quiet)
+    observer.bound = [&out](const headless::BoundMesh& mesh) { PrintBound(mesh, out); };
+  return printer.Finish(headless::CorrectCharacter(request, observer), out);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "cli/options.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -76,23 +75,6 @@ std::string Wrap(const std::string& text, size_t width, size_t indent) {
 }
 
 }  // namespace
-
-bool ParseInteger(const std::string& text, Int64& out) {
-  const char* begin = text.data() + (text.size() > 1 && text[0] == '+' ? 1 : 0);
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(begin, end, out);
-  return error == std::errc() && stop == end && begin != end;
-}
-
-bool ParseNumber(const std::string& text, Float& out) {
-  const char* begin = text.data() + (text.size() > 1 && text[0] == '+' ? 1 : 0);
-  const char* end = text.data() + text.size();
-  Float x = 0.0;
-  const auto [stop, error] = std::from_chars(begin, end, x);
-  if (error != std::errc() || stop != end || begin == end || !std::isfinite(x)) return false;
-  out = x;
-  return true;
-}
 
 OptionSpec FlagOption(std::string name, std::string meaning) {
   OptionSpec o;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "headless/entries/resources.h"
+#include "headless/files/number_text.h"
 #include "host/abi/types.h"
 
 namespace cli {
@@ -121,7 +122,7 @@ std::string UsageText(const CommandSpec& declaration);
 std::string HelpText(const CommandSpec& declaration);
 
 // Number parsing as the options do it (whole text, no NaN, no infinity).
-bool ParseInteger(const std::string& text, Int64& out);
-bool ParseNumber(const std::string& text, Float& out);
+using headless::ParseInteger;
+using headless::ParseNumber;
 
 }  // namespace cli

@@ -3,7 +3,7 @@
 // casts shade; --turntable goes around them, --detail colours them by the detail they keep
 // against a rest mesh, --distance by how far each point is from the same point of another mesh,
 // --focus frames chosen points, --up z stands Z-up meshes upright, and --movie encodes sequences
-// of them through ffmpeg.
+// of them through ffmpeg (headless/picture/movie.h).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,7 +16,6 @@
 #include "cli/sequence.h"
 #include "cli/view_page.h"
 #include "headless/files/interruption.h"
-#include "headless/files/output_file.h"
 #include "headless/geometry/vector.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/png.h"
@@ -24,6 +23,7 @@
 #include "headless/job/detail_picture.h"
 #include "headless/job/pair_measures.h"
 #include "headless/picture/colour_scale.h"
+#include "headless/picture/movie.h"
 #include "headless/picture/side_by_side.h"
 #include "headless/platform/platform.h"
 
@@ -309,13 +309,9 @@ std::vector<MovieColumn> MovieColumns(const Options& options) {
   return columns;
 }
 
-// Encodes the frames side by side through ffmpeg, which reads raw RGB frames on its standard
-// input and writes the movie into the output's temporary file.
+// Encodes the frames side by side through ffmpeg (headless/picture/movie.h).
 void Movie(Renderer& r, const std::string& moviePath) {
-  const std::string ffmpeg = headless::platform::FindProgram("ffmpeg");
-  if (ffmpeg.empty())
-    throw std::runtime_error(
-        "ffmpeg not found: --movie needs the ffmpeg program (install Debian's ffmpeg package)");
+  const std::string ffmpeg = headless::FindMovieEncoder();
   const std::vector<MovieColumn> columns = MovieColumns(r.options());
   const size_t frames = columns.front().files.size();
   for (const MovieColumn& column : columns)
@@ -351,32 +347,10 @@ void Movie(Renderer& r, const std::string& moviePath) {
       headless::FramingCamera({PointsView(corners)}, r.TurnView(0, 1), size.width, size.height);
 
   PrepareOutputFolder(moviePath);
-  headless::OutputFile movie(moviePath);
-  movie.ReleaseStream();
-  // yuv420p, which players expect, wants even sides.
-  const Int32 width = static_cast<Int32>(size.width * static_cast<Int64>(columns.size()));
-  const Int32 legend = r.LegendHeight();
-  const Int32 evenWidth = width + width % 2, evenHeight = size.height + legend;
-  const Int32 paddedHeight = evenHeight + evenHeight % 2;
-  const std::string fps = r.options().Text("--fps", "24");
-  std::string error;
-  headless::platform::ProgramPipe* pipe = headless::platform::OpenPipeTo(
-      ffmpeg,
-      {"-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "rgb24", "-s",
-       std::to_string(evenWidth) + "x" + std::to_string(paddedHeight), "-r", fps, "-i", "-",
-       "-pix_fmt", "yuv420p", "-f", "mp4", movie.TemporaryPath()},
-      error);
-  if (pipe == nullptr) throw std::runtime_error("cannot start ffmpeg: " + error);
-  // A run that fails or is stopped ends the encoder rather than wait for it: it may have
-  // stopped reading.
-  struct PipeCloser {
-    headless::platform::ProgramPipe*& pipe;
-    ~PipeCloser() {
-      if (pipe != nullptr) headless::platform::AbandonPipe(pipe);
-    }
-  } closer{pipe};
+  headless::MovieWriter movie(ffmpeg, moviePath,
+                              static_cast<Int32>(size.width * static_cast<Int64>(columns.size())),
+                              size.height + r.LegendHeight(), r.options().Text("--fps", "24"));
   Progress progress = MakeProgress(r, "frame", static_cast<Int64>(frames));
-  std::vector<std::uint8_t> frame(static_cast<size_t>(evenWidth) * paddedHeight * 3, 0);
   for (size_t f = 0; f < frames; ++f) {
     headless::StopIfInterrupted();
     std::vector<Panel> panels;
@@ -385,29 +359,11 @@ void Movie(Renderer& r, const std::string& moviePath) {
       if (!column.label.empty()) panels.back().label = column.label;
     }
     r.ColourDistances(panels);
-    const headless::Image image = r.Picture(r.Views(panels), camera, size);
-    for (Int32 y = 0; y < image.height; ++y)
-      std::copy_n(image.rgb.begin() + 3 * static_cast<Int64>(y) * image.width, 3 * image.width,
-                  frame.begin() + 3 * static_cast<Int64>(y) * evenWidth);
-    switch (headless::platform::WriteToPipe(pipe, frame.data(), frame.size(), error)) {
-      case headless::platform::PipeWrite::kWritten:
-        break;
-      case headless::platform::PipeWrite::kInterrupted:
-        throw headless::Interrupted();
-      case headless::platform::PipeWrite::kFailed:
-        throw std::runtime_error("ffmpeg stopped reading frames (" + error +
-                                 "; see its message above)");
-    }
+    movie.AddFrame(r.Picture(r.Views(panels), camera, size));
     progress.Step(columns.front().files[f]);
   }
   progress.Finish();
-  const int status = headless::platform::ClosePipe(pipe);
-  pipe = nullptr;
-  headless::StopIfInterrupted();
-  if (status != 0)
-    throw std::runtime_error("ffmpeg failed (exit " + std::to_string(status) + ") writing " +
-                             moviePath);
-  movie.Commit();
+  movie.Finish();
 }
 
 int RunRender(const Options& options, std::ostream&, std::ostream& err) {

@@ -18,8 +18,8 @@
 #include <sstream>
 
 #include "cli/command_table.h"
-#include "cli/keyed_range.h"
 #include "cli/output_folder.h"
+#include "headless/batch/keyed_range.h"
 #include "headless/characters/character.h"
 #include "headless/deformers/cache_deformer.h"
 #include "headless/files/input_ranges.h"
@@ -60,7 +60,7 @@ void AttachCache(headless::Document& doc, headless::Node* object, const std::str
     const std::vector<Vector3> sample = cache.Sample(s);
     points.insert(points.end(), sample.begin(), sample.end());
   }
-  const std::string note = SampleSpacingNote(frames);
+  const std::string note = headless::SampleSpacingNote(frames);
   if (!note.empty()) err << "tessamire scene import: note: " << cachePath << ": " << note << "\n";
   headless::Node* node = doc.AddObject(
       headless::kPointCacheType, std::filesystem::path(cachePath).filename().string(), object);

@@ -9,11 +9,11 @@
 #include <optional>
 
 #include "cli/command_table.h"
-#include "cli/keyed_range.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
+#include "headless/batch/keyed_range.h"
 #include "headless/characters/gltf_reader.h"
 #include "headless/files/input_ranges.h"
 #include "headless/files/interruption.h"
@@ -42,7 +42,7 @@ struct Source {
   std::optional<headless::PointCache> cache;
   std::unique_ptr<headless::Document> scene;
   std::vector<headless::Node*> objects;  // a scene's polygon objects
-  FrameRange range;                      // a sequence's or a scene's frames
+  headless::FrameRange range;            // a sequence's or a scene's frames
   std::vector<headless::MorphedMesh> glb;
 
   // A scene gives an input per polygon object, a glTF one per mesh, any other operand one.
@@ -73,7 +73,7 @@ struct ViewRun {
   const Options& options;
   std::ostream& err;
   std::optional<headless::Mesh> rest;
-  std::optional<FrameRange> frames;  // --frames
+  std::optional<headless::FrameRange> frames;  // --frames
   Float fps = 30.0;
 };
 
@@ -107,11 +107,11 @@ Source Open(const ViewRun& run, const std::string& operand) {
       if (node->IsPolygonObject()) source.objects.push_back(node);
     if (source.objects.empty())
       throw std::runtime_error(operand + ": the scene holds no polygon object");
-    source.range = run.frames ? *run.frames : KeyedRange(*source.scene);
+    source.range = run.frames ? *run.frames : headless::KeyedRange(*source.scene);
     const Int64 count = source.Frames();
-    if (!run.frames && count > kMaxKeyedFrames)
+    if (!run.frames && count > headless::kMaxKeyedFrames)
       throw std::runtime_error(operand + ": the keys span " + std::to_string(count) +
-                               " frames, more than " + std::to_string(kMaxKeyedFrames) +
+                               " frames, more than " + std::to_string(headless::kMaxKeyedFrames) +
                                "; give --frames A:B to show that many");
   }
   return source;
@@ -217,7 +217,7 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   const std::string out = options.Text("--out");
   ViewRun run{options, err, {}, {}, options.Number("--fps").value_or(30.0)};
   if (options.Has("--frames")) {
-    FrameRange range;
+    headless::FrameRange range;
     try {
       ParseSequenceRange(options.Text("--frames"), range.first, range.last);
     } catch (const std::invalid_argument& e) {

@@ -1,4 +1,4 @@
-#include "cli/keyed_range.h"
+#include "headless/batch/keyed_range.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,19 +10,19 @@
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
 
-namespace cli {
+namespace headless {
 
-FrameRange KeyedRange(const headless::Document& doc) {
+FrameRange KeyedRange(const Document& doc) {
   bool any = false;
   Float lo = 0.0, hi = 0.0;
-  for (const headless::Node* node : doc.Objects()) {
+  for (const Node* node : doc.Objects()) {
     std::vector<Float> frames;
-    if (headless::IsJoint(node)) {
-      const headless::JointKeys keys = headless::ReadJointKeys(node);
+    if (IsJoint(node)) {
+      const JointKeys keys = ReadJointKeys(node);
       for (const auto& k : keys.rotations) frames.push_back(k.frame);
       for (const auto& k : keys.transforms) frames.push_back(k.frame);
-    } else if (node->type == headless::kPointCacheType) {
-      frames = headless::PointCacheFrames(node);
+    } else if (node->type == kPointCacheType) {
+      frames = PointCacheFrames(node);
     }
     if (frames.empty()) continue;
     lo = any ? std::min(lo, frames.front()) : frames.front();
@@ -45,23 +45,21 @@ std::string SampleSpacingNote(const std::vector<Float>& frames) {
   if (frames.size() < 2) return {};
   const Float whole = std::floor(frames.back()) - std::ceil(frames.front()) + 1.0;
   if (!(whole < static_cast<Float>(frames.size()))) return {};
-  return std::to_string(frames.size()) + " samples from frame " +
-         headless::ShortestNumber(frames.front()) + " to " +
-         headless::ShortestNumber(frames.back()) + " hold " +
+  return std::to_string(frames.size()) + " samples from frame " + ShortestNumber(frames.front()) +
+         " to " + ShortestNumber(frames.back()) + " hold " +
          std::to_string(static_cast<Int64>(std::max(whole, 0.0))) +
          " whole frames; a scene plays whole frames only, so the samples between them are "
          "not shown on their own";
 }
 
-std::vector<std::string> SampleSpacingNotes(const headless::Document& doc) {
+std::vector<std::string> SampleSpacingNotes(const Document& doc) {
   std::vector<std::string> notes;
-  for (const headless::Node* node : doc.Objects())
-    if (node->type == headless::kPointCacheType) {
-      const std::string note = SampleSpacingNote(headless::PointCacheFrames(node));
-      if (!note.empty())
-        notes.push_back("point cache '" + headless::Printable(node->name) + "': " + note);
+  for (const Node* node : doc.Objects())
+    if (node->type == kPointCacheType) {
+      const std::string note = SampleSpacingNote(PointCacheFrames(node));
+      if (!note.empty()) notes.push_back("point cache '" + Printable(node->name) + "': " + note);
     }
   return notes;
 }
 
-}  // namespace cli
+}  // namespace headless

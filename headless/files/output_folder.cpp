@@ -1,31 +1,31 @@
-#include "cli/output_folder.h"
+#include "headless/files/output_folder.h"
 
 #include <filesystem>
 #include <stdexcept>
 
 #include "headless/platform/platform.h"
 
-namespace cli {
+namespace headless {
 
 namespace fs = std::filesystem;
 
 void PrepareFolder(const std::string& folder) {
   std::error_code ec;
-  const fs::path path = headless::platform::PathFromUtf8(folder);
+  const fs::path path = platform::PathFromUtf8(folder);
   if (fs::is_directory(path, ec)) return;
   if (fs::exists(path, ec)) throw std::runtime_error(folder + ": exists and is not a folder");
   const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
   if (!fs::is_directory(parent, ec))
     throw std::runtime_error("cannot create the folder " + folder + ": its parent " +
-                             headless::platform::Utf8FromPath(parent) + " does not exist");
+                             platform::Utf8FromPath(parent) + " does not exist");
   if (!fs::create_directory(path, ec) && !fs::is_directory(path))
     throw std::runtime_error("cannot create the folder " + folder + ": " + ec.message());
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == "-" || b == "-") return false;
-  const fs::path first = headless::platform::PathFromUtf8(a);
-  const fs::path second = headless::platform::PathFromUtf8(b);
+  const fs::path first = platform::PathFromUtf8(a);
+  const fs::path second = platform::PathFromUtf8(b);
   std::error_code ec;
   if (fs::exists(first, ec) && fs::exists(second, ec)) return fs::equivalent(first, second, ec);
   return fs::weakly_canonical(first, ec) == fs::weakly_canonical(second, ec);
@@ -36,8 +36,7 @@ namespace {
 // The name a file that does not exist would have, links of its existing folders followed.
 std::string AbsoluteName(const std::string& name) {
   std::error_code ec;
-  return headless::platform::Utf8FromPath(
-      fs::weakly_canonical(headless::platform::PathFromUtf8(name), ec));
+  return platform::Utf8FromPath(fs::weakly_canonical(platform::PathFromUtf8(name), ec));
 }
 
 }  // namespace
@@ -45,8 +44,8 @@ std::string AbsoluteName(const std::string& name) {
 InputFiles::InputFiles(const std::vector<std::string>& inputs) {
   for (const std::string& input : inputs) {
     if (input.empty() || input == "-") continue;
-    headless::platform::FileIdentity identity;
-    if (headless::platform::IdentifyFile(input, identity)) {
+    platform::FileIdentity identity;
+    if (platform::IdentifyFile(input, identity)) {
       existing_.emplace(identity, input);
       continue;
     }
@@ -57,9 +56,9 @@ InputFiles::InputFiles(const std::vector<std::string>& inputs) {
 
 void InputFiles::RefuseOverwriting(const std::string& output) const {
   if (output.empty() || output == "-") return;
-  headless::platform::FileIdentity identity;
+  platform::FileIdentity identity;
   const std::string* input = nullptr;
-  if (headless::platform::IdentifyFile(output, identity)) {
+  if (platform::IdentifyFile(output, identity)) {
     const auto found = existing_.find(identity);
     if (found != existing_.end()) input = &found->second;
   } else if (!missing_.empty()) {
@@ -76,8 +75,8 @@ void RefuseOverwritingInputs(const std::string& output, const std::vector<std::s
 
 void PrepareOutputFolder(const std::string& file) {
   if (file == "-") return;
-  const fs::path parent = headless::platform::PathFromUtf8(file).parent_path();
-  if (!parent.empty()) PrepareFolder(headless::platform::Utf8FromPath(parent));
+  const fs::path parent = platform::PathFromUtf8(file).parent_path();
+  if (!parent.empty()) PrepareFolder(platform::Utf8FromPath(parent));
 }
 
-}  // namespace cli
+}  // namespace headless

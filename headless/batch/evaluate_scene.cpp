@@ -1,0 +1,120 @@
+#include "headless/batch/evaluate_scene.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "headless/files/interruption.h"
+#include "headless/files/output_folder.h"
+#include "headless/files/printable.h"
+#include "headless/io/results.h"
+#include "headless/platform/platform.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
+
+namespace headless {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The range given, or the keys' when it fits in kMaxKeyedFrames.
+FrameRange RangeOf(const Document& doc, const EvalRequest& request) {
+  if (request.frames) return *request.frames;
+  const FrameRange range = KeyedRange(doc);
+  const Int64 total = static_cast<Int64>(range.last) - range.first + 1;
+  if (total > kMaxKeyedFrames)
+    throw std::runtime_error(
+        request.source + ": the keys span " + std::to_string(total) + " frames (" +
+        std::to_string(range.first) + " to " + std::to_string(range.last) + "), more than " +
+        std::to_string(kMaxKeyedFrames) + "; give --frames A:B to evaluate that many");
+  return range;
+}
+
+std::vector<Node*> PolygonObjects(const Document& doc, const std::string& source) {
+  std::vector<Node*> objects;
+  for (Node* node : doc.Objects())
+    if (node->IsPolygonObject()) objects.push_back(node);
+  if (objects.empty()) throw std::runtime_error(source + ": the scene holds no polygon object");
+  return objects;
+}
+
+ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request) {
+  ResultOptions results;
+  const std::optional<ResultFormat> format = ResultFormatNamed(request.format);
+  if (!format) throw std::invalid_argument("no result format is called " + request.format);
+  results.format = *format;
+  results.folder = request.dir;
+  if (request.source != "-")
+    results.name = platform::Utf8FromPath(platform::PathFromUtf8(request.source).stem());
+  results.fps = request.fps.value_or(doc.FrameRate());
+  results.welded = request.welded;
+  results.sceneVersion = request.sceneVersion;
+  return results;
+}
+
+// The scene's own file may lie among the outputs.
+void RefuseOverwritingSource(const ResultWriter& writer, const EvalRequest& request) {
+  const fs::path scene = platform::PathFromUtf8(request.source);
+  const std::string sceneName = platform::Utf8FromPath(scene.filename());
+  if (SameFile(scene.parent_path().empty() ? "." : platform::Utf8FromPath(scene.parent_path()),
+               request.dir) &&
+      writer.Holds(sceneName))
+    throw std::runtime_error(
+        platform::Utf8FromPath(platform::PathFromUtf8(request.dir) / scene.filename()) +
+        ": the result would overwrite the input " + request.source);
+}
+
+// Evaluates and writes frames first .. last; answers the points kept.
+Int64 WriteFrames(Document& doc, const EvalRequest& request, const EvalObserver& observer,
+                  FrameRange range, ResultWriter& writer) {
+  Int64 pointsKept = 0;
+  for (Int64 frame = range.first; frame <= range.last; ++frame) {
+    StopIfInterrupted();
+    const DeformReport report = EvaluateDocumentAtFrame(doc, static_cast<Float>(frame));
+    if (observer.message)
+      for (const std::string& warning : report.warnings)
+        observer.message(request.command + ": warning: frame " + std::to_string(frame) + ": " +
+                         Printable(warning));
+    if (!report.Ok())
+      throw std::runtime_error(request.source + ": frame " + std::to_string(frame) + ": " +
+                               report.errors.front());
+    pointsKept += report.PointsKept();
+    writer.AddFrame(frame);
+    if (observer.progress != nullptr) observer.progress->Step("at frame " + std::to_string(frame));
+  }
+  writer.Finish();
+  return pointsKept;
+}
+
+}  // namespace
+
+EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer) {
+  const FrameRange range = RangeOf(doc, request);
+  const std::vector<Node*> objects = PolygonObjects(doc, request.source);
+  ResultWriter writer(objects, ResultOptionsOf(doc, request), range.first, range.last);
+  if (observer.message) {
+    for (const std::string& note : writer.Notes())
+      observer.message(request.command + ": note: " + request.source + ": " + note);
+    for (const std::string& note : SampleSpacingNotes(doc))
+      observer.message(request.command + ": note: " + request.source + ": " + note);
+  }
+  PrepareFolder(request.dir);
+  RefuseOverwritingSource(writer, request);
+  writer.CheckFreeSpace();
+
+  ProgressObserver* progress = observer.progress;
+  if (progress != nullptr)
+    progress->Begin("frame", static_cast<Int64>(range.last) - range.first + 1);
+  EvalResult result;
+  try {
+    result.pointsKept = WriteFrames(doc, request, observer, range, writer);
+  } catch (...) {
+    if (progress != nullptr) progress->Finish();
+    throw;
+  }
+  if (progress != nullptr) progress->Finish();
+  result.written = writer.Written();
+  return result;
+}
+
+}  // namespace headless

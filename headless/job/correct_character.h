@@ -1,0 +1,54 @@
+// A rigged character (or a saved scene) corrected in one step, the way a rigger does it by hand:
+// behind `tessamire correct`. The character is imported (one clip, at its own rate or the
+// request's); the setup command runs once on every deformed mesh (a polygon object with a skin or
+// a point cache beneath it) that carries no bind tag yet, each selected, Shift held, which puts a
+// bind tag on it and the deformer after the skin; every bind tag of those meshes takes the
+// settings given (unbound first when it was bound, since the plug-in disables a bound tag's
+// settings) and is bound by its button, which binds the mesh's own points, the bind pose; then the
+// frames are evaluated and written as EvaluateScene does (headless/batch/evaluate_scene.h).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "headless/batch/correction.h"
+#include "headless/batch/evaluate_scene.h"
+
+namespace headless {
+
+struct CorrectRequest {
+  // What to evaluate and write. `eval.source` is the character file, or a scene file ("-": a
+  // scene from the standard input); `eval.fps` is also the rate the character's keys are sampled
+  // at (unset: the file's own, else 30). The scene version is that of the loaded file.
+  EvalRequest eval;
+  // The character's animation by name or 0-based index; unset (or empty): the first.
+  std::optional<std::string> clip;
+  // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
+  std::optional<CorrectionSettings> settings;
+  std::optional<std::string> saveScene;  // where the corrected scene is also saved, when set
+};
+
+// A deformed mesh once its bind tags are bound.
+struct BoundMesh {
+  std::string name;
+  // The name of the setup command that equipped it; unset when it had its bind tag already.
+  std::optional<std::string> equippedBy;
+  std::vector<Int32> iterations;  // each bind tag's smoothing rounds
+};
+
+struct CorrectObserver {
+  // Notes of the import ("<command>: note: <source>: ...", the note made printable), then
+  // EvaluateScene's notes, warnings and progress.
+  EvalObserver eval;
+  // Each deformed mesh in the scene's order, once bound. May be empty.
+  std::function<void(const BoundMesh& mesh)> bound;
+};
+
+// Throws std::invalid_argument for a clip asked of a scene, std::runtime_error naming the fault
+// (the plug-in's parts missing, a file that cannot be read, nothing to correct, a tag that was
+// not made or refuses to bind, and EvaluateScene's faults), Interrupted on Ctrl-C.
+EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer);
+
+}  // namespace headless
