@@ -14,6 +14,7 @@ Fails naming every document, line and word at fault.
 What a word means:
   - a leading `./` is dropped; a trailing `/` names a folder; `:123` after a path is a line in
     it and is dropped;
+  - a path without extension may name a unit: `headless/io/obj` is headless/io/obj.h or .cpp;
   - braces expand: `headless/io/obj.{h,cpp}` is headless/io/obj.h and headless/io/obj.cpp;
   - a part after the file that starts with a dot is another extension of the same name:
     `headless/io/obj.h/.cpp` is headless/io/obj.h and headless/io/obj.cpp;
@@ -97,7 +98,10 @@ def checked(word, tops):
 
 def exists(path, files, folders):
     bare = path.rstrip("/")
-    return bare in folders if path.endswith("/") else bare in files or bare in folders
+    if path.endswith("/"):
+        return bare in folders
+    # A unit is named by its path without extension: its header or its source.
+    return bare in files or bare in folders or bare + ".h" in files or bare + ".cpp" in files
 
 
 def main():
