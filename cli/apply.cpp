@@ -27,19 +27,20 @@
 #include "cli/sequence.h"
 #include "cli/tag_settings.h"
 #include "cli/view_page.h"
-#include "headless/files/interruption.h"
-#include "headless/geometry/mesh.h"
-#include "headless/characters/gltf.h"
-#include "headless/files/input_ranges.h"
-#include "headless/io/obj.h"
-#include "headless/io/obj_frame_scan.h"
-#include "headless/files/output_file.h"
-#include "headless/io/png.h"
-#include "headless/io/point_cache.h"
-#include "headless/files/printable.h"
-#include "headless/io/weights_file.h"
 #include "headless/batch/correction.h"
 #include "headless/batch/frame_pipeline.h"
+#include "headless/batch/frame_sequence.h"
+#include "headless/characters/gltf.h"
+#include "headless/files/input_ranges.h"
+#include "headless/files/interruption.h"
+#include "headless/files/output_file.h"
+#include "headless/files/printable.h"
+#include "headless/geometry/mesh.h"
+#include "headless/io/obj.h"
+#include "headless/io/obj_frame_scan.h"
+#include "headless/io/png.h"
+#include "headless/io/point_cache.h"
+#include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
 #include "headless/picture/side_by_side.h"
@@ -160,7 +161,7 @@ Frames GatherFrames(const ApplyOptions& o, size_t pointCount, CacheOpening& open
   }
   std::vector<Int64> numbers;
   try {
-    frames.files = ExpandSequence(o.frames, o.hasRange, o.first, o.last, numbers);
+    frames.files = headless::ExpandSequence(o.frames, o.hasRange, o.first, o.last, numbers);
   } catch (const std::invalid_argument& e) {
     throw ApplyError(e.what());
   }
@@ -204,9 +205,9 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
     inputs.RefuseOverwriting(o.out);
     return outputs;
   }
-  if (IsFramePattern(o.out)) {
+  if (headless::IsFramePattern(o.out)) {
     for (size_t i = 0; i < frames.Count(); ++i)
-      outputs.push_back(FramePath(o.out, FileNumber(frames, i)));
+      outputs.push_back(headless::FramePath(o.out, FileNumber(frames, i)));
   } else if (frames.Count() == 1 && (EndsWithObj(o.out) || o.out == "-")) {
     outputs.push_back(o.out);
   } else {
@@ -219,8 +220,9 @@ std::vector<fs::path> PlanOutputs(const ApplyOptions& o, const Frames& frames) {
       throw UsageError("--out - (the standard output) takes the result of one frame only");
     for (size_t i = 0; i < frames.Count(); ++i) {
       if (frames.cache) {
-        outputs.push_back(fs::path(o.out) / (fs::path(frames.cachePath).stem().string() + "." +
-                                             PaddedFrame(FileNumber(frames, i)) + ".obj"));
+        outputs.push_back(fs::path(o.out) /
+                          (fs::path(frames.cachePath).stem().string() + "." +
+                           headless::PaddedFrame(FileNumber(frames, i)) + ".obj"));
         continue;
       }
       const fs::path name = fs::path(frames.files[i]).filename();
@@ -518,7 +520,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if ((frames.cache || frames.files.size() <= early.size()) && !GlbOutput(o.out) &&
       rest.normals.empty())
     ReleaseFaces(rest);
-  const bool toFolder = !outputs.empty() && !IsFramePattern(o.out) &&
+  const bool toFolder = !outputs.empty() && !headless::IsFramePattern(o.out) &&
                         (outputs.size() > 1 || (!EndsWithObj(o.out) && o.out != "-"));
   if (toFolder)
     PrepareFolder(o.out);
@@ -535,8 +537,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       total > 1 || !iterations ||
       static_cast<Float>(count) * static_cast<Float>(*iterations) > kLongEvaluation;
   Progress progress(
-      err,
-      ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
+      err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet || !longRun),
       "tessamire apply", "step", static_cast<Int64>(total) + 1);
   // The rest's points and polygons go to the correction's document unless the preview, the
   // report, a glTF or turning the rest's normals needs them again.

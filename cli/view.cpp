@@ -14,12 +14,13 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
+#include "headless/batch/frame_sequence.h"
 #include "headless/characters/gltf_reader.h"
 #include "headless/files/input_ranges.h"
 #include "headless/files/interruption.h"
+#include "headless/files/printable.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
-#include "headless/files/printable.h"
 #include "headless/io/scene_file.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
@@ -91,7 +92,7 @@ Source Open(const ViewRun& run, const std::string& operand) {
                                run.options.Text("--rest") + " has " +
                                std::to_string(run.rest->points.size()));
     if (source.cache->SampleCount() == 0) throw std::runtime_error(operand + ": no sample");
-  } else if (IsFramePattern(operand)) {
+  } else if (headless::IsFramePattern(operand)) {
     if (!run.frames) throw UsageError(operand + " names a numbered sequence: give --frames A:B");
     source.kind = Source::Kind::kSequence;
     source.range = *run.frames;
@@ -144,7 +145,7 @@ void Convert(const ViewRun& run, Source& source, ViewPage& page, Progress& progr
       std::optional<headless::ObjFile> first;
       Int32 input = 0;
       for (Int64 f = source.range.first; f <= source.range.last; ++f) {
-        const std::string file = FramePath(operand, f);
+        const std::string file = headless::FramePath(operand, f);
         const headless::ObjFile frame = ReadMeshFile(file);
         if (!first) {
           first = frame;
@@ -264,9 +265,9 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   page.SetFocusFile(options.Text("--focus"));
 
   Progress progress(err,
-                              ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                            options.Has("--quiet") || total < 2),
-                              "tessamire view", "frame", total);
+                    ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                        options.Has("--quiet") || total < 2),
+                    "tessamire view", "frame", total);
   for (Source& source : sources) Convert(run, source, page, progress);
   progress.Finish();
   page.Builder().SetDistanceReference(static_cast<Int32>(reference - 1));
