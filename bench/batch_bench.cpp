@@ -1,7 +1,7 @@
 // Batch work at disk speed: our OBJ reader beside the peer's (tinyobjloader) on the same file,
 // OBJ writing, and `tessamire apply` over OBJ sequences and PC2 caches of grids of 50,000 and
-// 500,000 points: in-process through the job layer, the same frames pipelined and one frame after
-// another in the same iteration, and as whole runs of the real program, whose peak memory the
+// 500,000 points: in-process through the batch layer, the same frames pipelined and one frame
+// after another in the same iteration, and as whole runs of the real program, whose peak memory the
 // kernel reports.
 #include "bench/batch_bench.h"
 
@@ -11,17 +11,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <optional>
+#include <memory>
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "headless/batch/apply_frames.h"
+#include "headless/batch/cache_frames.h"
+#include "headless/batch/cache_results.h"
 #include "headless/batch/correction.h"
 #include "headless/batch/frame_pipeline.h"
+#include "headless/batch/obj_frames.h"
+#include "headless/batch/obj_results.h"
 #include "headless/geometry/primitives.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/obj_write.h"
@@ -142,8 +146,9 @@ void ObjWrite(benchmark::State& state) {
   }
 }
 
-// The stages of `tessamire apply` over the sequence's OBJ frames or its cache, in-process: the
-// same frames pipelined and one after another in every iteration, and the correction alone.
+// `tessamire apply`'s engine over the sequence's OBJ frames or its cache, in-process (the frames
+// read, corrected and written as the program does, without its options and printing): the same
+// frames pipelined and one after another in every iteration, and the correction alone.
 void ApplyInProcess(benchmark::State& state, const std::string& name) {
   Plugin();
   const Sequence& s = MakeSequence(name);
@@ -151,51 +156,42 @@ void ApplyInProcess(benchmark::State& state, const std::string& name) {
   headless::CorrectionSettings settings;
   settings.iterations = kRounds;
   headless::Correction correction(s.rest.string(), rest.mesh.points, rest.mesh.polygons, settings);
-  const headless::PointCache cache = headless::ReadPointCache(s.cache.string());
   const fs::path out = s.folder / "inprocess";
   fs::create_directories(out);
-  std::array<std::optional<headless::ObjFile>, headless::kPipelineSlots> files;
-  std::array<std::vector<Vector3>, headless::kPipelineSlots> inputs, corrected;
-  const auto slot = [](size_t i) { return i % headless::kPipelineSlots; };
-  const auto correct = [&](size_t i) {
-    const std::vector<Vector3>& input =
-        files[slot(i)] ? files[slot(i)]->mesh.points : inputs[slot(i)];
-    correction.Correct(input, "frame");
-    corrected[slot(i)] = correction.Result();
+  std::vector<std::string> files;
+  std::vector<Int64> numbers;
+  std::vector<fs::path> outputs;
+  for (size_t i = 0; i < s.frames.size(); ++i) {
+    files.push_back(s.frames[i].string());
+    numbers.push_back(static_cast<Int64>(i) + 1);
+    outputs.push_back(out / s.frames[i].filename());
+  }
+  const auto objRun = [&](bool pipelined) {
+    headless::ObjFrames frames(files, numbers, rest);
+    headless::ObjResults results(outputs, nullptr);
+    frames.KeepFromRest();
+    frames.ReadAhead();
+    headless::ApplyFrames(frames, results, correction, {}, {.pipelined = pipelined});
   };
-  headless::FrameStages objStages;
-  objStages.writesApart = true;
-  objStages.read = [&](size_t i) {
-    files[slot(i)] = headless::ReadObjFile(s.frames[i].string());
-    headless::CheckSameFaces(rest, *files[slot(i)]);
+  const auto cacheRun = [&](bool pipelined) {
+    headless::CacheFrames frames(s.cache.string(),
+                                 std::make_unique<headless::PointCacheSamples>(s.cache.string()),
+                                 rest.name, rest.mesh.points.size(), 30.0);
+    headless::CacheResults results((out / "walk.pc2").string(), frames, 30.0);
+    headless::ApplyFrames(frames, results, correction, {}, {.pipelined = pipelined});
   };
-  objStages.correct = correct;
-  objStages.write = [&](size_t i) {
-    headless::WriteObjLike((out / s.frames[i].filename()).string(), *files[slot(i)],
-                           corrected[slot(i)]);
-    files[slot(i)].reset();
-  };
-  headless::PointCache result;
-  headless::FrameStages cacheStages;
-  cacheStages.read = [&](size_t i) { inputs[slot(i)] = cache.Sample(static_cast<Int64>(i)); };
-  cacheStages.correct = correct;
-  cacheStages.write = [&](size_t i) {
-    headless::AppendSample(result, corrected[slot(i)]);
-    if (i + 1 == kFrames) headless::WritePointCache((out / "walk.pc2").string(), result);
-  };
+  const std::vector<Vector3> input = headless::ReadPointCache(s.cache.string()).Sample(0);
   for (auto _ : state) {
     const Clock::time_point total = Clock::now();
     for (const bool pipelined : {true, false}) {
       const std::string how = pipelined ? ":pipelined" : ":onebyone";
       Clock::time_point t = Clock::now();
-      headless::RunFrames(kFrames, objStages, pipelined);
+      objRun(pipelined);
       Record("inproc:obj:" + name + how, Seconds(t));
-      result = {};
       t = Clock::now();
-      headless::RunFrames(kFrames, cacheStages, pipelined);
+      cacheRun(pipelined);
       Record("inproc:pc2:" + name + how, Seconds(t));
     }
-    const std::vector<Vector3> input = cache.Sample(0);
     const Clock::time_point t = Clock::now();
     for (int k = 0; k < kFrames; ++k) correction.Correct(input, "frame");
     Record("correct:" + name, Seconds(t) / kFrames);

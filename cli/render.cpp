@@ -15,7 +15,9 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
+#include "headless/batch/frame_sequence.h"
 #include "headless/files/interruption.h"
+#include "headless/files/output_file.h"
 #include "headless/geometry/vector.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/png.h"
@@ -238,7 +240,8 @@ Progress MakeProgress(const Renderer& r, const std::string& unit, Int64 total) {
 // The name of turn or frame `k` of a picture series: PIC.png -> PIC.0001.png.
 std::string NumberedName(const std::string& path, Int64 k) {
   const fs::path p(path);
-  return (p.parent_path() / (p.stem().string() + "." + PaddedFrame(k) + p.extension().string()))
+  return (p.parent_path() /
+          (p.stem().string() + "." + headless::PaddedFrame(k) + p.extension().string()))
       .string();
 }
 
@@ -285,7 +288,7 @@ struct MovieColumn {
 // sequence, each labelled by its own name.
 std::vector<MovieColumn> MovieColumns(const Options& options) {
   const std::vector<std::string>& operands = options.Operands();
-  const bool patterns = std::any_of(operands.begin(), operands.end(), IsFramePattern);
+  const bool patterns = std::any_of(operands.begin(), operands.end(), headless::IsFramePattern);
   if (!patterns) {
     if (options.Has("--frames"))
       throw UsageError("--frames numbers the files of sequences such as walk.####.obj");
@@ -303,7 +306,8 @@ std::vector<MovieColumn> MovieColumns(const Options& options) {
   for (const std::string& operand : operands) {
     MovieColumn column{{}, Label(operand)};
     for (Int64 f = first; f <= last; ++f)
-      column.files.push_back(IsFramePattern(operand) ? FramePath(operand, f) : operand);
+      column.files.push_back(headless::IsFramePattern(operand) ? headless::FramePath(operand, f)
+                                                               : operand);
     columns.push_back(std::move(column));
   }
   return columns;

@@ -13,6 +13,7 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/view_page.h"
+#include "headless/batch/frame_sequence.h"
 #include "headless/batch/keyed_range.h"
 #include "headless/characters/gltf_reader.h"
 #include "headless/files/input_ranges.h"
@@ -91,7 +92,7 @@ Source Open(const ViewRun& run, const std::string& operand) {
                                run.options.Text("--rest") + " has " +
                                std::to_string(run.rest->points.size()));
     if (source.cache->SampleCount() == 0) throw std::runtime_error(operand + ": no sample");
-  } else if (IsFramePattern(operand)) {
+  } else if (headless::IsFramePattern(operand)) {
     if (!run.frames) throw UsageError(operand + " names a numbered sequence: give --frames A:B");
     source.kind = Source::Kind::kSequence;
     source.range = *run.frames;
@@ -144,7 +145,7 @@ void Convert(const ViewRun& run, Source& source, ViewPage& page, Progress& progr
       std::optional<headless::ObjFile> first;
       Int32 input = 0;
       for (Int64 f = source.range.first; f <= source.range.last; ++f) {
-        const std::string file = FramePath(operand, f);
+        const std::string file = headless::FramePath(operand, f);
         const headless::ObjFile frame = ReadMeshFile(file);
         if (!first) {
           first = frame;

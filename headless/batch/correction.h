@@ -76,13 +76,19 @@ class Correction {
   // empty, and the points it replaced are let go before the evaluation.
   DeformReport Correct(std::vector<Vector3>&& frame, const std::string& source,
                        bool smoothed = false);
+  // The last frame's result, the object's deform cache.
+  const std::vector<Vector3>& Result() const;
+
+ private:
+  // The arrays a batch run lends out and hands back (correction_rooms.h), so that frames are read
+  // and results built in memory already paged in.
+  friend class CorrectionRooms;
+
   // The last frame's points taken back once it is corrected, emptied, for a later frame to be read
   // into without new memory: fresh pages cost more than the reading fills them with. The object
   // holds no points until the next Correct. Called before TakeResult; empty when the points are
   // the result.
   std::vector<Vector3> TakeInput();
-  // The last frame's result, the object's deform cache.
-  const std::vector<Vector3>& Result() const;
   // The last frame's result taken rather than copied, for a caller that keeps it while the next
   // frame is corrected: that frame's result goes into an array of its own. Result() is not the
   // result again until the next Correct.
@@ -92,7 +98,6 @@ class Correction {
   // result was taken and `room` holds as many points as the mesh.
   void GiveBackRoom(std::vector<Vector3>&& room);
 
- private:
   void CheckFrame(std::span<const Vector3> frame, const std::string& source, bool smoothed);
   DeformReport Evaluate(const std::string& source);
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "headless/batch/correction_rooms.h"
 #include "headless/geometry/primitives.h"
 #include "tests/support/loaded_plugin.h"
 
@@ -72,15 +73,15 @@ TEST_F(CorrectionTest, TakingAFramesArrayGivesTheSameBitsAsCopyingIt) {
     taking.Correct(std::move(own), "frame");
     EXPECT_TRUE(own.empty());
     if (angle > 1.0) {
-      const std::vector<Vector3> room = taking.TakeInput();
+      const std::vector<Vector3> room = headless::CorrectionRooms::TakeInput(taking);
       EXPECT_TRUE(room.empty());
       EXPECT_GE(room.capacity(), torus.points.size()) << "the room of the frame's points";
     }
     EXPECT_TRUE(SameBits(taking.Result(), copying.Result())) << "bent by " << angle;
     // A result taken is the result; handed back, its stale values do not reach the next one's.
-    std::vector<Vector3> taken = taking.TakeResult();
+    std::vector<Vector3> taken = headless::CorrectionRooms::TakeResult(taking);
     EXPECT_TRUE(SameBits(taken, copying.Result())) << "bent by " << angle;
-    taking.GiveBackRoom(std::move(taken));
+    headless::CorrectionRooms::GiveBackRoom(taking, std::move(taken));
     EXPECT_TRUE(taken.empty());
     copying.Correct(Bent(torus.points, angle + 0.25), "next");
     taking.Correct(Bent(torus.points, angle + 0.25), "next");

@@ -86,7 +86,10 @@ TEST(FramePipeline, OnceEveryFrameIsReadTheFramesWrittenBeforeAStepAreHandedOn) 
   // The steps after the last read: each hands on the frames written in the steps before it.
   const std::vector<std::pair<size_t, std::vector<size_t>>> runs = {
       {1, {}}, {2, {1}}, {3, {1, 2}}, {7, {5, 6}}};
-  for (const auto& [count, handedOn] : runs) {
+  for (const auto& run : runs) {
+    // Not a structured binding: clang before 16 refuses a lambda capturing one.
+    const size_t count = run.first;
+    const std::vector<size_t>& handedOn = run.second;
     Log log;
     std::vector<size_t> calls;
     headless::FrameStages stages = Logging(log, "", 0);

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/sequence.h"
 #include "headless/characters/character.h"
 #include "headless/files/checksum.h"
 #include "headless/files/shortest_number.h"
@@ -23,6 +22,7 @@
 #include "headless/io/obj_read.h"
 #include "headless/io/obj_write.h"
 #include "headless/io/point_cache.h"
+#include "headless/io/results.h"
 #include "headless/io/scene_file.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
@@ -107,7 +107,7 @@ TEST_P(CharacterResults, GoOutOnTheFilesOwnVerticesWithTheirTextureCoordinates) 
   std::vector<headless::ObjFile> objs;
   for (Int64 frame = 0; frame <= model.lastFrame; ++frame) {
     objs.push_back(headless::ReadObjFile(
-        (dir / "obj" / (stem + "." + cli::PaddedFrame(frame) + ".obj")).string()));
+        (dir / "obj" / (stem + "." + headless::PaddedFrame(frame) + ".obj")).string()));
     ASSERT_EQ(objs.back().mesh.points.size(), vertices);
   }
   const headless::ObjFile& first = objs.front();
@@ -242,7 +242,7 @@ TEST_F(FileVerticesCli, ApplyWritesASequenceOrACacheAsOneGltf) {
   std::vector<std::vector<Vector3>> frames;
   for (int f = 1; f <= 3; ++f) {
     frames.push_back(deform_scene::Twist(mesh.points, 0.15 * f, true));
-    std::ofstream(dir / ("walk." + cli::PaddedFrame(f) + ".obj"), std::ios::binary)
+    std::ofstream(dir / ("walk." + headless::PaddedFrame(f) + ".obj"), std::ios::binary)
         << headless::ObjText(restFile, frames.back());
   }
   headless::WritePointCache(
@@ -278,7 +278,7 @@ TEST_F(FileVerticesCli, ApplyWritesASequenceOrACacheAsOneGltf) {
       EXPECT_NEAR(channel->mKeys[k].mTime / scene->mAnimations[0]->mTicksPerSecond, (k + 1) / 24.0,
                   1e-6);
       const headless::ObjFile out = headless::ReadObjFile(
-          (dir / "out" / ("walk." + cli::PaddedFrame(k + 1) + ".obj")).string());
+          (dir / "out" / ("walk." + headless::PaddedFrame(k + 1) + ".obj")).string());
       // Vertex v of the glTF sits on the point of the rest's v-th distinct corner.
       for (size_t v = 0; v < vertices; ++v) {
         const Vector3& want = out.mesh.points[static_cast<size_t>(own.vertexPoint[v])];

@@ -15,6 +15,7 @@
 #include "headless/io/obj_read.h"
 #include "headless/io/obj_write.h"
 #include "headless/io/point_cache.h"
+#include "headless/io/results.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 
@@ -26,40 +27,12 @@ std::string Quoted(const fs::path& path) {
   return "'" + path.string() + "'";
 }
 
-TEST(Sequences, PatternsNameEveryFramePaddedAsAsked) {
-  EXPECT_TRUE(cli::IsFramePattern("shots/walk.####.obj"));
-  EXPECT_TRUE(cli::IsFramePattern("walk.%04d.obj"));
-  EXPECT_TRUE(cli::IsFramePattern("walk.%d.obj"));
-  EXPECT_FALSE(cli::IsFramePattern("take#2/walk.obj"));  // only the file name counts
-  EXPECT_FALSE(cli::IsFramePattern("50%off.obj"));
-  EXPECT_FALSE(cli::IsFramePattern("walk.%4d.obj"));
-  EXPECT_EQ(cli::FramePath("shots/walk.####.obj", 7), "shots/walk.0007.obj");
-  EXPECT_EQ(cli::FramePath("walk.##.obj", 123), "walk.123.obj");
-  EXPECT_EQ(cli::FramePath("walk.%04d.obj", -3), "walk.-0003.obj");
-  EXPECT_EQ(cli::FramePath("walk.%d.obj", 12), "walk.12.obj");
-  EXPECT_EQ(cli::PaddedFrame(42), "0042");
-  EXPECT_THROW(cli::IsFramePattern("a.##.%02d.obj"), std::invalid_argument);
-
-  std::vector<Int64> frames;
-  EXPECT_EQ(cli::ExpandSequence({"a.obj", "w.#.obj"}, true, 9, 10, frames),
-            (std::vector<std::string>{"a.obj", "w.9.obj", "w.10.obj"}));
-  EXPECT_EQ(frames, (std::vector<Int64>{0, 9, 10}));
-  EXPECT_THROW(cli::ExpandSequence({"w.#.obj"}, false, 0, 0, frames), std::invalid_argument);
-  EXPECT_THROW(cli::ExpandSequence({"w.obj"}, true, 0, 1, frames), std::invalid_argument);
+// The options that choose a sequence's frames; the naming itself is tested with the batch layer.
+TEST(Sequences, FrameRangesAreWholeAscendingAndCapped) {
   Int32 first = 0, last = 0;
   EXPECT_TRUE(cli::ParseFrameRange("-2:5", first, last));
   EXPECT_EQ(first, -2);
   EXPECT_FALSE(cli::ParseFrameRange("5:2", first, last));
-}
-
-// "%%" is one '%' in a name with a printf field, as printf writes it; a '#' pattern keeps it.
-TEST(Sequences, PercentSignsFollowPrintfAndRangesAreCapped) {
-  EXPECT_EQ(cli::FramePath("shots/100%%.%04d.obj", 7), "shots/100%.0007.obj");
-  EXPECT_EQ(cli::FramePath("a%%%d.obj", 5), "a%5.obj");
-  EXPECT_FALSE(cli::IsFramePattern("100%%d.obj"));  // printf writes "100%d.obj"
-  EXPECT_FALSE(cli::IsFramePattern("a%%04d.obj"));
-  EXPECT_EQ(cli::FramePath("50%%.##.obj", 7), "50%%.07.obj");
-  Int32 first = 0, last = 0;
   EXPECT_NO_THROW(cli::ParseSequenceRange("1:100000", first, last));
   EXPECT_THROW(cli::ParseSequenceRange("1:100001", first, last), std::invalid_argument);
   EXPECT_THROW(cli::ParseSequenceRange("0:2147483647", first, last), std::invalid_argument);
@@ -91,7 +64,7 @@ class FormatsCliTest : public ::testing::Test {
     for (int f = 1; f <= 3; ++f) {
       frames.push_back(deform_scene::Twist(mesh.points, 0.15 * f, true));
       headless::ObjFile file = headless::ParseObj(restText, "rest");
-      std::ofstream(dir / ("walk." + cli::PaddedFrame(f) + ".obj"), std::ios::binary)
+      std::ofstream(dir / ("walk." + headless::PaddedFrame(f) + ".obj"), std::ios::binary)
           << headless::ObjText(file, frames.back());
     }
   }
@@ -110,12 +83,12 @@ TEST_F(FormatsCliTest, ApplyCorrectsASequenceIntoFilesWrittenLikeTheirInputsAndI
   ASSERT_EQ(run.status, 0) << run.output;
   std::vector<std::vector<Vector3>> corrected;
   for (int f = 1; f <= 3; ++f) {
-    const fs::path out = dir / "out" / ("walk." + cli::PaddedFrame(f) + ".obj");
+    const fs::path out = dir / "out" / ("walk." + headless::PaddedFrame(f) + ".obj");
     const headless::ObjFile result = headless::ReadObjFile(out.string());
     corrected.push_back(result.mesh.points);
     // Every line but the positions and the normal is the input's, and the material library is
     // still reached from the output's folder.
-    std::istringstream a(ReadWholeFile(dir / ("walk." + cli::PaddedFrame(f) + ".obj")));
+    std::istringstream a(ReadWholeFile(dir / ("walk." + headless::PaddedFrame(f) + ".obj")));
     std::istringstream b(ReadWholeFile(out));
     std::string la, lb;
     while (std::getline(a, la) && std::getline(b, lb))
