@@ -115,8 +115,7 @@ int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std
 // write there. A hint: false where the system has no such call, and nothing happens.
 bool FillInPages(void* begin, std::size_t bytes);
 // Test switch: makes the n-th FlushToDisk from now on (1 = the next) fail after the buffer's
-// flush, as a failing disk would, with EIO as the system's reason; only that one. 0 disarms, as
-// does resetting the host state (headless/scene/host_state.h).
+// flush, as a failing disk would, with EIO as the system's reason; only that one. 0 disarms.
 void FailNthFlush(long long n);
 // Puts a standard stream (stdin or stdout) in binary mode (no line-end translation on Windows).
 void SetBinaryMode(std::FILE* stream);

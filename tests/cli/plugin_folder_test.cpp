@@ -24,7 +24,7 @@ using headless::platform::Utf8FromPath;
 class NonAsciiPluginFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     root = fs::temp_directory_path() /
            ("tessamire_folder_" + std::to_string(std::random_device{}())) / fs::path(u8"plüg-ins");
     folder = root / fs::path(u8"テッサ");
@@ -34,7 +34,7 @@ class NonAsciiPluginFolder : public ::testing::Test {
     fs::copy(fs::path(TESSAMIRE_SOURCE_DIR) / "res", folder / "res", fs::copy_options::recursive);
   }
   void TearDown() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     fs::remove_all(root.parent_path());
   }
 
