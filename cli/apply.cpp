@@ -43,7 +43,8 @@
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
 #include "headless/picture/side_by_side.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/streams.h"
 
 namespace cli {
 namespace {

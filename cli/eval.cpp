@@ -18,7 +18,8 @@
 #include "headless/files/printable.h"
 #include "headless/io/results.h"
 #include "headless/io/scene_file.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/streams.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 

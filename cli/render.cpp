@@ -25,7 +25,8 @@
 #include "headless/job/pair_measures.h"
 #include "headless/picture/colour_scale.h"
 #include "headless/picture/side_by_side.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/processes.h"
+#include "headless/platform/streams.h"
 
 namespace cli {
 namespace {

@@ -1,6 +1,6 @@
 #include "headless/entries/entries_state.h"
 
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
 #include "headless/scene/scene_state.h"
 
 namespace headless {

@@ -26,7 +26,7 @@
 #include "headless/files/output_file.h"
 #include "headless/files/pages_ahead.h"
 #include "headless/files/shortest_number.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace headless {
 namespace {

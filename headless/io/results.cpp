@@ -12,7 +12,7 @@
 #include "headless/files/output_file.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/deform.h"
 
 namespace headless {

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "headless/io/obj.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

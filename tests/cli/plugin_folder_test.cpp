@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "headless/entries/plugin_host.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/loaded_plugin.h"

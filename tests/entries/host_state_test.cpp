@@ -13,7 +13,7 @@
 #include "headless/entries/framework.h"
 #include "headless/entries/host_table.h"
 #include "headless/entries/thread_entries.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"

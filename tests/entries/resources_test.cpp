@@ -14,7 +14,7 @@
 #include "headless/entries/entries_state.h"
 #include "headless/entries/host_table.h"
 #include "headless/entries/resources.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/thrown.h"
