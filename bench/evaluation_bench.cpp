@@ -20,7 +20,7 @@
 #include "bench/benchmarks.h"
 #include "headless/entries/framework.h"
 #include "headless/files/checksum.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/memory.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 

@@ -25,7 +25,8 @@
 #include "headless/batch/rest_file.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/weights_file.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/streams.h"
 
 namespace cli {
 namespace {

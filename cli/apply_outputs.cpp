@@ -14,7 +14,7 @@
 #include "headless/batch/obj_results.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/point_cache.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace cli {
 namespace {

@@ -10,7 +10,8 @@
 #include "cli/eval.h"
 #include "cli/sequence.h"
 #include "headless/io/scene_file.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/streams.h"
 
 namespace cli {
 

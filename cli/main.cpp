@@ -6,7 +6,9 @@
 
 #include "cli/subcommands.h"
 #include "headless/deformers/installation.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/interrupts.h"
+#include "headless/platform/memory.h"
+#include "headless/platform/paths.h"
 
 int main(int argc, char** argv) {
   headless::platform::InstallInterruptHandler();

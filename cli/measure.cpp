@@ -9,7 +9,7 @@
 #include "headless/io/weights_file.h"
 #include "headless/job/pair_measures.h"
 #include "headless/job/tables.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/streams.h"
 
 namespace cli {
 namespace {

@@ -27,7 +27,8 @@
 #include "headless/picture/colour_scale.h"
 #include "headless/picture/movie.h"
 #include "headless/picture/side_by_side.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/processes.h"
+#include "headless/platform/streams.h"
 
 namespace cli {
 namespace {

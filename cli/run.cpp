@@ -14,7 +14,8 @@
 #include "headless/job/character_job.h"
 #include "headless/job/limb_job.h"
 #include "headless/job/tables.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/memory.h"
+#include "headless/platform/streams.h"
 #include "web/page_template.h"
 
 namespace cli {

@@ -11,7 +11,7 @@
 #include "headless/entries/plugin_host.h"
 #include "headless/files/interruption.h"
 #include "headless/files/printable.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"
 

@@ -22,7 +22,8 @@
 #include "headless/io/obj_read.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/streams.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 

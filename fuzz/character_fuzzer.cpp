@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "headless/geometry/file_vertices.h"
 #include "headless/characters/character.h"
+#include "headless/entries/entries_state.h"
+#include "headless/geometry/file_vertices.h"
 #include "headless/io/scene_file.h"
-#include "headless/scene/host_state.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   return 0;
 }
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/plugin_host.h"
 #include "headless/io/scene_file.h"
-#include "headless/scene/host_state.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ void ClosePlugin() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   g_plugin = new headless::PluginHost;
   std::string error;
   try {

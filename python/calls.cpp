@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace tessamire_python {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "headless/entries/plugin_host.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "python/calls.h"
 
 #ifndef TESSAMIRE_PYTHON_RELATIVE_PLUGIN_DIR

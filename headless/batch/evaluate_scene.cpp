@@ -8,7 +8,7 @@
 #include "headless/files/output_folder.h"
 #include "headless/files/printable.h"
 #include "headless/io/results.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 

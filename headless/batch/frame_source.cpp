@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace headless {
 

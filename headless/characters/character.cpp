@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "headless/files/input_file.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 #if TESSAMIRE_HAVE_ASSIMP
 #include <algorithm>

@@ -8,7 +8,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace headless {
 

@@ -1,9 +1,9 @@
 #include "headless/entries/falloff_entries.h"
 
 #include "headless/deformers/falloff.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/entry_guard.h"
 #include "headless/entries/framework.h"
-#include "headless/scene/host_state.h"
 
 namespace headless {
 
@@ -17,11 +17,11 @@ const FalloffEvaluator* AsEvaluator(const Falloff* fo) {
 }
 
 Falloff* FalloffAlloc(Int32 type) {
-  if (TheHostState().falloffWithheld.load()) return nullptr;
+  if (TheEntriesState().falloffWithheld.load()) return nullptr;
   FalloffEvaluator* evaluator = NewHostRecord<FalloffEvaluator>();
   if (evaluator == nullptr) return nullptr;
   evaluator->type = type;
-  TheHostState().liveFalloffs.fetch_add(1);
+  TheEntriesState().liveFalloffs.fetch_add(1);
   return reinterpret_cast<Falloff*>(evaluator);
 }
 
@@ -29,7 +29,7 @@ void FalloffFree(Falloff* fo) {
   FalloffEvaluator* evaluator = AsEvaluator(fo);
   if (evaluator == nullptr) return;
   DeleteHostRecord(evaluator);
-  TheHostState().liveFalloffs.fetch_sub(1);
+  TheEntriesState().liveFalloffs.fetch_sub(1);
 }
 
 Bool FalloffInit(Falloff* fo, const BaseContainer* bc, BaseDocument*, BaseList2D*) {
@@ -97,11 +97,11 @@ Float FalloffSample(const Falloff* fo, const Vector3* position, Float* weightOut
 }  // namespace
 
 Int64 LiveFalloffs() {
-  return TheHostState().liveFalloffs.load();
+  return TheEntriesState().liveFalloffs.load();
 }
 
 void WithholdFalloffLibrary(bool withheld) {
-  TheHostState().falloffWithheld.store(withheld);
+  TheEntriesState().falloffWithheld.store(withheld);
 }
 
 void InstallFalloffEntries(HostTable& t) {

@@ -11,7 +11,7 @@ namespace headless {
 Int64 LiveFalloffs();
 
 // While withheld, the library supplies no evaluator: allocation answers null (tests use it to
-// reach the deformer's paths without one). Resetting the host state (host_state.h) ends it.
+// reach the deformer's paths without one). ResetHostState (entries_state.h) ends it.
 void WithholdFalloffLibrary(bool withheld);
 
 void InstallFalloffEntries(HostTable& table);

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "headless/entries/entries_state.h"
 #include "headless/entries/entry_guard.h"
-#include "headless/scene/host_state.h"
 
 namespace headless {
 
@@ -50,13 +50,13 @@ constexpr bool kCacheEnabled = false;
 constexpr bool kCacheEnabled = true;
 #endif
 
-// The allocator's books live in the host state.
-HostState::Allocator& Books() {
-  return TheHostState().allocator;
+// The allocator's books live in the entries' state.
+EntriesState::Allocator& Books() {
+  return TheEntriesState().allocator;
 }
 
 bool NextAttemptFails() {
-  HostState& state = TheHostState();
+  EntriesState& state = TheEntriesState();
   const Int64 attempt = state.allocator.attempts.fetch_add(1) + 1;
   Int64 target = state.failingAllocation.load();
   return target != 0 && attempt == target &&
@@ -64,7 +64,7 @@ bool NextAttemptFails() {
 }
 
 void CountIn(Int64 size) {
-  HostState::Allocator& books = Books();
+  EntriesState::Allocator& books = Books();
   books.allocations.fetch_add(1);
   books.blocksInUse.fetch_add(1);
   const Int64 now = books.bytesInUse.fetch_add(size) + size;
@@ -74,7 +74,7 @@ void CountIn(Int64 size) {
 }
 
 void CountOut(Int64 size) {
-  HostState::Allocator& books = Books();
+  EntriesState::Allocator& books = Books();
   books.blocksInUse.fetch_sub(1);
   books.bytesInUse.fetch_sub(size);
 }
@@ -102,7 +102,7 @@ Int64 BlockCapacity(void* block) {
 
 // A raw block of at least `capacity` bytes from the cache, or null.
 char* TakeCached(Int64 capacity, Int64& actual) {
-  HostState::Allocator& books = Books();
+  EntriesState::Allocator& books = Books();
   std::lock_guard<std::mutex> lock(books.cacheMutex);
   auto it = books.cache.lower_bound(capacity);
   if (it == books.cache.end() || it->first > capacity + capacity / kCacheSlackDivisor)
@@ -117,7 +117,7 @@ char* TakeCached(Int64 capacity, Int64& actual) {
 // Keeps a raw block for reuse; false when the cache is full or cannot take another entry (the
 // caller frees it).
 bool KeepCached(char* raw, Int64 capacity) noexcept {
-  HostState::Allocator& books = Books();
+  EntriesState::Allocator& books = Books();
   std::lock_guard<std::mutex> lock(books.cacheMutex);
   if (books.cachedBytes + capacity > kCacheLimit) return false;
   try {
@@ -132,7 +132,7 @@ bool KeepCached(char* raw, Int64 capacity) noexcept {
 }  // namespace
 
 AllocationStats GetAllocationStats() {
-  HostState::Allocator& books = Books();
+  EntriesState::Allocator& books = Books();
   Int64 cached = 0;
   {
     std::lock_guard<std::mutex> lock(books.cacheMutex);
@@ -143,12 +143,12 @@ AllocationStats GetAllocationStats() {
 }
 
 void ResetPeakBytes() {
-  HostState::Allocator& books = Books();
+  EntriesState::Allocator& books = Books();
   books.peakBytes.store(books.bytesInUse.load());
 }
 
 void FailNthAllocation(Int64 n) {
-  HostState& state = TheHostState();
+  EntriesState& state = TheEntriesState();
   state.failingAllocation.store(n <= 0 ? 0 : state.allocator.attempts.load() + n);
 }
 
@@ -157,7 +157,7 @@ Int64 AllocationAttempts() {
 }
 
 void ReleaseCachedMemory() {
-  HostState::Allocator& books = Books();
+  EntriesState::Allocator& books = Books();
   std::lock_guard<std::mutex> lock(books.cacheMutex);
   for (auto& [capacity, raw] : books.cache) std::free(raw);
   books.cache.clear();
@@ -216,8 +216,6 @@ void Free(void* block) {
 // whose caller finds the pool running another thread's loop runs on its caller alone rather than
 // wait, so that evaluations on several threads go on side by side. A loop started from inside a
 // loop body runs on the calling worker alone.
-
-std::atomic<bool>& g_enableParallelFor = TheHostState().enableParallelFor;
 
 namespace {
 
@@ -372,15 +370,23 @@ void AttendMeeting() {
 
 }  // namespace
 
+void EnableParallelFor(bool enabled) {
+  TheEntriesState().parallelForEnabled.store(enabled);
+}
+
+bool ParallelForEnabled() {
+  return TheEntriesState().parallelForEnabled.load();
+}
+
 Int32 WorkerCount() {
-  const HostState& state = TheHostState();
-  if (!state.enableParallelFor.load()) return 1;
+  const EntriesState& state = TheEntriesState();
+  if (!state.parallelForEnabled.load()) return 1;
   const Int32 workers = t_threadWorkers > 0 ? t_threadWorkers : state.workers.load();
   return workers <= 0 ? HardwareWorkers() : workers;
 }
 
 void SetWorkerCount(Int32 workers) {
-  TheHostState().workers.store(workers);
+  TheEntriesState().workers.store(workers);
 }
 
 ThreadWorkers::ThreadWorkers(Int32 workers) : previous_(t_threadWorkers) {

@@ -2,7 +2,6 @@
 // a counting allocator with failure injection, and ParallelFor over a persistent worker pool.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <new>
 #include <utility>
@@ -25,9 +24,9 @@ struct AllocationStats {
 AllocationStats GetAllocationStats();
 void ResetPeakBytes();
 // Makes the n-th allocation from now on (1 = the next) fail, and only that one; 0 disarms, as
-// does resetting the host state (host_state.h).
+// does ResetHostState (entries_state.h).
 void FailNthAllocation(Int64 n);
-// Number of allocations attempted through the framework since the host state was last reset.
+// Number of allocations attempted through the framework since the last ResetHostState.
 Int64 AllocationAttempts();
 
 // Returns the blocks kept for reuse to the system.
@@ -55,11 +54,12 @@ void DeleteHostRecord(T* record) {
 
 // --- parallel loops ---
 // The switch "enable parallel execution of all ParallelFor loops"; off forces one worker. On
-// again when the host state is reset (headless/scene/host_state.h), where it lives.
-extern std::atomic<bool>& g_enableParallelFor;
+// again after ResetHostState (entries_state.h).
+void EnableParallelFor(bool enabled);
+bool ParallelForEnabled();
 // Number of workers a loop uses (the pool's threads plus the caller).
 Int32 WorkerCount();
-// Sets the number of workers the next loops use; 0 (and resetting the host state) picks the
+// Sets the number of workers the next loops use; 0 (and ResetHostState) picks the
 // number of hardware threads. The pool resizes before its next loop.
 void SetWorkerCount(Int32 workers);
 // While it lives, loops started on the constructing thread use `workers` workers (0: the number

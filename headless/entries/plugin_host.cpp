@@ -8,7 +8,8 @@
 
 #include "headless/entries/framework.h"
 #include "headless/entries/host_table.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/libraries.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 

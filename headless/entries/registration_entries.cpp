@@ -5,10 +5,10 @@
 #include <string>
 
 #include "headless/entries/bitmap.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/entry_guard.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/resources.h"
-#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 
 namespace headless {
@@ -35,13 +35,13 @@ const ResourceSet* AsResourceSet(const Resource* res) {
 Resource* ResourceLoad(const char* resDirectory) {
   if (resDirectory == nullptr) return nullptr;
   ResourceSet* record = NewHostRecord<ResourceSet>(LoadResourceSet(resDirectory));
-  if (record != nullptr) TheHostState().liveResources.fetch_add(1);
+  if (record != nullptr) TheEntriesState().liveResources.fetch_add(1);
   return reinterpret_cast<Resource*>(record);
 }
 
 void ResourceFree(Resource* res) {
   if (res == nullptr) return;
-  TheHostState().liveResources.fetch_sub(1);
+  TheEntriesState().liveResources.fetch_sub(1);
   DeleteHostRecord(reinterpret_cast<ResourceSet*>(res));
 }
 
@@ -178,7 +178,7 @@ void InstallRegistrationEntries(HostTable& t) {
 }
 
 Int64 LiveResourceSets() {
-  return TheHostState().liveResources.load();
+  return TheEntriesState().liveResources.load();
 }
 
 }  // namespace headless

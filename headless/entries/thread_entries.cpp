@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "headless/entries/entries_state.h"
 #include "headless/entries/entry_guard.h"
 #include "headless/entries/framework.h"
-#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 
 namespace headless {
@@ -34,7 +34,7 @@ BaseThread* ThreadAlloc(void* user, void (*main)(void*), Bool (*testBreak)(void*
   t->main = main;
   t->testBreak = testBreak;
   t->name = name;
-  TheHostState().liveThreads.fetch_add(1);
+  TheEntriesState().liveThreads.fetch_add(1);
   return reinterpret_cast<BaseThread*>(t);
 }
 
@@ -47,7 +47,7 @@ void ThreadFree(BaseThread* thread) {
   if (thread == nullptr) return;
   ThreadWait(thread, false);
   DeleteHostRecord(AsThread(thread));
-  TheHostState().liveThreads.fetch_sub(1);
+  TheEntriesState().liveThreads.fetch_sub(1);
 }
 
 Bool ThreadStart(BaseThread* thread, Int32 mode, Int32) {
@@ -78,7 +78,7 @@ Bool ThreadStart(BaseThread* thread, Int32 mode, Int32) {
 }  // namespace
 
 Int64 LiveThreadRecords() {
-  return TheHostState().liveThreads.load();
+  return TheEntriesState().liveThreads.load();
 }
 
 void InstallThreadEntries(HostTable& t) {

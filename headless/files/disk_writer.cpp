@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
 
 namespace headless {
 namespace {

@@ -10,7 +10,9 @@
 #include <stdexcept>
 
 #include "headless/files/pages_ahead.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/streams.h"
 
 namespace headless {
 

@@ -1,6 +1,6 @@
 #include "headless/files/interruption.h"
 
-#include "headless/platform/platform.h"
+#include "headless/platform/interrupts.h"
 
 namespace headless {
 

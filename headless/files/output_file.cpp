@@ -7,7 +7,10 @@
 #include <random>
 #include <stdexcept>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
+#include "headless/platform/interrupts.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/streams.h"
 
 namespace headless {
 

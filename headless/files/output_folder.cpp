@@ -3,7 +3,8 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
+#include "headless/platform/paths.h"
 
 namespace headless {
 

@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
 
 namespace headless {
 

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/memory.h"
 
 namespace headless {
 

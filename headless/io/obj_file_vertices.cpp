@@ -10,7 +10,7 @@
 #include "headless/files/shortest_number.h"
 #include "headless/io/obj.h"
 #include "headless/io/obj_write.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace headless {
 

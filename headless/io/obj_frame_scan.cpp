@@ -9,7 +9,7 @@
 #include "headless/files/input_file.h"
 #include "headless/files/input_ranges.h"
 #include "headless/io/obj_read.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace headless {
 namespace {

@@ -14,7 +14,7 @@
 #include "headless/files/shortest_number.h"
 #include "headless/geometry/vector.h"
 #include "headless/io/obj.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 
 namespace headless {
 namespace {

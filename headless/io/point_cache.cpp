@@ -15,7 +15,7 @@
 #include "headless/files/input_file.h"
 #include "headless/files/output_file.h"
 #include "headless/files/shortest_number.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/memory.h"
 
 namespace headless {
 namespace {

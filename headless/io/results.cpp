@@ -13,7 +13,7 @@
 #include "headless/geometry/mesh.h"
 #include "headless/io/obj_file_vertices.h"
 #include "headless/io/obj_write.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/deform.h"
 
 namespace headless {

@@ -11,7 +11,7 @@
 
 #include "headless/files/output_file.h"
 #include "headless/picture/image.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/processes.h"
 
 namespace headless {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "headless/scene/host_state.h"
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
+#include "headless/scene/scene_state.h"
 #include "host/abi/plugin_base.h"
 
 namespace headless {
@@ -29,7 +29,7 @@ void CopyIntoDeformCache(Node& object) {
   if (object.deformCache.size() != object.points.size())
     object.deformCache.resize(object.points.size());
   if (object.points.empty()) return;
-  const PointCopy copy = TheHostState().deformCacheCopy.load(std::memory_order_acquire);
+  const PointCopy copy = TheSceneState().deformCacheCopy.load(std::memory_order_acquire);
   if (copy != nullptr)
     copy(object.points.data(), object.deformCache.data(), static_cast<Int64>(object.points.size()));
   else
@@ -155,7 +155,7 @@ DeformReport DeformDocument(Document& doc) {
 }
 
 void SetDeformCacheCopy(PointCopy copy) {
-  TheHostState().deformCacheCopy.store(copy, std::memory_order_release);
+  TheSceneState().deformCacheCopy.store(copy, std::memory_order_release);
 }
 
 const std::vector<Vector3>& DeformedPoints(const Node* object) {

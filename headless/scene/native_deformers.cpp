@@ -5,13 +5,13 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "headless/scene/host_state.h"
+#include "headless/scene/scene_state.h"
 
 namespace headless {
 
 namespace {
 
-HostState::NativeTypes& Natives(HostState& state, NativeLifetime lifetime) {
+SceneState::NativeTypes& Natives(SceneState& state, NativeLifetime lifetime) {
   return lifetime == NativeLifetime::kProcess ? state.hostNatives : state.addedNatives;
 }
 
@@ -21,15 +21,15 @@ void RegisterNativeDeformer(Int32 type, NativeDeformer deform, NativeLifetime li
   if (deform == nullptr)
     throw std::invalid_argument("RegisterNativeDeformer: no routine for type " +
                                 std::to_string(type));
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.nativeMutex);
   Natives(state, lifetime).routines[type] = deform;
 }
 
 NativeDeformer FindNativeDeformer(Int32 type) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.nativeMutex);
-  for (const HostState::NativeTypes* natives : {&state.addedNatives, &state.hostNatives}) {
+  for (const SceneState::NativeTypes* natives : {&state.addedNatives, &state.hostNatives}) {
     const auto it = natives->routines.find(type);
     if (it != natives->routines.end()) return it->second;
   }
@@ -38,7 +38,7 @@ NativeDeformer FindNativeDeformer(Int32 type) {
 
 void RegisterFrameAnimation(FrameAnimation animate, NativeLifetime lifetime) {
   if (animate == nullptr) throw std::invalid_argument("RegisterFrameAnimation: no routine");
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.nativeMutex);
   std::vector<FrameAnimation>& animations = Natives(state, lifetime).animations;
   if (std::find(animations.begin(), animations.end(), animate) == animations.end())
@@ -49,7 +49,7 @@ void AnimateAtFrame(Document& doc, Float frame) {
   if (!std::isfinite(frame)) throw std::invalid_argument("the frame is not finite");
   std::vector<FrameAnimation> animations;
   {
-    HostState& state = TheHostState();
+    SceneState& state = TheSceneState();
     std::lock_guard<std::mutex> lock(state.nativeMutex);
     animations = state.hostNatives.animations;
     for (const FrameAnimation animate : state.addedNatives.animations)

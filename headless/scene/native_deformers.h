@@ -25,7 +25,7 @@ using NativeDeformer = void (*)(Node* deformer, Node* object, std::vector<Vector
 using NativeDeformers = std::map<Int32, NativeDeformer>;
 
 // How long a native type stays: the host's own (InstallNativeDeformers) for the process; one
-// registered later (a test's) until the host state is reset (host_state.h), where both live.
+// registered later (a test's) until the scene's state is reset (scene_state.h), where both live.
 enum class NativeLifetime { kProcess, kUntilReset };
 
 // Registers (or replaces) the native routine of a deformer type; one registered until a reset

@@ -4,7 +4,7 @@
 #include <map>
 #include <mutex>
 
-#include "headless/scene/host_state.h"
+#include "headless/scene/scene_state.h"
 #include "host/abi/plugin_base.h"
 
 namespace headless {
@@ -31,20 +31,20 @@ void DeleteCommand(CommandData* command) {
 }
 
 bool IsRefused(Int32 id) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.mutex);
   return state.refusedRegistrations.count(id) != 0;
 }
 
-// Appends to one of the host state's records.
-void Record(std::vector<std::string> HostState::*record, const std::string& line) {
-  HostState& state = TheHostState();
+// Appends to one of the scene state's records.
+void Record(std::vector<std::string> SceneState::*record, const std::string& line) {
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.mutex);
   (state.*record).push_back(line);
 }
 
-std::vector<std::string> Copy(std::vector<std::string> HostState::*record) {
-  HostState& state = TheHostState();
+std::vector<std::string> Copy(std::vector<std::string> SceneState::*record) {
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.mutex);
   return state.*record;
 }
@@ -52,7 +52,7 @@ std::vector<std::string> Copy(std::vector<std::string> HostState::*record) {
 }  // namespace
 
 bool AddRegistration(Registration registration) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   bool accepted = true;
   {
     std::lock_guard<std::mutex> lock(state.registryMutex);
@@ -70,7 +70,7 @@ bool AddRegistration(Registration registration) {
 }
 
 bool FindRegistration(Int32 id, Registration& out) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.registryMutex);
   for (const Registration& r : state.registrations) {
     if (r.id == id) {
@@ -82,7 +82,7 @@ bool FindRegistration(Int32 id, Registration& out) {
 }
 
 std::vector<Registration> Registrations() {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.registryMutex);
   return state.registrations;
 }
@@ -90,7 +90,7 @@ std::vector<Registration> Registrations() {
 namespace {
 template <typename Predicate>
 void RemoveWhere(Predicate remove) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::vector<Registration> removed;
   {
     std::lock_guard<std::mutex> lock(state.registryMutex);
@@ -116,13 +116,13 @@ void RemoveRegistrations(const void* owner) {
 
 void ClearRegistrations() {
   RemoveWhere([](const Registration&) { return true; });
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.registryMutex);
   state.descriptions.clear();
 }
 
 void RefuseRegistration(Int32 id) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.refusedRegistrations.insert(id);
 }
@@ -135,7 +135,7 @@ const void* CurrentModule() {
 }
 
 bool RegisterDescription(Int32 id, DescriptionData description) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.registryMutex);
   if (IsRefused(id)) return false;
   state.descriptions[id] = std::move(description);
@@ -143,7 +143,7 @@ bool RegisterDescription(Int32 id, DescriptionData description) {
 }
 
 bool FindDescription(Int32 id, DescriptionData& out) {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.registryMutex);
   const auto it = state.descriptions.find(id);
   if (it == state.descriptions.end()) return false;
@@ -152,40 +152,40 @@ bool FindDescription(Int32 id, DescriptionData& out) {
 }
 
 void ConsolePrintLine(const std::string& line) {
-  Record(&HostState::console, line);
+  Record(&SceneState::console, line);
 }
 
 std::vector<std::string> ConsoleLines() {
-  return Copy(&HostState::console);
+  return Copy(&SceneState::console);
 }
 
 void CountRefreshRequest() {
-  TheHostState().refreshRequests.fetch_add(1);
+  TheSceneState().refreshRequests.fetch_add(1);
 }
 Int64 RefreshRequests() {
-  return TheHostState().refreshRequests.load();
+  return TheSceneState().refreshRequests.load();
 }
 
 void ReportHostError(const std::string& message) {
-  Record(&HostState::hostErrors, message);
+  Record(&SceneState::hostErrors, message);
 }
 
 std::vector<std::string> HostErrors() {
-  return Copy(&HostState::hostErrors);
+  return Copy(&SceneState::hostErrors);
 }
 
 void ClearHostErrors() {
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.hostErrors.clear();
 }
 
 void RecordThreadName(const std::string& name) {
-  Record(&HostState::threadNames, name);
+  Record(&SceneState::threadNames, name);
 }
 
 std::vector<std::string> ThreadNames() {
-  return Copy(&HostState::threadNames);
+  return Copy(&SceneState::threadNames);
 }
 
 }  // namespace headless

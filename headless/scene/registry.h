@@ -1,7 +1,7 @@
 // What the headless host keeps of its plug-ins and of what they told it: registrations,
 // registered descriptions, the console, refresh requests, the names of host threads that ran,
 // and host diagnostics. Process-wide, like the host application's own lists; every function is
-// safe to call from any thread. All of it is emptied by TheHostState().Reset() (host_state.h).
+// safe to call from any thread. All of it is emptied by TheSceneState().Reset() (scene_state.h).
 #pragma once
 
 #include <string>

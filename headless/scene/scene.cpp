@@ -6,8 +6,8 @@
 #include <shared_mutex>
 #include <stdexcept>
 
-#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
+#include "headless/scene/scene_state.h"
 #include "host/abi/ids.h"
 #include "host/abi/plugin_base.h"
 
@@ -134,7 +134,7 @@ Node* NewRecord(Int32 type, bool isTag, const NodeMemory* from) {
   if (memory == nullptr) return nullptr;
   Node* node = new (memory) Node;
   if (from != nullptr) node->release = from->release;
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   node->serial = state.nextSerial.fetch_add(1);
   node->type = type;
   node->isTag = isTag;
@@ -163,7 +163,7 @@ void DropInstance(Node* node) {
 void DestroyOne(Node* node) {
   DropInstance(node);
   {
-    HostState& state = TheHostState();
+    SceneState& state = TheSceneState();
     std::unique_lock<std::shared_mutex> lock(state.liveMutex);
     state.liveNodes.erase(node->serial);
   }
@@ -274,7 +274,7 @@ void DestroyNode(Node* node) {
 
 Node* FindLiveNode(UInt64 serial) {
   if (serial == 0) return nullptr;
-  HostState& state = TheHostState();
+  SceneState& state = TheSceneState();
   std::shared_lock<std::shared_mutex> lock(state.liveMutex);
   const auto it = state.liveNodes.find(serial);
   return it == state.liveNodes.end() ? nullptr : it->second;
@@ -283,7 +283,7 @@ Node* FindLiveNode(UInt64 serial) {
 void ReleaseInstancesOf(const void* owner) {
   std::vector<Node*> nodes;
   {
-    HostState& state = TheHostState();
+    SceneState& state = TheSceneState();
     std::shared_lock<std::shared_mutex> lock(state.liveMutex);
     for (const auto& [serial, node] : state.liveNodes)
       if (node->instance != nullptr && node->instanceOwner == owner) nodes.push_back(node);
@@ -344,7 +344,7 @@ void Document::SetFrameRate(Float fps) {
 Document::~Document() {
   // A destroyed document is no longer the one commands run on.
   Document* self = this;
-  TheHostState().activeDocument.compare_exchange_strong(self, nullptr);
+  TheSceneState().activeDocument.compare_exchange_strong(self, nullptr);
   for (Node* op = first_; op != nullptr;) {
     Node* next = op->next;
     DestroyNode(op);

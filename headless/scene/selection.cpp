@@ -3,8 +3,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
+#include "headless/scene/scene_state.h"
 #include "host/abi/plugin_base.h"
 
 namespace headless {
@@ -65,27 +65,27 @@ std::vector<Node*> ActiveObjects(const Document& doc, bool children, Int32 type,
 }
 
 void SetKeyboardQualifier(Int32 qualifier) {
-  TheHostState().keyboardQualifier.store(qualifier);
+  TheSceneState().keyboardQualifier.store(qualifier);
 }
 
 Int32 KeyboardQualifier() {
-  return TheHostState().keyboardQualifier.load();
+  return TheSceneState().keyboardQualifier.load();
 }
 
 void SetInputStateAvailable(bool available) {
-  TheHostState().inputStateAvailable.store(available);
+  TheSceneState().inputStateAvailable.store(available);
 }
 
 bool InputStateAvailable() {
-  return TheHostState().inputStateAvailable.load();
+  return TheSceneState().inputStateAvailable.load();
 }
 
 void SetActiveDocument(Document* doc) {
-  TheHostState().activeDocument.store(doc);
+  TheSceneState().activeDocument.store(doc);
 }
 
 Document* ActiveDocument() {
-  return TheHostState().activeDocument.load();
+  return TheSceneState().activeDocument.load();
 }
 
 bool IsCommandEnabled(Int32 id) {

@@ -4,7 +4,7 @@
 //
 // The selection lives in the nodes (BIT_ACTIVE) and so belongs to their document; the qualifier
 // and the active document are process-wide, like the host's own input state (kept in
-// host_state.h, and back to their start values when it is reset), and meant to be set from one
+// scene_state.h, and back to their start values when it is reset), and meant to be set from one
 // thread.
 #pragma once
 

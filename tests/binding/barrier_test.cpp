@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "headless/scene/host_state.h"
+#include "headless/entries/entries_state.h"
 #include "headless/scene/registry.h"
 #include "host/abi/plugin_base.h"
 #include "host/binding/thread.h"
@@ -204,7 +204,7 @@ class ThrowingThread : public C4DThread {
 
 TEST(Barrier, ThreadRoutineThatThrowsEndsTheThread) {
   BindInProcessHost();
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   ThrowingThread thread;
   ASSERT_TRUE(thread.Start());
   thread.Wait();

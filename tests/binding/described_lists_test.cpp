@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "headless/entries/entries_state.h"
 #include "headless/scene/description.h"
-#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "host/abi/plugin_base.h"
@@ -35,7 +35,7 @@ class ListProbe : public Base {
 // Every include/exclude list of a registered plug-in type's description is there, empty, before
 // the plug-in's Initialise; other described parameters are left to the plug-in.
 TEST(DescribedLists, AFreshPlugInNodeHoldsAnEmptyListPerDescribedList) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   BindInProcessHost();
   constexpr Int32 kObjectType = 424301;
   constexpr Int32 kTagType = 424302;
@@ -78,7 +78,7 @@ TEST(DescribedLists, AFreshPlugInNodeHoldsAnEmptyListPerDescribedList) {
     Node* plain = doc->AddObject(headless::kNullObjectType, "not described");
     EXPECT_TRUE(plain->params.Entries().empty());
   }
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <span>
 #include <utility>
 
+#include "headless/entries/entries_state.h"
 #include "headless/entries/framework.h"
-#include "headless/scene/host_state.h"
 #include "host/binding/host_array.h"
 #include "tests/support/in_process_host.h"
 
@@ -17,13 +17,13 @@ namespace {
 class HostArrayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     BindInProcessHost();
     blocks_ = headless::GetAllocationStats().blocksInUse;
   }
   void TearDown() override {
     EXPECT_EQ(headless::GetAllocationStats().blocksInUse, blocks_) << "every block given back";
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
   }
 
   // Allocation attempts that `step` makes.

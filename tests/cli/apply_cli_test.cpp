@@ -10,7 +10,7 @@
 
 #include "headless/io/obj_read.h"
 #include "headless/io/obj_write.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

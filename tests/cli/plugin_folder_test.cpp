@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "headless/entries/plugin_host.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/loaded_plugin.h"
@@ -24,7 +24,7 @@ using headless::platform::Utf8FromPath;
 class NonAsciiPluginFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     root = fs::temp_directory_path() /
            ("tessamire_folder_" + std::to_string(std::random_device{}())) / fs::path(u8"plüg-ins");
     folder = root / fs::path(u8"テッサ");
@@ -34,7 +34,7 @@ class NonAsciiPluginFolder : public ::testing::Test {
     fs::copy(fs::path(TESSAMIRE_SOURCE_DIR) / "res", folder / "res", fs::copy_options::recursive);
   }
   void TearDown() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     fs::remove_all(root.parent_path());
   }
 

@@ -81,9 +81,9 @@ TEST_F(AdjacencyArrays, RunsWithAndWithoutThemGiveTheSameBits) {
     perIndexOnly.neighborPolyInfoArray = nullptr;
     HostBind(&perIndexOnly, &headless::FrameworkTableInstance());
     const std::vector<Frame> perIndex = RunFrames(mesh, options);
-    headless::g_enableParallelFor = false;
+    headless::EnableParallelFor(false);
     const std::vector<Frame> perIndexOneWorker = RunFrames(mesh, options);
-    headless::g_enableParallelFor = true;
+    headless::EnableParallelFor(true);
     BindInProcessHost();
 
     EXPECT_TRUE(SameBits(withArrays, perIndex)) << "weighting " << weighting;

@@ -120,9 +120,9 @@ TEST_F(ControllerTest, RunsAreBitIdenticalAcrossRunsAndWorkerCounts) {
     EXPECT_TRUE(SameBits(first, second)) << "two runs";
 
     std::vector<Frame> serial;
-    headless::g_enableParallelFor = false;
+    headless::EnableParallelFor(false);
     ASSERT_TRUE(Run(object, settings, serial));
-    headless::g_enableParallelFor = true;
+    headless::EnableParallelFor(true);
     EXPECT_TRUE(SameBits(first, serial)) << "parallel loops switched off";
 
     std::vector<Frame> one;

@@ -137,7 +137,7 @@ TEST_F(NeighbourhoodsTest, RangesInParallelGiveTheWalksArrays) {
   EXPECT_EQ(walked.Count(gridPoints), 0);
   EXPECT_EQ(walked.Count(fin), 4);
   for (bool parallel : {true, false}) {
-    headless::g_enableParallelFor = parallel;
+    headless::EnableParallelFor(parallel);
     NeighbourLists lists;
     BorderFlags border;
     ASSERT_TRUE(BuildNeighbourhoods(polygons, pointCount, *adjacency.get(), lists, border));
@@ -153,7 +153,7 @@ TEST_F(NeighbourhoodsTest, RangesInParallelGiveTheWalksArrays) {
                            border.flag.GetData()))
         << "border flags, parallel " << parallel;
   }
-  headless::g_enableParallelFor = true;
+  headless::EnableParallelFor(true);
 }
 
 TEST_F(NeighbourhoodsTest, PolygonCorners) {

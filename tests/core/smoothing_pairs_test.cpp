@@ -102,7 +102,7 @@ TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
         for (LaneWidth width : Widths()) {
           ForceLaneWidth(width);
           for (bool parallel : {true, false}) {
-            headless::g_enableParallelFor = parallel;
+            headless::EnableParallelFor(parallel);
             std::vector<Vector3> out(mesh.points.size());
             SmoothPass(mesh.points, out, t.lists, t.border, options, map);
             EXPECT_TRUE(SameBits(out, expected))
@@ -110,7 +110,7 @@ TEST_F(SmoothingPairs, PassMatchesTheOnePointStepBitForBit) {
                 << " parallel " << parallel << " lanes " << static_cast<int>(width);
           }
         }
-        headless::g_enableParallelFor = true;
+        headless::EnableParallelFor(true);
       }
     }
   }

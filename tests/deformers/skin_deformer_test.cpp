@@ -11,8 +11,8 @@
 #include "headless/deformers/skin.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
-#include "headless/scene/host_state.h"
 #include "headless/scene/native_deformers.h"
+#include "headless/scene/scene_state.h"
 
 namespace {
 
@@ -24,10 +24,10 @@ bool SameBits(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
 
 class SkinDeformerTest : public ::testing::Test {
  protected:
-  void SetUp() override { headless::TheHostState().Reset(); }
+  void SetUp() override { headless::TheSceneState().Reset(); }
   void TearDown() override {
     doc.reset();
-    headless::TheHostState().Reset();
+    headless::TheSceneState().Reset();
   }
   Node* Quad() {
     return doc->AddPolygonObject("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},

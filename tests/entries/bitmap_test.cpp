@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "headless/entries/bitmap.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/host_table.h"
-#include "headless/platform/platform.h"
-#include "headless/scene/host_state.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/thrown.h"

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "headless/scene/host_state.h"
+#include "headless/entries/entries_state.h"
 #include "headless/scene/registry.h"
 
 namespace {
@@ -34,7 +34,7 @@ void Act(Int32 fault) {
 }
 
 TEST(EntryGuard, AnswersTheFailureValueAndRecordsWhy) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   static_assert(std::is_nothrow_invocable_v<decltype(headless::Entry<Work>), Int32>);
   EXPECT_EQ(headless::Entry<Work>(kNone), 42);
   EXPECT_TRUE(headless::HostErrors().empty()) << "a clean call records nothing";
@@ -49,7 +49,7 @@ TEST(EntryGuard, AnswersTheFailureValueAndRecordsWhy) {
   EXPECT_EQ(errors[1], "work: refused");
   EXPECT_NE(errors[2].find("unknown exception"), std::string::npos) << errors[2];
   EXPECT_EQ(errors[3], "work: refused");
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 }  // namespace

@@ -4,11 +4,11 @@
 
 #include <thread>
 
-#include "headless/geometry/vector.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/falloff_entries.h"
 #include "headless/entries/host_table.h"
 #include "headless/entries/resources.h"
-#include "headless/scene/host_state.h"
+#include "headless/geometry/vector.h"
 #include "headless/scene/parameters.h"
 #include "tests/support/deform_scene.h"
 
@@ -41,7 +41,7 @@ Container Sphere(Float radius, Float inner) {
 class FalloffTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     live = headless::LiveFalloffs();
     falloff = Table().falloffAlloc(0);
     ASSERT_NE(falloff, nullptr);
@@ -49,7 +49,7 @@ class FalloffTableTest : public ::testing::Test {
   void TearDown() override {
     Table().falloffFree(falloff);
     EXPECT_EQ(headless::LiveFalloffs(), live);
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
   }
 
   bool PreSample(const Matrix& m = Matrix{}) {

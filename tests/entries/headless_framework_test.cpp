@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "headless/entries/entries_state.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/host_table.h"
-#include "headless/scene/host_state.h"
 #include "headless/scene/scene.h"
 
 namespace {
@@ -61,10 +61,10 @@ std::vector<Chunk> ExpectedChunks(Int64 count, Int64 workers) {
 class ParallelForTest : public ::testing::TestWithParam<Int32> {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     headless::SetWorkerCount(GetParam());
   }
-  void TearDown() override { headless::TheHostState().Reset(); }
+  void TearDown() override { headless::ResetHostState(); }
 };
 
 TEST_P(ParallelForTest, EveryIndexRunsOnceInChunksOfAtMostSixteen) {
@@ -94,7 +94,7 @@ TEST_P(ParallelForTest, ChunksFollowTheEvenSplit) {
 }
 
 TEST_P(ParallelForTest, SwitchOffRunsOnTheCallingThreadAlone) {
-  headless::g_enableParallelFor = false;
+  headless::EnableParallelFor(false);
   EXPECT_EQ(headless::WorkerCount(), 1);
   const auto record = RunLoop(5000);
   EXPECT_EQ(record->threads, std::set<std::thread::id>{std::this_thread::get_id()});
@@ -117,10 +117,10 @@ INSTANTIATE_TEST_SUITE_P(Workers, ParallelForTest, ::testing::Values(1, 2, 3, 8)
 
 class LoopsOnSeveralThreads : public ::testing::Test {
  protected:
-  void SetUp() override { headless::TheHostState().Reset(); }
+  void SetUp() override { headless::ResetHostState(); }
   void TearDown() override {
     headless::MeetAtLoops(0, 0.0);
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
   }
 };
 
@@ -160,9 +160,9 @@ TEST_F(LoopsOnSeveralThreads, ThreadWorkersRestoreTheCountBefore) {
       EXPECT_EQ(headless::WorkerCount(), 5);
     }
     EXPECT_EQ(headless::WorkerCount(), 2);
-    headless::g_enableParallelFor = false;
+    headless::EnableParallelFor(false);
     EXPECT_EQ(headless::WorkerCount(), 1) << "the switch still forces one worker";
-    headless::g_enableParallelFor = true;
+    headless::EnableParallelFor(true);
   }
   EXPECT_EQ(headless::WorkerCount(), 3);
 }

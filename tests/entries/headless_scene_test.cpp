@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include "headless/geometry/primitives.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/host_table.h"
+#include "headless/geometry/primitives.h"
 #include "headless/scene/deform.h"
-#include "headless/scene/host_state.h"
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
@@ -247,7 +247,7 @@ TEST_F(SceneTest, MessagesAreRecordedAndFlagsAndDirtyKept) {
 // stored points stay as they were.
 TEST(DeformCache, StartsAsAnExactCopyOfTheStoredPoints) {
   H();  // the host layer installs its copy
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   constexpr Int32 kRecord = 1099903;
   static std::vector<Vector3> received;
   headless::RegisterNativeDeformer(kRecord, [](Node*, Node*, std::vector<Vector3>& points) {
@@ -264,16 +264,16 @@ TEST(DeformCache, StartsAsAnExactCopyOfTheStoredPoints) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(Vector3)) == 0;
   };
   for (bool parallel : {true, false}) {
-    headless::g_enableParallelFor = parallel;
+    headless::EnableParallelFor(parallel);
     received.clear();
     EXPECT_TRUE(headless::DeformDocument(*doc).Ok());
     EXPECT_TRUE(same(received, points)) << "parallel " << parallel;
     EXPECT_TRUE(same(object->points, points));
     EXPECT_EQ(headless::DeformedPoints(object)[7].x, -points[7].x);
   }
-  headless::g_enableParallelFor = true;
+  headless::EnableParallelFor(true);
   doc.reset();
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 TEST(HostText, NumbersAndStringsAreCopiedTerminated) {
@@ -291,7 +291,7 @@ TEST(HostThreads, RunOnceWithTheirNameRecordedAndJoin) {
   struct Run {
     std::atomic<Int32> calls{0};
   } run;
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   BaseThread* thread = H().threadAlloc(
       &run, [](void* user) { static_cast<Run*>(user)->calls.fetch_add(1); }, nullptr,
       [](void*) -> const char* { return "Worker Name"; });
@@ -308,7 +308,7 @@ TEST(HostThreads, RunOnceWithTheirNameRecordedAndJoin) {
 // A thread a plug-in starts during an evaluation that asked for its own workers loops with that
 // count, not the process's.
 TEST(HostThreads, AsyncThreadsTakeTheirCallersWorkers) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   headless::SetWorkerCount(1);
   std::atomic<Int32> seen{0};
   BaseThread* thread = H().threadAlloc(
@@ -323,7 +323,7 @@ TEST(HostThreads, AsyncThreadsTakeTheirCallersWorkers) {
   H().threadWait(thread, false);
   H().threadFree(thread);
   EXPECT_EQ(seen.load(), 3);
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 }  // namespace

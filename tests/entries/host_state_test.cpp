@@ -8,12 +8,12 @@
 #include <string>
 #include <thread>
 
+#include "headless/entries/entries_state.h"
 #include "headless/entries/falloff_entries.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/host_table.h"
 #include "headless/entries/thread_entries.h"
-#include "headless/platform/platform.h"
-#include "headless/scene/host_state.h"
+#include "headless/platform/files.h"
 #include "headless/scene/native_deformers.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
@@ -31,7 +31,7 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
 
   headless::FailNthAllocation(1);
   headless::platform::FailNthFlush(1);
-  headless::g_enableParallelFor = false;
+  headless::EnableParallelFor(false);
   headless::SetWorkerCount(hardware + 1);
   headless::WithholdFalloffLibrary(true);
   headless::SetKeyboardQualifier(QSHIFT);
@@ -44,7 +44,7 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
   headless::ReportHostError("a fault");
   headless::RecordThreadName("a thread");
 
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 
   void* block = headless::Allocate(8, false, __FILE__, __LINE__);
   EXPECT_NE(block, nullptr) << "no allocation is armed to fail";
@@ -58,7 +58,7 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
   EXPECT_TRUE(headless::platform::FlushToDisk(file, error))
       << "no flush is armed to fail: " << error;
   std::fclose(file);
-  EXPECT_TRUE(headless::g_enableParallelFor);
+  EXPECT_TRUE(headless::ParallelForEnabled());
   EXPECT_EQ(headless::WorkerCount(), hardware);
   Falloff* falloff = host.falloffAlloc(0);
   EXPECT_NE(falloff, nullptr) << "the falloff library is back";
@@ -76,11 +76,11 @@ TEST(HostState, ResetPutsEverySwitchAndRecordBack) {
   EXPECT_TRUE(headless::HostErrors().empty());
   EXPECT_TRUE(headless::ThreadNames().empty());
 
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 TEST(HostState, ResetKeepsWhatStillExists) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   constexpr Int32 kAdded = 424297;
   auto doc = headless::NewDocument();
   headless::Node* kept = doc->AddObject(headless::kNullObjectType, "kept");
@@ -94,7 +94,7 @@ TEST(HostState, ResetKeepsWhatStillExists) {
   const auto before = headless::GetAllocationStats();
   ASSERT_GT(headless::AllocationAttempts(), 0);
 
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 
   EXPECT_EQ(headless::FindLiveNode(kept->serial), kept) << "a node a document holds stays";
   EXPECT_GT(doc->AddObject(headless::kNullObjectType, "next")->serial, kept->serial)
@@ -108,11 +108,11 @@ TEST(HostState, ResetKeepsWhatStillExists) {
   EXPECT_EQ(after.allocations, 0);
   EXPECT_EQ(headless::AllocationAttempts(), 0);
   headless::Free(block);
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 TEST(HostState, DeletionTakesAlongWhatBelongsToTheNode) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   auto doc = headless::NewDocument();
   headless::Node* object = doc->AddObject(headless::kNullObjectType, "object");
   const UInt64 serial = object->serial;
@@ -132,7 +132,7 @@ TEST(HostState, DeletionTakesAlongWhatBelongsToTheNode) {
   EXPECT_EQ(headless::LiveThreadRecords(), threads + 1);
   host.threadFree(thread);
   EXPECT_EQ(headless::LiveThreadRecords(), threads);
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 }  // namespace

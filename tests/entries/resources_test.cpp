@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "headless/entries/bitmap.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/host_table.h"
 #include "headless/entries/resources.h"
-#include "headless/platform/platform.h"
-#include "headless/scene/host_state.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/thrown.h"
@@ -129,7 +129,7 @@ TEST(ResourceEntries, LoadFromAResFolderAndFailClearly) {
   EXPECT_STREQ(text, "Tag name");
   EXPECT_EQ(host.resourceString(loaded, 1001, text, sizeof text), 0);
 
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   EXPECT_TRUE(host.registerDescription(424201, "DGood", loaded));
   EXPECT_FALSE(host.registerDescription(424202, "DBad", loaded));
   EXPECT_FALSE(host.registerDescription(424203, "DMissing", loaded));
@@ -153,7 +153,7 @@ TEST(ResourceEntries, LoadFromAResFolderAndFailClearly) {
   EXPECT_TRUE(host.descriptionLoad(reinterpret_cast<Description*>(&out), 424205));
   EXPECT_TRUE(out.parameters.empty());
   host.resourceFree(loaded);
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 }  // namespace

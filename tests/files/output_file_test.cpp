@@ -20,7 +20,7 @@
 
 #include "headless/files/input_file.h"
 #include "headless/files/output_file.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/files.h"
 
 namespace {
 

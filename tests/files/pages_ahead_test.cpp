@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "headless/files/pages_ahead.h"
-#include "headless/platform/platform.h"
+#include "headless/platform/memory.h"
 #include "tests/support/sanitized.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "headless/scene/host_state.h"
+#include "headless/entries/entries_state.h"
 #include "headless/scene/registry.h"
 
 namespace {
@@ -42,7 +42,7 @@ std::string Refusal(F call) {
 class SceneEdit : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     headless::DescriptionData description;
     description.name = "Described";
     ParameterDescription rounds = Parameter(10, ParameterType::kInt32, "ROUNDS", "Rounds");
@@ -63,7 +63,7 @@ class SceneEdit : public ::testing::Test {
     ASSERT_TRUE(headless::RegisterDescription(kDescribedType, description));
     ASSERT_TRUE(headless::FindDescription(kDescribedType, this->description));
   }
-  void TearDown() override { headless::TheHostState().Reset(); }
+  void TearDown() override { headless::ResetHostState(); }
 
   const ParameterDescription& P(Int32 id) const { return *description.Find(id); }
 

@@ -110,9 +110,9 @@ TEST_F(BindButtons, BindingTwiceAndWithOneWorkerGivesTheSameBits) {
   const auto first = Differences(tag);
   ASSERT_TRUE(headless::PressButton(tag, TTESSAMIRE_BIND));
   EXPECT_TRUE(SameBits(first, Differences(tag)));
-  headless::g_enableParallelFor = false;
+  headless::EnableParallelFor(false);
   const bool bound = headless::PressButton(tag, TTESSAMIRE_BIND);
-  headless::g_enableParallelFor = true;
+  headless::EnableParallelFor(true);
   ASSERT_TRUE(bound);
   EXPECT_TRUE(SameBits(first, Differences(tag)));
 }

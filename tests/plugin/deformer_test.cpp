@@ -744,7 +744,7 @@ TEST_F(DeformerTest, OneWorkerAndManyWorkersGiveTheSameBits) {
   headless::SetWorkerCount(6);
   Evaluate();
   const std::vector<Vector3> many = headless::DeformedPoints(object);
-  headless::g_enableParallelFor = false;
+  headless::EnableParallelFor(false);
   Evaluate();
   const std::vector<Vector3> serial = headless::DeformedPoints(object);
   EXPECT_TRUE(SameBits(one, many));

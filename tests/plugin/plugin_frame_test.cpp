@@ -31,12 +31,12 @@ std::string BuiltLibrary() {
 class PluginFrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     ASSERT_NO_THROW(plugin.Open(BuiltLibrary()));
   }
   void TearDown() override {
     plugin.Close();
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
   }
 
   std::map<Int32, std::string> ResourceStrings() const {
@@ -222,7 +222,7 @@ TEST_F(PluginFrameTest, NodesOfPluginTypesGetInstancesUntilTheLibraryCloses) {
 // Without res beside the library: message 1 fails, the parts register with empty names and
 // icons, and the banner is printed.
 TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
   const fs::path folder =
       fs::temp_directory_path() / ("tessamire_nores_" + std::to_string(std::random_device{}()));
   fs::create_directories(folder);
@@ -249,7 +249,7 @@ TEST(PluginFrameWithoutResources, RegistersWithEmptyNames) {
     plugin.Close();
   }
   fs::remove_all(folder);
-  headless::TheHostState().Reset();
+  headless::ResetHostState();
 }
 
 TEST(PluginHostLoading, FolderSearchAndBadLibrariesAreReported) {

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "headless/entries/entries_state.h"
 #include "headless/geometry/primitives.h"
-#include "headless/scene/host_state.h"
 #include "source/tessamireThreads/controller.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "tests/support/in_process_host.h"
@@ -16,10 +16,10 @@
 class CoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     BindInProcessHost();
   }
-  void TearDown() override { headless::TheHostState().Reset(); }
+  void TearDown() override { headless::ResetHostState(); }
 };
 
 // Adjacency, neighbour lists and border flags of a mesh, as one run builds them.

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/processes.h"
 #include "tests/support/program_runner.h"
 
 #if TESSAMIRE_HAVE_ASSIMP

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "headless/entries/entries_state.h"
 #include "headless/entries/host_table.h"
-#include "headless/scene/host_state.h"
 #include "tests/support/command_fixture.h"
 
 namespace host_services {
@@ -25,10 +25,10 @@ constexpr Int32 kSkinType = Oskin;
 class HostServicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     doc = headless::NewDocument();
   }
-  void TearDown() override { headless::TheHostState().Reset(); }
+  void TearDown() override { headless::ResetHostState(); }
 
   Node* Quad(const std::string& name, Node* parent = nullptr) {
     return doc->AddPolygonObject(name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}, {{0, 1, 2, 2}}, parent);

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "headless/deformers/falloff.h"
+#include "headless/entries/entries_state.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/plugin_host.h"
-#include "headless/scene/host_state.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "headless/scene/selection.h"
@@ -18,7 +18,7 @@
 class LoadedPluginTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
     ASSERT_NO_THROW(plugin.Open(std::string(TESSAMIRE_DEFAULT_PLUGIN_DIR) + "/tessamire.xdl64"));
     ASSERT_EQ(plugin.StartUp().start, 1);
     doc = headless::NewDocument();
@@ -26,7 +26,7 @@ class LoadedPluginTest : public ::testing::Test {
   void TearDown() override {
     doc.reset();
     plugin.Close();
-    headless::TheHostState().Reset();
+    headless::ResetHostState();
   }
 
   headless::PluginHost plugin;

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "headless/platform/platform.h"
+#include "headless/platform/paths.h"
+#include "headless/platform/processes.h"
 
 struct CliRun {
   int status = -1;       // exit status; -1 when the program did not exit normally

@@ -1,15 +1,10 @@
-#include "headless/scene/host_state.h"
+#include "headless/scene/scene_state.h"
 
-#include "headless/platform/platform.h"
 #include "headless/scene/registry.h"
 
 namespace headless {
 
-void HostState::Reset() {
-  failingAllocation = 0;
-  enableParallelFor = true;
-  workers = 0;
-  falloffWithheld = false;
+void SceneState::Reset() {
   keyboardQualifier = 0;
   inputStateAvailable = true;
   activeDocument = nullptr;
@@ -26,10 +21,6 @@ void HostState::Reset() {
     std::lock_guard<std::mutex> lock(nativeMutex);
     addedNatives = {};
   }
-  allocator.attempts = 0;
-  allocator.allocations = 0;
-  allocator.peakBytes = allocator.bytesInUse.load();
-  platform::FailNthFlush(0);
 }
 
 }  // namespace headless
