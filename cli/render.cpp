@@ -14,10 +14,10 @@
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/view_page.h"
 #include "headless/batch/frame_sequence.h"
 #include "headless/files/interruption.h"
 #include "headless/files/output_file.h"
+#include "headless/geometry/box.h"
 #include "headless/geometry/vector.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/png.h"
@@ -162,7 +162,7 @@ class Renderer {
 
   // With --focus: the box of the points whose weight is not 0 in the panels of the weights'
   // point count (the first panel's), grown into `focus`.
-  void GrowFocus(const std::vector<Panel>& panels, std::optional<Box>& focus) {
+  void GrowFocus(const std::vector<Panel>& panels, std::optional<headless::Box>& focus) {
     if (!options_.Has("--focus")) return;
     if (!focus_)
       focus_ =
@@ -170,10 +170,11 @@ class Renderer {
                                     "the first mesh " + panels.front().label);
     for (const Panel& p : panels)
       if (p.mesh.points.size() == focus_->size())
-        if (const auto box = WeightedBounds(p.mesh.points, *focus_)) Enclose(focus, *box);
+        if (const auto box = headless::WeightedBounds(p.mesh.points, *focus_))
+          headless::Enclose(focus, *box);
   }
   // Throws when --focus found no point.
-  void CheckFocus(const std::optional<Box>& focus) const {
+  void CheckFocus(const std::optional<headless::Box>& focus) const {
     if (options_.Has("--focus") && !focus)
       throw std::runtime_error(options_.Text("--focus") +
                                ": every weight is 0 (or no mesh has its point count): nothing to "
@@ -325,7 +326,7 @@ void Movie(Renderer& r, const std::string& moviePath) {
   // One camera and one colour scale for the whole movie, framing every frame (or its focus): a
   // first pass gathers the bounds and the largest distance.
   std::vector<Vector3> corners;
-  std::optional<Box> focus;
+  std::optional<headless::Box> focus;
   Float distanceMax = 0.0;
   for (const MovieColumn& column : columns) {
     for (const std::string& file : column.files) {
@@ -406,7 +407,7 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   }
   renderer.SetDistanceMax(LargestDistance(panels));
   renderer.ColourDistances(panels);
-  std::optional<Box> focus;
+  std::optional<headless::Box> focus;
   renderer.GrowFocus(panels, focus);
   renderer.CheckFocus(focus);
   const std::vector<Vector3> corners =

@@ -12,7 +12,6 @@
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/view_page.h"
 #include "headless/batch/frame_sequence.h"
 #include "headless/batch/keyed_range.h"
 #include "headless/characters/gltf_reader.h"
@@ -22,9 +21,11 @@
 #include "headless/io/obj_read.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
+#include "headless/job/view_page.h"
 #include "headless/platform/platform.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
+#include "web/page_template.h"
 
 namespace cli {
 namespace {
@@ -129,7 +130,7 @@ headless::Mesh ReadMesh(const std::string& path) {
 }
 
 // Adds the source's inputs and frames to the page.
-void Convert(const ViewRun& run, Source& source, ViewPage& page, Progress& progress) {
+void Convert(const ViewRun& run, Source& source, headless::ViewPage& page, Progress& progress) {
   const std::string& operand = source.operand;
   switch (source.kind) {
     case Source::Kind::kMesh: {
@@ -257,7 +258,7 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
 
   std::string title = "tessamire view:";
   for (const std::string& operand : options.Operands()) title += " " + FileName(operand);
-  ViewPage page(title);
+  headless::ViewPage page(title);
   page.Builder().SetUp(options.Text("--up", "y")[0]);
   page.Builder().SetFps(run.fps);
   if (run.rest) page.SetRest(*run.rest, FileName(options.Text("--rest")));
@@ -272,7 +273,7 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   progress.Finish();
   page.Builder().SetDistanceReference(static_cast<Int32>(reference - 1));
   PrepareOutputFolder(out);
-  page.Write(out);
+  page.Write(out, web::PageTemplate());
   return kExitOk;
 }
 
