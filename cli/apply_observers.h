@@ -1,6 +1,6 @@
 // What `tessamire apply` shows of its frames beyond the batch layer's own observers
 // (headless/batch/observers.h): the report's rows, measured by the main job's pair measures, and
-// the preview page, the page of `tessamire view` (view_page.h).
+// the preview page, the page of `tessamire view` (headless/job/view_page.h).
 #pragma once
 
 #include <optional>
@@ -9,11 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "cli/view_page.h"
 #include "headless/batch/frame_observer.h"
 #include "headless/batch/frame_source.h"
 #include "headless/geometry/mesh.h"
 #include "headless/job/pair_measures.h"
+#include "headless/job/view_page.h"
+#include "web/page_template.h"
 
 namespace cli {
 
@@ -50,7 +51,7 @@ class PreviewPage final : public headless::FrameObserver {
   bool WantsPoints() const override { return true; }
   void Begin() override;
   void Written(const headless::WrittenFrame& frame) override;
-  void End() override { page_->Write(path_); }
+  void End() override { page_->Write(path_, web::PageTemplate()); }
 
  private:
   std::string path_;
@@ -59,7 +60,7 @@ class PreviewPage final : public headless::FrameObserver {
   std::string inputName_ = "input";
   const headless::FrameSource& frames_;
   std::ostream& err_;
-  std::optional<ViewPage> page_;
+  std::optional<headless::ViewPage> page_;
   Int32 input_ = 0, corrected_ = 0;
   size_t maxFrames_ = 0;
   bool increasing_ = true;

@@ -3,28 +3,16 @@
 // casts shade; --turntable goes around them, --detail colours them by the detail they keep
 // against a rest mesh, --distance by how far each point is from the same point of another mesh,
 // --focus frames chosen points, --up z stands Z-up meshes upright, and --movie encodes sequences
-// of them through ffmpeg (headless/picture/movie.h).
+// of them through ffmpeg. The pictures are made by headless/job/mesh_pictures.h.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <optional>
 
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
-#include "cli/view_page.h"
 #include "headless/batch/frame_sequence.h"
-#include "headless/files/interruption.h"
-#include "headless/files/output_file.h"
-#include "headless/geometry/vector.h"
-#include "headless/io/obj_read.h"
-#include "headless/io/png.h"
-#include "headless/io/weights_file.h"
-#include "headless/job/detail_picture.h"
-#include "headless/job/pair_measures.h"
-#include "headless/picture/colour_scale.h"
+#include "headless/job/mesh_pictures.h"
 #include "headless/picture/movie.h"
 #include "headless/picture/side_by_side.h"
 #include "headless/platform/processes.h"
@@ -33,18 +21,8 @@
 namespace cli {
 namespace {
 
-namespace fs = std::filesystem;
-
-// Above this many points in all, drawing one picture reports its stages.
-constexpr size_t kLargeMeshes = 1000000;
-
-struct Size {
-  Int32 width = 480;
-  Int32 height = 480;
-};
-
 // "WxH", each side 16 to 4096.
-Size ParseSize(const std::string& text) {
+headless::PanelSize ParseSize(const std::string& text) {
   const size_t x = text.find('x');
   Int64 w = 0, h = 0;
   if (x == std::string::npos || !ParseInteger(text.substr(0, x), w) ||
@@ -65,229 +43,33 @@ std::pair<Float, Float> ParseCamera(const std::string& text) {
   return {azimuth, elevation};
 }
 
-std::string Label(const std::string& path) {
-  return path == "-" ? "standard input" : fs::path(path).filename().string();
+headless::MeshPictureSettings PictureSettings(const Options& options) {
+  headless::MeshPictureSettings settings;
+  if (options.Has("--size")) settings.size = ParseSize(options.Text("--size"));
+  if (options.Has("--camera") && options.Has("--view"))
+    throw UsageError("give --view or --camera, not both");
+  if (options.Has("--camera")) settings.angles = ParseCamera(options.Text("--camera"));
+  if (options.Has("--detail") && options.Has("--distance"))
+    throw UsageError("give --detail or --distance, not both: a picture has one colour scale");
+  settings.view = options.Text("--view", "three-quarter");
+  settings.zUp = options.Text("--up", "y") == "z";
+  settings.detailRest = options.Text("--detail");
+  settings.distanceOther = options.Text("--distance");
+  settings.focusWeights = options.Text("--focus");
+  return settings;
 }
 
-// One panel: a mesh, its label and, with --detail or --distance, its colours.
-struct Panel {
-  std::string label;
-  headless::Mesh mesh;
-  std::vector<headless::Rgb> colours;
-  std::vector<Float> distances;  // with --distance, one per point
-};
-
-// The largest distance of the panels (0 without --distance).
-Float LargestDistance(const std::vector<Panel>& panels) {
-  Float max = 0.0;
-  for (const Panel& p : panels)
-    for (Float d : p.distances) max = std::max(max, d);
-  return max;
-}
-
-// A view of bare points (no polygons) that frames them.
-headless::MeshView PointsView(const std::vector<Vector3>& points) {
-  headless::MeshView v;
-  v.points = points.data();
-  v.pointCount = static_cast<Int64>(points.size());
-  return v;
-}
-
-class Renderer {
- public:
-  Renderer(const Options& options, std::ostream& err) : options_(options), err_(err) {
-    if (options.Has("--size")) size_ = ParseSize(options.Text("--size"));
-    if (options.Has("--camera") && options.Has("--view"))
-      throw UsageError("give --view or --camera, not both");
-    if (options.Has("--camera")) camera_ = ParseCamera(options.Text("--camera"));
-    if (options.Has("--detail") && options.Has("--distance"))
-      throw UsageError("give --detail or --distance, not both: a picture has one colour scale");
-    zUp_ = options.Text("--up", "y") == "z";
-    if (options.Has("--distance")) {
-      otherName_ = Label(options.Text("--distance"));
-      other_ = headless::ReadObj(options.Text("--distance"));
-    }
-    if (options.Has("--detail")) {
-      restName_ = Label(options.Text("--detail"));
-      rest_ = headless::ReadObj(options.Text("--detail"));
-      reference_ = headless::PreparePairReference(*rest_, {});
-    }
-  }
-
-  // The view of turn `k` of `turns` (one turn: the chosen view).
-  headless::View TurnView(Int64 k, Int64 turns) const {
-    const std::string name = options_.Text("--view", "three-quarter");
-    headless::View view = headless::NamedView(name);
-    if (turns > 1 || camera_) {
-      const auto [azimuth, elevation] = camera_ ? *camera_ : headless::ViewAngles(name);
-      view = headless::AngleView(
-          azimuth + 360.0 * static_cast<Float>(k) / static_cast<Float>(turns), elevation);
-    }
-    return zUp_ ? headless::ZUp(view) : view;
-  }
-
-  // The mesh at `path`, with its detail-kept colours unless `kept` is false.
-  Panel Load(const std::string& path, bool kept = true) const {
-    Panel panel{Label(path), headless::ReadObj(path), {}, {}};
-    if (reference_ && kept) {
-      if (panel.mesh.points.size() != rest_->points.size())
-        throw std::runtime_error(path + ": " + std::to_string(panel.mesh.points.size()) +
-                                 " points, but the rest mesh " + options_.Text("--detail") +
-                                 " has " + std::to_string(rest_->points.size()));
-      for (Float kept : headless::DetailKept(*reference_, panel.mesh.points))
-        panel.colours.push_back(headless::KeptColor(kept));
-    }
-    if (other_) {
-      if (panel.mesh.points.size() != other_->points.size())
-        throw std::runtime_error(path + ": " + std::to_string(panel.mesh.points.size()) +
-                                 " points, but " + options_.Text("--distance") + " has " +
-                                 std::to_string(other_->points.size()));
-      for (size_t i = 0; i < panel.mesh.points.size(); ++i)
-        panel.distances.push_back(
-            headless::Length(headless::Sub(panel.mesh.points[i], other_->points[i])));
-    }
-    return panel;
-  }
-
-  // With --distance: the scale's top, and the panels coloured on it.
-  void SetDistanceMax(Float max) { distanceMax_ = max; }
-  void ColourDistances(std::vector<Panel>& panels) const {
-    if (!other_) return;
-    const Float top = distanceMax_ > 0.0 ? distanceMax_ : 1.0;
-    for (Panel& p : panels) {
-      p.colours.clear();
-      for (Float d : p.distances)
-        p.colours.push_back(headless::ScaleColour(headless::DistanceScale(), d / top));
-    }
-  }
-
-  // With --focus: the box of the points whose weight is not 0 in the panels of the weights'
-  // point count (the first panel's), grown into `focus`.
-  void GrowFocus(const std::vector<Panel>& panels, std::optional<Box>& focus) {
-    if (!options_.Has("--focus")) return;
-    if (!focus_)
-      focus_ =
-          headless::ReadWeightsFile(options_.Text("--focus"), panels.front().mesh.points.size(),
-                                    "the first mesh " + panels.front().label);
-    for (const Panel& p : panels)
-      if (p.mesh.points.size() == focus_->size())
-        if (const auto box = WeightedBounds(p.mesh.points, *focus_)) Enclose(focus, *box);
-  }
-  // Throws when --focus found no point.
-  void CheckFocus(const std::optional<Box>& focus) const {
-    if (options_.Has("--focus") && !focus)
-      throw std::runtime_error(options_.Text("--focus") +
-                               ": every weight is 0 (or no mesh has its point count): nothing to "
-                               "frame");
-  }
-
-  std::vector<headless::MeshView> Views(const std::vector<Panel>& panels) const {
-    std::vector<headless::MeshView> views;
-    for (const Panel& p : panels) {
-      headless::MeshView v = headless::ViewOf(p.mesh.points, p.mesh.polygons, p.label);
-      if (!p.colours.empty()) v.pointColors = p.colours.data();
-      views.push_back(v);
-    }
-    return views;
-  }
-
-  headless::Image Picture(const std::vector<headless::MeshView>& views,
-                          const headless::Camera& camera, Size size, bool small = false) const {
-    headless::Image image = headless::RenderWithCamera(views, camera, size.width, size.height,
-                                                       LegendHeight(), small ? 1 : 2);
-    if (reference_)
-      headless::DrawKeptLegend(image, size.height + 10, "detail kept against " + restName_ + ":",
-                               headless::GrazingLight().captionColor);
-    if (other_) {
-      headless::ColourScale scale = headless::DistanceScale();
-      char half[32], top[32];
-      std::snprintf(half, sizeof half, "%.3g", distanceMax_ / 2.0);
-      std::snprintf(top, sizeof top, "%.3g", distanceMax_);
-      scale.ticks = {{0.0, "0"}, {0.5, half}, {1.0, top}};
-      headless::DrawScaleLegend(image, size.height + 10, scale, "distance to " + otherName_ + ":",
-                                headless::GrazingLight().captionColor);
-    }
-    return image;
-  }
-
-  Int32 LegendHeight() const { return reference_ || other_ ? headless::kScaleLegendHeight : 0; }
-
-  Size PanelSize() const { return size_; }
-  const Options& options() const { return options_; }
-  std::ostream& err() const { return err_; }
-
- private:
-  const Options& options_;
-  std::ostream& err_;
-  Size size_;
-  std::optional<std::pair<Float, Float>> camera_;
-  std::string restName_;
-  std::optional<headless::Mesh> rest_;
-  std::optional<headless::PairReference> reference_;
-  bool zUp_ = false;
-  std::string otherName_;
-  std::optional<headless::Mesh> other_;
-  Float distanceMax_ = 0.0;
-  std::optional<std::vector<Float32>> focus_;
-};
-
-Progress MakeProgress(const Renderer& r, const std::string& unit, Int64 total) {
-  return Progress(r.err(),
+Progress MakeProgress(const Options& options, std::ostream& err, Int64 total) {
+  return Progress(err,
                   ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                      r.options().Has("--quiet") || total < 2),
-                  "tessamire render", unit, total);
+                                      options.Has("--quiet") || total < 2),
+                  "tessamire render");
 }
-
-// The name of turn or frame `k` of a picture series: PIC.png -> PIC.0001.png.
-std::string NumberedName(const std::string& path, Int64 k) {
-  const fs::path p(path);
-  return (p.parent_path() /
-          (p.stem().string() + "." + headless::PaddedFrame(k) + p.extension().string()))
-      .string();
-}
-
-// Pictures around the vertical axis, each written as its own file, and a contact sheet of
-// them (at half size, in rows) at `out`.
-void Turntable(const Renderer& r, const std::vector<Panel>& panels,
-               const std::vector<headless::MeshView>& framing, Int64 turns,
-               const std::string& out) {
-  const std::vector<headless::MeshView> views = r.Views(panels);
-  const Size size = r.PanelSize();
-  const Size thumb{std::max(size.width / 2, 16), std::max(size.height / 2, 16)};
-  const Int64 columns = static_cast<Int64>(std::ceil(std::sqrt(static_cast<Float>(turns))));
-  const Int64 rows = (turns + columns - 1) / columns;
-  std::optional<headless::Image> sheet;
-  Progress progress = MakeProgress(r, "picture", turns);
-  for (Int64 k = 0; k < turns; ++k) {
-    const headless::View view = r.TurnView(k, turns);
-    headless::WritePng(
-        NumberedName(out, k + 1),
-        r.Picture(views, headless::FramingCamera(framing, view, size.width, size.height), size));
-    const headless::Image small = r.Picture(
-        views, headless::FramingCamera(framing, view, thumb.width, thumb.height), thumb, true);
-    if (!sheet)
-      sheet = headless::MakeImage(static_cast<Int32>(small.width * columns),
-                                  static_cast<Int32>(small.height * rows), {22, 24, 30});
-    const Int64 x0 = (k % columns) * small.width, y0 = (k / columns) * small.height;
-    for (Int32 y = 0; y < small.height; ++y)
-      std::copy_n(small.rgb.begin() + 3 * static_cast<Int64>(y) * small.width, 3 * small.width,
-                  sheet->rgb.begin() + 3 * ((y0 + y) * sheet->width + x0));
-    progress.Step(NumberedName(out, k + 1));
-  }
-  headless::WritePng(out, *sheet);
-}
-
-// One column of a movie: its files, one per frame, and the label its panel keeps throughout
-// (empty: each frame's file name).
-struct MovieColumn {
-  std::vector<std::string> files;
-  std::string label;
-};
 
 // The columns of a movie: each operand naming a numbered sequence (walk.####.obj, walk.%04d.obj)
 // is one over --frames, labelled by its pattern; without any, the operands are the frames of one
 // sequence, each labelled by its own name.
-std::vector<MovieColumn> MovieColumns(const Options& options) {
+std::vector<headless::MovieColumn> MovieColumns(const Options& options) {
   const std::vector<std::string>& operands = options.Operands();
   const bool patterns = std::any_of(operands.begin(), operands.end(), headless::IsFramePattern);
   if (!patterns) {
@@ -303,9 +85,9 @@ std::vector<MovieColumn> MovieColumns(const Options& options) {
   } catch (const std::invalid_argument& e) {
     throw UsageError(e.what());
   }
-  std::vector<MovieColumn> columns;
+  std::vector<headless::MovieColumn> columns;
   for (const std::string& operand : operands) {
-    MovieColumn column{{}, Label(operand)};
+    headless::MovieColumn column{{}, headless::PanelLabel(operand)};
     for (Int64 f = first; f <= last; ++f)
       column.files.push_back(headless::IsFramePattern(operand) ? headless::FramePath(operand, f)
                                                                : operand);
@@ -314,61 +96,15 @@ std::vector<MovieColumn> MovieColumns(const Options& options) {
   return columns;
 }
 
-// Encodes the frames side by side through ffmpeg (headless/picture/movie.h).
-void Movie(Renderer& r, const std::string& moviePath) {
+void Movie(headless::MeshPictures& pictures, const Options& options, const std::string& path,
+           std::ostream& err) {
   const std::string ffmpeg = headless::FindMovieEncoder();
-  const std::vector<MovieColumn> columns = MovieColumns(r.options());
-  const size_t frames = columns.front().files.size();
-  for (const MovieColumn& column : columns)
+  const std::vector<headless::MovieColumn> columns = MovieColumns(options);
+  for (const headless::MovieColumn& column : columns)
     for (const std::string& file : column.files)
       if (file == "-") throw UsageError("a movie's frames cannot come from the standard input");
-  const Size size = r.PanelSize();
-  // One camera and one colour scale for the whole movie, framing every frame (or its focus): a
-  // first pass gathers the bounds and the largest distance.
-  std::vector<Vector3> corners;
-  std::optional<Box> focus;
-  Float distanceMax = 0.0;
-  for (const MovieColumn& column : columns) {
-    for (const std::string& file : column.files) {
-      headless::StopIfInterrupted();
-      const std::vector<Panel> panel = {r.Load(file, false)};
-      const headless::Mesh& mesh = panel.front().mesh;
-      if (mesh.points.empty()) throw std::runtime_error(file + ": no points");
-      distanceMax = std::max(distanceMax, LargestDistance(panel));
-      r.GrowFocus(panel, focus);
-      Vector3 lo = mesh.points.front(), hi = lo;
-      for (const Vector3& p : mesh.points) {
-        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
-      }
-      corners.push_back(lo);
-      corners.push_back(hi);
-    }
-  }
-  r.CheckFocus(focus);
-  r.SetDistanceMax(distanceMax);
-  if (focus) corners = {focus->first, focus->second};
-  const headless::Camera camera =
-      headless::FramingCamera({PointsView(corners)}, r.TurnView(0, 1), size.width, size.height);
-
-  PrepareOutputFolder(moviePath);
-  headless::MovieWriter movie(ffmpeg, moviePath,
-                              static_cast<Int32>(size.width * static_cast<Int64>(columns.size())),
-                              size.height + r.LegendHeight(), r.options().Text("--fps", "24"));
-  Progress progress = MakeProgress(r, "frame", static_cast<Int64>(frames));
-  for (size_t f = 0; f < frames; ++f) {
-    headless::StopIfInterrupted();
-    std::vector<Panel> panels;
-    for (const MovieColumn& column : columns) {
-      panels.push_back(r.Load(column.files[f]));
-      if (!column.label.empty()) panels.back().label = column.label;
-    }
-    r.ColourDistances(panels);
-    movie.AddFrame(r.Picture(r.Views(panels), camera, size));
-    progress.Step(columns.front().files[f]);
-  }
-  progress.Finish();
-  movie.Finish();
+  Progress progress = MakeProgress(options, err, static_cast<Int64>(columns.front().files.size()));
+  headless::WriteMovie(pictures, ffmpeg, columns, path, options.Text("--fps", "24"), progress);
 }
 
 int RunRender(const Options& options, std::ostream&, std::ostream& err) {
@@ -392,46 +128,22 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   // Every file the run writes: the movie, or the picture and a turntable's numbered ones.
   const InputFiles read(inputs);
   read.RefuseOverwriting(movie.empty() ? out : movie);
-  for (Int64 k = 1; turns > 1 && k <= turns; ++k) read.RefuseOverwriting(NumberedName(out, k));
+  for (Int64 k = 1; turns > 1 && k <= turns; ++k)
+    read.RefuseOverwriting(headless::NumberedPicture(out, k));
 
-  Renderer renderer(options, err);
+  headless::MeshPictures pictures(PictureSettings(options));
   if (!movie.empty()) {
-    Movie(renderer, movie);
+    Movie(pictures, options, movie, err);
     return kExitOk;
   }
   if (options.Has("--frames")) throw UsageError("--frames goes with --movie");
-  std::vector<Panel> panels;
-  for (const std::string& path : options.Operands()) {
-    headless::StopIfInterrupted();
-    panels.push_back(renderer.Load(path));
-  }
-  renderer.SetDistanceMax(LargestDistance(panels));
-  renderer.ColourDistances(panels);
-  std::optional<Box> focus;
-  renderer.GrowFocus(panels, focus);
-  renderer.CheckFocus(focus);
-  const std::vector<Vector3> corners =
-      focus ? std::vector<Vector3>{focus->first, focus->second} : std::vector<Vector3>{};
-  const std::vector<headless::MeshView> framing =
-      focus ? std::vector<headless::MeshView>{PointsView(corners)} : renderer.Views(panels);
+  const headless::StillPanels still = headless::LoadStillPanels(pictures, options.Operands());
   PrepareOutputFolder(out);
-  if (turns > 1) {
-    Turntable(renderer, panels, framing, turns, out);
-    return kExitOk;
-  }
-  // Large meshes take a while to draw: say so.
-  size_t points = 0;
-  for (const Panel& p : panels) points += p.mesh.points.size();
-  const bool large = points > kLargeMeshes;
-  Progress progress = MakeProgress(renderer, "step", large ? 2 : 0);
-  if (large) progress.Step("read " + std::to_string(points) + " points");
-  const std::vector<headless::MeshView> views = renderer.Views(panels);
-  const Size size = renderer.PanelSize();
-  headless::WritePng(out, renderer.Picture(views,
-                                           headless::FramingCamera(framing, renderer.TurnView(0, 1),
-                                                                   size.width, size.height),
-                                           size));
-  if (large) progress.Step("drawn");
+  Progress progress = MakeProgress(options, err, turns > 1 ? turns : headless::PictureSteps(still));
+  if (turns > 1)
+    headless::WriteTurntable(pictures, still, turns, out, progress);
+  else
+    headless::WritePicture(pictures, still, out, progress);
   return kExitOk;
 }
 

@@ -8,30 +8,22 @@
 //   a polygon object with its joints, weights, skin deformer and keys of one animation, --clip
 //   (headless/characters/character.h), sampled at the file's rate or --fps. What could not be
 //   carried is printed as notes.
-// The scene keeps its frame rate: the character's, or --fps (default 30).
+// The scene keeps its frame rate: the character's, or --fps (default 30). The scenes are made by
+// headless/batch/scene_import.h; this command maps its options, lists, saves and prints.
 // Nothing is written on any error.
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "headless/batch/keyed_range.h"
+#include "headless/batch/scene_import.h"
 #include "headless/characters/character.h"
-#include "headless/deformers/cache_deformer.h"
-#include "headless/files/input_ranges.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
-#include "headless/io/obj_read.h"
-#include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
-#include "headless/scene/deform.h"
-#include "headless/scene/parameters.h"
-#include "headless/scene/registry.h"
-#include "host/abi/ids.h"
 
 namespace cli {
 namespace {
@@ -43,45 +35,20 @@ bool IsObj(const std::string& path) {
   return extension == ".obj";
 }
 
-// Every sample of the cache into a point-cache deformer under `object`.
-void AttachCache(headless::Document& doc, headless::Node* object, const std::string& cachePath,
-                 Float fps, std::ostream& err) {
-  const headless::PointCache cache = headless::ReadPointCache(cachePath);
-  if (static_cast<size_t>(cache.pointCount) != object->points.size())
-    throw std::runtime_error(cachePath + ": " + std::to_string(cache.pointCount) +
-                             " points per sample, but the mesh has " +
-                             std::to_string(object->points.size()));
-  if (cache.SampleCount() == 0) throw std::runtime_error(cachePath + ": the cache holds no sample");
-  std::vector<Float> frames;
-  std::vector<Vector3> points;
-  points.reserve(static_cast<size_t>(cache.SampleCount()) * object->points.size());
-  for (Int64 s = 0; s < cache.SampleCount(); ++s) {
-    frames.push_back(cache.SampleFrame(s, fps));
-    const std::vector<Vector3> sample = cache.Sample(s);
-    points.insert(points.end(), sample.begin(), sample.end());
-  }
-  const std::string note = headless::SampleSpacingNote(frames);
-  if (!note.empty()) err << "tessamire scene import: note: " << cachePath << ": " << note << "\n";
-  headless::Node* node = doc.AddObject(
-      headless::kPointCacheType, std::filesystem::path(cachePath).filename().string(), object);
-  if (node == nullptr) throw std::runtime_error("the point cache could not be created");
-  try {
-    headless::LoadPointCacheSamples(node, static_cast<Int64>(object->points.size()), frames,
-                                    std::move(points));
-  } catch (const std::invalid_argument& e) {
-    throw std::runtime_error(cachePath + ": " + e.what());
-  }
+// The notes on what was made, on `err`.
+headless::ImportNote NoteTo(std::ostream& err) {
+  return
+      [&err](const std::string& line) { err << "tessamire scene import: note: " << line << "\n"; };
 }
 
 std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Float fps,
                                                    const std::string& clip,
                                                    const std::string& outPath, std::ostream& out,
                                                    std::ostream& err) {
-  auto doc = headless::NewDocument();
-  const headless::CharacterImport imported =
-      headless::ImportCharacter(path, *doc, {.fps = fps, .clip = clip});
+  headless::CharacterScene scene = headless::ImportCharacterScene(path, {.fps = fps, .clip = clip});
+  const headless::CharacterImport& imported = scene.imported;
   for (const std::string& note : imported.notes)
-    err << "tessamire scene import: note: " << path << ": " << headless::Printable(note) << "\n";
+    NoteTo(err)(path + ": " + headless::Printable(note));
   for (const headless::ImportedMesh& mesh : imported.meshes)
     out << outPath << ": object \"" << headless::Printable(mesh.object->name) << "\" with "
         << mesh.object->points.size() << " points (" << mesh.fileVertices
@@ -93,42 +60,22 @@ std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Floa
                       headless::Printable(imported.clipName) + "'"
                 : std::string())
         << "\n";
-  return doc;
+  return std::move(scene.document);
 }
 
-std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath, bool tag, bool bind,
-                                             const std::string& cachePath, Float fps,
+std::unique_ptr<headless::Document> ObjScene(const std::string& meshPath,
+                                             const headless::ObjSceneSettings& settings,
                                              const std::string& outPath, std::ostream& out,
                                              std::ostream& err) {
-  headless::Mesh mesh = headless::ReadObj(meshPath);
-  headless::CheckCoordinateRange(mesh.points, meshPath);
-  auto doc = headless::NewDocument();
-  const std::string name =
-      meshPath == "-" ? "mesh" : std::filesystem::path(meshPath).stem().string();
-  headless::Node* object = nullptr;
-  try {
-    object = doc->AddPolygonObject(name, std::move(mesh.points), std::move(mesh.polygons));
-  } catch (const std::invalid_argument& e) {
-    throw std::runtime_error(meshPath + ": " + e.what());
-  }
-  if (object == nullptr) throw std::runtime_error(meshPath + ": out of memory");
-  if (fps > 0.0) doc->SetFrameRate(fps);
-  if (tag) {
-    headless::Node* bindTag = doc->AddTag(object, ID_TTESSAMIRE);
-    if (bindTag == nullptr)
-      throw std::runtime_error("the bind tag (plug-in " + std::to_string(ID_TTESSAMIRE) +
-                               ") could not be created");
-    if (bind && !headless::PressButton(bindTag, TTESSAMIRE_BIND))
-      throw std::runtime_error(meshPath + ": binding the tag failed");
-  }
-  if (!cachePath.empty()) AttachCache(*doc, object, cachePath, fps > 0.0 ? fps : 30.0, err);
-  out << outPath << ": object \"" << headless::Printable(name) << "\" with "
+  headless::ObjScene scene = headless::ImportObjScene(meshPath, settings, NoteTo(err));
+  const headless::Node* object = scene.object;
+  out << outPath << ": object \"" << headless::Printable(object->name) << "\" with "
       << object->points.size() << " points and " << object->polygons.size() << " polygons"
-      << (bind  ? ", bound tag"
-          : tag ? ", tag"
-                : "")
-      << (cachePath.empty() ? "" : ", point cache " + cachePath) << "\n";
-  return doc;
+      << (settings.bind  ? ", bound tag"
+          : settings.tag ? ", tag"
+                         : "")
+      << (settings.cachePath.empty() ? "" : ", point cache " + settings.cachePath) << "\n";
+  return std::move(scene.document);
 }
 
 // A column of `width` characters (at least the text and a space).
@@ -204,7 +151,7 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
   PrepareOutputFolder(outPath);
   // The summary is printed once the scene is saved (it may be going to the standard output).
   std::ostringstream summary;
-  const auto doc = obj ? ObjScene(meshPath, tag, bind, cachePath, fps, outPath, summary, err)
+  const auto doc = obj ? ObjScene(meshPath, {tag, bind, cachePath, fps}, outPath, summary, err)
                        : CharacterScene(meshPath, fps, clip, outPath, summary, err);
   headless::SaveScene(*doc, outPath);
   (outPath == "-" ? err : out) << summary.str();

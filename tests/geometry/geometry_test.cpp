@@ -1,16 +1,18 @@
 // The geometry kit: the order its sums round in, the zero rules of normalising, turning a vector
-// with a surface, point normals and corner checks, a file's own vertices over welded points, and
-// the layouts and shapes of the generated grids, tubes and tori.
+// with a surface, point normals and corner checks, a file's own vertices over welded points, the
+// layouts and shapes of the generated grids, tubes and tori, and boxes around points.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "headless/geometry/box.h"
 #include "headless/geometry/file_vertices.h"
 #include "headless/geometry/mesh.h"
 #include "headless/geometry/primitives.h"
@@ -275,6 +277,28 @@ TEST(GeometryMesh, NormalsTurnWithTheSurfaceAboutItsNormalToo) {
       Near(headless::Turned({0, 0, 1}, {{0, 0, 1}, {0, 0, 1}}, {{1, 0, 0}, {0, 1, 0}}), {1, 0, 0}));
   // No normal on either side: as it was.
   EXPECT_TRUE(Near(headless::Turned({0.6, 0, 0.8}, {{0, 0, 0}, {1, 0, 0}}, spun), {0.6, 0, 0.8}));
+}
+
+// A focus frames the points of nonzero weight only: a zero weight, and a point past the weights'
+// end, leave the box as it is, and no weight at all gives no box; Enclose grows every side.
+TEST(GeometryBox, BoundsHoldTheirPointsAndWeightedBoundsOnlyThoseThatWeigh) {
+  const std::vector<Vector3> points = {{1, -2, 3}, {-4, 5, 0}, {2, 0, -6}, {9, 9, 9}};
+  const headless::Box all = headless::Bounds(points);
+  EXPECT_TRUE(Near(all.first, {-4, -2, -6}) && Near(all.second, {9, 9, 9}));
+
+  const std::vector<Float32> some = {1.0f, 0.0f, -0.5f};  // the last point has no weight
+  const std::optional<headless::Box> weighed = headless::WeightedBounds(points, some);
+  ASSERT_TRUE(weighed.has_value());
+  EXPECT_TRUE(Near(weighed->first, {1, -2, -6}) && Near(weighed->second, {2, 0, 3}));
+  EXPECT_FALSE(headless::WeightedBounds(points, std::vector<Float32>{0.0f, 0.0f, 0.0f, 0.0f}));
+  EXPECT_FALSE(headless::WeightedBounds(points, {}));
+
+  std::optional<headless::Box> box;
+  headless::Enclose(box, {{0, 0, 0}, {1, 1, 1}});
+  EXPECT_TRUE(Near(box->first, {0, 0, 0}) && Near(box->second, {1, 1, 1}));
+  headless::Enclose(box, {{-1, 0.5, 0.5}, {0.5, 3, 0.5}});
+  headless::Enclose(box, {{0.5, 0.5, -2}, {0.5, 0.5, 4}});
+  EXPECT_TRUE(Near(box->first, {-1, 0, -2}) && Near(box->second, {1, 3, 4}));
 }
 
 }  // namespace

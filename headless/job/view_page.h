@@ -1,29 +1,22 @@
-// The pages of `tessamire view` as the commands make them: `view` itself, `run` and `apply
-// --preview` beside their pictures. Adds to the page's data what the options ask for: the detail
-// kept against a rest mesh, weights, and a focus to frame first.
+// The pages of `tessamire view` as the program makes them: `view` itself and `apply --preview`.
+// Adds to the page's data (headless/io/page.h) what the commands ask for: the detail kept against
+// a rest mesh, weights, and a focus to frame first. The viewer, which the program carries built
+// in, is handed in when the page is written.
 #pragma once
 
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "headless/geometry/box.h"
 #include "headless/geometry/mesh.h"
 #include "headless/io/page.h"
 #include "headless/job/pair_measures.h"
 
-namespace cli {
-
-// A box by its low and high corner.
-using Box = std::pair<Vector3, Vector3>;
-
-// The box of the points whose weight is not 0 (`weights` one per point), or none when every
-// weight is 0.
-std::optional<Box> WeightedBounds(std::span<const Vector3> points,
-                                  std::span<const Float32> weights);
-// Grows `box` (made when there is none) to hold `more`.
-void Enclose(std::optional<Box>& box, const Box& more);
+namespace headless {
 
 class ViewPage {
  public:
@@ -31,7 +24,7 @@ class ViewPage {
 
   // Every frame of an input with the rest's point count carries the detail each point keeps
   // against `rest` (pair_measures.h); the legend names `restName`.
-  void SetRest(const headless::Mesh& rest, const std::string& restName);
+  void SetRest(const Mesh& rest, const std::string& restName);
   // Weight files of the first input's points, read when it is added (one number per line):
   // weights for the weights colours, and a focus: the camera frames first the points whose weight
   // is not 0, over every frame. Both go to every input of the first's point count.
@@ -44,19 +37,19 @@ class ViewPage {
   void AddFrame(Int32 input, Float frame, std::span<const Vector3> points,
                 std::span<const Float> kept);
 
-  headless::PageBuilder& Builder() { return page_; }
-  // Writes the page (the program's built-in viewer with the data) to `path`. Throws
+  PageBuilder& Builder() { return page_; }
+  // Writes the page (the viewer `pageTemplate` with the data) to `path`. Throws
   // std::runtime_error when no focus point was found in any frame.
-  void Write(const std::string& path);
+  void Write(const std::string& path, std::string_view pageTemplate);
 
  private:
-  headless::PageBuilder page_;
+  PageBuilder page_;
   std::string weightsFile_, focusFile_;
-  std::optional<headless::PairReference> rest_;
+  std::optional<PairReference> rest_;
   Int64 restCount_ = 0;
   std::vector<Float32> weights_;
   std::vector<Float32> focus_;
   std::optional<Box> focusBox_;
 };
 
-}  // namespace cli
+}  // namespace headless

@@ -1,0 +1,200 @@
+#include "headless/job/view_inputs.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "headless/batch/frame_sequence.h"
+#include "headless/files/input_ranges.h"
+#include "headless/files/printable.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/scene_file.h"
+#include "headless/platform/paths.h"
+#include "headless/scene/deform.h"
+#include "headless/scene/evaluate.h"
+
+namespace headless {
+namespace {
+
+ObjFile ReadViewMeshFile(const std::string& path) {
+  ObjFile file = ReadObjFile(path);
+  CheckCoordinateRange(file.mesh.points, path);
+  return file;
+}
+
+// Every frame has the first frame's faces.
+void AddSequence(const ViewSource& source, ViewPage& page, ProgressObserver& progress) {
+  std::optional<ObjFile> first;
+  Int32 input = 0;
+  for (Int64 f = source.range.first; f <= source.range.last; ++f) {
+    const std::string file = FramePath(source.operand, f);
+    const ObjFile frame = ReadViewMeshFile(file);
+    if (!first) {
+      first = frame;
+      input = page.AddInput(ViewInputName(source.operand),
+                            static_cast<Int64>(frame.mesh.points.size()), frame.mesh.polygons);
+    } else {
+      CheckSameFaces(*first, frame);
+    }
+    page.AddFrame(input, static_cast<Float>(f), frame.mesh.points);
+    progress.Step(file);
+  }
+}
+
+// Frames at the times the file keys them; a mesh without frames shows at rest.
+void AddGlb(const ViewSource& source, Float fps, ViewPage& page, ProgressObserver& progress) {
+  for (const MorphedMesh& mesh : source.glb) {
+    const std::string name = ViewInputName(source.operand) + ": " + mesh.name;
+    const Int32 input =
+        page.AddInput(name, static_cast<Int64>(mesh.rest.points.size()), mesh.rest.polygons);
+    if (mesh.frames.empty()) {
+      page.AddFrame(input, 0.0, mesh.rest.points);
+      progress.Step(name);
+    }
+    for (size_t k = 0; k < mesh.frames.size(); ++k) {
+      // glTF keeps times in float32: a frame within a thousandth of a whole one is that one.
+      const Float frame = mesh.seconds[k] * fps;
+      page.AddFrame(input, std::fabs(frame - std::round(frame)) < 1e-3 ? std::round(frame) : frame,
+                    mesh.frames[k]);
+      progress.Step(name + " frame " + std::to_string(k + 1));
+    }
+  }
+}
+
+void AddScene(const ViewSource& source, ViewPage& page, ProgressObserver& progress,
+              const std::function<void(const std::string& line)>& warning) {
+  const std::string& operand = source.operand;
+  std::vector<Int32> inputs;
+  for (const Node* object : source.objects)
+    inputs.push_back(page.AddInput(ViewInputName(operand) + ": " + object->name,
+                                   static_cast<Int64>(object->points.size()), object->polygons));
+  for (Int64 f = source.range.first; f <= source.range.last; ++f) {
+    const DeformReport report = EvaluateDocumentAtFrame(*source.scene, static_cast<Float>(f));
+    for (const std::string& w : report.warnings)
+      if (warning) warning(operand + ": frame " + std::to_string(f) + ": " + Printable(w));
+    if (!report.Ok())
+      throw std::runtime_error(operand + ": frame " + std::to_string(f) + ": " +
+                               report.errors.front());
+    for (size_t i = 0; i < source.objects.size(); ++i)
+      page.AddFrame(inputs[i], static_cast<Float>(f), DeformedPoints(source.objects[i]));
+    progress.Step(operand + " at frame " + std::to_string(f));
+  }
+}
+
+// Adds the source's inputs and frames to the page.
+void AddViewSource(const ViewSource& source, const ViewReading& reading, ViewPage& page,
+                   ProgressObserver& progress,
+                   const std::function<void(const std::string& line)>& warning) {
+  const std::string& operand = source.operand;
+  switch (source.kind) {
+    case ViewSourceKind::kMesh: {
+      const Mesh mesh = ReadViewMesh(operand);
+      page.AddFrame(page.AddInput(ViewInputName(operand), static_cast<Int64>(mesh.points.size()),
+                                  mesh.polygons),
+                    0.0, mesh.points);
+      progress.Step(operand);
+      return;
+    }
+    case ViewSourceKind::kSequence:
+      return AddSequence(source, page, progress);
+    case ViewSourceKind::kCache: {
+      const Int32 input =
+          page.AddInput(ViewInputName(operand), source.cache->pointCount, reading.rest->polygons);
+      for (Int64 s = 0; s < source.cache->SampleCount(); ++s) {
+        page.AddFrame(input, source.cache->SampleFrame(s, reading.fps), source.cache->Sample(s));
+        progress.Step(operand + " sample " + std::to_string(s));
+      }
+      return;
+    }
+    case ViewSourceKind::kGlb:
+      return AddGlb(source, reading.fps, page, progress);
+    case ViewSourceKind::kScene:
+      return AddScene(source, page, progress, warning);
+  }
+}
+
+}  // namespace
+
+std::string ViewInputName(const std::string& path) {
+  return path == "-" ? "standard input"
+                     : platform::Utf8FromPath(platform::PathFromUtf8(path).filename());
+}
+
+Mesh ReadViewMesh(const std::string& path) {
+  return ReadViewMeshFile(path).mesh;
+}
+
+ViewSourceKind ViewSourceKindOf(const std::string& operand) {
+  if (PointCacheFormatOf(operand)) return ViewSourceKind::kCache;
+  if (IsFramePattern(operand)) return ViewSourceKind::kSequence;
+  if (IsGlbFile(operand)) return ViewSourceKind::kGlb;
+  if (IsSceneFile(operand)) return ViewSourceKind::kScene;
+  return ViewSourceKind::kMesh;
+}
+
+Int64 ViewSource::Inputs() const {
+  if (kind == ViewSourceKind::kScene) return static_cast<Int64>(objects.size());
+  return kind == ViewSourceKind::kGlb ? static_cast<Int64>(glb.size()) : 1;
+}
+
+Int64 ViewSource::Frames() const {
+  switch (kind) {
+    case ViewSourceKind::kMesh:
+      return 1;
+    case ViewSourceKind::kCache:
+      return cache->SampleCount();
+    case ViewSourceKind::kGlb: {
+      Int64 frames = 0;
+      for (const MorphedMesh& mesh : glb)
+        frames += std::max<Int64>(1, static_cast<Int64>(mesh.frames.size()));
+      return frames;
+    }
+    default:
+      return static_cast<Int64>(range.last) - range.first + 1;
+  }
+}
+
+ViewSource OpenViewSource(const std::string& operand, ViewSourceKind kind,
+                          const ViewReading& reading) {
+  ViewSource source;
+  source.operand = operand;
+  source.kind = kind;
+  if (kind == ViewSourceKind::kCache) {
+    source.cache = ReadPointCache(operand);
+    if (static_cast<size_t>(source.cache->pointCount) != reading.rest->points.size())
+      throw std::runtime_error(operand + ": " + std::to_string(source.cache->pointCount) +
+                               " points per sample, but the rest mesh " + reading.restPath +
+                               " has " + std::to_string(reading.rest->points.size()));
+    if (source.cache->SampleCount() == 0) throw std::runtime_error(operand + ": no sample");
+  } else if (kind == ViewSourceKind::kSequence) {
+    source.range = *reading.frames;
+  } else if (kind == ViewSourceKind::kGlb) {
+    source.glb = ReadGlb(operand);
+    for (const MorphedMesh& mesh : source.glb) CheckCoordinateRange(mesh.rest.points, operand);
+  } else if (kind == ViewSourceKind::kScene) {
+    source.scene = LoadScene(operand);
+    for (Node* node : source.scene->Objects())
+      if (node->IsPolygonObject()) source.objects.push_back(node);
+    if (source.objects.empty())
+      throw std::runtime_error(operand + ": the scene holds no polygon object");
+    source.range = reading.frames ? *reading.frames : KeyedRange(*source.scene);
+    const Int64 count = source.Frames();
+    if (!reading.frames && count > kMaxKeyedFrames)
+      throw std::runtime_error(operand + ": the keys span " + std::to_string(count) +
+                               " frames, more than " + std::to_string(kMaxKeyedFrames) +
+                               "; give --frames A:B to show that many");
+  }
+  return source;
+}
+
+void AddViewSources(const std::vector<ViewSource>& sources, const ViewReading& reading,
+                    ViewPage& page, ProgressObserver& progress,
+                    const std::function<void(const std::string& line)>& warning) {
+  Int64 total = 0;
+  for (const ViewSource& source : sources) total += source.Frames();
+  progress.Begin("frame", total);
+  for (const ViewSource& source : sources) AddViewSource(source, reading, page, progress, warning);
+  progress.Finish();
+}
+
+}  // namespace headless

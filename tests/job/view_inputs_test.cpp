@@ -1,0 +1,71 @@
+// What `view` takes each file for: a point cache or a numbered sequence by its name (a cache's name
+// winning over a pattern in it), a binary glTF or a scene file by its first bytes whatever its
+// name, an OBJ mesh otherwise; and a scene opened over the frames given or its keys, refused
+// without a polygon object.
+#include "headless/job/view_inputs.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "headless/io/scene_file.h"
+#include "headless/scene/scene.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using headless::ViewSourceKind;
+
+TEST(ViewInputs, EachFileIsTakenForWhatItsNameOrItsFirstBytesSay) {
+  const TempFolder folder;
+  const auto at = [&](const std::string& name) { return (folder.path / name).string(); };
+  auto doc = headless::NewDocument();
+  ASSERT_NE(
+      doc->AddPolygonObject("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}),
+      nullptr);
+  headless::SaveScene(*doc, at("scene.obj"));
+  folder.Write("moving.obj", std::string("glTF") + std::string(16, '\0'));
+  folder.Write("plain.glb", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+
+  EXPECT_EQ(headless::ViewSourceKindOf(at("walk.####.pc2")), ViewSourceKind::kCache);
+  EXPECT_EQ(headless::ViewSourceKindOf(at("walk.MDD")), ViewSourceKind::kCache);
+  EXPECT_EQ(headless::ViewSourceKindOf(at("walk.%04d.obj")), ViewSourceKind::kSequence);
+  EXPECT_EQ(headless::ViewSourceKindOf(at("scene.obj")), ViewSourceKind::kScene);
+  EXPECT_EQ(headless::ViewSourceKindOf(at("moving.obj")), ViewSourceKind::kGlb);
+  EXPECT_EQ(headless::ViewSourceKindOf(at("plain.glb")), ViewSourceKind::kMesh);
+  EXPECT_EQ(headless::ViewSourceKindOf(at("missing.tsm")), ViewSourceKind::kMesh);
+  EXPECT_EQ(headless::ViewSourceKindOf("-"), ViewSourceKind::kMesh);
+}
+
+TEST(ViewInputs, AScenesInputsAreItsPolygonObjectsOverTheFramesGivenOrItsKeys) {
+  const TempFolder folder;
+  const std::string withQuad = (folder.path / "quad.tsm").string();
+  const std::string empty = (folder.path / "empty.tsm").string();
+  auto doc = headless::NewDocument();
+  ASSERT_NE(doc->AddObject(headless::kNullObjectType, "group"), nullptr);
+  headless::SaveScene(*doc, empty);
+  ASSERT_NE(
+      doc->AddPolygonObject("quad", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}),
+      nullptr);
+  headless::SaveScene(*doc, withQuad);
+
+  headless::ViewReading reading;
+  const headless::ViewSource still =
+      headless::OpenViewSource(withQuad, ViewSourceKind::kScene, reading);
+  EXPECT_EQ(still.Inputs(), 1);
+  EXPECT_EQ(still.Frames(), 1);  // nothing keyed: frame 0 alone
+  reading.frames = headless::FrameRange{2, 6};
+  const headless::ViewSource ranged =
+      headless::OpenViewSource(withQuad, ViewSourceKind::kScene, reading);
+  EXPECT_EQ(ranged.objects.front()->name, "quad");
+  EXPECT_EQ(ranged.Frames(), 5);
+  try {
+    headless::OpenViewSource(empty, ViewSourceKind::kScene, reading);
+    ADD_FAILURE() << "a scene without a polygon object was opened";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), empty + ": the scene holds no polygon object");
+  }
+}
+
+}  // namespace
