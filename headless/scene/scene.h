@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "headless/geometry/file_vertices.h"
+#include "headless/scene/rig.h"
 #include "host/abi/table.h"
 
 namespace headless {
@@ -251,6 +252,9 @@ class Document {
 
   // Undo groups recorded through the host table (headless/undo.h); made on first use.
   std::shared_ptr<UndoHistory> undo;
+  // What an imported character keeps beyond its objects (rig.h); null for other documents.
+  // Never changed once set, so copies share it.
+  std::shared_ptr<const Rig> rig;
 
  private:
   void CheckInsertable(const Node* op, bool wantTag) const;
