@@ -31,4 +31,9 @@ void RegisterRigBenchmarks();
 // all).
 std::string RigFigure(const std::string& mesh, Int32 rounds, Int32 workers);
 
+// A small glTF character's 30 s and 120 s clips imported and sampled, and their ratio
+// (character_bench.cpp).
+void RegisterCharacterBenchmarks();
+void PrintCharacterSummary();
+
 }  // namespace bench

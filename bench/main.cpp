@@ -171,10 +171,12 @@ int main(int argc, char** argv) {
   bench::RegisterStageBenchmarks();
   bench::RegisterEvaluationBenchmarks();
   bench::RegisterRigBenchmarks();
+  bench::RegisterCharacterBenchmarks();
   const bool haveOpenMesh = bench::HaveOpenMesh();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintSummary(haveOpenMesh);
   bench::PrintBatchSummary();
+  bench::PrintCharacterSummary();
   return 0;
 }

@@ -110,14 +110,18 @@ void ListCharacterFile(const std::string& path, Float fps, std::ostream& out) {
   width = 4;
   for (const auto& clip : listing.clips)
     width = std::max(width, std::max<size_t>(headless::Printable(clip.name).size(), 9) + 2);
-  out << "animations:\n  index  " << Column("name", width) << "frames   rate\n";
+  out << "animations:\n  index  " << Column("name", width)
+      << "frames   rate (frames: the count a run writes, 0 to the last)\n";
   for (const auto& clip : listing.clips) {
     char numbers[64];
     std::snprintf(numbers, sizeof numbers, "%6d  %5s", static_cast<int>(clip.frames),
                   headless::ShortestNumber(clip.fps).c_str());
     out << "  " << Column(std::to_string(clip.index), 7)
         << Column(clip.name.empty() ? "(no name)" : headless::Printable(clip.name), width)
-        << numbers << " per second" << (clip.fileRate || fps > 0.0 ? "" : " (the file gives none)")
+        << numbers << " per second"
+        << (clip.fileRate || fps > 0.0 ? ""
+            : clip.keyRate             ? " (the file gives none; its keys' spacing)"
+                                       : " (the file gives none)")
         << (clip.moves ? "" : ", does not move") << "\n";
   }
 }

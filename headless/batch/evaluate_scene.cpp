@@ -47,6 +47,7 @@ ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request) {
   if (request.source != "-")
     results.name = platform::Utf8FromPath(platform::PathFromUtf8(request.source).stem());
   results.fps = request.fps.value_or(doc.FrameRate());
+  results.frameSeconds = request.frameSeconds;
   results.welded = request.welded;
   results.sceneVersion = request.sceneVersion;
   return results;

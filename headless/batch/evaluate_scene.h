@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "headless/batch/keyed_range.h"
 #include "headless/batch/progress_observer.h"
@@ -29,7 +30,10 @@ struct EvalRequest {
   std::string format = "obj";        // obj, pc2, mdd or glb
   std::string dir;                   // the output folder
   std::optional<Float> fps;          // MDD and glTF times' rate; unset: the scene's own
-  bool welded = false;               // the welded points even where a file's vertices are kept
+  // The source's own time in seconds of frames 0, 1, ... (a character file's key times), which
+  // MDD and glTF times take where given (ResultOptions::frameSeconds).
+  std::vector<Float> frameSeconds;
+  bool welded = false;  // the welded points even where a file's vertices are kept
   // The format version of the scene file the scene came from (its current one for a scene made
   // in memory), for the note on objects an old file kept no file vertices for.
   std::uint32_t sceneVersion = kSceneFormatVersion;

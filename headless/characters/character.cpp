@@ -23,10 +23,12 @@
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
 
+#include "headless/characters/clip_timing.h"
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
-#include "headless/geometry/vector.h"
 #include "headless/files/printable.h"
+#include "headless/files/shortest_number.h"
+#include "headless/geometry/vector.h"
 #endif
 
 namespace headless {
@@ -167,6 +169,8 @@ namespace {
 
 constexpr Float kDefaultFps = 30.0;
 constexpr Float kMaxFileRate = 240.0;
+// Keys fewer a second than this are a few poses to move between, not a clip's frames.
+constexpr Float kMinKeyRate = 12.0;
 
 Matrix FromAssimp(const aiMatrix4x4& m) {
   Matrix out;
@@ -213,9 +217,11 @@ Matrix Compose(const Vector3& position, Quaternion q, const Vector3& scale) {
   return m;
 }
 
-// The key interval holding `time` and the fraction through it (keys ascending by time).
+// The key interval holding `time` and the fraction through it (keys ascending by time, as
+// CheckKeyTimes makes sure). Frames advance, so the interval is the cursor's or one shortly after
+// it: each key is passed once over a clip, and a time before the cursor is found by bisection.
 template <typename Key>
-void Locate(const Key* keys, unsigned count, Float time, unsigned& i, Float& t) {
+void Locate(const Key* keys, unsigned count, Float time, unsigned& cursor, unsigned& i, Float& t) {
   i = 0;
   t = 0.0;
   if (count < 2 || time <= keys[0].mTime) return;
@@ -223,25 +229,32 @@ void Locate(const Key* keys, unsigned count, Float time, unsigned& i, Float& t) 
     i = count - 1;
     return;
   }
-  while (keys[i + 1].mTime <= time) ++i;
+  if (cursor >= count - 1 || keys[cursor].mTime > time)
+    cursor = static_cast<unsigned>(
+        std::upper_bound(keys, keys + count, time,
+                         [](Float v, const Key& key) { return v < key.mTime; }) -
+        keys - 1);
+  while (keys[cursor + 1].mTime <= time) ++cursor;
+  i = cursor;
   t = (time - keys[i].mTime) / (keys[i + 1].mTime - keys[i].mTime);
 }
 
-Vector3 VectorAt(const aiVectorKey* keys, unsigned count, Float time, const Vector3& none) {
+Vector3 VectorAt(const aiVectorKey* keys, unsigned count, Float time, unsigned& cursor,
+                 const Vector3& none) {
   if (count == 0) return none;
   unsigned i = 0;
   Float t = 0.0;
-  Locate(keys, count, time, i, t);
+  Locate(keys, count, time, cursor, i, t);
   const Vector3 a{keys[i].mValue.x, keys[i].mValue.y, keys[i].mValue.z};
   if (t == 0.0) return a;
   const Vector3 b{keys[i + 1].mValue.x, keys[i + 1].mValue.y, keys[i + 1].mValue.z};
   return Add(a, Scale(Sub(b, a), t));
 }
 
-Quaternion RotationAt(const aiQuatKey* keys, unsigned count, Float time) {
+Quaternion RotationAt(const aiQuatKey* keys, unsigned count, Float time, unsigned& cursor) {
   unsigned i = 0;
   Float t = 0.0;
-  Locate(keys, count, time, i, t);
+  Locate(keys, count, time, cursor, i, t);
   const aiQuaternion& a = keys[i].mValue;
   const Quaternion qa{a.w, a.x, a.y, a.z};
   if (t == 0.0) return qa;
@@ -249,39 +262,56 @@ Quaternion RotationAt(const aiQuatKey* keys, unsigned count, Float time) {
   return Slerp(qa, {b.w, b.x, b.y, b.z}, t);
 }
 
-// Global transforms of every node at a time of the animation (or at rest without one).
+// Global transforms of every node at a time of the animation (or at rest without one). Each
+// keyed node finds its channel once, and keeps a cursor per kind of key for the next time.
 class Pose {
  public:
   Pose(const aiScene* scene, const aiAnimation* animation) : scene_(scene) {
-    if (animation != nullptr)
-      for (unsigned c = 0; c < animation->mNumChannels; ++c)
-        channels_[animation->mChannels[c]->mNodeName.C_Str()] = animation->mChannels[c];
+    if (animation == nullptr) return;
+    std::map<std::string, const aiNodeAnim*> named;  // the last channel of a name keys it
+    for (unsigned c = 0; c < animation->mNumChannels; ++c)
+      named[animation->mChannels[c]->mNodeName.C_Str()] = animation->mChannels[c];
+    Find(scene->mRootNode, named);
   }
 
-  // Node name -> global transform; `animated` false gives every node its own transform.
-  std::map<const aiNode*, Matrix> At(Float ticks, bool animated) const {
+  // Node -> global transform; `animated` false gives every node its own transform.
+  std::map<const aiNode*, Matrix> At(Float ticks, bool animated) {
     std::map<const aiNode*, Matrix> globals;
     Walk(scene_->mRootNode, Matrix(), ticks, animated, globals);
     return globals;
   }
 
  private:
+  struct Channel {
+    const aiNodeAnim* keys;
+    unsigned cursors[3];  // position, rotation, scale
+  };
+
+  // Every node of a channel's name (names need not be unique) is keyed by it.
+  void Find(const aiNode* node, const std::map<std::string, const aiNodeAnim*>& named) {
+    const auto it = named.find(node->mName.C_Str());
+    if (it != named.end()) channels_.emplace(node, Channel{it->second, {0, 0, 0}});
+    for (unsigned i = 0; i < node->mNumChildren; ++i) Find(node->mChildren[i], named);
+  }
+
   void Walk(const aiNode* node, const Matrix& parent, Float ticks, bool animated,
-            std::map<const aiNode*, Matrix>& globals) const {
+            std::map<const aiNode*, Matrix>& globals) {
     Matrix local = FromAssimp(node->mTransformation);
-    const auto it = channels_.find(node->mName.C_Str());
+    const auto it = channels_.find(node);
     if (animated && it != channels_.end()) {
-      const aiNodeAnim* c = it->second;
+      const aiNodeAnim* c = it->second.keys;
+      unsigned* cursors = it->second.cursors;
       aiVector3D s0, p0;
       aiQuaternion r0;
       node->mTransformation.Decompose(s0, r0, p0);
       const Vector3 position =
-          VectorAt(c->mPositionKeys, c->mNumPositionKeys, ticks, {p0.x, p0.y, p0.z});
+          VectorAt(c->mPositionKeys, c->mNumPositionKeys, ticks, cursors[0], {p0.x, p0.y, p0.z});
       const Vector3 scale =
-          VectorAt(c->mScalingKeys, c->mNumScalingKeys, ticks, {s0.x, s0.y, s0.z});
-      const Quaternion rotation = c->mNumRotationKeys == 0
-                                      ? Quaternion{r0.w, r0.x, r0.y, r0.z}
-                                      : RotationAt(c->mRotationKeys, c->mNumRotationKeys, ticks);
+          VectorAt(c->mScalingKeys, c->mNumScalingKeys, ticks, cursors[2], {s0.x, s0.y, s0.z});
+      const Quaternion rotation =
+          c->mNumRotationKeys == 0
+              ? Quaternion{r0.w, r0.x, r0.y, r0.z}
+              : RotationAt(c->mRotationKeys, c->mNumRotationKeys, ticks, cursors[1]);
       local = Compose(position, rotation, scale);
     }
     const Matrix global = Multiply(parent, local);
@@ -291,7 +321,7 @@ class Pose {
   }
 
   const aiScene* scene_;
-  std::map<std::string, const aiNodeAnim*> channels_;
+  std::unordered_map<const aiNode*, Channel> channels_;
 };
 
 const aiNode* NodeOfMesh(const aiNode* node, unsigned mesh) {
@@ -473,22 +503,86 @@ std::string ClipLabel(const aiScene* scene, unsigned index) {
          std::to_string(index) + ")";
 }
 
-// The rate an animation is sampled at, its ticks per second and its last whole frame.
+// The rate an animation is sampled at, its ticks per second, its last whole frame, its key times
+// (all channels, distinct) and the note on where the rate came from when the file gives none.
 struct ClipTiming {
   Float fps = kDefaultFps;
   bool fileRate = false;
+  bool keyRate = false;  // the rate is the keys' spacing
   Float ticksPerSecond = kDefaultFps;
   Int32 lastFrame = 0;
+  std::vector<Float> keyTicks;
+  std::string note;
 };
 
+// Refuses a key time that is not finite or does not come after the one before it (Assimp takes
+// both, and sampling needs keys in order), naming the animation, the channel and the key.
+void CheckKeyTimes(const std::string& path, const aiAnimation* animation) {
+  const auto check = [&](const aiNodeAnim* channel, const char* kind, const auto* keys,
+                         unsigned count) {
+    std::vector<Float> ticks(count);
+    for (unsigned k = 0; k < count; ++k) ticks[k] = keys[k].mTime;
+    if (const std::optional<KeyTimeFault> fault =
+            FindKeyTimeFault(ticks, animation->mTicksPerSecond))
+      throw std::runtime_error(path + ": animation '" + animation->mName.C_Str() +
+                               "', channel of node '" + channel->mNodeName.C_Str() + "', " + kind +
+                               " key " + std::to_string(fault->key) + ": " + fault->what);
+  };
+  for (unsigned c = 0; c < animation->mNumChannels; ++c) {
+    const aiNodeAnim* channel = animation->mChannels[c];
+    check(channel, "position", channel->mPositionKeys, channel->mNumPositionKeys);
+    check(channel, "rotation", channel->mRotationKeys, channel->mNumRotationKeys);
+    check(channel, "scale", channel->mScalingKeys, channel->mNumScalingKeys);
+  }
+}
+
+std::vector<Float> AllKeyTimes(const aiAnimation* animation) {
+  std::vector<Float> ticks;
+  for (unsigned c = 0; c < animation->mNumChannels; ++c) {
+    const aiNodeAnim* channel = animation->mChannels[c];
+    for (unsigned k = 0; k < channel->mNumPositionKeys; ++k)
+      ticks.push_back(channel->mPositionKeys[k].mTime);
+    for (unsigned k = 0; k < channel->mNumRotationKeys; ++k)
+      ticks.push_back(channel->mRotationKeys[k].mTime);
+    for (unsigned k = 0; k < channel->mNumScalingKeys; ++k)
+      ticks.push_back(channel->mScalingKeys[k].mTime);
+  }
+  return ticks;
+}
+
+// What the rate of a clip whose file gives none comes from: its keys' spacing (`keyRate`, none
+// when they are not evenly spaced), or kDefaultFps.
+std::string RateNote(Float ticksPerSecond, std::optional<Float> keyRate) {
+  const std::string fallback =
+      "the animation is sampled at " + ShortestNumber(kDefaultFps) + " frames per second";
+  if (!(ticksPerSecond > 0.0)) return "the file gives no frame rate: " + fallback;
+  if (!keyRate)
+    return "the file gives no frame rate and its keys are not evenly spaced: " + fallback;
+  const std::string apart = "its keys are 1/" + ShortestNumber(*keyRate) + " s apart";
+  if (*keyRate < kMinKeyRate)
+    return "the file gives no frame rate and " + apart +
+           ", too few a second for a frame rate: " + fallback;
+  return "the file gives no frame rate; " + apart + ", the rate the animation is sampled at";
+}
+
+// The rate is `fps` when given, else the file's own when it has a sane one, else the whole rate
+// its keys are evenly spaced at, else kDefaultFps.
 ClipTiming TimingOf(const std::string& path, const aiAnimation* animation, Float fps) {
+  CheckKeyTimes(path, animation);
   ClipTiming timing;
   const Float ticks = animation->mTicksPerSecond;
   timing.fileRate = ticks > 0.0 && ticks <= kMaxFileRate;
-  timing.fps = fps > 0.0 ? fps : timing.fileRate ? ticks : kDefaultFps;
+  if (ticks > 0.0) timing.keyTicks = DistinctKeyTimes(AllKeyTimes(animation), ticks);
+  std::optional<Float> keyRate;
+  if (fps <= 0.0 && !timing.fileRate && ticks > 0.0)
+    keyRate = RegularKeyRate(timing.keyTicks, ticks, kMaxFileRate);
+  if (fps <= 0.0 && !timing.fileRate) timing.note = RateNote(ticks, keyRate);
+  if (keyRate < kMinKeyRate) keyRate.reset();
+  timing.keyRate = keyRate.has_value();
+  timing.fps = fps > 0.0 ? fps : timing.fileRate ? ticks : keyRate.value_or(kDefaultFps);
   timing.ticksPerSecond = ticks > 0.0 ? ticks : timing.fps;  // ticks are frames
   const Float seconds = animation->mDuration / timing.ticksPerSecond;
-  const Float frames = std::ceil(seconds * timing.fps - 1e-9);
+  const Float frames = LastFrameOf(seconds, timing.fps);
   if (!(frames >= 0.0) || frames > kMaxJointKeys - 1)
     throw std::runtime_error(path + ": animation '" + animation->mName.C_Str() + "' spans " +
                              std::to_string(frames) + " frames at " + std::to_string(timing.fps) +
@@ -598,12 +692,18 @@ class Importer {
            std::to_string(animation_->mNumMeshChannels + animation_->mNumMorphMeshChannels) +
            " mesh and morph channels are skipped (the host keys joints only)");
     const ClipTiming timing = TimingOf(path_, animation_, options_.fps);
-    if (options_.fps <= 0.0 && !timing.fileRate)
-      Note("the file gives no frame rate: the animation is sampled at " +
-           std::to_string(static_cast<int>(kDefaultFps)) + " frames per second");
+    if (!timing.note.empty()) Note(timing.note);
     result_.fps = timing.fps;
-    ticksPerSecond_ = timing.ticksPerSecond;
     result_.lastFrame = timing.lastFrame;
+    SetFrameTimes(timing);
+  }
+
+  // Frame k is sampled at the file's key time when one falls on k / fps, so that a frame shows
+  // the key itself and results carry the file's own times.
+  void SetFrameTimes(const ClipTiming& timing) {
+    frameTicks_ = FrameTicks(timing.keyTicks, timing.ticksPerSecond, timing.fps, timing.lastFrame);
+    result_.frameSeconds.clear();
+    for (Float ticks : frameTicks_) result_.frameSeconds.push_back(ticks / timing.ticksPerSecond);
   }
 
   void NoteUnused() {
@@ -724,7 +824,7 @@ class Importer {
 
   void MakeJoints(unsigned meshIndex, const aiMesh* mesh, const std::string& objectName,
                   ImportedMesh& out, const std::vector<std::vector<Float32> >& weights) {
-    const Pose pose(scene_, animation_);
+    Pose pose(scene_, animation_);
     const aiNode* meshNode = NodeOfMesh(scene_->mRootNode, meshIndex);
     const std::map<const aiNode*, Matrix> rest = pose.At(0.0, false);
     const Matrix toMesh =
@@ -770,8 +870,8 @@ class Importer {
     if (animation_ != nullptr) {
       std::vector<std::vector<TransformKey> > keys(out.joints.size());
       for (Int32 frame = 0; frame <= result_.lastFrame; ++frame) {
-        const Float ticks = static_cast<Float>(frame) / result_.fps * ticksPerSecond_;
-        const std::map<const aiNode*, Matrix> globals = pose.At(ticks, true);
+        const std::map<const aiNode*, Matrix> globals =
+            pose.At(frameTicks_[static_cast<size_t>(frame)], true);
         for (size_t j = 0; j < out.joints.size(); ++j)
           if (boneNodes[j] != nullptr)
             keys[j].push_back(
@@ -790,7 +890,7 @@ class Importer {
   CharacterOptions options_;
   const aiScene* scene_ = nullptr;
   const aiAnimation* animation_ = nullptr;
-  Float ticksPerSecond_ = 0.0;
+  std::vector<Float> frameTicks_;  // per frame, the time it is sampled at
   bool unweightedJoint_ = false;
   CharacterImport result_;
 };
@@ -846,8 +946,9 @@ CharacterListing ListCharacter(const std::string& path, const CharacterOptions& 
   for (unsigned a = 0; a < scene->mNumAnimations; ++a) {
     const aiAnimation* animation = scene->mAnimations[a];
     const ClipTiming timing = TimingOf(path, animation, options.fps);
-    listing.clips.push_back({static_cast<Int32>(a), animation->mName.C_Str(), timing.lastFrame,
-                             timing.fps, timing.fileRate && options.fps <= 0.0, Moves(animation)});
+    listing.clips.push_back({static_cast<Int32>(a), animation->mName.C_Str(), timing.lastFrame + 1,
+                             timing.fps, timing.fileRate && options.fps <= 0.0, Moves(animation),
+                             timing.keyRate});
   }
   return listing;
 }

@@ -21,11 +21,14 @@
 //   inverse of the mesh node's transform times the bone node's global transform at that time.
 //   Skinning then gives M_mesh^-1 * sum_j w_j * G_j(t) * offset_j * v, the file's skinning
 //   brought back into the mesh's space, so the detail the deformer restores keeps its size.
-// - Keys. One animation, the clip, is sampled at whole frames, frame k at k / fps seconds, from
-//   0 to the animation's end: position and scale keys interpolated linearly, rotations by
-//   spherical interpolation, a node without a channel keeping its own transform. `fps` is the
-//   file's rate (its ticks per second) unless given; a file without a rate (ticks per second 0 or
-//   above 240, as glTF's millisecond ticks are) is sampled at 30. The document takes that rate.
+// - Keys. One animation, the clip, is sampled at whole frames, frame k at k / fps seconds (at the
+//   file's key time where one falls there, headless/characters/clip_timing.h), from 0 to the
+//   animation's end: position and scale keys interpolated linearly, rotations by spherical
+//   interpolation, a node without a channel keeping its own transform. `fps` is the file's rate
+//   (its ticks per second) unless given; a file without a rate (ticks per second 0 or above 240,
+//   as glTF's millisecond ticks are) is sampled at the whole rate its keys are evenly spaced at
+//   (keys 1/24 s apart: 24; 12 a second at least), else at 30 with a note. The document takes that rate. Key times
+//   that are not finite or do not increase are refused, naming the animation, channel and key.
 // - Clips. `clip` names the animation by its name (exactly, else case-insensitively when that
 //   is unique) or by its 0-based index in the file; without it the first is taken, and when the
 //   first does not move (its keys all hold one pose) while others do, a note names those.
@@ -69,7 +72,10 @@ struct CharacterImport {
   std::vector<std::string> notes;
   Float fps = 0.0;
   Int32 lastFrame = -1;  // keys at frames 0 .. lastFrame; -1 without animation
-  Int32 clip = -1;       // the imported animation's index in the file; -1 without animation
+  // The file's time of each frame 0 .. lastFrame in seconds: its key time where one falls on
+  // k / fps (within KeyTimeTolerance), else k / fps.
+  std::vector<Float> frameSeconds;
+  Int32 clip = -1;  // the imported animation's index in the file; -1 without animation
   std::string clipName;
 };
 
@@ -99,10 +105,11 @@ struct CharacterListing {
   struct Clip {
     Int32 index = 0;
     std::string name;
-    Int32 frames = 0;       // duration: keys at frames 0 .. frames
-    Float fps = 0.0;        // the rate the import samples it at (the file's, --fps or 30)
+    Int32 frames = 0;  // the frames the import samples, 0 .. frames - 1
+    Float fps = 0.0;   // the rate the import samples it at (--fps, the file's, its keys' or 30)
     bool fileRate = false;  // the rate is the file's own
     bool moves = false;     // its keys hold more than one pose
+    bool keyRate = false;   // the rate is its keys' spacing (the file gives none)
   };
   std::vector<Mesh> meshes;
   std::vector<Joint> joints;  // every mesh's bones, each once, in order of first use

@@ -134,6 +134,7 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
     for (size_t i = 0; i < targets_.size(); ++i) {
       try {
         SetWholeFrameTiming(targets_[i].cache, first, last - first + 1, options_.fps);
+        if (options_.format == ResultFormat::kMdd) TakeFrameSeconds(targets_[i].cache, first);
       } catch (const std::invalid_argument& e) {
         throw std::runtime_error(File(i, first) + ": " + e.what());
       }
@@ -301,17 +302,34 @@ void ResultWriter::AddFrame(Int64 frame) {
     }
   }
   if (glb_ != nullptr) {
-    const Int64 origin = first_ < 0 ? first_ : 0;
     std::vector<std::span<const Vector3>> p(positions.begin(), positions.end());
     std::vector<std::span<const Vector3>> n(normals.begin(), normals.end());
     try {
-      glb_->AddFrame(static_cast<Float>(frame - origin) / options_.fps, p, n);
+      glb_->AddFrame(Seconds(frame), p, n);
     } catch (const std::invalid_argument& e) {
       throw std::runtime_error(File(0, frame) + ": frame " + std::to_string(frame) + ": " +
                                e.what());
     }
   }
   ++next_;
+}
+
+Float ResultWriter::Seconds(Int64 frame) const {
+  const Int64 origin = first_ < 0 ? first_ : 0;
+  if (origin == 0 && frame < static_cast<Int64>(options_.frameSeconds.size()))
+    return options_.frameSeconds[static_cast<size_t>(frame)];
+  return static_cast<Float>(frame - origin) / options_.fps;
+}
+
+void ResultWriter::TakeFrameSeconds(PointCache& cache, Int64 first) const {
+  for (size_t s = 0; s < cache.times.size(); ++s) {
+    cache.times[s] = static_cast<Float32>(Seconds(first + static_cast<Int64>(s)));
+    if (s > 0 && !(cache.times[s] > cache.times[s - 1]))
+      throw std::invalid_argument("sample " + std::to_string(s) + " at frame " +
+                                  std::to_string(first + static_cast<Int64>(s)) +
+                                  ": its time in float32 (" + ShortestNumber(cache.times[s]) +
+                                  " s) is not after the one before");
+  }
 }
 
 void ResultWriter::Finish() {

@@ -7,6 +7,7 @@
 //   mdd  DIR/<stem>.mdd per object, every frame at frame / fps seconds
 //   glb  DIR/<name>.glb, every object and frame (gltf.h), frame at (frame - first frame, when
 //        that is below 0, else frame) / fps seconds
+// (MDD and glTF frames at the source's own times where ResultOptions::frameSeconds gives them)
 //
 // An object imported from a file that splits points along seams (Node::fileVertices) is written
 // on the file's own vertices: one per vertex, in the file's order, positions from their points,
@@ -45,7 +46,10 @@ struct ResultOptions {
   std::string folder;          // must exist before the first frame is written
   std::string name = "scene";  // the glTF file's stem
   Float fps = 30.0;            // frames per second of MDD and glTF times
-  bool welded = false;         // welded points even where an object has its file's vertices
+  // The time in seconds of frames 0, 1, ... where the scene's source keeps its own (a character
+  // file's key times); MDD and glTF times take them for those frames instead of frame / fps.
+  std::vector<Float> frameSeconds;
+  bool welded = false;  // welded points even where an object has its file's vertices
   // The scene file's format version, for the note on objects a version 1 file kept no file
   // vertices for.
   std::uint32_t sceneVersion = kSceneFormatVersion;
@@ -89,6 +93,10 @@ class ResultWriter {
     PointCache cache;
   };
   std::vector<Vector3> Normals(const Target& target, std::span<const Vector3> points) const;
+  // The time of `frame` in MDD and glTF results.
+  Float Seconds(Int64 frame) const;
+  // MDD times at Seconds, refused (std::invalid_argument) where they would not increase.
+  void TakeFrameSeconds(PointCache& cache, Int64 first) const;
 
   ResultOptions options_;
   Int64 first_ = 0, last_ = 0, next_ = 0;

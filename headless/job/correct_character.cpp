@@ -8,6 +8,7 @@
 #include "headless/deformers/cache_deformer.h"
 #include "headless/files/output_folder.h"
 #include "headless/files/printable.h"
+#include "headless/files/shortest_number.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/main_job.h"
 #include "headless/scene/parameters.h"
@@ -32,6 +33,18 @@ std::vector<Node*> BindTags(const Node* object) {
   return tags;
 }
 
+// A character's clip times the results (its own key times) and bounds the range: frames past its
+// last would only repeat the last pose, so they are refused rather than written.
+void TakeClipTiming(const CharacterImport& imported, EvalRequest& eval) {
+  eval.frameSeconds = imported.frameSeconds;
+  if (imported.lastFrame < 0 || !eval.frames || eval.frames->last <= imported.lastFrame) return;
+  throw std::runtime_error(
+      eval.source + ": --frames " + std::to_string(eval.frames->first) + ":" +
+      std::to_string(eval.frames->last) + " goes past the clip '" + Printable(imported.clipName) +
+      "', whose last frame is " + std::to_string(imported.lastFrame) + " (frames 0 to " +
+      std::to_string(imported.lastFrame) + " at " + ShortestNumber(imported.fps) + " per second)");
+}
+
 // The scene to correct: the character imported, or the scene loaded (its file's version noted in
 // `eval`).
 std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& eval,
@@ -53,6 +66,7 @@ std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& 
   if (observer.eval.message)
     for (const std::string& note : imported.notes)
       observer.eval.message(eval.command + ": note: " + input + ": " + Printable(note));
+  TakeClipTiming(imported, eval);
   return doc;
 }
 

@@ -51,11 +51,10 @@ void AddGlb(const ViewSource& source, Float fps, ViewPage& page, ProgressObserve
       page.AddFrame(input, 0.0, mesh.rest.points);
       progress.Step(name);
     }
+    Float before = -HUGE_VAL;
     for (size_t k = 0; k < mesh.frames.size(); ++k) {
-      // glTF keeps times in float32: a frame within a thousandth of a whole one is that one.
-      const Float frame = mesh.seconds[k] * fps;
-      page.AddFrame(input, std::fabs(frame - std::round(frame)) < 1e-3 ? std::round(frame) : frame,
-                    mesh.frames[k]);
+      before = ViewFrameLabel(mesh.seconds[k] * fps, before);
+      page.AddFrame(input, before, mesh.frames[k]);
       progress.Step(name + " frame " + std::to_string(k + 1));
     }
   }
@@ -100,8 +99,10 @@ void AddViewSource(const ViewSource& source, const ViewReading& reading, ViewPag
     case ViewSourceKind::kCache: {
       const Int32 input =
           page.AddInput(ViewInputName(operand), source.cache->pointCount, reading.rest->polygons);
+      Float before = -HUGE_VAL;
       for (Int64 s = 0; s < source.cache->SampleCount(); ++s) {
-        page.AddFrame(input, source.cache->SampleFrame(s, reading.fps), source.cache->Sample(s));
+        before = ViewFrameLabel(source.cache->SampleFrame(s, reading.fps), before);
+        page.AddFrame(input, before, source.cache->Sample(s));
         progress.Step(operand + " sample " + std::to_string(s));
       }
       return;
@@ -114,6 +115,15 @@ void AddViewSource(const ViewSource& source, const ViewReading& reading, ViewPag
 }
 
 }  // namespace
+
+Float ViewFrameLabel(Float frame, Float before) {
+  // float32 times make 58.75 frames 58.750001220703126: a thousandth is as fine as a frame's
+  // label needs, unless two frames would then read the same.
+  const Float whole = std::round(frame);
+  if (std::fabs(frame - whole) < 1e-3 && whole > before) return whole;
+  const Float thousandths = std::round(frame * 1e3) / 1e3;
+  return thousandths > before ? thousandths : frame;
+}
 
 std::string ViewInputName(const std::string& path) {
   return path == "-" ? "standard input"

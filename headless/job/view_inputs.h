@@ -21,6 +21,11 @@
 
 namespace headless {
 
+// The frame number the page labels a frame of a glTF or cache with, after `before` (the label of
+// the frame before it): the whole frame within a thousandth, else rounded to three decimals, or
+// `frame` itself where that would not come after `before`.
+Float ViewFrameLabel(Float frame, Float before);
+
 // A file's name as the page shows it ("standard input" for "-").
 std::string ViewInputName(const std::string& path);
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <tuple>
 
-#include "headless/deformers/skin.h"
 #include "headless/characters/character.h"
+#include "headless/deformers/skin.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 
@@ -296,10 +296,12 @@ TEST(CharacterImport, AnyAnimationIsListedAndImportedByNameOrIndex) {
   const headless::CharacterListing listing = headless::ListCharacter(wuson);
   ASSERT_EQ(listing.clips.size(), 3u);
   EXPECT_EQ(listing.clips[1].name, "Wuson_Walk");
-  EXPECT_EQ(listing.clips[1].frames, 108);  // 17280 ticks at 4800 per second, 30 frames a second
+  // 17280 ticks at 4800 per second, keys 1/30 s apart: frames 0 to 108.
+  EXPECT_EQ(listing.clips[1].frames, 109);
+  EXPECT_TRUE(listing.clips[1].keyRate);
   EXPECT_TRUE(listing.clips[1].moves);
   EXPECT_FALSE(listing.clips[2].moves);
-  EXPECT_EQ(headless::ListCharacter(wuson, {.fps = 60.0, .clip = ""}).clips[1].frames, 216);
+  EXPECT_EQ(headless::ListCharacter(wuson, {.fps = 60.0, .clip = ""}).clips[1].frames, 217);
 
   for (const auto& [clip, index, lastFrame] :
        {std::tuple{"Wuson_Walk", 1, 108}, std::tuple{"wuson_bind", 2, 0}, std::tuple{"0", 0, 29}}) {

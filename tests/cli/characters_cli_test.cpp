@@ -185,9 +185,12 @@ TEST_F(CharactersCli, AModelWithSeveralClipsIsListedAndCorrectedWithTheClipItNam
   const CliRun list = Run("scene import " + Quoted(wuson) + " --list");
   EXPECT_TRUE(Contains(list.out, "1 meshes, 37 joints, 3 animations")) << list.out;
   EXPECT_TRUE(Contains(list.out, "Wuson      3205      2117       37")) << list.out;
-  EXPECT_TRUE(Contains(list.out, "1      Wuson_Walk     108     30 per second")) << list.out;
   EXPECT_TRUE(Contains(list.out,
-                       "Wuson_Bind       0     30 per second (the file gives none), "
+                       "1      Wuson_Walk     109     30 per second (the file gives none; its "
+                       "keys' spacing)"))
+      << list.out;
+  EXPECT_TRUE(Contains(list.out,
+                       "Wuson_Bind       1     30 per second (the file gives none), "
                        "does not move"))
       << list.out;
   // --list writes nothing, so it takes no scene to write.
@@ -233,10 +236,10 @@ TEST_F(CharactersCli, AFirstClipThatDoesNotMoveIsNamedAndTheOthersOffered) {
   EXPECT_TRUE(Contains(list.out, "  body        56        56        2")) << list.out;
   EXPECT_TRUE(Contains(list.out, "  tip  (under root)")) << list.out;
   EXPECT_TRUE(Contains(list.out,
-                       "0      Rest           30     30 per second (the file gives none), "
+                       "0      Rest           31     30 per second (the file gives none), "
                        "does not move"))
       << list.out;
-  EXPECT_TRUE(Contains(list.out, "1      Bend           30")) << list.out;
+  EXPECT_TRUE(Contains(list.out, "1      Bend           31")) << list.out;
 
   // By default the first, still clip, with a note naming the one that moves.
   const CliRun still =

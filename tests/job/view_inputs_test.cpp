@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -69,3 +70,21 @@ TEST(ViewInputs, AScenesInputsAreItsPolygonObjectsOverTheFramesGivenOrItsKeys) {
 }
 
 }  // namespace
+
+TEST(ViewInputs, FramesAreLabelledWholeOrWithAtMostThreeDecimals) {
+  const Float none = -HUGE_VAL;
+  const struct {
+    Float frame, before, label;
+  } cases[] = {
+      {58.750001220703126, none, 58.75},  // a float32 time at 24 per second, times 24
+      {47.0000016, none, 47.0},           // a whole frame's float32 slip
+      {46.9996, none, 47.0},
+      {1.2345678, none, 1.235},
+      {12.0, 11.0, 12.0},
+      // Two frames that would read the same keep the second's own value.
+      {3.0004, 3.0, 3.0004},
+      {2.0001, 2.0, 2.0001},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(headless::ViewFrameLabel(c.frame, c.before), c.label) << c.frame;
+}
