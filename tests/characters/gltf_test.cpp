@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "headless/geometry/file_vertices.h"
 #include "headless/characters/gltf.h"
 #include "headless/characters/gltf_reader.h"
-#include "headless/geometry/file_vertices.h"
 #include "tests/support/gltf_check.h"
 #include "tests/support/temp_folder.h"
 
