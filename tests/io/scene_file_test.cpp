@@ -310,8 +310,8 @@ TEST_F(SceneFiles, FileVerticesTravelWithTheirObjectAndDamagedOnesAreRefused) {
   // Version 1: the same objects, nothing after them.
   object->fileVertices = nullptr;
   std::vector<std::uint8_t> old = headless::SerializeDocument(*doc);
-  // No count of objects with file vertices, no frame rate.
-  old.erase(old.end() - 8 - 8 - 4, old.end() - 8);
+  // No count of objects with file vertices, no frame rate, no rig's byte.
+  old.erase(old.end() - 8 - 1 - 8 - 4, old.end() - 8);
   old[8] = 1;
   Reseal(old);
   const std::unique_ptr<headless::Document> first =
