@@ -372,10 +372,13 @@ FileVertices MakeFileVertices(const aiScene* scene, const aiMesh* mesh, const ai
   file.object = node != nullptr ? node->mName.C_Str() : "";
   file.mesh = mesh->mName.C_Str();
   aiString material;
-  if (mesh->mMaterialIndex < scene->mNumMaterials &&
-      scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material) == AI_SUCCESS &&
-      material.length > 0)
-    file.materials.push_back(material.C_Str());
+  // An unnamed material is kept under the name the rig gives it (rig_import.h).
+  if (mesh->mMaterialIndex < scene->mNumMaterials)
+    file.materials.push_back(
+        scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material) == AI_SUCCESS &&
+                material.length > 0
+            ? std::string(material.C_Str())
+            : "material-" + std::to_string(mesh->mMaterialIndex));
   file.vertexPoint = std::move(vertexToPoint);
   const auto finite = [&](Float v) {
     if (std::isfinite(v)) return v;

@@ -106,7 +106,7 @@ void AddRigMaterials(const aiScene* scene, RigBuild& build) {
     if (source->Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name.length > 0)
       material.name = name.C_Str();
     else
-      material.name = "material " + std::to_string(m);
+      material.name = "material-" + std::to_string(m);
     aiColor4D colour;
     float opacity = 1.0f;
     if (source->Get(AI_MATKEY_BASE_COLOR, colour) != AI_SUCCESS) {

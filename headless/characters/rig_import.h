@@ -29,7 +29,7 @@ void AddRigNodes(const aiScene* scene, const std::string& path, RigBuild& build)
 // its own transform (identity) for each further mesh.
 void DrawMeshAt(const aiNode* node, Int32 mesh, RigBuild& build);
 
-// Every material of the file, named or not (an unnamed one is called "material N").
+// Every material of the file, named or not (an unnamed one is called "material-N", N its index).
 void AddRigMaterials(const aiScene* scene, RigBuild& build);
 
 // The skin of character mesh `mesh`: its bones as joints, their offset matrices as inverse

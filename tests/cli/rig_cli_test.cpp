@@ -144,6 +144,9 @@ TEST_F(RigCli, SeveralClipsSitEndToEndOnTheTimeline) {
     const CliRun made =
         Run("scene import " + Quoted(wuson) + " " + c.clips + " --out " + Quoted(scene));
     EXPECT_TRUE(Contains(made.out, c.says)) << made.out;
+    // The scene file keeps the clips with their frames.
+    const CliRun info = Run("scene info " + Quoted(scene));
+    EXPECT_TRUE(Contains(info.out, "clip \"Wuson_Walk\" frames ")) << info.out;
     fs::remove_all(dir / "out");
     Run("eval " + Quoted(scene) + " --quiet --format pc2 --out " + Quoted(dir / "out"));
     EXPECT_EQ(headless::ReadPointCache((dir / "out" / "Wuson.pc2").string()).SampleCount(),
