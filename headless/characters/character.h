@@ -109,7 +109,7 @@ struct CharacterListing {
     std::string name;
     Int64 vertices = 0;  // as the file has them
     Int64 points = 0;    // after welding by position
-    Int64 joints = 0;    // bones that weigh its vertices; 0: not skinned, moves rigidly with its node
+    Int64 joints = 0;  // bones that weigh its vertices; 0: not skinned, moves rigidly with its node
   };
   struct Joint {
     std::string name;

@@ -1,6 +1,7 @@
 // Scene files holding the plug-in's nodes: round trips, damaged files, plug-in state chunks, the
 // bounds the reader keeps and the values it refuses. The typed stream is tested in
-// tests/entries/stream_test.cpp, the `tessamire scene` commands in tests/cli/scene_commands_test.cpp.
+// tests/entries/stream_test.cpp, the `tessamire scene` commands in
+// tests/cli/scene_commands_test.cpp.
 
 #include <algorithm>
 #include <chrono>
