@@ -3,6 +3,7 @@
 // imported, equipped by the setup command, bound at the bind pose with the settings given, and
 // its frames evaluated and written as `eval` writes them (headless/job/correct_character.h does
 // the work; here the options are mapped and the outcome printed).
+#include "cli/clips.h"
 #include "cli/command_table.h"
 #include "cli/eval.h"
 #include "cli/tag_settings.h"
@@ -33,11 +34,15 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
   const EvalCommand run = ParseEvalRequest(options, "tessamire correct");
   request.eval = run.request;
   const std::string& input = request.eval.source;
-  if (options.Has("--clip")) {
+  if (AsksForClips(options)) {
     // A scene may come from the standard input; a character file is read by its name.
     if (input == "-" || headless::IsSceneFile(input))
       throw UsageError("--clip picks an animation of a character file; a scene holds its own");
-    request.clip = options.Text("--clip");
+    headless::CharacterOptions character;
+    SetClips(options, character);
+    request.clip = character.clip;
+    request.clips = character.clips;
+    request.allClips = character.allClips;
   }
   if (GivesSettings(options)) request.settings = TagSettingsOf(options);
   if (options.Has("--save-scene")) request.saveScene = options.Text("--save-scene");
@@ -76,11 +81,7 @@ Subcommand CorrectSubcommand() {
                           "the folder receiving the meshes or caches (created when its "
                           "parent exists)"))};
   for (OptionSpec& o : TagSettingOptions(true)) declaration.options.push_back(o);
-  declaration.options.push_back(
-      TextOption("--clip", "NAME|INDEX",
-                 "the character's animation, by name or 0-based index (scene import --list "
-                 "lists them)",
-                 "the first"));
+  for (OptionSpec& o : ClipOptions()) declaration.options.push_back(o);
   declaration.options.push_back(TextOption(
       "--frames", "A:B", "the frames to evaluate, or one frame A", "the animation's frames"));
   declaration.options.push_back(
@@ -90,6 +91,7 @@ Subcommand CorrectSubcommand() {
       FlagOption("--welded",
                  "write the welded points the correction runs on, not the file's own "
                  "vertices"));
+  declaration.options.push_back(SpaceOption());
   declaration.options.push_back(
       TextOption("--save-scene", "FILE", "also save the corrected scene, for `eval`"));
   declaration.options.push_back(FlagOption("--quiet", "print no progress and no summary"));

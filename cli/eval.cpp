@@ -31,10 +31,23 @@ EvalCommand ParseEvalRequest(const Options& options, const std::string& command)
   request.fps = options.Number("--fps");
   if (request.fps && !(*request.fps > 0.0)) throw UsageError("--fps wants a number above 0");
   request.welded = options.Has("--welded");
+  request.worldSpace = options.Text("--space", "mesh") == "world";
+  if (request.worldSpace && request.format == "glb")
+    throw UsageError("--space world applies to obj, pc2 and mdd; a glTF places its meshes itself");
   run.quiet = options.Has("--quiet");
   request.dir = options.Text("--out");
   if (request.dir == "-") throw UsageError("--out wants a folder; a file is written per object");
   return run;
+}
+
+OptionSpec SpaceOption() {
+  OptionSpec space = ChoiceOption("--space", "SPACE",
+                                  "where OBJ and cache points lie: each mesh in its own space, "
+                                  "or a character's meshes placed by their nodes in the world",
+                                  {"mesh", "world"}, "mesh");
+  space.choiceMeanings = {"each mesh in its own coordinates, as the file gives its vertices",
+                          "placed by the node drawing it, so the meshes line up"};
+  return space;
 }
 
 EvalPrinter::EvalPrinter(const EvalCommand& command, std::ostream& err)
@@ -95,6 +108,7 @@ Subcommand EvalSubcommand() {
       FlagOption("--welded",
                  "write the welded points the correction runs on, not the vertices of the "
                  "file a character came from"),
+      SpaceOption(),
       NumberOption("--fps", "F", "frames per second of an MDD cache's or a glTF's times",
                    std::nullopt, std::nullopt, "the scene's own rate"),
       FlagOption("--quiet", "print no progress and no summary")};

@@ -17,9 +17,12 @@ struct EvalCommand {
 };
 
 // The run of `eval`'s and `correct`'s options: the first operand, --frames, --format, --fps,
-// --welded, --out and --quiet; `command` begins the messages. Throws UsageError for a malformed
-// range, a rate not above 0, or --out -.
+// --welded, --space, --out and --quiet; `command` begins the messages. Throws UsageError for a
+// malformed range, a rate not above 0, or --out -.
 EvalCommand ParseEvalRequest(const Options& options, const std::string& command);
+
+// --space mesh|world, of the OBJ files and caches `eval` and `correct` write.
+OptionSpec SpaceOption();
 
 // Prints a run of EvaluateScene: its notes, warnings and progress on `err` while it goes, then
 // the summary on `out` (unless quiet).

@@ -5,9 +5,9 @@
 //   host's point-cache deformer under the object with every sample of a PC2 or MDD file (an MDD's
 //   times become frames at --fps, default 30).
 // - A rigged character (.fbx, .gltf, .glb, .dae or .x, by name and content): per skinned mesh
-//   a polygon object with its joints, weights, skin deformer and keys of one animation, --clip
-//   (headless/characters/character.h), sampled at the file's rate or --fps. What could not be
-//   carried is printed as notes.
+//   a polygon object with its joints, weights, skin deformer and keys of its animations, --clip
+//   or --all-clips (headless/characters/character.h), sampled at the file's rate or --fps. What
+//   could not be carried is printed as notes.
 // The scene keeps its frame rate: the character's, or --fps (default 30). The scenes are made by
 // headless/batch/scene_import.h; this command maps its options, lists, saves and prints.
 // Nothing is written on any error.
@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "cli/clips.h"
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
 #include "headless/batch/scene_import.h"
@@ -41,23 +42,29 @@ headless::ImportNote NoteTo(std::ostream& err) {
       [&err](const std::string& line) { err << "tessamire scene import: note: " << line << "\n"; };
 }
 
-std::unique_ptr<headless::Document> CharacterScene(const std::string& path, Float fps,
-                                                   const std::string& clip,
+std::unique_ptr<headless::Document> CharacterScene(const std::string& path,
+                                                   const headless::CharacterOptions& character,
                                                    const std::string& outPath, std::ostream& out,
                                                    std::ostream& err) {
-  headless::CharacterScene scene = headless::ImportCharacterScene(path, {.fps = fps, .clip = clip});
+  headless::CharacterScene scene = headless::ImportCharacterScene(path, character);
   const headless::CharacterImport& imported = scene.imported;
+  std::string clips;
+  for (const headless::CharacterImport::Clip& clip : imported.clips)
+    clips += (clips.empty() ? "'" : ", '") + headless::Printable(clip.name) + "' (" +
+             std::to_string(clip.firstFrame) + " to " + std::to_string(clip.lastFrame) + ")";
   for (const std::string& note : imported.notes)
     NoteTo(err)(path + ": " + headless::Printable(note));
   for (const headless::ImportedMesh& mesh : imported.meshes)
     out << outPath << ": object \"" << headless::Printable(mesh.object->name) << "\" with "
         << mesh.object->points.size() << " points (" << mesh.fileVertices
         << " vertices in the file) and " << mesh.object->polygons.size() << " polygons, "
-        << mesh.joints.size() << " joints"
+        << mesh.joints.size() << (mesh.rigid ? " joint (rigid, its node)" : " joints")
         << (imported.lastFrame >= 0
                 ? ", keyed at frames 0 to " + std::to_string(imported.lastFrame) + " (" +
-                      headless::ShortestNumber(imported.fps) + " per second) from animation '" +
-                      headless::Printable(imported.clipName) + "'"
+                      headless::ShortestNumber(imported.fps) + " per second) from " +
+                      (imported.clips.size() == 1
+                           ? "animation '" + headless::Printable(imported.clipName) + "'"
+                           : "animations " + clips)
                 : std::string())
         << "\n";
   return std::move(scene.document);
@@ -100,7 +107,7 @@ void ListCharacterFile(const std::string& path, Float fps, std::ostream& out) {
                   static_cast<long long>(mesh.vertices), static_cast<long long>(mesh.points),
                   static_cast<long long>(mesh.joints));
     out << "  " << Column(headless::Printable(mesh.name), width) << numbers
-        << (mesh.joints == 0 ? "   not skinned: not imported" : "") << "\n";
+        << (mesh.joints == 0 ? "   not skinned: moves with its node" : "") << "\n";
   }
   out << "joints:\n";
   for (const auto& joint : listing.joints)
@@ -132,19 +139,21 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
   const bool bind = options.Has("--bind");
   const bool tag = bind || options.Has("--tag");
   const std::string cachePath = options.Text("--cache");
-  const std::string clip = options.Text("--clip");
+  headless::CharacterOptions character;
+  SetClips(options, character);
   const Float fps = options.Number("--fps").value_or(0.0);
   if (options.Has("--fps") && !(fps > 0.0)) throw UsageError("--fps wants a number above 0");
+  character.fps = fps;
   // A mesh from the standard input is an OBJ mesh.
   const bool obj = meshPath == "-" || IsObj(meshPath);
   if (!obj && (tag || !cachePath.empty()))
     throw UsageError(
         "--tag, --bind and --cache apply to an OBJ mesh; a character gets its correction from "
         "`tessamire command` or `tessamire correct`");
-  if (obj && (options.Has("--clip") || options.Has("--list")))
-    throw UsageError("--clip and --list apply to a character file, not an OBJ mesh");
+  if (obj && (AsksForClips(options) || options.Has("--list")))
+    throw UsageError("--clip, --all-clips and --list apply to a character file, not an OBJ mesh");
   if (options.Has("--list")) {
-    if (options.Has("--out") || options.Has("--clip"))
+    if (options.Has("--out") || AsksForClips(options))
       throw UsageError("--list prints what the file holds and writes nothing: no --out or --clip");
     ListCharacterFile(meshPath, fps, out);
     return kExitOk;
@@ -156,7 +165,7 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
   // The summary is printed once the scene is saved (it may be going to the standard output).
   std::ostringstream summary;
   const auto doc = obj ? ObjScene(meshPath, {tag, bind, cachePath, fps}, outPath, summary, err)
-                       : CharacterScene(meshPath, fps, clip, outPath, summary, err);
+                       : CharacterScene(meshPath, character, outPath, summary, err);
   headless::SaveScene(*doc, outPath);
   (outPath == "-" ? err : out) << summary.str();
   return kExitOk;
@@ -176,8 +185,10 @@ Subcommand SceneImportSubcommand() {
       "An OBJ mesh becomes a polygon object, with a bind tag (--tag), bound at once "
       "(--bind), and a point cache playing CACHE (--cache). A rigged character (.fbx, "
       ".gltf, .glb, .dae or .x, taken when its content is of the format its name says) "
-      "becomes polygon objects with joints, weights, skin deformers and the keys of one "
-      "animation (--clip; the first by default) sampled at the file's rate or F per second; "
+      "becomes polygon objects with joints, weights, skin deformers and the keys of its "
+      "animations (--clip, several end to end, or --all-clips; the first by default) sampled "
+      "at the file's rate or F per second, a mesh without a skin moving rigidly with its node, "
+      "and the scene keeps the file's node tree, materials, skins and clips; "
       "what cannot be carried is named as a note. --list prints a character file's meshes, "
       "joints and animations and writes nothing. The scene keeps its frame rate, which "
       "`eval` and `correct` time their caches by.";
@@ -186,8 +197,8 @@ Subcommand SceneImportSubcommand() {
       FlagOption("--list",
                  "print the file's meshes (vertices, points after welding, joints), joints "
                  "and animations (index, name, duration in frames, rate); write nothing"),
-      TextOption("--clip", "NAME|INDEX",
-                 "the animation to import, by name or 0-based index (see --list)", "the first"),
+      ClipOptions()[0],
+      ClipOptions()[1],
       FlagOption("--tag", "put a bind tag at its defaults on the object"),
       FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
       TextOption("--cache", "CACHE",

@@ -11,8 +11,8 @@
 #include "headless/entries/stream.h"
 #include "headless/files/checksum.h"
 #include "headless/files/printable.h"
-#include "headless/io/scene_file.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/scene_file.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"
@@ -153,6 +153,16 @@ void PrintObject(headless::Node* object, int depth, std::ostream& out) {
     PrintObject(child, depth + 1, out);
 }
 
+// What the scene keeps of a character's file beyond its objects.
+void PrintCharacter(const headless::Rig& rig, std::ostream& out) {
+  out << "character: " << rig.nodes.size() << " nodes, " << rig.materials.size() << " materials, "
+      << rig.skins.size() << " skins, " << rig.meshObjects.size() << " meshes\n";
+  for (const headless::RigClip& clip : rig.clips)
+    out << "  clip \"" << headless::Printable(clip.name) << "\" frames " << clip.firstFrame
+        << " to " << clip.lastFrame << ", " << clip.channels.size() << " channels\n";
+  for (const std::string& note : rig.notes) out << "  note: " << headless::Printable(note) << "\n";
+}
+
 int RunSceneInfo(const Options& options, std::ostream& out, std::ostream&) {
   const std::string path = options.Operands().front();
   std::unique_ptr<headless::Document> doc = headless::LoadScene(path);
@@ -161,6 +171,7 @@ int RunSceneInfo(const Options& options, std::ostream& out, std::ostream&) {
         << headless::ShortestNumber(doc->FrameRate()) << " frames per second\n";
     for (headless::Node* object = doc->FirstObject(); object != nullptr; object = object->next)
       PrintObject(object, 0, out);
+    if (doc->rig != nullptr) PrintCharacter(*doc->rig, out);
   } catch (const std::exception& e) {
     throw std::runtime_error(path + ": " + e.what());
   }
@@ -179,7 +190,8 @@ Subcommand SceneInfoSubcommand() {
   declaration.details =
       "The frame rate, objects in tree order with their point and polygon counts, tags with "
       "every parameter, the bind state of bind tags, a skin deformer's joints and weight maps, "
-      "and each joint's rest and current position and keys.";
+      "each joint's rest and current position and keys, and a character's node tree, "
+      "materials, skins and clips as counts.";
   return {declaration, RunSceneInfo};
 }
 

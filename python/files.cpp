@@ -141,13 +141,19 @@ void WriteCache(const std::string& path, py::handle framesValue, double start, d
   FileWork([&] { WithoutGil([&] { headless::WritePointCache(path, cache); }); });
 }
 
-Character ImportCharacter(const std::string& path, py::object clip, std::optional<double> fps) {
+Character ImportCharacter(const std::string& path, py::object clip, std::optional<double> fps,
+                          bool allClips) {
   CheckReadable(path);
   auto doc = headless::NewDocument();
   headless::CharacterOptions options;
   if (fps) options.fps = *fps;
-  // A clip by its name, or by its index in the file.
-  if (!clip.is_none()) options.clip = py::str(clip).cast<std::string>();
+  options.allClips = allClips;
+  // A clip by its name, or by its index in the file; a list of them for several.
+  if (py::isinstance<py::list>(clip) || py::isinstance<py::tuple>(clip)) {
+    for (const py::handle one : clip) options.clips.push_back(py::str(one).cast<std::string>());
+  } else if (!clip.is_none()) {
+    options.clip = py::str(clip).cast<std::string>();
+  }
   const headless::CharacterImport imported = FileWork(
       [&] { return WithoutGil([&] { return headless::ImportCharacter(path, *doc, options); }); });
   Character character;
@@ -250,13 +256,14 @@ The file is replaced as a whole or not at all.)");
       .def_readonly("clip", &Character::clip,
                     "The name of the animation imported; None when the file has none.");
   m.def("import_character", &ImportCharacter, py::arg("path"), py::arg("clip") = py::none(),
-        py::kw_only(), py::arg("fps") = py::none(),
+        py::kw_only(), py::arg("fps") = py::none(), py::arg("all_clips") = false,
         R"(Import a rigged, animated character (FBX, glTF, Collada and the rest Assimp reads).
 
 Each skinned mesh comes with its joints, weights and its points skinned at every whole frame
-of one animation, `clip` (its name or index in the file; None: the first), sampled at the
-file's rate or `fps`. Raises OSError when the file cannot be read, holds no skinned mesh or
-not the clip.)");
+of one animation, `clip` (its name or index in the file; None: the first), or of several end
+to end (a list of names or indices, or `all_clips`), sampled at the file's rate or `fps`. A
+mesh without a skin moves with its node (one joint). Raises OSError when the file cannot be
+read, holds no mesh or not the clip.)");
 }
 
 }  // namespace tessamire_python

@@ -158,8 +158,9 @@ class Character:
         """The name of the animation imported; None when the file has none."""
 
 
-def import_character(path: str, clip: Optional[Union[str, int]] = None, *,
-                     fps: Optional[float] = None) -> Character:
+def import_character(path: str,
+                     clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None, *,
+                     fps: Optional[float] = None, all_clips: bool = False) -> Character:
     """Import a rigged, animated character with its skinned frames."""
 
 

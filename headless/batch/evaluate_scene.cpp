@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "headless/characters/rig_pose.h"
 #include "headless/files/interruption.h"
 #include "headless/files/output_folder.h"
 #include "headless/files/printable.h"
@@ -38,10 +39,17 @@ std::vector<Node*> PolygonObjects(const Document& doc, const std::string& source
   return objects;
 }
 
-ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request) {
+ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request,
+                              const std::vector<Node*>& objects) {
   ResultOptions results;
   const std::optional<ResultFormat> format = ResultFormatNamed(request.format);
   if (!format) throw std::invalid_argument("no result format is called " + request.format);
+  if (request.worldSpace) {
+    if (*format == ResultFormat::kGlb)
+      throw std::invalid_argument(
+          "world space applies to OBJ files and point caches; a glTF places its meshes itself");
+    results.placements = WorldPlacements(doc, objects);
+  }
   results.format = *format;
   results.folder = request.dir;
   if (request.source != "-")
@@ -92,8 +100,12 @@ Int64 WriteFrames(Document& doc, const EvalRequest& request, const EvalObserver&
 EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer) {
   const FrameRange range = RangeOf(doc, request);
   const std::vector<Node*> objects = PolygonObjects(doc, request.source);
-  ResultWriter writer(objects, ResultOptionsOf(doc, request), range.first, range.last);
+  ResultWriter writer(objects, ResultOptionsOf(doc, request, objects), range.first, range.last);
   if (observer.message) {
+    if (request.worldSpace && doc.rig == nullptr)
+      observer.message(request.command + ": note: " + request.source +
+                       ": the scene holds no character's node tree: each mesh is written as it "
+                       "lies");
     for (const std::string& note : writer.Notes())
       observer.message(request.command + ": note: " + request.source + ": " + note);
     for (const std::string& note : SampleSpacingNotes(doc))

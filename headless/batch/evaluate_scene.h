@@ -34,6 +34,10 @@ struct EvalRequest {
   // MDD and glTF times take where given (ResultOptions::frameSeconds).
   std::vector<Float> frameSeconds;
   bool welded = false;  // the welded points even where a file's vertices are kept
+  // OBJ and caches: each character mesh placed in the world by its node (WorldPlacements in
+  // headless/characters/rig_pose.h), so that a character's meshes line up; false: every mesh in
+  // its own space.
+  bool worldSpace = false;
   // The format version of the scene file the scene came from (its current one for a scene made
   // in memory), for the note on objects an old file kept no file vertices for.
   std::uint32_t sceneVersion = kSceneFormatVersion;
@@ -57,9 +61,9 @@ struct EvalResult {
 };
 
 // Evaluates `doc` at every frame of the range and writes the results into `request.dir`. Throws
-// std::invalid_argument for an unknown format, std::runtime_error naming the fault (before
-// anything is written when the range, the objects or the outputs are wrong), Interrupted on
-// Ctrl-C.
+// std::invalid_argument for an unknown format or world space asked of a glTF, std::runtime_error
+// naming the fault (before anything is written when the range, the objects or the outputs are
+// wrong), Interrupted on Ctrl-C.
 EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer);
 
 }  // namespace headless

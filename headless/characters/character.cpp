@@ -24,6 +24,7 @@
 #include <assimp/Importer.hpp>
 
 #include "headless/characters/clip_timing.h"
+#include "headless/characters/rig_import.h"
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
 #include "headless/files/printable.h"
@@ -401,10 +402,13 @@ FileVertices MakeFileVertices(const aiScene* scene, const aiMesh* mesh, const ai
   file.object = node != nullptr ? node->mName.C_Str() : "";
   file.mesh = mesh->mName.C_Str();
   aiString material;
-  if (mesh->mMaterialIndex < scene->mNumMaterials &&
-      scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material) == AI_SUCCESS &&
-      material.length > 0)
-    file.materials.push_back(material.C_Str());
+  // An unnamed material is kept under the name the rig gives it (rig_import.h).
+  if (mesh->mMaterialIndex < scene->mNumMaterials)
+    file.materials.push_back(
+        scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material) == AI_SUCCESS &&
+                material.length > 0
+            ? std::string(material.C_Str())
+            : "material-" + std::to_string(mesh->mMaterialIndex));
   file.vertexPoint = std::move(vertexToPoint);
   const auto finite = [&](Float v) {
     if (std::isfinite(v)) return v;
@@ -630,6 +634,28 @@ unsigned FindClip(const std::string& path, const aiScene* scene, const std::stri
                            "'; its animations are " + known);
 }
 
+// `text` as the names of clips: itself when it has no comma or an animation is called so (in any
+// case), else its parts between commas, each without the spaces around it.
+void SplitClipNames(const aiScene* scene, const std::string& text, std::vector<std::string>& out) {
+  bool whole = text.find(',') == std::string::npos;
+  for (unsigned a = 0; a < scene->mNumAnimations && !whole; ++a)
+    whole = LowerAscii(text) == LowerAscii(scene->mAnimations[a]->mName.C_Str());
+  if (whole) {
+    out.push_back(text);
+    return;
+  }
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = std::min(text.find(',', start), text.size());
+    const std::string part = text.substr(start, end - start);
+    const size_t first = part.find_first_not_of(' ');
+    if (first == std::string::npos)
+      throw std::invalid_argument("an empty clip name in '" + text + "'");
+    out.push_back(part.substr(first, part.find_last_not_of(' ') - first + 1));
+    start = end + 1;
+  }
+}
+
 class Importer {
  public:
   Importer(const std::string& path, Document& doc, const CharacterOptions& options)
@@ -647,15 +673,20 @@ class Importer {
 
   CharacterImport Run(const aiScene* scene) {
     scene_ = scene;
-    ChooseAnimation();
+    ChooseAnimations();
     NoteUnused();
+    AddRigNodes(scene_, path_, rig_);
+    AddRigMaterials(scene_, rig_);
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) ImportMesh(m);
     if (result_.meshes.empty()) {
       std::string why;
       for (const std::string& note : result_.notes) why += (why.empty() ? " (" : "; ") + note;
-      throw std::runtime_error(path_ + ": holds no skinned mesh of polygons" +
+      throw std::runtime_error(path_ + ": holds no mesh of polygons" +
                                (why.empty() ? why : why + ")"));
     }
+    for (const ClipSpan& span : spans_)
+      AddRigClip(span.animation, span.ticksPerSecond, span.first, span.last, rig_);
+    KeepRig();
     doc_.SetFrameRate(result_.fps);
     return std::move(result_);
   }
@@ -663,47 +694,110 @@ class Importer {
  private:
   void Note(const std::string& note) { result_.notes.push_back(note); }
 
-  void ChooseAnimation() {
+  // The animations asked for, by index in the file, in the order asked: every one with
+  // `allClips`, else `clip` and `clips`, else the first.
+  std::vector<unsigned> AskedClips() const {
+    std::vector<std::string> names;
+    if (!options_.clip.empty()) SplitClipNames(scene_, options_.clip, names);
+    for (const std::string& clip : options_.clips) SplitClipNames(scene_, clip, names);
+    if (options_.allClips && !names.empty())
+      throw std::invalid_argument("every animation is imported, so none can be named as well");
+    std::vector<unsigned> chosen;
+    if (options_.allClips)
+      for (unsigned a = 0; a < scene_->mNumAnimations; ++a) chosen.push_back(a);
+    for (const std::string& name : names) {
+      const unsigned index = FindClip(path_, scene_, name);
+      if (std::find(chosen.begin(), chosen.end(), index) != chosen.end())
+        throw std::runtime_error(path_ + ": animation " + ClipLabel(scene_, index) +
+                                 " is asked for twice");
+      chosen.push_back(index);
+    }
+    if (chosen.empty() && scene_->mNumAnimations > 0) chosen.push_back(0);
+    return chosen;
+  }
+
+  void ChooseAnimations() {
+    const std::vector<unsigned> chosen = AskedClips();
     if (scene_->mNumAnimations == 0) {
-      if (!options_.clip.empty()) FindClip(path_, scene_, options_.clip);
       Note("the file holds no animation: the joints are not keyed");
       result_.fps = options_.fps > 0.0 ? options_.fps : kDefaultFps;
       return;
     }
-    const unsigned chosen = options_.clip.empty() ? 0 : FindClip(path_, scene_, options_.clip);
-    animation_ = scene_->mAnimations[chosen];
-    result_.clip = static_cast<Int32>(chosen);
+    animation_ = scene_->mAnimations[chosen.front()];
+    result_.clip = static_cast<Int32>(chosen.front());
     result_.clipName = animation_->mName.C_Str();
+    NoteOtherClips(chosen);
+    const ClipTiming timing = TimingOf(path_, animation_, options_.fps);
+    if (!timing.note.empty()) Note(timing.note);
+    result_.fps = timing.fps;
+    Int32 next = 0;
+    for (unsigned index : chosen) {
+      const aiAnimation* animation = scene_->mAnimations[index];
+      if (animation->mNumMeshChannels > 0 || animation->mNumMorphMeshChannels > 0)
+        Note("animation '" + std::string(animation->mName.C_Str()) + "': its " +
+             std::to_string(animation->mNumMeshChannels + animation->mNumMorphMeshChannels) +
+             " mesh and morph channels are skipped (the host keys joints only)");
+      // Every clip at the first one's rate: the document has one.
+      const ClipTiming own = TimingOf(path_, animation, result_.fps);
+      const Int64 last = Int64{next} + own.lastFrame;
+      if (last > kMaxJointKeys - 1)
+        throw std::runtime_error(path_ + ": the animations asked for span " +
+                                 std::to_string(last + 1) + " frames end to end (at most " +
+                                 std::to_string(kMaxJointKeys) + ")");
+      spans_.push_back({animation, own.ticksPerSecond, next, static_cast<Int32>(last),
+                        FrameTicks(own.keyTicks, own.ticksPerSecond, result_.fps, own.lastFrame)});
+      result_.clips.push_back(
+          {static_cast<Int32>(index), animation->mName.C_Str(), next, static_cast<Int32>(last)});
+      next = static_cast<Int32>(last) + 1;
+    }
+    result_.lastFrame = spans_.back().last;
+    SetFrameTimes();
+  }
+
+  // Frame k of a clip is sampled at the file's key time when one falls on k / fps, so that a
+  // frame shows the key itself and results carry the file's own times; later clips follow on
+  // the timeline from their first frame's k / fps.
+  void SetFrameTimes() {
+    result_.frameSeconds.clear();
+    for (const ClipSpan& span : spans_)
+      for (Float ticks : span.frameTicks)
+        result_.frameSeconds.push_back(static_cast<Float>(span.first) / result_.fps +
+                                       ticks / span.ticksPerSecond);
+  }
+
+  // Names the animations left out, or the moving ones when the first is still.
+  void NoteOtherClips(const std::vector<unsigned>& chosen) {
     std::string others, moving;
     for (unsigned a = 0; a < scene_->mNumAnimations; ++a) {
-      if (a == chosen) continue;
+      if (std::find(chosen.begin(), chosen.end(), a) != chosen.end()) continue;
       others += (others.empty() ? "" : ", ") + ClipLabel(scene_, a);
       if (Moves(scene_->mAnimations[a]))
         moving += (moving.empty() ? "" : ", ") + ClipLabel(scene_, a);
     }
-    if (options_.clip.empty() && !moving.empty() && !Moves(animation_))
-      Note("the first animation, " + ClipLabel(scene_, chosen) +
-           ", does not move; these do: " + moving + " (pick one with --clip NAME|INDEX)");
+    std::string imported;
+    for (unsigned a : chosen) imported += (imported.empty() ? "" : ", ") + ClipLabel(scene_, a);
+    const bool defaulted = options_.clip.empty() && options_.clips.empty() && !options_.allClips;
+    if (defaulted && !moving.empty() && !Moves(animation_))
+      Note("the first animation, " + imported + ", does not move; these do: " + moving +
+           " (pick one with --clip NAME|INDEX)");
     else if (!others.empty())
-      Note("animation " + ClipLabel(scene_, chosen) + " is imported; not " + others +
-           " (--clip picks another)");
-    if (animation_->mNumMeshChannels > 0 || animation_->mNumMorphMeshChannels > 0)
-      Note("animation '" + result_.clipName + "': its " +
-           std::to_string(animation_->mNumMeshChannels + animation_->mNumMorphMeshChannels) +
-           " mesh and morph channels are skipped (the host keys joints only)");
-    const ClipTiming timing = TimingOf(path_, animation_, options_.fps);
-    if (!timing.note.empty()) Note(timing.note);
-    result_.fps = timing.fps;
-    result_.lastFrame = timing.lastFrame;
-    SetFrameTimes(timing);
+      Note((chosen.size() == 1 ? "animation " + imported + " is imported; not "
+                               : "animations " + imported + " are imported; not ") +
+           others + " (--clip picks others, --all-clips takes every one)");
   }
 
-  // Frame k is sampled at the file's key time when one falls on k / fps, so that a frame shows
-  // the key itself and results carry the file's own times.
-  void SetFrameTimes(const ClipTiming& timing) {
-    frameTicks_ = FrameTicks(timing.keyTicks, timing.ticksPerSecond, timing.fps, timing.lastFrame);
-    result_.frameSeconds.clear();
-    for (Float ticks : frameTicks_) result_.frameSeconds.push_back(ticks / timing.ticksPerSecond);
+  // The rig goes to the document unless it holds one already.
+  void KeepRig() {
+    for (const ImportedMesh& mesh : result_.meshes)
+      rig_.rig.meshObjects.push_back(mesh.object->name);
+    for (const std::string& note : rig_.rig.notes) Note(note);
+    if (doc_.rig != nullptr) {
+      Note(
+          "the document holds a character's rig already: this file's node tree, materials and "
+          "clips are not kept");
+      return;
+    }
+    doc_.rig = std::make_shared<const Rig>(std::move(rig_.rig));
   }
 
   void NoteUnused() {
@@ -712,16 +806,25 @@ class Importer {
            std::to_string(scene_->mNumLights) + " lights are not imported");
   }
 
+  // Names the morph targets of a mesh, which neither the objects nor the rig carry.
+  void NoteMorphTargets(const aiMesh* mesh, const std::string& label) {
+    if (mesh->mNumAnimMeshes == 0) return;
+    std::string names;
+    for (unsigned k = 0; k < mesh->mNumAnimMeshes && k < 20; ++k) {
+      const std::string name = mesh->mAnimMeshes[k]->mName.C_Str();
+      names += (k == 0 ? "'" : ", '") + Printable(name.empty() ? std::to_string(k) : name) + "'";
+    }
+    if (mesh->mNumAnimMeshes > 20) names += ", ...";
+    const std::string note = label + ": its " + std::to_string(mesh->mNumAnimMeshes) +
+                             " morph targets (" + names +
+                             ") are skipped (the host has no morph deformer)";
+    rig_.rig.notes.push_back(note);
+  }
+
   void ImportMesh(unsigned index) {
     const aiMesh* mesh = scene_->mMeshes[index];
     const std::string label = "mesh '" + std::string(mesh->mName.C_Str()) + "'";
-    if (mesh->mNumAnimMeshes > 0)
-      Note(label + ": its " + std::to_string(mesh->mNumAnimMeshes) +
-           " morph targets are skipped (the host has no morph deformer)");
-    if (!mesh->HasBones()) {
-      Note(label + " has no bones: skipped (import it as OBJ)");
-      return;
-    }
+    NoteMorphTargets(mesh, label);
     Welded welded = Weld(mesh);
     std::vector<CPolygon> polygons;
     Int64 small = 0;
@@ -748,6 +851,7 @@ class Importer {
       Note(label + ": " + std::to_string(small) + " lines and points among its faces are skipped");
 
     ImportedMesh out;
+    out.rigid = !mesh->HasBones();
     out.fileVertices = mesh->mNumVertices;
     out.size = Diagonal(welded.points);
     const size_t pointCount = welded.points.size();
@@ -760,6 +864,17 @@ class Importer {
     if (unusable > 0)
       Note(label + ": " + std::to_string(unusable) +
            " coordinates of its normals and texture coordinates are not numbers; they are 0");
+    const Int32 meshIndex = static_cast<Int32>(result_.meshes.size());
+    DrawMeshAt(NodeOfMesh(scene_->mRootNode, index), meshIndex, rig_);
+    rig_.rig.meshMaterials.push_back(mesh->mMaterialIndex < scene_->mNumMaterials
+                                         ? static_cast<Int32>(mesh->mMaterialIndex)
+                                         : -1);
+    if (out.rigid) {
+      MakeRigidJoint(index, name, out);
+      result_.meshes.push_back(std::move(out));
+      return;
+    }
+    AddRigSkin(scene_, mesh, meshIndex, rig_);
 
     // Weights per bone, from the first copy of each point; copies that differ are counted.
     std::vector<std::vector<Float32> > weights(mesh->mNumBones, std::vector<Float32>(pointCount));
@@ -867,30 +982,69 @@ class Importer {
       out.maps.push_back(map);
     }
 
-    if (animation_ != nullptr) {
-      std::vector<std::vector<TransformKey> > keys(out.joints.size());
-      for (Int32 frame = 0; frame <= result_.lastFrame; ++frame) {
-        const std::map<const aiNode*, Matrix> globals =
-            pose.At(frameTicks_[static_cast<size_t>(frame)], true);
-        for (size_t j = 0; j < out.joints.size(); ++j)
-          if (boneNodes[j] != nullptr)
-            keys[j].push_back(
-                {static_cast<Float>(frame), Multiply(toMesh, globals.at(boneNodes[j]))});
-      }
-      for (size_t j = 0; j < out.joints.size(); ++j)
-        if (!keys[j].empty()) SetTransformKeys(out.joints[j], keys[j]);
-    }
+    KeyOverClips(toMesh, boneNodes, out.joints);
     out.skin = doc_.AddObject(Oskin, "skin", out.object);
     if (out.skin == nullptr) throw std::runtime_error(path_ + ": out of memory");
     LinkSkin(out.skin, out.joints, out.maps);
   }
 
+  // Keys each joint (with a node) over every clip's frames on the timeline: at the clip's frame
+  // k, the node's global transform at k / fps seconds into the clip, brought into the mesh's
+  // space by `toMesh`.
+  void KeyOverClips(const Matrix& toMesh, const std::vector<const aiNode*>& nodes,
+                    const std::vector<Node*>& joints) {
+    if (spans_.empty()) return;
+    std::vector<std::vector<TransformKey> > keys(joints.size());
+    for (const ClipSpan& span : spans_) {
+      Pose pose(scene_, span.animation);
+      for (Int32 frame = span.first; frame <= span.last; ++frame) {
+        const std::map<const aiNode*, Matrix> globals =
+            pose.At(span.frameTicks[static_cast<size_t>(frame - span.first)], true);
+        for (size_t j = 0; j < joints.size(); ++j)
+          if (nodes[j] != nullptr)
+            keys[j].push_back({static_cast<Float>(frame), Multiply(toMesh, globals.at(nodes[j]))});
+      }
+    }
+    for (size_t j = 0; j < joints.size(); ++j)
+      if (!keys[j].empty()) SetTransformKeys(joints[j], keys[j]);
+  }
+
+  // A mesh without bones: one joint at its node weighs every point 1, so the mesh moves with the
+  // node. The joint rests at the identity (the points are in the mesh's space already).
+  void MakeRigidJoint(unsigned meshIndex, const std::string& objectName, ImportedMesh& out) {
+    const aiNode* node = NodeOfMesh(scene_->mRootNode, meshIndex);
+    const std::string nodeName = node != nullptr ? node->mName.C_Str() : objectName;
+    Matrix toMesh;
+    if (node != nullptr)
+      toMesh = InverseOf(Pose(scene_, nullptr).At(0.0, false).at(node),
+                         "the transform of mesh '" + objectName + "''s node");
+    Node* joint =
+        AddJoint(doc_, UniqueName(doc_, nodeName.empty() ? objectName : nodeName), Matrix());
+    Node* map = doc_.AddVertexMap(out.object, std::vector<Float32>(out.object->points.size(), 1.0f),
+                                  nodeName + " weights");
+    if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    out.joints.push_back(joint);
+    out.maps.push_back(map);
+    KeyOverClips(toMesh, {node}, out.joints);
+    out.skin = doc_.AddObject(Oskin, "skin", out.object);
+    if (out.skin == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    LinkSkin(out.skin, out.joints, out.maps);
+  }
+
+  struct ClipSpan {
+    const aiAnimation* animation = nullptr;
+    Float ticksPerSecond = 0.0;
+    Int32 first = 0, last = 0;      // on the timeline
+    std::vector<Float> frameTicks;  // per frame of the clip, the time it is sampled at
+  };
+
   std::string path_;
   Document& doc_;
   CharacterOptions options_;
   const aiScene* scene_ = nullptr;
-  const aiAnimation* animation_ = nullptr;
-  std::vector<Float> frameTicks_;  // per frame, the time it is sampled at
+  const aiAnimation* animation_ = nullptr;  // the first clip's
+  std::vector<ClipSpan> spans_;
+  RigBuild rig_;
   bool unweightedJoint_ = false;
   CharacterImport result_;
 };

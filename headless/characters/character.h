@@ -1,5 +1,5 @@
 // Rigged, animated characters from the files 3D tools exchange (FBX, glTF 2.0, Collada and X),
-// made into what the headless host carries: per skinned mesh a polygon object, its joints with
+// made into what the headless host carries: per mesh a polygon object, its joints with
 // their bind transforms, one weight map per joint, a skin deformer under the object linked to
 // both, and the animation as transform keys of the joints.
 //
@@ -21,21 +21,30 @@
 //   inverse of the mesh node's transform times the bone node's global transform at that time.
 //   Skinning then gives M_mesh^-1 * sum_j w_j * G_j(t) * offset_j * v, the file's skinning
 //   brought back into the mesh's space, so the detail the deformer restores keeps its size.
-// - Keys. One animation, the clip, is sampled at whole frames, frame k at k / fps seconds (at the
-//   file's key time where one falls there, headless/characters/clip_timing.h), from 0 to the
-//   animation's end: position and scale keys interpolated linearly, rotations by spherical
-//   interpolation, a node without a channel keeping its own transform. `fps` is the file's rate
-//   (its ticks per second) unless given; a file without a rate (ticks per second 0 or above 240,
-//   as glTF's millisecond ticks are) is sampled at the whole rate its keys are evenly spaced at
-//   (keys 1/24 s apart: 24; 12 a second at least), else at 30 with a note. The document takes that rate. Key times
-//   that are not finite or do not increase are refused, naming the animation, channel and key.
-// - Clips. `clip` names the animation by its name (exactly, else case-insensitively when that
-//   is unique) or by its 0-based index in the file; without it the first is taken, and when the
-//   first does not move (its keys all hold one pose) while others do, a note names those.
+// - Keys. Each animation imported, a clip, is sampled at whole frames, its frame k at k / fps
+//   seconds (at the file's key time where one falls there, headless/characters/clip_timing.h),
+//   from 0 to the animation's end: position and scale keys interpolated linearly, rotations by
+//   spherical interpolation, a node without a channel keeping its own transform. `fps` is the
+//   first clip's file rate (its ticks per second) unless given; a file without a rate (ticks per
+//   second 0 or above 240, as glTF's millisecond ticks are) is sampled at the whole rate its keys
+//   are evenly spaced at (keys 1/24 s apart: 24; 12 a second at least), else at 30 with a note.
+//   The document takes that rate, and every clip is sampled at it. Key times that are not finite
+//   or do not increase are refused, naming the animation, channel and key.
+// - Clips. `clip` and `clips` name animations by name (exactly, else case-insensitively when
+//   that is unique) or by 0-based index in the file, `allClips` takes them all; without any the
+//   first is taken, and when the first does not move (its keys all hold one pose) while others
+//   do, a note names those. Clips sit end to end on the timeline in the order asked, the first
+//   from frame 0, each the frame after the one before ends.
+// - Rigid meshes. A mesh without bones moves with the node that draws it: its object gets one
+//   joint (named after that node) weighing every point 1, keyed like any joint.
+// - Rig. `doc.rig` receives what the objects do not carry (headless/scene/rig.h): every node of
+//   the file, every material, per skinned mesh its skin with every file vertex's own
+//   influences, every imported clip's keys as the file gives them. A document that holds a rig
+//   already keeps it (a note says the new one is not kept).
 // - Refused or skipped, never silently: content the host cannot carry (morph targets, morph and
-//   mesh animations, a mesh of lines or points, faces of fewer than 3 corners, meshes without
-//   bones, the animations not imported, bones without a node) is named in `notes`; a file
-//   without any skinned mesh of polygons, or one Assimp cannot read, or a clip it does not hold,
+//   mesh animations, a mesh of lines or points, faces of fewer than 3 corners, the animations
+//   not imported, bones without a node) is named in `notes`; a file without any mesh of
+//   polygons, or one Assimp cannot read, or a clip it does not hold or that is named twice,
 //   throws std::runtime_error naming it.
 #pragma once
 
@@ -56,6 +65,9 @@ std::string CharacterFormats();
 struct CharacterOptions {
   Float fps = 0.0;   // 0: the file's rate
   std::string clip;  // the animation by name or index; empty: the first
+  // Further animations, each by name or index, imported after `clip` in this order.
+  std::vector<std::string> clips{};
+  bool allClips = false;  // every animation of the file, in its order (no clip may be named)
 };
 
 struct ImportedMesh {
@@ -65,6 +77,7 @@ struct ImportedMesh {
   std::vector<Node*> maps;
   Int64 fileVertices = 0;  // vertices of the file's mesh (object->fileVertices holds them)
   Float size = 0.0;        // the diagonal of the points' bounding box
+  bool rigid = false;      // the file gives it no skin: one joint, its node, weighs it all
 };
 
 struct CharacterImport {
@@ -72,15 +85,22 @@ struct CharacterImport {
   std::vector<std::string> notes;
   Float fps = 0.0;
   Int32 lastFrame = -1;  // keys at frames 0 .. lastFrame; -1 without animation
-  // The file's time of each frame 0 .. lastFrame in seconds: its key time where one falls on
-  // k / fps (within KeyTimeTolerance), else k / fps.
+  // The file's time of each frame 0 .. lastFrame in seconds on the timeline: a clip's key time
+  // where one falls on its k / fps (within KeyTimeTolerance), else k / fps, each later clip from
+  // its first frame's time.
   std::vector<Float> frameSeconds;
-  Int32 clip = -1;  // the imported animation's index in the file; -1 without animation
+  Int32 clip = -1;  // the first imported animation's index in the file; -1 without any
   std::string clipName;
+  struct Clip {
+    Int32 index = 0;  // in the file
+    std::string name;
+    Int32 firstFrame = 0, lastFrame = 0;  // its frames on the document's timeline
+  };
+  std::vector<Clip> clips;  // every imported animation, end to end on the timeline
 };
 
 // Imports `path` into `doc` (objects appended at top level). Throws std::runtime_error "path:
-// what" when the file cannot be read, holds no skinned mesh of polygons, or this build has no
+// what" when the file cannot be read, holds no mesh of polygons, or this build has no
 // Assimp; std::invalid_argument for an fps that is not finite and positive.
 CharacterImport ImportCharacter(const std::string& path, Document& doc,
                                 const CharacterOptions& options = {});
@@ -96,7 +116,7 @@ struct CharacterListing {
     std::string name;
     Int64 vertices = 0;  // as the file has them
     Int64 points = 0;    // after welding by position
-    Int64 joints = 0;    // bones that weigh its vertices; 0: not skinned, not imported
+    Int64 joints = 0;  // bones that weigh its vertices; 0: not skinned, moves rigidly with its node
   };
   struct Joint {
     std::string name;

@@ -7,6 +7,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "headless/characters/rig_pose.h"
 #include "headless/files/output_file.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
@@ -93,6 +94,10 @@ std::string PaddedFrame(Int64 frame, int width) {
 ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, Int64 first,
                            Int64 last)
     : options_(std::move(options)), first_(first), last_(last), next_(first) {
+  if (!options_.placements.empty() && options_.placements.size() != objects.size())
+    throw std::invalid_argument("a placement per object, not " +
+                                std::to_string(options_.placements.size()) + " for " +
+                                std::to_string(objects.size()));
   if (!std::isfinite(options_.fps) || !(options_.fps > 0.0))
     throw std::invalid_argument("the frame rate must be positive and finite, not " +
                                 ShortestNumber(options_.fps));
@@ -274,12 +279,17 @@ void ResultWriter::AddFrame(Int64 frame) {
   std::vector<std::vector<Vector3>> positions(targets_.size()), normals(targets_.size());
   for (size_t i = 0; i < targets_.size(); ++i) {
     Target& target = targets_[i];
-    const std::vector<Vector3>& points = DeformedPoints(target.object);
+    const std::vector<Vector3>& deformed = DeformedPoints(target.object);
+    const bool placed = !options_.placements.empty() && options_.format != ResultFormat::kGlb;
+    const std::vector<Vector3> moved =
+        placed ? PlacedPoints(options_.placements[i], deformed) : std::vector<Vector3>();
+    const std::vector<Vector3>& points = placed ? moved : deformed;
     if (target.file == nullptr) {
       positions[i] = points;
     } else {
       positions[i] = FileVertexPositions(*target.file, points);
-      normals[i] = Normals(target, points);
+      normals[i] = Normals(target, deformed);
+      if (placed) normals[i] = PlacedNormals(options_.placements[i], normals[i]);
     }
     switch (options_.format) {
       case ResultFormat::kObj:

@@ -53,6 +53,10 @@ struct ResultOptions {
   // The scene file's format version, for the note on objects a version 1 file kept no file
   // vertices for.
   std::uint32_t sceneVersion = kSceneFormatVersion;
+  // Per object, the transform its points (and normals) are written through: a character's
+  // meshes placed in the world (WorldPlacements). Empty: the points as they are, each mesh in
+  // its own space. Caches and OBJ only; glTF keeps its meshes as they are.
+  std::vector<Matrix> placements;
 };
 
 class ResultWriter {

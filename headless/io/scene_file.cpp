@@ -21,6 +21,8 @@
 #include "headless/files/output_file.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/rig_file.h"
+#include "headless/io/scene_bytes.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/registry.h"
 #include "host/abi/plugin_base.h"
@@ -53,46 +55,6 @@ std::string ParameterLabel(Int32 id, const ParameterDescription* described) {
 
 // ---------------------------------------------------------------------------------------------
 // Writing
-
-class ByteWriter {
- public:
-  void U8(std::uint8_t v) { bytes_.push_back(v); }
-  void U32(std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void U64(std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void I32(Int32 v) { U32(static_cast<std::uint32_t>(v)); }
-  void I64(Int64 v) { U64(static_cast<std::uint64_t>(v)); }
-  void F64(Float v) {
-    std::uint64_t bits = 0;
-    std::memcpy(&bits, &v, sizeof bits);
-    U64(bits);
-  }
-  void F32(Float32 v) {
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &v, sizeof bits);
-    U32(bits);
-  }
-  void Count(std::size_t n, const char* what) {
-    if (n > std::numeric_limits<std::uint32_t>::max())
-      throw std::runtime_error(std::string("too many ") + what + " to save");
-    U32(static_cast<std::uint32_t>(n));
-  }
-  void Text(const std::string& s) {
-    Count(s.size(), "bytes in a text");
-    Bytes(s.data(), s.size());
-  }
-  void Bytes(const void* data, std::size_t size) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    bytes_.insert(bytes_.end(), p, p + size);
-  }
-  std::vector<std::uint8_t>& Buffer() { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
 
 using IndexOf = std::unordered_map<UInt64, Int64>;  // node serial -> node index in the file
 
@@ -194,68 +156,6 @@ void WriteFileVertices(ByteWriter& w, const FileVertices& file) {
 
 // ---------------------------------------------------------------------------------------------
 // Reading
-
-class ByteReader {
- public:
-  ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-
-  std::size_t Remaining() const { return size_ - position_; }
-  std::uint8_t U8() { return *Take(1); }
-  std::uint32_t U32() {
-    const std::uint8_t* p = Take(4);
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(p[i]) << (8 * i);
-    return v;
-  }
-  std::uint64_t U64() {
-    const std::uint8_t* p = Take(8);
-    std::uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    return v;
-  }
-  Int32 I32() { return static_cast<Int32>(U32()); }
-  Int64 I64() { return static_cast<Int64>(U64()); }
-  Float F64() {
-    const std::uint64_t bits = U64();
-    Float v = 0.0;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-  }
-  Float32 F32() {
-    const std::uint32_t bits = U32();
-    Float32 v = 0.0f;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-  }
-  // A count of elements of `elementSize` bytes each that must fit in what is left, so that a
-  // corrupt count never makes us allocate for data that is not there.
-  std::size_t Count(std::size_t elementSize, const char* what) {
-    const std::uint64_t n = U32();
-    if (elementSize != 0 && n > Remaining() / elementSize)
-      Fail(std::string("the count of ") + what + " (" + std::to_string(n) +
-           ") exceeds the data that follows");
-    return static_cast<std::size_t>(n);
-  }
-  std::string Text() {
-    const std::size_t n = Count(1, "text bytes");
-    const std::uint8_t* p = Take(n);
-    return std::string(reinterpret_cast<const char*>(p), n);
-  }
-  const std::uint8_t* Take(std::size_t n) {
-    if (Remaining() < n) Fail("the content ends early");
-    const std::uint8_t* p = data_ + position_;
-    position_ += n;
-    return p;
-  }
-  [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error(what + " (at content byte " + std::to_string(position_) + ")");
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t position_ = 0;
-};
 
 struct PendingLink {
   Node* node;
@@ -606,6 +506,8 @@ std::unique_ptr<Document> ReadContent(ByteReader& r, std::uint32_t version) {
       r.Fail("the frame rate " + ShortestNumber(fps) + " is not a finite number above 0");
     doc->SetFrameRate(fps);
   }
+  if (version >= kSceneFormatWithRig && r.U8() != 0)
+    doc->rig = std::make_shared<const Rig>(ReadRig(r));
   if (r.Remaining() != 0) r.Fail("unexpected data after the last object");
 
   for (const PendingLink& link : ctx.links) {
@@ -695,6 +597,8 @@ std::vector<std::uint8_t> SerializeDocument(const Document& doc) {
     WriteFileVertices(content, *object->fileVertices);
   }
   content.F64(doc.FrameRate());
+  content.U8(doc.rig != nullptr ? 1 : 0);
+  if (doc.rig != nullptr) WriteRig(content, *doc.rig);
 
   return SceneFileImage(content.Buffer());
 }

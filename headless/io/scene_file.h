@@ -28,8 +28,22 @@
 //   present; when 1: 3 f64 per vertex, u8 texture coordinates present; when 1: 2 f32 per vertex,
 //   u32 face count, per face: u32 corner count, i32 material (-1: none), i32 vertex per corner.
 //   (Version 1 files end after the objects; their objects have no file vertices.)
-//   From version 3 on, last: f64 the document's frames per second. (Files of versions 1 and 2
+//   From version 3 on: f64 the document's frames per second. (Files of versions 1 and 2
 //   are read at kDefaultFrameRate, the rate every time in seconds was reckoned at before.)
+//   From version 4 on, last: u8 a character's rig present (headless/scene/rig.h); when 1:
+//     u32 material count, per material: name, 4 f64 base colour, u8 metallic given,
+//       f64 metallic, f64 roughness, texture (text);
+//     u32 character mesh count, per mesh: its object's name, i32 material (-1: none);
+//     u32 node count, per node: name, i32 parent (an earlier node, -1 at the root), local
+//       transform (12 f64: offset, then the three axes), i32 mesh (-1: none);
+//     u32 skin count, per skin: i32 mesh, u32 joint count, per joint: i32 node and its inverse
+//       bind (12 f64), u32 vertex count, per vertex: u32 influence count, per influence: i32 joint
+//       (into the skin's joints) and f32 weight;
+//     u32 clip count, per clip: name, i32 first and i32 last frame on the timeline, u32 channel
+//       count, per channel: i32 node, u8 path (0 translation, 1 rotation, 2 scale), u32 key
+//       count, f64 time per key, then 3 f64 per key (rotations 4: x, y, z, w);
+//     u32 note count, a text per note.
+//   (Files of versions 1 to 3 hold no rig.)
 // Nodes are indexed in file order: each object, then its tags, then the next object.
 //
 // Loading builds a new document; every fault (unreadable, truncated, corrupt, a newer version,
@@ -38,11 +52,14 @@
 // before doing it: the header's magic, version and size are checked against the file's size
 // before the content is read, every count against the bytes that follow before anything is
 // allocated, objects nested kMaxSceneDepth levels deep or more are refused, and each object and
-// tag is placed in constant time. Values no reader could use are refused with the node and the
+// tag is placed in constant time; a rig's nodes kMaxRigDepth deep or more are refused too. Values
+// no reader could use are refused with the node and the
 // parameter named: a float parameter that is not finite, a described parameter outside its
 // described range or choices, a vertex-map weight outside [0, 1] or not finite, a joint's or a
 // point cache's damaged transforms, keys or frames, a vector of a plug-in state that is not
-// finite, and file vertices CheckFileVertices refuses.
+// finite, file vertices CheckFileVertices refuses, and what ReadRig (rig_file.h) refuses of a
+// rig: indices outside what they refer to, transforms, colours, weights and keys that are not
+// finite, key times that do not increase.
 #pragma once
 
 #include <cstdint>
@@ -56,12 +73,14 @@
 namespace headless {
 
 // Files are written in kSceneFormatVersion; every version from kOldestSceneFormatVersion on loads.
-inline constexpr std::uint32_t kSceneFormatVersion = 3;
+inline constexpr std::uint32_t kSceneFormatVersion = 4;
 inline constexpr std::uint32_t kOldestSceneFormatVersion = 1;
 // The first version that keeps the file vertices of imported objects.
 inline constexpr std::uint32_t kSceneFormatWithFileVertices = 2;
 // The first version that keeps the document's frame rate.
 inline constexpr std::uint32_t kSceneFormatWithFrameRate = 3;
+// The first version that keeps a character's rig.
+inline constexpr std::uint32_t kSceneFormatWithRig = 4;
 // Deeper than any scene is built by hand, shallow enough for every walk over the tree.
 inline constexpr std::uint32_t kMaxSceneDepth = 1000;
 

@@ -98,9 +98,12 @@ CharacterJob::CharacterJob(const CharacterJobOptions& options) {
     for (const std::string& note : imported.notes) options.note(note);
   if (imported.lastFrame < 1)
     throw std::runtime_error(options.file + ": no animation of two frames or more to run");
-  const ImportedMesh* mesh = &imported.meshes[0];
+  // The largest skinned mesh: a rigid one has no bending to measure.
+  const ImportedMesh* mesh = nullptr;
   for (const ImportedMesh& m : imported.meshes)
-    if (m.object->points.size() > mesh->object->points.size()) mesh = &m;
+    if (!m.rigid && (mesh == nullptr || m.object->points.size() > mesh->object->points.size()))
+      mesh = &m;
+  if (mesh == nullptr) throw std::runtime_error(options.file + ": holds no skinned mesh to run");
   object_ = mesh->object;
   rest_ = object_->points;
   jointCount_ = static_cast<Int64>(mesh->joints.size());

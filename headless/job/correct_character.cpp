@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "headless/characters/character.h"
+#include "headless/characters/rig_pose.h"
 #include "headless/deformers/cache_deformer.h"
 #include "headless/files/output_folder.h"
 #include "headless/files/printable.h"
@@ -18,9 +19,12 @@
 namespace headless {
 namespace {
 
-// A polygon object that a skin or a point cache beneath it deforms.
-bool IsDeformed(const Node* object) {
+// A polygon object that a skin or a point cache beneath it deforms, other than a character's
+// rigid mesh: moved as a whole, it keeps its shape, and the correction would change nothing.
+bool IsDeformed(const Document& doc, const Node* object) {
   if (!object->IsPolygonObject()) return false;
+  if (doc.rig != nullptr && RigMeshIsRigid(*doc.rig, RigMeshNamed(*doc.rig, object->name)))
+    return false;
   for (const Node* child = object->down; child != nullptr; child = child->next)
     if (child->type == Oskin || child->type == kPointCacheType) return true;
   return false;
@@ -52,7 +56,7 @@ std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& 
   const std::string& input = eval.source;
   // A scene may come from the standard input; a character file is read by its name.
   if (input == "-" || IsSceneFile(input)) {
-    if (request.clip)
+    if (request.clip || !request.clips.empty() || request.allClips)
       throw std::invalid_argument(
           "--clip picks an animation of a character file; a scene holds its own");
     SceneFileInfo info;
@@ -61,8 +65,11 @@ std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& 
     return doc;
   }
   auto doc = NewDocument();
-  const CharacterImport imported = ImportCharacter(
-      input, *doc, {.fps = eval.fps.value_or(0.0), .clip = request.clip.value_or("")});
+  const CharacterImport imported = ImportCharacter(input, *doc,
+                                                   {.fps = eval.fps.value_or(0.0),
+                                                    .clip = request.clip.value_or(""),
+                                                    .clips = request.clips,
+                                                    .allClips = request.allClips});
   if (observer.eval.message)
     for (const std::string& note : imported.notes)
       observer.eval.message(eval.command + ": note: " + input + ": " + Printable(note));
@@ -114,7 +121,7 @@ EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver
   const std::unique_ptr<Document> doc = LoadInput(request, eval, observer);
   std::vector<Node*> deformed;
   for (Node* object : doc->Objects())
-    if (IsDeformed(object)) deformed.push_back(object);
+    if (IsDeformed(*doc, object)) deformed.push_back(object);
   if (deformed.empty())
     throw std::runtime_error(eval.source +
                              ": holds no mesh that a skin or point cache deforms; nothing to "

@@ -1,11 +1,12 @@
 // A rigged character (or a saved scene) corrected in one step, the way a rigger does it by hand:
-// behind `tessamire correct`. The character is imported (one clip, at its own rate or the
+// behind `tessamire correct`. The character is imported (its clips, at its own rate or the
 // request's); the setup command runs once on every deformed mesh (a polygon object with a skin or
-// a point cache beneath it) that carries no bind tag yet, each selected, Shift held, which puts a
-// bind tag on it and the deformer after the skin; every bind tag of those meshes takes the
-// settings given (unbound first when it was bound, since the plug-in disables a bound tag's
-// settings) and is bound by its button, which binds the mesh's own points, the bind pose; then the
-// frames are evaluated and written as EvaluateScene does (headless/batch/evaluate_scene.h).
+// a point cache beneath it, not a character's rigid mesh) that carries no bind tag yet, each
+// selected, Shift held, which puts a bind tag on it and the deformer after the skin; every bind tag
+// of those meshes takes the settings given (unbound first when it was bound, since the plug-in
+// disables a bound tag's settings) and is bound by its button, which binds the mesh's own points,
+// the bind pose; then the frames are evaluated and written as EvaluateScene does
+// (headless/batch/evaluate_scene.h).
 #pragma once
 
 #include <functional>
@@ -25,6 +26,8 @@ struct CorrectRequest {
   EvalRequest eval;
   // The character's animation by name or 0-based index; unset (or empty): the first.
   std::optional<std::string> clip;
+  std::vector<std::string> clips;  // further animations, after `clip` on the timeline
+  bool allClips = false;           // every animation of the file
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
   std::optional<std::string> saveScene;  // where the corrected scene is also saved, when set

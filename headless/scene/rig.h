@@ -4,7 +4,8 @@
 //
 // Plain records, filled by the import, kept by the scene file and read by the writers. Indices
 // refer into the same Rig; a mesh is named by its index among the document's character objects
-// in import order (the importer's list of meshes).
+// in import order (the importer's list of meshes). A mesh without a skin (the file's rigid
+// meshes: eyes, props) has no RigSkin: it moves with the node that draws it.
 #pragma once
 
 #include <array>
@@ -14,6 +15,9 @@
 #include "host/abi/types.h"
 
 namespace headless {
+
+// Deeper than any character's skeleton, shallow enough for every walk over the tree.
+inline constexpr Int32 kMaxRigDepth = 1000;
 
 struct RigNode {
   std::string name;
@@ -67,6 +71,11 @@ struct Rig {
   std::vector<RigSkin> skins;
   std::vector<RigClip> clips;
   std::vector<std::string> notes;  // what the file held that the rig does not carry
+  // Per character mesh: the name of its polygon object in the document (names are unique there
+  // at import), so that a mesh is found again after the scene is saved and loaded.
+  std::vector<std::string> meshObjects;
+  // Per character mesh: its material (an index into `materials`); -1 for none.
+  std::vector<Int32> meshMaterials;
 
   bool Empty() const { return nodes.empty(); }
 };

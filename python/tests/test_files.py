@@ -126,6 +126,21 @@ def test_character_frames_are_the_scene_evaluated_at_each_frame(program, tmp_pat
         tessamire.import_character(path, "no such clip")
 
 
+@pytest.mark.parametrize("clip, all_clips, frames", [
+    (["Wuson_Walk", 0], False, 109 + 30),
+    ("2,1", False, 1 + 109),
+    (None, True, 30 + 109 + 1),
+])
+def test_several_clips_are_imported_end_to_end(clip, all_clips, frames):
+    path = os.path.join(MODELS, "X", "Testwuson.X")
+    if not os.path.exists(path):
+        pytest.skip(f"{path} is missing (package assimp-testmodels)")
+    character = tessamire.import_character(path, clip, all_clips=all_clips)
+    assert character.meshes[0].frames.shape[0] == frames
+    with pytest.raises((OSError, ValueError)):
+        tessamire.import_character(path, 0, all_clips=True)
+
+
 def test_scene_saved_loads_and_evaluates_the_same(program, tmp_path):
     points, quads = grid(6)
     tessamire.write_obj(str(tmp_path / "m.obj"), points, faces=quads)

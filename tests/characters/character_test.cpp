@@ -23,6 +23,8 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
+
+#include "tests/support/assimp_skinning.h"
 #endif
 
 namespace {
@@ -51,107 +53,6 @@ class CharacterTest : public ::testing::TestWithParam<Character> {
   std::string path;
   std::unique_ptr<headless::Document> doc;
 };
-
-#if TESSAMIRE_HAVE_ASSIMP
-
-// How the import reads a file: glTF's vertices as they stand, other formats' joined.
-unsigned ImportSteps(const std::string& path) {
-  const std::string extension = fs::path(path).extension().string();
-  return aiProcess_ValidateDataStructure |
-         (extension == ".gltf" || extension == ".glb" ? 0u
-                                                      : unsigned{aiProcess_JoinIdenticalVertices});
-}
-
-// Skinning from Assimp's data: per vertex of the file's mesh, in the mesh's own space.
-class AssimpSkinning {
- public:
-  explicit AssimpSkinning(const std::string& path) {
-    scene_ = importer_.ReadFile(path, ImportSteps(path));
-  }
-  const aiScene* Scene() const { return scene_; }
-
-  std::vector<aiVector3D> At(Float frame, Float fps) const {
-    const aiMesh* mesh = scene_->mMeshes[0];
-    const aiAnimation* animation = scene_->mAnimations[0];
-    const double tps = animation->mTicksPerSecond > 0.0 ? animation->mTicksPerSecond : fps;
-    const float ticks = static_cast<float>(frame / fps * tps);
-    std::map<std::string, aiMatrix4x4> globals;
-    Walk(scene_->mRootNode, aiMatrix4x4(), animation, ticks, globals);
-    const aiNode* meshNode = FindMeshNode(scene_->mRootNode);
-    aiMatrix4x4 toMesh;
-    Walk(scene_->mRootNode, aiMatrix4x4(), nullptr, 0.0f, rest_);
-    if (meshNode != nullptr) toMesh = rest_.at(meshNode->mName.C_Str()).Inverse();
-    std::vector<aiVector3D> out(mesh->mNumVertices, aiVector3D(0, 0, 0));
-    std::vector<float> sums(mesh->mNumVertices, 0.0f);
-    for (unsigned b = 0; b < mesh->mNumBones; ++b) {
-      const aiBone* bone = mesh->mBones[b];
-      const auto it = globals.find(bone->mName.C_Str());
-      // A bone without a node stays where it was bound.
-      const aiMatrix4x4 skin =
-          it == globals.end() ? aiMatrix4x4() : toMesh * it->second * bone->mOffsetMatrix;
-      for (unsigned k = 0; k < bone->mNumWeights; ++k) {
-        const aiVertexWeight& w = bone->mWeights[k];
-        out[w.mVertexId] += w.mWeight * (skin * mesh->mVertices[w.mVertexId]);
-        sums[w.mVertexId] += w.mWeight;
-      }
-    }
-    for (unsigned v = 0; v < mesh->mNumVertices; ++v) out[v] /= sums[v];
-    return out;
-  }
-
- private:
-  template <typename Key>
-  static unsigned Before(const Key* keys, unsigned count, float ticks) {
-    unsigned i = 0;
-    while (i + 1 < count && keys[i + 1].mTime <= ticks) ++i;
-    return i;
-  }
-  template <typename Key>
-  static float Fraction(const Key* keys, unsigned count, unsigned i, float ticks) {
-    if (i + 1 >= count || ticks <= keys[i].mTime) return 0.0f;
-    return static_cast<float>((ticks - keys[i].mTime) / (keys[i + 1].mTime - keys[i].mTime));
-  }
-
-  static aiVector3D Lerp(const aiVectorKey* keys, unsigned count, float ticks) {
-    const unsigned i = Before(keys, count, ticks);
-    const float t = Fraction(keys, count, i, ticks);
-    return t == 0.0f ? keys[i].mValue : keys[i].mValue + t * (keys[i + 1].mValue - keys[i].mValue);
-  }
-
-  static void Walk(const aiNode* node, const aiMatrix4x4& parent, const aiAnimation* animation,
-                   float ticks, std::map<std::string, aiMatrix4x4>& globals) {
-    aiMatrix4x4 local = node->mTransformation;
-    for (unsigned c = 0; animation && c < animation->mNumChannels; ++c) {
-      const aiNodeAnim* ch = animation->mChannels[c];
-      if (ch->mNodeName != node->mName) continue;
-      const unsigned r = Before(ch->mRotationKeys, ch->mNumRotationKeys, ticks);
-      const float t = Fraction(ch->mRotationKeys, ch->mNumRotationKeys, r, ticks);
-      aiQuaternion rotation = ch->mRotationKeys[r].mValue;
-      if (t > 0.0f)
-        aiQuaternion::Interpolate(rotation, ch->mRotationKeys[r].mValue,
-                                  ch->mRotationKeys[r + 1].mValue, t);
-      local = aiMatrix4x4(Lerp(ch->mScalingKeys, ch->mNumScalingKeys, ticks), rotation.Normalize(),
-                          Lerp(ch->mPositionKeys, ch->mNumPositionKeys, ticks));
-    }
-    const aiMatrix4x4 global = parent * local;
-    globals[node->mName.C_Str()] = global;
-    for (unsigned i = 0; i < node->mNumChildren; ++i)
-      Walk(node->mChildren[i], global, animation, ticks, globals);
-  }
-
-  const aiNode* FindMeshNode(const aiNode* node) const {
-    if (node->mNumMeshes > 0 && node->mMeshes[0] == 0) return node;
-    for (unsigned i = 0; i < node->mNumChildren; ++i)
-      if (const aiNode* found = FindMeshNode(node->mChildren[i])) return found;
-    return nullptr;
-  }
-
-  Assimp::Importer importer_;
-  const aiScene* scene_ = nullptr;
-  mutable std::map<std::string, aiMatrix4x4> rest_;
-};
-
-#endif
 
 Float MaxDistance(const std::vector<Vector3>& a, const std::vector<Vector3>& b) {
   Float worst = 0.0;
@@ -204,7 +105,7 @@ TEST_P(CharacterTest, FramesAgreeWithSkinningFromAssimpsOwnData) {
 #if TESSAMIRE_HAVE_ASSIMP
   const headless::CharacterImport imported = headless::ImportCharacter(path, *doc);
   const headless::ImportedMesh& mesh = imported.meshes[0];
-  const AssimpSkinning reference(path);
+  const assimp_skinning::AssimpSkinning reference(path);
   ASSERT_NE(reference.Scene(), nullptr);
   const Int32 last = imported.lastFrame;
   Float moved = 0.0;
@@ -240,7 +141,7 @@ TEST_P(CharacterTest, KeepsTheFilesOwnVerticesAsAssimpDeliversThem) {
   ASSERT_NE(object->fileVertices, nullptr);
   const headless::FileVertices& file = *object->fileVertices;
   Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(path, ImportSteps(path));
+  const aiScene* scene = importer.ReadFile(path, assimp_skinning::ImportSteps(path));
   ASSERT_NE(scene, nullptr);
   const aiMesh* mesh = scene->mMeshes[0];
   ASSERT_EQ(file.VertexCount(), static_cast<Int64>(mesh->mNumVertices));
@@ -267,8 +168,11 @@ TEST_P(CharacterTest, KeepsTheFilesOwnVerticesAsAssimpDeliversThem) {
   EXPECT_EQ(file.mesh, mesh->mName.C_Str());
   aiString material;
   scene->mMaterials[mesh->mMaterialIndex]->Get(AI_MATKEY_NAME, material);
-  EXPECT_EQ(file.materials, material.length > 0 ? std::vector<std::string>{material.C_Str()}
-                                                : std::vector<std::string>{});
+  // An unnamed material keeps a name of its index, so that faces still name it.
+  EXPECT_EQ(file.materials,
+            std::vector<std::string>{material.length > 0
+                                         ? std::string(material.C_Str())
+                                         : "material-" + std::to_string(mesh->mMaterialIndex)});
   EXPECT_FALSE(file.object.empty());
 #else
   GTEST_SKIP() << "built without Assimp";
@@ -346,20 +250,35 @@ TEST(CharacterImport, ATransformWithoutInverseIsRefusedNamingIt) {
   }
 }
 
+// A file of meshes without bones is a character standing still: each mesh comes in moving with
+// its node. A file without any mesh of polygons is refused naming the file and why.
 TEST(CharacterImport, RefusesWhatIsNoCharacterNamingTheFile) {
   if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   auto doc = headless::NewDocument();
   const std::string box = std::string(kModels) + "FBX/box.fbx";
   if (!fs::exists(box)) GTEST_SKIP() << "assimp-testmodels is missing";
+  const headless::CharacterImport still = headless::ImportCharacter(box, *doc);
+  ASSERT_EQ(still.meshes.size(), 1u);
+  EXPECT_TRUE(still.meshes[0].rigid);
+
+  // Three points drawn as points, no polygon among them.
+  const std::string points =
+      R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":36,"uri":"data:application/)"
+      R"(octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}],)"
+      R"("bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{"bufferView":0,)"
+      R"("componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}],)"
+      R"("meshes":[{"name":"dots","primitives":[{"attributes":{"POSITION":0},"mode":0}]}],)"
+      R"("nodes":[{"mesh":0}],"scenes":[{"nodes":[0]}],"scene":0})";
+  auto empty = headless::NewDocument();
   try {
-    headless::ImportCharacter(box, *doc);
-    FAIL() << "a mesh without bones imported";
+    headless::ImportCharacterBytes(points, "dots.gltf", *empty);
+    FAIL() << "a mesh of points imported";
   } catch (const std::runtime_error& e) {
-    EXPECT_NE(std::string(e.what()).find(box + ": holds no skinned mesh of polygons"),
-              std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("dots.gltf: holds no mesh of polygons"), std::string::npos)
         << e.what();
-    EXPECT_NE(std::string(e.what()).find("has no bones"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("made of lines or points"), std::string::npos) << e.what();
   }
+  EXPECT_TRUE(empty->Objects().empty());
   EXPECT_THROW(headless::ImportCharacter("/nonexistent/x.fbx", *doc), std::runtime_error);
   EXPECT_THROW(headless::ImportCharacter(box, *doc, {.fps = -1.0, .clip = ""}),
                std::invalid_argument);

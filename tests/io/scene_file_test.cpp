@@ -1,6 +1,7 @@
 // Scene files holding the plug-in's nodes: round trips, damaged files, plug-in state chunks, the
 // bounds the reader keeps and the values it refuses. The typed stream is tested in
-// tests/entries/stream_test.cpp, the `tessamire scene` commands in tests/cli/scene_commands_test.cpp.
+// tests/entries/stream_test.cpp, the `tessamire scene` commands in
+// tests/cli/scene_commands_test.cpp.
 
 #include <algorithm>
 #include <chrono>
@@ -310,8 +311,8 @@ TEST_F(SceneFiles, FileVerticesTravelWithTheirObjectAndDamagedOnesAreRefused) {
   // Version 1: the same objects, nothing after them.
   object->fileVertices = nullptr;
   std::vector<std::uint8_t> old = headless::SerializeDocument(*doc);
-  // No count of objects with file vertices, no frame rate.
-  old.erase(old.end() - 8 - 8 - 4, old.end() - 8);
+  // No count of objects with file vertices, no frame rate, no rig's byte.
+  old.erase(old.end() - 8 - 1 - 8 - 4, old.end() - 8);
   old[8] = 1;
   Reseal(old);
   const std::unique_ptr<headless::Document> first =

@@ -1,0 +1,32 @@
+#include "cli/clips.h"
+
+namespace cli {
+
+std::vector<OptionSpec> ClipOptions() {
+  return {Repeatable(TextOption(
+              "--clip", "NAME|INDEX",
+              "an animation to import, by name or 0-based index (scene import --list lists "
+              "them); given again, or as names separated by commas, several, end to end on the "
+              "timeline",
+              "the first")),
+          FlagOption("--all-clips", "import every animation, end to end on the timeline")};
+}
+
+bool AsksForClips(const Options& options) {
+  return options.Has("--clip") || options.Has("--all-clips");
+}
+
+void SetClips(const Options& options, headless::CharacterOptions& character) {
+  character.allClips = options.Has("--all-clips");
+  if (character.allClips && options.Has("--clip"))
+    throw UsageError("--all-clips imports every animation: give no --clip with it");
+  std::vector<std::string> clips = options.Texts("--clip");
+  for (const std::string& clip : clips)
+    if (clip.empty()) throw UsageError("--clip wants a name or an index, not an empty text");
+  if (!clips.empty()) {
+    character.clip = clips.front();
+    character.clips.assign(clips.begin() + 1, clips.end());
+  }
+}
+
+}  // namespace cli

@@ -1,0 +1,19 @@
+// The options that choose a character file's animations: --clip (by name or index, given again
+// or separated by commas for several) and --all-clips, as `scene import` and `correct` take them.
+#pragma once
+
+#include <vector>
+
+#include "cli/options.h"
+#include "headless/characters/character.h"
+
+namespace cli {
+
+// --clip and --all-clips, declared once for every command that imports a character.
+std::vector<OptionSpec> ClipOptions();
+// Whether either was given.
+bool AsksForClips(const Options& options);
+// The clips asked for, in `character`. Throws UsageError for --clip with --all-clips.
+void SetClips(const Options& options, headless::CharacterOptions& character);
+
+}  // namespace cli
