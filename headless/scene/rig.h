@@ -67,6 +67,9 @@ struct Rig {
   std::vector<RigSkin> skins;
   std::vector<RigClip> clips;
   std::vector<std::string> notes;  // what the file held that the rig does not carry
+  // The folder the materials' relative picture names are found in (the character file's), so
+  // a writer can embed them; empty: the working folder. Added for the skinned glTF writer.
+  std::string pictureFolder;
 
   bool Empty() const { return nodes.empty(); }
 };
