@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/options.h"
 #include "cli/progress.h"
@@ -20,6 +21,9 @@ struct EvalCommand {
 // --welded, --out and --quiet; `command` begins the messages. Throws UsageError for a malformed
 // range, a rate not above 0, or --out -.
 EvalCommand ParseEvalRequest(const Options& options, const std::string& command);
+
+// --glb-form, --influences and --glb-int16: how a glTF is shaped (`eval` and `correct`).
+std::vector<OptionSpec> GlbOptions();
 
 // Prints a run of EvaluateScene: its notes, warnings and progress on `err` while it goes, then
 // the summary on `out` (unless quiet).

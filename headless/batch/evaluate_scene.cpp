@@ -49,6 +49,14 @@ ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request) {
   results.fps = request.fps.value_or(doc.FrameRate());
   results.welded = request.welded;
   results.sceneVersion = request.sceneVersion;
+  if (!request.glbForm.empty()) {
+    const std::optional<GlbForm> form = GlbFormNamed(request.glbForm);
+    if (!form) throw std::invalid_argument("no glTF form is called " + request.glbForm);
+    results.glbForm = *form;
+  }
+  results.rig = doc.rig;
+  results.influences = request.influences;
+  results.quantised = request.quantised;
   return results;
 }
 

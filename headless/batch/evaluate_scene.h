@@ -30,6 +30,11 @@ struct EvalRequest {
   std::string dir;                   // the output folder
   std::optional<Float> fps;          // MDD and glTF times' rate; unset: the scene's own
   bool welded = false;               // the welded points even where a file's vertices are kept
+  // glTF: "skin" or "frames" (results.h's GlbForm; empty: the skin where the scene has a rig),
+  // influences per vertex (4 or 8) and int16 targets.
+  std::string glbForm;
+  int influences = 4;
+  bool quantised = false;
   // The format version of the scene file the scene came from (its current one for a scene made
   // in memory), for the note on objects an old file kept no file vertices for.
   std::uint32_t sceneVersion = kSceneFormatVersion;
