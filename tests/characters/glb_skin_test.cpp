@@ -216,6 +216,11 @@ TEST_P(SkinGlbForms, APlayerSkinningBasePlusTargetsLandsOnEveryCorrectedPoint) {
   EXPECT_EQ(materials, (std::vector<std::string>{"default", "skin"}));
   EXPECT_EQ(json["materials"][1]["pbrMetallicRoughness"]["baseColorTexture"]["index"], 0);
   EXPECT_EQ(json["images"][0]["mimeType"], "image/png");
+  const auto& pictureView = json["bufferViews"][json["images"][0]["bufferView"].get<int>()];
+  const std::vector<std::uint8_t> png = headless::EncodePng(picture);
+  EXPECT_EQ(player.bin().substr(pictureView["byteOffset"].get<size_t>(),
+                                pictureView["byteLength"].get<size_t>()),
+            std::string(png.begin(), png.end()));  // embedded as it was
   EXPECT_TRUE(json["meshes"][0]["primitives"][0]["attributes"].contains("JOINTS_1") ==
               (form.influences == 8));
   EXPECT_TRUE(writer.Notes().empty() || form.influences == 4) << writer.Notes().front();
