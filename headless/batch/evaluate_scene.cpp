@@ -91,6 +91,9 @@ Int64 WriteFrames(Document& doc, const EvalRequest& request, const EvalObserver&
     if (observer.progress != nullptr) observer.progress->Step("at frame " + std::to_string(frame));
   }
   writer.Finish();
+  if (observer.message)
+    for (const std::string& note : writer.FinishNotes())
+      observer.message(request.command + ": note: " + request.source + ": " + Printable(note));
   return pointsKept;
 }
 

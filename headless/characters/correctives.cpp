@@ -73,16 +73,30 @@ WrittenInfluences WriteInfluences(const RigSkin& skin, int slots) {
                                     std::to_string(skin.joint[i]) + " with weight " +
                                     std::to_string(skin.weight[i]));
     }
-    // Influences of weight 0 are dropped: a joint written with weight 0 is a joint for nothing.
-    std::erase_if(order, [&](Int64 i) { return skin.weight[i] == 0.0f; });
+    // A joint named twice weighs the sum (a glTF names each joint once per vertex); influences
+    // of weight 0 are dropped, as a joint written with weight 0 is a joint for nothing.
+    std::vector<Int32> joints;
+    std::vector<Float> weights;
+    for (const Int64 i : order) {
+      const auto at = std::find(joints.begin(), joints.end(), skin.joint[i]);
+      if (at == joints.end()) {
+        joints.push_back(skin.joint[i]);
+        weights.push_back(skin.weight[i]);
+      } else {
+        weights[at - joints.begin()] += skin.weight[i];
+      }
+    }
+    order.resize(joints.size());
+    std::iota(order.begin(), order.end(), Int64{0});
+    std::erase_if(order, [&](Int64 i) { return weights[i] == 0.0; });
     std::stable_sort(order.begin(), order.end(),
-                     [&](Int64 a, Int64 b) { return skin.weight[a] > skin.weight[b]; });
+                     [&](Int64 a, Int64 b) { return weights[a] > weights[b]; });
     if (static_cast<int>(order.size()) > slots) {
       order.resize(slots);
       ++out.dropped;
     }
     Float sum = 0.0;
-    for (const Int64 i : order) sum += skin.weight[i];
+    for (const Int64 i : order) sum += weights[i];
     const size_t at = static_cast<size_t>(v * slots);
     if (!(sum > 0.0)) {
       out.weights[at] = 1.0f;
@@ -90,8 +104,8 @@ WrittenInfluences WriteInfluences(const RigSkin& skin, int slots) {
       continue;
     }
     for (size_t s = 0; s < order.size(); ++s) {
-      out.joints[at + s] = static_cast<std::uint16_t>(skin.joint[order[s]]);
-      out.weights[at + s] = static_cast<Float32>(skin.weight[order[s]] / sum);
+      out.joints[at + s] = static_cast<std::uint16_t>(joints[order[s]]);
+      out.weights[at + s] = static_cast<Float32>(weights[order[s]] / sum);
     }
   }
   return out;

@@ -24,7 +24,8 @@
 namespace headless {
 
 // Per vertex `slots` (4 or 8) joints and weights as written: the largest influences (the
-// earlier on ties), renormalised to sum 1 in float64 and narrowed; empty slots joint 0 weight 0.
+// earlier on ties; a joint named twice weighs the sum, one of weight 0 is dropped), renormalised
+// to sum 1 in float64 and narrowed; empty slots joint 0 weight 0.
 // A vertex without influence (or with weights summing to 0) gets joint 0 with weight 1 and is
 // counted in `unweighted`; its target takes it to its corrected point all the same.
 struct WrittenInfluences {

@@ -1,5 +1,6 @@
 #include "headless/io/results.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -367,6 +368,14 @@ void ResultWriter::Finish() {
   }
   if (options_.format == ResultFormat::kObj) return;
   for (size_t i = 0; i < targets_.size(); ++i) WritePointCache(File(i, first_), targets_[i].cache);
+}
+
+std::vector<std::string> ResultWriter::FinishNotes() const {
+  std::vector<std::string> late;
+  if (skinGlb_ == nullptr) return late;
+  for (const std::string& note : skinGlb_->Notes())
+    if (std::find(notes_.begin(), notes_.end(), note) == notes_.end()) late.push_back(note);
+  return late;
 }
 
 std::string ResultWriter::Written() const {

@@ -77,6 +77,9 @@ class ResultWriter {
 
   // Objects written on their welded points although they came from a file, and why.
   const std::vector<std::string>& Notes() const { return notes_; }
+  // What the frames showed once written (Finish): a skinned glTF's vertices with singular
+  // blends or more influences than written.
+  std::vector<std::string> FinishNotes() const;
   // The file object `object` (an index into the objects) goes to at `frame`.
   std::string File(size_t object, Int64 frame) const;
   // Whether the file called `name` in the folder is one of the results.
