@@ -25,8 +25,8 @@
 
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
-#include "headless/geometry/vector.h"
 #include "headless/files/printable.h"
+#include "headless/geometry/vector.h"
 #endif
 
 namespace headless {

@@ -9,7 +9,7 @@
 
 #include "headless/characters/glb_builder.h"
 #include "headless/characters/glb_images.h"
-#include "headless/characters/rig_pose.h"
+#include "headless/characters/glb_pose.h"
 #include "headless/scene/rig.h"
 
 namespace headless {

@@ -36,7 +36,7 @@
 #include "headless/characters/correctives.h"
 #include "headless/characters/glb_builder.h"
 #include "headless/characters/glb_images.h"
-#include "headless/characters/rig_pose.h"
+#include "headless/characters/glb_pose.h"
 #include "headless/geometry/file_vertices.h"
 #include "headless/scene/rig.h"
 

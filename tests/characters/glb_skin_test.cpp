@@ -16,8 +16,8 @@
 
 #include "headless/characters/correctives.h"
 #include "headless/characters/glb_images.h"
+#include "headless/characters/glb_pose.h"
 #include "headless/characters/glb_skin.h"
-#include "headless/characters/rig_pose.h"
 #include "headless/deformers/skinning.h"
 #include "headless/geometry/file_vertices.h"
 #include "headless/geometry/vector.h"

@@ -1,4 +1,4 @@
-#include "headless/characters/rig_pose.h"
+#include "headless/characters/glb_pose.h"
 
 #include <algorithm>
 #include <cmath>
