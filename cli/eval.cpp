@@ -34,6 +34,12 @@ EvalCommand ParseEvalRequest(const Options& options, const std::string& command)
   request.worldSpace = options.Text("--space", "mesh") == "world";
   if (request.worldSpace && request.format == "glb")
     throw UsageError("--space world applies to obj, pc2 and mdd; a glTF places its meshes itself");
+  request.glbForm = options.Text("--glb-form", "");
+  request.influences = options.Has("--influences") ? std::stoi(options.Text("--influences")) : 4;
+  request.quantised = options.Has("--glb-int16");
+  if ((options.Has("--glb-form") || options.Has("--influences") || options.Has("--glb-int16")) &&
+      request.format != "glb")
+    throw UsageError("--glb-form, --influences and --glb-int16 shape a glTF: give --format glb");
   run.quiet = options.Has("--quiet");
   request.dir = options.Text("--out");
   if (request.dir == "-") throw UsageError("--out wants a folder; a file is written per object");
@@ -48,6 +54,17 @@ OptionSpec SpaceOption() {
   space.choiceMeanings = {"each mesh in its own coordinates, as the file gives its vertices",
                           "placed by the node drawing it, so the meshes line up"};
   return space;
+}
+
+std::vector<OptionSpec> GlbOptions() {
+  return {ChoiceOption("--glb-form", "FORM",
+                       "a glTF's form: skin (the skeleton and clips, the correction as morph "
+                       "targets) or frames (every frame a whole morph target)",
+                       {"skin", "frames"}, "skin for a character, else frames"),
+          ChoiceOption("--influences", "N", "joints per vertex in a skinned glTF", {"4", "8"}, "4"),
+          FlagOption("--glb-int16",
+                     "a skinned glTF's targets as int16 (KHR_mesh_quantization): about two thirds "
+                     "of the size, positions within 1/65534 of each frame's largest target")};
 }
 
 EvalPrinter::EvalPrinter(const EvalCommand& command, std::ostream& err)
@@ -112,6 +129,7 @@ Subcommand EvalSubcommand() {
       NumberOption("--fps", "F", "frames per second of an MDD cache's or a glTF's times",
                    std::nullopt, std::nullopt, "the scene's own rate"),
       FlagOption("--quiet", "print no progress and no summary")};
+  for (OptionSpec& o : GlbOptions()) declaration.options.push_back(std::move(o));
   return {declaration, RunEval};
 }
 

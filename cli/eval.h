@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/options.h"
 #include "cli/progress.h"
@@ -23,6 +24,8 @@ EvalCommand ParseEvalRequest(const Options& options, const std::string& command)
 
 // --space mesh|world, of the OBJ files and caches `eval` and `correct` write.
 OptionSpec SpaceOption();
+// --glb-form, --influences and --glb-int16: how a glTF is shaped (`eval` and `correct`).
+std::vector<OptionSpec> GlbOptions();
 
 // Prints a run of EvaluateScene: its notes, warnings and progress on `err` while it goes, then
 // the summary on `out` (unless quiet).

@@ -58,6 +58,14 @@ ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request,
   results.frameSeconds = request.frameSeconds;
   results.welded = request.welded;
   results.sceneVersion = request.sceneVersion;
+  if (!request.glbForm.empty()) {
+    const std::optional<GlbForm> form = GlbFormNamed(request.glbForm);
+    if (!form) throw std::invalid_argument("no glTF form is called " + request.glbForm);
+    results.glbForm = *form;
+  }
+  results.rig = doc.rig;
+  results.influences = request.influences;
+  results.quantised = request.quantised;
   return results;
 }
 
@@ -92,6 +100,9 @@ Int64 WriteFrames(Document& doc, const EvalRequest& request, const EvalObserver&
     if (observer.progress != nullptr) observer.progress->Step("at frame " + std::to_string(frame));
   }
   writer.Finish();
+  if (observer.message)
+    for (const std::string& note : writer.FinishNotes())
+      observer.message(request.command + ": note: " + request.source + ": " + Printable(note));
   return pointsKept;
 }
 

@@ -38,6 +38,11 @@ struct EvalRequest {
   // headless/characters/rig_pose.h), so that a character's meshes line up; false: every mesh in
   // its own space.
   bool worldSpace = false;
+  // glTF: "skin" or "frames" (results.h's GlbForm; empty: the skin where the scene has a rig),
+  // influences per vertex (4 or 8) and int16 targets.
+  std::string glbForm;
+  int influences = 4;
+  bool quantised = false;
   // The format version of the scene file the scene came from (its current one for a scene made
   // in memory), for the note on objects an old file kept no file vertices for.
   std::uint32_t sceneVersion = kSceneFormatVersion;

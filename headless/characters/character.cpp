@@ -673,6 +673,10 @@ class Importer {
 
   CharacterImport Run(const aiScene* scene) {
     scene_ = scene;
+    // Pictures are named relative to the file's folder; absolute, so a saved scene finds them.
+    std::error_code absent;
+    rig_.rig.pictureFolder =
+        Utf8FromPath(std::filesystem::absolute(PathFromUtf8(path_), absent).parent_path());
     ChooseAnimations();
     NoteUnused();
     AddRigNodes(scene_, path_, rig_);

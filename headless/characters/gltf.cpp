@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "headless/characters/glb_builder.h"
 #include "headless/files/output_file.h"
 #include "headless/files/shortest_number.h"
 
@@ -18,57 +19,6 @@ constexpr int kArrayBuffer = 34962;
 constexpr int kElementArrayBuffer = 34963;
 constexpr int kFloatComponents = 5126;
 constexpr int kUnsignedIntComponents = 5125;
-
-// `text` as a JSON string: quotes, backslashes and control characters escaped, every byte that
-// is not part of well-formed UTF-8 replaced by U+FFFD.
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t size = text.size();
-  for (size_t i = 0; i < size;) {
-    const unsigned char c = bytes[i];
-    if (c < 0x80) {
-      if (c == '"' || c == '\\') {
-        out += '\\';
-        out += static_cast<char>(c);
-      } else if (c < 0x20) {
-        const char* hex = "0123456789abcdef";
-        out += "\\u00";
-        out += hex[c >> 4];
-        out += hex[c & 15];
-      } else {
-        out += static_cast<char>(c);
-      }
-      ++i;
-      continue;
-    }
-    // The length a lead byte announces, and the range its first continuation byte must lie in
-    // (which excludes overlong forms, surrogates and code points beyond U+10FFFF).
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    }
-    bool whole = length > 0 && i + length <= size && bytes[i + 1] >= low && bytes[i + 1] <= high;
-    for (size_t k = 2; whole && k < length; ++k) whole = (bytes[i + k] & 0xC0) == 0x80;
-    if (whole) {
-      out.append(text, i, length);
-      i += length;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out + "\"";
-}
 
 std::string Number(Float32 value) {
   return ShortestNumber(static_cast<Float>(value));
@@ -378,7 +328,7 @@ void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor,
     primitives = "{\"attributes\":{" + attributes + "},\"mode\":0" +
                  (frames > 0 ? ",\"targets\":[" + targets + "]" : "") + "}";
   const FileVertices& file = *mesh.file;
-  std::string meshJson = "{\"name\":" + JsonString(file.mesh.empty() ? file.object : file.mesh) +
+  std::string meshJson = "{\"name\":" + GlbJsonString(file.mesh.empty() ? file.object : file.mesh) +
                          ",\"primitives\":[" + primitives + "]";
   if (frames > 0) {
     std::string weights, names;
@@ -398,7 +348,7 @@ void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor,
   }
   lists.meshes += std::string(m > 0 ? "," : "") + meshJson + "}";
   lists.nodes += std::string(m > 0 ? "," : "") +
-                 "{\"name\":" + JsonString(file.object.empty() ? file.mesh : file.object) +
+                 "{\"name\":" + GlbJsonString(file.object.empty() ? file.mesh : file.object) +
                  ",\"mesh\":" + std::to_string(m) + "}";
 }
 
@@ -417,7 +367,7 @@ std::string GlbWriter::Json(const Layout& layout) const {
   std::string sceneNodes, materials;
   for (size_t m = 0; m < meshes_.size(); ++m) sceneNodes += (m > 0 ? "," : "") + std::to_string(m);
   for (size_t k = 0; k < materials_.size(); ++k)
-    materials += std::string(k > 0 ? "," : "") + "{\"name\":" + JsonString(materials_[k]) +
+    materials += std::string(k > 0 ? "," : "") + "{\"name\":" + GlbJsonString(materials_[k]) +
                  ",\"pbrMetallicRoughness\":{\"metallicFactor\":0,\"roughnessFactor\":1}}";
   std::string json =
       "{\"asset\":{\"version\":\"2.0\",\"generator\":\"tessamire\"},\"scene\":0,"

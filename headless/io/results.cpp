@@ -1,5 +1,6 @@
 #include "headless/io/results.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -77,6 +78,12 @@ const char* Extension(ResultFormat format) {
 
 }  // namespace
 
+std::optional<GlbForm> GlbFormNamed(const std::string& name) {
+  if (name == "skin") return GlbForm::kSkin;
+  if (name == "frames") return GlbForm::kFrames;
+  return std::nullopt;
+}
+
 std::optional<ResultFormat> ResultFormatNamed(const std::string& name) {
   for (ResultFormat format :
        {ResultFormat::kObj, ResultFormat::kPc2, ResultFormat::kMdd, ResultFormat::kGlb})
@@ -145,23 +152,52 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
       }
     }
   }
-  if (options_.format != ResultFormat::kGlb) return;
-  glb_ = std::make_unique<GlbWriter>();
-  for (const Target& target : targets_) {
+  if (options_.format == ResultFormat::kGlb) StartGlb(first);
+}
+
+void ResultWriter::StartGlb(Int64 first) {
+  for (const Target& target : targets_)
     if (target.object->points.empty())
       throw std::runtime_error("object \"" + Printable(target.object->name) +
                                "\" has no points, and a glTF mesh needs vertices; write it as "
                                "OBJ or a point cache");
-    try {
-      if (target.file == nullptr) {
-        glb_->AddMesh(WeldedVertices(target.object), target.object->points, {});
-      } else {
-        glb_->AddMesh(target.file, FileVertexPositions(*target.file, target.object->points),
-                      target.file->normals);
-      }
-    } catch (const std::invalid_argument& e) {
-      throw std::runtime_error(File(0, first) + ": " + e.what());
+  const bool skin = options_.glbForm == GlbForm::kSkin ||
+                    (options_.glbForm == GlbForm::kAuto && options_.rig != nullptr);
+  if (skin && options_.rig == nullptr)
+    throw std::runtime_error(
+        "--glb-form skin needs a character's rig, and this scene has none; "
+        "write --glb-form frames");
+  try {
+    if (skin) {
+      skinGlb_ = std::make_unique<SkinGlbWriter>(
+          options_.rig, SkinGlbOptions{options_.influences, options_.quantised, options_.fps,
+                                       options_.pictureFolder.empty() ? options_.rig->pictureFolder
+                                                                      : options_.pictureFolder,
+                                       options_.frameSeconds});
+      for (const std::string& note : skinGlb_->Notes()) notes_.push_back(note);
+    } else {
+      glb_ = std::make_unique<GlbWriter>();
     }
+    // The rig's mesh m is the m-th object holding a file's vertices; any other object is a mesh
+    // of no rig node (a number below -1, which no node names).
+    Int32 fileMeshes = 0, others = 0;
+    for (const Target& target : targets_) {
+      const Int32 rigMesh = target.object->fileVertices != nullptr ? fileMeshes++ : -2 - others++;
+      const std::shared_ptr<const FileVertices> file =
+          target.file != nullptr ? target.file : WeldedVertices(target.object);
+      const std::vector<Vector3> rest =
+          target.file != nullptr ? FileVertexPositions(*target.file, target.object->points)
+                                 : target.object->points;
+      const std::vector<Vector3> normals =
+          target.file != nullptr ? target.file->normals : std::vector<Vector3>{};
+      if (skin)
+        skinGlb_->AddMesh(rigMesh, file, rest, normals);
+      else
+        glb_->AddMesh(file, rest, normals);
+    }
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error(File(0, first) + ": " + e.what() +
+                             (skin ? "; --glb-form frames writes every frame whole" : ""));
   }
 }
 
@@ -232,7 +268,7 @@ Float ResultWriter::EstimatedBytes() const {
         break;
     }
   }
-  if (glb_ != nullptr) {
+  if (glb_ != nullptr || skinGlb_ != nullptr) {
     // The file at rest, then per frame every target's offsets, weights and JSON.
     Float perFrame = 0.0;
     for (const Target& target : targets_) {
@@ -242,7 +278,9 @@ Float ResultWriter::EstimatedBytes() const {
                                          : static_cast<Int64>(target.object->points.size()));
       perFrame += (normals ? 24.0 : 12.0) * vertices + 4.0 * frames + 200.0;
     }
-    bytes += static_cast<Float>(glb_->Bytes()) + frames * perFrame;
+    // The skinned form's rest is about the size of the plain one's; its targets at most as large.
+    const Float restBytes = glb_ != nullptr ? static_cast<Float>(glb_->Bytes()) : 0.0;
+    bytes += restBytes + frames * perFrame;
   }
   return bytes;
 }
@@ -311,11 +349,14 @@ void ResultWriter::AddFrame(Int64 frame) {
         break;
     }
   }
-  if (glb_ != nullptr) {
+  if (glb_ != nullptr || skinGlb_ != nullptr) {
     std::vector<std::span<const Vector3>> p(positions.begin(), positions.end());
     std::vector<std::span<const Vector3>> n(normals.begin(), normals.end());
     try {
-      glb_->AddFrame(Seconds(frame), p, n);
+      if (skinGlb_ != nullptr)
+        skinGlb_->AddFrame(frame, p, n);
+      else
+        glb_->AddFrame(Seconds(frame), p, n);
     } catch (const std::invalid_argument& e) {
       throw std::runtime_error(File(0, frame) + ": frame " + std::to_string(frame) + ": " +
                                e.what());
@@ -346,12 +387,24 @@ void ResultWriter::Finish() {
   if (next_ != last_ + 1)
     throw std::logic_error("the results end at frame " + std::to_string(next_ - 1) + ", not " +
                            std::to_string(last_));
+  if (skinGlb_ != nullptr) {
+    skinGlb_->Write(File(0, first_));
+    return;
+  }
   if (glb_ != nullptr) {
     glb_->Write(File(0, first_));
     return;
   }
   if (options_.format == ResultFormat::kObj) return;
   for (size_t i = 0; i < targets_.size(); ++i) WritePointCache(File(i, first_), targets_[i].cache);
+}
+
+std::vector<std::string> ResultWriter::FinishNotes() const {
+  std::vector<std::string> late;
+  if (skinGlb_ == nullptr) return late;
+  for (const std::string& note : skinGlb_->Notes())
+    if (std::find(notes_.begin(), notes_.end(), note) == notes_.end()) late.push_back(note);
+  return late;
 }
 
 std::string ResultWriter::Written() const {
@@ -365,8 +418,9 @@ std::string ResultWriter::Written() const {
       return std::to_string(objects) + (objects == 1 ? " cache" : " caches") + " of " +
              std::to_string(frames) + " frames";
     case ResultFormat::kGlb:
-      return "a glTF of " + std::to_string(objects) + (objects == 1 ? " mesh" : " meshes") +
-             " and " + std::to_string(frames) + " frames";
+      return std::string(skinGlb_ != nullptr ? "a skinned glTF of " : "a glTF of ") +
+             std::to_string(objects) + (objects == 1 ? " mesh" : " meshes") + " and " +
+             std::to_string(frames) + " frames";
   }
   return "";
 }

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "headless/characters/glb_skin.h"
 #include "headless/characters/gltf.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/scene_file.h"
@@ -34,6 +35,14 @@
 namespace headless {
 
 enum class ResultFormat { kObj, kPc2, kMdd, kGlb };
+
+// How a glTF holds the frames: the skin with the correction as targets in bind space
+// (glb_skin.h), or every frame as a whole morph target (gltf.h). kAuto: the skin where the
+// document has a rig.
+enum class GlbForm { kAuto, kSkin, kFrames };
+
+// "skin", "frames"; none for anything else.
+std::optional<GlbForm> GlbFormNamed(const std::string& name);
 
 // "obj", "pc2", "mdd" or "glb"; none for anything else.
 std::optional<ResultFormat> ResultFormatNamed(const std::string& name);
@@ -57,17 +66,28 @@ struct ResultOptions {
   // meshes placed in the world (WorldPlacements). Empty: the points as they are, each mesh in
   // its own space. Caches and OBJ only; glTF keeps its meshes as they are.
   std::vector<Matrix> placements;
+  // The skinned glTF: the rig (the document's; null: none), its form, influences per vertex and
+  // int16 targets. The rig's mesh m is the m-th object holding a file's vertices.
+  std::shared_ptr<const Rig> rig;
+  GlbForm glbForm = GlbForm::kAuto;
+  int influences = 4;
+  bool quantised = false;
+  std::string pictureFolder;  // where relative picture names are found; empty: the rig's
 };
 
 class ResultWriter {
  public:
   // Writes `objects` (polygon objects, in the order given) over frames `first` to `last`.
   // Throws std::invalid_argument for an fps that is not finite and positive or an empty range,
-  // std::runtime_error for glTF of an object without points.
+  // std::runtime_error for glTF of an object without points, or a skinned glTF without a rig or
+  // of a skinned object written on its welded points.
   ResultWriter(std::vector<Node*> objects, ResultOptions options, Int64 first, Int64 last);
 
   // Objects written on their welded points although they came from a file, and why.
   const std::vector<std::string>& Notes() const { return notes_; }
+  // What the frames showed once written (Finish): a skinned glTF's vertices with singular
+  // blends or more influences than written.
+  std::vector<std::string> FinishNotes() const;
   // The file object `object` (an index into the objects) goes to at `frame`.
   std::string File(size_t object, Int64 frame) const;
   // Whether the file called `name` in the folder is one of the results.
@@ -101,12 +121,14 @@ class ResultWriter {
   Float Seconds(Int64 frame) const;
   // MDD times at Seconds, refused (std::invalid_argument) where they would not increase.
   void TakeFrameSeconds(PointCache& cache, Int64 first) const;
+  void StartGlb(Int64 first);
 
   ResultOptions options_;
   Int64 first_ = 0, last_ = 0, next_ = 0;
   std::vector<Target> targets_;
   std::vector<std::string> notes_;
   std::unique_ptr<GlbWriter> glb_;
+  std::unique_ptr<SkinGlbWriter> skinGlb_;
 };
 
 }  // namespace headless

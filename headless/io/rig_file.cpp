@@ -158,6 +158,7 @@ void WriteRig(ByteWriter& w, const Rig& rig) {
   for (const RigClip& clip : rig.clips) WriteClip(w, clip);
   w.Count(rig.notes.size(), "notes");
   for (const std::string& note : rig.notes) w.Text(note);
+  w.Text(rig.pictureFolder);
 }
 
 Rig ReadRig(ByteReader& r) {
@@ -200,6 +201,7 @@ Rig ReadRig(ByteReader& r) {
   for (std::size_t i = 0; i < clips; ++i) rig.clips.push_back(ReadClip(r, nodes));
   const std::size_t notes = r.Count(4, "notes");
   for (std::size_t i = 0; i < notes; ++i) rig.notes.push_back(r.Text());
+  rig.pictureFolder = r.Text();
   return rig;
 }
 

@@ -42,7 +42,7 @@
 //     u32 clip count, per clip: name, i32 first and i32 last frame on the timeline, u32 channel
 //       count, per channel: i32 node, u8 path (0 translation, 1 rotation, 2 scale), u32 key
 //       count, f64 time per key, then 3 f64 per key (rotations 4: x, y, z, w);
-//     u32 note count, a text per note.
+//     u32 note count, a text per note; the folder its pictures are named from (a text).
 //   (Files of versions 1 to 3 hold no rig.)
 // Nodes are indexed in file order: each object, then its tags, then the next object.
 //

@@ -76,6 +76,9 @@ struct Rig {
   std::vector<std::string> meshObjects;
   // Per character mesh: its material (an index into `materials`); -1 for none.
   std::vector<Int32> meshMaterials;
+  // The folder the materials' relative picture names are found in (the character file's), so
+  // a writer can embed them; empty: the working folder.
+  std::string pictureFolder;
 
   bool Empty() const { return nodes.empty(); }
 };

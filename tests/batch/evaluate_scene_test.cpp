@@ -7,13 +7,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "headless/deformers/cache_deformer.h"
+#include "headless/geometry/file_vertices.h"
 #include "headless/scene/scene.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
@@ -129,6 +133,60 @@ TEST_F(EvaluateSceneTest, WritesEachFrameAndTellsTheObserversInOrder) {
   std::stringstream text;
   text << frame1.rdbuf();
   EXPECT_NE(text.str().find("v 1 0 1\n"), std::string::npos) << text.str();
+}
+
+// glTF of a scene with a character's rig comes skinned unless the frames form is asked for; the
+// skinned form without a rig is refused before anything is written.
+TEST_F(EvaluateSceneTest, WritesGltfSkinnedWhereTheSceneHasARig) {
+  struct Case {
+    bool rig;
+    const char* form;
+    const char* holds;  // in the JSON; empty: refused
+    const char* lacks;
+  };
+  const Case cases[] = {{true, "", "\"name\":\"lift\"", "\"name\":\"frames\""},
+                        {true, "skin", "\"translation\":[0,0,2]", "\"name\":\"frames\""},
+                        {true, "frames", "\"name\":\"frames\"", "\"name\":\"lift\""},
+                        {false, "", "\"name\":\"frames\"", "\"translation\""},
+                        {false, "skin", "", ""}};
+  for (const Case& c : cases) {
+    auto doc = headless::NewDocument();
+    headless::Node* object = CachedTriangle(*doc, {0.0, 2.0});
+    auto file = std::make_shared<headless::FileVertices>();
+    file->object = "tri";
+    file->vertexPoint = {0, 1, 2};
+    file->cornerVertex = {0, 1, 2};
+    file->faceFirst = {0, 3};
+    file->faceMaterial = {-1};
+    object->fileVertices = file;
+    if (c.rig) {
+      auto rig = std::make_shared<headless::Rig>();
+      Matrix lifted;
+      lifted.off = {0, 0, 2};
+      rig->nodes = {{"tri node", -1, lifted, 0}};
+      rig->clips = {
+          {"lift", {{0, headless::RigPath::kScale, {0.0, 1.0}, {1, 1, 1, 2, 2, 2}}}, 0, 2}};
+      doc->rig = rig;
+    }
+    headless::EvalRequest request = Request("glb");
+    request.glbForm = c.form;
+    const std::string label = std::string(c.rig ? "rig, " : "no rig, ") + c.form;
+    if (*c.holds == '\0') {
+      EXPECT_NE(ThrownMessage<std::runtime_error>([&] {
+                  headless::EvaluateScene(*doc, request, {});
+                }).find("needs a character's rig"),
+                std::string::npos)
+          << label;
+      EXPECT_FALSE(fs::exists(dir / "out" / "scene.glb")) << label;
+      continue;
+    }
+    headless::EvaluateScene(*doc, request, {});
+    std::ifstream in(dir / "out" / "scene.glb", std::ios::binary);
+    const std::string glb((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(glb.find(c.holds), std::string::npos) << label;
+    EXPECT_EQ(glb.find(c.lacks), std::string::npos) << label;
+    fs::remove_all(dir / "out");
+  }
 }
 
 TEST_F(EvaluateSceneTest, RefusesBeforeWritingAnything) {

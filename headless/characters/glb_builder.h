@@ -1,0 +1,68 @@
+// The pieces every binary glTF written here shares: JSON strings and numbers, and a binary chunk
+// grown piece by piece with the buffer views and accessors over it, numbered as they are added,
+// then framed into the file's bytes.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "host/abi/types.h"
+
+namespace headless {
+
+// `text` as a JSON string: quotes, backslashes and control characters escaped, every byte that
+// is not part of well-formed UTF-8 replaced by U+FFFD.
+std::string GlbJsonString(const std::string& text);
+// The shortest text that reads back to `value`.
+std::string GlbNumber(Float32 value);
+
+inline constexpr int kGlbArrayBuffer = 34962;
+inline constexpr int kGlbElementArrayBuffer = 34963;
+inline constexpr int kGlbFloat = 5126;
+inline constexpr int kGlbShort = 5122;
+inline constexpr int kGlbUnsignedShort = 5123;
+inline constexpr int kGlbUnsignedInt = 5125;
+inline constexpr int kGlbUnsignedByte = 5121;
+
+class GlbBuffer {
+ public:
+  // Appends `bytes`, padded to a multiple of 4 so the next piece stays aligned; answers where
+  // they start.
+  Int64 Append(std::span<const std::uint8_t> bytes);
+  template <typename T>
+  Int64 AppendValues(std::span<const T> values) {
+    return Append({reinterpret_cast<const std::uint8_t*>(values.data()), values.size_bytes()});
+  }
+  // A buffer view over [offset, offset + bytes); `target` 0 for none, `stride` 0 for tight.
+  Int64 View(Int64 offset, Int64 bytes, int target = 0, int stride = 0);
+  // An accessor whose JSON members (without braces) are `members`.
+  Int64 Accessor(const std::string& members);
+  // The values appended as a view and an accessor over it, with `extra` members (bounds,
+  // normalized) added: the common case.
+  template <typename T>
+  Int64 Values(std::span<const T> values, int components, const char* type, Int64 count,
+               int target = 0, const std::string& extra = "") {
+    const Int64 view = View(AppendValues(values), static_cast<Int64>(values.size_bytes()), target);
+    return Accessor("\"bufferView\":" + std::to_string(view) +
+                    ",\"componentType\":" + std::to_string(components) +
+                    ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"" + extra);
+  }
+  const std::string& Views() const { return views_; }
+  const std::string& Accessors() const { return accessors_; }
+  const std::string& Bin() const { return bin_; }
+  Int64 Bytes() const { return static_cast<Int64>(bin_.size()); }
+
+ private:
+  std::string bin_, views_, accessors_;
+  Int64 viewCount_ = 0, accessorCount_ = 0;
+};
+
+// ",\"min\":[...],\"max\":[...]" over `count` items of `n` floats each.
+std::string GlbBounds(std::span<const Float32> values, int n);
+
+// The file's bytes: the JSON (padded with spaces) and the binary chunk. Throws
+// std::runtime_error when they would exceed the 4 GiB - 1 a binary glTF can hold.
+std::string GlbFileImage(std::string json, const std::string& bin);
+
+}  // namespace headless
