@@ -675,8 +675,8 @@ class Importer {
     scene_ = scene;
     // Pictures are named relative to the file's folder; absolute, so a saved scene finds them.
     std::error_code absent;
-    rig_.rig.pictureFolder =
-        Utf8FromPath(std::filesystem::absolute(PathFromUtf8(path_), absent).parent_path());
+    rig_.rig.pictureFolder = platform::Utf8FromPath(
+        std::filesystem::absolute(platform::PathFromUtf8(path_), absent).parent_path());
     ChooseAnimations();
     NoteUnused();
     AddRigNodes(scene_, path_, rig_);

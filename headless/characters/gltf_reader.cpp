@@ -158,6 +158,20 @@ bool GlbReadingAvailable() {
   return true;
 }
 
+// Whether the JSON chunk of a binary glTF has a top-level-looking "skins" key (a name that says
+// skins is a value, never followed by a colon; an escaped quote inside a name is preceded by a
+// backslash).
+static bool HoldsSkins(const std::string& glb) {
+  if (glb.size() < 20) return false;
+  std::uint64_t length = 0;
+  for (int i = 3; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(glb[12 + i]);
+  const std::string_view json(glb.data() + 20, std::min<std::uint64_t>(length, glb.size() - 20));
+  for (size_t at = json.find("\"skins\":"); at != std::string_view::npos;
+       at = json.find("\"skins\":", at + 1))
+    if (at == 0 || json[at - 1] != '\\') return true;
+  return false;
+}
+
 std::vector<MorphedMesh> ReadGlb(const std::string& path) {
   // The header first, then exactly the length it announces, so that a device or an endless pipe
   // is refused before anything large is held.
@@ -176,6 +190,11 @@ std::vector<MorphedMesh> ReadGlb(const std::string& path) {
     throw std::runtime_error(path + ": its header announces " + std::to_string(length) +
                              " bytes, but the file holds " + std::to_string(bytes.size()) +
                              (bytes.size() > length ? " or more" : ""));
+  if (HoldsSkins(bytes))
+    throw std::runtime_error(
+        path +
+        ": holds a skinned character, whose frames are its skin's motion plus its targets, which "
+        "this reader does not play; write it with --glb-form frames to read its frames");
   Assimp::Importer importer;
   const aiScene* scene = importer.ReadFileFromMemory(bytes.data(), bytes.size(),
                                                      aiProcess_ValidateDataStructure, "glb");

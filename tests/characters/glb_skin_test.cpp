@@ -184,7 +184,7 @@ TEST_P(SkinGlbForms, APlayerSkinningBasePlusTargetsLandsOnEveryCorrectedPoint) {
   headless::WritePng((folder.path / "skin.png").string(), picture);
   rig->materials[0].texture = "skin.png";
   headless::SkinGlbWriter writer(rig,
-                                 {form.influences, form.quantised, 24.0, folder.path.string()});
+                                 {form.influences, form.quantised, 24.0, folder.path.string(), {}});
   const auto tube = Tube("tube", true), prop = Tube("prop", false);
   writer.AddMesh(0, tube, headless::FileVertexPositions(*tube, TubePoints(0.3)), tube->normals);
   writer.AddMesh(1, prop, headless::FileVertexPositions(*prop, TubePoints(0.1)), prop->normals);

@@ -54,8 +54,10 @@ TEST_F(ClipTimingCli, CachesAndGltfOfTheClipCarryItsOwnTimes) {
   for (const char* format : {"mdd", "glb"}) {
     SCOPED_TRACE(format);
     const fs::path out = dir / format;
+    // The glTF's frames read back as whole morph targets; the skinned form's are refused below.
+    const std::string form = std::string(format) == "glb" ? " --glb-form frames" : "";
     const CliRun run = RunInProcess("correct " + Quoted(clip) + " --quiet --format " + format +
-                                    " --out " + Quoted(out));
+                                    form + " --out " + Quoted(out));
     ASSERT_EQ(run.status, 0) << run.output;
     std::vector<float> written;
     if (std::string(format) == "mdd") {
@@ -71,6 +73,17 @@ TEST_F(ClipTimingCli, CachesAndGltfOfTheClipCarryItsOwnTimes) {
     EXPECT_EQ(written.back(), times.back());
     EXPECT_NE(written.back(), static_cast<float>(47.0 / 24));
     EXPECT_EQ(written[24], times[24]);
+  }
+  // A skinned glTF's frames are its joints' motion plus its targets: reading its targets as
+  // whole frames would give wrong shapes, so the reader refuses it by name.
+  const CliRun skinned = RunInProcess("correct " + Quoted(clip) + " --quiet --format glb --out " +
+                                      Quoted(dir / "skinned"));
+  ASSERT_EQ(skinned.status, 0) << skinned.output;
+  try {
+    headless::ReadGlb((dir / "skinned" / "clip.glb").string());
+    ADD_FAILURE() << "a skinned glTF was read as frames";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("skinned character"), std::string::npos) << e.what();
   }
 }
 

@@ -99,8 +99,9 @@ TEST_P(CharacterResults, GoOutOnTheFilesOwnVerticesWithTheirTextureCoordinates) 
       << info.out;
   const std::string stem = Stem(model.object);
   for (const char* format : {"obj", "pc2", "mdd", "glb"}) {
+    const std::string form = std::string(format) == "glb" ? " --glb-form frames" : "";
     const CliRun run = RunInProcess("eval " + Quoted(corrected) + " --quiet --format " + format +
-                                    " --out " + Quoted(dir / format));
+                                    form + " --out " + Quoted(dir / format));
     ASSERT_EQ(run.status, 0) << run.output;
   }
   // Every frame of the clip as an OBJ on the file's vertices, texture coordinates and all.
