@@ -14,7 +14,9 @@ def test_obj_written_like_its_source_keeps_everything_but_the_points(wuson, tmp_
     tessamire.write_obj(str(tmp_path / "moved.obj"), moved, like=wuson)
     back = tessamire.read_obj(str(tmp_path / "moved.obj"))
     assert np.array_equal(back.points, moved)
-    assert back.faces == wuson.faces
+    assert np.array_equal(back.faces, wuson.faces)
+    for mine, theirs in zip(back.file_faces, wuson.file_faces):
+        assert np.array_equal(mine, theirs)
     # Unchanged points give the source's lines back wherever they were not positions.
     tessamire.write_obj(str(tmp_path / "same.obj"), wuson.points, like=wuson)
     source = open(WUSON, "rb").read().splitlines()
@@ -30,7 +32,10 @@ def test_plain_obj_of_faces_reads_back(tmp_path):
     tessamire.write_obj(str(tmp_path / "plain.obj"), points, faces=faces)
     back = tessamire.read_obj(str(tmp_path / "plain.obj"))
     assert np.array_equal(back.points, points)
-    assert back.faces == tuple(faces)
+    assert back.faces.tolist() == [list(q) for q in quads.tolist()] + [[0, 6, 1, 1]]
+    counts, corners = back.file_faces
+    assert counts.tolist() == [4] * len(quads) + [3]
+    assert corners.tolist() == [i for face in faces for i in face]
     with pytest.raises(ValueError, match="either like= .* or faces="):
         tessamire.write_obj(str(tmp_path / "x.obj"), points)
     with pytest.raises(ValueError, match="15 points, but the mesh"):
