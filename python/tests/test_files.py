@@ -1,5 +1,6 @@
 """Files through the module: OBJ, point caches, characters and scenes, and their faults."""
 
+import logging
 import os
 
 import numpy as np
@@ -145,3 +146,12 @@ def test_scene_saved_loads_and_evaluates_the_same(program, tmp_path):
     for f in range(3):
         assert np.array_equal(scene.evaluate(f)["m"], again.evaluate(f)["m"])
     assert not np.array_equal(scene.evaluate(1)["m"], scene.evaluate(2)["m"])
+
+
+def test_an_imports_notes_go_to_the_logger_as_the_program_prints_them(caplog):
+    path = character_path()
+    with caplog.at_level(logging.INFO, logger="tessamire"):
+        character = tessamire.import_character(path)
+    assert character.notes
+    logged = [r.getMessage() for r in caplog.records if r.name == "tessamire"]
+    assert logged == [f"{path}: note: {note}" for note in character.notes]
