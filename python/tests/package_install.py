@@ -27,6 +27,7 @@ print(importlib.metadata.version("tessamire"), tessamire.__version__, tessamire.
 def clean_env():
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "TESSAMIRE_PLUGINS")}
     env["PIP_NO_INDEX"] = "1"
+    env["PIP_DISABLE_PIP_VERSION_CHECK"] = "1"  # no look for a newer pip over the network
     return env
 
 
