@@ -33,12 +33,13 @@ class Scene {
     const std::string path = PathArgument(pathValue, "path");
     CheckReadable(path);
     EnsurePlugins();
-    return std::make_unique<Scene>(FileWork([&] {
+    return FileWork([&] {
       return WithoutGil([&] {
+        // Made while the plug-ins that gave the nodes their instances cannot go.
         const auto inUse = PluginsInUse();
-        return headless::LoadScene(path);
+        return std::make_unique<Scene>(headless::LoadScene(path));
       });
-    }));
+    });
   }
 
   void Save(py::handle pathValue) {

@@ -28,13 +28,13 @@ def run_python(script, *args):
 def bound_scene(program, tmp_path):
     """A scene of a grid bound by the plug-in's tag, its deformer over a three-sample cache."""
     points, quads = grid(6)
-    tessamire.write_obj(tmp_path / "m.obj", points, faces=quads)
+    tessamire.write_obj(str(tmp_path / "m.obj"), points, faces=quads)
     frames = np.stack([points, points * [1, 1, 3], points + [0, 0, 1]])
-    tessamire.write_cache(tmp_path / "m.pc2", frames)
+    tessamire.write_cache(str(tmp_path / "m.pc2"), frames)
     done = program("scene", "import", str(tmp_path / "m.obj"), "--bind", "--cache",
                    str(tmp_path / "m.pc2"), "--out", str(tmp_path / "m.scene"))
     assert done.returncode == 0, done.stderr
-    return tmp_path / "m.scene", frames
+    return str(tmp_path / "m.scene"), frames
 
 
 # ------------------------------------------------------------------------------------------
@@ -265,7 +265,7 @@ def test_every_path_argument_takes_a_path_like_str_or_bytes(bound_scene, tmp_pat
         tessamire.write_cache(kind(tmp_path / "p.mdd"), frames)
         assert np.array_equal(tessamire.read_cache(kind(tmp_path / "p.mdd")).frames,
                               frames.astype(np.float32))
-        scene = tessamire.Scene.load(kind(path))
+        scene = tessamire.Scene.load(kind(pathlib.Path(path)))
         scene.save(kind(tmp_path / "p.scene"))
         assert tessamire.Scene.load(kind(tmp_path / "p.scene")).objects == ["m"]
     folder = tessamire.plugin_folder()
