@@ -102,8 +102,14 @@ std::vector<CPolygon> FacePolygons(py::handle faces, Int64 pointCount) {
     if (a.ndim() != 2 || (a.shape(1) != 3 && a.shape(1) != 4))
       throw py::value_error("faces: an array of shape (M, 3) or (M, 4), not " + ShapeText(a));
     const auto indices = Required(a, "int64").cast<py::array_t<Int64>>();
-    corners.assign(indices.data(), indices.data() + indices.size());
-    for (py::ssize_t f = 1; f <= a.shape(0); ++f) faceFirst.push_back(f * a.shape(1));
+    const auto width = static_cast<size_t>(a.shape(1));
+    for (size_t f = 0; f < static_cast<size_t>(a.shape(0)); ++f) {
+      const Int64* row = indices.data() + f * width;
+      // The host's layout: a triangle repeats its third index.
+      const size_t n = width == 4 && row[3] == row[2] ? 3 : width;
+      corners.insert(corners.end(), row, row + n);
+      faceFirst.push_back(static_cast<Int64>(corners.size()));
+    }
   } else {
     for (const py::handle face : py::iter(faces)) {
       for (const py::handle corner : py::iter(face)) {
@@ -117,24 +123,31 @@ std::vector<CPolygon> FacePolygons(py::handle faces, Int64 pointCount) {
   return headless::FacePolygons(faceFirst, corners, pointCount);
 }
 
-py::tuple FaceTuples(std::span<const Int64> faceFirst, std::span<const Int32> corners) {
-  py::tuple faces(faceFirst.empty() ? 0 : faceFirst.size() - 1);
-  for (size_t f = 0; f + 1 < faceFirst.size(); ++f) {
-    py::tuple face(static_cast<size_t>(faceFirst[f + 1] - faceFirst[f]));
-    for (Int64 c = faceFirst[f]; c < faceFirst[f + 1]; ++c)
-      face[static_cast<size_t>(c - faceFirst[f])] = py::int_(corners[static_cast<size_t>(c)]);
-    faces[f] = face;
-  }
-  return faces;
+namespace {
+
+template <typename Array>
+Array ReadOnly(Array a) {
+  a.attr("setflags")(py::arg("write") = false);
+  return a;
 }
 
-py::tuple PolygonTuples(std::span<const CPolygon> polygons) {
-  py::tuple faces(polygons.size());
-  for (size_t i = 0; i < polygons.size(); ++i) {
-    const CPolygon& p = polygons[i];
-    faces[i] = p.c == p.d ? py::make_tuple(p.a, p.b, p.c) : py::make_tuple(p.a, p.b, p.c, p.d);
-  }
-  return faces;
+}  // namespace
+
+py::array_t<Int32> PolygonArray(std::span<const CPolygon> polygons) {
+  static_assert(sizeof(CPolygon) == 4 * sizeof(Int32));
+  py::array_t<Int32> out({static_cast<py::ssize_t>(polygons.size()), py::ssize_t{4}});
+  if (!polygons.empty()) std::memcpy(out.mutable_data(), polygons.data(), polygons.size_bytes());
+  return ReadOnly(out);
+}
+
+py::tuple FaceArrays(std::span<const Int64> faceFirst, std::span<const Int32> corners) {
+  const size_t faces = faceFirst.empty() ? 0 : faceFirst.size() - 1;
+  py::array_t<Int32> counts(static_cast<py::ssize_t>(faces));
+  for (size_t f = 0; f < faces; ++f)
+    counts.mutable_data()[f] = static_cast<Int32>(faceFirst[f + 1] - faceFirst[f]);
+  py::array_t<Int32> indices(static_cast<py::ssize_t>(corners.size()));
+  if (!corners.empty()) std::memcpy(indices.mutable_data(), corners.data(), corners.size_bytes());
+  return py::make_tuple(ReadOnly(counts), ReadOnly(indices));
 }
 
 }  // namespace tessamire_python

@@ -40,15 +40,17 @@ py::array_t<double> PointView(const std::vector<Vector3>& points, py::handle own
 // ValueError naming `what` as PointArray does, and ValueError for a value beyond float32.
 std::vector<Float32> WeightArray(py::handle value, const std::string& what);
 
-// The host polygons of `faces`: a sequence of index sequences (a face of 3 or 4 corners one
-// polygon, a larger one a fan of triangles, as the OBJ reader makes them) or an integer array of
-// shape (M, 3) or (M, 4). Raises ValueError naming the face for fewer than 3 corners, an index
-// outside [0, pointCount) or a point named twice, TypeError for indices that are not integers.
+// The host polygons of `faces`: an integer array of shape (M, 4) in the host's layout (a row
+// whose last index repeats its third is a triangle) or (M, 3), or a sequence of index sequences
+// (a face of 3 or 4 corners one polygon, a larger one a fan of triangles, as the OBJ reader
+// makes them). Raises ValueError naming the face for fewer than 3 corners, an index outside
+// [0, pointCount) or a point named twice, TypeError for indices that are not integers.
 std::vector<CPolygon> FacePolygons(py::handle faces, Int64 pointCount);
 
-// Faces as tuples of point indices: corners faceFirst[f] .. faceFirst[f + 1] - 1 of `corners`.
-py::tuple FaceTuples(std::span<const Int64> faceFirst, std::span<const Int32> corners);
-// The faces of host polygons: a triangle (c == d) as 3 indices, a quad as 4.
-py::tuple PolygonTuples(std::span<const CPolygon> polygons);
+// Host polygons as a read-only (M, 4) int32 array, in their own layout.
+py::array_t<Int32> PolygonArray(std::span<const CPolygon> polygons);
+// A file's own faces as two read-only int32 arrays: the corner count of each face, and the point
+// index of every corner, face after face (faceFirst[f] .. faceFirst[f + 1] - 1 of `corners`).
+py::tuple FaceArrays(std::span<const Int64> faceFirst, std::span<const Int32> corners);
 
 }  // namespace tessamire_python

@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "headless/entries/framework.h"
 #include "headless/batch/correction.h"
+#include "headless/entries/framework.h"
 #include "headless/scene/description.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"
@@ -23,6 +23,9 @@
 namespace tessamire_python {
 
 namespace {
+
+// As the command line's --threads: beyond it, a pool would hold more threads than a machine runs.
+constexpr Int32 kMostThreads = 1024;
 
 // A setting checked against the bind tag's registered description: the same range the command
 // line takes, in the same words ("iterations wants a whole number from 0 to 1000, not 5000").
@@ -57,12 +60,34 @@ std::optional<Int32> WholeSetting(const py::object& value, const char* name, Int
   return Setting<Int32>(static_cast<Int32>(n), name, id, true);
 }
 
+// An optional real number.
+std::optional<double> RealSetting(const py::object& value, const char* name) {
+  if (value.is_none()) return std::nullopt;
+  return Number(value, name);
+}
+
+// The workers of the loops, as the command line's --threads takes them; None: one per hardware
+// thread (0 inside).
+Int32 ThreadsSetting(const py::object& value) {
+  if (value.is_none()) return 0;
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) {
+    PyErr_Clear();
+    throw py::type_error("threads wants a whole number, not " +
+                         py::repr(value).cast<std::string>());
+  }
+  const long long n = index.cast<long long>();
+  if (n < 1 || n > kMostThreads)
+    throw py::value_error("threads wants a whole number from 1 to " + std::to_string(kMostThreads) +
+                          ", not " + std::to_string(n));
+  return static_cast<Int32>(n);
+}
+
 }  // namespace
 
 PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object iterations,
-                           py::object weighting, py::object pinBorder,
-                           std::optional<double> strength, py::object vertexMap,
-                           py::object restriction, std::optional<Int32> threads) {
+                           py::object weighting, py::object pinBorder, py::object strength,
+                           py::object vertexMap, py::object restriction, py::object threads) {
   // The settings are checked against the description the plug-in registers.
   EnsurePlugins();
   const py::array_t<double> rest = PointArray(restPoints, "rest points", 2);
@@ -72,10 +97,9 @@ PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object i
   settings.iterations = WholeSetting(iterations, "iterations", TTESSAMIRE_ITERATIONS);
   settings.weighting = WholeSetting(weighting, "weighting", TTESSAMIRE_WEIGHTING);
   settings.pinBorder = WholeSetting(pinBorder, "pin_border", TTESSAMIRE_PINBORDER);
-  settings.strength = Setting(strength, "strength", TTESSAMIRE_STRENGTH, false);
-  if (threads && *threads < 0)
-    throw py::value_error("threads wants a whole number >= 0, not " + std::to_string(*threads));
-  threads_ = threads.value_or(0);
+  settings.strength =
+      Setting(RealSetting(strength, "strength"), "strength", TTESSAMIRE_STRENGTH, false);
+  threads_ = ThreadsSetting(threads);
   std::vector<Float32> map, restricted;
   if (!vertexMap.is_none()) map = WeightArray(vertexMap, "vertex map");
   if (!restriction.is_none()) restricted = WeightArray(restriction, "restriction");
@@ -99,11 +123,14 @@ size_t PyCorrection::PointCount() const {
   return correction_->PointCount();
 }
 
-py::tuple PyCorrection::Faces() const {
-  return PolygonTuples(correction_->Polygons());
+py::object PyCorrection::Faces() {
+  if (faces_.is_none()) faces_ = PolygonArray(correction_->Polygons());
+  return faces_;
 }
 
-py::array_t<double> PyCorrection::Run(py::handle points, bool smoothed) {
+py::array_t<double> PyCorrection::Run(py::handle points, bool smoothed,
+                                      const py::object& progress) {
+  CheckProgress(progress);
   const py::array_t<double> in = PointArray(points, "points", 0);
   const bool frames = in.ndim() == 3;
   const Int64 frameCount = frames ? static_cast<Int64>(in.shape(0)) : 1;
@@ -111,19 +138,22 @@ py::array_t<double> PyCorrection::Run(py::handle points, bool smoothed) {
   Vector3* to = WritablePoints(out);
   const size_t count = PointsPerFrame(in);
   Int64 kept = 0;
-  WithoutGil([&] {
-    // One document, one evaluation at a time: a second thread waits for the first.
+  std::vector<std::string> warnings;
+  FrameLoop(frameCount, progress, [&](Int64 f) {
+    // One document, one evaluation at a time: a second thread waits for the first. Taken per
+    // frame, so that between frames (progress, Ctrl-C) nothing is held while the GIL is.
     const std::lock_guard<std::mutex> serial(mutex_);
     const auto inUse = PluginsInUse();
     const headless::ThreadWorkers workers(threads_);
-    for (Int64 f = 0; f < frameCount; ++f) {
-      const std::string source = frames ? "frame " + std::to_string(f) : std::string("points");
-      kept += correction_->Correct(FramePoints(in, static_cast<size_t>(f)), source, smoothed)
-                  .PointsKept();
-      const std::vector<Vector3>& result = correction_->Result();
-      std::copy(result.begin(), result.end(), to + static_cast<size_t>(f) * count);
-    }
+    const std::string source = frames ? "frame " + std::to_string(f) : std::string("points");
+    const headless::DeformReport report =
+        correction_->Correct(FramePoints(in, static_cast<size_t>(f)), source, smoothed);
+    kept += report.PointsKept();
+    for (const std::string& warning : report.warnings) warnings.push_back(source + ": " + warning);
+    const std::vector<Vector3>& result = correction_->Result();
+    std::copy(result.begin(), result.end(), to + static_cast<size_t>(f) * count);
   });
+  for (const std::string& warning : warnings) Log("warning", warning);
   pointsKept_ = kept;
   return out;
 }
@@ -153,34 +183,38 @@ given (None keeps the plug-in's default, the same as the command line's); apply(
 deformed points of the same mesh. Each Correction holds a document of its own, so corrections
 on different threads run at the same time; calls on one Correction from several threads are
 serialised.)")
-      .def(py::init<py::handle, py::handle, py::object, py::object, py::object,
-                    std::optional<double>, py::object, py::object, std::optional<Int32>>(),
-           py::arg("rest_points"), py::arg("faces"), py::kw_only(),
-           py::arg("iterations") = py::none(), py::arg("weighting") = py::none(),
-           py::arg("pin_border") = py::none(), py::arg("strength") = py::none(),
-           py::arg("vertex_map") = py::none(), py::arg("restriction") = py::none(),
-           py::arg("threads") = py::none(),
+      .def(py::init<py::handle, py::handle, py::object, py::object, py::object, py::object,
+                    py::object, py::object, py::object>(),
+           py::arg("rest_points"), py::arg("faces"), py::arg("iterations"), py::arg("weighting"),
+           py::arg("pin_border"), py::arg("strength"), py::arg("vertex_map"),
+           py::arg("restriction"), py::arg("threads"),
            R"(Bind `rest_points` with `faces`.
 
-faces: a sequence of index sequences (3 or more corners; larger faces are fanned into
-triangles as the OBJ reader does) or an integer array of shape (M, 3) or (M, 4).
+faces: an integer array of shape (M, 4) in the host's layout (a triangle repeats its third
+index), or (M, 3), or a sequence of index sequences (3 or more corners; larger faces are
+fanned into triangles as the OBJ reader does).
 iterations, weighting, pin_border, strength: the bind tag's settings, checked against the
 plug-in's description. vertex_map: smoothing weights from 0 to 1, one per point.
 restriction: per point, 0 keeps the input and 1 takes the correction. threads: workers of
-this correction's evaluations (0 or None: one per hardware thread).
+this correction's evaluations, 1 to 1024 (None: one per hardware thread).
 
 Raises ValueError for bad input, RuntimeError when the plug-in cannot be found or refuses
 to bind.)")
-      .def("apply", &PyCorrection::Apply, py::arg("points"),
+      .def("apply", &PyCorrection::Apply, py::arg("points"), py::arg("progress"),
            R"(The corrected points of `points`: (N, 3) gives (N, 3), (F, N, 3) gives (F, N, 3), the
 frames evaluated in order. A new float64 array; the input is converted once when it is not
-C-ordered float64 already.)")
-      .def("smoothed", &PyCorrection::Smoothed, py::arg("points"),
+C-ordered float64 already.
+
+progress: None or a callable (frames done, frames in all), called on this thread between
+frames; an exception it raises stops the call. Ctrl-C stops it between frames with
+KeyboardInterrupt.)")
+      .def("smoothed", &PyCorrection::Smoothed, py::arg("points"), py::arg("progress"),
            "The smoothed mesh the correction of `points` is built on, shaped as apply()'s result.")
       .def_property_readonly("point_count", &PyCorrection::PointCount,
                              "The number of points of the rest mesh.")
       .def_property_readonly("faces", &PyCorrection::Faces,
-                             "The bound polygons as tuples of point indices (3 or 4 each).")
+                             "The bound polygons, (M, 4) int32 in the host's layout (a triangle "
+                             "repeats its third index).")
       .def_property_readonly(
           "points_kept", [](const PyCorrection& c) { return c.pointsKept_; },
           "How many points of the last call kept their input position because their "

@@ -1,24 +1,33 @@
 // The `tessamire` module: the plug-in's correction and the headless host's files over numpy.
 #include "python/module.h"
 
+#include "headless/deformers/installation.h"
 #include "headless/entries/framework.h"
+#include "python/calls.h"
 #include "python/plugins.h"
 
 #ifndef TESSAMIRE_VERSION
 #error "the build gives the version"
 #endif
 
-PYBIND11_MODULE(tessamire, m) {
+PYBIND11_MODULE(_tessamire, m) {
   namespace py = pybind11;
   using namespace tessamire_python;
   m.doc() = R"(Detail-restoring correction of deformed meshes by the Tessamire plug-in, on numpy
 arrays. The plug-in is found beside the module (its build tree or installed tree), in
 $TESSAMIRE_PLUGINS, or where load_plugins() says.)";
   m.attr("__version__") = TESSAMIRE_VERSION;
-  m.def("load_plugins", &LoadPlugins, py::arg("folder") = "",
-        R"(Load the plug-ins of `folder` (empty: $TESSAMIRE_PLUGINS, else beside the module),
-closing those loaded before; returns the folder. Raises RuntimeError when none is found or
-none starts.)");
+  // The host's own deformers (the skin of an imported character) run with no plug-in loaded.
+  headless::InstallNativeDeformers();
+  m.def(
+      "load_plugins",
+      [](py::object folder) {
+        return LoadPlugins(folder.is_none() ? std::string() : PathArgument(folder, "folder"));
+      },
+      py::arg("folder") = py::none(),
+      R"(Load the plug-ins of `folder` (None or empty: $TESSAMIRE_PLUGINS, else beside the
+module), closing those loaded before; returns the folder. Raises RuntimeError when none is
+found or none starts, keeping those loaded before.)");
   m.def("close_plugins", &ClosePlugins,
         "Close the plug-ins once running evaluations end; corrections made before then raise "
         "RuntimeError.");
@@ -35,6 +44,10 @@ none starts.)");
               "The best time of `repeats` corrections of one (N, 3) frame done in C++ alone.");
   testing.def("loops_met", &headless::LoopsMet,
               "Whether the last meeting was met by every caller.");
-  // The plug-ins close before the interpreter goes, while their code can still run.
-  py::module_::import("atexit").attr("register")(py::cpp_function(&ClosePlugins));
+  // Before the interpreter goes: the calls of other threads end (at their next frame), then the
+  // plug-ins close while their code can still run.
+  py::module_::import("atexit").attr("register")(py::cpp_function([] {
+    EndCallsAtExit();
+    ClosePlugins();
+  }));
 }

@@ -17,26 +17,34 @@ namespace py = pybind11;
 
 class PyCorrection {
  public:
+  // Every argument as Python gives it, checked here: a wrong one raises an error of one line
+  // naming it.
   PyCorrection(py::handle restPoints, py::handle faces, py::object iterations, py::object weighting,
-               py::object pinBorder, std::optional<double> strength, py::object vertexMap,
-               py::object restriction, std::optional<Int32> threads);
+               py::object pinBorder, py::object strength, py::object vertexMap,
+               py::object restriction, py::object threads);
   ~PyCorrection();
 
-  py::array_t<double> Apply(py::handle points) { return Run(points, false); }
-  py::array_t<double> Smoothed(py::handle points) { return Run(points, true); }
+  py::array_t<double> Apply(py::handle points, const py::object& progress) {
+    return Run(points, false, progress);
+  }
+  py::array_t<double> Smoothed(py::handle points, const py::object& progress) {
+    return Run(points, true, progress);
+  }
   size_t PointCount() const;
   // The best of `repeats` timings of the work apply() hands to the host for one frame (the
   // object's points set, the document evaluated), timed in C++: what apply() is measured against.
   double NativeSeconds(py::handle points, Int32 repeats);
-  py::tuple Faces() const;
+  // Made on first use and kept: read-only, so every access hands out the same array.
+  py::object Faces();
 
   Int64 pointsKept_ = 0;
 
  private:
-  py::array_t<double> Run(py::handle points, bool smoothed);
+  py::array_t<double> Run(py::handle points, bool smoothed, const py::object& progress);
 
   std::mutex mutex_;  // one evaluation of the document at a time
   Int32 threads_ = 0;
+  py::object faces_ = py::none();
   std::unique_ptr<headless::Correction> correction_;
 };
 

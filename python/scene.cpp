@@ -15,24 +15,35 @@ namespace {
 
 class Scene {
  public:
-  explicit Scene(std::unique_ptr<headless::Document> doc) : doc_(std::move(doc)) {}
+  explicit Scene(std::unique_ptr<headless::Document> doc) : doc_(std::move(doc)) {
+    // The nodes the plug-ins gave an instance: closing or reloading the plug-ins takes it away,
+    // and such a node would evaluate as nothing (the raw points, no error).
+    for (headless::Node* object : doc_->Objects()) {
+      if (object->instance != nullptr) withInstance_.push_back(object);
+      for (headless::Node* tag : headless::Document::Tags(object))
+        if (tag->instance != nullptr) withInstance_.push_back(tag);
+    }
+  }
   ~Scene() {
     const auto inUse = PluginsInUse();
     doc_.reset();
   }
 
-  static std::unique_ptr<Scene> Load(const std::string& path) {
+  static std::unique_ptr<Scene> Load(py::handle pathValue) {
+    const std::string path = PathArgument(pathValue, "path");
     CheckReadable(path);
     EnsurePlugins();
-    return std::make_unique<Scene>(FileWork([&] {
+    return FileWork([&] {
       return WithoutGil([&] {
+        // Made while the plug-ins that gave the nodes their instances cannot go.
         const auto inUse = PluginsInUse();
-        return headless::LoadScene(path);
+        return std::make_unique<Scene>(headless::LoadScene(path));
       });
-    }));
+    });
   }
 
-  void Save(const std::string& path) {
+  void Save(py::handle pathValue) {
+    const std::string path = PathArgument(pathValue, "path");
     FileWork([&] {
       WithoutGil([&] {
         const std::lock_guard<std::mutex> serial(mutex_);
@@ -50,24 +61,35 @@ class Scene {
   }
 
   // Every polygon object's deformed points at `frame`, by name (the first of a repeated name).
-  py::dict Evaluate(double frame) {
-    std::vector<const headless::Node*> objects;
+  py::dict Evaluate(py::handle frameValue) {
+    const double frame = Number(frameValue, "frame");
+    std::vector<std::pair<std::string, std::vector<Vector3>>> results;
+    std::vector<std::string> warnings;
     WithoutGil([&] {
       const std::lock_guard<std::mutex> serial(mutex_);
       const auto inUse = PluginsInUse();
+      for (const headless::Node* node : withInstance_)
+        if (node->instance == nullptr)
+          throw std::runtime_error(
+              "the plug-ins this scene was loaded with have been closed or "
+              "loaded again since: load the scene again");
       const headless::DeformReport report = headless::EvaluateDocumentAtFrame(*doc_, frame);
       if (!report.Ok())
         throw std::runtime_error("frame " + std::to_string(frame) + ": " + report.errors.front());
+      warnings = report.warnings;
+      // Copied while the document is this call's: another thread's evaluation waits till then.
+      for (const headless::Node* object : doc_->Objects())
+        if (object->IsPolygonObject())
+          results.emplace_back(object->name, headless::DeformedPoints(object));
     });
+    for (const std::string& warning : warnings) Log("warning", warning);
     py::dict result;
-    for (const headless::Node* object : doc_->Objects()) {
-      if (!object->IsPolygonObject()) continue;
-      const py::str name(object->name);
-      if (result.contains(name)) continue;
-      const std::vector<Vector3>& points = headless::DeformedPoints(object);
+    for (const auto& [name, points] : results) {
+      const py::str key(name);
+      if (result.contains(key)) continue;
       py::array_t<double> out = NewPointArray(-1, points.size());
       std::copy(points.begin(), points.end(), WritablePoints(out));
-      result[name] = out;
+      result[key] = out;
     }
     return result;
   }
@@ -75,6 +97,7 @@ class Scene {
  private:
   std::mutex mutex_;  // one evaluation or save of the document at a time
   std::unique_ptr<headless::Document> doc_;
+  std::vector<const headless::Node*> withInstance_;
 };
 
 }  // namespace

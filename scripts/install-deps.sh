@@ -11,13 +11,15 @@ need=()
 # ffmpeg encodes `tessamire render --movie`; assimp-testmodels holds models made elsewhere that
 # the tests import and the README renders.
 # chromium runs the page's tests headless, drawing WebGL in software. pybind11, Python's headers
-# and numpy build the Python module; pytest runs its tests. fmt's headers give the shortest digits
+# and numpy build the Python module; pytest runs its tests; venv, setuptools, wheel and build
+# make and install its package with no network (pyproject.toml). fmt's headers give the shortest digits
 # of the numbers written to OBJ files, fast_float's read them. libstb-dev's stb_image_write.h
 # encodes PNG pictures (the Windows cross build takes the same header). clang-tidy measures the
 # length of every function for `make test`. nlohmann's JSON reader lets the tests' glTF player read
 # back what the writers wrote.
 for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev libassimp-dev libfmt-dev libfast-float-dev ffmpeg assimp-testmodels chromium \
-  pybind11-dev python3-dev python3-numpy python3-pytest libstb-dev clang-tidy nlohmann-json3-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-wheel \
+  python3-build libstb-dev clang-tidy nlohmann-json3-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
 # Node.js and npm from Debian, unless a Node.js with its npm is there already.
 command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || need+=(nodejs npm)
 if [ ${#need[@]} -gt 0 ]; then

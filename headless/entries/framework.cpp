@@ -283,7 +283,15 @@ class Pool {
     stop_ = false;
     // A worker must know the generation before any loop is posted, or it can miss the first one.
     const UInt64 seen = generation_;
-    for (Int32 i = 1; i < workers; ++i) threads_.emplace_back([this, i, seen] { Loop(i, seen); });
+    try {
+      for (Int32 i = 1; i < workers; ++i) threads_.emplace_back([this, i, seen] { Loop(i, seen); });
+    } catch (...) {
+      // Threads the system would not give: those started end at once, so that they hold no
+      // resources the next loops (or the plug-in's own threads) need; the pool is then empty and
+      // the next loop starts it afresh.
+      Stop();
+      throw;
+    }
   }
 
   void Stop() {

@@ -1,5 +1,6 @@
 """Files through the module: OBJ, point caches, characters and scenes, and their faults."""
 
+import logging
 import os
 
 import numpy as np
@@ -14,7 +15,9 @@ def test_obj_written_like_its_source_keeps_everything_but_the_points(wuson, tmp_
     tessamire.write_obj(str(tmp_path / "moved.obj"), moved, like=wuson)
     back = tessamire.read_obj(str(tmp_path / "moved.obj"))
     assert np.array_equal(back.points, moved)
-    assert back.faces == wuson.faces
+    assert np.array_equal(back.faces, wuson.faces)
+    for mine, theirs in zip(back.file_faces, wuson.file_faces):
+        assert np.array_equal(mine, theirs)
     # Unchanged points give the source's lines back wherever they were not positions.
     tessamire.write_obj(str(tmp_path / "same.obj"), wuson.points, like=wuson)
     source = open(WUSON, "rb").read().splitlines()
@@ -30,7 +33,10 @@ def test_plain_obj_of_faces_reads_back(tmp_path):
     tessamire.write_obj(str(tmp_path / "plain.obj"), points, faces=faces)
     back = tessamire.read_obj(str(tmp_path / "plain.obj"))
     assert np.array_equal(back.points, points)
-    assert back.faces == tuple(faces)
+    assert back.faces.tolist() == [list(q) for q in quads.tolist()] + [[0, 6, 1, 1]]
+    counts, corners = back.file_faces
+    assert counts.tolist() == [4] * len(quads) + [3]
+    assert corners.tolist() == [i for face in faces for i in face]
     with pytest.raises(ValueError, match="either like= .* or faces="):
         tessamire.write_obj(str(tmp_path / "x.obj"), points)
     with pytest.raises(ValueError, match="15 points, but the mesh"):
@@ -155,3 +161,12 @@ def test_scene_saved_loads_and_evaluates_the_same(program, tmp_path):
     for f in range(3):
         assert np.array_equal(scene.evaluate(f)["m"], again.evaluate(f)["m"])
     assert not np.array_equal(scene.evaluate(1)["m"], scene.evaluate(2)["m"])
+
+
+def test_an_imports_notes_go_to_the_logger_as_the_program_prints_them(caplog):
+    path = character_path()
+    with caplog.at_level(logging.INFO, logger="tessamire"):
+        character = tessamire.import_character(path)
+    assert character.notes
+    logged = [r.getMessage() for r in caplog.records if r.name == "tessamire"]
+    assert logged == [f"{path}: note: {note}" for note in character.notes]

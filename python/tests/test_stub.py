@@ -5,7 +5,7 @@ import os
 
 import tessamire
 
-STUB = os.path.join(os.path.dirname(tessamire.__file__), "tessamire.pyi")
+STUB = os.path.join(os.path.dirname(tessamire.__file__), "__init__.pyi")
 
 
 def public(names):
@@ -16,7 +16,7 @@ def test_stub_matches_the_module():
     tree = ast.parse(open(STUB).read())
     functions = {n.name for n in tree.body if isinstance(n, ast.FunctionDef)}
     classes = {n.name: n for n in tree.body if isinstance(n, ast.ClassDef)}
-    module = {n for n in public(dir(tessamire)) if callable(getattr(tessamire, n))}
+    module = {n for n in tessamire.__all__ if callable(getattr(tessamire, n))}
     assert functions | set(classes) == module
     for name, node in classes.items():
         members = {m.name for m in node.body if isinstance(m, ast.FunctionDef)}
@@ -24,7 +24,7 @@ def test_stub_matches_the_module():
 
 
 def test_every_call_has_a_docstring():
-    for name in public(dir(tessamire)):
+    for name in tessamire.__all__:
         value = getattr(tessamire, name)
         if callable(value):
             assert value.__doc__, name

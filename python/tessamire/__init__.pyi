@@ -1,6 +1,7 @@
 """Detail-restoring correction of deformed meshes by the Tessamire plug-in, on numpy arrays."""
 
-from typing import Optional, Sequence, Union
+import os
+from typing import Any, Callable, Optional, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -9,9 +10,12 @@ __version__: str
 
 Faces = Union[Sequence[Sequence[int]], npt.NDArray[np.integer]]
 Points = npt.ArrayLike
+Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+# Called between frames with (frames done, frames in all).
+Progress = Optional[Callable[[int, int], Any]]
 
 
-def load_plugins(folder: str = "") -> str:
+def load_plugins(folder: Optional[Path] = None) -> str:
     """Load the plug-ins of `folder` (empty: $TESSAMIRE_PLUGINS, else beside the module)."""
 
 
@@ -33,10 +37,10 @@ class Correction:
                  threads: Optional[int] = None) -> None:
         """Bind `rest_points` (N, 3) with `faces`; None keeps a setting's default."""
 
-    def apply(self, points: Points) -> npt.NDArray[np.float64]:
+    def apply(self, points: Points, *, progress: Progress = None) -> npt.NDArray[np.float64]:
         """The corrected points: (N, 3) -> (N, 3), (F, N, 3) -> (F, N, 3)."""
 
-    def smoothed(self, points: Points) -> npt.NDArray[np.float64]:
+    def smoothed(self, points: Points, *, progress: Progress = None) -> npt.NDArray[np.float64]:
         """The smoothed mesh the correction of `points` is built on."""
 
     @property
@@ -44,8 +48,8 @@ class Correction:
         """The number of points of the rest mesh."""
 
     @property
-    def faces(self) -> tuple[tuple[int, ...], ...]:
-        """The bound polygons as tuples of point indices (3 or 4 each)."""
+    def faces(self) -> npt.NDArray[np.int32]:
+        """The bound polygons, (M, 4) in the host's layout (a triangle repeats its third index)."""
 
     @property
     def points_kept(self) -> int:
@@ -60,19 +64,23 @@ class ObjMesh:
         """The points, (N, 3), in `v` order."""
 
     @property
-    def faces(self) -> tuple[tuple[int, ...], ...]:
-        """The faces as tuples of 0-based point indices, in file order."""
+    def faces(self) -> npt.NDArray[np.int32]:
+        """The polygons handed to the host, (M, 4) (large faces fanned into triangles)."""
+
+    @property
+    def file_faces(self) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:
+        """The file's own faces: (corner count per face, 0-based point per corner)."""
 
     @property
     def name(self) -> str:
         """The file's name."""
 
 
-def read_obj(path: str) -> ObjMesh:
+def read_obj(path: Path) -> ObjMesh:
     """Read an OBJ file; OSError when it cannot be read or is not sound."""
 
 
-def write_obj(path: str, points: Points, *, like: Optional[ObjMesh] = None,
+def write_obj(path: Path, points: Points, *, like: Optional[ObjMesh] = None,
               faces: Optional[Faces] = None) -> None:
     """Write `points` like an ObjMesh read before, or as a plain OBJ of `faces`."""
 
@@ -101,11 +109,11 @@ class PointCache:
         """An MDD file's time of each sample in seconds; None for PC2."""
 
 
-def read_cache(path: str) -> PointCache:
+def read_cache(path: Path) -> PointCache:
     """Read a PC2 or MDD point cache (by its extension)."""
 
 
-def write_cache(path: str, frames: Points, *, start: float = 0.0, rate: float = 1.0,
+def write_cache(path: Path, frames: Points, *, start: float = 0.0, rate: float = 1.0,
                 times: Optional[Points] = None) -> None:
     """Write `frames` (F, N, 3) as a PC2 (start, rate) or MDD (times) point cache."""
 
@@ -122,8 +130,8 @@ class CharacterMesh:
         """The rest points, (N, 3)."""
 
     @property
-    def faces(self) -> tuple[tuple[int, ...], ...]:
-        """The polygons as tuples of point indices."""
+    def faces(self) -> npt.NDArray[np.int32]:
+        """The polygons, (M, 4) in the host's layout."""
 
     @property
     def joints(self) -> list[str]:
@@ -158,9 +166,10 @@ class Character:
         """The name of the animation imported; None when the file has none."""
 
 
-def import_character(path: str,
+def import_character(path: Path,
                      clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None, *,
-                     fps: Optional[float] = None, all_clips: bool = False) -> Character:
+                     fps: Optional[float] = None, all_clips: bool = False,
+                     progress: Progress = None) -> Character:
     """Import a rigged, animated character with its skinned frames."""
 
 
@@ -168,10 +177,10 @@ class Scene:
     """A scene file's document, evaluated the way the host does."""
 
     @staticmethod
-    def load(path: str) -> "Scene":
+    def load(path: Path) -> "Scene":
         """Load a scene file; OSError when it cannot be read or is not sound."""
 
-    def save(self, path: str) -> None:
+    def save(self, path: Path) -> None:
         """Save the scene, replacing the file as a whole or not at all."""
 
     @property
