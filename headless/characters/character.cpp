@@ -173,15 +173,6 @@ constexpr Float kMaxFileRate = 240.0;
 // Keys fewer a second than this are a few poses to move between, not a clip's frames.
 constexpr Float kMinKeyRate = 12.0;
 
-Matrix FromAssimp(const aiMatrix4x4& m) {
-  Matrix out;
-  out.off = {m.a4, m.b4, m.c4};
-  out.v1 = {m.a1, m.b1, m.c1};
-  out.v2 = {m.a2, m.b2, m.c2};
-  out.v3 = {m.a3, m.b3, m.c3};
-  return out;
-}
-
 struct Quaternion {
   Float w = 1.0, x = 0.0, y = 0.0, z = 0.0;
 };
@@ -297,7 +288,7 @@ class Pose {
 
   void Walk(const aiNode* node, const Matrix& parent, Float ticks, bool animated,
             std::map<const aiNode*, Matrix>& globals) {
-    Matrix local = FromAssimp(node->mTransformation);
+    Matrix local = MatrixFromAssimp(node->mTransformation);
     const auto it = channels_.find(node);
     if (animated && it != channels_.end()) {
       const aiNodeAnim* c = it->second.keys;
@@ -969,7 +960,8 @@ class Importer {
       }
       Node* joint = AddJoint(
           doc_, UniqueName(doc_, boneName),
-          InverseOf(FromAssimp(bone->mOffsetMatrix), "bone '" + boneName + "''s offset"), parent);
+          InverseOf(MatrixFromAssimp(bone->mOffsetMatrix), "bone '" + boneName + "''s offset"),
+          parent);
       Node* map = doc_.AddVertexMap(out.object, weights[b], boneName + " weights");
       if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
       if (node != nullptr) jointOfNode[node] = joint;

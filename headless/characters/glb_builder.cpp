@@ -1,10 +1,12 @@
 #include "headless/characters/glb_builder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "headless/characters/gltf.h"
 #include "headless/files/shortest_number.h"
+#include "headless/geometry/vector.h"
 
 namespace headless {
 
@@ -59,6 +61,26 @@ std::string GlbJsonString(const std::string& text) {
 
 std::string GlbNumber(Float32 value) {
   return ShortestNumber(static_cast<Float>(value));
+}
+
+Float32 GlbNarrowAt(Float value, size_t mesh, size_t vertex) {
+  const Float32 narrow = static_cast<Float32>(value);
+  if (!std::isfinite(narrow))
+    throw std::invalid_argument("mesh " + std::to_string(mesh) + ", vertex " +
+                                std::to_string(vertex) + ": " + ShortestNumber(value) +
+                                " does not fit in the float32 numbers a glTF holds");
+  return narrow;
+}
+
+void GlbAppendUnit(std::vector<Float32>& out, const Vector3& n) {
+  const Float length = Length(n);
+  if (!(length > 0.0) || !std::isfinite(length)) {
+    out.insert(out.end(), {0.0f, 0.0f, 1.0f});
+    return;
+  }
+  // Each component is at most 1 in size, so narrowing cannot overflow.
+  out.insert(out.end(), {static_cast<Float32>(n.x / length), static_cast<Float32>(n.y / length),
+                         static_cast<Float32>(n.z / length)});
 }
 
 Int64 GlbBuffer::Append(std::span<const std::uint8_t> bytes) {

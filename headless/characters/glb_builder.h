@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "host/abi/types.h"
 
@@ -16,6 +17,11 @@ namespace headless {
 std::string GlbJsonString(const std::string& text);
 // The shortest text that reads back to `value`.
 std::string GlbNumber(Float32 value);
+// `value` narrowed to the float32 a glTF holds; std::invalid_argument naming mesh `mesh`'s
+// vertex `vertex` when it does not fit (it would be written as infinite).
+Float32 GlbNarrowAt(Float value, size_t mesh, size_t vertex);
+// `n` normalised in float64, then narrowed and appended; +z when it has no direction.
+void GlbAppendUnit(std::vector<Float32>& out, const Vector3& n);
 
 inline constexpr int kGlbArrayBuffer = 34962;
 inline constexpr int kGlbElementArrayBuffer = 34963;

@@ -13,25 +13,6 @@
 namespace headless {
 namespace {
 
-Float32 NarrowAt(Float value, size_t mesh, size_t vertex) {
-  const Float32 narrow = static_cast<Float32>(value);
-  if (!std::isfinite(narrow))
-    throw std::invalid_argument("mesh " + std::to_string(mesh) + ", vertex " +
-                                std::to_string(vertex) + ": " + ShortestNumber(value) +
-                                " does not fit in the float32 numbers a glTF holds");
-  return narrow;
-}
-
-void AppendUnit(std::vector<Float32>& out, const Vector3& n) {
-  const Float length = Length(n);
-  if (!(length > 0.0) || !std::isfinite(length)) {
-    out.insert(out.end(), {0.0f, 0.0f, 1.0f});
-    return;
-  }
-  out.insert(out.end(), {static_cast<Float32>(n.x / length), static_cast<Float32>(n.y / length),
-                         static_cast<Float32>(n.z / length)});
-}
-
 // The inverse transpose of m's axes applied to n: how a normal turns where points move by m.
 Vector3 NormalThrough(const Matrix& inverse, const Vector3& n) {
   return {Dot(inverse.v1, n), Dot(inverse.v2, n), Dot(inverse.v3, n)};
@@ -129,11 +110,11 @@ void SkinGlbWriter::AddMesh(Int32 rigMesh, std::shared_ptr<const FileVertices> f
   }
   mesh.restGlobal = mesh.node >= 0 ? restGlobal_[mesh.node] : Matrix{};
   for (size_t v = 0; v < rest.size(); ++v)
-    mesh.rest.insert(mesh.rest.end(), {NarrowAt(rest[v].x, meshes_.size(), v),
-                                       NarrowAt(rest[v].y, meshes_.size(), v),
-                                       NarrowAt(rest[v].z, meshes_.size(), v)});
+    mesh.rest.insert(mesh.rest.end(), {GlbNarrowAt(rest[v].x, meshes_.size(), v),
+                                       GlbNarrowAt(rest[v].y, meshes_.size(), v),
+                                       GlbNarrowAt(rest[v].z, meshes_.size(), v)});
   if (!file->normals.empty())
-    for (const Vector3& n : restNormals) AppendUnit(mesh.normals, n);
+    for (const Vector3& n : restNormals) GlbAppendUnit(mesh.normals, n);
   for (size_t k = 0; k + 1 < file->uvs.size(); k += 2)
     mesh.uvs.insert(mesh.uvs.end(), {file->uvs[k], 1.0f - file->uvs[k + 1]});
   mesh.tolerance = OmissionTolerance(mesh.rest);

@@ -33,26 +33,6 @@ Float32 Narrow(Float value) {
   return narrow;
 }
 
-// Narrow, naming the vertex whose coordinate does not fit.
-Float32 NarrowAt(Float value, size_t mesh, size_t vertex) {
-  const Float32 narrow = static_cast<Float32>(value);
-  if (!std::isfinite(narrow))
-    throw std::invalid_argument("mesh " + std::to_string(mesh) + ", vertex " +
-                                std::to_string(vertex) + ": " + ShortestNumber(value) +
-                                " does not fit in the float32 numbers a glTF holds");
-  return narrow;
-}
-
-// `n` normalised in float64, then narrowed; +z when it has no direction.
-void AppendUnit(std::vector<Float32>& out, const Vector3& n) {
-  const Float length = Length(n);
-  if (!(length > 0.0) || !std::isfinite(length)) {
-    out.insert(out.end(), {0.0f, 0.0f, 1.0f});
-    return;
-  }
-  out.insert(out.end(), {Narrow(n.x / length), Narrow(n.y / length), Narrow(n.z / length)});
-}
-
 }  // namespace
 
 struct GlbWriter::Layout {
@@ -81,11 +61,11 @@ void GlbWriter::AddMesh(std::shared_ptr<const FileVertices> file,
   for (size_t v = 0; v < restPositions.size(); ++v) {
     const Vector3& p = restPositions[v];
     mesh.rest.insert(mesh.rest.end(),
-                     {NarrowAt(p.x, meshes_.size(), v), NarrowAt(p.y, meshes_.size(), v),
-                      NarrowAt(p.z, meshes_.size(), v)});
+                     {GlbNarrowAt(p.x, meshes_.size(), v), GlbNarrowAt(p.y, meshes_.size(), v),
+                      GlbNarrowAt(p.z, meshes_.size(), v)});
   }
   if (!file->normals.empty())
-    for (const Vector3& n : restNormals) AppendUnit(mesh.normals, n);
+    for (const Vector3& n : restNormals) GlbAppendUnit(mesh.normals, n);
   for (size_t k = 0; k + 1 < file->uvs.size(); k += 2)
     mesh.uvs.insert(mesh.uvs.end(), {file->uvs[k], 1.0f - file->uvs[k + 1]});
 
@@ -145,9 +125,9 @@ void GlbWriter::AddFrame(Float seconds, const std::vector<std::span<const Vector
     frame.offsets.reserve(3 * positions[m].size());
     for (size_t v = 0; v < positions[m].size(); ++v) {
       const Vector3& p = positions[m][v];
-      const Float32 offset[3] = {NarrowAt(p.x - mesh.rest[3 * v], m, v),
-                                 NarrowAt(p.y - mesh.rest[3 * v + 1], m, v),
-                                 NarrowAt(p.z - mesh.rest[3 * v + 2], m, v)};
+      const Float32 offset[3] = {GlbNarrowAt(p.x - mesh.rest[3 * v], m, v),
+                                 GlbNarrowAt(p.y - mesh.rest[3 * v + 1], m, v),
+                                 GlbNarrowAt(p.z - mesh.rest[3 * v + 2], m, v)};
       for (int k = 0; k < 3; ++k) {
         frame.low[k] = v == 0 ? offset[k] : std::min(frame.low[k], offset[k]);
         frame.high[k] = v == 0 ? offset[k] : std::max(frame.high[k], offset[k]);
@@ -155,7 +135,7 @@ void GlbWriter::AddFrame(Float seconds, const std::vector<std::span<const Vector
       frame.offsets.insert(frame.offsets.end(), offset, offset + 3);
     }
     if (mesh.normals.empty()) continue;
-    for (const Vector3& n : normals[m]) AppendUnit(frame.turns, n);
+    for (const Vector3& n : normals[m]) GlbAppendUnit(frame.turns, n);
     for (size_t k = 0; k < frame.turns.size(); ++k) frame.turns[k] -= mesh.normals[k];
   }
   for (size_t m = 0; m < meshes_.size(); ++m) {

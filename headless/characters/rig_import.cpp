@@ -10,9 +10,8 @@
 #include "headless/deformers/skinning.h"
 
 namespace headless {
-namespace {
 
-Matrix MatrixOf(const aiMatrix4x4& m) {
+Matrix MatrixFromAssimp(const aiMatrix4x4& m) {
   Matrix out;
   out.off = {m.a4, m.b4, m.c4};
   out.v1 = {m.a1, m.b1, m.c1};
@@ -20,6 +19,8 @@ Matrix MatrixOf(const aiMatrix4x4& m) {
   out.v3 = {m.a3, m.b3, m.c3};
   return out;
 }
+
+namespace {
 
 Int32 AddNode(Rig& rig, std::string name, Int32 parent, const Matrix& local) {
   rig.nodes.push_back({std::move(name), parent, local, -1});
@@ -78,8 +79,8 @@ void AddRigNodes(const aiScene* scene, const std::string& path, RigBuild& build)
     if (at.depth >= kMaxRigDepth)
       throw std::runtime_error(path + ": its node tree is deeper than " +
                                std::to_string(kMaxRigDepth) + " levels");
-    const Int32 index =
-        AddNode(build.rig, at.node->mName.C_Str(), at.parent, MatrixOf(at.node->mTransformation));
+    const Int32 index = AddNode(build.rig, at.node->mName.C_Str(), at.parent,
+                                MatrixFromAssimp(at.node->mTransformation));
     build.nodeOf[at.node] = index;
     for (unsigned c = at.node->mNumChildren; c-- > 0;)
       stack.push_back({at.node->mChildren[c], index, at.depth + 1});
@@ -145,7 +146,7 @@ void AddRigSkin(const aiScene* scene, const aiMesh* source, Int32 mesh, RigBuild
     const aiNode* node = scene->mRootNode->FindNode(bone->mName);
     const auto it = node != nullptr ? build.nodeOf.find(node) : build.nodeOf.end();
     Int32 joint = it != build.nodeOf.end() ? it->second : -1;
-    const Matrix offset = MatrixOf(bone->mOffsetMatrix);
+    const Matrix offset = MatrixFromAssimp(bone->mOffsetMatrix);
     if (joint < 0) {
       Matrix bind;
       try {

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <assimp/matrix4x4.h>
+
 #include "headless/scene/rig.h"
 
 struct aiScene;
@@ -15,6 +17,9 @@ struct aiMesh;
 struct aiAnimation;
 
 namespace headless {
+
+// Assimp's row-major matrix as the host's (axes and offset).
+Matrix MatrixFromAssimp(const aiMatrix4x4& m);
 
 struct RigBuild {
   Rig rig;
