@@ -1,0 +1,111 @@
+// A character's default glTF played as any linear-blend skinning player plays it (the test's own
+// player, written from the format's rules, with every influence it holds): at every frame of the
+// clip, each vertex lands where `correct --format obj --space world` puts it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "headless/characters/character.h"
+#include "headless/io/obj_read.h"
+#include "tests/support/cli_runner.h"
+
+#if TESSAMIRE_HAVE_JSON_READER
+#include "tests/support/gltf_player.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Case {
+  const char* name;
+  const char* model;  // under Assimp's test models
+  const char* clip;   // empty: the first
+};
+
+class SkinnedGlbCli : public ::testing::TestWithParam<Case> {};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The OBJ frames of the one mesh in `dir`, in frame order.
+std::vector<fs::path> ObjFrames(const fs::path& dir) {
+  std::vector<fs::path> frames;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().extension() == ".obj") frames.push_back(entry.path());
+  std::sort(frames.begin(), frames.end());
+  return frames;
+}
+
+TEST_P(SkinnedGlbCli, APlayerLandsOnTheCorrectedWorldPointsAtEveryFrame) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const Case& c = GetParam();
+  const fs::path model = fs::path("/usr/share/assimp/models") / c.model;
+  ASSERT_TRUE(fs::exists(model)) << model << " is missing (package assimp-testmodels)";
+  const fs::path dir = fs::path(::testing::TempDir()) / (std::string("skinned_glb_") + c.name);
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string clip = *c.clip ? std::string(" --clip ") + c.clip : "";
+  const std::string source = "correct " + Quoted(model.string()) + clip + " --quiet";
+  const CliRun glb = RunInProcess(source + " --format glb --out " + Quoted((dir / "glb").string()));
+  ASSERT_EQ(glb.status, 0) << glb.output;
+  const CliRun obj =
+      RunInProcess(source + " --format obj --space world --out " + Quoted((dir / "obj").string()));
+  ASSERT_EQ(obj.status, 0) << obj.output;
+
+  const std::vector<fs::path> frames = ObjFrames(dir / "obj");
+  ASSERT_GT(frames.size(), 1u);
+  fs::path file;
+  for (const auto& entry : fs::directory_iterator(dir / "glb")) file = entry.path();
+  const gltf_player::Player player(Slurp(file));
+  const auto& json = player.json();
+  ASSERT_EQ(json["skins"].size(), 1u) << "one skinned mesh";
+  ASSERT_EQ(json["animations"].size(), 1u);
+  // The frames' times: the keys of the weights that show each frame's target.
+  std::vector<double> times;
+  for (const auto& channel : json["animations"][0]["channels"])
+    if (channel["target"]["path"] == "weights")
+      times = player.Read(
+          json["animations"][0]["samplers"][channel["sampler"].get<int>()]["input"].get<int>());
+  ASSERT_EQ(times.size(), frames.size());
+
+  double extent = 0.0;
+  for (size_t f = 0; f < frames.size(); ++f) {
+    const std::vector<Vector3> want = headless::ReadObjFile(frames[f].string()).mesh.points;
+    if (f == 0) {
+      Vector3 low = want[0], high = want[0];
+      for (const Vector3& p : want) {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+      }
+      extent = std::sqrt((high.x - low.x) * (high.x - low.x) + (high.y - low.y) * (high.y - low.y) +
+                         (high.z - low.z) * (high.z - low.z));
+    }
+    const std::vector<gltf_player::Played> played = player.Play(0, times[f]);
+    ASSERT_EQ(played.size(), 1u);
+    ASSERT_EQ(played[0].positions.size(), want.size());
+    double worst = 0.0;
+    for (size_t v = 0; v < want.size(); ++v) {
+      const auto& got = played[0].positions[v];
+      worst = std::max({worst, std::fabs(got[0] - want[v].x), std::fabs(got[1] - want[v].y),
+                        std::fabs(got[2] - want[v].z)});
+    }
+    ASSERT_LE(worst, 1e-5 * extent) << c.name << " frame " << f << " of " << frames.size();
+  }
+  fs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(AssimpTestModels, SkinnedGlbCli,
+                         ::testing::Values(Case{"wuson_walk", "X/Testwuson.X", "Wuson_Walk"},
+                                           Case{"anim_test", "X/anim_test.x", ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+#endif
