@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,8 @@
 #include "headless/io/obj_read.h"
 #include "tests/support/cli_runner.h"
 
-#if TESSAMIRE_HAVE_JSON_READER
+#if TESSAMIRE_HAVE_JSON_READER && TESSAMIRE_HAVE_ASSIMP
+#include "tests/support/assimp_skinning.h"
 #include "tests/support/gltf_player.h"
 
 namespace {
@@ -97,6 +99,48 @@ TEST_P(SkinnedGlbCli, APlayerLandsOnTheCorrectedWorldPointsAtEveryFrame) {
                         std::fabs(got[2] - want[v].z)});
     }
     ASSERT_LE(worst, 1e-5 * extent) << c.name << " frame " << f << " of " << frames.size();
+  }
+  fs::remove_all(dir);
+}
+
+// A character of several meshes on nodes of their own: with no animation applied (every node at
+// its written transform, each skin at its bind), every mesh lies where Assimp's own skinning of
+// the bind pose puts it in the world.
+TEST(SkinnedGlbCliWhole, EachMeshLiesWhereTheFilesBindPosePutsIt) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const fs::path model = "/usr/share/assimp/models/X/BCN_Epileptic.X";
+  ASSERT_TRUE(fs::exists(model)) << model << " is missing (package assimp-testmodels)";
+  const fs::path dir = fs::path(::testing::TempDir()) / "skinned_glb_whole";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const CliRun run = RunInProcess("correct " + Quoted(model.string()) +
+                                  " --quiet --format glb --out " + Quoted(dir.string()));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const gltf_player::Player player(Slurp(dir / "BCN_Epileptic.glb"));
+  const std::vector<gltf_player::Played> played = player.Play(-1, 0.0);
+
+  const assimp_skinning::AssimpSkinning reference(model.string());
+  const aiScene* scene = reference.Scene();
+  ASSERT_NE(scene, nullptr);
+  ASSERT_EQ(played.size(), scene->mNumMeshes);
+  for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+    const aiMesh* mesh = scene->mMeshes[m];
+    // The glTF's mesh of as many vertices (each of this file's meshes has its own count).
+    const gltf_player::Played* got = nullptr;
+    for (const gltf_player::Played& p : played)
+      if (p.positions.size() == mesh->mNumVertices) {
+        ASSERT_EQ(got, nullptr) << "two meshes of " << mesh->mNumVertices << " vertices";
+        got = &p;
+      }
+    ASSERT_NE(got, nullptr) << mesh->mName.C_Str();
+    const std::vector<aiVector3D> want = reference.AtBind(m);
+    for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+      const float coordinates[3] = {want[v].x, want[v].y, want[v].z};
+      for (int c = 0; c < 3; ++c)
+        ASSERT_NEAR(got->positions[v][c], coordinates[c],
+                    4 * std::numeric_limits<float>::epsilon() * (1.0 + std::fabs(coordinates[c])))
+            << mesh->mName.C_Str() << " vertex " << v;
+    }
   }
   fs::remove_all(dir);
 }

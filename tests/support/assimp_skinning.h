@@ -64,6 +64,24 @@ class AssimpSkinning {
     return out;
   }
 
+  // Mesh `m`'s vertices at the bind pose in the world: every node at its own transform, each
+  // bone's global transform times its offset, the weights as the file gives them.
+  std::vector<aiVector3D> AtBind(unsigned m) const {
+    const aiMesh* mesh = scene_->mMeshes[m];
+    std::map<std::string, aiMatrix4x4> rest;
+    Walk(scene_->mRootNode, aiMatrix4x4(), nullptr, 0.0f, rest);
+    std::vector<aiVector3D> out(mesh->mNumVertices, aiVector3D(0, 0, 0));
+    for (unsigned b = 0; b < mesh->mNumBones; ++b) {
+      const aiBone* bone = mesh->mBones[b];
+      const aiMatrix4x4 skin = rest.at(bone->mName.C_Str()) * bone->mOffsetMatrix;
+      for (unsigned k = 0; k < bone->mNumWeights; ++k) {
+        const aiVertexWeight& w = bone->mWeights[k];
+        out[w.mVertexId] += w.mWeight * (skin * mesh->mVertices[w.mVertexId]);
+      }
+    }
+    return out;
+  }
+
  private:
   template <typename Key>
   static unsigned Before(const Key* keys, unsigned count, float ticks) {
