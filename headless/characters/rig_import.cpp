@@ -1,6 +1,7 @@
+// Only builds with Assimp make a rig from its scene.
+#if TESSAMIRE_HAVE_ASSIMP
 #include "headless/characters/rig_import.h"
 
-#if TESSAMIRE_HAVE_ASSIMP
 #include <cmath>
 #include <stdexcept>
 
