@@ -44,7 +44,10 @@ class RigCli : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
-    dir = fs::path(::testing::TempDir()) / "rig_cli";
+    // A folder per test: CTest runs the tests of this suite side by side.
+    dir =
+        fs::path(::testing::TempDir()) /
+        (std::string("rig_cli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
   }
