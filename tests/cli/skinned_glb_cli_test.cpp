@@ -1,6 +1,7 @@
-// A character's default glTF played as any linear-blend skinning player plays it (the test's own
-// player, written from the format's rules, with every influence it holds): at every frame of the
-// clip, each vertex lands where `correct --format obj --space world` puts it.
+// A character's default glTF, clean by the Khronos validator, played as any linear-blend skinning
+// player plays it (the test's own player, written from the format's rules, with every influence it
+// holds): at every frame of the clip, each vertex lands where `correct --format obj --space world`
+// puts it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "headless/characters/character.h"
 #include "headless/io/obj_read.h"
 #include "tests/support/cli_runner.h"
+#include "tests/support/gltf_check.h"
 
 #if TESSAMIRE_HAVE_JSON_READER && TESSAMIRE_HAVE_ASSIMP
 #include "tests/support/assimp_skinning.h"
@@ -65,6 +67,7 @@ TEST_P(SkinnedGlbCli, APlayerLandsOnTheCorrectedWorldPointsAtEveryFrame) {
   ASSERT_GT(frames.size(), 1u);
   fs::path file;
   for (const auto& entry : fs::directory_iterator(dir / "glb")) file = entry.path();
+  ExpectCleanGltf(file, {});
   const gltf_player::Player player(Slurp(file));
   const auto& json = player.json();
   ASSERT_EQ(json["skins"].size(), 1u) << "one skinned mesh";
@@ -116,6 +119,7 @@ TEST(SkinnedGlbCliWhole, EachMeshLiesWhereTheFilesBindPosePutsIt) {
   const CliRun run = RunInProcess("correct " + Quoted(model.string()) +
                                   " --quiet --format glb --out " + Quoted(dir.string()));
   ASSERT_EQ(run.status, 0) << run.output;
+  ExpectCleanGltf(dir / "BCN_Epileptic.glb", {});
   const gltf_player::Player player(Slurp(dir / "BCN_Epileptic.glb"));
   const std::vector<gltf_player::Played> played = player.Play(-1, 0.0);
 
