@@ -181,8 +181,12 @@ TEST_F(EvaluateSceneTest, WritesGltfSkinnedWhereTheSceneHasARig) {
       continue;
     }
     headless::EvaluateScene(*doc, request, {});
-    std::ifstream in(dir / "out" / "scene.glb", std::ios::binary);
-    const std::string glb((std::istreambuf_iterator<char>(in)), {});
+    std::string glb;
+    {
+      // Closed before the folder goes: Windows keeps an open file's folder.
+      std::ifstream in(dir / "out" / "scene.glb", std::ios::binary);
+      glb.assign(std::istreambuf_iterator<char>(in), {});
+    }
     EXPECT_NE(glb.find(c.holds), std::string::npos) << label;
     EXPECT_EQ(glb.find(c.lacks), std::string::npos) << label;
     fs::remove_all(dir / "out");
