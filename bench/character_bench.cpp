@@ -15,6 +15,7 @@
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
 #include "headless/characters/character.h"
+#include "headless/io/page.h"
 #include "headless/scene/scene.h"
 
 namespace bench {
@@ -22,21 +23,6 @@ namespace {
 
 constexpr int kJoints = 4, kAround = 6, kRings = 10;
 constexpr double kKeyStep = 1.0 / 24;
-
-std::string Base64(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const std::uint32_t n = (std::uint32_t{bytes[i]} << 16) |
-                            (i + 1 < bytes.size() ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
-                            (i + 2 < bytes.size() ? std::uint32_t{bytes[i + 2]} : 0);
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return out;
-}
 
 // The glTF of the tube along y over `seconds` of keys: joint j at y = j, each swaying about z.
 std::string Character(double seconds) {
@@ -121,7 +107,7 @@ std::string Character(double seconds) {
          "],\"inverseBindMatrices\":3}],\"animations\":[{\"name\":\"sway\",\"channels\":[" +
          channels + "],\"samplers\":[" + samplers +
          "]}],\"buffers\":[{\"byteLength\":" + std::to_string(buffer.size()) +
-         ",\"uri\":\"data:application/octet-stream;base64," + Base64(buffer) +
+         ",\"uri\":\"data:application/octet-stream;base64," + headless::Base64(buffer) +
          "\"}],\"bufferViews\":[" + views.str() + "],\"accessors\":[" + accessors.str() + "]}";
 }
 

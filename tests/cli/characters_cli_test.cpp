@@ -16,6 +16,7 @@
 
 #include "headless/characters/character.h"
 #include "headless/io/obj_read.h"
+#include "headless/io/page.h"
 #include "headless/io/point_cache.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
@@ -30,21 +31,6 @@ const fs::path kModels = "/usr/share/assimp/models";
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-std::string Base64(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const std::uint32_t n = (std::uint32_t{bytes[i]} << 16) |
-                            (i + 1 < bytes.size() ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
-                            (i + 2 < bytes.size() ? std::uint32_t{bytes[i + 2]} : 0);
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return out;
 }
 
 // A glTF 2.0 file with its buffer inside: a tube of 8 x 7 points along y skinned to two joints
@@ -135,8 +121,9 @@ std::string TwoClipGltf() {
          clip("Rest", 4) + "," + clip("Bend", 5) +
          "],"
          "\"buffers\":[{\"byteLength\":" +
-         std::to_string(end) + ",\"uri\":\"data:application/octet-stream;base64," + Base64(buffer) +
-         "\"}],\"bufferViews\":[" + views.str() + "],\"accessors\":[" + accessors.str() + "]}";
+         std::to_string(end) + ",\"uri\":\"data:application/octet-stream;base64," +
+         headless::Base64(buffer) + "\"}],\"bufferViews\":[" + views.str() + "],\"accessors\":[" +
+         accessors.str() + "]}";
 }
 
 class CharactersCli : public ::testing::Test {

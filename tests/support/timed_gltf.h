@@ -3,7 +3,7 @@
 // 1.5), and one animation, "Bend", that turns "tip" about z by 90 degrees over its keys at
 // `tipTimes` (float32 seconds, written as given, NaN and disorder included) and, when
 // `rootTimes` is not empty, moves "root" along x at those times. Its buffer is inside the file
-// (a data URI). Standard library only.
+// (a data URI).
 #pragma once
 
 #include <cmath>
@@ -14,22 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace timed_gltf {
+#include "headless/io/page.h"
 
-inline std::string Base64(const std::vector<std::uint8_t>& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); i += 3) {
-    const std::uint32_t n = (std::uint32_t{bytes[i]} << 16) |
-                            (i + 1 < bytes.size() ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
-                            (i + 2 < bytes.size() ? std::uint32_t{bytes[i + 2]} : 0);
-    out += kDigits[(n >> 18) & 63];
-    out += kDigits[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? kDigits[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kDigits[n & 63] : '=';
-  }
-  return out;
-}
+namespace timed_gltf {
 
 inline std::string TimedGltf(const std::vector<float>& tipTimes,
                              const std::vector<float>& rootTimes = {}) {
@@ -120,7 +107,7 @@ inline std::string TimedGltf(const std::vector<float>& tipTimes,
          "}]}],\"skins\":[{\"joints\":[1,2],\"inverseBindMatrices\":" + std::to_string(matrices) +
          "}],\"animations\":[{\"name\":\"Bend\",\"channels\":[" + channels + "],\"samplers\":[" +
          samplers + "]}],\"buffers\":[{\"byteLength\":" + std::to_string(buffer.size()) +
-         ",\"uri\":\"data:application/octet-stream;base64," + Base64(buffer) +
+         ",\"uri\":\"data:application/octet-stream;base64," + headless::Base64(buffer) +
          "\"}],\"bufferViews\":[" + views.str() + "],\"accessors\":[" + accessors.str() + "]}";
 }
 
