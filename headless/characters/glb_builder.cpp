@@ -90,7 +90,7 @@ Int64 GlbBuffer::Append(std::span<const std::uint8_t> bytes) {
   return at;
 }
 
-Int64 GlbBuffer::View(Int64 offset, Int64 bytes, int target, int stride) {
+Int64 GlbTables::View(Int64 offset, Int64 bytes, int target, int stride) {
   views_ += std::string(viewCount_ > 0 ? "," : "") +
             "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
             ",\"byteLength\":" + std::to_string(bytes) +
@@ -99,9 +99,17 @@ Int64 GlbBuffer::View(Int64 offset, Int64 bytes, int target, int stride) {
   return viewCount_++;
 }
 
-Int64 GlbBuffer::Accessor(const std::string& members) {
+Int64 GlbTables::Accessor(const std::string& members) {
   accessors_ += std::string(accessorCount_ > 0 ? "," : "") + "{" + members + "}";
   return accessorCount_++;
+}
+
+Int64 GlbTables::Accessor(Int64 view, Int64 offset, int components, Int64 count, const char* type,
+                          const std::string& extra) {
+  return Accessor("\"bufferView\":" + std::to_string(view) +
+                  (offset != 0 ? ",\"byteOffset\":" + std::to_string(offset) : std::string()) +
+                  ",\"componentType\":" + std::to_string(components) +
+                  ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"" + extra);
 }
 
 std::string GlbBounds(std::span<const Float32> values, int n) {

@@ -31,7 +31,27 @@ inline constexpr int kGlbUnsignedShort = 5123;
 inline constexpr int kGlbUnsignedInt = 5125;
 inline constexpr int kGlbUnsignedByte = 5121;
 
-class GlbBuffer {
+// The buffer views and accessors of a glTF's JSON, numbered as they are added.
+class GlbTables {
+ public:
+  // A buffer view over [offset, offset + bytes); `target` 0 for none, `stride` 0 for tight.
+  Int64 View(Int64 offset, Int64 bytes, int target = 0, int stride = 0);
+  // An accessor whose JSON members (without braces) are `members`.
+  Int64 Accessor(const std::string& members);
+  // An accessor over view `view` from `offset` bytes into it, with `extra` members (bounds,
+  // normalized) added: the common case.
+  Int64 Accessor(Int64 view, Int64 offset, int components, Int64 count, const char* type,
+                 const std::string& extra = "");
+  const std::string& Views() const { return views_; }
+  const std::string& Accessors() const { return accessors_; }
+
+ private:
+  std::string views_, accessors_;
+  Int64 viewCount_ = 0, accessorCount_ = 0;
+};
+
+// The tables with the binary chunk they describe, grown piece by piece.
+class GlbBuffer : public GlbTables {
  public:
   // Appends `bytes`, padded to a multiple of 4 so the next piece stays aligned; answers where
   // they start.
@@ -40,28 +60,18 @@ class GlbBuffer {
   Int64 AppendValues(std::span<const T> values) {
     return Append({reinterpret_cast<const std::uint8_t*>(values.data()), values.size_bytes()});
   }
-  // A buffer view over [offset, offset + bytes); `target` 0 for none, `stride` 0 for tight.
-  Int64 View(Int64 offset, Int64 bytes, int target = 0, int stride = 0);
-  // An accessor whose JSON members (without braces) are `members`.
-  Int64 Accessor(const std::string& members);
-  // The values appended as a view and an accessor over it, with `extra` members (bounds,
-  // normalized) added: the common case.
+  // The values appended as a view and an accessor over it.
   template <typename T>
   Int64 Values(std::span<const T> values, int components, const char* type, Int64 count,
                int target = 0, const std::string& extra = "") {
     const Int64 view = View(AppendValues(values), static_cast<Int64>(values.size_bytes()), target);
-    return Accessor("\"bufferView\":" + std::to_string(view) +
-                    ",\"componentType\":" + std::to_string(components) +
-                    ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"" + extra);
+    return Accessor(view, 0, components, count, type, extra);
   }
-  const std::string& Views() const { return views_; }
-  const std::string& Accessors() const { return accessors_; }
   const std::string& Bin() const { return bin_; }
   Int64 Bytes() const { return static_cast<Int64>(bin_.size()); }
 
  private:
-  std::string bin_, views_, accessors_;
-  Int64 viewCount_ = 0, accessorCount_ = 0;
+  std::string bin_;
 };
 
 // ",\"min\":[...],\"max\":[...]" over `count` items of `n` floats each.

@@ -15,14 +15,6 @@ namespace {
 constexpr std::uint32_t kGlbMagic = 0x46546C67;   // "glTF"
 constexpr std::uint32_t kJsonChunk = 0x4E4F534A;  // "JSON"
 constexpr std::uint32_t kBinChunk = 0x004E4942;   // "BIN\0"
-constexpr int kArrayBuffer = 34962;
-constexpr int kElementArrayBuffer = 34963;
-constexpr int kFloatComponents = 5126;
-constexpr int kUnsignedIntComponents = 5125;
-
-std::string Number(Float32 value) {
-  return ShortestNumber(static_cast<Float>(value));
-}
 
 // glTF holds float32: a number beyond its range is refused rather than written as infinite.
 Float32 Narrow(Float value) {
@@ -114,24 +106,18 @@ void GlbWriter::AddFrame(Float seconds, const std::vector<std::span<const Vector
   }
   // Worked out whole before anything is kept, so a refused frame leaves the file as it was.
   struct Frame {
-    std::vector<Float32> offsets, turns, low, high;
+    std::vector<Float32> offsets, turns;
   };
   std::vector<Frame> added(meshes_.size());
   for (size_t m = 0; m < meshes_.size(); ++m) {
     const Mesh& mesh = meshes_[m];
     Frame& frame = added[m];
-    frame.low.assign(3, 0.0f);
-    frame.high.assign(3, 0.0f);
     frame.offsets.reserve(3 * positions[m].size());
     for (size_t v = 0; v < positions[m].size(); ++v) {
       const Vector3& p = positions[m][v];
       const Float32 offset[3] = {GlbNarrowAt(p.x - mesh.rest[3 * v], m, v),
                                  GlbNarrowAt(p.y - mesh.rest[3 * v + 1], m, v),
                                  GlbNarrowAt(p.z - mesh.rest[3 * v + 2], m, v)};
-      for (int k = 0; k < 3; ++k) {
-        frame.low[k] = v == 0 ? offset[k] : std::min(frame.low[k], offset[k]);
-        frame.high[k] = v == 0 ? offset[k] : std::max(frame.high[k], offset[k]);
-      }
       frame.offsets.insert(frame.offsets.end(), offset, offset + 3);
     }
     if (mesh.normals.empty()) continue;
@@ -143,8 +129,6 @@ void GlbWriter::AddFrame(Float seconds, const std::vector<std::span<const Vector
     const Frame& frame = added[m];
     mesh.offsets.insert(mesh.offsets.end(), frame.offsets.begin(), frame.offsets.end());
     mesh.turns.insert(mesh.turns.end(), frame.turns.begin(), frame.turns.end());
-    mesh.low.insert(mesh.low.end(), frame.low.begin(), frame.low.end());
-    mesh.high.insert(mesh.high.end(), frame.high.begin(), frame.high.end());
   }
   times_.push_back(Narrow(seconds));
 }
@@ -182,102 +166,59 @@ GlbWriter::Layout GlbWriter::Plan() const {
   return layout;
 }
 
-// The buffer views and accessors of a glTF's JSON, numbered as they are added.
-class GlbWriter::Tables {
- public:
-  // A buffer view over [offset, offset + bytes); `target` 0 for none. Views that several
-  // accessors of vertex attributes share give their stride.
-  Int64 View(Int64 offset, Int64 bytes, int target, int stride = 0) {
-    views_ += std::string(viewCount_ > 0 ? "," : "") +
-              "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
-              ",\"byteLength\":" + std::to_string(bytes) +
-              (stride != 0 ? ",\"byteStride\":" + std::to_string(stride) : std::string()) +
-              (target != 0 ? ",\"target\":" + std::to_string(target) : std::string()) + "}";
-    return viewCount_++;
-  }
-  Int64 Accessor(Int64 bufferView, Int64 offset, int components, Int64 count, const char* type,
-                 const std::string& bounds) {
-    accessors_ += std::string(accessorCount_ > 0 ? "," : "") +
-                  "{\"bufferView\":" + std::to_string(bufferView) +
-                  (offset != 0 ? ",\"byteOffset\":" + std::to_string(offset) : std::string()) +
-                  ",\"componentType\":" + std::to_string(components) +
-                  ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"" + bounds +
-                  "}";
-    return accessorCount_++;
-  }
-  static std::string Bounds(const Float32* low, const Float32* high, int n) {
-    std::string text = ",\"min\":[";
-    for (int k = 0; k < n; ++k) text += (k > 0 ? "," : "") + Number(low[k]);
-    text += "],\"max\":[";
-    for (int k = 0; k < n; ++k) text += (k > 0 ? "," : "") + Number(high[k]);
-    return text + "]";
-  }
-  const std::string& Views() const { return views_; }
-  const std::string& Accessors() const { return accessors_; }
-
- private:
-  std::string views_, accessors_;
-  Int64 viewCount_ = 0, accessorCount_ = 0;
-};
-
 // The JSON of one mesh and its node, appended to the lists of the whole file.
 struct GlbWriter::MeshLists {
   std::string nodes, meshes, animationSamplers, animationChannels;
 };
 
-std::string GlbWriter::Attributes(size_t m, const Layout& layout, Tables& tables) const {
+std::string GlbWriter::Attributes(size_t m, const Layout& layout, GlbTables& tables) const {
   const Mesh& mesh = meshes_[m];
   const Layout::MeshPieces& pieces = layout.meshes[m];
   const Int64 vertices = mesh.Vertices();
   const Int64 vertexBytes = 12 * vertices;
-  Float32 low[3], high[3];
-  for (int k = 0; k < 3; ++k) {
-    low[k] = high[k] = mesh.rest[k];
-    for (Int64 v = 1; v < vertices; ++v) {
-      low[k] = std::min(low[k], mesh.rest[3 * v + k]);
-      high[k] = std::max(high[k], mesh.rest[3 * v + k]);
-    }
-  }
   std::string attributes =
-      "\"POSITION\":" + std::to_string(tables.Accessor(
-                            tables.View(pieces.rest, vertexBytes, kArrayBuffer), 0,
-                            kFloatComponents, vertices, "VEC3", Tables::Bounds(low, high, 3)));
+      "\"POSITION\":" +
+      std::to_string(tables.Accessor(tables.View(pieces.rest, vertexBytes, kGlbArrayBuffer), 0,
+                                     kGlbFloat, vertices, "VEC3", GlbBounds(mesh.rest, 3)));
   if (!mesh.normals.empty())
     attributes += ",\"NORMAL\":" + std::to_string(tables.Accessor(
-                                       tables.View(pieces.normals, vertexBytes, kArrayBuffer), 0,
-                                       kFloatComponents, vertices, "VEC3", ""));
+                                       tables.View(pieces.normals, vertexBytes, kGlbArrayBuffer), 0,
+                                       kGlbFloat, vertices, "VEC3", ""));
   if (!mesh.uvs.empty())
     attributes += ",\"TEXCOORD_0\":" + std::to_string(tables.Accessor(
-                                           tables.View(pieces.uvs, 8 * vertices, kArrayBuffer), 0,
-                                           kFloatComponents, vertices, "VEC2", ""));
+                                           tables.View(pieces.uvs, 8 * vertices, kGlbArrayBuffer),
+                                           0, kGlbFloat, vertices, "VEC2", ""));
   return attributes;
 }
 
-std::string GlbWriter::Targets(size_t m, const Layout& layout, Tables& tables) const {
+std::string GlbWriter::Targets(size_t m, const Layout& layout, GlbTables& tables) const {
   const Mesh& mesh = meshes_[m];
   const Layout::MeshPieces& pieces = layout.meshes[m];
   const Int64 frames = FrameCount();
   const Int64 vertices = mesh.Vertices();
   const Int64 vertexBytes = 12 * vertices;
   std::string targets;
-  const Int64 targetView = tables.View(pieces.targets, frames * vertexBytes, kArrayBuffer, 12);
-  const Int64 turnView =
-      mesh.normals.empty() ? -1 : tables.View(pieces.turns, frames * vertexBytes, kArrayBuffer, 12);
+  const Int64 targetView = tables.View(pieces.targets, frames * vertexBytes, kGlbArrayBuffer, 12);
+  const Int64 turnView = mesh.normals.empty()
+                             ? -1
+                             : tables.View(pieces.turns, frames * vertexBytes, kGlbArrayBuffer, 12);
   for (Int64 k = 0; k < frames; ++k) {
-    targets += std::string(k > 0 ? "," : "") + "{\"POSITION\":" +
-               std::to_string(
-                   tables.Accessor(targetView, k * vertexBytes, kFloatComponents, vertices, "VEC3",
-                                   Tables::Bounds(&mesh.low[3 * k], &mesh.high[3 * k], 3)));
+    targets +=
+        std::string(k > 0 ? "," : "") + "{\"POSITION\":" +
+        std::to_string(tables.Accessor(targetView, k * vertexBytes, kGlbFloat, vertices, "VEC3",
+                                       GlbBounds(std::span(mesh.offsets)
+                                                     .subspan(static_cast<size_t>(3 * vertices * k),
+                                                              static_cast<size_t>(3 * vertices)),
+                                                 3)));
     if (turnView >= 0)
-      targets +=
-          ",\"NORMAL\":" + std::to_string(tables.Accessor(turnView, k * vertexBytes,
-                                                          kFloatComponents, vertices, "VEC3", ""));
+      targets += ",\"NORMAL\":" + std::to_string(tables.Accessor(turnView, k * vertexBytes,
+                                                                 kGlbFloat, vertices, "VEC3", ""));
     targets += "}";
   }
   return targets;
 }
 
-void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor, Tables& tables,
+void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor, GlbTables& tables,
                             MeshLists& lists) const {
   const Mesh& mesh = meshes_[m];
   const Layout::MeshPieces& pieces = layout.meshes[m];
@@ -295,7 +236,7 @@ void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor,
       lowest = std::min(lowest, i);
     }
     const Int64 indices = tables.Accessor(
-        tables.View(pieces.indices[p], 4 * count, kElementArrayBuffer), 0, kUnsignedIntComponents,
+        tables.View(pieces.indices[p], 4 * count, kGlbElementArrayBuffer), 0, kGlbUnsignedInt,
         count, "SCALAR",
         ",\"min\":[" + std::to_string(lowest) + "],\"max\":[" + std::to_string(highest) + "]");
     primitives += std::string(primitives.empty() ? "" : ",") + "{\"attributes\":{" + attributes +
@@ -318,7 +259,7 @@ void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor,
     }
     meshJson += ",\"weights\":[" + weights + "],\"extras\":{\"targetNames\":[" + names + "]}";
     const Int64 output = tables.Accessor(tables.View(pieces.weights, 4 * frames * frames, 0), 0,
-                                         kFloatComponents, frames * frames, "SCALAR", "");
+                                         kGlbFloat, frames * frames, "SCALAR", "");
     lists.animationSamplers +=
         std::string(m > 0 ? "," : "") + "{\"input\":" + std::to_string(timesAccessor) +
         ",\"output\":" + std::to_string(output) + ",\"interpolation\":\"LINEAR\"}";
@@ -333,14 +274,13 @@ void GlbWriter::AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor,
 }
 
 std::string GlbWriter::Json(const Layout& layout) const {
-  Tables tables;
+  GlbTables tables;
   const Int64 frames = FrameCount();
   MeshLists lists;
   Int64 timesAccessor = -1;
   if (frames > 0) {
-    timesAccessor =
-        tables.Accessor(tables.View(layout.times, 4 * frames, 0), 0, kFloatComponents, frames,
-                        "SCALAR", Tables::Bounds(&times_.front(), &times_.back(), 1));
+    timesAccessor = tables.Accessor(tables.View(layout.times, 4 * frames, 0), 0, kGlbFloat, frames,
+                                    "SCALAR", GlbBounds(times_, 1));
   }
   for (size_t m = 0; m < meshes_.size(); ++m) AddMeshJson(m, layout, timesAccessor, tables, lists);
 

@@ -32,6 +32,8 @@ namespace headless {
 // A binary glTF holds at most 4 GiB - 1 bytes (its length is a 32-bit number).
 inline constexpr Int64 kMaxGlbBytes = (Int64{1} << 32) - 1;
 
+class GlbTables;
+
 class GlbWriter {
  public:
   // A mesh on the vertices `file` describes (sound, see CheckFileVertices), at rest at
@@ -65,25 +67,23 @@ class GlbWriter {
   struct Mesh {
     std::shared_ptr<const FileVertices> file;
     std::vector<Primitive> primitives;
-    std::vector<Float32> rest;       // x, y, z per vertex
-    std::vector<Float32> normals;    // x, y, z per vertex, or none
-    std::vector<Float32> uvs;        // u, v per vertex (v down), or none
-    std::vector<Float32> offsets;    // per frame: x, y, z per vertex
-    std::vector<Float32> turns;      // per frame: normal offsets, x, y, z per vertex
-    std::vector<Float32> low, high;  // per frame: x, y, z bounds of its position offsets
+    std::vector<Float32> rest;     // x, y, z per vertex
+    std::vector<Float32> normals;  // x, y, z per vertex, or none
+    std::vector<Float32> uvs;      // u, v per vertex (v down), or none
+    std::vector<Float32> offsets;  // per frame: x, y, z per vertex
+    std::vector<Float32> turns;    // per frame: normal offsets, x, y, z per vertex
     Int64 Vertices() const { return static_cast<Int64>(rest.size() / 3); }
   };
   // Where each piece of the binary chunk starts, in the order Emit writes them.
   struct Layout;
   Layout Plan() const;
-  class Tables;
   struct MeshLists;
   std::string Json(const Layout& layout) const;
   // The JSON of mesh `m`: its attributes, its morph targets, and the whole mesh with its node and
   // its animation's sampler and channel.
-  std::string Attributes(size_t m, const Layout& layout, Tables& tables) const;
-  std::string Targets(size_t m, const Layout& layout, Tables& tables) const;
-  void AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor, Tables& tables,
+  std::string Attributes(size_t m, const Layout& layout, GlbTables& tables) const;
+  std::string Targets(size_t m, const Layout& layout, GlbTables& tables) const;
+  void AddMeshJson(size_t m, const Layout& layout, Int64 timesAccessor, GlbTables& tables,
                    MeshLists& lists) const;
   template <typename Sink>
   void Emit(Sink&& sink) const;
