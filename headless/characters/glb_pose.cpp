@@ -182,14 +182,6 @@ std::vector<Matrix> GlobalMatrices(std::span<const RigNode> nodes, std::span<con
   return global;
 }
 
-std::vector<Matrix> RestGlobalMatrices(std::span<const RigNode> nodes) {
-  std::vector<Matrix> global(nodes.size());
-  for (size_t n = 0; n < nodes.size(); ++n)
-    global[n] =
-        nodes[n].parent >= 0 ? Multiply(global[nodes[n].parent], nodes[n].local) : nodes[n].local;
-  return global;
-}
-
 Matrix NarrowMatrix(const Matrix& m) {
   const auto narrow = [](const Vector3& v) {
     return Vector3{Narrow(v.x, "an inverse bind matrix"), Narrow(v.y, "an inverse bind matrix"),

@@ -49,8 +49,6 @@ std::vector<NodeTrs> PoseAt(std::span<const NodeTrs> rest, std::span<const Chann
                             Float32 seconds);
 // Each node's global matrix: parent's x own (parents come before their children).
 std::vector<Matrix> GlobalMatrices(std::span<const RigNode> nodes, std::span<const NodeTrs> pose);
-// The same from the rig's float64 local matrices: where the host's meshes sit at rest.
-std::vector<Matrix> RestGlobalMatrices(std::span<const RigNode> nodes);
 
 // `m` with every number rounded to float32, as an inverse bind matrix is written.
 Matrix NarrowMatrix(const Matrix& m);

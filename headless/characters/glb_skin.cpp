@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "headless/characters/glb_scene.h"
+#include "headless/characters/rig_pose.h"
 #include "headless/deformers/skinning.h"
 #include "headless/files/output_file.h"
 #include "headless/files/shortest_number.h"
@@ -76,7 +77,7 @@ SkinGlbWriter::SkinGlbWriter(std::shared_ptr<const Rig> rig, SkinGlbOptions opti
                      " nodes have a shear, which translation, rotation and scale cannot hold: "
                      "written without it (the correctives still reach every corrected point)");
   for (const RigClip& clip : rig_->clips) channels_.push_back(NarrowChannels(clip, rig_->nodes));
-  restGlobal_ = RestGlobalMatrices(rig_->nodes);
+  restGlobal_ = RigRestGlobals(*rig_);
   pictures_ = LoadPictures(*rig_, options_.pictureFolder, notes_);
 }
 

@@ -18,6 +18,7 @@
 #include "headless/characters/glb_images.h"
 #include "headless/characters/glb_pose.h"
 #include "headless/characters/glb_skin.h"
+#include "headless/characters/rig_pose.h"
 #include "headless/deformers/skinning.h"
 #include "headless/geometry/file_vertices.h"
 #include "headless/geometry/vector.h"
@@ -94,7 +95,7 @@ Rig BentTubeRig() {
                {"tip", 2, Rotation({1, 0, 0}, 0.0, {0, 0.8, 0}), -1},
                {"prop", 3, Scaled(Rotation({0, 1, 0}, 0.5, {0.3, 0.1, 0}), 0.5), 1},
                {"body", 0, Scaled(Rotation({0, 1, 0}, 0.4, {0, 0.1, 0.2}), 1.5), 0}};
-  const std::vector<Matrix> global = headless::RestGlobalMatrices(rig.nodes);
+  const std::vector<Matrix> global = headless::RigRestGlobals(rig);
   headless::RigSkin skin;
   skin.mesh = 0;
   skin.joints = {1, 2, 3, 0, 4};
@@ -231,7 +232,7 @@ TEST_P(SkinGlbForms, APlayerSkinningBasePlusTargetsLandsOnEveryCorrectedPoint) {
         << notes[0];
   }
 
-  const std::vector<Matrix> rest = headless::RestGlobalMatrices(rig->nodes);
+  const std::vector<Matrix> rest = headless::RigRestGlobals(*rig);
   const Int32 meshNode[2] = {5, 4};
   for (int f = 0; f < kFrames; ++f) {
     const auto [clip, seconds] = Placed(f);
