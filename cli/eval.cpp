@@ -36,10 +36,13 @@ EvalCommand ParseEvalRequest(const Options& options, const std::string& command)
     throw UsageError("--space world applies to obj, pc2 and mdd; a glTF places its meshes itself");
   request.glbForm = options.Text("--glb-form", "");
   request.influences = options.Has("--influences") ? std::stoi(options.Text("--influences")) : 4;
-  request.quantised = options.Has("--glb-int16");
-  if ((options.Has("--glb-form") || options.Has("--influences") || options.Has("--glb-int16")) &&
+  if (options.Has("--glb-int16") && options.Text("--glb-targets", "quantised") != "quantised")
+    throw UsageError("--glb-int16 is --glb-targets quantised: give one of them");
+  request.quantised = options.Text("--glb-targets", "quantised") == "quantised";
+  if ((options.Has("--glb-form") || options.Has("--influences") || options.Has("--glb-targets") ||
+       options.Has("--glb-int16")) &&
       request.format != "glb")
-    throw UsageError("--glb-form, --influences and --glb-int16 shape a glTF: give --format glb");
+    throw UsageError("--glb-form, --influences and --glb-targets shape a glTF: give --format glb");
   run.quiet = options.Has("--quiet");
   request.dir = options.Text("--out");
   if (request.dir == "-") throw UsageError("--out wants a folder; a file is written per object");
@@ -62,9 +65,12 @@ std::vector<OptionSpec> GlbOptions() {
                        "targets) or frames (every frame a whole morph target)",
                        {"skin", "frames"}, "skin for a character, else frames"),
           ChoiceOption("--influences", "N", "joints per vertex in a skinned glTF", {"4", "8"}, "4"),
-          FlagOption("--glb-int16",
-                     "a skinned glTF's targets as int16 (KHR_mesh_quantization): about two thirds "
-                     "of the size, positions within 1/65534 of each frame's largest target")};
+          ChoiceOption("--glb-targets", "CODING",
+                       "how a skinned glTF's targets are stored: quantised (KHR_mesh_quantization: "
+                       "int16 positions within 1/65534 of each frame's largest target value, int8 "
+                       "normals; about half the size of float) or float (float32, exact)",
+                       {"quantised", "float"}, "quantised"),
+          FlagOption("--glb-int16", "the same as --glb-targets quantised, the default")};
 }
 
 EvalPrinter::EvalPrinter(const EvalCommand& command, std::ostream& err)

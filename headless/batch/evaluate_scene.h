@@ -39,10 +39,10 @@ struct EvalRequest {
   // its own space.
   bool worldSpace = false;
   // glTF: "skin" or "frames" (results.h's GlbForm; empty: the skin where the scene has a rig),
-  // influences per vertex (4 or 8) and int16 targets.
+  // influences per vertex (4 or 8) and quantised targets (int16 positions, int8 normals).
   std::string glbForm;
   int influences = 4;
-  bool quantised = false;
+  bool quantised = true;
   // The format version of the scene file the scene came from (its current one for a scene made
   // in memory), for the note on objects an old file kept no file vertices for.
   std::uint32_t sceneVersion = kSceneFormatVersion;

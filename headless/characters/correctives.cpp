@@ -173,11 +173,11 @@ Float32 QuantisationScale(std::span<const Float32> a, std::span<const Float32> b
   return scale > 0.0f ? scale : 1.0f;
 }
 
-std::vector<std::int16_t> Quantise(std::span<const Float32> values, Float32 scale) {
-  std::vector<std::int16_t> out(values.size());
+std::vector<std::int32_t> Quantise(std::span<const Float32> values, Float32 scale, int top) {
+  std::vector<std::int32_t> out(values.size());
   for (size_t i = 0; i < values.size(); ++i)
-    out[i] = static_cast<std::int16_t>(
-        std::clamp(std::lround(static_cast<Float>(values[i]) / scale * 32767.0), -32767L, 32767L));
+    out[i] = static_cast<std::int32_t>(std::clamp(
+        std::lround(static_cast<Float>(values[i]) / scale * top), -long{top}, long{top}));
   return out;
 }
 

@@ -64,7 +64,8 @@ std::vector<std::uint32_t> KeptVertices(const CorrectiveTargets& targets, Float3
 
 // The largest |value| of either array (1 where every value is 0): the scale of int16 targets.
 Float32 QuantisationScale(std::span<const Float32> a, std::span<const Float32> b);
-// round(value / scale x 32767) per value, as normalised int16 hold it.
-std::vector<std::int16_t> Quantise(std::span<const Float32> values, Float32 scale);
+// round(value / scale x top) per value, clamped to +-top: normalised int16 (top 32767) or int8
+// (top 127) as glTF reads them back.
+std::vector<std::int32_t> Quantise(std::span<const Float32> values, Float32 scale, int top);
 
 }  // namespace headless

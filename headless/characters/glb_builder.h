@@ -26,6 +26,7 @@ void GlbAppendUnit(std::vector<Float32>& out, const Vector3& n);
 inline constexpr int kGlbArrayBuffer = 34962;
 inline constexpr int kGlbElementArrayBuffer = 34963;
 inline constexpr int kGlbFloat = 5126;
+inline constexpr int kGlbByte = 5120;
 inline constexpr int kGlbShort = 5122;
 inline constexpr int kGlbUnsignedShort = 5123;
 inline constexpr int kGlbUnsignedInt = 5125;

@@ -160,10 +160,17 @@ SkinGlbWriter::Target SkinGlbWriter::Targeted(const Mesh& mesh, const std::vecto
   target.singular = all.singular;
   target.kept = KeptVertices(all, mesh.tolerance);
   const Int64 vertices = static_cast<Int64>(p.size()), kept = target.kept.size();
-  const Int64 attributes = mesh.normals.empty() ? 1 : 2;
+  // Bytes per vertex: sparse values are packed, dense ones padded to 4 bytes a vertex.
+  const bool q = options_.quantised, normals = !mesh.normals.empty();
+  if (q) {
+    target.scale = QuantisationScale(all.positions, all.normals);
+    target.byteNormals = target.scale <= kByteNormalScale;
+  }
+  const Int64 normalBytes = !q ? 12 : target.byteNormals ? 3 : 6;
   const Int64 index = vertices < 65536 ? 2 : 4;
-  const Int64 value = options_.quantised ? 6 : 12, denseValue = options_.quantised ? 8 : 12;
-  target.dense = kept * (index + attributes * value) >= vertices * attributes * denseValue;
+  const Int64 sparse = index + (q ? 6 : 12) + (normals ? normalBytes : 0);
+  const Int64 denseBytes = (q ? 8 : 12) + (normals ? (normalBytes + 3) / 4 * 4 : 0);
+  target.dense = kept * sparse >= vertices * denseBytes;
   if (target.dense) {
     target.kept.clear();
     target.positions = std::move(all.positions);
@@ -176,7 +183,6 @@ SkinGlbWriter::Target SkinGlbWriter::Targeted(const Mesh& mesh, const std::vecto
         target.normals.insert(target.normals.end(), &all.normals[3 * v], &all.normals[3 * v + 3]);
     }
   }
-  if (options_.quantised) target.scale = QuantisationScale(target.positions, target.normals);
   return target;
 }
 
@@ -229,54 +235,63 @@ std::vector<T> Half(const std::vector<T>& values, int slots, int half) {
   return out;
 }
 
-// Three int16 per vertex padded to four, as vertex attributes keep each element on 4 bytes.
-std::vector<std::int16_t> Padded(const std::vector<std::int16_t>& values) {
-  std::vector<std::int16_t> out;
-  for (size_t at = 0; at < values.size(); at += 3)
-    out.insert(out.end(), {values[at], values[at + 1], values[at + 2], 0});
+// How a target's values are written: float32, or normalised int16 / int8 of the target's scale.
+struct Coding {
+  int componentType = kGlbFloat;
+  int top = 0;    // the largest code (quantised), 0 for float32
+  int bytes = 4;  // per component
+};
+constexpr Coding kFloatCoding{kGlbFloat, 0, 4}, kShortCoding{kGlbShort, 32767, 2},
+    kByteCoding{kGlbByte, 127, 1};
+
+// `codes` (three per vertex) as bytes of `coding`, each vertex padded to a multiple of 4 bytes
+// when `padded`: vertex attributes keep each element on 4 bytes, sparse values are packed.
+std::vector<std::uint8_t> Packed(const std::vector<std::int32_t>& codes, Coding coding,
+                                 bool padded) {
+  const size_t element = padded ? (3 * coding.bytes + 3) / 4 * 4 : 3 * coding.bytes;
+  std::vector<std::uint8_t> out(codes.size() / 3 * element, 0);
+  for (size_t v = 0; v < codes.size() / 3; ++v)
+    for (size_t k = 0; k < 3; ++k) {
+      const auto code = static_cast<std::uint32_t>(codes[3 * v + k]);  // two's complement
+      for (int b = 0; b < coding.bytes; ++b)
+        out[v * element + k * coding.bytes + b] = static_cast<std::uint8_t>(code >> (8 * b));
+    }
   return out;
 }
 
 // The members of a target accessor for `values` (3 per vertex) over `vertices`: dense in its own
-// view, or sparse over the kept vertices (`indices` the view of their numbers); float32 or
-// normalised int16 of `scale`.
+// view, or sparse over the kept vertices (`indices` the view of their numbers), written in
+// `coding` (quantised ones of `scale`).
 std::string TargetAccessor(const std::vector<Float32>& values, Int64 vertices, bool dense,
-                           Int64 kept, Int64 indices, int indexType, bool quantised, Float32 scale,
+                           Int64 kept, Int64 indices, int indexType, Coding coding, Float32 scale,
                            GlbBuffer& buffer) {
-  std::string bounds;
-  std::vector<std::int16_t> shorts;
-  if (quantised) {
-    shorts = Quantise(values, scale);
-    std::vector<Float32> raw(shorts.begin(), shorts.end());
-    if (!dense && kept < vertices) raw.insert(raw.end(), {0.0f, 0.0f, 0.0f});  // left out: 0
-    bounds = GlbBounds(raw, 3);
-  } else {
-    std::vector<Float32> all = values;
-    if (!dense && kept < vertices) all.insert(all.end(), {0.0f, 0.0f, 0.0f});
-    bounds = GlbBounds(all, 3);
+  std::vector<std::int32_t> codes;
+  std::vector<Float32> raw = values;  // the values as the file holds them, for the bounds
+  if (coding.top > 0) {
+    codes = Quantise(values, scale, coding.top);
+    raw.assign(codes.begin(), codes.end());
   }
-  const std::string type =
-      quantised ? ",\"componentType\":5122,\"normalized\":true" : ",\"componentType\":5126";
+  if (!dense && kept < vertices) raw.insert(raw.end(), {0.0f, 0.0f, 0.0f});  // left out: 0
+  const std::string type = ",\"componentType\":" + std::to_string(coding.componentType) +
+                           (coding.top > 0 ? ",\"normalized\":true" : "");
   const std::string common =
-      type + ",\"count\":" + std::to_string(vertices) + ",\"type\":\"VEC3\"" + bounds;
-  if (dense) {
-    const Int64 view =
-        quantised ? buffer.View(buffer.AppendValues(std::span<const std::int16_t>(Padded(shorts))),
-                                8 * vertices, kGlbArrayBuffer, 8)
-                  : buffer.View(buffer.AppendValues(std::span<const Float32>(values)),
-                                12 * vertices, kGlbArrayBuffer);
-    return "\"bufferView\":" + std::to_string(view) + common;
-  }
+      type + ",\"count\":" + std::to_string(vertices) + ",\"type\":\"VEC3\"" + GlbBounds(raw, 3);
+  const auto view = [&](bool padded, int target) {
+    if (coding.top == 0) {
+      const Int64 bytes = static_cast<Int64>(values.size()) * 4;
+      return buffer.View(buffer.AppendValues(std::span<const Float32>(values)), bytes, target);
+    }
+    const std::vector<std::uint8_t> bytes = Packed(codes, coding, padded);
+    const Int64 stride = padded && vertices > 0 ? static_cast<Int64>(bytes.size()) / vertices : 0;
+    return buffer.View(buffer.AppendValues(std::span<const std::uint8_t>(bytes)),
+                       static_cast<Int64>(bytes.size()), target, static_cast<int>(stride));
+  };
+  if (dense) return "\"bufferView\":" + std::to_string(view(true, kGlbArrayBuffer)) + common;
   if (kept == 0) return common.substr(1);
-  const Int64 valueBytes = quantised ? 6 * kept : 12 * kept;
-  const Int64 view =
-      quantised
-          ? buffer.View(buffer.AppendValues(std::span<const std::int16_t>(shorts)), valueBytes)
-          : buffer.View(buffer.AppendValues(std::span<const Float32>(values)), valueBytes);
   return common.substr(1) + ",\"sparse\":{\"count\":" + std::to_string(kept) +
          ",\"indices\":{\"bufferView\":" + std::to_string(indices) +
          ",\"componentType\":" + std::to_string(indexType) +
-         "},\"values\":{\"bufferView\":" + std::to_string(view) + "}}";
+         "},\"values\":{\"bufferView\":" + std::to_string(view(false, 0)) + "}}";
 }
 
 }  // namespace
@@ -297,13 +312,17 @@ std::string SkinGlbWriter::TargetJson(const Mesh& mesh, const Target& target,
           buffer.View(buffer.AppendValues(std::span<const std::uint32_t>(target.kept)), 4 * kept);
     }
   }
-  std::string json = "{\"POSITION\":" + std::to_string(buffer.Accessor(TargetAccessor(
-                                            target.positions, vertices, target.dense, kept, indices,
-                                            indexType, options_.quantised, target.scale, buffer)));
+  std::string json = "{\"POSITION\":" +
+                     std::to_string(buffer.Accessor(TargetAccessor(
+                         target.positions, vertices, target.dense, kept, indices, indexType,
+                         options_.quantised ? kShortCoding : kFloatCoding, target.scale, buffer)));
   if (!mesh.normals.empty())
     json += ",\"NORMAL\":" + std::to_string(buffer.Accessor(TargetAccessor(
                                  target.normals, vertices, target.dense, kept, indices, indexType,
-                                 options_.quantised, target.scale, buffer)));
+                                 !options_.quantised  ? kFloatCoding
+                                 : target.byteNormals ? kByteCoding
+                                                      : kShortCoding,
+                                 target.scale, buffer)));
   return json + "}";
 }
 

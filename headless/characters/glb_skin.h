@@ -21,9 +21,10 @@
 //   those vertices.
 // - Costs per vertex per frame, kept vertices: float32 12 bytes of position and 12 of normal
 //   (plus 2 index bytes each below 65536 vertices, 4 above, when sparse); quantised
-//   (KHR_mesh_quantization, normalised int16 whose scale the frame's weight carries: that
-//   target weighs the largest |value| of its positions and normals instead of 1) 8 and 8 dense,
-//   6 and 6 sparse plus the index; positions then within scale / 65534 per coordinate. Per mesh
+//   (KHR_mesh_quantization, normalised int16 positions and int8 normals, whose scale the
+//   frame's weight carries: that target weighs the largest |value| of its positions and normals
+//   instead of 1) 8 and 4 dense, 6 and 3 sparse plus the index; positions then within
+//   scale / 65534 per coordinate; normals int16 (8 and 6) past kByteNormalScale. Per mesh
 //   4 x frames^2 bytes of weight keys, as every key holds every target's weight: at most
 //   kMaxCorrectiveFrames frames (64 MiB per mesh).
 #pragma once
@@ -44,6 +45,9 @@
 namespace headless {
 
 inline constexpr Int64 kMaxCorrectiveFrames = 4096;
+// Quantised normals are int8 while a frame's scale is at most this (within 2/254 per component,
+// under half a degree), int16 above it, where positions moving further would coarsen them.
+inline constexpr Float32 kByteNormalScale = 2.0f;
 
 struct SkinGlbOptions {
   int influences = 4;         // 4 or 8 per vertex
@@ -89,6 +93,7 @@ class SkinGlbWriter {
     bool dense = true;
     std::vector<Float32> positions, normals;  // of the kept vertices (all, when dense)
     Float32 scale = 1.0f;                     // quantised: the weight the frame is shown at
+    bool byteNormals = false;                 // quantised: normals as int8 (else int16)
     Int64 singular = 0;                       // vertices whose blended matrix is singular
   };
   struct Mesh {

@@ -279,6 +279,11 @@ class Player {
         std::memcpy(&u, p, 1);
         return normalized ? u / 255.0 : u;
       }
+      case 5120: {
+        std::int8_t b;
+        std::memcpy(&b, p, 1);
+        return normalized ? std::max(b / 127.0, -1.0) : b;
+      }
     }
     throw std::runtime_error("component type " + std::to_string(type));
   }
