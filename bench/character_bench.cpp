@@ -7,29 +7,47 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
 #include "headless/characters/character.h"
-#include "headless/io/page.h"
+#include "headless/characters/glb_builder.h"
+#include "headless/job/correct_character.h"
 #include "headless/scene/scene.h"
 
 namespace bench {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int kJoints = 4, kAround = 6, kRings = 10;
 constexpr double kKeyStep = 1.0 / 24;
 
-// The glTF of the tube along y over `seconds` of keys: joint j at y = j, each swaying about z.
-std::string Character(double seconds) {
-  std::vector<std::uint8_t> buffer;
+// A tube along y of `rings` rings of `around` points, radius 0.3 (plus `bumps` of fine ridges),
+// `height` high, on a chain of `joints` joints 1 apart; each ring follows the joint below it, or
+// with `blend` blends linearly between the two nearest joints. The clip keys every joint every
+// 1/24 s for `seconds`: `turn(joint, key)` is its rotation about z in radians.
+struct TubeCharacter {
+  int around = kAround, rings = kRings, joints = kJoints;
+  double height = kJoints, bumps = 0.0, seconds = 1.0;
+  bool blend = false;
+  std::function<double(int joint, int key)> turn;
+};
+
+// The binary glTF of `tube`.
+std::string Character(const TubeCharacter& tube) {
+  std::string bin;
   const auto put = [&](const void* data, size_t bytes) {
-    const auto* b = static_cast<const std::uint8_t*>(data);
-    buffer.insert(buffer.end(), b, b + bytes);
+    bin.append(static_cast<const char*>(data), bytes);
   };
   const auto floats = [&](std::initializer_list<float> values) {
     for (float v : values) put(&v, 4);
@@ -39,51 +57,62 @@ std::string Character(double seconds) {
   size_t from = 0;
   const auto accessor = [&](int component, size_t elements, const char* type, const char* extra) {
     views << (count ? "," : "") << "{\"buffer\":0,\"byteOffset\":" << from
-          << ",\"byteLength\":" << buffer.size() - from << "}";
+          << ",\"byteLength\":" << bin.size() - from << "}";
     accessors << (count ? "," : "") << "{\"bufferView\":" << count
               << ",\"componentType\":" << component << ",\"count\":" << elements << ",\"type\":\""
               << type << "\"" << extra << "}";
-    from = buffer.size();
+    while (bin.size() % 4 != 0) bin.push_back(0);
+    from = bin.size();
     return count++;
   };
-  const int points = kAround * kRings;
-  const float height = static_cast<float>(kJoints);
-  for (int r = 0; r < kRings; ++r)
-    for (int a = 0; a < kAround; ++a) {
-      const double angle = 2.0 * std::numbers::pi * a / kAround;
-      floats({static_cast<float>(0.3 * std::cos(angle)), height * r / (kRings - 1),
-              static_cast<float>(0.3 * std::sin(angle))});
+  const int points = tube.around * tube.rings;
+  const double top = tube.height, radius = 0.3 + tube.bumps;
+  for (int r = 0; r < tube.rings; ++r)
+    for (int a = 0; a < tube.around; ++a) {
+      const double angle = 2.0 * std::numbers::pi * a / tube.around, y = top * r / (tube.rings - 1);
+      const double reach = 0.3 + tube.bumps * std::sin(40.0 * angle) * std::sin(60.0 * y);
+      floats({static_cast<float>(reach * std::cos(angle)), static_cast<float>(y),
+              static_cast<float>(reach * std::sin(angle))});
     }
-  accessor(5126, points, "VEC3", ",\"min\":[-0.3,0,-0.3],\"max\":[0.3,4,0.3]");
-  for (int r = 0; r < kRings; ++r) {
-    const float y = height * r / (kRings - 1);
-    const int j = std::min(kJoints - 1, static_cast<int>(y));
-    for (int a = 0; a < kAround; ++a) buffer.insert(buffer.end(), {std::uint8_t(j), 0, 0, 0});
+  const std::string bounds = ",\"min\":[" + std::to_string(-radius) + ",0," +
+                             std::to_string(-radius) + "],\"max\":[" + std::to_string(radius) +
+                             "," + std::to_string(top) + "," + std::to_string(radius) + "]";
+  accessor(5126, points, "VEC3", bounds.c_str());
+  std::vector<float> weights;
+  for (int r = 0; r < tube.rings; ++r) {
+    // Joint j stands at y = j; with blending, the ring's weight moves to the joint above.
+    const double y = top * r / (tube.rings - 1);
+    const int j = std::min(tube.joints - 1, static_cast<int>(y));
+    const double above = tube.blend && j + 1 < tube.joints ? y - j : 0.0;
+    for (int a = 0; a < tube.around; ++a) {
+      bin.append({char(j), char(std::min(j + 1, tube.joints - 1)), 0, 0});
+      weights.insert(weights.end(),
+                     {static_cast<float>(1.0 - above), static_cast<float>(above), 0, 0});
+    }
   }
   accessor(5121, points, "VEC4", "");
-  for (int v = 0; v < points; ++v) floats({1, 0, 0, 0});
+  put(weights.data(), 4 * weights.size());
   accessor(5126, points, "VEC4", "");
-  for (int j = 0; j < kJoints; ++j)
+  for (int j = 0; j < tube.joints; ++j)
     floats({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, -static_cast<float>(j), 0, 1});
-  accessor(5126, kJoints, "MAT4", "");
-  for (int r = 0; r + 1 < kRings; ++r)
-    for (int a = 0; a < kAround; ++a)
-      for (int corner : {r * kAround + a, (r + 1) * kAround + a,
-                         (r + 1) * kAround + (a + 1) % kAround, r * kAround + a,
-                         (r + 1) * kAround + (a + 1) % kAround, r * kAround + (a + 1) % kAround}) {
-        const std::uint16_t index = static_cast<std::uint16_t>(corner);
-        put(&index, 2);
+  accessor(5126, tube.joints, "MAT4", "");
+  for (int r = 0; r + 1 < tube.rings; ++r)
+    for (int a = 0; a < tube.around; ++a)
+      for (int corner : {r * tube.around + a, (r + 1) * tube.around + a,
+                         (r + 1) * tube.around + (a + 1) % tube.around, r * tube.around + a,
+                         (r + 1) * tube.around + (a + 1) % tube.around,
+                         r * tube.around + (a + 1) % tube.around}) {
+        const auto index = static_cast<std::uint32_t>(corner);
+        put(&index, 4);
       }
-  accessor(5123, (buffer.size() - from) / 2, "SCALAR", "");
-  while (buffer.size() % 4 != 0) buffer.push_back(0);
-  from = buffer.size();
-  const int keys = static_cast<int>(std::lround(seconds / kKeyStep)) + 1;
+  accessor(5125, (bin.size() - from) / 4, "SCALAR", "");
+  const int keys = static_cast<int>(std::lround(tube.seconds / kKeyStep)) + 1;
   for (int k = 0; k < keys; ++k) floats({static_cast<float>(k * kKeyStep)});
   const int times = accessor(5126, keys, "SCALAR", "");
   std::string channels, samplers;
-  for (int j = 0; j < kJoints; ++j) {
+  for (int j = 0; j < tube.joints; ++j) {
     for (int k = 0; k < keys; ++k) {
-      const double half = 0.2 * std::sin(0.7 * k * kKeyStep + j);
+      const double half = 0.5 * tube.turn(j, k);
       floats({0, 0, static_cast<float>(std::sin(half)), static_cast<float>(std::cos(half))});
     }
     const int output = accessor(5126, keys, "VEC4", "");
@@ -93,32 +122,35 @@ std::string Character(double seconds) {
                 ",\"target\":{\"node\":" + std::to_string(j + 1) + ",\"path\":\"rotation\"}}";
   }
   std::string nodes = "{\"name\":\"body\",\"mesh\":0,\"skin\":0}";
-  for (int j = 0; j < kJoints; ++j)
+  for (int j = 0; j < tube.joints; ++j)
     nodes += ",{\"name\":\"j" + std::to_string(j) + "\"" + (j ? ",\"translation\":[0,1,0]" : "") +
-             (j + 1 < kJoints ? ",\"children\":[" + std::to_string(j + 2) + "]" : "") + "}";
+             (j + 1 < tube.joints ? ",\"children\":[" + std::to_string(j + 2) + "]" : "") + "}";
   std::string joints;
-  for (int j = 0; j < kJoints; ++j) joints += (j ? "," : "") + std::to_string(j + 1);
-  return "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0,1]}],"
-         "\"nodes\":[" +
-         nodes +
-         "],\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":0,\"JOINTS_0\":1,"
-         "\"WEIGHTS_0\":2},\"indices\":4}]}],\"skins\":[{\"joints\":[" +
-         joints +
-         "],\"inverseBindMatrices\":3}],\"animations\":[{\"name\":\"sway\",\"channels\":[" +
-         channels + "],\"samplers\":[" + samplers +
-         "]}],\"buffers\":[{\"byteLength\":" + std::to_string(buffer.size()) +
-         ",\"uri\":\"data:application/octet-stream;base64," + headless::Base64(buffer) +
-         "\"}],\"bufferViews\":[" + views.str() + "],\"accessors\":[" + accessors.str() + "]}";
+  for (int j = 0; j < tube.joints; ++j) joints += (j ? "," : "") + std::to_string(j + 1);
+  return headless::GlbFileImage(
+      "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0,1]}],\"nodes\":[" +
+          nodes +
+          "],\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":0,\"JOINTS_0\":1,"
+          "\"WEIGHTS_0\":2},\"indices\":4}]}],\"skins\":[{\"joints\":[" +
+          joints +
+          "],\"inverseBindMatrices\":3}],\"animations\":[{\"name\":\"sway\",\"channels\":[" +
+          channels + "],\"samplers\":[" + samplers +
+          "]}],\"buffers\":[{\"byteLength\":" + std::to_string(bin.size()) +
+          "}],\"bufferViews\":[" + views.str() + "],\"accessors\":[" + accessors.str() + "]}",
+      bin);
 }
 
 void ImportClip(benchmark::State& state, double seconds) {
-  const std::string file = Character(seconds);
+  TubeCharacter tube;
+  tube.seconds = seconds;
+  tube.turn = [](int j, int k) { return 0.4 * std::sin(0.7 * k * kKeyStep + j); };
+  const std::string file = Character(tube);
   const std::string figure = "character:" + std::to_string(static_cast<int>(seconds)) + "s";
   for (auto _ : state) {
     const Clock::time_point t = Clock::now();
     auto doc = headless::NewDocument();
     const headless::CharacterImport imported =
-        headless::ImportCharacterBytes(file, "sway.gltf", *doc);
+        headless::ImportCharacterBytes(file, "sway.glb", *doc);
     if (imported.lastFrame != static_cast<Int32>(std::lround(seconds * 24)))
       state.SkipWithError("the clip's frames are not its keys'");
     Record(figure, Seconds(t));
@@ -126,9 +158,63 @@ void ImportClip(benchmark::State& state, double seconds) {
   }
 }
 
+// Sizes of a character's glTF in each form: a 1M-vertex tube of two joints whose upper half turns
+// through 90 degrees over 9 frames, corrected as `tessamire correct --format glb` does.
+constexpr int kSizeAround = 1000, kSizeRings = 1000, kSizeFrames = 9;
+const std::vector<std::pair<std::string, std::string>> kGlbForms = {
+    {"frames", "frames"}, {"skin", "quantised"}, {"skin", "float"}};
+
+void GlbSizes(benchmark::State& state) {
+  Plugin();
+  TubeCharacter tube;
+  tube.around = kSizeAround;
+  tube.rings = kSizeRings;
+  tube.joints = 2;
+  tube.height = 2.0;
+  tube.bumps = 0.01;
+  tube.blend = true;
+  tube.seconds = (kSizeFrames - 1) * kKeyStep;
+  tube.turn = [](int j, int k) {
+    return j == 1 ? std::numbers::pi / 2 * k / (kSizeFrames - 1) : 0.0;
+  };
+  const fs::path folder =
+      fs::temp_directory_path() / ("tessamire_glb_sizes_" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const fs::path source = folder / "tube.glb";
+  {
+    std::ofstream out(source, std::ios::binary);
+    out << Character(tube);
+  }
+  for (auto _ : state) {
+    for (const auto& [form, targets] : kGlbForms)
+      for (const bool one : {true, false}) {
+        headless::CorrectRequest request;
+        request.eval.source = source.string();
+        request.eval.format = "glb";
+        request.eval.glbForm = form;
+        request.eval.quantised = targets == "quantised";
+        if (one) request.eval.frames = headless::FrameRange{0, 0};
+        request.eval.dir = (folder / (form + "_" + targets)).string();
+        fs::create_directories(request.eval.dir);
+        try {
+          headless::CorrectCharacter(request, {});
+        } catch (const std::exception& e) {
+          state.SkipWithError(e.what());
+          return;
+        }
+        Record("glb:" + form + "_" + targets + (one ? "_1" : ""),
+               static_cast<double>(fs::file_size(fs::path(request.eval.dir) / "tube.glb")));
+      }
+  }
+  fs::remove_all(folder);
+}
+
 }  // namespace
 
 void RegisterCharacterBenchmarks() {
+  benchmark::RegisterBenchmark("character/glb_sizes_1M", GlbSizes)
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
   for (double seconds : {30.0, 120.0}) {
     const std::string name = "character/import_" + std::to_string(static_cast<int>(seconds)) + "s";
     benchmark::RegisterBenchmark(
@@ -146,6 +232,24 @@ void PrintCharacterSummary() {
       "ms): 30 s clip %.2f, 120 s clip %.2f; 120 s / 30 s %.2f  [<= 5, linear: 4]%s\n",
       kAround * kRings, short30 * 1e3, long120 * 1e3, short30 > 0.0 ? long120 / short30 : 0.0,
       (BusyMark("character/import_30s") + BusyMark("character/import_120s")).c_str());
+  if (!Has("glb:frames_frames")) return;
+  std::printf(
+      "glb sizes: a %d-vertex two-joint tube without normals, %d frames corrected: the file (MB), "
+      "a "
+      "frame's share (bytes per vertex: (file - file of frame 0 alone) / %d), and that "
+      "against the frames form's:",
+      kSizeAround * kSizeRings, kSizeFrames, kSizeFrames - 1);
+  const auto perFrame = [](const std::string& figure) {
+    return (Median(figure) - Median(figure + "_1")) /
+           (double(kSizeAround) * kSizeRings * (kSizeFrames - 1));
+  };
+  for (const auto& [form, targets] : kGlbForms) {
+    const std::string figure = "glb:" + form + "_" + targets;
+    std::printf(" %s%s %.1f, %.2f, %.0f%%;", form.c_str(),
+                form == "skin" ? (" " + targets).c_str() : "", Median(figure) / 1e6,
+                perFrame(figure), 100.0 * perFrame(figure) / perFrame("glb:frames_frames"));
+  }
+  std::printf("\n");
 }
 
 }  // namespace bench
