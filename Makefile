@@ -6,6 +6,15 @@
 PRESET ?= plain
 BUILD := $(if $(filter address,$(PRESET)),build-asan,$(if $(filter thread,$(PRESET)),build-tsan,$(if $(filter fuzz,$(PRESET)),build-fuzz,build)))
 JOBS ?= $(shell nproc)
+# Compilers run through ccache when it is installed (scripts/install-deps.sh adds it). Paths are
+# taken relative to the checkout and the working folder is left out of the key, so clones in other
+# folders share what one compiled; CMake reads the launchers when it first configures a folder.
+ifneq ($(shell command -v ccache),)
+export CMAKE_C_COMPILER_LAUNCHER := ccache
+export CMAKE_CXX_COMPILER_LAUNCHER := ccache
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+endif
 
 .PHONY: deps configure build program run test soak fuzz bench install windows test-windows package-windows format clean
 

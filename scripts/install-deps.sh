@@ -16,8 +16,9 @@ need=()
 # of the numbers written to OBJ files, fast_float's read them. libstb-dev's stb_image_write.h
 # encodes PNG pictures (the Windows cross build takes the same header). clang-tidy measures the
 # length of every function for `make test`. nlohmann's JSON reader lets the tests' glTF player read
-# back what the writers wrote.
-for pkg in cmake g++ make python3 libgtest-dev libbenchmark-dev libassimp-dev libfmt-dev libfast-float-dev ffmpeg assimp-testmodels chromium \
+# back what the writers wrote. ccache keeps compiled objects between builds (the Makefile uses it
+# when present), so a second build of the same sources, in any clone, costs little.
+for pkg in cmake g++ make ccache python3 libgtest-dev libbenchmark-dev libassimp-dev libfmt-dev libfast-float-dev ffmpeg assimp-testmodels chromium \
   pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-wheel \
   python3-build libstb-dev clang-tidy nlohmann-json3-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
 # Node.js and npm from Debian, unless a Node.js with its npm is there already.
