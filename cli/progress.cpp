@@ -37,6 +37,8 @@ void Progress::Begin(const std::string& unit, Int64 total) {
   if (total < 0) throw std::invalid_argument("Progress: negative total");
   unit_ = unit;
   total_ = total;
+  done_ = 0;
+  lastLine_ = std::chrono::steady_clock::now();
 }
 
 Progress::~Progress() {
@@ -48,6 +50,9 @@ void Progress::Step(const std::string& detail) {
   ++done_;
   if (style_ == ProgressStyle::kQuiet) return;
   if (style_ == ProgressStyle::kLines) {
+    const auto now = std::chrono::steady_clock::now();
+    if (done_ < total_ && now - lastLine_ < interval_) return;
+    lastLine_ = now;
     os_ << label_ << ": " << unit_ << " " << done_ << "/" << total_;
     if (!detail.empty()) os_ << ": " << detail;
     os_ << "\n" << std::flush;
