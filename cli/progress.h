@@ -1,7 +1,7 @@
 // Progress of work over many items (frames, files) on the error stream: a bar redrawn in place
 // on a terminal; otherwise (logs, pipes) a plain line at most every ten seconds and one for the
-// last item, so that a quick run leaves one line and a long one a line now and then; nothing
-// when quiet.
+// last item, so that a quick run leaves one line and a long one a line now and then
+// ($TESSAMIRE_PROGRESS_SECONDS sets another interval, 0 a line per item); nothing when quiet.
 //
 // Bar:   "\r<label> [########------------] <unit> 7/20 <detail>" (padded to wipe a longer
 //        earlier line), ended by a newline when the last item is done or at Finish.
@@ -57,7 +57,7 @@ class Progress final : public headless::ProgressObserver {
   Int64 done_ = 0;
   size_t lastWidth_ = 0;
   bool open_ = false;  // a bar is drawn and its line not yet ended
-  std::chrono::steady_clock::duration interval_ = std::chrono::seconds(10);
+  std::chrono::steady_clock::duration interval_;
   std::chrono::steady_clock::time_point lastLine_ = std::chrono::steady_clock::now();
 };
 

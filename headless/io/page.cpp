@@ -267,11 +267,10 @@ std::string PageBuilder::Json() const {
     const Input& input = inputs_[i];
     if (input.frames.empty()) throw std::invalid_argument(input.name + ": no frame to show");
     json += std::string(i ? "," : "") + "{\"name\":" + JsonString(input.name) +
-            ",\"topology\":" + std::to_string(input.topology) +
-            ",\"group\":" + std::to_string(input.group) + ",\"frames\":[";
+            ",\"topology\":" + std::to_string(input.topology) + ",\"frames\":[";
     for (size_t f = 0; f < input.frames.size(); ++f)
       json += (f ? "," : "") + Number(input.frames[f]);
-    json += "],\"positions\":[";
+    json += "],\"group\":" + std::to_string(input.group) + ",\"positions\":[";
     for (size_t f = 0; f < input.positions.size(); ++f)
       json += (f ? ",\n" : "\n") + input.positions[f];
     json += "]";

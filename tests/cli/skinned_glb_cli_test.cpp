@@ -42,7 +42,8 @@ std::string Slurp(const fs::path& path) {
 std::vector<fs::path> ObjFrames(const fs::path& dir) {
   std::vector<fs::path> frames;
   for (const auto& entry : fs::directory_iterator(dir))
-    if (entry.path().extension() == ".obj") frames.push_back(entry.path());
+    if (entry.path().extension() == ".obj" && entry.path().stem().extension() != ".rest")
+      frames.push_back(entry.path());
   std::sort(frames.begin(), frames.end());
   return frames;
 }
@@ -66,7 +67,8 @@ TEST_P(SkinnedGlbCli, APlayerLandsOnTheCorrectedWorldPointsAtEveryFrame) {
   const std::vector<fs::path> frames = ObjFrames(dir / "obj");
   ASSERT_GT(frames.size(), 1u);
   fs::path file;
-  for (const auto& entry : fs::directory_iterator(dir / "glb")) file = entry.path();
+  for (const auto& entry : fs::directory_iterator(dir / "glb"))
+    if (entry.path().extension() == ".glb") file = entry.path();
   ExpectCleanGltf(file, {});
   const gltf_player::Player player(Slurp(file));
   const auto& json = player.json();
