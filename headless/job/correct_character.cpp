@@ -93,14 +93,20 @@ void AddPluginDeformer(Document& doc, Node* object) {
   Registration deformer;
   FindRegistration(ID_OTESSAMIRE, deformer);
   Node* node = NewNode(ID_OTESSAMIRE, false);
-  if (node == nullptr) throw std::runtime_error("the deformer for " + object->name + " failed");
+  if (node == nullptr)
+    throw std::runtime_error("the deformer for " + object->name + " could not be created");
   node->name = deformer.name;
   Node* skin = object->down;
   while (skin != nullptr && skin->type != Oskin) skin = skin->next;
-  if (skin != nullptr)
-    doc.InsertAfter(node, skin);
-  else
-    doc.InsertLast(node, object);
+  try {
+    if (skin != nullptr)
+      doc.InsertAfter(node, skin);
+    else
+      doc.InsertLast(node, object);
+  } catch (...) {
+    DestroyNode(node);
+    throw;
+  }
 }
 
 // Runs the setup command on the deformed meshes without a bind tag, and gives a deformer to those
