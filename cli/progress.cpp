@@ -1,11 +1,28 @@
 #include "cli/progress.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "headless/files/interruption.h"
 
 namespace cli {
+
+namespace {
+
+// $TESSAMIRE_PROGRESS_SECONDS, a number from 0 (every item) below a million, else ten seconds.
+std::chrono::steady_clock::duration LineInterval() {
+  if (const char* text = std::getenv("TESSAMIRE_PROGRESS_SECONDS")) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end != text && *end == '\0' && seconds >= 0.0 && seconds < 1e6)
+      return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(seconds));
+  }
+  return std::chrono::seconds(10);
+}
+
+}  // namespace
 
 ProgressStyle ChooseProgressStyle(bool terminal, bool quiet) {
   if (quiet) return ProgressStyle::kQuiet;
@@ -31,12 +48,14 @@ Progress::Progress(std::ostream& os, ProgressStyle style, std::string label, std
 }
 
 Progress::Progress(std::ostream& os, ProgressStyle style, std::string label)
-    : os_(os), style_(style), label_(std::move(label)) {}
+    : os_(os), style_(style), label_(std::move(label)), interval_(LineInterval()) {}
 
 void Progress::Begin(const std::string& unit, Int64 total) {
   if (total < 0) throw std::invalid_argument("Progress: negative total");
   unit_ = unit;
   total_ = total;
+  done_ = 0;
+  lastLine_ = std::chrono::steady_clock::now();
 }
 
 Progress::~Progress() {
@@ -48,6 +67,9 @@ void Progress::Step(const std::string& detail) {
   ++done_;
   if (style_ == ProgressStyle::kQuiet) return;
   if (style_ == ProgressStyle::kLines) {
+    const auto now = std::chrono::steady_clock::now();
+    if (done_ < total_ && now - lastLine_ < interval_) return;
+    lastLine_ = now;
     os_ << label_ << ": " << unit_ << " " << done_ << "/" << total_;
     if (!detail.empty()) os_ << ": " << detail;
     os_ << "\n" << std::flush;

@@ -1,11 +1,14 @@
 // Progress of work over many items (frames, files) on the error stream: a bar redrawn in place
-// on a terminal, one plain line per item otherwise (logs, pipes), nothing when quiet.
+// on a terminal; otherwise (logs, pipes) a plain line at most every ten seconds and one for the
+// last item, so that a quick run leaves one line and a long one a line now and then
+// ($TESSAMIRE_PROGRESS_SECONDS sets another interval, 0 a line per item); nothing when quiet.
 //
 // Bar:   "\r<label> [########------------] <unit> 7/20 <detail>" (padded to wipe a longer
 //        earlier line), ended by a newline when the last item is done or at Finish.
 // Lines: "<label>: <unit> 7/20: <detail>\n" (without ": <detail>" when the detail is empty).
 #pragma once
 
+#include <chrono>
 #include <ostream>
 #include <string>
 
@@ -42,6 +45,8 @@ class Progress final : public headless::ProgressObserver {
   // Ends a bar that did not reach its total (e.g. on a failure), so later output starts on a
   // fresh line. Does nothing otherwise; safe to call twice.
   void Finish() override;
+  // The least time between two plain lines (the last item's always prints).
+  void SetLineInterval(std::chrono::steady_clock::duration interval) { interval_ = interval; }
 
  private:
   std::ostream& os_;
@@ -52,6 +57,8 @@ class Progress final : public headless::ProgressObserver {
   Int64 done_ = 0;
   size_t lastWidth_ = 0;
   bool open_ = false;  // a bar is drawn and its line not yet ended
+  std::chrono::steady_clock::duration interval_;
+  std::chrono::steady_clock::time_point lastLine_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace cli

@@ -77,8 +77,7 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
                      std::to_string(inputCount) + " inputs");
 
   std::string title = "tessamire view:";
-  for (const std::string& operand : options.Operands())
-    title += " " + headless::ViewInputName(operand);
+  for (const std::string& name : headless::ViewInputNames(options.Operands())) title += " " + name;
   headless::ViewPage page(title);
   page.Builder().SetUp(options.Text("--up", "y")[0]);
   page.Builder().SetFps(reading.fps);

@@ -1,6 +1,9 @@
 // The page of `tessamire view`: reads the data the program embedded, builds the controls and
 // hands everything to the viewer. Keys: 1..9 select an input (overlaid: show it), space plays,
-// arrows step, W wireframe, A frames all, F frames the selection, O side by side / overlaid.
+// arrows step, W wireframe, A frames all, F frames the selection, O side by side / overlaid; a
+// click selects the mesh under it. The page's state lives in its address too
+// (page.html#frame=55&colour=detail&up=z&input=2): opened with one, the page starts there, and
+// the address follows what the user changes, so that a view can be shared as a link.
 // `window.tessamire` lets tests and measurements read what the page decoded and drew.
 import { quantisationBound, scaleColour } from './data.js';
 import { Viewer } from './viewer.js';
@@ -15,14 +18,15 @@ let resolveReady;
 const ready = new Promise((resolve) => { resolveReady = resolve; });
 const stats = { draws: 0, firstFrameMs: null };
 
-// Labels over the panels: each input's number (its key) and name.
+// Labels over the panels: each panel's selected (or first) input's number (its key) and name,
+// and how many meshes the panel draws.
 function placeLabels(panels) {
   const box = $('labels');
-  box.replaceChildren(...panels.map(({ input, x }) => {
+  box.replaceChildren(...panels.map(({ input, inputs, x }) => {
     const label = document.createElement('div');
     label.className = 'label' + (input.index === viewer.selected ? ' selected' : '');
     label.style.left = `${x + 8}px`;
-    label.textContent = `${input.index + 1}  ${input.name}`;
+    label.textContent = `${input.index + 1}  ${input.name}` + (inputs.length > 1 ? `  (${inputs.indexOf(input) + 1} of ${inputs.length} meshes)` : '');
     return label;
   }));
 }
@@ -80,6 +84,41 @@ function showFrame() {
 function setFrame(index) {
   viewer.setFrame(index);
   showFrame();
+  if (!playing) writeAddress();
+}
+
+// The address's state: the frame's number, the colour mode, the up axis and the selected input
+// (from 1).
+const kColourNames = { shaded: 'shaded', kept: 'detail', distance: 'distance', weights: 'weights' };
+function writeAddress() {
+  const state = new URLSearchParams({
+    frame: String(viewer.frameNumber()), colour: kColourNames[viewer.mode], up: viewer.up,
+    input: String(viewer.selected + 1),
+  });
+  const hash = `#${state}`;
+  if (location.hash !== hash) history.replaceState(null, '', hash);
+}
+
+// Takes what the address gives and the page offers; anything else keeps its current state.
+function readAddress() {
+  const state = new URLSearchParams(location.hash.slice(1));
+  const frame = Number(state.get('frame'));
+  if (state.has('frame') && Number.isFinite(frame)) {
+    // The frame of that number, else the nearest.
+    let best = 0;
+    viewer.timeline.forEach((f, k) => { if (Math.abs(f - frame) < Math.abs(viewer.timeline[best] - frame)) best = k; });
+    viewer.setFrame(best);
+  }
+  const mode = Object.keys(kColourNames).find((m) => kColourNames[m] === state.get('colour'));
+  if (mode && [...$('mode').options].some((o) => o.value === mode)) {
+    $('mode').value = mode;
+    setMode(mode);
+  }
+  const up = state.get('up');
+  if (up === 'y' || up === 'z') { $('up').value = up; viewer.setUp(up); }
+  const input = Number(state.get('input'));
+  if (Number.isInteger(input) && input >= 1 && input <= viewer.inputs.length) select(input - 1);
+  showFrame();
 }
 
 // Playback: frames advance with time at the page's frame rate; `everyFrame` shows each frame in
@@ -101,6 +140,19 @@ function play(everyFrame = false) {
 function pause() {
   playing = null;
   $('play').textContent = 'play';
+  writeAddress();
+}
+
+function setMode(mode) {
+  viewer.setMode(mode);
+  $('reference-box').hidden = viewer.mode !== 'distance';
+  drawLegend();
+}
+
+function select(index) {
+  viewer.select(index);
+  $('input').value = viewer.selected;
+  writeAddress();
 }
 
 // The controls.
@@ -118,11 +170,9 @@ const offered = {
   weights: viewer.inputs.some((i) => i.weights),
 };
 $('mode').replaceChildren(...modes.filter(([m]) => offered[m]).map(([m, text]) => new Option(text, m)));
-$('mode').addEventListener('change', () => {
-  viewer.setMode($('mode').value);
-  $('reference-box').hidden = viewer.mode !== 'distance';
-  drawLegend();
-});
+$('mode').addEventListener('change', () => { setMode($('mode').value); writeAddress(); });
+$('input').replaceChildren(...viewer.inputs.map((input, i) => new Option(`${i + 1}  ${input.name}`, i)));
+$('input').addEventListener('change', () => select(Number($('input').value)));
 $('reference').replaceChildren(...viewer.inputs.map((input, i) => new Option(input.name, i)));
 $('reference').value = viewer.reference;
 $('reference').addEventListener('change', () => {
@@ -132,14 +182,17 @@ $('reference').addEventListener('change', () => {
 $('reference-box').hidden = true;
 $('wireframe').addEventListener('change', () => viewer.setWireframe($('wireframe').checked));
 $('up').value = viewer.up;
-$('up').addEventListener('change', () => viewer.setUp($('up').value));
+$('up').addEventListener('change', () => { viewer.setUp($('up').value); writeAddress(); });
 $('layout').addEventListener('change', () => { viewer.setLayout($('layout').value); viewer.frameAll(); });
 $('frame-all').addEventListener('click', () => viewer.frameAll());
 $('frame-selection').addEventListener('click', () => viewer.frameSelection());
-$('canvas').addEventListener('pointerdown', (event) => {
-  if (viewer.layout !== 'side') return;
-  const hit = viewer.panels().find((p) => event.offsetX >= p.x && event.offsetX < p.x + p.width);
-  if (hit) viewer.select(hit.input.index);
+// A click (not a drag of the camera) selects the mesh under it, or its panel's.
+let down = null;
+$('canvas').addEventListener('pointerdown', (event) => { down = [event.offsetX, event.offsetY]; });
+$('canvas').addEventListener('pointerup', (event) => {
+  if (!down || Math.hypot(event.offsetX - down[0], event.offsetY - down[1]) > 4) return;
+  const hit = viewer.pick(event.offsetX, event.offsetY);
+  if (hit && (viewer.layout === 'side' || viewer.groups[hit.group].length > 1)) select(hit.index);
 });
 
 document.addEventListener('keydown', (event) => {
@@ -147,7 +200,7 @@ document.addEventListener('keydown', (event) => {
   // Arrows on the slider or a list move that control.
   const target = event.target;
   if (key.startsWith('Arrow') && (target instanceof HTMLSelectElement || target.type === 'range')) return;
-  if (key >= '1' && key <= '9') viewer.select(Number(key) - 1);
+  if (key >= '1' && key <= '9') select(Number(key) - 1);
   else if (key === ' ') playing ? pause() : play();
   else if (key === 'ArrowRight') setFrame(Math.min(viewer.frameIndex + 1, viewer.timeline.length - 1));
   else if (key === 'ArrowLeft') setFrame(Math.max(viewer.frameIndex - 1, 0));
@@ -162,6 +215,8 @@ document.addEventListener('keydown', (event) => {
 new ResizeObserver(() => viewer.resize()).observe($('canvas'));
 showFrame();
 drawLegend();
+readAddress();
+window.addEventListener('hashchange', readAddress);
 
 function toBase64(bytes) {
   let text = '';
@@ -176,6 +231,10 @@ window.tessamire = {
   inputs: () => viewer.inputs.map((i) => ({ name: i.name, frames: Array.from(i.frames), points: i.pointCount })),
   timeline: () => Array.from(viewer.timeline),
   frameIndex: () => viewer.frameIndex,
+  // What the address holds: the frame's number, the colour mode, the up axis, the input from 1.
+  state: () => Object.fromEntries(new URLSearchParams(location.hash.slice(1))),
+  shown: () => ({ frame: viewer.frameNumber(), colour: kColourNames[viewer.mode], up: viewer.up, input: viewer.selected + 1 }),
+  panels: () => viewer.panels().map((p) => p.inputs.map((i) => i.index)),
   // The positions decoded for input `i`'s own frame `s`, and how far each axis may be off.
   positions: (i, s) => Array.from(viewer.inputs[i].decoded(s)),
   bound: (i, s) => quantisationBound(page.inputs[i].positions[s]),

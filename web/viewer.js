@@ -1,5 +1,6 @@
 // The 3D view: every input as a three.js mesh (and its wireframe), side by side in panels or
 // overlaid in one, all seen by one camera; the frame shown, the colour mode and the up axis.
+// The inputs of one group (the meshes of one character: a glTF's or a scene's) share a panel.
 // Positions are decoded per frame when first shown and kept; normals are computed here.
 import * as THREE from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
@@ -36,6 +37,7 @@ class Input {
     const data = page.inputs[index];
     this.index = index;
     this.name = data.name;
+    this.group = 0;  // the index of its group among the viewer's groups
     this.data = data;
     this.frames = Float64Array.from(data.frames);
     this.pointCount = topology.points;
@@ -119,6 +121,11 @@ class Input {
     this.material.needsUpdate = true;
   }
 
+  // The selected mesh of a panel of several is lit a little from within, to tell it apart.
+  highlight(on) {
+    this.material.emissive.setRGB(on ? 0.06 : 0, on ? 0.09 : 0, on ? 0.16 : 0);
+  }
+
   paintUniform([r, g, b]) {
     this.useVertexColours(false);
     this.material.color.setRGB(kLinear[r], kLinear[g], kLinear[b]);
@@ -149,6 +156,15 @@ export class Viewer {
       return { points: t.points, polygons, triangles: triangles(polygons), edges: null };
     });
     this.inputs = page.inputs.map((_, i) => new Input(page, i, topologies[page.inputs[i].topology]));
+    // Groups in the order of their first input; an input without a group is one of its own.
+    const groupOf = new Map();
+    this.groups = [];
+    for (const input of this.inputs) {
+      const key = input.data.group ?? `own ${input.index}`;
+      if (!groupOf.has(key)) { groupOf.set(key, this.groups.length); this.groups.push([]); }
+      input.group = groupOf.get(key);
+      this.groups[input.group].push(input);
+    }
     this.timeline = timeline(this.inputs);
     this.scales = page.scales;
     this.frameIndex = 0;
@@ -185,14 +201,33 @@ export class Viewer {
     this.frameAll(page.focus);
   }
 
-  // The panels to draw: every input side by side, or the selected one alone when overlaid.
+  // The panels to draw: every group side by side, or the selected input's group alone when
+  // overlaid. A panel's `input` is its selected input, else its first.
   panels() {
-    const shown = this.layout === 'side' ? this.inputs : [this.inputs[this.selected]];
+    const selected = this.inputs[this.selected];
+    const shown = this.layout === 'side' ? this.groups : [this.groups[selected.group]];
     const width = this.canvas.clientWidth, height = this.canvas.clientHeight;
     const w = width / shown.length;
-    return shown.map((input, k) => ({
-      input, x: Math.round(k * w), y: 0, width: Math.round((k + 1) * w) - Math.round(k * w), height,
+    return shown.map((inputs, k) => ({
+      inputs, input: inputs.includes(selected) ? selected : inputs[0],
+      x: Math.round(k * w), y: 0, width: Math.round((k + 1) * w) - Math.round(k * w), height,
     }));
+  }
+
+  // The input drawn under the point (x, y) of the canvas (CSS pixels), or null.
+  pick(x, y) {
+    const panel = this.panels().find((p) => x >= p.x && x < p.x + p.width);
+    if (!panel) return null;
+    this.camera.aspect = panel.width / panel.height;
+    this.camera.updateProjectionMatrix();
+    this.camera.updateMatrixWorld();
+    const ray = new THREE.Raycaster();
+    ray.setFromCamera(new THREE.Vector2(((x - panel.x) / panel.width) * 2 - 1,
+                                        1 - ((y - panel.y) / panel.height) * 2), this.camera);
+    for (const input of panel.inputs) input.mesh.geometry.computeBoundingSphere();
+    const hits = ray.intersectObjects(panel.inputs.map((i) => i.mesh), false);
+    const hit = hits.length ? panel.inputs.find((i) => i.mesh === hits[0].object) : null;
+    return hit ?? panel.input;
   }
 
   setFrame(index) {
@@ -284,6 +319,8 @@ export class Viewer {
   select(index) {
     if (index < 0 || index >= this.inputs.length) return;
     this.selected = index;
+    for (const input of this.inputs)
+      input.highlight(input.index === index && this.groups[input.group].length > 1);
     this.requestDraw();
   }
 
@@ -344,8 +381,8 @@ export class Viewer {
     this.renderer.clear();
     const panels = this.panels();
     for (const panel of panels) {
-      for (const input of this.inputs) input.mesh.visible = input === panel.input;
-      for (const input of this.inputs) input.showWire(this.wireframe && input === panel.input);
+      for (const input of this.inputs) input.mesh.visible = panel.inputs.includes(input);
+      for (const input of this.inputs) input.showWire(this.wireframe && panel.inputs.includes(input));
       this.camera.aspect = panel.width / panel.height;
       this.camera.updateProjectionMatrix();
       // WebGL counts rows from the bottom.
@@ -357,22 +394,25 @@ export class Viewer {
     if (this.onDraw) this.onDraw(panels);
   }
 
-  // Each panel's mesh projected: the pixel box (CSS pixels, from the canvas's top left) that its
-  // points of the frame shown cover.
+  // Each panel's meshes projected: the pixel box (CSS pixels, from the canvas's top left) that
+  // their points of the frame shown cover.
   projectedBounds() {
     const v = new THREE.Vector3();
     return this.panels().map((panel) => {
       this.camera.aspect = panel.width / panel.height;
       this.camera.updateProjectionMatrix();
       this.camera.updateMatrixWorld();
-      const p = panel.input.position.array;
       let x0 = Infinity, y0 = Infinity, x1 = -Infinity, y1 = -Infinity;
-      for (let i = 0; i < p.length; i += 3) {
-        v.set(p[i], p[i + 1], p[i + 2]).applyMatrix4(this.root.matrixWorld).project(this.camera);
-        const x = panel.x + ((v.x + 1) / 2) * panel.width, y = panel.y + ((1 - v.y) / 2) * panel.height;
-        x0 = Math.min(x0, x); x1 = Math.max(x1, x); y0 = Math.min(y0, y); y1 = Math.max(y1, y);
+      for (const input of panel.inputs) {
+        const p = input.position.array;
+        for (let i = 0; i < p.length; i += 3) {
+          v.set(p[i], p[i + 1], p[i + 2]).applyMatrix4(this.root.matrixWorld).project(this.camera);
+          const x = panel.x + ((v.x + 1) / 2) * panel.width, y = panel.y + ((1 - v.y) / 2) * panel.height;
+          x0 = Math.min(x0, x); x1 = Math.max(x1, x); y0 = Math.min(y0, y); y1 = Math.max(y1, y);
+        }
       }
-      return { input: panel.input.index, panel: { x: panel.x, y: panel.y, width: panel.width, height: panel.height },
+      return { input: panel.input.index, inputs: panel.inputs.map((i) => i.index),
+               panel: { x: panel.x, y: panel.y, width: panel.width, height: panel.height },
                x: x0, y: y0, width: x1 - x0, height: y1 - y0 };
     });
   }

@@ -66,6 +66,7 @@ ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request,
   results.rig = doc.rig;
   results.influences = request.influences;
   results.quantised = request.quantised;
+  results.restMeshes = request.restMeshes;
   return results;
 }
 
@@ -106,7 +107,32 @@ Int64 WriteFrames(Document& doc, const EvalRequest& request, const EvalObserver&
   return pointsKept;
 }
 
+void WriteRestMeshes(const EvalRequest& request, const std::vector<Node*>& objects,
+                     ResultWriter& writer) {
+  if (!request.restMeshes) return;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    const auto posed = request.restPoints.find(objects[i]);
+    writer.WriteRest(i, posed != request.restPoints.end() ? posed->second : objects[i]->points);
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> PlannedOutputs(const Document& doc, const EvalRequest& request) {
+  const FrameRange range = RangeOf(doc, request);
+  const std::vector<Node*> objects = PolygonObjects(doc, request.source);
+  ResultOptions options = ResultOptionsOf(doc, request, objects);
+  if (options.format != ResultFormat::kGlb)
+    return ResultWriter(objects, options, range.first, range.last).Planned();
+  // A glTF writer would be begun only to name its one file: the names come from an OBJ writer.
+  options.format = ResultFormat::kObj;
+  const ResultWriter names(objects, options, range.first, range.first);
+  std::vector<std::string> files{platform::Utf8FromPath(
+      platform::PathFromUtf8(request.dir) / platform::PathFromUtf8(options.name + ".glb"))};
+  if (request.restMeshes)
+    for (size_t i = 0; i < objects.size(); ++i) files.push_back(names.RestFile(i));
+  return files;
+}
 
 EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer) {
   const FrameRange range = RangeOf(doc, request);
@@ -125,6 +151,7 @@ EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalOb
   PrepareFolder(request.dir);
   RefuseOverwritingSource(writer, request);
   writer.CheckFreeSpace();
+  WriteRestMeshes(request, objects, writer);
 
   ProgressObserver* progress = observer.progress;
   if (progress != nullptr)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ struct EvalRequest {
   std::uint32_t sceneVersion = kSceneFormatVersion;
   // How the notes and warnings begin, and what the range's messages tell to give.
   std::string command = "tessamire eval";
+  // Also every object's rest mesh, DIR/<stem>.rest.obj (ResultWriter::WriteRest), before the
+  // first frame: at `restPoints` where they hold the object, else at its own points.
+  bool restMeshes = false;
+  std::map<const Node*, std::vector<Vector3>> restPoints;
 };
 
 // Whoever watches a run; both may be left empty.
@@ -64,6 +69,10 @@ struct EvalResult {
   std::string written;   // what was written, e.g. "3 OBJ files" (ResultWriter::Written)
   Int64 pointsKept = 0;  // points whose correction was not finite, kept at their input, all frames
 };
+
+// Every file EvaluateScene(doc, request) would write, in the order it writes them. Throws as
+// EvaluateScene does for a range, objects or a format at fault.
+std::vector<std::string> PlannedOutputs(const Document& doc, const EvalRequest& request);
 
 // Evaluates `doc` at every frame of the range and writes the results into `request.dir`. Throws
 // std::invalid_argument for an unknown format or world space asked of a glTF, std::runtime_error

@@ -140,8 +140,8 @@ PageBuilder::Input& PageBuilder::At(Int32 input) {
   return inputs_[static_cast<size_t>(input)];
 }
 
-Int32 PageBuilder::AddInput(std::string name, Int64 pointCount,
-                            std::span<const CPolygon> polygons) {
+Int32 PageBuilder::AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons,
+                            Int32 group) {
   if (pointCount <= 0) throw std::invalid_argument(name + ": no points to show");
   for (const CPolygon& p : polygons)
     for (Int32 index : {p.a, p.b, p.c, p.d})
@@ -150,6 +150,7 @@ Int32 PageBuilder::AddInput(std::string name, Int64 pointCount,
                                     " of " + std::to_string(pointCount));
   Input input;
   input.name = std::move(name);
+  input.group = group >= 0 ? group : InputCount();
   input.pointCount = pointCount;
   auto same = [&](const Topology& t) {
     return t.pointCount == pointCount &&
@@ -269,7 +270,7 @@ std::string PageBuilder::Json() const {
             ",\"topology\":" + std::to_string(input.topology) + ",\"frames\":[";
     for (size_t f = 0; f < input.frames.size(); ++f)
       json += (f ? "," : "") + Number(input.frames[f]);
-    json += "],\"positions\":[";
+    json += "],\"group\":" + std::to_string(input.group) + ",\"positions\":[";
     for (size_t f = 0; f < input.positions.size(); ++f)
       json += (f ? ",\n" : "\n") + input.positions[f];
     json += "]";

@@ -6,14 +6,15 @@
 // - `topologies`: per distinct polygon list, its point count and its polygons as base64 of
 //   little-endian int32, four per polygon (a triangle repeats its third index), shared by the
 //   inputs that have the same list;
-// - `inputs`: per input its name, topology, the frame numbers of its frames (ascending; one
-//   frame for a still mesh) and per frame its positions, quantised within the frame's own
-//   bounds: per axis `min` and `step` = (max - min) / 65535, and every coordinate as the 16-bit
-//   code round((x - min) / step), base64 of little-endian uint16, x y z per point. The page reads
-//   back min + code * step, within step / 2 of the written coordinate (plus float64 rounding), a
-//   precision of 1 / 131070 of the frame's extent along that axis; a flat axis (step 0) is
-//   exact. Normals are not stored: the page computes them. Optionally per frame the detail kept
-//   per point as 8-bit codes over 0 .. 1.5 (base64), and per point weights as float32 (base64);
+// - `inputs`: per input its name, topology, group (inputs of one group share a panel), the frame
+//   numbers of its frames (ascending; one frame for a still mesh) and per frame its positions,
+//   quantised within the frame's own bounds: per axis `min` and `step` = (max - min) / 65535, and
+//   every coordinate as the 16-bit code round((x - min) / step), base64 of little-endian uint16, x
+//   y z per point. The page reads back min + code * step, within step / 2 of the written coordinate
+//   (plus float64 rounding), a precision of 1 / 131070 of the frame's extent along that axis; a
+//   flat axis (step 0) is exact. Normals are not stored: the page computes them. Optionally per
+//   frame the detail kept per point as 8-bit codes over 0 .. 1.5 (base64), and per point weights as
+//   float32 (base64);
 // - `scales`: the colour scales (headless/picture/colour_scale.h) with their legends' text;
 // - `up` ("y" or "z"), `fps` (playback), `title`, an optional `focus` box to frame first, an
 //   optional `view` direction towards the camera, and the input the distance mode compares with
@@ -57,8 +58,11 @@ class PageBuilder {
   explicit PageBuilder(std::string title);
 
   // A new input over `pointCount` points and `polygons` (indices checked); answers its index.
-  // Throws std::invalid_argument for an index outside the points or no points.
-  Int32 AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons);
+  // Inputs of one `group` (the meshes of one character) are drawn together in one panel; a
+  // negative group gives the input a panel of its own. Throws std::invalid_argument for an index
+  // outside the points or no points.
+  Int32 AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons,
+                 Int32 group = -1);
   // Adds a frame to `input`: `frame` after its last frame's, one point per point, and the detail
   // kept per point either for every frame of the input or for none. Throws std::invalid_argument
   // naming the input and the fault.
@@ -90,6 +94,7 @@ class PageBuilder {
   struct Input {
     std::string name;
     Int32 topology = 0;
+    Int32 group = 0;
     Int64 pointCount = 0;
     std::vector<Float> frames;
     std::vector<std::string> positions;  // JSON of each frame's quantised points

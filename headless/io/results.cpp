@@ -220,7 +220,28 @@ std::string ResultWriter::File(size_t object, Int64 frame) const {
                                 platform::PathFromUtf8(name));
 }
 
+std::string ResultWriter::RestFile(size_t object) const {
+  return platform::Utf8FromPath(platform::PathFromUtf8(options_.folder) /
+                                platform::PathFromUtf8(targets_[object].stem + ".rest.obj"));
+}
+
+std::vector<std::string> ResultWriter::Planned() const {
+  std::vector<std::string> files;
+  if (options_.format == ResultFormat::kGlb) files.push_back(File(0, first_));
+  for (size_t i = 0; i < targets_.size(); ++i) {
+    if (options_.format == ResultFormat::kObj)
+      for (Int64 frame = first_; frame <= last_; ++frame) files.push_back(File(i, frame));
+    else if (options_.format != ResultFormat::kGlb)
+      files.push_back(File(i, first_));
+    if (options_.restMeshes) files.push_back(RestFile(i));
+  }
+  return files;
+}
+
 bool ResultWriter::Holds(const std::string& name) const {
+  if (options_.restMeshes)
+    for (const Target& target : targets_)
+      if (name == target.stem + ".rest.obj") return true;
   if (options_.format == ResultFormat::kGlb) return name == options_.name + ".glb";
   for (const Target& target : targets_) {
     if (options_.format != ResultFormat::kObj) {
@@ -241,6 +262,16 @@ bool ResultWriter::Holds(const std::string& name) const {
   return false;
 }
 
+Float ResultWriter::ObjBytes(const Target& target) {
+  const Node* object = target.object;
+  if (target.file == nullptr)
+    return static_cast<Float>(PlainObjText(object->points, object->polygons).size());
+  return static_cast<Float>(FileVerticesObjText(*target.file,
+                                                FileVertexPositions(*target.file, object->points),
+                                                target.file->normals)
+                                .size());
+}
+
 Float ResultWriter::EstimatedBytes() const {
   const Float frames = static_cast<Float>(last_ - first_ + 1);
   Float bytes = 0.0;
@@ -249,17 +280,9 @@ Float ResultWriter::EstimatedBytes() const {
     const Float vertices = static_cast<Float>(
         target.file ? target.file->VertexCount() : static_cast<Int64>(object->points.size()));
     switch (options_.format) {
-      case ResultFormat::kObj: {
-        const Float text =
-            target.file ? static_cast<Float>(
-                              FileVerticesObjText(*target.file,
-                                                  FileVertexPositions(*target.file, object->points),
-                                                  target.file->normals)
-                                  .size())
-                        : static_cast<Float>(PlainObjText(object->points, object->polygons).size());
-        bytes += frames * text;
+      case ResultFormat::kObj:
+        bytes += frames * ObjBytes(target);
         break;
-      }
       case ResultFormat::kPc2:
       case ResultFormat::kMdd:
         bytes += 32.0 + frames * (4.0 + 12.0 * vertices);
@@ -267,6 +290,7 @@ Float ResultWriter::EstimatedBytes() const {
       case ResultFormat::kGlb:
         break;
     }
+    if (options_.restMeshes) bytes += ObjBytes(target);
   }
   if (glb_ != nullptr || skinGlb_ != nullptr) {
     // The file at rest, then per frame every target's offsets, weights and JSON.
@@ -308,6 +332,26 @@ std::vector<Vector3> ResultWriter::Normals(const Target& target,
   if (target.restFrames.empty()) return {};
   return FileVertexNormals(*target.file, target.restFrames,
                            PointFrames(points, target.object->polygons));
+}
+
+void ResultWriter::WriteRest(size_t object, std::span<const Vector3> points) {
+  const Target& target = targets_.at(object);
+  if (points.size() != target.object->points.size())
+    throw std::invalid_argument(RestFile(object) + ": " + std::to_string(points.size()) +
+                                " rest points for an object of " +
+                                std::to_string(target.object->points.size()));
+  const bool placed = !options_.placements.empty();
+  const std::vector<Vector3> moved = placed ? PlacedPoints(options_.placements[object], points)
+                                            : std::vector<Vector3>(points.begin(), points.end());
+  if (target.file == nullptr) {
+    WriteFileAtomically(RestFile(object), PlainObjText(moved, target.object->polygons));
+    return;
+  }
+  std::vector<Vector3> normals = Normals(target, points);
+  if (placed) normals = PlacedNormals(options_.placements[object], normals);
+  WriteFileAtomically(
+      RestFile(object),
+      FileVerticesObjText(*target.file, FileVertexPositions(*target.file, moved), normals));
 }
 
 void ResultWriter::AddFrame(Int64 frame) {

@@ -73,6 +73,9 @@ struct ResultOptions {
   int influences = 4;
   bool quantised = false;
   std::string pictureFolder;  // where relative picture names are found; empty: the rig's
+  // Also each object's rest mesh as `<stem>.rest.obj` (WriteRest), whatever the format: what
+  // `apply` and `measure` take as the rest of the results.
+  bool restMeshes = false;
 };
 
 class ResultWriter {
@@ -90,6 +93,10 @@ class ResultWriter {
   std::vector<std::string> FinishNotes() const;
   // The file object `object` (an index into the objects) goes to at `frame`.
   std::string File(size_t object, Int64 frame) const;
+  // Where object `object`'s rest mesh goes (ResultOptions::restMeshes).
+  std::string RestFile(size_t object) const;
+  // Every file the results will be, rest meshes included, in the objects' and frames' order.
+  std::vector<std::string> Planned() const;
   // Whether the file called `name` in the folder is one of the results.
   bool Holds(const std::string& name) const;
   // About how many bytes the results take: exact for caches and glTF, for OBJ the rest mesh's
@@ -102,6 +109,10 @@ class ResultWriter {
   // Takes every object's deformed points (DeformedPoints) as frame `frame`, the next of the
   // range; an OBJ is written at once.
   void AddFrame(Int64 frame);
+  // Writes object `object`'s rest mesh at `points` (one per point) as OBJ, as its frames are
+  // written: on the file's vertices unless welded, placed like them. Throws
+  // std::invalid_argument for another point count.
+  void WriteRest(size_t object, std::span<const Vector3> points);
   // Writes the caches or the glTF; call once after the last frame.
   void Finish();
 
@@ -117,6 +128,8 @@ class ResultWriter {
     PointCache cache;
   };
   std::vector<Vector3> Normals(const Target& target, std::span<const Vector3> points) const;
+  // The bytes of one OBJ of the target at rest.
+  static Float ObjBytes(const Target& target);
   // The time of `frame` in MDD and glTF results.
   Float Seconds(Int64 frame) const;
   // MDD times at Seconds, refused (std::invalid_argument) where they would not increase.

@@ -1,6 +1,8 @@
 #include "headless/job/correct_character.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -12,6 +14,8 @@
 #include "headless/files/shortest_number.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/main_job.h"
+#include "headless/platform/paths.h"
+#include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"
@@ -77,40 +81,187 @@ std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& 
   return doc;
 }
 
-// Runs the setup command on the deformed meshes without a bind tag; answers them.
-std::vector<Node*> Equip(Document& doc, const std::vector<Node*>& deformed) {
-  std::vector<Node*> unequipped;
+bool HasPluginDeformer(const Node* object) {
+  for (const Node* child = object->down; child != nullptr; child = child->next)
+    if (child->type == ID_OTESSAMIRE) return true;
+  return false;
+}
+
+// Puts the plug-in's deformer among `object`'s children where the setup command does with Shift:
+// right after its first skin, or last.
+void AddPluginDeformer(Document& doc, Node* object) {
+  Registration deformer;
+  FindRegistration(ID_OTESSAMIRE, deformer);
+  Node* node = NewNode(ID_OTESSAMIRE, false);
+  if (node == nullptr)
+    throw std::runtime_error("the deformer for " + object->name + " could not be created");
+  node->name = deformer.name;
+  Node* skin = object->down;
+  while (skin != nullptr && skin->type != Oskin) skin = skin->next;
+  try {
+    if (skin != nullptr)
+      doc.InsertAfter(node, skin);
+    else
+      doc.InsertLast(node, object);
+  } catch (...) {
+    DestroyNode(node);
+    throw;
+  }
+}
+
+// Runs the setup command on the deformed meshes without a bind tag, and gives a deformer to those
+// with a tag but none (the command would add a second tag); answers both lists.
+std::pair<std::vector<Node*>, std::vector<Node*>> Equip(Document& doc,
+                                                        const std::vector<Node*>& deformed) {
+  std::vector<Node*> unequipped, added;
   for (Node* object : deformed)
-    if (BindTags(object).empty()) unequipped.push_back(object);
+    if (BindTags(object).empty())
+      unequipped.push_back(object);
+    else if (!HasPluginDeformer(object))
+      added.push_back(object);
   if (!unequipped.empty()) RunSetupCommand(doc, unequipped);
   for (const Node* object : unequipped)
     if (BindTags(object).empty())
       throw std::runtime_error("the setup command put no bind tag on " + object->name);
-  return unequipped;
+  for (Node* object : added) AddPluginDeformer(doc, object);
+  return {unequipped, added};
 }
 
-// Gives every bind tag of the deformed meshes the settings and binds it.
-void Bind(const CorrectRequest& request, const std::vector<Node*>& deformed,
-          const std::vector<Node*>& unequipped, const CorrectObserver& observer) {
+// Turns the plug-in's deformers off while it lives: the meshes come out as the skin poses them.
+class PluginDeformersOff {
+ public:
+  explicit PluginDeformersOff(const Document& doc) {
+    for (Node* node : doc.Objects())
+      if (node->type == ID_OTESSAMIRE && node->deformMode) {
+        node->deformMode = false;
+        off_.push_back(node);
+      }
+  }
+  PluginDeformersOff(const PluginDeformersOff&) = delete;
+  PluginDeformersOff& operator=(const PluginDeformersOff&) = delete;
+  ~PluginDeformersOff() {
+    for (Node* node : off_) node->deformMode = true;
+  }
+
+ private:
+  std::vector<Node*> off_;
+};
+
+// Each deformed mesh's points as the deformers before the plug-in's pose them at `frame`.
+std::map<const Node*, std::vector<Vector3>> PosedAt(Document& doc,
+                                                    const std::vector<Node*>& deformed, Float frame,
+                                                    const std::string& source) {
+  const PluginDeformersOff off(doc);
+  const DeformReport report = EvaluateDocumentAtFrame(doc, frame);
+  if (!report.Ok())
+    throw std::runtime_error(source + ": --bind-frame " + ShortestNumber(frame) + ": " +
+                             report.errors.front());
+  std::map<const Node*, std::vector<Vector3>> posed;
+  for (const Node* object : deformed) posed[object] = DeformedPoints(object);
+  return posed;
+}
+
+// The maps of the request per deformed mesh: smoothing weights, then restrictions.
+std::pair<std::vector<std::vector<Float32>>, std::vector<std::vector<Float32>>> MapsOf(
+    const CorrectRequest& request, const std::vector<Node*>& deformed) {
+  std::vector<std::string> names;
+  for (const Node* object : deformed) names.push_back(object->name);
+  auto sources = [&](const std::vector<std::string>& files, const std::optional<std::string>& joint,
+                     const std::string& option) {
+    std::vector<MapSource> list;
+    for (const std::string& file : files) list.push_back(ParseMapFile(file, names, option));
+    if (joint) list.push_back({"", "", *joint});
+    return list;
+  };
+  return {MapWeights(sources(request.vertexMapFiles, request.vertexMapJoint, "--vertex-map"),
+                     deformed, "--vertex-map", true),
+          MapWeights(sources(request.restrictionFiles, request.restrictionJoint, "--restriction"),
+                     deformed, "--restriction", false)};
+}
+
+bool Rebinds(const CorrectRequest& request) {
+  return request.settings || request.bindFrame || !request.vertexMapFiles.empty() ||
+         !request.restrictionFiles.empty() || request.vertexMapJoint || request.restrictionJoint;
+}
+
+// Gives every bind tag of the deformed meshes the settings and maps, and binds it on `rest` where
+// that holds the mesh (its own points are back in place after).
+void Bind(Document& doc, const CorrectRequest& request, const std::vector<Node*>& deformed,
+          const std::pair<std::vector<Node*>, std::vector<Node*>>& equipped,
+          std::map<const Node*, std::vector<Vector3>>& rest, const CorrectObserver& observer) {
   Registration command;
   FindRegistration(ID_ADDTESSAMIRECMD, command);
-  for (Node* object : deformed) {
-    BoundMesh mesh{object->name, {}, {}};
-    for (Node* tag : BindTags(object)) {
-      if (request.settings) {
-        PressButton(tag, TTESSAMIRE_UNBIND);  // a bound tag's settings are disabled
-        SetTagSettings(tag, *request.settings);
+  auto [smoothing, restriction] = MapsOf(request, deformed);
+  for (size_t m = 0; m < deformed.size(); ++m) {
+    Node* object = deformed[m];
+    BoundMesh mesh;
+    mesh.name = object->name;
+    if (!smoothing[m].empty()) LinkSmoothingMap(doc, object, std::move(smoothing[m]));
+    if (!restriction[m].empty()) RestrictDeformers(doc, object, std::move(restriction[m]));
+    const auto posed = rest.find(object);
+    if (posed != rest.end()) std::swap(object->points, posed->second);
+    try {
+      for (Node* tag : BindTags(object)) {
+        if (Rebinds(request))
+          PressButton(tag, TTESSAMIRE_UNBIND);  // settings of a bound tag are off
+        if (request.settings) SetTagSettings(tag, *request.settings);
+        if (!PressButton(tag, TTESSAMIRE_BIND))
+          throw std::runtime_error(request.eval.source + ": the bind tag of " + object->name +
+                                   " refused to bind its mesh");
       }
-      if (!PressButton(tag, TTESSAMIRE_BIND))
-        throw std::runtime_error(request.eval.source + ": the bind tag of " + object->name +
-                                 " refused to bind its mesh");
+    } catch (...) {
+      if (posed != rest.end()) std::swap(object->points, posed->second);
+      throw;
     }
+    if (posed != rest.end()) std::swap(object->points, posed->second);
+    const auto& [unequipped, added] = equipped;
     if (std::find(unequipped.begin(), unequipped.end(), object) != unequipped.end())
       mesh.equippedBy = command.name;
+    mesh.deformerAdded = std::find(added.begin(), added.end(), object) != added.end();
     for (const Node* tag : BindTags(object))
       mesh.iterations.push_back(tag->params.GetInt32(TTESSAMIRE_ITERATIONS).value_or(0));
     if (observer.bound) observer.bound(mesh);
   }
+}
+
+EvalRequest SkinnedRequest(const EvalRequest& eval) {
+  EvalRequest skinned = eval;
+  skinned.dir = platform::Utf8FromPath(platform::PathFromUtf8(eval.dir) / "skinned");
+  skinned.restMeshes = false;
+  return skinned;
+}
+
+// Every file the run writes, in one place: the results with their rest meshes, plain skinning's
+// when asked, and the saved scene. None may be one of the inputs.
+std::vector<std::string> PlannedFiles(const Document& doc, const CorrectRequest& request,
+                                      const EvalRequest& eval) {
+  std::vector<std::string> files = PlannedOutputs(doc, eval);
+  if (request.withSkinned)
+    for (std::string& file : PlannedOutputs(doc, SkinnedRequest(eval)))
+      files.push_back(std::move(file));
+  if (request.saveScene) files.push_back(*request.saveScene);
+  std::vector<std::string> inputs{eval.source};
+  for (const auto* list : {&request.vertexMapFiles, &request.restrictionFiles})
+    for (const std::string& file : *list) {
+      const size_t equals = file.find('=');
+      inputs.push_back(file);
+      if (equals != std::string::npos) inputs.push_back(file.substr(equals + 1));
+    }
+  const InputFiles held(inputs);
+  for (const std::string& file : files) held.RefuseOverwriting(file);
+  return files;
+}
+
+// The folders above the results' that do not exist yet; the results' own is made as it is
+// written.
+void MakeParentFolders(const std::string& dir) {
+  const std::filesystem::path parent = platform::PathFromUtf8(dir).parent_path();
+  std::error_code ec;
+  if (parent.empty() || std::filesystem::is_directory(parent, ec)) return;
+  std::filesystem::create_directories(parent, ec);
+  if (ec)
+    throw std::runtime_error("cannot create the folder " + platform::Utf8FromPath(parent) + ": " +
+                             ec.message());
 }
 
 }  // namespace
@@ -126,14 +277,24 @@ EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver
     throw std::runtime_error(eval.source +
                              ": holds no mesh that a skin or point cache deforms; nothing to "
                              "correct");
-  const std::vector<Node*> unequipped = Equip(*doc, deformed);
-  Bind(request, deformed, unequipped, observer);
+  const auto equipped = Equip(*doc, deformed);
+  std::map<const Node*, std::vector<Vector3>> rest;
+  if (request.bindFrame) rest = PosedAt(*doc, deformed, *request.bindFrame, eval.source);
+  Bind(*doc, request, deformed, equipped, rest, observer);
+  eval.restMeshes = true;
+  eval.restPoints = std::move(rest);
+  PlannedFiles(*doc, request, eval);
   if (request.saveScene) {
-    RefuseOverwritingInputs(*request.saveScene, {eval.source});
     PrepareOutputFolder(*request.saveScene);
     SaveScene(*doc, *request.saveScene);
   }
-  return EvaluateScene(*doc, eval, observer.eval);
+  MakeParentFolders(eval.dir);
+  EvalResult result = EvaluateScene(*doc, eval, observer.eval);
+  if (!request.withSkinned) return result;
+  const PluginDeformersOff off(*doc);
+  EvaluateScene(*doc, SkinnedRequest(eval), observer.eval);
+  result.written += ", and their plain skinning in skinned/";
+  return result;
 }
 
 }  // namespace headless

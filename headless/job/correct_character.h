@@ -2,11 +2,13 @@
 // behind `tessamire correct`. The character is imported (its clips, at its own rate or the
 // request's); the setup command runs once on every deformed mesh (a polygon object with a skin or
 // a point cache beneath it, not a character's rigid mesh) that carries no bind tag yet, each
-// selected, Shift held, which puts a bind tag on it and the deformer after the skin; every bind tag
-// of those meshes takes the settings given (unbound first when it was bound, since the plug-in
-// disables a bound tag's settings) and is bound by its button, which binds the mesh's own points,
-// the bind pose; then the frames are evaluated and written as EvaluateScene does
-// (headless/batch/evaluate_scene.h).
+// selected, Shift held, which puts a bind tag on it and the deformer after the skin; a mesh with a
+// bind tag but no deformer gets the deformer where the command puts it. Every bind tag of those
+// meshes takes the settings and maps given (unbound first when it was bound, since the plug-in
+// disables a bound tag's settings) and is bound by its button on the mesh's own points (the bind
+// pose) or on its skinned pose at a frame; the rest meshes are written, then the frames are
+// evaluated and written as EvaluateScene does (headless/batch/evaluate_scene.h), and, when asked,
+// again with the plug-in's deformers off (plain skinning) under DIR/skinned.
 #pragma once
 
 #include <functional>
@@ -16,6 +18,7 @@
 
 #include "headless/batch/correction.h"
 #include "headless/batch/evaluate_scene.h"
+#include "headless/job/correct_maps.h"
 
 namespace headless {
 
@@ -31,6 +34,13 @@ struct CorrectRequest {
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
   std::optional<std::string> saveScene;  // where the corrected scene is also saved, when set
+  // Smoothing weights (a vertex map the bind tags link to) and the deformers' restriction, per
+  // deformed mesh: "FILE" or "MESH=FILE" (ParseMapFile), or a joint's skin weights.
+  std::vector<std::string> vertexMapFiles, restrictionFiles;
+  std::optional<std::string> vertexMapJoint, restrictionJoint;
+  // Bind on the skinned pose at this frame; unset: on the bind pose (the meshes' own points).
+  std::optional<Float> bindFrame;
+  bool withSkinned = false;  // also plain skinning, the same files under DIR/skinned
 };
 
 // A deformed mesh once its bind tags are bound.
@@ -38,6 +48,7 @@ struct BoundMesh {
   std::string name;
   // The name of the setup command that equipped it; unset when it had its bind tag already.
   std::optional<std::string> equippedBy;
+  bool deformerAdded = false;     // it had a bind tag but no deformer, and was given one
   std::vector<Int32> iterations;  // each bind tag's smoothing rounds
 };
 
@@ -49,9 +60,11 @@ struct CorrectObserver {
   std::function<void(const BoundMesh& mesh)> bound;
 };
 
-// Throws std::invalid_argument for a clip asked of a scene, std::runtime_error naming the fault
-// (the plug-in's parts missing, a file that cannot be read, nothing to correct, a tag that was
-// not made or refuses to bind, and EvaluateScene's faults), Interrupted on Ctrl-C.
+// Throws std::invalid_argument for a clip asked of a scene or a map at fault (correct_maps.h),
+// std::runtime_error naming the fault (the plug-in's parts missing, a file that cannot be read,
+// nothing to correct, a tag that was not made or refuses to bind, an output over an input, and
+// EvaluateScene's faults), Interrupted on Ctrl-C. The folder of the results is created with any
+// folders it lacks.
 EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer);
 
 }  // namespace headless

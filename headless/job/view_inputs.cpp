@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <stdexcept>
 
 #include "headless/batch/frame_sequence.h"
@@ -23,7 +24,8 @@ ObjFile ReadViewMeshFile(const std::string& path) {
 }
 
 // Every frame has the first frame's faces.
-void AddSequence(const ViewSource& source, ViewPage& page, ProgressObserver& progress) {
+void AddSequence(const ViewSource& source, const std::string& name, ViewPage& page,
+                 ProgressObserver& progress) {
   std::optional<ObjFile> first;
   Int32 input = 0;
   for (Int64 f = source.range.first; f <= source.range.last; ++f) {
@@ -31,8 +33,8 @@ void AddSequence(const ViewSource& source, ViewPage& page, ProgressObserver& pro
     const ObjFile frame = ReadViewMeshFile(file);
     if (!first) {
       first = frame;
-      input = page.AddInput(ViewInputName(source.operand),
-                            static_cast<Int64>(frame.mesh.points.size()), frame.mesh.polygons);
+      input =
+          page.AddInput(name, static_cast<Int64>(frame.mesh.points.size()), frame.mesh.polygons);
     } else {
       CheckSameFaces(*first, frame);
     }
@@ -41,12 +43,14 @@ void AddSequence(const ViewSource& source, ViewPage& page, ProgressObserver& pro
   }
 }
 
-// Frames at the times the file keys them; a mesh without frames shows at rest.
-void AddGlb(const ViewSource& source, Float fps, ViewPage& page, ProgressObserver& progress) {
+// Frames at the times the file keys them; a mesh without frames shows at rest. The meshes share
+// the panel of `group`.
+void AddGlb(const ViewSource& source, const std::string& fileName, Int32 group, Float fps,
+            ViewPage& page, ProgressObserver& progress) {
   for (const MorphedMesh& mesh : source.glb) {
-    const std::string name = ViewInputName(source.operand) + ": " + mesh.name;
+    const std::string name = fileName + ": " + mesh.name;
     const Int32 input =
-        page.AddInput(name, static_cast<Int64>(mesh.rest.points.size()), mesh.rest.polygons);
+        page.AddInput(name, static_cast<Int64>(mesh.rest.points.size()), mesh.rest.polygons, group);
     if (mesh.frames.empty()) {
       page.AddFrame(input, 0.0, mesh.rest.points);
       progress.Step(name);
@@ -60,13 +64,16 @@ void AddGlb(const ViewSource& source, Float fps, ViewPage& page, ProgressObserve
   }
 }
 
-void AddScene(const ViewSource& source, ViewPage& page, ProgressObserver& progress,
+// Every polygon object an input, all in the panel of `group`.
+void AddScene(const ViewSource& source, const std::string& fileName, Int32 group, ViewPage& page,
+              ProgressObserver& progress,
               const std::function<void(const std::string& line)>& warning) {
   const std::string& operand = source.operand;
   std::vector<Int32> inputs;
   for (const Node* object : source.objects)
-    inputs.push_back(page.AddInput(ViewInputName(operand) + ": " + object->name,
-                                   static_cast<Int64>(object->points.size()), object->polygons));
+    inputs.push_back(page.AddInput(fileName + ": " + object->name,
+                                   static_cast<Int64>(object->points.size()), object->polygons,
+                                   group));
   for (Int64 f = source.range.first; f <= source.range.last; ++f) {
     const DeformReport report = EvaluateDocumentAtFrame(*source.scene, static_cast<Float>(f));
     for (const std::string& w : report.warnings)
@@ -80,25 +87,24 @@ void AddScene(const ViewSource& source, ViewPage& page, ProgressObserver& progre
   }
 }
 
-// Adds the source's inputs and frames to the page.
-void AddViewSource(const ViewSource& source, const ViewReading& reading, ViewPage& page,
-                   ProgressObserver& progress,
+// Adds the source's inputs and frames to the page, named `name`, a character's meshes in the
+// panel of `group`.
+void AddViewSource(const ViewSource& source, const std::string& name, Int32 group,
+                   const ViewReading& reading, ViewPage& page, ProgressObserver& progress,
                    const std::function<void(const std::string& line)>& warning) {
   const std::string& operand = source.operand;
   switch (source.kind) {
     case ViewSourceKind::kMesh: {
       const Mesh mesh = ReadViewMesh(operand);
-      page.AddFrame(page.AddInput(ViewInputName(operand), static_cast<Int64>(mesh.points.size()),
-                                  mesh.polygons),
-                    0.0, mesh.points);
+      page.AddFrame(page.AddInput(name, static_cast<Int64>(mesh.points.size()), mesh.polygons), 0.0,
+                    mesh.points);
       progress.Step(operand);
       return;
     }
     case ViewSourceKind::kSequence:
-      return AddSequence(source, page, progress);
+      return AddSequence(source, name, page, progress);
     case ViewSourceKind::kCache: {
-      const Int32 input =
-          page.AddInput(ViewInputName(operand), source.cache->pointCount, reading.rest->polygons);
+      const Int32 input = page.AddInput(name, source.cache->pointCount, reading.rest->polygons);
       Float before = -HUGE_VAL;
       for (Int64 s = 0; s < source.cache->SampleCount(); ++s) {
         before = ViewFrameLabel(source.cache->SampleFrame(s, reading.fps), before);
@@ -108,9 +114,9 @@ void AddViewSource(const ViewSource& source, const ViewReading& reading, ViewPag
       return;
     }
     case ViewSourceKind::kGlb:
-      return AddGlb(source, reading.fps, page, progress);
+      return AddGlb(source, name, group, reading.fps, page, progress);
     case ViewSourceKind::kScene:
-      return AddScene(source, page, progress, warning);
+      return AddScene(source, name, group, page, progress, warning);
   }
 }
 
@@ -128,6 +134,20 @@ Float ViewFrameLabel(Float frame, Float before) {
 std::string ViewInputName(const std::string& path) {
   return path == "-" ? "standard input"
                      : platform::Utf8FromPath(platform::PathFromUtf8(path).filename());
+}
+
+std::vector<std::string> ViewInputNames(const std::vector<std::string>& paths) {
+  std::vector<std::string> names;
+  for (const std::string& path : paths) names.push_back(ViewInputName(path));
+  std::vector<std::string> labelled(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    labelled[i] = names[i];
+    if (std::count(names.begin(), names.end(), names[i]) < 2 || paths[i] == "-") continue;
+    const std::filesystem::path folder = platform::PathFromUtf8(paths[i]).parent_path().filename();
+    labelled[i] =
+        (folder.empty() ? std::string(".") : platform::Utf8FromPath(folder)) + "/" + names[i];
+  }
+  return labelled;
 }
 
 Mesh ReadViewMesh(const std::string& path) {
@@ -203,7 +223,12 @@ void AddViewSources(const std::vector<ViewSource>& sources, const ViewReading& r
   Int64 total = 0;
   for (const ViewSource& source : sources) total += source.Frames();
   progress.Begin("frame", total);
-  for (const ViewSource& source : sources) AddViewSource(source, reading, page, progress, warning);
+  std::vector<std::string> operands;
+  for (const ViewSource& source : sources) operands.push_back(source.operand);
+  const std::vector<std::string> names = ViewInputNames(operands);
+  for (size_t i = 0; i < sources.size(); ++i)
+    AddViewSource(sources[i], names[i], static_cast<Int32>(page.Builder().InputCount()), reading,
+                  page, progress, warning);
   progress.Finish();
 }
 

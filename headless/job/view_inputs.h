@@ -29,6 +29,10 @@ Float ViewFrameLabel(Float frame, Float before);
 // A file's name as the page shows it ("standard input" for "-").
 std::string ViewInputName(const std::string& path);
 
+// The names the page gives the files `paths`: ViewInputName, with the folder before it
+// ("skinned/walk.glb") for names that two files share.
+std::vector<std::string> ViewInputNames(const std::vector<std::string>& paths);
+
 // An OBJ mesh as the page takes it: read and its coordinates checked.
 Mesh ReadViewMesh(const std::string& path);
 
@@ -68,10 +72,10 @@ struct ViewSource {
 ViewSource OpenViewSource(const std::string& operand, ViewSourceKind kind,
                           const ViewReading& reading);
 
-// Adds every source's inputs and frames to `page` in order, a progress step per frame: a scene
-// evaluated at each frame, its deformers' warnings told to `warning` as "<file>: frame N: <what>"
-// (may be empty). Throws std::runtime_error naming the file and frame that failed, Interrupted on
-// Ctrl-C.
+// Adds every source's inputs and frames to `page` in order (named by ViewInputNames; the meshes
+// of one glTF or scene in one panel), a progress step per frame: a scene evaluated at each frame,
+// its deformers' warnings told to `warning` as "<file>: frame N: <what>" (may be empty). Throws
+// std::runtime_error naming the file and frame that failed, Interrupted on Ctrl-C.
 void AddViewSources(const std::vector<ViewSource>& sources, const ViewReading& reading,
                     ViewPage& page, ProgressObserver& progress,
                     const std::function<void(const std::string& line)>& warning);

@@ -12,14 +12,15 @@ void ViewPage::SetRest(const Mesh& rest, const std::string& restName) {
   page_.SetKeptTitle("detail kept against " + restName);
 }
 
-Int32 ViewPage::AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons) {
+Int32 ViewPage::AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons,
+                         Int32 group) {
   if (page_.InputCount() == 0) {
     const std::string first = "the first input " + name;
     const size_t count = static_cast<size_t>(pointCount);
     if (!weightsFile_.empty()) weights_ = ReadWeightsFile(weightsFile_, count, first);
     if (!focusFile_.empty()) focus_ = ReadWeightsFile(focusFile_, count, first);
   }
-  const Int32 input = page_.AddInput(std::move(name), pointCount, polygons);
+  const Int32 input = page_.AddInput(std::move(name), pointCount, polygons, group);
   if (!weights_.empty() && static_cast<Int64>(weights_.size()) == pointCount)
     page_.SetWeights(input, weights_);
   return input;

@@ -31,7 +31,9 @@ class ViewPage {
   void SetWeightsFile(std::string path) { weightsFile_ = std::move(path); }
   void SetFocusFile(std::string path) { focusFile_ = std::move(path); }
 
-  Int32 AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons);
+  // `group` as PageBuilder::AddInput takes it: one panel for the inputs of one group.
+  Int32 AddInput(std::string name, Int64 pointCount, std::span<const CPolygon> polygons,
+                 Int32 group = -1);
   void AddFrame(Int32 input, Float frame, std::span<const Vector3> points);
   // The same with the detail kept given (the main job measures its own).
   void AddFrame(Int32 input, Float frame, std::span<const Vector3> points,

@@ -283,8 +283,8 @@ TEST_F(ApplyCliTest, OneFrameGoesToTheNamedFileOtherwiseToAFolder) {
                  Quoted(frames[1]));
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(Files(dir / "many"), (std::vector<fs::path>{"frame0.obj", "frame1.obj"}));
-  EXPECT_NE(run.output.find("step 1/3: bound"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("step 2/3"), std::string::npos) << run.output;
+  // Off a terminal a quick run prints its last step alone.
+  EXPECT_EQ(run.output.find("step 1/3"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("step 3/3"), std::string::npos) << run.output;
 
   run = RunApply(rest + " --quiet --out " + Quoted(dir / "quiet") + " " + Quoted(frames[0]) + " " +

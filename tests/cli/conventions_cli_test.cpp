@@ -189,11 +189,19 @@ TEST_F(ConventionsTest, ValuesOutsideTheirRangeAreRefusedWithTheRangeNamed) {
 }
 
 TEST_F(ConventionsTest, ProgressIsPlainLinesOffATerminal) {
+  // A quick run: its last line alone; with $TESSAMIRE_PROGRESS_SECONDS 0, every step's.
   CliRun run = RunCli(Apply("--out " + Quoted(dir / "many") + " " + Frame(0) + " " + Frame(1)));
   ASSERT_EQ(run.status, 0) << run.output;
-  EXPECT_TRUE(Contains(run.err, "tessamire apply: step 1/3: bound ")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "step 1/3")) << run.err;
   EXPECT_TRUE(Contains(run.err, "tessamire apply: step 3/3: ")) << run.err;
   EXPECT_FALSE(Contains(run.err, "\r")) << "no bar redrawn in place";
+  CliSetting everyStep;
+  everyStep.environment = {"TESSAMIRE_PROGRESS_SECONDS=0"};
+  run =
+      RunCli(Apply("--out " + Quoted(dir / "every") + " " + Frame(0) + " " + Frame(1)), everyStep);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(Contains(run.err, "tessamire apply: step 1/3: bound ")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "tessamire apply: step 2/3: ")) << run.err;
 
   // One frame of a mesh that makes one evaluation long: its stages are reported too.
   const headless::Mesh big = headless::Grid(260, 260, 1.0);
@@ -336,7 +344,10 @@ TEST_F(ConventionsTest, CtrlCStopsCleanlyLeavingNoHalfWrittenFile) {
   headless::WriteObj((dir / "out" / "f139.obj").string(), mesh.points, mesh.polygons);
   const std::string old = ReadWholeFile(dir / "out" / "f139.obj");
 
+  // Every step's line, so that the first frame's end shows.
+  setenv("TESSAMIRE_PROGRESS_SECONDS", "0", 1);
   const pid_t pid = StartCli(arguments, dir / "err.txt");
+  unsetenv("TESSAMIRE_PROGRESS_SECONDS");
   ASSERT_GT(pid, 0);
   // Wait for the first frame to be done, then press Ctrl-C.
   for (int i = 0; i < 6000 && !Contains(ReadWholeFile(dir / "err.txt"), "step 2/"); ++i)

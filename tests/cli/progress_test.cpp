@@ -66,10 +66,25 @@ TEST(ProgressTest, PipesGetPlainLinesAndQuietGetsNothing) {
   std::ostringstream lines;
   {
     Progress progress(lines, ProgressStyle::kLines, "tessamire eval", "frame", 2);
+    progress.SetLineInterval(std::chrono::seconds(0));
     progress.Step("at frame 7");
     progress.Step();
   }
   EXPECT_EQ(lines.str(), "tessamire eval: frame 1/2: at frame 7\ntessamire eval: frame 2/2\n");
+
+  // A quick run into a log leaves its last line only, however many items it had; a second run
+  // of the same progress counts from its own start.
+  std::ostringstream log;
+  {
+    Progress progress(log, ProgressStyle::kLines, "tessamire correct", "frame", 40);
+    for (int i = 0; i < 40; ++i) progress.Step("at frame " + std::to_string(i));
+    progress.Begin("frame", 2);
+    progress.Step();
+    progress.Step("at frame 1");
+  }
+  EXPECT_EQ(log.str(),
+            "tessamire correct: frame 40/40: at frame 39\n"
+            "tessamire correct: frame 2/2: at frame 1\n");
 
   std::ostringstream quiet;
   {

@@ -42,7 +42,8 @@ std::string Slurp(const fs::path& path) {
 std::vector<fs::path> ObjFrames(const fs::path& dir) {
   std::vector<fs::path> frames;
   for (const auto& entry : fs::directory_iterator(dir))
-    if (entry.path().extension() == ".obj") frames.push_back(entry.path());
+    if (entry.path().extension() == ".obj" && entry.path().stem().extension() != ".rest")
+      frames.push_back(entry.path());
   std::sort(frames.begin(), frames.end());
   return frames;
 }
@@ -81,7 +82,8 @@ TEST_P(SkinnedGlbCli, APlayerLandsOnTheCorrectedWorldPointsAtEveryFrame) {
                                     Quoted(out.string()));
     ASSERT_EQ(glb.status, 0) << glb.output;
     fs::path file;
-    for (const auto& entry : fs::directory_iterator(out)) file = entry.path();
+    for (const auto& entry : fs::directory_iterator(out))
+      if (entry.path().extension() == ".glb") file = entry.path();
     ExpectCleanGltf(file, {});
     const gltf_player::Player player(Slurp(file));
     const auto& json = player.json();

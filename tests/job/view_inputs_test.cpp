@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "headless/io/scene_file.h"
 #include "headless/scene/scene.h"
@@ -67,6 +69,52 @@ TEST(ViewInputs, AScenesInputsAreItsPolygonObjectsOverTheFramesGivenOrItsKeys) {
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), empty + ": the scene holds no polygon object");
   }
+}
+
+TEST(ViewInputs, FilesOfOneNameAreLabelledByTheirFolderToo) {
+  const struct {
+    std::vector<std::string> paths, names;
+  } cases[] = {
+      {{"shot/walk.glb", "shot/skinned/walk.glb"}, {"shot/walk.glb", "skinned/walk.glb"}},
+      {{"a/walk.glb", "b/run.glb"}, {"walk.glb", "run.glb"}},
+      {{"walk.obj", "out/walk.obj", "-"}, {"./walk.obj", "out/walk.obj", "standard input"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(headless::ViewInputNames(c.paths), c.names);
+}
+
+// Counts nothing: AddViewSources steps it once per frame.
+struct NoProgress final : headless::ProgressObserver {
+  void Begin(const std::string&, Int64) override {}
+  void Step(const std::string&) override {}
+  void Finish() override {}
+};
+
+TEST(ViewInputs, AScenesObjectsShareOnePanelAndEveryOtherFileHasItsOwn) {
+  const TempFolder folder;
+  const std::string scene = (folder.path / "two.tsm").string();
+  const std::string mesh = (folder.path / "quad.obj").string();
+  auto doc = headless::NewDocument();
+  for (const char* name : {"body", "eyes"})
+    ASSERT_NE(
+        doc->AddPolygonObject(name, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}),
+        nullptr);
+  headless::SaveScene(*doc, scene);
+  std::ofstream(mesh) << "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n";
+
+  const headless::ViewReading reading;
+  std::vector<headless::ViewSource> sources;
+  sources.push_back(headless::OpenViewSource(mesh, ViewSourceKind::kMesh, reading));
+  sources.push_back(headless::OpenViewSource(scene, ViewSourceKind::kScene, reading));
+  sources.push_back(headless::OpenViewSource(mesh, ViewSourceKind::kMesh, reading));
+  headless::ViewPage page("groups");
+  NoProgress progress;
+  headless::AddViewSources(sources, reading, page, progress, {});
+  const std::string data = page.Builder().Text("/*tessamire:data*/");
+  std::vector<std::string> groups;
+  for (size_t at = data.find("\"group\":"); at != std::string::npos;
+       at = data.find("\"group\":", at + 1))
+    groups.push_back(data.substr(at + 8, data.find(',', at) - at - 8));
+  EXPECT_EQ(groups, (std::vector<std::string>{"0", "1", "1", "3"}));
 }
 
 }  // namespace

@@ -228,3 +228,48 @@ test("the main job's page shows rest, skinned and corrected with the detail kept
   await runPage.close();
   assert.deepEqual(problems, []);
 });
+
+test('a page opened at an address starts in its state, and the address follows the user', async () => {
+  const linked = await browser.newPage();
+  await open(linked, `${path.join(dir, 'page.html')}#frame=2&colour=weights&up=z&input=2`);
+  assert.deepEqual(await linked.evaluate(() => window.tessamire.shown()), { frame: 2, colour: 'weights', up: 'z', input: 2 });
+  assert.equal(await linked.$eval('#frame', (el) => el.textContent), 'frame 2');
+  assert.equal(await linked.$eval('#mode', (el) => el.value), 'weights');
+  await slide(linked, 2);
+  await select(linked, 'mode', 'kept');
+  await select(linked, 'up', 'y');
+  await linked.keyboard.press('1');
+  assert.deepEqual(await linked.evaluate(() => window.tessamire.state()), { frame: '3', colour: 'detail', up: 'y', input: '1' });
+  // What the page does not offer, or cannot read, leaves the page as it opens.
+  const odd = await browser.newPage();
+  await open(odd, `${path.join(dir, 'page.html')}#frame=x&colour=purple&up=w&input=9`);
+  assert.deepEqual(await odd.evaluate(() => window.tessamire.shown()), { frame: 1, colour: 'shaded', up: 'y', input: 1 });
+  await Promise.all([linked.close(), odd.close()]);
+  assert.deepEqual(problems, []);
+});
+
+test("a character's meshes are drawn together in one panel, each selectable", async () => {
+  const scene = path.join(dir, 'epileptic.tsm');
+  execFileSync(cli, ['scene', 'import', '/usr/share/assimp/models/X/BCN_Epileptic.X', '--out', scene]);
+  writeObj(path.join(dir, 'ball.obj'), sphere(1, 0));
+  execFileSync(cli, ['view', '--quiet', '--frames', '0:1', scene, 'ball.obj', '--out', 'character.html'], { cwd: dir });
+  const character = await browser.newPage();
+  await open(character, path.join(dir, 'character.html'));
+  const inputs = await character.evaluate(() => window.tessamire.inputs());
+  assert.ok(inputs.length > 2, `${inputs.length} inputs`);
+  const meshes = inputs.slice(0, -1).map((_, i) => i);
+  assert.deepEqual(await character.evaluate(() => window.tessamire.panels()), [meshes, [meshes.length]]);
+  const [body, ball] = await character.evaluate(() => window.tessamire.projectedBounds());
+  const img = await pixels(character);
+  assert.ok(meshColour(img, body).n > 0.05 * body.width * body.height);
+  assert.ok(ball.x >= body.panel.x + body.panel.width);
+  // A click on the character selects the mesh under it; the list selects any.
+  await character.mouse.click(body.x + body.width / 2, body.y + body.height / 2);
+  const picked = (await character.evaluate(() => window.tessamire.shown())).input;
+  assert.ok(picked >= 1 && picked <= meshes.length, `picked ${picked}`);
+  await select(character, 'input', String(meshes.length - 1));
+  assert.equal((await character.evaluate(() => window.tessamire.shown())).input, meshes.length);
+  await character.screenshot({ path: path.join(out, 'view-character.png') });
+  await character.close();
+  assert.deepEqual(problems, []);
+});
