@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "headless/geometry/vector.h"
 #include "headless/job/detail_height.h"
 
 namespace headless {
@@ -23,6 +24,13 @@ PairReference PreparePairReference(const Mesh& rest, const std::vector<Float32>&
   reference.neighbours = PointNeighbours(count, rest.polygons);
   reference.restHeights =
       DetailHeights(rest.points, rest.polygons, reference.neighbours, kDetailHeightRounds);
+  reference.pose = PreparePoseReference(rest, reference.region);
+  const std::vector<Vector3> smooth =
+      SmoothedPoints(rest.points, reference.neighbours, kDetailKeptRounds);
+  reference.restFrames = PointFrames(smooth, rest.polygons);
+  reference.restOffsets.resize(smooth.size());
+  for (size_t i = 0; i < smooth.size(); ++i)
+    reference.restOffsets[i] = Sub(rest.points[i], smooth[i]);
   return reference;
 }
 
@@ -37,6 +45,37 @@ PairMeasures MeasurePair(const PairReference& reference, const std::vector<Vecto
       DetailHeights(points, reference.polygons, reference.neighbours, kDetailHeightRounds);
   measures.heightError =
       DetailHeightError(heights, reference.restHeights, {}, {}, reference.region);
+  return measures;
+}
+
+Float DetailKeptAgainst(const PairReference& reference, const std::vector<Vector3>& skinned,
+                        const std::vector<Vector3>& corrected) {
+  if (skinned.size() != reference.restOffsets.size() ||
+      corrected.size() != reference.restOffsets.size())
+    throw std::invalid_argument(
+        std::to_string(skinned.size()) + " skinned and " + std::to_string(corrected.size()) +
+        " corrected points, but the rest mesh has " + std::to_string(reference.restOffsets.size()));
+  const std::vector<Vector3> smooth =
+      SmoothedPoints(skinned, reference.neighbours, kDetailKeptRounds);
+  const std::vector<SurfaceFrame> frames = PointFrames(smooth, reference.polygons);
+  Float error = 0.0, detail = 0.0;
+  for (Int32 p : reference.region) {
+    const size_t i = static_cast<size_t>(p);
+    const Vector3 expected =
+        Add(smooth[i], Turned(reference.restOffsets[i], reference.restFrames[i], frames[i]));
+    error += Length(Sub(corrected[i], expected));
+    detail += Length(reference.restOffsets[i]);
+  }
+  return detail > 0.0 ? 1.0 - error / detail : 1.0;
+}
+
+PairMeasures MeasureAgainstSkinned(const PairReference& reference,
+                                   const std::vector<Vector3>& skinned,
+                                   const std::vector<Vector3>& corrected) {
+  PairMeasures measures = MeasurePair(reference, corrected);
+  measures.againstSkinned = true;
+  measures.pose = MeasurePoseKept(reference.pose, skinned, corrected);
+  measures.detailKept = DetailKeptAgainst(reference, skinned, corrected);
   return measures;
 }
 
