@@ -1,5 +1,6 @@
 #include "headless/job/pair_measures.h"
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -26,11 +27,15 @@ PairReference PreparePairReference(const Mesh& rest, const std::vector<Float32>&
       DetailHeights(rest.points, rest.polygons, reference.neighbours, kDetailHeightRounds);
   reference.pose = PreparePoseReference(rest, reference.region);
   const std::vector<Vector3> smooth =
-      SmoothedPoints(rest.points, reference.neighbours, kDetailKeptRounds);
+      SmoothedPoints(rest.points, reference.neighbours, kKeptScaleRounds);
   reference.restFrames = PointFrames(smooth, rest.polygons);
   reference.restOffsets.resize(smooth.size());
   for (size_t i = 0; i < smooth.size(); ++i)
     reference.restOffsets[i] = Sub(rest.points[i], smooth[i]);
+  for (Int32 p : reference.region)
+    reference.restDetail += Length(reference.restOffsets[static_cast<size_t>(p)]);
+  if (!reference.region.empty())
+    reference.restDetail /= static_cast<Float>(reference.region.size());
   return reference;
 }
 
@@ -48,25 +53,36 @@ PairMeasures MeasurePair(const PairReference& reference, const std::vector<Vecto
   return measures;
 }
 
-Float DetailKeptAgainst(const PairReference& reference, const std::vector<Vector3>& skinned,
-                        const std::vector<Vector3>& corrected) {
+KeptAtScale MeasureKeptAtScale(const PairReference& reference, const std::vector<Vector3>& skinned,
+                               const std::vector<Vector3>& corrected) {
   if (skinned.size() != reference.restOffsets.size() ||
       corrected.size() != reference.restOffsets.size())
     throw std::invalid_argument(
         std::to_string(skinned.size()) + " skinned and " + std::to_string(corrected.size()) +
         " corrected points, but the rest mesh has " + std::to_string(reference.restOffsets.size()));
+  const std::vector<Vector3> skinnedSmooth =
+      SmoothedPoints(skinned, reference.neighbours, kKeptScaleRounds);
   const std::vector<Vector3> smooth =
-      SmoothedPoints(skinned, reference.neighbours, kDetailKeptRounds);
-  const std::vector<SurfaceFrame> frames = PointFrames(smooth, reference.polygons);
-  Float error = 0.0, detail = 0.0;
+      SmoothedPoints(corrected, reference.neighbours, kKeptScaleRounds);
+  const std::vector<SurfaceFrame> frames = PointFrames(skinnedSmooth, reference.polygons);
+  KeptAtScale kept;
   for (Int32 p : reference.region) {
     const size_t i = static_cast<size_t>(p);
-    const Vector3 expected =
-        Add(smooth[i], Turned(reference.restOffsets[i], reference.restFrames[i], frames[i]));
-    error += Length(Sub(corrected[i], expected));
-    detail += Length(reference.restOffsets[i]);
+    const Float pose = Length(Sub(smooth[i], skinnedSmooth[i]));
+    const Vector3 expected = Turned(reference.restOffsets[i], reference.restFrames[i], frames[i]);
+    const Float detail = Length(Sub(Sub(corrected[i], smooth[i]), expected));
+    kept.pose += pose;
+    kept.detail += detail;
+    kept.estimate += std::sqrt(pose * pose + detail * detail);
   }
-  return detail > 0.0 ? 1.0 - error / detail : 1.0;
+  if (!reference.region.empty()) {
+    const Float n = static_cast<Float>(reference.region.size());
+    kept.pose /= n;
+    kept.detail /= n;
+    kept.estimate /= n;
+  }
+  if (reference.restDetail > 0.0) kept.detailKept = 1.0 - kept.detail / reference.restDetail;
+  return kept;
 }
 
 PairMeasures MeasureAgainstSkinned(const PairReference& reference,
@@ -75,7 +91,9 @@ PairMeasures MeasureAgainstSkinned(const PairReference& reference,
   PairMeasures measures = MeasurePair(reference, corrected);
   measures.againstSkinned = true;
   measures.pose = MeasurePoseKept(reference.pose, skinned, corrected);
-  measures.detailKept = DetailKeptAgainst(reference, skinned, corrected);
+  const KeptAtScale kept = MeasureKeptAtScale(reference, skinned, corrected);
+  measures.detailKept = kept.detailKept;
+  measures.estimate = kept.estimate;
   return measures;
 }
 

@@ -26,15 +26,30 @@ struct PairReference {
   std::vector<Int32> region;  // ascending point indices
   DetailReference detail;
   PoseReference pose;
-  // The rest's offsets from its surface smoothed kDetailKeptRounds rounds, and that surface's
-  // frames, for DetailKeptAgainst.
+  // The rest's detail at the fixed scale: its offsets from its surface smoothed kKeptScaleRounds
+  // rounds, and that surface's frames, for MeasureKeptAtScale.
   std::vector<Vector3> restOffsets;
   std::vector<SurfaceFrame> restFrames;
+  Float restDetail = 0.0;  // mean offset length over the region
 };
 
-// Rounds of uniform neighbour averaging behind "detail kept": chosen on the ground-truth cases
-// (ground_truth.h), where the measure's choice of settings came closest to the true best.
-inline constexpr Int32 kDetailKeptRounds = 32;
+// The one scale every result is read at, whatever the setting that made it: rounds of uniform
+// neighbour averaging. Chosen on the ground-truth cases (ground_truth.h): at 4 the estimate's
+// choice came within 6% of the true best's error on every case, at 8 within 41%, at 16 or more
+// the estimate favoured its own scale (docs/user-guide.md, "Choosing settings").
+inline constexpr Int32 kKeptScaleRounds = 4;
+
+// A result read at the fixed scale against the skinned mesh it was corrected from. S is the
+// averaging of kKeptScaleRounds rounds. At each point of the region the pose part is
+// |S(result) - S(skinned)|, the detail part |(result - S(result)) - rest detail turned as
+// S(skinned) turned| (so the detail expected follows the skinned pose, not the result's own), and
+// the estimate of the error the hypotenuse of the two. Means over the region, in units.
+struct KeptAtScale {
+  Float pose = 0.0;
+  Float detail = 0.0;
+  Float estimate = 0.0;
+  Float detailKept = 1.0;  // 1 - detail / the rest's mean detail: 1 as at rest
+};
 
 struct PairMeasures {
   Float heightError = 0.0;  // fraction of the rest's detail height (0.05 = 5%)
@@ -42,7 +57,8 @@ struct PairMeasures {
   // Against the skinned mesh, when one was given (MeasureAgainstSkinned).
   bool againstSkinned = false;
   PoseKept pose;
-  Float detailKept = 0.0;  // DetailKeptAgainst
+  Float detailKept = 0.0;  // KeptAtScale::detailKept
+  Float estimate = 0.0;    // KeptAtScale::estimate, units
 };
 
 // The reference of `rest` over the points whose weight in `region` is not 0 (one weight per
@@ -54,14 +70,9 @@ PairReference PreparePairReference(const Mesh& rest, const std::vector<Float32>&
 // for another point count.
 PairMeasures MeasurePair(const PairReference& reference, const std::vector<Vector3>& points);
 
-// Detail kept, measured so that a result that lost the pose cannot score well: the rest's detail
-// is its offset from its own surface smoothed kDetailKeptRounds rounds; the detail expected of a
-// corrected mesh is that offset turned as the skinned mesh's smoothed surface turned (so it follows
-// the skinned pose, not the corrected mesh's own), put on that surface. 1 - sum |corrected -
-// expected| / sum |rest offset| over the region: 1 as at rest, 0 as far off as losing the detail,
-// below 0 further still. Throws std::invalid_argument for another point count.
-Float DetailKeptAgainst(const PairReference& reference, const std::vector<Vector3>& skinned,
-                        const std::vector<Vector3>& corrected);
+// See KeptAtScale. Throws std::invalid_argument for another point count.
+KeptAtScale MeasureKeptAtScale(const PairReference& reference, const std::vector<Vector3>& skinned,
+                               const std::vector<Vector3>& corrected);
 
 // MeasurePair of `corrected`, with pose kept and detail kept against `skinned`.
 PairMeasures MeasureAgainstSkinned(const PairReference& reference,

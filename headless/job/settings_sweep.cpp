@@ -56,11 +56,14 @@ std::vector<SweepScore> ScoreSettings(const Mesh& rest, const PairReference& ref
         score.poseWorstPoint = pose.worstPoint;
         score.poseWorstFrame = f;
       }
-      score.detailKept += DetailKeptAgainst(reference, frames[f], result);
+      const KeptAtScale kept = MeasureKeptAtScale(reference, frames[f], result);
+      score.detailKept += kept.detailKept;
+      score.estimate += kept.estimate;
       if (onResult) onResult(s, f, result);
     }
     if (!frames.empty()) {
       score.detailKept /= static_cast<Float>(frames.size());
+      score.estimate /= static_cast<Float>(frames.size());
       score.seconds = seconds / static_cast<Float>(frames.size());
     }
     scores.push_back(score);
@@ -75,8 +78,7 @@ std::vector<size_t> MeasuresRanking(const std::vector<SweepScore>& scores, Float
     const bool inA = scores[a].poseEdges <= threshold, inB = scores[b].poseEdges <= threshold;
     if (inA != inB) return inA;
     if (!inA) return scores[a].poseEdges < scores[b].poseEdges;
-    if (scores[a].detailKept != scores[b].detailKept)
-      return scores[a].detailKept > scores[b].detailKept;
+    if (scores[a].estimate != scores[b].estimate) return scores[a].estimate < scores[b].estimate;
     return scores[a].setting.rounds < scores[b].setting.rounds;
   });
   return order;

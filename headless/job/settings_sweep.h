@@ -1,6 +1,7 @@
 // A sweep of the correction's settings over a few frames of one rest mesh, each result scored by
-// pose kept and detail kept against its skinned frame (pair_measures.h), and the setting they
-// recommend: the most detail kept among those whose pose stays within a threshold. Behind
+// pose kept and by the fixed-scale estimate of its error against its skinned frame
+// (pair_measures.h), and the setting they recommend: the least estimated error among those whose
+// pose stays within a threshold. Behind
 // `tessamire tune`, the pose guard's search and the ground-truth bench.
 #pragma once
 
@@ -40,6 +41,7 @@ struct SweepScore {
   Int32 poseWorstPoint = -1;
   size_t poseWorstFrame = 0;
   Float detailKept = 0.0;  // the mean over the frames
+  Float estimate = 0.0;    // KeptAtScale::estimate, the mean over the frames, units
   Float seconds = 0.0;     // per evaluation
 };
 
@@ -54,12 +56,12 @@ std::vector<SweepScore> ScoreSettings(const Mesh& rest, const PairReference& ref
                                       const std::vector<SweepSetting>& settings,
                                       const SweepResult& onResult = {});
 
-// The index of the score with the most detail kept whose pose stays within `threshold` (the
+// The index of the score with the least estimated error whose pose stays within `threshold` (the
 // fewer rounds on a tie); the setting with rounds 0 when none does, or 0 for none at all.
 size_t Recommend(const std::vector<SweepScore>& scores, Float threshold);
 
-// The order the measures rank the settings in, best first: those within the threshold by detail
-// kept, then the others by pose. Indices into scores.
+// The order the measures rank the settings in, best first: those within the threshold by estimated
+// error, then the others by pose. Indices into scores.
 std::vector<size_t> MeasuresRanking(const std::vector<SweepScore>& scores, Float threshold);
 
 // Spearman's rank correlation of two orderings of the same n indices (1 the same order).

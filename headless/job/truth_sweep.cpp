@@ -55,13 +55,15 @@ void PrintTruthSweep(const TruthCase& truth, const TruthSweep& sweep, std::ostre
                 truth.name.c_str(), truth.rest.points.size(), truth.region.size(),
                 truth.detailHeight);
   out << line;
-  out << "  setting        true mean    true p95   share   p95 share  pose kept  detail kept\n";
+  out << "  setting        true mean    true p95   share   p95 share  pose kept  detail kept"
+         "   estimate\n";
   for (size_t i = 0; i < sweep.scores.size(); ++i) {
     const TrueError& e = sweep.errors[i];
     const SweepScore& s = sweep.scores[i];
-    std::snprintf(line, sizeof line, "  %-13s %10.4g %10.4g %7s %10s %10.3f %11s\n",
+    std::snprintf(line, sizeof line, "  %-13s %10.4g %10.4g %7s %10s %10.3f %11s %10.4g\n",
                   Compact(s.setting).c_str(), e.mean, e.p95, Percent(e.meanShare).c_str(),
-                  Percent(e.p95Share).c_str(), s.poseEdges, Percent(s.detailKept).c_str());
+                  Percent(e.p95Share).c_str(), s.poseEdges, Percent(s.detailKept).c_str(),
+                  s.estimate);
     out << line;
   }
   std::snprintf(line, sizeof line, "  rank correlation of the measures with the truth: %.3f\n",
@@ -71,19 +73,20 @@ void PrintTruthSweep(const TruthCase& truth, const TruthSweep& sweep, std::ostre
 
 void PrintTruthTableHeader(std::ostream& out) {
   out << "case    points  skinning  default         true best               measures' choice"
-         "        choice/best\n";
+         "        choice/best  rank corr.\n";
 }
 
 void PrintTruthTableRow(const TruthCase& truth, const TruthSweep& sweep, std::ostream& out) {
   auto share = [&](size_t i) { return Percent(sweep.errors[i].meanShare); };
   const Float best = sweep.errors[sweep.trueBest].mean;
   char line[240];
-  std::snprintf(
-      line, sizeof line, "%-6s %7zu  %8s  %-7s  %-12s %7s  %-12s %7s  %10.3f\n", truth.name.c_str(),
-      truth.rest.points.size(), share(sweep.skinning).c_str(), share(sweep.defaultSetting).c_str(),
-      Compact(sweep.scores[sweep.trueBest].setting).c_str(), share(sweep.trueBest).c_str(),
-      Compact(sweep.scores[sweep.chosen].setting).c_str(), share(sweep.chosen).c_str(),
-      best > 0.0 ? sweep.errors[sweep.chosen].mean / best : 1.0);
+  std::snprintf(line, sizeof line, "%-6s %7zu  %8s  %-7s  %-12s %7s  %-12s %7s  %10.3f  %10.3f\n",
+                truth.name.c_str(), truth.rest.points.size(), share(sweep.skinning).c_str(),
+                share(sweep.defaultSetting).c_str(),
+                Compact(sweep.scores[sweep.trueBest].setting).c_str(),
+                share(sweep.trueBest).c_str(), Compact(sweep.scores[sweep.chosen].setting).c_str(),
+                share(sweep.chosen).c_str(),
+                best > 0.0 ? sweep.errors[sweep.chosen].mean / best : 1.0, sweep.rankCorrelation);
   out << line;
 }
 

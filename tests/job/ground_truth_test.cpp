@@ -54,6 +54,36 @@ TEST(GroundTruth, IdealIsTheRestTurnedWhereTheMeshMovesRigidly) {
   }
 }
 
+TEST(GroundTruth, NearlyNoBendGivesTheRestAndTheSkinningsErrorSitsInTheBlend) {
+  for (TruthShape shape : kShapes) {
+    SCOPED_TRACE(headless::TruthShapeName(shape));
+    // A bend of a millionth of a degree (2e-8 radians on shapes a few units long): the ideal is
+    // the rest to the bend's own order.
+    const headless::TruthCase flat = headless::MakeTruthCase({shape, 2000, 1e-6, 2});
+    Float largest = 0.0;
+    for (size_t i = 0; i < flat.ideal.size(); ++i)
+      largest =
+          std::max(largest, headless::Length(headless::Sub(flat.ideal[i], flat.rest.points[i])));
+    EXPECT_LT(largest, 1e-6);
+    // At a real bend, skinning's loss sits in the blend region: outside it (largest weight 0.99
+    // or more) the mean distance from the ideal is a small part of the mean inside.
+    const headless::TruthCase bent = headless::MakeTruthCase({shape, 2000, 90.0, 2});
+    std::vector<char> inRegion(bent.ideal.size(), 0);
+    for (Int32 p : bent.region) inRegion[static_cast<size_t>(p)] = 1;
+    Float outside = 0.0;
+    size_t outsideCount = 0;
+    for (size_t i = 0; i < bent.ideal.size(); ++i)
+      if (!inRegion[i]) {
+        outside += headless::Length(headless::Sub(bent.ideal[i], bent.skinned[i]));
+        ++outsideCount;
+      }
+    ASSERT_GT(outsideCount, 0u);
+    EXPECT_LT(outside / static_cast<Float>(outsideCount),
+              0.1 * headless::MeasureTrueError(bent, bent.skinned).mean);
+    EXPECT_GT(headless::MeasureTrueError(bent, bent.skinned).meanShare, 0.05);
+  }
+}
+
 TEST(GroundTruth, RefusesTooFewPointsAndBendsOutOfRange) {
   EXPECT_THROW(headless::MakeTruthCase({TruthShape::kLimb, 100, 90.0, 1}), std::invalid_argument);
   EXPECT_THROW(headless::MakeTruthCase({TruthShape::kSheet, 2000, 0.0, 1}), std::invalid_argument);
@@ -80,18 +110,17 @@ TEST(GroundTruth, ScanLikeMeshCarriesDetailAtSeveralScales) {
 class GroundTruthSweep : public LoadedPluginTest,
                          public ::testing::WithParamInterface<TruthShape> {};
 
-// Fails today: detail kept favours its own 32 rounds while the truth favours few rounds (see the
-// user guide's ground-truth section); enabled again once the measures follow the truth.
-TEST_P(GroundTruthSweep, DISABLED_MeasuresChooseWithinTenPercentOfTheTrueBest) {
+// The measures' choice of settings (what tune recommends) against the truth's, on small cases.
+TEST_P(GroundTruthSweep, MeasuresChooseWithinTenPercentOfTheTrueBest) {
   const headless::TruthCase t = headless::MakeTruthCase({GetParam(), 6000, 90.0, 1});
   const headless::TruthSweep sweep = headless::SweepTruthCase(t, headless::kDefaultPoseThreshold);
-  headless::PrintTruthSweep(t, sweep, std::cout);
   const Float best = sweep.errors[sweep.trueBest].mean;
-  EXPECT_LT(best, sweep.errors[sweep.skinning].mean);  // the correction helps at its best
+  EXPECT_LE(best, sweep.errors[sweep.skinning].mean);
   EXPECT_LE(sweep.errors[sweep.chosen].mean, 1.1 * best)
       << "chose " << headless::SettingText(sweep.scores[sweep.chosen].setting) << ", best "
       << headless::SettingText(sweep.scores[sweep.trueBest].setting);
-  EXPECT_GT(sweep.rankCorrelation, 0.5);
+  EXPECT_GT(sweep.rankCorrelation, 0.8);
+  if (::testing::Test::HasFailure()) headless::PrintTruthSweep(t, sweep, std::cout);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GroundTruthSweep, ::testing::ValuesIn(kShapes),

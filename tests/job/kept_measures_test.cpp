@@ -104,9 +104,10 @@ TEST(KeptMeasures, AResultThatLostThePoseScoresWorseThanSkinningAlone) {
   EXPECT_LT(lost.heightError, skinned.heightError);
   // Detail kept can.
   EXPECT_LT(lost.detailKept, skinned.detailKept);
-  EXPECT_LT(lost.detailKept, 0.0);
-  // Not yet: on this case detail kept reads the ideal below skinning alone (38% against 43%).
   EXPECT_GT(ideal.detailKept, lost.detailKept);
+  // The estimate of the error, too. (It is not the true error: it reads the ideal's detail on a
+  // surface smoothed after the bend, and puts the ideal above skinning on this case.)
+  EXPECT_LT(skinned.estimate, lost.estimate);
   EXPECT_GT(lost.pose.largestEdges, headless::kDefaultPoseThreshold);
   EXPECT_EQ(skinned.pose.largest, 0.0);
 }
