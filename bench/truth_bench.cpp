@@ -29,6 +29,7 @@ std::ostringstream& Table() {
 }
 
 void SweepCase(benchmark::State& state, headless::TruthShape shape, Int64 points) {
+  Plugin();  // the corrections bind through the plug-in's tag and deformer
   for (auto _ : state) {
     const headless::TruthCase truth = headless::MakeTruthCase({shape, points, 90.0, 1});
     const headless::TruthSweep sweep =
@@ -41,6 +42,7 @@ void SweepCase(benchmark::State& state, headless::TruthShape shape, Int64 points
 // The pose check of one frame beside the correction of one at the default rounds: the guard
 // checks one frame in kPoseCheckEvery, so its share of a run is the ratio over that.
 void PoseGuardShare(benchmark::State& state) {
+  Plugin();
   const headless::TruthCase truth =
       headless::MakeTruthCase({headless::TruthShape::kLimb, 50000, 90.0, 1});
   headless::Correction correction("", truth.rest.points, truth.rest.polygons, {});

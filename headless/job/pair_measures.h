@@ -35,8 +35,9 @@ struct PairReference {
 
 // The one scale every result is read at, whatever the setting that made it: rounds of uniform
 // neighbour averaging. Chosen on the ground-truth cases (ground_truth.h): at 4 the estimate's
-// choice came within 6% of the true best's error on every case, at 8 within 41%, at 16 or more
-// the estimate favoured its own scale (docs/user-guide.md, "Choosing settings").
+// choice came within 6% of the true best's error on every case, at 8 up to 1.7 times it, at 16
+// or more the estimate favoured settings near its own scale (docs/user-guide.md, "Choosing
+// settings").
 inline constexpr Int32 kKeptScaleRounds = 4;
 
 // A result read at the fixed scale against the skinned mesh it was corrected from. S is the
