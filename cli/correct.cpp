@@ -94,6 +94,7 @@ Subcommand CorrectSubcommand() {
   declaration.options.push_back(SpaceOption());
   declaration.options.push_back(
       TextOption("--save-scene", "FILE", "also save the corrected scene, for `eval`"));
+  declaration.options.push_back(PoseCheckOption());
   declaration.options.push_back(FlagOption("--quiet", "print no progress and no summary"));
   for (OptionSpec& o : GlbOptions()) declaration.options.push_back(std::move(o));
   return {declaration, RunCorrect};

@@ -48,6 +48,8 @@ struct EvalRequest {
   std::uint32_t sceneVersion = kSceneFormatVersion;
   // How the notes and warnings begin, and what the range's messages tell to give.
   std::string command = "tessamire eval";
+  // The pose guard's threshold in mean edge lengths (scene_pose_guard.h); unset: no guard.
+  std::optional<Float> poseCheck;
 };
 
 // Whoever watches a run; both may be left empty.

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "headless/characters/character.h"
 #include "headless/job/ground_truth.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/temp_folder.h"
@@ -72,6 +73,42 @@ TEST(TuneCli, RecommendsOnTheMostDeformedFrameAndWritesPlotAndPage) {
   const CliRun off = RunInProcess("tune --rest " + p + "rest.obj " + p +
                                   "f1.obj --pose-check off --quiet --out " + dir);
   EXPECT_EQ(off.status, 2) << off.output;
+}
+
+}  // namespace
+
+namespace {
+
+// The pose guard of `correct` (and so of `eval`, which runs the same evaluation) on a coarse
+// character: 32 rounds straighten its bent limb, 4 do not.
+TEST(PoseGuardCli, SpeaksWhenTheRoundsMoveAPoseAndOnlyThen) {
+  const std::filesystem::path model = "/usr/share/assimp/models/FBX/huesitos.fbx";
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  if (!std::filesystem::exists(model)) {
+    ADD_FAILURE() << model << " is missing (package assimp-testmodels)";
+    return;
+  }
+  TempFolder folder;
+  struct Case {
+    const char* rounds;
+    bool speaks;
+  };
+  for (const Case c : {Case{"32", true}, Case{"4", false}}) {
+    SCOPED_TRACE(c.rounds);
+    const CliRun run =
+        RunInProcess("correct " + model.string() + " --iterations " + c.rounds +
+                     " --format pc2 --quiet --out " + (folder.path / c.rounds).string());
+    ASSERT_EQ(run.status, 0) << run.output;
+    const bool spoke = run.err.find("moved the pose") != std::string::npos;
+    EXPECT_EQ(spoke, c.speaks) << run.err;
+    if (c.speaks) {
+      EXPECT_NE(run.err.find("rounds keep that frame within it"), std::string::npos);
+    }
+  }
+  const CliRun off = RunInProcess("correct " + model.string() +
+                                  " --iterations 32 --pose-check off --format pc2 --quiet --out " +
+                                  (folder.path / "off").string());
+  EXPECT_EQ(off.err.find("moved the pose"), std::string::npos) << off.err;
 }
 
 }  // namespace
