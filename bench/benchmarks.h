@@ -36,4 +36,9 @@ std::string RigFigure(const std::string& mesh, Int32 rounds, Int32 workers);
 void RegisterCharacterBenchmarks();
 void PrintCharacterSummary();
 
+// The ground-truth cases swept over the settings, and the pose guard's share of a run
+// (truth_bench.cpp); the table printed after the run.
+void RegisterTruthBenchmarks();
+void PrintTruthSummary();
+
 }  // namespace bench

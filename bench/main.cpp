@@ -172,11 +172,13 @@ int main(int argc, char** argv) {
   bench::RegisterEvaluationBenchmarks();
   bench::RegisterRigBenchmarks();
   bench::RegisterCharacterBenchmarks();
+  bench::RegisterTruthBenchmarks();
   const bool haveOpenMesh = bench::HaveOpenMesh();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintSummary(haveOpenMesh);
   bench::PrintBatchSummary();
   bench::PrintCharacterSummary();
+  bench::PrintTruthSummary();
   return 0;
 }

@@ -22,6 +22,7 @@
 #include "headless/batch/frame_sequence.h"
 #include "headless/batch/obj_frames.h"
 #include "headless/batch/observers.h"
+#include "headless/batch/pose_guard.h"
 #include "headless/batch/rest_file.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/weights_file.h"
@@ -47,6 +48,7 @@ struct ApplyOptions {
   bool showSmoothed = false;
   bool report = false;
   bool quiet = false;
+  std::optional<Float> poseCheck;
 };
 
 // Whether the run's frames are the samples of one point cache.
@@ -113,8 +115,8 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
                     "tessamire apply", "step", static_cast<Int64>(total) + 1);
   // The rest's points and polygons go to the correction's document unless the preview, the
   // report, a glTF or turning the rest's normals needs them again.
-  const bool restMeshAgain =
-      o.report || !o.preview.empty() || sink->NeedsRestMesh() || !rest.normals.empty();
+  const bool restMeshAgain = o.poseCheck.has_value() || o.report || !o.preview.empty() ||
+                             sink->NeedsRestMesh() || !rest.normals.empty();
   headless::Correction correction(
       o.rest, restMeshAgain ? rest.mesh.points : std::move(rest.mesh.points),
       restMeshAgain ? rest.mesh.polygons : std::move(rest.mesh.polygons), TagSettingsOf(*o.options),
@@ -135,6 +137,11 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.preview.empty() && o.preview != "-")
     observers.push_back(
         &page.emplace(PreviewPagePath(o.preview), o.rest, rest.mesh, o.frames, *frames, err));
+  std::optional<headless::PoseGuard> guard;
+  if (o.poseCheck && !o.showSmoothed)
+    observers.push_back(&guard.emplace(
+        rest.mesh, correction, TagSettingsOf(*o.options), *o.poseCheck,
+        [&err](const std::string& note) { err << "tessamire apply: note: " << note << "\n"; }));
   const headless::ApplySummary summary =
       headless::ApplyFrames(*frames, *sink, correction, observers, {.smoothed = o.showSmoothed});
   return KeptPointsExit(summary.pointsKept, "tessamire apply", err);
@@ -153,6 +160,7 @@ int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
   o.showSmoothed = options.Has("--show-smoothed");
   o.report = options.Has("--report");
   o.quiet = options.Has("--quiet");
+  o.poseCheck = PoseCheckOf(options);
   if (options.Has("--frames")) {
     try {
       ParseSequenceRange(options.Text("--frames"), o.first, o.last);
@@ -222,6 +230,7 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                    "frames per second of an MDD cache's times, which are in seconds, and of a "
                    "glTF's",
                    std::nullopt, std::nullopt, "30"));
+  declarations.push_back(PoseCheckOption());
   declarations.push_back(FlagOption("--quiet", "print no progress"));
   return declarations;
 }

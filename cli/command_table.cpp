@@ -16,6 +16,7 @@ const std::vector<Subcommand>& CommandTable() {
       SceneImportSubcommand(),  // scene import
       SceneInfoSubcommand(),    // scene info
       SceneSetSubcommand(),     // scene set
+      TuneSubcommand(),         // tune
       ViewSubcommand(),         // view
   };
   return table;

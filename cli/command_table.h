@@ -20,6 +20,7 @@ Subcommand RunSubcommand();          // run.cpp
 Subcommand SceneImportSubcommand();  // scene_import.cpp
 Subcommand SceneInfoSubcommand();    // scene_info.cpp
 Subcommand SceneSetSubcommand();     // scene_set.cpp
+Subcommand TuneSubcommand();         // tune.cpp
 Subcommand ViewSubcommand();         // view.cpp
 
 // Every subcommand, in the order of the table.

@@ -137,6 +137,7 @@ Subcommand CorrectSubcommand() {
       FlagOption("--with-skinned", "also write plain skinning, the same files under DIR/skinned"));
   declaration.options.push_back(
       TextOption("--save-scene", "FILE", "also save the corrected scene, for `eval`"));
+  declaration.options.push_back(PoseCheckOption());
   declaration.options.push_back(FlagOption("--quiet", "print no progress and no summary"));
   for (OptionSpec& o : GlbOptions()) declaration.options.push_back(std::move(o));
   return {declaration, RunCorrect};

@@ -9,6 +9,7 @@
 #include "cli/command_table.h"
 #include "cli/eval.h"
 #include "cli/sequence.h"
+#include "cli/tag_settings.h"
 #include "headless/io/scene_file.h"
 #include "headless/platform/paths.h"
 #include "headless/platform/streams.h"
@@ -44,6 +45,7 @@ EvalCommand ParseEvalRequest(const Options& options, const std::string& command)
       request.format != "glb")
     throw UsageError("--glb-form, --influences and --glb-targets shape a glTF: give --format glb");
   run.quiet = options.Has("--quiet");
+  request.poseCheck = PoseCheckOf(options);
   request.dir = options.Text("--out");
   if (request.dir == "-") throw UsageError("--out wants a folder; a file is written per object");
   return run;
@@ -134,6 +136,7 @@ Subcommand EvalSubcommand() {
       SpaceOption(),
       NumberOption("--fps", "F", "frames per second of an MDD cache's or a glTF's times",
                    std::nullopt, std::nullopt, "the scene's own rate"),
+      PoseCheckOption(),
       FlagOption("--quiet", "print no progress and no summary")};
   for (OptionSpec& o : GlbOptions()) declaration.options.push_back(std::move(o));
   return {declaration, RunEval};

@@ -2,6 +2,8 @@
 // so that settings can be judged on one's own meshes: the detail height error, the edge change
 // and the hinge change of a skinned (uncorrected) and a corrected mesh against the rest, over
 // every point or over the points a weight file marks.
+#include <algorithm>
+
 #include "cli/command_table.h"
 #include "cli/progress.h"
 #include "headless/files/input_ranges.h"
@@ -53,8 +55,16 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
   const headless::PairReference reference = headless::PreparePairReference(rest, region);
   progress.Step("rest measured");
   headless::PrintPairHeader(reference, out);
+  // With both given, pose kept and detail kept read the corrected mesh against the skinned one.
+  const bool pair = meshes.size() == 2;
   for (size_t i = 0; i < meshes.size(); ++i) {
-    headless::PrintPairRow(inputs[i].first, headless::MeasurePair(reference, meshes[i]), out);
+    const headless::PairMeasures measures =
+        pair ? headless::MeasureAgainstSkinned(reference, meshes[0], meshes[i])
+             : headless::MeasurePair(reference, meshes[i]);
+    headless::PrintPairRow(inputs[i].first, measures, out);
+    if (pair && i == 1)
+      headless::PrintPoseWorst(
+          measures, rest.points[static_cast<size_t>(std::max(0, measures.pose.worstPoint))], out);
     progress.Step(inputs[i].first + " measured");
   }
   return kExitOk;
@@ -77,7 +87,12 @@ Subcommand MeasureSubcommand() {
       "the polygons across each edge. 0 is the rest's detail kept exactly; lower is better. "
       "Unlike `tessamire run`, which takes out the bend's own share with a detail-free base "
       "mesh, these count the change of the large-scale shape too: compare the two rows "
-      "rather than reading one alone. One input may be - (the standard input).";
+      "rather than reading one alone. Given both, two columns more read B against A: pose "
+      "kept, how far B's large-scale shape (the difference B - A averaged 16 rounds over "
+      "neighbours) departs from A's at its worst point, in mean edge lengths and units, the "
+      "point named below; detail kept, how close B comes to the rest's detail put on A's "
+      "smoothed surface (100% as at rest, 0% as far off as losing it), so a B that lost A's "
+      "pose cannot score well. One input may be - (the standard input).";
   declaration.loadsPlugins = false;
   declaration.options = {
       Required(TextOption("--rest", "REST.obj", "the rest mesh")),

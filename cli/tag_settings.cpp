@@ -1,5 +1,11 @@
 #include "cli/tag_settings.h"
 
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "headless/job/settings_sweep.h"
+
 #include "host/abi/ids.h"
 
 namespace cli {
@@ -48,6 +54,26 @@ headless::CorrectionSettings TagSettingsOf(const Options& options) {
 
 void ApplyTagSettings(const Options& options, headless::Node* tag) {
   headless::SetTagSettings(tag, TagSettingsOf(options));
+}
+
+OptionSpec PoseCheckOption() {
+  return TextOption("--pose-check", "T|off",
+                    "note once per run the frames where the correction moved the pose by more "
+                    "than T mean edge lengths (checked every 20th frame), with the rounds that "
+                    "keep the worst within it; off checks nothing",
+                    "0.5");
+}
+
+std::optional<Float> PoseCheckOf(const Options& options) {
+  if (!options.Has("--pose-check")) return headless::kDefaultPoseThreshold;
+  const std::string text = options.Text("--pose-check");
+  if (text == "off") return std::nullopt;
+  char* end = nullptr;
+  const Float value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value > 0.0) || !std::isfinite(value))
+    throw UsageError("--pose-check wants off or a number of mean edge lengths above 0, not " +
+                     text);
+  return value;
 }
 
 }  // namespace cli

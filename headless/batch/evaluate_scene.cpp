@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "headless/batch/scene_pose_guard.h"
 #include "headless/characters/rig_pose.h"
 #include "headless/files/interruption.h"
 #include "headless/files/output_folder.h"
@@ -86,6 +87,8 @@ void RefuseOverwritingSource(const ResultWriter& writer, const EvalRequest& requ
 Int64 WriteFrames(Document& doc, const EvalRequest& request, const EvalObserver& observer,
                   FrameRange range, ResultWriter& writer) {
   Int64 pointsKept = 0;
+  std::optional<ScenePoseGuard> guard;
+  if (request.poseCheck) guard.emplace(doc, *request.poseCheck);
   for (Int64 frame = range.first; frame <= range.last; ++frame) {
     StopIfInterrupted();
     const DeformReport report = EvaluateDocumentAtFrame(doc, static_cast<Float>(frame));
@@ -98,9 +101,13 @@ Int64 WriteFrames(Document& doc, const EvalRequest& request, const EvalObserver&
                                report.errors.front());
     pointsKept += report.PointsKept();
     writer.AddFrame(frame);
+    if (guard) guard->Check(static_cast<Float>(frame), frame - range.first);
     if (observer.progress != nullptr) observer.progress->Step("at frame " + std::to_string(frame));
   }
   writer.Finish();
+  if (observer.message && guard)
+    for (const std::string& note : guard->Notes())
+      observer.message(request.command + ": note: " + request.source + ": " + Printable(note));
   if (observer.message)
     for (const std::string& note : writer.FinishNotes())
       observer.message(request.command + ": note: " + request.source + ": " + Printable(note));

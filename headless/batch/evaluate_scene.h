@@ -53,6 +53,8 @@ struct EvalRequest {
   // first frame: at `restPoints` where they hold the object, else at its own points.
   bool restMeshes = false;
   std::map<const Node*, std::vector<Vector3>> restPoints;
+  // The pose guard's threshold in mean edge lengths (scene_pose_guard.h); unset: no guard.
+  std::optional<Float> poseCheck;
 };
 
 // Whoever watches a run; both may be left empty.

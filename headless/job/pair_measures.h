@@ -10,6 +10,7 @@
 
 #include <vector>
 
+#include "headless/batch/pose_kept.h"
 #include "headless/geometry/mesh.h"
 #include "headless/job/measures.h"
 #include "host/abi/types.h"
@@ -24,11 +25,41 @@ struct PairReference {
   std::vector<Float> restHeights;
   std::vector<Int32> region;  // ascending point indices
   DetailReference detail;
+  PoseReference pose;
+  // The rest's detail at the fixed scale: its offsets from its surface smoothed kKeptScaleRounds
+  // rounds, and that surface's frames, for MeasureKeptAtScale.
+  std::vector<Vector3> restOffsets;
+  std::vector<SurfaceFrame> restFrames;
+  Float restDetail = 0.0;  // mean offset length over the region
+};
+
+// The one scale every result is read at, whatever the setting that made it: rounds of uniform
+// neighbour averaging. Chosen on the ground-truth cases (ground_truth.h): at 4 the estimate's
+// choice came within 6% of the true best's error on every case, at 8 up to 1.7 times it, at 16
+// or more the estimate favoured settings near its own scale (docs/user-guide.md, "Choosing
+// settings").
+inline constexpr Int32 kKeptScaleRounds = 4;
+
+// A result read at the fixed scale against the skinned mesh it was corrected from. S is the
+// averaging of kKeptScaleRounds rounds. At each point of the region the pose part is
+// |S(result) - S(skinned)|, the detail part |(result - S(result)) - rest detail turned as
+// S(skinned) turned| (so the detail expected follows the skinned pose, not the result's own), and
+// the estimate of the error the hypotenuse of the two. Means over the region, in units.
+struct KeptAtScale {
+  Float pose = 0.0;
+  Float detail = 0.0;
+  Float estimate = 0.0;
+  Float detailKept = 1.0;  // 1 - detail / the rest's mean detail: 1 as at rest
 };
 
 struct PairMeasures {
   Float heightError = 0.0;  // fraction of the rest's detail height (0.05 = 5%)
   DetailMeasures detail;    // edge change (fraction) and hinge change (degrees)
+  // Against the skinned mesh, when one was given (MeasureAgainstSkinned).
+  bool againstSkinned = false;
+  PoseKept pose;
+  Float detailKept = 0.0;  // KeptAtScale::detailKept
+  Float estimate = 0.0;    // KeptAtScale::estimate, units
 };
 
 // The reference of `rest` over the points whose weight in `region` is not 0 (one weight per
@@ -39,6 +70,15 @@ PairReference PreparePairReference(const Mesh& rest, const std::vector<Float32>&
 // Measures `points` (one per rest point) against the reference. Throws std::invalid_argument
 // for another point count.
 PairMeasures MeasurePair(const PairReference& reference, const std::vector<Vector3>& points);
+
+// See KeptAtScale. Throws std::invalid_argument for another point count.
+KeptAtScale MeasureKeptAtScale(const PairReference& reference, const std::vector<Vector3>& skinned,
+                               const std::vector<Vector3>& corrected);
+
+// MeasurePair of `corrected`, with pose kept and detail kept against `skinned`.
+PairMeasures MeasureAgainstSkinned(const PairReference& reference,
+                                   const std::vector<Vector3>& skinned,
+                                   const std::vector<Vector3>& corrected);
 
 // How much of the rest's detail each point of `points` keeps (1 as at rest, 0 flattened, above 1
 // exaggerated), spread over kKeptSpreadRounds rounds (detail_height.h).

@@ -31,14 +31,32 @@ void PrintPairHeader(const PairReference& reference, std::ostream& out) {
   out << "points measured: " << reference.region.size() << " of " << reference.restHeights.size()
       << " (" << reference.detail.edges.size() << " edges, " << reference.detail.hinges.size()
       << " hinges)\n";
-  out << "mesh       height error (%)  edge change (%)  hinge change (deg)\n";
+  out << "mesh       height error (%)  edge change (%)  hinge change (deg)  pose kept (edges)  "
+         "pose kept (units)  detail kept (%)\n";
 }
 
 void PrintPairRow(const std::string& mesh, const PairMeasures& measures, std::ostream& out) {
   char line[160];
-  std::snprintf(line, sizeof line, "%-10s %16.2f %16.3f %19.3f\n", mesh.c_str(),
+  std::snprintf(line, sizeof line, "%-10s %16.2f %16.3f %19.3f", mesh.c_str(),
                 100.0 * measures.heightError, 100.0 * measures.detail.edgeLengthChange,
                 measures.detail.normalAngleDegrees);
+  out << line;
+  if (measures.againstSkinned)
+    std::snprintf(line, sizeof line, "  %17.4f  %17.4g  %15.2f\n", measures.pose.largestEdges,
+                  measures.pose.largest, 100.0 * measures.detailKept);
+  else
+    std::snprintf(line, sizeof line, "  %17s  %17s  %15s\n", "-", "-", "-");
+  out << line;
+}
+
+void PrintPoseWorst(const PairMeasures& measures, const Vector3& at, std::ostream& out) {
+  if (!measures.againstSkinned || measures.pose.worstPoint < 0) return;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "pose moved most around point %d (%.4g, %.4g, %.4g) of the rest: %.4g units, "
+                "%.3f mean edge lengths (mean %.3f)\n",
+                static_cast<int>(measures.pose.worstPoint + 1), at.x, at.y, at.z,
+                measures.pose.largest, measures.pose.largestEdges, measures.pose.meanEdges);
   out << line;
 }
 

@@ -19,7 +19,12 @@ void PrintFrameTable(const std::vector<FrameRow>& rows, Int64 points, const char
 
 // `tessamire measure`: what was measured, then the heading of the rows.
 void PrintPairHeader(const PairReference& reference, std::ostream& out);
+// The last three columns (pose kept in mean edge lengths and units, detail kept) read "-" unless
+// the measures were taken against a skinned mesh.
 void PrintPairRow(const std::string& mesh, const PairMeasures& measures, std::ostream& out);
+// Where the pose moved most (the worst point, 1-based as OBJ numbers them, at `at` in the rest);
+// nothing unless measured against a skinned mesh.
+void PrintPoseWorst(const PairMeasures& measures, const Vector3& at, std::ostream& out);
 
 // `tessamire apply --report`: the heading, then per frame the input's and the corrected mesh's
 // measures and the seconds the correction took.
