@@ -224,6 +224,58 @@ TEST(CharacterReader, FilesThatCrashedTheLibraryEndAsAnswersOrRefusals) {
   }
 }
 
+struct Damage {
+  const char* what;
+  void (*apply)(std::vector<std::uint8_t>& bytes);
+  const char* expected;
+};
+
+void PutI64(std::vector<std::uint8_t>& bytes, size_t at, std::int64_t v) {
+  std::memcpy(bytes.data() + at, &v, sizeof v);
+}
+std::int64_t I64At(const std::vector<std::uint8_t>& bytes, size_t at) {
+  std::int64_t v = 0;
+  std::memcpy(&v, bytes.data() + at, sizeof v);
+  return v;
+}
+
+// The answer's first mesh record starts after the magic, the version and the mesh count: its
+// object's index at byte 16, its skin's at 24.
+TEST(CharacterReader, AnAnswerNoReaderWritesIsRefusedNamingTheFile) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  auto doc = headless::NewDocument();
+  const std::string gltf = SkinnedGltf(
+      R"({"name":"body","mesh":0,"skin":0,"children":[1]},{"name":"bone"})", R"({"joints":[1]})");
+  const headless::CharacterImport imported =
+      headless::ImportCharacterBytes(gltf, "skinned.gltf", *doc);
+  const std::vector<std::uint8_t> answer = headless::CharacterImportBytes(*doc, imported);
+  ASSERT_NO_THROW(headless::CharacterImportFromBytes(answer, "hero.glb"));
+  const Damage damages[] = {
+      {"the object is the skin", [](std::vector<std::uint8_t>& b) { PutI64(b, 16, I64At(b, 24)); },
+       "is no polygon object"},
+      {"the skin is the object", [](std::vector<std::uint8_t>& b) { PutI64(b, 24, I64At(b, 16)); },
+       "is no skin deformer under the mesh"},
+      {"an index past the nodes", [](std::vector<std::uint8_t>& b) { PutI64(b, 16, 1 << 20); },
+       "node 1048576 is no polygon object"},
+      {"a later version", [](std::vector<std::uint8_t>& b) { b[8] = 9; }, "version 9"},
+      {"a byte short", [](std::vector<std::uint8_t>& b) { b.pop_back(); }, "the scene"},
+      {"a byte more", [](std::vector<std::uint8_t>& b) { b.push_back(0); },
+       "the scene's size is not what follows"},
+      {"a listing's magic", [](std::vector<std::uint8_t>& b) { b[5] = 'L'; },
+       "not what the character reader writes"},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::vector<std::uint8_t> damaged = answer;
+    d.apply(damaged);
+    const std::string refusal =
+        Refusal([&] { headless::CharacterImportFromBytes(damaged, "hero.glb"); });
+    EXPECT_NE(refusal.find("hero.glb: the character reader's answer is damaged"), std::string::npos)
+        << refusal;
+    EXPECT_NE(refusal.find(d.expected), std::string::npos) << refusal;
+  }
+}
+
 #endif
 
 }  // namespace
