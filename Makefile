@@ -47,7 +47,7 @@ soak: build
 # (FUZZ_SECONDS instead gives each target that long); clang is installed here when missing.
 # Fails on any crash, sanitizer report, leak, timeout or allocation over 2 GB.
 FUZZ_BUDGET ?= 300
-FUZZ_TARGETS := scene_file obj weights_file pc2 mdd character
+FUZZ_TARGETS := scene_file obj weights_file pc2 mdd character character_transport
 fuzz: deps
 	@scripts/install-deps.sh clang libclang-rt-dev
 	cmake --preset fuzz

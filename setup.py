@@ -38,11 +38,12 @@ class CMakeBuildPy(build_py):
             subprocess.run(["cmake", "--preset", "plain"], cwd=ROOT, check=True)
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", str(os.cpu_count() or 1))
         subprocess.run(["cmake", "--build", CMAKE_BUILD, "-j", jobs, "--target", "tessamire",
-                        "tessamire_python"], cwd=ROOT, check=True)
+                        "tessamire_python", "tessamire_reader"], cwd=ROOT, check=True)
         package = os.path.join(self.build_lib, "tessamire")
         built = os.path.join(CMAKE_BUILD, "python", "tessamire")
         for name in os.listdir(built):
-            if name.startswith("_tessamire") or name in ("__init__.pyi", "py.typed"):
+            if name.startswith("_tessamire") or name in ("__init__.pyi", "py.typed",
+                                                         "tessamire-reader"):
                 shutil.copy2(os.path.join(built, name), package)
         plugins = os.path.join(package, "plugins")
         shutil.rmtree(plugins, ignore_errors=True)

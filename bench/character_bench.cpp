@@ -1,7 +1,9 @@
 // A character's clip imported and sampled at two lengths: a small glTF character (a tube of 60
 // points on a chain of 4 joints, each keyed every 1/24 s) with a 30 s and a 120 s clip, generated
 // here. Keys are indexed once per run, so the 120 s clip should cost about 4 times the 30 s one,
-// not 16 (a search from the first key at every frame).
+// not 16 (a search from the first key at every frame). And Assimp's test characters imported in
+// process and through the reader's process (headless/io/character_reader.h): what reading apart
+// costs (a process started, the import sent back as a scene file image and read again).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -21,6 +24,8 @@
 #include "bench/benchmarks.h"
 #include "headless/characters/character.h"
 #include "headless/characters/glb_builder.h"
+#include "headless/io/character_reader.h"
+#include "headless/io/page.h"
 #include "headless/job/correct_character.h"
 #include "headless/scene/scene.h"
 
@@ -207,7 +212,32 @@ void GlbSizes(benchmark::State& state) {
       }
   }
   fs::remove_all(folder);
-}
+  // Characters of Assimp's test models, each imported once per iteration.
+  const char* const kTestCharacters[] = {"X/Testwuson.X", "X/anim_test.x", "FBX/spider.fbx",
+                                         "glTF2/simple_skin/simple_skin.gltf"};
+
+  std::string TestCharacter(const char* model) {
+    return std::string("/usr/share/assimp/models/") + model;
+  }
+
+  void ImportTestCharacters(benchmark::State & state, bool apart) {
+    const std::string figure = apart ? "character:apart" : "character:in-process";
+    for (auto _ : state) {
+      const Clock::time_point t = Clock::now();
+      for (const char* model : kTestCharacters) {
+        const std::string path = TestCharacter(model);
+        if (!std::ifstream(path)) continue;
+        if (apart) {
+          headless::ReadCharacterApart(path);
+        } else {
+          auto doc = headless::NewDocument();
+          headless::ImportCharacter(path, *doc);
+        }
+      }
+      Record(figure, Seconds(t));
+      state.SetIterationTime(Seconds(t));
+    }
+  }
 
 }  // namespace
 
@@ -215,6 +245,17 @@ void RegisterCharacterBenchmarks() {
   benchmark::RegisterBenchmark("character/glb_sizes_1M", GlbSizes)
       ->Iterations(1)
       ->Unit(benchmark::kMillisecond);
+  if (headless::CharacterImportAvailable())
+    for (const bool apart : {false, true}) {
+      const std::string name =
+          apart ? "character/test_models_apart" : "character/test_models_in_process";
+      benchmark::RegisterBenchmark(
+          name.c_str(),
+          Watched(name, [apart](benchmark::State& s) { ImportTestCharacters(s, apart); }))
+          ->Iterations(3)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond);
+    }
   for (double seconds : {30.0, 120.0}) {
     const std::string name = "character/import_" + std::to_string(static_cast<int>(seconds)) + "s";
     benchmark::RegisterBenchmark(
@@ -232,11 +273,19 @@ void PrintCharacterSummary() {
       "ms): 30 s clip %.2f, 120 s clip %.2f; 120 s / 30 s %.2f  [<= 5, linear: 4]%s\n",
       kAround * kRings, short30 * 1e3, long120 * 1e3, short30 > 0.0 ? long120 / short30 : 0.0,
       (BusyMark("character/import_30s") + BusyMark("character/import_120s")).c_str());
+  if (Has("character:apart")) {
+    const double own = Median("character:in-process"), apart = Median("character:apart");
+    std::printf(
+        "character: Assimp's %zu test characters imported (median ms): in process %.1f, in the "
+        "reader's process %.1f; apart / in process %.2f%s\n",
+        std::size(kTestCharacters), own * 1e3, apart * 1e3, own > 0.0 ? apart / own : 0.0,
+        (BusyMark("character/test_models_in_process") + BusyMark("character/test_models_apart"))
+            .c_str());
+  }
   if (!Has("glb:frames_frames")) return;
   std::printf(
       "glb sizes: a %d-vertex two-joint tube without normals, %d frames corrected: the file (MB), "
-      "a "
-      "frame's share (bytes per vertex: (file - file of frame 0 alone) / %d), and that "
+      "a frame's share (bytes per vertex: (file - file of frame 0 alone) / %d), and that "
       "against the frames form's:",
       kSizeAround * kSizeRings, kSizeFrames, kSizeFrames - 1);
   const auto perFrame = [](const std::string& figure) {

@@ -9,7 +9,18 @@ std::vector<OptionSpec> ClipOptions() {
               "them); given again, or as names separated by commas, several, end to end on the "
               "timeline",
               "the first")),
-          FlagOption("--all-clips", "import every animation, end to end on the timeline")};
+          FlagOption("--all-clips", "import every animation, end to end on the timeline"),
+          ReaderTimeoutOption()};
+}
+
+OptionSpec ReaderTimeoutOption() {
+  return NumberOption("--reader-timeout", "S",
+                      "seconds the character file's reader (a process of its own) may take", 0.001,
+                      std::nullopt, "600");
+}
+
+Float ReaderSeconds(const Options& options) {
+  return options.Number("--reader-timeout").value_or(0.0);
 }
 
 bool AsksForClips(const Options& options) {
@@ -17,6 +28,7 @@ bool AsksForClips(const Options& options) {
 }
 
 void SetClips(const Options& options, headless::CharacterOptions& character) {
+  character.readerSeconds = ReaderSeconds(options);
   character.allClips = options.Has("--all-clips");
   if (character.allClips && options.Has("--clip"))
     throw UsageError("--all-clips imports every animation: give no --clip with it");

@@ -9,11 +9,16 @@
 
 namespace cli {
 
-// --clip and --all-clips, declared once for every command that imports a character.
+// --clip, --all-clips and --reader-timeout, declared once for every command that imports a
+// character.
 std::vector<OptionSpec> ClipOptions();
+// --reader-timeout S alone, and its value (0 when not given: the reader's default).
+OptionSpec ReaderTimeoutOption();
+Float ReaderSeconds(const Options& options);
 // Whether either was given.
 bool AsksForClips(const Options& options);
-// The clips asked for, in `character`. Throws UsageError for --clip with --all-clips.
+// The clips asked for and the reader's time, in `character`. Throws UsageError for --clip with
+// --all-clips.
 void SetClips(const Options& options, headless::CharacterOptions& character);
 
 }  // namespace cli

@@ -62,6 +62,7 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
     request.clips = character.clips;
     request.allClips = character.allClips;
   }
+  request.readerSeconds = ReaderSeconds(options);
   if (GivesSettings(options)) request.settings = TagSettingsOf(options);
   if (options.Has("--save-scene")) request.saveScene = options.Text("--save-scene");
   SetMaps(options, request);

@@ -24,6 +24,7 @@
 #include "headless/characters/character.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/character_reader.h"
 #include "headless/io/scene_file.h"
 
 namespace cli {
@@ -91,9 +92,12 @@ std::string Column(const std::string& text, size_t width) {
 }
 
 // `--list` of a character file: meshes, joints and animations.
-void ListCharacterFile(const std::string& path, Float fps, std::ostream& out) {
-  const headless::CharacterListing listing =
-      headless::ListCharacter(path, {.fps = fps, .clip = ""});
+void ListCharacterFile(const std::string& path, const headless::CharacterOptions& character,
+                       std::ostream& out) {
+  headless::CharacterOptions listed;
+  listed.fps = character.fps;
+  listed.readerSeconds = character.readerSeconds;
+  const headless::CharacterListing listing = headless::ListCharacterApart(path, listed);
   out << path << ": " << listing.meshes.size() << " meshes, " << listing.joints.size()
       << " joints, " << listing.clips.size() << " animations\n";
   size_t width = 4;
@@ -126,9 +130,9 @@ void ListCharacterFile(const std::string& path, Float fps, std::ostream& out) {
     out << "  " << Column(std::to_string(clip.index), 7)
         << Column(clip.name.empty() ? "(no name)" : headless::Printable(clip.name), width)
         << numbers << " per second"
-        << (clip.fileRate || fps > 0.0 ? ""
-            : clip.keyRate             ? " (the file gives none; its keys' spacing)"
-                                       : " (the file gives none)")
+        << (clip.fileRate || character.fps > 0.0 ? ""
+            : clip.keyRate                       ? " (the file gives none; its keys' spacing)"
+                                                 : " (the file gives none)")
         << (clip.moves ? "" : ", does not move") << "\n";
   }
 }
@@ -155,7 +159,7 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
   if (options.Has("--list")) {
     if (options.Has("--out") || AsksForClips(options))
       throw UsageError("--list prints what the file holds and writes nothing: no --out or --clip");
-    ListCharacterFile(meshPath, fps, out);
+    ListCharacterFile(meshPath, character, out);
     return kExitOk;
   }
   if (outPath.empty()) throw UsageError("give --out FILE (or --list)");
@@ -199,6 +203,7 @@ Subcommand SceneImportSubcommand() {
                  "and animations (index, name, duration in frames, rate); write nothing"),
       ClipOptions()[0],
       ClipOptions()[1],
+      ClipOptions()[2],
       FlagOption("--tag", "put a bind tag at its defaults on the object"),
       FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
       TextOption("--cache", "CACHE",

@@ -7,9 +7,11 @@
 #include "headless/characters/character.h"
 #include "headless/deformers/skin.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/character_reader.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/obj_write.h"
 #include "headless/io/point_cache.h"
+#include "headless/platform/paths.h"
 #include "headless/scene/evaluate.h"
 #include "python/arrays.h"
 #include "python/calls.h"
@@ -204,8 +206,15 @@ Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps,
   const std::string path = PathArgument(pathValue, "path");
   CheckProgress(progress);
   CheckReadable(path);
-  auto doc = headless::NewDocument();
   headless::CharacterOptions options;
+  // The reader the package carries beside the compiled module (a crash reading the file ends that
+  // process, not the interpreter).
+  const py::object module = py::module_::import("tessamire._tessamire");
+  if (py::hasattr(module, "__file__"))
+    options.readerProgram = headless::platform::Utf8FromPath(
+        headless::platform::PathFromUtf8(py::str(module.attr("__file__")).cast<std::string>())
+            .parent_path() /
+        headless::platform::PathFromUtf8(headless::kReaderProgramName));
   if (!fps.is_none()) options.fps = Number(fps, "fps");
   options.allClips = allClips;
   // A clip by its name, or by its index in the file; a list of them for several.
@@ -214,8 +223,10 @@ Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps,
   } else if (!clip.is_none()) {
     options.clip = py::str(clip).cast<std::string>();
   }
-  const headless::CharacterImport imported = FileWork(
-      [&] { return WithoutGil([&] { return headless::ImportCharacter(path, *doc, options); }); });
+  headless::ReadCharacter read = FileWork(
+      [&] { return WithoutGil([&] { return headless::ReadCharacterApart(path, options); }); });
+  const std::unique_ptr<headless::Document> doc = std::move(read.document);
+  const headless::CharacterImport& imported = read.imported;
   Character character;
   character.fps = imported.fps;
   character.clip = imported.clip < 0 ? py::none() : py::object(py::str(imported.clipName));

@@ -8,6 +8,7 @@
 #include "headless/batch/keyed_range.h"
 #include "headless/deformers/cache_deformer.h"
 #include "headless/files/input_ranges.h"
+#include "headless/io/character_reader.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/point_cache.h"
 #include "headless/scene/parameters.h"
@@ -75,9 +76,8 @@ ObjScene ImportObjScene(const std::string& meshPath, const ObjSceneSettings& set
 }
 
 CharacterScene ImportCharacterScene(const std::string& path, const CharacterOptions& options) {
-  CharacterScene scene{NewDocument(), {}};
-  scene.imported = ImportCharacter(path, *scene.document, options);
-  return scene;
+  ReadCharacter read = ReadCharacterApart(path, options);
+  return {std::move(read.document), std::move(read.imported)};
 }
 
 }  // namespace headless

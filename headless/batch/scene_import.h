@@ -49,7 +49,8 @@ struct CharacterScene {
   CharacterImport imported;  // its objects are the document's
 };
 
-// The rigged character at `path` as a scene. Throws as ImportCharacter does.
+// The rigged character at `path` as a scene, read in the character reader's process
+// (headless/io/character_reader.h). Throws as ImportCharacter does, and when the reader stops.
 CharacterScene ImportCharacterScene(const std::string& path, const CharacterOptions& options);
 
 }  // namespace headless

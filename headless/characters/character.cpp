@@ -18,12 +18,15 @@
 #include <unordered_map>
 
 #include <assimp/BaseImporter.h>
+#include <assimp/DefaultIOSystem.h>
+#include <assimp/MemoryIOWrapper.h>
 #include <assimp/importerdesc.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
 
 #include "headless/characters/clip_timing.h"
+#include "headless/characters/gltf_precheck.h"
 #include "headless/characters/rig_import.h"
 #include "headless/deformers/skin.h"
 #include "headless/deformers/skinning.h"
@@ -455,9 +458,11 @@ class CharacterReader {
       if (importer_.UnregisterLoader(other) == AI_SUCCESS) removed_.emplace_back(other);
   }
 
-  // The scene of the file at `path`, after CheckCharacterFile.
+  // The scene of the file at `path`, after CheckCharacterFile and, for glTF, PrecheckedGltf.
   const aiScene* Read(const std::string& path) {
-    CheckCharacterFile(path);
+    const CharacterFormat format = CheckCharacterFile(path);
+    if (format == CharacterFormat::kGltf || format == CharacterFormat::kGlb)
+      Precheck(path, format == CharacterFormat::kGlb);
     return Checked(importer_.ReadFile(path, ImportSteps(path)), path);
   }
   // The scene of a file's bytes, of the format its content shows; `name` names it in messages.
@@ -466,6 +471,12 @@ class CharacterReader {
         FormatOfContent(bytes.substr(0, kFormatHeadBytes));
     if (!format) throw std::runtime_error(name + ": its content is none of " + CharacterFormats());
     const std::string hint = ExtensionOf(*format);
+    if (*format == CharacterFormat::kGltf || *format == CharacterFormat::kGlb)
+      if (std::optional<std::string> checked =
+              PrecheckedGltf(bytes, *format == CharacterFormat::kGlb, name)) {
+        supplied_ = std::move(*checked);
+        bytes = supplied_;
+      }
     return Checked(importer_.ReadFileFromMemory(bytes.data(), bytes.size(),
                                                 ImportSteps("memory." + hint), hint.c_str()),
                    name);
@@ -479,6 +490,41 @@ class CharacterReader {
     return scene;
   }
 
+  // Serves one file's bytes from memory, in place of the file of that name, and every other file
+  // (a glTF's buffers and pictures) from the disk as Assimp would.
+  class SuppliedFile : public Assimp::DefaultIOSystem {
+   public:
+    SuppliedFile(std::string path, const std::string& bytes)
+        : path_(std::move(path)), bytes_(bytes) {}
+    Assimp::IOStream* Open(const char* file, const char* mode) override {
+      if (path_ != file) return DefaultIOSystem::Open(file, mode);
+      return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(bytes_.data()),
+                                        bytes_.size());
+    }
+
+   private:
+    std::string path_;
+    const std::string& bytes_;
+  };
+
+  // A glTF whose skins need inverse binds supplied is read from the supplied bytes; one nested
+  // too deep is refused here.
+  void Precheck(const std::string& path, bool binary) {
+    std::string file;
+    if (binary) {
+      // The JSON chunk alone first: the whole file only when it is to be changed.
+      InputFile in(path);
+      in.Read(20, file);
+      in.Read(GlbJsonBytes(file), file);
+      if (!PrecheckedGltf(file, true, path)) return;
+    }
+    file = ReadInputFile(path);
+    std::optional<std::string> checked = PrecheckedGltf(file, binary, path);
+    if (!checked) return;
+    supplied_ = std::move(*checked);
+    importer_.SetIOHandler(new SuppliedFile(path, supplied_));
+  }
+
   // Assimp quotes what it could not parse whole, a damaged file's array of any length: the
   // message keeps its start, cut at a character's boundary.
   static std::string Shortened(std::string reason) {
@@ -490,6 +536,7 @@ class CharacterReader {
   }
 
   std::vector<std::unique_ptr<Assimp::BaseImporter> > removed_;
+  std::string supplied_;  // a glTF with inverse binds supplied, read in place of the file
   Assimp::Importer importer_;
 };
 

@@ -68,6 +68,11 @@ struct CharacterOptions {
   // Further animations, each by name or index, imported after `clip` in this order.
   std::vector<std::string> clips{};
   bool allClips = false;  // every animation of the file, in its order (no clip may be named)
+  // Where the file is read apart from this process (headless/io/character_reader.h): the time
+  // the reader is given (0: kDefaultReaderSeconds there) and the reader program (empty: the one
+  // next to this program).
+  Float readerSeconds = 0.0;
+  std::string readerProgram{};
 };
 
 struct ImportedMesh {

@@ -5,6 +5,7 @@
 
 #include "headless/characters/character.h"
 #include "headless/geometry/vector.h"
+#include "headless/io/character_reader.h"
 #include "headless/io/obj_write.h"
 #include "headless/io/png.h"
 #include "headless/io/scene_file.h"
@@ -92,8 +93,11 @@ void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>
 
 CharacterJob::CharacterJob(const CharacterJobOptions& options) {
   RequirePluginParts();
-  doc_ = NewDocument();
-  const CharacterImport imported = ImportCharacter(options.file, *doc_);
+  CharacterOptions character;
+  character.readerSeconds = options.readerSeconds;
+  ReadCharacter read = ReadCharacterApart(options.file, character);
+  doc_ = std::move(read.document);
+  const CharacterImport& imported = read.imported;
   if (options.note)
     for (const std::string& note : imported.notes) options.note(note);
   if (imported.lastFrame < 1)

@@ -27,6 +27,7 @@ struct CharacterJobOptions {
   // Receives each note of the import (what could not be carried over) as it is made. May be
   // empty.
   std::function<void(const std::string& note)> note;
+  Float readerSeconds = 0.0;  // the character reader's time (0: its default)
 };
 
 class CharacterJob {

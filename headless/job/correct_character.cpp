@@ -12,6 +12,7 @@
 #include "headless/files/output_folder.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/character_reader.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/main_job.h"
 #include "headless/platform/paths.h"
@@ -68,12 +69,13 @@ std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& 
     eval.sceneVersion = info.version;
     return doc;
   }
-  auto doc = NewDocument();
-  const CharacterImport imported = ImportCharacter(input, *doc,
-                                                   {.fps = eval.fps.value_or(0.0),
-                                                    .clip = request.clip.value_or(""),
-                                                    .clips = request.clips,
-                                                    .allClips = request.allClips});
+  ReadCharacter read = ReadCharacterApart(input, {.fps = eval.fps.value_or(0.0),
+                                                  .clip = request.clip.value_or(""),
+                                                  .clips = request.clips,
+                                                  .allClips = request.allClips,
+                                                  .readerSeconds = request.readerSeconds});
+  std::unique_ptr<Document> doc = std::move(read.document);
+  const CharacterImport& imported = read.imported;
   if (observer.eval.message)
     for (const std::string& note : imported.notes)
       observer.eval.message(eval.command + ": note: " + input + ": " + Printable(note));

@@ -16,6 +16,7 @@
 #include "headless/platform/paths.h"
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,6 +114,8 @@ int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std
   return 0;
 }
 
+void FailWritesPastSizeLimit() {}
+
 #else
 
 bool IdentifyFile(const std::string& path, FileIdentity& identity) {
@@ -177,6 +180,10 @@ int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std
     written += static_cast<std::size_t>(wrote);
   }
   return 0;
+}
+
+void FailWritesPastSizeLimit() {
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 #endif

@@ -49,4 +49,8 @@ int WriteToDescriptor(std::FILE* file, const char* bytes, std::size_t count, std
 // flush, as a failing disk would, with EIO as the system's reason; only that one. 0 disarms.
 void FailNthFlush(long long n);
 
+// Writes past the file size limit (ulimit -f) fail with EFBIG, reported as any failed write,
+// instead of ending the program by SIGXFSZ with its temporary files left. Nothing on Windows.
+void FailWritesPastSizeLimit();
+
 }  // namespace headless::platform

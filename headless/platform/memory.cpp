@@ -23,6 +23,39 @@ void ReturnLargeBlocksAtOnce() {
 
 #ifdef _WIN32
 
+bool LimitProcessMemory(std::uint64_t bytes) {
+  // A job of its own whose limit holds this process (and whatever it starts).
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) return false;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+  limits.ProcessMemoryLimit = static_cast<SIZE_T>(bytes);
+  return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+         AssignProcessToJobObject(job, GetCurrentProcess());
+}
+
+void SkipCoreDumps() {}
+
+#else
+
+bool LimitProcessMemory(std::uint64_t bytes) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0) return false;
+  // Only ever lowered: a limit this process was started under stays.
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= bytes) return true;
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  return setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+void SkipCoreDumps() {
+  const rlimit none{0, 0};
+  setrlimit(RLIMIT_CORE, &none);
+}
+
+#endif
+
+#ifdef _WIN32
+
 std::uint64_t PhysicalMemoryBytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;

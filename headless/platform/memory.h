@@ -24,4 +24,12 @@ bool FillInPages(void* begin, std::size_t bytes);
 // every pool's share of them. Nothing elsewhere.
 void ReturnLargeBlocksAtOnce();
 
+// Caps the memory this process may take at `bytes` (its address space on POSIX, its committed
+// memory on Windows), so that a runaway allocation fails instead of taking the machine: for a
+// process that runs a library on untrusted input. False where the system refuses.
+bool LimitProcessMemory(std::uint64_t bytes);
+// A crash of this process leaves no core file (a reader that dies on a hostile file would
+// otherwise write one of its whole memory). Nothing on Windows.
+void SkipCoreDumps();
+
 }  // namespace headless::platform

@@ -1,11 +1,13 @@
 #include "headless/platform/processes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "headless/platform/interrupts.h"
 
@@ -25,6 +27,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -154,6 +157,98 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
   return status;
 }
 
+namespace {
+
+// Collects what `pipe` delivers into `into`, at most `limit` bytes, on a thread of its own;
+// `over` is set when more came.
+void Collect(HANDLE pipe, std::string& into, std::uint64_t limit, bool& over) {
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    if (into.size() + got > limit) {
+      over = true;
+      into.append(buffer, static_cast<size_t>(limit - into.size()));
+      break;
+    }
+    into.append(buffer, got);
+  }
+}
+
+}  // namespace
+
+CapturedRun RunCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                        double seconds, std::uint64_t maxOutputBytes) {
+  CapturedRun run;
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+  if (!CreatePipe(&outRead, &outWrite, &inheritable, 0) ||
+      !CreatePipe(&errRead, &errWrite, &inheritable, 0)) {
+    run.reason = "cannot make a pipe (error " + std::to_string(GetLastError()) + ")";
+    for (HANDLE h : {outRead, outWrite})
+      if (h != nullptr) CloseHandle(h);
+    return run;
+  }
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+  const HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring application = WideFromUtf8(program);
+  std::wstring commandLine = QuotedArgument(application);
+  for (const std::string& argument : arguments)
+    commandLine += L" " + QuotedArgument(WideFromUtf8(argument));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION process{};
+  const bool started = CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr,
+                                      TRUE, 0, nullptr, nullptr, &startup, &process);
+  const DWORD startError = GetLastError();
+  for (HANDLE h : {outWrite, errWrite, input})
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (!started) {
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    run.reason = program + ": cannot be started (error " + std::to_string(startError) + ")";
+    return run;
+  }
+  bool outOver = false, errOver = false;
+  std::thread outThread(Collect, outRead, std::ref(run.out), maxOutputBytes, std::ref(outOver));
+  std::thread errThread(Collect, errRead, std::ref(run.err), std::uint64_t{kCapturedErrorBytes},
+                        std::ref(errOver));
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000.0);
+  run.end = RunEnd::kExited;
+  while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+    if (InterruptRequested())
+      run.end = RunEnd::kInterrupted;
+    else if (GetTickCount64() >= deadline)
+      run.end = RunEnd::kTimedOut;
+    else if (outOver)
+      run.end = RunEnd::kTooMuchOutput;
+    if (run.end != RunEnd::kExited) {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      break;
+    }
+  }
+  outThread.join();
+  errThread.join();
+  DWORD code = 0;
+  if (run.end == RunEnd::kExited && GetExitCodeProcess(process.hProcess, &code)) {
+    // An exception that ended the process leaves its status (0xC0000000 and up) as the code.
+    run.end = code >= 0xC0000000u ? RunEnd::kSignalled : RunEnd::kExited;
+    run.code = static_cast<int>(code);
+  }
+  if (run.end == RunEnd::kExited && outOver) run.end = RunEnd::kTooMuchOutput;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  CloseHandle(outRead);
+  CloseHandle(errRead);
+  return run;
+}
+
 std::string FindProgram(const std::string& program) {
   std::filesystem::path name(WideFromUtf8(program));
   if (!name.has_extension()) name += L".exe";
@@ -237,7 +332,104 @@ int WaitFor(pid_t child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+double Seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
+// Reads what `fd` holds now into `into`, keeping at most `limit` bytes; false once it has ended
+// (or failed). `over` is set when more came than `limit`.
+bool Drain(int fd, std::string& into, std::uint64_t limit, bool& over) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+      const std::uint64_t room = limit - std::min<std::uint64_t>(limit, into.size());
+      if (static_cast<std::uint64_t>(got) > room) over = true;
+      into.append(buffer, static_cast<size_t>(std::min<std::uint64_t>(room, got)));
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+  }
+}
+
 }  // namespace
+
+CapturedRun RunCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                        double seconds, std::uint64_t maxOutputBytes) {
+  CapturedRun run;
+  int out[2] = {-1, -1}, err[2] = {-1, -1};
+  // Close-on-exec from the start, so that no program another thread starts meanwhile holds an
+  // end open; the child's copies (dup2) are not.
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    run.reason = std::strerror(errno);
+    for (int fd : {out[0], out[1]})
+      if (fd >= 0) close(fd);
+    return run;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  const int started = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  if (started != 0) {
+    close(out[0]);
+    close(err[0]);
+    run.reason = program + ": " + std::strerror(started);
+    return run;
+  }
+  KillOnSecondInterrupt(child);
+  for (int fd : {out[0], err[0]}) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  const double deadline = Seconds() + seconds;
+  bool outOpen = true, errOpen = true, outOver = false, errOver = false;
+  run.end = RunEnd::kExited;
+  int status = 0;
+  for (;;) {
+    pollfd ready[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    // An ended stream is left out of the poll (a negative descriptor is ignored).
+    if (!outOpen) ready[0].fd = -1;
+    if (!errOpen) ready[1].fd = -1;
+    poll(ready, 2, 50);
+    if (outOpen) outOpen = Drain(out[0], run.out, maxOutputBytes, outOver);
+    if (errOpen) errOpen = Drain(err[0], run.err, kCapturedErrorBytes, errOver);
+    if (InterruptRequested())
+      run.end = RunEnd::kInterrupted;
+    else if (Seconds() >= deadline)
+      run.end = RunEnd::kTimedOut;
+    else if (outOver)
+      run.end = RunEnd::kTooMuchOutput;
+    if (run.end != RunEnd::kExited) {
+      kill(child, SIGKILL);
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    if (outOpen || errOpen) continue;
+    const pid_t waited = waitpid(child, &status, WNOHANG);
+    if (waited == child || (waited < 0 && errno != EINTR)) break;
+  }
+  SpareOnSecondInterrupt(child);
+  close(out[0]);
+  close(err[0]);
+  if (run.end != RunEnd::kExited) return run;
+  if (WIFSIGNALED(status)) {
+    run.end = RunEnd::kSignalled;
+    run.code = WTERMSIG(status);
+  } else {
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  return run;
+}
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& outPath, const std::string& errPath, const std::string& inPath,

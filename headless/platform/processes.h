@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,23 @@ namespace headless::platform {
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& outPath, const std::string& errPath,
                const std::string& inPath = "", const std::vector<std::string>& environment = {});
+
+// How a program run with its output captured (RunCaptured) came to an end.
+enum class RunEnd { kExited, kSignalled, kTimedOut, kInterrupted, kTooMuchOutput, kNotStarted };
+struct CapturedRun {
+  RunEnd end = RunEnd::kNotStarted;
+  int code = -1;       // kExited: the exit code; kSignalled: the signal (on Windows the exception)
+  std::string out;     // its standard output, whole
+  std::string err;     // its standard error, its first kCapturedErrorBytes
+  std::string reason;  // kNotStarted: the system's reason
+};
+inline constexpr std::size_t kCapturedErrorBytes = 64 * 1024;
+// Runs `program` with `arguments`, its standard input empty, and collects its standard output and
+// error while it runs. It is killed when it runs past `seconds`, when its output grows past
+// `maxOutputBytes`, or at a Ctrl-C (InterruptRequested); a second Ctrl-C meanwhile kills it on the
+// way out (POSIX). Nothing it does can reach this process but through what it writes.
+CapturedRun RunCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                        double seconds, std::uint64_t maxOutputBytes);
 
 // The full path of `program` as found along PATH (on Windows with ".exe" added when missing),
 // or empty.

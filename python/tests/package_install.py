@@ -69,6 +69,8 @@ def test_a_wheel_holds_the_module_its_stub_and_the_plugin_folder(source, tmp_pat
     assert any(n.startswith("tessamire/_tessamire") and n.endswith(".so") for n in names)
     assert any(n.startswith("tessamire/plugins/") and n.endswith(".xdl64") for n in names)
     assert any(n.startswith("tessamire/plugins/") and "/res/" in n for n in names)
+    # The character reader the module starts for every character file travels with it.
+    assert "tessamire/tessamire-reader" in names
 
 
 if __name__ == "__main__":

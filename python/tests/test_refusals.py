@@ -55,6 +55,18 @@ def test_a_character_imported_before_any_plugin_is_loaded_is_animated(tmp_path):
     assert np.array_equal(first, tessamire.import_character(CHARACTER).meshes[0].frames)
 
 
+def test_a_character_file_that_crashes_the_reader_is_a_refusal_not_the_interpreters_end(tmp_path):
+    # Frames nested deeper than Assimp's X reader can recurse: the reader's process dies of it.
+    deep = tmp_path / "deep.x"
+    deep.write_text("xof 0303txt 0032\n" + "".join(f"Frame f{i} {{\n" for i in range(50000))
+                    + "}\n" * 50000)
+    with pytest.raises(OSError, match="the character reader stopped on .*deep.x"):
+        tessamire.import_character(str(deep))
+    # The interpreter goes on, and reads the next character as before.
+    if os.path.exists(CHARACTER):
+        assert tessamire.import_character(CHARACTER).meshes
+
+
 @pytest.mark.parametrize("change", ["load_plugins", "close_plugins"])
 def test_a_scene_whose_plugins_went_refuses_rather_than_skip_the_correction(bound_scene, change):
     path, frames = bound_scene

@@ -35,8 +35,10 @@ struct Run {
 };
 
 // Runs the program with `arguments` (each one word), its standard input from `input` (a file,
-// a device or a fifo; /dev/null when empty), and answers how it ended and what it cost.
-inline Run RunProgram(const std::vector<std::string>& arguments, const std::string& input = "") {
+// a device or a fifo; /dev/null when empty), and answers how it ended and what it cost. A
+// `fileBytes` above 0 limits the size of every file it writes (ulimit -f).
+inline Run RunProgram(const std::vector<std::string>& arguments, const std::string& input = "",
+                      rlim_t fileBytes = 0) {
   const std::string errPath =
       (std::filesystem::temp_directory_path() /
        ("tessamire_limited_" + std::to_string(getpid()) + "_" + std::to_string(rand()) + ".err"))
@@ -55,6 +57,10 @@ inline Run RunProgram(const std::vector<std::string>& arguments, const std::stri
     const rlimit limit{kAddressLimit, kAddressLimit};
     setrlimit(RLIMIT_AS, &limit);
 #endif
+    if (fileBytes > 0) {
+      const rlimit files{fileBytes, fileBytes};
+      setrlimit(RLIMIT_FSIZE, &files);
+    }
     const int inFd = open(in.c_str(), O_RDONLY);
     const int outFd = open("/dev/null", O_WRONLY);
     const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
