@@ -11,9 +11,13 @@ namespace cli {
 
 // --clip and --all-clips, declared once for every command that imports a character.
 std::vector<OptionSpec> ClipOptions();
+// --asset-root DIR, declared once for every command that reads characters or glTF.
+OptionSpec AssetRootOption();
+
 // Whether either was given.
 bool AsksForClips(const Options& options);
-// The clips asked for, in `character`. Throws UsageError for --clip with --all-clips.
+// The clips asked for and the asset root, in `character`. Throws UsageError for --clip with
+// --all-clips.
 void SetClips(const Options& options, headless::CharacterOptions& character);
 
 }  // namespace cli

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cli/clips.h"
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
@@ -25,6 +26,7 @@ namespace fs = std::filesystem;
 
 struct RunOptions {
   std::string character;  // a rigged file: the second act
+  std::string assetRoot;  // where the files it names must lie
   Int64 points = 50000;
   Int32 frames = 30;
   Float angle = 120.0;
@@ -33,9 +35,8 @@ struct RunOptions {
 };
 
 Progress FrameProgress(const RunOptions& o, Int64 frames, std::ostream& err) {
-  return Progress(
-      err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
-      "tessamire run", "frame", frames);
+  return Progress(err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
+                  "tessamire run", "frame", frames);
 }
 
 // Refuses a limb the machine's memory cannot hold, before building any of it.
@@ -82,10 +83,12 @@ int RunLimb(const RunOptions& o, const headless::TagSettings& settings, std::ost
 
 int RunCharacter(const RunOptions& o, const headless::TagSettings& settings, std::ostream& out,
                  std::ostream& err) {
-  headless::CharacterJob job({o.character, settings, [&](const std::string& note) {
+  headless::CharacterJob job({o.character, settings,
+                              [&](const std::string& note) {
                                 err << "tessamire run: note: " << o.character << ": "
                                     << headless::Printable(note) << "\n";
-                              }});
+                              },
+                              o.assetRoot});
   const fs::path outDir(o.out);
   PrepareFolder(o.out);
   if (!o.quiet)
@@ -112,6 +115,9 @@ int RunCharacter(const RunOptions& o, const headless::TagSettings& settings, std
 int RunMainJob(const Options& options, std::ostream& out, std::ostream& err) {
   RunOptions o;
   o.character = options.Text("--character");
+  o.assetRoot = options.Text("--asset-root");
+  if (o.character.empty() && !o.assetRoot.empty())
+    throw UsageError("--asset-root applies to a character file (--character)");
   if (!o.character.empty())
     for (const char* limbOnly : {"--points", "--frames", "--angle"})
       if (options.Has(limbOnly))
@@ -147,6 +153,7 @@ std::vector<OptionSpec> RunOptionSpecs() {
       TextOption("--character", "FILE",
                  "run on this rigged character (.fbx, .gltf, .glb, .dae or .x) instead "
                  "of the limb"));
+  declarations.push_back(AssetRootOption());
   declarations.push_back(
       TextOption("--out", "DIR",
                  "the folder for meshes, scene and pictures (created when its parent "

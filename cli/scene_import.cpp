@@ -91,9 +91,10 @@ std::string Column(const std::string& text, size_t width) {
 }
 
 // `--list` of a character file: meshes, joints and animations.
-void ListCharacterFile(const std::string& path, Float fps, std::ostream& out) {
-  const headless::CharacterListing listing =
-      headless::ListCharacter(path, {.fps = fps, .clip = ""});
+void ListCharacterFile(const std::string& path, const headless::CharacterOptions& character,
+                       std::ostream& out) {
+  const headless::CharacterListing listing = headless::ListCharacter(
+      path, {.fps = character.fps, .clip = "", .assetRoot = character.assetRoot});
   out << path << ": " << listing.meshes.size() << " meshes, " << listing.joints.size()
       << " joints, " << listing.clips.size() << " animations\n";
   size_t width = 4;
@@ -126,9 +127,9 @@ void ListCharacterFile(const std::string& path, Float fps, std::ostream& out) {
     out << "  " << Column(std::to_string(clip.index), 7)
         << Column(clip.name.empty() ? "(no name)" : headless::Printable(clip.name), width)
         << numbers << " per second"
-        << (clip.fileRate || fps > 0.0 ? ""
-            : clip.keyRate             ? " (the file gives none; its keys' spacing)"
-                                       : " (the file gives none)")
+        << (clip.fileRate || character.fps > 0.0 ? ""
+            : clip.keyRate                       ? " (the file gives none; its keys' spacing)"
+                                                 : " (the file gives none)")
         << (clip.moves ? "" : ", does not move") << "\n";
   }
 }
@@ -150,12 +151,14 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
     throw UsageError(
         "--tag, --bind and --cache apply to an OBJ mesh; a character gets its correction from "
         "`tessamire command` or `tessamire correct`");
-  if (obj && (AsksForClips(options) || options.Has("--list")))
-    throw UsageError("--clip, --all-clips and --list apply to a character file, not an OBJ mesh");
+  if (obj && (AsksForClips(options) || options.Has("--list") || options.Has("--asset-root")))
+    throw UsageError(
+        "--clip, --all-clips, --list and --asset-root apply to a character file, not an OBJ "
+        "mesh");
   if (options.Has("--list")) {
     if (options.Has("--out") || AsksForClips(options))
       throw UsageError("--list prints what the file holds and writes nothing: no --out or --clip");
-    ListCharacterFile(meshPath, fps, out);
+    ListCharacterFile(meshPath, character, out);
     return kExitOk;
   }
   if (outPath.empty()) throw UsageError("give --out FILE (or --list)");
@@ -199,6 +202,7 @@ Subcommand SceneImportSubcommand() {
                  "and animations (index, name, duration in frames, rate); write nothing"),
       ClipOptions()[0],
       ClipOptions()[1],
+      AssetRootOption(),
       FlagOption("--tag", "put a bind tag at its defaults on the object"),
       FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
       TextOption("--cache", "CACHE",

@@ -68,6 +68,9 @@ struct CharacterOptions {
   // Further animations, each by name or index, imported after `clip` in this order.
   std::vector<std::string> clips{};
   bool allClips = false;  // every animation of the file, in its order (no clip may be named)
+  // Where the files the character names (a glTF's buffers, pictures) must lie: this folder's
+  // tree (headless/files/asset_root.h). Empty: the file's own folder; for bytes in memory, none.
+  std::string assetRoot{};
 };
 
 struct ImportedMesh {

@@ -93,7 +93,11 @@ void WritePictures(const std::vector<Vector3>& rest, const std::vector<CPolygon>
 CharacterJob::CharacterJob(const CharacterJobOptions& options) {
   RequirePluginParts();
   doc_ = NewDocument();
-  const CharacterImport imported = ImportCharacter(options.file, *doc_);
+  const CharacterImport imported = ImportCharacter(options.file, *doc_, [&] {
+    CharacterOptions character;
+    character.assetRoot = options.assetRoot;
+    return character;
+  }());
   if (options.note)
     for (const std::string& note : imported.notes) options.note(note);
   if (imported.lastFrame < 1)

@@ -27,6 +27,7 @@ struct CharacterJobOptions {
   // Receives each note of the import (what could not be carried over) as it is made. May be
   // empty.
   std::function<void(const std::string& note)> note;
+  std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
 };
 
 class CharacterJob {
