@@ -44,6 +44,7 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
     request.clips = character.clips;
     request.allClips = character.allClips;
   }
+  request.assetRoot = options.Text("--asset-root");
   if (GivesSettings(options)) request.settings = TagSettingsOf(options);
   if (options.Has("--save-scene")) request.saveScene = options.Text("--save-scene");
 
@@ -82,6 +83,7 @@ Subcommand CorrectSubcommand() {
                           "parent exists)"))};
   for (OptionSpec& o : TagSettingOptions(true)) declaration.options.push_back(o);
   for (OptionSpec& o : ClipOptions()) declaration.options.push_back(o);
+  declaration.options.push_back(AssetRootOption());
   declaration.options.push_back(TextOption(
       "--frames", "A:B", "the frames to evaluate, or one frame A", "the animation's frames"));
   declaration.options.push_back(

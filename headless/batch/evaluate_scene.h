@@ -17,6 +17,7 @@
 
 #include "headless/batch/keyed_range.h"
 #include "headless/batch/progress_observer.h"
+#include "headless/files/planned_outputs.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/scene.h"
 
@@ -48,6 +49,10 @@ struct EvalRequest {
   std::uint32_t sceneVersion = kSceneFormatVersion;
   // How the notes and warnings begin, and what the range's messages tell to give.
   std::string command = "tessamire eval";
+  // The command's other outputs (a saved scene, ...), checked with the results before anything
+  // is written (headless/files/planned_outputs.h), and the files it read besides the source.
+  std::vector<PlannedOutput> alsoWritten{};
+  std::vector<std::string> alsoRead{};
 };
 
 // Whoever watches a run; both may be left empty.
@@ -70,5 +75,9 @@ struct EvalResult {
 // naming the fault (before anything is written when the range, the objects or the outputs are
 // wrong), Interrupted on Ctrl-C.
 EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer);
+// The same, calling `beforeFrames` once the outputs are checked and before the first result is
+// written: where the command writes its other outputs.
+EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer,
+                         const std::function<void()>& beforeFrames);
 
 }  // namespace headless

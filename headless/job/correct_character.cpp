@@ -69,7 +69,8 @@ std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& 
                                                    {.fps = eval.fps.value_or(0.0),
                                                     .clip = request.clip.value_or(""),
                                                     .clips = request.clips,
-                                                    .allClips = request.allClips});
+                                                    .allClips = request.allClips,
+                                                    .assetRoot = request.assetRoot});
   if (observer.eval.message)
     for (const std::string& note : imported.notes)
       observer.eval.message(eval.command + ": note: " + input + ": " + Printable(note));
@@ -128,12 +129,13 @@ EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver
                              "correct");
   const std::vector<Node*> unequipped = Equip(*doc, deformed);
   Bind(request, deformed, unequipped, observer);
-  if (request.saveScene) {
-    RefuseOverwritingInputs(*request.saveScene, {eval.source});
+  if (!request.saveScene) return EvaluateScene(*doc, eval, observer.eval);
+  // The saved scene is checked with the results, and written once they are found apart.
+  eval.alsoWritten.push_back({*request.saveScene, "the saved scene"});
+  return EvaluateScene(*doc, eval, observer.eval, [&] {
     PrepareOutputFolder(*request.saveScene);
     SaveScene(*doc, *request.saveScene);
-  }
-  return EvaluateScene(*doc, eval, observer.eval);
+  });
 }
 
 }  // namespace headless

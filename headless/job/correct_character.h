@@ -28,6 +28,7 @@ struct CorrectRequest {
   std::optional<std::string> clip;
   std::vector<std::string> clips;  // further animations, after `clip` on the timeline
   bool allClips = false;           // every animation of the file
+  std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
   std::optional<std::string> saveScene;  // where the corrected scene is also saved, when set
