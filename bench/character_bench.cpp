@@ -212,32 +212,67 @@ void GlbSizes(benchmark::State& state) {
       }
   }
   fs::remove_all(folder);
-  // Characters of Assimp's test models, each imported once per iteration.
-  const char* const kTestCharacters[] = {"X/Testwuson.X", "X/anim_test.x", "FBX/spider.fbx",
-                                         "glTF2/simple_skin/simple_skin.gltf"};
+}
 
-  std::string TestCharacter(const char* model) {
-    return std::string("/usr/share/assimp/models/") + model;
-  }
+// Characters of Assimp's test models, each imported once per iteration.
+const char* const kTestCharacters[] = {"X/Testwuson.X", "X/anim_test.x", "FBX/spider.fbx",
+                                       "glTF2/simple_skin/simple_skin.gltf"};
 
-  void ImportTestCharacters(benchmark::State & state, bool apart) {
-    const std::string figure = apart ? "character:apart" : "character:in-process";
-    for (auto _ : state) {
-      const Clock::time_point t = Clock::now();
-      for (const char* model : kTestCharacters) {
-        const std::string path = TestCharacter(model);
-        if (!std::ifstream(path)) continue;
-        if (apart) {
-          headless::ReadCharacterApart(path);
-        } else {
-          auto doc = headless::NewDocument();
-          headless::ImportCharacter(path, *doc);
-        }
+std::string TestCharacter(const char* model) {
+  return std::string("/usr/share/assimp/models/") + model;
+}
+
+void ImportTestCharacters(benchmark::State& state, bool apart) {
+  const std::string figure = apart ? "character:apart" : "character:in-process";
+  for (auto _ : state) {
+    const Clock::time_point t = Clock::now();
+    for (const char* model : kTestCharacters) {
+      const std::string path = TestCharacter(model);
+      if (!std::ifstream(path)) continue;
+      if (apart) {
+        headless::ReadCharacterApart(path);
+      } else {
+        auto doc = headless::NewDocument();
+        headless::ImportCharacter(path, *doc);
       }
-      Record(figure, Seconds(t));
-      state.SetIterationTime(Seconds(t));
     }
+    Record(figure, Seconds(t));
+    state.SetIterationTime(Seconds(t));
   }
+}
+
+// A glTF of `meshes` one-triangle meshes all called "part", each drawn by a node of its own.
+std::string ManyMeshes(int meshes) {
+  std::string json =
+      R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":36,"uri":"data:application/)"
+      R"(octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}],)"
+      R"("bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{"bufferView":0,)"
+      R"("componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}],"meshes":[)";
+  std::string nodes, roots;
+  for (int m = 0; m < meshes; ++m) {
+    const std::string comma = m > 0 ? "," : "";
+    json += comma + R"({"name":"part","primitives":[{"attributes":{"POSITION":0}}]})";
+    nodes += comma + R"({"mesh":)" + std::to_string(m) + "}";
+    roots += comma + std::to_string(m);
+  }
+  return json + R"(],"nodes":[)" + nodes + R"(],"scenes":[{"nodes":[)" + roots +
+         R"(]}],"scene":0})";
+}
+
+void ImportMeshes(benchmark::State& state, int meshes) {
+  const std::string file = ManyMeshes(meshes);
+  const std::string figure = "meshes:" + std::to_string(meshes);
+  for (auto _ : state) {
+    const Clock::time_point t = Clock::now();
+    auto doc = headless::NewDocument();
+    const headless::CharacterImport imported =
+        headless::ImportCharacterBytes(file, "parts.gltf", *doc);
+    if (imported.meshes.size() != static_cast<size_t>(meshes))
+      state.SkipWithError("meshes were lost");
+    Record(figure, Seconds(t));
+    state.SetIterationTime(Seconds(t));
+  }
+}
 
 }  // namespace
 
@@ -256,6 +291,14 @@ void RegisterCharacterBenchmarks() {
           ->UseManualTime()
           ->Unit(benchmark::kMillisecond);
     }
+  for (int meshes : {200, 800}) {
+    const std::string name = "character/meshes_" + std::to_string(meshes);
+    benchmark::RegisterBenchmark(
+        name.c_str(), Watched(name, [meshes](benchmark::State& s) { ImportMeshes(s, meshes); }))
+        ->Iterations(3)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  }
   for (double seconds : {30.0, 120.0}) {
     const std::string name = "character/import_" + std::to_string(static_cast<int>(seconds)) + "s";
     benchmark::RegisterBenchmark(
@@ -273,6 +316,12 @@ void PrintCharacterSummary() {
       "ms): 30 s clip %.2f, 120 s clip %.2f; 120 s / 30 s %.2f  [<= 5, linear: 4]%s\n",
       kAround * kRings, short30 * 1e3, long120 * 1e3, short30 > 0.0 ? long120 / short30 : 0.0,
       (BusyMark("character/import_30s") + BusyMark("character/import_120s")).c_str());
+  const double few = Median("meshes:200"), many = Median("meshes:800");
+  std::printf(
+      "character: one glTF of many one-triangle meshes of one name imported (median ms): 200 "
+      "meshes %.2f, 800 meshes %.2f; 800 / 200 %.2f  [<= 6, linear: 4]%s\n",
+      few * 1e3, many * 1e3, few > 0.0 ? many / few : 0.0,
+      (BusyMark("character/meshes_200") + BusyMark("character/meshes_800")).c_str());
   if (Has("character:apart")) {
     const double own = Median("character:in-process"), apart = Median("character:apart");
     std::printf(

@@ -12,6 +12,7 @@
 #include "headless/batch/frame_sequence.h"
 #include "headless/batch/gltf_results.h"
 #include "headless/batch/obj_results.h"
+#include "headless/files/planned_outputs.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/point_cache.h"
 #include "headless/platform/paths.h"
@@ -92,10 +93,17 @@ std::vector<fs::path> PlanOutputs(const std::string& out, const std::string& pre
   // Only frames can be missing here (the rest, the weights and a cache are read by now): the
   // reader names the first, as it would have when it reached it.
   if (!inputs.FirstMissing().empty()) headless::ReadObjFile(inputs.FirstMissing());
-  if (!preview.empty()) inputs.RefuseOverwriting(preview);
-  if (!preview.empty() && preview != "-") inputs.RefuseOverwriting(PreviewPagePath(preview));
+  // The results, then the preview and its page, checked against each other and the inputs.
+  std::vector<headless::PlannedOutput> planned;
+  const auto check = [&] {
+    if (!preview.empty()) planned.push_back({preview, "the preview"});
+    if (!preview.empty() && preview != "-")
+      planned.push_back({PreviewPagePath(preview), "the preview's page"});
+    headless::CheckOutputs(planned, names);
+  };
   if (headless::PointCacheFormatOf(out) || GlbOutput(out)) {
-    inputs.RefuseOverwriting(out);
+    planned.push_back({out, "the result"});
+    check();
     return {};
   }
   std::vector<fs::path> outputs;
@@ -113,8 +121,9 @@ std::vector<fs::path> PlanOutputs(const std::string& out, const std::string& pre
     if (!added)
       throw std::runtime_error(frames.Name(i) + " and " + frames.Name(other->second) +
                                " would both be written to " + outputs[i].string());
-    inputs.RefuseOverwriting(outputs[i].string());
+    planned.push_back({outputs[i].string(), "the result of " + frames.Name(i)});
   }
+  check();
   return outputs;
 }
 

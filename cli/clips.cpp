@@ -23,12 +23,20 @@ Float ReaderSeconds(const Options& options) {
   return options.Number("--reader-timeout").value_or(0.0);
 }
 
+OptionSpec AssetRootOption() {
+  return TextOption("--asset-root", "DIR",
+                    "the folder whose tree the files a character or glTF names (buffers, "
+                    "pictures) must lie in; nothing outside it, and no fifo or device, is read",
+                    "the file's own folder");
+}
+
 bool AsksForClips(const Options& options) {
   return options.Has("--clip") || options.Has("--all-clips");
 }
 
 void SetClips(const Options& options, headless::CharacterOptions& character) {
   character.readerSeconds = ReaderSeconds(options);
+  character.assetRoot = options.Text("--asset-root");
   character.allClips = options.Has("--all-clips");
   if (character.allClips && options.Has("--clip"))
     throw UsageError("--all-clips imports every animation: give no --clip with it");

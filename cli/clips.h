@@ -15,9 +15,12 @@ std::vector<OptionSpec> ClipOptions();
 // --reader-timeout S alone, and its value (0 when not given: the reader's default).
 OptionSpec ReaderTimeoutOption();
 Float ReaderSeconds(const Options& options);
+// --asset-root DIR, declared once for every command that reads characters or glTF.
+OptionSpec AssetRootOption();
 // Whether either was given.
 bool AsksForClips(const Options& options);
-// The clips asked for and the reader's time, in `character`. Throws UsageError for --clip with
+// The clips asked for, the reader's time and the asset root, in `character`. Throws UsageError for
+// --clip with
 // --all-clips.
 void SetClips(const Options& options, headless::CharacterOptions& character);
 

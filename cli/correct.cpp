@@ -63,6 +63,7 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
     request.allClips = character.allClips;
   }
   request.readerSeconds = ReaderSeconds(options);
+  request.assetRoot = options.Text("--asset-root");
   if (GivesSettings(options)) request.settings = TagSettingsOf(options);
   if (options.Has("--save-scene")) request.saveScene = options.Text("--save-scene");
   SetMaps(options, request);
@@ -108,6 +109,7 @@ Subcommand CorrectSubcommand() {
                           "folders above it that are missing)"))};
   for (OptionSpec& o : TagSettingOptions(true)) declaration.options.push_back(o);
   for (OptionSpec& o : ClipOptions()) declaration.options.push_back(o);
+  declaration.options.push_back(AssetRootOption());
   declaration.options.push_back(TextOption(
       "--frames", "A:B", "the frames to evaluate, or one frame A", "the animation's frames"));
   declaration.options.push_back(

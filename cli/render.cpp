@@ -12,6 +12,7 @@
 #include "cli/progress.h"
 #include "cli/sequence.h"
 #include "headless/batch/frame_sequence.h"
+#include "headless/files/planned_outputs.h"
 #include "headless/job/mesh_pictures.h"
 #include "headless/picture/movie.h"
 #include "headless/picture/side_by_side.h"
@@ -126,10 +127,11 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   if (turns > 1 && out == "-")
     throw UsageError("--turntable writes several pictures; it needs --out PIC.png");
   // Every file the run writes: the movie, or the picture and a turntable's numbered ones.
-  const InputFiles read(inputs);
-  read.RefuseOverwriting(movie.empty() ? out : movie);
+  std::vector<headless::PlannedOutput> planned{
+      {movie.empty() ? out : movie, movie.empty() ? "the picture" : "the movie"}};
   for (Int64 k = 1; turns > 1 && k <= turns; ++k)
-    read.RefuseOverwriting(headless::NumberedPicture(out, k));
+    planned.push_back({headless::NumberedPicture(out, k), "a turntable's picture"});
+  headless::CheckOutputs(planned, inputs);
 
   headless::MeshPictures pictures(PictureSettings(options));
   if (!movie.empty()) {

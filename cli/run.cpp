@@ -27,6 +27,7 @@ namespace fs = std::filesystem;
 struct RunOptions {
   std::string character;  // a rigged file: the second act
   Float readerSeconds = 0.0;
+  std::string assetRoot;  // where the files it names must lie
   Int64 points = 50000;
   Int32 frames = 30;
   Float angle = 120.0;
@@ -88,7 +89,7 @@ int RunCharacter(const RunOptions& o, const headless::TagSettings& settings, std
                                 err << "tessamire run: note: " << o.character << ": "
                                     << headless::Printable(note) << "\n";
                               },
-                              o.readerSeconds});
+                              o.readerSeconds, o.assetRoot});
   const fs::path outDir(o.out);
   PrepareFolder(o.out);
   if (!o.quiet)
@@ -116,6 +117,9 @@ int RunMainJob(const Options& options, std::ostream& out, std::ostream& err) {
   RunOptions o;
   o.character = options.Text("--character");
   o.readerSeconds = ReaderSeconds(options);
+  o.assetRoot = options.Text("--asset-root");
+  if (o.character.empty() && !o.assetRoot.empty())
+    throw UsageError("--asset-root applies to a character file (--character)");
   if (!o.character.empty())
     for (const char* limbOnly : {"--points", "--frames", "--angle"})
       if (options.Has(limbOnly))
@@ -152,6 +156,7 @@ std::vector<OptionSpec> RunOptionSpecs() {
                  "run on this rigged character (.fbx, .gltf, .glb, .dae or .x) instead "
                  "of the limb"));
   declarations.push_back(ReaderTimeoutOption());
+  declarations.push_back(AssetRootOption());
   declarations.push_back(
       TextOption("--out", "DIR",
                  "the folder for meshes, scene and pictures (created when its parent "

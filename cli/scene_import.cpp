@@ -97,6 +97,7 @@ void ListCharacterFile(const std::string& path, const headless::CharacterOptions
   headless::CharacterOptions listed;
   listed.fps = character.fps;
   listed.readerSeconds = character.readerSeconds;
+  listed.assetRoot = character.assetRoot;
   const headless::CharacterListing listing = headless::ListCharacterApart(path, listed);
   out << path << ": " << listing.meshes.size() << " meshes, " << listing.joints.size()
       << " joints, " << listing.clips.size() << " animations\n";
@@ -154,8 +155,10 @@ int RunSceneImport(const Options& options, std::ostream& out, std::ostream& err)
     throw UsageError(
         "--tag, --bind and --cache apply to an OBJ mesh; a character gets its correction from "
         "`tessamire command` or `tessamire correct`");
-  if (obj && (AsksForClips(options) || options.Has("--list")))
-    throw UsageError("--clip, --all-clips and --list apply to a character file, not an OBJ mesh");
+  if (obj && (AsksForClips(options) || options.Has("--list") || options.Has("--asset-root")))
+    throw UsageError(
+        "--clip, --all-clips, --list and --asset-root apply to a character file, not an OBJ "
+        "mesh");
   if (options.Has("--list")) {
     if (options.Has("--out") || AsksForClips(options))
       throw UsageError("--list prints what the file holds and writes nothing: no --out or --clip");
@@ -204,6 +207,7 @@ Subcommand SceneImportSubcommand() {
       ClipOptions()[0],
       ClipOptions()[1],
       ClipOptions()[2],
+      AssetRootOption(),
       FlagOption("--tag", "put a bind tag at its defaults on the object"),
       FlagOption("--bind", "put a bind tag on the object and bind it at once (implies --tag)"),
       TextOption("--cache", "CACHE",

@@ -6,6 +6,7 @@
 // data).
 #include <algorithm>
 
+#include "cli/clips.h"
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
 #include "cli/progress.h"
@@ -38,8 +39,11 @@ std::vector<headless::ViewSource> OpenSources(const Options& options,
 
 int RunView(const Options& options, std::ostream&, std::ostream& err) {
   const std::string out = options.Text("--out");
-  headless::ViewReading reading{
-      {}, options.Text("--rest"), {}, options.Number("--fps").value_or(30.0)};
+  headless::ViewReading reading{{},
+                                options.Text("--rest"),
+                                {},
+                                options.Number("--fps").value_or(30.0),
+                                options.Text("--asset-root")};
   if (options.Has("--frames")) {
     headless::FrameRange range;
     try {
@@ -144,6 +148,7 @@ Subcommand ViewSubcommand() {
       NumberOption("--fps", "F",
                    "frames per second of playback, and of an MDD cache's and a glTF's times", 1e-3,
                    1000, "30"),
+      AssetRootOption(),
       FlagOption("--quiet", "print no progress")};
   return {declaration, RunView};
 }

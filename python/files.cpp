@@ -202,7 +202,7 @@ void WriteCache(py::handle pathValue, py::handle framesValue, py::handle startVa
 }
 
 Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps, bool allClips,
-                          py::object progress) {
+                          py::object progress, py::object assetRoot) {
   const std::string path = PathArgument(pathValue, "path");
   CheckProgress(progress);
   CheckReadable(path);
@@ -217,6 +217,7 @@ Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps,
         headless::platform::PathFromUtf8(headless::kReaderProgramName));
   if (!fps.is_none()) options.fps = Number(fps, "fps");
   options.allClips = allClips;
+  if (!assetRoot.is_none()) options.assetRoot = PathArgument(assetRoot, "asset_root");
   // A clip by its name, or by its index in the file; a list of them for several.
   if (py::isinstance<py::list>(clip) || py::isinstance<py::tuple>(clip)) {
     for (const py::handle one : clip) options.clips.push_back(py::str(one).cast<std::string>());
@@ -336,7 +337,7 @@ times not finite or not increasing. The file is replaced as a whole or not at al
       .def_readonly("clip", &Character::clip,
                     "The name of the animation imported; None when the file has none.");
   m.def("import_character", &ImportCharacter, py::arg("path"), py::arg("clip"), py::arg("fps"),
-        py::arg("all_clips"), py::arg("progress"),
+        py::arg("all_clips"), py::arg("progress"), py::arg("asset_root"),
         R"(Import a rigged, animated character (FBX, glTF, Collada and the rest Assimp reads).
 
 Each skinned mesh comes with its joints, weights and its points skinned at every whole frame
@@ -344,7 +345,9 @@ of one animation, `clip` (its name or index in the file; None: the first), or of
 to end (a list of names or indices, or `all_clips`), sampled at the file's rate or `fps`. A
 mesh without a skin moves with its node (one joint). progress: None or a callable (frames done,
 frames in all), called between frames; an exception it raises, or Ctrl-C's KeyboardInterrupt,
-stops the import. Raises OSError when the file cannot be read, holds no mesh or not the clip.)");
+stops the import. The files the character names (a glTF's buffers, pictures) are read only from
+`asset_root`'s tree (None: the file's own folder), and only regular files. Raises OSError when
+the file cannot be read, holds no mesh or not the clip, or names a file outside that tree.)");
 }
 
 }  // namespace tessamire_python

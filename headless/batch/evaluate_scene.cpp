@@ -8,6 +8,7 @@
 #include "headless/characters/rig_pose.h"
 #include "headless/files/interruption.h"
 #include "headless/files/output_folder.h"
+#include "headless/files/planned_outputs.h"
 #include "headless/files/printable.h"
 #include "headless/io/results.h"
 #include "headless/platform/paths.h"
@@ -71,16 +72,14 @@ ResultOptions ResultOptionsOf(const Document& doc, const EvalRequest& request,
   return results;
 }
 
-// The scene's own file may lie among the outputs.
-void RefuseOverwritingSource(const ResultWriter& writer, const EvalRequest& request) {
-  const fs::path scene = platform::PathFromUtf8(request.source);
-  const std::string sceneName = platform::Utf8FromPath(scene.filename());
-  if (SameFile(scene.parent_path().empty() ? "." : platform::Utf8FromPath(scene.parent_path()),
-               request.dir) &&
-      writer.Holds(sceneName))
-    throw std::runtime_error(
-        platform::Utf8FromPath(platform::PathFromUtf8(request.dir) / scene.filename()) +
-        ": the result would overwrite the input " + request.source);
+// The results in the folder, the command's other outputs, and what it read.
+void CheckPlannedOutputs(const ResultWriter& writer, const EvalRequest& request) {
+  std::vector<PlannedOutput> planned{
+      {request.dir, "the result", [&](const std::string& name) { return writer.Holds(name); }}};
+  planned.insert(planned.end(), request.alsoWritten.begin(), request.alsoWritten.end());
+  std::vector<std::string> read{request.source};
+  read.insert(read.end(), request.alsoRead.begin(), request.alsoRead.end());
+  CheckOutputs(planned, read);
 }
 
 // Evaluates and writes frames first .. last; answers the points kept.
@@ -142,6 +141,11 @@ std::vector<std::string> PlannedOutputs(const Document& doc, const EvalRequest& 
 }
 
 EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer) {
+  return EvaluateScene(doc, request, observer, {});
+}
+
+EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer,
+                         const std::function<void()>& beforeFrames) {
   const FrameRange range = RangeOf(doc, request);
   const std::vector<Node*> objects = PolygonObjects(doc, request.source);
   ResultWriter writer(objects, ResultOptionsOf(doc, request, objects), range.first, range.last);
@@ -156,8 +160,9 @@ EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalOb
       observer.message(request.command + ": note: " + request.source + ": " + note);
   }
   PrepareFolder(request.dir);
-  RefuseOverwritingSource(writer, request);
+  CheckPlannedOutputs(writer, request);
   writer.CheckFreeSpace();
+  if (beforeFrames) beforeFrames();
   WriteRestMeshes(request, objects, writer);
 
   ProgressObserver* progress = observer.progress;

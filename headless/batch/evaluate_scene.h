@@ -18,6 +18,7 @@
 
 #include "headless/batch/keyed_range.h"
 #include "headless/batch/progress_observer.h"
+#include "headless/files/planned_outputs.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/scene.h"
 
@@ -55,6 +56,10 @@ struct EvalRequest {
   std::map<const Node*, std::vector<Vector3>> restPoints;
   // The pose guard's threshold in mean edge lengths (scene_pose_guard.h); unset: no guard.
   std::optional<Float> poseCheck;
+  // The command's other outputs (a saved scene, ...), checked with the results before anything
+  // is written (headless/files/planned_outputs.h), and the files it read besides the source.
+  std::vector<PlannedOutput> alsoWritten{};
+  std::vector<std::string> alsoRead{};
 };
 
 // Whoever watches a run; both may be left empty.
@@ -81,5 +86,9 @@ std::vector<std::string> PlannedOutputs(const Document& doc, const EvalRequest& 
 // naming the fault (before anything is written when the range, the objects or the outputs are
 // wrong), Interrupted on Ctrl-C.
 EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer);
+// The same, calling `beforeFrames` once the outputs are checked and before the first result is
+// written: where the command writes its other outputs.
+EvalResult EvaluateScene(Document& doc, const EvalRequest& request, const EvalObserver& observer,
+                         const std::function<void()>& beforeFrames);
 
 }  // namespace headless

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "headless/batch/frame_memory.h"
 #include "headless/io/obj.h"
 #include "headless/io/point_cache.h"
+#include "headless/platform/files.h"
 
 namespace headless {
 
@@ -25,15 +25,19 @@ namespace headless {
 // read twice, so its frame keeps its text.
 struct ObjFrame {
   ObjFile file;
-  std::filesystem::file_time_type modified;  // when the file was last written, as it was read
+  // The file as it stood before it was read (FrameFileVersion): identity, size, times.
+  platform::FileVersion version;
 
-  // Lets go of the file's text, noting when the file was last written; nothing for the standard
-  // input.
+  // Lets go of the file's text; nothing for the standard input.
   void SetTextAside();
   // Throws std::runtime_error "NAME: changed while it was being corrected; nothing of it written"
-  // when the file was written to since it was read (writing back checks its length besides).
+  // when the file was written to, or another file put in its place, since it was read.
   void CheckUnchanged() const;
 };
+
+// The version of a frame's file, taken before reading it so that a file replaced while it is read
+// is noticed too; all zero for the standard input ("-") or a file that cannot be looked at.
+platform::FileVersion FrameFileVersion(const std::string& path);
 
 // A frame as read: an OBJ frame, or a cache's sample.
 struct InputFrame {

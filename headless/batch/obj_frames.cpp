@@ -66,9 +66,10 @@ void ObjFrames::ReadAhead() {
   RunInPairs(readNow.size(), [&](size_t k) {
     StopIfInterrupted();
     const size_t i = readNow[k];
+    const platform::FileVersion version = FrameFileVersion(files_[i]);
     ObjFrame frame{i < early_.size() ? ReadFrameToWrite(files_[i], rest_, restPoints_, restFaces_)
                                      : ReadFrame(files_[i], rest_, restPoints_),
-                   {}};
+                   version};
     if (i < early_.size()) {
       frame.SetTextAside();
       early_[i] = std::move(frame);
@@ -87,9 +88,10 @@ void ObjFrames::Read(size_t i, InputFrame& into, FrameRooms& rooms) {
     standardInput_.reset();
   } else {
     try {
+      const platform::FileVersion version = FrameFileVersion(files_[i]);
       into.obj = ObjFrame{ReadFrameToWrite(files_[i], rest_, restPoints_, restFaces_,
                                            rooms.points.Take(), rooms.spans.Take()),
-                          {}};
+                          version};
     } catch (...) {
       faultyFrame_ = true;
       throw;

@@ -25,6 +25,7 @@
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
 
+#include "headless/characters/asset_io.h"
 #include "headless/characters/clip_timing.h"
 #include "headless/characters/gltf_precheck.h"
 #include "headless/characters/rig_import.h"
@@ -33,6 +34,7 @@
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
 #include "headless/geometry/vector.h"
+#include "headless/scene/object_names.h"
 #endif
 
 namespace headless {
@@ -319,21 +321,20 @@ class Pose {
   std::unordered_map<const aiNode*, Channel> channels_;
 };
 
-const aiNode* NodeOfMesh(const aiNode* node, unsigned mesh) {
-  for (unsigned i = 0; i < node->mNumMeshes; ++i)
-    if (node->mMeshes[i] == mesh) return node;
-  for (unsigned i = 0; i < node->mNumChildren; ++i)
-    if (const aiNode* found = NodeOfMesh(node->mChildren[i], mesh)) return found;
-  return nullptr;
-}
-
-std::string UniqueName(const Document& doc, std::string name) {
-  if (name.empty()) name = "mesh";
-  if (doc.FindObject(name) == nullptr) return name;
-  for (int k = 2;; ++k) {
-    const std::string candidate = name + "-" + std::to_string(k);
-    if (doc.FindObject(candidate) == nullptr) return candidate;
+// Every mesh of the scene by index, to the first node (depth first) that draws it: one walk for
+// all meshes, where a walk per mesh would cost meshes times nodes.
+std::vector<const aiNode*> NodesOfMeshes(const aiScene* scene) {
+  std::vector<const aiNode*> nodes(scene->mNumMeshes, nullptr);
+  std::vector<const aiNode*> stack{scene->mRootNode};
+  while (!stack.empty()) {
+    const aiNode* node = stack.back();
+    stack.pop_back();
+    for (unsigned i = 0; i < node->mNumMeshes; ++i)
+      if (node->mMeshes[i] < scene->mNumMeshes && nodes[node->mMeshes[i]] == nullptr)
+        nodes[node->mMeshes[i]] = node;
+    for (unsigned i = node->mNumChildren; i-- > 0;) stack.push_back(node->mChildren[i]);
   }
+  return nodes;
 }
 
 struct PositionKey {
@@ -446,7 +447,9 @@ Float Diagonal(const std::vector<Vector3>& points) {
 // that to whoever takes one out).
 class CharacterReader {
  public:
-  CharacterReader() {
+  // Every file Assimp opens passes `root` (asset_io.h).
+  explicit CharacterReader(AssetRoot root) : io_(new RootedIOSystem(std::move(root))) {
+    importer_.SetIOHandler(io_);  // the importer owns it
     std::vector<Assimp::BaseImporter*> others;
     for (size_t i = 0; i < importer_.GetImporterCount(); ++i) {
       const std::string_view name = importer_.GetImporterInfo(i)->mName;
@@ -461,9 +464,15 @@ class CharacterReader {
   // The scene of the file at `path`, after CheckCharacterFile and, for glTF, PrecheckedGltf.
   const aiScene* Read(const std::string& path) {
     const CharacterFormat format = CheckCharacterFile(path);
+    // Absolute, so that the names Assimp makes from the file's folder never start from the
+    // current folder.
+    std::error_code ec;
+    const std::string absolute = platform::Utf8FromPath(
+        std::filesystem::absolute(platform::PathFromUtf8(path), ec).lexically_normal());
+    const std::string read = ec ? path : absolute;
     if (format == CharacterFormat::kGltf || format == CharacterFormat::kGlb)
-      Precheck(path, format == CharacterFormat::kGlb);
-    return Checked(importer_.ReadFile(path, ImportSteps(path)), path);
+      Precheck(read, path, format == CharacterFormat::kGlb);
+    return Checked(importer_.ReadFile(read, ImportSteps(path)), path);
   }
   // The scene of a file's bytes, of the format its content shows; `name` names it in messages.
   const aiScene* Read(std::string_view bytes, const std::string& name) {
@@ -484,45 +493,31 @@ class CharacterReader {
 
  private:
   const aiScene* Checked(const aiScene* scene, const std::string& name) {
+    if (!io_->Refusal().empty())
+      throw std::runtime_error(name + ": " + io_->Refusal() + "; nothing of it is read");
     if (scene == nullptr || scene->mRootNode == nullptr)
       throw std::runtime_error(name + ": cannot be read as a rigged character (" +
                                Shortened(importer_.GetErrorString()) + ")");
     return scene;
   }
 
-  // Serves one file's bytes from memory, in place of the file of that name, and every other file
-  // (a glTF's buffers and pictures) from the disk as Assimp would.
-  class SuppliedFile : public Assimp::DefaultIOSystem {
-   public:
-    SuppliedFile(std::string path, const std::string& bytes)
-        : path_(std::move(path)), bytes_(bytes) {}
-    Assimp::IOStream* Open(const char* file, const char* mode) override {
-      if (path_ != file) return DefaultIOSystem::Open(file, mode);
-      return new Assimp::MemoryIOStream(reinterpret_cast<const std::uint8_t*>(bytes_.data()),
-                                        bytes_.size());
-    }
-
-   private:
-    std::string path_;
-    const std::string& bytes_;
-  };
-
   // A glTF whose skins need inverse binds supplied is read from the supplied bytes; one nested
   // too deep is refused here.
-  void Precheck(const std::string& path, bool binary) {
+  // `read` is the path Assimp is given, `path` the one messages name.
+  void Precheck(const std::string& read, const std::string& path, bool binary) {
     std::string file;
     if (binary) {
       // The JSON chunk alone first: the whole file only when it is to be changed.
-      InputFile in(path);
+      InputFile in(read);
       in.Read(20, file);
       in.Read(GlbJsonBytes(file), file);
       if (!PrecheckedGltf(file, true, path)) return;
     }
-    file = ReadInputFile(path);
+    file = ReadInputFile(read);
     std::optional<std::string> checked = PrecheckedGltf(file, binary, path);
     if (!checked) return;
     supplied_ = std::move(*checked);
-    importer_.SetIOHandler(new SuppliedFile(path, supplied_));
+    io_->Supply(read, &supplied_);
   }
 
   // Assimp quotes what it could not parse whole, a damaged file's array of any length: the
@@ -538,6 +533,7 @@ class CharacterReader {
   std::vector<std::unique_ptr<Assimp::BaseImporter> > removed_;
   std::string supplied_;  // a glTF with inverse binds supplied, read in place of the file
   Assimp::Importer importer_;
+  RootedIOSystem* io_;  // owned by importer_
 };
 
 std::string ClipLabel(const aiScene* scene, unsigned index) {
@@ -696,8 +692,8 @@ void SplitClipNames(const aiScene* scene, const std::string& text, std::vector<s
 
 class Importer {
  public:
-  Importer(const std::string& path, Document& doc, const CharacterOptions& options)
-      : path_(path), doc_(doc), options_(options) {}
+  Importer(const std::string& path, Document& doc, const CharacterOptions& options, AssetRoot root)
+      : path_(path), doc_(doc), options_(options), root_(std::move(root)) {}
 
   // A transform the file gives, inverted; a file whose transform has no inverse (a damaged or
   // degenerate one) is refused naming it.
@@ -711,14 +707,16 @@ class Importer {
 
   CharacterImport Run(const aiScene* scene) {
     scene_ = scene;
-    // Pictures are named relative to the file's folder; absolute, so a saved scene finds them.
-    std::error_code absent;
-    rig_.rig.pictureFolder = platform::Utf8FromPath(
-        std::filesystem::absolute(platform::PathFromUtf8(path_), absent).parent_path());
+    names_ = NamesOf(doc_);
+    meshNodes_ = NodesOfMeshes(scene);
+    // Pictures are found in the asset root (absolute, so a saved scene finds them), where they
+    // are checked as they are read (glb_scene.h).
+    rig_.rig.pictureFolder = root_.folder;
     ChooseAnimations();
     NoteUnused();
     AddRigNodes(scene_, path_, rig_);
     AddRigMaterials(scene_, rig_);
+    RebasePictures();
     for (unsigned m = 0; m < scene->mNumMeshes; ++m) ImportMesh(m);
     if (result_.meshes.empty()) {
       std::string why;
@@ -735,6 +733,20 @@ class Importer {
 
  private:
   void Note(const std::string& note) { result_.notes.push_back(note); }
+
+  // The file names pictures from its own folder; the rig from the asset root. Only the names
+  // change here (no file is looked at): an absolute name stays for the lookup by file name.
+  void RebasePictures() {
+    if (root_.folder.empty() || root_.base.empty()) return;
+    for (RigMaterial& material : rig_.rig.materials) {
+      const std::filesystem::path name = platform::PathFromUtf8(material.texture);
+      if (material.texture.empty() || name.is_absolute()) continue;
+      material.texture =
+          platform::Utf8FromPath((platform::PathFromUtf8(root_.base) / name)
+                                     .lexically_normal()
+                                     .lexically_relative(platform::PathFromUtf8(root_.folder)));
+    }
+  }
 
   // The animations asked for, by index in the file, in the order asked: every one with
   // `allClips`, else `clip` and `clips`, else the first.
@@ -897,17 +909,17 @@ class Importer {
     out.fileVertices = mesh->mNumVertices;
     out.size = Diagonal(welded.points);
     const size_t pointCount = welded.points.size();
-    const std::string name = UniqueName(doc_, mesh->mName.C_Str());
+    const std::string name = UniqueObjectName(names_, mesh->mName.C_Str(), "mesh");
     out.object = doc_.AddPolygonObject(name, welded.points, std::move(polygons));
     if (out.object == nullptr) throw std::runtime_error(path_ + ": out of memory");
     Int64 unusable = 0;
-    out.object->fileVertices = std::make_shared<const FileVertices>(MakeFileVertices(
-        scene_, mesh, NodeOfMesh(scene_->mRootNode, index), welded.vertexToPoint, unusable));
+    out.object->fileVertices = std::make_shared<const FileVertices>(
+        MakeFileVertices(scene_, mesh, meshNodes_[index], welded.vertexToPoint, unusable));
     if (unusable > 0)
       Note(label + ": " + std::to_string(unusable) +
            " coordinates of its normals and texture coordinates are not numbers; they are 0");
     const Int32 meshIndex = static_cast<Int32>(result_.meshes.size());
-    DrawMeshAt(NodeOfMesh(scene_->mRootNode, index), meshIndex, rig_);
+    DrawMeshAt(meshNodes_[index], meshIndex, rig_);
     rig_.rig.meshMaterials.push_back(mesh->mMaterialIndex < scene_->mNumMaterials
                                          ? static_cast<Int32>(mesh->mMaterialIndex)
                                          : -1);
@@ -982,7 +994,7 @@ class Importer {
   void MakeJoints(unsigned meshIndex, const aiMesh* mesh, const std::string& objectName,
                   ImportedMesh& out, const std::vector<std::vector<Float32> >& weights) {
     Pose pose(scene_, animation_);
-    const aiNode* meshNode = NodeOfMesh(scene_->mRootNode, meshIndex);
+    const aiNode* meshNode = meshNodes_[meshIndex];
     const std::map<const aiNode*, Matrix> rest = pose.At(0.0, false);
     const Matrix toMesh =
         meshNode == nullptr
@@ -1006,7 +1018,7 @@ class Importer {
         if (it != jointOfNode.end()) parent = it->second;
       }
       Node* joint = AddJoint(
-          doc_, UniqueName(doc_, boneName),
+          doc_, UniqueObjectName(names_, boneName, "mesh"),
           InverseOf(MatrixFromAssimp(bone->mOffsetMatrix), "bone '" + boneName + "''s offset"),
           parent);
       Node* map = doc_.AddVertexMap(out.object, weights[b], boneName + " weights");
@@ -1017,7 +1029,7 @@ class Importer {
       out.maps.push_back(map);
     }
     if (unweightedJoint_) {
-      Node* joint = AddJoint(doc_, UniqueName(doc_, "unweighted"), Matrix());
+      Node* joint = AddJoint(doc_, UniqueObjectName(names_, "unweighted", "mesh"), Matrix());
       Node* map = doc_.AddVertexMap(out.object, weights.back(), "unweighted weights");
       if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
       boneNodes.push_back(nullptr);
@@ -1028,6 +1040,7 @@ class Importer {
     KeyOverClips(toMesh, boneNodes, out.joints);
     out.skin = doc_.AddObject(Oskin, "skin", out.object);
     if (out.skin == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    names_.taken.insert(out.skin->name);
     LinkSkin(out.skin, out.joints, out.maps);
   }
 
@@ -1055,14 +1068,14 @@ class Importer {
   // A mesh without bones: one joint at its node weighs every point 1, so the mesh moves with the
   // node. The joint rests at the identity (the points are in the mesh's space already).
   void MakeRigidJoint(unsigned meshIndex, const std::string& objectName, ImportedMesh& out) {
-    const aiNode* node = NodeOfMesh(scene_->mRootNode, meshIndex);
+    const aiNode* node = meshNodes_[meshIndex];
     const std::string nodeName = node != nullptr ? node->mName.C_Str() : objectName;
     Matrix toMesh;
     if (node != nullptr)
       toMesh = InverseOf(Pose(scene_, nullptr).At(0.0, false).at(node),
                          "the transform of mesh '" + objectName + "''s node");
-    Node* joint =
-        AddJoint(doc_, UniqueName(doc_, nodeName.empty() ? objectName : nodeName), Matrix());
+    Node* joint = AddJoint(
+        doc_, UniqueObjectName(names_, nodeName.empty() ? objectName : nodeName, "mesh"), Matrix());
     Node* map = doc_.AddVertexMap(out.object, std::vector<Float32>(out.object->points.size(), 1.0f),
                                   nodeName + " weights");
     if (joint == nullptr || map == nullptr) throw std::runtime_error(path_ + ": out of memory");
@@ -1071,6 +1084,7 @@ class Importer {
     KeyOverClips(toMesh, {node}, out.joints);
     out.skin = doc_.AddObject(Oskin, "skin", out.object);
     if (out.skin == nullptr) throw std::runtime_error(path_ + ": out of memory");
+    names_.taken.insert(out.skin->name);
     LinkSkin(out.skin, out.joints, out.maps);
   }
 
@@ -1084,7 +1098,10 @@ class Importer {
   std::string path_;
   Document& doc_;
   CharacterOptions options_;
+  AssetRoot root_;
   const aiScene* scene_ = nullptr;
+  ObjectNames names_;                       // the document's, and each one given
+  std::vector<const aiNode*> meshNodes_;    // per mesh of the file, the node drawing it
   const aiAnimation* animation_ = nullptr;  // the first clip's
   std::vector<ClipSpan> spans_;
   RigBuild rig_;
@@ -1103,8 +1120,9 @@ CharacterImport ImportCharacter(const std::string& path, Document& doc,
   if (!std::isfinite(options.fps) || options.fps < 0.0)
     throw std::invalid_argument("the frame rate must be positive and finite, not " +
                                 std::to_string(options.fps));
-  CharacterReader reader;
-  return Importer(path, doc, options).Run(reader.Read(path));
+  AssetRoot root = AssetRootFor(path, options.assetRoot);
+  CharacterReader reader(root);
+  return Importer(path, doc, options, std::move(root)).Run(reader.Read(path));
 }
 
 CharacterImport ImportCharacterBytes(std::string_view bytes, const std::string& name, Document& doc,
@@ -1112,15 +1130,16 @@ CharacterImport ImportCharacterBytes(std::string_view bytes, const std::string& 
   if (!std::isfinite(options.fps) || options.fps < 0.0)
     throw std::invalid_argument("the frame rate must be positive and finite, not " +
                                 std::to_string(options.fps));
-  CharacterReader reader;
-  return Importer(name, doc, options).Run(reader.Read(bytes, name));
+  AssetRoot root = AssetRootForBytes(options.assetRoot);
+  CharacterReader reader(root);
+  return Importer(name, doc, options, std::move(root)).Run(reader.Read(bytes, name));
 }
 
 CharacterListing ListCharacter(const std::string& path, const CharacterOptions& options) {
   if (!std::isfinite(options.fps) || options.fps < 0.0)
     throw std::invalid_argument("the frame rate must be positive and finite, not " +
                                 std::to_string(options.fps));
-  CharacterReader reader;
+  CharacterReader reader(AssetRootFor(path, options.assetRoot));
   const aiScene* scene = reader.Read(path);
   CharacterListing listing;
   std::set<std::string> jointNames;

@@ -73,6 +73,9 @@ struct CharacterOptions {
   // next to this program).
   Float readerSeconds = 0.0;
   std::string readerProgram{};
+  // Where the files the character names (a glTF's buffers, pictures) must lie: this folder's
+  // tree (headless/files/asset_root.h). Empty: the file's own folder; for bytes in memory, none.
+  std::string assetRoot{};
 };
 
 struct ImportedMesh {

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "headless/characters/glb_images.h"
+#include "headless/files/asset_root.h"
 #include "headless/platform/paths.h"
 
 namespace headless {
@@ -19,12 +20,6 @@ std::string Trs(const NodeTrs& trs) {
   return ",\"translation\":" + Floats(trs.translation.data(), 3) +
          ",\"rotation\":" + Floats(trs.rotation.data(), 4) +
          ",\"scale\":" + Floats(trs.scale.data(), 3);
-}
-
-std::string PicturePath(const std::string& folder, const std::string& texture) {
-  const std::filesystem::path path = platform::PathFromUtf8(texture);
-  if (path.is_absolute() || folder.empty()) return texture;
-  return platform::Utf8FromPath(platform::PathFromUtf8(folder) / path);
 }
 
 }  // namespace
@@ -71,11 +66,20 @@ GlbNodes WriteNodes(const Rig& rig, const std::vector<NodeTrs>& rest,
 std::vector<std::optional<GlbImage>> LoadPictures(const Rig& rig, const std::string& folder,
                                                   std::vector<std::string>& notes) {
   std::vector<std::optional<GlbImage>> pictures(rig.materials.size());
+  // The folder is the asset root: pictures are taken from its tree only.
+  AssetRoot root;
+  std::error_code ec;
+  if (!folder.empty())
+    root.folder = root.base = platform::Utf8FromPath(
+        std::filesystem::weakly_canonical(platform::PathFromUtf8(folder), ec));
   for (size_t k = 0; k < rig.materials.size(); ++k) {
     const RigMaterial& material = rig.materials[k];
     if (material.texture.empty()) continue;
     try {
-      pictures[k] = LoadGlbImage(PicturePath(folder, material.texture));
+      std::string why;
+      const std::optional<std::string> file = PictureInRoot(root, material.texture, why);
+      if (!file) throw std::runtime_error(material.texture + " " + why);
+      pictures[k] = LoadGlbImage(*file);
     } catch (const std::runtime_error& e) {
       notes.push_back("material \"" + material.name + "\": its picture is left out: " + e.what());
     }

@@ -32,8 +32,9 @@ struct GlbNodes {
 GlbNodes WriteNodes(const Rig& rig, const std::vector<NodeTrs>& rest,
                     const std::vector<GlbPlacement>& placements);
 
-// Per rig material its picture read from `folder` (relative names; see glb_images.h), none where
-// it names none; one that cannot be had is none with a note naming the material and why.
+// Per rig material its picture read from `folder`'s tree (the asset root: relative names from it,
+// absolute ones by file name in it, headless/files/asset_root.h), none where it names none; one
+// that cannot be had, or lies elsewhere, is none with a note naming the material and why.
 std::vector<std::optional<GlbImage>> LoadPictures(const Rig& rig, const std::string& folder,
                                                   std::vector<std::string>& notes);
 

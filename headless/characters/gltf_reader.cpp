@@ -13,6 +13,8 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <assimp/Importer.hpp>
+
+#include "headless/characters/asset_io.h"
 #endif
 
 namespace headless {
@@ -41,7 +43,7 @@ bool GlbReadingAvailable() {
   return false;
 }
 
-std::vector<MorphedMesh> ReadGlb(const std::string& path) {
+std::vector<MorphedMesh> ReadGlb(const std::string& path, const std::string&) {
   throw std::runtime_error(path +
                            ": this build has no Assimp library (libassimp-dev), which reads glTF");
 }
@@ -172,7 +174,7 @@ static bool HoldsSkins(const std::string& glb) {
   return false;
 }
 
-std::vector<MorphedMesh> ReadGlb(const std::string& path) {
+std::vector<MorphedMesh> ReadGlb(const std::string& path, const std::string& assetRoot) {
   // The header first, then exactly the length it announces, so that a device or an endless pipe
   // is refused before anything large is held.
   InputFile in(path);
@@ -196,8 +198,14 @@ std::vector<MorphedMesh> ReadGlb(const std::string& path) {
         ": holds a skinned character, whose frames are its skin's motion plus its targets, which "
         "this reader does not play; write it with --glb-form frames to read its frames");
   Assimp::Importer importer;
+  // Buffers in other files come from the file's own folder's tree only, never the current folder.
+  auto* io = new RootedIOSystem(path == "-" ? AssetRootForBytes(assetRoot)
+                                            : AssetRootFor(path, assetRoot));
+  importer.SetIOHandler(io);  // the importer owns it
   const aiScene* scene = importer.ReadFileFromMemory(bytes.data(), bytes.size(),
                                                      aiProcess_ValidateDataStructure, "glb");
+  if (!io->Refusal().empty())
+    throw std::runtime_error(path + ": " + io->Refusal() + "; nothing of it is read");
   if (scene == nullptr || scene->mRootNode == nullptr)
     throw std::runtime_error(path + ": cannot be read as glTF (" + importer.GetErrorString() + ")");
   std::vector<MorphedMesh> meshes;

@@ -32,7 +32,8 @@ bool IsGlbFile(const std::string& path);
 
 // The meshes of the binary glTF `path` ("-" for the standard input), in the file's order.
 // Throws std::runtime_error "path: reason" when it cannot be read, is not a binary glTF as long as
-// its header says, holds no mesh of faces, or this build has no Assimp.
-std::vector<MorphedMesh> ReadGlb(const std::string& path);
+// its header says, holds no mesh of faces, or this build has no Assimp, or names a file outside
+// `assetRoot`'s tree (empty: the file's own folder; headless/files/asset_root.h).
+std::vector<MorphedMesh> ReadGlb(const std::string& path, const std::string& assetRoot = "");
 
 }  // namespace headless

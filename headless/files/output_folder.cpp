@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "headless/files/planned_outputs.h"
 #include "headless/platform/files.h"
 #include "headless/platform/paths.h"
 
@@ -71,7 +72,7 @@ void InputFiles::RefuseOverwriting(const std::string& output) const {
 }
 
 void RefuseOverwritingInputs(const std::string& output, const std::vector<std::string>& inputs) {
-  InputFiles(inputs).RefuseOverwriting(output);
+  CheckOutputs({{output, "the result"}}, inputs);
 }
 
 void PrepareOutputFolder(const std::string& file) {

@@ -42,7 +42,7 @@ class InputFiles {
   std::unordered_map<std::string, std::string> missing_;  // absolute name -> as given
   std::string firstMissing_;
 };
-// InputFiles(inputs).RefuseOverwriting(output).
+// CheckOutputs (planned_outputs.h) of a command's one output.
 void RefuseOverwritingInputs(const std::string& output, const std::vector<std::string>& inputs);
 // PrepareFolder of the folder that will hold `file`; nothing for "-" (the standard output) or a
 // name without a folder.

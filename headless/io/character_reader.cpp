@@ -47,6 +47,7 @@ std::vector<std::string> ReaderArguments(const char* mode, const std::string& pa
                                         NumberText(options.fps),
                                         options.allClips ? "1" : "0",
                                         std::to_string(CharacterReaderMemory()),
+                                        options.assetRoot,
                                         options.clip};
   arguments.insert(arguments.end(), options.clips.begin(), options.clips.end());
   return arguments;
@@ -149,10 +150,11 @@ CharacterListing ListCharacterApart(const std::string& path, const CharacterOpti
 int CharacterReaderMain(const std::vector<std::string>& arguments, std::ostream& out,
                         std::ostream& err) {
   double fps = 0.0, memory = 0.0;
-  if (arguments.size() < 6 || (arguments[0] != "import" && arguments[0] != "list") ||
+  if (arguments.size() < 7 || (arguments[0] != "import" && arguments[0] != "list") ||
       !ReadNumber(arguments[2], fps) || !ReadNumber(arguments[4], memory)) {
     err << "usage: " << kReaderProgramName
-        << " import|list FILE FPS ALL-CLIPS MEMORY CLIP [CLIP...]: it reads a character file for "
+        << " import|list FILE FPS ALL-CLIPS MEMORY ASSET-ROOT CLIP [CLIP...]: it reads a character "
+           "file for "
            "tessamire, which starts it\n";
     return kWrongCall;
   }
@@ -162,8 +164,9 @@ int CharacterReaderMain(const std::vector<std::string>& arguments, std::ostream&
   CharacterOptions options;
   options.fps = fps;
   options.allClips = arguments[3] == "1";
-  options.clip = arguments[5];
-  options.clips.assign(arguments.begin() + 6, arguments.end());
+  options.assetRoot = arguments[5];
+  options.clip = arguments[6];
+  options.clips.assign(arguments.begin() + 7, arguments.end());
   const std::string& path = arguments[1];
   try {
     std::vector<std::uint8_t> answer;

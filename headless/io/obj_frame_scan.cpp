@@ -2,19 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <stdexcept>
 
 #include "headless/files/input_file.h"
 #include "headless/files/input_ranges.h"
 #include "headless/io/obj_read.h"
+#include "headless/platform/files.h"
 #include "headless/platform/paths.h"
 
 namespace headless {
 namespace {
-
-namespace fs = std::filesystem;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\f' || c == '\v';
@@ -130,12 +128,9 @@ bool OpenAt(std::optional<InputFile>& in, const std::string& path, std::uint64_t
 
 // The rest's file as it was when its face text was taken.
 bool Unchanged(const RestFaceText& faces) {
-  std::error_code ec;
-  const fs::path name = platform::PathFromUtf8(faces.path);
-  const std::uintmax_t size = fs::file_size(name, ec);
-  if (ec || size != static_cast<std::uintmax_t>(faces.fileBytes)) return false;
-  const fs::file_time_type modified = fs::last_write_time(name, ec);
-  return !ec && modified == faces.modified;
+  platform::FileVersion now;
+  return platform::VersionOfFile(faces.path, now) && now == faces.version &&
+         now.bytes == static_cast<std::uint64_t>(faces.fileBytes);
 }
 
 struct Scan {
@@ -403,13 +398,12 @@ std::optional<RestFaceText> RestFaceTextOf(const ObjFile& rest) {
     if (span.begin >= faces.begin)
       faces.mtllibSpans.push_back({span.begin - faces.begin, span.end - faces.begin});
   faces.fileBytes = rest.textBytes;
-  std::error_code ec;
-  faces.modified = fs::last_write_time(platform::PathFromUtf8(rest.name), ec);
+  const bool known = platform::VersionOfFile(rest.name, faces.version);
   try {
     // The file still ends in the text that was read.
     std::string_view expected = tail;
     std::optional<InputFile> in;
-    if (ec ||
+    if (!known ||
         !OpenAt(in, rest.name, static_cast<std::uint64_t>(rest.textBytes),
                 static_cast<std::uint64_t>(faces.begin)) ||
         !ReadsAlike(*in, expected.size(),

@@ -11,12 +11,12 @@
 // makes it unsure; the caller then reads the file in full, which finds the fault and names it.
 #pragma once
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "headless/io/obj.h"
+#include "headless/platform/files.h"
 
 namespace headless {
 
@@ -24,14 +24,14 @@ namespace headless {
 // nothing there adds points, texture coordinates or normals: a frame written by the same
 // application ends in the very same bytes, which the look compares with the rest's file instead of
 // reading its faces (a fifth of a frame's look). The rest's file is read again for it, and taken
-// only while its length and modification time stay as they were when its text was found the same.
+// only while the file stays as it was (identity, length, times) when its text was found the same.
 struct RestFaceText {
   std::string path;
   Int64 begin = 0;                    // where the first face's line begins ("f " at its start)
   Int64 texcoords = 0;                // `vt` lines, all before it
   std::vector<TextSpan> mtllibSpans;  // the names of `mtllib` lines after it, from `begin`
   Int64 fileBytes = 0;                // the whole file's
-  std::filesystem::file_time_type modified;
+  platform::FileVersion version;      // the file's when its text was found the same
 };
 
 // The face text of `rest`, read from a file and holding its text; none where it has no face, has

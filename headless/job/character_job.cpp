@@ -95,6 +95,7 @@ CharacterJob::CharacterJob(const CharacterJobOptions& options) {
   RequirePluginParts();
   CharacterOptions character;
   character.readerSeconds = options.readerSeconds;
+  character.assetRoot = options.assetRoot;
   ReadCharacter read = ReadCharacterApart(options.file, character);
   doc_ = std::move(read.document);
   const CharacterImport& imported = read.imported;

@@ -28,6 +28,7 @@ struct CharacterJobOptions {
   // empty.
   std::function<void(const std::string& note)> note;
   Float readerSeconds = 0.0;  // the character reader's time (0: its default)
+  std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
 };
 
 class CharacterJob {

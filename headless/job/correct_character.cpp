@@ -73,7 +73,8 @@ std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& 
                                                   .clip = request.clip.value_or(""),
                                                   .clips = request.clips,
                                                   .allClips = request.allClips,
-                                                  .readerSeconds = request.readerSeconds});
+                                                  .readerSeconds = request.readerSeconds,
+                                                  .assetRoot = request.assetRoot});
   std::unique_ptr<Document> doc = std::move(read.document);
   const CharacterImport& imported = read.imported;
   if (observer.eval.message)
@@ -230,28 +231,24 @@ EvalRequest SkinnedRequest(const EvalRequest& eval) {
   EvalRequest skinned = eval;
   skinned.dir = platform::Utf8FromPath(platform::PathFromUtf8(eval.dir) / "skinned");
   skinned.restMeshes = false;
+  skinned.alsoWritten.clear();  // checked with the corrected run's outputs
   return skinned;
 }
 
-// Every file the run writes, in one place: the results with their rest meshes, plain skinning's
-// when asked, and the saved scene. None may be one of the inputs.
-std::vector<std::string> PlannedFiles(const Document& doc, const CorrectRequest& request,
-                                      const EvalRequest& eval) {
-  std::vector<std::string> files = PlannedOutputs(doc, eval);
+// The run's files besides the results and their rest meshes (plain skinning's when asked, the
+// saved scene) and the maps it reads, for the check every output passes before anything is
+// written.
+void PlanOtherFiles(const Document& doc, const CorrectRequest& request, EvalRequest& eval) {
   if (request.withSkinned)
     for (std::string& file : PlannedOutputs(doc, SkinnedRequest(eval)))
-      files.push_back(std::move(file));
-  if (request.saveScene) files.push_back(*request.saveScene);
-  std::vector<std::string> inputs{eval.source};
+      eval.alsoWritten.push_back({std::move(file), "plain skinning"});
+  if (request.saveScene) eval.alsoWritten.push_back({*request.saveScene, "the saved scene"});
   for (const auto* list : {&request.vertexMapFiles, &request.restrictionFiles})
     for (const std::string& file : *list) {
       const size_t equals = file.find('=');
-      inputs.push_back(file);
-      if (equals != std::string::npos) inputs.push_back(file.substr(equals + 1));
+      eval.alsoRead.push_back(file);
+      if (equals != std::string::npos) eval.alsoRead.push_back(file.substr(equals + 1));
     }
-  const InputFiles held(inputs);
-  for (const std::string& file : files) held.RefuseOverwriting(file);
-  return files;
 }
 
 // The folders above the results' that do not exist yet; the results' own is made as it is
@@ -285,13 +282,14 @@ EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver
   Bind(*doc, request, deformed, equipped, rest, observer);
   eval.restMeshes = true;
   eval.restPoints = std::move(rest);
-  PlannedFiles(*doc, request, eval);
-  if (request.saveScene) {
+  PlanOtherFiles(*doc, request, eval);
+  MakeParentFolders(eval.dir);
+  // The saved scene is written once every output is found apart from the others and the inputs.
+  EvalResult result = EvaluateScene(*doc, eval, observer.eval, [&] {
+    if (!request.saveScene) return;
     PrepareOutputFolder(*request.saveScene);
     SaveScene(*doc, *request.saveScene);
-  }
-  MakeParentFolders(eval.dir);
-  EvalResult result = EvaluateScene(*doc, eval, observer.eval);
+  });
   if (!request.withSkinned) return result;
   const PluginDeformersOff off(*doc);
   EvaluateScene(*doc, SkinnedRequest(eval), observer.eval);

@@ -32,6 +32,7 @@ struct CorrectRequest {
   std::vector<std::string> clips;  // further animations, after `clip` on the timeline
   bool allClips = false;           // every animation of the file
   Float readerSeconds = 0.0;       // the character reader's time (0: its default)
+  std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
   std::optional<std::string> saveScene;  // where the corrected scene is also saved, when set

@@ -199,7 +199,7 @@ ViewSource OpenViewSource(const std::string& operand, ViewSourceKind kind,
   } else if (kind == ViewSourceKind::kSequence) {
     source.range = *reading.frames;
   } else if (kind == ViewSourceKind::kGlb) {
-    source.glb = ReadGlb(operand);
+    source.glb = ReadGlb(operand, reading.assetRoot);
     for (const MorphedMesh& mesh : source.glb) CheckCoordinateRange(mesh.rest.points, operand);
   } else if (kind == ViewSourceKind::kScene) {
     source.scene = LoadScene(operand);

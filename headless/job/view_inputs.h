@@ -48,6 +48,7 @@ struct ViewReading {
   std::string restPath;              // where the rest came from, named in messages
   std::optional<FrameRange> frames;  // a sequence's (needed for one), or a scene's
   Float fps = 30.0;                  // an MDD's and a glTF's times become frames at it
+  std::string assetRoot{};           // where a glTF's files must lie (empty: its own folder)
 };
 
 // One file and what it holds.

@@ -20,6 +20,20 @@ struct FileIdentity {
 // The identity of the file `path` (UTF-8) reaches, links followed; false when there is none.
 bool IdentifyFile(const std::string& path, FileIdentity& identity);
 
+// A file as it stands: its identity, its length, and when its content (modified) and its entry
+// (changed: written, renamed onto, its attributes set) last changed, in nanoseconds of the
+// system's clock. A file put in another's place by a copy that keeps the size and the modification
+// time (`cp -p` then `mv`, `rsync -t`) is another file, or at least changed later.
+struct FileVersion {
+  FileIdentity identity;
+  std::uint64_t bytes = 0;
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;
+  bool operator==(const FileVersion&) const = default;
+};
+// The version of the file `path` (UTF-8) reaches, links followed; false when there is none.
+bool VersionOfFile(const std::string& path, FileVersion& version);
+
 // Opens `path` (UTF-8) for reading in binary. Null with `error` set to the system's reason.
 std::FILE* OpenForReading(const std::string& path, std::string& error);
 // Moves a stream opened by OpenForReading to `offset` bytes from its start; false where it

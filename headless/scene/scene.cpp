@@ -6,6 +6,7 @@
 #include <shared_mutex>
 #include <stdexcept>
 
+#include "headless/scene/object_names.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene_state.h"
 #include "host/abi/ids.h"
@@ -552,9 +553,17 @@ std::vector<Node*> Document::SelectedObjects() const {
 }
 
 Node* Document::FindObject(const std::string& name) const {
-  for (Node* op : Objects())
-    if (op->name == name) return op;
-  return nullptr;
+  Int64 compared = 0;
+  Node* found = nullptr;
+  for (Node* op : Objects()) {
+    ++compared;
+    if (op->name == name) {
+      found = op;
+      break;
+    }
+  }
+  CountObjectNamesCompared(compared);
+  return found;
 }
 
 // ---------------------------------------------------------------------------------------------

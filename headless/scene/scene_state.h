@@ -78,11 +78,15 @@ struct SceneState {
   std::unordered_map<UInt64, Node*> liveNodes;
   std::atomic<UInt64> nextSerial{1};
 
+  // --- object_names.h: names compared in finding and naming objects, a count only ever added to
+  // (kept by Reset, so a test's difference of two readings is the work between them) ---
+  std::atomic<Int64> objectNamesCompared{0};
+
   // Puts the scene back as a fresh host starts, but for what still exists: every switch to its
   // start value (no qualifier, the input state available, no active document), every record
   // emptied, every registration and registered description removed (command instances deleted),
   // native deformer types back to the host's own. Kept: the live nodes and the serial counter, the
-  // deform cache's copy.
+  // deform cache's copy, the count of names compared.
   // Not while an evaluation runs or a plug-in is being started.
   void Reset();
 };

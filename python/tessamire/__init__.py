@@ -67,8 +67,10 @@ def write_cache(path: Any, frames: Any, *, start: float = 0.0, rate: float = 1.0
 
 
 def import_character(path: Any, clip: Any = None, *, fps: Optional[float] = None,
-                     all_clips: bool = False, progress: Progress = None) -> Character:
-    return _tessamire.import_character(path, clip, fps, all_clips, progress)
+                     all_clips: bool = False, progress: Progress = None,
+                     asset_root: Any = None) -> Character:
+    return _tessamire.import_character(path, clip, fps, all_clips, progress,
+                                       asset_root)
 
 
 for _call in (write_obj, write_cache, import_character):

@@ -169,7 +169,8 @@ class Character:
 def import_character(path: Path,
                      clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None, *,
                      fps: Optional[float] = None, all_clips: bool = False,
-                     progress: Progress = None) -> Character:
+                     progress: Progress = None,
+                     asset_root: Optional[Path] = None) -> Character:
     """Import a rigged, animated character with its skinned frames."""
 
 

@@ -147,6 +147,30 @@ def test_several_clips_are_imported_end_to_end(clip, all_clips, frames):
         tessamire.import_character(path, 0, all_clips=True)
 
 
+def _triangle_gltf(folder, uri):
+    """A glTF of one triangle whose positions are in the file `uri` names."""
+    (folder / "tri.gltf").write_text(
+        '{"asset":{"version":"2.0"},"buffers":[{"byteLength":36,"uri":"' + uri + '"}],'
+        '"bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{"bufferView":0,'
+        '"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}],'
+        '"meshes":[{"name":"tri","primitives":[{"attributes":{"POSITION":0}}]}],'
+        '"nodes":[{"mesh":0}],"scenes":[{"nodes":[0]}],"scene":0}')
+    return str(folder / "tri.gltf")
+
+
+def test_a_characters_files_come_from_its_asset_root_only(tmp_path):
+    inner = tmp_path / "chars"
+    inner.mkdir()
+    np.array([0, 0, 0, 1, 0, 0, 0, 1, 0], dtype="<f4").tofile(tmp_path / "outside.bin")
+    path = _triangle_gltf(inner, "../outside.bin")
+    with pytest.raises(OSError, match="outside.bin, lies outside the asset root"):
+        tessamire.import_character(path)
+    character = tessamire.import_character(path, asset_root=str(tmp_path))
+    assert character.meshes[0].points.shape == (3, 3)
+    with pytest.raises(OSError, match="not a folder"):
+        tessamire.import_character(path, asset_root=str(tmp_path / "none"))
+
+
 def test_scene_saved_loads_and_evaluates_the_same(program, tmp_path):
     points, quads = grid(6)
     tessamire.write_obj(str(tmp_path / "m.obj"), points, faces=quads)

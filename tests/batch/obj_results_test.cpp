@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <string>
+#include <thread>
 
 #include "tests/batch/grid_files.h"
 #include "tests/support/thrown.h"
@@ -20,7 +24,8 @@ namespace fs = std::filesystem;
 // Frame i of `files` as read for writing its result.
 headless::InputFrame ReadFrame(const GridFiles& files, size_t i) {
   headless::InputFrame frame;
-  frame.obj = headless::ObjFrame{headless::ReadObjFile(files.frames[i]), {}};
+  const headless::platform::FileVersion version = headless::FrameFileVersion(files.frames[i]);
+  frame.obj = headless::ObjFrame{headless::ReadObjFile(files.frames[i]), version};
   frame.obj->SetTextAside();
   return frame;
 }
@@ -88,17 +93,53 @@ TEST(ObjResults, AResultThatCannotBeRenamedStopsTheCommitsAfterIt) {
   EXPECT_FALSE(fs::exists(outputs[2])) << "nothing is committed after a failed commit";
 }
 
+// Every way a frame's file changes while it waits is noticed: written to, and put in its place by
+// a copy keeping its size and modification time (`cp -p` and `mv`, `rsync -t`), or rewritten in
+// place with its modification time set back; each leaves a face the correction never saw.
 TEST(ObjResults, AFrameChangedWhileCorrectedIsNotWritten) {
-  const GridFiles files(1);
-  const std::vector<fs::path> outputs = Outputs(files, 1);
-  headless::InputFrame frame = ReadFrame(files, 0);
-  fs::last_write_time(files.frames[0],
-                      fs::last_write_time(files.frames[0]) + std::chrono::seconds(5));
-  headless::ObjResults sink(outputs, nullptr);
-  EXPECT_EQ(ThrownMessage<std::runtime_error>([&] { sink.Write(0, frame, files.points[0]); }),
-            files.frames[0] + ": changed while it was being corrected; nothing of it written");
-  sink.Commit(1);
-  EXPECT_FALSE(fs::exists(outputs[0]));
+  using Change = void (*)(const GridFiles&);
+  const struct {
+    const char* name;
+    Change change;
+  } changes[] = {
+      {"written later",
+       [](const GridFiles& files) {
+         fs::last_write_time(files.frames[0],
+                             fs::last_write_time(files.frames[0]) + std::chrono::seconds(5));
+       }},
+      {"replaced by a copy of the same size and time",
+       [](const GridFiles& files) {
+         const fs::path copy = files.frames[0] + ".copy";
+         fs::copy_file(files.frames[0], copy);
+         fs::last_write_time(copy, fs::last_write_time(files.frames[0]));
+         fs::rename(copy, files.frames[0]);
+       }},
+      {"rewritten in place, its time set back",
+       [](const GridFiles& files) {
+         const fs::file_time_type was = fs::last_write_time(files.frames[0]);
+         std::string text;
+         {
+           std::ifstream in(files.frames[0], std::ios::binary);
+           text.assign(std::istreambuf_iterator<char>(in), {});
+         }
+         std::ofstream(files.frames[0], std::ios::binary | std::ios::trunc) << text;
+         fs::last_write_time(files.frames[0], was);
+       }},
+  };
+  for (const auto& change : changes) {
+    SCOPED_TRACE(change.name);
+    const GridFiles files(1);
+    const std::vector<fs::path> outputs = Outputs(files, 1);
+    headless::InputFrame frame = ReadFrame(files, 0);
+    // The entry's change time counts in the system's clock ticks: let one pass.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    change.change(files);
+    headless::ObjResults sink(outputs, nullptr);
+    EXPECT_EQ(ThrownMessage<std::runtime_error>([&] { sink.Write(0, frame, files.points[0]); }),
+              files.frames[0] + ": changed while it was being corrected; nothing of it written");
+    sink.Commit(1);
+    EXPECT_FALSE(fs::exists(outputs[0]));
+  }
 }
 
 // A cache's samples have no file of their own: their results are written like the rest's.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "headless/geometry/file_vertices.h"
+#include "headless/characters/glb_builder.h"
 #include "headless/characters/gltf.h"
 #include "headless/characters/gltf_reader.h"
+#include "headless/geometry/file_vertices.h"
 #include "tests/support/gltf_check.h"
 #include "tests/support/temp_folder.h"
 
@@ -193,7 +195,90 @@ TEST(GlbReader, GivesBackTheWritersMeshesFramesAndTimes) {
   refused("v 0 0 0\n", "not a binary glTF");
   EXPECT_FALSE(headless::IsGlbFile((folder.path / "missing.glb").string()));
 }
+
+// A binary glTF of one triangle with one morph target, keyed by `weightsPerKey` weights at each
+// of two keys (0.5 s: the first weighs 1 alone; 1 s: the last does). A file may give more
+// weights than targets; the reader then names targets that do not exist.
+std::string GlbWithWeightKeys(std::uint32_t weightsPerKey) {
+  std::string bin;
+  const auto floats = [&](std::initializer_list<float> values) {
+    for (float v : values) bin.append(reinterpret_cast<const char*>(&v), 4);
+  };
+  floats({0, 0, 0, 1, 0, 0, 0, 1, 0});  // positions
+  floats({0, 0, 1, 0, 0, 1, 0, 0, 1});  // the target's offsets
+  floats({0.5f, 1.0f});                 // key times
+  for (std::uint32_t key = 0; key < 2; ++key)
+    for (std::uint32_t w = 0; w < weightsPerKey; ++w)
+      floats({(key == 0 && w == 0) || (key == 1 && w + 1 == weightsPerKey) ? 1.0f : 0.0f});
+  const std::string n = std::to_string(weightsPerKey * 2);
+  std::string json =
+      R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":)" + std::to_string(bin.size()) +
+      R"(}],"bufferViews":[{"buffer":0,"byteLength":72},{"buffer":0,"byteOffset":72,)"
+      R"("byteLength":8},{"buffer":0,"byteOffset":80,"byteLength":)" +
+      std::to_string(bin.size() - 80) +
+      R"(}],"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3",)"
+      R"("min":[0,0,0],"max":[1,1,0]},{"bufferView":0,"byteOffset":36,"componentType":5126,)"
+      R"("count":3,"type":"VEC3","min":[0,0,1],"max":[0,0,1]},{"bufferView":1,)"
+      R"("componentType":5126,"count":2,"type":"SCALAR","min":[0.5],"max":[1]},{"bufferView":2,)"
+      R"("componentType":5126,"count":)" +
+      n +
+      R"(,"type":"SCALAR"}],"meshes":[{"name":"tri","primitives":[{"attributes":{"POSITION":0},)"
+      R"("targets":[{"POSITION":1}]}],"weights":[0]}],"nodes":[{"name":"tri","mesh":0}],)"
+      R"("scenes":[{"nodes":[0]}],"scene":0,"animations":[{"samplers":[{"input":2,"output":3}],)"
+      R"("channels":[{"sampler":0,"target":{"node":0,"path":"weights"}}]}]})";
+  json.append((4 - json.size() % 4) % 4, ' ');
+  const auto u32 = [](std::uint32_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+  };
+  return "glTF" + u32(2) + u32(static_cast<std::uint32_t>(28 + json.size() + bin.size())) +
+         u32(static_cast<std::uint32_t>(json.size())) + "JSON" + json +
+         u32(static_cast<std::uint32_t>(bin.size())) + std::string("BIN\0", 4) + bin;
+}
+
+// A weight key naming a target the mesh does not have times no frame (and writes nothing outside
+// the frames' times); the key of a target it has times its frame.
+TEST(GlbReader, WeightKeysOfTargetsBeyondTheMeshAreIgnored) {
+  TempFolder folder;
+  for (const std::uint32_t weights : {1u, 2u, 1u << 16}) {
+    SCOPED_TRACE(weights);
+    const std::string path = (folder.path / "keys.glb").string();
+    std::ofstream(path, std::ios::binary) << GlbWithWeightKeys(weights);
+    const std::vector<headless::MorphedMesh> meshes = headless::ReadGlb(path);
+    ASSERT_EQ(meshes.size(), 1u);
+    ASSERT_EQ(meshes[0].frames.size(), 1u);
+    ASSERT_EQ(meshes[0].seconds.size(), 1u);
+    EXPECT_DOUBLE_EQ(meshes[0].seconds[0], 0.5);
+    EXPECT_DOUBLE_EQ(meshes[0].frames[0][2].z, 1.0);
+  }
+}
 #endif
+
+// Each morph target's positions carry their own bounds, as readers size and cull by them: the
+// offsets' least and greatest per axis, whether all above 0 (z), all below it (y) or across it (x).
+TEST(GlbWriter, EachTargetsBoundsAreItsOffsetsLeastAndGreatest) {
+  const std::vector<Vector3> rest = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  headless::GlbWriter writer;
+  writer.AddMesh(Bare(), rest, {});
+  for (int k = 0; k < 3; ++k) {
+    std::vector<Vector3> frame = rest;
+    const double s = k + 1;
+    for (int v = 0; v < 3; ++v) {
+      frame[v].x += 0.5 * (v - 1) * s;
+      frame[v].y -= 0.25 * (v + 1) * s;
+      frame[v].z += 0.125 * (v + 1) * s;
+    }
+    writer.AddFrame(k / 24.0, {frame}, {{}});
+  }
+  const std::string image = writer.Image();
+  for (int k = 0; k < 3; ++k) {
+    const float s = static_cast<float>(k + 1);
+    const auto n = [](float v) { return headless::GlbNumber(v); };
+    const std::string bounds = "\"min\":[" + n(-0.5f * s) + "," + n(-0.75f * s) + "," +
+                               n(0.125f * s) + "],\"max\":[" + n(0.5f * s) + "," + n(-0.25f * s) +
+                               "," + n(0.375f * s) + "]";
+    EXPECT_NE(image.find(bounds), std::string::npos) << "target " << k << ": " << bounds;
+  }
+}
 
 TEST(GlbWriter, AFileWithoutFramesHoldsTheRestMeshAlone) {
   TempFolder folder;

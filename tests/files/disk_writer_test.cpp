@@ -4,9 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 #ifndef _WIN32
 #include <signal.h>
@@ -63,28 +69,61 @@ TEST_F(DiskWriterTest, WritesEveryByteInOrder) {
 }
 
 #ifndef _WIN32
+// Runs `work` on a thread of its own for at most `seconds`: a writer whose thread fails without
+// telling fails the test at once, rather than as a hang at the suite's time limit.
+template <typename F>
+void WithinSeconds(int seconds, F work) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  std::thread([done, work]() mutable {
+    work();
+    done->set_value();
+  }).detach();
+  if (finished.wait_for(std::chrono::seconds(seconds)) == std::future_status::timeout) {
+    std::fprintf(stderr, "the disk writer hung for %d s after its thread failed\n", seconds);
+    std::_Exit(1);  // the hung thread holds the test's state: nothing else can run
+  }
+}
+
+// Wherever the thread's write fails (in the first piece, in a later one, in the last piece that
+// Finish hands over), the caller gets the failure with the system's reason, and no file is left.
 TEST_F(DiskWriterTest, AFailureCarriesTheSystemsReasonAndLeavesNoFile) {
-  // A file size limit makes the system refuse the bytes beyond it, past the first piece.
+  const std::size_t kMiB = std::size_t{1} << 20;
+  const struct {
+    const char* name;
+    rlim_t limit;       // the file size the system allows
+    std::size_t bytes;  // written before Finish
+  } cases[] = {
+      {"first piece", kMiB / 2, 4 * kMiB},
+      {"a later piece", 3 * kMiB / 2, 4 * kMiB},
+      {"the last piece, at Finish", kMiB / 8, kMiB / 2},
+  };
   struct rlimit old {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit limited = old;
-  limited.rlim_cur = 3 << 19;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  std::string message;
-  try {
-    headless::OutputFile file((dir / "big.obj").string());
-    headless::DiskWriter disk(file);
-    for (int k = 0; k < 4; ++k) disk.Write(Text(size_t{1} << 20));
-    disk.Finish();
-    file.Commit();
-  } catch (const std::runtime_error& e) {
-    message = e.what();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct rlimit limited = old;
+    limited.rlim_cur = c.limit;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    std::string message;
+    WithinSeconds(20, [&] {
+      try {
+        headless::OutputFile file((dir / "big.obj").string());
+        headless::DiskWriter disk(file);
+        for (std::size_t at = 0; at < c.bytes; at += kMiB)
+          disk.Write(Text(std::min(kMiB, c.bytes - at)));
+        disk.Finish();
+        file.Commit();
+      } catch (const std::runtime_error& e) {
+        message = e.what();
+      }
+    });
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_NE(message.find("big.obj: cannot write: File too large"), std::string::npos) << message;
+    EXPECT_TRUE(fs::is_empty(dir));
   }
-  setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
-  EXPECT_NE(message.find("big.obj: cannot write: File too large"), std::string::npos) << message;
-  EXPECT_TRUE(fs::is_empty(dir));
 }
 #endif
 

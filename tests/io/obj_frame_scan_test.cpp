@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -148,9 +149,12 @@ TEST_F(ObjFrameScan, ComparesFaceTextOnlyWithTheRestAsRead) {
       "f 1/1 2/2 3/3\nmtllib more.mtl\nusemtl velvet\nf -4/-3 -1/-1 -2/-1\n";
   const std::string bad = Write("bad.obj", points + badTail);
   EXPECT_FALSE(headless::EndsInRestFaces(bad, at, *faces));
-  // The rest's file written since to end as the bad frame does: its faces are still those read.
+  // The rest's file written since to end as the bad frame does, as long as before and its
+  // modification time set back: its faces are still those read.
+  const fs::file_time_type was = fs::last_write_time(restPath);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the change time's ticks
   Write("rest.obj", head + badTail);
-  fs::last_write_time(restPath, faces->modified + std::chrono::seconds(1));
+  fs::last_write_time(restPath, was);
   EXPECT_FALSE(headless::EndsInRestFaces(bad, at, *faces));
   EXPECT_FALSE(headless::SurelyFrameOf(bad, rest, 4, nullptr, &*faces));
   EXPECT_TRUE(headless::SurelyFrameOf(good, rest, 4, nullptr, &*faces));

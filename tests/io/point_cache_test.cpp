@@ -185,6 +185,35 @@ TEST(PointCaches, DamagedCachesAreRefusedWithTheirNumbers) {
             std::string::npos);
 }
 
+// An MDD's times must rise strictly: a time equal to the one before, or below it, or not finite,
+// is refused naming its frame, since two frames at one time cannot be told apart.
+TEST(PointCaches, MddTimesThatDoNotRiseAreRefused) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const struct {
+    float times[3];
+    const char* refusal;  // empty: read
+  } cases[] = {
+      {{0.0f, 0.5f, 1.0f}, ""},
+      {{0.0f, 0.0f, 1.0f}, "cache: the time of frame 1 (0 s) is not after the one before (0 s)"},
+      {{0.0f, 0.5f, 0.5f},
+       "cache: the time of frame 2 (0.5 s) is not after the one before (0.5 s)"},
+      {{-1.0f, -1.0f, 0.0f},
+       "cache: the time of frame 1 (-1 s) is not after the one before (-1 s)"},
+      {{0.0f, 1.0f, 0.25f},
+       "cache: the time of frame 2 (0.25 s) is not after the one before (1 s)"},
+      {{0.0f, nan, 1.0f}, "cache: the time of frame 1 is not finite"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusal);
+    std::vector<std::byte> mdd = MddFile();
+    for (int f = 0; f < 3; ++f) {
+      const std::uint32_t bits = FloatBits(c.times[f]);
+      for (int b = 0; b < 4; ++b) mdd[8 + 4 * f + b] = static_cast<std::byte>(bits >> (24 - 8 * b));
+    }
+    EXPECT_EQ(ErrorOf(mdd, PointCacheFormat::kMdd), c.refusal);
+  }
+}
+
 // A file is read as far as its header announces and one byte more: a longer file is refused
 // with its size read from the file system, not with what was read of it.
 TEST(PointCaches, FilesAreReadNoFurtherThanTheirHeaderAnnounces) {

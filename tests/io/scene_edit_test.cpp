@@ -134,4 +134,49 @@ TEST_F(SceneEdit, TheNodeMeantIsTheOnlyOneOrTheOneNamed) {
   EXPECT_EQ(first->params.GetInt32(10), 4);
 }
 
+// Each end of a range holds, for whole numbers and reals alike: the bound itself is taken, what
+// lies past it refused with the range.
+TEST_F(SceneEdit, BothEndsOfARangeAreChecked) {
+  const struct {
+    Int32 id;
+    const char* text;
+    const char* refusal;  // empty: taken
+  } cases[] = {
+      {10, "0", ""},
+      {10, "10", ""},
+      {10, "-1", "Rounds (ROUNDS) runs from 0 to 10, not -1"},
+      {10, "-2147483648", "Rounds (ROUNDS) runs from 0 to 10, not -2147483648"},
+      {10, "11", "Rounds (ROUNDS) runs from 0 to 10, not 11"},
+      {13, "0", ""},
+      {13, "-0.001", "Weight (WEIGHT) runs from 0 to any, not -0.001"},
+      {13, "1e300", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(
+        Refusal<std::invalid_argument>([&] { headless::ParameterValue(P(c.id), c.text, *doc); }),
+        c.refusal);
+  }
+  // Through the editor too, which changes nothing it refuses.
+  headless::Node* only = doc->AddObject(kDescribedType, "only");
+  headless::SceneEditor editor(*doc, std::nullopt);
+  EXPECT_EQ(Refusal<std::invalid_argument>([&] { editor.Set("rounds", "-1"); }),
+            "Rounds (ROUNDS) runs from 0 to 10, not -1");
+  EXPECT_FALSE(only->params.Find(10));
+}
+
+// A path several nodes share is refused, whichever of them comes first, and none of them changes.
+TEST_F(SceneEdit, APathSeveralNodesShareIsRefused) {
+  headless::Node* first = doc->AddObject(kDescribedType, "twin");
+  headless::Node* second = doc->AddObject(kDescribedType, "twin");
+  doc->AddObject(kDescribedType, "other");
+  headless::SceneEditor named(*doc, "twin");
+  EXPECT_EQ(Refusal<std::invalid_argument>([&] { named.Set("rounds", "3"); }),
+            "2 nodes are called \"twin\"; rename one in the host to tell them apart");
+  EXPECT_EQ(Refusal<std::invalid_argument>([&] { named.Press("reset"); }),
+            "2 nodes are called \"twin\"; rename one in the host to tell them apart");
+  EXPECT_FALSE(first->params.Find(10));
+  EXPECT_FALSE(second->params.Find(10));
+}
+
 }  // namespace
