@@ -13,7 +13,6 @@
 #include "cli/apply_observers.h"
 #include "cli/apply_outputs.h"
 #include "cli/command_table.h"
-#include "cli/progress.h"
 #include "cli/sequence.h"
 #include "cli/tag_settings.h"
 #include "headless/batch/apply_frames.h"
@@ -23,6 +22,7 @@
 #include "headless/batch/obj_frames.h"
 #include "headless/batch/observers.h"
 #include "headless/batch/pose_guard.h"
+#include "headless/batch/progress_printer.h"
 #include "headless/batch/rest_file.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/weights_file.h"
@@ -109,10 +109,10 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   PrepareOutputFolders(o.out, outputs, o.preview);
 
   const size_t total = frames->Count();
-  Progress progress(err,
-                    ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                        o.quiet || !LongRun(o, total, count)),
-                    "tessamire apply", "step", static_cast<Int64>(total) + 1);
+  headless::Progress progress(err,
+                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                            o.quiet || !LongRun(o, total, count)),
+                              "tessamire apply", "step", static_cast<Int64>(total) + 1);
   // The rest's points and polygons go to the correction's document unless the preview, the
   // report, a glTF or turning the rest's normals needs them again.
   const bool restMeshAgain = o.poseCheck.has_value() || o.report || !o.preview.empty() ||

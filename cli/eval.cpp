@@ -78,8 +78,9 @@ std::vector<OptionSpec> GlbOptions() {
 EvalPrinter::EvalPrinter(const EvalCommand& command, std::ostream& err)
     : command_(command),
       err_(err),
-      progress_(err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), command.quiet),
-                command.request.command) {
+      progress_(
+          err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), command.quiet),
+          command.request.command) {
   observer_.message = [this](const std::string& line) { err_ << line << "\n"; };
   observer_.progress = &progress_;
 }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "cli/progress.h"
 #include "headless/batch/evaluate_scene.h"
+#include "headless/batch/progress_printer.h"
 
 namespace cli {
 
@@ -42,7 +42,7 @@ class EvalPrinter {
  private:
   const EvalCommand& command_;
   std::ostream& err_;
-  Progress progress_;
+  headless::Progress progress_;
   headless::EvalObserver observer_;
 };
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "cli/command_table.h"
-#include "cli/progress.h"
+#include "headless/batch/progress_printer.h"
 #include "headless/files/input_ranges.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/weights_file.h"
@@ -48,10 +48,10 @@ int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
   }
 
   const bool large = rest.points.size() > kLargeMesh;
-  Progress progress(
-      err,
-      ChooseProgressStyle(headless::platform::StderrIsTerminal(), options.Has("--quiet") || !large),
-      "tessamire measure", "step", static_cast<Int64>(inputs.size()) + 1);
+  headless::Progress progress(err,
+                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                            options.Has("--quiet") || !large),
+                              "tessamire measure", "step", static_cast<Int64>(inputs.size()) + 1);
   const headless::PairReference reference = headless::PreparePairReference(rest, region);
   progress.Step("rest measured");
   headless::PrintPairHeader(reference, out);

@@ -9,9 +9,9 @@
 
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/progress.h"
 #include "cli/sequence.h"
 #include "headless/batch/frame_sequence.h"
+#include "headless/batch/progress_printer.h"
 #include "headless/files/planned_outputs.h"
 #include "headless/job/mesh_pictures.h"
 #include "headless/picture/movie.h"
@@ -60,11 +60,11 @@ headless::MeshPictureSettings PictureSettings(const Options& options) {
   return settings;
 }
 
-Progress MakeProgress(const Options& options, std::ostream& err, Int64 total) {
-  return Progress(err,
-                  ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                      options.Has("--quiet") || total < 2),
-                  "tessamire render");
+headless::Progress MakeProgress(const Options& options, std::ostream& err, Int64 total) {
+  return headless::Progress(err,
+                            headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                          options.Has("--quiet") || total < 2),
+                            "tessamire render");
 }
 
 // The columns of a movie: each operand naming a numbered sequence (walk.####.obj, walk.%04d.obj)
@@ -104,7 +104,8 @@ void Movie(headless::MeshPictures& pictures, const Options& options, const std::
   for (const headless::MovieColumn& column : columns)
     for (const std::string& file : column.files)
       if (file == "-") throw UsageError("a movie's frames cannot come from the standard input");
-  Progress progress = MakeProgress(options, err, static_cast<Int64>(columns.front().files.size()));
+  headless::Progress progress =
+      MakeProgress(options, err, static_cast<Int64>(columns.front().files.size()));
   headless::WriteMovie(pictures, ffmpeg, columns, path, options.Text("--fps", "24"), progress);
 }
 
@@ -141,7 +142,8 @@ int RunRender(const Options& options, std::ostream&, std::ostream& err) {
   if (options.Has("--frames")) throw UsageError("--frames goes with --movie");
   const headless::StillPanels still = headless::LoadStillPanels(pictures, options.Operands());
   PrepareOutputFolder(out);
-  Progress progress = MakeProgress(options, err, turns > 1 ? turns : headless::PictureSteps(still));
+  headless::Progress progress =
+      MakeProgress(options, err, turns > 1 ? turns : headless::PictureSteps(still));
   if (turns > 1)
     headless::WriteTurntable(pictures, still, turns, out, progress);
   else

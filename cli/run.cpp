@@ -8,8 +8,8 @@
 #include "cli/clips.h"
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/progress.h"
 #include "cli/tag_settings.h"
+#include "headless/batch/progress_printer.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
 #include "headless/job/character_job.h"
@@ -35,9 +35,10 @@ struct RunOptions {
   bool quiet = false;
 };
 
-Progress FrameProgress(const RunOptions& o, Int64 frames, std::ostream& err) {
-  return Progress(err, ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
-                  "tessamire run", "frame", frames);
+headless::Progress FrameProgress(const RunOptions& o, Int64 frames, std::ostream& err) {
+  return headless::Progress(
+      err, headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(), o.quiet),
+      "tessamire run", "frame", frames);
 }
 
 // Refuses a limb the machine's memory cannot hold, before building any of it.
@@ -66,7 +67,7 @@ int RunLimb(const RunOptions& o, const headless::TagSettings& settings, std::ost
     out << "limb: " << job.PointCount() << " points, " << job.PolygonCount() << " polygons, "
         << job.JointCount() << " joints; " << job.EdgeCount()
         << " edges measured where the weights blend\n";
-  Progress progress = FrameProgress(o, job.FrameCount(), err);
+  headless::Progress progress = FrameProgress(o, job.FrameCount(), err);
   for (Int32 frame = 0; frame < job.FrameCount(); ++frame) {
     const headless::FrameRow& row = job.MeasureFrame(frame);
     char bend[32];
@@ -97,7 +98,7 @@ int RunCharacter(const RunOptions& o, const headless::TagSettings& settings, std
         << job.PolygonCount() << " polygons, " << job.JointCount() << " joints, frames 0 to "
         << job.LastFrame() << " at " << headless::ShortestNumber(job.Fps()) << " per second; "
         << job.EdgeCount() << " edges measured where the weights blend\n";
-  Progress progress = FrameProgress(o, job.FrameCount(), err);
+  headless::Progress progress = FrameProgress(o, job.FrameCount(), err);
   for (Int32 frame = 0; frame < job.FrameCount(); ++frame) {
     job.MeasureFrame(frame);
     progress.Step("at frame " + std::to_string(frame));

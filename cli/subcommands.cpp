@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "cli/command_table.h"
-#include "cli/progress.h"
+#include "headless/batch/progress_printer.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/plugin_host.h"
 #include "headless/files/interruption.h"

@@ -9,9 +9,9 @@
 #include "cli/clips.h"
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
-#include "cli/progress.h"
 #include "cli/sequence.h"
 #include "headless/batch/keyed_range.h"
+#include "headless/batch/progress_printer.h"
 #include "headless/files/interruption.h"
 #include "headless/job/view_inputs.h"
 #include "headless/job/view_page.h"
@@ -89,10 +89,10 @@ int RunView(const Options& options, std::ostream&, std::ostream& err) {
   page.SetWeightsFile(options.Text("--weights"));
   page.SetFocusFile(options.Text("--focus"));
 
-  Progress progress(err,
-                    ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                        options.Has("--quiet") || total < 2),
-                    "tessamire view");
+  headless::Progress progress(err,
+                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                                            options.Has("--quiet") || total < 2),
+                              "tessamire view");
   headless::AddViewSources(sources, reading, page, progress, [&err](const std::string& line) {
     err << "tessamire view: warning: " << line << "\n";
   });

@@ -1,6 +1,7 @@
 // How a long run below the program tells whoever watches it how far it is: the program draws a
-// bar or a line per item (cli/progress.h), a script may watch nothing. Called on the run's calling
-// thread, in order: Begin once, then Step per item done, and Finish when the run ends early.
+// bar or a line per item (progress_printer.h), a script may watch nothing. Called on the run's
+// calling thread, in order: Begin once, then Step per item done, and Finish when the run ends
+// early.
 #pragma once
 
 #include <string>

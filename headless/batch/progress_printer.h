@@ -15,7 +15,7 @@
 #include "headless/batch/progress_observer.h"
 #include "host/abi/types.h"
 
-namespace cli {
+namespace headless {
 
 enum class ProgressStyle { kQuiet, kLines, kBar };
 
@@ -27,7 +27,7 @@ ProgressStyle ChooseProgressStyle(bool terminal, bool quiet);
 std::string ProgressBarText(const std::string& label, const std::string& unit, Int64 done,
                             Int64 total, const std::string& detail, Int32 width = 24);
 
-class Progress final : public headless::ProgressObserver {
+class Progress final : public ProgressObserver {
  public:
   // Throws std::invalid_argument for a negative total.
   // `unit` names the items, e.g. "frame".
@@ -61,4 +61,4 @@ class Progress final : public headless::ProgressObserver {
   std::chrono::steady_clock::time_point lastLine_ = std::chrono::steady_clock::now();
 };
 
-}  // namespace cli
+}  // namespace headless

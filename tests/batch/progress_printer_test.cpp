@@ -6,13 +6,13 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "cli/progress.h"
+#include "headless/batch/progress_printer.h"
 
 namespace {
 
-using cli::ChooseProgressStyle;
-using cli::Progress;
-using cli::ProgressStyle;
+using headless::ChooseProgressStyle;
+using headless::Progress;
+using headless::ProgressStyle;
 
 TEST(ProgressTest, StyleFollowsTerminalAndQuiet) {
   EXPECT_EQ(ChooseProgressStyle(true, false), ProgressStyle::kBar);
@@ -22,12 +22,12 @@ TEST(ProgressTest, StyleFollowsTerminalAndQuiet) {
 }
 
 TEST(ProgressTest, BarTextFillsInProportion) {
-  EXPECT_EQ(cli::ProgressBarText("job", "frame", 0, 4, "", 8), "job [--------] frame 0/4");
-  EXPECT_EQ(cli::ProgressBarText("job", "frame", 1, 4, "a", 8), "job [##------] frame 1/4 a");
-  EXPECT_EQ(cli::ProgressBarText("job", "frame", 4, 4, "", 8), "job [########] frame 4/4");
+  EXPECT_EQ(headless::ProgressBarText("job", "frame", 0, 4, "", 8), "job [--------] frame 0/4");
+  EXPECT_EQ(headless::ProgressBarText("job", "frame", 1, 4, "a", 8), "job [##------] frame 1/4 a");
+  EXPECT_EQ(headless::ProgressBarText("job", "frame", 4, 4, "", 8), "job [########] frame 4/4");
   // Out-of-range counts are clamped rather than overrunning the bar.
-  EXPECT_EQ(cli::ProgressBarText("job", "frame", 9, 4, "", 8), "job [########] frame 4/4");
-  EXPECT_EQ(cli::ProgressBarText("job", "frame", 0, 0, "", 4), "job [####] frame 0/0");
+  EXPECT_EQ(headless::ProgressBarText("job", "frame", 9, 4, "", 8), "job [########] frame 4/4");
+  EXPECT_EQ(headless::ProgressBarText("job", "frame", 0, 0, "", 4), "job [####] frame 0/0");
 }
 
 TEST(ProgressTest, TerminalGetsOneBarLineRedrawnInPlace) {
@@ -45,7 +45,7 @@ TEST(ProgressTest, TerminalGetsOneBarLineRedrawnInPlace) {
   EXPECT_EQ(text.back(), '\n');
   EXPECT_NE(text.find("frame 3/3 y"), std::string::npos) << text;
   // The shorter second line is padded to wipe the first one's tail.
-  const std::string first = "\r" + cli::ProgressBarText("job", "frame", 1, 3, "longer detail");
+  const std::string first = "\r" + headless::ProgressBarText("job", "frame", 1, 3, "longer detail");
   const size_t second = text.find('\r', 1);
   const size_t third = text.find('\r', second + 1);
   EXPECT_EQ(third - second, first.size());

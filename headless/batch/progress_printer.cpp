@@ -1,4 +1,4 @@
-#include "cli/progress.h"
+#include "headless/batch/progress_printer.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 
 #include "headless/files/interruption.h"
 
-namespace cli {
+namespace headless {
 
 namespace {
 
@@ -92,4 +92,4 @@ void Progress::Finish() {
   open_ = false;
 }
 
-}  // namespace cli
+}  // namespace headless
