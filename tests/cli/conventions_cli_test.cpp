@@ -14,6 +14,7 @@
 #include "headless/geometry/primitives.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/obj_write.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

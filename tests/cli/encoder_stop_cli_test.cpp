@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "headless/io/obj_write.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/deform_scene.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "headless/entries/resources.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/cli_runner.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include "headless/entries/plugin_host.h"
 #include "headless/platform/paths.h"
 #include "headless/scene/registry.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/loaded_plugin.h"
 

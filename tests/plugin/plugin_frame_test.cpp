@@ -17,6 +17,7 @@
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "host/abi/ids.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/loaded_plugin.h"
 #include "tests/support/thrown.h"
 

@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "headless/geometry/primitives.h"
 #include "headless/entries/plugin_host.h"
 #include "headless/entries/resources.h"
 #include "headless/entries/stream.h"
+#include "headless/geometry/primitives.h"
 #include "headless/io/scene_file.h"
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/loaded_plugin.h"
 #include "tests/support/plugin_ids.h"
 

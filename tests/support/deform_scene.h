@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "headless/deformers/falloff.h"
 #include "headless/deformers/cache_deformer.h"
-#include "headless/geometry/primitives.h"
+#include "headless/deformers/falloff.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/plugin_host.h"
+#include "headless/geometry/primitives.h"
 #include "headless/scene/deform.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"

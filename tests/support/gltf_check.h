@@ -12,6 +12,7 @@
 
 #include "headless/platform/paths.h"
 #include "headless/platform/processes.h"
+#include "tests/support/build_paths.h"
 #include "tests/support/program_runner.h"
 
 // Runs tests/characters/validate_gltf.mjs on `path`: a failure lists the validator's issues;

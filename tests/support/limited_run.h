@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/build_paths.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/sanitized.h"
 

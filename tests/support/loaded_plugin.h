@@ -14,6 +14,7 @@
 #include "headless/scene/registry.h"
 #include "headless/scene/scene.h"
 #include "headless/scene/selection.h"
+#include "tests/support/build_paths.h"
 
 class LoadedPluginTest : public ::testing::Test {
  protected:

@@ -15,6 +15,7 @@
 
 #include "headless/platform/paths.h"
 #include "headless/platform/processes.h"
+#include "tests/support/build_paths.h"
 
 struct CliRun {
   int status = -1;       // exit status; -1 when the program did not exit normally
