@@ -65,6 +65,7 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
   request.readerSeconds = ReaderSeconds(options);
   request.assetRoot = options.Text("--asset-root");
   if (GivesSettings(options)) request.settings = TagSettingsOf(options);
+  request.autoSettings = options.Has("--settings");
   if (options.Has("--save-scene")) request.saveScene = options.Text("--save-scene");
   SetMaps(options, request);
 
@@ -108,6 +109,9 @@ Subcommand CorrectSubcommand() {
                           "the folder receiving the meshes or caches (created, with any "
                           "folders above it that are missing)"))};
   for (OptionSpec& o : TagSettingOptions(true)) declaration.options.push_back(o);
+  declaration.options.push_back(ChoiceOption(
+      "--settings", "auto", "the settings not given taken per mesh from what `tune` recommends",
+      {"auto"}, ""));
   for (OptionSpec& o : ClipOptions()) declaration.options.push_back(o);
   declaration.options.push_back(AssetRootOption());
   declaration.options.push_back(TextOption(

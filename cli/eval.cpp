@@ -11,6 +11,7 @@
 #include "cli/sequence.h"
 #include "cli/tag_settings.h"
 #include "headless/io/scene_file.h"
+#include "headless/job/tune_character.h"
 #include "headless/platform/paths.h"
 #include "headless/platform/streams.h"
 
@@ -98,6 +99,8 @@ int RunEval(const Options& options, std::ostream& out, std::ostream& err) {
   const std::unique_ptr<headless::Document> doc = headless::LoadScene(run.request.source, &info);
   run.request.sceneVersion = info.version;
   EvalPrinter printer(run, err);
+  if (options.Has("--settings"))
+    headless::RebindWithAutoSettings(*doc, run.request, printer.Observer().message);
   return printer.Finish(headless::EvaluateScene(*doc, run.request, printer.Observer()), out);
 }
 
@@ -138,6 +141,8 @@ Subcommand EvalSubcommand() {
       NumberOption("--fps", "F", "frames per second of an MDD cache's or a glTF's times",
                    std::nullopt, std::nullopt, "the scene's own rate"),
       PoseCheckOption(),
+      ChoiceOption("--settings", "auto", "every bind tag bound again with what `tune` recommends",
+                   {"auto"}, ""),
       FlagOption("--quiet", "print no progress and no summary")};
   for (OptionSpec& o : GlbOptions()) declaration.options.push_back(std::move(o));
   return {declaration, RunEval};

@@ -2,8 +2,8 @@
 // settings sweep runs on the most deformed of the skinned frames given (OBJ files, a numbered
 // sequence with --frames, or one point cache); headless/job/tune.h does the work, here the
 // inputs are read and the outputs named.
-#include "headless/job/tune.h"
 #include <algorithm>
+#include "headless/job/tune_character.h"
 
 #include "cli/command_table.h"
 #include "cli/output_folder.h"
@@ -60,11 +60,34 @@ TuneFrames ReadTuneFrames(const Options& options, size_t restPoints) {
   return frames;
 }
 
+// A character or scene file: its deformed meshes tuned on their bind points and skinned frames.
+int TuneInput(const Options& options, Float threshold, std::ostream& out, std::ostream& err) {
+  headless::CorrectRequest request;
+  request.eval.source = options.Operands().front();
+  request.eval.command = "tessamire tune";
+  if (options.Operands().size() > 1 || headless::PointCacheFormatOf(request.eval.source))
+    throw UsageError("tune without --rest takes one character or scene file");
+  if (options.Has("--region")) throw UsageError("--region applies to a rest mesh given by --rest");
+  if (options.Has("--frames")) {
+    request.eval.frames.emplace();
+    ParseSequenceRange(options.Text("--frames"), request.eval.frames->first,
+                       request.eval.frames->last);
+  }
+  headless::CorrectObserver observer;
+  observer.eval.message = [&err](const std::string& line) { err << line << "\n"; };
+  const auto tunes = headless::TuneCharacter(
+      request, threshold, static_cast<size_t>(*options.IntegerOrDefault("--samples")), observer);
+  PrepareFolder(options.Text("--out"));
+  headless::WriteTuneOutputs(tunes, options.Text("--out"), false, web::PageTemplate(), out);
+  return kExitOk;
+}
+
 int RunTune(const Options& options, std::ostream& out, std::ostream& err) {
   const std::string restPath = options.Text("--rest");
   const std::string dir = options.Text("--out");
   const std::optional<Float> threshold = PoseCheckOf(options);
   if (!threshold) throw UsageError("--pose-check off leaves tune nothing to keep the pose within");
+  if (!options.Has("--rest")) return TuneInput(options, *threshold, out, err);
   const headless::Mesh rest = headless::ReadObj(restPath);
   headless::CheckCoordinateRange(rest.points, restPath);
   std::vector<Float32> region;
@@ -81,10 +104,7 @@ int RunTune(const Options& options, std::ostream& out, std::ostream& err) {
   const headless::TuneResult result =
       headless::TuneMesh(restPath, rest, region, frames.points, frames.names, *threshold,
                          static_cast<size_t>(samples));
-  headless::PrintTuneTable(result, out);
-  headless::WriteTunePlot(result, dir + "/tune.png");
-  headless::WriteTunePage(result, rest, dir + "/tune.html", web::PageTemplate());
-  out << "wrote " << dir << "/tune.png and " << dir << "/tune.html\n";
+  headless::WriteTuneOutputs({{nullptr, "", rest, result}}, dir, true, web::PageTemplate(), out);
   return kExitOk;
 }
 
@@ -93,7 +113,7 @@ int RunTune(const Options& options, std::ostream& out, std::ostream& err) {
 Subcommand TuneSubcommand() {
   CommandSpec declaration;
   declaration.name = "tune";
-  declaration.operands = "FRAMES...";
+  declaration.operands = "FRAMES...|CHARACTER|SCENE";
   declaration.minOperands = 1;
   declaration.maxOperands = -1;
   declaration.summary =
@@ -110,13 +130,17 @@ Subcommand TuneSubcommand() {
       "the rest's detail) and the time per evaluation. Recommends the setting of least "
       "estimated error whose pose stays within the --pose-check threshold, and writes "
       "DIR/tune.png (the sweep plotted) and DIR/tune.html (the most deformed frame skinned "
-      "and corrected by the recommended and neighbouring settings, side by side).";
+      "and corrected by the recommended and neighbouring settings, side by side). Without --rest "
+      "it reads one character or scene "
+      "file as `correct` does and tunes each deformed mesh on its bind points and its skinned "
+      "frames: DIR/<mesh>.tune.png and .html.";
   declaration.options = {
-      Required(TextOption("--rest", "REST.obj", "the rest mesh; every frame has its points")),
+      TextOption("--rest", "REST.obj", "the rest mesh; every frame has its points", ""),
       Required(TextOption("--out", "DIR",
                           "the folder receiving tune.png and tune.html (created when its "
                           "parent exists)")),
-      TextOption("--frames", "A:B", "the frames of a numbered OBJ sequence", ""),
+      TextOption("--frames", "A:B", "the frames of a numbered OBJ sequence or of the animation",
+                 ""),
       TextOption("--region", "W.txt",
                  "weights, one per point: only points not 0 are read (every point when not "
                  "given)",

@@ -12,6 +12,7 @@
 
 #include "headless/batch/correction.h"
 #include "headless/entries/framework.h"
+#include "headless/job/tune_character.h"
 #include "headless/scene/description.h"
 #include "headless/scene/registry.h"
 #include "host/abi/ids.h"
@@ -83,11 +84,49 @@ Int32 ThreadsSetting(const py::object& value) {
   return static_cast<Int32>(n);
 }
 
+// settings="auto": the settings not given take tune's recommendation for the rest mesh and its
+// skinned `frames` (F, N, 3), within the pose guard's default threshold.
+void AutoSettings(const py::object& mode, const py::object& frames,
+                  const std::span<const Vector3> rest, const std::vector<CPolygon>& polygons,
+                  headless::CorrectionSettings& settings) {
+  if (mode.is_none()) return;
+  if (!py::isinstance<py::str>(mode) || mode.cast<std::string>() != "auto")
+    throw py::value_error("settings wants 'auto' or None, not " +
+                          py::repr(mode).cast<std::string>());
+  if (frames.is_none())
+    throw py::value_error("settings='auto' wants the skinned frames to tune on: frames=(F, N, 3)");
+  const py::array_t<double> skinned = PointArray(frames, "frames", 3);
+  if (PointsPerFrame(skinned) != rest.size())
+    throw py::value_error("frames hold " + std::to_string(PointsPerFrame(skinned)) +
+                          " points per frame, but the rest mesh has " +
+                          std::to_string(rest.size()));
+  std::vector<std::vector<Vector3>> posed;
+  std::vector<std::string> names;
+  for (size_t f = 0; f < static_cast<size_t>(skinned.shape(0)); ++f) {
+    const std::span<const Vector3> points = FramePoints(skinned, f);
+    posed.emplace_back(points.begin(), points.end());
+    names.push_back("frame " + std::to_string(f));
+  }
+  if (posed.empty()) throw py::value_error("settings='auto' wants at least one frame");
+  const headless::Mesh mesh{std::vector<Vector3>(rest.begin(), rest.end()), polygons};
+  WithoutGil([&] {
+    const auto inUse = PluginsInUse();
+    settings = headless::AutoSettings(headless::TuneMesh("the rest mesh", mesh, {}, posed, names,
+                                                         headless::kDefaultPoseThreshold),
+                                      settings);
+  });
+}
+
+py::object SettingOrNone(const std::optional<Int32>& value) {
+  return value ? py::object(py::int_(*value)) : py::object(py::none());
+}
+
 }  // namespace
 
 PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object iterations,
                            py::object weighting, py::object pinBorder, py::object strength,
-                           py::object vertexMap, py::object restriction, py::object threads) {
+                           py::object vertexMap, py::object restriction, py::object threads,
+                           py::object autoSettings, py::object frames) {
   // The settings are checked against the description the plug-in registers.
   EnsurePlugins();
   const py::array_t<double> rest = PointArray(restPoints, "rest points", 2);
@@ -104,6 +143,8 @@ PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object i
   if (!vertexMap.is_none()) map = WeightArray(vertexMap, "vertex map");
   if (!restriction.is_none()) restricted = WeightArray(restriction, "restriction");
   const std::span<const Vector3> points = FramePoints(rest, 0);
+  AutoSettings(autoSettings, frames, points, polygons, settings);
+  settings_ = settings;
   WithoutGil([&] {
     const auto inUse = PluginsInUse();
     const headless::ThreadWorkers workers(threads_);
@@ -184,10 +225,10 @@ deformed points of the same mesh. Each Correction holds a document of its own, s
 on different threads run at the same time; calls on one Correction from several threads are
 serialised.)")
       .def(py::init<py::handle, py::handle, py::object, py::object, py::object, py::object,
-                    py::object, py::object, py::object>(),
+                    py::object, py::object, py::object, py::object, py::object>(),
            py::arg("rest_points"), py::arg("faces"), py::arg("iterations"), py::arg("weighting"),
            py::arg("pin_border"), py::arg("strength"), py::arg("vertex_map"),
-           py::arg("restriction"), py::arg("threads"),
+           py::arg("restriction"), py::arg("threads"), py::arg("settings"), py::arg("frames"),
            R"(Bind `rest_points` with `faces`.
 
 faces: an integer array of shape (M, 4) in the host's layout (a triangle repeats its third
@@ -197,6 +238,8 @@ iterations, weighting, pin_border, strength: the bind tag's settings, checked ag
 plug-in's description. vertex_map: smoothing weights from 0 to 1, one per point.
 restriction: per point, 0 keeps the input and 1 takes the correction. threads: workers of
 this correction's evaluations, 1 to 1024 (None: one per hardware thread).
+settings: 'auto' gives the settings not given what `tessamire tune` recommends for this mesh
+on its skinned `frames` (F, N, 3), a character mesh's own frames for instance.
 
 Raises ValueError for bad input, RuntimeError when the plug-in cannot be found or refuses
 to bind.)")
@@ -215,6 +258,19 @@ KeyboardInterrupt.)")
       .def_property_readonly("faces", &PyCorrection::Faces,
                              "The bound polygons, (M, 4) int32 in the host's layout (a triangle "
                              "repeats its third index).")
+      .def_property_readonly(
+          "settings",
+          [](const PyCorrection& c) {
+            py::dict d;
+            d["iterations"] = SettingOrNone(c.settings_.iterations);
+            d["weighting"] = SettingOrNone(c.settings_.weighting);
+            d["pin_border"] = SettingOrNone(c.settings_.pinBorder);
+            d["strength"] = c.settings_.strength ? py::object(py::float_(*c.settings_.strength))
+                                                 : py::object(py::none());
+            return d;
+          },
+          "The settings set on the bind tag, given or chosen by settings='auto' (None: the "
+          "plug-in's default).")
       .def_property_readonly(
           "points_kept", [](const PyCorrection& c) { return c.pointsKept_; },
           "How many points of the last call kept their input position because their "

@@ -21,7 +21,7 @@ class PyCorrection {
   // naming it.
   PyCorrection(py::handle restPoints, py::handle faces, py::object iterations, py::object weighting,
                py::object pinBorder, py::object strength, py::object vertexMap,
-               py::object restriction, py::object threads);
+               py::object restriction, py::object threads, py::object settings, py::object frames);
   ~PyCorrection();
 
   py::array_t<double> Apply(py::handle points, const py::object& progress) {
@@ -38,6 +38,7 @@ class PyCorrection {
   py::object Faces();
 
   Int64 pointsKept_ = 0;
+  headless::CorrectionSettings settings_;  // those set on the tag: given, or auto's
 
  private:
   py::array_t<double> Run(py::handle points, bool smoothed, const py::object& progress);

@@ -19,9 +19,6 @@
 #include "headless/scene/deform.h"
 
 namespace headless {
-namespace {
-
-namespace fs = std::filesystem;
 
 // File-name stems: the object's name with anything but letters, digits, '-' and '_' replaced by
 // '_'; objects whose stems collide get their position appended.
@@ -39,6 +36,10 @@ std::vector<std::string> FileStems(const std::vector<Node*>& objects) {
     if (uses[stems[i]] > 1) stems[i] += "-" + std::to_string(i);
   return stems;
 }
+
+namespace {
+
+namespace fs = std::filesystem;
 
 bool Skinned(const Node* object) {
   for (const Node* child = object->down; child != nullptr; child = child->next)

@@ -47,6 +47,10 @@ std::optional<GlbForm> GlbFormNamed(const std::string& name);
 // "obj", "pc2", "mdd" or "glb"; none for anything else.
 std::optional<ResultFormat> ResultFormatNamed(const std::string& name);
 
+// File-name stems: the object's name with anything but letters, digits, '-' and '_' replaced by
+// '_'; objects whose stems collide get their position appended.
+std::vector<std::string> FileStems(const std::vector<Node*>& objects);
+
 // `frame` zero-padded to `width` digits after an optional '-'.
 std::string PaddedFrame(Int64 frame, int width = 4);
 

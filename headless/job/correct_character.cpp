@@ -15,6 +15,7 @@
 #include "headless/io/character_reader.h"
 #include "headless/io/scene_file.h"
 #include "headless/job/main_job.h"
+#include "headless/job/tune_character.h"
 #include "headless/platform/paths.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
@@ -52,36 +53,6 @@ void TakeClipTiming(const CharacterImport& imported, EvalRequest& eval) {
       std::to_string(eval.frames->last) + " goes past the clip '" + Printable(imported.clipName) +
       "', whose last frame is " + std::to_string(imported.lastFrame) + " (frames 0 to " +
       std::to_string(imported.lastFrame) + " at " + ShortestNumber(imported.fps) + " per second)");
-}
-
-// The scene to correct: the character imported, or the scene loaded (its file's version noted in
-// `eval`).
-std::unique_ptr<Document> LoadInput(const CorrectRequest& request, EvalRequest& eval,
-                                    const CorrectObserver& observer) {
-  const std::string& input = eval.source;
-  // A scene may come from the standard input; a character file is read by its name.
-  if (input == "-" || IsSceneFile(input)) {
-    if (request.clip || !request.clips.empty() || request.allClips)
-      throw std::invalid_argument(
-          "--clip picks an animation of a character file; a scene holds its own");
-    SceneFileInfo info;
-    std::unique_ptr<Document> doc = LoadScene(input, &info);
-    eval.sceneVersion = info.version;
-    return doc;
-  }
-  ReadCharacter read = ReadCharacterApart(input, {.fps = eval.fps.value_or(0.0),
-                                                  .clip = request.clip.value_or(""),
-                                                  .clips = request.clips,
-                                                  .allClips = request.allClips,
-                                                  .readerSeconds = request.readerSeconds,
-                                                  .assetRoot = request.assetRoot});
-  std::unique_ptr<Document> doc = std::move(read.document);
-  const CharacterImport& imported = read.imported;
-  if (observer.eval.message)
-    for (const std::string& note : imported.notes)
-      observer.eval.message(eval.command + ": note: " + input + ": " + Printable(note));
-  TakeClipTiming(imported, eval);
-  return doc;
 }
 
 bool HasPluginDeformer(const Node* object) {
@@ -130,26 +101,6 @@ std::pair<std::vector<Node*>, std::vector<Node*>> Equip(Document& doc,
   return {unequipped, added};
 }
 
-// Turns the plug-in's deformers off while it lives: the meshes come out as the skin poses them.
-class PluginDeformersOff {
- public:
-  explicit PluginDeformersOff(const Document& doc) {
-    for (Node* node : doc.Objects())
-      if (node->type == ID_OTESSAMIRE && node->deformMode) {
-        node->deformMode = false;
-        off_.push_back(node);
-      }
-  }
-  PluginDeformersOff(const PluginDeformersOff&) = delete;
-  PluginDeformersOff& operator=(const PluginDeformersOff&) = delete;
-  ~PluginDeformersOff() {
-    for (Node* node : off_) node->deformMode = true;
-  }
-
- private:
-  std::vector<Node*> off_;
-};
-
 // Each deformed mesh's points as the deformers before the plug-in's pose them at `frame`.
 std::map<const Node*, std::vector<Vector3>> PosedAt(Document& doc,
                                                     const std::vector<Node*>& deformed, Float frame,
@@ -183,14 +134,16 @@ std::pair<std::vector<std::vector<Float32>>, std::vector<std::vector<Float32>>> 
 }
 
 bool Rebinds(const CorrectRequest& request) {
-  return request.settings || request.bindFrame || !request.vertexMapFiles.empty() ||
-         !request.restrictionFiles.empty() || request.vertexMapJoint || request.restrictionJoint;
+  return request.settings || request.autoSettings || request.bindFrame ||
+         !request.vertexMapFiles.empty() || !request.restrictionFiles.empty() ||
+         request.vertexMapJoint || request.restrictionJoint;
 }
 
 // Gives every bind tag of the deformed meshes the settings and maps, and binds it on `rest` where
 // that holds the mesh (its own points are back in place after).
 void Bind(Document& doc, const CorrectRequest& request, const std::vector<Node*>& deformed,
           const std::pair<std::vector<Node*>, std::vector<Node*>>& equipped,
+          const std::map<const Node*, CorrectionSettings>& settings,
           std::map<const Node*, std::vector<Vector3>>& rest, const CorrectObserver& observer) {
   Registration command;
   FindRegistration(ID_ADDTESSAMIRECMD, command);
@@ -207,7 +160,8 @@ void Bind(Document& doc, const CorrectRequest& request, const std::vector<Node*>
       for (Node* tag : BindTags(object)) {
         if (Rebinds(request))
           PressButton(tag, TTESSAMIRE_UNBIND);  // settings of a bound tag are off
-        if (request.settings) SetTagSettings(tag, *request.settings);
+        if (const auto given = settings.find(object); given != settings.end())
+          SetTagSettings(tag, given->second);
         if (!PressButton(tag, TTESSAMIRE_BIND))
           throw std::runtime_error(request.eval.source + ": the bind tag of " + object->name +
                                    " refused to bind its mesh");
@@ -225,6 +179,29 @@ void Bind(Document& doc, const CorrectRequest& request, const std::vector<Node*>
       mesh.iterations.push_back(tag->params.GetInt32(TTESSAMIRE_ITERATIONS).value_or(0));
     if (observer.bound) observer.bound(mesh);
   }
+}
+
+// The settings each mesh's tags take: those given, and with --settings auto the rest of them
+// from tune's recommendation for the mesh, said once per mesh.
+std::map<const Node*, CorrectionSettings> SettingsPerMesh(
+    Document& doc, const CorrectRequest& request, const EvalRequest& eval,
+    const std::vector<Node*>& deformed, const std::map<const Node*, std::vector<Vector3>>& rest,
+    const CorrectObserver& observer) {
+  std::map<const Node*, CorrectionSettings> settings;
+  if (!request.autoSettings) {
+    if (request.settings)
+      for (const Node* object : deformed) settings[object] = *request.settings;
+    return settings;
+  }
+  for (const MeshTune& tune : TuneDeformed(doc, deformed, rest, eval.frames, eval.source,
+                                           eval.poseCheck.value_or(kDefaultPoseThreshold))) {
+    settings[tune.object] =
+        AutoSettings(tune.result, request.settings.value_or(CorrectionSettings{}));
+    if (observer.eval.message)
+      observer.eval.message(eval.command + ": " +
+                            AutoSettingsLine(Printable(tune.object->name), settings[tune.object]));
+  }
+  return settings;
 }
 
 EvalRequest SkinnedRequest(const EvalRequest& eval) {
@@ -265,21 +242,69 @@ void MakeParentFolders(const std::string& dir) {
 
 }  // namespace
 
+// The scene to correct: the character imported, or the scene loaded (its file's version noted in
+// `eval`).
+std::unique_ptr<Document> LoadCorrectInput(const CorrectRequest& request, EvalRequest& eval,
+                                           const CorrectObserver& observer) {
+  const std::string& input = eval.source;
+  // A scene may come from the standard input; a character file is read by its name.
+  if (input == "-" || IsSceneFile(input)) {
+    if (request.clip || !request.clips.empty() || request.allClips)
+      throw std::invalid_argument(
+          "--clip picks an animation of a character file; a scene holds its own");
+    SceneFileInfo info;
+    std::unique_ptr<Document> doc = LoadScene(input, &info);
+    eval.sceneVersion = info.version;
+    return doc;
+  }
+  ReadCharacter read = ReadCharacterApart(input, {.fps = eval.fps.value_or(0.0),
+                                                  .clip = request.clip.value_or(""),
+                                                  .clips = request.clips,
+                                                  .allClips = request.allClips,
+                                                  .readerSeconds = request.readerSeconds,
+                                                  .assetRoot = request.assetRoot});
+  std::unique_ptr<Document> doc = std::move(read.document);
+  const CharacterImport& imported = read.imported;
+  if (observer.eval.message)
+    for (const std::string& note : imported.notes)
+      observer.eval.message(eval.command + ": note: " + input + ": " + Printable(note));
+  TakeClipTiming(imported, eval);
+  return doc;
+}
+
+std::vector<Node*> DeformedMeshes(const Document& doc, const std::string& source) {
+  std::vector<Node*> deformed;
+  for (Node* object : doc.Objects())
+    if (IsDeformed(doc, object)) deformed.push_back(object);
+  if (deformed.empty())
+    throw std::runtime_error(source +
+                             ": holds no mesh that a skin or point cache deforms; nothing to "
+                             "correct");
+  return deformed;
+}
+
+PluginDeformersOff::PluginDeformersOff(const Document& doc) {
+  for (Node* node : doc.Objects())
+    if (node->type == ID_OTESSAMIRE && node->deformMode) {
+      node->deformMode = false;
+      off_.push_back(node);
+    }
+}
+
+PluginDeformersOff::~PluginDeformersOff() {
+  for (Node* node : off_) node->deformMode = true;
+}
+
 EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer) {
   RequirePluginParts();
   EvalRequest eval = request.eval;
-  const std::unique_ptr<Document> doc = LoadInput(request, eval, observer);
-  std::vector<Node*> deformed;
-  for (Node* object : doc->Objects())
-    if (IsDeformed(*doc, object)) deformed.push_back(object);
-  if (deformed.empty())
-    throw std::runtime_error(eval.source +
-                             ": holds no mesh that a skin or point cache deforms; nothing to "
-                             "correct");
+  const std::unique_ptr<Document> doc = LoadCorrectInput(request, eval, observer);
+  const std::vector<Node*> deformed = DeformedMeshes(*doc, eval.source);
   const auto equipped = Equip(*doc, deformed);
   std::map<const Node*, std::vector<Vector3>> rest;
   if (request.bindFrame) rest = PosedAt(*doc, deformed, *request.bindFrame, eval.source);
-  Bind(*doc, request, deformed, equipped, rest, observer);
+  Bind(*doc, request, deformed, equipped,
+       SettingsPerMesh(*doc, request, eval, deformed, rest, observer), rest, observer);
   eval.restMeshes = true;
   eval.restPoints = std::move(rest);
   PlanOtherFiles(*doc, request, eval);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct CorrectRequest {
   std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
+  // The settings not given in `settings` taken per mesh from tune's recommendation on its bind
+  // (rest) points and a sample of its skinned frames (tune_character.h), each said once.
+  bool autoSettings = false;
   std::optional<std::string> saveScene;  // where the corrected scene is also saved, when set
   // Smoothing weights (a vertex map the bind tags link to) and the deformers' restriction, per
   // deformed mesh: "FILE" or "MESH=FILE" (ParseMapFile), or a joint's skin weights.
@@ -60,6 +64,29 @@ struct CorrectObserver {
   EvalObserver eval;
   // Each deformed mesh in the scene's order, once bound. May be empty.
   std::function<void(const BoundMesh& mesh)> bound;
+};
+
+// The scene `request` names: its character imported (the clip's timing taken into `eval`, its
+// notes passed to the observer) or its scene loaded (the file's version noted in `eval`). Throws
+// std::invalid_argument for a clip asked of a scene, std::runtime_error for a file that cannot be
+// read or frames past the clip.
+std::unique_ptr<Document> LoadCorrectInput(const CorrectRequest& request, EvalRequest& eval,
+                                           const CorrectObserver& observer);
+
+// The polygon objects a skin or point cache beneath them deforms (not a character's rigid
+// meshes), in the scene's order. Throws std::runtime_error naming `source` when there is none.
+std::vector<Node*> DeformedMeshes(const Document& doc, const std::string& source);
+
+// Turns the plug-in's deformers off while it lives: the meshes come out as the skin poses them.
+class PluginDeformersOff {
+ public:
+  explicit PluginDeformersOff(const Document& doc);
+  PluginDeformersOff(const PluginDeformersOff&) = delete;
+  PluginDeformersOff& operator=(const PluginDeformersOff&) = delete;
+  ~PluginDeformersOff();
+
+ private:
+  std::vector<Node*> off_;
 };
 
 // Throws std::invalid_argument for a clip asked of a scene or a map at fault (correct_maps.h),

@@ -41,9 +41,10 @@ class Correction(_tessamire.Correction):
     def __init__(self, rest_points: Any, faces: Any, *, iterations: Optional[int] = None,
                  weighting: Optional[int] = None, pin_border: Optional[int] = None,
                  strength: Optional[float] = None, vertex_map: Any = None,
-                 restriction: Any = None, threads: Optional[int] = None) -> None:
+                 restriction: Any = None, threads: Optional[int] = None,
+                 settings: Optional[str] = None, frames: Any = None) -> None:
         super().__init__(rest_points, faces, iterations, weighting, pin_border, strength,
-                         vertex_map, restriction, threads)
+                         vertex_map, restriction, threads, settings, frames)
 
     def apply(self, points: Any, *, progress: Progress = None) -> Any:
         return super().apply(points, progress)

@@ -1,7 +1,7 @@
 """Detail-restoring correction of deformed meshes by the Tessamire plug-in, on numpy arrays."""
 
 import os
-from typing import Any, Callable, Optional, Sequence, Union
+from typing import Any, Callable, Literal, Optional, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -34,8 +34,13 @@ class Correction:
                  iterations: Optional[int] = None, weighting: Optional[int] = None,
                  pin_border: Optional[int] = None, strength: Optional[float] = None,
                  vertex_map: Optional[Points] = None, restriction: Optional[Points] = None,
-                 threads: Optional[int] = None) -> None:
-        """Bind `rest_points` (N, 3) with `faces`; None keeps a setting's default."""
+                 threads: Optional[int] = None, settings: Optional[Literal["auto"]] = None,
+                 frames: Optional[Points] = None) -> None:
+        """Bind `rest_points` (N, 3) with `faces`; None keeps a setting's default.
+
+        settings="auto": the settings not given take tune's recommendation on the skinned
+        `frames` (F, N, 3).
+        """
 
     def apply(self, points: Points, *, progress: Progress = None) -> npt.NDArray[np.float64]:
         """The corrected points: (N, 3) -> (N, 3), (F, N, 3) -> (F, N, 3)."""
@@ -50,6 +55,10 @@ class Correction:
     @property
     def faces(self) -> npt.NDArray[np.int32]:
         """The bound polygons, (M, 4) in the host's layout (a triangle repeats its third index)."""
+
+    @property
+    def settings(self) -> dict[str, Union[int, float, None]]:
+        """The settings set on the bind tag, given or chosen by "auto" (None: the default)."""
 
     @property
     def points_kept(self) -> int:

@@ -1,5 +1,6 @@
 """The correction on numpy arrays: the program's results, frames, inputs and refusals."""
 
+import os
 import re
 import threading
 
@@ -7,7 +8,7 @@ import numpy as np
 import pytest
 
 import tessamire
-from conftest import bend, grid
+from conftest import MODELS, bend, grid
 
 
 def test_apply_equals_the_program_bit_for_bit(wuson, program, tmp_path):
@@ -205,3 +206,40 @@ def test_one_correction_from_two_threads_is_serialised():
     for t in threads:
         t.join()
     assert mismatches == []
+
+
+def test_auto_settings_are_what_tune_recommends_for_a_characters_mesh(program, tmp_path):
+    path = os.path.join(MODELS, "FBX", "huesitos.fbx")
+    if not os.path.exists(path):
+        pytest.skip(f"{path} is missing (package assimp-testmodels)")
+    mesh = tessamire.import_character(path).meshes[0]
+    done = program("tune", path, "--quiet", "--out", str(tmp_path / "tune"))
+    assert done.returncode == 0, done.stderr
+    line = re.search(r"recommended for " + re.escape(mesh.name) +
+                     r": (\d+) rounds, weighting (\d+), pin (\d+)", done.stdout)
+    assert line, done.stdout
+    fix = tessamire.Correction(mesh.points, mesh.faces, settings="auto", frames=mesh.frames)
+    chosen = fix.settings
+    assert (chosen["iterations"], chosen["weighting"], chosen["pin_border"]) == \
+        tuple(int(g) for g in line.groups())
+    assert chosen["strength"] is None
+    given = tessamire.Correction(mesh.points, mesh.faces, settings="auto", frames=mesh.frames,
+                                 iterations=3, strength=0.5)
+    assert given.settings["iterations"] == 3 and given.settings["strength"] == 0.5
+    assert given.settings["weighting"] == chosen["weighting"]
+    assert not np.array_equal(fix.apply(mesh.frames[-1]), mesh.frames[-1])
+
+
+@pytest.mark.parametrize("settings, frames, says", [
+    ("most", "frames", "settings wants 'auto'"),
+    ("auto", None, "wants the skinned frames"),
+    ("auto", "short", "points per frame"),
+    ("auto", "none", "at least one frame"),
+])
+def test_auto_settings_refuse_what_they_cannot_tune_on(settings, frames, says):
+    points, quads = grid()
+    given = {"frames": np.stack([points, points * 1.1]), "short": np.zeros((2, 5, 3)),
+             "none": np.zeros((0, len(points), 3)), None: None}[frames]
+    with pytest.raises(ValueError, match=says):
+        tessamire.Correction(points, quads, settings=settings, frames=given)
+    assert tessamire.Correction(points, quads).settings["iterations"] is None
