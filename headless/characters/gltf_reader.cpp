@@ -15,6 +15,7 @@
 #include <assimp/Importer.hpp>
 
 #include "headless/characters/asset_io.h"
+#include "headless/characters/gltf_skin_player.h"
 #endif
 
 namespace headless {
@@ -154,13 +155,80 @@ void AddTree(const aiScene& scene, const aiNode& node, std::vector<MorphedMesh>&
     AddTree(scene, *node.mChildren[c], out, depth + 1);
 }
 
+// Frames of all meshes together past this many bytes are refused before they are played.
+constexpr Int64 kMaxSkinnedFrameBytes = Int64{4} << 30;
+
+// Each key's seconds on one timeline: an animation after another starts a step (its
+// predecessor's last key spacing, else a second) after the other's last key.
+std::vector<Float> KeySeconds(const std::vector<GlbKey>& keys) {
+  std::vector<Float> seconds(keys.size());
+  Float offset = 0.0, end = -HUGE_VAL, step = 1.0;
+  for (size_t k = 0; k < keys.size(); ++k) {
+    if (k > 0 && keys[k].animation != keys[k - 1].animation) offset = end + step - keys[k].seconds;
+    seconds[k] = offset + keys[k].seconds;
+    if (k > 0 && keys[k].animation == keys[k - 1].animation) step = seconds[k] - end;
+    end = seconds[k];
+  }
+  return seconds;
+}
+
+// A skinned glTF played at each of its keys as an engine plays it (gltf_skin_player.h): per mesh
+// its points at rest (every node at its own transform, no animation) and one frame per key.
+std::vector<MorphedMesh> ReadSkinnedGlb(const std::string& bytes) {
+  const std::shared_ptr<const GlbDocument> document = ParseGlbDocument(bytes);
+  const std::vector<PlayedGlbMesh> rest = PlayGlb(*document, -1, 0.0);
+  std::vector<MorphedMesh> meshes(rest.size());
+  std::vector<std::vector<GlbKey> > keys(rest.size());
+  std::vector<GlbKey> all;
+  Int64 bytesHeld = 0;
+  for (size_t m = 0; m < rest.size(); ++m) {
+    meshes[m].name = rest[m].name;
+    meshes[m].rest.points = rest[m].positions;
+    meshes[m].rest.polygons = GlbMeshFaces(*document, rest[m]);
+    keys[m] = GlbNodeKeys(*document, rest[m].node);
+    meshes[m].seconds = KeySeconds(keys[m]);
+    all.insert(all.end(), keys[m].begin(), keys[m].end());
+    bytesHeld += static_cast<Int64>(keys[m].size() * rest[m].positions.size() * sizeof(Vector3));
+  }
+  if (bytesHeld > kMaxSkinnedFrameBytes)
+    throw std::runtime_error("its frames would hold " + std::to_string(bytesHeld) +
+                             " bytes of points, more than " +
+                             std::to_string(kMaxSkinnedFrameBytes) + " this reader plays");
+  const auto before = [](const GlbKey& a, const GlbKey& b) {
+    return a.animation != b.animation ? a.animation < b.animation : a.seconds < b.seconds;
+  };
+  std::sort(all.begin(), all.end(), before);
+  all.erase(std::unique(all.begin(), all.end(),
+                        [](const GlbKey& a, const GlbKey& b) {
+                          return a.animation == b.animation && a.seconds == b.seconds;
+                        }),
+            all.end());
+  // One play per distinct key, its meshes handed to those keyed there.
+  std::vector<size_t> next(rest.size(), 0);
+  for (const GlbKey& key : all) {
+    std::vector<PlayedGlbMesh> played = PlayGlb(*document, key.animation, key.seconds);
+    for (size_t m = 0; m < rest.size(); ++m) {
+      if (next[m] >= keys[m].size() || keys[m][next[m]].animation != key.animation ||
+          keys[m][next[m]].seconds != key.seconds)
+        continue;
+      meshes[m].frames.push_back(std::move(played[m].positions));
+      ++next[m];
+    }
+  }
+  std::vector<MorphedMesh> out;
+  for (MorphedMesh& mesh : meshes)
+    if (!mesh.rest.polygons.empty()) out.push_back(std::move(mesh));
+  return out;
+}
+
 }  // namespace
 
 bool GlbReadingAvailable() {
   return true;
 }
 
-// Whether the JSON chunk of a binary glTF has a top-level-looking "skins" key (a name that says
+// Whether the JSON chunk of a binary glTF has a top-level-looking "skins" key, played rather than
+// read through Assimp, whose targets alone are no frames (a name that says
 // skins is a value, never followed by a colon; an escaped quote inside a name is preceded by a
 // backslash).
 static bool HoldsSkins(const std::string& glb) {
@@ -192,11 +260,16 @@ std::vector<MorphedMesh> ReadGlb(const std::string& path, const std::string& ass
     throw std::runtime_error(path + ": its header announces " + std::to_string(length) +
                              " bytes, but the file holds " + std::to_string(bytes.size()) +
                              (bytes.size() > length ? " or more" : ""));
-  if (HoldsSkins(bytes))
-    throw std::runtime_error(
-        path +
-        ": holds a skinned character, whose frames are its skin's motion plus its targets, which "
-        "this reader does not play; write it with --glb-form frames to read its frames");
+  if (HoldsSkins(bytes)) {
+    std::vector<MorphedMesh> meshes;
+    try {
+      meshes = ReadSkinnedGlb(bytes);
+    } catch (const std::runtime_error& e) {
+      throw std::runtime_error(path + ": " + e.what());
+    }
+    if (meshes.empty()) throw std::runtime_error(path + ": holds no mesh of faces");
+    return meshes;
+  }
   Assimp::Importer importer;
   // Buffers in other files come from the file's own folder's tree only, never the current folder.
   auto* io = new RootedIOSystem(path == "-" ? AssetRootForBytes(assetRoot)

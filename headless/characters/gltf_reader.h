@@ -7,6 +7,12 @@
 // weighs 1 alone, as GlbWriter keys them; a file without such keys gives frame k at k seconds.
 // Faces of 3 or 4 corners are kept as they are, longer ones split into fans from their first
 // corner; lines and points are left out.
+//
+// A skinned file (one with skins) is played as an engine plays it instead (gltf_skin_player.h):
+// per mesh its points at rest (no animation) and one frame per key of its morph weights in each
+// animation in turn (of all its channels where it has no weights), skinned with its targets in
+// the glTF's world space; an animation after another continues the timeline a key step after
+// the other's last key. Only its binary chunk is read.
 #pragma once
 
 #include <string>

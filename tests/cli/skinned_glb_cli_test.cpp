@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -153,6 +154,91 @@ TEST(SkinnedGlbCliWhole, EachMeshLiesWhereTheFilesBindPosePutsIt) {
                     4 * std::numeric_limits<float>::epsilon() * (1.0 + std::fabs(coordinates[c])))
             << mesh->mName.C_Str() << " vertex " << v;
     }
+  }
+  fs::remove_all(dir);
+}
+
+// The bytes of RFC 4648 base64 `text` (padding allowed).
+std::vector<std::uint8_t> FromBase64(const std::string& text) {
+  static const std::string kDigits =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::vector<std::uint8_t> out;
+  std::uint32_t bits = 0;
+  int held = 0;
+  for (const char c : text) {
+    const size_t digit = kDigits.find(c);
+    if (digit == std::string::npos) continue;
+    bits = bits << 6 | static_cast<std::uint32_t>(digit);
+    held += 6;
+    if (held >= 8) {
+      held -= 8;
+      out.push_back(static_cast<std::uint8_t>(bits >> held & 0xFF));
+    }
+  }
+  return out;
+}
+
+// Per frame of the page's only input, the positions it reads back: min + code * step per axis.
+std::vector<std::vector<Vector3>> PageFrames(const std::string& page, std::string* name) {
+  const std::string open = "id=\"tessamire-data\">";
+  const size_t from = page.find(open) + open.size();
+  const nlohmann::json data =
+      nlohmann::json::parse(page.substr(from, page.find("</script>", from) - from));
+  EXPECT_EQ(data["inputs"].size(), 1u);
+  *name = data["inputs"][0]["name"];
+  std::vector<std::vector<Vector3>> frames;
+  for (const auto& frame : data["inputs"][0]["positions"]) {
+    const std::vector<std::uint8_t> bytes = FromBase64(frame["data"]);
+    const std::vector<double> min = frame["min"], step = frame["step"];
+    std::vector<Vector3> points(bytes.size() / 6);
+    for (size_t i = 0; i < points.size() * 3; ++i) {
+      const double v = min[i % 3] + (bytes[2 * i] | bytes[2 * i + 1] << 8) * step[i % 3];
+      (i % 3 == 0 ? points[i / 3].x : i % 3 == 1 ? points[i / 3].y : points[i / 3].z) = v;
+    }
+    frames.push_back(std::move(points));
+  }
+  return frames;
+}
+
+// `view` of a character's default (quantised) glTF shows it as an engine plays it: per key of
+// its targets' weights one frame, each where `correct --format obj --space world` puts it.
+TEST(SkinnedGlbView, ThePageShowsEachFrameWhereTheCorrectedWorldPointsAre) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const fs::path model = "/usr/share/assimp/models/X/anim_test.x";
+  ASSERT_TRUE(fs::exists(model)) << model << " is missing (package assimp-testmodels)";
+  const fs::path dir = fs::path(::testing::TempDir()) / "skinned_glb_view";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string source = "correct " + Quoted(model.string()) + " --quiet";
+  CliRun run =
+      RunInProcess(source + " --format obj --space world --out " + Quoted((dir / "obj").string()));
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = RunInProcess(source + " --format glb --out " + Quoted((dir / "glb").string()));
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = RunInProcess("view --quiet " + Quoted((dir / "glb" / "anim_test.glb").string()) +
+                     " --out " + Quoted((dir / "page.html").string()));
+  ASSERT_EQ(run.status, 0) << run.output;
+
+  std::string name;
+  const std::vector<std::vector<Vector3>> shown = PageFrames(Slurp(dir / "page.html"), &name);
+  const std::vector<fs::path> frames = ObjFrames(dir / "obj");
+  ASSERT_GT(frames.size(), 1u);
+  ASSERT_EQ(shown.size(), frames.size()) << name;
+  for (size_t f = 0; f < frames.size(); ++f) {
+    const std::vector<Vector3> want = headless::ReadObjFile(frames[f].string()).mesh.points;
+    ASSERT_EQ(shown[f].size(), want.size()) << "frame " << f;
+    Vector3 low = want[0], high = want[0];
+    for (const Vector3& p : want) {
+      low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+      high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    const double extent = std::hypot(high.x - low.x, high.y - low.y, high.z - low.z);
+    double worst = 0.0;
+    for (size_t v = 0; v < want.size(); ++v)
+      worst =
+          std::max({worst, std::fabs(shown[f][v].x - want[v].x),
+                    std::fabs(shown[f][v].y - want[v].y), std::fabs(shown[f][v].z - want[v].z)});
+    EXPECT_LE(worst, 1e-5 * extent) << "frame " << f << " of " << frames.size();
   }
   fs::remove_all(dir);
 }
