@@ -95,7 +95,9 @@ std::optional<std::string> PictureInRoot(const AssetRoot& root, const std::strin
                                          std::string& why) {
   std::optional<std::string> file = FileInRoot(root, name, why);
   const fs::path path = platform::PathFromUtf8(name);
-  if (file || !path.is_absolute() || root.folder.empty() || !path.has_filename()) return file;
+  // Rooted without a drive ("/home/...", another machine's) counts as absolute on Windows too.
+  const bool absolute = path.is_absolute() || path.has_root_directory();
+  if (file || !absolute || root.folder.empty() || !path.has_filename()) return file;
   if (!root.byFileName) {
     root.byFileName.emplace();
     std::error_code ec;

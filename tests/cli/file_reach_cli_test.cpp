@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "headless/characters/character.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/timed_gltf.h"
 
@@ -52,6 +53,7 @@ class FileReachCli : public ::testing::Test {
 };
 
 TEST_F(FileReachCli, AGltfReadsOnlyRegularFilesInItsAssetRoot) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   Positions(dir / "chars" / "tri.bin");
   Positions(dir / "outside.bin");
   fs::create_directories(dir / "chars" / "buffers");
@@ -106,6 +108,7 @@ TEST_F(FileReachCli, AGltfReadsOnlyRegularFilesInItsAssetRoot) {
 // A binary glTF's buffers in other files are found from its own folder, not the current one, and
 // only in its tree.
 TEST_F(FileReachCli, ViewReadsABinaryGltfsFilesFromItsOwnFolder) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   Positions(dir / "chars" / "tri.bin");
   Positions(dir / "outside.bin");
   const auto glb = [&](const std::string& name, const std::string& uri) {
@@ -182,6 +185,7 @@ TEST_F(FileReachCli, NoOutputReplacesAnother) {
 // `correct`'s saved scene is checked with its results: one of a result's name in the results'
 // folder is refused before either is written.
 TEST_F(FileReachCli, CorrectsSavedSceneIsNotAResult) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
   // A skinned tube called "body", keyed over 3 frames.
   const fs::path gltf = dir / "chars" / "body.gltf";
   std::ofstream(gltf) << timed_gltf::TimedGltf({0.0f, 1.0f / 24, 2.0f / 24});
