@@ -20,18 +20,6 @@ Float SmoothStep(Float edge0, Float edge1, Float x) {
   return t * t * (3.0 - 2.0 * t);
 }
 
-// A small seeded generator (splitmix64): the same seed gives the same numbers everywhere.
-struct Seeded {
-  UInt64 state;
-  UInt64 Next() {
-    UInt64 z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  Float Unit() { return static_cast<Float>(Next() >> 11) * 0x1.0p-53; }
-};
-
 // Joint 1's weights as given, joint 0 the rest, one float32 per point each.
 std::vector<std::vector<Float32>> TwoJoints(const std::vector<Float>& second) {
   std::vector<std::vector<Float32>> w(2, std::vector<Float32>(second.size()));
@@ -177,7 +165,7 @@ ScanLikeMesh MakeScanLikeMesh(Int64 approximatePoints, UInt64 seed) {
   const std::vector<Vector3> normals = PointNormals(limb.points, limb.polygons);
   const Float edge = o.length / (limb.rings - 1);
   std::vector<Float> height(limb.points.size(), 0.0);
-  Seeded random{seed};
+  SplitMix64 random{seed};
   const Float widths[3] = {1.0, 3.0, 8.0};
   const Float heights[3] = {0.15, 0.3, 0.6};  // in edges: broader features stand taller
   for (Int32 k = 0; k < 3; ++k) {

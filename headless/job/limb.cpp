@@ -14,19 +14,6 @@ namespace {
 constexpr Float kPi = 3.14159265358979323846;
 constexpr Float kTwoPi = 2.0 * kPi;
 
-// Deterministic on every platform, unlike the standard distributions.
-struct SplitMix64 {
-  UInt64 state;
-  UInt64 Next() {
-    UInt64 z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  // Uniform in [0, 1) with 53 random bits.
-  Float Unit() { return static_cast<Float>(Next() >> 11) * (1.0 / 9007199254740992.0); }
-};
-
 struct Bump {
   Float y;
   Float angle;
