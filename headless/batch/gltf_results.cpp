@@ -16,7 +16,7 @@ GlbResults::GlbResults(std::string path, const ObjFile& rest, const FrameSource&
 
 void GlbResults::Begin() {
   vertices_ = std::make_shared<FileVertices>(ObjFileVertices(rest_));
-  restFrames_ = PointFrames(rest_.mesh.points, rest_.mesh.polygons);
+  restFrames_ = FileVertexFrames(*vertices_, rest_.mesh.points);
   if (vertices_->VertexCount() == 0)
     throw std::runtime_error(rest_.name + ": no face, so a glTF of it would hold no vertex");
   writer_.AddMesh(vertices_, FileVertexPositions(*vertices_, rest_.mesh.points),
@@ -26,7 +26,7 @@ void GlbResults::Begin() {
 void GlbResults::Write(size_t i, const InputFrame& /*frame*/, const std::vector<Vector3>& result) {
   const std::vector<Vector3> positions = FileVertexPositions(*vertices_, result);
   const std::vector<Vector3> normals =
-      FileVertexNormals(*vertices_, restFrames_, PointFrames(result, rest_.mesh.polygons));
+      FileVertexNormals(*vertices_, restFrames_, FileVertexFrames(*vertices_, result));
   writer_.AddFrame((frames_.Number(i) - origin_) / fps_, {positions}, {normals});
 }
 

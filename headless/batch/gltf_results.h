@@ -34,7 +34,7 @@ class GlbResults final : public ResultSink {
   Float origin_ = 0.0;  // the frame at 0 seconds
   Float fps_ = 30.0;
   std::shared_ptr<const FileVertices> vertices_;
-  std::vector<SurfaceFrame> restFrames_;  // per point
+  std::vector<SurfaceFrame> restFrames_;  // per file vertex
   GlbWriter writer_;
 };
 

@@ -139,6 +139,10 @@ SkinGlbWriter::Frame SkinGlbWriter::Place(Int64 frame) const {
   return {frame, -1, static_cast<Float32>(static_cast<Float>(frame - first) / options_.fps)};
 }
 
+Int64 SkinGlbWriter::TargetsPerFrame(const Mesh& mesh) const {
+  return options_.quantised && !mesh.normals.empty() ? 2 : 1;
+}
+
 SkinGlbWriter::Target SkinGlbWriter::Targeted(const Mesh& mesh, const std::vector<Matrix>& global,
                                               std::span<const Vector3> p,
                                               std::span<const Vector3> n) const {
@@ -163,8 +167,9 @@ SkinGlbWriter::Target SkinGlbWriter::Targeted(const Mesh& mesh, const std::vecto
   // Bytes per vertex: sparse values are packed, dense ones padded to 4 bytes a vertex.
   const bool q = options_.quantised, normals = !mesh.normals.empty();
   if (q) {
-    target.scale = QuantisationScale(all.positions, all.normals);
-    target.byteNormals = target.scale <= kByteNormalScale;
+    target.scale = QuantisationScale(all.positions, {});
+    target.normalScale = QuantisationScale(all.normals, {});
+    target.byteNormals = target.normalScale <= kByteNormalScale;
   }
   const Int64 normalBytes = !q ? 12 : target.byteNormals ? 3 : 6;
   const Int64 index = vertices < 65536 ? 2 : 4;
@@ -296,7 +301,7 @@ std::string TargetAccessor(const std::vector<Float32>& values, Int64 vertices, b
 
 }  // namespace
 
-std::string SkinGlbWriter::TargetJson(const Mesh& mesh, const Target& target,
+std::string SkinGlbWriter::TargetJson(const Mesh& mesh, const Target& target, Int64 zeros,
                                       GlbBuffer& buffer) const {
   const Int64 vertices = mesh.file->VertexCount();
   const Int64 kept = static_cast<Int64>(target.kept.size());
@@ -312,18 +317,24 @@ std::string SkinGlbWriter::TargetJson(const Mesh& mesh, const Target& target,
           buffer.View(buffer.AppendValues(std::span<const std::uint32_t>(target.kept)), 4 * kept);
     }
   }
-  std::string json = "{\"POSITION\":" +
-                     std::to_string(buffer.Accessor(TargetAccessor(
-                         target.positions, vertices, target.dense, kept, indices, indexType,
-                         options_.quantised ? kShortCoding : kFloatCoding, target.scale, buffer)));
-  if (!mesh.normals.empty())
-    json += ",\"NORMAL\":" + std::to_string(buffer.Accessor(TargetAccessor(
-                                 target.normals, vertices, target.dense, kept, indices, indexType,
-                                 !options_.quantised  ? kFloatCoding
-                                 : target.byteNormals ? kByteCoding
-                                                      : kShortCoding,
-                                 target.scale, buffer)));
-  return json + "}";
+  const Int64 positions = buffer.Accessor(
+      TargetAccessor(target.positions, vertices, target.dense, kept, indices, indexType,
+                     options_.quantised ? kShortCoding : kFloatCoding, target.scale, buffer));
+  if (mesh.normals.empty()) return "{\"POSITION\":" + std::to_string(positions) + "}";
+  const Int64 normals = buffer.Accessor(
+      TargetAccessor(target.normals, vertices, target.dense, kept, indices, indexType,
+                     !options_.quantised  ? kFloatCoding
+                     : target.byteNormals ? kByteCoding
+                                          : kShortCoding,
+                     options_.quantised ? target.normalScale : target.scale, buffer));
+  if (!options_.quantised)
+    return "{\"POSITION\":" + std::to_string(positions) + ",\"NORMAL\":" + std::to_string(normals) +
+           "}";
+  // Quantised, the frame is two targets, so that positions and normals each have their own scale
+  // (their weights): one of positions and one of normals, each with zeros for the other.
+  return "{\"POSITION\":" + std::to_string(positions) + ",\"NORMAL\":" + std::to_string(zeros) +
+         "},{\"POSITION\":" + std::to_string(zeros) + ",\"NORMAL\":" + std::to_string(normals) +
+         "}";
 }
 
 std::string SkinGlbWriter::MeshJson(size_t m, GlbBuffer& buffer,
@@ -354,11 +365,27 @@ std::string SkinGlbWriter::MeshJson(size_t m, GlbBuffer& buffer,
         std::to_string(buffer.Values(std::span<const Float32>(weights), kGlbFloat, "VEC4", vertices,
                                      kGlbArrayBuffer));
   }
+  Int64 zeros = -1;  // the zeros of the other half of a frame's two targets
+  if (TargetsPerFrame(mesh) == 2) {
+    // Stored, not implied by a missing view: some readers (Assimp) refuse an accessor without one.
+    const std::vector<std::uint8_t> bytes(static_cast<size_t>(4 * vertices), 0);
+    const Int64 view = buffer.View(buffer.AppendValues(std::span<const std::uint8_t>(bytes)),
+                                   4 * vertices, kGlbArrayBuffer, 4);
+    zeros = buffer.Accessor("\"bufferView\":" + std::to_string(view) +
+                            ",\"componentType\":" + std::to_string(kGlbByte) +
+                            ",\"normalized\":true,\"count\":" + std::to_string(vertices) +
+                            ",\"type\":\"VEC3\",\"min\":[0,0,0],\"max\":[0,0,0]");
+  }
   std::string targets, weights, names;
   for (size_t k = 0; k < mesh.targets.size(); ++k) {
-    targets += (k > 0 ? "," : "") + TargetJson(mesh, mesh.targets[k], buffer);
+    const std::string frame = "frame " + std::to_string(frames_[k].number);
+    targets += (k > 0 ? "," : "") + TargetJson(mesh, mesh.targets[k], zeros, buffer);
     weights += k > 0 ? ",0" : "0";
-    names += std::string(k > 0 ? "," : "") + "\"frame " + std::to_string(frames_[k].number) + "\"";
+    names += std::string(k > 0 ? "," : "") + "\"" + frame + "\"";
+    if (TargetsPerFrame(mesh) == 2) {
+      weights += ",0";
+      names += ",\"" + frame + " normals\"";
+    }
   }
   // One primitive per material, in order of first use; faces as fans from their first corner.
   const FileVertices& file = *mesh.file;
@@ -460,9 +487,13 @@ std::string SkinGlbWriter::AnimationsJson(GlbBuffer& buffer,
       const Int64 input = buffer.Values(std::span<const Float32>(times), kGlbFloat, "SCALAR",
                                         static_cast<Int64>(times.size()), 0, GlbBounds(times, 1));
       for (size_t m = 0; m < meshes_.size(); ++m) {
-        std::vector<Float32> weights(times.size() * frames, 0.0f);
-        for (size_t i = 0; i < keyed.size(); ++i)
-          weights[i * frames + keyed[i]] = meshes_[m].targets[keyed[i]].scale;
+        const Int64 per = TargetsPerFrame(meshes_[m]), row = per * frames;
+        std::vector<Float32> weights(times.size() * row, 0.0f);
+        for (size_t i = 0; i < keyed.size(); ++i) {
+          const Target& target = meshes_[m].targets[keyed[i]];
+          weights[i * row + per * keyed[i]] = target.scale;
+          if (per == 2) weights[i * row + per * keyed[i] + 1] = target.normalScale;
+        }
         const Int64 output = buffer.Values(std::span<const Float32>(weights), kGlbFloat, "SCALAR",
                                            static_cast<Int64>(weights.size()));
         add(input, output, meshNode[m], "weights");

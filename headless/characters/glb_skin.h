@@ -13,7 +13,7 @@
 // - Frames. A frame belongs to the first clip whose frames hold it and sits at
 //   (frame - clip's first frame) / fps seconds of it (or the file's own time of it, see
 //   SkinGlbOptions::frameSeconds); frames of no clip go to an animation
-//   "frames" posed at rest, at (frame - its first frame) / fps. Target k weighs 1 at frame k's
+//   "frames" posed at rest, at (frame - its first frame) / fps. Frame k's target weighs 1 at its
 //   time in its clip's animation and 0 at every other key, linearly in between.
 // - Targets. Each holds POSITION (and NORMAL where the mesh has normals) as sparse accessors
 //   over the vertices whose target reaches OmissionTolerance (or a normal's 2^-25), dense where
@@ -21,12 +21,16 @@
 //   those vertices.
 // - Costs per vertex per frame, kept vertices: float32 12 bytes of position and 12 of normal
 //   (plus 2 index bytes each below 65536 vertices, 4 above, when sparse); quantised
-//   (KHR_mesh_quantization, normalised int16 positions and int8 normals, whose scale the
-//   frame's weight carries: that target weighs the largest |value| of its positions and normals
-//   instead of 1) 8 and 4 dense, 6 and 3 sparse plus the index; positions then within
-//   scale / 65534 per coordinate; normals int16 (8 and 6) past kByteNormalScale. Per mesh
-//   4 x frames^2 bytes of weight keys, as every key holds every target's weight: at most
-//   kMaxCorrectiveFrames frames (64 MiB per mesh).
+//   (KHR_mesh_quantization, normalised int16 positions and int8 normals) 8 and 4 dense, 6 and 3
+//   sparse plus the index. A quantised frame with normals is two targets, one of positions and
+//   one of normals, sharing the index view, each weighing its own scale (the largest |value| it
+//   holds) instead of 1, and each holding for the other attribute the mesh's accessor of int8
+//   zeros (4 bytes a vertex, once): some players take a missing attribute for the rest's, and
+//   some readers refuse an accessor without data. Positions then land within their scale /
+//   65534 per coordinate whatever the normals do (a sliver face that turns over turns its
+//   normals by half a turn); normals int16 (8 and 6) past kByteNormalScale. Per mesh 4 x frames
+//   x targets bytes of weight keys, as every key holds every target's weight: at most
+//   kMaxCorrectiveFrames frames (64 MiB per mesh, 128 MiB with two targets a frame).
 #pragma once
 
 #include <memory>
@@ -45,8 +49,8 @@
 namespace headless {
 
 inline constexpr Int64 kMaxCorrectiveFrames = 4096;
-// Quantised normals are int8 while a frame's scale is at most this (within 2/254 per component,
-// under half a degree), int16 above it, where positions moving further would coarsen them.
+// Quantised normals are int8 while their scale is at most this (within 2/254 per component,
+// under half a degree), int16 above it.
 inline constexpr Float32 kByteNormalScale = 2.0f;
 
 struct SkinGlbOptions {
@@ -92,9 +96,10 @@ class SkinGlbWriter {
     std::vector<std::uint32_t> kept;  // sparse: the vertices held; dense: empty
     bool dense = true;
     std::vector<Float32> positions, normals;  // of the kept vertices (all, when dense)
-    Float32 scale = 1.0f;                     // quantised: the weight the frame is shown at
-    bool byteNormals = false;                 // quantised: normals as int8 (else int16)
-    Int64 singular = 0;                       // vertices whose blended matrix is singular
+    Float32 scale = 1.0f;        // quantised: the weight the frame's positions are shown at
+    Float32 normalScale = 1.0f;  // quantised: the weight its normals are shown at
+    bool byteNormals = false;    // quantised: normals as int8 (else int16)
+    Int64 singular = 0;          // vertices whose blended matrix is singular
   };
   struct Mesh {
     Int32 rigMesh = -1;
@@ -116,7 +121,11 @@ class SkinGlbWriter {
   Target Targeted(const Mesh& mesh, const std::vector<Matrix>& global, std::span<const Vector3> p,
                   std::span<const Vector3> n) const;
   std::string MeshJson(size_t m, GlbBuffer& buffer, const std::vector<Int32>& materialOf) const;
-  std::string TargetJson(const Mesh& mesh, const Target& target, GlbBuffer& buffer) const;
+  // 2 where a frame is a target of positions and one of normals (quantised, with normals), else 1.
+  Int64 TargetsPerFrame(const Mesh& mesh) const;
+  // The frame's target or targets (TargetsPerFrame); `zeros` the mesh's accessor of zeros.
+  std::string TargetJson(const Mesh& mesh, const Target& target, Int64 zeros,
+                         GlbBuffer& buffer) const;
   std::string SkinsJson(GlbBuffer& buffer) const;
   std::string AnimationsJson(GlbBuffer& buffer, const std::vector<Int64>& meshNode) const;
 

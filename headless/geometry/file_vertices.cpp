@@ -55,14 +55,35 @@ std::vector<Vector3> FileVertexPositions(const FileVertices& file,
   return positions;
 }
 
+std::vector<SurfaceFrame> FileVertexFrames(const FileVertices& file,
+                                           std::span<const Vector3> points) {
+  const auto at = [&](Int64 corner) -> const Vector3& {
+    return points[file.vertexPoint[file.cornerVertex[corner]]];
+  };
+  std::vector<SurfaceFrame> frames(file.vertexPoint.size());
+  std::vector<Int64> lastFace(frames.size(), -1);
+  for (Int64 f = 0; f < file.FaceCount(); ++f) {
+    const Int64 first = file.faceFirst[f], end = file.faceFirst[f + 1];
+    Vector3 area;
+    for (Int64 c = first + 1; c + 1 < end; ++c)
+      area = Add(area, Cross(Sub(at(c), at(first)), Sub(at(c + 1), at(first))));
+    for (Int64 c = first; c < end; ++c) {
+      const Int32 v = file.cornerVertex[c];
+      if (lastFace[v] == f) continue;
+      if (lastFace[v] < 0) frames[v].along = Sub(at(c + 1 < end ? c + 1 : first), at(c));
+      lastFace[v] = f;
+      frames[v].normal = Add(frames[v].normal, area);
+    }
+  }
+  return frames;
+}
+
 std::vector<Vector3> FileVertexNormals(const FileVertices& file,
                                        std::span<const SurfaceFrame> restFrames,
                                        std::span<const SurfaceFrame> currentFrames) {
   std::vector<Vector3> normals(file.normals.size());
-  for (size_t v = 0; v < normals.size(); ++v) {
-    const Int32 p = file.vertexPoint[v];
-    normals[v] = Turned(file.normals[v], restFrames[p], currentFrames[p]);
-  }
+  for (size_t v = 0; v < normals.size(); ++v)
+    normals[v] = Turned(file.normals[v], restFrames[v], currentFrames[v]);
   return normals;
 }
 

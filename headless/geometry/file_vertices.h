@@ -43,9 +43,19 @@ void CheckFileVertices(const FileVertices& file, Int64 pointCount);
 // Each vertex's position: its point's.
 std::vector<Vector3> FileVertexPositions(const FileVertices& file, std::span<const Vector3> points);
 
-// Each vertex's normal turned as the surface at its point turned, from `restFrames` to
-// `currentFrames` (one per point, PointFrames; see Turned): at rest the file's normals come back
-// as they were. Empty when the file gave no normals.
+// How the surface each vertex stands for lies at the given points: the sum of the vector areas of
+// the faces naming the vertex (each face once, in face order; a face's area is the fan from its
+// first corner), and the edge from the first corner naming the vertex to the next corner of its
+// face. A vertex takes its direction from its own faces, not from its point's: where a point is
+// shared by faces that face away from each other (two sides welded together), the point's sum
+// nearly cancels and flips as the surface moves, but each side's does not. A vertex no face names
+// gets a zero frame.
+std::vector<SurfaceFrame> FileVertexFrames(const FileVertices& file,
+                                           std::span<const Vector3> points);
+
+// Each vertex's normal turned as the surface of its faces turned, from `restFrames` to
+// `currentFrames` (one per vertex, FileVertexFrames; see Turned): at rest the file's normals come
+// back as they were. Empty when the file gave no normals.
 std::vector<Vector3> FileVertexNormals(const FileVertices& file,
                                        std::span<const SurfaceFrame> restFrames,
                                        std::span<const SurfaceFrame> currentFrames);

@@ -137,7 +137,7 @@ ResultWriter::ResultWriter(std::vector<Node*> objects, ResultOptions options, In
                        "the file again to write on its own vertices");
     }
     if (target.file != nullptr && !target.file->normals.empty())
-      target.restFrames = PointFrames(target.object->points, target.object->polygons);
+      target.restFrames = FileVertexFrames(*target.file, target.object->points);
     target.cache.format =
         options_.format == ResultFormat::kMdd ? PointCacheFormat::kMdd : PointCacheFormat::kPc2;
     targets_.push_back(std::move(target));
@@ -331,8 +331,7 @@ void ResultWriter::CheckFreeSpace() const {
 std::vector<Vector3> ResultWriter::Normals(const Target& target,
                                            std::span<const Vector3> points) const {
   if (target.restFrames.empty()) return {};
-  return FileVertexNormals(*target.file, target.restFrames,
-                           PointFrames(points, target.object->polygons));
+  return FileVertexNormals(*target.file, target.restFrames, FileVertexFrames(*target.file, points));
 }
 
 void ResultWriter::WriteRest(size_t object, std::span<const Vector3> points) {

@@ -11,7 +11,7 @@
 //
 // An object imported from a file that splits points along seams (Node::fileVertices) is written
 // on the file's own vertices: one per vertex, in the file's order, positions from their points,
-// the file's normals turned with the surface (FileVertexNormals, from the rest mesh's point
+// the file's normals turned with the surface (FileVertexNormals, from the rest mesh's vertex
 // frames to the deformed one's), its texture coordinates, faces, materials and names (OBJ and
 // glTF; the caches hold positions only). With `welded`, and for every other object, the welded
 // points are written: as plain OBJ (points and polygons), as caches of the points, or in glTF
@@ -128,7 +128,7 @@ class ResultWriter {
     Node* object = nullptr;
     std::string stem;
     std::shared_ptr<const FileVertices> file;  // null: the welded points
-    std::vector<SurfaceFrame> restFrames;      // per point, where the file has normals
+    std::vector<SurfaceFrame> restFrames;      // per file vertex, where the file has normals
     PointCache cache;
   };
   std::vector<Vector3> Normals(const Target& target, std::span<const Vector3> points) const;

@@ -242,25 +242,45 @@ TEST(GeometryFileVertices, VerticesFollowTheirPointsAndTheirNormalsTurnWithThem)
   ASSERT_EQ(positions.size(), 5u);
   EXPECT_EQ(positions[4].x, 1.0);  // the seam's second copy of point 1
   // At rest every normal comes back as the file gave it, the tilted one too, bit for bit.
-  const std::vector<headless::SurfaceFrame> rest = headless::PointFrames(points, {{{0, 1, 2, 3}}});
-  EXPECT_TRUE(Near(rest[1].normal, {0, 0, 2}));
-  EXPECT_TRUE(Near(rest[1].along, {0, 1, 0}));  // towards point 2
+  const std::vector<headless::SurfaceFrame> rest = headless::FileVertexFrames(file, points);
+  EXPECT_TRUE(Near(rest[1].normal, {0, 0, 1}));  // its one face, triangle 0 1 2
+  EXPECT_TRUE(Near(rest[1].along, {0, 1, 0}));   // towards point 2
+  EXPECT_TRUE(Near(rest[4].normal, {0, 0, 0}));  // no face names the seam's copy
   std::vector<Vector3> normals = headless::FileVertexNormals(file, rest, rest);
   for (size_t v = 0; v < normals.size(); ++v) {
     EXPECT_EQ(normals[v].y, file.normals[v].y);
     EXPECT_EQ(normals[v].z, file.normals[v].z);
   }
   // The surface turned a quarter about x: every normal turns with it.
-  std::vector<Vector3> turnedPoints;
-  for (const Vector3& p : points) turnedPoints.push_back({p.x, -p.z, p.y});
-  const std::vector<headless::SurfaceFrame> turned =
-      headless::PointFrames(turnedPoints, {{{0, 1, 2, 3}}});
-  normals = headless::FileVertexNormals(file, rest, turned);
+  const auto quarter = [](const std::vector<Vector3>& from) {
+    std::vector<Vector3> to;
+    for (const Vector3& p : from) to.push_back({p.x, -p.z, p.y});
+    return to;
+  };
+  normals =
+      headless::FileVertexNormals(file, rest, headless::FileVertexFrames(file, quarter(points)));
   EXPECT_TRUE(Near(normals[0], {0, -1, 0}));
   EXPECT_TRUE(Near(normals[3], {0, -0.8, 0.6}));
   headless::FileVertices bare = file;
   bare.normals.clear();
-  EXPECT_TRUE(headless::FileVertexNormals(bare, rest, turned).empty());
+  EXPECT_TRUE(headless::FileVertexNormals(bare, rest, rest).empty());
+
+  // Two sides welded on the same points: the points' own normals cancel, each side's do not, and
+  // each side's normal turns with it.
+  headless::FileVertices sides;
+  sides.vertexPoint = {0, 1, 2, 3, 0, 3, 2, 1};
+  sides.normals = {{0, 0, 1},  {0, 0, 1},  {0, 0, 1},  {0, 0, 1},
+                   {0, 0, -1}, {0, 0, -1}, {0, 0, -1}, {0, 0, -1}};
+  sides.faceFirst = {0, 4, 8};
+  sides.cornerVertex = {0, 1, 2, 3, 4, 5, 6, 7};
+  sides.faceMaterial = {-1, -1};
+  const std::vector<headless::SurfaceFrame> sidesRest = headless::FileVertexFrames(sides, points);
+  normals = headless::FileVertexNormals(sides, sidesRest,
+                                        headless::FileVertexFrames(sides, quarter(points)));
+  for (size_t v = 0; v < 4; ++v) {
+    EXPECT_TRUE(Near(normals[v], {0, -1, 0})) << v;
+    EXPECT_TRUE(Near(normals[v + 4], {0, 1, 0})) << v + 4;
+  }
 }
 
 TEST(GeometryMesh, NormalsTurnWithTheSurfaceAboutItsNormalToo) {
