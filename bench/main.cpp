@@ -3,13 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "bench/batch_bench.h"
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
 #include "headless/entries/framework.h"
-#include "source/tessamireThreads/wide_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 
 namespace {
 
@@ -66,8 +67,10 @@ void PrintSummary(bool haveOpenMesh) {
   using bench::BusyMark;
   using bench::Has;
   using bench::Median;
-  std::printf("\nmedians (ms) on %d workers, %d-bit lanes:\n", headless::WorkerCount(),
-              64 * static_cast<int>(ActiveLaneWidth()));
+  std::printf(
+      "\nmedians (ms) on %d workers; stages in %d-bit lanes, evaluations in the plug-in's "
+      "widest:\n",
+      headless::WorkerCount(), 64 * static_cast<int>(ActiveLaneWidth()));
   for (const char* mesh : {"torus100k", "torus1M", "torus4M", "limb"}) {
     const std::string m = mesh;
     std::printf(
@@ -160,10 +163,41 @@ void PrintSummary(bool haveOpenMesh) {
   PrintMachine();
 }
 
+// Takes --lanes=128, 256 or 512 out of the arguments and forces that width on the core linked
+// into the bench (its stages and kernels; the loaded plug-in runs the widest it has). False,
+// saying why, on a value that is no width or a width the processor or build lacks.
+bool TakeLanesFlag(int& argc, char** argv) {
+  constexpr const char* kFlag = "--lanes=";
+  int kept = 1;
+  bool ok = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], kFlag, std::strlen(kFlag)) != 0) {
+      argv[kept++] = argv[i];
+      continue;
+    }
+    const std::string bits = argv[i] + std::strlen(kFlag);
+    const LaneWidth width = bits == "128"   ? LaneWidth::kPairs
+                            : bits == "256" ? LaneWidth::kWide
+                                            : LaneWidth::kWide512;
+    if (bits != "128" && bits != "256" && bits != "512") {
+      std::fprintf(stderr, "--lanes=%s: the lane width is 128, 256 or 512 bits\n", bits.c_str());
+      ok = false;
+    } else if (ForceLaneWidth(width) != width) {
+      std::fprintf(stderr, "--lanes=%s: this processor or build has no %s-bit lanes\n",
+                   bits.c_str(), bits.c_str());
+      ok = false;
+    }
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  if (!TakeLanesFlag(argc, argv)) return 1;
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   // The batch group first: the groups of millions of points free gigabytes, which a virtual
   // machine may hand back to its host, and the batch runs' fresh pages then come back slowly.

@@ -8,7 +8,7 @@
 
 #include "source/tessamireThreads/frames.h"
 #include "source/tessamireThreads/vector_ops.h"
-#include "source/tessamireThreads/wide_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 #include "tests/support/core_fixture.h"
 
 namespace {
