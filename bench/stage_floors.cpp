@@ -175,13 +175,13 @@ StageCost CostOf(const std::string& stage, const MeshShape& s) {
     return {f, f, 12 * f, 11 * f, 24 + 16 * f + 24 * f};
   }
   if (stage == "frames+apply") {
-    // Gathering: the normals summed (3 adds a corner), 1 / n. The axes: the mean normal (3
-    // multiplies), the tangent hint (9 adds), two cross products (12 multiplies, 6 adds), six
-    // normalisations (each 6 multiplies, 2 adds, a square root and a division). Decoding: a cross
-    // product and the determinant (9 multiplies, 5 adds), T (9 and 9), the blend with P (6
+    // Gathering: the normals summed (3 adds a corner; 1 / n comes from a table). The axes: the mean
+    // normal (3 multiplies), the tangent hint (9 adds), two cross products (12 multiplies, 6 adds),
+    // six normalisations (each 6 multiplies, 2 adds, a square root and a division). Decoding: a
+    // cross product and the determinant (9 multiplies, 5 adds), T (9 and 9), the blend with P (6
     // multiplies, 4 adds). Reads the offsets, lists, normals, polygons, smoothed points,
     // differences and points; writes the points.
-    return {6, 7, 3 + 12 + 36 + 9 + 9 + 6, 3 * c + 9 + 6 + 12 + 5 + 9 + 4,
+    return {6, 6, 3 + 12 + 36 + 9 + 9 + 6, 3 * c + 9 + 6 + 12 + 5 + 9 + 4,
             8 + 4 * c + 24 * f + 16 * f + 24 + 24 + 24 + 24};
   }
   return {};

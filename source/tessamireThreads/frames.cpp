@@ -110,6 +110,21 @@ struct VertexFramePass {
   Frame* frames;        // one per point, or null when the frames go to a sink
 };
 
+// 1/n for the polygon counts a point usually has, each divided once when the core is built: the
+// same correctly rounded quotients as dividing, without a division per point.
+constexpr Int32 kInverseCounts = 16;
+constexpr std::array<Float, kInverseCounts> InverseCounts() {
+  std::array<Float, kInverseCounts> inverse{};
+  inverse[0] = 1.0;  // no polygon: the sum is zero and stays unscaled
+  for (Int32 n = 1; n < kInverseCounts; ++n) inverse[n] = 1.0 / static_cast<Float>(n);
+  return inverse;
+}
+constexpr std::array<Float, kInverseCounts> kInverseCount = InverseCounts();
+
+inline Float InverseCount(Int32 n) {
+  return n < kInverseCounts ? kInverseCount[n] : 1.0 / static_cast<Float>(n);
+}
+
 // What point i's axes need, in the one-point rule's order: the normals summed in list order.
 inline FrameInput Gather(const VertexFramePass& pass, Int64 i) {
   // A point lies on at most polygonCount polygons, so the count fits in 32 bits.
@@ -119,7 +134,7 @@ inline FrameInput Gather(const VertexFramePass& pass, Int64 i) {
   Vector3 sum{0.0, 0.0, 0.0};
   for (Int32 k = 0; k < n; ++k) sum = vmath::Add(sum, pass.normals[list[k]]);
   in.normalSum = sum;
-  in.inverseCount = n > 0 ? 1.0 / static_cast<Float>(n) : 1.0;
+  in.inverseCount = InverseCount(n);
   in.here = pass.smoothed[i];
   in.first = in.here;
   in.second = in.here;
