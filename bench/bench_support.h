@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "headless/geometry/mesh.h"
 #include "headless/entries/plugin_host.h"
+#include "headless/geometry/mesh.h"
 #include "headless/scene/scene.h"
 #include "host/abi/ids.h"
 #include "host/abi/types.h"

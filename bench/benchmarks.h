@@ -26,6 +26,9 @@ bool HaveOpenMesh();
 // tag's passes at each of kRigRounds, on one worker and on all.
 inline constexpr const char* kRigSizes[] = {"10k", "50k", "200k", "1M"};
 inline constexpr Int32 kRigRounds[] = {2, 16};
+// Also a rig of kRigMeshes tori of 10,000 points evaluated together ("rigmany:1" and "rigmany:all":
+// the seconds of one frame of them all).
+inline constexpr int kRigMeshes = 30;
 void RegisterRigBenchmarks();
 // The name of the figure holding the seconds of each evaluation of one row (workers 1, or 0 for
 // all).

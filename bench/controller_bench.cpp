@@ -12,6 +12,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
+#include "bench/stage_floors.h"
 #include "headless/entries/framework.h"
 #include "headless/entries/host_table.h"
 #include "host/binding/binding.h"
@@ -36,6 +37,15 @@ struct StageBuffers {
   std::vector<Vector3> differences;
   std::vector<CPolygon> polygons;  // the kept copy the polygons are compared with
 };
+
+// The mesh's counts per point, for the stages' floors.
+MeshShape ShapeOf(const Mesh& m, const NeighbourLists& lists) {
+  const double points = static_cast<double>(m.points.size());
+  double corners = 0.0;
+  for (const CPolygon& p : m.polygons) corners += p.c == p.d ? 3.0 : 4.0;
+  return {points, static_cast<double>(lists.start[static_cast<Int64>(m.points.size())]) / points,
+          static_cast<double>(m.polygons.size()) / points, corners / points};
+}
 
 void Stages(benchmark::State& state, const std::string& mesh) {
   BindInProcess();
@@ -69,6 +79,7 @@ void Stages(benchmark::State& state, const std::string& mesh) {
     if (!BuildNeighbourhoods(m.polygons, n, *adjacency.get(), lists, border))
       state.SkipWithError("neighbour lists");
     Record(p + "lists", Seconds(t));
+    RecordShape(mesh, ShapeOf(m, lists));
 
     t = Clock::now();
     if (!SamePolygons(b.polygons, m.polygons)) state.SkipWithError("compare");
@@ -116,6 +127,7 @@ void PassVersusPeer(benchmark::State& state, const std::string& mesh) {
     if (peer >= 0.0) Record("openmesh:" + mesh, peer);
     state.SetIterationTime(Seconds(total));
   }
+  Record("points:" + mesh, static_cast<double>(RestMesh(mesh).points.size()));
   state.counters["1worker_ms"] = Median("uniform:" + mesh + ":1worker") * 1e3;
   state.counters["allworkers_ms"] = Median("uniform:" + mesh + ":allworkers") * 1e3;
   state.counters["peer_ms"] = Median("openmesh:" + mesh) * 1e3;

@@ -247,10 +247,21 @@ void SideBySide(benchmark::State& state) {
     EvaluateOnce(state, scene);
     time(figure, [&] { EvaluateOnce(state, scene); });
   };
+  // The same, keeping where each worker's time went in the timed one (`label`: "all" or "1").
+  auto split = [&](const char* figure, BoundScene& scene, const std::string& label) {
+    EvaluateOnce(state, scene);
+    headless::ResetWorkerTimes();
+    time(figure, [&] { EvaluateOnce(state, scene); });
+    const headless::WorkerTimes times = headless::GetWorkerTimes();
+    Record("side:loops:" + label, times.loopSeconds);
+    Record("side:workers:" + label, static_cast<double>(times.busySeconds.size()));
+    for (size_t k = 0; k < times.busySeconds.size(); ++k)
+      Record("side:busy:" + label + ":" + std::to_string(k), times.busySeconds[k]);
+  };
   for (auto _ : state) {
     const Clock::time_point total = Clock::now();
     headless::SetWorkerCount(0);
-    steady("side:eval1M", m1);
+    split("side:eval1M", m1, "all");
     // A new deformer keeps nothing: its evaluation builds the topology, and keeps it for the
     // next iteration's.
     FreshDeformer(m1);
@@ -259,7 +270,7 @@ void SideBySide(benchmark::State& state) {
     time("side:minimal1M", [&] { minimal.Run(); });
     steady("side:eval4M", m4);
     headless::SetWorkerCount(1);
-    steady("side:eval1M1worker", m1);
+    split("side:eval1M1worker", m1, "1");
     headless::SetWorkerCount(0);
     time("side:baseline1M", [&] {
       benchmark::DoNotOptimize(baseline::Evaluate(posed, faces, differences, settings));

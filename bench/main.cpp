@@ -3,13 +3,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "bench/batch_bench.h"
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
+#include "bench/stage_floors.h"
 #include "headless/entries/framework.h"
-#include "source/tessamireThreads/wide_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 
 namespace {
 
@@ -51,6 +53,23 @@ void PrintRigTable() {
   }
 }
 
+// The rig of many small meshes: frames of them all per second, and what a mesh and a point cost
+// there beside the same torus alone at 10,000 points.
+void PrintManyMeshes() {
+  if (!bench::Has("rigmany:all")) return;
+  const double points = 10000.0 * bench::kRigMeshes;
+  std::printf(
+      "\nrig of %d meshes of 10,000 points (2 passes), evaluations of the whole rig per second: "
+      "1 worker %.1f, %d workers %.1f (%.1f us a mesh, %.1f ns a point; one torus10k alone: "
+      "%.1f ns a point)%s\n",
+      bench::kRigMeshes, Ratio(1.0, bench::Median("rigmany:1")), headless::WorkerCount(),
+      Ratio(1.0, bench::Median("rigmany:all")),
+      bench::Median("rigmany:all") / bench::kRigMeshes * 1e6,
+      bench::Median("rigmany:all") / points * 1e9,
+      bench::Median(bench::RigFigure("torus10k", 2, 0)) / 10000.0 * 1e9,
+      bench::BusyMark("Rig/30xtorus10k").c_str());
+}
+
 // The machine during every group: whether other work shared it.
 void PrintMachine() {
   std::printf(
@@ -62,12 +81,61 @@ void PrintMachine() {
                 share.Busy() ? "  BUSY" : "");
 }
 
+// Both uniform passes of torus1M in ns per point, so that the ratio can be read on any machine.
+void PrintPeerPass(bool haveOpenMesh) {
+  const double points = bench::Median("points:torus1M");
+  const auto ns = [points](const std::string& figure) {
+    return Ratio(bench::Median(figure), points) * 1e9;
+  };
+  std::printf("  uniform pass torus1M (ns per point): all workers %.2f, 1 worker %.2f, OpenMesh ",
+              ns("uniform:torus1M:allworkers"), ns("uniform:torus1M:1worker"));
+  if (haveOpenMesh)
+    std::printf("%.2f (1 worker)\n", ns("openmesh:torus1M"));
+  else
+    std::printf("not installed\n");
+}
+
+// Each worker's time in the side-by-side 1M evaluations: inside loop chunks (busy), in loops but
+// not in a chunk (waiting to be woken or for the others to finish), and outside any loop.
+void PrintWorkerSplit() {
+  using bench::Median;
+  if (!bench::Has("side:loops:all")) return;
+  std::printf(
+      "\nworkers in the side-by-side 1M evaluation (ms; busy: in loop chunks; waiting: in a loop "
+      "but not in a chunk; serial: outside loops, on one worker):\n");
+  double busyTotal[2] = {0.0, 0.0};
+  int row = 0;
+  for (const char* label : {"all", "1"}) {
+    const std::string l = label;
+    const double eval = Median(l == "all" ? "side:eval1M" : "side:eval1M1worker");
+    const double loops = Median("side:loops:" + l);
+    const int workers = static_cast<int>(Median("side:workers:" + l));
+    std::printf("  %d worker%s: eval %.2f, in loops %.2f, serial %.2f;", workers,
+                workers == 1 ? " " : "s", eval * 1e3, loops * 1e3, (eval - loops) * 1e3);
+    for (int k = 0; k < workers; ++k) {
+      const double busy = Median("side:busy:" + l + ":" + std::to_string(k));
+      busyTotal[row] += busy;
+      std::printf("  worker %d busy %.2f waiting %.2f", k, busy * 1e3, (loops - busy) * 1e3);
+    }
+    std::printf("\n");
+    ++row;
+  }
+  // With little waiting, a speed-up short of the worker count means the work itself slowed when
+  // the workers shared the machine: the memory's (or the cores' shared units'), not idleness.
+  std::printf(
+      "  busy time of all workers together / of 1 worker: %.2f (1.00: the work did not slow)\n",
+      Ratio(busyTotal[0], busyTotal[1]));
+}
+
 void PrintSummary(bool haveOpenMesh) {
   using bench::BusyMark;
   using bench::Has;
   using bench::Median;
-  std::printf("\nmedians (ms) on %d workers, %d-bit lanes:\n", headless::WorkerCount(),
-              64 * static_cast<int>(ActiveLaneWidth()));
+  bench::PrintLaneKernels();
+  std::printf(
+      "\nmedians (ms) on %d workers; stages in %d-bit lanes, evaluations in the plug-in's "
+      "widest:\n",
+      headless::WorkerCount(), 64 * static_cast<int>(ActiveLaneWidth()));
   for (const char* mesh : {"torus100k", "torus1M", "torus4M", "limb"}) {
     const std::string m = mesh;
     std::printf(
@@ -85,10 +153,9 @@ void PrintSummary(bool haveOpenMesh) {
         "  normals %.2f  frames+apply %.2f%s\n",
         Ms(s + "adjacency"), Ms(s + "lists"), Ms(s + "compare"), Ms(s + "pass1"), Ms(s + "pass2"),
         Ms(s + "normals"), Ms(s + "frames+apply"), bench::BusyMark("Stages/" + m).c_str());
+    bench::PrintStageFloors(m, headless::WorkerCount());
   }
-  std::printf("  uniform pass torus1M: all workers %.2f, 1 worker %.2f, OpenMesh %s\n",
-              Ms("uniform:torus1M:allworkers"), Ms("uniform:torus1M:1worker"),
-              haveOpenMesh ? std::to_string(Ms("openmesh:torus1M")).c_str() : "not installed");
+  PrintPeerPass(haveOpenMesh);
   std::printf("  1 worker and all workers bit-identical: torus1M %s, limb %s\n",
               Identical("torus1M"), Identical("limb"));
   std::printf("  result fingerprints: torus100k %.0f, torus1M %.0f, torus4M %.0f, limb %.0f\n",
@@ -114,6 +181,7 @@ void PrintSummary(bool haveOpenMesh) {
   }
 
   PrintRigTable();
+  PrintManyMeshes();
 
   // The ratios come from the side-by-side benchmarks, whose figures share every iteration.
   const double eval1M = Median("side:eval1M");
@@ -124,6 +192,7 @@ void PrintSummary(bool haveOpenMesh) {
       side.c_str(), Ms("side:eval1M"), Ms("side:eval1Mrebuilt"), Ms("side:eval1M1worker"),
       Ms("side:floor1M"), Ms("side:minimal1M"), Median("minimalperpoint:torus1M"),
       Ms("side:eval4M"), Ms("side:baseline1M"));
+  PrintWorkerSplit();
   std::printf(
       "\nratios (targets in brackets; [busy]: taken while other work held the machine, "
       "no evidence either way):\n");
@@ -160,14 +229,46 @@ void PrintSummary(bool haveOpenMesh) {
   PrintMachine();
 }
 
+// Takes --lanes=128, 256 or 512 out of the arguments and forces that width on the core linked
+// into the bench (its stages and kernels; the loaded plug-in runs the widest it has). False,
+// saying why, on a value that is no width or a width the processor or build lacks.
+bool TakeLanesFlag(int& argc, char** argv) {
+  constexpr const char* kFlag = "--lanes=";
+  int kept = 1;
+  bool ok = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], kFlag, std::strlen(kFlag)) != 0) {
+      argv[kept++] = argv[i];
+      continue;
+    }
+    const std::string bits = argv[i] + std::strlen(kFlag);
+    const LaneWidth width = bits == "128"   ? LaneWidth::kPairs
+                            : bits == "256" ? LaneWidth::kWide
+                                            : LaneWidth::kWide512;
+    if (bits != "128" && bits != "256" && bits != "512") {
+      std::fprintf(stderr, "--lanes=%s: the lane width is 128, 256 or 512 bits\n", bits.c_str());
+      ok = false;
+    } else if (ForceLaneWidth(width) != width) {
+      std::fprintf(stderr, "--lanes=%s: this processor or build has no %s-bit lanes\n",
+                   bits.c_str(), bits.c_str());
+      ok = false;
+    }
+  }
+  argc = kept;
+  argv[argc] = nullptr;
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  if (!TakeLanesFlag(argc, argv)) return 1;
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   // The batch group first: the groups of millions of points free gigabytes, which a virtual
   // machine may hand back to its host, and the batch runs' fresh pages then come back slowly.
   bench::RegisterBatchBenchmarks();
+  bench::RegisterFloorBenchmarks();
   bench::RegisterStageBenchmarks();
   bench::RegisterEvaluationBenchmarks();
   bench::RegisterRigBenchmarks();

@@ -234,8 +234,43 @@ struct Job {
 
 thread_local bool t_insideLoop = false;
 
-// Claims chunks from sub-range `first` and then from every other sub-range in turn.
-void Work(Job& job, Int32 first) {
+// The sums GetWorkerTimes reports, in nanoseconds; each worker adds to its own slot only.
+struct TimeBooks {
+  std::atomic<Int64> loopNs{0};
+  std::atomic<Int64> loops{0};
+  std::atomic<Int32> widest{0};
+  std::atomic<Int64> busyNs[kTimedWorkers] = {};
+};
+TimeBooks& Times() {
+  static TimeBooks books;
+  return books;
+}
+
+Int64 NanosecondsSince(std::chrono::steady_clock::time_point from) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                              from)
+      .count();
+}
+
+void CountBusy(Int32 worker, std::chrono::steady_clock::time_point from) {
+  if (worker < kTimedWorkers)
+    Times().busyNs[worker].fetch_add(NanosecondsSince(from), std::memory_order_relaxed);
+}
+
+void CountLoop(Int32 workers, std::chrono::steady_clock::time_point from) {
+  TimeBooks& books = Times();
+  books.loopNs.fetch_add(NanosecondsSince(from), std::memory_order_relaxed);
+  books.loops.fetch_add(1, std::memory_order_relaxed);
+  Int32 widest = books.widest.load(std::memory_order_relaxed);
+  while (workers > widest &&
+         !books.widest.compare_exchange_weak(widest, workers, std::memory_order_relaxed)) {
+  }
+}
+
+// Claims chunks from sub-range `first` and then from every other sub-range in turn, as worker
+// `worker`.
+void Work(Job& job, Int32 first, Int32 worker) {
+  const auto start = std::chrono::steady_clock::now();
   t_insideLoop = true;
   for (Int32 k = 0; k < job.rangeCount; ++k) {
     SubRange& range = job.ranges[(first + k) % job.rangeCount];
@@ -246,6 +281,7 @@ void Work(Job& job, Int32 first) {
     }
   }
   t_insideLoop = false;
+  CountBusy(worker, start);
 }
 
 class Pool {
@@ -270,11 +306,13 @@ class Pool {
       busy_ = static_cast<Int32>(threads_.size());
       ++generation_;
     }
+    const auto start = std::chrono::steady_clock::now();
     wake_.notify_all();
-    Work(job, 0);
+    Work(job, 0, 0);
     std::unique_lock<std::mutex> lock(mutex_);
     done_.wait(lock, [this] { return busy_ == 0; });
     job_ = nullptr;
+    CountLoop(workers, start);
     return true;
   }
 
@@ -314,7 +352,7 @@ class Pool {
         seen = generation_;
         job = job_;
       }
-      Work(*job, index % job->rangeCount);
+      Work(*job, index % job->rangeCount, index);
       std::lock_guard<std::mutex> lock(mutex_);
       if (--busy_ == 0) done_.notify_one();
     }
@@ -452,10 +490,36 @@ void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body) {
   // One worker, a loop inside a loop body, the pool busy with another thread's loop or not to
   // be had: the same chunks in order, on the caller.
   const bool outer = !t_insideLoop;
+  const auto start = std::chrono::steady_clock::now();
   t_insideLoop = true;
   for (Int64 begin = 0; begin < count; begin += granularity)
     body(context, begin, std::min(begin + granularity, count));
   t_insideLoop = !outer;
+  // Only a loop of its own counts: one inside a loop body is already in its worker's busy time.
+  if (outer) {
+    CountBusy(0, start);
+    CountLoop(1, start);
+  }
+}
+
+void ResetWorkerTimes() {
+  TimeBooks& books = Times();
+  books.loopNs.store(0, std::memory_order_relaxed);
+  books.loops.store(0, std::memory_order_relaxed);
+  books.widest.store(0, std::memory_order_relaxed);
+  for (std::atomic<Int64>& busy : books.busyNs) busy.store(0, std::memory_order_relaxed);
+}
+
+WorkerTimes GetWorkerTimes() {
+  const TimeBooks& books = Times();
+  WorkerTimes times;
+  times.loopSeconds = static_cast<double>(books.loopNs.load(std::memory_order_relaxed)) * 1e-9;
+  times.loops = books.loops.load(std::memory_order_relaxed);
+  const Int32 widest = std::min(books.widest.load(std::memory_order_relaxed), kTimedWorkers);
+  for (Int32 w = 0; w < widest; ++w)
+    times.busySeconds.push_back(
+        static_cast<double>(books.busyNs[w].load(std::memory_order_relaxed)) * 1e-9);
+  return times;
 }
 
 namespace {

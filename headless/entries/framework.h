@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "host/abi/table.h"
 
@@ -94,5 +95,18 @@ using LoopBody = void (*)(void* context, Int64 begin, Int64 end) noexcept;
 // caller runs the chunks in order. One loop runs on the pool at a time: a loop whose caller finds
 // another thread's loop on it runs its chunks in order on its caller too, rather than wait.
 void ParallelFor(Int64 count, Int64 granularity, void* context, LoopBody body);
+
+// Where the workers' time went, summed over the loops since ResetWorkerTimes: each loop's wall
+// time (from its start to its last chunk's end), and each worker's time inside its chunks (busy).
+// A worker's loop time less its busy time is time it waited: to be woken, or for the others to
+// finish. Workers past kTimedWorkers are not counted.
+inline constexpr Int32 kTimedWorkers = 64;
+struct WorkerTimes {
+  double loopSeconds = 0.0;
+  Int64 loops = 0;
+  std::vector<double> busySeconds;  // one per worker of the widest loop since the reset
+};
+void ResetWorkerTimes();
+WorkerTimes GetWorkerTimes();
 
 }  // namespace headless

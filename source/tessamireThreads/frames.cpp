@@ -1,12 +1,14 @@
 #include "source/tessamireThreads/frames.h"
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 #include "host/binding/parallel.h"
 #include "source/tessamireThreads/frame_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 #include "source/tessamireThreads/neighbourhoods.h"
 #include "source/tessamireThreads/vector_ops.h"
-#include "source/tessamireThreads/wide_lanes.h"
 
 Vector3 FaceNormal(std::span<const Vector3> positions, const CPolygon& polygon) {
   const Vector3& a = positions[polygon.a];
@@ -32,20 +34,16 @@ struct NormalPass {
   std::span<Vector3> normals;
 };
 
-// Polygons [begin, end): eight or four at a time in the widest lanes in use, the rest one by one;
-// each normal's bits are FaceNormal's, so how the range is cut changes nothing.
+// Polygons [begin, end) in groups of the widest lanes in use, then of each narrower table, the
+// rest one by one; each normal's bits are FaceNormal's, so how the range is cut changes nothing.
 void NormalChunk(void* context, Int64 begin, Int64 end) noexcept {
   const NormalPass& pass = *static_cast<const NormalPass*>(context);
-  const LaneWidth width = ActiveLaneWidth();
   const Vector3* positions = pass.positions.data();
   Int64 j = begin;
-  if (width == LaneWidth::kWide512) {
-    for (; j + 7 < end; j += 8)
-      FaceNormals512(positions, pass.polygons.data() + j, pass.normals.data() + j);
-  }
-  if (width != LaneWidth::kPairs) {
-    for (; j + 3 < end; j += 4)
-      FaceNormalsWide(positions, pass.polygons.data() + j, pass.normals.data() + j);
+  for (const LaneKernels* lanes = &ActiveLanes(); lanes != nullptr; lanes = lanes->narrower) {
+    if (lanes->faceNormals == nullptr) continue;
+    for (; j + lanes->framePoints <= end; j += lanes->framePoints)
+      lanes->faceNormals(positions, pass.polygons.data() + j, pass.normals.data() + j);
   }
   for (; j < end; ++j) pass.normals[j] = FaceNormal(pass.positions, pass.polygons[j]);
 }
@@ -112,6 +110,21 @@ struct VertexFramePass {
   Frame* frames;        // one per point, or null when the frames go to a sink
 };
 
+// 1/n for the polygon counts a point usually has, each divided once when the core is built: the
+// same correctly rounded quotients as dividing, without a division per point.
+constexpr Int32 kInverseCounts = 16;
+constexpr std::array<Float, kInverseCounts> InverseCounts() {
+  std::array<Float, kInverseCounts> inverse{};
+  inverse[0] = 1.0;  // no polygon: the sum is zero and stays unscaled
+  for (Int32 n = 1; n < kInverseCounts; ++n) inverse[n] = 1.0 / static_cast<Float>(n);
+  return inverse;
+}
+constexpr std::array<Float, kInverseCounts> kInverseCount = InverseCounts();
+
+inline Float InverseCount(Int32 n) {
+  return n < kInverseCounts ? kInverseCount[n] : 1.0 / static_cast<Float>(n);
+}
+
 // What point i's axes need, in the one-point rule's order: the normals summed in list order.
 inline FrameInput Gather(const VertexFramePass& pass, Int64 i) {
   // A point lies on at most polygonCount polygons, so the count fits in 32 bits.
@@ -121,7 +134,7 @@ inline FrameInput Gather(const VertexFramePass& pass, Int64 i) {
   Vector3 sum{0.0, 0.0, 0.0};
   for (Int32 k = 0; k < n; ++k) sum = vmath::Add(sum, pass.normals[list[k]]);
   in.normalSum = sum;
-  in.inverseCount = n > 0 ? 1.0 / static_cast<Float>(n) : 1.0;
+  in.inverseCount = InverseCount(n);
   in.here = pass.smoothed[i];
   in.first = in.here;
   in.second = in.here;
@@ -142,33 +155,35 @@ inline void Store(const FrameAxes& axes, Frame& frame) {
   frame.axis3 = axes.axis3;
 }
 
-// Points [begin, end) eight, four, then two at a time as the lanes in use allow: they share the
-// latency of their square roots and divisions; each point's bits are those of the one-point rule,
-// so how the range is cut changes nothing. `out` takes the groups of eight and of four (a false
-// answer: not taken) and the single points' axes.
+// The inputs of points i .. i + N - 1, built in place: a default-constructed array would be
+// cleared first, a visible cost here.
+template <std::size_t... K>
+inline std::array<FrameInput, sizeof...(K)> GatherGroup(const VertexFramePass& pass, Int64 i,
+                                                        std::index_sequence<K...>) {
+  return {Gather(pass, i + static_cast<Int64>(K))...};
+}
+
+// Groups of N points from i while they fit before `end`; answers where they stopped.
+template <std::size_t N, typename Out>
+inline Int64 Groups(const VertexFramePass& pass, const LaneKernels& lanes, Int64 i, Int64 end,
+                    Out& out) {
+  for (; i + static_cast<Int64>(N) <= end; i += static_cast<Int64>(N))
+    out.Group(lanes, GatherGroup(pass, i, std::make_index_sequence<N>()).data(), i);
+  return i;
+}
+
+// Points [begin, end) in groups of the widest lanes in use, then of each narrower table, then two
+// at a time and one: the points of a group share the latency of their square roots and divisions;
+// each point's bits are those of the one-point rule, so how the range is cut changes nothing.
+// `out` takes the groups (with the table that runs them) and the single points' axes.
 template <typename Out>
 void EachAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Out& out) {
-  const LaneWidth width = ActiveLaneWidth();
   Int64 i = begin;
-  if (width == LaneWidth::kWide512) {
-    for (; i + 7 < end; i += 8) {
-      // Built in place: a default-constructed array would be cleared first, a visible cost here.
-      const FrameInput in[8] = {Gather(pass, i),     Gather(pass, i + 1), Gather(pass, i + 2),
-                                Gather(pass, i + 3), Gather(pass, i + 4), Gather(pass, i + 5),
-                                Gather(pass, i + 6), Gather(pass, i + 7)};
-      out.Eight(in, i);
-    }
-  }
-  for (; i + 3 < end; i += 4) {
-    const FrameInput in[4] = {Gather(pass, i), Gather(pass, i + 1), Gather(pass, i + 2),
-                              Gather(pass, i + 3)};
-    if (width != LaneWidth::kPairs && out.FourWide(in, i)) continue;
-    FrameAxes axes[4];
-    if (width != LaneWidth::kPairs)
-      FrameAxesOfFourWide(in, axes);
-    else
-      FrameAxesOfFour(in, axes);
-    for (Int64 k = 0; k < 4; ++k) out.One(axes[k], i + k);
+  for (const LaneKernels* lanes = &ActiveLanes(); lanes != nullptr; lanes = lanes->narrower) {
+    if (lanes->framePoints == 8)
+      i = Groups<8>(pass, *lanes, i, end, out);
+    else if (lanes->framePoints == 4)
+      i = Groups<4>(pass, *lanes, i, end, out);
   }
   for (; i + 1 < end; i += 2) {
     FrameAxes a;
@@ -180,16 +195,18 @@ void EachAxes(const VertexFramePass& pass, Int64 begin, Int64 end, Out& out) {
   if (i < end) out.One(FrameAxesOf(Gather(pass, i)), i);
 }
 
+// The widest group a table takes.
+inline constexpr Int32 kWidestGroup = 8;
+
 // The axes into frames[0, end - begin).
 struct StoredAxes {
   Frame* frames;
   Int64 begin;
-  void Eight(const FrameInput in[8], Int64 i) {
-    FrameAxes axes[8];
-    FrameAxesOfEight512(in, axes);
-    for (Int64 k = 0; k < 8; ++k) Store(axes[k], frames[i - begin + k]);
+  void Group(const LaneKernels& lanes, const FrameInput* in, Int64 i) {
+    FrameAxes axes[kWidestGroup];
+    lanes.frameAxes(in, axes);
+    for (Int64 k = 0; k < lanes.framePoints; ++k) Store(axes[k], frames[i - begin + k]);
   }
-  Bool FourWide(const FrameInput*, Int64) { return false; }
   void One(const FrameAxes& axes, Int64 i) { Store(axes, frames[i - begin]); }
 };
 
@@ -205,12 +222,14 @@ struct DecodedAxes {
   Vector3* points;
   const Vector3* differences;
   Int64 notFinite = 0;
-  void Eight(const FrameInput in[8], Int64 i) {
-    notFinite += DecodedAxes512(in, points + i, differences + i);
-  }
-  Bool FourWide(const FrameInput in[4], Int64 i) {
-    notFinite += DecodedAxesWide(in, points + i, differences + i);
-    return true;
+  void Group(const LaneKernels& lanes, const FrameInput* in, Int64 i) {
+    if (lanes.decodedAxes != nullptr) {
+      notFinite += lanes.decodedAxes(in, points + i, differences + i);
+      return;
+    }
+    FrameAxes axes[kWidestGroup];
+    lanes.frameAxes(in, axes);
+    for (Int64 k = 0; k < lanes.framePoints; ++k) One(axes[k], i + k);
   }
   void One(const FrameAxes& axes, Int64 i) {
     const Frame frame{pass.smoothed[i], axes.axis1, axes.axis2, axes.axis3};

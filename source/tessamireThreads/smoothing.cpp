@@ -4,9 +4,8 @@
 #include <utility>
 
 #include "host/binding/parallel.h"
-#include "source/tessamireThreads/float_pairs.h"
+#include "source/tessamireThreads/lane_kernels.h"
 #include "source/tessamireThreads/vector_ops.h"
-#include "source/tessamireThreads/wide_lanes.h"
 
 namespace {
 
@@ -56,7 +55,6 @@ void SmoothPoint(std::span<const Vector3> source, std::span<Vector3> destination
   destination[i] = here;
 }
 
-#if defined(TESSAMIRE_FLOAT_PAIRS)
 namespace {
 
 struct SmoothPassContext {
@@ -66,59 +64,14 @@ struct SmoothPassContext {
   const BorderFlags* border;
   const SmoothingSettings* settings;
   std::span<const Float32> weights;
+  const LaneKernels* lanes;
+  bool stream;
 };
 
 // A length-weighted step that runs the whole formula: not pinned, and with at least one neighbour.
 inline bool FullStep(const SmoothPassContext& c, Int64 i) {
   if (c.settings->pinBorder && c.border->flag[i] == 1) return false;
   return c.lists->Count(i) > 0;
-}
-
-// The length-weighted steps of points i and i + 1, one per lane, each with exactly the
-// operations of SmoothPoint in its order. Past the end of the shorter list its lane keeps its
-// sums (a blend, not an addition of zero, so even a negative zero stays).
-void LengthStepPair(const SmoothPassContext& c, Int64 i) {
-  using namespace pairs;
-  const Vector3* P = c.source.data();
-  const Int64 j = i + 1;
-  const Int32 na = c.lists->Count(i);
-  const Int32 nb = c.lists->Count(j);
-  const Int32* la = c.lists->List(i).data();
-  const Int32* lb = c.lists->List(j).data();
-  const Vec here = Both(P[i], P[j]);
-  Vec sum{Same(0.0), Same(0.0), Same(0.0)};
-  Pair total = Same(0.0);
-  const Int32 longest = na > nb ? na : nb;
-  for (Int32 k = 0; k < longest; ++k) {
-    const bool inA = k < na;
-    const bool inB = k < nb;
-    const Vec other = Both(inA ? P[la[k]] : P[i], inB ? P[lb[k]] : P[j]);
-    const Vec e{other.x - here.x, other.y - here.y, other.z - here.z};
-    const Pair length = Sqrt(e.x * e.x + e.y * e.y + e.z * e.z);
-    const Vec grown{sum.x + e.x * length, sum.y + e.y * length, sum.z + e.z * length};
-    const Pair totalGrown = total + length;
-    if (inA && inB) {
-      sum = grown;
-      total = totalGrown;
-    } else {
-      const Pair live = Mask(inA, inB);
-      sum = {Blend(live, grown.x, sum.x), Blend(live, grown.y, sum.y), Blend(live, grown.z, sum.z)};
-      total = Blend(live, totalGrown, total);
-    }
-  }
-  Pair q = Both(static_cast<Float>(na), static_cast<Float>(nb)) * total;
-  q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
-  const Pair inverse = Same(1.0) / q;
-  Vec step{sum.x * inverse, sum.y * inverse, sum.z * inverse};
-  if (!c.weights.empty()) {
-    const Pair w = Both(static_cast<Float>(c.weights[i]), static_cast<Float>(c.weights[j]));
-    step = {step.x * w, step.y * w, step.z * w};
-  }
-  const Pair strength = Same(static_cast<Float>(c.settings->strength));
-  step = {step.x * strength, step.y * strength, step.z * strength};
-  const Vec moved{here.x + step.x, here.y + step.y, here.z + step.z};
-  c.destination[i] = Lane0(moved);
-  c.destination[j] = Lane1(moved);
 }
 
 // Whether points [i, i + count) all take the full step.
@@ -134,77 +87,73 @@ inline bool AlignedTo(const Vector3* p, std::uintptr_t bytes) {
   return reinterpret_cast<std::uintptr_t>(p) % bytes == 0;
 }
 
-// One chunk (length-weighted, or uniform in the wide units). Uniform steps go point by point in
-// the wide units, which also take the pinned points. Length-weighted: eight (or four) neighbouring
-// points that all take the full step go in the widest lanes in use; two as a pair (their square
-// roots and division share the latency); every other point alone. Each point's bits are
-// SmoothPoint's, so the grouping and the chunk cuts change nothing. When the destination bypasses
-// the cache, a group starts only where its stores can go around it (64 bytes for eight, 32 for
-// four) and single points lead up to there, so that the stores are whole cache lines.
+// The widest table's length steps that points [i, end) can start with: the group fits, every
+// point of it takes the full step, and where the destination bypasses the cache the group starts
+// on its table's alignment. Null: point i goes alone.
+inline const LaneKernels* StepGroupAt(const SmoothPassContext& c, Int64 i, Int64 end) {
+  for (const LaneKernels* lanes = c.lanes; lanes != nullptr; lanes = lanes->narrower) {
+    if (lanes->lengthSteps == nullptr || i + lanes->stepPoints > end) continue;
+    if (c.stream && !AlignedTo(c.destination.data() + i, lanes->groupAlignment)) continue;
+    if (FullSteps(c, i, lanes->stepPoints)) return lanes;
+  }
+  return nullptr;
+}
+
+// One chunk. Uniform steps go through the table's range kernel, which also takes the pinned
+// points. Length-weighted: neighbouring points that all take the
+// full step go in groups of the widest lanes that fit, every other point alone. Each point's bits
+// are SmoothPoint's, so the grouping and the chunk cuts change nothing. When the destination
+// bypasses the cache, a group starts only where its stores can go around it and single points
+// lead up to there, so that the stores are whole cache lines.
 void SmoothChunk(void* context, Int64 begin, Int64 end) noexcept {
   const SmoothPassContext& c = *static_cast<const SmoothPassContext*>(context);
-  const LaneWidth width = ActiveLaneWidth();
-  const bool stream = StreamsStores(width, static_cast<Int64>(c.destination.size()));
   const LengthStepArrays arrays{c.source.data(),
                                 c.destination.data(),
                                 c.lists->start.GetData(),
                                 c.lists->index.GetData(),
                                 c.weights.empty() ? nullptr : c.weights.data(),
                                 static_cast<Float>(c.settings->strength),
-                                stream};
-  if (c.settings->weighting == kWeightingUniform && width != LaneWidth::kPairs) {
+                                c.stream};
+  if (c.settings->weighting == kWeightingUniform) {
     const std::uint8_t* pinned = c.settings->pinBorder ? c.border->flag.GetData() : nullptr;
-    if (width == LaneWidth::kWide512)
-      UniformSteps512(arrays, pinned, begin, end);
-    else
-      UniformStepsWide(arrays, pinned, begin, end);
-    if (stream) FenceStreamedStores();
-    return;
-  }
-  Int64 i = begin;
-  while (i < end) {
-    const bool at32 = !stream || AlignedTo(arrays.destination + i, 32);
-    if (width == LaneWidth::kWide512 && i + 7 < end &&
-        (!stream || AlignedTo(arrays.destination + i, 64)) && FullSteps(c, i, 8)) {
-      LengthSteps512(arrays, i);
-      i += 8;
-    } else if (width != LaneWidth::kPairs && at32 && i + 3 < end && FullSteps(c, i, 4)) {
-      LengthStepsWide(arrays, i);
-      i += 4;
-    } else if (at32 && i + 1 < end && FullSteps(c, i, 2)) {
-      LengthStepPair(c, i);
-      i += 2;
-    } else {
-      SmoothPoint(c.source, c.destination, i, *c.lists, *c.border, *c.settings, c.weights);
-      ++i;
+    c.lanes->uniformSteps(arrays, pinned, begin, end);
+  } else {
+    Int64 i = begin;
+    while (i < end) {
+      if (const LaneKernels* group = StepGroupAt(c, i, end)) {
+        group->lengthSteps(arrays, i);
+        i += group->stepPoints;
+      } else {
+        SmoothPoint(c.source, c.destination, i, *c.lists, *c.border, *c.settings, c.weights);
+        ++i;
+      }
     }
   }
-  if (stream) FenceStreamedStores();
+  if (c.stream) c.lanes->fence();
 }
 
 }  // namespace
-#endif
 
 void SmoothPass(std::span<const Vector3> source, std::span<Vector3> destination,
                 const NeighbourLists& lists, const BorderFlags& border,
                 const SmoothingSettings& settings, std::span<const Float32> weights) {
   const Int64 pointCount = static_cast<Int64>(source.size());
-#if defined(TESSAMIRE_FLOAT_PAIRS)
-  // Uniform steps gain from the wide units only; in pairs they run one by one below.
-  if (settings.weighting == kWeightingLength ||
-      (settings.weighting == kWeightingUniform && ActiveLaneWidth() != LaneWidth::kPairs)) {
-    if (pointCount <= 0) return;
-    SmoothPassContext context{source, destination, &lists, &border, &settings, weights};
-    const Int64 chunk = StreamsStores(ActiveLaneWidth(), static_cast<Int64>(destination.size()))
-                            ? kStreamingChunk
-                            : kParallelGranularity;
-    Framework().parallelFor(pointCount, chunk, &context, SmoothChunk);
+  const LaneKernels& lanes = ActiveLanes();
+  const bool grouped = settings.weighting == kWeightingLength ||
+                       (settings.weighting == kWeightingUniform && lanes.uniformSteps != nullptr);
+  if (!grouped) {
+    // No kernel for the step: point by point.
+    ParallelFor(pointCount, [&](Int64 i) {
+      SmoothPoint(source, destination, i, lists, border, settings, weights);
+    });
     return;
   }
-#endif
-  ParallelFor(pointCount, [&](Int64 i) {
-    SmoothPoint(source, destination, i, lists, border, settings, weights);
-  });
+  if (pointCount <= 0) return;
+  const bool stream = StreamsStores(lanes, static_cast<Int64>(destination.size()));
+  SmoothPassContext context{source,    destination, &lists, &border,
+                            &settings, weights,     &lanes, stream};
+  Framework().parallelFor(pointCount, stream ? kStreamingChunk : kParallelGranularity, &context,
+                          SmoothChunk);
 }
 
 std::span<Vector3> Smooth(std::span<Vector3> source, std::span<Vector3> destination,

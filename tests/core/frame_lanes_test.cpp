@@ -1,16 +1,16 @@
-// Two points' frame axes at once give, lane by lane, the bits of the one-point rule, including
-// its zero, singular and not-a-number cases, whichever lane a point sits in.
+// Several points' frame axes at once give, lane by lane, the bits of the one-point rule, including
+// its zero, singular and not-a-number cases, whichever lane a point sits in and whichever width's
+// table runs them.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "source/tessamireThreads/frame_lanes.h"
-#include "source/tessamireThreads/wide_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 
 namespace {
 
@@ -78,74 +78,75 @@ TEST(FrameLanes, EachOfFourLanesMatchesTheOnePointRule) {
   ExpectEachOfFourLanesMatchesTheOnePointRule(FrameAxesOfFour);
 }
 
-TEST(FrameLanes, EachOfFourWideLanesMatchesTheOnePointRule) {
-  if (!WideLanesAvailable()) GTEST_SKIP() << "no 256-bit lanes on this processor or build";
-  ExpectEachOfFourLanesMatchesTheOnePointRule(FrameAxesOfFourWide);
-}
-
-// Whether the processor has 512-bit float64 lanes, asked here rather than of the core, so that a
-// core that failed to see them cannot turn this test into a skip.
-bool ProcessorHas512BitLanes() {
+// Whether the processor runs a width, asked here rather than of the core, so that a core that
+// failed to see the lanes cannot turn the test of them into a skip.
+bool ProcessorRuns(LaneWidth width) {
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-#else
-  return false;
+  if (width == LaneWidth::kWide) return __builtin_cpu_supports("avx");
+  if (width == LaneWidth::kWide512)
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 #endif
+  return width == LaneWidth::kPairs;
 }
 
-// Eight lanes: every case in every lane beside every other case.
-TEST(FrameLanes, EachOfEight512BitLanesMatchesTheOnePointRule) {
-  if (!ProcessorHas512BitLanes())
-    GTEST_SKIP() << "this processor has no 512-bit lanes: they are not tested here";
-  if (!BuildCarriesLaneWidth(LaneWidth::kWide512))
-    GTEST_SKIP() << "this build carries no 512-bit lanes: they are not tested here";
-  ASSERT_TRUE(LaneWidthAvailable(LaneWidth::kWide512));
+// Each width's table, forced for the process as the tests and the bench force it: the core then
+// runs that width, and its frame kernel gives every case in every lane, beside every other case,
+// the one-point rule's bits.
+class LaneTable : public ::testing::TestWithParam<LaneWidth> {
+ protected:
+  void TearDown() override { UnforceLaneWidth(); }
+};
+
+TEST_P(LaneTable, ForcedWidthRunsAndEachLaneMatchesTheOnePointRule) {
+  const LaneWidth width = GetParam();
+  if (!ProcessorRuns(width)) GTEST_SKIP() << "this processor lacks the width: not tested here";
+  if (!BuildCarriesLaneWidth(width)) GTEST_SKIP() << "this build carries no such lanes";
+  const LaneKernels* lanes = KernelsOf(width);
+  ASSERT_NE(lanes, nullptr);
+  ASSERT_EQ(ForceLaneWidth(width), width);
+  EXPECT_EQ(&ActiveLanes(), lanes);
+  EXPECT_EQ(lanes->width, width);
+  ASSERT_LE(lanes->framePoints, 8);
   const std::vector<FrameInput> cases = Cases();
   const size_t n = cases.size();
+  const size_t lanesPerCall = static_cast<size_t>(lanes->framePoints);
   for (size_t i = 0; i < n; ++i) {
     for (size_t step = 1; step < n; ++step) {
       FrameInput in[8];
-      for (size_t k = 0; k < 8; ++k) in[k] = cases[(i + k * step) % n];
+      for (size_t k = 0; k < lanesPerCall; ++k) in[k] = cases[(i + k * step) % n];
       FrameAxes out[8];
-      FrameAxesOfEight512(in, out);
-      for (int k = 0; k < 8; ++k)
+      lanes->frameAxes(in, out);
+      for (size_t k = 0; k < lanesPerCall; ++k)
         EXPECT_TRUE(SameBits(out[k], FrameAxesOf(in[k]))) << "lane " << k << ", first case " << i;
     }
   }
-  // And the core chooses them unless told otherwise.
-  EXPECT_EQ(UnforceLaneWidth(), LaneWidth::kWide512);
+  // Every narrower table is available too, and narrower.
+  for (const LaneKernels* less = lanes->narrower; less != nullptr; less = less->narrower) {
+    EXPECT_LT(static_cast<Int32>(less->width), static_cast<Int32>(width));
+    EXPECT_TRUE(LaneWidthAvailable(less->width));
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Widths, LaneTable,
+                         ::testing::Values(LaneWidth::kPairs, LaneWidth::kWide,
+                                           LaneWidth::kWide512),
+                         [](const ::testing::TestParamInfo<LaneWidth>& info) {
+                           return "bits" + std::to_string(64 * static_cast<int>(info.param));
+                         });
 
 TEST(FrameLanes, ForcingAWidthChoosesTheWidestAvailableUpToIt) {
+  const bool wide = LaneWidthAvailable(LaneWidth::kWide);
   EXPECT_EQ(ForceLaneWidth(LaneWidth::kPairs), LaneWidth::kPairs);
-  EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide),
-            WideLanesAvailable() ? LaneWidth::kWide : LaneWidth::kPairs);
+  EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide), wide ? LaneWidth::kWide : LaneWidth::kPairs);
   const LaneWidth widest = LaneWidthAvailable(LaneWidth::kWide512) ? LaneWidth::kWide512
-                           : WideLanesAvailable()                  ? LaneWidth::kWide
+                           : wide                                  ? LaneWidth::kWide
                                                                    : LaneWidth::kPairs;
   EXPECT_EQ(ForceLaneWidth(LaneWidth::kWide512), widest);
+  // Unforced, the process runs the widest it has, as a process that never forced one does.
   EXPECT_EQ(UnforceLaneWidth(), widest);
+  EXPECT_EQ(ActiveLanes().width, widest);
   EXPECT_TRUE(LaneWidthAvailable(LaneWidth::kPairs));
-}
-
-// TESSAMIRE_LANE_WIDTH, read when a process first chooses a width, forces the widest available
-// up to it; any other value leaves the choice to the processor. ctest runs this alone in a
-// process of its own under 128, 256 and a value that is no width.
-TEST(FrameLanes, TheEnvironmentForcesAWidthForTheWholeProcess) {
-  const char* text = std::getenv("TESSAMIRE_LANE_WIDTH");
-  if (text == nullptr) GTEST_SKIP() << "run by ctest with TESSAMIRE_LANE_WIDTH set";
-  // A width forced by an earlier test of the same process would stand over the environment.
-  if (::testing::UnitTest::GetInstance()->test_to_run_count() != 1)
-    GTEST_SKIP() << "runs alone in its process (ctest runs it so)";
-  const LaneWidth widest = LaneWidthAvailable(LaneWidth::kWide512) ? LaneWidth::kWide512
-                           : WideLanesAvailable()                  ? LaneWidth::kWide
-                                                                   : LaneWidth::kPairs;
-  const std::string bits = text;
-  const LaneWidth expected = bits == "128" ? LaneWidth::kPairs
-                             : bits == "256"
-                                 ? (WideLanesAvailable() ? LaneWidth::kWide : LaneWidth::kPairs)
-                                 : widest;
-  EXPECT_EQ(ActiveLaneWidth(), expected) << "TESSAMIRE_LANE_WIDTH=" << bits;
+  EXPECT_EQ(KernelsOf(LaneWidth::kPairs), &Lanes128());
 }
 
 TEST(FrameLanes, OnePointRuleGivesAFrameOrZeroAxes) {

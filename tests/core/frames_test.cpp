@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "source/tessamireThreads/frames.h"
+#include "source/tessamireThreads/lane_kernels.h"
 #include "source/tessamireThreads/vector_ops.h"
-#include "source/tessamireThreads/wide_lanes.h"
 #include "tests/support/core_fixture.h"
 
 namespace {
@@ -88,6 +88,42 @@ TEST_F(FramesTest, FaceNormalsAreTheOnePolygonBitsInEveryLaneWidth) {
       EXPECT_EQ(
           std::memcmp(normals.data(), expected.data() + from, normals.size() * sizeof(Vector3)), 0)
           << "lanes " << static_cast<int>(width) << ", from " << from;
+    }
+  }
+  UnforceLaneWidth();
+}
+
+// Fans of 1 to 20 triangles round a centre, so that points lie on every count of polygons up to
+// past the core's table of 1/n: the whole-list loop gives each point the one-point rule's bits
+// (its own division), in every width.
+TEST_F(FramesTest, EveryPolygonCountGivesTheOnePointFrameBits) {
+  std::vector<Vector3> points;
+  std::vector<CPolygon> polygons;
+  for (Int32 fan = 1; fan <= 20; ++fan) {
+    const Int32 centre = static_cast<Int32>(points.size());
+    points.push_back({0.0, 0.0, 0.1 * fan});
+    for (Int32 k = 0; k <= fan; ++k) {
+      const Float angle = 0.3 * k + 0.01 * fan;
+      points.push_back({std::cos(angle), std::sin(angle), 0.05 * (k % 3)});
+    }
+    for (Int32 k = 0; k < fan; ++k)
+      polygons.push_back({centre, centre + 1 + k, centre + 2 + k, centre + 2 + k});
+  }
+  Topology t;
+  ASSERT_TRUE(BuildTopology(static_cast<Int32>(points.size()), polygons, t));
+  std::vector<Vector3> normals(polygons.size());
+  ComputeFaceNormals(points, polygons, normals);
+  std::vector<Frame> expected(points.size());
+  for (Int64 i = 0; i < static_cast<Int64>(points.size()); ++i)
+    ComputeVertexFrame(points, polygons, normals, *t.adjacency.get(), i, expected);
+  for (LaneWidth width : {LaneWidth::kPairs, LaneWidth::kWide, LaneWidth::kWide512}) {
+    if (!LaneWidthAvailable(width)) continue;
+    ASSERT_EQ(ForceLaneWidth(width), width);
+    std::vector<Frame> frames(points.size());
+    ComputeVertexFrames(points, polygons, normals, *t.adjacency.get(), frames);
+    for (size_t i = 0; i < points.size(); ++i) {
+      const bool same = std::memcmp(&frames[i].axis1, &expected[i].axis1, 3 * sizeof(Vector3)) == 0;
+      EXPECT_TRUE(same) << "point " << i << " lanes " << static_cast<int>(width);
     }
   }
   UnforceLaneWidth();

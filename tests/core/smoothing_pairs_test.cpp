@@ -12,8 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "source/tessamireThreads/lane_kernels.h"
 #include "source/tessamireThreads/smoothing.h"
-#include "source/tessamireThreads/wide_lanes.h"
 #include "tests/support/core_fixture.h"
 
 namespace {
@@ -155,7 +155,8 @@ TEST_F(SmoothingPairs, StoresAroundTheCacheKeepTheOnePointBits) {
 }
 
 TEST_F(SmoothingPairs, RunsGiveTheSameFramesInEveryLaneWidth) {
-  if (!WideLanesAvailable()) GTEST_SKIP() << "no 256-bit lanes on this processor or build";
+  if (!LaneWidthAvailable(LaneWidth::kWide))
+    GTEST_SKIP() << "no 256-bit lanes on this processor or build";
   headless::Mesh mesh = AwkwardMesh();
   headless::Mesh ring = headless::Torus(29, 13);
   for (size_t i = 0; i < ring.points.size(); i += 3) ring.points[i].z *= 1.01;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -111,6 +112,35 @@ TEST_P(ParallelForTest, LoopsFromTwoThreadsAtOnceEachRunWhole) {
   other.join();
   for (const auto& record : records)
     for (const auto& hits : record->hits) ASSERT_EQ(hits.load(), 1);
+}
+
+// Every chunk sleeps 200 us and runs a loop of its own inside (which runs on its worker alone).
+void SleepingChunk(void*, Int64, Int64) noexcept {
+  std::this_thread::sleep_for(std::chrono::microseconds(200));
+  headless::ParallelFor(4, 1, nullptr, [](void*, Int64, Int64) noexcept {});
+}
+
+// The workers' time books: one loop counted (not the loops inside its chunks), one busy time per
+// worker, none longer than the loop, together at least the chunks' sleeps; a reset empties them.
+TEST_P(ParallelForTest, WorkerTimesAccountForEachWorkersChunks) {
+  const Int32 workers = headless::WorkerCount();
+  headless::ResetWorkerTimes();
+  constexpr Int64 kChunks = 40;
+  headless::ParallelFor(kChunks, 1, nullptr, SleepingChunk);
+  const headless::WorkerTimes times = headless::GetWorkerTimes();
+  EXPECT_EQ(times.loops, 1);
+  ASSERT_EQ(static_cast<Int32>(times.busySeconds.size()), workers);
+  double busy = 0.0;
+  for (double seconds : times.busySeconds) {
+    EXPECT_LE(seconds, times.loopSeconds);
+    busy += seconds;
+  }
+  EXPECT_GE(busy, kChunks * 200e-6);
+  headless::ResetWorkerTimes();
+  const headless::WorkerTimes none = headless::GetWorkerTimes();
+  EXPECT_EQ(none.loops, 0);
+  EXPECT_EQ(none.loopSeconds, 0.0);
+  EXPECT_TRUE(none.busySeconds.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, ParallelForTest, ::testing::Values(1, 2, 3, 8));

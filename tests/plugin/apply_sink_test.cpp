@@ -11,7 +11,7 @@
 #include "headless/geometry/primitives.h"
 #include "source/otessamire/apply.h"
 #include "source/tessamireThreads/frames.h"
-#include "source/tessamireThreads/wide_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 #include "tests/support/core_fixture.h"
 
 namespace {

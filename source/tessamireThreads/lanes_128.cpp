@@ -1,12 +1,11 @@
-#include "source/tessamireThreads/frame_lanes.h"
-
-#include <atomic>
+// The one-point frame rule, and the 128-bit lanes' table: two float64 lanes in one register (four
+// points' frame axes as two interleaved pairs, two points' length-weighted steps). Built for the
+// target's own instruction set, so this width is always there; without SSE2 its kernels run the
+// one-point rules.
 #include <cmath>
-#include <cstdlib>
-#include <string_view>
 
 #include "source/tessamireThreads/float_pairs.h"
-#include "source/tessamireThreads/wide_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 
 namespace {
 
@@ -156,81 +155,69 @@ void FrameAxesOfFour(const FrameInput in[4], FrameAxes out[4]) {
 
 namespace {
 
-// Not yet read from the environment.
-constexpr Int32 kUnread = -1;
-// 0: the processor decides; otherwise the forced LaneWidth.
-std::atomic<Int32> g_forcedWidth{kUnread};
-
-Int32 WidthFromEnvironment() {
-  const char* text = std::getenv("TESSAMIRE_LANE_WIDTH");
-  if (text == nullptr) return 0;
-  const std::string_view bits(text);
-  if (bits == "128") return static_cast<Int32>(LaneWidth::kPairs);
-  if (bits == "256") return static_cast<Int32>(LaneWidth::kWide);
-  if (bits == "512") return static_cast<Int32>(LaneWidth::kWide512);
-  return 0;
-}
-
-Int32 ForcedWidth() {
-  Int32 forced = g_forcedWidth.load(std::memory_order_relaxed);
-  if (forced == kUnread) {
-    Int32 unread = kUnread;
-    // A width forced meanwhile by a call wins over the environment.
-    if (!g_forcedWidth.compare_exchange_strong(unread, WidthFromEnvironment(),
-                                               std::memory_order_relaxed))
-      return unread;
-    forced = g_forcedWidth.load(std::memory_order_relaxed);
+#if defined(TESSAMIRE_FLOAT_PAIRS)
+// The length-weighted steps of points i and i + 1, one per lane, each with exactly the operations
+// of SmoothPoint in its order. Past the end of the shorter list its lane keeps its sums (a blend,
+// not an addition of zero, so even a negative zero stays).
+void LengthStepPair(const LengthStepArrays& c, Int64 i) {
+  using namespace pairs;
+  const Vector3* P = c.source;
+  const Int64 j = i + 1;
+  const Int32 na = static_cast<Int32>(c.start[i + 1] - c.start[i]);
+  const Int32 nb = static_cast<Int32>(c.start[j + 1] - c.start[j]);
+  const Int32* la = c.index + c.start[i];
+  const Int32* lb = c.index + c.start[j];
+  const Vec here = Both(P[i], P[j]);
+  Vec sum{Same(0.0), Same(0.0), Same(0.0)};
+  Pair total = Same(0.0);
+  const Int32 longest = na > nb ? na : nb;
+  for (Int32 k = 0; k < longest; ++k) {
+    const bool inA = k < na;
+    const bool inB = k < nb;
+    const Vec other = Both(inA ? P[la[k]] : P[i], inB ? P[lb[k]] : P[j]);
+    const Vec e{other.x - here.x, other.y - here.y, other.z - here.z};
+    const Pair length = Sqrt(e.x * e.x + e.y * e.y + e.z * e.z);
+    const Vec grown{sum.x + e.x * length, sum.y + e.y * length, sum.z + e.z * length};
+    const Pair totalGrown = total + length;
+    if (inA && inB) {
+      sum = grown;
+      total = totalGrown;
+    } else {
+      const Pair live = Mask(inA, inB);
+      sum = {Blend(live, grown.x, sum.x), Blend(live, grown.y, sum.y), Blend(live, grown.z, sum.z)};
+      total = Blend(live, totalGrown, total);
+    }
   }
-  return forced;
+  Pair q = Both(static_cast<Float>(na), static_cast<Float>(nb)) * total;
+  q = Blend(EqualMask(q, Same(0.0)), Same(1.0), q);
+  const Pair inverse = Same(1.0) / q;
+  Vec step{sum.x * inverse, sum.y * inverse, sum.z * inverse};
+  if (c.weights != nullptr) {
+    const Pair w = Both(static_cast<Float>(c.weights[i]), static_cast<Float>(c.weights[j]));
+    step = {step.x * w, step.y * w, step.z * w};
+  }
+  const Pair strength = Same(c.strength);
+  step = {step.x * strength, step.y * strength, step.z * strength};
+  const Vec moved{here.x + step.x, here.y + step.y, here.z + step.z};
+  c.destination[i] = Lane0(moved);
+  c.destination[j] = Lane1(moved);
 }
+#endif
+
+// The pairs' stores never bypass the cache.
+void NoFence() {}
 
 }  // namespace
 
-Bool BuildCarriesLaneWidth(LaneWidth width) {
-  if (width == LaneWidth::kPairs) return true;
-#if defined(TESSAMIRE_WIDE_LANES)
-  return width == LaneWidth::kWide || width == LaneWidth::kWide512;
+const LaneKernels& Lanes128() {
+#if defined(TESSAMIRE_FLOAT_PAIRS)
+  constexpr auto kLengthSteps = LengthStepPair;
 #else
-  return false;
+  constexpr void (*kLengthSteps)(const LengthStepArrays&, Int64) = nullptr;
 #endif
-}
-
-Bool ProcessorHasLaneWidth(LaneWidth width) {
-  if (width == LaneWidth::kPairs) return true;
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-  // The checks also ask whether the system saves the registers.
-  static const bool avx = __builtin_cpu_supports("avx");
-  static const bool avx512 =
-      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-  if (width == LaneWidth::kWide) return avx;
-  if (width == LaneWidth::kWide512) return avx512;
-#endif
-  return false;
-}
-
-Bool LaneWidthAvailable(LaneWidth width) {
-  return BuildCarriesLaneWidth(width) && ProcessorHasLaneWidth(width);
-}
-
-Bool WideLanesAvailable() {
-  return LaneWidthAvailable(LaneWidth::kWide);
-}
-
-LaneWidth ActiveLaneWidth() {
-  const Int32 forced = ForcedWidth();
-  const Int32 ceiling = forced == 0 ? static_cast<Int32>(LaneWidth::kWide512) : forced;
-  for (LaneWidth width : {LaneWidth::kWide512, LaneWidth::kWide}) {
-    if (static_cast<Int32>(width) <= ceiling && LaneWidthAvailable(width)) return width;
-  }
-  return LaneWidth::kPairs;
-}
-
-LaneWidth ForceLaneWidth(LaneWidth width) {
-  g_forcedWidth.store(static_cast<Int32>(width), std::memory_order_relaxed);
-  return ActiveLaneWidth();
-}
-
-LaneWidth UnforceLaneWidth() {
-  g_forcedWidth.store(0, std::memory_order_relaxed);
-  return ActiveLaneWidth();
+  // Length steps in pairs start on 32 bytes where a wider width streams: the lines it fills whole.
+  static const LaneKernels table{LaneWidth::kPairs, 4,       2,       32,           false,
+                                 FrameAxesOfFour,   nullptr, nullptr, kLengthSteps, nullptr,
+                                 NoFence,           nullptr};
+  return table;
 }

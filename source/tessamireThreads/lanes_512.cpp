@@ -1,8 +1,8 @@
-// Built with 512-bit float64 lanes (and their masked 256-bit forms) enabled for this unit alone:
-// nothing here may be called unless the processor has them (LaneWidthAvailable), and nothing with
-// external linkage but the two entry points is defined here, so no other unit can pick up code
-// built for those lanes.
-#include "source/tessamireThreads/wide_lanes.h"
+// The 512-bit lanes' table, built with those lanes (and their masked 256-bit forms) enabled for
+// this unit alone: nothing here may be called unless the processor has them (LaneWidthAvailable),
+// and nothing with external linkage but the table's accessor is defined here, so no other unit can
+// pick up code built for those lanes.
+#include "source/tessamireThreads/lane_kernels.h"
 
 #if defined(__AVX512F__) && defined(__AVX512VL__)
 #include <immintrin.h>
@@ -88,41 +88,38 @@ inline void StorePoint(__m256d v, Float* out) {
 
 }  // namespace
 
-#include "source/tessamireThreads/wide_lane_steps.h"
+#include "source/tessamireThreads/lane_steps.h"
 
-void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
-  AxesOfLanes(in, out);
+namespace {
+
+void Fence() {
+  _mm_sfence();
 }
 
-void LengthSteps512(const LengthStepArrays& arrays, Int64 i) {
-  LengthStepsOfLanes(arrays, i);
-}
+}  // namespace
 
-void UniformSteps512(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,
-                     Int64 end) {
-  UniformStepsOfRange(arrays, pinned, begin, end);
-}
-
-void FaceNormals512(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
-  FaceNormalsOfLanes(positions, polygons, normals);
-}
-
-Int32 DecodedAxes512(const FrameInput in[8], Vector3* points, const Vector3* differences) {
-  return DecodedAxesOfLanes(in, points, differences);
+const LaneKernels* Lanes512() {
+  // What eight lanes leave goes in groups of four: every processor with these lanes has those.
+  static const LaneKernels table{LaneWidth::kWide512,
+                                 kLanes,
+                                 kLanes,
+                                 kStreamAlignment,
+                                 true,
+                                 AxesOfLanes,
+                                 DecodedAxesOfLanes,
+                                 FaceNormalsOfLanes,
+                                 LengthStepsOfLanes,
+                                 UniformStepsOfRange,
+                                 Fence,
+                                 Lanes256() != nullptr ? Lanes256() : &Lanes128()};
+  return &table;
 }
 
 #else
 
-// Built without the 512-bit lanes: never chosen, never called.
-void FrameAxesOfEight512(const FrameInput in[8], FrameAxes out[8]) {
-  FrameAxesOfFour(in, out);
-  FrameAxesOfFour(in + 4, out + 4);
-}
-void LengthSteps512(const LengthStepArrays&, Int64) {}
-void UniformSteps512(const LengthStepArrays&, const std::uint8_t*, Int64, Int64) {}
-void FaceNormals512(const Vector3*, const CPolygon*, Vector3*) {}
-Int32 DecodedAxes512(const FrameInput*, Vector3*, const Vector3*) {
-  return 0;
+// Built without the 512-bit lanes: there is no table to choose.
+const LaneKernels* Lanes512() {
+  return nullptr;
 }
 
 #endif

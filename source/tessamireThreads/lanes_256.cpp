@@ -1,7 +1,7 @@
-// Built with 256-bit float64 lanes enabled for this unit alone: nothing here may be called unless
-// the processor has them (LaneWidthAvailable), and nothing with external linkage but the two
-// entry points is defined here, so no other unit can pick up code built for those lanes.
-#include "source/tessamireThreads/wide_lanes.h"
+// The 256-bit lanes' table, built with those lanes enabled for this unit alone: nothing here may be
+// called unless the processor has them (LaneWidthAvailable), and nothing with external linkage but
+// the table's accessor is defined here, so no other unit can pick up code built for those lanes.
+#include "source/tessamireThreads/lane_kernels.h"
 
 #if defined(__AVX__)
 #include <immintrin.h>
@@ -81,45 +81,37 @@ inline void StorePoint(__m256d v, Float* out) {
 
 }  // namespace
 
-#include "source/tessamireThreads/wide_lane_steps.h"
+#include "source/tessamireThreads/lane_steps.h"
 
-void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
-  AxesOfLanes(in, out);
-}
+namespace {
 
-void LengthStepsWide(const LengthStepArrays& arrays, Int64 i) {
-  LengthStepsOfLanes(arrays, i);
-}
-
-void UniformStepsWide(const LengthStepArrays& arrays, const std::uint8_t* pinned, Int64 begin,
-                      Int64 end) {
-  UniformStepsOfRange(arrays, pinned, begin, end);
-}
-
-void FaceNormalsWide(const Vector3* positions, const CPolygon* polygons, Vector3* normals) {
-  FaceNormalsOfLanes(positions, polygons, normals);
-}
-
-void FenceStreamedStores() {
+void Fence() {
   _mm_sfence();
 }
 
-Int32 DecodedAxesWide(const FrameInput in[4], Vector3* points, const Vector3* differences) {
-  return DecodedAxesOfLanes(in, points, differences);
+}  // namespace
+
+const LaneKernels* Lanes256() {
+  static const LaneKernels table{LaneWidth::kWide,
+                                 kLanes,
+                                 kLanes,
+                                 kStreamAlignment,
+                                 true,
+                                 AxesOfLanes,
+                                 DecodedAxesOfLanes,
+                                 FaceNormalsOfLanes,
+                                 LengthStepsOfLanes,
+                                 UniformStepsOfRange,
+                                 Fence,
+                                 &Lanes128()};
+  return &table;
 }
 
 #else
 
-// Built without the wide lanes (TESSAMIRE_WIDE_LANES unset): never chosen, never called.
-void FrameAxesOfFourWide(const FrameInput in[4], FrameAxes out[4]) {
-  FrameAxesOfFour(in, out);
-}
-void LengthStepsWide(const LengthStepArrays&, Int64) {}
-void UniformStepsWide(const LengthStepArrays&, const std::uint8_t*, Int64, Int64) {}
-void FaceNormalsWide(const Vector3*, const CPolygon*, Vector3*) {}
-void FenceStreamedStores() {}
-Int32 DecodedAxesWide(const FrameInput*, Vector3*, const Vector3*) {
-  return 0;
+// Built without the 256-bit lanes: there is no table to choose.
+const LaneKernels* Lanes256() {
+  return nullptr;
 }
 
 #endif

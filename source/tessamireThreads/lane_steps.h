@@ -1,7 +1,7 @@
 // The frame axes, the length-weighted smoothing step and the face normals of N points (or
-// polygons) at once, written once for a
-// register of N float64 lanes. Included only by the units built for a wider instruction set
-// (wide_lanes.cpp: 256 bits, wide_lanes_512.cpp: 512 bits), each of which first defines, inside
+// polygons) at once, written once for a register of N float64 lanes: the kernels of the wider
+// widths' tables (see LaneKernels). Included only by the units built for a wider instruction set
+// (lanes_256.cpp: 256 bits, lanes_512.cpp: 512 bits), each of which first defines, inside
 // an anonymous namespace, its lane type W and mask type M with:
 //   kLanes; W + W, W - W, W * W; Divide(W, W); Sqrt(W); Same(Float); Load(const Float[kLanes]);
 //   Store(W, Float[kLanes]); MaskOf(const bool[kLanes]); EqualMask(W, W) -> M;
@@ -21,7 +21,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "source/tessamireThreads/wide_lanes.h"
+#include "source/tessamireThreads/lane_kernels.h"
 
 namespace {
 
