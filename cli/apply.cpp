@@ -96,7 +96,7 @@ headless::CorrectionSettings SettingsOf(const ApplyOptions& o, const headless::M
                                         headless::FrameSource& frames, std::ostream& err) {
   const headless::CorrectionSettings given = TagSettingsOf(*o.options);
   if (!o.autoSettings) return given;
-  if (!o.quiet) err << "tessamire apply: sweeping the settings on the frames' most deformed\n";
+  if (!o.quiet) err << "tessamire apply: sweeping the settings on the most deformed frames\n";
   const headless::CorrectionSettings settings = headless::AutoSettings(
       headless::TuneSource(o.rest, rest, frames,
                            o.poseCheck.value_or(headless::kDefaultPoseThreshold)),
