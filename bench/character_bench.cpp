@@ -3,7 +3,8 @@
 // here. Keys are indexed once per run, so the 120 s clip should cost about 4 times the 30 s one,
 // not 16 (a search from the first key at every frame). And Assimp's test characters imported in
 // process and through the reader's process (headless/io/character_reader.h): what reading apart
-// costs (a process started, the import sent back as a scene file image and read again).
+// costs (a process started, the import sent back as a scene file image and read again). And the
+// pose guard's cost: `correct`'s and `eval`'s runs of one character with the guard on and off.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -13,7 +14,9 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,11 +25,15 @@
 
 #include "bench/bench_support.h"
 #include "bench/benchmarks.h"
+#include "headless/batch/evaluate_scene.h"
+#include "headless/batch/pose_guard.h"
 #include "headless/characters/character.h"
 #include "headless/characters/glb_builder.h"
 #include "headless/io/character_reader.h"
 #include "headless/io/page.h"
+#include "headless/io/scene_file.h"
 #include "headless/job/correct_character.h"
+#include "headless/job/settings_sweep.h"
 #include "headless/scene/scene.h"
 
 namespace bench {
@@ -214,6 +221,63 @@ void GlbSizes(benchmark::State& state) {
   fs::remove_all(folder);
 }
 
+// The pose guard's cost: a 50,000-point two-joint tube whose upper half turns through 90 degrees
+// over 120 frames, corrected at the default settings into caches by `correct` and the saved scene
+// evaluated again by `eval`, each with the guard on (the default threshold) and off, by turns in
+// the same run. The guard checks every kPoseCheckEvery-th frame.
+constexpr int kGuardAround = 200, kGuardRings = 250, kGuardFrames = 120;
+
+void GuardCost(benchmark::State& state) {
+  Plugin();
+  TubeCharacter tube;
+  tube.around = kGuardAround;
+  tube.rings = kGuardRings;
+  tube.joints = 2;
+  tube.height = 2.0;
+  tube.bumps = 0.01;
+  tube.blend = true;
+  tube.seconds = (kGuardFrames - 1) * kKeyStep;
+  tube.turn = [](int j, int k) {
+    return j == 1 ? std::numbers::pi / 2 * k / (kGuardFrames - 1) : 0.0;
+  };
+  const fs::path folder =
+      fs::temp_directory_path() / ("tessamire_guard_cost_" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const fs::path source = folder / "tube.glb", scene = folder / "tube.tsm";
+  {
+    std::ofstream out(source, std::ios::binary);
+    out << Character(tube);
+  }
+  try {
+    for (auto _ : state)
+      for (const bool guard : {false, true}) {
+        const std::optional<Float> threshold =
+            guard ? std::optional<Float>(headless::kDefaultPoseThreshold) : std::nullopt;
+        headless::CorrectRequest request;
+        request.eval.source = source.string();
+        request.eval.format = "pc2";
+        request.eval.dir = (folder / "correct").string();
+        request.eval.poseCheck = threshold;
+        request.saveScene = scene.string();
+        Clock::time_point t = Clock::now();
+        headless::CorrectCharacter(request, {});
+        Record(guard ? "guard:correct_on" : "guard:correct_off", Seconds(t));
+        const std::unique_ptr<headless::Document> doc = headless::LoadScene(scene.string());
+        headless::EvalRequest eval;
+        eval.source = scene.string();
+        eval.format = "pc2";
+        eval.dir = (folder / "eval").string();
+        eval.poseCheck = threshold;
+        t = Clock::now();
+        headless::EvaluateScene(*doc, eval, {});
+        Record(guard ? "guard:eval_on" : "guard:eval_off", Seconds(t));
+      }
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+  }
+  fs::remove_all(folder);
+}
+
 // Characters of Assimp's test models, each imported once per iteration.
 const char* const kTestCharacters[] = {"X/Testwuson.X", "X/anim_test.x", "FBX/spider.fbx",
                                        "glTF2/simple_skin/simple_skin.gltf"};
@@ -277,6 +341,10 @@ void ImportMeshes(benchmark::State& state, int meshes) {
 }  // namespace
 
 void RegisterCharacterBenchmarks() {
+  benchmark::RegisterBenchmark("pose_guard/correct_and_eval_cost",
+                               Watched("pose_guard/correct_and_eval_cost", GuardCost))
+      ->Iterations(3)
+      ->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("character/glb_sizes_1M", GlbSizes)
       ->Iterations(1)
       ->Unit(benchmark::kMillisecond);
@@ -330,6 +398,20 @@ void PrintCharacterSummary() {
         std::size(kTestCharacters), own * 1e3, apart * 1e3, own > 0.0 ? apart / own : 0.0,
         (BusyMark("character/test_models_in_process") + BusyMark("character/test_models_apart"))
             .c_str());
+  }
+  if (Has("guard:correct_on")) {
+    const auto cost = [](const char* run) {
+      const double on = Median(std::string("guard:") + run + "_on");
+      const double off = Median(std::string("guard:") + run + "_off");
+      return std::make_pair(on, off > 0.0 ? on / off : 0.0);
+    };
+    const auto [correctOn, correctRatio] = cost("correct");
+    const auto [evalOn, evalRatio] = cost("eval");
+    std::printf(
+        "pose guard: a %d-point tube over %d frames, the guard on / off (median s with it on): "
+        "correct %.3f (%.2f s), eval %.3f (%.2f s)  [<= 1.05], checking every %zu frames%s\n",
+        kGuardAround * kGuardRings, kGuardFrames, correctRatio, correctOn, evalRatio, evalOn,
+        headless::kPoseCheckEvery, BusyMark("pose_guard/correct_and_eval_cost").c_str());
   }
   if (!Has("glb:frames_frames")) return;
   std::printf(

@@ -26,6 +26,7 @@
 #include "headless/batch/rest_file.h"
 #include "headless/io/point_cache.h"
 #include "headless/io/weights_file.h"
+#include "headless/job/tune_character.h"
 #include "headless/platform/paths.h"
 #include "headless/platform/streams.h"
 
@@ -48,6 +49,7 @@ struct ApplyOptions {
   bool showSmoothed = false;
   bool report = false;
   bool quiet = false;
+  bool autoSettings = false;
   std::optional<Float> poseCheck;
 };
 
@@ -80,10 +82,27 @@ constexpr Float kLongEvaluation = 5.0e7;
 // A long single evaluation reports its stages; many frames report each frame. The rounds not
 // given are the tag's default, which the plug-in's description states; without it the run counts
 // as long.
-bool LongRun(const ApplyOptions& o, size_t frames, size_t points) {
-  const std::optional<Int64> iterations = o.options->IntegerOrDefault("--iterations");
+bool LongRun(const ApplyOptions& o, const headless::CorrectionSettings& settings, size_t frames,
+             size_t points) {
+  const std::optional<Int64> iterations =
+      settings.iterations ? *settings.iterations : o.options->IntegerOrDefault("--iterations");
   return frames > 1 || !iterations ||
          static_cast<Float>(points) * static_cast<Float>(*iterations) > kLongEvaluation;
+}
+
+// The settings given, and with --settings auto the others from tune's recommendation on the
+// run's frames, said on the standard error.
+headless::CorrectionSettings SettingsOf(const ApplyOptions& o, const headless::Mesh& rest,
+                                        headless::FrameSource& frames, std::ostream& err) {
+  const headless::CorrectionSettings given = TagSettingsOf(*o.options);
+  if (!o.autoSettings) return given;
+  if (!o.quiet) err << "tessamire apply: sweeping the settings on the most deformed frames\n";
+  const headless::CorrectionSettings settings = headless::AutoSettings(
+      headless::TuneSource(o.rest, rest, frames,
+                           o.poseCheck.value_or(headless::kDefaultPoseThreshold)),
+      given);
+  err << "tessamire apply: " << headless::AutoSettingsLine(o.rest, settings) << "\n";
+  return settings;
 }
 
 int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
@@ -107,19 +126,21 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
       OpenResults(o.out, outputs, rest, *frames, o.fps);
   headless::ReadBeforeBind(rest, *frames, *sink);
   PrepareOutputFolders(o.out, outputs, o.preview);
+  const headless::CorrectionSettings settings = SettingsOf(o, rest.mesh, *frames, err);
 
   const size_t total = frames->Count();
-  headless::Progress progress(err,
-                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                            o.quiet || !LongRun(o, total, count)),
-                              "tessamire apply", "step", static_cast<Int64>(total) + 1);
+  headless::Progress progress(
+      err,
+      headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
+                                    o.quiet || !LongRun(o, settings, total, count)),
+      "tessamire apply", "step", static_cast<Int64>(total) + 1);
   // The rest's points and polygons go to the correction's document unless the preview, the
   // report, a glTF or turning the rest's normals needs them again.
   const bool restMeshAgain = o.poseCheck.has_value() || o.report || !o.preview.empty() ||
                              sink->NeedsRestMesh() || !rest.normals.empty();
   headless::Correction correction(
       o.rest, restMeshAgain ? rest.mesh.points : std::move(rest.mesh.points),
-      restMeshAgain ? rest.mesh.polygons : std::move(rest.mesh.polygons), TagSettingsOf(*o.options),
+      restMeshAgain ? rest.mesh.polygons : std::move(rest.mesh.polygons), settings,
       std::move(vertexMap), std::move(restriction));
   progress.Step("bound " + o.rest);
 
@@ -140,7 +161,7 @@ int Apply(const ApplyOptions& o, std::ostream& out, std::ostream& err) {
   std::optional<headless::PoseGuard> guard;
   if (o.poseCheck && !o.showSmoothed)
     observers.push_back(&guard.emplace(
-        rest.mesh, correction, TagSettingsOf(*o.options), *o.poseCheck,
+        rest.mesh, correction, settings, *o.poseCheck,
         [&err](const std::string& note) { err << "tessamire apply: note: " << note << "\n"; }));
   const headless::ApplySummary summary =
       headless::ApplyFrames(*frames, *sink, correction, observers, {.smoothed = o.showSmoothed});
@@ -161,6 +182,7 @@ int RunApply(const Options& options, std::ostream& out, std::ostream& err) {
   o.report = options.Has("--report");
   o.quiet = options.Has("--quiet");
   o.poseCheck = PoseCheckOf(options);
+  o.autoSettings = options.Has("--settings");
   if (options.Has("--frames")) {
     try {
       ParseSequenceRange(options.Text("--frames"), o.first, o.last);
@@ -198,6 +220,10 @@ std::vector<OptionSpec> ApplyOptionSpecs() {
                           "each frame under its own name (a cache's samples as "
                           "<cache>.<frame>.obj)"))};
   for (OptionSpec& o : TagSettingOptions(true)) declarations.push_back(o);
+  declarations.push_back(ChoiceOption(
+      "--settings", "auto",
+      "the settings not given taken from what `tune` recommends for the most deformed frames",
+      {"auto"}, ""));
   declarations.push_back(
       TextOption("--vertex-map", "W.txt",
                  "per-point smoothing weights (one number per line, from 0 to 1): a "

@@ -2,71 +2,25 @@
 // so that settings can be judged on one's own meshes: the detail height error, the edge change
 // and the hinge change of a skinned (uncorrected) and a corrected mesh against the rest, over
 // every point or over the points a weight file marks.
-#include <algorithm>
-
 #include "cli/command_table.h"
-#include "headless/batch/progress_printer.h"
-#include "headless/files/input_ranges.h"
-#include "headless/io/obj_read.h"
-#include "headless/io/weights_file.h"
-#include "headless/job/pair_measures.h"
-#include "headless/job/tables.h"
-#include "headless/platform/streams.h"
+#include "headless/job/measure_files.h"
 
 namespace cli {
 namespace {
 
-// Above this many points the measure reports its stages.
-constexpr size_t kLargeMesh = 200000;
-
 int RunMeasure(const Options& options, std::ostream& out, std::ostream& err) {
-  const std::string restPath = options.Text("--rest");
-  std::vector<std::pair<std::string, std::string>> inputs;  // label, path
+  headless::MeasureFilesRequest request;
+  request.rest = options.Text("--rest");
+  request.region = options.Text("--region");
+  request.quiet = options.Has("--quiet");
   for (const char* name : {"--skinned", "--corrected"})
-    if (options.Has(name)) inputs.emplace_back(std::string(name).substr(2), options.Text(name));
-  if (inputs.empty()) throw UsageError("give --skinned A.obj, --corrected B.obj or both");
-  Int32 fromStandardInput = restPath == "-";
-  for (const auto& input : inputs) fromStandardInput += input.second == "-";
-  if (options.Text("--region") == "-") ++fromStandardInput;
+    if (options.Has(name))
+      request.inputs.emplace_back(std::string(name).substr(2), options.Text(name));
+  if (request.inputs.empty()) throw UsageError("give --skinned A.obj, --corrected B.obj or both");
+  Int32 fromStandardInput = (request.rest == "-") + (request.region == "-");
+  for (const auto& input : request.inputs) fromStandardInput += input.second == "-";
   if (fromStandardInput > 1) throw UsageError("only one input can come from the standard input");
-
-  const headless::Mesh rest = headless::ReadObj(restPath);
-  headless::CheckCoordinateRange(rest.points, restPath);
-  std::vector<Float32> region;
-  if (options.Has("--region"))
-    region = headless::ReadWeightsFile(options.Text("--region"), rest.points.size(),
-                                       "the rest mesh " + restPath);
-  std::vector<std::vector<Vector3>> meshes;
-  for (const auto& [label, path] : inputs) {
-    headless::Mesh mesh = headless::ReadObj(path);
-    headless::CheckCoordinateRange(mesh.points, path);
-    if (mesh.points.size() != rest.points.size())
-      throw std::runtime_error(path + ": " + std::to_string(mesh.points.size()) +
-                               " points, but the rest mesh " + restPath + " has " +
-                               std::to_string(rest.points.size()));
-    meshes.push_back(std::move(mesh.points));
-  }
-
-  const bool large = rest.points.size() > kLargeMesh;
-  headless::Progress progress(err,
-                              headless::ChooseProgressStyle(headless::platform::StderrIsTerminal(),
-                                                            options.Has("--quiet") || !large),
-                              "tessamire measure", "step", static_cast<Int64>(inputs.size()) + 1);
-  const headless::PairReference reference = headless::PreparePairReference(rest, region);
-  progress.Step("rest measured");
-  headless::PrintPairHeader(reference, out);
-  // With both given, pose kept and detail kept read the corrected mesh against the skinned one.
-  const bool pair = meshes.size() == 2;
-  for (size_t i = 0; i < meshes.size(); ++i) {
-    const headless::PairMeasures measures =
-        pair ? headless::MeasureAgainstSkinned(reference, meshes[0], meshes[i])
-             : headless::MeasurePair(reference, meshes[i]);
-    headless::PrintPairRow(inputs[i].first, measures, out);
-    if (pair && i == 1)
-      headless::PrintPoseWorst(
-          measures, rest.points[static_cast<size_t>(std::max(0, measures.pose.worstPoint))], out);
-    progress.Step(inputs[i].first + " measured");
-  }
+  out << headless::MeasureFiles(request, err);
   return kExitOk;
 }
 

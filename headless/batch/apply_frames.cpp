@@ -33,9 +33,7 @@ class FramesRun {
         correction_(correction),
         observers_(observers),
         settings_(settings),
-        total_(source.Count()) {
-    for (const FrameObserver* observer : observers_) pointsAgain_ |= observer->WantsPoints();
-  }
+        total_(source.Count()) {}
 
   ApplySummary Run();
 
@@ -46,6 +44,12 @@ class FramesRun {
   void Write(size_t i);
   // Everything observed, on the calling thread, once the frame is written.
   void Written(size_t i);
+  // Whether an observer looks at frame i's input once it is written.
+  bool PointsAgain(size_t i) const {
+    for (const FrameObserver* observer : observers_)
+      if (observer->WantsPointsOf(i)) return true;
+    return false;
+  }
 
   FrameSource& source_;
   ResultSink& sink_;
@@ -53,8 +57,6 @@ class FramesRun {
   std::span<FrameObserver* const> observers_;
   ApplySettings settings_;
   size_t total_ = 0;
-  // The observers look at a frame's input once it is written.
-  bool pointsAgain_ = false;
   std::array<Slot, kPipelineSlots> slots_;
   FrameRooms rooms_;
   size_t framesWritten_ = 0;
@@ -95,7 +97,7 @@ void FramesRun::Correct(size_t i) {
   // The input again only for the observers or turning normals; else the correction takes its
   // array, and gives it back as room for the frame read in the next step.
   std::vector<Vector3>* own =
-      pointsAgain_ || slot.frame.PointsNeededToWrite() ? nullptr : &slot.frame.Points();
+      PointsAgain(i) || slot.frame.PointsNeededToWrite() ? nullptr : &slot.frame.Points();
   slot.report = own ? correction_.Correct(std::move(*own), source_.Name(i), settings_.smoothed)
                     : correction_.Correct(std::as_const(slot.frame).Points(), source_.Name(i),
                                           settings_.smoothed);

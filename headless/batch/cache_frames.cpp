@@ -46,4 +46,10 @@ void CacheFrames::Read(size_t i, InputFrame& into, FrameRooms& rooms) {
   samples_->Read(static_cast<Int64>(i), into.sample);
 }
 
+std::vector<Vector3> CacheFrames::PointsApart(size_t i) {
+  std::vector<Vector3> points;
+  samples_->Read(static_cast<Int64>(i), points);
+  return points;
+}
+
 }  // namespace headless

@@ -47,6 +47,8 @@ class CacheFrames final : public FrameSource {
   const std::string& Path() const { return path_; }
 
   void Read(size_t i, InputFrame& into, FrameRooms& rooms) override;
+  // The sample sought; the run's first Read seeks back.
+  std::vector<Vector3> PointsApart(size_t i) override;
 
  private:
   std::string path_;

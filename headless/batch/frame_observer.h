@@ -19,7 +19,7 @@ struct WrittenFrame {
   std::string name;    // FrameSource::Name
   std::string target;  // ResultSink::Target
   // The frame's points as read and its result; the input may be empty (taken by the correction)
-  // unless an observer WantsPoints.
+  // unless an observer WantsPointsOf the frame.
   const std::vector<Vector3>& input;
   const std::vector<Vector3>& result;
   const DeformReport& report;
@@ -34,6 +34,9 @@ class FrameObserver {
   // Whether Written looks at the frame's input: else the correction takes the frame's points
   // rather than copy them.
   virtual bool WantsPoints() const { return false; }
+  // Whether Written looks at frame `index`'s input: an observer of a few frames spares the others
+  // the copy.
+  virtual bool WantsPointsOf(size_t /*index*/) const { return WantsPoints(); }
   // Before the first frame. May throw to stop the run.
   virtual void Begin() {}
   // May throw to stop the run (Interrupted on Ctrl-C): frames after it are not written.

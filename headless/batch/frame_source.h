@@ -72,6 +72,10 @@ class FrameSource {
   // Frame i into `into` (emptied by the caller), in the room of frames done with where there is
   // some. Throws naming the frame when it cannot be read or is not a frame of the rest.
   virtual void Read(size_t i, InputFrame& into, FrameRooms& rooms) = 0;
+  // Frame i's points alone, after ReadAhead and before the run, in any order (tune's sample for
+  // `apply --settings auto`), leaving what the run reads as it was. Throws naming the frame as
+  // Read does.
+  virtual std::vector<Vector3> PointsApart(size_t i) = 0;
   // Whether a Read failed on a frame at fault as input, rather than on reading a source checked
   // whole before: as though every frame had been checked first, nothing is then to be written.
   virtual bool FoundFaultyFrame() const { return false; }

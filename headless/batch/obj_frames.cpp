@@ -100,4 +100,10 @@ void ObjFrames::Read(size_t i, InputFrame& into, FrameRooms& rooms) {
   }
 }
 
+std::vector<Vector3> ObjFrames::PointsApart(size_t i) {
+  if (i < early_.size() && early_[i]) return early_[i]->file.mesh.points;
+  if (files_[i] == "-" && standardInput_) return standardInput_->file.mesh.points;
+  return ReadFrame(files_[i], rest_, restPoints_).mesh.points;
+}
+
 }  // namespace headless

@@ -37,6 +37,8 @@ class ObjFrames final : public FrameSource {
   bool ChecksAgainstRestFaces() const override { return files_.size() > early_.size(); }
 
   void Read(size_t i, InputFrame& into, FrameRooms& rooms) override;
+  // A frame read ahead gives a copy of its points; any other is read in full.
+  std::vector<Vector3> PointsApart(size_t i) override;
   bool FoundFaultyFrame() const override { return faultyFrame_; }
 
  private:

@@ -54,7 +54,7 @@ PoseGuard::PoseGuard(const Mesh& rest, const Correction& correction, CorrectionS
 void PoseGuard::Written(const WrittenFrame& frame) {
   if (frame.index % kPoseCheckEvery != 0 || frame.input.size() != frame.result.size()) return;
   ++finding_.checked;
-  const PoseKept pose = MeasurePoseKept(reference_, frame.input, frame.result);
+  const PoseKept pose = MeasurePoseKept(reference_, frame.input, frame.result, room_);
   if (pose.largestEdges <= threshold_) return;
   finding_.frames.push_back(frame.name);
   if (finding_.frames.size() == 1 || pose.largestEdges > finding_.worst.largestEdges) {

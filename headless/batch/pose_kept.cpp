@@ -1,9 +1,11 @@
 #include "headless/batch/pose_kept.h"
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <string>
 
+#include "headless/entries/framework.h"
 #include "headless/geometry/vector.h"
 
 namespace headless {
@@ -47,27 +49,85 @@ PoseReference PreparePoseReference(const Mesh& rest, std::span<const Int32> regi
   return ref;
 }
 
+namespace {
+
+// One round of averaging: each point of [begin, end) to its neighbours' mean.
+struct AveragingRound {
+  const PoseReference* reference;
+  const Vector3* now;
+  Vector3* next;
+};
+
+// What the averaging starts from: corrected - skinned.
+struct Departure {
+  const Vector3* skinned;
+  const Vector3* corrected;
+  Vector3* into;
+};
+
+void Depart(void* context, Int64 begin, Int64 end) noexcept {
+  const Departure& d = *static_cast<const Departure*>(context);
+  for (Int64 i = begin; i < end; ++i) d.into[i] = Sub(d.corrected[i], d.skinned[i]);
+}
+
+// 1 / n for the neighbour counts most points have: a division per point per round costs as much
+// as its sum. The same bits as dividing.
+constexpr Int64 kInverses = 32;
+const std::array<Float, kInverses> kInverse = [] {
+  std::array<Float, kInverses> inverse{};
+  for (Int64 n = 1; n < kInverses; ++n)
+    inverse[static_cast<size_t>(n)] = 1.0 / static_cast<Float>(n);
+  return inverse;
+}();
+
+void AverageRound(void* context, Int64 begin, Int64 end) noexcept {
+  const AveragingRound& round = *static_cast<const AveragingRound*>(context);
+  const PoseReference& reference = *round.reference;
+  for (Int64 i = begin; i < end; ++i) {
+    const Int64 from = reference.first[static_cast<size_t>(i)];
+    const Int64 to = reference.first[static_cast<size_t>(i) + 1];
+    if (from == to) {
+      round.next[i] = round.now[i];
+      continue;
+    }
+    Vector3 sum;
+    for (Int64 k = from; k < to; ++k)
+      sum = Add(sum, round.now[reference.neighbours[static_cast<size_t>(k)]]);
+    const Int64 n = to - from;
+    round.next[i] =
+        Scale(sum, n < kInverses ? kInverse[static_cast<size_t>(n)] : 1.0 / static_cast<Float>(n));
+  }
+}
+
+// Points per chunk of a round: a few microseconds of work each.
+constexpr Int64 kRoundChunk = 1024;
+
+}  // namespace
+
 PoseKept MeasurePoseKept(const PoseReference& reference, std::span<const Vector3> skinned,
                          std::span<const Vector3> corrected) {
+  PoseRoom room;
+  return MeasurePoseKept(reference, skinned, corrected, room);
+}
+
+PoseKept MeasurePoseKept(const PoseReference& reference, std::span<const Vector3> skinned,
+                         std::span<const Vector3> corrected, PoseRoom& room) {
   const size_t count = reference.first.size() - 1;
   if (skinned.size() != count || corrected.size() != count)
     throw std::invalid_argument("pose kept: " + std::to_string(skinned.size()) + " and " +
                                 std::to_string(corrected.size()) + " points, but the rest has " +
                                 std::to_string(count));
-  std::vector<Vector3> now(count), next(count);
-  for (size_t i = 0; i < count; ++i) now[i] = Sub(corrected[i], skinned[i]);
+  std::vector<Vector3>& now = room.now;
+  std::vector<Vector3>& next = room.next;
+  now.resize(count);
+  next.resize(count);
+  // Over the workers, as the correction runs: each point sums its neighbours in one order, so
+  // the reading is the same bits whatever their number.
+  Departure departure{skinned.data(), corrected.data(), now.data()};
+  ParallelFor(static_cast<Int64>(count), kRoundChunk, &departure, Depart);
   for (Int32 r = 0; r < kPoseRounds; ++r) {
-    for (size_t i = 0; i < count; ++i) {
-      const Int64 begin = reference.first[i], end = reference.first[i + 1];
-      if (begin == end) {
-        next[i] = now[i];
-        continue;
-      }
-      Vector3 sum;
-      for (Int64 k = begin; k < end; ++k)
-        sum = Add(sum, now[static_cast<size_t>(reference.neighbours[static_cast<size_t>(k)])]);
-      next[i] = Scale(sum, 1.0 / static_cast<Float>(end - begin));
-    }
+    AveragingRound round{&reference, now.data(), next.data()};
+    ParallelFor(static_cast<Int64>(count), kRoundChunk, &round, AverageRound);
     now.swap(next);
   }
   PoseKept kept;

@@ -47,4 +47,13 @@ PoseReference PreparePoseReference(const Mesh& rest, std::span<const Int32> regi
 PoseKept MeasurePoseKept(const PoseReference& reference, std::span<const Vector3> skinned,
                          std::span<const Vector3> corrected);
 
+// The averaging's two arrays, kept between readings: a guard reading every Nth frame of a run
+// takes no fresh pages for each.
+struct PoseRoom {
+  std::vector<Vector3> now, next;
+};
+// The same reading, in `room`'s arrays.
+PoseKept MeasurePoseKept(const PoseReference& reference, std::span<const Vector3> skinned,
+                         std::span<const Vector3> corrected, PoseRoom& room);
+
 }  // namespace headless

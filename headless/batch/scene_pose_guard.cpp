@@ -51,7 +51,7 @@ void ScenePoseGuard::Check(Float frame, Int64 index) {
     Watched& w = watched_[i];
     const std::vector<Vector3>& skinned = DeformedPoints(w.object);
     ++w.finding.checked;
-    const PoseKept pose = MeasurePoseKept(w.reference, skinned, corrected[i]);
+    const PoseKept pose = MeasurePoseKept(w.reference, skinned, corrected[i], room_);
     if (pose.largestEdges <= threshold_) continue;
     w.finding.frames.push_back(name);
     if (w.finding.frames.size() == 1 || pose.largestEdges > w.finding.worst.largestEdges) {

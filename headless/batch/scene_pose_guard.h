@@ -39,6 +39,7 @@ class ScenePoseGuard {
   Document& doc_;
   Float threshold_;
   std::vector<Watched> watched_;
+  PoseRoom room_;
 };
 
 }  // namespace headless

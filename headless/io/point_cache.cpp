@@ -360,6 +360,7 @@ PointCacheSamples::PointCacheSamples(const std::string& path, std::stop_token st
     samples_ = samples;
   }
   in_ = std::make_unique<InputFile>(path);
+  start_ = header->header;
   std::string skipped;
   in_->Read(header->header, skipped);
 }
@@ -371,8 +372,9 @@ void PointCacheSamples::Read(Int64 s, std::vector<Vector3>& points) {
     points = timing_.Sample(s);
     return;
   }
-  if (s != next_) throw std::logic_error("samples of a point cache are read in order");
   const std::size_t count = static_cast<std::size_t>(timing_.pointCount);
+  if (s != next_ && !in_->Seek(start_ + static_cast<std::uint64_t>(s) * count * 12))
+    Fail(path_, "cannot read: the file cannot be sought in");
   points.resize(count);
   std::string bytes;
   std::vector<Float32> piece;
@@ -390,7 +392,7 @@ void PointCacheSamples::Read(Int64 s, std::vector<Vector3>& points) {
       points[done + i] = {piece[3 * i], piece[3 * i + 1], piece[3 * i + 2]};
     done += want;
   }
-  ++next_;
+  next_ = s + 1;
 }
 
 namespace {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,7 +58,8 @@ PointCache ParsePointCache(std::span<const std::byte> bytes, PointCacheFormat fo
 // Reads the file at `path` in the format its extension names.
 PointCache ReadPointCache(const std::string& path);
 
-// A point cache file whose samples are read one at a time, in order, rather than held all at once.
+// A point cache file whose samples are read one at a time (in order, or sought), rather than held
+// all at once.
 // Opening checks all that ReadPointCache checks, with its messages, reading every coordinate a
 // piece at a time; a file that is not whole at the size its header gives (which is refused) or
 // that cannot be read twice (a pipe) is read by ReadPointCache, and held. A stop requested of
@@ -72,9 +74,9 @@ class PointCacheSamples {
   // The format, point count and timing (SampleFrame); the coordinates are not held.
   const PointCache& Timing() const { return timing_; }
   Int64 SampleCount() const { return samples_; }
-  // The points of sample `s` (widened to float64) into `points`; samples 0, 1, ... in order, from
-  // one thread at a time. Throws std::runtime_error naming the file when it no longer holds them
-  // (it changed since it was opened).
+  // The points of sample `s` (widened to float64) into `points`, from one thread at a time; in
+  // order is cheapest, another sample is sought. Throws std::runtime_error naming the file when it
+  // no longer holds them (it changed since it was opened).
   void Read(Int64 s, std::vector<Vector3>& points);
 
  private:
@@ -82,6 +84,7 @@ class PointCacheSamples {
   PointCache timing_;
   Int64 samples_ = 0;
   Int64 next_ = 0;
+  std::uint64_t start_ = 0;        // the first coordinate's byte
   std::unique_ptr<InputFile> in_;  // at sample next_; none when timing_ holds the samples
 };
 

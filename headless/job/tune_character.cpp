@@ -76,6 +76,36 @@ std::vector<MeshTune> TuneCharacter(const CorrectRequest& request, Float thresho
   return tunes;
 }
 
+TuneResult TuneSource(std::string name, const Mesh& rest, FrameSource& source, Float threshold,
+                      size_t sampleCount, size_t most) {
+  if (source.Count() == 0) throw std::invalid_argument(name + ": no frame to tune on");
+  const PairReference reference = PreparePairReference(rest, {});
+  const size_t kept = std::max<size_t>(1, sampleCount);
+  // The most deformed so far, in frame order; a tie keeps the earlier frame, as
+  // MostDeformedFrames does.
+  std::vector<std::vector<Vector3>> frames;
+  std::vector<std::string> names;
+  std::vector<Float> change;
+  const Int32 last = static_cast<Int32>(source.Count() - 1);
+  for (const Float scanned : ScanFrames({0, last}, most)) {
+    const size_t i = static_cast<size_t>(scanned);
+    std::vector<Vector3> points = source.PointsApart(i);
+    const Float c = SkinningChange(reference, points);
+    if (frames.size() == kept) {
+      const auto least = std::min_element(change.rbegin(), change.rend());
+      if (c <= *least) continue;
+      const size_t out = static_cast<size_t>(change.rend() - least - 1);
+      frames.erase(frames.begin() + static_cast<std::ptrdiff_t>(out));
+      names.erase(names.begin() + static_cast<std::ptrdiff_t>(out));
+      change.erase(change.begin() + static_cast<std::ptrdiff_t>(out));
+    }
+    frames.push_back(std::move(points));
+    names.push_back(source.Name(i));
+    change.push_back(c);
+  }
+  return TuneMesh(std::move(name), rest, {}, frames, names, threshold, kept);
+}
+
 CorrectionSettings AutoSettings(const TuneResult& result, const CorrectionSettings& given) {
   const SweepSetting& chosen = result.scores.at(result.recommended).setting;
   CorrectionSettings settings = given;

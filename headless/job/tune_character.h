@@ -1,6 +1,6 @@
-// `tessamire tune` on a character or a scene, and `--settings auto`: every deformed mesh's bind
-// points with its skinned points at the animation's frames (the plug-in's deformers off), and the
-// settings sweep (tune.h) on each, one recommendation per mesh.
+// `tessamire tune` on a character or a scene, and `--settings auto` (on the frames of `apply` too):
+// every deformed mesh's bind points with its skinned points at the animation's frames (the
+// plug-in's deformers off), and the settings sweep (tune.h) on each, one recommendation per mesh.
 #pragma once
 
 #include <functional>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "headless/batch/frame_source.h"
 #include "headless/batch/keyed_range.h"
 #include "headless/job/correct_character.h"
 #include "headless/job/tune.h"
@@ -53,6 +54,13 @@ CorrectionSettings AutoSettings(const TuneResult& result, const CorrectionSettin
 
 // "settings auto: NAME: R rounds, weighting W, pin P" for the settings a tag takes.
 std::string AutoSettingsLine(const std::string& name, const CorrectionSettings& settings);
+
+// `apply --settings auto`: TuneMesh (no region) on the frames of a batch source after its
+// ReadAhead, at most `most` of them spread as ScanFrames spreads them, read one at a time with
+// only the `sampleCount` most deformed held. Throws what the source's PointsApart and TuneMesh
+// throw.
+TuneResult TuneSource(std::string name, const Mesh& rest, FrameSource& source, Float threshold,
+                      size_t sampleCount = kTuneSampleFrames, size_t most = kTuneScanFrames);
 
 // `eval --settings auto`: every polygon object of `doc` with a bind tag tuned on its own points
 // and the frames of `eval.frames` (unset: the keyed range), within `eval.poseCheck` (unset: the

@@ -42,10 +42,13 @@ class ApplyFramesTest : public LoadedPluginTest {
 
 // What observers are told, in order.
 struct Log final : headless::FrameObserver {
-  bool wants = false;
+  size_t wantsEvery = 0;  // looks at the input of frames 0, N, 2N ...; 0 at none
   std::vector<std::string> events;
   std::vector<std::vector<Vector3>> inputs, results;
-  bool WantsPoints() const override { return wants; }
+  bool WantsPoints() const override { return wantsEvery > 0; }
+  bool WantsPointsOf(size_t index) const override {
+    return wantsEvery > 0 && index % wantsEvery == 0;
+  }
   void Begin() override { events.push_back("begin"); }
   void Written(const headless::WrittenFrame& frame) override {
     events.push_back(std::to_string(frame.index) + (frame.Last() ? " last" : "") + " " +
@@ -83,9 +86,11 @@ TEST_F(ApplyFramesTest, EveryFrameIsCorrectedAsAloneAndObservedInOrder) {
   files.folder.Write(fs::path(files.frames[3]).filename().string(), text);
   const std::vector<std::vector<Vector3>> alone = Alone(files);
   for (const bool pipelined : {true, false}) {
-    for (const bool wants : {true, false}) {
-      SCOPED_TRACE(std::string(pipelined ? "pipelined" : "one by one") +
-                   (wants ? ", the input looked at" : ""));
+    // The input looked at on every frame, on every other (the rest taken by the correction), or
+    // on none.
+    for (const size_t wantsEvery : {size_t{1}, size_t{2}, size_t{0}}) {
+      SCOPED_TRACE(std::string(pipelined ? "pipelined" : "one by one") + ", the input of every " +
+                   std::to_string(wantsEvery) + " frames looked at");
       headless::ObjFile rest = headless::ReadObjFile(files.rest);
       headless::ObjFrames frames(files.frames, files.numbers, rest);
       const std::vector<fs::path> outputs = Outputs(files, pipelined ? "p" : "o");
@@ -94,7 +99,7 @@ TEST_F(ApplyFramesTest, EveryFrameIsCorrectedAsAloneAndObservedInOrder) {
       headless::Correction correction("rest", std::move(rest.mesh.points),
                                       std::move(rest.mesh.polygons), Settings());
       Log log;
-      log.wants = wants;
+      log.wantsEvery = wantsEvery;
       Steps steps;
       headless::ProgressSteps progress(steps);
       headless::FrameObserver* observers[] = {&log, &progress};
@@ -109,7 +114,7 @@ TEST_F(ApplyFramesTest, EveryFrameIsCorrectedAsAloneAndObservedInOrder) {
       EXPECT_TRUE(steps.finished);
       for (size_t i = 0; i < 5; ++i) {
         EXPECT_TRUE(SameBits(log.results[i], alone[i])) << "frame " << i;
-        if (wants) {
+        if (wantsEvery > 0 && i % wantsEvery == 0) {
           EXPECT_TRUE(SameBits(log.inputs[i], files.points[i])) << "frame " << i;
         }
         EXPECT_TRUE(SameBits(headless::ReadObj(outputs[i].string()).points, alone[i]))

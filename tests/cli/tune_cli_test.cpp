@@ -1,13 +1,17 @@
 // `tessamire tune` run as a user does, on a ground-truth limb bent over three frames: it evaluates
 // the most deformed frame, recommends a setting that keeps the pose, writes its plot and page, and
-// refuses frames of another mesh.
+// refuses frames of another mesh; `apply --settings auto` takes its recommendation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <sstream>
 #include <string>
 
 #include "headless/characters/character.h"
+#include "headless/io/obj_read.h"
+#include "headless/io/point_cache.h"
 #include "headless/job/ground_truth.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/temp_folder.h"
@@ -73,6 +77,73 @@ TEST(TuneCli, RecommendsOnTheMostDeformedFrameAndWritesPlotAndPage) {
   const CliRun off = RunInProcess("tune --rest " + p + "rest.obj " + p +
                                   "f1.obj --pose-check off --quiet --out " + dir);
   EXPECT_EQ(off.status, 2) << off.output;
+}
+
+// The setting a line "... PREFIX<setting> (..." or "... PREFIX<setting>" ends with; empty
+// without PREFIX.
+std::string SettingAfter(const std::string& text, const std::string& prefix) {
+  const size_t at = text.find(prefix);
+  if (at == std::string::npos) return "";
+  const size_t from = at + prefix.size();
+  return text.substr(from, text.find_first_of(" (\n", text.find("pin", from) + 4) - from);
+}
+
+// `apply --settings auto` on the limb bent over three frames, given as OBJ files and as one
+// cache: what is not given is tune's recommendation for the same frames, what is given stays,
+// and a cache sampled for tune is still corrected from its first sample on.
+TEST(ApplyAutoSettingsCli, TakesTunesRecommendationForWhatIsNotGiven) {
+  TempFolder folder;
+  const Float bends[3] = {30.0, 90.0, 60.0};
+  headless::TruthCase truth;
+  std::vector<std::vector<Vector3>> skinned;
+  for (int i = 0; i < 3; ++i) {
+    truth = headless::MakeTruthCase({headless::TruthShape::kLimb, 600, bends[i], 2});
+    folder.Write("f" + std::to_string(i + 1) + ".obj", ObjOf(truth.skinned, truth.rest.polygons));
+    skinned.push_back(truth.skinned);
+  }
+  folder.Write("rest.obj", ObjOf(truth.rest.points, truth.rest.polygons));
+  const std::string p = folder.path.string() + "/";
+  const std::string rest = p + "rest.obj", frames = p + "f1.obj " + p + "f2.obj " + p + "f3.obj";
+  headless::WritePointCache(
+      p + "skinned.pc2",
+      headless::MakePointCache(headless::PointCacheFormat::kPc2, skinned, 1, 30));
+
+  const CliRun tune = RunInProcess("tune --rest " + rest + " " + frames + " --quiet --out " + p);
+  ASSERT_EQ(tune.status, 0) << tune.output;
+  const std::string recommended = SettingAfter(tune.out, "recommended for " + rest + ": ");
+  ASSERT_NE(recommended, "") << tune.out;
+  const std::string said = "settings auto: " + rest + ": ";
+
+  const CliRun objs = RunInProcess("apply --rest " + rest + " " + frames +
+                                   " --settings auto --quiet --out " + p + "objs");
+  ASSERT_EQ(objs.status, 0) << objs.output;
+  EXPECT_EQ(SettingAfter(objs.err, said), recommended) << objs.err;
+  const CliRun cache = RunInProcess("apply --rest " + rest + " " + p +
+                                    "skinned.pc2 --settings auto --quiet --out " + p + "out.pc2");
+  ASSERT_EQ(cache.status, 0) << cache.output;
+  EXPECT_EQ(SettingAfter(cache.err, said), recommended) << cache.err;
+  const headless::PointCache corrected = headless::ReadPointCache(p + "out.pc2");
+  ASSERT_EQ(corrected.SampleCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    const std::vector<Vector3> fromObj =
+        headless::ReadObj(p + "objs/f" + std::to_string(i + 1) + ".obj").points;
+    const std::vector<Vector3> fromCache = corrected.Sample(i);
+    Float largest = 0.0;
+    for (size_t k = 0; k < fromObj.size(); ++k)
+      largest = std::max({largest, std::fabs(fromObj[k].x - fromCache[k].x),
+                          std::fabs(fromObj[k].y - fromCache[k].y),
+                          std::fabs(fromObj[k].z - fromCache[k].z)});
+    EXPECT_LT(largest, 1e-4) << "frame " << i + 1;  // float32 input, not another frame
+  }
+
+  const CliRun given = RunInProcess("apply --rest " + rest + " " + frames +
+                                    " --iterations 3 --settings auto --quiet --out " + p + "given");
+  ASSERT_EQ(given.status, 0) << given.output;
+  EXPECT_EQ(SettingAfter(given.err, said).substr(0, 9), "3 rounds,") << given.err;
+  EXPECT_NE(
+      RunInProcess("apply --rest " + rest + " " + frames + " --settings best --out " + p + "bad")
+          .status,
+      0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Pose kept and detail kept: zero departure for identical and rigidly moved meshes, a pose reading
 // that detail alone does not move but a lost bend does, and a detail reading under which a result
-// that lost the pose scores worse than skinning alone, where the older height error scores it best.
+// that lost the pose scores worse than skinning alone, where the older height error scores it best;
+// the same reading whatever the workers.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 
 #include "headless/batch/pose_kept.h"
 #include "headless/deformers/skinning.h"
+#include "headless/entries/framework.h"
 #include "headless/geometry/vector.h"
 #include "headless/job/ground_truth.h"
 #include "headless/job/limb.h"
@@ -84,6 +86,26 @@ TEST(KeptMeasures, DetailAloneDoesNotMoveThePoseButALostBendDoes) {
   // The worst point is in the part that moved: the far half, past the elbow.
   EXPECT_GT(rest.points[static_cast<size_t>(straightened.worstPoint)].y,
             smooth.jointPositions[1].y);
+}
+
+// The averaging runs over the workers; each point sums in one order, so their number changes no
+// bit.
+TEST(KeptMeasures, PoseKeptIsTheSameWhateverTheWorkers) {
+  const headless::TruthCase t =
+      headless::MakeTruthCase({headless::TruthShape::kLimb, 6000, 90.0, 1});
+  const headless::PoseReference reference = headless::PreparePoseReference(t.rest);
+  std::vector<headless::PoseKept> readings;
+  for (const Int32 workers : {1, 2, 7}) {
+    headless::SetWorkerCount(workers);
+    readings.push_back(headless::MeasurePoseKept(reference, t.skinned, t.ideal));
+  }
+  headless::SetWorkerCount(0);
+  EXPECT_GT(readings[0].largest, 0.0);
+  for (const headless::PoseKept& r : readings) {
+    EXPECT_EQ(r.largest, readings[0].largest);
+    EXPECT_EQ(r.mean, readings[0].mean);
+    EXPECT_EQ(r.worstPoint, readings[0].worstPoint);
+  }
 }
 
 TEST(KeptMeasures, AResultThatLostThePoseScoresWorseThanSkinningAlone) {

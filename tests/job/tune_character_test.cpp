@@ -1,12 +1,18 @@
 // The frames tune poses to pick the most deformed from: every frame of a short range, an even
-// spread of a long one that keeps its ends and never repeats a frame.
+// spread of a long one that keeps its ends and never repeats a frame; the recommendation over the
+// settings given; and tune on a batch run's frames, read one at a time, sampling as tune does on
+// them all.
 #include "headless/job/tune_character.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <vector>
+
+#include "headless/job/ground_truth.h"
+#include "tests/support/loaded_plugin.h"
 
 namespace {
 
@@ -76,6 +82,73 @@ TEST(TuneCharacter, AutoSettingsKeepWhatIsGivenAndFillTheRestFromTheRecommendati
   }
   EXPECT_EQ(headless::AutoSettingsLine("arm", Given(8, 0, 1, {})),
             "settings auto: arm: 8 rounds, weighting 0, pin 1");
+}
+
+// Frames held in memory as a batch run's source.
+class HeldFrames final : public headless::FrameSource {
+ public:
+  explicit HeldFrames(std::vector<std::vector<Vector3>> frames) : frames_(std::move(frames)) {}
+  size_t Count() const override { return frames_.size(); }
+  std::string Name(size_t i) const override { return "f" + std::to_string(i); }
+  Float Number(size_t i) const override { return static_cast<Float>(i); }
+  void Read(size_t i, headless::InputFrame& into, headless::FrameRooms&) override {
+    into.sample = frames_[i];
+  }
+  std::vector<Vector3> PointsApart(size_t i) override {
+    read.push_back(i);
+    return frames_[i];
+  }
+  std::vector<size_t> read;
+
+ private:
+  std::vector<std::vector<Vector3>> frames_;
+};
+
+class TuneSourceTest : public LoadedPluginTest {};
+
+// Only the most deformed few are held while the frames are read; ties keep the earlier frame, as
+// choosing among all frames held at once does.
+TEST_F(TuneSourceTest, SamplesTheFramesTuneWouldChooseAmongThemAll) {
+  struct Case {
+    std::vector<Float> bends;  // one frame each, the limb bent so far
+    size_t sample, most;
+  };
+  const Case cases[] = {{{20, 45, 90, 45}, 2, 120},
+                        {{45, 45, 90}, 2, 120},
+                        {{45, 90, 45, 20}, 2, 120},
+                        {{30}, 3, 120},
+                        {{10, 80, 50, 70, 90, 85, 60}, 3, 4}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.bends) + " sample " + std::to_string(c.sample));
+    std::vector<std::vector<Vector3>> frames;
+    headless::Mesh rest;
+    for (const Float bend : c.bends) {
+      headless::TruthCase truth =
+          headless::MakeTruthCase({headless::TruthShape::kLimb, 200, bend, 1});
+      frames.push_back(std::move(truth.skinned));
+      rest = std::move(truth.rest);
+    }
+    std::vector<size_t> scanned;
+    std::vector<std::vector<Vector3>> scannedFrames;
+    for (const Float f : headless::ScanFrames({0, static_cast<Int32>(frames.size() - 1)}, c.most)) {
+      scanned.push_back(static_cast<size_t>(f));
+      scannedFrames.push_back(frames[scanned.back()]);
+    }
+    std::vector<std::string> expected;
+    for (const size_t k : headless::MostDeformedFrames(headless::PreparePairReference(rest, {}),
+                                                       scannedFrames, c.sample))
+      expected.push_back("f" + std::to_string(scanned[k]));
+
+    HeldFrames source(frames);
+    const headless::TuneResult result = headless::TuneSource(
+        "limb", rest, source, headless::kDefaultPoseThreshold, c.sample, c.most);
+    EXPECT_EQ(result.frameNames, expected);
+    EXPECT_EQ(source.read, scanned);
+    EXPECT_LT(result.recommended, result.scores.size());
+  }
+  HeldFrames none({});
+  EXPECT_THROW(headless::TuneSource("limb", {}, none, headless::kDefaultPoseThreshold),
+               std::invalid_argument);
 }
 
 }  // namespace
