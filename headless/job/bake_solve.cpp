@@ -138,28 +138,44 @@ std::vector<Int32> Candidates(const BakeProblem& problem, Int64 p) {
   return joints;
 }
 
-// The weight point q gives joint j: its slot's, or its source's where it kept them.
-Float WeightOf(const BakeProblem& problem, const BakedWeights& previous, Int64 q, Int32 j) {
-  if (previous.keptSource[q] != 0) {
-    Float w = 0.0;
-    for (Int64 i = problem.sourceFirst[q]; i < problem.sourceFirst[q + 1]; ++i)
-      if (problem.sourceJoint[i] == j) w += problem.sourceWeight[i];
-    return w;
-  }
+// The weight point q gives joint j in the sweep before.
+Float WeightOf(const BakedWeights& previous, Int64 q, Int32 j) {
   const Int32 slots = previous.weights.slots;
   for (Int32 s = 0; s < slots; ++s)
     if (previous.weights.joint[q * slots + s] == j) return previous.weights.weight[q * slots + s];
   return 0.0;
 }
 
-Float SourceError(const BakeProblem& problem, std::span<const std::uint8_t> training, Int64 p) {
+// The source's influences as `slots` can hold them: joints below bakeJoints, the largest (the
+// earlier on ties, a joint named twice summed), renormalised to sum 1; empty when none is left.
+std::vector<std::pair<Int32, Float>> SlottedSource(const BakeProblem& problem, Int64 p,
+                                                   Int32 slots) {
+  std::vector<std::pair<Int32, Float>> kept;
+  for (Int64 i = problem.sourceFirst[p]; i < problem.sourceFirst[p + 1]; ++i) {
+    const Int32 j = problem.sourceJoint[i];
+    if (j >= problem.bakeJoints || problem.sourceWeight[i] == 0.0f) continue;
+    auto at = std::find_if(kept.begin(), kept.end(), [j](const auto& e) { return e.first == j; });
+    if (at == kept.end()) at = kept.insert(kept.end(), {j, 0.0});
+    at->second += problem.sourceWeight[i];
+  }
+  std::stable_sort(kept.begin(), kept.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  if (kept.size() > static_cast<size_t>(slots)) kept.resize(static_cast<size_t>(slots));
+  Float sum = 0.0;
+  for (const auto& e : kept) sum += e.second;
+  if (!(sum > 0.0)) return {};
+  for (auto& e : kept) e.second /= sum;
+  return kept;
+}
+
+Float SlottedError(const BakeProblem& problem, std::span<const std::uint8_t> training, Int64 p,
+                   const std::vector<std::pair<Int32, Float>>& weights) {
   Float error = 0.0;
   for (size_t t = 0; t < problem.poses.size(); ++t) {
     if (!training.empty() && training[t] == 0) continue;
     Vector3 at;
-    for (Int64 i = problem.sourceFirst[p]; i < problem.sourceFirst[p + 1]; ++i) {
-      const Vector3 q = TransformPoint(problem.poses[t][problem.sourceJoint[i]], problem.rest[p]);
-      const Float w = problem.sourceWeight[i];
+    for (const auto& [j, w] : weights) {
+      const Vector3 q = TransformPoint(problem.poses[t][j], problem.rest[p]);
       at = {at.x + w * q.x, at.y + w * q.y, at.z + w * q.z};
     }
     const Vector3& c = problem.targets[t][p];
@@ -167,6 +183,14 @@ Float SourceError(const BakeProblem& problem, std::span<const std::uint8_t> trai
         (at.x - c.x) * (at.x - c.x) + (at.y - c.y) * (at.y - c.y) + (at.z - c.z) * (at.z - c.z);
   }
   return error;
+}
+
+void FillSlots(const std::vector<std::pair<Int32, Float>>& weights, Int64 p, BakedWeights& out) {
+  const Int32 slots = out.weights.slots;
+  for (size_t s = 0; s < weights.size(); ++s) {
+    out.weights.joint[p * slots + static_cast<Int64>(s)] = weights[s].first;
+    out.weights.weight[p * slots + static_cast<Int64>(s)] = static_cast<Float32>(weights[s].second);
+  }
 }
 
 struct PointSystem {
@@ -212,7 +236,9 @@ void SolvePoint(const BakeProblem& problem, const BakeOptions& options,
                 BakedWeights& out) {
   const Int32 slots = out.weights.slots;
   const std::vector<Int32> candidates = Candidates(problem, p);
+  const std::vector<std::pair<Int32, Float>> source = SlottedSource(problem, p, slots);
   out.keptSource[p] = 1;
+  FillSlots(source, p, out);
   if (candidates.empty()) return;
   PointSystem s = Build(problem, training, p, candidates);
   const auto c = static_cast<Eigen::Index>(candidates.size());
@@ -231,7 +257,7 @@ void SolvePoint(const BakeProblem& problem, const BakeOptions& options,
     const Float smooth = options.smoothness * scale;
     for (Int64 i = problem.neighbourFirst[p]; i < problem.neighbourFirst[p + 1]; ++i) {
       g(k, k) += smooth;
-      h(k) += smooth * WeightOf(problem, *previous, problem.neighbour[i], candidates[k]);
+      h(k) += smooth * WeightOf(*previous, problem.neighbour[i], candidates[k]);
     }
   }
   VectorXd w = SimplexSolve(g, h);
@@ -254,15 +280,16 @@ void SolvePoint(const BakeProblem& problem, const BakeOptions& options,
   }
   VectorXd fitted = VectorXd::Zero(s.target.size());
   for (const Eigen::Index k : order) fitted += w(k) * s.columns[static_cast<size_t>(k)];
-  if ((fitted - s.target).squaredNorm() > SourceError(problem, training, p)) return;
+  if (!source.empty() &&
+      (fitted - s.target).squaredNorm() > SlottedError(problem, training, p, source))
+    return;
   out.keptSource[p] = 0;
-  Int32 slot = 0;
-  for (const Eigen::Index k : order) {
-    if (w(k) <= 0.0) continue;
-    out.weights.joint[p * slots + slot] = candidates[static_cast<size_t>(k)];
-    out.weights.weight[p * slots + slot] = static_cast<Float32>(w(k));
-    ++slot;
-  }
+  std::vector<std::pair<Int32, Float>> solved;
+  for (const Eigen::Index k : order)
+    if (w(k) > 0.0) solved.emplace_back(candidates[static_cast<size_t>(k)], w(k));
+  std::fill_n(out.weights.joint.begin() + p * slots, slots, -1);
+  std::fill_n(out.weights.weight.begin() + p * slots, slots, 0.0f);
+  FillSlots(solved, p, out);
 }
 
 struct SweepContext {
@@ -345,7 +372,8 @@ void SkinBaked(const BakeProblem& problem, const BakedWeights& baked, size_t pos
   SkinSource(problem, pose, positions);
   const Int32 slots = baked.weights.slots;
   for (size_t p = 0; p < problem.rest.size(); ++p) {
-    if (baked.keptSource[p] != 0) continue;
+    // A point whose source names no joint that can be written plays as the source does.
+    if (baked.weights.joint[p * slots] < 0) continue;
     Vector3 at;
     for (Int32 s = 0; s < slots; ++s) {
       const Int32 j = baked.weights.joint[p * slots + s];

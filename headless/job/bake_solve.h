@@ -10,7 +10,8 @@
 // two joints apart. With `smoothness` above 0, `sweeps` Jacobi sweeps follow, each adding
 // smoothness x (mean diagonal) x |w - w_q|^2 per neighbour q, w_q from the sweep before, so
 // every point is solved from the same data whatever the order. A point whose solved weights fit
-// the training poses worse than its source weights keeps its source weights.
+// the training poses worse than its source weights as the slots hold them (the largest
+// `influences` of them below bakeJoints, renormalised) keeps those.
 //
 // Points run in parallel on the worker pool, each writing only its own slots: the same bits on
 // any number of workers.
@@ -62,7 +63,9 @@ struct BakeOptions {
 };
 
 struct BakedWeights {
-  PointWeights weights;  // `influences` slots per point
+  // `influences` slots per point: solved, or the source's as the slots hold them where it kept
+  // them; all empty where the source names no joint below bakeJoints.
+  PointWeights weights;
   // Per point 1 where it keeps the source weights (its solve fit worse, or it had no candidate).
   std::vector<std::uint8_t> keptSource;
   Int64 keptSourceCount = 0;
@@ -74,7 +77,7 @@ struct BakedWeights {
 BakedWeights SolveBake(const BakeProblem& problem, const BakeOptions& options,
                        std::span<const std::uint8_t> training = {});
 
-// The weights as the points are skinned: baked where solved, the source's where kept.
+// The points skinned with the slots' weights (the source's where the slots are empty).
 // `positions` receives one point per rest point at pose `pose`.
 void SkinBaked(const BakeProblem& problem, const BakedWeights& baked, size_t pose,
                std::vector<Vector3>& positions);

@@ -295,18 +295,24 @@ PluginDeformersOff::~PluginDeformersOff() {
   for (Node* node : off_) node->deformMode = true;
 }
 
+std::vector<Node*> PrepareCorrection(Document& doc, const CorrectRequest& request,
+                                     EvalRequest& eval, const CorrectObserver& observer) {
+  const std::vector<Node*> deformed = DeformedMeshes(doc, eval.source);
+  const auto equipped = Equip(doc, deformed);
+  std::map<const Node*, std::vector<Vector3>> rest;
+  if (request.bindFrame) rest = PosedAt(doc, deformed, *request.bindFrame, eval.source);
+  Bind(doc, request, deformed, equipped,
+       SettingsPerMesh(doc, request, eval, deformed, rest, observer), rest, observer);
+  eval.restPoints = std::move(rest);
+  return deformed;
+}
+
 EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer) {
   RequirePluginParts();
   EvalRequest eval = request.eval;
   const std::unique_ptr<Document> doc = LoadCorrectInput(request, eval, observer);
-  const std::vector<Node*> deformed = DeformedMeshes(*doc, eval.source);
-  const auto equipped = Equip(*doc, deformed);
-  std::map<const Node*, std::vector<Vector3>> rest;
-  if (request.bindFrame) rest = PosedAt(*doc, deformed, *request.bindFrame, eval.source);
-  Bind(*doc, request, deformed, equipped,
-       SettingsPerMesh(*doc, request, eval, deformed, rest, observer), rest, observer);
+  PrepareCorrection(*doc, request, eval, observer);
   eval.restMeshes = true;
-  eval.restPoints = std::move(rest);
   PlanOtherFiles(*doc, request, eval);
   MakeParentFolders(eval.dir);
   // The saved scene is written once every output is found apart from the others and the inputs.

@@ -77,6 +77,12 @@ std::unique_ptr<Document> LoadCorrectInput(const CorrectRequest& request, EvalRe
 // meshes), in the scene's order. Throws std::runtime_error naming `source` when there is none.
 std::vector<Node*> DeformedMeshes(const Document& doc, const std::string& source);
 
+// The loaded scene equipped by the setup command and its bind tags given the settings and maps
+// and bound, as CorrectCharacter does before it evaluates (the bind frame's points, when asked,
+// in `eval.restPoints`); answers the deformed meshes. Throws as CorrectCharacter does.
+std::vector<Node*> PrepareCorrection(Document& doc, const CorrectRequest& request,
+                                     EvalRequest& eval, const CorrectObserver& observer);
+
 // Turns the plug-in's deformers off while it lives: the meshes come out as the skin poses them.
 class PluginDeformersOff {
  public:
