@@ -340,6 +340,16 @@ BakeResult BakeCharacter(const BakeRequest& request, const CorrectObserver& obse
   BakeResult result;
   std::vector<MeshPoses> meshes = GatherPoses(*doc, request, eval, observer, result);
   std::vector<BakedWeights> baked;
+  Int64 crowded = 0;
+  for (const MeshPoses& mesh : meshes)
+    for (size_t p = 0; p + 1 < mesh.problem.sourceFirst.size(); ++p)
+      crowded +=
+          mesh.problem.sourceFirst[p + 1] - mesh.problem.sourceFirst[p] > request.solve.influences;
+  if (crowded > 0)
+    result.notes.push_back(std::to_string(crowded) + " points carry more than " +
+                           std::to_string(request.solve.influences) +
+                           " source influences, which the baked weights cannot hold all of; "
+                           "--influences 8 holds more");
   for (const MeshPoses& mesh : meshes) {
     baked.push_back(SolveBake(mesh.problem, request.solve));
     result.meshes.push_back({mesh.object->name, baked.back()});
