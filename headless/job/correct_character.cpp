@@ -262,6 +262,7 @@ std::unique_ptr<Document> LoadCorrectInput(const CorrectRequest& request, EvalRe
                                                   .clips = request.clips,
                                                   .allClips = request.allClips,
                                                   .readerSeconds = request.readerSeconds,
+                                                  .readerProgram = request.readerProgram,
                                                   .assetRoot = request.assetRoot});
   std::unique_ptr<Document> doc = std::move(read.document);
   const CharacterImport& imported = read.imported;

@@ -33,7 +33,8 @@ struct CorrectRequest {
   std::vector<std::string> clips;  // further animations, after `clip` on the timeline
   bool allClips = false;           // every animation of the file
   Float readerSeconds = 0.0;       // the character reader's time (0: its default)
-  std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
+  std::string assetRoot{};      // where the files the character names must lie (empty: its folder)
+  std::string readerProgram{};  // the character reader to start (empty: beside this program)
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
   // The settings not given in `settings` taken per mesh from tune's recommendation on its bind
