@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <numbers>
 #include <stdexcept>
 
 #include "headless/batch/keyed_range.h"
@@ -115,7 +116,7 @@ void RangePoses(Document& doc, std::vector<MeshPoses>& meshes, Float degrees,
       for (const Vector3& axis : {rest.v1, rest.v2, rest.v3})
         for (const Float sign : {1.0, -1.0}) {
           if (axis.x == 0.0 && axis.y == 0.0 && axis.z == 0.0) continue;
-          const Matrix r = RotationAbout(rest.off, axis, sign * degrees * M_PI / 180.0);
+          const Matrix r = RotationAbout(rest.off, axis, sign * degrees * std::numbers::pi / 180.0);
           for (Node* node : all) SetJointCurrent(node, JointRest(node));
           for (Node* node : turned) SetJointCurrent(node, Multiply(r, JointRest(node)));
           CheckEvaluated(EvaluateDocument(doc), source, "--range-of-motion");

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <stdexcept>
 
 #include "headless/characters/glb_skin.h"
@@ -27,8 +28,8 @@ RigClip BendClip(const ScanCharacterOptions& options) {
     channel.path = RigPath::kRotation;
     const Float share = joint == 1 ? 1.0 : 0.5;
     for (Int32 f = 0; f < options.frames; ++f) {
-      const Float radians =
-          share * options.bendDegrees * M_PI / 180.0 * f / static_cast<Float>(options.frames - 1);
+      const Float radians = share * options.bendDegrees * std::numbers::pi / 180.0 * f /
+                            static_cast<Float>(options.frames - 1);
       channel.times.push_back(f / 30.0);
       channel.values.insert(channel.values.end(),
                             {std::sin(radians / 2.0), 0.0, 0.0, std::cos(radians / 2.0)});
