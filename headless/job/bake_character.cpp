@@ -140,7 +140,9 @@ Float Distance(const Vector3& a, const Vector3& b) {
 // frames).
 template <typename Take>
 BakeFigures Figures(const std::vector<MeshPoses>& meshes, const std::vector<BakedWeights>& baked,
-                    Take take) {
+                    Float extent, Take take) {
+  // Below float32's step at the extent, a frame's difference is the weights' rounding, not worse.
+  const Float step = 1e-7 * extent;
   BakeFigures figures;
   Sums all;
   std::vector<Vector3> source, solved;
@@ -165,7 +167,8 @@ BakeFigures Figures(const std::vector<MeshPoses>& meshes, const std::vector<Bake
         ++here.count;
       }
     }
-    if (here.bakedSquares > here.sourceSquares) figures.worse.push_back(meshes.front().frameOf[t]);
+    if (here.bakedSquares > here.sourceSquares + static_cast<Float>(here.count) * step * step)
+      figures.worse.push_back(meshes.front().frameOf[t]);
     all.source += here.source;
     all.baked += here.baked;
     all.sourceSquares += here.sourceSquares;
@@ -229,7 +232,14 @@ void WriteBaked(const Document& doc, const BakeRequest& request, const EvalReque
     writer.AddMesh(fileMeshes++, object->fileVertices, FileVertexPositions(file, object->points),
                    file.normals);
   }
-  for (const std::string& note : writer.Notes()) result.notes.push_back(note);
+  // The writer's notes speak of correctives, which a baked file has none of.
+  for (std::string note : writer.Notes()) {
+    for (const char* aside : {" (the correctives still reach every corrected point)",
+                              " (the targets make up the difference at every frame written)"})
+      if (const size_t at = note.find(aside); at != std::string::npos)
+        note.erase(at, std::string(aside).size());
+    result.notes.push_back(note);
+  }
   PrepareOutputFolder(request.out);
   writer.Write(request.out);
 }
@@ -271,11 +281,11 @@ std::vector<MeshPoses> GatherPoses(Document& doc, const BakeRequest& request, Ev
     ++result.frames;
   }
   if (request.rangeOfMotion) {
-    const size_t before = meshes.front().frameOf.size();
     RangePoses(doc, meshes, *request.rangeOfMotion, eval.source);
-    result.rangePoses = static_cast<Int64>(meshes.front().frameOf.size() - before);
+    // Each mesh has its own joints and range poses, after the frames every mesh shares.
+    for (const MeshPoses& mesh : meshes)
+      result.rangePoses += static_cast<Int64>(mesh.frameOf.size()) - result.frames;
   }
-  // Poses that belong to one mesh only are still poses of the others: they rest there.
   return meshes;
 }
 
@@ -359,7 +369,7 @@ BakeResult BakeCharacter(const BakeRequest& request, const CorrectObserver& obse
       result.extent = std::max(result.extent, Distance(low, high));
     }
   }
-  result.fit = Figures(meshes, baked, [](size_t) { return true; });
+  result.fit = Figures(meshes, baked, result.extent, [](size_t) { return true; });
   const Int32 every = request.holdout;
   if (request.report && every > 0) {
     const auto held = [every](size_t frame) { return (frame + 1) % every == 0; };
@@ -370,7 +380,7 @@ BakeResult BakeCharacter(const BakeRequest& request, const CorrectObserver& obse
         training.push_back(mesh.frameOf[t] < 0 || !held(frame++) ? 1 : 0);
       trained.push_back(SolveBake(mesh.problem, request.solve, training));
     }
-    result.heldOut = Figures(meshes, trained, held);
+    result.heldOut = Figures(meshes, trained, result.extent, held);
   }
   WriteBaked(*doc, request, eval, BakedRig(*doc->rig, meshes, baked), result);
   return result;

@@ -38,7 +38,9 @@ struct BakeFigures {
   Float sourceMean = 0.0, sourceLargest = 0.0;  // with the source's weights
   Float bakedMean = 0.0, bakedLargest = 0.0;    // with the baked weights
   Float recovered = 0.0;                        // 1 - sum baked d^2 / sum source d^2
-  std::vector<Int64> worse;                     // frames where the bake's sum of d^2 is larger
+  // Frames where the bake's sum of d^2 is larger, by more than (1e-7 x extent)^2 per point: below
+  // that it is the float32 weights' rounding.
+  std::vector<Int64> worse;
 };
 
 struct BakedMesh {
