@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -106,6 +108,39 @@ TEST(BakeCli, ThePlayedBakeLiesWhereTheReportSays) {
   EXPECT_EQ(turned.output.find("held out"), std::string::npos) << turned.output;
   EXPECT_NE(Reported(turned.output, "baked"), Reported(bake.output, "baked"));
   fs::remove_all(dir);
+}
+
+// A character whose file splits points along seams: every vertex of one point (the same
+// position) carries the same joints and weights, so the seam cannot open when it moves.
+TEST(BakeCli, VerticesOfOnePointCarryTheSameWeights) {
+  if (!headless::CharacterImportAvailable()) GTEST_SKIP() << "built without Assimp";
+  const fs::path model = "/usr/share/assimp/models/X/anim_test.x";
+  ASSERT_TRUE(fs::exists(model)) << model << " is missing (package assimp-testmodels)";
+  const fs::path baked = fs::path(::testing::TempDir()) / "bake_seams.glb";
+  const CliRun run =
+      RunInProcess("bake " + Quoted(model.string()) + " --out " + Quoted(baked.string()));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const gltf_player::Player player(Slurp(baked));
+  const auto& attributes = player.json()["meshes"][0]["primitives"][0]["attributes"];
+  const std::vector<double> positions = player.Read(attributes["POSITION"].get<int>());
+  const std::vector<double> joints = player.Read(attributes["JOINTS_0"].get<int>());
+  const std::vector<double> weights = player.Read(attributes["WEIGHTS_0"].get<int>());
+  const size_t vertices = positions.size() / 3;
+  ASSERT_EQ(joints.size(), 4 * vertices);
+  std::map<std::array<double, 3>, size_t> first;
+  size_t shared = 0;
+  for (size_t v = 0; v < vertices; ++v) {
+    const auto [at, fresh] =
+        first.insert({{positions[3 * v], positions[3 * v + 1], positions[3 * v + 2]}, v});
+    if (fresh) continue;
+    ++shared;
+    for (size_t k = 0; k < 4; ++k) {
+      EXPECT_EQ(joints[4 * v + k], joints[4 * at->second + k]) << v;
+      EXPECT_EQ(weights[4 * v + k], weights[4 * at->second + k]) << v;
+    }
+  }
+  EXPECT_GT(shared, 0u) << "the file splits no point";
+  fs::remove(baked);
 }
 
 TEST(BakeCli, RefusesWhatItCannotBake) {
