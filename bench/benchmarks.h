@@ -34,6 +34,11 @@ void RegisterRigBenchmarks();
 // all).
 std::string RigFigure(const std::string& mesh, Int32 rounds, Int32 workers);
 
+// The bake of the large scan-like character with its report, and the share it recovers
+// (bake_bench.cpp).
+void RegisterBakeBenchmarks();
+void PrintBakeSummary();
+
 // A small glTF character's 30 s and 120 s clips imported and sampled, and their ratio
 // (character_bench.cpp).
 void RegisterCharacterBenchmarks();

@@ -274,6 +274,7 @@ int main(int argc, char** argv) {
   bench::RegisterRigBenchmarks();
   bench::RegisterCharacterBenchmarks();
   bench::RegisterTruthBenchmarks();
+  bench::RegisterBakeBenchmarks();
   const bool haveOpenMesh = bench::HaveOpenMesh();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
@@ -281,5 +282,6 @@ int main(int argc, char** argv) {
   bench::PrintBatchSummary();
   bench::PrintCharacterSummary();
   bench::PrintTruthSummary();
+  bench::PrintBakeSummary();
   return 0;
 }

@@ -6,6 +6,7 @@ const std::vector<Subcommand>& CommandTable() {
   // One line per command, in the order of their names.
   static const std::vector<Subcommand> table = {
       ApplySubcommand(),        // apply
+      BakeSubcommand(),         // bake
       CommandSubcommand(),      // command
       CorrectSubcommand(),      // correct
       EvalSubcommand(),         // eval

@@ -10,6 +10,7 @@
 namespace cli {
 
 Subcommand ApplySubcommand();        // apply.cpp
+Subcommand BakeSubcommand();         // bake.cpp
 Subcommand CommandSubcommand();      // command.cpp
 Subcommand CorrectSubcommand();      // correct.cpp
 Subcommand EvalSubcommand();         // eval.cpp

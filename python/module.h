@@ -52,5 +52,6 @@ class PyCorrection {
 void BindCorrection(py::module_& m);
 void BindFiles(py::module_& m);
 void BindScene(py::module_& m);
+void BindBake(py::module_& m);
 
 }  // namespace tessamire_python

@@ -16,11 +16,11 @@ need=()
 # of the numbers written to OBJ files, fast_float's read them. libstb-dev's stb_image_write.h
 # encodes PNG pictures (the Windows cross build takes the same header). clang-tidy measures the
 # length of every function for `make test`. nlohmann's JSON reader lets the tests' glTF player read
-# back what the writers wrote. ccache keeps compiled objects between builds (the Makefile uses it
+# back what the writers wrote. Eigen's headers give the bake its dense factorisations. ccache keeps compiled objects between builds (the Makefile uses it
 # when present), so a second build of the same sources, in any clone, costs little.
 for pkg in cmake g++ make ccache python3 libgtest-dev libbenchmark-dev libassimp-dev libfmt-dev libfast-float-dev ffmpeg assimp-testmodels chromium \
   pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-wheel \
-  python3-build libstb-dev clang-tidy nlohmann-json3-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+  python3-build libstb-dev clang-tidy nlohmann-json3-dev libeigen3-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
 # Node.js and npm from Debian, unless a Node.js with its npm is there already.
 command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || need+=(nodejs npm)
 if [ ${#need[@]} -gt 0 ]; then

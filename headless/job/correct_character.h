@@ -33,7 +33,8 @@ struct CorrectRequest {
   std::vector<std::string> clips;  // further animations, after `clip` on the timeline
   bool allClips = false;           // every animation of the file
   Float readerSeconds = 0.0;       // the character reader's time (0: its default)
-  std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
+  std::string assetRoot{};      // where the files the character names must lie (empty: its folder)
+  std::string readerProgram{};  // the character reader to start (empty: beside this program)
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
   // The settings not given in `settings` taken per mesh from tune's recommendation on its bind
@@ -76,6 +77,12 @@ std::unique_ptr<Document> LoadCorrectInput(const CorrectRequest& request, EvalRe
 // The polygon objects a skin or point cache beneath them deforms (not a character's rigid
 // meshes), in the scene's order. Throws std::runtime_error naming `source` when there is none.
 std::vector<Node*> DeformedMeshes(const Document& doc, const std::string& source);
+
+// The loaded scene equipped by the setup command and its bind tags given the settings and maps
+// and bound, as CorrectCharacter does before it evaluates (the bind frame's points, when asked,
+// in `eval.restPoints`); answers the deformed meshes. Throws as CorrectCharacter does.
+std::vector<Node*> PrepareCorrection(Document& doc, const CorrectRequest& request,
+                                     EvalRequest& eval, const CorrectObserver& observer);
 
 // Turns the plug-in's deformers off while it lives: the meshes come out as the skin poses them.
 class PluginDeformersOff {

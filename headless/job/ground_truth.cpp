@@ -106,15 +106,11 @@ Shape SheetShape(const TruthOptions& options) {
 
 Shape ScanShape(const TruthOptions& options) {
   ScanLikeMesh scan = MakeScanLikeMesh(options.approximatePoints, options.seed);
-  LimbOptions o = TruthLimbOptions(options.approximatePoints);
-  o.detailAmplitude = 0.0;
-  o.bumpCount = 0;
-  const LimbMesh limb = MakeLimb(o);
   Shape s;
   s.truth.rest = std::move(scan.detailed);
   s.truth.restBase = std::move(scan.base);
-  s.truth.weights = limb.weights;
-  s.pivot = limb.jointPositions[1];
+  s.truth.weights = std::move(scan.weights);
+  s.pivot = scan.jointPositions[1];
   s.axis = {1.0, 0.0, 0.0};
   return s;
 }
@@ -153,15 +149,20 @@ const char* TruthShapeName(TruthShape shape) {
   return "?";
 }
 
-ScanLikeMesh MakeScanLikeMesh(Int64 approximatePoints, UInt64 seed) {
+ScanLikeMesh MakeScanLikeMesh(Int64 approximatePoints, UInt64 seed, Int32 jointCount) {
   LimbOptions o = TruthLimbOptions(approximatePoints);
   o.detailAmplitude = 0.0;
   o.bumpCount = 0;
+  o.jointCount = jointCount;
+  // The wrist's band must fit between the elbow's and the far end.
+  if (jointCount == 3) o.blendHalfWidth = 0.45;
   const LimbMesh limb = MakeLimb(o);
   ScanLikeMesh scan;
   scan.rings = limb.rings;
   scan.segments = limb.segments;
   scan.base = limb.points;
+  scan.weights = limb.weights;
+  scan.jointPositions = limb.jointPositions;
   const std::vector<Vector3> normals = PointNormals(limb.points, limb.polygons);
   const Float edge = o.length / (limb.rings - 1);
   std::vector<Float> height(limb.points.size(), 0.0);

@@ -64,15 +64,19 @@ const char* TruthShapeName(TruthShape shape);
 TruthCase MakeTruthCase(const TruthOptions& options);
 
 // A tube carrying seeded detail at three scales (bumps about 1, 3 and 8 edges wide, heights
-// growing with width), displaced along the smooth tube's normals: the detailed mesh and its base.
-// The same arguments give the same bits.
+// growing with width), displaced along the smooth tube's normals: the detailed mesh and its base,
+// with the limb's joints (2: shoulder and elbow; 3: and wrist, with narrower blend bands) and
+// smooth weights. The same arguments give the same bits. Throws std::invalid_argument as MakeLimb
+// does.
 struct ScanLikeMesh {
   Mesh detailed;
   std::vector<Vector3> base;
   Int32 rings = 0;
   Int32 segments = 0;
+  std::vector<Vector3> jointPositions;        // on the tube's axis (+Y)
+  std::vector<std::vector<Float32>> weights;  // one array per joint, one entry per point
 };
-ScanLikeMesh MakeScanLikeMesh(Int64 approximatePoints, UInt64 seed);
+ScanLikeMesh MakeScanLikeMesh(Int64 approximatePoints, UInt64 seed, Int32 jointCount = 2);
 
 struct TrueError {
   Float mean = 0.0;  // units

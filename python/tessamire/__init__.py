@@ -20,7 +20,7 @@ from ._tessamire import (Character, CharacterMesh, ObjMesh, PointCache, Scene, _
 
 __version__: str = _tessamire.__version__
 __all__ = ["Character", "CharacterMesh", "Correction", "ObjMesh", "PointCache", "Scene",
-           "close_plugins", "import_character", "load_plugins", "plugin_folder", "read_cache",
+           "bake", "close_plugins", "import_character", "load_plugins", "plugin_folder", "read_cache",
            "read_obj", "write_cache", "write_obj"]
 
 logging.getLogger(__name__).addHandler(logging.NullHandler())
@@ -74,6 +74,13 @@ def import_character(path: Any, clip: Any = None, *, fps: Optional[float] = None
                                        asset_root)
 
 
-for _call in (write_obj, write_cache, import_character):
+def bake(path: Any, out: Any, clip: Any = None, *, all_clips: bool = False,
+         range_of_motion: Optional[float] = None, influences: int = 4, holdout: int = 4,
+         report: bool = False, smoothness: Optional[float] = None) -> dict[str, Any]:
+    return _tessamire.bake(path, out, clip, all_clips, range_of_motion, influences, holdout,
+                           report, smoothness)
+
+
+for _call in (write_obj, write_cache, import_character, bake):
     _call.__doc__ = _described(getattr(_tessamire, _call.__name__).__doc__)
 del _call

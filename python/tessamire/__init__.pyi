@@ -183,6 +183,14 @@ def import_character(path: Path,
     """Import a rigged, animated character with its skinned frames."""
 
 
+def bake(path: Path, out: Path,
+         clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None, *,
+         all_clips: bool = False, range_of_motion: Optional[float] = None,
+         influences: int = 4, holdout: int = 4, report: bool = False,
+         smoothness: Optional[float] = None) -> dict[str, Any]:
+    """Skin weights that play the correction by plain skinning, written as a skinned glTF."""
+
+
 class Scene:
     """A scene file's document, evaluated the way the host does."""
 
