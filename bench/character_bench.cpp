@@ -176,27 +176,32 @@ constexpr int kSizeAround = 1000, kSizeRings = 1000, kSizeFrames = 9;
 const std::vector<std::pair<std::string, std::string>> kGlbForms = {
     {"frames", "frames"}, {"skin", "quantised"}, {"skin", "float"}};
 
-void GlbSizes(benchmark::State& state) {
-  Plugin();
+// A tube of two joints whose upper half turns through 90 degrees over `frames` frames, written as
+// a character file into `folder`.
+fs::path WriteBentTube(const fs::path& folder, int around, int rings, int frames) {
   TubeCharacter tube;
-  tube.around = kSizeAround;
-  tube.rings = kSizeRings;
+  tube.around = around;
+  tube.rings = rings;
   tube.joints = 2;
   tube.height = 2.0;
   tube.bumps = 0.01;
   tube.blend = true;
-  tube.seconds = (kSizeFrames - 1) * kKeyStep;
-  tube.turn = [](int j, int k) {
-    return j == 1 ? std::numbers::pi / 2 * k / (kSizeFrames - 1) : 0.0;
+  tube.seconds = (frames - 1) * kKeyStep;
+  tube.turn = [frames](int j, int k) {
+    return j == 1 ? std::numbers::pi / 2 * k / (frames - 1) : 0.0;
   };
-  const fs::path folder =
-      fs::temp_directory_path() / ("tessamire_glb_sizes_" + std::to_string(getpid()));
   fs::create_directories(folder);
   const fs::path source = folder / "tube.glb";
-  {
-    std::ofstream out(source, std::ios::binary);
-    out << Character(tube);
-  }
+  std::ofstream out(source, std::ios::binary);
+  out << Character(tube);
+  return source;
+}
+
+void GlbSizes(benchmark::State& state) {
+  Plugin();
+  const fs::path folder =
+      fs::temp_directory_path() / ("tessamire_glb_sizes_" + std::to_string(getpid()));
+  const fs::path source = WriteBentTube(folder, kSizeAround, kSizeRings, kSizeFrames);
   for (auto _ : state) {
     for (const auto& [form, targets] : kGlbForms)
       for (const bool one : {true, false}) {
@@ -229,25 +234,10 @@ constexpr int kGuardAround = 200, kGuardRings = 250, kGuardFrames = 120;
 
 void GuardCost(benchmark::State& state) {
   Plugin();
-  TubeCharacter tube;
-  tube.around = kGuardAround;
-  tube.rings = kGuardRings;
-  tube.joints = 2;
-  tube.height = 2.0;
-  tube.bumps = 0.01;
-  tube.blend = true;
-  tube.seconds = (kGuardFrames - 1) * kKeyStep;
-  tube.turn = [](int j, int k) {
-    return j == 1 ? std::numbers::pi / 2 * k / (kGuardFrames - 1) : 0.0;
-  };
   const fs::path folder =
       fs::temp_directory_path() / ("tessamire_guard_cost_" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  const fs::path source = folder / "tube.glb", scene = folder / "tube.tsm";
-  {
-    std::ofstream out(source, std::ios::binary);
-    out << Character(tube);
-  }
+  const fs::path source = WriteBentTube(folder, kGuardAround, kGuardRings, kGuardFrames);
+  const fs::path scene = folder / "tube.tsm";
   try {
     for (auto _ : state)
       for (const bool guard : {false, true}) {
