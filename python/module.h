@@ -23,6 +23,11 @@ class PyCorrection {
                py::object pinBorder, py::object strength, py::object vertexMap,
                py::object restriction, py::object threads, py::object settings, py::object frames);
   ~PyCorrection();
+  // Pickling: the rest points, the faces, the settings, the threads and the bind record (the
+  // document as a scene file image), so that a copy corrects to the same bits without binding.
+  py::dict State() const;
+  static std::unique_ptr<PyCorrection> FromState(const py::dict& state);
+  py::array_t<double> RestPoints() const;
 
   py::array_t<double> Apply(py::handle points, const py::object& progress) {
     return Run(points, false, progress);
@@ -41,11 +46,13 @@ class PyCorrection {
   headless::CorrectionSettings settings_;  // those set on the tag: given, or auto's
 
  private:
+  PyCorrection() = default;
   py::array_t<double> Run(py::handle points, bool smoothed, const py::object& progress);
 
-  std::mutex mutex_;  // one evaluation of the document at a time
+  mutable std::mutex mutex_;  // one evaluation of the document at a time
   Int32 threads_ = 0;
   py::object faces_ = py::none();
+  py::array_t<double> rest_;  // a copy of the rest points, for pickling
   std::unique_ptr<headless::Correction> correction_;
 };
 

@@ -53,6 +53,17 @@ class Correction:
         """The number of points of the rest mesh."""
 
     @property
+    def rest_points(self) -> npt.NDArray[np.float64]:
+        """A copy of the rest points, (N, 3)."""
+
+    def __getstate__(self) -> dict[str, Any]:
+        """Rest points, faces, settings, threads and the bind record: a copy corrects to the
+        same bits without binding again."""
+
+    def __setstate__(self, state: dict[str, Any]) -> None:
+        """Restore a pickled Correction; ValueError names what is wrong with `state`."""
+
+    @property
     def faces(self) -> npt.NDArray[np.int32]:
         """The bound polygons, (M, 4) in the host's layout (a triangle repeats its third index)."""
 
