@@ -144,6 +144,19 @@ py::object StateItem(const py::dict& state, const char* key) {
 
 }  // namespace
 
+headless::CorrectionSettings SettingsArgument(const py::object& iterations,
+                                              const py::object& weighting,
+                                              const py::object& pinBorder,
+                                              const py::object& strength) {
+  headless::CorrectionSettings settings;
+  settings.iterations = WholeSetting(iterations, "iterations", TTESSAMIRE_ITERATIONS);
+  settings.weighting = WholeSetting(weighting, "weighting", TTESSAMIRE_WEIGHTING);
+  settings.pinBorder = WholeSetting(pinBorder, "pin_border", TTESSAMIRE_PINBORDER);
+  settings.strength =
+      Setting(RealSetting(strength, "strength"), "strength", TTESSAMIRE_STRENGTH, false);
+  return settings;
+}
+
 PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object iterations,
                            py::object weighting, py::object pinBorder, py::object strength,
                            py::object vertexMap, py::object restriction, py::object threads,
@@ -153,12 +166,8 @@ PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object i
   const py::array_t<double> rest = PointArray(restPoints, "rest points", 2);
   const size_t count = PointsPerFrame(rest);
   std::vector<CPolygon> polygons = FacePolygons(faces, static_cast<Int64>(count));
-  headless::CorrectionSettings settings;
-  settings.iterations = WholeSetting(iterations, "iterations", TTESSAMIRE_ITERATIONS);
-  settings.weighting = WholeSetting(weighting, "weighting", TTESSAMIRE_WEIGHTING);
-  settings.pinBorder = WholeSetting(pinBorder, "pin_border", TTESSAMIRE_PINBORDER);
-  settings.strength =
-      Setting(RealSetting(strength, "strength"), "strength", TTESSAMIRE_STRENGTH, false);
+  headless::CorrectionSettings settings =
+      SettingsArgument(iterations, weighting, pinBorder, strength);
   threads_ = ThreadsSetting(threads);
   std::vector<Float32> map, restricted;
   if (!vertexMap.is_none()) map = WeightArray(vertexMap, "vertex map");

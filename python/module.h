@@ -56,7 +56,16 @@ class PyCorrection {
   std::unique_ptr<headless::Correction> correction_;
 };
 
+// The character reader the package carries beside the compiled module. With the GIL.
+std::string ReaderProgram();
+// The bind tag's settings as Python gives them, checked against the plug-in's description.
+headless::CorrectionSettings SettingsArgument(const py::object& iterations,
+                                              const py::object& weighting,
+                                              const py::object& pinBorder,
+                                              const py::object& strength);
+
 void BindCorrection(py::module_& m);
+void BindCorrect(py::module_& m);
 void BindFiles(py::module_& m);
 void BindScene(py::module_& m);
 

@@ -262,6 +262,7 @@ std::unique_ptr<Document> LoadCorrectInput(const CorrectRequest& request, EvalRe
                                                   .clips = request.clips,
                                                   .allClips = request.allClips,
                                                   .readerSeconds = request.readerSeconds,
+                                                  .readerProgram = request.readerProgram,
                                                   .assetRoot = request.assetRoot});
   std::unique_ptr<Document> doc = std::move(read.document);
   const CharacterImport& imported = read.imported;
@@ -295,19 +296,29 @@ PluginDeformersOff::~PluginDeformersOff() {
   for (Node* node : off_) node->deformMode = true;
 }
 
-EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer) {
+PreparedCorrection PrepareCorrection(const CorrectRequest& request,
+                                     const CorrectObserver& observer) {
   RequirePluginParts();
-  EvalRequest eval = request.eval;
-  const std::unique_ptr<Document> doc = LoadCorrectInput(request, eval, observer);
-  const std::vector<Node*> deformed = DeformedMeshes(*doc, eval.source);
-  const auto equipped = Equip(*doc, deformed);
+  PreparedCorrection prepared{nullptr, request.eval};
+  EvalRequest& eval = prepared.eval;
+  prepared.doc = LoadCorrectInput(request, eval, observer);
+  Document& doc = *prepared.doc;
+  const std::vector<Node*> deformed = DeformedMeshes(doc, eval.source);
+  const auto equipped = Equip(doc, deformed);
   std::map<const Node*, std::vector<Vector3>> rest;
-  if (request.bindFrame) rest = PosedAt(*doc, deformed, *request.bindFrame, eval.source);
-  Bind(*doc, request, deformed, equipped,
-       SettingsPerMesh(*doc, request, eval, deformed, rest, observer), rest, observer);
+  if (request.bindFrame) rest = PosedAt(doc, deformed, *request.bindFrame, eval.source);
+  Bind(doc, request, deformed, equipped,
+       SettingsPerMesh(doc, request, eval, deformed, rest, observer), rest, observer);
   eval.restMeshes = true;
   eval.restPoints = std::move(rest);
-  PlanOtherFiles(*doc, request, eval);
+  PlanOtherFiles(doc, request, eval);
+  return prepared;
+}
+
+EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer) {
+  PreparedCorrection prepared = PrepareCorrection(request, observer);
+  const std::unique_ptr<Document>& doc = prepared.doc;
+  const EvalRequest& eval = prepared.eval;
   MakeParentFolders(eval.dir);
   // The saved scene is written once every output is found apart from the others and the inputs.
   EvalResult result = EvaluateScene(*doc, eval, observer.eval, [&] {

@@ -33,6 +33,7 @@ struct CorrectRequest {
   std::vector<std::string> clips;  // further animations, after `clip` on the timeline
   bool allClips = false;           // every animation of the file
   Float readerSeconds = 0.0;       // the character reader's time (0: its default)
+  std::string readerProgram{};     // the character reader (empty: the one beside this program)
   std::string assetRoot{};  // where the files the character names must lie (empty: its folder)
   // Set on every bind tag of the deformed meshes when given; unset: the tags keep theirs.
   std::optional<CorrectionSettings> settings;
@@ -88,6 +89,18 @@ class PluginDeformersOff {
  private:
   std::vector<Node*> off_;
 };
+
+// A scene ready for its frames: imported or loaded, its deformed meshes equipped and bound, and the
+// request to evaluate and write it (its rest meshes, the clip's timing, the other files planned).
+struct PreparedCorrection {
+  std::unique_ptr<Document> doc;
+  EvalRequest eval;
+};
+
+// CorrectCharacter's steps up to the first frame, for a caller that evaluates the frames itself.
+// Throws as CorrectCharacter does before its frames.
+PreparedCorrection PrepareCorrection(const CorrectRequest& request,
+                                     const CorrectObserver& observer);
 
 // Throws std::invalid_argument for a clip asked of a scene or a map at fault (correct_maps.h),
 // std::runtime_error naming the fault (the plug-in's parts missing, a file that cannot be read,

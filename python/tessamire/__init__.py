@@ -20,7 +20,7 @@ from ._tessamire import (Character, CharacterMesh, ObjMesh, PointCache, Scene, _
 
 __version__: str = _tessamire.__version__
 __all__ = ["Character", "CharacterMesh", "Correction", "ObjMesh", "PointCache", "Scene",
-           "close_plugins", "import_character", "load_plugins", "plugin_folder", "read_cache",
+           "close_plugins", "correct", "import_character", "load_plugins", "plugin_folder", "read_cache",
            "read_obj", "write_cache", "write_obj"]
 
 logging.getLogger(__name__).addHandler(logging.NullHandler())
@@ -74,6 +74,19 @@ def import_character(path: Any, clip: Any = None, *, fps: Optional[float] = None
                                        asset_root)
 
 
-for _call in (write_obj, write_cache, import_character):
+def correct(path: Any, *, out: Any = None, format: str = "obj", clip: Any = None,
+            all_clips: bool = False, fps: Optional[float] = None, frames: Any = None,
+            iterations: Optional[int] = None, weighting: Optional[int] = None,
+            pin_border: Optional[int] = None, strength: Optional[float] = None,
+            settings: Optional[str] = None, bind_frame: Optional[float] = None,
+            welded: bool = False, with_skinned: bool = False,
+            pose_check: Optional[float] = 0.5, asset_root: Any = None,
+            progress: Progress = None) -> dict[str, Any]:
+    return _tessamire.correct(path, out, format, clip, all_clips, fps, frames, iterations,
+                              weighting, pin_border, strength, settings, bind_frame, welded,
+                              with_skinned, pose_check, asset_root, progress)
+
+
+for _call in (write_obj, write_cache, import_character, correct):
     _call.__doc__ = _described(getattr(_tessamire, _call.__name__).__doc__)
 del _call

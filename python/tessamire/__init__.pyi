@@ -165,6 +165,26 @@ class CharacterMesh:
     def frames(self) -> npt.NDArray[np.float64]:
         """The skinned points of every frame of the animation, (F, N, 3)."""
 
+    @property
+    def file_points(self) -> npt.NDArray[np.float64]:
+        """The file's own vertices at rest, (V, 3), as `tessamire correct` writes them."""
+
+    @property
+    def file_to_point(self) -> npt.NDArray[np.int32]:
+        """Per file vertex, the point it sits on, (V,)."""
+
+    @property
+    def uvs(self) -> Optional[npt.NDArray[np.float32]]:
+        """The file's texture coordinates per vertex, (V, 2); None when it gave none."""
+
+    @property
+    def normals(self) -> Optional[npt.NDArray[np.float64]]:
+        """The file's normals per vertex at rest, (V, 3); None when it gave none."""
+
+    @property
+    def file_faces(self) -> Optional[tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]]:
+        """The file's faces over its vertices as (counts, corners); None without file vertices."""
+
 
 class Character:
     """A rigged character as imported."""
@@ -192,6 +212,22 @@ def import_character(path: Path,
                      progress: Progress = None,
                      asset_root: Optional[Path] = None) -> Character:
     """Import a rigged, animated character with its skinned frames."""
+
+
+def correct(path: Path, *, out: Optional[Path] = None,
+            format: Literal["obj", "pc2", "mdd", "glb"] = "obj",
+            clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None,
+            all_clips: bool = False, fps: Optional[float] = None,
+            frames: Optional[Union[int, tuple[int, int]]] = None,
+            iterations: Optional[int] = None, weighting: Optional[int] = None,
+            pin_border: Optional[int] = None, strength: Optional[float] = None,
+            settings: Optional[Literal["auto"]] = None, bind_frame: Optional[float] = None,
+            welded: bool = False, with_skinned: bool = False,
+            pose_check: Optional[float] = 0.5, asset_root: Optional[Path] = None,
+            progress: Progress = None) -> dict[str, Any]:
+    """Correct a character as `tessamire correct` does: out=DIR writes the same files and
+    answers {'written', 'points_kept'}; without out, per mesh (by its files' stem) the corrected
+    frames (F, V, 3) on the file's vertices."""
 
 
 class Scene:

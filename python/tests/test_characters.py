@@ -1,0 +1,142 @@
+"""Characters round trip: the file's own vertices, and `correct` against the command line's."""
+
+import os
+import re
+
+import numpy as np
+import pytest
+
+import tessamire
+from conftest import MODELS
+
+ANIM_TEST = os.path.join(MODELS, "X", "anim_test.x")
+SIMPLE_SKIN = os.path.join(MODELS, "glTF2", "simple_skin", "simple_skin.gltf")
+CHARACTERS = [ANIM_TEST, SIMPLE_SKIN]
+
+
+def needed(path):
+    if not os.path.exists(path):
+        pytest.skip(f"{path} is missing (package assimp-testmodels)")
+    return path
+
+
+def obj_lines(path):
+    """An OBJ's positions, texture coordinates, normals and faces as the file writes them."""
+    v, vt, vn, faces = [], [], [], []
+    for line in open(path):
+        word, *rest = line.split()
+        if word == "v":
+            v.append([float(x) for x in rest])
+        elif word == "vt":
+            vt.append([float(x) for x in rest])
+        elif word == "vn":
+            vn.append([float(x) for x in rest])
+        elif word == "f":
+            faces.append([int(corner.split("/")[0]) - 1 for corner in rest])
+    return np.array(v), np.array(vt), np.array(vn), faces
+
+
+@pytest.mark.parametrize("path", CHARACTERS)
+def test_file_vertices_uvs_and_normals_are_the_command_lines_obj(path, program, tmp_path):
+    character = tessamire.import_character(needed(path))
+    done = program("correct", path, "--format", "obj", "--out", str(tmp_path), "--frames", "0:1",
+                   "--quiet")
+    assert done.returncode == 0, done.stderr
+    for mesh in character.meshes:
+        stem = re.sub(r"[^A-Za-z0-9_-]", "_", mesh.name)  # the files' stem of the name
+        v, vt, vn, faces = obj_lines(tmp_path / f"{stem}.rest.obj")
+        assert mesh.file_points.shape == v.shape and np.array_equal(mesh.file_points, v)
+        assert np.array_equal(mesh.file_points, mesh.points[mesh.file_to_point])
+        assert mesh.file_to_point.min() >= 0 and mesh.file_to_point.max() < len(mesh.points)
+        if mesh.uvs is None:
+            assert len(vt) == 0
+        else:
+            assert mesh.uvs.shape == (len(v), 2)
+            assert np.array_equal(mesh.uvs, vt.astype(np.float32))
+        if mesh.normals is None:
+            assert len(vn) == 0
+        else:
+            assert np.array_equal(mesh.normals, vn)
+        counts, corners = mesh.file_faces
+        assert counts.tolist() == [len(f) for f in faces]
+        assert corners.tolist() == [i for f in faces for i in f]
+
+
+def test_a_character_split_along_seams_has_more_vertices_than_points():
+    mesh = tessamire.import_character(needed(ANIM_TEST)).meshes[0]
+    assert len(mesh.file_points) > len(mesh.points)
+    assert len(np.unique(mesh.file_to_point)) == len(mesh.points)
+
+
+@pytest.mark.parametrize("form, settings", [
+    ("obj", {}),
+    ("pc2", {"iterations": 6, "strength": 0.5}),
+    ("mdd", {"weighting": 1}),
+    ("glb", {}),
+])
+def test_correct_writes_what_the_command_line_writes_byte_for_byte(form, settings, program,
+                                                                   tmp_path):
+    path = needed(ANIM_TEST)
+    flags = [f"--{key.replace('_', '-')}={value}" for key, value in settings.items()]
+    done = program("correct", path, "--format", form, "--out", str(tmp_path / "cli"),
+                   "--frames", "2:6", "--quiet", *flags)
+    assert done.returncode == 0, done.stderr
+    result = tessamire.correct(path, out=tmp_path / "py", format=form, frames=(2, 6), **settings)
+    assert result["points_kept"] == 0 and result["written"]
+    names = sorted(os.listdir(tmp_path / "cli"))
+    assert sorted(os.listdir(tmp_path / "py")) == names
+    for name in names:
+        assert (tmp_path / "py" / name).read_bytes() == (tmp_path / "cli" / name).read_bytes(), \
+            name
+
+
+def test_correct_without_out_gives_the_frames_on_the_file_vertices(program, tmp_path):
+    path = needed(ANIM_TEST)
+    frames = tessamire.correct(path, frames=(3, 5), iterations=4)
+    done = program("correct", path, "--format", "obj", "--out", str(tmp_path), "--frames", "3:5",
+                   "--iterations", "4", "--quiet")
+    assert done.returncode == 0, done.stderr
+    assert list(frames) == ["pCylinder1"]
+    corrected = frames["pCylinder1"]
+    assert corrected.shape == (3, 485, 3) and corrected.dtype == np.float64
+    for f in range(3):
+        v, _, _, _ = obj_lines(tmp_path / f"pCylinder1.{3 + f:04d}.obj")
+        assert np.array_equal(corrected[f], v), f"frame {3 + f}"
+    welded = tessamire.correct(path, frames=(3, 5), iterations=4, welded=True)["pCylinder1"]
+    mesh = tessamire.import_character(path).meshes[0]
+    assert welded.shape == (3, len(mesh.points), 3)
+    assert np.array_equal(welded[:, mesh.file_to_point], corrected)
+    # The correction changed the skinning.
+    assert not np.array_equal(welded, mesh.frames[3:6])
+
+
+@pytest.mark.parametrize("arguments, error, message", [
+    ({"format": "fbx"}, ValueError, "format wants obj, pc2, mdd or glb"),
+    ({"frames": (5, 2)}, ValueError, "is after the last"),
+    ({"frames": "2:5"}, TypeError, "frames wants"),
+    ({"settings": "best"}, ValueError, "settings wants 'auto'"),
+    ({"iterations": -3}, ValueError, "iterations wants"),
+    ({"with_skinned": True}, ValueError, "give out="),
+    ({"pose_check": 0}, ValueError, "pose_check wants"),
+    ({"clip": "no such clip"}, OSError, "no such clip"),
+])
+def test_correct_refuses_bad_arguments_by_name(arguments, error, message):
+    with pytest.raises(error, match=message):
+        tessamire.correct(needed(ANIM_TEST), **arguments)
+
+
+def test_correct_stopped_by_its_progress_leaves_no_partial_file(tmp_path):
+    path = needed(ANIM_TEST)
+    seen = []
+
+    def stop(done, total):
+        seen.append((done, total))
+        if done == 3:
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        tessamire.correct(path, out=tmp_path, format="pc2", frames=(0, 9), progress=stop)
+    assert seen == [(1, 10), (2, 10), (3, 10)]
+    assert not [n for n in os.listdir(tmp_path) if n.endswith(".pc2") or n.endswith(".tmp")]
+    with pytest.raises(FileNotFoundError):
+        tessamire.correct(tmp_path / "missing.fbx")
