@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "headless/batch/keyed_range.h"
+#include "headless/entries/framework.h"
+#include "headless/files/output_file.h"
 #include "headless/geometry/file_vertices.h"
 #include "headless/io/results.h"
 #include "headless/job/correct_character.h"
@@ -55,6 +57,7 @@ class PythonProgress : public headless::ProgressObserver {
 struct CorrectArguments {
   headless::CorrectRequest request;
   py::object progress;
+  Int32 threads = 0;
 };
 
 std::optional<headless::FrameRange> FramesArgument(const py::object& frames) {
@@ -120,6 +123,7 @@ py::dict CorrectedArrays(CorrectArguments& args, std::vector<std::string>& messa
   observer.eval.message = [&messages](const std::string& line) { messages.push_back(line); };
   headless::PreparedCorrection prepared = WithoutGil([&] {
     const auto inUse = PluginsInUse();
+    const headless::ThreadWorkers workers(args.threads);
     return headless::PrepareCorrection(args.request, observer);
   });
   headless::Document& doc = *prepared.doc;
@@ -139,6 +143,7 @@ py::dict CorrectedArrays(CorrectArguments& args, std::vector<std::string>& messa
   }
   FrameLoop(count, args.progress, [&](Int64 f) {
     const auto inUse = PluginsInUse();
+    const headless::ThreadWorkers workers(args.threads);
     const Int64 frame = range.first + f;
     const headless::DeformReport report =
         headless::EvaluateDocumentAtFrame(doc, static_cast<Float>(frame));
@@ -170,6 +175,7 @@ py::dict CorrectedFiles(CorrectArguments& args, std::vector<std::string>& messag
   bool stopped = false;
   WithoutGil([&] {
     const auto inUse = PluginsInUse();
+    const headless::ThreadWorkers workers(args.threads);
     try {
       result = headless::CorrectCharacter(args.request, observer);
     } catch (const ProgressStopped&) {
@@ -187,11 +193,13 @@ py::object Correct(py::handle pathValue, py::object out, const std::string& form
                    bool allClips, py::object fps, py::object frames, py::object iterations,
                    py::object weighting, py::object pinBorder, py::object strength,
                    py::object settings, py::object bindFrame, bool welded, bool withSkinned,
-                   py::object poseCheck, py::object assetRoot, py::object progress) {
+                   py::object poseCheck, py::object assetRoot, py::object threads,
+                   py::object progress) {
   CheckProgress(progress);
   EnsurePlugins();
   CorrectArguments args;
   args.progress = progress;
+  args.threads = ThreadsArgument(threads);
   headless::CorrectRequest& request = args.request;
   headless::EvalRequest& eval = request.eval;
   eval.command = "tessamire.correct";
@@ -238,14 +246,44 @@ py::object Correct(py::handle pathValue, py::object out, const std::string& form
   return result;
 }
 
+// The frames `correct` evaluates when given none: the animation's, as the command line finds them.
+py::tuple CorrectRange(py::handle pathValue, py::object clip, bool allClips, py::object fps,
+                       py::object assetRoot) {
+  headless::CorrectRequest request;
+  request.eval.source = PathArgument(pathValue, "path");
+  CheckReadable(request.eval.source);
+  if (!fps.is_none()) request.eval.fps = Number(fps, "fps");
+  SetClips(clip, allClips, request);
+  request.readerProgram = ReaderProgram();
+  if (!assetRoot.is_none()) request.assetRoot = PathArgument(assetRoot, "asset_root");
+  headless::EvalRequest eval = request.eval;
+  const headless::FrameRange range = FileWork([&] {
+    const std::unique_ptr<headless::Document> doc =
+        WithoutGil([&] { return headless::LoadCorrectInput(request, eval, {}); });
+    return RangeOf(*doc, eval);
+  });
+  return py::make_tuple(range.first, range.last);
+}
+
+void WriteFile(py::handle pathValue, const py::bytes& bytes) {
+  const std::string path = PathArgument(pathValue, "path");
+  const std::string text = bytes;
+  FileWork([&] { WithoutGil([&] { headless::WriteFileAtomically(path, text); }); });
+}
+
 }  // namespace
 
 void BindCorrect(py::module_& m) {
+  m.def("_correct_range", &CorrectRange, py::arg("path"), py::arg("clip"), py::arg("all_clips"),
+        py::arg("fps"), py::arg("asset_root"),
+        "The frames (first, last) correct() evaluates of `path` when given none.");
+  m.def("_write_file", &WriteFile, py::arg("path"), py::arg("bytes"),
+        "Write `bytes` as the file `path`, whole or not at all (the product's safe writer).");
   m.def("correct", &Correct, py::arg("path"), py::arg("out"), py::arg("format"), py::arg("clip"),
         py::arg("all_clips"), py::arg("fps"), py::arg("frames"), py::arg("iterations"),
         py::arg("weighting"), py::arg("pin_border"), py::arg("strength"), py::arg("settings"),
         py::arg("bind_frame"), py::arg("welded"), py::arg("with_skinned"), py::arg("pose_check"),
-        py::arg("asset_root"), py::arg("progress"),
+        py::arg("asset_root"), py::arg("threads"), py::arg("progress"),
         R"(Correct a rigged character (or a saved scene) in one step, as `tessamire correct` does.
 
 The character is imported (`clip`, `all_clips`, `fps`, `asset_root` as import_character's),
@@ -257,7 +295,8 @@ evaluated (None: the animation's). out=DIR: the command line's files, byte for b
 skinning with `with_skinned`; answers {'written': what, 'points_kept': n}. Without out: per
 polygon object, by the stem its files are named by, the corrected frames (F, V, 3) float64 on
 the file's own vertices (the welded points with `welded`). pose_check: the pose guard's
-threshold in mean edge lengths (None: off). progress: None or a callable (frames done, frames
+threshold in mean edge lengths (None: off). threads: the workers of the evaluation's loops, 1 to
+1024 (None: one per hardware thread). progress: None or a callable (frames done, frames
 in all); an exception it raises, or Ctrl-C, stops the run and no partial file is left.
 Raises ValueError for bad arguments, OSError for a file that cannot be read or written or
 holds nothing to correct, RuntimeError when the plug-in fails.)");

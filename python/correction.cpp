@@ -144,6 +144,10 @@ py::object StateItem(const py::dict& state, const char* key) {
 
 }  // namespace
 
+Int32 ThreadsArgument(const py::object& threads) {
+  return ThreadsSetting(threads);
+}
+
 headless::CorrectionSettings SettingsArgument(const py::object& iterations,
                                               const py::object& weighting,
                                               const py::object& pinBorder,

@@ -64,6 +64,10 @@ headless::CorrectionSettings SettingsArgument(const py::object& iterations,
                                               const py::object& pinBorder,
                                               const py::object& strength);
 
+// Workers of an evaluation's loops, 1 to 1024, as the command line's --threads (None: 0, one per
+// hardware thread).
+Int32 ThreadsArgument(const py::object& threads);
+
 void BindCorrection(py::module_& m);
 void BindCorrect(py::module_& m);
 void BindFiles(py::module_& m);

@@ -81,10 +81,10 @@ def correct(path: Any, *, out: Any = None, format: str = "obj", clip: Any = None
             settings: Optional[str] = None, bind_frame: Optional[float] = None,
             welded: bool = False, with_skinned: bool = False,
             pose_check: Optional[float] = 0.5, asset_root: Any = None,
-            progress: Progress = None) -> dict[str, Any]:
+            threads: Optional[int] = None, progress: Progress = None) -> dict[str, Any]:
     return _tessamire.correct(path, out, format, clip, all_clips, fps, frames, iterations,
                               weighting, pin_border, strength, settings, bind_frame, welded,
-                              with_skinned, pose_check, asset_root, progress)
+                              with_skinned, pose_check, asset_root, threads, progress)
 
 
 for _call in (write_obj, write_cache, import_character, correct):

@@ -224,7 +224,7 @@ def correct(path: Path, *, out: Optional[Path] = None,
             settings: Optional[Literal["auto"]] = None, bind_frame: Optional[float] = None,
             welded: bool = False, with_skinned: bool = False,
             pose_check: Optional[float] = 0.5, asset_root: Optional[Path] = None,
-            progress: Progress = None) -> dict[str, Any]:
+            threads: Optional[int] = None, progress: Progress = None) -> dict[str, Any]:
     """Correct a character as `tessamire correct` does: out=DIR writes the same files and
     answers {'written', 'points_kept'}; without out, per mesh (by its files' stem) the corrected
     frames (F, V, 3) on the file's vertices."""
