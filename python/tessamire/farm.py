@@ -19,6 +19,7 @@ import argparse
 import dataclasses
 import glob
 import json
+import logging
 import math
 import os
 import re
@@ -538,8 +539,10 @@ def _gather(tasks: dict[Any, tuple[_Plan, int]], run: str, progress: Progress) -
 def _local_client(workers: Optional[int]) -> tuple[Any, Callable[[], None]]:
     from distributed import Client, LocalCluster
     count = workers or max(1, min(4, os.cpu_count() or 1))
+    # The scheduler's own reports of a lost worker (its tasks rerun) would read as failures:
+    # the bar says what failed.
     cluster = LocalCluster(n_workers=count, threads_per_worker=1, processes=True,
-                           dashboard_address=None)
+                           dashboard_address=None, silence_logs=logging.CRITICAL)
     client = Client(cluster)
 
     def close() -> None:
