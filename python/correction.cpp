@@ -372,6 +372,9 @@ KeyboardInterrupt.)")
            "A Correction pickles with its bind: the copy corrects to the same bits.")
       .def_property_readonly("rest_points", &PyCorrection::RestPoints,
                              "A copy of the rest points, (N, 3) float64.")
+      .def_property_readonly(
+          "threads", [](const PyCorrection& c) { return c.Threads(); },
+          "The workers of this correction's evaluations (0: one per hardware thread).")
       .def_property_readonly("point_count", &PyCorrection::PointCount,
                              "The number of points of the rest mesh.")
       .def_property_readonly("faces", &PyCorrection::Faces,

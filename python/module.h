@@ -28,6 +28,7 @@ class PyCorrection {
   py::dict State() const;
   static std::unique_ptr<PyCorrection> FromState(const py::dict& state);
   py::array_t<double> RestPoints() const;
+  Int32 Threads() const { return threads_; }
 
   py::array_t<double> Apply(py::handle points, const py::object& progress) {
     return Run(points, false, progress);

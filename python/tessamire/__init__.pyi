@@ -53,6 +53,10 @@ class Correction:
         """The number of points of the rest mesh."""
 
     @property
+    def threads(self) -> int:
+        """The workers of this correction's evaluations (0: one per hardware thread)."""
+
+    @property
     def rest_points(self) -> npt.NDArray[np.float64]:
         """A copy of the rest points, (N, 3)."""
 

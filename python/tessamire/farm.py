@@ -324,9 +324,9 @@ def rest_part(shot: Shot, state: dict[str, Any], first: int, last: int, run: str
     """Corrects a rest shot's frames first..last (a cache's samples, or a sequence's frames,
     whose OBJ results are written here); answers a cache's corrected samples."""
     exits = _exits_now(run)
-    state = dict(state, threads=_threads(per_host))
+    # Made here, in the task, with this worker's share of its machine's cores.
     fix = tessamire.Correction.__new__(tessamire.Correction)
-    fix.__setstate__(state)
+    fix.__setstate__(dict(state, threads=_threads(per_host)))
     if shot.cache:
         corrected = fix.apply(tessamire.read_cache(shot.cache).frames[first:last + 1])
     else:
@@ -481,10 +481,12 @@ def _submit(client: Any, plans: list[_Plan], run: str) -> dict[Any, tuple[_Plan,
     tasks: dict[Any, tuple[_Plan, int]] = {}
     for plan in plans:
         shot = plan.shot
-        state = None
+        # A rest mesh is bound once, here, and travels pickled in each of its tasks: a result
+        # held by a worker that dies would be lost to the tasks that need it.
+        bound = None
         if shot.rest:
             rest = tessamire.read_obj(shot.rest)
-            state = tessamire.Correction(rest.points, rest.faces, **shot.settings).__getstate__()
+            bound = tessamire.Correction(rest.points, rest.faces, **shot.settings).__getstate__()
         for index, (first, last) in enumerate(plan.ranges):
             if shot.character:
                 folder = os.path.join(_parts_folder(shot, run),
@@ -494,7 +496,7 @@ def _submit(client: Any, plans: list[_Plan], run: str) -> dict[Any, tuple[_Plan,
                 future = client.submit(character_part, shot, shot.frames if whole
                                        else (first, last), folder, run, per_host, pure=False)
             else:
-                future = client.submit(rest_part, shot, state, first, last, run, per_host,
+                future = client.submit(rest_part, shot, bound, first, last, run, per_host,
                                        pure=False)
             tasks[future] = (plan, index)
     return tasks
