@@ -445,7 +445,7 @@ class Progress:
 
     def text(self) -> str:
         width = 20
-        filled = width * self.frames_done // max(1, self.frames)
+        filled = width * self.frames_done // self.frames if self.frames else width
         return (f"[{'#' * filled}{'.' * (width - filled)}] shots {self.shots_done}/"
                 f"{self.shots}, frames {self.frames_done}/{self.frames}")
 
