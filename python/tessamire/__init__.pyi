@@ -241,6 +241,24 @@ class Scene:
     def load(path: Path) -> "Scene":
         """Load a scene file; OSError when it cannot be read or is not sound."""
 
+    @staticmethod
+    def import_character(path: Path,
+                         clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None, *,
+                         fps: Optional[float] = None, all_clips: bool = False,
+                         asset_root: Optional[Path] = None) -> "Scene":
+        """A rigged character as a scene, as `tessamire scene import` makes it."""
+
+    def command(self, name: Union[str, int], objects: Sequence[str] = (),
+                keys: Sequence[Literal["shift", "ctrl"]] = ()) -> dict[str, Any]:
+        """Run a registered command on the objects named, with the keys held."""
+
+    def set(self, name: str, value: Union[int, float, bool, str], *,
+            node: Optional[str] = None) -> dict[str, Any]:
+        """Set a parameter of the node at path `node` as the attribute view does."""
+
+    def press(self, button: str, *, node: Optional[str] = None) -> dict[str, Any]:
+        """Press a button of the node at path `node` as a click does."""
+
     def save(self, path: Path) -> None:
         """Save the scene, replacing the file as a whole or not at all."""
 

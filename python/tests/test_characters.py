@@ -140,3 +140,49 @@ def test_correct_stopped_by_its_progress_leaves_no_partial_file(tmp_path):
     assert not [n for n in os.listdir(tmp_path) if n.endswith(".pc2") or n.endswith(".tmp")]
     with pytest.raises(FileNotFoundError):
         tessamire.correct(tmp_path / "missing.fbx")
+
+
+def test_a_scene_made_in_python_is_the_command_lines_scene(program, tmp_path):
+    path = needed(ANIM_TEST)
+    steps = [("scene", "import", path, "--out", "a.tsm"),
+             ("command", "Add Tessamire", "a.tsm", "--select", "pCylinder1", "--shift",
+              "--out", "b.tsm"),
+             ("scene", "set", "b.tsm", "--out", "c.tsm", "--node", "pCylinder1/Tessamire Bind",
+              "iterations=6", "strength=0.25", "--press", "Bind")]
+    for step in steps:
+        done = program(*[str(tmp_path / a) if a.endswith(".tsm") else a for a in step])
+        assert done.returncode == 0, done.stderr
+    scene = tessamire.Scene.import_character(path)
+    added = scene.command("add tessamire", ["pCylinder1"], keys=["shift"])
+    assert added["objects_added"] == 1 and added["tags_added"] == 1
+    changed = scene.set("iterations", 6, node="pCylinder1/Tessamire Bind")
+    assert changed["value"] == "6" and changed["was"] != "6"
+    scene.set("strength", 0.25, node="pCylinder1/Tessamire Bind")
+    scene.press("Bind", node="pCylinder1/Tessamire Bind")
+    scene.save(tmp_path / "py.tsm")
+    assert (tmp_path / "py.tsm").read_bytes() == (tmp_path / "c.tsm").read_bytes()
+    theirs = tessamire.Scene.load(tmp_path / "c.tsm")
+    assert np.array_equal(scene.evaluate(4)["pCylinder1"], theirs.evaluate(4)["pCylinder1"])
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda s: s.command("no such command"), ValueError, "no registered command is"),
+    (lambda s: s.command(1035622, ["nobody"]), ValueError, "nobody"),
+    (lambda s: s.command(1035622, ["pCylinder1"], keys=["alt"]), ValueError, "'shift' or 'ctrl'"),
+    (lambda s: s.set("no such parameter", 1, node="pCylinder1/Tessamire Bind"), ValueError,
+     "no such parameter"),
+    (lambda s: s.set("iterations", [6], node="pCylinder1/Tessamire Bind"), TypeError,
+     "value wants"),
+    (lambda s: s.set("iterations", 99999, node="pCylinder1/Tessamire Bind"), ValueError,
+     "runs from 0 to 1000, not 99999"),
+    (lambda s: s.press("Bind", node="nowhere"), ValueError, "nowhere"),
+])
+def test_scene_changes_at_fault_are_refused_by_name_and_change_nothing(call, error, message,
+                                                                        tmp_path):
+    scene = tessamire.Scene.import_character(needed(ANIM_TEST))
+    scene.command("Add Tessamire", ["pCylinder1"])
+    scene.save(tmp_path / "before.tsm")
+    with pytest.raises(error, match=message):
+        call(scene)
+    scene.save(tmp_path / "after.tsm")
+    assert (tmp_path / "after.tsm").read_bytes() == (tmp_path / "before.tsm").read_bytes()
