@@ -1,4 +1,5 @@
-// tessamire.Scene: a scene file loaded into a document of its own, evaluated at any frame.
+// tessamire.Scene: a scene file loaded, or a character imported, into a document of its own; changed
+// by commands and parameters as a user does, saved, and evaluated at any frame.
 #include <memory>
 #include <mutex>
 #include <optional>
