@@ -20,8 +20,8 @@ from ._tessamire import (Character, CharacterMesh, ObjMesh, PointCache, Scene, _
 
 __version__: str = _tessamire.__version__
 __all__ = ["Character", "CharacterMesh", "Correction", "ObjMesh", "PointCache", "Scene",
-           "close_plugins", "correct", "import_character", "load_plugins", "plugin_folder", "read_cache",
-           "read_obj", "write_cache", "write_obj"]
+           "close_plugins", "correct", "import_character", "load_plugins", "plugin_folder",
+           "read_cache", "read_obj", "write_cache", "write_obj"]
 
 logging.getLogger(__name__).addHandler(logging.NullHandler())
 

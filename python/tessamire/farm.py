@@ -20,7 +20,6 @@ import dataclasses
 import glob
 import json
 import logging
-import math
 import os
 import re
 import shutil

@@ -167,8 +167,9 @@ def test_a_scene_made_in_python_is_the_command_lines_scene(program, tmp_path):
 
 @pytest.mark.parametrize("call, error, message", [
     (lambda s: s.command("no such command"), ValueError, "no registered command is"),
-    (lambda s: s.command(1035622, ["nobody"]), ValueError, "nobody"),
-    (lambda s: s.command(1035622, ["pCylinder1"], keys=["alt"]), ValueError, "'shift' or 'ctrl'"),
+    (lambda s: s.command("Add Tessamire", ["nobody"]), ValueError, "nobody"),
+    (lambda s: s.command("Add Tessamire", ["pCylinder1"], keys=["alt"]), ValueError,
+     "'shift' or 'ctrl'"),
     (lambda s: s.set("no such parameter", 1, node="pCylinder1/Tessamire Bind"), ValueError,
      "no such parameter"),
     (lambda s: s.set("iterations", [6], node="pCylinder1/Tessamire Bind"), TypeError,

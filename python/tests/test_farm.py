@@ -115,8 +115,8 @@ def show(tmp_path_factory):
         (folder / "cli" / name).mkdir(parents=True)
     for command in COMMANDS.values():
         args = [a.format(anim=ANIM_TEST, skin=SIMPLE_SKIN) for a in command]
-        done = subprocess.run([cli, *args, "--iterations", "5", "--quiet"], cwd=folder, capture_output=True,
-                              text=True)
+        done = subprocess.run([cli, *args, "--iterations", "5", "--quiet"], cwd=folder,
+                              capture_output=True, text=True)
         assert done.returncode == 0, done.stderr
     (folder / "shots.toml").write_text(SHOTS.format(anim=ANIM_TEST, skin=SIMPLE_SKIN))
     return folder
