@@ -35,6 +35,7 @@ found or none starts, keeping those loaded before.)");
   BindCorrection(m);
   BindFiles(m);
   BindCorrect(m);
+  BindApply(m);
   BindScene(m);
   py::module_ testing = m.def_submodule("_testing", "Switches for the module's own tests.");
   testing.def("meet_at_loops", &headless::MeetAtLoops, py::arg("callers"), py::arg("timeout"),

@@ -71,6 +71,7 @@ Int32 ThreadsArgument(const py::object& threads);
 
 void BindCorrection(py::module_& m);
 void BindCorrect(py::module_& m);
+void BindApply(py::module_& m);
 void BindFiles(py::module_& m);
 void BindScene(py::module_& m);
 

@@ -19,7 +19,7 @@ from ._tessamire import (Character, CharacterMesh, ObjMesh, PointCache, Scene, _
                          close_plugins, load_plugins, plugin_folder, read_cache, read_obj)
 
 __version__: str = _tessamire.__version__
-__all__ = ["Character", "CharacterMesh", "Correction", "ObjMesh", "PointCache", "Scene",
+__all__ = ["Character", "CharacterMesh", "Correction", "ObjMesh", "PointCache", "Scene", "apply",
            "close_plugins", "correct", "import_character", "load_plugins", "plugin_folder",
            "read_cache", "read_obj", "write_cache", "write_obj"]
 
@@ -87,6 +87,15 @@ def correct(path: Any, *, out: Any = None, format: str = "obj", clip: Any = None
                               with_skinned, pose_check, asset_root, threads, progress)
 
 
-for _call in (write_obj, write_cache, import_character, correct):
+def apply(rest: Any, inputs: Any, out: Any, *, frames: Any = None,
+          iterations: Optional[int] = None, weighting: Optional[int] = None,
+          pin_border: Optional[int] = None, strength: Optional[float] = None,
+          fps: Optional[float] = None, smoothed: bool = False, threads: Optional[int] = None,
+          progress: Progress = None) -> dict[str, Any]:
+    return _tessamire.apply(rest, inputs, out, frames, iterations, weighting, pin_border,
+                            strength, fps, smoothed, threads, progress)
+
+
+for _call in (write_obj, write_cache, import_character, correct, apply):
     _call.__doc__ = _described(getattr(_tessamire, _call.__name__).__doc__)
 del _call

@@ -218,6 +218,16 @@ def import_character(path: Path,
     """Import a rigged, animated character with its skinned frames."""
 
 
+def apply(rest: Path, inputs: Union[Path, Sequence[Path]], out: Path, *,
+          frames: Optional[tuple[int, int]] = None, iterations: Optional[int] = None,
+          weighting: Optional[int] = None, pin_border: Optional[int] = None,
+          strength: Optional[float] = None, fps: Optional[float] = None,
+          smoothed: bool = False, threads: Optional[int] = None,
+          progress: Progress = None) -> dict[str, Any]:
+    """Correct frames of `rest` file to file as `tessamire apply` does: a cache, OBJ files or a
+    numbered pattern in; a .pc2/.mdd cache, a .glb or a numbered pattern out."""
+
+
 def correct(path: Path, *, out: Optional[Path] = None,
             format: Literal["obj", "pc2", "mdd", "glb"] = "obj",
             clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None,

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import tessamire
-from conftest import MODELS
+from conftest import MODELS, grid
 
 ANIM_TEST = os.path.join(MODELS, "X", "anim_test.x")
 SIMPLE_SKIN = os.path.join(MODELS, "glTF2", "simple_skin", "simple_skin.gltf")
@@ -187,3 +187,66 @@ def test_scene_changes_at_fault_are_refused_by_name_and_change_nothing(call, err
         call(scene)
     scene.save(tmp_path / "after.tsm")
     assert (tmp_path / "after.tsm").read_bytes() == (tmp_path / "before.tsm").read_bytes()
+
+
+@pytest.fixture
+def frames_on_disk(tmp_path):
+    """A rest grid, its frames as a PC2 and an MDD cache and as a numbered OBJ sequence."""
+    points, quads = grid(8)
+    tessamire.write_obj(tmp_path / "rest.obj", points, faces=quads)
+    rest = tessamire.read_obj(tmp_path / "rest.obj")
+    moved = np.stack([points * [1.0, 1.0, 1.0 + 0.1 * i] + [0.0, 0.05 * i, 0.0]
+                      for i in range(6)])
+    tessamire.write_cache(tmp_path / "in.pc2", moved, start=3.0, rate=1.0)
+    tessamire.write_cache(tmp_path / "in.mdd", moved)
+    for f in range(6):
+        tessamire.write_obj(tmp_path / f"s.{f + 1:04d}.obj", moved[f], like=rest)
+    return tmp_path
+
+
+@pytest.mark.parametrize("inputs, out, frames", [
+    ("in.pc2", "c.pc2", None),
+    ("in.mdd", "c.mdd", None),
+    ("in.pc2", "c.glb", None),
+    ("in.pc2", "c.####.obj", None),
+    ("s.####.obj", "o.####.obj", (2, 5)),
+    ("s.####.obj", "o.pc2", (1, 6)),
+])
+def test_apply_writes_what_the_command_line_writes(inputs, out, frames, frames_on_disk,
+                                                   program):
+    folder = frames_on_disk
+    range_flags = ["--frames", f"{frames[0]}:{frames[1]}"] if frames else []
+    (folder / "cli").mkdir()
+    done = program("apply", "--rest", str(folder / "rest.obj"), str(folder / inputs), "--out",
+                   str(folder / "cli" / out), "--iterations", "5", "--strength", "0.5",
+                   "--quiet", *range_flags)
+    assert done.returncode == 0, done.stderr
+    steps = []
+    result = tessamire.apply(folder / "rest.obj", folder / inputs, folder / "py" / out,
+                             frames=frames, iterations=5, strength=0.5, threads=1,
+                             progress=lambda done, total: steps.append((done, total)))
+    assert result == {"points_kept": 0}
+    assert steps and steps[-1][0] == steps[-1][1]
+    names = sorted(os.listdir(folder / "cli"))
+    assert sorted(os.listdir(folder / "py")) == names
+    for name in names:
+        assert (folder / "py" / name).read_bytes() == (folder / "cli" / name).read_bytes(), name
+
+
+def test_apply_refuses_what_the_command_line_refuses(frames_on_disk):
+    folder = frames_on_disk
+    with pytest.raises(OSError, match="would overwrite"):
+        tessamire.apply(folder / "rest.obj", folder / "in.pc2", folder / "in.pc2")
+    with pytest.raises(ValueError, match="not a cache"):
+        tessamire.apply(folder / "rest.obj", folder / "in.pc2", folder / "o.pc2", frames=(1, 2))
+    with pytest.raises(ValueError, match="give a cache"):
+        tessamire.apply(folder / "rest.obj", [], folder / "o.pc2")
+    with pytest.raises(ValueError, match="iterations wants"):
+        tessamire.apply(folder / "rest.obj", folder / "in.pc2", folder / "o.pc2", iterations=-1)
+
+    def stop(done, total):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        tessamire.apply(folder / "rest.obj", folder / "in.pc2", folder / "o.pc2", progress=stop)
+    assert not [n for n in os.listdir(folder) if n.startswith("o.") or n.endswith(".tmp")]
