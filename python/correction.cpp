@@ -1,8 +1,10 @@
 // tessamire.Correction: a rest mesh bound by the plug-in's bind tag in a document of its own,
 // correcting frames of points given as numpy arrays.
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -121,7 +123,43 @@ py::object SettingOrNone(const std::optional<Int32>& value) {
   return value ? py::object(py::int_(*value)) : py::object(py::none());
 }
 
+py::dict SettingsDict(const headless::CorrectionSettings& settings) {
+  py::dict d;
+  d["iterations"] = SettingOrNone(settings.iterations);
+  d["weighting"] = SettingOrNone(settings.weighting);
+  d["pin_border"] = SettingOrNone(settings.pinBorder);
+  d["strength"] =
+      settings.strength ? py::object(py::float_(*settings.strength)) : py::object(py::none());
+  return d;
+}
+
+// The pickled form's version: a state of another version is refused rather than misread.
+constexpr int kStateVersion = 1;
+
+py::object StateItem(const py::dict& state, const char* key) {
+  if (!state.contains(key))
+    throw py::value_error(std::string("a pickled Correction lacks its ") + key);
+  return state[key];
+}
+
 }  // namespace
+
+Int32 ThreadsArgument(const py::object& threads) {
+  return ThreadsSetting(threads);
+}
+
+headless::CorrectionSettings SettingsArgument(const py::object& iterations,
+                                              const py::object& weighting,
+                                              const py::object& pinBorder,
+                                              const py::object& strength) {
+  headless::CorrectionSettings settings;
+  settings.iterations = WholeSetting(iterations, "iterations", TTESSAMIRE_ITERATIONS);
+  settings.weighting = WholeSetting(weighting, "weighting", TTESSAMIRE_WEIGHTING);
+  settings.pinBorder = WholeSetting(pinBorder, "pin_border", TTESSAMIRE_PINBORDER);
+  settings.strength =
+      Setting(RealSetting(strength, "strength"), "strength", TTESSAMIRE_STRENGTH, false);
+  return settings;
+}
 
 PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object iterations,
                            py::object weighting, py::object pinBorder, py::object strength,
@@ -132,12 +170,8 @@ PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object i
   const py::array_t<double> rest = PointArray(restPoints, "rest points", 2);
   const size_t count = PointsPerFrame(rest);
   std::vector<CPolygon> polygons = FacePolygons(faces, static_cast<Int64>(count));
-  headless::CorrectionSettings settings;
-  settings.iterations = WholeSetting(iterations, "iterations", TTESSAMIRE_ITERATIONS);
-  settings.weighting = WholeSetting(weighting, "weighting", TTESSAMIRE_WEIGHTING);
-  settings.pinBorder = WholeSetting(pinBorder, "pin_border", TTESSAMIRE_PINBORDER);
-  settings.strength =
-      Setting(RealSetting(strength, "strength"), "strength", TTESSAMIRE_STRENGTH, false);
+  headless::CorrectionSettings settings =
+      SettingsArgument(iterations, weighting, pinBorder, strength);
   threads_ = ThreadsSetting(threads);
   std::vector<Float32> map, restricted;
   if (!vertexMap.is_none()) map = WeightArray(vertexMap, "vertex map");
@@ -145,6 +179,8 @@ PyCorrection::PyCorrection(py::handle restPoints, py::handle faces, py::object i
   const std::span<const Vector3> points = FramePoints(rest, 0);
   AutoSettings(autoSettings, frames, points, polygons, settings);
   settings_ = settings;
+  rest_ = NewPointArray(-1, points.size());
+  std::copy(points.begin(), points.end(), WritablePoints(rest_));
   WithoutGil([&] {
     const auto inUse = PluginsInUse();
     const headless::ThreadWorkers workers(threads_);
@@ -197,6 +233,84 @@ py::array_t<double> PyCorrection::Run(py::handle points, bool smoothed,
   for (const std::string& warning : warnings) Log("warning", warning);
   pointsKept_ = kept;
   return out;
+}
+
+py::dict PyCorrection::State() const {
+  std::vector<std::uint8_t> record;
+  {
+    const py::gil_scoped_release released;
+    const std::lock_guard<std::mutex> serial(mutex_);
+    const auto inUse = PluginsInUse();
+    record = correction_->Record();
+  }
+  py::dict state;
+  state["version"] = kStateVersion;
+  state["rest"] = rest_;
+  state["faces"] = PolygonArray(correction_->Polygons());
+  state["settings"] = SettingsDict(settings_);
+  state["threads"] = threads_;
+  state["record"] = py::bytes(reinterpret_cast<const char*>(record.data()), record.size());
+  return state;
+}
+
+std::unique_ptr<PyCorrection> PyCorrection::FromState(const py::dict& state) {
+  const py::object version = StateItem(state, "version");
+  if (!py::isinstance<py::int_>(version) || version.cast<int>() != kStateVersion)
+    throw py::value_error("a pickled Correction of another version (" +
+                          py::repr(version).cast<std::string>() + "; this module reads " +
+                          std::to_string(kStateVersion) + ")");
+  EnsurePlugins();
+  std::unique_ptr<PyCorrection> c(new PyCorrection());
+  const py::array_t<double> rest = PointArray(StateItem(state, "rest"), "rest points", 2);
+  const py::object record = StateItem(state, "record");
+  if (!py::isinstance<py::bytes>(record))
+    throw py::type_error("a pickled Correction's record is bytes, not " +
+                         py::repr(py::type::of(record)).cast<std::string>());
+  const std::string bytes = record.cast<std::string>();
+  const py::dict settings = StateItem(state, "settings");
+  c->settings_.iterations =
+      WholeSetting(StateItem(settings, "iterations"), "iterations", TTESSAMIRE_ITERATIONS);
+  c->settings_.weighting =
+      WholeSetting(StateItem(settings, "weighting"), "weighting", TTESSAMIRE_WEIGHTING);
+  c->settings_.pinBorder =
+      WholeSetting(StateItem(settings, "pin_border"), "pin_border", TTESSAMIRE_PINBORDER);
+  c->settings_.strength = RealSetting(StateItem(settings, "strength"), "strength");
+  const py::object threads = StateItem(state, "threads");
+  const bool hardware = py::isinstance<py::int_>(threads) && threads.cast<long long>() == 0;
+  c->threads_ = hardware ? 0 : ThreadsSetting(threads);
+  std::string fault;
+  WithoutGil([&] {
+    const auto inUse = PluginsInUse();
+    try {
+      c->correction_ = headless::Correction::FromRecord(
+          std::vector<std::uint8_t>(bytes.begin(), bytes.end()), "", 0);
+    } catch (const std::runtime_error& e) {
+      fault = e.what();
+    }
+  });
+  if (!fault.empty()) throw py::value_error("a pickled Correction: " + fault);
+  if (c->correction_->PointCount() != PointsPerFrame(rest))
+    throw py::value_error("a pickled Correction: its record holds " +
+                          std::to_string(c->correction_->PointCount()) +
+                          " points, but its rest mesh " + std::to_string(PointsPerFrame(rest)));
+  const std::vector<CPolygon> faces =
+      FacePolygons(StateItem(state, "faces"), static_cast<Int64>(PointsPerFrame(rest)));
+  const std::vector<CPolygon>& bound = c->correction_->Polygons();
+  const auto same = [](const CPolygon& x, const CPolygon& y) {
+    return x.a == y.a && x.b == y.b && x.c == y.c && x.d == y.d;
+  };
+  if (!std::equal(faces.begin(), faces.end(), bound.begin(), bound.end(), same))
+    throw py::value_error("a pickled Correction: its faces are not those of its record");
+  c->rest_ = NewPointArray(-1, PointsPerFrame(rest));
+  const std::span<const Vector3> points = FramePoints(rest, 0);
+  std::copy(points.begin(), points.end(), WritablePoints(c->rest_));
+  return c;
+}
+
+py::array_t<double> PyCorrection::RestPoints() const {
+  py::array_t<double> copy = NewPointArray(-1, PointCount());
+  std::copy_n(rest_.data(), rest_.size(), copy.mutable_data());
+  return copy;
 }
 
 double PyCorrection::NativeSeconds(py::handle points, Int32 repeats) {
@@ -253,22 +367,21 @@ frames; an exception it raises stops the call. Ctrl-C stops it between frames wi
 KeyboardInterrupt.)")
       .def("smoothed", &PyCorrection::Smoothed, py::arg("points"), py::arg("progress"),
            "The smoothed mesh the correction of `points` is built on, shaped as apply()'s result.")
+      .def(py::pickle([](const PyCorrection& c) { return c.State(); },
+                      [](const py::dict& state) { return PyCorrection::FromState(state); }),
+           "A Correction pickles with its bind: the copy corrects to the same bits.")
+      .def_property_readonly("rest_points", &PyCorrection::RestPoints,
+                             "A copy of the rest points, (N, 3) float64.")
+      .def_property_readonly(
+          "threads", [](const PyCorrection& c) { return c.Threads(); },
+          "The workers of this correction's evaluations (0: one per hardware thread).")
       .def_property_readonly("point_count", &PyCorrection::PointCount,
                              "The number of points of the rest mesh.")
       .def_property_readonly("faces", &PyCorrection::Faces,
                              "The bound polygons, (M, 4) int32 in the host's layout (a triangle "
                              "repeats its third index).")
       .def_property_readonly(
-          "settings",
-          [](const PyCorrection& c) {
-            py::dict d;
-            d["iterations"] = SettingOrNone(c.settings_.iterations);
-            d["weighting"] = SettingOrNone(c.settings_.weighting);
-            d["pin_border"] = SettingOrNone(c.settings_.pinBorder);
-            d["strength"] = c.settings_.strength ? py::object(py::float_(*c.settings_.strength))
-                                                 : py::object(py::none());
-            return d;
-          },
+          "settings", [](const PyCorrection& c) { return SettingsDict(c.settings_); },
           "The settings set on the bind tag, given or chosen by settings='auto' (None: the "
           "plug-in's default).")
       .def_property_readonly(

@@ -7,6 +7,7 @@
 #include "headless/characters/character.h"
 #include "headless/deformers/skin.h"
 #include "headless/files/shortest_number.h"
+#include "headless/geometry/file_vertices.h"
 #include "headless/io/character_reader.h"
 #include "headless/io/obj_read.h"
 #include "headless/io/obj_write.h"
@@ -40,6 +41,8 @@ struct Cache {
 struct CharacterMesh {
   std::string name;
   py::object points, faces, joints, weights, frames;
+  // The file's own vertices (the welded points where the file split none).
+  py::object filePoints, fileToPoint, uvs, normals, fileFaces;
 };
 
 struct Character {
@@ -201,20 +204,39 @@ void WriteCache(py::handle pathValue, py::handle framesValue, py::handle startVa
   FileWork([&] { WithoutGil([&] { headless::WritePointCache(path, cache); }); });
 }
 
+// A mesh's file vertices: where each sits (its point's position), its point, its texture
+// coordinates and normals as the file gave them (None where it gave none), and the file's faces.
+void SetFileVertices(const headless::Node& object, CharacterMesh& out) {
+  const std::shared_ptr<const headless::FileVertices>& file = object.fileVertices;
+  if (file == nullptr) {
+    const auto count = static_cast<py::ssize_t>(object.points.size());
+    out.filePoints = CopiedPoints(object.points);
+    py::array_t<Int32> identity(count);
+    for (py::ssize_t i = 0; i < count; ++i) identity.mutable_data()[i] = static_cast<Int32>(i);
+    out.fileToPoint = identity;
+    out.uvs = py::none();
+    out.normals = py::none();
+    out.fileFaces = py::none();
+    return;
+  }
+  const auto count = static_cast<py::ssize_t>(file->vertexPoint.size());
+  out.filePoints = CopiedPoints(headless::FileVertexPositions(*file, object.points));
+  out.fileToPoint = py::array_t<Int32>(count, file->vertexPoint.data());
+  out.uvs = file->uvs.empty()
+                ? py::object(py::none())
+                : py::object(py::array_t<Float32>({count, py::ssize_t{2}}, file->uvs.data()));
+  out.normals =
+      file->normals.empty() ? py::object(py::none()) : py::object(CopiedPoints(file->normals));
+  out.fileFaces = FaceArrays(file->faceFirst, file->cornerVertex);
+}
+
 Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps, bool allClips,
                           py::object progress, py::object assetRoot) {
   const std::string path = PathArgument(pathValue, "path");
   CheckProgress(progress);
   CheckReadable(path);
   headless::CharacterOptions options;
-  // The reader the package carries beside the compiled module (a crash reading the file ends that
-  // process, not the interpreter).
-  const py::object module = py::module_::import("tessamire._tessamire");
-  if (py::hasattr(module, "__file__"))
-    options.readerProgram = headless::platform::Utf8FromPath(
-        headless::platform::PathFromUtf8(py::str(module.attr("__file__")).cast<std::string>())
-            .parent_path() /
-        headless::platform::PathFromUtf8(headless::kReaderProgramName));
+  options.readerProgram = ReaderProgram();
   if (!fps.is_none()) options.fps = Number(fps, "fps");
   options.allClips = allClips;
   if (!assetRoot.is_none()) options.assetRoot = PathArgument(assetRoot, "asset_root");
@@ -271,12 +293,24 @@ Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps,
                 weights.mutable_data() + j * points);
     out.weights = weights;
     out.frames = frames[m];
+    SetFileVertices(*mesh.object, out);
     character.meshes.append(py::cast(std::move(out)));
   }
   return character;
 }
 
 }  // namespace
+
+std::string ReaderProgram() {
+  // The reader the package carries beside the compiled module (a crash reading the file ends that
+  // process, not the interpreter).
+  const py::object module = py::module_::import("tessamire._tessamire");
+  if (!py::hasattr(module, "__file__")) return {};
+  return headless::platform::Utf8FromPath(
+      headless::platform::PathFromUtf8(py::str(module.attr("__file__")).cast<std::string>())
+          .parent_path() /
+      headless::platform::PathFromUtf8(headless::kReaderProgramName));
+}
 
 void BindFiles(py::module_& m) {
   py::class_<ObjMesh>(m, "ObjMesh", "An OBJ file as read: points, faces and the rest of the file.")
@@ -329,7 +363,23 @@ times not finite or not increasing. The file is replaced as a whole or not at al
       .def_readonly("weights", &CharacterMesh::weights,
                     "Per joint, per point: the skin weights, (J, N) float32.")
       .def_readonly("frames", &CharacterMesh::frames,
-                    "The skinned points of every frame of the animation, (F, N, 3) float64.");
+                    "The skinned points of every frame of the animation, (F, N, 3) float64.")
+      .def_readonly("file_points", &CharacterMesh::filePoints,
+                    "The file's own vertices at rest, (V, 3) float64: a point split along "
+                    "texture or normal seams is a vertex per side, in the file's order (what "
+                    "`tessamire correct` writes).")
+      .def_readonly("file_to_point", &CharacterMesh::fileToPoint,
+                    "Per file vertex, the point it sits on, (V,) int32: frames[:, file_to_point] "
+                    "puts frames on the file's vertices.")
+      .def_readonly("uvs", &CharacterMesh::uvs,
+                    "The file's texture coordinates (u, v up) per vertex, (V, 2) float32; None "
+                    "when it gave none.")
+      .def_readonly("normals", &CharacterMesh::normals,
+                    "The file's normals per vertex at rest, (V, 3) float64; None when it gave "
+                    "none.")
+      .def_readonly("file_faces", &CharacterMesh::fileFaces,
+                    "The file's faces over its vertices as (counts, corners) int32 arrays; None "
+                    "when the mesh has no file vertices.");
   py::class_<Character>(m, "Character", "A rigged character as imported.")
       .def_readonly("meshes", &Character::meshes, "The skinned meshes (CharacterMesh).")
       .def_readonly("notes", &Character::notes, "What could not be carried over, in words.")

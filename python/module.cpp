@@ -34,6 +34,8 @@ found or none starts, keeping those loaded before.)");
   m.def("plugin_folder", &LoadedPluginFolder, "The plug-in folder loaded, or None.");
   BindCorrection(m);
   BindFiles(m);
+  BindCorrect(m);
+  BindApply(m);
   BindScene(m);
   BindBake(m);
   py::module_ testing = m.def_submodule("_testing", "Switches for the module's own tests.");

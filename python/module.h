@@ -23,6 +23,12 @@ class PyCorrection {
                py::object pinBorder, py::object strength, py::object vertexMap,
                py::object restriction, py::object threads, py::object settings, py::object frames);
   ~PyCorrection();
+  // Pickling: the rest points, the faces, the settings, the threads and the bind record (the
+  // document as a scene file image), so that a copy corrects to the same bits without binding.
+  py::dict State() const;
+  static std::unique_ptr<PyCorrection> FromState(const py::dict& state);
+  py::array_t<double> RestPoints() const;
+  Int32 Threads() const { return threads_; }
 
   py::array_t<double> Apply(py::handle points, const py::object& progress) {
     return Run(points, false, progress);
@@ -41,15 +47,31 @@ class PyCorrection {
   headless::CorrectionSettings settings_;  // those set on the tag: given, or auto's
 
  private:
+  PyCorrection() = default;
   py::array_t<double> Run(py::handle points, bool smoothed, const py::object& progress);
 
-  std::mutex mutex_;  // one evaluation of the document at a time
+  mutable std::mutex mutex_;  // one evaluation of the document at a time
   Int32 threads_ = 0;
   py::object faces_ = py::none();
+  py::array_t<double> rest_;  // a copy of the rest points, for pickling
   std::unique_ptr<headless::Correction> correction_;
 };
 
+// The character reader the package carries beside the compiled module. With the GIL.
+std::string ReaderProgram();
+// The bind tag's settings as Python gives them, checked against the plug-in's description.
+headless::CorrectionSettings SettingsArgument(const py::object& iterations,
+                                              const py::object& weighting,
+                                              const py::object& pinBorder,
+                                              const py::object& strength);
+
+// Workers of an evaluation's loops, 1 to 1024, as the command line's --threads (None: 0, one per
+// hardware thread).
+Int32 ThreadsArgument(const py::object& threads);
+
 void BindCorrection(py::module_& m);
+void BindCorrect(py::module_& m);
+void BindApply(py::module_& m);
 void BindFiles(py::module_& m);
 void BindScene(py::module_& m);
 void BindBake(py::module_& m);

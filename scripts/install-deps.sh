@@ -21,16 +21,24 @@ need=()
 for pkg in cmake g++ make ccache python3 libgtest-dev libbenchmark-dev libassimp-dev libfmt-dev libfast-float-dev ffmpeg assimp-testmodels chromium \
   pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-setuptools python3-wheel \
   python3-build libstb-dev clang-tidy nlohmann-json3-dev libeigen3-dev "$@"; do dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg"); done
+# Dask's distributed runs the Python package's farm (tessamire.farm) on worker processes; without
+# its recommends, which would bring a web dashboard and its plotting stack the farm does not use.
+lean=()
+dpkg -s python3-distributed >/dev/null 2>&1 || lean+=(python3-distributed)
 # Node.js and npm from Debian, unless a Node.js with its npm is there already.
 command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1 || need+=(nodejs npm)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "installing: ${need[*]}"
+if [ ${#need[@]} -gt 0 ] || [ ${#lean[@]} -gt 0 ]; then
+  echo "installing: ${need[*]} ${lean[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
   # Wait for another installation on the same machine rather than fail.
   apt=(apt-get -o DPkg::Lock::Timeout=600)
   $SUDO "${apt[@]}" update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq "${need[@]}"
+  [ ${#need[@]} -eq 0 ] ||
+    DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq "${need[@]}"
+  [ ${#lean[@]} -eq 0 ] ||
+    DEBIAN_FRONTEND=noninteractive $SUDO "${apt[@]}" install -y -qq --no-install-recommends \
+      "${lean[@]}"
 fi
 
 # node_modules/ as the lock file pins it, fetched again when the lock file is newer than what npm

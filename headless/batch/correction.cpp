@@ -6,6 +6,7 @@
 
 #include "headless/files/input_ranges.h"
 #include "headless/files/shortest_number.h"
+#include "headless/io/scene_file.h"
 #include "headless/scene/evaluate.h"
 #include "headless/scene/parameters.h"
 #include "headless/scene/registry.h"
@@ -38,6 +39,10 @@ void CheckWeights(std::span<const Float32> weights, size_t pointCount, const std
                                   ") is outside the weights' range 0 to 1");
   }
 }
+
+// The vertex map the deformer is restricted to, by the name that finds it again in a record: a
+// scene file keeps the map but not the deformer's restriction to it.
+constexpr const char* kRestrictionMap = "restriction";
 
 }  // namespace
 
@@ -96,7 +101,8 @@ Correction::Correction(std::string name, std::vector<Vector3> points,
   deformer_ = doc_->AddObject(ID_OTESSAMIRE, "deformer", object_);
   if (deformer_ == nullptr) throw std::runtime_error("the deformer could not be created");
   if (!restriction.empty())
-    RestrictDeformer(deformer_, doc_->AddVertexMap(object_, std::move(restriction), "restriction"));
+    RestrictDeformer(deformer_,
+                     doc_->AddVertexMap(object_, std::move(restriction), kRestrictionMap));
 }
 
 Correction::~Correction() = default;
@@ -160,6 +166,41 @@ void Correction::GiveBackRoom(std::vector<Vector3>&& room) {
 std::vector<Vector3> Correction::TakeResult() {
   if (object_->deformCache.empty()) return DeformedPoints(object_);
   return std::exchange(object_->deformCache, {});
+}
+
+std::vector<std::uint8_t> Correction::Record() const {
+  return SerializeDocument(*doc_);
+}
+
+std::unique_ptr<Correction> Correction::FromRecord(const std::vector<std::uint8_t>& record,
+                                                   std::string name, Int64 firstPoint) {
+  std::unique_ptr<Correction> c(new Correction());
+  c->name_ = std::move(name);
+  c->firstPoint_ = firstPoint;
+  c->doc_ = DeserializeDocument(record, "the correction's record");
+  for (Node* object : c->doc_->Objects()) {
+    if (!object->IsPolygonObject()) continue;
+    for (Node* tag : Document::Tags(object))
+      if (tag->type == ID_TTESSAMIRE) c->tag_ = tag;
+    for (Node* child = object->down; child != nullptr; child = child->next)
+      if (child->type == ID_OTESSAMIRE) c->deformer_ = child;
+    if (c->tag_ != nullptr && c->deformer_ != nullptr) {
+      c->object_ = object;
+      break;
+    }
+    c->tag_ = c->deformer_ = nullptr;
+  }
+  if (c->object_ == nullptr)
+    throw std::runtime_error("the correction's record holds no mesh with a bind tag and deformer");
+  if (c->tag_->instance == nullptr || c->deformer_->instance == nullptr)
+    throw std::runtime_error("the correction's record needs the plug-in, which is not loaded");
+  c->restPoints_ = c->object_->points.size();
+  for (Node* tag : Document::Tags(c->object_))
+    if (tag->type == Tvertexmap && tag->name == kRestrictionMap)
+      RestrictDeformer(c->deformer_, tag);
+  // The record may have been taken while the smoothed mesh was asked for.
+  SetParameter(c->tag_, TTESSAMIRE_SHOWSMOOTH, IntValue(0));
+  return c;
 }
 
 }  // namespace headless

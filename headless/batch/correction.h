@@ -13,6 +13,7 @@
 // Correction is used by one thread at a time.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -79,10 +80,22 @@ class Correction {
   // The last frame's result, the object's deform cache.
   const std::vector<Vector3>& Result() const;
 
+  // The document as a scene file image (headless/io/scene_file.h): the mesh, the tag's settings,
+  // its maps and its bind, from which another process corrects frames to the same bits without
+  // binding again. Throws std::runtime_error when the plug-in cannot write its state.
+  std::vector<std::uint8_t> Record() const;
+  // A correction from Record()'s bytes, named and numbered as the constructor's. Throws
+  // std::runtime_error naming the fault: bytes that are not a scene file image, or a document
+  // without a bound tag's mesh and its deformer beneath it (or their plug-in not loaded).
+  static std::unique_ptr<Correction> FromRecord(const std::vector<std::uint8_t>& record,
+                                                std::string name, Int64 firstPoint = 1);
+
  private:
   // The arrays a batch run lends out and hands back (correction_rooms.h), so that frames are read
   // and results built in memory already paged in.
   friend class CorrectionRooms;
+
+  Correction() = default;
 
   // The last frame's points taken back once it is corrected, emptied, for a later frame to be read
   // into without new memory: fresh pages cost more than the reading fills them with. The object

@@ -261,7 +261,7 @@ void CheckRequest(const BakeRequest& request) {
 std::vector<MeshPoses> GatherPoses(Document& doc, const BakeRequest& request, EvalRequest& eval,
                                    const CorrectObserver& observer, BakeResult& result) {
   std::vector<MeshPoses> meshes;
-  for (Node* object : PrepareCorrection(doc, request.correct, eval, observer)) {
+  for (Node* object : BindCorrection(doc, request.correct, eval, observer)) {
     MeshPoses mesh = StartMesh(*doc.rig, object);
     if (mesh.joints.empty())
       result.notes.push_back("mesh \"" + object->name +

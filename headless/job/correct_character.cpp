@@ -296,8 +296,8 @@ PluginDeformersOff::~PluginDeformersOff() {
   for (Node* node : off_) node->deformMode = true;
 }
 
-std::vector<Node*> PrepareCorrection(Document& doc, const CorrectRequest& request,
-                                     EvalRequest& eval, const CorrectObserver& observer) {
+std::vector<Node*> BindCorrection(Document& doc, const CorrectRequest& request, EvalRequest& eval,
+                                  const CorrectObserver& observer) {
   const std::vector<Node*> deformed = DeformedMeshes(doc, eval.source);
   const auto equipped = Equip(doc, deformed);
   std::map<const Node*, std::vector<Vector3>> rest;
@@ -308,13 +308,22 @@ std::vector<Node*> PrepareCorrection(Document& doc, const CorrectRequest& reques
   return deformed;
 }
 
-EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer) {
+PreparedCorrection PrepareCorrection(const CorrectRequest& request,
+                                     const CorrectObserver& observer) {
   RequirePluginParts();
-  EvalRequest eval = request.eval;
-  const std::unique_ptr<Document> doc = LoadCorrectInput(request, eval, observer);
-  PrepareCorrection(*doc, request, eval, observer);
+  PreparedCorrection prepared{nullptr, request.eval};
+  EvalRequest& eval = prepared.eval;
+  prepared.doc = LoadCorrectInput(request, eval, observer);
+  BindCorrection(*prepared.doc, request, eval, observer);
   eval.restMeshes = true;
-  PlanOtherFiles(*doc, request, eval);
+  PlanOtherFiles(*prepared.doc, request, eval);
+  return prepared;
+}
+
+EvalResult CorrectCharacter(const CorrectRequest& request, const CorrectObserver& observer) {
+  PreparedCorrection prepared = PrepareCorrection(request, observer);
+  const std::unique_ptr<Document>& doc = prepared.doc;
+  const EvalRequest& eval = prepared.eval;
   MakeParentFolders(eval.dir);
   // The saved scene is written once every output is found apart from the others and the inputs.
   EvalResult result = EvaluateScene(*doc, eval, observer.eval, [&] {

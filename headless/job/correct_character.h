@@ -81,8 +81,8 @@ std::vector<Node*> DeformedMeshes(const Document& doc, const std::string& source
 // The loaded scene equipped by the setup command and its bind tags given the settings and maps
 // and bound, as CorrectCharacter does before it evaluates (the bind frame's points, when asked,
 // in `eval.restPoints`); answers the deformed meshes. Throws as CorrectCharacter does.
-std::vector<Node*> PrepareCorrection(Document& doc, const CorrectRequest& request,
-                                     EvalRequest& eval, const CorrectObserver& observer);
+std::vector<Node*> BindCorrection(Document& doc, const CorrectRequest& request, EvalRequest& eval,
+                                  const CorrectObserver& observer);
 
 // Turns the plug-in's deformers off while it lives: the meshes come out as the skin poses them.
 class PluginDeformersOff {
@@ -95,6 +95,18 @@ class PluginDeformersOff {
  private:
   std::vector<Node*> off_;
 };
+
+// A scene ready for its frames: imported or loaded, its deformed meshes equipped and bound, and the
+// request to evaluate and write it (its rest meshes, the clip's timing, the other files planned).
+struct PreparedCorrection {
+  std::unique_ptr<Document> doc;
+  EvalRequest eval;
+};
+
+// CorrectCharacter's steps up to the first frame, for a caller that evaluates the frames itself.
+// Throws as CorrectCharacter does before its frames.
+PreparedCorrection PrepareCorrection(const CorrectRequest& request,
+                                     const CorrectObserver& observer);
 
 // Throws std::invalid_argument for a clip asked of a scene or a map at fault (correct_maps.h),
 // std::runtime_error naming the fault (the plug-in's parts missing, a file that cannot be read,

@@ -19,9 +19,9 @@ from ._tessamire import (Character, CharacterMesh, ObjMesh, PointCache, Scene, _
                          close_plugins, load_plugins, plugin_folder, read_cache, read_obj)
 
 __version__: str = _tessamire.__version__
-__all__ = ["Character", "CharacterMesh", "Correction", "ObjMesh", "PointCache", "Scene",
-           "bake", "close_plugins", "import_character", "load_plugins", "plugin_folder", "read_cache",
-           "read_obj", "write_cache", "write_obj"]
+__all__ = ["Character", "CharacterMesh", "Correction", "ObjMesh", "PointCache", "Scene", "apply",
+           "bake", "close_plugins", "correct", "import_character", "load_plugins",
+           "plugin_folder", "read_cache", "read_obj", "write_cache", "write_obj"]
 
 logging.getLogger(__name__).addHandler(logging.NullHandler())
 
@@ -74,6 +74,28 @@ def import_character(path: Any, clip: Any = None, *, fps: Optional[float] = None
                                        asset_root)
 
 
+def correct(path: Any, *, out: Any = None, format: str = "obj", clip: Any = None,
+            all_clips: bool = False, fps: Optional[float] = None, frames: Any = None,
+            iterations: Optional[int] = None, weighting: Optional[int] = None,
+            pin_border: Optional[int] = None, strength: Optional[float] = None,
+            settings: Optional[str] = None, bind_frame: Optional[float] = None,
+            welded: bool = False, with_skinned: bool = False,
+            pose_check: Optional[float] = 0.5, asset_root: Any = None,
+            threads: Optional[int] = None, progress: Progress = None) -> dict[str, Any]:
+    return _tessamire.correct(path, out, format, clip, all_clips, fps, frames, iterations,
+                              weighting, pin_border, strength, settings, bind_frame, welded,
+                              with_skinned, pose_check, asset_root, threads, progress)
+
+
+def apply(rest: Any, inputs: Any, out: Any, *, frames: Any = None,
+          iterations: Optional[int] = None, weighting: Optional[int] = None,
+          pin_border: Optional[int] = None, strength: Optional[float] = None,
+          fps: Optional[float] = None, smoothed: bool = False, threads: Optional[int] = None,
+          progress: Progress = None) -> dict[str, Any]:
+    return _tessamire.apply(rest, inputs, out, frames, iterations, weighting, pin_border,
+                            strength, fps, smoothed, threads, progress)
+
+
 def bake(path: Any, out: Any, clip: Any = None, *, all_clips: bool = False,
          range_of_motion: Optional[float] = None, influences: int = 4, holdout: int = 4,
          report: bool = False, smoothness: Optional[float] = None) -> dict[str, Any]:
@@ -81,6 +103,6 @@ def bake(path: Any, out: Any, clip: Any = None, *, all_clips: bool = False,
                            report, smoothness)
 
 
-for _call in (write_obj, write_cache, import_character, bake):
+for _call in (write_obj, write_cache, import_character, correct, apply, bake):
     _call.__doc__ = _described(getattr(_tessamire, _call.__name__).__doc__)
 del _call

@@ -53,6 +53,21 @@ class Correction:
         """The number of points of the rest mesh."""
 
     @property
+    def threads(self) -> int:
+        """The workers of this correction's evaluations (0: one per hardware thread)."""
+
+    @property
+    def rest_points(self) -> npt.NDArray[np.float64]:
+        """A copy of the rest points, (N, 3)."""
+
+    def __getstate__(self) -> dict[str, Any]:
+        """Rest points, faces, settings, threads and the bind record: a copy corrects to the
+        same bits without binding again."""
+
+    def __setstate__(self, state: dict[str, Any]) -> None:
+        """Restore a pickled Correction; ValueError names what is wrong with `state`."""
+
+    @property
     def faces(self) -> npt.NDArray[np.int32]:
         """The bound polygons, (M, 4) in the host's layout (a triangle repeats its third index)."""
 
@@ -154,6 +169,26 @@ class CharacterMesh:
     def frames(self) -> npt.NDArray[np.float64]:
         """The skinned points of every frame of the animation, (F, N, 3)."""
 
+    @property
+    def file_points(self) -> npt.NDArray[np.float64]:
+        """The file's own vertices at rest, (V, 3), as `tessamire correct` writes them."""
+
+    @property
+    def file_to_point(self) -> npt.NDArray[np.int32]:
+        """Per file vertex, the point it sits on, (V,)."""
+
+    @property
+    def uvs(self) -> Optional[npt.NDArray[np.float32]]:
+        """The file's texture coordinates per vertex, (V, 2); None when it gave none."""
+
+    @property
+    def normals(self) -> Optional[npt.NDArray[np.float64]]:
+        """The file's normals per vertex at rest, (V, 3); None when it gave none."""
+
+    @property
+    def file_faces(self) -> Optional[tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]]:
+        """The file's faces over its vertices as (counts, corners); None without file vertices."""
+
 
 class Character:
     """A rigged character as imported."""
@@ -183,6 +218,32 @@ def import_character(path: Path,
     """Import a rigged, animated character with its skinned frames."""
 
 
+def apply(rest: Path, inputs: Union[Path, Sequence[Path]], out: Path, *,
+          frames: Optional[tuple[int, int]] = None, iterations: Optional[int] = None,
+          weighting: Optional[int] = None, pin_border: Optional[int] = None,
+          strength: Optional[float] = None, fps: Optional[float] = None,
+          smoothed: bool = False, threads: Optional[int] = None,
+          progress: Progress = None) -> dict[str, Any]:
+    """Correct frames of `rest` file to file as `tessamire apply` does: a cache, OBJ files or a
+    numbered pattern in; a .pc2/.mdd cache, a .glb or a numbered pattern out."""
+
+
+def correct(path: Path, *, out: Optional[Path] = None,
+            format: Literal["obj", "pc2", "mdd", "glb"] = "obj",
+            clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None,
+            all_clips: bool = False, fps: Optional[float] = None,
+            frames: Optional[Union[int, tuple[int, int]]] = None,
+            iterations: Optional[int] = None, weighting: Optional[int] = None,
+            pin_border: Optional[int] = None, strength: Optional[float] = None,
+            settings: Optional[Literal["auto"]] = None, bind_frame: Optional[float] = None,
+            welded: bool = False, with_skinned: bool = False,
+            pose_check: Optional[float] = 0.5, asset_root: Optional[Path] = None,
+            threads: Optional[int] = None, progress: Progress = None) -> dict[str, Any]:
+    """Correct a character as `tessamire correct` does: out=DIR writes the same files and
+    answers {'written', 'points_kept'}; without out, per mesh (by its files' stem) the corrected
+    frames (F, V, 3) on the file's vertices."""
+
+
 def bake(path: Path, out: Path,
          clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None, *,
          all_clips: bool = False, range_of_motion: Optional[float] = None,
@@ -197,6 +258,24 @@ class Scene:
     @staticmethod
     def load(path: Path) -> "Scene":
         """Load a scene file; OSError when it cannot be read or is not sound."""
+
+    @staticmethod
+    def import_character(path: Path,
+                         clip: Optional[Union[str, int, Sequence[Union[str, int]]]] = None, *,
+                         fps: Optional[float] = None, all_clips: bool = False,
+                         asset_root: Optional[Path] = None) -> "Scene":
+        """A rigged character as a scene, as `tessamire scene import` makes it."""
+
+    def command(self, name: Union[str, int], objects: Sequence[str] = (),
+                keys: Sequence[Literal["shift", "ctrl"]] = ()) -> dict[str, Any]:
+        """Run a registered command on the objects named, with the keys held."""
+
+    def set(self, name: str, value: Union[int, float, bool, str], *,
+            node: Optional[str] = None) -> dict[str, Any]:
+        """Set a parameter of the node at path `node` as the attribute view does."""
+
+    def press(self, button: str, *, node: Optional[str] = None) -> dict[str, Any]:
+        """Press a button of the node at path `node` as a click does."""
 
     def save(self, path: Path) -> None:
         """Save the scene, replacing the file as a whole or not at all."""

@@ -51,3 +51,8 @@ def grid(n: int = 12):
     faces = np.stack([index[:-1, :-1].ravel(), index[1:, :-1].ravel(),
                       index[1:, 1:].ravel(), index[:-1, 1:].ravel()], axis=1)
     return points, faces
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "farm: starts a local cluster of worker processes; CTest "
+                                       "runs these alone, as PythonFarm")

@@ -1,7 +1,10 @@
 """The correction on numpy arrays: the program's results, frames, inputs and refusals."""
 
 import os
+import pickle
 import re
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -243,3 +246,63 @@ def test_auto_settings_refuse_what_they_cannot_tune_on(settings, frames, says):
     with pytest.raises(ValueError, match=says):
         tessamire.Correction(points, quads, settings=settings, frames=given)
     assert tessamire.Correction(points, quads).settings["iterations"] is None
+
+
+@pytest.mark.parametrize("maps", ["none", "vertex_map", "restriction", "both"])
+def test_a_pickled_correction_corrects_to_the_same_bits(maps):
+    points, quads = grid()
+    weights = np.linspace(0.2, 1.0, len(points))
+    given = {"vertex_map": weights if maps in ("vertex_map", "both") else None,
+             "restriction": weights[::-1].copy() if maps in ("restriction", "both") else None}
+    fix = tessamire.Correction(points, quads, iterations=5, strength=0.7, threads=2, **given)
+    frames = np.stack([points * [1.0, 1.0, s] + [0.0, 0.1 * s, 0.0] for s in (1.4, 0.6)])
+    first = fix.apply(frames[0])  # the original has corrected before it is pickled
+    copy = pickle.loads(pickle.dumps(fix))
+    assert isinstance(copy, tessamire.Correction)
+    assert copy.settings == fix.settings and copy.point_count == fix.point_count
+    assert np.array_equal(copy.faces, fix.faces)
+    assert np.array_equal(copy.rest_points, points)
+    assert np.array_equal(copy.apply(frames), fix.apply(frames))
+    assert np.array_equal(copy.apply(frames[0]), first)
+    assert np.array_equal(copy.smoothed(frames), fix.smoothed(frames))
+    # A copy of a copy, and the restriction really held: it changes the result.
+    again = pickle.loads(pickle.dumps(copy))
+    assert np.array_equal(again.apply(frames), fix.apply(frames))
+    if given["restriction"] is not None:
+        plain = tessamire.Correction(points, quads, iterations=5, strength=0.7,
+                                     vertex_map=given["vertex_map"])
+        assert not np.array_equal(plain.apply(frames), fix.apply(frames))
+
+
+def test_a_pickled_correction_binds_nothing_again_in_another_process(tmp_path):
+    points, quads = grid()
+    fix = tessamire.Correction(points, quads, iterations=7, weighting=1)
+    frame = points * [1.0, 1.0, 1.6]
+    (tmp_path / "fix.pickle").write_bytes(pickle.dumps(fix))
+    np.save(tmp_path / "frame.npy", frame)
+    script = ("import pickle, sys, numpy as np, tessamire\n"
+              "fix = pickle.load(open(sys.argv[1] + '/fix.pickle', 'rb'))\n"
+              "np.save(sys.argv[1] + '/out.npy', fix.apply(np.load(sys.argv[1] + '/frame.npy')))\n")
+    done = subprocess.run([sys.executable, "-c", script, str(tmp_path)], capture_output=True,
+                          text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert np.array_equal(np.load(tmp_path / "out.npy"), fix.apply(frame))
+
+
+@pytest.mark.parametrize("change, message", [
+    (lambda s: s.update(version=99), "another version"),
+    (lambda s: s.pop("record"), "lacks its record"),
+    (lambda s: s.update(record=s["record"][:-9] + b"123456789"), "a pickled Correction: "),
+    (lambda s: s.update(record=b"not a scene"), "a pickled Correction: "),
+    (lambda s: s.update(rest=s["rest"][:-1]), "points, but its rest mesh"),
+    (lambda s: s.update(faces=s["faces"][::-1].copy()), "faces are not those"),
+    (lambda s: s["settings"].update(iterations=5000), "iterations wants"),
+])
+def test_a_damaged_pickle_is_refused_by_name(change, message):
+    points, quads = grid()
+    state = tessamire.Correction(points, quads, iterations=3).__getstate__()
+    state["settings"] = dict(state["settings"])
+    change(state)
+    copy = tessamire.Correction.__new__(tessamire.Correction)
+    with pytest.raises(ValueError, match=re.escape(message)):
+        copy.__setstate__(state)
