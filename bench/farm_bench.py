@@ -19,20 +19,10 @@ import time
 import numpy as np
 
 import tessamire
+from python_apply import grid  # the same generated mesh as the apply bench
 from tessamire import farm
 
 FRAMES = 48
-
-
-def grid(rows: int, columns: int):
-    u, v = np.meshgrid(np.arange(rows, dtype=float), np.arange(columns, dtype=float),
-                       indexing="ij")
-    points = np.stack([u.ravel(), v.ravel(), 0.1 * np.sin(u.ravel()) * np.cos(v.ravel())],
-                      axis=1)
-    index = np.arange(rows * columns).reshape(rows, columns)
-    faces = np.stack([index[:-1, :-1].ravel(), index[1:, :-1].ravel(),
-                      index[1:, 1:].ravel(), index[:-1, 1:].ravel()], axis=1)
-    return points, faces
 
 
 def inputs(folder: str) -> None:

@@ -235,17 +235,8 @@ Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps,
   const std::string path = PathArgument(pathValue, "path");
   CheckProgress(progress);
   CheckReadable(path);
-  headless::CharacterOptions options;
-  options.readerProgram = ReaderProgram();
-  if (!fps.is_none()) options.fps = Number(fps, "fps");
-  options.allClips = allClips;
-  if (!assetRoot.is_none()) options.assetRoot = PathArgument(assetRoot, "asset_root");
-  // A clip by its name, or by its index in the file; a list of them for several.
-  if (py::isinstance<py::list>(clip) || py::isinstance<py::tuple>(clip)) {
-    for (const py::handle one : clip) options.clips.push_back(py::str(one).cast<std::string>());
-  } else if (!clip.is_none()) {
-    options.clip = py::str(clip).cast<std::string>();
-  }
+  const headless::CharacterOptions options =
+      CharacterOptionsArgument(clip, fps, allClips, assetRoot);
   headless::ReadCharacter read = FileWork(
       [&] { return WithoutGil([&] { return headless::ReadCharacterApart(path, options); }); });
   const std::unique_ptr<headless::Document> doc = std::move(read.document);
@@ -300,6 +291,22 @@ Character ImportCharacter(py::handle pathValue, py::object clip, py::object fps,
 }
 
 }  // namespace
+
+headless::CharacterOptions CharacterOptionsArgument(const py::object& clip, const py::object& fps,
+                                                    bool allClips, const py::object& assetRoot) {
+  headless::CharacterOptions options;
+  options.readerProgram = ReaderProgram();
+  if (!fps.is_none()) options.fps = Number(fps, "fps");
+  options.allClips = allClips;
+  if (!assetRoot.is_none()) options.assetRoot = PathArgument(assetRoot, "asset_root");
+  // A clip by its name, or by its index in the file; a list of them for several.
+  if (py::isinstance<py::list>(clip) || py::isinstance<py::tuple>(clip)) {
+    for (const py::handle one : clip) options.clips.push_back(py::str(one).cast<std::string>());
+  } else if (!clip.is_none()) {
+    options.clip = py::str(clip).cast<std::string>();
+  }
+  return options;
+}
 
 std::string ReaderProgram() {
   // The reader the package carries beside the compiled module (a crash reading the file ends that

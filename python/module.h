@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "headless/batch/correction.h"
+#include "headless/characters/character.h"
 
 namespace tessamire_python {
 
@@ -59,6 +60,10 @@ class PyCorrection {
 
 // The character reader the package carries beside the compiled module. With the GIL.
 std::string ReaderProgram();
+// A character's import options as Python gives them: `clip` a name or index, or a list of them;
+// the reader the package carries. With the GIL.
+headless::CharacterOptions CharacterOptionsArgument(const py::object& clip, const py::object& fps,
+                                                    bool allClips, const py::object& assetRoot);
 // The bind tag's settings as Python gives them, checked against the plug-in's description.
 headless::CorrectionSettings SettingsArgument(const py::object& iterations,
                                               const py::object& weighting,

@@ -1,5 +1,5 @@
-// tessamire.Scene: a scene file loaded, or a character imported, into a document of its own; changed
-// by commands and parameters as a user does, saved, and evaluated at any frame.
+// tessamire.Scene: a scene file loaded, or a character imported, into a document of its own;
+// changed by commands and parameters as a user does, saved, and evaluated at any frame.
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -100,16 +100,8 @@ class Scene {
     const std::string path = PathArgument(pathValue, "path");
     CheckReadable(path);
     EnsurePlugins();
-    headless::CharacterOptions options;
-    options.readerProgram = ReaderProgram();
-    if (!fps.is_none()) options.fps = Number(fps, "fps");
-    options.allClips = allClips;
-    if (!assetRoot.is_none()) options.assetRoot = PathArgument(assetRoot, "asset_root");
-    if (py::isinstance<py::list>(clip) || py::isinstance<py::tuple>(clip)) {
-      for (const py::handle one : clip) options.clips.push_back(py::str(one).cast<std::string>());
-    } else if (!clip.is_none()) {
-      options.clip = py::str(clip).cast<std::string>();
-    }
+    const headless::CharacterOptions options =
+        CharacterOptionsArgument(clip, fps, allClips, assetRoot);
     return FileWork([&] {
       return WithoutGil([&] {
         const auto inUse = PluginsInUse();
