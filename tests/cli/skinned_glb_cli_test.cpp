@@ -64,9 +64,12 @@ TEST_P(SkinnedGlbCli, APlayerLandsOnTheCorrectedWorldPointsAtEveryFrame) {
   ASSERT_EQ(obj.status, 0) << obj.output;
   const std::vector<fs::path> frames = ObjFrames(dir / "obj");
   ASSERT_GT(frames.size(), 1u);
-  std::vector<std::vector<Vector3>> wanted;
-  for (const fs::path& frame : frames)
-    wanted.push_back(headless::ReadObjFile(frame.string()).mesh.points);
+  std::vector<std::vector<Vector3>> wanted, wantedNormals;
+  for (const fs::path& frame : frames) {
+    const headless::ObjFile file = headless::ReadObjFile(frame.string());
+    wanted.push_back(file.mesh.points);
+    wantedNormals.push_back(file.normals);
+  }
   Vector3 low = wanted[0][0], high = wanted[0][0];
   for (const Vector3& p : wanted[0]) {
     low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
@@ -109,6 +112,18 @@ TEST_P(SkinnedGlbCli, APlayerLandsOnTheCorrectedWorldPointsAtEveryFrame) {
       ASSERT_LE(worst, 1e-5 * extent)
           << c.name << " " << targets << " frame " << f << " of " << frames.size() << ": "
           << worst / extent << " of the extent";
+      // The shading: each played normal along the corrected one (int8 normals: within a degree).
+      ASSERT_EQ(played[0].normals.size(), wantedNormals[f].size());
+      double turned = 0.0;
+      for (size_t v = 0; v < wantedNormals[f].size(); ++v) {
+        const auto& got = played[0].normals[v];
+        const Vector3& n = wantedNormals[f][v];
+        const double cosine = (got[0] * n.x + got[1] * n.y + got[2] * n.z) /
+                              (std::hypot(got[0], got[1], got[2]) * std::hypot(n.x, n.y, n.z));
+        turned = std::max(turned, std::acos(std::clamp(cosine, -1.0, 1.0)));
+      }
+      ASSERT_LE(turned, std::string(targets) == "float" ? 1e-4 : 0.02)
+          << c.name << " " << targets << " frame " << f << ": a normal off by " << turned;
     }
   }
   fs::remove_all(dir);
