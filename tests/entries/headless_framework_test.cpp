@@ -114,9 +114,12 @@ TEST_P(ParallelForTest, LoopsFromTwoThreadsAtOnceEachRunWhole) {
     for (const auto& hits : record->hits) ASSERT_EQ(hits.load(), 1);
 }
 
-// Every chunk sleeps 200 us and runs a loop of its own inside (which runs on its worker alone).
-void SleepingChunk(void*, Int64, Int64) noexcept {
-  std::this_thread::sleep_for(std::chrono::microseconds(200));
+// Every chunk keeps its worker 200 us by the steady clock (a sleep that short may return at once,
+// as under wine) and runs a loop of its own inside (which runs on its worker alone).
+void BusyChunk(void*, Int64, Int64) noexcept {
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::microseconds(200)) {
+  }
   headless::ParallelFor(4, 1, nullptr, [](void*, Int64, Int64) noexcept {});
 }
 
@@ -126,7 +129,7 @@ TEST_P(ParallelForTest, WorkerTimesAccountForEachWorkersChunks) {
   const Int32 workers = headless::WorkerCount();
   headless::ResetWorkerTimes();
   constexpr Int64 kChunks = 40;
-  headless::ParallelFor(kChunks, 1, nullptr, SleepingChunk);
+  headless::ParallelFor(kChunks, 1, nullptr, BusyChunk);
   const headless::WorkerTimes times = headless::GetWorkerTimes();
   EXPECT_EQ(times.loops, 1);
   ASSERT_EQ(static_cast<Int32>(times.busySeconds.size()), workers);
