@@ -300,13 +300,15 @@ class Pool {
       Stop();
       Start(workers);
     }
+    // Before the job is published: a worker already awake may start on it at once, and its busy
+    // time must lie within the loop's.
+    const auto start = std::chrono::steady_clock::now();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       job_ = &job;
       busy_ = static_cast<Int32>(threads_.size());
       ++generation_;
     }
-    const auto start = std::chrono::steady_clock::now();
     wake_.notify_all();
     Work(job, 0, 0);
     std::unique_lock<std::mutex> lock(mutex_);
