@@ -20,19 +20,7 @@ int RunBake(const Options& options, std::ostream& out, std::ostream& err) {
   const bool scene = correct.eval.source == "-" || headless::IsSceneFile(correct.eval.source);
   if (scene && options.Has("--all-clips"))
     throw UsageError("--all-clips picks a character file's animations; a scene holds one clip");
-  if (AsksForClips(options)) {
-    if (scene) throw UsageError("--clip picks an animation of a character file");
-    headless::CharacterOptions character;
-    SetClips(options, character);
-    correct.clip = character.clip;
-    correct.clips = character.clips;
-    correct.allClips = character.allClips;
-  }
-  correct.readerSeconds = ReaderSeconds(options);
-  correct.assetRoot = options.Text("--asset-root");
-  for (const OptionSpec& o : TagSettingOptions(true))
-    if (options.Has(o.name)) correct.settings = TagSettingsOf(options);
-  correct.autoSettings = options.Has("--settings");
+  SetCorrectInput(options, correct);
   if (options.Has("--frames")) {
     correct.eval.frames.emplace();
     ParseSequenceRange(options.Text("--frames"), correct.eval.frames->first,

@@ -1,5 +1,8 @@
 #include "cli/clips.h"
 
+#include "cli/tag_settings.h"
+#include "headless/io/scene_file.h"
+
 namespace cli {
 
 std::vector<OptionSpec> ClipOptions() {
@@ -47,6 +50,25 @@ void SetClips(const Options& options, headless::CharacterOptions& character) {
     character.clip = clips.front();
     character.clips.assign(clips.begin() + 1, clips.end());
   }
+}
+
+void SetCorrectInput(const Options& options, headless::CorrectRequest& request) {
+  const std::string& input = request.eval.source;
+  if (AsksForClips(options)) {
+    // A scene may come from the standard input; a character file is read by its name.
+    if (input == "-" || headless::IsSceneFile(input))
+      throw UsageError("--clip picks an animation of a character file; a scene holds its own");
+    headless::CharacterOptions character;
+    SetClips(options, character);
+    request.clip = character.clip;
+    request.clips = character.clips;
+    request.allClips = character.allClips;
+  }
+  request.readerSeconds = ReaderSeconds(options);
+  request.assetRoot = options.Text("--asset-root");
+  for (const OptionSpec& o : TagSettingOptions(true))
+    if (options.Has(o.name)) request.settings = TagSettingsOf(options);
+  request.autoSettings = options.Has("--settings");
 }
 
 }  // namespace cli

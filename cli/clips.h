@@ -6,6 +6,7 @@
 
 #include "cli/options.h"
 #include "headless/characters/character.h"
+#include "headless/job/correct_character.h"
 
 namespace cli {
 
@@ -20,8 +21,11 @@ OptionSpec AssetRootOption();
 // Whether either was given.
 bool AsksForClips(const Options& options);
 // The clips asked for, the reader's time and the asset root, in `character`. Throws UsageError for
-// --clip with
-// --all-clips.
+// --clip with --all-clips.
 void SetClips(const Options& options, headless::CharacterOptions& character);
+// What `correct` and `bake` read their input with, in `request` (its eval.source set): the clips,
+// the reader's time, the asset root, the bind tag's settings given and --settings auto. Throws
+// UsageError for --clip or --all-clips on a scene.
+void SetCorrectInput(const Options& options, headless::CorrectRequest& request);
 
 }  // namespace cli

@@ -10,17 +10,10 @@
 #include "cli/tag_settings.h"
 #include "headless/files/printable.h"
 #include "headless/files/shortest_number.h"
-#include "headless/io/scene_file.h"
 #include "headless/job/correct_character.h"
 
 namespace cli {
 namespace {
-
-bool GivesSettings(const Options& options) {
-  for (const OptionSpec& o : TagSettingOptions(true))
-    if (options.Has(o.name)) return true;
-  return false;
-}
 
 void PrintBound(const headless::BoundMesh& mesh, const std::optional<Float>& frame,
                 std::ostream& out) {
@@ -51,21 +44,7 @@ int RunCorrect(const Options& options, std::ostream& out, std::ostream& err) {
   headless::CorrectRequest request;
   const EvalCommand run = ParseEvalRequest(options, "tessamire correct");
   request.eval = run.request;
-  const std::string& input = request.eval.source;
-  if (AsksForClips(options)) {
-    // A scene may come from the standard input; a character file is read by its name.
-    if (input == "-" || headless::IsSceneFile(input))
-      throw UsageError("--clip picks an animation of a character file; a scene holds its own");
-    headless::CharacterOptions character;
-    SetClips(options, character);
-    request.clip = character.clip;
-    request.clips = character.clips;
-    request.allClips = character.allClips;
-  }
-  request.readerSeconds = ReaderSeconds(options);
-  request.assetRoot = options.Text("--asset-root");
-  if (GivesSettings(options)) request.settings = TagSettingsOf(options);
-  request.autoSettings = options.Has("--settings");
+  SetCorrectInput(options, request);
   if (options.Has("--save-scene")) request.saveScene = options.Text("--save-scene");
   SetMaps(options, request);
 
